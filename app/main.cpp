@@ -1,0 +1,46 @@
+#include "app/app_context.h"
+#include "app/main_window.h"
+#include "app/unix_signals.h"
+#include "config/installation.h"
+#include "config/paths.h"
+#include "config/registry.h"
+#include "diag/debug_log.h"
+
+#include <QApplication>
+#include <QStringList>
+
+int main(int argc, char** argv)
+{
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("kivvo"));
+    QApplication::setApplicationVersion(QStringLiteral("2.0"));
+    // The program ends by its close step only, never because its last window was hidden.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    // The words are compared whole and case-sensitively, and cannot be combined.
+    const QString commandLine = QApplication::arguments().mid(1).join(QLatin1Char(' '));
+    const bool startHidden = commandLine == QLatin1String("HIDE");
+    const bool debugDump = commandLine == QLatin1String("DEBUG");
+
+    config::Registry registry(config::registryPath());
+    if (!registry.isOpen()) {
+        diag::DebugLog(QStringLiteral("Could not open the configuration store %1")
+                           .arg(registry.path()));
+    }
+    config::FirstRunDefaults defaults;
+    defaults.installDir = config::defaultInstallDir();
+    if (config::installIfMissing(registry, defaults))
+        diag::DebugLog(QStringLiteral("Created a new configuration in %1").arg(registry.path()), 2);
+
+    app::AppContext context(registry);
+    context.debugDump = debugDump;
+
+    app::MainWindow window(context);
+    app::UnixSignals unixSignals;
+    QObject::connect(&unixSignals, &app::UnixSignals::terminationRequested, &window,
+                     &app::MainWindow::closeStep);
+    if (!startHidden)
+        window.show();
+    window.start();
+    return QApplication::exec();
+}

@@ -1,0 +1,69 @@
+#include "config/installation.h"
+
+#include "config/paths.h"
+#include "config/registry.h"
+#include "config/store.h"
+
+#include <QDir>
+
+namespace config {
+
+namespace {
+
+constexpr int kMaxNickLength = 9;
+const QByteArray kNickSpecials("[]\\`_^{|}-");
+
+bool isNickChar(char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')
+        || kNickSpecials.contains(c);
+}
+
+} // namespace
+
+QByteArray nickFromLoginName(const QString& loginName)
+{
+    QByteArray nick;
+    for (char c : loginName.toUtf8()) {
+        if (!isNickChar(c))
+            continue;
+        // A nick may not start with a digit or '-'; dropping them keeps the rest of the name.
+        if (nick.isEmpty() && ((c >= '0' && c <= '9') || c == '-'))
+            continue;
+        nick.append(c);
+        if (nick.size() == kMaxNickLength)
+            break;
+    }
+    return nick.isEmpty() ? QByteArray("kivvo") : nick;
+}
+
+bool installIfMissing(Registry& registry, const FirstRunDefaults& defaults)
+{
+    if (!registry.isOpen() || registry.hasKey(kKeyRoot))
+        return false;
+
+    registry.createKey(kKeyRoot);
+    registry.createKey(kKeyServers);
+    registry.createKey(kKeyContacts);
+
+    // Log paths are built as installdir + "/logs/...", so the stored folder has no trailing '/'
+    // (cleanPath drops it).
+    const QString installDir = QDir::cleanPath(
+        defaults.installDir.isEmpty() ? defaultInstallDir() : defaults.installDir);
+    registry.writeValue(kKeyRoot, "installdir", installDir.toUtf8());
+    QDir().mkpath(installDir + QStringLiteral("/logs"));
+
+    Store store(registry);
+    store.AddServer({defaults.serverAddress, defaults.network, defaults.serverPort});
+
+    Settings settings;
+    settings.nick = defaults.nick.isEmpty() ? nickFromLoginName(qEnvironmentVariable("USER"))
+                                            : defaults.nick;
+    settings.altnick = settings.nick + '_';
+    settings.realname = defaults.realname;
+    settings.autoconnect = defaults.autoconnect;
+    store.SaveSettings(settings);
+    return true;
+}
+
+} // namespace config

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QByteArray>
+
+namespace config {
+
+// The personal settings. Texts are kept as the bytes stored, since they go onto the wire as they
+// are (nick, realname, away text); a flag is on when its stored first byte is non-zero.
+struct Settings
+{
+    QByteArray nick;
+    QByteArray away;
+    bool awayset = false;
+    QByteArray realname;
+    QByteArray email;
+    bool autoconnect = false;
+    bool queryip = false;
+    bool logging = false;
+    QByteArray altnick;
+    // Optional server password; missing or empty means no PASS line at all.
+    QByteArray serverpass;
+
+    bool operator==(const Settings& o) const
+    {
+        return nick == o.nick && away == o.away && awayset == o.awayset && realname == o.realname
+            && email == o.email && autoconnect == o.autoconnect && queryip == o.queryip
+            && logging == o.logging && altnick == o.altnick && serverpass == o.serverpass;
+    }
+    bool operator!=(const Settings& o) const { return !(*this == o); }
+};
+
+// One server of the list. The stored limits (63 and 31 bytes) are checked by the store.
+struct ServerEntry
+{
+    QByteArray address;
+    QByteArray network;
+    qint32 port = 0;
+
+    bool operator==(const ServerEntry& o) const
+    {
+        return address == o.address && network == o.network && port == o.port;
+    }
+    bool operator!=(const ServerEntry& o) const { return !(*this == o); }
+};
+
+} // namespace config

@@ -1,0 +1,56 @@
+#pragma once
+
+#include "config/settings.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include <optional>
+#include <vector>
+
+namespace config {
+
+class Registry;
+
+inline constexpr char kKeyRoot[] = "SOFTWARE\\Kivvo";
+inline constexpr char kKeyServers[] = "SOFTWARE\\Kivvo\\Servers";
+inline constexpr char kKeyContacts[] = "SOFTWARE\\Kivvo\\Contacts";
+
+// Buffer sizes of the stored layout. A value that does not fit counts as missing (settings) or
+// is skipped by an enumeration, so that one bad value never hides the ones stored after it.
+inline constexpr int kSettingsFieldSize = 256; // texts of at most 255 bytes
+inline constexpr int kAddressSize = 64;        // value name "address:port", at most 63 bytes
+inline constexpr int kNetworkSize = 32;        // at most 31 bytes
+inline constexpr int kContactNameSize = 10;    // at most 9 bytes
+inline constexpr int kMaxContacts = 256;
+
+// The nine store operations over the three keys of the configuration.
+class Store
+{
+public:
+    explicit Store(Registry& registry) : m_registry(registry) {}
+
+    Settings LoadSettings() const;
+    void SaveSettings(const Settings& settings);
+    std::optional<QString> GetInstallDir() const;
+
+    std::vector<ServerEntry> EnumServers() const;
+    bool AddServer(const ServerEntry& server);
+    bool RemoveServer(const ServerEntry& server);
+
+    QList<QByteArray> EnumContacts() const;
+    void AddContact(const QByteArray& nick);
+    void RemoveContact(const QByteArray& nick);
+
+    // The start-up test of "autoconnect": read into a zeroed 4-byte integer, so any value of at
+    // most 4 bytes with a non-zero byte counts; a longer value does not fit and counts as off.
+    bool autoconnectRequested() const;
+
+    Registry& registry() { return m_registry; }
+
+private:
+    Registry& m_registry;
+};
+
+} // namespace config

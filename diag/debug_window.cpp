@@ -1,0 +1,123 @@
+#include "diag/debug_window.h"
+
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QVBoxLayout>
+
+namespace diag {
+
+namespace {
+
+// A server line is at most 512 bytes with its CR LF (RFC 1459); the old program kept one byte
+// in reserve, so the text itself may take 509.
+constexpr int kMaxLineBytes = 511;
+constexpr int kMaxTextBytes = kMaxLineBytes - 2;
+
+constexpr char kSendError[] = "send() error (custom cmd) - SOCKET_ERROR";
+
+QPlainTextEdit* makePane(QWidget* parent)
+{
+    auto* pane = new QPlainTextEdit(parent);
+    pane->setReadOnly(true);
+    pane->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    return pane;
+}
+
+QGroupBox* boxed(const QString& title, QWidget* content, QWidget* parent)
+{
+    auto* box = new QGroupBox(title, parent);
+    auto* layout = new QVBoxLayout(box);
+    layout->addWidget(content);
+    return box;
+}
+
+// Cuts at a character boundary so that the server never gets half a UTF-8 sequence.
+QByteArray cutUtf8(QByteArray bytes, int maxBytes)
+{
+    if (bytes.size() <= maxBytes)
+        return bytes;
+    qsizetype cut = maxBytes;
+    while (cut > 0 && (static_cast<unsigned char>(bytes.at(cut)) & 0xC0) == 0x80)
+        --cut;
+    bytes.truncate(cut);
+    return bytes;
+}
+
+} // namespace
+
+DebugWindow::DebugWindow(QWidget* parent)
+    : QDialog(parent)
+{
+    setWindowTitle(QStringLiteral("Debug Window"));
+    setModal(false);
+
+    m_info = makePane(this);
+    m_status = makePane(this);
+    m_sendBox = new QLineEdit(this);
+    auto* sendLabel = new QLabel(QStringLiteral("Send data to server:"), this);
+    sendLabel->setBuddy(m_sendBox);
+    auto* send = new QPushButton(QStringLiteral("Send"), this);
+    send->setDefault(true);
+    auto* ok = new QPushButton(QStringLiteral("OK"), this);
+    ok->setAutoDefault(false);
+
+    auto* sendRow = new QHBoxLayout;
+    sendRow->addWidget(sendLabel);
+    sendRow->addWidget(m_sendBox, 1);
+    sendRow->addWidget(send);
+
+    auto* buttonRow = new QHBoxLayout;
+    buttonRow->addStretch(1);
+    buttonRow->addWidget(ok);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(boxed(QStringLiteral("Info"), m_info, this), 1);
+    layout->addWidget(boxed(QStringLiteral("Status"), m_status, this), 1);
+    layout->addLayout(sendRow);
+    layout->addLayout(buttonRow);
+    resize(520, 460);
+
+    connect(send, &QPushButton::clicked, this, &DebugWindow::sendLine);
+    connect(ok, &QPushButton::clicked, this, &QWidget::hide);
+    connect(&DebugPanes::instance(), &DebugPanes::appended, this,
+            [this](Pane pane, const QString&) { refresh(pane); });
+
+    refresh(Pane::Info);
+    refresh(Pane::Status);
+    m_sendBox->setFocus();
+}
+
+void DebugWindow::sendLine()
+{
+    const QByteArray line = cutUtf8(m_sendBox->text().toUtf8(), kMaxTextBytes) + "\r\n";
+    if (!m_sender || !m_sender(line)) {
+        DebugLog(QString::fromLatin1(kSendError));
+        return;
+    }
+    // Logged with its CR LF, as the old program did, so an empty line sets each command apart.
+    DebugLog(QString::fromUtf8(line));
+}
+
+void DebugWindow::reject()
+{
+    // Escape must not lose the window while a developer is typing commands into it.
+}
+
+void DebugWindow::refresh(Pane pane)
+{
+    // The pane is bounded to a few thousand characters, so rebuilding it costs next to nothing
+    // and keeps the view exactly in step with the lines the log dropped.
+    QPlainTextEdit* view = pane == Pane::Info ? m_info : m_status;
+    QString text = DebugPanes::instance().text(pane);
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    view->setPlainText(text);
+    view->moveCursor(QTextCursor::End);
+    view->verticalScrollBar()->setValue(view->verticalScrollBar()->maximum());
+}
+
+} // namespace diag

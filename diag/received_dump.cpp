@@ -1,0 +1,61 @@
+#include "diag/received_dump.h"
+
+#include <QFile>
+
+namespace diag {
+
+namespace {
+
+// The command word as the dump names it: after a prefix, the word between the first and second
+// blank; without one, the word before the first blank. Lines that lack those blanks have none;
+// a word may be empty (two blanks in a row) and is still shown.
+bool commandWord(const QByteArray& line, QByteArray* word)
+{
+    const qsizetype first = line.indexOf(' ');
+    if (first < 0)
+        return false;
+    if (!line.startsWith(':')) {
+        *word = line.left(first);
+        return true;
+    }
+    const qsizetype second = line.indexOf(' ', first + 1);
+    if (second < 0)
+        return false;
+    *word = line.mid(first + 1, second - first - 1);
+    return true;
+}
+
+} // namespace
+
+void ReceivedDump::DumpReceivedLines(const QList<QByteArray>& lines)
+{
+    if (!m_enabled) {
+        // The file exists after a run either way; only the first batch needs to create it.
+        if (!m_created) {
+            m_created = true;
+            QFile file(m_path);
+            if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+                file.close();
+        }
+        return;
+    }
+
+    QFile file(m_path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
+        return;
+
+    // Built by concatenation: a server line must never reach a format string.
+    QByteArray out = "Messages Received:" + QByteArray::number(lines.size()) + '\n';
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        const QByteArray& line = lines.at(i);
+        out += "Message " + QByteArray::number(i) + ": ";
+        out += line;
+        out += "\r\n EOL\n";
+        if (QByteArray word; commandWord(line, &word))
+            out += "Command: " + word;
+        out += '\n';
+    }
+    file.write(out);
+}
+
+} // namespace diag

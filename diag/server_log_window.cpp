@@ -1,0 +1,81 @@
+#include "diag/server_log_window.h"
+
+#include "diag/server_text.h"
+
+#include <QCloseEvent>
+#include <QFontDatabase>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QResizeEvent>
+#include <QScrollBar>
+
+namespace diag {
+
+namespace {
+
+constexpr int kInitialWidth = 500;
+constexpr int kInitialHeight = 350;
+
+} // namespace
+
+ServerLogWindow::ServerLogWindow(QWidget* parent)
+    : QDialog(parent)
+{
+    setWindowTitle(QStringLiteral("Server"));
+    setModal(false);
+
+    m_view = new QPlainTextEdit(this);
+    m_view->setReadOnly(true);
+    m_view->setMaximumBlockCount(kMaxLines);
+    m_view->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+
+    m_clear = new QPushButton(QStringLiteral("Clear Window"), this);
+    // Enter must not wipe the log by accident; Escape clearing it is the intended shortcut.
+    m_clear->setAutoDefault(false);
+    connect(m_clear, &QPushButton::clicked, this, &ServerLogWindow::clearWindow);
+
+    resize(kInitialWidth, kInitialHeight);
+    // A hidden window gets its resize event only when first shown; place the controls now.
+    layOut();
+}
+
+void ServerLogWindow::appendLine(const QByteArray& line)
+{
+    m_view->appendPlainText(decodeServerText(line));
+    m_view->verticalScrollBar()->setValue(m_view->verticalScrollBar()->maximum());
+}
+
+void ServerLogWindow::clearWindow()
+{
+    m_view->clear();
+}
+
+void ServerLogWindow::reject()
+{
+    clearWindow();
+}
+
+void ServerLogWindow::resizeEvent(QResizeEvent* event)
+{
+    QDialog::resizeEvent(event);
+    layOut();
+}
+
+void ServerLogWindow::closeEvent(QCloseEvent* event)
+{
+    // Not QDialog's handler: that goes through reject(), which would clear the log.
+    event->accept();
+}
+
+void ServerLogWindow::layOut()
+{
+    const int w = width();
+    const int h = height();
+    if (w <= 30 || h <= 60)
+        return;
+    m_view->setGeometry(15, 10, w - 30, h - 70);
+    m_clear->setGeometry(15, h - 50, w - 30, 20);
+    m_view->verticalScrollBar()->setValue(m_view->verticalScrollBar()->maximum());
+}
+
+} // namespace diag

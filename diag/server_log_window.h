@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDialog>
+
+class QPlainTextEdit;
+class QPushButton;
+
+namespace diag {
+
+// "Server": every line the server sends, appended in constant time and bounded to the newest
+// kMaxLines lines. "Clear Window" (and Escape) empties it; the close box hides it.
+class ServerLogWindow : public QDialog
+{
+    Q_OBJECT
+
+public:
+    static constexpr int kMaxLines = 100000;
+
+    explicit ServerLogWindow(QWidget* parent = nullptr);
+
+    QPlainTextEdit* view() const { return m_view; }
+    QPushButton* clearButton() const { return m_clear; }
+
+public slots:
+    // A line as received, without its CR LF.
+    void appendLine(const QByteArray& line);
+    void clearWindow();
+    void reject() override; // Escape clears, as the cancel button does
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void layOut();
+
+    QPlainTextEdit* m_view = nullptr;
+    QPushButton* m_clear = nullptr;
+};
+
+} // namespace diag

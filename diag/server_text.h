@@ -1,0 +1,12 @@
+#pragma once
+
+#include <QByteArrayView>
+#include <QString>
+
+namespace diag {
+
+// Server text for display: UTF-8 when the bytes are valid UTF-8, else Latin-1, so that nothing
+// is ever shown as replacement characters or dropped. Wire bytes are never re-encoded.
+QString decodeServerText(QByteArrayView bytes);
+
+} // namespace diag

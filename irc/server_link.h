@@ -1,0 +1,106 @@
+#pragma once
+
+#include "config/settings.h"
+#include "irc/line_framer.h"
+
+#include <QByteArray>
+#include <QHostAddress>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+
+#include <deque>
+
+class QTcpSocket;
+
+namespace config {
+class Store;
+}
+
+namespace irc {
+
+// The one connection to an IRC server: picks the server at the current index of the stored
+// list, resolves its name without blocking, connects, registers, and moves on to the next server
+// when a look-up fails, a connection is refused or the link drops. Received bytes are framed
+// into lines and delivered one at a time, in order.
+class ServerLink : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum class State { Idle, Resolving, Connecting, Registered };
+
+    ServerLink(config::Store& store, const config::Settings& settings, QObject* parent = nullptr);
+    ~ServerLink() override;
+
+    State state() const { return m_state; }
+    bool isConnected() const;
+    // Whether any attempt has been made: until then nothing is ever sent to any server.
+    bool hasSocket() const { return m_attempted; }
+
+    int serverIndex() const { return m_serverIndex; }
+    void setServerIndex(int index) { m_serverIndex = index; }
+
+    // The nick the server knows us by; set at registration and on a nick collision.
+    const QByteArray& nickInUse() const { return m_nickInUse; }
+    void setNickInUse(const QByteArray& nick) { m_nickInUse = nick; }
+
+    // Sends one line with CR LF appended. Refuses a line holding CR, LF or NUL, so that text
+    // from a peer can never smuggle in a second command. False when not connected.
+    bool sendLine(const QByteArray& line);
+    // Sends bytes exactly as given (the raw data window). False when not connected.
+    bool sendRaw(const QByteArray& bytes);
+
+public slots:
+    // Connects to the server at the current index, or reports an empty or exhausted list.
+    void connectToCurrentServer();
+    // Resolves and connects to the server at the current index without the range check.
+    void resolveAndConnect();
+    // The user's disconnect: "QUIT", the socket closed, no reconnection.
+    void disconnectFromServer();
+    // The program is closing: the quit line goes out on whatever socket there is.
+    void quitForClose();
+
+signals:
+    void statusTextChanged(const QString& text);
+    void titleChanged(const QString& title);
+    // The complete lines of one read, before any is delivered (the received-data dump).
+    void batchReceived(const QList<QByteArray>& lines);
+    void lineReceived(const QByteArray& line);
+    // Registered: the presence poll runs now and then every ten seconds.
+    void registered();
+    // The poll stops: a connection attempt failed or the link was lost.
+    void pollStopped();
+    // The user disconnected: the contact list empties.
+    void disconnectedByUser();
+
+private:
+    void postConnectToCurrentServer();
+    void lookUpFinished(const QHostAddress& address, bool ok, int generation);
+    void connectToAddress(const QHostAddress& address, int port);
+    void onConnected();
+    void onSocketError();
+    void onDisconnected();
+    void onReadyRead();
+    void deliverPending();
+    void connectFailed(const QString& detail);
+    void linkLost();
+    void retireSocket();
+    bool writeBytes(const QByteArray& bytes);
+
+    config::Store& m_store;
+    const config::Settings& m_settings;
+    QPointer<QTcpSocket> m_socket;
+    LineFramer m_framer;
+    std::deque<QByteArray> m_pending;
+    bool m_delivering = false;
+    State m_state = State::Idle;
+    bool m_attempted = false;
+    int m_serverIndex = 0;
+    // Bumped whenever the user ends the link, so that a look-up or a posted step of an earlier
+    // attempt that finishes later is ignored instead of connecting behind the user's back.
+    int m_generation = 0;
+    QByteArray m_nickInUse;
+};
+
+} // namespace irc

@@ -1,0 +1,233 @@
+#include "config/paths.h"
+#include "config/registry.h"
+#include "tests/support/temp_store.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace {
+
+using config::Registry;
+using Rows = std::vector<std::vector<std::string>>;
+
+const QByteArray kKey = "SOFTWARE\\Kivvo";
+
+// Reads the file behind the registry's back, to check what actually lands on disk.
+Rows rawQuery(const QString& path, const char* sql)
+{
+    Rows rows;
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READONLY, nullptr)
+        == SQLITE_OK) {
+        sqlite3_stmt* st = nullptr;
+        if (sqlite3_prepare_v2(db, sql, -1, &st, nullptr) == SQLITE_OK) {
+            while (sqlite3_step(st) == SQLITE_ROW) {
+                std::vector<std::string> row;
+                for (int i = 0; i < sqlite3_column_count(st); ++i) {
+                    const auto* text = sqlite3_column_text(st, i);
+                    row.emplace_back(text ? reinterpret_cast<const char*>(text) : "<null>");
+                }
+                rows.push_back(row);
+            }
+        }
+        sqlite3_finalize(st);
+    }
+    sqlite3_close(db);
+    return rows;
+}
+
+std::vector<QByteArray> names(const Registry& registry, const QByteArray& key)
+{
+    std::vector<QByteArray> result;
+    for (const auto& value : registry.values(key))
+        result.push_back(value.name);
+    return result;
+}
+
+// Sets or clears an environment variable for one test and puts the old state back afterwards.
+class EnvGuard
+{
+public:
+    explicit EnvGuard(const char* name)
+        : m_name(name), m_had(qEnvironmentVariableIsSet(name)), m_old(qgetenv(name))
+    {
+    }
+    ~EnvGuard()
+    {
+        if (m_had)
+            qputenv(m_name, m_old);
+        else
+            qunsetenv(m_name);
+    }
+    EnvGuard(const EnvGuard&) = delete;
+    EnvGuard& operator=(const EnvGuard&) = delete;
+
+    void set(const char* value)
+    {
+        if (value)
+            qputenv(m_name, value);
+        else
+            qunsetenv(m_name);
+    }
+
+private:
+    const char* m_name;
+    bool m_had;
+    QByteArray m_old;
+};
+
+TEST(Registry, SchemaIsExactlyTheStoredLayout)
+{
+    test::TempStore temp;
+    const Rows expected = {
+        {"reg_key", "CREATE TABLE reg_key (path TEXT PRIMARY KEY COLLATE NOCASE)"},
+        {"reg_value",
+         "CREATE TABLE reg_value (key TEXT NOT NULL COLLATE NOCASE REFERENCES reg_key(path), "
+         "name TEXT NOT NULL COLLATE NOCASE, data BLOB NOT NULL, PRIMARY KEY (key, name))"},
+    };
+    EXPECT_EQ(rawQuery(temp.path(), "SELECT name, sql FROM sqlite_master WHERE type = 'table' "
+                                    "ORDER BY name"),
+              expected);
+    EXPECT_EQ(rawQuery(temp.path(), "PRAGMA journal_mode"), Rows{{"wal"}});
+}
+
+TEST(Registry, NamesAreTextAndDataIsBlobEvenWhenEmpty)
+{
+    test::TempStore temp;
+    ASSERT_TRUE(temp.registry().writeValue(kKey, "empty", QByteArray()));
+    ASSERT_TRUE(temp.registry().writeValue(kKey, "bytes", QByteArray::fromHex("00ff0a")));
+    EXPECT_EQ(rawQuery(temp.path(), "SELECT typeof(key), typeof(name), typeof(data), "
+                                    "length(data) FROM reg_value ORDER BY rowid"),
+              (Rows{{"text", "text", "blob", "0"}, {"text", "text", "blob", "3"}}));
+    EXPECT_EQ(temp.registry().readValue(kKey, "empty"), QByteArray());
+    EXPECT_EQ(temp.registry().readValue(kKey, "bytes"), QByteArray::fromHex("00ff0a"));
+    EXPECT_EQ(temp.registry().readValue(kKey, "absent"), std::nullopt);
+}
+
+TEST(Registry, CreatesMissingParentFolders)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("a/b/registry.db");
+    Registry registry(path);
+    EXPECT_TRUE(registry.isOpen());
+    EXPECT_TRUE(registry.createKey(kKey));
+    EXPECT_TRUE(QFileInfo::exists(path));
+}
+
+TEST(Registry, WritesOnlyIntoExistingKeys)
+{
+    test::TempStore temp(false);
+    Registry& registry = temp.registry();
+    EXPECT_FALSE(registry.hasKey(kKey));
+    EXPECT_FALSE(registry.writeValue(kKey, "nick", "x"));
+    EXPECT_TRUE(registry.values(kKey).empty());
+    ASSERT_TRUE(registry.createKey(kKey));
+    EXPECT_TRUE(registry.createKey(kKey)); // a second create is harmless
+    EXPECT_TRUE(registry.hasKey("software\\KIVVO"));
+    EXPECT_TRUE(registry.writeValue("software\\kivvo", "nick", "x"));
+    EXPECT_EQ(registry.readValue(kKey, "NICK"), QByteArray("x"));
+}
+
+TEST(Registry, RewriteKeepsPlaceAndNamesIgnoreCase)
+{
+    test::TempStore temp;
+    Registry& registry = temp.registry();
+    for (const char* name : {"one", "two", "three"})
+        ASSERT_TRUE(registry.writeValue(kKey, name, name));
+    ASSERT_TRUE(registry.writeValue(kKey, "ONE", "again"));
+    ASSERT_TRUE(registry.deleteValue(kKey, "Two"));
+    ASSERT_TRUE(registry.writeValue(kKey, "two", "back"));
+
+    const auto values = registry.values(kKey);
+    ASSERT_EQ(values.size(), 3u);
+    EXPECT_EQ(values[0].name, "one"); // the first spelling stays
+    EXPECT_EQ(values[0].data, "again");
+    EXPECT_EQ(values[1].name, "three");
+    EXPECT_EQ(values[2].name, "two"); // deleted and rewritten: a new value at the end
+}
+
+TEST(Registry, SecondHandleSeesWritesBothWays)
+{
+    test::TempStore temp;
+    Registry other(temp.path());
+    ASSERT_TRUE(other.isOpen());
+    ASSERT_TRUE(temp.registry().writeValue(kKey, "nick", "first"));
+    EXPECT_EQ(other.readValue(kKey, "nick"), QByteArray("first"));
+    ASSERT_TRUE(other.writeValue(kKey, "nick", "second"));
+    ASSERT_TRUE(other.writeValue(kKey, "away", "gone"));
+    EXPECT_EQ(temp.registry().readValue(kKey, "nick"), QByteArray("second"));
+    EXPECT_EQ(names(temp.registry(), kKey), (std::vector<QByteArray>{"nick", "away"}));
+}
+
+TEST(Registry, UnopenableFileReadsEmptyAndIgnoresWrites)
+{
+    QTemporaryDir dir;
+    QFile junk(dir.filePath("junk.db"));
+    ASSERT_TRUE(junk.open(QIODevice::WriteOnly));
+    junk.write(QByteArray(4096, 'x'));
+    junk.close();
+
+    for (const QString& path : {dir.path(), junk.fileName()}) {
+        SCOPED_TRACE(path.toStdString());
+        Registry registry(path);
+        EXPECT_FALSE(registry.isOpen());
+        EXPECT_FALSE(registry.createKey(kKey));
+        EXPECT_FALSE(registry.hasKey(kKey));
+        EXPECT_FALSE(registry.writeValue(kKey, "nick", "x"));
+        EXPECT_EQ(registry.readValue(kKey, "nick"), std::nullopt);
+        EXPECT_TRUE(registry.values(kKey).empty());
+    }
+}
+
+TEST(Paths, FollowXdgVariablesWhenAbsolute)
+{
+    EnvGuard home("HOME"), config("XDG_CONFIG_HOME"), data("XDG_DATA_HOME");
+    home.set("/home/tester");
+    const struct
+    {
+        const char* value;
+        QString configDir;
+        QString installDir;
+    } cases[] = {
+        {nullptr, "/home/tester/.config/kivvo", "/home/tester/.local/share/kivvo"},
+        {"", "/home/tester/.config/kivvo", "/home/tester/.local/share/kivvo"},
+        {"relative/dir", "/home/tester/.config/kivvo", "/home/tester/.local/share/kivvo"},
+        {"/xdg/base/", "/xdg/base/kivvo", "/xdg/base/kivvo"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.value ? c.value : "<unset>");
+        config.set(c.value);
+        data.set(c.value);
+        EXPECT_EQ(config::configDir(), c.configDir);
+        EXPECT_EQ(config::registryPath(), c.configDir + "/registry.db");
+        EXPECT_EQ(config::defaultInstallDir(), c.installDir);
+    }
+}
+
+TEST(Paths, IdentPortFromEnvironment)
+{
+    EnvGuard port("KIVVO_IDENT_PORT");
+    const struct
+    {
+        const char* value;
+        quint16 expected;
+    } cases[] = {
+        {nullptr, 113}, {"", 113},    {"1", 1},     {"6113", 6113}, {"65535", 65535},
+        {"0", 113},     {"-1", 113},  {"65536", 113}, {"abc", 113}, {"12x", 113},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.value ? c.value : "<unset>");
+        port.set(c.value);
+        EXPECT_EQ(config::identPort(), c.expected);
+    }
+}
+
+} // namespace

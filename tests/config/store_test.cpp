@@ -1,0 +1,390 @@
+#include "config/installation.h"
+#include "config/registry.h"
+#include "config/store.h"
+#include "tests/support/temp_store.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <gtest/gtest.h>
+
+#include <limits>
+#include <optional>
+#include <vector>
+
+namespace {
+
+using config::kKeyContacts;
+using config::kKeyRoot;
+using config::kKeyServers;
+using config::ServerEntry;
+using config::Settings;
+
+std::vector<QByteArray> names(const config::Registry& registry, const char* key)
+{
+    std::vector<QByteArray> result;
+    for (const auto& value : registry.values(key))
+        result.push_back(value.name);
+    return result;
+}
+
+Settings fullSettings()
+{
+    Settings s;
+    s.nick = "longernick";
+    s.altnick = "alt";
+    s.away = "out for lunch";
+    s.awayset = true;
+    s.realname = "Real Name";
+    s.email = "me@example.org";
+    s.autoconnect = true;
+    s.queryip = true;
+    s.logging = true;
+    s.serverpass = "secret";
+    return s;
+}
+
+TEST(Settings, MissingOrEmptyKeyLoadsAllEmpty)
+{
+    for (bool createKeys : {false, true}) {
+        test::TempStore temp(createKeys);
+        EXPECT_EQ(temp.store().LoadSettings(), Settings{});
+        EXPECT_EQ(temp.store().GetInstallDir(), std::nullopt);
+    }
+}
+
+TEST(Settings, SaveWithoutKeyWritesNothing)
+{
+    test::TempStore temp(false);
+    temp.store().SaveSettings(fullSettings());
+    EXPECT_FALSE(temp.registry().hasKey(kKeyRoot));
+    EXPECT_TRUE(temp.registry().values(kKeyRoot).empty());
+}
+
+TEST(Settings, StoredAsExactBytesInFixedOrder)
+{
+    test::TempStore temp;
+    Settings s = fullSettings();
+    s.awayset = false;
+    s.logging = false;
+    temp.store().SaveSettings(s);
+
+    const std::vector<std::pair<QByteArray, QByteArray>> expected = {
+        {"nick", "longernick"},   {"altnick", "alt"},         {"away", "out for lunch"},
+        {"awayset", {"\x00", 1}}, {"realname", "Real Name"},  {"email", "me@example.org"},
+        {"autoconnect", "\x01"},  {"queryip", "\x01"},        {"logging", {"\x00", 1}},
+        {"serverpass", "secret"},
+    };
+    const auto values = temp.registry().values(kKeyRoot);
+    ASSERT_EQ(values.size(), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(values[i].name, expected[i].first);
+        EXPECT_EQ(values[i].data, expected[i].second) << values[i].name.constData();
+    }
+    EXPECT_EQ(temp.store().LoadSettings(), s);
+}
+
+TEST(Settings, ResaveOverwritesInPlaceAndDropsEmptyServerPassword)
+{
+    test::TempStore temp;
+    temp.store().SaveSettings(fullSettings());
+    const auto before = names(temp.registry(), kKeyRoot);
+
+    Settings s;
+    s.nick = "ab"; // shorter than before: nothing of "longernick" may survive
+    temp.store().SaveSettings(s);
+    EXPECT_EQ(temp.registry().readValue(kKeyRoot, "nick"), QByteArray("ab"));
+    EXPECT_EQ(temp.registry().readValue(kKeyRoot, "away"), QByteArray());
+    EXPECT_EQ(temp.registry().readValue(kKeyRoot, "serverpass"), std::nullopt);
+    EXPECT_EQ(temp.store().LoadSettings(), s);
+
+    auto after = names(temp.registry(), kKeyRoot);
+    after.push_back("serverpass");
+    EXPECT_EQ(after, before);
+}
+
+TEST(Settings, TextFieldFitsAt255Bytes)
+{
+    const struct
+    {
+        const char* name;
+        QByteArray Settings::*field;
+    } fields[] = {
+        {"nick", &Settings::nick},         {"altnick", &Settings::altnick},
+        {"away", &Settings::away},         {"realname", &Settings::realname},
+        {"email", &Settings::email},       {"serverpass", &Settings::serverpass},
+    };
+    for (const auto& f : fields) {
+        for (int size : {255, 256, 1000}) {
+            SCOPED_TRACE(testing::Message() << f.name << " " << size);
+            test::TempStore temp;
+            const QByteArray text(size, 'n');
+            temp.registry().writeValue(kKeyRoot, f.name, text);
+            EXPECT_EQ(temp.store().LoadSettings().*f.field, size <= 255 ? text : QByteArray());
+        }
+    }
+}
+
+TEST(Settings, FlagIsOnWhenFirstByteIsNonZero)
+{
+    const struct
+    {
+        QByteArray stored;
+        bool on;
+    } cases[] = {
+        {"", false},
+        {QByteArray::fromHex("00"), false},
+        {QByteArray::fromHex("0001"), false},
+        {QByteArray::fromHex("01"), true},
+        {QByteArray::fromHex("ff00"), true},
+        {"1", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.stored.toHex().constData());
+        test::TempStore temp;
+        for (const char* flag : {"awayset", "autoconnect", "queryip", "logging"})
+            temp.registry().writeValue(kKeyRoot, flag, c.stored);
+        const Settings s = temp.store().LoadSettings();
+        EXPECT_EQ(s.awayset, c.on);
+        EXPECT_EQ(s.autoconnect, c.on);
+        EXPECT_EQ(s.queryip, c.on);
+        EXPECT_EQ(s.logging, c.on);
+    }
+}
+
+TEST(Settings, AutoconnectRequestedReadsAsFourByteInteger)
+{
+    const struct
+    {
+        std::optional<QByteArray> stored;
+        bool requested;
+    } cases[] = {
+        {std::nullopt, false},
+        {QByteArray(), false},
+        {QByteArray::fromHex("00000000"), false},
+        {QByteArray::fromHex("01"), true},
+        {QByteArray::fromHex("00000001"), true},
+        {QByteArray::fromHex("0000000001"), false}, // does not fit the integer
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.stored ? c.stored->toHex().constData() : "<missing>");
+        test::TempStore temp;
+        if (c.stored)
+            temp.registry().writeValue(kKeyRoot, "autoconnect", *c.stored);
+        EXPECT_EQ(temp.store().autoconnectRequested(), c.requested);
+    }
+}
+
+TEST(Settings, InstallDirDecodesUtf8AndFitsAt4095Bytes)
+{
+    const struct
+    {
+        QByteArray stored;
+        std::optional<QString> expected;
+    } cases[] = {
+        {"/home/j\xc3\xb6rg/kivvo", QString::fromUtf8("/home/j\xc3\xb6rg/kivvo")},
+        {QByteArray(4095, 'd'), QString(4095, 'd')},
+        {QByteArray(4096, 'd'), std::nullopt},
+    };
+    for (const auto& c : cases) {
+        test::TempStore temp;
+        temp.registry().writeValue(kKeyRoot, "installdir", c.stored);
+        EXPECT_EQ(temp.store().GetInstallDir(), c.expected);
+    }
+}
+
+TEST(Servers, SameNameInAnyCaseIsOneValueInItsPlace)
+{
+    test::TempStore temp;
+    config::Store& store = temp.store();
+    EXPECT_TRUE(store.AddServer({"IRC.Example.org", "First", 6667}));
+    EXPECT_TRUE(store.AddServer({"other.net", "Other", 7000}));
+    EXPECT_TRUE(store.AddServer({"irc.example.org", "Second", 6667}));
+    EXPECT_FALSE(store.AddServer({"", "Nowhere", 6667}));
+
+    EXPECT_EQ(names(temp.registry(), kKeyServers),
+              (std::vector<QByteArray>{"IRC.Example.org:6667", "other.net:7000"}));
+    const std::vector<ServerEntry> expected = {
+        {"irc.example.org", "Second", 6667},
+        {"other.net", "Other", 7000},
+    };
+    EXPECT_EQ(store.EnumServers(), expected);
+}
+
+TEST(Servers, EnumerationLowerCasesNameButNotNetwork)
+{
+    test::TempStore temp;
+    temp.registry().writeValue(kKeyServers, "Irc.EXAMPLE.Org:6667", "MixedNet");
+    EXPECT_EQ(temp.store().EnumServers(),
+              (std::vector<ServerEntry>{{"irc.example.org", "MixedNet", 6667}}));
+}
+
+TEST(Servers, PortIsReadLikeAtoiAfterTheFirstColon)
+{
+    constexpr qint32 kMax = std::numeric_limits<qint32>::max();
+    constexpr qint32 kMin = std::numeric_limits<qint32>::min();
+    const struct
+    {
+        QByteArray name;
+        QByteArray address;
+        qint32 port;
+    } cases[] = {
+        {"a:6667", "a", 6667},
+        {"a", "a", 0},
+        {"a: 12x", "a", 12},
+        {"a:\t+7", "a", 7},
+        {"a:-5", "a", -5},
+        {"a:x", "a", 0},
+        {"a:", "a", 0},
+        {"a:1:2", "a", 1},
+        {"::1", "", 0},
+        {"a:2147483647", "a", kMax},
+        {"a:99999999999", "a", kMax},
+        {"a:18446744073709551621", "a", kMax}, // 2^64 + 5: a wrapping reader gets 5
+        {"a:-18446744073709551621", "a", kMin},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name.constData());
+        test::TempStore temp;
+        temp.registry().writeValue(kKeyServers, c.name, "Net");
+        EXPECT_EQ(temp.store().EnumServers(),
+                  (std::vector<ServerEntry>{{c.address, "Net", c.port}}));
+    }
+}
+
+TEST(Servers, ValueThatDoesNotFitIsSkippedNotTheEnd)
+{
+    test::TempStore temp;
+    config::Registry& registry = temp.registry();
+    registry.writeValue(kKeyServers, "first:1", "Net1");
+    registry.writeValue(kKeyServers, QByteArray(64, 'h'), "TooLongName");
+    registry.writeValue(kKeyServers, QByteArray(61, 'h') + ":2", QByteArray(31, 'n'));
+    registry.writeValue(kKeyServers, "long.network:3", QByteArray(32, 'n'));
+    registry.writeValue(kKeyServers, "last:4", "Net4");
+    const std::vector<ServerEntry> expected = {
+        {"first", "Net1", 1},
+        {QByteArray(61, 'h'), QByteArray(31, 'n'), 2},
+        {"last", "Net4", 4},
+    };
+    EXPECT_EQ(temp.store().EnumServers(), expected);
+}
+
+TEST(Servers, RemoveByEnumeratedEntry)
+{
+    test::TempStore temp;
+    config::Store& store = temp.store();
+    temp.registry().writeValue(kKeyServers, "Bare.Host", "NoPort");
+    store.AddServer({"Mixed.Case", "Net", 6667});
+    store.AddServer({"keep.me", "Net", 6697});
+    for (const ServerEntry& server : store.EnumServers()) {
+        if (server.address != "keep.me") {
+            EXPECT_TRUE(store.RemoveServer(server)); // lower-cased, port 0 for the bare one
+        }
+    }
+    EXPECT_EQ(store.EnumServers(), (std::vector<ServerEntry>{{"keep.me", "Net", 6697}}));
+    EXPECT_FALSE(store.RemoveServer({"", "Net", 6697}));
+    EXPECT_TRUE(store.RemoveServer({"absent", "Net", 1}));
+}
+
+TEST(Contacts, OrderKeptAndStoredAsOneSpace)
+{
+    test::TempStore temp;
+    config::Store& store = temp.store();
+    for (const char* nick : {"alice", "bob", "carol", ""})
+        store.AddContact(nick);
+    store.AddContact("ALICE");
+    store.RemoveContact("nobody");
+    store.RemoveContact("");
+    EXPECT_EQ(store.EnumContacts(), (QList<QByteArray>{"alice", "bob", "carol"}));
+    EXPECT_EQ(temp.registry().readValue(kKeyContacts, "bob"), QByteArray(" "));
+
+    store.RemoveContact("Bob");
+    EXPECT_EQ(store.EnumContacts(), (QList<QByteArray>{"alice", "carol"}));
+}
+
+TEST(Contacts, LongNameSkippedAndListCapped)
+{
+    test::TempStore temp;
+    config::Store& store = temp.store();
+    store.AddContact("ninechars");
+    store.AddContact("tenchars10");
+    for (int i = 0; i < 300; ++i)
+        store.AddContact("c" + QByteArray::number(i));
+
+    const QList<QByteArray> contacts = store.EnumContacts();
+    ASSERT_EQ(contacts.size(), config::kMaxContacts);
+    EXPECT_EQ(contacts.front(), "ninechars");
+    EXPECT_EQ(contacts.at(1), "c0");
+    EXPECT_EQ(contacts.back(), "c254");
+}
+
+TEST(Store, SecondHandleSeesWrites)
+{
+    test::TempStore temp;
+    config::Registry otherRegistry(temp.path());
+    config::Store other(otherRegistry);
+    temp.store().SaveSettings(fullSettings());
+    temp.store().AddServer({"irc.example.org", "Net", 6667});
+    other.AddContact("friend");
+    EXPECT_EQ(other.LoadSettings(), fullSettings());
+    EXPECT_EQ(other.EnumServers(), temp.store().EnumServers());
+    EXPECT_EQ(temp.store().EnumContacts(), (QList<QByteArray>{"friend"}));
+}
+
+TEST(Installation, FirstRunInstallsOnceOnly)
+{
+    test::TempStore temp(false);
+    config::FirstRunDefaults defaults;
+    defaults.installDir = temp.dirPath() + "/data/kivvo/";
+    defaults.nick = "tester";
+    ASSERT_TRUE(config::installIfMissing(temp.registry(), defaults));
+
+    for (const char* key : {kKeyRoot, kKeyServers, kKeyContacts})
+        EXPECT_TRUE(temp.registry().hasKey(key)) << key;
+    const QString installDir = temp.dirPath() + "/data/kivvo";
+    EXPECT_EQ(temp.store().GetInstallDir(), installDir);
+    EXPECT_TRUE(QFileInfo(installDir + "/logs").isDir());
+    EXPECT_EQ(temp.store().EnumServers(),
+              (std::vector<ServerEntry>{{"127.0.0.1", "Local", 6667}}));
+    EXPECT_TRUE(temp.store().autoconnectRequested());
+
+    Settings expected;
+    expected.nick = "tester";
+    expected.altnick = "tester_";
+    expected.realname = "Kivvo User";
+    expected.autoconnect = true;
+    EXPECT_EQ(temp.store().LoadSettings(), expected);
+
+    // The user's own changes must survive a later start.
+    expected.nick = "changed";
+    temp.store().SaveSettings(expected);
+    temp.store().RemoveServer({"127.0.0.1", "Local", 6667});
+    defaults.nick = "other";
+    EXPECT_FALSE(config::installIfMissing(temp.registry(), defaults));
+    EXPECT_EQ(temp.store().LoadSettings(), expected);
+    EXPECT_TRUE(temp.store().EnumServers().empty());
+}
+
+TEST(Installation, NickFromLoginName)
+{
+    const struct
+    {
+        QString login;
+        QByteArray nick;
+    } cases[] = {
+        {"alice", "alice"},
+        {"john.doe", "johndoe"},
+        {"1st-user", "st-user"},
+        {"--9x", "x"},
+        {"averyverylongname", "averyvery"},
+        {"a[]\\`_^{|}-", "a[]\\`_^{|"},
+        {QString::fromUtf8("j\xc3\xb6rg"), "jrg"},
+        {QString::fromUtf8("\xc3\xa9\xc3\xa9"), "kivvo"},
+        {"123-", "kivvo"},
+        {"", "kivvo"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(config::nickFromLoginName(c.login), c.nick) << c.login.toStdString();
+}
+
+} // namespace

@@ -1,0 +1,85 @@
+#include "irc/line_framer.h"
+
+#include <gtest/gtest.h>
+
+using irc::LineFramer;
+
+namespace {
+
+QList<QByteArray> feedInPieces(LineFramer& framer, const QByteArray& stream,
+                               const QList<qsizetype>& cuts)
+{
+    QList<QByteArray> lines;
+    qsizetype start = 0;
+    for (qsizetype cut : cuts) {
+        lines += framer.feed(stream.mid(start, cut - start));
+        start = cut;
+    }
+    lines += framer.feed(stream.mid(start));
+    return lines;
+}
+
+} // namespace
+
+TEST(LineFramer, KeepsPartialLinesAcrossReads)
+{
+    LineFramer framer;
+    EXPECT_EQ(framer.feed("PING :a\r\nPRIV"), QList<QByteArray>{"PING :a"});
+    EXPECT_EQ(framer.feed("MSG bob :hi\r\nNOT"), QList<QByteArray>{"PRIVMSG bob :hi"});
+    EXPECT_TRUE(framer.hasPartialLine());
+}
+
+TEST(LineFramer, GivesTheSameLinesWhereverTheStreamIsCut)
+{
+    const QByteArray stream = ":irc 001 bob :Welcome \xc3\xa9t\xc3\xa9\r\n\r\nPING :x\r\n"
+                              ":a!b@c PRIVMSG bob :hi\r\n";
+    const QList<QByteArray> expected = {":irc 001 bob :Welcome \xc3\xa9t\xc3\xa9", "", "PING :x",
+                                        ":a!b@c PRIVMSG bob :hi"};
+    for (qsizetype first = 0; first <= stream.size(); ++first) {
+        for (qsizetype second = first; second <= stream.size(); second += 3) {
+            LineFramer framer;
+            ASSERT_EQ(feedInPieces(framer, stream, {first, second}), expected)
+                << "cuts at " << first << " and " << second;
+            EXPECT_FALSE(framer.hasPartialLine());
+        }
+    }
+}
+
+TEST(LineFramer, OneByteAtATime)
+{
+    const QByteArray stream = "a\r\nbc\r\n\r\n";
+    LineFramer framer;
+    QList<QByteArray> lines;
+    for (char byte : stream)
+        lines += framer.feed(QByteArray(1, byte));
+    EXPECT_EQ(lines, (QList<QByteArray>{"a", "bc", ""}));
+}
+
+TEST(LineFramer, BoundsAPartialLineThatNeverEnds)
+{
+    LineFramer framer;
+    const QByteArray chunk(4096, 'x');
+    for (int i = 0; i < 64; ++i) { // 256 KiB without CR LF
+        EXPECT_TRUE(framer.feed(chunk).isEmpty());
+        EXPECT_LE(framer.pendingSize(), LineFramer::kMaxPendingBytes);
+    }
+    EXPECT_EQ(framer.takeDroppedLines(), 1);
+    // The rest of the over-long line is skipped, and the stream recovers at its end, even when
+    // its CR LF straddles two reads.
+    EXPECT_TRUE(framer.feed("yyy\r").isEmpty());
+    EXPECT_EQ(framer.feed("\nPING :ok\r\n"), QList<QByteArray>{"PING :ok"});
+    EXPECT_EQ(framer.takeDroppedLines(), 0);
+}
+
+TEST(LineFramer, KeepsLongLinesUpToTheLimitWholeAndDropsLongerOnes)
+{
+    const QByteArray fits(LineFramer::kMaxPendingBytes, 'a');
+    const QByteArray tooLong(LineFramer::kMaxPendingBytes + 1, 'b');
+    for (qsizetype cut : {qsizetype(0), qsizetype(100), fits.size() + 1}) {
+        LineFramer framer;
+        const QByteArray stream = fits + "\r\n" + tooLong + "\r\nnext\r\n";
+        const QList<QByteArray> lines = feedInPieces(framer, stream, {cut});
+        EXPECT_EQ(lines, (QList<QByteArray>{fits, "next"})) << "cut at " << cut;
+        EXPECT_EQ(framer.takeDroppedLines(), 1);
+    }
+}

@@ -1,0 +1,216 @@
+#include "irc/server_link.h"
+
+#include "config/settings.h"
+#include "tests/support/fake_irc_server.h"
+#include "tests/support/temp_store.h"
+#include "tests/support/wait_for.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+using test::FakeIrcServer;
+using test::waitFor;
+
+namespace {
+
+// A server link over a temporary store, recording what it reports.
+class ServerLinkTest : public ::testing::Test
+{
+protected:
+    ServerLinkTest()
+    {
+        settings.nick = "alice";
+        settings.realname = "Alice Smith";
+        link = std::make_unique<irc::ServerLink>(temp.store(), settings);
+        QObject::connect(link.get(), &irc::ServerLink::statusTextChanged, link.get(),
+                         [this](const QString& text) { statuses << text; });
+        QObject::connect(link.get(), &irc::ServerLink::lineReceived, link.get(),
+                         [this](const QByteArray& line) { lines << line; });
+    }
+
+    void addServer(const QByteArray& address, int port)
+    {
+        temp.store().AddServer({address, "Net", port});
+    }
+    void addServer(const FakeIrcServer& server) { addServer("127.0.0.1", server.port()); }
+
+    bool registeredWith(const FakeIrcServer& server)
+    {
+        return waitFor([&] { return server.received().contains("WHO "); });
+    }
+
+    test::TempStore temp;
+    config::Settings settings;
+    std::unique_ptr<irc::ServerLink> link;
+    QStringList statuses;
+    QList<QByteArray> lines;
+};
+
+} // namespace
+
+TEST_F(ServerLinkTest, RegistersWithExactlyNickUserAndWho)
+{
+    FakeIrcServer server;
+    addServer(server);
+    QSignalSpy registered(link.get(), &irc::ServerLink::registered);
+    QSignalSpy titles(link.get(), &irc::ServerLink::titleChanged);
+    link->connectToCurrentServer();
+    ASSERT_TRUE(registeredWith(server));
+    EXPECT_EQ(server.received(), "NICK alice\r\nUSER alice 0 * :Alice Smith\r\nWHO alice\r\n");
+    EXPECT_EQ(statuses, (QStringList{"Sending user info...", "Connected to server 127.0.0.1."}));
+    EXPECT_EQ(registered.count(), 1);
+    ASSERT_EQ(titles.count(), 1);
+    EXPECT_EQ(titles.at(0).at(0).toString(), "Kivvo - v2.0 - alice");
+    EXPECT_EQ(link->nickInUse(), "alice");
+}
+
+TEST_F(ServerLinkTest, SendsPassFirstOnlyWhenAServerPasswordIsSet)
+{
+    settings.serverpass = "s3cret";
+    settings.nick = "twelvecharsx";
+    FakeIrcServer server;
+    addServer(server);
+    link->connectToCurrentServer();
+    ASSERT_TRUE(registeredWith(server));
+    EXPECT_EQ(server.received(), "PASS s3cret\r\nNICK twelvecharsx\r\n"
+                                 "USER twelvecharsx 0 * :Alice Smith\r\nWHO twelvecharsx\r\n");
+    // The nick in use is the whole nick, not its first nine characters.
+    EXPECT_EQ(link->nickInUse(), "twelvecharsx");
+}
+
+TEST_F(ServerLinkTest, FailsOverPastARefusedAndAnUnresolvableServer)
+{
+    FakeIrcServer good;
+    addServer("127.0.0.1", FakeIrcServer::closedPort());
+    addServer("nothere..invalid", 6667); // refused by the resolver without any DNS query
+    addServer(good);
+    link->connectToCurrentServer();
+    ASSERT_TRUE(registeredWith(good));
+    EXPECT_EQ(statuses, (QStringList{"Could not resolve server! Trying again...",
+                                     "Sending user info...", "Connected to server 127.0.0.1."}));
+    EXPECT_EQ(link->serverIndex(), 2);
+}
+
+TEST_F(ServerLinkTest, EndsThePassWhenNoServerAnswers)
+{
+    addServer("127.0.0.1", FakeIrcServer::closedPort());
+    addServer("127.0.0.1", FakeIrcServer::closedPort());
+    addServer("127.0.0.1", 0); // a port that can never connect
+    QSignalSpy pollStopped(link.get(), &irc::ServerLink::pollStopped);
+    link->connectToCurrentServer();
+    ASSERT_TRUE(waitFor([&] { return statuses.contains("Can't connect to any servers!"); }));
+    EXPECT_EQ(statuses, QStringList{"Can't connect to any servers!"});
+    EXPECT_EQ(link->serverIndex(), 0);
+    EXPECT_EQ(pollStopped.count(), 3);
+    // No further attempt follows by itself.
+    QTest::qWait(200);
+    EXPECT_EQ(statuses.size(), 1);
+    EXPECT_EQ(link->state(), irc::ServerLink::State::Idle);
+}
+
+TEST_F(ServerLinkTest, ReportsAnEmptyServerList)
+{
+    link->connectToCurrentServer();
+    EXPECT_EQ(statuses, QStringList{"There are no servers defined!"});
+    EXPECT_FALSE(link->hasSocket());
+}
+
+TEST_F(ServerLinkTest, ReconnectsToTheNextServerWhenTheLinkDrops)
+{
+    FakeIrcServer first;
+    FakeIrcServer second;
+    addServer(first);
+    addServer(second);
+    QSignalSpy pollStopped(link.get(), &irc::ServerLink::pollStopped);
+    link->connectToCurrentServer();
+    ASSERT_TRUE(registeredWith(first));
+    first.send(":irc 001 alice :Welcome\r\nPING :last");
+    first.send(" words\r\n");
+    first.dropClient();
+    ASSERT_TRUE(registeredWith(second));
+    EXPECT_TRUE(statuses.contains("Disconnected!  Trying to reconnect... (server #1)"));
+    EXPECT_EQ(pollStopped.count(), 1);
+    // Lines read before the drop were all delivered, the split one whole.
+    EXPECT_EQ(lines, (QList<QByteArray>{":irc 001 alice :Welcome", "PING :last words"}));
+}
+
+TEST_F(ServerLinkTest, ManualDisconnectSendsQuitAndDoesNotReconnect)
+{
+    FakeIrcServer server;
+    addServer(server);
+    QSignalSpy cleared(link.get(), &irc::ServerLink::disconnectedByUser);
+    QSignalSpy titles(link.get(), &irc::ServerLink::titleChanged);
+    link->connectToCurrentServer();
+    ASSERT_TRUE(registeredWith(server));
+    link->disconnectFromServer();
+    ASSERT_TRUE(waitFor([&] { return !server.isClientConnected(); }));
+    EXPECT_TRUE(server.received().endsWith("WHO alice\r\nQUIT\r\n"));
+    EXPECT_EQ(statuses.last(), "Disconnected.");
+    EXPECT_EQ(titles.last().at(0).toString(), "Kivvo v2.0");
+    EXPECT_EQ(cleared.count(), 1);
+    QTest::qWait(200);
+    EXPECT_EQ(server.connectionCount(), 1);
+    EXPECT_EQ(link->serverIndex(), 0);
+}
+
+TEST_F(ServerLinkTest, DisconnectDuringAConnectionAttemptCancelsIt)
+{
+    FakeIrcServer server;
+    addServer(server);
+    link->connectToCurrentServer(); // the connect step is posted
+    link->disconnectFromServer();
+    QTest::qWait(200);
+    EXPECT_EQ(server.connectionCount(), 0);
+}
+
+TEST_F(ServerLinkTest, QuitsAtCloseOnlyWhenAnAttemptWasMade)
+{
+    link->quitForClose();
+    EXPECT_FALSE(link->hasSocket());
+
+    FakeIrcServer server;
+    addServer(server);
+    link->connectToCurrentServer();
+    ASSERT_TRUE(registeredWith(server));
+    link->quitForClose();
+    ASSERT_TRUE(waitFor([&] { return !server.isClientConnected(); }));
+    EXPECT_TRUE(server.received().endsWith("QUIT :Kivvo is closing...\r\n"));
+}
+
+TEST_F(ServerLinkTest, DeliversLinesInOrderWhenAHandlerRunsANestedLoop)
+{
+    FakeIrcServer server;
+    addServer(server);
+    link->connectToCurrentServer();
+    ASSERT_TRUE(registeredWith(server));
+    bool nested = false;
+    QObject::connect(link.get(), &irc::ServerLink::lineReceived, link.get(),
+                     [&](const QByteArray& line) {
+                         if (line == "one" && !nested) {
+                             nested = true;
+                             server.send("three\r\n");
+                             // As a modal message box would: other events run meanwhile.
+                             waitFor([&] { return lines.contains("three"); }, 300);
+                         }
+                     });
+    server.send("one\r\ntwo\r\n");
+    ASSERT_TRUE(waitFor([&] { return lines.size() == 3; }));
+    EXPECT_EQ(lines, (QList<QByteArray>{"one", "two", "three"}));
+}
+
+TEST_F(ServerLinkTest, RefusesLinesThatWouldInjectACommand)
+{
+    FakeIrcServer server;
+    addServer(server);
+    link->connectToCurrentServer();
+    ASSERT_TRUE(registeredWith(server));
+    EXPECT_FALSE(link->sendLine("PRIVMSG bob :hi\r\nQUIT"));
+    EXPECT_FALSE(link->sendLine(QByteArray("PRIVMSG bob :a\0b", 16)));
+    EXPECT_TRUE(link->sendLine("PRIVMSG bob :hi"));
+    ASSERT_TRUE(waitFor([&] { return server.received().endsWith("PRIVMSG bob :hi\r\n"); }));
+    EXPECT_FALSE(server.received().contains("QUIT"));
+}
