@@ -11,12 +11,12 @@ namespace config {
 namespace {
 
 constexpr int kMaxNickLength = 9;
-const QByteArray kNickSpecials("[]\\`_^{|}-");
+const QByteArray kNickSymbols("[]\\`_^{|}-");
 
 bool isNickChar(char c)
 {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')
-        || kNickSpecials.contains(c);
+        || kNickSymbols.contains(c);
 }
 
 } // namespace

@@ -1,0 +1,80 @@
+#pragma once
+
+#include "config/settings.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+
+#include <optional>
+
+namespace irc {
+
+enum class DccKind { Send, Chat, Voice };
+
+// What the dispatcher asks of the rest of the program. It decides; these carry it out.
+class ServerLineActions
+{
+public:
+    virtual ~ServerLineActions() = default;
+
+    virtual QByteArray nickInUse() const = 0;
+    virtual void setNickInUse(const QByteArray& nick) = 0;
+    virtual qint64 nowMs() const = 0;
+    virtual QByteArray localHostName() const = 0;
+
+    // One line to the server, without CR LF; false when it could not go out.
+    virtual bool sendLine(const QByteArray& line) = 0;
+    virtual void setTitleNick(const QByteArray& nick) = 0;
+
+    // The trailing text of a NOTICE (CTCP replies are recognised there).
+    virtual void noticeText(const QByteArray& sender, const QByteArray& text) = 0;
+    // A CTCP query in a PRIVMSG; true when it was one and has been answered.
+    virtual bool ctcpQuery(const QByteArray& sender, const QByteArray& text) = 0;
+    // A DCC offer; `line` is the whole line with the CTCP frame's closing 0x01 removed.
+    virtual void dccOffer(DccKind kind, const QByteArray& sender, const QByteArray& line) = 0;
+    // Private text for the sender's chat; `text` absent when the line carried none, `awayEcho`
+    // the away reply that just went out, shown as the user's own line.
+    virtual void privateText(const QByteArray& sender, const std::optional<QByteArray>& text,
+                             const std::optional<QByteArray>& awayEcho) = 0;
+    virtual void presenceReply(const QList<QByteArray>& onlineNames) = 0;
+    virtual void showWhois(const QByteArray& text) = 0;
+    // Our host as the server sees it, to be resolved without blocking.
+    virtual void resolveOwnHost(const QByteArray& host) = 0;
+    virtual void logStatus(const QString& text) = 0;
+};
+
+// The sender of a line: after a ':' prefix, up to '!' or the first blank; without a prefix, the
+// text after the command word up to the blank before the trailing text.
+QByteArray GetSenderNick(const QByteArray& line);
+// The text after the first ':' past the line's first character.
+std::optional<QByteArray> trailingText(const QByteArray& line);
+
+// Acts on each server line: keep-alive, CTCP, DCC offers, private text, presence, whois, our
+// own address and nick collisions. Keeps only the away reply's per-sender rate.
+class MessageDispatcher
+{
+public:
+    static constexpr qint64 kAwayReplyIntervalMs = 60'000;
+
+    MessageDispatcher(const config::Settings& settings, ServerLineActions& actions)
+        : m_settings(settings), m_actions(actions)
+    {
+    }
+
+    void HandleServerLine(const QByteArray& line);
+
+private:
+    void ping(const QByteArray& line);
+    void privmsg(QByteArray line);
+    void whois(const QByteArray& line);
+    void whoReply(const QByteArray& line);
+    void nickInUse();
+    bool awayReplyDue(const QByteArray& sender);
+
+    const config::Settings& m_settings;
+    ServerLineActions& m_actions;
+    QHash<QByteArray, qint64> m_lastAwayReply;
+};
+
+} // namespace irc

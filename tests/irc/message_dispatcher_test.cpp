@@ -1,0 +1,166 @@
+#include "irc/message_dispatcher.h"
+
+#include <QStringList>
+
+#include <gtest/gtest.h>
+
+using irc::MessageDispatcher;
+
+namespace {
+
+// Records every action as one readable line.
+class RecordingActions : public irc::ServerLineActions
+{
+public:
+    QByteArray nickInUse() const override { return nick; }
+    void setNickInUse(const QByteArray& value) override { nick = value; }
+    qint64 nowMs() const override { return now; }
+    QByteArray localHostName() const override { return "myhost"; }
+    bool sendLine(const QByteArray& line) override
+    {
+        log << "send " + line;
+        return sendWorks;
+    }
+    void setTitleNick(const QByteArray& value) override { log << "title " + value; }
+    void noticeText(const QByteArray& sender, const QByteArray& text) override
+    {
+        log << "notice " + sender + " " + text;
+    }
+    bool ctcpQuery(const QByteArray& sender, const QByteArray& text) override
+    {
+        const bool isQuery = text.startsWith("\x01VERSION");
+        if (isQuery)
+            log << "ctcp " + sender + " " + text;
+        return isQuery;
+    }
+    void dccOffer(irc::DccKind kind, const QByteArray& sender, const QByteArray& line) override
+    {
+        const char* names[] = {"SEND", "CHAT", "VOICE"};
+        log << QByteArray("dcc ") + names[int(kind)] + " " + sender + " " + line;
+    }
+    void privateText(const QByteArray& sender, const std::optional<QByteArray>& text,
+                     const std::optional<QByteArray>& awayEcho) override
+    {
+        log << "text " + sender + (text ? " [" + *text + "]" : QByteArray(" none"))
+                + (awayEcho ? " away[" + *awayEcho + "]" : QByteArray());
+    }
+    void presenceReply(const QList<QByteArray>& names) override
+    {
+        log << "online " + names.join(',');
+    }
+    void showWhois(const QByteArray& text) override { log << "whois " + text; }
+    void resolveOwnHost(const QByteArray& host) override { log << "host " + host; }
+    void logStatus(const QString& text) override { log << "log " + text.toUtf8(); }
+
+    QByteArray nick = "alice";
+    qint64 now = 1000;
+    bool sendWorks = true;
+    QList<QByteArray> log;
+};
+
+struct Case
+{
+    const char* line;
+    QList<QByteArray> actions;
+};
+
+} // namespace
+
+TEST(MessageDispatcher, ActsOnRealServerLines)
+{
+    const Case cases[] = {
+        {"PING :irc.kivvo.local", {"send PONG :irc.kivvo.local"}},
+        {"PING token123", {"send PONG :token123"}},
+        {"PING", {}}, // no command word: nothing matches
+        {"PING ", {"send PONG :myhost"}},
+        {":irc.x NOTICE alice :\x01VERSION x 1.0\x01", {"notice irc.x \x01VERSION x 1.0\x01"}},
+        {":irc.x NOTICE alice", {}},
+        {":bob!~b@host PRIVMSG alice :hello there", {"text bob [hello there]"}},
+        {":bob!~b@host PRIVMSG alice", {"text bob none"}},
+        {":bob!~b@host PRIVMSG alice :", {"text bob []"}},
+        {":bob PRIVMSG alice :no user part", {"text bob [no user part]"}},
+        {":averyveryverylongnick!u@h PRIVMSG alice :hi", {"text averyveryverylongnick [hi]"}},
+        {":bob!b@h PRIVMSG #chan :to a channel", {"text bob [to a channel]"}},
+        {":bob!b@h PRIVMSG alice :\x01VERSION\x01", {"ctcp bob \x01VERSION\x01"}},
+        {":bob!b@h PRIVMSG alice :\x01" "ACTION waves\x01", {"text bob [\x01" "ACTION waves\x01]"}},
+        {":bob!b@h PRIVMSG alice :\x01" "DCC SEND f.txt 2130706433 2000 5\x01",
+         {"dcc SEND bob :bob!b@h PRIVMSG alice :\x01" "DCC SEND f.txt 2130706433 2000 5"}},
+        {":bob!b@h PRIVMSG alice :\x01" "DCC CHAT chat 2130706433 2001\x01",
+         {"dcc CHAT bob :bob!b@h PRIVMSG alice :\x01" "DCC CHAT chat 2130706433 2001"}},
+        {":bob!b@h PRIVMSG alice :\x01" "DCC VOICE voice 2130706433 2002\x01",
+         {"dcc VOICE bob :bob!b@h PRIVMSG alice :\x01" "DCC VOICE voice 2130706433 2002"}},
+        {":bob!b@h PRIVMSG alice :\x01" "DCC RESUME f 1 2\x01", {"text bob [\x01" "DCC RESUME f 1 2]"}},
+        {":irc.x 303 alice :bob  carol ", {"online bob,carol"}},
+        {":irc.x 303 alice :", {"online "}},
+        {":irc.x 303 alice", {}},
+        {":irc.x 311 alice bob ~b host.example * :Bob Builder",
+         {"whois bob\n~b\nhost.example\n*\n:Bob\nBuilder"}},
+        {":irc.x 311 bob carol ~c h * :C", {}},
+        {":irc.x 352 alice * ~alice 127.0.0.1 irc.x alice H :0 Alice", {"host 127.0.0.1"}},
+        {":irc.x 352 alice #c ~alice 10.0.0.1 irc.x alice H :0 Alice", {}},
+        {":irc.x 352 bob * ~bob 10.0.0.1 irc.x bob H :0 Bob", {}},
+        {":irc.x 001 alice :Welcome", {}},
+        {":irc.x", {}},
+        {":", {}},
+        {"", {}},
+        {":irc.x NOTICE", {}},
+        {"ERROR :Closing link", {}},
+    };
+    for (const Case& c : cases) {
+        RecordingActions actions;
+        config::Settings settings;
+        settings.nick = "alice";
+        MessageDispatcher dispatcher(settings, actions);
+        dispatcher.HandleServerLine(c.line);
+        EXPECT_EQ(actions.log, c.actions) << c.line;
+    }
+}
+
+TEST(MessageDispatcher, NickCollisionSwitchesBetweenNickAndAlternate)
+{
+    RecordingActions actions;
+    config::Settings settings;
+    settings.nick = "alice";
+    settings.altnick = "alice_2";
+    MessageDispatcher dispatcher(settings, actions);
+    dispatcher.HandleServerLine(":irc.x 433 * alice :Nickname already in use");
+    EXPECT_EQ(actions.log, (QList<QByteArray>{"title alice_2", "send NICK alice_2",
+                                              "send WHO alice_2"}));
+    EXPECT_EQ(actions.nick, "alice_2");
+    actions.log.clear();
+    dispatcher.HandleServerLine(":irc.x 433 * alice_2 :Nickname already in use");
+    EXPECT_EQ(actions.log, (QList<QByteArray>{"title alice", "send NICK alice", "send WHO alice"}));
+}
+
+TEST(MessageDispatcher, AwayReplyGoesOutOncePerSenderPerMinute)
+{
+    RecordingActions actions;
+    config::Settings settings;
+    settings.nick = "alice";
+    settings.awayset = true;
+    settings.away = "out for lunch %s%n";
+    MessageDispatcher dispatcher(settings, actions);
+    dispatcher.HandleServerLine(":bob!b@h PRIVMSG alice :\x01VERSION\x01");
+    EXPECT_EQ(actions.log, (QList<QByteArray>{"send PRIVMSG bob :out for lunch %s%n",
+                                              "ctcp bob \x01VERSION\x01"}));
+    actions.log.clear();
+    actions.now += 59'999;
+    dispatcher.HandleServerLine(":bob!b@h PRIVMSG alice :hi");
+    dispatcher.HandleServerLine(":carol!c@h PRIVMSG alice :hi");
+    EXPECT_EQ(actions.log, (QList<QByteArray>{"text bob [hi]", "send PRIVMSG carol :out for lunch %s%n",
+                                              "text carol [hi] away[out for lunch %s%n]"}));
+    actions.log.clear();
+    actions.now += 1;
+    dispatcher.HandleServerLine(":bob!b@h PRIVMSG alice :again");
+    EXPECT_EQ(actions.log.first(), "send PRIVMSG bob :out for lunch %s%n");
+}
+
+TEST(MessageDispatcher, LogsAFailedPong)
+{
+    RecordingActions actions;
+    actions.sendWorks = false;
+    config::Settings settings;
+    MessageDispatcher dispatcher(settings, actions);
+    dispatcher.HandleServerLine("PING :x");
+    EXPECT_EQ(actions.log.last(), "log send() error - SOCKET_ERROR (PONG response)");
+}
