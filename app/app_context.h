@@ -4,6 +4,7 @@
 #include "config/settings.h"
 #include "config/store.h"
 #include "irc/server_link.h"
+#include "peer/session_record.h"
 
 #include <QtGlobal>
 
@@ -27,6 +28,8 @@ struct AppContext
     // Our IPv4 address as the server sees it, host byte order; 0 until the WHO reply is seen.
     quint32 serverSeenAddress = 0;
     bool debugDump = false;
+    peer::ChatList chats;
+    peer::DccList transfers;
 };
 
 } // namespace app

@@ -2,6 +2,15 @@
 
 #include "app/app_context.h"
 #include "app/command_ids.h"
+#include "app/server_actions.h"
+#if __has_include("config/contact_editor.h")
+#include "config/contact_editor.h"
+#include "config/prompter.h"
+#define KIVVO_HAVE_EDITOR 1
+#endif
+#include "diag/server_text.h"
+#include "peer/chat_window.h"
+#include "peer/session_record.h"
 #include "diag/debug_window.h"
 #include "diag/raw_data_window.h"
 #include "diag/server_log_window.h"
@@ -14,9 +23,16 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QMetaObject>
 #include <QScreen>
 #include <QStatusBar>
+
+// The artwork lives in a static library, whose resources must be registered by hand.
+static void initKivvoResources()
+{
+    Q_INIT_RESOURCE(res);
+}
 
 namespace app {
 
@@ -24,6 +40,27 @@ namespace {
 
 constexpr char kNotConnected[] = "Not Connected.";
 constexpr char kConnectingWait[] = "Connecting...please wait";
+constexpr int kIconContact = 0;
+constexpr int kIconNoContacts = 1;
+// Marks the hint and "No Contacts Online" rows, which are not contacts.
+constexpr int kNotAContactRole = Qt::UserRole + 1;
+
+// Sorted as people read names, without regard to case.
+class ContactItem : public QListWidgetItem
+{
+public:
+    using QListWidgetItem::QListWidgetItem;
+    bool operator<(const QListWidgetItem& other) const override
+    {
+        return text().compare(other.text(), Qt::CaseInsensitive) < 0;
+    }
+};
+
+QIcon contactIcon(int index)
+{
+    return QIcon(index == kIconContact ? QStringLiteral(":/icons/CONTACT")
+                                       : QStringLiteral(":/icons/NOCONTACTS"));
+}
 
 } // namespace
 
@@ -31,10 +68,13 @@ MainWindow::MainWindow(AppContext& context, QWidget* parent)
     : QMainWindow(parent)
     , m_context(context)
     , m_dump(QStringLiteral("out.txt"), context.debugDump)
+    , m_actions(std::make_unique<ServerActions>(context))
+    , m_dispatcher(std::make_unique<irc::MessageDispatcher>(context.settings, *m_actions))
     , m_debugWindow(std::make_unique<diag::DebugWindow>())
     , m_serverLog(std::make_unique<diag::ServerLogWindow>())
     , m_rawData(std::make_unique<diag::RawDataWindow>())
 {
+    initKivvoResources();
     setWindowTitle(irc::text::kTitleIdle);
     setFixedSize(kWidth, kHeight);
     setAttribute(Qt::WA_QuitOnClose, false);
@@ -43,7 +83,22 @@ MainWindow::MainWindow(AppContext& context, QWidget* parent)
     m_contacts = new QListWidget(central);
     m_contacts->setObjectName(QStringLiteral("contacts"));
     m_contacts->setGeometry(50, 10, 150, 265);
+    m_contacts->setViewMode(QListView::ListMode);
+    m_contacts->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_contacts->setIconSize(QSize(16, 16));
+    m_contacts->setSortingEnabled(true);
+    m_contacts->sortItems(Qt::AscendingOrder);
+    m_contacts->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_contacts, &QWidget::customContextMenuRequested, this,
+            &MainWindow::showContactMenu);
+    connect(m_contacts, &QListWidget::itemDoubleClicked, this,
+            [this] { runCommand(cmd::Chat); });
+    // Room for the skinned user menu bar.
+    m_userMenuBar = new QWidget(central);
+    m_userMenuBar->setObjectName(QStringLiteral("UserMenuBar"));
+    m_userMenuBar->setGeometry(50, 280, 150, 25);
     setCentralWidget(central);
+    setWindowIcon(contactIcon(kIconContact));
 
     m_status = new QLabel(QString::fromLatin1(kNotConnected), this);
     statusBar()->addWidget(m_status, 1);
@@ -64,6 +119,21 @@ MainWindow::MainWindow(AppContext& context, QWidget* parent)
             [this](const QList<QByteArray>& lines) { m_dump.DumpReceivedLines(lines); });
     connect(&link, &irc::ServerLink::lineReceived, this, &MainWindow::onServerLine);
     connect(&link, &irc::ServerLink::disconnectedByUser, m_contacts, &QListWidget::clear);
+    connect(&link, &irc::ServerLink::registered, this, [this] {
+        QMetaObject::invokeMethod(this, &MainWindow::poll, Qt::QueuedConnection);
+        m_pollTimer.start(kPollIntervalMs);
+    });
+    connect(&link, &irc::ServerLink::pollStopped, &m_pollTimer, &QTimer::stop);
+    connect(&m_pollTimer, &QTimer::timeout, this, &MainWindow::poll);
+
+    connect(m_actions.get(), &ServerActions::titleChanged, this, &QWidget::setWindowTitle);
+    connect(m_actions.get(), &ServerActions::privateTextArrived, this,
+            &MainWindow::routePrivateText);
+    connect(m_actions.get(), &ServerActions::onlineNamesArrived, this, [this](const auto& names) {
+        if (const auto merged = m_presence.takeReply(names))
+            showOnline(*merged);
+    });
+    connect(m_actions.get(), &ServerActions::whoisArrived, this, &MainWindow::showWhois);
 
     centreOnScreen();
 }
@@ -116,15 +186,30 @@ void MainWindow::buildMenus()
     addCommand(viewMenu, tr("Show &Debug Window"), cmd::ShowDebugWindow);
 
     QMenu* contactsMenu = menuBar()->addMenu(tr("Contacts"));
-    addCommand(contactsMenu, tr("&Edit Contacts (Add/Rename/Remove)"), cmd::EditContacts, false);
-    addCommand(contactsMenu, tr("&Remove Selected Contact"), cmd::RemoveSelectedContact, false);
+    addCommand(contactsMenu, tr("&Edit Contacts (Add/Rename/Remove)"), cmd::EditContacts);
+    addCommand(contactsMenu, tr("&Remove Selected Contact"), cmd::RemoveSelectedContact);
 
     QMenu* helpMenu = menuBar()->addMenu(tr("Help"));
     addCommand(helpMenu, tr("&Kivvo Help"), cmd::Help, false);
     addCommand(helpMenu, tr("&View Help Online"), cmd::HelpOnline, false);
     addCommand(helpMenu, tr("&Visit Customer Support Online"), cmd::SupportOnline, false);
     helpMenu->addSeparator();
-    addCommand(helpMenu, tr("&About Kivvo"), cmd::About, false);
+    addCommand(helpMenu, tr("&About Kivvo"), cmd::About);
+
+    m_nickPopup = new QMenu(QStringLiteral("User Popup"), this);
+    addCommand(m_nickPopup, tr("Chat"), cmd::Chat);
+    addCommand(m_nickPopup, tr("DCC Chat"), cmd::DccChat);
+    addCommand(m_nickPopup, tr("Encrypted Chat"), cmd::EncryptedChat);
+    addCommand(m_nickPopup, tr("Voice Chat"), cmd::VoiceChat);
+    m_nickPopup->addSeparator();
+    addCommand(m_nickPopup, tr("Send File"), cmd::SendFile);
+    m_nickPopup->addSeparator();
+    addCommand(m_nickPopup, tr("Whois"), cmd::Whois);
+    addCommand(m_nickPopup, tr("Ping"), cmd::Ping);
+    addCommand(m_nickPopup, tr("Finger"), cmd::Finger);
+    addCommand(m_nickPopup, tr("Time"), cmd::Time);
+    addCommand(m_nickPopup, tr("Version"), cmd::Version);
+    addCommand(m_nickPopup, tr("Source"), cmd::Source);
 }
 
 QAction* MainWindow::commandAction(int id) const
@@ -167,13 +252,43 @@ void MainWindow::runCommand(int id)
         m_debugWindow->showNormal();
         m_debugWindow->raise();
         break;
+    case cmd::EditContacts:
+        editContacts();
+        break;
+    case cmd::RemoveSelectedContact:
+        removeSelectedContact();
+        break;
+    case cmd::About:
+        showAbout();
+        break;
+    case cmd::Chat:
+        if (const auto nick = selectedContact())
+            openChat(*nick);
+        break;
+    case cmd::Whois:
+        // Goes out even without a selection, as the other queries do.
+        link.sendLine("WHOIS " + selectedContact().value_or(QByteArray()));
+        break;
+    case cmd::DccChat:
+        if (!selectedContact()) {
+            QMessageBox::warning(this, tr("Select Contact"),
+                                 tr("You have to select a contact from the list before you "
+                                    "can DCC chat with them"));
+            break;
+        }
+        m_lastUnhandled = id;
+        break;
     default:
+        // Commands of features still to come (CTCP queries, direct chats, transfers, voice,
+        // settings, servers, help pages) arrive here.
+        m_lastUnhandled = id;
         break;
     }
 }
 
 void MainWindow::onServerLine(const QByteArray& line)
 {
+    m_dispatcher->HandleServerLine(line);
     // The presence reply comes every ten seconds and would drown the log.
     const std::optional<QByteArray> word = irc::GetCommandWord(line);
     if (!word || !word->startsWith("303"))
@@ -195,7 +310,13 @@ void MainWindow::closeStep()
     if (m_closed)
         return;
     m_closed = true;
+    m_pollTimer.stop();
     m_context.link.quitForClose();
+    // Windows go before the records they show.
+    for (const auto& chat : m_context.chats)
+        delete chat->window.data();
+    m_context.chats.FreeAllRecords();
+    m_context.transfers.FreeAllRecords();
     emit closeStepDone();
     QCoreApplication::quit();
 }
@@ -204,6 +325,140 @@ void MainWindow::closeEvent(QCloseEvent* event)
 {
     closeStep();
     event->accept();
+}
+
+void MainWindow::changeEvent(QEvent* event)
+{
+    QMainWindow::changeEvent(event);
+    // Minimised, the window leaves the task bar: only the tray icon remains.
+    if (event->type() == QEvent::WindowStateChange && isMinimized())
+        QMetaObject::invokeMethod(this, &QWidget::hide, Qt::QueuedConnection);
+}
+
+std::optional<QByteArray> MainWindow::selectedContact() const
+{
+    for (int row = 0; row < m_contacts->count(); ++row) {
+        const QListWidgetItem* item = m_contacts->item(row);
+        if (item->isSelected() && !item->data(kNotAContactRole).toBool())
+            return item->text().toUtf8();
+    }
+    return std::nullopt;
+}
+
+void MainWindow::showContactMenu(const QPoint& position)
+{
+    // Only over a contact: a click on empty space shows nothing.
+    QListWidgetItem* item = m_contacts->itemAt(position);
+    if (!item || item->data(kNotAContactRole).toBool())
+        return;
+    item->setSelected(true);
+    m_nickPopup->popup(m_contacts->viewport()->mapToGlobal(position));
+}
+
+peer::ChatSession* MainWindow::openChat(const QByteArray& nick)
+{
+    auto record = std::make_unique<peer::ChatSession>();
+    record->nick = nick;
+    record->serverRouted = true;
+    peer::ChatSession* chat = m_context.chats.AppendRecord(std::move(record));
+    auto* window = new peer::ChatWindow(*chat);
+    chat->window = window;
+    window->show();
+    return chat;
+}
+
+void MainWindow::routePrivateText(const QByteArray& sender, const std::optional<QByteArray>& text,
+                                  const std::optional<QByteArray>& awayEcho)
+{
+    peer::ChatSession* chat = peer::FindRoutedChat(m_context.chats, sender);
+    const bool found = chat != nullptr;
+    if (!chat)
+        chat = openChat(sender);
+    auto* window = qobject_cast<peer::ChatWindow*>(chat->window.data());
+    if (!window)
+        return;
+    if (text)
+        window->appendPeerLine(*text);
+    if (awayEcho)
+        window->appendOwnLine(m_context.link.nickInUse(), *awayEcho);
+    if (found) {
+        window->raise();
+        window->activateWindow();
+    }
+}
+
+void MainWindow::showSingleItem(const QString& text, int icon)
+{
+    m_contacts->clear();
+    auto* item = new QListWidgetItem(contactIcon(icon), text);
+    item->setData(kNotAContactRole, true);
+    m_contacts->addItem(item);
+}
+
+void MainWindow::poll()
+{
+    const QList<QByteArray> contacts = m_context.store.EnumContacts();
+    if (contacts.isEmpty()) {
+        showSingleItem(QString::fromLatin1(kHintText), kIconContact);
+        return;
+    }
+    const QList<QByteArray> lines = irc::BuildIsonLines(contacts);
+    m_presence.startPoll(static_cast<int>(lines.size()));
+    for (const QByteArray& line : lines)
+        m_context.link.sendLine(line);
+}
+
+void MainWindow::showOnline(const QList<QByteArray>& names)
+{
+    const std::optional<QByteArray> selected = selectedContact();
+    if (names.isEmpty()) {
+        showSingleItem(QString::fromLatin1(kNoneOnline), kIconNoContacts);
+        return;
+    }
+    m_contacts->clear();
+    for (const QByteArray& name : names) {
+        auto* item = new ContactItem(contactIcon(kIconContact), diag::decodeServerText(name));
+        m_contacts->addItem(item);
+        if (selected && name == *selected)
+            item->setSelected(true);
+    }
+}
+
+void MainWindow::showWhois(const QString& text)
+{
+    // Not modal: a box left open must not hold up the lines behind it.
+    auto* box = new QMessageBox(QMessageBox::NoIcon, tr("Whois Reply"), text, QMessageBox::Ok,
+                                this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
+}
+
+void MainWindow::showAbout()
+{
+    auto* box = new QMessageBox(QMessageBox::NoIcon, tr("About"),
+                                QString::fromLatin1(irc::text::kTitleIdle), QMessageBox::Ok,
+                                this);
+    box->setIconPixmap(contactIcon(kIconContact).pixmap(32, 32));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setModal(false);
+    box->show();
+}
+
+void MainWindow::removeSelectedContact()
+{
+    if (const auto nick = selectedContact()) {
+        m_context.store.RemoveContact(*nick);
+        poll();
+    }
+}
+
+void MainWindow::editContacts()
+{
+#ifdef KIVVO_HAVE_EDITOR
+    config::WidgetPrompter prompter;
+    config::ContactEditor editor(m_context.store, prompter);
+    editor.exec();
+#endif
 }
 
 } // namespace app

@@ -1,10 +1,14 @@
 #pragma once
 
 #include "diag/received_dump.h"
+#include "irc/message_dispatcher.h"
+#include "irc/presence.h"
 
 #include <QMainWindow>
+#include <QTimer>
 
 #include <memory>
+#include <optional>
 
 class QAction;
 class QLabel;
@@ -17,9 +21,14 @@ class RawDataWindow;
 class ServerLogWindow;
 } // namespace diag
 
+namespace peer {
+struct ChatSession;
+}
+
 namespace app {
 
 struct AppContext;
+class ServerActions;
 
 // The contact list window and the hub of the program: menu commands arrive here by id and go to
 // whatever handles them, and the server link's lines go to the dispatcher and the server log.
@@ -43,9 +52,19 @@ public:
     diag::DebugWindow* debugWindow() const { return m_debugWindow.get(); }
     diag::ServerLogWindow* serverLogWindow() const { return m_serverLog.get(); }
     diag::RawDataWindow* rawDataWindow() const { return m_rawData.get(); }
+    QListWidget* contactList() const { return m_contacts; }
+    QMenu* contactMenu() const { return m_nickPopup; }
+    // The last command a handler of a later feature received (tests check the routing).
+    int lastUnhandledCommand() const { return m_lastUnhandled; }
+
+    static constexpr int kPollIntervalMs = 10000;
+    static constexpr char kHintText[] = "Click \"Contacts\" (above)";
+    static constexpr char kNoneOnline[] = "No Contacts Online";
 
 public slots:
     void runCommand(int id);
+    // One presence poll: ISON for the stored contacts, or the hint when there are none.
+    void poll();
     // The close step of Exit, the close box, SIGTERM and SIGINT; runs once.
     void closeStep();
     void setStatusText(const QString& text);
@@ -55,8 +74,21 @@ signals:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
+    std::optional<QByteArray> selectedContact() const;
+    peer::ChatSession* openChat(const QByteArray& nick);
+    void routePrivateText(const QByteArray& sender, const std::optional<QByteArray>& text,
+                          const std::optional<QByteArray>& awayEcho);
+    void showOnline(const QList<QByteArray>& names);
+    void showSingleItem(const QString& text, int icon);
+    void showContactMenu(const QPoint& position);
+    void showWhois(const QString& text);
+    void showAbout();
+    void removeSelectedContact();
+    void editContacts();
+
     void buildMenus();
     QAction* addCommand(QMenu* menu, const QString& text, int id, bool available = true);
     void onServerLine(const QByteArray& line);
@@ -66,6 +98,13 @@ private:
     diag::ReceivedDump m_dump;
     QLabel* m_status = nullptr;
     QListWidget* m_contacts = nullptr;
+    QMenu* m_nickPopup = nullptr;
+    QWidget* m_userMenuBar = nullptr;
+    std::unique_ptr<ServerActions> m_actions;
+    std::unique_ptr<irc::MessageDispatcher> m_dispatcher;
+    irc::PresenceMerge m_presence;
+    QTimer m_pollTimer;
+    int m_lastUnhandled = 0;
     std::unique_ptr<diag::DebugWindow> m_debugWindow;
     std::unique_ptr<diag::ServerLogWindow> m_serverLog;
     std::unique_ptr<diag::RawDataWindow> m_rawData;
