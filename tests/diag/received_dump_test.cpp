@@ -1,0 +1,154 @@
+#include "diag/received_dump.h"
+#include "diag/server_text.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using diag::ReceivedDump;
+
+QByteArray readAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+void writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(bytes);
+}
+
+class ReceivedDumpTest : public ::testing::Test
+{
+protected:
+    QString path() const { return m_dir.filePath(QStringLiteral("out.txt")); }
+
+    QTemporaryDir m_dir;
+};
+
+TEST_F(ReceivedDumpTest, WritesABatchInTheDumpFormat)
+{
+    ReceivedDump dump(path(), true);
+    dump.DumpReceivedLines({"PING :irc.x", ":irc.x 001 bob :Welcome"});
+    EXPECT_EQ(readAll(path()), QByteArray("Messages Received:2\n"
+                                          "Message 0: PING :irc.x\r\n EOL\n"
+                                          "Command: PING\n"
+                                          "Message 1: :irc.x 001 bob :Welcome\r\n EOL\n"
+                                          "Command: 001\n"));
+}
+
+struct WordCase
+{
+    const char* line;
+    const char* trailer; // what follows " EOL\n" for the line
+};
+
+class ReceivedDumpWord : public ReceivedDumpTest, public ::testing::WithParamInterface<WordCase>
+{
+};
+
+TEST_P(ReceivedDumpWord, NamesTheCommandWordWhenTheLineHasOne)
+{
+    const WordCase& c = GetParam();
+    ReceivedDump dump(path(), true);
+    dump.DumpReceivedLines({QByteArray(c.line)});
+    EXPECT_EQ(readAll(path()), "Messages Received:1\nMessage 0: " + QByteArray(c.line)
+                                   + "\r\n EOL\n" + QByteArray(c.trailer));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, ReceivedDumpWord,
+    ::testing::Values(WordCase{"PING :irc.x", "Command: PING\n"},
+                      WordCase{":nick!u@h PRIVMSG bob :hi there", "Command: PRIVMSG\n"},
+                      WordCase{"PING", "\n"},
+                      WordCase{":irc.x NOTICE", "\n"},
+                      WordCase{":irc.x", "\n"},
+                      WordCase{"", "\n"},
+                      WordCase{"%s%n%d :x", "Command: %s%n%d\n"}));
+
+TEST_F(ReceivedDumpTest, ShowsFormatDirectivesAndRawBytesLiterally)
+{
+    ReceivedDump dump(path(), true);
+    const QByteArray odd = QByteArray(":a!b@c PRIVMSG bob :%s%n\xe9\xff") + '\0' + "tail";
+    dump.DumpReceivedLines({odd});
+    EXPECT_EQ(readAll(path()),
+              "Messages Received:1\nMessage 0: " + odd + "\r\n EOL\nCommand: PRIVMSG\n");
+}
+
+TEST_F(ReceivedDumpTest, AppendsEveryBatchToWhatIsThere)
+{
+    writeFile(path(), "earlier run\n");
+    ReceivedDump dump(path(), true);
+    dump.DumpReceivedLines({"A b"});
+    dump.DumpReceivedLines({});
+    EXPECT_EQ(readAll(path()), QByteArray("earlier run\n"
+                                          "Messages Received:1\nMessage 0: A b\r\n EOL\nCommand: A\n"
+                                          "Messages Received:0\n"));
+}
+
+TEST_F(ReceivedDumpTest, DisabledCreatesAnEmptyFileOnceAndWritesNothing)
+{
+    ReceivedDump dump(path(), false);
+    ASSERT_FALSE(QFile::exists(path()));
+    dump.DumpReceivedLines({"PING :irc.x"});
+    EXPECT_TRUE(QFile::exists(path()));
+    EXPECT_EQ(readAll(path()), QByteArray());
+
+    // Reopening it for each batch would throw away what is written between batches.
+    writeFile(path(), "marker");
+    dump.DumpReceivedLines({"PING :irc.x"});
+    EXPECT_EQ(readAll(path()), QByteArray("marker"));
+}
+
+TEST_F(ReceivedDumpTest, AnUnopenableFileIsSkippedQuietly)
+{
+    const QString folder = m_dir.filePath(QStringLiteral("a-folder"));
+    ASSERT_TRUE(QDir().mkpath(folder));
+    for (const bool enabled : {true, false}) {
+        ReceivedDump dump(folder, enabled);
+        dump.DumpReceivedLines({"PING :irc.x"});
+        dump.DumpReceivedLines({"PING :irc.x"});
+    }
+    EXPECT_TRUE(QFileInfo(folder).isDir());
+}
+
+struct DecodeCase
+{
+    const char* name;
+    QByteArray bytes;
+    QString expected;
+};
+
+class DecodeServerText : public ::testing::TestWithParam<DecodeCase>
+{
+};
+
+TEST_P(DecodeServerText, ShowsUtf8AsUtf8AndAnythingElseAsLatin1)
+{
+    EXPECT_EQ(diag::decodeServerText(GetParam().bytes), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Bytes, DecodeServerText,
+    ::testing::Values(
+        DecodeCase{"Empty", QByteArray(), QString()},
+        DecodeCase{"Ascii", "PRIVMSG #a :hi", QStringLiteral("PRIVMSG #a :hi")},
+        DecodeCase{"Utf8", "caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80",
+                   QString::fromUtf8("caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80")},
+        DecodeCase{"Latin1", "caf\xe9", QString::fromLatin1("caf\xe9")},
+        DecodeCase{"SequenceCutAtTheEnd", "ab\xe2\x82", QString::fromLatin1("ab\xe2\x82")},
+        DecodeCase{"LeadByteAlone", "a\xc3 b", QString::fromLatin1("a\xc3 b")},
+        DecodeCase{"StrayContinuation", "a\x80z", QString::fromLatin1("a\x80z")},
+        DecodeCase{"Overlong", "\xc0\xaf", QString::fromLatin1("\xc0\xaf")},
+        DecodeCase{"Surrogate", "\xed\xa0\x80", QString::fromLatin1("\xed\xa0\x80")},
+        DecodeCase{"ValidThenInvalid", "\xc3\xa9\xff", QString::fromLatin1("\xc3\xa9\xff")},
+        DecodeCase{"LeadingBomKept", "\xef\xbb\xbfhi", QString(QChar(0xfeff)) + "hi"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+} // namespace
