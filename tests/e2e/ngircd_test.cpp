@@ -34,10 +34,13 @@ public:
             return false;
         m_port = freePort();
         QFile config(QDir(folder).filePath("ngircd.conf"));
-        QFile source(KIVVO_SOURCE_DIR "/tools/ngircd/kivvo-local.conf");
+        QFile source(KIVVO_SOURCE_DIR "/tools/ngircd/test.conf.in");
         if (!source.open(QIODevice::ReadOnly) || !config.open(QIODevice::WriteOnly))
             return false;
-        config.write(source.readAll().replace("@PORT@", QByteArray::number(m_port)));
+        const QByteArray port = QByteArray::number(m_port);
+        config.write(source.readAll()
+                         .replace("@PORT@", port)
+                         .replace("@PIDFILE@", "/tmp/kivvo-ngircd-test-" + port + ".pid"));
         config.close();
         config.setPermissions(config.permissions() | QFileDevice::ReadOther);
         QFile::setPermissions(folder, QFile::permissions(folder) | QFileDevice::ExeOther
