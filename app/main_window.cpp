@@ -3,11 +3,8 @@
 #include "app/app_context.h"
 #include "app/command_ids.h"
 #include "app/server_actions.h"
-#if __has_include("config/contact_editor.h")
 #include "config/contact_editor.h"
 #include "config/prompter.h"
-#define KIVVO_HAVE_EDITOR 1
-#endif
 #include "diag/server_text.h"
 #include "peer/chat_window.h"
 #include "peer/session_record.h"
@@ -454,11 +451,9 @@ void MainWindow::removeSelectedContact()
 
 void MainWindow::editContacts()
 {
-#ifdef KIVVO_HAVE_EDITOR
     config::WidgetPrompter prompter;
-    config::ContactEditor editor(m_context.store, prompter);
+    config::ContactEditor editor(m_context.store, prompter, this);
     editor.exec();
-#endif
 }
 
 } // namespace app

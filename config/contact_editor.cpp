@@ -1,0 +1,118 @@
+#include "config/contact_editor.h"
+
+#include "config/contact_name.h"
+#include "config/prompter.h"
+#include "config/selected_text.h"
+#include "config/store.h"
+
+#include <QCloseEvent>
+#include <QHBoxLayout>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace config {
+
+ContactEditor::ContactEditor(Store& store, Prompter& prompter, QWidget* parent)
+    : QDialog(parent), m_store(store), m_prompter(prompter)
+{
+    setWindowTitle(tr("Edit Contacts"));
+    m_list = new QListWidget(this);
+    m_list->setViewMode(QListView::ListMode);
+    m_list->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_add = new QPushButton(tr("Add..."), this);
+    m_rename = new QPushButton(tr("Rename..."), this);
+    m_remove = new QPushButton(tr("Remove..."), this);
+    m_ok = new QPushButton(tr("OK"), this);
+    m_ok->setDefault(true);
+
+    auto* buttons = new QVBoxLayout;
+    buttons->addWidget(m_add);
+    buttons->addWidget(m_rename);
+    buttons->addWidget(m_remove);
+    buttons->addStretch();
+    buttons->addWidget(m_ok);
+    auto* layout = new QHBoxLayout(this);
+    layout->addWidget(m_list);
+    layout->addLayout(buttons);
+
+    connect(m_add, &QPushButton::clicked, this, &ContactEditor::add);
+    connect(m_rename, &QPushButton::clicked, this, &ContactEditor::rename);
+    connect(m_remove, &QPushButton::clicked, this, &ContactEditor::remove);
+    connect(m_ok, &QPushButton::clicked, this, &ContactEditor::accept);
+    refresh();
+}
+
+void ContactEditor::reject()
+{
+}
+
+void ContactEditor::refresh()
+{
+    m_list->clear();
+    for (const QByteArray& nick : m_store.EnumContacts())
+        m_list->addItem(QString::fromUtf8(nick));
+}
+
+void ContactEditor::postRefresh()
+{
+    QTimer::singleShot(0, this, &ContactEditor::refresh);
+}
+
+std::optional<QString> ContactEditor::askName(const QString& prompt, const QString& title,
+                                              const QString& initial)
+{
+    InputRequest request{prompt, title, initial, false};
+    while (const auto name = m_prompter.getInput(this, request)) {
+        const auto error = contactNameError(*name);
+        if (!error)
+            return name;
+        m_prompter.showError(this, tr("Error"), *error);
+        // Offer the refused name again, so a typo costs one key, not the whole name.
+        request.text = *name;
+    }
+    return std::nullopt;
+}
+
+std::optional<QString> ContactEditor::selectedName()
+{
+    const auto name = GetSelectedListText(*m_list, kContactNameSize);
+    if (!name)
+        m_prompter.showError(this, tr("Error"), tr("You didn't select a contact from the list"));
+    return name;
+}
+
+void ContactEditor::add()
+{
+    if (const auto name =
+            askName(tr("Please type the name of the contact you wish to add below:"),
+                    tr("Add New Contact"), QString()))
+        m_store.AddContact(name->toUtf8());
+    postRefresh();
+}
+
+void ContactEditor::rename()
+{
+    const auto old = selectedName();
+    if (!old)
+        return;
+    if (const auto name =
+            askName(tr("Please type the new name of the contact you wish to edit below:"),
+                    tr("Edit Contact"), *old)) {
+        m_store.RemoveContact(old->toUtf8());
+        m_store.AddContact(name->toUtf8());
+    }
+    postRefresh();
+}
+
+void ContactEditor::remove()
+{
+    const auto name = selectedName();
+    if (!name)
+        return;
+    m_store.RemoveContact(name->toUtf8());
+    postRefresh();
+}
+
+} // namespace config

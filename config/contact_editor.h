@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QDialog>
+
+#include <optional>
+
+class QListWidget;
+class QPushButton;
+
+namespace config {
+
+class Prompter;
+class Store;
+
+// "Edit Contacts": adds, renames and removes contacts straight in the store and shows the
+// store's list again after every change. It closes only through OK.
+class ContactEditor : public QDialog
+{
+    Q_OBJECT
+
+public:
+    ContactEditor(Store& store, Prompter& prompter, QWidget* parent = nullptr);
+
+    QListWidget* list() const { return m_list; }
+    QPushButton* addButton() const { return m_add; }
+    QPushButton* renameButton() const { return m_rename; }
+    QPushButton* removeButton() const { return m_remove; }
+    QPushButton* okButton() const { return m_ok; }
+
+public slots:
+    // Escape and the close box do nothing here.
+    void reject() override;
+    void refresh();
+
+private:
+    void add();
+    void rename();
+    void remove();
+    // Asks until the user enters an acceptable name or cancels.
+    std::optional<QString> askName(const QString& prompt, const QString& title,
+                                   const QString& initial);
+    std::optional<QString> selectedName();
+    void postRefresh();
+
+    Store& m_store;
+    Prompter& m_prompter;
+    QListWidget* m_list = nullptr;
+    QPushButton* m_add = nullptr;
+    QPushButton* m_rename = nullptr;
+    QPushButton* m_remove = nullptr;
+    QPushButton* m_ok = nullptr;
+};
+
+} // namespace config

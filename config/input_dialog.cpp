@@ -1,0 +1,64 @@
+#include "config/input_dialog.h"
+
+#include "config/prompter.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace config {
+
+InputDialog::InputDialog(const InputRequest& request, Prompter& prompter, QWidget* parent)
+    : QDialog(parent), m_prompter(prompter)
+{
+    setWindowTitle(request.title);
+    m_prompt = new QLabel(request.prompt, this);
+    m_prompt->setWordWrap(true);
+    m_edit = new QLineEdit(this);
+    m_edit->setMaxLength(kInputTextLimit);
+    m_edit->setText(request.text);
+    m_ok = new QPushButton(tr("OK"), this);
+    m_ok->setDefault(true);
+    m_cancel = new QPushButton(tr("Cancel"), this);
+    m_browse = new QPushButton(tr("Browse..."), this);
+    m_browse->setVisible(request.showBrowse);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(m_browse);
+    buttons->addStretch();
+    buttons->addWidget(m_ok);
+    buttons->addWidget(m_cancel);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(m_prompt);
+    layout->addWidget(m_edit);
+    layout->addLayout(buttons);
+
+    connect(m_ok, &QPushButton::clicked, this, &InputDialog::accept);
+    connect(m_cancel, &QPushButton::clicked, this, &InputDialog::reject);
+    connect(m_browse, &QPushButton::clicked, this, &InputDialog::browse);
+    m_edit->setFocus();
+}
+
+QString InputDialog::text() const
+{
+    return m_edit->text();
+}
+
+void InputDialog::accept()
+{
+    if (m_edit->text().isEmpty()) {
+        m_prompter.showError(this, tr("Error"), tr("You didn't enter anything"));
+        return;
+    }
+    QDialog::accept();
+}
+
+void InputDialog::browse()
+{
+    if (const auto path = m_prompter.browseForFile(this))
+        m_edit->setText(*path);
+}
+
+} // namespace config

@@ -1,0 +1,40 @@
+#include "config/prompter.h"
+
+#include "config/input_dialog.h"
+
+#include <QFileDialog>
+#include <QMessageBox>
+
+namespace config {
+
+std::optional<QString> WidgetPrompter::getInput(QWidget* owner, const InputRequest& request)
+{
+    InputDialog dialog(request, *this, owner);
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    return dialog.text();
+}
+
+void WidgetPrompter::showError(QWidget* owner, const QString& title, const QString& text)
+{
+    QMessageBox::warning(owner, title, text);
+}
+
+bool WidgetPrompter::ask(QWidget* owner, const QString& title, const QString& text)
+{
+    return QMessageBox::question(owner, title, text, QMessageBox::Yes | QMessageBox::No)
+        == QMessageBox::Yes;
+}
+
+std::optional<QString> WidgetPrompter::browseForFile(QWidget* owner)
+{
+    // "*.*" would hide every file without a dot in its name here, so the pattern is "*".
+    const QString path =
+        QFileDialog::getOpenFileName(owner, QString(), QString(), QStringLiteral("All Files (*)"),
+                                     nullptr, QFileDialog::ReadOnly);
+    if (path.isEmpty())
+        return std::nullopt;
+    return path;
+}
+
+} // namespace config

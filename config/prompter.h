@@ -1,0 +1,40 @@
+#pragma once
+
+#include "config/input_request.h"
+
+#include <QString>
+
+#include <optional>
+
+class QWidget;
+
+namespace config {
+
+// Every question, input and error box the program puts to the user goes through here, so that
+// logic can be driven without a screen and the real program shows the dialogs.
+class Prompter
+{
+public:
+    virtual ~Prompter() = default;
+
+    // The input dialog: the text entered, or nothing when the user cancelled.
+    virtual std::optional<QString> getInput(QWidget* owner, const InputRequest& request) = 0;
+    // An OK box with the exclamation icon.
+    virtual void showError(QWidget* owner, const QString& title, const QString& text) = 0;
+    // A Yes/No question; true for Yes.
+    virtual bool ask(QWidget* owner, const QString& title, const QString& text) = 0;
+    // The file-open dialog: the chosen file's full path, or nothing when cancelled.
+    virtual std::optional<QString> browseForFile(QWidget* owner) = 0;
+};
+
+// The real dialogs.
+class WidgetPrompter : public Prompter
+{
+public:
+    std::optional<QString> getInput(QWidget* owner, const InputRequest& request) override;
+    void showError(QWidget* owner, const QString& title, const QString& text) override;
+    bool ask(QWidget* owner, const QString& title, const QString& text) override;
+    std::optional<QString> browseForFile(QWidget* owner) override;
+};
+
+} // namespace config

@@ -1,0 +1,272 @@
+// The contact editor, the input dialog and the selected-row helper, on real widgets with a
+// scripted prompter standing in for the boxes the user would answer.
+#include "config/contact_editor.h"
+#include "config/contact_name.h"
+#include "config/input_dialog.h"
+#include "config/prompter.h"
+#include "config/selected_text.h"
+#include "tests/support/temp_store.h"
+
+#include <QCoreApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <deque>
+
+namespace {
+
+using config::InputRequest;
+
+struct ErrorBox
+{
+    QString title;
+    QString text;
+    bool operator==(const ErrorBox& o) const { return title == o.title && text == o.text; }
+};
+
+// Answers input requests from a script (nothing = Cancel) and records every request and box.
+class ScriptedPrompter : public config::Prompter
+{
+public:
+    std::deque<std::optional<QString>> inputs;
+    std::optional<QString> browseResult;
+    std::vector<InputRequest> requests;
+    std::vector<ErrorBox> errors;
+
+    std::optional<QString> getInput(QWidget*, const InputRequest& request) override
+    {
+        requests.push_back(request);
+        if (inputs.empty())
+            return std::nullopt;
+        auto answer = inputs.front();
+        inputs.pop_front();
+        return answer;
+    }
+    void showError(QWidget*, const QString& title, const QString& text) override
+    {
+        errors.push_back({title, text});
+    }
+    bool ask(QWidget*, const QString&, const QString&) override { return false; }
+    std::optional<QString> browseForFile(QWidget*) override { return browseResult; }
+};
+
+const ErrorBox kNoSelection{"Error", "You didn't select a contact from the list"};
+
+class ContactEditorTest : public ::testing::Test
+{
+protected:
+    QStringList shown(config::ContactEditor& editor)
+    {
+        // Refreshes are posted; let them arrive.
+        QCoreApplication::processEvents();
+        QStringList rows;
+        for (int i = 0; i < editor.list()->count(); ++i)
+            rows << editor.list()->item(i)->text();
+        return rows;
+    }
+    void select(config::ContactEditor& editor, const QString& name)
+    {
+        const auto items = editor.list()->findItems(name, Qt::MatchExactly);
+        ASSERT_EQ(items.size(), 1);
+        items.front()->setSelected(true);
+    }
+
+    test::TempStore temp;
+    ScriptedPrompter prompter;
+};
+
+TEST_F(ContactEditorTest, ShowsTheStoredContactsInOrder)
+{
+    {
+        config::ContactEditor empty(temp.store(), prompter);
+        EXPECT_EQ(empty.windowTitle(), "Edit Contacts");
+        EXPECT_TRUE(shown(empty).isEmpty());
+    }
+    temp.store().AddContact("zed");
+    temp.store().AddContact("amy");
+    config::ContactEditor editor(temp.store(), prompter);
+    EXPECT_EQ(shown(editor), (QStringList{"zed", "amy"}));
+}
+
+TEST_F(ContactEditorTest, AddsWhatTheUserEnters)
+{
+    config::ContactEditor editor(temp.store(), prompter);
+    prompter.inputs = {QString("bob")};
+    editor.addButton()->click();
+    ASSERT_EQ(prompter.requests.size(), 1u);
+    EXPECT_EQ(prompter.requests[0].title, "Add New Contact");
+    EXPECT_EQ(prompter.requests[0].prompt,
+              "Please type the name of the contact you wish to add below:");
+    EXPECT_TRUE(prompter.requests[0].text.isEmpty());
+    EXPECT_FALSE(prompter.requests[0].showBrowse);
+    EXPECT_EQ(shown(editor), QStringList{"bob"});
+
+    editor.addButton()->click(); // cancelled
+    EXPECT_EQ(temp.store().EnumContacts(), QList<QByteArray>{"bob"});
+}
+
+TEST_F(ContactEditorTest, RenameLeavesExactlyOneContactUnderTheNewName)
+{
+    temp.store().AddContact("old");
+    temp.store().AddContact("keep");
+    config::ContactEditor editor(temp.store(), prompter);
+    select(editor, "old");
+    prompter.inputs = {QString("new")};
+    editor.renameButton()->click();
+    ASSERT_EQ(prompter.requests.size(), 1u);
+    EXPECT_EQ(prompter.requests[0].title, "Edit Contact");
+    EXPECT_EQ(prompter.requests[0].prompt,
+              "Please type the new name of the contact you wish to edit below:");
+    EXPECT_EQ(prompter.requests[0].text, "old");
+    EXPECT_EQ(shown(editor), (QStringList{"keep", "new"}));
+
+    select(editor, "new");
+    editor.renameButton()->click(); // cancelled: the name stays
+    EXPECT_EQ(shown(editor), (QStringList{"keep", "new"}));
+}
+
+TEST_F(ContactEditorTest, RemovesWithoutAQuestion)
+{
+    temp.store().AddContact("gone");
+    config::ContactEditor editor(temp.store(), prompter);
+    select(editor, "gone");
+    editor.removeButton()->click();
+    EXPECT_TRUE(shown(editor).isEmpty());
+    EXPECT_TRUE(prompter.requests.empty());
+    EXPECT_TRUE(prompter.errors.empty());
+}
+
+TEST_F(ContactEditorTest, RenameAndRemoveNeedASelection)
+{
+    temp.store().AddContact("amy");
+    config::ContactEditor editor(temp.store(), prompter);
+    editor.renameButton()->click();
+    editor.removeButton()->click();
+    EXPECT_EQ(prompter.errors, (std::vector<ErrorBox>{kNoSelection, kNoSelection}));
+    EXPECT_TRUE(prompter.requests.empty());
+    EXPECT_EQ(temp.store().EnumContacts(), QList<QByteArray>{"amy"});
+}
+
+TEST_F(ContactEditorTest, RefusesNamesThatCouldNeverShowAndAsksAgain)
+{
+    struct Case
+    {
+        QString refused;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"abcdefghij", config::kNameTooLong},
+        {QString::fromUtf8("\xc3\xa4\xc3\xa4\xc3\xa4\xc3\xa4\xc3\xa4"), config::kNameTooLong},
+        {"a b", config::kNameHasBadCharacters},
+        {"a,b", config::kNameHasBadCharacters},
+        {"*", config::kNameHasBadCharacters},
+        {"who?", config::kNameHasBadCharacters},
+        {"n!u", config::kNameHasBadCharacters},
+        {"a@b", config::kNameHasBadCharacters},
+        {"tab\there", config::kNameHasBadCharacters},
+        {QString("nul") + QChar(0) + "x", config::kNameHasBadCharacters},
+        {"del\x7f", config::kNameHasBadCharacters},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.refused.toStdString());
+        test::TempStore fresh;
+        ScriptedPrompter script;
+        config::ContactEditor editor(fresh.store(), script);
+        script.inputs = {c.refused, QString("fixed")};
+        editor.addButton()->click();
+        ASSERT_EQ(script.errors.size(), 1u);
+        EXPECT_EQ(script.errors[0], (ErrorBox{"Error", c.message}));
+        ASSERT_EQ(script.requests.size(), 2u);
+        EXPECT_EQ(script.requests[1].text, c.refused); // offered again for correction
+        EXPECT_EQ(fresh.store().EnumContacts(), QList<QByteArray>{"fixed"});
+    }
+}
+
+TEST(ContactName, AcceptsOrdinaryNicks)
+{
+    for (const char* nick : {"a", "bob", "[away]", "nine_char", "x-y^z`{}|"})
+        EXPECT_FALSE(config::contactNameError(nick)) << nick;
+}
+
+TEST_F(ContactEditorTest, ClosesOnlyThroughOk)
+{
+    config::ContactEditor editor(temp.store(), prompter);
+    editor.show();
+    QTest::keyClick(&editor, Qt::Key_Escape);
+    editor.close();
+    EXPECT_TRUE(editor.isVisible());
+    editor.okButton()->click();
+    EXPECT_FALSE(editor.isVisible());
+    EXPECT_EQ(editor.result(), QDialog::Accepted);
+}
+
+TEST(InputDialog, TakesTitlePromptAndTextFromTheRequest)
+{
+    ScriptedPrompter prompter;
+    config::InputDialog dialog({"Prompt here:", "Some Title", "initial", false}, prompter);
+    dialog.show();
+    EXPECT_EQ(dialog.windowTitle(), "Some Title");
+    EXPECT_EQ(dialog.findChild<QLabel*>()->text(), "Prompt here:");
+    EXPECT_EQ(dialog.edit()->text(), "initial");
+    EXPECT_EQ(dialog.edit()->maxLength(), 255);
+    EXPECT_FALSE(dialog.browseButton()->isVisible());
+}
+
+TEST(InputDialog, RefusesAnEmptyBoxAndStaysOpen)
+{
+    ScriptedPrompter prompter;
+    config::InputDialog dialog({"p", "t", "", false}, prompter);
+    dialog.show();
+    dialog.okButton()->click();
+    EXPECT_TRUE(dialog.isVisible());
+    EXPECT_EQ(prompter.errors, (std::vector<ErrorBox>{{"Error", "You didn't enter anything"}}));
+    QTest::keyClicks(dialog.edit(), "carol");
+    dialog.okButton()->click();
+    EXPECT_FALSE(dialog.isVisible());
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_EQ(dialog.text(), "carol");
+}
+
+TEST(InputDialog, CancelGivesNothing)
+{
+    ScriptedPrompter prompter;
+    config::InputDialog dialog({"p", "t", "text", false}, prompter);
+    dialog.show();
+    dialog.cancelButton()->click();
+    EXPECT_EQ(dialog.result(), QDialog::Rejected);
+    EXPECT_TRUE(prompter.errors.empty());
+}
+
+TEST(InputDialog, BrowsePutsTheChosenPathIntoTheBox)
+{
+    ScriptedPrompter prompter;
+    config::InputDialog dialog({"p", "t", "offered.txt", true}, prompter);
+    dialog.show();
+    ASSERT_TRUE(dialog.browseButton()->isVisible());
+    dialog.browseButton()->click(); // cancelled: the text stays
+    EXPECT_EQ(dialog.edit()->text(), "offered.txt");
+    prompter.browseResult = "/home/u/Downloads/file.bin";
+    dialog.browseButton()->click();
+    EXPECT_EQ(dialog.edit()->text(), "/home/u/Downloads/file.bin");
+    EXPECT_TRUE(dialog.isVisible());
+}
+
+TEST(GetSelectedListText, CutsTheFirstSelectedRowToTheBuffer)
+{
+    QListWidget list;
+    EXPECT_FALSE(config::GetSelectedListText(list, 10));
+    list.addItems({"first", "a-much-longer-name"});
+    EXPECT_FALSE(config::GetSelectedListText(list, 10));
+    list.setSelectionMode(QAbstractItemView::MultiSelection);
+    list.item(1)->setSelected(true);
+    EXPECT_EQ(config::GetSelectedListText(list, 10), QString("a-much-lo"));
+    list.item(0)->setSelected(true);
+    EXPECT_EQ(config::GetSelectedListText(list, 10), QString("first"));
+}
+
+} // namespace
