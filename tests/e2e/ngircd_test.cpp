@@ -1,5 +1,6 @@
 // The real program against a real ngircd on loopback: it registers, learns its address from the
 // WHO reply, and quits cleanly on SIGTERM.
+#include "tests/support/ngircd.h"
 #include "tests/support/wait_for.h"
 
 #include <QDir>
@@ -12,98 +13,10 @@
 
 #include <gtest/gtest.h>
 
+using test::freePort;
 using test::waitFor;
 
 namespace {
-
-quint16 freePort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
-
-// A local ngircd with the settings that tests need (no DNS, no ident, no flood penalties).
-class Ngircd
-{
-public:
-    bool start(const QString& folder)
-    {
-        const QString binary = QStandardPaths::findExecutable("ngircd", {"/usr/sbin", "/usr/bin"});
-        if (binary.isEmpty())
-            return false;
-        m_port = freePort();
-        QFile config(QDir(folder).filePath("ngircd.conf"));
-        QFile source(KIVVO_SOURCE_DIR "/tools/ngircd/test.conf.in");
-        if (!source.open(QIODevice::ReadOnly) || !config.open(QIODevice::WriteOnly))
-            return false;
-        const QByteArray port = QByteArray::number(m_port);
-        config.write(source.readAll()
-                         .replace("@PORT@", port)
-                         .replace("@PIDFILE@", "/tmp/kivvo-ngircd-test-" + port + ".pid"));
-        config.close();
-        config.setPermissions(config.permissions() | QFileDevice::ReadOther);
-        QFile::setPermissions(folder, QFile::permissions(folder) | QFileDevice::ExeOther
-                                          | QFileDevice::ReadOther);
-        m_process.setProcessChannelMode(QProcess::MergedChannels);
-        m_process.start(binary, {"-n", "-f", config.fileName()});
-        return waitFor([this] {
-            QTcpSocket probe;
-            probe.connectToHost(QHostAddress::LocalHost, m_port);
-            return probe.waitForConnected(100);
-        }, 10000);
-    }
-    ~Ngircd()
-    {
-        m_process.terminate();
-        if (!m_process.waitForFinished(3000))
-            m_process.kill();
-        m_process.waitForFinished(1000);
-    }
-    quint16 port() const { return m_port; }
-
-private:
-    QProcess m_process;
-    quint16 m_port = 0;
-};
-
-// A plain IRC client of the test's own, to ask the server who is online.
-class Watcher
-{
-public:
-    bool connectTo(quint16 port)
-    {
-        m_socket.connectToHost(QHostAddress::LocalHost, port);
-        if (!m_socket.waitForConnected(3000))
-            return false;
-        m_socket.write("NICK watcher\r\nUSER watcher 0 * :Watcher\r\n");
-        return waitFor([this] { return received().contains(" 001 watcher "); });
-    }
-    // Whether the server lists `nick` as online now.
-    bool isOnline(const QByteArray& nick)
-    {
-        const qsizetype start = m_received.size();
-        m_socket.write("ISON " + nick + "\r\n");
-        waitFor([&] {
-            const qsizetype reply = received().indexOf(" 303 watcher :", start);
-            return reply >= 0 && m_received.indexOf("\r\n", reply) >= 0;
-        }, 3000);
-        const qsizetype reply = m_received.indexOf(" 303 watcher :", start);
-        if (reply < 0)
-            return false;
-        const qsizetype end = m_received.indexOf("\r\n", reply);
-        return m_received.mid(reply, end - reply).split(':').last().split(' ').contains(nick);
-    }
-    const QByteArray& received()
-    {
-        m_received += m_socket.readAll();
-        return m_received;
-    }
-
-private:
-    QTcpSocket m_socket;
-    QByteArray m_received;
-};
 
 void seedStore(const QString& seedScript, const QString& path, quint16 port)
 {
@@ -121,10 +34,10 @@ TEST(EndToEnd, RegistersLearnsItsAddressAndQuitsCleanly)
 {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    Ngircd server;
-    if (QStandardPaths::findExecutable("ngircd", {"/usr/sbin", "/usr/bin"}).isEmpty())
+    test::Ngircd server;
+    if (!test::haveNgircd())
         GTEST_SKIP() << "ngircd is not installed (tools/test installs it)";
-    ASSERT_TRUE(server.start(dir.path()));
+    ASSERT_TRUE(server.start(dir.path(), KIVVO_SOURCE_DIR "/tools/ngircd/test.conf.in"));
     seedStore(KIVVO_SOURCE_DIR "/tools/seed-store", dir.filePath("config/kivvo/registry.db"),
               server.port());
 
@@ -141,7 +54,7 @@ TEST(EndToEnd, RegistersLearnsItsAddressAndQuitsCleanly)
     program.start(KIVVO_BINARY, {"DEBUG"});
     ASSERT_TRUE(program.waitForStarted(5000));
 
-    Watcher watcher;
+    test::Watcher watcher;
     ASSERT_TRUE(watcher.connectTo(server.port()));
     EXPECT_TRUE(waitFor([&] { return watcher.isOnline("e2ealice"); }, 15000));
 
