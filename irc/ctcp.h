@@ -1,0 +1,148 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QString>
+
+#include <deque>
+#include <optional>
+
+namespace irc {
+
+// The product's own addresses, named in the VERSION and SOURCE answers.
+inline constexpr char kHomePage[] = "https://kivvo.example.org/";
+inline constexpr char kDownloadPage[] = "https://kivvo.example.org/download/";
+
+// Noted once per burst in the debug window when answers are being dropped.
+inline constexpr char kCtcpAnswersDropped[] =
+    "Too many CTCP queries: automatic answers dropped for a while";
+
+// An IRC line may hold 512 bytes with its CR LF; our lines are built without it.
+inline constexpr qsizetype kMaxLineBytes = 510;
+
+// The CTCP keyword table; a code is the keyword's position in it, counting from 1. The direct
+// chat reader relies on these numbers (9 starts the key exchange), so they never change.
+enum class CtcpCode {
+    None = 0,
+    Finger = 1,
+    Version = 2,
+    Source = 3,
+    UserInfo = 4,
+    ClientInfo = 5,
+    ErrMsg = 6,
+    Ping = 7,
+    Time = 8,
+    Encrypt = 9,
+};
+
+// 0x01 and an upper-case keyword at the very start of `text`, compared byte for byte: a prefix
+// test, so "\x01PINGS" is a PING and "\x01ping" is nothing. An absent text gives 0.
+int ClassifyCtcp(std::optional<QByteArrayView> text);
+inline CtcpCode ctcpCode(std::optional<QByteArrayView> text)
+{
+    return static_cast<CtcpCode>(ClassifyCtcp(text));
+}
+
+// A nick or target that can stand as one word of an IRC line: not empty, no CR, LF, NUL or
+// blank, and no leading ':' (which would turn it into the trailing text).
+bool isLineWord(QByteArrayView word);
+
+// What an answer needs from the host: the clock in seconds since 1970 and the local date and
+// time, already formatted in the system locale's short date and default time formats.
+struct CtcpLocalTime
+{
+    qint64 nowSeconds = 0;
+    QByteArray date;
+    QByteArray time;
+
+    bool operator==(const CtcpLocalTime& other) const
+    {
+        return nowSeconds == other.nowSeconds && date == other.date && time == other.time;
+    }
+};
+
+// The automatic answer to a CTCP query from `sender` whose trailing text is `text`, as one line
+// without CR LF. Only VERSION, SOURCE, PING and TIME are answered. Nothing when the sender is
+// not a usable nick, when peer bytes would put CR, LF or NUL on the wire, or when the line
+// would not fit kMaxLineBytes. A PING's own argument is echoed (cut to fit) so that the asker
+// can measure its round trip; a bare PING gets our clock.
+std::optional<QByteArray> answerCtcpQuery(QByteArrayView sender, QByteArrayView text,
+                                          CtcpCode code, const CtcpLocalTime& local);
+
+enum class CtcpAnswerVerdict {
+    Answered,
+    DroppedFirst, // the first dropped in this burst: the caller notes it once
+    Dropped,
+};
+
+// At most kMaxAnswers automatic answers in any kWindowMs, so that a flood of queries cannot get
+// us disconnected for excess flood. Fed a monotonic clock; ask it only for queries that have an
+// answer.
+class CtcpAnswerLimit
+{
+public:
+    static constexpr int kMaxAnswers = 3;
+    static constexpr qint64 kWindowMs = 5000;
+
+    CtcpAnswerVerdict admit(qint64 nowMs);
+
+private:
+    std::deque<qint64> m_answeredAt;
+    bool m_burstNoted = false;
+};
+
+// A CTCP reply as the main window shows it, in a box with this title.
+struct CtcpReplyBox
+{
+    QString title;
+    QString text;
+
+    bool operator==(const CtcpReplyBox& other) const
+    {
+        return title == other.title && text == other.text;
+    }
+};
+
+// The longest reply text shown; the rest of a longer reply is cut off, at a character
+// boundary when the text is UTF-8.
+inline constexpr qsizetype kMaxReplyTextBytes = 255;
+
+// The box for a CTCP reply in a NOTICE's trailing text: FINGER, VERSION, PING and TIME replies
+// are shown, others not. The reply text starts one byte past the keyword and ends at the next
+// 0x01; without that closing 0x01 nothing is shown. A PING reply shows our clock minus the
+// number it carries.
+std::optional<CtcpReplyBox> readCtcpReply(QByteArrayView text, CtcpCode code,
+                                          qint64 nowSeconds);
+
+// At most one open reply box per kind, so that a flood of replies cannot stack up boxes.
+class CtcpReplyBoxes
+{
+public:
+    bool canShow(CtcpCode code) const { return (m_open & bit(code)) == 0; }
+    void markOpen(CtcpCode code) { m_open |= bit(code); }
+    void markClosed(CtcpCode code) { m_open &= ~bit(code); }
+
+private:
+    // A value outside the table maps to no bit, so it never blocks a box.
+    static unsigned bit(CtcpCode code)
+    {
+        const auto value = static_cast<unsigned>(code);
+        return value <= static_cast<unsigned>(CtcpCode::Encrypt) ? 1u << value : 0u;
+    }
+
+    unsigned m_open = 0;
+};
+
+// The main window's query commands.
+inline constexpr int kPingCommand = 40017;
+inline constexpr int kWhoisCommand = 40018;
+inline constexpr int kVersionCommand = 40019;
+inline constexpr int kFingerCommand = 40020;
+inline constexpr int kTimeCommand = 40021;
+inline constexpr int kSourceCommand = 40032;
+
+// The line that a query command sends to `nick`, without CR LF; nothing for another command or
+// a nick that cannot stand in a line (see isLineWord).
+std::optional<QByteArray> buildCtcpQuery(int commandId, QByteArrayView nick, qint64 nowSeconds);
+
+} // namespace irc

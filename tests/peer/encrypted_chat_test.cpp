@@ -1,0 +1,553 @@
+#include "peer/direct_chat_framer.h"
+#include "peer/encrypted_chat.h"
+
+#include <QByteArray>
+#include <QList>
+
+#include <gtest/gtest.h>
+
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+#include <openssl/blowfish.h>
+
+#include <ostream>
+#include <random>
+
+namespace peer {
+
+void PrintTo(const DirectChatEvent& event, std::ostream* out)
+{
+    *out << "{kind " << int(event.kind) << ", " << event.data.toHex().constData() << "}";
+}
+
+} // namespace peer
+
+namespace {
+
+using peer::DirectChatEvent;
+using Kind = peer::DirectChatEventKind;
+
+const QByteArray kKey = "0123456789abcdef";
+
+peer::BlowfishState stateFor(const QByteArray& key)
+{
+    peer::BlowfishState state;
+    peer::installChatKey(state, key);
+    return state;
+}
+
+quint32 littleEndian(const QByteArray& bytes, int at)
+{
+    quint32 value = 0;
+    for (int i = 3; i >= 0; --i)
+        value = value << 8 | static_cast<quint8>(bytes[at + i]);
+    return value;
+}
+
+void appendLittleEndian(QByteArray& out, quint32 value)
+{
+    for (int i = 0; i < 4; ++i)
+        out.append(static_cast<char>((value >> (8 * i)) & 0xFF));
+}
+
+// The packet built with OpenSSL's cipher, straight from the wire layout: big-endian length,
+// little-endian halves, LF.
+QByteArray referencePacket(const QByteArray& key, const QByteArray& text)
+{
+    BF_KEY bf;
+    BF_set_key(&bf, int(key.size()), reinterpret_cast<const unsigned char*>(key.data()));
+    QByteArray padded = text;
+    while (padded.size() % 8 != 0)
+        padded.append('\0');
+    const quint32 lengthField = quint32(padded.size()) + 4;
+    QByteArray packet;
+    for (int shift = 24; shift >= 0; shift -= 8)
+        packet.append(static_cast<char>((lengthField >> shift) & 0xFF));
+    for (int at = 0; at < padded.size(); at += 8) {
+        BF_LONG block[2] = {littleEndian(padded, at), littleEndian(padded, at + 4)};
+        BF_encrypt(block, &bf);
+        appendLittleEndian(packet, block[0]);
+        appendLittleEndian(packet, block[1]);
+    }
+    packet.append('\n');
+    return packet;
+}
+
+QByteArray header(quint32 lengthField)
+{
+    QByteArray bytes;
+    for (int shift = 24; shift >= 0; shift -= 8)
+        bytes.append(static_cast<char>((lengthField >> shift) & 0xFF));
+    return bytes;
+}
+
+QByteArray printableText(int length, int seed)
+{
+    QByteArray text;
+    for (int i = 0; i < length; ++i)
+        text.append(static_cast<char>(' ' + (i * 7 + seed) % 95));
+    return text;
+}
+
+// --- sealing and opening ---
+
+TEST(SealChatText, MatchesTheWireLayoutByteForByte)
+{
+    const peer::BlowfishState state = stateFor(kKey);
+    for (int length = 0; length <= peer::kMaxSealedText; ++length) {
+        const QByteArray text = printableText(length, length);
+        const auto packet = peer::SealChatText(state, text);
+        ASSERT_TRUE(packet) << "length " << length;
+        ASSERT_EQ(*packet, referencePacket(kKey, text)) << "length " << length;
+
+        const auto opened = peer::OpenChatPacket(state, *packet);
+        ASSERT_TRUE(opened) << "length " << length;
+        EXPECT_EQ(opened->text, text);
+        EXPECT_EQ(opened->ciphertext, packet->mid(4, packet->size() - 5));
+    }
+}
+
+TEST(SealChatText, SizesThePacketInWholeBlocks)
+{
+    const struct
+    {
+        int textLength;
+        quint32 lengthField;
+    } cases[] = {{0, 4}, {1, 12}, {7, 12}, {8, 12}, {9, 20}, {16, 20}, {17, 28}, {504, 508}};
+    const peer::BlowfishState state = stateFor(kKey);
+    for (const auto& c : cases) {
+        const auto packet = peer::SealChatText(state, QByteArray(c.textLength, 'x'));
+        ASSERT_TRUE(packet) << c.textLength;
+        EXPECT_EQ(packet->left(4), header(c.lengthField)) << c.textLength;
+        EXPECT_EQ(packet->size(), qsizetype(c.lengthField) + 1) << c.textLength;
+        EXPECT_EQ(packet->back(), '\n');
+    }
+}
+
+// A text over 504 bytes would need L = 516, which peers of the first version drop unseen.
+TEST(SealChatText, RefusesTextsThatOlderPeersWouldDrop)
+{
+    const peer::BlowfishState state = stateFor(kKey);
+    for (int length : {505, 511, 512, 4096})
+        EXPECT_FALSE(peer::SealChatText(state, QByteArray(length, 'x'))) << length;
+}
+
+TEST(OpenChatPacket, EightCharactersArriveWithNothingAfterThem)
+{
+    const peer::BlowfishState state = stateFor(kKey);
+    const auto opened = peer::OpenChatPacket(state, referencePacket(kKey, "abcdefgh"));
+    ASSERT_TRUE(opened);
+    EXPECT_EQ(opened->text, "abcdefgh");
+}
+
+TEST(OpenChatPacket, EndsTheTextAtTheFirstZeroByte)
+{
+    const peer::BlowfishState state = stateFor(kKey);
+    const auto opened =
+        peer::OpenChatPacket(state, referencePacket(kKey, QByteArray("ab\0cd", 5)));
+    ASSERT_TRUE(opened);
+    EXPECT_EQ(opened->text, "ab");
+}
+
+// An older peer seals up to 511 characters into 512 ciphertext bytes; those lines are read.
+TEST(OpenChatPacket, ReadsTheLongestLineOfAnOlderPeer)
+{
+    const peer::BlowfishState state = stateFor(kKey);
+    const QByteArray text = printableText(511, 3);
+    const QByteArray packet = referencePacket(kKey, text);
+    ASSERT_EQ(packet.left(4), header(516));
+    const auto opened = peer::OpenChatPacket(state, packet);
+    ASSERT_TRUE(opened);
+    EXPECT_EQ(opened->text, text);
+}
+
+TEST(OpenChatPacket, AcceptsThePacketWithOrWithoutItsLineEnd)
+{
+    const peer::BlowfishState state = stateFor(kKey);
+    const QByteArray packet = referencePacket(kKey, "hello");
+    const auto withEnd = peer::OpenChatPacket(state, packet);
+    const auto withoutEnd = peer::OpenChatPacket(state, packet.chopped(1));
+    ASSERT_TRUE(withEnd);
+    EXPECT_EQ(withEnd, withoutEnd);
+}
+
+TEST(OpenChatPacket, RefusesMalformedPackets)
+{
+    const peer::BlowfishState state = stateFor(kKey);
+    const QByteArray good = referencePacket(kKey, "hello"); // L = 12
+    const QByteArray body = good.mid(4);
+    const struct
+    {
+        const char* name;
+        QByteArray packet;
+    } cases[] = {
+        {"empty", {}},
+        {"short header", QByteArray("\0\0\0", 3)},
+        {"L 0", header(0) + body},
+        {"L 3", header(3)},
+        {"L 512", header(512) + QByteArray(509, 'x')},
+        {"L 515", header(515) + QByteArray(512, 'x')},
+        {"L 517", header(517) + QByteArray(514, 'x')},
+        {"L 524", header(524) + QByteArray(521, 'x')},
+        {"L max", header(0xFFFFFFFF) + body},
+        {"L 13: not whole blocks", header(13) + body},
+        {"fewer bytes than L", good.left(10)},
+        {"bytes after the LF", good + "x"},
+        {"other byte for the LF", good.chopped(1) + "x"},
+        {"server text", "hello there, this is plain\n"},
+    };
+    for (const auto& c : cases)
+        EXPECT_FALSE(peer::OpenChatPacket(state, c.packet)) << c.name;
+}
+
+TEST(SplitChatText, CutsIntoSealablePiecesWithoutBreakingUtf8)
+{
+    const QByteArray ascii(1000, 'a');
+    const QList<QByteArray> asciiPieces = peer::splitChatText(ascii);
+    ASSERT_EQ(asciiPieces.size(), 2);
+    EXPECT_EQ(asciiPieces[0].size(), 504);
+    EXPECT_EQ(asciiPieces.join(), ascii);
+
+    // "é" (C3 A9) straddles the 504th byte.
+    const QByteArray accented = QByteArray(503, 'a') + "\xC3\xA9" + QByteArray(10, 'b');
+    const QList<QByteArray> pieces = peer::splitChatText(accented);
+    ASSERT_EQ(pieces.size(), 2);
+    EXPECT_EQ(pieces[0].size(), 503);
+    EXPECT_TRUE(pieces[1].startsWith("\xC3\xA9"));
+    EXPECT_EQ(pieces.join(), accented);
+
+    EXPECT_TRUE(peer::splitChatText({}).isEmpty());
+    const QByteArray garbage(2000, '\x80');
+    for (const QByteArray& piece : peer::splitChatText(garbage))
+        EXPECT_TRUE(peer::SealChatText(stateFor(kKey), piece));
+}
+
+// --- keys ---
+
+peer::RandomSource scripted(QList<quint32> values)
+{
+    return [values, next = 0]() mutable {
+        if (next >= values.size())
+            ADD_FAILURE() << "the key maker drew more values than scripted";
+        return next < values.size() ? values[next++] : 1u;
+    };
+}
+
+TEST(MakeChatKey, RejectsZeroAndTwoFiftyFiveInsteadOfFolding)
+{
+    QList<quint32> draws = {0, 255, 0x100, 0xABCDEFFF};
+    for (quint32 i = 1; i <= 16; ++i)
+        draws.append(0x12345600 | i);
+    const QByteArray key = peer::MakeChatKey(scripted(draws));
+    QByteArray expected;
+    for (char i = 1; i <= 16; ++i)
+        expected.append(i);
+    EXPECT_EQ(key, expected);
+}
+
+TEST(MakeChatKey, RedrawsAKeyThatBeginsWithEnd)
+{
+    QList<quint32> draws = {'E', 'N', 'D'};
+    for (int i = 0; i < 13; ++i)
+        draws.append('x');
+    draws.append({'E', 'N', 'x'});
+    for (int i = 0; i < 13; ++i)
+        draws.append('y');
+    EXPECT_EQ(peer::MakeChatKey(scripted(draws)), "ENx" + QByteArray(13, 'y'));
+}
+
+TEST(MakeChatKey, SystemKeysHaveSixteenBytesInRange)
+{
+    QList<QByteArray> keys;
+    for (int i = 0; i < 300; ++i) {
+        const QByteArray key = peer::MakeChatKey();
+        ASSERT_EQ(key.size(), peer::kChatKeyLength);
+        for (char c : key) {
+            const int value = static_cast<quint8>(c);
+            ASSERT_GE(value, 1);
+            ASSERT_LE(value, 254);
+        }
+        EXPECT_FALSE(key.startsWith("END"));
+        keys.append(key);
+    }
+    // Two chats opened in the same second must not share a key.
+    std::sort(keys.begin(), keys.end());
+    EXPECT_EQ(std::adjacent_find(keys.begin(), keys.end()), keys.end());
+}
+
+TEST(ChatKeyMessage, IsTwentySixBytesWithoutLineEnd)
+{
+    const QByteArray key("\x01\n k\x01\x02\x03\x04\x05\x06\x07\x08\x09\x0b\x0c\xfe", 16);
+    const auto message = peer::chatKeyMessage(key);
+    ASSERT_TRUE(message);
+    EXPECT_EQ(*message, QByteArray("\x01") + "ENCRYPT " + key + "\x01");
+    EXPECT_EQ(message->size(), peer::kKeyMessageLength);
+    EXPECT_FALSE(peer::chatKeyMessage(key.left(15)));
+    EXPECT_FALSE(peer::chatKeyMessage(key + "x"));
+
+    EXPECT_EQ(QByteArray(peer::kEndMessage), QByteArray("\x01") + "ENCRYPT END" + "\x01");
+}
+
+TEST(InstallChatKey, TakesExactlySixteenBytes)
+{
+    peer::BlowfishState state;
+    EXPECT_FALSE(peer::installChatKey(state, "short"));
+    EXPECT_TRUE(state.isZero());
+    EXPECT_TRUE(peer::installChatKey(state, kKey));
+    peer::BlowfishState direct;
+    peer::BlowfishInit(direct, kKey);
+    EXPECT_EQ(state, direct);
+    EXPECT_FALSE(peer::installChatKey(state, kKey + "x"));
+    EXPECT_TRUE(state.isZero());
+}
+
+// --- the direct link's framing ---
+
+DirectChatEvent event(Kind kind, const QByteArray& data = {})
+{
+    return {kind, data};
+}
+
+QByteArray keyMessage(const QByteArray& key)
+{
+    return *peer::chatKeyMessage(key);
+}
+
+// Key bytes that a search for the closing 0x01, a line end or a blank would cut short.
+const QByteArray kAwkwardKey("\x01\n \x01ENCRYPT\n\r\x01 \xfe", 16);
+
+TEST(DirectChatFramer, SplitsPlainLinesAndStripsOneCarriageReturn)
+{
+    peer::DirectChatFramer framer;
+    const QList<DirectChatEvent> expected = {event(Kind::Text, "a"), event(Kind::Text, "b\r"),
+                                             event(Kind::Text, ""),
+                                             event(Kind::Text, QByteArray("n\0ul", 4))};
+    const char stream[] = "a\nb\r\r\n\nn\0ul\ntail";
+    EXPECT_EQ(framer.feed(QByteArray(stream, sizeof(stream) - 1)), expected);
+    EXPECT_TRUE(framer.hasPartialFrame());
+    EXPECT_EQ(framer.feed("\n"), QList<DirectChatEvent>{event(Kind::Text, "tail")});
+}
+
+struct Conversation
+{
+    QByteArray stream;
+    QList<DirectChatEvent> events;
+};
+
+Conversation conversation()
+{
+    const peer::BlowfishState state = stateFor(kAwkwardKey);
+    const QByteArray first = *peer::SealChatText(state, "sealed one");
+    const QByteArray second = *peer::SealChatText(state, QByteArray(40, '\n'));
+    Conversation c;
+    c.stream = "hi there\r\nsecond\n" + keyMessage(kAwkwardKey) + first + second
+        + peer::kEndMessage + "plain again\n";
+    c.events = {event(Kind::Text, "hi there"), event(Kind::Text, "second"),
+                event(Kind::Key, kAwkwardKey), event(Kind::Packet, first),
+                event(Kind::Packet, second),   event(Kind::End),
+                event(Kind::Text, "plain again")};
+    return c;
+}
+
+TEST(DirectChatFramer, FramesTheSameWhereverTheReadsSplit)
+{
+    const Conversation c = conversation();
+    for (qsizetype cut = 0; cut <= c.stream.size(); ++cut) {
+        peer::DirectChatFramer framer;
+        QList<DirectChatEvent> events = framer.feed(c.stream.left(cut));
+        events += framer.feed(c.stream.mid(cut));
+        ASSERT_EQ(events, c.events) << "cut at " << cut;
+        EXPECT_FALSE(framer.hasPartialFrame());
+        EXPECT_FALSE(framer.isEncrypted());
+    }
+
+    peer::DirectChatFramer byteByByte;
+    QList<DirectChatEvent> events;
+    for (char byte : c.stream)
+        events += byteByByte.feed(QByteArrayView(&byte, 1));
+    EXPECT_EQ(events, c.events);
+}
+
+TEST(DirectChatFramer, PacketsTheKeyedPeerDecryptOpenWithItsKey)
+{
+    peer::DirectChatFramer framer;
+    const QList<DirectChatEvent> events = framer.feed(conversation().stream);
+    ASSERT_EQ(events.size(), 7);
+    peer::BlowfishState state;
+    ASSERT_TRUE(peer::installChatKey(state, events[2].data));
+    const auto opened = peer::OpenChatPacket(state, events[3].data);
+    ASSERT_TRUE(opened);
+    EXPECT_EQ(opened->text, "sealed one");
+}
+
+TEST(DirectChatFramer, TakesManyPacketsFromOneRead)
+{
+    const peer::BlowfishState state = stateFor(kKey);
+    peer::DirectChatFramer framer;
+    framer.setEncrypted(true);
+    QByteArray stream;
+    QList<DirectChatEvent> expected;
+    for (int i = 0; i < 60; ++i) {
+        const QByteArray packet = *peer::SealChatText(state, printableText(i * 8 % 505, i));
+        stream += packet;
+        expected.append(event(Kind::Packet, packet));
+    }
+    EXPECT_EQ(framer.feed(stream), expected);
+    EXPECT_FALSE(framer.hasPartialFrame());
+}
+
+TEST(DirectChatFramer, FaultsOnABadLengthFieldAndReadsNothingAfter)
+{
+    const quint32 bad[] = {0, 1, 2, 3, 5, 13, 512, 513, 517, 524, 0x00FFFFFF};
+    for (quint32 lengthField : bad) {
+        peer::DirectChatFramer framer;
+        framer.setEncrypted(true);
+        const QByteArray stream = header(lengthField) + QByteArray(20, '\0') + "\n";
+        const QList<DirectChatEvent> events = framer.feed(stream);
+        ASSERT_EQ(events.size(), 1) << lengthField;
+        EXPECT_EQ(events[0].kind, Kind::Fault) << lengthField;
+        EXPECT_TRUE(framer.hasFault());
+        EXPECT_TRUE(framer.feed(*peer::SealChatText(stateFor(kKey), "x")).isEmpty());
+
+        framer.reset();
+        EXPECT_EQ(framer.feed("again\n"), QList<DirectChatEvent>{event(Kind::Text, "again")});
+    }
+}
+
+TEST(DirectChatFramer, FaultsOnAPacketNotClosedByLineEnd)
+{
+    peer::DirectChatFramer framer;
+    framer.setEncrypted(true);
+    QByteArray packet = *peer::SealChatText(stateFor(kKey), "hello");
+    packet.back() = 'x';
+    const QList<DirectChatEvent> events = framer.feed(packet);
+    ASSERT_EQ(events.size(), 1);
+    EXPECT_EQ(events[0].kind, Kind::Fault);
+}
+
+TEST(DirectChatFramer, BoundsALineThatNeverEnds)
+{
+    const QByteArray mebibyte(1 << 20, 'z');
+    const QByteArray chunked[] = {mebibyte, QByteArray(4096, 'z')};
+    for (const QByteArray& chunk : chunked) {
+        peer::DirectChatFramer framer;
+        QList<DirectChatEvent> events;
+        for (qsizetype sent = 0; sent < mebibyte.size(); sent += chunk.size())
+            events += framer.feed(chunk);
+        EXPECT_EQ(events, QList<DirectChatEvent>{event(Kind::LineCut)});
+        EXPECT_FALSE(framer.hasPartialFrame());
+        EXPECT_EQ(framer.feed("rest of it\nnext\n"),
+                  QList<DirectChatEvent>{event(Kind::Text, "next")});
+    }
+
+    peer::DirectChatFramer framer;
+    const QByteArray longest(peer::DirectChatFramer::kMaxLineLength, 'y');
+    EXPECT_EQ(framer.feed(longest + "\n"), QList<DirectChatEvent>{event(Kind::Text, longest)});
+    EXPECT_EQ(framer.feed(longest + "y\nz\n"),
+              (QList<DirectChatEvent>{event(Kind::LineCut), event(Kind::Text, "z")}));
+}
+
+TEST(DirectChatFramer, RecognisesBothEndMessageFormsWhileEncrypted)
+{
+    const QByteArray stem = QByteArray("\x01") + "ENCRYPT END";
+    const QByteArray key = keyMessage(kKey);
+    const struct
+    {
+        const char* name;
+        QList<QByteArray> reads;
+        QList<DirectChatEvent> expected;
+    } cases[] = {
+        {"closed", {stem + "\x01" + "hello\n"}, {event(Kind::End), event(Kind::Text, "hello")}},
+        {"bare", {stem + "hello\n"}, {event(Kind::End), event(Kind::Text, "hello")}},
+        {"bare, alone", {stem}, {event(Kind::End)}},
+        {"closing 0x01 in the next read",
+         {stem, "\x01", "hello\n"},
+         {event(Kind::End), event(Kind::Text, "hello")}},
+        {"closing 0x01 then a text starting with E",
+         {stem + "\x01", "Everyone\n"},
+         {event(Kind::End), event(Kind::Text, "Everyone")}},
+        {"bare, then a new key", {stem + key}, {event(Kind::End), event(Kind::Key, kKey)}},
+        {"closed, then a new key",
+         {stem + "\x01" + key},
+         {event(Kind::End), event(Kind::Key, kKey)}},
+    };
+    for (const auto& c : cases) {
+        peer::DirectChatFramer framer;
+        framer.setEncrypted(true);
+        QList<DirectChatEvent> events;
+        for (const QByteArray& read : c.reads)
+            events += framer.feed(read);
+        EXPECT_EQ(events, c.expected) << c.name;
+    }
+}
+
+TEST(DirectChatFramer, EndWithoutAKeyIsConsumedSilently)
+{
+    peer::DirectChatFramer framer;
+    EXPECT_EQ(framer.feed(QByteArray(peer::kEndMessage) + "hi\n"),
+              QList<DirectChatEvent>{event(Kind::Text, "hi")});
+    EXPECT_FALSE(framer.isEncrypted());
+}
+
+TEST(DirectChatFramer, TakesANewKeyWhileEncrypted)
+{
+    peer::DirectChatFramer framer;
+    framer.setEncrypted(true);
+    const QByteArray packet = *peer::SealChatText(stateFor(kAwkwardKey), "after");
+    EXPECT_EQ(framer.feed(keyMessage(kAwkwardKey) + packet),
+              (QList<DirectChatEvent>{event(Kind::Key, kAwkwardKey), event(Kind::Packet, packet)}));
+    EXPECT_TRUE(framer.isEncrypted());
+}
+
+// Often a line the peer typed before our key reached it: not shown as if sealed, and the
+// packet after it still frames.
+TEST(DirectChatFramer, SetsApartPlainTextWhileEncrypted)
+{
+    peer::DirectChatFramer framer;
+    framer.setEncrypted(true);
+    const QByteArray packet = *peer::SealChatText(stateFor(kKey), "sealed");
+    EXPECT_EQ(framer.feed("typed early\r\n" + packet),
+              (QList<DirectChatEvent>{event(Kind::UnsealedText, "typed early"),
+                                      event(Kind::Packet, packet)}));
+}
+
+TEST(DirectChatFramer, WaitsOnWhatMayBecomeAKeyMessage)
+{
+    peer::DirectChatFramer framer;
+    const QByteArray message = keyMessage(kAwkwardKey);
+    for (qsizetype length = 1; length < message.size(); ++length) {
+        peer::DirectChatFramer partial;
+        EXPECT_TRUE(partial.feed(message.left(length)).isEmpty()) << length;
+        EXPECT_TRUE(partial.hasPartialFrame());
+    }
+    EXPECT_EQ(framer.feed("\x01" "ENCX\n"),
+              QList<DirectChatEvent>{event(Kind::Text, "\x01" "ENCX")});
+    EXPECT_EQ(framer.feed("\x01" "ENCRYPTION on\n"),
+              QList<DirectChatEvent>{event(Kind::Text, "\x01" "ENCRYPTION on")});
+    EXPECT_EQ(framer.feed("\x01" "ACTION waves\x01\n"),
+              QList<DirectChatEvent>{event(Kind::Text, "\x01" "ACTION waves\x01")});
+}
+
+TEST(DirectChatFramer, FaultsOnAKeyMessageWithoutItsClosingMark)
+{
+    peer::DirectChatFramer framer;
+    QByteArray message = keyMessage(kKey);
+    message.back() = 'x';
+    const QList<DirectChatEvent> events = framer.feed(message);
+    ASSERT_EQ(events.size(), 1);
+    EXPECT_EQ(events[0].kind, Kind::Fault);
+}
+
+TEST(DirectChatFramer, OurOwnKeySwitchesToPackets)
+{
+    peer::DirectChatFramer framer;
+    EXPECT_EQ(framer.feed("par"), QList<DirectChatEvent>{});
+    EXPECT_EQ(framer.feed("tial\n"), QList<DirectChatEvent>{event(Kind::Text, "partial")});
+    framer.setEncrypted(true);
+    const QByteArray packet = *peer::SealChatText(stateFor(kKey), "");
+    EXPECT_EQ(framer.feed(packet), QList<DirectChatEvent>{event(Kind::Packet, packet)});
+}
+
+} // namespace
+
+#pragma GCC diagnostic pop
