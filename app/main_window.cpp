@@ -6,17 +6,20 @@
 #include "config/contact_editor.h"
 #include "config/prompter.h"
 #include "diag/server_text.h"
+#include "res/resources.h"
 #include "peer/chat_window.h"
 #include "peer/session_record.h"
 #include "diag/debug_window.h"
 #include "diag/raw_data_window.h"
 #include "diag/server_log_window.h"
+#include "irc/ctcp.h"
 #include "irc/line_tools.h"
 #include "irc/texts.h"
 
 #include <QAction>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QLabel>
 #include <QListWidget>
 #include <QMenuBar>
@@ -24,12 +27,6 @@
 #include <QMetaObject>
 #include <QScreen>
 #include <QStatusBar>
-
-// The artwork lives in a static library, whose resources must be registered by hand.
-static void initKivvoResources()
-{
-    Q_INIT_RESOURCE(res);
-}
 
 namespace app {
 
@@ -71,7 +68,7 @@ MainWindow::MainWindow(AppContext& context, QWidget* parent)
     , m_serverLog(std::make_unique<diag::ServerLogWindow>())
     , m_rawData(std::make_unique<diag::RawDataWindow>())
 {
-    initKivvoResources();
+    res::initResources();
     setWindowTitle(irc::text::kTitleIdle);
     setFixedSize(kWidth, kHeight);
     setAttribute(Qt::WA_QuitOnClose, false);
@@ -131,11 +128,17 @@ MainWindow::MainWindow(AppContext& context, QWidget* parent)
             showOnline(*merged);
     });
     connect(m_actions.get(), &ServerActions::whoisArrived, this, &MainWindow::showWhois);
+    connect(m_actions.get(), &ServerActions::ctcpReplyArrived, this, &MainWindow::showCtcpReply);
 
     centreOnScreen();
 }
 
-MainWindow::~MainWindow() = default;
+MainWindow::~MainWindow()
+{
+    // Chat windows have no owner but use this window and the records; they go first.
+    for (const auto& chat : m_context.chats)
+        delete chat->window.data();
+}
 
 void MainWindow::centreOnScreen()
 {
@@ -263,8 +266,17 @@ void MainWindow::runCommand(int id)
             openChat(*nick);
         break;
     case cmd::Whois:
-        // Goes out even without a selection, as the other queries do.
-        link.sendLine("WHOIS " + selectedContact().value_or(QByteArray()));
+    case cmd::Ping:
+    case cmd::Version:
+    case cmd::Finger:
+    case cmd::Time:
+    case cmd::Source:
+        // Without a selection nothing goes out: a query to nobody only draws a server error.
+        if (const auto nick = selectedContact()) {
+            if (const auto line = irc::buildCtcpQuery(
+                    id, *nick, QDateTime::currentSecsSinceEpoch()))
+                link.sendLine(*line);
+        }
         break;
     case cmd::DccChat:
         if (!selectedContact()) {
@@ -358,8 +370,10 @@ peer::ChatSession* MainWindow::openChat(const QByteArray& nick)
     record->nick = nick;
     record->serverRouted = true;
     peer::ChatSession* chat = m_context.chats.AppendRecord(std::move(record));
-    auto* window = new peer::ChatWindow(*chat);
-    chat->window = window;
+    auto* window = new peer::ChatWindow(*chat, *this);
+    connect(window, &peer::ChatWindow::mainCommand, this, &MainWindow::runCommand);
+    connect(window, &peer::ChatWindow::peerRequest, this,
+            [this](peer::ChatRequest, const QByteArray&) { m_lastUnhandled = cmd::Chat; });
     window->show();
     return chat;
 }
@@ -368,20 +382,18 @@ void MainWindow::routePrivateText(const QByteArray& sender, const std::optional<
                                   const std::optional<QByteArray>& awayEcho)
 {
     peer::ChatSession* chat = peer::FindRoutedChat(m_context.chats, sender);
-    const bool found = chat != nullptr;
+    if (chat && !chat->window) {
+        // Its window is gone without closing (never the case today); nothing may be lost.
+        chat->serverRouted = false;
+        chat = nullptr;
+    }
     if (!chat)
         chat = openChat(sender);
     auto* window = qobject_cast<peer::ChatWindow*>(chat->window.data());
-    if (!window)
-        return;
     if (text)
-        window->appendPeerLine(*text);
+        window->lineArrived(*text);
     if (awayEcho)
-        window->appendOwnLine(m_context.link.nickInUse(), *awayEcho);
-    if (found) {
-        window->raise();
-        window->activateWindow();
-    }
+        window->lineArrived(*awayEcho, true);
 }
 
 void MainWindow::showSingleItem(const QString& text, int icon)
@@ -430,6 +442,19 @@ void MainWindow::showWhois(const QString& text)
     box->open();
 }
 
+void MainWindow::showCtcpReply(int code, const QString& title, const QString& text)
+{
+    const auto kind = static_cast<irc::CtcpCode>(code);
+    // One box per kind: a flood of replies must not bury the screen in boxes.
+    if (!m_replyBoxes.canShow(kind))
+        return;
+    m_replyBoxes.markOpen(kind);
+    auto* box = new QMessageBox(QMessageBox::Information, title, text, QMessageBox::Ok, this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    connect(box, &QDialog::finished, this, [this, kind] { m_replyBoxes.markClosed(kind); });
+    box->open();
+}
+
 void MainWindow::showAbout()
 {
     auto* box = new QMessageBox(QMessageBox::NoIcon, tr("About"),
@@ -447,6 +472,26 @@ void MainWindow::removeSelectedContact()
         m_context.store.RemoveContact(*nick);
         poll();
     }
+}
+
+QByteArray MainWindow::nickInUse() const
+{
+    return m_context.link.nickInUse();
+}
+
+bool MainWindow::sendServerLine(const QByteArray& line)
+{
+    return m_context.link.sendLine(line);
+}
+
+bool MainWindow::loggingOn() const
+{
+    return m_context.settings.logging;
+}
+
+std::optional<QString> MainWindow::installDir() const
+{
+    return m_context.store.GetInstallDir();
 }
 
 void MainWindow::editContacts()

@@ -1,8 +1,10 @@
 #pragma once
 
 #include "diag/received_dump.h"
+#include "irc/ctcp.h"
 #include "irc/message_dispatcher.h"
 #include "irc/presence.h"
+#include "peer/chat_host.h"
 
 #include <QMainWindow>
 #include <QTimer>
@@ -32,7 +34,7 @@ class ServerActions;
 
 // The contact list window and the hub of the program: menu commands arrive here by id and go to
 // whatever handles them, and the server link's lines go to the dispatcher and the server log.
-class MainWindow : public QMainWindow
+class MainWindow : public QMainWindow, private peer::ChatHost
 {
     Q_OBJECT
 
@@ -77,6 +79,12 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private:
+    // What chat windows use of the program.
+    QByteArray nickInUse() const override;
+    bool sendServerLine(const QByteArray& line) override;
+    bool loggingOn() const override;
+    std::optional<QString> installDir() const override;
+
     std::optional<QByteArray> selectedContact() const;
     peer::ChatSession* openChat(const QByteArray& nick);
     void routePrivateText(const QByteArray& sender, const std::optional<QByteArray>& text,
@@ -85,6 +93,7 @@ private:
     void showSingleItem(const QString& text, int icon);
     void showContactMenu(const QPoint& position);
     void showWhois(const QString& text);
+    void showCtcpReply(int code, const QString& title, const QString& text);
     void showAbout();
     void removeSelectedContact();
     void editContacts();
@@ -103,6 +112,7 @@ private:
     std::unique_ptr<ServerActions> m_actions;
     std::unique_ptr<irc::MessageDispatcher> m_dispatcher;
     irc::PresenceMerge m_presence;
+    irc::CtcpReplyBoxes m_replyBoxes;
     QTimer m_pollTimer;
     int m_lastUnhandled = 0;
     std::unique_ptr<diag::DebugWindow> m_debugWindow;

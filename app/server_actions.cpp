@@ -3,10 +3,12 @@
 #include "app/app_context.h"
 #include "diag/debug_log.h"
 #include "diag/server_text.h"
+#include "irc/ctcp.h"
 #include "irc/texts.h"
 
 #include <QDateTime>
 #include <QHostInfo>
+#include <QLocale>
 #include <QPointer>
 
 namespace app {
@@ -15,6 +17,7 @@ ServerActions::ServerActions(AppContext& context, QObject* parent)
     : QObject(parent)
     , m_context(context)
 {
+    m_clock.start();
 }
 
 QByteArray ServerActions::nickInUse() const
@@ -48,14 +51,42 @@ void ServerActions::setTitleNick(const QByteArray& nick)
                           .arg(diag::decodeServerText(nick)));
 }
 
-void ServerActions::noticeText(const QByteArray& /*sender*/, const QByteArray& /*text*/)
+void ServerActions::noticeText(const QByteArray& /*sender*/, const QByteArray& text)
 {
-    // CTCP replies are shown once CTCP handling exists; other notices only reach the log.
+    const irc::CtcpCode code = irc::ctcpCode(QByteArrayView(text));
+    if (code == irc::CtcpCode::None)
+        return;
+    if (const auto box = irc::readCtcpReply(text, code, nowMs() / 1000))
+        emit ctcpReplyArrived(static_cast<int>(code), box->title, box->text);
 }
 
-bool ServerActions::ctcpQuery(const QByteArray& /*sender*/, const QByteArray& /*text*/)
+bool ServerActions::ctcpQuery(const QByteArray& sender, const QByteArray& text)
 {
-    return false;
+    const irc::CtcpCode code = irc::ctcpCode(QByteArrayView(text));
+    if (code == irc::CtcpCode::None)
+        return false;
+    const QLocale locale = QLocale::system();
+    const QDateTime now = QDateTime::currentDateTime();
+    // The locale's long time format, without the time zone: hours, minutes and seconds.
+    QString timeFormat = locale.timeFormat(QLocale::LongFormat);
+    timeFormat.remove(QLatin1Char('t'));
+    const irc::CtcpLocalTime local{now.toSecsSinceEpoch(),
+                                   locale.toString(now.date(), QLocale::ShortFormat).toUtf8(),
+                                   locale.toString(now.time(), timeFormat.trimmed()).toUtf8()};
+    const auto answer = irc::answerCtcpQuery(sender, text, code, local);
+    if (!answer)
+        return true;
+    switch (m_answerLimit.admit(m_clock.elapsed())) {
+    case irc::CtcpAnswerVerdict::Answered:
+        sendLine(*answer);
+        break;
+    case irc::CtcpAnswerVerdict::DroppedFirst:
+        diag::DebugLog(QString::fromLatin1(irc::kCtcpAnswersDropped));
+        break;
+    case irc::CtcpAnswerVerdict::Dropped:
+        break;
+    }
+    return true;
 }
 
 void ServerActions::dccOffer(irc::DccKind /*kind*/, const QByteArray& sender,

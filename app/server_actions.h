@@ -1,6 +1,9 @@
 #pragma once
 
+#include "irc/ctcp.h"
 #include "irc/message_dispatcher.h"
+
+#include <QElapsedTimer>
 
 #include <QObject>
 
@@ -39,9 +42,13 @@ signals:
                             const std::optional<QByteArray>& awayEcho);
     void onlineNamesArrived(const QList<QByteArray>& names);
     void whoisArrived(const QString& text);
+    // A CTCP reply to show; `code` is its ClassifyCtcp code.
+    void ctcpReplyArrived(int code, const QString& title, const QString& text);
 
 private:
     AppContext& m_context;
+    irc::CtcpAnswerLimit m_answerLimit;
+    QElapsedTimer m_clock;
 };
 
 } // namespace app

@@ -1,48 +1,278 @@
 #include "peer/chat_window.h"
 
+#include "diag/debug_log.h"
 #include "diag/server_text.h"
+#include "peer/chat_host.h"
+#include "peer/chat_log.h"
+#include "peer/chat_text.h"
+#include "peer/direct_chat_link.h"
+#include "peer/format_render.h"
+#include "peer/format_runs.h"
 #include "peer/session_record.h"
+#include "res/resources.h"
 
 #include <QCloseEvent>
-#include <QPlainTextEdit>
-#include <QVBoxLayout>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
+#include <QTextEdit>
+#include <QTimer>
+#include <QToolButton>
 
 namespace peer {
 
-ChatWindow::ChatWindow(ChatSession& session, QWidget* parent)
-    : QDialog(parent)
-    , m_session(session)
+namespace {
+
+// The CTCP queries of the chat menu bar: the main window's own command ids, in menu order.
+struct CtcpItem
 {
-    setWindowTitle(diag::decodeServerText(session.nick));
-    auto* layout = new QVBoxLayout(this);
-    m_view = new QPlainTextEdit(this);
-    m_view->setReadOnly(true);
-    layout->addWidget(m_view);
-    resize(400, 300);
+    const char* text;
+    int id;
+};
+constexpr CtcpItem kCtcpItems[] = {{"Whois", 40018}, {"Ping", 40017},    {"Finger", 40020},
+                                   {"Time", 40021},  {"Version", 40019}, {"Source", 40032}};
+
+// A PRIVMSG line is at most 510 bytes before its CR LF.
+constexpr int kMaxLineBytes = 510;
+
+const char kSendError[] = "send() error (CHATWINDOW send) - SOCKET_ERROR";
+
+} // namespace
+
+ChatWindow::ChatWindow(ChatSession& session, ChatHost& host, QWidget* parent)
+    : QDialog(parent, Qt::Window), m_session(session), m_host(host)
+{
+    res::initResources();
     setAttribute(Qt::WA_DeleteOnClose);
+    setSizeGripEnabled(true);
+    setWindowFlags(windowFlags() | Qt::WindowMinMaxButtonsHint);
+    setWindowTitle(diag::decodeServerText(session.nick));
+
+    m_menuBar = new QMenuBar(this);
+    m_view = new QTextEdit(this);
+    m_view->setReadOnly(true);
+    m_view->setAcceptRichText(false);
+    m_view->setUndoRedoEnabled(false); // an undo stack would grow with every line
+    m_view->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    m_input = new QLineEdit(this);
+    m_input->setMaxLength(kInputLimit);
+    m_send = new QPushButton(tr("Send"), this);
+    m_send->setDefault(true);
+    m_clear = new QPushButton(tr("Clear Chat Window"), this);
+    m_clear->setAutoDefault(false);
+    m_styleButton = new QToolButton(this);
+    m_styleButton->setIcon(QIcon(QStringLiteral(":/icons/FONTSTYLE")));
+    m_colourButton = new QToolButton(this);
+    m_colourButton->setIcon(QIcon(QStringLiteral(":/icons/FONTCOLOR")));
+    m_cipherLabel = new QLabel(tr("Encrypted text:"), this);
+    m_cipherText = new QLineEdit(this);
+    m_cipherText->setReadOnly(true);
+    m_cipherLabel->hide();
+    m_cipherText->hide();
+    buildMenus();
+
+    connect(m_send, &QPushButton::clicked, this, &ChatWindow::send);
+    connect(m_clear, &QPushButton::clicked, this, &ChatWindow::clear);
+    connect(m_styleButton, &QToolButton::clicked, this,
+            [this] { m_styleMenu->popup(QCursor::pos()); });
+    connect(m_colourButton, &QToolButton::clicked, this,
+            [this] { m_colourMenu->popup(QCursor::pos()); });
+
+    m_session.window = this;
+    log(ChatLog::startedText(m_session.nick));
+    if (m_session.encrypted) {
+        m_cipherLabel->show();
+        m_cipherText->show();
+    }
+    encryptionChanged();
+
+    resize(kWidth, kHeight);
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect area = screen->availableGeometry();
+        move(area.center() - QPoint(kWidth / 2, kHeight / 2));
+    }
+    layOut();
 }
 
-void ChatWindow::appendPeerLine(const QByteArray& text)
+void ChatWindow::buildMenus()
 {
-    m_view->appendPlainText(diag::decodeServerText("<" + m_session.nick + "> " + text));
+    QMenu* ctcp = m_menuBar->addMenu(tr("CTCP"));
+    for (const CtcpItem& item : kCtcpItems) {
+        const int id = item.id;
+        ctcp->addAction(tr(item.text), this, [this, id] { emit mainCommand(id); });
+    }
+    QMenu* chat = m_menuBar->addMenu(tr("Chat"));
+    const auto request = [this](ChatRequest r) {
+        return [this, r] { emit peerRequest(r, m_session.nick); };
+    };
+    chat->addAction(tr("Encrypted Chat"), this, request(ChatRequest::EncryptedChat));
+    chat->addAction(tr("Relayed Chat"), this, request(ChatRequest::RelayedChat));
+    chat->addAction(tr("Voice Chat"), this, request(ChatRequest::VoiceChat));
+    chat->addAction(tr("Send File"), this, request(ChatRequest::SendFile));
+    chat->addAction(tr("End encryption"), this, request(ChatRequest::EndEncryption));
+
+    m_styleMenu = new QMenu(tr("Style Menu"), this);
+    for (const FormatMenuItem& item : kStyleMenuItems) {
+        const int id = item.id;
+        m_styleMenu->addAction(tr(item.text), this, [this, id] { insertFormatCode(id); });
+    }
+    m_colourMenu = new QMenu(tr("Color Menu"), this);
+    for (const FormatMenuItem& item : kColourMenuItems) {
+        const int id = item.id;
+        m_colourMenu->addAction(tr(item.text), this, [this, id] { insertFormatCode(id); });
+    }
 }
 
-void ChatWindow::appendOwnLine(const QByteArray& ownNick, const QByteArray& text)
+void ChatWindow::insertFormatCode(int id)
 {
-    m_view->appendPlainText(diag::decodeServerText("<" + ownNick + "> " + text));
+    m_input->setFocus();
+    const int start = m_input->hasSelectedText() ? m_input->selectionStart()
+                                                 : m_input->cursorPosition();
+    const int end = m_input->hasSelectedText() ? m_input->selectionEnd() : start;
+    const FormatInsertion result = InsertFormatCode(m_input->text(), start, end, id);
+    m_input->setText(result.text);
+    m_input->setSelection(result.selectionStart, result.selectionEnd - result.selectionStart);
 }
 
-QString ChatWindow::transcript() const
+void ChatWindow::layOut()
 {
-    return m_view->toPlainText();
+    const QSize outer = frameGeometry().size();
+    const int w = outer.width();
+    const int h = outer.height();
+    m_menuBar->setGeometry(10, 5, 150, 20);
+    if (m_session.encrypted) {
+        m_view->setGeometry(10, 30, w - 25, h - 145);
+        m_input->setGeometry(10, h - 110, w - 25, 20);
+        m_cipherLabel->setGeometry(10, h - 80, 75, 20);
+        m_cipherText->setGeometry(85, h - 83, w - 100, 20);
+    } else {
+        m_view->setGeometry(10, 30, w - 25, h - 125);
+        m_input->setGeometry(10, h - 80, w - 25, 20);
+    }
+    m_styleButton->setGeometry(w - 65, 5, 20, 20);
+    m_colourButton->setGeometry(w - 35, 5, 20, 20);
+    m_clear->setGeometry(10, h - 50, 100, 20);
+    m_send->setGeometry(w - 112, h - 50, 100, 20);
+}
+
+void ChatWindow::resizeEvent(QResizeEvent* event)
+{
+    QDialog::resizeEvent(event);
+    layOut();
+}
+
+void ChatWindow::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    m_input->setFocus();
+}
+
+void ChatWindow::reject()
+{
 }
 
 void ChatWindow::closeEvent(QCloseEvent* event)
 {
-    // The record stays; only server text stops coming here, so a new line opens a new window.
+    m_transcript.clear();
+    // The record stays, and so does its direct link; only server text stops coming here, so a
+    // new message from the peer opens a new window.
     m_session.serverRouted = false;
-    emit closedByUser();
     event->accept();
+}
+
+void ChatWindow::send()
+{
+    const QByteArray text = wireText(m_input->text());
+    m_input->clear();
+    if (text.isEmpty())
+        return;
+    const bool sent = m_session.isDcc ? sendDirect(text) : sendRelayed(text);
+    if (!sent)
+        diag::DebugLog(QString::fromLatin1(kSendError));
+    showLine("<" + m_host.nickInUse() + "> " + text + "\r\n");
+}
+
+bool ChatWindow::sendRelayed(const QByteArray& text)
+{
+    const QByteArray prefix = "PRIVMSG " + m_session.nick + " :";
+    // Longer text goes out in several messages rather than being cut by the server.
+    bool sent = true;
+    for (const QByteArray& piece : splitUtf8(text, kMaxLineBytes - int(prefix.size())))
+        sent = m_host.sendServerLine(prefix + piece) && sent;
+    return sent;
+}
+
+bool ChatWindow::sendDirect(const QByteArray& text)
+{
+    auto* link = qobject_cast<DirectChatLink*>(m_session.socket.data());
+    return link && link->send(text);
+}
+
+void ChatWindow::lineArrived(const QByteArray& text, bool awayEcho)
+{
+    if (!isActiveWindow()) {
+        raise();
+        activateWindow();
+    }
+    const QByteArray& who = awayEcho ? m_host.nickInUse() : m_session.nick;
+    showLine("<" + who + "> " + text + "\r\n");
+}
+
+void ChatWindow::showLine(const QByteArray& line)
+{
+    if (line.isEmpty())
+        return;
+    log(ChatLog::stampedLine(m_host.nowUtc(), line));
+    m_transcript += line;
+    QScrollBar* bar = m_view->verticalScrollBar();
+    const bool atEnd = bar->value() == bar->maximum();
+    appendFormattedLine(m_view, line);
+    // Follow the conversation unless the user has scrolled back to read.
+    if (atEnd)
+        bar->setValue(bar->maximum());
+}
+
+void ChatWindow::log(const QByteArray& text)
+{
+    if (!m_host.loggingOn())
+        return;
+    if (const auto dir = m_host.installDir()) {
+        if (const auto path = ChatLog::logFilePath(*dir, m_session.nick))
+            ChatLog::append(*path, text);
+    }
+}
+
+void ChatWindow::connectionEstablished()
+{
+    QTimer::singleShot(0, this, [this] { showLine("Connection established.\r\n"); });
+}
+
+void ChatWindow::showCiphertext(const QByteArray& ciphertext)
+{
+    m_cipherText->setText(diag::decodeServerText(ciphertext));
+}
+
+void ChatWindow::encryptionChanged()
+{
+    setWindowIcon(QIcon(m_session.keyInstalled ? QStringLiteral(":/icons/SMALLCRYPTO")
+                                            : QStringLiteral(":/icons/CHATWNDICON")));
+    layOut();
+}
+
+void ChatWindow::clear()
+{
+    m_transcript.clear();
+    m_view->clear();
+}
+
+QString ChatWindow::viewText() const
+{
+    return m_view->toPlainText();
 }
 
 } // namespace peer

@@ -3,34 +3,102 @@
 #include <QByteArray>
 #include <QDialog>
 
-class QPlainTextEdit;
+#include <optional>
+
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QMenuBar;
+class QPushButton;
+class QTextEdit;
+class QToolButton;
 
 namespace peer {
 
+class ChatHost;
 struct ChatSession;
 
-// A chat with one peer: the lines of both sides. The full window (formatting, logs, sending)
-// grows from this; it already keeps every line, in order, from the moment it opens.
+// What a chat window asks the main window to start with its peer.
+enum class ChatRequest { VoiceChat, EncryptedChat, RelayedChat, SendFile, EndEncryption };
+
+// "CHATWINDOW": one conversation with one peer, relayed by the server or over a direct link.
+// Shows both sides' lines with their formatting, logs them when logging is on, and sends what
+// the user types. Its record outlives it: closing only stops server text from arriving here.
 class ChatWindow : public QDialog
 {
     Q_OBJECT
 
 public:
-    explicit ChatWindow(ChatSession& session, QWidget* parent = nullptr);
+    static constexpr int kWidth = 390; // 260 x 190 dialog units
+    static constexpr int kHeight = 309;
+    static constexpr int kInputLimit = 511;
 
-    void appendPeerLine(const QByteArray& text);
-    void appendOwnLine(const QByteArray& ownNick, const QByteArray& text);
-    QString transcript() const;
+    ChatWindow(ChatSession& session, ChatHost& host, QWidget* parent = nullptr);
+
+    // A line from the peer (`awayEcho` false) or the away reply that just went to the peer,
+    // shown as the user's own line.
+    void lineArrived(const QByteArray& text, bool awayEcho = false);
+    // Shows and logs one formatted line, which ends in CR LF.
+    void showLine(const QByteArray& line);
+    // The peer connected to our offer: says so once the current event is done.
+    void connectionEstablished();
+    // The ciphertext of the packet just received, for the "Encrypted text:" field.
+    void showCiphertext(const QByteArray& ciphertext);
+    // The record's key changed: the icon and the field follow it.
+    void encryptionChanged();
+
+    void send();
+    void clear();
+
+    // Every line shown since the window opened or was last cleared, with formatting codes.
+    const QByteArray& transcript() const { return m_transcript; }
+    QString viewText() const;
+    QTextEdit* view() const { return m_view; }
+    QLineEdit* input() const { return m_input; }
+    QPushButton* sendButton() const { return m_send; }
+    QPushButton* clearButton() const { return m_clear; }
+    QLineEdit* cipherField() const { return m_cipherText; }
+    QLabel* cipherLabel() const { return m_cipherLabel; }
+    QMenu* styleMenu() const { return m_styleMenu; }
+    QMenu* colourMenu() const { return m_colourMenu; }
+    ChatSession& session() const { return m_session; }
+
+public slots:
+    // Escape does nothing: the window closes through its close box.
+    void reject() override;
 
 signals:
-    void closedByUser();
+    // A command of the main window's own (the CTCP queries), unchanged.
+    void mainCommand(int id);
+    void peerRequest(peer::ChatRequest request, const QByteArray& nick);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
+    void buildMenus();
+    void layOut();
+    void insertFormatCode(int id);
+    bool sendRelayed(const QByteArray& text);
+    bool sendDirect(const QByteArray& text);
+    void log(const QByteArray& text);
+
     ChatSession& m_session;
-    QPlainTextEdit* m_view = nullptr;
+    ChatHost& m_host;
+    QByteArray m_transcript;
+    QMenuBar* m_menuBar = nullptr;
+    QTextEdit* m_view = nullptr;
+    QLineEdit* m_input = nullptr;
+    QPushButton* m_send = nullptr;
+    QPushButton* m_clear = nullptr;
+    QToolButton* m_styleButton = nullptr;
+    QToolButton* m_colourButton = nullptr;
+    QMenu* m_styleMenu = nullptr;
+    QMenu* m_colourMenu = nullptr;
+    QLabel* m_cipherLabel = nullptr;
+    QLineEdit* m_cipherText = nullptr;
 };
 
 } // namespace peer

@@ -52,7 +52,7 @@ bool isUtf8Continuation(char byte)
 
 bool isValidPacketLength(quint32 lengthField)
 {
-    if (lengthField < kHeader || lengthField > kHeader + kMaxChatCiphertext)
+    if (lengthField < kHeader || lengthField > kMaxPacketLengthField)
         return false;
     return (lengthField - kHeader) % kBlock == 0;
 }

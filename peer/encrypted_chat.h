@@ -17,8 +17,9 @@ namespace peer {
 // 8-byte block encrypted alone, its halves read little-endian][LF].
 
 constexpr qsizetype kChatKeyLength = 16;
-// The longest ciphertext a peer sends (511 characters of input pad to 512).
-constexpr qsizetype kMaxChatCiphertext = 512;
+// Length fields of 512 and more are refused: no sane line needs one, and a bound keeps a hostile
+// peer from making us buffer megabytes. That leaves 508 ciphertext bytes.
+constexpr quint32 kMaxPacketLengthField = 511;
 // Peers of the first protocol version drop every packet whose length field is 512 or more, so a
 // text longer than 504 bytes (L = 516) would vanish on their side. We never seal one.
 constexpr qsizetype kMaxSealedText = 504;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "peer/blowfish.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QObject>
@@ -40,9 +42,9 @@ struct ChatSession : SessionRecord
     bool serverRouted = false; // server text from `nick` goes to this record's window
     bool isDcc = false;
     bool encrypted = false;
+    bool keyInstalled = false;
+    BlowfishState cipher; // all zero unless a key is installed
     quint16 listenPort = 0;
-    // Lines that arrived before the window could show them: (own line, text).
-    QList<QPair<bool, QByteArray>> pendingLines;
 };
 
 // A file transfer in either direction, or one leg of a voice chat.

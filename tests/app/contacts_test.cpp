@@ -9,6 +9,7 @@
 #include <QAction>
 #include <QListWidget>
 #include <QMenu>
+#include <QMessageBox>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -120,7 +121,7 @@ TEST_F(ContactsTest, PrivateTextOpensOneChatPerSenderAndCaseMatters)
     auto* bobWindow = qobject_cast<peer::ChatWindow*>(bob->window.data());
     ASSERT_NE(bobWindow, nullptr);
     ASSERT_TRUE(waitFor([&] { return bobWindow->transcript().contains("again"); }));
-    EXPECT_EQ(bobWindow->transcript(), "<bob> hi\n<bob> again");
+    EXPECT_EQ(bobWindow->transcript(), "<bob> hi\r\n<bob> again\r\n");
     // Closed, the record stays, and the next line opens a new window.
     bobWindow->close();
     server.send(":bob!b@h PRIVMSG alice :back\r\n");
@@ -165,11 +166,8 @@ TEST_F(ContactsTest, CommandsReachTheirHandlers)
     server.send(":irc 303 alice :bob\r\n");
     ASSERT_TRUE(waitFor([&] { return items() == QStringList{"bob"}; }));
     item("bob")->setSelected(true);
-    window->runCommand(app::cmd::Whois);
-    ASSERT_TRUE(waitFor([&] { return server.received().contains("WHOIS bob\r\n"); }));
-    for (int id : {app::cmd::Ping, app::cmd::Version, app::cmd::Finger, app::cmd::Time,
-                   app::cmd::Source, app::cmd::SendFile, app::cmd::VoiceChat,
-                   app::cmd::EncryptedChat, app::cmd::DccChat}) {
+    for (int id : {app::cmd::SendFile, app::cmd::VoiceChat, app::cmd::EncryptedChat,
+                   app::cmd::DccChat}) {
         window->runCommand(id);
         EXPECT_EQ(window->lastUnhandledCommand(), id);
     }
@@ -205,4 +203,64 @@ TEST_F(ContactsTest, LearnsItsOwnAddressFromTheWhoReply)
     connectWith({});
     server.send(":irc 352 alice * ~alice 127.0.0.9 irc alice H :0 Alice\r\n");
     ASSERT_TRUE(waitFor([&] { return context->serverSeenAddress == 0x7f000009u; }));
+}
+
+TEST_F(ContactsTest, SendsTheSixQueriesToTheSelectedContactOnly)
+{
+    connectWith({"bob"});
+    server.send(":irc 303 alice :bob\r\n");
+    ASSERT_TRUE(waitFor([&] { return items() == QStringList{"bob"}; }));
+    const int queries[] = {app::cmd::Whois, app::cmd::Version, app::cmd::Finger,
+                           app::cmd::Time,  app::cmd::Source,  app::cmd::Ping};
+    for (int id : queries)
+        window->runCommand(id); // nothing selected: nothing goes out
+    item("bob")->setSelected(true);
+    for (int id : queries)
+        window->runCommand(id);
+    ASSERT_TRUE(waitFor([&] { return server.received().contains("PRIVMSG bob :\x01PING "); }));
+    const QByteArray sent = server.received();
+    EXPECT_EQ(sent.count("WHOIS"), 1);
+    EXPECT_TRUE(sent.contains("WHOIS bob\r\nPRIVMSG bob :\x01VERSION\x01\r\n"
+                              "PRIVMSG bob :\x01" "FINGER\x01\r\nPRIVMSG bob :\x01TIME\x01\r\n"
+                              "PRIVMSG bob :\x01SOURCE\x01\r\nPRIVMSG bob :\x01PING "));
+}
+
+TEST_F(ContactsTest, AnswersQueriesWithinTheRateLimit)
+{
+    connectWith({});
+    server.send(":bob!b@h PRIVMSG alice :\x01VERSION\x01\r\n");
+    ASSERT_TRUE(waitFor([&] { return server.received().contains("NOTICE bob :Kivvo Version 2.0 "); }));
+    server.send(":bob!b@h PRIVMSG alice :\x01PING 12345\x01\r\n");
+    ASSERT_TRUE(waitFor([&] { return server.received().contains("NOTICE bob :\x01PING 12345\x01\r\n"); }));
+    // A flood: twenty more queries draw only what the limit leaves (one more answer).
+    QByteArray flood;
+    for (int i = 0; i < 20; ++i)
+        flood += ":bob!b@h PRIVMSG alice :\x01PING " + QByteArray::number(i) + "\x01\r\n";
+    server.send(flood + "PING :after.flood\r\n");
+    ASSERT_TRUE(waitFor([&] { return server.received().contains("PONG :after.flood"); }));
+    EXPECT_EQ(server.received().count("NOTICE bob"), 3);
+    // Queries are never shown as chat text.
+    EXPECT_EQ(context->chats.CountRecords(), 0);
+}
+
+TEST_F(ContactsTest, ShowsOneReplyBoxPerKind)
+{
+    connectWith({});
+    server.send(":bob!b@h NOTICE alice :\x01VERSION Other 1.0\x01\r\n"
+                ":bob!b@h NOTICE alice :\x01VERSION Second\x01\r\n"
+                ":bob!b@h NOTICE alice :\x01TIME no end\r\n");
+    QMessageBox* box = nullptr;
+    ASSERT_TRUE(waitFor([&] {
+        const auto boxes = window->findChildren<QMessageBox*>();
+        box = boxes.size() == 1 ? boxes.front() : nullptr;
+        return box && box->isVisible();
+    }));
+    EXPECT_EQ(box->windowTitle(), "Version Reply");
+    EXPECT_EQ(box->text(), "Other 1.0");
+    box->accept();
+    server.send(":bob!b@h NOTICE alice :\x01VERSION Third\x01\r\n");
+    ASSERT_TRUE(waitFor([&] {
+        const auto boxes = window->findChildren<QMessageBox*>();
+        return boxes.size() == 1 && boxes.front()->text() == "Third";
+    }));
 }

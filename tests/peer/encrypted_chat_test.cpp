@@ -149,16 +149,13 @@ TEST(OpenChatPacket, EndsTheTextAtTheFirstZeroByte)
     EXPECT_EQ(opened->text, "ab");
 }
 
-// An older peer seals up to 511 characters into 512 ciphertext bytes; those lines are read.
-TEST(OpenChatPacket, ReadsTheLongestLineOfAnOlderPeer)
+// 511 characters would pad to 512 ciphertext bytes, L = 516: past the bound, so refused.
+TEST(OpenChatPacket, RefusesALengthFieldOf512OrMore)
 {
     const peer::BlowfishState state = stateFor(kKey);
-    const QByteArray text = printableText(511, 3);
-    const QByteArray packet = referencePacket(kKey, text);
+    const QByteArray packet = referencePacket(kKey, printableText(511, 3));
     ASSERT_EQ(packet.left(4), header(516));
-    const auto opened = peer::OpenChatPacket(state, packet);
-    ASSERT_TRUE(opened);
-    EXPECT_EQ(opened->text, text);
+    EXPECT_FALSE(peer::OpenChatPacket(state, packet));
 }
 
 TEST(OpenChatPacket, AcceptsThePacketWithOrWithoutItsLineEnd)
@@ -398,7 +395,7 @@ TEST(DirectChatFramer, TakesManyPacketsFromOneRead)
 
 TEST(DirectChatFramer, FaultsOnABadLengthFieldAndReadsNothingAfter)
 {
-    const quint32 bad[] = {0, 1, 2, 3, 5, 13, 512, 513, 517, 524, 0x00FFFFFF};
+    const quint32 bad[] = {0, 1, 2, 3, 5, 13, 512, 513, 516, 517, 524, 0x00FFFFFF};
     for (quint32 lengthField : bad) {
         peer::DirectChatFramer framer;
         framer.setEncrypted(true);

@@ -1,0 +1,45 @@
+#include "peer/chat_log.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+namespace peer {
+
+std::optional<QString> ChatLog::logFilePath(const QString& installDir, const QByteArray& nick)
+{
+    if (installDir.isEmpty() || nick.isEmpty() || nick == "." || nick == "..")
+        return std::nullopt;
+    QByteArray name = nick;
+    name.replace('/', '_').replace('\0', '_');
+    return installDir + QStringLiteral("/logs/") + QString::fromUtf8(name)
+        + QStringLiteral(".txt");
+}
+
+QByteArray ChatLog::startedText(const QByteArray& nick)
+{
+    return "\r\n*Started chat with " + nick + "*\r\n";
+}
+
+QByteArray ChatLog::stampedLine(const QDateTime& utc, const QByteArray& line)
+{
+    const QDateTime t = utc.toUTC();
+    const QDate d = t.date();
+    const QTime h = t.time();
+    return '[' + QByteArray::number(d.day()) + '/' + QByteArray::number(d.month()) + '/'
+        + QByteArray::number(d.year()) + ' ' + QByteArray::number(h.hour()) + ':'
+        + QByteArray::number(h.minute()) + ':' + QByteArray::number(h.second()) + "] " + line;
+}
+
+bool ChatLog::append(const QString& path, const QByteArray& text)
+{
+    const QString folder = QFileInfo(path).absolutePath();
+    if (!QDir().mkpath(folder))
+        return false;
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
+        return false;
+    return file.write(text) == text.size();
+}
+
+} // namespace peer

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QString>
+
+#include <optional>
+
+namespace peer {
+
+// The per-contact chat log: installdir/logs/<nick>.txt, one appended text per shown line.
+// Lines keep their formatting codes and CR LF; times are UTC without leading zeros.
+class ChatLog
+{
+public:
+    // The log file of `nick` under `installDir`, or nothing when the nick cannot name a file
+    // inside the logs folder (empty, "." or ".."). '/' and NUL become '_', so no nick ever
+    // reaches outside the folder.
+    static std::optional<QString> logFilePath(const QString& installDir, const QByteArray& nick);
+
+    static QByteArray startedText(const QByteArray& nick);
+    static QByteArray stampedLine(const QDateTime& utc, const QByteArray& line);
+
+    // Appends `text` to the file, creating the logs folder when it is missing. False when the
+    // file could not be written; a chat never stops for its log.
+    static bool append(const QString& path, const QByteArray& text);
+};
+
+} // namespace peer

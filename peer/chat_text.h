@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+namespace peer {
+
+// The bytes of a line the user typed: UTF-8, with CR, LF and NUL turned into blanks, since any
+// of them would end or cut the line it travels in.
+QByteArray wireText(const QString& typed);
+
+// `text` cut into pieces of at most `maxBytes` bytes, never inside a UTF-8 sequence; one empty
+// piece for an empty text.
+QList<QByteArray> splitUtf8(const QByteArray& text, int maxBytes);
+
+} // namespace peer

@@ -1,0 +1,200 @@
+#include "peer/direct_chat_link.h"
+
+#include "diag/debug_log.h"
+#include "peer/encrypted_chat.h"
+#include "peer/session_record.h"
+
+#include <QTcpServer>
+#include <QTcpSocket>
+
+namespace peer {
+
+namespace {
+
+constexpr char kUnsealedNote[] = "*The next line arrived unencrypted*\r\n";
+constexpr char kFaultNote[] =
+    "*The encrypted link lost its framing and was closed; nothing after this point arrived*\r\n";
+constexpr char kEndedNote[] = "*Encryption ended*\r\n";
+constexpr char kCutNote[] = "*A line too long to show was dropped*\r\n";
+
+} // namespace
+
+DirectChatLink::DirectChatLink(ChatSession& session, QObject* parent)
+    : QObject(parent), m_session(session)
+{
+    m_session.socket = this;
+}
+
+DirectChatLink::~DirectChatLink()
+{
+    m_session.cipher.reset();
+    m_session.keyInstalled = false;
+}
+
+std::optional<quint16> DirectChatLink::listen(const QList<quint16>& ports)
+{
+    auto* server = new QTcpServer(this);
+    for (const quint16 port : ports) {
+        if (server->listen(QHostAddress::AnyIPv4, port)) {
+            m_server = server;
+            connect(server, &QTcpServer::newConnection, this, &DirectChatLink::accept);
+            return port;
+        }
+        diag::DebugLog(QStringLiteral("bind() error"));
+    }
+    delete server;
+    return std::nullopt;
+}
+
+void DirectChatLink::connectTo(const QHostAddress& address, quint16 port)
+{
+    auto* socket = new QTcpSocket(this);
+    attach(socket);
+    socket->connectToHost(address, port);
+}
+
+void DirectChatLink::accept()
+{
+    QTcpSocket* socket = m_server ? m_server->nextPendingConnection() : nullptr;
+    if (!socket)
+        return;
+    // One peer per offer: the listening socket goes as soon as it has served.
+    m_server->close();
+    m_server->deleteLater();
+    socket->setParent(this);
+    attach(socket);
+    emit connected();
+    if (m_session.encrypted)
+        offerKey();
+}
+
+void DirectChatLink::attach(QTcpSocket* socket)
+{
+    m_socket = socket;
+    connect(socket, &QTcpSocket::readyRead, this, &DirectChatLink::readAll);
+    connect(socket, &QTcpSocket::disconnected, this, &DirectChatLink::closed);
+    connect(socket, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError) {
+        if (m_socket && m_socket->state() == QAbstractSocket::UnconnectedState)
+            emit closed();
+    });
+}
+
+bool DirectChatLink::isConnected() const
+{
+    return m_socket && m_socket->state() == QAbstractSocket::ConnectedState;
+}
+
+bool DirectChatLink::send(const QByteArray& text)
+{
+    if (!isConnected())
+        return false;
+    QByteArray data;
+    if (m_session.keyInstalled) {
+        for (const QByteArray& piece : splitChatText(text)) {
+            if (const auto packet = SealChatText(m_session.cipher, piece))
+                data += *packet;
+        }
+    } else {
+        data = text + '\n';
+    }
+    return m_socket->write(data) == data.size();
+}
+
+void DirectChatLink::offerKey()
+{
+    const QByteArray key = MakeChatKey();
+    const auto message = chatKeyMessage(key);
+    if (!message || !isConnected())
+        return;
+    installKey(key);
+    m_socket->write(*message);
+}
+
+void DirectChatLink::endEncryption()
+{
+    if (!m_session.keyInstalled)
+        return;
+    if (isConnected())
+        m_socket->write(kEndMessage);
+    dropKey();
+}
+
+void DirectChatLink::installKey(const QByteArray& key)
+{
+    if (!installChatKey(m_session.cipher, key))
+        return;
+    m_session.encrypted = true;
+    m_session.keyInstalled = true;
+    m_framer.setEncrypted(true);
+    emit keyChanged();
+}
+
+void DirectChatLink::dropKey()
+{
+    m_session.cipher.reset();
+    m_session.keyInstalled = false;
+    m_framer.setEncrypted(false);
+    emit keyChanged();
+    emit noteShown(kEndedNote);
+}
+
+void DirectChatLink::readAll()
+{
+    // Read until drained: a handler may open a box whose nested loop swallows the next signal.
+    while (m_socket && m_socket->bytesAvailable() > 0) {
+        const QByteArray bytes = m_socket->read(64 * 1024);
+        for (const DirectChatEvent& event : m_framer.feed(bytes))
+            handle(event);
+    }
+}
+
+void DirectChatLink::handle(const DirectChatEvent& event)
+{
+    switch (event.kind) {
+    case DirectChatEventKind::Text:
+        emit textReceived(event.data);
+        break;
+    case DirectChatEventKind::Packet:
+        if (const auto opened = OpenChatPacket(m_session.cipher, event.data)) {
+            emit ciphertextReceived(opened->ciphertext);
+            emit textReceived(opened->text);
+        } else {
+            diag::DebugLog(QStringLiteral("Refused an encrypted packet that does not open"));
+        }
+        break;
+    case DirectChatEventKind::Key:
+        installKey(event.data);
+        break;
+    case DirectChatEventKind::End:
+        // Never answered with an end of our own, which would bounce between the two sides.
+        dropKey();
+        break;
+    case DirectChatEventKind::UnsealedText:
+        emit noteShown(kUnsealedNote);
+        emit textReceived(event.data);
+        break;
+    case DirectChatEventKind::LineCut:
+        diag::DebugLog(QStringLiteral("Direct chat: dropped a line longer than %1 bytes")
+                           .arg(DirectChatFramer::kMaxLineLength));
+        emit noteShown(kCutNote);
+        break;
+    case DirectChatEventKind::Fault:
+        diag::DebugLog(QStringLiteral("Direct chat: bad packet length, link closed"));
+        emit noteShown(kFaultNote);
+        close();
+        break;
+    }
+}
+
+void DirectChatLink::close()
+{
+    if (m_socket)
+        m_socket->abort();
+    if (m_server)
+        m_server->close();
+    m_session.cipher.reset();
+    m_session.keyInstalled = false;
+    emit closed();
+}
+
+} // namespace peer

@@ -1,0 +1,68 @@
+#pragma once
+
+#include "peer/direct_chat_framer.h"
+
+#include <QByteArray>
+#include <QHostAddress>
+#include <QObject>
+#include <QPointer>
+
+#include <functional>
+#include <optional>
+
+class QTcpServer;
+class QTcpSocket;
+
+namespace peer {
+
+struct ChatSession;
+
+// The direct (DCC) link of one chat: listens for the peer or connects to it, frames what
+// arrives, seals and opens encrypted packets, and runs the key exchange. The record keeps the
+// flags and the cipher; the link is the record's `socket`.
+class DirectChatLink : public QObject
+{
+    Q_OBJECT
+
+public:
+    DirectChatLink(ChatSession& session, QObject* parent = nullptr);
+    ~DirectChatLink() override;
+
+    // Listens on the first port of `ports` that can be bound; the port, or nothing when none
+    // could be (each failure is noted in the debug window).
+    std::optional<quint16> listen(const QList<quint16>& ports);
+    void connectTo(const QHostAddress& address, quint16 port);
+
+    bool isConnected() const;
+    // Sends one line the user typed: plain text ends in LF, encrypted text goes as packets.
+    bool send(const QByteArray& text);
+    // Ends encryption on both sides: the end message, then plain lines again.
+    void endEncryption();
+    void close();
+
+signals:
+    void connected();
+    void textReceived(const QByteArray& text);
+    void ciphertextReceived(const QByteArray& ciphertext);
+    // The key was installed, replaced or ended; the record's flags say which.
+    void keyChanged();
+    // Something the user should know about the link, as a line for the chat view.
+    void noteShown(const QByteArray& note);
+    void closed();
+
+private:
+    void accept();
+    void attach(QTcpSocket* socket);
+    void readAll();
+    void handle(const DirectChatEvent& event);
+    void installKey(const QByteArray& key);
+    void dropKey();
+    void offerKey();
+
+    ChatSession& m_session;
+    QPointer<QTcpServer> m_server;
+    QPointer<QTcpSocket> m_socket;
+    DirectChatFramer m_framer;
+};
+
+} // namespace peer

@@ -1,0 +1,313 @@
+// The chat window on real widgets, with a scripted host standing in for the server link, the
+// settings and the clock, and a real loopback socket for the direct path.
+#include "diag/debug_log.h"
+#include "peer/chat_host.h"
+#include "peer/chat_log.h"
+#include "peer/chat_text.h"
+#include "peer/chat_window.h"
+#include "peer/direct_chat_link.h"
+#include "peer/session_record.h"
+#include "tests/support/wait_for.h"
+
+#include <QAction>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPointer>
+#include <QPushButton>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextEdit>
+
+#include <gtest/gtest.h>
+
+using test::waitFor;
+
+namespace {
+
+class ScriptedHost : public peer::ChatHost
+{
+public:
+    QByteArray nick = "alice_";
+    bool logging = false;
+    bool sendWorks = true;
+    std::optional<QString> dir;
+    QDateTime now = QDateTime(QDate(2026, 12, 7), QTime(5, 3, 9), Qt::UTC);
+    QList<QByteArray> sent;
+
+    QByteArray nickInUse() const override { return nick; }
+    bool sendServerLine(const QByteArray& line) override
+    {
+        sent << line;
+        return sendWorks;
+    }
+    bool loggingOn() const override { return logging; }
+    std::optional<QString> installDir() const override { return dir; }
+    QDateTime nowUtc() const override { return now; }
+};
+
+class ChatWindowTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        session.nick = "bob";
+        session.serverRouted = true;
+        host.dir = installDir.path();
+    }
+    peer::ChatWindow& open()
+    {
+        window = new peer::ChatWindow(session, host);
+        window->show();
+        return *window;
+    }
+    void type(const QString& text)
+    {
+        window->input()->setText(text);
+        window->sendButton()->click();
+    }
+    QByteArray logFile() const
+    {
+        QFile file(installDir.filePath("logs/bob.txt"));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+    }
+
+    QTemporaryDir installDir;
+    ScriptedHost host;
+    peer::ChatSession session;
+    QPointer<peer::ChatWindow> window;
+
+    void TearDown() override { delete window.data(); }
+};
+
+} // namespace
+
+TEST_F(ChatWindowTest, OpensWithThePeersNickAndItsSize)
+{
+    open();
+    EXPECT_EQ(window->windowTitle(), "bob");
+    EXPECT_EQ(window->size(), QSize(peer::ChatWindow::kWidth, peer::ChatWindow::kHeight));
+    EXPECT_EQ(session.window, window.data());
+    EXPECT_FALSE(window->cipherField()->isVisible());
+    EXPECT_EQ(window->input()->maxLength(), 511);
+}
+
+TEST_F(ChatWindowTest, ShowsPeerLinesOwnLinesAndTheAwayEcho)
+{
+    open();
+    window->lineArrived("hi there");
+    type("hello");
+    window->lineArrived("I am away", true);
+    EXPECT_EQ(host.sent, QList<QByteArray>{"PRIVMSG bob :hello"});
+    // Own lines carry the nick in use, which need not be the configured one.
+    EXPECT_EQ(window->transcript(), "<bob> hi there\r\n<alice_> hello\r\n<alice_> I am away\r\n");
+    EXPECT_EQ(window->viewText(), "<bob> hi there\n<alice_> hello\n<alice_> I am away\n");
+    EXPECT_TRUE(window->input()->text().isEmpty());
+}
+
+TEST_F(ChatWindowTest, EnterSendsOnceAndAnEmptyLineNothing)
+{
+    open();
+    window->input()->setText("by enter");
+    QTest::keyClick(window->input(), Qt::Key_Return);
+    EXPECT_EQ(host.sent, QList<QByteArray>{"PRIVMSG bob :by enter"});
+    QTest::keyClick(window->input(), Qt::Key_Return);
+    type("");
+    EXPECT_EQ(host.sent.size(), 1);
+    EXPECT_EQ(window->transcript(), "<alice_> by enter\r\n");
+}
+
+TEST_F(ChatWindowTest, LongTextGoesOutInPiecesThatFitALine)
+{
+    open();
+    const QString text(511, QChar(0x00E9)); // 1022 bytes of UTF-8
+    type(text);
+    ASSERT_GT(host.sent.size(), 1);
+    QByteArray joined;
+    for (const QByteArray& line : host.sent) {
+        EXPECT_LE(line.size() + 2, 512);
+        ASSERT_TRUE(line.startsWith("PRIVMSG bob :"));
+        joined += line.mid(13);
+    }
+    EXPECT_EQ(joined, text.toUtf8()); // no character cut in two
+    EXPECT_EQ(window->transcript(), "<alice_> " + text.toUtf8() + "\r\n");
+}
+
+TEST_F(ChatWindowTest, TypedLineBreaksNeverReachTheWire)
+{
+    open();
+    type(QString("one\rQUIT :x\ntwo") + QChar(0) + "three");
+    EXPECT_EQ(host.sent, QList<QByteArray>{"PRIVMSG bob :one QUIT :x two three"});
+}
+
+TEST_F(ChatWindowTest, LongReceivedTextIsShownWhole)
+{
+    open();
+    const QByteArray text(5000, 'x');
+    window->lineArrived(text);
+    EXPECT_EQ(window->viewText(), "<bob> " + QString(text) + "\n");
+}
+
+TEST_F(ChatWindowTest, ClearEmptiesTheViewButNotTheLog)
+{
+    host.logging = true;
+    open();
+    window->lineArrived("first");
+    window->clearButton()->click();
+    EXPECT_TRUE(window->viewText().isEmpty());
+    window->lineArrived("second");
+    EXPECT_EQ(window->viewText(), "<bob> second\n");
+    EXPECT_EQ(logFile(), "\r\n*Started chat with bob*\r\n"
+                         "[7/12/2026 5:3:9] <bob> first\r\n"
+                         "[7/12/2026 5:3:9] <bob> second\r\n");
+}
+
+TEST_F(ChatWindowTest, LogsInUtcWithFormattingCodesKept)
+{
+    host.logging = true;
+    host.now = QDateTime(QDate(2027, 1, 2), QTime(23, 59, 58), Qt::OffsetFromUTC, 3600);
+    open();
+    window->lineArrived("\x02" "bold\x02 \x03" "4red");
+    EXPECT_EQ(logFile(), "\r\n*Started chat with bob*\r\n"
+                         "[2/1/2027 22:59:58] <bob> \x02" "bold\x02 \x03" "4red\r\n");
+}
+
+TEST_F(ChatWindowTest, WritesNoLogWithLoggingOff)
+{
+    open();
+    window->lineArrived("quiet");
+    EXPECT_FALSE(QDir(installDir.filePath("logs")).exists());
+}
+
+TEST(ChatLog, KeepsEveryLogInsideTheLogsFolder)
+{
+    struct Case
+    {
+        QByteArray nick;
+        std::optional<QString> file;
+    };
+    const Case cases[] = {
+        {"bob", "/i/logs/bob.txt"},
+        {"../../etc/x", "/i/logs/.._.._etc_x.txt"},
+        {QByteArray("a\0b", 3), "/i/logs/a_b.txt"},
+        {".", std::nullopt},
+        {"..", std::nullopt},
+        {"", std::nullopt},
+        {"%s%n", "/i/logs/%s%n.txt"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(peer::ChatLog::logFilePath("/i", c.nick), c.file) << c.nick.toStdString();
+}
+
+TEST(ChatText, SplitsOnCharacterBoundaries)
+{
+    EXPECT_EQ(peer::splitUtf8("", 10), QList<QByteArray>{""});
+    EXPECT_EQ(peer::splitUtf8("abcdef", 4), (QList<QByteArray>{"abcd", "ef"}));
+    // "aé€" is a, C3 A9, E2 82 AC: a 4-byte cut must not split the euro sign.
+    EXPECT_EQ(peer::splitUtf8("a\xc3\xa9\xe2\x82\xac", 4),
+              (QList<QByteArray>{"a\xc3\xa9", "\xe2\x82\xac"}));
+}
+
+TEST_F(ChatWindowTest, CreatesTheLogsFolderWhenMissing)
+{
+    host.logging = true;
+    host.dir = installDir.filePath("fresh/install");
+    open();
+    window->lineArrived("x");
+    EXPECT_TRUE(QFile::exists(installDir.filePath("fresh/install/logs/bob.txt")));
+}
+
+TEST_F(ChatWindowTest, CloseKeepsTheRecordButStopsServerText)
+{
+    open();
+    window->lineArrived("bye");
+    QTest::keyClick(window.data(), Qt::Key_Escape);
+    EXPECT_TRUE(window->isVisible()); // Escape does not close a chat
+    window->close();
+    EXPECT_FALSE(session.serverRouted);
+    EXPECT_TRUE(waitFor([&] { return window.isNull(); }));
+    EXPECT_TRUE(session.window.isNull());
+}
+
+TEST_F(ChatWindowTest, DirectLinesEndInLfAlone)
+{
+    QTcpServer listener;
+    ASSERT_TRUE(listener.listen(QHostAddress::LocalHost, 0));
+    peer::DirectChatLink link(session);
+    link.connectTo(QHostAddress::LocalHost, listener.serverPort());
+    ASSERT_TRUE(waitFor([&] { return listener.hasPendingConnections(); }));
+    QTcpSocket* peerSide = listener.nextPendingConnection();
+    ASSERT_TRUE(waitFor([&] { return link.isConnected(); }));
+    session.isDcc = true;
+    open();
+    type("direct hello");
+    ASSERT_TRUE(waitFor([&] { return peerSide->bytesAvailable() >= 13; }));
+    EXPECT_EQ(peerSide->readAll(), "direct hello\n");
+    EXPECT_TRUE(host.sent.isEmpty());
+}
+
+TEST_F(ChatWindowTest, AFailedSendIsLoggedAndTheLineStillShown)
+{
+    diag::DebugPanes::instance().clear();
+    session.isDcc = true; // an offer nobody accepted yet: no link
+    open();
+    type("too early");
+    EXPECT_TRUE(diag::DebugPanes::instance()
+                    .text(diag::Pane::Status)
+                    .contains("send() error (CHATWINDOW send) - SOCKET_ERROR"));
+    EXPECT_EQ(window->transcript(), "<alice_> too early\r\n");
+}
+
+TEST_F(ChatWindowTest, ConnectionEstablishedArrivesAfterTheCurrentEvent)
+{
+    open();
+    window->connectionEstablished();
+    EXPECT_TRUE(window->transcript().isEmpty());
+    EXPECT_TRUE(waitFor([&] { return window->transcript() == "Connection established.\r\n"; }));
+}
+
+TEST_F(ChatWindowTest, LaysOutRoomForTheCipherFieldOnceEncrypted)
+{
+    open();
+    const int viewHeight = window->view()->height();
+    session.encrypted = true;
+    window->resize(window->width() + 10, window->height() + 10);
+    EXPECT_EQ(window->view()->height(), viewHeight + 10 - 20);
+    EXPECT_FALSE(window->cipherField()->isVisible());
+}
+
+TEST_F(ChatWindowTest, FormatMenusInsertCodesAtTheCaret)
+{
+    open();
+    window->input()->setText("hello");
+    window->input()->setCursorPosition(0);
+    const auto actions = window->colourMenu()->actions();
+    const auto red = std::find_if(actions.begin(), actions.end(),
+                                  [](QAction* a) { return a->text() == "Red"; });
+    ASSERT_NE(red, actions.end());
+    (*red)->trigger();
+    EXPECT_EQ(window->input()->text(), "\x03" "4hello");
+    EXPECT_EQ(window->input()->cursorPosition(), 2);
+    window->styleMenu()->actions().front()->trigger(); // Bold
+    EXPECT_EQ(window->input()->text(), "\x03" "4\x02hello");
+}
+
+TEST_F(ChatWindowTest, CtcpItemsGoToTheMainWindowUnchanged)
+{
+    open();
+    QList<int> forwarded;
+    QObject::connect(window.data(), &peer::ChatWindow::mainCommand,
+                     [&](int id) { forwarded << id; });
+    for (QAction* menu : window->findChild<QMenuBar*>()->actions()) {
+        if (menu->text() == "CTCP") {
+            for (QAction* item : menu->menu()->actions())
+                item->trigger();
+        }
+    }
+    EXPECT_EQ(forwarded, (QList<int>{40018, 40017, 40020, 40021, 40019, 40032}));
+}
