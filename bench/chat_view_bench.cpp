@@ -1,0 +1,52 @@
+// The cost of showing one more chat line, with a short and with a long conversation already in
+// the window: it must not grow with the conversation.
+#include "peer/chat_host.h"
+#include "peer/chat_window.h"
+#include "peer/session_record.h"
+
+#include <QApplication>
+
+#include <benchmark/benchmark.h>
+
+namespace {
+
+class QuietHost : public peer::ChatHost
+{
+public:
+    QByteArray nickInUse() const override { return "alice"; }
+    bool sendServerLine(const QByteArray&) override { return true; }
+    bool loggingOn() const override { return false; }
+    std::optional<QString> installDir() const override { return std::nullopt; }
+};
+
+const QByteArray kLine = "<bob> some \x02" "bold\x02 and \x03" "4red\x03 text, a typical line\r\n";
+
+void ShowLineAfter(benchmark::State& state)
+{
+    QuietHost host;
+    peer::ChatSession session;
+    session.nick = "bob";
+    auto* window = new peer::ChatWindow(session, host);
+    window->show();
+    for (int i = 0; i < state.range(0); ++i)
+        window->showLine(kLine);
+    QCoreApplication::processEvents();
+    for (auto _ : state)
+        window->showLine(kLine);
+    state.SetLabel(std::to_string(state.range(0)) + " lines before");
+    delete window;
+}
+
+// A fixed number of iterations, so that the conversation grows by the same few lines in both.
+BENCHMARK(ShowLineAfter)->Arg(100)->Arg(10000)->Iterations(300)->Unit(benchmark::kMicrosecond);
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
