@@ -1,0 +1,220 @@
+#include "irc/dcc_offer.h"
+
+#include "irc/message_dispatcher.h"
+
+namespace irc {
+
+namespace {
+
+bool isLineSafe(QByteArrayView text)
+{
+    return !text.contains('\r') && !text.contains('\n') && !text.contains('\0');
+}
+
+bool isNickSafe(QByteArrayView nick)
+{
+    return !nick.isEmpty() && isLineSafe(nick) && !nick.contains(' ') && !nick.startsWith(':');
+}
+
+// C's reading of a number, wrapped to 32 bits.
+quint32 readNumber(QByteArrayView text)
+{
+    qsizetype i = 0;
+    while (i < text.size() && text[i] == ' ')
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    quint32 value = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i)
+        value = value * 10u + quint32(text[i] - '0');
+    return negative ? quint32(0u - value) : value;
+}
+
+// The next field of `rest`: up to the next blank, which must be there unless `last`.
+std::optional<QByteArrayView> takeField(QByteArrayView& rest, bool last)
+{
+    const qsizetype blank = rest.indexOf(' ');
+    if (blank < 0) {
+        if (!last)
+            return std::nullopt;
+        const QByteArrayView field = rest;
+        rest = {};
+        return field;
+    }
+    const QByteArrayView field = rest.first(blank);
+    rest = rest.sliced(blank + 1);
+    return field;
+}
+
+QByteArray number(quint32 value)
+{
+    return QByteArray::number(value);
+}
+
+} // namespace
+
+std::optional<DccOffer> parseDccOffer(DccKind kind, QByteArrayView line)
+{
+    const char* marker = kind == DccKind::Send ? "DCC SEND" : kind == DccKind::Chat ? "DCC CHAT"
+                                                                                   : "DCC VOICE";
+    const qsizetype skip = kind == DccKind::Send ? 9 : kind == DccKind::Chat ? 14 : 10;
+    const qsizetype at = line.indexOf(QByteArrayView(marker));
+    if (at < 0 || at + skip > line.size())
+        return std::nullopt;
+    QByteArrayView rest = line.sliced(at + skip);
+
+    DccOffer offer;
+    offer.kind = kind;
+    offer.sender = GetSenderNick(line.toByteArray());
+    if (kind == DccKind::Send) {
+        const qsizetype close = rest.startsWith('"') ? rest.indexOf('"', 1) : -1;
+        if (close > 0) {
+            offer.fileName = rest.sliced(1, close - 1).toByteArray();
+            // The next field starts after the blank that follows the closing quote.
+            if (close + 2 > rest.size())
+                return std::nullopt;
+            rest = rest.sliced(close + 2);
+        } else {
+            const auto name = takeField(rest, false);
+            if (!name)
+                return std::nullopt;
+            offer.fileName = name->toByteArray();
+        }
+    }
+    const auto address = takeField(rest, false);
+    const auto port = address ? takeField(rest, kind != DccKind::Send) : std::nullopt;
+    if (!port)
+        return std::nullopt;
+    offer.address = readNumber(*address);
+    offer.port = quint16(readNumber(*port) & 0xFFFF);
+    if (kind == DccKind::Send) {
+        const auto size = takeField(rest, true);
+        if (!size)
+            return std::nullopt;
+        offer.size = readNumber(*size);
+    }
+    return offer;
+}
+
+std::optional<QString> offerRefusal(const DccOffer& offer, bool serverOnLoopback)
+{
+    const quint32 a = offer.address;
+    const auto text = [&](const char* why) {
+        return QStringLiteral("DCC offer from %1 refused: %2")
+            .arg(QString::fromUtf8(offer.sender), QLatin1String(why));
+    };
+    if (offer.port < 1024)
+        return text("its port is below 1024");
+    if (a == 0)
+        return text("it names no address");
+    if ((a >> 28) == 0xE)
+        return text("its address is a multicast address");
+    if ((a >> 28) == 0xF)
+        return text("its address is a broadcast or reserved address");
+    if ((a >> 24) == 127 && !serverOnLoopback)
+        return text("its address is this machine");
+    if ((a >> 24) == 0)
+        return text("its address is not a host address");
+    return std::nullopt;
+}
+
+QByteArray GetBaseName(QByteArrayView path)
+{
+    const qsizetype cut = qMax(path.lastIndexOf('\\'), path.lastIndexOf('/'));
+    return path.sliced(cut + 1).toByteArray();
+}
+
+std::optional<QByteArray> SafeFileName(QByteArrayView offered)
+{
+    QByteArray name = GetBaseName(offered);
+    for (char& c : name) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u == 0x7F)
+            c = '_';
+    }
+    constexpr qsizetype kMaxName = 255;
+    if (name.size() > kMaxName) {
+        qsizetype cut = kMaxName;
+        while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80)
+            --cut;
+        name.truncate(cut);
+    }
+    bool onlyDots = true;
+    for (const char c : name)
+        onlyDots = onlyDots && c == '.';
+    if (onlyDots) // also empty
+        return std::nullopt;
+    return name;
+}
+
+std::optional<QByteArray> formatChatOffer(QByteArrayView nick, quint32 address, quint16 port)
+{
+    if (!isNickSafe(nick))
+        return std::nullopt;
+    return "PRIVMSG " + nick.toByteArray() + " :\x01" "DCC CHAT chat " + number(address) + ' '
+        + number(port) + '\x01';
+}
+
+std::optional<QByteArray> formatFileOffer(QByteArrayView nick, QByteArrayView baseName,
+                                          quint32 address, quint16 port, quint32 size)
+{
+    if (!isNickSafe(nick) || !isLineSafe(baseName))
+        return std::nullopt;
+    return "PRIVMSG " + nick.toByteArray() + " :\x01" "DCC SEND \"" + baseName.toByteArray()
+        + "\" " + number(address) + ' ' + number(port) + ' ' + number(size) + '\x01';
+}
+
+std::optional<QByteArray> formatVoiceOffer(QByteArrayView nick, quint32 address, quint16 port)
+{
+    if (!isNickSafe(nick))
+        return std::nullopt;
+    return "PRIVMSG " + nick.toByteArray() + " :\x01" "DCC VOICE " + number(address) + ' '
+        + number(port) + '\x01';
+}
+
+quint16 offerPort(quint32 random)
+{
+    return quint16(kFirstOfferPort + random % kOfferPortCount);
+}
+
+QList<quint16> offerPortsToTry(quint32 random, int count)
+{
+    QList<quint16> ports;
+    const quint32 first = random % kOfferPortCount;
+    for (int i = 0; i < count && i < kOfferPortCount; ++i)
+        ports << quint16(kFirstOfferPort + (first + quint32(i)) % kOfferPortCount);
+    return ports;
+}
+
+quint32 GetLocalAddress(bool queryip, quint32 serverSeenAddress,
+                        std::optional<quint32> localAddress)
+{
+    if (queryip)
+        return serverSeenAddress;
+    return localAddress.value_or(0);
+}
+
+PendingOffers::Admission PendingOffers::tryBegin()
+{
+    if (m_pending >= kMaxPending) {
+        if (m_noted)
+            return Admission::Refused;
+        m_noted = true;
+        return Admission::RefusedFirst;
+    }
+    ++m_pending;
+    return Admission::Admitted;
+}
+
+void PendingOffers::end()
+{
+    if (m_pending > 0)
+        --m_pending;
+    if (m_pending == 0)
+        m_noted = false;
+}
+
+} // namespace irc
