@@ -68,6 +68,7 @@ MainWindow::MainWindow(AppContext& context, QWidget* parent)
     , m_serverLog(std::make_unique<diag::ServerLogWindow>())
     , m_rawData(std::make_unique<diag::RawDataWindow>())
 {
+    m_prompter = std::make_unique<config::WidgetPrompter>();
     res::initResources();
     setWindowTitle(irc::text::kTitleIdle);
     setFixedSize(kWidth, kHeight);
@@ -128,6 +129,7 @@ MainWindow::MainWindow(AppContext& context, QWidget* parent)
             showOnline(*merged);
     });
     connect(m_actions.get(), &ServerActions::whoisArrived, this, &MainWindow::showWhois);
+    connect(m_actions.get(), &ServerActions::dccOfferArrived, this, &MainWindow::handleDccOffer);
     connect(m_actions.get(), &ServerActions::ctcpReplyArrived, this, &MainWindow::showCtcpReply);
 
     centreOnScreen();
@@ -279,13 +281,16 @@ void MainWindow::runCommand(int id)
         }
         break;
     case cmd::DccChat:
-        if (!selectedContact()) {
-            QMessageBox::warning(this, tr("Select Contact"),
-                                 tr("You have to select a contact from the list before you "
-                                    "can DCC chat with them"));
-            break;
-        }
-        m_lastUnhandled = id;
+        if (const auto nick = selectedContact())
+            startChat(*nick, true, false);
+        else
+            m_prompter->showError(this, tr("Select Contact"),
+                                  tr("You have to select a contact from the list before you "
+                                     "can DCC chat with them"));
+        break;
+    case cmd::EncryptedChat:
+        if (const auto nick = selectedContact())
+            startChat(*nick, true, true);
         break;
     default:
         // Commands of features still to come (CTCP queries, direct chats, transfers, voice,
@@ -370,12 +375,28 @@ peer::ChatSession* MainWindow::openChat(const QByteArray& nick)
     record->nick = nick;
     record->serverRouted = true;
     peer::ChatSession* chat = m_context.chats.AppendRecord(std::move(record));
-    auto* window = new peer::ChatWindow(*chat, *this);
+    openChatWindow(*chat);
+    return chat;
+}
+
+peer::ChatWindow* MainWindow::openChatWindow(peer::ChatSession& chat)
+{
+    auto* window = new peer::ChatWindow(chat, *this);
     connect(window, &peer::ChatWindow::mainCommand, this, &MainWindow::runCommand);
     connect(window, &peer::ChatWindow::peerRequest, this,
-            [this](peer::ChatRequest, const QByteArray&) { m_lastUnhandled = cmd::Chat; });
+            [this, record = &chat](peer::ChatRequest request, const QByteArray& nick) {
+                handleChatRequest(record, request, nick);
+            });
     window->show();
-    return chat;
+    return window;
+}
+
+peer::ChatWindow* MainWindow::chatWindowFor(peer::ChatSession& chat)
+{
+    // A direct link outlives its window; what still arrives opens the window again.
+    if (auto* window = qobject_cast<peer::ChatWindow*>(chat.window.data()))
+        return window;
+    return openChatWindow(chat);
 }
 
 void MainWindow::routePrivateText(const QByteArray& sender, const std::optional<QByteArray>& text,
@@ -494,10 +515,14 @@ std::optional<QString> MainWindow::installDir() const
     return m_context.store.GetInstallDir();
 }
 
+void MainWindow::setPrompter(std::unique_ptr<config::Prompter> prompter)
+{
+    m_prompter = std::move(prompter);
+}
+
 void MainWindow::editContacts()
 {
-    config::WidgetPrompter prompter;
-    config::ContactEditor editor(m_context.store, prompter, this);
+    config::ContactEditor editor(m_context.store, *m_prompter, this);
     editor.exec();
 }
 

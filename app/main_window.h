@@ -2,6 +2,7 @@
 
 #include "diag/received_dump.h"
 #include "irc/ctcp.h"
+#include "irc/dcc_offer.h"
 #include "irc/message_dispatcher.h"
 #include "irc/presence.h"
 #include "peer/chat_host.h"
@@ -23,8 +24,15 @@ class RawDataWindow;
 class ServerLogWindow;
 } // namespace diag
 
+namespace config {
+class Prompter;
+}
+
 namespace peer {
 struct ChatSession;
+class ChatWindow;
+class DirectChatLink;
+enum class ChatRequest;
 }
 
 namespace app {
@@ -63,6 +71,9 @@ public:
     static constexpr char kHintText[] = "Click \"Contacts\" (above)";
     static constexpr char kNoneOnline[] = "No Contacts Online";
 
+    // Questions and boxes go through this; tests put a scripted one in.
+    void setPrompter(std::unique_ptr<config::Prompter> prompter);
+
 public slots:
     void runCommand(int id);
     // One presence poll: ISON for the stored contacts, or the hint when there are none.
@@ -87,6 +98,18 @@ private:
 
     std::optional<QByteArray> selectedContact() const;
     peer::ChatSession* openChat(const QByteArray& nick);
+    peer::ChatWindow* openChatWindow(peer::ChatSession& chat);
+    peer::ChatWindow* chatWindowFor(peer::ChatSession& chat);
+    // Direct chats (main_window_dcc.cpp).
+    void startChat(const QByteArray& nick, bool direct, bool encrypted);
+    void handleDccOffer(irc::DccKind kind, const QByteArray& line);
+    void acceptChatOffer(const irc::DccOffer& offer);
+    void acceptFileOffer(const irc::DccOffer& offer);
+    void acceptVoiceOffer(const irc::DccOffer& offer);
+    void handleChatRequest(peer::ChatSession* chat, peer::ChatRequest request,
+                           const QByteArray& nick);
+    void wireLink(peer::DirectChatLink* link, peer::ChatSession& chat);
+    quint32 offerAddress() const;
     void routePrivateText(const QByteArray& sender, const std::optional<QByteArray>& text,
                           const std::optional<QByteArray>& awayEcho);
     void showOnline(const QList<QByteArray>& names);
@@ -113,6 +136,8 @@ private:
     std::unique_ptr<irc::MessageDispatcher> m_dispatcher;
     irc::PresenceMerge m_presence;
     irc::CtcpReplyBoxes m_replyBoxes;
+    irc::PendingOffers m_pendingOffers;
+    std::unique_ptr<config::Prompter> m_prompter;
     QTimer m_pollTimer;
     int m_lastUnhandled = 0;
     std::unique_ptr<diag::DebugWindow> m_debugWindow;

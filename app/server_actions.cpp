@@ -89,11 +89,10 @@ bool ServerActions::ctcpQuery(const QByteArray& sender, const QByteArray& text)
     return true;
 }
 
-void ServerActions::dccOffer(irc::DccKind /*kind*/, const QByteArray& sender,
-                             const QByteArray& /*line*/)
+void ServerActions::dccOffer(irc::DccKind kind, const QByteArray& /*sender*/,
+                             const QByteArray& line)
 {
-    diag::DebugLog(QStringLiteral("DCC offer from %1 not handled yet")
-                       .arg(diag::decodeServerText(sender)), 2);
+    emit dccOfferArrived(kind, line);
 }
 
 void ServerActions::privateText(const QByteArray& sender, const std::optional<QByteArray>& text,

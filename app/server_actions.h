@@ -43,6 +43,8 @@ signals:
     void onlineNamesArrived(const QList<QByteArray>& names);
     void whoisArrived(const QString& text);
     // A CTCP reply to show; `code` is its ClassifyCtcp code.
+    // A DCC offer line, its closing 0x01 gone.
+    void dccOfferArrived(irc::DccKind kind, const QByteArray& line);
     void ctcpReplyArrived(int code, const QString& title, const QString& text);
 
 private:

@@ -345,4 +345,14 @@ bool ServerLink::sendRaw(const QByteArray& bytes)
     return writeBytes(bytes);
 }
 
+QHostAddress ServerLink::localAddress() const
+{
+    return isConnected() ? m_socket->localAddress() : QHostAddress();
+}
+
+QHostAddress ServerLink::peerAddress() const
+{
+    return isConnected() ? m_socket->peerAddress() : QHostAddress();
+}
+
 } // namespace irc

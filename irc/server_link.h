@@ -45,6 +45,10 @@ public:
     const QByteArray& nickInUse() const { return m_nickInUse; }
     void setNickInUse(const QByteArray& nick) { m_nickInUse = nick; }
 
+    // Our end and the server's end of the connection; null addresses when not connected.
+    QHostAddress localAddress() const;
+    QHostAddress peerAddress() const;
+
     // Sends one line with CR LF appended. Refuses a line holding CR, LF or NUL, so that text
     // from a peer can never smuggle in a second command. False when not connected.
     bool sendLine(const QByteArray& line);

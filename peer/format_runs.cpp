@@ -125,7 +125,25 @@ FormatInsertion InsertFormatCode(const QString& text, int start, int end, int id
     end = std::clamp(end, 0, size);
     if (start > end)
         std::swap(start, end);
-    const QString code = QString::fromLatin1(formatCodeForCommand(id));
+    // Never between the halves of a surrogate pair: both would turn into replacement
+    // characters on the wire.
+    const auto insidePair = [&text, size](int at) {
+        return at > 0 && at < size && text.at(at).isLowSurrogate()
+            && text.at(at - 1).isHighSurrogate();
+    };
+    if (insidePair(start))
+        --start;
+    if (insidePair(end))
+        --end;
+    QByteArray bytes = formatCodeForCommand(id);
+    // A one-digit colour in front of a digit would take that digit as its second one ("\x034"
+    // before "2" reads as colour 42), so the number is written with two digits there; every
+    // reader of these codes takes "04" as 4.
+    const bool digitFollows = start < size && text.at(start).isDigit()
+        && text.at(start).unicode() < 0x80;
+    if (digitFollows && bytes.size() == 2 && bytes.at(0) == kColourCode)
+        bytes.insert(1, '0');
+    const QString code = QString::fromLatin1(bytes);
     const int inserted = int(code.size());
     return {text.left(start) + code + text.mid(start), start + inserted, end + inserted};
 }

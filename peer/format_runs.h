@@ -133,7 +133,9 @@ struct FormatInsertion
 // `text` with the code of menu item `id` put in front of the selection [start, end), and the
 // selection moved by the code's length so that it stays on the same characters. Positions are
 // QString indices (the input line's); out-of-range or reversed positions are clamped and
-// ordered. An id that inserts nothing gives the text and (clamped) selection unchanged.
+// ordered. A one-digit colour number is written with a leading zero when a digit follows, so
+// that the digit stays text. An id that inserts nothing gives the text and (clamped)
+// selection unchanged.
 FormatInsertion InsertFormatCode(const QString& text, int start, int end, int id);
 
 // One formatting range of the displayed (stripped) text, in byte positions of that text.

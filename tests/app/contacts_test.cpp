@@ -166,8 +166,7 @@ TEST_F(ContactsTest, CommandsReachTheirHandlers)
     server.send(":irc 303 alice :bob\r\n");
     ASSERT_TRUE(waitFor([&] { return items() == QStringList{"bob"}; }));
     item("bob")->setSelected(true);
-    for (int id : {app::cmd::SendFile, app::cmd::VoiceChat, app::cmd::EncryptedChat,
-                   app::cmd::DccChat}) {
+    for (int id : {app::cmd::SendFile, app::cmd::VoiceChat}) {
         window->runCommand(id);
         EXPECT_EQ(window->lastUnhandledCommand(), id);
     }

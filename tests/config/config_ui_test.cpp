@@ -5,6 +5,7 @@
 #include "config/input_dialog.h"
 #include "config/prompter.h"
 #include "config/selected_text.h"
+#include "tests/support/scripted_prompter.h"
 #include "tests/support/temp_store.h"
 
 #include <QCoreApplication>
@@ -22,40 +23,10 @@ namespace {
 
 using config::InputRequest;
 
-struct ErrorBox
-{
-    QString title;
-    QString text;
-    bool operator==(const ErrorBox& o) const { return title == o.title && text == o.text; }
-};
+using test::Box;
+using test::ScriptedPrompter;
 
-// Answers input requests from a script (nothing = Cancel) and records every request and box.
-class ScriptedPrompter : public config::Prompter
-{
-public:
-    std::deque<std::optional<QString>> inputs;
-    std::optional<QString> browseResult;
-    std::vector<InputRequest> requests;
-    std::vector<ErrorBox> errors;
-
-    std::optional<QString> getInput(QWidget*, const InputRequest& request) override
-    {
-        requests.push_back(request);
-        if (inputs.empty())
-            return std::nullopt;
-        auto answer = inputs.front();
-        inputs.pop_front();
-        return answer;
-    }
-    void showError(QWidget*, const QString& title, const QString& text) override
-    {
-        errors.push_back({title, text});
-    }
-    bool ask(QWidget*, const QString&, const QString&) override { return false; }
-    std::optional<QString> browseForFile(QWidget*) override { return browseResult; }
-};
-
-const ErrorBox kNoSelection{"Error", "You didn't select a contact from the list"};
+const Box kNoSelection{"Error", "You didn't select a contact from the list"};
 
 class ContactEditorTest : public ::testing::Test
 {
@@ -147,7 +118,7 @@ TEST_F(ContactEditorTest, RenameAndRemoveNeedASelection)
     config::ContactEditor editor(temp.store(), prompter);
     editor.renameButton()->click();
     editor.removeButton()->click();
-    EXPECT_EQ(prompter.errors, (std::vector<ErrorBox>{kNoSelection, kNoSelection}));
+    EXPECT_EQ(prompter.errors, (std::vector<Box>{kNoSelection, kNoSelection}));
     EXPECT_TRUE(prompter.requests.empty());
     EXPECT_EQ(temp.store().EnumContacts(), QList<QByteArray>{"amy"});
 }
@@ -180,7 +151,7 @@ TEST_F(ContactEditorTest, RefusesNamesThatCouldNeverShowAndAsksAgain)
         script.inputs = {c.refused, QString("fixed")};
         editor.addButton()->click();
         ASSERT_EQ(script.errors.size(), 1u);
-        EXPECT_EQ(script.errors[0], (ErrorBox{"Error", c.message}));
+        EXPECT_EQ(script.errors[0], (Box{"Error", c.message}));
         ASSERT_EQ(script.requests.size(), 2u);
         EXPECT_EQ(script.requests[1].text, c.refused); // offered again for correction
         EXPECT_EQ(fresh.store().EnumContacts(), QList<QByteArray>{"fixed"});
@@ -224,7 +195,7 @@ TEST(InputDialog, RefusesAnEmptyBoxAndStaysOpen)
     dialog.show();
     dialog.okButton()->click();
     EXPECT_TRUE(dialog.isVisible());
-    EXPECT_EQ(prompter.errors, (std::vector<ErrorBox>{{"Error", "You didn't enter anything"}}));
+    EXPECT_EQ(prompter.errors, (std::vector<Box>{{"Error", "You didn't enter anything"}}));
     QTest::keyClicks(dialog.edit(), "carol");
     dialog.okButton()->click();
     EXPECT_FALSE(dialog.isVisible());

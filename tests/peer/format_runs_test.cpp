@@ -1,1 +1,315 @@
+#include "peer/format_runs.h"
+
 #include <gtest/gtest.h>
+
+#include <random>
+
+using namespace peer;
+
+namespace {
+
+FormatRun bold(qsizetype start, qsizetype end)
+{
+    return {kBoldCode, 0, start, end, kNoColour};
+}
+
+FormatRun underline(qsizetype start, qsizetype end)
+{
+    return {kUnderlineCode, 0, start, end, kNoColour};
+}
+
+FormatRun colour(int number, qsizetype start, qsizetype end, int background = kNoColour)
+{
+    return {kColourCode, number, start, end, background};
+}
+
+} // namespace
+
+namespace peer {
+
+void PrintTo(const FormatRun& run, std::ostream* os)
+{
+    *os << "{code " << int(run.code) << " colour " << run.colour << " [" << run.start << ","
+        << run.end << ") bg " << run.background << "}";
+}
+
+} // namespace peer
+
+TEST(FormatCodes, OnlyBoldColourAndUnderlineAreCodes)
+{
+    for (int byte = 0; byte < 256; ++byte) {
+        const bool expected = byte == 0x02 || byte == 0x03 || byte == 0x1F;
+        EXPECT_EQ(IsFormatCode(char(byte)), expected) << byte;
+    }
+}
+
+TEST(FormatCodes, ClassifiesCommandIds)
+{
+    const std::vector<std::pair<int, FormatCommandKind>> cases{
+        {0, FormatCommandKind::None},       {-40038, FormatCommandKind::None},
+        {40034, FormatCommandKind::None},   {40035, FormatCommandKind::Style},
+        {40036, FormatCommandKind::Style},  {40037, FormatCommandKind::Style},
+        {40038, FormatCommandKind::Colour}, {40045, FormatCommandKind::Colour},
+        {40053, FormatCommandKind::Colour}, {40054, FormatCommandKind::None},
+    };
+    for (const auto& [id, kind] : cases)
+        EXPECT_EQ(ClassifyFormatCommand(id), kind) << id;
+}
+
+TEST(FormatCodes, ColourMenuListsDarkGreyBeforeGreyAndEveryItemIsAColour)
+{
+    EXPECT_EQ(kColourMenuItems[14].id, 40053);
+    EXPECT_STREQ(kColourMenuItems[14].text, "Dark Grey");
+    EXPECT_EQ(kColourMenuItems[15].id, 40052);
+    EXPECT_STREQ(kColourMenuItems[15].text, "Grey");
+    for (const FormatMenuItem& item : kColourMenuItems)
+        EXPECT_EQ(ClassifyFormatCommand(item.id), FormatCommandKind::Colour) << item.text;
+    for (const FormatMenuItem& item : kStyleMenuItems)
+        EXPECT_FALSE(formatCodeForCommand(item.id).isEmpty()) << item.text;
+}
+
+TEST(FormatCodes, ColourNumbersNeverReachPastATable)
+{
+    for (int number = 0; number < 16; ++number)
+        EXPECT_EQ(formatColour(number), kColourTable[std::size_t(number)]) << number;
+    EXPECT_EQ(formatColour(4), (Rgb{255, 0, 0}));
+    EXPECT_EQ(formatColour(15), (Rgb{210, 210, 210}));
+    EXPECT_EQ(formatColour(16), (Rgb{0x47, 0, 0}));
+    EXPECT_EQ(formatColour(52), (Rgb{0xff, 0, 0}));
+    EXPECT_EQ(formatColour(98), (Rgb{0xff, 0xff, 0xff}));
+    for (int number : {99, 100, -1, 65535})
+        EXPECT_EQ(formatColour(number), std::nullopt) << number;
+    for (int number = 16; number < 99; ++number)
+        EXPECT_TRUE(formatColour(number).has_value()) << number;
+}
+
+TEST(InsertFormatCode, PutsTheCodeBeforeTheSelectionAndKeepsTheSelectionOnItsText)
+{
+    struct Case
+    {
+        QString text;
+        int start;
+        int end;
+        int id;
+        FormatInsertion expected;
+    };
+    const std::vector<Case> cases{
+        {"hello", 0, 0, 40042, {"\x03" "4hello", 2, 2}},           // Red
+        {"hello", 0, 0, 40053, {"\x03" "15hello", 3, 3}},          // Dark Grey
+        {"say hello", 4, 9, 40035, {"say \x02hello", 5, 10}},
+        {"say hello", 9, 4, 40037, {"say \x1Fhello", 5, 10}},      // reversed selection
+        {"hi", -3, 99, 40035, {"\x02hi", 1, 3}},                   // clamped
+        {"", 0, 0, 40038, {"\x03" "0", 2, 2}},
+        {QString::fromUtf8("é€"), 1, 2, 40051, {QString::fromUtf8("é\x03" "13€"), 4, 5}},
+        {QString::fromUtf8("😀!"), 1, 1, 40035, {QString::fromUtf8("\x02😀!"), 1, 1}},
+        {"hello", 2, 2, 40036, {"hello", 2, 2}},                   // inserts nothing
+        {"hello", 2, 2, 1, {"hello", 2, 2}},
+        // A digit after a one-digit colour would be read as the colour's second digit.
+        {"12 apples", 0, 0, 40042, {"\x03" "0412 apples", 3, 3}},
+        {"12 apples", 0, 0, 40050, {"\x03" "1212 apples", 3, 3}},
+        {"12 apples", 0, 0, 40035, {"\x02" "12 apples", 1, 1}},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(InsertFormatCode(c.text, c.start, c.end, c.id), c.expected)
+            << c.text.toStdString() << " " << c.id;
+}
+
+TEST(BuildFormatRuns, EdgeCases)
+{
+    struct Case
+    {
+        QByteArray text;
+        QByteArray stripped;
+        FormatRunList runs;
+    };
+    const std::vector<Case> cases{
+        {"", "", {}},
+        {"<bob> \x03" "4red\r\n", "<bob> red\r\n", {colour(4, 6, 9)}},
+        {"\x02" "a\x02" "b\r\n", "ab\r\n", {bold(0, 1), bold(1, 2)}},
+        {"\x03" "x\r\n", "x\r\n", {colour(0, 0, 1)}},
+        {"\x03" "04x\r\n", "x\r\n", {colour(4, 0, 1)}},
+        {"\x03" "4x\r\n", "x\r\n", {colour(4, 0, 1)}},
+        {"\x02" "abc", "abc", {}},
+        {"\x02" "a\r\nb\x02", "a\r\nb", {bold(0, 1)}},
+        {"\x02" "a\nb\rc\r\n", "a\nb\rc\r\n", {bold(0, 5)}},  // lone LF or CR ends nothing
+        {"\x03", "", {}},
+        {"abc\x03", "abc", {}},
+        {"\x03" "1", "", {}},
+        {"\x02\x02\r\n", "\r\n", {bold(0, 0), bold(0, 0)}},
+        // Codes of another kind inside a range do not push its end past the text.
+        {"\x02" "a\x1F" "b\x02" "c\r\n", "abc\r\n", {bold(0, 2), underline(1, 3), bold(2, 3)}},
+        {"\x03" "4a\x02" "b\x03" "9c\r\n", "abc\r\n",
+         {colour(4, 0, 2), bold(1, 3), colour(9, 2, 3)}},
+        {QByteArray("a\0\x02" "b\0\r\n", 7), QByteArray("a\0b\0\r\n", 6), {bold(2, 4)}},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(StripFormatCodes(c.text), c.stripped) << c.text.toHex().toStdString();
+        EXPECT_EQ(BuildFormatRuns(c.text), c.runs) << c.text.toHex().toStdString();
+    }
+}
+
+TEST(BuildFormatRuns, DigitsAndCommasTakenByCodesAgreeWithTheStripper)
+{
+    struct Case
+    {
+        QByteArray text;
+        QByteArray stripped;
+        FormatRunList runs;
+    };
+    const std::vector<Case> cases{
+        // A colour takes at most two digits; a third one is text.
+        {"\x03" "123x\r\n", "3x\r\n", {colour(12, 0, 2)}},
+        {"\x03" "99x\r\n", "x\r\n", {colour(99, 0, 1)}},
+        {"\x03" "00012\r\n", "012\r\n", {colour(0, 0, 3)}},
+        // Bold and underline take no digits.
+        {"\x02" "12\r\n", "12\r\n", {bold(0, 2)}},
+        {"\x1F" "7 up\r\n", "7 up\r\n", {underline(0, 4)}},
+        {"\x02\x03" "555\r\n", "5\r\n", {bold(0, 1), colour(55, 0, 1)}},
+        // The background part: a comma and up to two digits after a first number.
+        {"\x03" "4,5x\r\n", "x\r\n", {colour(4, 0, 1, 5)}},
+        {"\x03" "99,99x\r\n", "x\r\n", {colour(99, 0, 1, 99)}},
+        {"\x03" "4,123\r\n", "3\r\n", {colour(4, 0, 1, 12)}},
+        {"\x03" "4,x\r\n", ",x\r\n", {colour(4, 0, 2)}}, // a comma without a digit is text
+        {"\x03" ",5x\r\n", ",5x\r\n", {colour(0, 0, 3)}},
+        {"\x03" "4,\r\n", ",\r\n", {colour(4, 0, 1)}},
+        {"\x03" "4,", ",", {}},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(StripFormatCodes(c.text), c.stripped) << c.text.toHex().toStdString();
+        EXPECT_EQ(BuildFormatRuns(c.text), c.runs) << c.text.toHex().toStdString();
+    }
+}
+
+TEST(BuildFormatRuns, EveryColourNumberUpTo99)
+{
+    for (int number = 0; number <= 99; ++number) {
+        const QByteArray text = "\x03" + QByteArray::number(number) + "x\r\n";
+        EXPECT_EQ(BuildFormatRuns(text), FormatRunList{colour(number, 0, 1)}) << number;
+        EXPECT_EQ(StripFormatCodes(text), "x\r\n") << number;
+    }
+}
+
+TEST(FormatCodeLength, CountsTheRunOfCodesAtAPosition)
+{
+    struct Case
+    {
+        QByteArray text;
+        qsizetype position;
+        qsizetype length;
+    };
+    const std::vector<Case> cases{
+        {"", 0, 0},
+        {"a\x02", 0, 0},
+        {"a\x02", 1, 1},
+        {"a\x02", 2, 0},
+        {"a\x02", -1, 0},
+        {"a\x02", 99, 0},
+        {"\x02" "12", 0, 1},
+        {"\x03" "123", 0, 3},
+        {"\x03" "12,34x", 0, 6},
+        {"\x02\x03" "4\x1F" "5", 0, 4},
+        {"\x03", 0, 1},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(FormatCodeLength(c.text, c.position), c.length)
+            << c.text.toHex().toStdString() << " @" << c.position;
+}
+
+// Every menu item, inserted at every position of a text holding digits, commas without
+// digits and multi-byte characters, comes back out unchanged: the stripper gives the text
+// back and the one run starts where the code went and lasts to the line's end.
+TEST(FormatRoundTrip, InserterOutputStripsBackAndOpensOneRun)
+{
+    const QString base = QString::fromUtf8("a1 22, é€😀 9x");
+    std::vector<int> ids{kBoldCommand, kUnderlineCommand};
+    for (int id = kFirstColourCommand; id <= kLastColourCommand; ++id)
+        ids.push_back(id);
+    for (int id : ids) {
+        for (int position = 0; position <= base.size(); ++position) {
+            if (position < base.size() && base.at(position).isLowSurrogate())
+                continue; // the input line puts no caret inside a character
+            const FormatInsertion inserted = InsertFormatCode(base, position, position, id);
+            const QByteArray line = inserted.text.toUtf8() + "\r\n";
+            const QByteArray plain = base.toUtf8() + "\r\n";
+            const qsizetype at = base.left(position).toUtf8().size();
+            const char code = formatCodeForCommand(id).at(0);
+            const int number = code == kColourCode ? id - kFirstColourCommand : 0;
+            EXPECT_EQ(StripFormatCodes(line), plain) << id << " @" << position;
+            EXPECT_EQ(BuildFormatRuns(line),
+                      (FormatRunList{{code, number, at, plain.size() - 2, kNoColour}}))
+                << id << " @" << position;
+        }
+    }
+}
+
+// A comma and digit right after a colour code read as its background, as every client that
+// knows backgrounds reads them; this is the one text the menu cannot colour unchanged.
+TEST(FormatRoundTrip, ColourBeforeCommaAndDigitReadsAsBackground)
+{
+    const FormatInsertion inserted = InsertFormatCode(",5 apples", 0, 0, 40042);
+    EXPECT_EQ(StripFormatCodes(inserted.text.toUtf8()), " apples");
+}
+
+TEST(BuildFormatRuns, OneLineAtATimeGivesTheSameRunsAsTheWholeTranscript)
+{
+    const std::vector<QByteArray> lines{
+        "<me> \x02" "bold \x03" "4red\r\n",
+        "<you> plain\r\n",
+        "<you> \x1F" "open and \x1F" "shut\r\n",
+        "\r\n",
+        "<me> \x03" "12,8é\x02" "x\x03" "\r\n",
+        "<me> \x02" "unfinished",
+    };
+    QByteArray transcript;
+    FormatRunList perLine;
+    qsizetype offset = 0;
+    for (const QByteArray& line : lines) {
+        transcript += line;
+        for (FormatRun run : BuildFormatRuns(line)) {
+            run.start += offset;
+            run.end += offset;
+            perLine.push_back(run);
+        }
+        offset += StripFormatCodes(line).size();
+    }
+    EXPECT_EQ(BuildFormatRuns(transcript), perLine);
+    EXPECT_EQ(perLine.size(), 7u);
+}
+
+TEST(BuildFormatRuns, TenThousandCodesInOneLine)
+{
+    const QByteArray line = QByteArray(10000, kBoldCode) + "x\r\n";
+    const FormatRunList runs = BuildFormatRuns(line);
+    ASSERT_EQ(runs.size(), 10000u);
+    EXPECT_EQ(runs.front(), bold(0, 0));
+    EXPECT_EQ(runs.back(), bold(0, 1));
+    EXPECT_EQ(StripFormatCodes(line), "x\r\n");
+
+    QByteArray colours;
+    for (int i = 0; i < 10000; ++i)
+        colours += "\x03" + QByteArray::number(i % 100) + "y";
+    EXPECT_EQ(BuildFormatRuns(colours + "\r\n").size(), 10000u);
+    EXPECT_EQ(StripFormatCodes(colours), QByteArray(10000, 'y'));
+}
+
+// Hostile bytes from a small alphabet that is dense in codes, digits, commas and line ends.
+TEST(BuildFormatRuns, RandomInputKeepsRunsInsideTheStrippedText)
+{
+    const QByteArray alphabet("\x02\x03\x1F" "0123456789,\r\na\xC3\xA9", 19);
+    std::mt19937 random(20240607);
+    for (int round = 0; round < 2000; ++round) {
+        QByteArray text;
+        const int size = int(random() % 40);
+        for (int i = 0; i < size; ++i)
+            text += alphabet.at(int(random() % alphabet.size()));
+        const QByteArray stripped = StripFormatCodes(text);
+        for (const FormatRun& run : BuildFormatRuns(text)) {
+            ASSERT_LE(0, run.start) << text.toHex().toStdString();
+            ASSERT_LE(run.start, run.end) << text.toHex().toStdString();
+            ASSERT_LE(run.end, stripped.size()) << text.toHex().toStdString();
+        }
+        // Stripping never makes a new code, so a second pass changes nothing.
+        EXPECT_EQ(StripFormatCodes(stripped), stripped);
+        EXPECT_TRUE(BuildFormatRuns(stripped).empty());
+    }
+}

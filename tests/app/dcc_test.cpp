@@ -1,0 +1,223 @@
+// Direct chats through the main window: offers made here and taken up by a peer socket of the
+// test's own, offers received from a scripted server, and the encrypted exchange on real sockets.
+#include "app/app_context.h"
+#include "app/command_ids.h"
+#include "app/main_window.h"
+#include "diag/debug_log.h"
+#include "peer/chat_window.h"
+#include "peer/encrypted_chat.h"
+#include "peer/session_record.h"
+#include "tests/support/fake_irc_server.h"
+#include "tests/support/scripted_prompter.h"
+#include "tests/support/temp_store.h"
+#include "tests/support/wait_for.h"
+
+#include <QLineEdit>
+#include <QListWidget>
+#include <QRegularExpression>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+using test::waitFor;
+
+namespace {
+
+class DccTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        diag::DebugPanes::instance().clear();
+        temp.store().AddContact("bob");
+        temp.store().AddServer({"127.0.0.1", "", server.port()});
+        config::Settings settings;
+        settings.nick = "alice";
+        settings.autoconnect = true;
+        temp.store().SaveSettings(settings);
+        context = std::make_unique<app::AppContext>(temp.registry());
+        window = std::make_unique<app::MainWindow>(*context);
+        auto scripted = std::make_unique<test::ScriptedPrompter>();
+        prompter = scripted.get();
+        window->setPrompter(std::move(scripted));
+        window->show();
+        window->start();
+        ASSERT_TRUE(waitFor([&] { return server.received().contains("WHO alice\r\n"); }));
+        server.send(":irc 303 alice :bob\r\n");
+        ASSERT_TRUE(waitFor([&] { return window->contactList()->count() == 1; }));
+        window->contactList()->item(0)->setSelected(true);
+    }
+    // Offers a chat to bob and connects to it as bob would; the window of the chat.
+    peer::ChatWindow* offerAndConnect(int command, QTcpSocket& bob)
+    {
+        window->runCommand(command);
+        const QRegularExpression offer("PRIVMSG bob :\x01" "DCC CHAT chat (\\d+) (\\d+)\x01\r\n");
+        QRegularExpressionMatch match;
+        if (!waitFor([&] { return (match = offer.match(server.received())).hasMatch(); }))
+            return nullptr;
+        offeredPort = match.captured(2).toUShort();
+        bob.connectToHost(QHostAddress::LocalHost, offeredPort);
+        if (!bob.waitForConnected(3000))
+            return nullptr;
+        return qobject_cast<peer::ChatWindow*>(context->chats.at(0)->window.data());
+    }
+    // An offer from bob arrives for a chat on the test's own listening socket.
+    void offerFromBob(QTcpServer& listener)
+    {
+        listener.listen(QHostAddress::LocalHost, 0);
+        server.send(":bob!b@h PRIVMSG alice :\x01" "DCC CHAT chat 2130706433 "
+                    + QByteArray::number(listener.serverPort()) + "\x01\r\n");
+    }
+    QByteArray readFrom(QTcpSocket& socket, qsizetype size)
+    {
+        waitFor([&] { return socket.bytesAvailable() >= size; });
+        return socket.read(size);
+    }
+
+    test::TempStore temp;
+    test::FakeIrcServer server;
+    std::unique_ptr<app::AppContext> context;
+    std::unique_ptr<app::MainWindow> window;
+    test::ScriptedPrompter* prompter = nullptr;
+    quint16 offeredPort = 0;
+};
+
+} // namespace
+
+TEST_F(DccTest, OffersADirectChatAndTalksOverIt)
+{
+    QTcpSocket bob;
+    peer::ChatWindow* chat = offerAndConnect(app::cmd::DccChat, bob);
+    ASSERT_NE(chat, nullptr);
+    EXPECT_GE(offeredPort, 1024);
+    EXPECT_LE(offeredPort, 4999);
+    EXPECT_TRUE(chat->transcript().startsWith("Waiting for user to accept chat connection...\r\n"));
+    ASSERT_TRUE(waitFor([&] { return chat->transcript().contains("Connection established.\r\n"); }));
+
+    // Two lines in one write and one line in two writes: each shown as the line it is.
+    bob.write("first\r\nsecond\nthi");
+    bob.flush();
+    ASSERT_TRUE(waitFor([&] { return chat->transcript().contains("<bob> second\r\n"); }));
+    bob.write("rd\n");
+    ASSERT_TRUE(waitFor([&] { return chat->transcript().contains("<bob> third\r\n"); }));
+    EXPECT_TRUE(chat->transcript().contains("<bob> first\r\n<bob> second\r\n"));
+
+    chat->input()->setText("hello bob");
+    chat->send();
+    EXPECT_EQ(readFrom(bob, 10), "hello bob\n");
+    EXPECT_FALSE(server.received().contains("PRIVMSG bob :hello bob"));
+}
+
+TEST_F(DccTest, RunsTheKeyExchangeAndEncryptsBothWays)
+{
+    QTcpSocket bob;
+    peer::ChatWindow* chat = offerAndConnect(app::cmd::EncryptedChat, bob);
+    ASSERT_NE(chat, nullptr);
+    const QByteArray keyMessage = readFrom(bob, peer::kKeyMessageLength);
+    ASSERT_TRUE(keyMessage.startsWith("\x01" "ENCRYPT "));
+    ASSERT_TRUE(keyMessage.endsWith('\x01'));
+    const QByteArray key = keyMessage.mid(9, 16);
+    peer::BlowfishState bobCipher;
+    ASSERT_TRUE(peer::installChatKey(bobCipher, key));
+    EXPECT_TRUE(context->chats.at(0)->keyInstalled);
+
+    bob.write(*peer::SealChatText(bobCipher, "secret from bob"));
+    ASSERT_TRUE(waitFor([&] { return chat->transcript().contains("<bob> secret from bob\r\n"); }));
+    EXPECT_FALSE(chat->cipherField()->text().isEmpty());
+
+    chat->input()->setText("secret reply");
+    chat->send();
+    const QByteArray packet = readFrom(bob, 4 + 16 + 1);
+    const auto opened = peer::OpenChatPacket(bobCipher, packet);
+    ASSERT_TRUE(opened);
+    EXPECT_EQ(opened->text, "secret reply");
+
+    // The peer ends encryption: no end message comes back, and lines are plain again.
+    bob.write(peer::kEndMessage);
+    ASSERT_TRUE(waitFor([&] { return !context->chats.at(0)->keyInstalled; }));
+    chat->input()->setText("plain again");
+    chat->send();
+    EXPECT_EQ(readFrom(bob, 12), "plain again\n");
+}
+
+TEST_F(DccTest, AcceptsAChatOfferAndConnectsToIt)
+{
+    QTcpServer listener;
+    prompter->answers = {true};
+    offerFromBob(listener);
+    ASSERT_TRUE(waitFor([&] { return listener.hasPendingConnections(); }));
+    ASSERT_EQ(prompter->questions.size(), 1u);
+    EXPECT_EQ(prompter->questions[0],
+              (test::Box{"Accept DCC Chat?", "User \"bob\" wants to DCC chat (secure chat) with "
+                                              "you.  Do you want to accept?"}));
+    QTcpSocket* bob = listener.nextPendingConnection();
+    ASSERT_EQ(context->chats.CountRecords(), 1);
+    peer::ChatSession* record = context->chats.at(0);
+    EXPECT_TRUE(record->isDcc);
+    EXPECT_FALSE(record->serverRouted); // relayed text from bob opens its own window
+    auto* chat = qobject_cast<peer::ChatWindow*>(record->window.data());
+    ASSERT_NE(chat, nullptr);
+    EXPECT_EQ(chat->transcript(), "Connection established.\r\n");
+    bob->write("over the link\n");
+    EXPECT_TRUE(waitFor([&] { return chat->transcript().contains("<bob> over the link\r\n"); }));
+}
+
+TEST_F(DccTest, ADeclinedOfferLeavesNothingBehind)
+{
+    QTcpServer listener;
+    prompter->answers = {false};
+    offerFromBob(listener);
+    ASSERT_TRUE(waitFor([&] { return prompter->questions.size() == 1; }));
+    EXPECT_EQ(context->chats.CountRecords(), 0);
+    EXPECT_FALSE(listener.waitForNewConnection(100));
+}
+
+TEST_F(DccTest, RefusesHostileOffersWithoutAsking)
+{
+    const QByteArray offers[] = {
+        "DCC CHAT chat 2130706433 80",         // a privileged port
+        "DCC CHAT chat 2130706433 0",          //
+        "DCC CHAT chat 0 4000",                // no address
+        "DCC CHAT chat 3758096385 4000",       // multicast 224.0.0.1
+        "DCC CHAT chat 4294967295 4000",       // broadcast
+        "DCC SEND \"..\" 2130706433 4000 10",  // no usable name
+        "DCC CHAT chat 2130706433",            // a field missing
+    };
+    for (const QByteArray& offer : offers)
+        server.send(":mallory!m@h PRIVMSG alice :\x01" + offer + "\x01\r\n");
+    server.send("PING :after\r\n");
+    ASSERT_TRUE(waitFor([&] { return server.received().contains("PONG :after"); }));
+    EXPECT_TRUE(prompter->questions.empty());
+    EXPECT_EQ(context->chats.CountRecords(), 0);
+    EXPECT_GE(diag::DebugPanes::instance().text(diag::Pane::Status).count("DCC"), 7);
+}
+
+TEST_F(DccTest, ProposesASafeNameForAnOfferedFile)
+{
+    prompter->answers = {true};
+    server.send(":bob!b@h PRIVMSG alice :\x01"
+                "DCC SEND \"../../.ssh/authorized_keys\" 2130706433 4000 10\x01\r\n");
+    ASSERT_TRUE(waitFor([&] { return prompter->requests.size() == 1; }));
+    EXPECT_EQ(prompter->questions[0].title, "Accept File?");
+    EXPECT_EQ(prompter->questions[0].text,
+              "User \"bob\" wants to send you a file named \"authorized_keys\".  Do you want to "
+              "accept?");
+    const config::InputRequest& request = prompter->requests[0];
+    EXPECT_EQ(request.title, "Save Incoming File");
+    EXPECT_EQ(request.prompt, "Please enter a destination filename for the incoming file:");
+    EXPECT_TRUE(request.showBrowse);
+    EXPECT_TRUE(request.text.endsWith("/authorized_keys"));
+    EXPECT_FALSE(request.text.contains(".."));
+}
+
+TEST_F(DccTest, DccChatNeedsASelectedContact)
+{
+    window->contactList()->clearSelection();
+    window->runCommand(app::cmd::DccChat);
+    ASSERT_EQ(prompter->errors.size(), 1u);
+    EXPECT_EQ(prompter->errors[0].title, "Select Contact");
+    EXPECT_EQ(context->chats.CountRecords(), 0);
+}

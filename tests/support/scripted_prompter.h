@@ -1,0 +1,57 @@
+#pragma once
+
+#include "config/prompter.h"
+
+#include <deque>
+#include <vector>
+
+namespace test {
+
+struct Box
+{
+    QString title;
+    QString text;
+    bool operator==(const Box& o) const { return title == o.title && text == o.text; }
+};
+
+// Answers input requests from a script (nothing = Cancel) and records every request and box.
+class ScriptedPrompter : public config::Prompter
+{
+public:
+    std::deque<std::optional<QString>> inputs;
+    std::optional<QString> browseResult;
+    std::vector<config::InputRequest> requests;
+    std::vector<Box> errors;
+
+    std::optional<QString> getInput(QWidget*, const config::InputRequest& request) override
+    {
+        requests.push_back(request);
+        if (inputs.empty())
+            return std::nullopt;
+        const bool cancelled = !inputs.front().has_value();
+        const QString text = inputs.front().value_or(QString());
+        inputs.pop_front();
+        if (cancelled)
+            return std::nullopt;
+        return text;
+    }
+    void showError(QWidget*, const QString& title, const QString& text) override
+    {
+        errors.push_back({title, text});
+    }
+    // Answers to Yes/No questions in order; No once they run out.
+    std::deque<bool> answers;
+    std::vector<Box> questions;
+    bool ask(QWidget*, const QString& title, const QString& text) override
+    {
+        questions.push_back({title, text});
+        if (answers.empty())
+            return false;
+        const bool answer = answers.front();
+        answers.pop_front();
+        return answer;
+    }
+    std::optional<QString> browseForFile(QWidget*) override { return browseResult; }
+};
+
+} // namespace test
