@@ -38,7 +38,7 @@ void ShowLineAfter(benchmark::State& state)
 }
 
 // A fixed number of iterations, so that the conversation grows by the same few lines in both.
-BENCHMARK(ShowLineAfter)->Arg(100)->Arg(10000)->Iterations(300)->Unit(benchmark::kMicrosecond);
+BENCHMARK(ShowLineAfter)->Arg(100)->Arg(1000)->Arg(10000)->Iterations(300)->Unit(benchmark::kMicrosecond);
 
 } // namespace
 

@@ -1,14 +1,19 @@
 // The main window's contact and chat paths against a real ngircd: presence, private text from a
 // contact, and a nick already taken.
 #include "app/app_context.h"
+#include "app/command_ids.h"
 #include "app/main_window.h"
 #include "peer/chat_window.h"
 #include "peer/session_record.h"
 #include "tests/support/ngircd.h"
+#include "tests/support/scripted_prompter.h"
 #include "tests/support/temp_store.h"
 #include "tests/support/wait_for.h"
 
+#include <QLineEdit>
 #include <QListWidget>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -91,4 +96,91 @@ TEST_F(ContactsEndToEnd, TakesTheAlternateNickWhenTheNickIsInUse)
     EXPECT_TRUE(waitFor([&] { return context->link.nickInUse() == "carol_"; }, 15000))
         << context->link.nickInUse().toStdString();
     EXPECT_TRUE(waitFor([&] { return holder.isOnline("carol_"); }, 5000));
+}
+
+namespace {
+
+// One program core: its own store, context and main window, answering questions from a script.
+struct Program
+{
+    Program(quint16 serverPort, const QByteArray& nick, const QByteArray& contact)
+    {
+        temp.store().AddContact(contact);
+        temp.store().AddServer({"127.0.0.1", "Local", serverPort});
+        config::Settings settings;
+        settings.nick = nick;
+        settings.autoconnect = true;
+        temp.store().SaveSettings(settings);
+        context = std::make_unique<app::AppContext>(temp.registry());
+        window = std::make_unique<app::MainWindow>(*context);
+        auto scripted = std::make_unique<test::ScriptedPrompter>();
+        prompter = scripted.get();
+        window->setPrompter(std::move(scripted));
+        window->show();
+        window->start();
+    }
+    peer::ChatWindow* chat(int index = 0) const
+    {
+        if (context->chats.CountRecords() <= index)
+            return nullptr;
+        return qobject_cast<peer::ChatWindow*>(context->chats.at(index)->window.data());
+    }
+
+    test::TempStore temp;
+    std::unique_ptr<app::AppContext> context;
+    std::unique_ptr<app::MainWindow> window;
+    test::ScriptedPrompter* prompter = nullptr;
+};
+
+} // namespace
+
+TEST_F(ContactsEndToEnd, TwoProgramsHoldAnEncryptedChatThroughTheServer)
+{
+    Program alice(server.port(), "alice", "bob");
+    Program bob(server.port(), "bob", "alice");
+    bob.prompter->answers = {true};
+    ASSERT_TRUE(waitFor([&] { return alice.window->contactList()->findItems("bob", Qt::MatchExactly).size() == 1; }, 15000));
+    alice.window->contactList()->findItems("bob", Qt::MatchExactly).front()->setSelected(true);
+    alice.window->runCommand(app::cmd::EncryptedChat);
+
+    // Bob is asked, accepts, connects; alice's side sends the key over the direct link.
+    ASSERT_TRUE(waitFor([&] { return bob.chat() != nullptr; }, 10000));
+    ASSERT_EQ(bob.prompter->questions.size(), 1u);
+    EXPECT_EQ(bob.prompter->questions[0].title, "Accept DCC Chat?");
+    ASSERT_TRUE(waitFor([&] {
+        return alice.context->chats.at(0)->keyInstalled && bob.context->chats.at(0)->keyInstalled;
+    }, 10000));
+    EXPECT_EQ(alice.context->chats.at(0)->cipher, bob.context->chats.at(0)->cipher);
+
+    alice.chat()->input()->setText("hello bob, \x02" "secretly\x02");
+    alice.chat()->send();
+    ASSERT_TRUE(waitFor([&] { return bob.chat()->transcript().contains("<alice> hello bob"); }));
+    bob.chat()->input()->setText("hi alice");
+    bob.chat()->send();
+    ASSERT_TRUE(waitFor([&] { return alice.chat()->transcript().contains("<bob> hi alice\r\n"); }));
+    EXPECT_TRUE(bob.chat()->transcript().contains("<alice> hello bob, \x02" "secretly\x02\r\n"));
+    EXPECT_FALSE(bob.chat()->cipherField()->isVisible()); // the field is the offering side's
+    EXPECT_FALSE(alice.chat()->cipherField()->text().isEmpty());
+}
+
+TEST_F(ContactsEndToEnd, AcceptsAnOfferFromAScriptedClient)
+{
+    QTcpServer listener;
+    ASSERT_TRUE(listener.listen(QHostAddress::LocalHost, 0));
+    test::Watcher bob;
+    ASSERT_TRUE(bob.connectTo(server.port(), "bob"));
+    Program alice(server.port(), "alice", "bob");
+    alice.prompter->answers = {true};
+    ASSERT_TRUE(waitFor([&] { return alice.context->link.isConnected(); }, 15000));
+    ASSERT_TRUE(waitFor([&] { return bob.isOnline("alice"); }, 10000));
+    bob.send("PRIVMSG alice :\x01" "DCC CHAT chat 2130706433 "
+             + QByteArray::number(listener.serverPort()) + "\x01");
+    ASSERT_TRUE(waitFor([&] { return listener.hasPendingConnections(); }, 10000));
+    QTcpSocket* link = listener.nextPendingConnection();
+    link->write("line one\nline two\n");
+    ASSERT_TRUE(waitFor([&] { return alice.chat() && alice.chat()->transcript().contains("<bob> line two\r\n"); }));
+    alice.chat()->input()->setText("back to you");
+    alice.chat()->send();
+    ASSERT_TRUE(waitFor([&] { return link->bytesAvailable() >= 12; }));
+    EXPECT_EQ(link->readAll(), "back to you\n");
 }
