@@ -69,6 +69,6 @@ TEST(EndToEnd, RegistersLearnsItsAddressAndQuitsCleanly)
     ASSERT_TRUE(waitFor([&] { return program.state() == QProcess::NotRunning; }, 10000))
         << program.readAll().toStdString();
     EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(program.exitCode(), 0);
+    EXPECT_EQ(program.exitCode(), 0) << program.readAll().toStdString();
     EXPECT_TRUE(waitFor([&] { return !watcher.isOnline("e2ealice"); }, 5000));
 }
