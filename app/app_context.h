@@ -19,8 +19,7 @@ struct AppContext
         : store(registry)
         , settings(store.LoadSettings())
         , link(store, settings)
-    {
-    }
+    {}
 
     config::Store store;
     config::Settings settings;

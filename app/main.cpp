@@ -24,8 +24,8 @@ int main(int argc, char** argv)
 
     config::Registry registry(config::registryPath());
     if (!registry.isOpen()) {
-        diag::DebugLog(QStringLiteral("Could not open the configuration store %1")
-                           .arg(registry.path()));
+        diag::DebugLog(
+            QStringLiteral("Could not open the configuration store %1").arg(registry.path()));
     }
     config::FirstRunDefaults defaults;
     defaults.installDir = config::defaultInstallDir();

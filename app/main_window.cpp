@@ -5,16 +5,16 @@
 #include "app/server_actions.h"
 #include "config/contact_editor.h"
 #include "config/prompter.h"
-#include "diag/server_text.h"
-#include "res/resources.h"
-#include "peer/chat_window.h"
-#include "peer/session_record.h"
 #include "diag/debug_window.h"
 #include "diag/raw_data_window.h"
 #include "diag/server_log_window.h"
+#include "diag/server_text.h"
 #include "irc/ctcp.h"
 #include "irc/line_tools.h"
 #include "irc/texts.h"
+#include "peer/chat_window.h"
+#include "peer/session_record.h"
+#include "res/resources.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -84,10 +84,8 @@ MainWindow::MainWindow(AppContext& context, QWidget* parent)
     m_contacts->setSortingEnabled(true);
     m_contacts->sortItems(Qt::AscendingOrder);
     m_contacts->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(m_contacts, &QWidget::customContextMenuRequested, this,
-            &MainWindow::showContactMenu);
-    connect(m_contacts, &QListWidget::itemDoubleClicked, this,
-            [this] { runCommand(cmd::Chat); });
+    connect(m_contacts, &QWidget::customContextMenuRequested, this, &MainWindow::showContactMenu);
+    connect(m_contacts, &QListWidget::itemDoubleClicked, this, [this] { runCommand(cmd::Chat); });
     // Room for the skinned user menu bar.
     m_userMenuBar = new QWidget(central);
     m_userMenuBar->setObjectName(QStringLiteral("UserMenuBar"));
@@ -275,8 +273,8 @@ void MainWindow::runCommand(int id)
     case cmd::Source:
         // Without a selection nothing goes out: a query to nobody only draws a server error.
         if (const auto nick = selectedContact()) {
-            if (const auto line = irc::buildCtcpQuery(
-                    id, *nick, QDateTime::currentSecsSinceEpoch()))
+            if (const auto line =
+                    irc::buildCtcpQuery(id, *nick, QDateTime::currentSecsSinceEpoch()))
                 link.sendLine(*line);
         }
         break;
@@ -457,8 +455,8 @@ void MainWindow::showOnline(const QList<QByteArray>& names)
 void MainWindow::showWhois(const QString& text)
 {
     // Not modal: a box left open must not hold up the lines behind it.
-    auto* box = new QMessageBox(QMessageBox::NoIcon, tr("Whois Reply"), text, QMessageBox::Ok,
-                                this);
+    auto* box =
+        new QMessageBox(QMessageBox::NoIcon, tr("Whois Reply"), text, QMessageBox::Ok, this);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->open();
 }
@@ -479,8 +477,7 @@ void MainWindow::showCtcpReply(int code, const QString& title, const QString& te
 void MainWindow::showAbout()
 {
     auto* box = new QMessageBox(QMessageBox::NoIcon, tr("About"),
-                                QString::fromLatin1(irc::text::kTitleIdle), QMessageBox::Ok,
-                                this);
+                                QString::fromLatin1(irc::text::kTitleIdle), QMessageBox::Ok, this);
     box->setIconPixmap(contactIcon(kIconContact).pixmap(32, 32));
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setModal(false);

@@ -33,7 +33,7 @@ struct ChatSession;
 class ChatWindow;
 class DirectChatLink;
 enum class ChatRequest;
-}
+} // namespace peer
 
 namespace app {
 

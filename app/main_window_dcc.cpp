@@ -1,8 +1,7 @@
 // Direct chats: offers made here, offers received, and the links they become.
-#include "app/main_window.h"
-
 #include "app/app_context.h"
 #include "app/command_ids.h"
+#include "app/main_window.h"
 #include "config/prompter.h"
 #include "diag/debug_log.h"
 #include "diag/server_text.h"
@@ -49,7 +48,8 @@ void MainWindow::startChat(const QByteArray& nick, bool direct, bool encrypted)
     peer::ChatSession* chat = m_context.chats.AppendRecord(std::move(record));
     if (direct) {
         auto* link = new peer::DirectChatLink(*chat, this);
-        const auto port = link->listen(irc::offerPortsToTry(QRandomGenerator::global()->generate()));
+        const auto port =
+            link->listen(irc::offerPortsToTry(QRandomGenerator::global()->generate()));
         const auto offer = port ? irc::formatChatOffer(nick, offerAddress(), *port) : std::nullopt;
         if (!offer || !m_context.link.sendLine(*offer)) {
             // An offer nobody can take up is worse than none: say so instead.
@@ -184,8 +184,8 @@ void MainWindow::acceptFileOffer(const irc::DccOffer& offer)
         return;
     // A bare name would land in whatever folder the program was started from.
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
-    const QString proposed = QDir(folder.isEmpty() ? QDir::homePath() : folder)
-                                 .filePath(diag::decodeServerText(*name));
+    const QString proposed =
+        QDir(folder.isEmpty() ? QDir::homePath() : folder).filePath(diag::decodeServerText(*name));
     config::InputRequest request{tr("Please enter a destination filename for the incoming file:"),
                                  tr("Save Incoming File"), proposed, true};
     if (!m_prompter->getInput(this, request))

@@ -47,8 +47,8 @@ bool ServerActions::sendLine(const QByteArray& line)
 
 void ServerActions::setTitleNick(const QByteArray& nick)
 {
-    emit titleChanged(QString::fromLatin1(irc::text::kTitleConnected)
-                          .arg(diag::decodeServerText(nick)));
+    emit titleChanged(
+        QString::fromLatin1(irc::text::kTitleConnected).arg(diag::decodeServerText(nick)));
 }
 
 void ServerActions::noticeText(const QByteArray& /*sender*/, const QByteArray& text)

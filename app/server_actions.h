@@ -4,7 +4,6 @@
 #include "irc/message_dispatcher.h"
 
 #include <QElapsedTimer>
-
 #include <QObject>
 
 namespace app {

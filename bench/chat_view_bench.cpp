@@ -5,7 +5,6 @@
 #include "peer/session_record.h"
 
 #include <QApplication>
-
 #include <benchmark/benchmark.h>
 
 namespace {
@@ -19,7 +18,9 @@ public:
     std::optional<QString> installDir() const override { return std::nullopt; }
 };
 
-const QByteArray kLine = "<bob> some \x02" "bold\x02 and \x03" "4red\x03 text, a typical line\r\n";
+const QByteArray kLine = "<bob> some \x02"
+                         "bold\x02 and \x03"
+                         "4red\x03 text, a typical line\r\n";
 
 void ShowLineAfter(benchmark::State& state)
 {
@@ -38,7 +39,12 @@ void ShowLineAfter(benchmark::State& state)
 }
 
 // A fixed number of iterations, so that the conversation grows by the same few lines in both.
-BENCHMARK(ShowLineAfter)->Arg(100)->Arg(1000)->Arg(10000)->Iterations(300)->Unit(benchmark::kMicrosecond);
+BENCHMARK(ShowLineAfter)
+    ->Arg(100)
+    ->Arg(1000)
+    ->Arg(10000)
+    ->Iterations(300)
+    ->Unit(benchmark::kMicrosecond);
 
 } // namespace
 

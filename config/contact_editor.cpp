@@ -15,7 +15,9 @@
 namespace config {
 
 ContactEditor::ContactEditor(Store& store, Prompter& prompter, QWidget* parent)
-    : QDialog(parent), m_store(store), m_prompter(prompter)
+    : QDialog(parent)
+    , m_store(store)
+    , m_prompter(prompter)
 {
     setWindowTitle(tr("Edit Contacts"));
     m_list = new QListWidget(this);
@@ -45,8 +47,7 @@ ContactEditor::ContactEditor(Store& store, Prompter& prompter, QWidget* parent)
 }
 
 void ContactEditor::reject()
-{
-}
+{}
 
 void ContactEditor::refresh()
 {
@@ -85,9 +86,8 @@ std::optional<QString> ContactEditor::selectedName()
 
 void ContactEditor::add()
 {
-    if (const auto name =
-            askName(tr("Please type the name of the contact you wish to add below:"),
-                    tr("Add New Contact"), QString()))
+    if (const auto name = askName(tr("Please type the name of the contact you wish to add below:"),
+                                  tr("Add New Contact"), QString()))
         m_store.AddContact(name->toUtf8());
     postRefresh();
 }

@@ -11,7 +11,8 @@
 namespace config {
 
 InputDialog::InputDialog(const InputRequest& request, Prompter& prompter, QWidget* parent)
-    : QDialog(parent), m_prompter(prompter)
+    : QDialog(parent)
+    , m_prompter(prompter)
 {
     setWindowTitle(request.title);
     m_prompt = new QLabel(request.prompt, this);

@@ -16,7 +16,7 @@ const QByteArray kNickSymbols("[]\\`_^{|}-");
 bool isNickChar(char c)
 {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')
-        || kNickSymbols.contains(c);
+           || kNickSymbols.contains(c);
 }
 
 } // namespace
@@ -48,8 +48,8 @@ bool installIfMissing(Registry& registry, const FirstRunDefaults& defaults)
 
     // Log paths are built as installdir + "/logs/...", so the stored folder has no trailing '/'
     // (cleanPath drops it).
-    const QString installDir = QDir::cleanPath(
-        defaults.installDir.isEmpty() ? defaultInstallDir() : defaults.installDir);
+    const QString installDir =
+        QDir::cleanPath(defaults.installDir.isEmpty() ? defaultInstallDir() : defaults.installDir);
     registry.writeValue(kKeyRoot, "installdir", installDir.toUtf8());
     QDir().mkpath(installDir + QStringLiteral("/logs"));
 
@@ -57,8 +57,8 @@ bool installIfMissing(Registry& registry, const FirstRunDefaults& defaults)
     store.AddServer({defaults.serverAddress, defaults.network, defaults.serverPort});
 
     Settings settings;
-    settings.nick = defaults.nick.isEmpty() ? nickFromLoginName(qEnvironmentVariable("USER"))
-                                            : defaults.nick;
+    settings.nick =
+        defaults.nick.isEmpty() ? nickFromLoginName(qEnvironmentVariable("USER")) : defaults.nick;
     settings.altnick = settings.nick + '_';
     settings.realname = defaults.realname;
     settings.autoconnect = defaults.autoconnect;

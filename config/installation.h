@@ -14,7 +14,7 @@ struct FirstRunDefaults
     QByteArray serverAddress = "127.0.0.1";
     int serverPort = 6667;
     QByteArray network = "Local";
-    QByteArray nick;      // empty: taken from the login name
+    QByteArray nick; // empty: taken from the login name
     QByteArray realname = "Kivvo User";
     bool autoconnect = true;
 };

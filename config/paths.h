@@ -5,8 +5,8 @@
 namespace config {
 
 // Where the program keeps its files, from the XDG base directories.
-QString configDir();        // $XDG_CONFIG_HOME/kivvo, default ~/.config/kivvo
-QString registryPath();     // configDir()/registry.db
+QString configDir();         // $XDG_CONFIG_HOME/kivvo, default ~/.config/kivvo
+QString registryPath();      // configDir()/registry.db
 QString defaultInstallDir(); // $XDG_DATA_HOME/kivvo, default ~/.local/share/kivvo
 
 // The ident responder's port: KIVVO_IDENT_PORT when set to a valid port, else 113.

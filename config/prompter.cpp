@@ -23,7 +23,7 @@ void WidgetPrompter::showError(QWidget* owner, const QString& title, const QStri
 bool WidgetPrompter::ask(QWidget* owner, const QString& title, const QString& text)
 {
     return QMessageBox::question(owner, title, text, QMessageBox::Yes | QMessageBox::No)
-        == QMessageBox::Yes;
+           == QMessageBox::Yes;
 }
 
 std::optional<QString> WidgetPrompter::browseForFile(QWidget* owner)

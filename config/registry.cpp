@@ -42,19 +42,18 @@ public:
     bool bindText(int index, const QByteArray& text)
     {
         return m_stmt
-            && sqlite3_bind_text(m_stmt, index, text.isEmpty() ? "" : text.constData(),
-                                 int(text.size()), SQLITE_TRANSIENT)
-                   == SQLITE_OK;
+               && sqlite3_bind_text(m_stmt, index, text.isEmpty() ? "" : text.constData(),
+                                    int(text.size()), SQLITE_TRANSIENT)
+                      == SQLITE_OK;
     }
 
     bool bindBlob(int index, const QByteArray& blob)
     {
         if (!m_stmt)
             return false;
-        const int rc = blob.isEmpty()
-            ? sqlite3_bind_zeroblob(m_stmt, index, 0)
-            : sqlite3_bind_blob(m_stmt, index, blob.constData(), int(blob.size()),
-                                SQLITE_TRANSIENT);
+        const int rc = blob.isEmpty() ? sqlite3_bind_zeroblob(m_stmt, index, 0)
+                                      : sqlite3_bind_blob(m_stmt, index, blob.constData(),
+                                                          int(blob.size()), SQLITE_TRANSIENT);
         return rc == SQLITE_OK;
     }
 
@@ -97,7 +96,8 @@ bool prepareDatabase(sqlite3* db)
 
 } // namespace
 
-Registry::Registry(const QString& path) : m_path(path)
+Registry::Registry(const QString& path)
+    : m_path(path)
 {
     const QString folder = QFileInfo(path).absolutePath();
     if (!QDir().mkpath(folder))
@@ -142,11 +142,10 @@ bool Registry::writeValue(const QByteArray& key, const QByteArray& name, const Q
     // The upsert updates the row in place, so the value keeps its rowid and with it its place in
     // the enumeration; INSERT OR REPLACE would move it to the end. A missing key is refused by the
     // foreign key.
-    Statement st(m_db,
-                 "INSERT INTO reg_value (key, name, data) VALUES (?1, ?2, ?3) "
-                 "ON CONFLICT (key, name) DO UPDATE SET data = excluded.data");
+    Statement st(m_db, "INSERT INTO reg_value (key, name, data) VALUES (?1, ?2, ?3) "
+                       "ON CONFLICT (key, name) DO UPDATE SET data = excluded.data");
     return st.bindText(1, key) && st.bindText(2, name) && st.bindBlob(3, data)
-        && st.step() == SQLITE_DONE;
+           && st.step() == SQLITE_DONE;
 }
 
 bool Registry::deleteValue(const QByteArray& key, const QByteArray& name)

@@ -23,8 +23,8 @@ struct Settings
     bool operator==(const Settings& o) const
     {
         return nick == o.nick && away == o.away && awayset == o.awayset && realname == o.realname
-            && email == o.email && autoconnect == o.autoconnect && queryip == o.queryip
-            && logging == o.logging && altnick == o.altnick && serverpass == o.serverpass;
+               && email == o.email && autoconnect == o.autoconnect && queryip == o.queryip
+               && logging == o.logging && altnick == o.altnick && serverpass == o.serverpass;
     }
     bool operator!=(const Settings& o) const { return !(*this == o); }
 };

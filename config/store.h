@@ -29,7 +29,9 @@ inline constexpr int kMaxContacts = 256;
 class Store
 {
 public:
-    explicit Store(Registry& registry) : m_registry(registry) {}
+    explicit Store(Registry& registry)
+        : m_registry(registry)
+    {}
 
     Settings LoadSettings() const;
     void SaveSettings(const Settings& settings);

@@ -76,8 +76,7 @@ void DebugLog(const QString& text, int pane)
         panes.append(target, text);
     } else {
         QMetaObject::invokeMethod(
-            &panes, [&panes, target, text] { panes.append(target, text); },
-            Qt::QueuedConnection);
+            &panes, [&panes, target, text] { panes.append(target, text); }, Qt::QueuedConnection);
     }
 }
 

@@ -13,7 +13,10 @@ namespace diag {
 class ReceivedDump
 {
 public:
-    ReceivedDump(QString path, bool enabled) : m_path(std::move(path)), m_enabled(enabled) {}
+    ReceivedDump(QString path, bool enabled)
+        : m_path(std::move(path))
+        , m_enabled(enabled)
+    {}
 
     // `lines` are the complete lines of one read, without their CR LF.
     void DumpReceivedLines(const QList<QByteArray>& lines);

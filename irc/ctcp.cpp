@@ -47,8 +47,7 @@ QByteArrayView pingArgument(QByteArrayView text)
     return close < 0 ? argument : argument.first(close);
 }
 
-std::optional<QByteArray> pingAnswer(const QByteArray& head, QByteArrayView text,
-                                     qint64 nowSeconds)
+std::optional<QByteArray> pingAnswer(const QByteArray& head, QByteArrayView text, qint64 nowSeconds)
 {
     const QByteArrayView argument = pingArgument(text);
     if (holdsLineBreak(argument))
@@ -136,12 +135,11 @@ int ClassifyCtcp(std::optional<QByteArrayView> text)
 
 bool isLineWord(QByteArrayView word)
 {
-    return !word.isEmpty() && !word.startsWith(':') && !word.contains(' ') &&
-           !holdsLineBreak(word);
+    return !word.isEmpty() && !word.startsWith(':') && !word.contains(' ') && !holdsLineBreak(word);
 }
 
-std::optional<QByteArray> answerCtcpQuery(QByteArrayView sender, QByteArrayView text,
-                                          CtcpCode code, const CtcpLocalTime& local)
+std::optional<QByteArray> answerCtcpQuery(QByteArrayView sender, QByteArrayView text, CtcpCode code,
+                                          const CtcpLocalTime& local)
 {
     if (!isLineWord(sender))
         return std::nullopt;
@@ -190,8 +188,7 @@ CtcpAnswerVerdict CtcpAnswerLimit::admit(qint64 nowMs)
     return CtcpAnswerVerdict::DroppedFirst;
 }
 
-std::optional<CtcpReplyBox> readCtcpReply(QByteArrayView text, CtcpCode code,
-                                          qint64 nowSeconds)
+std::optional<CtcpReplyBox> readCtcpReply(QByteArrayView text, CtcpCode code, qint64 nowSeconds)
 {
     QString title = replyTitle(code);
     if (title.isEmpty())

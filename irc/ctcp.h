@@ -66,8 +66,8 @@ struct CtcpLocalTime
 // not a usable nick, when peer bytes would put CR, LF or NUL on the wire, or when the line
 // would not fit kMaxLineBytes. A PING's own argument is echoed (cut to fit) so that the asker
 // can measure its round trip; a bare PING gets our clock.
-std::optional<QByteArray> answerCtcpQuery(QByteArrayView sender, QByteArrayView text,
-                                          CtcpCode code, const CtcpLocalTime& local);
+std::optional<QByteArray> answerCtcpQuery(QByteArrayView sender, QByteArrayView text, CtcpCode code,
+                                          const CtcpLocalTime& local);
 
 enum class CtcpAnswerVerdict {
     Answered,
@@ -111,8 +111,7 @@ inline constexpr qsizetype kMaxReplyTextBytes = 255;
 // are shown, others not. The reply text starts one byte past the keyword and ends at the next
 // 0x01; without that closing 0x01 nothing is shown. A PING reply shows our clock minus the
 // number it carries.
-std::optional<CtcpReplyBox> readCtcpReply(QByteArrayView text, CtcpCode code,
-                                          qint64 nowSeconds);
+std::optional<CtcpReplyBox> readCtcpReply(QByteArrayView text, CtcpCode code, qint64 nowSeconds);
 
 // At most one open reply box per kind, so that a flood of replies cannot stack up boxes.
 class CtcpReplyBoxes

@@ -58,8 +58,9 @@ QByteArray number(quint32 value)
 
 std::optional<DccOffer> parseDccOffer(DccKind kind, QByteArrayView line)
 {
-    const char* marker = kind == DccKind::Send ? "DCC SEND" : kind == DccKind::Chat ? "DCC CHAT"
-                                                                                   : "DCC VOICE";
+    const char* marker = kind == DccKind::Send   ? "DCC SEND"
+                         : kind == DccKind::Chat ? "DCC CHAT"
+                                                 : "DCC VOICE";
     const qsizetype skip = kind == DccKind::Send ? 9 : kind == DccKind::Chat ? 14 : 10;
     const qsizetype at = line.indexOf(QByteArrayView(marker));
     if (at < 0 || at + skip > line.size())
@@ -154,8 +155,10 @@ std::optional<QByteArray> formatChatOffer(QByteArrayView nick, quint32 address, 
 {
     if (!isNickSafe(nick))
         return std::nullopt;
-    return "PRIVMSG " + nick.toByteArray() + " :\x01" "DCC CHAT chat " + number(address) + ' '
-        + number(port) + '\x01';
+    return "PRIVMSG " + nick.toByteArray()
+           + " :\x01"
+             "DCC CHAT chat "
+           + number(address) + ' ' + number(port) + '\x01';
 }
 
 std::optional<QByteArray> formatFileOffer(QByteArrayView nick, QByteArrayView baseName,
@@ -163,16 +166,21 @@ std::optional<QByteArray> formatFileOffer(QByteArrayView nick, QByteArrayView ba
 {
     if (!isNickSafe(nick) || !isLineSafe(baseName))
         return std::nullopt;
-    return "PRIVMSG " + nick.toByteArray() + " :\x01" "DCC SEND \"" + baseName.toByteArray()
-        + "\" " + number(address) + ' ' + number(port) + ' ' + number(size) + '\x01';
+    return "PRIVMSG " + nick.toByteArray()
+           + " :\x01"
+             "DCC SEND \""
+           + baseName.toByteArray() + "\" " + number(address) + ' ' + number(port) + ' '
+           + number(size) + '\x01';
 }
 
 std::optional<QByteArray> formatVoiceOffer(QByteArrayView nick, quint32 address, quint16 port)
 {
     if (!isNickSafe(nick))
         return std::nullopt;
-    return "PRIVMSG " + nick.toByteArray() + " :\x01" "DCC VOICE " + number(address) + ' '
-        + number(port) + '\x01';
+    return "PRIVMSG " + nick.toByteArray()
+           + " :\x01"
+             "DCC VOICE "
+           + number(address) + ' ' + number(port) + '\x01';
 }
 
 quint16 offerPort(quint32 random)

@@ -28,7 +28,7 @@ struct DccOffer
     bool operator==(const DccOffer& o) const
     {
         return kind == o.kind && sender == o.sender && fileName == o.fileName
-            && address == o.address && port == o.port && size == o.size;
+               && address == o.address && port == o.port && size == o.size;
     }
 };
 

@@ -111,7 +111,9 @@ void MessageDispatcher::privmsg(QByteArray line)
     if (text && m_actions.ctcpQuery(sender, *text))
         return;
 
-    if (text && text->startsWith("\x01" "DCC")) {
+    if (text
+        && text->startsWith("\x01"
+                            "DCC")) {
         if (line.endsWith('\x01'))
             line.chop(1);
         const QByteArray type = line.mid(line.indexOf("DCC") + 4);
@@ -169,8 +171,8 @@ void MessageDispatcher::whoReply(const QByteArray& line)
 
 void MessageDispatcher::nickInUse()
 {
-    QByteArray next = m_actions.nickInUse() == m_settings.nick ? m_settings.altnick
-                                                               : m_settings.nick;
+    QByteArray next =
+        m_actions.nickInUse() == m_settings.nick ? m_settings.altnick : m_settings.nick;
     // Without an alternate nick, "NICK " alone would only draw an error from the server.
     if (next.isEmpty())
         next = m_settings.nick + '_';

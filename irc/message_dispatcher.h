@@ -58,9 +58,9 @@ public:
     static constexpr qint64 kAwayReplyIntervalMs = 60'000;
 
     MessageDispatcher(const config::Settings& settings, ServerLineActions& actions)
-        : m_settings(settings), m_actions(actions)
-    {
-    }
+        : m_settings(settings)
+        , m_actions(actions)
+    {}
 
     void HandleServerLine(const QByteArray& line);
 

@@ -33,8 +33,7 @@ ServerLink::ServerLink(config::Store& store, const config::Settings& settings, Q
     : QObject(parent)
     , m_store(store)
     , m_settings(settings)
-{
-}
+{}
 
 ServerLink::~ServerLink()
 {
@@ -104,12 +103,11 @@ void ServerLink::resolveAndConnect()
     }
 
     m_state = State::Resolving;
-    QHostInfo::lookupHost(fromStore(entry.address), this,
-                          [this, generation](const QHostInfo& info) {
-                              const bool ok = info.error() == QHostInfo::NoError
-                                  && !info.addresses().isEmpty();
-                              lookUpFinished(firstUsableAddress(info), ok, generation);
-                          });
+    QHostInfo::lookupHost(
+        fromStore(entry.address), this, [this, generation](const QHostInfo& info) {
+            const bool ok = info.error() == QHostInfo::NoError && !info.addresses().isEmpty();
+            lookUpFinished(firstUsableAddress(info), ok, generation);
+        });
 }
 
 void ServerLink::lookUpFinished(const QHostAddress& address, bool ok, int generation)

@@ -12,8 +12,7 @@ std::optional<QString> ChatLog::logFilePath(const QString& installDir, const QBy
         return std::nullopt;
     QByteArray name = nick;
     name.replace('/', '_').replace('\0', '_');
-    return installDir + QStringLiteral("/logs/") + QString::fromUtf8(name)
-        + QStringLiteral(".txt");
+    return installDir + QStringLiteral("/logs/") + QString::fromUtf8(name) + QStringLiteral(".txt");
 }
 
 QByteArray ChatLog::startedText(const QByteArray& nick)
@@ -27,8 +26,8 @@ QByteArray ChatLog::stampedLine(const QDateTime& utc, const QByteArray& line)
     const QDate d = t.date();
     const QTime h = t.time();
     return '[' + QByteArray::number(d.day()) + '/' + QByteArray::number(d.month()) + '/'
-        + QByteArray::number(d.year()) + ' ' + QByteArray::number(h.hour()) + ':'
-        + QByteArray::number(h.minute()) + ':' + QByteArray::number(h.second()) + "] " + line;
+           + QByteArray::number(d.year()) + ' ' + QByteArray::number(h.hour()) + ':'
+           + QByteArray::number(h.minute()) + ':' + QByteArray::number(h.second()) + "] " + line;
 }
 
 bool ChatLog::append(const QString& path, const QByteArray& text)

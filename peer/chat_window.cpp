@@ -45,7 +45,9 @@ const char kSendError[] = "send() error (CHATWINDOW send) - SOCKET_ERROR";
 } // namespace
 
 ChatWindow::ChatWindow(ChatSession& session, ChatHost& host, QWidget* parent)
-    : QDialog(parent, Qt::Window), m_session(session), m_host(host)
+    : QDialog(parent, Qt::Window)
+    , m_session(session)
+    , m_host(host)
 {
     res::initResources();
     setAttribute(Qt::WA_DeleteOnClose);
@@ -131,8 +133,8 @@ void ChatWindow::buildMenus()
 void ChatWindow::insertFormatCode(int id)
 {
     m_input->setFocus();
-    const int start = m_input->hasSelectedText() ? m_input->selectionStart()
-                                                 : m_input->cursorPosition();
+    const int start =
+        m_input->hasSelectedText() ? m_input->selectionStart() : m_input->cursorPosition();
     const int end = m_input->hasSelectedText() ? m_input->selectionEnd() : start;
     const FormatInsertion result = InsertFormatCode(m_input->text(), start, end, id);
     m_input->setText(result.text);
@@ -173,8 +175,7 @@ void ChatWindow::showEvent(QShowEvent* event)
 }
 
 void ChatWindow::reject()
-{
-}
+{}
 
 void ChatWindow::closeEvent(QCloseEvent* event)
 {
@@ -260,7 +261,7 @@ void ChatWindow::showCiphertext(const QByteArray& ciphertext)
 void ChatWindow::encryptionChanged()
 {
     setWindowIcon(QIcon(m_session.keyInstalled ? QStringLiteral(":/icons/SMALLCRYPTO")
-                                            : QStringLiteral(":/icons/CHATWNDICON")));
+                                               : QStringLiteral(":/icons/CHATWNDICON")));
     layOut();
 }
 

@@ -114,8 +114,8 @@ qsizetype DirectChatFramer::takeControl(QByteArrayView rest, QList<DirectChatEve
         fault(rest, events);
         return kWait;
     }
-    events.append({DirectChatEventKind::Key,
-                   rest.sliced(kKeyPrefix.size(), kChatKeyLength).toByteArray()});
+    events.append(
+        {DirectChatEventKind::Key, rest.sliced(kKeyPrefix.size(), kChatKeyLength).toByteArray()});
     m_encrypted = true;
     return kKeyMessageLength;
 }

@@ -20,7 +20,8 @@ constexpr char kCutNote[] = "*A line too long to show was dropped*\r\n";
 } // namespace
 
 DirectChatLink::DirectChatLink(ChatSession& session, QObject* parent)
-    : QObject(parent), m_session(session)
+    : QObject(parent)
+    , m_session(session)
 {
     m_session.socket = this;
 }

@@ -129,7 +129,7 @@ FormatInsertion InsertFormatCode(const QString& text, int start, int end, int id
     // characters on the wire.
     const auto insidePair = [&text, size](int at) {
         return at > 0 && at < size && text.at(at).isLowSurrogate()
-            && text.at(at - 1).isHighSurrogate();
+               && text.at(at - 1).isHighSurrogate();
     };
     if (insidePair(start))
         --start;
@@ -139,8 +139,8 @@ FormatInsertion InsertFormatCode(const QString& text, int start, int end, int id
     // A one-digit colour in front of a digit would take that digit as its second one ("\x034"
     // before "2" reads as colour 42), so the number is written with two digits there; every
     // reader of these codes takes "04" as 4.
-    const bool digitFollows = start < size && text.at(start).isDigit()
-        && text.at(start).unicode() < 0x80;
+    const bool digitFollows =
+        start < size && text.at(start).isDigit() && text.at(start).unicode() < 0x80;
     if (digitFollows && bytes.size() == 2 && bytes.at(0) == kColourCode)
         bytes.insert(1, '0');
     const QString code = QString::fromLatin1(bytes);
@@ -180,9 +180,9 @@ FormatRunList BuildFormatRuns(QByteArrayView text)
             ++pos;
         }
     }
-    runs.erase(std::remove_if(runs.begin(), runs.end(),
-                              [](const FormatRun& run) { return run.end < 0; }),
-               runs.end());
+    runs.erase(
+        std::remove_if(runs.begin(), runs.end(), [](const FormatRun& run) { return run.end < 0; }),
+        runs.end());
     return runs;
 }
 

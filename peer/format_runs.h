@@ -122,12 +122,9 @@ struct FormatInsertion
     friend bool operator==(const FormatInsertion& a, const FormatInsertion& b)
     {
         return a.text == b.text && a.selectionStart == b.selectionStart
-            && a.selectionEnd == b.selectionEnd;
+               && a.selectionEnd == b.selectionEnd;
     }
-    friend bool operator!=(const FormatInsertion& a, const FormatInsertion& b)
-    {
-        return !(a == b);
-    }
+    friend bool operator!=(const FormatInsertion& a, const FormatInsertion& b) { return !(a == b); }
 };
 
 // `text` with the code of menu item `id` put in front of the selection [start, end), and the
@@ -141,16 +138,16 @@ FormatInsertion InsertFormatCode(const QString& text, int start, int end, int id
 // One formatting range of the displayed (stripped) text, in byte positions of that text.
 struct FormatRun
 {
-    char code = 0;                // kBoldCode, kColourCode or kUnderlineCode
-    int colour = 0;               // colour number, 0 for bold and underline
-    qsizetype start = 0;          // first formatted byte
-    qsizetype end = 0;            // just past the range
-    int background = kNoColour;   // the ",NN" part of a colour code, kNoColour when absent
+    char code = 0;              // kBoldCode, kColourCode or kUnderlineCode
+    int colour = 0;             // colour number, 0 for bold and underline
+    qsizetype start = 0;        // first formatted byte
+    qsizetype end = 0;          // just past the range
+    int background = kNoColour; // the ",NN" part of a colour code, kNoColour when absent
 
     friend bool operator==(const FormatRun& a, const FormatRun& b)
     {
         return a.code == b.code && a.colour == b.colour && a.start == b.start && a.end == b.end
-            && a.background == b.background;
+               && a.background == b.background;
     }
     friend bool operator!=(const FormatRun& a, const FormatRun& b) { return !(a == b); }
 };

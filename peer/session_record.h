@@ -21,7 +21,9 @@ enum TransferType : int { TRANSFER_FILE = 2, TRANSFER_VOICE = 3 };
 // or by its window (when a window handles a message); both are weak, since either may go first.
 struct SessionRecord
 {
-    explicit SessionRecord(RecordKind recordKind) : kind(recordKind) {}
+    explicit SessionRecord(RecordKind recordKind)
+        : kind(recordKind)
+    {}
     virtual ~SessionRecord() = default;
     SessionRecord(const SessionRecord&) = delete;
     SessionRecord& operator=(const SessionRecord&) = delete;
@@ -34,7 +36,9 @@ struct SessionRecord
 // A chat window's conversation, relayed by the server or over a direct link.
 struct ChatSession : SessionRecord
 {
-    ChatSession() : SessionRecord(KIND_CHAT) {}
+    ChatSession()
+        : SessionRecord(KIND_CHAT)
+    {}
 
     // Kept whole: servers allow nicks far longer than nine characters, and a cut nick would
     // route two people to one window.
@@ -50,7 +54,9 @@ struct ChatSession : SessionRecord
 // A file transfer in either direction, or one leg of a voice chat.
 struct TransferSession : SessionRecord
 {
-    TransferSession() : SessionRecord(KIND_TRANSFER) {}
+    TransferSession()
+        : SessionRecord(KIND_TRANSFER)
+    {}
 
     TransferType type = TRANSFER_FILE;
     quint32 count = 0;
@@ -65,7 +71,9 @@ struct TransferSession : SessionRecord
 // One received block of audio waiting to be played.
 struct AudioBuffer : SessionRecord
 {
-    AudioBuffer() : SessionRecord(KIND_AUDIOBUF) {}
+    AudioBuffer()
+        : SessionRecord(KIND_AUDIOBUF)
+    {}
 
     QByteArray data;
 };
@@ -76,8 +84,7 @@ std::unique_ptr<SessionRecord> AllocRecord(int kind);
 // An ordered collection of records that owns them. The operations keep their old names and
 // results: AppendRecord puts a record at the tail, FindChat/FindTransfer give the first match
 // from the head, and a key given as null is not compared.
-template <typename Record>
-class SessionList
+template <typename Record> class SessionList
 {
 public:
     Record* AppendRecord(std::unique_ptr<Record> record)

@@ -11,7 +11,6 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QTest>
-
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -176,8 +175,8 @@ TEST_F(ContactsTest, CommandsReachTheirHandlers)
         if (!action->isSeparator())
             ids << action->data().toInt();
     }
-    EXPECT_EQ(ids, (QList<int>{40013, 40034, 40062, 40063, 40014, 40018, 40017, 40020, 40021,
-                               40019, 40032}));
+    EXPECT_EQ(ids, (QList<int>{40013, 40034, 40062, 40063, 40014, 40018, 40017, 40020, 40021, 40019,
+                               40032}));
 }
 
 TEST_F(ContactsTest, NickCollisionSwitchesToTheAlternateNick)
@@ -220,7 +219,8 @@ TEST_F(ContactsTest, SendsTheSixQueriesToTheSelectedContactOnly)
     const QByteArray sent = server.received();
     EXPECT_EQ(sent.count("WHOIS"), 1);
     EXPECT_TRUE(sent.contains("WHOIS bob\r\nPRIVMSG bob :\x01VERSION\x01\r\n"
-                              "PRIVMSG bob :\x01" "FINGER\x01\r\nPRIVMSG bob :\x01TIME\x01\r\n"
+                              "PRIVMSG bob :\x01"
+                              "FINGER\x01\r\nPRIVMSG bob :\x01TIME\x01\r\n"
                               "PRIVMSG bob :\x01SOURCE\x01\r\nPRIVMSG bob :\x01PING "));
 }
 
@@ -228,9 +228,11 @@ TEST_F(ContactsTest, AnswersQueriesWithinTheRateLimit)
 {
     connectWith({});
     server.send(":bob!b@h PRIVMSG alice :\x01VERSION\x01\r\n");
-    ASSERT_TRUE(waitFor([&] { return server.received().contains("NOTICE bob :Kivvo Version 2.0 "); }));
+    ASSERT_TRUE(
+        waitFor([&] { return server.received().contains("NOTICE bob :Kivvo Version 2.0 "); }));
     server.send(":bob!b@h PRIVMSG alice :\x01PING 12345\x01\r\n");
-    ASSERT_TRUE(waitFor([&] { return server.received().contains("NOTICE bob :\x01PING 12345\x01\r\n"); }));
+    ASSERT_TRUE(
+        waitFor([&] { return server.received().contains("NOTICE bob :\x01PING 12345\x01\r\n"); }));
     // A flood: twenty more queries draw only what the limit leaves (one more answer).
     QByteArray flood;
     for (int i = 0; i < 20; ++i)

@@ -17,7 +17,6 @@
 #include <QRegularExpression>
 #include <QTcpServer>
 #include <QTcpSocket>
-
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -54,7 +53,8 @@ protected:
     peer::ChatWindow* offerAndConnect(int command, QTcpSocket& bob)
     {
         window->runCommand(command);
-        const QRegularExpression offer("PRIVMSG bob :\x01" "DCC CHAT chat (\\d+) (\\d+)\x01\r\n");
+        const QRegularExpression offer("PRIVMSG bob :\x01"
+                                       "DCC CHAT chat (\\d+) (\\d+)\x01\r\n");
         QRegularExpressionMatch match;
         if (!waitFor([&] { return (match = offer.match(server.received())).hasMatch(); }))
             return nullptr;
@@ -68,7 +68,8 @@ protected:
     void offerFromBob(QTcpServer& listener)
     {
         listener.listen(QHostAddress::LocalHost, 0);
-        server.send(":bob!b@h PRIVMSG alice :\x01" "DCC CHAT chat 2130706433 "
+        server.send(":bob!b@h PRIVMSG alice :\x01"
+                    "DCC CHAT chat 2130706433 "
                     + QByteArray::number(listener.serverPort()) + "\x01\r\n");
     }
     QByteArray readFrom(QTcpSocket& socket, qsizetype size)
@@ -95,7 +96,8 @@ TEST_F(DccTest, OffersADirectChatAndTalksOverIt)
     EXPECT_GE(offeredPort, 1024);
     EXPECT_LE(offeredPort, 4999);
     EXPECT_TRUE(chat->transcript().startsWith("Waiting for user to accept chat connection...\r\n"));
-    ASSERT_TRUE(waitFor([&] { return chat->transcript().contains("Connection established.\r\n"); }));
+    ASSERT_TRUE(
+        waitFor([&] { return chat->transcript().contains("Connection established.\r\n"); }));
 
     // Two lines in one write and one line in two writes: each shown as the line it is.
     bob.write("first\r\nsecond\nthi");
@@ -117,7 +119,8 @@ TEST_F(DccTest, RunsTheKeyExchangeAndEncryptsBothWays)
     peer::ChatWindow* chat = offerAndConnect(app::cmd::EncryptedChat, bob);
     ASSERT_NE(chat, nullptr);
     const QByteArray keyMessage = readFrom(bob, peer::kKeyMessageLength);
-    ASSERT_TRUE(keyMessage.startsWith("\x01" "ENCRYPT "));
+    ASSERT_TRUE(keyMessage.startsWith("\x01"
+                                      "ENCRYPT "));
     ASSERT_TRUE(keyMessage.endsWith('\x01'));
     const QByteArray key = keyMessage.mid(9, 16);
     peer::BlowfishState bobCipher;
@@ -152,7 +155,7 @@ TEST_F(DccTest, AcceptsAChatOfferAndConnectsToIt)
     ASSERT_EQ(prompter->questions.size(), 1u);
     EXPECT_EQ(prompter->questions[0],
               (test::Box{"Accept DCC Chat?", "User \"bob\" wants to DCC chat (secure chat) with "
-                                              "you.  Do you want to accept?"}));
+                                             "you.  Do you want to accept?"}));
     QTcpSocket* bob = listener.nextPendingConnection();
     ASSERT_EQ(context->chats.CountRecords(), 1);
     peer::ChatSession* record = context->chats.at(0);
@@ -178,13 +181,13 @@ TEST_F(DccTest, ADeclinedOfferLeavesNothingBehind)
 TEST_F(DccTest, RefusesHostileOffersWithoutAsking)
 {
     const QByteArray offers[] = {
-        "DCC CHAT chat 2130706433 80",         // a privileged port
-        "DCC CHAT chat 2130706433 0",          //
-        "DCC CHAT chat 0 4000",                // no address
-        "DCC CHAT chat 3758096385 4000",       // multicast 224.0.0.1
-        "DCC CHAT chat 4294967295 4000",       // broadcast
-        "DCC SEND \"..\" 2130706433 4000 10",  // no usable name
-        "DCC CHAT chat 2130706433",            // a field missing
+        "DCC CHAT chat 2130706433 80",        // a privileged port
+        "DCC CHAT chat 2130706433 0",         //
+        "DCC CHAT chat 0 4000",               // no address
+        "DCC CHAT chat 3758096385 4000",      // multicast 224.0.0.1
+        "DCC CHAT chat 4294967295 4000",      // broadcast
+        "DCC SEND \"..\" 2130706433 4000 10", // no usable name
+        "DCC CHAT chat 2130706433",           // a field missing
     };
     for (const QByteArray& offer : offers)
         server.send(":mallory!m@h PRIVMSG alice :\x01" + offer + "\x01\r\n");

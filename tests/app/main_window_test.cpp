@@ -1,7 +1,6 @@
-#include "app/main_window.h"
-
 #include "app/app_context.h"
 #include "app/command_ids.h"
+#include "app/main_window.h"
 #include "diag/debug_window.h"
 #include "diag/server_log_window.h"
 #include "tests/support/fake_irc_server.h"
@@ -12,7 +11,6 @@
 #include <QPlainTextEdit>
 #include <QSignalSpy>
 #include <QTest>
-
 #include <gtest/gtest.h>
 
 #include <memory>

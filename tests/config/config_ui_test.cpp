@@ -14,7 +14,6 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QTest>
-
 #include <gtest/gtest.h>
 
 #include <deque>

@@ -5,11 +5,10 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QTemporaryDir>
-
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include <optional>
+#include <sqlite3.h>
 #include <string>
 #include <vector>
 
@@ -57,9 +56,10 @@ class EnvGuard
 {
 public:
     explicit EnvGuard(const char* name)
-        : m_name(name), m_had(qEnvironmentVariableIsSet(name)), m_old(qgetenv(name))
-    {
-    }
+        : m_name(name)
+        , m_had(qEnvironmentVariableIsSet(name))
+        , m_old(qgetenv(name))
+    {}
     ~EnvGuard()
     {
         if (m_had)
@@ -220,8 +220,8 @@ TEST(Paths, IdentPortFromEnvironment)
         const char* value;
         quint16 expected;
     } cases[] = {
-        {nullptr, 113}, {"", 113},    {"1", 1},     {"6113", 6113}, {"65535", 65535},
-        {"0", 113},     {"-1", 113},  {"65536", 113}, {"abc", 113}, {"12x", 113},
+        {nullptr, 113}, {"", 113},   {"1", 1},       {"6113", 6113}, {"65535", 65535},
+        {"0", 113},     {"-1", 113}, {"65536", 113}, {"abc", 113},   {"12x", 113},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.value ? c.value : "<unset>");

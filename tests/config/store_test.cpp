@@ -5,7 +5,6 @@
 
 #include <QDir>
 #include <QFileInfo>
-
 #include <gtest/gtest.h>
 
 #include <limits>
@@ -70,9 +69,9 @@ TEST(Settings, StoredAsExactBytesInFixedOrder)
     temp.store().SaveSettings(s);
 
     const std::vector<std::pair<QByteArray, QByteArray>> expected = {
-        {"nick", "longernick"},   {"altnick", "alt"},         {"away", "out for lunch"},
-        {"awayset", {"\x00", 1}}, {"realname", "Real Name"},  {"email", "me@example.org"},
-        {"autoconnect", "\x01"},  {"queryip", "\x01"},        {"logging", {"\x00", 1}},
+        {"nick", "longernick"},   {"altnick", "alt"},        {"away", "out for lunch"},
+        {"awayset", {"\x00", 1}}, {"realname", "Real Name"}, {"email", "me@example.org"},
+        {"autoconnect", "\x01"},  {"queryip", "\x01"},       {"logging", {"\x00", 1}},
         {"serverpass", "secret"},
     };
     const auto values = temp.registry().values(kKeyRoot);
@@ -110,9 +109,9 @@ TEST(Settings, TextFieldFitsAt255Bytes)
         const char* name;
         QByteArray Settings::*field;
     } fields[] = {
-        {"nick", &Settings::nick},         {"altnick", &Settings::altnick},
-        {"away", &Settings::away},         {"realname", &Settings::realname},
-        {"email", &Settings::email},       {"serverpass", &Settings::serverpass},
+        {"nick", &Settings::nick},   {"altnick", &Settings::altnick},
+        {"away", &Settings::away},   {"realname", &Settings::realname},
+        {"email", &Settings::email}, {"serverpass", &Settings::serverpass},
     };
     for (const auto& f : fields) {
         for (int size : {255, 256, 1000}) {
@@ -344,8 +343,7 @@ TEST(Installation, FirstRunInstallsOnceOnly)
     const QString installDir = temp.dirPath() + "/data/kivvo";
     EXPECT_EQ(temp.store().GetInstallDir(), installDir);
     EXPECT_TRUE(QFileInfo(installDir + "/logs").isDir());
-    EXPECT_EQ(temp.store().EnumServers(),
-              (std::vector<ServerEntry>{{"127.0.0.1", "Local", 6667}}));
+    EXPECT_EQ(temp.store().EnumServers(), (std::vector<ServerEntry>{{"127.0.0.1", "Local", 6667}}));
     EXPECT_TRUE(temp.store().autoconnectRequested());
 
     Settings expected;

@@ -2,7 +2,6 @@
 
 #include <QSignalSpy>
 #include <QStringList>
-
 #include <gtest/gtest.h>
 
 namespace {
@@ -34,8 +33,7 @@ struct GrowthCase
 };
 
 class BoundedPaneGrowth : public ::testing::TestWithParam<GrowthCase>
-{
-};
+{};
 
 TEST_P(BoundedPaneGrowth, KeepsTheNewestWholeLinesWithinTheLimit)
 {
@@ -53,11 +51,12 @@ TEST_P(BoundedPaneGrowth, KeepsTheNewestWholeLinesWithinTheLimit)
     EXPECT_EQ(pane.text(), newestThatFit(all));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Lines, BoundedPaneGrowth,
-    ::testing::Values(GrowthCase{"Short", 0, 7}, GrowthCase{"Medium", 200, 333},
-                      GrowthCase{"NearHalf", 2000, 100}, GrowthCase{"NearLimit", 4000, 88}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Lines, BoundedPaneGrowth,
+                         ::testing::Values(GrowthCase{"Short", 0, 7},
+                                           GrowthCase{"Medium", 200, 333},
+                                           GrowthCase{"NearHalf", 2000, 100},
+                                           GrowthCase{"NearLimit", 4000, 88}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 struct LongLineCase
 {
@@ -66,8 +65,7 @@ struct LongLineCase
 };
 
 class BoundedPaneLongLine : public ::testing::TestWithParam<LongLineCase>
-{
-};
+{};
 
 TEST_P(BoundedPaneLongLine, HoldsTheTailOfALineTooLongToShareThePane)
 {
@@ -82,17 +80,16 @@ TEST_P(BoundedPaneLongLine, HoldsTheTailOfALineTooLongToShareThePane)
     const QString whole = line + QStringLiteral("\r\n");
     EXPECT_LE(pane.text().size(), kLimit);
     EXPECT_EQ(pane.text().contains(QStringLiteral("earlier")), c.keepsEarlier);
-    EXPECT_EQ(pane.text(), whole.right(std::min<qsizetype>(whole.size(), kLimit))
-                               .prepend(c.keepsEarlier ? QStringLiteral("earlier\r\n") : QString()));
+    EXPECT_EQ(pane.text(),
+              whole.right(std::min<qsizetype>(whole.size(), kLimit))
+                  .prepend(c.keepsEarlier ? QStringLiteral("earlier\r\n") : QString()));
 }
 
-INSTANTIATE_TEST_SUITE_P(Lengths, BoundedPaneLongLine,
-                         ::testing::Values(LongLineCase{kLimit - 11, true},
-                                           LongLineCase{kLimit - 10, false},
-                                           LongLineCase{kLimit - 2, false},
-                                           LongLineCase{kLimit - 1, false},
-                                           LongLineCase{kLimit, false},
-                                           LongLineCase{3 * kLimit, false}));
+INSTANTIATE_TEST_SUITE_P(
+    Lengths, BoundedPaneLongLine,
+    ::testing::Values(LongLineCase{kLimit - 11, true}, LongLineCase{kLimit - 10, false},
+                      LongLineCase{kLimit - 2, false}, LongLineCase{kLimit - 1, false},
+                      LongLineCase{kLimit, false}, LongLineCase{3 * kLimit, false}));
 
 TEST(BoundedPane, TakesALineAfterAnOverlongOne)
 {
@@ -150,8 +147,9 @@ TEST_F(DebugLogTest, PanesKeepTakingLinesPastTheOldCutOff)
 
     diag::DebugLog(QStringLiteral("latest status error"), 1);
     diag::DebugLog(QStringLiteral("latest info error"), 2);
-    EXPECT_TRUE(DebugPanes::instance().text(Pane::Status).endsWith(
-        QStringLiteral("latest status error\r\n")));
+    EXPECT_TRUE(DebugPanes::instance()
+                    .text(Pane::Status)
+                    .endsWith(QStringLiteral("latest status error\r\n")));
     EXPECT_TRUE(
         DebugPanes::instance().text(Pane::Info).endsWith(QStringLiteral("latest info error\r\n")));
     EXPECT_LE(DebugPanes::instance().text(Pane::Status).size(), BoundedPane::kLimit);

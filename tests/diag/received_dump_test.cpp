@@ -4,7 +4,6 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
-
 #include <gtest/gtest.h>
 
 namespace {
@@ -50,8 +49,7 @@ struct WordCase
 };
 
 class ReceivedDumpWord : public ReceivedDumpTest, public ::testing::WithParamInterface<WordCase>
-{
-};
+{};
 
 TEST_P(ReceivedDumpWord, NamesTheCommandWordWhenTheLineHasOne)
 {
@@ -62,15 +60,13 @@ TEST_P(ReceivedDumpWord, NamesTheCommandWordWhenTheLineHasOne)
                                    + "\r\n EOL\n" + QByteArray(c.trailer));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Lines, ReceivedDumpWord,
-    ::testing::Values(WordCase{"PING :irc.x", "Command: PING\n"},
-                      WordCase{":nick!u@h PRIVMSG bob :hi there", "Command: PRIVMSG\n"},
-                      WordCase{"PING", "\n"},
-                      WordCase{":irc.x NOTICE", "\n"},
-                      WordCase{":irc.x", "\n"},
-                      WordCase{"", "\n"},
-                      WordCase{"%s%n%d :x", "Command: %s%n%d\n"}));
+INSTANTIATE_TEST_SUITE_P(Lines, ReceivedDumpWord,
+                         ::testing::Values(WordCase{"PING :irc.x", "Command: PING\n"},
+                                           WordCase{":nick!u@h PRIVMSG bob :hi there",
+                                                    "Command: PRIVMSG\n"},
+                                           WordCase{"PING", "\n"}, WordCase{":irc.x NOTICE", "\n"},
+                                           WordCase{":irc.x", "\n"}, WordCase{"", "\n"},
+                                           WordCase{"%s%n%d :x", "Command: %s%n%d\n"}));
 
 TEST_F(ReceivedDumpTest, ShowsFormatDirectivesAndRawBytesLiterally)
 {
@@ -87,9 +83,10 @@ TEST_F(ReceivedDumpTest, AppendsEveryBatchToWhatIsThere)
     ReceivedDump dump(path(), true);
     dump.DumpReceivedLines({"A b"});
     dump.DumpReceivedLines({});
-    EXPECT_EQ(readAll(path()), QByteArray("earlier run\n"
-                                          "Messages Received:1\nMessage 0: A b\r\n EOL\nCommand: A\n"
-                                          "Messages Received:0\n"));
+    EXPECT_EQ(readAll(path()),
+              QByteArray("earlier run\n"
+                         "Messages Received:1\nMessage 0: A b\r\n EOL\nCommand: A\n"
+                         "Messages Received:0\n"));
 }
 
 TEST_F(ReceivedDumpTest, DisabledCreatesAnEmptyFileOnceAndWritesNothing)
@@ -126,8 +123,7 @@ struct DecodeCase
 };
 
 class DecodeServerText : public ::testing::TestWithParam<DecodeCase>
-{
-};
+{};
 
 TEST_P(DecodeServerText, ShowsUtf8AsUtf8AndAnythingElseAsLatin1)
 {

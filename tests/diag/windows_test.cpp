@@ -12,7 +12,6 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTextBlock>
-
 #include <gtest/gtest.h>
 
 namespace {
@@ -117,8 +116,7 @@ struct SendCase
 };
 
 class DebugWindowSend : public DebugWindowTest, public ::testing::WithParamInterface<SendCase>
-{
-};
+{};
 
 TEST_P(DebugWindowSend, SendsOneLineCutToFitAndLogsIt)
 {
@@ -140,8 +138,7 @@ TEST_P(DebugWindowSend, SendsOneLineCutToFitAndLogsIt)
 INSTANTIATE_TEST_SUITE_P(
     Texts, DebugWindowSend,
     ::testing::Values(
-        SendCase{"Plain", QStringLiteral("text"), "text\r\n"},
-        SendCase{"Empty", QString(), "\r\n"},
+        SendCase{"Plain", QStringLiteral("text"), "text\r\n"}, SendCase{"Empty", QString(), "\r\n"},
         SendCase{"Utf8", QString::fromUtf8("PRIVMSG #a :caf\xc3\xa9"),
                  "PRIVMSG #a :caf\xc3\xa9\r\n"},
         SendCase{"ExactlyAtTheLimit", QString(509, QLatin1Char('a')),
@@ -263,8 +260,7 @@ struct RawCase
 };
 
 class RawDataSend : public ::testing::TestWithParam<RawCase>
-{
-};
+{};
 
 TEST_P(RawDataSend, SendsTheTextWithCrLfLineBreaks)
 {
@@ -282,16 +278,16 @@ TEST_P(RawDataSend, SendsTheTextWithCrLfLineBreaks)
 
 INSTANTIATE_TEST_SUITE_P(
     Texts, RawDataSend,
-    ::testing::Values(
-        RawCase{"AsTyped", QStringLiteral("JOIN #a"), false, "JOIN #a"},
-        RawCase{"WithNewline", QStringLiteral("JOIN #a"), true, "JOIN #a\r\n"},
-        RawCase{"SeveralLines", QStringLiteral("NICK bob\nUSER b 0 * :B"), false,
-                "NICK bob\r\nUSER b 0 * :B"},
-        RawCase{"SeveralLinesWithNewline", QStringLiteral("NICK bob\nUSER b 0 * :B\n"), true,
-                "NICK bob\r\nUSER b 0 * :B\r\n\r\n"},
-        RawCase{"Utf8", QString::fromUtf8("PRIVMSG #a :\xe2\x82\xac"), false,
-                "PRIVMSG #a :\xe2\x82\xac"},
-        RawCase{"Empty", QString(), true, "\r\n"}),
+    ::testing::Values(RawCase{"AsTyped", QStringLiteral("JOIN #a"), false, "JOIN #a"},
+                      RawCase{"WithNewline", QStringLiteral("JOIN #a"), true, "JOIN #a\r\n"},
+                      RawCase{"SeveralLines", QStringLiteral("NICK bob\nUSER b 0 * :B"), false,
+                              "NICK bob\r\nUSER b 0 * :B"},
+                      RawCase{"SeveralLinesWithNewline",
+                              QStringLiteral("NICK bob\nUSER b 0 * :B\n"), true,
+                              "NICK bob\r\nUSER b 0 * :B\r\n\r\n"},
+                      RawCase{"Utf8", QString::fromUtf8("PRIVMSG #a :\xe2\x82\xac"), false,
+                              "PRIVMSG #a :\xe2\x82\xac"},
+                      RawCase{"Empty", QString(), true, "\r\n"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(RawDataWindow, StartsHiddenWithItsControls)

@@ -15,7 +15,6 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
-
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -139,7 +138,9 @@ TEST_F(ContactsEndToEnd, TwoProgramsHoldAnEncryptedChatThroughTheServer)
     Program alice(server.port(), "alice", "bob");
     Program bob(server.port(), "bob", "alice");
     bob.prompter->answers = {true};
-    ASSERT_TRUE(waitFor([&] { return alice.window->contactList()->findItems("bob", Qt::MatchExactly).size() == 1; }, 15000));
+    ASSERT_TRUE(waitFor(
+        [&] { return alice.window->contactList()->findItems("bob", Qt::MatchExactly).size() == 1; },
+        15000));
     alice.window->contactList()->findItems("bob", Qt::MatchExactly).front()->setSelected(true);
     alice.window->runCommand(app::cmd::EncryptedChat);
 
@@ -147,18 +148,23 @@ TEST_F(ContactsEndToEnd, TwoProgramsHoldAnEncryptedChatThroughTheServer)
     ASSERT_TRUE(waitFor([&] { return bob.chat() != nullptr; }, 10000));
     ASSERT_EQ(bob.prompter->questions.size(), 1u);
     EXPECT_EQ(bob.prompter->questions[0].title, "Accept DCC Chat?");
-    ASSERT_TRUE(waitFor([&] {
-        return alice.context->chats.at(0)->keyInstalled && bob.context->chats.at(0)->keyInstalled;
-    }, 10000));
+    ASSERT_TRUE(waitFor(
+        [&] {
+            return alice.context->chats.at(0)->keyInstalled
+                   && bob.context->chats.at(0)->keyInstalled;
+        },
+        10000));
     EXPECT_EQ(alice.context->chats.at(0)->cipher, bob.context->chats.at(0)->cipher);
 
-    alice.chat()->input()->setText("hello bob, \x02" "secretly\x02");
+    alice.chat()->input()->setText("hello bob, \x02"
+                                   "secretly\x02");
     alice.chat()->send();
     ASSERT_TRUE(waitFor([&] { return bob.chat()->transcript().contains("<alice> hello bob"); }));
     bob.chat()->input()->setText("hi alice");
     bob.chat()->send();
     ASSERT_TRUE(waitFor([&] { return alice.chat()->transcript().contains("<bob> hi alice\r\n"); }));
-    EXPECT_TRUE(bob.chat()->transcript().contains("<alice> hello bob, \x02" "secretly\x02\r\n"));
+    EXPECT_TRUE(bob.chat()->transcript().contains("<alice> hello bob, \x02"
+                                                  "secretly\x02\r\n"));
     EXPECT_FALSE(bob.chat()->cipherField()->isVisible()); // the field is the offering side's
     EXPECT_FALSE(alice.chat()->cipherField()->text().isEmpty());
 }
@@ -173,12 +179,14 @@ TEST_F(ContactsEndToEnd, AcceptsAnOfferFromAScriptedClient)
     alice.prompter->answers = {true};
     ASSERT_TRUE(waitFor([&] { return alice.context->link.isConnected(); }, 15000));
     ASSERT_TRUE(waitFor([&] { return bob.isOnline("alice"); }, 10000));
-    bob.send("PRIVMSG alice :\x01" "DCC CHAT chat 2130706433 "
+    bob.send("PRIVMSG alice :\x01"
+             "DCC CHAT chat 2130706433 "
              + QByteArray::number(listener.serverPort()) + "\x01");
     ASSERT_TRUE(waitFor([&] { return listener.hasPendingConnections(); }, 10000));
     QTcpSocket* link = listener.nextPendingConnection();
     link->write("line one\nline two\n");
-    ASSERT_TRUE(waitFor([&] { return alice.chat() && alice.chat()->transcript().contains("<bob> line two\r\n"); }));
+    ASSERT_TRUE(waitFor(
+        [&] { return alice.chat() && alice.chat()->transcript().contains("<bob> line two\r\n"); }));
     alice.chat()->input()->setText("back to you");
     alice.chat()->send();
     ASSERT_TRUE(waitFor([&] { return link->bytesAvailable() >= 12; }));

@@ -10,7 +10,6 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
-
 #include <gtest/gtest.h>
 
 using test::freePort;
@@ -21,9 +20,9 @@ namespace {
 void seedStore(const QString& seedScript, const QString& path, quint16 port)
 {
     QProcess seed;
-    seed.start("python3", {seedScript, path, "--nick", "e2ealice", "--realname", "E2E Alice",
-                           "--server", QStringLiteral("127.0.0.1:%1=Local").arg(port),
-                           "--autoconnect", "1"});
+    seed.start("python3",
+               {seedScript, path, "--nick", "e2ealice", "--realname", "E2E Alice", "--server",
+                QStringLiteral("127.0.0.1:%1=Local").arg(port), "--autoconnect", "1"});
     ASSERT_TRUE(seed.waitForFinished(10000));
     ASSERT_EQ(seed.exitCode(), 0) << seed.readAllStandardError().toStdString();
 }
@@ -60,10 +59,12 @@ TEST(EndToEnd, RegistersLearnsItsAddressAndQuitsCleanly)
 
     // The WHO reply for our own nick reaches the program and its dump.
     const QString dumpPath = dir.filePath("cwd/out.txt");
-    EXPECT_TRUE(waitFor([&] {
-        QFile dump(dumpPath);
-        return dump.open(QIODevice::ReadOnly) && dump.readAll().contains("\nCommand: 352\n");
-    }, 10000));
+    EXPECT_TRUE(waitFor(
+        [&] {
+            QFile dump(dumpPath);
+            return dump.open(QIODevice::ReadOnly) && dump.readAll().contains("\nCommand: 352\n");
+        },
+        10000));
 
     program.terminate(); // SIGTERM runs the normal close step
     ASSERT_TRUE(waitFor([&] { return program.state() == QProcess::NotRunning; }, 10000))

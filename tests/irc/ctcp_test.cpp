@@ -29,15 +29,23 @@ TEST(ClassifyCtcp, MatchesTheKeywordTableAsAPrefix)
         int code;
     };
     const Case cases[] = {
-        {QByteArray("\x01" "FINGER\x01"), 1},
+        {QByteArray("\x01"
+                    "FINGER\x01"),
+         1},
         {QByteArray("\x01VERSION\x01"), 2},
         {QByteArray("\x01SOURCE\x01"), 3},
         {QByteArray("\x01USERINFO\x01"), 4},
-        {QByteArray("\x01" "CLIENTINFO\x01"), 5},
-        {QByteArray("\x01" "ERRMSG\x01"), 6},
+        {QByteArray("\x01"
+                    "CLIENTINFO\x01"),
+         5},
+        {QByteArray("\x01"
+                    "ERRMSG\x01"),
+         6},
         {QByteArray("\x01PING 12345\x01"), 7},
         {QByteArray("\x01TIME\x01"), 8},
-        {QByteArray("\x01" "ENCRYPT key"), 9},
+        {QByteArray("\x01"
+                    "ENCRYPT key"),
+         9},
         {QByteArray("\x01PING"), 7},
         {QByteArray("\x01PINGS"), 7},
         {QByteArray("\x01ping"), 0},
@@ -48,8 +56,12 @@ TEST(ClassifyCtcp, MatchesTheKeywordTableAsAPrefix)
         {QByteArray(""), 0},
         {QByteArray(), 0},
         {std::nullopt, 0},
-        {QByteArray("\x01" "ACTION waves\x01"), 0},
-        {QByteArray("\x01" "DCC CHAT chat 1 2\x01"), 0},
+        {QByteArray("\x01"
+                    "ACTION waves\x01"),
+         0},
+        {QByteArray("\x01"
+                    "DCC CHAT chat 1 2\x01"),
+         0},
         {QByteArray("\x01PI\0NG", 6), 0},
         {QByteArray("\x01PING\0", 6), 7},
     };
@@ -94,17 +106,29 @@ TEST(AnswerCtcpQuery, AnswersByteForByte)
          QByteArray("NOTICE bob :\x01PING %s%n%x\x01")},
         {"%s%n%x", "\x01VERSION\x01", CtcpCode::Version,
          QByteArray("NOTICE %s%n%x :Kivvo Version 2.0 https://kivvo.example.org/")},
-        {"bob", "\x01" "FINGER\x01", CtcpCode::Finger, std::nullopt},
+        {"bob",
+         "\x01"
+         "FINGER\x01",
+         CtcpCode::Finger, std::nullopt},
         {"bob", "\x01USERINFO\x01", CtcpCode::UserInfo, std::nullopt},
-        {"bob", "\x01" "CLIENTINFO\x01", CtcpCode::ClientInfo, std::nullopt},
-        {"bob", "\x01" "ERRMSG x\x01", CtcpCode::ErrMsg, std::nullopt},
-        {"bob", "\x01" "ENCRYPT k\x01", CtcpCode::Encrypt, std::nullopt},
+        {"bob",
+         "\x01"
+         "CLIENTINFO\x01",
+         CtcpCode::ClientInfo, std::nullopt},
+        {"bob",
+         "\x01"
+         "ERRMSG x\x01",
+         CtcpCode::ErrMsg, std::nullopt},
+        {"bob",
+         "\x01"
+         "ENCRYPT k\x01",
+         CtcpCode::Encrypt, std::nullopt},
         {"bob", "hello", CtcpCode::None, std::nullopt},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(irc::answerCtcpQuery(c.sender, c.text, c.code, kLocal), c.answer)
-            << show(c.text) << " -> " << show(irc::answerCtcpQuery(c.sender, c.text, c.code,
-                                                                    kLocal));
+            << show(c.text) << " -> "
+            << show(irc::answerCtcpQuery(c.sender, c.text, c.code, kLocal));
     }
 }
 
@@ -143,8 +167,8 @@ TEST(AnswerCtcpQuery, CutsALongPingEchoToOneLineKeepingTheFrame)
     const QByteArray sender = "somebody9";
     for (const int length : {450, 600, 5000}) {
         const QByteArray argument(length, '7');
-        const auto answer = irc::answerCtcpQuery(sender, "\x01PING " + argument + '\x01',
-                                                 CtcpCode::Ping, kLocal);
+        const auto answer =
+            irc::answerCtcpQuery(sender, "\x01PING " + argument + '\x01', CtcpCode::Ping, kLocal);
         ASSERT_TRUE(answer) << length;
         EXPECT_LE(answer->size() + 2, 512) << length;
         EXPECT_TRUE(answer->startsWith("NOTICE somebody9 :\x01PING 777")) << length;
@@ -158,8 +182,8 @@ TEST(AnswerCtcpQuery, CutsALongPingEchoToOneLineKeepingTheFrame)
 TEST(AnswerCtcpQuery, RefusesWhatCannotFitOneLine)
 {
     const QByteArray sender(505, 'n');
-    for (const CtcpCode code : {CtcpCode::Version, CtcpCode::Source, CtcpCode::Time,
-                                CtcpCode::Ping}) {
+    for (const CtcpCode code :
+         {CtcpCode::Version, CtcpCode::Source, CtcpCode::Time, CtcpCode::Ping}) {
         EXPECT_EQ(irc::answerCtcpQuery(sender, "\x01PING 1\x01", code, kLocal), std::nullopt)
             << static_cast<int>(code);
     }
@@ -245,8 +269,9 @@ TEST(ReadCtcpReply, ShowsTheFourReplyKinds)
     const std::vector<Case> cases = {
         {"\x01VERSION Kivvo Version 2.0\x01", CtcpCode::Version,
          box("Version Reply", "Kivvo Version 2.0")},
-        {"\x01" "FINGER bob (Bob) Idle 5\x01", CtcpCode::Finger,
-         box("Finger Reply", "bob (Bob) Idle 5")},
+        {"\x01"
+         "FINGER bob (Bob) Idle 5\x01",
+         CtcpCode::Finger, box("Finger Reply", "bob (Bob) Idle 5")},
         {"\x01TIME Tue Nov 14 22:13:20\x01", CtcpCode::Time,
          box("Time Reply", "Tue Nov 14 22:13:20")},
         {"\x01VERSION Kivvo\x01 and more", CtcpCode::Version, box("Version Reply", "Kivvo")},
@@ -273,8 +298,12 @@ TEST(ReadCtcpReply, ShowsTheFourReplyKinds)
         {"", CtcpCode::Version, std::nullopt},
         {"\x01USERINFO something\x01", CtcpCode::UserInfo, std::nullopt},
         {"\x01SOURCE there\x01", CtcpCode::Source, std::nullopt},
-        {"\x01" "CLIENTINFO x\x01", CtcpCode::ClientInfo, std::nullopt},
-        {"\x01" "ENCRYPT x\x01", CtcpCode::Encrypt, std::nullopt},
+        {"\x01"
+         "CLIENTINFO x\x01",
+         CtcpCode::ClientInfo, std::nullopt},
+        {"\x01"
+         "ENCRYPT x\x01",
+         CtcpCode::Encrypt, std::nullopt},
         {"plain notice", CtcpCode::None, std::nullopt},
     };
     for (const Case& c : cases) {
@@ -286,8 +315,8 @@ TEST(ReadCtcpReply, ShowsTheFourReplyKinds)
 
 TEST(ReadCtcpReply, CutsLongRepliesWithoutSplittingACharacter)
 {
-    const auto shown = irc::readCtcpReply("\x01VERSION " + QByteArray(300, 'a') + '\x01',
-                                          CtcpCode::Version, 0);
+    const auto shown =
+        irc::readCtcpReply("\x01VERSION " + QByteArray(300, 'a') + '\x01', CtcpCode::Version, 0);
     ASSERT_TRUE(shown);
     EXPECT_EQ(shown->text, QString(255, 'a'));
 
@@ -298,8 +327,8 @@ TEST(ReadCtcpReply, CutsLongRepliesWithoutSplittingACharacter)
     EXPECT_EQ(cut->text, QString(254, 'a'));
 
     const QByteArray latin1 = QByteArray(250, 'a') + QByteArray(10, '\xa9');
-    const auto cutLatin1 = irc::readCtcpReply("\x01VERSION " + latin1 + '\x01',
-                                              CtcpCode::Version, 0);
+    const auto cutLatin1 =
+        irc::readCtcpReply("\x01VERSION " + latin1 + '\x01', CtcpCode::Version, 0);
     ASSERT_TRUE(cutLatin1);
     EXPECT_EQ(cutLatin1->text.size(), 252);
 }
@@ -332,7 +361,8 @@ TEST(BuildCtcpQuery, SendsTheSixQueries)
         {40017, QByteArray("PRIVMSG bob :\x01PING 1700000000\x01")},
         {40018, QByteArray("WHOIS bob")},
         {40019, QByteArray("PRIVMSG bob :\x01VERSION\x01")},
-        {40020, QByteArray("PRIVMSG bob :\x01" "FINGER\x01")},
+        {40020, QByteArray("PRIVMSG bob :\x01"
+                           "FINGER\x01")},
         {40021, QByteArray("PRIVMSG bob :\x01TIME\x01")},
         {40032, QByteArray("PRIVMSG bob :\x01SOURCE\x01")},
         {40022, std::nullopt},
@@ -344,8 +374,8 @@ TEST(BuildCtcpQuery, SendsTheSixQueries)
 
 TEST(BuildCtcpQuery, RefusesNicksThatWouldBreakTheLine)
 {
-    const QByteArray nicks[] = {"", "bo b", "bob\r", "bob\n", "bob\r\nQUIT", QByteArray("b\0b", 3),
-                                ":bob"};
+    const QByteArray nicks[] = {
+        "", "bo b", "bob\r", "bob\n", "bob\r\nQUIT", QByteArray("b\0b", 3), ":bob"};
     for (const QByteArray& nick : nicks) {
         for (const int command : {40017, 40018, 40019, 40020, 40021, 40032})
             EXPECT_EQ(irc::buildCtcpQuery(command, nick, 1), std::nullopt) << show(nick);

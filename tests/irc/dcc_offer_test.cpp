@@ -61,14 +61,16 @@ TEST(DccOffer, ReadsOffersAsTheyAreSent)
 TEST(DccOffer, SurvivesHostileLines)
 {
     // No prefix, twenty fields, a sender without user@host: read or dropped, never a crash.
-    const auto bare = irc::parseDccOffer(DccKind::Chat, "PRIVMSG alice :\x01" "DCC CHAT chat 1 2");
+    const auto bare = irc::parseDccOffer(DccKind::Chat, "PRIVMSG alice :\x01"
+                                                        "DCC CHAT chat 1 2");
     ASSERT_TRUE(bare);
     EXPECT_EQ(bare->port, 2);
     QByteArray many = "DCC SEND f";
     for (int i = 0; i < 20; ++i)
         many += ' ' + QByteArray::number(i + 1);
     EXPECT_TRUE(irc::parseDccOffer(DccKind::Send, line(many)));
-    const auto noHost = irc::parseDccOffer(DccKind::Chat, ":bob PRIVMSG a :\x01" "DCC CHAT chat 1 2");
+    const auto noHost = irc::parseDccOffer(DccKind::Chat, ":bob PRIVMSG a :\x01"
+                                                          "DCC CHAT chat 1 2");
     ASSERT_TRUE(noHost);
     EXPECT_EQ(noHost->sender, "bob");
 }
@@ -107,7 +109,9 @@ TEST(DccOffer, ProposesOnlySafeBaseNames)
         {"..\\..\\x.exe", "x.exe"},
         {"/etc/passwd", "passwd"},
         {".bashrc", ".bashrc"},
-        {"a\x01" "b\nc\x7f", "a_b_c_"},
+        {"a\x01"
+         "b\nc\x7f",
+         "a_b_c_"},
         {"%s%n%x", "%s%n%x"},
         {"", std::nullopt},
         {"..", std::nullopt},
@@ -127,13 +131,15 @@ TEST(DccOffer, ProposesOnlySafeBaseNames)
 TEST(DccOffer, FormatsOffersByteForByte)
 {
     EXPECT_EQ(irc::formatChatOffer("bob", 3232235777u, 4000),
-              QByteArray("PRIVMSG bob :\x01" "DCC CHAT chat 3232235777 4000\x01"));
+              QByteArray("PRIVMSG bob :\x01"
+                         "DCC CHAT chat 3232235777 4000\x01"));
     EXPECT_EQ(irc::formatFileOffer("bob", "a b.txt", 1, 1024, 4294967295u),
-              QByteArray("PRIVMSG bob :\x01" "DCC SEND \"a b.txt\" 1 1024 4294967295\x01"));
-    EXPECT_EQ(irc::formatVoiceOffer("bob", 0, 4999),
-              QByteArray("PRIVMSG bob :\x01" "DCC VOICE 0 4999\x01"));
+              QByteArray("PRIVMSG bob :\x01"
+                         "DCC SEND \"a b.txt\" 1 1024 4294967295\x01"));
+    EXPECT_EQ(irc::formatVoiceOffer("bob", 0, 4999), QByteArray("PRIVMSG bob :\x01"
+                                                                "DCC VOICE 0 4999\x01"));
     for (const QByteArray& nick : {QByteArray(""), QByteArray("a b"), QByteArray("a\r\nQUIT"),
-                                  QByteArray(":x"), QByteArray("n\0", 2)})
+                                   QByteArray(":x"), QByteArray("n\0", 2)})
         EXPECT_FALSE(irc::formatChatOffer(nick, 1, 2000)) << nick.toStdString();
     EXPECT_FALSE(irc::formatFileOffer("bob", "x\r\nQUIT", 1, 2000, 3));
 }

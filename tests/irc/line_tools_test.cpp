@@ -47,12 +47,8 @@ TEST(CutAtLastCrLf, CutsAtTheLastPairOnly)
         QByteArray after;
     };
     const Case cases[] = {
-        {"a\r\nb\r\n", 4, "a\r\nb"},
-        {"\r\nabc", 0, "\r\nabc"},
-        {"", 0, ""},
-        {"abc", 0, "abc"},
-        {"x\r\n", 1, "x"},
-        {"\r\n\r\n", 2, "\r\n"},
+        {"a\r\nb\r\n", 4, "a\r\nb"}, {"\r\nabc", 0, "\r\nabc"}, {"", 0, ""},
+        {"abc", 0, "abc"},           {"x\r\n", 1, "x"},         {"\r\n\r\n", 2, "\r\n"},
     };
     for (const Case& c : cases) {
         QByteArray text = c.text;

@@ -1,7 +1,6 @@
 #include "irc/message_dispatcher.h"
 
 #include <QStringList>
-
 #include <gtest/gtest.h>
 
 using irc::MessageDispatcher;
@@ -42,7 +41,7 @@ public:
                      const std::optional<QByteArray>& awayEcho) override
     {
         log << "text " + sender + (text ? " [" + *text + "]" : QByteArray(" none"))
-                + (awayEcho ? " away[" + *awayEcho + "]" : QByteArray());
+                   + (awayEcho ? " away[" + *awayEcho + "]" : QByteArray());
     }
     void presenceReply(const QList<QByteArray>& names) override
     {
@@ -82,14 +81,26 @@ TEST(MessageDispatcher, ActsOnRealServerLines)
         {":averyveryverylongnick!u@h PRIVMSG alice :hi", {"text averyveryverylongnick [hi]"}},
         {":bob!b@h PRIVMSG #chan :to a channel", {"text bob [to a channel]"}},
         {":bob!b@h PRIVMSG alice :\x01VERSION\x01", {"ctcp bob \x01VERSION\x01"}},
-        {":bob!b@h PRIVMSG alice :\x01" "ACTION waves\x01", {"text bob [\x01" "ACTION waves\x01]"}},
-        {":bob!b@h PRIVMSG alice :\x01" "DCC SEND f.txt 2130706433 2000 5\x01",
-         {"dcc SEND bob :bob!b@h PRIVMSG alice :\x01" "DCC SEND f.txt 2130706433 2000 5"}},
-        {":bob!b@h PRIVMSG alice :\x01" "DCC CHAT chat 2130706433 2001\x01",
-         {"dcc CHAT bob :bob!b@h PRIVMSG alice :\x01" "DCC CHAT chat 2130706433 2001"}},
-        {":bob!b@h PRIVMSG alice :\x01" "DCC VOICE voice 2130706433 2002\x01",
-         {"dcc VOICE bob :bob!b@h PRIVMSG alice :\x01" "DCC VOICE voice 2130706433 2002"}},
-        {":bob!b@h PRIVMSG alice :\x01" "DCC RESUME f 1 2\x01", {"text bob [\x01" "DCC RESUME f 1 2]"}},
+        {":bob!b@h PRIVMSG alice :\x01"
+         "ACTION waves\x01",
+         {"text bob [\x01"
+          "ACTION waves\x01]"}},
+        {":bob!b@h PRIVMSG alice :\x01"
+         "DCC SEND f.txt 2130706433 2000 5\x01",
+         {"dcc SEND bob :bob!b@h PRIVMSG alice :\x01"
+          "DCC SEND f.txt 2130706433 2000 5"}},
+        {":bob!b@h PRIVMSG alice :\x01"
+         "DCC CHAT chat 2130706433 2001\x01",
+         {"dcc CHAT bob :bob!b@h PRIVMSG alice :\x01"
+          "DCC CHAT chat 2130706433 2001"}},
+        {":bob!b@h PRIVMSG alice :\x01"
+         "DCC VOICE voice 2130706433 2002\x01",
+         {"dcc VOICE bob :bob!b@h PRIVMSG alice :\x01"
+          "DCC VOICE voice 2130706433 2002"}},
+        {":bob!b@h PRIVMSG alice :\x01"
+         "DCC RESUME f 1 2\x01",
+         {"text bob [\x01"
+          "DCC RESUME f 1 2]"}},
         {":irc.x 303 alice :bob  carol ", {"online bob,carol"}},
         {":irc.x 303 alice :", {"online "}},
         {":irc.x 303 alice", {}},
@@ -124,8 +135,8 @@ TEST(MessageDispatcher, NickCollisionSwitchesBetweenNickAndAlternate)
     settings.altnick = "alice_2";
     MessageDispatcher dispatcher(settings, actions);
     dispatcher.HandleServerLine(":irc.x 433 * alice :Nickname already in use");
-    EXPECT_EQ(actions.log, (QList<QByteArray>{"title alice_2", "send NICK alice_2",
-                                              "send WHO alice_2"}));
+    EXPECT_EQ(actions.log,
+              (QList<QByteArray>{"title alice_2", "send NICK alice_2", "send WHO alice_2"}));
     EXPECT_EQ(actions.nick, "alice_2");
     actions.log.clear();
     dispatcher.HandleServerLine(":irc.x 433 * alice_2 :Nickname already in use");
@@ -147,8 +158,9 @@ TEST(MessageDispatcher, AwayReplyGoesOutOncePerSenderPerMinute)
     actions.now += 59'999;
     dispatcher.HandleServerLine(":bob!b@h PRIVMSG alice :hi");
     dispatcher.HandleServerLine(":carol!c@h PRIVMSG alice :hi");
-    EXPECT_EQ(actions.log, (QList<QByteArray>{"text bob [hi]", "send PRIVMSG carol :out for lunch %s%n",
-                                              "text carol [hi] away[out for lunch %s%n]"}));
+    EXPECT_EQ(actions.log,
+              (QList<QByteArray>{"text bob [hi]", "send PRIVMSG carol :out for lunch %s%n",
+                                 "text carol [hi] away[out for lunch %s%n]"}));
     actions.log.clear();
     actions.now += 1;
     dispatcher.HandleServerLine(":bob!b@h PRIVMSG alice :again");

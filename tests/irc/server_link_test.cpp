@@ -1,13 +1,11 @@
-#include "irc/server_link.h"
-
 #include "config/settings.h"
+#include "irc/server_link.h"
 #include "tests/support/fake_irc_server.h"
 #include "tests/support/temp_store.h"
 #include "tests/support/wait_for.h"
 
 #include <QSignalSpy>
 #include <QTest>
-
 #include <gtest/gtest.h>
 
 #include <memory>

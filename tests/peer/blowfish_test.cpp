@@ -1,13 +1,11 @@
 #include "peer/blowfish.h"
 
 #include <QByteArray>
-
 #include <gtest/gtest.h>
 
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
 #include <openssl/blowfish.h>
-
 #include <random>
 
 namespace {

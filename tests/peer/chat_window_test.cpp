@@ -23,7 +23,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextEdit>
-
 #include <gtest/gtest.h>
 
 using test::waitFor;
@@ -172,9 +171,13 @@ TEST_F(ChatWindowTest, LogsInUtcWithFormattingCodesKept)
     host.logging = true;
     host.now = QDateTime(QDate(2027, 1, 2), QTime(23, 59, 58), Qt::OffsetFromUTC, 3600);
     open();
-    window->lineArrived("\x02" "bold\x02 \x03" "4red");
+    window->lineArrived("\x02"
+                        "bold\x02 \x03"
+                        "4red");
     EXPECT_EQ(logFile(), "\r\n*Started chat with bob*\r\n"
-                         "[2/1/2027 22:59:58] <bob> \x02" "bold\x02 \x03" "4red\r\n");
+                         "[2/1/2027 22:59:58] <bob> \x02"
+                         "bold\x02 \x03"
+                         "4red\r\n");
 }
 
 TEST_F(ChatWindowTest, WritesNoLogWithLoggingOff)
@@ -287,14 +290,16 @@ TEST_F(ChatWindowTest, FormatMenusInsertCodesAtTheCaret)
     window->input()->setText("hello");
     window->input()->setCursorPosition(0);
     const auto actions = window->colourMenu()->actions();
-    const auto red = std::find_if(actions.begin(), actions.end(),
-                                  [](QAction* a) { return a->text() == "Red"; });
+    const auto red =
+        std::find_if(actions.begin(), actions.end(), [](QAction* a) { return a->text() == "Red"; });
     ASSERT_NE(red, actions.end());
     (*red)->trigger();
-    EXPECT_EQ(window->input()->text(), "\x03" "4hello");
+    EXPECT_EQ(window->input()->text(), "\x03"
+                                       "4hello");
     EXPECT_EQ(window->input()->cursorPosition(), 2);
     window->styleMenu()->actions().front()->trigger(); // Bold
-    EXPECT_EQ(window->input()->text(), "\x03" "4\x02hello");
+    EXPECT_EQ(window->input()->text(), "\x03"
+                                       "4\x02hello");
 }
 
 TEST_F(ChatWindowTest, CtcpItemsGoToTheMainWindowUnchanged)

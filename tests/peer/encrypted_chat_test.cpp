@@ -3,13 +3,11 @@
 
 #include <QByteArray>
 #include <QList>
-
 #include <gtest/gtest.h>
 
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
 #include <openssl/blowfish.h>
-
 #include <ostream>
 #include <random>
 
@@ -143,8 +141,7 @@ TEST(OpenChatPacket, EightCharactersArriveWithNothingAfterThem)
 TEST(OpenChatPacket, EndsTheTextAtTheFirstZeroByte)
 {
     const peer::BlowfishState state = stateFor(kKey);
-    const auto opened =
-        peer::OpenChatPacket(state, referencePacket(kKey, QByteArray("ab\0cd", 5)));
+    const auto opened = peer::OpenChatPacket(state, referencePacket(kKey, QByteArray("ab\0cd", 5)));
     ASSERT_TRUE(opened);
     EXPECT_EQ(opened->text, "ab");
 }
@@ -337,11 +334,11 @@ Conversation conversation()
     const QByteArray first = *peer::SealChatText(state, "sealed one");
     const QByteArray second = *peer::SealChatText(state, QByteArray(40, '\n'));
     Conversation c;
-    c.stream = "hi there\r\nsecond\n" + keyMessage(kAwkwardKey) + first + second
-        + peer::kEndMessage + "plain again\n";
-    c.events = {event(Kind::Text, "hi there"), event(Kind::Text, "second"),
-                event(Kind::Key, kAwkwardKey), event(Kind::Packet, first),
-                event(Kind::Packet, second),   event(Kind::End),
+    c.stream = "hi there\r\nsecond\n" + keyMessage(kAwkwardKey) + first + second + peer::kEndMessage
+               + "plain again\n";
+    c.events = {event(Kind::Text, "hi there"),   event(Kind::Text, "second"),
+                event(Kind::Key, kAwkwardKey),   event(Kind::Packet, first),
+                event(Kind::Packet, second),     event(Kind::End),
                 event(Kind::Text, "plain again")};
     return c;
 }
@@ -517,12 +514,18 @@ TEST(DirectChatFramer, WaitsOnWhatMayBecomeAKeyMessage)
         EXPECT_TRUE(partial.feed(message.left(length)).isEmpty()) << length;
         EXPECT_TRUE(partial.hasPartialFrame());
     }
-    EXPECT_EQ(framer.feed("\x01" "ENCX\n"),
-              QList<DirectChatEvent>{event(Kind::Text, "\x01" "ENCX")});
-    EXPECT_EQ(framer.feed("\x01" "ENCRYPTION on\n"),
-              QList<DirectChatEvent>{event(Kind::Text, "\x01" "ENCRYPTION on")});
-    EXPECT_EQ(framer.feed("\x01" "ACTION waves\x01\n"),
-              QList<DirectChatEvent>{event(Kind::Text, "\x01" "ACTION waves\x01")});
+    EXPECT_EQ(framer.feed("\x01"
+                          "ENCX\n"),
+              QList<DirectChatEvent>{event(Kind::Text, "\x01"
+                                                       "ENCX")});
+    EXPECT_EQ(framer.feed("\x01"
+                          "ENCRYPTION on\n"),
+              QList<DirectChatEvent>{event(Kind::Text, "\x01"
+                                                       "ENCRYPTION on")});
+    EXPECT_EQ(framer.feed("\x01"
+                          "ACTION waves\x01\n"),
+              QList<DirectChatEvent>{event(Kind::Text, "\x01"
+                                                       "ACTION waves\x01")});
 }
 
 TEST(DirectChatFramer, FaultsOnAKeyMessageWithoutItsClosingMark)

@@ -4,7 +4,6 @@
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTextEdit>
-
 #include <gtest/gtest.h>
 
 using namespace peer;
@@ -49,7 +48,8 @@ QTextCharFormat colourFormat(const QColor& colour)
 
 TEST(RenderFormattedLine, PrefixAndColouredWord)
 {
-    const RenderedLine line = renderFormattedLine("<bob> \x03" "4red\r\n");
+    const RenderedLine line = renderFormattedLine("<bob> \x03"
+                                                  "4red\r\n");
     EXPECT_EQ(line.text, "<bob> red\n");
     ASSERT_EQ(line.spans.size(), 1u);
     EXPECT_EQ(line.spans[0], (FormatSpan{6, 3, colourFormat(QColor(255, 0, 0))}));
@@ -66,12 +66,21 @@ TEST(RenderFormattedLine, MapsBytePositionsToUtf16)
     const std::vector<Case> cases{
         // é and ü take two bytes, € three, 😀 four bytes and two UTF-16 units.
         {"é\x02üé€😀\x02x\r\n", QString::fromUtf8("éüé€😀x\n"), {{1, 5}, {6, 1}}},
-        {"😀😀\x1F" "a\r\n", QString::fromUtf8("😀😀a\n"), {{4, 1}}},
+        {"😀😀\x1F"
+         "a\r\n",
+         QString::fromUtf8("😀😀a\n"),
+         {{4, 1}}},
         // Not UTF-8: every byte is one Latin-1 character.
         {"\xE9\x02\xFCx\r\n", QString::fromLatin1("\xE9\xFCx\n"), {{1, 2}}},
         // Embedded CR LF shows as one break, so what follows keeps its place.
-        {"a\r\n\x02" "b\r\n", "a\nb\n", {{2, 1}}},
-        {"\x02" "a\rb\r\n", "a\rb\n", {{0, 3}}},
+        {"a\r\n\x02"
+         "b\r\n",
+         "a\nb\n",
+         {{2, 1}}},
+        {"\x02"
+         "a\rb\r\n",
+         "a\rb\n",
+         {{0, 3}}},
         // A code splitting a UTF-8 sequence: the stripped bytes decode whole.
         {"\xC3\x02\xA9z\r\n", QString::fromUtf8("éz\n"), {{1, 1}}},
     };
@@ -87,9 +96,13 @@ TEST(RenderFormattedLine, MapsBytePositionsToUtf16)
 
 TEST(RenderFormattedLine, ColoursWithoutAColourAndEmptyRangesGiveNoSpan)
 {
-    EXPECT_TRUE(renderFormattedLine("\x03" "99x\r\n").spans.empty());
+    EXPECT_TRUE(renderFormattedLine("\x03"
+                                    "99x\r\n")
+                    .spans.empty());
     EXPECT_TRUE(renderFormattedLine("\x02\x02\r\n").spans.empty());
-    EXPECT_TRUE(renderFormattedLine("\x02" "unfinished").spans.empty());
+    EXPECT_TRUE(renderFormattedLine("\x02"
+                                    "unfinished")
+                    .spans.empty());
     EXPECT_EQ(renderFormattedLine(QByteArray()).text, QString());
 }
 
@@ -109,15 +122,19 @@ TEST(FormatForRun, SetsOnlyItsOwnAttribute)
     EXPECT_EQ(foreground(formatForRun({kColourCode, 99, 0, 1, kNoColour})), std::nullopt);
     const QTextCharFormat withBackground = formatForRun({kColourCode, 1, 0, 1, 8});
     EXPECT_EQ(withBackground.background().color(), QColor(255, 255, 0));
-    EXPECT_FALSE(formatForRun({kColourCode, 1, 0, 1, kNoColour})
-                     .hasProperty(QTextFormat::BackgroundBrush));
+    EXPECT_FALSE(
+        formatForRun({kColourCode, 1, 0, 1, kNoColour}).hasProperty(QTextFormat::BackgroundBrush));
 }
 
 TEST(AppendFormattedLine, FormatsReadBackFromTheDocument)
 {
     QTextDocument document;
-    appendFormattedLine(&document, "<a> \x03" "4red \x02" "bold\x1F" "u\r\n");
-    appendFormattedLine(&document, "plain é\x03" "12,8blue\r\n");
+    appendFormattedLine(&document, "<a> \x03"
+                                   "4red \x02"
+                                   "bold\x1F"
+                                   "u\r\n");
+    appendFormattedLine(&document, "plain é\x03"
+                                   "12,8blue\r\n");
     ASSERT_EQ(document.toPlainText(), QString::fromUtf8("<a> red boldu\nplain éblue\n"));
 
     const QTextCharFormat prefix = formatAt(document, 0);
@@ -162,8 +179,10 @@ TEST(AppendFormattedLine, NewTextNeverInheritsTheFormatAtTheEnd)
 TEST(AppendFormattedLine, LeavesEarlierLinesAlone)
 {
     QTextDocument document;
-    appendFormattedLine(&document, "\x02" "one\r\n");
-    appendFormattedLine(&document, "\x03" "9two\r\n");
+    appendFormattedLine(&document, "\x02"
+                                   "one\r\n");
+    appendFormattedLine(&document, "\x03"
+                                   "9two\r\n");
     EXPECT_TRUE(isBold(formatAt(document, 0)));
     EXPECT_EQ(foreground(formatAt(document, 0)), std::nullopt);
     EXPECT_FALSE(isBold(formatAt(document, 4)));
@@ -173,7 +192,8 @@ TEST(AppendFormattedLine, LeavesEarlierLinesAlone)
 TEST(AppendFormattedLine, WorksOnAViewAndIgnoresNull)
 {
     QTextEdit view;
-    appendFormattedLine(&view, "\x1F" "hi\r\n");
+    appendFormattedLine(&view, "\x1F"
+                               "hi\r\n");
     EXPECT_EQ(view.toPlainText(), "hi\n");
     EXPECT_TRUE(formatAt(*view.document(), 1).fontUnderline());
     appendFormattedLine(static_cast<QTextEdit*>(nullptr), "x\r\n");
@@ -185,10 +205,9 @@ TEST(ApplyFormatRuns, LaterSpansWinOnTheirAttributeOnly)
     QTextDocument document;
     document.setPlainText("abcd");
     QTextCursor cursor(&document);
-    ApplyFormatRuns(cursor, 0,
-                    {{0, 4, colourFormat(Qt::red)},
-                     {0, 3, boldFormat()},
-                     {2, 2, colourFormat(Qt::blue)}});
+    ApplyFormatRuns(
+        cursor, 0,
+        {{0, 4, colourFormat(Qt::red)}, {0, 3, boldFormat()}, {2, 2, colourFormat(Qt::blue)}});
     EXPECT_EQ(foreground(formatAt(document, 1)), QColor(Qt::red));
     EXPECT_EQ(foreground(formatAt(document, 2)), QColor(Qt::blue));
     EXPECT_TRUE(isBold(formatAt(document, 2)));

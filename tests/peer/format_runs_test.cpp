@@ -94,20 +94,62 @@ TEST(InsertFormatCode, PutsTheCodeBeforeTheSelectionAndKeepsTheSelectionOnItsTex
         FormatInsertion expected;
     };
     const std::vector<Case> cases{
-        {"hello", 0, 0, 40042, {"\x03" "4hello", 2, 2}},           // Red
-        {"hello", 0, 0, 40053, {"\x03" "15hello", 3, 3}},          // Dark Grey
+        {"hello",
+         0,
+         0,
+         40042,
+         {"\x03"
+          "4hello",
+          2, 2}}, // Red
+        {"hello",
+         0,
+         0,
+         40053,
+         {"\x03"
+          "15hello",
+          3, 3}}, // Dark Grey
         {"say hello", 4, 9, 40035, {"say \x02hello", 5, 10}},
-        {"say hello", 9, 4, 40037, {"say \x1Fhello", 5, 10}},      // reversed selection
-        {"hi", -3, 99, 40035, {"\x02hi", 1, 3}},                   // clamped
-        {"", 0, 0, 40038, {"\x03" "0", 2, 2}},
-        {QString::fromUtf8("é€"), 1, 2, 40051, {QString::fromUtf8("é\x03" "13€"), 4, 5}},
+        {"say hello", 9, 4, 40037, {"say \x1Fhello", 5, 10}}, // reversed selection
+        {"hi", -3, 99, 40035, {"\x02hi", 1, 3}},              // clamped
+        {"",
+         0,
+         0,
+         40038,
+         {"\x03"
+          "0",
+          2, 2}},
+        {QString::fromUtf8("é€"),
+         1,
+         2,
+         40051,
+         {QString::fromUtf8("é\x03"
+                            "13€"),
+          4, 5}},
         {QString::fromUtf8("😀!"), 1, 1, 40035, {QString::fromUtf8("\x02😀!"), 1, 1}},
-        {"hello", 2, 2, 40036, {"hello", 2, 2}},                   // inserts nothing
+        {"hello", 2, 2, 40036, {"hello", 2, 2}}, // inserts nothing
         {"hello", 2, 2, 1, {"hello", 2, 2}},
         // A digit after a one-digit colour would be read as the colour's second digit.
-        {"12 apples", 0, 0, 40042, {"\x03" "0412 apples", 3, 3}},
-        {"12 apples", 0, 0, 40050, {"\x03" "1212 apples", 3, 3}},
-        {"12 apples", 0, 0, 40035, {"\x02" "12 apples", 1, 1}},
+        {"12 apples",
+         0,
+         0,
+         40042,
+         {"\x03"
+          "0412 apples",
+          3, 3}},
+        {"12 apples",
+         0,
+         0,
+         40050,
+         {"\x03"
+          "1212 apples",
+          3, 3}},
+        {"12 apples",
+         0,
+         0,
+         40035,
+         {"\x02"
+          "12 apples",
+          1, 1}},
     };
     for (const Case& c : cases)
         EXPECT_EQ(InsertFormatCode(c.text, c.start, c.end, c.id), c.expected)
@@ -124,23 +166,64 @@ TEST(BuildFormatRuns, EdgeCases)
     };
     const std::vector<Case> cases{
         {"", "", {}},
-        {"<bob> \x03" "4red\r\n", "<bob> red\r\n", {colour(4, 6, 9)}},
-        {"\x02" "a\x02" "b\r\n", "ab\r\n", {bold(0, 1), bold(1, 2)}},
-        {"\x03" "x\r\n", "x\r\n", {colour(0, 0, 1)}},
-        {"\x03" "04x\r\n", "x\r\n", {colour(4, 0, 1)}},
-        {"\x03" "4x\r\n", "x\r\n", {colour(4, 0, 1)}},
-        {"\x02" "abc", "abc", {}},
-        {"\x02" "a\r\nb\x02", "a\r\nb", {bold(0, 1)}},
-        {"\x02" "a\nb\rc\r\n", "a\nb\rc\r\n", {bold(0, 5)}},  // lone LF or CR ends nothing
+        {"<bob> \x03"
+         "4red\r\n",
+         "<bob> red\r\n",
+         {colour(4, 6, 9)}},
+        {"\x02"
+         "a\x02"
+         "b\r\n",
+         "ab\r\n",
+         {bold(0, 1), bold(1, 2)}},
+        {"\x03"
+         "x\r\n",
+         "x\r\n",
+         {colour(0, 0, 1)}},
+        {"\x03"
+         "04x\r\n",
+         "x\r\n",
+         {colour(4, 0, 1)}},
+        {"\x03"
+         "4x\r\n",
+         "x\r\n",
+         {colour(4, 0, 1)}},
+        {"\x02"
+         "abc",
+         "abc",
+         {}},
+        {"\x02"
+         "a\r\nb\x02",
+         "a\r\nb",
+         {bold(0, 1)}},
+        {"\x02"
+         "a\nb\rc\r\n",
+         "a\nb\rc\r\n",
+         {bold(0, 5)}}, // lone LF or CR ends nothing
         {"\x03", "", {}},
         {"abc\x03", "abc", {}},
-        {"\x03" "1", "", {}},
+        {"\x03"
+         "1",
+         "",
+         {}},
         {"\x02\x02\r\n", "\r\n", {bold(0, 0), bold(0, 0)}},
         // Codes of another kind inside a range do not push its end past the text.
-        {"\x02" "a\x1F" "b\x02" "c\r\n", "abc\r\n", {bold(0, 2), underline(1, 3), bold(2, 3)}},
-        {"\x03" "4a\x02" "b\x03" "9c\r\n", "abc\r\n",
+        {"\x02"
+         "a\x1F"
+         "b\x02"
+         "c\r\n",
+         "abc\r\n",
+         {bold(0, 2), underline(1, 3), bold(2, 3)}},
+        {"\x03"
+         "4a\x02"
+         "b\x03"
+         "9c\r\n",
+         "abc\r\n",
          {colour(4, 0, 2), bold(1, 3), colour(9, 2, 3)}},
-        {QByteArray("a\0\x02" "b\0\r\n", 7), QByteArray("a\0b\0\r\n", 6), {bold(2, 4)}},
+        {QByteArray("a\0\x02"
+                    "b\0\r\n",
+                    7),
+         QByteArray("a\0b\0\r\n", 6),
+         {bold(2, 4)}},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(StripFormatCodes(c.text), c.stripped) << c.text.toHex().toStdString();
@@ -158,21 +241,60 @@ TEST(BuildFormatRuns, DigitsAndCommasTakenByCodesAgreeWithTheStripper)
     };
     const std::vector<Case> cases{
         // A colour takes at most two digits; a third one is text.
-        {"\x03" "123x\r\n", "3x\r\n", {colour(12, 0, 2)}},
-        {"\x03" "99x\r\n", "x\r\n", {colour(99, 0, 1)}},
-        {"\x03" "00012\r\n", "012\r\n", {colour(0, 0, 3)}},
+        {"\x03"
+         "123x\r\n",
+         "3x\r\n",
+         {colour(12, 0, 2)}},
+        {"\x03"
+         "99x\r\n",
+         "x\r\n",
+         {colour(99, 0, 1)}},
+        {"\x03"
+         "00012\r\n",
+         "012\r\n",
+         {colour(0, 0, 3)}},
         // Bold and underline take no digits.
-        {"\x02" "12\r\n", "12\r\n", {bold(0, 2)}},
-        {"\x1F" "7 up\r\n", "7 up\r\n", {underline(0, 4)}},
-        {"\x02\x03" "555\r\n", "5\r\n", {bold(0, 1), colour(55, 0, 1)}},
+        {"\x02"
+         "12\r\n",
+         "12\r\n",
+         {bold(0, 2)}},
+        {"\x1F"
+         "7 up\r\n",
+         "7 up\r\n",
+         {underline(0, 4)}},
+        {"\x02\x03"
+         "555\r\n",
+         "5\r\n",
+         {bold(0, 1), colour(55, 0, 1)}},
         // The background part: a comma and up to two digits after a first number.
-        {"\x03" "4,5x\r\n", "x\r\n", {colour(4, 0, 1, 5)}},
-        {"\x03" "99,99x\r\n", "x\r\n", {colour(99, 0, 1, 99)}},
-        {"\x03" "4,123\r\n", "3\r\n", {colour(4, 0, 1, 12)}},
-        {"\x03" "4,x\r\n", ",x\r\n", {colour(4, 0, 2)}}, // a comma without a digit is text
-        {"\x03" ",5x\r\n", ",5x\r\n", {colour(0, 0, 3)}},
-        {"\x03" "4,\r\n", ",\r\n", {colour(4, 0, 1)}},
-        {"\x03" "4,", ",", {}},
+        {"\x03"
+         "4,5x\r\n",
+         "x\r\n",
+         {colour(4, 0, 1, 5)}},
+        {"\x03"
+         "99,99x\r\n",
+         "x\r\n",
+         {colour(99, 0, 1, 99)}},
+        {"\x03"
+         "4,123\r\n",
+         "3\r\n",
+         {colour(4, 0, 1, 12)}},
+        {"\x03"
+         "4,x\r\n",
+         ",x\r\n",
+         {colour(4, 0, 2)}}, // a comma without a digit is text
+        {"\x03"
+         ",5x\r\n",
+         ",5x\r\n",
+         {colour(0, 0, 3)}},
+        {"\x03"
+         "4,\r\n",
+         ",\r\n",
+         {colour(4, 0, 1)}},
+        {"\x03"
+         "4,",
+         ",",
+         {}},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(StripFormatCodes(c.text), c.stripped) << c.text.toHex().toStdString();
@@ -204,10 +326,19 @@ TEST(FormatCodeLength, CountsTheRunOfCodesAtAPosition)
         {"a\x02", 2, 0},
         {"a\x02", -1, 0},
         {"a\x02", 99, 0},
-        {"\x02" "12", 0, 1},
-        {"\x03" "123", 0, 3},
-        {"\x03" "12,34x", 0, 6},
-        {"\x02\x03" "4\x1F" "5", 0, 4},
+        {"\x02"
+         "12",
+         0, 1},
+        {"\x03"
+         "123",
+         0, 3},
+        {"\x03"
+         "12,34x",
+         0, 6},
+        {"\x02\x03"
+         "4\x1F"
+         "5",
+         0, 4},
         {"\x03", 0, 1},
     };
     for (const Case& c : cases)
@@ -253,12 +384,20 @@ TEST(FormatRoundTrip, ColourBeforeCommaAndDigitReadsAsBackground)
 TEST(BuildFormatRuns, OneLineAtATimeGivesTheSameRunsAsTheWholeTranscript)
 {
     const std::vector<QByteArray> lines{
-        "<me> \x02" "bold \x03" "4red\r\n",
+        "<me> \x02"
+        "bold \x03"
+        "4red\r\n",
         "<you> plain\r\n",
-        "<you> \x1F" "open and \x1F" "shut\r\n",
+        "<you> \x1F"
+        "open and \x1F"
+        "shut\r\n",
         "\r\n",
-        "<me> \x03" "12,8é\x02" "x\x03" "\r\n",
-        "<me> \x02" "unfinished",
+        "<me> \x03"
+        "12,8é\x02"
+        "x\x03"
+        "\r\n",
+        "<me> \x02"
+        "unfinished",
     };
     QByteArray transcript;
     FormatRunList perLine;
@@ -295,7 +434,9 @@ TEST(BuildFormatRuns, TenThousandCodesInOneLine)
 // Hostile bytes from a small alphabet that is dense in codes, digits, commas and line ends.
 TEST(BuildFormatRuns, RandomInputKeepsRunsInsideTheStrippedText)
 {
-    const QByteArray alphabet("\x02\x03\x1F" "0123456789,\r\na\xC3\xA9", 19);
+    const QByteArray alphabet("\x02\x03\x1F"
+                              "0123456789,\r\na\xC3\xA9",
+                              19);
     std::mt19937 random(20240607);
     for (int round = 0; round < 2000; ++round) {
         QByteArray text;

@@ -1,7 +1,6 @@
 #include "peer/session_record.h"
 
 #include <QObject>
-
 #include <gtest/gtest.h>
 
 using namespace peer;

@@ -47,11 +47,13 @@ bool Ngircd::start(const QString& folder, const QString& configTemplate)
                                       | QFileDevice::ReadOther);
     m_process.setProcessChannelMode(QProcess::MergedChannels);
     m_process.start(binary, {"-n", "-f", config.fileName()});
-    return waitFor([this] {
-        QTcpSocket probe;
-        probe.connectToHost(QHostAddress::LocalHost, m_port);
-        return probe.waitForConnected(100);
-    }, 10000);
+    return waitFor(
+        [this] {
+            QTcpSocket probe;
+            probe.connectToHost(QHostAddress::LocalHost, m_port);
+            return probe.waitForConnected(100);
+        },
+        10000);
 }
 
 Ngircd::~Ngircd()
@@ -77,10 +79,12 @@ bool Watcher::isOnline(const QByteArray& nick)
     const QByteArray marker = " 303 " + m_nick + " :";
     const qsizetype start = m_received.size();
     m_socket.write("ISON " + nick + "\r\n");
-    waitFor([&] {
-        const qsizetype reply = received().indexOf(marker, start);
-        return reply >= 0 && m_received.indexOf("\r\n", reply) >= 0;
-    }, 3000);
+    waitFor(
+        [&] {
+            const qsizetype reply = received().indexOf(marker, start);
+            return reply >= 0 && m_received.indexOf("\r\n", reply) >= 0;
+        },
+        3000);
     const qsizetype reply = m_received.indexOf(marker, start);
     if (reply < 0)
         return false;
