@@ -1,5 +1,6 @@
 #include "irc/dcc_offer.h"
 
+#include "irc/ctcp.h"
 #include "irc/message_dispatcher.h"
 
 namespace irc {
@@ -9,6 +10,14 @@ namespace {
 bool isLineSafe(QByteArrayView text)
 {
     return !text.contains('\r') && !text.contains('\n') && !text.contains('\0');
+}
+
+// An offer longer than a server line would arrive cut, its numbers lost.
+std::optional<QByteArray> fitting(QByteArray line)
+{
+    if (line.size() > kMaxLineBytes)
+        return std::nullopt;
+    return line;
 }
 
 bool isNickSafe(QByteArrayView nick)
@@ -155,10 +164,10 @@ std::optional<QByteArray> formatChatOffer(QByteArrayView nick, quint32 address, 
 {
     if (!isNickSafe(nick))
         return std::nullopt;
-    return "PRIVMSG " + nick.toByteArray()
-           + " :\x01"
-             "DCC CHAT chat "
-           + number(address) + ' ' + number(port) + '\x01';
+    return fitting("PRIVMSG " + nick.toByteArray()
+                   + " :\x01"
+                     "DCC CHAT chat "
+                   + number(address) + ' ' + number(port) + '\x01');
 }
 
 std::optional<QByteArray> formatFileOffer(QByteArrayView nick, QByteArrayView baseName,
@@ -166,21 +175,21 @@ std::optional<QByteArray> formatFileOffer(QByteArrayView nick, QByteArrayView ba
 {
     if (!isNickSafe(nick) || !isLineSafe(baseName))
         return std::nullopt;
-    return "PRIVMSG " + nick.toByteArray()
-           + " :\x01"
-             "DCC SEND \""
-           + baseName.toByteArray() + "\" " + number(address) + ' ' + number(port) + ' '
-           + number(size) + '\x01';
+    return fitting("PRIVMSG " + nick.toByteArray()
+                   + " :\x01"
+                     "DCC SEND \""
+                   + baseName.toByteArray() + "\" " + number(address) + ' ' + number(port) + ' '
+                   + number(size) + '\x01');
 }
 
 std::optional<QByteArray> formatVoiceOffer(QByteArrayView nick, quint32 address, quint16 port)
 {
     if (!isNickSafe(nick))
         return std::nullopt;
-    return "PRIVMSG " + nick.toByteArray()
-           + " :\x01"
-             "DCC VOICE "
-           + number(address) + ' ' + number(port) + '\x01';
+    return fitting("PRIVMSG " + nick.toByteArray()
+                   + " :\x01"
+                     "DCC VOICE "
+                   + number(address) + ' ' + number(port) + '\x01');
 }
 
 quint16 offerPort(quint32 random)

@@ -1,8 +1,23 @@
 #include "irc/message_dispatcher.h"
 
+#include "irc/ctcp.h"
 #include "irc/line_tools.h"
 
 namespace irc {
+
+namespace {
+
+// The bytes before the first that would end an IRC line (CR, LF or NUL).
+qsizetype lineSafeLength(QByteArrayView bytes)
+{
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        if (bytes[i] == '\r' || bytes[i] == '\n' || bytes[i] == '\0')
+            return i;
+    }
+    return bytes.size();
+}
+
+} // namespace
 
 QByteArray GetSenderNick(const QByteArray& line)
 {
@@ -71,11 +86,16 @@ void MessageDispatcher::ping(const QByteArray& line)
         const qsizetype blank = line.indexOf(' ', line.indexOf("PING"));
         token = blank < 0 ? QByteArray() : line.mid(blank + 1).trimmed();
     }
+    // The line is a C string to the server: what follows a NUL (or a stray CR or LF, which the
+    // framer leaves inside a line) is not part of the token, and must never reach the wire.
+    token.truncate(lineSafeLength(token));
     if (token.isEmpty())
         token = m_actions.localHostName();
     if (token.isEmpty())
         return;
-    if (!m_actions.sendLine("PONG :" + token))
+    QByteArray pong = "PONG :" + token;
+    pong.truncate(kMaxLineBytes);
+    if (!m_actions.sendLine(pong))
         m_actions.logStatus(QStringLiteral("send() error - SOCKET_ERROR (PONG response)"));
 }
 
@@ -102,7 +122,10 @@ void MessageDispatcher::privmsg(QByteArray line)
         return;
 
     std::optional<QByteArray> awayEcho;
-    if (m_settings.awayset && awayReplyDue(sender)) {
+    // A sender that cannot stand as one word of a line gets no reply: it would put its bytes
+    // where the server reads a command.
+    if (m_settings.awayset && lineSafeLength(sender) == sender.size() && !sender.contains(' ')
+        && !sender.startsWith(':') && awayReplyDue(sender)) {
         if (m_actions.sendLine("PRIVMSG " + sender + " :" + m_settings.away))
             awayEcho = m_settings.away;
     }

@@ -144,6 +144,25 @@ TEST(DccOffer, FormatsOffersByteForByte)
     EXPECT_FALSE(irc::formatFileOffer("bob", "x\r\nQUIT", 1, 2000, 3));
 }
 
+// Found by fuzzing: an offer longer than a server line was built and sent, and arrived cut.
+TEST(DccOffer, OffersThatWouldNotFitALineAreNotMade)
+{
+    const QByteArray longNick(480, 'n');
+    EXPECT_FALSE(irc::formatChatOffer(longNick, 4294967295u, 65535));
+    EXPECT_FALSE(irc::formatVoiceOffer(longNick, 4294967295u, 65535));
+    // 460 name bytes leave exactly 510 with the longest numbers; one more does not fit.
+    const QByteArray head = "PRIVMSG bob :\x01"
+                            "DCC SEND \"";
+    const QByteArray tail = "\" 4294967295 65535 4294967295\x01";
+    const qsizetype room = 510 - head.size() - tail.size();
+    const auto fits =
+        irc::formatFileOffer("bob", QByteArray(room, 'f'), 4294967295u, 65535, 4294967295u);
+    ASSERT_TRUE(fits);
+    EXPECT_EQ(fits->size(), 510);
+    EXPECT_FALSE(
+        irc::formatFileOffer("bob", QByteArray(room + 1, 'f'), 4294967295u, 65535, 4294967295u));
+}
+
 TEST(DccOffer, ChoosesPortsInTheOfferRange)
 {
     for (quint32 random : {0u, 1u, 3975u, 3976u, 0xFFFFFFFFu, 123456789u}) {

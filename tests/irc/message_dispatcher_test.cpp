@@ -176,3 +176,31 @@ TEST(MessageDispatcher, LogsAFailedPong)
     dispatcher.HandleServerLine("PING :x");
     EXPECT_EQ(actions.log.last(), "log send() error - SOCKET_ERROR (PONG response)");
 }
+
+// Found by fuzzing: a PING token holding NUL went back whole, and one of any length overran
+// the line; a sender with a stray LF would have put its bytes where the server reads commands.
+TEST(MessageDispatcher, PongAndAwayReplyNeverCarryLineBreaks)
+{
+    RecordingActions actions;
+    config::Settings settings;
+    settings.awayset = true;
+    settings.away = "away";
+    MessageDispatcher dispatcher(settings, actions);
+    const struct
+    {
+        QByteArray line;
+        QList<QByteArray> actions;
+    } cases[] = {
+        {QByteArray("PING :tok\0QUIT", 14), {"send PONG :tok"}},
+        {"PING :tok\rQUIT", {"send PONG :tok"}},
+        {"PING :\nQUIT", {"send PONG :myhost"}},
+        {"PING :" + QByteArray(600, 'x'), {"send PONG :" + QByteArray(510 - 6, 'x')}},
+        {":bo\nQUIT!b@h PRIVMSG alice :hi", {"text bo\nQUIT [hi]"}},
+        {QByteArray(":bo\0b!b@h PRIVMSG alice :hi", 27), {QByteArray("text bo\0b [hi]", 14)}},
+    };
+    for (const auto& c : cases) {
+        actions.log.clear();
+        dispatcher.HandleServerLine(c.line);
+        EXPECT_EQ(actions.log, c.actions) << c.line.toStdString();
+    }
+}

@@ -1,0 +1,70 @@
+// Whatever a server (or a peer through it) sends: every line we send back must be one safe IRC
+// line, whatever bytes the input held.
+#include "fuzz_check.h"
+#include "irc/message_dispatcher.h"
+
+#include <fuzzer/FuzzedDataProvider.h>
+
+namespace {
+
+class CheckingActions : public irc::ServerLineActions
+{
+public:
+    QByteArray nickInUse() const override { return m_nick; }
+    void setNickInUse(const QByteArray& value) override
+    {
+        FUZZ_CHECK(fuzz::isSafeWireLine(value));
+        m_nick = value;
+    }
+    qint64 nowMs() const override { return now; }
+    QByteArray localHostName() const override { return "myhost"; }
+    bool sendLine(const QByteArray& line) override
+    {
+        FUZZ_CHECK(fuzz::isSafeWireLine(line));
+        return true;
+    }
+    void setTitleNick(const QByteArray&) override {}
+    void noticeText(const QByteArray&, const QByteArray&) override {}
+    bool ctcpQuery(const QByteArray&, const QByteArray& text) override
+    {
+        return text.startsWith('\x01');
+    }
+    void dccOffer(irc::DccKind, const QByteArray&, const QByteArray&) override {}
+    void privateText(const QByteArray&, const std::optional<QByteArray>&,
+                     const std::optional<QByteArray>& awayEcho) override
+    {
+        if (awayEcho)
+            FUZZ_CHECK(fuzz::isSafeWireLine(*awayEcho));
+    }
+    void presenceReply(const QList<QByteArray>&) override {}
+    void showWhois(const QByteArray&) override {}
+    void resolveOwnHost(const QByteArray&) override {}
+    void logStatus(const QString&) override {}
+
+    qint64 now = 1000;
+
+private:
+    QByteArray m_nick = "alice";
+};
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    FuzzedDataProvider input(data, size);
+    config::Settings settings;
+    settings.nick = "alice";
+    settings.altnick = "alice_";
+    settings.awayset = input.ConsumeBool();
+    settings.away = "gone for lunch";
+    CheckingActions actions;
+    irc::MessageDispatcher dispatcher(settings, actions);
+    // Several lines per input, so that state kept between lines (away reply rates, nick
+    // collisions) is exercised too.
+    while (input.remaining_bytes() > 0) {
+        actions.now += input.ConsumeIntegralInRange<qint64>(0, 120'000);
+        const std::string line = input.ConsumeRandomLengthString(1024);
+        dispatcher.HandleServerLine(QByteArray(line.data(), qsizetype(line.size())));
+    }
+    return 0;
+}
