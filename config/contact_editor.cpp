@@ -65,7 +65,7 @@ std::optional<QString> ContactEditor::askName(const QString& prompt, const QStri
                                               const QString& initial)
 {
     InputRequest request{prompt, title, initial, false};
-    while (const auto name = m_prompter.getInput(this, request)) {
+    while (auto name = m_prompter.getInput(this, request)) {
         const auto error = contactNameError(*name);
         if (!error)
             return name;
@@ -78,7 +78,7 @@ std::optional<QString> ContactEditor::askName(const QString& prompt, const QStri
 
 std::optional<QString> ContactEditor::selectedName()
 {
-    const auto name = GetSelectedListText(*m_list, kContactNameSize);
+    auto name = GetSelectedListText(*m_list, kContactNameSize);
     if (!name)
         m_prompter.showError(this, tr("Error"), tr("You didn't select a contact from the list"));
     return name;
