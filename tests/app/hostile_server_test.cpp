@@ -1,0 +1,138 @@
+// A server (or peers through it) sending what no well-behaved one would: the program stays
+// connected and responsive, shows peer text literally, and never puts a broken line on the wire.
+#include "app/app_context.h"
+#include "app/main_window.h"
+#include "peer/chat_window.h"
+#include "tests/support/fake_irc_server.h"
+#include "tests/support/temp_store.h"
+#include "tests/support/wait_for.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+using test::waitFor;
+
+namespace {
+
+class HostileServerTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        temp.store().AddServer({"127.0.0.1", "", server.port()});
+        config::Settings settings;
+        settings.nick = "alice";
+        settings.autoconnect = true;
+        temp.store().SaveSettings(settings);
+        context = std::make_unique<app::AppContext>(temp.registry());
+        window = std::make_unique<app::MainWindow>(*context);
+        window->show();
+        window->start();
+        ASSERT_TRUE(waitFor([&] { return server.received().contains("WHO alice\r\n"); }));
+    }
+    // The program still reads and answers: a PING gets its PONG.
+    bool responsive(const QByteArray& token)
+    {
+        server.send("PING :" + token + "\r\n");
+        return waitFor([&] { return server.received().contains("PONG :" + token + "\r\n"); });
+    }
+    QString transcriptOf(const QByteArray& nick)
+    {
+        for (int i = 0; i < context->chats.CountRecords(); ++i) {
+            peer::ChatSession* chat = context->chats.at(i);
+            if (chat->nick == nick) {
+                if (auto* w = qobject_cast<peer::ChatWindow*>(chat->window.data()))
+                    return w->transcript();
+            }
+        }
+        return {};
+    }
+    // Every line we sent is one line: no NUL, no stray CR or LF, within 512 bytes.
+    void expectOnlySafeLines()
+    {
+        const QByteArray sent = server.received();
+        EXPECT_FALSE(sent.contains('\0'));
+        for (const QByteArray& line : sent.split('\n')) {
+            if (line.isEmpty())
+                continue; // after the last LF
+            EXPECT_TRUE(line.endsWith('\r')) << line.toStdString();
+            EXPECT_EQ(line.count('\r'), 1) << line.toStdString();
+            EXPECT_LE(line.size() + 1, 512) << line.left(40).toStdString();
+        }
+    }
+
+    test::TempStore temp;
+    test::FakeIrcServer server;
+    std::unique_ptr<app::AppContext> context;
+    std::unique_ptr<app::MainWindow> window;
+};
+
+} // namespace
+
+TEST_F(HostileServerTest, MalformedLinesLeaveTheProgramConnected)
+{
+    const QByteArray lines[] = {
+        "",
+        ":",
+        ":irc.x",
+        ":bob!b@h PRIVMSG",
+        ":bob!b@h PRIVMSG alice",
+        ":bob!b@h PRIVMSG alice :",
+        QByteArray(":bob!b@h PRIVMSG alice :a\0b", 27),
+        QByteArray("PING :tok\0QUIT", 14),
+        ":bob!b@h PRIVMSG alice :\x01",
+        ":bob!b@h PRIVMSG alice :\x01"
+        "DCC SEND \" 1 2 3",
+        ":bob!b@h PRIVMSG alice :\x01"
+        "DCC",
+        ":irc 303 alice :",
+        ":irc 311",
+        ":irc 352 alice",
+        ":irc 433",
+        "PING :" + QByteArray(600, 'x'),
+        QByteArray(64 * 1024 + 100, 'y'), // no CR LF for longer than the framer keeps
+    };
+    int n = 0;
+    for (const QByteArray& line : lines) {
+        server.send(line + "\r\n");
+        ASSERT_TRUE(responsive("t" + QByteArray::number(n++))) << line.left(40).toStdString();
+    }
+    EXPECT_TRUE(server.isClientConnected());
+    expectOnlySafeLines();
+}
+
+TEST_F(HostileServerTest, ALineSplitAtAnyByteArrivesOnceAndWhole)
+{
+    const QByteArray line = ":bob!b@h PRIVMSG alice :h\xc3\xa9llo\r\n";
+    for (qsizetype cut = 1; cut < line.size(); ++cut) {
+        server.send(line.left(cut));
+        server.send(line.mid(cut));
+        ASSERT_TRUE(responsive("s" + QByteArray::number(cut)));
+    }
+    ASSERT_TRUE(waitFor([&] {
+        return transcriptOf("bob").count(QStringLiteral("<bob> h\u00e9llo\r\n")) == line.size() - 1;
+    })) << transcriptOf("bob").toStdString();
+}
+
+TEST_F(HostileServerTest, PeerTextWithFormatDirectivesIsShownLiterally)
+{
+    server.send(":%s%n%x!u@h PRIVMSG alice :%d%s%n %1 %%\r\n");
+    ASSERT_TRUE(waitFor([&] { return !transcriptOf("%s%n%x").isEmpty(); }));
+    EXPECT_EQ(transcriptOf("%s%n%x"), QStringLiteral("<%s%n%x> %d%s%n %1 %%\r\n"));
+}
+
+TEST_F(HostileServerTest, CtcpFloodsDrawOnlyTheRateLimitedAnswers)
+{
+    QByteArray many = ":bob!b@h PRIVMSG alice :";
+    for (int i = 0; i < 50; ++i)
+        many += "\x01VERSION\x01";
+    server.send(many + "\r\n");
+    for (int i = 0; i < 20; ++i)
+        server.send(":bob" + QByteArray::number(i) + "!b@h PRIVMSG alice :\x01PING "
+                    + QByteArray(450, '9') + "\x01\r\n");
+    ASSERT_TRUE(responsive("after"));
+    EXPECT_LE(server.received().count("NOTICE "), 3);
+    EXPECT_GE(server.received().count("NOTICE "), 1);
+    expectOnlySafeLines();
+}
