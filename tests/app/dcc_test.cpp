@@ -224,3 +224,43 @@ TEST_F(DccTest, DccChatNeedsASelectedContact)
     EXPECT_EQ(prompter->errors[0].title, "Select Contact");
     EXPECT_EQ(context->chats.CountRecords(), 0);
 }
+
+TEST_F(DccTest, HostilePlainFramesNeitherGarbleNorStopTheChat)
+{
+    QTcpSocket bob;
+    peer::ChatWindow* chat = offerAndConnect(app::cmd::DccChat, bob);
+    ASSERT_NE(chat, nullptr);
+    ASSERT_TRUE(
+        waitFor([&] { return chat->transcript().contains("Connection established.\r\n"); }));
+    // Empty lines, a lone CR, a NUL and a megabyte without LF, then a line that must arrive.
+    bob.write("\n\n\r\n\r");
+    bob.write(QByteArray("a\0b\n", 4));
+    bob.write(QByteArray(1024 * 1024, 'z'));
+    bob.write("\nstill here\n");
+    ASSERT_TRUE(waitFor([&] { return chat->transcript().contains("<bob> still here\r\n"); }));
+    EXPECT_TRUE(chat->transcript().contains("*A line too long to show was dropped*\r\n"));
+    EXPECT_FALSE(chat->transcript().contains("zzzz"));
+}
+
+class BrokenFrameTest : public DccTest, public ::testing::WithParamInterface<QByteArray>
+{};
+
+TEST_P(BrokenFrameTest, ClosesWithANoteInsteadOfGarbling)
+{
+    QTcpSocket bob;
+    peer::ChatWindow* chat = offerAndConnect(app::cmd::EncryptedChat, bob);
+    ASSERT_NE(chat, nullptr);
+    ASSERT_EQ(readFrom(bob, peer::kKeyMessageLength).size(), peer::kKeyMessageLength);
+    bob.write(GetParam());
+    bob.write("after the fault\n");
+    ASSERT_TRUE(waitFor([&] {
+        return chat->transcript().contains("*The encrypted link lost its framing");
+    })) << chat->transcript().toStdString();
+    EXPECT_FALSE(chat->transcript().contains("after the fault"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    HostileFrames, BrokenFrameTest,
+    ::testing::Values(QByteArray("\0\0\0\x03", 4) + "abc\n", // shorter than its own header
+                      QByteArray("\0\0\x02\x04", 4) + QByteArray(512, 'x') + "\n", // 516: refused
+                      QByteArray("\0\0\0\x0c", 4) + QByteArray(8, 'x') + "!"));    // no closing LF
