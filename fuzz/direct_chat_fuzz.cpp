@@ -43,12 +43,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     peer::DirectChatFramer pieces;
     pieces.setEncrypted(encrypted);
     QList<DirectChatEvent> events;
-    uint32_t x = chunkSeed | 1;
+    fuzz::ReadSizes sizes(chunkSeed, 40);
     for (qsizetype at = 0; at < bytes.size();) {
-        x ^= x << 13;
-        x ^= x >> 17;
-        x ^= x << 5;
-        const qsizetype chunk = qMin<qsizetype>(bytes.size() - at, 1 + x % 40);
+        const qsizetype chunk = sizes.next(bytes.size() - at);
         events += pieces.feed(bytes.sliced(at, chunk));
         at += chunk;
     }

@@ -30,4 +30,27 @@ inline bool isSafeWireLine(QByteArrayView line)
     return true;
 }
 
+// Read sizes of 1..max bytes drawn from a seed, so that one input also fixes how a stream is cut
+// into reads (a xorshift generator: cheap, and the same cuts for the same seed).
+class ReadSizes
+{
+public:
+    explicit ReadSizes(unsigned seed, int max)
+        : m_state(seed | 1u)
+        , m_max(unsigned(max))
+    {}
+
+    qsizetype next(qsizetype left)
+    {
+        m_state ^= m_state << 13;
+        m_state ^= m_state >> 17;
+        m_state ^= m_state << 5;
+        return qMin<qsizetype>(left, 1 + qsizetype(m_state % m_max));
+    }
+
+private:
+    unsigned m_state;
+    unsigned m_max;
+};
+
 } // namespace fuzz

@@ -19,12 +19,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     irc::LineFramer pieces;
     QList<QByteArray> lines;
-    uint32_t state = chunkSeed | 1;
+    fuzz::ReadSizes sizes(chunkSeed, 64);
     for (qsizetype at = 0; at < bytes.size();) {
-        state ^= state << 13;
-        state ^= state >> 17;
-        state ^= state << 5;
-        const qsizetype chunk = qMin<qsizetype>(bytes.size() - at, 1 + state % 64);
+        const qsizetype chunk = sizes.next(bytes.size() - at);
         lines += pieces.feed(bytes.sliced(at, chunk));
         FUZZ_CHECK(pieces.pendingSize() <= irc::LineFramer::kMaxPendingBytes);
         at += chunk;
