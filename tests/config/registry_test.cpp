@@ -185,6 +185,9 @@ TEST(Registry, UnopenableFileReadsEmptyAndIgnoresWrites)
         EXPECT_EQ(registry.readValue(kKey, "nick"), std::nullopt);
         EXPECT_TRUE(registry.values(kKey).empty());
     }
+    // A store that could not be read is never replaced by an empty one.
+    ASSERT_TRUE(junk.open(QIODevice::ReadOnly));
+    EXPECT_EQ(junk.readAll(), QByteArray(4096, 'x'));
 }
 
 TEST(Paths, FollowXdgVariablesWhenAbsolute)
