@@ -223,7 +223,11 @@ void ServerLink::connectFailed(const QString& detail)
 void ServerLink::linkLost()
 {
     // Lines already read still reach the parser before the link is counted as gone.
-    onReadyRead();
+    readAvailable();
+    QPointer<ServerLink> self(this);
+    deliverPending();
+    if (!self)
+        return;
     if (m_state != State::Registered)
         return; // a handler of those lines already ended the link
     ++m_serverIndex;
@@ -236,8 +240,15 @@ void ServerLink::linkLost()
 
 void ServerLink::onReadyRead()
 {
-    // Qt signals again only for new data, and not at all while a handler of this signal runs
-    // (a message box's nested loop), so read until the socket is drained, also after delivery.
+    readAvailable();
+    // Delivered from the event loop, not from inside this signal: Qt does not signal readyRead
+    // again while a handler of it runs, so a handler that opens a box would stall the link (no
+    // PONG, lines piling up) for as long as the box stays open.
+    scheduleDelivery();
+}
+
+void ServerLink::readAvailable()
+{
     while (m_socket && m_socket->bytesAvailable() > 0) {
         const QByteArray bytes = m_socket->readAll();
         if (bytes.isEmpty())
@@ -253,21 +264,32 @@ void ServerLink::onReadyRead()
         emit batchReceived(lines);
         for (QByteArray& line : lines)
             m_pending.push_back(std::move(line));
-        QPointer<ServerLink> self(this);
-        deliverPending();
-        if (!self)
-            return;
     }
+}
+
+void ServerLink::scheduleDelivery()
+{
+    if (m_deliveryPosted || m_pending.empty())
+        return;
+    m_deliveryPosted = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_deliveryPosted = false;
+            deliverPending();
+        },
+        Qt::QueuedConnection);
 }
 
 void ServerLink::deliverPending()
 {
-    // A handler may run a nested event loop (a message box) that reads more data; the queue
-    // keeps every line in arrival order whichever loop delivers it.
+    // A handler may run a nested event loop (a message box); the lines still queued then go
+    // out from that loop, so the queue keeps arrival order whichever loop delivers a line.
     QPointer<ServerLink> self(this);
     while (!m_pending.empty()) {
         QByteArray line = std::move(m_pending.front());
         m_pending.pop_front();
+        scheduleDelivery();
         emit lineReceived(line);
         if (!self)
             return;

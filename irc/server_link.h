@@ -86,6 +86,8 @@ private:
     void onSocketError();
     void onDisconnected();
     void onReadyRead();
+    void readAvailable();
+    void scheduleDelivery();
     void deliverPending();
     void connectFailed(const QString& detail);
     void linkLost();
@@ -97,7 +99,7 @@ private:
     QPointer<QTcpSocket> m_socket;
     LineFramer m_framer;
     std::deque<QByteArray> m_pending;
-    bool m_delivering = false;
+    bool m_deliveryPosted = false;
     State m_state = State::Idle;
     bool m_attempted = false;
     int m_serverIndex = 0;

@@ -264,3 +264,48 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(QByteArray("\0\0\0\x03", 4) + "abc\n", // shorter than its own header
                       QByteArray("\0\0\x02\x04", 4) + QByteArray(512, 'x') + "\n", // 516: refused
                       QByteArray("\0\0\0\x0c", 4) + QByteArray(8, 'x') + "!"));    // no closing LF
+
+namespace {
+
+QByteArray chatOfferFrom(const QByteArray& nick, int port)
+{
+    return ":" + nick + "!u@h PRIVMSG alice :\x01" + "DCC CHAT chat 2130706433 "
+           + QByteArray::number(port) + "\x01\r\n";
+}
+
+} // namespace
+
+TEST_F(DccTest, AnOfferFloodWhileAQuestionIsOpenAsksOnlyAFewAndKeepsTheLinkAlive)
+{
+    // Nobody answers while the flood lasts: every question stays open until the server's PING
+    // after the flood has been answered, which also proves the link kept reading meanwhile.
+    int open = 0;
+    int mostOpen = 0;
+    prompter->onAsk = [&] {
+        mostOpen = std::max(mostOpen, ++open);
+        if (prompter->questions.size() == 1) {
+            QByteArray flood;
+            for (int i = 0; i < 200; ++i)
+                flood += chatOfferFrom("m" + QByteArray::number(i), 4000 + i);
+            server.send(flood + "PING :during\r\n");
+        }
+        // Beyond the bound a failing run answers at once instead of waiting out every question.
+        if (prompter->questions.size() <= size_t(irc::PendingOffers::kMaxPending)) {
+            EXPECT_TRUE(waitFor([&] { return server.received().contains("PONG :during"); }));
+        }
+        --open;
+    };
+    server.send(chatOfferFrom("bob", 4999));
+    server.send("PING :after\r\n");
+    ASSERT_TRUE(waitFor([&] { return server.received().contains("PONG :after"); }, 15000));
+    EXPECT_EQ(prompter->questions.size(), size_t(irc::PendingOffers::kMaxPending));
+    EXPECT_EQ(mostOpen, irc::PendingOffers::kMaxPending);
+    EXPECT_EQ(diag::DebugPanes::instance().text(diag::Pane::Status).count("Too many DCC offers"),
+              1);
+    EXPECT_EQ(context->chats.CountRecords(), 0);
+
+    // Once the questions are answered, the next offer is asked about again.
+    prompter->onAsk = nullptr;
+    server.send(chatOfferFrom("carol", 4998));
+    EXPECT_TRUE(waitFor([&] { return prompter->questions.size() == 4; }));
+}

@@ -3,6 +3,7 @@
 #include "config/prompter.h"
 
 #include <deque>
+#include <functional>
 #include <vector>
 
 namespace test {
@@ -42,9 +43,14 @@ public:
     // Answers to Yes/No questions in order; No once they run out.
     std::deque<bool> answers;
     std::vector<Box> questions;
+    // Runs while a question is open, as a user would take time to answer: a real box runs a
+    // nested event loop, and so may this.
+    std::function<void()> onAsk;
     bool ask(QWidget*, const QString& title, const QString& text) override
     {
         questions.push_back({title, text});
+        if (onAsk)
+            onAsk();
         if (answers.empty())
             return false;
         const bool answer = answers.front();
