@@ -263,7 +263,41 @@ INSTANTIATE_TEST_SUITE_P(
     HostileFrames, BrokenFrameTest,
     ::testing::Values(QByteArray("\0\0\0\x03", 4) + "abc\n", // shorter than its own header
                       QByteArray("\0\0\x02\x04", 4) + QByteArray(512, 'x') + "\n", // 516: refused
-                      QByteArray("\0\0\0\x0c", 4) + QByteArray(8, 'x') + "!"));    // no closing LF
+                      QByteArray("\0\0\0\x0c", 4) + QByteArray(8, 'x') + "!",      // no closing LF
+                      // Key messages whose key is not 16 bytes long.
+                      QByteArray(peer::kKeyMessagePrefix) + "\x01",
+                      QByteArray(peer::kKeyMessagePrefix) + "k\x01",
+                      QByteArray(peer::kKeyMessagePrefix) + QByteArray(17, 'q') + "\x01",
+                      QByteArray(peer::kKeyMessagePrefix) + QByteArray(4096, 'q') + "\x01"));
+
+TEST_F(DccTest, AKeyInTheMiddleOfAChatAndASecondKeyAreBothTaken)
+{
+    QTcpSocket bob;
+    peer::ChatWindow* chat = offerAndConnect(app::cmd::DccChat, bob);
+    ASSERT_NE(chat, nullptr);
+    const QByteArray firstKey = "0123456789abcdef";
+    const QByteArray secondKey = "fedcba9876543210";
+    peer::BlowfishState first;
+    peer::BlowfishState second;
+    ASSERT_TRUE(peer::installChatKey(first, firstKey));
+    ASSERT_TRUE(peer::installChatKey(second, secondKey));
+    // All in one write: the framer must switch modes exactly at each message's last byte.
+    bob.write("plain before\n" + *peer::chatKeyMessage(firstKey)
+              + *peer::SealChatText(first, "sealed with the first")
+              + *peer::chatKeyMessage(secondKey)
+              + *peer::SealChatText(second, "sealed with the second"));
+    ASSERT_TRUE(waitFor([&] { return chat->transcript().contains("sealed with the second"); }))
+        << chat->transcript().toStdString();
+    EXPECT_TRUE(chat->transcript().contains("<bob> plain before\r\n<bob> sealed with the first\r\n"
+                                            "<bob> sealed with the second\r\n"));
+    EXPECT_TRUE(context->chats.at(0)->keyInstalled);
+
+    chat->input()->setText("under the new key");
+    chat->send();
+    const auto opened = peer::OpenChatPacket(second, readFrom(bob, 4 + 24 + 1));
+    ASSERT_TRUE(opened);
+    EXPECT_EQ(opened->text, "under the new key");
+}
 
 namespace {
 
