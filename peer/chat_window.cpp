@@ -243,8 +243,14 @@ void ChatWindow::log(const QByteArray& text)
     if (!m_host.loggingOn())
         return;
     if (const auto dir = m_host.installDir()) {
-        if (const auto path = ChatLog::logFilePath(*dir, m_session.nick))
-            ChatLog::append(*path, text);
+        const auto path = ChatLog::logFilePath(*dir, m_session.nick);
+        // The chat goes on without its log, but the user learns once that lines are not kept.
+        if (path && !ChatLog::append(*path, text) && !m_logFailureNoted) {
+            m_logFailureNoted = true;
+            diag::DebugLog(QStringLiteral("Could not write the chat log %1; this chat is not "
+                                          "being logged")
+                               .arg(*path));
+        }
     }
 }
 

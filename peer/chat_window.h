@@ -88,6 +88,7 @@ private:
     ChatSession& m_session;
     ChatHost& m_host;
     QByteArray m_transcript;
+    bool m_logFailureNoted = false;
     QMenuBar* m_menuBar = nullptr;
     QTextEdit* m_view = nullptr;
     QLineEdit* m_input = nullptr;

@@ -316,3 +316,35 @@ TEST_F(ChatWindowTest, CtcpItemsGoToTheMainWindowUnchanged)
     }
     EXPECT_EQ(forwarded, (QList<int>{40018, 40017, 40020, 40021, 40019, 40032}));
 }
+
+TEST_F(ChatWindowTest, AnUnwritableLogIsNotedOnceAndTheChatGoesOn)
+{
+    diag::DebugPanes::instance().clear();
+    host.logging = true;
+    // A file where the logs folder should be: no folder can be made, not even by root.
+    QFile blocker(installDir.filePath("logs"));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    open();
+    window->lineArrived("one", false);
+    window->lineArrived("two", false);
+    EXPECT_EQ(window->transcript(), "<bob> one\r\n<bob> two\r\n");
+    EXPECT_EQ(diag::DebugPanes::instance()
+                  .text(diag::Pane::Status)
+                  .count("Could not write the "
+                         "chat log"),
+              1);
+}
+
+TEST_F(ChatWindowTest, InvalidUtf8IsShownAsLatin1AndLoggedAsReceived)
+{
+    host.logging = true;
+    open();
+    window->lineArrived("caf\xe9 \xff", false);
+    window->lineArrived("caf\xc3\xa9", false);
+    EXPECT_TRUE(window->viewText().contains(QString::fromUtf8("<bob> caf\u00e9 \u00ff")));
+    EXPECT_TRUE(window->viewText().contains(QString::fromUtf8("<bob> caf\u00e9")));
+    // The log keeps the bytes, so nothing the peer sent is lost or re-encoded.
+    EXPECT_TRUE(logFile().contains("] <bob> caf\xe9 \xff\r\n"));
+    EXPECT_TRUE(logFile().contains("] <bob> caf\xc3\xa9\r\n"));
+}
