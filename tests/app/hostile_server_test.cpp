@@ -1,15 +1,23 @@
 // A server (or peers through it) sending what no well-behaved one would: the program stays
 // connected and responsive, shows peer text literally, and never puts a broken line on the wire.
 #include "app/app_context.h"
+#include "app/command_ids.h"
 #include "app/main_window.h"
+#include "diag/debug_window.h"
 #include "peer/chat_window.h"
 #include "tests/support/fake_irc_server.h"
 #include "tests/support/temp_store.h"
 #include "tests/support/wait_for.h"
 
+#include <QTcpSocket>
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <memory>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <vector>
 
 using test::waitFor;
 
@@ -135,4 +143,71 @@ TEST_F(HostileServerTest, CtcpFloodsDrawOnlyTheRateLimitedAnswers)
     EXPECT_LE(server.received().count("NOTICE "), 3);
     EXPECT_GE(server.received().count("NOTICE "), 1);
     expectOnlySafeLines();
+}
+
+TEST_F(HostileServerTest, AServerClosingMidLineLosesOnlyTheCutLine)
+{
+    // A second entry for the same server, under another name (the same address would replace
+    // the first entry).
+    temp.store().AddServer({"localhost", "again", server.port()});
+    server.send(":bob!b@h PRIVMSG alice :whole line\r\n:bob!b@h PRIVMSG alice :cut in ha");
+    server.dropClient();
+    // The link moves on to the next entry, which is the same server.
+    ASSERT_TRUE(waitFor(
+        [&] { return server.connectionCount() == 2 && server.received(1).contains("WHO alice"); },
+        10000));
+    server.send(":bob!b@h PRIVMSG alice :next\r\n");
+    ASSERT_TRUE(waitFor([&] { return transcriptOf("bob").contains("<bob> next\r\n"); }));
+    const QString shown = transcriptOf("bob");
+    EXPECT_EQ(shown.count("whole line"), 1);
+    EXPECT_FALSE(shown.contains("cut in ha")) << shown.toStdString();
+}
+
+TEST(HostileConnect, AConnectThatNeverCompletesLeavesTheProgramInTheUsersHands)
+{
+    // A listener whose backlog is full and which never accepts (a plain socket: QTcpServer
+    // would accept by itself): the kernel drops our SYNs, so the connect neither completes nor
+    // fails for as long as the test runs.
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), length), 0);
+    ASSERT_EQ(::listen(listener, 0), 0);
+    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    const quint16 port = ntohs(address.sin_port);
+    std::vector<std::unique_ptr<QTcpSocket>> fillers;
+    for (int i = 0; i < 4; ++i) {
+        fillers.push_back(std::make_unique<QTcpSocket>());
+        fillers.back()->connectToHost(QHostAddress::LocalHost, port);
+    }
+    waitFor([] { return false; }, 300);
+    QTcpSocket probe;
+    probe.connectToHost(QHostAddress::LocalHost, port);
+    if (probe.waitForConnected(500)) {
+        ::close(listener);
+        GTEST_SKIP() << "this kernel completes connects beyond the backlog";
+    }
+
+    test::TempStore temp;
+    temp.store().AddServer({"127.0.0.1", "", port});
+    config::Settings settings;
+    settings.nick = "alice";
+    settings.autoconnect = true;
+    temp.store().SaveSettings(settings);
+    app::AppContext context(temp.registry());
+    app::MainWindow window(context);
+    window.show();
+    window.start();
+    waitFor([] { return false; }, 500);
+    EXPECT_FALSE(context.link.isConnected());
+    // Still the user's program: windows open and a disconnect ends the attempt at once.
+    window.runCommand(app::cmd::ShowDebugWindow);
+    EXPECT_TRUE(window.debugWindow() && window.debugWindow()->isVisible());
+    window.runCommand(app::cmd::Disconnect);
+    EXPECT_TRUE(waitFor([&] { return window.statusText() == "Disconnected."; }))
+        << window.statusText().toStdString();
+    ::close(listener);
 }
