@@ -1,9 +1,11 @@
 #include "config/paths.h"
 #include "config/registry.h"
+#include "config/store.h"
 #include "tests/support/temp_store.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -234,3 +236,48 @@ TEST(Paths, IdentPortFromEnvironment)
 }
 
 } // namespace
+
+namespace {
+constexpr int kEachWriter = 100; // two writers stay below the 256 contacts a list holds
+}
+
+// Run by the next test in processes of its own; disabled so that a plain run skips it.
+TEST(StoreSharingWriter, DISABLED_AddsContactsAndServers)
+{
+    const QByteArray path = qgetenv("KIVVO_WRITER_STORE");
+    const QByteArray id = qgetenv("KIVVO_WRITER_ID");
+    ASSERT_FALSE(path.isEmpty());
+    Registry registry(QString::fromLocal8Bit(path));
+    ASSERT_TRUE(registry.isOpen());
+    config::Store store(registry);
+    for (int i = 0; i < kEachWriter; ++i) {
+        const QByteArray tag = id + "." + QByteArray::number(i);
+        store.AddContact("nick" + tag);
+        ASSERT_TRUE(store.AddServer({"10.0." + tag, "net", 6667})) << i;
+        ASSERT_TRUE(store.EnumContacts().contains("nick" + tag)) << i;
+    }
+}
+
+TEST(StoreSharing, TwoProcessesWritingOneStoreLoseNothing)
+{
+    // Two program instances on one store, each a process with its own connection and locks,
+    // adding contacts and servers at the same time as fast as they can.
+    test::TempStore temp;
+    QProcess writers[2];
+    for (int p = 0; p < 2; ++p) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("KIVVO_WRITER_STORE", temp.path());
+        env.insert("KIVVO_WRITER_ID", QString::number(p));
+        writers[p].setProcessEnvironment(env);
+        writers[p].start(QFileInfo("/proc/self/exe").symLinkTarget(),
+                         {"--gtest_also_run_disabled_tests",
+                          "--gtest_filter=StoreSharingWriter.DISABLED_AddsContactsAndServers"});
+    }
+    for (QProcess& writer : writers) {
+        ASSERT_TRUE(writer.waitForFinished(60000));
+        EXPECT_EQ(writer.exitCode(), 0) << writer.readAll().toStdString();
+    }
+    config::Store store(temp.registry());
+    EXPECT_EQ(store.EnumContacts().size(), 2 * kEachWriter);
+    EXPECT_EQ(store.EnumServers().size(), size_t(2 * kEachWriter));
+}
