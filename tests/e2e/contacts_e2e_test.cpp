@@ -6,6 +6,7 @@
 #include "peer/chat_window.h"
 #include "peer/session_record.h"
 #include "tests/support/ngircd.h"
+#include "tests/support/program_core.h"
 #include "tests/support/scripted_prompter.h"
 #include "tests/support/temp_store.h"
 #include "tests/support/wait_for.h"
@@ -97,46 +98,12 @@ TEST_F(ContactsEndToEnd, TakesTheAlternateNickWhenTheNickIsInUse)
     EXPECT_TRUE(waitFor([&] { return holder.isOnline("carol_"); }, 5000));
 }
 
-namespace {
-
-// One program core: its own store, context and main window, answering questions from a script.
-struct Program
-{
-    Program(quint16 serverPort, const QByteArray& nick, const QByteArray& contact)
-    {
-        temp.store().AddContact(contact);
-        temp.store().AddServer({"127.0.0.1", "Local", serverPort});
-        config::Settings settings;
-        settings.nick = nick;
-        settings.autoconnect = true;
-        temp.store().SaveSettings(settings);
-        context = std::make_unique<app::AppContext>(temp.registry());
-        window = std::make_unique<app::MainWindow>(*context);
-        auto scripted = std::make_unique<test::ScriptedPrompter>();
-        prompter = scripted.get();
-        window->setPrompter(std::move(scripted));
-        window->show();
-        window->start();
-    }
-    peer::ChatWindow* chat(int index = 0) const
-    {
-        if (context->chats.CountRecords() <= index)
-            return nullptr;
-        return qobject_cast<peer::ChatWindow*>(context->chats.at(index)->window.data());
-    }
-
-    test::TempStore temp;
-    std::unique_ptr<app::AppContext> context;
-    std::unique_ptr<app::MainWindow> window;
-    test::ScriptedPrompter* prompter = nullptr;
-};
-
-} // namespace
+using Program = test::ProgramCore;
 
 TEST_F(ContactsEndToEnd, TwoProgramsHoldAnEncryptedChatThroughTheServer)
 {
-    Program alice(server.port(), "alice", "bob");
-    Program bob(server.port(), "bob", "alice");
+    Program alice(server.port(), "alice", {"bob"});
+    Program bob(server.port(), "bob", {"alice"});
     bob.prompter->answers = {true};
     ASSERT_TRUE(waitFor(
         [&] { return alice.window->contactList()->findItems("bob", Qt::MatchExactly).size() == 1; },
@@ -175,7 +142,7 @@ TEST_F(ContactsEndToEnd, AcceptsAnOfferFromAScriptedClient)
     ASSERT_TRUE(listener.listen(QHostAddress::LocalHost, 0));
     test::Watcher bob;
     ASSERT_TRUE(bob.connectTo(server.port(), "bob"));
-    Program alice(server.port(), "alice", "bob");
+    Program alice(server.port(), "alice", {"bob"});
     alice.prompter->answers = {true};
     ASSERT_TRUE(waitFor([&] { return alice.context->link.isConnected(); }, 15000));
     ASSERT_TRUE(waitFor([&] { return bob.isOnline("alice"); }, 10000));
