@@ -1,7 +1,9 @@
 #include "config/contact_editor.h"
 
 #include "config/contact_name.h"
+#include "config/errors.h"
 #include "config/prompter.h"
+#include "config/registry.h"
 #include "config/selected_text.h"
 #include "config/store.h"
 
@@ -61,6 +63,14 @@ void ContactEditor::postRefresh()
     QTimer::singleShot(0, this, &ContactEditor::refresh);
 }
 
+void ContactEditor::reportUnsaved(bool saved)
+{
+    if (!saved) {
+        m_prompter.showError(this, errorTitle(),
+                             errorText(Error::SaveFailed, m_store.registry().path()));
+    }
+}
+
 std::optional<QString> ContactEditor::askName(const QString& prompt, const QString& title,
                                               const QString& initial)
 {
@@ -88,7 +98,7 @@ void ContactEditor::add()
 {
     if (const auto name = askName(tr("Please type the name of the contact you wish to add below:"),
                                   tr("Add New Contact"), QString()))
-        m_store.AddContact(name->toUtf8());
+        reportUnsaved(m_store.AddContact(name->toUtf8()));
     postRefresh();
 }
 
@@ -100,8 +110,10 @@ void ContactEditor::rename()
     if (const auto name =
             askName(tr("Please type the new name of the contact you wish to edit below:"),
                     tr("Edit Contact"), *old)) {
-        m_store.RemoveContact(old->toUtf8());
-        m_store.AddContact(name->toUtf8());
+        // One transaction: an addition that fails must not leave the old name removed.
+        reportUnsaved(m_store.registry().transact([&] {
+            return m_store.RemoveContact(old->toUtf8()) && m_store.AddContact(name->toUtf8());
+        }));
     }
     postRefresh();
 }
@@ -111,7 +123,7 @@ void ContactEditor::remove()
     const auto name = selectedName();
     if (!name)
         return;
-    m_store.RemoveContact(name->toUtf8());
+    reportUnsaved(m_store.RemoveContact(name->toUtf8()));
     postRefresh();
 }
 

@@ -13,7 +13,8 @@ class Prompter;
 class Store;
 
 // "Edit Contacts": adds, renames and removes contacts straight in the store and shows the
-// store's list again after every change. It closes only through OK.
+// store's list again after every change, also after one the store refused (then with a box).
+// It closes only through OK.
 class ContactEditor : public QDialog
 {
     Q_OBJECT
@@ -40,6 +41,7 @@ private:
     std::optional<QString> askName(const QString& prompt, const QString& title,
                                    const QString& initial);
     std::optional<QString> selectedName();
+    void reportUnsaved(bool saved);
     void postRefresh();
 
     Store& m_store;

@@ -39,10 +39,9 @@ QByteArray nickFromLoginName(const QString& loginName)
 
 bool installIfMissing(Registry& registry, const FirstRunDefaults& defaults)
 {
-    if (!registry.isOpen() || registry.hasKey(kKeyRoot))
+    // A read-only store cannot take the installation; claiming one would only hide that.
+    if (!registry.isOpen() || registry.hasKey(kKeyRoot) || !registry.createKey(kKeyRoot))
         return false;
-
-    registry.createKey(kKeyRoot);
     registry.createKey(kKeyServers);
     registry.createKey(kKeyContacts);
 

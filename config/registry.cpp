@@ -3,6 +3,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QTemporaryDir>
+#include <QUrl>
 
 #include <sqlite3.h>
 
@@ -78,10 +80,9 @@ bool execAll(sqlite3* db, const char* sql)
 
 bool prepareDatabase(sqlite3* db)
 {
-    // The busy timeout goes first: switching to WAL and creating the schema both need locks that
-    // another copy of the program may hold for a moment.
-    if (sqlite3_busy_timeout(db, kBusyTimeoutMs) != SQLITE_OK
-        || !execAll(db, "PRAGMA journal_mode=WAL") || !execAll(db, "PRAGMA foreign_keys=ON"))
+    // Switching to WAL and creating the schema both need locks that another copy of the program
+    // may hold for a moment; the busy timeout is set by openConnection().
+    if (!execAll(db, "PRAGMA journal_mode=WAL") || !execAll(db, "PRAGMA foreign_keys=ON"))
         return false;
     if (!execAll(db, "BEGIN IMMEDIATE"))
         return false;
@@ -94,6 +95,80 @@ bool prepareDatabase(sqlite3* db)
     return execAll(db, "COMMIT");
 }
 
+struct CloseConnection
+{
+    void operator()(sqlite3* db) const { sqlite3_close(db); }
+};
+using Connection = std::unique_ptr<sqlite3, CloseConnection>;
+
+Connection openConnection(const QByteArray& name, int flags)
+{
+    sqlite3* db = nullptr;
+    const int rc = sqlite3_open_v2(name.constData(), &db, flags, nullptr);
+    Connection connection(db); // SQLite hands out a handle to close even when the open fails
+    if (rc != SQLITE_OK || sqlite3_busy_timeout(db, kBusyTimeoutMs) != SQLITE_OK)
+        return {};
+    return connection;
+}
+
+// Reading the schema touches the file header and the journal, which opening alone does not.
+Connection readable(Connection db)
+{
+    if (db && execAll(db.get(), "SELECT count(*) FROM sqlite_master"))
+        return db;
+    return {};
+}
+
+Connection openReadWrite(const QString& path)
+{
+    Connection db =
+        openConnection(QFile::encodeName(path), SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+    // SQLite quietly opens a file it may not write read-only; such a connection only fails later.
+    if (!db || sqlite3_db_readonly(db.get(), "main") != 0 || !prepareDatabase(db.get()))
+        return {};
+    return db;
+}
+
+QByteArray immutableUri(const QString& path)
+{
+    QUrl uri = QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath());
+    uri.setQuery(QStringLiteral("immutable=1"));
+    return uri.toEncoded();
+}
+
+// Reads a copy of the file and its journal from a folder of our own, where SQLite can build the
+// journal's index that it cannot build next to the file.
+Connection openSnapshot(const QString& path, std::unique_ptr<QTemporaryDir>& holder)
+{
+    auto folder = std::make_unique<QTemporaryDir>();
+    const QString copy = folder->filePath(QStringLiteral("registry.db"));
+    if (!folder->isValid())
+        return {};
+    for (const QString& suffix : {QString(), QStringLiteral("-wal")}) {
+        if (!QFile::copy(path + suffix, copy + suffix)
+            || !QFile::setPermissions(copy + suffix, QFile::ReadOwner | QFile::WriteOwner))
+            return {};
+    }
+    Connection db = readable(openConnection(QFile::encodeName(copy), SQLITE_OPEN_READONLY));
+    if (db)
+        holder = std::move(folder);
+    return db;
+}
+
+Connection openReadOnly(const QString& path, std::unique_ptr<QTemporaryDir>& snapshot)
+{
+    // Works wherever the WAL index (the -shm file) exists or can be made.
+    if (Connection db = readable(openConnection(QFile::encodeName(path), SQLITE_OPEN_READONLY)))
+        return db;
+    // A read-only folder or file system leaves no room for the index. With no journal to replay
+    // the file alone holds everything, and "immutable" reads it without index or locks; nobody
+    // else can write it either while the folder stays read-only.
+    if (QFileInfo(path + QStringLiteral("-wal")).size() == 0)
+        return readable(openConnection(immutableUri(path), SQLITE_OPEN_READONLY | SQLITE_OPEN_URI));
+    // "immutable" would skip the changes still in the journal.
+    return openSnapshot(path, snapshot);
+}
+
 } // namespace
 
 Registry::Registry(const QString& path)
@@ -102,14 +177,15 @@ Registry::Registry(const QString& path)
     const QString folder = QFileInfo(path).absolutePath();
     if (!QDir().mkpath(folder))
         return;
-    sqlite3* db = nullptr;
-    const int rc = sqlite3_open_v2(QFile::encodeName(path).constData(), &db,
-                                   SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
-    if (rc != SQLITE_OK || !prepareDatabase(db)) {
-        sqlite3_close(db);
-        return;
+    const bool existed = QFileInfo(path).isFile();
+    Connection db = openReadWrite(path);
+    // Running on an empty configuration would connect to the wrong server and lose the contacts,
+    // so a file that cannot be written is still read.
+    if (!db && existed) {
+        db = openReadOnly(path, m_snapshot);
+        m_readOnly = db != nullptr;
     }
-    m_db = db;
+    m_db = db.release();
 }
 
 Registry::~Registry()
@@ -117,8 +193,26 @@ Registry::~Registry()
     sqlite3_close(m_db);
 }
 
+bool Registry::transact(const std::function<bool()>& writes)
+{
+    if (!m_db || m_readOnly)
+        return false;
+    if (!sqlite3_get_autocommit(m_db))
+        return writes();
+    if (!execAll(m_db, "BEGIN IMMEDIATE"))
+        return false;
+    if (writes() && execAll(m_db, "COMMIT"))
+        return true;
+    // After a full disk SQLite may have rolled back by itself already.
+    if (!sqlite3_get_autocommit(m_db))
+        execAll(m_db, "ROLLBACK");
+    return false;
+}
+
 bool Registry::createKey(const QByteArray& key)
 {
+    if (m_readOnly)
+        return false;
     Statement st(m_db, "INSERT OR IGNORE INTO reg_key (path) VALUES (?1)");
     return st.bindText(1, key) && st.step() == SQLITE_DONE;
 }
@@ -139,6 +233,8 @@ std::optional<QByteArray> Registry::readValue(const QByteArray& key, const QByte
 
 bool Registry::writeValue(const QByteArray& key, const QByteArray& name, const QByteArray& data)
 {
+    if (m_readOnly)
+        return false;
     // The upsert updates the row in place, so the value keeps its rowid and with it its place in
     // the enumeration; INSERT OR REPLACE would move it to the end. A missing key is refused by the
     // foreign key.
@@ -150,6 +246,8 @@ bool Registry::writeValue(const QByteArray& key, const QByteArray& name, const Q
 
 bool Registry::deleteValue(const QByteArray& key, const QByteArray& name)
 {
+    if (m_readOnly)
+        return false;
     Statement st(m_db, "DELETE FROM reg_value WHERE key = ?1 AND name = ?2");
     return st.bindText(1, key) && st.bindText(2, name) && st.step() == SQLITE_DONE;
 }

@@ -3,9 +3,12 @@
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
 
+class QTemporaryDir;
 struct sqlite3;
 
 namespace config {
@@ -23,14 +26,18 @@ public:
         QByteArray data;
     };
 
-    // Opens the file, creating it and the schema when missing. isOpen() tells whether it worked;
-    // a closed registry reads as empty and ignores writes.
+    // Opens the file, creating it and the schema when missing. A file that exists but cannot be
+    // written (read-only file, folder or file system, full disk) is opened read-only, so that
+    // what it holds is still used: isReadOnly() tells, and every write then fails. A file that
+    // cannot be read at all leaves the registry closed; a closed registry reads as empty and
+    // ignores writes. isOpen() tells whether anything could be opened.
     explicit Registry(const QString& path);
     ~Registry();
     Registry(const Registry&) = delete;
     Registry& operator=(const Registry&) = delete;
 
     bool isOpen() const { return m_db != nullptr; }
+    bool isReadOnly() const { return m_readOnly; }
     const QString& path() const { return m_path; }
 
     bool createKey(const QByteArray& key);
@@ -42,9 +49,16 @@ public:
     bool deleteValue(const QByteArray& key, const QByteArray& name);
     std::vector<Value> values(const QByteArray& key) const;
 
+    // Runs `writes` as one transaction: when it returns false, or the commit fails (a full
+    // disk), nothing of it is stored. Inside a transaction already, it simply runs `writes`.
+    bool transact(const std::function<bool()>& writes);
+
 private:
     QString m_path;
+    // A private copy of the file that is read when the file itself cannot be (see registry.cpp).
+    std::unique_ptr<QTemporaryDir> m_snapshot;
     sqlite3* m_db = nullptr;
+    bool m_readOnly = false;
 };
 
 } // namespace config

@@ -81,24 +81,26 @@ Settings Store::LoadSettings() const
     return s;
 }
 
-void Store::SaveSettings(const Settings& s)
+bool Store::SaveSettings(const Settings& s)
 {
     if (!m_registry.hasKey(kKeyRoot))
-        return;
-    m_registry.writeValue(kKeyRoot, "nick", s.nick);
-    m_registry.writeValue(kKeyRoot, "altnick", s.altnick);
-    m_registry.writeValue(kKeyRoot, "away", s.away);
-    m_registry.writeValue(kKeyRoot, "awayset", s.awayset ? kFlagOn : kFlagOff);
-    m_registry.writeValue(kKeyRoot, "realname", s.realname);
-    m_registry.writeValue(kKeyRoot, "email", s.email);
-    m_registry.writeValue(kKeyRoot, "autoconnect", s.autoconnect ? kFlagOn : kFlagOff);
-    m_registry.writeValue(kKeyRoot, "queryip", s.queryip ? kFlagOn : kFlagOff);
-    m_registry.writeValue(kKeyRoot, "logging", s.logging ? kFlagOn : kFlagOff);
-    // No value at all, rather than an empty one, is what "no server password" looks like.
-    if (s.serverpass.isEmpty())
-        m_registry.deleteValue(kKeyRoot, "serverpass");
-    else
-        m_registry.writeValue(kKeyRoot, "serverpass", s.serverpass);
+        return false;
+    const auto flag = [](bool on) { return on ? kFlagOn : kFlagOff; };
+    return m_registry.transact([&] {
+        return m_registry.writeValue(kKeyRoot, "nick", s.nick)
+               && m_registry.writeValue(kKeyRoot, "altnick", s.altnick)
+               && m_registry.writeValue(kKeyRoot, "away", s.away)
+               && m_registry.writeValue(kKeyRoot, "awayset", flag(s.awayset))
+               && m_registry.writeValue(kKeyRoot, "realname", s.realname)
+               && m_registry.writeValue(kKeyRoot, "email", s.email)
+               && m_registry.writeValue(kKeyRoot, "autoconnect", flag(s.autoconnect))
+               && m_registry.writeValue(kKeyRoot, "queryip", flag(s.queryip))
+               && m_registry.writeValue(kKeyRoot, "logging", flag(s.logging))
+               // "No server password" is no value at all, not an empty one.
+               && (s.serverpass.isEmpty()
+                       ? m_registry.deleteValue(kKeyRoot, "serverpass")
+                       : m_registry.writeValue(kKeyRoot, "serverpass", s.serverpass));
+    });
 }
 
 std::optional<QString> Store::GetInstallDir() const
@@ -142,9 +144,8 @@ bool Store::RemoveServer(const ServerEntry& server)
         return false;
     // A value stored without a port enumerates as port 0, so port 0 names the bare address.
     // The address may come back lower-cased from EnumServers; NOCASE names still match.
-    m_registry.deleteValue(kKeyServers,
-                           server.port != 0 ? serverValueName(server) : server.address);
-    return true;
+    return m_registry.deleteValue(kKeyServers,
+                                  server.port != 0 ? serverValueName(server) : server.address);
 }
 
 QList<QByteArray> Store::EnumContacts() const
@@ -160,16 +161,14 @@ QList<QByteArray> Store::EnumContacts() const
     return contacts;
 }
 
-void Store::AddContact(const QByteArray& nick)
+bool Store::AddContact(const QByteArray& nick)
 {
-    if (!nick.isEmpty())
-        m_registry.writeValue(kKeyContacts, nick, kContactData);
+    return !nick.isEmpty() && m_registry.writeValue(kKeyContacts, nick, kContactData);
 }
 
-void Store::RemoveContact(const QByteArray& nick)
+bool Store::RemoveContact(const QByteArray& nick)
 {
-    if (!nick.isEmpty())
-        m_registry.deleteValue(kKeyContacts, nick);
+    return !nick.isEmpty() && m_registry.deleteValue(kKeyContacts, nick);
 }
 
 bool Store::autoconnectRequested() const

@@ -25,7 +25,8 @@ inline constexpr int kNetworkSize = 32;        // at most 31 bytes
 inline constexpr int kContactNameSize = 10;    // at most 9 bytes
 inline constexpr int kMaxContacts = 256;
 
-// The nine store operations over the three keys of the configuration.
+// The nine store operations over the three keys of the configuration. Every write returns
+// whether it was stored; it is not when the store is read-only or the disk is full.
 class Store
 {
 public:
@@ -34,7 +35,8 @@ public:
     {}
 
     Settings LoadSettings() const;
-    void SaveSettings(const Settings& settings);
+    // All values or none: a save that fails leaves the previous settings whole.
+    bool SaveSettings(const Settings& settings);
     std::optional<QString> GetInstallDir() const;
 
     std::vector<ServerEntry> EnumServers() const;
@@ -42,8 +44,8 @@ public:
     bool RemoveServer(const ServerEntry& server);
 
     QList<QByteArray> EnumContacts() const;
-    void AddContact(const QByteArray& nick);
-    void RemoveContact(const QByteArray& nick);
+    bool AddContact(const QByteArray& nick);
+    bool RemoveContact(const QByteArray& nick);
 
     // The start-up test of "autoconnect": read into a zeroed 4-byte integer, so any value of at
     // most 4 bytes with a non-zero byte counts; a longer value does not fit and counts as off.

@@ -2,9 +2,11 @@
 // scripted prompter standing in for the boxes the user would answer.
 #include "config/contact_editor.h"
 #include "config/contact_name.h"
+#include "config/errors.h"
 #include "config/input_dialog.h"
 #include "config/prompter.h"
 #include "config/selected_text.h"
+#include "tests/config/unwritable_store.h"
 #include "tests/support/scripted_prompter.h"
 #include "tests/support/temp_store.h"
 
@@ -17,6 +19,8 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <functional>
+#include <optional>
 
 namespace {
 
@@ -154,6 +158,67 @@ TEST_F(ContactEditorTest, RefusesNamesThatCouldNeverShowAndAsksAgain)
         ASSERT_EQ(script.requests.size(), 2u);
         EXPECT_EQ(script.requests[1].text, c.refused); // offered again for correction
         EXPECT_EQ(fresh.store().EnumContacts(), QList<QByteArray>{"fixed"});
+    }
+}
+
+TEST_F(ContactEditorTest, EditTheStoreRefusesShowsABoxAndLosesNothing)
+{
+    const auto add = [](config::ContactEditor& editor) { editor.addButton()->click(); };
+    const auto rename = [this](config::ContactEditor& editor) {
+        select(editor, "bob");
+        editor.renameButton()->click();
+    };
+    const auto remove = [this](config::ContactEditor& editor) {
+        select(editor, "bob");
+        editor.removeButton()->click();
+    };
+    // A full database still has room for a removal, which frees some.
+    const struct
+    {
+        const char* name;
+        bool full;
+        std::function<void(config::ContactEditor&)> edit;
+    } cases[] = {
+        {"add to a read-only store", false, add},
+        {"rename in a read-only store", false, rename},
+        {"remove from a read-only store", false, remove},
+        {"add to a full store", true, add},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("registry.db");
+        test::WritableAgain writableAgain(dir.path());
+        test::seedStore(path);
+        std::optional<test::FullDatabases> fullDatabases;
+        if (c.full) {
+            fullDatabases.emplace();
+            config::Registry filling(path);
+            config::Store store(filling);
+            for (int i = 0; store.AddContact("f" + QByteArray::number(i)); ++i)
+                ASSERT_LT(i, 1000) << "the database never filled up";
+        } else {
+            ASSERT_TRUE(test::makeReadOnly(path));
+        }
+        test::PermissionBitsApply permissionBits;
+        config::Registry registry(path);
+        ASSERT_EQ(registry.isReadOnly(), !c.full);
+        config::Store store(registry);
+        const QList<QByteArray> stored = store.EnumContacts();
+        ASSERT_EQ(stored.mid(0, 3), test::seed().contacts);
+
+        ScriptedPrompter script;
+        script.inputs = {QString("dave")};
+        config::ContactEditor editor(store, script);
+        c.edit(editor);
+        EXPECT_EQ(
+            script.errors,
+            (std::vector<Box>{{"Error", config::errorText(config::Error::SaveFailed, path)}}));
+        EXPECT_EQ(store.EnumContacts(), stored);
+        QStringList expected;
+        for (const QByteArray& nick : stored)
+            expected << QString::fromUtf8(nick);
+        EXPECT_EQ(shown(editor), expected);
     }
 }
 

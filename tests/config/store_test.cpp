@@ -1,10 +1,12 @@
 #include "config/installation.h"
 #include "config/registry.h"
 #include "config/store.h"
+#include "tests/config/unwritable_store.h"
 #include "tests/support/temp_store.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <limits>
@@ -55,7 +57,7 @@ TEST(Settings, MissingOrEmptyKeyLoadsAllEmpty)
 TEST(Settings, SaveWithoutKeyWritesNothing)
 {
     test::TempStore temp(false);
-    temp.store().SaveSettings(fullSettings());
+    EXPECT_FALSE(temp.store().SaveSettings(fullSettings()));
     EXPECT_FALSE(temp.registry().hasKey(kKeyRoot));
     EXPECT_TRUE(temp.registry().values(kKeyRoot).empty());
 }
@@ -66,7 +68,7 @@ TEST(Settings, StoredAsExactBytesInFixedOrder)
     Settings s = fullSettings();
     s.awayset = false;
     s.logging = false;
-    temp.store().SaveSettings(s);
+    EXPECT_TRUE(temp.store().SaveSettings(s));
 
     const std::vector<std::pair<QByteArray, QByteArray>> expected = {
         {"nick", "longernick"},   {"altnick", "alt"},        {"away", "out for lunch"},
@@ -289,11 +291,12 @@ TEST(Contacts, OrderKeptAndStoredAsOneSpace)
 {
     test::TempStore temp;
     config::Store& store = temp.store();
-    for (const char* nick : {"alice", "bob", "carol", ""})
-        store.AddContact(nick);
-    store.AddContact("ALICE");
-    store.RemoveContact("nobody");
-    store.RemoveContact("");
+    for (const char* nick : {"alice", "bob", "carol"})
+        EXPECT_TRUE(store.AddContact(nick));
+    EXPECT_FALSE(store.AddContact(""));
+    EXPECT_TRUE(store.AddContact("ALICE"));
+    EXPECT_TRUE(store.RemoveContact("nobody"));
+    EXPECT_FALSE(store.RemoveContact(""));
     EXPECT_EQ(store.EnumContacts(), (QList<QByteArray>{"alice", "bob", "carol"}));
     EXPECT_EQ(temp.registry().readValue(kKeyContacts, "bob"), QByteArray(" "));
 
@@ -361,6 +364,22 @@ TEST(Installation, FirstRunInstallsOnceOnly)
     EXPECT_FALSE(config::installIfMissing(temp.registry(), defaults));
     EXPECT_EQ(temp.store().LoadSettings(), expected);
     EXPECT_TRUE(temp.store().EnumServers().empty());
+}
+
+TEST(Installation, ReadOnlyStoreIsNotReportedAsInstalled)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("registry.db");
+    test::WritableAgain writableAgain(dir.path());
+    ASSERT_TRUE(config::Registry(path).isOpen()); // the schema, but no keys yet
+    ASSERT_TRUE(test::makeReadOnly(path));
+    test::PermissionBitsApply permissionBits;
+    config::Registry registry(path);
+    ASSERT_TRUE(registry.isReadOnly());
+    config::FirstRunDefaults defaults;
+    defaults.installDir = dir.filePath("data");
+    EXPECT_FALSE(config::installIfMissing(registry, defaults));
+    EXPECT_FALSE(registry.hasKey(kKeyRoot));
 }
 
 TEST(Installation, NickFromLoginName)
