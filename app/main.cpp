@@ -1,6 +1,7 @@
-#include "app/app_context.h"
 #include "app/main_window.h"
+#include "app/program.h"
 #include "app/unix_signals.h"
+#include "config/errors.h"
 #include "config/installation.h"
 #include "config/paths.h"
 #include "config/registry.h"
@@ -23,24 +24,19 @@ int main(int argc, char** argv)
     const bool debugDump = commandLine == QLatin1String("DEBUG");
 
     config::Registry registry(config::registryPath());
-    if (!registry.isOpen()) {
-        diag::DebugLog(
-            QStringLiteral("Could not open the configuration store %1").arg(registry.path()));
-    }
+    if (!registry.isOpen())
+        diag::DebugLog(config::errorText(config::Error::StoreUnreadable, registry.path()));
     config::FirstRunDefaults defaults;
     defaults.installDir = config::defaultInstallDir();
     if (config::installIfMissing(registry, defaults))
         diag::DebugLog(QStringLiteral("Created a new configuration in %1").arg(registry.path()), 2);
 
-    app::AppContext context(registry);
-    context.debugDump = debugDump;
-
-    app::MainWindow window(context);
+    app::Program program(registry, {debugDump});
     app::UnixSignals unixSignals;
-    QObject::connect(&unixSignals, &app::UnixSignals::terminationRequested, &window,
-                     &app::MainWindow::closeStep);
+    QObject::connect(&unixSignals, &app::UnixSignals::terminationRequested, &program,
+                     &app::Program::closeStep);
     if (!startHidden)
-        window.show();
-    window.start();
+        program.window().show();
+    program.start();
     return QApplication::exec();
 }

@@ -1,10 +1,9 @@
 #include "app/server_actions.h"
 
-#include "app/app_context.h"
 #include "diag/debug_log.h"
 #include "diag/server_text.h"
 #include "irc/ctcp.h"
-#include "irc/texts.h"
+#include "irc/server_link.h"
 
 #include <QDateTime>
 #include <QHostInfo>
@@ -13,21 +12,21 @@
 
 namespace app {
 
-ServerActions::ServerActions(AppContext& context, QObject* parent)
+ServerActions::ServerActions(irc::ServerLink& link, QObject* parent)
     : QObject(parent)
-    , m_context(context)
+    , m_link(link)
 {
     m_clock.start();
 }
 
 QByteArray ServerActions::nickInUse() const
 {
-    return m_context.link.nickInUse();
+    return m_link.nickInUse();
 }
 
 void ServerActions::setNickInUse(const QByteArray& nick)
 {
-    m_context.link.setNickInUse(nick);
+    m_link.setNickInUse(nick);
 }
 
 qint64 ServerActions::nowMs() const
@@ -42,13 +41,12 @@ QByteArray ServerActions::localHostName() const
 
 bool ServerActions::sendLine(const QByteArray& line)
 {
-    return m_context.link.sendLine(line);
+    return m_link.sendLine(line);
 }
 
 void ServerActions::setTitleNick(const QByteArray& nick)
 {
-    emit titleChanged(
-        QString::fromLatin1(irc::text::kTitleConnected).arg(diag::decodeServerText(nick)));
+    emit nickChanged(nick);
 }
 
 void ServerActions::noticeText(const QByteArray& /*sender*/, const QByteArray& text)
@@ -57,7 +55,7 @@ void ServerActions::noticeText(const QByteArray& /*sender*/, const QByteArray& t
     if (code == irc::CtcpCode::None)
         return;
     if (const auto box = irc::readCtcpReply(text, code, nowMs() / 1000))
-        emit ctcpReplyArrived(static_cast<int>(code), box->title, box->text);
+        emit ctcpReplyArrived(code, box->title, box->text);
 }
 
 bool ServerActions::ctcpQuery(const QByteArray& sender, const QByteArray& text)
@@ -89,10 +87,9 @@ bool ServerActions::ctcpQuery(const QByteArray& sender, const QByteArray& text)
     return true;
 }
 
-void ServerActions::dccOffer(irc::DccKind kind, const QByteArray& /*sender*/,
-                             const QByteArray& line)
+void ServerActions::dccOffer(const irc::DccOffer& offer)
 {
-    emit dccOfferArrived(kind, line);
+    emit dccOfferArrived(offer);
 }
 
 void ServerActions::privateText(const QByteArray& sender, const std::optional<QByteArray>& text,
@@ -117,7 +114,7 @@ void ServerActions::resolveOwnHost(const QByteArray& host)
     QHostInfo::lookupHost(QString::fromUtf8(host), this, [this](const QHostInfo& info) {
         for (const QHostAddress& address : info.addresses()) {
             if (address.protocol() == QAbstractSocket::IPv4Protocol) {
-                m_context.serverSeenAddress = address.toIPv4Address();
+                emit ownAddressResolved(address.toIPv4Address());
                 return;
             }
         }

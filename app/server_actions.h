@@ -6,18 +6,20 @@
 #include <QElapsedTimer>
 #include <QObject>
 
+namespace irc {
+class ServerLink;
+}
+
 namespace app {
 
-struct AppContext;
-
 // Carries out what the dispatcher decides about server lines, on the program's real parts: the
-// server link, the name resolver and, through signals, the main window.
+// server link and the name resolver; the rest goes out as typed signals.
 class ServerActions : public QObject, public irc::ServerLineActions
 {
     Q_OBJECT
 
 public:
-    explicit ServerActions(AppContext& context, QObject* parent = nullptr);
+    explicit ServerActions(irc::ServerLink& link, QObject* parent = nullptr);
 
     QByteArray nickInUse() const override;
     void setNickInUse(const QByteArray& nick) override;
@@ -27,7 +29,7 @@ public:
     void setTitleNick(const QByteArray& nick) override;
     void noticeText(const QByteArray& sender, const QByteArray& text) override;
     bool ctcpQuery(const QByteArray& sender, const QByteArray& text) override;
-    void dccOffer(irc::DccKind kind, const QByteArray& sender, const QByteArray& line) override;
+    void dccOffer(const irc::DccOffer& offer) override;
     void privateText(const QByteArray& sender, const std::optional<QByteArray>& text,
                      const std::optional<QByteArray>& awayEcho) override;
     void presenceReply(const QList<QByteArray>& onlineNames) override;
@@ -36,18 +38,19 @@ public:
     void logStatus(const QString& text) override;
 
 signals:
-    void titleChanged(const QString& title);
+    // We now go by `nick` (after a nick collision).
+    void nickChanged(const QByteArray& nick);
     void privateTextArrived(const QByteArray& sender, const std::optional<QByteArray>& text,
                             const std::optional<QByteArray>& awayEcho);
     void onlineNamesArrived(const QList<QByteArray>& names);
     void whoisArrived(const QString& text);
-    // A CTCP reply to show; `code` is its ClassifyCtcp code.
-    // A DCC offer line, its closing 0x01 gone.
-    void dccOfferArrived(irc::DccKind kind, const QByteArray& line);
-    void ctcpReplyArrived(int code, const QString& title, const QString& text);
+    void dccOfferArrived(const irc::DccOffer& offer);
+    void ctcpReplyArrived(irc::CtcpCode code, const QString& title, const QString& text);
+    // Our IPv4 address as the server sees it, host byte order.
+    void ownAddressResolved(quint32 address);
 
 private:
-    AppContext& m_context;
+    irc::ServerLink& m_link;
     irc::CtcpAnswerLimit m_answerLimit;
     QElapsedTimer m_clock;
 };

@@ -1,5 +1,8 @@
 #include "diag/debug_window.h"
 
+#include "diag/server_text.h"
+#include "irc/line_limits.h"
+
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -13,10 +16,8 @@ namespace diag {
 
 namespace {
 
-// A server line is at most 512 bytes with its CR LF (RFC 1459); the old program kept one byte
-// in reserve, so the text itself may take 509.
-constexpr int kMaxLineBytes = 511;
-constexpr int kMaxTextBytes = kMaxLineBytes - 2;
+// One byte short of a line's content, as typed lines have always been cut here.
+constexpr qsizetype kMaxTextBytes = irc::kMaxLineContent - 1;
 
 constexpr char kSendError[] = "send() error (custom cmd) - SOCKET_ERROR";
 
@@ -34,18 +35,6 @@ QGroupBox* boxed(const QString& title, QWidget* content, QWidget* parent)
     auto* layout = new QVBoxLayout(box);
     layout->addWidget(content);
     return box;
-}
-
-// Cuts at a character boundary so that the server never gets half a UTF-8 sequence.
-QByteArray cutUtf8(QByteArray bytes, int maxBytes)
-{
-    if (bytes.size() <= maxBytes)
-        return bytes;
-    qsizetype cut = maxBytes;
-    while (cut > 0 && (static_cast<unsigned char>(bytes.at(cut)) & 0xC0) == 0x80)
-        --cut;
-    bytes.truncate(cut);
-    return bytes;
 }
 
 } // namespace
@@ -94,7 +83,8 @@ DebugWindow::DebugWindow(QWidget* parent)
 
 void DebugWindow::sendLine()
 {
-    const QByteArray line = cutUtf8(m_sendBox->text().toUtf8(), kMaxTextBytes) + "\r\n";
+    const QByteArray line =
+        diag::cutUtf8(m_sendBox->text().toUtf8(), kMaxTextBytes).toByteArray() + "\r\n";
     if (!m_sender || !m_sender(line)) {
         DebugLog(QString::fromLatin1(kSendError));
         return;

@@ -29,19 +29,12 @@ bool commandWord(const QByteArray& line, QByteArray* word)
 
 void ReceivedDump::DumpReceivedLines(const QList<QByteArray>& lines)
 {
-    if (!m_enabled) {
-        // The file exists after a run either way; only the first batch needs to create it.
-        if (!m_created) {
-            m_created = true;
-            QFile file(m_path);
-            if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-                file.close();
-        }
-        return;
-    }
-
+    // Opened for appending even without "DEBUG", so that the file exists after a run either
+    // way: a dump that an earlier run wrote with "DEBUG" must survive a run without it.
     QFile file(m_path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
+        return;
+    if (!m_enabled)
         return;
 
     // Built by concatenation: a server line must never reach a format string.

@@ -9,7 +9,8 @@
 namespace diag {
 
 // The received-data dump: each batch of server lines appended to a file (out.txt in the current
-// folder) when the program runs with "DEBUG". Without it the file is only created, once.
+// folder) when the program runs with "DEBUG". Without it each batch only creates the file when
+// it is missing; nothing ever truncates it.
 class ReceivedDump
 {
 public:
@@ -26,7 +27,6 @@ public:
 private:
     QString m_path;
     bool m_enabled = false;
-    bool m_created = false;
 };
 
 } // namespace diag

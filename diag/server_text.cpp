@@ -16,4 +16,17 @@ QString decodeServerText(QByteArrayView bytes)
     return text;
 }
 
+QByteArrayView cutUtf8(QByteArrayView bytes, qsizetype maxBytes)
+{
+    if (bytes.size() <= maxBytes)
+        return bytes;
+    qsizetype end = qMax<qsizetype>(maxBytes, 0);
+    for (int back = 0; back < 3 && end > 0; ++back) {
+        if ((static_cast<unsigned char>(bytes[end]) & 0xC0) != 0x80)
+            break;
+        --end;
+    }
+    return bytes.first(end);
+}
+
 } // namespace diag

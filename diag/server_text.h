@@ -9,4 +9,8 @@ namespace diag {
 // is ever shown as replacement characters or dropped. Wire bytes are never re-encoded.
 QString decodeServerText(QByteArrayView bytes);
 
+// The first `maxBytes` bytes of `bytes`, moved back (at most three bytes) so that a UTF-8
+// character is never cut in half; the whole of `bytes` when it fits.
+QByteArrayView cutUtf8(QByteArrayView bytes, qsizetype maxBytes);
+
 } // namespace diag

@@ -42,15 +42,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             FUZZ_CHECK(box->text.toUtf8().size() <= 4 * irc::kMaxReplyTextBytes);
     }
 
-    static constexpr std::array<int, 7> kCommands{irc::kPingCommand,
-                                                  irc::kWhoisCommand,
-                                                  irc::kVersionCommand,
-                                                  irc::kFingerCommand,
-                                                  irc::kTimeCommand,
-                                                  irc::kSourceCommand,
-                                                  0};
-    for (int command : kCommands) {
-        const auto query = irc::buildCtcpQuery(command, nick, now);
+    for (const irc::ContactQuery kind : irc::kContactQueries) {
+        const auto query = irc::buildCtcpQuery(kind, nick, now);
         if (query)
             FUZZ_CHECK(fuzz::isSafeWireLine(*query) && irc::isLineWord(nick));
     }

@@ -29,7 +29,7 @@ public:
     {
         return text.startsWith('\x01');
     }
-    void dccOffer(irc::DccKind, const QByteArray&, const QByteArray&) override {}
+    void dccOffer(const irc::DccOffer& offer) override { FUZZ_CHECK(!offer.sender.isEmpty()); }
     void privateText(const QByteArray&, const std::optional<QByteArray>&,
                      const std::optional<QByteArray>& awayEcho) override
     {

@@ -56,7 +56,7 @@ std::optional<QByteArray> pingAnswer(const QByteArray& head, QByteArrayView text
     if (argument.isEmpty())
         return start + QByteArray::number(nowSeconds) + '\x01';
     // Cut the echo rather than the frame, so the asker still reads a whole CTCP reply.
-    const qsizetype room = kMaxLineBytes - start.size() - 1;
+    const qsizetype room = kMaxLineContent - start.size() - 1;
     if (room < 0)
         return std::nullopt;
     return start + argument.first(std::min(room, argument.size())).toByteArray() + '\x01';
@@ -67,16 +67,7 @@ std::optional<QByteArray> pingAnswer(const QByteArray& head, QByteArrayView text
 // Latin-1 text loses no more than that.
 QByteArrayView cutReplyText(QByteArrayView text)
 {
-    if (text.size() <= kMaxReplyTextBytes)
-        return text;
-    qsizetype end = kMaxReplyTextBytes;
-    for (int back = 0; back < 3 && end > 0; ++back) {
-        const auto next = static_cast<unsigned char>(text[end]);
-        if ((next & 0xC0) != 0x80)
-            break;
-        --end;
-    }
-    return text.first(end);
+    return diag::cutUtf8(text, kMaxReplyTextBytes);
 }
 
 // As the C library reads a number: leading white space, an optional sign, then digits up to
@@ -164,7 +155,7 @@ std::optional<QByteArray> answerCtcpQuery(QByteArrayView sender, QByteArrayView 
         return std::nullopt;
     }
     // The last guard for every answer: one line, within the server's limit.
-    if (!line || line->size() > kMaxLineBytes || holdsLineBreak(*line))
+    if (!line || line->size() > kMaxLineContent || holdsLineBreak(*line))
         return std::nullopt;
     return line;
 }
@@ -216,36 +207,34 @@ std::optional<CtcpReplyBox> readCtcpReply(QByteArrayView text, CtcpCode code, qi
     return CtcpReplyBox{title, diag::decodeServerText(reply)};
 }
 
-std::optional<QByteArray> buildCtcpQuery(int commandId, QByteArrayView nick, qint64 nowSeconds)
+std::optional<QByteArray> buildCtcpQuery(ContactQuery query, QByteArrayView nick, qint64 nowSeconds)
 {
     if (!isLineWord(nick))
         return std::nullopt;
     const QByteArray target = nick.toByteArray();
-    const QByteArray query = "PRIVMSG " + target + " :";
-    std::optional<QByteArray> line;
-    switch (commandId) {
-    case kPingCommand:
-        line = query + "\x01PING " + QByteArray::number(nowSeconds) + '\x01';
+    const QByteArray privmsg = "PRIVMSG " + target + " :";
+    QByteArray line;
+    switch (query) {
+    case ContactQuery::Ping:
+        line = privmsg + "\x01PING " + QByteArray::number(nowSeconds) + '\x01';
         break;
-    case kWhoisCommand:
+    case ContactQuery::Whois:
         line = "WHOIS " + target;
         break;
-    case kVersionCommand:
-        line = query + queryFrame("VERSION");
+    case ContactQuery::Version:
+        line = privmsg + queryFrame("VERSION");
         break;
-    case kFingerCommand:
-        line = query + queryFrame("FINGER");
+    case ContactQuery::Finger:
+        line = privmsg + queryFrame("FINGER");
         break;
-    case kTimeCommand:
-        line = query + queryFrame("TIME");
+    case ContactQuery::Time:
+        line = privmsg + queryFrame("TIME");
         break;
-    case kSourceCommand:
-        line = query + queryFrame("SOURCE");
+    case ContactQuery::Source:
+        line = privmsg + queryFrame("SOURCE");
         break;
-    default:
-        return std::nullopt;
     }
-    if (line->size() > kMaxLineBytes)
+    if (line.size() > kMaxLineContent)
         return std::nullopt;
     return line;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "irc/line_limits.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
@@ -16,9 +18,6 @@ inline constexpr char kDownloadPage[] = "https://kivvo.example.org/download/";
 // Noted once per burst in the debug window when answers are being dropped.
 inline constexpr char kCtcpAnswersDropped[] =
     "Too many CTCP queries: automatic answers dropped for a while";
-
-// An IRC line may hold 512 bytes with its CR LF; our lines are built without it.
-inline constexpr qsizetype kMaxLineBytes = 510;
 
 // The CTCP keyword table; a code is the keyword's position in it, counting from 1. The direct
 // chat reader relies on these numbers (9 starts the key exchange), so they never change.
@@ -64,7 +63,7 @@ struct CtcpLocalTime
 // The automatic answer to a CTCP query from `sender` whose trailing text is `text`, as one line
 // without CR LF. Only VERSION, SOURCE, PING and TIME are answered. Nothing when the sender is
 // not a usable nick, when peer bytes would put CR, LF or NUL on the wire, or when the line
-// would not fit kMaxLineBytes. A PING's own argument is echoed (cut to fit) so that the asker
+// would not fit kMaxLineContent. A PING's own argument is echoed (cut to fit) so that the asker
 // can measure its round trip; a bare PING gets our clock.
 std::optional<QByteArray> answerCtcpQuery(QByteArrayView sender, QByteArrayView text, CtcpCode code,
                                           const CtcpLocalTime& local);
@@ -132,16 +131,15 @@ private:
     unsigned m_open = 0;
 };
 
-// The main window's query commands.
-inline constexpr int kPingCommand = 40017;
-inline constexpr int kWhoisCommand = 40018;
-inline constexpr int kVersionCommand = 40019;
-inline constexpr int kFingerCommand = 40020;
-inline constexpr int kTimeCommand = 40021;
-inline constexpr int kSourceCommand = 40032;
+// The queries a user can put to a contact: WHOIS and five CTCP queries.
+enum class ContactQuery { Whois, Ping, Version, Finger, Time, Source };
+inline constexpr ContactQuery kContactQueries[] = {ContactQuery::Whois,   ContactQuery::Ping,
+                                                   ContactQuery::Version, ContactQuery::Finger,
+                                                   ContactQuery::Time,    ContactQuery::Source};
 
-// The line that a query command sends to `nick`, without CR LF; nothing for another command or
-// a nick that cannot stand in a line (see isLineWord).
-std::optional<QByteArray> buildCtcpQuery(int commandId, QByteArrayView nick, qint64 nowSeconds);
+// The line that `query` sends to `nick`, without CR LF; nothing for a nick that cannot stand in
+// a line (see isLineWord).
+std::optional<QByteArray> buildCtcpQuery(ContactQuery query, QByteArrayView nick,
+                                         qint64 nowSeconds);
 
 } // namespace irc

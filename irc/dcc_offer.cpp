@@ -15,7 +15,7 @@ bool isLineSafe(QByteArrayView text)
 // An offer longer than a server line would arrive cut, its numbers lost.
 std::optional<QByteArray> fitting(QByteArray line)
 {
-    if (line.size() > kMaxLineBytes)
+    if (line.size() > kMaxLineContent)
         return std::nullopt;
     return line;
 }
@@ -71,7 +71,9 @@ std::optional<DccOffer> parseDccOffer(DccKind kind, QByteArrayView line)
                          : kind == DccKind::Chat ? "DCC CHAT"
                                                  : "DCC VOICE";
     const qsizetype skip = kind == DccKind::Send ? 9 : kind == DccKind::Chat ? 14 : 10;
-    const qsizetype at = line.indexOf(QByteArrayView(marker));
+    // A nick such as "DCCbot" or "xDCC SEND" must not be read as part of an offer.
+    const qsizetype trailing = line.indexOf(':', 1);
+    const qsizetype at = line.indexOf(QByteArrayView(marker), trailing < 0 ? 0 : trailing);
     if (at < 0 || at + skip > line.size())
         return std::nullopt;
     QByteArrayView rest = line.sliced(at + skip);

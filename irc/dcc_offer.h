@@ -1,7 +1,5 @@
 #pragma once
 
-#include "irc/message_dispatcher.h"
-
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QList>
@@ -10,6 +8,8 @@
 #include <optional>
 
 namespace irc {
+
+enum class DccKind { Send, Chat, Voice };
 
 // A DCC offer as it travels in a PRIVMSG:
 //   \x01DCC CHAT chat <address> <port>\x01
@@ -32,7 +32,8 @@ struct DccOffer
     }
 };
 
-// Reads the offer of `kind` in `line`, whose closing 0x01 is already gone. Fields are separated
+// Reads the offer of `kind` in `line`, whose closing 0x01 is already gone. The offer is looked
+// for in the line's trailing text only, never in the sender's prefix. Fields are separated
 // by single blanks; numbers are read as C reads them (optional sign, digits up to the first
 // non-digit, none giving 0) and wrap modulo 2^32; the port keeps its low 16 bits. An offer that
 // lacks a field gives nothing.

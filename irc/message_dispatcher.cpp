@@ -1,5 +1,6 @@
 #include "irc/message_dispatcher.h"
 
+#include "diag/server_text.h"
 #include "irc/ctcp.h"
 #include "irc/line_tools.h"
 
@@ -94,7 +95,7 @@ void MessageDispatcher::ping(const QByteArray& line)
     if (token.isEmpty())
         return;
     QByteArray pong = "PONG :" + token;
-    pong.truncate(kMaxLineBytes);
+    pong.truncate(kMaxLineContent);
     if (!m_actions.sendLine(pong))
         m_actions.logStatus(QStringLiteral("send() error - SOCKET_ERROR (PONG response)"));
 }
@@ -115,20 +116,56 @@ bool MessageDispatcher::awayReplyDue(const QByteArray& sender)
     return true;
 }
 
+std::optional<QByteArray> MessageDispatcher::sendAwayReply(const QByteArray& sender)
+{
+    // A sender that cannot stand as one word of a line gets no reply: it would put its bytes
+    // where the server reads a command.
+    if (!m_settings.awayset || lineSafeLength(sender) != sender.size() || sender.contains(' ')
+        || sender.startsWith(':'))
+        return std::nullopt;
+    const QByteArray prefix = "PRIVMSG " + sender + " :";
+    // Servers allow long nicks: the away text is cut to fit the line, and a nick that leaves no
+    // room for any of it gets no reply at all rather than a line the server would cut.
+    const qsizetype room = kMaxLineContent - prefix.size();
+    if (room < 1 && !m_settings.away.isEmpty())
+        return std::nullopt;
+    if (room < 0 || !awayReplyDue(sender))
+        return std::nullopt;
+    const QByteArray away = diag::cutUtf8(m_settings.away, room).toByteArray();
+    if (!m_actions.sendLine(prefix + away))
+        return std::nullopt;
+    return away;
+}
+
+bool MessageDispatcher::dccOffer(QByteArray line, const QByteArray& text)
+{
+    // "\x01DCC <type> ...": the type is read from the CTCP text, never from the sender's nick.
+    const QByteArray type = text.mid(5);
+    std::optional<DccKind> kind;
+    if (type.startsWith("SEND"))
+        kind = DccKind::Send;
+    else if (type.startsWith("CHAT"))
+        kind = DccKind::Chat;
+    else if (type.startsWith("VOICE"))
+        kind = DccKind::Voice;
+    if (!kind)
+        return false;
+    if (line.endsWith('\x01'))
+        line.chop(1);
+    if (const auto offer = parseDccOffer(*kind, line))
+        m_actions.dccOffer(*offer);
+    else
+        m_actions.logStatus(QStringLiteral("DCC offer dropped: a field is missing"));
+    return true;
+}
+
 void MessageDispatcher::privmsg(QByteArray line)
 {
     const QByteArray sender = GetSenderNick(line);
     if (sender.isEmpty())
         return;
 
-    std::optional<QByteArray> awayEcho;
-    // A sender that cannot stand as one word of a line gets no reply: it would put its bytes
-    // where the server reads a command.
-    if (m_settings.awayset && lineSafeLength(sender) == sender.size() && !sender.contains(' ')
-        && !sender.startsWith(':') && awayReplyDue(sender)) {
-        if (m_actions.sendLine("PRIVMSG " + sender + " :" + m_settings.away))
-            awayEcho = m_settings.away;
-    }
+    const std::optional<QByteArray> awayEcho = sendAwayReply(sender);
 
     std::optional<QByteArray> text = trailingText(line);
     if (text && m_actions.ctcpQuery(sender, *text))
@@ -137,22 +174,10 @@ void MessageDispatcher::privmsg(QByteArray line)
     if (text
         && text->startsWith("\x01"
                             "DCC")) {
-        if (line.endsWith('\x01'))
-            line.chop(1);
-        const QByteArray type = line.mid(line.indexOf("DCC") + 4);
-        if (type.startsWith("SEND")) {
-            m_actions.dccOffer(DccKind::Send, sender, line);
+        if (dccOffer(line, *text))
             return;
-        }
-        if (type.startsWith("CHAT")) {
-            m_actions.dccOffer(DccKind::Chat, sender, line);
-            return;
-        }
-        if (type.startsWith("VOICE")) {
-            m_actions.dccOffer(DccKind::Voice, sender, line);
-            return;
-        }
-        text = trailingText(line); // shown as ordinary text, its closing 0x01 gone
+        if (text->endsWith('\x01'))
+            text->chop(1); // shown as ordinary text, its closing 0x01 gone
     }
     m_actions.privateText(sender, text, awayEcho);
 }

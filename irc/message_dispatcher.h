@@ -1,6 +1,7 @@
 #pragma once
 
 #include "config/settings.h"
+#include "irc/dcc_offer.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -9,8 +10,6 @@
 #include <optional>
 
 namespace irc {
-
-enum class DccKind { Send, Chat, Voice };
 
 // What the dispatcher asks of the rest of the program. It decides; these carry it out.
 class ServerLineActions
@@ -31,8 +30,8 @@ public:
     virtual void noticeText(const QByteArray& sender, const QByteArray& text) = 0;
     // A CTCP query in a PRIVMSG; true when it was one and has been answered.
     virtual bool ctcpQuery(const QByteArray& sender, const QByteArray& text) = 0;
-    // A DCC offer; `line` is the whole line with the CTCP frame's closing 0x01 removed.
-    virtual void dccOffer(DccKind kind, const QByteArray& sender, const QByteArray& line) = 0;
+    // A DCC offer that could be read; what to do with it is the caller's question.
+    virtual void dccOffer(const DccOffer& offer) = 0;
     // Private text for the sender's chat; `text` absent when the line carried none, `awayEcho`
     // the away reply that just went out, shown as the user's own line.
     virtual void privateText(const QByteArray& sender, const std::optional<QByteArray>& text,
@@ -71,6 +70,8 @@ private:
     void whoReply(const QByteArray& line);
     void nickInUse();
     bool awayReplyDue(const QByteArray& sender);
+    std::optional<QByteArray> sendAwayReply(const QByteArray& sender);
+    bool dccOffer(QByteArray line, const QByteArray& text);
 
     const config::Settings& m_settings;
     ServerLineActions& m_actions;

@@ -4,7 +4,7 @@ namespace irc {
 
 QList<QByteArray> BuildIsonLines(const QList<QByteArray>& contacts)
 {
-    constexpr qsizetype kBudget = PresenceMerge::kMaxLineBytes - 2; // CR LF
+    constexpr qsizetype kBudget = kMaxLineContent;
     QList<QByteArray> lines;
     QByteArray line;
     for (const QByteArray& name : contacts) {

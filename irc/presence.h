@@ -1,5 +1,7 @@
 #pragma once
 
+#include "irc/line_limits.h"
+
 #include <QByteArray>
 #include <QList>
 
@@ -16,8 +18,6 @@ QList<QByteArray> BuildIsonLines(const QList<QByteArray>& contacts);
 class PresenceMerge
 {
 public:
-    static constexpr qsizetype kMaxLineBytes = 512;
-
     void startPoll(int requestCount);
     // The merged names once the poll's last reply is in; a reply that no poll waits for (typed
     // in the raw data window, say) stands alone.

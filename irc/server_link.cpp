@@ -66,17 +66,18 @@ void ServerLink::connectToCurrentServer()
     const std::vector<config::ServerEntry> servers = m_store.EnumServers();
     if (servers.empty()) {
         m_state = State::Idle;
-        emit statusTextChanged(text::kNoServers);
+        emit statusChanged({LinkStatus::Step::NoServers});
         return;
     }
     if (m_serverIndex < 0 || m_serverIndex >= static_cast<int>(servers.size())) {
         m_state = State::Idle;
-        emit statusTextChanged(text::kAllServersFailed);
+        emit statusChanged({LinkStatus::Step::AllServersFailed});
         m_serverIndex = 0;
         return;
     }
     diag::DebugLog(QString::fromLatin1(text::kTryingServer).arg(m_serverIndex), 2);
-    resolveAndConnect();
+    m_server = servers[static_cast<size_t>(m_serverIndex)];
+    connectToEntry();
 }
 
 void ServerLink::resolveAndConnect()
@@ -84,12 +85,17 @@ void ServerLink::resolveAndConnect()
     const std::vector<config::ServerEntry> servers = m_store.EnumServers();
     if (m_serverIndex < 0 || m_serverIndex >= static_cast<int>(servers.size()))
         return;
-    const config::ServerEntry& entry = servers[static_cast<size_t>(m_serverIndex)];
+    m_server = servers[static_cast<size_t>(m_serverIndex)];
+    connectToEntry();
+}
+
+void ServerLink::connectToEntry()
+{
     const int generation = m_generation;
-    const int port = entry.port;
+    const int port = m_server.port;
 
     QHostAddress literal;
-    if (literal.setAddress(fromStore(entry.address))
+    if (literal.setAddress(fromStore(m_server.address))
         && literal.protocol() == QAbstractSocket::IPv4Protocol) {
         m_state = State::Connecting;
         QMetaObject::invokeMethod(
@@ -104,7 +110,7 @@ void ServerLink::resolveAndConnect()
 
     m_state = State::Resolving;
     QHostInfo::lookupHost(
-        fromStore(entry.address), this, [this, generation](const QHostInfo& info) {
+        fromStore(m_server.address), this, [this, generation](const QHostInfo& info) {
             const bool ok = info.error() == QHostInfo::NoError && !info.addresses().isEmpty();
             lookUpFinished(firstUsableAddress(info), ok, generation);
         });
@@ -114,19 +120,13 @@ void ServerLink::lookUpFinished(const QHostAddress& address, bool ok, int genera
 {
     if (generation != m_generation)
         return;
-    const std::vector<config::ServerEntry> servers = m_store.EnumServers();
     if (!ok) {
-        emit statusTextChanged(text::kResolveFailed);
+        emit statusChanged({LinkStatus::Step::ResolveFailed});
         postConnectToCurrentServer();
         ++m_serverIndex;
         return;
     }
-    if (m_serverIndex < 0 || m_serverIndex >= static_cast<int>(servers.size())) {
-        // The list changed under the look-up; start the pass over from the checks.
-        postConnectToCurrentServer();
-        return;
-    }
-    connectToAddress(address, servers[static_cast<size_t>(m_serverIndex)].port);
+    connectToAddress(address, m_server.port);
 }
 
 void ServerLink::connectToAddress(const QHostAddress& address, int port)
@@ -164,25 +164,20 @@ void ServerLink::onConnected()
 {
     m_state = State::Registered;
     diag::DebugLog(text::kLogConnectionEstablished);
-    emit statusTextChanged(text::kSendingUserInfo);
+    emit statusChanged({LinkStatus::Step::SendingUserInfo});
 
     const QByteArray& nick = m_settings.nick;
     if (!m_settings.serverpass.isEmpty())
         sendLine("PASS " + m_settings.serverpass);
     sendLine("NICK " + nick);
-    emit titleChanged(QString::fromLatin1(text::kTitleConnected).arg(fromStore(nick)));
     sendLine("USER " + nick + " 0 * :" + m_settings.realname);
-    emit registered();
+    emit registered(nick);
 
-    const std::vector<config::ServerEntry> servers = m_store.EnumServers();
-    if (m_serverIndex >= 0 && m_serverIndex < static_cast<int>(servers.size())) {
-        const QByteArray& address = servers[static_cast<size_t>(m_serverIndex)].address;
-        emit statusTextChanged(QString::fromLatin1(text::kConnectedTo).arg(fromStore(address)));
-        // Servers today take nicks longer than nine characters; cutting it here would make
-        // our own nick look foreign to the nick-collision handling.
-        m_nickInUse = nick;
-        sendLine("WHO " + nick);
-    }
+    emit statusChanged({LinkStatus::Step::Connected, m_serverIndex, m_server.address});
+    // Servers today take nicks longer than nine characters; cutting it here would make our own
+    // nick look foreign to the nick-collision handling.
+    m_nickInUse = nick;
+    sendLine("WHO " + nick);
 }
 
 void ServerLink::onSocketError()
@@ -211,7 +206,7 @@ void ServerLink::onDisconnected()
 
 void ServerLink::connectFailed(const QString& detail)
 {
-    emit pollStopped();
+    emit attemptFailed();
     retireSocket();
     m_state = State::Idle;
     ++m_serverIndex;
@@ -231,10 +226,10 @@ void ServerLink::linkLost()
     if (m_state != State::Registered)
         return; // a handler of those lines already ended the link
     ++m_serverIndex;
-    emit pollStopped();
+    emit lost();
     retireSocket();
     m_state = State::Idle;
-    emit statusTextChanged(QString::fromLatin1(text::kReconnecting).arg(m_serverIndex));
+    emit statusChanged({LinkStatus::Step::Reconnecting, m_serverIndex});
     postConnectToCurrentServer();
 }
 
@@ -305,9 +300,8 @@ void ServerLink::disconnectFromServer()
     }
     m_state = State::Idle;
     m_pending.clear();
-    emit statusTextChanged(text::kDisconnected);
-    emit titleChanged(text::kTitleIdle);
-    emit disconnectedByUser();
+    emit statusChanged({LinkStatus::Step::Disconnected});
+    emit closedByUser();
 }
 
 void ServerLink::quitForClose()

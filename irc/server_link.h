@@ -2,6 +2,7 @@
 
 #include "config/settings.h"
 #include "irc/line_framer.h"
+#include "irc/link_status.h"
 
 #include <QByteArray>
 #include <QHostAddress>
@@ -66,20 +67,22 @@ public slots:
     void quitForClose();
 
 signals:
-    void statusTextChanged(const QString& text);
-    void titleChanged(const QString& title);
+    void statusChanged(const irc::LinkStatus& status);
     // The complete lines of one read, before any is delivered (the received-data dump).
     void batchReceived(const QList<QByteArray>& lines);
     void lineReceived(const QByteArray& line);
-    // Registered: the presence poll runs now and then every ten seconds.
-    void registered();
-    // The poll stops: a connection attempt failed or the link was lost.
-    void pollStopped();
-    // The user disconnected: the contact list empties.
-    void disconnectedByUser();
+    // Connected and the registration lines sent under `nick`.
+    void registered(const QByteArray& nick);
+    // A connection attempt failed; the next server is tried.
+    void attemptFailed();
+    // An established link dropped; the next server is tried.
+    void lost();
+    // The user ended the link; nothing follows by itself.
+    void closedByUser();
 
 private:
     void postConnectToCurrentServer();
+    void connectToEntry();
     void lookUpFinished(const QHostAddress& address, bool ok, int generation);
     void connectToAddress(const QHostAddress& address, int port);
     void onConnected();
@@ -103,6 +106,8 @@ private:
     State m_state = State::Idle;
     bool m_attempted = false;
     int m_serverIndex = 0;
+    // The server of the current attempt, read from the store once per attempt.
+    config::ServerEntry m_server;
     // Bumped whenever the user ends the link, so that a look-up or a posted step of an earlier
     // attempt that finishes later is ignored instead of connecting behind the user's back.
     int m_generation = 0;

@@ -6,10 +6,16 @@
 
 #include <optional>
 
+class QMenu;
+
 namespace peer {
 
-// What a chat window needs from the rest of the program: the server link, the nick in use, the
-// logging setting and the clock. The main window implements it; tests script it.
+// The menus of a chat window whose commands belong to the rest of the program.
+enum class ChatMenu { Ctcp, Chat };
+
+// What chats need from the rest of the program: the server link, the nick in use, the logging
+// setting, the clock, the address to offer, and the commands of the window's menus. The program
+// implements it; tests script it.
 class ChatHost
 {
 public:
@@ -21,6 +27,10 @@ public:
     virtual bool loggingOn() const = 0;
     virtual std::optional<QString> installDir() const = 0;
     virtual QDateTime nowUtc() const { return QDateTime::currentDateTimeUtc(); }
+    // Our IPv4 address as a direct-chat offer names it, host byte order; 0 when unknown.
+    virtual quint32 offerAddress() const { return 0; }
+    // Adds the items of `menu` to `target`, each acting on `peer`.
+    virtual void fillMenu(ChatMenu /*menu*/, QMenu* /*target*/, const QByteArray& /*peer*/) {}
 };
 
 } // namespace peer

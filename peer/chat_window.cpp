@@ -2,6 +2,7 @@
 
 #include "diag/debug_log.h"
 #include "diag/server_text.h"
+#include "irc/line_limits.h"
 #include "peer/chat_host.h"
 #include "peer/chat_log.h"
 #include "peer/chat_text.h"
@@ -9,6 +10,7 @@
 #include "peer/format_render.h"
 #include "peer/format_runs.h"
 #include "peer/session_record.h"
+#include "peer/texts.h"
 #include "res/resources.h"
 
 #include <QCloseEvent>
@@ -27,18 +29,6 @@
 namespace peer {
 
 namespace {
-
-// The CTCP queries of the chat menu bar: the main window's own command ids, in menu order.
-struct CtcpItem
-{
-    const char* text;
-    int id;
-};
-constexpr CtcpItem kCtcpItems[] = {{"Whois", 40018}, {"Ping", 40017},    {"Finger", 40020},
-                                   {"Time", 40021},  {"Version", 40019}, {"Source", 40032}};
-
-// A PRIVMSG line is at most 510 bytes before its CR LF.
-constexpr int kMaxLineBytes = 510;
 
 const char kSendError[] = "send() error (CHATWINDOW send) - SOCKET_ERROR";
 
@@ -103,20 +93,12 @@ ChatWindow::ChatWindow(ChatSession& session, ChatHost& host, QWidget* parent)
 
 void ChatWindow::buildMenus()
 {
-    QMenu* ctcp = m_menuBar->addMenu(tr("CTCP"));
-    for (const CtcpItem& item : kCtcpItems) {
-        const int id = item.id;
-        ctcp->addAction(tr(item.text), this, [this, id] { emit mainCommand(id); });
-    }
+    // The queries and chats act on this window's peer, never on whoever is selected in the
+    // contact list.
+    m_host.fillMenu(ChatMenu::Ctcp, m_menuBar->addMenu(tr("CTCP")), m_session.nick);
     QMenu* chat = m_menuBar->addMenu(tr("Chat"));
-    const auto request = [this](ChatRequest r) {
-        return [this, r] { emit peerRequest(r, m_session.nick); };
-    };
-    chat->addAction(tr("Encrypted Chat"), this, request(ChatRequest::EncryptedChat));
-    chat->addAction(tr("Relayed Chat"), this, request(ChatRequest::RelayedChat));
-    chat->addAction(tr("Voice Chat"), this, request(ChatRequest::VoiceChat));
-    chat->addAction(tr("Send File"), this, request(ChatRequest::SendFile));
-    chat->addAction(tr("End encryption"), this, request(ChatRequest::EndEncryption));
+    m_host.fillMenu(ChatMenu::Chat, chat, m_session.nick);
+    chat->addAction(tr("End encryption"), this, &ChatWindow::endEncryption);
 
     m_styleMenu = new QMenu(tr("Style Menu"), this);
     for (const FormatMenuItem& item : kStyleMenuItems) {
@@ -203,7 +185,7 @@ bool ChatWindow::sendRelayed(const QByteArray& text)
     const QByteArray prefix = "PRIVMSG " + m_session.nick + " :";
     // Longer text goes out in several messages rather than being cut by the server.
     bool sent = true;
-    for (const QByteArray& piece : splitUtf8(text, kMaxLineBytes - int(prefix.size())))
+    for (const QByteArray& piece : splitUtf8(text, int(irc::kMaxLineContent - prefix.size())))
         sent = m_host.sendServerLine(prefix + piece) && sent;
     return sent;
 }
@@ -212,6 +194,12 @@ bool ChatWindow::sendDirect(const QByteArray& text)
 {
     auto* link = qobject_cast<DirectChatLink*>(m_session.socket.data());
     return link && link->send(text);
+}
+
+void ChatWindow::endEncryption()
+{
+    if (auto* link = qobject_cast<DirectChatLink*>(m_session.socket.data()))
+        link->endEncryption();
 }
 
 void ChatWindow::lineArrived(const QByteArray& text, bool awayEcho)
@@ -256,7 +244,7 @@ void ChatWindow::log(const QByteArray& text)
 
 void ChatWindow::connectionEstablished()
 {
-    QTimer::singleShot(0, this, [this] { showLine("Connection established.\r\n"); });
+    QTimer::singleShot(0, this, [this] { showLine(text::kEstablished); });
 }
 
 void ChatWindow::showCiphertext(const QByteArray& ciphertext)

@@ -18,9 +18,6 @@ namespace peer {
 class ChatHost;
 struct ChatSession;
 
-// What a chat window asks the main window to start with its peer.
-enum class ChatRequest { VoiceChat, EncryptedChat, RelayedChat, SendFile, EndEncryption };
-
 // "CHATWINDOW": one conversation with one peer, relayed by the server or over a direct link.
 // Shows both sides' lines with their formatting, logs them when logging is on, and sends what
 // the user types. Its record outlives it: closing only stops server text from arriving here.
@@ -67,11 +64,6 @@ public slots:
     // Escape does nothing: the window closes through its close box.
     void reject() override;
 
-signals:
-    // A command of the main window's own (the CTCP queries), unchanged.
-    void mainCommand(int id);
-    void peerRequest(peer::ChatRequest request, const QByteArray& nick);
-
 protected:
     void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
@@ -81,6 +73,7 @@ private:
     void buildMenus();
     void layOut();
     void insertFormatCode(int id);
+    void endEncryption();
     bool sendRelayed(const QByteArray& text);
     bool sendDirect(const QByteArray& text);
     void log(const QByteArray& text);

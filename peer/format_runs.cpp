@@ -54,7 +54,8 @@ int readNumber(QByteArrayView text, qsizetype pos, int& number)
 // The one code at `pos`, which must be a code byte. The builder and the stripper both read
 // codes only through here, so they always agree on which bytes a code takes and the runs
 // never shift against the displayed text.
-// 0x03 [digit [digit]] [, digit [digit]]   (the comma part only after a first number)
+// 0x03 [digit [digit]] [, digit [digit]]   (the comma part only after a first number; a
+// comma after a bare 0x03 is text)
 CodeToken readCode(QByteArrayView text, qsizetype pos)
 {
     CodeToken token;
@@ -63,6 +64,10 @@ CodeToken readCode(QByteArrayView text, qsizetype pos)
         return token;
     qsizetype next = pos + 1;
     const int digits = readNumber(text, next, token.colour);
+    // Other clients send a bare 0x03 to end colouring. Read as colour 0 it would paint the
+    // rest of the line white on the white view, so it stands for the default colour instead.
+    if (digits == 0)
+        token.colour = kNoColour;
     next += digits;
     // A comma without a digit after it is text, as other clients treat it.
     if (digits > 0 && next + 1 < text.size() && text[next] == ',' && isDigit(text[next + 1])) {

@@ -93,7 +93,8 @@ inline constexpr std::array<Rgb, 16> kColourTable{{
 }};
 
 // Marks a colour run without a background part, and the number that other clients send for
-// "default colour".
+// "default colour". A colour code without digits gets it as its colour: it ends the colouring,
+// foreground and background, as other clients read it.
 constexpr int kNoColour = 99;
 
 // The colour that a colour number stands for: the table above for 0-15, the 99-colour
@@ -139,7 +140,7 @@ FormatInsertion InsertFormatCode(const QString& text, int start, int end, int id
 struct FormatRun
 {
     char code = 0;              // kBoldCode, kColourCode or kUnderlineCode
-    int colour = 0;             // colour number, 0 for bold and underline
+    int colour = 0;             // colour number, 0 for bold and underline (see kNoColour)
     qsizetype start = 0;        // first formatted byte
     qsizetype end = 0;          // just past the range
     int background = kNoColour; // the ",NN" part of a colour code, kNoColour when absent
@@ -160,7 +161,8 @@ using FormatRunList = std::vector<FormatRun>;
 FormatRunList BuildFormatRuns(QByteArrayView text);
 
 // `text` without its codes: a colour code takes up to two digits and an optional ",N" or
-// ",NN" after them; bold and underline take nothing, so digits after them stay text.
+// ",NN" after them; bold and underline take nothing, so digits after them stay text, and so
+// does a comma after a colour code without digits.
 QByteArray StripFormatCodes(QByteArrayView text);
 
 // The number of bytes of the consecutive codes (with their digits) starting at `position`, 0

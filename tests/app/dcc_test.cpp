@@ -1,58 +1,36 @@
 // Direct chats through the main window: offers made here and taken up by a peer socket of the
 // test's own, offers received from a scripted server, and the encrypted exchange on real sockets.
-#include "app/app_context.h"
-#include "app/command_ids.h"
-#include "app/main_window.h"
 #include "diag/debug_log.h"
-#include "peer/chat_window.h"
 #include "peer/encrypted_chat.h"
-#include "peer/session_record.h"
-#include "tests/support/fake_irc_server.h"
-#include "tests/support/scripted_prompter.h"
-#include "tests/support/temp_store.h"
-#include "tests/support/wait_for.h"
+#include "tests/support/connected_program.h"
 
 #include <QLineEdit>
-#include <QListWidget>
 #include <QRegularExpression>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <gtest/gtest.h>
 
-#include <memory>
-
+using app::Command;
 using test::waitFor;
 
 namespace {
 
-class DccTest : public ::testing::Test
+class DccTest : public test::ConnectedProgramTest
 {
 protected:
     void SetUp() override
     {
         diag::DebugPanes::instance().clear();
-        temp.store().AddContact("bob");
-        temp.store().AddServer({"127.0.0.1", "", server.port()});
-        config::Settings settings;
-        settings.nick = "alice";
-        settings.autoconnect = true;
-        temp.store().SaveSettings(settings);
-        context = std::make_unique<app::AppContext>(temp.registry());
-        window = std::make_unique<app::MainWindow>(*context);
-        auto scripted = std::make_unique<test::ScriptedPrompter>();
-        prompter = scripted.get();
-        window->setPrompter(std::move(scripted));
-        window->show();
-        window->start();
-        ASSERT_TRUE(waitFor([&] { return server.received().contains("WHO alice\r\n"); }));
-        server.send(":irc 303 alice :bob\r\n");
-        ASSERT_TRUE(waitFor([&] { return window->contactList()->count() == 1; }));
-        window->contactList()->item(0)->setSelected(true);
+        test::CoreOptions options;
+        options.contacts = {"bob"};
+        connect(options);
+        prompter = core->prompter;
+        ASSERT_TRUE(showOnline({"bob"}));
+        core->contacts()->selectContact("bob");
     }
     // Offers a chat to bob and connects to it as bob would; the window of the chat.
-    peer::ChatWindow* offerAndConnect(int command, QTcpSocket& bob)
+    peer::ChatWindow* offerAndConnect(Command command, QTcpSocket& bob)
     {
-        window->runCommand(command);
+        core->run(command);
         const QRegularExpression offer("PRIVMSG bob :\x01"
                                        "DCC CHAT chat (\\d+) (\\d+)\x01\r\n");
         QRegularExpressionMatch match;
@@ -62,7 +40,7 @@ protected:
         bob.connectToHost(QHostAddress::LocalHost, offeredPort);
         if (!bob.waitForConnected(3000))
             return nullptr;
-        return qobject_cast<peer::ChatWindow*>(context->chats.at(0)->window.data());
+        return core->chat(0);
     }
     // An offer from bob arrives for a chat on the test's own listening socket.
     void offerFromBob(QTcpServer& listener)
@@ -78,10 +56,6 @@ protected:
         return socket.read(size);
     }
 
-    test::TempStore temp;
-    test::FakeIrcServer server;
-    std::unique_ptr<app::AppContext> context;
-    std::unique_ptr<app::MainWindow> window;
     test::ScriptedPrompter* prompter = nullptr;
     quint16 offeredPort = 0;
 };
@@ -91,7 +65,7 @@ protected:
 TEST_F(DccTest, OffersADirectChatAndTalksOverIt)
 {
     QTcpSocket bob;
-    peer::ChatWindow* chat = offerAndConnect(app::cmd::DccChat, bob);
+    peer::ChatWindow* chat = offerAndConnect(Command::DccChat, bob);
     ASSERT_NE(chat, nullptr);
     EXPECT_GE(offeredPort, 1024);
     EXPECT_LE(offeredPort, 4999);
@@ -116,7 +90,7 @@ TEST_F(DccTest, OffersADirectChatAndTalksOverIt)
 TEST_F(DccTest, RunsTheKeyExchangeAndEncryptsBothWays)
 {
     QTcpSocket bob;
-    peer::ChatWindow* chat = offerAndConnect(app::cmd::EncryptedChat, bob);
+    peer::ChatWindow* chat = offerAndConnect(Command::EncryptedChat, bob);
     ASSERT_NE(chat, nullptr);
     const QByteArray keyMessage = readFrom(bob, peer::kKeyMessageLength);
     ASSERT_TRUE(keyMessage.startsWith("\x01"
@@ -125,7 +99,7 @@ TEST_F(DccTest, RunsTheKeyExchangeAndEncryptsBothWays)
     const QByteArray key = keyMessage.mid(9, 16);
     peer::BlowfishState bobCipher;
     ASSERT_TRUE(peer::installChatKey(bobCipher, key));
-    EXPECT_TRUE(context->chats.at(0)->keyInstalled);
+    EXPECT_TRUE(records().at(0)->keyInstalled);
 
     bob.write(*peer::SealChatText(bobCipher, "secret from bob"));
     ASSERT_TRUE(waitFor([&] { return chat->transcript().contains("<bob> secret from bob\r\n"); }));
@@ -140,7 +114,7 @@ TEST_F(DccTest, RunsTheKeyExchangeAndEncryptsBothWays)
 
     // The peer ends encryption: no end message comes back, and lines are plain again.
     bob.write(peer::kEndMessage);
-    ASSERT_TRUE(waitFor([&] { return !context->chats.at(0)->keyInstalled; }));
+    ASSERT_TRUE(waitFor([&] { return !records().at(0)->keyInstalled; }));
     chat->input()->setText("plain again");
     chat->send();
     EXPECT_EQ(readFrom(bob, 12), "plain again\n");
@@ -157,11 +131,11 @@ TEST_F(DccTest, AcceptsAChatOfferAndConnectsToIt)
               (test::Box{"Accept DCC Chat?", "User \"bob\" wants to DCC chat (secure chat) with "
                                              "you.  Do you want to accept?"}));
     QTcpSocket* bob = listener.nextPendingConnection();
-    ASSERT_EQ(context->chats.CountRecords(), 1);
-    peer::ChatSession* record = context->chats.at(0);
+    ASSERT_EQ(records().CountRecords(), 1);
+    peer::ChatSession* record = records().at(0);
     EXPECT_TRUE(record->isDcc);
     EXPECT_FALSE(record->serverRouted); // relayed text from bob opens its own window
-    auto* chat = qobject_cast<peer::ChatWindow*>(record->window.data());
+    peer::ChatWindow* chat = core->chat(0);
     ASSERT_NE(chat, nullptr);
     EXPECT_EQ(chat->transcript(), "Connection established.\r\n");
     bob->write("over the link\n");
@@ -174,7 +148,7 @@ TEST_F(DccTest, ADeclinedOfferLeavesNothingBehind)
     prompter->answers = {false};
     offerFromBob(listener);
     ASSERT_TRUE(waitFor([&] { return prompter->questions.size() == 1; }));
-    EXPECT_EQ(context->chats.CountRecords(), 0);
+    EXPECT_EQ(records().CountRecords(), 0);
     EXPECT_FALSE(listener.waitForNewConnection(100));
 }
 
@@ -194,7 +168,7 @@ TEST_F(DccTest, RefusesHostileOffersWithoutAsking)
     server.send("PING :after\r\n");
     ASSERT_TRUE(waitFor([&] { return server.received().contains("PONG :after"); }));
     EXPECT_TRUE(prompter->questions.empty());
-    EXPECT_EQ(context->chats.CountRecords(), 0);
+    EXPECT_EQ(records().CountRecords(), 0);
     EXPECT_GE(diag::DebugPanes::instance().text(diag::Pane::Status).count("DCC"), 7);
 }
 
@@ -218,17 +192,17 @@ TEST_F(DccTest, ProposesASafeNameForAnOfferedFile)
 
 TEST_F(DccTest, DccChatNeedsASelectedContact)
 {
-    window->contactList()->clearSelection();
-    window->runCommand(app::cmd::DccChat);
+    core->contacts()->clearSelection();
+    core->run(Command::DccChat);
     ASSERT_EQ(prompter->errors.size(), 1u);
     EXPECT_EQ(prompter->errors[0].title, "Select Contact");
-    EXPECT_EQ(context->chats.CountRecords(), 0);
+    EXPECT_EQ(records().CountRecords(), 0);
 }
 
 TEST_F(DccTest, HostilePlainFramesNeitherGarbleNorStopTheChat)
 {
     QTcpSocket bob;
-    peer::ChatWindow* chat = offerAndConnect(app::cmd::DccChat, bob);
+    peer::ChatWindow* chat = offerAndConnect(Command::DccChat, bob);
     ASSERT_NE(chat, nullptr);
     ASSERT_TRUE(
         waitFor([&] { return chat->transcript().contains("Connection established.\r\n"); }));
@@ -248,7 +222,7 @@ class BrokenFrameTest : public DccTest, public ::testing::WithParamInterface<QBy
 TEST_P(BrokenFrameTest, ClosesWithANoteInsteadOfGarbling)
 {
     QTcpSocket bob;
-    peer::ChatWindow* chat = offerAndConnect(app::cmd::EncryptedChat, bob);
+    peer::ChatWindow* chat = offerAndConnect(Command::EncryptedChat, bob);
     ASSERT_NE(chat, nullptr);
     ASSERT_EQ(readFrom(bob, peer::kKeyMessageLength).size(), peer::kKeyMessageLength);
     bob.write(GetParam());
@@ -273,7 +247,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(DccTest, AKeyInTheMiddleOfAChatAndASecondKeyAreBothTaken)
 {
     QTcpSocket bob;
-    peer::ChatWindow* chat = offerAndConnect(app::cmd::DccChat, bob);
+    peer::ChatWindow* chat = offerAndConnect(Command::DccChat, bob);
     ASSERT_NE(chat, nullptr);
     const QByteArray firstKey = "0123456789abcdef";
     const QByteArray secondKey = "fedcba9876543210";
@@ -290,7 +264,7 @@ TEST_F(DccTest, AKeyInTheMiddleOfAChatAndASecondKeyAreBothTaken)
         << chat->transcript().toStdString();
     EXPECT_TRUE(chat->transcript().contains("<bob> plain before\r\n<bob> sealed with the first\r\n"
                                             "<bob> sealed with the second\r\n"));
-    EXPECT_TRUE(context->chats.at(0)->keyInstalled);
+    EXPECT_TRUE(records().at(0)->keyInstalled);
 
     chat->input()->setText("under the new key");
     chat->send();
@@ -336,7 +310,7 @@ TEST_F(DccTest, AnOfferFloodWhileAQuestionIsOpenAsksOnlyAFewAndKeepsTheLinkAlive
     EXPECT_EQ(mostOpen, irc::PendingOffers::kMaxPending);
     EXPECT_EQ(diag::DebugPanes::instance().text(diag::Pane::Status).count("Too many DCC offers"),
               1);
-    EXPECT_EQ(context->chats.CountRecords(), 0);
+    EXPECT_EQ(records().CountRecords(), 0);
 
     // Once the questions are answered, the next offer is asked about again.
     prompter->onAsk = nullptr;

@@ -1,16 +1,9 @@
 // A server (or peers through it) sending what no well-behaved one would: the program stays
 // connected and responsive, shows peer text literally, and never puts a broken line on the wire.
-#include "app/app_context.h"
-#include "app/command_ids.h"
-#include "app/main_window.h"
 #include "diag/debug_window.h"
-#include "peer/chat_window.h"
-#include "tests/support/fake_irc_server.h"
-#include "tests/support/temp_store.h"
-#include "tests/support/wait_for.h"
+#include "tests/support/connected_program.h"
 
 #include <QTcpSocket>
-#include <gtest/gtest.h>
 
 #include <arpa/inet.h>
 #include <memory>
@@ -23,22 +16,10 @@ using test::waitFor;
 
 namespace {
 
-class HostileServerTest : public ::testing::Test
+class HostileServerTest : public test::ConnectedProgramTest
 {
 protected:
-    void SetUp() override
-    {
-        temp.store().AddServer({"127.0.0.1", "", server.port()});
-        config::Settings settings;
-        settings.nick = "alice";
-        settings.autoconnect = true;
-        temp.store().SaveSettings(settings);
-        context = std::make_unique<app::AppContext>(temp.registry());
-        window = std::make_unique<app::MainWindow>(*context);
-        window->show();
-        window->start();
-        ASSERT_TRUE(waitFor([&] { return server.received().contains("WHO alice\r\n"); }));
-    }
+    void SetUp() override { connect(); }
     // The program still reads and answers: a PING gets its PONG.
     bool responsive(const QByteArray& token)
     {
@@ -47,10 +28,9 @@ protected:
     }
     QString transcriptOf(const QByteArray& nick)
     {
-        for (int i = 0; i < context->chats.CountRecords(); ++i) {
-            peer::ChatSession* chat = context->chats.at(i);
+        for (const auto& chat : records()) {
             if (chat->nick == nick) {
-                if (auto* w = qobject_cast<peer::ChatWindow*>(chat->window.data()))
+                if (peer::ChatWindow* w = core->program->chats().windowOf(*chat))
                     return w->transcript();
             }
         }
@@ -69,11 +49,6 @@ protected:
             EXPECT_LE(line.size() + 1, 512) << line.left(40).toStdString();
         }
     }
-
-    test::TempStore temp;
-    test::FakeIrcServer server;
-    std::unique_ptr<app::AppContext> context;
-    std::unique_ptr<app::MainWindow> window;
 };
 
 } // namespace
@@ -149,7 +124,7 @@ TEST_F(HostileServerTest, AServerClosingMidLineLosesOnlyTheCutLine)
 {
     // A second entry for the same server, under another name (the same address would replace
     // the first entry).
-    temp.store().AddServer({"localhost", "again", server.port()});
+    core->temp.store().AddServer({"localhost", "again", server.port()});
     server.send(":bob!b@h PRIVMSG alice :whole line\r\n:bob!b@h PRIVMSG alice :cut in ha");
     server.dropClient();
     // The link moves on to the next entry, which is the same server.
@@ -191,23 +166,16 @@ TEST(HostileConnect, AConnectThatNeverCompletesLeavesTheProgramInTheUsersHands)
         GTEST_SKIP() << "this kernel completes connects beyond the backlog";
     }
 
-    test::TempStore temp;
-    temp.store().AddServer({"127.0.0.1", "", port});
-    config::Settings settings;
-    settings.nick = "alice";
-    settings.autoconnect = true;
-    temp.store().SaveSettings(settings);
-    app::AppContext context(temp.registry());
-    app::MainWindow window(context);
-    window.show();
-    window.start();
+    test::CoreOptions options;
+    options.serverPort = port;
+    test::ProgramCore core(options);
     waitFor([] { return false; }, 500);
-    EXPECT_FALSE(context.link.isConnected());
+    EXPECT_FALSE(core.program->link().isConnected());
     // Still the user's program: windows open and a disconnect ends the attempt at once.
-    window.runCommand(app::cmd::ShowDebugWindow);
-    EXPECT_TRUE(window.debugWindow() && window.debugWindow()->isVisible());
-    window.runCommand(app::cmd::Disconnect);
-    EXPECT_TRUE(waitFor([&] { return window.statusText() == "Disconnected."; }))
-        << window.statusText().toStdString();
+    core.run(app::Command::ShowDebugWindow);
+    EXPECT_TRUE(core.window().debugWindow()->isVisible());
+    core.run(app::Command::Disconnect);
+    EXPECT_TRUE(waitFor([&] { return core.window().statusText() == "Disconnected."; }))
+        << core.window().statusText().toStdString();
     ::close(listener);
 }

@@ -6,6 +6,9 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <ostream>
+
 namespace {
 
 using diag::ReceivedDump;
@@ -77,30 +80,73 @@ TEST_F(ReceivedDumpTest, ShowsFormatDirectivesAndRawBytesLiterally)
               "Messages Received:1\nMessage 0: " + odd + "\r\n EOL\nCommand: PRIVMSG\n");
 }
 
-TEST_F(ReceivedDumpTest, AppendsEveryBatchToWhatIsThere)
+struct KeepCase
 {
-    writeFile(path(), "earlier run\n");
-    ReceivedDump dump(path(), true);
-    dump.DumpReceivedLines({"A b"});
-    dump.DumpReceivedLines({});
-    EXPECT_EQ(readAll(path()),
-              QByteArray("earlier run\n"
-                         "Messages Received:1\nMessage 0: A b\r\n EOL\nCommand: A\n"
-                         "Messages Received:0\n"));
+    const char* name;
+    bool enabled;
+    std::optional<QByteArray> before; // the file as an earlier run left it, if there is one
+    QList<QList<QByteArray>> batches;
+    QByteArray after; // "<missing>" when no file may exist
+};
+
+void PrintTo(const KeepCase& c, std::ostream* os)
+{
+    *os << c.name;
 }
 
-TEST_F(ReceivedDumpTest, DisabledCreatesAnEmptyFileOnceAndWritesNothing)
+class ReceivedDumpKeeps : public ReceivedDumpTest, public ::testing::WithParamInterface<KeepCase>
+{};
+
+// A run without "DEBUG" used to open the file with truncation and so emptied the dump of the
+// run before it.
+TEST_P(ReceivedDumpKeeps, StartingWithoutDebugKeepsAnEarlierRunsDump)
+{
+    const KeepCase& c = GetParam();
+    if (c.before)
+        writeFile(path(), *c.before);
+    ReceivedDump dump(path(), c.enabled);
+    for (const QList<QByteArray>& batch : c.batches)
+        dump.DumpReceivedLines(batch);
+    EXPECT_EQ(readAll(path()), c.after);
+}
+
+const QByteArray kEarlierDump("Messages Received:1\nMessage 0: PING :irc.x\r\n EOL\n"
+                              "Command: PING\n");
+
+INSTANTIATE_TEST_SUITE_P(
+    Runs, ReceivedDumpKeeps,
+    ::testing::Values(
+        KeepCase{
+            "DisabledKeepsAnEarlierDump", false, kEarlierDump, {{"PING :irc.y"}}, kEarlierDump},
+        KeepCase{"DisabledKeepsItOverManyBatches",
+                 false,
+                 QByteArray("marker"),
+                 {{"A b"}, {}, {"C d", "E f"}},
+                 "marker"},
+        KeepCase{"DisabledCreatesAMissingFileEmpty",
+                 false,
+                 std::nullopt,
+                 {{"PING :irc.x"}},
+                 QByteArray()},
+        KeepCase{"DisabledWithoutABatchCreatesNothing", false, std::nullopt, {}, "<missing>"},
+        KeepCase{"EnabledAppendsToAnEarlierDump",
+                 true,
+                 QByteArray("earlier run\n"),
+                 {{"A b"}, {}},
+                 "earlier run\n"
+                 "Messages Received:1\nMessage 0: A b\r\n EOL\nCommand: A\n"
+                 "Messages Received:0\n"},
+        KeepCase{
+            "EnabledCreatesAMissingFile", true, std::nullopt, {{"PING :irc.x"}}, kEarlierDump}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(ReceivedDumpTest, DisabledMakesTheFileAgainWhenItIsRemovedBetweenBatches)
 {
     ReceivedDump dump(path(), false);
-    ASSERT_FALSE(QFile::exists(path()));
     dump.DumpReceivedLines({"PING :irc.x"});
-    EXPECT_TRUE(QFile::exists(path()));
+    ASSERT_TRUE(QFile::remove(path()));
+    dump.DumpReceivedLines({"PING :irc.x"});
     EXPECT_EQ(readAll(path()), QByteArray());
-
-    // Reopening it for each batch would throw away what is written between batches.
-    writeFile(path(), "marker");
-    dump.DumpReceivedLines({"PING :irc.x"});
-    EXPECT_EQ(readAll(path()), QByteArray("marker"));
 }
 
 TEST_F(ReceivedDumpTest, AnUnopenableFileIsSkippedQuietly)

@@ -1,18 +1,10 @@
 // The main window's contact and chat paths against a real ngircd: presence, private text from a
 // contact, and a nick already taken.
-#include "app/app_context.h"
-#include "app/command_ids.h"
-#include "app/main_window.h"
-#include "peer/chat_window.h"
-#include "peer/session_record.h"
 #include "tests/support/ngircd.h"
 #include "tests/support/program_core.h"
-#include "tests/support/scripted_prompter.h"
-#include "tests/support/temp_store.h"
 #include "tests/support/wait_for.h"
 
 #include <QLineEdit>
-#include <QListWidget>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -35,32 +27,19 @@ protected:
     }
     void startProgram(const QByteArray& nick, const QList<QByteArray>& contacts)
     {
-        for (const QByteArray& contact : contacts)
-            temp.store().AddContact(contact);
-        temp.store().AddServer({"127.0.0.1", "Local", server.port()});
-        config::Settings settings;
-        settings.nick = nick;
-        settings.realname = "E2E";
-        settings.autoconnect = true;
-        temp.store().SaveSettings(settings);
-        context = std::make_unique<app::AppContext>(temp.registry());
-        window = std::make_unique<app::MainWindow>(*context);
-        window->show();
-        window->start();
+        core = std::make_unique<test::ProgramCore>(server.port(), nick, contacts);
     }
     QStringList shownContacts() const
     {
         QStringList texts;
-        for (int row = 0; row < window->contactList()->count(); ++row)
-            texts << window->contactList()->item(row)->text();
+        for (int row = 0; row < core->contacts()->count(); ++row)
+            texts << core->contacts()->item(row)->text();
         return texts;
     }
 
     QTemporaryDir dir;
     test::Ngircd server;
-    test::TempStore temp;
-    std::unique_ptr<app::AppContext> context;
-    std::unique_ptr<app::MainWindow> window;
+    std::unique_ptr<test::ProgramCore> core;
 };
 
 } // namespace
@@ -74,18 +53,18 @@ TEST_F(ContactsEndToEnd, ShowsAnOnlineContactAndOpensAChatForItsMessage)
         << shownContacts().join(',').toStdString();
 
     bob.send("PRIVMSG alice :hello from bob");
-    ASSERT_TRUE(waitFor([&] { return context->chats.CountRecords() == 1; }, 10000));
-    peer::ChatSession* chat = context->chats.at(0);
+    ASSERT_TRUE(waitFor([&] { return core->records().CountRecords() == 1; }, 10000));
+    peer::ChatSession* chat = core->records().at(0);
     EXPECT_EQ(chat->nick, "bob");
     EXPECT_TRUE(chat->serverRouted);
-    auto* chatWindow = qobject_cast<peer::ChatWindow*>(chat->window.data());
+    peer::ChatWindow* chatWindow = core->chat(0);
     ASSERT_NE(chatWindow, nullptr);
     EXPECT_TRUE(waitFor([&] { return chatWindow->transcript().contains("hello from bob"); }));
 
     // A second message goes to the same record, not a new one.
     bob.send("PRIVMSG alice :again");
     EXPECT_TRUE(waitFor([&] { return chatWindow->transcript().contains("again"); }));
-    EXPECT_EQ(context->chats.CountRecords(), 1);
+    EXPECT_EQ(core->records().CountRecords(), 1);
 }
 
 TEST_F(ContactsEndToEnd, TakesTheAlternateNickWhenTheNickIsInUse)
@@ -93,8 +72,8 @@ TEST_F(ContactsEndToEnd, TakesTheAlternateNickWhenTheNickIsInUse)
     test::Watcher holder;
     ASSERT_TRUE(holder.connectTo(server.port(), "carol"));
     startProgram("carol", {});
-    EXPECT_TRUE(waitFor([&] { return context->link.nickInUse() == "carol_"; }, 15000))
-        << context->link.nickInUse().toStdString();
+    EXPECT_TRUE(waitFor([&] { return core->program->link().nickInUse() == "carol_"; }, 15000))
+        << core->program->link().nickInUse().toStdString();
     EXPECT_TRUE(waitFor([&] { return holder.isOnline("carol_"); }, 5000));
 }
 
@@ -105,23 +84,17 @@ TEST_F(ContactsEndToEnd, TwoProgramsHoldAnEncryptedChatThroughTheServer)
     Program alice(server.port(), "alice", {"bob"});
     Program bob(server.port(), "bob", {"alice"});
     bob.prompter->answers = {true};
-    ASSERT_TRUE(waitFor(
-        [&] { return alice.window->contactList()->findItems("bob", Qt::MatchExactly).size() == 1; },
-        15000));
-    alice.window->contactList()->findItems("bob", Qt::MatchExactly).front()->setSelected(true);
-    alice.window->runCommand(app::cmd::EncryptedChat);
+    ASSERT_TRUE(waitFor([&] { return alice.contacts()->selectContact("bob"); }, 15000));
+    alice.run(app::Command::EncryptedChat);
 
     // Bob is asked, accepts, connects; alice's side sends the key over the direct link.
     ASSERT_TRUE(waitFor([&] { return bob.chat() != nullptr; }, 10000));
     ASSERT_EQ(bob.prompter->questions.size(), 1u);
     EXPECT_EQ(bob.prompter->questions[0].title, "Accept DCC Chat?");
     ASSERT_TRUE(waitFor(
-        [&] {
-            return alice.context->chats.at(0)->keyInstalled
-                   && bob.context->chats.at(0)->keyInstalled;
-        },
+        [&] { return alice.records().at(0)->keyInstalled && bob.records().at(0)->keyInstalled; },
         10000));
-    EXPECT_EQ(alice.context->chats.at(0)->cipher, bob.context->chats.at(0)->cipher);
+    EXPECT_EQ(alice.records().at(0)->cipher, bob.records().at(0)->cipher);
 
     alice.chat()->input()->setText("hello bob, \x02"
                                    "secretly\x02");
@@ -144,7 +117,7 @@ TEST_F(ContactsEndToEnd, AcceptsAnOfferFromAScriptedClient)
     ASSERT_TRUE(bob.connectTo(server.port(), "bob"));
     Program alice(server.port(), "alice", {"bob"});
     alice.prompter->answers = {true};
-    ASSERT_TRUE(waitFor([&] { return alice.context->link.isConnected(); }, 15000));
+    ASSERT_TRUE(waitFor([&] { return alice.program->link().isConnected(); }, 15000));
     ASSERT_TRUE(waitFor([&] { return bob.isOnline("alice"); }, 10000));
     bob.send("PRIVMSG alice :\x01"
              "DCC CHAT chat 2130706433 "

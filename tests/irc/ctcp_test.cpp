@@ -354,22 +354,21 @@ TEST(BuildCtcpQuery, SendsTheSixQueries)
 {
     struct Case
     {
-        int command;
-        std::optional<QByteArray> line;
+        irc::ContactQuery query;
+        QByteArray line;
     };
+    using Q = irc::ContactQuery;
     const Case cases[] = {
-        {40017, QByteArray("PRIVMSG bob :\x01PING 1700000000\x01")},
-        {40018, QByteArray("WHOIS bob")},
-        {40019, QByteArray("PRIVMSG bob :\x01VERSION\x01")},
-        {40020, QByteArray("PRIVMSG bob :\x01"
-                           "FINGER\x01")},
-        {40021, QByteArray("PRIVMSG bob :\x01TIME\x01")},
-        {40032, QByteArray("PRIVMSG bob :\x01SOURCE\x01")},
-        {40022, std::nullopt},
-        {0, std::nullopt},
+        {Q::Ping, "PRIVMSG bob :\x01PING 1700000000\x01"},
+        {Q::Whois, "WHOIS bob"},
+        {Q::Version, "PRIVMSG bob :\x01VERSION\x01"},
+        {Q::Finger, "PRIVMSG bob :\x01"
+                    "FINGER\x01"},
+        {Q::Time, "PRIVMSG bob :\x01TIME\x01"},
+        {Q::Source, "PRIVMSG bob :\x01SOURCE\x01"},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(irc::buildCtcpQuery(c.command, "bob", 1700000000), c.line) << c.command;
+        EXPECT_EQ(irc::buildCtcpQuery(c.query, "bob", 1700000000), c.line) << int(c.query);
 }
 
 TEST(BuildCtcpQuery, RefusesNicksThatWouldBreakTheLine)
@@ -377,7 +376,7 @@ TEST(BuildCtcpQuery, RefusesNicksThatWouldBreakTheLine)
     const QByteArray nicks[] = {
         "", "bo b", "bob\r", "bob\n", "bob\r\nQUIT", QByteArray("b\0b", 3), ":bob"};
     for (const QByteArray& nick : nicks) {
-        for (const int command : {40017, 40018, 40019, 40020, 40021, 40032})
-            EXPECT_EQ(irc::buildCtcpQuery(command, nick, 1), std::nullopt) << show(nick);
+        for (const irc::ContactQuery query : irc::kContactQueries)
+            EXPECT_EQ(irc::buildCtcpQuery(query, nick, 1), std::nullopt) << show(nick);
     }
 }

@@ -32,10 +32,12 @@ public:
             log << "ctcp " + sender + " " + text;
         return isQuery;
     }
-    void dccOffer(irc::DccKind kind, const QByteArray& sender, const QByteArray& line) override
+    void dccOffer(const irc::DccOffer& offer) override
     {
         const char* names[] = {"SEND", "CHAT", "VOICE"};
-        log << QByteArray("dcc ") + names[int(kind)] + " " + sender + " " + line;
+        log << QByteArray("dcc ") + names[int(offer.kind)] + " " + offer.sender + " ["
+                   + offer.fileName + "] " + QByteArray::number(offer.address) + " "
+                   + QByteArray::number(offer.port) + " " + QByteArray::number(offer.size);
     }
     void privateText(const QByteArray& sender, const std::optional<QByteArray>& text,
                      const std::optional<QByteArray>& awayEcho) override
@@ -87,16 +89,23 @@ TEST(MessageDispatcher, ActsOnRealServerLines)
           "ACTION waves\x01]"}},
         {":bob!b@h PRIVMSG alice :\x01"
          "DCC SEND f.txt 2130706433 2000 5\x01",
-         {"dcc SEND bob :bob!b@h PRIVMSG alice :\x01"
-          "DCC SEND f.txt 2130706433 2000 5"}},
+         {"dcc SEND bob [f.txt] 2130706433 2000 5"}},
         {":bob!b@h PRIVMSG alice :\x01"
          "DCC CHAT chat 2130706433 2001\x01",
-         {"dcc CHAT bob :bob!b@h PRIVMSG alice :\x01"
-          "DCC CHAT chat 2130706433 2001"}},
+         {"dcc CHAT bob [] 2130706433 2001 0"}},
         {":bob!b@h PRIVMSG alice :\x01"
-         "DCC VOICE voice 2130706433 2002\x01",
-         {"dcc VOICE bob :bob!b@h PRIVMSG alice :\x01"
-          "DCC VOICE voice 2130706433 2002"}},
+         "DCC VOICE 2130706433 2002\x01",
+         {"dcc VOICE bob [] 2130706433 2002 0"}},
+        {":bob!b@h PRIVMSG alice :\x01"
+         "DCC CHAT chat 2130706433\x01",
+         {"log DCC offer dropped: a field is missing"}},
+        // The type word comes from the CTCP text, never from a nick that holds "DCC".
+        {":DCCbot!b@h PRIVMSG alice :\x01"
+         "DCC SEND f.txt 2130706433 2000 5\x01",
+         {"dcc SEND DCCbot [f.txt] 2130706433 2000 5"}},
+        {":xDCC!b@h PRIVMSG alice :\x01"
+         "DCC CHAT chat 2130706433 2001\x01",
+         {"dcc CHAT xDCC [] 2130706433 2001 0"}},
         {":bob!b@h PRIVMSG alice :\x01"
          "DCC RESUME f 1 2\x01",
          {"text bob [\x01"
@@ -202,5 +211,43 @@ TEST(MessageDispatcher, PongAndAwayReplyNeverCarryLineBreaks)
         actions.log.clear();
         dispatcher.HandleServerLine(c.line);
         EXPECT_EQ(actions.log, c.actions) << c.line.toStdString();
+    }
+}
+
+// Found by fuzzing: with the away message set, a sender whose nick runs to hundreds of bytes
+// made the reply longer than a line, and the link refused to send it.
+TEST(MessageDispatcher, AwayReplyFitsALineWhateverTheSendersNick)
+{
+    const QByteArray away = "gone for lunch, back at two \xc3\xa9t\xc3\xa9";
+    const struct
+    {
+        qsizetype nickLength;
+        std::optional<QByteArray> reply; // the away text that goes out, if any
+    } cases[] = {
+        {5, away},
+        {510 - 10 - away.size(), away},                // just fits
+        {510 - 10 - away.size() + 1, away.chopped(2)}, // cut before the last é, not inside it
+        {510 - 10 - 1, away.left(1)},                  // room for one byte
+        {510 - 10, std::nullopt},                      // no room for any of it
+        {450 * 2, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        RecordingActions actions;
+        config::Settings settings;
+        settings.awayset = true;
+        settings.away = away;
+        MessageDispatcher dispatcher(settings, actions);
+        const QByteArray nick(c.nickLength, 'n');
+        dispatcher.HandleServerLine(":" + nick + "!u@h PRIVMSG alice :hi");
+        QList<QByteArray> expected;
+        if (c.reply)
+            expected << "send PRIVMSG " + nick + " :" + *c.reply;
+        expected << "text " + nick + " [hi]" + (c.reply ? " away[" + *c.reply + "]" : QByteArray());
+        EXPECT_EQ(actions.log, expected) << c.nickLength;
+        for (const QByteArray& entry : actions.log) {
+            if (entry.startsWith("send ")) {
+                EXPECT_LE(entry.size() - 5, 510) << c.nickLength;
+            }
+        }
     }
 }

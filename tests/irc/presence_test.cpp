@@ -14,7 +14,7 @@ TEST(BuildIsonLines, SplitsAtTheLineLimit)
     ASSERT_GT(lines.size(), 1);
     QList<QByteArray> named;
     for (const QByteArray& line : lines) {
-        EXPECT_LE(line.size() + 2, irc::PresenceMerge::kMaxLineBytes);
+        EXPECT_LE(line.size() + 2, irc::kMaxLineBytes);
         ASSERT_TRUE(line.startsWith("ISON "));
         named += line.mid(5).split(' ');
     }

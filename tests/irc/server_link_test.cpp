@@ -24,8 +24,9 @@ protected:
         settings.nick = "alice";
         settings.realname = "Alice Smith";
         link = std::make_unique<irc::ServerLink>(temp.store(), settings);
-        QObject::connect(link.get(), &irc::ServerLink::statusTextChanged, link.get(),
-                         [this](const QString& text) { statuses << text; });
+        QObject::connect(
+            link.get(), &irc::ServerLink::statusChanged, link.get(),
+            [this](const irc::LinkStatus& status) { statuses << irc::statusText(status); });
         QObject::connect(link.get(), &irc::ServerLink::lineReceived, link.get(),
                          [this](const QByteArray& line) { lines << line; });
     }
@@ -55,14 +56,13 @@ TEST_F(ServerLinkTest, RegistersWithExactlyNickUserAndWho)
     FakeIrcServer server;
     addServer(server);
     QSignalSpy registered(link.get(), &irc::ServerLink::registered);
-    QSignalSpy titles(link.get(), &irc::ServerLink::titleChanged);
     link->connectToCurrentServer();
     ASSERT_TRUE(registeredWith(server));
     EXPECT_EQ(server.received(), "NICK alice\r\nUSER alice 0 * :Alice Smith\r\nWHO alice\r\n");
     EXPECT_EQ(statuses, (QStringList{"Sending user info...", "Connected to server 127.0.0.1."}));
-    EXPECT_EQ(registered.count(), 1);
-    ASSERT_EQ(titles.count(), 1);
-    EXPECT_EQ(titles.at(0).at(0).toString(), "Kivvo - v2.0 - alice");
+    ASSERT_EQ(registered.count(), 1);
+    EXPECT_EQ(registered.at(0).at(0).toByteArray(), "alice");
+    EXPECT_EQ(irc::connectedTitle("alice"), "Kivvo - v2.0 - alice");
     EXPECT_EQ(link->nickInUse(), "alice");
 }
 
@@ -98,12 +98,14 @@ TEST_F(ServerLinkTest, EndsThePassWhenNoServerAnswers)
     addServer("127.0.0.1", FakeIrcServer::closedPort());
     addServer("127.0.0.1", FakeIrcServer::closedPort());
     addServer("127.0.0.1", 0); // a port that can never connect
-    QSignalSpy pollStopped(link.get(), &irc::ServerLink::pollStopped);
+    QSignalSpy failed(link.get(), &irc::ServerLink::attemptFailed);
+    QSignalSpy lost(link.get(), &irc::ServerLink::lost);
     link->connectToCurrentServer();
     ASSERT_TRUE(waitFor([&] { return statuses.contains("Can't connect to any servers!"); }));
     EXPECT_EQ(statuses, QStringList{"Can't connect to any servers!"});
     EXPECT_EQ(link->serverIndex(), 0);
-    EXPECT_EQ(pollStopped.count(), 3);
+    EXPECT_EQ(failed.count(), 3);
+    EXPECT_EQ(lost.count(), 0);
     // No further attempt follows by itself.
     QTest::qWait(200);
     EXPECT_EQ(statuses.size(), 1);
@@ -123,7 +125,8 @@ TEST_F(ServerLinkTest, ReconnectsToTheNextServerWhenTheLinkDrops)
     FakeIrcServer second;
     addServer(first);
     addServer(second);
-    QSignalSpy pollStopped(link.get(), &irc::ServerLink::pollStopped);
+    QSignalSpy failed(link.get(), &irc::ServerLink::attemptFailed);
+    QSignalSpy lost(link.get(), &irc::ServerLink::lost);
     link->connectToCurrentServer();
     ASSERT_TRUE(registeredWith(first));
     first.send(":irc 001 alice :Welcome\r\nPING :last");
@@ -131,7 +134,8 @@ TEST_F(ServerLinkTest, ReconnectsToTheNextServerWhenTheLinkDrops)
     first.dropClient();
     ASSERT_TRUE(registeredWith(second));
     EXPECT_TRUE(statuses.contains("Disconnected!  Trying to reconnect... (server #1)"));
-    EXPECT_EQ(pollStopped.count(), 1);
+    EXPECT_EQ(lost.count(), 1);
+    EXPECT_EQ(failed.count(), 0);
     // Lines read before the drop were all delivered, the split one whole.
     EXPECT_EQ(lines, (QList<QByteArray>{":irc 001 alice :Welcome", "PING :last words"}));
 }
@@ -140,15 +144,13 @@ TEST_F(ServerLinkTest, ManualDisconnectSendsQuitAndDoesNotReconnect)
 {
     FakeIrcServer server;
     addServer(server);
-    QSignalSpy cleared(link.get(), &irc::ServerLink::disconnectedByUser);
-    QSignalSpy titles(link.get(), &irc::ServerLink::titleChanged);
+    QSignalSpy cleared(link.get(), &irc::ServerLink::closedByUser);
     link->connectToCurrentServer();
     ASSERT_TRUE(registeredWith(server));
     link->disconnectFromServer();
     ASSERT_TRUE(waitFor([&] { return !server.isClientConnected(); }));
     EXPECT_TRUE(server.received().endsWith("WHO alice\r\nQUIT\r\n"));
     EXPECT_EQ(statuses.last(), "Disconnected.");
-    EXPECT_EQ(titles.last().at(0).toString(), "Kivvo v2.0");
     EXPECT_EQ(cleared.count(), 1);
     QTest::qWait(200);
     EXPECT_EQ(server.connectionCount(), 1);

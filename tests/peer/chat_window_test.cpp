@@ -48,6 +48,11 @@ public:
     bool loggingOn() const override { return logging; }
     std::optional<QString> installDir() const override { return dir; }
     QDateTime nowUtc() const override { return now; }
+    void fillMenu(peer::ChatMenu menu, QMenu*, const QByteArray& peer) override
+    {
+        filled << QByteArray::number(int(menu)) + " " + peer;
+    }
+    QList<QByteArray> filled;
 };
 
 class ChatWindowTest : public ::testing::Test
@@ -302,19 +307,14 @@ TEST_F(ChatWindowTest, FormatMenusInsertCodesAtTheCaret)
                                        "4\x02hello");
 }
 
-TEST_F(ChatWindowTest, CtcpItemsGoToTheMainWindowUnchanged)
+TEST_F(ChatWindowTest, TheHostFillsTheCommandMenusForThisPeer)
 {
     open();
-    QList<int> forwarded;
-    QObject::connect(window.data(), &peer::ChatWindow::mainCommand,
-                     [&](int id) { forwarded << id; });
-    for (QAction* menu : window->findChild<QMenuBar*>()->actions()) {
-        if (menu->text() == "CTCP") {
-            for (QAction* item : menu->menu()->actions())
-                item->trigger();
-        }
-    }
-    EXPECT_EQ(forwarded, (QList<int>{40018, 40017, 40020, 40021, 40019, 40032}));
+    QStringList titles;
+    for (QAction* menu : window->findChild<QMenuBar*>()->actions())
+        titles << menu->text();
+    EXPECT_EQ(titles, (QStringList{"CTCP", "Chat"}));
+    EXPECT_EQ(host.filled, (QList<QByteArray>{"0 bob", "1 bob"}));
 }
 
 TEST_F(ChatWindowTest, AnUnwritableLogIsNotedOnceAndTheChatGoesOn)

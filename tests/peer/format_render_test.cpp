@@ -165,6 +165,41 @@ TEST(AppendFormattedLine, FormatsReadBackFromTheDocument)
     EXPECT_EQ(foreground(formatAt(document, second + 10)), QColor(0, 0, 252)); // e
 }
 
+// A bare 0x03 used to colour what followed it white (colour 0), invisible on the white view.
+TEST(AppendFormattedLine, TextAfterABareColourCodeIsNotWhiteOnWhite)
+{
+    struct Case
+    {
+        QByteArray line;
+        int from; // the display positions that must keep the view's own colours
+        int to;
+    };
+    const std::vector<Case> cases{
+        {"\x03hello\r\n", 0, 5},
+        {"\x03,5x\r\n", 0, 3},
+        {"\x03"
+         "4,8red\x03 back\r\n",
+         3, 8},
+        {"\x03"
+         "4red\x03,5 back\r\n",
+         3, 10},
+    };
+    for (const Case& c : cases) {
+        QTextDocument document;
+        appendFormattedLine(&document, c.line);
+        for (int at = c.from; at < c.to; ++at) {
+            const QTextCharFormat format = formatAt(document, at);
+            EXPECT_EQ(foreground(format), std::nullopt)
+                << c.line.toHex().toStdString() << " @" << at;
+            EXPECT_FALSE(format.hasProperty(QTextFormat::BackgroundBrush))
+                << c.line.toHex().toStdString() << " @" << at;
+        }
+        if (c.from > 0) {
+            EXPECT_EQ(foreground(formatAt(document, 0)), QColor(255, 0, 0));
+        }
+    }
+}
+
 TEST(AppendFormattedLine, NewTextNeverInheritsTheFormatAtTheEnd)
 {
     QTextDocument document;

@@ -178,7 +178,7 @@ TEST(BuildFormatRuns, EdgeCases)
         {"\x03"
          "x\r\n",
          "x\r\n",
-         {colour(0, 0, 1)}},
+         {colour(kNoColour, 0, 1)}},
         {"\x03"
          "04x\r\n",
          "x\r\n",
@@ -286,7 +286,7 @@ TEST(BuildFormatRuns, DigitsAndCommasTakenByCodesAgreeWithTheStripper)
         {"\x03"
          ",5x\r\n",
          ",5x\r\n",
-         {colour(0, 0, 3)}},
+         {colour(kNoColour, 0, 3)}},
         {"\x03"
          "4,\r\n",
          ",\r\n",
@@ -295,6 +295,51 @@ TEST(BuildFormatRuns, DigitsAndCommasTakenByCodesAgreeWithTheStripper)
          "4,",
          ",",
          {}},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(StripFormatCodes(c.text), c.stripped) << c.text.toHex().toStdString();
+        EXPECT_EQ(BuildFormatRuns(c.text), c.runs) << c.text.toHex().toStdString();
+    }
+}
+
+// A bare 0x03 used to open a run of colour 0, so the text after it went white on the white
+// view. Other clients send it to end colouring, so it opens a run of no colour, and a comma
+// after it stays text for the builder and the stripper alike.
+TEST(BuildFormatRuns, BareColourCodeEndsColouringInsteadOfTurningTheTextWhite)
+{
+    struct Case
+    {
+        QByteArray text;
+        QByteArray stripped;
+        FormatRunList runs;
+    };
+    const std::vector<Case> cases{
+        {"\x03hello\r\n", "hello\r\n", {colour(kNoColour, 0, 5)}},
+        {"\x03,5x\r\n", ",5x\r\n", {colour(kNoColour, 0, 3)}},
+        {"\x03,\r\n", ",\r\n", {colour(kNoColour, 0, 1)}},
+        {"\x03"
+         "4red\x03 plain\r\n",
+         "red plain\r\n",
+         {colour(4, 0, 3), colour(kNoColour, 3, 9)}},
+        {"\x03"
+         "4,8red\x03,5x\r\n",
+         "red,5x\r\n",
+         {colour(4, 0, 3, 8), colour(kNoColour, 3, 6)}},
+        {"\x03\x03"
+         "4x\r\n",
+         "x\r\n",
+         {colour(kNoColour, 0, 0), colour(4, 0, 1)}},
+        // Bold and underline go on through it.
+        {"\x02\x03"
+         "4b\x03"
+         "c\x02\r\n",
+         "bc\r\n",
+         {bold(0, 2), colour(4, 0, 1), colour(kNoColour, 1, 2), bold(2, 2)}},
+        // Unfinished, it still ends the colour before it.
+        {"\x03"
+         "4red\x03",
+         "red",
+         {colour(4, 0, 3)}},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(StripFormatCodes(c.text), c.stripped) << c.text.toHex().toStdString();
@@ -340,6 +385,11 @@ TEST(FormatCodeLength, CountsTheRunOfCodesAtAPosition)
          "5",
          0, 4},
         {"\x03", 0, 1},
+        {"\x03,5", 0, 1},
+        {"\x03\x03,5", 0, 2},
+        {"\x03"
+         "4\x03,5",
+         0, 3},
     };
     for (const Case& c : cases)
         EXPECT_EQ(FormatCodeLength(c.text, c.position), c.length)

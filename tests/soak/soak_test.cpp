@@ -3,7 +3,6 @@
 // going). At the end every line sent must have been shown and logged exactly once, in order,
 // and the process must not have grown beyond a small bound. KIVVO_SOAK_SECONDS sets the length
 // (tools/soak); the default keeps the run in the suite short.
-#include "app/command_ids.h"
 #include "tests/support/ngircd.h"
 #include "tests/support/program_core.h"
 #include "tests/support/wait_for.h"
@@ -99,12 +98,12 @@ TEST(Soak, EveryLineArrivesOnceInOrderAndMemoryStaysBounded)
         waitFor([&] { return alice.showsContact("bob") && alice.showsContact("carol"); }, 15000));
 
     // The encrypted chat between the two cores.
-    alice.window->contactList()->findItems("bob", Qt::MatchExactly).front()->setSelected(true);
-    alice.window->runCommand(app::cmd::EncryptedChat);
+    alice.contacts()->selectContact("bob");
+    alice.run(app::Command::EncryptedChat);
     ASSERT_TRUE(waitFor(
         [&] {
-            return bob.chatWith("alice", true) && alice.context->chats.at(0)->keyInstalled
-                   && bob.context->chats.at(0)->keyInstalled;
+            return bob.chatWith("alice", true) && alice.records().at(0)->keyInstalled
+                   && bob.records().at(0)->keyInstalled;
         },
         10000));
     peer::ChatWindow* aliceToBob = alice.chatWith("bob", true);

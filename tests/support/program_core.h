@@ -1,68 +1,88 @@
 #pragma once
 
-#include "app/app_context.h"
+#include "app/command_table.h"
+#include "app/contact_list_view.h"
 #include "app/main_window.h"
+#include "app/program.h"
 #include "config/store.h"
 #include "peer/chat_window.h"
 #include "peer/session_record.h"
 #include "tests/support/scripted_prompter.h"
 #include "tests/support/temp_store.h"
 
-#include <QListWidget>
-
 #include <memory>
+#include <optional>
 
 namespace test {
 
-// One program core: its own store, context and main window, connected to a server on loopback
-// and answering questions from a script. With `logging`, chat logs go to its store's folder.
+struct CoreOptions
+{
+    QByteArray nick = "alice";
+    QByteArray altnick;
+    QList<QByteArray> contacts;
+    std::optional<quint16> serverPort; // one server, 127.0.0.1 at this port
+    bool autoconnect = true;
+    bool logging = false;
+    bool start = true; // shown and started, as main() does
+};
+
+// One program: its own store, the program with its main window, answering questions from a
+// script. With `logging`, chat logs go to its store's folder.
 struct ProgramCore
 {
-    ProgramCore(quint16 serverPort, const QByteArray& nick, const QList<QByteArray>& contacts,
-                bool logging = false)
+    explicit ProgramCore(const CoreOptions& options)
     {
-        for (const QByteArray& contact : contacts)
+        for (const QByteArray& contact : options.contacts)
             temp.store().AddContact(contact);
-        temp.store().AddServer({"127.0.0.1", "Local", serverPort});
+        if (options.serverPort)
+            temp.store().AddServer({"127.0.0.1", "Local", *options.serverPort});
         config::Settings settings;
-        settings.nick = nick;
-        settings.autoconnect = true;
-        settings.logging = logging;
+        settings.nick = options.nick;
+        settings.altnick = options.altnick;
+        settings.autoconnect = options.autoconnect;
+        settings.logging = options.logging;
         temp.store().SaveSettings(settings);
         temp.registry().writeValue(config::kKeyRoot, "installdir", temp.dirPath().toUtf8());
-        context = std::make_unique<app::AppContext>(temp.registry());
-        window = std::make_unique<app::MainWindow>(*context);
         auto scripted = std::make_unique<ScriptedPrompter>();
         prompter = scripted.get();
-        window->setPrompter(std::move(scripted));
-        window->show();
-        window->start();
+        program = std::make_unique<app::Program>(temp.registry(), app::Program::Options{},
+                                                 std::move(scripted));
+        if (options.start) {
+            window().show();
+            program->start();
+        }
     }
+    ProgramCore(quint16 serverPort, const QByteArray& nick, const QList<QByteArray>& contacts,
+                bool logging = false)
+        : ProgramCore(CoreOptions{nick, {}, contacts, serverPort, true, logging})
+    {}
+
+    app::MainWindow& window() const { return program->window(); }
+    app::ContactListView* contacts() const { return window().contactList(); }
+    const peer::ChatList& records() const { return program->chats().records(); }
+    // Runs a command as its menu item would, on whatever is selected.
+    bool run(app::Command id) const { return program->commands().run(id); }
+
     peer::ChatWindow* chat(int index = 0) const
     {
-        if (context->chats.CountRecords() <= index)
+        if (records().CountRecords() <= index)
             return nullptr;
-        return qobject_cast<peer::ChatWindow*>(context->chats.at(index)->window.data());
+        return program->chats().windowOf(*records().at(index));
     }
     // The window of the chat with `nick` that is direct (or relayed), if there is one.
     peer::ChatWindow* chatWith(const QByteArray& nick, bool direct) const
     {
-        for (int i = 0; i < context->chats.CountRecords(); ++i) {
-            const peer::ChatSession* record = context->chats.at(i);
+        for (const auto& record : records()) {
             if (record->nick == nick && record->isDcc == direct)
-                return qobject_cast<peer::ChatWindow*>(record->window.data());
+                return program->chats().windowOf(*record);
         }
         return nullptr;
     }
-    bool showsContact(const QByteArray& nick) const
-    {
-        return !window->contactList()->findItems(QString::fromUtf8(nick), Qt::MatchExactly).empty();
-    }
+    bool showsContact(const QByteArray& nick) const { return contacts()->showsContact(nick); }
 
     TempStore temp;
-    std::unique_ptr<app::AppContext> context;
-    std::unique_ptr<app::MainWindow> window;
     ScriptedPrompter* prompter = nullptr;
+    std::unique_ptr<app::Program> program;
 };
 
 } // namespace test

@@ -1,0 +1,123 @@
+#include "app/command_table.h"
+
+#include <QAction>
+#include <QCoreApplication>
+#include <QMenu>
+
+namespace app {
+
+namespace {
+
+struct CommandText
+{
+    Command id;
+    const char* text;
+};
+
+// Menu texts as the menus have always shown them, mnemonics included.
+constexpr CommandText kTexts[] = {
+    {Command::ConnectCurrent, ""},
+    {Command::Exit, "&Exit"},
+    {Command::EditContacts, "&Edit Contacts (Add/Rename/Remove)"},
+    {Command::RemoveSelectedContact, "&Remove Selected Contact"},
+    {Command::ShowDebugWindow, "Show &Debug Window"},
+    {Command::EditServers, "&Edit Servers"},
+    {Command::About, "&About Kivvo"},
+    {Command::Help, "&Kivvo Help"},
+    {Command::SendFileTo, "Send File"},
+    {Command::Chat, "Chat"},
+    {Command::SendFile, "Send File"},
+    {Command::Ping, "Ping"},
+    {Command::Whois, "Whois"},
+    {Command::Version, "Version"},
+    {Command::Finger, "Finger"},
+    {Command::Time, "Time"},
+    {Command::Connect, "&Connect"},
+    {Command::SendRawData, "&Send Raw Data to Server"},
+    {Command::ShowServerLog, "&Show Server Commands/Replies"},
+    {Command::Source, "Source"},
+    {Command::Disconnect, "&Disconnect"},
+    {Command::DccChat, "DCC Chat"},
+    {Command::ProgramSettings, "&Program Settings"},
+    {Command::EncryptedChat, "Encrypted Chat"},
+    {Command::VoiceChat, "Voice Chat"},
+    {Command::HelpOnline, "&View Help Online"},
+    {Command::SupportOnline, "&Visit Customer Support Online"},
+    {Command::RelayedChat, "Relayed Chat"},
+};
+
+} // namespace
+
+CommandTable::CommandTable(QObject* parent)
+    : QObject(parent)
+{
+    for (const CommandText& entry : kTexts) {
+        auto* action = new QAction(text(entry.id), this);
+        action->setData(static_cast<int>(entry.id));
+        action->setEnabled(false);
+        const Command id = entry.id;
+        connect(action, &QAction::triggered, this, [this, id] { run(id); });
+        m_actions.insert(id, action);
+    }
+}
+
+CommandTable::~CommandTable() = default;
+
+const std::vector<Command>& CommandTable::all()
+{
+    static const std::vector<Command> ids = [] {
+        std::vector<Command> list;
+        for (const CommandText& entry : kTexts)
+            list.push_back(entry.id);
+        return list;
+    }();
+    return ids;
+}
+
+QString CommandTable::text(Command id)
+{
+    for (const CommandText& entry : kTexts) {
+        if (entry.id == id)
+            return QCoreApplication::translate("app::CommandTable", entry.text);
+    }
+    return {};
+}
+
+void CommandTable::setHandler(Command id, Handler handler)
+{
+    m_handlers.insert(id, std::move(handler));
+    if (QAction* shared = m_actions.value(id))
+        shared->setEnabled(true);
+}
+
+bool CommandTable::run(Command id, const Target& target)
+{
+    const auto handler = m_handlers.constFind(id);
+    if (handler == m_handlers.constEnd())
+        return false;
+    // A copy: a handler may replace itself, or run a nested loop in which the table changes.
+    const Handler call = *handler;
+    call(target);
+    return true;
+}
+
+bool CommandTable::run(Command id)
+{
+    return run(id, m_selection ? m_selection() : Target());
+}
+
+QAction* CommandTable::action(Command id) const
+{
+    return m_actions.value(id);
+}
+
+QAction* CommandTable::addTargeted(QMenu* menu, Command id, const QByteArray& target)
+{
+    QAction* action = menu->addAction(text(id));
+    action->setData(static_cast<int>(id));
+    action->setEnabled(hasHandler(id));
+    connect(action, &QAction::triggered, this, [this, id, target] { run(id, target); });
+    return action;
+}
+
+} // namespace app

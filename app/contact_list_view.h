@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QListWidget>
+
+#include <optional>
+
+class QMenu;
+
+namespace app {
+
+// The contact list: who of the contacts is online, sorted as people read names, or one hint
+// row that is not a contact. Right click over a contact pops up its menu; a double click asks
+// for a chat.
+class ContactListView : public QListWidget
+{
+    Q_OBJECT
+
+public:
+    static constexpr char kHintText[] = "Click \"Contacts\" (above)";
+    static constexpr char kNoneOnline[] = "No Contacts Online";
+
+    explicit ContactListView(QWidget* parent = nullptr);
+
+    void setPopupMenu(QMenu* menu) { m_popup = menu; }
+    QMenu* popupMenu() const { return m_popup; }
+
+    // The selected contact; nothing when none is selected or the selection is a hint row.
+    std::optional<QByteArray> selectedContact() const;
+    bool showsContact(const QByteArray& nick) const;
+    // Selects `nick`'s row; false when it is not shown.
+    bool selectContact(const QByteArray& nick);
+
+public slots:
+    // The online contacts of a poll, keeping the selection where it was.
+    void showOnline(const QList<QByteArray>& names);
+    // Nobody is configured: a hint where the contacts would be.
+    void showHint();
+
+signals:
+    void chatRequested(const QByteArray& nick);
+
+private:
+    void showSingleItem(const QString& text, const QIcon& icon);
+    void showPopup(const QPoint& position);
+
+    QMenu* m_popup = nullptr;
+};
+
+} // namespace app

@@ -1,0 +1,106 @@
+#include "app/offer_inbox.h"
+
+#include "config/prompter.h"
+#include "diag/debug_log.h"
+#include "diag/server_text.h"
+#include "peer/chat_sessions.h"
+
+#include <QDir>
+#include <QStandardPaths>
+
+namespace app {
+
+namespace {
+
+QString nickText(const QByteArray& nick)
+{
+    return diag::decodeServerText(nick);
+}
+
+} // namespace
+
+OfferInbox::OfferInbox(config::Prompter& prompter, peer::ChatSessions& chats,
+                       ServerOnLoopback serverOnLoopback, QObject* parent)
+    : QObject(parent)
+    , m_prompter(prompter)
+    , m_chats(chats)
+    , m_serverOnLoopback(std::move(serverOnLoopback))
+{}
+
+void OfferInbox::receive(const irc::DccOffer& offer)
+{
+    if (const auto refusal = irc::offerRefusal(offer, m_serverOnLoopback())) {
+        diag::DebugLog(*refusal);
+        return;
+    }
+    switch (m_pending.tryBegin()) {
+    case irc::PendingOffers::Admission::Admitted:
+        break;
+    case irc::PendingOffers::Admission::RefusedFirst:
+        diag::DebugLog(QStringLiteral("Too many DCC offers waiting for an answer; more are "
+                                      "refused until they are answered"));
+        return;
+    case irc::PendingOffers::Admission::Refused:
+        return;
+    }
+    emit attentionNeeded();
+    switch (offer.kind) {
+    case irc::DccKind::Chat:
+        askChat(offer);
+        break;
+    case irc::DccKind::Send:
+        askFile(offer);
+        break;
+    case irc::DccKind::Voice:
+        askVoice(offer);
+        break;
+    }
+    m_pending.end();
+}
+
+void OfferInbox::askChat(const irc::DccOffer& offer)
+{
+    if (m_prompter.ask(m_owner, tr("Accept DCC Chat?"),
+                       tr("User \"%1\" wants to DCC chat (secure chat) with you.  Do you want "
+                          "to accept?")
+                           .arg(nickText(offer.sender))))
+        m_chats.acceptOffer(offer);
+}
+
+void OfferInbox::askFile(const irc::DccOffer& offer)
+{
+    const auto name = irc::SafeFileName(offer.fileName);
+    if (!name) {
+        diag::DebugLog(QStringLiteral("DCC file offer from %1 refused: no usable file name")
+                           .arg(nickText(offer.sender)));
+        return;
+    }
+    if (!m_prompter.ask(m_owner, tr("Accept File?"),
+                        tr("User \"%1\" wants to send you a file named \"%2\".  Do you want to "
+                           "accept?")
+                            .arg(nickText(offer.sender), diag::decodeServerText(*name))))
+        return;
+    // A bare name would land in whatever folder the program was started from.
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
+    const QString proposed =
+        QDir(folder.isEmpty() ? QDir::homePath() : folder).filePath(diag::decodeServerText(*name));
+    const config::InputRequest request{
+        tr("Please enter a destination filename for the incoming file:"), tr("Save Incoming File"),
+        proposed, true};
+    if (!m_prompter.getInput(m_owner, request))
+        return;
+    m_prompter.showError(m_owner, tr("File Transfer"),
+                         tr("Receiving files is not available in this version yet."));
+}
+
+void OfferInbox::askVoice(const irc::DccOffer& offer)
+{
+    if (!m_prompter.ask(m_owner, tr("Accept voice chat?"),
+                        tr("User \"%1\" wants to voice chat with you.  Do you want to accept?")
+                            .arg(nickText(offer.sender))))
+        return;
+    m_prompter.showError(m_owner, tr("Voice Chat"),
+                         tr("Voice chat is not available in this version yet."));
+}
+
+} // namespace app

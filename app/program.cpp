@@ -1,0 +1,255 @@
+#include "app/program.h"
+
+#include "app/contact_list_view.h"
+#include "app/main_window.h"
+#include "config/contact_editor.h"
+#include "config/errors.h"
+#include "config/prompter.h"
+#include "config/registry.h"
+#include "diag/debug_log.h"
+#include "irc/ctcp.h"
+#include "irc/dcc_offer.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QMenu>
+#include <QMetaObject>
+
+namespace app {
+
+namespace {
+
+constexpr char kConnectingWait[] = "Connecting...please wait";
+
+struct QueryCommand
+{
+    Command id;
+    irc::ContactQuery query;
+};
+
+// The chat window's CTCP menu, in its order.
+constexpr QueryCommand kQueries[] = {
+    {Command::Whois, irc::ContactQuery::Whois},     {Command::Ping, irc::ContactQuery::Ping},
+    {Command::Finger, irc::ContactQuery::Finger},   {Command::Time, irc::ContactQuery::Time},
+    {Command::Version, irc::ContactQuery::Version}, {Command::Source, irc::ContactQuery::Source},
+};
+
+constexpr Command kChatMenu[] = {Command::EncryptedChat, Command::RelayedChat, Command::VoiceChat,
+                                 Command::SendFileTo};
+
+} // namespace
+
+Program::Program(config::Registry& registry, Options options,
+                 std::unique_ptr<config::Prompter> prompter)
+    : m_store(registry)
+    , m_settings(m_store.LoadSettings())
+    , m_prompter(prompter ? std::move(prompter) : std::make_unique<config::WidgetPrompter>())
+    , m_dump(QStringLiteral("out.txt"), options.debugDump)
+    , m_link(m_store, m_settings)
+    , m_actions(m_link)
+    , m_dispatcher(m_settings, m_actions)
+    , m_presence([this] { return m_store.EnumContacts(); },
+                 [this](const QByteArray& line) { return m_link.sendLine(line); })
+    , m_chats(*this)
+    , m_offers(*m_prompter, m_chats, [this] { return m_link.peerAddress().isLoopback(); })
+    , m_window(std::make_unique<MainWindow>(
+          m_commands, [this](const QByteArray& bytes) { return m_link.sendRaw(bytes); }))
+{
+    // Said once: every later change the user makes fails with a box of its own.
+    if (registry.isReadOnly())
+        diag::DebugLog(config::errorText(config::Error::StoreReadOnly, registry.path()));
+    m_offers.setOwner(m_window.get());
+    m_commands.setSelection([this] { return m_window->contactList()->selectedContact(); });
+    wireLink();
+    registerCommands();
+    registerChatCommands();
+}
+
+Program::~Program()
+{
+    // The members go in reverse order anyway; this makes the close step's order explicit even
+    // when the program ends without one (a test, an early return from main).
+    m_window.reset();
+    m_chats.closeAll();
+    m_transfers.FreeAllRecords();
+}
+
+void Program::wireLink()
+{
+    MainWindow* window = m_window.get();
+    connect(&m_link, &irc::ServerLink::statusChanged, window, &MainWindow::showLinkStatus);
+    connect(&m_link, &irc::ServerLink::registered, window, &MainWindow::showNick);
+    connect(&m_link, &irc::ServerLink::closedByUser, window, &MainWindow::showDisconnected);
+    connect(&m_link, &irc::ServerLink::batchReceived, this,
+            [this](const QList<QByteArray>& lines) { m_dump.DumpReceivedLines(lines); });
+    connect(&m_link, &irc::ServerLink::lineReceived, this, &Program::onServerLine);
+
+    connect(&m_link, &irc::ServerLink::registered, &m_presence, &irc::PresencePoller::start);
+    connect(&m_link, &irc::ServerLink::attemptFailed, &m_presence, &irc::PresencePoller::stop);
+    connect(&m_link, &irc::ServerLink::lost, &m_presence, &irc::PresencePoller::stop);
+    connect(&m_link, &irc::ServerLink::closedByUser, &m_presence, &irc::PresencePoller::stop);
+    connect(&m_actions, &ServerActions::onlineNamesArrived, &m_presence,
+            &irc::PresencePoller::takeReply);
+    connect(&m_presence, &irc::PresencePoller::onlineChanged, window->contactList(),
+            &ContactListView::showOnline);
+    connect(&m_presence, &irc::PresencePoller::noContacts, window->contactList(),
+            &ContactListView::showHint);
+
+    connect(&m_actions, &ServerActions::nickChanged, window, &MainWindow::showNick);
+    connect(&m_actions, &ServerActions::whoisArrived, window, &MainWindow::showWhois);
+    connect(&m_actions, &ServerActions::ctcpReplyArrived, window, &MainWindow::showCtcpReply);
+    connect(&m_actions, &ServerActions::ownAddressResolved, this,
+            [this](quint32 address) { m_serverSeenAddress = address; });
+    connect(&m_actions, &ServerActions::privateTextArrived, &m_chats,
+            &peer::ChatSessions::deliverPrivateText);
+    connect(&m_actions, &ServerActions::dccOfferArrived, &m_offers, &OfferInbox::receive);
+    connect(&m_offers, &OfferInbox::attentionNeeded, window, &MainWindow::bringToFront);
+
+    connect(window, &MainWindow::closeRequested, this, &Program::closeStep);
+    connect(window->contactList(), &ContactListView::chatRequested, this,
+            [this](const QByteArray& nick) { m_commands.run(Command::Chat, nick); });
+    connect(&m_chats, &peer::ChatSessions::failed, this, [this](peer::ChatError error) {
+        m_prompter->showError(m_window.get(), peer::errorTitle(error), peer::errorText(error));
+    });
+}
+
+void Program::registerCommands()
+{
+    m_commands.setHandler(Command::ConnectCurrent,
+                          [this](auto&) { m_link.connectToCurrentServer(); });
+    m_commands.setHandler(Command::Connect, [this](auto&) {
+        // Until the server connect dialog exists: a fresh attempt at the current server.
+        if (m_link.state() == irc::ServerLink::State::Idle)
+            m_link.connectToCurrentServer();
+    });
+    m_commands.setHandler(Command::Disconnect, [this](auto&) { m_link.disconnectFromServer(); });
+    m_commands.setHandler(Command::Exit, [this](auto&) { closeStep(); });
+    m_commands.setHandler(Command::EditContacts, [this](auto&) {
+        config::ContactEditor editor(m_store, *m_prompter, m_window.get());
+        editor.exec();
+    });
+    m_commands.setHandler(Command::RemoveSelectedContact, [this](const auto& nick) {
+        if (!nick)
+            return;
+        if (!m_store.RemoveContact(*nick)) {
+            m_prompter->showError(m_window.get(), config::errorTitle(),
+                                  config::errorText(config::Error::SaveFailed,
+                                                    m_store.registry().path()));
+        }
+        m_presence.poll();
+    });
+    for (const QueryCommand& entry : kQueries) {
+        const irc::ContactQuery query = entry.query;
+        m_commands.setHandler(entry.id, [this, query](const auto& nick) {
+            // Without a target nothing goes out: a query to nobody only draws a server error.
+            if (!nick)
+                return;
+            if (const auto line =
+                    irc::buildCtcpQuery(query, *nick, QDateTime::currentSecsSinceEpoch()))
+                m_link.sendLine(*line);
+        });
+    }
+}
+
+void Program::registerChatCommands()
+{
+    m_commands.setHandler(Command::Chat, [this](const auto& nick) {
+        if (nick)
+            m_chats.openChat(*nick);
+    });
+    m_commands.setHandler(Command::DccChat, [this](const auto& nick) {
+        if (!nick) {
+            m_prompter->showError(m_window.get(), tr("Select Contact"),
+                                  tr("You have to select a contact from the list before you "
+                                     "can DCC chat with them"));
+            return;
+        }
+        startChatWith(nick, peer::ChatMode::Direct);
+    });
+    m_commands.setHandler(Command::EncryptedChat, [this](const auto& nick) {
+        startChatWith(nick, peer::ChatMode::Encrypted);
+    });
+    m_commands.setHandler(Command::RelayedChat, [this](const auto& nick) {
+        startChatWith(nick, peer::ChatMode::Relayed);
+    });
+}
+
+void Program::startChatWith(const CommandTable::Target& nick, peer::ChatMode mode)
+{
+    if (nick)
+        m_chats.startChat(*nick, mode);
+}
+
+void Program::start()
+{
+    if (m_store.autoconnectRequested()) {
+        m_window->setStatusText(QString::fromLatin1(kConnectingWait));
+        QMetaObject::invokeMethod(
+            this, [this] { m_commands.run(Command::ConnectCurrent, std::nullopt); },
+            Qt::QueuedConnection);
+    }
+}
+
+void Program::onServerLine(const QByteArray& line)
+{
+    m_dispatcher.HandleServerLine(line);
+    m_window->logServerLine(line);
+}
+
+void Program::closeStep()
+{
+    if (m_closed)
+        return;
+    m_closed = true;
+    m_presence.stop();
+    m_link.quitForClose();
+    m_chats.closeAll();
+    m_transfers.FreeAllRecords();
+    emit closeStepDone();
+    QCoreApplication::quit();
+}
+
+QByteArray Program::nickInUse() const
+{
+    return m_link.nickInUse();
+}
+
+bool Program::sendServerLine(const QByteArray& line)
+{
+    return m_link.sendLine(line);
+}
+
+bool Program::loggingOn() const
+{
+    return m_settings.logging;
+}
+
+std::optional<QString> Program::installDir() const
+{
+    return m_store.GetInstallDir();
+}
+
+quint32 Program::offerAddress() const
+{
+    const QHostAddress local = m_link.localAddress();
+    bool ok = false;
+    const quint32 ipv4 = local.toIPv4Address(&ok);
+    return irc::GetLocalAddress(m_settings.queryip, m_serverSeenAddress,
+                                ok ? std::optional<quint32>(ipv4) : std::nullopt);
+}
+
+void Program::fillMenu(peer::ChatMenu menu, QMenu* target, const QByteArray& peer)
+{
+    switch (menu) {
+    case peer::ChatMenu::Ctcp:
+        for (const QueryCommand& entry : kQueries)
+            m_commands.addTargeted(target, entry.id, peer);
+        break;
+    case peer::ChatMenu::Chat:
+        for (const Command id : kChatMenu)
+            m_commands.addTargeted(target, id, peer);
+        break;
+    }
+}
+
+} // namespace app

@@ -1,0 +1,100 @@
+#pragma once
+
+#include "app/command_table.h"
+#include "app/offer_inbox.h"
+#include "app/server_actions.h"
+#include "config/prompter.h"
+#include "config/settings.h"
+#include "config/store.h"
+#include "diag/received_dump.h"
+#include "irc/message_dispatcher.h"
+#include "irc/presence_poller.h"
+#include "irc/server_link.h"
+#include "peer/chat_host.h"
+#include "peer/chat_sessions.h"
+#include "peer/session_record.h"
+
+#include <QObject>
+
+#include <memory>
+
+namespace config {
+class Registry;
+}
+
+namespace app {
+
+class MainWindow;
+
+// The composition root: owns every part of the running program, wires them together, and
+// takes them down in one fixed order (windows, then links and sockets, then records), so that
+// nothing outlives what it points to.
+class Program : public QObject, private peer::ChatHost
+{
+    Q_OBJECT
+
+public:
+    struct Options
+    {
+        bool debugDump = false; // the "DEBUG" word: received lines go to out.txt
+    };
+
+    // `prompter` answers the questions; the real dialogs when null.
+    Program(config::Registry& registry, Options options,
+            std::unique_ptr<config::Prompter> prompter = nullptr);
+    ~Program() override;
+
+    // What the program does by itself once it exists: the automatic connection.
+    void start();
+
+    MainWindow& window() const { return *m_window; }
+    CommandTable& commands() { return m_commands; }
+    peer::ChatSessions& chats() { return m_chats; }
+    irc::ServerLink& link() { return m_link; }
+    config::Store& store() { return m_store; }
+    const config::Settings& settings() const { return m_settings; }
+    // Our IPv4 address as the server sees it, host byte order; 0 until the WHO reply resolves.
+    quint32 serverSeenAddress() const { return m_serverSeenAddress; }
+
+public slots:
+    // The close step of Exit, the close box, SIGTERM and SIGINT; runs once.
+    void closeStep();
+
+signals:
+    void closeStepDone();
+
+private:
+    void wireLink();
+    void registerCommands();
+    void registerChatCommands();
+    void onServerLine(const QByteArray& line);
+    void startChatWith(const CommandTable::Target& nick, peer::ChatMode mode);
+
+    // What chats use of the program.
+    QByteArray nickInUse() const override;
+    bool sendServerLine(const QByteArray& line) override;
+    bool loggingOn() const override;
+    std::optional<QString> installDir() const override;
+    quint32 offerAddress() const override;
+    void fillMenu(peer::ChatMenu menu, QMenu* target, const QByteArray& peer) override;
+
+    // Declared in the order of construction; destroyed the other way round, the main window
+    // first and the store last.
+    config::Store m_store;
+    config::Settings m_settings;
+    std::unique_ptr<config::Prompter> m_prompter;
+    diag::ReceivedDump m_dump;
+    irc::ServerLink m_link;
+    ServerActions m_actions;
+    irc::MessageDispatcher m_dispatcher;
+    irc::PresencePoller m_presence;
+    CommandTable m_commands;
+    peer::ChatSessions m_chats;
+    peer::DccList m_transfers;
+    OfferInbox m_offers;
+    std::unique_ptr<MainWindow> m_window;
+    quint32 m_serverSeenAddress = 0;
+    bool m_closed = false;
+};
+
+} // namespace app

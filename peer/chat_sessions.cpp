@@ -1,0 +1,147 @@
+#include "peer/chat_sessions.h"
+
+#include "peer/chat_host.h"
+#include "peer/chat_window.h"
+#include "peer/direct_chat_link.h"
+
+#include <QHostAddress>
+#include <QRandomGenerator>
+
+namespace peer {
+
+ChatSessions::ChatSessions(ChatHost& host, QObject* parent)
+    : QObject(parent)
+    , m_host(host)
+{}
+
+ChatSessions::~ChatSessions()
+{
+    closeAll();
+}
+
+ChatSession* ChatSessions::addRecord(const QByteArray& nick, bool routed, ChatMode mode)
+{
+    auto record = std::make_unique<ChatSession>();
+    record->nick = nick;
+    record->serverRouted = routed;
+    record->isDcc = mode != ChatMode::Relayed;
+    record->encrypted = mode == ChatMode::Encrypted;
+    return m_records.AppendRecord(std::move(record));
+}
+
+void ChatSessions::removeRecord(ChatSession* chat)
+{
+    delete chat->window.data();
+    delete chat->socket.data();
+    m_records.RemoveRecord(chat);
+}
+
+void ChatSessions::closeAll()
+{
+    // A window and a link both point into their record, so neither may outlive it.
+    for (const auto& chat : m_records)
+        delete chat->window.data();
+    for (const auto& chat : m_records)
+        delete chat->socket.data();
+    m_records.FreeAllRecords();
+}
+
+ChatWindow* ChatSessions::windowOf(const ChatSession& chat) const
+{
+    return qobject_cast<ChatWindow*>(chat.window.data());
+}
+
+ChatWindow* ChatSessions::openWindow(ChatSession& chat)
+{
+    // Without an owner, as every chat window: it lives beside the main window, not inside it.
+    auto* window = new ChatWindow(chat, m_host);
+    window->show();
+    return window;
+}
+
+ChatWindow* ChatSessions::windowFor(ChatSession& chat)
+{
+    // A direct link outlives its window; what still arrives opens the window again.
+    if (ChatWindow* window = windowOf(chat))
+        return window;
+    return openWindow(chat);
+}
+
+ChatWindow* ChatSessions::openChat(const QByteArray& nick)
+{
+    return openWindow(*addRecord(nick, true, ChatMode::Relayed));
+}
+
+DirectChatLink* ChatSessions::makeLink(ChatSession& chat)
+{
+    auto* link = new DirectChatLink(chat, this);
+    ChatSession* record = &chat;
+    connect(link, &DirectChatLink::connected, this,
+            [this, record] { windowFor(*record)->connectionEstablished(); });
+    connect(link, &DirectChatLink::textReceived, this,
+            [this, record](const QByteArray& text) { windowFor(*record)->lineArrived(text); });
+    connect(link, &DirectChatLink::ciphertextReceived, this,
+            [this, record](const QByteArray& ciphertext) {
+                windowFor(*record)->showCiphertext(ciphertext);
+            });
+    connect(link, &DirectChatLink::keyChanged, this, [this, record] {
+        if (ChatWindow* window = windowOf(*record))
+            window->encryptionChanged();
+    });
+    connect(link, &DirectChatLink::noteShown, this,
+            [this, record](const QByteArray& note) { windowFor(*record)->showLine(note); });
+    connect(
+        link, &DirectChatLink::closed, this,
+        [this, record] {
+            if (ChatWindow* window = windowOf(*record))
+                window->showLine(text::kLinkClosed);
+        },
+        Qt::SingleShotConnection);
+    return link;
+}
+
+void ChatSessions::startChat(const QByteArray& nick, ChatMode mode)
+{
+    ChatSession* chat = addRecord(nick, true, mode);
+    if (mode != ChatMode::Relayed) {
+        DirectChatLink* link = makeLink(*chat);
+        const auto port =
+            link->listen(irc::offerPortsToTry(QRandomGenerator::global()->generate()));
+        const auto offer =
+            port ? irc::formatChatOffer(nick, m_host.offerAddress(), *port) : std::nullopt;
+        if (!offer || !m_host.sendServerLine(*offer)) {
+            // An offer nobody can take up is worse than none: say so instead.
+            removeRecord(chat);
+            emit failed(port ? ChatError::OfferNotSent : ChatError::NoPortForOffer);
+            return;
+        }
+    }
+    openWindow(*chat)->showLine(text::kWaiting);
+}
+
+void ChatSessions::acceptOffer(const irc::DccOffer& offer)
+{
+    // Not routed: relayed text from the same nick opens a chat of its own.
+    ChatSession* chat = addRecord(offer.sender, false, ChatMode::Direct);
+    makeLink(*chat)->connectTo(QHostAddress(offer.address), offer.port);
+    openWindow(*chat)->showLine(text::kEstablished);
+}
+
+void ChatSessions::deliverPrivateText(const QByteArray& sender,
+                                      const std::optional<QByteArray>& text,
+                                      const std::optional<QByteArray>& awayEcho)
+{
+    ChatSession* chat = FindRoutedChat(m_records, sender);
+    if (chat && !chat->window) {
+        // Its window is gone without closing; nothing may be lost, so a new chat takes over.
+        chat->serverRouted = false;
+        chat = nullptr;
+    }
+    ChatWindow* window = chat ? windowOf(*chat) : openChat(sender);
+    if (text)
+        window->lineArrived(*text);
+    if (awayEcho)
+        window->lineArrived(*awayEcho, true);
+}
+
+} // namespace peer

@@ -1,0 +1,64 @@
+#pragma once
+
+#include "irc/dcc_offer.h"
+#include "peer/session_record.h"
+#include "peer/texts.h"
+
+#include <QByteArray>
+#include <QObject>
+
+#include <optional>
+
+namespace peer {
+
+class ChatHost;
+class ChatWindow;
+class DirectChatLink;
+
+enum class ChatMode { Relayed, Direct, Encrypted };
+
+// Every chat of the run: the records, the direct links that belong to them, and their windows.
+// A record stays until the program ends (a closed window only stops server text from reaching
+// it); a link lives and dies with its record, and windows go before both.
+class ChatSessions : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit ChatSessions(ChatHost& host, QObject* parent = nullptr);
+    ~ChatSessions() override;
+    ChatSessions(const ChatSessions&) = delete;
+    ChatSessions& operator=(const ChatSessions&) = delete;
+
+    const ChatList& records() const { return m_records; }
+    // The window of `chat`, if it is open.
+    ChatWindow* windowOf(const ChatSession& chat) const;
+
+    // A relayed chat with `nick` and its window, with nothing shown yet (a double click).
+    ChatWindow* openChat(const QByteArray& nick);
+    // A chat started by the user: relayed, or a direct one whose offer goes to `nick`.
+    void startChat(const QByteArray& nick, ChatMode mode);
+    // An incoming chat offer the user accepted: connects to the offering peer.
+    void acceptOffer(const irc::DccOffer& offer);
+    // Server text from `sender`, to the chat routed to that nick or to a new one.
+    void deliverPrivateText(const QByteArray& sender, const std::optional<QByteArray>& text,
+                            const std::optional<QByteArray>& awayEcho);
+
+    // Windows first, then links, then records; afterwards there are no chats.
+    void closeAll();
+
+signals:
+    void failed(peer::ChatError error);
+
+private:
+    ChatSession* addRecord(const QByteArray& nick, bool routed, ChatMode mode);
+    void removeRecord(ChatSession* chat);
+    ChatWindow* openWindow(ChatSession& chat);
+    ChatWindow* windowFor(ChatSession& chat);
+    DirectChatLink* makeLink(ChatSession& chat);
+
+    ChatHost& m_host;
+    ChatList m_records;
+};
+
+} // namespace peer

@@ -1,0 +1,136 @@
+// The program as a whole: chat windows' commands, and the order in which it comes down with
+// every kind of chat open (run under the sanitizers in CI, where a freed record written to
+// fails the test).
+#include "peer/encrypted_chat.h"
+#include "tests/support/connected_program.h"
+
+#include <QAction>
+#include <QMenu>
+#include <QMenuBar>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+using app::Command;
+using test::waitFor;
+
+namespace {
+
+class ProgramTest : public test::ConnectedProgramTest
+{
+protected:
+    void SetUp() override
+    {
+        test::CoreOptions options;
+        options.contacts = {"bob", "carol"};
+        connect(options);
+        ASSERT_TRUE(showOnline({"bob", "carol"}));
+    }
+    // The item `text` of the chat window's menu `menu`.
+    static QAction* menuItem(peer::ChatWindow* window, const QString& menu, const QString& text)
+    {
+        for (QAction* top : window->findChild<QMenuBar*>()->actions()) {
+            if (top->text() != menu)
+                continue;
+            for (QAction* item : top->menu()->actions()) {
+                if (item->text() == text)
+                    return item;
+            }
+        }
+        return nullptr;
+    }
+    // The port of the chat offer to `nick` that went out last.
+    quint16 offeredPort(const QByteArray& nick)
+    {
+        const QRegularExpression offer("PRIVMSG " + QString::fromUtf8(nick)
+                                       + " :\x01"
+                                         "DCC CHAT chat \\d+ (\\d+)\x01\r\n");
+        quint16 port = 0;
+        waitFor([&] {
+            auto matches = offer.globalMatch(QString::fromLatin1(server.received()));
+            while (matches.hasNext())
+                port = matches.next().captured(1).toUShort();
+            return port != 0;
+        });
+        return port;
+    }
+};
+
+} // namespace
+
+// A user in bob's window who chose "Version" got carol queried, the contact selected in the
+// main window: the query leaked to a third person.
+TEST_F(ProgramTest, AChatWindowsCommandsActOnItsPeerNotOnTheSelection)
+{
+    server.send(":bob!b@h PRIVMSG alice :hi\r\n");
+    ASSERT_TRUE(waitFor([&] { return core->chat(0) != nullptr; }));
+    core->contacts()->selectContact("carol");
+    peer::ChatWindow* bobWindow = core->chat(0);
+    for (const char* query : {"Whois", "Ping", "Finger", "Time", "Version", "Source"}) {
+        QAction* item = menuItem(bobWindow, "CTCP", query);
+        ASSERT_NE(item, nullptr) << query;
+        item->trigger();
+    }
+    ASSERT_TRUE(waitFor([&] { return server.received().contains("PRIVMSG bob :\x01SOURCE"); }));
+    EXPECT_TRUE(server.received().contains("WHOIS bob\r\nPRIVMSG bob :\x01PING "));
+    EXPECT_FALSE(server.received().contains("PRIVMSG carol"));
+    EXPECT_FALSE(server.received().contains("WHOIS carol"));
+
+    menuItem(bobWindow, "Chat", "Relayed Chat")->trigger();
+    ASSERT_EQ(records().CountRecords(), 2);
+    EXPECT_EQ(records().at(1)->nick, "bob");
+    EXPECT_EQ(core->chat(1)->transcript(), "Waiting for user to accept chat connection...\r\n");
+    EXPECT_FALSE(menuItem(bobWindow, "Chat", "Voice Chat")->isEnabled());
+}
+
+// A direct link pointed into its chat record, which the close step freed before the link went:
+// destroying the program afterwards wrote into freed memory.
+TEST_F(ProgramTest, ComesDownCleanlyWithEveryKindOfChatOpen)
+{
+    // Relayed, from a message.
+    server.send(":carol!c@h PRIVMSG alice :hi\r\n");
+    ASSERT_TRUE(waitFor([&] { return records().CountRecords() == 1; }));
+    // Direct, offered and never taken up.
+    core->contacts()->selectContact("carol");
+    core->run(Command::DccChat);
+    ASSERT_NE(offeredPort("carol"), 0);
+    // Encrypted, taken up, with its key in place.
+    core->contacts()->selectContact("bob");
+    core->run(Command::EncryptedChat);
+    QTcpSocket bob;
+    bob.connectToHost(QHostAddress::LocalHost, offeredPort("bob"));
+    ASSERT_TRUE(bob.waitForConnected(3000));
+    ASSERT_TRUE(waitFor([&] { return records().at(2)->keyInstalled; }));
+    // Accepted from a peer, connected.
+    QTcpServer listener;
+    ASSERT_TRUE(listener.listen(QHostAddress::LocalHost, 0));
+    core->prompter->answers = {true};
+    server.send(":bob!b@h PRIVMSG alice :\x01"
+                "DCC CHAT chat 2130706433 "
+                + QByteArray::number(listener.serverPort()) + "\x01\r\n");
+    ASSERT_TRUE(waitFor([&] { return listener.hasPendingConnections(); }));
+    ASSERT_EQ(records().CountRecords(), 4);
+    // One window closed by the user while its link stays.
+    core->chat(2)->close();
+
+    QSignalSpy done(core->program.get(), &app::Program::closeStepDone);
+    core->program->closeStep();
+    EXPECT_EQ(done.count(), 1);
+    EXPECT_EQ(records().CountRecords(), 0);
+    core.reset(); // the order main() uses: the close step, then everything goes
+    // The peers see their links end.
+    EXPECT_TRUE(waitFor([&] { return bob.state() == QAbstractSocket::UnconnectedState; }));
+}
+
+TEST_F(ProgramTest, ComesDownCleanlyWithoutACloseStep)
+{
+    core->contacts()->selectContact("bob");
+    core->run(Command::EncryptedChat);
+    QTcpSocket bob;
+    bob.connectToHost(QHostAddress::LocalHost, offeredPort("bob"));
+    ASSERT_TRUE(bob.waitForConnected(3000));
+    ASSERT_TRUE(waitFor([&] { return records().at(0)->keyInstalled; }));
+    core.reset();
+    EXPECT_TRUE(waitFor([&] { return bob.state() == QAbstractSocket::UnconnectedState; }));
+}
