@@ -4,8 +4,10 @@
 #include "diag/debug_log.h"
 #include "diag/server_text.h"
 #include "peer/chat_sessions.h"
+#include "peer/transfers.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QStandardPaths>
 
 namespace app {
@@ -20,10 +22,12 @@ QString nickText(const QByteArray& nick)
 } // namespace
 
 OfferInbox::OfferInbox(config::Prompter& prompter, peer::ChatSessions& chats,
-                       ServerOnLoopback serverOnLoopback, QObject* parent)
+                       peer::Transfers& transfers, ServerOnLoopback serverOnLoopback,
+                       QObject* parent)
     : QObject(parent)
     , m_prompter(prompter)
     , m_chats(chats)
+    , m_transfers(transfers)
     , m_serverOnLoopback(std::move(serverOnLoopback))
 {}
 
@@ -81,16 +85,36 @@ void OfferInbox::askFile(const irc::DccOffer& offer)
                             .arg(nickText(offer.sender), diag::decodeServerText(*name))))
         return;
     // A bare name would land in whatever folder the program was started from.
-    const QString folder = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
-    const QString proposed =
-        QDir(folder.isEmpty() ? QDir::homePath() : folder).filePath(diag::decodeServerText(*name));
-    const config::InputRequest request{
-        tr("Please enter a destination filename for the incoming file:"), tr("Save Incoming File"),
-        proposed, true};
-    if (!m_prompter.getInput(m_owner, request))
-        return;
-    m_prompter.showError(m_owner, tr("File Transfer"),
-                         tr("Receiving files is not available in this version yet."));
+    const QString proposed = QDir(downloadFolder()).filePath(diag::decodeServerText(*name));
+    if (const auto path = askDestination(proposed))
+        m_transfers.receive(offer, *path);
+}
+
+std::optional<QString> OfferInbox::askDestination(const QString& proposed)
+{
+    config::InputRequest request{tr("Please enter a destination filename for the incoming file:"),
+                                 tr("Save Incoming File"), proposed, true};
+    while (true) {
+        const auto path = m_prompter.getInput(m_owner, request);
+        if (!path || path->isEmpty())
+            return std::nullopt;
+        // The file is written fresh, so replacing one is the user's decision.
+        if (!QFileInfo::exists(*path)
+            || m_prompter.ask(m_owner, tr("Replace File?"),
+                              tr("The file \"%1\" already exists.  Do you want to replace it?")
+                                  .arg(*path)))
+            return path;
+        request.text = *path;
+    }
+}
+
+QString OfferInbox::downloadFolder()
+{
+    QString folder = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
+    if (folder.isEmpty() || folder == QDir::homePath())
+        folder = QDir::home().filePath(QStringLiteral("Downloads"));
+    QDir().mkpath(folder);
+    return folder;
 }
 
 void OfferInbox::askVoice(const irc::DccOffer& offer)

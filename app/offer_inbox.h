@@ -14,7 +14,8 @@ class Prompter;
 
 namespace peer {
 class ChatSessions;
-}
+class Transfers;
+} // namespace peer
 
 namespace app {
 
@@ -28,8 +29,11 @@ class OfferInbox : public QObject
 public:
     using ServerOnLoopback = std::function<bool()>;
 
-    OfferInbox(config::Prompter& prompter, peer::ChatSessions& chats,
+    OfferInbox(config::Prompter& prompter, peer::ChatSessions& chats, peer::Transfers& transfers,
                ServerOnLoopback serverOnLoopback, QObject* parent = nullptr);
+
+    // Where an offered file is proposed to go: the user's download folder, made when missing.
+    static QString downloadFolder();
 
     // The window that owns the questions.
     void setOwner(QWidget* owner) { m_owner = owner; }
@@ -45,9 +49,11 @@ private:
     void askChat(const irc::DccOffer& offer);
     void askFile(const irc::DccOffer& offer);
     void askVoice(const irc::DccOffer& offer);
+    std::optional<QString> askDestination(const QString& proposed);
 
     config::Prompter& m_prompter;
     peer::ChatSessions& m_chats;
+    peer::Transfers& m_transfers;
     ServerOnLoopback m_serverOnLoopback;
     QPointer<QWidget> m_owner;
     irc::PendingOffers m_pending;

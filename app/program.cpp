@@ -51,7 +51,9 @@ Program::Program(config::Registry& registry, Options options,
     , m_presence([this] { return m_store.EnumContacts(); },
                  [this](const QByteArray& line) { return m_link.sendLine(line); })
     , m_chats(*this)
-    , m_offers(*m_prompter, m_chats, [this] { return m_link.peerAddress().isLoopback(); })
+    , m_transfers(*this)
+    , m_offers(*m_prompter, m_chats, m_transfers,
+               [this] { return m_link.peerAddress().isLoopback(); })
     , m_window(std::make_unique<MainWindow>(
           m_commands, [this](const QByteArray& bytes) { return m_link.sendRaw(bytes); }))
 {
@@ -59,10 +61,13 @@ Program::Program(config::Registry& registry, Options options,
     if (registry.isReadOnly())
         diag::DebugLog(config::errorText(config::Error::StoreReadOnly, registry.path()));
     m_offers.setOwner(m_window.get());
+    m_transfers.setWindowOwner(m_window.get());
+    m_transfers.setFastSend(m_settings.fastsend);
     m_commands.setSelection([this] { return m_window->contactList()->selectedContact(); });
     wireLink();
     registerCommands();
     registerChatCommands();
+    registerTransferCommands();
 }
 
 Program::~Program()
@@ -70,8 +75,8 @@ Program::~Program()
     // The members go in reverse order anyway; this makes the close step's order explicit even
     // when the program ends without one (a test, an early return from main).
     m_window.reset();
+    m_transfers.closeAll();
     m_chats.closeAll();
-    m_transfers.FreeAllRecords();
 }
 
 void Program::wireLink()
@@ -109,6 +114,9 @@ void Program::wireLink()
     connect(window->contactList(), &ContactListView::chatRequested, this,
             [this](const QByteArray& nick) { m_commands.run(Command::Chat, nick); });
     connect(&m_chats, &peer::ChatSessions::failed, this, [this](peer::ChatError error) {
+        m_prompter->showError(m_window.get(), peer::errorTitle(error), peer::errorText(error));
+    });
+    connect(&m_transfers, &peer::Transfers::failed, this, [this](peer::TransferError error) {
         m_prompter->showError(m_window.get(), peer::errorTitle(error), peer::errorText(error));
     });
 }
@@ -174,6 +182,21 @@ void Program::registerChatCommands()
     });
 }
 
+void Program::registerTransferCommands()
+{
+    // From the contact list the selection, from a chat window its peer; without one, nothing.
+    const auto sendFile = [this](const CommandTable::Target& nick) {
+        if (!nick)
+            return;
+        const auto choice =
+            m_prompter->askFileToSend(m_window.get(), QString::fromUtf8(*nick));
+        if (choice)
+            m_transfers.offerFile(choice->nick.toUtf8(), choice->path);
+    };
+    m_commands.setHandler(Command::SendFile, sendFile);
+    m_commands.setHandler(Command::SendFileTo, sendFile);
+}
+
 void Program::startChatWith(const CommandTable::Target& nick, peer::ChatMode mode)
 {
     if (nick)
@@ -203,8 +226,8 @@ void Program::closeStep()
     m_closed = true;
     m_presence.stop();
     m_link.quitForClose();
+    m_transfers.closeAll();
     m_chats.closeAll();
-    m_transfers.FreeAllRecords();
     emit closeStepDone();
     QCoreApplication::quit();
 }

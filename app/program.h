@@ -12,7 +12,7 @@
 #include "irc/server_link.h"
 #include "peer/chat_host.h"
 #include "peer/chat_sessions.h"
-#include "peer/session_record.h"
+#include "peer/transfers.h"
 
 #include <QObject>
 
@@ -50,6 +50,7 @@ public:
     MainWindow& window() const { return *m_window; }
     CommandTable& commands() { return m_commands; }
     peer::ChatSessions& chats() { return m_chats; }
+    peer::Transfers& transfers() { return m_transfers; }
     irc::ServerLink& link() { return m_link; }
     config::Store& store() { return m_store; }
     const config::Settings& settings() const { return m_settings; }
@@ -67,6 +68,7 @@ private:
     void wireLink();
     void registerCommands();
     void registerChatCommands();
+    void registerTransferCommands();
     void onServerLine(const QByteArray& line);
     void startChatWith(const CommandTable::Target& nick, peer::ChatMode mode);
 
@@ -90,7 +92,7 @@ private:
     irc::PresencePoller m_presence;
     CommandTable m_commands;
     peer::ChatSessions m_chats;
-    peer::DccList m_transfers;
+    peer::Transfers m_transfers;
     OfferInbox m_offers;
     std::unique_ptr<MainWindow> m_window;
     quint32 m_serverSeenAddress = 0;

@@ -1,6 +1,7 @@
 #include "config/prompter.h"
 
 #include "config/input_dialog.h"
+#include "config/send_file_dialog.h"
 
 #include <QFileDialog>
 #include <QMessageBox>
@@ -28,13 +29,22 @@ bool WidgetPrompter::ask(QWidget* owner, const QString& title, const QString& te
 
 std::optional<QString> WidgetPrompter::browseForFile(QWidget* owner)
 {
-    // "*.*" would hide every file without a dot in its name here, so the pattern is "*".
-    const QString path =
-        QFileDialog::getOpenFileName(owner, QString(), QString(), QStringLiteral("All Files (*)"),
-                                     nullptr, QFileDialog::ReadOnly);
+    // The pattern "*.*" would hide every file without a dot in its name here, so the filter
+    // matches "*" and hides that detail, leaving the familiar name on show.
+    const QString path = QFileDialog::getOpenFileName(
+        owner, QString(), QString(), QStringLiteral("All Files (*.*) (*)"), nullptr,
+        QFileDialog::ReadOnly | QFileDialog::HideNameFilterDetails);
     if (path.isEmpty())
         return std::nullopt;
     return path;
+}
+
+std::optional<FileToSend> WidgetPrompter::askFileToSend(QWidget* owner, const QString& nick)
+{
+    SendFileDialog dialog(nick, *this, owner);
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    return dialog.fileToSend();
 }
 
 } // namespace config

@@ -10,6 +10,16 @@ class QWidget;
 
 namespace config {
 
+// What the "Send a File" dialog was closed with.
+struct FileToSend
+{
+    QString nick;
+    QString path;
+
+    bool operator==(const FileToSend& o) const { return nick == o.nick && path == o.path; }
+    bool operator!=(const FileToSend& o) const { return !(*this == o); }
+};
+
 // Every question, input and error box the program puts to the user goes through here, so that
 // logic can be driven without a screen and the real program shows the dialogs.
 class Prompter
@@ -25,6 +35,9 @@ public:
     virtual bool ask(QWidget* owner, const QString& title, const QString& text) = 0;
     // The file-open dialog: the chosen file's full path, or nothing when cancelled.
     virtual std::optional<QString> browseForFile(QWidget* owner) = 0;
+    // The "Send a File" dialog, its nick field filled with `nick`: both fields, or nothing when
+    // the user cancelled.
+    virtual std::optional<FileToSend> askFileToSend(QWidget* owner, const QString& nick) = 0;
 };
 
 // The real dialogs.
@@ -35,6 +48,7 @@ public:
     void showError(QWidget* owner, const QString& title, const QString& text) override;
     bool ask(QWidget* owner, const QString& title, const QString& text) override;
     std::optional<QString> browseForFile(QWidget* owner) override;
+    std::optional<FileToSend> askFileToSend(QWidget* owner, const QString& nick) override;
 };
 
 } // namespace config

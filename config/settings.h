@@ -16,6 +16,8 @@ struct Settings
     bool autoconnect = false;
     bool queryip = false;
     bool logging = false;
+    // Off in stores written before it existed, since a missing flag reads as off.
+    bool fastsend = false;
     QByteArray altnick;
     // Optional server password; missing or empty means no PASS line at all.
     QByteArray serverpass;
@@ -24,7 +26,8 @@ struct Settings
     {
         return nick == o.nick && away == o.away && awayset == o.awayset && realname == o.realname
                && email == o.email && autoconnect == o.autoconnect && queryip == o.queryip
-               && logging == o.logging && altnick == o.altnick && serverpass == o.serverpass;
+               && logging == o.logging && fastsend == o.fastsend && altnick == o.altnick
+               && serverpass == o.serverpass;
     }
     bool operator!=(const Settings& o) const { return !(*this == o); }
 };

@@ -77,6 +77,7 @@ Settings Store::LoadSettings() const
     s.autoconnect = readFlag(m_registry, "autoconnect");
     s.queryip = readFlag(m_registry, "queryip");
     s.logging = readFlag(m_registry, "logging");
+    s.fastsend = readFlag(m_registry, "fastsend");
     s.serverpass = readField(m_registry, "serverpass");
     return s;
 }
@@ -96,6 +97,7 @@ bool Store::SaveSettings(const Settings& s)
                && m_registry.writeValue(kKeyRoot, "autoconnect", flag(s.autoconnect))
                && m_registry.writeValue(kKeyRoot, "queryip", flag(s.queryip))
                && m_registry.writeValue(kKeyRoot, "logging", flag(s.logging))
+               && m_registry.writeValue(kKeyRoot, "fastsend", flag(s.fastsend))
                // "No server password" is no value at all, not an empty one.
                && (s.serverpass.isEmpty()
                        ? m_registry.deleteValue(kKeyRoot, "serverpass")

@@ -12,9 +12,9 @@ namespace {
 
 constexpr std::array<const char*, 3> kKeys{config::kKeyRoot, config::kKeyServers,
                                            config::kKeyContacts};
-constexpr std::array<const char*, 12> kRootNames{
-    "nick",    "altnick", "away",       "awayset",     "realname",   "email",
-    "logging", "queryip", "serverpass", "autoconnect", "installdir", "other"};
+constexpr std::array<const char*, 13> kRootNames{
+    "nick",    "altnick",    "away",        "awayset",    "realname", "email", "logging",
+    "queryip", "serverpass", "autoconnect", "installdir", "fastsend", "other"};
 
 QByteArray take(FuzzedDataProvider& input, size_t max)
 {

@@ -25,8 +25,8 @@ bool isNickSafe(QByteArrayView nick)
     return !nick.isEmpty() && isLineSafe(nick) && !nick.contains(' ') && !nick.startsWith(':');
 }
 
-// C's reading of a number, wrapped to 32 bits.
-quint32 readNumber(QByteArrayView text)
+// C's reading of a number, wrapped to 64 bits (strtoull's reading of a sign included).
+quint64 readNumber64(QByteArrayView text)
 {
     qsizetype i = 0;
     while (i < text.size() && text[i] == ' ')
@@ -36,10 +36,16 @@ quint32 readNumber(QByteArrayView text)
         negative = text[i] == '-';
         ++i;
     }
-    quint32 value = 0;
+    quint64 value = 0;
     for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i)
-        value = value * 10u + quint32(text[i] - '0');
-    return negative ? quint32(0u - value) : value;
+        value = value * 10u + quint64(text[i] - '0');
+    return negative ? quint64(0u - value) : value;
+}
+
+// The same, wrapped to 32 bits: addresses and ports.
+quint32 readNumber(QByteArrayView text)
+{
+    return quint32(readNumber64(text));
 }
 
 // The next field of `rest`: up to the next blank, which must be there unless `last`.
@@ -58,7 +64,7 @@ std::optional<QByteArrayView> takeField(QByteArrayView& rest, bool last)
     return field;
 }
 
-QByteArray number(quint32 value)
+QByteArray number(quint64 value)
 {
     return QByteArray::number(value);
 }
@@ -106,7 +112,8 @@ std::optional<DccOffer> parseDccOffer(DccKind kind, QByteArrayView line)
         const auto size = takeField(rest, true);
         if (!size)
             return std::nullopt;
-        offer.size = readNumber(*size);
+        // Files of 4 GiB and more are offered with their whole size.
+        offer.size = readNumber64(*size);
     }
     return offer;
 }
@@ -173,7 +180,7 @@ std::optional<QByteArray> formatChatOffer(QByteArrayView nick, quint32 address, 
 }
 
 std::optional<QByteArray> formatFileOffer(QByteArrayView nick, QByteArrayView baseName,
-                                          quint32 address, quint16 port, quint32 size)
+                                          quint32 address, quint16 port, quint64 size)
 {
     if (!isNickSafe(nick) || !isLineSafe(baseName))
         return std::nullopt;

@@ -23,7 +23,7 @@ struct DccOffer
     QByteArray fileName; // SEND only, as offered
     quint32 address = 0;
     quint16 port = 0;
-    quint32 size = 0; // SEND only
+    quint64 size = 0; // SEND only
 
     bool operator==(const DccOffer& o) const
     {
@@ -35,7 +35,8 @@ struct DccOffer
 // Reads the offer of `kind` in `line`, whose closing 0x01 is already gone. The offer is looked
 // for in the line's trailing text only, never in the sender's prefix. Fields are separated
 // by single blanks; numbers are read as C reads them (optional sign, digits up to the first
-// non-digit, none giving 0) and wrap modulo 2^32; the port keeps its low 16 bits. An offer that
+// non-digit, none giving 0) and wrap modulo 2^32 (the size modulo 2^64); the port keeps its low
+// 16 bits. An offer that
 // lacks a field gives nothing.
 std::optional<DccOffer> parseDccOffer(DccKind kind, QByteArrayView line);
 
@@ -56,7 +57,7 @@ std::optional<QByteArray> SafeFileName(QByteArrayView offered);
 // The offers we send, without CR LF; nothing when the nick or file name could break the line.
 std::optional<QByteArray> formatChatOffer(QByteArrayView nick, quint32 address, quint16 port);
 std::optional<QByteArray> formatFileOffer(QByteArrayView nick, QByteArrayView baseName,
-                                          quint32 address, quint16 port, quint32 size);
+                                          quint32 address, quint16 port, quint64 size);
 std::optional<QByteArray> formatVoiceOffer(QByteArrayView nick, quint32 address, quint16 port);
 
 // Listening ports are 1024..4999.

@@ -59,13 +59,13 @@ struct TransferSession : SessionRecord
     {}
 
     TransferType type = TRANSFER_FILE;
-    quint32 count = 0;
+    quint64 count = 0;
     QString path;
     QString baseName;
     QByteArray peerNick;
     qint64 startTime = 0;
     quint16 port = 0;
-    quint32 size = 0;
+    quint64 size = 0;
 };
 
 // One received block of audio waiting to be played.

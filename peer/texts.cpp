@@ -22,4 +22,42 @@ QString errorText(ChatError error)
     return {};
 }
 
+QString errorTitle(TransferError /*error*/)
+{
+    return QCoreApplication::translate("peer", "Error");
+}
+
+QString errorText(TransferError error, const QString& detail)
+{
+    const auto tr = [](const char* text) { return QCoreApplication::translate("peer", text); };
+    const auto withDetail = [&](const QString& text) {
+        return detail.isEmpty() ? text : text + QStringLiteral(" (") + detail + QLatin1Char(')');
+    };
+    switch (error) {
+    case TransferError::FileUnreadable:
+        return tr("Cannot open the file you specified");
+    case TransferError::DestinationFailed:
+        return tr("There was an error upon trying to open the file you specified.");
+    case TransferError::NoPort:
+        return tr("No port could be opened for the transfer, so no offer was sent.");
+    case TransferError::OfferNotSent:
+        return tr("The file offer could not be sent to the server.");
+    case TransferError::Cancelled:
+        return tr("Transfer cancelled; the file is incomplete.");
+    case TransferError::PeerClosed:
+        return tr("The connection closed before the whole file was transferred; the file is "
+                  "incomplete.");
+    case TransferError::ConnectFailed:
+        return withDetail(tr("Could not connect to the sender; nothing was received."));
+    case TransferError::WriteFailed:
+        return withDetail(tr("The received data could not be written; the transfer was stopped "
+                             "and the file is incomplete."));
+    case TransferError::ReadFailed:
+        return withDetail(tr("The file could not be read; the transfer was stopped."));
+    case TransferError::BeyondSent:
+        return tr("The other side acknowledged more than was sent; the transfer was stopped.");
+    }
+    return {};
+}
+
 } // namespace peer

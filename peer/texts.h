@@ -20,4 +20,22 @@ enum class ChatError { NoPortForOffer, OfferNotSent };
 QString errorTitle(ChatError error);
 QString errorText(ChatError error);
 
+// Why a file transfer stopped or could not start.
+enum class TransferError {
+    FileUnreadable,    // the file to send cannot be opened
+    DestinationFailed, // the destination cannot be opened for writing
+    NoPort,            // nothing could listen for the peer
+    OfferNotSent,
+    Cancelled,
+    PeerClosed,    // the connection ended before the whole file
+    ConnectFailed, // the peer's offer could not be reached
+    WriteFailed,   // the received data could not be stored (disk full, permission)
+    ReadFailed,    // the file to send could not be read
+    BeyondSent,    // the peer acknowledged data that was never sent
+};
+
+QString errorTitle(TransferError error);
+// `detail` is the system's own words, where there are any.
+QString errorText(TransferError error, const QString& detail = {});
+
 } // namespace peer

@@ -18,7 +18,6 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
-#include <deque>
 #include <functional>
 #include <optional>
 
@@ -186,9 +185,8 @@ TEST_F(ContactEditorTest, EditTheStoreRefusesShowsABoxAndLosesNothing)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        QTemporaryDir dir;
-        const QString path = dir.filePath("registry.db");
-        test::WritableAgain writableAgain(dir.path());
+        test::StoreFolder folder;
+        const QString path = folder.path();
         test::seedStore(path);
         std::optional<test::FullDatabases> fullDatabases;
         if (c.full) {

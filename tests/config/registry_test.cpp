@@ -1,63 +1,25 @@
 #include "config/paths.h"
 #include "config/registry.h"
 #include "config/store.h"
-#include "tests/config/unwritable_store.h"
+#include "tests/config/raw_store.h"
 #include "tests/support/temp_store.h"
 
-#include <QDir>
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-#include <cerrno>
-#include <cstring>
-#include <functional>
 #include <optional>
-#include <sqlite3.h>
-#include <string>
-#include <sys/mount.h>
-#include <unistd.h>
 #include <vector>
 
 namespace {
 
 using config::Registry;
-using Rows = std::vector<std::vector<std::string>>;
+using test::names;
+using test::rawQuery;
+using test::Rows;
 
-const QByteArray kKey = "SOFTWARE\\Kivvo";
-
-// Reads the file behind the registry's back, to check what actually lands on disk.
-Rows rawQuery(const QString& path, const char* sql)
-{
-    Rows rows;
-    sqlite3* db = nullptr;
-    if (sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READONLY, nullptr)
-        == SQLITE_OK) {
-        sqlite3_stmt* st = nullptr;
-        if (sqlite3_prepare_v2(db, sql, -1, &st, nullptr) == SQLITE_OK) {
-            while (sqlite3_step(st) == SQLITE_ROW) {
-                std::vector<std::string> row;
-                for (int i = 0; i < sqlite3_column_count(st); ++i) {
-                    const auto* text = sqlite3_column_text(st, i);
-                    row.emplace_back(text ? reinterpret_cast<const char*>(text) : "<null>");
-                }
-                rows.push_back(row);
-            }
-        }
-        sqlite3_finalize(st);
-    }
-    sqlite3_close(db);
-    return rows;
-}
-
-std::vector<QByteArray> names(const Registry& registry, const QByteArray& key)
-{
-    std::vector<QByteArray> result;
-    for (const auto& value : registry.values(key))
-        result.push_back(value.name);
-    return result;
-}
+const QByteArray kKey = config::kKeyRoot;
 
 // Sets or clears an environment variable for one test and puts the old state back afterwards.
 class EnvGuard
@@ -65,31 +27,19 @@ class EnvGuard
 public:
     explicit EnvGuard(const char* name)
         : m_name(name)
-        , m_had(qEnvironmentVariableIsSet(name))
-        , m_old(qgetenv(name))
-    {}
-    ~EnvGuard()
     {
-        if (m_had)
-            qputenv(m_name, m_old);
-        else
-            qunsetenv(m_name);
+        if (qEnvironmentVariableIsSet(name))
+            m_old = qgetenv(name);
     }
+    ~EnvGuard() { set(m_old ? m_old->constData() : nullptr); }
     EnvGuard(const EnvGuard&) = delete;
     EnvGuard& operator=(const EnvGuard&) = delete;
 
-    void set(const char* value)
-    {
-        if (value)
-            qputenv(m_name, value);
-        else
-            qunsetenv(m_name);
-    }
+    void set(const char* value) { value ? qputenv(m_name, value) : qunsetenv(m_name); }
 
 private:
     const char* m_name;
-    bool m_had;
-    QByteArray m_old;
+    std::optional<QByteArray> m_old;
 };
 
 TEST(Registry, SchemaIsExactlyTheStoredLayout)
@@ -198,240 +148,6 @@ TEST(Registry, UnopenableFileReadsEmptyAndIgnoresWrites)
     EXPECT_EQ(junk.readAll(), QByteArray(4096, 'x'));
 }
 
-TEST(Registry, TransactionStoresAllOrNothing)
-{
-    test::TempStore temp;
-    Registry& registry = temp.registry();
-    EXPECT_FALSE(registry.transact([&] {
-        return registry.writeValue(kKey, "nick", "kept out")
-               && registry.writeValue("SOFTWARE\\Missing", "nick", "x");
-    }));
-    EXPECT_EQ(registry.readValue(kKey, "nick"), std::nullopt);
-    EXPECT_TRUE(registry.transact([&] {
-        return registry.writeValue(kKey, "nick", "a") && registry.writeValue(kKey, "away", "b");
-    }));
-    EXPECT_EQ(names(registry, kKey), (std::vector<QByteArray>{"nick", "away"}));
-}
-
-// Everything the program writes, each of which has to fail on a store that cannot be written.
-void expectEveryWriteFails(Registry& registry)
-{
-    config::Store store(registry);
-    EXPECT_FALSE(registry.createKey("SOFTWARE\\Other"));
-    EXPECT_FALSE(registry.writeValue(kKey, "nick", "changed"));
-    EXPECT_FALSE(registry.deleteValue(config::kKeyContacts, "alice"));
-    EXPECT_FALSE(registry.transact([] { return true; }));
-    config::Settings settings = store.LoadSettings();
-    settings.nick = "changed";
-    EXPECT_FALSE(store.SaveSettings(settings));
-    EXPECT_FALSE(store.AddServer({"new.example.org", "New", 6667}));
-    EXPECT_FALSE(store.RemoveServer(test::seed().servers.front()));
-    EXPECT_FALSE(store.AddContact("dave"));
-    EXPECT_FALSE(store.RemoveContact("alice"));
-}
-
-// The store as a crashed copy of the program leaves it: the data still in the WAL journal, with
-// or without the journal's index (-shm) beside it.
-void seedWithJournalLeftOver(const QString& path, bool withIndex)
-{
-    QTemporaryDir scratch;
-    const QString source = scratch.filePath("registry.db");
-    Registry writer(source);
-    test::seedStore(writer);
-    QStringList suffixes = {"", "-wal"};
-    if (withIndex)
-        suffixes << "-shm";
-    for (const QString& suffix : suffixes)
-        ASSERT_TRUE(QFile::copy(source + suffix, path + suffix)) << suffix.toStdString();
-    ASSERT_GT(QFileInfo(path + "-wal").size(), 0);
-}
-
-TEST(Registry, UnwritableStoreIsReadInsteadOfRunningOnDefaults)
-{
-    const struct
-    {
-        const char* condition;
-        std::function<void(const QString& folder, const QString& path)> make;
-    } cases[] = {
-        {"read-only file",
-         [](const QString&, const QString& path) {
-             test::seedStore(path);
-             ASSERT_TRUE(test::makeReadOnly(path));
-         }},
-        {"read-only folder",
-         [](const QString& folder, const QString& path) {
-             test::seedStore(path);
-             ASSERT_TRUE(test::makeReadOnly(folder));
-         }},
-        {"read-only folder, rollback journal",
-         [](const QString& folder, const QString& path) {
-             test::seedStore(path);
-             ASSERT_EQ(rawQuery(path, "PRAGMA journal_mode"), Rows{{"wal"}});
-             sqlite3* db = nullptr;
-             sqlite3_open(QFile::encodeName(path).constData(), &db);
-             sqlite3_exec(db, "PRAGMA journal_mode=DELETE", nullptr, nullptr, nullptr);
-             sqlite3_close(db);
-             ASSERT_EQ(rawQuery(path, "PRAGMA journal_mode"), Rows{{"delete"}});
-             ASSERT_TRUE(test::makeReadOnly(folder));
-         }},
-        {"read-only folder and WAL journal left over",
-         [](const QString& folder, const QString& path) {
-             seedWithJournalLeftOver(path, true);
-             for (const char* suffix : {"", "-wal", "-shm"})
-                 ASSERT_TRUE(test::makeReadOnly(path + suffix));
-             ASSERT_TRUE(test::makeReadOnly(folder));
-         }},
-        {"read-only folder, WAL journal left over without its index",
-         [](const QString& folder, const QString& path) {
-             seedWithJournalLeftOver(path, false);
-             ASSERT_TRUE(test::makeReadOnly(folder));
-         }},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.condition);
-        QTemporaryDir dir;
-        // Characters that mean something in a URI, where SQLite takes some of its options.
-        const QString folder = dir.filePath(QString::fromUtf8("kivvo ?#%\xc3\xa9"));
-        ASSERT_TRUE(QDir().mkpath(folder));
-        const QString path = folder + "/registry.db";
-        test::WritableAgain writableAgain(folder);
-        c.make(folder, path);
-        const auto before = test::folderBytes(folder);
-        {
-            test::PermissionBitsApply permissionBits;
-            Registry registry(path);
-            ASSERT_TRUE(registry.isOpen());
-            EXPECT_TRUE(registry.isReadOnly());
-            test::expectSeed(config::Store(registry));
-            expectEveryWriteFails(registry);
-            test::expectSeed(config::Store(registry));
-        }
-        auto after = test::folderBytes(folder);
-        // A reader may make the journal files a read-only file beside a writable folder lacks.
-        for (auto it = after.begin(); it != after.end();)
-            it = before.contains(it.key()) ? std::next(it) : after.erase(it);
-        EXPECT_EQ(after, before);
-    }
-}
-
-TEST(Registry, ReadOnlyFolderWithWritableJournalFilesStaysWritable)
-{
-    // SQLite needs to create nothing when the journal files are there and writable.
-    QTemporaryDir dir;
-    const QString path = dir.filePath("registry.db");
-    test::WritableAgain writableAgain(dir.path());
-    seedWithJournalLeftOver(path, true);
-    ASSERT_TRUE(test::makeReadOnly(dir.path()));
-    test::PermissionBitsApply permissionBits;
-    Registry registry(path);
-    EXPECT_FALSE(registry.isReadOnly());
-    config::Store store(registry);
-    test::expectSeed(store);
-    EXPECT_TRUE(store.AddContact("dave"));
-    EXPECT_EQ(store.EnumContacts().back(), "dave");
-}
-
-TEST(Registry, FullDatabaseRefusesWritesAndKeepsEveryValue)
-{
-    test::TempStore temp;
-    test::seedStore(temp.registry());
-    test::FullDatabases full;
-    Registry registry(temp.path());
-    ASSERT_TRUE(registry.isOpen());
-    config::Store store(registry);
-    QList<QByteArray> contacts = test::seed().contacts;
-    for (int i = 0;; ++i) {
-        ASSERT_LT(i, 1000) << "the database never filled up";
-        const QByteArray nick = "f" + QByteArray::number(i);
-        if (!store.AddContact(nick))
-            break;
-        contacts.append(nick);
-    }
-    EXPECT_EQ(names(registry, config::kKeyContacts),
-              std::vector<QByteArray>(contacts.begin(), contacts.end()));
-    // The first value fits where the old one was; the long one does not, and takes the first
-    // one back with it.
-    config::Settings settings = test::seed().settings;
-    settings.nick = "x";
-    settings.email = QByteArray(255, 'e');
-    EXPECT_FALSE(store.SaveSettings(settings));
-    EXPECT_EQ(store.LoadSettings(), test::seed().settings);
-    EXPECT_EQ(store.EnumServers(), test::seed().servers);
-}
-
-// Run by the next test inside a mount namespace of its own, where it may mount a small tmpfs and
-// make it read-only or fill it up; disabled so that a plain run skips it.
-TEST(FileSystemConditions, DISABLED_ReadOnlyAndFull)
-{
-    const QByteArray folder = qgetenv("KIVVO_TMPFS_FOLDER");
-    ASSERT_FALSE(folder.isEmpty());
-    if (mount("tmpfs", folder.constData(), "tmpfs", 0, "size=256k") != 0)
-        GTEST_SKIP() << "cannot mount a tmpfs: " << std::strerror(errno);
-    const QString path = QString::fromLocal8Bit(folder) + "/registry.db";
-    test::seedStore(path);
-    {
-        SCOPED_TRACE("read-only file system");
-        ASSERT_EQ(mount(nullptr, folder.constData(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0);
-        Registry registry(path);
-        EXPECT_TRUE(registry.isReadOnly());
-        test::expectSeed(config::Store(registry));
-        expectEveryWriteFails(registry);
-        ASSERT_EQ(mount(nullptr, folder.constData(), nullptr, MS_REMOUNT, nullptr), 0);
-    }
-    QFile filler(QString::fromLocal8Bit(folder) + "/filler");
-    const auto fill = [&filler] {
-        ASSERT_TRUE(filler.open(QIODevice::Append));
-        while (filler.write(QByteArray(512, 'f')) > 0 && filler.flush()) {
-        }
-        filler.close();
-    };
-    {
-        SCOPED_TRACE("full disk at start");
-        fill();
-        Registry registry(path);
-        EXPECT_TRUE(registry.isReadOnly());
-        test::expectSeed(config::Store(registry));
-        expectEveryWriteFails(registry);
-    }
-    ASSERT_TRUE(filler.remove());
-    {
-        SCOPED_TRACE("writable store on a disk that fills up");
-        Registry registry(path);
-        ASSERT_FALSE(registry.isReadOnly());
-        fill();
-        EXPECT_FALSE(config::Store(registry).AddContact("dave"));
-        EXPECT_FALSE(config::Store(registry).SaveSettings(config::Settings{}));
-        test::expectSeed(config::Store(registry));
-    }
-}
-
-TEST(Registry, ReadOnlyFileSystemAndFullDiskStillRead)
-{
-    // Mounting needs a mount namespace: root gets one from unshare, anyone else one inside a
-    // user namespace.
-    QTemporaryDir folder;
-    QStringList arguments = {"--mount", "--propagation", "private"};
-    if (geteuid() != 0)
-        arguments = QStringList{"--user", "--map-root-user"} + arguments;
-    arguments << QFileInfo("/proc/self/exe").symLinkTarget() << "--gtest_also_run_disabled_tests"
-              << "--gtest_filter=FileSystemConditions.DISABLED_ReadOnlyAndFull";
-    QProcess child;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("KIVVO_TMPFS_FOLDER", folder.path());
-    child.setProcessEnvironment(env);
-    child.setProcessChannelMode(QProcess::MergedChannels);
-    child.start("unshare", arguments);
-    if (!child.waitForStarted())
-        GTEST_SKIP() << "unshare is not installed";
-    ASSERT_TRUE(child.waitForFinished(60000));
-    const QByteArray output = child.readAll();
-    if (!output.contains("[==========]"))
-        GTEST_SKIP() << "no mount namespace here: " << output.trimmed().toStdString();
-    if (output.contains("[  SKIPPED ]"))
-        GTEST_SKIP() << output.toStdString();
-    EXPECT_EQ(child.exitCode(), 0) << output.toStdString();
-}
-
 TEST(Paths, FollowXdgVariablesWhenAbsolute)
 {
     EnvGuard home("HOME"), config("XDG_CONFIG_HOME"), data("XDG_DATA_HOME");
@@ -475,11 +191,7 @@ TEST(Paths, IdentPortFromEnvironment)
     }
 }
 
-} // namespace
-
-namespace {
 constexpr int kEachWriter = 100; // two writers stay below the 256 contacts a list holds
-}
 
 // Run by the next test in processes of its own; disabled so that a plain run skips it.
 TEST(StoreSharingWriter, DISABLED_AddsContactsAndServers)
@@ -521,3 +233,5 @@ TEST(StoreSharing, TwoProcessesWritingOneStoreLoseNothing)
     EXPECT_EQ(store.EnumContacts().size(), 2 * kEachWriter);
     EXPECT_EQ(store.EnumServers().size(), size_t(2 * kEachWriter));
 }
+
+} // namespace

@@ -50,25 +50,28 @@ private:
     bool m_saved = false;
 };
 
-// Makes a folder and its files writable again on the way out, so that they can be removed.
-class WritableAgain
+// A fresh folder for a store file, made writable again on the way out so that it can be removed.
+// Its name holds characters that mean something in a URI, where SQLite takes some of its options.
+class StoreFolder
 {
 public:
-    explicit WritableAgain(QString folder)
-        : m_folder(std::move(folder))
-    {}
-    ~WritableAgain()
+    StoreFolder() { EXPECT_TRUE(QDir().mkpath(m_folder)); }
+    ~StoreFolder()
     {
         const auto rw = QFile::ReadOwner | QFile::WriteOwner;
         QFile::setPermissions(m_folder, rw | QFile::ExeOwner);
         for (const QString& name : QDir(m_folder).entryList(QDir::Files))
             QFile::setPermissions(m_folder + '/' + name, rw);
     }
-    WritableAgain(const WritableAgain&) = delete;
-    WritableAgain& operator=(const WritableAgain&) = delete;
+    StoreFolder(const StoreFolder&) = delete;
+    StoreFolder& operator=(const StoreFolder&) = delete;
+
+    const QString& folder() const { return m_folder; }
+    QString path() const { return m_folder + "/registry.db"; }
 
 private:
-    QString m_folder;
+    QTemporaryDir m_dir;
+    QString m_folder = m_dir.filePath(QString::fromUtf8("kivvo ?#%\xc3\xa9"));
 };
 
 // r-x for a folder, r-- for a file.

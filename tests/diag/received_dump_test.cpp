@@ -34,20 +34,10 @@ protected:
     QTemporaryDir m_dir;
 };
 
-TEST_F(ReceivedDumpTest, WritesABatchInTheDumpFormat)
-{
-    ReceivedDump dump(path(), true);
-    dump.DumpReceivedLines({"PING :irc.x", ":irc.x 001 bob :Welcome"});
-    EXPECT_EQ(readAll(path()), QByteArray("Messages Received:2\n"
-                                          "Message 0: PING :irc.x\r\n EOL\n"
-                                          "Command: PING\n"
-                                          "Message 1: :irc.x 001 bob :Welcome\r\n EOL\n"
-                                          "Command: 001\n"));
-}
-
 struct WordCase
 {
-    const char* line;
+    const char* name;
+    QByteArray line;
     const char* trailer; // what follows " EOL\n" for the line
 };
 
@@ -58,27 +48,23 @@ TEST_P(ReceivedDumpWord, NamesTheCommandWordWhenTheLineHasOne)
 {
     const WordCase& c = GetParam();
     ReceivedDump dump(path(), true);
-    dump.DumpReceivedLines({QByteArray(c.line)});
-    EXPECT_EQ(readAll(path()), "Messages Received:1\nMessage 0: " + QByteArray(c.line)
-                                   + "\r\n EOL\n" + QByteArray(c.trailer));
-}
-
-INSTANTIATE_TEST_SUITE_P(Lines, ReceivedDumpWord,
-                         ::testing::Values(WordCase{"PING :irc.x", "Command: PING\n"},
-                                           WordCase{":nick!u@h PRIVMSG bob :hi there",
-                                                    "Command: PRIVMSG\n"},
-                                           WordCase{"PING", "\n"}, WordCase{":irc.x NOTICE", "\n"},
-                                           WordCase{":irc.x", "\n"}, WordCase{"", "\n"},
-                                           WordCase{"%s%n%d :x", "Command: %s%n%d\n"}));
-
-TEST_F(ReceivedDumpTest, ShowsFormatDirectivesAndRawBytesLiterally)
-{
-    ReceivedDump dump(path(), true);
-    const QByteArray odd = QByteArray(":a!b@c PRIVMSG bob :%s%n\xe9\xff") + '\0' + "tail";
-    dump.DumpReceivedLines({odd});
+    dump.DumpReceivedLines({c.line});
     EXPECT_EQ(readAll(path()),
-              "Messages Received:1\nMessage 0: " + odd + "\r\n EOL\nCommand: PRIVMSG\n");
+              "Messages Received:1\nMessage 0: " + c.line + "\r\n EOL\n" + QByteArray(c.trailer));
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, ReceivedDumpWord,
+    ::testing::Values(WordCase{"Ping", "PING :irc.x", "Command: PING\n"},
+                      WordCase{"Prefixed", ":nick!u@h PRIVMSG bob :hi there", "Command: PRIVMSG\n"},
+                      WordCase{"NoParameters", "PING", "\n"},
+                      WordCase{"PrefixedNoParameters", ":irc.x NOTICE", "\n"},
+                      WordCase{"PrefixOnly", ":irc.x", "\n"}, WordCase{"Empty", "", "\n"},
+                      WordCase{"FormatDirectivesAsCommand", "%s%n%d :x", "Command: %s%n%d\n"},
+                      WordCase{"FormatDirectivesAndRawBytes",
+                               QByteArray(":a!b@c PRIVMSG bob :%s%n\xe9\xff") + '\0' + "tail",
+                               "Command: PRIVMSG\n"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 struct KeepCase
 {
@@ -136,8 +122,13 @@ INSTANTIATE_TEST_SUITE_P(
                  "earlier run\n"
                  "Messages Received:1\nMessage 0: A b\r\n EOL\nCommand: A\n"
                  "Messages Received:0\n"},
-        KeepCase{
-            "EnabledCreatesAMissingFile", true, std::nullopt, {{"PING :irc.x"}}, kEarlierDump}),
+        KeepCase{"EnabledCreatesAMissingFileAndNumbersTheBatch",
+                 true,
+                 std::nullopt,
+                 {{"PING :irc.x", ":irc.x 001 bob :Welcome"}},
+                 "Messages Received:2\n"
+                 "Message 0: PING :irc.x\r\n EOL\nCommand: PING\n"
+                 "Message 1: :irc.x 001 bob :Welcome\r\n EOL\nCommand: 001\n"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ReceivedDumpTest, DisabledMakesTheFileAgainWhenItIsRemovedBetweenBatches)

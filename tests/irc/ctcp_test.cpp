@@ -29,47 +29,35 @@ TEST(ClassifyCtcp, MatchesTheKeywordTableAsAPrefix)
         int code;
     };
     const Case cases[] = {
-        {QByteArray("\x01"
-                    "FINGER\x01"),
-         1},
-        {QByteArray("\x01VERSION\x01"), 2},
-        {QByteArray("\x01SOURCE\x01"), 3},
-        {QByteArray("\x01USERINFO\x01"), 4},
-        {QByteArray("\x01"
-                    "CLIENTINFO\x01"),
-         5},
-        {QByteArray("\x01"
-                    "ERRMSG\x01"),
-         6},
-        {QByteArray("\x01PING 12345\x01"), 7},
-        {QByteArray("\x01TIME\x01"), 8},
-        {QByteArray("\x01"
-                    "ENCRYPT key"),
-         9},
-        {QByteArray("\x01PING"), 7},
-        {QByteArray("\x01PINGS"), 7},
-        {QByteArray("\x01ping"), 0},
-        {QByteArray("PING"), 0},
-        {QByteArray(" \x01PING"), 0},
-        {QByteArray("\x01PIN"), 0},
-        {QByteArray("\x01"), 0},
-        {QByteArray(""), 0},
+        {"\001FINGER\001", 1},
+        {"\001VERSION\001", 2},
+        {"\001SOURCE\001", 3},
+        {"\001USERINFO\001", 4},
+        {"\001CLIENTINFO\001", 5},
+        {"\001ERRMSG\001", 6},
+        {"\001PING 12345\001", 7},
+        {"\001TIME\001", 8},
+        {"\001ENCRYPT key", 9},
+        {"\001PING", 7},
+        {"\001PINGS", 7},
+        {"\001ping", 0},
+        {"PING", 0},
+        {" \001PING", 0},
+        {"\001PIN", 0},
+        {"\001", 0},
+        {"", 0},
         {QByteArray(), 0},
         {std::nullopt, 0},
-        {QByteArray("\x01"
-                    "ACTION waves\x01"),
-         0},
-        {QByteArray("\x01"
-                    "DCC CHAT chat 1 2\x01"),
-         0},
-        {QByteArray("\x01PI\0NG", 6), 0},
-        {QByteArray("\x01PING\0", 6), 7},
+        {"\001ACTION waves\001", 0},
+        {"\001DCC CHAT chat 1 2\001", 0},
+        {QByteArray("\001PI\0NG", 6), 0},
+        {QByteArray("\001PING\0", 6), 7},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(irc::ClassifyCtcp(c.text), c.code) << show(c.text);
         EXPECT_EQ(irc::ctcpCode(c.text), static_cast<CtcpCode>(c.code)) << show(c.text);
     }
-    EXPECT_EQ(irc::ClassifyCtcp("\x01TIME"), 8);
+    EXPECT_EQ(irc::ClassifyCtcp("\001TIME"), 8);
 }
 
 TEST(AnswerCtcpQuery, AnswersByteForByte)
@@ -82,47 +70,31 @@ TEST(AnswerCtcpQuery, AnswersByteForByte)
         std::optional<QByteArray> answer;
     };
     const std::vector<Case> cases = {
-        {"bob", "\x01VERSION\x01", CtcpCode::Version,
-         QByteArray("NOTICE bob :Kivvo Version 2.0 https://kivvo.example.org/")},
-        {"bob", "\x01SOURCE\x01", CtcpCode::Source,
-         QByteArray("NOTICE bob :https://kivvo.example.org/download/")},
-        {"bob", "\x01TIME\x01", CtcpCode::Time,
-         QByteArray("NOTICE bob :\x01TIME 11/14/2023 10:13:20 PM\x01")},
+        {"bob", "\001VERSION\001", CtcpCode::Version,
+         "NOTICE bob :Kivvo Version 2.0 https://kivvo.example.org/"},
+        {"bob", "\001SOURCE\001", CtcpCode::Source,
+         "NOTICE bob :https://kivvo.example.org/download/"},
+        {"bob", "\001TIME\001", CtcpCode::Time, "NOTICE bob :\001TIME 11/14/2023 10:13:20 PM\001"},
         // The asker's own number comes back, so that it can measure its round trip.
-        {"bob", "\x01PING 12345\x01", CtcpCode::Ping, QByteArray("NOTICE bob :\x01PING 12345\x01")},
-        {"bob", "\x01PING 1 2 3\x01", CtcpCode::Ping, QByteArray("NOTICE bob :\x01PING 1 2 3\x01")},
-        {"bob", "\x01PING 77", CtcpCode::Ping, QByteArray("NOTICE bob :\x01PING 77\x01")},
-        {"bob", "\x01PING 5\x01junk", CtcpCode::Ping, QByteArray("NOTICE bob :\x01PING 5\x01")},
-        {"bob", QByteArray("\x01PING 5\x01\0", 9), CtcpCode::Ping,
-         QByteArray("NOTICE bob :\x01PING 5\x01")},
+        {"bob", "\001PING 12345\001", CtcpCode::Ping, "NOTICE bob :\001PING 12345\001"},
+        {"bob", "\001PING 1 2 3\001", CtcpCode::Ping, "NOTICE bob :\001PING 1 2 3\001"},
+        {"bob", "\001PING 77", CtcpCode::Ping, "NOTICE bob :\001PING 77\001"},
+        {"bob", "\001PING 5\001junk", CtcpCode::Ping, "NOTICE bob :\001PING 5\001"},
+        {"bob", QByteArray("\001PING 5\001\0", 9), CtcpCode::Ping, "NOTICE bob :\001PING 5\001"},
         // Without an argument there is nothing to echo: our clock instead.
-        {"bob", "\x01PING\x01", CtcpCode::Ping, QByteArray("NOTICE bob :\x01PING 1700000000\x01")},
-        {"bob", "\x01PING", CtcpCode::Ping, QByteArray("NOTICE bob :\x01PING 1700000000\x01")},
-        {"bob", "\x01PING \x01", CtcpCode::Ping, QByteArray("NOTICE bob :\x01PING 1700000000\x01")},
-        {"bob", "\x01PINGS 99\x01", CtcpCode::Ping,
-         QByteArray("NOTICE bob :\x01PING 1700000000\x01")},
+        {"bob", "\001PING\001", CtcpCode::Ping, "NOTICE bob :\001PING 1700000000\001"},
+        {"bob", "\001PING", CtcpCode::Ping, "NOTICE bob :\001PING 1700000000\001"},
+        {"bob", "\001PING \001", CtcpCode::Ping, "NOTICE bob :\001PING 1700000000\001"},
+        {"bob", "\001PINGS 99\001", CtcpCode::Ping, "NOTICE bob :\001PING 1700000000\001"},
         // Peer text is never a format.
-        {"bob", "\x01PING %s%n%x\x01", CtcpCode::Ping,
-         QByteArray("NOTICE bob :\x01PING %s%n%x\x01")},
-        {"%s%n%x", "\x01VERSION\x01", CtcpCode::Version,
-         QByteArray("NOTICE %s%n%x :Kivvo Version 2.0 https://kivvo.example.org/")},
-        {"bob",
-         "\x01"
-         "FINGER\x01",
-         CtcpCode::Finger, std::nullopt},
-        {"bob", "\x01USERINFO\x01", CtcpCode::UserInfo, std::nullopt},
-        {"bob",
-         "\x01"
-         "CLIENTINFO\x01",
-         CtcpCode::ClientInfo, std::nullopt},
-        {"bob",
-         "\x01"
-         "ERRMSG x\x01",
-         CtcpCode::ErrMsg, std::nullopt},
-        {"bob",
-         "\x01"
-         "ENCRYPT k\x01",
-         CtcpCode::Encrypt, std::nullopt},
+        {"bob", "\001PING %s%n%x\001", CtcpCode::Ping, "NOTICE bob :\001PING %s%n%x\001"},
+        {"%s%n%x", "\001VERSION\001", CtcpCode::Version,
+         "NOTICE %s%n%x :Kivvo Version 2.0 https://kivvo.example.org/"},
+        {"bob", "\001FINGER\001", CtcpCode::Finger, std::nullopt},
+        {"bob", "\001USERINFO\001", CtcpCode::UserInfo, std::nullopt},
+        {"bob", "\001CLIENTINFO\001", CtcpCode::ClientInfo, std::nullopt},
+        {"bob", "\001ERRMSG x\001", CtcpCode::ErrMsg, std::nullopt},
+        {"bob", "\001ENCRYPT k\001", CtcpCode::Encrypt, std::nullopt},
         {"bob", "hello", CtcpCode::None, std::nullopt},
     };
     for (const Case& c : cases) {
@@ -132,8 +104,10 @@ TEST(AnswerCtcpQuery, AnswersByteForByte)
     }
 }
 
-TEST(AnswerCtcpQuery, NeverPutsLineBreaksFromPeersOnTheWire)
+// Peers' bytes must never break the line, and an answer that cannot fit one line is not sent.
+TEST(AnswerCtcpQuery, SendsNothingThatWouldNotBeOneWholeLine)
 {
+    const QByteArray overLong(505, 'n');
     struct Case
     {
         QByteArray sender;
@@ -141,25 +115,29 @@ TEST(AnswerCtcpQuery, NeverPutsLineBreaksFromPeersOnTheWire)
         CtcpCode code;
     };
     const std::vector<Case> cases = {
-        {"", "\x01VERSION\x01", CtcpCode::Version},
-        {"bo b", "\x01VERSION\x01", CtcpCode::Version},
-        {":bob", "\x01VERSION\x01", CtcpCode::Version},
-        {"bob\r\nQUIT", "\x01VERSION\x01", CtcpCode::Version},
-        {"bob\n", "\x01SOURCE\x01", CtcpCode::Source},
-        {"bob\r", "\x01TIME\x01", CtcpCode::Time},
-        {QByteArray("bo\0b", 4), "\x01PING\x01", CtcpCode::Ping},
-        {"bob", "\x01PING 1\r\nQUIT :bye\x01", CtcpCode::Ping},
-        {"bob", "\x01PING 1\nJOIN #x\x01", CtcpCode::Ping},
-        {"bob", "\x01PING 1\r\x01", CtcpCode::Ping},
-        {"bob", QByteArray("\x01PING 1\0 2\x01", 11), CtcpCode::Ping},
+        {"", "\001VERSION\001", CtcpCode::Version},
+        {"bo b", "\001VERSION\001", CtcpCode::Version},
+        {":bob", "\001VERSION\001", CtcpCode::Version},
+        {"bob\r\nQUIT", "\001VERSION\001", CtcpCode::Version},
+        {"bob\n", "\001SOURCE\001", CtcpCode::Source},
+        {"bob\r", "\001TIME\001", CtcpCode::Time},
+        {QByteArray("bo\0b", 4), "\001PING\001", CtcpCode::Ping},
+        {"bob", "\001PING 1\r\nQUIT :bye\001", CtcpCode::Ping},
+        {"bob", "\001PING 1\nJOIN #x\001", CtcpCode::Ping},
+        {"bob", "\001PING 1\r\001", CtcpCode::Ping},
+        {"bob", QByteArray("\001PING 1\0 2\001", 11), CtcpCode::Ping},
+        {overLong, "\001PING 1\001", CtcpCode::Version},
+        {overLong, "\001PING 1\001", CtcpCode::Source},
+        {overLong, "\001PING 1\001", CtcpCode::Time},
+        {overLong, "\001PING 1\001", CtcpCode::Ping},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(irc::answerCtcpQuery(c.sender, c.text, c.code, kLocal), std::nullopt)
-            << show(c.sender) << " " << show(c.text);
+            << show(c.sender) << " " << show(c.text) << " " << int(c.code);
     }
     // A broken locale text is caught by the same last guard.
     const irc::CtcpLocalTime broken{1, "1/1\r\n", "1:00"};
-    EXPECT_EQ(irc::answerCtcpQuery("bob", "\x01TIME\x01", CtcpCode::Time, broken), std::nullopt);
+    EXPECT_EQ(irc::answerCtcpQuery("bob", "\001TIME\001", CtcpCode::Time, broken), std::nullopt);
 }
 
 TEST(AnswerCtcpQuery, CutsALongPingEchoToOneLineKeepingTheFrame)
@@ -168,24 +146,14 @@ TEST(AnswerCtcpQuery, CutsALongPingEchoToOneLineKeepingTheFrame)
     for (const int length : {450, 600, 5000}) {
         const QByteArray argument(length, '7');
         const auto answer =
-            irc::answerCtcpQuery(sender, "\x01PING " + argument + '\x01', CtcpCode::Ping, kLocal);
+            irc::answerCtcpQuery(sender, "\001PING " + argument + '\x01', CtcpCode::Ping, kLocal);
         ASSERT_TRUE(answer) << length;
         EXPECT_LE(answer->size() + 2, 512) << length;
-        EXPECT_TRUE(answer->startsWith("NOTICE somebody9 :\x01PING 777")) << length;
-        EXPECT_TRUE(answer->endsWith("7\x01")) << length;
-        const qsizetype prefix = QByteArray("NOTICE somebody9 :\x01PING ").size();
+        EXPECT_TRUE(answer->startsWith("NOTICE somebody9 :\001PING 777")) << length;
+        EXPECT_TRUE(answer->endsWith("7\001")) << length;
+        const qsizetype prefix = QByteArray("NOTICE somebody9 :\001PING ").size();
         const qsizetype echoed = answer->size() - prefix - 1;
         EXPECT_EQ(echoed, std::min<qsizetype>(length, 510 - prefix - 1)) << length;
-    }
-}
-
-TEST(AnswerCtcpQuery, RefusesWhatCannotFitOneLine)
-{
-    const QByteArray sender(505, 'n');
-    for (const CtcpCode code :
-         {CtcpCode::Version, CtcpCode::Source, CtcpCode::Time, CtcpCode::Ping}) {
-        EXPECT_EQ(irc::answerCtcpQuery(sender, "\x01PING 1\x01", code, kLocal), std::nullopt)
-            << static_cast<int>(code);
     }
 }
 
@@ -267,43 +235,38 @@ TEST(ReadCtcpReply, ShowsTheFourReplyKinds)
         return std::optional<CtcpReplyBox>(CtcpReplyBox{QString::fromLatin1(title), text});
     };
     const std::vector<Case> cases = {
-        {"\x01VERSION Kivvo Version 2.0\x01", CtcpCode::Version,
+        {"\001VERSION Kivvo Version 2.0\001", CtcpCode::Version,
          box("Version Reply", "Kivvo Version 2.0")},
-        {"\x01"
-         "FINGER bob (Bob) Idle 5\x01",
-         CtcpCode::Finger, box("Finger Reply", "bob (Bob) Idle 5")},
-        {"\x01TIME Tue Nov 14 22:13:20\x01", CtcpCode::Time,
+        {"\001FINGER bob (Bob) Idle 5\001", CtcpCode::Finger,
+         box("Finger Reply", "bob (Bob) Idle 5")},
+        {"\001TIME Tue Nov 14 22:13:20\001", CtcpCode::Time,
          box("Time Reply", "Tue Nov 14 22:13:20")},
-        {"\x01VERSION Kivvo\x01 and more", CtcpCode::Version, box("Version Reply", "Kivvo")},
-        {"\x01VERSION %s%n%x\x01", CtcpCode::Version, box("Version Reply", "%s%n%x")},
-        {"\x01VERSION caf\xc3\xa9\x01", CtcpCode::Version,
+        {"\001VERSION Kivvo\001 and more", CtcpCode::Version, box("Version Reply", "Kivvo")},
+        {"\001VERSION %s%n%x\001", CtcpCode::Version, box("Version Reply", "%s%n%x")},
+        {"\001VERSION caf\xc3\xa9\001", CtcpCode::Version,
          box("Version Reply", QString::fromUtf8("caf\xc3\xa9"))},
-        {"\x01VERSION caf\xe9\x01", CtcpCode::Version,
+        {"\001VERSION caf\xe9\001", CtcpCode::Version,
          box("Version Reply", QString::fromUtf8("caf\xc3\xa9"))},
         // A blank and then the closing 0x01: an empty reply, still a reply.
-        {"\x01VERSION \x01", CtcpCode::Version, box("Version Reply", "")},
-        {"\x01PING 997\x01", CtcpCode::Ping, box("Ping Reply", "Ping Reply - 3 seconds")},
-        {"\x01PING 1003\x01", CtcpCode::Ping, box("Ping Reply", "Ping Reply - -3 seconds")},
-        {"\x01PING -5\x01", CtcpCode::Ping, box("Ping Reply", "Ping Reply - 1005 seconds")},
-        {"\x01PING   42xyz\x01", CtcpCode::Ping, box("Ping Reply", "Ping Reply - 958 seconds")},
-        {"\x01PING abc\x01", CtcpCode::Ping, box("Ping Reply", "Ping Reply - 1000 seconds")},
-        {"\x01PING \x01", CtcpCode::Ping, box("Ping Reply", "Ping Reply - 1000 seconds")},
-        {"\x01PING 99999999999999999999999999\x01", CtcpCode::Ping,
+        {"\001VERSION \001", CtcpCode::Version, box("Version Reply", "")},
+        {"\001PING 997\001", CtcpCode::Ping, box("Ping Reply", "Ping Reply - 3 seconds")},
+        {"\001PING 1003\001", CtcpCode::Ping, box("Ping Reply", "Ping Reply - -3 seconds")},
+        {"\001PING -5\001", CtcpCode::Ping, box("Ping Reply", "Ping Reply - 1005 seconds")},
+        {"\001PING   42xyz\001", CtcpCode::Ping, box("Ping Reply", "Ping Reply - 958 seconds")},
+        {"\001PING abc\001", CtcpCode::Ping, box("Ping Reply", "Ping Reply - 1000 seconds")},
+        {"\001PING \001", CtcpCode::Ping, box("Ping Reply", "Ping Reply - 1000 seconds")},
+        {"\001PING 99999999999999999999999999\001", CtcpCode::Ping,
          box("Ping Reply", "Ping Reply - -2305843009213692951 seconds")},
-        {"\x01TIME Tue Nov 14", CtcpCode::Time, std::nullopt},
-        {"\x01VERSION\x01", CtcpCode::Version, std::nullopt},
-        {"\x01VERSION", CtcpCode::Version, std::nullopt},
-        {"\x01PING", CtcpCode::Ping, std::nullopt},
-        {QByteArray("\x01VERSION a\0b\x01", 13), CtcpCode::Version, std::nullopt},
+        {"\001TIME Tue Nov 14", CtcpCode::Time, std::nullopt},
+        {"\001VERSION\001", CtcpCode::Version, std::nullopt},
+        {"\001VERSION", CtcpCode::Version, std::nullopt},
+        {"\001PING", CtcpCode::Ping, std::nullopt},
+        {QByteArray("\001VERSION a\0b\001", 13), CtcpCode::Version, std::nullopt},
         {"", CtcpCode::Version, std::nullopt},
-        {"\x01USERINFO something\x01", CtcpCode::UserInfo, std::nullopt},
-        {"\x01SOURCE there\x01", CtcpCode::Source, std::nullopt},
-        {"\x01"
-         "CLIENTINFO x\x01",
-         CtcpCode::ClientInfo, std::nullopt},
-        {"\x01"
-         "ENCRYPT x\x01",
-         CtcpCode::Encrypt, std::nullopt},
+        {"\001USERINFO something\001", CtcpCode::UserInfo, std::nullopt},
+        {"\001SOURCE there\001", CtcpCode::Source, std::nullopt},
+        {"\001CLIENTINFO x\001", CtcpCode::ClientInfo, std::nullopt},
+        {"\001ENCRYPT x\001", CtcpCode::Encrypt, std::nullopt},
         {"plain notice", CtcpCode::None, std::nullopt},
     };
     for (const Case& c : cases) {
@@ -316,19 +279,19 @@ TEST(ReadCtcpReply, ShowsTheFourReplyKinds)
 TEST(ReadCtcpReply, CutsLongRepliesWithoutSplittingACharacter)
 {
     const auto shown =
-        irc::readCtcpReply("\x01VERSION " + QByteArray(300, 'a') + '\x01', CtcpCode::Version, 0);
+        irc::readCtcpReply("\001VERSION " + QByteArray(300, 'a') + '\x01', CtcpCode::Version, 0);
     ASSERT_TRUE(shown);
     EXPECT_EQ(shown->text, QString(255, 'a'));
 
     // The 255th byte would cut an é in two, which would also spoil the decoding of the rest.
     const QByteArray utf8 = QByteArray(254, 'a') + "\xc3\xa9\xc3\xa9 more";
-    const auto cut = irc::readCtcpReply("\x01VERSION " + utf8 + '\x01', CtcpCode::Version, 0);
+    const auto cut = irc::readCtcpReply("\001VERSION " + utf8 + '\x01', CtcpCode::Version, 0);
     ASSERT_TRUE(cut);
     EXPECT_EQ(cut->text, QString(254, 'a'));
 
     const QByteArray latin1 = QByteArray(250, 'a') + QByteArray(10, '\xa9');
     const auto cutLatin1 =
-        irc::readCtcpReply("\x01VERSION " + latin1 + '\x01', CtcpCode::Version, 0);
+        irc::readCtcpReply("\001VERSION " + latin1 + '\x01', CtcpCode::Version, 0);
     ASSERT_TRUE(cutLatin1);
     EXPECT_EQ(cutLatin1->text.size(), 252);
 }
@@ -359,13 +322,12 @@ TEST(BuildCtcpQuery, SendsTheSixQueries)
     };
     using Q = irc::ContactQuery;
     const Case cases[] = {
-        {Q::Ping, "PRIVMSG bob :\x01PING 1700000000\x01"},
+        {Q::Ping, "PRIVMSG bob :\001PING 1700000000\001"},
         {Q::Whois, "WHOIS bob"},
-        {Q::Version, "PRIVMSG bob :\x01VERSION\x01"},
-        {Q::Finger, "PRIVMSG bob :\x01"
-                    "FINGER\x01"},
-        {Q::Time, "PRIVMSG bob :\x01TIME\x01"},
-        {Q::Source, "PRIVMSG bob :\x01SOURCE\x01"},
+        {Q::Version, "PRIVMSG bob :\001VERSION\001"},
+        {Q::Finger, "PRIVMSG bob :\001FINGER\001"},
+        {Q::Time, "PRIVMSG bob :\001TIME\001"},
+        {Q::Source, "PRIVMSG bob :\001SOURCE\001"},
     };
     for (const Case& c : cases)
         EXPECT_EQ(irc::buildCtcpQuery(c.query, "bob", 1700000000), c.line) << int(c.query);

@@ -7,7 +7,7 @@ using irc::DccOffer;
 
 namespace {
 
-constexpr char kFrom[] = ":bob!b@host PRIVMSG alice :\x01";
+constexpr char kFrom[] = ":bob!b@host PRIVMSG alice :\001";
 
 QByteArray line(const QByteArray& body)
 {
@@ -38,7 +38,10 @@ TEST(DccOffer, ReadsOffersAsTheyAreSent)
          DccOffer{DccKind::Voice, "bob", "", 0x01020304, 3000, 0}},
         // Numbers wrap modulo 2^32 and read as C reads them.
         {DccKind::Send, "DCC SEND f 4294967297 -1 -1",
-         DccOffer{DccKind::Send, "bob", "f", 1, 65535, 4294967295u}},
+         DccOffer{DccKind::Send, "bob", "f", 1, 65535, ~0ull}},
+        // Files of 4 GiB and more are offered with their whole size.
+        {DccKind::Send, "DCC SEND big.iso 16909060 2000 5368709120",
+         DccOffer{DccKind::Send, "bob", "big.iso", 0x01020304, 2000, 5368709120ull}},
         {DccKind::Send, "DCC SEND f 1 2 18446744073709551616",
          DccOffer{DccKind::Send, "bob", "f", 1, 2, 0}},
         {DccKind::Send, "DCC SEND f x y big", DccOffer{DccKind::Send, "bob", "f", 0, 0, 0}},
@@ -61,16 +64,14 @@ TEST(DccOffer, ReadsOffersAsTheyAreSent)
 TEST(DccOffer, SurvivesHostileLines)
 {
     // No prefix, twenty fields, a sender without user@host: read or dropped, never a crash.
-    const auto bare = irc::parseDccOffer(DccKind::Chat, "PRIVMSG alice :\x01"
-                                                        "DCC CHAT chat 1 2");
+    const auto bare = irc::parseDccOffer(DccKind::Chat, "PRIVMSG alice :\001DCC CHAT chat 1 2");
     ASSERT_TRUE(bare);
     EXPECT_EQ(bare->port, 2);
     QByteArray many = "DCC SEND f";
     for (int i = 0; i < 20; ++i)
         many += ' ' + QByteArray::number(i + 1);
     EXPECT_TRUE(irc::parseDccOffer(DccKind::Send, line(many)));
-    const auto noHost = irc::parseDccOffer(DccKind::Chat, ":bob PRIVMSG a :\x01"
-                                                          "DCC CHAT chat 1 2");
+    const auto noHost = irc::parseDccOffer(DccKind::Chat, ":bob PRIVMSG a :\001DCC CHAT chat 1 2");
     ASSERT_TRUE(noHost);
     EXPECT_EQ(noHost->sender, "bob");
 }
@@ -109,9 +110,7 @@ TEST(DccOffer, ProposesOnlySafeBaseNames)
         {"..\\..\\x.exe", "x.exe"},
         {"/etc/passwd", "passwd"},
         {".bashrc", ".bashrc"},
-        {"a\x01"
-         "b\nc\x7f",
-         "a_b_c_"},
+        {"a\001b\nc\x7f", "a_b_c_"},
         {"%s%n%x", "%s%n%x"},
         {"", std::nullopt},
         {"..", std::nullopt},
@@ -131,13 +130,13 @@ TEST(DccOffer, ProposesOnlySafeBaseNames)
 TEST(DccOffer, FormatsOffersByteForByte)
 {
     EXPECT_EQ(irc::formatChatOffer("bob", 3232235777u, 4000),
-              QByteArray("PRIVMSG bob :\x01"
-                         "DCC CHAT chat 3232235777 4000\x01"));
+              QByteArray("PRIVMSG bob :\001DCC CHAT chat 3232235777 4000\001"));
     EXPECT_EQ(irc::formatFileOffer("bob", "a b.txt", 1, 1024, 4294967295u),
-              QByteArray("PRIVMSG bob :\x01"
-                         "DCC SEND \"a b.txt\" 1 1024 4294967295\x01"));
-    EXPECT_EQ(irc::formatVoiceOffer("bob", 0, 4999), QByteArray("PRIVMSG bob :\x01"
-                                                                "DCC VOICE 0 4999\x01"));
+              QByteArray("PRIVMSG bob :\001DCC SEND \"a b.txt\" 1 1024 4294967295\001"));
+    EXPECT_EQ(irc::formatFileOffer("bob", "big.iso", 1, 1024, 5368709120ull),
+              QByteArray("PRIVMSG bob :\001DCC SEND \"big.iso\" 1 1024 5368709120\001"));
+    EXPECT_EQ(irc::formatVoiceOffer("bob", 0, 4999),
+              QByteArray("PRIVMSG bob :\001DCC VOICE 0 4999\001"));
     for (const QByteArray& nick : {QByteArray(""), QByteArray("a b"), QByteArray("a\r\nQUIT"),
                                    QByteArray(":x"), QByteArray("n\0", 2)})
         EXPECT_FALSE(irc::formatChatOffer(nick, 1, 2000)) << nick.toStdString();
@@ -151,9 +150,8 @@ TEST(DccOffer, OffersThatWouldNotFitALineAreNotMade)
     EXPECT_FALSE(irc::formatChatOffer(longNick, 4294967295u, 65535));
     EXPECT_FALSE(irc::formatVoiceOffer(longNick, 4294967295u, 65535));
     // 460 name bytes leave exactly 510 with the longest numbers; one more does not fit.
-    const QByteArray head = "PRIVMSG bob :\x01"
-                            "DCC SEND \"";
-    const QByteArray tail = "\" 4294967295 65535 4294967295\x01";
+    const QByteArray head = "PRIVMSG bob :\001DCC SEND \"";
+    const QByteArray tail = "\" 4294967295 65535 4294967295\001";
     const qsizetype room = 510 - head.size() - tail.size();
     const auto fits =
         irc::formatFileOffer("bob", QByteArray(room, 'f'), 4294967295u, 65535, 4294967295u);

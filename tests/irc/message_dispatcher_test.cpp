@@ -27,7 +27,7 @@ public:
     }
     bool ctcpQuery(const QByteArray& sender, const QByteArray& text) override
     {
-        const bool isQuery = text.startsWith("\x01VERSION");
+        const bool isQuery = text.startsWith("\001VERSION");
         if (isQuery)
             log << "ctcp " + sender + " " + text;
         return isQuery;
@@ -59,22 +59,38 @@ public:
     QList<QByteArray> log;
 };
 
-struct Case
+class MessageDispatcherTest : public ::testing::Test
 {
-    const char* line;
-    QList<QByteArray> actions;
+protected:
+    MessageDispatcherTest() { settings.nick = "alice"; }
+
+    // What the dispatcher did for this one line.
+    QList<QByteArray> handle(const QByteArray& line)
+    {
+        actions.log.clear();
+        dispatcher.HandleServerLine(line);
+        return actions.log;
+    }
+
+    RecordingActions actions;
+    config::Settings settings;
+    MessageDispatcher dispatcher{settings, actions};
 };
 
 } // namespace
 
-TEST(MessageDispatcher, ActsOnRealServerLines)
+TEST_F(MessageDispatcherTest, ActsOnRealServerLines)
 {
-    const Case cases[] = {
+    const struct
+    {
+        const char* line;
+        QList<QByteArray> actions;
+    } cases[] = {
         {"PING :irc.kivvo.local", {"send PONG :irc.kivvo.local"}},
         {"PING token123", {"send PONG :token123"}},
         {"PING", {}}, // no command word: nothing matches
         {"PING ", {"send PONG :myhost"}},
-        {":irc.x NOTICE alice :\x01VERSION x 1.0\x01", {"notice irc.x \x01VERSION x 1.0\x01"}},
+        {":irc.x NOTICE alice :\001VERSION x 1.0\001", {"notice irc.x \001VERSION x 1.0\001"}},
         {":irc.x NOTICE alice", {}},
         {":bob!~b@host PRIVMSG alice :hello there", {"text bob [hello there]"}},
         {":bob!~b@host PRIVMSG alice", {"text bob none"}},
@@ -82,34 +98,22 @@ TEST(MessageDispatcher, ActsOnRealServerLines)
         {":bob PRIVMSG alice :no user part", {"text bob [no user part]"}},
         {":averyveryverylongnick!u@h PRIVMSG alice :hi", {"text averyveryverylongnick [hi]"}},
         {":bob!b@h PRIVMSG #chan :to a channel", {"text bob [to a channel]"}},
-        {":bob!b@h PRIVMSG alice :\x01VERSION\x01", {"ctcp bob \x01VERSION\x01"}},
-        {":bob!b@h PRIVMSG alice :\x01"
-         "ACTION waves\x01",
-         {"text bob [\x01"
-          "ACTION waves\x01]"}},
-        {":bob!b@h PRIVMSG alice :\x01"
-         "DCC SEND f.txt 2130706433 2000 5\x01",
+        {":bob!b@h PRIVMSG alice :\001VERSION\001", {"ctcp bob \001VERSION\001"}},
+        {":bob!b@h PRIVMSG alice :\001ACTION waves\001", {"text bob [\001ACTION waves\001]"}},
+        {":bob!b@h PRIVMSG alice :\001DCC SEND f.txt 2130706433 2000 5\001",
          {"dcc SEND bob [f.txt] 2130706433 2000 5"}},
-        {":bob!b@h PRIVMSG alice :\x01"
-         "DCC CHAT chat 2130706433 2001\x01",
+        {":bob!b@h PRIVMSG alice :\001DCC CHAT chat 2130706433 2001\001",
          {"dcc CHAT bob [] 2130706433 2001 0"}},
-        {":bob!b@h PRIVMSG alice :\x01"
-         "DCC VOICE 2130706433 2002\x01",
+        {":bob!b@h PRIVMSG alice :\001DCC VOICE 2130706433 2002\001",
          {"dcc VOICE bob [] 2130706433 2002 0"}},
-        {":bob!b@h PRIVMSG alice :\x01"
-         "DCC CHAT chat 2130706433\x01",
+        {":bob!b@h PRIVMSG alice :\001DCC CHAT chat 2130706433\001",
          {"log DCC offer dropped: a field is missing"}},
         // The type word comes from the CTCP text, never from a nick that holds "DCC".
-        {":DCCbot!b@h PRIVMSG alice :\x01"
-         "DCC SEND f.txt 2130706433 2000 5\x01",
+        {":DCCbot!b@h PRIVMSG alice :\001DCC SEND f.txt 2130706433 2000 5\001",
          {"dcc SEND DCCbot [f.txt] 2130706433 2000 5"}},
-        {":xDCC!b@h PRIVMSG alice :\x01"
-         "DCC CHAT chat 2130706433 2001\x01",
+        {":xDCC!b@h PRIVMSG alice :\001DCC CHAT chat 2130706433 2001\001",
          {"dcc CHAT xDCC [] 2130706433 2001 0"}},
-        {":bob!b@h PRIVMSG alice :\x01"
-         "DCC RESUME f 1 2\x01",
-         {"text bob [\x01"
-          "DCC RESUME f 1 2]"}},
+        {":bob!b@h PRIVMSG alice :\001DCC RESUME f 1 2\001", {"text bob [\001DCC RESUME f 1 2]"}},
         {":irc.x 303 alice :bob  carol ", {"online bob,carol"}},
         {":irc.x 303 alice :", {"online "}},
         {":irc.x 303 alice", {}},
@@ -126,75 +130,49 @@ TEST(MessageDispatcher, ActsOnRealServerLines)
         {":irc.x NOTICE", {}},
         {"ERROR :Closing link", {}},
     };
-    for (const Case& c : cases) {
-        RecordingActions actions;
-        config::Settings settings;
-        settings.nick = "alice";
-        MessageDispatcher dispatcher(settings, actions);
-        dispatcher.HandleServerLine(c.line);
-        EXPECT_EQ(actions.log, c.actions) << c.line;
-    }
+    for (const auto& c : cases)
+        EXPECT_EQ(handle(c.line), c.actions) << c.line;
 }
 
-TEST(MessageDispatcher, NickCollisionSwitchesBetweenNickAndAlternate)
+TEST_F(MessageDispatcherTest, NickCollisionSwitchesBetweenNickAndAlternate)
 {
-    RecordingActions actions;
-    config::Settings settings;
-    settings.nick = "alice";
     settings.altnick = "alice_2";
-    MessageDispatcher dispatcher(settings, actions);
-    dispatcher.HandleServerLine(":irc.x 433 * alice :Nickname already in use");
-    EXPECT_EQ(actions.log,
+    EXPECT_EQ(handle(":irc.x 433 * alice :Nickname already in use"),
               (QList<QByteArray>{"title alice_2", "send NICK alice_2", "send WHO alice_2"}));
     EXPECT_EQ(actions.nick, "alice_2");
-    actions.log.clear();
-    dispatcher.HandleServerLine(":irc.x 433 * alice_2 :Nickname already in use");
-    EXPECT_EQ(actions.log, (QList<QByteArray>{"title alice", "send NICK alice", "send WHO alice"}));
+    EXPECT_EQ(handle(":irc.x 433 * alice_2 :Nickname already in use"),
+              (QList<QByteArray>{"title alice", "send NICK alice", "send WHO alice"}));
 }
 
-TEST(MessageDispatcher, AwayReplyGoesOutOncePerSenderPerMinute)
+TEST_F(MessageDispatcherTest, AwayReplyGoesOutOncePerSenderPerMinute)
 {
-    RecordingActions actions;
-    config::Settings settings;
-    settings.nick = "alice";
     settings.awayset = true;
     settings.away = "out for lunch %s%n";
-    MessageDispatcher dispatcher(settings, actions);
-    dispatcher.HandleServerLine(":bob!b@h PRIVMSG alice :\x01VERSION\x01");
-    EXPECT_EQ(actions.log, (QList<QByteArray>{"send PRIVMSG bob :out for lunch %s%n",
-                                              "ctcp bob \x01VERSION\x01"}));
-    actions.log.clear();
+    EXPECT_EQ(
+        handle(":bob!b@h PRIVMSG alice :\001VERSION\001"),
+        (QList<QByteArray>{"send PRIVMSG bob :out for lunch %s%n", "ctcp bob \001VERSION\001"}));
     actions.now += 59'999;
-    dispatcher.HandleServerLine(":bob!b@h PRIVMSG alice :hi");
-    dispatcher.HandleServerLine(":carol!c@h PRIVMSG alice :hi");
-    EXPECT_EQ(actions.log,
-              (QList<QByteArray>{"text bob [hi]", "send PRIVMSG carol :out for lunch %s%n",
+    EXPECT_EQ(handle(":bob!b@h PRIVMSG alice :hi"), QList<QByteArray>{"text bob [hi]"});
+    EXPECT_EQ(handle(":carol!c@h PRIVMSG alice :hi"),
+              (QList<QByteArray>{"send PRIVMSG carol :out for lunch %s%n",
                                  "text carol [hi] away[out for lunch %s%n]"}));
-    actions.log.clear();
     actions.now += 1;
-    dispatcher.HandleServerLine(":bob!b@h PRIVMSG alice :again");
-    EXPECT_EQ(actions.log.first(), "send PRIVMSG bob :out for lunch %s%n");
+    EXPECT_EQ(handle(":bob!b@h PRIVMSG alice :again").first(),
+              "send PRIVMSG bob :out for lunch %s%n");
 }
 
-TEST(MessageDispatcher, LogsAFailedPong)
+TEST_F(MessageDispatcherTest, LogsAFailedPong)
 {
-    RecordingActions actions;
     actions.sendWorks = false;
-    config::Settings settings;
-    MessageDispatcher dispatcher(settings, actions);
-    dispatcher.HandleServerLine("PING :x");
-    EXPECT_EQ(actions.log.last(), "log send() error - SOCKET_ERROR (PONG response)");
+    EXPECT_EQ(handle("PING :x").last(), "log send() error - SOCKET_ERROR (PONG response)");
 }
 
 // Found by fuzzing: a PING token holding NUL went back whole, and one of any length overran
 // the line; a sender with a stray LF would have put its bytes where the server reads commands.
-TEST(MessageDispatcher, PongAndAwayReplyNeverCarryLineBreaks)
+TEST_F(MessageDispatcherTest, PongAndAwayReplyNeverCarryLineBreaks)
 {
-    RecordingActions actions;
-    config::Settings settings;
     settings.awayset = true;
     settings.away = "away";
-    MessageDispatcher dispatcher(settings, actions);
     const struct
     {
         QByteArray line;
@@ -207,16 +185,13 @@ TEST(MessageDispatcher, PongAndAwayReplyNeverCarryLineBreaks)
         {":bo\nQUIT!b@h PRIVMSG alice :hi", {"text bo\nQUIT [hi]"}},
         {QByteArray(":bo\0b!b@h PRIVMSG alice :hi", 27), {QByteArray("text bo\0b [hi]", 14)}},
     };
-    for (const auto& c : cases) {
-        actions.log.clear();
-        dispatcher.HandleServerLine(c.line);
-        EXPECT_EQ(actions.log, c.actions) << c.line.toStdString();
-    }
+    for (const auto& c : cases)
+        EXPECT_EQ(handle(c.line), c.actions) << c.line.toStdString();
 }
 
 // Found by fuzzing: with the away message set, a sender whose nick runs to hundreds of bytes
 // made the reply longer than a line, and the link refused to send it.
-TEST(MessageDispatcher, AwayReplyFitsALineWhateverTheSendersNick)
+TEST_F(MessageDispatcherTest, AwayReplyFitsALineWhateverTheSendersNick)
 {
     const QByteArray away = "gone for lunch, back at two \xc3\xa9t\xc3\xa9";
     const struct
@@ -231,20 +206,17 @@ TEST(MessageDispatcher, AwayReplyFitsALineWhateverTheSendersNick)
         {510 - 10, std::nullopt},                      // no room for any of it
         {450 * 2, std::nullopt},
     };
+    settings.awayset = true;
+    settings.away = away;
     for (const auto& c : cases) {
-        RecordingActions actions;
-        config::Settings settings;
-        settings.awayset = true;
-        settings.away = away;
-        MessageDispatcher dispatcher(settings, actions);
         const QByteArray nick(c.nickLength, 'n');
-        dispatcher.HandleServerLine(":" + nick + "!u@h PRIVMSG alice :hi");
+        const QList<QByteArray> done = handle(":" + nick + "!u@h PRIVMSG alice :hi");
         QList<QByteArray> expected;
         if (c.reply)
             expected << "send PRIVMSG " + nick + " :" + *c.reply;
         expected << "text " + nick + " [hi]" + (c.reply ? " away[" + *c.reply + "]" : QByteArray());
-        EXPECT_EQ(actions.log, expected) << c.nickLength;
-        for (const QByteArray& entry : actions.log) {
+        EXPECT_EQ(done, expected) << c.nickLength;
+        for (const QByteArray& entry : done) {
             if (entry.startsWith("send ")) {
                 EXPECT_LE(entry.size() - 5, 510) << c.nickLength;
             }

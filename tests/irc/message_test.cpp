@@ -15,25 +15,10 @@ using Params = std::vector<std::string>;
 
 const std::string kVectorDir = KIVVO_SOURCE_DIR "/tests/data/ircdocs/";
 
-// C-style escapes, so that a failing line with control bytes or NULs can be read in the log.
+// Percent-encoded, so that a failing line with control bytes or NULs can be read in the log.
 std::string show(QByteArrayView bytes)
 {
-    std::string out = "\"";
-    for (const char c : bytes) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (byte < 0x20 || byte >= 0x7f) {
-            static const char kHex[] = "0123456789abcdef";
-            out += "\\x";
-            out += kHex[byte >> 4];
-            out += kHex[byte & 0xf];
-        } else {
-            out += c;
-        }
-    }
-    return out + '"';
+    return bytes.toByteArray().toPercentEncoding(" :@!;=\\").toStdString();
 }
 
 std::string toStd(const QByteArray& bytes)

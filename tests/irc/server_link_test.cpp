@@ -41,6 +41,13 @@ protected:
     {
         return waitFor([&] { return server.received().contains("WHO "); });
     }
+    // The only server in the list, connected to and registered with.
+    bool connectedTo(const FakeIrcServer& server)
+    {
+        addServer(server);
+        link->connectToCurrentServer();
+        return registeredWith(server);
+    }
 
     test::TempStore temp;
     config::Settings settings;
@@ -54,10 +61,8 @@ protected:
 TEST_F(ServerLinkTest, RegistersWithExactlyNickUserAndWho)
 {
     FakeIrcServer server;
-    addServer(server);
     QSignalSpy registered(link.get(), &irc::ServerLink::registered);
-    link->connectToCurrentServer();
-    ASSERT_TRUE(registeredWith(server));
+    ASSERT_TRUE(connectedTo(server));
     EXPECT_EQ(server.received(), "NICK alice\r\nUSER alice 0 * :Alice Smith\r\nWHO alice\r\n");
     EXPECT_EQ(statuses, (QStringList{"Sending user info...", "Connected to server 127.0.0.1."}));
     ASSERT_EQ(registered.count(), 1);
@@ -71,9 +76,7 @@ TEST_F(ServerLinkTest, SendsPassFirstOnlyWhenAServerPasswordIsSet)
     settings.serverpass = "s3cret";
     settings.nick = "twelvecharsx";
     FakeIrcServer server;
-    addServer(server);
-    link->connectToCurrentServer();
-    ASSERT_TRUE(registeredWith(server));
+    ASSERT_TRUE(connectedTo(server));
     EXPECT_EQ(server.received(), "PASS s3cret\r\nNICK twelvecharsx\r\n"
                                  "USER twelvecharsx 0 * :Alice Smith\r\nWHO twelvecharsx\r\n");
     // The nick in use is the whole nick, not its first nine characters.
@@ -143,10 +146,8 @@ TEST_F(ServerLinkTest, ReconnectsToTheNextServerWhenTheLinkDrops)
 TEST_F(ServerLinkTest, ManualDisconnectSendsQuitAndDoesNotReconnect)
 {
     FakeIrcServer server;
-    addServer(server);
     QSignalSpy cleared(link.get(), &irc::ServerLink::closedByUser);
-    link->connectToCurrentServer();
-    ASSERT_TRUE(registeredWith(server));
+    ASSERT_TRUE(connectedTo(server));
     link->disconnectFromServer();
     ASSERT_TRUE(waitFor([&] { return !server.isClientConnected(); }));
     EXPECT_TRUE(server.received().endsWith("WHO alice\r\nQUIT\r\n"));
@@ -173,9 +174,7 @@ TEST_F(ServerLinkTest, QuitsAtCloseOnlyWhenAnAttemptWasMade)
     EXPECT_FALSE(link->hasSocket());
 
     FakeIrcServer server;
-    addServer(server);
-    link->connectToCurrentServer();
-    ASSERT_TRUE(registeredWith(server));
+    ASSERT_TRUE(connectedTo(server));
     link->quitForClose();
     ASSERT_TRUE(waitFor([&] { return !server.isClientConnected(); }));
     EXPECT_TRUE(server.received().endsWith("QUIT :Kivvo is closing...\r\n"));
@@ -184,9 +183,7 @@ TEST_F(ServerLinkTest, QuitsAtCloseOnlyWhenAnAttemptWasMade)
 TEST_F(ServerLinkTest, KeepsReadingInOrderWhileAHandlerRunsANestedLoop)
 {
     FakeIrcServer server;
-    addServer(server);
-    link->connectToCurrentServer();
-    ASSERT_TRUE(registeredWith(server));
+    ASSERT_TRUE(connectedTo(server));
     bool nested = false;
     QObject::connect(link.get(), &irc::ServerLink::lineReceived, link.get(),
                      [&](const QByteArray& line) {
@@ -206,9 +203,7 @@ TEST_F(ServerLinkTest, KeepsReadingInOrderWhileAHandlerRunsANestedLoop)
 TEST_F(ServerLinkTest, RefusesLinesThatWouldInjectACommand)
 {
     FakeIrcServer server;
-    addServer(server);
-    link->connectToCurrentServer();
-    ASSERT_TRUE(registeredWith(server));
+    ASSERT_TRUE(connectedTo(server));
     EXPECT_FALSE(link->sendLine("PRIVMSG bob :hi\r\nQUIT"));
     EXPECT_FALSE(link->sendLine(QByteArray("PRIVMSG bob :a\0b", 16)));
     EXPECT_TRUE(link->sendLine("PRIVMSG bob :hi"));

@@ -7,9 +7,11 @@
 
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+#include <algorithm>
 #include <openssl/blowfish.h>
 #include <ostream>
-#include <random>
+#include <string>
+#include <vector>
 
 namespace peer {
 
@@ -48,6 +50,14 @@ void appendLittleEndian(QByteArray& out, quint32 value)
         out.append(static_cast<char>((value >> (8 * i)) & 0xFF));
 }
 
+QByteArray header(quint32 lengthField)
+{
+    QByteArray bytes;
+    for (int shift = 24; shift >= 0; shift -= 8)
+        bytes.append(static_cast<char>((lengthField >> shift) & 0xFF));
+    return bytes;
+}
+
 // The packet built with OpenSSL's cipher, straight from the wire layout: big-endian length,
 // little-endian halves, LF.
 QByteArray referencePacket(const QByteArray& key, const QByteArray& text)
@@ -57,10 +67,7 @@ QByteArray referencePacket(const QByteArray& key, const QByteArray& text)
     QByteArray padded = text;
     while (padded.size() % 8 != 0)
         padded.append('\0');
-    const quint32 lengthField = quint32(padded.size()) + 4;
-    QByteArray packet;
-    for (int shift = 24; shift >= 0; shift -= 8)
-        packet.append(static_cast<char>((lengthField >> shift) & 0xFF));
+    QByteArray packet = header(quint32(padded.size()) + 4);
     for (int at = 0; at < padded.size(); at += 8) {
         BF_LONG block[2] = {littleEndian(padded, at), littleEndian(padded, at + 4)};
         BF_encrypt(block, &bf);
@@ -69,14 +76,6 @@ QByteArray referencePacket(const QByteArray& key, const QByteArray& text)
     }
     packet.append('\n');
     return packet;
-}
-
-QByteArray header(quint32 lengthField)
-{
-    QByteArray bytes;
-    for (int shift = 24; shift >= 0; shift -= 8)
-        bytes.append(static_cast<char>((lengthField >> shift) & 0xFF));
-    return bytes;
 }
 
 QByteArray printableText(int length, int seed)
@@ -105,64 +104,49 @@ TEST(SealChatText, MatchesTheWireLayoutByteForByte)
     }
 }
 
-TEST(SealChatText, SizesThePacketInWholeBlocks)
+// A text over 504 bytes would need L = 516, which peers of the first version drop unseen.
+TEST(SealChatText, SizesThePacketInWholeBlocksAndRefusesWhatOlderPeersDrop)
 {
     const struct
     {
         int textLength;
-        quint32 lengthField;
-    } cases[] = {{0, 4}, {1, 12}, {7, 12}, {8, 12}, {9, 20}, {16, 20}, {17, 28}, {504, 508}};
+        quint32 lengthField; // 0: refused
+    } cases[] = {{0, 4},   {1, 12},    {7, 12},  {8, 12},  {9, 20},  {16, 20},
+                 {17, 28}, {504, 508}, {505, 0}, {511, 0}, {512, 0}, {4096, 0}};
     const peer::BlowfishState state = stateFor(kKey);
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.textLength);
         const auto packet = peer::SealChatText(state, QByteArray(c.textLength, 'x'));
-        ASSERT_TRUE(packet) << c.textLength;
-        EXPECT_EQ(packet->left(4), header(c.lengthField)) << c.textLength;
-        EXPECT_EQ(packet->size(), qsizetype(c.lengthField) + 1) << c.textLength;
+        ASSERT_EQ(packet.has_value(), c.lengthField != 0);
+        if (!packet)
+            continue;
+        EXPECT_EQ(packet->left(4), header(c.lengthField));
+        EXPECT_EQ(packet->size(), qsizetype(c.lengthField) + 1);
         EXPECT_EQ(packet->back(), '\n');
     }
 }
 
-// A text over 504 bytes would need L = 516, which peers of the first version drop unseen.
-TEST(SealChatText, RefusesTextsThatOlderPeersWouldDrop)
+TEST(OpenChatPacket, OpensTheReferencePacketWithOrWithoutItsLineEnd)
 {
+    const struct
+    {
+        const char* why;
+        QByteArray sealed;
+        QByteArray text;
+    } cases[] = {
+        {"eight characters arrive with nothing after them", "abcdefgh", "abcdefgh"},
+        {"the text ends at the first zero byte", QByteArray("ab\0cd", 5), "ab"},
+        {"a short text", "hello", "hello"},
+    };
     const peer::BlowfishState state = stateFor(kKey);
-    for (int length : {505, 511, 512, 4096})
-        EXPECT_FALSE(peer::SealChatText(state, QByteArray(length, 'x'))) << length;
-}
-
-TEST(OpenChatPacket, EightCharactersArriveWithNothingAfterThem)
-{
-    const peer::BlowfishState state = stateFor(kKey);
-    const auto opened = peer::OpenChatPacket(state, referencePacket(kKey, "abcdefgh"));
-    ASSERT_TRUE(opened);
-    EXPECT_EQ(opened->text, "abcdefgh");
-}
-
-TEST(OpenChatPacket, EndsTheTextAtTheFirstZeroByte)
-{
-    const peer::BlowfishState state = stateFor(kKey);
-    const auto opened = peer::OpenChatPacket(state, referencePacket(kKey, QByteArray("ab\0cd", 5)));
-    ASSERT_TRUE(opened);
-    EXPECT_EQ(opened->text, "ab");
-}
-
-// 511 characters would pad to 512 ciphertext bytes, L = 516: past the bound, so refused.
-TEST(OpenChatPacket, RefusesALengthFieldOf512OrMore)
-{
-    const peer::BlowfishState state = stateFor(kKey);
-    const QByteArray packet = referencePacket(kKey, printableText(511, 3));
-    ASSERT_EQ(packet.left(4), header(516));
-    EXPECT_FALSE(peer::OpenChatPacket(state, packet));
-}
-
-TEST(OpenChatPacket, AcceptsThePacketWithOrWithoutItsLineEnd)
-{
-    const peer::BlowfishState state = stateFor(kKey);
-    const QByteArray packet = referencePacket(kKey, "hello");
-    const auto withEnd = peer::OpenChatPacket(state, packet);
-    const auto withoutEnd = peer::OpenChatPacket(state, packet.chopped(1));
-    ASSERT_TRUE(withEnd);
-    EXPECT_EQ(withEnd, withoutEnd);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        const QByteArray packet = referencePacket(kKey, c.sealed);
+        const auto withEnd = peer::OpenChatPacket(state, packet);
+        ASSERT_TRUE(withEnd);
+        EXPECT_EQ(withEnd->text, c.text);
+        EXPECT_EQ(peer::OpenChatPacket(state, packet.chopped(1)), withEnd);
+    }
 }
 
 TEST(OpenChatPacket, RefusesMalformedPackets)
@@ -170,6 +154,9 @@ TEST(OpenChatPacket, RefusesMalformedPackets)
     const peer::BlowfishState state = stateFor(kKey);
     const QByteArray good = referencePacket(kKey, "hello"); // L = 12
     const QByteArray body = good.mid(4);
+    // 511 characters pad to 512 ciphertext bytes, L = 516: past the bound.
+    const QByteArray overLong = referencePacket(kKey, printableText(511, 3));
+    ASSERT_EQ(overLong.left(4), header(516));
     const struct
     {
         const char* name;
@@ -179,6 +166,7 @@ TEST(OpenChatPacket, RefusesMalformedPackets)
         {"short header", QByteArray("\0\0\0", 3)},
         {"L 0", header(0) + body},
         {"L 3", header(3)},
+        {"L 516: 511 characters sealed", overLong},
         {"L 512", header(512) + QByteArray(509, 'x')},
         {"L 515", header(515) + QByteArray(512, 'x')},
         {"L 517", header(517) + QByteArray(514, 'x')},
@@ -271,15 +259,15 @@ TEST(MakeChatKey, SystemKeysHaveSixteenBytesInRange)
 
 TEST(ChatKeyMessage, IsTwentySixBytesWithoutLineEnd)
 {
-    const QByteArray key("\x01\n k\x01\x02\x03\x04\x05\x06\x07\x08\x09\x0b\x0c\xfe", 16);
+    const QByteArray key("\001\n k\001\002\003\004\005\006\007\010\011\013\014\xfe", 16);
     const auto message = peer::chatKeyMessage(key);
     ASSERT_TRUE(message);
-    EXPECT_EQ(*message, QByteArray("\x01") + "ENCRYPT " + key + "\x01");
+    EXPECT_EQ(*message, QByteArray("\001") + "ENCRYPT " + key + "\001");
     EXPECT_EQ(message->size(), peer::kKeyMessageLength);
     EXPECT_FALSE(peer::chatKeyMessage(key.left(15)));
     EXPECT_FALSE(peer::chatKeyMessage(key + "x"));
 
-    EXPECT_EQ(QByteArray(peer::kEndMessage), QByteArray("\x01") + "ENCRYPT END" + "\x01");
+    EXPECT_EQ(QByteArray(peer::kEndMessage), QByteArray("\001") + "ENCRYPT END" + "\001");
 }
 
 TEST(InstallChatKey, TakesExactlySixteenBytes)
@@ -308,7 +296,7 @@ QByteArray keyMessage(const QByteArray& key)
 }
 
 // Key bytes that a search for the closing 0x01, a line end or a blank would cut short.
-const QByteArray kAwkwardKey("\x01\n \x01ENCRYPT\n\r\x01 \xfe", 16);
+const QByteArray kAwkwardKey("\001\n \001ENCRYPT\n\r\001 \xfe", 16);
 
 TEST(DirectChatFramer, SplitsPlainLinesAndStripsOneCarriageReturn)
 {
@@ -390,33 +378,39 @@ TEST(DirectChatFramer, TakesManyPacketsFromOneRead)
     EXPECT_FALSE(framer.hasPartialFrame());
 }
 
-TEST(DirectChatFramer, FaultsOnABadLengthFieldAndReadsNothingAfter)
+// After a fault every byte is dropped until reset(), whichever mode the framer was in.
+TEST(DirectChatFramer, FaultsOnABrokenFrameAndReadsNothingAfter)
 {
-    const quint32 bad[] = {0, 1, 2, 3, 5, 13, 512, 513, 516, 517, 524, 0x00FFFFFF};
-    for (quint32 lengthField : bad) {
+    struct Case
+    {
+        std::string why;
+        bool encrypted;
+        QByteArray stream;
+    };
+    std::vector<Case> cases;
+    for (quint32 lengthField : {0u, 1u, 2u, 3u, 5u, 13u, 512u, 513u, 516u, 517u, 524u, 0xFFFFFFu})
+        cases.push_back({"length field " + std::to_string(lengthField), true,
+                         header(lengthField) + QByteArray(20, '\0') + "\n"});
+    QByteArray unclosedPacket = *peer::SealChatText(stateFor(kKey), "hello");
+    unclosedPacket.back() = 'x';
+    cases.push_back({"a packet not closed by its line end", true, unclosedPacket});
+    QByteArray unclosedKey = keyMessage(kKey);
+    unclosedKey.back() = 'x';
+    cases.push_back({"a key message without its closing mark", false, unclosedKey});
+
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
         peer::DirectChatFramer framer;
-        framer.setEncrypted(true);
-        const QByteArray stream = header(lengthField) + QByteArray(20, '\0') + "\n";
-        const QList<DirectChatEvent> events = framer.feed(stream);
-        ASSERT_EQ(events.size(), 1) << lengthField;
-        EXPECT_EQ(events[0].kind, Kind::Fault) << lengthField;
+        framer.setEncrypted(c.encrypted);
+        const QList<DirectChatEvent> events = framer.feed(c.stream);
+        ASSERT_EQ(events.size(), 1);
+        EXPECT_EQ(events[0].kind, Kind::Fault);
         EXPECT_TRUE(framer.hasFault());
         EXPECT_TRUE(framer.feed(*peer::SealChatText(stateFor(kKey), "x")).isEmpty());
 
         framer.reset();
         EXPECT_EQ(framer.feed("again\n"), QList<DirectChatEvent>{event(Kind::Text, "again")});
     }
-}
-
-TEST(DirectChatFramer, FaultsOnAPacketNotClosedByLineEnd)
-{
-    peer::DirectChatFramer framer;
-    framer.setEncrypted(true);
-    QByteArray packet = *peer::SealChatText(stateFor(kKey), "hello");
-    packet.back() = 'x';
-    const QList<DirectChatEvent> events = framer.feed(packet);
-    ASSERT_EQ(events.size(), 1);
-    EXPECT_EQ(events[0].kind, Kind::Fault);
 }
 
 TEST(DirectChatFramer, BoundsALineThatNeverEnds)
@@ -441,101 +435,66 @@ TEST(DirectChatFramer, BoundsALineThatNeverEnds)
               (QList<DirectChatEvent>{event(Kind::LineCut), event(Kind::Text, "z")}));
 }
 
-TEST(DirectChatFramer, RecognisesBothEndMessageFormsWhileEncrypted)
+TEST(DirectChatFramer, FramesControlMessagesAndStrayLines)
 {
-    const QByteArray stem = QByteArray("\x01") + "ENCRYPT END";
+    const QByteArray stem = QByteArray("\001") + "ENCRYPT END";
+    const QByteArray endMessage = peer::kEndMessage;
     const QByteArray key = keyMessage(kKey);
+    const QByteArray sealed = *peer::SealChatText(stateFor(kKey), "sealed");
+    const QByteArray rekeyed = *peer::SealChatText(stateFor(kAwkwardKey), "after");
+    const QByteArray rekeying = keyMessage(kAwkwardKey) + rekeyed;
+    const auto text = [](const QByteArray& line) { return event(Kind::Text, line); };
+    const auto packet = [](const QByteArray& bytes) { return event(Kind::Packet, bytes); };
+    const DirectChatEvent end = event(Kind::End);
+    const DirectChatEvent newKey = event(Kind::Key, kKey);
+    const DirectChatEvent awkwardKey = event(Kind::Key, kAwkwardKey);
+    const DirectChatEvent unsealed = event(Kind::UnsealedText, "typed early");
     const struct
     {
-        const char* name;
+        bool encrypted;
+        bool encryptedAfter;
+        const char* why;
         QList<QByteArray> reads;
         QList<DirectChatEvent> expected;
     } cases[] = {
-        {"closed", {stem + "\x01" + "hello\n"}, {event(Kind::End), event(Kind::Text, "hello")}},
-        {"bare", {stem + "hello\n"}, {event(Kind::End), event(Kind::Text, "hello")}},
-        {"bare, alone", {stem}, {event(Kind::End)}},
-        {"closing 0x01 in the next read",
-         {stem, "\x01", "hello\n"},
-         {event(Kind::End), event(Kind::Text, "hello")}},
-        {"closing 0x01 then a text starting with E",
-         {stem + "\x01", "Everyone\n"},
-         {event(Kind::End), event(Kind::Text, "Everyone")}},
-        {"bare, then a new key", {stem + key}, {event(Kind::End), event(Kind::Key, kKey)}},
-        {"closed, then a new key",
-         {stem + "\x01" + key},
-         {event(Kind::End), event(Kind::Key, kKey)}},
+        // The end message, with and without its closing 0x01.
+        {true, false, "closed end", {stem + "\001hello\n"}, {end, text("hello")}},
+        {true, false, "bare end", {stem + "hello\n"}, {end, text("hello")}},
+        {true, false, "bare end, alone", {stem}, {end}},
+        {true, false, "0x01 in the next read", {stem, "\001", "hello\n"}, {end, text("hello")}},
+        {true, false, "0x01, then E...", {stem + "\001", "Everyone\n"}, {end, text("Everyone")}},
+        {true, true, "bare end, then a new key", {stem + key}, {end, newKey}},
+        {true, true, "closed end, then a new key", {stem + "\001" + key}, {end, newKey}},
+        {false, false, "end without a key: consumed", {endMessage + "hi\n"}, {text("hi")}},
+        {true, true, "new key while encrypted", {rekeying}, {awkwardKey, packet(rekeyed)}},
+        // Often a line the peer typed before our key reached it: not shown as if sealed, and
+        // the packet after it still frames.
+        {true, true, "stray plain text", {"typed early\r\n" + sealed}, {unsealed, packet(sealed)}},
+        // Lines that start like a key message but are not one.
+        {false, false, "ENCX", {"\001ENCX\n"}, {text("\001ENCX")}},
+        {false, false, "ENCRYPTION", {"\001ENCRYPTION on\n"}, {text("\001ENCRYPTION on")}},
+        {false, false, "another CTCP", {"\001ACTION waves\001\n"}, {text("\001ACTION waves\001")}},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
         peer::DirectChatFramer framer;
-        framer.setEncrypted(true);
+        framer.setEncrypted(c.encrypted);
         QList<DirectChatEvent> events;
         for (const QByteArray& read : c.reads)
             events += framer.feed(read);
-        EXPECT_EQ(events, c.expected) << c.name;
+        EXPECT_EQ(events, c.expected);
+        EXPECT_EQ(framer.isEncrypted(), c.encryptedAfter);
     }
-}
-
-TEST(DirectChatFramer, EndWithoutAKeyIsConsumedSilently)
-{
-    peer::DirectChatFramer framer;
-    EXPECT_EQ(framer.feed(QByteArray(peer::kEndMessage) + "hi\n"),
-              QList<DirectChatEvent>{event(Kind::Text, "hi")});
-    EXPECT_FALSE(framer.isEncrypted());
-}
-
-TEST(DirectChatFramer, TakesANewKeyWhileEncrypted)
-{
-    peer::DirectChatFramer framer;
-    framer.setEncrypted(true);
-    const QByteArray packet = *peer::SealChatText(stateFor(kAwkwardKey), "after");
-    EXPECT_EQ(framer.feed(keyMessage(kAwkwardKey) + packet),
-              (QList<DirectChatEvent>{event(Kind::Key, kAwkwardKey), event(Kind::Packet, packet)}));
-    EXPECT_TRUE(framer.isEncrypted());
-}
-
-// Often a line the peer typed before our key reached it: not shown as if sealed, and the
-// packet after it still frames.
-TEST(DirectChatFramer, SetsApartPlainTextWhileEncrypted)
-{
-    peer::DirectChatFramer framer;
-    framer.setEncrypted(true);
-    const QByteArray packet = *peer::SealChatText(stateFor(kKey), "sealed");
-    EXPECT_EQ(framer.feed("typed early\r\n" + packet),
-              (QList<DirectChatEvent>{event(Kind::UnsealedText, "typed early"),
-                                      event(Kind::Packet, packet)}));
 }
 
 TEST(DirectChatFramer, WaitsOnWhatMayBecomeAKeyMessage)
 {
-    peer::DirectChatFramer framer;
     const QByteArray message = keyMessage(kAwkwardKey);
     for (qsizetype length = 1; length < message.size(); ++length) {
         peer::DirectChatFramer partial;
         EXPECT_TRUE(partial.feed(message.left(length)).isEmpty()) << length;
         EXPECT_TRUE(partial.hasPartialFrame());
     }
-    EXPECT_EQ(framer.feed("\x01"
-                          "ENCX\n"),
-              QList<DirectChatEvent>{event(Kind::Text, "\x01"
-                                                       "ENCX")});
-    EXPECT_EQ(framer.feed("\x01"
-                          "ENCRYPTION on\n"),
-              QList<DirectChatEvent>{event(Kind::Text, "\x01"
-                                                       "ENCRYPTION on")});
-    EXPECT_EQ(framer.feed("\x01"
-                          "ACTION waves\x01\n"),
-              QList<DirectChatEvent>{event(Kind::Text, "\x01"
-                                                       "ACTION waves\x01")});
-}
-
-TEST(DirectChatFramer, FaultsOnAKeyMessageWithoutItsClosingMark)
-{
-    peer::DirectChatFramer framer;
-    QByteArray message = keyMessage(kKey);
-    message.back() = 'x';
-    const QList<DirectChatEvent> events = framer.feed(message);
-    ASSERT_EQ(events.size(), 1);
-    EXPECT_EQ(events[0].kind, Kind::Fault);
 }
 
 TEST(DirectChatFramer, OurOwnKeySwitchesToPackets)

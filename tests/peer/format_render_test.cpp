@@ -8,6 +8,8 @@
 
 using namespace peer;
 
+// Codes are written in octal, which ends after three digits: "\0034red" is colour 4 on "red",
+// where "\x034red" would read as one escape.
 namespace {
 
 // The format of the character at `position`.
@@ -48,14 +50,13 @@ QTextCharFormat colourFormat(const QColor& colour)
 
 TEST(RenderFormattedLine, PrefixAndColouredWord)
 {
-    const RenderedLine line = renderFormattedLine("<bob> \x03"
-                                                  "4red\r\n");
+    const RenderedLine line = renderFormattedLine("<bob> \0034red\r\n");
     EXPECT_EQ(line.text, "<bob> red\n");
     ASSERT_EQ(line.spans.size(), 1u);
     EXPECT_EQ(line.spans[0], (FormatSpan{6, 3, colourFormat(QColor(255, 0, 0))}));
 }
 
-TEST(RenderFormattedLine, MapsBytePositionsToUtf16)
+TEST(RenderFormattedLine, MapsBytePositionsToUtf16Spans)
 {
     struct Case
     {
@@ -65,24 +66,20 @@ TEST(RenderFormattedLine, MapsBytePositionsToUtf16)
     };
     const std::vector<Case> cases{
         // é and ü take two bytes, € three, 😀 four bytes and two UTF-16 units.
-        {"é\x02üé€😀\x02x\r\n", QString::fromUtf8("éüé€😀x\n"), {{1, 5}, {6, 1}}},
-        {"😀😀\x1F"
-         "a\r\n",
-         QString::fromUtf8("😀😀a\n"),
-         {{4, 1}}},
+        {"é\002üé€😀\002x\r\n", QString::fromUtf8("éüé€😀x\n"), {{1, 5}, {6, 1}}},
+        {"😀😀\037a\r\n", QString::fromUtf8("😀😀a\n"), {{4, 1}}},
         // Not UTF-8: every byte is one Latin-1 character.
-        {"\xE9\x02\xFCx\r\n", QString::fromLatin1("\xE9\xFCx\n"), {{1, 2}}},
+        {"\xE9\002\xFCx\r\n", QString::fromLatin1("\xE9\xFCx\n"), {{1, 2}}},
         // Embedded CR LF shows as one break, so what follows keeps its place.
-        {"a\r\n\x02"
-         "b\r\n",
-         "a\nb\n",
-         {{2, 1}}},
-        {"\x02"
-         "a\rb\r\n",
-         "a\rb\n",
-         {{0, 3}}},
+        {"a\r\n\002b\r\n", "a\nb\n", {{2, 1}}},
+        {"\002a\rb\r\n", "a\rb\n", {{0, 3}}},
         // A code splitting a UTF-8 sequence: the stripped bytes decode whole.
-        {"\xC3\x02\xA9z\r\n", QString::fromUtf8("éz\n"), {{1, 1}}},
+        {"\xC3\002\xA9z\r\n", QString::fromUtf8("éz\n"), {{1, 1}}},
+        // Colours without a colour and empty ranges give no span.
+        {"\00399x\r\n", "x\n", {}},
+        {"\002\002\r\n", "\n", {}},
+        {"\002unfinished", "unfinished", {}},
+        {QByteArray(), QString(), {}},
     };
     for (const Case& c : cases) {
         const RenderedLine line = renderFormattedLine(c.line);
@@ -92,18 +89,6 @@ TEST(RenderFormattedLine, MapsBytePositionsToUtf16)
             spans.emplace_back(span.start, span.length);
         EXPECT_EQ(spans, c.spans) << c.line.toHex().toStdString();
     }
-}
-
-TEST(RenderFormattedLine, ColoursWithoutAColourAndEmptyRangesGiveNoSpan)
-{
-    EXPECT_TRUE(renderFormattedLine("\x03"
-                                    "99x\r\n")
-                    .spans.empty());
-    EXPECT_TRUE(renderFormattedLine("\x02\x02\r\n").spans.empty());
-    EXPECT_TRUE(renderFormattedLine("\x02"
-                                    "unfinished")
-                    .spans.empty());
-    EXPECT_EQ(renderFormattedLine(QByteArray()).text, QString());
 }
 
 TEST(FormatForRun, SetsOnlyItsOwnAttribute)
@@ -129,12 +114,8 @@ TEST(FormatForRun, SetsOnlyItsOwnAttribute)
 TEST(AppendFormattedLine, FormatsReadBackFromTheDocument)
 {
     QTextDocument document;
-    appendFormattedLine(&document, "<a> \x03"
-                                   "4red \x02"
-                                   "bold\x1F"
-                                   "u\r\n");
-    appendFormattedLine(&document, "plain é\x03"
-                                   "12,8blue\r\n");
+    appendFormattedLine(&document, "<a> \0034red \002bold\037u\r\n");
+    appendFormattedLine(&document, "plain é\00312,8blue\r\n");
     ASSERT_EQ(document.toPlainText(), QString::fromUtf8("<a> red boldu\nplain éblue\n"));
 
     const QTextCharFormat prefix = formatAt(document, 0);
@@ -175,14 +156,10 @@ TEST(AppendFormattedLine, TextAfterABareColourCodeIsNotWhiteOnWhite)
         int to;
     };
     const std::vector<Case> cases{
-        {"\x03hello\r\n", 0, 5},
-        {"\x03,5x\r\n", 0, 3},
-        {"\x03"
-         "4,8red\x03 back\r\n",
-         3, 8},
-        {"\x03"
-         "4red\x03,5 back\r\n",
-         3, 10},
+        {"\003hello\r\n", 0, 5},
+        {"\003,5x\r\n", 0, 3},
+        {"\0034,8red\003 back\r\n", 3, 8},
+        {"\0034red\003,5 back\r\n", 3, 10},
     };
     for (const Case& c : cases) {
         QTextDocument document;
@@ -211,24 +188,10 @@ TEST(AppendFormattedLine, NewTextNeverInheritsTheFormatAtTheEnd)
     EXPECT_EQ(document.toPlainText(), "oldnew\n");
 }
 
-TEST(AppendFormattedLine, LeavesEarlierLinesAlone)
-{
-    QTextDocument document;
-    appendFormattedLine(&document, "\x02"
-                                   "one\r\n");
-    appendFormattedLine(&document, "\x03"
-                                   "9two\r\n");
-    EXPECT_TRUE(isBold(formatAt(document, 0)));
-    EXPECT_EQ(foreground(formatAt(document, 0)), std::nullopt);
-    EXPECT_FALSE(isBold(formatAt(document, 4)));
-    EXPECT_EQ(foreground(formatAt(document, 4)), QColor(0, 252, 0));
-}
-
 TEST(AppendFormattedLine, WorksOnAViewAndIgnoresNull)
 {
     QTextEdit view;
-    appendFormattedLine(&view, "\x1F"
-                               "hi\r\n");
+    appendFormattedLine(&view, "\037hi\r\n");
     EXPECT_EQ(view.toPlainText(), "hi\n");
     EXPECT_TRUE(formatAt(*view.document(), 1).fontUnderline());
     appendFormattedLine(static_cast<QTextEdit*>(nullptr), "x\r\n");
@@ -253,7 +216,7 @@ TEST(AppendFormattedLine, TenThousandCodesInOneLine)
 {
     QByteArray line;
     for (int i = 0; i < 10000; ++i)
-        line += (i % 2 ? "\x02" : "\x03" + QByteArray::number(i % 100)) + QByteArray("z");
+        line += (i % 2 ? "\002" : "\003" + QByteArray::number(i % 100)) + QByteArray("z");
     QTextDocument document;
     appendFormattedLine(&document, line + "\r\n");
     EXPECT_EQ(document.characterCount(), 10000 + 2); // text, the break and the final block end

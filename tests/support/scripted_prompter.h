@@ -58,6 +58,18 @@ public:
         return answer;
     }
     std::optional<QString> browseForFile(QWidget*) override { return browseResult; }
+    // Answers to "Send a File" in order (nothing = Cancel); Cancel once they run out.
+    std::deque<std::optional<config::FileToSend>> filesToSend;
+    std::vector<QString> sendFileNicks;
+    std::optional<config::FileToSend> askFileToSend(QWidget*, const QString& nick) override
+    {
+        sendFileNicks.push_back(nick);
+        if (filesToSend.empty())
+            return std::nullopt;
+        const std::optional<config::FileToSend> answer = filesToSend.front();
+        filesToSend.pop_front();
+        return answer;
+    }
 };
 
 } // namespace test

@@ -1,0 +1,131 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QtGlobal>
+
+#include <array>
+#include <optional>
+
+namespace peer {
+
+// The file data of a DCC SEND goes in blocks of at most this many bytes, one block in flight.
+inline constexpr qint64 kTransferBlockBytes = 1024;
+// With fast send the sender keeps up to this much unacknowledged, as other clients do.
+inline constexpr qint64 kFastSendWindowBytes = 1024 * 1024;
+
+// An acknowledgement: the receiver's total count, modulo 2^32, in network byte order.
+std::array<char, 4> encodeAck(quint64 count);
+
+// Collects acknowledgements from a byte stream in which they may arrive split or several at
+// once; only the newest complete one matters.
+class AckReader
+{
+public:
+    // The newest acknowledgement completed by `bytes`, if any.
+    std::optional<quint32> feed(QByteArrayView bytes);
+
+private:
+    std::array<unsigned char, 4> m_partial{};
+    int m_have = 0;
+};
+
+// The sending side's bookkeeping: what may go out next and what an acknowledgement means. In
+// the default mode one block is in flight and the next goes only when all of it is
+// acknowledged; with a larger window the sender streams. Sizes and counts are 64-bit; the
+// acknowledgements on the wire wrap at 2^32 and are unwrapped against what was sent.
+class SendWindow
+{
+public:
+    enum class Ack {
+        Progress,   // more acknowledged; maybe room for more data
+        Complete,   // everything acknowledged
+        Stale,      // nothing new (an old or repeated count)
+        BeyondSent, // more acknowledged than was ever sent: the peer is broken or hostile
+    };
+    struct Chunk
+    {
+        quint64 offset = 0;
+        qint64 length = 0;
+    };
+
+    SendWindow(quint64 size, qint64 windowBytes = kTransferBlockBytes);
+
+    // The next piece of the file to send, of at most `maxBytes`; nothing while the window is
+    // full or everything was sent.
+    std::optional<Chunk> next(qint64 maxBytes = kTransferBlockBytes) const;
+    // `bytes` of the chunk handed out by next() were written.
+    void sent(qint64 bytes);
+    Ack acknowledge(quint32 wireCount);
+
+    quint64 size() const { return m_size; }
+    quint64 sentBytes() const { return m_sent; }
+    quint64 acked() const { return m_acked; }
+    bool complete() const { return m_acked == m_size; }
+
+private:
+    quint64 m_size;
+    qint64 m_window;
+    quint64 m_sent = 0;
+    quint64 m_acked = 0;
+};
+
+// The receiving side's bookkeeping: never more than the offered size is kept.
+class ReceiveCount
+{
+public:
+    explicit ReceiveCount(quint64 size)
+        : m_size(size)
+    {}
+
+    // Of `bytes` just received, how many to store; the rest is past the offered size.
+    qint64 take(qint64 bytes);
+    quint64 count() const { return m_count; }
+    quint64 size() const { return m_size; }
+    bool complete() const { return m_count == m_size; }
+
+private:
+    quint64 m_size;
+    quint64 m_count = 0;
+};
+
+// What a transfer window shows for `count` of `size` bytes after `elapsedSeconds`: each field
+// is set only when that step of the refresh is reached, and a field left unset keeps its text.
+struct TransferView
+{
+    bool complete = false; // the button reads "Close"
+    std::optional<int> percent;
+    std::optional<QString> transferred;
+    std::optional<QString> elapsed;
+    std::optional<QString> rate;
+    std::optional<QString> remaining;
+    std::optional<QString> title;
+
+    bool operator==(const TransferView& o) const
+    {
+        return complete == o.complete && percent == o.percent && transferred == o.transferred
+               && elapsed == o.elapsed && rate == o.rate && remaining == o.remaining
+               && title == o.title;
+    }
+};
+TransferView describeTransfer(quint64 count, quint64 size, qint64 elapsedSeconds,
+                              const QString& path);
+
+// The title before the first refresh that gets that far.
+QString awaitingTitle(const QString& baseName);
+
+// Whether a window refresh is due: on the counts the window has always refreshed on (a multiple
+// of 5, or the whole size), but at most about ten times a second so that a fast transfer does
+// not spend its time redrawing; the last one is never skipped.
+class RefreshGate
+{
+public:
+    static constexpr qint64 kMinIntervalMs = 100;
+
+    bool due(quint64 count, quint64 size, qint64 nowMs);
+
+private:
+    std::optional<qint64> m_last;
+};
+
+} // namespace peer

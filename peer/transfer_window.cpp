@@ -1,0 +1,98 @@
+#include "peer/transfer_window.h"
+
+#include <QGridLayout>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+
+namespace peer {
+
+TransferWindow::TransferWindow(Transfer& transfer, QWidget* parent)
+    : QDialog(parent)
+    , m_transfer(&transfer)
+{
+    setModal(false);
+    setWindowTitle(awaitingTitle(transfer.record().baseName));
+    m_bar = new QProgressBar(this);
+    m_bar->setRange(0, 100);
+    m_bar->setValue(0);
+    m_bar->setTextVisible(false);
+    // The labels' first texts are the window's own, as they have always read.
+    m_transferred = new QLabel(tr("Transferred:"), this);
+    m_elapsed = new QLabel(tr("Time Elasped:"), this);
+    m_rate = new QLabel(tr("Transfer Rate:"), this);
+    m_remaining = new QLabel(tr("Time Remaining:"), this);
+    m_status = new QLabel(this);
+    m_status->setWordWrap(true);
+    m_status->hide();
+    m_button = new QPushButton(tr("Cancel"), this);
+    connect(m_button, &QPushButton::clicked, this, &TransferWindow::reject);
+
+    auto* layout = new QGridLayout(this);
+    layout->addWidget(m_bar, 0, 0, 1, 2);
+    layout->addWidget(m_transferred, 1, 0, 1, 2);
+    layout->addWidget(m_elapsed, 2, 0, 1, 2);
+    layout->addWidget(m_rate, 3, 0, 1, 2);
+    layout->addWidget(m_remaining, 4, 0, 1, 2);
+    layout->addWidget(m_status, 5, 0, 1, 2);
+    layout->addWidget(m_button, 6, 1, Qt::AlignRight);
+    resize(360, sizeHint().height());
+
+    m_clock.start();
+    connect(&transfer, &Transfer::progressed, this, [this] { refresh(false); });
+    connect(&transfer, &Transfer::statusChanged, this, &TransferWindow::showStatus);
+}
+
+void TransferWindow::refresh(bool force)
+{
+    if (!m_transfer)
+        return;
+    const quint64 count = m_transfer->count();
+    const quint64 size = m_transfer->size();
+    if (!m_gate.due(count, size, m_clock.elapsed()) && !force)
+        return;
+    const TransferView view =
+        describeTransfer(count, size, m_transfer->elapsedSeconds(), m_transfer->record().path);
+    if (view.complete && m_transfer->status() != Transfer::Status::Stopped)
+        m_button->setText(tr("Close"));
+    if (view.percent)
+        m_bar->setValue(*view.percent);
+    const auto set = [](QLabel* label, const std::optional<QString>& text) {
+        if (text)
+            label->setText(*text);
+    };
+    set(m_transferred, view.transferred);
+    set(m_elapsed, view.elapsed);
+    set(m_rate, view.rate);
+    set(m_remaining, view.remaining);
+    if (view.title)
+        setWindowTitle(*view.title);
+}
+
+void TransferWindow::showStatus(Transfer::Status status)
+{
+    if (!m_transfer)
+        return;
+    if (status == Transfer::Status::Complete) {
+        refresh(true);
+        return;
+    }
+    if (status != Transfer::Status::Stopped)
+        return;
+    // The numbers as they ended, and why they ended there: never "Close" as if complete.
+    refresh(true);
+    if (const auto& error = m_transfer->error()) {
+        m_status->setText(errorText(*error, m_transfer->errorDetail()));
+        m_status->show();
+    }
+}
+
+void TransferWindow::reject()
+{
+    if (m_transfer)
+        m_transfer->cancel();
+    emit dismissed();
+    QDialog::reject();
+}
+
+} // namespace peer

@@ -1,0 +1,310 @@
+// File transfers on real loopback sockets and real files: our sender and receiver against
+// scripted peers that hold the other end, and against each other in both modes.
+#include "peer/chat_host.h"
+#include "peer/file_receiver.h"
+#include "peer/file_sender.h"
+#include "peer/transfer_window.h"
+#include "peer/transfers.h"
+#include "tests/support/wait_for.h"
+
+#include <QFile>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRandomGenerator>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using peer::Transfer;
+using test::waitFor;
+
+namespace {
+
+QByteArray ack(quint64 count)
+{
+    const auto bytes = peer::encodeAck(count);
+    return QByteArray(bytes.data(), 4);
+}
+
+QByteArray randomBytes(qsizetype size)
+{
+    QByteArray data(size, Qt::Uninitialized);
+    QRandomGenerator generator(size);
+    for (char& byte : data)
+        byte = char(generator.generate());
+    return data;
+}
+
+// Offers go nowhere but into a list, as the server link would take them.
+class OfferHost : public peer::ChatHost
+{
+public:
+    QByteArray nickInUse() const override { return "alice"; }
+    bool sendServerLine(const QByteArray& line) override
+    {
+        sent << line;
+        return true;
+    }
+    bool loggingOn() const override { return false; }
+    std::optional<QString> installDir() const override { return std::nullopt; }
+    quint32 offerAddress() const override { return 0x7F000001; }
+    QList<QByteArray> sent;
+};
+
+class FileTransferTest : public ::testing::Test
+{
+protected:
+    QString write(const QString& name, const QByteArray& data)
+    {
+        QFile file(dir.filePath(name));
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(data);
+        return file.fileName();
+    }
+    QByteArray read(const QString& path)
+    {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+    }
+    // Our sender of `data`, with a scripted receiver connected to it.
+    std::unique_ptr<peer::FileSender> sendTo(QTcpSocket& peerSide, const QByteArray& data)
+    {
+        auto sender = std::make_unique<peer::FileSender>("bob", write("out.bin", data), false);
+        EXPECT_TRUE(sender->open());
+        const auto port = sender->listen({0});
+        peerSide.connectToHost(QHostAddress::LocalHost, *port);
+        EXPECT_TRUE(waitFor(
+            [&] { return sender->status() == Transfer::Status::Running || sender->isFinished(); }));
+        return sender;
+    }
+    QByteArray readFrom(QTcpSocket& socket, qsizetype size)
+    {
+        waitFor([&] { return socket.bytesAvailable() >= size; });
+        return socket.read(size);
+    }
+    // Nothing more arrives while the sender waits for an acknowledgement.
+    bool staysQuiet(QTcpSocket& socket)
+    {
+        waitFor([] { return false; }, 50);
+        return socket.bytesAvailable() == 0;
+    }
+
+    QTemporaryDir dir;
+};
+
+} // namespace
+
+TEST_F(FileTransferTest, SendsBlockByBlockEachOnlyOnceTheLastIsWhollyAcknowledged)
+{
+    const QByteArray data = randomBytes(3000);
+    QTcpSocket bob;
+    auto sender = sendTo(bob, data);
+    peer::TransferWindow window(*sender);
+    EXPECT_EQ(window.windowTitle(), "File Transfer - out.bin (Awaiting Connection...)");
+    EXPECT_EQ(readFrom(bob, 1024), data.left(1024));
+    EXPECT_TRUE(staysQuiet(bob));
+    bob.write(ack(600)); // the block arrived in two reads: two acknowledgements
+    EXPECT_TRUE(staysQuiet(bob));
+    bob.write(ack(1024));
+    EXPECT_EQ(readFrom(bob, 1024), data.mid(1024, 1024));
+    // Several in one read: the newest counts.
+    bob.write(ack(1500) + ack(2048));
+    EXPECT_EQ(readFrom(bob, 952), data.mid(2048));
+    EXPECT_TRUE(staysQuiet(bob));
+    bob.write(ack(3000));
+    ASSERT_TRUE(waitFor([&] { return sender->status() == Transfer::Status::Complete; }));
+    // The sender closes its end once everything is acknowledged.
+    EXPECT_TRUE(waitFor([&] { return bob.state() == QAbstractSocket::UnconnectedState; }));
+    EXPECT_EQ(window.button()->text(), "Close");
+    EXPECT_EQ(window.progressBar()->value(), 100);
+    EXPECT_EQ(window.transferredLabel()->text(), "Transferred: 3000 bytes");
+    EXPECT_TRUE(window.elapsedLabel()->text().startsWith("Time Elapsed: 0 hrs 0 mins "));
+}
+
+TEST_F(FileTransferTest, SenderStopsOnWhatNoHonestReceiverDoes)
+{
+    const struct
+    {
+        const char* why;
+        QByteArray reply; // empty: the peer closes instead
+        peer::TransferError error;
+    } cases[] = {
+        {"acknowledges more than was sent", ack(1025), peer::TransferError::BeyondSent},
+        {"closes half way", {}, peer::TransferError::PeerClosed},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        QTcpSocket bob;
+        auto sender = sendTo(bob, randomBytes(3000));
+        peer::TransferWindow window(*sender);
+        readFrom(bob, 1024);
+        if (c.reply.isEmpty())
+            bob.disconnectFromHost();
+        else
+            bob.write(c.reply);
+        ASSERT_TRUE(waitFor([&] { return sender->status() == Transfer::Status::Stopped; }));
+        EXPECT_EQ(sender->error(), c.error);
+        EXPECT_EQ(window.button()->text(), "Cancel"); // never "Close" as if complete
+        EXPECT_TRUE(window.statusLabel()->isVisibleTo(&window));
+        EXPECT_EQ(window.statusLabel()->text(), peer::errorText(c.error));
+    }
+}
+
+TEST_F(FileTransferTest, AnEmptyFileCompletesOnBothSidesWithNothingSent)
+{
+    QTcpSocket bob;
+    auto sender = sendTo(bob, {});
+    ASSERT_TRUE(waitFor([&] { return sender->status() == Transfer::Status::Complete; }));
+    EXPECT_TRUE(waitFor([&] { return bob.state() == QAbstractSocket::UnconnectedState; }));
+    EXPECT_EQ(bob.readAll(), QByteArray());
+
+    QTcpServer alice;
+    ASSERT_TRUE(alice.listen(QHostAddress::LocalHost, 0));
+    peer::FileReceiver receiver("alice", dir.filePath("empty"), 0);
+    ASSERT_TRUE(receiver.open());
+    receiver.connectTo(QHostAddress::LocalHost, alice.serverPort());
+    ASSERT_TRUE(waitFor([&] { return alice.hasPendingConnections(); }));
+    alice.nextPendingConnection()->disconnectFromHost();
+    ASSERT_TRUE(waitFor([&] { return receiver.status() == Transfer::Status::Complete; }));
+    EXPECT_TRUE(QFile::exists(dir.filePath("empty")));
+}
+
+TEST_F(FileTransferTest, ReceiverStoresOnlyTheOfferedSizeAndAcknowledgesEachRead)
+{
+    const QByteArray data = randomBytes(3000);
+    QTcpServer alice;
+    ASSERT_TRUE(alice.listen(QHostAddress::LocalHost, 0));
+    // Something was there before: it is replaced, never appended to.
+    const QString path = write("in.bin", "old contents that must go");
+    peer::FileReceiver receiver("alice", path, 3000);
+    ASSERT_TRUE(receiver.open());
+    receiver.connectTo(QHostAddress::LocalHost, alice.serverPort());
+    ASSERT_TRUE(waitFor([&] { return alice.hasPendingConnections(); }));
+    QTcpSocket* peerSide = alice.nextPendingConnection();
+    peerSide->write(data.left(1000));
+    EXPECT_EQ(readFrom(*peerSide, 4), ack(1000));
+    peerSide->write(data.mid(1000) + "and then some"); // more than offered
+    ASSERT_TRUE(waitFor([&] { return receiver.status() == Transfer::Status::Complete; }));
+    EXPECT_EQ(read(path), data);
+    EXPECT_TRUE(waitFor([&] { return peerSide->bytesAvailable() >= 4; }));
+    QByteArray acks = peerSide->readAll();
+    EXPECT_EQ(acks.right(4), ack(3000));
+    // The receiver closes once the count reaches the size.
+    EXPECT_TRUE(waitFor([&] { return peerSide->state() == QAbstractSocket::UnconnectedState; }));
+}
+
+TEST_F(FileTransferTest, ReceiverThatEndsShortKeepsWhatArrivedAndSaysSo)
+{
+    const struct
+    {
+        const char* why;
+        QString path;
+        peer::TransferError error;
+        QByteArray kept;
+    } cases[] = {
+        {"the sender closes early", dir.filePath("part.bin"), peer::TransferError::PeerClosed,
+         "first part"},
+        // The disk is full: nothing is acknowledged that was not stored.
+        {"the disk is full", "/dev/full", peer::TransferError::WriteFailed, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        QTcpServer alice;
+        ASSERT_TRUE(alice.listen(QHostAddress::LocalHost, 0));
+        peer::FileReceiver receiver("alice", c.path, 3000);
+        ASSERT_TRUE(receiver.open());
+        peer::TransferWindow window(receiver);
+        receiver.connectTo(QHostAddress::LocalHost, alice.serverPort());
+        ASSERT_TRUE(waitFor([&] { return alice.hasPendingConnections(); }));
+        QTcpSocket* peerSide = alice.nextPendingConnection();
+        peerSide->write("first part");
+        if (c.error == peer::TransferError::PeerClosed) {
+            readFrom(*peerSide, 4);
+            peerSide->disconnectFromHost();
+        }
+        ASSERT_TRUE(waitFor([&] { return receiver.status() == Transfer::Status::Stopped; }));
+        EXPECT_EQ(receiver.error(), c.error);
+        EXPECT_EQ(window.button()->text(), "Cancel");
+        EXPECT_TRUE(window.statusLabel()->text().startsWith(peer::errorText(c.error).left(20)));
+        if (!c.kept.isEmpty()) {
+            EXPECT_EQ(read(c.path), c.kept);
+        }
+        if (c.error == peer::TransferError::WriteFailed) {
+            waitFor([] { return false; }, 50);
+            EXPECT_EQ(peerSide->bytesAvailable(), 0);
+        }
+    }
+}
+
+TEST_F(FileTransferTest, TwoSidesTransferFilesByteExactlyInBothModes)
+{
+    for (const bool fast : {false, true}) {
+        for (const qsizetype size : {0, 1, 1024, 1025, 3 * 1024 * 1024 + 7}) {
+            SCOPED_TRACE((fast ? "fast " : "default ") + std::to_string(size));
+            const QByteArray data = randomBytes(size);
+            OfferHost host;
+            peer::Transfers sending(host);
+            peer::Transfers receiving(host);
+            sending.setFastSend(fast);
+            const QString source = write("source.bin", data);
+            ASSERT_TRUE(sending.offerFile("bob", source));
+            ASSERT_EQ(host.sent.size(), 1);
+            const QByteArray line = ":alice!a@h " + host.sent.front();
+            const auto offer = irc::parseDccOffer(irc::DccKind::Send, line.chopped(1));
+            ASSERT_TRUE(offer);
+            EXPECT_EQ(offer->fileName, "source.bin");
+            EXPECT_EQ(offer->size, quint64(size));
+            const QString target = dir.filePath("target.bin");
+            ASSERT_TRUE(receiving.receive(*offer, target));
+            ASSERT_TRUE(waitFor(
+                [&] { return sending.at(0)->isFinished() && receiving.at(0)->isFinished(); },
+                20000));
+            EXPECT_EQ(sending.at(0)->status(), Transfer::Status::Complete);
+            EXPECT_EQ(receiving.at(0)->status(), Transfer::Status::Complete);
+            EXPECT_EQ(read(target), data);
+            for (peer::Transfers* side : {&sending, &receiving}) {
+                peer::TransferWindow* window = side->windowOf(side->at(0));
+                ASSERT_NE(window, nullptr);
+                EXPECT_EQ(window->button()->text(), "Close");
+                if (size > 0) {
+                    EXPECT_EQ(window->transferredLabel()->text(),
+                              QStringLiteral("Transferred: %1 bytes").arg(size));
+                    EXPECT_EQ(window->progressBar()->value(), 100);
+                }
+            }
+        }
+    }
+}
+
+TEST_F(FileTransferTest, OffersRefuseWhatCannotBeSentOrStored)
+{
+    OfferHost host;
+    peer::Transfers transfers(host);
+    std::vector<peer::TransferError> errors;
+    QObject::connect(&transfers, &peer::Transfers::failed,
+                     [&](peer::TransferError error) { errors.push_back(error); });
+    EXPECT_FALSE(transfers.offerFile("bob", dir.filePath("missing.bin")));
+    EXPECT_FALSE(transfers.offerFile("bob", dir.path())); // a folder
+    irc::DccOffer offer{irc::DccKind::Send, "bob", "x", 0x7F000001, 4000, 10};
+    EXPECT_FALSE(transfers.receive(offer, dir.filePath("no/such/folder/x")));
+    EXPECT_EQ(errors, (std::vector<peer::TransferError>{peer::TransferError::FileUnreadable,
+                                                        peer::TransferError::FileUnreadable,
+                                                        peer::TransferError::DestinationFailed}));
+    EXPECT_TRUE(host.sent.isEmpty());
+    EXPECT_EQ(transfers.count(), 0);
+}
+
+TEST_F(FileTransferTest, CancelStopsTheTransferAndDismissingRemovesIt)
+{
+    OfferHost host;
+    peer::Transfers transfers(host);
+    ASSERT_TRUE(transfers.offerFile("bob", write("f.bin", randomBytes(5000))));
+    peer::TransferWindow* window = transfers.windowOf(transfers.at(0));
+    QPointer<Transfer> transfer = transfers.at(0);
+    window->button()->click();
+    EXPECT_EQ(transfer->status(), Transfer::Status::Stopped);
+    ASSERT_TRUE(waitFor([&] { return transfers.count() == 0; }));
+    EXPECT_TRUE(transfer.isNull());
+}

@@ -1,0 +1,231 @@
+#include "peer/transfer_core.h"
+
+#include <QList>
+#include <gtest/gtest.h>
+
+using peer::SendWindow;
+using Ack = peer::SendWindow::Ack;
+
+namespace {
+
+QByteArray ack(quint64 count)
+{
+    const auto bytes = peer::encodeAck(count);
+    return QByteArray(bytes.data(), 4);
+}
+
+} // namespace
+
+TEST(SendWindow, SendsOneBlockAtATimeEachAfterItsAcknowledgement)
+{
+    SendWindow window(3000);
+    std::vector<std::pair<quint64, qint64>> blocks;
+    quint32 acked = 0;
+    while (auto chunk = window.next()) {
+        blocks.emplace_back(chunk->offset, chunk->length);
+        window.sent(chunk->length);
+        EXPECT_FALSE(window.next()) << "a second block in flight";
+        acked += quint32(chunk->length);
+        EXPECT_EQ(window.acknowledge(acked), acked == 3000 ? Ack::Complete : Ack::Progress);
+    }
+    EXPECT_EQ(blocks,
+              (std::vector<std::pair<quint64, qint64>>{{0, 1024}, {1024, 1024}, {2048, 952}}));
+    EXPECT_TRUE(window.complete());
+}
+
+TEST(SendWindow, AnEmptyFileIsCompleteWithNothingSent)
+{
+    SendWindow window(0);
+    EXPECT_FALSE(window.next());
+    EXPECT_TRUE(window.complete());
+}
+
+// The receiver acknowledges every read: a block that arrives in two reads draws two
+// acknowledgements, and the first must not make the sender send overlapping data.
+TEST(SendWindow, ABlockAcknowledgedInPiecesIsFollowedOnlyOnceItIsWhole)
+{
+    SendWindow window(4096);
+    window.sent(window.next()->length);
+    EXPECT_EQ(window.acknowledge(600), Ack::Progress);
+    EXPECT_FALSE(window.next());
+    EXPECT_EQ(window.acknowledge(600), Ack::Stale);
+    EXPECT_EQ(window.acknowledge(1024), Ack::Progress);
+    const auto next = window.next();
+    ASSERT_TRUE(next);
+    EXPECT_EQ(next->offset, 1024u); // never a byte twice, never one skipped
+    EXPECT_EQ(next->length, 1024);
+}
+
+TEST(SendWindow, JudgesAcknowledgements)
+{
+    const struct
+    {
+        const char* why;
+        quint64 size;
+        qint64 window;
+        quint64 sent;
+        quint64 acked;
+        quint32 wire;
+        Ack result;
+        quint64 ackedAfter;
+    } cases[] = {
+        {"beyond what was sent", 3000, 1024, 1024, 0, 1025, Ack::BeyondSent, 0},
+        {"far beyond", 3000, 1024, 1024, 0, 0xFFFFFFFF, Ack::BeyondSent, 0},
+        {"older than the last", 3000, 1024, 2048, 1024, 1000, Ack::Stale, 1024},
+        {"fast send, part of the window", 1 << 22, 1 << 20, 1 << 20, 0, 70000, Ack::Progress,
+         70000},
+        // Past 4 GiB the wire count wraps; it is read against what was sent.
+        {"wrapped", 5ull << 30, 1 << 20, (1ull << 32) + 100, (1ull << 32) - 500, 50, Ack::Progress,
+         (1ull << 32) + 50},
+        {"from before the wrap", 5ull << 30, 1 << 20, (1ull << 32) + 100, (1ull << 32) - 500,
+         0xFFFFFF00u, Ack::Progress, (1ull << 32) - 256},
+        {"wrapped beyond", 5ull << 30, 1 << 20, (1ull << 32) + 100, (1ull << 32) - 500, 101,
+         Ack::BeyondSent, (1ull << 32) - 500},
+        {"wrapped, complete", (1ull << 32) + 100, 1 << 20, (1ull << 32) + 100, 1ull << 32, 100,
+         Ack::Complete, (1ull << 32) + 100},
+    };
+    for (const auto& c : cases) {
+        SendWindow window(c.size, c.window);
+        // Walk to the state of the case: acknowledged, then sent.
+        for (quint64 done = 0; done < c.acked;) {
+            const auto chunk = window.next(qint64(c.acked - done));
+            ASSERT_TRUE(chunk) << c.why;
+            window.sent(chunk->length);
+            done += quint64(chunk->length);
+            ASSERT_NE(window.acknowledge(quint32(done)), Ack::BeyondSent) << c.why;
+        }
+        while (window.sentBytes() < c.sent) {
+            const auto chunk = window.next(qint64(c.sent - window.sentBytes()));
+            ASSERT_TRUE(chunk) << c.why;
+            window.sent(chunk->length);
+        }
+        ASSERT_EQ(window.acked(), c.acked) << c.why;
+        EXPECT_EQ(window.acknowledge(c.wire), c.result) << c.why;
+        EXPECT_EQ(window.acked(), c.ackedAfter) << c.why;
+    }
+}
+
+TEST(SendWindow, FastSendStreamsUpToItsWindow)
+{
+    SendWindow window(10 << 20, peer::kFastSendWindowBytes);
+    qint64 sent = 0;
+    while (auto chunk = window.next(64 * 1024)) {
+        window.sent(chunk->length);
+        sent += chunk->length;
+    }
+    EXPECT_EQ(sent, peer::kFastSendWindowBytes);
+    EXPECT_EQ(window.acknowledge(4096), Ack::Progress);
+    EXPECT_EQ(window.next(1 << 20)->length, 4096);
+}
+
+TEST(AckReader, TakesTheNewestWholeAcknowledgementWhereverTheReadsSplit)
+{
+    const QByteArray stream = ack(1024) + ack(2048) + ack(3000);
+    const struct
+    {
+        QList<int> cuts;
+        QList<std::optional<quint32>> seen;
+    } cases[] = {
+        {{12}, {3000}},
+        {{4, 8, 12}, {1024, 2048, 3000}},
+        {{2, 6, 12}, {std::nullopt, 1024, 3000}},
+        {{1, 2, 3, 5, 12}, {std::nullopt, std::nullopt, std::nullopt, 1024, 3000}},
+        {{7, 9, 12}, {1024, 2048, 3000}},
+    };
+    for (const auto& c : cases) {
+        peer::AckReader reader;
+        QList<std::optional<quint32>> seen;
+        int from = 0;
+        for (int cut : c.cuts) {
+            seen << reader.feed(QByteArrayView(stream).sliced(from, cut - from));
+            from = cut;
+        }
+        EXPECT_EQ(seen, c.seen) << c.cuts.size();
+    }
+}
+
+TEST(ReceiveCount, NeverKeepsMoreThanTheOfferedSize)
+{
+    peer::ReceiveCount count(3000);
+    EXPECT_EQ(count.take(2048), 2048);
+    EXPECT_EQ(count.take(2048), 952);
+    EXPECT_TRUE(count.complete());
+    EXPECT_EQ(count.take(10), 0);
+    EXPECT_EQ(count.count(), 3000u);
+    EXPECT_EQ(ack(count.count()), QByteArray("\0\0\x0b\xb8", 4));
+    EXPECT_EQ(ack((1ull << 32) + 5), QByteArray("\0\0\0\5", 4)); // wraps as peers expect
+}
+
+TEST(DescribeTransfer, ShowsWhatEachStepOfTheRefreshReaches)
+{
+    const QString path = "/home/u/f.bin";
+    const struct
+    {
+        const char* why;
+        quint64 count;
+        quint64 size;
+        qint64 elapsed;
+        peer::TransferView view;
+    } cases[] = {
+        {"half way after ten seconds",
+         20480,
+         40960,
+         10,
+         {false, 50, "Transferred: 20480 bytes", "Time Elapsed: 0 hrs 0 mins 10 secs",
+          "Transfer Rate: 2 KB/sec", "Time Remaining: 0 hrs 0 mins 10 secs",
+          "File Transfer - /home/u/f.bin (50%)"}},
+        {"under a second",
+         1024,
+         40960,
+         0,
+         {false, 2, "Transferred: 1024 bytes", "Time Elapsed: 0 hrs 0 mins 0 secs", {}, {}, {}}},
+        {"slower than a KB a second",
+         1000,
+         100000,
+         2,
+         {false, 1, "Transferred: 1000 bytes", "Time Elapsed: 0 hrs 0 mins 2 secs",
+          "Transfer Rate: 0 KB/sec", "Time Remaining: 0 hrs 3 mins 18 secs",
+          "File Transfer - /home/u/f.bin (1%)"}},
+        {"nothing moved yet",
+         0,
+         40960,
+         5,
+         {false,
+          0,
+          "Transferred: 0 bytes",
+          "Time Elapsed: 0 hrs 0 mins 5 secs",
+          "Transfer Rate: 0 KB/sec",
+          {},
+          {}}},
+        {"an empty file", 0, 0, 3, {true, {}, {}, {}, {}, {}, {}}},
+        {"complete after an hour",
+         7200,
+         7200,
+         3661,
+         {true, 100, "Transferred: 7200 bytes", "Time Elapsed: 1 hrs 1 mins 1 secs",
+          "Transfer Rate: 0 KB/sec", "Time Remaining: 0 hrs 0 mins 0 secs",
+          "File Transfer - /home/u/f.bin (100%)"}},
+        {"past 4 GiB, no overflow",
+         3ull << 32,
+         6ull << 32,
+         4,
+         {false, 50, "Transferred: 12884901888 bytes", "Time Elapsed: 0 hrs 0 mins 4 secs",
+          "Transfer Rate: 3145728 KB/sec", "Time Remaining: 0 hrs 0 mins 4 secs",
+          "File Transfer - /home/u/f.bin (50%)"}},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(peer::describeTransfer(c.count, c.size, c.elapsed, path), c.view) << c.why;
+    EXPECT_EQ(peer::describeTransfer(~0ull - 1, ~0ull, 1, path).percent, 99);
+    EXPECT_EQ(peer::awaitingTitle("f.bin"), "File Transfer - f.bin (Awaiting Connection...)");
+}
+
+TEST(RefreshGate, RefreshesOnItsCountsAtMostTenTimesASecondButAlwaysAtTheEnd)
+{
+    peer::RefreshGate gate;
+    EXPECT_TRUE(gate.due(1025, 3000, 0));
+    EXPECT_FALSE(gate.due(1026, 3000, 500)); // not a multiple of 5
+    EXPECT_FALSE(gate.due(2050, 3000, 50));  // too soon
+    EXPECT_TRUE(gate.due(2050, 3000, 100));
+    EXPECT_TRUE(gate.due(3000, 3000, 101)); // the end, however soon
+    EXPECT_TRUE(gate.due(3001, 3001, 102));
+}
