@@ -100,9 +100,9 @@ std::optional<QString> OfferInbox::askDestination(const QString& proposed)
             return std::nullopt;
         // The file is written fresh, so replacing one is the user's decision.
         if (!QFileInfo::exists(*path)
-            || m_prompter.ask(m_owner, tr("Replace File?"),
-                              tr("The file \"%1\" already exists.  Do you want to replace it?")
-                                  .arg(*path)))
+            || m_prompter.ask(
+                m_owner, tr("Replace File?"),
+                tr("The file \"%1\" already exists.  Do you want to replace it?").arg(*path)))
             return path;
         request.text = *path;
     }

@@ -140,9 +140,9 @@ void Program::registerCommands()
         if (!nick)
             return;
         if (!m_store.RemoveContact(*nick)) {
-            m_prompter->showError(m_window.get(), config::errorTitle(),
-                                  config::errorText(config::Error::SaveFailed,
-                                                    m_store.registry().path()));
+            m_prompter->showError(
+                m_window.get(), config::errorTitle(),
+                config::errorText(config::Error::SaveFailed, m_store.registry().path()));
         }
         m_presence.poll();
     });
@@ -188,8 +188,7 @@ void Program::registerTransferCommands()
     const auto sendFile = [this](const CommandTable::Target& nick) {
         if (!nick)
             return;
-        const auto choice =
-            m_prompter->askFileToSend(m_window.get(), QString::fromUtf8(*nick));
+        const auto choice = m_prompter->askFileToSend(m_window.get(), QString::fromUtf8(*nick));
         if (choice)
             m_transfers.offerFile(choice->nick.toUtf8(), choice->path);
     };

@@ -42,7 +42,11 @@ void FileReceiver::connectTo(const QHostAddress& address, quint16 port)
     auto* socket = new QTcpSocket(this);
     m_socket = socket;
     m_buffer.resize(kReadBytes);
-    connect(socket, &QTcpSocket::connected, this, [this] { setStatus(Status::Running); });
+    connect(socket, &QTcpSocket::connected, this, [this] {
+        // Each acknowledgement is awaited by the sender: none may wait in Nagle's queue.
+        m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        setStatus(Status::Running);
+    });
     connect(socket, &QTcpSocket::readyRead, this, &FileReceiver::readData);
     connect(socket, &QTcpSocket::disconnected, this, &FileReceiver::peerClosed);
     connect(socket, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError) {
@@ -55,14 +59,19 @@ void FileReceiver::connectTo(const QHostAddress& address, quint16 port)
     });
     setStatus(Status::Connecting);
     startClock();
-    socket->connectToHost(address, port);
+    // Unbuffered: reads come straight from the kernel into our buffer.
+    socket->connectToHost(address, port, QIODevice::ReadWrite | QIODevice::Unbuffered);
 }
 
 void FileReceiver::readData()
 {
     bool got = false;
-    while (m_socket && !isFinished() && m_socket->bytesAvailable() > 0) {
+    bool ended = false;
+    // Until the socket has nothing more: an unbuffered read then gives 0.
+    while (m_socket && !isFinished()) {
         const qint64 read = m_socket->read(m_buffer.data(), m_buffer.size());
+        // An unbuffered socket reports the peer's close here, not by disconnected().
+        ended = read < 0;
         if (read <= 0)
             break;
         // A sender that goes on past the offered size gets nothing more stored.
@@ -74,18 +83,21 @@ void FileReceiver::readData()
         }
         got = true;
     }
-    if (!got || isFinished())
-        return;
-    const auto ack = encodeAck(m_count.count());
-    m_socket->write(ack.data(), qint64(ack.size()));
-    setCount(m_count.count());
-    if (m_count.complete())
-        setStatus(Status::Complete);
+    if (got && !isFinished()) {
+        const auto ack = encodeAck(m_count.count());
+        m_socket->write(ack.data(), qint64(ack.size()));
+        setCount(m_count.count());
+        if (m_count.complete())
+            setStatus(Status::Complete);
+    }
+    if (ended && !isFinished())
+        peerClosed();
 }
 
 void FileReceiver::peerClosed()
 {
-    readData();
+    if (m_socket && m_socket->state() == QAbstractSocket::ConnectedState)
+        readData();
     if (isFinished())
         return;
     if (m_count.complete())

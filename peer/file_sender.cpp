@@ -16,6 +16,25 @@ namespace {
 constexpr qint64 kFastQueueBytes = 256 * 1024;
 constexpr qint64 kFastPieceBytes = 64 * 1024;
 
+// Hands out peers on unbuffered sockets: the file's bytes go from our buffer to the kernel
+// without a second copy into the socket's own.
+class DirectServer : public QTcpServer
+{
+public:
+    using QTcpServer::QTcpServer;
+
+protected:
+    void incomingConnection(qintptr descriptor) override
+    {
+        auto* socket = new QTcpSocket(this);
+        if (socket->setSocketDescriptor(descriptor, QAbstractSocket::ConnectedState,
+                                        QIODevice::ReadWrite | QIODevice::Unbuffered))
+            addPendingConnection(socket);
+        else
+            delete socket;
+    }
+};
+
 } // namespace
 
 FileSender::FileSender(const QByteArray& peerNick, const QString& path, bool fastSend,
@@ -47,7 +66,7 @@ bool FileSender::open()
 
 std::optional<quint16> FileSender::listen(const QList<quint16>& ports)
 {
-    auto* server = new QTcpServer(this);
+    auto* server = new DirectServer(this);
     for (const quint16 port : ports) {
         if (server->listen(QHostAddress::AnyIPv4, port)) {
             m_server = server;
@@ -71,10 +90,11 @@ void FileSender::accept()
     m_server->deleteLater();
     socket->setParent(this);
     m_socket = socket;
+    // One small block, then a wait for its acknowledgement: nothing may sit in Nagle's queue.
+    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     connect(socket, &QTcpSocket::readyRead, this, &FileSender::readAcks);
     connect(socket, &QTcpSocket::bytesWritten, this, &FileSender::fill);
-    connect(socket, &QTcpSocket::disconnected, this,
-            [this] { stop(TransferError::PeerClosed); });
+    connect(socket, &QTcpSocket::disconnected, this, [this] { stop(TransferError::PeerClosed); });
     startClock();
     setStatus(Status::Running);
     if (m_window.complete()) {
@@ -118,10 +138,17 @@ void FileSender::fill()
 
 void FileSender::readAcks()
 {
-    while (m_socket && m_socket->bytesAvailable() > 0) {
+    // Read until the socket has nothing more (an unbuffered read then gives 0): asking for the
+    // count first would cost a system call per block.
+    while (m_socket) {
         char bytes[4096];
         const qint64 got = m_socket->read(bytes, sizeof bytes);
-        if (got <= 0)
+        if (got < 0) {
+            // An unbuffered socket reports the peer's close here, not by disconnected().
+            stop(TransferError::PeerClosed);
+            return;
+        }
+        if (got == 0)
             return;
         const auto wire = m_acks.feed(QByteArrayView(bytes, got));
         if (!wire)

@@ -59,7 +59,9 @@ std::optional<quint32> AckReader::feed(QByteArrayView bytes)
     const qsizetype whole = (bytes.size() - at) / 4;
     if (whole > 0) {
         const qsizetype last = at + (whole - 1) * 4;
-        const auto byte = [&](qsizetype i) { return quint32(static_cast<unsigned char>(bytes[i])); };
+        const auto byte = [&](qsizetype i) {
+            return quint32(static_cast<unsigned char>(bytes[i]));
+        };
         newest = byte(last) << 24 | byte(last + 1) << 16 | byte(last + 2) << 8 | byte(last + 3);
         at += whole * 4;
     }
@@ -84,8 +86,8 @@ std::optional<SendWindow::Chunk> SendWindow::next(qint64 maxBytes) const
     if (inFlight >= quint64(m_window))
         return std::nullopt;
     const quint64 room = quint64(m_window) - inFlight;
-    const quint64 length = std::min({quint64(std::max<qint64>(maxBytes, 1)), room,
-                                     m_size - m_sent});
+    const quint64 length =
+        std::min({quint64(std::max<qint64>(maxBytes, 1)), room, m_size - m_sent});
     return Chunk{m_sent, qint64(length)};
 }
 

@@ -39,8 +39,9 @@ void Transfers::add(std::unique_ptr<Transfer> transfer)
     window->setAttribute(Qt::WA_DeleteOnClose);
     const Transfer* key = transfer.get();
     // After the window's own handler has run: the transfer it shows must outlive it.
-    connect(window, &TransferWindow::dismissed, this, [this, key] { remove(key); },
-            Qt::QueuedConnection);
+    connect(
+        window, &TransferWindow::dismissed, this, [this, key] { remove(key); },
+        Qt::QueuedConnection);
     m_entries.push_back({std::move(transfer), window});
     window->show();
 }

@@ -7,11 +7,10 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QWidget>
 
 #include <memory>
 #include <vector>
-
-class QWidget;
 
 namespace peer {
 

@@ -12,7 +12,7 @@ KIVVO_PACKAGES=(
     qt6-base-dev qt6-multimedia-dev libgtest-dev libyaml-cpp-dev libgmock-dev libsqlite3-dev libbenchmark-dev libssl-dev
     clang libclang-rt-14-dev clang-tidy clang-format
     xvfb xauth x11-utils xdotool imagemagick trayer pulseaudio pulseaudio-utils
-    ngircd python3 sqlite3
+    ngircd weechat-headless weechat-plugins python3 sqlite3
 )
 
 kivvo_as_root() {

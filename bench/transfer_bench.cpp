@@ -1,0 +1,292 @@
+// File transfer speed: our default mode and fast send between a sender and a receiver on two
+// threads over loopback, our receiver fed by a sender that never waits, and two references measured
+// in the same run: a stop-and-wait loop of 1024-byte blocks over blocking sockets (the protocol's
+// own ceiling) and a plain loopback copy.
+//   transfer_bench [MIB] [REPETITIONS]        defaults 64 and 5
+#include "irc/dcc_offer.h"
+#include "peer/chat_host.h"
+#include "peer/file_receiver.h"
+#include "peer/transfers.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+class OfferHost : public peer::ChatHost
+{
+public:
+    QByteArray nickInUse() const override { return "alice"; }
+    bool sendServerLine(const QByteArray& line) override
+    {
+        offer = line;
+        return true;
+    }
+    bool loggingOn() const override { return false; }
+    std::optional<QString> installDir() const override { return std::nullopt; }
+    quint32 offerAddress() const override { return 0x7F000001; }
+    QByteArray offer;
+};
+
+bool runUntil(const std::function<bool()>& done, int timeoutMs = 600000)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > timeoutMs)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
+    }
+    return true;
+}
+
+// A connected pair of blocking loopback sockets.
+std::pair<int, int> socketPair()
+{
+    const int listener = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    listen(listener, 1);
+    getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+    const int client = socket(AF_INET, SOCK_STREAM, 0);
+    connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    const int server = accept(listener, nullptr, nullptr);
+    close(listener);
+    const int one = 1;
+    setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    setsockopt(server, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    return {client, server};
+}
+
+bool readFull(int fd, char* data, size_t size)
+{
+    while (size > 0) {
+        const ssize_t got = read(fd, data, size);
+        if (got <= 0)
+            return false;
+        data += got;
+        size -= size_t(got);
+    }
+    return true;
+}
+
+double stopAndWait(qint64 size)
+{
+    auto [sender, receiver] = socketPair();
+    QElapsedTimer clock;
+    clock.start();
+    std::thread receiving([receiver = receiver, size] {
+        std::vector<char> block(1024);
+        quint32 count = 0;
+        while (qint64(count) < size) {
+            const size_t want = size_t(std::min<qint64>(1024, size - count));
+            if (!readFull(receiver, block.data(), want))
+                return;
+            count += quint32(want);
+            const quint32 ack = htonl(count);
+            write(receiver, &ack, 4);
+        }
+    });
+    std::vector<char> block(1024, 'x');
+    for (qint64 sent = 0; sent < size;) {
+        const size_t length = size_t(std::min<qint64>(1024, size - sent));
+        write(sender, block.data(), length);
+        sent += qint64(length);
+        quint32 ack = 0;
+        if (!readFull(sender, reinterpret_cast<char*>(&ack), 4))
+            break;
+    }
+    receiving.join();
+    const double seconds = double(clock.nsecsElapsed()) / 1e9;
+    close(sender);
+    close(receiver);
+    return double(size) / seconds / 1e6;
+}
+
+double plainCopy(qint64 size)
+{
+    auto [sender, receiver] = socketPair();
+    QElapsedTimer clock;
+    clock.start();
+    std::thread receiving([receiver = receiver, size] {
+        std::vector<char> buffer(256 * 1024);
+        for (qint64 got = 0; got < size;) {
+            const ssize_t n = read(receiver, buffer.data(), buffer.size());
+            if (n <= 0)
+                return;
+            got += n;
+        }
+    });
+    std::vector<char> buffer(256 * 1024, 'x');
+    for (qint64 sent = 0; sent < size;) {
+        const ssize_t n = write(sender, buffer.data(),
+                                size_t(std::min<qint64>(qint64(buffer.size()), size - sent)));
+        if (n <= 0)
+            break;
+        sent += n;
+    }
+    receiving.join();
+    const double seconds = double(clock.nsecsElapsed()) / 1e9;
+    close(sender);
+    close(receiver);
+    return double(size) / seconds / 1e6;
+}
+
+// Our sender with its window in this thread, our receiver in a thread of its own, as two
+// programs would run on two cores.
+double ourTransfer(const QString& source, const QString& target, bool fast)
+{
+    OfferHost host;
+    peer::Transfers sending(host);
+    sending.setFastSend(fast);
+    QElapsedTimer clock;
+    clock.start();
+    if (!sending.offerFile("bob", source))
+        return 0;
+    const auto offer =
+        irc::parseDccOffer(irc::DccKind::Send, (":alice!a@h " + host.offer).chopped(1));
+    if (!offer)
+        return 0;
+    std::atomic<bool> received{false};
+    std::atomic<bool> complete{false};
+    std::thread receiving([&] {
+        peer::FileReceiver receiver("alice", target, offer->size);
+        if (receiver.open()) {
+            QEventLoop loop;
+            QObject::connect(&receiver, &peer::Transfer::statusChanged, &loop, [&] {
+                if (receiver.isFinished())
+                    loop.quit();
+            });
+            receiver.connectTo(QHostAddress(offer->address), offer->port);
+            loop.exec();
+            complete = receiver.status() == peer::Transfer::Status::Complete;
+        }
+        received = true;
+    });
+    const bool done = runUntil([&] { return sending.at(0)->isFinished() && received; });
+    const double seconds = double(clock.nsecsElapsed()) / 1e9;
+    receiving.join();
+    return done && complete ? double(offer->size) / seconds / 1e6 : 0;
+}
+
+// Our receiver, fed by a sender that writes the whole file without waiting for anything.
+double fromEagerSender(const QString& target, qint64 size)
+{
+    const int listener = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    listen(listener, 1);
+    getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+    peer::FileReceiver receiver("alice", target, quint64(size));
+    if (!receiver.open())
+        return 0;
+    QElapsedTimer clock;
+    clock.start();
+    std::thread sending([listener, size] {
+        const int peer = accept(listener, nullptr, nullptr);
+        std::vector<char> buffer(64 * 1024, 'y');
+        for (qint64 sent = 0; sent < size;) {
+            const ssize_t n = write(peer, buffer.data(),
+                                    size_t(std::min<qint64>(qint64(buffer.size()), size - sent)));
+            if (n <= 0)
+                break;
+            sent += n;
+        }
+        // Drain the acknowledgements until the receiver closes, then go.
+        char sink[4096];
+        while (read(peer, sink, sizeof sink) > 0) {
+        }
+        close(peer);
+    });
+    receiver.connectTo(QHostAddress::LocalHost, ntohs(address.sin_port));
+    runUntil([&] { return receiver.isFinished(); });
+    const double seconds = double(clock.nsecsElapsed()) / 1e9;
+    sending.join();
+    close(listener);
+    return receiver.status() == peer::Transfer::Status::Complete ? double(size) / seconds / 1e6 : 0;
+}
+
+long peakRssKb()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').front().toLong();
+    }
+    return 0;
+}
+
+void report(const char* name, std::vector<double> figures, const char* unit)
+{
+    std::sort(figures.begin(), figures.end());
+    std::printf("%-34s %10.1f %10.1f %10.1f  %s\n", name, figures.front(),
+                figures[figures.size() / 2], figures.back(), unit);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QApplication application(argc, argv);
+    const qint64 mib = argc > 1 ? std::max(1, std::atoi(argv[1])) : 64;
+    const int repetitions = argc > 2 ? std::max(1, std::atoi(argv[2])) : 5;
+    const qint64 size = mib * 1024 * 1024;
+    QTemporaryDir dir;
+    const QString source = dir.filePath(QStringLiteral("source.bin"));
+    {
+        QFile file(source);
+        file.open(QIODevice::WriteOnly);
+        QByteArray chunk(1024 * 1024, Qt::Uninitialized);
+        QRandomGenerator generator(1);
+        for (qint64 i = 0; i < mib; ++i) {
+            generator.fillRange(reinterpret_cast<quint32*>(chunk.data()), chunk.size() / 4);
+            file.write(chunk);
+        }
+    }
+    const QString target = dir.filePath(QStringLiteral("target.bin"));
+    const long rssBefore = peakRssKb();
+    std::vector<double> stopWait, copy, normal, fast, eager;
+    for (int i = 0; i < repetitions; ++i) {
+        stopWait.push_back(stopAndWait(size));
+        copy.push_back(plainCopy(size));
+        normal.push_back(ourTransfer(source, target, false));
+        fast.push_back(ourTransfer(source, target, true));
+        eager.push_back(fromEagerSender(target, size));
+    }
+    std::printf("%lld MiB, %d repetitions%34s %10s %10s\n", static_cast<long long>(mib),
+                repetitions, "min", "median", "max");
+    report("stop-and-wait reference MB/s", stopWait, "");
+    report("transfer default MB/s", normal, "target >= 80% of stop-and-wait");
+    report("receive from eager sender MB/s", eager, "target >= 2x stop-and-wait");
+    report("fast send MB/s", fast, "target >= 800");
+    report("plain loopback copy MB/s", copy, "");
+    std::printf("%-34s %10ld kB (peak RSS growth over the runs)\n", "memory",
+                peakRssKb() - rssBefore);
+    return 0;
+}

@@ -1,0 +1,173 @@
+// File transfers through the whole program: the Send File commands, and offers from a peer
+// taken up into the file the user chose.
+#include "app/offer_inbox.h"
+#include "peer/file_sender.h"
+#include "peer/transfer_window.h"
+#include "tests/support/connected_program.h"
+
+#include <QDir>
+#include <QFile>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+
+using app::Command;
+using test::waitFor;
+
+namespace {
+
+class TransferTest : public test::ConnectedProgramTest
+{
+protected:
+    void SetUp() override
+    {
+        test::CoreOptions options;
+        options.contacts = {"bob", "carol"};
+        connect(options);
+        prompter = core->prompter;
+        ASSERT_TRUE(showOnline({"bob", "carol"}));
+    }
+    QString write(const QString& name, const QByteArray& data)
+    {
+        QFile file(dir.filePath(name));
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(data);
+        return file.fileName();
+    }
+    QByteArray read(const QString& path)
+    {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+    }
+    // Bob offers `data` as `name` from a listening socket of the test's own.
+    void offerFromBob(QTcpServer& listener, const QByteArray& name, qsizetype size)
+    {
+        ASSERT_TRUE(listener.listen(QHostAddress::LocalHost, 0));
+        server.send(":bob!b@h PRIVMSG alice :\x01"
+                    "DCC SEND \""
+                    + name + "\" 2130706433 " + QByteArray::number(listener.serverPort()) + " "
+                    + QByteArray::number(size) + "\x01\r\n");
+    }
+    // Serves `data` to whoever connects to `listener`, acknowledgements unread.
+    bool serve(QTcpServer& listener, const QByteArray& data)
+    {
+        if (!waitFor([&] { return listener.hasPendingConnections(); }))
+            return false;
+        QTcpSocket* peerSide = listener.nextPendingConnection();
+        peerSide->write(data);
+        return waitFor([&] {
+            return core->program->transfers().count() == 1
+                   && core->program->transfers().at(0)->isFinished();
+        });
+    }
+
+    QTemporaryDir dir;
+    test::ScriptedPrompter* prompter = nullptr;
+};
+
+} // namespace
+
+TEST_F(TransferTest, AnAcceptedOfferIsReceivedIntoTheChosenFile)
+{
+    const QByteArray data = "the whole file";
+    const QString target = dir.filePath("chosen.txt");
+    prompter->answers = {true};
+    prompter->inputs = {target};
+    QTcpServer bob;
+    offerFromBob(bob, "offered.txt", data.size());
+    ASSERT_TRUE(serve(bob, data));
+    EXPECT_EQ(read(target), data);
+    peer::Transfer* transfer = core->program->transfers().at(0);
+    EXPECT_EQ(transfer->status(), peer::Transfer::Status::Complete);
+    EXPECT_EQ(core->program->transfers().windowOf(transfer)->button()->text(), "Close");
+}
+
+TEST_F(TransferTest, AnExistingFileIsReplacedOnlyWhenTheUserSaysSo)
+{
+    const QString existing = write("existing.txt", "keep me");
+    const QString other = dir.filePath("other.txt");
+    prompter->answers = {true, false}; // accept the file; do not replace
+    prompter->inputs = {existing, other};
+    QTcpServer bob;
+    offerFromBob(bob, "existing.txt", 3);
+    ASSERT_TRUE(serve(bob, "new"));
+    ASSERT_EQ(prompter->questions.size(), 2u);
+    EXPECT_EQ(prompter->questions[1].title, "Replace File?");
+    // No returns to the destination prompt, with the name the user had chosen.
+    ASSERT_EQ(prompter->requests.size(), 2u);
+    EXPECT_EQ(prompter->requests[1].text, existing);
+    EXPECT_EQ(read(existing), "keep me");
+    EXPECT_EQ(read(other), "new");
+}
+
+TEST_F(TransferTest, ReplacingAFileWritesItFresh)
+{
+    const QString existing = write("existing.txt", "a longer file that was there before");
+    prompter->answers = {true, true};
+    prompter->inputs = {existing};
+    QTcpServer bob;
+    offerFromBob(bob, "existing.txt", 3);
+    ASSERT_TRUE(serve(bob, "new"));
+    EXPECT_EQ(read(existing), "new");
+}
+
+TEST_F(TransferTest, TheProposedDestinationIsInTheDownloadFolderMadeWhenMissing)
+{
+    const QByteArray home = qgetenv("HOME");
+    const QByteArray configHome = qgetenv("XDG_CONFIG_HOME");
+    qputenv("HOME", dir.path().toUtf8());
+    qputenv("XDG_CONFIG_HOME", dir.filePath("config").toUtf8());
+    prompter->answers = {true};
+    QTcpServer bob;
+    offerFromBob(bob, "photo.jpg", 10);
+    const bool asked = waitFor([&] { return prompter->requests.size() == 1; });
+    qputenv("HOME", home);
+    qputenv("XDG_CONFIG_HOME", configHome);
+    ASSERT_TRUE(asked);
+    EXPECT_EQ(prompter->requests[0].text, dir.filePath("Downloads/photo.jpg"));
+    EXPECT_TRUE(QDir(dir.filePath("Downloads")).exists());
+    EXPECT_EQ(core->program->transfers().count(), 0); // cancelled at the prompt
+}
+
+TEST_F(TransferTest, SendFileOffersToTheSelectionOrTheChatsPeer)
+{
+    const QByteArray data(3000, 'd');
+    const QString path = write("report.pdf", data);
+    // Nothing selected: nothing is asked.
+    core->run(Command::SendFile);
+    EXPECT_TRUE(prompter->sendFileNicks.empty());
+    core->contacts()->selectContact("carol");
+    prompter->filesToSend = {config::FileToSend{"bob", path}}; // the user typed another nick
+    core->run(Command::SendFile);
+    EXPECT_EQ(prompter->sendFileNicks, std::vector<QString>{"carol"});
+    const QRegularExpression offer("PRIVMSG bob :\x01"
+                                   "DCC SEND \"report\\.pdf\" 2130706433 (\\d+) 3000\x01\r\n");
+    QRegularExpressionMatch match;
+    ASSERT_TRUE(waitFor([&] { return (match = offer.match(server.received())).hasMatch(); }))
+        << server.received().toStdString();
+    QTcpSocket bob;
+    bob.connectToHost(QHostAddress::LocalHost, match.captured(1).toUShort());
+    ASSERT_TRUE(waitFor([&] { return bob.bytesAvailable() >= 1024; }));
+    EXPECT_EQ(bob.read(1024), data.left(1024));
+
+    // From a chat window: its peer, whatever is selected.
+    server.send(":carol!c@h PRIVMSG alice :hi\r\n");
+    ASSERT_TRUE(waitFor([&] { return core->chat(0) != nullptr; }));
+    core->contacts()->selectContact("bob");
+    prompter->filesToSend = {std::nullopt}; // cancelled
+    EXPECT_TRUE(core->program->commands().run(Command::SendFileTo, QByteArray("carol")));
+    EXPECT_EQ(prompter->sendFileNicks, (std::vector<QString>{"carol", "carol"}));
+    EXPECT_EQ(core->program->transfers().count(), 1);
+}
+
+TEST_F(TransferTest, AFileThatCannotBeReadIsSaidAndNothingOffered)
+{
+    core->contacts()->selectContact("bob");
+    prompter->filesToSend = {config::FileToSend{"bob", dir.filePath("missing.bin")}};
+    core->run(Command::SendFile);
+    ASSERT_EQ(prompter->errors.size(), 1u);
+    EXPECT_EQ(prompter->errors[0], (test::Box{"Error", "Cannot open the file you specified"}));
+    EXPECT_FALSE(server.received().contains("DCC SEND"));
+}

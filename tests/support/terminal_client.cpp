@@ -1,0 +1,143 @@
+#include "tests/support/terminal_client.h"
+
+#include "tests/support/wait_for.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace test {
+
+namespace {
+
+constexpr char kServerName[] = "kivvo";
+
+QString clientBinary()
+{
+    return QStandardPaths::findExecutable("weechat-headless");
+}
+
+// Debian puts the plugins under the multiarch folder; fifo and xfer come in separate packages.
+bool havePlugins()
+{
+    QStringList roots{"/usr/lib"};
+    for (const QString& arch : QDir("/usr/lib").entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+        roots << "/usr/lib/" + arch;
+    for (const QString& root : roots) {
+        const QDir plugins(root + "/weechat/plugins");
+        if (plugins.exists("fifo.so") && plugins.exists("xfer.so") && plugins.exists("irc.so"))
+            return true;
+    }
+    return false;
+}
+
+QByteArray readAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+bool haveTerminalClient()
+{
+    return !clientBinary().isEmpty() && havePlugins();
+}
+
+TerminalClient::~TerminalClient()
+{
+    if (m_process.state() == QProcess::NotRunning)
+        return;
+    m_process.terminate();
+    if (!m_process.waitForFinished(3000))
+        m_process.kill();
+    m_process.waitForFinished(1000);
+}
+
+QString TerminalClient::downloadFolder() const
+{
+    return QDir(m_folder).filePath("downloads");
+}
+
+QString TerminalClient::fifoPath() const
+{
+    return QDir(m_folder).filePath("home/fifo");
+}
+
+bool TerminalClient::start(const QString& folder, quint16 port, const QByteArray& nick)
+{
+    const QString binary = clientBinary();
+    if (binary.isEmpty())
+        return false;
+    m_folder = folder;
+    const QString home = QDir(folder).filePath("home");
+    if (!QDir().mkpath(home) || !QDir().mkpath(downloadFolder()))
+        return false;
+    // The settings come first, so that no file can arrive before the folder is set. Its own
+    // address goes into its offers: whatever it guessed might not be loopback. The logs are
+    // flushed at once, since tests wait on them.
+    const QByteArray server = kServerName;
+    const QByteArray commands = "/set fifo.file.path \"" + fifoPath().toUtf8()
+                                + "\";/fifo enable"
+                                  ";/set logger.file.flush_delay 0"
+                                  ";/set xfer.file.auto_accept_files on"
+                                  ";/set xfer.file.download_path \""
+                                + downloadFolder().toUtf8()
+                                + "\""
+                                  ";/set xfer.file.use_nick_in_filename off"
+                                  ";/set xfer.network.own_ip \"127.0.0.1\""
+                                  ";/server add "
+                                + server + " 127.0.0.1/" + QByteArray::number(port)
+                                + ";/set irc.server." + server + ".nicks \"" + nick
+                                + "\""
+                                  ";/connect "
+                                + server;
+    m_process.setStandardInputFile(QProcess::nullDevice());
+    m_process.setProcessChannelMode(QProcess::MergedChannels);
+    m_process.setStandardOutputFile(QDir(folder).filePath("client.out"));
+    m_process.start(binary, {"--dir", home, "--stdout", "--no-script", "-P", "irc,xfer,fifo,logger",
+                             "-r", QString::fromUtf8(commands)});
+    if (!m_process.waitForStarted(5000))
+        return false;
+    return waitFor([this] { return !isRunning() || QFileInfo::exists(fifoPath()); }, 10000)
+           && isRunning();
+}
+
+bool TerminalClient::run(const QByteArray& command)
+{
+    // Non-blocking: with no reader on the other end the open fails instead of hanging.
+    const int fd =
+        ::open(QFile::encodeName(fifoPath()).constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    // One line under PIPE_BUF goes in whole.
+    const QByteArray line = "irc.server." + QByteArray(kServerName) + " *" + command + "\n";
+    const ssize_t written = ::write(fd, line.constData(), size_t(line.size()));
+    ::close(fd);
+    return written == line.size();
+}
+
+bool TerminalClient::logContains(const QByteArray& text) const
+{
+    const QDir logs(QDir(m_folder).filePath("home/logs"));
+    for (const QString& name : logs.entryList({"*.weechatlog"}, QDir::Files)) {
+        if (readAll(logs.filePath(name)).contains(text))
+            return true;
+    }
+    return false;
+}
+
+QByteArray TerminalClient::log() const
+{
+    QByteArray text = "--- client output\n" + readAll(QDir(m_folder).filePath("client.out"));
+    const QDir logs(QDir(m_folder).filePath("home/logs"));
+    for (const QString& name : logs.entryList({"*.weechatlog"}, QDir::Files, QDir::Name))
+        text += "--- " + name.toUtf8() + "\n" + readAll(logs.filePath(name));
+    return text;
+}
+
+} // namespace test
