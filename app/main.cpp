@@ -6,6 +6,7 @@
 #include "config/paths.h"
 #include "config/registry.h"
 #include "diag/debug_log.h"
+#include "irc/ident_responder.h"
 
 #include <QApplication>
 #include <QStringList>
@@ -31,7 +32,7 @@ int main(int argc, char** argv)
     if (config::installIfMissing(registry, defaults))
         diag::DebugLog(QStringLiteral("Created a new configuration in %1").arg(registry.path()), 2);
 
-    app::Program program(registry, {debugDump});
+    app::Program program(registry, {debugDump, irc::IdentResponder::portFromEnvironment()});
     app::UnixSignals unixSignals;
     QObject::connect(&unixSignals, &app::UnixSignals::terminationRequested, &program,
                      &app::Program::closeStep);

@@ -2,10 +2,13 @@
 
 #include "app/contact_list_view.h"
 #include "app/main_window.h"
+#include "config/connect_dialog.h"
 #include "config/contact_editor.h"
 #include "config/errors.h"
 #include "config/prompter.h"
 #include "config/registry.h"
+#include "config/server_editor.h"
+#include "config/settings_dialog.h"
 #include "diag/debug_log.h"
 #include "irc/ctcp.h"
 #include "irc/dcc_offer.h"
@@ -50,12 +53,14 @@ Program::Program(config::Registry& registry, Options options,
     , m_dispatcher(m_settings, m_actions)
     , m_presence([this] { return m_store.EnumContacts(); },
                  [this](const QByteArray& line) { return m_link.sendLine(line); })
+    , m_ident([this] { return m_link.nickInUse(); })
     , m_chats(*this)
     , m_transfers(*this)
     , m_offers(*m_prompter, m_chats, m_transfers,
                [this] { return m_link.peerAddress().isLoopback(); })
     , m_window(std::make_unique<MainWindow>(
           m_commands, [this](const QByteArray& bytes) { return m_link.sendRaw(bytes); }))
+    , m_identPort(options.identPort)
 {
     // Said once: every later change the user makes fails with a box of its own.
     if (registry.isReadOnly())
@@ -68,6 +73,12 @@ Program::Program(config::Registry& registry, Options options,
     registerCommands();
     registerChatCommands();
     registerTransferCommands();
+    registerSettingsCommands();
+    connect(this, &Program::settingsChanged, &m_link, &irc::ServerLink::setSettings);
+    connect(this, &Program::settingsChanged, this, [this](const config::Settings& settings) {
+        m_dispatcher.setSettings(settings);
+        m_transfers.setFastSend(settings.fastsend);
+    });
 }
 
 Program::~Program()
@@ -125,11 +136,6 @@ void Program::registerCommands()
 {
     m_commands.setHandler(Command::ConnectCurrent,
                           [this](auto&) { m_link.connectToCurrentServer(); });
-    m_commands.setHandler(Command::Connect, [this](auto&) {
-        // Until the server connect dialog exists: a fresh attempt at the current server.
-        if (m_link.state() == irc::ServerLink::State::Idle)
-            m_link.connectToCurrentServer();
-    });
     m_commands.setHandler(Command::Disconnect, [this](auto&) { m_link.disconnectFromServer(); });
     m_commands.setHandler(Command::Exit, [this](auto&) { closeStep(); });
     m_commands.setHandler(Command::EditContacts, [this](auto&) {
@@ -196,6 +202,39 @@ void Program::registerTransferCommands()
     m_commands.setHandler(Command::SendFileTo, sendFile);
 }
 
+void Program::registerSettingsCommands()
+{
+    m_commands.setHandler(Command::ProgramSettings, [this](auto&) {
+        config::SettingsDialog dialog(m_store, *m_prompter);
+        if (dialog.exec() != QDialog::Accepted)
+            return;
+        applySettings(m_store.LoadSettings());
+        // The server learns the new nick; whether it takes it, its reply says (a collision is
+        // handled as at registration).
+        m_link.sendLine("NICK " + m_settings.nick);
+    });
+    m_commands.setHandler(Command::EditServers, [this](auto&) {
+        config::ServerEditor editor(m_store, *m_prompter, m_window.get());
+        editor.exec();
+    });
+    m_commands.setHandler(Command::Connect, [this](auto&) {
+        config::ConnectDialog dialog(m_store, m_window.get());
+        connect(&dialog, &config::ConnectDialog::disconnectRequested, &m_link,
+                &irc::ServerLink::disconnectFromServer);
+        connect(&dialog, &config::ConnectDialog::connectRequested, this, [this](int index) {
+            m_link.setServerIndex(index);
+            m_link.connectToCurrentServer();
+        });
+        dialog.exec();
+    });
+}
+
+void Program::applySettings(const config::Settings& settings)
+{
+    m_settings = settings;
+    emit settingsChanged(m_settings);
+}
+
 void Program::startChatWith(const CommandTable::Target& nick, peer::ChatMode mode)
 {
     if (nick)
@@ -204,6 +243,9 @@ void Program::startChatWith(const CommandTable::Target& nick, peer::ChatMode mod
 
 void Program::start()
 {
+    // Servers may ask who we are before registration completes: answer from the start.
+    if (m_identPort)
+        m_ident.start(*m_identPort);
     if (m_store.autoconnectRequested()) {
         m_window->setStatusText(QString::fromLatin1(kConnectingWait));
         QMetaObject::invokeMethod(
@@ -225,6 +267,7 @@ void Program::closeStep()
     m_closed = true;
     m_presence.stop();
     m_link.quitForClose();
+    m_ident.stop();
     m_transfers.closeAll();
     m_chats.closeAll();
     emit closeStepDone();

@@ -7,6 +7,7 @@
 #include "config/settings.h"
 #include "config/store.h"
 #include "diag/received_dump.h"
+#include "irc/ident_responder.h"
 #include "irc/message_dispatcher.h"
 #include "irc/presence_poller.h"
 #include "irc/server_link.h"
@@ -37,6 +38,8 @@ public:
     struct Options
     {
         bool debugDump = false; // the "DEBUG" word: received lines go to out.txt
+        // Where the ident responder listens; none without a port (tests that run many).
+        std::optional<quint16> identPort;
     };
 
     // `prompter` answers the questions; the real dialogs when null.
@@ -60,15 +63,19 @@ public:
 public slots:
     // The close step of Exit, the close box, SIGTERM and SIGINT; runs once.
     void closeStep();
+    // New settings (from the options dialog): every part that reads them gets them at once.
+    void applySettings(const config::Settings& settings);
 
 signals:
     void closeStepDone();
+    void settingsChanged(const config::Settings& settings);
 
 private:
     void wireLink();
     void registerCommands();
     void registerChatCommands();
     void registerTransferCommands();
+    void registerSettingsCommands();
     void onServerLine(const QByteArray& line);
     void startChatWith(const CommandTable::Target& nick, peer::ChatMode mode);
 
@@ -90,6 +97,7 @@ private:
     ServerActions m_actions;
     irc::MessageDispatcher m_dispatcher;
     irc::PresencePoller m_presence;
+    irc::IdentResponder m_ident;
     CommandTable m_commands;
     peer::ChatSessions m_chats;
     peer::Transfers m_transfers;
@@ -97,6 +105,7 @@ private:
     std::unique_ptr<MainWindow> m_window;
     quint32 m_serverSeenAddress = 0;
     bool m_closed = false;
+    std::optional<quint16> m_identPort;
 };
 
 } // namespace app

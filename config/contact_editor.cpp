@@ -94,11 +94,41 @@ std::optional<QString> ContactEditor::selectedName()
     return name;
 }
 
+// The store lists only the first kMaxContacts, so one more would be stored but never shown,
+// neither here nor in the main window. A name already listed takes no room.
+bool ContactEditor::hasRoomFor(const QByteArray& nick) const
+{
+    const QList<QByteArray> listed = m_store.EnumContacts();
+    if (listed.size() < kMaxContacts)
+        return true;
+    // Names compare without case in the store.
+    for (const QByteArray& name : listed) {
+        if (name.compare(nick, Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    return false;
+}
+
+void ContactEditor::reportFull()
+{
+    m_prompter.showError(this, tr("Error"), contactListFullText());
+}
+
 void ContactEditor::add()
 {
+    // Said before asking, so that nobody types a name only to have it refused.
+    if (!hasRoomFor(QByteArray())) {
+        reportFull();
+        return;
+    }
     if (const auto name = askName(tr("Please type the name of the contact you wish to add below:"),
-                                  tr("Add New Contact"), QString()))
-        reportUnsaved(m_store.AddContact(name->toUtf8()));
+                                  tr("Add New Contact"), QString())) {
+        // Asked again: another copy of the program may have filled the list meanwhile.
+        if (hasRoomFor(name->toUtf8()))
+            reportUnsaved(m_store.AddContact(name->toUtf8()));
+        else
+            reportFull();
+    }
     postRefresh();
 }
 

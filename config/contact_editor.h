@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QDialog>
 
 #include <optional>
@@ -41,6 +42,8 @@ private:
     std::optional<QString> askName(const QString& prompt, const QString& title,
                                    const QString& initial);
     std::optional<QString> selectedName();
+    bool hasRoomFor(const QByteArray& nick) const;
+    void reportFull();
     void reportUnsaved(bool saved);
     void postRefresh();
 

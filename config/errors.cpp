@@ -1,5 +1,7 @@
 #include "config/errors.h"
 
+#include "config/store.h"
+
 #include <QCoreApplication>
 
 namespace config {
@@ -33,6 +35,14 @@ QString errorText(Error error, const QString& path)
 QString errorTitle()
 {
     return QCoreApplication::translate("config", "Error");
+}
+
+QString contactListFullText()
+{
+    return QCoreApplication::translate("config",
+                                       "The contact list is full: it can hold %1 contacts. "
+                                       "Remove a contact before adding another.")
+        .arg(kMaxContacts);
 }
 
 } // namespace config

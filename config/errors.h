@@ -15,5 +15,8 @@ enum class Error {
 QString errorText(Error error, const QString& path);
 // The title of the box that shows a text of errorText().
 QString errorTitle();
+// Why the contact editor refuses another contact: the store lists only the first kMaxContacts,
+// so one more would be stored but never shown.
+QString contactListFullText();
 
 } // namespace config

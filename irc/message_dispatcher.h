@@ -56,12 +56,14 @@ class MessageDispatcher
 public:
     static constexpr qint64 kAwayReplyIntervalMs = 60'000;
 
-    MessageDispatcher(const config::Settings& settings, ServerLineActions& actions)
-        : m_settings(settings)
+    MessageDispatcher(config::Settings settings, ServerLineActions& actions)
+        : m_settings(std::move(settings))
         , m_actions(actions)
     {}
 
     void HandleServerLine(const QByteArray& line);
+    // The settings changed: the next away reply and nick collision use these.
+    void setSettings(const config::Settings& settings) { m_settings = settings; }
 
 private:
     void ping(const QByteArray& line);
@@ -73,7 +75,7 @@ private:
     std::optional<QByteArray> sendAwayReply(const QByteArray& sender);
     bool dccOffer(QByteArray line, const QByteArray& text);
 
-    const config::Settings& m_settings;
+    config::Settings m_settings;
     ServerLineActions& m_actions;
     QHash<QByteArray, qint64> m_lastAwayReply;
 };

@@ -29,10 +29,10 @@ QHostAddress firstUsableAddress(const QHostInfo& info)
 
 } // namespace
 
-ServerLink::ServerLink(config::Store& store, const config::Settings& settings, QObject* parent)
+ServerLink::ServerLink(config::Store& store, config::Settings settings, QObject* parent)
     : QObject(parent)
     , m_store(store)
-    , m_settings(settings)
+    , m_settings(std::move(settings))
 {}
 
 ServerLink::~ServerLink()

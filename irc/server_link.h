@@ -31,7 +31,7 @@ class ServerLink : public QObject
 public:
     enum class State { Idle, Resolving, Connecting, Registered };
 
-    ServerLink(config::Store& store, const config::Settings& settings, QObject* parent = nullptr);
+    ServerLink(config::Store& store, config::Settings settings, QObject* parent = nullptr);
     ~ServerLink() override;
 
     State state() const { return m_state; }
@@ -55,6 +55,9 @@ public:
     bool sendLine(const QByteArray& line);
     // Sends bytes exactly as given (the raw data window). False when not connected.
     bool sendRaw(const QByteArray& bytes);
+
+    // The settings changed: the next registration uses these.
+    void setSettings(const config::Settings& settings) { m_settings = settings; }
 
 public slots:
     // Connects to the server at the current index, or reports an empty or exhausted list.
@@ -98,7 +101,7 @@ private:
     bool writeBytes(const QByteArray& bytes);
 
     config::Store& m_store;
-    const config::Settings& m_settings;
+    config::Settings m_settings;
     QPointer<QTcpSocket> m_socket;
     LineFramer m_framer;
     std::deque<QByteArray> m_pending;

@@ -19,6 +19,14 @@ inline constexpr char kLogSocketError[] = "socket() error - INVALID_SOCKET";
 inline constexpr char kLogSendError[] = "send() error - SOCKET_ERROR";
 inline constexpr char kLogRecvError[] = "recv() error (client read)- SOCKET_ERROR";
 
+inline constexpr char kLogIdentAccepted[] = "Accepted identd connection";
+inline constexpr char kLogIdentClosed[] = "identd closed";
+inline constexpr char kLogBindError[] = "bind() error";
+inline constexpr char kLogListenError[] = "listen() error";
+inline constexpr char kLogAcceptError[] = "accept() error - INVALID_SOCKET";
+inline constexpr char kLogIdentRecvError[] = "recv() error (identd)- SOCKET_ERROR";
+inline constexpr char kLogSendShort[] = "send() error - not enough bytes sent";
+
 inline constexpr char kTitleConnected[] = "Kivvo - v2.0 - %1";
 inline constexpr char kTitleIdle[] = "Kivvo v2.0";
 

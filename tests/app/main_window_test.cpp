@@ -1,9 +1,16 @@
 // The main window and the program's start and close, with and without a server.
+#include "config/connect_dialog.h"
+#include "config/settings_dialog.h"
 #include "diag/debug_window.h"
 #include "diag/server_log_window.h"
 #include "tests/support/connected_program.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTimer>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QSignalSpy>
@@ -43,9 +50,10 @@ TEST_F(MainWindowTest, StartsWithItsTitleSizeStatusAndMenus)
     EXPECT_EQ(menus, (QStringList{"IRC", "Server", "View", "Contacts", "Help"}));
     // Items of features still to come are shown greyed out; the rest work.
     for (Command id : {Command::Connect, Command::Disconnect, Command::Exit, Command::SendRawData,
-                       Command::ShowServerLog, Command::ShowDebugWindow, Command::About})
+                       Command::ShowServerLog, Command::ShowDebugWindow, Command::About,
+                       Command::ProgramSettings, Command::EditServers})
         EXPECT_TRUE(core->program->commands().action(id)->isEnabled()) << int(id);
-    for (Command id : {Command::ProgramSettings, Command::EditServers, Command::Help})
+    for (Command id : {Command::Help, Command::HelpOnline, Command::SupportOnline})
         EXPECT_FALSE(core->program->commands().action(id)->isEnabled()) << int(id);
 }
 
@@ -118,4 +126,56 @@ TEST_F(MainWindowTest, ViewCommandsShowTheDiagnosticWindows)
     EXPECT_TRUE(window().serverLogWindow()->isVisible());
     core->run(Command::ShowDebugWindow);
     EXPECT_TRUE(window().debugWindow()->isVisible());
+}
+
+namespace {
+
+// Answers the modal dialog of type T that the next command opens, once it shows.
+template <typename T> void whenShown(const std::function<void(T&)>& answer)
+{
+    QTimer::singleShot(0, [answer] {
+        T* dialog = nullptr;
+        waitFor([&] {
+            dialog = qobject_cast<T*>(QApplication::activeModalWidget());
+            return dialog != nullptr;
+        });
+        if (dialog)
+            answer(*dialog);
+    });
+}
+
+} // namespace
+
+TEST_F(MainWindowTest, OptionsSavedTellTheServerTheNickAndReachTheLinkAtOnce)
+{
+    connect();
+    whenShown<config::SettingsDialog>([](config::SettingsDialog& dialog) {
+        dialog.nickEdit()->setText("alicia");
+        dialog.altnickEdit()->setText("alicia_");
+        dialog.realnameEdit()->setText("Alicia");
+        dialog.emailEdit()->setText("a@example.org");
+        dialog.okButton()->click();
+    });
+    core->run(Command::ProgramSettings);
+    ASSERT_TRUE(waitFor([&] { return server.received().endsWith("NICK alicia\r\n"); }));
+    EXPECT_EQ(core->program->settings().nick, "alicia");
+    EXPECT_EQ(core->temp.store().LoadSettings().realname, "Alicia");
+    // The title and the nick in use change only when the server says so.
+    EXPECT_EQ(window().windowTitle(), "Kivvo - v2.0 - alice");
+}
+
+TEST_F(MainWindowTest, ConnectToServerConnectsToTheChosenEntry)
+{
+    test::FakeIrcServer second;
+    connect();
+    core->temp.store().AddServer({"127.0.0.1", "Other", second.port()});
+    whenShown<config::ConnectDialog>([](config::ConnectDialog& dialog) {
+        dialog.list()->setCurrentRow(1);
+        dialog.connectButton()->click();
+    });
+    core->run(Command::Connect);
+    ASSERT_TRUE(waitFor([&] { return second.received().contains("WHO alice\r\n"); }));
+    EXPECT_TRUE(server.received().endsWith("QUIT\r\n"));
+    EXPECT_EQ(server.connectionCount(), 1);
+    EXPECT_EQ(core->program->link().serverIndex(), 1);
 }

@@ -134,3 +134,25 @@ TEST_F(ProgramTest, ComesDownCleanlyWithoutACloseStep)
     core.reset();
     EXPECT_TRUE(waitFor([&] { return bob.state() == QAbstractSocket::UnconnectedState; }));
 }
+
+// A setting changed in the options dialog reached only what read the store again: the away
+// reply kept the old text until a restart.
+TEST_F(ProgramTest, ChangedSettingsReachEveryPartAtOnce)
+{
+    config::Settings settings = core->program->settings();
+    settings.awayset = true;
+    settings.away = "back at two";
+    settings.serverpass = "pw";
+    core->program->applySettings(settings);
+    server.send(":bob!b@h PRIVMSG alice :hi\r\n");
+    ASSERT_TRUE(waitFor([&] { return server.received().contains("PRIVMSG bob :back at two\r\n"); }));
+    settings.away = "gone home";
+    core->program->applySettings(settings);
+    server.send(":carol!c@h PRIVMSG alice :hi\r\n");
+    ASSERT_TRUE(waitFor([&] { return server.received().contains("PRIVMSG carol :gone home\r\n"); }));
+    // The next registration uses the new password.
+    core->run(Command::Disconnect);
+    core->run(Command::ConnectCurrent);
+    ASSERT_TRUE(waitFor([&] { return server.received(1).contains("WHO alice"); }));
+    EXPECT_TRUE(server.received(1).startsWith("PASS pw\r\nNICK alice\r\n"));
+}

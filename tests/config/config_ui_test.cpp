@@ -220,6 +220,41 @@ TEST_F(ContactEditorTest, EditTheStoreRefusesShowsABoxAndLosesNothing)
     }
 }
 
+TEST_F(ContactEditorTest, RefusesA257thContactThatWouldBeStoredButNeverShown)
+{
+    for (int i = 0; i < config::kMaxContacts; ++i)
+        ASSERT_TRUE(temp.store().AddContact("c" + QByteArray::number(i)));
+    config::ContactEditor editor(temp.store(), prompter);
+    const Box full{"Error", config::contactListFullText()};
+
+    prompter.inputs = {QString("extra")};
+    editor.addButton()->click();
+    EXPECT_EQ(prompter.errors, std::vector<Box>{full});
+    EXPECT_TRUE(prompter.requests.empty()); // refused before any name is typed
+    EXPECT_EQ(temp.registry().values(config::kKeyContacts).size(), size_t(config::kMaxContacts));
+
+    // With a place free the name is asked for, but another copy of the program takes the place
+    // while it is typed: the name is refused all the same.
+    ASSERT_TRUE(temp.store().RemoveContact("c0"));
+    struct RacingPrompter : ScriptedPrompter
+    {
+        config::Store* store = nullptr;
+        std::optional<QString> getInput(QWidget* owner, const InputRequest& request) override
+        {
+            store->AddContact("other");
+            return ScriptedPrompter::getInput(owner, request);
+        }
+    } racing;
+    racing.store = &temp.store();
+    racing.inputs = {QString("extra")};
+    config::ContactEditor raced(temp.store(), racing);
+    raced.addButton()->click();
+    EXPECT_EQ(racing.requests.size(), 1u);
+    EXPECT_EQ(racing.errors, std::vector<Box>{full});
+    EXPECT_EQ(temp.registry().values(config::kKeyContacts).size(), size_t(config::kMaxContacts));
+    EXPECT_FALSE(shown(raced).contains("extra"));
+}
+
 TEST(ContactName, AcceptsOrdinaryNicks)
 {
     for (const char* nick : {"a", "bob", "[away]", "nine_char", "x-y^z`{}|"})

@@ -68,6 +68,7 @@ protected:
     QList<QByteArray> handle(const QByteArray& line)
     {
         actions.log.clear();
+        dispatcher.setSettings(settings); // as the program announces a change
         dispatcher.HandleServerLine(line);
         return actions.log;
     }

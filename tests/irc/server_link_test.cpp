@@ -75,6 +75,7 @@ TEST_F(ServerLinkTest, SendsPassFirstOnlyWhenAServerPasswordIsSet)
 {
     settings.serverpass = "s3cret";
     settings.nick = "twelvecharsx";
+    link->setSettings(settings);
     FakeIrcServer server;
     ASSERT_TRUE(connectedTo(server));
     EXPECT_EQ(server.received(), "PASS s3cret\r\nNICK twelvecharsx\r\n"

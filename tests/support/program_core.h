@@ -24,6 +24,7 @@ struct CoreOptions
     bool autoconnect = true;
     bool logging = false;
     bool start = true; // shown and started, as main() does
+    std::optional<quint16> identPort; // no ident responder without one
 };
 
 // One program: its own store, the program with its main window, answering questions from a
@@ -45,7 +46,9 @@ struct ProgramCore
         temp.registry().writeValue(config::kKeyRoot, "installdir", temp.dirPath().toUtf8());
         auto scripted = std::make_unique<ScriptedPrompter>();
         prompter = scripted.get();
-        program = std::make_unique<app::Program>(temp.registry(), app::Program::Options{},
+        app::Program::Options programOptions;
+        programOptions.identPort = options.identPort;
+        program = std::make_unique<app::Program>(temp.registry(), programOptions,
                                                  std::move(scripted));
         if (options.start) {
             window().show();
@@ -54,7 +57,7 @@ struct ProgramCore
     }
     ProgramCore(quint16 serverPort, const QByteArray& nick, const QList<QByteArray>& contacts,
                 bool logging = false)
-        : ProgramCore(CoreOptions{nick, {}, contacts, serverPort, true, logging})
+        : ProgramCore(CoreOptions{nick, {}, contacts, serverPort, true, logging, true, {}})
     {}
 
     app::MainWindow& window() const { return program->window(); }

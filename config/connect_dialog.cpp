@@ -1,0 +1,93 @@
+#include "config/connect_dialog.h"
+
+#include "config/settings.h"
+#include "config/store.h"
+
+#include <QKeyEvent>
+#include <QListWidget>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace config {
+
+namespace {
+
+// Each row carries the entry it shows: servers that share an address differ only in the port.
+constexpr int kAddressRole = Qt::UserRole;
+constexpr int kPortRole = Qt::UserRole + 1;
+
+QString rowText(const ServerEntry& server)
+{
+    const QString address = QString::fromUtf8(server.address);
+    if (server.network.isEmpty())
+        return QStringLiteral("%1:%2").arg(address).arg(server.port);
+    return QStringLiteral("%1:%2 on %3")
+        .arg(address)
+        .arg(server.port)
+        .arg(QString::fromUtf8(server.network));
+}
+
+} // namespace
+
+ConnectDialog::ConnectDialog(Store& store, QWidget* parent)
+    : QDialog(parent)
+    , m_store(store)
+{
+    setWindowTitle(tr("Connect to Server"));
+    setModal(true);
+    m_list = new QListWidget(this);
+    m_list->setViewMode(QListView::ListMode);
+    m_list->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_connect = new QPushButton(tr("Connect"), this);
+    m_connect->setDefault(true);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(m_list);
+    layout->addWidget(m_connect, 0, Qt::AlignRight);
+
+    connect(m_connect, &QPushButton::clicked, this, &ConnectDialog::connectToSelected);
+    connect(m_list, &QListWidget::itemDoubleClicked, this, &ConnectDialog::connectToSelected);
+    refresh();
+}
+
+void ConnectDialog::refresh()
+{
+    m_list->clear();
+    for (const ServerEntry& server : m_store.EnumServers()) {
+        auto* row = new QListWidgetItem(rowText(server), m_list);
+        row->setData(kAddressRole, server.address);
+        row->setData(kPortRole, server.port);
+    }
+}
+
+void ConnectDialog::connectToSelected()
+{
+    // The list is read again: the index requested has to be the entry's place in the store now.
+    const std::vector<ServerEntry> servers = m_store.EnumServers();
+    if (servers.empty())
+        return;
+    emit disconnectRequested();
+    const QList<QListWidgetItem*> selected = m_list->selectedItems();
+    if (selected.isEmpty())
+        return;
+    const QByteArray address = selected.front()->data(kAddressRole).toByteArray();
+    const qint32 port = selected.front()->data(kPortRole).toInt();
+    for (size_t i = 0; i < servers.size(); ++i) {
+        if (servers[i].address == address && servers[i].port == port) {
+            emit connectRequested(int(i));
+            break;
+        }
+    }
+    accept();
+}
+
+void ConnectDialog::keyPressEvent(QKeyEvent* event)
+{
+    if (event->matches(QKeySequence::Cancel)) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+} // namespace config

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QDialog>
+
+class QKeyEvent;
+class QListWidget;
+class QPushButton;
+
+namespace config {
+
+class Store;
+
+// "Connect to Server": lists the stored servers and asks for the chosen one. It knows no server
+// link: it requests the disconnect, then the connect, and the caller carries them out.
+class ConnectDialog : public QDialog
+{
+    Q_OBJECT
+
+public:
+    explicit ConnectDialog(Store& store, QWidget* parent = nullptr);
+
+    QListWidget* list() const { return m_list; }
+    QPushButton* connectButton() const { return m_connect; }
+
+public slots:
+    void refresh();
+    // Requests the disconnect whenever servers are stored; with a row selected it then requests
+    // the connect to that row's server and closes, without one it stays open.
+    void connectToSelected();
+
+signals:
+    void disconnectRequested();
+    // `serverIndex` is the server's position in Store::EnumServers().
+    void connectRequested(int serverIndex);
+
+protected:
+    // Escape is ignored; the close box still closes, requesting nothing.
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    Store& m_store;
+    QListWidget* m_list = nullptr;
+    QPushButton* m_connect = nullptr;
+};
+
+} // namespace config

@@ -1,0 +1,73 @@
+#pragma once
+
+#include "config/settings.h"
+
+#include <QDialog>
+
+class QCheckBox;
+class QGroupBox;
+class QLineEdit;
+class QPushButton;
+
+namespace config {
+
+class Prompter;
+class Store;
+
+// "Options": the personal settings, read from the store on opening and saved to it on OK. OK
+// first shows a box for every field left blank that has to be filled, and saves nothing while
+// any is shown; after exec() returned Accepted the caller reloads its settings.
+class SettingsDialog : public QDialog
+{
+    Q_OBJECT
+
+public:
+    SettingsDialog(Store& store, Prompter& prompter, QWidget* parent = nullptr);
+
+    QLineEdit* nickEdit() const { return m_nick; }
+    QLineEdit* altnickEdit() const { return m_altnick; }
+    QLineEdit* realnameEdit() const { return m_realname; }
+    QLineEdit* emailEdit() const { return m_email; }
+    QLineEdit* awayEdit() const { return m_away; }
+    QLineEdit* serverpassEdit() const { return m_serverpass; }
+    QCheckBox* awaysetBox() const { return m_awayset; }
+    QCheckBox* autoconnectBox() const { return m_autoconnect; }
+    QCheckBox* queryipBox() const { return m_queryip; }
+    QCheckBox* loggingBox() const { return m_logging; }
+    QCheckBox* fastsendBox() const { return m_fastsend; }
+    QPushButton* editServersButton() const { return m_editServers; }
+    QPushButton* okButton() const { return m_ok; }
+    QPushButton* cancelButton() const { return m_cancel; }
+
+public slots:
+    void accept() override;
+    // Shows the stored settings, dropping whatever was changed here and not saved.
+    void load();
+
+private:
+    QGroupBox* makeServersGroup();
+    QGroupBox* makeAwayGroup();
+    QGroupBox* makePersonalGroup();
+    QGroupBox* makeGeneralGroup();
+    void editServers();
+    Settings fromFields() const;
+
+    Store& m_store;
+    Prompter& m_prompter;
+    QLineEdit* m_nick = nullptr;
+    QLineEdit* m_altnick = nullptr;
+    QLineEdit* m_realname = nullptr;
+    QLineEdit* m_email = nullptr;
+    QLineEdit* m_away = nullptr;
+    QLineEdit* m_serverpass = nullptr;
+    QCheckBox* m_awayset = nullptr;
+    QCheckBox* m_autoconnect = nullptr;
+    QCheckBox* m_queryip = nullptr;
+    QCheckBox* m_logging = nullptr;
+    QCheckBox* m_fastsend = nullptr;
+    QPushButton* m_editServers = nullptr;
+    QPushButton* m_ok = nullptr;
+    QPushButton* m_cancel = nullptr;
+};
+
+} // namespace config

@@ -1,0 +1,120 @@
+#include "irc/ident.h"
+
+namespace irc {
+
+namespace {
+
+constexpr char kUserIdReply[] = " : USERID : WINDOWS : ";
+constexpr char kInvalidPortReply[] = " : ERROR : INVALID-PORT";
+constexpr int kMaxPort = 65535;
+
+// RFC 1413 lets blanks and tabs stand between tokens.
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\t';
+}
+
+bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+QByteArrayView trimBlanks(QByteArrayView text)
+{
+    while (!text.isEmpty() && isBlank(text.front()))
+        text = text.sliced(1);
+    while (!text.isEmpty() && isBlank(text.back()))
+        text.chop(1);
+    return text;
+}
+
+std::optional<quint16> parsePort(QByteArrayView field)
+{
+    field = trimBlanks(field);
+    if (field.isEmpty())
+        return std::nullopt;
+    int value = 0;
+    for (char c : field) {
+        if (!isDigit(c))
+            return std::nullopt;
+        value = value * 10 + (c - '0');
+        if (value > kMaxPort)
+            return std::nullopt;
+    }
+    if (value == 0)
+        return std::nullopt;
+    return static_cast<quint16>(value);
+}
+
+bool isPortPairText(QByteArrayView text)
+{
+    for (char c : text) {
+        if (!isDigit(c) && !isBlank(c) && c != ',')
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+std::optional<IdentPortPair> ParseIdentRequest(QByteArrayView request)
+{
+    const qsizetype comma = request.indexOf(',');
+    if (comma < 0)
+        return std::nullopt;
+    const std::optional<quint16> local = parsePort(request.first(comma));
+    const std::optional<quint16> remote = parsePort(request.sliced(comma + 1));
+    if (!local || !remote)
+        return std::nullopt;
+    return IdentPortPair{*local, *remote};
+}
+
+QByteArray BuildIdentReply(QByteArrayView request, QByteArrayView nick)
+{
+    QByteArray reply;
+    if (isPortPairText(request))
+        reply = request.toByteArray();
+    if (ParseIdentRequest(request)) {
+        reply += kUserIdReply;
+        reply += nick;
+    } else {
+        reply += kInvalidPortReply;
+    }
+    reply += "\r\n";
+    return reply;
+}
+
+IdentRequestFramer::Result IdentRequestFramer::feed(QByteArrayView bytes)
+{
+    Result result;
+    if (m_overLong) {
+        result.overLong = true;
+        return result;
+    }
+    m_pending.append(bytes);
+
+    qsizetype start = 0;
+    for (qsizetype lf = m_pending.indexOf('\n'); lf >= 0; lf = m_pending.indexOf('\n', start)) {
+        const qsizetype end = lf > start && m_pending.at(lf - 1) == '\r' ? lf - 1 : lf;
+        if (end - start > kMaxIdentRequestBytes) {
+            m_overLong = true;
+            break;
+        }
+        result.requests.append(m_pending.mid(start, end - start));
+        start = lf + 1;
+    }
+    m_pending.remove(0, start);
+
+    // A trailing CR may be the first half of the line end, not part of the request.
+    const qsizetype partialLength = m_pending.size() - (m_pending.endsWith('\r') ? 1 : 0);
+    if (partialLength > kMaxIdentRequestBytes)
+        m_overLong = true;
+    if (m_overLong) {
+        m_pending.clear();
+        m_pending.squeeze();
+    }
+    result.overLong = m_overLong;
+    return result;
+}
+
+} // namespace irc

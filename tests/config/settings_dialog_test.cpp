@@ -1,0 +1,321 @@
+// "Options" on real widgets against a temporary store, with a scripted prompter answering its
+// boxes and the server editor answered the way a user would answer it.
+#include "config/errors.h"
+#include "config/registry.h"
+#include "config/server_editor.h"
+#include "config/settings_dialog.h"
+#include "config/store.h"
+#include "tests/config/unwritable_store.h"
+#include "tests/support/scripted_prompter.h"
+#include "tests/support/temp_store.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <QTreeWidget>
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <vector>
+
+namespace {
+
+using config::Settings;
+using config::SettingsDialog;
+using test::Box;
+using test::ScriptedPrompter;
+
+const Box kNick{"Nick Field",
+                "You left your nickname blank.  Please fill it in and press OK again."};
+const Box kRealName{"Real Name Field",
+                    "You left your real name blank.  Please fill it in and press OK again."};
+const Box kEmail{"E-Mail Field",
+                 "You left your e-mail blank.  Please fill it in and press OK again."};
+const Box kNoAway{"No Away Message",
+                  "You cannot set the away message option without actually entering an away "
+                  "message.  Please type a message and press OK again."};
+
+Settings stored()
+{
+    Settings s;
+    s.nick = "stored";
+    s.altnick = "stored_";
+    s.realname = "Stored Name";
+    s.email = "stored@example.org";
+    s.away = "out";
+    s.awayset = true;
+    s.queryip = true;
+    s.serverpass = "secret";
+    return s;
+}
+
+QString labelFor(const QWidget& dialog, const QWidget* field)
+{
+    for (const QLabel* label : dialog.findChildren<QLabel*>()) {
+        if (label->buddy() == field)
+            return label->text();
+    }
+    return {};
+}
+
+QString groupOf(const QWidget* widget)
+{
+    const auto* group = qobject_cast<const QGroupBox*>(widget->parentWidget());
+    return group ? group->title() : QString();
+}
+
+// Answers the next modal dialog of type T once its exec() shows it. Whatever else shows up is
+// closed, so that a wrong dialog fails the test instead of hanging it.
+template <typename T> void whenShown(std::function<void(T&)> answer)
+{
+    QTimer::singleShot(0, qApp, [answer] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (auto* dialog = qobject_cast<T*>(modal)) {
+            answer(*dialog);
+            return;
+        }
+        ADD_FAILURE() << "expected dialog not shown";
+        if (auto* other = qobject_cast<QDialog*>(modal))
+            other->done(QDialog::Rejected);
+    });
+}
+
+void fill(SettingsDialog& dialog, const Settings& s)
+{
+    dialog.nickEdit()->setText(QString::fromUtf8(s.nick));
+    dialog.altnickEdit()->setText(QString::fromUtf8(s.altnick));
+    dialog.realnameEdit()->setText(QString::fromUtf8(s.realname));
+    dialog.emailEdit()->setText(QString::fromUtf8(s.email));
+    dialog.awayEdit()->setText(QString::fromUtf8(s.away));
+    dialog.serverpassEdit()->setText(QString::fromUtf8(s.serverpass));
+    dialog.awaysetBox()->setChecked(s.awayset);
+    dialog.autoconnectBox()->setChecked(s.autoconnect);
+    dialog.queryipBox()->setChecked(s.queryip);
+    dialog.loggingBox()->setChecked(s.logging);
+    dialog.fastsendBox()->setChecked(s.fastsend);
+}
+
+Settings shown(const SettingsDialog& dialog)
+{
+    Settings s;
+    s.nick = dialog.nickEdit()->text().toUtf8();
+    s.altnick = dialog.altnickEdit()->text().toUtf8();
+    s.realname = dialog.realnameEdit()->text().toUtf8();
+    s.email = dialog.emailEdit()->text().toUtf8();
+    s.away = dialog.awayEdit()->text().toUtf8();
+    s.serverpass = dialog.serverpassEdit()->text().toUtf8();
+    s.awayset = dialog.awaysetBox()->isChecked();
+    s.autoconnect = dialog.autoconnectBox()->isChecked();
+    s.queryip = dialog.queryipBox()->isChecked();
+    s.logging = dialog.loggingBox()->isChecked();
+    s.fastsend = dialog.fastsendBox()->isChecked();
+    return s;
+}
+
+class SettingsDialogTest : public ::testing::Test
+{
+protected:
+    void SetUp() override { ASSERT_TRUE(temp.store().SaveSettings(stored())); }
+
+    test::TempStore temp;
+    ScriptedPrompter prompter;
+};
+
+TEST_F(SettingsDialogTest, ShowsItsFieldsInTheirGroupsWithTheStoredSettings)
+{
+    SettingsDialog dialog(temp.store(), prompter);
+    dialog.show();
+    EXPECT_EQ(dialog.windowTitle(), "Options");
+    EXPECT_TRUE(dialog.isModal());
+    EXPECT_EQ(shown(dialog), stored());
+
+    const struct
+    {
+        const QWidget* field;
+        const char* label;
+        const char* group;
+    } fields[] = {
+        {dialog.nickEdit(), "Your Nick:", "Personal Settings"},
+        {dialog.altnickEdit(), "Alternate Nick:", "Personal Settings"},
+        {dialog.realnameEdit(), "Real Name:", "Personal Settings"},
+        {dialog.emailEdit(), "E-Mail Address:", "Personal Settings"},
+        {dialog.awayEdit(), "Message:", "Away Message"},
+        {dialog.serverpassEdit(), "Server Password:", "Servers"},
+    };
+    for (const auto& f : fields) {
+        SCOPED_TRACE(f.label);
+        EXPECT_EQ(labelFor(dialog, f.field), f.label);
+        EXPECT_EQ(groupOf(f.field), f.group);
+    }
+    const struct
+    {
+        const QAbstractButton* button;
+        const char* text;
+        const char* group;
+    } buttons[] = {
+        {dialog.editServersButton(), "Edit Servers", "Servers"},
+        {dialog.awaysetBox(), "Set Away Status", "Away Message"},
+        {dialog.autoconnectBox(), "Connect on startup", "General Settings"},
+        {dialog.queryipBox(), "Query IRC server for IP (usually for networks)", "General Settings"},
+        {dialog.loggingBox(), "Enable logging", "General Settings"},
+        {dialog.fastsendBox(), "Fast file sending", "General Settings"},
+        {dialog.okButton(), "OK", ""},
+        {dialog.cancelButton(), "Cancel", ""},
+    };
+    for (const auto& b : buttons) {
+        SCOPED_TRACE(b.text);
+        EXPECT_EQ(b.button->text(), b.text);
+        EXPECT_EQ(groupOf(b.button), b.group);
+    }
+}
+
+TEST_F(SettingsDialogTest, OkShowsABoxForEachBlankFieldInOrderAndSavesNothing)
+{
+    const struct
+    {
+        const char* name;
+        std::function<void(Settings&)> change;
+        std::vector<Box> boxes;
+    } cases[] = {
+        {"nick", [](Settings& s) { s.nick.clear(); }, {kNick}},
+        {"alternate nick", [](Settings& s) { s.altnick.clear(); }, {kNick}},
+        {"real name and e-mail",
+         [](Settings& s) {
+             s.realname.clear();
+             s.email.clear();
+         },
+         {kRealName, kEmail}},
+        {"away set without a message", [](Settings& s) { s.away.clear(); }, {kNoAway}},
+        {"everything",
+         [](Settings& s) {
+             s = Settings();
+             s.awayset = true;
+         },
+         {kNick, kNick, kRealName, kEmail, kNoAway}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedPrompter script;
+        SettingsDialog dialog(temp.store(), script);
+        dialog.show();
+        Settings entered = stored();
+        entered.logging = true; // a change that must not be saved either
+        c.change(entered);
+        fill(dialog, entered);
+        dialog.okButton()->click();
+        EXPECT_EQ(script.errors, c.boxes);
+        EXPECT_TRUE(dialog.isVisible());
+        EXPECT_NE(dialog.result(), QDialog::Accepted);
+        EXPECT_EQ(shown(dialog), entered); // the input stays for correction
+        EXPECT_EQ(temp.store().LoadSettings(), stored());
+    }
+}
+
+TEST_F(SettingsDialogTest, OkSavesEveryFieldWithFlagsAsOneByte)
+{
+    Settings on;
+    on.nick = "nick";
+    on.altnick = "nick_";
+    on.realname = "Real Name";
+    on.email = "me@example.org";
+    on.away = "lunch";
+    on.serverpass = "pass word";
+    on.awayset = on.autoconnect = on.queryip = on.logging = on.fastsend = true;
+    Settings off = on;
+    off.away.clear();
+    off.serverpass.clear();
+    off.awayset = off.autoconnect = off.queryip = off.logging = off.fastsend = false;
+
+    for (const Settings& entered : {on, off}) {
+        SCOPED_TRACE(entered.awayset ? "flags on" : "flags off");
+        ScriptedPrompter script;
+        SettingsDialog dialog(temp.store(), script);
+        dialog.show();
+        fill(dialog, entered);
+        dialog.okButton()->click();
+        EXPECT_TRUE(script.errors.empty());
+        EXPECT_FALSE(dialog.isVisible());
+        EXPECT_EQ(dialog.result(), QDialog::Accepted);
+        EXPECT_EQ(temp.store().LoadSettings(), entered);
+        const QByteArray flag(1, entered.awayset ? '\x01' : '\x00');
+        for (const char* name : {"awayset", "autoconnect", "queryip", "logging", "fastsend"})
+            EXPECT_EQ(temp.registry().readValue(config::kKeyRoot, name), flag) << name;
+    }
+}
+
+TEST_F(SettingsDialogTest, LongTextIsCutToWholeCharactersThatStillFitTheField)
+{
+    // 200 two-byte characters pass the 255-character edit but not the 255-byte field, and a
+    // stored text that does not fit would read back as missing.
+    const QString longName(200, QChar(0xE9));
+    SettingsDialog dialog(temp.store(), prompter);
+    dialog.show();
+    dialog.realnameEdit()->setText(longName);
+    dialog.okButton()->click();
+    ASSERT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_EQ(temp.store().LoadSettings().realname, QString(127, QChar(0xE9)).toUtf8());
+}
+
+TEST_F(SettingsDialogTest, CancelSavesNothing)
+{
+    SettingsDialog dialog(temp.store(), prompter);
+    dialog.show();
+    fill(dialog, Settings());
+    dialog.cancelButton()->click();
+    EXPECT_FALSE(dialog.isVisible());
+    EXPECT_EQ(dialog.result(), QDialog::Rejected);
+    EXPECT_TRUE(prompter.errors.empty());
+    EXPECT_EQ(temp.store().LoadSettings(), stored());
+}
+
+TEST_F(SettingsDialogTest, EditServersThenShowsTheStoredSettingsAgain)
+{
+    ASSERT_TRUE(temp.store().AddServer({"irc.example.org", "Example", 6667}));
+    SettingsDialog dialog(temp.store(), prompter);
+    dialog.show();
+    Settings changed = stored();
+    changed.nick = "unsaved";
+    changed.awayset = false;
+    changed.fastsend = true;
+    fill(dialog, changed);
+
+    int editorRows = -1;
+    whenShown<config::ServerEditor>([&](config::ServerEditor& editor) {
+        editorRows = editor.list()->topLevelItemCount();
+        editor.okButton()->click();
+    });
+    dialog.editServersButton()->click();
+    EXPECT_EQ(editorRows, 1);
+    EXPECT_EQ(shown(dialog), stored());
+    EXPECT_TRUE(dialog.isVisible());
+    EXPECT_EQ(temp.store().LoadSettings(), stored());
+}
+
+TEST(SettingsDialog, AStoreThatCannotBeWrittenShowsWhyAndStaysOpen)
+{
+    test::StoreFolder folder;
+    const QString path = folder.path();
+    test::seedStore(path);
+    ASSERT_TRUE(test::makeReadOnly(path));
+    test::PermissionBitsApply permissionBits;
+    config::Registry registry(path);
+    ASSERT_TRUE(registry.isReadOnly());
+    config::Store store(registry);
+
+    ScriptedPrompter prompter;
+    SettingsDialog dialog(store, prompter);
+    dialog.show();
+    dialog.emailEdit()->setText("new@example.org");
+    dialog.okButton()->click();
+    EXPECT_EQ(prompter.errors,
+              (std::vector<Box>{{"Error", config::errorText(config::Error::SaveFailed, path)}}));
+    EXPECT_TRUE(dialog.isVisible());
+    EXPECT_NE(dialog.result(), QDialog::Accepted);
+    test::expectSeed(store);
+}
+
+} // namespace
