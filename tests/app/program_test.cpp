@@ -145,11 +145,13 @@ TEST_F(ProgramTest, ChangedSettingsReachEveryPartAtOnce)
     settings.serverpass = "pw";
     core->program->applySettings(settings);
     server.send(":bob!b@h PRIVMSG alice :hi\r\n");
-    ASSERT_TRUE(waitFor([&] { return server.received().contains("PRIVMSG bob :back at two\r\n"); }));
+    ASSERT_TRUE(
+        waitFor([&] { return server.received().contains("PRIVMSG bob :back at two\r\n"); }));
     settings.away = "gone home";
     core->program->applySettings(settings);
     server.send(":carol!c@h PRIVMSG alice :hi\r\n");
-    ASSERT_TRUE(waitFor([&] { return server.received().contains("PRIVMSG carol :gone home\r\n"); }));
+    ASSERT_TRUE(
+        waitFor([&] { return server.received().contains("PRIVMSG carol :gone home\r\n"); }));
     // The next registration uses the new password.
     core->run(Command::Disconnect);
     core->run(Command::ConnectCurrent);

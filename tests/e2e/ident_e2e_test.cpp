@@ -50,8 +50,8 @@ TEST(IdentEndToEnd, TheServerSeesOurNickAsTheUserName)
     watcher.send("WHOIS identnick");
     // ":server 311 watcher identnick <user> <host> * :<real name>": without an ident answer
     // the user name would carry ngircd's "~".
-    ASSERT_TRUE(waitFor([&] { return watcher.received().contains(" 311 watcher identnick "); },
-                        10000));
+    ASSERT_TRUE(
+        waitFor([&] { return watcher.received().contains(" 311 watcher identnick "); }, 10000));
     EXPECT_TRUE(watcher.received().contains(" 311 watcher identnick identnick "))
         << watcher.received().toStdString();
 }

@@ -23,7 +23,7 @@ struct CoreOptions
     std::optional<quint16> serverPort; // one server, 127.0.0.1 at this port
     bool autoconnect = true;
     bool logging = false;
-    bool start = true; // shown and started, as main() does
+    bool start = true;                // shown and started, as main() does
     std::optional<quint16> identPort; // no ident responder without one
 };
 
@@ -48,8 +48,8 @@ struct ProgramCore
         prompter = scripted.get();
         app::Program::Options programOptions;
         programOptions.identPort = options.identPort;
-        program = std::make_unique<app::Program>(temp.registry(), programOptions,
-                                                 std::move(scripted));
+        program =
+            std::make_unique<app::Program>(temp.registry(), programOptions, std::move(scripted));
         if (options.start) {
             window().show();
             program->start();
