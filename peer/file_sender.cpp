@@ -14,7 +14,7 @@ namespace {
 // With fast send, what the socket may hold unsent before we wait for it to drain, and the
 // largest piece read from the file at once.
 constexpr qint64 kFastQueueBytes = 256 * 1024;
-constexpr qint64 kFastPieceBytes = 64 * 1024;
+constexpr qint64 kFastPieceBytes = 256 * 1024;
 
 // Hands out peers on unbuffered sockets: the file's bytes go from our buffer to the kernel
 // without a second copy into the socket's own.
