@@ -4,6 +4,7 @@
 #include "diag/debug_window.h"
 #include "diag/server_log_window.h"
 #include "tests/support/connected_program.h"
+#include "tests/support/when_shown.h"
 
 #include <QAction>
 #include <QApplication>
@@ -18,6 +19,7 @@
 
 using app::Command;
 using test::waitFor;
+using test::whenShown;
 
 namespace {
 
@@ -127,24 +129,6 @@ TEST_F(MainWindowTest, ViewCommandsShowTheDiagnosticWindows)
     core->run(Command::ShowDebugWindow);
     EXPECT_TRUE(window().debugWindow()->isVisible());
 }
-
-namespace {
-
-// Answers the modal dialog of type T that the next command opens, once it shows.
-template <typename T> void whenShown(const std::function<void(T&)>& answer)
-{
-    QTimer::singleShot(0, [answer] {
-        T* dialog = nullptr;
-        waitFor([&] {
-            dialog = qobject_cast<T*>(QApplication::activeModalWidget());
-            return dialog != nullptr;
-        });
-        if (dialog)
-            answer(*dialog);
-    });
-}
-
-} // namespace
 
 TEST_F(MainWindowTest, OptionsSavedTellTheServerTheNickAndReachTheLinkAtOnce)
 {

@@ -8,6 +8,7 @@
 #include "tests/config/unwritable_store.h"
 #include "tests/support/scripted_prompter.h"
 #include "tests/support/temp_store.h"
+#include "tests/support/when_shown.h"
 
 #include <QApplication>
 #include <QHeaderView>
@@ -32,6 +33,7 @@ using config::ServerEditor;
 using config::ServerEntry;
 using test::Box;
 using test::ScriptedPrompter;
+using test::whenShown;
 
 const Box kNoAddress{"Blank Field", "You must fill in the server address field."};
 const Box kNoPort{"Blank Field", "You must fill in the server port field."};
@@ -46,22 +48,6 @@ QString labelFor(const QWidget& dialog, const QWidget* field)
             return label->text();
     }
     return {};
-}
-
-// Answers the next modal dialog of type T once its exec() shows it. Whatever else shows up is
-// closed, so that a wrong dialog fails the test instead of hanging it.
-template <typename T> void whenShown(std::function<void(T&)> answer)
-{
-    QTimer::singleShot(0, qApp, [answer] {
-        QWidget* modal = QApplication::activeModalWidget();
-        if (auto* dialog = qobject_cast<T*>(modal)) {
-            answer(*dialog);
-            return;
-        }
-        ADD_FAILURE() << "expected dialog not shown";
-        if (auto* other = qobject_cast<QDialog*>(modal))
-            other->done(QDialog::Rejected);
-    });
 }
 
 // Each row as "address|network|port", after the posted refreshes arrived.

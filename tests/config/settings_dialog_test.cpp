@@ -8,6 +8,7 @@
 #include "tests/config/unwritable_store.h"
 #include "tests/support/scripted_prompter.h"
 #include "tests/support/temp_store.h"
+#include "tests/support/when_shown.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -28,6 +29,7 @@ using config::Settings;
 using config::SettingsDialog;
 using test::Box;
 using test::ScriptedPrompter;
+using test::whenShown;
 
 const Box kNick{"Nick Field",
                 "You left your nickname blank.  Please fill it in and press OK again."};
@@ -66,22 +68,6 @@ QString groupOf(const QWidget* widget)
 {
     const auto* group = qobject_cast<const QGroupBox*>(widget->parentWidget());
     return group ? group->title() : QString();
-}
-
-// Answers the next modal dialog of type T once its exec() shows it. Whatever else shows up is
-// closed, so that a wrong dialog fails the test instead of hanging it.
-template <typename T> void whenShown(std::function<void(T&)> answer)
-{
-    QTimer::singleShot(0, qApp, [answer] {
-        QWidget* modal = QApplication::activeModalWidget();
-        if (auto* dialog = qobject_cast<T*>(modal)) {
-            answer(*dialog);
-            return;
-        }
-        ADD_FAILURE() << "expected dialog not shown";
-        if (auto* other = qobject_cast<QDialog*>(modal))
-            other->done(QDialog::Rejected);
-    });
 }
 
 void fill(SettingsDialog& dialog, const Settings& s)
