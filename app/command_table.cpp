@@ -85,7 +85,7 @@ QString CommandTable::text(Command id)
 
 void CommandTable::setHandler(Command id, Handler handler)
 {
-    m_handlers.insert(id, std::move(handler));
+    m_handlers[id] = std::move(handler);
     if (QAction* shared = m_actions.value(id))
         shared->setEnabled(true);
 }

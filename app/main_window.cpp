@@ -67,7 +67,7 @@ void showWindow(QWidget* window)
 
 } // namespace
 
-MainWindow::MainWindow(CommandTable& commands, diag::LineSender sender, QWidget* parent)
+MainWindow::MainWindow(CommandTable& commands, const diag::LineSender& sender, QWidget* parent)
     : QMainWindow(parent)
     , m_commands(commands)
     , m_debugWindow(std::make_unique<diag::DebugWindow>())

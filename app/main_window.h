@@ -33,7 +33,7 @@ public:
     static constexpr int kHeight = 360;
 
     // `sender` puts the diagnostic windows' typed lines on the server link.
-    MainWindow(CommandTable& commands, diag::LineSender sender, QWidget* parent = nullptr);
+    MainWindow(CommandTable& commands, const diag::LineSender& sender, QWidget* parent = nullptr);
     ~MainWindow() override;
 
     QString statusText() const;

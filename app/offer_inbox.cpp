@@ -95,7 +95,7 @@ std::optional<QString> OfferInbox::askDestination(const QString& proposed)
     config::InputRequest request{tr("Please enter a destination filename for the incoming file:"),
                                  tr("Save Incoming File"), proposed, true};
     while (true) {
-        const auto path = m_prompter.getInput(m_owner, request);
+        auto path = m_prompter.getInput(m_owner, request);
         if (!path || path->isEmpty())
             return std::nullopt;
         // The file is written fresh, so replacing one is the user's decision.

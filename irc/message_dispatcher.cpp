@@ -159,7 +159,7 @@ bool MessageDispatcher::dccOffer(QByteArray line, const QByteArray& text)
     return true;
 }
 
-void MessageDispatcher::privmsg(QByteArray line)
+void MessageDispatcher::privmsg(const QByteArray& line)
 {
     const QByteArray sender = GetSenderNick(line);
     if (sender.isEmpty())

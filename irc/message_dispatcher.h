@@ -67,7 +67,7 @@ public:
 
 private:
     void ping(const QByteArray& line);
-    void privmsg(QByteArray line);
+    void privmsg(const QByteArray& line);
     void whois(const QByteArray& line);
     void whoReply(const QByteArray& line);
     void nickInUse();
