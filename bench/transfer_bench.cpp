@@ -58,8 +58,8 @@ bool runUntil(const std::function<bool()>& done, int timeoutMs = 600000)
     return true;
 }
 
-// A connected pair of blocking loopback sockets.
-std::pair<int, int> socketPair()
+// A blocking socket listening on a free loopback port, and its address.
+std::pair<int, sockaddr_in> loopbackListener()
 {
     const int listener = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
@@ -69,8 +69,15 @@ std::pair<int, int> socketPair()
     bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
     listen(listener, 1);
     getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+    return {listener, address};
+}
+
+// A connected pair of blocking loopback sockets.
+std::pair<int, int> socketPair()
+{
+    const auto [listener, address] = loopbackListener();
     const int client = socket(AF_INET, SOCK_STREAM, 0);
-    connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    connect(client, reinterpret_cast<const sockaddr*>(&address), sizeof address);
     const int server = accept(listener, nullptr, nullptr);
     close(listener);
     const int one = 1;
@@ -193,14 +200,9 @@ double ourTransfer(const QString& source, const QString& target, bool fast)
 // Our receiver, fed by a sender that writes the whole file without waiting for anything.
 double fromEagerSender(const QString& target, qint64 size)
 {
-    const int listener = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    listen(listener, 1);
-    getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+    const auto bound = loopbackListener();
+    const int listener = bound.first;
+    const sockaddr_in address = bound.second;
     peer::FileReceiver receiver("alice", target, quint64(size));
     if (!receiver.open())
         return 0;
