@@ -5,6 +5,7 @@
 #include "diag/server_text.h"
 #include "peer/chat_sessions.h"
 #include "peer/transfers.h"
+#include "peer/voice_chats.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -22,12 +23,13 @@ QString nickText(const QByteArray& nick)
 } // namespace
 
 OfferInbox::OfferInbox(config::Prompter& prompter, peer::ChatSessions& chats,
-                       peer::Transfers& transfers, ServerOnLoopback serverOnLoopback,
-                       QObject* parent)
+                       peer::Transfers& transfers, peer::VoiceChats& voice,
+                       ServerOnLoopback serverOnLoopback, QObject* parent)
     : QObject(parent)
     , m_prompter(prompter)
     , m_chats(chats)
     , m_transfers(transfers)
+    , m_voice(voice)
     , m_serverOnLoopback(std::move(serverOnLoopback))
 {}
 
@@ -35,6 +37,11 @@ void OfferInbox::receive(const irc::DccOffer& offer)
 {
     if (const auto refusal = irc::offerRefusal(offer, m_serverOnLoopback())) {
         diag::DebugLog(*refusal);
+        return;
+    }
+    // The answer to a voice chat the user started is part of it: no question, no waiting.
+    if (m_voice.answersOurOffer(offer)) {
+        m_voice.accept(offer);
         return;
     }
     switch (m_pending.tryBegin()) {
@@ -119,12 +126,10 @@ QString OfferInbox::downloadFolder()
 
 void OfferInbox::askVoice(const irc::DccOffer& offer)
 {
-    if (!m_prompter.ask(m_owner, tr("Accept voice chat?"),
+    if (m_prompter.ask(m_owner, tr("Accept voice chat?"),
                         tr("User \"%1\" wants to voice chat with you.  Do you want to accept?")
                             .arg(nickText(offer.sender))))
-        return;
-    m_prompter.showError(m_owner, tr("Voice Chat"),
-                         tr("Voice chat is not available in this version yet."));
+        m_voice.accept(offer);
 }
 
 } // namespace app

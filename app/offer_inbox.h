@@ -15,6 +15,7 @@ class Prompter;
 namespace peer {
 class ChatSessions;
 class Transfers;
+class VoiceChats;
 } // namespace peer
 
 namespace app {
@@ -30,7 +31,8 @@ public:
     using ServerOnLoopback = std::function<bool()>;
 
     OfferInbox(config::Prompter& prompter, peer::ChatSessions& chats, peer::Transfers& transfers,
-               ServerOnLoopback serverOnLoopback, QObject* parent = nullptr);
+               peer::VoiceChats& voice, ServerOnLoopback serverOnLoopback,
+               QObject* parent = nullptr);
 
     // Where an offered file is proposed to go: the user's download folder, made when missing.
     static QString downloadFolder();
@@ -54,6 +56,7 @@ private:
     config::Prompter& m_prompter;
     peer::ChatSessions& m_chats;
     peer::Transfers& m_transfers;
+    peer::VoiceChats& m_voice;
     ServerOnLoopback m_serverOnLoopback;
     QPointer<QWidget> m_owner;
     irc::PendingOffers m_pending;

@@ -12,6 +12,7 @@
 #include "diag/debug_log.h"
 #include "irc/ctcp.h"
 #include "irc/dcc_offer.h"
+#include "peer/sound.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -56,7 +57,9 @@ Program::Program(config::Registry& registry, Options options,
     , m_ident([this] { return m_link.nickInUse(); })
     , m_chats(*this)
     , m_transfers(*this)
-    , m_offers(*m_prompter, m_chats, m_transfers,
+    , m_sound(options.sound ? std::move(options.sound) : std::make_shared<peer::QtSoundSystem>())
+    , m_voice(*this, *m_sound)
+    , m_offers(*m_prompter, m_chats, m_transfers, m_voice,
                [this] { return m_link.peerAddress().isLoopback(); })
     , m_window(std::make_unique<MainWindow>(
           m_commands, [this](const QByteArray& bytes) { return m_link.sendRaw(bytes); }))
@@ -67,6 +70,7 @@ Program::Program(config::Registry& registry, Options options,
         diag::DebugLog(config::errorText(config::Error::StoreReadOnly, registry.path()));
     m_offers.setOwner(m_window.get());
     m_transfers.setWindowOwner(m_window.get());
+    m_voice.setWindowOwner(m_window.get());
     m_transfers.setFastSend(m_settings.fastsend);
     m_commands.setSelection([this] { return m_window->contactList()->selectedContact(); });
     wireLink();
@@ -86,6 +90,7 @@ Program::~Program()
     // The members go in reverse order anyway; this makes the close step's order explicit even
     // when the program ends without one (a test, an early return from main).
     m_window.reset();
+    m_voice.closeAll();
     m_transfers.closeAll();
     m_chats.closeAll();
 }
@@ -129,6 +134,13 @@ void Program::wireLink()
     });
     connect(&m_transfers, &peer::Transfers::failed, this, [this](peer::TransferError error) {
         m_prompter->showError(m_window.get(), peer::errorTitle(error), peer::errorText(error));
+    });
+    connect(&m_voice, &peer::VoiceChats::failed, this, [this](peer::VoiceError error) {
+        m_prompter->showError(m_window.get(), peer::errorTitle(error), peer::errorText(error));
+    });
+    connect(&m_voice, &peer::VoiceChats::alreadyOpen, this, [this] {
+        m_prompter->showError(m_window.get(), QString::fromLatin1(peer::kVoiceChatOpenTitle),
+                              QString::fromLatin1(peer::kVoiceChatOpenText));
     });
 }
 
@@ -200,6 +212,10 @@ void Program::registerTransferCommands()
     };
     m_commands.setHandler(Command::SendFile, sendFile);
     m_commands.setHandler(Command::SendFileTo, sendFile);
+    m_commands.setHandler(Command::VoiceChat, [this](const CommandTable::Target& nick) {
+        if (nick)
+            m_voice.start(*nick);
+    });
 }
 
 void Program::registerSettingsCommands()
@@ -268,6 +284,7 @@ void Program::closeStep()
     m_presence.stop();
     m_link.quitForClose();
     m_ident.stop();
+    m_voice.closeAll();
     m_transfers.closeAll();
     m_chats.closeAll();
     emit closeStepDone();

@@ -14,6 +14,7 @@
 #include "peer/chat_host.h"
 #include "peer/chat_sessions.h"
 #include "peer/transfers.h"
+#include "peer/voice_chats.h"
 
 #include <QObject>
 
@@ -40,6 +41,8 @@ public:
         bool debugDump = false; // the "DEBUG" word: received lines go to out.txt
         // Where the ident responder listens; none without a port (tests that run many).
         std::optional<quint16> identPort;
+        // Where voice chats get their sound devices; the system's default devices when null.
+        std::shared_ptr<peer::SoundSystem> sound;
     };
 
     // `prompter` answers the questions; the real dialogs when null.
@@ -54,6 +57,7 @@ public:
     CommandTable& commands() { return m_commands; }
     peer::ChatSessions& chats() { return m_chats; }
     peer::Transfers& transfers() { return m_transfers; }
+    peer::VoiceChats& voiceChats() { return m_voice; }
     irc::ServerLink& link() { return m_link; }
     config::Store& store() { return m_store; }
     const config::Settings& settings() const { return m_settings; }
@@ -101,6 +105,8 @@ private:
     CommandTable m_commands;
     peer::ChatSessions m_chats;
     peer::Transfers m_transfers;
+    std::shared_ptr<peer::SoundSystem> m_sound;
+    peer::VoiceChats m_voice;
     OfferInbox m_offers;
     std::unique_ptr<MainWindow> m_window;
     quint32 m_serverSeenAddress = 0;

@@ -116,11 +116,6 @@ QByteArray PlaybackQueue::ack() const
     return QByteArray(bytes.data(), qsizetype(bytes.size()));
 }
 
-bool mayStartVoiceChat(const QList<VoiceLeg>& legs)
-{
-    return legs.isEmpty();
-}
-
 IncomingVoice incomingVoiceOffer(const QList<VoiceLeg>& legs, const QByteArray& senderNick)
 {
     // Each first leg we offered takes one return. Counting, rather than looking for any leg

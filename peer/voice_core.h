@@ -107,10 +107,6 @@ struct VoiceLeg
     bool isReturn = false;
 };
 
-// The user may start a voice chat only while no leg is open; a return leg is offered without
-// this test, and incoming offers are not limited by it.
-bool mayStartVoiceChat(const QList<VoiceLeg>& legs);
-
 enum class IncomingVoice {
     AcceptAsReturn, // the answer to a first leg we offered to this sender: take it without asking
     Ask,

@@ -105,3 +105,105 @@ kivvo_stop_ngircd() {
     wait "$NGIRCD_PID" 2>/dev/null || true
     NGIRCD_PID=""
 }
+
+# kivvo_start_sound_server [own]: makes sure Qt Multimedia finds audio devices, which it only
+# gets from a PulseAudio server. When `pactl info` already reaches one (PULSE_SERVER or the usual
+# places), it is kept and nothing is started, unless "own" asks for a server of our own (the
+# tests need its devices, and must never play into a desk's real speakers). Otherwise starts a hardware-free PulseAudio in user mode (as
+# root too) on a socket of its own: a null sink as the default speaker, a source over that sink's
+# monitor as the default microphone (so what one program plays another captures), and a 20 ms
+# loopback from the monitor into a second null sink that keeps the first one rendering in small
+# pieces. Waits at most 10 s for it, then captures a little audio once so that the first real
+# capture does not start late. Exports PULSE_SERVER, PULSE_RUNTIME_PATH, PULSE_STATE_PATH,
+# PULSE_COOKIE and PULSE_CLIENTCONFIG (no autospawn); sets KIVVO_SOUND_PID and KIVVO_SOUND_DIR
+# (its private folder, with the log pulseaudio.log), which kivvo_stop_sound_server clears.
+KIVVO_SOUND_PID=""
+KIVVO_SOUND_DIR=""
+kivvo_start_sound_server() {
+    local dir i
+    dir="$(mktemp -d "${TMPDIR:-/tmp}/kivvo-sound.XXXXXX")"
+    chmod 700 "$dir"
+    # Asking must not autospawn a daemon of the user's own.
+    printf 'autospawn = no\n' >"$dir/client.conf"
+    if [ "${1:-}" != own ] && PULSE_CLIENTCONFIG="$dir/client.conf" pactl info >/dev/null 2>&1; then
+        rm -rf "$dir"
+        return 0
+    fi
+    local binary
+    binary="$(command -v pulseaudio)" || {
+        rm -rf "$dir"
+        echo "pulseaudio is not installed" >&2
+        return 1
+    }
+    KIVVO_SOUND_DIR="$dir"
+    mkdir -p "$dir/runtime" "$dir/state" "$dir/home"
+    cat >"$dir/server.pa" <<PA
+load-module module-native-protocol-unix auth-anonymous=1 auth-cookie-enabled=0 socket=$dir/native
+load-module module-null-sink sink_name=kivvo_speaker sink_properties=device.description=Kivvo-Speaker
+load-module module-null-sink sink_name=kivvo_drain sink_properties=device.description=Kivvo-Drain
+load-module module-remap-source source_name=kivvo_microphone master=kivvo_speaker.monitor source_properties=device.description=Kivvo-Microphone
+load-module module-loopback source=kivvo_speaker.monitor sink=kivvo_drain latency_msec=20 source_dont_move=true sink_dont_move=true
+set-default-sink kivvo_speaker
+set-default-source kivvo_microphone
+PA
+    # Two parties for the voice tests, each with a mouth the test speaks into, the microphone
+    # that hears it, a speaker the program plays into and an ear the test listens with.
+    local party
+    for party in a b; do
+        cat >>"$dir/server.pa" <<PA
+load-module module-null-sink sink_name=kivvo_${party}_mouth sink_properties=device.description=Kivvo-${party}-Mouth
+load-module module-remap-source source_name=kivvo_${party}_mic master=kivvo_${party}_mouth.monitor source_properties=device.description=Kivvo-${party}-Microphone
+load-module module-loopback source=kivvo_${party}_mouth.monitor sink=kivvo_drain latency_msec=20 source_dont_move=true sink_dont_move=true
+load-module module-null-sink sink_name=kivvo_${party}_speaker sink_properties=device.description=Kivvo-${party}-Speaker
+load-module module-remap-source source_name=kivvo_${party}_ear master=kivvo_${party}_speaker.monitor source_properties=device.description=Kivvo-${party}-Ear
+load-module module-loopback source=kivvo_${party}_speaker.monitor sink=kivvo_drain latency_msec=20 source_dont_move=true sink_dont_move=true
+PA
+    done
+    export PULSE_SERVER="unix:$dir/native"
+    export PULSE_RUNTIME_PATH="$dir/runtime"
+    export PULSE_STATE_PATH="$dir/state"
+    export PULSE_COOKIE="$dir/cookie"
+    export PULSE_CLIENTCONFIG="$dir/client.conf"
+    # Its own stdio (a caller's | tee would otherwise never end) and its own HOME, since root's
+    # may not be usable. No X display and no session bus, so that it never launches a D-Bus
+    # daemon that would outlive it.
+    env -u DISPLAY -u WAYLAND_DISPLAY DBUS_SESSION_BUS_ADDRESS="unix:path=$dir/no-bus" \
+        HOME="$dir/home" XDG_CONFIG_HOME="$dir/home" "$binary" -n -F "$dir/server.pa" \
+        --daemonize=no --exit-idle-time=-1 --use-pid-file=no --log-target=stderr \
+        </dev/null >"$dir/pulseaudio.log" 2>&1 &
+    KIVVO_SOUND_PID=$!
+    for i in $(seq 1 100); do
+        if pactl info >/dev/null 2>&1; then
+            # Warm-up: an idle null sink renders in 2-second blocks until something reads it.
+            timeout 5 parec --raw --format=u8 --rate=8000 --channels=1 --latency-msec=20 \
+                2>/dev/null | head -c 4000 >/dev/null || true
+            return 0
+        fi
+        kill -0 "$KIVVO_SOUND_PID" 2>/dev/null || break
+        [ "$i" -lt 100 ] && sleep 0.1
+    done
+    echo "The sound server (PulseAudio) did not start; its log:" >&2
+    cat "$dir/pulseaudio.log" >&2 || true
+    kivvo_stop_sound_server
+    return 1
+}
+
+# Stops the PulseAudio that kivvo_start_sound_server started, by its PID (at most 5 s, then
+# SIGKILL), removes its folder and the PULSE_* variables it exported. Does nothing otherwise.
+kivvo_stop_sound_server() {
+    [ -n "$KIVVO_SOUND_DIR" ] || return 0
+    local i
+    if [ -n "$KIVVO_SOUND_PID" ]; then
+        kill "$KIVVO_SOUND_PID" 2>/dev/null || true
+        for i in $(seq 1 50); do
+            kill -0 "$KIVVO_SOUND_PID" 2>/dev/null || break
+            sleep 0.1
+        done
+        kill -KILL "$KIVVO_SOUND_PID" 2>/dev/null || true
+        wait "$KIVVO_SOUND_PID" 2>/dev/null || true
+    fi
+    rm -rf "$KIVVO_SOUND_DIR"
+    unset PULSE_SERVER PULSE_RUNTIME_PATH PULSE_STATE_PATH PULSE_COOKIE PULSE_CLIENTCONFIG
+    KIVVO_SOUND_PID=""
+    KIVVO_SOUND_DIR=""
+}

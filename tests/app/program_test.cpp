@@ -81,7 +81,9 @@ TEST_F(ProgramTest, AChatWindowsCommandsActOnItsPeerNotOnTheSelection)
     ASSERT_EQ(records().CountRecords(), 2);
     EXPECT_EQ(records().at(1)->nick, "bob");
     EXPECT_EQ(core->chat(1)->transcript(), "Waiting for user to accept chat connection...\r\n");
-    EXPECT_FALSE(menuItem(bobWindow, "Chat", "Voice Chat")->isEnabled());
+    menuItem(bobWindow, "Chat", "Voice Chat")->trigger();
+    ASSERT_TRUE(waitFor([&] { return server.received().contains("PRIVMSG bob :\x01" "DCC VOICE "); }));
+    EXPECT_FALSE(server.received().contains("PRIVMSG carol"));
 }
 
 // A direct link pointed into its chat record, which the close step freed before the link went:

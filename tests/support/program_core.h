@@ -25,6 +25,8 @@ struct CoreOptions
     bool logging = false;
     bool start = true;                // shown and started, as main() does
     std::optional<quint16> identPort; // no ident responder without one
+    // The voice chats' devices; the system's own when null.
+    std::shared_ptr<peer::SoundSystem> sound;
 };
 
 // One program: its own store, the program with its main window, answering questions from a
@@ -48,6 +50,7 @@ struct ProgramCore
         prompter = scripted.get();
         app::Program::Options programOptions;
         programOptions.identPort = options.identPort;
+        programOptions.sound = options.sound;
         program =
             std::make_unique<app::Program>(temp.registry(), programOptions, std::move(scripted));
         if (options.start) {
@@ -57,7 +60,7 @@ struct ProgramCore
     }
     ProgramCore(quint16 serverPort, const QByteArray& nick, const QList<QByteArray>& contacts,
                 bool logging = false)
-        : ProgramCore(CoreOptions{nick, {}, contacts, serverPort, true, logging, true, {}})
+        : ProgramCore(CoreOptions{nick, {}, contacts, serverPort, true, logging, true, {}, {}})
     {}
 
     app::MainWindow& window() const { return program->window(); }

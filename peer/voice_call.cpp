@@ -1,0 +1,153 @@
+#include "peer/voice_call.h"
+
+#include "peer/sound.h"
+#include "peer/voice_link.h"
+
+namespace peer {
+
+namespace {
+
+// Links and devices are often released from inside their own signals, so they go once control
+// has left them, or with the call at the latest.
+template <typename Object> void retire(Object*& object, QObject* owner)
+{
+    if (!object)
+        return;
+    object->disconnect(owner);
+    object->deleteLater();
+    object = nullptr;
+}
+
+} // namespace
+
+VoiceCall::VoiceCall(SoundSystem& sound, const QByteArray& peerNick, QObject* parent)
+    : QObject(parent)
+    , m_sound(sound)
+    , m_peerNick(peerNick)
+{}
+
+VoiceCall::~VoiceCall()
+{
+    release();
+}
+
+VoiceLink* VoiceCall::add(std::unique_ptr<VoiceLink> owned)
+{
+    VoiceLink* link = owned.release();
+    link->setParent(this);
+    m_links.push_back(link);
+    connect(link, &VoiceLink::connected, this, [this, link] { connected(link); });
+    connect(link, &VoiceLink::samplesArrived, this, &VoiceCall::play);
+    connect(link, &VoiceLink::closedByPeer, this, [this] {
+        emit status(VoiceStatus::PeerClosed);
+        end();
+    });
+    return link;
+}
+
+QList<VoiceLeg> VoiceCall::legs() const
+{
+    QList<VoiceLeg> legs;
+    for (const VoiceLink* link : m_links)
+        legs << link->leg();
+    return legs;
+}
+
+void VoiceCall::connected(VoiceLink* link)
+{
+    if (link->role() == VoiceLink::Role::Capture) {
+        emit status(VoiceStatus::Established);
+        startCapture();
+    } else {
+        // Without a playback device the chat still goes on: the return link is offered anyway.
+        startPlayback();
+    }
+    emit linkConnected(link);
+}
+
+void VoiceCall::startCapture()
+{
+    if (m_input || m_ended)
+        return;
+    m_input = m_sound.makeInput().release();
+    m_input->setParent(this);
+    connect(m_input, &SoundInput::captured, this, [this](const QByteArray& samples) {
+        for (VoiceLink* link : m_links) {
+            if (link->role() == VoiceLink::Role::Capture)
+                link->sendCaptured(samples);
+        }
+    });
+    connect(m_input, &SoundInput::failed, this, [this](VoiceStatus failure) {
+        stopCapture();
+        emit status(failure);
+    });
+    if (const auto failure = m_input->start()) {
+        stopCapture();
+        emit status(*failure);
+    }
+}
+
+void VoiceCall::startPlayback()
+{
+    if (m_output || m_ended)
+        return;
+    m_output = m_sound.makeOutput().release();
+    m_output->setParent(this);
+    connect(m_output, &SoundOutput::ready, this, &VoiceCall::play);
+    if (const auto failure = m_output->start()) {
+        stopPlayback();
+        emit status(*failure);
+    }
+}
+
+void VoiceCall::play()
+{
+    if (!m_output)
+        return;
+    for (VoiceLink* link : m_links) {
+        if (link->role() != VoiceLink::Role::Playback)
+            continue;
+        if (const auto failure = link->playInto(*m_output)) {
+            // One line, not one per block: the device is given up.
+            stopPlayback();
+            emit status(*failure);
+            return;
+        }
+    }
+}
+
+void VoiceCall::stopCapture()
+{
+    if (m_input)
+        m_input->stop();
+    retire(m_input, this);
+}
+
+void VoiceCall::stopPlayback()
+{
+    if (m_output)
+        m_output->stop();
+    retire(m_output, this);
+}
+
+void VoiceCall::end()
+{
+    if (m_ended)
+        return;
+    release();
+    emit ended();
+}
+
+void VoiceCall::release()
+{
+    m_ended = true;
+    stopCapture();
+    stopPlayback();
+    for (VoiceLink*& link : m_links) {
+        link->close();
+        retire(link, this);
+    }
+    m_links.clear();
+}
+
+} // namespace peer

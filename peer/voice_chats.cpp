@@ -1,0 +1,175 @@
+#include "peer/voice_chats.h"
+
+#include "peer/chat_host.h"
+#include "peer/voice_call.h"
+#include "peer/voice_link.h"
+#include "peer/voice_window.h"
+
+#include <QCoreApplication>
+#include <QRandomGenerator>
+
+namespace peer {
+
+QString errorTitle(VoiceError /*error*/)
+{
+    return QCoreApplication::translate("peer", "Error");
+}
+
+QString errorText(VoiceError error)
+{
+    switch (error) {
+    case VoiceError::NoPort:
+        return QCoreApplication::translate(
+            "peer", "No port could be opened for the voice chat, so no offer was sent.");
+    case VoiceError::OfferNotSent:
+        return QCoreApplication::translate("peer",
+                                           "The voice chat offer could not be sent to the server.");
+    }
+    return {};
+}
+
+VoiceChats::VoiceChats(ChatHost& host, SoundSystem& sound, QObject* parent)
+    : QObject(parent)
+    , m_host(host)
+    , m_sound(sound)
+{}
+
+VoiceChats::~VoiceChats()
+{
+    closeAll();
+}
+
+VoiceCall* VoiceChats::at(int index) const
+{
+    return m_entries.at(size_t(index)).call.get();
+}
+
+VoiceWindow* VoiceChats::windowOf(const VoiceCall* call) const
+{
+    for (const Entry& entry : m_entries) {
+        if (entry.call.get() == call)
+            return entry.window;
+    }
+    return nullptr;
+}
+
+QList<VoiceLeg> VoiceChats::allLegs() const
+{
+    QList<VoiceLeg> legs;
+    for (const Entry& entry : m_entries)
+        legs << entry.call->legs();
+    return legs;
+}
+
+void VoiceChats::start(const QByteArray& nick)
+{
+    // One chat the user starts at a time, as long as its window is open, even after the peer
+    // left: the box tells the user to close it. Offers from others are not limited.
+    if (!m_entries.empty()) {
+        emit alreadyOpen();
+        return;
+    }
+    auto call = std::make_unique<VoiceCall>(m_sound, nick);
+    if (!offerLink(*call, nick, false))
+        return;
+    add(std::move(call), VoiceStatus::Connecting);
+}
+
+bool VoiceChats::answersOurOffer(const irc::DccOffer& offer) const
+{
+    return offer.kind == irc::DccKind::Voice
+           && incomingVoiceOffer(allLegs(), offer.sender) == IncomingVoice::AcceptAsReturn
+           && awaitingReturn(offer.sender);
+}
+
+VoiceCall* VoiceChats::awaitingReturn(const QByteArray& nick) const
+{
+    for (const Entry& entry : m_entries) {
+        const QList<VoiceLeg> legs = entry.call->legs();
+        if (incomingVoiceOffer(legs, nick) == IncomingVoice::AcceptAsReturn)
+            return entry.call.get();
+    }
+    return nullptr;
+}
+
+void VoiceChats::accept(const irc::DccOffer& offer)
+{
+    VoiceCall* call = answersOurOffer(offer) ? awaitingReturn(offer.sender) : nullptr;
+    const bool isReturn = call != nullptr;
+    if (!call)
+        call = &add(std::make_unique<VoiceCall>(m_sound, offer.sender), VoiceStatus::Established);
+    // The sender's nick is kept, so that the return link knows where to go.
+    VoiceLink* link = call->add(
+        std::make_unique<VoiceLink>(VoiceLink::Role::Playback, offer.sender, isReturn));
+    link->connectTo(QHostAddress(offer.address), offer.port);
+}
+
+bool VoiceChats::offerLink(VoiceCall& call, const QByteArray& nick, bool isReturn)
+{
+    auto link = std::make_unique<VoiceLink>(VoiceLink::Role::Capture, nick, isReturn);
+    const auto port = link->listen(irc::offerPortsToTry(QRandomGenerator::global()->generate()));
+    if (!port) {
+        emit failed(VoiceError::NoPort);
+        return false;
+    }
+    const auto offer = irc::formatVoiceOffer(nick, m_host.offerAddress(), *port);
+    if (!offer || !m_host.sendServerLine(*offer)) {
+        emit failed(VoiceError::OfferNotSent);
+        return false;
+    }
+    call.add(std::move(link));
+    return true;
+}
+
+VoiceCall& VoiceChats::add(std::unique_ptr<VoiceCall> call, VoiceStatus first)
+{
+    auto* window = new VoiceWindow(m_owner);
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    VoiceCall* added = call.get();
+    // After the window's own handler has run: the chat it shows must outlive it.
+    connect(
+        window, &VoiceWindow::dismissed, this, [this, added] { remove(added); },
+        Qt::QueuedConnection);
+    connect(added, &VoiceCall::status, this,
+            [this, added](VoiceStatus status) { showStatus(added, status); });
+    connect(added, &VoiceCall::linkConnected, this,
+            [this, added](VoiceLink* link) { linkConnected(*added, *link); });
+    m_entries.push_back({std::move(call), window});
+    showStatus(added, first);
+    window->show();
+    return *added;
+}
+
+void VoiceChats::linkConnected(VoiceCall& call, const VoiceLink& link)
+{
+    // Each link carries sound one way: a first link we accepted is answered by one back.
+    if (offersReturnLeg(allLegs(), link.leg()))
+        offerLink(call, link.record().peerNick, true);
+}
+
+void VoiceChats::showStatus(const VoiceCall* call, VoiceStatus status)
+{
+    m_log.append(voiceStatusText(status));
+    if (VoiceWindow* window = windowOf(call))
+        window->showStatus(m_log.text());
+}
+
+void VoiceChats::remove(const VoiceCall* call)
+{
+    for (auto it = m_entries.begin(); it != m_entries.end(); ++it) {
+        if (it->call.get() == call) {
+            delete it->window.data();
+            m_entries.erase(it);
+            return;
+        }
+    }
+}
+
+void VoiceChats::closeAll()
+{
+    for (Entry& entry : m_entries)
+        delete entry.window.data();
+    m_entries.clear();
+}
+
+} // namespace peer

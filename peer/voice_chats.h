@@ -1,0 +1,85 @@
+#pragma once
+
+#include "irc/dcc_offer.h"
+#include "peer/voice_core.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QWidget>
+
+#include <memory>
+#include <vector>
+
+namespace peer {
+
+class ChatHost;
+class SoundSystem;
+class VoiceCall;
+class VoiceWindow;
+
+// Why a voice chat could not be offered.
+enum class VoiceError { NoPort, OfferNotSent };
+QString errorTitle(VoiceError error);
+QString errorText(VoiceError error);
+
+// Every voice chat of the run, each with its window, and the status text they all share.
+// A chat goes when its window closes; at the end windows go first, then the chats with their
+// links and devices.
+class VoiceChats : public QObject
+{
+    Q_OBJECT
+
+public:
+    VoiceChats(ChatHost& host, SoundSystem& sound, QObject* parent = nullptr);
+    ~VoiceChats() override;
+    VoiceChats(const VoiceChats&) = delete;
+    VoiceChats& operator=(const VoiceChats&) = delete;
+
+    // Windows of voice chats are owned by this widget (the main window).
+    void setWindowOwner(QWidget* owner) { m_owner = owner; }
+
+    // The user starts a voice chat with `nick`: an offer and a window, unless a voice window is
+    // open already (alreadyOpen()).
+    void start(const QByteArray& nick);
+    // Whether `offer` is the return link of a chat we started, taken up without asking.
+    bool answersOurOffer(const irc::DccOffer& offer) const;
+    // Takes up an offer: the return link joins its chat; any other opens a chat of its own.
+    void accept(const irc::DccOffer& offer);
+
+    int count() const { return int(m_entries.size()); }
+    VoiceCall* at(int index) const;
+    VoiceWindow* windowOf(const VoiceCall* call) const;
+    const VoiceStatusLog& statusLog() const { return m_log; }
+
+    // Windows first, then the chats.
+    void closeAll();
+
+signals:
+    void alreadyOpen();
+    void failed(peer::VoiceError error);
+
+private:
+    struct Entry
+    {
+        std::unique_ptr<VoiceCall> call;
+        QPointer<VoiceWindow> window;
+    };
+
+    QList<VoiceLeg> allLegs() const;
+    VoiceCall* awaitingReturn(const QByteArray& nick) const;
+    bool offerLink(VoiceCall& call, const QByteArray& nick, bool isReturn);
+    VoiceCall& add(std::unique_ptr<VoiceCall> call, VoiceStatus first);
+    void linkConnected(VoiceCall& call, const class VoiceLink& link);
+    void showStatus(const VoiceCall* call, VoiceStatus status);
+    void remove(const VoiceCall* call);
+
+    ChatHost& m_host;
+    SoundSystem& m_sound;
+    QPointer<QWidget> m_owner;
+    std::vector<Entry> m_entries;
+    VoiceStatusLog m_log;
+};
+
+} // namespace peer

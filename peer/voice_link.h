@@ -1,0 +1,79 @@
+#pragma once
+
+#include "peer/session_record.h"
+#include "peer/voice_core.h"
+
+#include <QHostAddress>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+
+#include <optional>
+
+class QTcpServer;
+class QTcpSocket;
+
+namespace peer {
+
+class SoundOutput;
+
+// One link of a voice chat, carrying sound one way. The side that offered it listens, then
+// captures and sends; the side that accepted it connects, then plays and acknowledges. It owns
+// its socket; the devices belong to its call.
+class VoiceLink : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum class Role { Capture, Playback };
+
+    VoiceLink(Role role, const QByteArray& peerNick, bool isReturn, QObject* parent = nullptr);
+    ~VoiceLink() override;
+
+    Role role() const { return m_role; }
+    const TransferSession& record() const { return m_record; }
+    // What the rules about further legs need to know of this one.
+    VoiceLeg leg() const;
+    bool isConnected() const;
+
+    // Capture: listens on the first of `ports` that can be bound; the port, or nothing.
+    std::optional<quint16> listen(const QList<quint16>& ports);
+    // Playback: connects to the peer's offer.
+    void connectTo(const QHostAddress& address, quint16 port);
+
+    // Capture: samples from the device. A completed block goes out when none is in flight.
+    void sendCaptured(QByteArrayView samples);
+    // Playback: hands queued samples to `output` as far as it takes them, acknowledging each
+    // finished block as the queue rules say. The failure's status line, if it failed.
+    std::optional<VoiceStatus> playInto(SoundOutput& output);
+
+    quint64 sentBlocks() const { return m_gate.sentBlocks(); }
+    quint64 droppedBlocks() const;
+    // Closes the socket; no signal follows.
+    void close();
+
+signals:
+    // Capture: the peer connected. Playback: our connection completed.
+    void connected();
+    // Playback: samples arrived for the device.
+    void samplesArrived();
+    // The peer closed the link, or it could not be made.
+    void closedByPeer();
+
+private:
+    void accept();
+    void readSocket();
+    void send(const QByteArray& bytes);
+    void lost();
+
+    const Role m_role;
+    TransferSession m_record;
+    bool m_isReturn;
+    CaptureGate m_gate;
+    PlaybackQueue m_queue;
+    QPointer<QTcpServer> m_server;
+    QPointer<QTcpSocket> m_socket;
+    bool m_connected = false;
+};
+
+} // namespace peer

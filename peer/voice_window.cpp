@@ -1,0 +1,75 @@
+#include "peer/voice_window.h"
+
+#include <QCloseEvent>
+#include <QGridLayout>
+#include <QIcon>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollBar>
+
+namespace peer {
+
+namespace {
+
+// 189 x 150 dialog units in the system font the window was drawn for.
+constexpr int kWidth = 284;
+constexpr int kHeight = 244;
+
+} // namespace
+
+VoiceWindow::VoiceWindow(QWidget* parent)
+    : QDialog(parent)
+{
+    setModal(false);
+    setWindowTitle(tr("Voice Chat"));
+    setWindowIcon(QIcon(QStringLiteral(":/icons/CHATWNDICON")));
+
+    auto* icon = new QLabel(this);
+    icon->setPixmap(QIcon(QStringLiteral(":/icons/MICROPHONE")).pixmap(32, 32));
+    auto* label = new QLabel(tr("Status:"), this);
+    m_status = new QPlainTextEdit(this);
+    m_status->setReadOnly(true);
+    m_status->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    auto* end = new QPushButton(tr("End Voice Chat"), this);
+    end->setDefault(true);
+    connect(end, &QPushButton::clicked, this, &VoiceWindow::close);
+
+    auto* layout = new QGridLayout(this);
+    layout->addWidget(icon, 0, 0, Qt::AlignTop);
+    layout->addWidget(label, 0, 1, Qt::AlignBottom);
+    layout->addWidget(m_status, 1, 0, 1, 3);
+    layout->addWidget(end, 2, 0, 1, 3, Qt::AlignHCenter);
+    layout->setColumnStretch(2, 1);
+    resize(kWidth, kHeight);
+}
+
+void VoiceWindow::showStatus(const QString& text)
+{
+    // The text ends in CR LF; the field shows lines, not an empty last one.
+    QString shown = text;
+    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    if (shown.endsWith(QLatin1Char('\n')))
+        shown.chop(1);
+    m_status->setPlainText(shown);
+    m_status->verticalScrollBar()->setValue(m_status->verticalScrollBar()->maximum());
+}
+
+QString VoiceWindow::statusText() const
+{
+    return m_status->toPlainText();
+}
+
+void VoiceWindow::closeEvent(QCloseEvent* event)
+{
+    emit dismissed();
+    event->accept();
+}
+
+void VoiceWindow::reject()
+{
+    // Escape ends the chat the way the button does.
+    close();
+}
+
+} // namespace peer

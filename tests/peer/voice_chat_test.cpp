@@ -1,0 +1,429 @@
+// Voice chats on real loopback sockets, with scripted sound devices that capture and play on
+// command: what goes over the wire, what the devices get, the status lines, the two links of a
+// chat and the release of everything on every way a chat ends.
+#include "irc/dcc_offer.h"
+#include "peer/chat_host.h"
+#include "peer/sound.h"
+#include "peer/voice_call.h"
+#include "peer/voice_chats.h"
+#include "peer/voice_link.h"
+#include "peer/voice_window.h"
+#include "tests/support/scripted_sound.h"
+#include "tests/support/wait_for.h"
+
+#include <QPointer>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTest>
+#include <QtEndian>
+#include <gtest/gtest.h>
+
+using peer::VoiceStatus;
+using test::ScriptedInput;
+using test::ScriptedOutput;
+using test::ScriptedSound;
+using test::waitFor;
+
+namespace {
+
+constexpr char kPeerClosed[] =
+    "Connection terminated.  The other user may have closed the connection.";
+
+QByteArray ack(quint32 count)
+{
+    const auto bytes = peer::encodeAck(count);
+    return QByteArray(bytes.data(), 4);
+}
+
+QByteArray samples(qsizetype size, char first = 0)
+{
+    QByteArray data(size, Qt::Uninitialized);
+    for (qsizetype i = 0; i < size; ++i)
+        data[i] = char(first + i * 7);
+    return data;
+}
+
+// Offers go into a list, as the server link would take them.
+class OfferHost : public peer::ChatHost
+{
+public:
+    explicit OfferHost(QByteArray nick)
+        : m_nick(std::move(nick))
+    {}
+    QByteArray nickInUse() const override { return m_nick; }
+    bool sendServerLine(const QByteArray& line) override
+    {
+        sent << line;
+        return true;
+    }
+    bool loggingOn() const override { return false; }
+    std::optional<QString> installDir() const override { return std::nullopt; }
+    quint32 offerAddress() const override { return 0x7F000001; }
+    // The newest offer as its target receives it from us.
+    std::optional<irc::DccOffer> lastOffer() const
+    {
+        if (sent.isEmpty())
+            return std::nullopt;
+        QByteArray line = ":" + m_nick + "!u@h " + sent.last();
+        line.chop(1); // the closing 0x01 goes before the parser sees it
+        return irc::parseDccOffer(irc::DccKind::Voice, line);
+    }
+    QList<QByteArray> sent;
+
+private:
+    QByteArray m_nick;
+};
+
+// One side of a voice chat: its voice chats with scripted devices.
+struct Side
+{
+    explicit Side(const QByteArray& nick)
+        : host(nick)
+        , voice(host, sound)
+    {}
+    OfferHost host;
+    ScriptedSound sound;
+    peer::VoiceChats voice;
+
+    peer::VoiceCall* call(int index = 0) const
+    {
+        return voice.count() > index ? voice.at(index) : nullptr;
+    }
+    QString status(int index = 0) const
+    {
+        const peer::VoiceWindow* window = call(index) ? voice.windowOf(call(index)) : nullptr;
+        return window ? window->statusText() : QStringLiteral("<no window>");
+    }
+    int connectedLinks(int index = 0) const
+    {
+        int connected = 0;
+        if (const peer::VoiceCall* c = call(index)) {
+            for (int i = 0; i < c->linkCount(); ++i)
+                connected += c->link(i)->isConnected();
+        }
+        return connected;
+    }
+    // Takes an offer as the offer inbox does, saying yes when asked.
+    void receive(const irc::DccOffer& offer, int* asked = nullptr)
+    {
+        if (!voice.answersOurOffer(offer) && asked)
+            ++*asked;
+        voice.accept(offer);
+    }
+};
+
+// The capturing side with a scripted player at the other end of the link.
+class CapturingSide : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        alice.voice.start("bob");
+        const auto offer = alice.host.lastOffer();
+        ASSERT_TRUE(offer);
+        ASSERT_EQ(offer->address, 0x7F000001u);
+        player.connectToHost(QHostAddress::LocalHost, offer->port);
+        ASSERT_TRUE(waitFor([&] { return alice.connectedLinks() == 1; }));
+    }
+    // What reaches the player: at least `atLeast` bytes, or nothing within a short while.
+    QByteArray heard(qsizetype atLeast = 0)
+    {
+        if (atLeast == 0)
+            QTest::qWait(100);
+        else
+            waitFor([&] { return player.bytesAvailable() >= atLeast; }, 2000);
+        return player.readAll();
+    }
+
+    Side alice{"alice"};
+    QTcpSocket player;
+};
+
+TEST_F(CapturingSide, SendsWholeBlocksOneAtATimeAndDropsWhatIsCapturedMeanwhile)
+{
+    EXPECT_EQ(alice.status(), "Connecting...\nConnection established.");
+    ASSERT_TRUE(alice.sound.lastInput);
+    ScriptedInput& mic = *alice.sound.lastInput;
+    const QByteArray first = samples(1024, 1);
+    // The device delivers in pieces that do not line up with blocks.
+    mic.speak(first.first(300));
+    mic.speak(first.sliced(300, 700));
+    EXPECT_EQ(heard(), QByteArray()) << "nothing before a block is complete";
+    mic.speak(first.sliced(1000) + samples(100, 9));
+    EXPECT_EQ(heard(1024), first) << "raw samples, no header";
+
+    // Unacknowledged: the next block is captured and dropped.
+    mic.speak(samples(1024 - 100, 9));
+    EXPECT_EQ(heard(), QByteArray());
+
+    // An acknowledgement split across two reads releases the block in flight.
+    player.write(ack(0).first(2));
+    player.flush();
+    QTest::qWait(30);
+    mic.speak(samples(1024, 3));
+    EXPECT_EQ(heard(), QByteArray()) << "half an acknowledgement acknowledges nothing";
+    player.write(ack(0).sliced(2));
+    player.flush();
+    QTest::qWait(30);
+    const QByteArray third = samples(1024, 5);
+    mic.speak(third);
+    EXPECT_EQ(heard(1024), third);
+    EXPECT_EQ(alice.call()->link(0)->sentBlocks(), 2u);
+    EXPECT_EQ(alice.call()->link(0)->droppedBlocks(), 2u);
+}
+
+TEST_F(CapturingSide, PeerCloseEndsTheChatAndReleasesEverythingButTheWindow)
+{
+    ASSERT_EQ(alice.sound.devices.openInputs, 1);
+    player.disconnectFromHost();
+    ASSERT_TRUE(waitFor([&] { return alice.call()->hasEnded(); }));
+    EXPECT_EQ(alice.sound.devices.openInputs, 0);
+    EXPECT_EQ(alice.call()->linkCount(), 0);
+    EXPECT_EQ(alice.status(), "Connecting...\nConnection established.\n" + QString(kPeerClosed));
+    // The window stays with its last words, and the user closes it.
+    peer::VoiceWindow* window = alice.voice.windowOf(alice.call());
+    ASSERT_TRUE(window && window->isVisible());
+    // A second chat waits until that window is closed.
+    QSignalSpy refused(&alice.voice, &peer::VoiceChats::alreadyOpen);
+    alice.voice.start("carol");
+    EXPECT_EQ(refused.count(), 1);
+    EXPECT_EQ(alice.host.sent.size(), 1);
+    window->findChild<QPushButton*>()->click();
+    ASSERT_TRUE(waitFor([&] { return alice.voice.count() == 0; }));
+    alice.voice.start("carol");
+    EXPECT_EQ(alice.host.sent.size(), 2);
+}
+
+TEST(VoiceCapture, DeviceFailuresAreStatusLinesAndStopCaptureOnly)
+{
+    const std::pair<VoiceStatus, const char*> failures[] = {
+        {VoiceStatus::CaptureOpenFailed, "waveInOpen error"},
+        {VoiceStatus::CaptureQueueFailed, "waveInAddBuffer error"},
+        {VoiceStatus::CaptureStartFailed, "waveInStart error"},
+    };
+    for (const auto& [failure, text] : failures) {
+        Side alice("alice");
+        alice.sound.devices.inputFails = failure;
+        alice.voice.start("bob");
+        QTcpSocket player;
+        player.connectToHost(QHostAddress::LocalHost, alice.host.lastOffer()->port);
+        ASSERT_TRUE(waitFor([&] { return alice.connectedLinks() == 1; }));
+        EXPECT_EQ(alice.status(),
+                  QStringLiteral("Connecting...\nConnection established.\n") + text);
+        EXPECT_FALSE(alice.call()->isCapturing());
+        EXPECT_FALSE(alice.call()->hasEnded()) << "the link stays; the other way may still play";
+    }
+    // A device that breaks down while capturing says so once and is released.
+    Side alice("alice");
+    alice.voice.start("bob");
+    QTcpSocket player;
+    player.connectToHost(QHostAddress::LocalHost, alice.host.lastOffer()->port);
+    ASSERT_TRUE(waitFor([&] { return alice.connectedLinks() == 1; }));
+    alice.sound.lastInput->breakDown(VoiceStatus::CaptureQueueFailed);
+    EXPECT_EQ(alice.sound.devices.openInputs, 0);
+    EXPECT_FALSE(alice.call()->isCapturing());
+    EXPECT_TRUE(alice.status().endsWith("\nwaveInAddBuffer error"));
+}
+
+// The playing side, connected to a scripted capturer that listens for it.
+class PlayingSide : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(capturer.listen(QHostAddress::LocalHost));
+        bob.voice.accept({irc::DccKind::Voice, "alice", {}, 0x7F000001, capturer.serverPort(), 0});
+        ASSERT_TRUE(waitFor([&] { return capturer.hasPendingConnections(); }));
+        link = capturer.nextPendingConnection();
+        ASSERT_TRUE(waitFor([&] { return bob.connectedLinks() == 1; }));
+        output = bob.sound.lastOutput;
+        ASSERT_TRUE(output);
+    }
+    // Sends `data` as one write and collects the acknowledgements that come back.
+    QList<quint32> send(const QByteArray& data, int expectAcks)
+    {
+        link->write(data);
+        link->flush();
+        return acks(expectAcks);
+    }
+    QList<quint32> acks(int expect)
+    {
+        waitFor([&] { return pending.size() + link->bytesAvailable() >= expect * 4; }, 1000);
+        QTest::qWait(expect == 0 ? 100 : 0);
+        pending += link->readAll();
+        QList<quint32> values;
+        while (pending.size() >= 4) {
+            values << qFromBigEndian<quint32>(pending.constData());
+            pending.remove(0, 4);
+        }
+        return values;
+    }
+
+    Side bob{"bob"};
+    QTcpServer capturer;
+    QTcpSocket* link = nullptr;
+    QPointer<ScriptedOutput> output;
+    QByteArray pending;
+};
+
+TEST_F(PlayingSide, OffersTheReturnLinkAndCountsAcknowledgementsAsItsPeerExpects)
+{
+    EXPECT_EQ(bob.status(), "Connection established.");
+    // The return link goes to the nick that offered, once the link is up.
+    const auto back = bob.host.lastOffer();
+    ASSERT_TRUE(back);
+    EXPECT_TRUE(bob.host.sent.last().startsWith("PRIVMSG alice :\x01" "DCC VOICE 2130706433 "));
+    EXPECT_EQ(bob.host.sent.size(), 1);
+
+    // 600 bytes: no block yet, the count is 600. 600 more: 1200 drops back to 0 and a block
+    // is queued; the device has no room, so one block waits and that is acknowledged.
+    EXPECT_EQ(send(samples(600), 1), QList<quint32>{600});
+    EXPECT_EQ(send(samples(600, 3), 1), QList<quint32>{0});
+    // A second waiting block fills the queue: no acknowledgement.
+    EXPECT_EQ(send(samples(1024, 5), 0), QList<quint32>{});
+    // A third is dropped, and draws no acknowledgement either.
+    EXPECT_EQ(send(samples(1024, 7), 0), QList<quint32>{});
+    EXPECT_EQ(bob.call()->link(0)->droppedBlocks(), 1u);
+
+    // The device takes the first block in two pieces; finishing it leaves one queued: ack.
+    output->drain(500);
+    EXPECT_EQ(acks(0), QList<quint32>{});
+    output->drain(524);
+    EXPECT_EQ(acks(1), QList<quint32>{0});
+    // Nothing is lost at the device: it got the first block whole, in order.
+    const QByteArray sent = samples(600) + samples(600, 3);
+    EXPECT_EQ(bob.sound.devices.played, sent.first(1024));
+    output->drain(4096);
+    EXPECT_EQ(bob.sound.devices.played, sent.first(1024) + sent.sliced(1024) + samples(1024, 5).first(848));
+}
+
+TEST_F(PlayingSide, PeerCloseEndsBothLinksAndReleasesTheDevice)
+{
+    ASSERT_EQ(bob.sound.devices.openOutputs, 1);
+    ASSERT_EQ(bob.call()->linkCount(), 2) << "the return link listens";
+    link->disconnectFromHost();
+    ASSERT_TRUE(waitFor([&] { return bob.call()->hasEnded(); }));
+    EXPECT_EQ(bob.sound.devices.openOutputs, 0);
+    EXPECT_EQ(bob.call()->linkCount(), 0);
+    EXPECT_EQ(bob.status(), "Connection established.\n" + QString(kPeerClosed));
+    // The return link's port no longer listens.
+    QTcpSocket late;
+    late.connectToHost(QHostAddress::LocalHost, bob.host.lastOffer()->port);
+    EXPECT_FALSE(late.waitForConnected(1000) && late.waitForReadyRead(200));
+}
+
+TEST_F(PlayingSide, AFailingDeviceSaysSoOnceAndTheLinkGoesOn)
+{
+    bob.sound.devices.writeFails = VoiceStatus::PlaybackWriteFailed;
+    send(samples(1024), 1);
+    ASSERT_TRUE(waitFor([&] { return !bob.call()->isPlaying(); }));
+    EXPECT_TRUE(bob.status().endsWith("\nwaveoutwrite error"));
+    EXPECT_FALSE(bob.call()->isPlaying());
+    send(samples(1024), 0);
+    EXPECT_EQ(bob.status().count("waveoutwrite error"), 1);
+    EXPECT_FALSE(bob.call()->hasEnded());
+}
+
+TEST(VoicePlayback, WithoutAPlaybackDeviceTheReturnLinkIsStillOffered)
+{
+    Side bob("bob");
+    bob.sound.devices.outputFails = VoiceStatus::PlaybackOpenFailed;
+    QTcpServer capturer;
+    ASSERT_TRUE(capturer.listen(QHostAddress::LocalHost));
+    bob.voice.accept({irc::DccKind::Voice, "alice", {}, 0x7F000001, capturer.serverPort(), 0});
+    ASSERT_TRUE(waitFor([&] { return bob.connectedLinks() == 1; }));
+    EXPECT_EQ(bob.status(), "Connection established.\nwaveoutopen error");
+    EXPECT_EQ(bob.host.sent.size(), 1);
+}
+
+TEST(VoicePlayback, AnOfferThatCannotBeReachedEndsTheChat)
+{
+    Side bob("bob");
+    QTcpServer closed;
+    ASSERT_TRUE(closed.listen(QHostAddress::LocalHost));
+    const quint16 port = closed.serverPort();
+    closed.close();
+    bob.voice.accept({irc::DccKind::Voice, "alice", {}, 0x7F000001, port, 0});
+    ASSERT_TRUE(waitFor([&] { return bob.call()->hasEnded(); }));
+    EXPECT_EQ(bob.status(), "Connection established.\n" + QString(kPeerClosed));
+    EXPECT_TRUE(bob.host.sent.isEmpty()) << "no return link for a link that never came up";
+}
+
+// Two sides that each follow the rules, with offers passed between them as the server would.
+TEST(VoiceChat, IsTwoLinksOneEachWayAndTheOffersStop)
+{
+    Side alice("alice");
+    Side bob("bob");
+    int asked = 0;
+    alice.voice.start("Bob"); // the contact list's spelling
+    bob.receive(*alice.host.lastOffer(), &asked);
+    ASSERT_TRUE(waitFor([&] { return bob.host.sent.size() == 1; }));
+    alice.receive(*bob.host.lastOffer(), &asked);
+    ASSERT_TRUE(waitFor([&] { return alice.connectedLinks() == 2 && bob.connectedLinks() == 2; }));
+    QTest::qWait(100);
+    EXPECT_EQ(asked, 1) << "only the first offer is a question";
+    EXPECT_EQ(alice.host.sent.size(), 1);
+    EXPECT_EQ(bob.host.sent.size(), 1);
+    ASSERT_EQ(alice.voice.count(), 1);
+    ASSERT_EQ(bob.voice.count(), 1);
+    EXPECT_TRUE(alice.call()->isCapturing() && alice.call()->isPlaying());
+    EXPECT_TRUE(bob.call()->isCapturing() && bob.call()->isPlaying());
+    EXPECT_EQ(alice.status(), "Connecting...\nConnection established.");
+    EXPECT_EQ(bob.status(), "Connection established.\nConnection established.");
+
+    // Sound goes both ways: one block each, acknowledged, played whole.
+    alice.sound.devices.room = bob.sound.devices.room = 1 << 20;
+    alice.sound.lastInput->speak(samples(1024, 1));
+    bob.sound.lastInput->speak(samples(1024, 2));
+    ASSERT_TRUE(waitFor([&] {
+        return alice.sound.devices.played.size() == 1024 && bob.sound.devices.played.size() == 1024;
+    }));
+    EXPECT_EQ(bob.sound.devices.played, samples(1024, 1));
+    EXPECT_EQ(alice.sound.devices.played, samples(1024, 2));
+
+    // The second link of a running chat is not taken unasked a second time.
+    EXPECT_FALSE(alice.voice.answersOurOffer(*bob.host.lastOffer()));
+
+    // Ending it on one side ends both links on both sides and releases all four devices.
+    alice.voice.windowOf(alice.call())->close();
+    ASSERT_TRUE(waitFor([&] { return alice.voice.count() == 0 && bob.call()->hasEnded(); }));
+    EXPECT_EQ(alice.sound.devices.openInputs + alice.sound.devices.openOutputs, 0);
+    EXPECT_EQ(bob.sound.devices.openInputs + bob.sound.devices.openOutputs, 0);
+    EXPECT_TRUE(bob.status().endsWith(kPeerClosed));
+}
+
+TEST(VoiceChat, AnOfferFromSomeoneElseIsAskedAboutAndGetsAWindowOfItsOwn)
+{
+    Side alice("alice");
+    alice.voice.start("bob");
+    const irc::DccOffer fromCarol{irc::DccKind::Voice, "carol", {}, 0x7F000001, 1, 0};
+    EXPECT_FALSE(alice.voice.answersOurOffer(fromCarol));
+    alice.voice.accept(fromCarol);
+    EXPECT_EQ(alice.voice.count(), 2);
+    // The shared status text: the second window shows the first one's lines above its own.
+    EXPECT_EQ(alice.status(1), "Connecting...\nConnection established.");
+    alice.voice.closeAll();
+    EXPECT_EQ(alice.voice.count(), 0);
+}
+
+TEST(VoiceChat, ClosingAllReleasesDevicesAndSockets)
+{
+    Side alice("alice");
+    Side bob("bob");
+    alice.voice.start("bob");
+    bob.receive(*alice.host.lastOffer());
+    ASSERT_TRUE(waitFor([&] { return bob.host.sent.size() == 1; }));
+    alice.receive(*bob.host.lastOffer());
+    ASSERT_TRUE(waitFor([&] { return alice.connectedLinks() == 2 && bob.connectedLinks() == 2; }));
+    const quint16 port = alice.host.lastOffer()->port;
+    alice.voice.closeAll();
+    EXPECT_EQ(alice.sound.devices.openInputs + alice.sound.devices.openOutputs, 0);
+    ASSERT_TRUE(waitFor([&] { return bob.call()->hasEnded(); }));
+    QTcpSocket late;
+    late.connectToHost(QHostAddress::LocalHost, port);
+    EXPECT_FALSE(late.waitForConnected(500) && late.waitForReadyRead(200));
+}
+
+} // namespace
