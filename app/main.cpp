@@ -32,7 +32,8 @@ int main(int argc, char** argv)
     if (config::installIfMissing(registry, defaults))
         diag::DebugLog(QStringLiteral("Created a new configuration in %1").arg(registry.path()), 2);
 
-    app::Program program(registry, {debugDump, irc::IdentResponder::portFromEnvironment(), nullptr});
+    app::Program program(registry,
+                         {debugDump, irc::IdentResponder::portFromEnvironment(), nullptr});
     app::UnixSignals unixSignals;
     QObject::connect(&unixSignals, &app::UnixSignals::terminationRequested, &program,
                      &app::Program::closeStep);

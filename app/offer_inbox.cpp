@@ -127,8 +127,8 @@ QString OfferInbox::downloadFolder()
 void OfferInbox::askVoice(const irc::DccOffer& offer)
 {
     if (m_prompter.ask(m_owner, tr("Accept voice chat?"),
-                        tr("User \"%1\" wants to voice chat with you.  Do you want to accept?")
-                            .arg(nickText(offer.sender))))
+                       tr("User \"%1\" wants to voice chat with you.  Do you want to accept?")
+                           .arg(nickText(offer.sender))))
         m_voice.accept(offer);
 }
 

@@ -16,9 +16,10 @@ namespace {
 // Capture arrives in pieces of a quarter block, so a block is complete soon after its last
 // sample was spoken.
 constexpr qsizetype kCaptureBufferBytes = kVoiceBlockBytes / 4;
-// The playback device holds about two blocks: one playing, one to follow without a gap. More
-// would only add delay, since a block taken counts as played.
-constexpr qsizetype kPlaybackBufferBytes = 2 * kVoiceBlockBytes;
+// The playback device holds a block and a half: a block arrives whole every 128 ms, and the
+// half is the margin that keeps it from running dry in between. Two whole blocks added 120 ms of
+// delay; one alone let the sound break up now and then.
+constexpr qsizetype kPlaybackBufferBytes = kVoiceBlockBytes + kVoiceBlockBytes / 2;
 // How often a playing device is offered more.
 constexpr int kReadyPeriodMs = 16;
 

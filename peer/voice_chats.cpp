@@ -99,8 +99,8 @@ void VoiceChats::accept(const irc::DccOffer& offer)
     if (!call)
         call = &add(std::make_unique<VoiceCall>(m_sound, offer.sender), VoiceStatus::Established);
     // The sender's nick is kept, so that the return link knows where to go.
-    VoiceLink* link = call->add(
-        std::make_unique<VoiceLink>(VoiceLink::Role::Playback, offer.sender, isReturn));
+    VoiceLink* link =
+        call->add(std::make_unique<VoiceLink>(VoiceLink::Role::Playback, offer.sender, isReturn));
     link->connectTo(QHostAddress(offer.address), offer.port);
 }
 

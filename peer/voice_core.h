@@ -57,7 +57,7 @@ private:
 // The playing side of a link: frames received bytes into blocks, queues at most two for the
 // playback device, and says when to acknowledge. The device takes what it accepts of the oldest
 // block; the rest waits for its next turn. Taking a whole block counts as having played it, so
-// the device's own buffer should hold about one block.
+// the device's own buffer should stay small (peer/sound.cpp).
 class PlaybackQueue
 {
 public:

@@ -151,9 +151,8 @@ TEST_F(VoiceTest, TheCloseStepReleasesEveryDeviceAndLink)
     QTcpSocket* bobCaptures = listener.nextPendingConnection();
     QTcpSocket bobPlays;
     bobPlays.connectToHost(QHostAddress::LocalHost, offeredPort("bob"));
-    ASSERT_TRUE(waitFor([&] {
-        return sound->devices.openInputs == 1 && sound->devices.openOutputs == 1;
-    }));
+    ASSERT_TRUE(
+        waitFor([&] { return sound->devices.openInputs == 1 && sound->devices.openOutputs == 1; }));
     core->program->closeStep();
     EXPECT_EQ(sound->devices.openInputs + sound->devices.openOutputs, 0);
     EXPECT_EQ(voice().count(), 0);

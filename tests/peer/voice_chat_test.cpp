@@ -274,7 +274,8 @@ TEST_F(PlayingSide, OffersTheReturnLinkAndCountsAcknowledgementsAsItsPeerExpects
     // The return link goes to the nick that offered, once the link is up.
     const auto back = bob.host.lastOffer();
     ASSERT_TRUE(back);
-    EXPECT_TRUE(bob.host.sent.last().startsWith("PRIVMSG alice :\x01" "DCC VOICE 2130706433 "));
+    EXPECT_TRUE(bob.host.sent.last().startsWith("PRIVMSG alice :\x01"
+                                                "DCC VOICE 2130706433 "));
     EXPECT_EQ(bob.host.sent.size(), 1);
 
     // 600 bytes: no block yet, the count is 600. 600 more: 1200 drops back to 0 and a block
@@ -296,7 +297,8 @@ TEST_F(PlayingSide, OffersTheReturnLinkAndCountsAcknowledgementsAsItsPeerExpects
     const QByteArray sent = samples(600) + samples(600, 3);
     EXPECT_EQ(bob.sound.devices.played, sent.first(1024));
     output->drain(4096);
-    EXPECT_EQ(bob.sound.devices.played, sent.first(1024) + sent.sliced(1024) + samples(1024, 5).first(848));
+    EXPECT_EQ(bob.sound.devices.played,
+              sent.first(1024) + sent.sliced(1024) + samples(1024, 5).first(848));
 }
 
 TEST_F(PlayingSide, PeerCloseEndsBothLinksAndReleasesTheDevice)

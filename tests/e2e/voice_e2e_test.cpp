@@ -1,0 +1,99 @@
+// Two whole programs on a real ngircd hold a voice chat through the test sound server: the offer
+// goes over the server from the Voice Chat command, the peer is asked once, the return link
+// comes back unasked, and a tone spoken on each side is heard on the other.
+#include "peer/sound.h"
+#include "peer/voice_call.h"
+#include "peer/voice_chats.h"
+#include "peer/voice_link.h"
+#include "tests/peer/voice_audio_rig.h"
+#include "tests/support/ngircd.h"
+#include "tests/support/program_core.h"
+#include "tests/support/wait_for.h"
+
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+using test::waitFor;
+
+namespace {
+
+int connectedLinks(peer::VoiceChats& voice)
+{
+    int connected = 0;
+    for (int call = 0; call < voice.count(); ++call) {
+        for (int i = 0; i < voice.at(call)->linkCount(); ++i)
+            connected += voice.at(call)->link(i)->isConnected();
+    }
+    return connected;
+}
+
+std::unique_ptr<test::ProgramCore> startProgram(quint16 port, const QByteArray& nick, char party)
+{
+    test::CoreOptions options;
+    options.nick = nick;
+    options.serverPort = port;
+    const QByteArray prefix = QByteArray("kivvo_") + party;
+    options.sound = std::make_shared<peer::QtSoundSystem>(prefix + "_mic", prefix + "_speaker");
+    return std::make_unique<test::ProgramCore>(options);
+}
+
+TEST(VoiceEndToEnd, TwoProgramsTalkBothWaysThroughTheServer)
+{
+    voicerig::Watchdog watchdog("voice_e2e_test", std::chrono::seconds(40));
+    if (!test::haveNgircd())
+        GTEST_SKIP() << "ngircd is not installed (tools/test installs it)";
+    if (const auto missing = voicerig::missingDevice()) {
+        FAIL() << "audio device " << missing->toStdString()
+               << " is missing: run this test through tools/test, which starts the test sound "
+                  "server with its devices";
+    }
+    watchdog.stage("starting");
+    QTemporaryDir serverDir;
+    test::Ngircd server;
+    ASSERT_TRUE(server.start(serverDir.path(), KIVVO_SOURCE_DIR "/tools/ngircd/test.conf.in"));
+    test::Watcher watcher;
+    ASSERT_TRUE(watcher.connectTo(server.port()));
+    auto alice = startProgram(server.port(), "alice", 'a');
+    auto bob = startProgram(server.port(), "bob", 'b');
+    ASSERT_TRUE(
+        waitFor([&] { return watcher.isOnline("alice") && watcher.isOnline("bob"); }, 15000));
+
+    watchdog.stage("connecting");
+    bob->prompter->answers = {true};
+    ASSERT_TRUE(alice->program->commands().run(app::Command::VoiceChat, QByteArray("bob")));
+    peer::VoiceChats& aliceVoice = alice->program->voiceChats();
+    peer::VoiceChats& bobVoice = bob->program->voiceChats();
+    ASSERT_TRUE(waitFor(
+        [&] { return connectedLinks(aliceVoice) == 2 && connectedLinks(bobVoice) == 2; }, 10000));
+    EXPECT_EQ(bob->prompter->questions.size(), 1u);
+    EXPECT_TRUE(alice->prompter->questions.empty()) << "the return link is taken unasked";
+    ASSERT_EQ(aliceVoice.count(), 1);
+    ASSERT_EQ(bobVoice.count(), 1);
+    EXPECT_TRUE(aliceVoice.at(0)->isCapturing() && aliceVoice.at(0)->isPlaying());
+    EXPECT_TRUE(bobVoice.at(0)->isCapturing() && bobVoice.at(0)->isPlaying());
+
+    watchdog.stage("alice speaks 440 Hz");
+    const voicerig::Heard atBob =
+        voicerig::speakAndListen("kivvo_a_mouth", "kivvo_b_ear", 440, 1000);
+    ASSERT_TRUE(atBob.onset) << "bob's speaker stayed silent";
+    EXPECT_GT(atBob.share, 0.8) << atBob;
+    EXPECT_LT(atBob.otherShare, 0.05) << atBob;
+
+    watchdog.stage("bob speaks 1000 Hz");
+    const voicerig::Heard atAlice =
+        voicerig::speakAndListen("kivvo_b_mouth", "kivvo_a_ear", 1000, 440);
+    ASSERT_TRUE(atAlice.onset) << "alice's speaker stayed silent";
+    EXPECT_GT(atAlice.share, 0.8) << atAlice;
+    EXPECT_LT(atAlice.otherShare, 0.05) << atAlice;
+
+    watchdog.stage("bob exits");
+    bob->program->closeStep();
+    ASSERT_TRUE(waitFor([&] { return aliceVoice.at(0)->hasEnded(); }, 5000));
+    EXPECT_FALSE(aliceVoice.at(0)->isCapturing() || aliceVoice.at(0)->isPlaying());
+    EXPECT_TRUE(aliceVoice.statusLog().text().endsWith(
+        "Connection terminated.  The other user may have closed the connection.\r\n"));
+}
+
+} // namespace

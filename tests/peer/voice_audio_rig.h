@@ -1,0 +1,520 @@
+#pragma once
+
+// Two voice chat sides in one process on the test sound server's devices, with the test's own
+// mouths and ears beside them: shared by the audio test and the voice benchmark.
+//
+// Each party X has a sink kivvo_X_mouth the harness plays into, a source kivvo_X_mic over its
+// monitor that the program captures, a sink kivvo_X_speaker the program plays into and a source
+// kivvo_X_ear over that one's monitor that the harness listens with (tools/common.sh).
+
+#include "irc/dcc_offer.h"
+#include "peer/chat_host.h"
+#include "peer/sound.h"
+#include "peer/voice_call.h"
+#include "peer/voice_chats.h"
+#include "peer/voice_link.h"
+
+#include <QAudioDevice>
+#include <QAudioSink>
+#include <QAudioSource>
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QIODevice>
+#include <QMediaDevices>
+#include <QTimer>
+
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <ostream>
+#include <thread>
+#include <vector>
+
+namespace voicerig {
+
+inline constexpr int kRate = peer::kVoiceSampleRate;
+inline constexpr double kPi = 3.14159265358979323846;
+
+// Audio calls have been seen to hang inside the sound library; a stuck run must still end, and
+// say where it was.
+class Watchdog
+{
+public:
+    Watchdog(const char* program, std::chrono::seconds limit)
+        : m_thread([this, program, limit] {
+            std::unique_lock lock(m_mutex);
+            if (!m_done.wait_for(lock, limit, [this] { return m_finished; })) {
+                std::fprintf(stderr, "%s: no end after %lld s (at: %s)\n", program,
+                             static_cast<long long>(limit.count()), m_stage);
+                std::fflush(stderr);
+                std::_Exit(1);
+            }
+        })
+    {}
+    ~Watchdog()
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_finished = true;
+        }
+        m_done.notify_all();
+        m_thread.join();
+    }
+    Watchdog(const Watchdog&) = delete;
+    Watchdog& operator=(const Watchdog&) = delete;
+    // `name` must outlive the watchdog (a literal).
+    void stage(const char* name)
+    {
+        std::lock_guard lock(m_mutex);
+        m_stage = name;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_done;
+    bool m_finished = false;
+    const char* m_stage = "start";
+    std::thread m_thread;
+};
+
+// Runs the event loop until `done` holds or `timeoutMs` passes.
+inline bool spinUntil(const std::function<bool()>& done, int timeoutMs)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    while (!done()) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 10);
+    }
+    return true;
+}
+
+inline void spinFor(int ms)
+{
+    spinUntil([] { return false; }, ms);
+}
+
+inline QAudioDevice findInput(const QByteArray& id)
+{
+    for (const QAudioDevice& device : QMediaDevices::audioInputs()) {
+        if (device.id() == id)
+            return device;
+    }
+    return {};
+}
+
+inline QAudioDevice findOutput(const QByteArray& id)
+{
+    for (const QAudioDevice& device : QMediaDevices::audioOutputs()) {
+        if (device.id() == id)
+            return device;
+    }
+    return {};
+}
+
+// Every device the rig needs, or the first one missing.
+inline std::optional<QByteArray> missingDevice()
+{
+    for (const char* party : {"a", "b"}) {
+        const QByteArray p(party);
+        for (const QByteArray& id : {"kivvo_" + p + "_mic", "kivvo_" + p + "_ear"}) {
+            if (findInput(id).isNull())
+                return id;
+        }
+        for (const QByteArray& id : {"kivvo_" + p + "_mouth", "kivvo_" + p + "_speaker"}) {
+            if (findOutput(id).isNull())
+                return id;
+        }
+    }
+    return std::nullopt;
+}
+
+// Unsigned 8-bit samples: a continuous tone, or silence with tone bursts that start exactly at
+// the beginning of the next piece the sink pulls, so that the moment a burst left the harness
+// is known to the sample.
+class ToneSource : public QIODevice
+{
+public:
+    explicit ToneSource(QObject* parent = nullptr)
+        : QIODevice(parent)
+    {
+        open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+        m_clock.start();
+    }
+
+    void setTone(double hz) { m_hz = hz; }
+    void burst(double hz, qint64 samples)
+    {
+        m_burstHz = hz;
+        m_burstLeft = samples;
+        m_burstPending = true;
+        m_burstStartNs.reset();
+    }
+    // When the first sample of the last burst was handed to the sink (QElapsedTimer of the rig).
+    std::optional<qint64> burstStartNs() const { return m_burstStartNs; }
+    qint64 handedOut() const { return m_position; }
+    void setClock(const QElapsedTimer& clock) { m_clock = clock; }
+
+    bool isSequential() const override { return true; }
+    qint64 bytesAvailable() const override { return (1 << 20) + QIODevice::bytesAvailable(); }
+
+protected:
+    qint64 readData(char* data, qint64 maxSize) override
+    {
+        if (m_burstPending && maxSize > 0) {
+            m_burstPending = false;
+            m_burstStartNs = m_clock.nsecsElapsed();
+            m_phase = 0;
+        }
+        for (qint64 i = 0; i < maxSize; ++i) {
+            double hz = m_hz;
+            if (m_burstLeft > 0) {
+                hz = m_burstHz;
+                --m_burstLeft;
+            }
+            double value = 128.0;
+            if (hz > 0) {
+                value += 90.0 * std::sin(m_phase);
+                m_phase += 2 * kPi * hz / kRate;
+                if (m_phase > 2 * kPi)
+                    m_phase -= 2 * kPi;
+            }
+            data[i] = char(quint8(std::lround(value)));
+        }
+        m_position += maxSize;
+        return maxSize;
+    }
+    qint64 writeData(const char*, qint64) override { return -1; }
+
+private:
+    QElapsedTimer m_clock;
+    double m_hz = 0;
+    double m_phase = 0;
+    double m_burstHz = 0;
+    qint64 m_burstLeft = 0;
+    bool m_burstPending = false;
+    std::optional<qint64> m_burstStartNs;
+    qint64 m_position = 0;
+};
+
+// The harness's mouth: plays a ToneSource into a sink, pulled by the sink.
+class Mouth
+{
+public:
+    Mouth(const QAudioDevice& device, const QElapsedTimer& clock)
+        : m_sink(device, peer::voiceFormat())
+    {
+        m_tone.setClock(clock);
+        // 100 ms: what the harness itself adds to a measured delay stays small. Pulled sinks of
+        // 50 ms or less were seen never to start playing.
+        m_sink.setBufferSize(kRate / 10);
+        m_sink.start(&m_tone);
+    }
+    ~Mouth() { m_sink.stop(); }
+    ToneSource& tone() { return m_tone; }
+    QAudio::Error error() const { return m_sink.error(); }
+
+private:
+    ToneSource m_tone;
+    QAudioSink m_sink;
+};
+
+// The harness's ear: keeps what a source captured, with the arrival time of each piece.
+class Ear
+{
+public:
+    Ear(const QAudioDevice& device, const QElapsedTimer& clock)
+        : m_source(device, peer::voiceFormat())
+        , m_clock(clock)
+    {
+        m_source.setBufferSize(kRate / 25);
+        QIODevice* io = m_source.start();
+        if (!io)
+            return;
+        QObject::connect(io, &QIODevice::readyRead, &m_source, [this, io] {
+            const QByteArray piece = io->readAll();
+            if (piece.isEmpty())
+                return;
+            m_samples += piece;
+            m_arrivals.push_back({m_samples.size(), m_clock.nsecsElapsed()});
+        });
+    }
+    ~Ear() { m_source.stop(); }
+
+    const QByteArray& samples() const { return m_samples; }
+    qsizetype size() const { return m_samples.size(); }
+    QAudio::Error error() const { return m_source.error(); }
+    // When sample `index` was captured: its piece's arrival less the samples after it in there.
+    std::optional<qint64> capturedNs(qsizetype index) const
+    {
+        for (const Arrival& arrival : m_arrivals) {
+            if (index < arrival.end)
+                return arrival.ns - (arrival.end - index) * 1'000'000'000LL / kRate;
+        }
+        return std::nullopt;
+    }
+    // The first sample from `from` on that is further than `threshold` from silence.
+    std::optional<qsizetype> onset(qsizetype from, int threshold) const
+    {
+        const auto at = onsetIn(QByteArrayView(m_samples).sliced(from), threshold);
+        return at ? std::optional<qsizetype>(from + *at) : std::nullopt;
+    }
+    static std::optional<qsizetype> onsetIn(QByteArrayView samples, int threshold)
+    {
+        for (qsizetype i = 0; i < samples.size(); ++i) {
+            if (std::abs(int(quint8(samples[i])) - 128) > threshold)
+                return i;
+        }
+        return std::nullopt;
+    }
+
+private:
+    struct Arrival
+    {
+        qsizetype end;
+        qint64 ns;
+    };
+    QAudioSource m_source;
+    const QElapsedTimer& m_clock;
+    QByteArray m_samples;
+    std::vector<Arrival> m_arrivals;
+};
+
+// How much of the signal's power lies at `hz`: about 1 for a pure tone of that frequency,
+// near 0 for another one or for noise (Goertzel over the whole window, mean removed).
+inline double toneShare(QByteArrayView samples, double hz)
+{
+    const qsizetype n = samples.size();
+    if (n == 0)
+        return 0;
+    double mean = 0;
+    for (const char c : samples)
+        mean += quint8(c);
+    mean /= double(n);
+    const double coeff = 2 * std::cos(2 * kPi * hz / kRate);
+    double s1 = 0;
+    double s2 = 0;
+    double energy = 0;
+    for (const char c : samples) {
+        const double x = quint8(c) - mean;
+        energy += x * x;
+        const double s0 = x + coeff * s1 - s2;
+        s2 = s1;
+        s1 = s0;
+    }
+    if (energy <= 0)
+        return 0;
+    const double power = s1 * s1 + s2 * s2 - coeff * s1 * s2;
+    return 2 * power / (double(n) * energy);
+}
+
+// The tone's share measured in short windows (200 samples: a whole number of periods of both
+// test frequencies), so that a block dropped on the way, which splices the tone at another
+// phase, costs one window and not the whole measure. Windows quieter than `quiet` are gaps and
+// are only counted.
+struct WindowedShare
+{
+    double share = 0; // mean over the loud windows
+    double loud = 0;  // fraction of windows that are loud
+    int windows = 0;
+};
+
+inline double level(QByteArrayView samples);
+
+inline WindowedShare windowedShare(QByteArrayView samples, double hz, double quiet = 10)
+{
+    constexpr qsizetype kWindow = 200;
+    WindowedShare result;
+    int loud = 0;
+    for (qsizetype at = 0; at + kWindow <= samples.size(); at += kWindow) {
+        const QByteArrayView window = samples.sliced(at, kWindow);
+        ++result.windows;
+        if (level(window) < quiet)
+            continue;
+        ++loud;
+        result.share += toneShare(window, hz);
+    }
+    if (loud > 0)
+        result.share /= loud;
+    if (result.windows > 0)
+        result.loud = double(loud) / result.windows;
+    return result;
+}
+
+// Root mean square distance from silence.
+inline double level(QByteArrayView samples)
+{
+    if (samples.isEmpty())
+        return 0;
+    double sum = 0;
+    for (const char c : samples) {
+        const double x = quint8(c) - 128.0;
+        sum += x * x;
+    }
+    return std::sqrt(sum / double(samples.size()));
+}
+
+// One side's server line, as the program's offer inbox would see it arrive at the other side:
+// the answer to our own offer is taken at once, any other offer after the user said yes.
+class RelayHost : public peer::ChatHost
+{
+public:
+    explicit RelayHost(QByteArray nick)
+        : m_nick(std::move(nick))
+    {}
+    void setPeer(peer::VoiceChats* peer, QByteArray peerNick)
+    {
+        m_peer = peer;
+        m_peerNick = std::move(peerNick);
+    }
+
+    QByteArray nickInUse() const override { return m_nick; }
+    bool sendServerLine(const QByteArray& line) override
+    {
+        lines << line;
+        if (!m_peer || !line.startsWith("PRIVMSG " + m_peerNick + " :"))
+            return true;
+        const QByteArray received = ":" + m_nick + "!user@localhost " + line;
+        const auto offer = irc::parseDccOffer(irc::DccKind::Voice, received.chopped(1));
+        if (!offer) {
+            ++unreadable;
+            return true;
+        }
+        // As from the server: later, not inside the sender's own call.
+        peer::VoiceChats* peer = m_peer;
+        int* asked = &peerAsked;
+        QTimer::singleShot(0, peer, [peer, asked, offer = *offer] {
+            if (!peer->answersOurOffer(offer))
+                ++*asked;
+            peer->accept(offer);
+        });
+        return true;
+    }
+    bool loggingOn() const override { return false; }
+    std::optional<QString> installDir() const override { return std::nullopt; }
+    quint32 offerAddress() const override { return 0x7F000001; }
+
+    QList<QByteArray> lines;
+    int unreadable = 0;
+    int peerAsked = 0; // offers of ours the peer's user was asked about
+
+private:
+    QByteArray m_nick;
+    QByteArray m_peerNick;
+    peer::VoiceChats* m_peer = nullptr;
+};
+
+// Alice and Bob, each with the voice chats of a program on their own microphone and speaker.
+struct Pair
+{
+    Pair()
+        : aliceSound("kivvo_a_mic", "kivvo_a_speaker")
+        , bobSound("kivvo_b_mic", "kivvo_b_speaker")
+        , alice(aliceHost, aliceSound)
+        , bob(bobHost, bobSound)
+    {
+        aliceHost.setPeer(&bob, "bob");
+        bobHost.setPeer(&alice, "alice");
+    }
+
+    static bool fullyConnected(const peer::VoiceChats& side)
+    {
+        if (side.count() != 1)
+            return false;
+        const peer::VoiceCall* call = side.at(0);
+        if (call->hasEnded() || call->linkCount() != 2)
+            return false;
+        for (int i = 0; i < 2; ++i) {
+            if (!call->link(i)->isConnected())
+                return false;
+        }
+        return call->isCapturing() && call->isPlaying();
+    }
+    bool connected() const { return fullyConnected(alice) && fullyConnected(bob); }
+
+    static peer::VoiceLink* linkOf(const peer::VoiceChats& side, peer::VoiceLink::Role role)
+    {
+        if (side.count() < 1)
+            return nullptr;
+        const peer::VoiceCall* call = side.at(0);
+        for (int i = 0; i < call->linkCount(); ++i) {
+            if (call->link(i)->role() == role)
+                return call->link(i);
+        }
+        return nullptr;
+    }
+
+    RelayHost aliceHost{"alice"};
+    RelayHost bobHost{"bob"};
+    peer::QtSoundSystem aliceSound;
+    peer::QtSoundSystem bobSound;
+    peer::VoiceChats alice;
+    peer::VoiceChats bob;
+};
+
+struct Heard
+{
+    bool onset = false;
+    double delayMs = 0;    // from the first sample spoken to its arrival at the ear
+    double share = 0;      // of the tone spoken, in the loud part of what was heard
+    double otherShare = 0; // of the other test frequency
+    double loud = 0;       // the part of what was heard that was not a gap
+    double maxLevel = 0;   // over everything captured, for the message when nothing came
+    qsizetype captured = 0;
+};
+
+inline std::ostream& operator<<(std::ostream& out, const Heard& heard)
+{
+    return out << "onset after " << heard.delayMs << " ms, tone share " << heard.share
+               << ", other frequency's share " << heard.otherShare << ", loud part " << heard.loud;
+}
+
+// Speaks `hz` into `mouthId` and listens on `earId` until the tone arrived and a further 1.3 s
+// was heard; the first 300 ms after its arrival, when playback may still be settling, are left
+// out of the measure.
+inline Heard speakAndListen(const QByteArray& mouthId, const QByteArray& earId, double hz,
+                            double otherHz)
+{
+    QElapsedTimer clock;
+    clock.start();
+    Ear ear(voicerig::findInput(earId), clock);
+    // The onset is looked for only in what was captured once the ear was surely running.
+    voicerig::spinFor(200);
+    const qsizetype quietEnd = ear.size();
+    Mouth mouth(voicerig::findOutput(mouthId), clock);
+    mouth.tone().burst(hz, 0);
+    mouth.tone().setTone(hz);
+    constexpr qsizetype kSkip = voicerig::kRate * 3 / 10;
+    constexpr qsizetype kMeasured = voicerig::kRate;
+    Heard heard;
+    std::optional<qsizetype> onset;
+    voicerig::spinUntil(
+        [&] {
+            if (!onset)
+                onset = ear.onset(quietEnd, 30);
+            return onset && ear.size() >= *onset + kSkip + kMeasured;
+        },
+        6000);
+    heard.maxLevel = voicerig::level(ear.samples());
+    heard.captured = ear.size();
+    if (!onset || ear.size() < *onset + kSkip + kMeasured)
+        return heard;
+    heard.onset = true;
+    if (const auto spoken = mouth.tone().burstStartNs())
+        heard.delayMs = double(*ear.capturedNs(*onset) - *spoken) / 1e6;
+    const QByteArrayView measured = QByteArrayView(ear.samples()).sliced(*onset + kSkip, kMeasured);
+    const voicerig::WindowedShare tone = voicerig::windowedShare(measured, hz);
+    heard.share = tone.share;
+    heard.loud = tone.loud;
+    heard.otherShare = voicerig::windowedShare(measured, otherHz).share;
+    return heard;
+}
+
+} // namespace voicerig
