@@ -2,6 +2,7 @@
 
 #include "diag/debug_log.h"
 #include "peer/encrypted_chat.h"
+#include "peer/listen.h"
 #include "peer/session_record.h"
 
 #include <QTcpServer>
@@ -35,16 +36,14 @@ DirectChatLink::~DirectChatLink()
 std::optional<quint16> DirectChatLink::listen(const QList<quint16>& ports)
 {
     auto* server = new QTcpServer(this);
-    for (const quint16 port : ports) {
-        if (server->listen(QHostAddress::AnyIPv4, port)) {
-            m_server = server;
-            connect(server, &QTcpServer::newConnection, this, &DirectChatLink::accept);
-            return port;
-        }
-        diag::DebugLog(QStringLiteral("bind() error"));
+    const auto port = listenForPeer(*server, ports);
+    if (!port) {
+        delete server;
+        return std::nullopt;
     }
-    delete server;
-    return std::nullopt;
+    m_server = server;
+    connect(server, &QTcpServer::newConnection, this, &DirectChatLink::accept);
+    return port;
 }
 
 void DirectChatLink::connectTo(const QHostAddress& address, quint16 port)

@@ -1,7 +1,7 @@
 #include "peer/file_sender.h"
 
-#include "diag/debug_log.h"
 #include "irc/dcc_offer.h"
+#include "peer/listen.h"
 
 #include <QFileInfo>
 #include <QTcpServer>
@@ -67,17 +67,15 @@ bool FileSender::open()
 std::optional<quint16> FileSender::listen(const QList<quint16>& ports)
 {
     auto* server = new DirectServer(this);
-    for (const quint16 port : ports) {
-        if (server->listen(QHostAddress::AnyIPv4, port)) {
-            m_server = server;
-            m_record.port = server->serverPort();
-            connect(server, &QTcpServer::newConnection, this, &FileSender::accept);
-            return m_record.port;
-        }
-        diag::DebugLog(QStringLiteral("bind() error"));
+    const auto port = listenForPeer(*server, ports);
+    if (!port) {
+        delete server;
+        return std::nullopt;
     }
-    delete server;
-    return std::nullopt;
+    m_server = server;
+    m_record.port = *port;
+    connect(server, &QTcpServer::newConnection, this, &FileSender::accept);
+    return port;
 }
 
 void FileSender::accept()

@@ -60,4 +60,22 @@ QString errorText(TransferError error, const QString& detail)
     return {};
 }
 
+QString errorTitle(VoiceError /*error*/)
+{
+    return QCoreApplication::translate("peer", "Voice Chat");
+}
+
+QString errorText(VoiceError error)
+{
+    switch (error) {
+    case VoiceError::NoPort:
+        return QCoreApplication::translate(
+            "peer", "No port could be opened for the voice chat, so no offer was sent.");
+    case VoiceError::OfferNotSent:
+        return QCoreApplication::translate("peer",
+                                           "The voice chat offer could not be sent to the server.");
+    }
+    return {};
+}
+
 } // namespace peer

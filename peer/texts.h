@@ -38,4 +38,10 @@ QString errorTitle(TransferError error);
 // `detail` is the system's own words, where there are any.
 QString errorText(TransferError error, const QString& detail = {});
 
+// Why a voice chat could not be offered.
+enum class VoiceError { NoPort, OfferNotSent };
+
+QString errorTitle(VoiceError error);
+QString errorText(VoiceError error);
+
 } // namespace peer

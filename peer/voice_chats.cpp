@@ -5,28 +5,9 @@
 #include "peer/voice_link.h"
 #include "peer/voice_window.h"
 
-#include <QCoreApplication>
 #include <QRandomGenerator>
 
 namespace peer {
-
-QString errorTitle(VoiceError /*error*/)
-{
-    return QCoreApplication::translate("peer", "Error");
-}
-
-QString errorText(VoiceError error)
-{
-    switch (error) {
-    case VoiceError::NoPort:
-        return QCoreApplication::translate(
-            "peer", "No port could be opened for the voice chat, so no offer was sent.");
-    case VoiceError::OfferNotSent:
-        return QCoreApplication::translate("peer",
-                                           "The voice chat offer could not be sent to the server.");
-    }
-    return {};
-}
 
 VoiceChats::VoiceChats(ChatHost& host, SoundSystem& sound, QObject* parent)
     : QObject(parent)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "irc/dcc_offer.h"
+#include "peer/texts.h"
 #include "peer/voice_core.h"
 
 #include <QByteArray>
@@ -18,11 +19,6 @@ class ChatHost;
 class SoundSystem;
 class VoiceCall;
 class VoiceWindow;
-
-// Why a voice chat could not be offered.
-enum class VoiceError { NoPort, OfferNotSent };
-QString errorTitle(VoiceError error);
-QString errorText(VoiceError error);
 
 // Every voice chat of the run, each with its window, and the status text they all share.
 // A chat goes when its window closes; at the end windows go first, then the chats with their

@@ -1,6 +1,6 @@
 #include "peer/voice_link.h"
 
-#include "diag/debug_log.h"
+#include "peer/listen.h"
 #include "peer/sound.h"
 
 #include <QDateTime>
@@ -41,18 +41,16 @@ quint64 VoiceLink::droppedBlocks() const
 std::optional<quint16> VoiceLink::listen(const QList<quint16>& ports)
 {
     auto* server = new QTcpServer(this);
-    for (const quint16 port : ports) {
-        if (server->listen(QHostAddress::AnyIPv4, port)) {
-            m_server = server;
-            m_record.port = server->serverPort();
-            m_record.socket = server;
-            connect(server, &QTcpServer::newConnection, this, &VoiceLink::accept);
-            return m_record.port;
-        }
-        diag::DebugLog(QStringLiteral("bind() error"));
+    const auto port = listenForPeer(*server, ports);
+    if (!port) {
+        delete server;
+        return std::nullopt;
     }
-    delete server;
-    return std::nullopt;
+    m_server = server;
+    m_record.port = *port;
+    m_record.socket = server;
+    connect(server, &QTcpServer::newConnection, this, &VoiceLink::accept);
+    return port;
 }
 
 void VoiceLink::connectTo(const QHostAddress& address, quint16 port)

@@ -82,7 +82,10 @@ TEST_F(ProgramTest, AChatWindowsCommandsActOnItsPeerNotOnTheSelection)
     EXPECT_EQ(records().at(1)->nick, "bob");
     EXPECT_EQ(core->chat(1)->transcript(), "Waiting for user to accept chat connection...\r\n");
     menuItem(bobWindow, "Chat", "Voice Chat")->trigger();
-    ASSERT_TRUE(waitFor([&] { return server.received().contains("PRIVMSG bob :\x01" "DCC VOICE "); }));
+    ASSERT_TRUE(waitFor([&] {
+        return server.received().contains("PRIVMSG bob :\x01"
+                                          "DCC VOICE ");
+    }));
     EXPECT_FALSE(server.received().contains("PRIVMSG carol"));
 }
 

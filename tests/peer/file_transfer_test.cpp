@@ -5,6 +5,7 @@
 #include "peer/file_sender.h"
 #include "peer/transfer_window.h"
 #include "peer/transfers.h"
+#include "tests/support/offer_host.h"
 #include "tests/support/wait_for.h"
 
 #include <QFile>
@@ -18,6 +19,7 @@
 #include <gtest/gtest.h>
 
 using peer::Transfer;
+using test::OfferHost;
 using test::waitFor;
 
 namespace {
@@ -36,22 +38,6 @@ QByteArray randomBytes(qsizetype size)
         byte = char(generator.generate());
     return data;
 }
-
-// Offers go nowhere but into a list, as the server link would take them.
-class OfferHost : public peer::ChatHost
-{
-public:
-    QByteArray nickInUse() const override { return "alice"; }
-    bool sendServerLine(const QByteArray& line) override
-    {
-        sent << line;
-        return true;
-    }
-    bool loggingOn() const override { return false; }
-    std::optional<QString> installDir() const override { return std::nullopt; }
-    quint32 offerAddress() const override { return 0x7F000001; }
-    QList<QByteArray> sent;
-};
 
 class FileTransferTest : public ::testing::Test
 {

@@ -8,6 +8,7 @@
 #include "peer/voice_chats.h"
 #include "peer/voice_link.h"
 #include "peer/voice_window.h"
+#include "tests/support/offer_host.h"
 #include "tests/support/scripted_sound.h"
 #include "tests/support/wait_for.h"
 
@@ -45,37 +46,6 @@ QByteArray samples(qsizetype size, char first = 0)
     return data;
 }
 
-// Offers go into a list, as the server link would take them.
-class OfferHost : public peer::ChatHost
-{
-public:
-    explicit OfferHost(QByteArray nick)
-        : m_nick(std::move(nick))
-    {}
-    QByteArray nickInUse() const override { return m_nick; }
-    bool sendServerLine(const QByteArray& line) override
-    {
-        sent << line;
-        return true;
-    }
-    bool loggingOn() const override { return false; }
-    std::optional<QString> installDir() const override { return std::nullopt; }
-    quint32 offerAddress() const override { return 0x7F000001; }
-    // The newest offer as its target receives it from us.
-    std::optional<irc::DccOffer> lastOffer() const
-    {
-        if (sent.isEmpty())
-            return std::nullopt;
-        QByteArray line = ":" + m_nick + "!u@h " + sent.last();
-        line.chop(1); // the closing 0x01 goes before the parser sees it
-        return irc::parseDccOffer(irc::DccKind::Voice, line);
-    }
-    QList<QByteArray> sent;
-
-private:
-    QByteArray m_nick;
-};
-
 // One side of a voice chat: its voice chats with scripted devices.
 struct Side
 {
@@ -83,7 +53,7 @@ struct Side
         : host(nick)
         , voice(host, sound)
     {}
-    OfferHost host;
+    test::OfferHost host;
     ScriptedSound sound;
     peer::VoiceChats voice;
 
@@ -121,7 +91,7 @@ protected:
     void SetUp() override
     {
         alice.voice.start("bob");
-        const auto offer = alice.host.lastOffer();
+        const auto offer = alice.host.lastOffer(irc::DccKind::Voice);
         ASSERT_TRUE(offer);
         ASSERT_EQ(offer->address, 0x7F000001u);
         player.connectToHost(QHostAddress::LocalHost, offer->port);
@@ -208,7 +178,8 @@ TEST(VoiceCapture, DeviceFailuresAreStatusLinesAndStopCaptureOnly)
         alice.sound.devices.inputFails = failure;
         alice.voice.start("bob");
         QTcpSocket player;
-        player.connectToHost(QHostAddress::LocalHost, alice.host.lastOffer()->port);
+        player.connectToHost(QHostAddress::LocalHost,
+                             alice.host.lastOffer(irc::DccKind::Voice)->port);
         ASSERT_TRUE(waitFor([&] { return alice.connectedLinks() == 1; }));
         EXPECT_EQ(alice.status(),
                   QStringLiteral("Connecting...\nConnection established.\n") + text);
@@ -219,7 +190,7 @@ TEST(VoiceCapture, DeviceFailuresAreStatusLinesAndStopCaptureOnly)
     Side alice("alice");
     alice.voice.start("bob");
     QTcpSocket player;
-    player.connectToHost(QHostAddress::LocalHost, alice.host.lastOffer()->port);
+    player.connectToHost(QHostAddress::LocalHost, alice.host.lastOffer(irc::DccKind::Voice)->port);
     ASSERT_TRUE(waitFor([&] { return alice.connectedLinks() == 1; }));
     alice.sound.lastInput->breakDown(VoiceStatus::CaptureQueueFailed);
     EXPECT_EQ(alice.sound.devices.openInputs, 0);
@@ -272,7 +243,7 @@ TEST_F(PlayingSide, OffersTheReturnLinkAndCountsAcknowledgementsAsItsPeerExpects
 {
     EXPECT_EQ(bob.status(), "Connection established.");
     // The return link goes to the nick that offered, once the link is up.
-    const auto back = bob.host.lastOffer();
+    const auto back = bob.host.lastOffer(irc::DccKind::Voice);
     ASSERT_TRUE(back);
     EXPECT_TRUE(bob.host.sent.last().startsWith("PRIVMSG alice :\x01"
                                                 "DCC VOICE 2130706433 "));
@@ -312,7 +283,7 @@ TEST_F(PlayingSide, PeerCloseEndsBothLinksAndReleasesTheDevice)
     EXPECT_EQ(bob.status(), "Connection established.\n" + QString(kPeerClosed));
     // The return link's port no longer listens.
     QTcpSocket late;
-    late.connectToHost(QHostAddress::LocalHost, bob.host.lastOffer()->port);
+    late.connectToHost(QHostAddress::LocalHost, bob.host.lastOffer(irc::DccKind::Voice)->port);
     EXPECT_FALSE(late.waitForConnected(1000) && late.waitForReadyRead(200));
 }
 
@@ -360,9 +331,9 @@ TEST(VoiceChat, IsTwoLinksOneEachWayAndTheOffersStop)
     Side bob("bob");
     int asked = 0;
     alice.voice.start("Bob"); // the contact list's spelling
-    bob.receive(*alice.host.lastOffer(), &asked);
+    bob.receive(*alice.host.lastOffer(irc::DccKind::Voice), &asked);
     ASSERT_TRUE(waitFor([&] { return bob.host.sent.size() == 1; }));
-    alice.receive(*bob.host.lastOffer(), &asked);
+    alice.receive(*bob.host.lastOffer(irc::DccKind::Voice), &asked);
     ASSERT_TRUE(waitFor([&] { return alice.connectedLinks() == 2 && bob.connectedLinks() == 2; }));
     QTest::qWait(100);
     EXPECT_EQ(asked, 1) << "only the first offer is a question";
@@ -386,7 +357,7 @@ TEST(VoiceChat, IsTwoLinksOneEachWayAndTheOffersStop)
     EXPECT_EQ(alice.sound.devices.played, samples(1024, 2));
 
     // The second link of a running chat is not taken unasked a second time.
-    EXPECT_FALSE(alice.voice.answersOurOffer(*bob.host.lastOffer()));
+    EXPECT_FALSE(alice.voice.answersOurOffer(*bob.host.lastOffer(irc::DccKind::Voice)));
 
     // Ending it on one side ends both links on both sides and releases all four devices.
     alice.voice.windowOf(alice.call())->close();
@@ -415,11 +386,11 @@ TEST(VoiceChat, ClosingAllReleasesDevicesAndSockets)
     Side alice("alice");
     Side bob("bob");
     alice.voice.start("bob");
-    bob.receive(*alice.host.lastOffer());
+    bob.receive(*alice.host.lastOffer(irc::DccKind::Voice));
     ASSERT_TRUE(waitFor([&] { return bob.host.sent.size() == 1; }));
-    alice.receive(*bob.host.lastOffer());
+    alice.receive(*bob.host.lastOffer(irc::DccKind::Voice));
     ASSERT_TRUE(waitFor([&] { return alice.connectedLinks() == 2 && bob.connectedLinks() == 2; }));
-    const quint16 port = alice.host.lastOffer()->port;
+    const quint16 port = alice.host.lastOffer(irc::DccKind::Voice)->port;
     alice.voice.closeAll();
     EXPECT_EQ(alice.sound.devices.openInputs + alice.sound.devices.openOutputs, 0);
     ASSERT_TRUE(waitFor([&] { return bob.call()->hasEnded(); }));

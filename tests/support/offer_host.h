@@ -1,0 +1,45 @@
+#pragma once
+
+#include "irc/dcc_offer.h"
+#include "peer/chat_host.h"
+
+#include <QByteArray>
+#include <QList>
+
+#include <optional>
+
+namespace test {
+
+// A host whose server lines (the offers) go into a list, as the server link would take them.
+class OfferHost : public peer::ChatHost
+{
+public:
+    explicit OfferHost(QByteArray nick = "alice")
+        : m_nick(std::move(nick))
+    {}
+    QByteArray nickInUse() const override { return m_nick; }
+    bool sendServerLine(const QByteArray& line) override
+    {
+        sent << line;
+        return true;
+    }
+    bool loggingOn() const override { return false; }
+    std::optional<QString> installDir() const override { return std::nullopt; }
+    quint32 offerAddress() const override { return 0x7F000001; }
+    // The newest offer of `kind` as its target receives it from us.
+    std::optional<irc::DccOffer> lastOffer(irc::DccKind kind) const
+    {
+        if (sent.isEmpty())
+            return std::nullopt;
+        QByteArray line = ":" + m_nick + "!u@h " + sent.last();
+        line.chop(1); // the closing 0x01 goes before the parser sees it
+        return irc::parseDccOffer(kind, line);
+    }
+
+    QList<QByteArray> sent;
+
+private:
+    QByteArray m_nick;
+};
+
+} // namespace test
