@@ -1,9 +1,11 @@
 #include "app/contact_list_view.h"
 
 #include "diag/server_text.h"
+#include "res/resources.h"
 
 #include <QIcon>
 #include <QMenu>
+#include <QPixmap>
 
 namespace app {
 
@@ -25,7 +27,7 @@ public:
 
 QIcon contactIcon()
 {
-    return QIcon(QStringLiteral(":/icons/CONTACT"));
+    return res::icon(QStringLiteral("CONTACT"));
 }
 
 } // namespace
@@ -98,8 +100,7 @@ void ContactListView::showOnline(const QList<QByteArray>& names)
 {
     const std::optional<QByteArray> selected = selectedContact();
     if (names.isEmpty()) {
-        showSingleItem(QString::fromLatin1(kNoneOnline),
-                       QIcon(QStringLiteral(":/icons/NOCONTACTS")));
+        showSingleItem(QString::fromLatin1(kNoneOnline), res::icon(QStringLiteral("NOCONTACTS")));
         return;
     }
     clear();

@@ -14,6 +14,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMetaObject>
+#include <QPixmap>
 #include <QScreen>
 #include <QStatusBar>
 
@@ -70,15 +71,13 @@ void showWindow(QWidget* window)
 MainWindow::MainWindow(CommandTable& commands, const diag::LineSender& sender, QWidget* parent)
     : QMainWindow(parent)
     , m_commands(commands)
-    , m_debugWindow(std::make_unique<diag::DebugWindow>())
-    , m_serverLog(std::make_unique<diag::ServerLogWindow>())
-    , m_rawData(std::make_unique<diag::RawDataWindow>())
+    , m_sender(sender)
 {
     res::initResources();
     setWindowTitle(irc::idleTitle());
     setFixedSize(kWidth, kHeight);
     setAttribute(Qt::WA_QuitOnClose, false);
-    setWindowIcon(QIcon(QStringLiteral(":/icons/CONTACT")));
+    setWindowIcon(res::icon(QStringLiteral("CONTACT")));
 
     auto* central = new QWidget(this);
     m_contacts = new ContactListView(central);
@@ -93,18 +92,42 @@ MainWindow::MainWindow(CommandTable& commands, const diag::LineSender& sender, Q
     statusBar()->addWidget(m_status, 1);
     statusBar()->setSizeGripEnabled(false);
 
-    m_debugWindow->setSender(sender);
-    m_rawData->setSender(sender);
-    m_commands.setHandler(Command::ShowServerLog, [this](auto&) { showWindow(m_serverLog.get()); });
-    m_commands.setHandler(Command::ShowDebugWindow,
-                          [this](auto&) { showWindow(m_debugWindow.get()); });
-    m_commands.setHandler(Command::SendRawData, [this](auto&) { showWindow(m_rawData.get()); });
+    m_commands.setHandler(Command::ShowServerLog, [this](auto&) { showWindow(serverLogWindow()); });
+    m_commands.setHandler(Command::ShowDebugWindow, [this](auto&) { showWindow(debugWindow()); });
+    m_commands.setHandler(Command::SendRawData, [this](auto&) { showWindow(rawDataWindow()); });
     m_commands.setHandler(Command::About, [this](auto&) { showAbout(); });
     buildMenus();
     centreOnScreen();
 }
 
 MainWindow::~MainWindow() = default;
+
+diag::DebugWindow* MainWindow::debugWindow() const
+{
+    if (!m_debugWindow) {
+        // It reads the panes the log has kept so far, so it shows what it would have shown.
+        m_debugWindow = std::make_unique<diag::DebugWindow>();
+        m_debugWindow->setSender(m_sender);
+    }
+    return m_debugWindow.get();
+}
+
+diag::ServerLogWindow* MainWindow::serverLogWindow() const
+{
+    // Made at the latest by the first server line, which comes only after a connection.
+    if (!m_serverLog)
+        m_serverLog = std::make_unique<diag::ServerLogWindow>();
+    return m_serverLog.get();
+}
+
+diag::RawDataWindow* MainWindow::rawDataWindow() const
+{
+    if (!m_rawData) {
+        m_rawData = std::make_unique<diag::RawDataWindow>();
+        m_rawData->setSender(m_sender);
+    }
+    return m_rawData.get();
+}
 
 void MainWindow::buildMenus()
 {
@@ -127,7 +150,7 @@ void MainWindow::logServerLine(const QByteArray& line)
 {
     const std::optional<QByteArray> word = irc::GetCommandWord(line);
     if (!word || !word->startsWith("303"))
-        m_serverLog->appendLine(line);
+        serverLogWindow()->appendLine(line);
 }
 
 QString MainWindow::statusText() const
@@ -202,7 +225,7 @@ void MainWindow::showAbout()
 {
     auto* box =
         new QMessageBox(QMessageBox::NoIcon, tr("About"), irc::idleTitle(), QMessageBox::Ok, this);
-    box->setIconPixmap(QIcon(QStringLiteral(":/icons/CONTACT")).pixmap(32, 32));
+    box->setIconPixmap(res::icon(QStringLiteral("CONTACT")).pixmap(32, 32));
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setModal(false);
     box->show();

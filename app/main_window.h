@@ -38,9 +38,11 @@ public:
 
     QString statusText() const;
     ContactListView* contactList() const { return m_contacts; }
-    diag::DebugWindow* debugWindow() const { return m_debugWindow.get(); }
-    diag::ServerLogWindow* serverLogWindow() const { return m_serverLog.get(); }
-    diag::RawDataWindow* rawDataWindow() const { return m_rawData.get(); }
+    // The diagnostic windows come into being when first needed: most runs never open them, and
+    // building them (two text panes that lay out a document each) cost start-up time.
+    diag::DebugWindow* debugWindow() const;
+    diag::ServerLogWindow* serverLogWindow() const;
+    diag::RawDataWindow* rawDataWindow() const;
 
     // Echoes a server line to the server log, except the presence replies that come every ten
     // seconds and would drown it.
@@ -71,12 +73,13 @@ private:
     void centreOnScreen();
 
     CommandTable& m_commands;
+    diag::LineSender m_sender;
     QLabel* m_status = nullptr;
     ContactListView* m_contacts = nullptr;
     irc::CtcpReplyBoxes m_replyBoxes;
-    std::unique_ptr<diag::DebugWindow> m_debugWindow;
-    std::unique_ptr<diag::ServerLogWindow> m_serverLog;
-    std::unique_ptr<diag::RawDataWindow> m_rawData;
+    mutable std::unique_ptr<diag::DebugWindow> m_debugWindow;
+    mutable std::unique_ptr<diag::ServerLogWindow> m_serverLog;
+    mutable std::unique_ptr<diag::RawDataWindow> m_rawData;
 };
 
 } // namespace app

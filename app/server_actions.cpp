@@ -49,18 +49,18 @@ void ServerActions::setTitleNick(const QByteArray& nick)
     emit nickChanged(nick);
 }
 
-void ServerActions::noticeText(const QByteArray& /*sender*/, const QByteArray& text)
+void ServerActions::noticeText(QByteArrayView /*sender*/, QByteArrayView text)
 {
-    const irc::CtcpCode code = irc::ctcpCode(QByteArrayView(text));
+    const irc::CtcpCode code = irc::ctcpCode(text);
     if (code == irc::CtcpCode::None)
         return;
     if (const auto box = irc::readCtcpReply(text, code, nowMs() / 1000))
         emit ctcpReplyArrived(code, box->title, box->text);
 }
 
-bool ServerActions::ctcpQuery(const QByteArray& sender, const QByteArray& text)
+bool ServerActions::ctcpQuery(QByteArrayView sender, QByteArrayView text)
 {
-    const irc::CtcpCode code = irc::ctcpCode(QByteArrayView(text));
+    const irc::CtcpCode code = irc::ctcpCode(text);
     if (code == irc::CtcpCode::None)
         return false;
     const QLocale locale = QLocale::system();
@@ -92,10 +92,13 @@ void ServerActions::dccOffer(const irc::DccOffer& offer)
     emit dccOfferArrived(offer);
 }
 
-void ServerActions::privateText(const QByteArray& sender, const std::optional<QByteArray>& text,
+void ServerActions::privateText(QByteArrayView sender, std::optional<QByteArrayView> text,
                                 const std::optional<QByteArray>& awayEcho)
 {
-    emit privateTextArrived(sender, text, awayEcho);
+    std::optional<QByteArray> ownText;
+    if (text)
+        ownText = text->toByteArray();
+    emit privateTextArrived(sender.toByteArray(), ownText, awayEcho);
 }
 
 void ServerActions::presenceReply(const QList<QByteArray>& onlineNames)
@@ -103,12 +106,12 @@ void ServerActions::presenceReply(const QList<QByteArray>& onlineNames)
     emit onlineNamesArrived(onlineNames);
 }
 
-void ServerActions::showWhois(const QByteArray& text)
+void ServerActions::showWhois(QByteArrayView text)
 {
     emit whoisArrived(diag::decodeServerText(text));
 }
 
-void ServerActions::resolveOwnHost(const QByteArray& host)
+void ServerActions::resolveOwnHost(QByteArrayView host)
 {
     // Resolved in the background: the GUI never waits for a name server.
     QHostInfo::lookupHost(QString::fromUtf8(host), this, [this](const QHostInfo& info) {

@@ -27,14 +27,14 @@ public:
     QByteArray localHostName() const override;
     bool sendLine(const QByteArray& line) override;
     void setTitleNick(const QByteArray& nick) override;
-    void noticeText(const QByteArray& sender, const QByteArray& text) override;
-    bool ctcpQuery(const QByteArray& sender, const QByteArray& text) override;
+    void noticeText(QByteArrayView sender, QByteArrayView text) override;
+    bool ctcpQuery(QByteArrayView sender, QByteArrayView text) override;
     void dccOffer(const irc::DccOffer& offer) override;
-    void privateText(const QByteArray& sender, const std::optional<QByteArray>& text,
+    void privateText(QByteArrayView sender, std::optional<QByteArrayView> text,
                      const std::optional<QByteArray>& awayEcho) override;
     void presenceReply(const QList<QByteArray>& onlineNames) override;
-    void showWhois(const QByteArray& text) override;
-    void resolveOwnHost(const QByteArray& host) override;
+    void showWhois(QByteArrayView text) override;
+    void resolveOwnHost(QByteArrayView host) override;
     void logStatus(const QString& text) override;
 
 signals:

@@ -3,6 +3,7 @@
 // in the same run: a stop-and-wait loop of 1024-byte blocks over blocking sockets (the protocol's
 // own ceiling) and a plain loopback copy.
 //   transfer_bench [MIB] [REPETITIONS]        defaults 64 and 5
+#include "bench/figures.h"
 #include "irc/dcc_offer.h"
 #include "peer/chat_host.h"
 #include "peer/file_receiver.h"
@@ -246,6 +247,7 @@ long peakRssKb()
 
 void report(const char* name, std::vector<double> figures, const char* unit)
 {
+    bench::printFigure(name, figures);
     std::sort(figures.begin(), figures.end());
     std::printf("%-34s %10.1f %10.1f %10.1f  %s\n", name, figures.front(),
                 figures[figures.size() / 2], figures.back(), unit);
@@ -287,8 +289,9 @@ int main(int argc, char** argv)
     report("transfer default MB/s", normal, "target >= 80% of stop-and-wait");
     report("receive from eager sender MB/s", eager, "target >= 2x stop-and-wait");
     report("fast send MB/s", fast, "target >= 800");
-    report("plain loopback copy MB/s", copy, "");
-    std::printf("%-34s %10ld kB (peak RSS growth over the runs)\n", "memory",
-                peakRssKb() - rssBefore);
+    report("raw loopback copy MB/s", copy, "");
+    const long growthKb = peakRssKb() - rssBefore;
+    std::printf("%-34s %10ld kB (peak RSS growth over the runs)\n", "memory", growthKb);
+    bench::printFigure("transfer memory growth MB", {double(growthKb) / 1024});
     return 0;
 }

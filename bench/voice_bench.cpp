@@ -10,6 +10,7 @@
 // in it. Both ends of that include the harness's own buffering, so the same measure over the
 // harness's path alone (a mouth straight into its microphone) is printed as the reference; the
 // program's path contains one such hop on the way in.
+#include "bench/figures.h"
 #include "tests/peer/voice_audio_rig.h"
 
 #include <QApplication>
@@ -96,8 +97,10 @@ std::vector<double> burstDelays(Mouth& mouth, const Ear& ear, double hz, int bur
     return delays;
 }
 
-void printDelays(const char* name, const std::vector<double>& delays, int bursts)
+void printDelays(const char* name, const std::vector<double>& delays, int bursts,
+                 const char* figure)
 {
+    bench::printFigure(figure, delays);
     const Spread s = spread(delays);
     std::printf("%-34s min %6.1f  median %6.1f  max %6.1f ms  (%zu of %d bursts)\n", name, s.min,
                 s.median, s.max, delays.size(), bursts);
@@ -123,8 +126,9 @@ LinkCounts counts(const peer::VoiceChats& from, const peer::VoiceChats& to)
     return c;
 }
 
-void printDrops(const char* name, const LinkCounts& before, const LinkCounts& after, const Ear& ear,
-                qsizetype earFrom, double hz, double seconds)
+// Prints what was dropped on one direction; returns the dropped share in percent of completed.
+double printDrops(const char* name, const LinkCounts& before, const LinkCounts& after,
+                  const Ear& ear, qsizetype earFrom, double hz, double seconds)
 {
     const quint64 sent = after.sent - before.sent;
     const quint64 capDrop = after.droppedAtCapture - before.droppedAtCapture;
@@ -144,6 +148,7 @@ void printDrops(const char* name, const LinkCounts& before, const LinkCounts& af
     const voicerig::WindowedShare tone = voicerig::windowedShare(heard, hz);
     std::printf("  heard at the ear: %.2f %% of %.1f s in gaps, tone share %.3f when loud\n",
                 100.0 * (1.0 - tone.loud), double(heard.size()) / voicerig::kRate, tone.share);
+    return completed ? 100.0 * double(capDrop + playDrop) / double(completed) : 0.0;
 }
 
 } // namespace
@@ -180,7 +185,7 @@ int main(int argc, char** argv)
         Mouth mouth(voicerig::findOutput("kivvo_a_mouth"), clock);
         Ear mic(voicerig::findInput("kivvo_a_mic"), clock);
         const auto delays = burstDelays(mouth, mic, 440, bursts, "reference");
-        printDelays("reference (mouth a -> mic a)", delays, bursts);
+        printDelays("reference (mouth a -> mic a)", delays, bursts, "voice harness delay ms");
     }
 
     watchdog.stage("connecting");
@@ -197,10 +202,10 @@ int main(int argc, char** argv)
 
     watchdog.stage("alice to bob bursts");
     const auto ab = burstDelays(mouthA, earB, 440, bursts, "alice -> bob");
-    printDelays("alice -> bob (mouth a -> ear b)", ab, bursts);
+    printDelays("alice -> bob (mouth a -> ear b)", ab, bursts, "voice delay alice to bob ms");
     watchdog.stage("bob to alice bursts");
     const auto ba = burstDelays(mouthB, earA, 1000, bursts, "bob -> alice");
-    printDelays("bob -> alice (mouth b -> ear a)", ba, bursts);
+    printDelays("bob -> alice (mouth b -> ear a)", ba, bursts, "voice delay bob to alice ms");
 
     watchdog.stage("continuous tone");
     std::printf("\nContinuous tone both ways for %d s\n", seconds);
@@ -225,8 +230,12 @@ int main(int argc, char** argv)
         return 1;
     }
     // The counts cover one more second, from before the tone started, than the ears.
-    printDrops("alice -> bob", abBefore, abAfter, earB, earBFrom, 440, ran + 1);
-    printDrops("bob -> alice", baBefore, baAfter, earA, earAFrom, 1000, ran + 1);
+    const double abDropped =
+        printDrops("alice -> bob", abBefore, abAfter, earB, earBFrom, 440, ran + 1);
+    const double baDropped =
+        printDrops("bob -> alice", baBefore, baAfter, earA, earAFrom, 1000, ran + 1);
+    // One value per direction.
+    bench::printFigure("voice dropped blocks %", {abDropped, baDropped});
     mouthA.tone().setTone(0);
     mouthB.tone().setTone(0);
     watchdog.stage("closing");

@@ -24,21 +24,18 @@ public:
         return true;
     }
     void setTitleNick(const QByteArray&) override {}
-    void noticeText(const QByteArray&, const QByteArray&) override {}
-    bool ctcpQuery(const QByteArray&, const QByteArray& text) override
-    {
-        return text.startsWith('\x01');
-    }
+    void noticeText(QByteArrayView, QByteArrayView) override {}
+    bool ctcpQuery(QByteArrayView, QByteArrayView text) override { return text.startsWith('\x01'); }
     void dccOffer(const irc::DccOffer& offer) override { FUZZ_CHECK(!offer.sender.isEmpty()); }
-    void privateText(const QByteArray&, const std::optional<QByteArray>&,
+    void privateText(QByteArrayView, std::optional<QByteArrayView>,
                      const std::optional<QByteArray>& awayEcho) override
     {
         if (awayEcho)
             FUZZ_CHECK(fuzz::isSafeWireLine(*awayEcho));
     }
     void presenceReply(const QList<QByteArray>&) override {}
-    void showWhois(const QByteArray&) override {}
-    void resolveOwnHost(const QByteArray&) override {}
+    void showWhois(QByteArrayView) override {}
+    void resolveOwnHost(QByteArrayView) override {}
     void logStatus(const QString&) override {}
 
     qint64 now = 1000;

@@ -1,49 +1,82 @@
 #include "irc/line_framer.h"
 
-#include "irc/line_tools.h"
+#include <cstring>
 
 namespace irc {
 
+qsizetype LineFramer::findCrLf(QByteArrayView bytes, qsizetype from)
+{
+    // Searching for the LF lets memchr do the work: a lone LF is rare, a CR LF ends nearly
+    // every line.
+    if (bytes.size() - from < 2)
+        return -1;
+    const char* const begin = bytes.data();
+    const char* const end = begin + bytes.size();
+    // The LF of a pair that starts at `from` or later comes one byte after it at the earliest.
+    const char* next = begin + from + 1;
+    while (next < end) {
+        const auto* lf = static_cast<const char*>(std::memchr(next, '\n', size_t(end - next)));
+        if (!lf)
+            return -1;
+        if (lf[-1] == '\r')
+            return lf - 1 - begin;
+        next = lf + 1;
+    }
+    return -1;
+}
+
 QList<QByteArray> LineFramer::feed(QByteArrayView bytes)
 {
-    if (m_discarding) {
-        // Skip to the end of the over-long line; its CR LF may straddle two reads.
-        qsizetype end = -1;
-        if (m_pendingCr && bytes.startsWith('\n'))
-            end = 1;
-        else if (const qsizetype cr = bytes.indexOf("\r\n"); cr >= 0)
-            end = cr + 2;
-        if (end < 0) {
-            m_pendingCr = bytes.endsWith('\r');
-            return {};
-        }
-        m_discarding = false;
-        m_pendingCr = false;
-        bytes = bytes.sliced(end);
-    }
-
-    SplitResult split;
-    if (m_pending.isEmpty()) {
-        split = SplitLines(bytes);
-        m_pending = bytes.sliced(split.consumed).toByteArray();
-    } else {
-        // A CR at the very end of the carried-over tail may pair with an LF starting this read.
-        m_pending.append(bytes);
-        split = SplitLines(m_pending);
-        m_pending.remove(0, split.consumed);
-    }
-
-    // The same limit holds for a line that arrived whole, so that whether a line is kept never
-    // depends on how the stream happened to be cut into reads.
+    // Room for the lines of a read up front (server lines under 48 bytes are rare): growing the
+    // list line by line cost as much as cutting the lines.
     QList<QByteArray> lines;
-    lines.reserve(split.lines.size());
-    for (QByteArray& line : split.lines) {
-        if (line.size() > kMaxPendingBytes)
-            ++m_dropped;
-        else
+    lines.reserve(bytes.size() / 48 + 4);
+    frame(bytes, [&lines](auto&& line) {
+        if constexpr (std::is_same_v<std::decay_t<decltype(line)>, QByteArray>)
             lines.append(std::move(line));
-    }
+        else
+            lines.append(line.toByteArray());
+    });
+    return lines;
+}
 
+bool LineFramer::skipDroppedLine(QByteArrayView& bytes)
+{
+    // Its CR LF may straddle two reads.
+    qsizetype end = -1;
+    if (m_pendingCr && bytes.startsWith('\n'))
+        end = 1;
+    else if (const qsizetype cr = findCrLf(bytes, 0); cr >= 0)
+        end = cr + 2;
+    if (end < 0) {
+        m_pendingCr = bytes.endsWith('\r');
+        return false;
+    }
+    m_discarding = false;
+    m_pendingCr = false;
+    bytes = bytes.sliced(end);
+    return true;
+}
+
+qsizetype LineFramer::completePendingLine(QByteArrayView bytes)
+{
+    // The carried-over tail never holds a CR LF, but a CR at its very end may pair with an LF
+    // starting this read. Only the bytes up to the line's end join it, so that a long read is
+    // not copied twice.
+    if (m_pending.endsWith('\r') && bytes.startsWith('\n')) {
+        m_pending.chop(1);
+        return 1;
+    }
+    if (const qsizetype cr = findCrLf(bytes, 0); cr >= 0) {
+        m_pending.append(bytes.first(cr));
+        return cr + 2;
+    }
+    m_pending.append(bytes);
+    return -1;
+}
+
+void LineFramer::limitPendingLine()
+{
     // A trailing CR may be the first half of the line's end, not part of the line.
     const qsizetype partialLength = m_pending.size() - (m_pending.endsWith('\r') ? 1 : 0);
     if (partialLength > kMaxPendingBytes) {
@@ -53,7 +86,6 @@ QList<QByteArray> LineFramer::feed(QByteArrayView bytes)
         m_discarding = true;
         ++m_dropped;
     }
-    return lines;
 }
 
 int LineFramer::takeDroppedLines()

@@ -4,6 +4,9 @@
 #include "irc/ctcp.h"
 #include "irc/line_tools.h"
 
+#include <algorithm>
+#include <cstring>
+
 namespace irc {
 
 namespace {
@@ -18,18 +21,66 @@ qsizetype lineSafeLength(QByteArrayView bytes)
     return bytes.size();
 }
 
-} // namespace
+// GetCommandWord's word, left in the line: it is only compared, and copying it out for every
+// line cost more than everything else the dispatcher does with most lines.
+std::optional<QByteArrayView> commandWord(QByteArrayView line)
+{
+    const auto blankFrom = [&](qsizetype from) -> qsizetype {
+        if (from >= line.size())
+            return -1;
+        const void* blank = std::memchr(line.data() + from, ' ', size_t(line.size() - from));
+        return blank ? static_cast<const char*>(blank) - line.data() : -1;
+    };
+    if (line.isEmpty())
+        return std::nullopt;
+    if (line.front() == ':') {
+        const qsizetype first = blankFrom(0);
+        if (first < 0)
+            return std::nullopt;
+        const qsizetype second = blankFrom(first + 1);
+        if (second < 0)
+            return std::nullopt;
+        return line.sliced(first + 1, second - first - 1);
+    }
+    const qsizetype blank = blankFrom(0);
+    if (blank < 0)
+        return std::nullopt;
+    return line.first(blank);
+}
 
-QByteArray GetSenderNick(const QByteArray& line)
+// Whether the command word is `command`. Every line is tested against several; a comparison
+// the compiler can inline keeps that cheap.
+template <std::size_t N> bool isCommand(QByteArrayView word, const char (&command)[N])
+{
+    return word.size() == qsizetype(N - 1) && std::memcmp(word.data(), command, N - 1) == 0;
+}
+
+// The names of an ISON reply's trailing text; runs of blanks count as one.
+QList<QByteArray> isonNames(QByteArrayView text)
+{
+    QList<QByteArray> names;
+    names.reserve(std::count(text.begin(), text.end(), ' ') + 1);
+    qsizetype start = 0;
+    while (start < text.size()) {
+        qsizetype end = text.indexOf(' ', start);
+        if (end < 0)
+            end = text.size();
+        if (end > start)
+            names.append(text.sliced(start, end - start).toByteArray());
+        start = end + 1;
+    }
+    return names;
+}
+
+// GetSenderNick's nick, left in the line.
+QByteArrayView senderNick(QByteArrayView line)
 {
     if (line.startsWith(':')) {
-        qsizetype end = line.size();
-        for (const char stop : {'!', ' ', '@'}) {
-            const qsizetype at = line.indexOf(stop, 1);
-            if (at >= 0 && at < end)
-                end = at;
-        }
-        return line.mid(1, end - 1);
+        // One pass: the stop is nearly always within the first few bytes.
+        qsizetype end = 1;
+        while (end < line.size() && line[end] != '!' && line[end] != ' ' && line[end] != '@')
+            ++end;
+        return line.sliced(1, end - 1);
     }
     // "PRIVMSG nick :text" without a prefix: the word after the command.
     const qsizetype start = line.indexOf(' ');
@@ -38,73 +89,91 @@ QByteArray GetSenderNick(const QByteArray& line)
     qsizetype end = line.indexOf(' ', start + 1);
     if (end < 0)
         end = line.size();
-    return line.mid(start + 1, end - start - 1);
+    return line.sliced(start + 1, end - start - 1);
 }
 
-std::optional<QByteArray> trailingText(const QByteArray& line)
+// trailingText's text, left in the line.
+std::optional<QByteArrayView> trailingView(QByteArrayView line)
 {
     const qsizetype colon = line.indexOf(':', 1);
     if (colon < 0)
         return std::nullopt;
-    return line.mid(colon + 1);
+    return line.sliced(colon + 1);
 }
 
-void MessageDispatcher::HandleServerLine(const QByteArray& line)
+} // namespace
+
+QByteArray GetSenderNick(QByteArrayView line)
 {
-    const std::optional<QByteArray> word = GetCommandWord(line);
+    return senderNick(line).toByteArray();
+}
+
+std::optional<QByteArray> trailingText(QByteArrayView line)
+{
+    if (const auto text = trailingView(line))
+        return text->toByteArray();
+    return std::nullopt;
+}
+
+void MessageDispatcher::HandleServerLine(QByteArrayView line)
+{
+    const std::optional<QByteArrayView> word = commandWord(line);
     if (!word)
         return;
-    if (*word == "PING") {
+    if (isCommand(*word, "PING")) {
         ping(line);
-    } else if (*word == "NOTICE") {
-        if (const auto text = trailingText(line))
-            m_actions.noticeText(GetSenderNick(line), *text);
-    } else if (*word == "PRIVMSG") {
+    } else if (isCommand(*word, "NOTICE")) {
+        if (const auto text = trailingView(line))
+            m_actions.noticeText(senderNick(line), *text);
+    } else if (isCommand(*word, "PRIVMSG")) {
         privmsg(line);
-    } else if (*word == "303") {
+    } else if (isCommand(*word, "303")) {
         // ISON reply: the names after the colon, runs of blanks counting as one.
-        if (const auto text = trailingText(line)) {
-            QList<QByteArray> names = text->split(' ');
-            names.removeAll(QByteArray());
-            m_actions.presenceReply(names);
-        }
-    } else if (*word == "311") {
+        if (const auto text = trailingView(line))
+            m_actions.presenceReply(isonNames(*text));
+    } else if (isCommand(*word, "311")) {
         whois(line);
-    } else if (*word == "352") {
+    } else if (isCommand(*word, "352")) {
         whoReply(line);
-    } else if (*word == "433") {
+    } else if (isCommand(*word, "433")) {
         nickInUse();
     }
 }
 
-void MessageDispatcher::ping(const QByteArray& line)
+void MessageDispatcher::ping(QByteArrayView line)
 {
     // Servers check the token, so it goes back as sent; only a bare PING gets our host name.
-    QByteArray token;
-    if (const auto text = trailingText(line)) {
+    QByteArrayView token;
+    if (const auto text = trailingView(line)) {
         token = *text;
     } else {
         const qsizetype blank = line.indexOf(' ', line.indexOf("PING"));
-        token = blank < 0 ? QByteArray() : line.mid(blank + 1).trimmed();
+        if (blank >= 0)
+            token = line.sliced(blank + 1).trimmed();
     }
     // The line is a C string to the server: what follows a NUL (or a stray CR or LF, which the
     // framer leaves inside a line) is not part of the token, and must never reach the wire.
     token.truncate(lineSafeLength(token));
-    if (token.isEmpty())
-        token = m_actions.localHostName();
-    if (token.isEmpty())
-        return;
-    QByteArray pong = "PONG :" + token;
+    QByteArray pong = "PONG :";
+    if (!token.isEmpty()) {
+        pong += token;
+    } else {
+        const QByteArray host = m_actions.localHostName();
+        if (host.isEmpty())
+            return;
+        pong += host;
+    }
     pong.truncate(kMaxLineContent);
     if (!m_actions.sendLine(pong))
         m_actions.logStatus(QStringLiteral("send() error - SOCKET_ERROR (PONG response)"));
 }
 
-bool MessageDispatcher::awayReplyDue(const QByteArray& sender)
+bool MessageDispatcher::awayReplyDue(QByteArrayView sender)
 {
     // Two away users would otherwise answer each other for ever and be killed for flooding.
     const qint64 now = m_actions.nowMs();
-    const auto last = m_lastAwayReply.constFind(sender);
+    const QByteArray key = sender.toByteArray();
+    const auto last = m_lastAwayReply.constFind(key);
     if (last != m_lastAwayReply.constEnd() && now - *last < kAwayReplyIntervalMs)
         return false;
     if (m_lastAwayReply.size() > 1000) {
@@ -112,18 +181,18 @@ bool MessageDispatcher::awayReplyDue(const QByteArray& sender)
             it = now - *it >= kAwayReplyIntervalMs ? m_lastAwayReply.erase(it) : std::next(it);
         }
     }
-    m_lastAwayReply.insert(sender, now);
+    m_lastAwayReply.insert(key, now);
     return true;
 }
 
-std::optional<QByteArray> MessageDispatcher::sendAwayReply(const QByteArray& sender)
+std::optional<QByteArray> MessageDispatcher::sendAwayReply(QByteArrayView sender)
 {
     // A sender that cannot stand as one word of a line gets no reply: it would put its bytes
     // where the server reads a command.
     if (!m_settings.awayset || lineSafeLength(sender) != sender.size() || sender.contains(' ')
         || sender.startsWith(':'))
         return std::nullopt;
-    const QByteArray prefix = "PRIVMSG " + sender + " :";
+    const QByteArray prefix = "PRIVMSG " + sender.toByteArray() + " :";
     // Servers allow long nicks: the away text is cut to fit the line, and a nick that leaves no
     // room for any of it gets no reply at all rather than a line the server would cut.
     const qsizetype room = kMaxLineContent - prefix.size();
@@ -137,10 +206,10 @@ std::optional<QByteArray> MessageDispatcher::sendAwayReply(const QByteArray& sen
     return away;
 }
 
-bool MessageDispatcher::dccOffer(QByteArray line, const QByteArray& text)
+bool MessageDispatcher::dccOffer(QByteArrayView line, QByteArrayView text)
 {
     // "\x01DCC <type> ...": the type is read from the CTCP text, never from the sender's nick.
-    const QByteArray type = text.mid(5);
+    const QByteArrayView type = text.size() > 5 ? text.sliced(5) : QByteArrayView();
     std::optional<DccKind> kind;
     if (type.startsWith("SEND"))
         kind = DccKind::Send;
@@ -159,15 +228,15 @@ bool MessageDispatcher::dccOffer(QByteArray line, const QByteArray& text)
     return true;
 }
 
-void MessageDispatcher::privmsg(const QByteArray& line)
+void MessageDispatcher::privmsg(QByteArrayView line)
 {
-    const QByteArray sender = GetSenderNick(line);
+    const QByteArrayView sender = senderNick(line);
     if (sender.isEmpty())
         return;
 
     const std::optional<QByteArray> awayEcho = sendAwayReply(sender);
 
-    std::optional<QByteArray> text = trailingText(line);
+    std::optional<QByteArrayView> text = trailingView(line);
     if (text && m_actions.ctcpQuery(sender, *text))
         return;
 
@@ -182,7 +251,7 @@ void MessageDispatcher::privmsg(const QByteArray& line)
     m_actions.privateText(sender, text, awayEcho);
 }
 
-void MessageDispatcher::whois(const QByteArray& line)
+void MessageDispatcher::whois(QByteArrayView line)
 {
     // ":server 311 me subject user host * :real name" — the subject's fields, one per line.
     const QByteArray me = m_actions.nickInUse();
@@ -192,12 +261,13 @@ void MessageDispatcher::whois(const QByteArray& line)
     const qsizetype at = line.indexOf(me, command < 0 ? 0 : command + 5);
     if (at < 0)
         return;
-    QByteArray text = line.mid(at + me.size() + 1);
+    const qsizetype from = at + me.size() + 1;
+    QByteArray text = from < line.size() ? line.sliced(from).toByteArray() : QByteArray();
     text.replace(' ', '\n');
     m_actions.showWhois(text);
 }
 
-void MessageDispatcher::whoReply(const QByteArray& line)
+void MessageDispatcher::whoReply(QByteArrayView line)
 {
     // ":server 352 me * user host server nick flags :hops real name"
     const QByteArray me = m_actions.nickInUse();
@@ -212,7 +282,7 @@ void MessageDispatcher::whoReply(const QByteArray& line)
     const qsizetype hostEnd = line.indexOf(' ', hostStart + 1);
     if (hostEnd < 0)
         return;
-    const QByteArray host = line.mid(hostStart + 1, hostEnd - hostStart - 1);
+    const QByteArrayView host = line.sliced(hostStart + 1, hostEnd - hostStart - 1);
     if (!host.isEmpty())
         m_actions.resolveOwnHost(host);
 }

@@ -4,6 +4,7 @@
 #include "irc/dcc_offer.h"
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QHash>
 #include <QList>
 
@@ -26,28 +27,32 @@ public:
     virtual bool sendLine(const QByteArray& line) = 0;
     virtual void setTitleNick(const QByteArray& nick) = 0;
 
+    // Parts of a server line arrive as views into it, valid only during the call: most lines
+    // are read and forgotten, and copying them out cost more than the rest of the dispatch.
+    // What is kept or sent on must be copied by the implementation.
+
     // The trailing text of a NOTICE (CTCP replies are recognised there).
-    virtual void noticeText(const QByteArray& sender, const QByteArray& text) = 0;
+    virtual void noticeText(QByteArrayView sender, QByteArrayView text) = 0;
     // A CTCP query in a PRIVMSG; true when it was one and has been answered.
-    virtual bool ctcpQuery(const QByteArray& sender, const QByteArray& text) = 0;
+    virtual bool ctcpQuery(QByteArrayView sender, QByteArrayView text) = 0;
     // A DCC offer that could be read; what to do with it is the caller's question.
     virtual void dccOffer(const DccOffer& offer) = 0;
     // Private text for the sender's chat; `text` absent when the line carried none, `awayEcho`
     // the away reply that just went out, shown as the user's own line.
-    virtual void privateText(const QByteArray& sender, const std::optional<QByteArray>& text,
+    virtual void privateText(QByteArrayView sender, std::optional<QByteArrayView> text,
                              const std::optional<QByteArray>& awayEcho) = 0;
     virtual void presenceReply(const QList<QByteArray>& onlineNames) = 0;
-    virtual void showWhois(const QByteArray& text) = 0;
+    virtual void showWhois(QByteArrayView text) = 0;
     // Our host as the server sees it, to be resolved without blocking.
-    virtual void resolveOwnHost(const QByteArray& host) = 0;
+    virtual void resolveOwnHost(QByteArrayView host) = 0;
     virtual void logStatus(const QString& text) = 0;
 };
 
 // The sender of a line: after a ':' prefix, up to '!' or the first blank; without a prefix, the
 // text after the command word up to the blank before the trailing text.
-QByteArray GetSenderNick(const QByteArray& line);
+QByteArray GetSenderNick(QByteArrayView line);
 // The text after the first ':' past the line's first character.
-std::optional<QByteArray> trailingText(const QByteArray& line);
+std::optional<QByteArray> trailingText(QByteArrayView line);
 
 // Acts on each server line: keep-alive, CTCP, DCC offers, private text, presence, whois, our
 // own address and nick collisions. Keeps only the away reply's per-sender rate.
@@ -61,19 +66,19 @@ public:
         , m_actions(actions)
     {}
 
-    void HandleServerLine(const QByteArray& line);
+    void HandleServerLine(QByteArrayView line);
     // The settings changed: the next away reply and nick collision use these.
     void setSettings(const config::Settings& settings) { m_settings = settings; }
 
 private:
-    void ping(const QByteArray& line);
-    void privmsg(const QByteArray& line);
-    void whois(const QByteArray& line);
-    void whoReply(const QByteArray& line);
+    void ping(QByteArrayView line);
+    void privmsg(QByteArrayView line);
+    void whois(QByteArrayView line);
+    void whoReply(QByteArrayView line);
     void nickInUse();
-    bool awayReplyDue(const QByteArray& sender);
-    std::optional<QByteArray> sendAwayReply(const QByteArray& sender);
-    bool dccOffer(QByteArray line, const QByteArray& text);
+    bool awayReplyDue(QByteArrayView sender);
+    std::optional<QByteArray> sendAwayReply(QByteArrayView sender);
+    bool dccOffer(QByteArrayView line, QByteArrayView text);
 
     config::Settings m_settings;
     ServerLineActions& m_actions;

@@ -14,9 +14,12 @@ QList<QByteArray> BuildIsonLines(const QList<QByteArray>& contacts)
             lines.append(line);
             line.clear();
         }
-        if (line.isEmpty())
-            line = "ISON";
-        line += ' ' + name;
+        if (line.isEmpty()) {
+            // Room for a whole line up front: a poll of many contacts builds several.
+            line.reserve(kBudget);
+            line.append("ISON");
+        }
+        line.append(' ').append(name);
     }
     if (!line.isEmpty())
         lines.append(line);

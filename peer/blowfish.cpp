@@ -226,27 +226,37 @@ bool BlowfishState::isZero() const
 
 namespace {
 
-quint32 feistel(const std::array<std::array<quint32, kSBoxWords>, kSBoxes>& s, quint32 x)
+using PArray = std::array<quint32, kPWords>;
+using SBoxes = std::array<std::array<quint32, kSBoxWords>, kSBoxes>;
+
+Q_ALWAYS_INLINE quint32 feistel(const SBoxes& s, quint32 x)
 {
     return ((s[0][x >> 24] + s[1][(x >> 16) & 0xFF]) ^ s[2][(x >> 8) & 0xFF]) + s[3][x & 0xFF];
+}
+
+// Inlined into the key schedule as well, whose 521 blocks each wait on the one before: a call
+// there would pass the halves through memory on every block.
+Q_ALWAYS_INLINE void encryptBlock(const PArray& p, const SBoxes& s, quint32& left, quint32& right)
+{
+    quint32 l = left;
+    quint32 r = right;
+    for (int i = 0; i < kRounds; ++i) {
+        l ^= p[i];
+        r ^= feistel(s, l);
+        std::swap(l, r);
+    }
+    std::swap(l, r);
+    r ^= p[kRounds];
+    l ^= p[kRounds + 1];
+    left = l;
+    right = r;
 }
 
 } // namespace
 
 void BlowfishEncrypt(const BlowfishState& state, quint32& left, quint32& right)
 {
-    quint32 l = left;
-    quint32 r = right;
-    for (int i = 0; i < kRounds; ++i) {
-        l ^= state.m_p[i];
-        r ^= feistel(state.m_s, l);
-        std::swap(l, r);
-    }
-    std::swap(l, r);
-    r ^= state.m_p[kRounds];
-    l ^= state.m_p[kRounds + 1];
-    left = l;
-    right = r;
+    encryptBlock(state.m_p, state.m_s, left, right);
 }
 
 void BlowfishDecrypt(const BlowfishState& state, quint32& left, quint32& right)
@@ -267,9 +277,11 @@ void BlowfishDecrypt(const BlowfishState& state, quint32& left, quint32& right)
 
 bool BlowfishInit(BlowfishState& state, QByteArrayView key)
 {
-    state.reset();
-    if (key.isEmpty())
+    if (key.isEmpty()) {
+        state.reset();
         return false;
+    }
+    // Every word of the state is written below, which leaves nothing of an earlier key.
     const qsizetype length = std::min(key.size(), kMaxKeyBytes);
 
     state.m_s = kPiS;
@@ -278,7 +290,8 @@ bool BlowfishInit(BlowfishState& state, QByteArrayView key)
         quint32 word = 0;
         for (int b = 0; b < 4; ++b) {
             word = (word << 8) | static_cast<quint8>(key[next]);
-            next = (next + 1) % length;
+            if (++next == length)
+                next = 0;
         }
         state.m_p[i] = kPiP[i] ^ word;
     }
@@ -287,13 +300,13 @@ bool BlowfishInit(BlowfishState& state, QByteArrayView key)
     quint32 left = 0;
     quint32 right = 0;
     for (int i = 0; i < kPWords; i += 2) {
-        BlowfishEncrypt(state, left, right);
+        encryptBlock(state.m_p, state.m_s, left, right);
         state.m_p[i] = left;
         state.m_p[i + 1] = right;
     }
     for (auto& box : state.m_s) {
         for (int i = 0; i < kSBoxWords; i += 2) {
-            BlowfishEncrypt(state, left, right);
+            encryptBlock(state.m_p, state.m_s, left, right);
             box[i] = left;
             box[i + 1] = right;
         }

@@ -19,6 +19,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPixmap>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
@@ -58,9 +59,9 @@ ChatWindow::ChatWindow(ChatSession& session, ChatHost& host, QWidget* parent)
     m_clear = new QPushButton(tr("Clear Chat Window"), this);
     m_clear->setAutoDefault(false);
     m_styleButton = new QToolButton(this);
-    m_styleButton->setIcon(QIcon(QStringLiteral(":/icons/FONTSTYLE")));
+    m_styleButton->setIcon(res::icon(QStringLiteral("FONTSTYLE")));
     m_colourButton = new QToolButton(this);
-    m_colourButton->setIcon(QIcon(QStringLiteral(":/icons/FONTCOLOR")));
+    m_colourButton->setIcon(res::icon(QStringLiteral("FONTCOLOR")));
     m_cipherLabel = new QLabel(tr("Encrypted text:"), this);
     m_cipherText = new QLineEdit(this);
     m_cipherText->setReadOnly(true);
@@ -71,9 +72,9 @@ ChatWindow::ChatWindow(ChatSession& session, ChatHost& host, QWidget* parent)
     connect(m_send, &QPushButton::clicked, this, &ChatWindow::send);
     connect(m_clear, &QPushButton::clicked, this, &ChatWindow::clear);
     connect(m_styleButton, &QToolButton::clicked, this,
-            [this] { m_styleMenu->popup(QCursor::pos()); });
+            [this] { styleMenu()->popup(QCursor::pos()); });
     connect(m_colourButton, &QToolButton::clicked, this,
-            [this] { m_colourMenu->popup(QCursor::pos()); });
+            [this] { colourMenu()->popup(QCursor::pos()); });
 
     m_session.window = this;
     log(ChatLog::startedText(m_session.nick));
@@ -99,17 +100,31 @@ void ChatWindow::buildMenus()
     QMenu* chat = m_menuBar->addMenu(tr("Chat"));
     m_host.fillMenu(ChatMenu::Chat, chat, m_session.nick);
     chat->addAction(tr("End encryption"), this, &ChatWindow::endEncryption);
+}
 
-    m_styleMenu = new QMenu(tr("Style Menu"), this);
-    for (const FormatMenuItem& item : kStyleMenuItems) {
-        const int id = item.id;
-        m_styleMenu->addAction(tr(item.text), this, [this, id] { insertFormatCode(id); });
+QMenu* ChatWindow::formatMenu(QMenu*& menu, const char* title, const FormatMenuItem* items,
+                              size_t count)
+{
+    // Built at the first click: with their actions they were a good part of what an idle
+    // window cost, and most windows never show them.
+    if (!menu) {
+        menu = new QMenu(tr(title), this);
+        for (size_t i = 0; i < count; ++i) {
+            const int id = items[i].id;
+            menu->addAction(tr(items[i].text), this, [this, id] { insertFormatCode(id); });
+        }
     }
-    m_colourMenu = new QMenu(tr("Color Menu"), this);
-    for (const FormatMenuItem& item : kColourMenuItems) {
-        const int id = item.id;
-        m_colourMenu->addAction(tr(item.text), this, [this, id] { insertFormatCode(id); });
-    }
+    return menu;
+}
+
+QMenu* ChatWindow::styleMenu()
+{
+    return formatMenu(m_styleMenu, "Style Menu", kStyleMenuItems.data(), kStyleMenuItems.size());
+}
+
+QMenu* ChatWindow::colourMenu()
+{
+    return formatMenu(m_colourMenu, "Color Menu", kColourMenuItems.data(), kColourMenuItems.size());
 }
 
 void ChatWindow::insertFormatCode(int id)
@@ -254,8 +269,8 @@ void ChatWindow::showCiphertext(const QByteArray& ciphertext)
 
 void ChatWindow::encryptionChanged()
 {
-    setWindowIcon(QIcon(m_session.keyInstalled ? QStringLiteral(":/icons/SMALLCRYPTO")
-                                               : QStringLiteral(":/icons/CHATWNDICON")));
+    setWindowIcon(res::icon(m_session.keyInstalled ? QStringLiteral("SMALLCRYPTO")
+                                                   : QStringLiteral("CHATWNDICON")));
     layOut();
 }
 

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QDialog>
 
+#include <cstddef>
 #include <optional>
 
 class QLabel;
@@ -17,6 +18,7 @@ namespace peer {
 
 class ChatHost;
 struct ChatSession;
+struct FormatMenuItem;
 
 // "CHATWINDOW": one conversation with one peer, relayed by the server or over a direct link.
 // Shows both sides' lines with their formatting, logs them when logging is on, and sends what
@@ -56,8 +58,9 @@ public:
     QPushButton* clearButton() const { return m_clear; }
     QLineEdit* cipherField() const { return m_cipherText; }
     QLabel* cipherLabel() const { return m_cipherLabel; }
-    QMenu* styleMenu() const { return m_styleMenu; }
-    QMenu* colourMenu() const { return m_colourMenu; }
+    // The pop-ups of the format buttons, made at their first use.
+    QMenu* styleMenu();
+    QMenu* colourMenu();
     ChatSession& session() const { return m_session; }
 
 public slots:
@@ -71,6 +74,7 @@ protected:
 
 private:
     void buildMenus();
+    QMenu* formatMenu(QMenu*& menu, const char* title, const FormatMenuItem* items, size_t count);
     void layOut();
     void insertFormatCode(int id);
     void endEncryption();

@@ -1,5 +1,7 @@
 #include "peer/voice_window.h"
 
+#include "res/resources.h"
+
 #include <QCloseEvent>
 #include <QGridLayout>
 #include <QIcon>
@@ -23,10 +25,10 @@ VoiceWindow::VoiceWindow(QWidget* parent)
 {
     setModal(false);
     setWindowTitle(tr("Voice Chat"));
-    setWindowIcon(QIcon(QStringLiteral(":/icons/CHATWNDICON")));
+    setWindowIcon(res::icon(QStringLiteral("CHATWNDICON")));
 
     auto* icon = new QLabel(this);
-    icon->setPixmap(QIcon(QStringLiteral(":/icons/MICROPHONE")).pixmap(32, 32));
+    icon->setPixmap(res::icon(QStringLiteral("MICROPHONE")).pixmap(32, 32));
     auto* label = new QLabel(tr("Status:"), this);
     m_status = new QPlainTextEdit(this);
     m_status->setReadOnly(true);

@@ -11,7 +11,7 @@ KIVVO_PACKAGES=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev qt6-multimedia-dev libgtest-dev libyaml-cpp-dev libgmock-dev libsqlite3-dev libbenchmark-dev libssl-dev
     clang libclang-rt-14-dev clang-tidy clang-format
-    xvfb xauth x11-utils xdotool imagemagick trayer pulseaudio pulseaudio-utils
+    xvfb xauth x11-utils libx11-dev xdotool imagemagick trayer pulseaudio pulseaudio-utils
     ngircd weechat-headless weechat-plugins python3 sqlite3
 )
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 using irc::LineFramer;
 
 namespace {
@@ -77,5 +79,37 @@ TEST(LineFramer, KeepsLongLinesUpToTheLimitWholeAndDropsLongerOnes)
         const QList<QByteArray> lines = feedInPieces(framer, stream, {cut});
         EXPECT_EQ(lines, (QList<QByteArray>{fits, "next"})) << "cut at " << cut;
         EXPECT_EQ(framer.takeDroppedLines(), 1);
+    }
+}
+
+TEST(LineFramer, HandsOutTheSameLinesAsViews)
+{
+    // Views of lines carried over between reads and of lines whole in a read, long lines kept
+    // and dropped by the same rule, CR LF pairs split between reads.
+    const QByteArray fits(LineFramer::kMaxPendingBytes, 'a');
+    const QByteArray tooLong(LineFramer::kMaxPendingBytes + 1, 'b');
+    const QByteArray stream = "PING :x\r\n\r\n:a!b@c PRIVMSG bob :hi\r\n" + fits + "\r\n" + tooLong
+                              + "\r\n" + tooLong + tooLong + "\r\nnext\r\n";
+    for (qsizetype read :
+         {qsizetype(1), qsizetype(2), qsizetype(7), qsizetype(4096), stream.size()}) {
+        LineFramer copying;
+        LineFramer viewing;
+        QList<QByteArray> copied;
+        QList<QByteArray> viewed;
+        for (qsizetype at = 0; at < stream.size(); at += read) {
+            const QByteArrayView bytes =
+                QByteArrayView(stream).sliced(at).first(std::min(read, stream.size() - at));
+            copied += copying.feed(bytes);
+            viewing.forEachLine(bytes,
+                                [&](QByteArrayView line) { viewed.append(line.toByteArray()); });
+            ASSERT_EQ(viewing.pendingSize(), copying.pendingSize()) << "read " << read;
+        }
+        EXPECT_EQ(viewed,
+                  (QList<QByteArray>{"PING :x", "", ":a!b@c PRIVMSG bob :hi", fits, "next"}))
+            << "read " << read;
+        EXPECT_EQ(viewed, copied) << "read " << read;
+        EXPECT_EQ(viewing.takeDroppedLines(), 2) << "read " << read;
+        EXPECT_EQ(copying.takeDroppedLines(), 2) << "read " << read;
+        EXPECT_FALSE(viewing.hasPartialLine());
     }
 }

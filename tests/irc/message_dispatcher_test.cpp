@@ -21,15 +21,15 @@ public:
         return sendWorks;
     }
     void setTitleNick(const QByteArray& value) override { log << "title " + value; }
-    void noticeText(const QByteArray& sender, const QByteArray& text) override
+    void noticeText(QByteArrayView sender, QByteArrayView text) override
     {
-        log << "notice " + sender + " " + text;
+        log << "notice " + sender.toByteArray() + " " + text.toByteArray();
     }
-    bool ctcpQuery(const QByteArray& sender, const QByteArray& text) override
+    bool ctcpQuery(QByteArrayView sender, QByteArrayView text) override
     {
         const bool isQuery = text.startsWith("\001VERSION");
         if (isQuery)
-            log << "ctcp " + sender + " " + text;
+            log << "ctcp " + sender.toByteArray() + " " + text.toByteArray();
         return isQuery;
     }
     void dccOffer(const irc::DccOffer& offer) override
@@ -39,18 +39,19 @@ public:
                    + offer.fileName + "] " + QByteArray::number(offer.address) + " "
                    + QByteArray::number(offer.port) + " " + QByteArray::number(offer.size);
     }
-    void privateText(const QByteArray& sender, const std::optional<QByteArray>& text,
+    void privateText(QByteArrayView sender, std::optional<QByteArrayView> text,
                      const std::optional<QByteArray>& awayEcho) override
     {
-        log << "text " + sender + (text ? " [" + *text + "]" : QByteArray(" none"))
+        log << "text " + sender.toByteArray()
+                   + (text ? " [" + text->toByteArray() + "]" : QByteArray(" none"))
                    + (awayEcho ? " away[" + *awayEcho + "]" : QByteArray());
     }
     void presenceReply(const QList<QByteArray>& names) override
     {
         log << "online " + names.join(',');
     }
-    void showWhois(const QByteArray& text) override { log << "whois " + text; }
-    void resolveOwnHost(const QByteArray& host) override { log << "host " + host; }
+    void showWhois(QByteArrayView text) override { log << "whois " + text.toByteArray(); }
+    void resolveOwnHost(QByteArrayView host) override { log << "host " + host.toByteArray(); }
     void logStatus(const QString& text) override { log << "log " + text.toUtf8(); }
 
     QByteArray nick = "alice";

@@ -1,0 +1,593 @@
+// Start-up time of the real program against a minimal Qt Widgets program, and the delay between
+// the server accepting the program's connection and its first registration line.
+//   startup_bench [--repetitions N | N] [--smoke] [--app PATH] [--minimal PATH]
+// N defaults to 10; --smoke is one repetition without warm-up. The programs default to
+// the build's own (../kivvo and ./minimal_qt next to this binary).
+//
+// Both programs run on an Xvfb of our own (-displayfd picks a free display, -nolisten tcp), in a
+// fresh XDG_CONFIG_HOME / XDG_DATA_HOME per run that already holds a configuration, so no
+// first-run work is timed. The ident listener is moved to a free port, as it always starts.
+//
+// How "shown" is seen: from outside the process, with nothing added to the program. Before the
+// fork this process selects SubstructureNotify on the root window, so it learns of every
+// top-level window the moment the child creates it, and selects Exposure on each one then. With
+// no window manager, the X server sends the first Expose as soon as the window is mapped and
+// viewable; that is the moment the program may paint its first frame. The clock runs from just
+// before fork() to the arrival of that Expose on a top-level whose title is the program's. Xlib
+// rather than xdotool: xdotool polls (search --sync sleeps between tries), which would quantise a
+// 20-50 ms figure, and its own start-up would be inside the measurement.
+#include "bench/figures.h"
+#include "config/installation.h"
+#include "config/registry.h"
+#include "irc/texts.h"
+
+#include <QByteArray>
+#include <QDir>
+#include <QString>
+#include <QTemporaryDir>
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <algorithm>
+#include <arpa/inet.h>
+#include <cctype>
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <map>
+#include <netinet/in.h>
+#include <optional>
+#include <poll.h>
+#include <string>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+double nowMs()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return double(ts.tv_sec) * 1e3 + double(ts.tv_nsec) / 1e6;
+}
+
+// Waits for a child to end, at most `timeoutMs`; true when it did.
+bool reap(pid_t pid, int timeoutMs)
+{
+    const double deadline = nowMs() + timeoutMs;
+    while (nowMs() < deadline) {
+        int status = 0;
+        const pid_t got = waitpid(pid, &status, WNOHANG);
+        if (got == pid || (got < 0 && errno == ECHILD))
+            return true;
+        usleep(2000);
+    }
+    return false;
+}
+
+void stop(pid_t pid)
+{
+    if (pid <= 0)
+        return;
+    kill(pid, SIGTERM);
+    if (!reap(pid, 5000)) {
+        kill(pid, SIGKILL);
+        reap(pid, 5000);
+    }
+}
+
+// An Xvfb of our own on whatever display it finds free.
+class OwnXvfb
+{
+public:
+    bool start()
+    {
+        int fds[2];
+        if (pipe(fds) != 0)
+            return false;
+        m_pid = fork();
+        if (m_pid == 0) {
+            const int null = open("/dev/null", O_RDWR);
+            dup2(null, 0);
+            dup2(null, 1);
+            dup2(null, 2);
+            close(fds[0]);
+            const std::string fd = std::to_string(fds[1]);
+            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-nolisten", "tcp", "-screen", "0",
+                   "1280x1024x24", "-noreset", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(fds[1]);
+        if (m_pid < 0) {
+            close(fds[0]);
+            return false;
+        }
+        // Xvfb writes the display number once it accepts clients.
+        std::string number;
+        const double deadline = nowMs() + 10000;
+        pollfd reader{fds[0], POLLIN, 0};
+        while (number.find('\n') == std::string::npos && nowMs() < deadline) {
+            if (poll(&reader, 1, 200) <= 0)
+                continue;
+            char buffer[32];
+            const ssize_t n = read(fds[0], buffer, sizeof buffer);
+            if (n <= 0)
+                break;
+            number.append(buffer, size_t(n));
+        }
+        close(fds[0]);
+        if (number.find('\n') == std::string::npos) {
+            stop(m_pid);
+            m_pid = -1;
+            return false;
+        }
+        m_display = ":" + number.substr(0, number.find('\n'));
+        return true;
+    }
+    ~OwnXvfb() { stop(m_pid); }
+    const std::string& display() const { return m_display; }
+
+private:
+    pid_t m_pid = -1;
+    std::string m_display;
+};
+
+int ignoreXErrors(Display*, XErrorEvent*)
+{
+    // Windows come and go under us (a child that was stopped, Qt's helper windows): a request
+    // about a window that is already gone is not an error here.
+    return 0;
+}
+
+// Watches the root window for the children's top-level windows.
+class Watcher
+{
+public:
+    bool open(const std::string& display)
+    {
+        m_display = XOpenDisplay(display.c_str());
+        if (!m_display)
+            return false;
+        XSetErrorHandler(ignoreXErrors);
+        m_netWmName = XInternAtom(m_display, "_NET_WM_NAME", False);
+        m_utf8 = XInternAtom(m_display, "UTF8_STRING", False);
+        XSelectInput(m_display, DefaultRootWindow(m_display), SubstructureNotifyMask);
+        XSync(m_display, False);
+        return true;
+    }
+    ~Watcher()
+    {
+        if (m_display)
+            XCloseDisplay(m_display);
+    }
+    int fd() const { return ConnectionNumber(m_display); }
+
+    // Handles what has arrived; the time the first Expose of a window titled `title` arrived, if
+    // it has.
+    std::optional<double> drain(const std::string& title)
+    {
+        std::optional<double> exposed;
+        while (XPending(m_display) > 0) {
+            XEvent event;
+            XNextEvent(m_display, &event);
+            const double at = nowMs();
+            switch (event.type) {
+            case CreateNotify:
+                if (event.xcreatewindow.parent == DefaultRootWindow(m_display)
+                    && !event.xcreatewindow.override_redirect)
+                    follow(event.xcreatewindow.window);
+                break;
+            case MapNotify: {
+                // Came through the root window, so it is never missed. It stands in for the
+                // Expose only when that went to the program alone (see follow()): with no window
+                // manager the server sends both while handling the same MapWindow request.
+                const auto it = m_followed.find(event.xmap.window);
+                if (!exposed && it != m_followed.end() && it->second
+                    && titleOf(event.xmap.window) == title) {
+                    exposed = at;
+                    ++m_late;
+                }
+                break;
+            }
+            case Expose: {
+                const auto it = m_followed.find(event.xexpose.window);
+                if (!exposed && it != m_followed.end() && titleOf(event.xexpose.window) == title)
+                    exposed = at;
+                break;
+            }
+            case DestroyNotify:
+                m_followed.erase(event.xdestroywindow.window);
+                break;
+            default:
+                break;
+            }
+        }
+        return exposed;
+    }
+    // How many windows were timed by their MapNotify.
+    int lateSelections() const { return m_late; }
+
+private:
+    void follow(Window window)
+    {
+        XSelectInput(m_display, window, ExposureMask | StructureNotifyMask);
+        // Had the window been mapped before our selection reached the server, its first Expose
+        // went to the program alone; then its MapNotify, queued behind this CreateNotify, times
+        // it. The reply to this request tells which, as the server answers it after the
+        // selection took effect.
+        XWindowAttributes attributes{};
+        const bool late = XGetWindowAttributes(m_display, window, &attributes)
+                          && attributes.map_state != IsUnmapped;
+        m_followed[window] = late;
+    }
+
+    std::string titleOf(Window window)
+    {
+        Atom type = None;
+        int format = 0;
+        unsigned long count = 0;
+        unsigned long after = 0;
+        unsigned char* data = nullptr;
+        std::string title;
+        if (XGetWindowProperty(m_display, window, m_netWmName, 0, 1024, False, m_utf8, &type,
+                               &format, &count, &after, &data)
+                == Success
+            && data && format == 8) {
+            title.assign(reinterpret_cast<char*>(data), count);
+        }
+        if (data)
+            XFree(data);
+        if (title.empty()) {
+            char* name = nullptr;
+            if (XFetchName(m_display, window, &name) && name) {
+                title = name;
+                XFree(name);
+            }
+        }
+        return title;
+    }
+
+    Display* m_display = nullptr;
+    Atom m_netWmName = None;
+    Atom m_utf8 = None;
+    std::map<Window, bool> m_followed; // each top-level, and whether its Expose was missed
+    int m_late = 0;
+};
+
+quint16 freeLoopbackPort()
+{
+    const int s = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    const bool bound = bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0
+                       && getsockname(s, reinterpret_cast<sockaddr*>(&address), &length) == 0;
+    close(s);
+    // Without one, the default port: the responder then notes that it cannot listen.
+    return bound ? ntohs(address.sin_port) : 0;
+}
+
+// A fresh configuration and data folder holding an existing configuration, as on any run after
+// the first.
+struct Home
+{
+    explicit Home(std::optional<quint16> serverPort)
+    {
+        const QString config = dir.filePath(QStringLiteral("config"));
+        const QString data = dir.filePath(QStringLiteral("data"));
+        runtime = dir.filePath(QStringLiteral("runtime"));
+        QDir().mkpath(config + QStringLiteral("/kivvo"));
+        QDir().mkpath(data);
+        QDir().mkpath(runtime);
+        chmod(runtime.toLocal8Bit().constData(), 0700);
+        configHome = config;
+        dataHome = data;
+        config::Registry registry(config + QStringLiteral("/kivvo/registry.db"));
+        config::FirstRunDefaults defaults;
+        defaults.installDir = data + QStringLiteral("/kivvo");
+        defaults.nick = "alice";
+        defaults.autoconnect = serverPort.has_value();
+        if (serverPort)
+            defaults.serverPort = *serverPort;
+        config::installIfMissing(registry, defaults);
+    }
+    QTemporaryDir dir;
+    QString configHome;
+    QString dataHome;
+    QString runtime;
+};
+
+struct Launch
+{
+    pid_t pid = -1;
+    double startedMs = 0;
+};
+
+Launch launch(const std::string& program, const std::vector<std::string>& arguments,
+              const std::string& display, const Home& home, const std::string& log)
+{
+    // Built before the fork: the child only execs.
+    const char* dropped[] = {
+        "DISPLAY=",         "XDG_CONFIG_HOME=",  "XDG_DATA_HOME=",  "XDG_RUNTIME_DIR=",
+        "QT_QPA_PLATFORM=", "KIVVO_IDENT_PORT=", "WAYLAND_DISPLAY="};
+    std::vector<std::string> env;
+    for (char** e = environ; *e; ++e) {
+        const bool drop = std::any_of(std::begin(dropped), std::end(dropped), [&](const char* d) {
+            return std::strncmp(*e, d, std::strlen(d)) == 0;
+        });
+        if (!drop)
+            env.emplace_back(*e);
+    }
+    env.push_back("DISPLAY=" + display);
+    env.push_back("QT_QPA_PLATFORM=xcb");
+    env.push_back("XDG_CONFIG_HOME=" + home.configHome.toStdString());
+    env.push_back("XDG_DATA_HOME=" + home.dataHome.toStdString());
+    env.push_back("XDG_RUNTIME_DIR=" + home.runtime.toStdString());
+    env.push_back("KIVVO_IDENT_PORT=" + std::to_string(freeLoopbackPort()));
+    std::vector<char*> envp;
+    envp.reserve(env.size() + 1);
+    for (std::string& e : env)
+        envp.push_back(e.data());
+    envp.push_back(nullptr);
+    std::vector<std::string> args{program};
+    args.insert(args.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    argv.reserve(args.size() + 1);
+    for (std::string& a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    const std::string cwd = home.dir.path().toStdString();
+
+    Launch result;
+    result.startedMs = nowMs();
+    result.pid = fork();
+    if (result.pid == 0) {
+        const int null = open("/dev/null", O_RDONLY);
+        const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        dup2(null, 0);
+        dup2(out, 1);
+        dup2(out, 2);
+        if (chdir(cwd.c_str()) != 0)
+            _exit(126);
+        execve(argv[0], argv.data(), envp.data());
+        _exit(127);
+    }
+    return result;
+}
+
+void showLog(const std::string& log)
+{
+    if (FILE* f = std::fopen(log.c_str(), "r")) {
+        char line[512];
+        for (int i = 0; i < 20 && std::fgets(line, sizeof line, f); ++i)
+            std::fprintf(stderr, "    | %s", line);
+        std::fclose(f);
+    }
+}
+
+// Milliseconds from fork to the first Expose of the window titled `title`, or nothing.
+std::optional<double> timeStart(Watcher& watcher, const std::string& display,
+                                const std::string& program, const std::vector<std::string>& args,
+                                const std::string& title)
+{
+    Home home(std::nullopt);
+    const std::string log = home.dir.filePath(QStringLiteral("output.txt")).toStdString();
+    watcher.drain({}); // whatever a previous run left
+    const Launch child = launch(program, args, display, home, log);
+    std::optional<double> exposed;
+    const double deadline = child.startedMs + 10000;
+    while (!exposed && nowMs() < deadline) {
+        pollfd x{watcher.fd(), POLLIN, 0};
+        poll(&x, 1, 50);
+        exposed = watcher.drain(title);
+    }
+    stop(child.pid);
+    if (!exposed) {
+        std::fprintf(stderr, "%s showed no window titled \"%s\" within 10 s\n", program.c_str(),
+                     title.c_str());
+        showLog(log);
+        return std::nullopt;
+    }
+    return *exposed - child.startedMs;
+}
+
+struct Registration
+{
+    double acceptToLineMs = 0;
+    double startToAcceptMs = 0;
+};
+
+// The program, with one server (ours on loopback) and autoconnect on: from our accept() of its
+// connection to its first registration line.
+std::optional<Registration> timeRegistration(Watcher& watcher, const std::string& display,
+                                             const std::string& program)
+{
+    const int listener = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0
+        || listen(listener, 4) != 0
+        || getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        std::fprintf(stderr, "no loopback listener: %s\n", std::strerror(errno));
+        close(listener);
+        return std::nullopt;
+    }
+
+    Home home(ntohs(address.sin_port));
+    const std::string log = home.dir.filePath(QStringLiteral("output.txt")).toStdString();
+    const Launch child = launch(program, {}, display, home, log);
+    const double deadline = child.startedMs + 10000;
+    int connection = -1;
+    double acceptedAt = 0;
+    std::string received;
+    std::optional<Registration> result;
+    while (!result && nowMs() < deadline) {
+        pollfd fds[2] = {{watcher.fd(), POLLIN, 0},
+                         {connection >= 0 ? connection : listener, POLLIN, 0}};
+        poll(fds, 2, 50);
+        watcher.drain({});
+        if (connection < 0) {
+            connection = accept4(listener, nullptr, nullptr, SOCK_NONBLOCK);
+            if (connection >= 0)
+                acceptedAt = nowMs();
+            continue;
+        }
+        char buffer[4096];
+        const ssize_t n = read(connection, buffer, sizeof buffer);
+        if (n == 0)
+            break;
+        if (n < 0)
+            continue;
+        const double at = nowMs();
+        received.append(buffer, size_t(n));
+        const size_t end = received.find("\r\n");
+        if (end == std::string::npos)
+            continue;
+        const std::string first = received.substr(0, end);
+        if (first.rfind("NICK", 0) == 0 || first.rfind("USER", 0) == 0
+            || first.rfind("PASS", 0) == 0) {
+            result = Registration{at - acceptedAt, acceptedAt - child.startedMs};
+        } else {
+            std::fprintf(stderr, "first line was not a registration line: %s\n", first.c_str());
+            break;
+        }
+    }
+    stop(child.pid);
+    if (connection >= 0)
+        close(connection);
+    close(listener);
+    if (!result) {
+        std::fprintf(stderr, "no registration line from %s within 10 s\n", program.c_str());
+        showLog(log);
+    }
+    return result;
+}
+
+std::string besideSelf(const std::string& relative)
+{
+    char self[PATH_MAX] = {};
+    const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    std::string dir = n > 0 ? std::string(self, size_t(n)) : std::string("./startup_bench");
+    dir = dir.substr(0, dir.rfind('/'));
+    return dir + "/" + relative;
+}
+
+void report(const char* name, const std::vector<double>& values, const char* note)
+{
+    std::vector<double> sorted = values;
+    std::sort(sorted.begin(), sorted.end());
+    std::printf("%-32s %8.1f %8.1f %8.1f  %s\n", name, sorted.front(), sorted[sorted.size() / 2],
+                sorted.back(), note);
+    bench::printFigure(name, values);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    int repetitions = 10;
+    bool smoke = false;
+    std::string kivvo = besideSelf("../kivvo");
+    std::string minimal = besideSelf("minimal_qt");
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const bool hasValue = i + 1 < argc;
+        if (arg == "--smoke")
+            smoke = true;
+        else if ((arg == "--app" || arg == "--kivvo") && hasValue)
+            kivvo = argv[++i];
+        else if (arg == "--minimal" && hasValue)
+            minimal = argv[++i];
+        else if (arg == "--repetitions" && hasValue)
+            repetitions = std::max(1, std::atoi(argv[++i]));
+        else if (!arg.empty() && std::isdigit(static_cast<unsigned char>(arg[0])))
+            repetitions = std::max(1, std::atoi(arg.c_str()));
+        else {
+            std::fprintf(stderr, "unknown argument %s\n", arg.c_str());
+            return 2;
+        }
+    }
+    // The children start in folders of their own: the paths must not be relative.
+    for (std::string* program : {&kivvo, &minimal}) {
+        char resolved[PATH_MAX];
+        if (!realpath(program->c_str(), resolved) || access(resolved, X_OK) != 0) {
+            std::fprintf(stderr, "no program at %s\n", program->c_str());
+            return 2;
+        }
+        *program = resolved;
+    }
+    if (smoke)
+        repetitions = 1;
+    std::signal(SIGPIPE, SIG_IGN);
+
+    OwnXvfb xvfb;
+    if (!xvfb.start()) {
+        std::fprintf(stderr, "could not start Xvfb\n");
+        return 1;
+    }
+    Watcher watcher;
+    if (!watcher.open(xvfb.display())) {
+        std::fprintf(stderr, "could not open display %s\n", xvfb.display().c_str());
+        return 1;
+    }
+    const std::string kivvoTitle = irc::text::kTitleIdle;
+    const std::string minimalTitle = "minimal Qt";
+
+    // One untimed run of each first: the libraries come into the page cache, as they are on any
+    // start but the first after boot.
+    if (!smoke) {
+        timeStart(watcher, xvfb.display(), minimal, {minimalTitle}, minimalTitle);
+        timeStart(watcher, xvfb.display(), kivvo, {}, kivvoTitle);
+        timeRegistration(watcher, xvfb.display(), kivvo);
+    }
+    std::vector<double> program, reference, registration, connectAfter;
+    for (int i = 0; i < repetitions; ++i) {
+        const auto ours = timeStart(watcher, xvfb.display(), kivvo, {}, kivvoTitle);
+        const auto theirs =
+            timeStart(watcher, xvfb.display(), minimal, {minimalTitle}, minimalTitle);
+        const auto registered = timeRegistration(watcher, xvfb.display(), kivvo);
+        if (!ours || !theirs || !registered)
+            return 1;
+        program.push_back(*ours);
+        reference.push_back(*theirs);
+        registration.push_back(registered->acceptToLineMs);
+        connectAfter.push_back(registered->startToAcceptMs);
+    }
+    std::printf("%d repetitions on Xvfb %s%16s %8s %8s %8s\n", repetitions, xvfb.display().c_str(),
+                "", "min", "median", "max");
+    report("start-up ms", program, "fork to first Expose; target within 1.5x of minimal Qt");
+    report("minimal Qt start-up ms", reference, "the same for bench/minimal_qt");
+    report("registration line ms", registration, "accept() to first NICK/USER/PASS; target <= 5");
+    // Each repetition starts both programs back to back, so their ratio drifts less with the
+    // machine's load than the ratio of the medians does.
+    std::vector<double> ratios;
+    ratios.reserve(program.size());
+    for (size_t i = 0; i < program.size(); ++i)
+        ratios.push_back(program[i] / reference[i]);
+    std::sort(ratios.begin(), ratios.end());
+    std::printf("%-32s %8.2f %8.2f %8.2f  %s\n", "(start-up / minimal, paired)", ratios.front(),
+                ratios[ratios.size() / 2], ratios.back(), "for reading only");
+    std::vector<double> sorted = connectAfter;
+    std::sort(sorted.begin(), sorted.end());
+    std::printf("%-32s %8.1f %8.1f %8.1f  %s\n", "(connection after start ms)", sorted.front(),
+                sorted[sorted.size() / 2], sorted.back(), "fork to accept(), for reading only");
+    if (watcher.lateSelections() > 0)
+        std::printf("note: %d windows were timed by their MapNotify (mapped before the watcher "
+                    "could select their Expose)\n",
+                    watcher.lateSelections());
+    return 0;
+}
