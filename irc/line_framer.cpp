@@ -33,7 +33,7 @@ QList<QByteArray> LineFramer::feed(QByteArrayView bytes)
     lines.reserve(bytes.size() / 48 + 4);
     frame(bytes, [&lines](auto&& line) {
         if constexpr (std::is_same_v<std::decay_t<decltype(line)>, QByteArray>)
-            lines.append(std::move(line));
+            lines.append(std::forward<decltype(line)>(line));
         else
             lines.append(line.toByteArray());
     });
