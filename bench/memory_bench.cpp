@@ -19,6 +19,7 @@
 #include "app/main_window.h"
 #include "app/program.h"
 #include "bench/figures.h"
+#include "bench/program_args.h"
 #include "config/installation.h"
 #include "config/registry.h"
 #include "irc/dcc_offer.h"
@@ -407,12 +408,6 @@ std::string self()
     return n > 0 ? std::string(path, size_t(n)) : std::string("./memory_bench");
 }
 
-std::string besideSelf(const std::string& relative)
-{
-    const std::string me = self();
-    return me.substr(0, me.rfind('/')) + "/" + relative;
-}
-
 // Runs this binary as a child doing `mode` over `amount`; its RSS before and after, in kB.
 std::optional<std::pair<long, long>> runChild(const std::string& mode, qint64 amount)
 {
@@ -469,39 +464,13 @@ int main(int argc, char** argv)
         return child(argv[2], std::atoll(argv[3]), argc, argv);
     }
 
-    int repetitions = 5;
-    bool smoke = false;
-    std::string kivvo = besideSelf("../kivvo");
-    std::string minimal = besideSelf("minimal_qt");
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        const bool hasValue = i + 1 < argc;
-        if (arg == "--smoke")
-            smoke = true;
-        else if ((arg == "--app" || arg == "--kivvo") && hasValue)
-            kivvo = argv[++i];
-        else if (arg == "--minimal" && hasValue)
-            minimal = argv[++i];
-        else if (arg == "--repetitions" && hasValue)
-            repetitions = std::max(1, std::atoi(argv[++i]));
-        else if (!arg.empty() && std::isdigit(static_cast<unsigned char>(arg[0])))
-            repetitions = std::max(1, std::atoi(arg.c_str()));
-        else {
-            std::fprintf(stderr, "unknown argument %s\n", arg.c_str());
-            return 2;
-        }
-    }
-    // The children start in folders of their own: the paths must not be relative.
-    for (std::string* program : {&kivvo, &minimal}) {
-        char resolved[PATH_MAX];
-        if (!realpath(program->c_str(), resolved) || access(resolved, X_OK) != 0) {
-            std::fprintf(stderr, "no program at %s\n", program->c_str());
-            return 2;
-        }
-        *program = resolved;
-    }
-    if (smoke)
-        repetitions = 1;
+    const auto args = bench::parseProgramArgs(argc, argv, 5);
+    if (!args)
+        return 2;
+    const int repetitions = args->repetitions;
+    const bool smoke = args->smoke;
+    const std::string& kivvo = args->kivvo;
+    const std::string& minimal = args->minimal;
     g_quick = smoke;
     const int lines = smoke ? 100 : 10000;
     const int windows = smoke ? 5 : 300;

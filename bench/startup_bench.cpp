@@ -17,6 +17,7 @@
 // rather than xdotool: xdotool polls (search --sync sleeps between tries), which would quantise a
 // 20-50 ms figure, and its own start-up would be inside the measurement.
 #include "bench/figures.h"
+#include "bench/program_args.h"
 #include "config/installation.h"
 #include "config/registry.h"
 #include "irc/texts.h"
@@ -477,15 +478,6 @@ std::optional<Registration> timeRegistration(Watcher& watcher, const std::string
     return result;
 }
 
-std::string besideSelf(const std::string& relative)
-{
-    char self[PATH_MAX] = {};
-    const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-    std::string dir = n > 0 ? std::string(self, size_t(n)) : std::string("./startup_bench");
-    dir = dir.substr(0, dir.rfind('/'));
-    return dir + "/" + relative;
-}
-
 void report(const char* name, const std::vector<double>& values, const char* note)
 {
     std::vector<double> sorted = values;
@@ -499,39 +491,13 @@ void report(const char* name, const std::vector<double>& values, const char* not
 
 int main(int argc, char** argv)
 {
-    int repetitions = 10;
-    bool smoke = false;
-    std::string kivvo = besideSelf("../kivvo");
-    std::string minimal = besideSelf("minimal_qt");
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        const bool hasValue = i + 1 < argc;
-        if (arg == "--smoke")
-            smoke = true;
-        else if ((arg == "--app" || arg == "--kivvo") && hasValue)
-            kivvo = argv[++i];
-        else if (arg == "--minimal" && hasValue)
-            minimal = argv[++i];
-        else if (arg == "--repetitions" && hasValue)
-            repetitions = std::max(1, std::atoi(argv[++i]));
-        else if (!arg.empty() && std::isdigit(static_cast<unsigned char>(arg[0])))
-            repetitions = std::max(1, std::atoi(arg.c_str()));
-        else {
-            std::fprintf(stderr, "unknown argument %s\n", arg.c_str());
-            return 2;
-        }
-    }
-    // The children start in folders of their own: the paths must not be relative.
-    for (std::string* program : {&kivvo, &minimal}) {
-        char resolved[PATH_MAX];
-        if (!realpath(program->c_str(), resolved) || access(resolved, X_OK) != 0) {
-            std::fprintf(stderr, "no program at %s\n", program->c_str());
-            return 2;
-        }
-        *program = resolved;
-    }
-    if (smoke)
-        repetitions = 1;
+    const auto args = bench::parseProgramArgs(argc, argv, 10);
+    if (!args)
+        return 2;
+    const int repetitions = args->repetitions;
+    const bool smoke = args->smoke;
+    const std::string& kivvo = args->kivvo;
+    const std::string& minimal = args->minimal;
     std::signal(SIGPIPE, SIG_IGN);
 
     OwnXvfb xvfb;
