@@ -113,7 +113,14 @@ QAction* CommandTable::action(Command id) const
 
 QAction* CommandTable::addTargeted(QMenu* menu, Command id, const QByteArray& target)
 {
-    QAction* action = menu->addAction(text(id));
+    QAction* action = targeted(menu, id, target);
+    menu->addAction(action);
+    return action;
+}
+
+QAction* CommandTable::targeted(QObject* owner, Command id, const QByteArray& target)
+{
+    auto* action = new QAction(text(id), owner);
     action->setData(static_cast<int>(id));
     action->setEnabled(hasHandler(id));
     connect(action, &QAction::triggered, this, [this, id, target] { run(id, target); });

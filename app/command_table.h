@@ -80,6 +80,8 @@ public:
     QAction* action(Command id) const;
     // An action in `menu` that runs `id` for `target`, whatever is selected.
     QAction* addTargeted(QMenu* menu, Command id, const QByteArray& target);
+    // The same, owned by `owner` and in no menu (a button's).
+    QAction* targeted(QObject* owner, Command id, const QByteArray& target);
 
 private:
     QHash<Command, Handler> m_handlers;

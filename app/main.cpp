@@ -1,3 +1,4 @@
+#include "app/command_line.h"
 #include "app/main_window.h"
 #include "app/program.h"
 #include "app/unix_signals.h"
@@ -7,6 +8,7 @@
 #include "config/registry.h"
 #include "diag/debug_log.h"
 #include "irc/ident_responder.h"
+#include "res/resources.h"
 
 #include <QApplication>
 #include <QImageReader>
@@ -45,17 +47,22 @@ std::thread loadImagePlugins()
 
 int main(int argc, char** argv)
 {
+    // --help and --version are answered before QApplication, which needs a display.
+    if (app::printInformation(app::parseCommandLine(app::argumentsOf(argc, argv))))
+        return 0;
     std::thread fontConfiguration = readFontConfiguration();
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("kivvo"));
     QApplication::setApplicationVersion(QStringLiteral("2.0"));
+    // Lets docks and task bars match the windows to the desktop entry and its icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.kivvo.Kivvo"));
     // The program ends by its close step only, never because its last window was hidden.
     QApplication::setQuitOnLastWindowClosed(false);
 
-    // The words are compared whole and case-sensitively, and cannot be combined.
-    const QString commandLine = QApplication::arguments().mid(1).join(QLatin1Char(' '));
-    const bool startHidden = commandLine == QLatin1String("HIDE");
-    const bool debugDump = commandLine == QLatin1String("DEBUG");
+    // Read from what QApplication left, which has taken out Qt's own options (-platform...).
+    const app::StartMode startMode = app::parseCommandLine(QApplication::arguments().mid(1));
+    const bool startHidden = startMode == app::StartMode::Hidden;
+    const bool debugDump = startMode == app::StartMode::DebugDump;
 
     std::thread imagePlugins = loadImagePlugins();
 
@@ -64,6 +71,7 @@ int main(int argc, char** argv)
         diag::DebugLog(config::errorText(config::Error::StoreUnreadable, registry.path()));
     config::FirstRunDefaults defaults;
     defaults.installDir = config::defaultInstallDir();
+    defaults.files = res::installedFiles();
     if (config::installIfMissing(registry, defaults))
         diag::DebugLog(QStringLiteral("Created a new configuration in %1").arg(registry.path()), 2);
 
@@ -71,13 +79,14 @@ int main(int argc, char** argv)
     // would read everything a second time.
     if (fontConfiguration.joinable())
         fontConfiguration.join();
-    app::Program program(registry,
-                         {debugDump, irc::IdentResponder::portFromEnvironment(), nullptr});
+    app::Program::Options options;
+    options.debugDump = debugDump;
+    options.identPort = irc::IdentResponder::portFromEnvironment();
+    app::Program program(registry, options);
     app::UnixSignals unixSignals;
     QObject::connect(&unixSignals, &app::UnixSignals::terminationRequested, &program,
                      &app::Program::closeStep);
-    if (!startHidden)
-        program.window().show();
+    program.showAtStart(startHidden);
     program.start();
     imagePlugins.join();
     return QApplication::exec();

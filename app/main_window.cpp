@@ -2,6 +2,8 @@
 
 #include "app/command_table.h"
 #include "app/contact_list_view.h"
+#include "app/main_menu_bar.h"
+#include "app/menu_bar.h"
 #include "diag/debug_window.h"
 #include "diag/raw_data_window.h"
 #include "diag/server_log_window.h"
@@ -14,9 +16,11 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMetaObject>
+#include <QPainter>
 #include <QPixmap>
 #include <QScreen>
 #include <QStatusBar>
+#include <QVBoxLayout>
 
 namespace app {
 
@@ -66,27 +70,66 @@ void showWindow(QWidget* window)
     window->raise();
 }
 
+constexpr QRgb kBorder = qRgb(0x3a, 0x46, 0x52);
+constexpr QPoint kSidePosition(15, 75);
+constexpr QSize kSideSize(40, 170);
+
+QIcon programIcon()
+{
+    QIcon icon;
+    for (const char* name : {"CHATWNDICON", "KIVVOICON"})
+        icon.addPixmap(res::icon(QString::fromLatin1(name)).pixmap(name[0] == 'C' ? 16 : 32));
+    return icon;
+}
+
 } // namespace
 
-MainWindow::MainWindow(CommandTable& commands, const diag::LineSender& sender, QWidget* parent)
-    : QMainWindow(parent)
+// The area between the menu bar and the status bar, with the side picture.
+class ClientArea : public QWidget
+{
+public:
+    ClientArea(const Skin& side, const MainWindow& window)
+        : m_window(window)
+    {
+        if (!side.isNull())
+            m_side = composeSkin(side.image(), kSideSize);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        if (!m_window.skinPainting() || m_side.isNull())
+            return;
+        QPainter painter(this);
+        painter.drawImage(kSidePosition, m_side);
+    }
+
+private:
+    const MainWindow& m_window;
+    QImage m_side;
+};
+
+MainWindow::MainWindow(CommandTable& commands, const diag::LineSender& sender, const SkinSet& skins,
+                       TitleBar::Mode titleMode, QWidget* parent)
+    : QMainWindow(parent, Qt::Window | Qt::FramelessWindowHint)
     , m_commands(commands)
     , m_sender(sender)
 {
     res::initResources();
     setWindowTitle(irc::idleTitle());
-    setFixedSize(kWidth, kHeight);
     setAttribute(Qt::WA_QuitOnClose, false);
-    setWindowIcon(res::icon(QStringLiteral("CONTACT")));
+    setWindowIcon(programIcon());
+    // The skins darken this light grey; the one-pixel border is painted around it.
+    QPalette light = palette();
+    light.setColor(QPalette::Window, QColor(kSkinBackground));
+    setPalette(light);
+    setAutoFillBackground(true);
+    setContentsMargins(1, 1, 1, 1);
 
-    auto* central = new QWidget(this);
-    m_contacts = new ContactListView(central);
+    m_client = new ClientArea(skins.side, *this);
+    m_contacts = new ContactListView(m_client);
     m_contacts->setGeometry(50, 10, 150, 265);
-    // Room for the skinned user menu bar.
-    auto* userMenuBar = new QWidget(central);
-    userMenuBar->setObjectName(QStringLiteral("UserMenuBar"));
-    userMenuBar->setGeometry(50, 280, 150, 25);
-    setCentralWidget(central);
+    setCentralWidget(m_client);
 
     m_status = new QLabel(QString::fromLatin1(kNotConnected), this);
     statusBar()->addWidget(m_status, 1);
@@ -96,7 +139,10 @@ MainWindow::MainWindow(CommandTable& commands, const diag::LineSender& sender, Q
     m_commands.setHandler(Command::ShowDebugWindow, [this](auto&) { showWindow(debugWindow()); });
     m_commands.setHandler(Command::SendRawData, [this](auto&) { showWindow(rawDataWindow()); });
     m_commands.setHandler(Command::About, [this](auto&) { showAbout(); });
+    buildBars(skins, titleMode);
     buildMenus();
+    setFixedSize(kWidth,
+                 titleMode == TitleBar::Mode::Embedded ? kHeight + kTitleBarHeight : kHeight);
     centreOnScreen();
 }
 
@@ -129,10 +175,73 @@ diag::RawDataWindow* MainWindow::rawDataWindow() const
     return m_rawData.get();
 }
 
+void MainWindow::buildBars(const SkinSet& skins, TitleBar::Mode titleMode)
+{
+    m_mainMenu = new MainMenuBar(skins.mainMenu, this);
+    m_titleBar = new TitleBar(skins.title, titleMode, this);
+    if (titleMode == TitleBar::Mode::Embedded) {
+        // The system moves the window; the caption is its top row.
+        auto* top = new QWidget(this);
+        auto* layout = new QVBoxLayout(top);
+        layout->setContentsMargins(0, 0, 0, 0);
+        layout->setSpacing(0);
+        m_titleBar->setFixedWidth(kWidth - 2);
+        layout->addWidget(m_titleBar);
+        layout->addWidget(m_mainMenu);
+        setMenuWidget(top);
+    } else {
+        setMenuBar(m_mainMenu);
+        connect(m_titleBar, &TitleBar::dragStarted, this, [this] { setSkinPainting(false); });
+        connect(m_titleBar, &TitleBar::dragMoved, this, &MainWindow::followDrag);
+        connect(m_titleBar, &TitleBar::dragFinished, this, [this](bool moved) {
+            setSkinPainting(true);
+            if (moved)
+                m_client->update();
+        });
+    }
+    connect(m_titleBar, &TitleBar::minimiseRequested, this, &QWidget::showMinimized);
+    connect(m_titleBar, &TitleBar::closeRequested, this, &QWidget::close);
+
+    auto* ctcp = new QMenu(tr("CTCPPopup"), this);
+    for (Command id : {Command::Whois, Command::Ping, Command::Finger, Command::Time,
+                       Command::Version, Command::Source})
+        ctcp->addAction(m_commands.action(id));
+    MenuBar::Targets targets;
+    targets.chat = m_commands.action(Command::RelayedChat);
+    targets.sendFile = m_commands.action(Command::SendFileTo);
+    targets.voiceChat = m_commands.action(Command::VoiceChat);
+    targets.encryptedChat = m_commands.action(Command::EncryptedChat);
+    targets.ctcp = ctcp;
+    m_userMenu = new MenuBar(QStringLiteral("UserMenuBar"), skins.userMenu, targets,
+                             MenuBar::Edge::None, m_client);
+    m_userMenu->setGeometry(50, 280, 150, 25);
+}
+
+void MainWindow::setSkinPainting(bool on)
+{
+    m_skinPainting = on;
+}
+
+void MainWindow::followDrag(QPoint position)
+{
+    // The menu bar keeps its picture through the move; the rest is painted plain until the
+    // window is put down.
+    m_mainMenu->repaint();
+    move(position);
+    m_client->update();
+    placeTitleBar();
+}
+
+void MainWindow::placeTitleBar()
+{
+    if (m_titleBar->mode() == TitleBar::Mode::Separate)
+        m_titleBar->move(titleBarPosition(frameGeometry()));
+}
+
 void MainWindow::buildMenus()
 {
     for (const MenuSpec& spec : kMenus)
-        fill(menuBar()->addMenu(tr(spec.title)), spec, m_commands);
+        fill(m_mainMenu->addMenu(tr(spec.title)), spec, m_commands);
     auto* popup = new QMenu(QString::fromLatin1(kContactPopup.title), this);
     fill(popup, kContactPopup, m_commands);
     m_contacts->setPopupMenu(popup);
@@ -184,6 +293,37 @@ void MainWindow::bringToFront()
     showNormal();
     raise();
     activateWindow();
+    setFocus();
+}
+
+void MainWindow::paintEvent(QPaintEvent* event)
+{
+    QMainWindow::paintEvent(event);
+    QPainter painter(this);
+    painter.setPen(QColor(kBorder));
+    painter.drawRect(rect().adjusted(0, 0, -1, -1));
+}
+
+void MainWindow::moveEvent(QMoveEvent* event)
+{
+    QMainWindow::moveEvent(event);
+    placeTitleBar();
+}
+
+void MainWindow::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    if (m_titleBar->mode() == TitleBar::Mode::Separate) {
+        placeTitleBar();
+        m_titleBar->show();
+    }
+}
+
+void MainWindow::hideEvent(QHideEvent* event)
+{
+    QMainWindow::hideEvent(event);
+    if (m_titleBar->mode() == TitleBar::Mode::Separate)
+        m_titleBar->hide();
 }
 
 void MainWindow::closeEvent(QCloseEvent* event)
@@ -195,9 +335,20 @@ void MainWindow::closeEvent(QCloseEvent* event)
 void MainWindow::changeEvent(QEvent* event)
 {
     QMainWindow::changeEvent(event);
-    // Minimised, the window leaves the task bar: only the tray icon remains.
-    if (event->type() == QEvent::WindowStateChange && isMinimized())
+    if (event->type() != QEvent::WindowStateChange
+        || m_titleBar->mode() == TitleBar::Mode::Embedded)
+        return;
+    if (!isMinimized()) {
+        if (isVisible())
+            m_titleBar->show();
+        return;
+    }
+    // Minimised, the window leaves the task bar and only the tray icon remains; without a tray
+    // that would lose it, so there it stays minimised where the desktop keeps such windows.
+    if (m_hideWhenMinimised)
         QMetaObject::invokeMethod(this, &QWidget::hide, Qt::QueuedConnection);
+    else
+        m_titleBar->hide();
 }
 
 void MainWindow::showWhois(const QString& text)
@@ -223,9 +374,17 @@ void MainWindow::showCtcpReply(irc::CtcpCode code, const QString& title, const Q
 
 void MainWindow::showAbout()
 {
+    // Owned by the caption, as it always was; a new box each time.
+    QWidget* owner =
+        m_titleBar->mode() == TitleBar::Mode::Separate ? static_cast<QWidget*>(m_titleBar) : this;
     auto* box =
-        new QMessageBox(QMessageBox::NoIcon, tr("About"), irc::idleTitle(), QMessageBox::Ok, this);
-    box->setIconPixmap(res::icon(QStringLiteral("CONTACT")).pixmap(32, 32));
+        new QMessageBox(QMessageBox::NoIcon, tr("About"), irc::idleTitle(), QMessageBox::Ok, owner);
+    box->setIconPixmap(res::icon(QStringLiteral("KIVVOICON")).pixmap(32, 32));
+    // The picture is the program's mark; a screen reader should say so.
+    if (auto* icon = box->findChild<QLabel*>(QStringLiteral("qt_msgboxex_icon_label"))) {
+        icon->setAccessibleName(tr("Kivvo"));
+        icon->setToolTip(tr("Kivvo"));
+    }
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setModal(false);
     box->show();

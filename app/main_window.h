@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/skin.h"
+#include "app/title_bar.h"
 #include "diag/line_sender.h"
 #include "irc/ctcp.h"
 #include "irc/link_status.h"
@@ -18,8 +20,11 @@ class ServerLogWindow;
 
 namespace app {
 
+class ClientArea;
 class CommandTable;
 class ContactListView;
+class MainMenuBar;
+class MenuBar;
 
 // The contact list window: its menus, the contact list, the status bar and the diagnostic
 // windows. It shows what the program tells it and forwards what the user asks for; the
@@ -33,8 +38,18 @@ public:
     static constexpr int kHeight = 360;
 
     // `sender` puts the diagnostic windows' typed lines on the server link.
-    MainWindow(CommandTable& commands, const diag::LineSender& sender, QWidget* parent = nullptr);
+    MainWindow(CommandTable& commands, const diag::LineSender& sender, const SkinSet& skins = {},
+               TitleBar::Mode titleMode = TitleBar::Mode::Separate, QWidget* parent = nullptr);
     ~MainWindow() override;
+
+    TitleBar* titleBar() const { return m_titleBar; }
+    MainMenuBar* mainMenuBar() const { return m_mainMenu; }
+    MenuBar* userMenuBar() const { return m_userMenu; }
+    // Off while the title bar drags the window: the skins wait until it is put down.
+    void setSkinPainting(bool on);
+    bool skinPainting() const { return m_skinPainting; }
+    // Where there is no tray to come back from, minimising only minimises.
+    void setHideWhenMinimised(bool hide) { m_hideWhenMinimised = hide; }
 
     QString statusText() const;
     ContactListView* contactList() const { return m_contacts; }
@@ -57,6 +72,8 @@ public slots:
     void showDisconnected();
     void showWhois(const QString& text);
     void showCtcpReply(irc::CtcpCode code, const QString& title, const QString& text);
+    // The tray's click, and an offer that needs an answer: the window and its title bar come
+    // back in front with the focus.
     void bringToFront();
 
 signals:
@@ -66,16 +83,29 @@ signals:
 protected:
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
 
 private:
     void buildMenus();
+    void buildBars(const SkinSet& skins, TitleBar::Mode titleMode);
     void showAbout();
     void centreOnScreen();
+    void placeTitleBar();
+    void followDrag(QPoint position);
 
     CommandTable& m_commands;
     diag::LineSender m_sender;
     QLabel* m_status = nullptr;
     ContactListView* m_contacts = nullptr;
+    ClientArea* m_client = nullptr;
+    MainMenuBar* m_mainMenu = nullptr;
+    MenuBar* m_userMenu = nullptr;
+    TitleBar* m_titleBar = nullptr;
+    bool m_skinPainting = true;
+    bool m_hideWhenMinimised = true;
     irc::CtcpReplyBoxes m_replyBoxes;
     mutable std::unique_ptr<diag::DebugWindow> m_debugWindow;
     mutable std::unique_ptr<diag::ServerLogWindow> m_serverLog;

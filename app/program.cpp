@@ -2,6 +2,8 @@
 
 #include "app/contact_list_view.h"
 #include "app/main_window.h"
+#include "app/menu_bar.h"
+#include "app/web_links.h"
 #include "config/connect_dialog.h"
 #include "config/contact_editor.h"
 #include "config/errors.h"
@@ -16,6 +18,7 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QGuiApplication>
 #include <QMenu>
 #include <QMetaObject>
 
@@ -24,6 +27,22 @@ namespace app {
 namespace {
 
 constexpr char kConnectingWait[] = "Connecting...please wait";
+
+// A Wayland client cannot place its own windows, so there the caption is part of the window.
+TitleBar::Mode titleBarMode(const Program::Options& options)
+{
+    if (options.titleBar)
+        return *options.titleBar;
+    return QGuiApplication::platformName().startsWith(QLatin1String("wayland"))
+               ? TitleBar::Mode::Embedded
+               : TitleBar::Mode::Separate;
+}
+
+SkinSet skinsOf(const config::Store& store)
+{
+    const std::optional<QString> installDir = store.GetInstallDir();
+    return installDir ? SkinSet::load(*installDir) : SkinSet();
+}
 
 struct QueryCommand
 {
@@ -37,9 +56,6 @@ constexpr QueryCommand kQueries[] = {
     {Command::Finger, irc::ContactQuery::Finger},   {Command::Time, irc::ContactQuery::Time},
     {Command::Version, irc::ContactQuery::Version}, {Command::Source, irc::ContactQuery::Source},
 };
-
-constexpr Command kChatMenu[] = {Command::EncryptedChat, Command::RelayedChat, Command::VoiceChat,
-                                 Command::SendFileTo};
 
 } // namespace
 
@@ -61,8 +77,10 @@ Program::Program(config::Registry& registry, Options options,
     , m_voice(*this, *m_sound)
     , m_offers(*m_prompter, m_chats, m_transfers, m_voice,
                [this] { return m_link.peerAddress().isLoopback(); })
+    , m_tray(options.tray)
     , m_window(std::make_unique<MainWindow>(
-          m_commands, [this](const QByteArray& bytes) { return m_link.sendRaw(bytes); }))
+          m_commands, [this](const QByteArray& bytes) { return m_link.sendRaw(bytes); },
+          skinsOf(m_store), titleBarMode(options)))
     , m_identPort(options.identPort)
 {
     // Said once: every later change the user makes fails with a box of its own.
@@ -78,6 +96,9 @@ Program::Program(config::Registry& registry, Options options,
     registerChatCommands();
     registerTransferCommands();
     registerSettingsCommands();
+    registerHelpCommands();
+    m_window->setHideWhenMinimised(m_tray.isPresent());
+    connect(&m_tray, &Tray::restoreRequested, m_window.get(), &MainWindow::bringToFront);
     connect(this, &Program::settingsChanged, &m_link, &irc::ServerLink::setSettings);
     connect(this, &Program::settingsChanged, this, [this](const config::Settings& settings) {
         m_dispatcher.setSettings(settings);
@@ -245,6 +266,18 @@ void Program::registerSettingsCommands()
     });
 }
 
+void Program::registerHelpCommands()
+{
+    m_commands.setHandler(Command::Help, [this](auto&) {
+        if (const std::optional<QString> installDir = m_store.GetInstallDir())
+            OpenLocalHelp(*installDir);
+    });
+    m_commands.setHandler(Command::HelpOnline,
+                          [](auto&) { OpenInBrowser(QString::fromLatin1(kHelpOnlineAddress)); });
+    m_commands.setHandler(Command::SupportOnline,
+                          [](auto&) { OpenInBrowser(QString::fromLatin1(kSupportOnlineAddress)); });
+}
+
 void Program::applySettings(const config::Settings& settings)
 {
     m_settings = settings;
@@ -270,6 +303,12 @@ void Program::start()
     }
 }
 
+void Program::showAtStart(bool hidden)
+{
+    if (!hidden || !m_tray.isPresent())
+        m_window->show();
+}
+
 void Program::onServerLine(const QByteArray& line)
 {
     m_dispatcher.HandleServerLine(line);
@@ -281,6 +320,7 @@ void Program::closeStep()
     if (m_closed)
         return;
     m_closed = true;
+    m_tray.remove();
     m_presence.stop();
     m_link.quitForClose();
     m_ident.stop();
@@ -320,18 +360,21 @@ quint32 Program::offerAddress() const
                                 ok ? std::optional<quint32>(ipv4) : std::nullopt);
 }
 
-void Program::fillMenu(peer::ChatMenu menu, QMenu* target, const QByteArray& peer)
+QWidget* Program::makeMenuBar(QWidget* parent, const QByteArray& peer)
 {
-    switch (menu) {
-    case peer::ChatMenu::Ctcp:
-        for (const QueryCommand& entry : kQueries)
-            m_commands.addTargeted(target, entry.id, peer);
-        break;
-    case peer::ChatMenu::Chat:
-        for (const Command id : kChatMenu)
-            m_commands.addTargeted(target, id, peer);
-        break;
-    }
+    auto* ctcp = new QMenu(tr("CTCPPopup"), parent);
+    for (const QueryCommand& entry : kQueries)
+        m_commands.addTargeted(ctcp, entry.id, peer);
+    MenuBar::Targets targets;
+    targets.chat = m_commands.targeted(parent, Command::RelayedChat, peer);
+    targets.sendFile = m_commands.targeted(parent, Command::SendFileTo, peer);
+    targets.voiceChat = m_commands.targeted(parent, Command::VoiceChat, peer);
+    targets.encryptedChat = m_commands.targeted(parent, Command::EncryptedChat, peer);
+    targets.ctcp = ctcp;
+    // Each bar reads the picture again, so a skin replaced on disk shows in the next chat.
+    return new MenuBar(QStringLiteral("ChatMenuBar"),
+                       installDir() ? SkinSet::loadUserMenu(*installDir()) : Skin(), targets,
+                       MenuBar::Edge::Sunken, parent);
 }
 
 } // namespace app

@@ -3,6 +3,8 @@
 #include "app/command_table.h"
 #include "app/offer_inbox.h"
 #include "app/server_actions.h"
+#include "app/title_bar.h"
+#include "app/tray.h"
 #include "config/prompter.h"
 #include "config/settings.h"
 #include "config/store.h"
@@ -43,6 +45,9 @@ public:
         std::optional<quint16> identPort;
         // Where voice chats get their sound devices; the system's default devices when null.
         std::shared_ptr<peer::SoundSystem> sound;
+        Tray::Availability tray = Tray::Availability::Detect;
+        // The title bar's kind; by the windowing system when not given.
+        std::optional<TitleBar::Mode> titleBar;
     };
 
     // `prompter` answers the questions; the real dialogs when null.
@@ -52,12 +57,16 @@ public:
 
     // What the program does by itself once it exists: the automatic connection.
     void start();
+    // Shows the main window, unless asked to start `hidden` in the tray. Without a tray there is
+    // nothing to come back from, so the window shows anyway.
+    void showAtStart(bool hidden);
 
     MainWindow& window() const { return *m_window; }
     CommandTable& commands() { return m_commands; }
     peer::ChatSessions& chats() { return m_chats; }
     peer::Transfers& transfers() { return m_transfers; }
     peer::VoiceChats& voiceChats() { return m_voice; }
+    Tray& tray() { return m_tray; }
     irc::ServerLink& link() { return m_link; }
     config::Store& store() { return m_store; }
     const config::Settings& settings() const { return m_settings; }
@@ -80,6 +89,7 @@ private:
     void registerChatCommands();
     void registerTransferCommands();
     void registerSettingsCommands();
+    void registerHelpCommands();
     void onServerLine(const QByteArray& line);
     void startChatWith(const CommandTable::Target& nick, peer::ChatMode mode);
 
@@ -89,7 +99,7 @@ private:
     bool loggingOn() const override;
     std::optional<QString> installDir() const override;
     quint32 offerAddress() const override;
-    void fillMenu(peer::ChatMenu menu, QMenu* target, const QByteArray& peer) override;
+    QWidget* makeMenuBar(QWidget* parent, const QByteArray& peer) override;
 
     // Declared in the order of construction; destroyed the other way round, the main window
     // first and the store last.
@@ -108,6 +118,7 @@ private:
     std::shared_ptr<peer::SoundSystem> m_sound;
     peer::VoiceChats m_voice;
     OfferInbox m_offers;
+    Tray m_tray;
     std::unique_ptr<MainWindow> m_window;
     quint32 m_serverSeenAddress = 0;
     bool m_closed = false;

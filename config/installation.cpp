@@ -5,6 +5,8 @@
 #include "config/store.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 
 namespace config {
 
@@ -51,6 +53,14 @@ bool installIfMissing(Registry& registry, const FirstRunDefaults& defaults)
         QDir::cleanPath(defaults.installDir.isEmpty() ? defaultInstallDir() : defaults.installDir);
     registry.writeValue(kKeyRoot, "installdir", installDir.toUtf8());
     QDir().mkpath(installDir + QStringLiteral("/logs"));
+    for (const auto& [source, target] : defaults.files) {
+        const QString path = installDir + QLatin1Char('/') + target;
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        // Copies keep the source's permissions, and the program's own artwork is read-only.
+        if (QFile::copy(source, path))
+            QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner
+                                            | QFileDevice::ReadGroup | QFileDevice::ReadOther);
+    }
 
     Store store(registry);
     store.AddServer({defaults.serverAddress, defaults.network, defaults.serverPort});

@@ -2,6 +2,9 @@
 
 #include <QString>
 
+#include <utility>
+#include <vector>
+
 namespace config {
 
 class Registry;
@@ -17,6 +20,8 @@ struct FirstRunDefaults
     QByteArray nick; // empty: taken from the login name
     QByteArray realname = "Kivvo User";
     bool autoconnect = true;
+    // Copied into the installation folder: where from, and where to under the folder.
+    std::vector<std::pair<QString, QString>> files;
 };
 
 // Does the installation's work when the store has no "SOFTWARE\Kivvo" key yet; returns true when

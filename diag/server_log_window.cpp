@@ -1,6 +1,7 @@
 #include "diag/server_log_window.h"
 
 #include "diag/server_text.h"
+#include "res/text_fit.h"
 
 #include <QCloseEvent>
 #include <QFontDatabase>
@@ -33,6 +34,8 @@ ServerLogWindow::ServerLogWindow(QWidget* parent)
     // Enter must not wipe the log by accident; Escape clearing it is the intended shortcut.
     m_clear->setAutoDefault(false);
     connect(m_clear, &QPushButton::clicked, this, &ServerLogWindow::clearWindow);
+    // Placed by hand at a fixed height that the desktop's font may not fit.
+    res::fitText(m_clear);
 
     resize(kInitialWidth, kInitialHeight);
     // A hidden window gets its resize event only when first shown; place the controls now.

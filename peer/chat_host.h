@@ -6,15 +6,12 @@
 
 #include <optional>
 
-class QMenu;
+class QWidget;
 
 namespace peer {
 
-// The menus of a chat window whose commands belong to the rest of the program.
-enum class ChatMenu { Ctcp, Chat };
-
 // What chats need from the rest of the program: the server link, the nick in use, the logging
-// setting, the clock, the address to offer, and the commands of the window's menus. The program
+// setting, the clock, the address to offer, and the window's bar of commands. The program
 // implements it; tests script it.
 class ChatHost
 {
@@ -29,8 +26,12 @@ public:
     virtual QDateTime nowUtc() const { return QDateTime::currentDateTimeUtc(); }
     // Our IPv4 address as a direct-chat offer names it, host byte order; 0 when unknown.
     virtual quint32 offerAddress() const { return 0; }
-    // Adds the items of `menu` to `target`, each acting on `peer`.
-    virtual void fillMenu(ChatMenu /*menu*/, QMenu* /*target*/, const QByteArray& /*peer*/) {}
+    // The strip of image buttons of a chat window, each acting on `peer`; none when the program
+    // offers no commands to chats.
+    virtual QWidget* makeMenuBar(QWidget* /*parent*/, const QByteArray& /*peer*/)
+    {
+        return nullptr;
+    }
 };
 
 } // namespace peer

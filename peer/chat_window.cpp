@@ -12,13 +12,13 @@
 #include "peer/session_record.h"
 #include "peer/texts.h"
 #include "res/resources.h"
+#include "res/text_fit.h"
 
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
-#include <QMenuBar>
 #include <QPixmap>
 #include <QPushButton>
 #include <QScreen>
@@ -46,7 +46,7 @@ ChatWindow::ChatWindow(ChatSession& session, ChatHost& host, QWidget* parent)
     setWindowFlags(windowFlags() | Qt::WindowMinMaxButtonsHint);
     setWindowTitle(diag::decodeServerText(session.nick));
 
-    m_menuBar = new QMenuBar(this);
+    m_menuBar = m_host.makeMenuBar(this, session.nick);
     m_view = new QTextEdit(this);
     m_view->setReadOnly(true);
     m_view->setAcceptRichText(false);
@@ -60,9 +60,17 @@ ChatWindow::ChatWindow(ChatSession& session, ChatHost& host, QWidget* parent)
     m_clear->setAutoDefault(false);
     m_styleButton = new QToolButton(this);
     m_styleButton->setIcon(res::icon(QStringLiteral("FONTSTYLE")));
+    m_styleButton->setAccessibleName(tr("Text style"));
+    m_styleButton->setToolTip(tr("Text style"));
     m_colourButton = new QToolButton(this);
     m_colourButton->setIcon(res::icon(QStringLiteral("FONTCOLOR")));
+    m_colourButton->setAccessibleName(tr("Text colour"));
+    m_colourButton->setToolTip(tr("Text colour"));
     m_cipherLabel = new QLabel(tr("Encrypted text:"), this);
+    // These sit at fixed sizes that the desktop's font may not fit.
+    res::fitText(m_send);
+    res::fitText(m_clear);
+    res::fitText(m_cipherLabel);
     m_cipherText = new QLineEdit(this);
     m_cipherText->setReadOnly(true);
     m_cipherLabel->hide();
@@ -94,12 +102,17 @@ ChatWindow::ChatWindow(ChatSession& session, ChatHost& host, QWidget* parent)
 
 void ChatWindow::buildMenus()
 {
-    // The queries and chats act on this window's peer, never on whoever is selected in the
-    // contact list.
-    m_host.fillMenu(ChatMenu::Ctcp, m_menuBar->addMenu(tr("CTCP")), m_session.nick);
-    QMenu* chat = m_menuBar->addMenu(tr("Chat"));
-    m_host.fillMenu(ChatMenu::Chat, chat, m_session.nick);
-    chat->addAction(tr("End encryption"), this, &ChatWindow::endEncryption);
+    // The bar's buttons act on this window's peer, never on whoever is selected in the contact
+    // list. Ending encryption is a matter of this conversation alone: its view's menu has it.
+    m_view->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_view, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+        QMenu* menu = m_view->createStandardContextMenu(at);
+        menu->setAttribute(Qt::WA_DeleteOnClose);
+        menu->addSeparator();
+        QAction* end = menu->addAction(tr("End encryption"), this, &ChatWindow::endEncryption);
+        end->setEnabled(m_session.encrypted);
+        menu->popup(m_view->viewport()->mapToGlobal(at));
+    });
 }
 
 QMenu* ChatWindow::formatMenu(QMenu*& menu, const char* title, const FormatMenuItem* items,
@@ -143,7 +156,8 @@ void ChatWindow::layOut()
     const QSize outer = frameGeometry().size();
     const int w = outer.width();
     const int h = outer.height();
-    m_menuBar->setGeometry(10, 5, 150, 20);
+    if (m_menuBar)
+        m_menuBar->setGeometry(10, 5, 150, 20);
     if (m_session.encrypted) {
         m_view->setGeometry(10, 30, w - 25, h - 145);
         m_input->setGeometry(10, h - 110, w - 25, 20);

@@ -9,7 +9,6 @@
 class QLabel;
 class QLineEdit;
 class QMenu;
-class QMenuBar;
 class QPushButton;
 class QTextEdit;
 class QToolButton;
@@ -86,7 +85,7 @@ private:
     ChatHost& m_host;
     QByteArray m_transcript;
     bool m_logFailureNoted = false;
-    QMenuBar* m_menuBar = nullptr;
+    QWidget* m_menuBar = nullptr;
     QTextEdit* m_view = nullptr;
     QLineEdit* m_input = nullptr;
     QPushButton* m_send = nullptr;

@@ -29,6 +29,8 @@ VoiceWindow::VoiceWindow(QWidget* parent)
 
     auto* icon = new QLabel(this);
     icon->setPixmap(res::icon(QStringLiteral("MICROPHONE")).pixmap(32, 32));
+    icon->setAccessibleName(tr("Microphone"));
+    icon->setToolTip(tr("Microphone"));
     auto* label = new QLabel(tr("Status:"), this);
     m_status = new QPlainTextEdit(this);
     m_status->setReadOnly(true);

@@ -1,5 +1,6 @@
 #include "res/resources.h"
 
+#include <QDir>
 #include <QIcon>
 #include <QImageReader>
 #include <QPixmap>
@@ -34,6 +35,23 @@ QIcon icon(const QString& name)
         QPixmapCache::insert(path, pixmap);
     }
     return QIcon(pixmap);
+}
+
+} // namespace res
+
+namespace res {
+
+std::vector<std::pair<QString, QString>> installedFiles()
+{
+    initResources();
+    std::vector<std::pair<QString, QString>> files;
+    for (const char* folder : {"skin", "help"}) {
+        const QString name = QString::fromLatin1(folder);
+        const QDir dir(QStringLiteral(":/") + name);
+        for (const QString& file : dir.entryList(QDir::Files, QDir::Name))
+            files.emplace_back(dir.filePath(file), name + QLatin1Char('/') + file);
+    }
+    return files;
 }
 
 } // namespace res

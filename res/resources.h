@@ -1,7 +1,11 @@
 #pragma once
 
+#include <QString>
+
+#include <utility>
+#include <vector>
+
 class QIcon;
-class QString;
 
 namespace res {
 
@@ -14,5 +18,9 @@ void initResources();
 // few milliseconds of start-up. Without auto-detection it goes straight to its own PNG reader.
 // The cache shares one copy among all the windows and rows that show it.
 QIcon icon(const QString& name);
+
+// What a new installation gets of the artwork: each resource, and its place under the
+// installation folder (the skins and the help page).
+std::vector<std::pair<QString, QString>> installedFiles();
 
 } // namespace res

@@ -13,6 +13,7 @@ KIVVO_PACKAGES=(
     clang libclang-rt-14-dev clang-tidy clang-format
     xvfb xauth x11-utils libx11-dev xdotool imagemagick trayer pulseaudio pulseaudio-utils
     ngircd weechat-headless weechat-plugins python3 sqlite3
+    desktop-file-utils appstream dpkg-dev fonts-dejavu-core file
 )
 
 kivvo_as_root() {
@@ -206,4 +207,58 @@ kivvo_stop_sound_server() {
     unset PULSE_SERVER PULSE_RUNTIME_PATH PULSE_STATE_PATH PULSE_COOKIE PULSE_CLIENTCONFIG
     KIVVO_SOUND_PID=""
     KIVVO_SOUND_DIR=""
+}
+
+# kivvo_stop_pid PID: stops a daemon of ours by its PID, waiting at most 5 s before killing it.
+kivvo_stop_pid() {
+    [ -n "${1:-}" ] || return 0
+    local i
+    kill "$1" 2>/dev/null || true
+    for i in $(seq 1 50); do
+        kill -0 "$1" 2>/dev/null || break
+        sleep 0.1
+    done
+    kill -KILL "$1" 2>/dev/null || true
+    wait "$1" 2>/dev/null || true
+}
+
+# kivvo_start_display [tray]: starts an X server without hardware (Xvfb, 1024x768, 24-bit
+# colour, no TCP) on the first free display from :90 and waits at most 10 s for it; with "tray",
+# also a notification area (trayer), which must run before a program looks for one. Sets
+# KIVVO_DISPLAY (":N"), KIVVO_XVFB_PID and KIVVO_TRAY_PID, which kivvo_stop_display clears.
+KIVVO_DISPLAY=""
+KIVVO_XVFB_PID=""
+KIVVO_TRAY_PID=""
+kivvo_start_display() {
+    local number=90 i
+    while [ -e "/tmp/.X11-unix/X$number" ] || [ -e "/tmp/.X$number-lock" ]; do
+        number=$((number + 1))
+    done
+    Xvfb ":$number" -screen 0 1024x768x24 -nolisten tcp </dev/null >/dev/null 2>&1 &
+    KIVVO_XVFB_PID=$!
+    for i in $(seq 1 100); do
+        [ -e "/tmp/.X11-unix/X$number" ] && break
+        kill -0 "$KIVVO_XVFB_PID" 2>/dev/null || break
+        sleep 0.1
+    done
+    if ! DISPLAY=":$number" xdpyinfo >/dev/null 2>&1; then
+        echo "The X server for the desktop tests did not start" >&2
+        kivvo_stop_display
+        return 1
+    fi
+    KIVVO_DISPLAY=":$number"
+    if [ "${1:-}" = tray ]; then
+        DISPLAY="$KIVVO_DISPLAY" trayer --edge top --align right --widthtype request \
+            --height 24 </dev/null >/dev/null 2>&1 &
+        KIVVO_TRAY_PID=$!
+        sleep 0.5
+    fi
+}
+
+kivvo_stop_display() {
+    kivvo_stop_pid "$KIVVO_TRAY_PID"
+    kivvo_stop_pid "$KIVVO_XVFB_PID"
+    KIVVO_TRAY_PID=""
+    KIVVO_XVFB_PID=""
+    KIVVO_DISPLAY=""
 }

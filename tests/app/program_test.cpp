@@ -1,16 +1,17 @@
 // The program as a whole: chat windows' commands, and the order in which it comes down with
 // every kind of chat open (run under the sanitizers in CI, where a freed record written to
 // fails the test).
+#include "app/menu_bar.h"
 #include "peer/encrypted_chat.h"
 #include "tests/support/connected_program.h"
 
 #include <QAction>
 #include <QMenu>
-#include <QMenuBar>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTest>
 
 using app::Command;
 using test::waitFor;
@@ -27,15 +28,26 @@ protected:
         connect(options);
         ASSERT_TRUE(showOnline({"bob", "carol"}));
     }
-    // The item `text` of the chat window's menu `menu`.
-    static QAction* menuItem(peer::ChatWindow* window, const QString& menu, const QString& text)
+    // A click on the chat window's image button over `zone`.
+    static void press(peer::ChatWindow* window, app::MenuBarZone zone)
     {
-        for (QAction* top : window->findChild<QMenuBar*>()->actions()) {
-            if (top->text() != menu)
+        auto* bar = window->findChild<app::MenuBar*>("ChatMenuBar");
+        ASSERT_NE(bar, nullptr);
+        QTest::mousePress(bar->button(zone), Qt::LeftButton);
+        QTest::mouseRelease(bar->button(zone), Qt::LeftButton);
+    }
+    // The item `text` of the chat window's CTCP menu, which its button opens.
+    static QAction* ctcpItem(peer::ChatWindow* window, const QString& text)
+    {
+        press(window, app::MenuBarZone::CtcpMenu);
+        for (QMenu* menu : window->findChildren<QMenu*>()) {
+            if (!menu->isVisible())
                 continue;
-            for (QAction* item : top->menu()->actions()) {
-                if (item->text() == text)
+            for (QAction* item : menu->actions()) {
+                if (item->text() == text) {
+                    menu->hide();
                     return item;
+                }
             }
         }
         return nullptr;
@@ -68,7 +80,7 @@ TEST_F(ProgramTest, AChatWindowsCommandsActOnItsPeerNotOnTheSelection)
     core->contacts()->selectContact("carol");
     peer::ChatWindow* bobWindow = core->chat(0);
     for (const char* query : {"Whois", "Ping", "Finger", "Time", "Version", "Source"}) {
-        QAction* item = menuItem(bobWindow, "CTCP", query);
+        QAction* item = ctcpItem(bobWindow, query);
         ASSERT_NE(item, nullptr) << query;
         item->trigger();
     }
@@ -77,11 +89,11 @@ TEST_F(ProgramTest, AChatWindowsCommandsActOnItsPeerNotOnTheSelection)
     EXPECT_FALSE(server.received().contains("PRIVMSG carol"));
     EXPECT_FALSE(server.received().contains("WHOIS carol"));
 
-    menuItem(bobWindow, "Chat", "Relayed Chat")->trigger();
+    press(bobWindow, app::MenuBarZone::Chat);
     ASSERT_EQ(records().CountRecords(), 2);
     EXPECT_EQ(records().at(1)->nick, "bob");
     EXPECT_EQ(core->chat(1)->transcript(), "Waiting for user to accept chat connection...\r\n");
-    menuItem(bobWindow, "Chat", "Voice Chat")->trigger();
+    press(bobWindow, app::MenuBarZone::VoiceChat);
     ASSERT_TRUE(waitFor([&] {
         return server.received().contains("PRIVMSG bob :\x01"
                                           "DCC VOICE ");

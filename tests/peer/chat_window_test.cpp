@@ -15,7 +15,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
-#include <QMenuBar>
 #include <QPointer>
 #include <QPushButton>
 #include <QTcpServer>
@@ -48,11 +47,14 @@ public:
     bool loggingOn() const override { return logging; }
     std::optional<QString> installDir() const override { return dir; }
     QDateTime nowUtc() const override { return now; }
-    void fillMenu(peer::ChatMenu menu, QMenu*, const QByteArray& peer) override
+    QWidget* makeMenuBar(QWidget* parent, const QByteArray& peer) override
     {
-        filled << QByteArray::number(int(menu)) + " " + peer;
+        barsFor << peer;
+        auto* bar = new QWidget(parent);
+        bar->setObjectName("ChatMenuBar");
+        return bar;
     }
-    QList<QByteArray> filled;
+    QList<QByteArray> barsFor;
 };
 
 class ChatWindowTest : public ::testing::Test
@@ -301,14 +303,13 @@ TEST_F(ChatWindowTest, FormatMenusInsertCodesAtTheCaret)
     EXPECT_EQ(window->input()->text(), "\0034\002hello");
 }
 
-TEST_F(ChatWindowTest, TheHostFillsTheCommandMenusForThisPeer)
+TEST_F(ChatWindowTest, TheHostMakesTheCommandBarForThisPeer)
 {
     open();
-    QStringList titles;
-    for (QAction* menu : window->findChild<QMenuBar*>()->actions())
-        titles << menu->text();
-    EXPECT_EQ(titles, (QStringList{"CTCP", "Chat"}));
-    EXPECT_EQ(host.filled, (QList<QByteArray>{"0 bob", "1 bob"}));
+    EXPECT_EQ(host.barsFor, (QList<QByteArray>{"bob"}));
+    auto* bar = window->findChild<QWidget*>("ChatMenuBar");
+    ASSERT_NE(bar, nullptr);
+    EXPECT_EQ(bar->geometry(), QRect(10, 5, 150, 20));
 }
 
 TEST_F(ChatWindowTest, AnUnwritableLogIsNotedOnceAndTheChatGoesOn)

@@ -7,8 +7,13 @@
 #include "config/store.h"
 #include "peer/chat_window.h"
 #include "peer/session_record.h"
+#include "res/resources.h"
 #include "tests/support/scripted_prompter.h"
 #include "tests/support/temp_store.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 
 #include <memory>
 #include <optional>
@@ -27,6 +32,10 @@ struct CoreOptions
     std::optional<quint16> identPort; // no ident responder without one
     // The voice chats' devices; the system's own when null.
     std::shared_ptr<peer::SoundSystem> sound;
+    app::Tray::Availability tray = app::Tray::Availability::Absent;
+    // The skins and help page a new installation gets, in the store's folder.
+    bool artwork = false;
+    std::optional<app::TitleBar::Mode> titleBar;
 };
 
 // One program: its own store, the program with its main window, answering questions from a
@@ -46,11 +55,19 @@ struct ProgramCore
         settings.logging = options.logging;
         temp.store().SaveSettings(settings);
         temp.registry().writeValue(config::kKeyRoot, "installdir", temp.dirPath().toUtf8());
+        if (options.artwork) {
+            for (const auto& [source, target] : res::installedFiles()) {
+                QDir().mkpath(QFileInfo(temp.dirPath() + '/' + target).absolutePath());
+                QFile::copy(source, temp.dirPath() + '/' + target);
+            }
+        }
         auto scripted = std::make_unique<ScriptedPrompter>();
         prompter = scripted.get();
         app::Program::Options programOptions;
         programOptions.identPort = options.identPort;
         programOptions.sound = options.sound;
+        programOptions.tray = options.tray;
+        programOptions.titleBar = options.titleBar;
         program =
             std::make_unique<app::Program>(temp.registry(), programOptions, std::move(scripted));
         if (options.start) {
@@ -60,8 +77,18 @@ struct ProgramCore
     }
     ProgramCore(quint16 serverPort, const QByteArray& nick, const QList<QByteArray>& contacts,
                 bool logging = false)
-        : ProgramCore(CoreOptions{nick, {}, contacts, serverPort, true, logging, true, {}, {}})
+        : ProgramCore(optionsFor(serverPort, nick, contacts, logging))
     {}
+    static CoreOptions optionsFor(quint16 serverPort, const QByteArray& nick,
+                                  const QList<QByteArray>& contacts, bool logging)
+    {
+        CoreOptions options;
+        options.nick = nick;
+        options.contacts = contacts;
+        options.serverPort = serverPort;
+        options.logging = logging;
+        return options;
+    }
 
     app::MainWindow& window() const { return program->window(); }
     app::ContactListView* contacts() const { return window().contactList(); }

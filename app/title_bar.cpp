@@ -1,0 +1,98 @@
+#include "app/title_bar.h"
+
+#include "app/zone_button.h"
+
+#include <QCloseEvent>
+#include <QCursor>
+#include <QMetaObject>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QWindow>
+
+namespace app {
+
+namespace {
+
+constexpr QRgb kBorder = qRgb(0x3a, 0x46, 0x52);
+
+} // namespace
+
+TitleBar::TitleBar(const Skin& skin, Mode mode, QWidget* mainWindow)
+    : QWidget(mainWindow, mode == Mode::Separate
+                              ? Qt::Tool | Qt::FramelessWindowHint | Qt::WindowDoesNotAcceptFocus
+                              : Qt::Widget)
+    , m_skin(skin.image())
+    , m_mode(mode)
+    , m_cursor([] { return QCursor::pos(); })
+{
+    setObjectName(QStringLiteral("TitleBar"));
+    setWindowTitle(QStringLiteral("titlebar"));
+    setFixedSize(kTitleBarWidth, kTitleBarHeight);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+
+    auto* minimise = new ZoneButton(tr("Minimise"), this);
+    minimise->setGeometry(kMinimiseArea.translated(clientOrigin()));
+    connect(minimise, &QAbstractButton::pressed, this, &TitleBar::minimiseRequested);
+    auto* close = new ZoneButton(tr("Close"), this);
+    close->setGeometry(kCloseArea.translated(clientOrigin()));
+    connect(close, &QAbstractButton::pressed, this, &TitleBar::closeRequested);
+
+    m_drag.setInterval(kDragTickMs);
+    connect(&m_drag, &QTimer::timeout, this, &TitleBar::dragStep);
+}
+
+void TitleBar::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    painter.fillRect(rect(), kSkinBackground);
+    if (!m_skin.isNull()) {
+        // Drawn as it is, from the client area's corner; the border clips its edges.
+        painter.setClipRect(rect().adjusted(1, 1, -1, -1));
+        painter.drawImage(clientOrigin(), m_skin);
+        painter.setClipping(false);
+    }
+    painter.setPen(QColor(kBorder));
+    painter.drawRect(rect().adjusted(0, 0, -1, -1));
+}
+
+void TitleBar::mousePressEvent(QMouseEvent* event)
+{
+    if (event->button() != Qt::LeftButton)
+        return;
+    const QPoint client = event->position().toPoint() - clientOrigin();
+    if (!rect().adjusted(0, 0, -2, -2).contains(client))
+        return; // the border
+    // The two buttons take their own presses; whatever reaches here starts a drag.
+    if (m_mode == Mode::Embedded) {
+        if (QWindow* window = this->window()->windowHandle())
+            window->startSystemMove();
+        return;
+    }
+    m_dragStart = m_cursor();
+    m_grab = client;
+    emit dragStarted();
+    m_drag.start();
+}
+
+void TitleBar::dragStep()
+{
+    emit dragMoved(draggedWindowPosition(m_cursor(), m_grab));
+}
+
+void TitleBar::mouseReleaseEvent(QMouseEvent* event)
+{
+    if (event->button() != Qt::LeftButton || !m_drag.isActive())
+        return;
+    m_drag.stop();
+    emit dragFinished(m_cursor() != m_dragStart);
+}
+
+void TitleBar::closeEvent(QCloseEvent* event)
+{
+    // Closing the caption closes the program, once this event is over. Accepted: Qt closes
+    // every window when the program quits, and one that refused would cancel the quit.
+    event->accept();
+    QMetaObject::invokeMethod(this, &TitleBar::closeRequested, Qt::QueuedConnection);
+}
+
+} // namespace app

@@ -1,0 +1,429 @@
+// The skinned title bar and image buttons, the tray and the help links, on a whole program
+// whose clicks go through the window system as a user's do.
+#include "app/main_menu_bar.h"
+#include "app/menu_bar.h"
+#include "app/web_links.h"
+#include "config/installation.h"
+#include "config/registry.h"
+#include "diag/debug_log.h"
+#include "tests/support/program_core.h"
+#include "tests/support/wait_for.h"
+
+#include <QDesktopServices>
+#include <QMenu>
+#include <QSignalSpy>
+#include <QSystemTrayIcon>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolButton>
+#include <QUrl>
+#include <gtest/gtest.h>
+
+using app::Command;
+using app::MenuBarZone;
+using test::waitFor;
+
+namespace {
+
+// Counts the paint events a widget gets.
+class PaintCounter : public QObject
+{
+public:
+    explicit PaintCounter(QWidget* widget) { widget->installEventFilter(this); }
+    int count = 0;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint)
+            ++count;
+        return false;
+    }
+};
+
+class BarsTest : public ::testing::Test
+{
+protected:
+    void make(bool artwork, app::Tray::Availability tray = app::Tray::Availability::Absent)
+    {
+        test::CoreOptions options;
+        options.autoconnect = false;
+        options.artwork = artwork;
+        options.tray = tray;
+        core = std::make_unique<test::ProgramCore>(options);
+        QTest::qWait(20);
+    }
+    app::MainWindow& window() { return core->window(); }
+    app::TitleBar* titleBar() { return window().titleBar(); }
+
+    // A press and release of the left button at `client`, a point of the title bar's client
+    // area, delivered to its window as the window system would.
+    void clickTitleBar(QPoint client)
+    {
+        QWindow* bar = titleBar()->windowHandle();
+        const QPoint at = client + app::TitleBar::clientOrigin();
+        QTest::mousePress(bar, Qt::LeftButton, {}, at);
+        QTest::mouseRelease(bar, Qt::LeftButton, {}, at);
+    }
+    // The same on a bar of image buttons inside its window.
+    static void clickBar(app::MenuBar* bar, QPoint local)
+    {
+        QWidget* top = bar->window();
+        const QPoint at = bar->mapTo(top, local);
+        QTest::mousePress(top->windowHandle(), Qt::LeftButton, {}, at);
+        QTest::mouseRelease(top->windowHandle(), Qt::LeftButton, {}, at);
+    }
+    // Records the commands the bars run, instead of running them.
+    void recordCommands()
+    {
+        for (Command id : {Command::RelayedChat, Command::SendFileTo, Command::VoiceChat,
+                           Command::EncryptedChat}) {
+            core->program->commands().setHandler(id, [this, id](const auto& target) {
+                ran << QString::number(int(id)) + ":" + QString::fromUtf8(target.value_or("-"));
+            });
+        }
+    }
+    static QMenu* shownMenu()
+    {
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            if (auto* menu = qobject_cast<QMenu*>(widget); menu && menu->isVisible())
+                return menu;
+        }
+        return nullptr;
+    }
+
+    std::unique_ptr<test::ProgramCore> core;
+    QStringList ran;
+};
+
+TEST_F(BarsTest, TheTitleBarSitsOnTheWindowAndSplitsItsClicksByArea)
+{
+    make(false);
+    ASSERT_TRUE(titleBar()->isVisible());
+    EXPECT_EQ(titleBar()->size(), QSize(225, 20));
+    EXPECT_EQ(titleBar()->pos(), window().pos() - QPoint(0, 19));
+    EXPECT_EQ(titleBar()->windowTitle(), "titlebar");
+
+    QSignalSpy minimise(titleBar(), &app::TitleBar::minimiseRequested);
+    QSignalSpy close(titleBar(), &app::TitleBar::closeRequested);
+    QSignalSpy drag(titleBar(), &app::TitleBar::dragStarted);
+    // Disconnected from the window, so that each click only says what it asked for.
+    titleBar()->disconnect(&window());
+    struct Case
+    {
+        QPoint client;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {{196, 6}, "minimise"}, {{209, 14}, "minimise"}, {{210, 10}, "drag"}, {{211, 6}, "close"},
+        {{221, 14}, "close"},   {{195, 10}, "drag"},     {{222, 10}, "drag"}, {{200, 5}, "drag"},
+        {{200, 15}, "drag"},    {{215, 5}, "drag"},      {{215, 15}, "drag"}, {{3, 3}, "drag"},
+    };
+    for (const Case& c : cases) {
+        minimise.clear();
+        close.clear();
+        drag.clear();
+        clickTitleBar(c.client);
+        const QString got = minimise.count() ? "minimise"
+                            : close.count()  ? "close"
+                            : drag.count()   ? "drag"
+                                             : "nothing";
+        EXPECT_EQ(got, c.expected) << c.client.x() << "," << c.client.y();
+        EXPECT_EQ(minimise.count() + close.count() + drag.count(), 1);
+    }
+    EXPECT_FALSE(titleBar()->isDragging());
+}
+
+TEST_F(BarsTest, TheCloseButtonRunsTheCloseStep)
+{
+    make(false);
+    QSignalSpy done(core->program.get(), &app::Program::closeStepDone);
+    clickTitleBar({215, 10});
+    EXPECT_TRUE(waitFor([&] { return done.count() == 1; }));
+}
+
+TEST_F(BarsTest, ADragMovesTheWindowUnderTheCursorAndPaintsTheSideWhenPutDown)
+{
+    make(true);
+    QPoint cursor(400, 200);
+    titleBar()->setCursorSource([&] { return cursor; });
+    const QPoint grab(50, 10);
+    const QPoint side = window().centralWidget()->mapTo(&window(), QPoint(15 + 20, 75 + 85));
+    const QRgb painted = window().grab().toImage().pixel(side);
+    ASSERT_NE(painted, app::kSkinBackground) << "the side picture shows";
+
+    QTest::mousePress(titleBar()->windowHandle(), Qt::LeftButton, {},
+                      grab + app::TitleBar::clientOrigin());
+    EXPECT_FALSE(window().skinPainting());
+    cursor += QPoint(30, 40);
+    const QPoint expected(cursor.x() - grab.x() - 1, cursor.y() - grab.y() + 18);
+    ASSERT_TRUE(waitFor([&] { return window().pos() == expected; }));
+    EXPECT_EQ(titleBar()->pos(), expected - QPoint(0, 19));
+    // While it moves, the client area is painted plain and the menu bar keeps its skin.
+    const QImage moving = window().grab().toImage();
+    EXPECT_EQ(moving.pixel(side), app::kSkinBackground);
+    EXPECT_NE(moving.pixel(20, 12), app::kSkinBackground);
+
+    QTest::mouseRelease(titleBar()->windowHandle(), Qt::LeftButton, {},
+                        grab + app::TitleBar::clientOrigin());
+    EXPECT_TRUE(window().skinPainting());
+    EXPECT_FALSE(titleBar()->isDragging());
+    EXPECT_EQ(window().grab().toImage().pixel(side), painted);
+}
+
+TEST_F(BarsTest, APressAndReleaseWithoutMovingRedrawsNothing)
+{
+    make(true);
+    titleBar()->setCursorSource([] { return QPoint(300, 300); });
+    PaintCounter paints(window().centralWidget());
+    QTest::qWait(50);
+    paints.count = 0;
+    clickTitleBar({100, 10});
+    QTest::qWait(60);
+    EXPECT_EQ(paints.count, 0);
+    EXPECT_TRUE(window().skinPainting());
+}
+
+TEST_F(BarsTest, TheUserMenuBarActsByColumnAnywhereInItsHeight)
+{
+    make(false);
+    recordCommands();
+    app::MenuBar* bar = window().userMenuBar();
+    ASSERT_NE(bar, nullptr);
+    EXPECT_EQ(bar->geometry(), QRect(50, 280, 150, 25));
+    EXPECT_EQ(bar->objectName(), "UserMenuBar");
+    const QString chat = QString::number(int(Command::RelayedChat)) + ":-";
+    const QString file = QString::number(int(Command::SendFileTo)) + ":-";
+    const QString voice = QString::number(int(Command::VoiceChat)) + ":-";
+    const QString crypto = QString::number(int(Command::EncryptedChat)) + ":-";
+    const std::pair<int, QString> cases[] = {
+        {5, ""},       {6, chat}, {33, chat},  {34, ""},    {35, ""},  {36, file}, {60, file},
+        {61, ""},      {62, ""},  {63, voice}, {83, voice}, {84, ""},  {85, ""},   {86, crypto},
+        {115, crypto}, {116, ""}, {117, ""},   {118, ""},   {145, ""}, {149, ""},
+    };
+    for (const auto& [x, expected] : cases) {
+        for (int y : {0, 12, 24}) {
+            ran.clear();
+            clickBar(bar, {x, y});
+            EXPECT_EQ(ran.join(','), expected) << x << "," << y;
+        }
+    }
+    // The CTCP menu opens 119 pixels in from the bar's left edge and 5 above its bottom.
+    for (int x : {119, 144}) {
+        clickBar(bar, {x, 24});
+        QMenu* menu = shownMenu();
+        ASSERT_NE(menu, nullptr) << x;
+        EXPECT_EQ(menu->pos(), bar->mapToGlobal(QPoint(119, 20)));
+        QStringList items;
+        for (QAction* item : menu->actions())
+            items << item->text();
+        EXPECT_EQ(items, (QStringList{"Whois", "Ping", "Finger", "Time", "Version", "Source"}));
+        menu->hide();
+    }
+}
+
+TEST_F(BarsTest, AChatWindowsBarActsOnItsPeerInsideItsSunkenEdge)
+{
+    make(false);
+    recordCommands();
+    peer::ChatWindow* chat = core->program->chats().openChat("bob");
+    ASSERT_NE(chat, nullptr);
+    auto* bar = chat->findChild<app::MenuBar*>("ChatMenuBar");
+    ASSERT_NE(bar, nullptr);
+    EXPECT_EQ(bar->geometry(), QRect(10, 5, 150, 20));
+    // Inside the two-pixel edge, x counts from the inner corner.
+    const std::pair<int, Command> cases[] = {{6, Command::RelayedChat},
+                                             {36, Command::SendFileTo},
+                                             {63, Command::VoiceChat},
+                                             {115, Command::EncryptedChat}};
+    for (const auto& [x, id] : cases) {
+        ran.clear();
+        clickBar(bar, {2 + x, 8});
+        EXPECT_EQ(ran, QStringList{QString::number(int(id)) + ":bob"}) << x;
+    }
+    ran.clear();
+    clickBar(bar, {2 + 5, 8});
+    clickBar(bar, {1, 8}); // the edge itself
+    EXPECT_TRUE(ran.isEmpty());
+    for (QWidget* button : bar->findChildren<QAbstractButton*>()) {
+        EXPECT_FALSE(button->accessibleName().isEmpty());
+        EXPECT_FALSE(button->toolTip().isEmpty());
+    }
+}
+
+TEST_F(BarsTest, TheSkinsArePaintedComposedAndTheTitleDirect)
+{
+    make(true);
+    const QString skins = core->temp.dirPath() + "/skin/";
+    const app::Skin title = app::Skin::load(skins + "kivvo_skin_title.bmp");
+    const app::Skin mainMenu = app::Skin::load(skins + "kivvo_skin_mainmenu.bmp");
+    const app::Skin side = app::Skin::load(skins + "kivvo_skin_side.bmp");
+    const app::Skin userMenu = app::Skin::load(skins + "kivvo_skin_usermenu.bmp");
+    ASSERT_FALSE(title.isNull() || mainMenu.isNull() || side.isNull() || userMenu.isNull());
+    EXPECT_EQ(title.image().size(), QSize(225, 20));
+    EXPECT_EQ(mainMenu.image().size(), QSize(224, 24));
+    EXPECT_EQ(side.image().size(), QSize(40, 170));
+    EXPECT_EQ(userMenu.image().size(), QSize(150, 20));
+
+    const QImage shot = window().grab().toImage();
+    const QImage bar = titleBar()->grab().toImage();
+    const QImage composedMenu = app::composeSkin(mainMenu.image(), {224, 24});
+    const QImage composedSide = app::composeSkin(side.image(), {40, 170});
+    const QImage composedUser = app::composeSkin(userMenu.image(), {150, 20});
+    const QPoint client = window().centralWidget()->mapTo(&window(), QPoint(0, 0));
+    const QPoint user = window().userMenuBar()->mapTo(&window(), QPoint(0, 0));
+    for (int y = 0; y < 18; y += 3) {
+        for (int x = 0; x < 223; x += 7)
+            ASSERT_EQ(bar.pixel(x + 1, y + 1), title.image().pixel(x, y)) << x << "," << y;
+    }
+    for (int y = 0; y < 23; y += 2) {
+        for (int x = 0; x < 223; x += 5)
+            ASSERT_EQ(shot.pixel(x + 1, y + 1), composedMenu.pixel(x, y)) << x << "," << y;
+    }
+    // The contact list covers the picture's last five columns.
+    for (int y = 0; y < 170; y += 5) {
+        for (int x = 0; x < 35; x += 3)
+            ASSERT_EQ(shot.pixel(client + QPoint(15 + x, 75 + y)), composedSide.pixel(x, y));
+    }
+    for (int y = 0; y < 20; y += 2) {
+        for (int x = 0; x < 150; x += 3) {
+            const QPoint at = user + QPoint(x, y);
+            // Hover highlights aside, the strip shows its picture.
+            ASSERT_EQ(shot.pixel(at), composedUser.pixel(x, y)) << x << "," << y;
+        }
+    }
+}
+
+TEST_F(BarsTest, WithoutSkinsTheMenuTitlesFitTheirItems)
+{
+    make(false);
+    app::MainMenuBar* bar = window().mainMenuBar();
+    ASSERT_FALSE(bar->hasSkin());
+    EXPECT_EQ(bar->height(), 24);
+    const QFontMetrics metrics(bar->titleFont());
+    const QList<QAction*> items = bar->actions();
+    ASSERT_EQ(items.size(), 5);
+    int x = 0;
+    for (int i = 0; i < 5; ++i) {
+        const QRect item = bar->actionGeometry(items[i]);
+        EXPECT_EQ(item, QRect(x, 0, app::MainMenuBar::kItemWidths[size_t(i)], 24)) << i;
+        EXPECT_LE(metrics.horizontalAdvance(items[i]->text()), item.width() - 2) << i;
+        x += item.width();
+    }
+    // All five show: no overflow button.
+    for (auto* button : bar->findChildren<QToolButton*>())
+        EXPECT_FALSE(button->isVisible());
+    EXPECT_GE(bar->titleFont().pixelSize(), 8) << "still legible";
+}
+
+TEST_F(BarsTest, TheTrayBringsTheWindowBackOnALeftClickOnly)
+{
+    make(false, app::Tray::Availability::Present);
+    QSystemTrayIcon* icon = core->program->tray().icon();
+    ASSERT_NE(icon, nullptr);
+    EXPECT_EQ(icon->toolTip(), "Kivvo v2.0");
+    clickTitleBar({200, 10}); // minimise
+    ASSERT_TRUE(waitFor([&] { return !window().isVisible(); }));
+    EXPECT_FALSE(titleBar()->isVisible());
+
+    for (auto reason :
+         {QSystemTrayIcon::Context, QSystemTrayIcon::DoubleClick, QSystemTrayIcon::MiddleClick}) {
+        emit icon->activated(reason);
+        QTest::qWait(10);
+        EXPECT_FALSE(window().isVisible()) << reason;
+    }
+    emit icon->activated(QSystemTrayIcon::Trigger);
+    EXPECT_TRUE(window().isVisible());
+    EXPECT_FALSE(window().isMinimized());
+    EXPECT_TRUE(titleBar()->isVisible());
+    EXPECT_TRUE(waitFor([&] { return QApplication::activeWindow() == &window(); }));
+
+    // Started hidden, only the tray shows it.
+    window().hide();
+    core->program->showAtStart(true);
+    EXPECT_FALSE(window().isVisible());
+}
+
+TEST_F(BarsTest, WithoutATrayTheWindowCanNeverBeLost)
+{
+    diag::DebugPanes::instance().clear();
+    make(false, app::Tray::Availability::Absent);
+    EXPECT_EQ(core->program->tray().icon(), nullptr);
+    const QString status = diag::DebugPanes::instance().text(diag::Pane::Status);
+    EXPECT_EQ(status.count("No system tray"), 1) << status.toStdString();
+
+    window().hide();
+    core->program->showAtStart(true); // "HIDE"
+    EXPECT_TRUE(window().isVisible());
+    clickTitleBar({200, 10});
+    QTest::qWait(30);
+    EXPECT_TRUE(window().isVisible());
+}
+
+// Receives what the program hands to the desktop to open.
+class UrlCatcher : public QObject
+{
+    Q_OBJECT
+
+public:
+    QList<QUrl> urls;
+    Q_INVOKABLE void open(const QUrl& url) { urls << url; }
+};
+
+TEST_F(BarsTest, TheHelpItemsOpenTheLocalPageAndTheTwoAddresses)
+{
+    make(true);
+    UrlCatcher catcher;
+    for (const char* scheme : {"https", "file"})
+        QDesktopServices::setUrlHandler(scheme, &catcher, "open");
+    core->run(Command::Help);
+    core->run(Command::HelpOnline);
+    core->run(Command::SupportOnline);
+    for (const char* scheme : {"https", "file"})
+        QDesktopServices::unsetUrlHandler(scheme);
+    ASSERT_EQ(catcher.urls.size(), 3);
+    const QString page = core->temp.dirPath() + "/help/kivvo_help.html";
+    EXPECT_EQ(catcher.urls[0], QUrl::fromLocalFile(page));
+    EXPECT_TRUE(QFile::exists(page));
+    EXPECT_EQ(catcher.urls[1], QUrl(app::kHelpOnlineAddress));
+    EXPECT_EQ(catcher.urls[2], QUrl(app::kSupportOnlineAddress));
+}
+
+TEST(FirstRun, InstallsTheSkinsAndTheHelpPageAsTheUsersOwnFiles)
+{
+    QTemporaryDir dir;
+    config::Registry registry(dir.filePath("store.db"));
+    config::FirstRunDefaults defaults;
+    defaults.installDir = dir.filePath("kivvo");
+    defaults.files = res::installedFiles();
+    ASSERT_TRUE(config::installIfMissing(registry, defaults));
+    for (const char* name :
+         {"skin/kivvo_skin_title.bmp", "skin/kivvo_skin_usermenu.bmp",
+          "skin/kivvo_skin_mainmenu.bmp", "skin/kivvo_skin_side.bmp", "help/kivvo_help.html"}) {
+        const QFileInfo file(defaults.installDir + "/" + name);
+        EXPECT_TRUE(file.exists()) << name;
+        EXPECT_TRUE(file.permissions() & QFileDevice::WriteOwner) << name;
+    }
+    // A skin the user removed stays removed: only a new installation brings the files.
+    QFile::remove(defaults.installDir + "/skin/kivvo_skin_side.bmp");
+    EXPECT_FALSE(config::installIfMissing(registry, defaults));
+    EXPECT_FALSE(QFile::exists(defaults.installDir + "/skin/kivvo_skin_side.bmp"));
+}
+
+TEST_F(BarsTest, OnWaylandTheCaptionIsTheWindowsTopRow)
+{
+    test::CoreOptions options;
+    options.autoconnect = false;
+    options.titleBar = app::TitleBar::Mode::Embedded;
+    core = std::make_unique<test::ProgramCore>(options);
+    EXPECT_EQ(titleBar()->window(), &window());
+    EXPECT_EQ(window().height(), 380);
+    QSignalSpy minimise(titleBar(), &app::TitleBar::minimiseRequested);
+    QTest::mousePress(titleBar(), Qt::LeftButton, {}, QPoint(50, 10)); // a system move
+    QTest::mouseRelease(titleBar(), Qt::LeftButton, {}, QPoint(50, 10));
+    EXPECT_FALSE(titleBar()->isDragging());
+}
+
+} // namespace
+
+#include "bars_test.moc"

@@ -1,0 +1,171 @@
+// The command line: the whole line decides, case-sensitively, and --help and --version answer
+// without a display.
+#include "app/command_line.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <ostream>
+
+namespace {
+
+using app::parseCommandLine;
+using app::StartMode;
+
+struct LineCase
+{
+    const char* name;
+    QStringList arguments;
+    StartMode mode;
+};
+
+void PrintTo(const LineCase& lineCase, std::ostream* out)
+{
+    *out << lineCase.name;
+}
+
+class CommandLineTest : public ::testing::TestWithParam<LineCase>
+{};
+
+TEST_P(CommandLineTest, DecidesOnTheWholeLine)
+{
+    EXPECT_EQ(parseCommandLine(GetParam().arguments), GetParam().mode);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    CommandLines, CommandLineTest,
+    ::testing::Values(
+        LineCase{"Empty", {}, StartMode::Normal}, LineCase{"Hide", {"HIDE"}, StartMode::Hidden},
+        LineCase{"Debug", {"DEBUG"}, StartMode::DebugDump},
+        LineCase{"LongHelp", {"--help"}, StartMode::Help},
+        LineCase{"ShortHelp", {"-h"}, StartMode::Help},
+        LineCase{"Version", {"--version"}, StartMode::Version},
+        // Case matters, and the words are not options: nothing but the exact word counts.
+        LineCase{"LowerHide", {"hide"}, StartMode::Normal},
+        LineCase{"MixedDebug", {"Debug"}, StartMode::Normal},
+        LineCase{"UpperHelp", {"--HELP"}, StartMode::Normal},
+        LineCase{"ShortVersion", {"-v"}, StartMode::Normal},
+        LineCase{"DashHide", {"--hide"}, StartMode::Normal},
+        // They cannot be combined, in either order or with anything else.
+        LineCase{"HideDebug", {"HIDE", "DEBUG"}, StartMode::Normal},
+        LineCase{"DebugHide", {"DEBUG", "HIDE"}, StartMode::Normal},
+        LineCase{"HideTwice", {"HIDE", "HIDE"}, StartMode::Normal},
+        LineCase{"HelpAndVersion", {"--help", "--version"}, StartMode::Normal},
+        LineCase{"HideAndHelp", {"HIDE", "--help"}, StartMode::Normal},
+        LineCase{"HelpWithMore", {"--help", "me"}, StartMode::Normal},
+        // The joined line is what is compared: an argument holding the blanks matches the same.
+        LineCase{"OneArgumentWithBlank", {"HIDE DEBUG"}, StartMode::Normal},
+        LineCase{"SplitWord", {"HI", "DE"}, StartMode::Normal},
+        LineCase{"TrailingBlank", {"HIDE "}, StartMode::Normal},
+        LineCase{"EmptyArgumentAfter", {"DEBUG", ""}, StartMode::Normal},
+        LineCase{"EmptyArgument", {""}, StartMode::Normal},
+        LineCase{"Other", {"--foo"}, StartMode::Normal}),
+    [](const ::testing::TestParamInfo<LineCase>& info) { return std::string(info.param.name); });
+
+TEST(CommandLine, ArgumentsOfSkipsTheProgramName)
+{
+    char program[] = "kivvo";
+    char first[] = "HIDE";
+    char second[] = "x y";
+    char* argv[] = {program, first, second, nullptr};
+    EXPECT_EQ(app::argumentsOf(3, argv), (QStringList{"HIDE", "x y"}));
+    EXPECT_TRUE(app::argumentsOf(1, argv).isEmpty());
+}
+
+TEST(CommandLine, UsageNamesTheWordsOptionsAndEnvironment)
+{
+    const QString usage = app::usageText();
+    for (const char* word : {"HIDE", "DEBUG", "--help", "-h", "--version", "XDG_CONFIG_HOME",
+                             "XDG_DATA_HOME", "KIVVO_IDENT_PORT", "out.txt", "113"})
+        EXPECT_TRUE(usage.contains(QLatin1String(word))) << word;
+    EXPECT_TRUE(usage.endsWith(QLatin1Char('\n')));
+}
+
+TEST(CommandLine, VersionIsOneLine)
+{
+    EXPECT_EQ(app::versionText(), QStringLiteral("Kivvo v2.0\n"));
+}
+
+TEST(CommandLine, OnlyHelpAndVersionArePrintedInsteadOfStarting)
+{
+    EXPECT_FALSE(app::printInformation(StartMode::Normal));
+    EXPECT_FALSE(app::printInformation(StartMode::Hidden));
+    EXPECT_FALSE(app::printInformation(StartMode::DebugDump));
+}
+
+// The built program, with no display of any kind: it must answer and exit before Qt looks for
+// one, and must not have made a configuration on the way.
+struct ProgramRun
+{
+    int exitCode = -1;
+    QProcess::ExitStatus status = QProcess::CrashExit;
+    QByteArray out;
+    QByteArray err;
+};
+
+ProgramRun runProgram(const QStringList& arguments, const QString& home)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        env.remove(QLatin1String(name));
+    env.insert("HOME", home);
+    env.insert("XDG_CONFIG_HOME", home + "/config");
+    env.insert("XDG_DATA_HOME", home + "/data");
+    QProcess program;
+    program.setProcessEnvironment(env);
+    program.setWorkingDirectory(home);
+    program.start(KIVVO_BINARY, arguments);
+    ProgramRun run;
+    if (!program.waitForStarted(5000) || !program.waitForFinished(10000)) {
+        program.kill();
+        program.waitForFinished(2000);
+        return run;
+    }
+    run.exitCode = program.exitCode();
+    run.status = program.exitStatus();
+    run.out = program.readAllStandardOutput();
+    run.err = program.readAllStandardError();
+    return run;
+}
+
+class ProgramWithoutDisplay : public ::testing::Test
+{
+protected:
+    void SetUp() override { ASSERT_TRUE(m_home.isValid()); }
+
+    void expectNothingMade() const
+    {
+        EXPECT_TRUE(QDir(m_home.path())
+                        .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden)
+                        .isEmpty());
+    }
+
+    QTemporaryDir m_home;
+};
+
+TEST_F(ProgramWithoutDisplay, PrintsTheVersion)
+{
+    const ProgramRun run = runProgram({"--version"}, m_home.path());
+    EXPECT_EQ(run.status, QProcess::NormalExit);
+    EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+    EXPECT_EQ(run.out, QByteArray("Kivvo v2.0\n"));
+    EXPECT_TRUE(run.err.isEmpty()) << run.err.toStdString();
+    expectNothingMade();
+}
+
+TEST_F(ProgramWithoutDisplay, PrintsTheUsageForBothSpellings)
+{
+    for (const char* option : {"--help", "-h"}) {
+        const ProgramRun run = runProgram({QLatin1String(option)}, m_home.path());
+        EXPECT_EQ(run.status, QProcess::NormalExit) << option;
+        EXPECT_EQ(run.exitCode, 0) << option << ": " << run.err.toStdString();
+        EXPECT_EQ(run.out, app::usageText().toLocal8Bit()) << option;
+        EXPECT_TRUE(run.out.startsWith("Usage: kivvo")) << option;
+        EXPECT_TRUE(run.err.isEmpty()) << option << ": " << run.err.toStdString();
+    }
+    expectNothingMade();
+}
+
+} // namespace

@@ -1,0 +1,371 @@
+// Every window and dialog of the program, built on the offscreen platform in the system's own
+// font (whatever fontconfig gives for the default "Sans Serif", DejaVu Sans on Debian), shown at
+// the size it opens at: no label, button, check box or group title may be cut, and every control
+// that shows only a picture must still tell a screen reader and a mouse pointer what it is.
+//
+// With KIVVO_GRAB_DIR set, each window's picture is saved there as fit_<name>.png to be looked
+// at.
+#include "app/command_table.h"
+#include "config/connect_dialog.h"
+#include "config/contact_editor.h"
+#include "config/input_dialog.h"
+#include "config/send_file_dialog.h"
+#include "config/server_editor.h"
+#include "config/settings_dialog.h"
+#include "diag/debug_window.h"
+#include "diag/raw_data_window.h"
+#include "diag/server_log_window.h"
+#include "peer/chat_host.h"
+#include "peer/chat_window.h"
+#include "peer/file_sender.h"
+#include "peer/session_record.h"
+#include "peer/transfer_window.h"
+#include "peer/voice_window.h"
+#include "tests/support/program_core.h"
+#include "tests/support/scripted_prompter.h"
+#include "tests/support/scripted_sound.h"
+#include "tests/support/temp_store.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFontDatabase>
+#include <QFontInfo>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPointer>
+#include <QStyle>
+#include <QTemporaryDir>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <ostream>
+
+namespace {
+
+class QuietHost : public peer::ChatHost
+{
+public:
+    QByteArray nickInUse() const override { return "alice"; }
+    bool sendServerLine(const QByteArray&) override { return true; }
+    bool loggingOn() const override { return false; }
+    std::optional<QString> installDir() const override { return std::nullopt; }
+};
+
+// What the windows need to exist: a store, a prompter, a chat host, a file being sent, and
+// for the About box a whole program. Each maker takes what it needs from here.
+struct Parts
+{
+    test::TempStore store;
+    test::ScriptedPrompter prompter;
+    QuietHost host;
+    peer::ChatSession chat;
+    QTemporaryDir files;
+    std::unique_ptr<peer::FileSender> sender;
+    std::unique_ptr<test::ProgramCore> program;
+};
+
+// A window and, when it is one the program opens at a size of its own, that size: text that
+// does not fit must not get its room by stretching the window either.
+struct Made
+{
+    QWidget* window = nullptr;
+    std::optional<QSize> size;
+};
+
+struct WindowMaker
+{
+    const char* name;
+    std::function<Made(Parts&)> make;
+};
+
+void PrintTo(const WindowMaker& maker, std::ostream* out)
+{
+    *out << maker.name;
+}
+
+Made chatWindow(Parts& parts, bool encrypted)
+{
+    parts.chat.nick = "bob";
+    parts.chat.serverRouted = !encrypted;
+    parts.chat.isDcc = encrypted;
+    parts.chat.encrypted = encrypted;
+    parts.chat.keyInstalled = encrypted;
+    auto* window = new peer::ChatWindow(parts.chat, parts.host);
+    window->lineArrived("hello there");
+    if (encrypted)
+        window->showCiphertext("+OK 1eLQw/2CS1k0");
+    return {window, QSize(peer::ChatWindow::kWidth, peer::ChatWindow::kHeight)};
+}
+
+Made transferWindow(Parts& parts)
+{
+    QFile file(parts.files.filePath("holiday photos.zip"));
+    file.open(QIODevice::WriteOnly);
+    file.write(QByteArray(4096, 'x'));
+    file.close();
+    parts.sender = std::make_unique<peer::FileSender>("bob", file.fileName(), false);
+    parts.sender->open();
+    auto* window = new peer::TransferWindow(*parts.sender);
+    return {window, QSize(360, window->sizeHint().height())};
+}
+
+Made voiceWindow(Parts&)
+{
+    auto* window = new peer::VoiceWindow;
+    window->showStatus(QStringLiteral("Waiting for bob to accept...\r\n"));
+    return {window, QSize(284, 244)};
+}
+
+app::Program& program(Parts& parts)
+{
+    test::CoreOptions options;
+    options.start = false;
+    options.sound = std::make_shared<test::ScriptedSound>();
+    parts.program = std::make_unique<test::ProgramCore>(options);
+    return *parts.program->program;
+}
+
+// As the program opens it, with the program's own bar of commands above the conversation.
+Made programChatWindow(Parts& parts)
+{
+    peer::ChatWindow* window = program(parts).chats().openChat("bob");
+    return {window, QSize(peer::ChatWindow::kWidth, peer::ChatWindow::kHeight)};
+}
+
+Made aboutBox(Parts& parts)
+{
+    program(parts);
+    parts.program->run(app::Command::About);
+    const auto boxes = parts.program->window().findChildren<QMessageBox*>();
+    return {boxes.isEmpty() ? nullptr : boxes.front(), std::nullopt};
+}
+
+const WindowMaker kWindows[] = {
+    {"ChatWindow", [](Parts& p) { return chatWindow(p, false); }},
+    {"EncryptedChatWindow", [](Parts& p) { return chatWindow(p, true); }},
+    {"ProgramChatWindow", programChatWindow},
+    {"TransferWindow", transferWindow},
+    {"VoiceWindow", voiceWindow},
+    {"SettingsDialog",
+     [](Parts& p) {
+         return Made{new config::SettingsDialog(p.store.store(), p.prompter), std::nullopt};
+     }},
+    {"ServerEditor",
+     [](Parts& p) {
+         p.store.store().AddServer({"irc.example.org", "ExampleNet", 6667});
+         return Made{new config::ServerEditor(p.store.store(), p.prompter), std::nullopt};
+     }},
+    {"AddServerDialog",
+     [](Parts& p) {
+         return Made{new config::AddServerDialog(p.prompter), std::nullopt};
+     }},
+    {"ConnectDialog",
+     [](Parts& p) {
+         p.store.store().AddServer({"irc.example.org", "ExampleNet", 6667});
+         return Made{new config::ConnectDialog(p.store.store()), std::nullopt};
+     }},
+    {"ContactEditor",
+     [](Parts& p) {
+         p.store.store().AddContact("bob");
+         return Made{new config::ContactEditor(p.store.store(), p.prompter), std::nullopt};
+     }},
+    {"SendFileDialog",
+     [](Parts& p) {
+         return Made{new config::SendFileDialog("bob", p.prompter), std::nullopt};
+     }},
+    {"InputDialog",
+     [](Parts& p) {
+         const config::InputRequest request{
+             QStringLiteral("Please type the name of the contact you wish to add below:"),
+             QStringLiteral("Add New Contact"), QString(), false};
+         return Made{new config::InputDialog(request, p.prompter), std::nullopt};
+     }},
+    {"InputDialogWithBrowse",
+     [](Parts& p) {
+         const config::InputRequest request{QStringLiteral("File to send:"),
+                                            QStringLiteral("Send a File"), QString(), true};
+         return Made{new config::InputDialog(request, p.prompter), std::nullopt};
+     }},
+    {"DebugWindow",
+     [](Parts&) {
+         return Made{new diag::DebugWindow, QSize(520, 460)};
+     }},
+    {"ServerLogWindow",
+     [](Parts&) {
+         return Made{new diag::ServerLogWindow, QSize(500, 350)};
+     }},
+    {"RawDataWindow",
+     [](Parts&) {
+         return Made{new diag::RawDataWindow, QSize(460, 300)};
+     }},
+    {"AboutBox", aboutBox},
+};
+
+QString describe(const QWidget* widget, const QString& text)
+{
+    return QStringLiteral("%1 \"%2\" (%3)")
+        .arg(QString::fromLatin1(widget->metaObject()->className()), text, widget->objectName());
+}
+
+QString sizeText(QSize size)
+{
+    return QStringLiteral("%1 x %2").arg(size.width()).arg(size.height());
+}
+
+// What a widget shows as its text, and the room it needs to show it whole; nothing for
+// widgets that show no text.
+struct Need
+{
+    QString text;
+    QSize size;
+};
+
+// The width the text itself takes: a button's or label's mnemonic marker is not drawn.
+int textAdvance(const QWidget* widget, QString text)
+{
+    text.replace(QStringLiteral("&&"), QStringLiteral("\x01"));
+    text.remove(QLatin1Char('&'));
+    text.replace(QLatin1Char('\x01'), QLatin1Char('&'));
+    return widget->fontMetrics().horizontalAdvance(text);
+}
+
+std::optional<Need> needOf(const QWidget* widget)
+{
+    if (const auto* label = qobject_cast<const QLabel*>(widget)) {
+        if (label->text().isEmpty())
+            return std::nullopt;
+        if (label->wordWrap()) {
+            // A wrapped text may take any width; it is whole if its lines fit the height.
+            return Need{label->text(),
+                        QSize(label->width(), label->heightForWidth(label->width()))};
+        }
+        const int margins =
+            2 * label->margin() + 2 * label->frameWidth() + qMax(0, label->indent());
+        QSize need = label->sizeHint();
+        need.setWidth(qMax(need.width(), textAdvance(label, label->text()) + margins));
+        return Need{label->text(), need};
+    }
+    if (const auto* button = qobject_cast<const QAbstractButton*>(widget)) {
+        if (button->text().isEmpty())
+            return std::nullopt;
+        return Need{button->text(), button->sizeHint()};
+    }
+    if (const auto* group = qobject_cast<const QGroupBox*>(widget)) {
+        if (group->title().isEmpty())
+            return std::nullopt;
+        // Its contents may get less than they would like; the title still needs its width.
+        return Need{group->title(), group->minimumSizeHint()};
+    }
+    return std::nullopt;
+}
+
+bool showsOnlyPicture(const QWidget* widget)
+{
+    if (const auto* label = qobject_cast<const QLabel*>(widget))
+        return label->text().isEmpty() && !label->pixmap().isNull();
+    // A button without text shows an icon or draws a picture of its own.
+    if (const auto* button = qobject_cast<const QAbstractButton*>(widget))
+        return button->text().isEmpty();
+    return false;
+}
+
+QList<QWidget*> shownWidgets(QWidget* window)
+{
+    QList<QWidget*> shown;
+    for (QWidget* widget : window->findChildren<QWidget*>()) {
+        if (widget->isVisibleTo(window) && widget->window() == window)
+            shown << widget;
+    }
+    return shown;
+}
+
+class TextFitTest : public ::testing::TestWithParam<WindowMaker>
+{
+protected:
+    void SetUp() override
+    {
+        made = GetParam().make(parts);
+        ASSERT_NE(made.window, nullptr);
+        window = made.window;
+        window->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+        QApplication::processEvents();
+    }
+    void TearDown() override
+    {
+        // A program's windows go with the program.
+        if (parts.program)
+            parts.program.reset();
+        else
+            delete window.data();
+    }
+
+    Parts parts;
+    Made made;
+    QPointer<QWidget> window;
+};
+
+TEST(TextFitFont, IsTheSystemsOwnDefault)
+{
+    // Nothing here or in the program brings a font of its own: the sizes below are measured in
+    // the font a Debian desktop draws these windows in, an installed family fontconfig chose.
+    EXPECT_EQ(QApplication::font(), QFontDatabase::systemFont(QFontDatabase::GeneralFont));
+    const QFontInfo info(QApplication::font());
+    EXPECT_TRUE(QFontDatabase::families().contains(info.family())) << info.family().toStdString();
+    RecordProperty(
+        "font", QStringLiteral("%1 %2pt").arg(info.family()).arg(info.pointSizeF()).toStdString());
+}
+
+TEST_P(TextFitTest, ShowsEveryTextWhole)
+{
+    if (const QByteArray dir = qgetenv("KIVVO_GRAB_DIR"); !dir.isEmpty()) {
+        window->grab().save(
+            QDir(QString::fromLocal8Bit(dir))
+                .filePath(QStringLiteral("fit_%1.png").arg(QString::fromLatin1(GetParam().name))));
+    }
+    if (made.size) {
+        EXPECT_EQ(window->size(), *made.size) << "the window was stretched to make room";
+    }
+    int checked = 0;
+    for (QWidget* widget : shownWidgets(window)) {
+        const auto need = needOf(widget);
+        if (!need)
+            continue;
+        ++checked;
+        const QSize has = widget->size();
+        EXPECT_TRUE(need->size.width() <= has.width() && need->size.height() <= has.height())
+            << GetParam().name << ": " << describe(widget, need->text).toStdString() << " is "
+            << sizeText(has).toStdString() << " but needs " << sizeText(need->size).toStdString()
+            << " (size hint " << sizeText(widget->sizeHint()).toStdString() << ", "
+            << QFontInfo(widget->font()).family().toStdString() << " "
+            << widget->font().pointSizeF() << "pt)";
+    }
+    EXPECT_GT(checked, 0) << "no text found";
+}
+
+TEST_P(TextFitTest, NamesEveryPictureOnlyControl)
+{
+    for (QWidget* widget : shownWidgets(window)) {
+        if (!showsOnlyPicture(widget))
+            continue;
+        EXPECT_FALSE(widget->accessibleName().isEmpty())
+            << GetParam().name << ": " << describe(widget, QString()).toStdString()
+            << " has no accessible name";
+        EXPECT_FALSE(widget->toolTip().isEmpty())
+            << GetParam().name << ": " << describe(widget, QString()).toStdString()
+            << " has no tool tip";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Windows, TextFitTest, ::testing::ValuesIn(kWindows),
+                         [](const ::testing::TestParamInfo<WindowMaker>& info) {
+                             return std::string(info.param.name);
+                         });
+
+} // namespace
