@@ -95,15 +95,7 @@ kivvo_start_ngircd() {
 
 # Stops the ngircd that kivvo_start_ngircd started, by its PID, waiting at most 5 s.
 kivvo_stop_ngircd() {
-    [ -n "$NGIRCD_PID" ] || return 0
-    local i
-    kill "$NGIRCD_PID" 2>/dev/null || true
-    for i in $(seq 1 50); do
-        kill -0 "$NGIRCD_PID" 2>/dev/null || break
-        sleep 0.1
-    done
-    kill -KILL "$NGIRCD_PID" 2>/dev/null || true
-    wait "$NGIRCD_PID" 2>/dev/null || true
+    kivvo_stop_pid "$NGIRCD_PID"
     NGIRCD_PID=""
 }
 
@@ -193,16 +185,7 @@ PA
 # SIGKILL), removes its folder and the PULSE_* variables it exported. Does nothing otherwise.
 kivvo_stop_sound_server() {
     [ -n "$KIVVO_SOUND_DIR" ] || return 0
-    local i
-    if [ -n "$KIVVO_SOUND_PID" ]; then
-        kill "$KIVVO_SOUND_PID" 2>/dev/null || true
-        for i in $(seq 1 50); do
-            kill -0 "$KIVVO_SOUND_PID" 2>/dev/null || break
-            sleep 0.1
-        done
-        kill -KILL "$KIVVO_SOUND_PID" 2>/dev/null || true
-        wait "$KIVVO_SOUND_PID" 2>/dev/null || true
-    fi
+    kivvo_stop_pid "$KIVVO_SOUND_PID"
     rm -rf "$KIVVO_SOUND_DIR"
     unset PULSE_SERVER PULSE_RUNTIME_PATH PULSE_STATE_PATH PULSE_COOKIE PULSE_CLIENTCONFIG
     KIVVO_SOUND_PID=""
