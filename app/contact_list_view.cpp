@@ -13,6 +13,9 @@ namespace {
 
 // Marks the hint and "No Contacts Online" rows, which are not contacts.
 constexpr int kNotAContactRole = Qt::UserRole + 1;
+// Rows of a lower rank come first whatever their text: the hint above contacts of unknown
+// presence.
+constexpr int kRankRole = Qt::UserRole + 2;
 
 // Sorted as people read names, without regard to case.
 class ContactItem : public QListWidgetItem
@@ -21,6 +24,10 @@ public:
     using QListWidgetItem::QListWidgetItem;
     bool operator<(const QListWidgetItem& other) const override
     {
+        const int rank = data(kRankRole).toInt();
+        const int otherRank = other.data(kRankRole).toInt();
+        if (rank != otherRank)
+            return rank < otherRank;
         return text().compare(other.text(), Qt::CaseInsensitive) < 0;
     }
 };
@@ -59,17 +66,28 @@ std::optional<QByteArray> ContactListView::selectedContact() const
     return std::nullopt;
 }
 
+QListWidgetItem* ContactListView::contactRow(const QByteArray& nick) const
+{
+    for (int row = 0; row < count(); ++row) {
+        QListWidgetItem* entry = item(row);
+        if (!entry->data(kNotAContactRole).toBool()
+            && irc::sameNick(entry->text().toUtf8(), nick, m_caseMapping))
+            return entry;
+    }
+    return nullptr;
+}
+
 bool ContactListView::showsContact(const QByteArray& nick) const
 {
-    return !findItems(diag::decodeServerText(nick), Qt::MatchExactly).isEmpty();
+    return contactRow(nick) != nullptr;
 }
 
 bool ContactListView::selectContact(const QByteArray& nick)
 {
-    const auto found = findItems(diag::decodeServerText(nick), Qt::MatchExactly);
-    if (found.isEmpty())
+    QListWidgetItem* found = contactRow(nick);
+    if (!found)
         return false;
-    found.front()->setSelected(true);
+    found->setSelected(true);
     return true;
 }
 
@@ -107,7 +125,34 @@ void ContactListView::showOnline(const QList<QByteArray>& names)
     for (const QByteArray& name : names) {
         auto* row = new ContactItem(contactIcon(), diag::decodeServerText(name));
         addItem(row);
-        if (selected && name == *selected)
+        if (selected && irc::sameNick(name, *selected, m_caseMapping))
+            row->setSelected(true);
+    }
+}
+
+void ContactListView::showUnknown(const QList<QByteArray>& contacts)
+{
+    if (contacts.isEmpty()) {
+        showHint();
+        return;
+    }
+    const std::optional<QByteArray> selected = selectedContact();
+    clear();
+    const QString unknown = QString::fromLatin1(kPresenceUnknown);
+    auto* hint = new ContactItem(res::icon(QStringLiteral("NOCONTACTS")), unknown);
+    hint->setData(kNotAContactRole, true);
+    hint->setData(kRankRole, 0);
+    addItem(hint);
+    // Greyed like a disabled entry, yet selectable: a chat or a file can still be offered.
+    const QIcon greyed(contactIcon().pixmap(iconSize(), QIcon::Disabled));
+    const QBrush dim = palette().brush(QPalette::Disabled, QPalette::Text);
+    for (const QByteArray& name : contacts) {
+        auto* row = new ContactItem(greyed, diag::decodeServerText(name));
+        row->setData(kRankRole, 1);
+        row->setForeground(dim);
+        row->setToolTip(unknown);
+        addItem(row);
+        if (selected && irc::sameNick(name, *selected, m_caseMapping))
             row->setSelected(true);
     }
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "irc/isupport.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QListWidget>
@@ -20,6 +22,7 @@ class ContactListView : public QListWidget
 public:
     static constexpr char kHintText[] = "Click \"Contacts\" (above)";
     static constexpr char kNoneOnline[] = "No Contacts Online";
+    static constexpr char kPresenceUnknown[] = "Presence unknown on this server";
 
     explicit ContactListView(QWidget* parent = nullptr);
 
@@ -28,6 +31,7 @@ public:
 
     // The selected contact; nothing when none is selected or the selection is a hint row.
     std::optional<QByteArray> selectedContact() const;
+    // Nicks are compared as the server folds them (after setCaseMapping).
     bool showsContact(const QByteArray& nick) const;
     // Selects `nick`'s row; false when it is not shown.
     bool selectContact(const QByteArray& nick);
@@ -37,6 +41,10 @@ public slots:
     void showOnline(const QList<QByteArray>& names);
     // Nobody is configured: a hint where the contacts would be.
     void showHint();
+    // The server cannot say who is online: every contact, marked as unknown, under one hint
+    // row, so that they can still be chosen.
+    void showUnknown(const QList<QByteArray>& contacts);
+    void setCaseMapping(irc::CaseMapping mapping) { m_caseMapping = mapping; }
 
 signals:
     void chatRequested(const QByteArray& nick);
@@ -44,8 +52,10 @@ signals:
 private:
     void showSingleItem(const QString& text, const QIcon& icon);
     void showPopup(const QPoint& position);
+    QListWidgetItem* contactRow(const QByteArray& nick) const;
 
     QMenu* m_popup = nullptr;
+    irc::CaseMapping m_caseMapping = irc::CaseMapping::Rfc1459;
 };
 
 } // namespace app

@@ -78,6 +78,7 @@ Program::Program(config::Registry& registry, Options options,
     , m_offers(*m_prompter, m_chats, m_transfers, m_voice,
                [this] { return m_link.peerAddress().isLoopback(); })
     , m_tray(options.tray)
+    , m_notifier(m_tray.icon())
     , m_window(std::make_unique<MainWindow>(
           m_commands, [this](const QByteArray& bytes) { return m_link.sendRaw(bytes); },
           skinsOf(m_store), titleBarMode(options)))
@@ -99,9 +100,14 @@ Program::Program(config::Registry& registry, Options options,
     registerHelpCommands();
     m_window->setHideWhenMinimised(m_tray.isPresent());
     connect(&m_tray, &Tray::restoreRequested, m_window.get(), &MainWindow::bringToFront);
+    connect(&m_chats, &peer::ChatSessions::chatStartedByPeer, &m_notifier, &Notifier::newChat);
+    connect(&m_transfers, &peer::Transfers::transferCompleted, &m_notifier,
+            &Notifier::transferCompleted);
     connect(this, &Program::settingsChanged, &m_link, &irc::ServerLink::setSettings);
+    m_notifier.setEnabled(m_settings.notify);
     connect(this, &Program::settingsChanged, this, [this](const config::Settings& settings) {
         m_dispatcher.setSettings(settings);
+        m_notifier.setEnabled(settings.notify);
         m_transfers.setFastSend(settings.fastsend);
     });
 }
@@ -125,6 +131,11 @@ void Program::wireLink()
     connect(&m_link, &irc::ServerLink::batchReceived, this,
             [this](const QList<QByteArray>& lines) { m_dump.DumpReceivedLines(lines); });
     connect(&m_link, &irc::ServerLink::lineReceived, this, &Program::onServerLine);
+    m_link.setTrustQuestion(
+        [this](const QByteArray& address, const QString& problems, const QByteArray& fingerprint) {
+            return m_prompter->askWarning(m_window.get(), irc::trustTitle(),
+                                          irc::trustQuestion(address, problems, fingerprint));
+        });
 
     connect(&m_link, &irc::ServerLink::registered, &m_presence, &irc::PresencePoller::start);
     connect(&m_link, &irc::ServerLink::attemptFailed, &m_presence, &irc::PresencePoller::stop);
@@ -136,6 +147,20 @@ void Program::wireLink()
             &ContactListView::showOnline);
     connect(&m_presence, &irc::PresencePoller::noContacts, window->contactList(),
             &ContactListView::showHint);
+    connect(&m_presence, &irc::PresencePoller::presenceUnknown, window->contactList(),
+            &ContactListView::showUnknown);
+    connect(&m_presence, &irc::PresencePoller::caseMappingChanged, window->contactList(),
+            &ContactListView::setCaseMapping);
+    connect(&m_actions, &ServerActions::serverSupportArrived, &m_presence,
+            &irc::PresencePoller::takeSupport);
+    connect(&m_actions, &ServerActions::monitorOnlineArrived, &m_presence,
+            &irc::PresencePoller::takeMonitorOnline);
+    connect(&m_actions, &ServerActions::monitorOfflineArrived, &m_presence,
+            &irc::PresencePoller::takeMonitorOffline);
+    connect(&m_actions, &ServerActions::monitorListFullArrived, &m_presence,
+            &irc::PresencePoller::takeMonitorFull);
+    connect(&m_actions, &ServerActions::commandRefusedArrived, &m_presence,
+            &irc::PresencePoller::takeRefusal);
 
     connect(&m_actions, &ServerActions::nickChanged, window, &MainWindow::showNick);
     connect(&m_actions, &ServerActions::whoisArrived, window, &MainWindow::showWhois);
@@ -145,6 +170,8 @@ void Program::wireLink()
     connect(&m_actions, &ServerActions::privateTextArrived, &m_chats,
             &peer::ChatSessions::deliverPrivateText);
     connect(&m_actions, &ServerActions::dccOfferArrived, &m_offers, &OfferInbox::receive);
+    // Told before the window comes to the front: only a user who was elsewhere needs a notice.
+    connect(&m_offers, &OfferInbox::attentionNeeded, &m_notifier, &Notifier::offerWaiting);
     connect(&m_offers, &OfferInbox::attentionNeeded, window, &MainWindow::bringToFront);
 
     connect(window, &MainWindow::closeRequested, this, &Program::closeStep);
@@ -174,6 +201,7 @@ void Program::registerCommands()
     m_commands.setHandler(Command::EditContacts, [this](auto&) {
         config::ContactEditor editor(m_store, *m_prompter, m_window.get());
         editor.exec();
+        m_presence.contactsChanged();
     });
     m_commands.setHandler(Command::RemoveSelectedContact, [this](const auto& nick) {
         if (!nick)

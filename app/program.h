@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/command_table.h"
+#include "app/notifier.h"
 #include "app/offer_inbox.h"
 #include "app/server_actions.h"
 #include "app/title_bar.h"
@@ -67,6 +68,7 @@ public:
     peer::Transfers& transfers() { return m_transfers; }
     peer::VoiceChats& voiceChats() { return m_voice; }
     Tray& tray() { return m_tray; }
+    Notifier& notifier() { return m_notifier; }
     irc::ServerLink& link() { return m_link; }
     config::Store& store() { return m_store; }
     const config::Settings& settings() const { return m_settings; }
@@ -119,6 +121,7 @@ private:
     peer::VoiceChats m_voice;
     OfferInbox m_offers;
     Tray m_tray;
+    Notifier m_notifier;
     std::unique_ptr<MainWindow> m_window;
     quint32 m_serverSeenAddress = 0;
     bool m_closed = false;

@@ -106,6 +106,31 @@ void ServerActions::presenceReply(const QList<QByteArray>& onlineNames)
     emit onlineNamesArrived(onlineNames);
 }
 
+void ServerActions::serverSupport(const QList<QByteArray>& tokens)
+{
+    emit serverSupportArrived(tokens);
+}
+
+void ServerActions::monitorOnline(const QList<QByteArray>& nicks)
+{
+    emit monitorOnlineArrived(nicks);
+}
+
+void ServerActions::monitorOffline(const QList<QByteArray>& nicks)
+{
+    emit monitorOfflineArrived(nicks);
+}
+
+void ServerActions::monitorListFull(const QList<QByteArray>& nicks)
+{
+    emit monitorListFullArrived(nicks);
+}
+
+void ServerActions::commandRefused(const QByteArray& command)
+{
+    emit commandRefusedArrived(command);
+}
+
 void ServerActions::showWhois(QByteArrayView text)
 {
     emit whoisArrived(diag::decodeServerText(text));

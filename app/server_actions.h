@@ -33,6 +33,11 @@ public:
     void privateText(QByteArrayView sender, std::optional<QByteArrayView> text,
                      const std::optional<QByteArray>& awayEcho) override;
     void presenceReply(const QList<QByteArray>& onlineNames) override;
+    void serverSupport(const QList<QByteArray>& tokens) override;
+    void monitorOnline(const QList<QByteArray>& nicks) override;
+    void monitorOffline(const QList<QByteArray>& nicks) override;
+    void monitorListFull(const QList<QByteArray>& nicks) override;
+    void commandRefused(const QByteArray& command) override;
     void showWhois(QByteArrayView text) override;
     void resolveOwnHost(QByteArrayView host) override;
     void logStatus(const QString& text) override;
@@ -43,6 +48,11 @@ signals:
     void privateTextArrived(const QByteArray& sender, const std::optional<QByteArray>& text,
                             const std::optional<QByteArray>& awayEcho);
     void onlineNamesArrived(const QList<QByteArray>& names);
+    void serverSupportArrived(const QList<QByteArray>& tokens);
+    void monitorOnlineArrived(const QList<QByteArray>& nicks);
+    void monitorOfflineArrived(const QList<QByteArray>& nicks);
+    void monitorListFullArrived(const QList<QByteArray>& nicks);
+    void commandRefusedArrived(const QByteArray& command);
     void whoisArrived(const QString& text);
     void dccOfferArrived(const irc::DccOffer& offer);
     void ctcpReplyArrived(irc::CtcpCode code, const QString& title, const QString& text);

@@ -15,16 +15,19 @@ namespace {
 // Each row carries the entry it shows: servers that share an address differ only in the port.
 constexpr int kAddressRole = Qt::UserRole;
 constexpr int kPortRole = Qt::UserRole + 1;
+constexpr int kTlsRole = Qt::UserRole + 2;
 
 QString rowText(const ServerEntry& server)
 {
     const QString address = QString::fromUtf8(server.address);
-    if (server.network.isEmpty())
-        return QStringLiteral("%1:%2").arg(address).arg(server.port);
-    return QStringLiteral("%1:%2 on %3")
-        .arg(address)
-        .arg(server.port)
-        .arg(QString::fromUtf8(server.network));
+    const QString entry = server.network.isEmpty()
+                              ? QStringLiteral("%1:%2").arg(address).arg(server.port)
+                              : QStringLiteral("%1:%2 on %3")
+                                    .arg(address)
+                                    .arg(server.port)
+                                    .arg(QString::fromUtf8(server.network));
+    // Secure servers are told apart at a glance; a plain row reads as it always did.
+    return server.tls ? entry + QStringLiteral(" (TLS)") : entry;
 }
 
 } // namespace
@@ -57,6 +60,9 @@ void ConnectDialog::refresh()
         auto* row = new QListWidgetItem(rowText(server), m_list);
         row->setData(kAddressRole, server.address);
         row->setData(kPortRole, server.port);
+        row->setData(kTlsRole, server.tls);
+        if (server.tls)
+            row->setToolTip(tr("Connects over an encrypted (TLS) link"));
     }
 }
 
@@ -72,8 +78,9 @@ void ConnectDialog::connectToSelected()
         return;
     const QByteArray address = selected.front()->data(kAddressRole).toByteArray();
     const qint32 port = selected.front()->data(kPortRole).toInt();
+    const bool tls = selected.front()->data(kTlsRole).toBool();
     for (size_t i = 0; i < servers.size(); ++i) {
-        if (servers[i].address == address && servers[i].port == port) {
+        if (servers[i].address == address && servers[i].port == port && servers[i].tls == tls) {
             emit connectRequested(int(i));
             break;
         }

@@ -27,6 +27,15 @@ bool WidgetPrompter::ask(QWidget* owner, const QString& title, const QString& te
            == QMessageBox::Yes;
 }
 
+bool WidgetPrompter::askWarning(QWidget* owner, const QString& title, const QString& text)
+{
+    QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::Yes | QMessageBox::No, owner);
+    box.setDefaultButton(QMessageBox::No);
+    box.setEscapeButton(QMessageBox::No);
+    box.setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    return box.exec() == QMessageBox::Yes;
+}
+
 std::optional<QString> WidgetPrompter::browseForFile(QWidget* owner)
 {
     // The pattern "*.*" would hide every file without a dot in its name here, so the filter

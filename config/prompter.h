@@ -33,6 +33,12 @@ public:
     virtual void showError(QWidget* owner, const QString& title, const QString& text) = 0;
     // A Yes/No question; true for Yes.
     virtual bool ask(QWidget* owner, const QString& title, const QString& text) = 0;
+    // A Yes/No question about a risk (trusting a certificate): the warning icon, No as the
+    // default answer, the text selectable so that a fingerprint can be copied; true for Yes.
+    virtual bool askWarning(QWidget* owner, const QString& title, const QString& text)
+    {
+        return ask(owner, title, text);
+    }
     // The file-open dialog: the chosen file's full path, or nothing when cancelled.
     virtual std::optional<QString> browseForFile(QWidget* owner) = 0;
     // The "Send a File" dialog, its nick field filled with `nick`: both fields, or nothing when
@@ -47,6 +53,7 @@ public:
     std::optional<QString> getInput(QWidget* owner, const InputRequest& request) override;
     void showError(QWidget* owner, const QString& title, const QString& text) override;
     bool ask(QWidget* owner, const QString& title, const QString& text) override;
+    bool askWarning(QWidget* owner, const QString& title, const QString& text) override;
     std::optional<QString> browseForFile(QWidget* owner) override;
     std::optional<FileToSend> askFileToSend(QWidget* owner, const QString& nick) override;
 };

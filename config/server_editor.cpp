@@ -5,6 +5,7 @@
 #include "config/registry.h"
 #include "config/store.h"
 
+#include <QCheckBox>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -26,6 +27,17 @@ constexpr int kColumnWidth = 115;
 // its port does not survive the trip through the column's text.
 constexpr int kAddressRole = Qt::UserRole;
 constexpr int kPortRole = Qt::UserRole + 1;
+constexpr int kTlsRole = Qt::UserRole + 2;
+
+// The ports IRC servers listen on by custom, plain and over TLS.
+const QString kPlainPort = QStringLiteral("6667");
+const QString kTlsPort = QStringLiteral("6697");
+
+QString portText(const ServerEntry& server)
+{
+    const QString port = QString::number(server.port);
+    return server.tls ? QStringLiteral("%1 (TLS)").arg(port) : port;
+}
 
 } // namespace
 
@@ -51,9 +63,11 @@ AddServerDialog::AddServerDialog(Prompter& prompter, QWidget* parent)
     m_address->setMaxLength(kAddressSize - 1);
     m_network = new QLineEdit(this);
     m_network->setMaxLength(kNetworkSize - 1);
-    m_port = new QLineEdit(QStringLiteral("6667"), this);
+    m_port = new QLineEdit(kPlainPort, this);
     m_port->setValidator(
         new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), m_port));
+    m_tls = new QCheckBox(tr("Use TLS"), this);
+    m_tls->setToolTip(tr("Connect to this server over an encrypted (TLS) link"));
     m_ok = new QPushButton(tr("OK"), this);
     m_ok->setDefault(true);
     m_cancel = new QPushButton(tr("Cancel"), this);
@@ -62,6 +76,7 @@ AddServerDialog::AddServerDialog(Prompter& prompter, QWidget* parent)
     fields->addRow(tr("Server Address:"), m_address);
     fields->addRow(tr("Network (optional):"), m_network);
     fields->addRow(tr("Port:"), m_port);
+    fields->addRow(QString(), m_tls);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
     buttons->addWidget(m_ok);
@@ -72,6 +87,11 @@ AddServerDialog::AddServerDialog(Prompter& prompter, QWidget* parent)
 
     connect(m_ok, &QPushButton::clicked, this, &AddServerDialog::accept);
     connect(m_cancel, &QPushButton::clicked, this, &AddServerDialog::reject);
+    // A port still at the usual one follows the box; one the user typed stays as typed.
+    connect(m_tls, &QCheckBox::toggled, this, [this](bool on) {
+        if (m_port->text() == (on ? kPlainPort : kTlsPort))
+            m_port->setText(on ? kTlsPort : kPlainPort);
+    });
     m_address->setFocus();
 }
 
@@ -99,6 +119,7 @@ void AddServerDialog::accept()
     m_server.address = address;
     m_server.network = utf8Prefix(m_network->text(), kNetworkSize - 1);
     m_server.port = qint32(port);
+    m_server.tls = m_tls->isChecked();
     QDialog::accept();
 }
 
@@ -146,9 +167,10 @@ void ServerEditor::refresh()
         auto* row = new QTreeWidgetItem(m_list);
         row->setText(0, QString::fromUtf8(server.address));
         row->setText(1, QString::fromUtf8(server.network));
-        row->setText(2, QString::number(server.port));
+        row->setText(2, portText(server));
         row->setData(0, kAddressRole, server.address);
         row->setData(0, kPortRole, server.port);
+        row->setData(0, kTlsRole, server.tls);
     }
 }
 
@@ -183,6 +205,7 @@ void ServerEditor::remove()
     ServerEntry server;
     server.address = selected.front()->data(0, kAddressRole).toByteArray();
     server.port = selected.front()->data(0, kPortRole).toInt();
+    server.tls = selected.front()->data(0, kTlsRole).toBool();
     reportUnsaved(m_store.RemoveServer(server));
     postRefresh();
 }

@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QDialog>
 
+class QCheckBox;
 class QLineEdit;
 class QPushButton;
 class QTreeWidget;
@@ -18,8 +19,9 @@ class Store;
 // stored text longer than its field reads back as missing, so it is cut before it is saved.
 QByteArray utf8Prefix(const QString& text, int maxBytes);
 
-// "Add New Server": address, optional network and port of one new server. OK refuses a blank
-// address, a missing port and port 0 with a box and stays open; Cancel checks nothing.
+// "Add New Server": address, optional network and port of one new server, and whether it is
+// reached over TLS. OK refuses a blank address, a missing port and port 0 with a box and stays
+// open; Cancel checks nothing.
 class AddServerDialog : public QDialog
 {
     Q_OBJECT
@@ -32,6 +34,7 @@ public:
     QLineEdit* addressEdit() const { return m_address; }
     QLineEdit* networkEdit() const { return m_network; }
     QLineEdit* portEdit() const { return m_port; }
+    QCheckBox* tlsBox() const { return m_tls; }
     QPushButton* okButton() const { return m_ok; }
     QPushButton* cancelButton() const { return m_cancel; }
 
@@ -44,6 +47,7 @@ private:
     QLineEdit* m_address = nullptr;
     QLineEdit* m_network = nullptr;
     QLineEdit* m_port = nullptr;
+    QCheckBox* m_tls = nullptr;
     QPushButton* m_ok = nullptr;
     QPushButton* m_cancel = nullptr;
 };

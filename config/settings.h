@@ -21,13 +21,18 @@ struct Settings
     QByteArray altnick;
     // Optional server password; missing or empty means no PASS line at all.
     QByteArray serverpass;
+    // On in stores written before they existed: a missing "reconnect" or "notify" reads as on.
+    // reconnect: a pass over the server list that ends after a lost link starts again later.
+    bool reconnect = true;
+    // notify: desktop notifications.
+    bool notify = true;
 
     bool operator==(const Settings& o) const
     {
         return nick == o.nick && away == o.away && awayset == o.awayset && realname == o.realname
                && email == o.email && autoconnect == o.autoconnect && queryip == o.queryip
                && logging == o.logging && fastsend == o.fastsend && altnick == o.altnick
-               && serverpass == o.serverpass;
+               && serverpass == o.serverpass && reconnect == o.reconnect && notify == o.notify;
     }
     bool operator!=(const Settings& o) const { return !(*this == o); }
 };
@@ -38,10 +43,13 @@ struct ServerEntry
     QByteArray address;
     QByteArray network;
     qint32 port = 0;
+    // Connect with TLS. Stored as a '+' right after the colon ("irc.example.net:+6697"), the
+    // usual way of writing a secure port, so that an entry without it reads as it always did.
+    bool tls = false;
 
     bool operator==(const ServerEntry& o) const
     {
-        return address == o.address && network == o.network && port == o.port;
+        return address == o.address && network == o.network && port == o.port && tls == o.tls;
     }
     bool operator!=(const ServerEntry& o) const { return !(*this == o); }
 };

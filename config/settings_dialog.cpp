@@ -121,8 +121,10 @@ QGroupBox* SettingsDialog::makeGeneralGroup()
     m_queryip = new QCheckBox(tr("Query IRC server for IP (usually for networks)"), general);
     m_logging = new QCheckBox(tr("Enable logging"), general);
     m_fastsend = new QCheckBox(tr("Fast file sending"), general);
+    m_reconnect = new QCheckBox(tr("Reconnect automatically"), general);
+    m_notify = new QCheckBox(tr("Show desktop notifications"), general);
     auto* layout = new QVBoxLayout(general);
-    for (QCheckBox* box : {m_autoconnect, m_queryip, m_logging, m_fastsend})
+    for (QCheckBox* box : {m_autoconnect, m_queryip, m_logging, m_fastsend, m_reconnect, m_notify})
         layout->addWidget(box);
     return general;
 }
@@ -141,6 +143,8 @@ void SettingsDialog::load()
     m_queryip->setChecked(settings.queryip);
     m_logging->setChecked(settings.logging);
     m_fastsend->setChecked(settings.fastsend);
+    m_reconnect->setChecked(settings.reconnect);
+    m_notify->setChecked(settings.notify);
 }
 
 Settings SettingsDialog::fromFields() const
@@ -157,6 +161,8 @@ Settings SettingsDialog::fromFields() const
     settings.queryip = m_queryip->isChecked();
     settings.logging = m_logging->isChecked();
     settings.fastsend = m_fastsend->isChecked();
+    settings.reconnect = m_reconnect->isChecked();
+    settings.notify = m_notify->isChecked();
     return settings;
 }
 

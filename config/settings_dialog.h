@@ -35,6 +35,8 @@ public:
     QCheckBox* queryipBox() const { return m_queryip; }
     QCheckBox* loggingBox() const { return m_logging; }
     QCheckBox* fastsendBox() const { return m_fastsend; }
+    QCheckBox* reconnectBox() const { return m_reconnect; }
+    QCheckBox* notifyBox() const { return m_notify; }
     QPushButton* editServersButton() const { return m_editServers; }
     QPushButton* okButton() const { return m_ok; }
     QPushButton* cancelButton() const { return m_cancel; }
@@ -65,6 +67,8 @@ private:
     QCheckBox* m_queryip = nullptr;
     QCheckBox* m_logging = nullptr;
     QCheckBox* m_fastsend = nullptr;
+    QCheckBox* m_reconnect = nullptr;
+    QCheckBox* m_notify = nullptr;
     QPushButton* m_editServers = nullptr;
     QPushButton* m_ok = nullptr;
     QPushButton* m_cancel = nullptr;

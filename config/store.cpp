@@ -29,6 +29,24 @@ bool readFlag(const Registry& registry, const char* name)
     return !value.isEmpty() && value.at(0) != '\0';
 }
 
+// For flags added later: a store written before the flag existed has no value, and reads as on.
+// A value that is there follows the usual rule, so a stored zero byte still turns it off.
+bool readFlagMissingOn(const Registry& registry, const char* name)
+{
+    const std::optional<QByteArray> value = registry.readValue(kKeyRoot, name);
+    if (!value || value->size() >= kSettingsFieldSize)
+        return true;
+    return !value->isEmpty() && value->at(0) != '\0';
+}
+
+// On is no value at all, so that a store saved with the defaults holds exactly the values it
+// held before these flags existed.
+bool writeFlagMissingOn(Registry& registry, const char* name, bool on)
+{
+    return on ? registry.deleteValue(kKeyRoot, name)
+              : registry.writeValue(kKeyRoot, name, kFlagOff);
+}
+
 bool isCSpace(char c)
 {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
@@ -60,7 +78,25 @@ qint32 parsePort(const QByteArray& text)
 
 QByteArray serverValueName(const ServerEntry& server)
 {
-    return server.address + ':' + QByteArray::number(server.port);
+    return server.address + ':' + (server.tls ? "+" : "") + QByteArray::number(server.port);
+}
+
+QByteArray pinValueName(const ServerEntry& server)
+{
+    return server.address.toLower() + ':' + QByteArray::number(server.port);
+}
+
+// A pin is exactly a SHA-256 digest in hex; anything else stored there pins nothing.
+bool isFingerprint(const QByteArray& text)
+{
+    constexpr int kHexDigits = 64;
+    if (text.size() != kHexDigits)
+        return false;
+    for (char c : text) {
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f')))
+            return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -79,6 +115,8 @@ Settings Store::LoadSettings() const
     s.logging = readFlag(m_registry, "logging");
     s.fastsend = readFlag(m_registry, "fastsend");
     s.serverpass = readField(m_registry, "serverpass");
+    s.reconnect = readFlagMissingOn(m_registry, "reconnect");
+    s.notify = readFlagMissingOn(m_registry, "notify");
     return s;
 }
 
@@ -98,6 +136,8 @@ bool Store::SaveSettings(const Settings& s)
                && m_registry.writeValue(kKeyRoot, "queryip", flag(s.queryip))
                && m_registry.writeValue(kKeyRoot, "logging", flag(s.logging))
                && m_registry.writeValue(kKeyRoot, "fastsend", flag(s.fastsend))
+               && writeFlagMissingOn(m_registry, "reconnect", s.reconnect)
+               && writeFlagMissingOn(m_registry, "notify", s.notify)
                // "No server password" is no value at all, not an empty one.
                && (s.serverpass.isEmpty()
                        ? m_registry.deleteValue(kKeyRoot, "serverpass")
@@ -125,6 +165,8 @@ std::vector<ServerEntry> Store::EnumServers() const
         server.network = value.data;
         const int colon = server.address.indexOf(':');
         if (colon >= 0) {
+            // Only a '+' right after the colon asks for TLS; "a: +7" stays the plain port 7.
+            server.tls = colon + 1 < server.address.size() && server.address.at(colon + 1) == '+';
             server.port = parsePort(server.address.mid(colon + 1));
             server.address.truncate(colon);
         }
@@ -148,6 +190,23 @@ bool Store::RemoveServer(const ServerEntry& server)
     // The address may come back lower-cased from EnumServers; NOCASE names still match.
     return m_registry.deleteValue(kKeyServers,
                                   server.port != 0 ? serverValueName(server) : server.address);
+}
+
+std::optional<QByteArray> Store::certificatePin(const ServerEntry& server) const
+{
+    const std::optional<QByteArray> value = m_registry.readValue(kKeyPins, pinValueName(server));
+    if (!value || !isFingerprint(*value))
+        return std::nullopt;
+    return value;
+}
+
+bool Store::pinCertificate(const ServerEntry& server, const QByteArray& fingerprint)
+{
+    if (server.address.isEmpty() || !isFingerprint(fingerprint) || !m_registry.hasKey(kKeyRoot))
+        return false;
+    if (!m_registry.hasKey(kKeyPins) && !m_registry.createKey(kKeyPins))
+        return false;
+    return m_registry.writeValue(kKeyPins, pinValueName(server), fingerprint);
 }
 
 QList<QByteArray> Store::EnumContacts() const

@@ -16,6 +16,10 @@ class Registry;
 inline constexpr char kKeyRoot[] = "SOFTWARE\\Kivvo";
 inline constexpr char kKeyServers[] = "SOFTWARE\\Kivvo\\Servers";
 inline constexpr char kKeyContacts[] = "SOFTWARE\\Kivvo\\Contacts";
+// Certificates the user chose to trust, one value per server ("address:port"), holding the
+// certificate's SHA-256 fingerprint in lower-case hex. Made on the first pin, so stores written
+// before it existed stay as they are.
+inline constexpr char kKeyPins[] = "SOFTWARE\\Kivvo\\Pins";
 
 // Buffer sizes of the stored layout. A value that does not fit counts as missing (settings) or
 // is skipped by an enumeration, so that one bad value never hides the ones stored after it.
@@ -42,6 +46,11 @@ public:
     std::vector<ServerEntry> EnumServers() const;
     bool AddServer(const ServerEntry& server);
     bool RemoveServer(const ServerEntry& server);
+
+    // The fingerprint pinned for the server's certificate, if the user ever trusted one. The pin
+    // belongs to the address and port, whatever network name the entry carries.
+    std::optional<QByteArray> certificatePin(const ServerEntry& server) const;
+    bool pinCertificate(const ServerEntry& server, const QByteArray& fingerprint);
 
     QList<QByteArray> EnumContacts() const;
     bool AddContact(const QByteArray& nick);

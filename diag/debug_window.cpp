@@ -1,5 +1,6 @@
 #include "diag/debug_window.h"
 
+#include "diag/secret_mask.h"
 #include "diag/server_text.h"
 #include "irc/line_limits.h"
 
@@ -90,7 +91,7 @@ void DebugWindow::sendLine()
         return;
     }
     // Logged with its CR LF, as the old program did, so an empty line sets each command apart.
-    DebugLog(QString::fromUtf8(line));
+    DebugLog(QString::fromUtf8(maskSecrets(line)));
 }
 
 void DebugWindow::reject()

@@ -1,5 +1,7 @@
 #include "diag/received_dump.h"
 
+#include "diag/secret_mask.h"
+
 #include <QFile>
 
 namespace diag {
@@ -40,7 +42,7 @@ void ReceivedDump::DumpReceivedLines(const QList<QByteArray>& lines)
     // Built by concatenation: a server line must never reach a format string.
     QByteArray out = "Messages Received:" + QByteArray::number(lines.size()) + '\n';
     for (qsizetype i = 0; i < lines.size(); ++i) {
-        const QByteArray& line = lines.at(i);
+        const QByteArray line = maskSecrets(lines.at(i));
         out += "Message " + QByteArray::number(i) + ": ";
         out += line;
         out += "\r\n EOL\n";

@@ -1,5 +1,6 @@
 #include "diag/server_log_window.h"
 
+#include "diag/secret_mask.h"
 #include "diag/server_text.h"
 #include "res/text_fit.h"
 
@@ -44,7 +45,7 @@ ServerLogWindow::ServerLogWindow(QWidget* parent)
 
 void ServerLogWindow::appendLine(const QByteArray& line)
 {
-    m_view->appendPlainText(decodeServerText(line));
+    m_view->appendPlainText(decodeServerText(maskSecrets(line)));
     m_view->verticalScrollBar()->setValue(m_view->verticalScrollBar()->maximum());
 }
 

@@ -18,11 +18,31 @@ QString statusText(const LinkStatus& status)
     case Step::SendingUserInfo:
         return QString::fromLatin1(text::kSendingUserInfo);
     case Step::Connected:
-        return QString::fromLatin1(text::kConnectedTo).arg(diag::decodeServerText(status.address));
+        return QString::fromLatin1(status.secure ? text::kConnectedSecurelyTo : text::kConnectedTo)
+            .arg(diag::decodeServerText(status.address));
     case Step::Reconnecting:
         return QString::fromLatin1(text::kReconnecting).arg(status.serverIndex);
     case Step::Disconnected:
         return QString::fromLatin1(text::kDisconnected);
+    case Step::CertificateChanged:
+        return QString::fromLatin1(text::kCertificateChanged)
+            .arg(diag::decodeServerText(status.address));
+    case Step::CertificateRefused:
+        return QString::fromLatin1(text::kCertificateRefused)
+            .arg(diag::decodeServerText(status.address));
+    case Step::WaitingToRetry:
+        return QString::fromLatin1(text::kRetryingAt)
+            .arg(status.retryAt.toString(QStringLiteral("HH:mm:ss")));
+    case Step::AccountLoginFailed:
+        return QString::fromLatin1(text::kAccountLoginFailed);
+    case Step::AccountNickLocked:
+        return QString::fromLatin1(text::kAccountNickLocked);
+    case Step::AccountLoginAborted:
+        return QString::fromLatin1(text::kAccountLoginAborted);
+    case Step::AccountAlreadyLoggedIn:
+        return QString::fromLatin1(text::kAccountAlreadyLoggedIn);
+    case Step::AccountNoPlainLogin:
+        return QString::fromLatin1(text::kAccountNoPlainLogin);
     }
     return {};
 }
@@ -35,6 +55,23 @@ QString connectedTitle(const QByteArray& nick)
 QString idleTitle()
 {
     return QString::fromLatin1(text::kTitleIdle);
+}
+
+QString trustTitle()
+{
+    return QString::fromLatin1(text::kTrustTitle);
+}
+
+QString trustQuestion(const QByteArray& address, const QString& problems,
+                      const QByteArray& fingerprint)
+{
+    return QString::fromLatin1(text::kTrustQuestion)
+        .arg(diag::decodeServerText(address), problems, fingerprintText(fingerprint));
+}
+
+QString fingerprintText(const QByteArray& fingerprint)
+{
+    return QString::fromLatin1(QByteArray::fromHex(fingerprint).toHex(':').toUpper());
 }
 
 } // namespace irc

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QTime>
 
 namespace irc {
 
@@ -16,22 +17,39 @@ struct LinkStatus
         Connected,
         Reconnecting,
         Disconnected,
+        // A TLS server's certificate differs from the one the user trusted before.
+        CertificateChanged,
+        // The user did not trust a TLS server's unverified certificate.
+        CertificateRefused,
+        // A pass after a lost link found no server; the next starts by itself at `retryAt`.
+        WaitingToRetry,
+        // The account in the server password could not be logged in to (SASL); registration
+        // goes on without it.
+        AccountLoginFailed,
+        AccountNickLocked,
+        AccountLoginAborted,
+        AccountAlreadyLoggedIn,
+        AccountNoPlainLogin,
     };
 
     LinkStatus() = default;
-    LinkStatus(Step what, int index = 0, QByteArray serverAddress = {})
+    LinkStatus(Step what, int index = 0, QByteArray serverAddress = {}, bool overTls = false)
         : step(what)
         , serverIndex(index)
         , address(std::move(serverAddress))
+        , secure(overTls)
     {}
 
     Step step = Step::Disconnected;
     int serverIndex = 0; // Connected: the server's index; Reconnecting: the next one's
-    QByteArray address;  // Connected: the server's address as stored
+    QByteArray address;  // Connected and the certificate steps: the server's address as stored
+    bool secure = false; // Connected: over TLS
+    QTime retryAt;       // WaitingToRetry: the local time of the next pass
 
     bool operator==(const LinkStatus& o) const
     {
-        return step == o.step && serverIndex == o.serverIndex && address == o.address;
+        return step == o.step && serverIndex == o.serverIndex && address == o.address
+               && secure == o.secure && retryAt == o.retryAt;
     }
 };
 
@@ -40,5 +58,13 @@ QString statusText(const LinkStatus& status);
 // The main window's title while registered under `nick`, and while not.
 QString connectedTitle(const QByteArray& nick);
 QString idleTitle();
+
+// The question put to the user about a TLS server's certificate that did not verify:
+// `fingerprint` is its SHA-256 digest in hex, `problems` what verification found.
+QString trustTitle();
+QString trustQuestion(const QByteArray& address, const QString& problems,
+                      const QByteArray& fingerprint);
+// "AB:CD:..." for a digest given in hex, the way certificate viewers show it.
+QString fingerprintText(const QByteArray& fingerprint);
 
 } // namespace irc

@@ -2,7 +2,9 @@
 
 #include "diag/server_text.h"
 #include "irc/ctcp.h"
+#include "irc/isupport.h"
 #include "irc/line_tools.h"
+#include "irc/presence.h"
 
 #include <algorithm>
 #include <cstring>
@@ -137,7 +139,67 @@ void MessageDispatcher::HandleServerLine(QByteArrayView line)
         whoReply(line);
     } else if (isCommand(*word, "433")) {
         nickInUse();
+    } else if (isCommand(*word, "005")) {
+        m_actions.serverSupport(isupportTokens(line));
+    } else if (isCommand(*word, "730")) {
+        if (const auto text = trailingView(line))
+            m_actions.monitorOnline(monitorTargets(*text));
+    } else if (isCommand(*word, "731")) {
+        if (const auto text = trailingView(line))
+            m_actions.monitorOffline(monitorTargets(*text));
+    } else if (isCommand(*word, "734")) {
+        monitorFull(line);
+    } else if (isCommand(*word, "421")) {
+        unknownCommand(line);
     }
+}
+
+namespace {
+
+// The middle words of a numeric reply after the command word: ":server 734 me 100 a,b :text"
+// gives "me", "100", "a,b".
+QList<QByteArrayView> numericParams(QByteArrayView line)
+{
+    QList<QByteArrayView> words;
+    qsizetype at = 0;
+    if (line.startsWith(':')) {
+        at = line.indexOf(' ');
+        if (at < 0)
+            return {};
+    }
+    bool command = true;
+    while (at < line.size()) {
+        while (at < line.size() && line[at] == ' ')
+            ++at;
+        if (at >= line.size() || line[at] == ':')
+            break;
+        qsizetype end = line.indexOf(' ', at);
+        if (end < 0)
+            end = line.size();
+        if (!command)
+            words.append(line.sliced(at, end - at));
+        command = false;
+        at = end;
+    }
+    return words;
+}
+
+} // namespace
+
+void MessageDispatcher::monitorFull(QByteArrayView line)
+{
+    // ":server 734 me <limit> <targets> :Monitor list is full."
+    const QList<QByteArrayView> params = numericParams(line);
+    if (params.size() >= 3)
+        m_actions.monitorListFull(monitorTargets(params[2]));
+}
+
+void MessageDispatcher::unknownCommand(QByteArrayView line)
+{
+    // ":server 421 me <command> :Unknown command"
+    const QList<QByteArrayView> params = numericParams(line);
+    if (params.size() >= 2)
+        m_actions.commandRefused(params[1].toByteArray());
 }
 
 void MessageDispatcher::ping(QByteArrayView line)

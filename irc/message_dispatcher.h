@@ -42,6 +42,14 @@ public:
     virtual void privateText(QByteArrayView sender, std::optional<QByteArrayView> text,
                              const std::optional<QByteArray>& awayEcho) = 0;
     virtual void presenceReply(const QList<QByteArray>& onlineNames) = 0;
+    // The tokens of an RPL_ISUPPORT (005) line.
+    virtual void serverSupport(const QList<QByteArray>& /*tokens*/) {}
+    // MONITOR replies, as nicks: 730 online, 731 offline, 734 not taken (the list is full).
+    virtual void monitorOnline(const QList<QByteArray>& /*nicks*/) {}
+    virtual void monitorOffline(const QList<QByteArray>& /*nicks*/) {}
+    virtual void monitorListFull(const QList<QByteArray>& /*nicks*/) {}
+    // 421: the server does not know `command`.
+    virtual void commandRefused(const QByteArray& /*command*/) {}
     virtual void showWhois(QByteArrayView text) = 0;
     // Our host as the server sees it, to be resolved without blocking.
     virtual void resolveOwnHost(QByteArrayView host) = 0;
@@ -54,8 +62,9 @@ QByteArray GetSenderNick(QByteArrayView line);
 // The text after the first ':' past the line's first character.
 std::optional<QByteArray> trailingText(QByteArrayView line);
 
-// Acts on each server line: keep-alive, CTCP, DCC offers, private text, presence, whois, our
-// own address and nick collisions. Keeps only the away reply's per-sender rate.
+// Acts on each server line: keep-alive, CTCP, DCC offers, private text, presence (ISON, MONITOR,
+// what the server supports, the commands it refuses), whois, our own address and nick
+// collisions. Keeps only the away reply's per-sender rate.
 class MessageDispatcher
 {
 public:
@@ -75,6 +84,8 @@ private:
     void privmsg(QByteArrayView line);
     void whois(QByteArrayView line);
     void whoReply(QByteArrayView line);
+    void monitorFull(QByteArrayView line);
+    void unknownCommand(QByteArrayView line);
     void nickInUse();
     bool awayReplyDue(QByteArrayView sender);
     std::optional<QByteArray> sendAwayReply(QByteArrayView sender);

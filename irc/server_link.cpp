@@ -4,9 +4,17 @@
 #include "diag/debug_log.h"
 #include "irc/texts.h"
 
+#include <QCryptographicHash>
 #include <QHostInfo>
 #include <QMetaObject>
+#include <QRandomGenerator>
+#include <QSslCertificate>
+#include <QSslError>
+#include <QSslSocket>
 #include <QTcpSocket>
+#include <QTimer>
+
+#include <chrono>
 
 namespace irc {
 
@@ -27,12 +35,56 @@ QHostAddress firstUsableAddress(const QHostInfo& info)
     return info.addresses().isEmpty() ? QHostAddress() : info.addresses().constFirst();
 }
 
+constexpr int kHandshakeTimeoutMs = 30000;
+
+QByteArray pinName(const config::ServerEntry& server)
+{
+    return server.address + ':' + QByteArray::number(server.port);
+}
+
+} // namespace
+
+namespace {
+
+class QtRetryTimer final : public RetryTimer
+{
+public:
+    QtRetryTimer()
+    {
+        m_timer.setSingleShot(true);
+        QObject::connect(&m_timer, &QTimer::timeout, &m_timer, [this] {
+            // Taken out first: the pass it starts may start the timer again.
+            const std::function<void()> fire = std::move(m_fire);
+            m_fire = nullptr;
+            if (fire)
+                fire();
+        });
+    }
+    QDateTime now() const override { return QDateTime::currentDateTime(); }
+    void start(qint64 delayMs, std::function<void()> fire) override
+    {
+        m_fire = std::move(fire);
+        m_timer.start(std::chrono::milliseconds(delayMs));
+    }
+    void stop() override
+    {
+        m_timer.stop();
+        m_fire = nullptr;
+    }
+
+private:
+    QTimer m_timer;
+    std::function<void()> m_fire;
+};
+
 } // namespace
 
 ServerLink::ServerLink(config::Store& store, config::Settings settings, QObject* parent)
     : QObject(parent)
     , m_store(store)
     , m_settings(std::move(settings))
+    , m_retryTimer(std::make_unique<QtRetryTimer>())
+    , m_jitter([] { return QRandomGenerator::global()->bounded(2.0) - 1.0; })
 {}
 
 ServerLink::~ServerLink()
@@ -46,7 +98,11 @@ ServerLink::~ServerLink()
 
 bool ServerLink::isConnected() const
 {
-    return m_socket && m_socket->state() == QAbstractSocket::ConnectedState;
+    if (!m_socket || m_socket->state() != QAbstractSocket::ConnectedState)
+        return false;
+    // A TLS link counts from the end of its handshake: nothing may go out before it, in clear.
+    const auto* secure = qobject_cast<const QSslSocket*>(m_socket.data());
+    return !secure || secure->isEncrypted();
 }
 
 void ServerLink::postConnectToCurrentServer()
@@ -56,12 +112,21 @@ void ServerLink::postConnectToCurrentServer()
         this,
         [this, generation] {
             if (generation == m_generation)
-                connectToCurrentServer();
+                continuePass();
         },
         Qt::QueuedConnection);
 }
 
 void ServerLink::connectToCurrentServer()
+{
+    // The user starts this pass: a wait that was running is over, and a pass the user started
+    // ends as it always did, without starting again by itself.
+    cancelRetry();
+    m_recovering = false;
+    continuePass();
+}
+
+void ServerLink::continuePass()
 {
     const std::vector<config::ServerEntry> servers = m_store.EnumServers();
     if (servers.empty()) {
@@ -70,14 +135,63 @@ void ServerLink::connectToCurrentServer()
         return;
     }
     if (m_serverIndex < 0 || m_serverIndex >= static_cast<int>(servers.size())) {
-        m_state = State::Idle;
-        emit statusChanged({LinkStatus::Step::AllServersFailed});
-        m_serverIndex = 0;
+        passEnded();
         return;
     }
     diag::DebugLog(QString::fromLatin1(text::kTryingServer).arg(m_serverIndex), 2);
     m_server = servers[static_cast<size_t>(m_serverIndex)];
     connectToEntry();
+}
+
+void ServerLink::passEnded()
+{
+    m_state = State::Idle;
+    if (!m_recovering || !m_settings.reconnect) {
+        emit statusChanged({LinkStatus::Step::AllServersFailed});
+        m_serverIndex = 0;
+        return;
+    }
+    m_serverIndex = 0;
+    const qint64 waitMs = m_backoff.next(m_jitter ? m_jitter() : 0.0);
+    const QDateTime at = m_retryTimer->now().addMSecs(waitMs);
+    m_retryPending = true;
+    const int generation = m_generation;
+    m_retryTimer->start(waitMs, [this, generation] {
+        if (generation != m_generation || !m_retryPending)
+            return;
+        m_retryPending = false;
+        continuePass();
+    });
+    LinkStatus status(LinkStatus::Step::WaitingToRetry);
+    status.retryAt = at.time();
+    diag::DebugLog(QString::fromLatin1(text::kLogRetryAt)
+                       .arg(at.time().toString(QStringLiteral("HH:mm:ss")))
+                       .arg(double(waitMs) / 1000.0, 0, 'f', 1));
+    emit statusChanged(status);
+}
+
+void ServerLink::cancelRetry()
+{
+    m_retryPending = false;
+    if (m_retryTimer)
+        m_retryTimer->stop();
+}
+
+void ServerLink::setSettings(const config::Settings& settings)
+{
+    m_settings = settings;
+    if (!m_settings.reconnect && m_retryPending) {
+        // Turned off while waiting: the pass ends the way it does without reconnection.
+        cancelRetry();
+        m_recovering = false;
+        emit statusChanged({LinkStatus::Step::AllServersFailed});
+    }
+}
+
+void ServerLink::setRetryTimer(std::unique_ptr<RetryTimer> timer)
+{
+    cancelRetry();
+    m_retryTimer = std::move(timer);
 }
 
 void ServerLink::resolveAndConnect()
@@ -136,10 +250,19 @@ void ServerLink::connectToAddress(const QHostAddress& address, int port)
     m_state = State::Connecting;
     m_framer.reset();
     m_pending.clear();
+    ++m_attemptSerial;
+    m_certificate = Certificate::Unjudged;
 
-    auto* socket = new QTcpSocket(this);
+    QSslSocket* secure = m_server.tls ? new QSslSocket(this) : nullptr;
+    QTcpSocket* socket = secure ? secure : new QTcpSocket(this);
     m_socket = socket;
-    connect(socket, &QTcpSocket::connected, this, &ServerLink::onConnected);
+    if (secure) {
+        // Registration waits for the handshake, so that no line ever goes out in clear.
+        connect(secure, &QSslSocket::encrypted, this, &ServerLink::onConnected);
+        connect(secure, &QSslSocket::sslErrors, this, &ServerLink::onSslErrors);
+    } else {
+        connect(socket, &QTcpSocket::connected, this, &ServerLink::onConnected);
+    }
     connect(socket, &QTcpSocket::errorOccurred, this, &ServerLink::onSocketError);
     connect(socket, &QTcpSocket::disconnected, this, &ServerLink::onDisconnected);
     connect(socket, &QTcpSocket::readyRead, this, &ServerLink::onReadyRead);
@@ -157,6 +280,23 @@ void ServerLink::connectToAddress(const QHostAddress& address, int port)
             Qt::QueuedConnection);
         return;
     }
+    if (secure) {
+        // A server that takes the connection but never finishes the handshake would hold the
+        // pass for good: once connected, the handshake gets a bounded time.
+        const QPointer<QSslSocket> guard(secure);
+        connect(secure, &QSslSocket::connected, this, [this, guard] {
+            QTimer::singleShot(kHandshakeTimeoutMs, this, [this, guard] {
+                if (guard && m_socket.data() == guard.data() && m_state == State::Connecting
+                    && !guard->isEncrypted())
+                    connectFailed(QStringLiteral("TLS handshake timed out"));
+            });
+        });
+        // The address was looked up already; the certificate is checked against the name the
+        // user gave the server, against the system's roots.
+        secure->connectToHostEncrypted(address.toString(), static_cast<quint16>(port),
+                                       fromStore(m_server.address));
+        return;
+    }
     socket->connectToHost(address, static_cast<quint16>(port));
 }
 
@@ -167,23 +307,30 @@ void ServerLink::onConnected()
     emit statusChanged({LinkStatus::Step::SendingUserInfo});
 
     const QByteArray& nick = m_settings.nick;
-    if (!m_settings.serverpass.isEmpty())
-        sendLine("PASS " + m_settings.serverpass);
-    sendLine("NICK " + nick);
-    sendLine("USER " + nick + " 0 * :" + m_settings.realname);
+    // Without an account in the server password these are the lines as they always were.
+    m_registration = Registration(nick, m_settings.realname, m_settings.serverpass);
+    for (const QByteArray& line : m_registration.start())
+        sendLine(line);
     emit registered(nick);
 
-    emit statusChanged({LinkStatus::Step::Connected, m_serverIndex, m_server.address});
+    emit statusChanged(
+        {LinkStatus::Step::Connected, m_serverIndex, m_server.address, m_server.tls});
     // Servers today take nicks longer than nine characters; cutting it here would make our own
     // nick look foreign to the nick-collision handling.
     m_nickInUse = nick;
-    sendLine("WHO " + nick);
+    m_whoDeferred = m_registration.negotiating();
+    if (!m_whoDeferred)
+        sendLine("WHO " + nick);
 }
 
 void ServerLink::onSocketError()
 {
     if (!m_socket)
         return;
+    if (m_state == State::Connecting && m_certificate != Certificate::Unjudged) {
+        certificateNotAccepted();
+        return;
+    }
     if (m_state == State::Connecting) {
         connectFailed(m_socket->errorString());
         return;
@@ -196,6 +343,95 @@ void ServerLink::onSocketError()
         if (m_socket->state() == QAbstractSocket::UnconnectedState)
             linkLost();
     }
+}
+
+void ServerLink::onSslErrors(const QList<QSslError>& errors)
+{
+    auto* secure = qobject_cast<QSslSocket*>(m_socket.data());
+    if (!secure || sender() != secure)
+        return;
+    const QSslCertificate certificate = secure->peerCertificate();
+    if (certificate.isNull())
+        return; // nothing to judge or pin: the handshake fails as it would anyway
+    const QByteArray fingerprint = certificate.digest(QCryptographicHash::Sha256).toHex();
+    std::optional<QByteArray> pin = m_store.certificatePin(m_server);
+    if (!pin && m_unsavedPins.contains(pinName(m_server)))
+        pin = m_unsavedPins.value(pinName(m_server));
+    if (pin && *pin == fingerprint) {
+        // The very certificate the user trusted: its verification errors are expected.
+        secure->ignoreSslErrors(errors);
+        return;
+    }
+    // Only noted here: Qt fails the handshake right after this signal, and that error is then
+    // handled as this certificate's refusal. The socket is left alone inside its own signal.
+    QStringList problems;
+    for (const QSslError& error : errors)
+        problems << error.errorString();
+    m_certificate = pin ? Certificate::Changed : Certificate::Unknown;
+    m_presentedFingerprint = fingerprint;
+    m_certificateProblems = problems.join(QLatin1Char('\n'));
+    if (pin) {
+        diag::DebugLog(
+            QString::fromLatin1(text::kLogCertificateChanged)
+                .arg(fromStore(m_server.address), fromStore(*pin), fromStore(fingerprint)));
+    }
+}
+
+void ServerLink::certificateNotAccepted()
+{
+    const Certificate verdict = m_certificate;
+    m_certificate = Certificate::Unjudged;
+    if (verdict == Certificate::Changed) {
+        emit statusChanged({LinkStatus::Step::CertificateChanged, m_serverIndex, m_server.address});
+        connectFailed(m_certificateProblems);
+        return;
+    }
+    // The question may stay open for long, longer than a server waits for a handshake: this
+    // attempt ends now, and a Yes starts another one with the certificate pinned.
+    retireSocket();
+    const int generation = m_generation;
+    const int serial = m_attemptSerial;
+    const QByteArray fingerprint = m_presentedFingerprint;
+    const QString problems = m_certificateProblems;
+    QMetaObject::invokeMethod(
+        this,
+        [this, generation, serial, fingerprint, problems] {
+            if (generation == m_generation && serial == m_attemptSerial)
+                askTrust(fingerprint, problems);
+        },
+        Qt::QueuedConnection);
+}
+
+void ServerLink::askTrust(const QByteArray& fingerprint, const QString& problems)
+{
+    const int generation = m_generation;
+    const int serial = m_attemptSerial;
+    const config::ServerEntry server = m_server;
+    QPointer<ServerLink> self(this);
+    const bool trusted = m_trustQuestion && m_trustQuestion(server.address, problems, fingerprint);
+    // The box ran a nested event loop: the link may be gone, ended or busy with another attempt.
+    if (!self)
+        return;
+    if (trusted) {
+        diag::DebugLog(QString::fromLatin1(text::kLogCertificatePinned)
+                           .arg(fromStore(server.address), fromStore(fingerprint)));
+        if (!m_store.pinCertificate(server, fingerprint)) {
+            diag::DebugLog(
+                QString::fromLatin1(text::kLogPinNotSaved).arg(fromStore(server.address)));
+            m_unsavedPins.insert(pinName(server), fingerprint);
+        }
+    } else {
+        diag::DebugLog(QString::fromLatin1(text::kLogCertificateRefused)
+                           .arg(fromStore(server.address), fromStore(fingerprint)));
+    }
+    if (generation != m_generation || serial != m_attemptSerial || m_state != State::Connecting)
+        return;
+    if (trusted) {
+        connectToEntry();
+        return;
+    }
+    emit statusChanged({LinkStatus::Step::CertificateRefused, m_serverIndex, m_server.address});
+    connectFailed(problems);
 }
 
 void ServerLink::onDisconnected()
@@ -226,6 +462,7 @@ void ServerLink::linkLost()
     if (m_state != State::Registered)
         return; // a handler of those lines already ended the link
     ++m_serverIndex;
+    m_recovering = true;
     emit lost();
     retireSocket();
     m_state = State::Idle;
@@ -285,15 +522,69 @@ void ServerLink::deliverPending()
         QByteArray line = std::move(m_pending.front());
         m_pending.pop_front();
         scheduleDelivery();
+        takeRegistrationLine(line);
         emit lineReceived(line);
         if (!self)
             return;
     }
 }
 
+void ServerLink::takeRegistrationLine(const QByteArray& line)
+{
+    const Registration::Reply reply = m_registration.take(line);
+    for (const QByteArray& out : reply.send)
+        sendLine(out);
+    if (m_whoDeferred && !m_registration.negotiating()) {
+        m_whoDeferred = false;
+        sendLine("WHO " + m_nickInUse);
+    }
+    if (reply.welcomed) {
+        // Let on: the next outage starts again from the shortest wait.
+        m_backoff.reset();
+        m_recovering = false;
+    }
+    using Outcome = Registration::Outcome;
+    using Step = LinkStatus::Step;
+    const auto failed = [this](Step step) {
+        const LinkStatus status(step);
+        diag::DebugLog(statusText(status));
+        emit statusChanged(status);
+    };
+    switch (reply.outcome) {
+    case Outcome::None:
+        break;
+    case Outcome::LoggedIn:
+        diag::DebugLog(text::kLogAccountLoggedIn);
+        break;
+    case Outcome::LoginFailed:
+        failed(Step::AccountLoginFailed);
+        break;
+    case Outcome::NickLocked:
+        failed(Step::AccountNickLocked);
+        break;
+    case Outcome::Aborted:
+        failed(Step::AccountLoginAborted);
+        break;
+    case Outcome::AlreadyLoggedIn:
+        failed(Step::AccountAlreadyLoggedIn);
+        break;
+    case Outcome::NoPlainLogin:
+        failed(Step::AccountNoPlainLogin);
+        break;
+    case Outcome::NoSasl:
+        diag::DebugLog(text::kLogAccountNoSasl);
+        break;
+    case Outcome::NoCapabilities:
+        diag::DebugLog(text::kLogAccountNoCapabilities);
+        break;
+    }
+}
+
 void ServerLink::disconnectFromServer()
 {
     ++m_generation;
+    cancelRetry();
+    m_recovering = false;
     if (m_socket) {
         writeBytes("QUIT\r\n");
         retireSocket();
@@ -307,6 +598,8 @@ void ServerLink::disconnectFromServer()
 void ServerLink::quitForClose()
 {
     ++m_generation;
+    cancelRetry();
+    m_recovering = false;
     if (!m_attempted)
         return;
     if (!writeBytes(QByteArray(text::kQuitAtClose) + "\r\n"))

@@ -3,15 +3,22 @@
 #include "config/settings.h"
 #include "irc/line_framer.h"
 #include "irc/link_status.h"
+#include "irc/reconnect_backoff.h"
+#include "irc/registration.h"
 
 #include <QByteArray>
+#include <QDateTime>
+#include <QHash>
 #include <QHostAddress>
 #include <QList>
 #include <QObject>
 #include <QPointer>
 
 #include <deque>
+#include <functional>
+#include <memory>
 
+class QSslError;
 class QTcpSocket;
 
 namespace config {
@@ -19,6 +26,18 @@ class Store;
 }
 
 namespace irc {
+
+// The clock and the timer of the wait between passes over the server list; tests put a fake
+// clock here so that the back-off runs without real waiting.
+class RetryTimer
+{
+public:
+    virtual ~RetryTimer() = default;
+    virtual QDateTime now() const = 0;
+    // Calls `fire` once after `delayMs`, replacing whatever was started before.
+    virtual void start(qint64 delayMs, std::function<void()> fire) = 0;
+    virtual void stop() = 0;
+};
 
 // The one connection to an IRC server: picks the server at the current index of the stored
 // list, resolves its name without blocking, connects, registers, and moves on to the next server
@@ -57,7 +76,21 @@ public:
     bool sendRaw(const QByteArray& bytes);
 
     // The settings changed: the next registration uses these.
-    void setSettings(const config::Settings& settings) { m_settings = settings; }
+    void setSettings(const config::Settings& settings);
+
+    // The seams of the reconnection back-off: its clock and timer, and where in its spread each
+    // wait falls (-1..1; random by default).
+    void setRetryTimer(std::unique_ptr<RetryTimer> timer);
+    void setJitterSource(std::function<double()> source) { m_jitter = std::move(source); }
+    // Whether a new pass is waiting for its time.
+    bool retryPending() const { return m_retryPending; }
+
+    // Asked when a TLS server's certificate does not verify and no pin is stored for that server:
+    // `problems` is what verification found, `fingerprint` the certificate's SHA-256 in hex.
+    // True trusts it: it is pinned and the server tried again. Without a question, it is refused.
+    using TrustQuestion = std::function<bool(const QByteArray& address, const QString& problems,
+                                             const QByteArray& fingerprint)>;
+    void setTrustQuestion(TrustQuestion question) { m_trustQuestion = std::move(question); }
 
 public slots:
     // Connects to the server at the current index, or reports an empty or exhausted list.
@@ -85,11 +118,19 @@ signals:
 
 private:
     void postConnectToCurrentServer();
+    // One step of the pass over the list: the server at the current index, or the pass's end.
+    void continuePass();
+    void passEnded();
+    void cancelRetry();
+    void takeRegistrationLine(const QByteArray& line);
     void connectToEntry();
     void lookUpFinished(const QHostAddress& address, bool ok, int generation);
     void connectToAddress(const QHostAddress& address, int port);
     void onConnected();
     void onSocketError();
+    void onSslErrors(const QList<QSslError>& errors);
+    void certificateNotAccepted();
+    void askTrust(const QByteArray& fingerprint, const QString& problems);
     void onDisconnected();
     void onReadyRead();
     void readAvailable();
@@ -115,6 +156,33 @@ private:
     // attempt that finishes later is ignored instead of connecting behind the user's back.
     int m_generation = 0;
     QByteArray m_nickInUse;
+
+    // The registration of the current link, and the account login it may negotiate.
+    Registration m_registration;
+    // The WHO of registration waits while the server negotiates: it would be refused as coming
+    // from a client that has not registered yet.
+    bool m_whoDeferred = false;
+    // Set when a link is lost; a pass that then ends waits and starts again until a server
+    // lets us on, the user takes over, or the "reconnect" setting is off.
+    bool m_recovering = false;
+    bool m_retryPending = false;
+    ReconnectBackoff m_backoff;
+    std::unique_ptr<RetryTimer> m_retryTimer;
+    std::function<double()> m_jitter;
+
+    // What the TLS handshake of the current attempt found wrong with the server's certificate;
+    // the handshake failure that follows is then handled as that, not as a plain error.
+    enum class Certificate { Unjudged, Changed, Unknown };
+    Certificate m_certificate = Certificate::Unjudged;
+    QByteArray m_presentedFingerprint;
+    QString m_certificateProblems;
+    // Bumped by every connection attempt, so that the answer to a trust question asked while
+    // the user started another attempt does not reconnect behind it.
+    int m_attemptSerial = 0;
+    TrustQuestion m_trustQuestion;
+    // Certificates trusted while the store could not keep the pin, by "address:port", so that a
+    // read-only store still lets the Yes take effect until the program ends.
+    QHash<QByteArray, QByteArray> m_unsavedPins;
 };
 
 } // namespace irc

@@ -13,11 +13,44 @@ inline constexpr char kConnectedTo[] = "Connected to server %1.";
 inline constexpr char kReconnecting[] = "Disconnected!  Trying to reconnect... (server #%1)";
 inline constexpr char kDisconnected[] = "Disconnected.";
 
+// Reconnection after a lost link, and the login to an account named in the server password.
+inline constexpr char kRetryingAt[] = "Can't connect to any servers! Trying again at %1.";
+inline constexpr char kAccountLoginFailed[] = "Login to the account failed (SASL).";
+inline constexpr char kAccountNickLocked[] =
+    "Login to the account failed: the nick belongs to another account (SASL).";
+inline constexpr char kAccountLoginAborted[] = "Login to the account was aborted (SASL).";
+inline constexpr char kAccountAlreadyLoggedIn[] = "Already logged in to an account (SASL).";
+inline constexpr char kAccountNoPlainLogin[] =
+    "Login to the account failed: the server does not take passwords (SASL).";
+inline constexpr char kLogAccountLoggedIn[] = "Logged in to the account (SASL).";
+inline constexpr char kLogAccountNoSasl[] =
+    "The server offers no account login (SASL); the account went as the server password.";
+inline constexpr char kLogAccountNoCapabilities[] =
+    "The server does not negotiate capabilities; the account went as the server password.";
+inline constexpr char kLogRetryAt[] = "No server answered; next pass at %1 (in %2 s)";
+
+// TLS: the secure link's status, a certificate the user has to judge, and one that was refused.
+inline constexpr char kConnectedSecurelyTo[] = "Connected to server %1 (TLS).";
+inline constexpr char kCertificateChanged[] =
+    "The certificate of server %1 has changed! Connection refused.";
+inline constexpr char kCertificateRefused[] =
+    "The certificate of server %1 is not trusted. Connection refused.";
+inline constexpr char kTrustTitle[] = "Unverified Certificate";
+inline constexpr char kTrustQuestion[] =
+    "The certificate of server %1 could not be verified:\n%2\n\n"
+    "SHA-256 fingerprint:\n%3\n\n"
+    "Trust this certificate for this server from now on?";
+
 inline constexpr char kLogConnectionEstablished[] = "Connection Established";
 inline constexpr char kLogConnectError[] = "connect() error";
 inline constexpr char kLogSocketError[] = "socket() error - INVALID_SOCKET";
 inline constexpr char kLogSendError[] = "send() error - SOCKET_ERROR";
 inline constexpr char kLogRecvError[] = "recv() error (client read)- SOCKET_ERROR";
+inline constexpr char kLogCertificateChanged[] =
+    "Certificate of %1 does not match its pin: pinned %2, presented %3";
+inline constexpr char kLogCertificatePinned[] = "Pinned certificate of %1: %2";
+inline constexpr char kLogCertificateRefused[] = "Certificate of %1 not trusted: %2";
+inline constexpr char kLogPinNotSaved[] = "Could not save the certificate pin of %1";
 
 inline constexpr char kLogIdentAccepted[] = "Accepted identd connection";
 inline constexpr char kLogIdentClosed[] = "identd closed";

@@ -142,6 +142,8 @@ void ChatSessions::deliverPrivateText(const QByteArray& sender,
         window->lineArrived(*text);
     if (awayEcho)
         window->lineArrived(*awayEcho, true);
+    if (!chat)
+        emit chatStartedByPeer(sender);
 }
 
 } // namespace peer

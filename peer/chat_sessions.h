@@ -49,6 +49,8 @@ public:
 
 signals:
     void failed(peer::ChatError error);
+    // Someone we had no open chat with wrote to us: a new window came up.
+    void chatStartedByPeer(const QByteArray& nick);
 
 private:
     ChatSession* addRecord(const QByteArray& nick, bool routed, ChatMode mode);

@@ -42,6 +42,10 @@ void Transfers::add(std::unique_ptr<Transfer> transfer)
     connect(
         window, &TransferWindow::dismissed, this, [this, key] { remove(key); },
         Qt::QueuedConnection);
+    connect(transfer.get(), &Transfer::statusChanged, this, [this, key](Transfer::Status status) {
+        if (status == Transfer::Status::Complete)
+            emit transferCompleted(key->record().peerNick, key->record().baseName);
+    });
     m_entries.push_back({std::move(transfer), window});
     window->show();
 }

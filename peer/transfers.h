@@ -50,6 +50,8 @@ public:
 
 signals:
     void failed(peer::TransferError error);
+    // A file went all the way, either way.
+    void transferCompleted(const QByteArray& peer, const QString& fileName);
 
 private:
     struct Entry

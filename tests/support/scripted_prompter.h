@@ -57,6 +57,14 @@ public:
         answers.pop_front();
         return answer;
     }
+    // Warnings take their answers from the same script and are recorded as questions too, and
+    // apart, so that a test can tell which kind was put.
+    std::vector<Box> warnings;
+    bool askWarning(QWidget* owner, const QString& title, const QString& text) override
+    {
+        warnings.push_back({title, text});
+        return ask(owner, title, text);
+    }
     std::optional<QString> browseForFile(QWidget*) override { return browseResult; }
     // Answers to "Send a File" in order (nothing = Cancel); Cancel once they run out.
     std::deque<std::optional<config::FileToSend>> filesToSend;

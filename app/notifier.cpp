@@ -1,0 +1,84 @@
+#include "app/notifier.h"
+
+#include "diag/server_text.h"
+
+#include <QApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QSystemTrayIcon>
+#include <QVariantMap>
+
+namespace app {
+
+namespace {
+
+const char kService[] = "org.freedesktop.Notifications";
+const char kPath[] = "/org/freedesktop/Notifications";
+// How long the desktop shows a notice; -1 lets it choose.
+constexpr int kDesktopTimeout = -1;
+constexpr int kTrayTimeoutMs = 8000;
+
+} // namespace
+
+Notifier::Notifier(QSystemTrayIcon* tray, QObject* parent)
+    : QObject(parent)
+    , m_tray(tray)
+    , m_sink([this](const Notice& notice) { sendToDesktop(notice); })
+    , m_active([] { return QApplication::activeWindow() != nullptr; })
+{}
+
+void Notifier::newChat(const QByteArray& nick)
+{
+    post(tr("New chat"), tr("%1 wrote to you.").arg(diag::decodeServerText(nick)));
+}
+
+void Notifier::offerWaiting()
+{
+    post(tr("Kivvo is asking"), tr("An offer is waiting for your answer."));
+}
+
+void Notifier::transferCompleted(const QByteArray& peer, const QString& fileName)
+{
+    post(tr("Transfer complete"),
+         tr("%1 (with %2) is done.").arg(fileName, diag::decodeServerText(peer)));
+}
+
+void Notifier::post(const QString& title, const QString& text)
+{
+    if (!m_enabled || m_active())
+        return;
+    m_sink({title, text});
+}
+
+void Notifier::sendToDesktop(const Notice& notice)
+{
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) {
+        showInTray(notice);
+        return;
+    }
+    QDBusMessage call =
+        QDBusMessage::createMethodCall(QString::fromLatin1(kService), QString::fromLatin1(kPath),
+                                       QString::fromLatin1(kService), QStringLiteral("Notify"));
+    call << QStringLiteral("Kivvo") << uint(0) << QStringLiteral("org.kivvo.Kivvo") << notice.title
+         << notice.text << QStringList() << QVariantMap() << kDesktopTimeout;
+    // Never waited for: the event loop does not stop for the desktop. A bus without the
+    // service answers with an error, and the tray says it instead.
+    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this,
+            [this, notice](QDBusPendingCallWatcher* finished) {
+                if (finished->isError())
+                    showInTray(notice);
+                finished->deleteLater();
+            });
+}
+
+void Notifier::showInTray(const Notice& notice)
+{
+    if (m_tray && m_tray->isVisible())
+        m_tray->showMessage(notice.title, notice.text, QSystemTrayIcon::Information,
+                            kTrayTimeoutMs);
+}
+
+} // namespace app

@@ -1,0 +1,61 @@
+// An account in the server password against a real ngircd, which negotiates capabilities but
+// offers no SASL: the negotiation ends, the account goes as PASS, and registration completes.
+// ngircd takes a PASS only when it equals its own server password, so this one is given that
+// password.
+#include "diag/debug_log.h"
+#include "irc/server_link.h"
+#include "tests/support/ngircd.h"
+#include "tests/support/temp_store.h"
+#include "tests/support/wait_for.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using test::waitFor;
+
+TEST(AccountEndToEnd, NgircdWithoutSaslRegistersAfterTheNegotiation)
+{
+    if (!test::haveNgircd())
+        GTEST_SKIP() << "ngircd is not installed (tools/test installs it)";
+    QTemporaryDir dir;
+    test::Ngircd server;
+    QFile common(KIVVO_SOURCE_DIR "/tools/ngircd/test.conf.in");
+    ASSERT_TRUE(common.open(QIODevice::ReadOnly));
+    QByteArray config = common.readAll();
+    config.replace("[Global]\n", "[Global]\n    Password = alice:not-a-server-password\n");
+    const QString configPath = dir.filePath("account.conf.in");
+    QFile own(configPath);
+    ASSERT_TRUE(own.open(QIODevice::WriteOnly));
+    own.write(config);
+    own.close();
+    ASSERT_TRUE(server.start(dir.path(), configPath));
+
+    test::TempStore temp;
+    temp.store().AddServer({"127.0.0.1", "Local", server.port()});
+    config::Settings settings;
+    settings.nick = "alice";
+    settings.realname = "Alice";
+    settings.serverpass = "alice:not-a-server-password";
+    diag::DebugPanes::instance().clear();
+    irc::ServerLink link(temp.store(), settings);
+    QList<QByteArray> lines;
+    QObject::connect(&link, &irc::ServerLink::lineReceived, &link,
+                     [&](const QByteArray& line) { lines << line; });
+    link.connectToCurrentServer();
+
+    const auto has = [&](const QByteArray& command) {
+        for (const QByteArray& line : lines) {
+            if (line.contains(' ' + command + ' '))
+                return true;
+        }
+        return false;
+    };
+    ASSERT_TRUE(waitFor([&] { return has("001"); }, 15000)) << lines.join('\n').constData();
+    // The WHO that follows the negotiation is answered.
+    ASSERT_TRUE(waitFor([&] { return has("315"); }, 10000)) << lines.join('\n').constData();
+    EXPECT_TRUE(has("CAP"));
+    EXPECT_TRUE(diag::DebugPanes::instance()
+                    .text(diag::Pane::Status)
+                    .contains("The server offers no account login (SASL)"));
+}

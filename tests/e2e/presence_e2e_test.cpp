@@ -1,0 +1,237 @@
+// Presence against a real InspIRCd that offers MONITOR: a contact goes online and offline
+// through the server's notices, and contacts past its MONITOR limit are still found by ISON.
+// A recording relay between the program and the server shows what the program asked.
+#include "tests/support/ngircd.h"
+#include "tests/support/program_core.h"
+#include "tests/support/wait_for.h"
+
+#include <QDir>
+#include <QFile>
+#include <QPointer>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include <memory>
+
+using test::waitFor;
+
+namespace {
+
+QString inspircdBinary()
+{
+    return QStandardPaths::findExecutable("inspircd", {"/usr/sbin", "/usr/bin", "/sbin"});
+}
+
+// Debian's InspIRCd on a free loopback port with tools/inspircd/test.conf.in.
+class Inspircd
+{
+public:
+    bool start(const QString& folder, int monitorLimit)
+    {
+        m_port = test::freePort();
+        QFile source(KIVVO_SOURCE_DIR "/tools/inspircd/test.conf.in");
+        QFile config(QDir(folder).filePath("inspircd.conf"));
+        if (!source.open(QIODevice::ReadOnly) || !config.open(QIODevice::WriteOnly))
+            return false;
+        config.write(source.readAll()
+                         .replace("@PORT@", QByteArray::number(m_port))
+                         .replace("@MONITOR@", QByteArray::number(monitorLimit)));
+        config.close();
+        m_process.setProcessChannelMode(QProcess::MergedChannels);
+        m_process.start(inspircdBinary(),
+                        {"--nofork", "--nopid", "--config", config.fileName(), "--runasroot"});
+        return waitFor(
+            [this] {
+                QTcpSocket probe;
+                probe.connectToHost(QHostAddress::LocalHost, m_port);
+                return probe.waitForConnected(100);
+            },
+            10000);
+    }
+    ~Inspircd()
+    {
+        m_process.terminate();
+        if (!m_process.waitForFinished(3000))
+            m_process.kill();
+        m_process.waitForFinished(1000);
+    }
+    quint16 port() const { return m_port; }
+
+private:
+    QProcess m_process;
+    quint16 m_port = 0;
+};
+
+// Passes one client's bytes to the server and back, keeping what the client sent.
+class RecordingRelay : public QObject
+{
+public:
+    bool listen(quint16 serverPort)
+    {
+        m_serverPort = serverPort;
+        connect(&m_listener, &QTcpServer::newConnection, this, &RecordingRelay::accept);
+        return m_listener.listen(QHostAddress::LocalHost, 0);
+    }
+    quint16 port() const { return m_listener.serverPort(); }
+    const QByteArray& sent() const { return m_sent; }
+    // What the client sent after `marker`, or nothing while the marker has not been sent.
+    QByteArray sentAfter(const QByteArray& marker) const
+    {
+        const qsizetype at = m_sent.indexOf(marker);
+        return at < 0 ? QByteArray() : m_sent.mid(at + marker.size());
+    }
+
+private:
+    void accept()
+    {
+        m_client = m_listener.nextPendingConnection();
+        m_server = new QTcpSocket(this);
+        m_server->connectToHost(QHostAddress::LocalHost, m_serverPort);
+        connect(m_client, &QTcpSocket::readyRead, this, [this] {
+            const QByteArray bytes = m_client->readAll();
+            m_sent += bytes;
+            m_pending += bytes;
+            flush();
+        });
+        connect(m_server, &QTcpSocket::connected, this, &RecordingRelay::flush);
+        connect(m_server, &QTcpSocket::readyRead, this, [this] {
+            if (m_client)
+                m_client->write(m_server->readAll());
+        });
+        connect(m_server, &QTcpSocket::disconnected, this, [this] {
+            if (m_client)
+                m_client->disconnectFromHost();
+        });
+        connect(m_client, &QTcpSocket::disconnected, this, [this] {
+            if (m_server)
+                m_server->disconnectFromHost();
+        });
+    }
+    void flush()
+    {
+        if (m_server && m_server->state() == QAbstractSocket::ConnectedState) {
+            m_server->write(m_pending);
+            m_pending.clear();
+        }
+    }
+
+    QTcpServer m_listener;
+    quint16 m_serverPort = 0;
+    QPointer<QTcpSocket> m_client;
+    QPointer<QTcpSocket> m_server;
+    QByteArray m_sent;
+    QByteArray m_pending;
+};
+
+class MonitorEndToEnd : public ::testing::Test
+{
+protected:
+    void start(int monitorLimit, const QList<QByteArray>& contacts)
+    {
+        if (inspircdBinary().isEmpty())
+            GTEST_SKIP() << "inspircd is not installed (tools/test installs it)";
+        ASSERT_TRUE(server.start(dir.path(), monitorLimit));
+        ASSERT_TRUE(relay.listen(server.port()));
+        test::CoreOptions options =
+            test::ProgramCore::optionsFor(relay.port(), "alice", contacts, false);
+        options.start = false;
+        core = std::make_unique<test::ProgramCore>(options);
+        // InspIRCd refuses a USER line whose real name is empty.
+        config::Settings settings = core->program->settings();
+        settings.realname = "Alice";
+        core->program->applySettings(settings);
+        core->window().show();
+        core->program->start();
+    }
+    QStringList shown() const
+    {
+        QStringList texts;
+        for (int row = 0; row < core->contacts()->count(); ++row)
+            texts << core->contacts()->item(row)->text();
+        return texts;
+    }
+
+    QTemporaryDir dir;
+    Inspircd server;
+    RecordingRelay relay;
+    std::unique_ptr<test::ProgramCore> core;
+};
+
+} // namespace
+
+TEST_F(MonitorEndToEnd, AContactGoesOnlineAndOfflineThroughMonitor)
+{
+    start(100, {"bob", "carol"});
+    if (IsSkipped() || HasFatalFailure())
+        return;
+    ASSERT_TRUE(waitFor([&] { return relay.sent().contains("MONITOR C\r\n"); }, 15000))
+        << relay.sent().toStdString();
+    ASSERT_TRUE(waitFor([&] { return shown() == QStringList{"No Contacts Online"}; }, 5000))
+        << shown().join(',').toStdString();
+    const QByteArray added = relay.sentAfter("MONITOR C\r\n");
+    EXPECT_TRUE(added.startsWith("MONITOR + bob,carol\r\n")
+                || added.startsWith("MONITOR + carol,bob\r\n"))
+        << added.toStdString();
+
+    // Well inside the ten-second poll: only the server's notice can have told the program.
+    test::Watcher bob;
+    ASSERT_TRUE(bob.connectTo(server.port(), "Bob"));
+    ASSERT_TRUE(waitFor([&] { return shown() == QStringList{"Bob"}; }, 3000))
+        << shown().join(',').toStdString();
+    bob.send("QUIT :gone");
+    ASSERT_TRUE(waitFor([&] { return shown() == QStringList{"No Contacts Online"}; }, 3000))
+        << shown().join(',').toStdString();
+
+    // InspIRCd folds nicks as RFC 1459 does: "CAROL" is the contact "carol".
+    test::Watcher carol;
+    ASSERT_TRUE(carol.connectTo(server.port(), "CAROL"));
+    ASSERT_TRUE(waitFor([&] { return shown() == QStringList{"CAROL"}; }, 3000));
+    ASSERT_TRUE(core->contacts()->selectContact("carol"));
+    core->run(app::Command::RemoveSelectedContact);
+    ASSERT_TRUE(waitFor([&] { return relay.sent().contains("MONITOR - carol\r\n"); }, 3000));
+    EXPECT_EQ(shown(), QStringList{"No Contacts Online"});
+
+    // Past the ten-second beat, still no ISON: every contact is watched.
+    QTest::qWait(10500);
+    EXPECT_FALSE(relay.sentAfter("MONITOR C\r\n").contains("ISON")) << relay.sent().toStdString();
+}
+
+TEST_F(MonitorEndToEnd, ContactsPastTheMonitorLimitAreFoundByIson)
+{
+    start(2, {"bob", "carol", "dave"});
+    if (IsSkipped() || HasFatalFailure())
+        return;
+    ASSERT_TRUE(waitFor([&] { return relay.sent().contains("MONITOR C\r\n"); }, 15000));
+    ASSERT_TRUE(waitFor([&] { return relay.sentAfter("MONITOR C\r\n").contains("ISON "); }, 5000));
+    const QByteArray after = relay.sentAfter("MONITOR C\r\n");
+    // Two go on the server's list, the third is asked about.
+    const qsizetype plus = after.indexOf("MONITOR + ");
+    ASSERT_GE(plus, 0);
+    const QByteArray watched = after.mid(plus + 10, after.indexOf("\r\n", plus) - plus - 10);
+    EXPECT_EQ(watched.split(',').size(), 2) << after.toStdString();
+    const qsizetype ison = after.indexOf("ISON ");
+    const QByteArray asked = after.mid(ison + 5, after.indexOf("\r\n", ison) - ison - 5);
+    EXPECT_EQ(asked.split(' ').size(), 1) << after.toStdString();
+    EXPECT_FALSE(watched.split(',').contains(asked));
+
+    // The asked-about contact shows within a poll, a watched one at once.
+    test::Watcher polled;
+    ASSERT_TRUE(polled.connectTo(server.port(), asked));
+    ASSERT_TRUE(waitFor([&] { return shown() == QStringList{QString::fromUtf8(asked)}; }, 15000))
+        << shown().join(',').toStdString();
+    test::Watcher watchedOne;
+    ASSERT_TRUE(watchedOne.connectTo(server.port(), watched.split(',').first()));
+    ASSERT_TRUE(waitFor([&] { return shown().size() == 2; }, 3000))
+        << shown().join(',').toStdString();
+    // Each later poll asks about the overflow only.
+    for (const QByteArray& line : relay.sentAfter("MONITOR C\r\n").split('\n')) {
+        if (line.startsWith("ISON ")) {
+            EXPECT_EQ(line, "ISON " + asked + "\r");
+        }
+    }
+}
