@@ -26,20 +26,20 @@ bool haveNgircd()
     return !ngircdBinary().isEmpty();
 }
 
-bool Ngircd::start(const QString& folder, const QString& configTemplate)
+bool Ngircd::start(const QString& folder, const QString& configTemplate, quint16 port)
 {
     const QString binary = ngircdBinary();
     if (binary.isEmpty())
         return false;
-    m_port = freePort();
+    m_port = port ? port : freePort();
     QFile config(QDir(folder).filePath("ngircd.conf"));
     QFile source(configTemplate);
     if (!source.open(QIODevice::ReadOnly) || !config.open(QIODevice::WriteOnly))
         return false;
-    const QByteArray port = QByteArray::number(m_port);
+    const QByteArray portText = QByteArray::number(m_port);
     config.write(source.readAll()
-                     .replace("@PORT@", port)
-                     .replace("@PIDFILE@", "/tmp/kivvo-ngircd-test-" + port + ".pid"));
+                     .replace("@PORT@", portText)
+                     .replace("@PIDFILE@", "/tmp/kivvo-ngircd-test-" + portText + ".pid"));
     config.close();
     // Started as root, ngircd reads its config after dropping to "nobody".
     config.setPermissions(config.permissions() | QFileDevice::ReadOther);
@@ -56,12 +56,19 @@ bool Ngircd::start(const QString& folder, const QString& configTemplate)
         10000);
 }
 
-Ngircd::~Ngircd()
+void Ngircd::stop()
 {
+    if (m_process.state() == QProcess::NotRunning)
+        return;
     m_process.terminate();
     if (!m_process.waitForFinished(3000))
         m_process.kill();
     m_process.waitForFinished(1000);
+}
+
+Ngircd::~Ngircd()
+{
+    stop();
 }
 
 bool Watcher::connectTo(quint16 port, const QByteArray& nick)

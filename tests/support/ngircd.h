@@ -18,8 +18,11 @@ bool haveNgircd();
 class Ngircd
 {
 public:
-    // `configTemplate` is tools/ngircd/test.conf.in; the config goes into `folder`.
-    bool start(const QString& folder, const QString& configTemplate);
+    // `configTemplate` is tools/ngircd/test.conf.in; the config goes into `folder`. On `port`
+    // when given (a server started again where it was), else on a free one.
+    bool start(const QString& folder, const QString& configTemplate, quint16 port = 0);
+    // Ends the server as its operator would (SIGTERM) and waits until it is gone.
+    void stop();
     ~Ngircd();
     quint16 port() const { return m_port; }
 
