@@ -14,6 +14,7 @@
 #include "diag/debug_log.h"
 #include "irc/ctcp.h"
 #include "irc/dcc_offer.h"
+#include "irc/isupport.h"
 #include "peer/sound.h"
 
 #include <QCoreApplication>
@@ -153,6 +154,22 @@ void Program::wireLink()
             &ContactListView::setCaseMapping);
     connect(&m_actions, &ServerActions::serverSupportArrived, &m_presence,
             &irc::PresencePoller::takeSupport);
+    // Private text goes to the chat of the same user as the server compares nicks, once it has
+    // said how; until then, and on each new connection, by the exact spelling.
+    connect(&m_link, &irc::ServerLink::registered, this, [this] { m_chats.setNickComparison({}); });
+    connect(&m_actions, &ServerActions::serverSupportArrived, this,
+            [this](const QList<QByteArray>& tokens) {
+                for (const QByteArray& token : tokens) {
+                    if (!token.startsWith("CASEMAPPING="))
+                        continue;
+                    irc::ServerSupport support;
+                    irc::applyIsupportTokens(support, {token});
+                    const irc::CaseMapping mapping = support.caseMapping;
+                    m_chats.setNickComparison([mapping](QByteArrayView a, QByteArrayView b) {
+                        return irc::sameNick(a, b, mapping);
+                    });
+                }
+            });
     connect(&m_actions, &ServerActions::monitorOnlineArrived, &m_presence,
             &irc::PresencePoller::takeMonitorOnline);
     connect(&m_actions, &ServerActions::monitorOfflineArrived, &m_presence,

@@ -131,7 +131,7 @@ void ChatSessions::deliverPrivateText(const QByteArray& sender,
                                       const std::optional<QByteArray>& text,
                                       const std::optional<QByteArray>& awayEcho)
 {
-    ChatSession* chat = FindRoutedChat(m_records, sender);
+    ChatSession* chat = FindRoutedChat(m_records, sender, m_sameNick);
     if (chat && !chat->window) {
         // Its window is gone without closing; nothing may be lost, so a new chat takes over.
         chat->serverRouted = false;

@@ -31,6 +31,9 @@ public:
     ChatSessions& operator=(const ChatSessions&) = delete;
 
     const ChatList& records() const { return m_records; }
+    // How the server compares nicks, once it has said (CASEMAPPING); exactly until then, and
+    // again on each new connection.
+    void setNickComparison(NickComparison same) { m_sameNick = std::move(same); }
     // The window of `chat`, if it is open.
     ChatWindow* windowOf(const ChatSession& chat) const;
 
@@ -61,6 +64,7 @@ private:
 
     ChatHost& m_host;
     ChatList m_records;
+    NickComparison m_sameNick;
 };
 
 } // namespace peer

@@ -25,4 +25,16 @@ ChatSession* FindRoutedChat(const ChatList& list, const QByteArray& nick)
     return nullptr;
 }
 
+ChatSession* FindRoutedChat(const ChatList& list, const QByteArray& nick,
+                            const NickComparison& same)
+{
+    if (!same)
+        return FindRoutedChat(list, nick);
+    for (const auto& chat : list) {
+        if (chat->serverRouted && same(chat->nick, nick))
+            return chat.get();
+    }
+    return nullptr;
+}
+
 } // namespace peer

@@ -3,11 +3,13 @@
 #include "peer/blowfish.h"
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QList>
 #include <QObject>
 #include <QPointer>
 #include <QString>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -146,5 +148,12 @@ inline TransferSession* FindTransfer(const DccList& list, const QObject* socket,
 // The first chat whose server text goes to it from `nick` (exact comparison, as the server's
 // nick spelling is what routes).
 ChatSession* FindRoutedChat(const ChatList& list, const QByteArray& nick);
+
+// Whether two nicks name the same user, as the server compares them.
+using NickComparison = std::function<bool(QByteArrayView a, QByteArrayView b)>;
+
+// The same, comparing nicks by `same` (the server's case mapping, once it has told us).
+ChatSession* FindRoutedChat(const ChatList& list, const QByteArray& nick,
+                            const NickComparison& same);
 
 } // namespace peer

@@ -81,6 +81,24 @@ TEST_F(ContactsTest, RemovingTheSelectedContactPollsAtOnce)
     EXPECT_EQ(items(), QStringList{"Click \"Contacts\" (above)"});
 }
 
+// Once the server says how it compares nicks, "Bob" and "bob" are one user and one chat.
+TEST_F(ContactsTest, PrivateTextFollowsTheServersCaseMapping)
+{
+    connectWith({"bob"});
+    server.send(":irc 005 alice CASEMAPPING=rfc1459 :are supported by this server\r\n"
+                ":bob!b@h PRIVMSG alice :hi\r\n:Bob!b@h PRIVMSG alice :again\r\n"
+                ":[x]!x@h PRIVMSG alice :one\r\n:{X}!x@h PRIVMSG alice :two\r\n");
+    ASSERT_TRUE(waitFor(
+        [&] { return core->chat(1) != nullptr && core->chat(1)->transcript().contains("two"); }));
+    EXPECT_EQ(records().CountRecords(), 2);
+    EXPECT_EQ(core->chat(0)->transcript(), "<bob> hi\r\n<bob> again\r\n");
+
+    // Under plain ASCII folding, brackets are not letters.
+    server.send(":irc 005 alice CASEMAPPING=ascii :are supported by this server\r\n"
+                ":{x}!x@h PRIVMSG alice :three\r\n");
+    ASSERT_TRUE(waitFor([&] { return records().CountRecords() == 3; }));
+}
+
 TEST_F(ContactsTest, PrivateTextOpensOneChatPerSenderAndCaseMatters)
 {
     connectWith({"bob"});
