@@ -77,6 +77,15 @@ public:
         connect(&m_listener, &QTcpServer::newConnection, this, &RecordingRelay::accept);
         return m_listener.listen(QHostAddress::LocalHost, 0);
     }
+    // The sockets go with this object, and each one's end would reach the other through the
+    // handlers below while it is half destroyed: cut them first.
+    ~RecordingRelay() override
+    {
+        if (m_client)
+            m_client->disconnect(this);
+        if (m_server)
+            m_server->disconnect(this);
+    }
     quint16 port() const { return m_listener.serverPort(); }
     const QByteArray& sent() const { return m_sent; }
     // What the client sent after `marker`, or nothing while the marker has not been sent.
