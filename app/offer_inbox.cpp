@@ -4,6 +4,7 @@
 #include "diag/debug_log.h"
 #include "diag/server_text.h"
 #include "peer/chat_sessions.h"
+#include "peer/file_receiver.h"
 #include "peer/transfers.h"
 #include "peer/voice_chats.h"
 
@@ -42,6 +43,22 @@ void OfferInbox::receive(const irc::DccOffer& offer)
     // The answer to a voice chat the user started is part of it: no question, no waiting.
     if (m_voice.answersOurOffer(offer)) {
         m_voice.accept(offer);
+        return;
+    }
+    // So is the answer to a passive offer of ours: the peer listens where it says.
+    if (m_transfers.answersOurOffer(offer)) {
+        m_transfers.takeAnswer(offer);
+        return;
+    }
+    if (m_chats.answersOurOffer(offer)) {
+        m_chats.takeAnswer(offer);
+        return;
+    }
+    if (!offer.token.isEmpty() && offer.port != 0) {
+        // An answer to an offer we never made, or no longer wait on.
+        diag::DebugLog(QStringLiteral("DCC offer from %1 refused: its token matches no offer of "
+                                      "ours")
+                           .arg(nickText(offer.sender)));
         return;
     }
     switch (m_pending.tryBegin()) {
@@ -93,8 +110,21 @@ void OfferInbox::askFile(const irc::DccOffer& offer)
         return;
     // A bare name would land in whatever folder the program was started from.
     const QString proposed = QDir(downloadFolder()).filePath(diag::decodeServerText(*name));
-    if (const auto path = askDestination(proposed))
-        m_transfers.receive(offer, *path);
+    const auto path = askDestination(proposed);
+    if (!path)
+        return;
+    // What an earlier, broken-off transfer left behind can be carried on from where it ended.
+    quint64 resumeFrom = 0;
+    const QFileInfo part(peer::FileReceiver::partPath(*path));
+    if (part.exists() && part.size() > 0 && quint64(part.size()) < offer.size
+        && m_prompter.ask(m_owner, tr("Resume File?"),
+                          tr("Part of \"%1\" was received before (%2 of %3 bytes).  Do you want "
+                             "to resume it?")
+                              .arg(*path)
+                              .arg(part.size())
+                              .arg(offer.size)))
+        resumeFrom = quint64(part.size());
+    m_transfers.receive(offer, *path, resumeFrom);
 }
 
 std::optional<QString> OfferInbox::askDestination(const QString& proposed)

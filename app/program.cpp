@@ -7,6 +7,7 @@
 #include "config/connect_dialog.h"
 #include "config/contact_editor.h"
 #include "config/errors.h"
+#include "config/paths.h"
 #include "config/prompter.h"
 #include "config/registry.h"
 #include "config/server_editor.h"
@@ -19,6 +20,7 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QDir>
 #include <QGuiApplication>
 #include <QMenu>
 #include <QMetaObject>
@@ -187,6 +189,8 @@ void Program::wireLink()
     connect(&m_actions, &ServerActions::privateTextArrived, &m_chats,
             &peer::ChatSessions::deliverPrivateText);
     connect(&m_actions, &ServerActions::dccOfferArrived, &m_offers, &OfferInbox::receive);
+    connect(&m_actions, &ServerActions::dccResumeArrived, &m_transfers,
+            &peer::Transfers::takeResume);
     // Told before the window comes to the front: only a user who was elsewhere needs a notice.
     connect(&m_offers, &OfferInbox::attentionNeeded, &m_notifier, &Notifier::offerWaiting);
     connect(&m_offers, &OfferInbox::attentionNeeded, window, &MainWindow::bringToFront);
@@ -403,6 +407,45 @@ quint32 Program::offerAddress() const
     const quint32 ipv4 = local.toIPv4Address(&ok);
     return irc::GetLocalAddress(m_settings.queryip, m_serverSeenAddress,
                                 ok ? std::optional<quint32>(ipv4) : std::nullopt);
+}
+
+QByteArray Program::offerAddressField() const
+{
+    // Over IPv6 the peer reaches us at the address our server link uses; the address a WHO
+    // reply resolves to is IPv4 only.
+    const QHostAddress local = m_link.localAddress();
+    bool isV4 = false;
+    local.toIPv4Address(&isV4);
+    if (!m_settings.queryip && !isV4 && local.protocol() == QAbstractSocket::IPv6Protocol)
+        return irc::offerAddressField(local);
+    return QByteArray::number(offerAddress());
+}
+
+const peer::TlsIdentity* Program::tlsIdentity()
+{
+    if (!m_tlsIdentityTried) {
+        m_tlsIdentityTried = true;
+        QString note;
+        m_tlsIdentity = peer::loadOrMakeTlsIdentity(
+            QDir(config::configDir()).filePath(QStringLiteral("dcc-identity.pem")), &note);
+        if (!note.isEmpty())
+            diag::DebugLog(note);
+        if (m_tlsIdentity)
+            diag::DebugLog(QStringLiteral("Certificate for private links: %1")
+                               .arg(peer::displayFingerprint(
+                                   peer::certificateFingerprint(m_tlsIdentity->certificate))));
+    }
+    return m_tlsIdentity ? &*m_tlsIdentity : nullptr;
+}
+
+std::optional<QByteArray> Program::peerPin(const QByteArray& nick) const
+{
+    return m_store.peerPin(nick);
+}
+
+bool Program::pinPeer(const QByteArray& nick, const QByteArray& fingerprint)
+{
+    return m_store.pinPeer(nick, fingerprint);
 }
 
 QWidget* Program::makeMenuBar(QWidget* parent, const QByteArray& peer)

@@ -16,6 +16,7 @@
 #include "irc/server_link.h"
 #include "peer/chat_host.h"
 #include "peer/chat_sessions.h"
+#include "peer/dcc_tls.h"
 #include "peer/transfers.h"
 #include "peer/voice_chats.h"
 
@@ -101,6 +102,12 @@ private:
     bool loggingOn() const override;
     std::optional<QString> installDir() const override;
     quint32 offerAddress() const override;
+    QByteArray offerAddressField() const override;
+    bool passiveOffers() const override { return m_settings.passivedcc; }
+    bool privateLinks() const override { return m_settings.privatedcc; }
+    const peer::TlsIdentity* tlsIdentity() override;
+    std::optional<QByteArray> peerPin(const QByteArray& nick) const override;
+    bool pinPeer(const QByteArray& nick, const QByteArray& fingerprint) override;
     QWidget* makeMenuBar(QWidget* parent, const QByteArray& peer) override;
 
     // Declared in the order of construction; destroyed the other way round, the main window
@@ -124,6 +131,9 @@ private:
     Notifier m_notifier;
     std::unique_ptr<MainWindow> m_window;
     quint32 m_serverSeenAddress = 0;
+    // Made or read at the first private link, not at every start.
+    std::optional<peer::TlsIdentity> m_tlsIdentity;
+    bool m_tlsIdentityTried = false;
     bool m_closed = false;
     std::optional<quint16> m_identPort;
 };

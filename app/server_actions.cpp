@@ -92,6 +92,11 @@ void ServerActions::dccOffer(const irc::DccOffer& offer)
     emit dccOfferArrived(offer);
 }
 
+void ServerActions::dccResume(const irc::DccResume& resume)
+{
+    emit dccResumeArrived(resume);
+}
+
 void ServerActions::privateText(QByteArrayView sender, std::optional<QByteArrayView> text,
                                 const std::optional<QByteArray>& awayEcho)
 {

@@ -30,6 +30,7 @@ public:
     void noticeText(QByteArrayView sender, QByteArrayView text) override;
     bool ctcpQuery(QByteArrayView sender, QByteArrayView text) override;
     void dccOffer(const irc::DccOffer& offer) override;
+    void dccResume(const irc::DccResume& resume) override;
     void privateText(QByteArrayView sender, std::optional<QByteArrayView> text,
                      const std::optional<QByteArray>& awayEcho) override;
     void presenceReply(const QList<QByteArray>& onlineNames) override;
@@ -55,6 +56,7 @@ signals:
     void commandRefusedArrived(const QByteArray& command);
     void whoisArrived(const QString& text);
     void dccOfferArrived(const irc::DccOffer& offer);
+    void dccResumeArrived(const irc::DccResume& resume);
     void ctcpReplyArrived(irc::CtcpCode code, const QString& title, const QString& text);
     // Our IPv4 address as the server sees it, host byte order.
     void ownAddressResolved(quint32 address);

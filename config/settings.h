@@ -26,13 +26,19 @@ struct Settings
     bool reconnect = true;
     // notify: desktop notifications.
     bool notify = true;
+    // Off in stores written before they existed, and stored only when on.
+    // passivedcc: our chat and file offers are passive (the peer listens), for users behind NAT.
+    bool passivedcc = false;
+    // privatedcc: our chat and file offers run TLS (SCHAT / SSEND), pinned per contact.
+    bool privatedcc = false;
 
     bool operator==(const Settings& o) const
     {
         return nick == o.nick && away == o.away && awayset == o.awayset && realname == o.realname
                && email == o.email && autoconnect == o.autoconnect && queryip == o.queryip
                && logging == o.logging && fastsend == o.fastsend && altnick == o.altnick
-               && serverpass == o.serverpass && reconnect == o.reconnect && notify == o.notify;
+               && serverpass == o.serverpass && reconnect == o.reconnect && notify == o.notify
+               && passivedcc == o.passivedcc && privatedcc == o.privatedcc;
     }
     bool operator!=(const Settings& o) const { return !(*this == o); }
 };

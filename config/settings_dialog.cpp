@@ -123,8 +123,15 @@ QGroupBox* SettingsDialog::makeGeneralGroup()
     m_fastsend = new QCheckBox(tr("Fast file sending"), general);
     m_reconnect = new QCheckBox(tr("Reconnect automatically"), general);
     m_notify = new QCheckBox(tr("Show desktop notifications"), general);
+    m_passivedcc = new QCheckBox(tr("Passive direct connections (behind NAT)"), general);
+    m_passivedcc->setToolTip(tr("Your chat and file offers ask the other side to listen, so "
+                                "that they work when nobody can connect to you."));
+    m_privatedcc = new QCheckBox(tr("Private direct connections (TLS)"), general);
+    m_privatedcc->setToolTip(tr("Your chat and file offers run encrypted (SCHAT / SSEND); each "
+                                "contact's certificate is pinned the first time."));
     auto* layout = new QVBoxLayout(general);
-    for (QCheckBox* box : {m_autoconnect, m_queryip, m_logging, m_fastsend, m_reconnect, m_notify})
+    for (QCheckBox* box : {m_autoconnect, m_queryip, m_logging, m_fastsend, m_reconnect, m_notify,
+                           m_passivedcc, m_privatedcc})
         layout->addWidget(box);
     return general;
 }
@@ -145,6 +152,8 @@ void SettingsDialog::load()
     m_fastsend->setChecked(settings.fastsend);
     m_reconnect->setChecked(settings.reconnect);
     m_notify->setChecked(settings.notify);
+    m_passivedcc->setChecked(settings.passivedcc);
+    m_privatedcc->setChecked(settings.privatedcc);
 }
 
 Settings SettingsDialog::fromFields() const
@@ -163,6 +172,8 @@ Settings SettingsDialog::fromFields() const
     settings.fastsend = m_fastsend->isChecked();
     settings.reconnect = m_reconnect->isChecked();
     settings.notify = m_notify->isChecked();
+    settings.passivedcc = m_passivedcc->isChecked();
+    settings.privatedcc = m_privatedcc->isChecked();
     return settings;
 }
 

@@ -37,6 +37,8 @@ public:
     QCheckBox* fastsendBox() const { return m_fastsend; }
     QCheckBox* reconnectBox() const { return m_reconnect; }
     QCheckBox* notifyBox() const { return m_notify; }
+    QCheckBox* passiveDccBox() const { return m_passivedcc; }
+    QCheckBox* privateDccBox() const { return m_privatedcc; }
     QPushButton* editServersButton() const { return m_editServers; }
     QPushButton* okButton() const { return m_ok; }
     QPushButton* cancelButton() const { return m_cancel; }
@@ -69,6 +71,8 @@ private:
     QCheckBox* m_fastsend = nullptr;
     QCheckBox* m_reconnect = nullptr;
     QCheckBox* m_notify = nullptr;
+    QCheckBox* m_passivedcc = nullptr;
+    QCheckBox* m_privatedcc = nullptr;
     QPushButton* m_editServers = nullptr;
     QPushButton* m_ok = nullptr;
     QPushButton* m_cancel = nullptr;

@@ -47,6 +47,12 @@ bool writeFlagMissingOn(Registry& registry, const char* name, bool on)
               : registry.writeValue(kKeyRoot, name, kFlagOff);
 }
 
+// Off is no value at all, for the same reason.
+bool writeFlagMissingOff(Registry& registry, const char* name, bool on)
+{
+    return on ? registry.writeValue(kKeyRoot, name, kFlagOn) : registry.deleteValue(kKeyRoot, name);
+}
+
 bool isCSpace(char c)
 {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
@@ -76,9 +82,16 @@ qint32 parsePort(const QByteArray& text)
     return qint32(value > kMax ? kMax : value < kMin ? kMin : value);
 }
 
+// An IPv6 literal goes in brackets, so that its colons are not read as the one before the port.
+QByteArray bracketed(const QByteArray& address)
+{
+    return address.contains(':') ? '[' + address + ']' : address;
+}
+
 QByteArray serverValueName(const ServerEntry& server)
 {
-    return server.address + ':' + (server.tls ? "+" : "") + QByteArray::number(server.port);
+    return bracketed(server.address) + ':' + (server.tls ? "+" : "")
+           + QByteArray::number(server.port);
 }
 
 QByteArray pinValueName(const ServerEntry& server)
@@ -117,6 +130,8 @@ Settings Store::LoadSettings() const
     s.serverpass = readField(m_registry, "serverpass");
     s.reconnect = readFlagMissingOn(m_registry, "reconnect");
     s.notify = readFlagMissingOn(m_registry, "notify");
+    s.passivedcc = readFlag(m_registry, "passivedcc");
+    s.privatedcc = readFlag(m_registry, "privatedcc");
     return s;
 }
 
@@ -138,6 +153,8 @@ bool Store::SaveSettings(const Settings& s)
                && m_registry.writeValue(kKeyRoot, "fastsend", flag(s.fastsend))
                && writeFlagMissingOn(m_registry, "reconnect", s.reconnect)
                && writeFlagMissingOn(m_registry, "notify", s.notify)
+               && writeFlagMissingOff(m_registry, "passivedcc", s.passivedcc)
+               && writeFlagMissingOff(m_registry, "privatedcc", s.privatedcc)
                // "No server password" is no value at all, not an empty one.
                && (s.serverpass.isEmpty()
                        ? m_registry.deleteValue(kKeyRoot, "serverpass")
@@ -163,6 +180,17 @@ std::vector<ServerEntry> Store::EnumServers() const
         ServerEntry server;
         server.address = value.name.toLower();
         server.network = value.data;
+        const int close = server.address.startsWith('[') ? server.address.indexOf(']') : -1;
+        if (close > 0) {
+            const QByteArray rest = server.address.mid(close + 1);
+            server.address = server.address.mid(1, close - 1);
+            if (rest.startsWith(':')) {
+                server.tls = rest.size() > 1 && rest.at(1) == '+';
+                server.port = parsePort(rest.mid(1));
+            }
+            servers.push_back(server);
+            continue;
+        }
         const int colon = server.address.indexOf(':');
         if (colon >= 0) {
             // Only a '+' right after the colon asks for TLS; "a: +7" stays the plain port 7.
@@ -188,8 +216,8 @@ bool Store::RemoveServer(const ServerEntry& server)
         return false;
     // A value stored without a port enumerates as port 0, so port 0 names the bare address.
     // The address may come back lower-cased from EnumServers; NOCASE names still match.
-    return m_registry.deleteValue(kKeyServers,
-                                  server.port != 0 ? serverValueName(server) : server.address);
+    return m_registry.deleteValue(kKeyServers, server.port != 0 ? serverValueName(server)
+                                                                : bracketed(server.address));
 }
 
 std::optional<QByteArray> Store::certificatePin(const ServerEntry& server) const
@@ -207,6 +235,23 @@ bool Store::pinCertificate(const ServerEntry& server, const QByteArray& fingerpr
     if (!m_registry.hasKey(kKeyPins) && !m_registry.createKey(kKeyPins))
         return false;
     return m_registry.writeValue(kKeyPins, pinValueName(server), fingerprint);
+}
+
+std::optional<QByteArray> Store::peerPin(const QByteArray& nick) const
+{
+    const std::optional<QByteArray> value = m_registry.readValue(kKeyPeerPins, nick);
+    if (!value || !isFingerprint(*value))
+        return std::nullopt;
+    return value;
+}
+
+bool Store::pinPeer(const QByteArray& nick, const QByteArray& fingerprint)
+{
+    if (nick.isEmpty() || !isFingerprint(fingerprint) || !m_registry.hasKey(kKeyRoot))
+        return false;
+    if (!m_registry.hasKey(kKeyPeerPins) && !m_registry.createKey(kKeyPeerPins))
+        return false;
+    return m_registry.writeValue(kKeyPeerPins, nick, fingerprint);
 }
 
 QList<QByteArray> Store::EnumContacts() const

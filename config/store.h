@@ -20,6 +20,9 @@ inline constexpr char kKeyContacts[] = "SOFTWARE\\Kivvo\\Contacts";
 // certificate's SHA-256 fingerprint in lower-case hex. Made on the first pin, so stores written
 // before it existed stay as they are.
 inline constexpr char kKeyPins[] = "SOFTWARE\\Kivvo\\Pins";
+// Certificates of contacts' private direct links, pinned on first use: one value per nick,
+// holding the SHA-256 fingerprint in lower-case hex. Made on the first pin.
+inline constexpr char kKeyPeerPins[] = "SOFTWARE\\Kivvo\\PeerPins";
 
 // Buffer sizes of the stored layout. A value that does not fit counts as missing (settings) or
 // is skipped by an enumeration, so that one bad value never hides the ones stored after it.
@@ -51,6 +54,11 @@ public:
     // belongs to the address and port, whatever network name the entry carries.
     std::optional<QByteArray> certificatePin(const ServerEntry& server) const;
     bool pinCertificate(const ServerEntry& server, const QByteArray& fingerprint);
+
+    // The fingerprint pinned for the certificate a contact's private direct links present, if
+    // one was ever seen.
+    std::optional<QByteArray> peerPin(const QByteArray& nick) const;
+    bool pinPeer(const QByteArray& nick, const QByteArray& fingerprint);
 
     QList<QByteArray> EnumContacts() const;
     bool AddContact(const QByteArray& nick);

@@ -71,14 +71,18 @@ QByteArray number(quint64 value)
 
 } // namespace
 
-std::optional<DccOffer> parseDccOffer(DccKind kind, QByteArrayView line)
+std::optional<DccOffer> parseDccOffer(DccKind kind, QByteArrayView line, bool secure)
 {
-    const char* marker = kind == DccKind::Send   ? "DCC SEND"
-                         : kind == DccKind::Chat ? "DCC CHAT"
+    secure = secure && kind != DccKind::Voice;
+    const char* marker = kind == DccKind::Send   ? (secure ? "DCC SSEND" : "DCC SEND")
+                         : kind == DccKind::Chat ? (secure ? "DCC SCHAT" : "DCC CHAT")
                                                  : "DCC VOICE";
-    const qsizetype skip = kind == DccKind::Send ? 9 : kind == DccKind::Chat ? 14 : 10;
+    const qsizetype skip = (kind == DccKind::Send   ? 9
+                            : kind == DccKind::Chat ? 14
+                                                    : 10)
+                           + (secure ? 1 : 0);
     // A nick such as "DCCbot" or "xDCC SEND" must not be read as part of an offer.
-    const qsizetype trailing = line.indexOf(':', 1);
+    const qsizetype trailing = line.indexOf(" :", 1);
     const qsizetype at = line.indexOf(QByteArrayView(marker), trailing < 0 ? 0 : trailing);
     if (at < 0 || at + skip > line.size())
         return std::nullopt;
@@ -86,6 +90,7 @@ std::optional<DccOffer> parseDccOffer(DccKind kind, QByteArrayView line)
 
     DccOffer offer;
     offer.kind = kind;
+    offer.secure = secure;
     offer.sender = GetSenderNick(line.toByteArray());
     if (kind == DccKind::Send) {
         const qsizetype close = rest.startsWith('"') ? rest.indexOf('"', 1) : -1;
@@ -106,7 +111,15 @@ std::optional<DccOffer> parseDccOffer(DccKind kind, QByteArrayView line)
     const auto port = address ? takeField(rest, kind != DccKind::Send) : std::nullopt;
     if (!port)
         return std::nullopt;
-    offer.address = readNumber(*address);
+    if (address->contains(':')) {
+        // Only a whole, valid IPv6 literal: a half-read one would send us somewhere else.
+        const QHostAddress ipv6(QString::fromLatin1(*address));
+        if (ipv6.protocol() != QAbstractSocket::IPv6Protocol || !ipv6.scopeId().isEmpty())
+            return std::nullopt;
+        offer.ipv6 = ipv6;
+    } else {
+        offer.address = readNumber(*address);
+    }
     offer.port = quint16(readNumber(*port) & 0xFFFF);
     if (kind == DccKind::Send) {
         const auto size = takeField(rest, true);
@@ -115,18 +128,106 @@ std::optional<DccOffer> parseDccOffer(DccKind kind, QByteArrayView line)
         // Files of 4 GiB and more are offered with their whole size.
         offer.size = readNumber64(*size);
     }
+    if (kind != DccKind::Voice) {
+        if (const auto token = takeField(rest, true); token && !token->isEmpty())
+            offer.token = token->toByteArray();
+    }
     return offer;
+}
+
+std::optional<DccResume> parseDccResume(DccResumeKind kind, QByteArrayView line)
+{
+    const char* marker = kind == DccResumeKind::Resume ? "DCC RESUME " : "DCC ACCEPT ";
+    const qsizetype trailing = line.indexOf(" :", 1);
+    const qsizetype at = line.indexOf(QByteArrayView(marker), trailing < 0 ? 0 : trailing);
+    if (at < 0)
+        return std::nullopt;
+    QByteArrayView rest = line.sliced(at + qsizetype(qstrlen(marker)));
+
+    DccResume resume;
+    resume.kind = kind;
+    resume.sender = GetSenderNick(line.toByteArray());
+    const qsizetype close = rest.startsWith('"') ? rest.indexOf('"', 1) : -1;
+    if (close > 0) {
+        resume.fileName = rest.sliced(1, close - 1).toByteArray();
+        if (close + 2 > rest.size())
+            return std::nullopt;
+        rest = rest.sliced(close + 2);
+    } else {
+        const auto name = takeField(rest, false);
+        if (!name)
+            return std::nullopt;
+        resume.fileName = name->toByteArray();
+    }
+    const auto port = takeField(rest, false);
+    const auto position = port ? takeField(rest, true) : std::nullopt;
+    if (!position)
+        return std::nullopt;
+    resume.port = quint16(readNumber(*port) & 0xFFFF);
+    // Digits only: no sign, no blanks, no wrapping. Anything else is a position we will not
+    // seek to.
+    bool digits = !position->isEmpty() && position->size() <= 20;
+    for (const char c : *position)
+        digits = digits && c >= '0' && c <= '9';
+    bool fits = false;
+    const quint64 value = digits ? position->toULongLong(&fits) : 0;
+    if (digits && fits)
+        resume.position = value;
+    if (const auto token = takeField(rest, true); token && !token->isEmpty())
+        resume.token = token->toByteArray();
+    return resume;
+}
+
+std::optional<QByteArray> formatDccResume(DccResumeKind kind, QByteArrayView nick,
+                                          QByteArrayView fileName, quint16 port, quint64 position,
+                                          QByteArrayView token)
+{
+    if (!isNickSafe(nick) || !isLineSafe(fileName) || fileName.isEmpty() || !isLineSafe(token)
+        || token.contains(' '))
+        return std::nullopt;
+    // A name with a blank is quoted, or the port would be read from inside it.
+    const QByteArray name =
+        fileName.contains(' ') ? '"' + fileName.toByteArray() + '"' : fileName.toByteArray();
+    QByteArray line = "PRIVMSG " + nick.toByteArray() + " :\x01"
+                      + (kind == DccResumeKind::Resume ? "DCC RESUME " : "DCC ACCEPT ") + name + ' '
+                      + number(port) + ' ' + number(position);
+    if (!token.isEmpty())
+        line += ' ' + token.toByteArray();
+    return fitting(line + '\x01');
 }
 
 std::optional<QString> offerRefusal(const DccOffer& offer, bool serverOnLoopback)
 {
-    const quint32 a = offer.address;
     const auto text = [&](const char* why) {
         return QStringLiteral("DCC offer from %1 refused: %2")
             .arg(QString::fromUtf8(offer.sender), QLatin1String(why));
     };
+    if (offer.passive())
+        return offer.kind == DccKind::Voice ? std::optional(text("voice chats are never passive"))
+                                            : std::nullopt;
+    if (offer.port == 0)
+        return text("it names no port and no token");
     if (offer.port < 1024)
         return text("its port is below 1024");
+    quint32 a = offer.address;
+    if (!offer.ipv6.isNull()) {
+        bool mapped = false;
+        const quint32 v4 = offer.ipv6.toIPv4Address(&mapped);
+        if (mapped) {
+            a = v4;
+        } else {
+            const QHostAddress& v6 = offer.ipv6;
+            if (v6.isEqual(QHostAddress::AnyIPv6))
+                return text("it names no address");
+            if (v6.isMulticast())
+                return text("its address is a multicast address");
+            if (v6.isLinkLocal())
+                return text("its address is a link-local address");
+            if (v6.isLoopback() && !serverOnLoopback)
+                return text("its address is this machine");
+            return std::nullopt;
+        }
+    }
     if (a == 0)
         return text("it names no address");
     if ((a >> 28) == 0xE)
@@ -169,36 +270,80 @@ std::optional<QByteArray> SafeFileName(QByteArrayView offered)
     return name;
 }
 
+QByteArray offerAddressField(const QHostAddress& address)
+{
+    bool isV4 = false;
+    const quint32 v4 = address.toIPv4Address(&isV4);
+    if (isV4 || address.isNull())
+        return number(v4);
+    QHostAddress bare = address;
+    bare.setScopeId({});
+    return bare.toString().toLatin1();
+}
+
+std::optional<QByteArray> formatOffer(const OutgoingOffer& offer)
+{
+    if (!isNickSafe(offer.nick) || !isLineSafe(offer.address) || offer.address.contains(' ')
+        || !isLineSafe(offer.token) || offer.token.contains(' '))
+        return std::nullopt;
+    QByteArray line = "PRIVMSG " + offer.nick + " :\x01";
+    switch (offer.kind) {
+    case DccKind::Chat:
+        line += offer.secure ? "DCC SCHAT chat " : "DCC CHAT chat ";
+        line += offer.address + ' ' + number(offer.port);
+        break;
+    case DccKind::Send:
+        if (!isLineSafe(offer.baseName))
+            return std::nullopt;
+        line += offer.secure ? "DCC SSEND \"" : "DCC SEND \"";
+        line += offer.baseName + "\" " + offer.address + ' ' + number(offer.port) + ' '
+                + number(offer.size);
+        break;
+    case DccKind::Voice:
+        line += "DCC VOICE " + offer.address + ' ' + number(offer.port);
+        break;
+    }
+    if (!offer.token.isEmpty())
+        line += ' ' + offer.token;
+    return fitting(line + '\x01');
+}
+
+namespace {
+
+OutgoingOffer activeOffer(DccKind kind, QByteArrayView nick, quint32 address, quint16 port)
+{
+    OutgoingOffer offer;
+    offer.kind = kind;
+    offer.nick = nick.toByteArray();
+    offer.address = number(address);
+    offer.port = port;
+    return offer;
+}
+
+} // namespace
+
 std::optional<QByteArray> formatChatOffer(QByteArrayView nick, quint32 address, quint16 port)
 {
-    if (!isNickSafe(nick))
-        return std::nullopt;
-    return fitting("PRIVMSG " + nick.toByteArray()
-                   + " :\x01"
-                     "DCC CHAT chat "
-                   + number(address) + ' ' + number(port) + '\x01');
+    return formatOffer(activeOffer(DccKind::Chat, nick, address, port));
 }
 
 std::optional<QByteArray> formatFileOffer(QByteArrayView nick, QByteArrayView baseName,
                                           quint32 address, quint16 port, quint64 size)
 {
-    if (!isNickSafe(nick) || !isLineSafe(baseName))
-        return std::nullopt;
-    return fitting("PRIVMSG " + nick.toByteArray()
-                   + " :\x01"
-                     "DCC SEND \""
-                   + baseName.toByteArray() + "\" " + number(address) + ' ' + number(port) + ' '
-                   + number(size) + '\x01');
+    OutgoingOffer offer = activeOffer(DccKind::Send, nick, address, port);
+    offer.baseName = baseName.toByteArray();
+    offer.size = size;
+    return formatOffer(offer);
 }
 
 std::optional<QByteArray> formatVoiceOffer(QByteArrayView nick, quint32 address, quint16 port)
 {
-    if (!isNickSafe(nick))
-        return std::nullopt;
-    return fitting("PRIVMSG " + nick.toByteArray()
-                   + " :\x01"
-                     "DCC VOICE "
-                   + number(address) + ' ' + number(port) + '\x01');
+    return formatOffer(activeOffer(DccKind::Voice, nick, address, port));
+}
+
+QByteArray makeOfferToken(quint32 random)
+{
+    return number(quint64(random % 999'999'999u) + 1u);
 }
 
 quint16 offerPort(quint32 random)

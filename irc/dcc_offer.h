@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QHostAddress>
 #include <QList>
 #include <QString>
 
@@ -12,23 +13,49 @@ namespace irc {
 enum class DccKind { Send, Chat, Voice };
 
 // A DCC offer as it travels in a PRIVMSG:
-//   \x01DCC CHAT chat <address> <port>\x01
-//   \x01DCC SEND "<file>" <address> <port> <size>\x01   (the quotes are optional on receipt)
+//   \x01DCC CHAT chat <address> <port> [<token>]\x01
+//   \x01DCC SEND "<file>" <address> <port> <size> [<token>]\x01   (quotes optional on receipt)
 //   \x01DCC VOICE <address> <port>\x01
-// The address is the IPv4 address in host order as an unsigned decimal.
+// The address is the IPv4 address in host order as an unsigned decimal, or an IPv6 literal.
+// SCHAT and SSEND are the same offers for a link that runs TLS. A passive (reverse) offer names
+// port 0 and a token: the receiver listens and answers with the same offer carrying its own
+// address and port and that token, and the offering side connects.
 struct DccOffer
 {
     DccKind kind = DccKind::Chat;
     QByteArray sender;
     QByteArray fileName; // SEND only, as offered
-    quint32 address = 0;
+    quint32 address = 0; // IPv4, host order
     quint16 port = 0;
-    quint64 size = 0; // SEND only
+    quint64 size = 0;    // SEND only
+    QByteArray token;    // passive offers and the answers to them
+    bool secure = false; // SCHAT / SSEND
+    QHostAddress ipv6;   // the address field was an IPv6 literal; null otherwise
+
+    // An active offer over IPv4, as most offers are.
+    static DccOffer active(DccKind kind, const QByteArray& sender, const QByteArray& fileName,
+                           quint32 address, quint16 port, quint64 size = 0)
+    {
+        DccOffer offer;
+        offer.kind = kind;
+        offer.sender = sender;
+        offer.fileName = fileName;
+        offer.address = address;
+        offer.port = port;
+        offer.size = size;
+        return offer;
+    }
+
+    // Where to connect.
+    QHostAddress host() const { return ipv6.isNull() ? QHostAddress(address) : ipv6; }
+    // The offering side waits for us to listen and answer.
+    bool passive() const { return port == 0 && !token.isEmpty(); }
 
     bool operator==(const DccOffer& o) const
     {
         return kind == o.kind && sender == o.sender && fileName == o.fileName
-               && address == o.address && port == o.port && size == o.size;
+               && address == o.address && port == o.port && size == o.size && token == o.token
+               && secure == o.secure && ipv6 == o.ipv6;
     }
 };
 
@@ -36,14 +63,43 @@ struct DccOffer
 // for in the line's trailing text only, never in the sender's prefix. Fields are separated
 // by single blanks; numbers are read as C reads them (optional sign, digits up to the first
 // non-digit, none giving 0) and wrap modulo 2^32 (the size modulo 2^64); the port keeps its low
-// 16 bits. An offer that
-// lacks a field gives nothing.
-std::optional<DccOffer> parseDccOffer(DccKind kind, QByteArrayView line);
+// 16 bits. An address field with a ':' is an IPv6 literal and must be a valid one. An offer
+// that lacks a field, or names an unreadable IPv6 address, gives nothing. `secure` reads the
+// SCHAT / SSEND forms.
+std::optional<DccOffer> parseDccOffer(DccKind kind, QByteArrayView line, bool secure = false);
+
+// DCC RESUME asks the sender of a file to start at `position`; DCC ACCEPT is its yes:
+//   \x01DCC RESUME <file> <port> <position> [<token>]\x01
+// The file name is echoed but means nothing: the offer is found by its port, or, for a passive
+// one (port 0), by its token.
+enum class DccResumeKind { Resume, Accept };
+struct DccResume
+{
+    DccResumeKind kind = DccResumeKind::Resume;
+    QByteArray sender;
+    QByteArray fileName;
+    quint16 port = 0;
+    // Nothing when the field is not a plain non-negative decimal that fits 64 bits: a resume
+    // position is never guessed at.
+    std::optional<quint64> position;
+    QByteArray token;
+
+    bool operator==(const DccResume& o) const
+    {
+        return kind == o.kind && sender == o.sender && fileName == o.fileName && port == o.port
+               && position == o.position && token == o.token;
+    }
+};
+std::optional<DccResume> parseDccResume(DccResumeKind kind, QByteArrayView line);
+std::optional<QByteArray> formatDccResume(DccResumeKind kind, QByteArrayView nick,
+                                          QByteArrayView fileName, quint16 port, quint64 position,
+                                          QByteArrayView token = {});
 
 // Why an offer must not be taken up, or nothing when it may be asked about. Ports below 1024
-// and addresses that cannot be a peer (0, multicast, reserved, broadcast) are refused so that
-// nobody can make us connect to a privileged or local service; loopback only when the server
-// itself is on loopback (then every user of it is on this machine).
+// and addresses that cannot be a peer (0, multicast, reserved, broadcast, link-local) are
+// refused so that nobody can make us connect to a privileged or local service; loopback only
+// when the server itself is on loopback (then every user of it is on this machine). A passive
+// offer is not connected to, so only its token matters; port 0 without a token is refused.
 std::optional<QString> offerRefusal(const DccOffer& offer, bool serverOnLoopback);
 
 // The text after the last '\' or '/' of `path`, or the whole path without either.
@@ -54,11 +110,33 @@ QByteArray GetBaseName(QByteArrayView path);
 // Nothing when no usable name is left (empty, or only dots such as "." and "..").
 std::optional<QByteArray> SafeFileName(QByteArrayView offered);
 
-// The offers we send, without CR LF; nothing when the nick or file name could break the line.
+// The address field of an offer: IPv4 as its host-order decimal, IPv6 as its literal (an
+// IPv4-mapped address goes as IPv4, which every client reads).
+QByteArray offerAddressField(const QHostAddress& address);
+
+// An offer we send, to `nick`; `address` is the field as offerAddressField() writes it, and the
+// token goes last when there is one.
+struct OutgoingOffer
+{
+    DccKind kind = DccKind::Chat;
+    QByteArray nick;
+    QByteArray address;
+    quint16 port = 0;
+    QByteArray baseName; // SEND only
+    quint64 size = 0;    // SEND only
+    QByteArray token;
+    bool secure = false;
+};
+// The offer line without CR LF; nothing when the nick, file name or token could break the line.
+std::optional<QByteArray> formatOffer(const OutgoingOffer& offer);
 std::optional<QByteArray> formatChatOffer(QByteArrayView nick, quint32 address, quint16 port);
 std::optional<QByteArray> formatFileOffer(QByteArrayView nick, QByteArrayView baseName,
                                           quint32 address, quint16 port, quint64 size);
 std::optional<QByteArray> formatVoiceOffer(QByteArrayView nick, quint32 address, quint16 port);
+
+// A token for a passive offer of ours: a positive decimal, as the clients that started the
+// convention write it.
+QByteArray makeOfferToken(quint32 random);
 
 // Listening ports are 1024..4999.
 inline constexpr quint16 kFirstOfferPort = 1024;

@@ -97,10 +97,12 @@ QByteArrayView senderNick(QByteArrayView line)
 // trailingText's text, left in the line.
 std::optional<QByteArrayView> trailingView(QByteArrayView line)
 {
-    const qsizetype colon = line.indexOf(':', 1);
+    // The colon that opens the trailing text follows a blank: the sender's prefix may hold
+    // colons of its own (an IPv6 host, "nick!user@2001:db8::1").
+    const qsizetype colon = line.indexOf(" :", 1);
     if (colon < 0)
         return std::nullopt;
-    return line.sliced(colon + 1);
+    return line.sliced(colon + 2);
 }
 
 } // namespace
@@ -273,17 +275,34 @@ bool MessageDispatcher::dccOffer(QByteArrayView line, QByteArrayView text)
     // "\x01DCC <type> ...": the type is read from the CTCP text, never from the sender's nick.
     const QByteArrayView type = text.size() > 5 ? text.sliced(5) : QByteArrayView();
     std::optional<DccKind> kind;
+    bool secure = false;
+    std::optional<DccResumeKind> resumeKind;
     if (type.startsWith("SEND"))
         kind = DccKind::Send;
     else if (type.startsWith("CHAT"))
         kind = DccKind::Chat;
     else if (type.startsWith("VOICE"))
         kind = DccKind::Voice;
-    if (!kind)
+    else if (type.startsWith("SSEND"))
+        kind = DccKind::Send, secure = true;
+    else if (type.startsWith("SCHAT"))
+        kind = DccKind::Chat, secure = true;
+    else if (type.startsWith("RESUME "))
+        resumeKind = DccResumeKind::Resume;
+    else if (type.startsWith("ACCEPT "))
+        resumeKind = DccResumeKind::Accept;
+    if (!kind && !resumeKind)
         return false;
     if (line.endsWith('\x01'))
         line.chop(1);
-    if (const auto offer = parseDccOffer(*kind, line))
+    if (resumeKind) {
+        if (const auto resume = parseDccResume(*resumeKind, line))
+            m_actions.dccResume(*resume);
+        else
+            m_actions.logStatus(QStringLiteral("DCC resume dropped: a field is missing"));
+        return true;
+    }
+    if (const auto offer = parseDccOffer(*kind, line, secure))
         m_actions.dccOffer(*offer);
     else
         m_actions.logStatus(QStringLiteral("DCC offer dropped: a field is missing"));

@@ -37,6 +37,8 @@ public:
     virtual bool ctcpQuery(QByteArrayView sender, QByteArrayView text) = 0;
     // A DCC offer that could be read; what to do with it is the caller's question.
     virtual void dccOffer(const DccOffer& offer) = 0;
+    // A DCC RESUME or ACCEPT that could be read.
+    virtual void dccResume(const DccResume& /*resume*/) {}
     // Private text for the sender's chat; `text` absent when the line carried none, `awayEcho`
     // the away reply that just went out, shown as the user's own line.
     virtual void privateText(QByteArrayView sender, std::optional<QByteArrayView> text,

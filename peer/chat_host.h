@@ -10,6 +10,8 @@ class QWidget;
 
 namespace peer {
 
+struct TlsIdentity;
+
 // What chats need from the rest of the program: the server link, the nick in use, the logging
 // setting, the clock, the address to offer, and the window's bar of commands. The program
 // implements it; tests script it.
@@ -26,6 +28,24 @@ public:
     virtual QDateTime nowUtc() const { return QDateTime::currentDateTimeUtc(); }
     // Our IPv4 address as a direct-chat offer names it, host byte order; 0 when unknown.
     virtual quint32 offerAddress() const { return 0; }
+    // The address field of our offers: IPv4 as a decimal, or an IPv6 literal when the server
+    // link runs over IPv6.
+    virtual QByteArray offerAddressField() const { return QByteArray::number(offerAddress()); }
+    // Our chat and file offers are passive (the peer listens), for users behind NAT.
+    virtual bool passiveOffers() const { return false; }
+    // Our chat and file offers run TLS (SCHAT / SSEND).
+    virtual bool privateLinks() const { return false; }
+    // This installation's certificate for private links; null when there is none.
+    virtual const TlsIdentity* tlsIdentity() { return nullptr; }
+    // The certificate fingerprint pinned for a contact's private links.
+    virtual std::optional<QByteArray> peerPin(const QByteArray& /*nick*/) const
+    {
+        return std::nullopt;
+    }
+    virtual bool pinPeer(const QByteArray& /*nick*/, const QByteArray& /*fingerprint*/)
+    {
+        return false;
+    }
     // The strip of image buttons of a chat window, each acting on `peer`; none when the program
     // offers no commands to chats.
     virtual QWidget* makeMenuBar(QWidget* /*parent*/, const QByteArray& /*peer*/)

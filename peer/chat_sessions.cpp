@@ -74,8 +74,12 @@ ChatWindow* ChatSessions::openChat(const QByteArray& nick)
 
 DirectChatLink* ChatSessions::makeLink(ChatSession& chat)
 {
-    auto* link = new DirectChatLink(chat, this);
+    auto* link = new DirectChatLink(chat, m_host, this);
     ChatSession* record = &chat;
+    connect(link, &DirectChatLink::protectionChanged, this, [this, record] {
+        if (ChatWindow* window = windowOf(*record))
+            window->protectionChanged();
+    });
     connect(link, &DirectChatLink::connected, this,
             [this, record] { windowFor(*record)->connectionEstablished(); });
     connect(link, &DirectChatLink::textReceived, this,
@@ -104,11 +108,31 @@ void ChatSessions::startChat(const QByteArray& nick, ChatMode mode)
 {
     ChatSession* chat = addRecord(nick, true, mode);
     if (mode != ChatMode::Relayed) {
+        // The Blowfish chat stays as it always was, for peers that speak nothing else.
+        chat->secure = mode == ChatMode::Direct && m_host.privateLinks();
+        if (chat->secure && !m_host.tlsIdentity()) {
+            removeRecord(chat);
+            emit failed(ChatError::NoIdentity);
+            return;
+        }
         DirectChatLink* link = makeLink(*chat);
-        const auto port =
-            link->listen(irc::offerPortsToTry(QRandomGenerator::global()->generate()));
-        const auto offer =
-            port ? irc::formatChatOffer(nick, m_host.offerAddress(), *port) : std::nullopt;
+        std::optional<quint16> port;
+        if (m_host.passiveOffers()) {
+            // Behind NAT nobody can reach us: the peer listens and we connect out.
+            chat->token = irc::makeOfferToken(QRandomGenerator::global()->generate());
+            port = 0;
+        } else {
+            port = link->listen(irc::offerPortsToTry(QRandomGenerator::global()->generate()));
+        }
+        const auto offer = port ? irc::formatOffer({irc::DccKind::Chat,
+                                                    nick,
+                                                    m_host.offerAddressField(),
+                                                    *port,
+                                                    {},
+                                                    0,
+                                                    chat->token,
+                                                    chat->secure})
+                                : std::nullopt;
         if (!offer || !m_host.sendServerLine(*offer)) {
             // An offer nobody can take up is worse than none: say so instead.
             removeRecord(chat);
@@ -123,8 +147,60 @@ void ChatSessions::acceptOffer(const irc::DccOffer& offer)
 {
     // Not routed: relayed text from the same nick opens a chat of its own.
     ChatSession* chat = addRecord(offer.sender, false, ChatMode::Direct);
-    makeLink(*chat)->connectTo(QHostAddress(offer.address), offer.port);
-    openWindow(*chat)->showLine(text::kEstablished);
+    chat->secure = offer.secure;
+    DirectChatLink* link = makeLink(*chat);
+    if (!offer.passive()) {
+        link->connectTo(offer.host(), offer.port);
+        openWindow(*chat)->showLine(text::kEstablished);
+        return;
+    }
+    // The peer cannot be reached: we listen, and our answer tells it where.
+    const auto port = link->listen(irc::offerPortsToTry(QRandomGenerator::global()->generate()));
+    const auto answer = port ? irc::formatOffer({irc::DccKind::Chat,
+                                                 offer.sender,
+                                                 m_host.offerAddressField(),
+                                                 *port,
+                                                 {},
+                                                 0,
+                                                 offer.token,
+                                                 offer.secure})
+                             : std::nullopt;
+    if (!answer || !m_host.sendServerLine(*answer)) {
+        removeRecord(chat);
+        emit failed(port ? ChatError::OfferNotSent : ChatError::NoPortForOffer);
+        return;
+    }
+    // "Connection established." follows when the peer has connected.
+    openWindow(*chat);
+}
+
+ChatSession* ChatSessions::waitingForAnswer(const irc::DccOffer& offer) const
+{
+    if (offer.kind != irc::DccKind::Chat || offer.token.isEmpty() || offer.port == 0)
+        return nullptr;
+    for (const auto& chat : m_records) {
+        const auto* link = qobject_cast<DirectChatLink*>(chat->socket.data());
+        if (link && !link->hasPeer() && chat->token == offer.token
+            && chat->nick.compare(offer.sender, Qt::CaseInsensitive) == 0)
+            return chat.get();
+    }
+    return nullptr;
+}
+
+bool ChatSessions::answersOurOffer(const irc::DccOffer& offer) const
+{
+    return waitingForAnswer(offer) != nullptr;
+}
+
+void ChatSessions::takeAnswer(const irc::DccOffer& offer)
+{
+    ChatSession* chat = waitingForAnswer(offer);
+    if (!chat)
+        return;
+    auto* link = qobject_cast<DirectChatLink*>(chat->socket.data());
+    link->connectTo(offer.host(), offer.port);
+    if (ChatWindow* window = windowOf(*chat))
+        window->connectionEstablished();
 }
 
 void ChatSessions::deliverPrivateText(const QByteArray& sender,

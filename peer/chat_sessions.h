@@ -41,8 +41,13 @@ public:
     ChatWindow* openChat(const QByteArray& nick);
     // A chat started by the user: relayed, or a direct one whose offer goes to `nick`.
     void startChat(const QByteArray& nick, ChatMode mode);
-    // An incoming chat offer the user accepted: connects to the offering peer.
+    // An incoming chat offer the user accepted: connects to the offering peer, or, for a
+    // passive offer, listens and answers it.
     void acceptOffer(const irc::DccOffer& offer);
+    // Whether `offer` answers a passive chat offer of ours: the same nick and our token.
+    bool answersOurOffer(const irc::DccOffer& offer) const;
+    // Connects to the peer that answered our passive offer.
+    void takeAnswer(const irc::DccOffer& offer);
     // Server text from `sender`, to the chat routed to that nick or to a new one.
     void deliverPrivateText(const QByteArray& sender, const std::optional<QByteArray>& text,
                             const std::optional<QByteArray>& awayEcho);
@@ -61,6 +66,7 @@ private:
     ChatWindow* openWindow(ChatSession& chat);
     ChatWindow* windowFor(ChatSession& chat);
     DirectChatLink* makeLink(ChatSession& chat);
+    ChatSession* waitingForAnswer(const irc::DccOffer& offer) const;
 
     ChatHost& m_host;
     ChatList m_records;

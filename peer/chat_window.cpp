@@ -9,6 +9,7 @@
 #include "peer/direct_chat_link.h"
 #include "peer/format_render.h"
 #include "peer/format_runs.h"
+#include "peer/private_link.h"
 #include "peer/session_record.h"
 #include "peer/texts.h"
 #include "res/resources.h"
@@ -71,6 +72,10 @@ ChatWindow::ChatWindow(ChatSession& session, ChatHost& host, QWidget* parent)
     res::fitText(m_send);
     res::fitText(m_clear);
     res::fitText(m_cipherLabel);
+    m_protection = new QLabel(this);
+    m_protection->setObjectName(QStringLiteral("LinkProtection"));
+    m_protection->setAlignment(Qt::AlignCenter);
+    m_protection->setVisible(session.isDcc);
     m_cipherText = new QLineEdit(this);
     m_cipherText->setReadOnly(true);
     m_cipherLabel->hide();
@@ -171,6 +176,7 @@ void ChatWindow::layOut()
     m_colourButton->setGeometry(w - 35, 5, 20, 20);
     m_clear->setGeometry(10, h - 50, 100, 20);
     m_send->setGeometry(w - 112, h - 50, 100, 20);
+    m_protection->setGeometry(115, h - 50, std::max(0, w - 232), 20);
 }
 
 void ChatWindow::resizeEvent(QResizeEvent* event)
@@ -283,9 +289,35 @@ void ChatWindow::showCiphertext(const QByteArray& ciphertext)
 
 void ChatWindow::encryptionChanged()
 {
-    setWindowIcon(res::icon(m_session.keyInstalled ? QStringLiteral("SMALLCRYPTO")
-                                                   : QStringLiteral("CHATWNDICON")));
+    setWindowIcon(res::icon(m_session.keyInstalled || m_session.tls != LinkProtection::None
+                                ? QStringLiteral("SMALLCRYPTO")
+                                : QStringLiteral("CHATWNDICON")));
+    showProtection();
     layOut();
+}
+
+void ChatWindow::protectionChanged()
+{
+    encryptionChanged();
+    showLine("*" + m_protection->toolTip().toUtf8() + "*\r\n");
+}
+
+void ChatWindow::showProtection()
+{
+    const LinkProtection protection = m_session.tls != LinkProtection::None ? m_session.tls
+                                      : m_session.keyInstalled ? LinkProtection::BlowfishKeyOverLink
+                                                               : LinkProtection::None;
+    static const char* const shortTexts[] = {
+        QT_TR_NOOP("Not private"),
+        QT_TR_NOOP("Blowfish, key sent over link"),
+        QT_TR_NOOP("TLS, certificate pinned"),
+        QT_TR_NOOP("TLS, not yet verified"),
+    };
+    m_protection->setText(tr(shortTexts[int(protection)]));
+    const QString whole = protectionText(protection, m_session.peerFingerprint);
+    m_protection->setToolTip(whole);
+    m_protection->setAccessibleName(whole);
+    res::fitText(m_protection);
 }
 
 void ChatWindow::clear()

@@ -44,6 +44,8 @@ public:
     void showCiphertext(const QByteArray& ciphertext);
     // The record's key changed: the icon and the field follow it.
     void encryptionChanged();
+    // A private link's handshake ended: the protection shown follows it, and a line says so.
+    void protectionChanged();
 
     void send();
     void clear();
@@ -57,6 +59,8 @@ public:
     QPushButton* clearButton() const { return m_clear; }
     QLineEdit* cipherField() const { return m_cipherText; }
     QLabel* cipherLabel() const { return m_cipherLabel; }
+    // What protects a direct link, in short; the whole of it, fingerprint included, in its tip.
+    QLabel* protectionLabel() const { return m_protection; }
     // The pop-ups of the format buttons, made at their first use.
     QMenu* styleMenu();
     QMenu* colourMenu();
@@ -80,6 +84,7 @@ private:
     bool sendRelayed(const QByteArray& text);
     bool sendDirect(const QByteArray& text);
     void log(const QByteArray& text);
+    void showProtection();
 
     ChatSession& m_session;
     ChatHost& m_host;
@@ -96,6 +101,7 @@ private:
     QMenu* m_colourMenu = nullptr;
     QLabel* m_cipherLabel = nullptr;
     QLineEdit* m_cipherText = nullptr;
+    QLabel* m_protection = nullptr;
 };
 
 } // namespace peer

@@ -1,10 +1,14 @@
 #include "peer/direct_chat_link.h"
 
 #include "diag/debug_log.h"
+#include "peer/chat_host.h"
+#include "peer/dcc_tls.h"
 #include "peer/encrypted_chat.h"
 #include "peer/listen.h"
+#include "peer/private_link.h"
 #include "peer/session_record.h"
 
+#include <QSslSocket>
 #include <QTcpServer>
 #include <QTcpSocket>
 
@@ -20,9 +24,11 @@ constexpr char kCutNote[] = "*A line too long to show was dropped*\r\n";
 
 } // namespace
 
-DirectChatLink::DirectChatLink(ChatSession& session, QObject* parent)
+DirectChatLink::DirectChatLink(ChatSession& session, ChatHost& host, QObject* parent)
     : QObject(parent)
     , m_session(session)
+    , m_host(host)
+    , m_trusted(!session.secure)
 {
     m_session.socket = this;
 }
@@ -35,7 +41,14 @@ DirectChatLink::~DirectChatLink()
 
 std::optional<quint16> DirectChatLink::listen(const QList<quint16>& ports)
 {
-    auto* server = new QTcpServer(this);
+    std::optional<QSslConfiguration> tls;
+    if (m_session.secure) {
+        const TlsIdentity* identity = m_host.tlsIdentity();
+        if (!identity)
+            return std::nullopt;
+        tls = directLinkTls(*identity);
+    }
+    auto* server = new PeerServer(this, PeerServer::Buffering::Buffered, tls);
     const auto port = listenForPeer(*server, ports);
     if (!port) {
         delete server;
@@ -48,9 +61,42 @@ std::optional<quint16> DirectChatLink::listen(const QList<quint16>& ports)
 
 void DirectChatLink::connectTo(const QHostAddress& address, quint16 port)
 {
+    if (m_session.secure) {
+        QSslSocket* socket = newPrivateSocket(m_host, this);
+        if (!socket) {
+            emit noteShown("*No certificate of our own for a private link; not connected*\r\n");
+            emit closed();
+            return;
+        }
+        attach(socket);
+        secure(socket);
+        socket->connectToHostEncrypted(address.toString(), port);
+        return;
+    }
     auto* socket = new QTcpSocket(this);
     attach(socket);
+    // Our own encrypted chat, offered passively: the side that offered sends the key, and here
+    // that is the side that connects.
+    if (m_session.encrypted && !m_session.keyInstalled)
+        connect(socket, &QTcpSocket::connected, this, &DirectChatLink::offerKey);
     socket->connectToHost(address, port);
+}
+
+void DirectChatLink::secure(QTcpSocket* socket)
+{
+    watchPrivateLink(*static_cast<QSslSocket*>(socket), m_host, m_session.nick,
+                     [this](const PrivateLinkResult& result) {
+                         if (!result.trusted) {
+                             emit noteShown("*" + result.refusal.toUtf8() + "*\r\n");
+                             return;
+                         }
+                         m_trusted = true;
+                         m_session.tls = result.protection;
+                         m_session.peerFingerprint = result.fingerprint;
+                         emit protectionChanged();
+                         // What arrived with the handshake.
+                         readAll();
+                     });
 }
 
 void DirectChatLink::accept()
@@ -64,7 +110,9 @@ void DirectChatLink::accept()
     socket->setParent(this);
     attach(socket);
     emit connected();
-    if (m_session.encrypted)
+    if (m_session.secure)
+        secure(socket);
+    else if (m_session.encrypted)
         offerKey();
 }
 
@@ -79,9 +127,14 @@ void DirectChatLink::attach(QTcpSocket* socket)
     });
 }
 
+bool DirectChatLink::hasPeer() const
+{
+    return !m_socket.isNull();
+}
+
 bool DirectChatLink::isConnected() const
 {
-    return m_socket && m_socket->state() == QAbstractSocket::ConnectedState;
+    return m_trusted && m_socket && m_socket->state() == QAbstractSocket::ConnectedState;
 }
 
 bool DirectChatLink::send(const QByteArray& text)
@@ -141,7 +194,7 @@ void DirectChatLink::dropKey()
 void DirectChatLink::readAll()
 {
     // Read until drained: a handler may open a box whose nested loop swallows the next signal.
-    while (m_socket && m_socket->bytesAvailable() > 0) {
+    while (m_trusted && m_socket && m_socket->bytesAvailable() > 0) {
         const QByteArray bytes = m_socket->read(64 * 1024);
         for (const DirectChatEvent& event : m_framer.feed(bytes))
             handle(event);

@@ -15,6 +15,7 @@ class QTcpSocket;
 
 namespace peer {
 
+class ChatHost;
 struct ChatSession;
 
 // The direct (DCC) link of one chat: listens for the peer or connects to it, frames what
@@ -25,13 +26,16 @@ class DirectChatLink : public QObject
     Q_OBJECT
 
 public:
-    DirectChatLink(ChatSession& session, QObject* parent = nullptr);
+    // A session marked `secure` runs TLS with `host`'s identity, the peer judged by its pin.
+    DirectChatLink(ChatSession& session, ChatHost& host, QObject* parent = nullptr);
     ~DirectChatLink() override;
 
     // Listens on the first port of `ports` that can be bound; the port, or nothing when none
     // could be (each failure is noted in the debug window).
     std::optional<quint16> listen(const QList<quint16>& ports);
     void connectTo(const QHostAddress& address, quint16 port);
+    // Whether the link has been asked to connect or has a peer (a passive offer has neither).
+    bool hasPeer() const;
 
     bool isConnected() const;
     // Sends one line the user typed: plain text ends in LF, encrypted text goes as packets.
@@ -48,11 +52,14 @@ signals:
     void keyChanged();
     // Something the user should know about the link, as a line for the chat view.
     void noteShown(const QByteArray& note);
+    // A private link's handshake ended: the record's `tls` and `peerFingerprint` say how.
+    void protectionChanged();
     void closed();
 
 private:
     void accept();
     void attach(QTcpSocket* socket);
+    void secure(QTcpSocket* socket);
     void readAll();
     void handle(const DirectChatEvent& event);
     void installKey(const QByteArray& key);
@@ -60,6 +67,9 @@ private:
     void offerKey();
 
     ChatSession& m_session;
+    ChatHost& m_host;
+    // A private link carries nothing until the peer's certificate has been judged.
+    bool m_trusted = false;
     QPointer<QTcpServer> m_server;
     QPointer<QTcpSocket> m_socket;
     DirectChatFramer m_framer;

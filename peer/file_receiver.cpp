@@ -1,7 +1,14 @@
 #include "peer/file_receiver.h"
 
 #include "irc/dcc_offer.h"
+#include "peer/chat_host.h"
+#include "peer/dcc_tls.h"
+#include "peer/listen.h"
+#include "peer/private_link.h"
 
+#include <QFileInfo>
+#include <QSslSocket>
+#include <QTcpServer>
 #include <QTcpSocket>
 
 namespace peer {
@@ -16,13 +23,17 @@ constexpr qint64 kReadBytes = 256 * 1024;
 FileReceiver::FileReceiver(const QByteArray& peerNick, const QString& path, quint64 size,
                            QObject* parent)
     : Transfer(parent)
-    , m_file(path)
+    , m_file(partPath(path))
     , m_count(size)
 {
     m_record.peerNick = peerNick;
     m_record.path = path;
     m_record.baseName = QString::fromUtf8(irc::GetBaseName(path.toUtf8()));
     m_record.size = size;
+    m_resumeWait.setSingleShot(true);
+    m_resumeWait.setInterval(kResumeWaitMs);
+    connect(&m_resumeWait, &QTimer::timeout, this,
+            [this] { stop(TransferError::ResumeUnanswered); });
 }
 
 FileReceiver::~FileReceiver()
@@ -30,25 +41,60 @@ FileReceiver::~FileReceiver()
     release();
 }
 
-bool FileReceiver::open()
+QString FileReceiver::partPath(const QString& path)
 {
-    // Written fresh: appending to whatever the file held would mix two files into one.
+    const QFileInfo info(path);
+    if (info.exists() && !info.isFile())
+        return path;
+    return path + QStringLiteral(".part");
+}
+
+bool FileReceiver::open(quint64 start)
+{
     // Unbuffered, so that a full disk shows at the write that failed, before it is acknowledged.
-    return m_file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered);
+    if (start == 0) {
+        // Written fresh: appending to whatever the file held would mix two files into one.
+        if (!m_file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
+            return false;
+    } else {
+        // Only what was received before is kept: anything past it is not known to be the
+        // sender's.
+        if (!m_file.open(QIODevice::ReadWrite | QIODevice::Unbuffered)
+            || quint64(m_file.size()) < start || !m_file.resize(qint64(start))
+            || !m_file.seek(qint64(start))) {
+            m_file.close();
+            return false;
+        }
+    }
+    m_count = ReceiveCount(m_record.size, start);
+    m_record.count = m_count.count();
+    m_buffer.resize(kReadBytes);
+    return true;
+}
+
+void FileReceiver::makePrivate(ChatHost& host)
+{
+    m_host = &host;
+}
+
+void FileReceiver::awaitResume()
+{
+    m_resumeWait.start();
+}
+
+void FileReceiver::resumeAccepted()
+{
+    m_resumeWait.stop();
 }
 
 void FileReceiver::connectTo(const QHostAddress& address, quint16 port)
 {
-    auto* socket = new QTcpSocket(this);
+    QTcpSocket* socket = m_host ? newPrivateSocket(*m_host, this) : new QTcpSocket(this);
+    if (!socket) {
+        stop(TransferError::PeerRefused, tr("no certificate of our own for a private link"));
+        return;
+    }
     m_socket = socket;
-    m_buffer.resize(kReadBytes);
-    connect(socket, &QTcpSocket::connected, this, [this] {
-        // Each acknowledgement is awaited by the sender: none may wait in Nagle's queue.
-        m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-        setStatus(Status::Running);
-    });
-    connect(socket, &QTcpSocket::readyRead, this, &FileReceiver::readData);
-    connect(socket, &QTcpSocket::disconnected, this, &FileReceiver::peerClosed);
     connect(socket, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError) {
         if (!m_socket || m_socket->state() != QAbstractSocket::UnconnectedState)
             return;
@@ -59,12 +105,93 @@ void FileReceiver::connectTo(const QHostAddress& address, quint16 port)
     });
     setStatus(Status::Connecting);
     startClock();
+    if (m_host) {
+        attach(socket);
+        static_cast<QSslSocket*>(socket)->connectToHostEncrypted(address.toString(), port);
+        return;
+    }
+    connect(socket, &QTcpSocket::connected, this, [this, socket] { attach(socket); });
     // Unbuffered: reads come straight from the kernel into our buffer.
     socket->connectToHost(address, port, QIODevice::ReadWrite | QIODevice::Unbuffered);
 }
 
+std::optional<quint16> FileReceiver::listen(const QList<quint16>& ports)
+{
+    std::optional<QSslConfiguration> tls;
+    if (m_host) {
+        const TlsIdentity* identity = m_host->tlsIdentity();
+        if (!identity)
+            return std::nullopt;
+        tls = directLinkTls(*identity);
+    }
+    auto* server = new PeerServer(this, PeerServer::Buffering::Unbuffered, tls);
+    const auto port = listenForPeer(*server, ports);
+    if (!port) {
+        delete server;
+        return std::nullopt;
+    }
+    m_server = server;
+    m_record.port = *port;
+    connect(server, &QTcpServer::newConnection, this, &FileReceiver::accept);
+    startClock();
+    return port;
+}
+
+void FileReceiver::accept()
+{
+    QTcpSocket* socket = m_server ? m_server->nextPendingConnection() : nullptr;
+    if (!socket || m_socket)
+        return;
+    // One peer per offer: the listening socket goes as soon as it has served.
+    m_server->close();
+    m_server->deleteLater();
+    socket->setParent(this);
+    m_socket = socket;
+    connect(socket, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError) {
+        if (m_socket && m_socket->state() == QAbstractSocket::UnconnectedState)
+            peerClosed();
+    });
+    attach(socket);
+}
+
+void FileReceiver::attach(QTcpSocket* socket)
+{
+    m_socket = socket;
+    if (!m_host) {
+        begin();
+        return;
+    }
+    // Nothing is stored before the handshake and the pin say who sends it.
+    watchPrivateLink(*static_cast<QSslSocket*>(socket), *m_host, m_record.peerNick,
+                     [this](const PrivateLinkResult& result) {
+                         if (!result.trusted) {
+                             stop(TransferError::PeerRefused, result.refusal);
+                             return;
+                         }
+                         m_protection = result.protection;
+                         m_peerFingerprint = result.fingerprint;
+                         begin();
+                     });
+}
+
+void FileReceiver::begin()
+{
+    if (!m_socket || isFinished())
+        return;
+    // Each acknowledgement is awaited by the sender: none may wait in Nagle's queue.
+    m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    connect(m_socket, &QTcpSocket::readyRead, this, &FileReceiver::readData);
+    connect(m_socket, &QTcpSocket::disconnected, this, &FileReceiver::peerClosed);
+    setStatus(Status::Running);
+    // A TLS handshake may have carried the first data in with it.
+    if (m_socket->bytesAvailable() > 0)
+        readData();
+}
+
 void FileReceiver::readData()
 {
+    if (status() != Status::Running)
+        return;
     bool got = false;
     bool ended = false;
     // Until the socket has nothing more: an unbuffered read then gives 0.
@@ -88,7 +215,7 @@ void FileReceiver::readData()
         m_socket->write(ack.data(), qint64(ack.size()));
         setCount(m_count.count());
         if (m_count.complete())
-            setStatus(Status::Complete);
+            finishFile();
     }
     if (ended && !isFinished())
         peerClosed();
@@ -100,14 +227,36 @@ void FileReceiver::peerClosed()
         readData();
     if (isFinished())
         return;
-    if (m_count.complete())
-        setStatus(Status::Complete);
+    if (status() == Status::Running && m_count.complete())
+        finishFile();
     else
-        stop(TransferError::PeerClosed);
+        stop(status() == Status::Connecting ? TransferError::ConnectFailed
+                                            : TransferError::PeerClosed);
+}
+
+void FileReceiver::finishFile()
+{
+    m_file.close();
+    // The user agreed to replace what stood under the name when choosing it.
+    const QString& path = m_record.path;
+    if (m_file.fileName() == path) {
+        setStatus(Status::Complete);
+        return;
+    }
+    if (QFile::exists(path))
+        QFile::remove(path);
+    if (!QFile::rename(partPath(path), path)) {
+        stop(TransferError::RenameFailed, path);
+        return;
+    }
+    setStatus(Status::Complete);
 }
 
 void FileReceiver::release()
 {
+    m_resumeWait.stop();
+    if (m_server)
+        m_server->close();
     if (m_socket) {
         m_socket->disconnect(this);
         m_socket->disconnectFromHost();

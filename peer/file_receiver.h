@@ -5,36 +5,67 @@
 
 #include <QFile>
 #include <QHostAddress>
+#include <QList>
 #include <QPointer>
+#include <QTimer>
 
+#include <optional>
+
+class QTcpServer;
 class QTcpSocket;
 
 namespace peer {
 
-// The receiving side of a DCC SEND: connects to the offer, stores what arrives (never more
-// than the offered size), and acknowledges once per read with the total kept. Ends when the
-// count reaches the size; a sender that closes early leaves the part received.
+class ChatHost;
+
+// The receiving side of a DCC SEND: connects to the offer (or, for a passive one, listens for
+// the sender), stores what arrives in "<name>.part" (never more than the offered size), and
+// acknowledges once per read with the total kept. Complete, the part takes the file's name; a
+// sender that closes early leaves the part, to be resumed later.
 class FileReceiver : public Transfer
 {
     Q_OBJECT
 
 public:
+    // How long the sender has to agree to a resume.
+    static constexpr int kResumeWaitMs = 60'000;
+
     FileReceiver(const QByteArray& peerNick, const QString& path, quint64 size,
                  QObject* parent = nullptr);
     ~FileReceiver() override;
 
-    // Creates the destination afresh; false when it cannot be written.
-    bool open();
+    // Where the data goes until it is whole. A destination that is not a plain file (a device,
+    // a pipe) is written directly, since a part file beside it would mean nothing.
+    static QString partPath(const QString& path);
+
+    // Opens the part file: afresh, or, to resume, keeping its first `start` bytes. False when it
+    // cannot be written or holds fewer than `start` bytes.
+    bool open(quint64 start = 0);
+    // The link runs TLS (SSEND), the sender judged by its pin. Before connectTo() or listen().
+    void makePrivate(ChatHost& host);
+    bool isPrivate() const { return m_host != nullptr; }
     void connectTo(const QHostAddress& address, quint16 port);
+    // A passive offer: we listen for the sender; the port, or nothing.
+    std::optional<quint16> listen(const QList<quint16>& ports);
+    // We asked the sender to resume: it has kResumeWaitMs to agree (resumeAccepted()).
+    void awaitResume();
+    void resumeAccepted();
 
 private:
+    void accept();
+    void attach(QTcpSocket* socket);
+    void begin();
     void readData();
     void peerClosed();
+    void finishFile();
     void release() override;
 
     QFile m_file;
     ReceiveCount m_count;
     QByteArray m_buffer; // one read at a time, reused
+    ChatHost* m_host = nullptr;
+    QTimer m_resumeWait;
+    QPointer<QTcpServer> m_server;
     QPointer<QTcpSocket> m_socket;
 };
 

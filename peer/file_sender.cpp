@@ -1,9 +1,12 @@
 #include "peer/file_sender.h"
 
 #include "irc/dcc_offer.h"
+#include "peer/chat_host.h"
+#include "peer/dcc_tls.h"
 #include "peer/listen.h"
+#include "peer/private_link.h"
 
-#include <QFileInfo>
+#include <QSslSocket>
 #include <QTcpServer>
 #include <QTcpSocket>
 
@@ -15,25 +18,6 @@ namespace {
 // largest piece read from the file at once.
 constexpr qint64 kFastQueueBytes = 256 * 1024;
 constexpr qint64 kFastPieceBytes = 256 * 1024;
-
-// Hands out peers on unbuffered sockets: the file's bytes go from our buffer to the kernel
-// without a second copy into the socket's own.
-class DirectServer : public QTcpServer
-{
-public:
-    using QTcpServer::QTcpServer;
-
-protected:
-    void incomingConnection(qintptr descriptor) override
-    {
-        auto* socket = new QTcpSocket(this);
-        if (socket->setSocketDescriptor(descriptor, QAbstractSocket::ConnectedState,
-                                        QIODevice::ReadWrite | QIODevice::Unbuffered))
-            addPendingConnection(socket);
-        else
-            delete socket;
-    }
-};
 
 } // namespace
 
@@ -64,9 +48,21 @@ bool FileSender::open()
     return true;
 }
 
+void FileSender::makePrivate(ChatHost& host)
+{
+    m_host = &host;
+}
+
 std::optional<quint16> FileSender::listen(const QList<quint16>& ports)
 {
-    auto* server = new DirectServer(this);
+    std::optional<QSslConfiguration> tls;
+    if (m_host) {
+        const TlsIdentity* identity = m_host->tlsIdentity();
+        if (!identity)
+            return std::nullopt;
+        tls = directLinkTls(*identity);
+    }
+    auto* server = new PeerServer(this, PeerServer::Buffering::Unbuffered, tls);
     const auto port = listenForPeer(*server, ports);
     if (!port) {
         delete server;
@@ -78,6 +74,45 @@ std::optional<quint16> FileSender::listen(const QList<quint16>& ports)
     return port;
 }
 
+bool FileSender::resumeAt(quint64 position)
+{
+    if (status() != Status::Awaiting || m_socket || position > m_record.size)
+        return false;
+    m_window =
+        SendWindow(m_record.size, m_fast ? kFastSendWindowBytes : kTransferBlockBytes, position);
+    m_acks = AckReader();
+    setCount(position);
+    return true;
+}
+
+void FileSender::connectTo(const QHostAddress& address, quint16 port)
+{
+    if (status() != Status::Awaiting || m_socket)
+        return;
+    QTcpSocket* socket = m_host ? newPrivateSocket(*m_host, this) : new QTcpSocket(this);
+    if (!socket) {
+        stop(TransferError::PeerRefused, tr("no certificate of our own for a private link"));
+        return;
+    }
+    setStatus(Status::Connecting);
+    connect(socket, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError) {
+        if (status() == Status::Connecting && m_socket
+            && m_socket->state() == QAbstractSocket::UnconnectedState)
+            stop(TransferError::ConnectFailed, m_socket->errorString());
+    });
+    if (m_host) {
+        attach(socket, false);
+        static_cast<QSslSocket*>(socket)->connectToHostEncrypted(address.toString(), port);
+        return;
+    }
+    connect(socket, &QTcpSocket::connected, this, [this, socket] {
+        attach(socket, true);
+        begin();
+    });
+    m_socket = socket;
+    socket->connectToHost(address, port, QIODevice::ReadWrite | QIODevice::Unbuffered);
+}
+
 void FileSender::accept()
 {
     QTcpSocket* socket = m_server ? m_server->nextPendingConnection() : nullptr;
@@ -87,7 +122,35 @@ void FileSender::accept()
     m_server->close();
     m_server->deleteLater();
     socket->setParent(this);
+    attach(socket, !m_host);
+    if (!m_host)
+        begin();
+}
+
+void FileSender::attach(QTcpSocket* socket, bool unbuffered)
+{
     m_socket = socket;
+    m_unbuffered = unbuffered;
+    if (!m_host)
+        return;
+    // The data waits for the handshake and the pin.
+    watchPrivateLink(*static_cast<QSslSocket*>(socket), *m_host, m_record.peerNick,
+                     [this](const PrivateLinkResult& result) {
+                         if (!result.trusted) {
+                             stop(TransferError::PeerRefused, result.refusal);
+                             return;
+                         }
+                         m_protection = result.protection;
+                         m_peerFingerprint = result.fingerprint;
+                         begin();
+                     });
+}
+
+void FileSender::begin()
+{
+    QTcpSocket* socket = m_socket;
+    if (!socket || isFinished())
+        return;
     // One small block, then a wait for its acknowledgement: nothing may sit in Nagle's queue.
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     connect(socket, &QTcpSocket::readyRead, this, &FileSender::readAcks);
@@ -96,8 +159,8 @@ void FileSender::accept()
     startClock();
     setStatus(Status::Running);
     if (m_window.complete()) {
-        // Nothing to send: an empty file is complete as soon as the peer is there.
-        setCount(0);
+        // Nothing to send: an empty file, or a resume at its end, is complete at once.
+        setCount(m_window.acked());
         setStatus(Status::Complete);
         return;
     }
@@ -106,7 +169,7 @@ void FileSender::accept()
 
 void FileSender::fill()
 {
-    if (!m_socket || isFinished())
+    if (!m_socket || status() != Status::Running)
         return;
     // Default mode: one block, then wait. Fast send: keep the socket's queue topped up.
     while (m_socket && (!m_fast || m_socket->bytesToWrite() < kFastQueueBytes)) {
@@ -138,7 +201,7 @@ void FileSender::readAcks()
 {
     // Read until the socket has nothing more (an unbuffered read then gives 0): asking for the
     // count first would cost a system call per block.
-    while (m_socket) {
+    while (m_socket && status() == Status::Running) {
         char bytes[4096];
         const qint64 got = m_socket->read(bytes, sizeof bytes);
         if (got < 0) {
@@ -148,10 +211,11 @@ void FileSender::readAcks()
         }
         if (got == 0)
             return;
-        const auto wire = m_acks.feed(QByteArrayView(bytes, got));
-        if (!wire)
+        const auto ack = m_acks.feed(QByteArrayView(bytes, got), m_window);
+        if (!ack)
             continue;
-        switch (m_window.acknowledge(*wire)) {
+        switch (ack->wide ? m_window.acknowledgeWide(ack->value)
+                          : m_window.acknowledge(quint32(ack->value))) {
         case SendWindow::Ack::Stale:
             break;
         case SendWindow::Ack::BeyondSent:

@@ -4,6 +4,7 @@
 #include "peer/transfer_core.h"
 
 #include <QFile>
+#include <QHostAddress>
 #include <QList>
 #include <QPointer>
 
@@ -14,9 +15,12 @@ class QTcpSocket;
 
 namespace peer {
 
-// The sending side of a DCC SEND: listens for the peer, then sends the file in blocks of 1024
-// bytes, each after the whole previous one is acknowledged, or with fast send streams up to
-// a window ahead of the acknowledgements. Ends when the acknowledgement reaches the size.
+class ChatHost;
+
+// The sending side of a DCC SEND: listens for the peer (or, passive, waits for the peer's answer
+// and connects to it), then sends the file in blocks of 1024 bytes, each after the whole
+// previous one is acknowledged, or with fast send streams up to a window ahead of the
+// acknowledgements. Ends when the acknowledgement reaches the size.
 class FileSender : public Transfer
 {
     Q_OBJECT
@@ -28,11 +32,25 @@ public:
 
     // Opens the file; false when it cannot be read.
     bool open();
+    // The link runs TLS (SSEND) with `host`'s identity, the peer judged by its pin. Before
+    // listen() or connectTo().
+    void makePrivate(ChatHost& host);
+    bool isPrivate() const { return m_host != nullptr; }
     // Listens on the first of `ports` that can be bound; the port, or nothing.
     std::optional<quint16> listen(const QList<quint16>& ports);
+    // A passive offer: the peer listens and answers with `token`.
+    void awaitAnswer(const QByteArray& token) { m_token = token; }
+    const QByteArray& token() const { return m_token; }
+    // The peer asked to resume at `position`; false (nothing changes) once the transfer has
+    // begun or when the position lies past the end of the file.
+    bool resumeAt(quint64 position);
+    // The peer answered our passive offer from `address`:`port`.
+    void connectTo(const QHostAddress& address, quint16 port);
 
 private:
     void accept();
+    void attach(QTcpSocket* socket, bool unbuffered);
+    void begin();
     void readAcks();
     void fill();
     void release() override;
@@ -42,6 +60,9 @@ private:
     AckReader m_acks;
     QByteArray m_buffer; // one piece of the file at a time, reused
     bool m_fast;
+    bool m_unbuffered = false;
+    ChatHost* m_host = nullptr;
+    QByteArray m_token;
     QPointer<QTcpServer> m_server;
     QPointer<QTcpSocket> m_socket;
 };

@@ -36,6 +36,14 @@ struct SessionRecord
 };
 
 // A chat window's conversation, relayed by the server or over a direct link.
+// What keeps a direct link private, as the chat window says it.
+enum class LinkProtection {
+    None,
+    BlowfishKeyOverLink, // encrypted, but the key crossed the link it protects
+    TlsPinned,           // TLS with the certificate this contact had before
+    TlsNotYetVerified,   // TLS with a certificate first seen now, pinned but not compared
+};
+
 struct ChatSession : SessionRecord
 {
     ChatSession()
@@ -51,6 +59,12 @@ struct ChatSession : SessionRecord
     bool keyInstalled = false;
     BlowfishState cipher; // all zero unless a key is installed
     quint16 listenPort = 0;
+    // A private link (SCHAT): TLS, and the peer's certificate once the handshake is done.
+    bool secure = false;
+    LinkProtection tls = LinkProtection::None;
+    QByteArray peerFingerprint; // lower-case hex SHA-256
+    // A passive offer of ours waits for the answer that carries this token.
+    QByteArray token;
 };
 
 // A file transfer in either direction, or one leg of a voice chat.

@@ -18,6 +18,9 @@ QString errorText(ChatError error)
     case ChatError::OfferNotSent:
         return QCoreApplication::translate("peer",
                                            "The chat offer could not be sent to the server.");
+    case ChatError::NoIdentity:
+        return QCoreApplication::translate(
+            "peer", "No certificate for private links could be made, so no offer was sent.");
     }
     return {};
 }
@@ -56,6 +59,15 @@ QString errorText(TransferError error, const QString& detail)
         return withDetail(tr("The file could not be read; the transfer was stopped."));
     case TransferError::BeyondSent:
         return tr("The other side acknowledged more than was sent; the transfer was stopped.");
+    case TransferError::PeerRefused:
+        return detail.isEmpty() ? tr("The private link was refused.") : detail;
+    case TransferError::ResumeUnanswered:
+        return tr("The sender did not agree to resume the file; the part received is kept.");
+    case TransferError::NoIdentity:
+        return tr("No certificate for private links could be made, so no offer was sent.");
+    case TransferError::RenameFailed:
+        return withDetail(tr("The whole file was received, but could not be renamed from its "
+                             ".part name."));
     }
     return {};
 }

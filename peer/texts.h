@@ -15,7 +15,7 @@ inline constexpr char kLinkClosed[] = "*The direct connection was closed*\r\n";
 namespace peer {
 
 // Why a chat could not be started; errorTitle() and errorText() word it for a box.
-enum class ChatError { NoPortForOffer, OfferNotSent };
+enum class ChatError { NoPortForOffer, OfferNotSent, NoIdentity };
 
 QString errorTitle(ChatError error);
 QString errorText(ChatError error);
@@ -27,11 +27,15 @@ enum class TransferError {
     NoPort,            // nothing could listen for the peer
     OfferNotSent,
     Cancelled,
-    PeerClosed,    // the connection ended before the whole file
-    ConnectFailed, // the peer's offer could not be reached
-    WriteFailed,   // the received data could not be stored (disk full, permission)
-    ReadFailed,    // the file to send could not be read
-    BeyondSent,    // the peer acknowledged data that was never sent
+    PeerClosed,       // the connection ended before the whole file
+    ConnectFailed,    // the peer's offer could not be reached
+    WriteFailed,      // the received data could not be stored (disk full, permission)
+    ReadFailed,       // the file to send could not be read
+    BeyondSent,       // the peer acknowledged data that was never sent
+    PeerRefused,      // a private link whose certificate is not the pinned one, or none
+    ResumeUnanswered, // the sender never agreed to resume
+    RenameFailed,     // complete, but the finished file could not take its name
+    NoIdentity,       // a private offer, but we have no certificate to offer it with
 };
 
 QString errorTitle(TransferError error);

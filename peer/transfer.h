@@ -35,6 +35,9 @@ public:
     // Whole seconds since the peer connected (or, receiving, since we started to connect).
     qint64 elapsedSeconds() const;
     const std::optional<TransferError>& error() const { return m_error; }
+    // How the link is protected, once it is up; a private one with the peer's certificate.
+    LinkProtection protection() const { return m_protection; }
+    const QByteArray& peerFingerprint() const { return m_peerFingerprint; }
     const QString& errorDetail() const { return m_errorDetail; }
 
     // The user ends it: socket and file are closed; what was received stays.
@@ -57,6 +60,8 @@ protected:
     virtual void release() = 0;
 
     TransferSession m_record;
+    LinkProtection m_protection = LinkProtection::None;
+    QByteArray m_peerFingerprint;
 
 private:
     Status m_status = Status::Awaiting;

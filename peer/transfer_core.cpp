@@ -44,35 +44,49 @@ std::array<char, 4> encodeAck(quint64 count)
     return {char(wire >> 24), char(wire >> 16), char(wire >> 8), char(wire)};
 }
 
-std::optional<quint32> AckReader::feed(QByteArrayView bytes)
+std::optional<AckReader::Count> AckReader::feed(QByteArrayView bytes, const SendWindow& window)
 {
-    std::optional<quint32> newest;
+    std::optional<Count> newest;
+    const auto word = [this](int from) {
+        return quint32(m_partial[size_t(from)]) << 24 | quint32(m_partial[size_t(from + 1)]) << 16
+               | quint32(m_partial[size_t(from + 2)]) << 8 | quint32(m_partial[size_t(from + 3)]);
+    };
     qsizetype at = 0;
-    // Finish a partial one first, then skip whole ones that a newer one follows.
-    while (m_have > 0 && m_have < 4 && at < bytes.size())
+    while (at < bytes.size()) {
+        const int width = m_width == Width::Eight ? 8 : 4;
+        // Whole acknowledgements that a newer one follows are skipped unread.
+        if (m_have == 0 && m_width != Width::Unknown) {
+            const qsizetype whole = (bytes.size() - at) / width;
+            if (whole > 1)
+                at += (whole - 1) * width;
+        }
         m_partial[size_t(m_have++)] = static_cast<unsigned char>(bytes[at++]);
-    if (m_have == 4) {
-        newest = quint32(m_partial[0]) << 24 | quint32(m_partial[1]) << 16
-                 | quint32(m_partial[2]) << 8 | quint32(m_partial[3]);
+        if (m_have < width)
+            continue;
+        if (m_width == Width::Unknown) {
+            m_width = window.looksWide(word(0)) ? Width::Eight : Width::Four;
+            if (m_width == Width::Eight)
+                continue;
+        }
+        newest = m_width == Width::Eight ? Count{quint64(word(0)) << 32 | word(4), true}
+                                         : Count{word(0), false};
         m_have = 0;
     }
-    const qsizetype whole = (bytes.size() - at) / 4;
-    if (whole > 0) {
-        const qsizetype last = at + (whole - 1) * 4;
-        const auto byte = [&](qsizetype i) {
-            return quint32(static_cast<unsigned char>(bytes[i]));
-        };
-        newest = byte(last) << 24 | byte(last + 1) << 16 | byte(last + 2) << 8 | byte(last + 3);
-        at += whole * 4;
-    }
-    while (at < bytes.size())
-        m_partial[size_t(m_have++)] = static_cast<unsigned char>(bytes[at++]);
     return newest;
 }
 
-SendWindow::SendWindow(quint64 size, qint64 windowBytes)
+std::optional<quint32> AckReader::feed(QByteArrayView bytes)
+{
+    m_width = Width::Four;
+    const auto count = feed(bytes, SendWindow(0));
+    return count ? std::optional<quint32>(quint32(count->value)) : std::nullopt;
+}
+
+SendWindow::SendWindow(quint64 size, qint64 windowBytes, quint64 start)
     : m_size(size)
     , m_window(std::max<qint64>(windowBytes, kTransferBlockBytes))
+    , m_sent(std::min(start, size))
+    , m_acked(m_sent)
 {}
 
 std::optional<SendWindow::Chunk> SendWindow::next(qint64 maxBytes) const
@@ -113,6 +127,25 @@ SendWindow::Ack SendWindow::acknowledge(quint32 wireCount)
         return wireCount > m_sent ? Ack::BeyondSent : Ack::Stale;
     // Past 2^32 only the distance tells: a little ahead of what was sent is beyond it.
     return quint32(wireCount - sentLow) < (quint32(1) << 31) ? Ack::BeyondSent : Ack::Stale;
+}
+
+SendWindow::Ack SendWindow::acknowledgeWide(quint64 count)
+{
+    if (count > m_sent)
+        return Ack::BeyondSent;
+    if (count <= m_acked)
+        return Ack::Stale;
+    m_acked = count;
+    return m_acked == m_size ? Ack::Complete : Ack::Progress;
+}
+
+bool SendWindow::looksWide(quint32 firstWord) const
+{
+    if (firstWord != quint32(m_acked >> 32))
+        return false;
+    SendWindow probe = *this;
+    const Ack asFour = probe.acknowledge(firstWord);
+    return asFour != Ack::Progress && asFour != Ack::Complete;
 }
 
 qint64 ReceiveCount::take(qint64 bytes)

@@ -4,6 +4,7 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <algorithm>
 #include <array>
 #include <optional>
 
@@ -16,19 +17,6 @@ inline constexpr qint64 kFastSendWindowBytes = 1024 * 1024;
 
 // An acknowledgement: the receiver's total count, modulo 2^32, in network byte order.
 std::array<char, 4> encodeAck(quint64 count);
-
-// Collects acknowledgements from a byte stream in which they may arrive split or several at
-// once; only the newest complete one matters.
-class AckReader
-{
-public:
-    // The newest acknowledgement completed by `bytes`, if any.
-    std::optional<quint32> feed(QByteArrayView bytes);
-
-private:
-    std::array<unsigned char, 4> m_partial{};
-    int m_have = 0;
-};
 
 // The sending side's bookkeeping: what may go out next and what an acknowledgement means. In
 // the default mode one block is in flight and the next goes only when all of it is
@@ -49,7 +37,8 @@ public:
         qint64 length = 0;
     };
 
-    SendWindow(quint64 size, qint64 windowBytes = kTransferBlockBytes);
+    // A resumed transfer starts at `start`, as if that much had been sent and acknowledged.
+    SendWindow(quint64 size, qint64 windowBytes = kTransferBlockBytes, quint64 start = 0);
 
     // The next piece of the file to send, of at most `maxBytes`; nothing while the window is
     // full or everything was sent.
@@ -57,6 +46,12 @@ public:
     // `bytes` of the chunk handed out by next() were written.
     void sent(qint64 bytes);
     Ack acknowledge(quint32 wireCount);
+    // An 8-byte acknowledgement: the whole count, nothing to unwrap.
+    Ack acknowledgeWide(quint64 count);
+    // Whether the first four bytes a peer acknowledges with are the high half of an 8-byte
+    // count: they equal the high half of where we stand, and as a 4-byte count they would say
+    // nothing new. A 4-byte peer's first count is past where we stand, so the two never meet.
+    bool looksWide(quint32 firstWord) const;
 
     quint64 size() const { return m_size; }
     quint64 sentBytes() const { return m_sent; }
@@ -70,12 +65,39 @@ private:
     quint64 m_acked = 0;
 };
 
+// Collects acknowledgements from a byte stream in which they may arrive split or several at
+// once; only the newest complete one matters. Most peers write 4 bytes that wrap at 4 GiB, some
+// write 8; which one is told from the first acknowledgement.
+class AckReader
+{
+public:
+    enum class Width { Unknown, Four, Eight };
+    struct Count
+    {
+        quint64 value = 0;
+        bool wide = false;
+    };
+
+    // The newest acknowledgement completed by `bytes`, if any; `window` decides the width.
+    std::optional<Count> feed(QByteArrayView bytes, const SendWindow& window);
+    // The same for a stream known to carry 4-byte acknowledgements only.
+    std::optional<quint32> feed(QByteArrayView bytes);
+    Width width() const { return m_width; }
+
+private:
+    std::array<unsigned char, 8> m_partial{};
+    int m_have = 0;
+    Width m_width = Width::Unknown;
+};
+
 // The receiving side's bookkeeping: never more than the offered size is kept.
 class ReceiveCount
 {
 public:
-    explicit ReceiveCount(quint64 size)
+    // A resumed transfer has `start` bytes already.
+    explicit ReceiveCount(quint64 size, quint64 start = 0)
         : m_size(size)
+        , m_count(std::min(start, size))
     {}
 
     // Of `bytes` just received, how many to store; the rest is past the offered size.

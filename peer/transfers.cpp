@@ -1,5 +1,7 @@
 #include "peer/transfers.h"
 
+#include "diag/debug_log.h"
+#include "diag/server_text.h"
 #include "peer/chat_host.h"
 #include "peer/file_receiver.h"
 #include "peer/file_sender.h"
@@ -8,6 +10,23 @@
 #include <QRandomGenerator>
 
 namespace peer {
+
+namespace {
+
+bool sameNick(const QByteArray& a, const QByteArray& b)
+{
+    return a.compare(b, Qt::CaseInsensitive) == 0;
+}
+
+void refuseResume(const irc::DccResume& resume, const char* why)
+{
+    diag::DebugLog(QStringLiteral("DCC %1 from %2 refused: %3")
+                       .arg(resume.kind == irc::DccResumeKind::Resume ? QStringLiteral("RESUME")
+                                                                      : QStringLiteral("ACCEPT"),
+                            diag::decodeServerText(resume.sender), QLatin1String(why)));
+}
+
+} // namespace
 
 Transfers::Transfers(ChatHost& host, QObject* parent)
     : QObject(parent)
@@ -33,7 +52,7 @@ TransferWindow* Transfers::windowOf(const Transfer* transfer) const
     return nullptr;
 }
 
-void Transfers::add(std::unique_ptr<Transfer> transfer)
+Transfers::Entry& Transfers::add(std::unique_ptr<Transfer> transfer)
 {
     auto* window = new TransferWindow(*transfer, m_owner);
     window->setAttribute(Qt::WA_DeleteOnClose);
@@ -46,8 +65,12 @@ void Transfers::add(std::unique_ptr<Transfer> transfer)
         if (status == Transfer::Status::Complete)
             emit transferCompleted(key->record().peerNick, key->record().baseName);
     });
-    m_entries.push_back({std::move(transfer), window});
+    Entry entry;
+    entry.transfer = std::move(transfer);
+    entry.window = window;
+    m_entries.push_back(std::move(entry));
     window->show();
+    return m_entries.back();
 }
 
 void Transfers::remove(const Transfer* transfer)
@@ -68,32 +91,178 @@ bool Transfers::offerFile(const QByteArray& nick, const QString& path)
         emit failed(TransferError::FileUnreadable);
         return false;
     }
-    const auto port = sender->listen(irc::offerPortsToTry(QRandomGenerator::global()->generate()));
-    if (!port) {
-        emit failed(TransferError::NoPort);
-        return false;
+    const bool secure = m_host.privateLinks();
+    if (secure) {
+        if (!m_host.tlsIdentity()) {
+            emit failed(TransferError::NoIdentity);
+            return false;
+        }
+        sender->makePrivate(m_host);
     }
-    const auto offer = irc::formatFileOffer(nick, sender->record().baseName.toUtf8(),
-                                            m_host.offerAddress(), *port, sender->size());
+    quint16 port = 0;
+    QByteArray token;
+    if (m_host.passiveOffers()) {
+        // Behind NAT nobody can reach us: the peer listens and we connect out.
+        token = irc::makeOfferToken(QRandomGenerator::global()->generate());
+        sender->awaitAnswer(token);
+    } else {
+        const auto listening =
+            sender->listen(irc::offerPortsToTry(QRandomGenerator::global()->generate()));
+        if (!listening) {
+            emit failed(TransferError::NoPort);
+            return false;
+        }
+        port = *listening;
+    }
+    const auto offer =
+        irc::formatOffer({irc::DccKind::Send, nick, m_host.offerAddressField(), port,
+                          sender->record().baseName.toUtf8(), sender->size(), token, secure});
     if (!offer || !m_host.sendServerLine(*offer)) {
         emit failed(TransferError::OfferNotSent);
         return false;
     }
-    add(std::move(sender));
+    Entry& entry = add(std::move(sender));
+    entry.sender = static_cast<FileSender*>(entry.transfer.get());
     return true;
 }
 
-bool Transfers::receive(const irc::DccOffer& offer, const QString& path)
+bool Transfers::receive(const irc::DccOffer& offer, const QString& path, quint64 resumeFrom)
 {
     auto receiver = std::make_unique<FileReceiver>(offer.sender, path, offer.size);
-    if (!receiver->open()) {
+    if (resumeFrom >= offer.size)
+        resumeFrom = 0;
+    if (!receiver->open(resumeFrom)) {
         emit failed(TransferError::DestinationFailed);
         return false;
     }
-    FileReceiver* started = receiver.get();
-    add(std::move(receiver));
-    started->connectTo(QHostAddress(offer.address), offer.port);
+    if (offer.secure)
+        receiver->makePrivate(m_host);
+    Entry& entry = add(std::move(receiver));
+    entry.receiver = static_cast<FileReceiver*>(entry.transfer.get());
+    entry.offer = offer;
+    entry.resumeFrom = resumeFrom;
+    if (resumeFrom == 0) {
+        startReceiving(entry);
+        return true;
+    }
+    // The sender says yes with an ACCEPT; only then does the data start.
+    const auto line = irc::formatDccResume(irc::DccResumeKind::Resume, offer.sender, offer.fileName,
+                                           offer.port, resumeFrom, offer.token);
+    if (!line || !m_host.sendServerLine(*line)) {
+        entry.receiver->cancel();
+        emit failed(TransferError::OfferNotSent);
+        return false;
+    }
+    entry.awaitingAccept = true;
+    entry.receiver->awaitResume();
     return true;
+}
+
+void Transfers::startReceiving(Entry& entry)
+{
+    const irc::DccOffer& offer = entry.offer;
+    if (!offer.passive()) {
+        entry.receiver->connectTo(offer.host(), offer.port);
+        return;
+    }
+    // The sender cannot be reached: we listen, and our answer tells it where.
+    const auto port =
+        entry.receiver->listen(irc::offerPortsToTry(QRandomGenerator::global()->generate()));
+    const auto answer =
+        port ? irc::formatOffer({irc::DccKind::Send, offer.sender, m_host.offerAddressField(),
+                                 *port, offer.fileName, offer.size, offer.token, offer.secure})
+             : std::nullopt;
+    if (!answer || !m_host.sendServerLine(*answer)) {
+        entry.receiver->cancel();
+        emit failed(port ? TransferError::OfferNotSent : TransferError::NoPort);
+    }
+}
+
+bool Transfers::answersOurOffer(const irc::DccOffer& offer) const
+{
+    if (offer.kind != irc::DccKind::Send || offer.token.isEmpty() || offer.port == 0)
+        return false;
+    for (const Entry& entry : m_entries) {
+        if (entry.sender && entry.sender->status() == Transfer::Status::Awaiting
+            && entry.sender->token() == offer.token
+            && sameNick(entry.sender->record().peerNick, offer.sender))
+            return true;
+    }
+    return false;
+}
+
+void Transfers::takeAnswer(const irc::DccOffer& offer)
+{
+    for (Entry& entry : m_entries) {
+        if (entry.sender && entry.sender->status() == Transfer::Status::Awaiting
+            && entry.sender->token() == offer.token
+            && sameNick(entry.sender->record().peerNick, offer.sender)) {
+            entry.sender->connectTo(offer.host(), offer.port);
+            return;
+        }
+    }
+}
+
+void Transfers::takeResume(const irc::DccResume& resume)
+{
+    if (resume.kind == irc::DccResumeKind::Resume)
+        resumeOurOffer(resume);
+    else
+        acceptedResume(resume);
+}
+
+void Transfers::resumeOurOffer(const irc::DccResume& resume)
+{
+    if (!resume.position) {
+        refuseResume(resume, "its position is not a number");
+        return;
+    }
+    for (Entry& entry : m_entries) {
+        FileSender* sender = entry.sender;
+        if (!sender || sender->status() != Transfer::Status::Awaiting
+            || !sameNick(sender->record().peerNick, resume.sender))
+            continue;
+        const bool ours = sender->token().isEmpty()
+                              ? resume.port != 0 && resume.port == sender->record().port
+                              : resume.port == 0 && resume.token == sender->token();
+        if (!ours)
+            continue;
+        if (!sender->resumeAt(*resume.position)) {
+            refuseResume(resume, "its position lies past the end of the file");
+            return;
+        }
+        const auto line =
+            irc::formatDccResume(irc::DccResumeKind::Accept, resume.sender, resume.fileName,
+                                 resume.port, *resume.position, resume.token);
+        if (line)
+            m_host.sendServerLine(*line);
+        return;
+    }
+    refuseResume(resume, "it matches no offer of ours");
+}
+
+void Transfers::acceptedResume(const irc::DccResume& resume)
+{
+    for (Entry& entry : m_entries) {
+        if (!entry.awaitingAccept || entry.receiver->isFinished()
+            || !sameNick(entry.offer.sender, resume.sender))
+            continue;
+        const irc::DccOffer& offer = entry.offer;
+        const bool ours = offer.passive() ? resume.port == 0 && resume.token == offer.token
+                                          : resume.port == offer.port;
+        if (!ours)
+            continue;
+        // Agreeing to another position than the one asked for would splice the file wrongly.
+        if (resume.position != entry.resumeFrom) {
+            refuseResume(resume, "its position is not the one asked for");
+            return;
+        }
+        entry.awaitingAccept = false;
+        entry.receiver->resumeAccepted();
+        startReceiving(entry);
+        return;
+    }
+    refuseResume(resume, "it answers no resume of ours");
 }
 
 void Transfers::closeAll()

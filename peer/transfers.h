@@ -10,11 +10,14 @@
 #include <QWidget>
 
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace peer {
 
 class ChatHost;
+class FileReceiver;
+class FileSender;
 class Transfer;
 class TransferWindow;
 
@@ -34,12 +37,20 @@ public:
     void setWindowOwner(QWidget* owner) { m_owner = owner; }
     void setFastSend(bool on) { m_fastSend = on; }
 
-    // Offers the file at `path` to `nick` and opens its window; false (and failed()) when the
-    // file cannot be read or no offer could go out.
+    // Offers the file at `path` to `nick` and opens its window: passive and private as the host
+    // says. False (and failed()) when the file cannot be read or no offer could go out.
     bool offerFile(const QByteArray& nick, const QString& path);
-    // Takes up an accepted offer into `path`, written fresh; false (and failed()) when the
-    // destination cannot be written.
-    bool receive(const irc::DccOffer& offer, const QString& path);
+    // Takes up an accepted offer into `path` (by way of "<path>.part"), afresh or, when
+    // `resumeFrom` is not 0, asking the sender to go on from there. False (and failed()) when
+    // the destination cannot be written.
+    bool receive(const irc::DccOffer& offer, const QString& path, quint64 resumeFrom = 0);
+    // Whether `offer` answers a passive offer of ours: the same nick and our token.
+    bool answersOurOffer(const irc::DccOffer& offer) const;
+    // Connects to the peer that answered our passive offer.
+    void takeAnswer(const irc::DccOffer& offer);
+    // A DCC RESUME for one of our offers, or a DCC ACCEPT of a resume we asked for; what does not
+    // fit is refused with a note in the debug window.
+    void takeResume(const irc::DccResume& resume);
 
     int count() const { return int(m_entries.size()); }
     Transfer* at(int index) const;
@@ -58,10 +69,19 @@ private:
     {
         std::unique_ptr<Transfer> transfer;
         QPointer<TransferWindow> window;
+        FileSender* sender = nullptr;     // our offer, or
+        FileReceiver* receiver = nullptr; // the peer's, taken up
+        irc::DccOffer offer;              // receiving: the offer as it came
+        quint64 resumeFrom = 0;           // receiving: the position asked to resume at
+        bool awaitingAccept = false;
     };
 
-    void add(std::unique_ptr<Transfer> transfer);
+    Entry& add(std::unique_ptr<Transfer> transfer);
     void remove(const Transfer* transfer);
+    // Connects to the sender's offer, or, for a passive one, listens and answers it.
+    void startReceiving(Entry& entry);
+    void resumeOurOffer(const irc::DccResume& resume);
+    void acceptedResume(const irc::DccResume& resume);
 
     ChatHost& m_host;
     QPointer<QWidget> m_owner;

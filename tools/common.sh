@@ -12,7 +12,7 @@ KIVVO_PACKAGES=(
     qt6-base-dev qt6-multimedia-dev libgtest-dev libyaml-cpp-dev libgmock-dev libsqlite3-dev libbenchmark-dev libssl-dev
     clang libclang-rt-14-dev clang-tidy clang-format
     xvfb xauth x11-utils libx11-dev xdotool imagemagick trayer pulseaudio pulseaudio-utils
-    ngircd inspircd weechat-headless weechat-plugins python3 sqlite3
+    ngircd inspircd weechat-headless weechat-plugins irssi python3 sqlite3
     desktop-file-utils appstream dpkg-dev fonts-dejavu-core file dbus-daemon openssl
 )
 

@@ -185,6 +185,39 @@ TEST(Settings, InstallDirDecodesUtf8AndFitsAt4095Bytes)
     }
 }
 
+// Off is no value at all: a store saved with both DCC flags off holds what it held before
+// they existed, so an older build reads it unchanged.
+TEST(Settings, PassiveAndPrivateDccAreStoredOnlyWhenOn)
+{
+    test::TempStore temp;
+    EXPECT_FALSE(temp.store().LoadSettings().passivedcc);
+    EXPECT_FALSE(temp.store().LoadSettings().privatedcc);
+    ASSERT_TRUE(temp.store().SaveSettings(fullSettings()));
+    const auto withoutFlags = names(temp.registry(), kKeyRoot);
+
+    for (const auto& [passive, secure] : {std::pair{true, false}, std::pair{false, true},
+                                          std::pair{true, true}, std::pair{false, false}}) {
+        SCOPED_TRACE(testing::Message() << "passive " << passive << " private " << secure);
+        Settings s = fullSettings();
+        s.passivedcc = passive;
+        s.privatedcc = secure;
+        ASSERT_TRUE(temp.store().SaveSettings(s));
+        EXPECT_EQ(temp.store().LoadSettings(), s);
+        const auto stored = [&](const char* name) {
+            return temp.registry().readValue(kKeyRoot, name);
+        };
+        EXPECT_EQ(stored("passivedcc"), passive ? std::optional(QByteArray("\x01")) : std::nullopt);
+        EXPECT_EQ(stored("privatedcc"), secure ? std::optional(QByteArray("\x01")) : std::nullopt);
+    }
+    EXPECT_EQ(names(temp.registry(), kKeyRoot), withoutFlags);
+
+    // Written by hand: a zero byte is off as for every other flag.
+    temp.registry().writeValue(kKeyRoot, "passivedcc", QByteArray(1, '\0'));
+    temp.registry().writeValue(kKeyRoot, "privatedcc", "\x01");
+    EXPECT_FALSE(temp.store().LoadSettings().passivedcc);
+    EXPECT_TRUE(temp.store().LoadSettings().privatedcc);
+}
+
 TEST(Servers, SameNameInAnyCaseIsOneValueInItsPlace)
 {
     test::TempStore temp;

@@ -14,6 +14,20 @@ QByteArray line(const QByteArray& body)
     return kFrom + body; // the closing 0x01 is already gone when an offer is read
 }
 
+DccOffer offer(DccKind kind, const QByteArray& sender, const QByteArray& fileName, quint32 address,
+               quint16 port, quint64 size, const QByteArray& token = {})
+{
+    DccOffer o;
+    o.kind = kind;
+    o.sender = sender;
+    o.fileName = fileName;
+    o.address = address;
+    o.port = port;
+    o.size = size;
+    o.token = token;
+    return o;
+}
+
 } // namespace
 
 TEST(DccOffer, ReadsOffersAsTheyAreSent)
@@ -26,26 +40,26 @@ TEST(DccOffer, ReadsOffersAsTheyAreSent)
     };
     const Case cases[] = {
         {DccKind::Send, "DCC SEND \"my file.txt\" 3232235777 4000 1234",
-         DccOffer{DccKind::Send, "bob", "my file.txt", 0xC0A80101, 4000, 1234}},
+         offer(DccKind::Send, "bob", "my file.txt", 0xC0A80101, 4000, 1234)},
         {DccKind::Send, "DCC SEND plain.txt 3232235777 4000 1234 extra",
-         DccOffer{DccKind::Send, "bob", "plain.txt", 0xC0A80101, 4000, 1234}},
+         offer(DccKind::Send, "bob", "plain.txt", 0xC0A80101, 4000, 1234, "extra")},
         {DccKind::Chat, "DCC CHAT chat 3232235777 70000",
-         DccOffer{DccKind::Chat, "bob", "", 0xC0A80101, 4464, 0}},
+         offer(DccKind::Chat, "bob", "", 0xC0A80101, 4464, 0)},
         // The word after CHAT is skipped unread.
         {DccKind::Chat, "DCC CHAT xxxx 16909060 2000",
-         DccOffer{DccKind::Chat, "bob", "", 0x01020304, 2000, 0}},
+         offer(DccKind::Chat, "bob", "", 0x01020304, 2000, 0)},
         {DccKind::Voice, "DCC VOICE 16909060 3000",
-         DccOffer{DccKind::Voice, "bob", "", 0x01020304, 3000, 0}},
+         offer(DccKind::Voice, "bob", "", 0x01020304, 3000, 0)},
         // Numbers wrap modulo 2^32 and read as C reads them.
         {DccKind::Send, "DCC SEND f 4294967297 -1 -1",
-         DccOffer{DccKind::Send, "bob", "f", 1, 65535, ~0ull}},
+         offer(DccKind::Send, "bob", "f", 1, 65535, ~0ull)},
         // Files of 4 GiB and more are offered with their whole size.
         {DccKind::Send, "DCC SEND big.iso 16909060 2000 5368709120",
-         DccOffer{DccKind::Send, "bob", "big.iso", 0x01020304, 2000, 5368709120ull}},
+         offer(DccKind::Send, "bob", "big.iso", 0x01020304, 2000, 5368709120ull)},
         {DccKind::Send, "DCC SEND f 1 2 18446744073709551616",
-         DccOffer{DccKind::Send, "bob", "f", 1, 2, 0}},
-        {DccKind::Send, "DCC SEND f x y big", DccOffer{DccKind::Send, "bob", "f", 0, 0, 0}},
-        {DccKind::Send, "DCC SEND \" 1 2 3", DccOffer{DccKind::Send, "bob", "\"", 1, 2, 3}},
+         offer(DccKind::Send, "bob", "f", 1, 2, 0)},
+        {DccKind::Send, "DCC SEND f x y big", offer(DccKind::Send, "bob", "f", 0, 0, 0)},
+        {DccKind::Send, "DCC SEND \" 1 2 3", offer(DccKind::Send, "bob", "\"", 1, 2, 3)},
         // Missing fields drop the offer.
         {DccKind::Send, "DCC SEND", std::nullopt},
         {DccKind::Send, "DCC SEND f", std::nullopt},
@@ -95,8 +109,10 @@ TEST(DccOffer, RefusesPortsAndAddressesNoPeerHas)
         {0x00000005, 4000, false, true},
     };
     for (const Case& c : cases) {
-        const DccOffer offer{DccKind::Chat, "bob", "", c.address, c.port, 0};
-        EXPECT_EQ(irc::offerRefusal(offer, c.serverOnLoopback).has_value(), c.refused)
+        EXPECT_EQ(irc::offerRefusal(offer(DccKind::Chat, "bob", "", c.address, c.port, 0),
+                                    c.serverOnLoopback)
+                      .has_value(),
+                  c.refused)
             << std::hex << c.address << " port " << std::dec << c.port;
     }
 }
@@ -202,4 +218,255 @@ TEST(DccOffer, BoundsTheQuestionsWaitingForAnAnswer)
     for (int i = 0; i < irc::PendingOffers::kMaxPending; ++i)
         pending.end();
     EXPECT_EQ(pending.tryBegin(), A::Admitted);
+}
+
+namespace {
+
+DccOffer secured(DccOffer o, bool secure)
+{
+    o.secure = secure;
+    return o;
+}
+
+DccOffer overIPv6(DccOffer o, const char* literal)
+{
+    o.ipv6 = QHostAddress(QString::fromLatin1(literal));
+    return o;
+}
+
+} // namespace
+
+TEST(DccOffer, ReadsPassiveSecureAndIPv6Offers)
+{
+    struct Case
+    {
+        DccKind kind;
+        bool secure;
+        QByteArray body;
+        std::optional<DccOffer> offer;
+    };
+    const Case cases[] = {
+        {DccKind::Send, false, "DCC SEND f 16843009 0 5000 18",
+         offer(DccKind::Send, "bob", "f", 0x01010101, 0, 5000, "18")},
+        // The answer to a passive offer: our peer's address and port, and our token back.
+        {DccKind::Send, false, "DCC SEND f 3232235777 4000 5000 18",
+         offer(DccKind::Send, "bob", "f", 0xC0A80101, 4000, 5000, "18")},
+        {DccKind::Chat, false, "DCC CHAT chat 16843009 0 12",
+         offer(DccKind::Chat, "bob", "", 0x01010101, 0, 0, "12")},
+        {DccKind::Chat, false, "DCC CHAT CHAT 16843009 0 12",
+         offer(DccKind::Chat, "bob", "", 0x01010101, 0, 0, "12")},
+        {DccKind::Send, true, "DCC SSEND \"my file.txt\" 16843009 4000 10",
+         secured(offer(DccKind::Send, "bob", "my file.txt", 0x01010101, 4000, 10), true)},
+        {DccKind::Send, true, "DCC SSEND f 16843009 0 10 7",
+         secured(offer(DccKind::Send, "bob", "f", 0x01010101, 0, 10, "7"), true)},
+        {DccKind::Chat, true, "DCC SCHAT chat 16843009 4000",
+         secured(offer(DccKind::Chat, "bob", "", 0x01010101, 4000, 0), true)},
+        // Neither form is read as the other.
+        {DccKind::Send, false, "DCC SSEND f 16843009 4000 10", std::nullopt},
+        {DccKind::Send, true, "DCC SEND f 16843009 4000 10", std::nullopt},
+        // A voice chat has no passive form and no secure one.
+        {DccKind::Voice, false, "DCC VOICE 16843009 3000 99",
+         offer(DccKind::Voice, "bob", "", 0x01010101, 3000, 0)},
+        {DccKind::Voice, true, "DCC VOICE 16843009 3000 99",
+         offer(DccKind::Voice, "bob", "", 0x01010101, 3000, 0)},
+        {DccKind::Chat, false, "DCC CHAT chat ::1 4000",
+         overIPv6(offer(DccKind::Chat, "bob", "", 0, 4000, 0), "::1")},
+        {DccKind::Send, false, "DCC SEND \"a b\" 2001:db8::7 4000 10 5",
+         overIPv6(offer(DccKind::Send, "bob", "a b", 0, 4000, 10, "5"), "2001:db8::7")},
+        {DccKind::Chat, false, "DCC CHAT chat ::ffff:192.0.2.1 4000",
+         overIPv6(offer(DccKind::Chat, "bob", "", 0, 4000, 0), "::ffff:192.0.2.1")},
+        // A half-read IPv6 address would send us somewhere else.
+        {DccKind::Chat, false, "DCC CHAT chat ::1::2 4000", std::nullopt},
+        {DccKind::Chat, false, "DCC CHAT chat 2001:db8:::1 4000", std::nullopt},
+        {DccKind::Chat, false, "DCC CHAT chat fe80::1%eth0 4000", std::nullopt},
+        {DccKind::Chat, false, "DCC CHAT chat 1:2:3:4:5:6:7:8:9 4000", std::nullopt},
+        {DccKind::Chat, false, "DCC CHAT chat : 4000", std::nullopt},
+        {DccKind::Send, false, "DCC SEND f 1.2.3.4:80 4000 10", std::nullopt},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(irc::parseDccOffer(c.kind, line(c.body), c.secure), c.offer)
+            << c.body.toStdString();
+
+    const auto passive = irc::parseDccOffer(DccKind::Send, line("DCC SEND f 16843009 0 5000 18"));
+    ASSERT_TRUE(passive);
+    EXPECT_TRUE(passive->passive());
+    EXPECT_EQ(passive->host(), QHostAddress("1.1.1.1"));
+    const auto v6 = irc::parseDccOffer(DccKind::Chat, line("DCC CHAT chat 2001:db8::7 4000"));
+    ASSERT_TRUE(v6);
+    EXPECT_FALSE(v6->passive());
+    EXPECT_EQ(v6->host(), QHostAddress("2001:db8::7"));
+}
+
+TEST(DccOffer, RefusesPassiveAndIPv6OffersOnlyWhenNoPeerCouldMeanThem)
+{
+    struct Case
+    {
+        DccOffer offer;
+        bool serverOnLoopback;
+        bool refused;
+    };
+    const auto at = [](const char* literal, quint16 port = 4000) {
+        return overIPv6(offer(DccKind::Chat, "bob", "", 0, port, 0), literal);
+    };
+    const Case cases[] = {
+        // A passive offer is not connected to: its address does not matter.
+        {offer(DccKind::Send, "bob", "f", 0, 0, 10, "18"), false, false},
+        {offer(DccKind::Chat, "bob", "", 0x7F000001, 0, 0, "12"), false, false},
+        {offer(DccKind::Chat, "bob", "", 0xE0000001, 0, 0, "12"), false, false},
+        {offer(DccKind::Chat, "bob", "", 0x01010101, 0, 0), false, true},
+        {offer(DccKind::Voice, "bob", "", 0x01010101, 0, 0, "12"), false, true},
+        // The answer to our passive offer is connected to like any other.
+        {offer(DccKind::Chat, "bob", "", 0x7F000001, 4000, 0, "12"), false, true},
+        {at("::"), true, true},
+        {at("ff02::1"), true, true},
+        {at("fe80::1"), true, true},
+        {at("::1"), false, true},
+        {at("::1"), true, false},
+        {at("2001:db8::1"), false, false},
+        {at("2001:db8::1", 1023), false, true},
+        {at("::ffff:127.0.0.1"), false, true},
+        {at("::ffff:127.0.0.1"), true, false},
+        {at("::ffff:224.0.0.1"), true, true},
+        {at("::ffff:0.0.0.0"), true, true},
+        {at("::ffff:192.0.2.1"), false, false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(irc::offerRefusal(c.offer, c.serverOnLoopback).has_value(), c.refused)
+            << c.offer.host().toString().toStdString() << " port " << c.offer.port << " token "
+            << c.offer.token.toStdString() << " loopback " << c.serverOnLoopback;
+    }
+}
+
+TEST(DccOffer, FormatsPassiveSecureAndIPv6OffersByteForByte)
+{
+    const auto out = [](DccKind kind, const QByteArray& address, quint16 port,
+                        const QByteArray& token, bool secure = false) {
+        irc::OutgoingOffer o;
+        o.kind = kind;
+        o.nick = "bob";
+        o.address = address;
+        o.port = port;
+        o.baseName = kind == DccKind::Send ? "a b.txt" : "";
+        o.size = kind == DccKind::Send ? 5000 : 0;
+        o.token = token;
+        o.secure = secure;
+        return irc::formatOffer(o);
+    };
+    const struct
+    {
+        std::optional<QByteArray> made;
+        std::optional<QByteArray> expected;
+    } cases[] = {
+        {out(DccKind::Send, "16843009", 0, "18"),
+         "PRIVMSG bob :\001DCC SEND \"a b.txt\" 16843009 0 5000 18\001"},
+        {out(DccKind::Chat, "16843009", 0, "12"),
+         "PRIVMSG bob :\001DCC CHAT chat 16843009 0 12\001"},
+        {out(DccKind::Send, "3232235777", 4000, "18"),
+         "PRIVMSG bob :\001DCC SEND \"a b.txt\" 3232235777 4000 5000 18\001"},
+        {out(DccKind::Send, "1", 4000, "", true),
+         "PRIVMSG bob :\001DCC SSEND \"a b.txt\" 1 4000 5000\001"},
+        {out(DccKind::Chat, "1", 0, "7", true), "PRIVMSG bob :\001DCC SCHAT chat 1 0 7\001"},
+        {out(DccKind::Chat, "2001:db8::1", 4000, ""),
+         "PRIVMSG bob :\001DCC CHAT chat 2001:db8::1 4000\001"},
+        {out(DccKind::Chat, "1", 0, "1 2"), std::nullopt},
+        {out(DccKind::Chat, "1", 0, "12\r"), std::nullopt},
+        {out(DccKind::Chat, "1", 0, "12\nQUIT"), std::nullopt},
+        {out(DccKind::Chat, "1 2", 4000, ""), std::nullopt},
+        {out(DccKind::Chat, "::1\r\nQUIT", 4000, ""), std::nullopt},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.made, c.expected) << (c.expected ? c.expected->toStdString() : "<refused>");
+
+    const std::pair<QHostAddress, QByteArray> fields[] = {
+        {QHostAddress("192.168.1.1"), "3232235777"},
+        {QHostAddress("2001:db8::1"), "2001:db8::1"},
+        {QHostAddress("fe80::1%eth0"), "fe80::1"},
+        {QHostAddress("::ffff:192.168.1.1"), "3232235777"},
+    };
+    for (const auto& [address, field] : fields)
+        EXPECT_EQ(irc::offerAddressField(address), field) << address.toString().toStdString();
+}
+
+TEST(DccResume, ReadsResumeAndAcceptWithOrWithoutToken)
+{
+    using irc::DccResumeKind;
+    const auto resume = [](DccResumeKind kind, const QByteArray& name, quint16 port,
+                           std::optional<quint64> position, const QByteArray& token = {}) {
+        return irc::DccResume{kind, "bob", name, port, position, token};
+    };
+    const struct
+    {
+        DccResumeKind kind;
+        QByteArray body;
+        std::optional<irc::DccResume> read;
+    } cases[] = {
+        {DccResumeKind::Resume, "DCC RESUME f 4000 100",
+         resume(DccResumeKind::Resume, "f", 4000, 100)},
+        {DccResumeKind::Accept, "DCC ACCEPT f 0 100 18",
+         resume(DccResumeKind::Accept, "f", 0, 100, "18")},
+        {DccResumeKind::Resume, "DCC RESUME \"my file.txt\" 4000 100",
+         resume(DccResumeKind::Resume, "my file.txt", 4000, 100)},
+        {DccResumeKind::Accept, "DCC RESUME f 4000 100", std::nullopt},
+        {DccResumeKind::Resume, "DCC RESUME", std::nullopt},
+        {DccResumeKind::Resume, "DCC RESUME f", std::nullopt},
+        {DccResumeKind::Resume, "DCC RESUME f 4000", std::nullopt},
+        // An unclosed quote is part of a plain name.
+        {DccResumeKind::Resume, "DCC RESUME \"unclosed 4000 1",
+         resume(DccResumeKind::Resume, "\"unclosed", 4000, 1)},
+        {DccResumeKind::Resume, "DCC RESUME \"my file\"", std::nullopt},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(irc::parseDccResume(c.kind, line(c.body)), c.read) << c.body.toStdString();
+
+    // A position we would seek to must be exactly what the peer wrote.
+    const std::pair<QByteArray, std::optional<quint64>> positions[] = {
+        {"0", 0},
+        {"18446744073709551615", ~0ull},
+        {"-1", std::nullopt},
+        {"+5", std::nullopt},
+        {"12x", std::nullopt},
+        {"", std::nullopt},
+        {" 5", std::nullopt},
+        {"0x10", std::nullopt},
+        {"99999999999999999999999", std::nullopt},
+        {"18446744073709551616", std::nullopt},
+    };
+    for (const auto& [text, position] : positions) {
+        const auto read =
+            irc::parseDccResume(DccResumeKind::Resume, line("DCC RESUME f 4000 " + text));
+        ASSERT_TRUE(read) << text.toStdString();
+        EXPECT_EQ(read->position, position) << text.toStdString();
+    }
+}
+
+TEST(DccResume, FormatsSafeLinesThatReadBack)
+{
+    using irc::DccResumeKind;
+    EXPECT_EQ(irc::formatDccResume(DccResumeKind::Resume, "bob", "f", 4000, 100),
+              QByteArray("PRIVMSG bob :\001DCC RESUME f 4000 100\001"));
+    EXPECT_EQ(irc::formatDccResume(DccResumeKind::Accept, "bob", "my file.txt", 0, 100, "18"),
+              QByteArray("PRIVMSG bob :\001DCC ACCEPT \"my file.txt\" 0 100 18\001"));
+    const struct
+    {
+        QByteArray nick, name, token;
+    } unsafe[] = {
+        {"", "f", ""},   {"a b", "f", ""},         {":x", "f", ""},     {"a\r\nQUIT", "f", ""},
+        {"bob", "", ""}, {"bob", "f\r\nQUIT", ""}, {"bob", "f", "1 2"}, {"bob", "f", "1\n"},
+    };
+    for (const auto& u : unsafe)
+        EXPECT_FALSE(irc::formatDccResume(DccResumeKind::Resume, u.nick, u.name, 1, 2, u.token))
+            << u.nick.toStdString() << "|" << u.name.toStdString() << "|" << u.token.toStdString();
+
+    for (const QByteArray name : {"f", "my file.txt", "\"x", "a\"b"}) {
+        for (const QByteArray token : {"", "18"}) {
+            const auto made = irc::formatDccResume(DccResumeKind::Accept, "bob", name, 4000,
+                                                   5368709120ull, token);
+            ASSERT_TRUE(made) << name.toStdString();
+            const QByteArray received = ":alice!a@h " + made->chopped(1);
+            EXPECT_EQ(
+                irc::parseDccResume(DccResumeKind::Accept, received),
+                (irc::DccResume{DccResumeKind::Accept, "alice", name, 4000, 5368709120ull, token}))
+                << received.toStdString();
+        }
+    }
 }

@@ -37,7 +37,17 @@ public:
         const char* names[] = {"SEND", "CHAT", "VOICE"};
         log << QByteArray("dcc ") + names[int(offer.kind)] + " " + offer.sender + " ["
                    + offer.fileName + "] " + QByteArray::number(offer.address) + " "
-                   + QByteArray::number(offer.port) + " " + QByteArray::number(offer.size);
+                   + QByteArray::number(offer.port) + " " + QByteArray::number(offer.size)
+                   + (offer.secure ? " secure" : "")
+                   + (offer.token.isEmpty() ? QByteArray() : " token " + offer.token);
+    }
+    void dccResume(const irc::DccResume& resume) override
+    {
+        log << QByteArray("resume ")
+                   + (resume.kind == irc::DccResumeKind::Resume ? "RESUME " : "ACCEPT ")
+                   + resume.sender + " [" + resume.fileName + "] " + QByteArray::number(resume.port)
+                   + " " + (resume.position ? QByteArray::number(*resume.position) : "none")
+                   + (resume.token.isEmpty() ? QByteArray() : " token " + resume.token);
     }
     void privateText(QByteArrayView sender, std::optional<QByteArrayView> text,
                      const std::optional<QByteArray>& awayEcho) override
@@ -115,7 +125,6 @@ TEST_F(MessageDispatcherTest, ActsOnRealServerLines)
          {"dcc SEND DCCbot [f.txt] 2130706433 2000 5"}},
         {":xDCC!b@h PRIVMSG alice :\001DCC CHAT chat 2130706433 2001\001",
          {"dcc CHAT xDCC [] 2130706433 2001 0"}},
-        {":bob!b@h PRIVMSG alice :\001DCC RESUME f 1 2\001", {"text bob [\001DCC RESUME f 1 2]"}},
         {":irc.x 303 alice :bob  carol ", {"online bob,carol"}},
         {":irc.x 303 alice :", {"online "}},
         {":irc.x 303 alice", {}},
@@ -224,4 +233,36 @@ TEST_F(MessageDispatcherTest, AwayReplyFitsALineWhateverTheSendersNick)
             }
         }
     }
+}
+
+TEST_F(MessageDispatcherTest, RoutesSecureOffersAndResumeRequests)
+{
+    const struct
+    {
+        const char* line;
+        QList<QByteArray> actions;
+    } cases[] = {
+        {":bob!b@h PRIVMSG alice :\001DCC SSEND \"a b\" 16843009 4000 10\001",
+         {"dcc SEND bob [a b] 16843009 4000 10 secure"}},
+        {":bob!b@h PRIVMSG alice :\001DCC SCHAT chat 16843009 4001\001",
+         {"dcc CHAT bob [] 16843009 4001 0 secure"}},
+        {":bob!b@h PRIVMSG alice :\001DCC SEND f 16843009 0 5000 18\001",
+         {"dcc SEND bob [f] 16843009 0 5000 token 18"}},
+        {":bob!b@h PRIVMSG alice :\001DCC SSEND f 16843009\001",
+         {"log DCC offer dropped: a field is missing"}},
+        {":bob!b@h PRIVMSG alice :\001DCC RESUME f 4000 100\001",
+         {"resume RESUME bob [f] 4000 100"}},
+        {":bob!b@h PRIVMSG alice :\001DCC ACCEPT f 0 100 18\001",
+         {"resume ACCEPT bob [f] 0 100 token 18"}},
+        // An unreadable position still reaches the transfer, which refuses to seek.
+        {":bob!b@h PRIVMSG alice :\001DCC RESUME f 4000 -1\001",
+         {"resume RESUME bob [f] 4000 none"}},
+        {":bob!b@h PRIVMSG alice :\001DCC RESUME f 4000\001",
+         {"log DCC resume dropped: a field is missing"}},
+        {":bob!b@h PRIVMSG alice :\001DCC ACCEPT f\001",
+         {"log DCC resume dropped: a field is missing"}},
+        {":RESUMEr!b@h PRIVMSG alice :\001DCC RESUME f 1 2\001", {"resume RESUME RESUMEr [f] 1 2"}},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(handle(c.line), c.actions) << c.line;
 }

@@ -244,7 +244,7 @@ TEST_F(ChatWindowTest, DirectLinesEndInLfAlone)
 {
     QTcpServer listener;
     ASSERT_TRUE(listener.listen(QHostAddress::LocalHost, 0));
-    peer::DirectChatLink link(session);
+    peer::DirectChatLink link(session, host);
     link.connectTo(QHostAddress::LocalHost, listener.serverPort());
     ASSERT_TRUE(waitFor([&] { return listener.hasPendingConnections(); }));
     QTcpSocket* peerSide = listener.nextPendingConnection();

@@ -214,8 +214,10 @@ TEST_F(FileTransferTest, ReceiverThatEndsShortKeepsWhatArrivedAndSaysSo)
         EXPECT_EQ(receiver.error(), c.error);
         EXPECT_EQ(window.button()->text(), "Cancel");
         EXPECT_TRUE(window.statusLabel()->text().startsWith(peer::errorText(c.error).left(20)));
+        // Kept under the part name, to be resumed.
         if (!c.kept.isEmpty()) {
-            EXPECT_EQ(read(c.path), c.kept);
+            EXPECT_EQ(read(peer::FileReceiver::partPath(c.path)), c.kept);
+            EXPECT_FALSE(QFile::exists(c.path));
         }
         if (c.error == peer::TransferError::WriteFailed) {
             waitFor([] { return false; }, 50);
@@ -273,7 +275,7 @@ TEST_F(FileTransferTest, OffersRefuseWhatCannotBeSentOrStored)
                      [&](peer::TransferError error) { errors.push_back(error); });
     EXPECT_FALSE(transfers.offerFile("bob", dir.filePath("missing.bin")));
     EXPECT_FALSE(transfers.offerFile("bob", dir.path())); // a folder
-    irc::DccOffer offer{irc::DccKind::Send, "bob", "x", 0x7F000001, 4000, 10};
+    const auto offer = irc::DccOffer::active(irc::DccKind::Send, "bob", "x", 0x7F000001, 4000, 10);
     EXPECT_FALSE(transfers.receive(offer, dir.filePath("no/such/folder/x")));
     EXPECT_EQ(errors, (std::vector<peer::TransferError>{peer::TransferError::FileUnreadable,
                                                         peer::TransferError::FileUnreadable,

@@ -229,3 +229,155 @@ TEST(RefreshGate, RefreshesOnItsCountsAtMostTenTimesASecondButAlwaysAtTheEnd)
     EXPECT_TRUE(gate.due(3000, 3000, 101)); // the end, however soon
     EXPECT_TRUE(gate.due(3001, 3001, 102));
 }
+
+namespace {
+
+QByteArray wideAck(quint64 count)
+{
+    QByteArray bytes(8, '\0');
+    for (int i = 0; i < 8; ++i)
+        bytes[i] = char(count >> (56 - 8 * i));
+    return bytes;
+}
+
+// A window that has sent everything from `start` to `size`, nothing of it acknowledged.
+SendWindow allSent(quint64 size, quint64 start)
+{
+    SendWindow window(size, peer::kFastSendWindowBytes, start);
+    while (const auto chunk = window.next(1 << 20))
+        window.sent(chunk->length);
+    return window;
+}
+
+} // namespace
+
+TEST(AckReader, FourByteAcknowledgementsOfAResumedTransferWrapPast4GiB)
+{
+    const quint64 start = (1ull << 32) - 1000;
+    SendWindow window = allSent((1ull << 32) + 5000, start);
+    ASSERT_EQ(window.acked(), start);
+    peer::AckReader reader;
+    const struct
+    {
+        quint64 count;
+        Ack result;
+    } steps[] = {
+        {start + 500, Ack::Progress},         {1ull << 32, Ack::Progress}, // 0 on the wire
+        {(1ull << 32) + 2000, Ack::Progress}, {(1ull << 32) + 2000, Ack::Stale},
+        {(1ull << 32) + 5000, Ack::Complete},
+    };
+    for (const auto& s : steps) {
+        const auto count = reader.feed(ack(s.count), window);
+        ASSERT_TRUE(count) << s.count;
+        EXPECT_FALSE(count->wide) << s.count;
+        EXPECT_EQ(window.acknowledge(quint32(count->value)), s.result) << s.count;
+    }
+    EXPECT_EQ(reader.width(), peer::AckReader::Width::Four);
+    EXPECT_TRUE(window.complete());
+}
+
+TEST(AckReader, TellsEightByteAcknowledgementsFromTheFirstWord)
+{
+    const struct
+    {
+        const char* why;
+        quint64 start;
+        quint64 size;
+        QList<quint64> acks;
+    } cases[] = {
+        {"from the start", 0, 3000, {1024, 2048, 3000}},
+        {"resumed past 4 GiB, first word 1",
+         (1ull << 32) + 100,
+         (1ull << 32) + 3000,
+         {(1ull << 32) + 1124, (1ull << 32) + 3000}},
+    };
+    for (const auto& c : cases) {
+        QByteArray stream;
+        for (quint64 a : c.acks)
+            stream += wideAck(a);
+        // One byte at a time: every split of every acknowledgement.
+        {
+            SendWindow window = allSent(c.size, c.start);
+            peer::AckReader reader;
+            QList<quint64> seen;
+            for (char byte : stream) {
+                if (const auto count = reader.feed(QByteArrayView(&byte, 1), window)) {
+                    EXPECT_TRUE(count->wide) << c.why;
+                    EXPECT_EQ(window.acknowledgeWide(count->value),
+                              count->value == c.size ? Ack::Complete : Ack::Progress);
+                    seen << count->value;
+                }
+            }
+            EXPECT_EQ(seen, c.acks) << c.why;
+            EXPECT_EQ(reader.width(), peer::AckReader::Width::Eight) << c.why;
+        }
+        // All at once: only the newest counts.
+        {
+            SendWindow window = allSent(c.size, c.start);
+            peer::AckReader reader;
+            const auto count = reader.feed(stream, window);
+            ASSERT_TRUE(count) << c.why;
+            EXPECT_EQ(count->value, c.acks.last()) << c.why;
+            EXPECT_EQ(window.acknowledgeWide(count->value), Ack::Complete) << c.why;
+        }
+    }
+}
+
+// A 4-byte peer's first count is past where we stand, even when it wraps to 0 on the wire.
+TEST(AckReader, AFourBytePeerIsNeverTakenForAnEightBytePeer)
+{
+    const struct
+    {
+        quint64 start;
+        quint64 firstAck;
+    } cases[] = {
+        {0, 1},
+        {0, 1024},
+        {(1ull << 32) - 10, 1ull << 32},
+        {(1ull << 32) - 10, (1ull << 32) + 1},
+        {(1ull << 32) + 100, (1ull << 32) + 101},
+    };
+    for (const auto& c : cases) {
+        SendWindow window = allSent(c.start + 5000, c.start);
+        peer::AckReader reader;
+        const QByteArray stream = ack(c.firstAck) + ack(c.firstAck + 1);
+        const auto first = reader.feed(QByteArrayView(stream).first(4), window);
+        ASSERT_TRUE(first) << c.start << " " << c.firstAck;
+        EXPECT_FALSE(first->wide);
+        EXPECT_EQ(reader.width(), peer::AckReader::Width::Four) << c.start << " " << c.firstAck;
+        EXPECT_EQ(window.acknowledge(quint32(first->value)), Ack::Progress);
+        EXPECT_EQ(window.acked(), c.firstAck);
+        const auto second = reader.feed(QByteArrayView(stream).sliced(4), window);
+        ASSERT_TRUE(second);
+        EXPECT_EQ(second->value, quint32(c.firstAck + 1));
+    }
+}
+
+TEST(SendWindow, JudgesEightByteAcknowledgementsAndResumedStarts)
+{
+    SendWindow window = allSent((1ull << 32) + 5000, 1ull << 32);
+    EXPECT_EQ(window.acknowledgeWide((1ull << 32) + 5001), Ack::BeyondSent);
+    EXPECT_EQ(window.acknowledgeWide(1ull << 32), Ack::Stale);
+    EXPECT_EQ(window.acknowledgeWide(1000), Ack::Stale);
+    EXPECT_EQ(window.acknowledgeWide((1ull << 32) + 10), Ack::Progress);
+    EXPECT_EQ(window.acknowledgeWide((1ull << 32) + 10), Ack::Stale);
+    EXPECT_EQ(window.acknowledgeWide((1ull << 32) + 5000), Ack::Complete);
+    EXPECT_EQ(window.acked(), (1ull << 32) + 5000);
+
+    // Resumed at the end, or past it: nothing to send, nothing to wait for.
+    for (quint64 start : {3000ull, 4000ull}) {
+        SendWindow done(3000, peer::kTransferBlockBytes, start);
+        EXPECT_TRUE(done.complete()) << start;
+        EXPECT_FALSE(done.next()) << start;
+        EXPECT_EQ(done.sentBytes(), 3000u) << start;
+    }
+    const auto resumed = SendWindow(3000, peer::kTransferBlockBytes, 1000).next();
+    ASSERT_TRUE(resumed);
+    EXPECT_EQ(resumed->offset, 1000u);
+
+    peer::ReceiveCount count(3000, 1000);
+    EXPECT_EQ(count.take(5000), 2000);
+    EXPECT_TRUE(count.complete());
+    EXPECT_TRUE(peer::ReceiveCount(3000, 3000).complete());
+    EXPECT_EQ(peer::ReceiveCount(3000, 9000).count(), 3000u);
+}

@@ -205,7 +205,8 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(capturer.listen(QHostAddress::LocalHost));
-        bob.voice.accept({irc::DccKind::Voice, "alice", {}, 0x7F000001, capturer.serverPort(), 0});
+        bob.voice.accept(irc::DccOffer::active(irc::DccKind::Voice, "alice", {}, 0x7F000001,
+                                               capturer.serverPort(), 0));
         ASSERT_TRUE(waitFor([&] { return capturer.hasPendingConnections(); }));
         link = capturer.nextPendingConnection();
         ASSERT_TRUE(waitFor([&] { return bob.connectedLinks() == 1; }));
@@ -305,7 +306,8 @@ TEST(VoicePlayback, WithoutAPlaybackDeviceTheReturnLinkIsStillOffered)
     bob.sound.devices.outputFails = VoiceStatus::PlaybackOpenFailed;
     QTcpServer capturer;
     ASSERT_TRUE(capturer.listen(QHostAddress::LocalHost));
-    bob.voice.accept({irc::DccKind::Voice, "alice", {}, 0x7F000001, capturer.serverPort(), 0});
+    bob.voice.accept(irc::DccOffer::active(irc::DccKind::Voice, "alice", {}, 0x7F000001,
+                                           capturer.serverPort(), 0));
     ASSERT_TRUE(waitFor([&] { return bob.connectedLinks() == 1; }));
     EXPECT_EQ(bob.status(), "Connection established.\nwaveoutopen error");
     EXPECT_EQ(bob.host.sent.size(), 1);
@@ -318,7 +320,7 @@ TEST(VoicePlayback, AnOfferThatCannotBeReachedEndsTheChat)
     ASSERT_TRUE(closed.listen(QHostAddress::LocalHost));
     const quint16 port = closed.serverPort();
     closed.close();
-    bob.voice.accept({irc::DccKind::Voice, "alice", {}, 0x7F000001, port, 0});
+    bob.voice.accept(irc::DccOffer::active(irc::DccKind::Voice, "alice", {}, 0x7F000001, port, 0));
     ASSERT_TRUE(waitFor([&] { return bob.call()->hasEnded(); }));
     EXPECT_EQ(bob.status(), "Connection established.\n" + QString(kPeerClosed));
     EXPECT_TRUE(bob.host.sent.isEmpty()) << "no return link for a link that never came up";
@@ -371,7 +373,7 @@ TEST(VoiceChat, AnOfferFromSomeoneElseIsAskedAboutAndGetsAWindowOfItsOwn)
 {
     Side alice("alice");
     alice.voice.start("bob");
-    const irc::DccOffer fromCarol{irc::DccKind::Voice, "carol", {}, 0x7F000001, 1, 0};
+    const auto fromCarol = irc::DccOffer::active(irc::DccKind::Voice, "carol", {}, 0x7F000001, 1);
     EXPECT_FALSE(alice.voice.answersOurOffer(fromCarol));
     alice.voice.accept(fromCarol);
     EXPECT_EQ(alice.voice.count(), 2);

@@ -26,7 +26,8 @@ bool haveNgircd()
     return !ngircdBinary().isEmpty();
 }
 
-bool Ngircd::start(const QString& folder, const QString& configTemplate, quint16 port)
+bool Ngircd::start(const QString& folder, const QString& configTemplate, quint16 port,
+                   const QByteArray& listen)
 {
     const QString binary = ngircdBinary();
     if (binary.isEmpty())
@@ -37,8 +38,10 @@ bool Ngircd::start(const QString& folder, const QString& configTemplate, quint16
     if (!source.open(QIODevice::ReadOnly) || !config.open(QIODevice::WriteOnly))
         return false;
     const QByteArray portText = QByteArray::number(m_port);
-    config.write(source.readAll()
-                     .replace("@PORT@", portText)
+    QByteArray text = source.readAll();
+    if (!listen.isEmpty())
+        text.replace("Listen = 127.0.0.1", "Listen = " + listen);
+    config.write(text.replace("@PORT@", portText)
                      .replace("@PIDFILE@", "/tmp/kivvo-ngircd-test-" + portText + ".pid"));
     config.close();
     // Started as root, ngircd reads its config after dropping to "nobody".

@@ -19,8 +19,10 @@ class Ngircd
 {
 public:
     // `configTemplate` is tools/ngircd/test.conf.in; the config goes into `folder`. On `port`
-    // when given (a server started again where it was), else on a free one.
-    bool start(const QString& folder, const QString& configTemplate, quint16 port = 0);
+    // when given (a server started again where it was), else on a free one. `listen` replaces
+    // the template's loopback address list when given ("127.0.0.1,::1" adds IPv6).
+    bool start(const QString& folder, const QString& configTemplate, quint16 port = 0,
+               const QByteArray& listen = {});
     // Ends the server as its operator would (SIGTERM) and waits until it is gone.
     void stop();
     ~Ngircd();

@@ -1,0 +1,385 @@
+// The TLS identity of private direct links: the certificate we make and keep, a real handshake
+// between two identities on loopback, and the per-contact pins that trust rests on.
+#include "config/registry.h"
+#include "config/store.h"
+#include "peer/dcc_tls.h"
+#include "tests/support/temp_store.h"
+#include "tests/support/wait_for.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QFileInfo>
+#include <QHostAddress>
+#include <QPointer>
+#include <QSslServer>
+#include <QSslSocket>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <optional>
+
+using peer::PeerTrust;
+using peer::TlsIdentity;
+using test::waitFor;
+
+namespace {
+
+constexpr int kHandshakeWaitMs = 20000;
+
+QByteArray readAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool writeAll(const QString& path, const QByteArray& data)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(data) == data.size();
+}
+
+TEST(TlsIdentity, FreshIdentityIsSelfSignedP256ForTwentyYears)
+{
+    const std::optional<TlsIdentity> identity = peer::makeTlsIdentity();
+    ASSERT_TRUE(identity);
+    const QSslCertificate& certificate = identity->certificate;
+    EXPECT_TRUE(certificate.isSelfSigned());
+    EXPECT_EQ(certificate.subjectInfo(QSslCertificate::CommonName), QStringList{"Kivvo"});
+    EXPECT_EQ(certificate.issuerInfo(QSslCertificate::CommonName), QStringList{"Kivvo"});
+    EXPECT_EQ(certificate.version(), "3");
+    EXPECT_EQ(certificate.publicKey().algorithm(), QSsl::Ec);
+    EXPECT_EQ(certificate.publicKey().length(), 256);
+    EXPECT_EQ(identity->key.algorithm(), QSsl::Ec);
+    EXPECT_EQ(identity->key.type(), QSsl::PrivateKey);
+
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    EXPECT_LT(certificate.effectiveDate(), now.addSecs(-23 * 3600));
+    EXPECT_GT(certificate.effectiveDate(), now.addDays(-2));
+    EXPECT_GT(certificate.expiryDate(), now.addYears(20).addDays(-2));
+    EXPECT_LT(certificate.expiryDate(), now.addYears(20).addDays(2));
+    // 128 random bits, top bit clear: sixteen bytes shown as "xx:xx:...".
+    EXPECT_EQ(certificate.serialNumber().count(':'), 15);
+}
+
+TEST(TlsIdentity, EachIdentityIsNew)
+{
+    const std::optional<TlsIdentity> a = peer::makeTlsIdentity();
+    const std::optional<TlsIdentity> b = peer::makeTlsIdentity();
+    ASSERT_TRUE(a && b);
+    EXPECT_NE(a->certificate.serialNumber(), b->certificate.serialNumber());
+    EXPECT_NE(peer::certificateFingerprint(a->certificate),
+              peer::certificateFingerprint(b->certificate));
+    EXPECT_NE(a->key.toPem(), b->key.toPem());
+}
+
+TEST(Fingerprint, IsLowerHexSha256OfTheDer)
+{
+    const std::optional<TlsIdentity> identity = peer::makeTlsIdentity();
+    ASSERT_TRUE(identity);
+    const QByteArray fingerprint = peer::certificateFingerprint(identity->certificate);
+    EXPECT_EQ(fingerprint, identity->certificate.digest(QCryptographicHash::Sha256).toHex());
+    EXPECT_EQ(fingerprint.size(), 64);
+    EXPECT_EQ(fingerprint, fingerprint.toLower());
+    EXPECT_TRUE(peer::certificateFingerprint(QSslCertificate()).isEmpty());
+}
+
+TEST(Fingerprint, DisplayForm)
+{
+    const struct
+    {
+        QByteArray hex;
+        QString display;
+    } cases[] = {
+        {"ab", "AB"},
+        {"0a1b2c", "0A:1B:2C"},
+        {"DEADbeef", "DE:AD:BE:EF"},
+        {QByteArray(64, 'f'), QString("FF:").repeated(31) + "FF"},
+        {"", ""},
+        {"abc", ""},   // odd length
+        {"zz", ""},    // not hex
+        {"ab:cd", ""}, // already the display form
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(peer::displayFingerprint(c.hex), c.display) << c.hex.constData();
+}
+
+TEST(PeerTrust, JudgedAgainstThePin)
+{
+    const QByteArray a(64, 'a');
+    const QByteArray b(64, 'b');
+    const struct
+    {
+        std::optional<QByteArray> pin;
+        QByteArray presented;
+        PeerTrust trust;
+    } cases[] = {
+        {a, a, PeerTrust::Pinned},
+        {a, a.toUpper(), PeerTrust::Pinned},
+        {std::nullopt, a, PeerTrust::FirstUse},
+        {a, b, PeerTrust::Changed},
+        {a, {}, PeerTrust::Missing},
+        {std::nullopt, {}, PeerTrust::Missing},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(peer::judgePeer(c.pin, c.presented), c.trust)
+            << (c.pin ? c.pin->constData() : "(no pin)") << " / " << c.presented.constData();
+    }
+}
+
+TEST(IdentityFile, MadeOwnerOnlyAndReadBack)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("keys/direct-link.pem"); // the folder is made too
+    QString note;
+    const std::optional<TlsIdentity> made = peer::loadOrMakeTlsIdentity(path, &note);
+    ASSERT_TRUE(made);
+    EXPECT_TRUE(note.isEmpty()) << note.toStdString();
+    EXPECT_EQ(QFileInfo(path).permissions(), QFileDevice::ReadOwner | QFileDevice::WriteOwner
+                                                 | QFileDevice::ReadUser | QFileDevice::WriteUser);
+    const QByteArray pem = readAll(path);
+    EXPECT_TRUE(pem.startsWith("-----BEGIN CERTIFICATE-----"));
+    EXPECT_TRUE(pem.contains("PRIVATE KEY-----"));
+
+    const std::optional<TlsIdentity> reread = peer::loadOrMakeTlsIdentity(path, &note);
+    ASSERT_TRUE(reread);
+    EXPECT_TRUE(note.isEmpty()) << note.toStdString();
+    EXPECT_EQ(peer::certificateFingerprint(reread->certificate),
+              peer::certificateFingerprint(made->certificate));
+    EXPECT_EQ(reread->key.toPem(), made->key.toPem());
+    EXPECT_EQ(readAll(path), pem);
+}
+
+TEST(IdentityFile, LooseModeIsTightenedOnRead)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("direct-link.pem");
+    ASSERT_TRUE(peer::loadOrMakeTlsIdentity(path));
+    ASSERT_TRUE(QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner
+                                                | QFileDevice::ReadGroup | QFileDevice::ReadOther));
+    ASSERT_TRUE(peer::loadOrMakeTlsIdentity(path));
+    EXPECT_FALSE(QFileInfo(path).permissions() & (QFileDevice::ReadGroup | QFileDevice::ReadOther));
+}
+
+TEST(IdentityFile, DamagedFileIsReplaced)
+{
+    const std::optional<TlsIdentity> a = peer::makeTlsIdentity();
+    const std::optional<TlsIdentity> b = peer::makeTlsIdentity();
+    ASSERT_TRUE(a && b);
+    const QByteArray whole = a->certificate.toPem() + a->key.toPem();
+    const struct
+    {
+        const char* name;
+        QByteArray contents;
+    } cases[] = {
+        {"empty", ""},
+        {"garbage", "not a certificate at all\n"},
+        {"truncated", whole.left(whole.size() / 2)},
+        {"certificate only", a->certificate.toPem()},
+        {"key only", a->key.toPem()},
+        {"key before certificate", a->key.toPem() + a->certificate.toPem()},
+        {"someone else's key", a->certificate.toPem() + b->key.toPem()},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("direct-link.pem");
+        ASSERT_TRUE(writeAll(path, c.contents));
+        QString note;
+        const std::optional<TlsIdentity> identity = peer::loadOrMakeTlsIdentity(path, &note);
+        ASSERT_TRUE(identity);
+        EXPECT_FALSE(note.isEmpty());
+        EXPECT_NE(peer::certificateFingerprint(identity->certificate),
+                  peer::certificateFingerprint(a->certificate));
+        // The replacement is what the next start reads, quietly.
+        QString again;
+        const std::optional<TlsIdentity> reread = peer::loadOrMakeTlsIdentity(path, &again);
+        ASSERT_TRUE(reread);
+        EXPECT_TRUE(again.isEmpty()) << again.toStdString();
+        EXPECT_EQ(peer::certificateFingerprint(reread->certificate),
+                  peer::certificateFingerprint(identity->certificate));
+        EXPECT_FALSE(QFileInfo(path).permissions()
+                     & (QFileDevice::ReadGroup | QFileDevice::ReadOther));
+    }
+}
+
+TEST(IdentityFile, NothingWhenItCannotBeSaved)
+{
+    QTemporaryDir dir;
+    // A regular file where the folder should be: neither made nor written.
+    ASSERT_TRUE(writeAll(dir.filePath("blocked"), "x"));
+    EXPECT_FALSE(peer::loadOrMakeTlsIdentity(dir.filePath("blocked/direct-link.pem")));
+}
+
+TEST(DirectLinkTls, ConfigurationQueriesButDoesNotVerify)
+{
+    const std::optional<TlsIdentity> identity = peer::makeTlsIdentity();
+    ASSERT_TRUE(identity);
+    const QSslConfiguration configuration = peer::directLinkTls(*identity);
+    EXPECT_EQ(configuration.localCertificate(), identity->certificate);
+    EXPECT_EQ(configuration.privateKey(), identity->key);
+    EXPECT_EQ(configuration.protocol(), QSsl::TlsV1_2OrLater);
+    EXPECT_EQ(configuration.peerVerifyMode(), QSslSocket::QueryPeer);
+}
+
+// A TLS server and a client on loopback, handshaking with whatever configurations they are given.
+class TlsLoopback
+{
+public:
+    // Whether both ends finished the handshake; `why` says what stopped them otherwise.
+    bool handshake(const QSslConfiguration& listening, const QSslConfiguration& connecting)
+    {
+        m_server.setSslConfiguration(listening);
+        QObject::connect(&m_server, &QSslServer::errorOccurred, &m_server,
+                         [this](QSslSocket* socket, QAbstractSocket::SocketError) {
+                             m_serverError = socket->errorString();
+                         });
+        if (!m_server.listen(QHostAddress::LocalHost, 0))
+            return false;
+        client.setSslConfiguration(connecting);
+        QObject::connect(&client, &QSslSocket::sslErrors, &client,
+                         [this](const QList<QSslError>& errors) { clientErrors += errors; });
+        client.connectToHostEncrypted(QHostAddress(QHostAddress::LocalHost).toString(),
+                                      m_server.serverPort());
+        waitFor(
+            [this] {
+                if (!accepted && m_server.hasPendingConnections())
+                    accepted = qobject_cast<QSslSocket*>(m_server.nextPendingConnection());
+                return (accepted && accepted->isEncrypted() && client.isEncrypted())
+                       || client.state() == QAbstractSocket::UnconnectedState
+                       || !m_serverError.isEmpty();
+            },
+            kHandshakeWaitMs);
+        return client.isEncrypted() && accepted && accepted->isEncrypted();
+    }
+
+    std::string why() const { return (client.errorString() + " / " + m_serverError).toStdString(); }
+
+    QSslSocket client;
+    QPointer<QSslSocket> accepted;
+    QList<QSslError> clientErrors;
+
+private:
+    QSslServer m_server;
+    QString m_serverError;
+};
+
+// Both ends present their own self-signed certificate, neither is verified against a root, and
+// each sees exactly the other's certificate: what a pin is then taken from.
+TEST(DirectLinkTls, HandshakeShowsEachSideTheOthersCertificate)
+{
+    if (!QSslSocket::supportsSsl())
+        GTEST_SKIP() << "no TLS backend";
+    const std::optional<TlsIdentity> listener = peer::makeTlsIdentity();
+    const std::optional<TlsIdentity> connector = peer::makeTlsIdentity();
+    ASSERT_TRUE(listener && connector);
+
+    TlsLoopback link;
+    ASSERT_TRUE(link.handshake(peer::directLinkTls(*listener), peer::directLinkTls(*connector)))
+        << link.why();
+    // Qt still reports what a verifying client would have refused; the handshake goes on.
+    for (const QSslError& error : link.clientErrors) {
+        EXPECT_TRUE(error.error() == QSslError::SelfSignedCertificate
+                    || error.error() == QSslError::HostNameMismatch)
+            << error.errorString().toStdString();
+    }
+    EXPECT_GE(link.client.sessionProtocol(), QSsl::TlsV1_2);
+
+    const QByteArray listenerSeen = peer::certificateFingerprint(link.client.peerCertificate());
+    const QByteArray connectorSeen = peer::certificateFingerprint(link.accepted->peerCertificate());
+    EXPECT_EQ(listenerSeen, peer::certificateFingerprint(listener->certificate));
+    EXPECT_EQ(connectorSeen, peer::certificateFingerprint(connector->certificate));
+    EXPECT_EQ(peer::judgePeer(std::nullopt, listenerSeen), PeerTrust::FirstUse);
+    EXPECT_EQ(peer::judgePeer(listenerSeen, listenerSeen), PeerTrust::Pinned);
+    EXPECT_EQ(peer::judgePeer(connectorSeen, listenerSeen), PeerTrust::Changed);
+
+    // And the link carries data both ways.
+    link.client.write("hello\n");
+    link.accepted->write("welcome\n");
+    EXPECT_TRUE(waitFor([&] { return link.accepted->canReadLine() && link.client.canReadLine(); },
+                        kHandshakeWaitMs));
+    EXPECT_EQ(link.accepted->readLine(), "hello\n");
+    EXPECT_EQ(link.client.readLine(), "welcome\n");
+}
+
+// A client that presents nothing still completes the handshake; the listening side must then
+// see no certificate at all, which is what makes it refuse the link.
+TEST(DirectLinkTls, ClientWithoutCertificateIsSeenAsMissing)
+{
+    if (!QSslSocket::supportsSsl())
+        GTEST_SKIP() << "no TLS backend";
+    const std::optional<TlsIdentity> listener = peer::makeTlsIdentity();
+    ASSERT_TRUE(listener);
+    QSslConfiguration anonymous = QSslConfiguration::defaultConfiguration();
+    anonymous.setPeerVerifyMode(QSslSocket::QueryPeer);
+
+    TlsLoopback link;
+    ASSERT_TRUE(link.handshake(peer::directLinkTls(*listener), anonymous)) << link.why();
+    const QByteArray seen = peer::certificateFingerprint(link.accepted->peerCertificate());
+    EXPECT_TRUE(seen.isEmpty());
+    EXPECT_EQ(peer::judgePeer(std::nullopt, seen), PeerTrust::Missing);
+}
+
+TEST(PeerPins, RoundTripPerNick)
+{
+    test::TempStore temp;
+    config::Store& store = temp.store();
+    const QByteArray a(64, 'a');
+    const QByteArray b = QByteArray("0123456789abcdef").repeated(4);
+
+    EXPECT_EQ(store.peerPin("alice"), std::nullopt);
+    EXPECT_FALSE(temp.registry().hasKey(config::kKeyPeerPins)); // made on the first pin
+    ASSERT_TRUE(store.pinPeer("alice", a));
+    EXPECT_TRUE(temp.registry().hasKey(config::kKeyPeerPins));
+    EXPECT_EQ(store.peerPin("alice"), a);
+    EXPECT_EQ(store.peerPin("bob"), std::nullopt);
+
+    ASSERT_TRUE(store.pinPeer("bob", b));
+    ASSERT_TRUE(store.pinPeer("alice", b)); // re-pinned once the user accepts the change
+    EXPECT_EQ(store.peerPin("alice"), b);
+    EXPECT_EQ(store.peerPin("bob"), b);
+    // Server pins are a separate set.
+    EXPECT_FALSE(temp.registry().hasKey(config::kKeyPins));
+}
+
+TEST(PeerPins, OnlyFingerprintsArePinned)
+{
+    test::TempStore temp;
+    const QByteArray good(64, 'c');
+    const struct
+    {
+        QByteArray nick;
+        QByteArray fingerprint;
+    } refused[] = {
+        {"", good},
+        {"carol", ""},
+        {"carol", QByteArray(63, 'c')},
+        {"carol", QByteArray(65, 'c')},
+        {"carol", QByteArray(64, 'C')}, // the stored form is lower-case
+        {"carol", QByteArray(64, 'g')},
+    };
+    for (const auto& c : refused) {
+        EXPECT_FALSE(temp.store().pinPeer(c.nick, c.fingerprint)) << c.fingerprint.constData();
+        EXPECT_EQ(temp.store().peerPin("carol"), std::nullopt);
+    }
+}
+
+TEST(PeerPins, NotPinnedWithoutTheRootKey)
+{
+    test::TempStore temp(false);
+    EXPECT_FALSE(temp.store().pinPeer("dave", QByteArray(64, 'd')));
+    EXPECT_FALSE(temp.registry().hasKey(config::kKeyPeerPins));
+}
+
+TEST(PeerPins, DamagedValueIsNoPin)
+{
+    const QByteArray damaged[] = {"", "abc", QByteArray(64, 'A'), QByteArray(64, 'a') + "\n",
+                                  QByteArray(64, 'x')};
+    for (const QByteArray& value : damaged) {
+        test::TempStore temp;
+        ASSERT_TRUE(temp.registry().createKey(config::kKeyPeerPins));
+        ASSERT_TRUE(temp.registry().writeValue(config::kKeyPeerPins, "erin", value));
+        EXPECT_EQ(temp.store().peerPin("erin"), std::nullopt) << value.constData();
+    }
+}
+
+} // namespace
