@@ -1,5 +1,7 @@
 #include "peer/transfer_window.h"
 
+#include "peer/private_link.h"
+
 #include <QGridLayout>
 #include <QLabel>
 #include <QProgressBar>
@@ -73,6 +75,12 @@ void TransferWindow::showStatus(Transfer::Status status)
 {
     if (!m_transfer)
         return;
+    if (status == Transfer::Status::Running && m_transfer->protection() != LinkProtection::None) {
+        // A private link says how private, with the fingerprint the two users can compare.
+        m_status->setText(protectionText(m_transfer->protection(), m_transfer->peerFingerprint()));
+        m_status->show();
+        return;
+    }
     if (status == Transfer::Status::Complete) {
         refresh(true);
         return;

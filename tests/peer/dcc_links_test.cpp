@@ -6,6 +6,7 @@
 #include "peer/dcc_tls.h"
 #include "peer/file_receiver.h"
 #include "peer/transfer.h"
+#include "peer/transfer_window.h"
 #include "peer/transfers.h"
 #include "tests/support/offer_host.h"
 #include "tests/support/wait_for.h"
@@ -370,6 +371,7 @@ TEST_F(PrivateLinks, FilesArePinnedOnFirstUseAndRefusedWhenTheCertificateChanges
     EXPECT_EQ(first->peerFingerprint(), fingerprint(alice));
     EXPECT_EQ(bob.pins.value("alice"), fingerprint(alice));
     EXPECT_EQ(alice.pins.value("bob"), fingerprint(bob));
+    EXPECT_TRUE(toBob.windowOf(first)->statusLabel()->text().contains("not yet verified"));
 
     const Transfer* second = sendPrivately(fromAlice, toBob, data);
     ASSERT_TRUE(second);
