@@ -64,6 +64,22 @@ std::optional<QByteArrayView> takeField(QByteArrayView& rest, bool last)
     return field;
 }
 
+// The file name field: between double quotes (blanks included) when a closing quote follows,
+// else up to the next blank. The next field starts after the blank that follows either.
+std::optional<QByteArray> takeFileName(QByteArrayView& rest)
+{
+    const qsizetype close = rest.startsWith('"') ? rest.indexOf('"', 1) : -1;
+    if (close <= 0) {
+        const auto name = takeField(rest, false);
+        return name ? std::optional(name->toByteArray()) : std::nullopt;
+    }
+    if (close + 2 > rest.size())
+        return std::nullopt;
+    QByteArray name = rest.sliced(1, close - 1).toByteArray();
+    rest = rest.sliced(close + 2);
+    return name;
+}
+
 QByteArray number(quint64 value)
 {
     return QByteArray::number(value);
@@ -93,19 +109,10 @@ std::optional<DccOffer> parseDccOffer(DccKind kind, QByteArrayView line, bool se
     offer.secure = secure;
     offer.sender = GetSenderNick(line.toByteArray());
     if (kind == DccKind::Send) {
-        const qsizetype close = rest.startsWith('"') ? rest.indexOf('"', 1) : -1;
-        if (close > 0) {
-            offer.fileName = rest.sliced(1, close - 1).toByteArray();
-            // The next field starts after the blank that follows the closing quote.
-            if (close + 2 > rest.size())
-                return std::nullopt;
-            rest = rest.sliced(close + 2);
-        } else {
-            const auto name = takeField(rest, false);
-            if (!name)
-                return std::nullopt;
-            offer.fileName = name->toByteArray();
-        }
+        const auto name = takeFileName(rest);
+        if (!name)
+            return std::nullopt;
+        offer.fileName = *name;
     }
     const auto address = takeField(rest, false);
     const auto port = address ? takeField(rest, kind != DccKind::Send) : std::nullopt;
@@ -147,18 +154,10 @@ std::optional<DccResume> parseDccResume(DccResumeKind kind, QByteArrayView line)
     DccResume resume;
     resume.kind = kind;
     resume.sender = GetSenderNick(line.toByteArray());
-    const qsizetype close = rest.startsWith('"') ? rest.indexOf('"', 1) : -1;
-    if (close > 0) {
-        resume.fileName = rest.sliced(1, close - 1).toByteArray();
-        if (close + 2 > rest.size())
-            return std::nullopt;
-        rest = rest.sliced(close + 2);
-    } else {
-        const auto name = takeField(rest, false);
-        if (!name)
-            return std::nullopt;
-        resume.fileName = name->toByteArray();
-    }
+    const auto name = takeFileName(rest);
+    if (!name)
+        return std::nullopt;
+    resume.fileName = *name;
     const auto port = takeField(rest, false);
     const auto position = port ? takeField(rest, true) : std::nullopt;
     if (!position)

@@ -2,7 +2,6 @@
 
 #include "diag/debug_log.h"
 #include "peer/chat_host.h"
-#include "peer/dcc_tls.h"
 #include "peer/encrypted_chat.h"
 #include "peer/listen.h"
 #include "peer/private_link.h"
@@ -41,20 +40,12 @@ DirectChatLink::~DirectChatLink()
 
 std::optional<quint16> DirectChatLink::listen(const QList<quint16>& ports)
 {
-    std::optional<QSslConfiguration> tls;
-    if (m_session.secure) {
-        const TlsIdentity* identity = m_host.tlsIdentity();
-        if (!identity)
-            return std::nullopt;
-        tls = directLinkTls(*identity);
-    }
-    auto* server = new PeerServer(this, PeerServer::Buffering::Buffered, tls);
-    const auto port = listenForPeer(*server, ports);
-    if (!port) {
-        delete server;
+    PeerServer* server = listenForOffer(this, PeerServer::Buffering::Buffered,
+                                        m_session.secure ? &m_host : nullptr, ports);
+    if (!server)
         return std::nullopt;
-    }
     m_server = server;
+    const quint16 port = server->serverPort();
     connect(server, &QTcpServer::newConnection, this, &DirectChatLink::accept);
     return port;
 }

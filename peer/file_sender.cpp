@@ -2,7 +2,6 @@
 
 #include "irc/dcc_offer.h"
 #include "peer/chat_host.h"
-#include "peer/dcc_tls.h"
 #include "peer/listen.h"
 #include "peer/private_link.h"
 
@@ -55,23 +54,13 @@ void FileSender::makePrivate(ChatHost& host)
 
 std::optional<quint16> FileSender::listen(const QList<quint16>& ports)
 {
-    std::optional<QSslConfiguration> tls;
-    if (m_host) {
-        const TlsIdentity* identity = m_host->tlsIdentity();
-        if (!identity)
-            return std::nullopt;
-        tls = directLinkTls(*identity);
-    }
-    auto* server = new PeerServer(this, PeerServer::Buffering::Unbuffered, tls);
-    const auto port = listenForPeer(*server, ports);
-    if (!port) {
-        delete server;
+    PeerServer* server = listenForOffer(this, PeerServer::Buffering::Unbuffered, m_host, ports);
+    if (!server)
         return std::nullopt;
-    }
     m_server = server;
-    m_record.port = *port;
+    m_record.port = server->serverPort();
     connect(server, &QTcpServer::newConnection, this, &FileSender::accept);
-    return port;
+    return m_record.port;
 }
 
 bool FileSender::resumeAt(quint64 position)

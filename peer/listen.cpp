@@ -1,6 +1,8 @@
 #include "peer/listen.h"
 
 #include "diag/debug_log.h"
+#include "peer/chat_host.h"
+#include "peer/dcc_tls.h"
 
 #include <QSslSocket>
 #include <QTcpSocket>
@@ -45,6 +47,24 @@ std::optional<quint16> listenForPeer(QTcpServer& server, const QList<quint16>& p
         diag::DebugLog(QStringLiteral("bind() error"));
     }
     return std::nullopt;
+}
+
+PeerServer* listenForOffer(QObject* parent, PeerServer::Buffering buffering, ChatHost* privateHost,
+                           const QList<quint16>& ports)
+{
+    std::optional<QSslConfiguration> tls;
+    if (privateHost) {
+        const TlsIdentity* identity = privateHost->tlsIdentity();
+        if (!identity)
+            return nullptr;
+        tls = directLinkTls(*identity);
+    }
+    auto* server = new PeerServer(parent, buffering, tls);
+    if (!listenForPeer(*server, ports)) {
+        delete server;
+        return nullptr;
+    }
+    return server;
 }
 
 } // namespace peer
