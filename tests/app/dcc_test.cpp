@@ -4,10 +4,12 @@
 #include "peer/encrypted_chat.h"
 #include "tests/support/connected_program.h"
 
+#include <QFile>
 #include <QLineEdit>
 #include <QRegularExpression>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 
 using app::Command;
 using test::waitFor;
@@ -162,6 +164,12 @@ TEST_F(DccTest, RefusesHostileOffersWithoutAsking)
         "DCC CHAT chat 4294967295 4000",      // broadcast
         "DCC SEND \"..\" 2130706433 4000 10", // no usable name
         "DCC CHAT chat 2130706433",           // a field missing
+        "DCC SEND f 2130706433 0 10",         // neither a port nor a token
+        "DCC SEND f 2130706433 4000 10 99",   // answers no passive offer of ours
+        "DCC CHAT chat 2130706433 4000 5",    // likewise
+        "DCC VOICE 2130706433 0",             // voice chats are never passive
+        "DCC SEND f ::1::2 4000 10",          // an IPv6 address that is none
+        "DCC RESUME f 4000 -5",               // no offer of ours, and no position
     };
     for (const QByteArray& offer : offers)
         server.send(":mallory!m@h PRIVMSG alice :\x01" + offer + "\x01\r\n");
@@ -169,7 +177,30 @@ TEST_F(DccTest, RefusesHostileOffersWithoutAsking)
     ASSERT_TRUE(waitFor([&] { return server.received().contains("PONG :after"); }));
     EXPECT_TRUE(prompter->questions.empty());
     EXPECT_EQ(records().CountRecords(), 0);
-    EXPECT_GE(diag::DebugPanes::instance().text(diag::Pane::Status).count("DCC"), 7);
+    EXPECT_GE(diag::DebugPanes::instance().text(diag::Pane::Status).count("DCC"), 13);
+}
+
+TEST_F(DccTest, OffersToResumeWhatAnEarlierTransferLeft)
+{
+    QTemporaryDir folder;
+    const QString path = folder.filePath("f.bin");
+    QFile part(path + ".part");
+    ASSERT_TRUE(part.open(QIODevice::WriteOnly));
+    part.write(QByteArray(100, 'x'));
+    part.close();
+    prompter->answers = {true, true};
+    prompter->inputs = {path};
+    server.send(":bob!b@h PRIVMSG alice :\x01"
+                "DCC SEND f.bin 2130706433 4000 1000\x01\r\n");
+    ASSERT_TRUE(waitFor([&] {
+        return server.received().contains("PRIVMSG bob :\x01"
+                                          "DCC RESUME f.bin 4000 100\x01\r\n");
+    }));
+    ASSERT_EQ(prompter->questions.size(), 2u);
+    EXPECT_EQ(prompter->questions[1].title, "Resume File?");
+    EXPECT_EQ(prompter->questions[1].text,
+              "Part of \"" + path
+                  + "\" was received before (100 of 1000 bytes).  Do you want to resume it?");
 }
 
 TEST_F(DccTest, ProposesASafeNameForAnOfferedFile)

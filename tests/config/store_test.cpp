@@ -256,6 +256,11 @@ TEST(Servers, NameIsLowerCasedAndPortReadLikeAtoiAfterTheFirstColon)
         {"a:", "a", 0},
         {"a:1:2", "a", 1},
         {"::1", "", 0},
+        // An IPv6 literal is kept in brackets so that its colons are not the port's.
+        {"[::1]:6667", "::1", 6667},
+        {"[2001:DB8::7]:7000", "2001:db8::7", 7000},
+        {"[::1]", "::1", 0},
+        {"[::1]x", "::1", 0},
         {"a:2147483647", "a", kMax},
         {"a:99999999999", "a", kMax},
         {"a:18446744073709551621", "a", kMax}, // 2^64 + 5: a wrapping reader gets 5
@@ -268,6 +273,21 @@ TEST(Servers, NameIsLowerCasedAndPortReadLikeAtoiAfterTheFirstColon)
         EXPECT_EQ(temp.store().EnumServers(),
                   (std::vector<ServerEntry>{{c.address, "MixedNet", c.port}}));
     }
+}
+
+TEST(Servers, AnIpv6LiteralIsStoredInBracketsAndRemovedAgain)
+{
+    test::TempStore temp;
+    config::Store& store = temp.store();
+    ServerEntry secure{"2001:db8::1", "Six", 6697};
+    secure.tls = true;
+    EXPECT_TRUE(store.AddServer({"::1", "Local", 6667}));
+    EXPECT_TRUE(store.AddServer(secure));
+    EXPECT_EQ(names(temp.registry(), kKeyServers),
+              (std::vector<QByteArray>{"[::1]:6667", "[2001:db8::1]:+6697"}));
+    EXPECT_EQ(store.EnumServers(), (std::vector<ServerEntry>{{"::1", "Local", 6667}, secure}));
+    EXPECT_TRUE(store.RemoveServer({"::1", "Local", 6667}));
+    EXPECT_EQ(store.EnumServers(), (std::vector<ServerEntry>{secure}));
 }
 
 TEST(Servers, ValueThatDoesNotFitIsSkippedNotTheEnd)

@@ -36,8 +36,10 @@ public:
     {
         const char* names[] = {"SEND", "CHAT", "VOICE"};
         log << QByteArray("dcc ") + names[int(offer.kind)] + " " + offer.sender + " ["
-                   + offer.fileName + "] " + QByteArray::number(offer.address) + " "
-                   + QByteArray::number(offer.port) + " " + QByteArray::number(offer.size)
+                   + offer.fileName + "] "
+                   + (offer.ipv6.isNull() ? QByteArray::number(offer.address)
+                                          : offer.ipv6.toString().toLatin1())
+                   + " " + QByteArray::number(offer.port) + " " + QByteArray::number(offer.size)
                    + (offer.secure ? " secure" : "")
                    + (offer.token.isEmpty() ? QByteArray() : " token " + offer.token);
     }
@@ -262,6 +264,10 @@ TEST_F(MessageDispatcherTest, RoutesSecureOffersAndResumeRequests)
         {":bob!b@h PRIVMSG alice :\001DCC ACCEPT f\001",
          {"log DCC resume dropped: a field is missing"}},
         {":RESUMEr!b@h PRIVMSG alice :\001DCC RESUME f 1 2\001", {"resume RESUME RESUMEr [f] 1 2"}},
+        // A sender whose host is an IPv6 address: its colons are not the trailing text's.
+        {":ivy!~root@[0::1] PRIVMSG alice :\001DCC SEND f ::1 4000 10\001",
+         {"dcc SEND ivy [f] ::1 4000 10"}},
+        {":ivy!~i@2001:db8::1 PRIVMSG alice :hello", {"text ivy [hello]"}},
     };
     for (const auto& c : cases)
         EXPECT_EQ(handle(c.line), c.actions) << c.line;
