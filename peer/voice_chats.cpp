@@ -82,7 +82,7 @@ void VoiceChats::accept(const irc::DccOffer& offer)
     // The sender's nick is kept, so that the return link knows where to go.
     VoiceLink* link =
         call->add(std::make_unique<VoiceLink>(VoiceLink::Role::Playback, offer.sender, isReturn));
-    link->connectTo(QHostAddress(offer.address), offer.port);
+    link->connectTo(offer.host(), offer.port);
 }
 
 bool VoiceChats::offerLink(VoiceCall& call, const QByteArray& nick, bool isReturn)
@@ -93,7 +93,12 @@ bool VoiceChats::offerLink(VoiceCall& call, const QByteArray& nick, bool isRetur
         emit failed(VoiceError::NoPort);
         return false;
     }
-    const auto offer = irc::formatVoiceOffer(nick, m_host.offerAddress(), *port);
+    irc::OutgoingOffer voice;
+    voice.kind = irc::DccKind::Voice;
+    voice.nick = nick;
+    voice.address = m_host.offerAddressField();
+    voice.port = *port;
+    const auto offer = irc::formatOffer(voice);
     if (!offer || !m_host.sendServerLine(*offer)) {
         emit failed(VoiceError::OfferNotSent);
         return false;
