@@ -6,6 +6,7 @@
 #include "bench/figures.h"
 #include "irc/dcc_offer.h"
 #include "peer/chat_host.h"
+#include "peer/dcc_tls.h"
 #include "peer/file_receiver.h"
 #include "peer/transfers.h"
 
@@ -44,7 +45,11 @@ public:
     bool loggingOn() const override { return false; }
     std::optional<QString> installDir() const override { return std::nullopt; }
     quint32 offerAddress() const override { return 0x7F000001; }
+    bool privateLinks() const override { return identity.has_value(); }
+    const peer::TlsIdentity* tlsIdentity() override { return identity ? &*identity : nullptr; }
+    bool pinPeer(const QByteArray&, const QByteArray&) override { return true; }
     QByteArray offer;
+    std::optional<peer::TlsIdentity> identity;
 };
 
 bool runUntil(const std::function<bool()>& done, int timeoutMs = 600000)
@@ -162,10 +167,14 @@ double plainCopy(qint64 size)
 }
 
 // Our sender with its window in this thread, our receiver in a thread of its own, as two
-// programs would run on two cores.
-double ourTransfer(const QString& source, const QString& target, bool fast)
+// programs would run on two cores; over TLS when `identities` are given (sender's, receiver's).
+double ourTransfer(const QString& source, const QString& target, bool fast,
+                   const std::vector<peer::TlsIdentity>& identities = {})
 {
+    const bool secure = identities.size() == 2;
     OfferHost host;
+    if (secure)
+        host.identity = identities[0];
     peer::Transfers sending(host);
     sending.setFastSend(fast);
     QElapsedTimer clock;
@@ -173,13 +182,18 @@ double ourTransfer(const QString& source, const QString& target, bool fast)
     if (!sending.offerFile("bob", source))
         return 0;
     const auto offer =
-        irc::parseDccOffer(irc::DccKind::Send, (":alice!a@h " + host.offer).chopped(1));
+        irc::parseDccOffer(irc::DccKind::Send, (":alice!a@h " + host.offer).chopped(1), secure);
     if (!offer)
         return 0;
     std::atomic<bool> received{false};
     std::atomic<bool> complete{false};
     std::thread receiving([&] {
+        OfferHost receiverHost;
+        if (secure)
+            receiverHost.identity = identities[1];
         peer::FileReceiver receiver("alice", target, offer->size);
+        if (secure)
+            receiver.makePrivate(receiverHost);
         if (receiver.open()) {
             QEventLoop loop;
             QObject::connect(&receiver, &peer::Transfer::statusChanged, &loop, [&] {
@@ -275,13 +289,19 @@ int main(int argc, char** argv)
     }
     const QString target = dir.filePath(QStringLiteral("target.bin"));
     const long rssBefore = peakRssKb();
-    std::vector<double> stopWait, copy, normal, fast, eager;
+    std::vector<peer::TlsIdentity> identities;
+    for (int i = 0; i < 2; ++i) {
+        if (auto identity = peer::makeTlsIdentity())
+            identities.push_back(*identity);
+    }
+    std::vector<double> stopWait, copy, normal, fast, eager, privateFast;
     for (int i = 0; i < repetitions; ++i) {
         stopWait.push_back(stopAndWait(size));
         copy.push_back(plainCopy(size));
         normal.push_back(ourTransfer(source, target, false));
         fast.push_back(ourTransfer(source, target, true));
         eager.push_back(fromEagerSender(target, size));
+        privateFast.push_back(ourTransfer(source, target, true, identities));
     }
     std::printf("%lld MiB, %d repetitions%34s %10s %10s\n", static_cast<long long>(mib),
                 repetitions, "min", "median", "max");
@@ -289,6 +309,7 @@ int main(int argc, char** argv)
     report("transfer default MB/s", normal, "target >= 80% of stop-and-wait");
     report("receive from eager sender MB/s", eager, "target >= 2x stop-and-wait");
     report("fast send MB/s", fast, "target >= 800");
+    report("private (TLS) fast send MB/s", privateFast, "");
     report("raw loopback copy MB/s", copy, "");
     const long growthKb = peakRssKb() - rssBefore;
     std::printf("%-34s %10ld kB (peak RSS growth over the runs)\n", "memory", growthKb);

@@ -222,7 +222,7 @@ bool Store::RemoveServer(const ServerEntry& server)
 
 std::optional<QByteArray> Store::certificatePin(const ServerEntry& server) const
 {
-    const std::optional<QByteArray> value = m_registry.readValue(kKeyPins, pinValueName(server));
+    std::optional<QByteArray> value = m_registry.readValue(kKeyPins, pinValueName(server));
     if (!value || !isFingerprint(*value))
         return std::nullopt;
     return value;
@@ -239,7 +239,7 @@ bool Store::pinCertificate(const ServerEntry& server, const QByteArray& fingerpr
 
 std::optional<QByteArray> Store::peerPin(const QByteArray& nick) const
 {
-    const std::optional<QByteArray> value = m_registry.readValue(kKeyPeerPins, nick);
+    std::optional<QByteArray> value = m_registry.readValue(kKeyPeerPins, nick);
     if (!value || !isFingerprint(*value))
         return std::nullopt;
     return value;

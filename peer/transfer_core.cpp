@@ -47,9 +47,9 @@ std::array<char, 4> encodeAck(quint64 count)
 std::optional<AckReader::Count> AckReader::feed(QByteArrayView bytes, const SendWindow& window)
 {
     std::optional<Count> newest;
-    const auto word = [this](int from) {
-        return quint32(m_partial[size_t(from)]) << 24 | quint32(m_partial[size_t(from + 1)]) << 16
-               | quint32(m_partial[size_t(from + 2)]) << 8 | quint32(m_partial[size_t(from + 3)]);
+    const auto word = [this](size_t from) {
+        return quint32(m_partial[from]) << 24 | quint32(m_partial[from + 1]) << 16
+               | quint32(m_partial[from + 2]) << 8 | quint32(m_partial[from + 3]);
     };
     qsizetype at = 0;
     while (at < bytes.size()) {

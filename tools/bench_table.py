@@ -35,6 +35,7 @@ ROWS = [
     ("transfer default MB/s", "stop-and-wait reference MB/s", "ratio>=", 0.8,
      "at least 0.8x stop-and-wait"),
     ("fast send MB/s", "raw loopback copy MB/s", ">=", 800.0, "at least 800 MB/s"),
+    ("private (TLS) fast send MB/s", "fast send MB/s", None, None, "reported"),
     ("receive from eager sender MB/s", "stop-and-wait reference MB/s", "ratio>=", 2.0,
      "at least 2x stop-and-wait"),
     ("stop-and-wait reference MB/s", None, None, None, ""),

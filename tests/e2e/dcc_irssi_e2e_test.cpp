@@ -190,7 +190,7 @@ protected:
     std::string irssiLog() const { return irssi.log().toStdString(); }
     QString writeFile(const QString& name, const QByteArray& data)
     {
-        const QString path = files.filePath(name);
+        QString path = files.filePath(name);
         EXPECT_TRUE(writeTo(path, data));
         return path;
     }
@@ -206,7 +206,7 @@ protected:
     // irssi's copy of `name` in its download folder, once it holds `size` bytes.
     QString irssiCopy(const QByteArray& name, qsizetype size)
     {
-        const QString path = QDir(irssi.downloadFolder()).filePath(QString::fromUtf8(name));
+        QString path = QDir(irssi.downloadFolder()).filePath(QString::fromUtf8(name));
         waitFor([&] { return QFileInfo(path).size() == size; }, kTransferMs);
         return path;
     }

@@ -403,7 +403,7 @@ TEST_F(PrivateLinks, ChatWindowsSayWhichProtectionTheirLinkHas)
     EXPECT_TRUE(alice.sent.last().contains("DCC SCHAT chat "));
     bobChats.acceptOffer(*offer);
     const auto tlsUp = [](const peer::ChatSessions& chats) {
-        return !chats.records().CountRecords() == 0
+        return chats.records().CountRecords() > 0
                && chats.records().at(0)->tls != peer::LinkProtection::None;
     };
     ASSERT_TRUE(waitFor([&] { return tlsUp(aliceChats) && tlsUp(bobChats); }));
