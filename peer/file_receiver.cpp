@@ -71,11 +71,6 @@ bool FileReceiver::open(quint64 start)
     return true;
 }
 
-void FileReceiver::makePrivate(ChatHost& host)
-{
-    m_host = &host;
-}
-
 void FileReceiver::awaitResume()
 {
     m_resumeWait.start();
@@ -146,21 +141,8 @@ void FileReceiver::accept()
 void FileReceiver::attach(QTcpSocket* socket)
 {
     m_socket = socket;
-    if (!m_host) {
-        begin();
-        return;
-    }
     // Nothing is stored before the handshake and the pin say who sends it.
-    watchPrivateLink(*static_cast<QSslSocket*>(socket), *m_host, m_record.peerNick,
-                     [this](const PrivateLinkResult& result) {
-                         if (!result.trusted) {
-                             stop(TransferError::PeerRefused, result.refusal);
-                             return;
-                         }
-                         m_protection = result.protection;
-                         m_peerFingerprint = result.fingerprint;
-                         begin();
-                     });
+    whenTrusted(socket, [this] { begin(); });
 }
 
 void FileReceiver::begin()

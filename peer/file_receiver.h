@@ -41,9 +41,6 @@ public:
     // Opens the part file: afresh, or, to resume, keeping its first `start` bytes. False when it
     // cannot be written or holds fewer than `start` bytes.
     bool open(quint64 start = 0);
-    // The link runs TLS (SSEND), the sender judged by its pin. Before connectTo() or listen().
-    void makePrivate(ChatHost& host);
-    bool isPrivate() const { return m_host != nullptr; }
     void connectTo(const QHostAddress& address, quint16 port);
     // A passive offer: we listen for the sender; the port, or nothing.
     std::optional<quint16> listen(const QList<quint16>& ports);
@@ -63,7 +60,6 @@ private:
     QFile m_file;
     ReceiveCount m_count;
     QByteArray m_buffer; // one read at a time, reused
-    ChatHost* m_host = nullptr;
     QTimer m_resumeWait;
     QPointer<QTcpServer> m_server;
     QPointer<QTcpSocket> m_socket;

@@ -47,11 +47,6 @@ bool FileSender::open()
     return true;
 }
 
-void FileSender::makePrivate(ChatHost& host)
-{
-    m_host = &host;
-}
-
 std::optional<quint16> FileSender::listen(const QList<quint16>& ports)
 {
     PeerServer* server = listenForOffer(this, PeerServer::Buffering::Unbuffered, m_host, ports);
@@ -90,14 +85,11 @@ void FileSender::connectTo(const QHostAddress& address, quint16 port)
             stop(TransferError::ConnectFailed, m_socket->errorString());
     });
     if (m_host) {
-        attach(socket, false);
+        attach(socket);
         static_cast<QSslSocket*>(socket)->connectToHostEncrypted(address.toString(), port);
         return;
     }
-    connect(socket, &QTcpSocket::connected, this, [this, socket] {
-        attach(socket, true);
-        begin();
-    });
+    connect(socket, &QTcpSocket::connected, this, [this, socket] { attach(socket); });
     m_socket = socket;
     socket->connectToHost(address, port, QIODevice::ReadWrite | QIODevice::Unbuffered);
 }
@@ -111,28 +103,14 @@ void FileSender::accept()
     m_server->close();
     m_server->deleteLater();
     socket->setParent(this);
-    attach(socket, !m_host);
-    if (!m_host)
-        begin();
+    attach(socket);
 }
 
-void FileSender::attach(QTcpSocket* socket, bool unbuffered)
+void FileSender::attach(QTcpSocket* socket)
 {
     m_socket = socket;
-    m_unbuffered = unbuffered;
-    if (!m_host)
-        return;
     // The data waits for the handshake and the pin.
-    watchPrivateLink(*static_cast<QSslSocket*>(socket), *m_host, m_record.peerNick,
-                     [this](const PrivateLinkResult& result) {
-                         if (!result.trusted) {
-                             stop(TransferError::PeerRefused, result.refusal);
-                             return;
-                         }
-                         m_protection = result.protection;
-                         m_peerFingerprint = result.fingerprint;
-                         begin();
-                     });
+    whenTrusted(socket, [this] { begin(); });
 }
 
 void FileSender::begin()

@@ -32,10 +32,6 @@ public:
 
     // Opens the file; false when it cannot be read.
     bool open();
-    // The link runs TLS (SSEND) with `host`'s identity, the peer judged by its pin. Before
-    // listen() or connectTo().
-    void makePrivate(ChatHost& host);
-    bool isPrivate() const { return m_host != nullptr; }
     // Listens on the first of `ports` that can be bound; the port, or nothing.
     std::optional<quint16> listen(const QList<quint16>& ports);
     // A passive offer: the peer listens and answers with `token`.
@@ -49,7 +45,7 @@ public:
 
 private:
     void accept();
-    void attach(QTcpSocket* socket, bool unbuffered);
+    void attach(QTcpSocket* socket);
     void begin();
     void readAcks();
     void fill();
@@ -60,8 +56,6 @@ private:
     AckReader m_acks;
     QByteArray m_buffer; // one piece of the file at a time, reused
     bool m_fast;
-    bool m_unbuffered = false;
-    ChatHost* m_host = nullptr;
     QByteArray m_token;
     QPointer<QTcpServer> m_server;
     QPointer<QTcpSocket> m_socket;

@@ -1,5 +1,9 @@
 #include "peer/transfer.h"
 
+#include "peer/private_link.h"
+
+#include <QSslSocket>
+
 namespace peer {
 
 Transfer::Transfer(QObject* parent)
@@ -37,6 +41,24 @@ void Transfer::stop(TransferError error, const QString& detail)
 void Transfer::cancel()
 {
     stop(TransferError::Cancelled);
+}
+
+void Transfer::whenTrusted(QTcpSocket* socket, const std::function<void()>& begin)
+{
+    if (!m_host) {
+        begin();
+        return;
+    }
+    watchPrivateLink(*static_cast<QSslSocket*>(socket), *m_host, m_record.peerNick,
+                     [this, begin](const PrivateLinkResult& result) {
+                         if (!result.trusted) {
+                             stop(TransferError::PeerRefused, result.refusal);
+                             return;
+                         }
+                         m_protection = result.protection;
+                         m_peerFingerprint = result.fingerprint;
+                         begin();
+                     });
 }
 
 void Transfer::setCount(quint64 count)

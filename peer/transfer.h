@@ -6,9 +6,14 @@
 #include <QElapsedTimer>
 #include <QObject>
 
+#include <functional>
 #include <optional>
 
+class QTcpSocket;
+
 namespace peer {
+
+class ChatHost;
 
 // One file transfer in either direction. It owns its socket and its file and closes both the
 // moment it ends, however it ends; its window only shows what it reports.
@@ -43,6 +48,11 @@ public:
     // The user ends it: socket and file are closed; what was received stays.
     void cancel();
 
+    // The link runs TLS (SSEND) with `host`'s identity, the peer judged by its pin. Before the
+    // transfer listens or connects.
+    void makePrivate(ChatHost& host) { m_host = &host; }
+    bool isPrivate() const { return m_host != nullptr; }
+
 signals:
     void statusChanged(peer::Transfer::Status status);
     // The count moved.
@@ -58,8 +68,12 @@ protected:
     void setCount(quint64 count);
     // Closes socket and file; the kinds say how.
     virtual void release() = 0;
+    // Runs `begin` once the link on `socket` may carry data: at once for a plain link, after
+    // the handshake and the pin for a private one (which otherwise stops the transfer).
+    void whenTrusted(QTcpSocket* socket, const std::function<void()>& begin);
 
     TransferSession m_record;
+    ChatHost* m_host = nullptr; // set for a private link
     LinkProtection m_protection = LinkProtection::None;
     QByteArray m_peerFingerprint;
 

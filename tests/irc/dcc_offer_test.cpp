@@ -17,13 +17,7 @@ QByteArray line(const QByteArray& body)
 DccOffer offer(DccKind kind, const QByteArray& sender, const QByteArray& fileName, quint32 address,
                quint16 port, quint64 size, const QByteArray& token = {})
 {
-    DccOffer o;
-    o.kind = kind;
-    o.sender = sender;
-    o.fileName = fileName;
-    o.address = address;
-    o.port = port;
-    o.size = size;
+    DccOffer o = DccOffer::active(kind, sender, fileName, address, port, size);
     o.token = token;
     return o;
 }
