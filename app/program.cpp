@@ -208,8 +208,8 @@ void Program::wireLink()
         m_prompter->showError(m_window.get(), peer::errorTitle(error), peer::errorText(error));
     });
     connect(&m_voice, &peer::VoiceChats::alreadyOpen, this, [this] {
-        m_prompter->showError(m_window.get(), QString::fromLatin1(peer::kVoiceChatOpenTitle),
-                              QString::fromLatin1(peer::kVoiceChatOpenText));
+        m_prompter->showNotice(m_window.get(), QString::fromLatin1(peer::kVoiceChatOpenTitle),
+                               QString::fromLatin1(peer::kVoiceChatOpenText));
     });
 }
 
@@ -321,10 +321,12 @@ void Program::registerHelpCommands()
         if (const std::optional<QString> installDir = m_store.GetInstallDir())
             OpenLocalHelp(*installDir);
     });
-    m_commands.setHandler(Command::HelpOnline,
-                          [](auto&) { OpenInBrowser(QString::fromLatin1(kHelpOnlineAddress)); });
-    m_commands.setHandler(Command::SupportOnline,
-                          [](auto&) { OpenInBrowser(QString::fromLatin1(kSupportOnlineAddress)); });
+    m_commands.setHandler(Command::HelpOnline, [this](auto&) {
+        OpenOnlineOrLocalHelp(helpOnlineAddress(), m_store.GetInstallDir());
+    });
+    m_commands.setHandler(Command::SupportOnline, [this](auto&) {
+        OpenOnlineOrLocalHelp(supportOnlineAddress(), m_store.GetInstallDir());
+    });
 }
 
 void Program::applySettings(const config::Settings& settings)

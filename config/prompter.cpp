@@ -21,6 +21,13 @@ void WidgetPrompter::showError(QWidget* owner, const QString& title, const QStri
     QMessageBox::warning(owner, title, text);
 }
 
+void WidgetPrompter::showNotice(QWidget* owner, const QString& title, const QString& text)
+{
+    QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Ok, owner);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
+}
+
 bool WidgetPrompter::ask(QWidget* owner, const QString& title, const QString& text)
 {
     return QMessageBox::question(owner, title, text, QMessageBox::Yes | QMessageBox::No)

@@ -31,6 +31,8 @@ public:
     virtual std::optional<QString> getInput(QWidget* owner, const InputRequest& request) = 0;
     // An OK box with the exclamation icon.
     virtual void showError(QWidget* owner, const QString& title, const QString& text) = 0;
+    // A plain OK box, without an icon: something the user should know, not a fault.
+    virtual void showNotice(QWidget* owner, const QString& title, const QString& text) = 0;
     // A Yes/No question; true for Yes.
     virtual bool ask(QWidget* owner, const QString& title, const QString& text) = 0;
     // A Yes/No question about a risk (trusting a certificate): the warning icon, No as the
@@ -52,6 +54,7 @@ class WidgetPrompter : public Prompter
 public:
     std::optional<QString> getInput(QWidget* owner, const InputRequest& request) override;
     void showError(QWidget* owner, const QString& title, const QString& text) override;
+    void showNotice(QWidget* owner, const QString& title, const QString& text) override;
     bool ask(QWidget* owner, const QString& title, const QString& text) override;
     bool askWarning(QWidget* owner, const QString& title, const QString& text) override;
     std::optional<QString> browseForFile(QWidget* owner) override;

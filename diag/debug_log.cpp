@@ -1,5 +1,7 @@
 #include "diag/debug_log.h"
 
+#include "diag/control_escape.h"
+
 #include <QLoggingCategory>
 #include <QMetaObject>
 #include <QThread>
@@ -48,8 +50,11 @@ DebugPanes& DebugPanes::instance()
 
 void DebugPanes::append(Pane pane, const QString& text)
 {
-    (pane == Pane::Info ? m_info : m_status).append(text);
-    emit appended(pane, text);
+    // The panes hold what servers and peers sent; copied out of the window into a terminal, it
+    // must not act there.
+    const QString stored = escapeControls(text);
+    (pane == Pane::Info ? m_info : m_status).append(stored);
+    emit appended(pane, stored);
 }
 
 const QString& DebugPanes::text(Pane pane) const

@@ -195,6 +195,35 @@ std::optional<QByteArray> formatDccResume(DccResumeKind kind, QByteArrayView nic
     return fitting(line + '\x01');
 }
 
+namespace {
+
+// The IPv4 address an IPv6 literal stands for, where it stands for one: v4-mapped
+// (::ffff:a.b.c.d), the old v4-compatible form (::a.b.c.d) and NAT64's well-known prefix
+// (64:ff9b::a.b.c.d). Judged as IPv6, "::7f00:1" or "64:ff9b::7f00:1" would pass as an
+// ordinary global address and yet reach this machine or a local network through a translator.
+std::optional<quint32> embeddedIPv4(const QHostAddress& v6)
+{
+    const Q_IPV6ADDR bytes = v6.toIPv6Address();
+    const auto allZero = [&](int from, int to) {
+        for (int i = from; i < to; ++i) {
+            if (bytes[i] != 0)
+                return false;
+        }
+        return true;
+    };
+    const bool mapped = allZero(0, 10) && bytes[10] == 0xFF && bytes[11] == 0xFF;
+    // "::" and "::1" are IPv6's own unspecified and loopback addresses, judged as such.
+    const bool compatible = allZero(0, 15) ? bytes[15] > 1 : allZero(0, 12);
+    const bool nat64 = bytes[0] == 0x00 && bytes[1] == 0x64 && bytes[2] == 0xFF && bytes[3] == 0x9B
+                       && allZero(4, 12);
+    if (!mapped && !compatible && !nat64)
+        return std::nullopt;
+    return quint32(bytes[12]) << 24 | quint32(bytes[13]) << 16 | quint32(bytes[14]) << 8
+           | quint32(bytes[15]);
+}
+
+} // namespace
+
 std::optional<QString> offerRefusal(const DccOffer& offer, bool serverOnLoopback)
 {
     const auto text = [&](const char* why) {
@@ -210,10 +239,8 @@ std::optional<QString> offerRefusal(const DccOffer& offer, bool serverOnLoopback
         return text("its port is below 1024");
     quint32 a = offer.address;
     if (!offer.ipv6.isNull()) {
-        bool mapped = false;
-        const quint32 v4 = offer.ipv6.toIPv4Address(&mapped);
-        if (mapped) {
-            a = v4;
+        if (const auto v4 = embeddedIPv4(offer.ipv6)) {
+            a = *v4;
         } else {
             const QHostAddress& v6 = offer.ipv6;
             if (v6.isEqual(QHostAddress::AnyIPv6))
@@ -237,6 +264,8 @@ std::optional<QString> offerRefusal(const DccOffer& offer, bool serverOnLoopback
         return text("its address is this machine");
     if ((a >> 24) == 0)
         return text("its address is not a host address");
+    if ((a >> 16) == 0xA9FE)
+        return text("its address is a link-local address");
     return std::nullopt;
 }
 

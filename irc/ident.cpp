@@ -46,13 +46,19 @@ std::optional<quint16> parsePort(QByteArrayView field)
     return static_cast<quint16>(value);
 }
 
-bool isPortPairText(QByteArrayView text)
+// The request as it is echoed: RFC 1413 replies begin with the request, so a querier matches
+// our answer to its question even when the question was malformed. Only bytes that could
+// disturb the querier's terminal or log (controls other than the tab blanks, and anything
+// outside ASCII) are left out.
+QByteArray echoedRequest(QByteArrayView request)
 {
-    for (char c : text) {
-        if (!isDigit(c) && !isBlank(c) && c != ',')
-            return false;
+    QByteArray echo;
+    echo.reserve(request.size());
+    for (char c : request) {
+        if (c == '\t' || (c >= 0x20 && c < 0x7F))
+            echo += c;
     }
-    return true;
+    return echo;
 }
 
 } // namespace
@@ -71,9 +77,7 @@ std::optional<IdentPortPair> ParseIdentRequest(QByteArrayView request)
 
 QByteArray BuildIdentReply(QByteArrayView request, QByteArrayView nick)
 {
-    QByteArray reply;
-    if (isPortPairText(request))
-        reply = request.toByteArray();
+    QByteArray reply = echoedRequest(request);
     if (ParseIdentRequest(request)) {
         reply += kUserIdReply;
         reply += nick;

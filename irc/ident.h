@@ -30,8 +30,8 @@ std::optional<IdentPortPair> ParseIdentRequest(QByteArrayView request);
 
 // The answer to one request (without its line end), CR LF included. A well-formed request is
 // echoed as received: "<request> : USERID : WINDOWS : <nick>". Any other gets
-// "<request> : ERROR : INVALID-PORT", echoing the request only when it holds nothing but digits,
-// blanks, tabs and commas, so that a querying side never gets its own arbitrary bytes back.
+// "<request> : ERROR : INVALID-PORT", the request echoed without its control characters and
+// bytes outside ASCII.
 QByteArray BuildIdentReply(QByteArrayView request, QByteArrayView nick);
 
 // Cuts the bytes of one ident connection into requests ended by LF or CR LF. A request longer

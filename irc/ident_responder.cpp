@@ -36,9 +36,17 @@ IdentResponder::IdentResponder(NickSource nickInUse, QObject* parent)
 
 IdentResponder::IdentResponder(NickSource nickInUse, std::chrono::milliseconds idleTimeout,
                                QObject* parent)
+    : IdentResponder(std::move(nickInUse), idleTimeout, kMaxLifetime, parent)
+{}
+
+IdentResponder::IdentResponder(NickSource nickInUse, std::chrono::milliseconds idleTimeout,
+                               std::chrono::milliseconds lifetime, QObject* parent)
     : QObject(parent)
     , m_nickInUse(std::move(nickInUse))
 {
+    m_lifetimeTimer.setSingleShot(true);
+    m_lifetimeTimer.setInterval(lifetime);
+    connect(&m_lifetimeTimer, &QTimer::timeout, this, &IdentResponder::endConnection);
     // Taking more than one connection off the queue would accept a query we then drop.
     m_server.setMaxPendingConnections(1);
     m_idleTimer.setSingleShot(true);
@@ -62,6 +70,7 @@ void IdentResponder::stop()
 {
     m_state = State::Off;
     m_idleTimer.stop();
+    m_lifetimeTimer.stop();
     m_server.close();
     if (m_connection) {
         m_connection->disconnect(this);
@@ -121,6 +130,7 @@ void IdentResponder::accept()
     connect(socket, &QTcpSocket::disconnected, this, &IdentResponder::endConnection);
     connect(socket, &QTcpSocket::errorOccurred, this, &IdentResponder::onSocketError);
     m_idleTimer.start();
+    m_lifetimeTimer.start();
     diag::DebugLog(QString::fromLatin1(text::kLogIdentAccepted));
 }
 
@@ -174,6 +184,7 @@ void IdentResponder::endConnection()
     if (!m_connection)
         return;
     m_idleTimer.stop();
+    m_lifetimeTimer.stop();
     QTcpSocket* socket = m_connection;
     m_connection = nullptr;
     socket->disconnect(this);

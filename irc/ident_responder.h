@@ -29,6 +29,9 @@ public:
     // A querying side that completes no request for this long loses its connection, so that it
     // cannot keep every later query out.
     static constexpr std::chrono::milliseconds kIdleTimeout{30000};
+    // However busy it keeps its connection, a querying side is cut off after this long: the
+    // idle limit alone would let one request every 29 s hold the only slot for good.
+    static constexpr std::chrono::milliseconds kMaxLifetime{120000};
     // Replies that a querying side leaves unread beyond this end its connection.
     static constexpr qint64 kMaxUnsentBytes = 64 * 1024;
 
@@ -37,6 +40,8 @@ public:
     explicit IdentResponder(NickSource nickInUse, QObject* parent = nullptr);
     IdentResponder(NickSource nickInUse, std::chrono::milliseconds idleTimeout,
                    QObject* parent = nullptr);
+    IdentResponder(NickSource nickInUse, std::chrono::milliseconds idleTimeout,
+                   std::chrono::milliseconds lifetime, QObject* parent = nullptr);
     ~IdentResponder() override;
 
     // KIVVO_IDENT_PORT when it holds a port from 1 to 65535, else 113.
@@ -69,6 +74,7 @@ private:
     QPointer<QTcpSocket> m_connection;
     IdentRequestFramer m_framer;
     QTimer m_idleTimer;
+    QTimer m_lifetimeTimer;
     QHostAddress m_address;
     quint16 m_port = 0;
     State m_state = State::Off;

@@ -240,6 +240,12 @@ bool MessageDispatcher::awayReplyDue(QByteArrayView sender)
     const auto last = m_lastAwayReply.constFind(key);
     if (last != m_lastAwayReply.constEnd() && now - *last < kAwayReplyIntervalMs)
         return false;
+    while (!m_recentAwayReplies.empty()
+           && now - m_recentAwayReplies.front() >= kAwayReplyIntervalMs)
+        m_recentAwayReplies.pop_front();
+    if (m_recentAwayReplies.size() >= kAwayRepliesPerMinute)
+        return false;
+    m_recentAwayReplies.push_back(now);
     if (m_lastAwayReply.size() > 1000) {
         for (auto it = m_lastAwayReply.begin(); it != m_lastAwayReply.end();) {
             it = now - *it >= kAwayReplyIntervalMs ? m_lastAwayReply.erase(it) : std::next(it);

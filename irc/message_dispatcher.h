@@ -8,6 +8,7 @@
 #include <QHash>
 #include <QList>
 
+#include <deque>
 #include <optional>
 
 namespace irc {
@@ -66,11 +67,14 @@ std::optional<QByteArray> trailingText(QByteArrayView line);
 
 // Acts on each server line: keep-alive, CTCP, DCC offers, private text, presence (ISON, MONITOR,
 // what the server supports, the commands it refuses), whois, our own address and nick
-// collisions. Keeps only the away reply's per-sender rate.
+// collisions. Keeps only the away reply's rates, per sender and overall.
 class MessageDispatcher
 {
 public:
     static constexpr qint64 kAwayReplyIntervalMs = 60'000;
+    // However many nicks write to us, at most this many away replies go out a minute: a flood
+    // from many nicks would otherwise have the server cut us off for flooding in its turn.
+    static constexpr std::size_t kAwayRepliesPerMinute = 10;
 
     MessageDispatcher(config::Settings settings, ServerLineActions& actions)
         : m_settings(std::move(settings))
@@ -96,6 +100,7 @@ private:
     config::Settings m_settings;
     ServerLineActions& m_actions;
     QHash<QByteArray, qint64> m_lastAwayReply;
+    std::deque<qint64> m_recentAwayReplies; // at most kAwayRepliesPerMinute, oldest first
 };
 
 } // namespace irc

@@ -1,5 +1,7 @@
 #include "peer/chat_log.h"
 
+#include "diag/control_escape.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -17,7 +19,7 @@ std::optional<QString> ChatLog::logFilePath(const QString& installDir, const QBy
 
 QByteArray ChatLog::startedText(const QByteArray& nick)
 {
-    return "\r\n*Started chat with " + nick + "*\r\n";
+    return "\r\n*Started chat with " + diag::escapeControlBytes(nick) + "*\r\n";
 }
 
 QByteArray ChatLog::stampedLine(const QDateTime& utc, const QByteArray& line)
@@ -27,7 +29,8 @@ QByteArray ChatLog::stampedLine(const QDateTime& utc, const QByteArray& line)
     const QTime h = t.time();
     return '[' + QByteArray::number(d.day()) + '/' + QByteArray::number(d.month()) + '/'
            + QByteArray::number(d.year()) + ' ' + QByteArray::number(h.hour()) + ':'
-           + QByteArray::number(h.minute()) + ':' + QByteArray::number(h.second()) + "] " + line;
+           + QByteArray::number(h.minute()) + ':' + QByteArray::number(h.second()) + "] "
+           + diag::escapeControlBytes(line);
 }
 
 bool ChatLog::append(const QString& path, const QByteArray& text)

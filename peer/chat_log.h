@@ -9,7 +9,8 @@
 namespace peer {
 
 // The per-contact chat log: installdir/logs/<nick>.txt, one appended text per shown line.
-// Lines keep their formatting codes and CR LF; times are UTC without leading zeros.
+// Lines keep their formatting codes and CR LF, with every other control escaped so that a log
+// shown in a terminal shows what was said; times are UTC without leading zeros.
 class ChatLog
 {
 public:

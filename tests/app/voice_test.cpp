@@ -80,8 +80,10 @@ TEST_F(VoiceTest, TheMenuOffersToTheSelectedContactAndOneChatAtATime)
 
     core->contacts()->selectContact("carol");
     core->run(Command::VoiceChat);
-    ASSERT_EQ(prompter->errors.size(), 1u);
-    EXPECT_EQ(prompter->errors[0],
+    // A plain OK box, not an error box.
+    EXPECT_TRUE(prompter->errors.empty());
+    ASSERT_EQ(prompter->notices.size(), 1u);
+    EXPECT_EQ(prompter->notices[0],
               (test::Box{"Voice Chat Already Open",
                          "You can only have one voice chat session open at a time.  Please close "
                          "your exising voice chat window before continuing."}));

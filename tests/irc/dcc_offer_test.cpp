@@ -94,13 +94,24 @@ TEST(DccOffer, RefusesPortsAndAddressesNoPeerHas)
         bool refused;
     };
     const Case cases[] = {
-        {0xC0A80101, 4000, false, false}, {0xC0A80101, 1024, false, false},
-        {0xC0A80101, 1023, false, true},  {0xC0A80101, 0, false, true},
-        {0xC0A80101, 22, false, true},    {0, 4000, false, true},
-        {0x7F000001, 4000, false, true},  {0x7F000001, 4000, true, false},
-        {0xE0000001, 4000, false, true},  {0xEFFFFFFF, 4000, true, true},
-        {0xFFFFFFFF, 4000, true, true},   {0xF0000001, 4000, false, true},
+        {0xC0A80101, 4000, false, false},
+        {0xC0A80101, 1024, false, false},
+        {0xC0A80101, 1023, false, true},
+        {0xC0A80101, 0, false, true},
+        {0xC0A80101, 22, false, true},
+        {0, 4000, false, true},
+        {0x7F000001, 4000, false, true},
+        {0x7F000001, 4000, true, false},
+        {0xE0000001, 4000, false, true},
+        {0xEFFFFFFF, 4000, true, true},
+        {0xFFFFFFFF, 4000, true, true},
+        {0xF0000001, 4000, false, true},
         {0x00000005, 4000, false, true},
+        // Link-local (169.254.0.0/16) is nobody's address on the far side of a server.
+        {0xA9FE0001, 4000, false, true},
+        {0xA9FE0001, 4000, true, true},
+        {0xA9FF0001, 4000, false, false},
+        {0xA9FDFFFF, 4000, false, false},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(irc::offerRefusal(offer(DccKind::Chat, "bob", "", c.address, c.port, 0),
@@ -323,6 +334,19 @@ TEST(DccOffer, RefusesPassiveAndIPv6OffersOnlyWhenNoPeerCouldMeanThem)
         {at("::ffff:224.0.0.1"), true, true},
         {at("::ffff:0.0.0.0"), true, true},
         {at("::ffff:192.0.2.1"), false, false},
+        {at("::ffff:169.254.1.1"), true, true},
+        // IPv4 inside the old compatible form and NAT64's prefix is judged as IPv4.
+        {at("::127.0.0.1"), false, true},
+        {at("::127.0.0.1"), true, false},
+        {at("::169.254.0.1"), false, true},
+        {at("::224.0.0.1"), true, true},
+        {at("::192.0.2.1"), false, false},
+        {at("64:ff9b::127.0.0.1"), false, true},
+        {at("64:ff9b::7f00:1"), false, true},
+        {at("64:ff9b::a9fe:101"), false, true},
+        {at("64:ff9b::0.0.0.0"), false, true},
+        {at("64:ff9b::192.0.2.1"), false, false},
+        {at("::2"), true, true},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(irc::offerRefusal(c.offer, c.serverOnLoopback).has_value(), c.refused)

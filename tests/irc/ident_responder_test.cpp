@@ -5,6 +5,7 @@
 #include <QLoggingCategory>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -137,13 +138,13 @@ TEST_F(IdentResponderTest, AnswersTwoQueriesInOneWriteInOrder)
     EXPECT_EQ(querier.received(), expected);
 }
 
-TEST_F(IdentResponderTest, RefusesAMalformedRequestWithoutEchoingIt)
+TEST_F(IdentResponderTest, RefusesAMalformedRequestEchoingItWithoutControls)
 {
     const auto responder = startResponder();
     Querier querier;
     ASSERT_TRUE(querier.connectTo(responder->port()));
-    querier.write("PRIVMSG #x :hi\r\n0, 23\r\n");
-    const QByteArray expected = " : ERROR : INVALID-PORT\r\n"
+    querier.write("PRIVMSG #x :hi\x1b[2J\r\n0, 23\r\n");
+    const QByteArray expected = "PRIVMSG #x :hi[2J : ERROR : INVALID-PORT\r\n"
                                 "0, 23 : ERROR : INVALID-PORT\r\n";
     ASSERT_TRUE(querier.receives(expected.size()));
     EXPECT_EQ(querier.received(), expected);
@@ -173,6 +174,29 @@ TEST_F(IdentResponderTest, ClosesAnIdleConnectionAndListensAgain)
 
     Querier next;
     ASSERT_TRUE(next.connectTo(responder->port()));
+    next.write("6191, 23\r\n");
+    EXPECT_TRUE(next.receives(1));
+}
+
+// A querier that asks just often enough never to be idle still gives up the only slot.
+TEST_F(IdentResponderTest, EndsABusyConnectionAtItsLifetimeAndListensAgain)
+{
+    IdentResponder responder([this] { return nick; }, 10s, 300ms);
+    ASSERT_TRUE(responder.start(0, QHostAddress::LocalHost));
+    Querier busy;
+    ASSERT_TRUE(busy.connectTo(responder.port()));
+    ASSERT_TRUE(isServing(responder));
+    QTimer keepAsking;
+    QObject::connect(&keepAsking, &QTimer::timeout, &keepAsking,
+                     [&] { busy.write("6191, 23\r\n"); });
+    keepAsking.start(50);
+    ASSERT_TRUE(busy.isClosedByPeer());
+    keepAsking.stop();
+    EXPECT_TRUE(busy.received().startsWith("6191, 23 : USERID : WINDOWS : alice\r\n"));
+    ASSERT_TRUE(isListening(responder));
+
+    Querier next;
+    ASSERT_TRUE(next.connectTo(responder.port()));
     next.write("6191, 23\r\n");
     EXPECT_TRUE(next.receives(1));
 }

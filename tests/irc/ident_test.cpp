@@ -60,9 +60,16 @@ TEST(IdentReply, EchoesWellFormedRequestsAndRefusesArbitraryBytes)
         {"0, 23", "alice", "0, 23 : ERROR : INVALID-PORT\r\n"},
         {"6191,23,5", "alice", "6191,23,5 : ERROR : INVALID-PORT\r\n"},
         {"", "alice", " : ERROR : INVALID-PORT\r\n"},
-        {"GET / HTTP/1.0", "alice", " : ERROR : INVALID-PORT\r\n"},
-        {"6191, 23 : USERID : UNIX : root", "alice", " : ERROR : INVALID-PORT\r\n"},
-        {QByteArray("6191,\0\x1b[2J23", 11), "alice", " : ERROR : INVALID-PORT\r\n"},
+        // A malformed request is echoed as received, so the querier can match the answer...
+        {"garbage", "alice", "garbage : ERROR : INVALID-PORT\r\n"},
+        {"GET / HTTP/1.0", "alice", "GET / HTTP/1.0 : ERROR : INVALID-PORT\r\n"},
+        {"6191, 23 : USERID : UNIX : root", "alice",
+         "6191, 23 : USERID : UNIX : root : ERROR : INVALID-PORT\r\n"},
+        // ...without the bytes that would reach its terminal or log as controls.
+        {QByteArray("6191,\0\x1b[2J23", 11), "alice", "6191,[2J2 : ERROR : INVALID-PORT\r\n"},
+        {"a\rb\x7f\xc3\xa9"
+         "c",
+         "alice", "abc : ERROR : INVALID-PORT\r\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.request.toStdString());

@@ -174,6 +174,30 @@ TEST_F(MessageDispatcherTest, AwayReplyGoesOutOncePerSenderPerMinute)
               "send PRIVMSG bob :out for lunch %s%n");
 }
 
+// Per sender, a flood from many nicks would still have drawn one reply from each of them.
+TEST_F(MessageDispatcherTest, AwayRepliesAreBoundedOverallAsWellAsPerSender)
+{
+    settings.awayset = true;
+    settings.away = "away";
+    const auto replied = [&](int from, int to) {
+        int count = 0;
+        for (int i = from; i < to; ++i) {
+            const QByteArray nick = "n" + QByteArray::number(i);
+            count += handle(":" + nick + "!u@h PRIVMSG alice :hi")
+                         .contains("send PRIVMSG " + nick + " :away");
+        }
+        return count;
+    };
+    EXPECT_EQ(replied(0, 25), int(irc::MessageDispatcher::kAwayRepliesPerMinute));
+    actions.now += 30'000;
+    EXPECT_EQ(replied(25, 30), 0);
+    // The window slides: a minute after the first replies there is room again.
+    actions.now += 30'000;
+    EXPECT_EQ(replied(30, 45), int(irc::MessageDispatcher::kAwayRepliesPerMinute));
+    // The text itself is never held back.
+    EXPECT_EQ(handle(":late!u@h PRIVMSG alice :hi"), QList<QByteArray>{"text late [hi]"});
+}
+
 TEST_F(MessageDispatcherTest, LogsAFailedPong)
 {
     actions.sendWorks = false;

@@ -40,6 +40,11 @@ public:
     {
         errors.push_back({title, text});
     }
+    std::vector<Box> notices;
+    void showNotice(QWidget*, const QString& title, const QString& text) override
+    {
+        notices.push_back({title, text});
+    }
     // Answers to Yes/No questions in order; No once they run out.
     std::deque<bool> answers;
     std::vector<Box> questions;

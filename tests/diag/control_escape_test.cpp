@@ -1,0 +1,85 @@
+#include "diag/control_escape.h"
+#include "diag/debug_log.h"
+#include "peer/chat_log.h"
+
+#include <QDateTime>
+#include <gtest/gtest.h>
+
+namespace {
+
+// What a peer can put in a line that a terminal showing the log would act on, and what must
+// survive untouched for the log to keep its formatting.
+struct Case
+{
+    QByteArray in;
+    QByteArray stored;
+};
+
+const Case kCases[] = {
+    {"plain text", "plain text"},
+    {"\x1b]0;owned\x07title", "\\x1b]0;owned\\x07title"},
+    {"\x1b[2J\x1b[Hclean", "\\x1b[2J\\x1b[Hclean"},
+    // A lone CR returns the cursor and overwrites what went before; CR LF ends a line.
+    {"I owe you\rI owe you nothing", "I owe you\\x0dI owe you nothing"},
+    {"line\r\n", "line\r\n"},
+    {"a\r", "a\\x0d"},
+    {"\x02"
+     "bold\x02 \x03"
+     "4,1red\x03 \x1funder\x1f \x0f\x16\x1d",
+     "\x02"
+     "bold\x02 \x03"
+     "4,1red\x03 \x1funder\x1f \x0f\x16\x1d"},
+    {"tab\there", "tab\there"},
+    {QByteArray("nul\0bel\x07"
+                "del\x7f",
+                12),
+     "nul\\x00bel\\x07del\\x7f"},
+    // C1 controls, in UTF-8 and as raw bytes; Latin-1 letters stay.
+    {"\xc2\x9b"
+     "2J",
+     "\\x9b2J"},
+    {"\x9b"
+     "2J caf\xe9",
+     "\\x9b2J caf\xe9"},
+    // Bidi overrides and isolates reorder what is read; other marks and letters stay.
+    {"evil\xe2\x80\xae"
+     "gpj.exe",
+     "evil\\u202egpj.exe"},
+    {"\xe2\x80\xaa\xe2\x80\xab\xe2\x80\xac\xe2\x80\xad", "\\u202a\\u202b\\u202c\\u202d"},
+    {"\xe2\x81\xa6x\xe2\x81\xa9", "\\u2066x\\u2069"},
+    {"\xe2\x80\x8f rtl mark, caf\xc3\xa9, \xe2\x82\xac",
+     "\xe2\x80\x8f rtl mark, caf\xc3\xa9, \xe2\x82\xac"},
+    // A broken sequence keeps its bytes, but a stray one in the C1 range is a control to an
+    // eight-bit terminal.
+    {"cut \xe2\x80", "cut \xe2\\x80"},
+    {"cut \xe2\xa0", "cut \xe2\xa0"},
+};
+
+TEST(ControlEscape, StoresOnlyHarmlessBytesAndKeepsFormatting)
+{
+    for (const Case& c : kCases) {
+        SCOPED_TRACE(c.in.toStdString());
+        EXPECT_EQ(diag::escapeControlBytes(c.in), c.stored);
+        // The same text held as characters is stored alike.
+        if (QByteArrayView(c.in).isValidUtf8()) {
+            EXPECT_EQ(diag::escapeControls(QString::fromUtf8(c.in)), QString::fromUtf8(c.stored));
+        }
+    }
+}
+
+TEST(ControlEscape, ChatLogLinesAndDebugPanesAreStoredEscaped)
+{
+    const QDateTime when(QDate(2026, 1, 2), QTime(3, 4, 5), Qt::UTC);
+    EXPECT_EQ(peer::ChatLog::stampedLine(when, "<bob> \x1b[2Jhi\x02!\x02\r\n"),
+              "[2/1/2026 3:4:5] <bob> \\x1b[2Jhi\x02!\x02\r\n");
+    EXPECT_EQ(peer::ChatLog::startedText("b\x1b"
+                                         "ob"),
+              "\r\n*Started chat with b\\x1bob*\r\n");
+
+    diag::DebugPanes::instance().clear();
+    diag::DebugLog(QStringLiteral("from bob: \x1b[31m\u202Etxt.exe"), 2);
+    EXPECT_EQ(diag::DebugPanes::instance().text(diag::Pane::Info),
+              QStringLiteral("from bob: \\x1b[31m\\u202etxt.exe\r\n"));
+}
+
+} // namespace
