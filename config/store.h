@@ -20,7 +20,7 @@ inline constexpr char kKeyContacts[] = "SOFTWARE\\Kivvo\\Contacts";
 // certificate's SHA-256 fingerprint in lower-case hex. Made on the first pin, so stores written
 // before it existed stay as they are.
 inline constexpr char kKeyPins[] = "SOFTWARE\\Kivvo\\Pins";
-// Certificates of contacts' private direct links, pinned on first use: one value per nick,
+// Certificates of contacts' private direct links: one value per nick (as the server folds it),
 // holding the SHA-256 fingerprint in lower-case hex. Made on the first pin.
 inline constexpr char kKeyPeerPins[] = "SOFTWARE\\Kivvo\\PeerPins";
 

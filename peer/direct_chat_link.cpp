@@ -109,6 +109,11 @@ void DirectChatLink::acceptPeerKey()
     auto* socket = qobject_cast<QSslSocket*>(m_socket.data());
     if (!awaitsPeerKey() || !socket)
         return;
+    // Whoever it was has gone: nobody is left to pin.
+    if (socket->state() != QAbstractSocket::ConnectedState) {
+        m_heldFingerprint.clear();
+        return;
+    }
     peer::acceptPeerKey(*socket, m_host, m_session.nick, m_heldFingerprint);
     m_heldFingerprint.clear();
     m_trusted = true;

@@ -81,6 +81,11 @@ void Transfer::acceptPeerKey()
     auto* socket = qobject_cast<QSslSocket*>(m_heldSocket);
     if (!awaitsPeerKey() || !socket || isFinished() || !m_host)
         return;
+    // Whoever it was has gone: nobody is left to pin.
+    if (socket->state() != QAbstractSocket::ConnectedState) {
+        dropHeld(TransferError::PeerClosed, {});
+        return;
+    }
     peer::acceptPeerKey(*socket, *m_host, m_record.peerNick, m_heldFingerprint);
     m_heldFingerprint.clear();
     m_heldSocket = nullptr;

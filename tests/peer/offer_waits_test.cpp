@@ -6,6 +6,7 @@
 #include "peer/chat_sessions.h"
 #include "peer/chat_window.h"
 #include "peer/dcc_tls.h"
+#include "peer/direct_chat_link.h"
 #include "peer/peer_key_question.h"
 #include "peer/transfer.h"
 #include "peer/transfer_window.h"
@@ -330,6 +331,28 @@ TEST_F(OfferWaits, AChatWeListenedForShowsNothingOfTheNewPeerUntilAccepted)
     ASSERT_TRUE(waitFor([&] { return aliceWindow->transcript().contains("too early"); }));
     EXPECT_EQ(alice.pins.value("bob"), fingerprint(bob));
     EXPECT_EQ(chat.tls, peer::LinkProtection::TlsNotYetVerified);
+}
+
+TEST_F(OfferWaits, APeerThatLeftWhileAskedAboutIsNotPinned)
+{
+    makePrivate();
+    peer::ChatSessions aliceChats(alice);
+    peer::ChatSessions bobChats(bob);
+    aliceChats.startChat("bob", peer::ChatMode::Direct);
+    const auto offer = alice.lastOffer(DccKind::Chat, true);
+    ASSERT_TRUE(offer);
+    bobChats.acceptOffer(*offer);
+    peer::ChatSession& chat = *aliceChats.records().at(0);
+    peer::ChatWindow* aliceWindow = aliceChats.windowOf(chat);
+    ASSERT_TRUE(waitFor([&] { return aliceWindow->findChild<peer::PeerKeyQuestion*>(); }));
+
+    qobject_cast<peer::DirectChatLink*>(bobChats.records().at(0)->socket.data())->close();
+    auto* socket = chat.socket->findChild<QSslSocket*>();
+    ASSERT_TRUE(socket);
+    ASSERT_TRUE(waitFor([&] { return socket->state() == QAbstractSocket::UnconnectedState; }));
+    aliceWindow->findChild<peer::PeerKeyQuestion*>()->acceptButton()->click();
+    EXPECT_FALSE(alice.pins.contains("bob"));
+    EXPECT_EQ(chat.tls, peer::LinkProtection::None);
 }
 
 } // namespace
