@@ -1,5 +1,7 @@
 #pragma once
 
+#include "peer/chat_host.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QSslConfiguration>
@@ -12,8 +14,6 @@
 class QSslSocket;
 
 namespace peer {
-
-class ChatHost;
 
 // Listens for the peer of an offer and hands it out on a socket of the kind the link needs:
 // unbuffered, so that file data goes from our buffer to the kernel without a second copy; or
@@ -78,7 +78,7 @@ struct PeerListen
     // A private link: TLS with this host's identity, the peer judged by `nick`'s pin.
     ChatHost* privateHost = nullptr;
     QByteArray nick;
-    std::chrono::milliseconds expiry = std::chrono::minutes(3);
+    std::chrono::milliseconds expiry = LinkTimeouts().listen;
 };
 
 // A server of `parent` for the peer of an offer, listening as above and expiring as `how` says.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "peer/chat_host.h"
 #include "peer/session_record.h"
 #include "peer/voice_core.h"
 
@@ -40,7 +41,7 @@ public:
     // Capture: listens on the first of `ports` that can be bound, for `expiry` at most; the port,
     // or nothing.
     std::optional<quint16> listen(const QList<quint16>& ports,
-                                  std::chrono::milliseconds expiry = std::chrono::minutes(3));
+                                  std::chrono::milliseconds expiry = LinkTimeouts().listen);
     // Playback: connects to the peer's offer.
     void connectTo(const QHostAddress& address, quint16 port);
 
