@@ -3,6 +3,7 @@
 #include "diag/server_text.h"
 #include "res/resources.h"
 
+#include <QAction>
 #include <QIcon>
 #include <QMenu>
 #include <QPixmap>
@@ -54,6 +55,22 @@ ContactListView::ContactListView(QWidget* parent)
         if (const auto nick = selectedContact())
             emit chatRequested(*nick);
     });
+    m_forgetKey = new QAction(tr("Forget Private Link Key"), this);
+    m_forgetKey->setObjectName(QStringLiteral("ForgetPrivateLinkKey"));
+    m_forgetKey->setEnabled(false);
+    connect(m_forgetKey, &QAction::triggered, this, [this] {
+        if (!m_menuNick.isEmpty())
+            emit forgetKeyRequested(m_menuNick);
+    });
+}
+
+void ContactListView::setPopupMenu(QMenu* menu)
+{
+    m_popup = menu;
+    if (!menu)
+        return;
+    menu->addSeparator();
+    menu->addAction(m_forgetKey);
 }
 
 std::optional<QByteArray> ContactListView::selectedContact() const
@@ -98,6 +115,8 @@ void ContactListView::showPopup(const QPoint& position)
     if (!hit || hit->data(kNotAContactRole).toBool() || !m_popup)
         return;
     hit->setSelected(true);
+    m_menuNick = hit->text().toUtf8();
+    m_forgetKey->setEnabled(m_hasPin && m_hasPin(m_menuNick));
     m_popup->popup(viewport()->mapToGlobal(position));
 }
 

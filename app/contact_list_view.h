@@ -6,8 +6,10 @@
 #include <QList>
 #include <QListWidget>
 
+#include <functional>
 #include <optional>
 
+class QAction;
 class QMenu;
 
 namespace app {
@@ -26,8 +28,16 @@ public:
 
     explicit ContactListView(QWidget* parent = nullptr);
 
-    void setPopupMenu(QMenu* menu) { m_popup = menu; }
+    // The contact's menu; "Forget Private Link Key" is added at its end.
+    void setPopupMenu(QMenu* menu);
     QMenu* popupMenu() const { return m_popup; }
+    // Whether a contact has a pinned private link key: the menu item that forgets it is enabled
+    // only then.
+    void setPinCheck(std::function<bool(const QByteArray& nick)> hasPin)
+    {
+        m_hasPin = std::move(hasPin);
+    }
+    QAction* forgetKeyAction() const { return m_forgetKey; }
 
     // The selected contact; nothing when none is selected or the selection is a hint row.
     std::optional<QByteArray> selectedContact() const;
@@ -48,6 +58,8 @@ public slots:
 
 signals:
     void chatRequested(const QByteArray& nick);
+    // The user asked to forget the pinned private link key of `nick`.
+    void forgetKeyRequested(const QByteArray& nick);
 
 private:
     void showSingleItem(const QString& text, const QIcon& icon);
@@ -55,6 +67,10 @@ private:
     QListWidgetItem* contactRow(const QByteArray& nick) const;
 
     QMenu* m_popup = nullptr;
+    QAction* m_forgetKey = nullptr;
+    std::function<bool(const QByteArray&)> m_hasPin;
+    // The contact the menu was opened over: a poll may rebuild the rows while it is open.
+    QByteArray m_menuNick;
     irc::CaseMapping m_caseMapping = irc::CaseMapping::Rfc1459;
 };
 

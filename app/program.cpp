@@ -13,6 +13,7 @@
 #include "config/server_editor.h"
 #include "config/settings_dialog.h"
 #include "diag/debug_log.h"
+#include "diag/server_text.h"
 #include "irc/ctcp.h"
 #include "irc/dcc_offer.h"
 #include "irc/isupport.h"
@@ -96,6 +97,7 @@ Program::Program(config::Registry& registry, Options options,
     m_transfers.setFastSend(m_settings.fastsend);
     m_commands.setSelection([this] { return m_window->contactList()->selectedContact(); });
     wireLink();
+    wirePins();
     registerCommands();
     registerChatCommands();
     registerTransferCommands();
@@ -440,14 +442,41 @@ const peer::TlsIdentity* Program::tlsIdentity()
     return m_tlsIdentity ? &*m_tlsIdentity : nullptr;
 }
 
-std::optional<QByteArray> Program::peerPin(const QByteArray& nick) const
+std::optional<QByteArray> Program::peerPin(const QByteArray& nick)
 {
-    return m_store.peerPin(nick);
+    return m_pins.find(nick);
 }
 
 bool Program::pinPeer(const QByteArray& nick, const QByteArray& fingerprint)
 {
-    return m_store.pinPeer(nick, fingerprint);
+    return m_pins.pin(nick, fingerprint);
+}
+
+void Program::wirePins()
+{
+    // Pins follow the server's folding of nicks, RFC 1459 until it has said.
+    connect(&m_link, &irc::ServerLink::registered, this,
+            [this] { m_pins.setCaseMapping(irc::ServerSupport().caseMapping); });
+    connect(&m_actions, &ServerActions::serverSupportArrived, this,
+            [this](const QList<QByteArray>& tokens) {
+                irc::ServerSupport support;
+                support.caseMapping = m_pins.caseMapping();
+                irc::applyIsupportTokens(support, tokens);
+                m_pins.setCaseMapping(support.caseMapping);
+            });
+    ContactListView* contacts = m_window->contactList();
+    contacts->setPinCheck([this](const QByteArray& nick) { return m_pins.find(nick).has_value(); });
+    connect(contacts, &ContactListView::forgetKeyRequested, this, [this](const QByteArray& nick) {
+        if (!m_pins.forget(nick)) {
+            m_prompter->showError(
+                m_window.get(), config::errorTitle(),
+                config::errorText(config::Error::SaveFailed, m_store.registry().path()));
+            return;
+        }
+        diag::DebugLog(QStringLiteral("The private link key of %1 was forgotten; the next private "
+                                      "link with them starts afresh.")
+                           .arg(diag::decodeServerText(nick)));
+    });
 }
 
 QWidget* Program::makeMenuBar(QWidget* parent, const QByteArray& peer)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/command_table.h"
+#include "app/contact_pins.h"
 #include "app/notifier.h"
 #include "app/offer_inbox.h"
 #include "app/server_actions.h"
@@ -95,6 +96,7 @@ private:
     void registerHelpCommands();
     void onServerLine(const QByteArray& line);
     void startChatWith(const CommandTable::Target& nick, peer::ChatMode mode);
+    void wirePins();
 
     // What chats use of the program.
     QByteArray nickInUse() const override;
@@ -106,13 +108,14 @@ private:
     bool passiveOffers() const override { return m_settings.passivedcc; }
     bool privateLinks() const override { return m_settings.privatedcc; }
     const peer::TlsIdentity* tlsIdentity() override;
-    std::optional<QByteArray> peerPin(const QByteArray& nick) const override;
+    std::optional<QByteArray> peerPin(const QByteArray& nick) override;
     bool pinPeer(const QByteArray& nick, const QByteArray& fingerprint) override;
     QWidget* makeMenuBar(QWidget* parent, const QByteArray& peer) override;
 
     // Declared in the order of construction; destroyed the other way round, the main window
     // first and the store last.
     config::Store m_store;
+    ContactPins m_pins{m_store};
     config::Settings m_settings;
     std::unique_ptr<config::Prompter> m_prompter;
     diag::ReceivedDump m_dump;

@@ -181,6 +181,10 @@ double ourTransfer(const QString& source, const QString& target, bool fast,
     clock.start();
     if (!sending.offerFile("bob", source))
         return 0;
+    // The sender listened: the receiver's certificate is new to it, and taken as the user would.
+    peer::Transfer* sender = sending.at(0);
+    QObject::connect(sender, &peer::Transfer::peerKeyToAccept, sender,
+                     [sender] { sender->acceptPeerKey(); });
     const auto offer =
         irc::parseDccOffer(irc::DccKind::Send, (":alice!a@h " + host.offer).chopped(1), secure);
     if (!offer)

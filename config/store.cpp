@@ -254,6 +254,25 @@ bool Store::pinPeer(const QByteArray& nick, const QByteArray& fingerprint)
     return m_registry.writeValue(kKeyPeerPins, nick, fingerprint);
 }
 
+bool Store::forgetPin(const QByteArray& nick)
+{
+    if (nick.isEmpty())
+        return false;
+    if (!m_registry.hasKey(kKeyPeerPins) || !m_registry.readValue(kKeyPeerPins, nick))
+        return true;
+    return m_registry.deleteValue(kKeyPeerPins, nick);
+}
+
+QList<QByteArray> Store::pinnedNicks() const
+{
+    QList<QByteArray> nicks;
+    for (const Registry::Value& value : m_registry.values(kKeyPeerPins)) {
+        if (!value.name.isEmpty())
+            nicks.append(value.name);
+    }
+    return nicks;
+}
+
 QList<QByteArray> Store::EnumContacts() const
 {
     QList<QByteArray> contacts;

@@ -20,7 +20,7 @@ inline constexpr char kKeyContacts[] = "SOFTWARE\\Kivvo\\Contacts";
 // certificate's SHA-256 fingerprint in lower-case hex. Made on the first pin, so stores written
 // before it existed stay as they are.
 inline constexpr char kKeyPins[] = "SOFTWARE\\Kivvo\\Pins";
-// Certificates of contacts' private direct links, pinned on first use: one value per nick,
+// Certificates of contacts' private direct links: one value per nick (as the server folds it),
 // holding the SHA-256 fingerprint in lower-case hex. Made on the first pin.
 inline constexpr char kKeyPeerPins[] = "SOFTWARE\\Kivvo\\PeerPins";
 
@@ -56,9 +56,15 @@ public:
     bool pinCertificate(const ServerEntry& server, const QByteArray& fingerprint);
 
     // The fingerprint pinned for the certificate a contact's private direct links present, if
-    // one was ever seen.
+    // one was ever seen. `nick` is the name the pin is kept under, the program's to choose (the
+    // nick as the server folds it); the names compare without regard to ASCII case.
     std::optional<QByteArray> peerPin(const QByteArray& nick) const;
     bool pinPeer(const QByteArray& nick, const QByteArray& fingerprint);
+    // The pin goes, so that the next private link with the contact starts afresh; true also
+    // when there was none.
+    bool forgetPin(const QByteArray& nick);
+    // Every name a pin is kept under, in the order they were first pinned.
+    QList<QByteArray> pinnedNicks() const;
 
     QList<QByteArray> EnumContacts() const;
     bool AddContact(const QByteArray& nick);

@@ -4,6 +4,7 @@
 #include <QDateTime>
 #include <QString>
 
+#include <chrono>
 #include <optional>
 
 class QWidget;
@@ -11,6 +12,15 @@ class QWidget;
 namespace peer {
 
 struct TlsIdentity;
+
+// How long a direct link waits on the network before it gives up.
+struct LinkTimeouts
+{
+    // An offer's listening socket, for the peer to connect.
+    std::chrono::milliseconds listen = std::chrono::minutes(3);
+    // A private link's TLS handshake (with the connect before it, on the connecting side).
+    std::chrono::milliseconds handshake = std::chrono::seconds(30);
+};
 
 // What chats need from the rest of the program: the server link, the nick in use, the logging
 // setting, the clock, the address to offer, and the window's bar of commands. The program
@@ -37,15 +47,14 @@ public:
     virtual bool privateLinks() const { return false; }
     // This installation's certificate for private links; null when there is none.
     virtual const TlsIdentity* tlsIdentity() { return nullptr; }
-    // The certificate fingerprint pinned for a contact's private links.
-    virtual std::optional<QByteArray> peerPin(const QByteArray& /*nick*/) const
-    {
-        return std::nullopt;
-    }
+    // The certificate fingerprint pinned for a contact's private links. Not const: a pin found
+    // under an older spelling of the nick may be moved to the one it is kept under now.
+    virtual std::optional<QByteArray> peerPin(const QByteArray& /*nick*/) { return std::nullopt; }
     virtual bool pinPeer(const QByteArray& /*nick*/, const QByteArray& /*fingerprint*/)
     {
         return false;
     }
+    virtual LinkTimeouts linkTimeouts() const { return {}; }
     // The strip of image buttons of a chat window, each acting on `peer`; none when the program
     // offers no commands to chats.
     virtual QWidget* makeMenuBar(QWidget* /*parent*/, const QByteArray& /*peer*/)

@@ -3,6 +3,7 @@
 #include "peer/chat_host.h"
 #include "peer/chat_window.h"
 #include "peer/direct_chat_link.h"
+#include "peer/peer_key_question.h"
 
 #include <QHostAddress>
 #include <QRandomGenerator>
@@ -82,6 +83,18 @@ DirectChatLink* ChatSessions::makeLink(ChatSession& chat)
     });
     connect(link, &DirectChatLink::connected, this,
             [this, record] { windowFor(*record)->connectionEstablished(); });
+    connect(link, &DirectChatLink::peerKeyToAccept, this, [this, record, link] {
+        auto* question = new PeerKeyQuestion(record->nick, record->peerFingerprint,
+                                             link->ownFingerprint(), nullptr);
+        question->overlay(windowFor(*record));
+        connect(question, &PeerKeyQuestion::accepted, link, &DirectChatLink::acceptPeerKey);
+        connect(question, &PeerKeyQuestion::refused, link, &DirectChatLink::refusePeerKey);
+        // A window closed unanswered leaves nobody to accept the link: it goes unused.
+        connect(question, &QObject::destroyed, link, [link] {
+            if (link->awaitsPeerKey())
+                link->close();
+        });
+    });
     connect(link, &DirectChatLink::textReceived, this,
             [this, record](const QByteArray& text) { windowFor(*record)->lineArrived(text); });
     connect(link, &DirectChatLink::ciphertextReceived, this,

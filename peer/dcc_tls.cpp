@@ -146,6 +146,24 @@ bool saveIdentity(const QString& path, const TlsIdentity& identity)
     return file.setPermissions(kOwnerOnly) && file.write(pem) == pem.size() && file.commit();
 }
 
+// Renames a damaged identity file to "<path>.damaged-<UTC time>" (with a number after it when
+// that is taken); the new name, or nothing when the rename failed.
+std::optional<QString> keepAside(const QString& path)
+{
+    const QString stem =
+        path + QStringLiteral(".damaged-")
+        + QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMddTHHmmssZ"));
+    QString aside = stem;
+    for (int n = 1; QFileInfo::exists(aside) || QFileInfo(aside).isSymLink(); ++n) {
+        if (n > 100)
+            return std::nullopt;
+        aside = stem + QLatin1Char('-') + QString::number(n);
+    }
+    if (!QFile::rename(path, aside))
+        return std::nullopt;
+    return aside;
+}
+
 bool isHexDigit(char c)
 {
     return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
@@ -181,9 +199,20 @@ std::optional<TlsIdentity> loadOrMakeTlsIdentity(const QString& path, QString* n
                 QFile::setPermissions(path, kOwnerOnly);
             return identity;
         }
+        // Contacts pinned the certificate in it: the user may want it back, so it is never
+        // overwritten, only put aside.
+        const std::optional<QString> aside = keepAside(path);
+        if (!aside) {
+            if (note)
+                *note = QStringLiteral("The direct link identity in %1 cannot be used because %2, "
+                                       "and it could not be put aside; no new one was made.")
+                            .arg(QDir::toNativeSeparators(path), why);
+            return std::nullopt;
+        }
         if (note)
-            *note = QStringLiteral("The direct link identity in %1 was replaced because %2.")
-                        .arg(QDir::toNativeSeparators(path), why);
+            *note = QStringLiteral("The direct link identity in %1 was replaced because %2; the "
+                                   "old file is kept as %3.")
+                        .arg(QDir::toNativeSeparators(path), why, QDir::toNativeSeparators(*aside));
     }
     std::optional<TlsIdentity> identity = makeTlsIdentity();
     if (!identity || !saveIdentity(path, *identity))

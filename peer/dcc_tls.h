@@ -25,9 +25,10 @@ std::optional<TlsIdentity> makeTlsIdentity();
 
 // This installation's identity, kept in `path` as PEM (certificate, then private key). Made on
 // first use with mode 0600 and read back afterwards. A file that is damaged, unreadable, holds a
-// key that does not belong to its certificate or an expired certificate is replaced by a fresh
-// identity, with the reason in *note when `note` is given. Nothing when no identity can be made
-// or saved.
+// key that does not belong to its certificate or an expired certificate is renamed aside, to
+// "<path>.damaged-<UTC time>", and replaced by a fresh identity, with the reason and the old
+// file's new name in *note when `note` is given. Nothing when no identity can be made or saved,
+// or the old file cannot be put aside.
 std::optional<TlsIdentity> loadOrMakeTlsIdentity(const QString& path, QString* note = nullptr);
 
 // The lower-case hex SHA-256 of the DER certificate, the form pins are stored in; empty for a

@@ -6,6 +6,7 @@
 #include "peer/listen.h"
 #include "peer/private_link.h"
 #include "peer/session_record.h"
+#include "peer/texts.h"
 
 #include <QSslSocket>
 #include <QTcpServer>
@@ -40,13 +41,19 @@ DirectChatLink::~DirectChatLink()
 
 std::optional<quint16> DirectChatLink::listen(const QList<quint16>& ports)
 {
-    PeerServer* server = listenForOffer(this, PeerServer::Buffering::Buffered,
-                                        m_session.secure ? &m_host : nullptr, ports);
+    PeerListen how;
+    how.privateHost = m_session.secure ? &m_host : nullptr;
+    how.nick = m_session.nick;
+    how.expiry = m_host.linkTimeouts().listen;
+    PeerServer* server = listenForOffer(this, how, ports);
     if (!server)
         return std::nullopt;
     m_server = server;
     const quint16 port = server->serverPort();
     connect(server, &QTcpServer::newConnection, this, &DirectChatLink::accept);
+    connect(server, &PeerServer::expired, this, [this, server] {
+        emit noteShown("*" + offerExpiredText(server->expiry()).toUtf8() + "*\r\n");
+    });
     return port;
 }
 
@@ -77,8 +84,15 @@ void DirectChatLink::secure(QTcpSocket* socket)
 {
     watchPrivateLink(*static_cast<QSslSocket*>(socket), m_host, m_session.nick,
                      [this](const PrivateLinkResult& result) {
-                         if (!result.trusted) {
+                         if (result.verdict == PrivateLinkResult::Verdict::Refused) {
                              emit noteShown("*" + result.refusal.toUtf8() + "*\r\n");
+                             return;
+                         }
+                         if (result.verdict == PrivateLinkResult::Verdict::AskUser) {
+                             m_heldFingerprint = result.fingerprint;
+                             m_ownFingerprint = result.ownFingerprint;
+                             m_session.peerFingerprint = result.fingerprint;
+                             emit peerKeyToAccept();
                              return;
                          }
                          m_trusted = true;
@@ -88,6 +102,36 @@ void DirectChatLink::secure(QTcpSocket* socket)
                          // What arrived with the handshake.
                          readAll();
                      });
+}
+
+void DirectChatLink::acceptPeerKey()
+{
+    auto* socket = qobject_cast<QSslSocket*>(m_socket.data());
+    if (!awaitsPeerKey() || !socket)
+        return;
+    // Whoever it was has gone: nobody is left to pin.
+    if (socket->state() != QAbstractSocket::ConnectedState) {
+        m_heldFingerprint.clear();
+        return;
+    }
+    peer::acceptPeerKey(*socket, m_host, m_session.nick, m_heldFingerprint);
+    m_heldFingerprint.clear();
+    m_trusted = true;
+    m_session.tls = LinkProtection::TlsNotYetVerified;
+    emit protectionChanged();
+    // What the peer sent while we waited.
+    readAll();
+}
+
+void DirectChatLink::refusePeerKey()
+{
+    if (!awaitsPeerKey())
+        return;
+    const QString refusal = peerKeyRefusedText(m_session.nick);
+    diag::DebugLog(refusal);
+    m_heldFingerprint.clear();
+    emit noteShown("*" + refusal.toUtf8() + "*\r\n");
+    close();
 }
 
 void DirectChatLink::accept()
@@ -232,6 +276,7 @@ void DirectChatLink::handle(const DirectChatEvent& event)
 
 void DirectChatLink::close()
 {
+    m_heldFingerprint.clear();
     if (m_socket)
         m_socket->abort();
     if (m_server)

@@ -44,6 +44,16 @@ public:
     void endEncryption();
     void close();
 
+    // Whether a private link we listened for is held, its certificate new to us, until the user
+    // accepts or refuses it; the record's `peerFingerprint` is the certificate's.
+    bool awaitsPeerKey() const { return !m_heldFingerprint.isEmpty(); }
+    // Our own certificate's fingerprint on a private link, for the users to compare.
+    const QByteArray& ownFingerprint() const { return m_ownFingerprint; }
+    // The user compared the fingerprint and accepted it: it is pinned and the link carries on.
+    void acceptPeerKey();
+    // The user refused the certificate: the link is closed, nothing having gone over it.
+    void refusePeerKey();
+
 signals:
     void connected();
     void textReceived(const QByteArray& text);
@@ -54,6 +64,8 @@ signals:
     void noteShown(const QByteArray& note);
     // A private link's handshake ended: the record's `tls` and `peerFingerprint` say how.
     void protectionChanged();
+    // A private link is held until the user accepts its certificate (awaitsPeerKey()).
+    void peerKeyToAccept();
     void closed();
 
 private:
@@ -73,6 +85,8 @@ private:
     QPointer<QTcpServer> m_server;
     QPointer<QTcpSocket> m_socket;
     DirectChatFramer m_framer;
+    QByteArray m_heldFingerprint;
+    QByteArray m_ownFingerprint;
 };
 
 } // namespace peer

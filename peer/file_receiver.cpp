@@ -111,7 +111,7 @@ void FileReceiver::connectTo(const QHostAddress& address, quint16 port)
 
 std::optional<quint16> FileReceiver::listen(const QList<quint16>& ports)
 {
-    PeerServer* server = listenForOffer(this, PeerServer::Buffering::Unbuffered, m_host, ports);
+    PeerServer* server = openListener(ports);
     if (!server)
         return std::nullopt;
     m_server = server;

@@ -49,7 +49,7 @@ bool FileSender::open()
 
 std::optional<quint16> FileSender::listen(const QList<quint16>& ports)
 {
-    PeerServer* server = listenForOffer(this, PeerServer::Buffering::Unbuffered, m_host, ports);
+    PeerServer* server = openListener(ports);
     if (!server)
         return std::nullopt;
     m_server = server;

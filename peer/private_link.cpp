@@ -4,9 +4,11 @@
 #include "diag/server_text.h"
 #include "peer/chat_host.h"
 #include "peer/dcc_tls.h"
+#include "peer/texts.h"
 
 #include <QCoreApplication>
 #include <QSslSocket>
+#include <QTimer>
 
 #include <memory>
 
@@ -31,53 +33,89 @@ QSslSocket* newPrivateSocket(ChatHost& host, QObject* parent)
     return socket;
 }
 
+namespace {
+
+// The judgement of a certificate that the handshake has shown us.
+PrivateLinkResult judge(QSslSocket& socket, ChatHost& host, const QByteArray& nick,
+                        const QString& who)
+{
+    PrivateLinkResult result;
+    result.fingerprint = certificateFingerprint(socket.peerCertificate());
+    result.ownFingerprint = certificateFingerprint(socket.localCertificate());
+    switch (judgePeer(host.peerPin(nick), result.fingerprint)) {
+    case PeerTrust::Pinned:
+        result.verdict = PrivateLinkResult::Verdict::Trusted;
+        result.protection = LinkProtection::TlsPinned;
+        break;
+    case PeerTrust::FirstUse:
+        result.protection = LinkProtection::TlsNotYetVerified;
+        // The side that listens serves. Whoever found our port may be on the other end, so
+        // only the user can say it is the contact.
+        if (socket.mode() == QSslSocket::SslServerMode) {
+            result.verdict = PrivateLinkResult::Verdict::AskUser;
+            break;
+        }
+        // We reached the address the contact offered through the server: pinned now, so that
+        // a different certificate next time is caught; verified only once the two users have
+        // compared the fingerprint.
+        host.pinPeer(nick, result.fingerprint);
+        result.verdict = PrivateLinkResult::Verdict::Trusted;
+        break;
+    case PeerTrust::Changed:
+        result.refusal = tr("The certificate of %1 has changed! Connection refused.").arg(who);
+        break;
+    case PeerTrust::Missing:
+        result.refusal = tr("%1 presented no certificate. Connection refused.").arg(who);
+        break;
+    }
+    return result;
+}
+
+} // namespace
+
 void watchPrivateLink(QSslSocket& socket, ChatHost& host, const QByteArray& nick,
                       std::function<void(const PrivateLinkResult&)> done)
 {
     auto ended = std::make_shared<bool>(false);
-    auto finish = [ended, done = std::move(done), &socket](const PrivateLinkResult& result) {
+    // A socket whose handshake is over needs no deadline.
+    auto* deadline = socket.isEncrypted() ? nullptr : new QTimer(&socket);
+    auto finish = [ended, deadline, done = std::move(done),
+                   &socket](const PrivateLinkResult& result) {
         if (*ended)
             return;
         *ended = true;
-        if (!result.trusted) {
+        if (deadline) {
+            deadline->stop();
+            deadline->deleteLater();
+        }
+        if (result.verdict == PrivateLinkResult::Verdict::Refused) {
             diag::DebugLog(result.refusal);
             socket.abort();
+        } else if (result.verdict == PrivateLinkResult::Verdict::AskUser) {
+            socket.setReadBufferSize(kHeldLinkBufferBytes);
         }
         done(result);
     };
     const QString who = diag::decodeServerText(nick);
-    // Nothing here is vouched for by an authority: the pin below is the whole of the trust.
+    if (!deadline) {
+        finish(judge(socket, host, nick, who));
+        return;
+    }
+    // A peer that connects and then says nothing would hold the link, and on our side the
+    // offer, for as long as it liked.
+    const std::chrono::milliseconds waited = host.linkTimeouts().handshake;
+    deadline->setSingleShot(true);
+    QObject::connect(deadline, &QTimer::timeout, &socket, [who, waited, finish] {
+        PrivateLinkResult result;
+        result.refusal = handshakeTimedOutText(who, waited);
+        finish(result);
+    });
+    deadline->start(waited);
+    // Nothing here is vouched for by an authority: the pin is the whole of the trust.
     QObject::connect(&socket, &QSslSocket::sslErrors, &socket,
                      [&socket](const QList<QSslError>&) { socket.ignoreSslErrors(); });
     QObject::connect(&socket, &QSslSocket::encrypted, &socket, [&socket, &host, nick, who, finish] {
-        const QSslCertificate certificate = socket.peerCertificate();
-        PrivateLinkResult result;
-        if (certificate.isNull()) {
-            result.refusal = tr("%1 presented no certificate. Connection refused.").arg(who);
-            finish(result);
-            return;
-        }
-        result.fingerprint = certificateFingerprint(certificate);
-        switch (judgePeer(host.peerPin(nick), result.fingerprint)) {
-        case PeerTrust::Pinned:
-            result.trusted = true;
-            result.protection = LinkProtection::TlsPinned;
-            break;
-        case PeerTrust::FirstUse:
-            // Pinned now, so that a different certificate next time is caught; verified only
-            // once the two users have compared the fingerprint.
-            host.pinPeer(nick, result.fingerprint);
-            result.trusted = true;
-            result.protection = LinkProtection::TlsNotYetVerified;
-            break;
-        case PeerTrust::Changed:
-            result.refusal = tr("The certificate of %1 has changed! Connection refused.").arg(who);
-            break;
-        case PeerTrust::Missing:
-            result.refusal = tr("%1 presented no certificate. Connection refused.").arg(who);
-            break;
-        }
-        finish(result);
+        finish(judge(socket, host, nick, who));
     });
     QObject::connect(
         &socket, &QAbstractSocket::errorOccurred, &socket,
@@ -87,6 +125,13 @@ void watchPrivateLink(QSslSocket& socket, ChatHost& host, const QByteArray& nick
                 tr("The private link with %1 failed: %2").arg(who, socket.errorString());
             finish(result);
         });
+}
+
+void acceptPeerKey(QSslSocket& socket, ChatHost& host, const QByteArray& nick,
+                   const QByteArray& fingerprint)
+{
+    host.pinPeer(nick, fingerprint);
+    socket.setReadBufferSize(0);
 }
 
 QString protectionText(LinkProtection protection, const QByteArray& fingerprint)

@@ -18,9 +18,20 @@ class ChatHost;
 // or why it was refused.
 struct PrivateLinkResult
 {
-    bool trusted = false;
+    enum class Verdict {
+        Refused,
+        Trusted,
+        // A certificate with no pin yet, on a link we listened for: anyone who found the port
+        // may have connected, so the link is held, carrying nothing, until the user has
+        // compared the fingerprint and accepted it (acceptPeerKey) or refused it.
+        AskUser,
+    };
+
+    Verdict verdict = Verdict::Refused;
+    bool trusted() const { return verdict == Verdict::Trusted; }
     LinkProtection protection = LinkProtection::None;
-    QByteArray fingerprint; // lower-case hex SHA-256 of the peer's certificate
+    QByteArray fingerprint;    // lower-case hex SHA-256 of the peer's certificate
+    QByteArray ownFingerprint; // ours, the same way: for the users to compare
     QString refusal;
 };
 
@@ -29,10 +40,22 @@ struct PrivateLinkResult
 QSslSocket* newPrivateSocket(ChatHost& host, QObject* parent);
 
 // Watches the handshake of `socket` with `nick`, as either side, and calls `done` once: the
-// peer's certificate is judged by the contact's pin, pinned on first use, and a changed or
-// missing one is refused (the socket is then aborted).
+// peer's certificate is judged by the contact's pin, and a changed or missing one is refused,
+// as is a handshake that does not end within the host's time-out (the socket is then aborted).
+// A certificate seen for the first time is pinned at once on a link we connected out on, to the
+// address the peer itself offered; on a link we listened for, it waits for the user
+// (Verdict::AskUser). A socket whose handshake has already ended is judged at once.
 void watchPrivateLink(QSslSocket& socket, ChatHost& host, const QByteArray& nick,
                       std::function<void(const PrivateLinkResult&)> done);
+
+// The user compared the fingerprint of the link held on `socket` and accepted it: it is pinned
+// for `nick`, and the link may carry data from now on.
+void acceptPeerKey(QSslSocket& socket, ChatHost& host, const QByteArray& nick,
+                   const QByteArray& fingerprint);
+
+// How much a held link may take in before it carries anything: the rest waits in the peer's
+// socket, not in our memory.
+inline constexpr qint64 kHeldLinkBufferBytes = 64 * 1024;
 
 // What a chat window says about the protection of its link.
 QString protectionText(LinkProtection protection, const QByteArray& fingerprint);

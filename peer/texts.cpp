@@ -1,6 +1,11 @@
 #include "peer/texts.h"
 
+#include "diag/server_text.h"
+#include "peer/dcc_tls.h"
+
 #include <QCoreApplication>
+
+#include <algorithm>
 
 namespace peer {
 
@@ -65,6 +70,8 @@ QString errorText(TransferError error, const QString& detail)
         return tr("The sender did not agree to resume the file; the part received is kept.");
     case TransferError::NoIdentity:
         return tr("No certificate for private links could be made, so no offer was sent.");
+    case TransferError::OfferExpired:
+        return detail.isEmpty() ? tr("No one connected; the offer has expired.") : detail;
     case TransferError::RenameFailed:
         return withDetail(tr("The whole file was received, but could not be renamed from its "
                              ".part name."));
@@ -88,6 +95,58 @@ QString errorText(VoiceError error)
                                            "The voice chat offer could not be sent to the server.");
     }
     return {};
+}
+
+namespace {
+
+// "3 minutes", "30 seconds", "1 second": whole minutes where the time is some, else seconds,
+// never rounded down to nothing.
+QString durationText(std::chrono::milliseconds waited)
+{
+    using namespace std::chrono;
+    const auto tr = [](const char* text, int n) {
+        return QCoreApplication::translate("peer", text, nullptr, n);
+    };
+    if (waited >= minutes(1) && waited % minutes(1) == milliseconds(0)) {
+        const int count = int(duration_cast<minutes>(waited).count());
+        return count == 1 ? tr("1 minute", count) : tr("%n minutes", count);
+    }
+    const int count = std::max(1, int((waited.count() + 999) / 1000));
+    return count == 1 ? tr("1 second", count) : tr("%n seconds", count);
+}
+
+} // namespace
+
+QString offerExpiredText(std::chrono::milliseconds waited)
+{
+    return QCoreApplication::translate("peer", "No one connected within %1; the offer has expired.")
+        .arg(durationText(waited));
+}
+
+QString handshakeTimedOutText(const QString& who, std::chrono::milliseconds waited)
+{
+    return QCoreApplication::translate(
+               "peer", "The private link with %1 did not complete its handshake within %2.")
+        .arg(who, durationText(waited));
+}
+
+QString peerKeyQuestionText(const QByteArray& nick, const QByteArray& theirFingerprint,
+                            const QByteArray& ourFingerprint)
+{
+    const QString who = diag::decodeServerText(nick);
+    return QCoreApplication::translate(
+               "peer", "Someone connected as %1 with a certificate not seen before.\n"
+                       "Theirs: %2\nOurs: %3\n"
+                       "Compare both with %1, by voice or another way you trust, before you "
+                       "accept. Nothing goes over the link until then.")
+        .arg(who, displayFingerprint(theirFingerprint), displayFingerprint(ourFingerprint));
+}
+
+QString peerKeyRefusedText(const QByteArray& nick)
+{
+    return QCoreApplication::translate("peer",
+                                       "You refused the certificate of %1. Connection refused.")
+        .arg(diag::decodeServerText(nick));
 }
 
 } // namespace peer

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
+
+#include <chrono>
 
 // The texts chat windows show about their link, in one place. They are the program's own
 // wording and are kept exactly, blanks included.
@@ -36,6 +39,7 @@ enum class TransferError {
     ResumeUnanswered, // the sender never agreed to resume
     RenameFailed,     // complete, but the finished file could not take its name
     NoIdentity,       // a private offer, but we have no certificate to offer it with
+    OfferExpired,     // nobody connected to our listening socket in time
 };
 
 QString errorTitle(TransferError error);
@@ -47,5 +51,18 @@ enum class VoiceError { NoPort, OfferNotSent };
 
 QString errorTitle(VoiceError error);
 QString errorText(VoiceError error);
+
+// What the window of an offer says when nobody connected to it within `waited`: "No one
+// connected within 3 minutes; the offer has expired."
+QString offerExpiredText(std::chrono::milliseconds waited);
+// What a private link's handshake that did not end within `waited` is told with.
+QString handshakeTimedOutText(const QString& who, std::chrono::milliseconds waited);
+
+// The question a window asks when a peer connected to our private offer with a certificate we
+// have no pin for: theirs and ours, to compare before the link carries anything.
+QString peerKeyQuestionText(const QByteArray& nick, const QByteArray& theirFingerprint,
+                            const QByteArray& ourFingerprint);
+// The refusal of a certificate the user would not accept.
+QString peerKeyRefusedText(const QByteArray& nick);
 
 } // namespace peer

@@ -1,5 +1,7 @@
 #include "peer/transfer.h"
 
+#include "diag/debug_log.h"
+#include "peer/listen.h"
 #include "peer/private_link.h"
 
 #include <QSslSocket>
@@ -50,15 +52,79 @@ void Transfer::whenTrusted(QTcpSocket* socket, const std::function<void()>& begi
         return;
     }
     watchPrivateLink(*static_cast<QSslSocket*>(socket), *m_host, m_record.peerNick,
-                     [this, begin](const PrivateLinkResult& result) {
-                         if (!result.trusted) {
+                     [this, socket, begin](const PrivateLinkResult& result) {
+                         if (result.verdict == PrivateLinkResult::Verdict::Refused) {
                              stop(TransferError::PeerRefused, result.refusal);
                              return;
                          }
                          m_protection = result.protection;
                          m_peerFingerprint = result.fingerprint;
+                         m_ownFingerprint = result.ownFingerprint;
+                         if (result.verdict == PrivateLinkResult::Verdict::AskUser) {
+                             m_heldSocket = socket;
+                             m_heldFingerprint = result.fingerprint;
+                             m_heldBegin = begin;
+                             // A peer that leaves while the user looks is not waited for.
+                             connect(socket, &QTcpSocket::disconnected, this, [this] {
+                                 if (awaitsPeerKey())
+                                     dropHeld(TransferError::PeerClosed, {});
+                             });
+                             emit peerKeyToAccept();
+                             return;
+                         }
                          begin();
                      });
+}
+
+void Transfer::acceptPeerKey()
+{
+    auto* socket = qobject_cast<QSslSocket*>(m_heldSocket);
+    if (!awaitsPeerKey() || !socket || isFinished() || !m_host)
+        return;
+    // Whoever it was has gone: nobody is left to pin.
+    if (socket->state() != QAbstractSocket::ConnectedState) {
+        dropHeld(TransferError::PeerClosed, {});
+        return;
+    }
+    peer::acceptPeerKey(*socket, *m_host, m_record.peerNick, m_heldFingerprint);
+    m_heldFingerprint.clear();
+    m_heldSocket = nullptr;
+    const std::function<void()> begin = std::move(m_heldBegin);
+    m_heldBegin = nullptr;
+    begin();
+}
+
+void Transfer::refusePeerKey()
+{
+    if (!awaitsPeerKey())
+        return;
+    const QString refusal = peerKeyRefusedText(m_record.peerNick);
+    diag::DebugLog(refusal);
+    dropHeld(TransferError::PeerRefused, refusal);
+}
+
+void Transfer::dropHeld(TransferError error, const QString& detail)
+{
+    m_heldFingerprint.clear();
+    m_heldSocket = nullptr;
+    m_heldBegin = nullptr;
+    stop(error, detail);
+}
+
+PeerServer* Transfer::openListener(const QList<quint16>& ports)
+{
+    PeerListen how;
+    how.buffering = PeerServer::Buffering::Unbuffered;
+    how.privateHost = m_host;
+    how.nick = m_record.peerNick;
+    how.expiry = m_timeouts.listen;
+    PeerServer* server = listenForOffer(this, how, ports);
+    if (server) {
+        connect(server, &PeerServer::expired, this, [this, server] {
+            stop(TransferError::OfferExpired, offerExpiredText(server->expiry()));
+        });
+    }
+    return server;
 }
 
 void Transfer::setCount(quint64 count)

@@ -1,10 +1,12 @@
 #pragma once
 
+#include "peer/chat_host.h"
 #include "peer/session_record.h"
 #include "peer/texts.h"
 
 #include <QElapsedTimer>
 #include <QObject>
+#include <QPointer>
 
 #include <functional>
 #include <optional>
@@ -13,7 +15,7 @@ class QTcpSocket;
 
 namespace peer {
 
-class ChatHost;
+class PeerServer;
 
 // One file transfer in either direction. It owns its socket and its file and closes both the
 // moment it ends, however it ends; its window only shows what it reports.
@@ -52,11 +54,25 @@ public:
     // transfer listens or connects.
     void makePrivate(ChatHost& host) { m_host = &host; }
     bool isPrivate() const { return m_host != nullptr; }
+    // How long the transfer waits for its peer; the host's defaults otherwise.
+    void setLinkTimeouts(const LinkTimeouts& timeouts) { m_timeouts = timeouts; }
+
+    // Whether a private link we listened for is held, its certificate (peerFingerprint()) new to
+    // us, until the user accepts or refuses it.
+    bool awaitsPeerKey() const { return !m_heldFingerprint.isEmpty(); }
+    // Our own certificate's fingerprint on a private link, for the users to compare.
+    const QByteArray& ownFingerprint() const { return m_ownFingerprint; }
+    // The user compared the fingerprint and accepted it: it is pinned and the transfer begins.
+    void acceptPeerKey();
+    // The user refused the certificate: the transfer stops, nothing having gone over the link.
+    void refusePeerKey();
 
 signals:
     void statusChanged(peer::Transfer::Status status);
     // The count moved.
     void progressed(quint64 count);
+    // A private link waits for the user to accept its certificate (awaitsPeerKey()).
+    void peerKeyToAccept();
 
 protected:
     explicit Transfer(QObject* parent);
@@ -71,6 +87,9 @@ protected:
     // Runs `begin` once the link on `socket` may carry data: at once for a plain link, after
     // the handshake and the pin for a private one (which otherwise stops the transfer).
     void whenTrusted(QTcpSocket* socket, const std::function<void()>& begin);
+    // A server of this transfer for its peer, private when the transfer is, that stops the
+    // transfer when nobody has connected in time; null when no port of `ports` can be bound.
+    PeerServer* openListener(const QList<quint16>& ports);
 
     TransferSession m_record;
     ChatHost* m_host = nullptr; // set for a private link
@@ -78,6 +97,14 @@ protected:
     QByteArray m_peerFingerprint;
 
 private:
+    // Ends the wait for the user's word on a held link, and the transfer with it.
+    void dropHeld(TransferError error, const QString& detail);
+
+    LinkTimeouts m_timeouts;
+    QPointer<QTcpSocket> m_heldSocket;
+    QByteArray m_heldFingerprint;
+    QByteArray m_ownFingerprint;
+    std::function<void()> m_heldBegin;
     Status m_status = Status::Awaiting;
     QElapsedTimer m_clock;
     std::optional<TransferError> m_error;

@@ -1,5 +1,6 @@
 #include "peer/transfer_window.h"
 
+#include "peer/peer_key_question.h"
 #include "peer/private_link.h"
 
 #include <QGridLayout>
@@ -8,6 +9,13 @@
 #include <QPushButton>
 
 namespace peer {
+
+namespace {
+
+constexpr int kQuestionRow = 6;
+constexpr int kButtonRow = 7;
+
+} // namespace
 
 TransferWindow::TransferWindow(Transfer& transfer, QWidget* parent)
     : QDialog(parent)
@@ -37,12 +45,31 @@ TransferWindow::TransferWindow(Transfer& transfer, QWidget* parent)
     layout->addWidget(m_rate, 3, 0, 1, 2);
     layout->addWidget(m_remaining, 4, 0, 1, 2);
     layout->addWidget(m_status, 5, 0, 1, 2);
-    layout->addWidget(m_button, 6, 1, Qt::AlignRight);
+    layout->addWidget(m_button, kButtonRow, 1, Qt::AlignRight);
     resize(360, sizeHint().height());
 
     m_clock.start();
     connect(&transfer, &Transfer::progressed, this, [this] { refresh(false); });
     connect(&transfer, &Transfer::statusChanged, this, &TransferWindow::showStatus);
+    connect(&transfer, &Transfer::peerKeyToAccept, this, &TransferWindow::askAboutPeerKey);
+}
+
+void TransferWindow::askAboutPeerKey()
+{
+    if (!m_transfer || m_question)
+        return;
+    m_question = new PeerKeyQuestion(m_transfer->record().peerNick, m_transfer->peerFingerprint(),
+                                     m_transfer->ownFingerprint(), this);
+    connect(m_question, &PeerKeyQuestion::accepted, this, [this] {
+        if (m_transfer)
+            m_transfer->acceptPeerKey();
+    });
+    connect(m_question, &PeerKeyQuestion::refused, this, [this] {
+        if (m_transfer)
+            m_transfer->refusePeerKey();
+    });
+    static_cast<QGridLayout*>(layout())->addWidget(m_question, kQuestionRow, 0, 1, 2);
+    m_question->show();
 }
 
 void TransferWindow::refresh(bool force)
@@ -87,6 +114,9 @@ void TransferWindow::showStatus(Transfer::Status status)
     }
     if (status != Transfer::Status::Stopped)
         return;
+    // Nothing is left to accept.
+    if (m_question)
+        m_question->deleteLater();
     // The numbers as they ended, and why they ended there: never "Close" as if complete.
     refresh(true);
     if (const auto& error = m_transfer->error()) {

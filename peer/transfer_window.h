@@ -1,5 +1,6 @@
 #pragma once
 
+#include "peer/peer_key_question.h"
 #include "peer/transfer.h"
 #include "peer/transfer_core.h"
 
@@ -29,6 +30,8 @@ public:
     QLabel* rateLabel() const { return m_rate; }
     QLabel* remainingLabel() const { return m_remaining; }
     QLabel* statusLabel() const { return m_status; }
+    // The question about a private link's certificate new to us, while it is asked.
+    PeerKeyQuestion* peerKeyQuestion() const { return m_question; }
 
 public slots:
     // Escape and the button: the transfer ends and the window goes.
@@ -40,6 +43,7 @@ signals:
 private:
     void refresh(bool force);
     void showStatus(Transfer::Status status);
+    void askAboutPeerKey();
 
     QPointer<Transfer> m_transfer;
     RefreshGate m_gate;
@@ -51,6 +55,7 @@ private:
     QLabel* m_remaining = nullptr;
     QLabel* m_status = nullptr;
     QPushButton* m_button = nullptr;
+    QPointer<PeerKeyQuestion> m_question;
 };
 
 } // namespace peer

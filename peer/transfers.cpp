@@ -87,6 +87,7 @@ void Transfers::remove(const Transfer* transfer)
 bool Transfers::offerFile(const QByteArray& nick, const QString& path)
 {
     auto sender = std::make_unique<FileSender>(nick, path, m_fastSend);
+    sender->setLinkTimeouts(m_host.linkTimeouts());
     if (!sender->open()) {
         emit failed(TransferError::FileUnreadable);
         return false;
@@ -129,6 +130,7 @@ bool Transfers::offerFile(const QByteArray& nick, const QString& path)
 bool Transfers::receive(const irc::DccOffer& offer, const QString& path, quint64 resumeFrom)
 {
     auto receiver = std::make_unique<FileReceiver>(offer.sender, path, offer.size);
+    receiver->setLinkTimeouts(m_host.linkTimeouts());
     if (resumeFrom >= offer.size)
         resumeFrom = 0;
     if (!receiver->open(resumeFrom)) {

@@ -88,7 +88,8 @@ void VoiceChats::accept(const irc::DccOffer& offer)
 bool VoiceChats::offerLink(VoiceCall& call, const QByteArray& nick, bool isReturn)
 {
     auto link = std::make_unique<VoiceLink>(VoiceLink::Role::Capture, nick, isReturn);
-    const auto port = link->listen(irc::offerPortsToTry(QRandomGenerator::global()->generate()));
+    const auto port = link->listen(irc::offerPortsToTry(QRandomGenerator::global()->generate()),
+                                   m_host.linkTimeouts().listen);
     if (!port) {
         emit failed(VoiceError::NoPort);
         return false;
@@ -103,6 +104,11 @@ bool VoiceChats::offerLink(VoiceCall& call, const QByteArray& nick, bool isRetur
         emit failed(VoiceError::OfferNotSent);
         return false;
     }
+    VoiceCall* owner = &call;
+    connect(link.get(), &VoiceLink::expired, this, [this, owner](std::chrono::milliseconds waited) {
+        showLine(owner, offerExpiredText(waited));
+        owner->end();
+    });
     call.add(std::move(link));
     return true;
 }
@@ -135,7 +141,12 @@ void VoiceChats::linkConnected(VoiceCall& call, const VoiceLink& link)
 
 void VoiceChats::showStatus(const VoiceCall* call, VoiceStatus status)
 {
-    m_log.append(voiceStatusText(status));
+    showLine(call, voiceStatusText(status));
+}
+
+void VoiceChats::showLine(const VoiceCall* call, const QString& line)
+{
+    m_log.append(line);
     if (VoiceWindow* window = windowOf(call))
         window->showStatus(m_log.text());
 }

@@ -69,6 +69,7 @@ private:
     VoiceCall& add(std::unique_ptr<VoiceCall> call, VoiceStatus first);
     void linkConnected(VoiceCall& call, const class VoiceLink& link);
     void showStatus(const VoiceCall* call, VoiceStatus status);
+    void showLine(const VoiceCall* call, const QString& line);
     void remove(const VoiceCall* call);
 
     ChatHost& m_host;

@@ -38,19 +38,25 @@ quint64 VoiceLink::droppedBlocks() const
     return m_role == Role::Capture ? m_gate.droppedBlocks() : m_queue.droppedBlocks();
 }
 
-std::optional<quint16> VoiceLink::listen(const QList<quint16>& ports)
+std::optional<quint16> VoiceLink::listen(const QList<quint16>& ports,
+                                         std::chrono::milliseconds expiry)
 {
-    auto* server = new QTcpServer(this);
-    const auto port = listenForPeer(*server, ports);
-    if (!port) {
-        delete server;
+    PeerListen how;
+    how.nick = m_record.peerNick;
+    how.expiry = expiry;
+    PeerServer* server = listenForOffer(this, how, ports);
+    if (!server)
         return std::nullopt;
-    }
     m_server = server;
-    m_record.port = *port;
+    m_record.port = server->serverPort();
     m_record.socket = server;
     connect(server, &QTcpServer::newConnection, this, &VoiceLink::accept);
-    return port;
+    connect(server, &PeerServer::expired, this, [this, server] {
+        const std::chrono::milliseconds waited = server->expiry();
+        close();
+        emit expired(waited);
+    });
+    return m_record.port;
 }
 
 void VoiceLink::connectTo(const QHostAddress& address, quint16 port)

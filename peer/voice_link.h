@@ -1,5 +1,6 @@
 #pragma once
 
+#include "peer/chat_host.h"
 #include "peer/session_record.h"
 #include "peer/voice_core.h"
 
@@ -8,6 +9,7 @@
 #include <QObject>
 #include <QPointer>
 
+#include <chrono>
 #include <optional>
 
 class QTcpServer;
@@ -36,8 +38,10 @@ public:
     VoiceLeg leg() const;
     bool isConnected() const;
 
-    // Capture: listens on the first of `ports` that can be bound; the port, or nothing.
-    std::optional<quint16> listen(const QList<quint16>& ports);
+    // Capture: listens on the first of `ports` that can be bound, for `expiry` at most; the port,
+    // or nothing.
+    std::optional<quint16> listen(const QList<quint16>& ports,
+                                  std::chrono::milliseconds expiry = LinkTimeouts().listen);
     // Playback: connects to the peer's offer.
     void connectTo(const QHostAddress& address, quint16 port);
 
@@ -59,6 +63,8 @@ signals:
     void samplesArrived();
     // The peer closed the link, or it could not be made.
     void closedByPeer();
+    // Capture: nobody connected within `waited`; the link is closed.
+    void expired(std::chrono::milliseconds waited);
 
 private:
     void accept();

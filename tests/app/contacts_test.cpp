@@ -154,17 +154,51 @@ TEST_F(ContactsTest, CommandsReachTheirHandlers)
     connectWith({"bob"});
     server.send(":irc 303 alice :bob\r\n");
     ASSERT_TRUE(waitFor([&] { return items() == QStringList{"bob"}; }));
-    // Every command of the pop-up has its handler.
+    // Every command of the pop-up has its handler. Forgetting a key is no command: it goes
+    // with the contact under the pointer, and only when a key is pinned.
+    const QAction* forget = core->contacts()->forgetKeyAction();
     for (QAction* action : core->contacts()->popupMenu()->actions())
-        EXPECT_TRUE(action->isSeparator() || action->isEnabled()) << action->text().toStdString();
+        EXPECT_TRUE(action->isSeparator() || action->isEnabled() || action == forget)
+            << action->text().toStdString();
     // Every pop-up item carries its command id.
     QList<int> ids;
     for (QAction* action : core->contacts()->popupMenu()->actions()) {
-        if (!action->isSeparator())
+        if (!action->isSeparator() && action != forget)
             ids << action->data().toInt();
     }
     EXPECT_EQ(ids, (QList<int>{40013, 40034, 40062, 40063, 40014, 40018, 40017, 40020, 40021, 40019,
                                40032}));
+}
+
+TEST_F(ContactsTest, ForgetsAPinnedPrivateLinkKeyFromTheContactsMenu)
+{
+    connectWith({"[Bob]"});
+    server.send(":irc 303 alice :[Bob]\r\n");
+    ASSERT_TRUE(waitFor([&] { return items() == QStringList{"[Bob]"}; }));
+    app::ContactListView* list = core->contacts();
+    QAction* forget = list->forgetKeyAction();
+    ASSERT_TRUE(list->popupMenu()->actions().contains(forget));
+    EXPECT_EQ(forget->text(), "Forget Private Link Key");
+    const QPoint over = list->visualItemRect(item("[Bob]")).center();
+    const auto menuAllowsForgetting = [&] {
+        emit list->customContextMenuRequested(over);
+        list->popupMenu()->hide();
+        return forget->isEnabled();
+    };
+    EXPECT_FALSE(menuAllowsForgetting()); // nothing pinned
+
+    // Kept under the nick as the server folds it (RFC 1459 until it says otherwise).
+    config::Store& store = core->program->store();
+    ASSERT_TRUE(store.pinPeer("{bob}", QByteArray(64, 'a')));
+    ASSERT_TRUE(menuAllowsForgetting());
+    forget->trigger();
+    EXPECT_EQ(store.peerPin("{bob}"), std::nullopt);
+    EXPECT_FALSE(menuAllowsForgetting());
+
+    // Under a server that folds only ASCII letters, "{bob}" is someone else.
+    server.send(":irc 005 alice CASEMAPPING=ascii :are supported by this server\r\n");
+    ASSERT_TRUE(store.pinPeer("{bob}", QByteArray(64, 'a')));
+    ASSERT_TRUE(waitFor([&] { return !menuAllowsForgetting(); }));
 }
 
 TEST_F(ContactsTest, NickCollisionSwitchesToTheAlternateNick)

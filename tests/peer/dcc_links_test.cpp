@@ -5,6 +5,7 @@
 #include "peer/chat_window.h"
 #include "peer/dcc_tls.h"
 #include "peer/file_receiver.h"
+#include "peer/peer_key_question.h"
 #include "peer/transfer.h"
 #include "peer/transfer_window.h"
 #include "peer/transfers.h"
@@ -15,6 +16,7 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QRandomGenerator>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -340,9 +342,11 @@ protected:
     {
         return peer::certificateFingerprint(host.identity->certificate);
     }
-    // Alice offers a file privately to bob, who takes it; bob's transfer once it ended.
+    // Alice offers a file privately to bob, who takes it; alice accepts the certificate bob
+    // connected with when her window asks (`asked` says whether it did). Bob's transfer once it
+    // ended.
     const Transfer* sendPrivately(peer::Transfers& from, peer::Transfers& to,
-                                  const QByteArray& data)
+                                  const QByteArray& data, bool* asked = nullptr)
     {
         const int index = to.count();
         EXPECT_TRUE(from.offerFile("bob", write("private.bin", data)));
@@ -350,6 +354,12 @@ protected:
         EXPECT_TRUE(offer && offer->secure);
         EXPECT_TRUE(alice.sent.last().contains("DCC SSEND"));
         EXPECT_TRUE(to.receive(*offer, dir.filePath(QStringLiteral("got%1.bin").arg(index))));
+        peer::TransferWindow* window = from.windowOf(from.at(from.count() - 1));
+        EXPECT_TRUE(waitFor([&] { return finished(to, index) || window->peerKeyQuestion(); }));
+        if (asked)
+            *asked = window->peerKeyQuestion() != nullptr;
+        if (window->peerKeyQuestion())
+            window->peerKeyQuestion()->acceptButton()->click();
         EXPECT_TRUE(waitFor([&] { return finished(to, index); }));
         return to.count() > index ? to.at(index) : nullptr;
     }
@@ -363,7 +373,11 @@ TEST_F(PrivateLinks, FilesArePinnedOnFirstUseAndRefusedWhenTheCertificateChanges
     peer::Transfers toBob(bob);
     const QByteArray data = randomBytes(5000);
 
-    const Transfer* first = sendPrivately(fromAlice, toBob, data);
+    bool asked = false;
+    const Transfer* first = sendPrivately(fromAlice, toBob, data, &asked);
+    // Alice listened: whoever connected is bob only once she has said so. Bob reached the
+    // address alice offered, and pinned her certificate at once.
+    EXPECT_TRUE(asked);
     ASSERT_TRUE(first);
     EXPECT_EQ(first->status(), Transfer::Status::Complete);
     EXPECT_EQ(read(dir.filePath("got0.bin")), data);
@@ -373,7 +387,8 @@ TEST_F(PrivateLinks, FilesArePinnedOnFirstUseAndRefusedWhenTheCertificateChanges
     EXPECT_EQ(alice.pins.value("bob"), fingerprint(bob));
     EXPECT_TRUE(toBob.windowOf(first)->statusLabel()->text().contains("not yet verified"));
 
-    const Transfer* second = sendPrivately(fromAlice, toBob, data);
+    const Transfer* second = sendPrivately(fromAlice, toBob, data, &asked);
+    EXPECT_FALSE(asked);
     ASSERT_TRUE(second);
     EXPECT_EQ(second->status(), Transfer::Status::Complete);
     EXPECT_EQ(second->protection(), peer::LinkProtection::TlsPinned);
@@ -402,6 +417,16 @@ TEST_F(PrivateLinks, ChatWindowsSayWhichProtectionTheirLinkHas)
     ASSERT_TRUE(offer);
     EXPECT_TRUE(alice.sent.last().contains("DCC SCHAT chat "));
     bobChats.acceptOffer(*offer);
+    // Alice listened: she accepts the certificate bob connected with.
+    ASSERT_TRUE(waitFor([&] {
+        return aliceChats.records().CountRecords() == 1
+               && aliceChats.windowOf(*aliceChats.records().at(0))
+                      ->findChild<peer::PeerKeyQuestion*>();
+    }));
+    aliceChats.windowOf(*aliceChats.records().at(0))
+        ->findChild<peer::PeerKeyQuestion*>()
+        ->acceptButton()
+        ->click();
     const auto tlsUp = [](const peer::ChatSessions& chats) {
         return chats.records().CountRecords() > 0
                && chats.records().at(0)->tls != peer::LinkProtection::None;

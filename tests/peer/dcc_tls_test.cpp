@@ -7,6 +7,7 @@
 #include "tests/support/wait_for.h"
 
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QHostAddress>
@@ -16,6 +17,7 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <optional>
 
 using peer::PeerTrust;
@@ -187,9 +189,14 @@ TEST(IdentityFile, DamagedFileIsReplaced)
         QString note;
         const std::optional<TlsIdentity> identity = peer::loadOrMakeTlsIdentity(path, &note);
         ASSERT_TRUE(identity);
-        EXPECT_FALSE(note.isEmpty());
         EXPECT_NE(peer::certificateFingerprint(identity->certificate),
                   peer::certificateFingerprint(a->certificate));
+        // The old file is kept aside, whole, and the note says where.
+        const QStringList aside =
+            QDir(dir.path()).entryList({"direct-link.pem.damaged-*"}, QDir::Files);
+        ASSERT_EQ(aside.size(), 1);
+        EXPECT_EQ(readAll(dir.filePath(aside.first())), c.contents);
+        EXPECT_TRUE(note.contains(aside.first())) << note.toStdString();
         // The replacement is what the next start reads, quietly.
         QString again;
         const std::optional<TlsIdentity> reread = peer::loadOrMakeTlsIdentity(path, &again);
@@ -200,6 +207,24 @@ TEST(IdentityFile, DamagedFileIsReplaced)
         EXPECT_FALSE(QFileInfo(path).permissions()
                      & (QFileDevice::ReadGroup | QFileDevice::ReadOther));
     }
+}
+
+TEST(IdentityFile, EachDamagedFileIsKeptAsideUnderItsOwnName)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("direct-link.pem");
+    for (const QByteArray& contents : {QByteArray("first"), QByteArray("second")}) {
+        ASSERT_TRUE(writeAll(path, contents));
+        ASSERT_TRUE(peer::loadOrMakeTlsIdentity(path));
+    }
+    const QStringList aside =
+        QDir(dir.path()).entryList({"direct-link.pem.damaged-*"}, QDir::Files, QDir::Name);
+    ASSERT_EQ(aside.size(), 2);
+    QByteArrayList kept;
+    for (const QString& name : aside)
+        kept << readAll(dir.filePath(name));
+    std::sort(kept.begin(), kept.end());
+    EXPECT_EQ(kept, (QByteArrayList{"first", "second"}));
 }
 
 TEST(IdentityFile, NothingWhenItCannotBeSaved)
@@ -339,6 +364,19 @@ TEST(PeerPins, RoundTripPerNick)
     EXPECT_EQ(store.peerPin("bob"), b);
     // Server pins are a separate set.
     EXPECT_FALSE(temp.registry().hasKey(config::kKeyPins));
+}
+
+TEST(PeerPins, AForgottenPinIsGoneAndTheOthersStay)
+{
+    test::TempStore temp;
+    config::Store& store = temp.store();
+    EXPECT_TRUE(store.forgetPin("alice")); // nothing to forget, not even the key
+    EXPECT_FALSE(store.forgetPin(""));
+    ASSERT_TRUE(store.pinPeer("alice", QByteArray(64, 'a')));
+    ASSERT_TRUE(store.pinPeer("bob", QByteArray(64, 'b')));
+    EXPECT_TRUE(store.forgetPin("ALICE")); // store names compare without ASCII case
+    EXPECT_EQ(store.peerPin("alice"), std::nullopt);
+    EXPECT_EQ(store.peerPin("bob"), QByteArray(64, 'b'));
 }
 
 TEST(PeerPins, OnlyFingerprintsArePinned)

@@ -31,7 +31,7 @@ public:
     bool passiveOffers() const override { return passive; }
     bool privateLinks() const override { return privateOffers; }
     const peer::TlsIdentity* tlsIdentity() override { return identity ? &*identity : nullptr; }
-    std::optional<QByteArray> peerPin(const QByteArray& nick) const override
+    std::optional<QByteArray> peerPin(const QByteArray& nick) override
     {
         return pins.contains(nick) ? std::optional(pins.value(nick)) : std::nullopt;
     }
@@ -40,6 +40,7 @@ public:
         pins.insert(nick, fingerprint);
         return true;
     }
+    peer::LinkTimeouts linkTimeouts() const override { return timeouts; }
     // The newest offer of `kind` as its target receives it from us.
     std::optional<irc::DccOffer> lastOffer(irc::DccKind kind, bool secure = false) const
     {
@@ -64,6 +65,7 @@ public:
     bool privateOffers = false;
     std::optional<peer::TlsIdentity> identity;
     QHash<QByteArray, QByteArray> pins;
+    peer::LinkTimeouts timeouts;
 
 private:
     QByteArray m_nick;
