@@ -91,6 +91,8 @@ Program::Program(config::Registry& registry, Options options,
     // Said once: every later change the user makes fails with a box of its own.
     if (registry.isReadOnly())
         diag::DebugLog(config::errorText(config::Error::StoreReadOnly, registry.path()));
+    // An older store's one server password moves to the entry it was always sent to first.
+    m_store.migrateServerPass();
     m_offers.setOwner(m_window.get());
     m_transfers.setWindowOwner(m_window.get());
     m_voice.setWindowOwner(m_window.get());
@@ -293,7 +295,7 @@ void Program::registerTransferCommands()
 void Program::registerSettingsCommands()
 {
     m_commands.setHandler(Command::ProgramSettings, [this](auto&) {
-        config::SettingsDialog dialog(m_store, *m_prompter);
+        config::SettingsDialog dialog(m_store, *m_prompter, m_link.serverIndex());
         if (dialog.exec() != QDialog::Accepted)
             return;
         applySettings(m_store.LoadSettings());

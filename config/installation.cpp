@@ -52,7 +52,7 @@ bool installIfMissing(Registry& registry, const FirstRunDefaults& defaults)
     const QString installDir =
         QDir::cleanPath(defaults.installDir.isEmpty() ? defaultInstallDir() : defaults.installDir);
     registry.writeValue(kKeyRoot, "installdir", installDir.toUtf8());
-    QDir().mkpath(installDir + QStringLiteral("/logs"));
+    makePrivateFolder(installDir + QStringLiteral("/logs"));
     for (const auto& [source, target] : defaults.files) {
         const QString path = installDir + QLatin1Char('/') + target;
         QDir().mkpath(QFileInfo(path).absolutePath());

@@ -1,6 +1,7 @@
 #include "config/registry.h"
 
-#include <QDir>
+#include "config/paths.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
@@ -175,9 +176,13 @@ Registry::Registry(const QString& path)
     : m_path(path)
 {
     const QString folder = QFileInfo(path).absolutePath();
-    if (!QDir().mkpath(folder))
+    if (!makePrivateFolder(folder))
         return;
     const bool existed = QFileInfo(path).isFile();
+    // Made by us first, 0600: SQLite gives its journal and index files the mode of the store,
+    // so they hold the passwords no more openly than the store does.
+    if (!existed)
+        createPrivateFile(path);
     Connection db = openReadWrite(path);
     // Running on an empty configuration would connect to the wrong server and lose the contacts,
     // so a file that cannot be written is still read.

@@ -19,8 +19,8 @@ struct Settings
     // Off in stores written before it existed, since a missing flag reads as off.
     bool fastsend = false;
     QByteArray altnick;
-    // Optional server password; missing or empty means no PASS line at all.
-    QByteArray serverpass;
+    // The server password is not a personal setting: each server entry has its own (the
+    // store's serverPassword()).
     // On in stores written before they existed: a missing "reconnect" or "notify" reads as on.
     // reconnect: a pass over the server list that ends after a lost link starts again later.
     bool reconnect = true;
@@ -37,8 +37,8 @@ struct Settings
         return nick == o.nick && away == o.away && awayset == o.awayset && realname == o.realname
                && email == o.email && autoconnect == o.autoconnect && queryip == o.queryip
                && logging == o.logging && fastsend == o.fastsend && altnick == o.altnick
-               && serverpass == o.serverpass && reconnect == o.reconnect && notify == o.notify
-               && passivedcc == o.passivedcc && privatedcc == o.privatedcc;
+               && reconnect == o.reconnect && notify == o.notify && passivedcc == o.passivedcc
+               && privatedcc == o.privatedcc;
     }
     bool operator!=(const Settings& o) const { return !(*this == o); }
 };

@@ -43,10 +43,11 @@ struct Box
 
 } // namespace
 
-SettingsDialog::SettingsDialog(Store& store, Prompter& prompter, QWidget* parent)
+SettingsDialog::SettingsDialog(Store& store, Prompter& prompter, int serverIndex, QWidget* parent)
     : QDialog(parent)
     , m_store(store)
     , m_prompter(prompter)
+    , m_serverIndex(serverIndex)
 {
     setWindowTitle(tr("Options"));
     setModal(true);
@@ -144,7 +145,9 @@ void SettingsDialog::load()
     m_realname->setText(QString::fromUtf8(settings.realname));
     m_email->setText(QString::fromUtf8(settings.email));
     m_away->setText(QString::fromUtf8(settings.away));
-    m_serverpass->setText(QString::fromUtf8(settings.serverpass));
+    const std::optional<ServerEntry> server = currentServer();
+    m_serverpass->setEnabled(server.has_value());
+    m_serverpass->setText(server ? QString::fromUtf8(m_store.serverPassword(*server)) : QString());
     m_autoconnect->setChecked(settings.autoconnect);
     m_awayset->setChecked(settings.awayset);
     m_queryip->setChecked(settings.queryip);
@@ -164,7 +167,6 @@ Settings SettingsDialog::fromFields() const
     settings.realname = fieldText(m_realname);
     settings.email = fieldText(m_email);
     settings.away = fieldText(m_away);
-    settings.serverpass = fieldText(m_serverpass);
     settings.awayset = m_awayset->isChecked();
     settings.autoconnect = m_autoconnect->isChecked();
     settings.queryip = m_queryip->isChecked();
@@ -206,12 +208,27 @@ void SettingsDialog::accept()
         m_prompter.showError(this, box.title, box.text);
     if (!boxes.empty())
         return;
-    if (!m_store.SaveSettings(settings)) {
+    const std::optional<ServerEntry> server = currentServer();
+    const QByteArray password = fieldText(m_serverpass);
+    const bool saved = m_store.registry().transact([&] {
+        return m_store.SaveSettings(settings)
+               && (!server || m_store.setServerPassword(*server, password));
+    });
+    if (!saved) {
         m_prompter.showError(this, errorTitle(),
                              errorText(Error::SaveFailed, m_store.registry().path()));
         return;
     }
     QDialog::accept();
+}
+
+std::optional<ServerEntry> SettingsDialog::currentServer() const
+{
+    const std::vector<ServerEntry> servers = m_store.EnumServers();
+    if (servers.empty())
+        return std::nullopt;
+    const bool inList = m_serverIndex >= 0 && m_serverIndex < int(servers.size());
+    return servers[inList ? size_t(m_serverIndex) : 0];
 }
 
 void SettingsDialog::editServers()

@@ -4,6 +4,8 @@
 
 #include <QDialog>
 
+#include <optional>
+
 class QCheckBox;
 class QGroupBox;
 class QLineEdit;
@@ -16,13 +18,16 @@ class Store;
 
 // "Options": the personal settings, read from the store on opening and saved to it on OK. OK
 // first shows a box for every field left blank that has to be filled, and saves nothing while
-// any is shown; after exec() returned Accepted the caller reloads its settings.
+// any is shown; after exec() returned Accepted the caller reloads its settings. The server
+// password field is the password of the current server entry (at `serverIndex`, the first entry
+// when the index is past the list), and is disabled while the list is empty.
 class SettingsDialog : public QDialog
 {
     Q_OBJECT
 
 public:
-    SettingsDialog(Store& store, Prompter& prompter, QWidget* parent = nullptr);
+    SettingsDialog(Store& store, Prompter& prompter, int serverIndex = 0,
+                   QWidget* parent = nullptr);
 
     QLineEdit* nickEdit() const { return m_nick; }
     QLineEdit* altnickEdit() const { return m_altnick; }
@@ -55,9 +60,11 @@ private:
     QGroupBox* makeGeneralGroup();
     void editServers();
     Settings fromFields() const;
+    std::optional<ServerEntry> currentServer() const;
 
     Store& m_store;
     Prompter& m_prompter;
+    int m_serverIndex = 0;
     QLineEdit* m_nick = nullptr;
     QLineEdit* m_altnick = nullptr;
     QLineEdit* m_realname = nullptr;

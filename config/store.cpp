@@ -127,7 +127,6 @@ Settings Store::LoadSettings() const
     s.queryip = readFlag(m_registry, "queryip");
     s.logging = readFlag(m_registry, "logging");
     s.fastsend = readFlag(m_registry, "fastsend");
-    s.serverpass = readField(m_registry, "serverpass");
     s.reconnect = readFlagMissingOn(m_registry, "reconnect");
     s.notify = readFlagMissingOn(m_registry, "notify");
     s.passivedcc = readFlag(m_registry, "passivedcc");
@@ -154,11 +153,7 @@ bool Store::SaveSettings(const Settings& s)
                && writeFlagMissingOn(m_registry, "reconnect", s.reconnect)
                && writeFlagMissingOn(m_registry, "notify", s.notify)
                && writeFlagMissingOff(m_registry, "passivedcc", s.passivedcc)
-               && writeFlagMissingOff(m_registry, "privatedcc", s.privatedcc)
-               // "No server password" is no value at all, not an empty one.
-               && (s.serverpass.isEmpty()
-                       ? m_registry.deleteValue(kKeyRoot, "serverpass")
-                       : m_registry.writeValue(kKeyRoot, "serverpass", s.serverpass));
+               && writeFlagMissingOff(m_registry, "privatedcc", s.privatedcc);
     });
 }
 
@@ -216,8 +211,61 @@ bool Store::RemoveServer(const ServerEntry& server)
         return false;
     // A value stored without a port enumerates as port 0, so port 0 names the bare address.
     // The address may come back lower-cased from EnumServers; NOCASE names still match.
-    return m_registry.deleteValue(kKeyServers, server.port != 0 ? serverValueName(server)
-                                                                : bracketed(server.address));
+    return m_registry.transact([&] {
+        return m_registry.deleteValue(kKeyServers, server.port != 0 ? serverValueName(server)
+                                                                    : bracketed(server.address))
+               && m_registry.deleteValue(kKeyServerPasswords, serverValueName(server));
+    });
+}
+
+QByteArray Store::serverPassword(const ServerEntry& server) const
+{
+    const std::optional<QByteArray> own =
+        m_registry.readValue(kKeyServerPasswords, serverValueName(server));
+    if (own)
+        return own->size() < kSettingsFieldSize ? *own : QByteArray();
+    const QByteArray legacy = readField(m_registry, kLegacyServerPass);
+    if (legacy.isEmpty())
+        return {};
+    const std::vector<ServerEntry> servers = EnumServers();
+    return !servers.empty() && servers.front() == server ? legacy : QByteArray();
+}
+
+bool Store::setServerPassword(const ServerEntry& server, const QByteArray& password)
+{
+    if (server.address.isEmpty() || password.size() >= kSettingsFieldSize)
+        return false;
+    return m_registry.transact([&] {
+        // The old password first finds its entry, so that it never moves to another one later.
+        if (!migrateServerPass())
+            return false;
+        if (password.isEmpty())
+            return m_registry.deleteValue(kKeyServerPasswords, serverValueName(server));
+        return (m_registry.hasKey(kKeyServerPasswords) || m_registry.createKey(kKeyServerPasswords))
+               && m_registry.writeValue(kKeyServerPasswords, serverValueName(server), password);
+    });
+}
+
+bool Store::migrateServerPass()
+{
+    if (!m_registry.readValue(kKeyRoot, kLegacyServerPass))
+        return true;
+    const QByteArray legacy = readField(m_registry, kLegacyServerPass);
+    const std::vector<ServerEntry> servers = EnumServers();
+    // With no entry to take it, the password waits for the first one.
+    if (servers.empty() && !legacy.isEmpty())
+        return true;
+    return m_registry.transact([&] {
+        const QByteArray name = servers.empty() ? QByteArray() : serverValueName(servers.front());
+        const bool keep =
+            !legacy.isEmpty() && !m_registry.readValue(kKeyServerPasswords, name).has_value();
+        if (keep
+            && !((m_registry.hasKey(kKeyServerPasswords)
+                  || m_registry.createKey(kKeyServerPasswords))
+                 && m_registry.writeValue(kKeyServerPasswords, name, legacy)))
+            return false;
+        return m_registry.deleteValue(kKeyRoot, kLegacyServerPass);
+    });
 }
 
 std::optional<QByteArray> Store::certificatePin(const ServerEntry& server) const

@@ -23,6 +23,13 @@ inline constexpr char kKeyPins[] = "SOFTWARE\\Kivvo\\Pins";
 // Certificates of contacts' private direct links: one value per nick (as the server folds it),
 // holding the SHA-256 fingerprint in lower-case hex. Made on the first pin.
 inline constexpr char kKeyPeerPins[] = "SOFTWARE\\Kivvo\\PeerPins";
+// The server password of each server entry that has one: the value is named as the entry is in
+// kKeyServers and holds the password as typed (an account as "account:password"). Made on the
+// first password, so stores written before it existed stay as they are.
+inline constexpr char kKeyServerPasswords[] = "SOFTWARE\\Kivvo\\ServerPasswords";
+// Where stores written before passwords belonged to entries keep their one password; it belongs
+// to the entry every start connects to first, the first of the list.
+inline constexpr char kLegacyServerPass[] = "serverpass";
 
 // Buffer sizes of the stored layout. A value that does not fit counts as missing (settings) or
 // is skipped by an enumeration, so that one bad value never hides the ones stored after it.
@@ -48,7 +55,17 @@ public:
 
     std::vector<ServerEntry> EnumServers() const;
     bool AddServer(const ServerEntry& server);
+    // Removes the entry and its server password.
     bool RemoveServer(const ServerEntry& server);
+
+    // The server password of `server`, empty when it has none. The password of an older store
+    // counts as the first entry's until migrateServerPass() moved it there.
+    QByteArray serverPassword(const ServerEntry& server) const;
+    // An empty password removes it.
+    bool setServerPassword(const ServerEntry& server, const QByteArray& password);
+    // Moves an older store's single password to the first entry; true when nothing is left to
+    // move. A read-only store keeps it where it is, and serverPassword() still finds it.
+    bool migrateServerPass();
 
     // The fingerprint pinned for the server's certificate, if the user ever trusted one. The pin
     // belongs to the address and port, whatever network name the entry carries.

@@ -1,8 +1,11 @@
 #include "diag/received_dump.h"
 
+#include "config/paths.h"
 #include "diag/secret_mask.h"
 
 #include <QFile>
+
+#include <unistd.h>
 
 namespace diag {
 
@@ -32,10 +35,16 @@ bool commandWord(const QByteArray& line, QByteArray* word)
 void ReceivedDump::DumpReceivedLines(const QList<QByteArray>& lines)
 {
     // Opened for appending even without "DEBUG", so that the file exists after a run either
-    // way: a dump that an earlier run wrote with "DEBUG" must survive a run without it.
-    QFile file(m_path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
+    // way: a dump that an earlier run wrote with "DEBUG" must survive a run without it. The
+    // current folder may be anyone's: a symlink planted at the name is not followed.
+    const int fd = config::openPrivateForAppend(m_path);
+    if (fd < 0)
         return;
+    QFile file;
+    if (!file.open(fd, QIODevice::WriteOnly | QIODevice::Append, QFile::AutoCloseHandle)) {
+        ::close(fd);
+        return;
+    }
     if (!m_enabled)
         return;
 

@@ -10,7 +10,8 @@ namespace diag {
 
 // The received-data dump: each batch of server lines appended to a file (out.txt in the current
 // folder) when the program runs with "DEBUG". Without it each batch only creates the file when
-// it is missing; nothing ever truncates it.
+// it is missing; nothing ever truncates it. It is created 0600, and never written through a
+// symlink at its name.
 class ReceivedDump
 {
 public:

@@ -59,13 +59,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     config::Store store(reg);
     const config::Settings settings = store.LoadSettings();
-    for (const QByteArray* text : {&settings.nick, &settings.altnick, &settings.away,
-                                   &settings.realname, &settings.email, &settings.serverpass})
+    for (const QByteArray* text :
+         {&settings.nick, &settings.altnick, &settings.away, &settings.realname, &settings.email})
         FUZZ_CHECK(text->size() < config::kSettingsFieldSize);
     (void)store.autoconnectRequested();
     (void)store.GetInstallDir();
 
     for (const config::ServerEntry& server : store.EnumServers()) {
+        FUZZ_CHECK(store.serverPassword(server).size() < config::kSettingsFieldSize);
         FUZZ_CHECK(server.address.size() < config::kAddressSize);
         FUZZ_CHECK(server.network.size() < config::kNetworkSize);
         FUZZ_CHECK(!server.address.contains(':'));

@@ -2,6 +2,8 @@
 
 #include "irc/message.h"
 
+#include <algorithm>
+
 namespace irc {
 
 namespace {
@@ -77,22 +79,35 @@ Registration::Registration(QByteArray nick, QByteArray realname, QByteArray serv
     , m_account(accountIn(m_serverpass))
 {}
 
-QList<QByteArray> Registration::start()
+QList<QByteArray> Registration::registrationLines(bool withPass) const
 {
     QList<QByteArray> lines;
-    m_offered.clear();
-    m_loginSent = false;
-    m_phase = Phase::Off;
-    if (m_account) {
-        lines << "CAP LS 302";
-        m_phase = Phase::Listing;
-    }
-    if (!m_serverpass.isEmpty())
+    if (withPass && !m_serverpass.isEmpty())
         lines << "PASS " + m_serverpass;
     lines << "NICK " + m_nick;
     // USER needs a real name: strict servers refuse an empty one and never let us on.
     lines << "USER " + m_nick + " 0 * :" + (m_realname.isEmpty() ? m_nick : m_realname);
     return lines;
+}
+
+QList<QByteArray> Registration::start(qint64 nowMs)
+{
+    m_offered.clear();
+    m_listLines = 0;
+    m_listBytes = 0;
+    m_loginSent = false;
+    m_lateAnswerNeedsEnd = false;
+    m_welcomed = false;
+    m_timedOut = false;
+    m_started = true;
+    m_deadline = nowMs + kRegistrationTimeoutMs;
+    if (!m_account) {
+        m_phase = Phase::Off;
+        return registrationLines(true);
+    }
+    m_phase = Phase::Listing;
+    m_capDeadline = nowMs + kCapWaitMs;
+    return {"CAP LS 302"};
 }
 
 Registration::Reply Registration::finish(Outcome outcome, bool sendEnd)
@@ -106,34 +121,86 @@ Registration::Reply Registration::finish(Outcome outcome, bool sendEnd)
     return reply;
 }
 
+Registration::Reply Registration::notNegotiating()
+{
+    Reply reply = finish(Outcome::NoCapabilities, false);
+    reply.send = registrationLines(true);
+    return reply;
+}
+
+Registration::Reply Registration::poll(qint64 nowMs)
+{
+    if (!m_started || m_welcomed || m_timedOut)
+        return {};
+    if (nowMs >= m_deadline) {
+        m_timedOut = true;
+        m_phase = Phase::Done;
+        return {{}, Outcome::TimedOut};
+    }
+    if (m_phase == Phase::Listing && nowMs >= m_capDeadline) {
+        m_lateAnswerNeedsEnd = true;
+        return notNegotiating();
+    }
+    return {};
+}
+
+std::optional<qint64> Registration::nextDeadline() const
+{
+    if (!m_started || m_welcomed || m_timedOut)
+        return std::nullopt;
+    return m_phase == Phase::Listing ? std::min(m_capDeadline, m_deadline) : m_deadline;
+}
+
 Registration::Reply Registration::take(QByteArrayView line)
 {
     const std::optional<Message> message = parseMessage(line);
-    if (!message)
+    if (!message || m_timedOut)
         return {};
     const QByteArray& command = message->command;
     const QList<QByteArray>& params = message->params;
 
     if (command == "001") {
+        m_welcomed = true;
         Reply reply;
         // Welcomed while still waiting for an answer: the server went on without negotiating.
         if (m_phase == Phase::Listing)
             reply = finish(Outcome::NoCapabilities, false);
         else if (negotiating())
             m_phase = Phase::Done;
+        m_lateAnswerNeedsEnd = false;
         reply.welcomed = true;
         return reply;
+    }
+    if (m_lateAnswerNeedsEnd && sameWord(command, "CAP") && params.size() >= 3
+        && sameWord(params.at(1), "LS") && params.at(2) != "*") {
+        m_lateAnswerNeedsEnd = false;
+        return {{"CAP END"}, Outcome::None};
     }
     if (!negotiating())
         return {};
 
-    if (command == "421" && params.size() >= 2 && sameWord(params.at(1), "CAP"))
-        return finish(Outcome::NoCapabilities, false);
-    if (command == "410") // our CAP subcommand is not understood: nothing to negotiate
-        return finish(Outcome::NoSasl, true);
+    // Before registering, some servers refuse every command they do not know with 451.
+    const bool refusedCap =
+        (command == "421" && params.size() >= 2 && sameWord(params.at(1), "CAP"))
+        || (command == "451" && m_phase == Phase::Listing);
+    if (refusedCap)
+        return m_phase == Phase::Listing ? notNegotiating()
+                                         : finish(Outcome::NoCapabilities, false);
+    if (command == "410") { // our CAP subcommand is not understood: nothing to negotiate
+        const bool listing = m_phase == Phase::Listing;
+        Reply reply = finish(Outcome::NoSasl, true);
+        if (listing)
+            reply.send = registrationLines(true) + reply.send;
+        return reply;
+    }
     if (sameWord(command, "CAP"))
         return takeCap(params);
+    return takeLogin(command, params);
+}
 
+Registration::Reply Registration::takeLogin(const QByteArray& command,
+                                            const QList<QByteArray>& params)
+{
     if (m_phase == Phase::Authenticating && sameWord(command, "AUTHENTICATE")) {
         if (!m_loginSent && !params.isEmpty() && params.constFirst() == "+") {
             m_loginSent = true;
@@ -158,26 +225,43 @@ Registration::Reply Registration::take(QByteArrayView line)
     return {};
 }
 
+Registration::Reply Registration::takeCapList(const QList<QByteArray>& params)
+{
+    bool more = params.size() >= 4 && params.at(2) == "*";
+    const QByteArray& list = params.at(more ? 3 : 2);
+    ++m_listLines;
+    m_listBytes += list.size();
+    if (m_listBytes <= kMaxCapLsBytes)
+        m_offered << words(list);
+    if (m_listLines >= kMaxCapLsLines || m_listBytes >= kMaxCapLsBytes)
+        more = false; // judged on what came so far
+    if (more)
+        return {};
+    const std::optional<QByteArray> sasl = offeredValue(m_offered, "sasl");
+    if (!sasl) {
+        Reply reply = finish(Outcome::NoSasl, true);
+        reply.send = registrationLines(true) + reply.send;
+        return reply;
+    }
+    // The server offers SASL: the password goes in the login, never in PASS.
+    if (!takesPlain(*sasl)) {
+        Reply reply = finish(Outcome::NoPlainLogin, true);
+        reply.send = registrationLines(false) + reply.send;
+        return reply;
+    }
+    m_phase = Phase::Requesting;
+    m_offered.clear();
+    return {registrationLines(false) << "CAP REQ :sasl", Outcome::None};
+}
+
 Registration::Reply Registration::takeCap(const QList<QByteArray>& params)
 {
     // params: target, subcommand, ["*" when more lines follow,] capabilities
     if (params.size() < 3)
         return {};
     const QByteArray& sub = params.at(1);
-    if (sameWord(sub, "LS") && m_phase == Phase::Listing) {
-        const bool more = params.size() >= 4 && params.at(2) == "*";
-        m_offered << words(params.at(more ? 3 : 2));
-        if (more)
-            return {};
-        const std::optional<QByteArray> sasl = offeredValue(m_offered, "sasl");
-        if (!sasl)
-            return finish(Outcome::NoSasl, true);
-        if (!takesPlain(*sasl))
-            return finish(Outcome::NoPlainLogin, true);
-        m_phase = Phase::Requesting;
-        m_offered.clear();
-        return {{"CAP REQ :sasl"}, Outcome::None};
-    }
+    if (sameWord(sub, "LS") && m_phase == Phase::Listing)
+        return takeCapList(params);
     if (m_phase != Phase::Requesting)
         return {};
     if (sameWord(sub, "ACK")) {

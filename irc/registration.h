@@ -24,19 +24,31 @@ std::optional<Account> accountIn(const QByteArray& serverpass);
 QList<QByteArray> plainLoginLines(const Account& account);
 
 // The registration lines and, with an account, the capability negotiation that logs in to it
-// before the server lets us on. Pure: it takes the server's lines and answers with the lines to
-// send and what happened; the link does the sending.
+// before the server lets us on. Pure: it takes the server's lines and the time (milliseconds on
+// any steady clock) and answers with the lines to send and what happened; the link does the
+// sending and runs a timer for nextDeadline().
 //
-// The order with an account is "CAP LS 302", "PASS <whole server password>", NICK, USER. PASS has
-// to precede NICK and USER to count, and we cannot know before the server answers whether it
-// will negotiate, so PASS always goes: a server (or bouncer) that ignores CAP or offers no SASL
-// gets the account in PASS as it always did, and one that offers SASL ignores PASS when it wants
-// no server password. The server holds the registration open until "CAP END" while it
-// negotiates, so CAP END follows every ending of the negotiation (success, failure, refusal),
-// except when the server never took part in it.
+// With an account only "CAP LS 302" goes out first, and PASS, NICK and USER wait for the answer:
+// PASS has to precede NICK and USER to count, and it must carry the account's password only to a
+// server that offers no SASL. A server that offers SASL gets NICK and USER and the login; one
+// that answers without SASL gets "PASS <whole server password>" as well; one that does not
+// negotiate (421 or 451 for CAP, or no answer within kCapWaitMs) gets PASS, NICK and USER as it
+// always did. The server holds the registration open until "CAP END" while it negotiates, so CAP
+// END follows every ending of the negotiation, except when the server never took part in it.
+//
+// Without an account the lines are exactly [PASS <serverpass>] NICK USER, as before accounts
+// existed. Either way a registration that has not been welcomed (001) within
+// kRegistrationTimeoutMs ends as TimedOut, and the link gives up the attempt.
 class Registration
 {
 public:
+    static constexpr qint64 kCapWaitMs = 5'000;
+    static constexpr qint64 kRegistrationTimeoutMs = 60'000;
+    // The CAP LS list a server may spread over continuation lines; past either bound the list is
+    // taken as ended, so that a server cannot hold the registration with an endless list.
+    static constexpr int kMaxCapLsLines = 16;
+    static constexpr qsizetype kMaxCapLsBytes = 8'192;
+
     enum class Outcome {
         None,
         LoggedIn,        // 903
@@ -46,7 +58,8 @@ public:
         AlreadyLoggedIn, // 907
         NoPlainLogin,    // 908, or an offer of SASL without PLAIN
         NoSasl,          // CAP answered, but no SASL offered or granted
-        NoCapabilities,  // the server does not negotiate (421 CAP, or 001 before any answer)
+        NoCapabilities,  // the server does not negotiate (421 or 451 for CAP, or no answer)
+        TimedOut,        // no 001 within kRegistrationTimeoutMs: the attempt has failed
     };
 
     struct Reply
@@ -59,11 +72,14 @@ public:
     Registration() = default;
     Registration(QByteArray nick, QByteArray realname, QByteArray serverpass);
 
-    // The lines that open the registration, in order. Without an account exactly
-    // [PASS <serverpass>] NICK USER, as before accounts existed.
-    QList<QByteArray> start();
+    // The lines that open the registration at `nowMs`, in order.
+    QList<QByteArray> start(qint64 nowMs = 0);
     // One line from the server, as received (without CR LF).
     Reply take(QByteArrayView line);
+    // The time is `nowMs`: the wait for the CAP answer or the registration may have run out.
+    Reply poll(qint64 nowMs);
+    // When poll() has something to do next; nothing once the server let us on.
+    std::optional<qint64> nextDeadline() const;
 
     bool hasAccount() const { return m_account.has_value(); }
     // Whether the server is still negotiating with us.
@@ -72,8 +88,12 @@ public:
 private:
     enum class Phase { Off, Listing, Requesting, Authenticating, Done };
 
+    QList<QByteArray> registrationLines(bool withPass) const;
     Reply finish(Outcome outcome, bool sendEnd);
+    Reply notNegotiating();
     Reply takeCap(const QList<QByteArray>& params);
+    Reply takeCapList(const QList<QByteArray>& params);
+    Reply takeLogin(const QByteArray& command, const QList<QByteArray>& params);
 
     QByteArray m_nick;
     QByteArray m_realname;
@@ -81,7 +101,17 @@ private:
     std::optional<Account> m_account;
     Phase m_phase = Phase::Off;
     QList<QByteArray> m_offered; // the capabilities of a CAP LS reply spread over several lines
+    int m_listLines = 0;
+    qsizetype m_listBytes = 0;
     bool m_loginSent = false;
+    // Given up waiting for the CAP answer: a server that answers after all is still waiting for
+    // our CAP END before it lets us on.
+    bool m_lateAnswerNeedsEnd = false;
+    bool m_started = false;
+    bool m_welcomed = false;
+    bool m_timedOut = false;
+    qint64 m_capDeadline = 0;
+    qint64 m_deadline = 0;
 };
 
 } // namespace irc

@@ -14,6 +14,7 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <algorithm>
 #include <chrono>
 
 namespace irc {
@@ -83,6 +84,7 @@ ServerLink::ServerLink(config::Store& store, config::Settings settings, QObject*
     : QObject(parent)
     , m_store(store)
     , m_settings(std::move(settings))
+    , m_registrationTimer(std::make_unique<QtRetryTimer>())
     , m_retryTimer(std::make_unique<QtRetryTimer>())
     , m_jitter([] { return QRandomGenerator::global()->bounded(2.0) - 1.0; })
 {}
@@ -186,6 +188,12 @@ void ServerLink::setSettings(const config::Settings& settings)
         m_recovering = false;
         emit statusChanged({LinkStatus::Step::AllServersFailed});
     }
+}
+
+void ServerLink::setRegistrationTimer(std::unique_ptr<RetryTimer> timer)
+{
+    m_registrationTimer->stop();
+    m_registrationTimer = std::move(timer);
 }
 
 void ServerLink::setRetryTimer(std::unique_ptr<RetryTimer> timer)
@@ -307,10 +315,12 @@ void ServerLink::onConnected()
     emit statusChanged({LinkStatus::Step::SendingUserInfo});
 
     const QByteArray& nick = m_settings.nick;
-    // Without an account in the server password these are the lines as they always were.
-    m_registration = Registration(nick, m_settings.realname, m_settings.serverpass);
-    for (const QByteArray& line : m_registration.start())
+    // The password of this entry only: another server of the list never sees it.
+    m_registration = Registration(nick, m_settings.realname, m_store.serverPassword(m_server));
+    m_registrationStart = m_registrationTimer->now();
+    for (const QByteArray& line : m_registration.start(0))
         sendLine(line);
+    armRegistrationTimer();
     emit registered(nick);
 
     emit statusChanged(
@@ -321,6 +331,33 @@ void ServerLink::onConnected()
     m_whoDeferred = m_registration.negotiating();
     if (!m_whoDeferred)
         sendLine("WHO " + nick);
+}
+
+void ServerLink::armRegistrationTimer()
+{
+    const std::optional<qint64> deadline = m_registration.nextDeadline();
+    if (!deadline || m_state != State::Registered) {
+        m_registrationTimer->stop();
+        return;
+    }
+    const qint64 wait = std::max<qint64>(0, *deadline - registrationElapsed());
+    const int attempt = m_attemptSerial;
+    m_registrationTimer->start(wait, [this, attempt] {
+        if (attempt == m_attemptSerial)
+            registrationTimeReached();
+    });
+}
+
+qint64 ServerLink::registrationElapsed() const
+{
+    return m_registrationStart.msecsTo(m_registrationTimer->now());
+}
+
+void ServerLink::registrationTimeReached()
+{
+    if (m_state != State::Registered)
+        return;
+    takeRegistrationReply(m_registration.poll(registrationElapsed()));
 }
 
 void ServerLink::onSocketError()
@@ -382,8 +419,18 @@ void ServerLink::certificateNotAccepted()
     const Certificate verdict = m_certificate;
     m_certificate = Certificate::Unjudged;
     if (verdict == Certificate::Changed) {
+        // Someone may be impersonating the server: moving on would hand the next entry the
+        // user's attention instead, and coming back later would try the impostor again. The pass
+        // ends here, with the warning as its last word.
+        emit attemptFailed();
+        retireSocket();
+        m_state = State::Idle;
+        m_serverIndex = 0;
+        m_recovering = false;
+        cancelRetry();
+        diag::DebugLog(text::kLogConnectError);
+        diag::DebugLog(m_certificateProblems, 2);
         emit statusChanged({LinkStatus::Step::CertificateChanged, m_serverIndex, m_server.address});
-        connectFailed(m_certificateProblems);
         return;
     }
     // The question may stay open for long, longer than a server waits for a handshake: this
@@ -531,7 +578,11 @@ void ServerLink::deliverPending()
 
 void ServerLink::takeRegistrationLine(const QByteArray& line)
 {
-    const Registration::Reply reply = m_registration.take(line);
+    takeRegistrationReply(m_registration.take(line));
+}
+
+void ServerLink::takeRegistrationReply(const Registration::Reply& reply)
+{
     for (const QByteArray& out : reply.send)
         sendLine(out);
     if (m_whoDeferred && !m_registration.negotiating()) {
@@ -543,6 +594,18 @@ void ServerLink::takeRegistrationLine(const QByteArray& line)
         m_backoff.reset();
         m_recovering = false;
     }
+    if (reply.outcome == Registration::Outcome::TimedOut) {
+        m_registrationTimer->stop();
+        // Never let on: the attempt failed like a refused connection, and the pass goes on.
+        connectFailed(QString::fromLatin1(text::kLogRegistrationTimedOut));
+        return;
+    }
+    armRegistrationTimer();
+    reportOutcome(reply.outcome);
+}
+
+void ServerLink::reportOutcome(Registration::Outcome outcome)
+{
     using Outcome = Registration::Outcome;
     using Step = LinkStatus::Step;
     const auto failed = [this](Step step) {
@@ -550,8 +613,9 @@ void ServerLink::takeRegistrationLine(const QByteArray& line)
         diag::DebugLog(statusText(status));
         emit statusChanged(status);
     };
-    switch (reply.outcome) {
+    switch (outcome) {
     case Outcome::None:
+    case Outcome::TimedOut:
         break;
     case Outcome::LoggedIn:
         diag::DebugLog(text::kLogAccountLoggedIn);
@@ -610,6 +674,7 @@ void ServerLink::quitForClose()
 
 void ServerLink::retireSocket()
 {
+    m_registrationTimer->stop();
     if (!m_socket)
         return;
     QTcpSocket* socket = m_socket;

@@ -82,6 +82,9 @@ public:
     // wait falls (-1..1; random by default).
     void setRetryTimer(std::unique_ptr<RetryTimer> timer);
     void setJitterSource(std::function<double()> source) { m_jitter = std::move(source); }
+    // The clock and timer of the registration's deadlines (the wait for a CAP answer, the
+    // time-out after which an attempt that was never let on fails).
+    void setRegistrationTimer(std::unique_ptr<RetryTimer> timer);
     // Whether a new pass is waiting for its time.
     bool retryPending() const { return m_retryPending; }
 
@@ -123,6 +126,11 @@ private:
     void passEnded();
     void cancelRetry();
     void takeRegistrationLine(const QByteArray& line);
+    void takeRegistrationReply(const Registration::Reply& reply);
+    void reportOutcome(Registration::Outcome outcome);
+    void armRegistrationTimer();
+    void registrationTimeReached();
+    qint64 registrationElapsed() const;
     void connectToEntry();
     void lookUpFinished(const QHostAddress& address, bool ok, int generation);
     void connectToAddress(const QHostAddress& address, int port);
@@ -159,6 +167,9 @@ private:
 
     // The registration of the current link, and the account login it may negotiate.
     Registration m_registration;
+    // When the registration started, and the timer of its next deadline.
+    QDateTime m_registrationStart;
+    std::unique_ptr<RetryTimer> m_registrationTimer;
     // The WHO of registration waits while the server negotiates: it would be refused as coming
     // from a client that has not registered yet.
     bool m_whoDeferred = false;

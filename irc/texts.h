@@ -27,6 +27,7 @@ inline constexpr char kLogAccountNoSasl[] =
     "The server offers no account login (SASL); the account went as the server password.";
 inline constexpr char kLogAccountNoCapabilities[] =
     "The server does not negotiate capabilities; the account went as the server password.";
+inline constexpr char kLogRegistrationTimedOut[] = "The server did not let us on in time";
 inline constexpr char kLogRetryAt[] = "No server answered; next pass at %1 (in %2 s)";
 
 // TLS: the secure link's status, a certificate the user has to judge, and one that was refused.

@@ -1,10 +1,12 @@
 #include "peer/chat_log.h"
 
+#include "config/paths.h"
 #include "diag/control_escape.h"
 
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
+
+#include <unistd.h>
 
 namespace peer {
 
@@ -36,11 +38,16 @@ QByteArray ChatLog::stampedLine(const QDateTime& utc, const QByteArray& line)
 bool ChatLog::append(const QString& path, const QByteArray& text)
 {
     const QString folder = QFileInfo(path).absolutePath();
-    if (!QDir().mkpath(folder))
+    if (!config::makePrivateFolder(folder))
         return false;
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
+    const int fd = config::openPrivateForAppend(path);
+    QFile file;
+    if (fd < 0
+        || !file.open(fd, QIODevice::WriteOnly | QIODevice::Append, QFile::AutoCloseHandle)) {
+        if (fd >= 0)
+            ::close(fd);
         return false;
+    }
     return file.write(text) == text.size();
 }
 

@@ -22,8 +22,9 @@ public:
     static QByteArray startedText(const QByteArray& nick);
     static QByteArray stampedLine(const QDateTime& utc, const QByteArray& line);
 
-    // Appends `text` to the file, creating the logs folder when it is missing. False when the
-    // file could not be written; a chat never stops for its log.
+    // Appends `text` to the file, creating the logs folder (0700) and the file (0600) when they
+    // are missing. False when the file could not be written, or is a symlink; a chat never
+    // stops for its log.
     static bool append(const QString& path, const QByteArray& text);
 };
 

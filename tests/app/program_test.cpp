@@ -159,7 +159,6 @@ TEST_F(ProgramTest, ChangedSettingsReachEveryPartAtOnce)
     config::Settings settings = core->program->settings();
     settings.awayset = true;
     settings.away = "back at two";
-    settings.serverpass = "pw";
     core->program->applySettings(settings);
     server.send(":bob!b@h PRIVMSG alice :hi\r\n");
     ASSERT_TRUE(
@@ -170,6 +169,8 @@ TEST_F(ProgramTest, ChangedSettingsReachEveryPartAtOnce)
     ASSERT_TRUE(
         waitFor([&] { return server.received().contains("PRIVMSG carol :gone home\r\n"); }));
     // The next registration uses the new password.
+    ASSERT_TRUE(
+        core->temp.store().setServerPassword(core->temp.store().EnumServers().front(), "pw"));
     core->run(Command::Disconnect);
     core->run(Command::ConnectCurrent);
     ASSERT_TRUE(waitFor([&] { return server.received(1).contains("WHO alice"); }));

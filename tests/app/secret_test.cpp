@@ -62,12 +62,12 @@ TEST(AccountPassword, NeverReachesALogOrTheProgramsOutput)
     test::FakeIrcServer server;
     test::TempStore temp;
     temp.store().AddServer({"127.0.0.1", "Local", server.port()});
+    ASSERT_TRUE(temp.store().setServerPassword({"127.0.0.1", "Local", server.port()}, serverpass));
     temp.store().AddContact("bob");
     config::Settings settings;
     settings.nick = "alice";
     settings.realname = "Alice";
     settings.email = "alice@example.org";
-    settings.serverpass = serverpass;
     settings.autoconnect = true;
     settings.logging = true;
     ASSERT_TRUE(temp.store().SaveSettings(settings));
@@ -80,7 +80,7 @@ TEST(AccountPassword, NeverReachesALogOrTheProgramsOutput)
         app::Program program(temp.registry(), options, std::make_unique<test::ScriptedPrompter>());
         program.window().show();
         program.start();
-        ASSERT_TRUE(waitFor([&] { return server.received().contains("USER alice"); }));
+        ASSERT_TRUE(waitFor([&] { return server.received().contains("CAP LS 302"); }));
         server.send(":irc CAP * LS :sasl\r\n:irc CAP alice ACK :sasl\r\n");
         ASSERT_TRUE(waitFor([&] { return server.received().contains("AUTHENTICATE PLAIN"); }));
         server.send("AUTHENTICATE +\r\n");

@@ -51,7 +51,6 @@ Settings stored()
     s.away = "out";
     s.awayset = true;
     s.queryip = true;
-    s.serverpass = "secret";
     return s;
 }
 
@@ -77,7 +76,6 @@ void fill(SettingsDialog& dialog, const Settings& s)
     dialog.realnameEdit()->setText(QString::fromUtf8(s.realname));
     dialog.emailEdit()->setText(QString::fromUtf8(s.email));
     dialog.awayEdit()->setText(QString::fromUtf8(s.away));
-    dialog.serverpassEdit()->setText(QString::fromUtf8(s.serverpass));
     dialog.awaysetBox()->setChecked(s.awayset);
     dialog.autoconnectBox()->setChecked(s.autoconnect);
     dialog.queryipBox()->setChecked(s.queryip);
@@ -93,7 +91,6 @@ Settings shown(const SettingsDialog& dialog)
     s.realname = dialog.realnameEdit()->text().toUtf8();
     s.email = dialog.emailEdit()->text().toUtf8();
     s.away = dialog.awayEdit()->text().toUtf8();
-    s.serverpass = dialog.serverpassEdit()->text().toUtf8();
     s.awayset = dialog.awaysetBox()->isChecked();
     s.autoconnect = dialog.autoconnectBox()->isChecked();
     s.queryip = dialog.queryipBox()->isChecked();
@@ -209,11 +206,9 @@ TEST_F(SettingsDialogTest, OkSavesEveryFieldWithFlagsAsOneByte)
     on.realname = "Real Name";
     on.email = "me@example.org";
     on.away = "lunch";
-    on.serverpass = "pass word";
     on.awayset = on.autoconnect = on.queryip = on.logging = on.fastsend = true;
     Settings off = on;
     off.away.clear();
-    off.serverpass.clear();
     off.awayset = off.autoconnect = off.queryip = off.logging = off.fastsend = false;
 
     for (const Settings& entered : {on, off}) {
@@ -279,6 +274,38 @@ TEST_F(SettingsDialogTest, EditServersThenShowsTheStoredSettingsAgain)
     EXPECT_EQ(shown(dialog), stored());
     EXPECT_TRUE(dialog.isVisible());
     EXPECT_EQ(temp.store().LoadSettings(), stored());
+}
+
+// The field belonged to every server at once, so an account's password went to all of them.
+TEST_F(SettingsDialogTest, ServerPasswordFieldEditsTheCurrentEntrysOnly)
+{
+    {
+        SettingsDialog empty(temp.store(), prompter);
+        EXPECT_FALSE(empty.serverpassEdit()->isEnabled()); // no entry to hold it
+    }
+    const config::ServerEntry first{"irc.example.org", "Example", 6667};
+    const config::ServerEntry second{"backup.example.org", "Example", 6667};
+    ASSERT_TRUE(temp.store().AddServer(first));
+    ASSERT_TRUE(temp.store().AddServer(second));
+    ASSERT_TRUE(temp.store().setServerPassword(first, "first pw"));
+
+    SettingsDialog dialog(temp.store(), prompter, 1);
+    dialog.show();
+    EXPECT_TRUE(dialog.serverpassEdit()->isEnabled());
+    EXPECT_EQ(dialog.serverpassEdit()->text(), "");
+    dialog.serverpassEdit()->setText("alice:second pw");
+    dialog.okButton()->click();
+    ASSERT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_EQ(temp.store().serverPassword(second), "alice:second pw");
+    EXPECT_EQ(temp.store().serverPassword(first), "first pw");
+
+    // Past the end of the list (a pass that just ended), the first entry is the current one.
+    SettingsDialog past(temp.store(), prompter, 2);
+    EXPECT_EQ(past.serverpassEdit()->text(), "first pw");
+    past.serverpassEdit()->clear();
+    past.okButton()->click();
+    EXPECT_EQ(temp.store().serverPassword(first), "");
+    EXPECT_EQ(temp.store().serverPassword(second), "alice:second pw");
 }
 
 TEST(SettingsDialog, AStoreThatCannotBeWrittenShowsWhyAndStaysOpen)

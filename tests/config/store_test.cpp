@@ -32,7 +32,6 @@ Settings fullSettings()
     s.autoconnect = true;
     s.queryip = true;
     s.logging = true;
-    s.serverpass = "secret";
     return s;
 }
 
@@ -65,7 +64,7 @@ TEST(Settings, StoredAsExactBytesInFixedOrder)
         {"nick", "longernick"},    {"altnick", "alt"},        {"away", "out for lunch"},
         {"awayset", {"\x00", 1}},  {"realname", "Real Name"}, {"email", "me@example.org"},
         {"autoconnect", "\x01"},   {"queryip", "\x01"},       {"logging", {"\x00", 1}},
-        {"fastsend", {"\x00", 1}}, {"serverpass", "secret"},
+        {"fastsend", {"\x00", 1}},
     };
     const auto values = temp.registry().values(kKeyRoot);
     ASSERT_EQ(values.size(), expected.size());
@@ -76,7 +75,7 @@ TEST(Settings, StoredAsExactBytesInFixedOrder)
     EXPECT_EQ(temp.store().LoadSettings(), s);
 }
 
-TEST(Settings, ResaveOverwritesInPlaceAndDropsEmptyServerPassword)
+TEST(Settings, ResaveOverwritesInPlace)
 {
     test::TempStore temp;
     temp.store().SaveSettings(fullSettings());
@@ -87,12 +86,8 @@ TEST(Settings, ResaveOverwritesInPlaceAndDropsEmptyServerPassword)
     temp.store().SaveSettings(s);
     EXPECT_EQ(temp.registry().readValue(kKeyRoot, "nick"), QByteArray("ab"));
     EXPECT_EQ(temp.registry().readValue(kKeyRoot, "away"), QByteArray());
-    EXPECT_EQ(temp.registry().readValue(kKeyRoot, "serverpass"), std::nullopt);
     EXPECT_EQ(temp.store().LoadSettings(), s);
-
-    auto after = names(temp.registry(), kKeyRoot);
-    after.push_back("serverpass");
-    EXPECT_EQ(after, before);
+    EXPECT_EQ(names(temp.registry(), kKeyRoot), before);
 }
 
 TEST(Settings, TextFieldFitsAt255Bytes)
@@ -104,7 +99,7 @@ TEST(Settings, TextFieldFitsAt255Bytes)
     } fields[] = {
         {"nick", &Settings::nick},   {"altnick", &Settings::altnick},
         {"away", &Settings::away},   {"realname", &Settings::realname},
-        {"email", &Settings::email}, {"serverpass", &Settings::serverpass},
+        {"email", &Settings::email},
     };
     for (const auto& f : fields) {
         for (int size : {255, 256, 1000}) {

@@ -97,7 +97,6 @@ inline Seed seed()
     seed.settings.altnick = "seeded_";
     seed.settings.realname = "Seed User";
     seed.settings.autoconnect = true;
-    seed.settings.serverpass = "pw";
     seed.servers = {{"irc.example.org", "Example", 6697}, {"10.0.0.2", "Backup", 6667}};
     seed.contacts = {"alice", "bob", "carol"};
     return seed;

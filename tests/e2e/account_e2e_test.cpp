@@ -33,10 +33,11 @@ TEST(AccountEndToEnd, NgircdWithoutSaslRegistersAfterTheNegotiation)
 
     test::TempStore temp;
     temp.store().AddServer({"127.0.0.1", "Local", server.port()});
+    temp.store().setServerPassword({"127.0.0.1", "Local", server.port()},
+                                   "alice:not-a-server-password");
     config::Settings settings;
     settings.nick = "alice";
     settings.realname = "Alice";
-    settings.serverpass = "alice:not-a-server-password";
     diag::DebugPanes::instance().clear();
     irc::ServerLink link(temp.store(), settings);
     QList<QByteArray> lines;

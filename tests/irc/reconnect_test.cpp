@@ -222,10 +222,9 @@ class AccountLinkTest : public ReconnectTest
 protected:
     AccountLinkTest()
     {
-        settings.serverpass = "alice:hunter2 pw";
-        link->setSettings(settings);
         diag::DebugPanes::instance().clear();
         addServer(server.port());
+        temp.store().setServerPassword({"127.0.0.1", "Net", server.port()}, "alice:hunter2 pw");
     }
     bool received(const QByteArray& tail)
     {
@@ -238,11 +237,12 @@ protected:
 TEST_F(AccountLinkTest, LogsInWithSaslThenSendsWho)
 {
     link->connectToCurrentServer();
-    ASSERT_TRUE(received("USER alice 0 * :Alice Smith\r\n"));
-    EXPECT_EQ(server.received(), "CAP LS 302\r\nPASS alice:hunter2 pw\r\nNICK alice\r\n"
-                                 "USER alice 0 * :Alice Smith\r\n");
+    ASSERT_TRUE(received("CAP LS 302\r\n"));
     server.send(":irc CAP * LS * :multi-prefix\r\n:irc CAP * LS :sasl=PLAIN\r\n");
     ASSERT_TRUE(received("CAP REQ :sasl\r\n"));
+    // The server offers SASL: the password goes in the login only, never in PASS.
+    EXPECT_EQ(server.received(),
+              "CAP LS 302\r\nNICK alice\r\nUSER alice 0 * :Alice Smith\r\nCAP REQ :sasl\r\n");
     server.send(":irc CAP alice ACK :sasl\r\n");
     ASSERT_TRUE(received("AUTHENTICATE PLAIN\r\n"));
     server.send("AUTHENTICATE +\r\n");
@@ -259,7 +259,7 @@ TEST_F(AccountLinkTest, LogsInWithSaslThenSendsWho)
 TEST_F(AccountLinkTest, AFailedLoginIsSaidAndRegistrationGoesOn)
 {
     link->connectToCurrentServer();
-    ASSERT_TRUE(received("USER alice 0 * :Alice Smith\r\n"));
+    ASSERT_TRUE(received("CAP LS 302\r\n"));
     server.send(":irc CAP * LS :sasl\r\n");
     ASSERT_TRUE(received("CAP REQ :sasl\r\n"));
     server.send(":irc CAP alice ACK :sasl\r\n");
@@ -275,8 +275,8 @@ TEST_F(AccountLinkTest, AFailedLoginIsSaidAndRegistrationGoesOn)
 TEST_F(AccountLinkTest, AServerThatKnowsNoCapGetsThePasswordAsPass)
 {
     link->connectToCurrentServer();
-    ASSERT_TRUE(received("USER alice 0 * :Alice Smith\r\n"));
-    server.send(":irc 421 * CAP :Unknown command\r\n:irc 001 alice :Welcome\r\n");
+    ASSERT_TRUE(received("CAP LS 302\r\n"));
+    server.send(":irc 421 * CAP :Unknown command\r\n");
     ASSERT_TRUE(received("WHO alice\r\n"));
     EXPECT_EQ(server.received(), "CAP LS 302\r\nPASS alice:hunter2 pw\r\nNICK alice\r\n"
                                  "USER alice 0 * :Alice Smith\r\nWHO alice\r\n");
@@ -285,8 +285,10 @@ TEST_F(AccountLinkTest, AServerThatKnowsNoCapGetsThePasswordAsPass)
 TEST_F(AccountLinkTest, AServerWithoutSaslEndsTheNegotiation)
 {
     link->connectToCurrentServer();
-    ASSERT_TRUE(received("USER alice 0 * :Alice Smith\r\n"));
+    ASSERT_TRUE(received("CAP LS 302\r\n"));
     server.send(":irc CAP * LS :multi-prefix\r\n");
     ASSERT_TRUE(received("CAP END\r\nWHO alice\r\n"));
+    EXPECT_EQ(server.received(), "CAP LS 302\r\nPASS alice:hunter2 pw\r\nNICK alice\r\n"
+                                 "USER alice 0 * :Alice Smith\r\nCAP END\r\nWHO alice\r\n");
     EXPECT_EQ(statuses.last(), "Connected to server 127.0.0.1.");
 }

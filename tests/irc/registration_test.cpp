@@ -18,8 +18,8 @@ Registration withAccount()
     return Registration("alice", "Alice Smith", kPass);
 }
 
-const QList<QByteArray> kOpening = {"CAP LS 302", "PASS " + kPass, "NICK alice",
-                                    "USER alice 0 * :Alice Smith"};
+const QByteArray kNick = "NICK alice";
+const QByteArray kUser = "USER alice 0 * :Alice Smith";
 
 // Feeds `lines` in order and gathers everything sent back.
 QList<QByteArray> answers(Registration& registration, const QList<QByteArray>& lines,
@@ -81,19 +81,85 @@ TEST(Registration, AccountIsTheTextBeforeTheFirstColon)
     EXPECT_TRUE(irc::accountIn("me:"));
 }
 
-TEST(Registration, OpensWithCapLsThenPassNickUser)
+TEST(Registration, WithAnAccountOnlyCapLsGoesFirst)
 {
     Registration r = withAccount();
-    EXPECT_EQ(r.start(), kOpening);
+    EXPECT_EQ(r.start(), QList<QByteArray>{"CAP LS 302"});
+    EXPECT_TRUE(r.negotiating());
+    // Server chatter before the answer sends nothing, and leaves the wait running.
+    EXPECT_TRUE(answers(r, {":irc NOTICE * :*** Looking up your hostname"}).isEmpty());
     EXPECT_TRUE(r.negotiating());
 }
 
-TEST(Registration, ServerThatIgnoresCapRegistersWithPass)
+// What goes out after "CAP LS 302" for each kind of answer, as exact lines. Only where no SASL is
+// offered may the password travel in PASS.
+TEST(Registration, PassGoesOnlyToServersThatOfferNoSasl)
+{
+    const QByteArray pass = "PASS " + kPass;
+    const struct
+    {
+        const char* name;
+        QList<QByteArray> server;
+        QList<QByteArray> sent;
+        Outcome outcome;
+    } cases[] = {
+        {"sasl with PLAIN",
+         {":irc CAP * LS :multi-prefix sasl=PLAIN,EXTERNAL"},
+         {kNick, kUser, "CAP REQ :sasl"},
+         Outcome::None},
+        {"bare sasl", {":irc CAP * LS :sasl"}, {kNick, kUser, "CAP REQ :sasl"}, Outcome::None},
+        {"sasl without PLAIN",
+         {":irc CAP * LS :sasl=EXTERNAL,SCRAM-SHA-256"},
+         {kNick, kUser, "CAP END"},
+         Outcome::NoPlainLogin},
+        {"no sasl",
+         {":irc CAP * LS :multi-prefix away-notify"},
+         {pass, kNick, kUser, "CAP END"},
+         Outcome::NoSasl},
+        {"421", {":irc 421 * CAP :Unknown command"}, {pass, kNick, kUser}, Outcome::NoCapabilities},
+        {"451",
+         {":irc 451 * :You have not registered"},
+         {pass, kNick, kUser},
+         Outcome::NoCapabilities},
+        {"410",
+         {":irc 410 * LS :Invalid CAP command"},
+         {pass, kNick, kUser, "CAP END"},
+         Outcome::NoSasl},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Registration r = withAccount();
+        r.start();
+        QList<Outcome> outcomes;
+        EXPECT_EQ(answers(r, c.server, &outcomes), c.sent);
+        EXPECT_EQ(outcomes,
+                  c.outcome == Outcome::None ? QList<Outcome>{} : QList<Outcome>{c.outcome});
+    }
+}
+
+TEST(Registration, NoAnswerWithinTheWaitRegistersWithPass)
+{
+    Registration r = withAccount();
+    r.start(1'000);
+    EXPECT_EQ(r.nextDeadline(), 1'000 + Registration::kCapWaitMs);
+    EXPECT_TRUE(r.poll(1'000 + Registration::kCapWaitMs - 1).send.isEmpty());
+    const Registration::Reply late = r.poll(1'000 + Registration::kCapWaitMs);
+    EXPECT_EQ(late.send, (QList<QByteArray>{"PASS " + kPass, kNick, kUser}));
+    EXPECT_EQ(late.outcome, Outcome::NoCapabilities);
+    EXPECT_FALSE(r.negotiating());
+    EXPECT_TRUE(r.poll(1'000 + Registration::kCapWaitMs + 1).send.isEmpty());
+    // A server that was only slow holds us until CAP END: it gets one, and nothing else.
+    EXPECT_TRUE(r.take(":irc CAP * LS * :sasl").send.isEmpty());
+    EXPECT_EQ(r.take(":irc CAP * LS :multi-prefix").send, QList<QByteArray>{"CAP END"});
+    EXPECT_TRUE(answers(r, {":irc CAP * LS :sasl", "AUTHENTICATE +"}).isEmpty());
+    EXPECT_TRUE(r.take(":irc 001 alice :Welcome").welcomed);
+    EXPECT_EQ(r.nextDeadline(), std::nullopt);
+}
+
+TEST(Registration, WelcomeWhileWaitingEndsTheNegotiation)
 {
     Registration r = withAccount();
     r.start();
-    QList<Outcome> outcomes;
-    EXPECT_TRUE(answers(r, {":irc NOTICE * :*** Looking up your hostname"}, &outcomes).isEmpty());
     const Registration::Reply welcome = r.take(":irc 001 alice :Welcome to IRC");
     EXPECT_TRUE(welcome.send.isEmpty());
     EXPECT_TRUE(welcome.welcomed);
@@ -103,36 +169,30 @@ TEST(Registration, ServerThatIgnoresCapRegistersWithPass)
     EXPECT_TRUE(answers(r, {"AUTHENTICATE +", ":irc 904 alice :failed"}).isEmpty());
 }
 
-TEST(Registration, ServerThatAnswersCapWith421RegistersWithPass)
+TEST(Registration, RegistrationThatIsNotWelcomedInTimeFails)
 {
-    Registration r = withAccount();
-    r.start();
-    const Registration::Reply reply = r.take(":irc 421 * CAP :Unknown command");
-    EXPECT_TRUE(reply.send.isEmpty()); // no CAP END for a server that knows no CAP
-    EXPECT_EQ(reply.outcome, Outcome::NoCapabilities);
-    EXPECT_FALSE(r.negotiating());
-    EXPECT_TRUE(r.take(":irc 001 alice :Welcome").welcomed);
-}
-
-TEST(Registration, ServerWithoutSaslEndsTheNegotiation)
-{
-    Registration r = withAccount();
-    r.start();
-    QList<Outcome> outcomes;
-    EXPECT_EQ(answers(r, {":irc CAP * LS :multi-prefix away-notify"}, &outcomes),
-              QList<QByteArray>{"CAP END"});
-    EXPECT_EQ(outcomes, QList<Outcome>{Outcome::NoSasl});
-    EXPECT_FALSE(r.negotiating());
-}
-
-TEST(Registration, SaslWithoutPlainEndsTheNegotiation)
-{
-    Registration r = withAccount();
-    r.start();
-    QList<Outcome> outcomes;
-    EXPECT_EQ(answers(r, {":irc CAP * LS :sasl=EXTERNAL,SCRAM-SHA-256"}, &outcomes),
-              QList<QByteArray>{"CAP END"});
-    EXPECT_EQ(outcomes, QList<Outcome>{Outcome::NoPlainLogin});
+    for (const QByteArray& serverpass : {QByteArray(""), QByteArray("plain"), kPass}) {
+        SCOPED_TRACE(serverpass.constData());
+        Registration r("alice", "Alice Smith", serverpass);
+        r.start(500);
+        answers(r, {":irc CAP * LS :sasl", ":irc CAP * ACK :sasl"});
+        const qint64 end = 500 + Registration::kRegistrationTimeoutMs;
+        EXPECT_EQ(r.nextDeadline(), end);
+        EXPECT_EQ(r.poll(end - 1).outcome, Outcome::None);
+        const Registration::Reply reply = r.poll(end);
+        EXPECT_EQ(reply.outcome, Outcome::TimedOut);
+        EXPECT_TRUE(reply.send.isEmpty());
+        EXPECT_FALSE(r.negotiating());
+        EXPECT_EQ(r.poll(end + 1).outcome, Outcome::None); // failed once
+        EXPECT_EQ(r.nextDeadline(), std::nullopt);
+        EXPECT_TRUE(answers(r, {"AUTHENTICATE +"}).isEmpty());
+    }
+    // Welcomed in time, nothing fails later.
+    Registration welcomed("alice", "Alice Smith", "");
+    welcomed.start(0);
+    EXPECT_TRUE(welcomed.take(":irc 001 alice :Welcome").welcomed);
+    EXPECT_EQ(welcomed.poll(Registration::kRegistrationTimeoutMs * 2).outcome, Outcome::None);
+    EXPECT_EQ(Registration().nextDeadline(), std::nullopt);
 }
 
 TEST(Registration, RefusedRequestEndsTheNegotiation)
@@ -141,7 +201,7 @@ TEST(Registration, RefusedRequestEndsTheNegotiation)
     r.start();
     QList<Outcome> outcomes;
     EXPECT_EQ(answers(r, {":irc CAP * LS :sasl", ":irc CAP * NAK :sasl"}, &outcomes),
-              (QList<QByteArray>{"CAP REQ :sasl", "CAP END"}));
+              (QList<QByteArray>{kNick, kUser, "CAP REQ :sasl", "CAP END"}));
     EXPECT_EQ(outcomes, QList<Outcome>{Outcome::NoSasl});
 }
 
@@ -152,8 +212,31 @@ TEST(Registration, MultiLineCapLsIsReadWhole)
     // Nothing is asked for before the last line of the list, wherever sasl stands in it.
     EXPECT_TRUE(r.take(":irc CAP * LS * :multi-prefix sasl=PLAIN,EXTERNAL").send.isEmpty());
     EXPECT_TRUE(r.take(":irc CAP * LS * :away-notify account-notify").send.isEmpty());
-    EXPECT_EQ(r.take(":irc CAP * LS :extended-join").send, QList<QByteArray>{"CAP REQ :sasl"});
+    EXPECT_EQ(r.take(":irc CAP * LS :extended-join").send,
+              (QList<QByteArray>{kNick, kUser, "CAP REQ :sasl"}));
     EXPECT_TRUE(r.negotiating());
+}
+
+TEST(Registration, EndlessCapLsIsCutAndJudged)
+{
+    // By lines: the list counts as ended at the bound, on what it offered so far.
+    Registration r = withAccount();
+    r.start();
+    QList<QByteArray> sent;
+    for (int i = 0; i < 1'000; ++i)
+        sent << r.take(":irc CAP * LS * :cap" + QByteArray::number(i)).send;
+    EXPECT_EQ(sent, (QList<QByteArray>{"PASS " + kPass, kNick, kUser, "CAP END"}));
+    EXPECT_FALSE(r.negotiating());
+
+    // By bytes: a few huge lines are cut as well, and a sasl among them still counts.
+    Registration bytes = withAccount();
+    bytes.start();
+    sent.clear();
+    sent << bytes.take(":irc CAP * LS * :sasl").send;
+    for (int i = 0; i < 10; ++i)
+        sent << bytes.take(":irc CAP * LS * :" + QByteArray(4'000, 'x')).send;
+    EXPECT_EQ(sent, (QList<QByteArray>{kNick, kUser, "CAP REQ :sasl"}));
+    EXPECT_TRUE(bytes.take(":irc CAP * LS :late").send.isEmpty());
 }
 
 TEST(Registration, SaslSuccess)
@@ -168,7 +251,8 @@ TEST(Registration, SaslSuccess)
                  ":irc 900 alice alice!a@h alice :You are now logged in as alice",
                  ":irc 903 alice :SASL authentication successful"},
                 &outcomes);
-    EXPECT_EQ(sent, (QList<QByteArray>{"CAP REQ :sasl", "AUTHENTICATE PLAIN", kLogin, "CAP END"}));
+    EXPECT_EQ(sent, (QList<QByteArray>{kNick, kUser, "CAP REQ :sasl", "AUTHENTICATE PLAIN", kLogin,
+                                       "CAP END"}));
     EXPECT_EQ(outcomes, QList<Outcome>{Outcome::LoggedIn});
     EXPECT_FALSE(r.negotiating());
     EXPECT_TRUE(r.take(":irc 001 alice :Welcome").welcomed);
@@ -186,7 +270,8 @@ TEST(Registration, SaslFailure904EndsAndRegistrationGoesOn)
                  // Some servers say 904 twice, or list their mechanisms too: one CAP END only.
                  ":irc 908 alice PLAIN :are available SASL mechanisms", ":irc 904 alice :failed"},
                 &outcomes);
-    EXPECT_EQ(sent, (QList<QByteArray>{"CAP REQ :sasl", "AUTHENTICATE PLAIN", kLogin, "CAP END"}));
+    EXPECT_EQ(sent, (QList<QByteArray>{kNick, kUser, "CAP REQ :sasl", "AUTHENTICATE PLAIN", kLogin,
+                                       "CAP END"}));
     EXPECT_EQ(outcomes, QList<Outcome>{Outcome::LoginFailed});
 }
 
@@ -211,7 +296,8 @@ TEST(Registration, EveryOtherEndingSendsCapEnd)
                     {":irc CAP * LS :sasl", ":irc CAP * ACK :sasl",
                      ":irc " + QByteArray(c.numeric) + " alice :it ended"},
                     &outcomes);
-        EXPECT_EQ(sent, (QList<QByteArray>{"CAP REQ :sasl", "AUTHENTICATE PLAIN", "CAP END"}));
+        EXPECT_EQ(sent, (QList<QByteArray>{kNick, kUser, "CAP REQ :sasl", "AUTHENTICATE PLAIN",
+                                           "CAP END"}));
         EXPECT_EQ(outcomes, QList<Outcome>{c.outcome});
     }
 }
@@ -225,7 +311,8 @@ TEST(Registration, AbortAfterTheLoginWasSent)
                                            {":irc CAP * LS :sasl", ":irc CAP * ACK :sasl",
                                             "AUTHENTICATE +", ":irc 906 alice :SASL aborted"},
                                            &outcomes);
-    EXPECT_EQ(sent, (QList<QByteArray>{"CAP REQ :sasl", "AUTHENTICATE PLAIN", kLogin, "CAP END"}));
+    EXPECT_EQ(sent, (QList<QByteArray>{kNick, kUser, "CAP REQ :sasl", "AUTHENTICATE PLAIN", kLogin,
+                                       "CAP END"}));
     EXPECT_EQ(outcomes, QList<Outcome>{Outcome::Aborted});
     // A second "AUTHENTICATE +" never draws the login again.
     EXPECT_TRUE(r.take("AUTHENTICATE +").send.isEmpty());

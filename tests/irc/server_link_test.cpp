@@ -1,6 +1,7 @@
 #include "config/settings.h"
 #include "irc/server_link.h"
 #include "tests/support/fake_irc_server.h"
+#include "tests/support/fake_retry_timer.h"
 #include "tests/support/temp_store.h"
 #include "tests/support/wait_for.h"
 
@@ -73,11 +74,13 @@ TEST_F(ServerLinkTest, RegistersWithExactlyNickUserAndWho)
 
 TEST_F(ServerLinkTest, SendsPassFirstOnlyWhenAServerPasswordIsSet)
 {
-    settings.serverpass = "s3cret";
     settings.nick = "twelvecharsx";
     link->setSettings(settings);
     FakeIrcServer server;
-    ASSERT_TRUE(connectedTo(server));
+    addServer(server);
+    ASSERT_TRUE(temp.store().setServerPassword({"127.0.0.1", "Net", server.port()}, "s3cret"));
+    link->connectToCurrentServer();
+    ASSERT_TRUE(registeredWith(server));
     EXPECT_EQ(server.received(), "PASS s3cret\r\nNICK twelvecharsx\r\n"
                                  "USER twelvecharsx 0 * :Alice Smith\r\nWHO twelvecharsx\r\n");
     // The nick in use is the whole nick, not its first nine characters.
@@ -210,4 +213,82 @@ TEST_F(ServerLinkTest, RefusesLinesThatWouldInjectACommand)
     EXPECT_TRUE(link->sendLine("PRIVMSG bob :hi"));
     ASSERT_TRUE(waitFor([&] { return server.received().endsWith("PRIVMSG bob :hi\r\n"); }));
     EXPECT_FALSE(server.received().contains("QUIT"));
+}
+
+// An older store's single password went to every server of the list, an account's too.
+TEST_F(ServerLinkTest, SendsAServerPasswordOnlyToItsOwnEntry)
+{
+    FakeIrcServer first;
+    FakeIrcServer second;
+    addServer(first);
+    addServer(second);
+    ASSERT_TRUE(temp.registry().writeValue(config::kKeyRoot, "serverpass", "s3cret"));
+    ASSERT_TRUE(temp.store().migrateServerPass());
+    link->connectToCurrentServer();
+    ASSERT_TRUE(registeredWith(first));
+    EXPECT_EQ(first.received(), "PASS s3cret\r\nNICK alice\r\nUSER alice 0 * :Alice Smith\r\n"
+                                "WHO alice\r\n");
+    first.dropClient();
+    ASSERT_TRUE(registeredWith(second));
+    EXPECT_EQ(second.received(), "NICK alice\r\nUSER alice 0 * :Alice Smith\r\nWHO alice\r\n");
+}
+
+namespace {
+
+// A link whose registration deadlines run on a clock the test moves.
+class RegistrationTimeTest : public ServerLinkTest
+{
+protected:
+    RegistrationTimeTest()
+    {
+        auto fake = std::make_unique<test::FakeRetryTimer>();
+        clock = fake.get();
+        link->setRegistrationTimer(std::move(fake));
+    }
+    test::FakeRetryTimer* clock = nullptr;
+};
+
+} // namespace
+
+TEST_F(RegistrationTimeTest, AccountOnAServerThatNeverAnswersCapGoesAsPassAfterTheWait)
+{
+    FakeIrcServer server;
+    addServer(server);
+    ASSERT_TRUE(temp.store().setServerPassword({"127.0.0.1", "Net", server.port()}, "alice:pw"));
+    link->connectToCurrentServer();
+    ASSERT_TRUE(waitFor([&] { return server.received() == "CAP LS 302\r\n"; }));
+    ASSERT_TRUE(clock->pending());
+    EXPECT_EQ(clock->delays.last(), irc::Registration::kCapWaitMs);
+    clock->elapse();
+    ASSERT_TRUE(registeredWith(server));
+    EXPECT_EQ(server.received(), "CAP LS 302\r\nPASS alice:pw\r\nNICK alice\r\n"
+                                 "USER alice 0 * :Alice Smith\r\nWHO alice\r\n");
+    // The time-out of the registration is what waits now.
+    ASSERT_TRUE(clock->pending());
+    EXPECT_EQ(clock->delays.last(),
+              irc::Registration::kRegistrationTimeoutMs - irc::Registration::kCapWaitMs);
+}
+
+TEST_F(RegistrationTimeTest, ARegistrationNeverLetOnFailsTheAttemptAndThePassGoesOn)
+{
+    FakeIrcServer silent;
+    FakeIrcServer next;
+    addServer(silent);
+    addServer(next);
+    QSignalSpy failed(link.get(), &irc::ServerLink::attemptFailed);
+    link->connectToCurrentServer();
+    ASSERT_TRUE(registeredWith(silent));
+    ASSERT_TRUE(clock->pending());
+    EXPECT_EQ(clock->delays.last(), irc::Registration::kRegistrationTimeoutMs);
+    clock->elapse();
+    ASSERT_TRUE(registeredWith(next));
+    EXPECT_EQ(failed.count(), 1);
+    EXPECT_EQ(link->serverIndex(), 1);
+    EXPECT_TRUE(waitFor([&] { return !silent.isClientConnected(); }));
+
+    // Let on in time: nothing waits any more.
+    next.send(":irc 001 alice :Welcome\r\n");
+    ASSERT_TRUE(waitFor([&] { return !lines.isEmpty(); }));
+    EXPECT_FALSE(clock->pending());
+    EXPECT_EQ(failed.count(), 1);
 }
