@@ -65,6 +65,9 @@ QString errorText(TransferError error, const QString& detail)
         return tr("The sender did not agree to resume the file; the part received is kept.");
     case TransferError::NoIdentity:
         return tr("No certificate for private links could be made, so no offer was sent.");
+    case TransferError::DestinationNotAFile:
+        return withDetail(tr("The destination is not a regular file (it is a folder, a link, a "
+                             "device or a pipe), so the file is not saved there."));
     case TransferError::RenameFailed:
         return withDetail(tr("The whole file was received, but could not be renamed from its "
                              ".part name."));

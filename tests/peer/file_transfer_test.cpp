@@ -8,7 +8,9 @@
 #include "tests/support/offer_host.h"
 #include "tests/support/wait_for.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -17,6 +19,12 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+
+#include <csignal>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using peer::Transfer;
 using test::OfferHost;
@@ -38,6 +46,46 @@ QByteArray randomBytes(qsizetype size)
         byte = char(generator.generate());
     return data;
 }
+
+mode_t currentUmask()
+{
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return mask;
+}
+
+int modeOf(const QString& path)
+{
+    struct stat info
+    {};
+    return ::lstat(QFile::encodeName(path).constData(), &info) == 0 ? int(info.st_mode & 07777)
+                                                                    : -1;
+}
+
+// Files may grow to `bytes` and no further while it lasts, as on a full disk: a write past it
+// fails (EFBIG) instead of ending the process.
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(qsizetype bytes)
+    {
+        ::getrlimit(RLIMIT_FSIZE, &m_saved);
+        m_handler = std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{rlim_t(bytes), m_saved.rlim_max};
+        EXPECT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+    }
+    ~FileSizeLimit()
+    {
+        ::setrlimit(RLIMIT_FSIZE, &m_saved);
+        std::signal(SIGXFSZ, m_handler);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    rlimit m_saved{};
+    void (*m_handler)(int) = nullptr;
+};
 
 class FileTransferTest : public ::testing::Test
 {
@@ -186,44 +234,196 @@ TEST_F(FileTransferTest, ReceiverThatEndsShortKeepsWhatArrivedAndSaysSo)
     const struct
     {
         const char* why;
-        QString path;
         peer::TransferError error;
         QByteArray kept;
     } cases[] = {
-        {"the sender closes early", dir.filePath("part.bin"), peer::TransferError::PeerClosed,
-         "first part"},
+        {"the sender closes early", peer::TransferError::PeerClosed, "first part"},
         // The disk is full: nothing is acknowledged that was not stored.
-        {"the disk is full", "/dev/full", peer::TransferError::WriteFailed, {}},
+        {"the disk is full", peer::TransferError::WriteFailed, "firs"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.why);
+        const QString path = dir.filePath("part.bin");
+        const QString part = peer::FileReceiver::partPath(path);
+        QFile::remove(part);
         QTcpServer alice;
         ASSERT_TRUE(alice.listen(QHostAddress::LocalHost, 0));
-        peer::FileReceiver receiver("alice", c.path, 3000);
+        peer::FileReceiver receiver("alice", path, 3000);
         ASSERT_TRUE(receiver.open());
         peer::TransferWindow window(receiver);
         receiver.connectTo(QHostAddress::LocalHost, alice.serverPort());
         ASSERT_TRUE(waitFor([&] { return alice.hasPendingConnections(); }));
         QTcpSocket* peerSide = alice.nextPendingConnection();
+        std::optional<FileSizeLimit> full;
+        if (c.error == peer::TransferError::WriteFailed)
+            full.emplace(c.kept.size());
         peerSide->write("first part");
         if (c.error == peer::TransferError::PeerClosed) {
             readFrom(*peerSide, 4);
             peerSide->disconnectFromHost();
         }
         ASSERT_TRUE(waitFor([&] { return receiver.status() == Transfer::Status::Stopped; }));
+        full.reset();
         EXPECT_EQ(receiver.error(), c.error);
         EXPECT_EQ(window.button()->text(), "Cancel");
         EXPECT_TRUE(window.statusLabel()->text().startsWith(peer::errorText(c.error).left(20)));
-        // Kept under the part name, to be resumed.
-        if (!c.kept.isEmpty()) {
-            EXPECT_EQ(read(peer::FileReceiver::partPath(c.path)), c.kept);
-            EXPECT_FALSE(QFile::exists(c.path));
-        }
+        // Kept under the part name, to be resumed, and the window says where.
+        EXPECT_EQ(read(part), c.kept);
+        EXPECT_FALSE(QFile::exists(path));
+        EXPECT_EQ(receiver.keptPart(), part);
+        EXPECT_TRUE(
+            window.statusLabel()->text().endsWith("What arrived is kept in \"" + part + "\"."))
+            << window.statusLabel()->text().toStdString();
         if (c.error == peer::TransferError::WriteFailed) {
             waitFor([] { return false; }, 50);
             EXPECT_EQ(peerSide->bytesAvailable(), 0);
         }
     }
+}
+
+TEST_F(FileTransferTest, ATransferThatNeverGotDataLeavesNoPart)
+{
+    QTcpServer alice;
+    ASSERT_TRUE(alice.listen(QHostAddress::LocalHost, 0));
+    const QString path = dir.filePath("never.bin");
+    peer::FileReceiver receiver("alice", path, 3000);
+    ASSERT_TRUE(receiver.open());
+    receiver.connectTo(QHostAddress::LocalHost, alice.serverPort());
+    ASSERT_TRUE(waitFor([&] { return alice.hasPendingConnections(); }));
+    alice.nextPendingConnection()->disconnectFromHost();
+    ASSERT_TRUE(waitFor([&] { return receiver.status() == Transfer::Status::Stopped; }));
+    EXPECT_FALSE(QFile::exists(peer::FileReceiver::partPath(path)));
+    EXPECT_TRUE(receiver.keptPart().isEmpty());
+}
+
+TEST_F(FileTransferTest, APartIsTheUsersAloneUntilWholeThenAnOrdinaryFile)
+{
+    QTcpServer alice;
+    ASSERT_TRUE(alice.listen(QHostAddress::LocalHost, 0));
+    const QString path = dir.filePath("private.bin");
+    peer::FileReceiver receiver("alice", path, 6);
+    ASSERT_TRUE(receiver.open());
+    receiver.connectTo(QHostAddress::LocalHost, alice.serverPort());
+    ASSERT_TRUE(waitFor([&] { return alice.hasPendingConnections(); }));
+    QTcpSocket* peerSide = alice.nextPendingConnection();
+    peerSide->write("abc");
+    EXPECT_EQ(readFrom(*peerSide, 4), ack(3));
+    EXPECT_EQ(modeOf(peer::FileReceiver::partPath(path)), 0600);
+    peerSide->write("def");
+    ASSERT_TRUE(waitFor([&] { return receiver.status() == Transfer::Status::Complete; }));
+    EXPECT_EQ(read(path), "abcdef");
+    EXPECT_EQ(modeOf(path), 0666 & ~currentUmask());
+}
+
+// A link planted under the part's name once made the receiver write through it into whatever
+// it pointed at, and a fresh transfer truncated that file first.
+TEST_F(FileTransferTest, APartNeverWritesThroughALinkUnderItsName)
+{
+    for (const quint64 start : {quint64(0), quint64(3)}) {
+        SCOPED_TRACE(start == 0 ? "afresh" : "resumed");
+        const QString victim = write("victim.txt", "precious contents");
+        const QString path = dir.filePath("linked.bin");
+        const QString part = peer::FileReceiver::partPath(path);
+        QFile::remove(part);
+        ASSERT_TRUE(QFile::link(victim, part));
+        peer::FileReceiver receiver("alice", path, 100);
+        EXPECT_FALSE(receiver.open(start));
+        ASSERT_TRUE(receiver.openFailure());
+        EXPECT_EQ(receiver.openFailure()->error, peer::TransferError::DestinationNotAFile);
+        EXPECT_EQ(receiver.openFailure()->detail, part);
+        EXPECT_EQ(read(victim), "precious contents");
+        EXPECT_TRUE(QFileInfo(part).isSymLink());
+    }
+}
+
+// A destination that was a device or a pipe was written directly; a folder failed without
+// saying why.
+TEST_F(FileTransferTest, ADestinationThatIsNoRegularFileIsRefusedWithItsName)
+{
+    const QString fifo = dir.filePath("pipe");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    // A reader, so that a writer's open of the pipe would not wait for one.
+    const int reader = ::open(QFile::encodeName(fifo).constData(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    QDir(dir.path()).mkdir("folder");
+    const QString target = write("target.txt", "t");
+    const QString link = dir.filePath("link.txt");
+    ASSERT_TRUE(QFile::link(target, link));
+    const QString destinations[] = {fifo, "/dev/null", dir.filePath("folder"), link};
+    OfferHost host;
+    peer::Transfers transfers(host);
+    std::vector<std::pair<peer::TransferError, QString>> failures;
+    QObject::connect(&transfers, &peer::Transfers::failed,
+                     [&](peer::TransferError error, const QString& detail) {
+                         failures.emplace_back(error, detail);
+                     });
+    const auto offer = irc::DccOffer::active(irc::DccKind::Send, "bob", "x", 0x7F000001, 4000, 10);
+    for (const QString& destination : destinations) {
+        SCOPED_TRACE(destination.toStdString());
+        failures.clear();
+        EXPECT_FALSE(transfers.receive(offer, destination));
+        ASSERT_EQ(failures.size(), 1u);
+        EXPECT_EQ(failures[0].first, peer::TransferError::DestinationNotAFile);
+        EXPECT_EQ(failures[0].second, destination);
+        EXPECT_FALSE(QFile::exists(peer::FileReceiver::partPath(destination)));
+    }
+    EXPECT_EQ(transfers.count(), 0);
+    EXPECT_TRUE(host.sent.isEmpty());
+    EXPECT_EQ(read(target), "t");
+    ::close(reader);
+    EXPECT_TRUE(peer::errorText(peer::TransferError::DestinationNotAFile, fifo)
+                    .contains("not a regular file"));
+}
+
+// The old file was removed before the part was renamed: a rename that failed then lost both.
+TEST_F(FileTransferTest, TheOldFileStaysUntilTheNewOneTakesItsNameInOneStep)
+{
+    QTcpServer alice;
+    ASSERT_TRUE(alice.listen(QHostAddress::LocalHost, 0));
+    const QString path = write("kept.txt", "the old file");
+    peer::FileReceiver receiver("alice", path, 6);
+    ASSERT_TRUE(receiver.open());
+    receiver.connectTo(QHostAddress::LocalHost, alice.serverPort());
+    ASSERT_TRUE(waitFor([&] { return alice.hasPendingConnections(); }));
+    QTcpSocket* peerSide = alice.nextPendingConnection();
+    peerSide->write("abc");
+    EXPECT_EQ(readFrom(*peerSide, 4), ack(3));
+    EXPECT_EQ(read(path), "the old file");
+    // The part goes from under the transfer, so that the last step, the rename, fails.
+    ASSERT_TRUE(QFile::remove(peer::FileReceiver::partPath(path)));
+    peerSide->write("def");
+    ASSERT_TRUE(waitFor([&] { return receiver.isFinished(); }));
+    EXPECT_EQ(receiver.error(), peer::TransferError::RenameFailed);
+    EXPECT_EQ(read(path), "the old file");
+}
+
+TEST_F(FileTransferTest, AReceivingTransferThatStopsShortSaysWhereItsPartIs)
+{
+    QTcpServer bob;
+    ASSERT_TRUE(bob.listen(QHostAddress::LocalHost, 0));
+    OfferHost host;
+    peer::Transfers transfers(host);
+    std::vector<QStringList> stopped;
+    QObject::connect(&transfers, &peer::Transfers::transferStoppedShort,
+                     [&](const QByteArray& peer, const QString& name, const QString& part) {
+                         stopped.push_back({QString::fromUtf8(peer), name, part});
+                     });
+    const QString path = dir.filePath("short.bin");
+    const auto offer = irc::DccOffer::active(irc::DccKind::Send, "bob", "short.bin", 0x7F000001,
+                                             bob.serverPort(), 10);
+    ASSERT_TRUE(transfers.receive(offer, path));
+    ASSERT_TRUE(waitFor([&] { return bob.hasPendingConnections(); }));
+    QTcpSocket* peerSide = bob.nextPendingConnection();
+    peerSide->write("half");
+    EXPECT_EQ(readFrom(*peerSide, 4), ack(4));
+    peerSide->disconnectFromHost();
+    ASSERT_TRUE(waitFor([&] { return !stopped.empty(); }));
+    EXPECT_EQ(stopped, (std::vector<QStringList>{{"bob", "short.bin", path + ".part"}}));
+
+    // The user's own cancel is no news to the user.
+    ASSERT_TRUE(transfers.receive(offer, dir.filePath("other.bin")));
+    transfers.at(1)->cancel();
+    EXPECT_EQ(stopped.size(), 1u);
 }
 
 TEST_F(FileTransferTest, TwoSidesTransferFilesByteExactlyInBothModes)
