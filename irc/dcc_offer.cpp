@@ -271,7 +271,8 @@ std::optional<QByteArray> SafeFileName(QByteArrayView offered)
         if (isControl(c))
             c = '_';
     }
-    constexpr qsizetype kMaxName = 255;
+    // A name may have 255 bytes, and the part file's adds ".part".
+    constexpr qsizetype kMaxName = 255 - 5;
     if (name.size() > kMaxName) {
         qsizetype cut = kMaxName;
         while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80)

@@ -108,8 +108,9 @@ std::optional<QString> offerRefusal(const DccOffer& offer, bool serverOnLoopback
 QByteArray GetBaseName(QByteArrayView path);
 
 // A name that an offered file may be saved under inside the chosen folder: its base name with
-// control characters and leading dots turned into '_', at most 255 bytes (never cutting a UTF-8
-// character). Nothing when no usable name is left (empty, or only dots such as "." and "..").
+// control characters and leading dots turned into '_', at most 250 bytes (never cutting a UTF-8
+// character) less the ".part" that the part file adds. Nothing when no usable name is left (empty,
+// or only dots such as "." and "..").
 std::optional<QByteArray> SafeFileName(QByteArrayView offered);
 
 // The address field of an offer: IPv4 as its host-order decimal, IPv6 as its literal (an

@@ -375,6 +375,15 @@ TEST_F(FileTransferTest, ADestinationThatIsNoRegularFileIsRefusedWithItsName)
                     .contains("not a regular file"));
 }
 
+// An offered name cut to 255 bytes left no room for ".part", and the file could not be received.
+TEST_F(FileTransferTest, TheLongestNameOfferedStillHasRoomForItsPart)
+{
+    const auto name = irc::SafeFileName(QByteArray(300, 'n'));
+    ASSERT_TRUE(name);
+    peer::FileReceiver receiver("alice", dir.filePath(QString::fromUtf8(*name)), 10);
+    EXPECT_TRUE(receiver.open());
+}
+
 // The old file was removed before the part was renamed: a rename that failed then lost both.
 TEST_F(FileTransferTest, TheOldFileStaysUntilTheNewOneTakesItsNameInOneStep)
 {
