@@ -296,6 +296,15 @@ void MainWindow::bringToFront()
     setFocus();
 }
 
+void MainWindow::comeForward()
+{
+    const bool quiet = testAttribute(Qt::WA_ShowWithoutActivating);
+    setAttribute(Qt::WA_ShowWithoutActivating);
+    showNormal();
+    raise();
+    setAttribute(Qt::WA_ShowWithoutActivating, quiet);
+}
+
 void MainWindow::paintEvent(QPaintEvent* event)
 {
     QMainWindow::paintEvent(event);

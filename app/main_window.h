@@ -72,9 +72,11 @@ public slots:
     void showDisconnected();
     void showWhois(const QString& text);
     void showCtcpReply(irc::CtcpCode code, const QString& title, const QString& text);
-    // The tray's click, and an offer that needs an answer: the window and its title bar come
-    // back in front with the focus.
+    // The tray's click: the window and its title bar come back in front with the focus.
     void bringToFront();
+    // An offer that needs an answer: the window comes back in front, but the keyboard stays
+    // with the window the user is typing in.
+    void comeForward();
 
 signals:
     // The close box: the program runs its close step.

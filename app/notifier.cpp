@@ -44,6 +44,17 @@ void Notifier::transferCompleted(const QByteArray& peer, const QString& fileName
          tr("%1 (with %2) is done.").arg(fileName, diag::decodeServerText(peer)));
 }
 
+void Notifier::transferStoppedShort(const QByteArray& peer, const QString& fileName,
+                                    const QString& keptPart)
+{
+    const QString nick = diag::decodeServerText(peer);
+    post(tr("Transfer stopped"),
+         keptPart.isEmpty()
+             ? tr("%1 (with %2) stopped before the end.").arg(fileName, nick)
+             : tr("%1 (with %2) stopped before the end; what arrived is kept in \"%3\".")
+                   .arg(fileName, nick, keptPart));
+}
+
 void Notifier::post(const QString& title, const QString& text)
 {
     if (!m_enabled || m_active())

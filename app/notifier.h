@@ -38,6 +38,9 @@ public slots:
     void newChat(const QByteArray& nick);
     void offerWaiting();
     void transferCompleted(const QByteArray& peer, const QString& fileName);
+    // `keptPart`, when not empty, names the part file that holds what arrived.
+    void transferStoppedShort(const QByteArray& peer, const QString& fileName,
+                              const QString& keptPart);
 
 private:
     void post(const QString& title, const QString& text);

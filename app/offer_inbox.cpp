@@ -5,11 +5,14 @@
 #include "diag/server_text.h"
 #include "peer/chat_sessions.h"
 #include "peer/file_receiver.h"
+#include "peer/texts.h"
 #include "peer/transfers.h"
 #include "peer/voice_chats.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
+#include <QLocale>
 #include <QStandardPaths>
 
 namespace app {
@@ -21,7 +24,45 @@ QString nickText(const QByteArray& nick)
     return diag::decodeServerText(nick);
 }
 
+// The offered name as text, without what no file name should show: controls such as U+0085,
+// and format characters such as U+202E, which would show "exe.txt" for "txt.exe".
+QString fileNameText(const QByteArray& safeName)
+{
+    QString name = diag::decodeServerText(safeName);
+    for (QChar& c : name) {
+        if (c.category() == QChar::Other_Control || c.category() == QChar::Other_Format)
+            c = u'_';
+    }
+    return name;
+}
+
+// A destination the receiver would refuse: only a regular file is written, never through a
+// link.
+bool isNoFile(const QFileInfo& info)
+{
+    return info.isSymLink() || (info.exists() && !info.isFile());
+}
+
 } // namespace
+
+QString OfferInbox::whereText(const irc::DccOffer& offer)
+{
+    if (offer.passive())
+        return tr("No address to connect to: Kivvo would listen on a port of its own and tell "
+                  "the sender where.");
+    QHostAddress host = offer.host();
+    bool v4 = false;
+    if (const quint32 address = host.toIPv4Address(&v4); v4)
+        host = QHostAddress(address);
+    const QString where = tr("Address: %1, port %2").arg(host.toString()).arg(offer.port);
+    // Allowed only while the server itself is here, as behind a local bouncer or tunnel, where a
+    // stranger's offer may point at any program on this machine.
+    if (host.isLoopback())
+        return where
+               + tr(" (this machine: the connection would go to a program on your own "
+                    "computer, not to the sender's)");
+    return where;
+}
 
 OfferInbox::OfferInbox(config::Prompter& prompter, peer::ChatSessions& chats,
                        peer::Transfers& transfers, peer::VoiceChats& voice,
@@ -88,10 +129,11 @@ void OfferInbox::receive(const irc::DccOffer& offer)
 
 void OfferInbox::askChat(const irc::DccOffer& offer)
 {
-    if (m_prompter.ask(m_owner, tr("Accept DCC Chat?"),
-                       tr("User \"%1\" wants to DCC chat (secure chat) with you.  Do you want "
-                          "to accept?")
-                           .arg(nickText(offer.sender))))
+    if (m_prompter.ask(m_owner, {tr("Accept DCC Chat?"),
+                                 tr("User \"%1\" wants to DCC chat (secure chat) with you.  Do "
+                                    "you want to accept?")
+                                     .arg(nickText(offer.sender)),
+                                 whereText(offer)}))
         m_chats.acceptOffer(offer);
 }
 
@@ -103,45 +145,67 @@ void OfferInbox::askFile(const irc::DccOffer& offer)
                            .arg(nickText(offer.sender)));
         return;
     }
-    if (!m_prompter.ask(m_owner, tr("Accept File?"),
-                        tr("User \"%1\" wants to send you a file named \"%2\".  Do you want to "
-                           "accept?")
-                            .arg(nickText(offer.sender), diag::decodeServerText(*name))))
+    const QString fileName = fileNameText(*name);
+    if (!m_prompter.ask(m_owner, {tr("Accept File?"),
+                                  tr("User \"%1\" wants to send you a file named \"%2\".  Do you "
+                                     "want to accept?")
+                                      .arg(nickText(offer.sender), fileName),
+                                  whereText(offer)}))
         return;
     // A bare name would land in whatever folder the program was started from.
-    const QString proposed = QDir(downloadFolder()).filePath(diag::decodeServerText(*name));
-    const auto path = askDestination(proposed);
+    const QString folder = downloadFolder();
+    const auto path = askDestination(QDir(folder).filePath(fileName));
     if (!path)
         return;
-    // What an earlier, broken-off transfer left behind can be carried on from where it ended.
-    quint64 resumeFrom = 0;
-    const QFileInfo part(peer::FileReceiver::partPath(*path));
-    if (part.exists() && part.size() > 0 && quint64(part.size()) < offer.size
-        && m_prompter.ask(m_owner, tr("Resume File?"),
-                          tr("Part of \"%1\" was received before (%2 of %3 bytes).  Do you want "
-                             "to resume it?")
-                              .arg(*path)
-                              .arg(part.size())
-                              .arg(offer.size)))
-        resumeFrom = quint64(part.size());
-    m_transfers.receive(offer, *path, resumeFrom);
+    // Made for a file the user chose to keep in it, not for every offer that proposed it.
+    if (QFileInfo(*path).absolutePath() == QDir(folder).absolutePath())
+        QDir().mkpath(folder);
+    m_transfers.receive(offer, *path, askResume(offer, *path));
+}
+
+quint64 OfferInbox::askResume(const irc::DccOffer& offer, const QString& path)
+{
+    // What an earlier, broken-off transfer left behind can be carried on from where it ended,
+    // once the user has seen what it is.
+    const QFileInfo part(peer::FileReceiver::partPath(path));
+    if (isNoFile(part) || !part.exists() || part.size() <= 0 || quint64(part.size()) >= offer.size)
+        return 0;
+    const QString what = tr("The part file \"%1\" holds %2 bytes and was last written %3.")
+                             .arg(part.filePath())
+                             .arg(part.size())
+                             .arg(QLocale().toString(part.lastModified(), QLocale::LongFormat));
+    if (!m_prompter.ask(m_owner, {tr("Resume File?"),
+                                  tr("Part of \"%1\" was received before (%2 of %3 bytes).  Do you "
+                                     "want to resume it?")
+                                      .arg(path)
+                                      .arg(part.size())
+                                      .arg(offer.size),
+                                  what}))
+        return 0;
+    return quint64(part.size());
 }
 
 std::optional<QString> OfferInbox::askDestination(const QString& proposed)
 {
     config::InputRequest request{tr("Please enter a destination filename for the incoming file:"),
-                                 tr("Save Incoming File"), proposed, true};
+                                 tr("Save Incoming File"), proposed, true, config::kPathTextLimit};
     while (true) {
         auto path = m_prompter.getInput(m_owner, request);
         if (!path || path->isEmpty())
             return std::nullopt;
+        request.text = *path;
+        const QFileInfo info(*path);
+        if (isNoFile(info)) {
+            const auto error = peer::TransferError::DestinationNotAFile;
+            m_prompter.showError(m_owner, peer::errorTitle(error), peer::errorText(error, *path));
+            continue;
+        }
         // The file is written fresh, so replacing one is the user's decision.
-        if (!QFileInfo::exists(*path)
+        if (!info.exists()
             || m_prompter.ask(
                 m_owner, tr("Replace File?"),
                 tr("The file \"%1\" already exists.  Do you want to replace it?").arg(*path)))
             return path;
-        request.text = *path;
     }
 }
 
@@ -150,15 +214,16 @@ QString OfferInbox::downloadFolder()
     QString folder = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
     if (folder.isEmpty() || folder == QDir::homePath())
         folder = QDir::home().filePath(QStringLiteral("Downloads"));
-    QDir().mkpath(folder);
     return folder;
 }
 
 void OfferInbox::askVoice(const irc::DccOffer& offer)
 {
-    if (m_prompter.ask(m_owner, tr("Accept voice chat?"),
-                       tr("User \"%1\" wants to voice chat with you.  Do you want to accept?")
-                           .arg(nickText(offer.sender))))
+    if (m_prompter.ask(m_owner,
+                       {tr("Accept voice chat?"),
+                        tr("User \"%1\" wants to voice chat with you.  Do you want to accept?")
+                            .arg(nickText(offer.sender)),
+                        whereText(offer)}))
         m_voice.accept(offer);
 }
 

@@ -34,8 +34,12 @@ public:
                peer::VoiceChats& voice, ServerOnLoopback serverOnLoopback,
                QObject* parent = nullptr);
 
-    // Where an offered file is proposed to go: the user's download folder, made when missing.
+    // Where an offered file is proposed to go: the user's download folder. It is made only once
+    // the user has chosen a file in it.
     static QString downloadFolder();
+    // What a question about `offer` shows beside its text: the address and port we would
+    // connect to, and whether that is this machine.
+    static QString whereText(const irc::DccOffer& offer);
 
     // The window that owns the questions.
     void setOwner(QWidget* owner) { m_owner = owner; }
@@ -52,6 +56,8 @@ private:
     void askFile(const irc::DccOffer& offer);
     void askVoice(const irc::DccOffer& offer);
     std::optional<QString> askDestination(const QString& proposed);
+    // The position to resume `path` at, or 0 to receive it afresh.
+    quint64 askResume(const irc::DccOffer& offer, const QString& path);
 
     config::Prompter& m_prompter;
     peer::ChatSessions& m_chats;

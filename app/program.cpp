@@ -110,6 +110,8 @@ Program::Program(config::Registry& registry, Options options,
     connect(&m_chats, &peer::ChatSessions::chatStartedByPeer, &m_notifier, &Notifier::newChat);
     connect(&m_transfers, &peer::Transfers::transferCompleted, &m_notifier,
             &Notifier::transferCompleted);
+    connect(&m_transfers, &peer::Transfers::transferStoppedShort, &m_notifier,
+            &Notifier::transferStoppedShort);
     connect(this, &Program::settingsChanged, &m_link, &irc::ServerLink::setSettings);
     m_notifier.setEnabled(m_settings.notify);
     connect(this, &Program::settingsChanged, this, [this](const config::Settings& settings) {
@@ -197,7 +199,7 @@ void Program::wireLink()
             &peer::Transfers::takeResume);
     // Told before the window comes to the front: only a user who was elsewhere needs a notice.
     connect(&m_offers, &OfferInbox::attentionNeeded, &m_notifier, &Notifier::offerWaiting);
-    connect(&m_offers, &OfferInbox::attentionNeeded, window, &MainWindow::bringToFront);
+    connect(&m_offers, &OfferInbox::attentionNeeded, window, &MainWindow::comeForward);
 
     connect(window, &MainWindow::closeRequested, this, &Program::closeStep);
     connect(window->contactList(), &ContactListView::chatRequested, this,
@@ -205,9 +207,11 @@ void Program::wireLink()
     connect(&m_chats, &peer::ChatSessions::failed, this, [this](peer::ChatError error) {
         m_prompter->showError(m_window.get(), peer::errorTitle(error), peer::errorText(error));
     });
-    connect(&m_transfers, &peer::Transfers::failed, this, [this](peer::TransferError error) {
-        m_prompter->showError(m_window.get(), peer::errorTitle(error), peer::errorText(error));
-    });
+    connect(&m_transfers, &peer::Transfers::failed, this,
+            [this](peer::TransferError error, const QString& detail) {
+                m_prompter->showError(m_window.get(), peer::errorTitle(error),
+                                      peer::errorText(error, detail));
+            });
     connect(&m_voice, &peer::VoiceChats::failed, this, [this](peer::VoiceError error) {
         m_prompter->showError(m_window.get(), peer::errorTitle(error), peer::errorText(error));
     });

@@ -18,7 +18,8 @@ InputDialog::InputDialog(const InputRequest& request, Prompter& prompter, QWidge
     m_prompt = new QLabel(request.prompt, this);
     m_prompt->setWordWrap(true);
     m_edit = new QLineEdit(this);
-    m_edit->setMaxLength(kInputTextLimit);
+    // A limit shorter than the text given would cut it without a word.
+    m_edit->setMaxLength(qMax(request.maxLength, int(request.text.size())));
     m_edit->setText(request.text);
     m_ok = new QPushButton(tr("OK"), this);
     m_ok->setDefault(true);

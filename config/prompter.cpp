@@ -3,10 +3,42 @@
 #include "config/input_dialog.h"
 #include "config/send_file_dialog.h"
 
+#include <QAbstractButton>
+#include <QCoreApplication>
 #include <QFileDialog>
+#include <QLabel>
 #include <QMessageBox>
 
 namespace config {
+
+namespace {
+
+// Every label of the box, the informative one included (which would otherwise read markup and
+// follow links), shows its text as it is.
+void showAsPlainText(QMessageBox& box)
+{
+    box.setTextFormat(Qt::PlainText);
+    for (QLabel* label : box.findChildren<QLabel*>()) {
+        label->setTextFormat(Qt::PlainText);
+        label->setOpenExternalLinks(false);
+    }
+}
+
+// A Yes/No box that a stray keystroke cannot answer Yes: it shows without taking the keyboard
+// from the window the user types in, Enter and Escape mean No, and Yes has no mnemonic (a
+// plain "y" typed into the box would otherwise press it).
+bool askCarefully(QMessageBox& box)
+{
+    box.setAttribute(Qt::WA_ShowWithoutActivating);
+    box.button(QMessageBox::Yes)->setText(QCoreApplication::translate("config", "Yes"));
+    box.setDefaultButton(QMessageBox::No);
+    box.setEscapeButton(QMessageBox::No);
+    box.button(QMessageBox::No)->setFocus();
+    showAsPlainText(box);
+    return box.exec() == QMessageBox::Yes;
+}
+
+} // namespace
 
 std::optional<QString> WidgetPrompter::getInput(QWidget* owner, const InputRequest& request)
 {
@@ -18,29 +50,31 @@ std::optional<QString> WidgetPrompter::getInput(QWidget* owner, const InputReque
 
 void WidgetPrompter::showError(QWidget* owner, const QString& title, const QString& text)
 {
-    QMessageBox::warning(owner, title, text);
+    QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::Ok, owner);
+    showAsPlainText(box);
+    box.exec();
 }
 
 void WidgetPrompter::showNotice(QWidget* owner, const QString& title, const QString& text)
 {
     QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Ok, owner);
-    box.setTextFormat(Qt::PlainText);
+    showAsPlainText(box);
     box.exec();
 }
 
-bool WidgetPrompter::ask(QWidget* owner, const QString& title, const QString& text)
+bool WidgetPrompter::ask(QWidget* owner, const Question& question)
 {
-    return QMessageBox::question(owner, title, text, QMessageBox::Yes | QMessageBox::No)
-           == QMessageBox::Yes;
+    QMessageBox box(QMessageBox::Question, question.title, question.text,
+                    QMessageBox::Yes | QMessageBox::No, owner);
+    box.setInformativeText(question.informative);
+    return askCarefully(box);
 }
 
 bool WidgetPrompter::askWarning(QWidget* owner, const QString& title, const QString& text)
 {
     QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::Yes | QMessageBox::No, owner);
-    box.setDefaultButton(QMessageBox::No);
-    box.setEscapeButton(QMessageBox::No);
     box.setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-    return box.exec() == QMessageBox::Yes;
+    return askCarefully(box);
 }
 
 std::optional<QString> WidgetPrompter::browseForFile(QWidget* owner)

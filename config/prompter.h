@@ -20,6 +20,15 @@ struct FileToSend
     bool operator!=(const FileToSend& o) const { return !(*this == o); }
 };
 
+// A Yes/No question: `text` asks it, and `informative` (shown beside it, when there is one)
+// gives what the user needs to judge it, such as where an offer would connect.
+struct Question
+{
+    QString title;
+    QString text;
+    QString informative = {};
+};
+
 // Every question, input and error box the program puts to the user goes through here, so that
 // logic can be driven without a screen and the real program shows the dialogs.
 class Prompter
@@ -33,13 +42,18 @@ public:
     virtual void showError(QWidget* owner, const QString& title, const QString& text) = 0;
     // A plain OK box, without an icon: something the user should know, not a fault.
     virtual void showNotice(QWidget* owner, const QString& title, const QString& text) = 0;
-    // A Yes/No question; true for Yes.
-    virtual bool ask(QWidget* owner, const QString& title, const QString& text) = 0;
+    // A Yes/No question; true for Yes. Each one so far is about something a stranger offers,
+    // so No is the default answer and the box waits beside the window the user types in.
+    virtual bool ask(QWidget* owner, const Question& question) = 0;
+    bool ask(QWidget* owner, const QString& title, const QString& text)
+    {
+        return ask(owner, Question{title, text, {}});
+    }
     // A Yes/No question about a risk (trusting a certificate): the warning icon, No as the
     // default answer, the text selectable so that a fingerprint can be copied; true for Yes.
     virtual bool askWarning(QWidget* owner, const QString& title, const QString& text)
     {
-        return ask(owner, title, text);
+        return ask(owner, Question{title, text, {}});
     }
     // The file-open dialog: the chosen file's full path, or nothing when cancelled.
     virtual std::optional<QString> browseForFile(QWidget* owner) = 0;
@@ -48,14 +62,17 @@ public:
     virtual std::optional<FileToSend> askFileToSend(QWidget* owner, const QString& nick) = 0;
 };
 
-// The real dialogs.
+// The real dialogs. Their texts are plain text, never markup: they carry nicks, file names and
+// paths from the network, and markup such as <img src=...> would make Qt read files.
 class WidgetPrompter : public Prompter
 {
 public:
+    using Prompter::ask;
+
     std::optional<QString> getInput(QWidget* owner, const InputRequest& request) override;
     void showError(QWidget* owner, const QString& title, const QString& text) override;
     void showNotice(QWidget* owner, const QString& title, const QString& text) override;
-    bool ask(QWidget* owner, const QString& title, const QString& text) override;
+    bool ask(QWidget* owner, const Question& question) override;
     bool askWarning(QWidget* owner, const QString& title, const QString& text) override;
     std::optional<QString> browseForFile(QWidget* owner) override;
     std::optional<FileToSend> askFileToSend(QWidget* owner, const QString& nick) override;

@@ -85,6 +85,25 @@ QByteArray number(quint64 value)
     return QByteArray::number(value);
 }
 
+bool isControl(char c)
+{
+    const auto u = static_cast<unsigned char>(c);
+    return u < 0x20 || u == 0x7F;
+}
+
+// A file name as a line we send carries it: a double quote would end a quoted name early and a
+// 0x01 the whole CTCP message, so they and every other control character go as '_'. However a
+// peer reads the field then, quoted or not, it is one name and the line stays whole.
+QByteArray fileNameField(QByteArrayView name)
+{
+    QByteArray field = name.toByteArray();
+    for (char& c : field) {
+        if (c == '"' || isControl(c))
+            c = '_';
+    }
+    return field;
+}
+
 } // namespace
 
 std::optional<DccOffer> parseDccOffer(DccKind kind, QByteArrayView line, bool secure)
@@ -181,12 +200,11 @@ std::optional<QByteArray> formatDccResume(DccResumeKind kind, QByteArrayView nic
                                           QByteArrayView fileName, quint16 port, quint64 position,
                                           QByteArrayView token)
 {
-    if (!isNickSafe(nick) || !isLineSafe(fileName) || fileName.isEmpty() || !isLineSafe(token)
-        || token.contains(' '))
+    if (!isNickSafe(nick) || fileName.isEmpty() || !isLineSafe(token) || token.contains(' '))
         return std::nullopt;
     // A name with a blank is quoted, or the port would be read from inside it.
-    const QByteArray name =
-        fileName.contains(' ') ? '"' + fileName.toByteArray() + '"' : fileName.toByteArray();
+    const QByteArray field = fileNameField(fileName);
+    const QByteArray name = field.contains(' ') ? '"' + field + '"' : field;
     QByteArray line = "PRIVMSG " + nick.toByteArray() + " :\x01"
                       + (kind == DccResumeKind::Resume ? "DCC RESUME " : "DCC ACCEPT ") + name + ' '
                       + number(port) + ' ' + number(position);
@@ -279,11 +297,11 @@ std::optional<QByteArray> SafeFileName(QByteArrayView offered)
 {
     QByteArray name = GetBaseName(offered);
     for (char& c : name) {
-        const auto u = static_cast<unsigned char>(c);
-        if (u < 0x20 || u == 0x7F)
+        if (isControl(c))
             c = '_';
     }
-    constexpr qsizetype kMaxName = 255;
+    // A name may have 255 bytes, and the part file's adds ".part".
+    constexpr qsizetype kMaxName = 255 - 5;
     if (name.size() > kMaxName) {
         qsizetype cut = kMaxName;
         while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80)
@@ -295,6 +313,9 @@ std::optional<QByteArray> SafeFileName(QByteArrayView offered)
         onlyDots = onlyDots && c == '.';
     if (onlyDots) // also empty
         return std::nullopt;
+    // Nor a hidden file that the user would not see in the folder.
+    for (qsizetype i = 0; i < name.size() && name[i] == '.'; ++i)
+        name[i] = '_';
     return name;
 }
 
@@ -321,11 +342,9 @@ std::optional<QByteArray> formatOffer(const OutgoingOffer& offer)
         line += offer.address + ' ' + number(offer.port);
         break;
     case DccKind::Send:
-        if (!isLineSafe(offer.baseName))
-            return std::nullopt;
         line += offer.secure ? "DCC SSEND \"" : "DCC SEND \"";
-        line += offer.baseName + "\" " + offer.address + ' ' + number(offer.port) + ' '
-                + number(offer.size);
+        line += fileNameField(offer.baseName) + "\" " + offer.address + ' ' + number(offer.port)
+                + ' ' + number(offer.size);
         break;
     case DccKind::Voice:
         line += "DCC VOICE " + offer.address + ' ' + number(offer.port);

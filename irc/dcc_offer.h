@@ -91,6 +91,8 @@ struct DccResume
     }
 };
 std::optional<DccResume> parseDccResume(DccResumeKind kind, QByteArrayView line);
+// Nothing when the nick or token could break the line or there is no file name; the name goes
+// as formatOffer() sends it, quoted when it holds a blank.
 std::optional<QByteArray> formatDccResume(DccResumeKind kind, QByteArrayView nick,
                                           QByteArrayView fileName, quint16 port, quint64 position,
                                           QByteArrayView token = {});
@@ -106,8 +108,9 @@ std::optional<QString> offerRefusal(const DccOffer& offer, bool serverOnLoopback
 QByteArray GetBaseName(QByteArrayView path);
 
 // A name that an offered file may be saved under inside the chosen folder: its base name with
-// control characters turned into '_', at most 255 bytes (never cutting a UTF-8 character).
-// Nothing when no usable name is left (empty, or only dots such as "." and "..").
+// control characters and leading dots turned into '_', at most 250 bytes (never cutting a UTF-8
+// character) less the ".part" that the part file adds. Nothing when no usable name is left (empty,
+// or only dots such as "." and "..").
 std::optional<QByteArray> SafeFileName(QByteArrayView offered);
 
 // The address field of an offer: IPv4 as its host-order decimal, IPv6 as its literal (an
@@ -127,7 +130,9 @@ struct OutgoingOffer
     QByteArray token;
     bool secure = false;
 };
-// The offer line without CR LF; nothing when the nick, file name or token could break the line.
+// The offer line without CR LF; nothing when the nick, address or token could break the line. A
+// file name's double quotes and control characters (0x01 among them) go as '_': the name is
+// the peer's to read, the line must stay whole.
 std::optional<QByteArray> formatOffer(const OutgoingOffer& offer);
 std::optional<QByteArray> formatChatOffer(QByteArrayView nick, quint32 address, quint16 port);
 std::optional<QByteArray> formatFileOffer(QByteArrayView nick, QByteArrayView baseName,

@@ -5,7 +5,6 @@
 #include "peer/listen.h"
 #include "peer/private_link.h"
 
-#include <QFileInfo>
 #include <QSslSocket>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -22,7 +21,7 @@ constexpr qint64 kReadBytes = 256 * 1024;
 FileReceiver::FileReceiver(const QByteArray& peerNick, const QString& path, quint64 size,
                            QObject* parent)
     : Transfer(parent)
-    , m_file(partPath(path))
+    , m_file(path)
     , m_count(size)
 {
     m_record.peerNick = peerNick;
@@ -40,31 +39,12 @@ FileReceiver::~FileReceiver()
     release();
 }
 
-QString FileReceiver::partPath(const QString& path)
-{
-    const QFileInfo info(path);
-    if (info.exists() && !info.isFile())
-        return path;
-    return path + QStringLiteral(".part");
-}
-
 bool FileReceiver::open(quint64 start)
 {
-    // Unbuffered, so that a full disk shows at the write that failed, before it is acknowledged.
-    if (start == 0) {
-        // Written fresh: appending to whatever the file held would mix two files into one.
-        if (!m_file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
-            return false;
-    } else {
-        // Only what was received before is kept: anything past it is not known to be the
-        // sender's.
-        if (!m_file.open(QIODevice::ReadWrite | QIODevice::Unbuffered)
-            || quint64(m_file.size()) < start || !m_file.resize(qint64(start))
-            || !m_file.seek(qint64(start))) {
-            m_file.close();
-            return false;
-        }
-    }
+    // Written fresh unless resumed: appending to whatever the file held would mix two files.
+    m_openFailure = m_file.open(start);
+    if (m_openFailure)
+        return false;
     m_count = ReceiveCount(m_record.size, start);
     m_record.count = m_count.count();
     m_buffer.resize(kReadBytes);
@@ -174,7 +154,7 @@ void FileReceiver::readData()
             break;
         // A sender that goes on past the offered size gets nothing more stored.
         const qint64 keep = m_count.take(read);
-        if (keep > 0 && m_file.write(m_buffer.constData(), keep) != keep) {
+        if (keep > 0 && !m_file.write(m_buffer.constData(), keep)) {
             // Acknowledging what was not stored would tell the sender a lie.
             stop(TransferError::WriteFailed, m_file.errorString());
             return;
@@ -207,20 +187,17 @@ void FileReceiver::peerClosed()
 
 void FileReceiver::finishFile()
 {
-    m_file.close();
-    // The user agreed to replace what stood under the name when choosing it.
-    const QString& path = m_record.path;
-    if (m_file.fileName() == path) {
-        setStatus(Status::Complete);
-        return;
-    }
-    if (QFile::exists(path))
-        QFile::remove(path);
-    if (!QFile::rename(partPath(path), path)) {
-        stop(TransferError::RenameFailed, path);
+    if (const auto failure = m_file.complete()) {
+        stop(failure->error, failure->detail);
         return;
     }
     setStatus(Status::Complete);
+}
+
+QString FileReceiver::keptPart() const
+{
+    // Whatever arrived, or was there to resume from, stays under the part's name.
+    return status() == Status::Stopped && m_file.isKept() ? m_file.path() : QString();
 }
 
 void FileReceiver::release()

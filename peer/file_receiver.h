@@ -1,9 +1,9 @@
 #pragma once
 
+#include "peer/part_file.h"
 #include "peer/transfer.h"
 #include "peer/transfer_core.h"
 
-#include <QFile>
 #include <QHostAddress>
 #include <QList>
 #include <QPointer>
@@ -34,13 +34,15 @@ public:
                  QObject* parent = nullptr);
     ~FileReceiver() override;
 
-    // Where the data goes until it is whole. A destination that is not a plain file (a device,
-    // a pipe) is written directly, since a part file beside it would mean nothing.
-    static QString partPath(const QString& path);
+    // Where the data goes until it is whole.
+    static QString partPath(const QString& path) { return PartFile::partPath(path); }
 
-    // Opens the part file: afresh, or, to resume, keeping its first `start` bytes. False when it
-    // cannot be written or holds fewer than `start` bytes.
+    // Opens the part file: afresh, or, to resume, keeping its first `start` bytes. False (and
+    // openFailure() says why) when it cannot be written, holds fewer than `start` bytes, or the
+    // destination or the part is not a regular file.
     bool open(quint64 start = 0);
+    const std::optional<PartFile::Failure>& openFailure() const { return m_openFailure; }
+    QString keptPart() const override;
     void connectTo(const QHostAddress& address, quint16 port);
     // A passive offer: we listen for the sender; the port, or nothing.
     std::optional<quint16> listen(const QList<quint16>& ports);
@@ -57,7 +59,8 @@ private:
     void finishFile();
     void release() override;
 
-    QFile m_file;
+    PartFile m_file;
+    std::optional<PartFile::Failure> m_openFailure;
     ReceiveCount m_count;
     QByteArray m_buffer; // one read at a time, reused
     QTimer m_resumeWait;

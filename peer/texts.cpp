@@ -72,6 +72,9 @@ QString errorText(TransferError error, const QString& detail)
         return tr("No certificate for private links could be made, so no offer was sent.");
     case TransferError::OfferExpired:
         return detail.isEmpty() ? tr("No one connected; the offer has expired.") : detail;
+    case TransferError::DestinationNotAFile:
+        return withDetail(tr("The destination is not a regular file (it is a folder, a link, a "
+                             "device or a pipe), so the file is not saved there."));
     case TransferError::RenameFailed:
         return withDetail(tr("The whole file was received, but could not be renamed from its "
                              ".part name."));

@@ -30,16 +30,17 @@ enum class TransferError {
     NoPort,            // nothing could listen for the peer
     OfferNotSent,
     Cancelled,
-    PeerClosed,       // the connection ended before the whole file
-    ConnectFailed,    // the peer's offer could not be reached
-    WriteFailed,      // the received data could not be stored (disk full, permission)
-    ReadFailed,       // the file to send could not be read
-    BeyondSent,       // the peer acknowledged data that was never sent
-    PeerRefused,      // a private link whose certificate is not the pinned one, or none
-    ResumeUnanswered, // the sender never agreed to resume
-    RenameFailed,     // complete, but the finished file could not take its name
-    NoIdentity,       // a private offer, but we have no certificate to offer it with
-    OfferExpired,     // nobody connected to our listening socket in time
+    PeerClosed,          // the connection ended before the whole file
+    ConnectFailed,       // the peer's offer could not be reached
+    WriteFailed,         // the received data could not be stored (disk full, permission)
+    ReadFailed,          // the file to send could not be read
+    BeyondSent,          // the peer acknowledged data that was never sent
+    PeerRefused,         // a private link whose certificate is not the pinned one, or none
+    ResumeUnanswered,    // the sender never agreed to resume
+    RenameFailed,        // complete, but the finished file could not take its name
+    NoIdentity,          // a private offer, but we have no certificate to offer it with
+    DestinationNotAFile, // the destination or its part is a folder, a link, a device or a pipe
+    OfferExpired,        // nobody connected to our listening socket in time
 };
 
 QString errorTitle(TransferError error);

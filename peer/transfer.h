@@ -49,6 +49,9 @@ public:
 
     // The user ends it: socket and file are closed; what was received stays.
     void cancel();
+    // The part file that holds what a stopped transfer received, to be resumed; empty when
+    // there is none.
+    virtual QString keptPart() const { return {}; }
 
     // The link runs TLS (SSEND) with `host`'s identity, the peer judged by its pin. Before the
     // transfer listens or connects.

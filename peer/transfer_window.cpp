@@ -33,6 +33,8 @@ TransferWindow::TransferWindow(Transfer& transfer, QWidget* parent)
     m_rate = new QLabel(tr("Transfer Rate:"), this);
     m_remaining = new QLabel(tr("Time Remaining:"), this);
     m_status = new QLabel(this);
+    // It names files and paths, which came from the network.
+    m_status->setTextFormat(Qt::PlainText);
     m_status->setWordWrap(true);
     m_status->hide();
     m_button = new QPushButton(tr("Cancel"), this);
@@ -120,7 +122,10 @@ void TransferWindow::showStatus(Transfer::Status status)
     // The numbers as they ended, and why they ended there: never "Close" as if complete.
     refresh(true);
     if (const auto& error = m_transfer->error()) {
-        m_status->setText(errorText(*error, m_transfer->errorDetail()));
+        QString text = errorText(*error, m_transfer->errorDetail());
+        if (const QString part = m_transfer->keptPart(); !part.isEmpty())
+            text += QLatin1Char('\n') + tr("What arrived is kept in \"%1\".").arg(part);
+        m_status->setText(text);
         m_status->show();
     }
 }

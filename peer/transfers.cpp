@@ -64,6 +64,10 @@ Transfers::Entry& Transfers::add(std::unique_ptr<Transfer> transfer)
     connect(transfer.get(), &Transfer::statusChanged, this, [this, key](Transfer::Status status) {
         if (status == Transfer::Status::Complete)
             emit transferCompleted(key->record().peerNick, key->record().baseName);
+        // Said where the user sees it after the window has gone; a cancel is the user's own.
+        if (status == Transfer::Status::Stopped && key->error() != TransferError::Cancelled)
+            emit transferStoppedShort(key->record().peerNick, key->record().baseName,
+                                      key->keptPart());
     });
     Entry entry;
     entry.transfer = std::move(transfer);
@@ -134,7 +138,8 @@ bool Transfers::receive(const irc::DccOffer& offer, const QString& path, quint64
     if (resumeFrom >= offer.size)
         resumeFrom = 0;
     if (!receiver->open(resumeFrom)) {
-        emit failed(TransferError::DestinationFailed);
+        const PartFile::Failure& failure = *receiver->openFailure();
+        emit failed(failure.error, failure.detail);
         return false;
     }
     if (offer.secure)

@@ -60,9 +60,13 @@ public:
     void closeAll();
 
 signals:
-    void failed(peer::TransferError error);
+    void failed(peer::TransferError error, const QString& detail = {});
     // A file went all the way, either way.
     void transferCompleted(const QByteArray& peer, const QString& fileName);
+    // A transfer ended before its end, not by the user's hand; `keptPart` names the part file
+    // that holds what was received, when there is one.
+    void transferStoppedShort(const QByteArray& peer, const QString& fileName,
+                              const QString& keptPart);
 
 private:
     struct Entry

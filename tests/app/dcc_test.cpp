@@ -4,8 +4,12 @@
 #include "peer/encrypted_chat.h"
 #include "tests/support/connected_program.h"
 
+#include <QApplication>
+#include <QDateTime>
 #include <QFile>
+#include <QFileInfo>
 #include <QLineEdit>
+#include <QLocale>
 #include <QRegularExpression>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -130,8 +134,12 @@ TEST_F(DccTest, AcceptsAChatOfferAndConnectsToIt)
     ASSERT_TRUE(waitFor([&] { return listener.hasPendingConnections(); }));
     ASSERT_EQ(prompter->questions.size(), 1u);
     EXPECT_EQ(prompter->questions[0],
-              (test::Box{"Accept DCC Chat?", "User \"bob\" wants to DCC chat (secure chat) with "
-                                             "you.  Do you want to accept?"}));
+              (test::Box{"Accept DCC Chat?",
+                         "User \"bob\" wants to DCC chat (secure chat) with you.  Do you want to "
+                         "accept?",
+                         QString("Address: 127.0.0.1, port %1 (this machine: the connection would "
+                                 "go to a program on your own computer, not to the sender's)")
+                             .arg(listener.serverPort())}));
     QTcpSocket* bob = listener.nextPendingConnection();
     ASSERT_EQ(records().CountRecords(), 1);
     peer::ChatSession* record = records().at(0);
@@ -201,6 +209,66 @@ TEST_F(DccTest, OffersToResumeWhatAnEarlierTransferLeft)
     EXPECT_EQ(prompter->questions[1].text,
               "Part of \"" + path
                   + "\" was received before (100 of 1000 bytes).  Do you want to resume it?");
+    // What would be carried on is named before the user says yes: its size and its date.
+    const QDateTime written = QFileInfo(path + ".part").lastModified();
+    EXPECT_EQ(prompter->questions[1].informative,
+              "The part file \"" + path + ".part\" holds 100 bytes and was last written "
+                  + QLocale().toString(written, QLocale::LongFormat) + ".");
+}
+
+// The questions named only the nick and the file: nothing said where the program would connect,
+// nor that a stranger's offer pointed at this machine (allowed while the server is here, as
+// behind a local bouncer or tunnel).
+TEST_F(DccTest, EachOfferQuestionSaysWhereItWouldConnect)
+{
+    const struct
+    {
+        QByteArray offer;
+        QString informative;
+    } cases[] = {
+        {"DCC CHAT chat 16909060 4000", "Address: 1.2.3.4, port 4000"},
+        {"DCC SEND f.txt 3232235777 5000 10", "Address: 192.168.1.1, port 5000"},
+        {"DCC VOICE 16909060 4001", "Address: 1.2.3.4, port 4001"},
+        {"DCC CHAT chat 2001:db8::7 4002", "Address: 2001:db8::7, port 4002"},
+        {"DCC CHAT chat 2130706433 4003",
+         "Address: 127.0.0.1, port 4003 (this machine: the connection would go to a program on "
+         "your own computer, not to the sender's)"},
+        {"DCC SEND f.txt ::1 4004 10",
+         "Address: ::1, port 4004 (this machine: the connection would go to a program on your "
+         "own computer, not to the sender's)"},
+        {"DCC SEND f.txt 16909060 0 10 77",
+         "No address to connect to: Kivvo would listen on a port of its own and tell the sender "
+         "where."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.offer.toStdString());
+        prompter->questions.clear();
+        server.send(":bob!b@h PRIVMSG alice :\x01" + c.offer + "\x01\r\n");
+        ASSERT_TRUE(waitFor([&] { return prompter->questions.size() == 1; }));
+        EXPECT_EQ(prompter->questions[0].informative, c.informative);
+    }
+    EXPECT_EQ(records().CountRecords(), 0); // every one declined
+}
+
+// The main window came forward with the keyboard focus, out of the chat the user typed in.
+TEST_F(DccTest, AnOfferLeavesTheKeyboardWithTheWindowTheUserTypesIn)
+{
+    server.send(":bob!b@h PRIVMSG alice :hello\r\n");
+    ASSERT_TRUE(waitFor([&] { return core->chat(0) != nullptr; }));
+    peer::ChatWindow* chat = core->chat(0);
+    chat->show();
+    chat->activateWindow();
+    ASSERT_TRUE(waitFor([&] { return QApplication::activeWindow() == chat; }));
+    QWidget* activeDuringQuestion = nullptr;
+    prompter->onAsk = [&] {
+        QCoreApplication::processEvents();
+        activeDuringQuestion = QApplication::activeWindow();
+    };
+    server.send(":carol!c@h PRIVMSG alice :\x01"
+                "DCC CHAT chat 16909060 4000\x01\r\n");
+    ASSERT_TRUE(waitFor([&] { return prompter->questions.size() == 1; }));
+    EXPECT_EQ(activeDuringQuestion, chat);
+    EXPECT_TRUE(window().isVisible());
 }
 
 TEST_F(DccTest, ProposesASafeNameForAnOfferedFile)

@@ -5,6 +5,9 @@
 
 #include <QDBusConnection>
 #include <QProcess>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -62,6 +65,20 @@ TEST(Notifier, SaysWhatHappenedOnlyWhileTheUserLooksElsewhere)
     EXPECT_TRUE(notices.empty()) << "the setting is off";
 }
 
+// A transfer that stopped short said so only in its window, which the user may have closed.
+TEST(Notifier, ATransferThatStoppedShortSaysWhereWhatArrivedIsKept)
+{
+    app::Notifier notifier(nullptr);
+    record(notifier);
+    notifier.transferStoppedShort("carol", "notes.txt", "/home/u/Downloads/notes.txt.part");
+    notifier.transferStoppedShort("carol", "report.pdf", {});
+    ASSERT_EQ(notices.size(), 2u);
+    EXPECT_EQ(notices[0].title, "Transfer stopped");
+    EXPECT_EQ(notices[0].text, "notes.txt (with carol) stopped before the end; what arrived is "
+                               "kept in \"/home/u/Downloads/notes.txt.part\".");
+    EXPECT_EQ(notices[1].text, "report.pdf (with carol) stopped before the end.");
+}
+
 TEST(Notifier, ReachesTheDesktopsServiceOnTheSessionBus)
 {
     QProcess daemon;
@@ -111,6 +128,31 @@ TEST_F(NotifyingProgramTest, ANewChatFromSomeoneIsANoticeOnce)
     server.send(":carol!c@h PRIVMSG alice :hello\r\n");
     ASSERT_TRUE(waitFor([&] { return core->chat(1) != nullptr; }));
     EXPECT_EQ(notices.size(), 1u);
+}
+
+TEST_F(NotifyingProgramTest, AReceivedFileThatStopsShortIsANoticeNamingItsPart)
+{
+    connect();
+    record(core->program->notifier());
+    QTemporaryDir dir;
+    const QString path = dir.filePath("short.bin");
+    core->prompter->answers = {true};
+    core->prompter->inputs = {path};
+    QTcpServer bob;
+    ASSERT_TRUE(bob.listen(QHostAddress::LocalHost, 0));
+    server.send(":bob!b@h PRIVMSG alice :\x01"
+                "DCC SEND short.bin 2130706433 "
+                + QByteArray::number(bob.serverPort()) + " 100\x01\r\n");
+    ASSERT_TRUE(waitFor([&] { return bob.hasPendingConnections(); }));
+    QTcpSocket* peerSide = bob.nextPendingConnection();
+    peerSide->write("half");
+    ASSERT_TRUE(waitFor([&] { return peerSide->bytesAvailable() >= 4; }));
+    peerSide->disconnectFromHost();
+    ASSERT_TRUE(
+        waitFor([&] { return !notices.empty() && notices.back().title == "Transfer stopped"; }));
+    EXPECT_EQ(notices.back().text, "short.bin (with bob) stopped before the end; what arrived is "
+                                   "kept in \""
+                                       + path + ".part\".");
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTcpServer>
@@ -113,22 +114,92 @@ TEST_F(TransferTest, ReplacingAFileWritesItFresh)
     EXPECT_EQ(read(existing), "new");
 }
 
-TEST_F(TransferTest, TheProposedDestinationIsInTheDownloadFolderMadeWhenMissing)
+// The download folder was made as soon as an offer proposed it, even one the user declined.
+TEST_F(TransferTest, TheDownloadFolderIsMadeOnlyForAFileTheUserKeepsInIt)
 {
     const QByteArray home = qgetenv("HOME");
     const QByteArray configHome = qgetenv("XDG_CONFIG_HOME");
     qputenv("HOME", dir.path().toUtf8());
     qputenv("XDG_CONFIG_HOME", dir.filePath("config").toUtf8());
-    prompter->answers = {true};
+    const QString folder = dir.filePath("Downloads");
+    // Cancelled at the prompt, then the proposed name confirmed.
+    prompter->answers = {true, true};
+    prompter->inputs = {std::nullopt, folder + "/photo.jpg"};
     QTcpServer bob;
     offerFromBob(bob, "photo.jpg", 10);
     const bool asked = waitFor([&] { return prompter->requests.size() == 1; });
+    const bool madeEarly = QDir(folder).exists();
+    QTcpServer again;
+    offerFromBob(again, "photo.jpg", 10);
+    const bool received = waitFor([&] { return core->program->transfers().count() == 1; });
     qputenv("HOME", home);
     qputenv("XDG_CONFIG_HOME", configHome);
     ASSERT_TRUE(asked);
-    EXPECT_EQ(prompter->requests[0].text, dir.filePath("Downloads/photo.jpg"));
-    EXPECT_TRUE(QDir(dir.filePath("Downloads")).exists());
-    EXPECT_EQ(core->program->transfers().count(), 0); // cancelled at the prompt
+    EXPECT_EQ(prompter->requests[0].text, folder + "/photo.jpg");
+    EXPECT_FALSE(madeEarly);
+    ASSERT_TRUE(received);
+    EXPECT_TRUE(QDir(folder).exists());
+    EXPECT_TRUE(QFile::exists(folder + "/photo.jpg.part"));
+}
+
+// The edit box held 255 characters, so a longer destination was saved under a cut name.
+TEST_F(TransferTest, TheDestinationPromptTakesAWholePath)
+{
+    prompter->answers = {true};
+    QTcpServer bob;
+    offerFromBob(bob, QByteArray(250, 'n'), 10);
+    ASSERT_TRUE(waitFor([&] { return prompter->requests.size() == 1; }));
+    const config::InputRequest& request = prompter->requests[0];
+    EXPECT_TRUE(request.text.endsWith("/" + QString(250, 'n')));
+    EXPECT_EQ(request.maxLength, config::kPathTextLimit);
+}
+
+TEST_F(TransferTest, OfferedNamesAreProposedWithoutHiddenOrControlCharacters)
+{
+    const struct
+    {
+        QByteArray offered;
+        QString proposed;
+    } cases[] = {
+        {".bashrc", "_bashrc"},
+        {"../.ssh/authorized_keys", "authorized_keys"},
+        {"..hidden", "__hidden"},
+        // U+202E would show "photo\u202Egpj.exe" as "photoexe.jpg".
+        {"photo\xe2\x80\xaegpj.exe", "photo_gpj.exe"},
+        {"next\xc2\x85line", "next_line"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.offered.toStdString());
+        prompter->requests.clear();
+        prompter->answers = {true};
+        QTcpServer bob;
+        offerFromBob(bob, c.offered, 10);
+        ASSERT_TRUE(waitFor([&] { return prompter->requests.size() == 1; }));
+        EXPECT_EQ(QFileInfo(prompter->requests[0].text).fileName(), c.proposed);
+        EXPECT_TRUE(prompter->questions.back().text.contains("\"" + c.proposed + "\""));
+    }
+}
+
+// A folder (or a pipe, a device) chosen as the destination failed with a vague text, or was
+// written to.
+TEST_F(TransferTest, ADestinationThatIsNoFileIsRefusedAndAskedForAgain)
+{
+    const QString folder = dir.filePath("a folder");
+    ASSERT_TRUE(QDir().mkpath(folder));
+    const QString target = dir.filePath("fine.txt");
+    prompter->answers = {true};
+    prompter->inputs = {folder, target};
+    QTcpServer bob;
+    offerFromBob(bob, "fine.txt", 4);
+    ASSERT_TRUE(serve(bob, "data"));
+    ASSERT_EQ(prompter->errors.size(), 1u);
+    EXPECT_EQ(prompter->errors[0].title, "Error");
+    EXPECT_EQ(prompter->errors[0].text,
+              peer::errorText(peer::TransferError::DestinationNotAFile, folder));
+    ASSERT_EQ(prompter->requests.size(), 2u);
+    EXPECT_EQ(prompter->requests[1].text, folder);
+    EXPECT_EQ(prompter->questions.size(), 1u); // no "Replace File?" for a folder
+    EXPECT_EQ(read(target), "data");
 }
 
 TEST_F(TransferTest, SendFileOffersToTheSelectionOrTheChatsPeer)

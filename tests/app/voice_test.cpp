@@ -98,9 +98,9 @@ TEST_F(VoiceTest, AnOfferIsAskedAboutAndAnsweredWithTheReturnLink)
     offerFromBob(listener);
     ASSERT_TRUE(waitFor([&] { return listener.hasPendingConnections(); }));
     ASSERT_EQ(prompter->questions.size(), 1u);
-    EXPECT_EQ(prompter->questions[0],
-              (test::Box{"Accept voice chat?",
-                         "User \"bob\" wants to voice chat with you.  Do you want to accept?"}));
+    EXPECT_EQ(prompter->questions[0].title, "Accept voice chat?");
+    EXPECT_EQ(prompter->questions[0].text,
+              "User \"bob\" wants to voice chat with you.  Do you want to accept?");
     EXPECT_EQ(status(), "Connection established.");
     // Once connected, the sound comes back on a link of its own.
     const quint16 back = offeredPort("bob");

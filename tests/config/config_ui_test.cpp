@@ -285,6 +285,20 @@ TEST(InputDialog, TakesTitlePromptAndTextFromTheRequest)
     EXPECT_FALSE(dialog.browseButton()->isVisible());
 }
 
+// The box held 255 characters, so a longer destination proposed for a file was cut, and the
+// file saved under the cut name.
+TEST(InputDialog, NeverCutsTheTextItIsGivenAndTakesAWholePath)
+{
+    ScriptedPrompter prompter;
+    const QString path = "/home/u/Downloads/" + QString(300, 'p');
+    config::InputDialog given({"p", "t", path, true}, prompter);
+    EXPECT_EQ(given.text(), path);
+    config::InputDialog typed({"p", "t", "", true, config::kPathTextLimit}, prompter);
+    typed.show();
+    QTest::keyClicks(typed.edit(), path);
+    EXPECT_EQ(typed.text(), path);
+}
+
 TEST(InputDialog, RefusesAnEmptyBoxAndStaysOpen)
 {
     ScriptedPrompter prompter;

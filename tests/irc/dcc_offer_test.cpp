@@ -130,8 +130,13 @@ TEST(DccOffer, ProposesOnlySafeBaseNames)
         {"../../.ssh/authorized_keys", "authorized_keys"},
         {"..\\..\\x.exe", "x.exe"},
         {"/etc/passwd", "passwd"},
-        {".bashrc", ".bashrc"},
+        // A hidden file would not show in the folder it was saved to.
+        {".bashrc", "_bashrc"},
+        {"..hidden.txt", "__hidden.txt"},
+        {"dir/.x", "_x"},
+        {"a.b.", "a.b."},
         {"a\001b\nc\x7f", "a_b_c_"},
+        {"say \"hi\".txt", "say \"hi\".txt"},
         {"%s%n%x", "%s%n%x"},
         {"", std::nullopt},
         {"..", std::nullopt},
@@ -142,10 +147,11 @@ TEST(DccOffer, ProposesOnlySafeBaseNames)
     for (const auto& [offered, safe] : cases)
         EXPECT_EQ(irc::SafeFileName(offered), safe) << offered.toStdString();
 
-    EXPECT_EQ(irc::SafeFileName(QByteArray(300, 'n'))->size(), 255);
-    // 254 ASCII bytes then a two-byte character: the cut keeps whole characters.
-    const QByteArray accented = QByteArray(254, 'a') + "\xc3\xa9" + "tail";
-    EXPECT_EQ(*irc::SafeFileName(accented), QByteArray(254, 'a'));
+    // Room is left for the part file's ".part" in a name of 255 bytes.
+    EXPECT_EQ(irc::SafeFileName(QByteArray(300, 'n'))->size(), 250);
+    // 249 ASCII bytes then a two-byte character: the cut keeps whole characters.
+    const QByteArray accented = QByteArray(249, 'a') + "\xc3\xa9" + "tail";
+    EXPECT_EQ(*irc::SafeFileName(accented), QByteArray(249, 'a'));
 }
 
 TEST(DccOffer, FormatsOffersByteForByte)
@@ -161,7 +167,34 @@ TEST(DccOffer, FormatsOffersByteForByte)
     for (const QByteArray& nick : {QByteArray(""), QByteArray("a b"), QByteArray("a\r\nQUIT"),
                                    QByteArray(":x"), QByteArray("n\0", 2)})
         EXPECT_FALSE(irc::formatChatOffer(nick, 1, 2000)) << nick.toStdString();
-    EXPECT_FALSE(irc::formatFileOffer("bob", "x\r\nQUIT", 1, 2000, 3));
+}
+
+// A base name of ours with a double quote ended the quoted name early, and one with 0x01 ended
+// the CTCP message: the peer read another name, or none, and no numbers.
+TEST(DccOffer, NamesThatWouldBreakAnOfferGoWithTheirBreakersReplaced)
+{
+    const std::pair<QByteArray, QByteArray> cases[] = {
+        {"say \"hi\".txt", "say _hi_.txt"},
+        {"\"quoted\"", "_quoted_"},
+        {"a\001b", "a_b"},
+        {"\001DCC SEND x", "_DCC SEND x"},
+        {"x\r\nQUIT", "x__QUIT"},
+        {QByteArray("n\0ul", 4), "n_ul"},
+        {"tab\there", "tab_here"},
+    };
+    for (const auto& [name, sent] : cases) {
+        const auto made = irc::formatFileOffer("bob", name, 16843009, 4000, 5000);
+        ASSERT_TRUE(made) << name.toStdString();
+        EXPECT_EQ(*made, "PRIVMSG bob :\001DCC SEND \"" + sent + "\" 16843009 4000 5000\001");
+        // One CTCP message, read back by our own parser with every number in place.
+        EXPECT_EQ(made->count('\001'), 2);
+        const auto read = irc::parseDccOffer(DccKind::Send, ":alice!a@h " + made->chopped(1));
+        ASSERT_TRUE(read) << made->toStdString();
+        EXPECT_EQ(read->fileName, sent);
+        EXPECT_EQ(read->address, 16843009u);
+        EXPECT_EQ(read->port, 4000);
+        EXPECT_EQ(read->size, 5000u);
+    }
 }
 
 // Found by fuzzing: an offer longer than a server line was built and sent, and arrived cut.
@@ -468,22 +501,34 @@ TEST(DccResume, FormatsSafeLinesThatReadBack)
     {
         QByteArray nick, name, token;
     } unsafe[] = {
-        {"", "f", ""},   {"a b", "f", ""},         {":x", "f", ""},     {"a\r\nQUIT", "f", ""},
-        {"bob", "", ""}, {"bob", "f\r\nQUIT", ""}, {"bob", "f", "1 2"}, {"bob", "f", "1\n"},
+        {"", "f", ""},   {"a b", "f", ""},    {":x", "f", ""},     {"a\r\nQUIT", "f", ""},
+        {"bob", "", ""}, {"bob", "f", "1 2"}, {"bob", "f", "1\n"},
     };
     for (const auto& u : unsafe)
         EXPECT_FALSE(irc::formatDccResume(DccResumeKind::Resume, u.nick, u.name, 1, 2, u.token))
             << u.nick.toStdString() << "|" << u.name.toStdString() << "|" << u.token.toStdString();
 
-    for (const QByteArray name : {"f", "my file.txt", "\"x", "a\"b"}) {
+    // The name is echoed, and means nothing to the sender: what would break the line goes as
+    // '_', and the port and position always read back.
+    const std::pair<QByteArray, QByteArray> names[] = {
+        {"f", "f"},
+        {"my file.txt", "my file.txt"},
+        {"\"x", "_x"},
+        {"a\"b", "a_b"},
+        {"a \"b c", "a _b c"},
+        {"a\001b", "a_b"},
+        {"f\r\nQUIT", "f__QUIT"},
+    };
+    for (const auto& [name, echoed] : names) {
         for (const QByteArray token : {"", "18"}) {
             const auto made = irc::formatDccResume(DccResumeKind::Accept, "bob", name, 4000,
                                                    5368709120ull, token);
             ASSERT_TRUE(made) << name.toStdString();
+            EXPECT_EQ(made->count('\001'), 2);
             const QByteArray received = ":alice!a@h " + made->chopped(1);
-            EXPECT_EQ(
-                irc::parseDccResume(DccResumeKind::Accept, received),
-                (irc::DccResume{DccResumeKind::Accept, "alice", name, 4000, 5368709120ull, token}))
+            EXPECT_EQ(irc::parseDccResume(DccResumeKind::Accept, received),
+                      (irc::DccResume{DccResumeKind::Accept, "alice", echoed, 4000, 5368709120ull,
+                                      token}))
                 << received.toStdString();
         }
     }

@@ -18,6 +18,9 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <sys/resource.h>
+
 using peer::Transfer;
 using test::OfferHost;
 using test::waitFor;
@@ -38,6 +41,31 @@ QByteArray randomBytes(qsizetype size)
         byte = char(generator.generate());
     return data;
 }
+
+// Files may grow to `bytes` and no further while it lasts, as on a full disk: a write past it
+// fails (EFBIG) instead of ending the process.
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(qsizetype bytes)
+    {
+        ::getrlimit(RLIMIT_FSIZE, &m_saved);
+        m_handler = std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{rlim_t(bytes), m_saved.rlim_max};
+        EXPECT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+    }
+    ~FileSizeLimit()
+    {
+        ::setrlimit(RLIMIT_FSIZE, &m_saved);
+        std::signal(SIGXFSZ, m_handler);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    rlimit m_saved{};
+    void (*m_handler)(int) = nullptr;
+};
 
 class FileTransferTest : public ::testing::Test
 {
@@ -186,44 +214,80 @@ TEST_F(FileTransferTest, ReceiverThatEndsShortKeepsWhatArrivedAndSaysSo)
     const struct
     {
         const char* why;
-        QString path;
         peer::TransferError error;
         QByteArray kept;
     } cases[] = {
-        {"the sender closes early", dir.filePath("part.bin"), peer::TransferError::PeerClosed,
-         "first part"},
+        {"the sender closes early", peer::TransferError::PeerClosed, "first part"},
         // The disk is full: nothing is acknowledged that was not stored.
-        {"the disk is full", "/dev/full", peer::TransferError::WriteFailed, {}},
+        {"the disk is full", peer::TransferError::WriteFailed, "firs"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.why);
+        const QString path = dir.filePath("part.bin");
+        const QString part = peer::FileReceiver::partPath(path);
+        QFile::remove(part);
         QTcpServer alice;
         ASSERT_TRUE(alice.listen(QHostAddress::LocalHost, 0));
-        peer::FileReceiver receiver("alice", c.path, 3000);
+        peer::FileReceiver receiver("alice", path, 3000);
         ASSERT_TRUE(receiver.open());
         peer::TransferWindow window(receiver);
         receiver.connectTo(QHostAddress::LocalHost, alice.serverPort());
         ASSERT_TRUE(waitFor([&] { return alice.hasPendingConnections(); }));
         QTcpSocket* peerSide = alice.nextPendingConnection();
+        std::optional<FileSizeLimit> full;
+        if (c.error == peer::TransferError::WriteFailed)
+            full.emplace(c.kept.size());
         peerSide->write("first part");
         if (c.error == peer::TransferError::PeerClosed) {
             readFrom(*peerSide, 4);
             peerSide->disconnectFromHost();
         }
         ASSERT_TRUE(waitFor([&] { return receiver.status() == Transfer::Status::Stopped; }));
+        full.reset();
         EXPECT_EQ(receiver.error(), c.error);
         EXPECT_EQ(window.button()->text(), "Cancel");
         EXPECT_TRUE(window.statusLabel()->text().startsWith(peer::errorText(c.error).left(20)));
-        // Kept under the part name, to be resumed.
-        if (!c.kept.isEmpty()) {
-            EXPECT_EQ(read(peer::FileReceiver::partPath(c.path)), c.kept);
-            EXPECT_FALSE(QFile::exists(c.path));
-        }
+        // Kept under the part name, to be resumed, and the window says where.
+        EXPECT_EQ(read(part), c.kept);
+        EXPECT_FALSE(QFile::exists(path));
+        EXPECT_EQ(receiver.keptPart(), part);
+        EXPECT_TRUE(
+            window.statusLabel()->text().endsWith("What arrived is kept in \"" + part + "\"."))
+            << window.statusLabel()->text().toStdString();
         if (c.error == peer::TransferError::WriteFailed) {
             waitFor([] { return false; }, 50);
             EXPECT_EQ(peerSide->bytesAvailable(), 0);
         }
     }
+}
+
+TEST_F(FileTransferTest, AReceivingTransferThatStopsShortSaysWhereItsPartIs)
+{
+    QTcpServer bob;
+    ASSERT_TRUE(bob.listen(QHostAddress::LocalHost, 0));
+    OfferHost host;
+    peer::Transfers transfers(host);
+    std::vector<QStringList> stopped;
+    QObject::connect(&transfers, &peer::Transfers::transferStoppedShort,
+                     [&](const QByteArray& peer, const QString& name, const QString& part) {
+                         stopped.push_back({QString::fromUtf8(peer), name, part});
+                     });
+    const QString path = dir.filePath("short.bin");
+    const auto offer = irc::DccOffer::active(irc::DccKind::Send, "bob", "short.bin", 0x7F000001,
+                                             bob.serverPort(), 10);
+    ASSERT_TRUE(transfers.receive(offer, path));
+    ASSERT_TRUE(waitFor([&] { return bob.hasPendingConnections(); }));
+    QTcpSocket* peerSide = bob.nextPendingConnection();
+    peerSide->write("half");
+    EXPECT_EQ(readFrom(*peerSide, 4), ack(4));
+    peerSide->disconnectFromHost();
+    ASSERT_TRUE(waitFor([&] { return !stopped.empty(); }));
+    EXPECT_EQ(stopped, (std::vector<QStringList>{{"bob", "short.bin", path + ".part"}}));
+
+    // The user's own cancel is no news to the user.
+    ASSERT_TRUE(transfers.receive(offer, dir.filePath("other.bin")));
+    transfers.at(1)->cancel();
+    EXPECT_EQ(stopped.size(), 1u);
 }
 
 TEST_F(FileTransferTest, TwoSidesTransferFilesByteExactlyInBothModes)

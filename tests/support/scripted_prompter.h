@@ -12,7 +12,11 @@ struct Box
 {
     QString title;
     QString text;
-    bool operator==(const Box& o) const { return title == o.title && text == o.text; }
+    QString informative = {}; // questions only
+    bool operator==(const Box& o) const
+    {
+        return title == o.title && text == o.text && informative == o.informative;
+    }
 };
 
 // Answers input requests from a script (nothing = Cancel) and records every request and box.
@@ -51,9 +55,10 @@ public:
     // Runs while a question is open, as a user would take time to answer: a real box runs a
     // nested event loop, and so may this.
     std::function<void()> onAsk;
-    bool ask(QWidget*, const QString& title, const QString& text) override
+    using config::Prompter::ask;
+    bool ask(QWidget*, const config::Question& question) override
     {
-        questions.push_back({title, text});
+        questions.push_back({question.title, question.text, question.informative});
         if (onAsk)
             onAsk();
         if (answers.empty())
