@@ -4,13 +4,17 @@
 #include "app/contact_list_view.h"
 #include "app/main_menu_bar.h"
 #include "app/menu_bar.h"
+#include "diag/debug_log.h"
 #include "diag/debug_window.h"
 #include "diag/raw_data_window.h"
 #include "diag/server_log_window.h"
+#include "diag/server_text.h"
 #include "irc/line_tools.h"
 #include "res/resources.h"
+#include "res/text_fit.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QLabel>
 #include <QMenuBar>
@@ -20,6 +24,7 @@
 #include <QPixmap>
 #include <QScreen>
 #include <QStatusBar>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 namespace app {
@@ -68,6 +73,27 @@ void showWindow(QWidget* window)
 {
     window->showNormal();
     window->raise();
+}
+
+constexpr QRect kContactsArea(50, 10, 150, 265);
+constexpr int kHeldEntryHeight = 20;
+
+QString heldChatsText(qsizetype count)
+{
+    return count == 1 ? MainWindow::tr("1 more person wrote to you")
+                      : MainWindow::tr("%1 more people wrote to you").arg(count);
+}
+
+// Shows text from the network as it is: never as markup, whose links and pictures the
+// network would choose.
+QMessageBox* plainBox(QMessageBox::Icon icon, const QString& title, const QString& text,
+                      QWidget* owner)
+{
+    auto* box = new QMessageBox(icon, title, QString(), QMessageBox::Ok, owner);
+    box->setTextFormat(Qt::PlainText);
+    box->setText(text);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    return box;
 }
 
 constexpr QRgb kBorder = qRgb(0x3a, 0x46, 0x52);
@@ -128,10 +154,20 @@ MainWindow::MainWindow(CommandTable& commands, const diag::LineSender& sender, c
 
     m_client = new ClientArea(skins.side, *this);
     m_contacts = new ContactListView(m_client);
-    m_contacts->setGeometry(50, 10, 150, 265);
+    m_contacts->setGeometry(kContactsArea);
+    m_held = new QToolButton(m_client);
+    m_held->setObjectName(QStringLiteral("HeldChats"));
+    m_held->setPopupMode(QToolButton::InstantPopup);
+    m_held->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    m_held->setMenu(new QMenu(m_held));
+    m_held->setGeometry(kContactsArea.x(), kContactsArea.bottom() + 1 - kHeldEntryHeight,
+                        kContactsArea.width(), kHeldEntryHeight);
+    m_held->hide();
     setCentralWidget(m_client);
 
     m_status = new QLabel(QString::fromLatin1(kNotConnected), this);
+    // Link texts carry server names and error texts from the network.
+    m_status->setTextFormat(Qt::PlainText);
     statusBar()->addWidget(m_status, 1);
     statusBar()->setSizeGripEnabled(false);
 
@@ -296,6 +332,33 @@ void MainWindow::bringToFront()
     setFocus();
 }
 
+void MainWindow::flash()
+{
+    QApplication::alert(this);
+}
+
+void MainWindow::showHeldChats(const QList<QByteArray>& nicks)
+{
+    QMenu* menu = m_held->menu();
+    menu->clear();
+    for (const QByteArray& nick : nicks) {
+        // Menu texts take '&' as a shortcut mark.
+        QString text = diag::decodeServerText(nick);
+        text.replace(QLatin1Char('&'), QLatin1String("&&"));
+        connect(menu->addAction(text), &QAction::triggered, this,
+                [this, nick] { emit heldChatRequested(nick); });
+    }
+    const bool shown = !nicks.isEmpty();
+    if (shown) {
+        m_held->setText(heldChatsText(nicks.size()));
+        m_held->setToolTip(m_held->text());
+        res::fitText(m_held);
+    }
+    // The entry takes the bottom of the contact list while it is there.
+    m_contacts->setGeometry(kContactsArea.adjusted(0, 0, 0, shown ? -(kHeldEntryHeight + 2) : 0));
+    m_held->setVisible(shown);
+}
+
 void MainWindow::paintEvent(QPaintEvent* event)
 {
     QMainWindow::paintEvent(event);
@@ -354,20 +417,18 @@ void MainWindow::changeEvent(QEvent* event)
 void MainWindow::showWhois(const QString& text)
 {
     // Not modal: a box left open must not hold up the lines behind it.
-    auto* box =
-        new QMessageBox(QMessageBox::NoIcon, tr("Whois Reply"), text, QMessageBox::Ok, this);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->open();
+    plainBox(QMessageBox::NoIcon, tr("Whois Reply"), text, this)->open();
 }
 
 void MainWindow::showCtcpReply(irc::CtcpCode code, const QString& title, const QString& text)
 {
     // One box per kind: a flood of replies must not bury the screen in boxes.
-    if (!m_replyBoxes.canShow(code))
+    if (!m_replyBoxes.canShow(code)) {
+        diag::DebugLog(tr("%1 (another is still open): %2").arg(title, text));
         return;
+    }
     m_replyBoxes.markOpen(code);
-    auto* box = new QMessageBox(QMessageBox::Information, title, text, QMessageBox::Ok, this);
-    box->setAttribute(Qt::WA_DeleteOnClose);
+    QMessageBox* box = plainBox(QMessageBox::Information, title, text, this);
     connect(box, &QDialog::finished, this, [this, code] { m_replyBoxes.markClosed(code); });
     box->open();
 }
