@@ -424,7 +424,7 @@ void MainWindow::showCtcpReply(irc::CtcpCode code, const QString& title, const Q
 {
     // One box per kind: a flood of replies must not bury the screen in boxes.
     if (!m_replyBoxes.canShow(code)) {
-        diag::DebugLog(tr("%1 (another is still open): %2").arg(title, text));
+        diag::DebugLog(QStringLiteral("%1 (another is still open): %2").arg(title, text));
         return;
     }
     m_replyBoxes.markOpen(code);

@@ -238,11 +238,14 @@ bool ChatSessions::mayOpenWindow(const QByteArray& sender, const std::optional<Q
         lines.push_back({*text, false});
     if (awayEcho)
         lines.push_back({*awayEcho, true});
+    const int heldBefore = m_gate.heldCount();
     switch (m_gate.arrive(sender, lines, m_clock.elapsed())) {
     case NewChatGate::Verdict::Open:
         return true;
     case NewChatGate::Verdict::Held:
-        emit heldChanged();
+        // The entry lists people: more lines from one already listed change nothing there.
+        if (m_gate.heldCount() != heldBefore)
+            emit heldChanged();
         return false;
     case NewChatGate::Verdict::DroppedFirst:
         diag::DebugLog(QStringLiteral("Too many people outside the contact list wrote to you; "

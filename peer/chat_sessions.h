@@ -65,7 +65,7 @@ signals:
     void failed(peer::ChatError error);
     // Someone we had no open chat with wrote to us: a new window came up.
     void chatStartedByPeer(const QByteArray& nick);
-    // A sender was held or released: heldSenders() changed.
+    // Someone was held or let out: heldSenders() changed.
     void heldChanged();
 
 private:

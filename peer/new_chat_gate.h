@@ -48,6 +48,7 @@ public:
     Verdict arrive(const QByteArray& nick, const std::vector<HeldLine>& lines, qint64 nowMs);
     // The held senders, in the order they first wrote.
     QList<QByteArray> heldNicks() const;
+    int heldCount() const { return int(m_held.size()); }
     // Takes out what was kept for `nick` (nothing when they are not held).
     std::vector<HeldLine> release(const QByteArray& nick);
     void clear();
