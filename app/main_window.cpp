@@ -2,16 +2,15 @@
 
 #include "app/command_table.h"
 #include "app/contact_list_view.h"
+#include "app/held_chats_entry.h"
 #include "app/main_menu_bar.h"
 #include "app/menu_bar.h"
 #include "diag/debug_log.h"
 #include "diag/debug_window.h"
 #include "diag/raw_data_window.h"
 #include "diag/server_log_window.h"
-#include "diag/server_text.h"
 #include "irc/line_tools.h"
 #include "res/resources.h"
-#include "res/text_fit.h"
 
 #include <QAction>
 #include <QApplication>
@@ -24,7 +23,6 @@
 #include <QPixmap>
 #include <QScreen>
 #include <QStatusBar>
-#include <QToolButton>
 #include <QVBoxLayout>
 
 namespace app {
@@ -77,12 +75,6 @@ void showWindow(QWidget* window)
 
 constexpr QRect kContactsArea(50, 10, 150, 265);
 constexpr int kHeldEntryHeight = 20;
-
-QString heldChatsText(qsizetype count)
-{
-    return count == 1 ? MainWindow::tr("1 more person wrote to you")
-                      : MainWindow::tr("%1 more people wrote to you").arg(count);
-}
 
 // Shows text from the network as it is: never as markup, whose links and pictures the
 // network would choose.
@@ -155,14 +147,10 @@ MainWindow::MainWindow(CommandTable& commands, const diag::LineSender& sender, c
     m_client = new ClientArea(skins.side, *this);
     m_contacts = new ContactListView(m_client);
     m_contacts->setGeometry(kContactsArea);
-    m_held = new QToolButton(m_client);
-    m_held->setObjectName(QStringLiteral("HeldChats"));
-    m_held->setPopupMode(QToolButton::InstantPopup);
-    m_held->setToolButtonStyle(Qt::ToolButtonTextOnly);
-    m_held->setMenu(new QMenu(m_held));
+    m_held = new HeldChatsEntry(m_client);
     m_held->setGeometry(kContactsArea.x(), kContactsArea.bottom() + 1 - kHeldEntryHeight,
                         kContactsArea.width(), kHeldEntryHeight);
-    m_held->hide();
+    connect(m_held, &HeldChatsEntry::chosen, this, &MainWindow::heldChatRequested);
     setCentralWidget(m_client);
 
     m_status = new QLabel(QString::fromLatin1(kNotConnected), this);
@@ -339,24 +327,10 @@ void MainWindow::flash()
 
 void MainWindow::showHeldChats(const QList<QByteArray>& nicks)
 {
-    QMenu* menu = m_held->menu();
-    menu->clear();
-    for (const QByteArray& nick : nicks) {
-        // Menu texts take '&' as a shortcut mark.
-        QString text = diag::decodeServerText(nick);
-        text.replace(QLatin1Char('&'), QLatin1String("&&"));
-        connect(menu->addAction(text), &QAction::triggered, this,
-                [this, nick] { emit heldChatRequested(nick); });
-    }
-    const bool shown = !nicks.isEmpty();
-    if (shown) {
-        m_held->setText(heldChatsText(nicks.size()));
-        m_held->setToolTip(m_held->text());
-        res::fitText(m_held);
-    }
+    m_held->showNicks(nicks);
     // The entry takes the bottom of the contact list while it is there.
-    m_contacts->setGeometry(kContactsArea.adjusted(0, 0, 0, shown ? -(kHeldEntryHeight + 2) : 0));
-    m_held->setVisible(shown);
+    m_contacts->setGeometry(
+        kContactsArea.adjusted(0, 0, 0, nicks.isEmpty() ? 0 : -(kHeldEntryHeight + 2)));
 }
 
 void MainWindow::paintEvent(QPaintEvent* event)

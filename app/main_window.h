@@ -11,7 +11,6 @@
 #include <memory>
 
 class QLabel;
-class QToolButton;
 
 namespace diag {
 class DebugWindow;
@@ -24,6 +23,7 @@ namespace app {
 class ClientArea;
 class CommandTable;
 class ContactListView;
+class HeldChatsEntry;
 class MainMenuBar;
 class MenuBar;
 
@@ -54,8 +54,8 @@ public:
 
     QString statusText() const;
     ContactListView* contactList() const { return m_contacts; }
-    // The "N more people wrote to you" entry; hidden while nobody is held.
-    QToolButton* heldChatsButton() const { return m_held; }
+    // The "N more people wrote to you" entry under the contacts.
+    HeldChatsEntry* heldChats() const { return m_held; }
     // The diagnostic windows come into being when first needed: most runs never open them, and
     // building them (two text panes that lay out a document each) cost start-up time.
     diag::DebugWindow* debugWindow() const;
@@ -109,7 +109,7 @@ private:
     diag::LineSender m_sender;
     QLabel* m_status = nullptr;
     ContactListView* m_contacts = nullptr;
-    QToolButton* m_held = nullptr;
+    HeldChatsEntry* m_held = nullptr;
     ClientArea* m_client = nullptr;
     MainMenuBar* m_mainMenu = nullptr;
     MenuBar* m_userMenu = nullptr;

@@ -1,4 +1,5 @@
 // The main window and the program's start and close, with and without a server.
+#include "app/held_chats_entry.h"
 #include "config/connect_dialog.h"
 #include "config/settings_dialog.h"
 #include "diag/debug_window.h"
@@ -235,7 +236,7 @@ TEST_F(MainWindowTest, StrangersBeyondTenOpenOneEntryThatListsThem)
     // A contact is never held.
     ASSERT_TRUE(waitFor([&] { return core->chatWith("carol", false) != nullptr; }));
     EXPECT_EQ(records().CountRecords(), 11);
-    QToolButton* entry = window().heldChatsButton();
+    QToolButton* entry = window().heldChats();
     ASSERT_TRUE(entry->isVisibleTo(&window()));
     EXPECT_EQ(entry->text(), "5 more people wrote to you");
     QStringList listed;
