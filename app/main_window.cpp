@@ -2,8 +2,10 @@
 
 #include "app/command_table.h"
 #include "app/contact_list_view.h"
+#include "app/held_chats_entry.h"
 #include "app/main_menu_bar.h"
 #include "app/menu_bar.h"
+#include "diag/debug_log.h"
 #include "diag/debug_window.h"
 #include "diag/raw_data_window.h"
 #include "diag/server_log_window.h"
@@ -11,6 +13,7 @@
 #include "res/resources.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QLabel>
 #include <QMenuBar>
@@ -68,6 +71,21 @@ void showWindow(QWidget* window)
 {
     window->showNormal();
     window->raise();
+}
+
+constexpr QRect kContactsArea(50, 10, 150, 265);
+constexpr int kHeldEntryHeight = 20;
+
+// Shows text from the network as it is: never as markup, whose links and pictures the
+// network would choose.
+QMessageBox* plainBox(QMessageBox::Icon icon, const QString& title, const QString& text,
+                      QWidget* owner)
+{
+    auto* box = new QMessageBox(icon, title, QString(), QMessageBox::Ok, owner);
+    box->setTextFormat(Qt::PlainText);
+    box->setText(text);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    return box;
 }
 
 constexpr QRgb kBorder = qRgb(0x3a, 0x46, 0x52);
@@ -128,10 +146,16 @@ MainWindow::MainWindow(CommandTable& commands, const diag::LineSender& sender, c
 
     m_client = new ClientArea(skins.side, *this);
     m_contacts = new ContactListView(m_client);
-    m_contacts->setGeometry(50, 10, 150, 265);
+    m_contacts->setGeometry(kContactsArea);
+    m_held = new HeldChatsEntry(m_client);
+    m_held->setGeometry(kContactsArea.x(), kContactsArea.bottom() + 1 - kHeldEntryHeight,
+                        kContactsArea.width(), kHeldEntryHeight);
+    connect(m_held, &HeldChatsEntry::chosen, this, &MainWindow::heldChatRequested);
     setCentralWidget(m_client);
 
     m_status = new QLabel(QString::fromLatin1(kNotConnected), this);
+    // Link texts carry server names and error texts from the network.
+    m_status->setTextFormat(Qt::PlainText);
     statusBar()->addWidget(m_status, 1);
     statusBar()->setSizeGripEnabled(false);
 
@@ -296,13 +320,17 @@ void MainWindow::bringToFront()
     setFocus();
 }
 
-void MainWindow::comeForward()
+void MainWindow::flash()
 {
-    const bool quiet = testAttribute(Qt::WA_ShowWithoutActivating);
-    setAttribute(Qt::WA_ShowWithoutActivating);
-    showNormal();
-    raise();
-    setAttribute(Qt::WA_ShowWithoutActivating, quiet);
+    QApplication::alert(this);
+}
+
+void MainWindow::showHeldChats(const QList<QByteArray>& nicks)
+{
+    m_held->showNicks(nicks);
+    // The entry takes the bottom of the contact list while it is there.
+    m_contacts->setGeometry(
+        kContactsArea.adjusted(0, 0, 0, nicks.isEmpty() ? 0 : -(kHeldEntryHeight + 2)));
 }
 
 void MainWindow::paintEvent(QPaintEvent* event)
@@ -363,20 +391,18 @@ void MainWindow::changeEvent(QEvent* event)
 void MainWindow::showWhois(const QString& text)
 {
     // Not modal: a box left open must not hold up the lines behind it.
-    auto* box =
-        new QMessageBox(QMessageBox::NoIcon, tr("Whois Reply"), text, QMessageBox::Ok, this);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->open();
+    plainBox(QMessageBox::NoIcon, tr("Whois Reply"), text, this)->open();
 }
 
 void MainWindow::showCtcpReply(irc::CtcpCode code, const QString& title, const QString& text)
 {
     // One box per kind: a flood of replies must not bury the screen in boxes.
-    if (!m_replyBoxes.canShow(code))
+    if (!m_replyBoxes.canShow(code)) {
+        diag::DebugLog(QStringLiteral("%1 (another is still open): %2").arg(title, text));
         return;
+    }
     m_replyBoxes.markOpen(code);
-    auto* box = new QMessageBox(QMessageBox::Information, title, text, QMessageBox::Ok, this);
-    box->setAttribute(Qt::WA_DeleteOnClose);
+    QMessageBox* box = plainBox(QMessageBox::Information, title, text, this);
     connect(box, &QDialog::finished, this, [this, code] { m_replyBoxes.markClosed(code); });
     box->open();
 }

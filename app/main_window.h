@@ -23,6 +23,7 @@ namespace app {
 class ClientArea;
 class CommandTable;
 class ContactListView;
+class HeldChatsEntry;
 class MainMenuBar;
 class MenuBar;
 
@@ -53,6 +54,8 @@ public:
 
     QString statusText() const;
     ContactListView* contactList() const { return m_contacts; }
+    // The "N more people wrote to you" entry under the contacts.
+    HeldChatsEntry* heldChats() const { return m_held; }
     // The diagnostic windows come into being when first needed: most runs never open them, and
     // building them (two text panes that lay out a document each) cost start-up time.
     diag::DebugWindow* debugWindow() const;
@@ -74,13 +77,17 @@ public slots:
     void showCtcpReply(irc::CtcpCode code, const QString& title, const QString& text);
     // The tray's click: the window and its title bar come back in front with the focus.
     void bringToFront();
-    // An offer that needs an answer: the window comes back in front, but the keyboard stays
-    // with the window the user is typing in.
-    void comeForward();
+    // Something from the network waits for the user (an offer): the window is marked in the
+    // task bar, and the keyboard stays where the user is typing.
+    void flash();
+    // People outside the contact list who wrote beyond the bound on new chat windows: one entry
+    // under the contacts lists them, and choosing one asks for their chat. None when empty.
+    void showHeldChats(const QList<QByteArray>& nicks);
 
 signals:
     // The close box: the program runs its close step.
     void closeRequested();
+    void heldChatRequested(const QByteArray& nick);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -102,6 +109,7 @@ private:
     diag::LineSender m_sender;
     QLabel* m_status = nullptr;
     ContactListView* m_contacts = nullptr;
+    HeldChatsEntry* m_held = nullptr;
     ClientArea* m_client = nullptr;
     MainMenuBar* m_mainMenu = nullptr;
     MenuBar* m_userMenu = nullptr;

@@ -19,6 +19,16 @@ const char kPath[] = "/org/freedesktop/Notifications";
 constexpr int kDesktopTimeout = -1;
 constexpr int kTrayTimeoutMs = 8000;
 
+// Only what the service's markup gives a meaning; quotes stay, as a service that shows the body
+// raw would show their entities.
+QString markupEscaped(QString text)
+{
+    text.replace(QLatin1Char('&'), QLatin1String("&amp;"));
+    text.replace(QLatin1Char('<'), QLatin1String("&lt;"));
+    text.replace(QLatin1Char('>'), QLatin1String("&gt;"));
+    return text;
+}
+
 } // namespace
 
 Notifier::Notifier(QSystemTrayIcon* tray, QObject* parent)
@@ -72,8 +82,10 @@ void Notifier::sendToDesktop(const Notice& notice)
     QDBusMessage call =
         QDBusMessage::createMethodCall(QString::fromLatin1(kService), QString::fromLatin1(kPath),
                                        QString::fromLatin1(kService), QStringLiteral("Notify"));
+    // The service reads the body as markup (its summary is plain text): a nick or a file name
+    // must not turn into a link or a picture there.
     call << QStringLiteral("Kivvo") << uint(0) << QStringLiteral("org.kivvo.Kivvo") << notice.title
-         << notice.text << QStringList() << QVariantMap() << kDesktopTimeout;
+         << markupEscaped(notice.text) << QStringList() << QVariantMap() << kDesktopTimeout;
     // Never waited for: the event loop does not stop for the desktop. A bus without the
     // service answers with an error, and the tray says it instead.
     auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call), this);

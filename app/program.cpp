@@ -164,7 +164,10 @@ void Program::wireLink()
             &irc::PresencePoller::takeSupport);
     // Private text goes to the chat of the same user as the server compares nicks, once it has
     // said how; until then, and on each new connection, by the exact spelling.
-    connect(&m_link, &irc::ServerLink::registered, this, [this] { m_chats.setNickComparison({}); });
+    connect(&m_link, &irc::ServerLink::registered, this, [this] {
+        m_chats.setNickComparison({});
+        m_actions.forgetQueries();
+    });
     connect(&m_actions, &ServerActions::serverSupportArrived, this,
             [this](const QList<QByteArray>& tokens) {
                 for (const QByteArray& token : tokens) {
@@ -173,6 +176,7 @@ void Program::wireLink()
                     irc::ServerSupport support;
                     irc::applyIsupportTokens(support, {token});
                     const irc::CaseMapping mapping = support.caseMapping;
+                    m_actions.setCaseMapping(mapping);
                     m_chats.setNickComparison([mapping](QByteArrayView a, QByteArrayView b) {
                         return irc::sameNick(a, b, mapping);
                     });
@@ -197,9 +201,12 @@ void Program::wireLink()
     connect(&m_actions, &ServerActions::dccOfferArrived, &m_offers, &OfferInbox::receive);
     connect(&m_actions, &ServerActions::dccResumeArrived, &m_transfers,
             &peer::Transfers::takeResume);
-    // Told before the window comes to the front: only a user who was elsewhere needs a notice.
+    // Marked, never brought to the front: the keyboard stays where the user types.
     connect(&m_offers, &OfferInbox::attentionNeeded, &m_notifier, &Notifier::offerWaiting);
-    connect(&m_offers, &OfferInbox::attentionNeeded, window, &MainWindow::comeForward);
+    connect(&m_offers, &OfferInbox::attentionNeeded, window, &MainWindow::flash);
+    connect(&m_chats, &peer::ChatSessions::heldChanged, window,
+            [this] { m_window->showHeldChats(m_chats.heldSenders()); });
+    connect(window, &MainWindow::heldChatRequested, &m_chats, &peer::ChatSessions::openHeld);
 
     connect(window, &MainWindow::closeRequested, this, &Program::closeStep);
     connect(window->contactList(), &ContactListView::chatRequested, this,
@@ -248,9 +255,9 @@ void Program::registerCommands()
             // Without a target nothing goes out: a query to nobody only draws a server error.
             if (!nick)
                 return;
-            if (const auto line =
-                    irc::buildCtcpQuery(query, *nick, QDateTime::currentSecsSinceEpoch()))
-                m_link.sendLine(*line);
+            const auto line = irc::buildCtcpQuery(query, *nick, QDateTime::currentSecsSinceEpoch());
+            if (line && m_link.sendLine(*line))
+                m_actions.queryAsked(*nick, query);
         });
     }
 }

@@ -102,6 +102,7 @@ private:
     QByteArray nickInUse() const override;
     bool sendServerLine(const QByteArray& line) override;
     bool loggingOn() const override;
+    QList<QByteArray> contactNicks() const override { return m_store.EnumContacts(); }
     std::optional<QString> installDir() const override;
     quint32 offerAddress() const override;
     QByteArray offerAddressField() const override;

@@ -19,6 +19,17 @@ ServerActions::ServerActions(irc::ServerLink& link, QObject* parent)
     m_clock.start();
 }
 
+void ServerActions::queryAsked(QByteArrayView nick, irc::ContactQuery query)
+{
+    m_queries.asked(nick, irc::replyCodeOf(query), m_clock.elapsed());
+}
+
+void ServerActions::forgetQueries()
+{
+    m_queries.clear();
+    m_queries.setCaseMapping(irc::CaseMapping::Rfc1459);
+}
+
 QByteArray ServerActions::nickInUse() const
 {
     return m_link.nickInUse();
@@ -49,13 +60,21 @@ void ServerActions::setTitleNick(const QByteArray& nick)
     emit nickChanged(nick);
 }
 
-void ServerActions::noticeText(QByteArrayView /*sender*/, QByteArrayView text)
+void ServerActions::noticeText(QByteArrayView sender, QByteArrayView text)
 {
     const irc::CtcpCode code = irc::ctcpCode(text);
     if (code == irc::CtcpCode::None)
         return;
-    if (const auto box = irc::readCtcpReply(text, code, nowMs() / 1000))
-        emit ctcpReplyArrived(code, box->title, box->text);
+    const auto box = irc::readCtcpReply(text, code, nowMs() / 1000);
+    if (!box)
+        return;
+    // Anyone can send a reply; only one to our own question may open a box.
+    if (!m_queries.takeReply(sender, code, m_clock.elapsed())) {
+        diag::DebugLog(QStringLiteral("%1 from %2, not asked for: %3")
+                           .arg(box->title, diag::decodeServerText(sender), box->text));
+        return;
+    }
+    emit ctcpReplyArrived(code, box->title, box->text);
 }
 
 bool ServerActions::ctcpQuery(QByteArrayView sender, QByteArrayView text)

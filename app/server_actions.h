@@ -1,6 +1,7 @@
 #pragma once
 
 #include "irc/ctcp.h"
+#include "irc/ctcp_queries.h"
 #include "irc/message_dispatcher.h"
 
 #include <QElapsedTimer>
@@ -20,6 +21,13 @@ class ServerActions : public QObject, public irc::ServerLineActions
 
 public:
     explicit ServerActions(irc::ServerLink& link, QObject* parent = nullptr);
+
+    // The user put `query` to `nick`: a reply from them in the next minute is shown.
+    void queryAsked(QByteArrayView nick, irc::ContactQuery query);
+    void setCaseMapping(irc::CaseMapping mapping) { m_queries.setCaseMapping(mapping); }
+    // A new connection: nothing asked before is still waited on, and nicks compare as RFC 1459
+    // until the server says otherwise.
+    void forgetQueries();
 
     QByteArray nickInUse() const override;
     void setNickInUse(const QByteArray& nick) override;
@@ -64,6 +72,7 @@ signals:
 private:
     irc::ServerLink& m_link;
     irc::CtcpAnswerLimit m_answerLimit;
+    irc::CtcpQueries m_queries;
     QElapsedTimer m_clock;
 };
 

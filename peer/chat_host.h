@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QList>
 #include <QString>
 
 #include <chrono>
@@ -36,6 +37,8 @@ public:
     virtual bool loggingOn() const = 0;
     virtual std::optional<QString> installDir() const = 0;
     virtual QDateTime nowUtc() const { return QDateTime::currentDateTimeUtc(); }
+    // The user's contacts: they may open chat windows beyond the bound on strangers.
+    virtual QList<QByteArray> contactNicks() const { return {}; }
     // Our IPv4 address as a direct-chat offer names it, host byte order; 0 when unknown.
     virtual quint32 offerAddress() const { return 0; }
     // The address field of our offers: IPv4 as a decimal, or an IPv6 literal when the server

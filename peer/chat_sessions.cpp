@@ -1,19 +1,31 @@
 #include "peer/chat_sessions.h"
 
+#include "diag/debug_log.h"
 #include "peer/chat_host.h"
 #include "peer/chat_window.h"
 #include "peer/direct_chat_link.h"
 #include "peer/peer_key_question.h"
 
+#include <QApplication>
 #include <QHostAddress>
 #include <QRandomGenerator>
+
+#include <algorithm>
 
 namespace peer {
 
 ChatSessions::ChatSessions(ChatHost& host, QObject* parent)
     : QObject(parent)
     , m_host(host)
-{}
+{
+    m_clock.start();
+}
+
+void ChatSessions::setNickComparison(NickComparison same)
+{
+    m_gate.setNickComparison(same);
+    m_sameNick = std::move(same);
+}
 
 ChatSessions::~ChatSessions()
 {
@@ -45,6 +57,7 @@ void ChatSessions::closeAll()
     for (const auto& chat : m_records)
         delete chat->socket.data();
     m_records.FreeAllRecords();
+    m_gate.clear();
 }
 
 ChatWindow* ChatSessions::windowOf(const ChatSession& chat) const
@@ -52,11 +65,15 @@ ChatWindow* ChatSessions::windowOf(const ChatSession& chat) const
     return qobject_cast<ChatWindow*>(chat.window.data());
 }
 
-ChatWindow* ChatSessions::openWindow(ChatSession& chat)
+ChatWindow* ChatSessions::openWindow(ChatSession& chat, Activation activation)
 {
     // Without an owner, as every chat window: it lives beside the main window, not inside it.
     auto* window = new ChatWindow(chat, m_host);
+    if (activation == Activation::Leave)
+        window->setAttribute(Qt::WA_ShowWithoutActivating);
     window->show();
+    if (activation == Activation::Leave)
+        QApplication::alert(window);
     return window;
 }
 
@@ -65,7 +82,7 @@ ChatWindow* ChatSessions::windowFor(ChatSession& chat)
     // A direct link outlives its window; what still arrives opens the window again.
     if (ChatWindow* window = windowOf(chat))
         return window;
-    return openWindow(chat);
+    return openWindow(chat, Activation::Leave);
 }
 
 ChatWindow* ChatSessions::openChat(const QByteArray& nick)
@@ -216,6 +233,60 @@ void ChatSessions::takeAnswer(const irc::DccOffer& offer)
         window->connectionEstablished();
 }
 
+bool ChatSessions::isContact(const QByteArray& nick) const
+{
+    const QList<QByteArray> contacts = m_host.contactNicks();
+    return std::any_of(contacts.begin(), contacts.end(), [&](const QByteArray& contact) {
+        return m_sameNick ? m_sameNick(contact, nick) : contact == nick;
+    });
+}
+
+bool ChatSessions::mayOpenWindow(const QByteArray& sender, const std::optional<QByteArray>& text,
+                                 const std::optional<QByteArray>& awayEcho)
+{
+    if (isContact(sender))
+        return true;
+    std::vector<NewChatGate::HeldLine> lines;
+    if (text)
+        lines.push_back({*text, false});
+    if (awayEcho)
+        lines.push_back({*awayEcho, true});
+    const int heldBefore = m_gate.heldCount();
+    switch (m_gate.arrive(sender, lines, m_clock.elapsed())) {
+    case NewChatGate::Verdict::Open:
+        return true;
+    case NewChatGate::Verdict::Held:
+        // The entry lists people: more lines from one already listed change nothing there.
+        if (m_gate.heldCount() != heldBefore)
+            emit heldChanged();
+        return false;
+    case NewChatGate::Verdict::DroppedFirst:
+        diag::DebugLog(QStringLiteral("Too many people outside the contact list wrote to you; "
+                                      "what more of them write is dropped until you open theirs"));
+        return false;
+    case NewChatGate::Verdict::Dropped:
+        return false;
+    }
+    return false;
+}
+
+void ChatSessions::showReleased(ChatWindow* window, const QByteArray& nick)
+{
+    const std::vector<NewChatGate::HeldLine> lines = m_gate.release(nick);
+    for (const NewChatGate::HeldLine& line : lines)
+        window->lineArrived(line.text, line.awayEcho);
+    if (!lines.empty())
+        emit heldChanged();
+}
+
+void ChatSessions::openHeld(const QByteArray& nick)
+{
+    // Asked for by the user, so it may come up in front; the lines were never shown before.
+    ChatSession* chat = FindRoutedChat(m_records, nick, m_sameNick);
+    ChatWindow* window = chat ? windowOf(*chat) : nullptr;
+    showReleased(window ? window : openChat(nick), nick);
+}
+
 void ChatSessions::deliverPrivateText(const QByteArray& sender,
                                       const std::optional<QByteArray>& text,
                                       const std::optional<QByteArray>& awayEcho)
@@ -226,7 +297,14 @@ void ChatSessions::deliverPrivateText(const QByteArray& sender,
         chat->serverRouted = false;
         chat = nullptr;
     }
-    ChatWindow* window = chat ? windowOf(*chat) : openChat(sender);
+    ChatWindow* window = chat ? windowOf(*chat) : nullptr;
+    if (!window) {
+        if (!mayOpenWindow(sender, text, awayEcho))
+            return;
+        window = openWindow(*addRecord(sender, true, ChatMode::Relayed), Activation::Leave);
+        // Held before and a contact since: what they wrote then comes first.
+        showReleased(window, sender);
+    }
     if (text)
         window->lineArrived(*text);
     if (awayEcho)

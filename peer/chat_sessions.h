@@ -1,10 +1,12 @@
 #pragma once
 
 #include "irc/dcc_offer.h"
+#include "peer/new_chat_gate.h"
 #include "peer/session_record.h"
 #include "peer/texts.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QObject>
 
 #include <optional>
@@ -33,12 +35,16 @@ public:
     const ChatList& records() const { return m_records; }
     // How the server compares nicks, once it has said (CASEMAPPING); exactly until then, and
     // again on each new connection.
-    void setNickComparison(NickComparison same) { m_sameNick = std::move(same); }
+    void setNickComparison(NickComparison same);
     // The window of `chat`, if it is open.
     ChatWindow* windowOf(const ChatSession& chat) const;
 
     // A relayed chat with `nick` and its window, with nothing shown yet (a double click).
     ChatWindow* openChat(const QByteArray& nick);
+    // People outside the contact list who wrote while the bound on new windows was reached.
+    QList<QByteArray> heldSenders() const { return m_gate.heldNicks(); }
+    // The user asked for the chat of a held sender: it opens with what they wrote.
+    void openHeld(const QByteArray& nick);
     // A chat started by the user: relayed, or a direct one whose offer goes to `nick`.
     void startChat(const QByteArray& nick, ChatMode mode);
     // An incoming chat offer the user accepted: connects to the offering peer, or, for a
@@ -59,11 +65,20 @@ signals:
     void failed(peer::ChatError error);
     // Someone we had no open chat with wrote to us: a new window came up.
     void chatStartedByPeer(const QByteArray& nick);
+    // Someone was held or let out: heldSenders() changed.
+    void heldChanged();
 
 private:
     ChatSession* addRecord(const QByteArray& nick, bool routed, ChatMode mode);
     void removeRecord(ChatSession* chat);
-    ChatWindow* openWindow(ChatSession& chat);
+    // A window the user asked for comes up active; one the network brings leaves the keyboard
+    // where it is, so that what the user types elsewhere never lands in it.
+    enum class Activation { Activate, Leave };
+    ChatWindow* openWindow(ChatSession& chat, Activation activation = Activation::Activate);
+    bool mayOpenWindow(const QByteArray& sender, const std::optional<QByteArray>& text,
+                       const std::optional<QByteArray>& awayEcho);
+    bool isContact(const QByteArray& nick) const;
+    void showReleased(ChatWindow* window, const QByteArray& nick);
     ChatWindow* windowFor(ChatSession& chat);
     DirectChatLink* makeLink(ChatSession& chat);
     ChatSession* waitingForAnswer(const irc::DccOffer& offer) const;
@@ -71,6 +86,8 @@ private:
     ChatHost& m_host;
     ChatList m_records;
     NickComparison m_sameNick;
+    NewChatGate m_gate;
+    QElapsedTimer m_clock;
 };
 
 } // namespace peer

@@ -15,6 +15,7 @@
 #include "res/resources.h"
 #include "res/text_fit.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QLabel>
@@ -52,6 +53,9 @@ ChatWindow::ChatWindow(ChatSession& session, ChatHost& host, QWidget* parent)
     m_view->setReadOnly(true);
     m_view->setAcceptRichText(false);
     m_view->setUndoRedoEnabled(false); // an undo stack would grow with every line
+    // Whole blocks go from the top, each with its formats, so what stays keeps its looks. Each
+    // line ends in a break, so the last block is the empty one after the newest line.
+    m_view->document()->setMaximumBlockCount(kMaxLines + 1);
     m_view->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     m_input = new QLineEdit(this);
     m_input->setMaxLength(kInputLimit);
@@ -68,11 +72,13 @@ ChatWindow::ChatWindow(ChatSession& session, ChatHost& host, QWidget* parent)
     m_colourButton->setAccessibleName(tr("Text colour"));
     m_colourButton->setToolTip(tr("Text colour"));
     m_cipherLabel = new QLabel(tr("Encrypted text:"), this);
+    m_cipherLabel->setTextFormat(Qt::PlainText);
     // These sit at fixed sizes that the desktop's font may not fit.
     res::fitText(m_send);
     res::fitText(m_clear);
     res::fitText(m_cipherLabel);
     m_protection = new QLabel(this);
+    m_protection->setTextFormat(Qt::PlainText);
     m_protection->setObjectName(QStringLiteral("LinkProtection"));
     m_protection->setAlignment(Qt::AlignCenter);
     m_protection->setVisible(session.isDcc);
@@ -197,6 +203,7 @@ void ChatWindow::reject()
 void ChatWindow::closeEvent(QCloseEvent* event)
 {
     m_transcript.clear();
+    m_transcriptLines = 0;
     // The record stays, and so does its direct link; only server text stops coming here, so a
     // new message from the peer opens a new window.
     m_session.serverRouted = false;
@@ -239,10 +246,10 @@ void ChatWindow::endEncryption()
 
 void ChatWindow::lineArrived(const QByteArray& text, bool awayEcho)
 {
-    if (!isActiveWindow()) {
-        raise();
-        activateWindow();
-    }
+    // Flashed, never brought up: the keyboard stays where the user is typing, which may be a
+    // password field, and the peer chooses when lines arrive.
+    if (!isActiveWindow())
+        QApplication::alert(this);
     const QByteArray& who = awayEcho ? m_host.nickInUse() : m_session.nick;
     showLine("<" + who + "> " + text + "\r\n");
 }
@@ -252,13 +259,24 @@ void ChatWindow::showLine(const QByteArray& line)
     if (line.isEmpty())
         return;
     log(ChatLog::stampedLine(m_host.nowUtc(), line));
-    m_transcript += line;
+    keepInTranscript(line);
     QScrollBar* bar = m_view->verticalScrollBar();
     const bool atEnd = bar->value() == bar->maximum();
     appendFormattedLine(m_view, line);
     // Follow the conversation unless the user has scrolled back to read.
     if (atEnd)
         bar->setValue(bar->maximum());
+}
+
+void ChatWindow::keepInTranscript(const QByteArray& line)
+{
+    m_transcript += line;
+    m_transcriptLines += int(std::max<qsizetype>(1, line.count("\r\n")));
+    while (m_transcriptLines > kMaxLines) {
+        const qsizetype end = m_transcript.indexOf("\r\n");
+        m_transcript.remove(0, end < 0 ? m_transcript.size() : end + 2);
+        --m_transcriptLines;
+    }
 }
 
 void ChatWindow::log(const QByteArray& text)
@@ -323,6 +341,7 @@ void ChatWindow::showProtection()
 void ChatWindow::clear()
 {
     m_transcript.clear();
+    m_transcriptLines = 0;
     m_view->clear();
 }
 

@@ -30,6 +30,8 @@ public:
     static constexpr int kWidth = 390; // 260 x 190 dialog units
     static constexpr int kHeight = 309;
     static constexpr int kInputLimit = 511;
+    // The view and the transcript keep the newest lines; the log keeps them all.
+    static constexpr int kMaxLines = 2000;
 
     ChatWindow(ChatSession& session, ChatHost& host, QWidget* parent = nullptr);
 
@@ -50,7 +52,8 @@ public:
     void send();
     void clear();
 
-    // Every line shown since the window opened or was last cleared, with formatting codes.
+    // The lines shown since the window opened or was last cleared, with formatting codes; at
+    // most the newest kMaxLines.
     const QByteArray& transcript() const { return m_transcript; }
     QString viewText() const;
     QTextEdit* view() const { return m_view; }
@@ -83,12 +86,14 @@ private:
     void endEncryption();
     bool sendRelayed(const QByteArray& text);
     bool sendDirect(const QByteArray& text);
+    void keepInTranscript(const QByteArray& line);
     void log(const QByteArray& text);
     void showProtection();
 
     ChatSession& m_session;
     ChatHost& m_host;
     QByteArray m_transcript;
+    int m_transcriptLines = 0;
     bool m_logFailureNoted = false;
     QWidget* m_menuBar = nullptr;
     QTextEdit* m_view = nullptr;

@@ -37,6 +37,9 @@ TransferWindow::TransferWindow(Transfer& transfer, QWidget* parent)
     m_status->setTextFormat(Qt::PlainText);
     m_status->setWordWrap(true);
     m_status->hide();
+    // They show file names, paths and the peer's texts.
+    for (QLabel* label : {m_transferred, m_elapsed, m_rate, m_remaining, m_status})
+        label->setTextFormat(Qt::PlainText);
     m_button = new QPushButton(tr("Cancel"), this);
     connect(m_button, &QPushButton::clicked, this, &TransferWindow::reject);
 

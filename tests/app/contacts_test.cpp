@@ -1,5 +1,6 @@
 // The contact list, presence, private text, queries and their replies, through the whole
 // program against a scripted server.
+#include "diag/debug_log.h"
 #include "peer/chat_window.h"
 #include "tests/support/connected_program.h"
 
@@ -266,24 +267,50 @@ TEST_F(ContactsTest, AnswersQueriesWithinTheRateLimit)
     EXPECT_EQ(records().CountRecords(), 0);
 }
 
-TEST_F(ContactsTest, ShowsOneReplyBoxPerKind)
+TEST_F(ContactsTest, ShowsOneReplyBoxPerQuery)
 {
     connectWith({});
-    server.send(":bob!b@h NOTICE alice :\x01VERSION Other 1.0\x01\r\n"
+    const auto boxes = [&] { return window().findChildren<QMessageBox*>(); };
+    const auto ask = [&](Command query, const QByteArray& line) {
+        const qsizetype before = server.received().count(line);
+        core->program->commands().run(query, QByteArray("bob"));
+        return waitFor([&] { return server.received().count(line) == before + 1; });
+    };
+    ASSERT_TRUE(ask(Command::Version, "PRIVMSG bob :\x01VERSION\x01\r\n"));
+    // Only the first reply from the nick asked, as the server folds it, answers the query.
+    server.send(":mallory!m@h NOTICE alice :\x01VERSION Not asked\x01\r\n"
+                ":BOB!b@h NOTICE alice :\x01VERSION Other 1.0\x01\r\n"
                 ":bob!b@h NOTICE alice :\x01VERSION Second\x01\r\n"
                 ":bob!b@h NOTICE alice :\x01TIME no end\r\n");
     QMessageBox* box = nullptr;
     ASSERT_TRUE(waitFor([&] {
-        const auto boxes = window().findChildren<QMessageBox*>();
-        box = boxes.size() == 1 ? boxes.front() : nullptr;
+        box = boxes().size() == 1 ? boxes().front() : nullptr;
         return box && box->isVisible();
     }));
     EXPECT_EQ(box->windowTitle(), "Version Reply");
     EXPECT_EQ(box->text(), "Other 1.0");
     box->accept();
+    ASSERT_TRUE(waitFor([&] { return boxes().isEmpty(); }));
+
+    // Asked again: one more box, and while it is open a second query's reply waits for nothing.
+    ASSERT_TRUE(ask(Command::Version, "PRIVMSG bob :\x01VERSION\x01\r\n"));
     server.send(":bob!b@h NOTICE alice :\x01VERSION Third\x01\r\n");
-    ASSERT_TRUE(waitFor([&] {
-        const auto boxes = window().findChildren<QMessageBox*>();
-        return boxes.size() == 1 && boxes.front()->text() == "Third";
-    }));
+    ASSERT_TRUE(waitFor([&] { return boxes().size() == 1 && boxes().front()->text() == "Third"; }));
+    ASSERT_TRUE(ask(Command::Time, "PRIVMSG bob :\x01TIME\x01\r\n"));
+    server.send(":bob!b@h NOTICE alice :\x01TIME noon\x01\r\n");
+    ASSERT_TRUE(waitFor([&] { return boxes().size() == 2; }));
+}
+
+TEST_F(ContactsTest, AReplyNobodyAskedForOpensNoBox)
+{
+    connectWith({});
+    diag::DebugPanes::instance().clear();
+    server.send(":mallory!m@h NOTICE alice :\x01VERSION <a href=https://x>update</a>\x01\r\n"
+                "PING :after.reply\r\n");
+    ASSERT_TRUE(waitFor([&] { return server.received().contains("PONG :after.reply"); }));
+    EXPECT_TRUE(window().findChildren<QMessageBox*>().isEmpty());
+    // Noted where the user can still read it.
+    EXPECT_TRUE(diag::DebugPanes::instance()
+                    .text(diag::Pane::Status)
+                    .contains("Version Reply from mallory, not asked for: <a href=https://x>"));
 }

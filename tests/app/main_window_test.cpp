@@ -1,21 +1,27 @@
 // The main window and the program's start and close, with and without a server.
+#include "app/held_chats_entry.h"
 #include "config/connect_dialog.h"
 #include "config/settings_dialog.h"
 #include "diag/debug_window.h"
 #include "diag/server_log_window.h"
 #include "tests/support/connected_program.h"
+#include "tests/support/typing_elsewhere.h"
 #include "tests/support/when_shown.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
+#include <QToolButton>
 
 using app::Command;
 using test::waitFor;
@@ -158,4 +164,95 @@ TEST_F(MainWindowTest, ConnectToServerConnectsToTheChosenEntry)
     EXPECT_TRUE(server.received().endsWith("QUIT\r\n"));
     EXPECT_EQ(server.connectionCount(), 1);
     EXPECT_EQ(core->program->link().serverIndex(), 1);
+}
+
+TEST_F(MainWindowTest, BoxesShowNetworkTextAsItIs)
+{
+    makeProgram(false);
+    const QString texts[] = {
+        "<img src=/dev/zero>",
+        "<a href=https://x>update</a>",
+        "<b>bold</b> & <i>more</i>",
+    };
+    for (const QString& text : texts) {
+        SCOPED_TRACE(text.toStdString());
+        window().showWhois(text);
+        window().showCtcpReply(irc::CtcpCode::Version, "Version Reply", text);
+        const auto boxes = window().findChildren<QMessageBox*>();
+        ASSERT_EQ(boxes.size(), 2);
+        for (QMessageBox* box : boxes) {
+            EXPECT_EQ(box->textFormat(), Qt::PlainText);
+            auto* label = box->findChild<QLabel*>("qt_msgbox_label");
+            ASSERT_NE(label, nullptr);
+            EXPECT_EQ(label->textFormat(), Qt::PlainText);
+            EXPECT_EQ(label->text(), text);
+            box->accept();
+        }
+        ASSERT_TRUE(waitFor([&] { return window().findChildren<QMessageBox*>().isEmpty(); }));
+    }
+}
+
+TEST_F(MainWindowTest, AnOfferLeavesTheKeyboardWhereTheUserTypes)
+{
+    connect();
+    test::TypingElsewhere user;
+    ASSERT_TRUE(user.hasKeyboard());
+    server.send(":bob!b@h PRIVMSG alice :\x01"
+                "DCC CHAT chat 2130706433 5000\x01\r\n");
+    ASSERT_TRUE(waitFor([&] { return core->prompter->questions.size() == 1; }));
+    EXPECT_TRUE(user.keptKeyboard());
+}
+
+TEST_F(MainWindowTest, ChatsFromTheNetworkLeaveTheKeyboardWhereTheUserTypes)
+{
+    connect();
+    test::TypingElsewhere user;
+    ASSERT_TRUE(user.hasKeyboard());
+    server.send(":bob!b@h PRIVMSG alice :hi\r\n");
+    ASSERT_TRUE(waitFor([&] { return core->chat(0) != nullptr; }));
+    // The offscreen platform makes every window it shows the active one, whatever the window
+    // asks; on X11 this attribute keeps the window manager from giving it the keyboard.
+    EXPECT_TRUE(core->chat(0)->testAttribute(Qt::WA_ShowWithoutActivating));
+    ASSERT_TRUE(user.takeKeyboard());
+    server.send(":bob!b@h PRIVMSG alice :now type your password\r\n");
+    ASSERT_TRUE(waitFor([&] { return core->chat(0)->viewText().contains("password"); }));
+    EXPECT_TRUE(user.keptKeyboard());
+    // Opened by the user, a chat may come up in front.
+    core->program->commands().run(Command::Chat, QByteArray("carol"));
+    ASSERT_TRUE(waitFor([&] { return core->chat(1) != nullptr; }));
+    EXPECT_FALSE(core->chat(1)->testAttribute(Qt::WA_ShowWithoutActivating));
+}
+
+TEST_F(MainWindowTest, StrangersBeyondTenOpenOneEntryThatListsThem)
+{
+    test::CoreOptions options;
+    options.contacts = {"carol"};
+    connect(options);
+    QByteArray lines;
+    for (int i = 0; i < 15; ++i)
+        lines += ":p" + QByteArray::number(i) + "!u@h PRIVMSG alice :hello " + QByteArray::number(i)
+                 + "\r\n";
+    server.send(lines + ":p12!u@h PRIVMSG alice :again\r\n:carol!c@h PRIVMSG alice :hi\r\n");
+    // A contact is never held.
+    ASSERT_TRUE(waitFor([&] { return core->chatWith("carol", false) != nullptr; }));
+    EXPECT_EQ(records().CountRecords(), 11);
+    QToolButton* entry = window().heldChats();
+    ASSERT_TRUE(entry->isVisibleTo(&window()));
+    EXPECT_EQ(entry->text(), "5 more people wrote to you");
+    QStringList listed;
+    for (QAction* action : entry->menu()->actions())
+        listed << action->text();
+    EXPECT_EQ(listed, (QStringList{"p10", "p11", "p12", "p13", "p14"}));
+
+    // Chosen, p12's chat opens with what they wrote, and the entry lists one less.
+    entry->menu()->actions().at(2)->trigger();
+    peer::ChatWindow* chat = core->chatWith("p12", false);
+    ASSERT_NE(chat, nullptr);
+    EXPECT_EQ(chat->transcript(), "<p12> hello 12\r\n<p12> again\r\n");
+    EXPECT_EQ(entry->text(), "4 more people wrote to you");
+    // Their next line goes to that chat; the others stay held.
+    server.send(":p12!u@h PRIVMSG alice :thanks\r\n:p13!u@h PRIVMSG alice :me too\r\n");
+    ASSERT_TRUE(waitFor([&] { return chat->transcript().contains("thanks"); }));
+    EXPECT_EQ(records().CountRecords(), 12);
+    EXPECT_EQ(entry->menu()->actions().size(), 4);
 }

@@ -100,6 +100,13 @@ TEST(Notifier, ReachesTheDesktopsServiceOnTheSessionBus)
         notifier.newChat("bob");
         EXPECT_TRUE(waitFor([&] { return desktop.received.size() == 1; }));
         EXPECT_EQ(desktop.received.value(0), "Kivvo|org.kivvo.Kivvo|New chat|bob wrote to you.");
+        // The service reads the body as markup: a nick or file name is escaped there, so that
+        // it shows as written and never as a link or a picture. Quotes mean nothing there.
+        notifier.newChat("<a href=\"https://x\">x</a>&<img src=/dev/zero>");
+        EXPECT_TRUE(waitFor([&] { return desktop.received.size() == 2; }));
+        EXPECT_EQ(desktop.received.value(1),
+                  "Kivvo|org.kivvo.Kivvo|New chat|&lt;a href=\"https://x\"&gt;x&lt;/a&gt;&amp;"
+                  "&lt;img src=/dev/zero&gt; wrote to you.");
         service.unregisterService("org.freedesktop.Notifications");
     }
     QDBusConnection::disconnectFromBus("service");

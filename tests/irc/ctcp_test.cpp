@@ -1,4 +1,5 @@
 #include "irc/ctcp.h"
+#include "irc/ctcp_queries.h"
 
 #include <gtest/gtest.h>
 
@@ -341,4 +342,50 @@ TEST(BuildCtcpQuery, RefusesNicksThatWouldBreakTheLine)
         for (const irc::ContactQuery query : irc::kContactQueries)
             EXPECT_EQ(irc::buildCtcpQuery(query, nick, 1), std::nullopt) << show(nick);
     }
+}
+
+TEST(CtcpQueries, ShowsOnlyTheFirstReplyToAQueryOfTheLastMinute)
+{
+    using irc::CtcpQueries;
+    struct Step
+    {
+        const char* what;
+        QByteArray nick;
+        CtcpCode code;
+        qint64 atMs;
+        bool shown;
+    };
+    // bob was asked for his VERSION at 1000 and his TIME at 2000.
+    const std::vector<Step> steps = {
+        {"a reply from someone not asked", "mallory", CtcpCode::Version, 1500, false},
+        {"a reply of a kind not asked for", "bob", CtcpCode::Ping, 1500, false},
+        {"the reply, by the server's case folding", "BOB", CtcpCode::Version, 1600, true},
+        {"a second reply to the same query", "bob", CtcpCode::Version, 1700, false},
+        {"a reply after the minute", "bob", CtcpCode::Time, 2000 + 60001, false},
+    };
+    CtcpQueries queries;
+    queries.asked("bob", CtcpCode::Version, 1000);
+    queries.asked("bob", CtcpCode::Time, 2000);
+    for (const Step& step : steps)
+        EXPECT_EQ(queries.takeReply(step.nick, step.code, step.atMs), step.shown) << step.what;
+
+    // Asked twice, shown twice; folded as the server says ('~' is '^' only in RFC 1459).
+    queries.setCaseMapping(irc::CaseMapping::Ascii);
+    queries.asked("x^y", CtcpCode::Ping, 100000);
+    queries.asked("x^y", CtcpCode::Ping, 100001);
+    EXPECT_FALSE(queries.takeReply("x~y", CtcpCode::Ping, 100002));
+    EXPECT_TRUE(queries.takeReply("X^Y", CtcpCode::Ping, 100002));
+    EXPECT_TRUE(queries.takeReply("x^y", CtcpCode::Ping, 100003));
+    EXPECT_FALSE(queries.takeReply("x^y", CtcpCode::Ping, 100004));
+}
+
+TEST(CtcpQueries, KeepsABoundedNumberWaiting)
+{
+    irc::CtcpQueries queries;
+    for (int i = 0; i <= irc::CtcpQueries::kMaxWaiting; ++i)
+        queries.asked("n" + QByteArray::number(i), CtcpCode::Version, i);
+    EXPECT_FALSE(queries.takeReply("n0", CtcpCode::Version, 100)) << "the oldest made room";
+    EXPECT_TRUE(queries.takeReply("n1", CtcpCode::Version, 100));
+    EXPECT_TRUE(queries.takeReply("n" + QByteArray::number(irc::CtcpQueries::kMaxWaiting),
+                                  CtcpCode::Version, 100));
 }

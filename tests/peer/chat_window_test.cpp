@@ -7,6 +7,7 @@
 #include "peer/chat_window.h"
 #include "peer/direct_chat_link.h"
 #include "peer/session_record.h"
+#include "tests/support/typing_elsewhere.h"
 #include "tests/support/wait_for.h"
 
 #include <QAction>
@@ -21,6 +22,9 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
 #include <QTextEdit>
 #include <gtest/gtest.h>
 
@@ -340,4 +344,50 @@ TEST_F(ChatWindowTest, InvalidUtf8IsShownAsLatin1AndLoggedAsReceived)
     EXPECT_EQ(logFile(), "\r\n*Started chat with bob*\r\n"
                          "[7/12/2026 5:3:9] <bob> caf\xe9 \xff\r\n"
                          "[7/12/2026 5:3:9] <bob> caf\xc3\xa9\r\n");
+}
+
+TEST_F(ChatWindowTest, AnArrivingLineLeavesTheKeyboardWhereTheUserTypes)
+{
+    open();
+    test::TypingElsewhere user;
+    ASSERT_TRUE(user.hasKeyboard());
+    window->lineArrived("type your password here");
+    window->lineArrived("and press Enter", true);
+    EXPECT_TRUE(user.keptKeyboard());
+    EXPECT_TRUE(window->viewText().contains("press Enter"));
+}
+
+TEST_F(ChatWindowTest, TheViewAndTranscriptKeepTheNewestLinesAndTheLogAll)
+{
+    host.logging = true;
+    open();
+    const int total = peer::ChatWindow::kMaxLines + 25;
+    for (int i = 0; i < total; ++i)
+        window->lineArrived("line " + QByteArray::number(i));
+    window->lineArrived("plain \002bold");
+    const QStringList shown = window->viewText().split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(shown.size(), peer::ChatWindow::kMaxLines);
+    EXPECT_EQ(shown.front(), "<bob> line 26");
+    EXPECT_EQ(shown.back(), "<bob> plain bold");
+    EXPECT_EQ(window->transcript().count("\r\n"), peer::ChatWindow::kMaxLines);
+    EXPECT_TRUE(window->transcript().startsWith("<bob> line 26\r\n"));
+    // What stays keeps its formats: the newest line's bold is on its last word alone.
+    const QTextBlock last = window->view()->document()->lastBlock().previous();
+    const auto boldAt = [&](int index) {
+        QTextCursor cursor(last);
+        cursor.setPosition(last.position() + index + 1);
+        return cursor.charFormat().fontWeight() == QFont::Bold;
+    };
+    EXPECT_FALSE(boldAt(int(qstrlen("<bob> pl"))));
+    EXPECT_TRUE(boldAt(int(qstrlen("<bob> plain b"))));
+    const QByteArray log = logFile();
+    EXPECT_TRUE(log.contains("] <bob> line 0\r\n")) << "the log keeps everything";
+    EXPECT_EQ(log.count("<bob> line "), total);
+}
+
+TEST_F(ChatWindowTest, ItsLabelsShowTextAsItIs)
+{
+    open();
+    for (QLabel* label : window->findChildren<QLabel*>())
+        EXPECT_EQ(label->textFormat(), Qt::PlainText) << label->text().toStdString();
 }

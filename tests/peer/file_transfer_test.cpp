@@ -137,6 +137,16 @@ TEST_F(FileTransferTest, SendsBlockByBlockEachOnlyOnceTheLastIsWhollyAcknowledge
     EXPECT_TRUE(window.elapsedLabel()->text().startsWith("Time Elapsed: 0 hrs 0 mins "));
 }
 
+TEST_F(FileTransferTest, ItsLabelsShowFileNamesAndPeerTextAsTheyAre)
+{
+    QTcpSocket bob;
+    auto sender = sendTo(bob, randomBytes(10));
+    peer::TransferWindow window(*sender);
+    for (QLabel* label : {window.transferredLabel(), window.elapsedLabel(), window.rateLabel(),
+                          window.remainingLabel(), window.statusLabel()})
+        EXPECT_EQ(label->textFormat(), Qt::PlainText) << label->text().toStdString();
+}
+
 TEST_F(FileTransferTest, SenderStopsOnWhatNoHonestReceiverDoes)
 {
     const struct

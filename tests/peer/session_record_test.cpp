@@ -1,3 +1,4 @@
+#include "peer/new_chat_gate.h"
 #include "peer/session_record.h"
 
 #include <QObject>
@@ -62,4 +63,63 @@ TEST(SessionRecords, RoutesServerTextOnlyToRoutedChatsWithTheExactNick)
     open->serverRouted = true;
     EXPECT_EQ(FindRoutedChat(list, "bob"), open);
     EXPECT_EQ(FindRoutedChat(list, "Bob"), nullptr);
+}
+
+TEST(NewChatGate, OpensTenWindowsAMinuteAndHoldsTheRest)
+{
+    using Verdict = NewChatGate::Verdict;
+    using Line = NewChatGate::HeldLine;
+    struct Step
+    {
+        QByteArray nick;
+        qint64 atMs;
+        Verdict verdict;
+    };
+    std::vector<Step> steps;
+    for (int i = 0; i < NewChatGate::kMaxWindows; ++i)
+        steps.push_back({"p" + QByteArray::number(i), i * 1000, Verdict::Open});
+    steps.push_back({"late", 30000, Verdict::Held});
+    steps.push_back({"late", 70000, Verdict::Held}); // held stays held, even with room again
+    steps.push_back({"later", 59999, Verdict::Held});
+    steps.push_back({"next", 60000, Verdict::Open});  // p0's minute is over
+    steps.push_back({"after", 61000, Verdict::Open}); // and p1's
+    steps.push_back({"more", 61001, Verdict::Held});
+
+    NewChatGate gate;
+    for (const Step& step : steps)
+        EXPECT_EQ(gate.arrive(step.nick, {{"hi " + step.nick, false}}, step.atMs), step.verdict)
+            << step.nick.constData() << " at " << step.atMs;
+    EXPECT_EQ(gate.heldNicks(), (QList<QByteArray>{"late", "later", "more"}));
+    EXPECT_EQ(gate.release("late"), (std::vector<Line>{{"hi late", false}, {"hi late", false}}));
+    EXPECT_TRUE(gate.release("late").empty());
+    EXPECT_EQ(gate.heldNicks(), (QList<QByteArray>{"later", "more"}));
+}
+
+TEST(NewChatGate, BoundsWhatItHolds)
+{
+    NewChatGate gate;
+    gate.setNickComparison([](QByteArrayView a, QByteArrayView b) {
+        return QByteArray(a.data(), a.size()).toLower() == QByteArray(b.data(), b.size()).toLower();
+    });
+    for (int i = 0; i < NewChatGate::kMaxWindows; ++i)
+        gate.arrive("p" + QByteArray::number(i), {}, 0);
+    // One sender's lines: the newest kMaxHeldLines, the away echo kept with them.
+    for (int i = 0; i < NewChatGate::kMaxHeldLines + 5; ++i)
+        gate.arrive(i % 2 ? "Bob" : "bob", {{QByteArray::number(i), false}, {"away", true}}, 1);
+    const auto lines = gate.release("BOB");
+    ASSERT_EQ(int(lines.size()), NewChatGate::kMaxHeldLines);
+    EXPECT_EQ(lines.back(), (NewChatGate::HeldLine{"away", true}));
+    // Two lines an arrival: the last kMaxHeldLines / 2 arrivals are kept.
+    EXPECT_EQ(lines.front().text,
+              QByteArray::number(NewChatGate::kMaxHeldLines + 5 - NewChatGate::kMaxHeldLines / 2));
+
+    // Senders: beyond the bound they are dropped, said once until one is let out.
+    for (int i = 0; i < NewChatGate::kMaxHeldSenders; ++i)
+        EXPECT_EQ(gate.arrive("h" + QByteArray::number(i), {}, 2), NewChatGate::Verdict::Held);
+    EXPECT_EQ(gate.arrive("x", {}, 3), NewChatGate::Verdict::DroppedFirst);
+    EXPECT_EQ(gate.arrive("y", {}, 3), NewChatGate::Verdict::Dropped);
+    EXPECT_EQ(gate.arrive("h0", {{"still kept", false}}, 3), NewChatGate::Verdict::Held);
+    gate.release("h1");
+    EXPECT_EQ(gate.arrive("x", {}, 4), NewChatGate::Verdict::Held);
+    EXPECT_EQ(gate.arrive("y", {}, 4), NewChatGate::Verdict::DroppedFirst);
 }

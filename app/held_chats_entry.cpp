@@ -1,0 +1,40 @@
+#include "app/held_chats_entry.h"
+
+#include "diag/server_text.h"
+#include "res/text_fit.h"
+
+#include <QAction>
+#include <QMenu>
+
+namespace app {
+
+HeldChatsEntry::HeldChatsEntry(QWidget* parent)
+    : QToolButton(parent)
+{
+    setObjectName(QStringLiteral("HeldChats"));
+    setPopupMode(QToolButton::InstantPopup);
+    setToolButtonStyle(Qt::ToolButtonTextOnly);
+    setMenu(new QMenu(this));
+    hide();
+}
+
+void HeldChatsEntry::showNicks(const QList<QByteArray>& nicks)
+{
+    menu()->clear();
+    for (const QByteArray& nick : nicks) {
+        // Menu texts take '&' as a shortcut mark.
+        QString text = diag::decodeServerText(nick);
+        text.replace(QLatin1Char('&'), QLatin1String("&&"));
+        connect(menu()->addAction(text), &QAction::triggered, this,
+                [this, nick] { emit chosen(nick); });
+    }
+    if (!nicks.isEmpty()) {
+        setText(nicks.size() == 1 ? tr("1 more person wrote to you")
+                                  : tr("%1 more people wrote to you").arg(nicks.size()));
+        setToolTip(text());
+        res::fitText(this);
+    }
+    setVisible(!nicks.isEmpty());
+}
+
+} // namespace app
