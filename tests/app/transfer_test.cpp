@@ -4,6 +4,7 @@
 #include "peer/file_sender.h"
 #include "peer/transfer_window.h"
 #include "tests/support/connected_program.h"
+#include "tests/support/files.h"
 
 #include <QDir>
 #include <QFile>
@@ -32,16 +33,9 @@ protected:
     }
     QString write(const QString& name, const QByteArray& data)
     {
-        QFile file(dir.filePath(name));
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(data);
-        return file.fileName();
+        return test::writeFile(dir, name, data);
     }
-    QByteArray read(const QString& path)
-    {
-        QFile file(path);
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-    }
+    static QByteArray read(const QString& path) { return test::readFile(path); }
     // Bob offers `data` as `name` from a listening socket of the test's own.
     void offerFromBob(QTcpServer& listener, const QByteArray& name, qsizetype size)
     {

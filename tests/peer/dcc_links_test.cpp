@@ -9,6 +9,7 @@
 #include "peer/transfer.h"
 #include "peer/transfer_window.h"
 #include "peer/transfers.h"
+#include "tests/support/files.h"
 #include "tests/support/offer_host.h"
 #include "tests/support/wait_for.h"
 
@@ -110,16 +111,9 @@ class DccLinksTest : public ::testing::Test
 protected:
     QString write(const QString& name, const QByteArray& data)
     {
-        QFile file(dir.filePath(name));
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(data);
-        return file.fileName();
+        return test::writeFile(dir, name, data);
     }
-    QByteArray read(const QString& path)
-    {
-        QFile file(path);
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-    }
+    static QByteArray read(const QString& path) { return test::readFile(path); }
     static bool finished(const peer::Transfers& transfers, int index)
     {
         return transfers.count() > index && transfers.at(index)->isFinished();

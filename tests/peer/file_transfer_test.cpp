@@ -5,6 +5,7 @@
 #include "peer/file_sender.h"
 #include "peer/transfer_window.h"
 #include "peer/transfers.h"
+#include "tests/support/files.h"
 #include "tests/support/offer_host.h"
 #include "tests/support/wait_for.h"
 
@@ -72,16 +73,9 @@ class FileTransferTest : public ::testing::Test
 protected:
     QString write(const QString& name, const QByteArray& data)
     {
-        QFile file(dir.filePath(name));
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(data);
-        return file.fileName();
+        return test::writeFile(dir, name, data);
     }
-    QByteArray read(const QString& path)
-    {
-        QFile file(path);
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-    }
+    static QByteArray read(const QString& path) { return test::readFile(path); }
     // Our sender of `data`, with a scripted receiver connected to it.
     std::unique_ptr<peer::FileSender> sendTo(QTcpSocket& peerSide, const QByteArray& data)
     {

@@ -2,6 +2,7 @@
 // refuses to write through, and how it takes the destination's name.
 #include "peer/file_receiver.h"
 #include "peer/transfers.h"
+#include "tests/support/files.h"
 #include "tests/support/offer_host.h"
 #include "tests/support/wait_for.h"
 
@@ -49,16 +50,9 @@ class PartFileTest : public ::testing::Test
 protected:
     QString write(const QString& name, const QByteArray& data)
     {
-        QFile file(dir.filePath(name));
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(data);
-        return file.fileName();
+        return test::writeFile(dir, name, data);
     }
-    QByteArray read(const QString& path)
-    {
-        QFile file(path);
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-    }
+    static QByteArray read(const QString& path) { return test::readFile(path); }
     QByteArray readFrom(QTcpSocket& socket, qsizetype size)
     {
         waitFor([&] { return socket.bytesAvailable() >= size; });
