@@ -3,6 +3,7 @@
 // and offers naming an IPv6 address. irssi's own quirks are in docs/irssi-peer-notes.md.
 #include "peer/chat_window.h"
 #include "peer/file_receiver.h"
+#include "peer/texts.h"
 #include "peer/transfer.h"
 #include "tests/support/irssi_client.h"
 #include "tests/support/ngircd.h"
@@ -293,6 +294,11 @@ TEST_F(DccWithIrssi, AcceptsAChatIrssiOffersPassively)
     ASSERT_TRUE(irssiSays("dcc-connected CHAT", kLinkMs)) << irssiLog();
     const QByteArray id = connectedChatId(irssi);
     ASSERT_FALSE(id.isEmpty()) << irssiLog();
+    // irssi says it is connected as soon as its connect returns; our side may take the
+    // connection a moment later (a slow build shows it), and a line typed before goes nowhere.
+    ASSERT_TRUE(
+        waitFor([&] { return window->transcript().contains(peer::text::kEstablished); }, kLinkMs))
+        << window->transcript().toStdString();
 
     window->input()->setText("hello from kivvo");
     window->send();
