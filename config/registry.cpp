@@ -175,13 +175,15 @@ Connection openReadOnly(const QString& path, std::unique_ptr<QTemporaryDir>& sna
 Registry::Registry(const QString& path)
     : m_path(path)
 {
-    const QString folder = QFileInfo(path).absolutePath();
-    if (!makePrivateFolder(folder))
+    // SQLite's in-memory database has no folder or file (and Qt reads a leading ':' as one of
+    // its resources).
+    const bool inMemory = path == QLatin1String(":memory:");
+    if (!inMemory && !makePrivateFolder(QFileInfo(path).absolutePath()))
         return;
-    const bool existed = QFileInfo(path).isFile();
+    const bool existed = !inMemory && QFileInfo(path).isFile();
     // Made by us first, 0600: SQLite gives its journal and index files the mode of the store,
     // so they hold the passwords no more openly than the store does.
-    if (!existed)
+    if (!existed && !inMemory)
         createPrivateFile(path);
     Connection db = openReadWrite(path);
     // Running on an empty configuration would connect to the wrong server and lose the contacts,

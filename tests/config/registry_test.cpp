@@ -4,6 +4,7 @@
 #include "tests/config/raw_store.h"
 #include "tests/support/temp_store.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -78,6 +79,19 @@ TEST(Registry, CreatesMissingParentFolders)
     EXPECT_TRUE(registry.isOpen());
     EXPECT_TRUE(registry.createKey(kKey));
     EXPECT_TRUE(QFileInfo::exists(path));
+}
+
+// The fuzz target's store: making the store's folder private first read ":memory:" as a path
+// (one of Qt's resources, at that) and left it unopened.
+TEST(Registry, OpensSqlitesInMemoryDatabaseWithoutMakingAFile)
+{
+    Registry registry(QStringLiteral(":memory:"));
+    ASSERT_TRUE(registry.isOpen());
+    ASSERT_TRUE(registry.createKey(kKey));
+    EXPECT_TRUE(registry.writeValue(kKey, "nick", "x"));
+    EXPECT_EQ(registry.readValue(kKey, "nick"), QByteArray("x"));
+    EXPECT_FALSE(QFileInfo::exists(QStringLiteral(":memory:")));
+    EXPECT_FALSE(QFileInfo::exists(QDir::current().filePath(QStringLiteral(":memory:"))));
 }
 
 TEST(Registry, WritesOnlyIntoExistingKeys)
