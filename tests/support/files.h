@@ -4,7 +4,6 @@
 #include <QFile>
 #include <QString>
 #include <QTemporaryDir>
-
 #include <gtest/gtest.h>
 
 namespace test {
