@@ -4,6 +4,7 @@
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -43,18 +44,53 @@ bool serviceOffered(const QString& address)
     return up;
 }
 
-QString start(Daemons& d)
+// A session bus that starts no services on demand: the stock session configuration would start
+// the desktop's own keyring daemon on the first call.
+constexpr char kBareBusConfig[] = R"(<!DOCTYPE busconfig PUBLIC
+ "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>session</type>
+  <listen>unix:dir=%1</listen>
+  <auth>EXTERNAL</auth>
+  <policy context="default">
+    <allow send_destination="*" eavesdrop="true"/>
+    <allow eavesdrop="true"/>
+    <allow own="*"/>
+  </policy>
+</busconfig>
+)";
+
+// The bus's address, or an empty one when it did not start.
+QString startBus(Daemons& d, const QString& busBinary)
+{
+    QFile config(d.home.filePath("bus.conf"));
+    if (!config.open(QIODevice::WriteOnly)
+        || config.write(QString::fromLatin1(kBareBusConfig).arg(d.home.path()).toUtf8()) < 0)
+        return {};
+    config.close();
+    dieWithParent(d.bus);
+    d.bus.start(busBinary, {"--config-file=" + config.fileName(), "--nofork", "--print-address"});
+    if (!d.bus.waitForStarted() || !d.bus.waitForReadyRead(kKeyringWaitMs))
+        return {};
+    return QString::fromLatin1(d.bus.readLine().trimmed());
+}
+
+QString start(Daemons& d, bool withKeyring)
 {
     const QString busBinary = QStandardPaths::findExecutable("dbus-daemon");
     const QString keyringBinary = QStandardPaths::findExecutable("gnome-keyring-daemon");
-    if (busBinary.isEmpty() || keyringBinary.isEmpty())
+    if (busBinary.isEmpty() || (withKeyring && keyringBinary.isEmpty()))
         return "dbus-daemon or gnome-keyring-daemon is not installed (packages dbus-daemon, "
                "gnome-keyring)";
-    dieWithParent(d.bus);
-    d.bus.start(busBinary, {"--session", "--nofork", "--print-address"});
-    if (!d.bus.waitForStarted() || !d.bus.waitForReadyRead(kKeyringWaitMs))
+    const QString address = startBus(d, busBinary);
+    if (address.isEmpty())
         return "the private session bus did not start";
-    const QString address = QString::fromLatin1(d.bus.readLine().trimmed());
+    if (!withKeyring) {
+        qputenv("DBUS_SESSION_BUS_ADDRESS", address.toLatin1());
+        qunsetenv("KIVVO_NO_KEYCHAIN");
+        return {};
+    }
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("DBUS_SESSION_BUS_ADDRESS", address);
     env.insert("HOME", d.home.path());
@@ -81,9 +117,18 @@ const PrivateKeyring& privateKeyring()
 {
     static const PrivateKeyring keyring = [] {
         static Daemons* daemons = new Daemons; // lives as long as the process, see Daemons
-        return PrivateKeyring{start(*daemons)};
+        return PrivateKeyring{start(*daemons, true)};
     }();
     return keyring;
+}
+
+const PrivateKeyring& privateBusWithoutService()
+{
+    static const PrivateKeyring bus = [] {
+        static Daemons* daemons = new Daemons;
+        return PrivateKeyring{start(*daemons, false)};
+    }();
+    return bus;
 }
 
 } // namespace test

@@ -16,5 +16,9 @@ struct PrivateKeyring
 };
 
 const PrivateKeyring& privateKeyring();
+// Only the private session bus, where no secret service runs nor can be started: every call to
+// the service fails at once. A binary uses this or privateKeyring(), never both, since the
+// secret service library keeps the first session bus it reached.
+const PrivateKeyring& privateBusWithoutService();
 
 } // namespace test
