@@ -312,9 +312,13 @@ void Program::registerTransferCommands()
 void Program::registerSettingsCommands()
 {
     m_commands.setHandler(Command::ProgramSettings, [this](auto&) {
+        const std::vector<config::ServerEntry> before = m_store.EnumServers();
         config::SettingsDialog dialog(m_store, *m_prompter, m_link.serverIndex(), nullptr,
                                       &m_secrets);
-        if (dialog.exec() != QDialog::Accepted)
+        const int result = dialog.exec();
+        // Its Edit Servers button may have removed entries.
+        m_secrets.forgetRemoved(before);
+        if (result != QDialog::Accepted)
             return;
         applySettings(m_store.LoadSettings());
         // The server learns the new nick; whether it takes it, its reply says (a collision is
@@ -322,8 +326,10 @@ void Program::registerSettingsCommands()
         m_link.sendLine("NICK " + m_settings.nick);
     });
     m_commands.setHandler(Command::EditServers, [this](auto&) {
+        const std::vector<config::ServerEntry> before = m_store.EnumServers();
         config::ServerEditor editor(m_store, *m_prompter, m_window.get());
         editor.exec();
+        m_secrets.forgetRemoved(before);
     });
     m_commands.setHandler(Command::Connect, [this](auto&) {
         config::ConnectDialog dialog(m_store, m_window.get());

@@ -4,6 +4,7 @@
 #include "config/registry.h"
 #include "diag/debug_log.h"
 
+#include <QSet>
 #include <qt6keychain/keychain.h>
 
 namespace config {
@@ -144,6 +145,19 @@ bool SecretStore::setServerPassword(const ServerEntry& server, const QByteArray&
             diag::DebugLog(errorText(Error::SaveFailed, m_store.registry().path()));
     });
     return true;
+}
+
+void SecretStore::forgetRemoved(const std::vector<ServerEntry>& before)
+{
+    if (!m_active)
+        return;
+    QSet<QByteArray> listed;
+    for (const ServerEntry& server : m_store.EnumServers())
+        listed.insert(keyOf(server));
+    for (const ServerEntry& server : before) {
+        if (!listed.contains(keyOf(server)))
+            setServerPassword(server, {});
+    }
 }
 
 void SecretStore::startJob(QKeychain::Job* job, const std::function<void(QKeychain::Job&)>& done)

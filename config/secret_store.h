@@ -42,6 +42,9 @@ public:
     // The password counts at once; the service gets it in the background, and the store only
     // when the service refuses it.
     bool setServerPassword(const ServerEntry& server, const QByteArray& password) override;
+    // The store drops an entry's password with the entry; the service's copy goes here, for each
+    // entry of `before` the store no longer lists, so that one added again starts without.
+    void forgetRemoved(const std::vector<ServerEntry>& before);
 
 signals:
     void loaded();

@@ -152,6 +152,25 @@ TEST_F(SecretServiceTest, AnOlderStoresPasswordMovesIntoTheServiceAtLoad)
     }
 }
 
+TEST_F(SecretServiceTest, ARemovedEntrysPasswordLeavesTheServiceToo)
+{
+    const ServerEntry server{"removed.example.net", "Example", 6667};
+    ASSERT_TRUE(temp.store().AddServer(server));
+    SecretStore secrets(temp.store());
+    secrets.load();
+    ASSERT_TRUE(test::waitFor([&] { return secrets.isLoaded(); }, kServiceWaitMs));
+    ASSERT_TRUE(secrets.setServerPassword(server, "gone soon"));
+    ASSERT_TRUE(test::waitFor([&] { return secrets.pendingJobs() == 0; }, kServiceWaitMs));
+
+    const std::vector<ServerEntry> before = temp.store().EnumServers();
+    ASSERT_TRUE(temp.store().RemoveServer(server));
+    secrets.forgetRemoved(before);
+    ASSERT_TRUE(test::waitFor([&] { return secrets.pendingJobs() == 0; }, kServiceWaitMs));
+    ASSERT_TRUE(temp.store().AddServer(server));
+    EXPECT_EQ(secrets.serverPassword(server), "");
+    EXPECT_EQ(readByNextRun(temp.store(), server), "");
+}
+
 TEST(SecretStoreWithoutService, TheStoreKeepsThePasswordAndNothingWaits)
 {
     struct Case
