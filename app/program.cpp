@@ -25,12 +25,16 @@
 #include <QGuiApplication>
 #include <QMenu>
 #include <QMetaObject>
+#include <QTimer>
 
 namespace app {
 
 namespace {
 
 constexpr char kConnectingWait[] = "Connecting...please wait";
+// How long the automatic connection waits for the secret service's passwords; past it the
+// store's copies count, and an answer that comes later still counts for the next attempt.
+constexpr int kPasswordReadWaitMs = 3000;
 
 // A Wayland client cannot place its own windows, so there the caption is part of the window.
 TitleBar::Mode titleBarMode(const Program::Options& options)
@@ -93,6 +97,8 @@ Program::Program(config::Registry& registry, Options options,
         diag::DebugLog(config::errorText(config::Error::StoreReadOnly, registry.path()));
     // An older store's one server password moves to the entry it was always sent to first.
     m_store.migrateServerPass();
+    m_link.setPasswordSource(
+        [this](const config::ServerEntry& server) { return m_secrets.serverPassword(server); });
     m_offers.setOwner(m_window.get());
     m_transfers.setWindowOwner(m_window.get());
     m_voice.setWindowOwner(m_window.get());
@@ -306,8 +312,13 @@ void Program::registerTransferCommands()
 void Program::registerSettingsCommands()
 {
     m_commands.setHandler(Command::ProgramSettings, [this](auto&) {
-        config::SettingsDialog dialog(m_store, *m_prompter, m_link.serverIndex());
-        if (dialog.exec() != QDialog::Accepted)
+        const std::vector<config::ServerEntry> before = m_store.EnumServers();
+        config::SettingsDialog dialog(m_store, *m_prompter, m_link.serverIndex(), nullptr,
+                                      &m_secrets);
+        const int result = dialog.exec();
+        // Its Edit Servers button may have removed entries.
+        m_secrets.forgetRemoved(before);
+        if (result != QDialog::Accepted)
             return;
         applySettings(m_store.LoadSettings());
         // The server learns the new nick; whether it takes it, its reply says (a collision is
@@ -315,8 +326,10 @@ void Program::registerSettingsCommands()
         m_link.sendLine("NICK " + m_settings.nick);
     });
     m_commands.setHandler(Command::EditServers, [this](auto&) {
+        const std::vector<config::ServerEntry> before = m_store.EnumServers();
         config::ServerEditor editor(m_store, *m_prompter, m_window.get());
         editor.exec();
+        m_secrets.forgetRemoved(before);
     });
     m_commands.setHandler(Command::Connect, [this](auto&) {
         config::ConnectDialog dialog(m_store, m_window.get());
@@ -361,12 +374,30 @@ void Program::start()
     // Servers may ask who we are before registration completes: answer from the start.
     if (m_identPort)
         m_ident.start(*m_identPort);
-    if (m_store.autoconnectRequested()) {
+    const bool autoconnect = m_store.autoconnectRequested();
+    if (autoconnect)
         m_window->setStatusText(QString::fromLatin1(kConnectingWait));
-        QMetaObject::invokeMethod(
-            this, [this] { m_commands.run(Command::ConnectCurrent, std::nullopt); },
-            Qt::QueuedConnection);
+    if (!m_secrets.isActive()) {
+        if (autoconnect)
+            connectWhenPasswordsRead();
+        return;
     }
+    if (autoconnect) {
+        connect(&m_secrets, &config::SecretStore::loaded, this, &Program::connectWhenPasswordsRead);
+        QTimer::singleShot(kPasswordReadWaitMs, this, &Program::connectWhenPasswordsRead);
+    }
+    m_secrets.load();
+}
+
+void Program::connectWhenPasswordsRead()
+{
+    // Posted once, by whichever comes first: the last answer or the end of the wait.
+    if (m_autoconnectPosted)
+        return;
+    m_autoconnectPosted = true;
+    QMetaObject::invokeMethod(
+        this, [this] { m_commands.run(Command::ConnectCurrent, std::nullopt); },
+        Qt::QueuedConnection);
 }
 
 void Program::showAtStart(bool hidden)

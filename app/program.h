@@ -8,6 +8,7 @@
 #include "app/title_bar.h"
 #include "app/tray.h"
 #include "config/prompter.h"
+#include "config/secret_store.h"
 #include "config/settings.h"
 #include "config/store.h"
 #include "diag/received_dump.h"
@@ -73,6 +74,7 @@ public:
     Notifier& notifier() { return m_notifier; }
     irc::ServerLink& link() { return m_link; }
     config::Store& store() { return m_store; }
+    config::SecretStore& secrets() { return m_secrets; }
     const config::Settings& settings() const { return m_settings; }
     // Our IPv4 address as the server sees it, host byte order; 0 until the WHO reply resolves.
     quint32 serverSeenAddress() const { return m_serverSeenAddress; }
@@ -97,6 +99,7 @@ private:
     void onServerLine(const QByteArray& line);
     void startChatWith(const CommandTable::Target& nick, peer::ChatMode mode);
     void wirePins();
+    void connectWhenPasswordsRead();
 
     // What chats use of the program.
     QByteArray nickInUse() const override;
@@ -116,6 +119,7 @@ private:
     // Declared in the order of construction; destroyed the other way round, the main window
     // first and the store last.
     config::Store m_store;
+    config::SecretStore m_secrets{m_store};
     ContactPins m_pins{m_store};
     config::Settings m_settings;
     std::unique_ptr<config::Prompter> m_prompter;
@@ -139,6 +143,7 @@ private:
     std::optional<peer::TlsIdentity> m_tlsIdentity;
     bool m_tlsIdentityTried = false;
     bool m_closed = false;
+    bool m_autoconnectPosted = false;
     std::optional<quint16> m_identPort;
 };
 

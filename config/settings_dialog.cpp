@@ -1,6 +1,7 @@
 #include "config/settings_dialog.h"
 
 #include "config/errors.h"
+#include "config/password_keeper.h"
 #include "config/prompter.h"
 #include "config/registry.h"
 #include "config/server_editor.h"
@@ -43,9 +44,11 @@ struct Box
 
 } // namespace
 
-SettingsDialog::SettingsDialog(Store& store, Prompter& prompter, int serverIndex, QWidget* parent)
+SettingsDialog::SettingsDialog(Store& store, Prompter& prompter, int serverIndex, QWidget* parent,
+                               PasswordKeeper* passwords)
     : QDialog(parent)
     , m_store(store)
+    , m_passwords(passwords)
     , m_prompter(prompter)
     , m_serverIndex(serverIndex)
 {
@@ -147,7 +150,10 @@ void SettingsDialog::load()
     m_away->setText(QString::fromUtf8(settings.away));
     const std::optional<ServerEntry> server = currentServer();
     m_serverpass->setEnabled(server.has_value());
-    m_serverpass->setText(server ? QString::fromUtf8(m_store.serverPassword(*server)) : QString());
+    const QByteArray password = !server       ? QByteArray()
+                                : m_passwords ? m_passwords->serverPassword(*server)
+                                              : m_store.serverPassword(*server);
+    m_serverpass->setText(QString::fromUtf8(password));
     m_autoconnect->setChecked(settings.autoconnect);
     m_awayset->setChecked(settings.awayset);
     m_queryip->setChecked(settings.queryip);
@@ -212,7 +218,9 @@ void SettingsDialog::accept()
     const QByteArray password = fieldText(m_serverpass);
     const bool saved = m_store.registry().transact([&] {
         return m_store.SaveSettings(settings)
-               && (!server || m_store.setServerPassword(*server, password));
+               && (!server
+                   || (m_passwords ? m_passwords->setServerPassword(*server, password)
+                                   : m_store.setServerPassword(*server, password)));
     });
     if (!saved) {
         m_prompter.showError(this, errorTitle(),

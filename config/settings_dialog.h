@@ -13,6 +13,7 @@ class QPushButton;
 
 namespace config {
 
+class PasswordKeeper;
 class Prompter;
 class Store;
 
@@ -20,14 +21,15 @@ class Store;
 // first shows a box for every field left blank that has to be filled, and saves nothing while
 // any is shown; after exec() returned Accepted the caller reloads its settings. The server
 // password field is the password of the current server entry (at `serverIndex`, the first entry
-// when the index is past the list), and is disabled while the list is empty.
+// when the index is past the list), and is disabled while the list is empty; it is kept by
+// `passwords`, by the store itself when null.
 class SettingsDialog : public QDialog
 {
     Q_OBJECT
 
 public:
-    SettingsDialog(Store& store, Prompter& prompter, int serverIndex = 0,
-                   QWidget* parent = nullptr);
+    SettingsDialog(Store& store, Prompter& prompter, int serverIndex = 0, QWidget* parent = nullptr,
+                   PasswordKeeper* passwords = nullptr);
 
     QLineEdit* nickEdit() const { return m_nick; }
     QLineEdit* altnickEdit() const { return m_altnick; }
@@ -63,6 +65,7 @@ private:
     std::optional<ServerEntry> currentServer() const;
 
     Store& m_store;
+    PasswordKeeper* m_passwords = nullptr;
     Prompter& m_prompter;
     int m_serverIndex = 0;
     QLineEdit* m_nick = nullptr;

@@ -88,12 +88,6 @@ QByteArray bracketed(const QByteArray& address)
     return address.contains(':') ? '[' + address + ']' : address;
 }
 
-QByteArray serverValueName(const ServerEntry& server)
-{
-    return bracketed(server.address) + ':' + (server.tls ? "+" : "")
-           + QByteArray::number(server.port);
-}
-
 QByteArray pinValueName(const ServerEntry& server)
 {
     return server.address.toLower() + ':' + QByteArray::number(server.port);
@@ -113,6 +107,12 @@ bool isFingerprint(const QByteArray& text)
 }
 
 } // namespace
+
+QByteArray serverValueName(const ServerEntry& server)
+{
+    return bracketed(server.address) + ':' + (server.tls ? "+" : "")
+           + QByteArray::number(server.port);
+}
 
 Settings Store::LoadSettings() const
 {

@@ -31,6 +31,10 @@ inline constexpr char kKeyServerPasswords[] = "SOFTWARE\\Kivvo\\ServerPasswords"
 // to the entry every start connects to first, the first of the list.
 inline constexpr char kLegacyServerPass[] = "serverpass";
 
+// The name the entry's values go by in kKeyServers and kKeyServerPasswords ("address:port", a
+// TLS port with a plus).
+QByteArray serverValueName(const ServerEntry& server);
+
 // Buffer sizes of the stored layout. A value that does not fit counts as missing (settings) or
 // is skipped by an enumeration, so that one bad value never hides the ones stored after it.
 inline constexpr int kSettingsFieldSize = 256; // texts of at most 255 bytes

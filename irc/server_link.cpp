@@ -316,7 +316,9 @@ void ServerLink::onConnected()
 
     const QByteArray& nick = m_settings.nick;
     // The password of this entry only: another server of the list never sees it.
-    m_registration = Registration(nick, m_settings.realname, m_store.serverPassword(m_server));
+    m_registration = Registration(nick, m_settings.realname,
+                                  m_passwordSource ? m_passwordSource(m_server)
+                                                   : m_store.serverPassword(m_server));
     m_registrationStart = m_registrationTimer->now();
     for (const QByteArray& line : m_registration.start(0))
         sendLine(line);

@@ -53,6 +53,11 @@ public:
     ServerLink(config::Store& store, config::Settings settings, QObject* parent = nullptr);
     ~ServerLink() override;
 
+    // Where each attempt reads its entry's server password: the store when none is set. Asked
+    // synchronously, so it answers from what it holds.
+    using PasswordSource = std::function<QByteArray(const config::ServerEntry&)>;
+    void setPasswordSource(PasswordSource source) { m_passwordSource = std::move(source); }
+
     State state() const { return m_state; }
     bool isConnected() const;
     // Whether any attempt has been made: until then nothing is ever sent to any server.
@@ -150,6 +155,7 @@ private:
     bool writeBytes(const QByteArray& bytes);
 
     config::Store& m_store;
+    PasswordSource m_passwordSource;
     config::Settings m_settings;
     QPointer<QTcpSocket> m_socket;
     LineFramer m_framer;

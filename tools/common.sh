@@ -10,6 +10,7 @@ KIVVO_BUILD="$KIVVO_ROOT/build"
 KIVVO_PACKAGES=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev qt6-multimedia-dev libgtest-dev libyaml-cpp-dev libgmock-dev libsqlite3-dev libbenchmark-dev libssl-dev
+    qtkeychain-qt6-dev libsecret-1-0 gnome-keyring
     clang libclang-rt-14-dev clang-tidy clang-format
     xvfb xauth x11-utils libx11-dev xdotool imagemagick trayer pulseaudio pulseaudio-utils
     ngircd inspircd weechat-headless weechat-plugins irssi python3 sqlite3
