@@ -22,7 +22,7 @@ std::optional<QByteArray> ContactPins::find(const QByteArray& nick)
     if (std::optional<QByteArray> pin = m_store.peerPin(key(nick)))
         return pin;
     for (const QByteArray& name : otherSpellings(nick)) {
-        const std::optional<QByteArray> old = m_store.peerPin(name);
+        std::optional<QByteArray> old = m_store.peerPin(name);
         if (!old)
             continue;
         if (m_store.pinPeer(key(nick), *old))

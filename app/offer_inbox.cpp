@@ -54,7 +54,7 @@ QString OfferInbox::whereText(const irc::DccOffer& offer)
     bool v4 = false;
     if (const quint32 address = host.toIPv4Address(&v4); v4)
         host = QHostAddress(address);
-    const QString where = tr("Address: %1, port %2").arg(host.toString()).arg(offer.port);
+    QString where = tr("Address: %1, port %2").arg(host.toString()).arg(offer.port);
     // Allowed only while the server itself is here, as behind a local bouncer or tunnel, where a
     // stranger's offer may point at any program on this machine.
     if (host.isLoopback())
