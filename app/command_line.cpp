@@ -51,7 +51,9 @@ QString usageText()
         "  XDG_DATA_HOME     the install folder made on the first run, which holds the\n"
         "                    chat logs, is $XDG_DATA_HOME/kivvo (default ~/.local/share/kivvo)\n"
         "  KIVVO_IDENT_PORT  the port the ident responder listens on (1 to 65535,\n"
-        "                    default 113)\n");
+        "                    default 113)\n"
+        "  KIVVO_NO_KEYCHAIN 1 keeps the server passwords in the configuration instead\n"
+        "                    of the desktop's secret service\n");
 }
 
 QString versionText()

@@ -77,8 +77,9 @@ TEST(CommandLine, ArgumentsOfSkipsTheProgramName)
 TEST(CommandLine, UsageNamesTheWordsOptionsAndEnvironment)
 {
     const QString usage = app::usageText();
-    for (const char* word : {"HIDE", "DEBUG", "--help", "-h", "--version", "XDG_CONFIG_HOME",
-                             "XDG_DATA_HOME", "KIVVO_IDENT_PORT", "out.txt", "113"})
+    for (const char* word :
+         {"HIDE", "DEBUG", "--help", "-h", "--version", "XDG_CONFIG_HOME", "XDG_DATA_HOME",
+          "KIVVO_IDENT_PORT", "KIVVO_NO_KEYCHAIN", "out.txt", "113"})
         EXPECT_TRUE(usage.contains(QLatin1String(word))) << word;
     EXPECT_TRUE(usage.endsWith(QLatin1Char('\n')));
 }
