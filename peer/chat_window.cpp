@@ -25,6 +25,8 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
+#include <QTextCursor>
+#include <QTextDocument>
 #include <QTextEdit>
 #include <QTimer>
 #include <QToolButton>
@@ -53,9 +55,6 @@ ChatWindow::ChatWindow(ChatSession& session, ChatHost& host, QWidget* parent)
     m_view->setReadOnly(true);
     m_view->setAcceptRichText(false);
     m_view->setUndoRedoEnabled(false); // an undo stack would grow with every line
-    // Whole blocks go from the top, each with its formats, so what stays keeps its looks. Each
-    // line ends in a break, so the last block is the empty one after the newest line.
-    m_view->document()->setMaximumBlockCount(kMaxLines + 1);
     m_view->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     m_input = new QLineEdit(this);
     m_input->setMaxLength(kInputLimit);
@@ -263,20 +262,37 @@ void ChatWindow::showLine(const QByteArray& line)
     QScrollBar* bar = m_view->verticalScrollBar();
     const bool atEnd = bar->value() == bar->maximum();
     appendFormattedLine(m_view, line);
+    trimView();
     // Follow the conversation unless the user has scrolled back to read.
     if (atEnd)
         bar->setValue(bar->maximum());
+}
+
+void ChatWindow::trimView()
+{
+    // Each line ends in a break, so the last block is the empty one after the newest line.
+    QTextDocument* document = m_view->document();
+    const int lines = document->blockCount() - 1;
+    if (lines <= kMaxLines + kTrimLines)
+        return;
+    // Whole blocks go from the top, each with its formats, so what stays keeps its looks.
+    QTextCursor cut(document);
+    cut.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor, lines - kMaxLines);
+    cut.removeSelectedText();
 }
 
 void ChatWindow::keepInTranscript(const QByteArray& line)
 {
     m_transcript += line;
     m_transcriptLines += int(std::max<qsizetype>(1, line.count("\r\n")));
-    while (m_transcriptLines > kMaxLines) {
-        const qsizetype end = m_transcript.indexOf("\r\n");
-        m_transcript.remove(0, end < 0 ? m_transcript.size() : end + 2);
-        --m_transcriptLines;
+    if (m_transcriptLines <= kMaxLines + kTrimLines)
+        return;
+    qsizetype cut = 0;
+    for (; m_transcriptLines > kMaxLines; --m_transcriptLines) {
+        const qsizetype end = m_transcript.indexOf("\r\n", cut);
+        cut = end < 0 ? m_transcript.size() : end + 2;
     }
+    m_transcript.remove(0, cut);
 }
 
 void ChatWindow::log(const QByteArray& text)

@@ -30,8 +30,11 @@ public:
     static constexpr int kWidth = 390; // 260 x 190 dialog units
     static constexpr int kHeight = 309;
     static constexpr int kInputLimit = 511;
-    // The view and the transcript keep the newest lines; the log keeps them all.
+    // The view and the transcript keep the newest lines; the log keeps them all. Past
+    // kMaxLines + kTrimLines they are cut back to kMaxLines in one step: a view that dropped its
+    // oldest line with each new one would lay itself out again for every line.
     static constexpr int kMaxLines = 2000;
+    static constexpr int kTrimLines = 200;
 
     ChatWindow(ChatSession& session, ChatHost& host, QWidget* parent = nullptr);
 
@@ -53,7 +56,7 @@ public:
     void clear();
 
     // The lines shown since the window opened or was last cleared, with formatting codes; at
-    // most the newest kMaxLines.
+    // most the newest kMaxLines + kTrimLines.
     const QByteArray& transcript() const { return m_transcript; }
     QString viewText() const;
     QTextEdit* view() const { return m_view; }
@@ -87,6 +90,7 @@ private:
     bool sendRelayed(const QByteArray& text);
     bool sendDirect(const QByteArray& text);
     void keepInTranscript(const QByteArray& line);
+    void trimView();
     void log(const QByteArray& text);
     void showProtection();
 

@@ -361,16 +361,19 @@ TEST_F(ChatWindowTest, TheViewAndTranscriptKeepTheNewestLinesAndTheLogAll)
 {
     host.logging = true;
     open();
-    const int total = peer::ChatWindow::kMaxLines + 25;
+    // The last of these lines is the one that makes both cut back to the newest kMaxLines.
+    const int total = peer::ChatWindow::kMaxLines + peer::ChatWindow::kTrimLines;
     for (int i = 0; i < total; ++i)
         window->lineArrived("line " + QByteArray::number(i));
+    const QByteArray firstKept = "<bob> line " + QByteArray::number(total + 1 - window->kMaxLines);
+    ASSERT_EQ(window->viewText().count('\n'), total);
     window->lineArrived("plain \002bold");
     const QStringList shown = window->viewText().split('\n', Qt::SkipEmptyParts);
     ASSERT_EQ(shown.size(), peer::ChatWindow::kMaxLines);
-    EXPECT_EQ(shown.front(), "<bob> line 26");
+    EXPECT_EQ(shown.front(), firstKept);
     EXPECT_EQ(shown.back(), "<bob> plain bold");
     EXPECT_EQ(window->transcript().count("\r\n"), peer::ChatWindow::kMaxLines);
-    EXPECT_TRUE(window->transcript().startsWith("<bob> line 26\r\n"));
+    EXPECT_TRUE(window->transcript().startsWith(firstKept + "\r\n"));
     // What stays keeps its formats: the newest line's bold is on its last word alone.
     const QTextBlock last = window->view()->document()->lastBlock().previous();
     const auto boldAt = [&](int index) {
