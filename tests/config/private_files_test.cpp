@@ -7,6 +7,7 @@
 #include "config/store.h"
 #include "diag/received_dump.h"
 #include "peer/chat_log.h"
+#include "tests/support/files.h"
 
 #include <QDir>
 #include <QFile>
@@ -16,16 +17,9 @@
 
 #include <sys/stat.h>
 
-namespace {
+using test::modeOf;
 
-// The permission bits of `path` itself (a symlink is not followed); -1 when it is missing.
-int modeOf(const QString& path)
-{
-    struct stat info;
-    if (::lstat(QFile::encodeName(path).constData(), &info) != 0)
-        return -1;
-    return int(info.st_mode & 07777);
-}
+namespace {
 
 class PrivateFilesTest : public ::testing::Test
 {

@@ -11,6 +11,7 @@
 #include "peer/transfers.h"
 #include "tests/support/files.h"
 #include "tests/support/offer_host.h"
+#include "tests/support/transfer_acks.h"
 #include "tests/support/wait_for.h"
 
 #include <QFile>
@@ -29,6 +30,7 @@ using irc::DccOffer;
 using irc::DccResume;
 using irc::DccResumeKind;
 using peer::Transfer;
+using test::ack;
 using test::OfferHost;
 using test::waitFor;
 
@@ -51,12 +53,6 @@ QByteArray wideAck(quint64 count)
     for (int i = 0; i < 8; ++i)
         bytes[i] = char(count >> (56 - 8 * i));
     return bytes;
-}
-
-QByteArray ack(quint64 count)
-{
-    const auto bytes = peer::encodeAck(count);
-    return QByteArray(bytes.data(), 4);
 }
 
 // The peer's side of a data connection that receives: reads `size` bytes and acknowledges each

@@ -7,6 +7,7 @@
 #include "peer/transfers.h"
 #include "tests/support/files.h"
 #include "tests/support/offer_host.h"
+#include "tests/support/transfer_acks.h"
 #include "tests/support/wait_for.h"
 
 #include <QFile>
@@ -23,16 +24,11 @@
 #include <sys/resource.h>
 
 using peer::Transfer;
+using test::ack;
 using test::OfferHost;
 using test::waitFor;
 
 namespace {
-
-QByteArray ack(quint64 count)
-{
-    const auto bytes = peer::encodeAck(count);
-    return QByteArray(bytes.data(), 4);
-}
 
 QByteArray randomBytes(qsizetype size)
 {

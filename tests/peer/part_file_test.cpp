@@ -4,6 +4,7 @@
 #include "peer/transfers.h"
 #include "tests/support/files.h"
 #include "tests/support/offer_host.h"
+#include "tests/support/transfer_acks.h"
 #include "tests/support/wait_for.h"
 
 #include <QDir>
@@ -19,30 +20,18 @@
 #include <unistd.h>
 
 using peer::Transfer;
+using test::ack;
+using test::modeOf;
 using test::OfferHost;
 using test::waitFor;
 
 namespace {
-
-QByteArray ack(quint64 count)
-{
-    const auto bytes = peer::encodeAck(count);
-    return QByteArray(bytes.data(), 4);
-}
 
 mode_t currentUmask()
 {
     const mode_t mask = ::umask(0);
     ::umask(mask);
     return mask;
-}
-
-int modeOf(const QString& path)
-{
-    struct stat info
-    {};
-    return ::lstat(QFile::encodeName(path).constData(), &info) == 0 ? int(info.st_mode & 07777)
-                                                                    : -1;
 }
 
 class PartFileTest : public ::testing::Test

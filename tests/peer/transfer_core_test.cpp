@@ -1,20 +1,12 @@
 #include "peer/transfer_core.h"
+#include "tests/support/transfer_acks.h"
 
 #include <QList>
 #include <gtest/gtest.h>
 
 using peer::SendWindow;
 using Ack = peer::SendWindow::Ack;
-
-namespace {
-
-QByteArray ack(quint64 count)
-{
-    const auto bytes = peer::encodeAck(count);
-    return QByteArray(bytes.data(), 4);
-}
-
-} // namespace
+using test::ack;
 
 TEST(SendWindow, SendsOneBlockAtATimeEachAfterItsAcknowledgement)
 {
