@@ -137,38 +137,41 @@ DirectChatLink* ChatSessions::makeLink(ChatSession& chat)
 void ChatSessions::startChat(const QByteArray& nick, ChatMode mode)
 {
     ChatSession* chat = addRecord(nick, true, mode);
-    if (mode != ChatMode::Relayed) {
-        // The Blowfish chat stays as it always was, for peers that speak nothing else.
-        chat->secure = mode == ChatMode::Direct && m_host.privateLinks();
-        if (chat->secure && !m_host.tlsIdentity()) {
-            removeRecord(chat);
-            emit failed(ChatError::NoIdentity);
-            return;
-        }
-        DirectChatLink* link = makeLink(*chat);
-        std::optional<quint16> port;
-        if (m_host.passiveOffers()) {
-            // Behind NAT nobody can reach us: the peer listens and we connect out.
-            chat->token = irc::makeOfferToken(QRandomGenerator::global()->generate());
-            port = 0;
-        } else {
-            port = link->listen(irc::offerPortsToTry(QRandomGenerator::global()->generate()));
-        }
-        const auto offer = port ? irc::formatOffer({irc::DccKind::Chat,
-                                                    nick,
-                                                    m_host.offerAddressField(),
-                                                    *port,
-                                                    {},
-                                                    0,
-                                                    chat->token,
-                                                    chat->secure})
-                                : std::nullopt;
-        if (!offer || !m_host.sendServerLine(*offer)) {
-            // An offer nobody can take up is worse than none: say so instead.
-            removeRecord(chat);
-            emit failed(port ? ChatError::OfferNotSent : ChatError::NoPortForOffer);
-            return;
-        }
+    if (mode == ChatMode::Relayed) {
+        // Through the server: there is no offer, so nobody to wait for.
+        openWindow(*chat);
+        return;
+    }
+    // The Blowfish chat stays as it always was, for peers that speak nothing else.
+    chat->secure = mode == ChatMode::Direct && m_host.privateLinks();
+    if (chat->secure && !m_host.tlsIdentity()) {
+        removeRecord(chat);
+        emit failed(ChatError::NoIdentity);
+        return;
+    }
+    DirectChatLink* link = makeLink(*chat);
+    std::optional<quint16> port;
+    if (m_host.passiveOffers()) {
+        // Behind NAT nobody can reach us: the peer listens and we connect out.
+        chat->token = irc::makeOfferToken(QRandomGenerator::global()->generate());
+        port = 0;
+    } else {
+        port = link->listen(irc::offerPortsToTry(QRandomGenerator::global()->generate()));
+    }
+    const auto offer = port ? irc::formatOffer({irc::DccKind::Chat,
+                                                nick,
+                                                m_host.offerAddressField(),
+                                                *port,
+                                                {},
+                                                0,
+                                                chat->token,
+                                                chat->secure})
+                            : std::nullopt;
+    if (!offer || !m_host.sendServerLine(*offer)) {
+        // An offer nobody can take up is worse than none: say so instead.
+        removeRecord(chat);
+        emit failed(port ? ChatError::OfferNotSent : ChatError::NoPortForOffer);
+        return;
     }
     openWindow(*chat)->showLine(text::kWaiting);
 }

@@ -96,6 +96,7 @@ ChatWindow::ChatWindow(ChatSession& session, ChatHost& host, QWidget* parent)
 
     m_session.window = this;
     log(ChatLog::startedText(m_session.nick));
+    showTranscript();
     if (m_session.encrypted) {
         m_cipherLabel->show();
         m_cipherText->show();
@@ -201,8 +202,12 @@ void ChatWindow::reject()
 
 void ChatWindow::closeEvent(QCloseEvent* event)
 {
-    m_transcript.clear();
-    m_transcriptLines = 0;
+    // A relayed chat never opens again (new text brings a new one); a direct one does, for its
+    // link, and comes back with what was said.
+    if (!m_session.isDcc) {
+        m_session.transcript.clear();
+        m_session.transcriptLines = 0;
+    }
     // The record stays, and so does its direct link; only server text stops coming here, so a
     // new message from the peer opens a new window.
     m_session.serverRouted = false;
@@ -281,18 +286,38 @@ void ChatWindow::trimView()
     cut.removeSelectedText();
 }
 
+const QByteArray& ChatWindow::transcript() const
+{
+    return m_session.transcript;
+}
+
 void ChatWindow::keepInTranscript(const QByteArray& line)
 {
-    m_transcript += line;
-    m_transcriptLines += int(std::max<qsizetype>(1, line.count("\r\n")));
-    if (m_transcriptLines <= kMaxLines + kTrimLines)
+    QByteArray& transcript = m_session.transcript;
+    int& lines = m_session.transcriptLines;
+    transcript += line;
+    lines += int(std::max<qsizetype>(1, line.count("\r\n")));
+    if (lines <= kMaxLines + kTrimLines)
         return;
     qsizetype cut = 0;
-    for (; m_transcriptLines > kMaxLines; --m_transcriptLines) {
-        const qsizetype end = m_transcript.indexOf("\r\n", cut);
-        cut = end < 0 ? m_transcript.size() : end + 2;
+    for (; lines > kMaxLines; --lines) {
+        const qsizetype end = transcript.indexOf("\r\n", cut);
+        cut = end < 0 ? transcript.size() : end + 2;
     }
-    m_transcript.remove(0, cut);
+    transcript.remove(0, cut);
+}
+
+void ChatWindow::showTranscript()
+{
+    // Shown, not logged: the log has had these lines once already.
+    const QByteArray& transcript = m_session.transcript;
+    for (qsizetype from = 0; from < transcript.size();) {
+        const qsizetype end = transcript.indexOf("\r\n", from);
+        const qsizetype next = end < 0 ? transcript.size() : end + 2;
+        appendFormattedLine(m_view, QByteArrayView(transcript).sliced(from, next - from));
+        from = next;
+    }
+    m_view->verticalScrollBar()->setValue(m_view->verticalScrollBar()->maximum());
 }
 
 void ChatWindow::log(const QByteArray& text)
@@ -356,8 +381,8 @@ void ChatWindow::showProtection()
 
 void ChatWindow::clear()
 {
-    m_transcript.clear();
-    m_transcriptLines = 0;
+    m_session.transcript.clear();
+    m_session.transcriptLines = 0;
     m_view->clear();
 }
 

@@ -55,9 +55,9 @@ public:
     void send();
     void clear();
 
-    // The lines shown since the window opened or was last cleared, with formatting codes; at
-    // most the newest kMaxLines + kTrimLines.
-    const QByteArray& transcript() const { return m_transcript; }
+    // The lines shown since the chat began (a relayed one: since its window opened) or was last
+    // cleared, with formatting codes; at most the newest kMaxLines + kTrimLines.
+    const QByteArray& transcript() const;
     QString viewText() const;
     QTextEdit* view() const { return m_view; }
     QLineEdit* input() const { return m_input; }
@@ -91,13 +91,12 @@ private:
     bool sendDirect(const QByteArray& text);
     void keepInTranscript(const QByteArray& line);
     void trimView();
+    void showTranscript();
     void log(const QByteArray& text);
     void showProtection();
 
     ChatSession& m_session;
     ChatHost& m_host;
-    QByteArray m_transcript;
-    int m_transcriptLines = 0;
     bool m_logFailureNoted = false;
     QWidget* m_menuBar = nullptr;
     QTextEdit* m_view = nullptr;

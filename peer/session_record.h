@@ -65,6 +65,10 @@ struct ChatSession : SessionRecord
     QByteArray peerFingerprint; // lower-case hex SHA-256
     // A passive offer of ours waits for the answer that carries this token.
     QByteArray token;
+    // The lines shown, with formatting codes: a direct chat's window that closed and opens
+    // again for its link shows them again. The window bounds them.
+    QByteArray transcript;
+    int transcriptLines = 0;
 };
 
 // A file transfer in either direction, or one leg of a voice chat.

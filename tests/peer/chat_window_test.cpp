@@ -244,6 +244,29 @@ TEST_F(ChatWindowTest, CloseKeepsTheRecordButStopsServerText)
     EXPECT_TRUE(session.window.isNull());
 }
 
+// A direct link outlives its window, and what arrives over it brings the window up again: it
+// came back empty, the conversation so far gone from sight.
+TEST_F(ChatWindowTest, AReopenedDirectChatShowsItsEarlierLinesOnce)
+{
+    host.logging = true;
+    session.isDcc = true;
+    open();
+    window->showLine("Connection established.\r\n");
+    window->lineArrived("plain \002bold");
+    type("mine");
+    const QByteArray before = window->transcript();
+    window->close();
+    ASSERT_TRUE(waitFor([&] { return window.isNull(); }));
+
+    open();
+    EXPECT_EQ(window->transcript(), before);
+    EXPECT_EQ(window->viewText(), "Connection established.\n<bob> plain bold\n<alice_> mine\n");
+    window->lineArrived("again");
+    EXPECT_TRUE(window->transcript().endsWith("<alice_> mine\r\n<bob> again\r\n"));
+    // Shown again, not said again.
+    EXPECT_EQ(logFile().count("<bob> plain"), 1);
+}
+
 TEST_F(ChatWindowTest, DirectLinesEndInLfAlone)
 {
     QTcpServer listener;

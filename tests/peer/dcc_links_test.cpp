@@ -18,6 +18,7 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QRandomGenerator>
 #include <QTcpServer>
@@ -447,6 +448,53 @@ TEST_F(PrivateLinks, ChatWindowsSayWhichProtectionTheirLinkHas)
     peer::ChatWindow* keyed = bobChats.windowOf(*bobChats.records().at(1));
     ASSERT_TRUE(keyed);
     EXPECT_EQ(keyed->protectionLabel()->text(), "Blowfish, key sent over link");
+}
+
+// The relayed chat said it waited for an acceptance that nobody had been asked for.
+TEST_F(DccLinksTest, OnlyADirectChatOfferSaysItWaitsForAcceptance)
+{
+    const struct
+    {
+        peer::ChatMode mode;
+        QByteArray shown;
+    } cases[] = {
+        {peer::ChatMode::Relayed, ""},
+        {peer::ChatMode::Direct, "Waiting for user to accept chat connection...\r\n"},
+        {peer::ChatMode::Encrypted, "Waiting for user to accept chat connection...\r\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(int(c.mode));
+        peer::ChatSessions chats(alice);
+        chats.startChat("bob", c.mode);
+        ASSERT_EQ(chats.records().CountRecords(), 1);
+        EXPECT_EQ(chats.windowOf(*chats.records().at(0))->transcript(), c.shown);
+    }
+}
+
+// Bob writes again after alice closed the window of their direct chat.
+TEST_F(DccLinksTest, ADirectChatComesBackWithItsEarlierLines)
+{
+    peer::ChatSessions chats(alice);
+    chats.startChat("bob", peer::ChatMode::Direct);
+    const auto offer = alice.lastOffer(DccKind::Chat);
+    ASSERT_TRUE(offer);
+    QTcpSocket bob;
+    bob.connectToHost(QHostAddress::LocalHost, offer->port);
+    ASSERT_TRUE(bob.waitForConnected(5000));
+    bob.write("first\n");
+    QPointer<peer::ChatWindow> window = chats.windowOf(*chats.records().at(0));
+    ASSERT_TRUE(waitFor([&] { return window->transcript().contains("<bob> first"); }));
+    window->close();
+    ASSERT_TRUE(waitFor([&] { return window.isNull(); }));
+
+    bob.write("second\n");
+    ASSERT_TRUE(waitFor([&] { return chats.windowOf(*chats.records().at(0)) != nullptr; }));
+    window = chats.windowOf(*chats.records().at(0));
+    ASSERT_TRUE(waitFor([&] { return window->transcript().contains("<bob> second"); }));
+    EXPECT_TRUE(window->transcript().startsWith(
+        "Waiting for user to accept chat connection...\r\nConnection established.\r\n"
+        "<bob> first\r\n"));
+    EXPECT_TRUE(window->viewText().contains("<bob> first\n<bob> second\n"));
 }
 
 TEST_F(DccLinksTest, PassiveChatsConnectBothWays)
