@@ -115,7 +115,7 @@ bool VoiceChats::offerLink(VoiceCall& call, const QByteArray& nick, bool isRetur
 
 VoiceCall& VoiceChats::add(std::unique_ptr<VoiceCall> call, VoiceStatus first)
 {
-    auto* window = new VoiceWindow(m_owner);
+    auto* window = new VoiceWindow(call->peerNick(), m_owner);
     window->setAttribute(Qt::WA_DeleteOnClose);
     VoiceCall* added = call.get();
     // After the window's own handler has run: the chat it shows must outlive it.
@@ -124,6 +124,7 @@ VoiceCall& VoiceChats::add(std::unique_ptr<VoiceCall> call, VoiceStatus first)
         Qt::QueuedConnection);
     connect(added, &VoiceCall::status, this,
             [this, added](VoiceStatus status) { showStatus(added, status); });
+    connect(added, &VoiceCall::ended, window, &VoiceWindow::callEnded);
     connect(added, &VoiceCall::linkConnected, this,
             [this, added](VoiceLink* link) { linkConnected(*added, *link); });
     m_entries.push_back({std::move(call), window});
@@ -141,6 +142,17 @@ void VoiceChats::linkConnected(VoiceCall& call, const VoiceLink& link)
 
 void VoiceChats::showStatus(const VoiceCall* call, VoiceStatus status)
 {
+    // The side that accepted says so when its window opens; its return link connecting later
+    // is the same conversation, not a second one.
+    if (status == VoiceStatus::Established) {
+        for (Entry& entry : m_entries) {
+            if (entry.call.get() != call)
+                continue;
+            if (entry.established)
+                return;
+            entry.established = true;
+        }
+    }
     showLine(call, voiceStatusText(status));
 }
 

@@ -61,6 +61,7 @@ private:
     {
         std::unique_ptr<VoiceCall> call;
         QPointer<VoiceWindow> window;
+        bool established = false; // "Connection established." was shown for it
     };
 
     QList<VoiceLeg> allLegs() const;

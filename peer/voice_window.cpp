@@ -1,5 +1,6 @@
 #include "peer/voice_window.h"
 
+#include "diag/server_text.h"
 #include "res/resources.h"
 
 #include <QCloseEvent>
@@ -20,7 +21,7 @@ constexpr int kHeight = 244;
 
 } // namespace
 
-VoiceWindow::VoiceWindow(QWidget* parent)
+VoiceWindow::VoiceWindow(const QByteArray& peer, QWidget* parent)
     : QDialog(parent)
 {
     setModal(false);
@@ -31,19 +32,23 @@ VoiceWindow::VoiceWindow(QWidget* parent)
     icon->setPixmap(res::icon(QStringLiteral("MICROPHONE")).pixmap(32, 32));
     icon->setAccessibleName(tr("Microphone"));
     icon->setToolTip(tr("Microphone"));
+    // The nick came from the network.
+    m_peer = new QLabel(tr("Voice chat with %1").arg(diag::decodeServerText(peer)), this);
+    m_peer->setTextFormat(Qt::PlainText);
     auto* label = new QLabel(tr("Status:"), this);
     m_status = new QPlainTextEdit(this);
     m_status->setReadOnly(true);
     m_status->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    auto* end = new QPushButton(tr("End Voice Chat"), this);
-    end->setDefault(true);
-    connect(end, &QPushButton::clicked, this, &VoiceWindow::close);
+    m_button = new QPushButton(tr("End Voice Chat"), this);
+    m_button->setDefault(true);
+    connect(m_button, &QPushButton::clicked, this, &VoiceWindow::close);
 
     auto* layout = new QGridLayout(this);
-    layout->addWidget(icon, 0, 0, Qt::AlignTop);
-    layout->addWidget(label, 0, 1, Qt::AlignBottom);
-    layout->addWidget(m_status, 1, 0, 1, 3);
-    layout->addWidget(end, 2, 0, 1, 3, Qt::AlignHCenter);
+    layout->addWidget(icon, 0, 0, 2, 1, Qt::AlignTop);
+    layout->addWidget(m_peer, 0, 1, 1, 2);
+    layout->addWidget(label, 1, 1, Qt::AlignBottom);
+    layout->addWidget(m_status, 2, 0, 1, 3);
+    layout->addWidget(m_button, 3, 0, 1, 3, Qt::AlignHCenter);
     layout->setColumnStretch(2, 1);
     resize(kWidth, kHeight);
 }
@@ -57,6 +62,11 @@ void VoiceWindow::showStatus(const QString& text)
         shown.chop(1);
     m_status->setPlainText(shown);
     m_status->verticalScrollBar()->setValue(m_status->verticalScrollBar()->maximum());
+}
+
+void VoiceWindow::callEnded()
+{
+    m_button->setText(tr("Close"));
 }
 
 QString VoiceWindow::statusText() const

@@ -1,8 +1,11 @@
 #pragma once
 
+#include <QByteArray>
 #include <QDialog>
 
+class QLabel;
 class QPlainTextEdit;
+class QPushButton;
 
 namespace peer {
 
@@ -13,10 +16,15 @@ class VoiceWindow : public QDialog
     Q_OBJECT
 
 public:
-    explicit VoiceWindow(QWidget* parent = nullptr);
+    // `peer` is whom the chat is with, as the server named them.
+    explicit VoiceWindow(const QByteArray& peer, QWidget* parent = nullptr);
 
     void showStatus(const QString& text);
     QString statusText() const;
+    // The chat is over: the button only closes the window.
+    void callEnded();
+    QLabel* peerLabel() const { return m_peer; }
+    QPushButton* button() const { return m_button; }
 
 signals:
     // The user ended the chat or closed the window.
@@ -27,7 +35,9 @@ protected:
     void reject() override;
 
 private:
+    QLabel* m_peer;
     QPlainTextEdit* m_status;
+    QPushButton* m_button;
 };
 
 } // namespace peer

@@ -12,6 +12,7 @@
 #include "tests/support/scripted_sound.h"
 #include "tests/support/wait_for.h"
 
+#include <QLabel>
 #include <QPointer>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -346,7 +347,13 @@ TEST(VoiceChat, IsTwoLinksOneEachWayAndTheOffersStop)
     EXPECT_TRUE(alice.call()->isCapturing() && alice.call()->isPlaying());
     EXPECT_TRUE(bob.call()->isCapturing() && bob.call()->isPlaying());
     EXPECT_EQ(alice.status(), "Connecting...\nConnection established.");
-    EXPECT_EQ(bob.status(), "Connection established.\nConnection established.");
+    // Bob's return link connecting is the same conversation: it was said twice.
+    EXPECT_EQ(bob.status(), "Connection established.");
+    // Each window names whom it talks with.
+    EXPECT_EQ(alice.voice.windowOf(alice.call())->peerLabel()->text(), "Voice chat with Bob");
+    EXPECT_EQ(bob.voice.windowOf(bob.call())->peerLabel()->text(), "Voice chat with alice");
+    EXPECT_EQ(bob.voice.windowOf(bob.call())->windowTitle(), "Voice Chat");
+    EXPECT_EQ(bob.voice.windowOf(bob.call())->button()->text(), "End Voice Chat");
 
     // Sound goes both ways: one block each, acknowledged, played whole.
     alice.sound.devices.room = bob.sound.devices.room = 1 << 20;
@@ -367,6 +374,8 @@ TEST(VoiceChat, IsTwoLinksOneEachWayAndTheOffersStop)
     EXPECT_EQ(alice.sound.devices.openInputs + alice.sound.devices.openOutputs, 0);
     EXPECT_EQ(bob.sound.devices.openInputs + bob.sound.devices.openOutputs, 0);
     EXPECT_TRUE(bob.status().endsWith(kPeerClosed));
+    // Nothing is left to end: the button only closes the window.
+    EXPECT_EQ(bob.voice.windowOf(bob.call())->button()->text(), "Close");
 }
 
 TEST(VoiceChat, AnOfferFromSomeoneElseIsAskedAboutAndGetsAWindowOfItsOwn)
