@@ -6,6 +6,7 @@
 #include "peer/chat_sessions.h"
 #include "peer/file_receiver.h"
 #include "peer/texts.h"
+#include "peer/transfer_core.h"
 #include "peer/transfers.h"
 #include "peer/voice_chats.h"
 
@@ -146,11 +147,12 @@ void OfferInbox::askFile(const irc::DccOffer& offer)
         return;
     }
     const QString fileName = fileNameText(*name);
-    if (!m_prompter.ask(m_owner, {tr("Accept File?"),
-                                  tr("User \"%1\" wants to send you a file named \"%2\".  Do you "
-                                     "want to accept?")
-                                      .arg(nickText(offer.sender), fileName),
-                                  whereText(offer)}))
+    if (!m_prompter.ask(m_owner,
+                        {tr("Accept File?"),
+                         tr("User \"%1\" wants to send you a file named \"%2\".  Do you "
+                            "want to accept?")
+                             .arg(nickText(offer.sender), fileName),
+                         peer::sizeText(offer.size) + QLatin1Char('\n') + whereText(offer)}))
         return;
     // A bare name would land in whatever folder the program was started from.
     const QString folder = downloadFolder();

@@ -2,11 +2,15 @@
 
 #include "config/prompter.h"
 
+#include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace config {
 
@@ -41,6 +45,20 @@ InputDialog::InputDialog(const InputRequest& request, Prompter& prompter, QWidge
     connect(m_cancel, &QPushButton::clicked, this, &InputDialog::reject);
     connect(m_browse, &QPushButton::clicked, this, &InputDialog::browse);
     m_edit->setFocus();
+    if (request.maxLength >= kPathTextLimit)
+        widenForPath(request.text);
+}
+
+void InputDialog::widenForPath(const QString& path)
+{
+    // A path is read at a glance only when it shows whole, as far as the screen allows.
+    const QFontMetrics metrics(m_edit->font());
+    int width =
+        std::max(kPathBoxWidth, metrics.horizontalAdvance(path) + 4 * metrics.averageCharWidth());
+    if (const QScreen* screen = this->screen())
+        width =
+            std::min(width, std::max(kPathBoxWidth, screen->availableGeometry().width() * 4 / 5));
+    m_edit->setMinimumWidth(width);
 }
 
 QString InputDialog::text() const

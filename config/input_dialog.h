@@ -19,6 +19,9 @@ class InputDialog : public QDialog
     Q_OBJECT
 
 public:
+    // The least width of the box for a path (a request for kPathTextLimit characters).
+    static constexpr int kPathBoxWidth = 420;
+
     InputDialog(const InputRequest& request, Prompter& prompter, QWidget* parent = nullptr);
 
     QString text() const;
@@ -32,6 +35,7 @@ public slots:
 
 private:
     void browse();
+    void widenForPath(const QString& path);
 
     Prompter& m_prompter;
     QLabel* m_prompt = nullptr;

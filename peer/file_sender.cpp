@@ -58,6 +58,23 @@ std::optional<quint16> FileSender::listen(const QList<quint16>& ports)
     return m_record.port;
 }
 
+void FileSender::awaitAnswer(const QByteArray& token)
+{
+    m_token = token;
+    // Nothing listens on our side, but an answer that never comes must end the wait all the same.
+    m_answerTimer.setSingleShot(true);
+    connect(&m_answerTimer, &QTimer::timeout, this, [this] {
+        if (status() == Status::Awaiting && !m_socket)
+            stop(TransferError::OfferExpired, expiredText(linkTimeouts().listen));
+    });
+    m_answerTimer.start(linkTimeouts().listen);
+}
+
+QString FileSender::expiredText(std::chrono::milliseconds waited) const
+{
+    return offerUnansweredText(m_record.peerNick, waited);
+}
+
 bool FileSender::resumeAt(quint64 position)
 {
     if (status() != Status::Awaiting || m_socket || position > m_record.size)
@@ -202,6 +219,7 @@ void FileSender::readAcks()
 
 void FileSender::release()
 {
+    m_answerTimer.stop();
     if (m_server)
         m_server->close();
     if (m_socket) {

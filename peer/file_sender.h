@@ -7,6 +7,7 @@
 #include <QHostAddress>
 #include <QList>
 #include <QPointer>
+#include <QTimer>
 
 #include <optional>
 
@@ -34,8 +35,8 @@ public:
     bool open();
     // Listens on the first of `ports` that can be bound; the port, or nothing.
     std::optional<quint16> listen(const QList<quint16>& ports);
-    // A passive offer: the peer listens and answers with `token`.
-    void awaitAnswer(const QByteArray& token) { m_token = token; }
+    // A passive offer: the peer listens and answers with `token`, within the listening time.
+    void awaitAnswer(const QByteArray& token);
     const QByteArray& token() const { return m_token; }
     // The peer asked to resume at `position`; false (nothing changes) once the transfer has
     // begun or when the position lies past the end of the file.
@@ -50,6 +51,7 @@ private:
     void readAcks();
     void fill();
     void release() override;
+    QString expiredText(std::chrono::milliseconds waited) const override;
 
     QFile m_file;
     SendWindow m_window;
@@ -59,6 +61,7 @@ private:
     QByteArray m_token;
     QPointer<QTcpServer> m_server;
     QPointer<QTcpSocket> m_socket;
+    QTimer m_answerTimer;
 };
 
 } // namespace peer

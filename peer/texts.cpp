@@ -126,6 +126,13 @@ QString offerExpiredText(std::chrono::milliseconds waited)
         .arg(durationText(waited));
 }
 
+QString offerUnansweredText(const QByteArray& nick, std::chrono::milliseconds waited)
+{
+    return QCoreApplication::translate("peer",
+                                       "No answer from %1 within %2; the offer has expired.")
+        .arg(diag::decodeServerText(nick), durationText(waited));
+}
+
 QString handshakeTimedOutText(const QString& who, std::chrono::milliseconds waited)
 {
     return QCoreApplication::translate(

@@ -56,6 +56,9 @@ QString errorText(VoiceError error);
 // What the window of an offer says when nobody connected to it within `waited`: "No one
 // connected within 3 minutes; the offer has expired."
 QString offerExpiredText(std::chrono::milliseconds waited);
+// The same for an offer of ours to `nick` that `nick` never took up, whether by connecting or by
+// answering a passive one: "No answer from bob within 3 minutes; the offer has expired."
+QString offerUnansweredText(const QByteArray& nick, std::chrono::milliseconds waited);
 // What a private link's handshake that did not end within `waited` is told with.
 QString handshakeTimedOutText(const QString& who, std::chrono::milliseconds waited);
 

@@ -121,7 +121,7 @@ PeerServer* Transfer::openListener(const QList<quint16>& ports)
     PeerServer* server = listenForOffer(this, how, ports);
     if (server) {
         connect(server, &PeerServer::expired, this, [this, server] {
-            stop(TransferError::OfferExpired, offerExpiredText(server->expiry()));
+            stop(TransferError::OfferExpired, expiredText(server->expiry()));
         });
     }
     return server;

@@ -87,6 +87,12 @@ protected:
     void setCount(quint64 count);
     // Closes socket and file; the kinds say how.
     virtual void release() = 0;
+    // What the window says when nobody came within `waited`.
+    virtual QString expiredText(std::chrono::milliseconds waited) const
+    {
+        return offerExpiredText(waited);
+    }
+    const LinkTimeouts& linkTimeouts() const { return m_timeouts; }
     // Runs `begin` once the link on `socket` may carry data: at once for a plain link, after
     // the handshake and the pin for a private one (which otherwise stops the transfer).
     void whenTrusted(QTcpSocket* socket, const std::function<void()>& begin);

@@ -190,6 +190,34 @@ QString awaitingTitle(const QString& baseName)
         .arg(baseName);
 }
 
+QString expiredTitle(const QString& baseName)
+{
+    return QCoreApplication::translate("peer::TransferWindow", "File Transfer - %1 (Offer Expired)")
+        .arg(baseName);
+}
+
+QString completeTitle(const QString& baseName)
+{
+    return QCoreApplication::translate("peer::TransferWindow", "File Transfer - %1 (Complete)")
+        .arg(baseName);
+}
+
+QString sizeText(quint64 bytes, const QLocale& locale)
+{
+    const auto tr = [](const char* text) {
+        return QCoreApplication::translate("peer::TransferWindow", text);
+    };
+    if (bytes == 1)
+        return tr("1 byte");
+    const QString exact = tr("%1 bytes").arg(locale.toString(bytes));
+    if (bytes < 1000)
+        return exact;
+    const auto clamped =
+        qint64(std::min<quint64>(bytes, quint64(std::numeric_limits<qint64>::max())));
+    return locale.formattedDataSize(clamped, 1, QLocale::DataSizeSIFormat) + QStringLiteral(" (")
+           + exact + QLatin1Char(')');
+}
+
 bool RefreshGate::due(quint64 count, quint64 size, qint64 nowMs)
 {
     if (count != size && count % 5 != 0)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QLocale>
 #include <QString>
 #include <QtGlobal>
 
@@ -135,6 +136,14 @@ TransferView describeTransfer(quint64 count, quint64 size, qint64 elapsedSeconds
 
 // The title before the first refresh that gets that far.
 QString awaitingTitle(const QString& baseName);
+// The title of an offer that nobody took up in time.
+QString expiredTitle(const QString& baseName);
+// The title of a transfer that completed before any refresh reached the title.
+QString completeTitle(const QString& baseName);
+
+// A size for people: "12.3 MB (12,345,678 bytes)", or "950 bytes" below a kilobyte, the digits
+// grouped as `locale` groups them.
+QString sizeText(quint64 bytes, const QLocale& locale = QLocale());
 
 // Whether a window refresh is due: on the counts the window has always refreshed on (a multiple
 // of 5, or the whole size), but at most about ten times a second so that a fast transfer does

@@ -12,8 +12,8 @@ namespace peer {
 
 namespace {
 
-constexpr int kQuestionRow = 6;
-constexpr int kButtonRow = 7;
+constexpr int kQuestionRow = 8;
+constexpr int kButtonRow = 9;
 
 } // namespace
 
@@ -32,24 +32,24 @@ TransferWindow::TransferWindow(Transfer& transfer, QWidget* parent)
     m_elapsed = new QLabel(tr("Time Elasped:"), this);
     m_rate = new QLabel(tr("Transfer Rate:"), this);
     m_remaining = new QLabel(tr("Time Remaining:"), this);
+    m_file = new QLabel(tr("File: %1").arg(transfer.record().baseName), this);
+    m_size = new QLabel(tr("Size: %1").arg(sizeText(transfer.size())), this);
     m_status = new QLabel(this);
     // It names files and paths, which came from the network.
     m_status->setTextFormat(Qt::PlainText);
     m_status->setWordWrap(true);
     m_status->hide();
     // They show file names, paths and the peer's texts.
-    for (QLabel* label : {m_transferred, m_elapsed, m_rate, m_remaining, m_status})
+    for (QLabel* label : {m_file, m_size, m_transferred, m_elapsed, m_rate, m_remaining, m_status})
         label->setTextFormat(Qt::PlainText);
     m_button = new QPushButton(tr("Cancel"), this);
     connect(m_button, &QPushButton::clicked, this, &TransferWindow::reject);
 
     auto* layout = new QGridLayout(this);
-    layout->addWidget(m_bar, 0, 0, 1, 2);
-    layout->addWidget(m_transferred, 1, 0, 1, 2);
-    layout->addWidget(m_elapsed, 2, 0, 1, 2);
-    layout->addWidget(m_rate, 3, 0, 1, 2);
-    layout->addWidget(m_remaining, 4, 0, 1, 2);
-    layout->addWidget(m_status, 5, 0, 1, 2);
+    int row = 0;
+    for (QWidget* field : std::initializer_list<QWidget*>{m_file, m_size, m_bar, m_transferred,
+                                                          m_elapsed, m_rate, m_remaining, m_status})
+        layout->addWidget(field, row++, 0, 1, 2);
     layout->addWidget(m_button, kButtonRow, 1, Qt::AlignRight);
     resize(360, sizeHint().height());
 
@@ -115,6 +115,14 @@ void TransferWindow::showStatus(Transfer::Status status)
     }
     if (status == Transfer::Status::Complete) {
         refresh(true);
+        // A transfer faster than a second never reached the title's percent.
+        if (windowTitle() == awaitingTitle(m_transfer->record().baseName))
+            setWindowTitle(completeTitle(m_transfer->record().baseName));
+        // Below what the link's protection was, when it was private.
+        const QString before = m_status->isVisibleTo(this) ? m_status->text() : QString();
+        m_status->setText(before.isEmpty() ? tr("Transfer complete.")
+                                           : before + QLatin1Char('\n') + tr("Transfer complete."));
+        m_status->show();
         return;
     }
     if (status != Transfer::Status::Stopped)
@@ -130,6 +138,11 @@ void TransferWindow::showStatus(Transfer::Status status)
             text += QLatin1Char('\n') + tr("What arrived is kept in \"%1\".").arg(part);
         m_status->setText(text);
         m_status->show();
+        if (*error == TransferError::OfferExpired) {
+            // Nothing is awaited any more: the window only waits to be closed.
+            setWindowTitle(expiredTitle(m_transfer->record().baseName));
+            m_button->setText(tr("Close"));
+        }
     }
 }
 

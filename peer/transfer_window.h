@@ -25,6 +25,9 @@ public:
 
     QProgressBar* progressBar() const { return m_bar; }
     QPushButton* button() const { return m_button; }
+    // The file's name, and its size for people.
+    QLabel* fileLabel() const { return m_file; }
+    QLabel* sizeLabel() const { return m_size; }
     QLabel* transferredLabel() const { return m_transferred; }
     QLabel* elapsedLabel() const { return m_elapsed; }
     QLabel* rateLabel() const { return m_rate; }
@@ -49,6 +52,8 @@ private:
     RefreshGate m_gate;
     QElapsedTimer m_clock;
     QProgressBar* m_bar = nullptr;
+    QLabel* m_file = nullptr;
+    QLabel* m_size = nullptr;
     QLabel* m_transferred = nullptr;
     QLabel* m_elapsed = nullptr;
     QLabel* m_rate = nullptr;

@@ -218,7 +218,7 @@ TEST_F(DccTest, OffersToResumeWhatAnEarlierTransferLeft)
 
 // The questions named only the nick and the file: nothing said where the program would connect,
 // nor that a stranger's offer pointed at this machine (allowed while the server is here, as
-// behind a local bouncer or tunnel).
+// behind a local bouncer or tunnel). A file's question gives its size first.
 TEST_F(DccTest, EachOfferQuestionSaysWhereItWouldConnect)
 {
     const struct
@@ -227,18 +227,18 @@ TEST_F(DccTest, EachOfferQuestionSaysWhereItWouldConnect)
         QString informative;
     } cases[] = {
         {"DCC CHAT chat 16909060 4000", "Address: 1.2.3.4, port 4000"},
-        {"DCC SEND f.txt 3232235777 5000 10", "Address: 192.168.1.1, port 5000"},
+        {"DCC SEND f.txt 3232235777 5000 10", "10 bytes\nAddress: 192.168.1.1, port 5000"},
         {"DCC VOICE 16909060 4001", "Address: 1.2.3.4, port 4001"},
         {"DCC CHAT chat 2001:db8::7 4002", "Address: 2001:db8::7, port 4002"},
         {"DCC CHAT chat 2130706433 4003",
          "Address: 127.0.0.1, port 4003 (this machine: the connection would go to a program on "
          "your own computer, not to the sender's)"},
-        {"DCC SEND f.txt ::1 4004 10",
-         "Address: ::1, port 4004 (this machine: the connection would go to a program on your "
-         "own computer, not to the sender's)"},
-        {"DCC SEND f.txt 16909060 0 10 77",
-         "No address to connect to: Kivvo would listen on a port of its own and tell the sender "
-         "where."},
+        {"DCC SEND f.txt ::1 4004 10", "10 bytes\nAddress: ::1, port 4004 (this machine: the "
+                                       "connection would go to a program on your "
+                                       "own computer, not to the sender's)"},
+        {"DCC SEND f.txt 16909060 0 10 77", "10 bytes\nNo address to connect to: Kivvo would "
+                                            "listen on a port of its own and tell the sender "
+                                            "where."},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.offer.toStdString());

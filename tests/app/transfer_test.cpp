@@ -137,6 +137,24 @@ TEST_F(TransferTest, TheDownloadFolderIsMadeOnlyForAFileTheUserKeepsInIt)
 }
 
 // The edit box held 255 characters, so a longer destination was saved under a cut name.
+// The question named the file but not how big it was.
+TEST_F(TransferTest, TheFileQuestionGivesTheSizeBesideItsText)
+{
+    const QLocale saved;
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    prompter->answers = {false};
+    QTcpServer bob;
+    offerFromBob(bob, "big.iso", 12345678);
+    ASSERT_TRUE(waitFor([&] { return prompter->questions.size() == 1; }));
+    QLocale::setDefault(saved);
+    EXPECT_EQ(prompter->questions[0].title, "Accept File?");
+    EXPECT_EQ(prompter->questions[0].text, "User \"bob\" wants to send you a file named "
+                                           "\"big.iso\".  Do you want to accept?");
+    EXPECT_TRUE(prompter->questions[0].informative.startsWith("12.3 MB (12,345,678 bytes)\n"))
+        << prompter->questions[0].informative.toStdString();
+    EXPECT_TRUE(prompter->questions[0].informative.contains("Address: 127.0.0.1, port "));
+}
+
 TEST_F(TransferTest, TheDestinationPromptTakesAWholePath)
 {
     prompter->answers = {true};

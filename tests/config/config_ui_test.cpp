@@ -299,6 +299,32 @@ TEST(InputDialog, NeverCutsTheTextItIsGivenAndTakesAWholePath)
     EXPECT_EQ(typed.text(), path);
 }
 
+// "Save Incoming File" was as narrow as its prompt, so the proposed path showed only its start.
+TEST(InputDialog, APathBoxIsWideEnoughForThePathItProposes)
+{
+    ScriptedPrompter prompter;
+    const struct
+    {
+        QString text;
+        int atLeast; // 0: as wide as the text
+    } cases[] = {
+        {"/home/u/Downloads/a.txt", config::InputDialog::kPathBoxWidth},
+        {"/home/u/Downloads/" + QString(40, 'p') + ".tar.gz", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text.toStdString());
+        config::InputDialog dialog({"p", "t", c.text, true, config::kPathTextLimit}, prompter);
+        dialog.show();
+        const int textWidth = dialog.edit()->fontMetrics().horizontalAdvance(c.text);
+        EXPECT_GE(dialog.edit()->width(), c.atLeast ? c.atLeast : textWidth);
+        EXPECT_GE(dialog.edit()->width(), config::InputDialog::kPathBoxWidth);
+    }
+    // Any other answer keeps the box it had.
+    config::InputDialog nick({"p", "t", "carol", false}, prompter);
+    nick.show();
+    EXPECT_LT(nick.edit()->width(), config::InputDialog::kPathBoxWidth);
+}
+
 TEST(InputDialog, RefusesAnEmptyBoxAndStaysOpen)
 {
     ScriptedPrompter prompter;

@@ -127,13 +127,43 @@ TEST_F(FileTransferTest, SendsBlockByBlockEachOnlyOnceTheLastIsWhollyAcknowledge
     EXPECT_TRUE(window.elapsedLabel()->text().startsWith("Time Elapsed: 0 hrs 0 mins "));
 }
 
+// The window showed neither which file it was about nor, short of a relabelled button, that it
+// had all gone.
+TEST_F(FileTransferTest, TheWindowNamesTheFileAndSaysWhenItIsComplete)
+{
+    const QLocale saved;
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    const QByteArray data = randomBytes(2500);
+    QTcpSocket bob;
+    auto sender = sendTo(bob, data);
+    peer::TransferWindow window(*sender);
+    EXPECT_EQ(window.fileLabel()->text(), "File: out.bin");
+    EXPECT_EQ(window.sizeLabel()->text(), "Size: 2.5 kB (2,500 bytes)");
+    EXPECT_FALSE(window.statusLabel()->isVisibleTo(&window));
+    qsizetype got = 0;
+    while (got < data.size()) {
+        const QByteArray block = readFrom(bob, std::min<qsizetype>(1024, data.size() - got));
+        ASSERT_FALSE(block.isEmpty());
+        got += block.size();
+        bob.write(ack(quint64(got)));
+    }
+    ASSERT_TRUE(waitFor([&] { return sender->status() == Transfer::Status::Complete; }));
+    EXPECT_EQ(window.statusLabel()->text(), "Transfer complete.");
+    EXPECT_TRUE(window.statusLabel()->isVisibleTo(&window));
+    EXPECT_EQ(window.windowTitle(), "File Transfer - out.bin (Complete)");
+    // The old texts keep their plain numbers.
+    EXPECT_EQ(window.transferredLabel()->text(), "Transferred: 2500 bytes");
+    QLocale::setDefault(saved);
+}
+
 TEST_F(FileTransferTest, ItsLabelsShowFileNamesAndPeerTextAsTheyAre)
 {
     QTcpSocket bob;
     auto sender = sendTo(bob, randomBytes(10));
     peer::TransferWindow window(*sender);
-    for (QLabel* label : {window.transferredLabel(), window.elapsedLabel(), window.rateLabel(),
-                          window.remainingLabel(), window.statusLabel()})
+    for (QLabel* label :
+         {window.fileLabel(), window.sizeLabel(), window.transferredLabel(), window.elapsedLabel(),
+          window.rateLabel(), window.remainingLabel(), window.statusLabel()})
         EXPECT_EQ(label->textFormat(), Qt::PlainText) << label->text().toStdString();
 }
 

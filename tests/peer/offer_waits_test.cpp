@@ -20,6 +20,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QSslSocket>
 #include <QTcpServer>
@@ -84,12 +85,14 @@ protected:
     OfferHost bob{"bob"};
 };
 
-// One kind of offer of alice's, listening: the port, and what its window shows.
+// One kind of offer of alice's, listening: the port, what its window shows, and what it should
+// show once expired.
 struct Listening
 {
     std::shared_ptr<QObject> owner;
     quint16 port = 0;
     std::function<QString()> shown;
+    QString expected = QString::fromLatin1(kExpired);
 };
 
 TEST_F(OfferWaits, EveryListeningSocketExpiresAndItsWindowSaysSo)
@@ -117,7 +120,8 @@ TEST_F(OfferWaits, EveryListeningSocketExpiresAndItsWindowSaysSo)
              const auto offer = alice.lastOffer(DccKind::Send);
              peer::TransferWindow* window = transfers->windowOf(transfers->at(0));
              return Listening{transfers, offer ? offer->port : quint16(0),
-                              [window] { return window->statusLabel()->text(); }};
+                              [window] { return window->statusLabel()->text(); },
+                              "No answer from bob within 1 second; the offer has expired."};
          }},
         {"answer to a passive file offer",
          [&] {
@@ -146,9 +150,40 @@ TEST_F(OfferWaits, EveryListeningSocketExpiresAndItsWindowSaysSo)
         SCOPED_TRACE(c.name);
         const Listening listening = c.start();
         ASSERT_NE(listening.port, 0);
-        ASSERT_TRUE(waitFor([&] { return listening.shown().contains(kExpired); }))
+        ASSERT_TRUE(waitFor([&] { return listening.shown().contains(listening.expected); }))
             << listening.shown().toStdString();
         EXPECT_TRUE(refusesConnections(listening.port));
+    }
+}
+
+// An offer of ours that bob never took up, whether he was to connect to us or to answer a
+// passive one: the window said "Awaiting Connection..." for ever, with only "Cancel" to press.
+TEST_F(OfferWaits, AnUnansweredFileOfferSaysSoAndItsWindowCloses)
+{
+    for (const bool passive : {false, true}) {
+        SCOPED_TRACE(passive ? "passive" : "listening");
+        alice.passive = passive;
+        peer::Transfers transfers(alice);
+        ASSERT_TRUE(transfers.offerFile("bob", write("unanswered.bin", "data")));
+        const auto offer = alice.lastOffer(DccKind::Send);
+        ASSERT_TRUE(offer);
+        ASSERT_EQ(offer->passive(), passive);
+        peer::TransferWindow* window = transfers.windowOf(transfers.at(0));
+        ASSERT_TRUE(waitFor([&] { return transfers.at(0)->isFinished(); }));
+        EXPECT_EQ(transfers.at(0)->error(), peer::TransferError::OfferExpired);
+        EXPECT_EQ(window->statusLabel()->text(),
+                  "No answer from bob within 1 second; the offer has expired.");
+        EXPECT_EQ(window->windowTitle(), "File Transfer - unanswered.bin (Offer Expired)");
+        EXPECT_EQ(window->button()->text(), "Close");
+        // An answer that comes too late finds nothing waiting for it.
+        irc::DccOffer late = *offer;
+        late.sender = "bob";
+        late.port = 5000;
+        EXPECT_FALSE(transfers.answersOurOffer(late));
+
+        QPointer<peer::TransferWindow> gone = window;
+        window->button()->click();
+        ASSERT_TRUE(waitFor([&] { return gone.isNull() && transfers.count() == 0; }));
     }
 }
 
@@ -160,6 +195,8 @@ TEST(OfferTexts, NameTheWaitInWords)
               "No one connected within 1 minute; the offer has expired.");
     EXPECT_EQ(peer::offerExpiredText(90s),
               "No one connected within 90 seconds; the offer has expired.");
+    EXPECT_EQ(peer::offerUnansweredText("bob", 3min),
+              "No answer from bob within 3 minutes; the offer has expired.");
     EXPECT_EQ(peer::handshakeTimedOutText("bob", 30s),
               "The private link with bob did not complete its handshake within 30 seconds.");
 }

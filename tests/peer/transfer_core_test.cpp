@@ -211,6 +211,27 @@ TEST(DescribeTransfer, ShowsWhatEachStepOfTheRefreshReaches)
     EXPECT_EQ(peer::awaitingTitle("f.bin"), "File Transfer - f.bin (Awaiting Connection...)");
 }
 
+TEST(SizeText, GivesTheSizeForPeopleAndTheBytesGroupedAsTheLocaleGroupsThem)
+{
+    const QLocale english(QLocale::English, QLocale::UnitedStates);
+    const QLocale german(QLocale::German, QLocale::Germany);
+    const struct
+    {
+        quint64 bytes;
+        const QLocale& locale;
+        const char* text;
+    } cases[] = {
+        {0, english, "0 bytes"},
+        {1, english, "1 byte"},
+        {999, english, "999 bytes"},
+        {12345678, english, "12.3 MB (12,345,678 bytes)"},
+        {12345678, german, "12,3 MB (12.345.678 bytes)"},
+        {5000000000, english, "5.0 GB (5,000,000,000 bytes)"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(peer::sizeText(c.bytes, c.locale), c.text) << c.bytes;
+}
+
 TEST(RefreshGate, RefreshesOnItsCountsAtMostTenTimesASecondButAlwaysAtTheEnd)
 {
     peer::RefreshGate gate;
