@@ -77,11 +77,10 @@ void VoiceChats::accept(const irc::DccOffer& offer)
 {
     VoiceCall* call = answersOurOffer(offer) ? awaitingReturn(offer.sender) : nullptr;
     const bool isReturn = call != nullptr;
-    // An answer to our offer whose chat is gone was asked by nobody: it leaves the keyboard.
+    // A new chat here is an offer the user said Yes to.
     if (!call)
         call = &add(std::make_unique<VoiceCall>(m_sound, offer.sender), VoiceStatus::Established,
-                    answersOurOffer(offer) ? WindowPlacer::Opener::Network
-                                           : WindowPlacer::Opener::User);
+                    WindowPlacer::Opener::User);
     // The sender's nick is kept, so that the return link knows where to go.
     VoiceLink* link =
         call->add(std::make_unique<VoiceLink>(VoiceLink::Role::Playback, offer.sender, isReturn));
