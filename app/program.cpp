@@ -17,14 +17,18 @@
 #include "irc/ctcp.h"
 #include "irc/dcc_offer.h"
 #include "irc/isupport.h"
+#include "peer/chat_window.h"
 #include "peer/sound.h"
+#include "peer/window_placer.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QGuiApplication>
 #include <QMenu>
 #include <QMetaObject>
+#include <QPointer>
 #include <QTimer>
 
 namespace app {
@@ -102,6 +106,12 @@ Program::Program(config::Registry& registry, Options options,
     m_offers.setOwner(m_window.get());
     m_transfers.setWindowOwner(m_window.get());
     m_voice.setWindowOwner(m_window.get());
+    // One placer for every kind of window, so that a new one keeps clear of all that are open.
+    const auto placer = std::make_shared<peer::WindowPlacer>();
+    placer->setMainWindow(m_window.get());
+    m_chats.setPlacer(placer);
+    m_transfers.setPlacer(placer);
+    m_voice.setPlacer(placer);
     m_transfers.setFastSend(m_settings.fastsend);
     m_commands.setSelection([this] { return m_window->contactList()->selectedContact(); });
     wireLink();
@@ -297,15 +307,17 @@ void Program::registerTransferCommands()
     const auto sendFile = [this](const CommandTable::Target& nick) {
         if (!nick)
             return;
+        // Taken before the dialog, which has the keyboard while it is open.
+        const QPointer<const QWidget> from = chatWindowInUse(*nick);
         const auto choice = m_prompter->askFileToSend(m_window.get(), QString::fromUtf8(*nick));
         if (choice)
-            m_transfers.offerFile(choice->nick.toUtf8(), choice->path);
+            m_transfers.offerFile(choice->nick.toUtf8(), choice->path, from.data());
     };
     m_commands.setHandler(Command::SendFile, sendFile);
     m_commands.setHandler(Command::SendFileTo, sendFile);
     m_commands.setHandler(Command::VoiceChat, [this](const CommandTable::Target& nick) {
         if (nick)
-            m_voice.start(*nick);
+            m_voice.start(*nick, chatWindowInUse(*nick));
     });
 }
 
@@ -521,6 +533,13 @@ void Program::wirePins()
                                       "link with them starts afresh.")
                            .arg(diag::decodeServerText(nick)));
     });
+}
+
+const QWidget* Program::chatWindowInUse(const QByteArray& nick) const
+{
+    // A chat's menu bar names its peer, and the click on it made that chat the active window.
+    const auto* chat = qobject_cast<const peer::ChatWindow*>(QApplication::activeWindow());
+    return chat && chat->session().nick == nick ? chat : nullptr;
 }
 
 QWidget* Program::makeMenuBar(QWidget* parent, const QByteArray& peer)

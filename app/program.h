@@ -100,6 +100,8 @@ private:
     void startChatWith(const CommandTable::Target& nick, peer::ChatMode mode);
     void wirePins();
     void connectWhenPasswordsRead();
+    // The chat window with `nick` that a command for `nick` came from, if it did.
+    const QWidget* chatWindowInUse(const QByteArray& nick) const;
 
     // What chats use of the program.
     QByteArray nickInUse() const override;

@@ -3,7 +3,6 @@
 #include "config/settings.h"
 #include "config/store.h"
 
-#include <QKeyEvent>
 #include <QListWidget>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -86,15 +85,6 @@ void ConnectDialog::connectToSelected()
         }
     }
     accept();
-}
-
-void ConnectDialog::keyPressEvent(QKeyEvent* event)
-{
-    if (event->matches(QKeySequence::Cancel)) {
-        event->accept();
-        return;
-    }
-    QDialog::keyPressEvent(event);
 }
 
 } // namespace config

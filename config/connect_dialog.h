@@ -2,7 +2,6 @@
 
 #include <QDialog>
 
-class QKeyEvent;
 class QListWidget;
 class QPushButton;
 
@@ -11,7 +10,8 @@ namespace config {
 class Store;
 
 // "Connect to Server": lists the stored servers and asks for the chosen one. It knows no server
-// link: it requests the disconnect, then the connect, and the caller carries them out.
+// link: it requests the disconnect, then the connect, and the caller carries them out. It has
+// no Cancel button; Escape closes it as the close box does, requesting nothing.
 class ConnectDialog : public QDialog
 {
     Q_OBJECT
@@ -32,10 +32,6 @@ signals:
     void disconnectRequested();
     // `serverIndex` is the server's position in Store::EnumServers().
     void connectRequested(int serverIndex);
-
-protected:
-    // Escape is ignored; the close box still closes, requesting nothing.
-    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     Store& m_store;

@@ -8,10 +8,40 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QMessageBox>
+#include <QScreen>
+
+#include <algorithm>
 
 namespace config {
 
 namespace {
+
+// A box that comes up centred over the window it is asked for. Qt centres a dialog before its
+// first show has laid it out, so a box that grows then (every box whose texts are set after it
+// is made) stood off centre, down and right, or pushed against the screen's edge.
+class CentredBox : public QMessageBox
+{
+public:
+    using QMessageBox::QMessageBox;
+
+protected:
+    void showEvent(QShowEvent* event) override
+    {
+        QMessageBox::showEvent(event);
+        const QWidget* owner = parentWidget() ? parentWidget()->window() : nullptr;
+        if (!owner || !owner->isVisible() || !owner->screen())
+            return;
+        const QRect area = owner->screen()->availableGeometry();
+        const QRect over = owner->frameGeometry();
+        const QSize size = frameGeometry().size().expandedTo(this->size());
+        QPoint at =
+            over.topLeft()
+            + QPoint((over.width() - size.width()) / 2, (over.height() - size.height()) / 2);
+        at.setX(std::max(area.left(), std::min(at.x(), area.left() + area.width() - size.width())));
+        at.setY(std::max(area.top(), std::min(at.y(), area.top() + area.height() - size.height())));
+        move(at);
+    }
+};
 
 // Every label of the box, the informative one included (which would otherwise read markup and
 // follow links), shows its text as it is.
@@ -50,29 +80,29 @@ std::optional<QString> WidgetPrompter::getInput(QWidget* owner, const InputReque
 
 void WidgetPrompter::showError(QWidget* owner, const QString& title, const QString& text)
 {
-    QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::Ok, owner);
+    CentredBox box(QMessageBox::Warning, title, text, QMessageBox::Ok, owner);
     showAsPlainText(box);
     box.exec();
 }
 
 void WidgetPrompter::showNotice(QWidget* owner, const QString& title, const QString& text)
 {
-    QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Ok, owner);
+    CentredBox box(QMessageBox::NoIcon, title, text, QMessageBox::Ok, owner);
     showAsPlainText(box);
     box.exec();
 }
 
 bool WidgetPrompter::ask(QWidget* owner, const Question& question)
 {
-    QMessageBox box(QMessageBox::Question, question.title, question.text,
-                    QMessageBox::Yes | QMessageBox::No, owner);
+    CentredBox box(QMessageBox::Question, question.title, question.text,
+                   QMessageBox::Yes | QMessageBox::No, owner);
     box.setInformativeText(question.informative);
     return askCarefully(box);
 }
 
 bool WidgetPrompter::askWarning(QWidget* owner, const QString& title, const QString& text)
 {
-    QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::Yes | QMessageBox::No, owner);
+    CentredBox box(QMessageBox::Warning, title, text, QMessageBox::Yes | QMessageBox::No, owner);
     box.setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     return askCarefully(box);
 }

@@ -10,6 +10,9 @@
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QScrollBar>
+#include <QShortcut>
+
+#include <algorithm>
 
 namespace diag {
 
@@ -37,6 +40,12 @@ ServerLogWindow::ServerLogWindow(QWidget* parent)
     connect(m_clear, &QPushButton::clicked, this, &ServerLogWindow::clearWindow);
     // Placed by hand at a fixed height that the desktop's font may not fit.
     res::fitText(m_clear);
+    // Escape is taken by "Clear Window"; without these only the window manager could hide it.
+    m_close = new QPushButton(QStringLiteral("Close"), this);
+    m_close->setAutoDefault(false);
+    connect(m_close, &QPushButton::clicked, this, &QWidget::hide);
+    res::fitText(m_close);
+    connect(new QShortcut(QKeySequence::Close, this), &QShortcut::activated, this, &QWidget::hide);
 
     resize(kInitialWidth, kInitialHeight);
     // A hidden window gets its resize event only when first shown; place the controls now.
@@ -79,6 +88,9 @@ void ServerLogWindow::layOut()
         return;
     m_view->setGeometry(15, 10, w - 30, h - 70);
     m_clear->setGeometry(15, h - 50, w - 30, 20);
+    // In the strip below "Clear Window", at its right end.
+    const int closeWidth = std::max(75, m_close->sizeHint().width());
+    m_close->setGeometry(w - 15 - closeWidth, h - 25, closeWidth, 20);
     m_view->verticalScrollBar()->setValue(m_view->verticalScrollBar()->maximum());
 }
 

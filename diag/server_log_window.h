@@ -9,7 +9,8 @@ class QPushButton;
 namespace diag {
 
 // "Server": every line the server sends, appended in constant time and bounded to the newest
-// kMaxLines lines. "Clear Window" (and Escape) empties it; the close box hides it.
+// kMaxLines lines. "Clear Window" (and Escape) empties it; "Close", Ctrl+W and the close box
+// hide it.
 class ServerLogWindow : public QDialog
 {
     Q_OBJECT
@@ -21,6 +22,7 @@ public:
 
     QPlainTextEdit* view() const { return m_view; }
     QPushButton* clearButton() const { return m_clear; }
+    QPushButton* closeButton() const { return m_close; }
 
 public slots:
     // A line as received, without its CR LF.
@@ -37,6 +39,7 @@ private:
 
     QPlainTextEdit* m_view = nullptr;
     QPushButton* m_clear = nullptr;
+    QPushButton* m_close = nullptr;
 };
 
 } // namespace diag

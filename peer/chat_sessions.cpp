@@ -6,7 +6,6 @@
 #include "peer/direct_chat_link.h"
 #include "peer/peer_key_question.h"
 
-#include <QApplication>
 #include <QHostAddress>
 #include <QRandomGenerator>
 
@@ -69,11 +68,8 @@ ChatWindow* ChatSessions::openWindow(ChatSession& chat, Activation activation)
 {
     // Without an owner, as every chat window: it lives beside the main window, not inside it.
     auto* window = new ChatWindow(chat, m_host);
-    if (activation == Activation::Leave)
-        window->setAttribute(Qt::WA_ShowWithoutActivating);
-    window->show();
-    if (activation == Activation::Leave)
-        QApplication::alert(window);
+    m_placer->show(window, activation == Activation::Leave ? WindowPlacer::Opener::Network
+                                                           : WindowPlacer::Opener::User);
     return window;
 }
 

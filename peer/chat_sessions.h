@@ -4,11 +4,13 @@
 #include "peer/new_chat_gate.h"
 #include "peer/session_record.h"
 #include "peer/texts.h"
+#include "peer/window_placer.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QObject>
 
+#include <memory>
 #include <optional>
 
 namespace peer {
@@ -33,6 +35,8 @@ public:
     ChatSessions& operator=(const ChatSessions&) = delete;
 
     const ChatList& records() const { return m_records; }
+    // Shared with the other kinds of window, so that a new one of any kind keeps clear of all.
+    void setPlacer(std::shared_ptr<WindowPlacer> placer) { m_placer = std::move(placer); }
     // How the server compares nicks, once it has said (CASEMAPPING); exactly until then, and
     // again on each new connection.
     void setNickComparison(NickComparison same);
@@ -88,6 +92,7 @@ private:
     NickComparison m_sameNick;
     NewChatGate m_gate;
     QElapsedTimer m_clock;
+    std::shared_ptr<WindowPlacer> m_placer = std::make_shared<WindowPlacer>();
 };
 
 } // namespace peer

@@ -52,7 +52,7 @@ TransferWindow* Transfers::windowOf(const Transfer* transfer) const
     return nullptr;
 }
 
-Transfers::Entry& Transfers::add(std::unique_ptr<Transfer> transfer)
+Transfers::Entry& Transfers::add(std::unique_ptr<Transfer> transfer, const QWidget* near)
 {
     auto* window = new TransferWindow(*transfer, m_owner);
     window->setAttribute(Qt::WA_DeleteOnClose);
@@ -73,7 +73,8 @@ Transfers::Entry& Transfers::add(std::unique_ptr<Transfer> transfer)
     entry.transfer = std::move(transfer);
     entry.window = window;
     m_entries.push_back(std::move(entry));
-    window->show();
+    // Every transfer window follows something the user did: a file he sent or an offer he took.
+    m_placer->show(window, WindowPlacer::Opener::User, near);
     return m_entries.back();
 }
 
@@ -88,7 +89,7 @@ void Transfers::remove(const Transfer* transfer)
     }
 }
 
-bool Transfers::offerFile(const QByteArray& nick, const QString& path)
+bool Transfers::offerFile(const QByteArray& nick, const QString& path, const QWidget* near)
 {
     auto sender = std::make_unique<FileSender>(nick, path, m_fastSend);
     sender->setLinkTimeouts(m_host.linkTimeouts());
@@ -126,7 +127,7 @@ bool Transfers::offerFile(const QByteArray& nick, const QString& path)
         emit failed(TransferError::OfferNotSent);
         return false;
     }
-    Entry& entry = add(std::move(sender));
+    Entry& entry = add(std::move(sender), near);
     entry.sender = static_cast<FileSender*>(entry.transfer.get());
     return true;
 }

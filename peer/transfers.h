@@ -2,6 +2,7 @@
 
 #include "irc/dcc_offer.h"
 #include "peer/texts.h"
+#include "peer/window_placer.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -35,11 +36,13 @@ public:
 
     // Windows of transfers are owned by this widget (the main window).
     void setWindowOwner(QWidget* owner) { m_owner = owner; }
+    void setPlacer(std::shared_ptr<WindowPlacer> placer) { m_placer = std::move(placer); }
     void setFastSend(bool on) { m_fastSend = on; }
 
-    // Offers the file at `path` to `nick` and opens its window: passive and private as the host
-    // says. False (and failed()) when the file cannot be read or no offer could go out.
-    bool offerFile(const QByteArray& nick, const QString& path);
+    // Offers the file at `path` to `nick` and opens its window near `near` (the chat it was
+    // sent from; the owner when null): passive and private as the host says. False (and
+    // failed()) when the file cannot be read or no offer could go out.
+    bool offerFile(const QByteArray& nick, const QString& path, const QWidget* near = nullptr);
     // Takes up an accepted offer into `path` (by way of "<path>.part"), afresh or, when
     // `resumeFrom` is not 0, asking the sender to go on from there. False (and failed()) when
     // the destination cannot be written.
@@ -80,7 +83,7 @@ private:
         bool awaitingAccept = false;
     };
 
-    Entry& add(std::unique_ptr<Transfer> transfer);
+    Entry& add(std::unique_ptr<Transfer> transfer, const QWidget* near = nullptr);
     void remove(const Transfer* transfer);
     // Connects to the sender's offer, or, for a passive one, listens and answers it.
     void startReceiving(Entry& entry);
@@ -89,6 +92,7 @@ private:
 
     ChatHost& m_host;
     QPointer<QWidget> m_owner;
+    std::shared_ptr<WindowPlacer> m_placer = std::make_shared<WindowPlacer>();
     bool m_fastSend = false;
     std::vector<Entry> m_entries;
 };

@@ -42,7 +42,7 @@ QList<VoiceLeg> VoiceChats::allLegs() const
     return legs;
 }
 
-void VoiceChats::start(const QByteArray& nick)
+void VoiceChats::start(const QByteArray& nick, const QWidget* near)
 {
     // One chat the user starts at a time, as long as its window is open, even after the peer
     // left: the box tells the user to close it. Offers from others are not limited.
@@ -53,7 +53,7 @@ void VoiceChats::start(const QByteArray& nick)
     auto call = std::make_unique<VoiceCall>(m_sound, nick);
     if (!offerLink(*call, nick, false))
         return;
-    add(std::move(call), VoiceStatus::Connecting);
+    add(std::move(call), VoiceStatus::Connecting, WindowPlacer::Opener::User, near);
 }
 
 bool VoiceChats::answersOurOffer(const irc::DccOffer& offer) const
@@ -77,8 +77,10 @@ void VoiceChats::accept(const irc::DccOffer& offer)
 {
     VoiceCall* call = answersOurOffer(offer) ? awaitingReturn(offer.sender) : nullptr;
     const bool isReturn = call != nullptr;
+    // A new chat here is an offer the user said Yes to.
     if (!call)
-        call = &add(std::make_unique<VoiceCall>(m_sound, offer.sender), VoiceStatus::Established);
+        call = &add(std::make_unique<VoiceCall>(m_sound, offer.sender), VoiceStatus::Established,
+                    WindowPlacer::Opener::User);
     // The sender's nick is kept, so that the return link knows where to go.
     VoiceLink* link =
         call->add(std::make_unique<VoiceLink>(VoiceLink::Role::Playback, offer.sender, isReturn));
@@ -113,7 +115,8 @@ bool VoiceChats::offerLink(VoiceCall& call, const QByteArray& nick, bool isRetur
     return true;
 }
 
-VoiceCall& VoiceChats::add(std::unique_ptr<VoiceCall> call, VoiceStatus first)
+VoiceCall& VoiceChats::add(std::unique_ptr<VoiceCall> call, VoiceStatus first,
+                           WindowPlacer::Opener opener, const QWidget* near)
 {
     auto* window = new VoiceWindow(call->peerNick(), m_owner);
     window->setAttribute(Qt::WA_DeleteOnClose);
@@ -129,7 +132,7 @@ VoiceCall& VoiceChats::add(std::unique_ptr<VoiceCall> call, VoiceStatus first)
             [this, added](VoiceLink* link) { linkConnected(*added, *link); });
     m_entries.push_back({std::move(call), window});
     showStatus(added, first);
-    window->show();
+    m_placer->show(window, opener, near);
     return *added;
 }
 

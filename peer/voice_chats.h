@@ -3,6 +3,7 @@
 #include "irc/dcc_offer.h"
 #include "peer/texts.h"
 #include "peer/voice_core.h"
+#include "peer/window_placer.h"
 
 #include <QByteArray>
 #include <QList>
@@ -35,10 +36,12 @@ public:
 
     // Windows of voice chats are owned by this widget (the main window).
     void setWindowOwner(QWidget* owner) { m_owner = owner; }
+    void setPlacer(std::shared_ptr<WindowPlacer> placer) { m_placer = std::move(placer); }
 
-    // The user starts a voice chat with `nick`: an offer and a window, unless a voice window is
-    // open already (alreadyOpen()).
-    void start(const QByteArray& nick);
+    // The user starts a voice chat with `nick`: an offer and a window near `near` (the chat it
+    // was started from; the owner when null), unless a voice window is open already
+    // (alreadyOpen()).
+    void start(const QByteArray& nick, const QWidget* near = nullptr);
     // Whether `offer` is the return link of a chat we started, taken up without asking.
     bool answersOurOffer(const irc::DccOffer& offer) const;
     // Takes up an offer: the return link joins its chat; any other opens a chat of its own.
@@ -67,7 +70,8 @@ private:
     QList<VoiceLeg> allLegs() const;
     VoiceCall* awaitingReturn(const QByteArray& nick) const;
     bool offerLink(VoiceCall& call, const QByteArray& nick, bool isReturn);
-    VoiceCall& add(std::unique_ptr<VoiceCall> call, VoiceStatus first);
+    VoiceCall& add(std::unique_ptr<VoiceCall> call, VoiceStatus first, WindowPlacer::Opener opener,
+                   const QWidget* near = nullptr);
     void linkConnected(VoiceCall& call, const class VoiceLink& link);
     void showStatus(const VoiceCall* call, VoiceStatus status);
     void showLine(const VoiceCall* call, const QString& line);
@@ -76,6 +80,7 @@ private:
     ChatHost& m_host;
     SoundSystem& m_sound;
     QPointer<QWidget> m_owner;
+    std::shared_ptr<WindowPlacer> m_placer = std::make_shared<WindowPlacer>();
     std::vector<Entry> m_entries;
     VoiceStatusLog m_log;
 };

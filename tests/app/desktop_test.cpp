@@ -3,16 +3,29 @@
 // to a file name it also saves what the screen shows (tools/screenshot, for the README).
 #include "app/main_menu_bar.h"
 #include "app/menu_bar.h"
+#include "config/prompter.h"
+#include "peer/transfer_window.h"
+#include "peer/transfers.h"
+#include "peer/voice_chats.h"
+#include "peer/voice_window.h"
+#include "peer/window_place.h"
 #include "tests/support/connected_program.h"
+#include "tests/support/files.h"
+#include "tests/support/scripted_sound.h"
 
 #include <QAbstractButton>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPainter>
 #include <QScreen>
 #include <QSystemTrayIcon>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+
+#include <cstdlib>
 
 using test::waitFor;
 
@@ -59,6 +72,7 @@ protected:
         options.contacts = {"bob", "carol", "dave", "erin"};
         options.artwork = true;
         options.tray = app::Tray::Availability::Detect;
+        options.sound = std::make_shared<test::ScriptedSound>();
         connect(options);
         ASSERT_TRUE(showOnline({"bob", "carol", "erin"}));
         window().move(kMainAt);
@@ -82,9 +96,49 @@ protected:
         return screen.pixel(widget->mapToGlobal(at));
     }
 
+    // The user clicks into the chat and types there.
+    bool typeInChat()
+    {
+        chat->activateWindow();
+        chat->input()->setFocus();
+        return waitFor([&] { return typingInChat(); });
+    }
+    bool typingInChat() const
+    {
+        return QApplication::activeWindow() == chat && QApplication::focusWidget() == chat->input();
+    }
+    // One of the chat menu bar's commands, clicked.
+    void clickInChat(app::Command command)
+    {
+        for (auto* action : chat->findChildren<QAction*>()) {
+            if (action->data().toInt() == static_cast<int>(command)) {
+                action->trigger();
+                return;
+            }
+        }
+        ADD_FAILURE() << "no such command in the chat window";
+    }
+
     peer::ChatWindow* chat = nullptr;
     QImage screen;
 };
+
+bool onOneSpot(const QWidget* a, const QWidget* b)
+{
+    const QPoint p = a->frameGeometry().topLeft();
+    const QPoint q = b->frameGeometry().topLeft();
+    return std::abs(p.x() - q.x()) < peer::kCascadeStep
+           && std::abs(p.y() - q.y()) < peer::kCascadeStep;
+}
+
+// The middle of `a` lies over `b`, or a couple of steps beside it.
+bool near(const QWidget* a, const QWidget* b)
+{
+    const int margin = 2 * peer::kCascadeStep;
+    return b->frameGeometry()
+        .adjusted(-margin, -margin, margin, margin)
+        .contains(a->frameGeometry().center());
+}
 
 TEST_F(DesktopTest, TheSkinsShowOnTheScreenWhereTheyBelong)
 {
@@ -145,6 +199,84 @@ TEST_F(DesktopTest, TheTrayIconIsInTheNotificationArea)
     ASSERT_NE(icon, nullptr);
     EXPECT_TRUE(waitFor([&] { return icon->geometry().isValid(); }));
     EXPECT_EQ(icon->toolTip(), "Kivvo v2.0");
+}
+
+TEST_F(DesktopTest, NewWindowsComeUpApartWithoutTakingTheKeyboard)
+{
+    ASSERT_TRUE(typeInChat());
+    for (const QByteArray nick : {"carol", "erin", "zed"})
+        server.send(":" + nick + "!u@example.org PRIVMSG alice :hello, are you there?\r\n");
+    ASSERT_TRUE(waitFor([&] { return core->chat(3) != nullptr; }));
+    QList<QWidget*> opened{core->chat(1), core->chat(2), core->chat(3)};
+    for (QWidget* opener : opened)
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(opener));
+    EXPECT_TRUE(typingInChat()) << "a window from the network took the keyboard";
+    for (QWidget* opener : opened)
+        EXPECT_TRUE(near(opener, &window())) << "a new chat far from the main window";
+
+    // A file and a voice chat from bob's chat window come up beside it.
+    QTemporaryDir dir;
+    core->prompter->filesToSend.push_back(
+        config::FileToSend{"bob", test::writeFile(dir, "slides.pdf", "slides")});
+    ASSERT_TRUE(typeInChat());
+    clickInChat(app::Command::SendFileTo);
+    ASSERT_TRUE(typeInChat());
+    clickInChat(app::Command::VoiceChat);
+    peer::Transfers& transfers = core->program->transfers();
+    peer::VoiceChats& voice = core->program->voiceChats();
+    ASSERT_TRUE(waitFor([&] { return transfers.count() == 1 && voice.count() == 1; }));
+    QWidget* transfer = transfers.windowOf(transfers.at(0));
+    QWidget* voiceWindow = voice.windowOf(voice.at(0));
+    ASSERT_TRUE(transfer && voiceWindow);
+    for (QWidget* fromChat : {transfer, voiceWindow}) {
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(fromChat));
+        EXPECT_TRUE(near(fromChat, chat)) << "a window from a chat far from that chat";
+        opened << fromChat;
+    }
+
+    opened << chat;
+    for (int i = 0; i < opened.size(); ++i) {
+        for (int j = i + 1; j < opened.size(); ++j)
+            EXPECT_FALSE(onOneSpot(opened[i], opened[j]))
+                << opened[i]->windowTitle().toStdString() << " and "
+                << opened[j]->windowTitle().toStdString() << " on one spot";
+    }
+}
+
+TEST_F(DesktopTest, AQuestionComesUpOverTheMainWindow)
+{
+    window().move(400, 250);
+    ASSERT_TRUE(waitFor([&] { return window().frameGeometry().topLeft() == QPoint(400, 250); }));
+    config::WidgetPrompter prompter;
+    QRect asked;
+    bool answered = false;
+    QTimer poll;
+    poll.setInterval(10);
+    QObject::connect(&poll, &QTimer::timeout, &poll, [&] {
+        for (QWidget* top : QApplication::topLevelWidgets()) {
+            auto* box = qobject_cast<QMessageBox*>(top);
+            if (!box || !box->isVisible() || !box->windowHandle()->isExposed())
+                continue;
+            asked = box->frameGeometry();
+            answered = true;
+            box->done(QMessageBox::No);
+        }
+    });
+    poll.start();
+    // Answered by the poll once it shows; a box that never shows fails the wait below instead
+    // of hanging the test.
+    QTimer::singleShot(5000, &poll, [&] {
+        for (QWidget* top : QApplication::topLevelWidgets()) {
+            if (auto* box = qobject_cast<QMessageBox*>(top))
+                box->done(QMessageBox::No);
+        }
+    });
+    EXPECT_FALSE(prompter.ask(&window(), "Accept DCC Chat?",
+                              "User \"zed\" wants to DCC chat (secure chat) with you.  Do you "
+                              "want to accept?"));
+    ASSERT_TRUE(answered);
+    const QPoint apart = asked.center() - window().frameGeometry().center();
+    EXPECT_LE(apart.manhattanLength(), 4) << "the question at " << asked.x() << "," << asked.y();
 }
 
 } // namespace

@@ -381,18 +381,24 @@ TEST_F(ConnectDialogTest, RequestsThePlaceTheEntryHasInTheStoreWhenConnecting)
     EXPECT_EQ(requests, (QStringList{"disconnect", "connect 0"}));
 }
 
-TEST_F(ConnectDialogTest, EscapeIsIgnoredAndTheCloseBoxRequestsNothing)
+// Without a Cancel button, a dialog that Escape cannot close holds the keyboard user captive.
+TEST_F(ConnectDialogTest, EscapeAndTheCloseBoxCloseItRequestingNothing)
 {
     add({{"irc.example.org", "", 6667}});
-    ConnectDialog dialog(temp.store());
-    record(dialog);
-    dialog.show();
-    dialog.list()->item(0)->setSelected(true);
-    QTest::keyClick(&dialog, Qt::Key_Escape);
-    EXPECT_TRUE(dialog.isVisible());
-    dialog.close();
-    EXPECT_FALSE(dialog.isVisible());
-    EXPECT_TRUE(requests.isEmpty());
+    for (const bool escape : {true, false}) {
+        SCOPED_TRACE(escape ? "Escape" : "close box");
+        ConnectDialog dialog(temp.store());
+        record(dialog);
+        dialog.show();
+        dialog.list()->item(0)->setSelected(true);
+        if (escape)
+            QTest::keyClick(dialog.list(), Qt::Key_Escape);
+        else
+            dialog.close();
+        EXPECT_FALSE(dialog.isVisible());
+        EXPECT_EQ(dialog.result(), QDialog::Rejected);
+        EXPECT_TRUE(requests.isEmpty());
+    }
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include "diag/server_log_window.h"
 #include "tests/support/wait_for.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -229,6 +230,28 @@ TEST(ServerLogWindow, ClearButtonAndEscapeEmptyItWhileTheCloseBoxOnlyHides)
     EXPECT_TRUE(window.close());
     EXPECT_FALSE(window.isVisible());
     EXPECT_EQ(window.view()->toPlainText(), QStringLiteral("three"));
+}
+
+// Escape clears the log, so a keyboard user had no way to put the window away.
+TEST(ServerLogWindow, TheCloseButtonAndCtrlWHideItKeepingTheLog)
+{
+    for (const bool button : {true, false}) {
+        SCOPED_TRACE(button ? "Close" : "Ctrl+W");
+        diag::ServerLogWindow window;
+        window.show();
+        window.activateWindow();
+        ASSERT_TRUE(test::waitFor([&] { return QApplication::activeWindow() == &window; }));
+        window.appendLine("kept");
+        if (button) {
+            ASSERT_NE(window.closeButton(), nullptr);
+            EXPECT_EQ(window.closeButton()->text(), QStringLiteral("Close"));
+            window.closeButton()->click();
+        } else {
+            QTest::keySequence(&window, QKeySequence::Close);
+        }
+        EXPECT_FALSE(window.isVisible());
+        EXPECT_EQ(window.view()->toPlainText(), QStringLiteral("kept"));
+    }
 }
 
 TEST(ServerLogWindow, LaysOutTheControlsForTheWindowSize)
