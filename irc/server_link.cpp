@@ -80,6 +80,11 @@ private:
 
 } // namespace
 
+std::unique_ptr<RetryTimer> makeRetryTimer()
+{
+    return std::make_unique<QtRetryTimer>();
+}
+
 ServerLink::ServerLink(config::Store& store, config::Settings settings, QObject* parent)
     : QObject(parent)
     , m_store(store)

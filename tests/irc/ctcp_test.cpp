@@ -72,9 +72,9 @@ TEST(AnswerCtcpQuery, AnswersByteForByte)
     };
     const std::vector<Case> cases = {
         {"bob", "\001VERSION\001", CtcpCode::Version,
-         "NOTICE bob :Kivvo Version 2.0 https://kivvo.example.org/"},
+         "NOTICE bob :\001VERSION Kivvo Version 2.0 https://kivvo.example.org/\001"},
         {"bob", "\001SOURCE\001", CtcpCode::Source,
-         "NOTICE bob :https://kivvo.example.org/download/"},
+         "NOTICE bob :\001SOURCE https://kivvo.example.org/download/\001"},
         {"bob", "\001TIME\001", CtcpCode::Time, "NOTICE bob :\001TIME 11/14/2023 10:13:20 PM\001"},
         // The asker's own number comes back, so that it can measure its round trip.
         {"bob", "\001PING 12345\001", CtcpCode::Ping, "NOTICE bob :\001PING 12345\001"},
@@ -90,7 +90,7 @@ TEST(AnswerCtcpQuery, AnswersByteForByte)
         // Peer text is never a format.
         {"bob", "\001PING %s%n%x\001", CtcpCode::Ping, "NOTICE bob :\001PING %s%n%x\001"},
         {"%s%n%x", "\001VERSION\001", CtcpCode::Version,
-         "NOTICE %s%n%x :Kivvo Version 2.0 https://kivvo.example.org/"},
+         "NOTICE %s%n%x :\001VERSION Kivvo Version 2.0 https://kivvo.example.org/\001"},
         {"bob", "\001FINGER\001", CtcpCode::Finger, std::nullopt},
         {"bob", "\001USERINFO\001", CtcpCode::UserInfo, std::nullopt},
         {"bob", "\001CLIENTINFO\001", CtcpCode::ClientInfo, std::nullopt},
@@ -224,7 +224,7 @@ TEST(CtcpAnswerLimit, AClockStepBackDoesNotSilenceAnswers)
     EXPECT_EQ(limit.admit(1000), CtcpAnswerVerdict::Answered);
 }
 
-TEST(ReadCtcpReply, ShowsTheFourReplyKinds)
+TEST(ReadCtcpReply, ShowsTheFiveReplyKinds)
 {
     struct Case
     {
@@ -265,7 +265,8 @@ TEST(ReadCtcpReply, ShowsTheFourReplyKinds)
         {QByteArray("\001VERSION a\0b\001", 13), CtcpCode::Version, std::nullopt},
         {"", CtcpCode::Version, std::nullopt},
         {"\001USERINFO something\001", CtcpCode::UserInfo, std::nullopt},
-        {"\001SOURCE there\001", CtcpCode::Source, std::nullopt},
+        {"\001SOURCE https://kivvo.example.org/download/\001", CtcpCode::Source,
+         box("Source Reply", "https://kivvo.example.org/download/")},
         {"\001CLIENTINFO x\001", CtcpCode::ClientInfo, std::nullopt},
         {"\001ENCRYPT x\001", CtcpCode::Encrypt, std::nullopt},
         {"plain notice", CtcpCode::None, std::nullopt},
@@ -344,7 +345,7 @@ TEST(BuildCtcpQuery, RefusesNicksThatWouldBreakTheLine)
     }
 }
 
-TEST(CtcpQueries, ShowsOnlyTheFirstReplyToAQueryOfTheLastMinute)
+TEST(CtcpQueries, ShowsOnlyTheFirstReplyToAQueryWithinItsWait)
 {
     using irc::CtcpQueries;
     struct Step
@@ -361,22 +362,57 @@ TEST(CtcpQueries, ShowsOnlyTheFirstReplyToAQueryOfTheLastMinute)
         {"a reply of a kind not asked for", "bob", CtcpCode::Ping, 1500, false},
         {"the reply, by the server's case folding", "BOB", CtcpCode::Version, 1600, true},
         {"a second reply to the same query", "bob", CtcpCode::Version, 1700, false},
-        {"a reply after the minute", "bob", CtcpCode::Time, 2000 + 60001, false},
+        {"a reply when the wait is over", "bob", CtcpCode::Time, 2000 + 15000, false},
     };
     CtcpQueries queries;
     queries.asked("bob", CtcpCode::Version, 1000);
     queries.asked("bob", CtcpCode::Time, 2000);
-    for (const Step& step : steps)
-        EXPECT_EQ(queries.takeReply(step.nick, step.code, step.atMs), step.shown) << step.what;
+    for (const Step& step : steps) {
+        EXPECT_EQ(queries.takeReply(step.nick, step.code, step.atMs).has_value(), step.shown)
+            << step.what;
+    }
 
     // Asked twice, shown twice; folded as the server says ('~' is '^' only in RFC 1459).
     queries.setCaseMapping(irc::CaseMapping::Ascii);
     queries.asked("x^y", CtcpCode::Ping, 100000);
     queries.asked("x^y", CtcpCode::Ping, 100001);
     EXPECT_FALSE(queries.takeReply("x~y", CtcpCode::Ping, 100002));
-    EXPECT_TRUE(queries.takeReply("X^Y", CtcpCode::Ping, 100002));
-    EXPECT_TRUE(queries.takeReply("x^y", CtcpCode::Ping, 100003));
+    EXPECT_EQ(queries.takeReply("X^Y", CtcpCode::Ping, 100002),
+              (CtcpQueries::Query{"x^y", CtcpCode::Ping, 100000}));
+    EXPECT_EQ(queries.takeReply("x^y", CtcpCode::Ping, 100003),
+              (CtcpQueries::Query{"x^y", CtcpCode::Ping, 100001}));
     EXPECT_FALSE(queries.takeReply("x^y", CtcpCode::Ping, 100004));
+}
+
+TEST(CtcpQueries, GivesUpEachUnansweredQueryOnceItsWaitIsOver)
+{
+    using irc::CtcpQueries;
+    using Query = CtcpQueries::Query;
+    CtcpQueries queries;
+    EXPECT_EQ(queries.nextDeadlineMs(), std::nullopt);
+    queries.asked("bob", CtcpCode::Finger, 1000);
+    queries.asked("Carol", CtcpCode::Version, 4000);
+    queries.asked("dave", CtcpCode::Ping, 9000);
+    EXPECT_EQ(queries.nextDeadlineMs(), 16000);
+
+    EXPECT_TRUE(queries.takeExpired(15999).empty());
+    EXPECT_TRUE(queries.takeReply("dave", CtcpCode::Ping, 10000)); // answered in time
+    // Late at the timer, both waits that ran out are reported, oldest first, and only once.
+    EXPECT_EQ(queries.takeExpired(19000), (std::vector<Query>{{"bob", CtcpCode::Finger, 1000},
+                                                              {"Carol", CtcpCode::Version, 4000}}));
+    EXPECT_TRUE(queries.takeExpired(30000).empty());
+    EXPECT_EQ(queries.nextDeadlineMs(), std::nullopt);
+    EXPECT_FALSE(queries.takeReply("bob", CtcpCode::Finger, 19001)) << "too late";
+
+    // A reply that comes after the wait but before the timer shows nothing, and the query is
+    // still reported as unanswered.
+    queries.asked("erin", CtcpCode::Time, 50000);
+    EXPECT_FALSE(queries.takeReply("erin", CtcpCode::Time, 65000));
+    EXPECT_EQ(queries.takeExpired(65001), (std::vector<Query>{{"erin", CtcpCode::Time, 50000}}));
+
+    queries.asked("frank", CtcpCode::Source, 70000);
+    queries.clear();
+    EXPECT_EQ(queries.nextDeadlineMs(), std::nullopt);
 }
 
 TEST(CtcpQueries, KeepsABoundedNumberWaiting)
@@ -388,4 +424,101 @@ TEST(CtcpQueries, KeepsABoundedNumberWaiting)
     EXPECT_TRUE(queries.takeReply("n1", CtcpCode::Version, 100));
     EXPECT_TRUE(queries.takeReply("n" + QByteArray::number(irc::CtcpQueries::kMaxWaiting),
                                   CtcpCode::Version, 100));
+}
+
+TEST(CtcpReplyBoxText, NamesWhoRepliedAndMeasuresThePingRoundTrip)
+{
+    using Query = irc::CtcpQueries::Query;
+    struct Case
+    {
+        CtcpReplyBox read;
+        QByteArray sender;
+        Query query;
+        qint64 nowMs;
+        CtcpReplyBox shown;
+    };
+    const std::vector<Case> cases = {
+        {{"Version Reply", "Kivvo Version 2.0"},
+         "Bob",
+         {"bob", CtcpCode::Version, 100},
+         900,
+         {"Version Reply", "From Bob\nKivvo Version 2.0"}},
+        {{"Time Reply", "noon"},
+         "carol",
+         {"carol", CtcpCode::Time, 0},
+         1,
+         {"Time Reply", "From carol\nnoon"}},
+        // The peer's number says nothing about the round trip; our own clock does.
+        {{"Ping Reply", "Ping Reply - 3600 seconds"},
+         "bob",
+         {"bob", CtcpCode::Ping, 5000},
+         5123,
+         {"Ping Reply", "From bob\nPing Reply - 123 ms"}},
+        {{"Ping Reply", "Ping Reply - 0 seconds"},
+         "bob",
+         {"bob", CtcpCode::Ping, 5000},
+         5000,
+         {"Ping Reply", "From bob\nPing Reply - 0 ms"}},
+        // Peer text is never a format, nor markup.
+        {{"Finger Reply", "%1 <b>%2</b>"},
+         "x%1",
+         {"X%1", CtcpCode::Finger, 0},
+         1,
+         {"Finger Reply", "From x%1\n%1 <b>%2</b>"}},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(irc::answeredReplyBox(c.read, c.sender, c.query, c.nowMs), c.shown)
+            << c.shown.text.toStdString();
+    }
+}
+
+TEST(CtcpReplyBoxText, SaysWhichQueryGotNoReply)
+{
+    using Query = irc::CtcpQueries::Query;
+    struct Case
+    {
+        Query query;
+        CtcpReplyBox shown;
+    };
+    const std::vector<Case> cases = {
+        {{"bob", CtcpCode::Finger, 0}, {"Finger Reply", "No reply from bob to Finger."}},
+        {{"Bob", CtcpCode::Version, 0}, {"Version Reply", "No reply from Bob to Version."}},
+        {{"bob", CtcpCode::Ping, 0}, {"Ping Reply", "No reply from bob to Ping."}},
+        {{"bob", CtcpCode::Time, 0}, {"Time Reply", "No reply from bob to Time."}},
+        {{"bob", CtcpCode::Source, 0}, {"Source Reply", "No reply from bob to Source."}},
+        {{"caf\xc3\xa9%2", CtcpCode::Time, 0},
+         {"Time Reply", QString::fromUtf8("No reply from caf\xc3\xa9%2 to Time.")}},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(irc::noReplyBox(c.query), c.shown) << c.shown.text.toStdString();
+}
+
+// What one Kivvo answers, another reads as the reply to its query.
+TEST(CtcpAnswers, ReadBackAsRepliesByTheAsker)
+{
+    struct Case
+    {
+        QByteArray query;
+        CtcpCode code;
+        CtcpReplyBox box;
+    };
+    const std::vector<Case> cases = {
+        {"\001VERSION\001",
+         CtcpCode::Version,
+         {"Version Reply", "Kivvo Version 2.0 https://kivvo.example.org/"}},
+        {"\001SOURCE\001",
+         CtcpCode::Source,
+         {"Source Reply", "https://kivvo.example.org/download/"}},
+        {"\001TIME\001", CtcpCode::Time, {"Time Reply", "11/14/2023 10:13:20 PM"}},
+        {"\001PING 1699999990\001", CtcpCode::Ping, {"Ping Reply", "Ping Reply - 10 seconds"}},
+    };
+    for (const Case& c : cases) {
+        const auto answer = irc::answerCtcpQuery("alice", c.query, c.code, kLocal);
+        ASSERT_TRUE(answer) << show(c.query);
+        const QByteArray head = "NOTICE alice :";
+        ASSERT_TRUE(answer->startsWith(head)) << show(answer);
+        const QByteArray trailing = answer->sliced(head.size());
+        EXPECT_EQ(irc::ctcpCode(trailing), c.code) << show(answer);
+        EXPECT_EQ(irc::readCtcpReply(trailing, c.code, kLocal.nowSeconds), c.box) << show(answer);
+    }
 }
