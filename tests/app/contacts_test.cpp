@@ -394,6 +394,22 @@ TEST_F(ReplyWaitTest, ShowsThePingRoundTripMeasuredHere)
     EXPECT_FALSE(timer->pending());
 }
 
+TEST_F(ContactsTest, ShowsAWhoisAnswerOneLabelledFieldALine)
+{
+    connectWith({});
+    server.send(":irc 311 alice bob ~b host.example * :Bob <i>the</i> Builder\r\n");
+    QMessageBox* box = nullptr;
+    ASSERT_TRUE(waitFor([&] {
+        const auto boxes = window().findChildren<QMessageBox*>();
+        box = boxes.size() == 1 ? boxes.front() : nullptr;
+        return box && box->isVisible();
+    }));
+    EXPECT_EQ(box->windowTitle(), "Whois Reply");
+    EXPECT_EQ(box->text(),
+              "Nick: bob\nUser: ~b\nHost: host.example\nReal name: Bob <i>the</i> Builder");
+    EXPECT_EQ(box->textFormat(), Qt::PlainText);
+}
+
 TEST_F(ContactsTest, AReplyNobodyAskedForOpensNoBox)
 {
     connectWith({});
