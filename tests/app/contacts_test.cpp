@@ -383,6 +383,20 @@ TEST_F(ReplyWaitTest, SaysSoWhereTheReplyWouldHaveShownWhenNoneCameInTime)
     EXPECT_FALSE(timer->pending());
 }
 
+TEST_F(ReplyWaitTest, AReplyWhileItsKindsBoxIsOpenIsNotedOnOneLine)
+{
+    ASSERT_TRUE(ask(Command::Time, "PRIVMSG bob :\x01TIME\x01\r\n"));
+    ASSERT_TRUE(ask(Command::Time, "PRIVMSG bob :\x01TIME\x01\r\n"));
+    diag::DebugPanes::instance().clear();
+    server.send(":bob!b@h NOTICE alice :\x01TIME noon\x01\r\n"
+                ":bob!b@h NOTICE alice :\x01TIME one past noon\x01\r\n");
+    ASSERT_TRUE(serverLinesRead("after.replies"));
+    EXPECT_EQ(boxTexts(), QStringList{"Time Reply|From bob\nnoon"});
+    EXPECT_TRUE(diag::DebugPanes::instance()
+                    .text(diag::Pane::Status)
+                    .contains("Time Reply (another is still open): From bob: one past noon\r\n"));
+}
+
 TEST_F(ReplyWaitTest, ShowsThePingRoundTripMeasuredHere)
 {
     ASSERT_TRUE(ask(Command::Ping, "PRIVMSG bob :\x01PING "));
