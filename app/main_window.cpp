@@ -398,7 +398,10 @@ void MainWindow::showCtcpReply(irc::CtcpCode code, const QString& title, const Q
 {
     // One box per kind: a flood of replies must not bury the screen in boxes.
     if (!m_replyBoxes.canShow(code)) {
-        diag::DebugLog(QStringLiteral("%1 (another is still open): %2").arg(title, text));
+        // On one line: the box's line break would show as an escape there.
+        diag::DebugLog(
+            QStringLiteral("%1 (another is still open): %2")
+                .arg(title, QString(text).replace(QLatin1Char('\n'), QLatin1String(": "))));
         return;
     }
     m_replyBoxes.markOpen(code);

@@ -73,6 +73,7 @@ public:
     Tray& tray() { return m_tray; }
     Notifier& notifier() { return m_notifier; }
     irc::ServerLink& link() { return m_link; }
+    ServerActions& serverActions() { return m_actions; }
     config::Store& store() { return m_store; }
     config::SecretStore& secrets() { return m_secrets; }
     const config::Settings& settings() const { return m_settings; }

@@ -10,24 +10,61 @@
 #include <QLocale>
 #include <QPointer>
 
+#include <algorithm>
+
 namespace app {
 
 ServerActions::ServerActions(irc::ServerLink& link, QObject* parent)
     : QObject(parent)
     , m_link(link)
+    , m_clockMs([this] { return m_clock.elapsed(); })
+    , m_replyTimer(irc::makeRetryTimer())
 {
     m_clock.start();
 }
 
+ServerActions::~ServerActions() = default;
+
+void ServerActions::setReplyClock(std::function<qint64()> clockMs,
+                                  std::unique_ptr<irc::RetryTimer> timer)
+{
+    m_replyTimer->stop();
+    m_clockMs = std::move(clockMs);
+    m_replyTimer = std::move(timer);
+    waitForReplies();
+}
+
 void ServerActions::queryAsked(QByteArrayView nick, irc::ContactQuery query)
 {
-    m_queries.asked(nick, irc::replyCodeOf(query), m_clock.elapsed());
+    m_queries.asked(nick, irc::replyCodeOf(query), monotonicMs());
+    waitForReplies();
 }
 
 void ServerActions::forgetQueries()
 {
     m_queries.clear();
     m_queries.setCaseMapping(irc::CaseMapping::Rfc1459);
+    waitForReplies();
+}
+
+void ServerActions::waitForReplies()
+{
+    const std::optional<qint64> deadline = m_queries.nextDeadlineMs();
+    if (!deadline) {
+        m_replyTimer->stop();
+        return;
+    }
+    m_replyTimer->start(std::max<qint64>(0, *deadline - monotonicMs()),
+                        [this] { repliesOverdue(); });
+}
+
+void ServerActions::repliesOverdue()
+{
+    for (const irc::CtcpQueries::Query& query : m_queries.takeExpired(monotonicMs())) {
+        const irc::CtcpReplyBox box = irc::noReplyBox(query);
+        emit ctcpReplyArrived(query.code, box.title, box.text);
+    }
+    waitForReplies();
 }
 
 QByteArray ServerActions::nickInUse() const
@@ -69,12 +106,16 @@ void ServerActions::noticeText(QByteArrayView sender, QByteArrayView text)
     if (!box)
         return;
     // Anyone can send a reply; only one to our own question may open a box.
-    if (!m_queries.takeReply(sender, code, m_clock.elapsed())) {
+    const qint64 now = monotonicMs();
+    const auto query = m_queries.takeReply(sender, code, now);
+    if (!query) {
         diag::DebugLog(QStringLiteral("%1 from %2, not asked for: %3")
                            .arg(box->title, diag::decodeServerText(sender), box->text));
         return;
     }
-    emit ctcpReplyArrived(code, box->title, box->text);
+    waitForReplies();
+    const irc::CtcpReplyBox shown = irc::answeredReplyBox(*box, sender, *query, now);
+    emit ctcpReplyArrived(code, shown.title, shown.text);
 }
 
 bool ServerActions::ctcpQuery(QByteArrayView sender, QByteArrayView text)
@@ -93,7 +134,7 @@ bool ServerActions::ctcpQuery(QByteArrayView sender, QByteArrayView text)
     const auto answer = irc::answerCtcpQuery(sender, text, code, local);
     if (!answer)
         return true;
-    switch (m_answerLimit.admit(m_clock.elapsed())) {
+    switch (m_answerLimit.admit(monotonicMs())) {
     case irc::CtcpAnswerVerdict::Answered:
         sendLine(*answer);
         break;

@@ -7,9 +7,13 @@
 #include <QElapsedTimer>
 #include <QObject>
 
+#include <functional>
+#include <memory>
+
 namespace irc {
+class RetryTimer;
 class ServerLink;
-}
+} // namespace irc
 
 namespace app {
 
@@ -21,9 +25,14 @@ class ServerActions : public QObject, public irc::ServerLineActions
 
 public:
     explicit ServerActions(irc::ServerLink& link, QObject* parent = nullptr);
+    ~ServerActions() override;
 
-    // The user put `query` to `nick`: a reply from them in the next minute is shown.
+    // The user put `query` to `nick`: a reply from them within the wait is shown, and when none
+    // comes, a box says so.
     void queryAsked(QByteArrayView nick, irc::ContactQuery query);
+    // The monotonic clock in milliseconds and the timer of the replies' waits; tests put a
+    // hand-moved pair here.
+    void setReplyClock(std::function<qint64()> clockMs, std::unique_ptr<irc::RetryTimer> timer);
     void setCaseMapping(irc::CaseMapping mapping) { m_queries.setCaseMapping(mapping); }
     // A new connection: nothing asked before is still waited on, and nicks compare as RFC 1459
     // until the server says otherwise.
@@ -70,10 +79,17 @@ signals:
     void ownAddressResolved(quint32 address);
 
 private:
+    qint64 monotonicMs() const { return m_clockMs(); }
+    // Wakes at the end of the next reply's wait, or not at all when nothing waits.
+    void waitForReplies();
+    void repliesOverdue();
+
     irc::ServerLink& m_link;
     irc::CtcpAnswerLimit m_answerLimit;
     irc::CtcpQueries m_queries;
     QElapsedTimer m_clock;
+    std::function<qint64()> m_clockMs;
+    std::unique_ptr<irc::RetryTimer> m_replyTimer;
 };
 
 } // namespace app

@@ -89,7 +89,9 @@ qint64 leadingNumber(QByteArrayView text)
     return negative ? -value : value;
 }
 
-QString replyTitle(CtcpCode code)
+} // namespace
+
+QString ctcpReplyTitle(CtcpCode code)
 {
     switch (code) {
     case CtcpCode::Finger:
@@ -100,10 +102,32 @@ QString replyTitle(CtcpCode code)
         return QStringLiteral("Ping Reply");
     case CtcpCode::Time:
         return QStringLiteral("Time Reply");
+    case CtcpCode::Source:
+        return QStringLiteral("Source Reply");
     default:
         return {};
     }
 }
+
+QString ctcpQueryName(CtcpCode code)
+{
+    switch (code) {
+    case CtcpCode::Finger:
+        return QStringLiteral("Finger");
+    case CtcpCode::Version:
+        return QStringLiteral("Version");
+    case CtcpCode::Ping:
+        return QStringLiteral("Ping");
+    case CtcpCode::Time:
+        return QStringLiteral("Time");
+    case CtcpCode::Source:
+        return QStringLiteral("Source");
+    default:
+        return {};
+    }
+}
+
+namespace {
 
 QByteArray queryFrame(const char* word)
 {
@@ -137,11 +161,13 @@ std::optional<QByteArray> answerCtcpQuery(QByteArrayView sender, QByteArrayView 
     const QByteArray head = "NOTICE " + sender.toByteArray() + " :";
     std::optional<QByteArray> line;
     switch (code) {
+    // Framed as CTCP replies: a plain notice is only text, and no client shows it as the answer
+    // to its query.
     case CtcpCode::Version:
-        line = head + "Kivvo Version 2.0 " + kHomePage;
+        line = head + "\x01VERSION Kivvo Version 2.0 " + kHomePage + '\x01';
         break;
     case CtcpCode::Source:
-        line = head + kDownloadPage;
+        line = head + "\x01SOURCE " + kDownloadPage + '\x01';
         break;
     case CtcpCode::Ping:
         line = pingAnswer(head, text, local.nowSeconds);
@@ -181,7 +207,7 @@ CtcpAnswerVerdict CtcpAnswerLimit::admit(qint64 nowMs)
 
 std::optional<CtcpReplyBox> readCtcpReply(QByteArrayView text, CtcpCode code, qint64 nowSeconds)
 {
-    QString title = replyTitle(code);
+    QString title = ctcpReplyTitle(code);
     if (title.isEmpty())
         return std::nullopt;
     text = upToNul(text);

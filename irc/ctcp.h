@@ -106,9 +106,14 @@ struct CtcpReplyBox
 // boundary when the text is UTF-8.
 inline constexpr qsizetype kMaxReplyTextBytes = 255;
 
-// The box for a CTCP reply in a NOTICE's trailing text: FINGER, VERSION, PING and TIME replies
-// are shown, others not. The reply text starts one byte past the keyword and ends at the next
-// 0x01; without that closing 0x01 nothing is shown. A PING reply shows our clock minus the
+// The title of the box that shows a reply of `code`; empty for a kind that is never shown.
+QString ctcpReplyTitle(CtcpCode code);
+// The name of the query that asks for a reply of `code`, as the contact menu calls it.
+QString ctcpQueryName(CtcpCode code);
+
+// The box for a CTCP reply in a NOTICE's trailing text: FINGER, VERSION, SOURCE, PING and TIME
+// replies are shown, others not. The reply text starts one byte past the keyword and ends at the
+// next 0x01; without that closing 0x01 nothing is shown. A PING reply shows our clock minus the
 // number it carries.
 std::optional<CtcpReplyBox> readCtcpReply(QByteArrayView text, CtcpCode code, qint64 nowSeconds);
 

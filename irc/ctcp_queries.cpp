@@ -1,35 +1,52 @@
 #include "irc/ctcp_queries.h"
 
+#include "diag/server_text.h"
+
 #include <algorithm>
 
 namespace irc {
-
-void CtcpQueries::forgetOlderThan(qint64 nowMs)
-{
-    while (!m_waiting.empty() && nowMs - m_waiting.front().askedAtMs > kAnswerWindowMs)
-        m_waiting.pop_front();
-}
 
 void CtcpQueries::asked(QByteArrayView nick, CtcpCode code, qint64 nowMs)
 {
     if (code == CtcpCode::None)
         return;
-    forgetOlderThan(nowMs);
     if (m_waiting.size() >= std::size_t(kMaxWaiting))
         m_waiting.pop_front();
     m_waiting.push_back({nick.toByteArray(), code, nowMs});
 }
 
-bool CtcpQueries::takeReply(QByteArrayView nick, CtcpCode code, qint64 nowMs)
+std::optional<CtcpQueries::Query> CtcpQueries::takeReply(QByteArrayView nick, CtcpCode code,
+                                                         qint64 nowMs)
 {
-    forgetOlderThan(nowMs);
+    // A query past its wait stays until takeExpired() reports it, but answers nothing: the user
+    // may already have been told that no reply came.
     const auto found = std::find_if(m_waiting.begin(), m_waiting.end(), [&](const Query& query) {
-        return query.code == code && sameNick(query.nick, nick, m_mapping);
+        return query.code == code && !expired(query, nowMs)
+               && sameNick(query.nick, nick, m_mapping);
     });
     if (found == m_waiting.end())
-        return false;
+        return std::nullopt;
+    Query query = *found;
     m_waiting.erase(found);
-    return true;
+    return query;
+}
+
+std::vector<CtcpQueries::Query> CtcpQueries::takeExpired(qint64 nowMs)
+{
+    std::vector<Query> over;
+    // Oldest first, and every wait is equally long: the expired ones are all at the front.
+    while (!m_waiting.empty() && expired(m_waiting.front(), nowMs)) {
+        over.push_back(std::move(m_waiting.front()));
+        m_waiting.pop_front();
+    }
+    return over;
+}
+
+std::optional<qint64> CtcpQueries::nextDeadlineMs() const
+{
+    if (m_waiting.empty())
+        return std::nullopt;
+    return m_waiting.front().askedAtMs + kReplyWaitMs;
 }
 
 CtcpCode replyCodeOf(ContactQuery query)
@@ -49,6 +66,22 @@ CtcpCode replyCodeOf(ContactQuery query)
         return CtcpCode::Source;
     }
     return CtcpCode::None;
+}
+
+CtcpReplyBox answeredReplyBox(const CtcpReplyBox& reply, QByteArrayView sender,
+                              const CtcpQueries::Query& query, qint64 nowMs)
+{
+    const QString text = query.code == CtcpCode::Ping
+                             ? QStringLiteral("Ping Reply - %1 ms").arg(nowMs - query.askedAtMs)
+                             : reply.text;
+    return {reply.title, QStringLiteral("From %1\n%2").arg(diag::decodeServerText(sender), text)};
+}
+
+CtcpReplyBox noReplyBox(const CtcpQueries::Query& query)
+{
+    return {ctcpReplyTitle(query.code),
+            QStringLiteral("No reply from %1 to %2.")
+                .arg(diag::decodeServerText(query.nick), ctcpQueryName(query.code))};
 }
 
 } // namespace irc

@@ -5,6 +5,18 @@
 
 namespace irc {
 
+QString serverLabel(const config::ServerEntry& server)
+{
+    QString address = diag::decodeServerText(server.address);
+    if (address.contains(QLatin1Char(':')))
+        address = QLatin1Char('[') + address + QLatin1Char(']');
+    QString label = address + QLatin1Char(':') + (server.tls ? QStringLiteral("+") : QString())
+                    + QString::number(server.port);
+    if (!server.network.isEmpty())
+        label += QStringLiteral(" (%1)").arg(diag::decodeServerText(server.network));
+    return label;
+}
+
 QString statusText(const LinkStatus& status)
 {
     using Step = LinkStatus::Step;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "config/settings.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QTime>
@@ -55,6 +57,9 @@ struct LinkStatus
 
 // The status bar's text for `status`.
 QString statusText(const LinkStatus& status);
+// A server of the list as the debug window names it: "address:port", the port after a '+' for
+// TLS as the list writes it, an IPv6 address in brackets, and the network's name when known.
+QString serverLabel(const config::ServerEntry& server);
 // The main window's title while registered under `nick`, and while not.
 QString connectedTitle(const QByteArray& nick);
 QString idleTitle();

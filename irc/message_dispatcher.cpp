@@ -4,6 +4,7 @@
 #include "irc/ctcp.h"
 #include "irc/isupport.h"
 #include "irc/line_tools.h"
+#include "irc/message.h"
 #include "irc/presence.h"
 
 #include <algorithm>
@@ -103,6 +104,22 @@ std::optional<QByteArrayView> trailingView(QByteArrayView line)
     if (colon < 0)
         return std::nullopt;
     return line.sliced(colon + 2);
+}
+
+// A 311 answer's fields, one labelled line each. A server that sends the real name without its
+// colon, or in several words, still has it shown whole.
+QByteArray whoisText(const QList<QByteArray>& params)
+{
+    constexpr qsizetype kRealName = 5;
+    QByteArray text = "Nick: " + params[1];
+    if (params.size() > 2)
+        text += "\nUser: " + params[2];
+    if (params.size() > 3)
+        text += "\nHost: " + params[3];
+    // params[4] is the '*' that once held the server's name for the user.
+    if (params.size() > kRealName)
+        text += "\nReal name: " + params.mid(kRealName).join(' ');
+    return text;
 }
 
 } // namespace
@@ -340,18 +357,14 @@ void MessageDispatcher::privmsg(QByteArrayView line)
 
 void MessageDispatcher::whois(QByteArrayView line)
 {
-    // ":server 311 me subject user host * :real name" — the subject's fields, one per line.
+    // ":server 311 me subject user host * :real name"
     const QByteArray me = m_actions.nickInUse();
     if (me.isEmpty())
         return;
-    const qsizetype command = line.indexOf(" 311 ");
-    const qsizetype at = line.indexOf(me, command < 0 ? 0 : command + 5);
-    if (at < 0)
+    const std::optional<Message> message = parseMessage(line);
+    if (!message || message->params.size() < 2 || message->params[0] != me)
         return;
-    const qsizetype from = at + me.size() + 1;
-    QByteArray text = from < line.size() ? line.sliced(from).toByteArray() : QByteArray();
-    text.replace(' ', '\n');
-    m_actions.showWhois(text);
+    m_actions.showWhois(whoisText(message->params));
 }
 
 void MessageDispatcher::whoReply(QByteArrayView line)

@@ -80,6 +80,11 @@ private:
 
 } // namespace
 
+std::unique_ptr<RetryTimer> makeRetryTimer()
+{
+    return std::make_unique<QtRetryTimer>();
+}
+
 ServerLink::ServerLink(config::Store& store, config::Settings settings, QObject* parent)
     : QObject(parent)
     , m_store(store)
@@ -140,8 +145,10 @@ void ServerLink::continuePass()
         passEnded();
         return;
     }
-    diag::DebugLog(QString::fromLatin1(text::kTryingServer).arg(m_serverIndex), 2);
     m_server = servers[static_cast<size_t>(m_serverIndex)];
+    diag::DebugLog(QString::fromLatin1(text::kTryingServer).arg(m_serverIndex) + QLatin1Char(' ')
+                       + serverLabel(m_server),
+                   2);
     connectToEntry();
 }
 

@@ -39,6 +39,9 @@ public:
     virtual void stop() = 0;
 };
 
+// The real clock and a Qt timer.
+std::unique_ptr<RetryTimer> makeRetryTimer();
+
 // The one connection to an IRC server: picks the server at the current index of the stored
 // list, resolves its name without blocking, connects, registers, and moves on to the next server
 // when a look-up fails, a connection is refused or the link drops. Received bytes are framed

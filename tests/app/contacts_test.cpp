@@ -251,8 +251,10 @@ TEST_F(ContactsTest, AnswersQueriesWithinTheRateLimit)
 {
     connectWith({});
     server.send(":bob!b@h PRIVMSG alice :\x01VERSION\x01\r\n");
-    ASSERT_TRUE(
-        waitFor([&] { return server.received().contains("NOTICE bob :Kivvo Version 2.0 "); }));
+    ASSERT_TRUE(waitFor([&] {
+        return server.received().contains(
+            "NOTICE bob :\x01VERSION Kivvo Version 2.0 https://kivvo.example.org/\x01\r\n");
+    }));
     server.send(":bob!b@h PRIVMSG alice :\x01PING 12345\x01\r\n");
     ASSERT_TRUE(
         waitFor([&] { return server.received().contains("NOTICE bob :\x01PING 12345\x01\r\n"); }));
@@ -288,14 +290,15 @@ TEST_F(ContactsTest, ShowsOneReplyBoxPerQuery)
         return box && box->isVisible();
     }));
     EXPECT_EQ(box->windowTitle(), "Version Reply");
-    EXPECT_EQ(box->text(), "Other 1.0");
+    EXPECT_EQ(box->text(), "From BOB\nOther 1.0");
     box->accept();
     ASSERT_TRUE(waitFor([&] { return boxes().isEmpty(); }));
 
     // Asked again: one more box, and while it is open a second query's reply waits for nothing.
     ASSERT_TRUE(ask(Command::Version, "PRIVMSG bob :\x01VERSION\x01\r\n"));
     server.send(":bob!b@h NOTICE alice :\x01VERSION Third\x01\r\n");
-    ASSERT_TRUE(waitFor([&] { return boxes().size() == 1 && boxes().front()->text() == "Third"; }));
+    ASSERT_TRUE(waitFor(
+        [&] { return boxes().size() == 1 && boxes().front()->text() == "From bob\nThird"; }));
     ASSERT_TRUE(ask(Command::Time, "PRIVMSG bob :\x01TIME\x01\r\n"));
     server.send(":bob!b@h NOTICE alice :\x01TIME noon\x01\r\n");
     ASSERT_TRUE(waitFor([&] { return boxes().size() == 2; }));

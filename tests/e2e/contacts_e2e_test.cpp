@@ -1,10 +1,12 @@
 // The main window's contact and chat paths against a real ngircd: presence, private text from a
-// contact, and a nick already taken.
+// contact, a nick already taken, and queries between two programs.
 #include "tests/support/ngircd.h"
 #include "tests/support/program_core.h"
 #include "tests/support/wait_for.h"
 
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QRegularExpression>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -131,4 +133,38 @@ TEST_F(ContactsEndToEnd, AcceptsAnOfferFromAScriptedClient)
     alice.chat()->send();
     ASSERT_TRUE(waitFor([&] { return link->bytesAvailable() >= 12; }));
     EXPECT_EQ(link->readAll(), "back to you\n");
+}
+
+TEST_F(ContactsEndToEnd, OneProgramShowsAnothersAnswersToItsQueries)
+{
+    Program alice(server.port(), "alice", {"bob"});
+    Program bob(server.port(), "bob", {"alice"});
+    ASSERT_TRUE(waitFor([&] { return alice.contacts()->selectContact("bob"); }, 15000));
+    const auto shownBox = [&](const QString& title) -> QMessageBox* {
+        for (QMessageBox* box : alice.window().findChildren<QMessageBox*>()) {
+            if (box->windowTitle() == title && box->isVisible())
+                return box;
+        }
+        return nullptr;
+    };
+    const struct
+    {
+        app::Command query;
+        const char* title;
+        QString text;
+    } cases[] = {
+        {app::Command::Version, "Version Reply",
+         "From bob\nKivvo Version 2.0 https://kivvo.example.org/"},
+        {app::Command::Source, "Source Reply", "From bob\nhttps://kivvo.example.org/download/"},
+    };
+    for (const auto& c : cases) {
+        alice.run(c.query);
+        ASSERT_TRUE(waitFor([&] { return shownBox(c.title) != nullptr; }, 10000)) << c.title;
+        EXPECT_EQ(shownBox(c.title)->text(), c.text);
+    }
+    alice.run(app::Command::Ping);
+    ASSERT_TRUE(waitFor([&] { return shownBox("Ping Reply") != nullptr; }, 10000));
+    const QString ping = shownBox("Ping Reply")->text();
+    EXPECT_TRUE(QRegularExpression("^From bob\nPing Reply - \\d+ ms$").match(ping).hasMatch())
+        << ping.toStdString();
 }

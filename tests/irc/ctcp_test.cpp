@@ -72,9 +72,9 @@ TEST(AnswerCtcpQuery, AnswersByteForByte)
     };
     const std::vector<Case> cases = {
         {"bob", "\001VERSION\001", CtcpCode::Version,
-         "NOTICE bob :Kivvo Version 2.0 https://kivvo.example.org/"},
+         "NOTICE bob :\001VERSION Kivvo Version 2.0 https://kivvo.example.org/\001"},
         {"bob", "\001SOURCE\001", CtcpCode::Source,
-         "NOTICE bob :https://kivvo.example.org/download/"},
+         "NOTICE bob :\001SOURCE https://kivvo.example.org/download/\001"},
         {"bob", "\001TIME\001", CtcpCode::Time, "NOTICE bob :\001TIME 11/14/2023 10:13:20 PM\001"},
         // The asker's own number comes back, so that it can measure its round trip.
         {"bob", "\001PING 12345\001", CtcpCode::Ping, "NOTICE bob :\001PING 12345\001"},
@@ -90,7 +90,7 @@ TEST(AnswerCtcpQuery, AnswersByteForByte)
         // Peer text is never a format.
         {"bob", "\001PING %s%n%x\001", CtcpCode::Ping, "NOTICE bob :\001PING %s%n%x\001"},
         {"%s%n%x", "\001VERSION\001", CtcpCode::Version,
-         "NOTICE %s%n%x :Kivvo Version 2.0 https://kivvo.example.org/"},
+         "NOTICE %s%n%x :\001VERSION Kivvo Version 2.0 https://kivvo.example.org/\001"},
         {"bob", "\001FINGER\001", CtcpCode::Finger, std::nullopt},
         {"bob", "\001USERINFO\001", CtcpCode::UserInfo, std::nullopt},
         {"bob", "\001CLIENTINFO\001", CtcpCode::ClientInfo, std::nullopt},
@@ -224,7 +224,7 @@ TEST(CtcpAnswerLimit, AClockStepBackDoesNotSilenceAnswers)
     EXPECT_EQ(limit.admit(1000), CtcpAnswerVerdict::Answered);
 }
 
-TEST(ReadCtcpReply, ShowsTheFourReplyKinds)
+TEST(ReadCtcpReply, ShowsTheFiveReplyKinds)
 {
     struct Case
     {
@@ -265,7 +265,8 @@ TEST(ReadCtcpReply, ShowsTheFourReplyKinds)
         {QByteArray("\001VERSION a\0b\001", 13), CtcpCode::Version, std::nullopt},
         {"", CtcpCode::Version, std::nullopt},
         {"\001USERINFO something\001", CtcpCode::UserInfo, std::nullopt},
-        {"\001SOURCE there\001", CtcpCode::Source, std::nullopt},
+        {"\001SOURCE https://kivvo.example.org/download/\001", CtcpCode::Source,
+         box("Source Reply", "https://kivvo.example.org/download/")},
         {"\001CLIENTINFO x\001", CtcpCode::ClientInfo, std::nullopt},
         {"\001ENCRYPT x\001", CtcpCode::Encrypt, std::nullopt},
         {"plain notice", CtcpCode::None, std::nullopt},
@@ -344,48 +345,32 @@ TEST(BuildCtcpQuery, RefusesNicksThatWouldBreakTheLine)
     }
 }
 
-TEST(CtcpQueries, ShowsOnlyTheFirstReplyToAQueryOfTheLastMinute)
+// What one Kivvo answers, another reads as the reply to its query.
+TEST(CtcpAnswers, ReadBackAsRepliesByTheAsker)
 {
-    using irc::CtcpQueries;
-    struct Step
+    struct Case
     {
-        const char* what;
-        QByteArray nick;
+        QByteArray query;
         CtcpCode code;
-        qint64 atMs;
-        bool shown;
+        CtcpReplyBox box;
     };
-    // bob was asked for his VERSION at 1000 and his TIME at 2000.
-    const std::vector<Step> steps = {
-        {"a reply from someone not asked", "mallory", CtcpCode::Version, 1500, false},
-        {"a reply of a kind not asked for", "bob", CtcpCode::Ping, 1500, false},
-        {"the reply, by the server's case folding", "BOB", CtcpCode::Version, 1600, true},
-        {"a second reply to the same query", "bob", CtcpCode::Version, 1700, false},
-        {"a reply after the minute", "bob", CtcpCode::Time, 2000 + 60001, false},
+    const std::vector<Case> cases = {
+        {"\001VERSION\001",
+         CtcpCode::Version,
+         {"Version Reply", "Kivvo Version 2.0 https://kivvo.example.org/"}},
+        {"\001SOURCE\001",
+         CtcpCode::Source,
+         {"Source Reply", "https://kivvo.example.org/download/"}},
+        {"\001TIME\001", CtcpCode::Time, {"Time Reply", "11/14/2023 10:13:20 PM"}},
+        {"\001PING 1699999990\001", CtcpCode::Ping, {"Ping Reply", "Ping Reply - 10 seconds"}},
     };
-    CtcpQueries queries;
-    queries.asked("bob", CtcpCode::Version, 1000);
-    queries.asked("bob", CtcpCode::Time, 2000);
-    for (const Step& step : steps)
-        EXPECT_EQ(queries.takeReply(step.nick, step.code, step.atMs), step.shown) << step.what;
-
-    // Asked twice, shown twice; folded as the server says ('~' is '^' only in RFC 1459).
-    queries.setCaseMapping(irc::CaseMapping::Ascii);
-    queries.asked("x^y", CtcpCode::Ping, 100000);
-    queries.asked("x^y", CtcpCode::Ping, 100001);
-    EXPECT_FALSE(queries.takeReply("x~y", CtcpCode::Ping, 100002));
-    EXPECT_TRUE(queries.takeReply("X^Y", CtcpCode::Ping, 100002));
-    EXPECT_TRUE(queries.takeReply("x^y", CtcpCode::Ping, 100003));
-    EXPECT_FALSE(queries.takeReply("x^y", CtcpCode::Ping, 100004));
-}
-
-TEST(CtcpQueries, KeepsABoundedNumberWaiting)
-{
-    irc::CtcpQueries queries;
-    for (int i = 0; i <= irc::CtcpQueries::kMaxWaiting; ++i)
-        queries.asked("n" + QByteArray::number(i), CtcpCode::Version, i);
-    EXPECT_FALSE(queries.takeReply("n0", CtcpCode::Version, 100)) << "the oldest made room";
-    EXPECT_TRUE(queries.takeReply("n1", CtcpCode::Version, 100));
-    EXPECT_TRUE(queries.takeReply("n" + QByteArray::number(irc::CtcpQueries::kMaxWaiting),
-                                  CtcpCode::Version, 100));
+    for (const Case& c : cases) {
+        const auto answer = irc::answerCtcpQuery("alice", c.query, c.code, kLocal);
+        ASSERT_TRUE(answer) << show(c.query);
+        const QByteArray head = "NOTICE alice :";
+        ASSERT_TRUE(answer->startsWith(head)) << show(answer);
+        const QByteArray trailing = answer->sliced(head.size());
+        EXPECT_EQ(irc::ctcpCode(trailing), c.code) << show(answer);
+        EXPECT_EQ(irc::readCtcpReply(trailing, c.code, kLocal.nowSeconds), c.box) << show(answer);
+    }
 }

@@ -93,6 +93,37 @@ protected:
 
 } // namespace
 
+TEST_F(MessageDispatcherTest, LaysOutAWhoisAnswerWithALabelForEachField)
+{
+    const struct
+    {
+        const char* line;
+        QList<QByteArray> log;
+    } cases[] = {
+        {":irc.x 311 alice bob ~b host.example * :Bob Builder",
+         {"whois Nick: bob\nUser: ~b\nHost: host.example\nReal name: Bob Builder"}},
+        // The real name as sent, blanks and all; markup is only text.
+        {":irc.x 311 alice bob ~b h * :  two  <b>blanks</b> ",
+         {"whois Nick: bob\nUser: ~b\nHost: h\nReal name:   two  <b>blanks</b> "}},
+        {":irc.x 311 alice bob ~b h * :", {"whois Nick: bob\nUser: ~b\nHost: h\nReal name: "}},
+        // A server that leaves out the colon or splits the real name.
+        {":irc.x 311 alice bob ~b h * Bob", {"whois Nick: bob\nUser: ~b\nHost: h\nReal name: Bob"}},
+        {":irc.x 311 alice bob ~b h * Bob :Builder",
+         {"whois Nick: bob\nUser: ~b\nHost: h\nReal name: Bob Builder"}},
+        // Fields that are missing are left out.
+        {":irc.x 311 alice bob ~b", {"whois Nick: bob\nUser: ~b"}},
+        {":irc.x 311 alice bob", {"whois Nick: bob"}},
+        {":irc.x 311 alice", {}},
+        // Only an answer to us: not one that merely mentions our nick.
+        {":irc.x 311 bob alice ~a h * :alice", {}},
+        {"311 alice bob ~b h * :B", {"whois Nick: bob\nUser: ~b\nHost: h\nReal name: B"}},
+    };
+    settings.nick = "alice";
+    actions.nick = "alice";
+    for (const auto& c : cases)
+        EXPECT_EQ(handle(c.line), c.log) << c.line;
+}
+
 TEST_F(MessageDispatcherTest, ActsOnRealServerLines)
 {
     const struct
@@ -131,7 +162,7 @@ TEST_F(MessageDispatcherTest, ActsOnRealServerLines)
         {":irc.x 303 alice :", {"online "}},
         {":irc.x 303 alice", {}},
         {":irc.x 311 alice bob ~b host.example * :Bob Builder",
-         {"whois bob\n~b\nhost.example\n*\n:Bob\nBuilder"}},
+         {"whois Nick: bob\nUser: ~b\nHost: host.example\nReal name: Bob Builder"}},
         {":irc.x 311 bob carol ~c h * :C", {}},
         {":irc.x 352 alice * ~alice 127.0.0.1 irc.x alice H :0 Alice", {"host 127.0.0.1"}},
         {":irc.x 352 alice #c ~alice 10.0.0.1 irc.x alice H :0 Alice", {}},

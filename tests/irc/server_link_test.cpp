@@ -1,4 +1,5 @@
 #include "config/settings.h"
+#include "diag/debug_log.h"
 #include "irc/server_link.h"
 #include "tests/support/fake_irc_server.h"
 #include "tests/support/fake_retry_timer.h"
@@ -70,6 +71,43 @@ TEST_F(ServerLinkTest, RegistersWithExactlyNickUserAndWho)
     EXPECT_EQ(registered.at(0).at(0).toByteArray(), "alice");
     EXPECT_EQ(irc::connectedTitle("alice"), "Kivvo - v2.0 - alice");
     EXPECT_EQ(link->nickInUse(), "alice");
+}
+
+TEST_F(ServerLinkTest, NamesEachServerItTriesInTheDebugWindow)
+{
+    FakeIrcServer good;
+    const quint16 refusing = FakeIrcServer::closedPort();
+    addServer("127.0.0.1", refusing);
+    temp.store().AddServer({"localhost", "", good.port()});
+    diag::DebugPanes::instance().clear();
+    link->connectToCurrentServer();
+    ASSERT_TRUE(registeredWith(good));
+    const QString info = diag::DebugPanes::instance().text(diag::Pane::Info);
+    EXPECT_TRUE(info.contains(
+        QStringLiteral("Trying to connect to server #0: 127.0.0.1:%1 (Net)\r\n").arg(refusing)))
+        << info.toStdString();
+    EXPECT_TRUE(info.contains(
+        QStringLiteral("Trying to connect to server #1: localhost:%1\r\n").arg(good.port())))
+        << info.toStdString();
+}
+
+TEST(ServerLabel, NamesAddressPortAndNetwork)
+{
+    const struct
+    {
+        config::ServerEntry server;
+        const char* label;
+    } cases[] = {
+        {{"irc.example.net", "ExampleNet", 6667}, "irc.example.net:6667 (ExampleNet)"},
+        {{"irc.example.net", "", 6667}, "irc.example.net:6667"},
+        // A secure port as the server list writes it.
+        {{"irc.example.net", "ExampleNet", 6697, true}, "irc.example.net:+6697 (ExampleNet)"},
+        // An IPv6 address in brackets, so that the port stands apart.
+        {{"::1", "Local", 6667}, "[::1]:6667 (Local)"},
+        {{"caf\xc3\xa9.example", "R\xc3\xa9seau", 7000}, "caf\u00e9.example:7000 (R\u00e9seau)"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(irc::serverLabel(c.server), QString::fromUtf8(c.label)) << c.label;
 }
 
 TEST_F(ServerLinkTest, SendsPassFirstOnlyWhenAServerPasswordIsSet)

@@ -167,8 +167,9 @@ TEST(Soak, EveryLineArrivesOnceInOrderAndMemoryStaysBounded)
                    && bobFromAlice->transcript().endsWith("sealed " + last);
         },
         30000));
-    EXPECT_TRUE(waitFor(
-        [&] { return carol.received().count(" NOTICE carol :Kivvo Version ") == ctcpQueries; }));
+    EXPECT_TRUE(waitFor([&] {
+        return carol.received().count(" NOTICE carol :\x01VERSION Kivvo Version ") == ctcpQueries;
+    }));
     // The contact list follows dave within a poll or two.
     const bool daveOnline = dave != nullptr;
     EXPECT_TRUE(waitFor([&] { return alice.showsContact("dave") == daveOnline; }, 25000));
