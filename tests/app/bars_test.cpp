@@ -3,6 +3,7 @@
 #include "app/main_menu_bar.h"
 #include "app/menu_bar.h"
 #include "app/web_links.h"
+#include "app/zone_button.h"
 #include "config/installation.h"
 #include "config/registry.h"
 #include "diag/debug_log.h"
@@ -12,6 +13,7 @@
 #include <QDesktopServices>
 #include <QMenu>
 #include <QSignalSpy>
+#include <QStatusBar>
 #include <QSystemTrayIcon>
 #include <QTemporaryDir>
 #include <QTest>
@@ -41,6 +43,16 @@ protected:
     }
 };
 
+// Receives what the program hands to the desktop to open.
+class UrlCatcher : public QObject
+{
+    Q_OBJECT
+
+public:
+    QList<QUrl> urls;
+    Q_INVOKABLE void open(const QUrl& url) { urls << url; }
+};
+
 class BarsTest : public ::testing::Test
 {
 protected:
@@ -48,7 +60,8 @@ protected:
     {
         test::CoreOptions options;
         options.autoconnect = false;
-        options.artwork = artwork;
+        options.artwork =
+            artwork ? test::CoreOptions::Artwork::Installed : test::CoreOptions::Artwork::Emptied;
         options.tray = tray;
         core = std::make_unique<test::ProgramCore>(options);
         QTest::qWait(20);
@@ -94,6 +107,41 @@ protected:
 
     std::unique_ptr<test::ProgramCore> core;
     QStringList ran;
+};
+
+// How many pixels of `area` in `image` are drawn on, i.e. not the plain background.
+int inkIn(const QImage& image, const QRect& area)
+{
+    int ink = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        for (int x = area.left(); x <= area.right(); ++x)
+            ink += image.pixel(x, y) != app::kSkinBackground ? 1 : 0;
+    }
+    return ink;
+}
+
+// XDG_DATA_HOME and XDG_DATA_DIRS pointed at an empty folder for as long as it lives: no
+// package has installed anything there.
+class NoSharedArtwork
+{
+public:
+    NoSharedArtwork()
+        : m_home(qgetenv("XDG_DATA_HOME"))
+        , m_dirs(qgetenv("XDG_DATA_DIRS"))
+    {
+        qputenv("XDG_DATA_HOME", m_empty.path().toLocal8Bit());
+        qputenv("XDG_DATA_DIRS", m_empty.path().toLocal8Bit());
+    }
+    ~NoSharedArtwork()
+    {
+        qputenv("XDG_DATA_HOME", m_home);
+        qputenv("XDG_DATA_DIRS", m_dirs);
+    }
+
+private:
+    QTemporaryDir m_empty;
+    QByteArray m_home;
+    QByteArray m_dirs;
 };
 
 TEST_F(BarsTest, TheTitleBarSitsOnTheWindowAndSplitsItsClicksByArea)
@@ -316,6 +364,108 @@ TEST_F(BarsTest, WithoutSkinsTheMenuTitlesFitTheirItems)
     EXPECT_GE(bar->titleFont().pixelSize(), 8) << "still legible";
 }
 
+TEST_F(BarsTest, WithoutSkinsTheButtonsAndTheTitleBarsTwoAreasAreStillDrawn)
+{
+    make(false);
+    const QImage bar = titleBar()->grab().toImage();
+    const QPoint origin = app::TitleBar::clientOrigin();
+    EXPECT_GT(inkIn(bar, app::kMinimiseArea.translated(origin)), 15) << "minimise";
+    EXPECT_GT(inkIn(bar, app::kCloseArea.translated(origin)), 15) << "close";
+    const QImage buttons = window().userMenuBar()->grab().toImage();
+    for (const app::ZoneSpan& span : app::kMenuBarZones) {
+        const QRect zone(span.first, 0, span.last - span.first + 1, 20);
+        EXPECT_GT(inkIn(buttons, zone.adjusted(1, 1, -1, -1)), 60) << int(span.zone);
+    }
+    // The gaps between them stay plain, so that five buttons show and not one strip.
+    EXPECT_EQ(inkIn(buttons, QRect(34, 0, 2, 20)), 0);
+}
+
+TEST_F(BarsTest, WithSkinsTheBarsDrawNothingOfTheirOwnOverThem)
+{
+    make(true);
+    for (auto* button : window().userMenuBar()->findChildren<app::ZoneButton*>())
+        EXPECT_FALSE(button->hasGlyph());
+    for (auto* button : titleBar()->findChildren<app::ZoneButton*>())
+        EXPECT_FALSE(button->hasGlyph());
+}
+
+TEST_F(BarsTest, AStoreWithoutArtworkShowsTheProgramsOwnSkinsAndHelpPage)
+{
+    // As the demo's stores are: an installation folder named, with nothing in it.
+    NoSharedArtwork noPackage;
+    test::CoreOptions options;
+    options.autoconnect = false;
+    options.artwork = test::CoreOptions::Artwork::NotInstalled;
+    core = std::make_unique<test::ProgramCore>(options);
+    const QImage builtIn = app::Skin::load(":/skin/kivvo_skin_title.bmp").image();
+    ASSERT_FALSE(builtIn.isNull());
+    const QImage bar = titleBar()->grab().toImage();
+    for (QPoint p : {QPoint(10, 8), QPoint(120, 4), QPoint(200, 10), QPoint(215, 10)})
+        EXPECT_EQ(bar.pixel(p + app::TitleBar::clientOrigin()), builtIn.pixel(p)) << p.x();
+    EXPECT_TRUE(window().mainMenuBar()->hasSkin());
+
+    UrlCatcher catcher;
+    QDesktopServices::setUrlHandler("file", &catcher, "open");
+    core->run(Command::Help);
+    QDesktopServices::unsetUrlHandler("file");
+    ASSERT_EQ(catcher.urls.size(), 1);
+    QFile page(catcher.urls[0].toLocalFile());
+    ASSERT_TRUE(page.open(QIODevice::ReadOnly)) << "a file a browser can read";
+    QFile original(":/help/kivvo_help.html");
+    ASSERT_TRUE(original.open(QIODevice::ReadOnly));
+    EXPECT_EQ(page.readAll(), original.readAll());
+    EXPECT_TRUE(window().statusBar()->currentMessage().isEmpty());
+}
+
+TEST_F(BarsTest, AHelpItemThatCannotOpenSaysSoInTheStatusBar)
+{
+    make(false); // the user took the help page out
+    const QString idle = window().statusText();
+    core->run(Command::Help);
+    EXPECT_EQ(window().statusBar()->currentMessage(),
+              "Kivvo Help is not installed (help/kivvo_help.html).");
+    if (app::helpOnlineAddress().isEmpty()) {
+        window().statusBar()->clearMessage();
+        core->run(Command::HelpOnline);
+        EXPECT_TRUE(window().statusBar()->currentMessage().contains("not installed"));
+    }
+    // Only for a while: the connection's status is still there underneath.
+    window().statusBar()->clearMessage();
+    EXPECT_EQ(window().statusText(), idle);
+}
+
+TEST_F(BarsTest, TheTitleBarSaysWhoseWindowItIs)
+{
+    for (bool artwork : {false, true}) {
+        make(artwork);
+        const QImage before = titleBar()->grab().toImage();
+        window().showNick("alice");
+        EXPECT_EQ(titleBar()->nick(), "alice");
+        const QImage after = titleBar()->grab().toImage();
+        int changed = 0;
+        for (int y = 0; y < before.height(); ++y) {
+            for (int x = 0; x < 190; ++x)
+                changed += before.pixel(x, y) != after.pixel(x, y) ? 1 : 0;
+        }
+        EXPECT_GT(changed, 20) << artwork;
+        // The two areas are left as they were.
+        for (const QRect& area : {app::kMinimiseArea, app::kCloseArea})
+            EXPECT_EQ(before.copy(area.translated(1, 1)), after.copy(area.translated(1, 1)));
+        window().showDisconnected();
+        EXPECT_EQ(titleBar()->nick(), "");
+    }
+}
+
+TEST_F(BarsTest, TheWindowGoesWhereItWasToldAndTheTitleBarAboveIt)
+{
+    test::CoreOptions options;
+    options.autoconnect = false;
+    options.windowPosition = QPoint(300, 60);
+    core = std::make_unique<test::ProgramCore>(options);
+    EXPECT_EQ(window().pos(), QPoint(300, 60));
+    EXPECT_EQ(titleBar()->pos(), QPoint(300, 41));
+}
+
 TEST_F(BarsTest, TheTrayBringsTheWindowBackOnALeftClickOnly)
 {
     make(false, app::Tray::Availability::Present);
@@ -359,16 +509,6 @@ TEST_F(BarsTest, WithoutATrayTheWindowCanNeverBeLost)
     QTest::qWait(30);
     EXPECT_TRUE(window().isVisible());
 }
-
-// Receives what the program hands to the desktop to open.
-class UrlCatcher : public QObject
-{
-    Q_OBJECT
-
-public:
-    QList<QUrl> urls;
-    Q_INVOKABLE void open(const QUrl& url) { urls << url; }
-};
 
 // A build that names no online pages must not send the user to an address that leads nowhere.
 TEST_F(BarsTest, TheHelpItemsOpenTheLocalPageAndTheConfiguredAddressesOrElseThePage)

@@ -57,7 +57,7 @@ protected:
             << "runs on the X server that tools/test starts (DISPLAY)";
         test::CoreOptions options;
         options.contacts = {"bob", "carol", "dave", "erin"};
-        options.artwork = true;
+        options.artwork = test::CoreOptions::Artwork::Installed;
         options.tray = app::Tray::Availability::Detect;
         connect(options);
         ASSERT_TRUE(showOnline({"bob", "carol", "erin"}));
