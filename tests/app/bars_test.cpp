@@ -278,8 +278,10 @@ TEST_F(BarsTest, AChatWindowsBarActsOnItsPeerInsideItsSunkenEdge)
     ASSERT_NE(chat, nullptr);
     auto* bar = chat->findChild<app::MenuBar*>("ChatMenuBar");
     ASSERT_NE(bar, nullptr);
-    EXPECT_EQ(bar->geometry(), QRect(10, 5, 150, 20));
-    // Inside the two-pixel edge, x counts from the inner corner.
+    // The picture's place and size inside the two-pixel edge: the whole picture shows.
+    EXPECT_EQ(bar->contentsRect().size(), app::MenuBar::kSkinSize);
+    EXPECT_EQ(bar->mapTo(chat, bar->contentsRect().topLeft()), QPoint(10, 5));
+    // Inside the edge, x counts from the inner corner.
     const std::pair<int, Command> cases[] = {{6, Command::RelayedChat},
                                              {36, Command::SendFileTo},
                                              {63, Command::VoiceChat},
@@ -464,6 +466,26 @@ TEST_F(BarsTest, TheWindowGoesWhereItWasToldAndTheTitleBarAboveIt)
     core = std::make_unique<test::ProgramCore>(options);
     EXPECT_EQ(window().pos(), QPoint(300, 60));
     EXPECT_EQ(titleBar()->pos(), QPoint(300, 41));
+}
+
+// The titles are set close together; each stands on a key of its own with plain columns between
+// the keys, with the skin and without it.
+TEST_F(BarsTest, TheFiveMenuTitlesStandApart)
+{
+    for (bool artwork : {true, false}) {
+        make(artwork);
+        app::MainMenuBar* bar = window().mainMenuBar();
+        ASSERT_EQ(bar->hasSkin(), artwork);
+        const QImage shot = bar->grab().toImage();
+        const QList<QAction*> items = bar->actions();
+        ASSERT_EQ(items.size(), 5);
+        for (int i = 1; i < 5; ++i) {
+            const int boundary = bar->actionGeometry(items[i]).left();
+            EXPECT_EQ(inkIn(shot, QRect(boundary - 1, 0, 2, 21)), 0) << artwork << " " << i;
+            for (int x : {boundary - 3, boundary + 2})
+                EXPECT_NE(shot.pixel(x, 4), app::kSkinBackground) << artwork << " " << x;
+        }
+    }
 }
 
 TEST_F(BarsTest, TheTrayBringsTheWindowBackOnALeftClickOnly)
