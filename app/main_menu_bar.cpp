@@ -12,7 +12,7 @@ namespace app {
 
 namespace {
 
-constexpr QRgb kTitleKey = qRgb(0xe1, 0xea, 0xf7);
+constexpr QRgb kTitleKey = qRgb(0xd3, 0xe1, 0xf5);
 
 // Qt sizes menu bar items by their text; ours have the widths the skin was drawn for, and no
 // margins or spacing around them.

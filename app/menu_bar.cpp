@@ -73,6 +73,15 @@ ZoneButton::Glyph zoneGlyph(MenuBarZone zone)
         const int left = key.left() + (key.width() - shown.width() - (menu ? 5 : 0)) / 2;
         const QRect at(QPoint(left, key.top() + (key.height() - shown.height()) / 2), shown);
         painter.drawPixmap(at, picture);
+        if (zone == MenuBarZone::SendFile) { // the page goes out: an arrow leaving it
+            const QPointF tip(at.right() + 2.5, at.bottom() - 3.5);
+            painter.setPen(QPen(QColor(0x34, 0x78, 0xf6), 2));
+            painter.drawLine(tip - QPointF(7, 0), tip - QPointF(2, 0));
+            painter.setPen(Qt::NoPen);
+            painter.setBrush(QColor(0x34, 0x78, 0xf6));
+            painter.drawPolygon(QPolygonF(
+                {tip + QPointF(-3, -3.5), tip + QPointF(-3, 3.5), tip + QPointF(0.5, 0)}));
+        }
         if (menu) { // it opens a menu: the small arrow every drop-down button has
             const QPointF tip(at.right() + 4.5, key.center().y() + 2.0);
             painter.setPen(Qt::NoPen);

@@ -7,6 +7,7 @@
 #include "config/installation.h"
 #include "config/registry.h"
 #include "diag/debug_log.h"
+#include "tests/support/no_shared_artwork.h"
 #include "tests/support/program_core.h"
 #include "tests/support/wait_for.h"
 
@@ -119,30 +120,6 @@ int inkIn(const QImage& image, const QRect& area)
     }
     return ink;
 }
-
-// XDG_DATA_HOME and XDG_DATA_DIRS pointed at an empty folder for as long as it lives: no
-// package has installed anything there.
-class NoSharedArtwork
-{
-public:
-    NoSharedArtwork()
-        : m_home(qgetenv("XDG_DATA_HOME"))
-        , m_dirs(qgetenv("XDG_DATA_DIRS"))
-    {
-        qputenv("XDG_DATA_HOME", m_empty.path().toLocal8Bit());
-        qputenv("XDG_DATA_DIRS", m_empty.path().toLocal8Bit());
-    }
-    ~NoSharedArtwork()
-    {
-        qputenv("XDG_DATA_HOME", m_home);
-        qputenv("XDG_DATA_DIRS", m_dirs);
-    }
-
-private:
-    QTemporaryDir m_empty;
-    QByteArray m_home;
-    QByteArray m_dirs;
-};
 
 TEST_F(BarsTest, TheTitleBarSitsOnTheWindowAndSplitsItsClicksByArea)
 {
@@ -394,7 +371,7 @@ TEST_F(BarsTest, WithSkinsTheBarsDrawNothingOfTheirOwnOverThem)
 TEST_F(BarsTest, AStoreWithoutArtworkShowsTheProgramsOwnSkinsAndHelpPage)
 {
     // As the demo's stores are: an installation folder named, with nothing in it.
-    NoSharedArtwork noPackage;
+    test::NoSharedArtwork noPackage;
     test::CoreOptions options;
     options.autoconnect = false;
     options.artwork = test::CoreOptions::Artwork::NotInstalled;
