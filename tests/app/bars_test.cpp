@@ -12,6 +12,8 @@
 #include "tests/support/wait_for.h"
 
 #include <QDesktopServices>
+#include <QDir>
+#include <QFile>
 #include <QMenu>
 #include <QSignalSpy>
 #include <QStatusBar>
@@ -408,6 +410,19 @@ TEST_F(BarsTest, AHelpItemThatCannotOpenSaysSoInTheStatusBar)
         core->run(Command::HelpOnline);
         EXPECT_TRUE(window().statusBar()->currentMessage().contains("not installed"));
     }
+    // A page that is there, but nothing on this desktop opens it (no browser on the path).
+    QTemporaryDir help;
+    core->temp.registry().writeValue(config::kKeyRoot, "installdir", help.path().toUtf8());
+    QDir(help.path()).mkpath("help");
+    QFile page(help.filePath("help/kivvo_help.html"));
+    ASSERT_TRUE(page.open(QIODevice::WriteOnly));
+    page.close();
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", help.path().toLocal8Bit());
+    core->run(Command::Help);
+    qputenv("PATH", path);
+    EXPECT_EQ(window().statusBar()->currentMessage(),
+              "No program could open the help page " + page.fileName() + ".");
     // Only for a while: the connection's status is still there underneath.
     window().statusBar()->clearMessage();
     EXPECT_EQ(window().statusText(), idle);
