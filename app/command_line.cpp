@@ -26,6 +26,22 @@ QStringList argumentsOf(int argc, char** argv)
     return arguments;
 }
 
+std::optional<QPoint> windowPositionFrom(const QString& text)
+{
+    // The title bar sits this far above the window and must stay on the screen.
+    constexpr int kRoomAbove = 19;
+    const QStringList parts = text.split(QLatin1Char(','));
+    if (parts.size() != 2)
+        return std::nullopt;
+    bool xOk = false;
+    bool yOk = false;
+    const int x = parts[0].trimmed().toInt(&xOk);
+    const int y = parts[1].trimmed().toInt(&yOk);
+    if (!xOk || !yOk || x < 0 || y < kRoomAbove)
+        return std::nullopt;
+    return QPoint(x, y);
+}
+
 QString usageText()
 {
     // Kept in step with config/paths.cpp, which reads these variables.
@@ -53,7 +69,9 @@ QString usageText()
         "  KIVVO_IDENT_PORT  the port the ident responder listens on (1 to 65535,\n"
         "                    default 113)\n"
         "  KIVVO_NO_KEYCHAIN 1 keeps the server passwords in the configuration instead\n"
-        "                    of the desktop's secret service\n");
+        "                    of the desktop's secret service\n"
+        "  KIVVO_WINDOW_POSITION  X,Y puts the main window's top-left corner there instead\n"
+        "                    of the middle of the screen\n");
 }
 
 QString versionText()

@@ -1,7 +1,10 @@
 #pragma once
 
+#include <QPoint>
 #include <QString>
 #include <QStringList>
+
+#include <optional>
 
 namespace app {
 
@@ -21,6 +24,10 @@ StartMode parseCommandLine(const QStringList& arguments);
 // argv after the program name, decoded the way QCoreApplication::arguments() decodes it, for
 // use before there is an application object.
 QStringList argumentsOf(int argc, char** argv);
+
+// The main window's place from "X,Y" (KIVVO_WINDOW_POSITION): two whole numbers, at least 0
+// and with room above for the title bar; nothing for anything else.
+std::optional<QPoint> windowPositionFrom(const QString& text);
 
 QString usageText();
 QString versionText();

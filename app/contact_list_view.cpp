@@ -7,6 +7,9 @@
 #include <QIcon>
 #include <QMenu>
 #include <QPixmap>
+#include <QStyle>
+
+#include <algorithm>
 
 namespace app {
 
@@ -14,6 +17,8 @@ namespace {
 
 // Marks the hint and "No Contacts Online" rows, which are not contacts.
 constexpr int kNotAContactRole = Qt::UserRole + 1;
+// Marks the first-run hint, which wraps to the list's width.
+constexpr int kHintRole = Qt::UserRole + 3;
 // Rows of a lower rank come first whatever their text: the hint above contacts of unknown
 // presence.
 constexpr int kRankRole = Qt::UserRole + 2;
@@ -47,6 +52,8 @@ ContactListView::ContactListView(QWidget* parent)
     setViewMode(QListView::ListMode);
     setSelectionMode(QAbstractItemView::SingleSelection);
     setIconSize(QSize(16, 16));
+    // Only the hint has blanks to wrap at; a nick never does.
+    setWordWrap(true);
     setSortingEnabled(true);
     sortItems(Qt::AscendingOrder);
     setContextMenuPolicy(Qt::CustomContextMenu);
@@ -130,7 +137,28 @@ void ContactListView::showSingleItem(const QString& text, const QIcon& icon)
 
 void ContactListView::showHint()
 {
-    showSingleItem(QString::fromLatin1(kHintText), contactIcon());
+    // No icon: it is not a contact, and without one the text has the whole width.
+    showSingleItem(QString::fromLatin1(kHintText), QIcon());
+    item(0)->setData(kHintRole, true);
+    fitHintRow();
+}
+
+void ContactListView::fitHintRow()
+{
+    if (count() != 1 || !item(0)->data(kHintRole).toBool())
+        return;
+    // The delegate keeps this much room on either side of a row's text.
+    const int margin = style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 1;
+    const int width = std::max(1, viewport()->width());
+    const QRect text = fontMetrics().boundingRect(QRect(0, 0, width - 2 * margin, 1000),
+                                                  Qt::TextWordWrap, item(0)->text());
+    item(0)->setSizeHint(QSize(width, text.height() + 4));
+}
+
+void ContactListView::resizeEvent(QResizeEvent* event)
+{
+    QListWidget::resizeEvent(event);
+    fitHintRow();
 }
 
 void ContactListView::showOnline(const QList<QByteArray>& names)

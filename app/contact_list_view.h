@@ -61,8 +61,13 @@ signals:
     // The user asked to forget the pinned private link key of `nick`.
     void forgetKeyRequested(const QByteArray& nick);
 
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
 private:
     void showSingleItem(const QString& text, const QIcon& icon);
+    // The hint row as wide as the list and as high as its wrapped text.
+    void fitHintRow();
     void showPopup(const QPoint& position);
     QListWidgetItem* contactRow(const QByteArray& nick) const;
 

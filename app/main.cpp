@@ -82,6 +82,7 @@ int main(int argc, char** argv)
     app::Program::Options options;
     options.debugDump = debugDump;
     options.identPort = irc::IdentResponder::portFromEnvironment();
+    options.windowPosition = app::windowPositionFrom(qEnvironmentVariable("KIVVO_WINDOW_POSITION"));
     app::Program program(registry, options);
     app::UnixSignals unixSignals;
     QObject::connect(&unixSignals, &app::UnixSignals::terminationRequested, &program,

@@ -12,6 +12,8 @@ namespace app {
 
 namespace {
 
+constexpr QRgb kTitleKey = qRgb(0xd3, 0xe1, 0xf5);
+
 // Qt sizes menu bar items by their text; ours have the widths the skin was drawn for, and no
 // margins or spacing around them.
 class FixedItemStyle : public QProxyStyle
@@ -117,9 +119,14 @@ void MainMenuBar::paintEvent(QPaintEvent*)
         painter.drawImage(QPoint(0, 0), m_composed, QRect(QPoint(0, 0), kShownSize));
     } else {
         painter.setFont(m_titleFont);
-        painter.setPen(palette().color(QPalette::WindowText));
-        for (QAction* item : items)
-            painter.drawText(actionGeometry(item), Qt::AlignCenter, item->text());
+        for (QAction* item : items) {
+            // A pale key under each title, as the skin has, so that the close-set titles read
+            // as five menus and not as one line.
+            const QRect area = actionGeometry(item);
+            painter.fillRect(QRect(area.left() + 1, 3, area.width() - 2, 17), kTitleKey);
+            painter.setPen(palette().color(QPalette::WindowText));
+            painter.drawText(area, Qt::AlignCenter, item->text());
+        }
         if (!items.isEmpty()) {
             const QRect last = actionGeometry(items.last());
             const QPixmap grip = res::icon(QStringLiteral("MENUSIZE")).pixmap(16, 24);

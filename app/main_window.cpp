@@ -9,6 +9,7 @@
 #include "diag/debug_window.h"
 #include "diag/raw_data_window.h"
 #include "diag/server_log_window.h"
+#include "diag/server_text.h"
 #include "irc/line_tools.h"
 #include "res/resources.h"
 
@@ -304,11 +305,13 @@ void MainWindow::showLinkStatus(const irc::LinkStatus& status)
 void MainWindow::showNick(const QByteArray& nick)
 {
     setWindowTitle(irc::connectedTitle(nick));
+    m_titleBar->setNick(diag::decodeServerText(nick));
 }
 
 void MainWindow::showDisconnected()
 {
     setWindowTitle(irc::idleTitle());
+    m_titleBar->setNick({});
     m_contacts->clear();
 }
 

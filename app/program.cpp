@@ -20,6 +20,7 @@
 #include "peer/chat_window.h"
 #include "peer/sound.h"
 #include "peer/window_placer.h"
+#include "res/resources.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -29,6 +30,7 @@
 #include <QMenu>
 #include <QMetaObject>
 #include <QPointer>
+#include <QStatusBar>
 #include <QTimer>
 
 namespace app {
@@ -39,6 +41,7 @@ constexpr char kConnectingWait[] = "Connecting...please wait";
 // How long the automatic connection waits for the secret service's passwords; past it the
 // store's copies count, and an answer that comes later still counts for the next attempt.
 constexpr int kPasswordReadWaitMs = 3000;
+constexpr int kHelpProblemShownMs = 15000;
 
 // A Wayland client cannot place its own windows, so there the caption is part of the window.
 TitleBar::Mode titleBarMode(const Program::Options& options)
@@ -52,8 +55,9 @@ TitleBar::Mode titleBarMode(const Program::Options& options)
 
 SkinSet skinsOf(const config::Store& store)
 {
-    const std::optional<QString> installDir = store.GetInstallDir();
-    return installDir ? SkinSet::load(*installDir) : SkinSet();
+    // The built-in copies are among the places a skin may come from.
+    res::initResources();
+    return SkinSet::load(store.GetInstallDir());
 }
 
 struct QueryCommand
@@ -103,6 +107,8 @@ Program::Program(config::Registry& registry, Options options,
     m_store.migrateServerPass();
     m_link.setPasswordSource(
         [this](const config::ServerEntry& server) { return m_secrets.serverPassword(server); });
+    if (options.windowPosition)
+        m_window->move(*options.windowPosition);
     m_offers.setOwner(m_window.get());
     m_transfers.setWindowOwner(m_window.get());
     m_voice.setWindowOwner(m_window.get());
@@ -357,15 +363,19 @@ void Program::registerSettingsCommands()
 
 void Program::registerHelpCommands()
 {
-    m_commands.setHandler(Command::Help, [this](auto&) {
-        if (const std::optional<QString> installDir = m_store.GetInstallDir())
-            OpenLocalHelp(*installDir);
+    // A help item that cannot open says so in the status bar for a while; the connection's
+    // status comes back after it.
+    const auto tell = [this](const QString& problem) {
+        if (!problem.isEmpty())
+            m_window->statusBar()->showMessage(problem, kHelpProblemShownMs);
+    };
+    m_commands.setHandler(Command::Help,
+                          [this, tell](auto&) { tell(OpenLocalHelp(m_store.GetInstallDir())); });
+    m_commands.setHandler(Command::HelpOnline, [this, tell](auto&) {
+        tell(OpenOnlineOrLocalHelp(helpOnlineAddress(), m_store.GetInstallDir()));
     });
-    m_commands.setHandler(Command::HelpOnline, [this](auto&) {
-        OpenOnlineOrLocalHelp(helpOnlineAddress(), m_store.GetInstallDir());
-    });
-    m_commands.setHandler(Command::SupportOnline, [this](auto&) {
-        OpenOnlineOrLocalHelp(supportOnlineAddress(), m_store.GetInstallDir());
+    m_commands.setHandler(Command::SupportOnline, [this, tell](auto&) {
+        tell(OpenOnlineOrLocalHelp(supportOnlineAddress(), m_store.GetInstallDir()));
     });
 }
 
@@ -554,8 +564,7 @@ QWidget* Program::makeMenuBar(QWidget* parent, const QByteArray& peer)
     targets.encryptedChat = m_commands.targeted(parent, Command::EncryptedChat, peer);
     targets.ctcp = ctcp;
     // Each bar reads the picture again, so a skin replaced on disk shows in the next chat.
-    return new MenuBar(QStringLiteral("ChatMenuBar"),
-                       installDir() ? SkinSet::loadUserMenu(*installDir()) : Skin(), targets,
+    return new MenuBar(QStringLiteral("ChatMenuBar"), SkinSet::loadUserMenu(installDir()), targets,
                        MenuBar::Edge::Sunken, parent);
 }
 

@@ -52,6 +52,9 @@ public:
         Tray::Availability tray = Tray::Availability::Detect;
         // The title bar's kind; by the windowing system when not given.
         std::optional<TitleBar::Mode> titleBar;
+        // Where the main window's top-left corner goes instead of the screen's middle
+        // (KIVVO_WINDOW_POSITION), so that two programs started together do not cover each other.
+        std::optional<QPoint> windowPosition;
     };
 
     // `prompter` answers the questions; the real dialogs when null.

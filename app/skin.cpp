@@ -1,6 +1,8 @@
 #include "app/skin.h"
 
 #include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
 
 #include <cstdlib>
 
@@ -137,20 +139,68 @@ Skin Skin::load(const QString& path)
 
 namespace app {
 
-SkinSet SkinSet::load(const QString& installDir)
+QStringList artworkCandidates(const QString& relativePath, const ArtworkPlaces& places)
 {
-    const QString folder = installDir + QStringLiteral("/skin/");
+    if (places.installDir && places.installDirHasFolder)
+        return {*places.installDir + QLatin1Char('/') + relativePath};
+    QStringList candidates;
+    for (const QString& dir : places.dataDirs) {
+        if (dir.isEmpty())
+            continue;
+        const QString path = dir + QStringLiteral("/kivvo/") + relativePath;
+        if (!candidates.contains(path))
+            candidates << path;
+    }
+    candidates << QStringLiteral(":/") + relativePath;
+    return candidates;
+}
+
+ArtworkPlaces artworkPlaces(const std::optional<QString>& installDir, const QString& folder)
+{
+    ArtworkPlaces places;
+    places.installDir = installDir;
+    places.installDirHasFolder =
+        installDir && QFileInfo(*installDir + QLatin1Char('/') + folder).isDir();
+    places.dataDirs = QStandardPaths::standardLocations(QStandardPaths::GenericDataLocation);
+    return places;
+}
+
+std::optional<QString> findArtwork(const QString& relativePath,
+                                   const std::optional<QString>& installDir)
+{
+    const QString folder = relativePath.section(QLatin1Char('/'), 0, 0);
+    for (const QString& path : artworkCandidates(relativePath, artworkPlaces(installDir, folder))) {
+        if (QFileInfo(path).isFile())
+            return path;
+    }
+    return std::nullopt;
+}
+
+Skin SkinSet::loadSkin(const QString& fileName, const std::optional<QString>& installDir)
+{
+    const QString relative = QStringLiteral("skin/") + fileName;
+    const ArtworkPlaces places = artworkPlaces(installDir, QStringLiteral("skin"));
+    for (const QString& path : artworkCandidates(relative, places)) {
+        Skin skin = Skin::load(path);
+        if (!skin.isNull())
+            return skin;
+    }
+    return {};
+}
+
+SkinSet SkinSet::load(const std::optional<QString>& installDir)
+{
     SkinSet set;
-    set.title = Skin::load(folder + QStringLiteral("kivvo_skin_title.bmp"));
+    set.title = loadSkin(QStringLiteral("kivvo_skin_title.bmp"), installDir);
     set.userMenu = loadUserMenu(installDir);
-    set.mainMenu = Skin::load(folder + QStringLiteral("kivvo_skin_mainmenu.bmp"));
-    set.side = Skin::load(folder + QStringLiteral("kivvo_skin_side.bmp"));
+    set.mainMenu = loadSkin(QStringLiteral("kivvo_skin_mainmenu.bmp"), installDir);
+    set.side = loadSkin(QStringLiteral("kivvo_skin_side.bmp"), installDir);
     return set;
 }
 
-Skin SkinSet::loadUserMenu(const QString& installDir)
+Skin SkinSet::loadUserMenu(const std::optional<QString>& installDir)
 {
-    return Skin::load(installDir + QStringLiteral("/skin/kivvo_skin_usermenu.bmp"));
+    return loadSkin(QStringLiteral("kivvo_skin_usermenu.bmp"), installDir);
 }
 
 } // namespace app

@@ -5,6 +5,7 @@
 #include <QRgb>
 #include <QSize>
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
@@ -67,7 +68,31 @@ private:
 
 namespace app {
 
-// The four skin files of the installation folder, read once at start-up.
+// What decides where a piece of artwork is looked for.
+struct ArtworkPlaces
+{
+    std::optional<QString> installDir;
+    // Whether the installation folder holds the artwork's folder ("skin", "help") at all.
+    bool installDirHasFolder = false;
+    // The desktop's shared data folders, most important first (XDG_DATA_HOME, XDG_DATA_DIRS).
+    QStringList dataDirs;
+};
+
+// Where `relativePath` ("skin/kivvo_skin_title.bmp", "help/kivvo_help.html") is looked for, in
+// order. An installation folder that holds the artwork's folder is the user's own choice and
+// the only place: a file missing or damaged there means none. Only when the folder is gone, as
+// in a store made before the artwork was installed, do the shared data folders
+// (`DIR/kivvo/...`, where a package puts it) and then the program's own copy (":/...") count.
+QStringList artworkCandidates(const QString& relativePath, const ArtworkPlaces& places);
+
+// The places for the artwork folder `folder` on this system.
+ArtworkPlaces artworkPlaces(const std::optional<QString>& installDir, const QString& folder);
+
+// The first candidate of `relativePath` that exists, or nothing.
+std::optional<QString> findArtwork(const QString& relativePath,
+                                   const std::optional<QString>& installDir);
+
+// The four skins, read once at start-up.
 struct SkinSet
 {
     Skin title;    // the title bar, drawn as it is
@@ -75,9 +100,11 @@ struct SkinSet
     Skin mainMenu; // the main window's menu bar, composed
     Skin side;     // the main window's side picture, composed
 
-    // From `installDir`/skin; every skin that cannot be read stays null.
-    static SkinSet load(const QString& installDir);
-    static Skin loadUserMenu(const QString& installDir);
+    // The first candidate of each skin that reads as one (artworkCandidates); a skin that has
+    // none stays null.
+    static SkinSet load(const std::optional<QString>& installDir);
+    static Skin loadUserMenu(const std::optional<QString>& installDir);
+    static Skin loadSkin(const QString& fileName, const std::optional<QString>& installDir);
 };
 
 } // namespace app

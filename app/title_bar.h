@@ -27,6 +27,9 @@ public:
     TitleBar(const Skin& skin, Mode mode, QWidget* mainWindow);
 
     Mode mode() const { return m_mode; }
+    // Whose window this is, written on the bar; nobody's when empty.
+    void setNick(const QString& nick);
+    QString nick() const { return m_nick; }
     bool isDragging() const { return m_drag.isActive(); }
     // Where the cursor is on the screen; tests replace it.
     void setCursorSource(std::function<QPoint()> cursor) { m_cursor = std::move(cursor); }
@@ -53,6 +56,7 @@ private:
 
     QImage m_skin;
     Mode m_mode;
+    QString m_nick;
     QTimer m_drag;
     QPoint m_dragStart; // screen
     QPoint m_grab;      // client

@@ -1,6 +1,11 @@
 #include "app/web_links.h"
 
+#include "app/skin.h"
+
+#include <QCoreApplication>
 #include <QDesktopServices>
+#include <QFile>
+#include <QStandardPaths>
 #include <QUrl>
 
 #ifndef KIVVO_HELP_URL
@@ -13,6 +18,8 @@
 namespace app {
 
 namespace {
+
+constexpr char kHelpPage[] = "help/kivvo_help.html";
 
 QString webAddress(const char* configured)
 {
@@ -35,27 +42,48 @@ QString supportOnlineAddress()
     return webAddress(KIVVO_SUPPORT_URL);
 }
 
-void OpenInBrowser(const QString& address)
+bool OpenInBrowser(const QString& address)
 {
-    QDesktopServices::openUrl(QUrl(address));
+    return QDesktopServices::openUrl(QUrl(address));
 }
 
-QString localHelpPath(const QString& installDir)
+std::optional<QString> localHelpPath(const std::optional<QString>& installDir)
 {
-    return installDir + QStringLiteral("/help/kivvo_help.html");
+    const std::optional<QString> found = findArtwork(QString::fromLatin1(kHelpPage), installDir);
+    if (!found || !found->startsWith(QLatin1Char(':')))
+        return found;
+    // A browser cannot read the program's resources: it gets a copy in the private runtime
+    // folder, written afresh each time so that it is always this version's page.
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    if (folder.isEmpty())
+        return std::nullopt;
+    const QString copy = folder + QStringLiteral("/kivvo_help.html");
+    QFile::remove(copy);
+    if (!QFile::copy(*found, copy))
+        return std::nullopt;
+    QFile::setPermissions(copy, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    return copy;
 }
 
-void OpenLocalHelp(const QString& installDir)
+QString OpenLocalHelp(const std::optional<QString>& installDir)
 {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(localHelpPath(installDir)));
+    const std::optional<QString> page = localHelpPath(installDir);
+    if (!page)
+        return QCoreApplication::translate("app", "Kivvo Help is not installed (%1).")
+            .arg(QString::fromLatin1(kHelpPage));
+    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(*page)))
+        return QCoreApplication::translate("app", "No program could open the help page %1.")
+            .arg(*page);
+    return {};
 }
 
-void OpenOnlineOrLocalHelp(const QString& address, const std::optional<QString>& installDir)
+QString OpenOnlineOrLocalHelp(const QString& address, const std::optional<QString>& installDir)
 {
-    if (!address.isEmpty())
-        OpenInBrowser(address);
-    else if (installDir)
-        OpenLocalHelp(*installDir);
+    if (address.isEmpty())
+        return OpenLocalHelp(installDir);
+    if (!OpenInBrowser(address))
+        return QCoreApplication::translate("app", "No web browser could open %1.").arg(address);
+    return {};
 }
 
 } // namespace app

@@ -12,17 +12,18 @@ namespace app {
 QString helpOnlineAddress();
 QString supportOnlineAddress();
 
-// Hands `address` to the user's browser. Whether one opened is not checked: there is nothing
-// the user could do about it, so a failure stays silent.
-void OpenInBrowser(const QString& address);
+// Hands `address` to the user's browser; false when the desktop found nothing to open it with.
+bool OpenInBrowser(const QString& address);
 
-// The help page the installation put into `installDir`, opened with the desktop's handler for
-// local HTML files.
-QString localHelpPath(const QString& installDir);
-void OpenLocalHelp(const QString& installDir);
+// The help page to open: the first of the installed copies (findArtwork), or the program's own
+// copy written out where a browser can read it; nothing when there is none.
+std::optional<QString> localHelpPath(const std::optional<QString>& installDir);
+
+// What the user is told when a help item cannot open; empty when it opened.
+QString OpenLocalHelp(const std::optional<QString>& installDir);
 
 // An online item: its page, or, where the build named none, the installed help page rather
 // than an address that leads nowhere.
-void OpenOnlineOrLocalHelp(const QString& address, const std::optional<QString>& installDir);
+QString OpenOnlineOrLocalHelp(const QString& address, const std::optional<QString>& installDir);
 
 } // namespace app

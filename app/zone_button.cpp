@@ -16,12 +16,23 @@ ZoneButton::ZoneButton(const QString& name, QWidget* parent)
     setCursor(Qt::PointingHandCursor);
 }
 
+void ZoneButton::setGlyph(Glyph glyph)
+{
+    m_glyph = std::move(glyph);
+    update();
+}
+
 void ZoneButton::paintEvent(QPaintEvent*)
 {
+    QPainter painter(this);
+    if (m_glyph) {
+        painter.save();
+        m_glyph(painter, rect());
+        painter.restore();
+    }
     // The skin is the picture; only show where the pointer or the keyboard is.
     if (!underMouse() && !hasFocus())
         return;
-    QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     const QRectF area = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
     painter.setPen(hasFocus() ? QPen(palette().color(QPalette::Highlight), 1) : Qt::NoPen);

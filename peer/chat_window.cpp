@@ -17,6 +17,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QFrame>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -167,8 +168,13 @@ void ChatWindow::layOut()
     const QSize outer = frameGeometry().size();
     const int w = outer.width();
     const int h = outer.height();
-    if (m_menuBar)
-        m_menuBar->setGeometry(10, 5, 150, 20);
+    if (m_menuBar) {
+        // The bar's 150 x 20 picture goes at (10, 5); an edge of its own goes around it rather
+        // than over the picture's right and bottom end.
+        const auto* framed = qobject_cast<QFrame*>(m_menuBar);
+        const int edge = framed ? framed->frameWidth() : 0;
+        m_menuBar->setGeometry(QRect(10, 5, 150, 20).adjusted(-edge, -edge, edge, edge));
+    }
     if (m_session.encrypted) {
         m_view->setGeometry(10, 30, w - 25, h - 145);
         m_input->setGeometry(10, h - 110, w - 25, 20);

@@ -3,15 +3,20 @@
 #include "app/main_menu_bar.h"
 #include "app/menu_bar.h"
 #include "app/web_links.h"
+#include "app/zone_button.h"
 #include "config/installation.h"
 #include "config/registry.h"
 #include "diag/debug_log.h"
+#include "tests/support/no_shared_artwork.h"
 #include "tests/support/program_core.h"
 #include "tests/support/wait_for.h"
 
 #include <QDesktopServices>
+#include <QDir>
+#include <QFile>
 #include <QMenu>
 #include <QSignalSpy>
+#include <QStatusBar>
 #include <QSystemTrayIcon>
 #include <QTemporaryDir>
 #include <QTest>
@@ -41,6 +46,16 @@ protected:
     }
 };
 
+// Receives what the program hands to the desktop to open.
+class UrlCatcher : public QObject
+{
+    Q_OBJECT
+
+public:
+    QList<QUrl> urls;
+    Q_INVOKABLE void open(const QUrl& url) { urls << url; }
+};
+
 class BarsTest : public ::testing::Test
 {
 protected:
@@ -48,7 +63,8 @@ protected:
     {
         test::CoreOptions options;
         options.autoconnect = false;
-        options.artwork = artwork;
+        options.artwork =
+            artwork ? test::CoreOptions::Artwork::Installed : test::CoreOptions::Artwork::Emptied;
         options.tray = tray;
         core = std::make_unique<test::ProgramCore>(options);
         QTest::qWait(20);
@@ -95,6 +111,17 @@ protected:
     std::unique_ptr<test::ProgramCore> core;
     QStringList ran;
 };
+
+// How many pixels of `area` in `image` are drawn on, i.e. not the plain background.
+int inkIn(const QImage& image, const QRect& area)
+{
+    int ink = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        for (int x = area.left(); x <= area.right(); ++x)
+            ink += image.pixel(x, y) != app::kSkinBackground ? 1 : 0;
+    }
+    return ink;
+}
 
 TEST_F(BarsTest, TheTitleBarSitsOnTheWindowAndSplitsItsClicksByArea)
 {
@@ -230,8 +257,10 @@ TEST_F(BarsTest, AChatWindowsBarActsOnItsPeerInsideItsSunkenEdge)
     ASSERT_NE(chat, nullptr);
     auto* bar = chat->findChild<app::MenuBar*>("ChatMenuBar");
     ASSERT_NE(bar, nullptr);
-    EXPECT_EQ(bar->geometry(), QRect(10, 5, 150, 20));
-    // Inside the two-pixel edge, x counts from the inner corner.
+    // The picture's place and size inside the two-pixel edge: the whole picture shows.
+    EXPECT_EQ(bar->contentsRect().size(), app::MenuBar::kSkinSize);
+    EXPECT_EQ(bar->mapTo(chat, bar->contentsRect().topLeft()), QPoint(10, 5));
+    // Inside the edge, x counts from the inner corner.
     const std::pair<int, Command> cases[] = {{6, Command::RelayedChat},
                                              {36, Command::SendFileTo},
                                              {63, Command::VoiceChat},
@@ -316,6 +345,141 @@ TEST_F(BarsTest, WithoutSkinsTheMenuTitlesFitTheirItems)
     EXPECT_GE(bar->titleFont().pixelSize(), 8) << "still legible";
 }
 
+TEST_F(BarsTest, WithoutSkinsTheButtonsAndTheTitleBarsTwoAreasAreStillDrawn)
+{
+    make(false);
+    const QImage bar = titleBar()->grab().toImage();
+    const QPoint origin = app::TitleBar::clientOrigin();
+    EXPECT_GT(inkIn(bar, app::kMinimiseArea.translated(origin)), 15) << "minimise";
+    EXPECT_GT(inkIn(bar, app::kCloseArea.translated(origin)), 15) << "close";
+    const QImage buttons = window().userMenuBar()->grab().toImage();
+    for (const app::ZoneSpan& span : app::kMenuBarZones) {
+        const QRect zone(span.first, 0, span.last - span.first + 1, 20);
+        EXPECT_GT(inkIn(buttons, zone.adjusted(1, 1, -1, -1)), 60) << int(span.zone);
+    }
+    // The gaps between them stay plain, so that five buttons show and not one strip.
+    EXPECT_EQ(inkIn(buttons, QRect(34, 0, 2, 20)), 0);
+}
+
+TEST_F(BarsTest, WithSkinsTheBarsDrawNothingOfTheirOwnOverThem)
+{
+    make(true);
+    for (auto* button : window().userMenuBar()->findChildren<app::ZoneButton*>())
+        EXPECT_FALSE(button->hasGlyph());
+    for (auto* button : titleBar()->findChildren<app::ZoneButton*>())
+        EXPECT_FALSE(button->hasGlyph());
+}
+
+TEST_F(BarsTest, AStoreWithoutArtworkShowsTheProgramsOwnSkinsAndHelpPage)
+{
+    // As the demo's stores are: an installation folder named, with nothing in it.
+    test::NoSharedArtwork noPackage;
+    test::CoreOptions options;
+    options.autoconnect = false;
+    options.artwork = test::CoreOptions::Artwork::NotInstalled;
+    core = std::make_unique<test::ProgramCore>(options);
+    const QImage builtIn = app::Skin::load(":/skin/kivvo_skin_title.bmp").image();
+    ASSERT_FALSE(builtIn.isNull());
+    const QImage bar = titleBar()->grab().toImage();
+    for (QPoint p : {QPoint(10, 8), QPoint(120, 4), QPoint(200, 10), QPoint(215, 10)})
+        EXPECT_EQ(bar.pixel(p + app::TitleBar::clientOrigin()), builtIn.pixel(p)) << p.x();
+    EXPECT_TRUE(window().mainMenuBar()->hasSkin());
+
+    UrlCatcher catcher;
+    QDesktopServices::setUrlHandler("file", &catcher, "open");
+    core->run(Command::Help);
+    QDesktopServices::unsetUrlHandler("file");
+    ASSERT_EQ(catcher.urls.size(), 1);
+    QFile page(catcher.urls[0].toLocalFile());
+    ASSERT_TRUE(page.open(QIODevice::ReadOnly)) << "a file a browser can read";
+    QFile original(":/help/kivvo_help.html");
+    ASSERT_TRUE(original.open(QIODevice::ReadOnly));
+    EXPECT_EQ(page.readAll(), original.readAll());
+    EXPECT_TRUE(window().statusBar()->currentMessage().isEmpty());
+}
+
+TEST_F(BarsTest, AHelpItemThatCannotOpenSaysSoInTheStatusBar)
+{
+    make(false); // the user took the help page out
+    const QString idle = window().statusText();
+    core->run(Command::Help);
+    EXPECT_EQ(window().statusBar()->currentMessage(),
+              "Kivvo Help is not installed (help/kivvo_help.html).");
+    if (app::helpOnlineAddress().isEmpty()) {
+        window().statusBar()->clearMessage();
+        core->run(Command::HelpOnline);
+        EXPECT_TRUE(window().statusBar()->currentMessage().contains("not installed"));
+    }
+    // A page that is there, but nothing on this desktop opens it (no browser on the path).
+    QTemporaryDir help;
+    core->temp.registry().writeValue(config::kKeyRoot, "installdir", help.path().toUtf8());
+    QDir(help.path()).mkpath("help");
+    QFile page(help.filePath("help/kivvo_help.html"));
+    ASSERT_TRUE(page.open(QIODevice::WriteOnly));
+    page.close();
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", help.path().toLocal8Bit());
+    core->run(Command::Help);
+    qputenv("PATH", path);
+    EXPECT_EQ(window().statusBar()->currentMessage(),
+              "No program could open the help page " + page.fileName() + ".");
+    // Only for a while: the connection's status is still there underneath.
+    window().statusBar()->clearMessage();
+    EXPECT_EQ(window().statusText(), idle);
+}
+
+TEST_F(BarsTest, TheTitleBarSaysWhoseWindowItIs)
+{
+    for (bool artwork : {false, true}) {
+        make(artwork);
+        const QImage before = titleBar()->grab().toImage();
+        window().showNick("alice");
+        EXPECT_EQ(titleBar()->nick(), "alice");
+        const QImage after = titleBar()->grab().toImage();
+        int changed = 0;
+        for (int y = 0; y < before.height(); ++y) {
+            for (int x = 0; x < 190; ++x)
+                changed += before.pixel(x, y) != after.pixel(x, y) ? 1 : 0;
+        }
+        EXPECT_GT(changed, 20) << artwork;
+        // The two areas are left as they were.
+        for (const QRect& area : {app::kMinimiseArea, app::kCloseArea})
+            EXPECT_EQ(before.copy(area.translated(1, 1)), after.copy(area.translated(1, 1)));
+        window().showDisconnected();
+        EXPECT_EQ(titleBar()->nick(), "");
+    }
+}
+
+TEST_F(BarsTest, TheWindowGoesWhereItWasToldAndTheTitleBarAboveIt)
+{
+    test::CoreOptions options;
+    options.autoconnect = false;
+    options.windowPosition = QPoint(300, 60);
+    core = std::make_unique<test::ProgramCore>(options);
+    EXPECT_EQ(window().pos(), QPoint(300, 60));
+    EXPECT_EQ(titleBar()->pos(), QPoint(300, 41));
+}
+
+// The titles are set close together; each stands on a key of its own with plain columns between
+// the keys, with the skin and without it.
+TEST_F(BarsTest, TheFiveMenuTitlesStandApart)
+{
+    for (bool artwork : {true, false}) {
+        make(artwork);
+        app::MainMenuBar* bar = window().mainMenuBar();
+        ASSERT_EQ(bar->hasSkin(), artwork);
+        const QImage shot = bar->grab().toImage();
+        const QList<QAction*> items = bar->actions();
+        ASSERT_EQ(items.size(), 5);
+        for (int i = 1; i < 5; ++i) {
+            const int boundary = bar->actionGeometry(items[i]).left();
+            EXPECT_EQ(inkIn(shot, QRect(boundary - 1, 0, 2, 21)), 0) << artwork << " " << i;
+            for (int x : {boundary - 3, boundary + 2})
+                EXPECT_NE(shot.pixel(x, 4), app::kSkinBackground) << artwork << " " << x;
+        }
+    }
+}
+
 TEST_F(BarsTest, TheTrayBringsTheWindowBackOnALeftClickOnly)
 {
     make(false, app::Tray::Availability::Present);
@@ -359,16 +523,6 @@ TEST_F(BarsTest, WithoutATrayTheWindowCanNeverBeLost)
     QTest::qWait(30);
     EXPECT_TRUE(window().isVisible());
 }
-
-// Receives what the program hands to the desktop to open.
-class UrlCatcher : public QObject
-{
-    Q_OBJECT
-
-public:
-    QList<QUrl> urls;
-    Q_INVOKABLE void open(const QUrl& url) { urls << url; }
-};
 
 // A build that names no online pages must not send the user to an address that leads nowhere.
 TEST_F(BarsTest, TheHelpItemsOpenTheLocalPageAndTheConfiguredAddressesOrElseThePage)

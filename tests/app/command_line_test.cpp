@@ -79,9 +79,26 @@ TEST(CommandLine, UsageNamesTheWordsOptionsAndEnvironment)
     const QString usage = app::usageText();
     for (const char* word :
          {"HIDE", "DEBUG", "--help", "-h", "--version", "XDG_CONFIG_HOME", "XDG_DATA_HOME",
-          "KIVVO_IDENT_PORT", "KIVVO_NO_KEYCHAIN", "out.txt", "113"})
+          "KIVVO_IDENT_PORT", "KIVVO_NO_KEYCHAIN", "KIVVO_WINDOW_POSITION", "out.txt", "113"})
         EXPECT_TRUE(usage.contains(QLatin1String(word))) << word;
     EXPECT_TRUE(usage.endsWith(QLatin1Char('\n')));
+}
+
+TEST(CommandLine, TheWindowPositionIsTwoNumbersWithRoomForTheTitleBar)
+{
+    const struct
+    {
+        const char* text;
+        std::optional<QPoint> expected;
+    } cases[] = {
+        {"40,60", QPoint(40, 60)},  {" 300 , 19 ", QPoint(300, 19)},
+        {"0,19", QPoint(0, 19)},    {"0,18", std::nullopt}, // the title bar would leave the screen
+        {"-5,60", std::nullopt},    {"40", std::nullopt},
+        {"40,60,80", std::nullopt}, {"x,60", std::nullopt},
+        {"", std::nullopt},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(app::windowPositionFrom(QString::fromLatin1(c.text)), c.expected) << c.text;
 }
 
 TEST(CommandLine, VersionIsOneLine)

@@ -7,6 +7,7 @@
 #include <QAction>
 #include <QMenu>
 #include <QMessageBox>
+#include <QScrollBar>
 #include <QTest>
 
 using app::Command;
@@ -69,6 +70,25 @@ TEST_F(ContactsTest, ShowsTheHintWithoutContactsAndSendsNoIson)
     core->contacts()->item(0)->setSelected(true);
     core->run(Command::Chat);
     EXPECT_EQ(records().CountRecords(), 0);
+}
+
+// The hint is longer than the list is wide: it wraps inside the list instead of running out of
+// it, and it is no contact, so it has no contact's icon.
+TEST_F(ContactsTest, TheHintShowsWholeInsideTheList)
+{
+    connectWith({});
+    ASSERT_TRUE(waitFor([&] { return items() == QStringList{"Click \"Contacts\" (above)"}; }));
+    app::ContactListView* list = core->contacts();
+    core->window().grab(); // laid out and painted, as on the screen
+    QListWidgetItem* hint = list->item(0);
+    EXPECT_TRUE(hint->icon().isNull());
+    EXPECT_FALSE(list->horizontalScrollBar()->isVisible());
+    const QRect row = list->visualItemRect(hint);
+    EXPECT_TRUE(list->viewport()->rect().contains(row)) << row.width() << "x" << row.height();
+    const QFontMetrics metrics(list->font());
+    const QRect text = row.adjusted(3, 0, -3, 0);
+    EXPECT_LE(metrics.boundingRect(text, Qt::TextWordWrap, hint->text()).height(), row.height());
+    EXPECT_TRUE(list->wordWrap());
 }
 
 TEST_F(ContactsTest, RemovingTheSelectedContactPollsAtOnce)

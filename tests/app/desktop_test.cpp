@@ -1,8 +1,11 @@
-// The program on a real X server with a notification area, as a user sees it: the skins on the
+// The program on a real X server with a notification area, as a user sees it: two programs
+// side by side as the demo starts them (alice with the artwork of a new installation, bob with
+// a store that names an installation folder without any, as the demo's do), the skins on the
 // screen where they belong, every text whole, the tray icon in place. With KIVVO_SCREENSHOT set
 // to a file name it also saves what the screen shows (tools/screenshot, for the README).
 #include "app/main_menu_bar.h"
 #include "app/menu_bar.h"
+#include "app/zone_button.h"
 #include "config/prompter.h"
 #include "peer/transfer_window.h"
 #include "peer/transfers.h"
@@ -11,6 +14,7 @@
 #include "peer/window_place.h"
 #include "tests/support/connected_program.h"
 #include "tests/support/files.h"
+#include "tests/support/no_shared_artwork.h"
 #include "tests/support/scripted_sound.h"
 
 #include <QAbstractButton>
@@ -20,6 +24,7 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QScreen>
+#include <QScrollBar>
 #include <QSystemTrayIcon>
 #include <QTemporaryDir>
 #include <QTest>
@@ -32,7 +37,25 @@ using test::waitFor;
 namespace {
 
 constexpr QPoint kMainAt(30, 50);
-constexpr QPoint kChatAt(275, 31);
+constexpr QPoint kBobAt(285, 50);
+constexpr QPoint kChatAt(540, 100);
+constexpr QPoint kPlainAt(560, 390);
+
+// How many pixels of `area` in `image` are drawn on, i.e. not the plain background.
+int inkIn(const QImage& image, const QRect& area)
+{
+    int ink = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        for (int x = area.left(); x <= area.right(); ++x)
+            ink += image.pixel(x, y) != app::kSkinBackground ? 1 : 0;
+    }
+    return ink;
+}
+
+QImage grabScreen()
+{
+    return QGuiApplication::primaryScreen()->grabWindow(0).toImage();
+}
 
 // Every visible text of `window` that its widget cannot show whole.
 QStringList clippedTexts(QWidget* window)
@@ -70,12 +93,13 @@ protected:
             << "runs on the X server that tools/test starts (DISPLAY)";
         test::CoreOptions options;
         options.contacts = {"bob", "carol", "dave", "erin"};
-        options.artwork = true;
+        options.artwork = test::CoreOptions::Artwork::Installed;
         options.tray = app::Tray::Availability::Detect;
         options.sound = std::make_shared<test::ScriptedSound>();
         connect(options);
         ASSERT_TRUE(showOnline({"bob", "carol", "erin"}));
         window().move(kMainAt);
+        startBob();
         server.send(":bob!b@example.org PRIVMSG alice :hi alice! are you coming tonight?\r\n");
         ASSERT_TRUE(waitFor([&] { return core->chat(0) != nullptr; }));
         chat = core->chat(0);
@@ -87,7 +111,22 @@ protected:
         core->contacts()->selectContact("bob");
         // Mapped, placed and painted by the X server.
         QTest::qWait(400);
-        screen = QGuiApplication::primaryScreen()->grabWindow(0).toImage();
+        screen = grabScreen();
+    }
+
+    // The demo's other program: its own store and server, placed as tools/run places it.
+    void startBob()
+    {
+        test::CoreOptions options;
+        options.nick = "bob";
+        options.contacts = {"alice"};
+        options.serverPort = bobServer.port();
+        options.artwork = test::CoreOptions::Artwork::NotInstalled;
+        options.windowPosition = kBobAt;
+        bob = std::make_unique<test::ProgramCore>(options);
+        ASSERT_TRUE(waitFor([&] { return bobServer.received().contains("WHO bob\r\n"); }));
+        bobServer.send(":irc 303 bob :alice\r\n");
+        ASSERT_TRUE(waitFor([&] { return bob->contacts()->count() == 1; }));
     }
 
     // The screen pixel at `at` of `widget`'s window-system position.
@@ -119,6 +158,9 @@ protected:
         ADD_FAILURE() << "no such command in the chat window";
     }
 
+    test::NoSharedArtwork noPackage;
+    test::FakeIrcServer bobServer;
+    std::unique_ptr<test::ProgramCore> bob;
     peer::ChatWindow* chat = nullptr;
     QImage screen;
 };
@@ -171,25 +213,96 @@ TEST_F(DesktopTest, TheSkinsShowOnTheScreenWhereTheyBelong)
 
     if (const QByteArray file = qgetenv("KIVVO_SCREENSHOT"); !file.isEmpty()) {
         const QRect shown = QRect(kMainAt - QPoint(0, 19), window().size() + QSize(0, 19))
+                                .united(bob->window().frameGeometry())
                                 .united(chat->frameGeometry())
                                 .adjusted(-12, -12, 12, 12);
         // The windows as the screen shows them, on a quiet backdrop instead of the bare root.
         QImage picture(shown.size(), QImage::Format_RGB32);
         picture.fill(QColor(0x5b, 0x6e, 0x82));
         QPainter painter(&picture);
-        for (const QRect& frame : {QRect(bar->mapToGlobal(QPoint(0, 0)), bar->size()),
-                                   window().frameGeometry(), chat->frameGeometry()})
+        const app::TitleBar* bobBar = bob->window().titleBar();
+        for (const QRect& frame :
+             {QRect(bar->mapToGlobal(QPoint(0, 0)), bar->size()), window().frameGeometry(),
+              QRect(bobBar->mapToGlobal(QPoint(0, 0)), bobBar->size()),
+              bob->window().frameGeometry(), chat->frameGeometry()})
             painter.drawImage(frame.topLeft() - shown.topLeft(), screen, frame);
         ASSERT_TRUE(picture.save(QString::fromLocal8Bit(file)));
     }
 }
 
+// The demo's stores name an installation folder that holds nothing: the program's own skins
+// show, and the two windows stand side by side, each saying whose it is.
+TEST_F(DesktopTest, TheDemosSecondProgramShowsTheBuiltInSkinsBesideTheFirst)
+{
+    const QImage title = app::Skin::load(":/skin/kivvo_skin_title.bmp").image();
+    const QImage mainMenu =
+        app::composeSkin(app::Skin::load(":/skin/kivvo_skin_mainmenu.bmp").image(), {224, 24});
+    const QImage user =
+        app::composeSkin(app::Skin::load(":/skin/kivvo_skin_usermenu.bmp").image(), {150, 20});
+    ASSERT_FALSE(title.isNull() || mainMenu.isNull() || user.isNull());
+    const app::MainWindow& shown = bob->window();
+    EXPECT_EQ(shown.pos(), kBobAt);
+    EXPECT_FALSE(shown.frameGeometry().intersects(window().frameGeometry()));
+    const app::TitleBar* bar = shown.titleBar();
+    EXPECT_EQ(bar->mapToGlobal(QPoint(0, 0)), kBobAt - QPoint(0, 19));
+    for (QPoint p : {QPoint(10, 8), QPoint(200, 10), QPoint(215, 10)})
+        EXPECT_EQ(onScreen(bar, p + QPoint(1, 1)), title.pixel(p)) << "title " << p.x();
+    for (QPoint p : {QPoint(5, 12), QPoint(50, 12), QPoint(222, 22)})
+        EXPECT_EQ(onScreen(&shown, p + QPoint(1, 1)), mainMenu.pixel(p)) << "menu " << p.x();
+    for (QPoint p : {QPoint(2, 2), QPoint(20, 10), QPoint(100, 10), QPoint(140, 15)})
+        EXPECT_EQ(onScreen(shown.userMenuBar(), p), user.pixel(p)) << "buttons " << p.x();
+    EXPECT_EQ(bar->nick(), "bob");
+    EXPECT_EQ(window().titleBar()->nick(), "alice");
+    // The nick is written on the bar, between the skin's name and its buttons.
+    const QRect nick(bar->mapToGlobal(QPoint(73, 1)), QSize(110, 18));
+    int differs = 0;
+    for (int y = 0; y < nick.height(); ++y) {
+        for (int x = 0; x < nick.width(); ++x)
+            differs += screen.pixel(nick.topLeft() + QPoint(x, y)) != title.pixel(72 + x, y);
+    }
+    EXPECT_GT(differs, 20);
+}
+
 TEST_F(DesktopTest, EveryTextShowsWhole)
 {
     EXPECT_EQ(clippedTexts(&window()), QStringList());
+    EXPECT_EQ(clippedTexts(&bob->window()), QStringList());
     EXPECT_EQ(clippedTexts(chat), QStringList());
     for (auto* button : window().mainMenuBar()->findChildren<QAbstractButton*>())
         EXPECT_FALSE(button->isVisible()) << "the menu bar overflows";
+}
+
+// A user who emptied the skin folder: the five buttons and the two areas of the title bar still
+// show on the screen, and the first-run hint shows whole.
+TEST(DesktopWithoutSkins, TheButtonsAndTheTitleBarsAreasShow)
+{
+    test::CoreOptions options;
+    options.autoconnect = false;
+    options.artwork = test::CoreOptions::Artwork::Emptied;
+    options.windowPosition = kPlainAt;
+    test::ProgramCore core(options);
+    core.contacts()->showHint();
+    const app::TitleBar* bar = core.window().titleBar();
+    const app::MenuBar* buttons = core.window().userMenuBar();
+    const QRect minimise(bar->mapToGlobal(app::kMinimiseArea.topLeft() + QPoint(1, 1)),
+                         app::kMinimiseArea.size());
+    const QRect close(bar->mapToGlobal(app::kCloseArea.topLeft() + QPoint(1, 1)),
+                      app::kCloseArea.size());
+    const QPoint strip = buttons->mapToGlobal(QPoint(0, 0));
+    QImage screen;
+    // Drawn once the X server has mapped and exposed the windows.
+    EXPECT_TRUE(test::waitFor([&] {
+        screen = grabScreen();
+        return inkIn(screen, minimise) > 15 && inkIn(screen, close) > 15;
+    }));
+    for (const app::ZoneSpan& span : app::kMenuBarZones) {
+        const QRect zone(strip + QPoint(span.first + 1, 1), QSize(span.last - span.first - 1, 18));
+        EXPECT_GT(inkIn(screen, zone), 60) << int(span.zone);
+    }
+    EXPECT_EQ(clippedTexts(&core.window()), QStringList());
+    const app::ContactListView* list = core.contacts();
+    EXPECT_FALSE(list->horizontalScrollBar()->isVisible());
+    EXPECT_TRUE(list->viewport()->rect().contains(list->visualItemRect(list->item(0))));
 }
 
 TEST_F(DesktopTest, TheTrayIconIsInTheNotificationArea)

@@ -3,6 +3,9 @@
 #include "app/bar_areas.h"
 #include "app/skin.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QtEndian>
 #include <gtest/gtest.h>
@@ -174,9 +177,116 @@ TEST(SkinFiles, AreReadWholeOrNotAtAll)
     EXPECT_FALSE(app::Skin::load(path).isNull());
     EXPECT_TRUE(app::Skin::load(dir.filePath("missing.bmp")).isNull());
 
+    // A skin folder of one's own, emptied: no skins, whatever else the system holds.
+    ASSERT_TRUE(QDir(dir.path()).mkdir("skin"));
     const app::SkinSet none = app::SkinSet::load(dir.path());
     EXPECT_TRUE(none.title.isNull() && none.userMenu.isNull() && none.mainMenu.isNull()
                 && none.side.isNull());
+}
+
+TEST(ArtworkLookUp, TheInstallationsFolderDecidesAloneOnlyWhenItIsThere)
+{
+    const QStringList data = {"/home/u/.local/share", "/usr/local/share", "/usr/share"};
+    const QString title = "skin/kivvo_skin_title.bmp";
+    struct Case
+    {
+        const char* name;
+        std::optional<QString> installDir;
+        bool hasFolder;
+        QStringList dataDirs;
+        QString file;
+        QStringList expected;
+    };
+    const Case cases[] = {
+        {"its own folder", "/i", true, data, title, {"/i/skin/kivvo_skin_title.bmp"}},
+        {"no folder: shared, then built in",
+         "/i",
+         false,
+         data,
+         title,
+         {"/home/u/.local/share/kivvo/skin/kivvo_skin_title.bmp",
+          "/usr/local/share/kivvo/skin/kivvo_skin_title.bmp",
+          "/usr/share/kivvo/skin/kivvo_skin_title.bmp", ":/skin/kivvo_skin_title.bmp"}},
+        {"no installation folder",
+         std::nullopt,
+         true,
+         {"/usr/share"},
+         "help/kivvo_help.html",
+         {"/usr/share/kivvo/help/kivvo_help.html", ":/help/kivvo_help.html"}},
+        {"no data folders", "/i", false, {}, title, {":/skin/kivvo_skin_title.bmp"}},
+        {"repeated and empty data folders",
+         "/i",
+         false,
+         {"/usr/share", "", "/usr/share"},
+         title,
+         {"/usr/share/kivvo/skin/kivvo_skin_title.bmp", ":/skin/kivvo_skin_title.bmp"}},
+    };
+    for (const Case& c : cases) {
+        app::ArtworkPlaces places;
+        places.installDir = c.installDir;
+        places.installDirHasFolder = c.hasFolder;
+        places.dataDirs = c.dataDirs;
+        EXPECT_EQ(app::artworkCandidates(c.file, places), c.expected) << c.name;
+    }
+}
+
+// XDG_DATA_HOME and XDG_DATA_DIRS pointed elsewhere for as long as it lives.
+class DataDirs
+{
+public:
+    DataDirs(const QString& home, const QString& dirs)
+        : m_home(qgetenv("XDG_DATA_HOME"))
+        , m_dirs(qgetenv("XDG_DATA_DIRS"))
+    {
+        qputenv("XDG_DATA_HOME", home.toLocal8Bit());
+        qputenv("XDG_DATA_DIRS", dirs.toLocal8Bit());
+    }
+    ~DataDirs()
+    {
+        qputenv("XDG_DATA_HOME", m_home);
+        qputenv("XDG_DATA_DIRS", m_dirs);
+    }
+
+private:
+    QByteArray m_home;
+    QByteArray m_dirs;
+};
+
+void writeFile(const QString& path, const QByteArray& bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+}
+
+TEST(ArtworkLookUp, AStoreWithoutArtworkTakesThePackagesAndAnEmptiedFolderNone)
+{
+    QTemporaryDir dir;
+    const QString install = dir.filePath("install");
+    const QString share = dir.filePath("usr/share");
+    DataDirs dirs(dir.filePath("home"), share);
+    QDir().mkpath(install);
+    writeFile(share + "/kivvo/skin/kivvo_skin_side.bmp", makeBmp({}));
+    writeFile(share + "/kivvo/skin/kivvo_skin_title.bmp", "damaged");
+    writeFile(share + "/kivvo/help/kivvo_help.html", "<html></html>");
+
+    const app::SkinSet shared = app::SkinSet::load(install);
+    EXPECT_EQ(shared.side.image(), app::decodeSkin(makeBmp({})));
+    EXPECT_TRUE(shared.title.isNull()) << "damaged, and nothing is built into this test";
+    EXPECT_EQ(app::findArtwork("help/kivvo_help.html", install),
+              share + "/kivvo/help/kivvo_help.html");
+    EXPECT_EQ(app::findArtwork("help/kivvo_help.html", std::nullopt),
+              share + "/kivvo/help/kivvo_help.html");
+
+    QDir().mkpath(install + "/skin");
+    QDir().mkpath(install + "/help");
+    EXPECT_TRUE(app::SkinSet::load(install).side.isNull()) << "the user emptied the folder";
+    EXPECT_EQ(app::findArtwork("help/kivvo_help.html", install), std::nullopt);
+    BmpSpec wide;
+    wide.width = 5;
+    writeFile(install + "/skin/kivvo_skin_side.bmp", makeBmp(wide));
+    EXPECT_EQ(app::SkinSet::load(install).side.image().width(), 5);
 }
 
 TEST(SkinComposition, DarkensTheLightBackgroundChannelByChannel)

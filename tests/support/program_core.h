@@ -33,9 +33,13 @@ struct CoreOptions
     // The voice chats' devices; the system's own when null.
     std::shared_ptr<peer::SoundSystem> sound;
     app::Tray::Availability tray = app::Tray::Availability::Absent;
-    // The skins and help page a new installation gets, in the store's folder.
-    bool artwork = false;
+    // What the store's folder holds of the skins and the help page: what a new installation
+    // gets, empty folders (the user took them out, so there are none), or no folders at all
+    // (a store made elsewhere: the shared data folders' or the program's own copies show).
+    enum class Artwork { Installed, Emptied, NotInstalled };
+    Artwork artwork = Artwork::Emptied;
     std::optional<app::TitleBar::Mode> titleBar;
+    std::optional<QPoint> windowPosition;
 };
 
 // One program: its own store, the program with its main window, answering questions from a
@@ -55,7 +59,10 @@ struct ProgramCore
         settings.logging = options.logging;
         temp.store().SaveSettings(settings);
         temp.registry().writeValue(config::kKeyRoot, "installdir", temp.dirPath().toUtf8());
-        if (options.artwork) {
+        if (options.artwork == CoreOptions::Artwork::Emptied) {
+            QDir().mkpath(temp.dirPath() + "/skin");
+            QDir().mkpath(temp.dirPath() + "/help");
+        } else if (options.artwork == CoreOptions::Artwork::Installed) {
             for (const auto& [source, target] : res::installedFiles()) {
                 QDir().mkpath(QFileInfo(temp.dirPath() + '/' + target).absolutePath());
                 QFile::copy(source, temp.dirPath() + '/' + target);
@@ -68,6 +75,7 @@ struct ProgramCore
         programOptions.sound = options.sound;
         programOptions.tray = options.tray;
         programOptions.titleBar = options.titleBar;
+        programOptions.windowPosition = options.windowPosition;
         program =
             std::make_unique<app::Program>(temp.registry(), programOptions, std::move(scripted));
         if (options.start) {

@@ -20,6 +20,7 @@ inline constexpr QRgb kSlate = 0xFF5E6B7A;    // secondary strokes
 inline constexpr QRgb kGrey = 0xFFA3AEBB;     // inactive glyphs
 inline constexpr QRgb kGreyPale = 0xFFDDE2E8; // hairlines, inactive fills
 inline constexpr QRgb kLine = 0xFFCFDCEF;     // separators on white
+inline constexpr QRgb kMenuKey = 0xFFD3E1F5;  // the keys under the menu titles
 
 inline constexpr QRgb kGreen = 0xFF34C759;
 inline constexpr QRgb kGreenDeep = 0xFF1E9444;
