@@ -2,6 +2,7 @@
 
 #include "config/store.h"
 #include "diag/debug_log.h"
+#include "irc/commands.h"
 #include "irc/texts.h"
 
 #include <QCryptographicHash>
@@ -339,7 +340,7 @@ void ServerLink::onConnected()
     m_nickInUse = nick;
     m_whoDeferred = m_registration.negotiating();
     if (!m_whoDeferred)
-        sendLine("WHO " + nick);
+        sendWho(nick);
 }
 
 void ServerLink::armRegistrationTimer()
@@ -596,7 +597,7 @@ void ServerLink::takeRegistrationReply(const Registration::Reply& reply)
         sendLine(out);
     if (m_whoDeferred && !m_registration.negotiating()) {
         m_whoDeferred = false;
-        sendLine("WHO " + m_nickInUse);
+        sendWho(m_nickInUse);
     }
     if (reply.welcomed) {
         // Let on: the next outage starts again from the shortest wait.
@@ -659,7 +660,7 @@ void ServerLink::disconnectFromServer()
     cancelRetry();
     m_recovering = false;
     if (m_socket) {
-        writeBytes("QUIT\r\n");
+        writeBytes(Command::quit() + "\r\n");
         retireSocket();
     }
     m_state = State::Idle;
@@ -675,7 +676,8 @@ void ServerLink::quitForClose()
     m_recovering = false;
     if (!m_attempted)
         return;
-    if (!writeBytes(QByteArray(text::kQuitAtClose) + "\r\n"))
+    const auto quit = Command::quit(text::kQuitReasonAtClose);
+    if (!quit || !writeBytes(*quit + "\r\n"))
         diag::DebugLog(text::kLogSendError);
     retireSocket();
     m_state = State::Idle;
@@ -710,6 +712,12 @@ bool ServerLink::writeBytes(const QByteArray& bytes)
     // Hand the bytes to the kernel now: the quit line must leave before the process ends.
     m_socket->flush();
     return true;
+}
+
+void ServerLink::sendWho(const QByteArray& nick)
+{
+    if (const auto who = Command::who(nick))
+        sendLine(*who);
 }
 
 bool ServerLink::sendLine(const QByteArray& line)

@@ -156,6 +156,7 @@ private:
     void linkLost();
     void retireSocket();
     bool writeBytes(const QByteArray& bytes);
+    void sendWho(const QByteArray& nick);
 
     config::Store& m_store;
     PasswordSource m_passwordSource;
