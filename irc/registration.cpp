@@ -2,6 +2,7 @@
 
 #include "irc/commands.h"
 #include "irc/message.h"
+#include "irc/texts.h"
 
 #include <algorithm>
 
@@ -168,6 +169,9 @@ Registration::Reply Registration::take(QByteArrayView line)
     const QList<QByteArray>& params = message->params;
 
     if (command == "001") {
+        // Let on once: a server that welcomes again does not start the link's polls again.
+        if (m_welcomed)
+            return {};
         m_welcomed = true;
         Reply reply;
         // Welcomed while still waiting for an answer: the server went on without negotiating.
@@ -284,6 +288,38 @@ Registration::Reply Registration::takeCap(const QList<QByteArray>& params)
     }
     if (sameWord(sub, "NAK"))
         return finish(Outcome::NoSasl, true);
+    return {};
+}
+
+bool Registration::Report::operator==(const Report& other) const
+{
+    return status == other.status && QByteArrayView(note) == QByteArrayView(other.note);
+}
+
+Registration::Report Registration::report(Outcome outcome)
+{
+    using Step = LinkStatus::Step;
+    switch (outcome) {
+    case Outcome::None:
+    case Outcome::TimedOut: // the link fails the attempt, which says enough
+        return {};
+    case Outcome::LoggedIn:
+        return {std::nullopt, text::kLogAccountLoggedIn};
+    case Outcome::LoginFailed:
+        return {Step::AccountLoginFailed};
+    case Outcome::NickLocked:
+        return {Step::AccountNickLocked};
+    case Outcome::Aborted:
+        return {Step::AccountLoginAborted};
+    case Outcome::AlreadyLoggedIn:
+        return {Step::AccountAlreadyLoggedIn};
+    case Outcome::NoPlainLogin:
+        return {Step::AccountNoPlainLogin};
+    case Outcome::NoSasl:
+        return {std::nullopt, text::kLogAccountNoSasl};
+    case Outcome::NoCapabilities:
+        return {std::nullopt, text::kLogAccountNoCapabilities};
+    }
     return {};
 }
 
