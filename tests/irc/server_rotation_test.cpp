@@ -1,13 +1,9 @@
-// The pass over the server list and its back-off, on a fake clock; the trust verdict and pins.
-#include "config/store.h"
+// The pass over the server list and its back-off, on a fake clock.
 #include "irc/server_rotation.h"
-#include "irc/server_trust.h"
-#include "tests/support/temp_store.h"
 
 #include <gtest/gtest.h>
 
 using irc::ServerRotation;
-using irc::ServerTrust;
 
 namespace {
 
@@ -88,35 +84,4 @@ TEST(ServerRotation, OnlyAPassAfterALostLinkWithReconnectionOnStartsAgain)
     EXPECT_EQ(past.current(2), std::nullopt);
     past.setIndex(-1);
     EXPECT_EQ(past.current(2), std::nullopt);
-}
-
-TEST(ServerTrust, OnlyThePinnedCertificatePassesAndAnotherIsAChange)
-{
-    const struct
-    {
-        std::optional<QByteArray> pin;
-        QByteArray presented;
-        ServerTrust::Verdict verdict;
-    } cases[] = {
-        {QByteArray("ab12"), "ab12", ServerTrust::Verdict::Pinned},
-        {QByteArray("ab12"), "cd34", ServerTrust::Verdict::Changed},
-        {std::nullopt, "ab12", ServerTrust::Verdict::Unknown},
-        {QByteArray("ab12"), "AB12", ServerTrust::Verdict::Changed},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(ServerTrust::judge(c.pin, c.presented), c.verdict) << c.presented.constData();
-}
-
-TEST(ServerTrust, AYesIsPinnedPerAddressAndPort)
-{
-    test::TempStore temp;
-    ServerTrust trust(temp.store());
-    const config::ServerEntry server{"irc.example.net", "Net", 6697, true};
-    const QByteArray fingerprint(64, 'a');
-    EXPECT_EQ(trust.judge(server, fingerprint), ServerTrust::Verdict::Unknown);
-    trust.trust(server, fingerprint);
-    EXPECT_EQ(temp.store().certificatePin(server), fingerprint);
-    EXPECT_EQ(trust.judge(server, fingerprint), ServerTrust::Verdict::Pinned);
-    const config::ServerEntry otherPort{"irc.example.net", "Net", 7000, true};
-    EXPECT_EQ(trust.judge(otherPort, fingerprint), ServerTrust::Verdict::Unknown);
 }
