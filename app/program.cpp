@@ -14,6 +14,7 @@
 #include "config/settings_dialog.h"
 #include "diag/debug_log.h"
 #include "diag/server_text.h"
+#include "irc/commands.h"
 #include "irc/ctcp.h"
 #include "irc/dcc_offer.h"
 #include "irc/isupport.h"
@@ -341,7 +342,8 @@ void Program::registerSettingsCommands()
         applySettings(m_store.LoadSettings());
         // The server learns the new nick; whether it takes it, its reply says (a collision is
         // handled as at registration).
-        m_link.sendLine("NICK " + m_settings.nick);
+        if (const auto nick = irc::Command::nick(m_settings.nick))
+            m_link.sendLine(*nick);
     });
     m_commands.setHandler(Command::EditServers, [this](auto&) {
         const std::vector<config::ServerEntry> before = m_store.EnumServers();

@@ -1,6 +1,7 @@
 #include "irc/ctcp.h"
 
 #include "diag/server_text.h"
+#include "irc/commands.h"
 
 #include <algorithm>
 #include <array>
@@ -47,19 +48,20 @@ QByteArrayView pingArgument(QByteArrayView text)
     return close < 0 ? argument : argument.first(close);
 }
 
-std::optional<QByteArray> pingAnswer(const QByteArray& head, QByteArrayView text, qint64 nowSeconds)
+// The body of the answer to a PING from `sender`, "PING <echo or our clock>".
+std::optional<QByteArray> pingAnswer(QByteArrayView sender, QByteArrayView text, qint64 nowSeconds)
 {
     const QByteArrayView argument = pingArgument(text);
     if (holdsLineBreak(argument))
         return std::nullopt;
-    const QByteArray start = head + "\x01PING ";
+    const QByteArray start = "PING ";
     if (argument.isEmpty())
-        return start + QByteArray::number(nowSeconds) + '\x01';
+        return start + QByteArray::number(nowSeconds);
     // Cut the echo rather than the frame, so the asker still reads a whole CTCP reply.
-    const qsizetype room = kMaxLineContent - start.size() - 1;
+    const qsizetype room = Command::roomForCtcp("NOTICE", sender) - start.size();
     if (room < 0)
         return std::nullopt;
-    return start + argument.first(std::min(room, argument.size())).toByteArray() + '\x01';
+    return start + argument.first(std::min(room, argument.size())).toByteArray();
 }
 
 // Cuts at kMaxReplyTextBytes without splitting a UTF-8 sequence, which would make the whole
@@ -127,15 +129,6 @@ QString ctcpQueryName(CtcpCode code)
     }
 }
 
-namespace {
-
-QByteArray queryFrame(const char* word)
-{
-    return QByteArray("\x01") + word + '\x01';
-}
-
-} // namespace
-
 int ClassifyCtcp(std::optional<QByteArrayView> text)
 {
     if (!text || !text->startsWith('\x01'))
@@ -158,22 +151,21 @@ std::optional<QByteArray> answerCtcpQuery(QByteArrayView sender, QByteArrayView 
 {
     if (!isLineWord(sender))
         return std::nullopt;
-    const QByteArray head = "NOTICE " + sender.toByteArray() + " :";
-    std::optional<QByteArray> line;
+    std::optional<QByteArray> body;
     switch (code) {
     // Framed as CTCP replies: a plain notice is only text, and no client shows it as the answer
     // to its query.
     case CtcpCode::Version:
-        line = head + "\x01VERSION Kivvo Version 2.0 " + kHomePage + '\x01';
+        body = QByteArray("VERSION Kivvo Version 2.0 ") + kHomePage;
         break;
     case CtcpCode::Source:
-        line = head + "\x01SOURCE " + kDownloadPage + '\x01';
+        body = QByteArray("SOURCE ") + kDownloadPage;
         break;
     case CtcpCode::Ping:
-        line = pingAnswer(head, text, local.nowSeconds);
+        body = pingAnswer(sender, text, local.nowSeconds);
         break;
     case CtcpCode::Time:
-        line = head + "\x01TIME " + local.date + ' ' + local.time + '\x01';
+        body = "TIME " + local.date + ' ' + local.time;
         break;
     default:
         // FINGER, USERINFO, CLIENTINFO and ERRMSG go unanswered; ENCRYPT only means something
@@ -181,9 +173,9 @@ std::optional<QByteArray> answerCtcpQuery(QByteArrayView sender, QByteArrayView 
         return std::nullopt;
     }
     // The last guard for every answer: one line, within the server's limit.
-    if (!line || line->size() > kMaxLineContent || holdsLineBreak(*line))
+    if (!body)
         return std::nullopt;
-    return line;
+    return Command::ctcpReply(sender, *body);
 }
 
 CtcpAnswerVerdict CtcpAnswerLimit::admit(qint64 nowMs)
@@ -237,32 +229,21 @@ std::optional<QByteArray> buildCtcpQuery(ContactQuery query, QByteArrayView nick
 {
     if (!isLineWord(nick))
         return std::nullopt;
-    const QByteArray target = nick.toByteArray();
-    const QByteArray privmsg = "PRIVMSG " + target + " :";
-    QByteArray line;
     switch (query) {
     case ContactQuery::Ping:
-        line = privmsg + "\x01PING " + QByteArray::number(nowSeconds) + '\x01';
-        break;
+        return Command::ctcp(nick, "PING " + QByteArray::number(nowSeconds));
     case ContactQuery::Whois:
-        line = "WHOIS " + target;
-        break;
+        return Command::whois(nick);
     case ContactQuery::Version:
-        line = privmsg + queryFrame("VERSION");
-        break;
+        return Command::ctcp(nick, "VERSION");
     case ContactQuery::Finger:
-        line = privmsg + queryFrame("FINGER");
-        break;
+        return Command::ctcp(nick, "FINGER");
     case ContactQuery::Time:
-        line = privmsg + queryFrame("TIME");
-        break;
+        return Command::ctcp(nick, "TIME");
     case ContactQuery::Source:
-        line = privmsg + queryFrame("SOURCE");
-        break;
+        return Command::ctcp(nick, "SOURCE");
     }
-    if (line.size() > kMaxLineContent)
-        return std::nullopt;
-    return line;
+    return std::nullopt;
 }
 
 } // namespace irc

@@ -1,5 +1,6 @@
 #include "irc/dcc_offer.h"
 
+#include "irc/commands.h"
 #include "irc/ctcp.h"
 #include "irc/message_dispatcher.h"
 
@@ -10,14 +11,6 @@ namespace {
 bool isLineSafe(QByteArrayView text)
 {
     return !text.contains('\r') && !text.contains('\n') && !text.contains('\0');
-}
-
-// An offer longer than a server line would arrive cut, its numbers lost.
-std::optional<QByteArray> fitting(QByteArray line)
-{
-    if (line.size() > kMaxLineContent)
-        return std::nullopt;
-    return line;
 }
 
 bool isNickSafe(QByteArrayView nick)
@@ -205,12 +198,11 @@ std::optional<QByteArray> formatDccResume(DccResumeKind kind, QByteArrayView nic
     // A name with a blank is quoted, or the port would be read from inside it.
     const QByteArray field = fileNameField(fileName);
     const QByteArray name = field.contains(' ') ? '"' + field + '"' : field;
-    QByteArray line = "PRIVMSG " + nick.toByteArray() + " :\x01"
-                      + (kind == DccResumeKind::Resume ? "DCC RESUME " : "DCC ACCEPT ") + name + ' '
+    QByteArray body = (kind == DccResumeKind::Resume ? "DCC RESUME " : "DCC ACCEPT ") + name + ' '
                       + number(port) + ' ' + number(position);
     if (!token.isEmpty())
-        line += ' ' + token.toByteArray();
-    return fitting(line + '\x01');
+        body += ' ' + token.toByteArray();
+    return Command::ctcp(nick, body);
 }
 
 namespace {
@@ -335,24 +327,24 @@ std::optional<QByteArray> formatOffer(const OutgoingOffer& offer)
     if (!isNickSafe(offer.nick) || !isLineSafe(offer.address) || offer.address.contains(' ')
         || !isLineSafe(offer.token) || offer.token.contains(' '))
         return std::nullopt;
-    QByteArray line = "PRIVMSG " + offer.nick + " :\x01";
+    QByteArray body;
     switch (offer.kind) {
     case DccKind::Chat:
-        line += offer.secure ? "DCC SCHAT chat " : "DCC CHAT chat ";
-        line += offer.address + ' ' + number(offer.port);
+        body += offer.secure ? "DCC SCHAT chat " : "DCC CHAT chat ";
+        body += offer.address + ' ' + number(offer.port);
         break;
     case DccKind::Send:
-        line += offer.secure ? "DCC SSEND \"" : "DCC SEND \"";
-        line += fileNameField(offer.baseName) + "\" " + offer.address + ' ' + number(offer.port)
+        body += offer.secure ? "DCC SSEND \"" : "DCC SEND \"";
+        body += fileNameField(offer.baseName) + "\" " + offer.address + ' ' + number(offer.port)
                 + ' ' + number(offer.size);
         break;
     case DccKind::Voice:
-        line += "DCC VOICE " + offer.address + ' ' + number(offer.port);
+        body += "DCC VOICE " + offer.address + ' ' + number(offer.port);
         break;
     }
     if (!offer.token.isEmpty())
-        line += ' ' + offer.token;
-    return fitting(line + '\x01');
+        body += ' ' + offer.token;
+    return Command::ctcp(offer.nick, body);
 }
 
 namespace {

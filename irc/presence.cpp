@@ -1,31 +1,14 @@
 #include "irc/presence.h"
 
+#include "irc/commands.h"
+
 #include <QSet>
 
 namespace irc {
 
 QList<QByteArray> BuildIsonLines(const QList<QByteArray>& contacts)
 {
-    constexpr qsizetype kBudget = kMaxLineContent;
-    QList<QByteArray> lines;
-    QByteArray line;
-    for (const QByteArray& name : contacts) {
-        if (name.isEmpty() || 5 + name.size() > kBudget)
-            continue;
-        if (!line.isEmpty() && line.size() + 1 + name.size() > kBudget) {
-            lines.append(line);
-            line.clear();
-        }
-        if (line.isEmpty()) {
-            // Room for a whole line up front: a poll of many contacts builds several.
-            line.reserve(kBudget);
-            line.append("ISON");
-        }
-        line.append(' ').append(name);
-    }
-    if (!line.isEmpty())
-        lines.append(line);
-    return lines;
+    return Command::ison(contacts);
 }
 
 void PresenceMerge::startPoll(int requestCount)
@@ -46,24 +29,7 @@ std::optional<QList<QByteArray>> PresenceMerge::takeReply(const QList<QByteArray
 
 QList<QByteArray> BuildMonitorLines(char op, const QList<QByteArray>& names)
 {
-    const QByteArray prefix = QByteArray("MONITOR ") + op + ' ';
-    QList<QByteArray> lines;
-    QByteArray line;
-    for (const QByteArray& name : names) {
-        if (name.isEmpty() || prefix.size() + name.size() > kMaxLineContent)
-            continue;
-        if (!line.isEmpty() && line.size() + 1 + name.size() > kMaxLineContent) {
-            lines.append(line);
-            line.clear();
-        }
-        if (line.isEmpty())
-            line = prefix + name;
-        else
-            line.append(',').append(name);
-    }
-    if (!line.isEmpty())
-        lines.append(line);
-    return lines;
+    return Command::monitor(op, names);
 }
 
 QList<QByteArray> monitorTargets(QByteArrayView list)
@@ -94,7 +60,7 @@ QList<QByteArray> MonitorWatch::begin(const QList<QByteArray>& contacts,
     m_online.clear();
     m_fullAt.reset();
     // Whatever an earlier session of ours left on the server's list goes first.
-    return QList<QByteArray>{"MONITOR C"} + sync(contacts);
+    return QList<QByteArray>{Command::monitorClear()} + sync(contacts);
 }
 
 bool MonitorWatch::hasRoom() const

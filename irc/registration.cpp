@@ -1,6 +1,8 @@
 #include "irc/registration.h"
 
+#include "irc/commands.h"
 #include "irc/message.h"
+#include "irc/texts.h"
 
 #include <algorithm>
 
@@ -9,6 +11,13 @@ namespace irc {
 namespace {
 
 constexpr qsizetype kLoginPiece = 400;
+
+// A line the factories refused (a nick with a blank, say) stays off the wire.
+void append(QList<QByteArray>& lines, const std::optional<QByteArray>& line)
+{
+    if (line)
+        lines << *line;
+}
 
 bool sameWord(const QByteArray& a, const char* b)
 {
@@ -66,9 +75,9 @@ QList<QByteArray> plainLoginLines(const Account& account)
     const QByteArray encoded = payload.toBase64();
     QList<QByteArray> lines;
     for (qsizetype at = 0; at < encoded.size(); at += kLoginPiece)
-        lines << "AUTHENTICATE " + encoded.mid(at, kLoginPiece);
+        append(lines, Command::authenticate(encoded.mid(at, kLoginPiece)));
     if (encoded.size() % kLoginPiece == 0)
-        lines << "AUTHENTICATE +";
+        append(lines, Command::authenticate("+"));
     return lines;
 }
 
@@ -83,10 +92,10 @@ QList<QByteArray> Registration::registrationLines(bool withPass) const
 {
     QList<QByteArray> lines;
     if (withPass && !m_serverpass.isEmpty())
-        lines << "PASS " + m_serverpass;
-    lines << "NICK " + m_nick;
+        append(lines, Command::pass(m_serverpass));
+    append(lines, Command::nick(m_nick));
     // USER needs a real name: strict servers refuse an empty one and never let us on.
-    lines << "USER " + m_nick + " 0 * :" + (m_realname.isEmpty() ? m_nick : m_realname);
+    append(lines, Command::user(m_nick, m_realname.isEmpty() ? m_nick : m_realname));
     return lines;
 }
 
@@ -107,7 +116,7 @@ QList<QByteArray> Registration::start(qint64 nowMs)
     }
     m_phase = Phase::Listing;
     m_capDeadline = nowMs + kCapWaitMs;
-    return {"CAP LS 302"};
+    return {Command::capList()};
 }
 
 Registration::Reply Registration::finish(Outcome outcome, bool sendEnd)
@@ -117,7 +126,7 @@ Registration::Reply Registration::finish(Outcome outcome, bool sendEnd)
     Reply reply;
     reply.outcome = outcome;
     if (sendEnd)
-        reply.send << "CAP END";
+        reply.send << Command::capEnd();
     return reply;
 }
 
@@ -160,6 +169,9 @@ Registration::Reply Registration::take(QByteArrayView line)
     const QList<QByteArray>& params = message->params;
 
     if (command == "001") {
+        // Let on once: a server that welcomes again does not start the link's polls again.
+        if (m_welcomed)
+            return {};
         m_welcomed = true;
         Reply reply;
         // Welcomed while still waiting for an answer: the server went on without negotiating.
@@ -174,7 +186,7 @@ Registration::Reply Registration::take(QByteArrayView line)
     if (m_lateAnswerNeedsEnd && sameWord(command, "CAP") && params.size() >= 3
         && sameWord(params.at(1), "LS") && params.at(2) != "*") {
         m_lateAnswerNeedsEnd = false;
-        return {{"CAP END"}, Outcome::None};
+        return {{Command::capEnd()}, Outcome::None};
     }
     if (!negotiating())
         return {};
@@ -251,7 +263,9 @@ Registration::Reply Registration::takeCapList(const QList<QByteArray>& params)
     }
     m_phase = Phase::Requesting;
     m_offered.clear();
-    return {registrationLines(false) << "CAP REQ :sasl", Outcome::None};
+    QList<QByteArray> send = registrationLines(false);
+    append(send, Command::capRequest("sasl"));
+    return {send, Outcome::None};
 }
 
 Registration::Reply Registration::takeCap(const QList<QByteArray>& params)
@@ -268,10 +282,44 @@ Registration::Reply Registration::takeCap(const QList<QByteArray>& params)
         if (!words(params.at(2)).contains("sasl"))
             return finish(Outcome::NoSasl, true);
         m_phase = Phase::Authenticating;
-        return {{"AUTHENTICATE PLAIN"}, Outcome::None};
+        QList<QByteArray> send;
+        append(send, Command::authenticate("PLAIN"));
+        return {send, Outcome::None};
     }
     if (sameWord(sub, "NAK"))
         return finish(Outcome::NoSasl, true);
+    return {};
+}
+
+bool Registration::Report::operator==(const Report& other) const
+{
+    return status == other.status && QByteArrayView(note) == QByteArrayView(other.note);
+}
+
+Registration::Report Registration::report(Outcome outcome)
+{
+    using Step = LinkStatus::Step;
+    switch (outcome) {
+    case Outcome::None:
+    case Outcome::TimedOut: // the link fails the attempt, which says enough
+        return {};
+    case Outcome::LoggedIn:
+        return {std::nullopt, text::kLogAccountLoggedIn};
+    case Outcome::LoginFailed:
+        return {Step::AccountLoginFailed};
+    case Outcome::NickLocked:
+        return {Step::AccountNickLocked};
+    case Outcome::Aborted:
+        return {Step::AccountLoginAborted};
+    case Outcome::AlreadyLoggedIn:
+        return {Step::AccountAlreadyLoggedIn};
+    case Outcome::NoPlainLogin:
+        return {Step::AccountNoPlainLogin};
+    case Outcome::NoSasl:
+        return {std::nullopt, text::kLogAccountNoSasl};
+    case Outcome::NoCapabilities:
+        return {std::nullopt, text::kLogAccountNoCapabilities};
+    }
     return {};
 }
 

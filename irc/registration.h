@@ -1,5 +1,7 @@
 #pragma once
 
+#include "irc/link_status.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QList>
@@ -68,6 +70,17 @@ public:
         Outcome outcome = Outcome::None;
         bool welcomed = false; // 001: the server let us on
     };
+
+    // What the user and the debug window learn of an outcome: a failed login is a status of its
+    // own, a plain note goes to the debug window only, and the rest says nothing.
+    struct Report
+    {
+        std::optional<LinkStatus::Step> status;
+        const char* note = nullptr;
+
+        bool operator==(const Report& other) const;
+    };
+    static Report report(Outcome outcome);
 
     Registration() = default;
     Registration(QByteArray nick, QByteArray realname, QByteArray serverpass);

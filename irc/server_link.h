@@ -3,8 +3,10 @@
 #include "config/settings.h"
 #include "irc/line_framer.h"
 #include "irc/link_status.h"
-#include "irc/reconnect_backoff.h"
 #include "irc/registration.h"
+#include "irc/retry_timer.h"
+#include "irc/server_rotation.h"
+#include "irc/server_trust.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -26,21 +28,6 @@ class Store;
 }
 
 namespace irc {
-
-// The clock and the timer of the wait between passes over the server list; tests put a fake
-// clock here so that the back-off runs without real waiting.
-class RetryTimer
-{
-public:
-    virtual ~RetryTimer() = default;
-    virtual QDateTime now() const = 0;
-    // Calls `fire` once after `delayMs`, replacing whatever was started before.
-    virtual void start(qint64 delayMs, std::function<void()> fire) = 0;
-    virtual void stop() = 0;
-};
-
-// The real clock and a Qt timer.
-std::unique_ptr<RetryTimer> makeRetryTimer();
 
 // The one connection to an IRC server: picks the server at the current index of the stored
 // list, resolves its name without blocking, connects, registers, and moves on to the next server
@@ -66,8 +53,8 @@ public:
     // Whether any attempt has been made: until then nothing is ever sent to any server.
     bool hasSocket() const { return m_attempted; }
 
-    int serverIndex() const { return m_serverIndex; }
-    void setServerIndex(int index) { m_serverIndex = index; }
+    int serverIndex() const { return m_rotation.index(); }
+    void setServerIndex(int index) { m_rotation.setIndex(index); }
 
     // The nick the server knows us by; set at registration and on a nick collision.
     const QByteArray& nickInUse() const { return m_nickInUse; }
@@ -118,7 +105,7 @@ signals:
     // The complete lines of one read, before any is delivered (the received-data dump).
     void batchReceived(const QList<QByteArray>& lines);
     void lineReceived(const QByteArray& line);
-    // Connected and the registration lines sent under `nick`.
+    // The server let us on (its welcome, 001) under `nick`.
     void registered(const QByteArray& nick);
     // A connection attempt failed; the next server is tried.
     void attemptFailed();
@@ -156,6 +143,7 @@ private:
     void linkLost();
     void retireSocket();
     bool writeBytes(const QByteArray& bytes);
+    void sendWho(const QByteArray& nick);
 
     config::Store& m_store;
     PasswordSource m_passwordSource;
@@ -166,7 +154,7 @@ private:
     bool m_deliveryPosted = false;
     State m_state = State::Idle;
     bool m_attempted = false;
-    int m_serverIndex = 0;
+    ServerRotation m_rotation;
     // The server of the current attempt, read from the store once per attempt.
     config::ServerEntry m_server;
     // Bumped whenever the user ends the link, so that a look-up or a posted step of an earlier
@@ -182,27 +170,18 @@ private:
     // The WHO of registration waits while the server negotiates: it would be refused as coming
     // from a client that has not registered yet.
     bool m_whoDeferred = false;
-    // Set when a link is lost; a pass that then ends waits and starts again until a server
-    // lets us on, the user takes over, or the "reconnect" setting is off.
-    bool m_recovering = false;
     bool m_retryPending = false;
-    ReconnectBackoff m_backoff;
     std::unique_ptr<RetryTimer> m_retryTimer;
     std::function<double()> m_jitter;
 
     // What the TLS handshake of the current attempt found wrong with the server's certificate;
     // the handshake failure that follows is then handled as that, not as a plain error.
-    enum class Certificate { Unjudged, Changed, Unknown };
-    Certificate m_certificate = Certificate::Unjudged;
-    QByteArray m_presentedFingerprint;
-    QString m_certificateProblems;
+    std::optional<CertificateRefusal> m_refusal;
     // Bumped by every connection attempt, so that the answer to a trust question asked while
     // the user started another attempt does not reconnect behind it.
     int m_attemptSerial = 0;
     TrustQuestion m_trustQuestion;
-    // Certificates trusted while the store could not keep the pin, by "address:port", so that a
-    // read-only store still lets the Yes take effect until the program ends.
-    QHash<QByteArray, QByteArray> m_unsavedPins;
+    ServerTrust m_trust;
 };
 
 } // namespace irc

@@ -64,6 +64,6 @@ inline constexpr char kLogSendShort[] = "send() error - not enough bytes sent";
 inline constexpr char kTitleConnected[] = "Kivvo - v2.0 - %1";
 inline constexpr char kTitleIdle[] = "Kivvo v2.0";
 
-inline constexpr char kQuitAtClose[] = "QUIT :Kivvo is closing...";
+inline constexpr char kQuitReasonAtClose[] = "Kivvo is closing...";
 
 } // namespace irc::text

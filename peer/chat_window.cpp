@@ -2,7 +2,7 @@
 
 #include "diag/debug_log.h"
 #include "diag/server_text.h"
-#include "irc/line_limits.h"
+#include "irc/commands.h"
 #include "peer/chat_host.h"
 #include "peer/chat_log.h"
 #include "peer/chat_text.h"
@@ -234,11 +234,13 @@ void ChatWindow::send()
 
 bool ChatWindow::sendRelayed(const QByteArray& text)
 {
-    const QByteArray prefix = "PRIVMSG " + m_session.nick + " :";
     // Longer text goes out in several messages rather than being cut by the server.
+    const qsizetype room = irc::Command::roomForText("PRIVMSG", m_session.nick);
     bool sent = true;
-    for (const QByteArray& piece : splitUtf8(text, int(irc::kMaxLineContent - prefix.size())))
-        sent = m_host.sendServerLine(prefix + piece) && sent;
+    for (const QByteArray& piece : splitUtf8(text, int(room))) {
+        const auto line = irc::Command::privmsg(m_session.nick, piece);
+        sent = line && m_host.sendServerLine(*line) && sent;
+    }
     return sent;
 }
 

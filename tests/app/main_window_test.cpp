@@ -83,7 +83,8 @@ TEST_F(MainWindowTest, EchoesServerLinesToTheLogExceptPresenceReplies)
     connect();
     EXPECT_EQ(window().windowTitle(), "Kivvo - v2.0 - alice");
     EXPECT_EQ(window().statusText(), "Connected to server 127.0.0.1.");
-    server.send(":irc 001 alice :Welcome\r\n:irc 303 alice :bob\r\n\r\n:irc 005 alice :x\r\n");
+    // The fixture's server welcomed us already.
+    server.send(":irc 303 alice :bob\r\n\r\n:irc 005 alice :x\r\n");
     QPlainTextEdit* view = window().serverLogWindow()->view();
     ASSERT_TRUE(waitFor([&] { return view->toPlainText().contains("005"); }));
     EXPECT_EQ(view->toPlainText(), ":irc 001 alice :Welcome\n\n:irc 005 alice :x");

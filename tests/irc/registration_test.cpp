@@ -1,6 +1,7 @@
 // The registration lines and the account login, against scripted server exchanges.
 #include "irc/reconnect_backoff.h"
 #include "irc/registration.h"
+#include "irc/texts.h"
 
 #include <gtest/gtest.h>
 
@@ -355,4 +356,35 @@ TEST(ReconnectBackoff, DoublesFrom15SecondsTo5MinutesWithASpreadOfATenth)
     EXPECT_EQ(backoff.next(5.0), 66'000); // clamped to the spread
     backoff.reset();
     EXPECT_EQ(backoff.baseMs(), 15'000);
+}
+
+TEST(Registration, AFailedLoginIsAStatusAndTheRestOnlyNotes)
+{
+    using Step = irc::LinkStatus::Step;
+    const struct
+    {
+        Outcome outcome;
+        Registration::Report report;
+    } cases[] = {
+        {Outcome::None, {}},
+        {Outcome::TimedOut, {}},
+        {Outcome::LoggedIn, {std::nullopt, irc::text::kLogAccountLoggedIn}},
+        {Outcome::LoginFailed, {Step::AccountLoginFailed}},
+        {Outcome::NickLocked, {Step::AccountNickLocked}},
+        {Outcome::Aborted, {Step::AccountLoginAborted}},
+        {Outcome::AlreadyLoggedIn, {Step::AccountAlreadyLoggedIn}},
+        {Outcome::NoPlainLogin, {Step::AccountNoPlainLogin}},
+        {Outcome::NoSasl, {std::nullopt, irc::text::kLogAccountNoSasl}},
+        {Outcome::NoCapabilities, {std::nullopt, irc::text::kLogAccountNoCapabilities}},
+    };
+    for (const auto& c : cases)
+        EXPECT_TRUE(Registration::report(c.outcome) == c.report) << int(c.outcome);
+}
+
+TEST(Registration, LetsOnOnceHoweverOftenTheServerWelcomes)
+{
+    Registration r("alice", "Alice Smith", "");
+    r.start();
+    EXPECT_TRUE(r.take(":irc 001 alice :Welcome").welcomed);
+    EXPECT_FALSE(r.take(":irc 001 alice :Welcome again").welcomed);
 }

@@ -67,10 +67,22 @@ TEST_F(ServerLinkTest, RegistersWithExactlyNickUserAndWho)
     ASSERT_TRUE(connectedTo(server));
     EXPECT_EQ(server.received(), "NICK alice\r\nUSER alice 0 * :Alice Smith\r\nWHO alice\r\n");
     EXPECT_EQ(statuses, (QStringList{"Sending user info...", "Connected to server 127.0.0.1."}));
-    ASSERT_EQ(registered.count(), 1);
-    EXPECT_EQ(registered.at(0).at(0).toByteArray(), "alice");
     EXPECT_EQ(irc::connectedTitle("alice"), "Kivvo - v2.0 - alice");
     EXPECT_EQ(link->nickInUse(), "alice");
+}
+
+TEST_F(ServerLinkTest, IsRegisteredAtTheWelcomeUnderTheNickTheServerKnows)
+{
+    FakeIrcServer server;
+    QSignalSpy registered(link.get(), &irc::ServerLink::registered);
+    ASSERT_TRUE(connectedTo(server));
+    // Connected is not let on: polls started now would be refused before the welcome.
+    EXPECT_EQ(registered.count(), 0);
+    // A collision during registration moved us to another nick; the welcome names that one.
+    link->setNickInUse("alice_");
+    server.send(":irc 433 * alice :Nickname is already in use\r\n:irc 001 alice_ :Welcome\r\n");
+    ASSERT_TRUE(waitFor([&] { return registered.count() == 1; }));
+    EXPECT_EQ(registered.at(0).at(0).toByteArray(), "alice_");
 }
 
 TEST_F(ServerLinkTest, NamesEachServerItTriesInTheDebugWindow)

@@ -4,6 +4,7 @@
 #include "tests/support/program_core.h"
 #include "tests/support/wait_for.h"
 
+#include <QSignalSpy>
 #include <QStringList>
 #include <gtest/gtest.h>
 
@@ -14,13 +15,17 @@ namespace test {
 class ConnectedProgramTest : public ::testing::Test
 {
 protected:
-    // Starts the program on `server` and waits until it has registered.
+    // Starts the program on `server` and waits until it has registered and been welcomed.
     void connect(CoreOptions options = {})
     {
         options.serverPort = server.port();
+        server.setWelcoming(true);
         core = std::make_unique<ProgramCore>(options);
-        ASSERT_TRUE(
-            waitFor([&] { return server.received().contains("WHO " + options.nick + "\r\n"); }));
+        QSignalSpy welcomed(&core->program->link(), &irc::ServerLink::registered);
+        ASSERT_TRUE(waitFor([&] {
+            return server.received().contains("WHO " + options.nick + "\r\n")
+                   && !welcomed.isEmpty();
+        }));
     }
     // The server answers a poll with `online`; returns once the list shows them.
     bool showOnline(const QList<QByteArray>& online)

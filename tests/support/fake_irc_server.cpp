@@ -12,14 +12,34 @@ FakeIrcServer::FakeIrcServer(QObject* parent)
             Client* entry = m_clients.back().get();
             entry->socket = socket;
             socket->setParent(this);
-            connect(socket, &QTcpSocket::readyRead, this,
-                    [entry, socket] { entry->received += socket->readAll(); });
+            connect(socket, &QTcpSocket::readyRead, this, [this, entry, socket] {
+                entry->received += socket->readAll();
+                welcomeOnUser(*entry);
+            });
             connect(socket, &QTcpSocket::disconnected, this, [entry, socket] {
                 entry->received += socket->readAll();
                 entry->open = false;
             });
         }
     });
+}
+
+void FakeIrcServer::welcomeOnUser(Client& entry)
+{
+    if (!m_welcoming || entry.welcomed || !entry.socket)
+        return;
+    const qsizetype user = entry.received.indexOf("USER ");
+    if (user < 0 || (user > 0 && entry.received[user - 1] != '\n')
+        || entry.received.indexOf("\r\n", user) < 0)
+        return;
+    // Welcomed under the last nick it asked for before its USER.
+    QByteArray nick = "*";
+    const qsizetype nickAt = entry.received.lastIndexOf("NICK ", user);
+    if (nickAt >= 0 && (nickAt == 0 || entry.received[nickAt - 1] == '\n'))
+        nick = entry.received.mid(nickAt + 5, entry.received.indexOf("\r\n", nickAt) - nickAt - 5);
+    entry.welcomed = true;
+    entry.socket->write(":irc 001 " + nick + " :Welcome\r\n");
+    entry.socket->flush();
 }
 
 FakeIrcServer::Client* FakeIrcServer::client(int index)

@@ -13,7 +13,9 @@
 namespace test {
 
 // A scripted IRC server on 127.0.0.1 with an ephemeral port. It records what each client
-// connection wrote and sends whatever the test tells it to; it answers nothing by itself.
+// connection wrote and sends whatever the test tells it to; it answers nothing by itself unless
+// told to welcome: then it answers each connection's first USER with the 001 that lets the
+// client on, as the program's own suites need for what starts at the welcome.
 class FakeIrcServer : public QObject
 {
     Q_OBJECT
@@ -28,6 +30,7 @@ public:
     bool isClientConnected(int index = -1) const;
 
     void send(const QByteArray& bytes, int index = -1);
+    void setWelcoming(bool welcoming) { m_welcoming = welcoming; }
     void dropClient(int index = -1);
 
     // A loopback port on which nothing listens, for refused connections.
@@ -39,12 +42,15 @@ private:
         QPointer<QTcpSocket> socket;
         QByteArray received;
         bool open = true;
+        bool welcomed = false;
     };
+    void welcomeOnUser(Client& entry);
     Client* client(int index);
     const Client* client(int index) const;
 
     QTcpServer m_server;
     std::vector<std::unique_ptr<Client>> m_clients;
+    bool m_welcoming = false;
 };
 
 } // namespace test

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "irc/server_link.h"
+#include "irc/retry_timer.h"
 
 #include <QDateTime>
 #include <QList>
