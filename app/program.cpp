@@ -178,10 +178,11 @@ void Program::wireLink()
             &ContactListView::setCaseMapping);
     connect(&m_actions, &ServerActions::serverSupportArrived, &m_presence,
             &irc::PresencePoller::takeSupport);
-    // Private text goes to the chat of the same user as the server compares nicks, once it has
-    // said how; until then, and on each new connection, by the exact spelling.
+    // Private text, answers and resumes go to the chat or transfer of the same user as the
+    // server compares nicks, once it has said how; until then, and on each new connection, by the
+    // rule each kind of match always had.
     connect(&m_link, &irc::ServerLink::registered, this, [this] {
-        m_chats.setNickComparison({});
+        m_nicks.setServerRule({});
         m_actions.forgetQueries();
     });
     connect(&m_actions, &ServerActions::serverSupportArrived, this,
@@ -193,7 +194,7 @@ void Program::wireLink()
                     irc::applyIsupportTokens(support, {token});
                     const irc::CaseMapping mapping = support.caseMapping;
                     m_actions.setCaseMapping(mapping);
-                    m_chats.setNickComparison([mapping](QByteArrayView a, QByteArrayView b) {
+                    m_nicks.setServerRule([mapping](QByteArrayView a, QByteArrayView b) {
                         return irc::sameNick(a, b, mapping);
                     });
                 }
@@ -539,7 +540,7 @@ const QWidget* Program::chatWindowInUse(const QByteArray& nick) const
 {
     // A chat's menu bar names its peer, and the click on it made that chat the active window.
     const auto* chat = qobject_cast<const peer::ChatWindow*>(QApplication::activeWindow());
-    return chat && chat->session().nick == nick ? chat : nullptr;
+    return chat && m_nicks.same(chat->session().nick, nick) ? chat : nullptr;
 }
 
 QWidget* Program::makeMenuBar(QWidget* parent, const QByteArray& peer)

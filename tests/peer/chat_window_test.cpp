@@ -1,8 +1,10 @@
-// The chat window on real widgets, with a scripted host standing in for the server link, the
-// settings and the clock, and a real loopback socket for the direct path.
+// The chat window on real widgets, opened by the chat sessions that send what is typed in it and
+// log what it shows, with a scripted host standing in for the server link, the settings and the
+// clock, and a real loopback socket for the direct path.
 #include "diag/debug_log.h"
 #include "peer/chat_host.h"
 #include "peer/chat_log.h"
+#include "peer/chat_sessions.h"
 #include "peer/chat_text.h"
 #include "peer/chat_window.h"
 #include "peer/direct_chat_link.h"
@@ -72,8 +74,7 @@ protected:
     }
     peer::ChatWindow& open()
     {
-        window = new peer::ChatWindow(session, host);
-        window->show();
+        window = chats.openWindow(session);
         return *window;
     }
     void type(const QString& text)
@@ -89,6 +90,7 @@ protected:
 
     QTemporaryDir installDir;
     ScriptedHost host;
+    peer::ChatSessions chats{host};
     peer::ChatSession session;
     QPointer<peer::ChatWindow> window;
 
@@ -118,6 +120,34 @@ TEST_F(ChatWindowTest, ShowsPeerLinesOwnLinesAndTheAwayEcho)
     EXPECT_EQ(window->transcript(), "<bob> hi there\r\n<alice_> hello\r\n<alice_> I am away\r\n");
     EXPECT_EQ(window->viewText(), "<bob> hi there\n<alice_> hello\n<alice_> I am away\n");
     EXPECT_TRUE(window->input()->text().isEmpty());
+}
+
+// The window shows and hands on; its sessions send and log. On its own it reaches neither the
+// server nor the disk.
+TEST(ChatWindowAlone, HandsOnWhatIsTypedAndWhatItShowsAndWritesNothingItself)
+{
+    QTemporaryDir installDir;
+    ScriptedHost host;
+    host.logging = true;
+    host.dir = installDir.path();
+    peer::ChatSession session;
+    session.nick = "bob";
+    session.serverRouted = true;
+    peer::ChatWindow window(session, host);
+    QList<QByteArray> typed;
+    QList<QByteArray> shown;
+    QObject::connect(&window, &peer::ChatWindow::textTyped,
+                     [&](const QByteArray& text) { typed << text; });
+    QObject::connect(&window, &peer::ChatWindow::lineShown,
+                     [&](const QByteArray& line) { shown << line; });
+    window.show();
+    window.input()->setText("hello");
+    window.sendButton()->click();
+    window.lineArrived("hi");
+    EXPECT_EQ(typed, QList<QByteArray>{"hello"});
+    EXPECT_EQ(shown, QList<QByteArray>{"<bob> hi\r\n"});
+    EXPECT_TRUE(host.sent.isEmpty());
+    EXPECT_FALSE(QDir(installDir.filePath("logs")).exists());
 }
 
 TEST_F(ChatWindowTest, EnterSendsOnceAndAnEmptyLineNothing)
@@ -249,7 +279,7 @@ TEST_F(ChatWindowTest, CloseKeepsTheRecordButStopsServerText)
 TEST_F(ChatWindowTest, AReopenedDirectChatShowsItsEarlierLinesOnce)
 {
     host.logging = true;
-    session.isDcc = true;
+    session.mode = peer::ChatMode::Direct;
     open();
     window->showLine("Connection established.\r\n");
     window->lineArrived("plain \002bold");
@@ -276,7 +306,7 @@ TEST_F(ChatWindowTest, DirectLinesEndInLfAlone)
     ASSERT_TRUE(waitFor([&] { return listener.hasPendingConnections(); }));
     QTcpSocket* peerSide = listener.nextPendingConnection();
     ASSERT_TRUE(waitFor([&] { return link.isConnected(); }));
-    session.isDcc = true;
+    session.mode = peer::ChatMode::Direct;
     open();
     type("direct hello");
     ASSERT_TRUE(waitFor([&] { return peerSide->bytesAvailable() >= 13; }));
@@ -287,7 +317,7 @@ TEST_F(ChatWindowTest, DirectLinesEndInLfAlone)
 TEST_F(ChatWindowTest, AFailedSendIsLoggedAndTheLineStillShown)
 {
     diag::DebugPanes::instance().clear();
-    session.isDcc = true; // an offer nobody accepted yet: no link
+    session.mode = peer::ChatMode::Direct; // an offer nobody accepted yet: no link
     open();
     type("too early");
     EXPECT_TRUE(diag::DebugPanes::instance()
@@ -308,7 +338,7 @@ TEST_F(ChatWindowTest, LaysOutRoomForTheCipherFieldOnceEncrypted)
 {
     open();
     const int viewHeight = window->view()->height();
-    session.encrypted = true;
+    session.mode = peer::ChatMode::Encrypted;
     window->resize(window->width() + 10, window->height() + 10);
     EXPECT_EQ(window->view()->height(), viewHeight + 10 - 20);
     EXPECT_FALSE(window->cipherField()->isVisible());

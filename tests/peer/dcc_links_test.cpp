@@ -1,6 +1,7 @@
 // Direct links as today's networks need them, on real loopback sockets and real files: passive
 // offers both ways, resumed transfers both ways (hostile positions refused), files past 4 GiB
 // with 4-byte and 8-byte acknowledgements, and private (TLS) links pinned per contact.
+#include "irc/isupport.h"
 #include "peer/chat_sessions.h"
 #include "peer/chat_window.h"
 #include "peer/dcc_tls.h"
@@ -20,7 +21,6 @@
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
-#include <QRandomGenerator>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -33,28 +33,13 @@ using irc::DccResumeKind;
 using peer::Transfer;
 using test::ack;
 using test::OfferHost;
+using test::randomBytes;
 using test::waitFor;
+using test::wideAck;
 
 namespace {
 
 constexpr quint64 k4GiB = quint64(1) << 32;
-
-QByteArray randomBytes(qsizetype size, quint32 seed = 7)
-{
-    QByteArray data(size, Qt::Uninitialized);
-    QRandomGenerator generator(seed);
-    for (char& byte : data)
-        byte = char(generator.generate());
-    return data;
-}
-
-QByteArray wideAck(quint64 count)
-{
-    QByteArray bytes(8, '\0');
-    for (int i = 0; i < 8; ++i)
-        bytes[i] = char(count >> (56 - 8 * i));
-    return bytes;
-}
 
 // The peer's side of a data connection that receives: reads `size` bytes and acknowledges each
 // read with the total, counted from `start`, 4 or 8 bytes wide.
@@ -153,6 +138,36 @@ TEST_F(DccLinksTest, PassiveSendConnectsOutToTheAnswerCarryingOurToken)
     EXPECT_EQ(transfers.at(0)->status(), Transfer::Status::Complete);
     // Taken: the same answer again connects nothing more.
     EXPECT_FALSE(transfers.answersOurOffer(answer));
+}
+
+// The peer answers under a spelling the server folds to the nick we offered to: once the server
+// has said how it folds (here rfc1459, where [ is the capital of {), transfers and chats take the
+// answer alike.
+TEST_F(DccLinksTest, AnAnswerIsMatchedByTheServersCaseMapping)
+{
+    alice.passive = true;
+    alice.nickRule.setServerRule([](QByteArrayView a, QByteArrayView b) {
+        return irc::sameNick(a, b, irc::CaseMapping::Rfc1459);
+    });
+    peer::Transfers transfers(alice);
+    ASSERT_TRUE(transfers.offerFile("{bob}", write("out.bin", "x")));
+    auto answer = *alice.lastOffer(DccKind::Send);
+    answer.sender = "[BOB]";
+    answer.port = 4000;
+    EXPECT_TRUE(transfers.answersOurOffer(answer));
+
+    peer::ChatSessions chats(alice);
+    chats.startChat("{bob}", peer::ChatMode::Direct);
+    auto chatAnswer = *alice.lastOffer(DccKind::Chat);
+    chatAnswer.sender = "[BOB]";
+    chatAnswer.port = 4000;
+    EXPECT_TRUE(chats.answersOurOffer(chatAnswer));
+
+    alice.nickRule.setServerRule([](QByteArrayView a, QByteArrayView b) {
+        return irc::sameNick(a, b, irc::CaseMapping::Ascii);
+    });
+    EXPECT_FALSE(transfers.answersOurOffer(answer));
+    EXPECT_FALSE(chats.answersOurOffer(chatAnswer));
 }
 
 TEST_F(DccLinksTest, PassiveOfferIsAnsweredWithOurPortAndItsTokenAndTheFileTakesItsName)
