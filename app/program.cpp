@@ -182,7 +182,7 @@ void Program::wireLink()
     // server compares nicks, once it has said how; until then, and on each new connection, by the
     // rule each kind of match always had.
     connect(&m_link, &irc::ServerLink::registered, this, [this] {
-        m_nicks.setServerRule({});
+        m_nicks.setCaseMapping(std::nullopt);
         m_actions.forgetQueries();
     });
     connect(&m_actions, &ServerActions::serverSupportArrived, this,
@@ -194,9 +194,7 @@ void Program::wireLink()
                     irc::applyIsupportTokens(support, {token});
                     const irc::CaseMapping mapping = support.caseMapping;
                     m_actions.setCaseMapping(mapping);
-                    m_nicks.setServerRule([mapping](QByteArrayView a, QByteArrayView b) {
-                        return irc::sameNick(a, b, mapping);
-                    });
+                    m_nicks.setCaseMapping(mapping);
                 }
             });
     connect(&m_actions, &ServerActions::monitorOnlineArrived, &m_presence,

@@ -1,8 +1,11 @@
 #pragma once
 
+#include "irc/isupport.h"
+
 #include <QByteArrayView>
 
 #include <functional>
+#include <optional>
 
 namespace peer {
 
@@ -22,14 +25,14 @@ public:
         IgnoreAsciiCase,
     };
 
-    // The server's rule; an empty one forgets it (a new connection has said nothing yet).
-    void setServerRule(NickComparison server) { m_server = std::move(server); }
-    bool serverHasSaid() const { return bool(m_server); }
+    // The server's rule; none forgets it (a new connection has said nothing yet).
+    void setCaseMapping(std::optional<irc::CaseMapping> mapping) { m_mapping = mapping; }
+    const std::optional<irc::CaseMapping>& caseMapping() const { return m_mapping; }
 
     bool same(QByteArrayView a, QByteArrayView b, Unsaid unsaid = Unsaid::Exact) const;
 
 private:
-    NickComparison m_server;
+    std::optional<irc::CaseMapping> m_mapping;
 };
 
 } // namespace peer

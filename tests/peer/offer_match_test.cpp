@@ -14,8 +14,7 @@ namespace {
 NickRule serverSaid(irc::CaseMapping mapping)
 {
     NickRule rule;
-    rule.setServerRule(
-        [mapping](QByteArrayView a, QByteArrayView b) { return irc::sameNick(a, b, mapping); });
+    rule.setCaseMapping(mapping);
     return rule;
 }
 
@@ -69,8 +68,8 @@ TEST(NickRule, KeepsEachMatchsRuleUntilTheServerHasSaid)
         EXPECT_EQ(ascii.same(c.a, c.b, c.unsaid), c.ascii) << c.a.data() << " " << c.b.data();
     }
     NickRule forgotten = rfc1459;
-    forgotten.setServerRule({});
-    EXPECT_FALSE(forgotten.serverHasSaid());
+    forgotten.setCaseMapping(std::nullopt);
+    EXPECT_FALSE(forgotten.caseMapping());
     EXPECT_FALSE(forgotten.same("bob", "Bob"));
 }
 
