@@ -52,14 +52,8 @@ ChatWindow::ChatWindow(ChatSession& session, ChatHost& host, QWidget* parent)
     m_send->setDefault(true);
     m_clear = new QPushButton(tr("Clear Chat Window"), this);
     m_clear->setAutoDefault(false);
-    m_styleButton = new QToolButton(this);
-    m_styleButton->setIcon(res::icon(QStringLiteral("FONTSTYLE")));
-    m_styleButton->setAccessibleName(tr("Text style"));
-    m_styleButton->setToolTip(tr("Text style"));
-    m_colourButton = new QToolButton(this);
-    m_colourButton->setIcon(res::icon(QStringLiteral("FONTCOLOR")));
-    m_colourButton->setAccessibleName(tr("Text colour"));
-    m_colourButton->setToolTip(tr("Text colour"));
+    m_styleButton = formatButton(QStringLiteral("FONTSTYLE"), tr("Text style"));
+    m_colourButton = formatButton(QStringLiteral("FONTCOLOR"), tr("Text colour"));
     m_cipherLabel = new QLabel(tr("Encrypted text:"), this);
     m_cipherLabel->setTextFormat(Qt::PlainText);
     // These sit at fixed sizes that the desktop's font may not fit.
@@ -98,6 +92,15 @@ ChatWindow::ChatWindow(ChatSession& session, ChatHost& host, QWidget* parent)
         move(area.center() - QPoint(kWidth / 2, kHeight / 2));
     }
     layOut();
+}
+
+QToolButton* ChatWindow::formatButton(const QString& icon, const QString& name)
+{
+    auto* button = new QToolButton(this);
+    button->setIcon(res::icon(icon));
+    button->setAccessibleName(name);
+    button->setToolTip(name);
+    return button;
 }
 
 void ChatWindow::buildMenus()

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QDialog>
+#include <QString>
 
 #include <cstddef>
 #include <optional>
@@ -91,6 +92,7 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    QToolButton* formatButton(const QString& icon, const QString& name);
     void buildMenus();
     QMenu* formatMenu(QMenu*& menu, const char* title, const FormatMenuItem* items, size_t count);
     void layOut();
