@@ -185,10 +185,11 @@ void Program::wireLink()
             &ContactListView::setCaseMapping);
     connect(&m_actions, &ServerActions::serverSupportArrived, &m_presence,
             &irc::PresencePoller::takeSupport);
-    // Private text goes to the chat of the same user as the server compares nicks, once it has
-    // said how; until then, and on each new connection, by the exact spelling.
+    // Private text, answers and resumes go to the chat or transfer of the same user as the
+    // server compares nicks, once it has said how; until then, and on each new connection, by the
+    // rule each kind of match always had.
     connect(&m_link, &irc::ServerLink::registered, this, [this] {
-        m_chats.setNickComparison({});
+        m_nicks.setCaseMapping(std::nullopt);
         m_actions.forgetQueries();
     });
     connect(&m_actions, &ServerActions::serverSupportArrived, this,
@@ -200,9 +201,7 @@ void Program::wireLink()
                     irc::applyIsupportTokens(support, {token});
                     const irc::CaseMapping mapping = support.caseMapping;
                     m_actions.setCaseMapping(mapping);
-                    m_chats.setNickComparison([mapping](QByteArrayView a, QByteArrayView b) {
-                        return irc::sameNick(a, b, mapping);
-                    });
+                    m_nicks.setCaseMapping(mapping);
                 }
             });
     connect(&m_actions, &ServerActions::monitorOnlineArrived, &m_presence,
@@ -551,7 +550,7 @@ const QWidget* Program::chatWindowInUse(const QByteArray& nick) const
 {
     // A chat's menu bar names its peer, and the click on it made that chat the active window.
     const auto* chat = qobject_cast<const peer::ChatWindow*>(QApplication::activeWindow());
-    return chat && chat->session().nick == nick ? chat : nullptr;
+    return chat && m_nicks.same(chat->session().nick, nick) ? chat : nullptr;
 }
 
 QWidget* Program::makeMenuBar(QWidget* parent, const QByteArray& peer)

@@ -112,6 +112,7 @@ private:
     bool sendServerLine(const QByteArray& line) override;
     bool loggingOn() const override;
     QList<QByteArray> contactNicks() const override { return m_store.EnumContacts(); }
+    const peer::NickRule& nicks() const override { return m_nicks; }
     std::optional<QString> installDir() const override;
     quint32 offerAddress() const override;
     QByteArray offerAddressField() const override;
@@ -145,6 +146,8 @@ private:
     Notifier m_notifier;
     std::unique_ptr<MainWindow> m_window;
     quint32 m_serverSeenAddress = 0;
+    // How chats, transfers and voice chats compare nicks: the server's CASEMAPPING once said.
+    peer::NickRule m_nicks;
     // Made or read at the first private link, not at every start.
     std::optional<peer::TlsIdentity> m_tlsIdentity;
     bool m_tlsIdentityTried = false;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "peer/nick_rule.h"
+
 #include <QByteArray>
 #include <QDateTime>
 #include <QList>
@@ -37,6 +39,12 @@ public:
     virtual bool loggingOn() const = 0;
     virtual std::optional<QString> installDir() const = 0;
     virtual QDateTime nowUtc() const { return QDateTime::currentDateTimeUtc(); }
+    // How nicks are compared: by the server's rule once it has said.
+    virtual const NickRule& nicks() const
+    {
+        static const NickRule unsaid;
+        return unsaid;
+    }
     // The user's contacts: they may open chat windows beyond the bound on strangers.
     virtual QList<QByteArray> contactNicks() const { return {}; }
     // Our IPv4 address as a direct-chat offer names it, host byte order; 0 when unknown.

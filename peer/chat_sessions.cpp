@@ -1,29 +1,31 @@
 #include "peer/chat_sessions.h"
 
 #include "diag/debug_log.h"
+#include "irc/commands.h"
 #include "peer/chat_host.h"
+#include "peer/chat_log.h"
+#include "peer/chat_text.h"
 #include "peer/chat_window.h"
 #include "peer/direct_chat_link.h"
 #include "peer/peer_key_question.h"
-
-#include <QHostAddress>
-#include <QRandomGenerator>
 
 #include <algorithm>
 
 namespace peer {
 
+namespace {
+
+const char kSendError[] = "send() error (CHATWINDOW send) - SOCKET_ERROR";
+
+} // namespace
+
 ChatSessions::ChatSessions(ChatHost& host, QObject* parent)
     : QObject(parent)
     , m_host(host)
 {
+    m_gate.setNickComparison(
+        [this](QByteArrayView a, QByteArrayView b) { return m_host.nicks().same(a, b); });
     m_clock.start();
-}
-
-void ChatSessions::setNickComparison(NickComparison same)
-{
-    m_gate.setNickComparison(same);
-    m_sameNick = std::move(same);
 }
 
 ChatSessions::~ChatSessions()
@@ -36,15 +38,14 @@ ChatSession* ChatSessions::addRecord(const QByteArray& nick, bool routed, ChatMo
     auto record = std::make_unique<ChatSession>();
     record->nick = nick;
     record->serverRouted = routed;
-    record->isDcc = mode != ChatMode::Relayed;
-    record->encrypted = mode == ChatMode::Encrypted;
+    record->mode = mode;
     return m_records.AppendRecord(std::move(record));
 }
 
 void ChatSessions::removeRecord(ChatSession* chat)
 {
     delete chat->window.data();
-    delete chat->socket.data();
+    delete chat->link.data();
     m_records.RemoveRecord(chat);
 }
 
@@ -54,20 +55,32 @@ void ChatSessions::closeAll()
     for (const auto& chat : m_records)
         delete chat->window.data();
     for (const auto& chat : m_records)
-        delete chat->socket.data();
+        delete chat->link.data();
     m_records.FreeAllRecords();
     m_gate.clear();
 }
 
 ChatWindow* ChatSessions::windowOf(const ChatSession& chat) const
 {
-    return qobject_cast<ChatWindow*>(chat.window.data());
+    return chat.window;
 }
 
 ChatWindow* ChatSessions::openWindow(ChatSession& chat, Activation activation)
 {
     // Without an owner, as every chat window: it lives beside the main window, not inside it.
     auto* window = new ChatWindow(chat, m_host);
+    ChatSession* record = &chat;
+    auto noted = std::make_shared<bool>(false);
+    log(chat, ChatLog::startedText(chat.nick), *noted);
+    connect(window, &ChatWindow::lineShown, this, [this, record, noted](const QByteArray& line) {
+        log(*record, ChatLog::stampedLine(m_host.nowUtc(), line), *noted);
+    });
+    connect(window, &ChatWindow::textTyped, this,
+            [this, record](const QByteArray& text) { send(*record, text); });
+    connect(window, &ChatWindow::endEncryptionAsked, this, [record] {
+        if (record->link)
+            record->link->endEncryption();
+    });
     m_placer->show(window, activation == Activation::Leave ? WindowPlacer::Opener::Network
                                                            : WindowPlacer::Opener::User);
     return window;
@@ -84,6 +97,45 @@ ChatWindow* ChatSessions::windowFor(ChatSession& chat)
 ChatWindow* ChatSessions::openChat(const QByteArray& nick)
 {
     return openWindow(*addRecord(nick, true, ChatMode::Relayed));
+}
+
+void ChatSessions::send(ChatSession& chat, const QByteArray& text)
+{
+    const bool sent =
+        chat.isDirect() ? chat.link && chat.link->send(text) : sendRelayed(chat, text);
+    if (!sent)
+        diag::DebugLog(QString::fromLatin1(kSendError));
+    if (ChatWindow* window = windowOf(chat))
+        window->showLine("<" + m_host.nickInUse() + "> " + text + "\r\n");
+}
+
+bool ChatSessions::sendRelayed(const ChatSession& chat, const QByteArray& text)
+{
+    // Longer text goes out in several messages rather than being cut by the server.
+    const qsizetype room = irc::Command::roomForText("PRIVMSG", chat.nick);
+    bool sent = true;
+    for (const QByteArray& piece : splitUtf8(text, int(room))) {
+        const auto line = irc::Command::privmsg(chat.nick, piece);
+        sent = line && m_host.sendServerLine(*line) && sent;
+    }
+    return sent;
+}
+
+void ChatSessions::log(const ChatSession& chat, const QByteArray& text, bool& noted)
+{
+    if (!m_host.loggingOn())
+        return;
+    const auto dir = m_host.installDir();
+    if (!dir)
+        return;
+    const auto path = ChatLog::logFilePath(*dir, chat.nick);
+    // The chat goes on without its log, but the user learns once that lines are not kept.
+    if (path && !ChatLog::append(*path, text) && !noted) {
+        noted = true;
+        diag::DebugLog(QStringLiteral("Could not write the chat log %1; this chat is not "
+                                      "being logged")
+                           .arg(*path));
+    }
 }
 
 DirectChatLink* ChatSessions::makeLink(ChatSession& chat)
@@ -130,113 +182,11 @@ DirectChatLink* ChatSessions::makeLink(ChatSession& chat)
     return link;
 }
 
-void ChatSessions::startChat(const QByteArray& nick, ChatMode mode)
-{
-    ChatSession* chat = addRecord(nick, true, mode);
-    if (mode == ChatMode::Relayed) {
-        // Through the server: there is no offer, so nobody to wait for.
-        openWindow(*chat);
-        return;
-    }
-    // The Blowfish chat stays as it always was, for peers that speak nothing else.
-    chat->secure = mode == ChatMode::Direct && m_host.privateLinks();
-    if (chat->secure && !m_host.tlsIdentity()) {
-        removeRecord(chat);
-        emit failed(ChatError::NoIdentity);
-        return;
-    }
-    DirectChatLink* link = makeLink(*chat);
-    std::optional<quint16> port;
-    if (m_host.passiveOffers()) {
-        // Behind NAT nobody can reach us: the peer listens and we connect out.
-        chat->token = irc::makeOfferToken(QRandomGenerator::global()->generate());
-        port = 0;
-    } else {
-        port = link->listen(irc::offerPortsToTry(QRandomGenerator::global()->generate()));
-    }
-    const auto offer = port ? irc::formatOffer({irc::DccKind::Chat,
-                                                nick,
-                                                m_host.offerAddressField(),
-                                                *port,
-                                                {},
-                                                0,
-                                                chat->token,
-                                                chat->secure})
-                            : std::nullopt;
-    if (!offer || !m_host.sendServerLine(*offer)) {
-        // An offer nobody can take up is worse than none: say so instead.
-        removeRecord(chat);
-        emit failed(port ? ChatError::OfferNotSent : ChatError::NoPortForOffer);
-        return;
-    }
-    openWindow(*chat)->showLine(text::kWaiting);
-}
-
-void ChatSessions::acceptOffer(const irc::DccOffer& offer)
-{
-    // Not routed: relayed text from the same nick opens a chat of its own.
-    ChatSession* chat = addRecord(offer.sender, false, ChatMode::Direct);
-    chat->secure = offer.secure;
-    DirectChatLink* link = makeLink(*chat);
-    if (!offer.passive()) {
-        link->connectTo(offer.host(), offer.port);
-        openWindow(*chat)->showLine(text::kEstablished);
-        return;
-    }
-    // The peer cannot be reached: we listen, and our answer tells it where.
-    const auto port = link->listen(irc::offerPortsToTry(QRandomGenerator::global()->generate()));
-    const auto answer = port ? irc::formatOffer({irc::DccKind::Chat,
-                                                 offer.sender,
-                                                 m_host.offerAddressField(),
-                                                 *port,
-                                                 {},
-                                                 0,
-                                                 offer.token,
-                                                 offer.secure})
-                             : std::nullopt;
-    if (!answer || !m_host.sendServerLine(*answer)) {
-        removeRecord(chat);
-        emit failed(port ? ChatError::OfferNotSent : ChatError::NoPortForOffer);
-        return;
-    }
-    // "Connection established." follows when the peer has connected.
-    openWindow(*chat);
-}
-
-ChatSession* ChatSessions::waitingForAnswer(const irc::DccOffer& offer) const
-{
-    if (offer.kind != irc::DccKind::Chat || offer.token.isEmpty() || offer.port == 0)
-        return nullptr;
-    for (const auto& chat : m_records) {
-        const auto* link = qobject_cast<DirectChatLink*>(chat->socket.data());
-        if (link && !link->hasPeer() && chat->token == offer.token
-            && chat->nick.compare(offer.sender, Qt::CaseInsensitive) == 0)
-            return chat.get();
-    }
-    return nullptr;
-}
-
-bool ChatSessions::answersOurOffer(const irc::DccOffer& offer) const
-{
-    return waitingForAnswer(offer) != nullptr;
-}
-
-void ChatSessions::takeAnswer(const irc::DccOffer& offer)
-{
-    ChatSession* chat = waitingForAnswer(offer);
-    if (!chat)
-        return;
-    auto* link = qobject_cast<DirectChatLink*>(chat->socket.data());
-    link->connectTo(offer.host(), offer.port);
-    if (ChatWindow* window = windowOf(*chat))
-        window->connectionEstablished();
-}
-
 bool ChatSessions::isContact(const QByteArray& nick) const
 {
     const QList<QByteArray> contacts = m_host.contactNicks();
     return std::any_of(contacts.begin(), contacts.end(), [&](const QByteArray& contact) {
-        return m_sameNick ? m_sameNick(contact, nick) : contact == nick;
+        return m_host.nicks().same(contact, nick);
     });
 }
 
@@ -281,7 +231,7 @@ void ChatSessions::showReleased(ChatWindow* window, const QByteArray& nick)
 void ChatSessions::openHeld(const QByteArray& nick)
 {
     // Asked for by the user, so it may come up in front; the lines were never shown before.
-    ChatSession* chat = FindRoutedChat(m_records, nick, m_sameNick);
+    ChatSession* chat = FindRoutedChat(m_records, nick, m_host.nicks());
     ChatWindow* window = chat ? windowOf(*chat) : nullptr;
     showReleased(window ? window : openChat(nick), nick);
 }
@@ -290,7 +240,7 @@ void ChatSessions::deliverPrivateText(const QByteArray& sender,
                                       const std::optional<QByteArray>& text,
                                       const std::optional<QByteArray>& awayEcho)
 {
-    ChatSession* chat = FindRoutedChat(m_records, sender, m_sameNick);
+    ChatSession* chat = FindRoutedChat(m_records, sender, m_host.nicks());
     if (chat && !chat->window) {
         // Its window is gone without closing; nothing may be lost, so a new chat takes over.
         chat->serverRouted = false;

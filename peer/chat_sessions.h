@@ -1,6 +1,7 @@
 #pragma once
 
 #include "irc/dcc_offer.h"
+#include "peer/dcc_endpoint.h"
 #include "peer/new_chat_gate.h"
 #include "peer/session_record.h"
 #include "peer/texts.h"
@@ -19,8 +20,6 @@ class ChatHost;
 class ChatWindow;
 class DirectChatLink;
 
-enum class ChatMode { Relayed, Direct, Encrypted };
-
 // Every chat of the run: the records, the direct links that belong to them, and their windows.
 // A record stays until the program ends (a closed window only stops server text from reaching
 // it); a link lives and dies with its record, and windows go before both.
@@ -37,11 +36,14 @@ public:
     const ChatList& records() const { return m_records; }
     // Shared with the other kinds of window, so that a new one of any kind keeps clear of all.
     void setPlacer(std::shared_ptr<WindowPlacer> placer) { m_placer = std::move(placer); }
-    // How the server compares nicks, once it has said (CASEMAPPING); exactly until then, and
-    // again on each new connection.
-    void setNickComparison(NickComparison same);
     // The window of `chat`, if it is open.
     ChatWindow* windowOf(const ChatSession& chat) const;
+    // A window for `chat` (a record of ours; a test's own record too): what the user types in it
+    // is sent, and what it shows is logged. A window the user asked for comes up active; one the
+    // network brings leaves the keyboard where it is, so that what the user types elsewhere
+    // never lands in it.
+    enum class Activation { Activate, Leave };
+    ChatWindow* openWindow(ChatSession& chat, Activation activation = Activation::Activate);
 
     // A relayed chat with `nick` and its window, with nothing shown yet (a double click).
     ChatWindow* openChat(const QByteArray& nick);
@@ -49,7 +51,8 @@ public:
     QList<QByteArray> heldSenders() const { return m_gate.heldNicks(); }
     // The user asked for the chat of a held sender: it opens with what they wrote.
     void openHeld(const QByteArray& nick);
-    // A chat started by the user: relayed, or a direct one whose offer goes to `nick`.
+    // A chat started by the user: relayed, or a direct one whose offer goes to `nick` (private
+    // when the host says so).
     void startChat(const QByteArray& nick, ChatMode mode);
     // An incoming chat offer the user accepted: connects to the offering peer, or, for a
     // passive offer, listens and answers it.
@@ -75,10 +78,14 @@ signals:
 private:
     ChatSession* addRecord(const QByteArray& nick, bool routed, ChatMode mode);
     void removeRecord(ChatSession* chat);
-    // A window the user asked for comes up active; one the network brings leaves the keyboard
-    // where it is, so that what the user types elsewhere never lands in it.
-    enum class Activation { Activate, Leave };
-    ChatWindow* openWindow(ChatSession& chat, Activation activation = Activation::Activate);
+    // The user's line goes to the peer, through the server or over the link, and is shown.
+    void send(ChatSession& chat, const QByteArray& text);
+    bool sendRelayed(const ChatSession& chat, const QByteArray& text);
+    // A line shown in a window goes to the chat's log when logging is on; a log that cannot be
+    // written is said once per window (`noted`).
+    void log(const ChatSession& chat, const QByteArray& text, bool& noted);
+    // An offer or answer of ours that did not go out: the chat goes, and the user learns why.
+    void offerFailed(ChatSession* chat, DccEndpoint::Failure failure);
     bool mayOpenWindow(const QByteArray& sender, const std::optional<QByteArray>& text,
                        const std::optional<QByteArray>& awayEcho);
     bool isContact(const QByteArray& nick) const;
@@ -89,7 +96,6 @@ private:
 
     ChatHost& m_host;
     ChatList m_records;
-    NickComparison m_sameNick;
     NewChatGate m_gate;
     QElapsedTimer m_clock;
     std::shared_ptr<WindowPlacer> m_placer = std::make_shared<WindowPlacer>();

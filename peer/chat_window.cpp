@@ -1,12 +1,8 @@
 #include "peer/chat_window.h"
 
-#include "diag/debug_log.h"
 #include "diag/server_text.h"
-#include "irc/commands.h"
 #include "peer/chat_host.h"
-#include "peer/chat_log.h"
 #include "peer/chat_text.h"
-#include "peer/direct_chat_link.h"
 #include "peer/format_render.h"
 #include "peer/format_runs.h"
 #include "peer/private_link.h"
@@ -34,12 +30,6 @@
 
 namespace peer {
 
-namespace {
-
-const char kSendError[] = "send() error (CHATWINDOW send) - SOCKET_ERROR";
-
-} // namespace
-
 ChatWindow::ChatWindow(ChatSession& session, ChatHost& host, QWidget* parent)
     : QDialog(parent, Qt::Window)
     , m_session(session)
@@ -63,14 +53,8 @@ ChatWindow::ChatWindow(ChatSession& session, ChatHost& host, QWidget* parent)
     m_send->setDefault(true);
     m_clear = new QPushButton(tr("Clear Chat Window"), this);
     m_clear->setAutoDefault(false);
-    m_styleButton = new QToolButton(this);
-    m_styleButton->setIcon(res::icon(QStringLiteral("FONTSTYLE")));
-    m_styleButton->setAccessibleName(tr("Text style"));
-    m_styleButton->setToolTip(tr("Text style"));
-    m_colourButton = new QToolButton(this);
-    m_colourButton->setIcon(res::icon(QStringLiteral("FONTCOLOR")));
-    m_colourButton->setAccessibleName(tr("Text colour"));
-    m_colourButton->setToolTip(tr("Text colour"));
+    m_styleButton = formatButton(QStringLiteral("FONTSTYLE"), tr("Text style"));
+    m_colourButton = formatButton(QStringLiteral("FONTCOLOR"), tr("Text colour"));
     m_cipherLabel = new QLabel(tr("Encrypted text:"), this);
     m_cipherLabel->setTextFormat(Qt::PlainText);
     // These sit at fixed sizes that the desktop's font may not fit.
@@ -81,7 +65,7 @@ ChatWindow::ChatWindow(ChatSession& session, ChatHost& host, QWidget* parent)
     m_protection->setTextFormat(Qt::PlainText);
     m_protection->setObjectName(QStringLiteral("LinkProtection"));
     m_protection->setAlignment(Qt::AlignCenter);
-    m_protection->setVisible(session.isDcc);
+    m_protection->setVisible(session.isDirect());
     m_cipherText = new QLineEdit(this);
     m_cipherText->setReadOnly(true);
     m_cipherLabel->hide();
@@ -96,9 +80,8 @@ ChatWindow::ChatWindow(ChatSession& session, ChatHost& host, QWidget* parent)
             [this] { colourMenu()->popup(QCursor::pos()); });
 
     m_session.window = this;
-    log(ChatLog::startedText(m_session.nick));
     showTranscript();
-    if (m_session.encrypted) {
+    if (m_session.isEncrypted()) {
         m_cipherLabel->show();
         m_cipherText->show();
     }
@@ -112,6 +95,15 @@ ChatWindow::ChatWindow(ChatSession& session, ChatHost& host, QWidget* parent)
     layOut();
 }
 
+QToolButton* ChatWindow::formatButton(const QString& icon, const QString& name)
+{
+    auto* button = new QToolButton(this);
+    button->setIcon(res::icon(icon));
+    button->setAccessibleName(name);
+    button->setToolTip(name);
+    return button;
+}
+
 void ChatWindow::buildMenus()
 {
     // The bar's buttons act on this window's peer, never on whoever is selected in the contact
@@ -121,8 +113,8 @@ void ChatWindow::buildMenus()
         QMenu* menu = m_view->createStandardContextMenu(at);
         menu->setAttribute(Qt::WA_DeleteOnClose);
         menu->addSeparator();
-        QAction* end = menu->addAction(tr("End encryption"), this, &ChatWindow::endEncryption);
-        end->setEnabled(m_session.encrypted);
+        QAction* end = menu->addAction(tr("End encryption"), this, &ChatWindow::endEncryptionAsked);
+        end->setEnabled(m_session.isEncrypted());
         menu->popup(m_view->viewport()->mapToGlobal(at));
     });
 }
@@ -175,7 +167,7 @@ void ChatWindow::layOut()
         const int edge = framed ? framed->frameWidth() : 0;
         m_menuBar->setGeometry(QRect(10, 5, 150, 20).adjusted(-edge, -edge, edge, edge));
     }
-    if (m_session.encrypted) {
+    if (m_session.isEncrypted()) {
         m_view->setGeometry(10, 30, w - 25, h - 145);
         m_input->setGeometry(10, h - 110, w - 25, 20);
         m_cipherLabel->setGeometry(10, h - 80, 75, 20);
@@ -210,7 +202,7 @@ void ChatWindow::closeEvent(QCloseEvent* event)
 {
     // A relayed chat never opens again (new text brings a new one); a direct one does, for its
     // link, and comes back with what was said.
-    if (!m_session.isDcc) {
+    if (!m_session.isDirect()) {
         m_session.transcript.clear();
         m_session.transcriptLines = 0;
     }
@@ -224,36 +216,8 @@ void ChatWindow::send()
 {
     const QByteArray text = wireText(m_input->text());
     m_input->clear();
-    if (text.isEmpty())
-        return;
-    const bool sent = m_session.isDcc ? sendDirect(text) : sendRelayed(text);
-    if (!sent)
-        diag::DebugLog(QString::fromLatin1(kSendError));
-    showLine("<" + m_host.nickInUse() + "> " + text + "\r\n");
-}
-
-bool ChatWindow::sendRelayed(const QByteArray& text)
-{
-    // Longer text goes out in several messages rather than being cut by the server.
-    const qsizetype room = irc::Command::roomForText("PRIVMSG", m_session.nick);
-    bool sent = true;
-    for (const QByteArray& piece : splitUtf8(text, int(room))) {
-        const auto line = irc::Command::privmsg(m_session.nick, piece);
-        sent = line && m_host.sendServerLine(*line) && sent;
-    }
-    return sent;
-}
-
-bool ChatWindow::sendDirect(const QByteArray& text)
-{
-    auto* link = qobject_cast<DirectChatLink*>(m_session.socket.data());
-    return link && link->send(text);
-}
-
-void ChatWindow::endEncryption()
-{
-    if (auto* link = qobject_cast<DirectChatLink*>(m_session.socket.data()))
-        link->endEncryption();
+    if (!text.isEmpty())
+        emit textTyped(text);
 }
 
 void ChatWindow::lineArrived(const QByteArray& text, bool awayEcho)
@@ -270,7 +234,6 @@ void ChatWindow::showLine(const QByteArray& line)
 {
     if (line.isEmpty())
         return;
-    log(ChatLog::stampedLine(m_host.nowUtc(), line));
     keepInTranscript(line);
     QScrollBar* bar = m_view->verticalScrollBar();
     const bool atEnd = bar->value() == bar->maximum();
@@ -279,6 +242,7 @@ void ChatWindow::showLine(const QByteArray& line)
     // Follow the conversation unless the user has scrolled back to read.
     if (atEnd)
         bar->setValue(bar->maximum());
+    emit lineShown(line);
 }
 
 void ChatWindow::trimView()
@@ -326,22 +290,6 @@ void ChatWindow::showTranscript()
         from = next;
     }
     m_view->verticalScrollBar()->setValue(m_view->verticalScrollBar()->maximum());
-}
-
-void ChatWindow::log(const QByteArray& text)
-{
-    if (!m_host.loggingOn())
-        return;
-    if (const auto dir = m_host.installDir()) {
-        const auto path = ChatLog::logFilePath(*dir, m_session.nick);
-        // The chat goes on without its log, but the user learns once that lines are not kept.
-        if (path && !ChatLog::append(*path, text) && !m_logFailureNoted) {
-            m_logFailureNoted = true;
-            diag::DebugLog(QStringLiteral("Could not write the chat log %1; this chat is not "
-                                          "being logged")
-                               .arg(*path));
-        }
-    }
 }
 
 void ChatWindow::connectionEstablished()

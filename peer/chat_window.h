@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QDialog>
+#include <QString>
 
 #include <cstddef>
 #include <optional>
@@ -20,8 +21,9 @@ struct ChatSession;
 struct FormatMenuItem;
 
 // "CHATWINDOW": one conversation with one peer, relayed by the server or over a direct link.
-// Shows both sides' lines with their formatting, logs them when logging is on, and sends what
-// the user types. Its record outlives it: closing only stops server text from arriving here.
+// Shows both sides' lines with their formatting and hands on what the user types; its chat
+// sessions send it and keep the log. Its record outlives it: closing only stops server text from
+// arriving here.
 class ChatWindow : public QDialog
 {
     Q_OBJECT
@@ -41,7 +43,7 @@ public:
     // A line from the peer (`awayEcho` false) or the away reply that just went to the peer,
     // shown as the user's own line.
     void lineArrived(const QByteArray& text, bool awayEcho = false);
-    // Shows and logs one formatted line, which ends in CR LF.
+    // Shows one formatted line, which ends in CR LF (lineShown() follows, for the log).
     void showLine(const QByteArray& line);
     // The peer connected to our offer: says so once the current event is done.
     void connectionEstablished();
@@ -72,6 +74,14 @@ public:
     QMenu* colourMenu();
     ChatSession& session() const { return m_session; }
 
+signals:
+    // The user sent a line: what goes to the peer, without line breaks; never empty.
+    void textTyped(const QByteArray& text);
+    // A line was shown for the first time, as showLine() took it: the log keeps it.
+    void lineShown(const QByteArray& line);
+    // The user asked to end the encryption of this conversation.
+    void endEncryptionAsked();
+
 public slots:
     // Escape does nothing: the window closes through its close box.
     void reject() override;
@@ -82,22 +92,18 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    QToolButton* formatButton(const QString& icon, const QString& name);
     void buildMenus();
     QMenu* formatMenu(QMenu*& menu, const char* title, const FormatMenuItem* items, size_t count);
     void layOut();
     void insertFormatCode(int id);
-    void endEncryption();
-    bool sendRelayed(const QByteArray& text);
-    bool sendDirect(const QByteArray& text);
     void keepInTranscript(const QByteArray& line);
     void trimView();
     void showTranscript();
-    void log(const QByteArray& text);
     void showProtection();
 
     ChatSession& m_session;
     ChatHost& m_host;
-    bool m_logFailureNoted = false;
     QWidget* m_menuBar = nullptr;
     QTextEdit* m_view = nullptr;
     QLineEdit* m_input = nullptr;

@@ -9,7 +9,6 @@
 #include "peer/texts.h"
 
 #include <QSslSocket>
-#include <QTcpServer>
 #include <QTcpSocket>
 
 namespace peer {
@@ -28,9 +27,14 @@ DirectChatLink::DirectChatLink(ChatSession& session, ChatHost& host, QObject* pa
     : QObject(parent)
     , m_session(session)
     , m_host(host)
-    , m_trusted(!session.secure)
+    , m_trusted(!session.isPrivate())
+    , m_endpoint(new DccEndpoint(this))
 {
-    m_session.socket = this;
+    m_session.link = this;
+    connect(m_endpoint, &DccEndpoint::peerConnected, this, &DirectChatLink::accept);
+    connect(m_endpoint, &DccEndpoint::expired, this, [this](std::chrono::milliseconds waited) {
+        emit noteShown("*" + offerExpiredText(waited).toUtf8() + "*\r\n");
+    });
 }
 
 DirectChatLink::~DirectChatLink()
@@ -39,28 +43,19 @@ DirectChatLink::~DirectChatLink()
     m_session.keyInstalled = false;
 }
 
-std::optional<quint16> DirectChatLink::listen(const QList<quint16>& ports)
+PeerListen DirectChatLink::listening() const
 {
     PeerListen how;
-    how.privateHost = m_session.secure ? &m_host : nullptr;
+    how.privateHost = m_session.isPrivate() ? &m_host : nullptr;
     how.nick = m_session.nick;
     how.expiry = m_host.linkTimeouts().listen;
-    PeerServer* server = listenForOffer(this, how, ports);
-    if (!server)
-        return std::nullopt;
-    m_server = server;
-    const quint16 port = server->serverPort();
-    connect(server, &QTcpServer::newConnection, this, &DirectChatLink::accept);
-    connect(server, &PeerServer::expired, this, [this, server] {
-        emit noteShown("*" + offerExpiredText(server->expiry()).toUtf8() + "*\r\n");
-    });
-    return port;
+    return how;
 }
 
 void DirectChatLink::connectTo(const QHostAddress& address, quint16 port)
 {
-    if (m_session.secure) {
-        QSslSocket* socket = newPrivateSocket(m_host, this);
+    if (m_session.isPrivate()) {
+        QTcpSocket* socket = DccEndpoint::newSocket(&m_host, this);
         if (!socket) {
             emit noteShown("*No certificate of our own for a private link; not connected*\r\n");
             emit closed();
@@ -68,40 +63,39 @@ void DirectChatLink::connectTo(const QHostAddress& address, quint16 port)
         }
         attach(socket);
         secure(socket);
-        socket->connectToHostEncrypted(address.toString(), port);
+        static_cast<QSslSocket*>(socket)->connectToHostEncrypted(address.toString(), port);
         return;
     }
     auto* socket = new QTcpSocket(this);
     attach(socket);
     // Our own encrypted chat, offered passively: the side that offered sends the key, and here
     // that is the side that connects.
-    if (m_session.encrypted && !m_session.keyInstalled)
+    if (m_session.isEncrypted() && !m_session.keyInstalled)
         connect(socket, &QTcpSocket::connected, this, &DirectChatLink::offerKey);
     socket->connectToHost(address, port);
 }
 
 void DirectChatLink::secure(QTcpSocket* socket)
 {
-    watchPrivateLink(*static_cast<QSslSocket*>(socket), m_host, m_session.nick,
-                     [this](const PrivateLinkResult& result) {
-                         if (result.verdict == PrivateLinkResult::Verdict::Refused) {
-                             emit noteShown("*" + result.refusal.toUtf8() + "*\r\n");
-                             return;
-                         }
-                         if (result.verdict == PrivateLinkResult::Verdict::AskUser) {
-                             m_heldFingerprint = result.fingerprint;
-                             m_ownFingerprint = result.ownFingerprint;
-                             m_session.peerFingerprint = result.fingerprint;
-                             emit peerKeyToAccept();
-                             return;
-                         }
-                         m_trusted = true;
-                         m_session.tls = result.protection;
-                         m_session.peerFingerprint = result.fingerprint;
-                         emit protectionChanged();
-                         // What arrived with the handshake.
-                         readAll();
-                     });
+    DccEndpoint::watch(socket, m_host, m_session.nick, [this](const PrivateLinkResult& result) {
+        if (result.verdict == PrivateLinkResult::Verdict::Refused) {
+            emit noteShown("*" + result.refusal.toUtf8() + "*\r\n");
+            return;
+        }
+        if (result.verdict == PrivateLinkResult::Verdict::AskUser) {
+            m_heldFingerprint = result.fingerprint;
+            m_ownFingerprint = result.ownFingerprint;
+            m_session.peerFingerprint = result.fingerprint;
+            emit peerKeyToAccept();
+            return;
+        }
+        m_trusted = true;
+        m_session.tls = result.protection;
+        m_session.peerFingerprint = result.fingerprint;
+        emit protectionChanged();
+        // What arrived with the handshake.
+        readAll();
+    });
 }
 
 void DirectChatLink::acceptPeerKey()
@@ -134,20 +128,13 @@ void DirectChatLink::refusePeerKey()
     close();
 }
 
-void DirectChatLink::accept()
+void DirectChatLink::accept(QTcpSocket* socket)
 {
-    QTcpSocket* socket = m_server ? m_server->nextPendingConnection() : nullptr;
-    if (!socket)
-        return;
-    // One peer per offer: the listening socket goes as soon as it has served.
-    m_server->close();
-    m_server->deleteLater();
-    socket->setParent(this);
     attach(socket);
     emit connected();
-    if (m_session.secure)
+    if (m_session.isPrivate())
         secure(socket);
-    else if (m_session.encrypted)
+    else if (m_session.isEncrypted())
         offerKey();
 }
 
@@ -211,7 +198,9 @@ void DirectChatLink::installKey(const QByteArray& key)
 {
     if (!installChatKey(m_session.cipher, key))
         return;
-    m_session.encrypted = true;
+    // A key the peer sent over a plain link makes it an encrypted chat from now on.
+    if (m_session.mode == ChatMode::Direct)
+        m_session.mode = ChatMode::Encrypted;
     m_session.keyInstalled = true;
     m_framer.setEncrypted(true);
     emit keyChanged();
@@ -279,8 +268,7 @@ void DirectChatLink::close()
     m_heldFingerprint.clear();
     if (m_socket)
         m_socket->abort();
-    if (m_server)
-        m_server->close();
+    m_endpoint->close();
     m_session.cipher.reset();
     m_session.keyInstalled = false;
     emit closed();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "peer/dcc_endpoint.h"
 #include "peer/direct_chat_framer.h"
 
 #include <QByteArray>
@@ -10,7 +11,6 @@
 #include <functional>
 #include <optional>
 
-class QTcpServer;
 class QTcpSocket;
 
 namespace peer {
@@ -20,19 +20,21 @@ struct ChatSession;
 
 // The direct (DCC) link of one chat: listens for the peer or connects to it, frames what
 // arrives, seals and opens encrypted packets, and runs the key exchange. The record keeps the
-// flags and the cipher; the link is the record's `socket`.
+// flags and the cipher; the link is the record's `link`.
 class DirectChatLink : public QObject
 {
     Q_OBJECT
 
 public:
-    // A session marked `secure` runs TLS with `host`'s identity, the peer judged by its pin.
+    // A private session runs TLS with `host`'s identity, the peer judged by its pin.
     DirectChatLink(ChatSession& session, ChatHost& host, QObject* parent = nullptr);
     ~DirectChatLink() override;
 
-    // Listens on the first port of `ports` that can be bound; the port, or nothing when none
-    // could be (each failure is noted in the debug window).
-    std::optional<quint16> listen(const QList<quint16>& ports);
+    // Our offer or answer: it listens for the peer, or waits for the peer's answer.
+    DccEndpoint& endpoint() { return *m_endpoint; }
+    const DccEndpoint& endpoint() const { return *m_endpoint; }
+    // How the endpoint listens for this chat's peer.
+    PeerListen listening() const;
     void connectTo(const QHostAddress& address, quint16 port);
     // Whether the link has been asked to connect or has a peer (a passive offer has neither).
     bool hasPeer() const;
@@ -69,7 +71,7 @@ signals:
     void closed();
 
 private:
-    void accept();
+    void accept(QTcpSocket* socket);
     void attach(QTcpSocket* socket);
     void secure(QTcpSocket* socket);
     void readAll();
@@ -82,7 +84,7 @@ private:
     ChatHost& m_host;
     // A private link carries nothing until the peer's certificate has been judged.
     bool m_trusted = false;
-    QPointer<QTcpServer> m_server;
+    DccEndpoint* m_endpoint;
     QPointer<QTcpSocket> m_socket;
     DirectChatFramer m_framer;
     QByteArray m_heldFingerprint;

@@ -2,11 +2,8 @@
 
 #include "irc/dcc_offer.h"
 #include "peer/chat_host.h"
-#include "peer/listen.h"
-#include "peer/private_link.h"
 
 #include <QSslSocket>
-#include <QTcpServer>
 #include <QTcpSocket>
 
 namespace peer {
@@ -32,6 +29,7 @@ FileReceiver::FileReceiver(const QByteArray& peerNick, const QString& path, quin
     m_resumeWait.setInterval(kResumeWaitMs);
     connect(&m_resumeWait, &QTimer::timeout, this,
             [this] { stop(TransferError::ResumeUnanswered); });
+    connect(&endpoint(), &DccEndpoint::peerConnected, this, &FileReceiver::accept);
 }
 
 FileReceiver::~FileReceiver()
@@ -63,7 +61,7 @@ void FileReceiver::resumeAccepted()
 
 void FileReceiver::connectTo(const QHostAddress& address, quint16 port)
 {
-    QTcpSocket* socket = m_host ? newPrivateSocket(*m_host, this) : new QTcpSocket(this);
+    QTcpSocket* socket = DccEndpoint::newSocket(m_host, this);
     if (!socket) {
         stop(TransferError::PeerRefused, tr("no certificate of our own for a private link"));
         return;
@@ -89,27 +87,19 @@ void FileReceiver::connectTo(const QHostAddress& address, quint16 port)
     socket->connectToHost(address, port, QIODevice::ReadWrite | QIODevice::Unbuffered);
 }
 
-std::optional<quint16> FileReceiver::listen(const QList<quint16>& ports)
+std::optional<DccEndpoint::Failure> FileReceiver::answer(ChatHost& host, const irc::DccOffer& offer)
 {
-    PeerServer* server = openListener(ports);
-    if (!server)
-        return std::nullopt;
-    m_server = server;
-    m_record.port = server->serverPort();
-    connect(server, &QTcpServer::newConnection, this, &FileReceiver::accept);
-    startClock();
-    return m_record.port;
+    const auto failure = endpoint().answer(host, offer, listening());
+    m_record.port = endpoint().ours().port;
+    if (m_record.port != 0)
+        startClock();
+    return failure;
 }
 
-void FileReceiver::accept()
+void FileReceiver::accept(QTcpSocket* socket)
 {
-    QTcpSocket* socket = m_server ? m_server->nextPendingConnection() : nullptr;
-    if (!socket || m_socket)
+    if (m_socket)
         return;
-    // One peer per offer: the listening socket goes as soon as it has served.
-    m_server->close();
-    m_server->deleteLater();
-    socket->setParent(this);
     m_socket = socket;
     connect(socket, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError) {
         if (m_socket && m_socket->state() == QAbstractSocket::UnconnectedState)
@@ -203,8 +193,7 @@ QString FileReceiver::keptPart() const
 void FileReceiver::release()
 {
     m_resumeWait.stop();
-    if (m_server)
-        m_server->close();
+    endpoint().close();
     if (m_socket) {
         m_socket->disconnect(this);
         m_socket->disconnectFromHost();

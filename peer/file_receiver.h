@@ -11,7 +11,6 @@
 
 #include <optional>
 
-class QTcpServer;
 class QTcpSocket;
 
 namespace peer {
@@ -44,14 +43,14 @@ public:
     const std::optional<PartFile::Failure>& openFailure() const { return m_openFailure; }
     QString keptPart() const override;
     void connectTo(const QHostAddress& address, quint16 port);
-    // A passive offer: we listen for the sender; the port, or nothing.
-    std::optional<quint16> listen(const QList<quint16>& ports);
+    // A passive offer: we listen for the sender, and our answer tells it where.
+    std::optional<DccEndpoint::Failure> answer(ChatHost& host, const irc::DccOffer& offer);
     // We asked the sender to resume: it has kResumeWaitMs to agree (resumeAccepted()).
     void awaitResume();
     void resumeAccepted();
 
 private:
-    void accept();
+    void accept(QTcpSocket* socket);
     void attach(QTcpSocket* socket);
     void begin();
     void readData();
@@ -64,7 +63,6 @@ private:
     ReceiveCount m_count;
     QByteArray m_buffer; // one read at a time, reused
     QTimer m_resumeWait;
-    QPointer<QTcpServer> m_server;
     QPointer<QTcpSocket> m_socket;
 };
 

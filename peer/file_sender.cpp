@@ -2,11 +2,8 @@
 
 #include "irc/dcc_offer.h"
 #include "peer/chat_host.h"
-#include "peer/listen.h"
-#include "peer/private_link.h"
 
 #include <QSslSocket>
-#include <QTcpServer>
 #include <QTcpSocket>
 
 namespace peer {
@@ -27,6 +24,7 @@ FileSender::FileSender(const QByteArray& peerNick, const QString& path, bool fas
     , m_window(0)
     , m_fast(fastSend)
 {
+    connect(&endpoint(), &DccEndpoint::peerConnected, this, &FileSender::accept);
     m_record.peerNick = peerNick;
     m_record.path = path;
     m_record.baseName = QString::fromUtf8(irc::GetBaseName(path.toUtf8()));
@@ -47,27 +45,36 @@ bool FileSender::open()
     return true;
 }
 
-std::optional<quint16> FileSender::listen(const QList<quint16>& ports)
+std::optional<DccEndpoint::Failure> FileSender::offer(ChatHost& host, bool passive)
 {
-    PeerServer* server = openListener(ports);
-    if (!server)
-        return std::nullopt;
-    m_server = server;
-    m_record.port = server->serverPort();
-    connect(server, &QTcpServer::newConnection, this, &FileSender::accept);
-    return m_record.port;
+    irc::OutgoingOffer offer;
+    offer.kind = irc::DccKind::Send;
+    offer.nick = m_record.peerNick;
+    offer.baseName = m_record.baseName.toUtf8();
+    offer.size = size();
+    offer.secure = isPrivate();
+    const auto failure =
+        endpoint().offer(host, offer, listening(), passive, DccEndpoint::Unanswered::Expires);
+    m_record.port = endpoint().ours().port;
+    return failure;
 }
 
-void FileSender::awaitAnswer(const QByteArray& token)
+OurOffer FileSender::ours() const
 {
-    m_token = token;
-    // Nothing listens on our side, but an answer that never comes must end the wait all the same.
-    m_answerTimer.setSingleShot(true);
-    connect(&m_answerTimer, &QTimer::timeout, this, [this] {
-        if (status() == Status::Awaiting && !m_socket)
-            stop(TransferError::OfferExpired, expiredText(linkTimeouts().listen));
-    });
-    m_answerTimer.start(linkTimeouts().listen);
+    OurOffer ours = endpoint().ours();
+    ours.kind = irc::DccKind::Send;
+    ours.nick = m_record.peerNick;
+    ours.port = m_record.port;
+    ours.open = status() == Status::Awaiting;
+    return ours;
+}
+
+std::optional<quint16> FileSender::listen(const QList<quint16>& ports)
+{
+    const auto port = endpoint().listen(listening(), ports);
+    if (port)
+        m_record.port = *port;
+    return port;
 }
 
 QString FileSender::expiredText(std::chrono::milliseconds waited) const
@@ -90,7 +97,8 @@ void FileSender::connectTo(const QHostAddress& address, quint16 port)
 {
     if (status() != Status::Awaiting || m_socket)
         return;
-    QTcpSocket* socket = m_host ? newPrivateSocket(*m_host, this) : new QTcpSocket(this);
+    endpoint().answered();
+    QTcpSocket* socket = DccEndpoint::newSocket(m_host, this);
     if (!socket) {
         stop(TransferError::PeerRefused, tr("no certificate of our own for a private link"));
         return;
@@ -111,15 +119,10 @@ void FileSender::connectTo(const QHostAddress& address, quint16 port)
     socket->connectToHost(address, port, QIODevice::ReadWrite | QIODevice::Unbuffered);
 }
 
-void FileSender::accept()
+void FileSender::accept(QTcpSocket* socket)
 {
-    QTcpSocket* socket = m_server ? m_server->nextPendingConnection() : nullptr;
-    if (!socket || m_socket)
+    if (m_socket)
         return;
-    // One peer per offer: the listening socket goes as soon as it has served.
-    m_server->close();
-    m_server->deleteLater();
-    socket->setParent(this);
     attach(socket);
 }
 
@@ -219,9 +222,7 @@ void FileSender::readAcks()
 
 void FileSender::release()
 {
-    m_answerTimer.stop();
-    if (m_server)
-        m_server->close();
+    endpoint().close();
     if (m_socket) {
         m_socket->disconnect(this);
         // Everything written must still reach the peer before the link closes.

@@ -7,11 +7,9 @@
 #include <QHostAddress>
 #include <QList>
 #include <QPointer>
-#include <QTimer>
 
 #include <optional>
 
-class QTcpServer;
 class QTcpSocket;
 
 namespace peer {
@@ -33,11 +31,18 @@ public:
 
     // Opens the file; false when it cannot be read.
     bool open();
-    // Listens on the first of `ports` that can be bound; the port, or nothing.
+    // Our offer to the server: we listen, or, passive, the peer listens and answers with our
+    // token within the listening time.
+    std::optional<DccEndpoint::Failure> offer(ChatHost& host, bool passive);
+    // Listens on the first of `ports` that can be bound, with no offer; the port, or nothing.
     std::optional<quint16> listen(const QList<quint16>& ports);
-    // A passive offer: the peer listens and answers with `token`, within the listening time.
-    void awaitAnswer(const QByteArray& token);
-    const QByteArray& token() const { return m_token; }
+    const QByteArray& token() const { return endpoint().ours().token; }
+    // Our offer as answers and resumes are matched against it: open while it waits for the peer.
+    OurOffer ours() const;
+    bool answeredBy(const irc::DccOffer& answer, const NickRule& nicks) const
+    {
+        return answersOffer(ours(), answer, nicks);
+    }
     // The peer asked to resume at `position`; false (nothing changes) once the transfer has
     // begun or when the position lies past the end of the file.
     bool resumeAt(quint64 position);
@@ -45,7 +50,7 @@ public:
     void connectTo(const QHostAddress& address, quint16 port);
 
 private:
-    void accept();
+    void accept(QTcpSocket* socket);
     void attach(QTcpSocket* socket);
     void begin();
     void readAcks();
@@ -58,10 +63,7 @@ private:
     AckReader m_acks;
     QByteArray m_buffer; // one piece of the file at a time, reused
     bool m_fast;
-    QByteArray m_token;
-    QPointer<QTcpServer> m_server;
     QPointer<QTcpSocket> m_socket;
-    QTimer m_answerTimer;
 };
 
 } // namespace peer

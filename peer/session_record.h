@@ -1,41 +1,27 @@
 #pragma once
 
 #include "peer/blowfish.h"
+#include "peer/nick_rule.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
-#include <QList>
-#include <QObject>
 #include <QPointer>
 #include <QString>
 
-#include <functional>
 #include <memory>
 #include <vector>
 
 namespace peer {
 
-// The kinds of conversation record; the numbers are those AllocRecord takes.
-enum RecordKind : int { KIND_CHAT = 0, KIND_TRANSFER = 1, KIND_AUDIOBUF = 2 };
+class ChatWindow;
+class DirectChatLink;
+
 enum TransferType : int { TRANSFER_FILE = 2, TRANSFER_VOICE = 3 };
 
-// One open conversation. A record is found again by its socket (when a socket event arrives)
-// or by its window (when a window handles a message); both are weak, since either may go first.
-struct SessionRecord
-{
-    explicit SessionRecord(RecordKind recordKind)
-        : kind(recordKind)
-    {}
-    virtual ~SessionRecord() = default;
-    SessionRecord(const SessionRecord&) = delete;
-    SessionRecord& operator=(const SessionRecord&) = delete;
+// How a chat runs: through the server, or over a direct link, plain, with our Blowfish
+// encryption, or private (TLS).
+enum class ChatMode { Relayed, Direct, Encrypted, Private };
 
-    const RecordKind kind;
-    QPointer<QObject> socket;
-    QPointer<QObject> window;
-};
-
-// A chat window's conversation, relayed by the server or over a direct link.
 // What keeps a direct link private, as the chat window says it.
 enum class LinkProtection {
     None,
@@ -44,27 +30,30 @@ enum class LinkProtection {
     TlsNotYetVerified,   // TLS with a certificate first seen now, pinned but not compared
 };
 
-struct ChatSession : SessionRecord
+// A chat window's conversation, relayed by the server or over a direct link. Its link and its
+// window are weak: either may go first, and the record stays.
+struct ChatSession
 {
-    ChatSession()
-        : SessionRecord(KIND_CHAT)
-    {}
+    ChatSession() = default;
+    ChatSession(const ChatSession&) = delete;
+    ChatSession& operator=(const ChatSession&) = delete;
+
+    bool isDirect() const { return mode != ChatMode::Relayed; }
+    bool isPrivate() const { return mode == ChatMode::Private; }
+    // Our Blowfish encryption was asked for, or a key has come over the link since.
+    bool isEncrypted() const { return mode == ChatMode::Encrypted; }
 
     // Kept whole: servers allow nicks far longer than nine characters, and a cut nick would
     // route two people to one window.
     QByteArray nick;
+    ChatMode mode = ChatMode::Relayed;
     bool serverRouted = false; // server text from `nick` goes to this record's window
-    bool isDcc = false;
-    bool encrypted = false;
+    QPointer<DirectChatLink> link;
+    QPointer<ChatWindow> window;
     bool keyInstalled = false;
     BlowfishState cipher; // all zero unless a key is installed
-    quint16 listenPort = 0;
-    // A private link (SCHAT): TLS, and the peer's certificate once the handshake is done.
-    bool secure = false;
     LinkProtection tls = LinkProtection::None;
     QByteArray peerFingerprint; // lower-case hex SHA-256
-    // A passive offer of ours waits for the answer that carries this token.
-    QByteArray token;
     // The lines shown, with formatting codes: a direct chat's window that closed and opens
     // again for its link shows them again. The window bounds them.
     QByteArray transcript;
@@ -72,12 +61,8 @@ struct ChatSession : SessionRecord
 };
 
 // A file transfer in either direction, or one leg of a voice chat.
-struct TransferSession : SessionRecord
+struct TransferSession
 {
-    TransferSession()
-        : SessionRecord(KIND_TRANSFER)
-    {}
-
     TransferType type = TRANSFER_FILE;
     quint64 count = 0;
     QString path;
@@ -88,22 +73,8 @@ struct TransferSession : SessionRecord
     quint64 size = 0;
 };
 
-// One received block of audio waiting to be played.
-struct AudioBuffer : SessionRecord
-{
-    AudioBuffer()
-        : SessionRecord(KIND_AUDIOBUF)
-    {}
-
-    QByteArray data;
-};
-
-// A new record of the given kind, or null for an unknown kind.
-std::unique_ptr<SessionRecord> AllocRecord(int kind);
-
 // An ordered collection of records that owns them. The operations keep their old names and
-// results: AppendRecord puts a record at the tail, FindChat/FindTransfer give the first match
-// from the head, and a key given as null is not compared.
+// results: AppendRecord puts a record at the tail.
 template <typename Record> class SessionList
 {
 public:
@@ -130,17 +101,6 @@ public:
     void FreeAllRecords() { m_records.clear(); }
     int CountRecords() const { return static_cast<int>(m_records.size()); }
 
-    Record* find(const QObject* socket, const QObject* window) const
-    {
-        for (const auto& record : m_records) {
-            if (socket && record->socket == socket)
-                return record.get();
-            if (window && record->window == window)
-                return record.get();
-        }
-        return nullptr;
-    }
-
     Record* at(int index) const { return m_records.at(static_cast<size_t>(index)).get(); }
     auto begin() const { return m_records.begin(); }
     auto end() const { return m_records.end(); }
@@ -150,28 +110,10 @@ private:
 };
 
 using ChatList = SessionList<ChatSession>;
-using DccList = SessionList<TransferSession>;
 
-inline ChatSession* FindChat(const ChatList& list, const QObject* socket, const QObject* window)
-{
-    return list.find(socket, window);
-}
-
-inline TransferSession* FindTransfer(const DccList& list, const QObject* socket,
-                                     const QObject* window)
-{
-    return list.find(socket, window);
-}
-
-// The first chat whose server text goes to it from `nick` (exact comparison, as the server's
-// nick spelling is what routes).
-ChatSession* FindRoutedChat(const ChatList& list, const QByteArray& nick);
-
-// Whether two nicks name the same user, as the server compares them.
-using NickComparison = std::function<bool(QByteArrayView a, QByteArrayView b)>;
-
-// The same, comparing nicks by `same` (the server's case mapping, once it has told us).
+// The first chat whose server text goes to it from `nick`, by `nicks` (until the server has
+// said how it compares nicks, the exact spelling: the server's spelling is what routes).
 ChatSession* FindRoutedChat(const ChatList& list, const QByteArray& nick,
-                            const NickComparison& same);
+                            const NickRule& nicks = {});
 
 } // namespace peer

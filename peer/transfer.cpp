@@ -1,7 +1,6 @@
 #include "peer/transfer.h"
 
 #include "diag/debug_log.h"
-#include "peer/listen.h"
 #include "peer/private_link.h"
 
 #include <QSslSocket>
@@ -10,8 +9,12 @@ namespace peer {
 
 Transfer::Transfer(QObject* parent)
     : QObject(parent)
+    , m_endpoint(new DccEndpoint(this))
 {
     m_record.type = TRANSFER_FILE;
+    connect(m_endpoint, &DccEndpoint::expired, this, [this](std::chrono::milliseconds waited) {
+        stop(TransferError::OfferExpired, expiredText(waited));
+    });
 }
 
 Transfer::~Transfer() = default;
@@ -51,29 +54,29 @@ void Transfer::whenTrusted(QTcpSocket* socket, const std::function<void()>& begi
         begin();
         return;
     }
-    watchPrivateLink(*static_cast<QSslSocket*>(socket), *m_host, m_record.peerNick,
-                     [this, socket, begin](const PrivateLinkResult& result) {
-                         if (result.verdict == PrivateLinkResult::Verdict::Refused) {
-                             stop(TransferError::PeerRefused, result.refusal);
-                             return;
-                         }
-                         m_protection = result.protection;
-                         m_peerFingerprint = result.fingerprint;
-                         m_ownFingerprint = result.ownFingerprint;
-                         if (result.verdict == PrivateLinkResult::Verdict::AskUser) {
-                             m_heldSocket = socket;
-                             m_heldFingerprint = result.fingerprint;
-                             m_heldBegin = begin;
-                             // A peer that leaves while the user looks is not waited for.
-                             connect(socket, &QTcpSocket::disconnected, this, [this] {
-                                 if (awaitsPeerKey())
-                                     dropHeld(TransferError::PeerClosed, {});
-                             });
-                             emit peerKeyToAccept();
-                             return;
-                         }
-                         begin();
-                     });
+    DccEndpoint::watch(socket, *m_host, m_record.peerNick,
+                       [this, socket, begin](const PrivateLinkResult& result) {
+                           if (result.verdict == PrivateLinkResult::Verdict::Refused) {
+                               stop(TransferError::PeerRefused, result.refusal);
+                               return;
+                           }
+                           m_protection = result.protection;
+                           m_peerFingerprint = result.fingerprint;
+                           m_ownFingerprint = result.ownFingerprint;
+                           if (result.verdict == PrivateLinkResult::Verdict::AskUser) {
+                               m_heldSocket = socket;
+                               m_heldFingerprint = result.fingerprint;
+                               m_heldBegin = begin;
+                               // A peer that leaves while the user looks is not waited for.
+                               connect(socket, &QTcpSocket::disconnected, this, [this] {
+                                   if (awaitsPeerKey())
+                                       dropHeld(TransferError::PeerClosed, {});
+                               });
+                               emit peerKeyToAccept();
+                               return;
+                           }
+                           begin();
+                       });
 }
 
 void Transfer::acceptPeerKey()
@@ -111,20 +114,14 @@ void Transfer::dropHeld(TransferError error, const QString& detail)
     stop(error, detail);
 }
 
-PeerServer* Transfer::openListener(const QList<quint16>& ports)
+PeerListen Transfer::listening() const
 {
     PeerListen how;
     how.buffering = PeerServer::Buffering::Unbuffered;
     how.privateHost = m_host;
     how.nick = m_record.peerNick;
     how.expiry = m_timeouts.listen;
-    PeerServer* server = listenForOffer(this, how, ports);
-    if (server) {
-        connect(server, &PeerServer::expired, this, [this, server] {
-            stop(TransferError::OfferExpired, expiredText(server->expiry()));
-        });
-    }
-    return server;
+    return how;
 }
 
 void Transfer::setCount(quint64 count)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "peer/chat_host.h"
+#include "peer/dcc_endpoint.h"
 #include "peer/session_record.h"
 #include "peer/texts.h"
 
@@ -14,8 +15,6 @@
 class QTcpSocket;
 
 namespace peer {
-
-class PeerServer;
 
 // One file transfer in either direction. It owns its socket and its file and closes both the
 // moment it ends, however it ends; its window only shows what it reports.
@@ -70,6 +69,13 @@ public:
     // The user refused the certificate: the transfer stops, nothing having gone over the link.
     void refusePeerKey();
 
+    // Our offer or answer: its wait for the peer, which stops the transfer when nobody came in
+    // time.
+    DccEndpoint& endpoint() { return *m_endpoint; }
+    const DccEndpoint& endpoint() const { return *m_endpoint; }
+    // How the endpoint listens for this transfer's peer: private when the transfer is.
+    PeerListen listening() const;
+
 signals:
     void statusChanged(peer::Transfer::Status status);
     // The count moved.
@@ -96,10 +102,6 @@ protected:
     // Runs `begin` once the link on `socket` may carry data: at once for a plain link, after
     // the handshake and the pin for a private one (which otherwise stops the transfer).
     void whenTrusted(QTcpSocket* socket, const std::function<void()>& begin);
-    // A server of this transfer for its peer, private when the transfer is, that stops the
-    // transfer when nobody has connected in time; null when no port of `ports` can be bound.
-    PeerServer* openListener(const QList<quint16>& ports);
-
     TransferSession m_record;
     ChatHost* m_host = nullptr; // set for a private link
     LinkProtection m_protection = LinkProtection::None;
@@ -110,6 +112,7 @@ private:
     void dropHeld(TransferError error, const QString& detail);
 
     LinkTimeouts m_timeouts;
+    DccEndpoint* m_endpoint;
     QPointer<QTcpSocket> m_heldSocket;
     QByteArray m_heldFingerprint;
     QByteArray m_ownFingerprint;

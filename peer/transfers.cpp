@@ -7,16 +7,9 @@
 #include "peer/file_sender.h"
 #include "peer/transfer_window.h"
 
-#include <QRandomGenerator>
-
 namespace peer {
 
 namespace {
-
-bool sameNick(const QByteArray& a, const QByteArray& b)
-{
-    return a.compare(b, Qt::CaseInsensitive) == 0;
-}
 
 void refuseResume(const irc::DccResume& resume, const char* why)
 {
@@ -105,26 +98,9 @@ bool Transfers::offerFile(const QByteArray& nick, const QString& path, const QWi
         }
         sender->makePrivate(m_host);
     }
-    quint16 port = 0;
-    QByteArray token;
-    if (m_host.passiveOffers()) {
-        // Behind NAT nobody can reach us: the peer listens and we connect out.
-        token = irc::makeOfferToken(QRandomGenerator::global()->generate());
-        sender->awaitAnswer(token);
-    } else {
-        const auto listening =
-            sender->listen(irc::offerPortsToTry(QRandomGenerator::global()->generate()));
-        if (!listening) {
-            emit failed(TransferError::NoPort);
-            return false;
-        }
-        port = *listening;
-    }
-    const auto offer =
-        irc::formatOffer({irc::DccKind::Send, nick, m_host.offerAddressField(), port,
-                          sender->record().baseName.toUtf8(), sender->size(), token, secure});
-    if (!offer || !m_host.sendServerLine(*offer)) {
-        emit failed(TransferError::OfferNotSent);
+    if (const auto failure = sender->offer(m_host, m_host.passiveOffers())) {
+        emit failed(*failure == DccEndpoint::Failure::NoPort ? TransferError::NoPort
+                                                             : TransferError::OfferNotSent);
         return false;
     }
     Entry& entry = add(std::move(sender), near);
@@ -174,41 +150,31 @@ void Transfers::startReceiving(Entry& entry)
         return;
     }
     // The sender cannot be reached: we listen, and our answer tells it where.
-    const auto port =
-        entry.receiver->listen(irc::offerPortsToTry(QRandomGenerator::global()->generate()));
-    const auto answer =
-        port ? irc::formatOffer({irc::DccKind::Send, offer.sender, m_host.offerAddressField(),
-                                 *port, offer.fileName, offer.size, offer.token, offer.secure})
-             : std::nullopt;
-    if (!answer || !m_host.sendServerLine(*answer)) {
+    if (const auto failure = entry.receiver->answer(m_host, offer)) {
         entry.receiver->cancel();
-        emit failed(port ? TransferError::OfferNotSent : TransferError::NoPort);
+        emit failed(*failure == DccEndpoint::Failure::NoPort ? TransferError::NoPort
+                                                             : TransferError::OfferNotSent);
     }
+}
+
+FileSender* Transfers::waitingForAnswer(const irc::DccOffer& offer) const
+{
+    for (const Entry& entry : m_entries) {
+        if (entry.sender && entry.sender->answeredBy(offer, m_host.nicks()))
+            return entry.sender;
+    }
+    return nullptr;
 }
 
 bool Transfers::answersOurOffer(const irc::DccOffer& offer) const
 {
-    if (offer.kind != irc::DccKind::Send || offer.token.isEmpty() || offer.port == 0)
-        return false;
-    for (const Entry& entry : m_entries) {
-        if (entry.sender && entry.sender->status() == Transfer::Status::Awaiting
-            && entry.sender->token() == offer.token
-            && sameNick(entry.sender->record().peerNick, offer.sender))
-            return true;
-    }
-    return false;
+    return waitingForAnswer(offer) != nullptr;
 }
 
 void Transfers::takeAnswer(const irc::DccOffer& offer)
 {
-    for (Entry& entry : m_entries) {
-        if (entry.sender && entry.sender->status() == Transfer::Status::Awaiting
-            && entry.sender->token() == offer.token
-            && sameNick(entry.sender->record().peerNick, offer.sender)) {
-            entry.sender->connectTo(offer.host(), offer.port);
-            return;
-        }
-    }
+    if (FileSender* sender = waitingForAnswer(offer))
+        sender->connectTo(offer.host(), offer.port);
 }
 
 void Transfers::takeResume(const irc::DccResume& resume)
@@ -227,13 +193,7 @@ void Transfers::resumeOurOffer(const irc::DccResume& resume)
     }
     for (Entry& entry : m_entries) {
         FileSender* sender = entry.sender;
-        if (!sender || sender->status() != Transfer::Status::Awaiting
-            || !sameNick(sender->record().peerNick, resume.sender))
-            continue;
-        const bool ours = sender->token().isEmpty()
-                              ? resume.port != 0 && resume.port == sender->record().port
-                              : resume.port == 0 && resume.token == sender->token();
-        if (!ours)
+        if (!sender || !resumeNamesOffer(sender->ours(), resume, m_host.nicks()))
             continue;
         if (!sender->resumeAt(*resume.position)) {
             refuseResume(resume, "its position lies past the end of the file");
@@ -253,12 +213,7 @@ void Transfers::acceptedResume(const irc::DccResume& resume)
 {
     for (Entry& entry : m_entries) {
         if (!entry.awaitingAccept || entry.receiver->isFinished()
-            || !sameNick(entry.offer.sender, resume.sender))
-            continue;
-        const irc::DccOffer& offer = entry.offer;
-        const bool ours = offer.passive() ? resume.port == 0 && resume.token == offer.token
-                                          : resume.port == offer.port;
-        if (!ours)
+            || !acceptAnswersResume(entry.offer, resume, m_host.nicks()))
             continue;
         // Agreeing to another position than the one asked for would splice the file wrongly.
         if (resume.position != entry.resumeFrom) {

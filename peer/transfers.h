@@ -88,6 +88,7 @@ private:
     // Connects to the sender's offer, or, for a passive one, listens and answers it.
     void startReceiving(Entry& entry);
     void resumeOurOffer(const irc::DccResume& resume);
+    FileSender* waitingForAnswer(const irc::DccOffer& offer) const;
     void acceptedResume(const irc::DccResume& resume);
 
     ChatHost& m_host;

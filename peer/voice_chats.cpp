@@ -5,8 +5,6 @@
 #include "peer/voice_link.h"
 #include "peer/voice_window.h"
 
-#include <QRandomGenerator>
-
 namespace peer {
 
 VoiceChats::VoiceChats(ChatHost& host, SoundSystem& sound, QObject* parent)
@@ -59,7 +57,8 @@ void VoiceChats::start(const QByteArray& nick, const QWidget* near)
 bool VoiceChats::answersOurOffer(const irc::DccOffer& offer) const
 {
     return offer.kind == irc::DccKind::Voice
-           && incomingVoiceOffer(allLegs(), offer.sender) == IncomingVoice::AcceptAsReturn
+           && incomingVoiceOffer(allLegs(), offer.sender, m_host.nicks())
+                  == IncomingVoice::AcceptAsReturn
            && awaitingReturn(offer.sender);
 }
 
@@ -67,7 +66,7 @@ VoiceCall* VoiceChats::awaitingReturn(const QByteArray& nick) const
 {
     for (const Entry& entry : m_entries) {
         const QList<VoiceLeg> legs = entry.call->legs();
-        if (incomingVoiceOffer(legs, nick) == IncomingVoice::AcceptAsReturn)
+        if (incomingVoiceOffer(legs, nick, m_host.nicks()) == IncomingVoice::AcceptAsReturn)
             return entry.call.get();
     }
     return nullptr;
@@ -90,20 +89,9 @@ void VoiceChats::accept(const irc::DccOffer& offer)
 bool VoiceChats::offerLink(VoiceCall& call, const QByteArray& nick, bool isReturn)
 {
     auto link = std::make_unique<VoiceLink>(VoiceLink::Role::Capture, nick, isReturn);
-    const auto port = link->listen(irc::offerPortsToTry(QRandomGenerator::global()->generate()),
-                                   m_host.linkTimeouts().listen);
-    if (!port) {
-        emit failed(VoiceError::NoPort);
-        return false;
-    }
-    irc::OutgoingOffer voice;
-    voice.kind = irc::DccKind::Voice;
-    voice.nick = nick;
-    voice.address = m_host.offerAddressField();
-    voice.port = *port;
-    const auto offer = irc::formatOffer(voice);
-    if (!offer || !m_host.sendServerLine(*offer)) {
-        emit failed(VoiceError::OfferNotSent);
+    if (const auto failure = link->offer(m_host)) {
+        emit failed(*failure == DccEndpoint::Failure::NoPort ? VoiceError::NoPort
+                                                             : VoiceError::OfferNotSent);
         return false;
     }
     VoiceCall* owner = &call;
@@ -139,7 +127,7 @@ VoiceCall& VoiceChats::add(std::unique_ptr<VoiceCall> call, VoiceStatus first,
 void VoiceChats::linkConnected(VoiceCall& call, const VoiceLink& link)
 {
     // Each link carries sound one way: a first link we accepted is answered by one back.
-    if (offersReturnLeg(allLegs(), link.leg()))
+    if (offersReturnLeg(allLegs(), link.leg(), m_host.nicks()))
         offerLink(call, link.record().peerNick, true);
 }
 

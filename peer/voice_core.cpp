@@ -18,18 +18,13 @@ bool fillBlock(QByteArray& block, QByteArrayView& input)
     return block.size() == kVoiceBlockBytes;
 }
 
-// IRC nicks compare without case, and the nick a leg was offered to may be the contact list's
-// spelling rather than the server's.
-bool sameNick(const QByteArray& a, const QByteArray& b)
-{
-    return !a.isEmpty() && a.compare(b, Qt::CaseInsensitive) == 0;
-}
-
-int countLegs(const QList<VoiceLeg>& legs, const QByteArray& nick, bool offeredByUs, bool isReturn)
+int countLegs(const QList<VoiceLeg>& legs, const QByteArray& nick, bool offeredByUs, bool isReturn,
+              const NickRule& nicks)
 {
     return int(std::count_if(legs.begin(), legs.end(), [&](const VoiceLeg& leg) {
-        return sameNick(leg.peerNick, nick) && leg.offeredByUs == offeredByUs
-               && leg.isReturn == isReturn;
+        return !leg.peerNick.isEmpty()
+               && nicks.same(leg.peerNick, nick, NickRule::Unsaid::IgnoreAsciiCase)
+               && leg.offeredByUs == offeredByUs && leg.isReturn == isReturn;
     }));
 }
 
@@ -116,22 +111,23 @@ QByteArray PlaybackQueue::ack() const
     return QByteArray(bytes.data(), qsizetype(bytes.size()));
 }
 
-IncomingVoice incomingVoiceOffer(const QList<VoiceLeg>& legs, const QByteArray& senderNick)
+IncomingVoice incomingVoiceOffer(const QList<VoiceLeg>& legs, const QByteArray& senderNick,
+                                 const NickRule& nicks)
 {
     // Each first leg we offered takes one return. Counting, rather than looking for any leg
     // with the sender, keeps a further offer from a peer we already talk with from being taken
     // unasked as a third leg.
-    const int awaiting =
-        countLegs(legs, senderNick, true, false) - countLegs(legs, senderNick, false, true);
+    const int awaiting = countLegs(legs, senderNick, true, false, nicks)
+                         - countLegs(legs, senderNick, false, true, nicks);
     return awaiting > 0 ? IncomingVoice::AcceptAsReturn : IncomingVoice::Ask;
 }
 
-bool offersReturnLeg(const QList<VoiceLeg>& legs, const VoiceLeg& connected)
+bool offersReturnLeg(const QList<VoiceLeg>& legs, const VoiceLeg& connected, const NickRule& nicks)
 {
     if (connected.offeredByUs || connected.isReturn)
         return false;
     const QByteArray& nick = connected.peerNick;
-    return countLegs(legs, nick, false, false) > countLegs(legs, nick, true, true);
+    return countLegs(legs, nick, false, false, nicks) > countLegs(legs, nick, true, true, nicks);
 }
 
 QString voiceStatusText(VoiceStatus status)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "peer/nick_rule.h"
 #include "peer/transfer_core.h"
 
 #include <QByteArray>
@@ -111,12 +112,16 @@ enum class IncomingVoice {
     AcceptAsReturn, // the answer to a first leg we offered to this sender: take it without asking
     Ask,
 };
-IncomingVoice incomingVoiceOffer(const QList<VoiceLeg>& legs, const QByteArray& senderNick);
+// Nicks compare by `nicks`; until the server has said how, without regard to ASCII case, since
+// the nick a leg was offered to may be the contact list's spelling rather than the server's.
+IncomingVoice incomingVoiceOffer(const QList<VoiceLeg>& legs, const QByteArray& senderNick,
+                                 const NickRule& nicks = {});
 
 // Whether `connected`, a leg just connected, should be answered by a return leg to its peer.
 // `legs` are all open legs, `connected` among them. Only a first leg we accepted is answered,
 // and only once, so the two sides never go on offering to each other.
-bool offersReturnLeg(const QList<VoiceLeg>& legs, const VoiceLeg& connected);
+bool offersReturnLeg(const QList<VoiceLeg>& legs, const VoiceLeg& connected,
+                     const NickRule& nicks = {});
 
 // The box shown when the user starts a second voice chat; both texts exactly as always shown.
 inline constexpr char kVoiceChatOpenTitle[] = "Voice Chat Already Open";

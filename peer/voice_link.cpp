@@ -1,10 +1,8 @@
 #include "peer/voice_link.h"
 
-#include "peer/listen.h"
 #include "peer/sound.h"
 
 #include <QDateTime>
-#include <QTcpServer>
 #include <QTcpSocket>
 
 namespace peer {
@@ -13,9 +11,15 @@ VoiceLink::VoiceLink(Role role, const QByteArray& peerNick, bool isReturn, QObje
     : QObject(parent)
     , m_role(role)
     , m_isReturn(isReturn)
+    , m_endpoint(new DccEndpoint(this))
 {
     m_record.type = TRANSFER_VOICE;
     m_record.peerNick = peerNick;
+    connect(m_endpoint, &DccEndpoint::peerConnected, this, &VoiceLink::accept);
+    connect(m_endpoint, &DccEndpoint::expired, this, [this](std::chrono::milliseconds waited) {
+        close();
+        emit expired(waited);
+    });
 }
 
 VoiceLink::~VoiceLink()
@@ -38,32 +42,23 @@ quint64 VoiceLink::droppedBlocks() const
     return m_role == Role::Capture ? m_gate.droppedBlocks() : m_queue.droppedBlocks();
 }
 
-std::optional<quint16> VoiceLink::listen(const QList<quint16>& ports,
-                                         std::chrono::milliseconds expiry)
+std::optional<DccEndpoint::Failure> VoiceLink::offer(ChatHost& host)
 {
     PeerListen how;
     how.nick = m_record.peerNick;
-    how.expiry = expiry;
-    PeerServer* server = listenForOffer(this, how, ports);
-    if (!server)
-        return std::nullopt;
-    m_server = server;
-    m_record.port = server->serverPort();
-    m_record.socket = server;
-    connect(server, &QTcpServer::newConnection, this, &VoiceLink::accept);
-    connect(server, &PeerServer::expired, this, [this, server] {
-        const std::chrono::milliseconds waited = server->expiry();
-        close();
-        emit expired(waited);
-    });
-    return m_record.port;
+    how.expiry = host.linkTimeouts().listen;
+    irc::OutgoingOffer voice;
+    voice.kind = irc::DccKind::Voice;
+    voice.nick = m_record.peerNick;
+    const auto failure = m_endpoint->offer(host, voice, how, false);
+    m_record.port = m_endpoint->ours().port;
+    return failure;
 }
 
 void VoiceLink::connectTo(const QHostAddress& address, quint16 port)
 {
     auto* socket = new QTcpSocket(this);
     m_socket = socket;
-    m_record.socket = socket;
     m_record.startTime = QDateTime::currentSecsSinceEpoch();
     connect(socket, &QTcpSocket::connected, this, [this] {
         m_connected = true;
@@ -81,17 +76,11 @@ void VoiceLink::connectTo(const QHostAddress& address, quint16 port)
     socket->connectToHost(address, port);
 }
 
-void VoiceLink::accept()
+void VoiceLink::accept(QTcpSocket* socket)
 {
-    QTcpSocket* socket = m_server ? m_server->nextPendingConnection() : nullptr;
-    if (!socket || m_socket)
+    if (m_socket)
         return;
-    // One peer per offer: the listening socket goes as soon as it has served.
-    m_server->close();
-    m_server->deleteLater();
-    socket->setParent(this);
     m_socket = socket;
-    m_record.socket = socket;
     m_record.startTime = QDateTime::currentSecsSinceEpoch();
     m_connected = true;
     // A block, then a wait for its acknowledgement: nothing may sit in Nagle's queue.
@@ -152,7 +141,7 @@ void VoiceLink::send(const QByteArray& bytes)
 
 void VoiceLink::lost()
 {
-    if (!m_socket && !m_server)
+    if (!m_socket && !m_endpoint->isListening())
         return;
     close();
     emit closedByPeer();
@@ -161,17 +150,12 @@ void VoiceLink::lost()
 void VoiceLink::close()
 {
     m_connected = false;
-    if (m_server) {
-        m_server->disconnect(this);
-        m_server->close();
-        m_server->deleteLater();
-    }
+    m_endpoint->close();
     if (m_socket) {
         m_socket->disconnect(this);
         m_socket->abort();
         m_socket->deleteLater();
     }
-    m_server = nullptr;
     m_socket = nullptr;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "peer/chat_host.h"
+#include "peer/dcc_endpoint.h"
 #include "peer/session_record.h"
 #include "peer/voice_core.h"
 
@@ -12,7 +13,6 @@
 #include <chrono>
 #include <optional>
 
-class QTcpServer;
 class QTcpSocket;
 
 namespace peer {
@@ -38,10 +38,8 @@ public:
     VoiceLeg leg() const;
     bool isConnected() const;
 
-    // Capture: listens on the first of `ports` that can be bound, for `expiry` at most; the port,
-    // or nothing.
-    std::optional<quint16> listen(const QList<quint16>& ports,
-                                  std::chrono::milliseconds expiry = LinkTimeouts().listen);
+    // Capture: our offer to the server; we listen for the peer for the host's listening time.
+    std::optional<DccEndpoint::Failure> offer(ChatHost& host);
     // Playback: connects to the peer's offer.
     void connectTo(const QHostAddress& address, quint16 port);
 
@@ -67,7 +65,7 @@ signals:
     void expired(std::chrono::milliseconds waited);
 
 private:
-    void accept();
+    void accept(QTcpSocket* socket);
     void readSocket();
     void send(const QByteArray& bytes);
     void lost();
@@ -77,7 +75,7 @@ private:
     bool m_isReturn;
     CaptureGate m_gate;
     PlaybackQueue m_queue;
-    QPointer<QTcpServer> m_server;
+    DccEndpoint* m_endpoint;
     QPointer<QTcpSocket> m_socket;
     bool m_connected = false;
 };

@@ -153,7 +153,7 @@ TEST_F(ContactsTest, DoubleClickAndChatCommandMakeARecord)
     ASSERT_EQ(records().CountRecords(), 2);
     EXPECT_EQ(records().at(1)->nick, "bob");
     EXPECT_TRUE(records().at(1)->serverRouted);
-    EXPECT_FALSE(records().at(1)->isDcc);
+    EXPECT_FALSE(records().at(1)->isDirect());
     EXPECT_FALSE(server.received().contains("PRIVMSG"));
 }
 

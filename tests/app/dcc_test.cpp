@@ -143,7 +143,7 @@ TEST_F(DccTest, AcceptsAChatOfferAndConnectsToIt)
     QTcpSocket* bob = listener.nextPendingConnection();
     ASSERT_EQ(records().CountRecords(), 1);
     peer::ChatSession* record = records().at(0);
-    EXPECT_TRUE(record->isDcc);
+    EXPECT_TRUE(record->isDirect());
     EXPECT_FALSE(record->serverRouted); // relayed text from bob opens its own window
     peer::ChatWindow* chat = core->chat(0);
     ASSERT_NE(chat, nullptr);

@@ -93,8 +93,7 @@ Made chatWindow(Parts& parts, bool encrypted)
 {
     parts.chat.nick = "bob";
     parts.chat.serverRouted = !encrypted;
-    parts.chat.isDcc = encrypted;
-    parts.chat.encrypted = encrypted;
+    parts.chat.mode = encrypted ? peer::ChatMode::Encrypted : peer::ChatMode::Relayed;
     parts.chat.keyInstalled = encrypted;
     auto* window = new peer::ChatWindow(parts.chat, parts.host);
     window->lineArrived("hello there");

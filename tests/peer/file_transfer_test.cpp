@@ -14,7 +14,6 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QRandomGenerator>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -32,11 +31,7 @@ namespace {
 
 QByteArray randomBytes(qsizetype size)
 {
-    QByteArray data(size, Qt::Uninitialized);
-    QRandomGenerator generator(size);
-    for (char& byte : data)
-        byte = char(generator.generate());
-    return data;
+    return test::randomBytes(size, quint32(size));
 }
 
 // Files may grow to `bytes` and no further while it lasts, as on a full disk: a write past it

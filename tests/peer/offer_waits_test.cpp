@@ -357,7 +357,7 @@ TEST_F(OfferWaits, AChatWeListenedForShowsNothingOfTheNewPeerUntilAccepted)
     peer::ChatSession& chat = *aliceChats.records().at(0);
     peer::ChatWindow* aliceWindow = aliceChats.windowOf(chat);
     ASSERT_TRUE(waitFor([&] { return aliceWindow->findChild<peer::PeerKeyQuestion*>(); }));
-    auto* socket = chat.socket->findChild<QSslSocket*>();
+    auto* socket = chat.link->findChild<QSslSocket*>();
     ASSERT_TRUE(socket);
     ASSERT_TRUE(waitFor([&] { return socket->bytesAvailable() > 0; }));
     EXPECT_FALSE(aliceWindow->transcript().contains("too early"));
@@ -383,8 +383,8 @@ TEST_F(OfferWaits, APeerThatLeftWhileAskedAboutIsNotPinned)
     peer::ChatWindow* aliceWindow = aliceChats.windowOf(chat);
     ASSERT_TRUE(waitFor([&] { return aliceWindow->findChild<peer::PeerKeyQuestion*>(); }));
 
-    qobject_cast<peer::DirectChatLink*>(bobChats.records().at(0)->socket.data())->close();
-    auto* socket = chat.socket->findChild<QSslSocket*>();
+    bobChats.records().at(0)->link->close();
+    auto* socket = chat.link->findChild<QSslSocket*>();
     ASSERT_TRUE(socket);
     ASSERT_TRUE(waitFor([&] { return socket->state() == QAbstractSocket::UnconnectedState; }));
     aliceWindow->findChild<peer::PeerKeyQuestion*>()->acceptButton()->click();

@@ -6,15 +6,6 @@
 
 using namespace peer;
 
-TEST(SessionRecords, AllocatesOnlyKnownKinds)
-{
-    EXPECT_EQ(AllocRecord(KIND_CHAT)->kind, KIND_CHAT);
-    EXPECT_EQ(AllocRecord(KIND_TRANSFER)->kind, KIND_TRANSFER);
-    EXPECT_EQ(AllocRecord(KIND_AUDIOBUF)->kind, KIND_AUDIOBUF);
-    EXPECT_EQ(AllocRecord(3), nullptr);
-    EXPECT_EQ(AllocRecord(-1), nullptr);
-}
-
 TEST(SessionRecords, KeepsOrderThroughRemovals)
 {
     ChatList list;
@@ -32,25 +23,6 @@ TEST(SessionRecords, KeepsOrderThroughRemovals)
     list.FreeAllRecords();
     EXPECT_EQ(list.CountRecords(), 0);
     list.FreeAllRecords();
-}
-
-TEST(SessionRecords, FindsByEitherKeyNearestTheHeadFirst)
-{
-    QObject socket;
-    QObject window;
-    QObject other;
-    DccList list;
-    TransferSession* bySocket = list.AppendRecord(std::make_unique<TransferSession>());
-    bySocket->socket = &socket;
-    TransferSession* byWindow = list.AppendRecord(std::make_unique<TransferSession>());
-    byWindow->window = &window;
-    TransferSession* sameSocket = list.AppendRecord(std::make_unique<TransferSession>());
-    sameSocket->socket = &socket;
-
-    EXPECT_EQ(FindTransfer(list, &socket, nullptr), bySocket);
-    EXPECT_EQ(FindTransfer(list, nullptr, &window), byWindow);
-    EXPECT_EQ(FindTransfer(list, nullptr, nullptr), nullptr);
-    EXPECT_EQ(FindTransfer(list, &other, &other), nullptr);
 }
 
 TEST(SessionRecords, RoutesServerTextOnlyToRoutedChatsWithTheExactNick)

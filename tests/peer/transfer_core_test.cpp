@@ -7,6 +7,7 @@
 using peer::SendWindow;
 using Ack = peer::SendWindow::Ack;
 using test::ack;
+using test::wideAck;
 
 TEST(SendWindow, SendsOneBlockAtATimeEachAfterItsAcknowledgement)
 {
@@ -244,14 +245,6 @@ TEST(RefreshGate, RefreshesOnItsCountsAtMostTenTimesASecondButAlwaysAtTheEnd)
 }
 
 namespace {
-
-QByteArray wideAck(quint64 count)
-{
-    QByteArray bytes(8, '\0');
-    for (int i = 0; i < 8; ++i)
-        bytes[i] = char(count >> (56 - 8 * i));
-    return bytes;
-}
 
 // A window that has sent everything from `start` to `size`, nothing of it acknowledged.
 SendWindow allSent(quint64 size, quint64 start)

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QFile>
+#include <QRandomGenerator>
 #include <QString>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -17,6 +18,16 @@ inline QString writeFile(const QTemporaryDir& dir, const QString& name, const QB
     EXPECT_TRUE(file.open(QIODevice::WriteOnly));
     file.write(data);
     return file.fileName();
+}
+
+// `size` bytes of noise, the same for the same seed.
+inline QByteArray randomBytes(qsizetype size, quint32 seed = 7)
+{
+    QByteArray data(size, Qt::Uninitialized);
+    QRandomGenerator generator(seed);
+    for (char& byte : data)
+        byte = char(generator.generate());
+    return data;
 }
 
 // The whole file at `path`, or "<missing>" when there is none to read.

@@ -41,6 +41,7 @@ public:
         return true;
     }
     peer::LinkTimeouts linkTimeouts() const override { return timeouts; }
+    const peer::NickRule& nicks() const override { return nickRule; }
     // The newest offer of `kind` as its target receives it from us.
     std::optional<irc::DccOffer> lastOffer(irc::DccKind kind, bool secure = false) const
     {
@@ -66,6 +67,7 @@ public:
     std::optional<peer::TlsIdentity> identity;
     QHash<QByteArray, QByteArray> pins;
     peer::LinkTimeouts timeouts;
+    peer::NickRule nickRule;
 
 private:
     QByteArray m_nick;

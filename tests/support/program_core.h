@@ -114,7 +114,7 @@ struct ProgramCore
     peer::ChatWindow* chatWith(const QByteArray& nick, bool direct) const
     {
         for (const auto& record : records()) {
-            if (record->nick == nick && record->isDcc == direct)
+            if (record->nick == nick && record->isDirect() == direct)
                 return program->chats().windowOf(*record);
         }
         return nullptr;

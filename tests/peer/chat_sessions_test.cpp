@@ -1,0 +1,211 @@
+// What the user types in a chat window goes out through its chat sessions, relayed or over the
+// direct link, and what the window shows goes to the chat's log.
+#include "diag/debug_log.h"
+#include "peer/chat_host.h"
+#include "peer/chat_log.h"
+#include "peer/chat_text.h"
+#include "peer/chat_window.h"
+#include "peer/direct_chat_link.h"
+#include "peer/session_record.h"
+#include "tests/peer/chat_window_rig.h"
+#include "tests/support/typing_elsewhere.h"
+#include "tests/support/wait_for.h"
+
+#include <QAction>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPointer>
+#include <QPushButton>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QTextEdit>
+#include <gtest/gtest.h>
+
+using test::waitFor;
+
+using test::ChatWindowTest;
+using test::ScriptedHost;
+
+TEST_F(ChatWindowTest, ShowsPeerLinesOwnLinesAndTheAwayEcho)
+{
+    open();
+    window->lineArrived("hi there");
+    type("hello");
+    window->lineArrived("I am away", true);
+    EXPECT_EQ(host.sent, QList<QByteArray>{"PRIVMSG bob :hello"});
+    // Own lines carry the nick in use, which need not be the configured one.
+    EXPECT_EQ(window->transcript(), "<bob> hi there\r\n<alice_> hello\r\n<alice_> I am away\r\n");
+    EXPECT_EQ(window->viewText(), "<bob> hi there\n<alice_> hello\n<alice_> I am away\n");
+    EXPECT_TRUE(window->input()->text().isEmpty());
+}
+
+TEST_F(ChatWindowTest, EnterSendsOnceAndAnEmptyLineNothing)
+{
+    open();
+    window->input()->setText("by enter");
+    QTest::keyClick(window->input(), Qt::Key_Return);
+    EXPECT_EQ(host.sent, QList<QByteArray>{"PRIVMSG bob :by enter"});
+    QTest::keyClick(window->input(), Qt::Key_Return);
+    type("");
+    EXPECT_EQ(host.sent.size(), 1);
+    EXPECT_EQ(window->transcript(), "<alice_> by enter\r\n");
+}
+
+TEST_F(ChatWindowTest, LongTextGoesOutInPiecesThatFitALine)
+{
+    open();
+    const QString text(511, QChar(0x00E9)); // 1022 bytes of UTF-8
+    type(text);
+    ASSERT_GT(host.sent.size(), 1);
+    QByteArray joined;
+    for (const QByteArray& line : host.sent) {
+        EXPECT_LE(line.size() + 2, 512);
+        ASSERT_TRUE(line.startsWith("PRIVMSG bob :"));
+        joined += line.mid(13);
+    }
+    EXPECT_EQ(joined, text.toUtf8()); // no character cut in two
+    EXPECT_EQ(window->transcript(), "<alice_> " + text.toUtf8() + "\r\n");
+}
+
+TEST_F(ChatWindowTest, TypedLineBreaksNeverReachTheWire)
+{
+    open();
+    type(QString("one\rQUIT :x\ntwo") + QChar(0) + "three");
+    EXPECT_EQ(host.sent, QList<QByteArray>{"PRIVMSG bob :one QUIT :x two three"});
+}
+
+TEST_F(ChatWindowTest, ClearEmptiesTheViewButNotTheLog)
+{
+    host.logging = true;
+    open();
+    window->lineArrived("first");
+    window->clearButton()->click();
+    EXPECT_TRUE(window->viewText().isEmpty());
+    window->lineArrived("second");
+    EXPECT_EQ(window->viewText(), "<bob> second\n");
+    EXPECT_EQ(logFile(), "\r\n*Started chat with bob*\r\n"
+                         "[7/12/2026 5:3:9] <bob> first\r\n"
+                         "[7/12/2026 5:3:9] <bob> second\r\n");
+}
+
+TEST_F(ChatWindowTest, LogsInUtcWithFormattingCodesKept)
+{
+    host.logging = true;
+    host.now = QDateTime(QDate(2027, 1, 2), QTime(23, 59, 58), Qt::OffsetFromUTC, 3600);
+    open();
+    window->lineArrived("\002bold\002 \0034red");
+    EXPECT_EQ(logFile(), "\r\n*Started chat with bob*\r\n"
+                         "[2/1/2027 22:59:58] <bob> \002bold\002 \0034red\r\n");
+}
+
+TEST_F(ChatWindowTest, WritesNoLogWithLoggingOff)
+{
+    open();
+    window->lineArrived("quiet");
+    EXPECT_FALSE(QDir(installDir.filePath("logs")).exists());
+}
+
+TEST(ChatLog, KeepsEveryLogInsideTheLogsFolder)
+{
+    struct Case
+    {
+        QByteArray nick;
+        std::optional<QString> file;
+    };
+    const Case cases[] = {
+        {"bob", "/i/logs/bob.txt"},
+        {"../../etc/x", "/i/logs/.._.._etc_x.txt"},
+        {QByteArray("a\0b", 3), "/i/logs/a_b.txt"},
+        {".", std::nullopt},
+        {"..", std::nullopt},
+        {"", std::nullopt},
+        {"%s%n", "/i/logs/%s%n.txt"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(peer::ChatLog::logFilePath("/i", c.nick), c.file) << c.nick.toStdString();
+}
+
+TEST(ChatText, SplitsOnCharacterBoundaries)
+{
+    EXPECT_EQ(peer::splitUtf8("", 10), QList<QByteArray>{""});
+    EXPECT_EQ(peer::splitUtf8("abcdef", 4), (QList<QByteArray>{"abcd", "ef"}));
+    // "aé€" is a, C3 A9, E2 82 AC: a 4-byte cut must not split the euro sign.
+    EXPECT_EQ(peer::splitUtf8("a\xc3\xa9\xe2\x82\xac", 4),
+              (QList<QByteArray>{"a\xc3\xa9", "\xe2\x82\xac"}));
+}
+
+TEST_F(ChatWindowTest, CreatesTheLogsFolderWhenMissing)
+{
+    host.logging = true;
+    host.dir = installDir.filePath("fresh/install");
+    open();
+    window->lineArrived("x");
+    EXPECT_TRUE(QFile::exists(installDir.filePath("fresh/install/logs/bob.txt")));
+}
+
+TEST_F(ChatWindowTest, DirectLinesEndInLfAlone)
+{
+    QTcpServer listener;
+    ASSERT_TRUE(listener.listen(QHostAddress::LocalHost, 0));
+    peer::DirectChatLink link(session, host);
+    link.connectTo(QHostAddress::LocalHost, listener.serverPort());
+    ASSERT_TRUE(waitFor([&] { return listener.hasPendingConnections(); }));
+    QTcpSocket* peerSide = listener.nextPendingConnection();
+    ASSERT_TRUE(waitFor([&] { return link.isConnected(); }));
+    session.mode = peer::ChatMode::Direct;
+    open();
+    type("direct hello");
+    ASSERT_TRUE(waitFor([&] { return peerSide->bytesAvailable() >= 13; }));
+    EXPECT_EQ(peerSide->readAll(), "direct hello\n");
+    EXPECT_TRUE(host.sent.isEmpty());
+}
+
+TEST_F(ChatWindowTest, AFailedSendIsLoggedAndTheLineStillShown)
+{
+    diag::DebugPanes::instance().clear();
+    session.mode = peer::ChatMode::Direct; // an offer nobody accepted yet: no link
+    open();
+    type("too early");
+    EXPECT_TRUE(diag::DebugPanes::instance()
+                    .text(diag::Pane::Status)
+                    .contains("send() error (CHATWINDOW send) - SOCKET_ERROR"));
+    EXPECT_EQ(window->transcript(), "<alice_> too early\r\n");
+}
+
+TEST_F(ChatWindowTest, AnUnwritableLogIsNotedOnceAndTheChatGoesOn)
+{
+    diag::DebugPanes::instance().clear();
+    host.logging = true;
+    // A file where the logs folder should be: no folder can be made, not even by root.
+    QFile blocker(installDir.filePath("logs"));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    open();
+    window->lineArrived("one", false);
+    window->lineArrived("two", false);
+    EXPECT_EQ(window->transcript(), "<bob> one\r\n<bob> two\r\n");
+    EXPECT_EQ(
+        diag::DebugPanes::instance().text(diag::Pane::Status).count("Could not write the chat log"),
+        1);
+}
+
+TEST_F(ChatWindowTest, InvalidUtf8IsShownAsLatin1AndLoggedAsReceived)
+{
+    host.logging = true;
+    open();
+    window->lineArrived("caf\xe9 \xff", false);
+    window->lineArrived("caf\xc3\xa9", false);
+    EXPECT_EQ(window->viewText(), QString::fromUtf8("<bob> caf\u00e9 \u00ff\n<bob> caf\u00e9\n"));
+    // The log keeps the bytes, so nothing the peer sent is lost or re-encoded.
+    EXPECT_EQ(logFile(), "\r\n*Started chat with bob*\r\n"
+                         "[7/12/2026 5:3:9] <bob> caf\xe9 \xff\r\n"
+                         "[7/12/2026 5:3:9] <bob> caf\xc3\xa9\r\n");
+}

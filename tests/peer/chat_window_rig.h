@@ -1,0 +1,83 @@
+// The chat window test rig: a scripted host standing in for the server link, the settings and
+// the clock, and chat sessions that open the window, send what is typed in it and log what it
+// shows.
+#pragma once
+
+#include "peer/chat_host.h"
+#include "peer/chat_sessions.h"
+#include "peer/chat_window.h"
+#include "peer/session_record.h"
+
+#include <QFile>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace test {
+
+class ScriptedHost : public peer::ChatHost
+{
+public:
+    QByteArray nick = "alice_";
+    bool logging = false;
+    bool sendWorks = true;
+    std::optional<QString> dir;
+    QDateTime now = QDateTime(QDate(2026, 12, 7), QTime(5, 3, 9), Qt::UTC);
+    QList<QByteArray> sent;
+
+    QByteArray nickInUse() const override { return nick; }
+    bool sendServerLine(const QByteArray& line) override
+    {
+        sent << line;
+        return sendWorks;
+    }
+    bool loggingOn() const override { return logging; }
+    std::optional<QString> installDir() const override { return dir; }
+    QDateTime nowUtc() const override { return now; }
+    QWidget* makeMenuBar(QWidget* parent, const QByteArray& peer) override
+    {
+        barsFor << peer;
+        auto* bar = new QWidget(parent);
+        bar->setObjectName("ChatMenuBar");
+        return bar;
+    }
+    QList<QByteArray> barsFor;
+};
+
+class ChatWindowTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        session.nick = "bob";
+        session.serverRouted = true;
+        host.dir = installDir.path();
+    }
+    peer::ChatWindow& open()
+    {
+        window = chats.openWindow(session);
+        return *window;
+    }
+    void type(const QString& text)
+    {
+        window->input()->setText(text);
+        window->sendButton()->click();
+    }
+    QByteArray logFile() const
+    {
+        QFile file(installDir.filePath("logs/bob.txt"));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+    }
+
+    QTemporaryDir installDir;
+    ScriptedHost host;
+    peer::ChatSessions chats{host};
+    peer::ChatSession session;
+    QPointer<peer::ChatWindow> window;
+
+    void TearDown() override { delete window.data(); }
+};
+
+} // namespace test
