@@ -9,7 +9,6 @@
 #include <QRegularExpression>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -18,29 +17,15 @@ using test::waitFor;
 
 namespace {
 
-class ContactsEndToEnd : public ::testing::Test
+class ContactsEndToEnd : public test::NgircdTest
 {
 protected:
-    void SetUp() override
-    {
-        if (!test::haveNgircd())
-            GTEST_SKIP() << "ngircd is not installed (tools/test installs it)";
-        ASSERT_TRUE(server.start(dir.path(), KIVVO_SOURCE_DIR "/tools/ngircd/test.conf.in"));
-    }
     void startProgram(const QByteArray& nick, const QList<QByteArray>& contacts)
     {
         core = std::make_unique<test::ProgramCore>(server.port(), nick, contacts);
     }
-    QStringList shownContacts() const
-    {
-        QStringList texts;
-        for (int row = 0; row < core->contacts()->count(); ++row)
-            texts << core->contacts()->item(row)->text();
-        return texts;
-    }
+    QStringList shownContacts() const { return core->shownContacts(); }
 
-    QTemporaryDir dir;
-    test::Ngircd server;
     std::unique_ptr<test::ProgramCore> core;
 };
 

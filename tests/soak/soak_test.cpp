@@ -14,7 +14,6 @@
 #include <QRegularExpression>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -84,9 +83,8 @@ TEST(Soak, EveryLineArrivesOnceInOrderAndMemoryStaysBounded)
     const int seconds = qEnvironmentVariableIsSet("KIVVO_SOAK_SECONDS")
                             ? qEnvironmentVariableIntValue("KIVVO_SOAK_SECONDS")
                             : 8;
-    QTemporaryDir dir;
     test::Ngircd server;
-    ASSERT_TRUE(server.start(dir.path(), KIVVO_SOURCE_DIR "/tools/ngircd/test.conf.in"));
+    ASSERT_TRUE(server.start());
 
     test::Watcher carol;
     ASSERT_TRUE(carol.connectTo(server.port(), "carol"));
