@@ -36,14 +36,11 @@ protected:
         return test::writeFile(dir, name, data);
     }
     static QByteArray read(const QString& path) { return test::readFile(path); }
-    // Bob offers `data` as `name` from a listening socket of the test's own.
+    // Bob offers `size` bytes as `name` from a listening socket of the test's own.
     void offerFromBob(QTcpServer& listener, const QByteArray& name, qsizetype size)
     {
-        ASSERT_TRUE(listener.listen(QHostAddress::LocalHost, 0));
-        server.send(":bob!b@h PRIVMSG alice :\x01"
-                    "DCC SEND \""
-                    + name + "\" 2130706433 " + QByteArray::number(listener.serverPort()) + " "
-                    + QByteArray::number(size) + "\x01\r\n");
+        ConnectedProgramTest::offerFromBob(listener, "SEND \"" + name + '"',
+                                           ' ' + QByteArray::number(size));
     }
     // Serves `data` to whoever connects to `listener`, acknowledgements unread.
     bool serve(QTcpServer& listener, const QByteArray& data)
@@ -225,13 +222,13 @@ TEST_F(TransferTest, SendFileOffersToTheSelectionOrTheChatsPeer)
     prompter->filesToSend = {config::FileToSend{"bob", path}}; // the user typed another nick
     core->run(Command::SendFile);
     EXPECT_EQ(prompter->sendFileNicks, std::vector<QString>{"carol"});
-    const QRegularExpression offer("PRIVMSG bob :\x01"
-                                   "DCC SEND \"report\\.pdf\" 2130706433 (\\d+) 3000\x01\r\n");
-    QRegularExpressionMatch match;
-    ASSERT_TRUE(waitFor([&] { return (match = offer.match(server.received())).hasMatch(); }))
-        << server.received().toStdString();
+    const quint16 port = offeredPort("bob", "SEND \"report\\.pdf\" 2130706433");
+    ASSERT_NE(port, 0) << server.received().toStdString();
+    EXPECT_TRUE(server.received().contains("PRIVMSG bob :\x01"
+                                           "DCC SEND \"report.pdf\" 2130706433 "
+                                           + QByteArray::number(port) + " 3000\x01\r\n"));
     QTcpSocket bob;
-    bob.connectToHost(QHostAddress::LocalHost, match.captured(1).toUShort());
+    bob.connectToHost(QHostAddress::LocalHost, port);
     ASSERT_TRUE(waitFor([&] { return bob.bytesAvailable() >= 1024; }));
     EXPECT_EQ(bob.read(1024), data.left(1024));
 
