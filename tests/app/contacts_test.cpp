@@ -24,11 +24,6 @@ protected:
         options.contacts = contacts;
         connect(options);
     }
-    QListWidgetItem* item(const QString& text) const
-    {
-        const auto found = core->contacts()->findItems(text, Qt::MatchExactly);
-        return found.isEmpty() ? nullptr : found.first();
-    }
 };
 
 } // namespace

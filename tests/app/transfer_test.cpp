@@ -42,16 +42,17 @@ protected:
         ConnectedProgramTest::offerFromBob(listener, "SEND \"" + name + '"',
                                            ' ' + QByteArray::number(size));
     }
-    // Serves `data` to whoever connects to `listener`, acknowledgements unread.
+    // Serves `data` to whoever connects to `listener`, acknowledgements unread, until the newest
+    // transfer ends.
     bool serve(QTcpServer& listener, const QByteArray& data)
     {
         if (!waitFor([&] { return listener.hasPendingConnections(); }))
             return false;
         QTcpSocket* peerSide = listener.nextPendingConnection();
         peerSide->write(data);
+        const peer::Transfers& transfers = core->program->transfers();
         return waitFor([&] {
-            return core->program->transfers().count() == 1
-                   && core->program->transfers().at(0)->isFinished();
+            return transfers.count() > 0 && transfers.at(transfers.count() - 1)->isFinished();
         });
     }
 
@@ -76,33 +77,29 @@ TEST_F(TransferTest, AnAcceptedOfferIsReceivedIntoTheChosenFile)
     EXPECT_EQ(core->program->transfers().windowOf(transfer)->button()->text(), "Close");
 }
 
-TEST_F(TransferTest, AnExistingFileIsReplacedOnlyWhenTheUserSaysSo)
+TEST_F(TransferTest, AnExistingFileIsReplacedOnlyWhenTheUserSaysSoAndThenWrittenFresh)
 {
-    const QString existing = write("existing.txt", "keep me");
-    const QString other = dir.filePath("other.txt");
-    prompter->answers = {true, false}; // accept the file; do not replace
-    prompter->inputs = {existing, other};
-    QTcpServer bob;
-    offerFromBob(bob, "existing.txt", 3);
-    ASSERT_TRUE(serve(bob, "new"));
-    ASSERT_EQ(prompter->questions.size(), 2u);
-    EXPECT_EQ(prompter->questions[1].title, "Replace File?");
-    // No returns to the destination prompt, with the name the user had chosen.
-    ASSERT_EQ(prompter->requests.size(), 2u);
-    EXPECT_EQ(prompter->requests[1].text, existing);
-    EXPECT_EQ(read(existing), "keep me");
-    EXPECT_EQ(read(other), "new");
-}
-
-TEST_F(TransferTest, ReplacingAFileWritesItFresh)
-{
-    const QString existing = write("existing.txt", "a longer file that was there before");
-    prompter->answers = {true, true};
-    prompter->inputs = {existing};
-    QTcpServer bob;
-    offerFromBob(bob, "existing.txt", 3);
-    ASSERT_TRUE(serve(bob, "new"));
-    EXPECT_EQ(read(existing), "new");
+    for (const bool replace : {false, true}) {
+        SCOPED_TRACE(replace ? "replaced" : "kept");
+        const QString existing = write("existing.txt", "a longer file that was there before");
+        const QString other = dir.filePath("other.txt");
+        prompter->questions.clear();
+        prompter->requests.clear();
+        prompter->answers = {true, replace};
+        prompter->inputs = {existing, other};
+        QTcpServer bob;
+        offerFromBob(bob, "existing.txt", 3);
+        ASSERT_TRUE(serve(bob, "new"));
+        ASSERT_EQ(prompter->questions.size(), 2u);
+        EXPECT_EQ(prompter->questions[1].title, "Replace File?");
+        EXPECT_EQ(read(existing), replace ? "new" : "a longer file that was there before");
+        if (!replace) {
+            // No returns to the destination prompt, with the name the user had chosen.
+            ASSERT_EQ(prompter->requests.size(), 2u);
+            EXPECT_EQ(prompter->requests[1].text, existing);
+            EXPECT_EQ(read(other), "new");
+        }
+    }
 }
 
 // The download folder was made as soon as an offer proposed it, even one the user declined.

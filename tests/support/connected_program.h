@@ -79,6 +79,12 @@ protected:
     }
     QList<QMessageBox*> boxes() const { return window().findChildren<QMessageBox*>(); }
     QStringList items() const { return core->shownContacts(); }
+    // The contact list's row that reads `text`, if there is one.
+    QListWidgetItem* item(const QString& text) const
+    {
+        const auto found = core->contacts()->findItems(text, Qt::MatchExactly);
+        return found.isEmpty() ? nullptr : found.first();
+    }
     const peer::ChatList& records() const { return core->records(); }
     app::MainWindow& window() const { return core->window(); }
 
