@@ -3,6 +3,7 @@
 // going). At the end every line sent must have been shown and logged exactly once, in order,
 // and the process must not have grown beyond a small bound. KIVVO_SOAK_SECONDS sets the length
 // (tools/soak); the default keeps the run in the suite short.
+#include "tests/support/files.h"
 #include "tests/support/ngircd.h"
 #include "tests/support/program_core.h"
 #include "tests/support/wait_for.h"
@@ -66,12 +67,6 @@ QList<int> upTo(int count)
     for (int i = 0; i < count; ++i)
         numbers.append(i);
     return numbers;
-}
-
-QByteArray fileText(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 } // namespace
@@ -177,8 +172,8 @@ TEST(Soak, EveryLineArrivesOnceInOrderAndMemoryStaysBounded)
     EXPECT_EQ(numbersOf(direct->transcript(), "carol", "direct"), upTo(sent));
     EXPECT_EQ(numbersOf(bobFromAlice->transcript(), "alice", "sealed"), upTo(sent));
     EXPECT_EQ(numbersOf(aliceToBob->transcript(), "alice", "sealed"), upTo(sent));
-    const QByteArray aliceLog = fileText(alice.temp.dirPath() + "/logs/carol.txt");
-    const QByteArray bobLog = fileText(bob.temp.dirPath() + "/logs/alice.txt");
+    const QByteArray aliceLog = test::readFile(alice.temp.dirPath() + "/logs/carol.txt");
+    const QByteArray bobLog = test::readFile(bob.temp.dirPath() + "/logs/alice.txt");
     EXPECT_EQ(numbersOf(aliceLog, "carol", "relay"), upTo(sent));
     EXPECT_EQ(numbersOf(aliceLog, "carol", "direct"), upTo(sent));
     EXPECT_EQ(numbersOf(bobLog, "alice", "sealed"), upTo(sent));
