@@ -259,24 +259,6 @@ TEST_F(DccTest, AnOfferLeavesTheKeyboardWithTheWindowTheUserTypesIn)
     EXPECT_TRUE(window().isVisible());
 }
 
-TEST_F(DccTest, ProposesASafeNameForAnOfferedFile)
-{
-    prompter->answers = {true};
-    server.send(":bob!b@h PRIVMSG alice :\x01"
-                "DCC SEND \"../../.ssh/authorized_keys\" 2130706433 4000 10\x01\r\n");
-    ASSERT_TRUE(waitFor([&] { return prompter->requests.size() == 1; }));
-    EXPECT_EQ(prompter->questions[0].title, "Accept File?");
-    EXPECT_EQ(prompter->questions[0].text,
-              "User \"bob\" wants to send you a file named \"authorized_keys\".  Do you want to "
-              "accept?");
-    const config::InputRequest& request = prompter->requests[0];
-    EXPECT_EQ(request.title, "Save Incoming File");
-    EXPECT_EQ(request.prompt, "Please enter a destination filename for the incoming file:");
-    EXPECT_TRUE(request.showBrowse);
-    EXPECT_TRUE(request.text.endsWith("/authorized_keys"));
-    EXPECT_FALSE(request.text.contains(".."));
-}
-
 TEST_F(DccTest, DccChatNeedsASelectedContact)
 {
     core->contacts()->clearSelection();

@@ -156,6 +156,9 @@ TEST_F(TransferTest, TheDestinationPromptTakesAWholePath)
     offerFromBob(bob, QByteArray(250, 'n'), 10);
     ASSERT_TRUE(waitFor([&] { return prompter->requests.size() == 1; }));
     const config::InputRequest& request = prompter->requests[0];
+    EXPECT_EQ(request.title, "Save Incoming File");
+    EXPECT_EQ(request.prompt, "Please enter a destination filename for the incoming file:");
+    EXPECT_TRUE(request.showBrowse);
     EXPECT_TRUE(request.text.endsWith("/" + QString(250, 'n')));
     EXPECT_EQ(request.maxLength, config::kPathTextLimit);
 }
@@ -168,7 +171,7 @@ TEST_F(TransferTest, OfferedNamesAreProposedWithoutHiddenOrControlCharacters)
         QString proposed;
     } cases[] = {
         {".bashrc", "_bashrc"},
-        {"../.ssh/authorized_keys", "authorized_keys"},
+        {"../../.ssh/authorized_keys", "authorized_keys"},
         {"..hidden", "__hidden"},
         // U+202E would show "photo\u202Egpj.exe" as "photoexe.jpg".
         {"photo\xe2\x80\xaegpj.exe", "photo_gpj.exe"},
@@ -182,6 +185,7 @@ TEST_F(TransferTest, OfferedNamesAreProposedWithoutHiddenOrControlCharacters)
         offerFromBob(bob, c.offered, 10);
         ASSERT_TRUE(waitFor([&] { return prompter->requests.size() == 1; }));
         EXPECT_EQ(QFileInfo(prompter->requests[0].text).fileName(), c.proposed);
+        EXPECT_FALSE(prompter->requests[0].text.contains("..")) << "out of the download folder";
         EXPECT_TRUE(prompter->questions.back().text.contains("\"" + c.proposed + "\""));
     }
 }

@@ -95,10 +95,6 @@ protected:
     {
         return test::writeFile(files, name, data);
     }
-    bool sendFile(const QByteArray& nick, const QString& path)
-    {
-        return kivvo->sendFile(nick, path);
-    }
     bool irssiSays(const QByteArray& text, int timeoutMs = kTransferMs)
     {
         return waitFor([&] { return irssi.logContains(text); }, timeoutMs);
@@ -161,7 +157,7 @@ TEST_F(DccWithIrssi, SendsAFilePassivelyToIrssi)
     ASSERT_TRUE(irssi.run("/set dcc_autoget on"));
     ASSERT_TRUE(irssiSays("command /set dcc_autoget on", kLinkMs)) << irssiLog();
     const QByteArray data = randomBytes(256 * 1024 + 3, 12);
-    ASSERT_TRUE(sendFile("ivy", writeFile("to-ivy.bin", data)));
+    ASSERT_TRUE(kivvo->sendFile("ivy", writeFile("to-ivy.bin", data)));
     ASSERT_TRUE(endsComplete(*kivvo, 0)) << irssiLog();
     // The offer names port 0 and a token; irssi's answer names its port.
     EXPECT_TRUE(logMatches(irssi, "DCC SEND \"?to-ivy.bin\"? \\d+ 0 " + QString::number(data.size())
@@ -271,7 +267,7 @@ TEST_P(DccWithIrssiModes, ResumesAFileIrssiHasPartOf)
     const QByteArray data = randomBytes(180 * 1024 + 1, 14);
     const qsizetype have = 50 * 1024 + 7;
     ASSERT_TRUE(writeTo(QDir(irssi.downloadFolder()).filePath("partly.bin"), data.left(have)));
-    ASSERT_TRUE(sendFile("ivy", writeFile("partly.bin", data)));
+    ASSERT_TRUE(kivvo->sendFile("ivy", writeFile("partly.bin", data)));
     ASSERT_TRUE(irssiSays("dcc-request GET kivvo partly.bin", kLinkMs)) << irssiLog();
     ASSERT_TRUE(irssi.run("/dcc resume kivvo partly.bin"));
 
@@ -364,7 +360,7 @@ TEST_F(DccWithIrssiOverIpv6, FilesCrossBothWaysWithIpv6Offers)
     ASSERT_TRUE(irssi.run("/set dcc_autoget on"));
     ASSERT_TRUE(irssiSays("command /set dcc_autoget on", kLinkMs)) << irssiLog();
     const QByteArray toIvy = randomBytes(110 * 1024 + 6, 16);
-    ASSERT_TRUE(sendFile("ivy", writeFile("six-to-ivy.bin", toIvy)));
+    ASSERT_TRUE(kivvo->sendFile("ivy", writeFile("six-to-ivy.bin", toIvy)));
     ASSERT_TRUE(endsComplete(*kivvo, 1)) << irssiLog();
     EXPECT_TRUE(logMatches(irssi, "DCC SEND \"?six-to-ivy.bin\"? ::1 \\d+ ")) << irssiLog();
     EXPECT_TRUE(irssiSays("DCC received file six-to-ivy.bin")) << irssiLog();
