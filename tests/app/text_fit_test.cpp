@@ -117,7 +117,7 @@ Made transferWindow(Parts& parts)
 
 Made voiceWindow(Parts&)
 {
-    auto* window = new peer::VoiceWindow;
+    auto* window = new peer::VoiceWindow("bob");
     window->showStatus(QStringLiteral("Waiting for bob to accept...\r\n"));
     return {window, QSize(284, 244)};
 }
