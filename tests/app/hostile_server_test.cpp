@@ -22,13 +22,8 @@ protected:
     void SetUp() override { connect(); }
     QString transcriptOf(const QByteArray& nick)
     {
-        for (const auto& chat : records()) {
-            if (chat->nick == nick) {
-                if (peer::ChatWindow* w = core->program->chats().windowOf(*chat))
-                    return w->transcript();
-            }
-        }
-        return {};
+        const peer::ChatWindow* window = core->chatWith(nick, false);
+        return window ? window->transcript() : QString();
     }
     // Every line we sent is one line: no NUL, no stray CR or LF, within 512 bytes.
     void expectOnlySafeLines()
