@@ -141,16 +141,6 @@ TEST_F(DccTest, AcceptsAChatOfferAndConnectsToIt)
     EXPECT_TRUE(waitFor([&] { return chat->transcript().contains("<bob> over the link\r\n"); }));
 }
 
-TEST_F(DccTest, ADeclinedOfferLeavesNothingBehind)
-{
-    QTcpServer listener;
-    prompter->answers = {false};
-    offerFromBob(listener, "CHAT chat");
-    ASSERT_TRUE(waitFor([&] { return prompter->questions.size() == 1; }));
-    EXPECT_EQ(records().CountRecords(), 0);
-    EXPECT_FALSE(listener.waitForNewConnection(100));
-}
-
 TEST_F(DccTest, RefusesHostileOffersWithoutAsking)
 {
     const QByteArray offers[] = {

@@ -97,14 +97,19 @@ TEST_F(VoiceTest, AnOfferIsAskedAboutAndAnsweredWithTheReturnLink)
     EXPECT_TRUE(voice().at(0)->isPlaying());
 }
 
-TEST_F(VoiceTest, ADeclinedOfferLeavesNothingBehind)
+TEST_F(VoiceTest, ADeclinedChatOrVoiceOfferLeavesNothingBehind)
 {
-    QTcpServer listener;
-    prompter->answers = {false};
-    offerFromBob(listener, "VOICE");
-    ASSERT_TRUE(waitFor([&] { return prompter->questions.size() == 1; }));
-    EXPECT_EQ(voice().count(), 0);
-    EXPECT_FALSE(listener.waitForNewConnection(100));
+    for (const char* kind : {"CHAT chat", "VOICE"}) {
+        SCOPED_TRACE(kind);
+        prompter->questions.clear();
+        QTcpServer listener;
+        prompter->answers = {false};
+        offerFromBob(listener, kind);
+        ASSERT_TRUE(waitFor([&] { return prompter->questions.size() == 1; }));
+        EXPECT_EQ(records().CountRecords(), 0);
+        EXPECT_EQ(voice().count(), 0);
+        EXPECT_FALSE(listener.waitForNewConnection(100));
+    }
 }
 
 TEST_F(VoiceTest, TheReturnLinkOfOurChatIsTakenWithoutAskingAndOnlyOnce)
