@@ -64,16 +64,6 @@ INSTANTIATE_TEST_SUITE_P(
         LineCase{"Other", {"--foo"}, StartMode::Normal}),
     [](const ::testing::TestParamInfo<LineCase>& info) { return std::string(info.param.name); });
 
-TEST(CommandLine, ArgumentsOfSkipsTheProgramName)
-{
-    char program[] = "kivvo";
-    char first[] = "HIDE";
-    char second[] = "x y";
-    char* argv[] = {program, first, second, nullptr};
-    EXPECT_EQ(app::argumentsOf(3, argv), (QStringList{"HIDE", "x y"}));
-    EXPECT_TRUE(app::argumentsOf(1, argv).isEmpty());
-}
-
 TEST(CommandLine, UsageNamesTheWordsOptionsAndEnvironment)
 {
     const QString usage = app::usageText();
@@ -99,11 +89,6 @@ TEST(CommandLine, TheWindowPositionIsTwoNumbersWithRoomForTheTitleBar)
     };
     for (const auto& c : cases)
         EXPECT_EQ(app::windowPositionFrom(QString::fromLatin1(c.text)), c.expected) << c.text;
-}
-
-TEST(CommandLine, VersionIsOneLine)
-{
-    EXPECT_EQ(app::versionText(), QStringLiteral("Kivvo v2.0\n"));
 }
 
 TEST(CommandLine, OnlyHelpAndVersionArePrintedInsteadOfStarting)
@@ -163,26 +148,26 @@ protected:
     QTemporaryDir m_home;
 };
 
-TEST_F(ProgramWithoutDisplay, PrintsTheVersion)
+TEST_F(ProgramWithoutDisplay, PrintsTheVersionAndTheUsageForBothSpellings)
 {
-    const ProgramRun run = runProgram({"--version"}, m_home.path());
-    EXPECT_EQ(run.status, QProcess::NormalExit);
-    EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
-    EXPECT_EQ(run.out, QByteArray("Kivvo v2.0\n"));
-    EXPECT_TRUE(run.err.isEmpty()) << run.err.toStdString();
-    expectNothingMade();
-}
-
-TEST_F(ProgramWithoutDisplay, PrintsTheUsageForBothSpellings)
-{
-    for (const char* option : {"--help", "-h"}) {
-        const ProgramRun run = runProgram({QLatin1String(option)}, m_home.path());
-        EXPECT_EQ(run.status, QProcess::NormalExit) << option;
-        EXPECT_EQ(run.exitCode, 0) << option << ": " << run.err.toStdString();
-        EXPECT_EQ(run.out, app::usageText().toLocal8Bit()) << option;
-        EXPECT_TRUE(run.out.startsWith("Usage: kivvo")) << option;
-        EXPECT_TRUE(run.err.isEmpty()) << option << ": " << run.err.toStdString();
+    const struct
+    {
+        const char* option;
+        QByteArray out;
+    } cases[] = {
+        {"--version", "Kivvo v2.0\n"},
+        {"--help", app::usageText().toLocal8Bit()},
+        {"-h", app::usageText().toLocal8Bit()},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.option);
+        const ProgramRun run = runProgram({QLatin1String(c.option)}, m_home.path());
+        EXPECT_EQ(run.status, QProcess::NormalExit);
+        EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+        EXPECT_EQ(run.out, c.out);
+        EXPECT_TRUE(run.err.isEmpty()) << run.err.toStdString();
     }
+    EXPECT_TRUE(app::usageText().startsWith("Usage: kivvo"));
     expectNothingMade();
 }
 

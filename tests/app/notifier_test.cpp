@@ -146,10 +146,7 @@ TEST_F(NotifyingProgramTest, AReceivedFileThatStopsShortIsANoticeNamingItsPart)
     core->prompter->answers = {true};
     core->prompter->inputs = {path};
     QTcpServer bob;
-    ASSERT_TRUE(bob.listen(QHostAddress::LocalHost, 0));
-    server.send(":bob!b@h PRIVMSG alice :\x01"
-                "DCC SEND short.bin 2130706433 "
-                + QByteArray::number(bob.serverPort()) + " 100\x01\r\n");
+    offerFromBob(bob, "SEND short.bin", " 100");
     ASSERT_TRUE(waitFor([&] { return bob.hasPendingConnections(); }));
     QTcpSocket* peerSide = bob.nextPendingConnection();
     peerSide->write("half");

@@ -55,17 +55,7 @@ protected:
     // The port of the chat offer to `nick` that went out last.
     quint16 offeredPort(const QByteArray& nick)
     {
-        const QRegularExpression offer("PRIVMSG " + QString::fromUtf8(nick)
-                                       + " :\x01"
-                                         "DCC CHAT chat \\d+ (\\d+)\x01\r\n");
-        quint16 port = 0;
-        waitFor([&] {
-            auto matches = offer.globalMatch(QString::fromLatin1(server.received()));
-            while (matches.hasNext())
-                port = matches.next().captured(1).toUShort();
-            return port != 0;
-        });
-        return port;
+        return ConnectedProgramTest::offeredPort(nick, "CHAT chat \\d+");
     }
 };
 
@@ -122,11 +112,8 @@ TEST_F(ProgramTest, ComesDownCleanlyWithEveryKindOfChatOpen)
     ASSERT_TRUE(waitFor([&] { return records().at(2)->keyInstalled; }));
     // Accepted from a peer, connected.
     QTcpServer listener;
-    ASSERT_TRUE(listener.listen(QHostAddress::LocalHost, 0));
     core->prompter->answers = {true};
-    server.send(":bob!b@h PRIVMSG alice :\x01"
-                "DCC CHAT chat 2130706433 "
-                + QByteArray::number(listener.serverPort()) + "\x01\r\n");
+    offerFromBob(listener, "CHAT chat");
     ASSERT_TRUE(waitFor([&] { return listener.hasPendingConnections(); }));
     ASSERT_EQ(records().CountRecords(), 4);
     // One window closed by the user while its link stays.

@@ -22,19 +22,6 @@ protected:
         timer = fake.get();
         core->program->serverActions().setReplyClock([this] { return nowMs; }, std::move(fake));
     }
-    bool ask(Command query, const QByteArray& line)
-    {
-        const qsizetype before = server.received().count(line);
-        core->program->commands().run(query, QByteArray("bob"));
-        return waitFor([&] { return server.received().count(line) == before + 1; });
-    }
-    // Lets the server's lines so far be read: the PONG comes after them.
-    bool serverLinesRead(const QByteArray& token)
-    {
-        server.send("PING :" + token + "\r\n");
-        return waitFor([&] { return server.received().contains("PONG :" + token); });
-    }
-    QList<QMessageBox*> boxes() const { return window().findChildren<QMessageBox*>(); }
     QStringList boxTexts() const
     {
         QStringList texts;
@@ -73,7 +60,7 @@ TEST_F(RepliesTest, SaysSoWhereTheReplyWouldHaveShownWhenNoneCameInTime)
     diag::DebugPanes::instance().clear();
     server.send(":bob!b@h NOTICE alice :\x01"
                 "FINGER bob (Bob) Idle 20\x01\r\n");
-    ASSERT_TRUE(serverLinesRead("after.late"));
+    ASSERT_TRUE(linesRead("after.late"));
     EXPECT_TRUE(boxes().isEmpty());
     EXPECT_TRUE(diag::DebugPanes::instance()
                     .text(diag::Pane::Status)
@@ -94,7 +81,7 @@ TEST_F(RepliesTest, AReplyWhileItsKindsBoxIsOpenIsNotedOnOneLine)
     diag::DebugPanes::instance().clear();
     server.send(":bob!b@h NOTICE alice :\x01TIME noon\x01\r\n"
                 ":bob!b@h NOTICE alice :\x01TIME one past noon\x01\r\n");
-    ASSERT_TRUE(serverLinesRead("after.replies"));
+    ASSERT_TRUE(linesRead("after.replies"));
     EXPECT_EQ(boxTexts(), QStringList{"Time Reply|From bob\nnoon"});
     EXPECT_TRUE(diag::DebugPanes::instance()
                     .text(diag::Pane::Status)

@@ -8,6 +8,7 @@
 #include "diag/debug_window.h"
 #include "diag/server_log_window.h"
 #include "tests/support/fake_irc_server.h"
+#include "tests/support/files.h"
 #include "tests/support/scripted_prompter.h"
 #include "tests/support/temp_store.h"
 #include "tests/support/wait_for.h"
@@ -32,12 +33,6 @@ QStringList g_output;
 void capture(QtMsgType, const QMessageLogContext&, const QString& text)
 {
     g_output << text;
-}
-
-QByteArray fileText(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 } // namespace
@@ -120,7 +115,7 @@ TEST(AccountPassword, NeverReachesALogOrTheProgramsOutput)
     qInstallMessageHandler(before);
     QDir::setCurrent(previous);
 
-    const QByteArray dump = fileText(cwd.filePath("out.txt"));
+    const QByteArray dump = test::readFile(cwd.filePath("out.txt"));
     EXPECT_TRUE(dump.contains("PASS ****"));
     EXPECT_FALSE(g_output.isEmpty());
     const QString output = g_output.join('\n');
@@ -137,7 +132,7 @@ TEST(AccountPassword, NeverReachesALogOrTheProgramsOutput)
         if (path.startsWith(temp.path()))
             continue;
         ++files;
-        const QByteArray text = fileText(path);
+        const QByteArray text = test::readFile(path);
         for (const QByteArray& secret : secrets)
             EXPECT_FALSE(text.contains(secret)) << path.toStdString();
     }

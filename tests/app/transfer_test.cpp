@@ -36,25 +36,23 @@ protected:
         return test::writeFile(dir, name, data);
     }
     static QByteArray read(const QString& path) { return test::readFile(path); }
-    // Bob offers `data` as `name` from a listening socket of the test's own.
+    // Bob offers `size` bytes as `name` from a listening socket of the test's own.
     void offerFromBob(QTcpServer& listener, const QByteArray& name, qsizetype size)
     {
-        ASSERT_TRUE(listener.listen(QHostAddress::LocalHost, 0));
-        server.send(":bob!b@h PRIVMSG alice :\x01"
-                    "DCC SEND \""
-                    + name + "\" 2130706433 " + QByteArray::number(listener.serverPort()) + " "
-                    + QByteArray::number(size) + "\x01\r\n");
+        ConnectedProgramTest::offerFromBob(listener, "SEND \"" + name + '"',
+                                           ' ' + QByteArray::number(size));
     }
-    // Serves `data` to whoever connects to `listener`, acknowledgements unread.
+    // Serves `data` to whoever connects to `listener`, acknowledgements unread, until the newest
+    // transfer ends.
     bool serve(QTcpServer& listener, const QByteArray& data)
     {
         if (!waitFor([&] { return listener.hasPendingConnections(); }))
             return false;
         QTcpSocket* peerSide = listener.nextPendingConnection();
         peerSide->write(data);
+        const peer::Transfers& transfers = core->program->transfers();
         return waitFor([&] {
-            return core->program->transfers().count() == 1
-                   && core->program->transfers().at(0)->isFinished();
+            return transfers.count() > 0 && transfers.at(transfers.count() - 1)->isFinished();
         });
     }
 
@@ -79,33 +77,29 @@ TEST_F(TransferTest, AnAcceptedOfferIsReceivedIntoTheChosenFile)
     EXPECT_EQ(core->program->transfers().windowOf(transfer)->button()->text(), "Close");
 }
 
-TEST_F(TransferTest, AnExistingFileIsReplacedOnlyWhenTheUserSaysSo)
+TEST_F(TransferTest, AnExistingFileIsReplacedOnlyWhenTheUserSaysSoAndThenWrittenFresh)
 {
-    const QString existing = write("existing.txt", "keep me");
-    const QString other = dir.filePath("other.txt");
-    prompter->answers = {true, false}; // accept the file; do not replace
-    prompter->inputs = {existing, other};
-    QTcpServer bob;
-    offerFromBob(bob, "existing.txt", 3);
-    ASSERT_TRUE(serve(bob, "new"));
-    ASSERT_EQ(prompter->questions.size(), 2u);
-    EXPECT_EQ(prompter->questions[1].title, "Replace File?");
-    // No returns to the destination prompt, with the name the user had chosen.
-    ASSERT_EQ(prompter->requests.size(), 2u);
-    EXPECT_EQ(prompter->requests[1].text, existing);
-    EXPECT_EQ(read(existing), "keep me");
-    EXPECT_EQ(read(other), "new");
-}
-
-TEST_F(TransferTest, ReplacingAFileWritesItFresh)
-{
-    const QString existing = write("existing.txt", "a longer file that was there before");
-    prompter->answers = {true, true};
-    prompter->inputs = {existing};
-    QTcpServer bob;
-    offerFromBob(bob, "existing.txt", 3);
-    ASSERT_TRUE(serve(bob, "new"));
-    EXPECT_EQ(read(existing), "new");
+    for (const bool replace : {false, true}) {
+        SCOPED_TRACE(replace ? "replaced" : "kept");
+        const QString existing = write("existing.txt", "a longer file that was there before");
+        const QString other = dir.filePath("other.txt");
+        prompter->questions.clear();
+        prompter->requests.clear();
+        prompter->answers = {true, replace};
+        prompter->inputs = {existing, other};
+        QTcpServer bob;
+        offerFromBob(bob, "existing.txt", 3);
+        ASSERT_TRUE(serve(bob, "new"));
+        ASSERT_EQ(prompter->questions.size(), 2u);
+        EXPECT_EQ(prompter->questions[1].title, "Replace File?");
+        EXPECT_EQ(read(existing), replace ? "new" : "a longer file that was there before");
+        if (!replace) {
+            // No returns to the destination prompt, with the name the user had chosen.
+            ASSERT_EQ(prompter->requests.size(), 2u);
+            EXPECT_EQ(prompter->requests[1].text, existing);
+            EXPECT_EQ(read(other), "new");
+        }
+    }
 }
 
 // The download folder was made as soon as an offer proposed it, even one the user declined.
@@ -162,6 +156,9 @@ TEST_F(TransferTest, TheDestinationPromptTakesAWholePath)
     offerFromBob(bob, QByteArray(250, 'n'), 10);
     ASSERT_TRUE(waitFor([&] { return prompter->requests.size() == 1; }));
     const config::InputRequest& request = prompter->requests[0];
+    EXPECT_EQ(request.title, "Save Incoming File");
+    EXPECT_EQ(request.prompt, "Please enter a destination filename for the incoming file:");
+    EXPECT_TRUE(request.showBrowse);
     EXPECT_TRUE(request.text.endsWith("/" + QString(250, 'n')));
     EXPECT_EQ(request.maxLength, config::kPathTextLimit);
 }
@@ -174,7 +171,7 @@ TEST_F(TransferTest, OfferedNamesAreProposedWithoutHiddenOrControlCharacters)
         QString proposed;
     } cases[] = {
         {".bashrc", "_bashrc"},
-        {"../.ssh/authorized_keys", "authorized_keys"},
+        {"../../.ssh/authorized_keys", "authorized_keys"},
         {"..hidden", "__hidden"},
         // U+202E would show "photo\u202Egpj.exe" as "photoexe.jpg".
         {"photo\xe2\x80\xaegpj.exe", "photo_gpj.exe"},
@@ -188,6 +185,7 @@ TEST_F(TransferTest, OfferedNamesAreProposedWithoutHiddenOrControlCharacters)
         offerFromBob(bob, c.offered, 10);
         ASSERT_TRUE(waitFor([&] { return prompter->requests.size() == 1; }));
         EXPECT_EQ(QFileInfo(prompter->requests[0].text).fileName(), c.proposed);
+        EXPECT_FALSE(prompter->requests[0].text.contains("..")) << "out of the download folder";
         EXPECT_TRUE(prompter->questions.back().text.contains("\"" + c.proposed + "\""));
     }
 }
@@ -225,13 +223,13 @@ TEST_F(TransferTest, SendFileOffersToTheSelectionOrTheChatsPeer)
     prompter->filesToSend = {config::FileToSend{"bob", path}}; // the user typed another nick
     core->run(Command::SendFile);
     EXPECT_EQ(prompter->sendFileNicks, std::vector<QString>{"carol"});
-    const QRegularExpression offer("PRIVMSG bob :\x01"
-                                   "DCC SEND \"report\\.pdf\" 2130706433 (\\d+) 3000\x01\r\n");
-    QRegularExpressionMatch match;
-    ASSERT_TRUE(waitFor([&] { return (match = offer.match(server.received())).hasMatch(); }))
-        << server.received().toStdString();
+    const quint16 port = offeredPort("bob", "SEND \"report\\.pdf\" 2130706433");
+    ASSERT_NE(port, 0) << server.received().toStdString();
+    EXPECT_TRUE(server.received().contains("PRIVMSG bob :\x01"
+                                           "DCC SEND \"report.pdf\" 2130706433 "
+                                           + QByteArray::number(port) + " 3000\x01\r\n"));
     QTcpSocket bob;
-    bob.connectToHost(QHostAddress::LocalHost, match.captured(1).toUShort());
+    bob.connectToHost(QHostAddress::LocalHost, port);
     ASSERT_TRUE(waitFor([&] { return bob.bytesAvailable() >= 1024; }));
     EXPECT_EQ(bob.read(1024), data.left(1024));
 

@@ -32,29 +32,13 @@ protected:
     // The port of the newest voice offer to `nick` on the server link, or 0.
     quint16 offeredPort(const QByteArray& nick)
     {
-        const QRegularExpression offer("PRIVMSG " + QString::fromLatin1(nick)
-                                       + " :\x01"
-                                         "DCC VOICE 2130706433 (\\d+)\x01\r\n");
-        QRegularExpressionMatch match;
-        waitFor([&] { return (match = offer.match(server.received())).hasMatch(); });
-        quint16 port = 0;
-        for (auto it = offer.globalMatch(server.received()); it.hasNext();)
-            port = it.next().captured(1).toUShort();
-        return port;
+        return ConnectedProgramTest::offeredPort(nick, "VOICE 2130706433");
     }
     int offerCount() const { return int(server.received().count("DCC VOICE")); }
     QString status(int index = 0) const
     {
         return voice().count() > index ? voice().windowOf(voice().at(index))->statusText()
                                        : QStringLiteral("<none>");
-    }
-    // An offer from bob for his own listening socket.
-    void offerFromBob(QTcpServer& listener)
-    {
-        listener.listen(QHostAddress::LocalHost, 0);
-        server.send(":bob!b@h PRIVMSG alice :\x01"
-                    "DCC VOICE 2130706433 "
-                    + QByteArray::number(listener.serverPort()) + "\x01\r\n");
     }
 
     std::shared_ptr<test::ScriptedSound> sound = std::make_shared<test::ScriptedSound>();
@@ -95,7 +79,7 @@ TEST_F(VoiceTest, AnOfferIsAskedAboutAndAnsweredWithTheReturnLink)
 {
     QTcpServer listener;
     prompter->answers = {true};
-    offerFromBob(listener);
+    offerFromBob(listener, "VOICE");
     ASSERT_TRUE(waitFor([&] { return listener.hasPendingConnections(); }));
     ASSERT_EQ(prompter->questions.size(), 1u);
     EXPECT_EQ(prompter->questions[0].title, "Accept voice chat?");
@@ -113,14 +97,19 @@ TEST_F(VoiceTest, AnOfferIsAskedAboutAndAnsweredWithTheReturnLink)
     EXPECT_TRUE(voice().at(0)->isPlaying());
 }
 
-TEST_F(VoiceTest, ADeclinedOfferLeavesNothingBehind)
+TEST_F(VoiceTest, ADeclinedChatOrVoiceOfferLeavesNothingBehind)
 {
-    QTcpServer listener;
-    prompter->answers = {false};
-    offerFromBob(listener);
-    ASSERT_TRUE(waitFor([&] { return prompter->questions.size() == 1; }));
-    EXPECT_EQ(voice().count(), 0);
-    EXPECT_FALSE(listener.waitForNewConnection(100));
+    for (const char* kind : {"CHAT chat", "VOICE"}) {
+        SCOPED_TRACE(kind);
+        prompter->questions.clear();
+        QTcpServer listener;
+        prompter->answers = {false};
+        offerFromBob(listener, kind);
+        ASSERT_TRUE(waitFor([&] { return prompter->questions.size() == 1; }));
+        EXPECT_EQ(records().CountRecords(), 0);
+        EXPECT_EQ(voice().count(), 0);
+        EXPECT_FALSE(listener.waitForNewConnection(100));
+    }
 }
 
 TEST_F(VoiceTest, TheReturnLinkOfOurChatIsTakenWithoutAskingAndOnlyOnce)
@@ -132,7 +121,7 @@ TEST_F(VoiceTest, TheReturnLinkOfOurChatIsTakenWithoutAskingAndOnlyOnce)
     ASSERT_TRUE(waitFor([&] { return voice().at(0)->isCapturing(); }));
     // Bob's return link: no question, the same chat and window.
     QTcpServer bobCaptures;
-    offerFromBob(bobCaptures);
+    offerFromBob(bobCaptures, "VOICE");
     ASSERT_TRUE(waitFor([&] { return bobCaptures.hasPendingConnections(); }));
     EXPECT_TRUE(prompter->questions.empty());
     EXPECT_EQ(voice().count(), 1);
@@ -140,7 +129,7 @@ TEST_F(VoiceTest, TheReturnLinkOfOurChatIsTakenWithoutAskingAndOnlyOnce)
     EXPECT_EQ(offerCount(), 1) << "a return link is never answered by another";
     // A further offer from bob is a new chat, and asked about.
     QTcpServer again;
-    offerFromBob(again);
+    offerFromBob(again, "VOICE");
     ASSERT_TRUE(waitFor([&] { return prompter->questions.size() == 1; }));
     EXPECT_EQ(voice().count(), 1);
 }
@@ -149,7 +138,7 @@ TEST_F(VoiceTest, TheCloseStepReleasesEveryDeviceAndLink)
 {
     QTcpServer listener;
     prompter->answers = {true};
-    offerFromBob(listener);
+    offerFromBob(listener, "VOICE");
     ASSERT_TRUE(waitFor([&] { return listener.hasPendingConnections(); }));
     QTcpSocket* bobCaptures = listener.nextPendingConnection();
     QTcpSocket bobPlays;

@@ -5,6 +5,7 @@
 #include "config/store.h"
 #include "tests/support/scripted_prompter.h"
 #include "tests/support/temp_store.h"
+#include "tests/support/when_shown.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -20,18 +21,10 @@ namespace {
 using config::FileToSend;
 using config::SendFileDialog;
 using test::Box;
+using test::labelFor;
 using test::ScriptedPrompter;
 
 const Box kFillEachField{"Error", "You must fill in each field."};
-
-QString labelFor(const SendFileDialog& dialog, const QWidget* field)
-{
-    for (const QLabel* label : dialog.findChildren<QLabel*>()) {
-        if (label->buddy() == field)
-            return label->text();
-    }
-    return {};
-}
 
 TEST(SendFileDialog, ShowsItsTitleLabelsAndTheGivenNick)
 {

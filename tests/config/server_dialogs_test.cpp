@@ -32,6 +32,7 @@ using config::ConnectDialog;
 using config::ServerEditor;
 using config::ServerEntry;
 using test::Box;
+using test::labelFor;
 using test::ScriptedPrompter;
 using test::whenShown;
 
@@ -40,15 +41,6 @@ const Box kNoPort{"Blank Field", "You must fill in the server port field."};
 const Box kZeroPort{"Blank Field", "The port field cannot be zero.  Enter an interger greater "
                                    "than 0.  The default value is 6667."};
 const Box kNoSelection{"Error", "You didn't select a server from the list"};
-
-QString labelFor(const QWidget& dialog, const QWidget* field)
-{
-    for (const QLabel* label : dialog.findChildren<QLabel*>()) {
-        if (label->buddy() == field)
-            return label->text();
-    }
-    return {};
-}
 
 // Each row as "address|network|port", after the posted refreshes arrived.
 QStringList rows(ServerEditor& editor)

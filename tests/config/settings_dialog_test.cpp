@@ -28,6 +28,7 @@ namespace {
 using config::Settings;
 using config::SettingsDialog;
 using test::Box;
+using test::labelFor;
 using test::ScriptedPrompter;
 using test::whenShown;
 
@@ -52,15 +53,6 @@ Settings stored()
     s.awayset = true;
     s.queryip = true;
     return s;
-}
-
-QString labelFor(const QWidget& dialog, const QWidget* field)
-{
-    for (const QLabel* label : dialog.findChildren<QLabel*>()) {
-        if (label->buddy() == field)
-            return label->text();
-    }
-    return {};
 }
 
 QString groupOf(const QWidget* widget)

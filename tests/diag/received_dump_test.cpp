@@ -1,5 +1,6 @@
 #include "diag/received_dump.h"
 #include "diag/server_text.h"
+#include "tests/support/files.h"
 
 #include <QDir>
 #include <QFile>
@@ -12,19 +13,6 @@
 namespace {
 
 using diag::ReceivedDump;
-
-QByteArray readAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-void writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(bytes);
-}
 
 class ReceivedDumpTest : public ::testing::Test
 {
@@ -49,7 +37,7 @@ TEST_P(ReceivedDumpWord, NamesTheCommandWordWhenTheLineHasOne)
     const WordCase& c = GetParam();
     ReceivedDump dump(path(), true);
     dump.DumpReceivedLines({c.line});
-    EXPECT_EQ(readAll(path()),
+    EXPECT_EQ(test::readFile(path()),
               "Messages Received:1\nMessage 0: " + c.line + "\r\n EOL\n" + QByteArray(c.trailer));
 }
 
@@ -88,12 +76,13 @@ class ReceivedDumpKeeps : public ReceivedDumpTest, public ::testing::WithParamIn
 TEST_P(ReceivedDumpKeeps, StartingWithoutDebugKeepsAnEarlierRunsDump)
 {
     const KeepCase& c = GetParam();
-    if (c.before)
-        writeFile(path(), *c.before);
+    if (c.before) {
+        ASSERT_TRUE(test::writeTo(path(), *c.before));
+    }
     ReceivedDump dump(path(), c.enabled);
     for (const QList<QByteArray>& batch : c.batches)
         dump.DumpReceivedLines(batch);
-    EXPECT_EQ(readAll(path()), c.after);
+    EXPECT_EQ(test::readFile(path()), c.after);
 }
 
 const QByteArray kEarlierDump("Messages Received:1\nMessage 0: PING :irc.x\r\n EOL\n"
@@ -137,7 +126,7 @@ TEST_F(ReceivedDumpTest, DisabledMakesTheFileAgainWhenItIsRemovedBetweenBatches)
     dump.DumpReceivedLines({"PING :irc.x"});
     ASSERT_TRUE(QFile::remove(path()));
     dump.DumpReceivedLines({"PING :irc.x"});
-    EXPECT_EQ(readAll(path()), QByteArray());
+    EXPECT_EQ(test::readFile(path()), QByteArray());
 }
 
 TEST_F(ReceivedDumpTest, AnUnopenableFileIsSkippedQuietly)

@@ -177,19 +177,13 @@ TEST_F(DebugWindowTest, EscapeKeepsItOpenAndOkHidesIt)
     EXPECT_FALSE(window.isVisible());
 }
 
-TEST(ServerLogWindow, StartsHiddenAndBounded)
+TEST(ServerLogWindow, StartsHiddenAndAppendsEachLineDecoded)
 {
     diag::ServerLogWindow window;
     EXPECT_FALSE(window.isVisible());
     EXPECT_EQ(window.windowTitle(), QStringLiteral("Server"));
     EXPECT_TRUE(window.view()->isReadOnly());
-    EXPECT_EQ(window.view()->maximumBlockCount(), diag::ServerLogWindow::kMaxLines);
     EXPECT_EQ(window.clearButton()->text(), QStringLiteral("Clear Window"));
-}
-
-TEST(ServerLogWindow, AppendsEachLineDecoded)
-{
-    diag::ServerLogWindow window;
     window.appendLine(":irc.x 001 bob :Welcome");
     window.appendLine("caf\xc3\xa9");
     window.appendLine("caf\xe9");

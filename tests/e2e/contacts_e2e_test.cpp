@@ -7,9 +7,6 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QRegularExpression>
-#include <QTcpServer>
-#include <QTcpSocket>
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -18,29 +15,15 @@ using test::waitFor;
 
 namespace {
 
-class ContactsEndToEnd : public ::testing::Test
+class ContactsEndToEnd : public test::NgircdTest
 {
 protected:
-    void SetUp() override
-    {
-        if (!test::haveNgircd())
-            GTEST_SKIP() << "ngircd is not installed (tools/test installs it)";
-        ASSERT_TRUE(server.start(dir.path(), KIVVO_SOURCE_DIR "/tools/ngircd/test.conf.in"));
-    }
     void startProgram(const QByteArray& nick, const QList<QByteArray>& contacts)
     {
         core = std::make_unique<test::ProgramCore>(server.port(), nick, contacts);
     }
-    QStringList shownContacts() const
-    {
-        QStringList texts;
-        for (int row = 0; row < core->contacts()->count(); ++row)
-            texts << core->contacts()->item(row)->text();
-        return texts;
-    }
+    QStringList shownContacts() const { return core->shownContacts(); }
 
-    QTemporaryDir dir;
-    test::Ngircd server;
     std::unique_ptr<test::ProgramCore> core;
 };
 
@@ -109,30 +92,6 @@ TEST_F(ContactsEndToEnd, TwoProgramsHoldAnEncryptedChatThroughTheServer)
                                                   "secretly\x02\r\n"));
     EXPECT_FALSE(bob.chat()->cipherField()->isVisible()); // the field is the offering side's
     EXPECT_FALSE(alice.chat()->cipherField()->text().isEmpty());
-}
-
-TEST_F(ContactsEndToEnd, AcceptsAnOfferFromAScriptedClient)
-{
-    QTcpServer listener;
-    ASSERT_TRUE(listener.listen(QHostAddress::LocalHost, 0));
-    test::Watcher bob;
-    ASSERT_TRUE(bob.connectTo(server.port(), "bob"));
-    Program alice(server.port(), "alice", {"bob"});
-    alice.prompter->answers = {true};
-    ASSERT_TRUE(waitFor([&] { return alice.program->link().isConnected(); }, 15000));
-    ASSERT_TRUE(waitFor([&] { return bob.isOnline("alice"); }, 10000));
-    bob.send("PRIVMSG alice :\x01"
-             "DCC CHAT chat 2130706433 "
-             + QByteArray::number(listener.serverPort()) + "\x01");
-    ASSERT_TRUE(waitFor([&] { return listener.hasPendingConnections(); }, 10000));
-    QTcpSocket* link = listener.nextPendingConnection();
-    link->write("line one\nline two\n");
-    ASSERT_TRUE(waitFor(
-        [&] { return alice.chat() && alice.chat()->transcript().contains("<bob> line two\r\n"); }));
-    alice.chat()->input()->setText("back to you");
-    alice.chat()->send();
-    ASSERT_TRUE(waitFor([&] { return link->bytesAvailable() >= 12; }));
-    EXPECT_EQ(link->readAll(), "back to you\n");
 }
 
 TEST_F(ContactsEndToEnd, OneProgramShowsAnothersAnswersToItsQueries)

@@ -4,17 +4,13 @@
 #include "peer/chat_window.h"
 #include "peer/file_receiver.h"
 #include "peer/texts.h"
-#include "peer/transfer.h"
 #include "tests/support/irssi_client.h"
 #include "tests/support/ngircd.h"
-#include "tests/support/program_core.h"
-#include "tests/support/wait_for.h"
+#include "tests/support/transfer_checks.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QLineEdit>
-#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -23,92 +19,16 @@
 #include <memory>
 #include <string>
 
-using peer::Transfer;
+using test::endsComplete;
+using test::kTransferMs;
+using test::randomBytes;
+using test::sameBytes;
 using test::waitFor;
+using test::writeTo;
 
 namespace {
 
-// Well beyond what a few hundred KiB take on loopback, for a loaded or sanitized build.
-constexpr int kTransferMs = 15000;
 constexpr int kLinkMs = 10000;
-
-QByteArray randomBytes(qsizetype size, quint32 seed)
-{
-    QByteArray data(size, Qt::Uninitialized);
-    QRandomGenerator generator(seed);
-    for (char& byte : data)
-        byte = char(generator.generate());
-    return data;
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeTo(const QString& path, const QByteArray& data)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(data) == data.size();
-}
-
-// Equal bytes, or where they part; never the bytes themselves.
-::testing::AssertionResult sameBytes(const QByteArray& expected, const QString& path)
-{
-    if (!QFile::exists(path))
-        return ::testing::AssertionFailure() << path.toStdString() << " is missing";
-    const QByteArray actual = readFile(path);
-    if (actual == expected)
-        return ::testing::AssertionSuccess();
-    qsizetype at = 0;
-    while (at < actual.size() && at < expected.size() && actual[at] == expected[at])
-        ++at;
-    return ::testing::AssertionFailure()
-           << path.toStdString() << " holds " << actual.size() << " bytes instead of "
-           << expected.size() << ", the first difference at byte " << at;
-}
-
-std::string describe(const Transfer& transfer)
-{
-    static const char* const names[] = {"Awaiting", "Connecting", "Running", "Complete", "Stopped"};
-    std::string text = std::string(names[int(transfer.status())]) + " at "
-                       + std::to_string(transfer.count()) + " of " + std::to_string(transfer.size())
-                       + " bytes";
-    if (transfer.error())
-        text +=
-            " (" + peer::errorText(*transfer.error(), transfer.errorDetail()).toStdString() + ")";
-    return text;
-}
-
-// Transfer `index` of `core` ends complete.
-::testing::AssertionResult endsComplete(const test::ProgramCore& core, int index)
-{
-    const peer::Transfers& transfers = core.program->transfers();
-    const auto finished = [&] {
-        return transfers.count() > index && transfers.at(index)->isFinished();
-    };
-    if (!waitFor(finished, kTransferMs)) {
-        if (transfers.count() <= index)
-            return ::testing::AssertionFailure() << "transfer " << index << " never started";
-        return ::testing::AssertionFailure()
-               << "transfer " << index << " did not end: " << describe(*transfers.at(index));
-    }
-    const Transfer& transfer = *transfers.at(index);
-    if (transfer.status() != Transfer::Status::Complete)
-        return ::testing::AssertionFailure()
-               << "transfer " << index << " ended " << describe(transfer);
-    return ::testing::AssertionSuccess();
-}
-
-std::vector<QString> questionTitles(const test::ProgramCore& core)
-{
-    std::vector<QString> titles;
-    for (const test::Box& box : core.prompter->questions)
-        titles.push_back(box.title);
-    return titles;
-}
 
 // The chat id irssi gave the DCC chat it connected (its own request's id, or "kivvo2" when it
 // took our answer to its passive request for a new offer).
@@ -125,42 +45,26 @@ bool logMatches(const test::IrssiClient& client, const QString& pattern)
     return QRegularExpression(pattern).match(QString::fromUtf8(client.log())).hasMatch();
 }
 
-class DccWithIrssi : public ::testing::Test
+class DccWithIrssi : public test::NgircdTest
 {
 protected:
     void SetUp() override
     {
-        if (!test::haveNgircd() || !test::haveIrssi())
-            GTEST_SKIP() << "ngircd or irssi (with its perl module) is not installed (tools/test "
-                            "installs them)";
-        ASSERT_TRUE(server.start(serverDir.path(), KIVVO_SOURCE_DIR "/tools/ngircd/test.conf.in", 0,
-                                 listenAddresses()));
-        ASSERT_TRUE(watcher.connectTo(server.port()));
+        if (!test::haveIrssi())
+            GTEST_SKIP()
+                << "irssi (with its perl module) is not installed (tools/test installs it)";
+        NgircdTest::SetUp();
     }
-    virtual QByteArray listenAddresses() const { return {}; }
 
     // The program as "kivvo", connected to `host` (its server list holds only that).
     void startProgram(bool passive, const QByteArray& host = "127.0.0.1")
     {
         test::CoreOptions options;
         options.nick = "kivvo";
-        options.start = false;
-        if (host == "127.0.0.1")
-            options.serverPort = server.port();
+        options.serverPort = server.port();
+        options.serverHost = host;
+        options.passiveDcc = passive;
         kivvo = std::make_unique<test::ProgramCore>(options);
-        config::Settings settings = kivvo->temp.store().LoadSettings();
-        settings.passivedcc = passive;
-        ASSERT_TRUE(kivvo->temp.store().SaveSettings(settings));
-        if (!options.serverPort)
-            kivvo->temp.store().AddServer({host, "Local", server.port()});
-        // The program reads its store when it is built: build it again over the changed one.
-        kivvo->program.reset();
-        auto scripted = std::make_unique<test::ScriptedPrompter>();
-        kivvo->prompter = scripted.get();
-        kivvo->program = std::make_unique<app::Program>(
-            kivvo->temp.registry(), app::Program::Options{}, std::move(scripted));
-        kivvo->window().show();
-        kivvo->program->start();
     }
     void startIrssi(const QByteArray& host = "127.0.0.1")
     {
@@ -177,9 +81,7 @@ protected:
         startIrssi(irssiHost.isEmpty() ? host : irssiHost);
         if (HasFatalFailure())
             return;
-        ASSERT_TRUE(
-            waitFor([&] { return watcher.isOnline("kivvo") && watcher.isOnline("ivy"); }, 15000))
-            << irssiLog();
+        ASSERT_TRUE(online({"kivvo", "ivy"})) << irssiLog();
         ASSERT_TRUE(waitFor([&] { return kivvo->program->link().isConnected(); }, kLinkMs));
     }
     // What a chat relayed by the server shows from `nick`, if one opened.
@@ -191,14 +93,7 @@ protected:
     std::string irssiLog() const { return irssi.log().toStdString(); }
     QString writeFile(const QString& name, const QByteArray& data)
     {
-        QString path = files.filePath(name);
-        EXPECT_TRUE(writeTo(path, data));
-        return path;
-    }
-    bool sendFile(const QByteArray& nick, const QString& path)
-    {
-        kivvo->prompter->filesToSend.push_back(config::FileToSend{QString::fromUtf8(nick), path});
-        return kivvo->program->commands().run(app::Command::SendFileTo, nick);
+        return test::writeFile(files, name, data);
     }
     bool irssiSays(const QByteArray& text, int timeoutMs = kTransferMs)
     {
@@ -212,11 +107,8 @@ protected:
         return path;
     }
 
-    QTemporaryDir serverDir;
     QTemporaryDir irssiDir;
     QTemporaryDir files;
-    test::Ngircd server;
-    test::Watcher watcher;
     test::IrssiClient irssi;
     std::unique_ptr<test::ProgramCore> kivvo;
 };
@@ -248,7 +140,7 @@ TEST_F(DccWithIrssi, ReceivesAFileIrssiOffersPassively)
     ASSERT_TRUE(endsComplete(*kivvo, 0)) << irssiLog();
     EXPECT_TRUE(sameBytes(data, destination));
     EXPECT_FALSE(QFile::exists(peer::FileReceiver::partPath(destination)));
-    EXPECT_EQ(questionTitles(*kivvo), std::vector<QString>{"Accept File?"});
+    EXPECT_EQ(kivvo->prompter->questionTitles(), std::vector<QString>{"Accept File?"});
     // Our answer: loopback address, a real port, the size and irssi's token.
     EXPECT_TRUE(logMatches(irssi, "DCC SEND \"?from-ivy.bin\"? 2130706433 \\d+ "
                                       + QString::number(data.size()) + " \\d+"))
@@ -265,7 +157,7 @@ TEST_F(DccWithIrssi, SendsAFilePassivelyToIrssi)
     ASSERT_TRUE(irssi.run("/set dcc_autoget on"));
     ASSERT_TRUE(irssiSays("command /set dcc_autoget on", kLinkMs)) << irssiLog();
     const QByteArray data = randomBytes(256 * 1024 + 3, 12);
-    ASSERT_TRUE(sendFile("ivy", writeFile("to-ivy.bin", data)));
+    ASSERT_TRUE(kivvo->sendFile("ivy", writeFile("to-ivy.bin", data)));
     ASSERT_TRUE(endsComplete(*kivvo, 0)) << irssiLog();
     // The offer names port 0 and a token; irssi's answer names its port.
     EXPECT_TRUE(logMatches(irssi, "DCC SEND \"?to-ivy.bin\"? \\d+ 0 " + QString::number(data.size())
@@ -290,7 +182,7 @@ TEST_F(DccWithIrssi, AcceptsAChatIrssiOffersPassively)
     ASSERT_TRUE(
         waitFor([&] { return (window = kivvo->chatWith("ivy", true)) != nullptr; }, kLinkMs))
         << irssiLog();
-    EXPECT_EQ(questionTitles(*kivvo), std::vector<QString>{"Accept DCC Chat?"});
+    EXPECT_EQ(kivvo->prompter->questionTitles(), std::vector<QString>{"Accept DCC Chat?"});
     ASSERT_TRUE(irssiSays("dcc-connected CHAT", kLinkMs)) << irssiLog();
     const QByteArray id = connectedChatId(irssi);
     ASSERT_FALSE(id.isEmpty()) << irssiLog();
@@ -352,7 +244,8 @@ TEST_P(DccWithIrssiModes, ResumesAFileFromIrssi)
     ASSERT_TRUE(irssi.run("/dcc send " + QByteArray(passive ? "-passive " : "") + "kivvo "
                           + QFile::encodeName(source)));
     ASSERT_TRUE(endsComplete(*kivvo, 0)) << irssiLog();
-    EXPECT_EQ(questionTitles(*kivvo), (std::vector<QString>{"Accept File?", "Resume File?"}));
+    EXPECT_EQ(kivvo->prompter->questionTitles(),
+              (std::vector<QString>{"Accept File?", "Resume File?"}));
     EXPECT_TRUE(sameBytes(data, destination)) << irssiLog();
     EXPECT_FALSE(QFile::exists(peer::FileReceiver::partPath(destination)));
     EXPECT_TRUE(logMatches(irssi, "DCC RESUME \"?resumable.bin\"? \\d+ " + QString::number(have)))
@@ -374,7 +267,7 @@ TEST_P(DccWithIrssiModes, ResumesAFileIrssiHasPartOf)
     const QByteArray data = randomBytes(180 * 1024 + 1, 14);
     const qsizetype have = 50 * 1024 + 7;
     ASSERT_TRUE(writeTo(QDir(irssi.downloadFolder()).filePath("partly.bin"), data.left(have)));
-    ASSERT_TRUE(sendFile("ivy", writeFile("partly.bin", data)));
+    ASSERT_TRUE(kivvo->sendFile("ivy", writeFile("partly.bin", data)));
     ASSERT_TRUE(irssiSays("dcc-request GET kivvo partly.bin", kLinkMs)) << irssiLog();
     ASSERT_TRUE(irssi.run("/dcc resume kivvo partly.bin"));
 
@@ -406,7 +299,10 @@ protected:
         if (!probe.waitForConnected(3000))
             GTEST_SKIP() << "ngircd cannot listen on ::1 here";
     }
-    QByteArray listenAddresses() const override { return "127.0.0.1,::1"; }
+    test::ConfigEdits configEdits() const override
+    {
+        return {{"Listen = 127.0.0.1", "Listen = 127.0.0.1,::1"}};
+    }
 };
 
 } // namespace
@@ -464,7 +360,7 @@ TEST_F(DccWithIrssiOverIpv6, FilesCrossBothWaysWithIpv6Offers)
     ASSERT_TRUE(irssi.run("/set dcc_autoget on"));
     ASSERT_TRUE(irssiSays("command /set dcc_autoget on", kLinkMs)) << irssiLog();
     const QByteArray toIvy = randomBytes(110 * 1024 + 6, 16);
-    ASSERT_TRUE(sendFile("ivy", writeFile("six-to-ivy.bin", toIvy)));
+    ASSERT_TRUE(kivvo->sendFile("ivy", writeFile("six-to-ivy.bin", toIvy)));
     ASSERT_TRUE(endsComplete(*kivvo, 1)) << irssiLog();
     EXPECT_TRUE(logMatches(irssi, "DCC SEND \"?six-to-ivy.bin\"? ::1 \\d+ ")) << irssiLog();
     EXPECT_TRUE(irssiSays("DCC received file six-to-ivy.bin")) << irssiLog();

@@ -1,6 +1,7 @@
 // irssi as a peer, against a real ngircd: its passive DCC SEND offer is taken by a plain socket
 // client that listens and answers with its own address and port, the way the program does, and
 // the file arrives with 4-byte acknowledgements. This holds the driver and the wire format up.
+#include "tests/support/files.h"
 #include "tests/support/irssi_client.h"
 #include "tests/support/ngircd.h"
 #include "tests/support/wait_for.h"
@@ -16,11 +17,6 @@
 using test::waitFor;
 
 namespace {
-
-QString configTemplate()
-{
-    return QStringLiteral(KIVVO_SOURCE_DIR "/tools/ngircd/test.conf.in");
-}
 
 // What follows "DCC SEND " in the first CTCP offer from `from` in `received`, split on spaces.
 QList<QByteArray> sendOffer(const QByteArray& received, const QByteArray& from)
@@ -39,14 +35,14 @@ QList<QByteArray> sendOffer(const QByteArray& received, const QByteArray& from)
     return {};
 }
 
-TEST(IrssiPeer, passiveSendOfferIsAnsweredAndTheFileArrives)
+using IrssiPeer = test::NgircdTest;
+
+TEST_F(IrssiPeer, passiveSendOfferIsAnsweredAndTheFileArrives)
 {
-    if (!test::haveNgircd() || !test::haveIrssi())
-        GTEST_SKIP() << "ngircd or irssi is not installed";
+    if (!test::haveIrssi())
+        GTEST_SKIP() << "irssi is not installed";
     QTemporaryDir folder;
     ASSERT_TRUE(folder.isValid());
-    test::Ngircd server;
-    ASSERT_TRUE(server.start(folder.path(), configTemplate()));
 
     test::IrssiClient ivy;
     ASSERT_TRUE(ivy.start(folder.filePath("ivy"), server.port(), "ivy")) << ivy.log().constData();
@@ -55,16 +51,8 @@ TEST(IrssiPeer, passiveSendOfferIsAnsweredAndTheFileArrives)
     test::Watcher bob;
     ASSERT_TRUE(bob.connectTo(server.port(), "bob"));
 
-    QByteArray content(3000, Qt::Uninitialized);
-    QRandomGenerator generator(7);
-    for (char& byte : content)
-        byte = char(generator.generate());
-    const QString path = folder.filePath("notes.bin");
-    {
-        QFile file(path);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(content);
-    }
+    const QByteArray content = test::randomBytes(3000, 7);
+    const QString path = test::writeFile(folder, "notes.bin", content);
 
     ASSERT_TRUE(ivy.run("/dcc send -passive bob " + QFile::encodeName(path)));
     QList<QByteArray> offer;

@@ -6,9 +6,6 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
-#include <QStandardPaths>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -29,14 +26,12 @@ void seedStore(const QString& seedScript, const QString& path, quint16 port)
 
 } // namespace
 
-TEST(EndToEnd, RegistersLearnsItsAddressAndQuitsCleanly)
+using EndToEnd = test::NgircdTest;
+
+TEST_F(EndToEnd, RegistersLearnsItsAddressAndQuitsCleanly)
 {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    test::Ngircd server;
-    if (!test::haveNgircd())
-        GTEST_SKIP() << "ngircd is not installed (tools/test installs it)";
-    ASSERT_TRUE(server.start(dir.path(), KIVVO_SOURCE_DIR "/tools/ngircd/test.conf.in"));
     seedStore(KIVVO_SOURCE_DIR "/tools/seed-store", dir.filePath("config/kivvo/registry.db"),
               server.port());
 
@@ -53,8 +48,6 @@ TEST(EndToEnd, RegistersLearnsItsAddressAndQuitsCleanly)
     program.start(KIVVO_BINARY, {"DEBUG"});
     ASSERT_TRUE(program.waitForStarted(5000));
 
-    test::Watcher watcher;
-    ASSERT_TRUE(watcher.connectTo(server.port()));
     EXPECT_TRUE(waitFor([&] { return watcher.isOnline("e2ealice"); }, 15000));
 
     // The WHO reply for our own nick reaches the program and its dump.

@@ -148,22 +148,10 @@ protected:
         ASSERT_TRUE(relay.listen(server.port()));
         test::CoreOptions options =
             test::ProgramCore::optionsFor(relay.port(), "alice", contacts, false);
-        options.start = false;
+        options.realname = "Alice"; // InspIRCd refuses a USER line whose real name is empty
         core = std::make_unique<test::ProgramCore>(options);
-        // InspIRCd refuses a USER line whose real name is empty.
-        config::Settings settings = core->program->settings();
-        settings.realname = "Alice";
-        core->program->applySettings(settings);
-        core->window().show();
-        core->program->start();
     }
-    QStringList shown() const
-    {
-        QStringList texts;
-        for (int row = 0; row < core->contacts()->count(); ++row)
-            texts << core->contacts()->item(row)->text();
-        return texts;
-    }
+    QStringList shown() const { return core->shownContacts(); }
 
     QTemporaryDir dir;
     Inspircd server;

@@ -9,18 +9,14 @@
 #include "tests/support/wait_for.h"
 
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 using test::waitFor;
 
-TEST(ReconnectEndToEnd, ComesBackAfterTheServerRestarts)
+using ReconnectEndToEnd = test::NgircdTest;
+
+TEST_F(ReconnectEndToEnd, ComesBackAfterTheServerRestarts)
 {
-    if (!test::haveNgircd())
-        GTEST_SKIP() << "ngircd is not installed (tools/test installs it)";
-    QTemporaryDir dir;
-    test::Ngircd server;
-    ASSERT_TRUE(server.start(dir.path(), KIVVO_SOURCE_DIR "/tools/ngircd/test.conf.in"));
     const quint16 port = server.port();
 
     test::TempStore temp;
@@ -58,10 +54,9 @@ TEST(ReconnectEndToEnd, ComesBackAfterTheServerRestarts)
     ASSERT_TRUE(waitFor([&] { return clock->delays.size() == 2; }, 10000));
     EXPECT_EQ(clock->delays.last(), 30000);
 
-    ASSERT_TRUE(server.start(dir.path(), KIVVO_SOURCE_DIR "/tools/ngircd/test.conf.in", port));
+    ASSERT_TRUE(server.start(port));
     clock->elapse();
-    ASSERT_TRUE(waitFor([&] { return welcomes == 2; }, 10000))
-        << statuses.join('\n').toStdString();
+    ASSERT_TRUE(waitFor([&] { return welcomes == 2; }, 10000)) << statuses.join('\n').toStdString();
     EXPECT_EQ(registered.count(), 2);
     EXPECT_EQ(registered.last().value(0).toByteArray(), "comeback");
 

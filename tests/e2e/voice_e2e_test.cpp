@@ -10,7 +10,6 @@
 #include "tests/support/program_core.h"
 #include "tests/support/wait_for.h"
 
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -39,26 +38,20 @@ std::unique_ptr<test::ProgramCore> startProgram(quint16 port, const QByteArray& 
     return std::make_unique<test::ProgramCore>(options);
 }
 
-TEST(VoiceEndToEnd, TwoProgramsTalkBothWaysThroughTheServer)
+using VoiceEndToEnd = test::NgircdTest;
+
+TEST_F(VoiceEndToEnd, TwoProgramsTalkBothWaysThroughTheServer)
 {
     voicerig::Watchdog watchdog("voice_e2e_test", std::chrono::seconds(40));
-    if (!test::haveNgircd())
-        GTEST_SKIP() << "ngircd is not installed (tools/test installs it)";
     if (const auto missing = voicerig::missingDevice()) {
         FAIL() << "audio device " << missing->toStdString()
                << " is missing: run this test through tools/test, which starts the test sound "
                   "server with its devices";
     }
     watchdog.stage("starting");
-    QTemporaryDir serverDir;
-    test::Ngircd server;
-    ASSERT_TRUE(server.start(serverDir.path(), KIVVO_SOURCE_DIR "/tools/ngircd/test.conf.in"));
-    test::Watcher watcher;
-    ASSERT_TRUE(watcher.connectTo(server.port()));
     auto alice = startProgram(server.port(), "alice", 'a');
     auto bob = startProgram(server.port(), "bob", 'b');
-    ASSERT_TRUE(
-        waitFor([&] { return watcher.isOnline("alice") && watcher.isOnline("bob"); }, 15000));
+    ASSERT_TRUE(online({"alice", "bob"}));
 
     watchdog.stage("connecting");
     bob->prompter->answers = {true};

@@ -3,6 +3,7 @@
 // going). At the end every line sent must have been shown and logged exactly once, in order,
 // and the process must not have grown beyond a small bound. KIVVO_SOAK_SECONDS sets the length
 // (tools/soak); the default keeps the run in the suite short.
+#include "tests/support/files.h"
 #include "tests/support/ngircd.h"
 #include "tests/support/program_core.h"
 #include "tests/support/wait_for.h"
@@ -14,7 +15,6 @@
 #include <QRegularExpression>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -69,12 +69,6 @@ QList<int> upTo(int count)
     return numbers;
 }
 
-QByteArray fileText(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 } // namespace
 
 TEST(Soak, EveryLineArrivesOnceInOrderAndMemoryStaysBounded)
@@ -84,9 +78,8 @@ TEST(Soak, EveryLineArrivesOnceInOrderAndMemoryStaysBounded)
     const int seconds = qEnvironmentVariableIsSet("KIVVO_SOAK_SECONDS")
                             ? qEnvironmentVariableIntValue("KIVVO_SOAK_SECONDS")
                             : 8;
-    QTemporaryDir dir;
     test::Ngircd server;
-    ASSERT_TRUE(server.start(dir.path(), KIVVO_SOURCE_DIR "/tools/ngircd/test.conf.in"));
+    ASSERT_TRUE(server.start());
 
     test::Watcher carol;
     ASSERT_TRUE(carol.connectTo(server.port(), "carol"));
@@ -179,8 +172,8 @@ TEST(Soak, EveryLineArrivesOnceInOrderAndMemoryStaysBounded)
     EXPECT_EQ(numbersOf(direct->transcript(), "carol", "direct"), upTo(sent));
     EXPECT_EQ(numbersOf(bobFromAlice->transcript(), "alice", "sealed"), upTo(sent));
     EXPECT_EQ(numbersOf(aliceToBob->transcript(), "alice", "sealed"), upTo(sent));
-    const QByteArray aliceLog = fileText(alice.temp.dirPath() + "/logs/carol.txt");
-    const QByteArray bobLog = fileText(bob.temp.dirPath() + "/logs/alice.txt");
+    const QByteArray aliceLog = test::readFile(alice.temp.dirPath() + "/logs/carol.txt");
+    const QByteArray bobLog = test::readFile(bob.temp.dirPath() + "/logs/alice.txt");
     EXPECT_EQ(numbersOf(aliceLog, "carol", "relay"), upTo(sent));
     EXPECT_EQ(numbersOf(aliceLog, "carol", "direct"), upTo(sent));
     EXPECT_EQ(numbersOf(bobLog, "alice", "sealed"), upTo(sent));

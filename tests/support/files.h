@@ -1,7 +1,9 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRandomGenerator>
 #include <QString>
 #include <QTemporaryDir>
@@ -11,13 +13,20 @@
 
 namespace test {
 
+// Writes `data` as the whole file at `path`, making its folder first.
+inline bool writeTo(const QString& path, const QByteArray& data)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(data) == data.size();
+}
+
 // Writes `data` as the file `name` in `dir`; its path.
 inline QString writeFile(const QTemporaryDir& dir, const QString& name, const QByteArray& data)
 {
-    QFile file(dir.filePath(name));
-    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(data);
-    return file.fileName();
+    const QString path = dir.filePath(name);
+    EXPECT_TRUE(writeTo(path, data)) << path.toStdString();
+    return path;
 }
 
 // `size` bytes of noise, the same for the same seed.
@@ -35,6 +44,31 @@ inline QByteArray readFile(const QString& path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+inline QByteArray randomBytes(qsizetype size, quint32 seed)
+{
+    QByteArray data(size, Qt::Uninitialized);
+    QRandomGenerator generator(seed);
+    for (char& byte : data)
+        byte = char(generator.generate());
+    return data;
+}
+
+// Equal bytes, or where they part; never the megabytes themselves.
+inline ::testing::AssertionResult sameBytes(const QByteArray& expected, const QString& path)
+{
+    if (!QFile::exists(path))
+        return ::testing::AssertionFailure() << path.toStdString() << " is missing";
+    const QByteArray actual = readFile(path);
+    if (actual == expected)
+        return ::testing::AssertionSuccess();
+    qsizetype at = 0;
+    while (at < actual.size() && at < expected.size() && actual[at] == expected[at])
+        ++at;
+    return ::testing::AssertionFailure()
+           << path.toStdString() << " holds " << actual.size() << " bytes instead of "
+           << expected.size() << ", the first difference at byte " << at;
 }
 
 // The permission bits of `path` itself (a symlink is not followed); -1 when it is missing.

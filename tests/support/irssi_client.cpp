@@ -1,5 +1,6 @@
 #include "tests/support/irssi_client.h"
 
+#include "tests/support/files.h"
 #include "tests/support/wait_for.h"
 
 #include <QDir>
@@ -36,18 +37,6 @@ bool havePerlModule()
             return true;
     }
     return false;
-}
-
-QByteArray readAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeFile(const QString& path, const QByteArray& text)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(text) == text.size();
 }
 
 // irssi has no FIFO of its own. This reads one command a line from home/commands (opened for
@@ -143,7 +132,7 @@ bool IrssiClient::start(const QString& folder, quint16 port, const QByteArray& n
     const QString home = homePath();
     if (!QDir().mkpath(home + "/scripts/autorun") || !QDir().mkpath(downloadFolder()))
         return false;
-    if (!writeFile(home + "/scripts/autorun/kivvo_driver.pl", kScript))
+    if (!writeTo(home + "/scripts/autorun/kivvo_driver.pl", kScript))
         return false;
     QFile::remove(fifoPath());
     if (::mkfifo(QFile::encodeName(fifoPath()).constData(), 0600) != 0)
@@ -163,7 +152,7 @@ bool IrssiClient::start(const QString& folder, quint16 port, const QByteArray& n
     startup += "/connect " + QByteArray(ipv6 ? "-6 " : "-4 ") + "-rawlog "
                + QFile::encodeName(home + "/raw.log") + " " + host + " " + QByteArray::number(port)
                + " \"\" " + nick + "\n";
-    if (!writeFile(home + "/startup", startup))
+    if (!writeTo(home + "/startup", startup))
         return false;
 
     // Everything the child needs is built before the fork: a threaded parent's child may do
@@ -262,15 +251,15 @@ bool IrssiClient::run(const QByteArray& command)
 
 bool IrssiClient::logContains(const QByteArray& text) const
 {
-    return readAll(QDir(homePath()).filePath("events.log")).contains(text)
-           || readAll(QDir(homePath()).filePath("raw.log")).contains(text);
+    return readFile(QDir(homePath()).filePath("events.log")).contains(text)
+           || readFile(QDir(homePath()).filePath("raw.log")).contains(text);
 }
 
 QByteArray IrssiClient::log() const
 {
-    const QByteArray screen = readAll(QDir(m_folder).filePath("screen.out"));
-    return "--- events\n" + readAll(QDir(homePath()).filePath("events.log")) + "--- raw\n"
-           + readAll(QDir(homePath()).filePath("raw.log")) + "--- screen (tail)\n"
+    const QByteArray screen = readFile(QDir(m_folder).filePath("screen.out"));
+    return "--- events\n" + readFile(QDir(homePath()).filePath("events.log")) + "--- raw\n"
+           + readFile(QDir(homePath()).filePath("raw.log")) + "--- screen (tail)\n"
            + screen.right(4000) + "\n";
 }
 

@@ -26,28 +26,30 @@ bool haveNgircd()
     return !ngircdBinary().isEmpty();
 }
 
-bool Ngircd::start(const QString& folder, const QString& configTemplate, quint16 port,
-                   const QByteArray& listen)
+bool Ngircd::start(quint16 port, const ConfigEdits& edits)
 {
     const QString binary = ngircdBinary();
-    if (binary.isEmpty())
+    if (binary.isEmpty() || !m_folder.isValid())
         return false;
     m_port = port ? port : freePort();
-    QFile config(QDir(folder).filePath("ngircd.conf"));
-    QFile source(configTemplate);
+    QFile config(m_folder.filePath("ngircd.conf"));
+    QFile source(QStringLiteral(KIVVO_SOURCE_DIR "/tools/ngircd/test.conf.in"));
     if (!source.open(QIODevice::ReadOnly) || !config.open(QIODevice::WriteOnly))
         return false;
     const QByteArray portText = QByteArray::number(m_port);
     QByteArray text = source.readAll();
-    if (!listen.isEmpty())
-        text.replace("Listen = 127.0.0.1", "Listen = " + listen);
+    for (const auto& [from, to] : edits) {
+        if (!text.contains(from))
+            return false;
+        text.replace(from, to);
+    }
     config.write(text.replace("@PORT@", portText)
                      .replace("@PIDFILE@", "/tmp/kivvo-ngircd-test-" + portText + ".pid"));
     config.close();
     // Started as root, ngircd reads its config after dropping to "nobody".
     config.setPermissions(config.permissions() | QFileDevice::ReadOther);
-    QFile::setPermissions(folder, QFile::permissions(folder) | QFileDevice::ExeOther
-                                      | QFileDevice::ReadOther);
+    QFile::setPermissions(m_folder.path(), QFile::permissions(m_folder.path())
+                                               | QFileDevice::ExeOther | QFileDevice::ReadOther);
     m_process.setProcessChannelMode(QProcess::MergedChannels);
     m_process.start(binary, {"-n", "-f", config.fileName()});
     return waitFor(
@@ -106,6 +108,27 @@ const QByteArray& Watcher::received()
 {
     m_received += m_socket.readAll();
     return m_received;
+}
+
+void NgircdTest::SetUp()
+{
+    if (!haveNgircd())
+        GTEST_SKIP() << "ngircd is not installed (tools/test installs it)";
+    ASSERT_TRUE(server.start(0, configEdits()));
+    ASSERT_TRUE(watcher.connectTo(server.port()));
+}
+
+bool NgircdTest::online(const QList<QByteArray>& nicks, int timeoutMs)
+{
+    return waitFor(
+        [&] {
+            for (const QByteArray& nick : nicks) {
+                if (!watcher.isOnline(nick))
+                    return false;
+            }
+            return true;
+        },
+        timeoutMs);
 }
 
 } // namespace test

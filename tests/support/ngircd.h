@@ -1,9 +1,14 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QProcess>
 #include <QString>
 #include <QTcpSocket>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <utility>
 
 namespace test {
 
@@ -13,22 +18,25 @@ quint16 freePort();
 // Whether Debian's ngircd is installed (tools/test installs it).
 bool haveNgircd();
 
+// Changes to tools/ngircd/test.conf.in: each `first` is replaced by its `second`.
+using ConfigEdits = QList<std::pair<QByteArray, QByteArray>>;
+
 // A real ngircd on a free loopback port, with the settings tests need (no DNS, no ident, no flood
 // penalties), stopped when this goes.
 class Ngircd
 {
 public:
-    // `configTemplate` is tools/ngircd/test.conf.in; the config goes into `folder`. On `port`
-    // when given (a server started again where it was), else on a free one. `listen` replaces
-    // the template's loopback address list when given ("127.0.0.1,::1" adds IPv6).
-    bool start(const QString& folder, const QString& configTemplate, quint16 port = 0,
-               const QByteArray& listen = {});
+    // On `port` when given (a server started again where it was), else on a free one. False
+    // when one of `edits` finds nothing to replace, so that a changed template cannot quietly
+    // leave a test on the settings it meant to change.
+    bool start(quint16 port = 0, const ConfigEdits& edits = {});
     // Ends the server as its operator would (SIGTERM) and waits until it is gone.
     void stop();
     ~Ngircd();
     quint16 port() const { return m_port; }
 
 private:
+    QTemporaryDir m_folder;
     QProcess m_process;
     quint16 m_port = 0;
 };
@@ -47,6 +55,20 @@ private:
     QTcpSocket m_socket;
     QByteArray m_nick;
     QByteArray m_received;
+};
+
+// The fixture of the suites against a real ngircd: the server, and a watcher on it. Skipped
+// when ngircd is not installed.
+class NgircdTest : public ::testing::Test
+{
+protected:
+    void SetUp() override;
+    virtual ConfigEdits configEdits() const { return {}; }
+    // Whether the server lists every one of `nicks` online within `timeoutMs`.
+    bool online(const QList<QByteArray>& nicks, int timeoutMs = 15000);
+
+    Ngircd server;
+    Watcher watcher;
 };
 
 } // namespace test

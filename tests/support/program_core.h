@@ -24,10 +24,14 @@ struct CoreOptions
 {
     QByteArray nick = "alice";
     QByteArray altnick;
+    QByteArray realname;
     QList<QByteArray> contacts;
-    std::optional<quint16> serverPort; // one server, 127.0.0.1 at this port
+    std::optional<quint16> serverPort; // one server, `serverHost` at this port
+    QByteArray serverHost = "127.0.0.1";
     bool autoconnect = true;
     bool logging = false;
+    bool fastSend = false;
+    bool passiveDcc = false;
     bool start = true;                // shown and started, as main() does
     std::optional<quint16> identPort; // no ident responder without one
     // The voice chats' devices; the system's own when null.
@@ -51,10 +55,13 @@ struct ProgramCore
         for (const QByteArray& contact : options.contacts)
             temp.store().AddContact(contact);
         if (options.serverPort)
-            temp.store().AddServer({"127.0.0.1", "Local", *options.serverPort});
+            temp.store().AddServer({options.serverHost, "Local", *options.serverPort});
         config::Settings settings;
         settings.nick = options.nick;
         settings.altnick = options.altnick;
+        settings.realname = options.realname;
+        settings.fastsend = options.fastSend;
+        settings.passivedcc = options.passiveDcc;
         settings.autoconnect = options.autoconnect;
         settings.logging = options.logging;
         temp.store().SaveSettings(settings);
@@ -120,6 +127,20 @@ struct ProgramCore
         return nullptr;
     }
     bool showsContact(const QByteArray& nick) const { return contacts()->showsContact(nick); }
+    // The contact list's lines as the user reads them.
+    QStringList shownContacts() const
+    {
+        QStringList texts;
+        for (int row = 0; row < contacts()->count(); ++row)
+            texts << contacts()->item(row)->text();
+        return texts;
+    }
+    // Sends `path` to `nick` as the Send File command does, the file already chosen.
+    bool sendFile(const QByteArray& nick, const QString& path) const
+    {
+        prompter->filesToSend.push_back(config::FileToSend{QString::fromUtf8(nick), path});
+        return program->commands().run(app::Command::SendFileTo, nick);
+    }
 
     TempStore temp;
     ScriptedPrompter* prompter = nullptr;

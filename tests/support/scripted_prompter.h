@@ -52,6 +52,13 @@ public:
     // Answers to Yes/No questions in order; No once they run out.
     std::deque<bool> answers;
     std::vector<Box> questions;
+    std::vector<QString> questionTitles() const
+    {
+        std::vector<QString> titles;
+        for (const Box& box : questions)
+            titles.push_back(box.title);
+        return titles;
+    }
     // Runs while a question is open, as a user would take time to answer: a real box runs a
     // nested event loop, and so may this.
     std::function<void()> onAsk;

@@ -1,5 +1,6 @@
 #include "tests/support/terminal_client.h"
 
+#include "tests/support/files.h"
 #include "tests/support/wait_for.h"
 
 #include <QDir>
@@ -33,12 +34,6 @@ bool havePlugins()
             return true;
     }
     return false;
-}
-
-QByteArray readAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 } // namespace
@@ -125,7 +120,7 @@ bool TerminalClient::logContains(const QByteArray& text) const
 {
     const QDir logs(QDir(m_folder).filePath("home/logs"));
     for (const QString& name : logs.entryList({"*.weechatlog"}, QDir::Files)) {
-        if (readAll(logs.filePath(name)).contains(text))
+        if (readFile(logs.filePath(name)).contains(text))
             return true;
     }
     return false;
@@ -133,10 +128,10 @@ bool TerminalClient::logContains(const QByteArray& text) const
 
 QByteArray TerminalClient::log() const
 {
-    QByteArray text = "--- client output\n" + readAll(QDir(m_folder).filePath("client.out"));
+    QByteArray text = "--- client output\n" + readFile(QDir(m_folder).filePath("client.out"));
     const QDir logs(QDir(m_folder).filePath("home/logs"));
     for (const QString& name : logs.entryList({"*.weechatlog"}, QDir::Files, QDir::Name))
-        text += "--- " + name.toUtf8() + "\n" + readAll(logs.filePath(name));
+        text += "--- " + name.toUtf8() + "\n" + readFile(logs.filePath(name));
     return text;
 }
 

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QLabel>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -23,6 +24,16 @@ template <typename T> void whenShown(std::function<void(T&)> answer)
         if (auto* other = qobject_cast<QDialog*>(modal))
             other->done(QDialog::Rejected);
     });
+}
+
+// The text of the label that names `field` (its buddy) in `dialog`, or nothing.
+inline QString labelFor(const QWidget& dialog, const QWidget* field)
+{
+    for (const QLabel* label : dialog.findChildren<QLabel*>()) {
+        if (label->buddy() == field)
+            return label->text();
+    }
+    return {};
 }
 
 } // namespace test
