@@ -46,15 +46,6 @@ inline QByteArray readFile(const QString& path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
 }
 
-inline QByteArray randomBytes(qsizetype size, quint32 seed)
-{
-    QByteArray data(size, Qt::Uninitialized);
-    QRandomGenerator generator(seed);
-    for (char& byte : data)
-        byte = char(generator.generate());
-    return data;
-}
-
 // Equal bytes, or where they part; never the megabytes themselves.
 inline ::testing::AssertionResult sameBytes(const QByteArray& expected, const QString& path)
 {
