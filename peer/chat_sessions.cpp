@@ -179,7 +179,7 @@ void ChatSessions::acceptOffer(const irc::DccOffer& offer)
     chat->secure = offer.secure;
     DirectChatLink* link = makeLink(*chat);
     if (!offer.passive()) {
-        link->connectTo(offer.host(), offer.port);
+        link->connectTo(offer.address, offer.port);
         openWindow(*chat)->showLine(text::kEstablished);
         return;
     }
@@ -227,7 +227,7 @@ void ChatSessions::takeAnswer(const irc::DccOffer& offer)
     if (!chat)
         return;
     auto* link = qobject_cast<DirectChatLink*>(chat->socket.data());
-    link->connectTo(offer.host(), offer.port);
+    link->connectTo(offer.address, offer.port);
     if (ChatWindow* window = windowOf(*chat))
         window->connectionEstablished();
 }

@@ -170,7 +170,7 @@ void Transfers::startReceiving(Entry& entry)
 {
     const irc::DccOffer& offer = entry.offer;
     if (!offer.passive()) {
-        entry.receiver->connectTo(offer.host(), offer.port);
+        entry.receiver->connectTo(offer.address, offer.port);
         return;
     }
     // The sender cannot be reached: we listen, and our answer tells it where.
@@ -205,7 +205,7 @@ void Transfers::takeAnswer(const irc::DccOffer& offer)
         if (entry.sender && entry.sender->status() == Transfer::Status::Awaiting
             && entry.sender->token() == offer.token
             && sameNick(entry.sender->record().peerNick, offer.sender)) {
-            entry.sender->connectTo(offer.host(), offer.port);
+            entry.sender->connectTo(offer.address, offer.port);
             return;
         }
     }

@@ -92,7 +92,7 @@ TEST_P(ReceivedDumpKeeps, StartingWithoutDebugKeepsAnEarlierRunsDump)
         writeFile(path(), *c.before);
     ReceivedDump dump(path(), c.enabled);
     for (const QList<QByteArray>& batch : c.batches)
-        dump.DumpReceivedLines(batch);
+        dump.DumpReceivedLines(QList<QByteArrayView>(batch.begin(), batch.end()));
     EXPECT_EQ(readAll(path()), c.after);
 }
 

@@ -38,7 +38,7 @@ TEST(ReconnectEndToEnd, ComesBackAfterTheServerRestarts)
                      [&](const irc::LinkStatus& status) { statuses << irc::statusText(status); });
     QSignalSpy registered(&link, &irc::ServerLink::registered);
     int welcomes = 0;
-    QObject::connect(&link, &irc::ServerLink::lineReceived, &link, [&](const QByteArray& line) {
+    QObject::connect(&link, &irc::ServerLink::lineReceived, &link, [&](QByteArrayView line) {
         if (line.contains(" 001 "))
             ++welcomes;
     });
@@ -60,8 +60,7 @@ TEST(ReconnectEndToEnd, ComesBackAfterTheServerRestarts)
 
     ASSERT_TRUE(server.start(dir.path(), KIVVO_SOURCE_DIR "/tools/ngircd/test.conf.in", port));
     clock->elapse();
-    ASSERT_TRUE(waitFor([&] { return welcomes == 2; }, 10000))
-        << statuses.join('\n').toStdString();
+    ASSERT_TRUE(waitFor([&] { return welcomes == 2; }, 10000)) << statuses.join('\n').toStdString();
     EXPECT_EQ(registered.count(), 2);
     EXPECT_EQ(registered.last().value(0).toByteArray(), "comeback");
 

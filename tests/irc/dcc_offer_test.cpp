@@ -1,4 +1,7 @@
+#include "irc/ctcp.h"
 #include "irc/dcc_offer.h"
+#include "irc/message.h"
+#include "irc/message_dispatcher.h"
 
 #include <gtest/gtest.h>
 
@@ -7,11 +10,26 @@ using irc::DccOffer;
 
 namespace {
 
-constexpr char kFrom[] = ":bob!b@host PRIVMSG alice :\001";
-
-QByteArray line(const QByteArray& body)
+// What an offer is read from: the arguments of its CTCP message, after "\x01DCC " and without
+// the closing 0x01.
+QByteArrayView arguments(const QByteArray& body)
 {
-    return kFrom + body; // the closing 0x01 is already gone when an offer is read
+    return QByteArrayView(body).sliced(std::min<qsizetype>(4, body.size()));
+}
+
+// An offer line as a server hands it on, read the way the dispatcher reads it.
+std::optional<DccOffer> readBack(const QByteArray& line)
+{
+    const std::optional<irc::Message> message = irc::parseMessage(line);
+    const std::optional<irc::Ctcp> ctcp =
+        irc::splitCtcp(message ? message->trailing() : std::nullopt);
+    if (!ctcp || !ctcp->dcc)
+        return std::nullopt;
+    const std::optional<irc::DccType> type = irc::readDccType(ctcp->arguments);
+    if (!type || !type->offer)
+        return std::nullopt;
+    return irc::parseDccOffer(*type->offer, irc::GetSenderNick(*message), ctcp->arguments,
+                              type->secure);
 }
 
 DccOffer offer(DccKind kind, const QByteArray& sender, const QByteArray& fileName, quint32 address,
@@ -66,20 +84,21 @@ TEST(DccOffer, ReadsOffersAsTheyAreSent)
         {DccKind::Voice, "DCC VOICE 5", std::nullopt},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(irc::parseDccOffer(c.kind, line(c.body)), c.offer) << c.body.toStdString();
+        EXPECT_EQ(irc::parseDccOffer(c.kind, "bob", arguments(c.body)), c.offer)
+            << c.body.toStdString();
 }
 
 TEST(DccOffer, SurvivesHostileLines)
 {
     // No prefix, twenty fields, a sender without user@host: read or dropped, never a crash.
-    const auto bare = irc::parseDccOffer(DccKind::Chat, "PRIVMSG alice :\001DCC CHAT chat 1 2");
+    const auto bare = readBack("PRIVMSG alice :\001DCC CHAT chat 1 2\001");
     ASSERT_TRUE(bare);
     EXPECT_EQ(bare->port, 2);
     QByteArray many = "DCC SEND f";
     for (int i = 0; i < 20; ++i)
         many += ' ' + QByteArray::number(i + 1);
-    EXPECT_TRUE(irc::parseDccOffer(DccKind::Send, line(many)));
-    const auto noHost = irc::parseDccOffer(DccKind::Chat, ":bob PRIVMSG a :\001DCC CHAT chat 1 2");
+    EXPECT_TRUE(irc::parseDccOffer(DccKind::Send, "bob", arguments(many)));
+    const auto noHost = readBack(":bob PRIVMSG a :\001DCC CHAT chat 1 2\001");
     ASSERT_TRUE(noHost);
     EXPECT_EQ(noHost->sender, "bob");
 }
@@ -188,10 +207,10 @@ TEST(DccOffer, NamesThatWouldBreakAnOfferGoWithTheirBreakersReplaced)
         EXPECT_EQ(*made, "PRIVMSG bob :\001DCC SEND \"" + sent + "\" 16843009 4000 5000\001");
         // One CTCP message, read back by our own parser with every number in place.
         EXPECT_EQ(made->count('\001'), 2);
-        const auto read = irc::parseDccOffer(DccKind::Send, ":alice!a@h " + made->chopped(1));
+        const auto read = readBack(":alice!a@h " + *made);
         ASSERT_TRUE(read) << made->toStdString();
         EXPECT_EQ(read->fileName, sent);
-        EXPECT_EQ(read->address, 16843009u);
+        EXPECT_EQ(read->address, QHostAddress(16843009u));
         EXPECT_EQ(read->port, 4000);
         EXPECT_EQ(read->size, 5000u);
     }
@@ -268,7 +287,7 @@ DccOffer secured(DccOffer o, bool secure)
 
 DccOffer overIPv6(DccOffer o, const char* literal)
 {
-    o.ipv6 = QHostAddress(QString::fromLatin1(literal));
+    o.address = QHostAddress(QString::fromLatin1(literal));
     return o;
 }
 
@@ -322,17 +341,19 @@ TEST(DccOffer, ReadsPassiveSecureAndIPv6Offers)
         {DccKind::Send, false, "DCC SEND f 1.2.3.4:80 4000 10", std::nullopt},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(irc::parseDccOffer(c.kind, line(c.body), c.secure), c.offer)
+        EXPECT_EQ(irc::parseDccOffer(c.kind, "bob", arguments(c.body), c.secure), c.offer)
             << c.body.toStdString();
 
-    const auto passive = irc::parseDccOffer(DccKind::Send, line("DCC SEND f 16843009 0 5000 18"));
+    const auto passive =
+        irc::parseDccOffer(DccKind::Send, "bob", arguments("DCC SEND f 16843009 0 5000 18"));
     ASSERT_TRUE(passive);
     EXPECT_TRUE(passive->passive());
-    EXPECT_EQ(passive->host(), QHostAddress("1.1.1.1"));
-    const auto v6 = irc::parseDccOffer(DccKind::Chat, line("DCC CHAT chat 2001:db8::7 4000"));
+    EXPECT_EQ(passive->address, QHostAddress("1.1.1.1"));
+    const auto v6 =
+        irc::parseDccOffer(DccKind::Chat, "bob", arguments("DCC CHAT chat 2001:db8::7 4000"));
     ASSERT_TRUE(v6);
     EXPECT_FALSE(v6->passive());
-    EXPECT_EQ(v6->host(), QHostAddress("2001:db8::7"));
+    EXPECT_EQ(v6->address, QHostAddress("2001:db8::7"));
 }
 
 TEST(DccOffer, RefusesPassiveAndIPv6OffersOnlyWhenNoPeerCouldMeanThem)
@@ -383,7 +404,7 @@ TEST(DccOffer, RefusesPassiveAndIPv6OffersOnlyWhenNoPeerCouldMeanThem)
     };
     for (const Case& c : cases) {
         EXPECT_EQ(irc::offerRefusal(c.offer, c.serverOnLoopback).has_value(), c.refused)
-            << c.offer.host().toString().toStdString() << " port " << c.offer.port << " token "
+            << c.offer.address.toString().toStdString() << " port " << c.offer.port << " token "
             << c.offer.token.toStdString() << " loopback " << c.serverOnLoopback;
     }
 }
@@ -467,7 +488,8 @@ TEST(DccResume, ReadsResumeAndAcceptWithOrWithoutToken)
         {DccResumeKind::Resume, "DCC RESUME \"my file\"", std::nullopt},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(irc::parseDccResume(c.kind, line(c.body)), c.read) << c.body.toStdString();
+        EXPECT_EQ(irc::parseDccResume(c.kind, "bob", arguments(c.body)), c.read)
+            << c.body.toStdString();
 
     // A position we would seek to must be exactly what the peer wrote.
     const std::pair<QByteArray, std::optional<quint64>> positions[] = {
@@ -483,8 +505,8 @@ TEST(DccResume, ReadsResumeAndAcceptWithOrWithoutToken)
         {"18446744073709551616", std::nullopt},
     };
     for (const auto& [text, position] : positions) {
-        const auto read =
-            irc::parseDccResume(DccResumeKind::Resume, line("DCC RESUME f 4000 " + text));
+        const auto read = irc::parseDccResume(DccResumeKind::Resume, "bob",
+                                              arguments("DCC RESUME f 4000 " + text));
         ASSERT_TRUE(read) << text.toStdString();
         EXPECT_EQ(read->position, position) << text.toStdString();
     }
@@ -525,8 +547,13 @@ TEST(DccResume, FormatsSafeLinesThatReadBack)
                                                    5368709120ull, token);
             ASSERT_TRUE(made) << name.toStdString();
             EXPECT_EQ(made->count('\001'), 2);
-            const QByteArray received = ":alice!a@h " + made->chopped(1);
-            EXPECT_EQ(irc::parseDccResume(DccResumeKind::Accept, received),
+            const QByteArray received = ":alice!a@h " + *made;
+            const std::optional<irc::Message> message = irc::parseMessage(received);
+            ASSERT_TRUE(message);
+            const std::optional<irc::Ctcp> ctcp = irc::splitCtcp(message->trailing());
+            ASSERT_TRUE(ctcp && ctcp->dcc);
+            EXPECT_EQ(irc::parseDccResume(DccResumeKind::Accept, irc::GetSenderNick(*message),
+                                          ctcp->arguments),
                       (irc::DccResume{DccResumeKind::Accept, "alice", echoed, 4000, 5368709120ull,
                                       token}))
                 << received.toStdString();
