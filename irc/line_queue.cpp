@@ -6,7 +6,12 @@ namespace irc {
 
 QList<QByteArrayView> LineQueue::push(const QByteArray& read, LineFramer& framer)
 {
+    if (empty())
+        clear();
+    else if (m_head > 1024 && 2 * m_head > m_lines.size())
+        compact(); // a flood that never lets the queue run dry
     QList<QByteArrayView> lines;
+    lines.reserve(read.size() / 48 + 4); // server lines under 48 bytes are rare
     const char* const begin = read.constData();
     const char* const end = begin + read.size();
     framer.forEachLine(read, [&](QByteArrayView line) {
@@ -25,9 +30,19 @@ QList<QByteArrayView> LineQueue::push(const QByteArray& read, LineFramer& framer
 
 LineQueue::Line LineQueue::pop()
 {
-    Line line = std::move(m_lines.front());
-    m_lines.pop_front();
-    return line;
+    return std::move(m_lines[m_head++]);
+}
+
+void LineQueue::compact()
+{
+    m_lines.erase(m_lines.begin(), m_lines.begin() + std::ptrdiff_t(m_head));
+    m_head = 0;
+}
+
+void LineQueue::clear()
+{
+    m_lines.clear();
+    m_head = 0;
 }
 
 } // namespace irc

@@ -6,7 +6,7 @@
 #include <QByteArrayView>
 #include <QList>
 
-#include <deque>
+#include <vector>
 
 namespace irc {
 
@@ -28,13 +28,18 @@ public:
     // in order, valid while the lines stay queued.
     QList<QByteArrayView> push(const QByteArray& read, LineFramer& framer);
 
-    bool empty() const { return m_lines.empty(); }
+    bool empty() const { return m_head == m_lines.size(); }
     // The oldest line, off the queue.
     Line pop();
-    void clear() { m_lines.clear(); }
+    void clear();
 
 private:
-    std::deque<Line> m_lines;
+    void compact();
+
+    // Taken from the front; once all are taken the room is reused, so that a steady stream of
+    // reads costs no allocation per line.
+    std::vector<Line> m_lines;
+    std::size_t m_head = 0;
 };
 
 } // namespace irc

@@ -114,29 +114,27 @@ QByteArrayView GetSenderNick(const Message& message)
 
 // In the order the rows were once tested; a line matches one at most.
 const MessageDispatcher::Route MessageDispatcher::kRoutes[] = {
-    {"PING", &MessageDispatcher::ping},         {"NOTICE", &MessageDispatcher::notice},
-    {"PRIVMSG", &MessageDispatcher::privmsg},   {"303", &MessageDispatcher::isonReply},
-    {"311", &MessageDispatcher::whois},         {"352", &MessageDispatcher::whoReply},
-    {"433", &MessageDispatcher::nickInUse},     {"005", &MessageDispatcher::serverSupport},
-    {"730", &MessageDispatcher::monitorOnline}, {"731", &MessageDispatcher::monitorOffline},
-    {"734", &MessageDispatcher::monitorFull},   {"421", &MessageDispatcher::unknownCommand},
+    {commandKey("PING"), &MessageDispatcher::ping},
+    {commandKey("NOTICE"), &MessageDispatcher::notice},
+    {commandKey("PRIVMSG"), &MessageDispatcher::privmsg},
+    {commandKey("303"), &MessageDispatcher::isonReply},
+    {commandKey("311"), &MessageDispatcher::whois},
+    {commandKey("352"), &MessageDispatcher::whoReply},
+    {commandKey("433"), &MessageDispatcher::nickInUse},
+    {commandKey("005"), &MessageDispatcher::serverSupport},
+    {commandKey("730"), &MessageDispatcher::monitorOnline},
+    {commandKey("731"), &MessageDispatcher::monitorOffline},
+    {commandKey("734"), &MessageDispatcher::monitorFull},
+    {commandKey("421"), &MessageDispatcher::unknownCommand},
 };
 
 void MessageDispatcher::HandleServerLine(const Message& message)
 {
-    // Exact and case-sensitive: "privmsg" is not acted on.
-    const QByteArrayView command = message.command;
-    const auto same = [command](QByteArrayView name) {
-        if (name.size() != command.size())
-            return false;
-        for (qsizetype i = 0; i < name.size(); ++i) {
-            if (name[i] != command[i])
-                return false;
-        }
-        return true;
-    };
+    // Exact and case-sensitive: "privmsg" is not acted on. No row has key 0, which every longer
+    // command gets.
+    const quint64 command = commandKey(message.command);
     for (const Route& route : kRoutes) {
-        if (same(route.command)) {
+        if (route.command == command) {
             if (hasCommandWord(message))
                 (this->*route.handle)(message);
             return;
@@ -289,7 +287,8 @@ void MessageDispatcher::privmsg(const Message& message)
     if (sender.isEmpty())
         return;
 
-    const std::optional<QByteArray> awayEcho = sendAwayReply(sender);
+    const std::optional<QByteArray> awayEcho =
+        m_settings.awayset ? sendAwayReply(sender) : std::nullopt;
 
     std::optional<QByteArrayView> text = message.trailing();
     const std::optional<Ctcp> ctcp = splitCtcp(text);

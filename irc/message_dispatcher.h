@@ -91,9 +91,20 @@ public:
 
 private:
     using Handler = void (MessageDispatcher::*)(const Message&);
+    // A command of up to seven bytes as one number, its length in the top byte: the table is
+    // searched for every line, and a compare of numbers is all a row then costs.
+    static constexpr quint64 commandKey(QByteArrayView command)
+    {
+        if (command.size() > 7)
+            return 0;
+        quint64 key = quint64(command.size()) << 56;
+        for (qsizetype i = 0; i < command.size(); ++i)
+            key |= quint64(static_cast<unsigned char>(command[i])) << (8 * i);
+        return key;
+    }
     struct Route
     {
-        QByteArrayView command;
+        quint64 command;
         Handler handle;
     };
     static const Route kRoutes[];
