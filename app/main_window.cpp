@@ -280,7 +280,7 @@ void MainWindow::centreOnScreen()
     }
 }
 
-void MainWindow::logServerLine(const QByteArray& line)
+void MainWindow::logServerLine(QByteArrayView line)
 {
     const std::optional<QByteArray> word = irc::GetCommandWord(line);
     if (!word || !word->startsWith("303"))

@@ -64,7 +64,7 @@ public:
 
     // Echoes a server line to the server log, except the presence replies that come every ten
     // seconds and would drown it.
-    void logServerLine(const QByteArray& line);
+    void logServerLine(QByteArrayView line);
 
 public slots:
     void setStatusText(const QString& text);

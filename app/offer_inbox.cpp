@@ -51,7 +51,7 @@ QString OfferInbox::whereText(const irc::DccOffer& offer)
     if (offer.passive())
         return tr("No address to connect to: Kivvo would listen on a port of its own and tell "
                   "the sender where.");
-    QHostAddress host = offer.host();
+    QHostAddress host = offer.address;
     bool v4 = false;
     if (const quint32 address = host.toIPv4Address(&v4); v4)
         host = QHostAddress(address);

@@ -161,7 +161,9 @@ void Program::wireLink()
     connect(&m_link, &irc::ServerLink::registered, window, &MainWindow::showNick);
     connect(&m_link, &irc::ServerLink::closedByUser, window, &MainWindow::showDisconnected);
     connect(&m_link, &irc::ServerLink::batchReceived, this,
-            [this](const QList<QByteArray>& lines) { m_dump.DumpReceivedLines(lines); });
+            [this](const QList<QByteArrayView>& lines) { m_dump.DumpReceivedLines(lines); });
+    connect(&m_link, &irc::ServerLink::messageReceived, this,
+            [this](const irc::Message& message) { m_dispatcher.HandleServerLine(message); });
     connect(&m_link, &irc::ServerLink::lineReceived, this, &Program::onServerLine);
     m_link.setTrustQuestion(
         [this](const QByteArray& address, const QString& problems, const QByteArray& fingerprint) {
@@ -429,9 +431,8 @@ void Program::showAtStart(bool hidden)
         m_window->show();
 }
 
-void Program::onServerLine(const QByteArray& line)
+void Program::onServerLine(QByteArrayView line)
 {
-    m_dispatcher.HandleServerLine(line);
     m_window->logServerLine(line);
 }
 

@@ -100,7 +100,7 @@ private:
     void registerTransferCommands();
     void registerSettingsCommands();
     void registerHelpCommands();
-    void onServerLine(const QByteArray& line);
+    void onServerLine(QByteArrayView line);
     void startChatWith(const CommandTable::Target& nick, peer::ChatMode mode);
     void wirePins();
     void connectWhenPasswordsRead();

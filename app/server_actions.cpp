@@ -97,12 +97,10 @@ void ServerActions::setTitleNick(const QByteArray& nick)
     emit nickChanged(nick);
 }
 
-void ServerActions::noticeText(QByteArrayView sender, QByteArrayView text)
+void ServerActions::ctcpReply(QByteArrayView sender, const irc::Ctcp& reply)
 {
-    const irc::CtcpCode code = irc::ctcpCode(text);
-    if (code == irc::CtcpCode::None)
-        return;
-    const auto box = irc::readCtcpReply(text, code, nowMs() / 1000);
+    const irc::CtcpCode code = reply.code;
+    const auto box = irc::readCtcpReply(reply.text, code, nowMs() / 1000);
     if (!box)
         return;
     // Anyone can send a reply; only one to our own question may open a box.
@@ -118,11 +116,8 @@ void ServerActions::noticeText(QByteArrayView sender, QByteArrayView text)
     emit ctcpReplyArrived(code, shown.title, shown.text);
 }
 
-bool ServerActions::ctcpQuery(QByteArrayView sender, QByteArrayView text)
+void ServerActions::ctcpQuery(QByteArrayView sender, const irc::Ctcp& query)
 {
-    const irc::CtcpCode code = irc::ctcpCode(text);
-    if (code == irc::CtcpCode::None)
-        return false;
     const QLocale locale = QLocale::system();
     const QDateTime now = QDateTime::currentDateTime();
     // The locale's long time format, without the time zone: hours, minutes and seconds.
@@ -131,9 +126,9 @@ bool ServerActions::ctcpQuery(QByteArrayView sender, QByteArrayView text)
     const irc::CtcpLocalTime local{now.toSecsSinceEpoch(),
                                    locale.toString(now.date(), QLocale::ShortFormat).toUtf8(),
                                    locale.toString(now.time(), timeFormat.trimmed()).toUtf8()};
-    const auto answer = irc::answerCtcpQuery(sender, text, code, local);
+    const auto answer = irc::answerCtcpQuery(sender, query.text, query.code, local);
     if (!answer)
-        return true;
+        return;
     switch (m_answerLimit.admit(monotonicMs())) {
     case irc::CtcpAnswerVerdict::Answered:
         sendLine(*answer);
@@ -144,7 +139,6 @@ bool ServerActions::ctcpQuery(QByteArrayView sender, QByteArrayView text)
     case irc::CtcpAnswerVerdict::Dropped:
         break;
     }
-    return true;
 }
 
 void ServerActions::dccOffer(const irc::DccOffer& offer)
@@ -166,9 +160,13 @@ void ServerActions::privateText(QByteArrayView sender, std::optional<QByteArrayV
     emit privateTextArrived(sender.toByteArray(), ownText, awayEcho);
 }
 
-void ServerActions::presenceReply(const QList<QByteArray>& onlineNames)
+void ServerActions::presenceReply(const Names& onlineNames)
 {
-    emit onlineNamesArrived(onlineNames);
+    QList<QByteArray> names;
+    names.reserve(onlineNames.size());
+    for (const QByteArrayView name : onlineNames)
+        names.append(name.toByteArray());
+    emit onlineNamesArrived(names);
 }
 
 void ServerActions::serverSupport(const QList<QByteArray>& tokens)

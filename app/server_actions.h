@@ -44,13 +44,13 @@ public:
     QByteArray localHostName() const override;
     bool sendLine(const QByteArray& line) override;
     void setTitleNick(const QByteArray& nick) override;
-    void noticeText(QByteArrayView sender, QByteArrayView text) override;
-    bool ctcpQuery(QByteArrayView sender, QByteArrayView text) override;
+    void ctcpReply(QByteArrayView sender, const irc::Ctcp& reply) override;
+    void ctcpQuery(QByteArrayView sender, const irc::Ctcp& query) override;
     void dccOffer(const irc::DccOffer& offer) override;
     void dccResume(const irc::DccResume& resume) override;
     void privateText(QByteArrayView sender, std::optional<QByteArrayView> text,
                      const std::optional<QByteArray>& awayEcho) override;
-    void presenceReply(const QList<QByteArray>& onlineNames) override;
+    void presenceReply(const Names& onlineNames) override;
     void serverSupport(const QList<QByteArray>& tokens) override;
     void monitorOnline(const QList<QByteArray>& nicks) override;
     void monitorOffline(const QList<QByteArray>& nicks) override;

@@ -14,25 +14,25 @@ namespace {
 // The command word as the dump names it: after a prefix, the word between the first and second
 // blank; without one, the word before the first blank. Lines that lack those blanks have none;
 // a word may be empty (two blanks in a row) and is still shown.
-bool commandWord(const QByteArray& line, QByteArray* word)
+bool commandWord(QByteArrayView line, QByteArray* word)
 {
     const qsizetype first = line.indexOf(' ');
     if (first < 0)
         return false;
     if (!line.startsWith(':')) {
-        *word = line.left(first);
+        *word = line.first(first).toByteArray();
         return true;
     }
     const qsizetype second = line.indexOf(' ', first + 1);
     if (second < 0)
         return false;
-    *word = line.mid(first + 1, second - first - 1);
+    *word = line.sliced(first + 1, second - first - 1).toByteArray();
     return true;
 }
 
 } // namespace
 
-void ReceivedDump::DumpReceivedLines(const QList<QByteArray>& lines)
+void ReceivedDump::DumpReceivedLines(const QList<QByteArrayView>& lines)
 {
     // Opened for appending even without "DEBUG", so that the file exists after a run either
     // way: a dump that an earlier run wrote with "DEBUG" must survive a run without it. The

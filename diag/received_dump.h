@@ -21,7 +21,7 @@ public:
     {}
 
     // `lines` are the complete lines of one read, without their CR LF.
-    void DumpReceivedLines(const QList<QByteArray>& lines);
+    void DumpReceivedLines(const QList<QByteArrayView>& lines);
 
     bool isEnabled() const { return m_enabled; }
 

@@ -52,7 +52,7 @@ ServerLogWindow::ServerLogWindow(QWidget* parent)
     layOut();
 }
 
-void ServerLogWindow::appendLine(const QByteArray& line)
+void ServerLogWindow::appendLine(QByteArrayView line)
 {
     m_view->appendPlainText(decodeServerText(maskSecrets(line)));
     m_view->verticalScrollBar()->setValue(m_view->verticalScrollBar()->maximum());

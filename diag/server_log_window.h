@@ -26,7 +26,7 @@ public:
 
 public slots:
     // A line as received, without its CR LF.
-    void appendLine(const QByteArray& line);
+    void appendLine(QByteArrayView line);
     void clearWindow();
     void reject() override; // Escape clears, as the cancel button does
 

@@ -30,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const std::string rest = input.ConsumeRemainingBytesAsString();
     const QByteArray line(rest.data(), qsizetype(rest.size()));
 
-    const auto offer = irc::parseDccOffer(kind, line, secure);
+    const auto offer = irc::parseDccOffer(kind, "bob", line, secure);
     if (offer) {
         FUZZ_CHECK(offer->kind == kind);
         FUZZ_CHECK(!offer->passive() || !offer->token.isEmpty());
@@ -39,12 +39,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         // may connect to at an address that can be a peer.
         if (!refusal && !offer->passive()) {
             FUZZ_CHECK(offer->port >= 1024);
-            const QHostAddress host = offer->host();
+            const QHostAddress& host = offer->address;
             FUZZ_CHECK(!host.isNull() && !host.isMulticast() && !host.isLinkLocal());
             FUZZ_CHECK(!host.isLoopback() || serverOnLoopback);
-            FUZZ_CHECK(offer->ipv6.isNull() || offer->ipv6.scopeId().isEmpty());
-            if (offer->ipv6.isNull())
-                FUZZ_CHECK(offer->address != 0 && offer->address != 0xffffffffu);
+            FUZZ_CHECK(host.scopeId().isEmpty());
+            if (host.protocol() == QAbstractSocket::IPv4Protocol)
+                FUZZ_CHECK(host.toIPv4Address() != 0 && host.toIPv4Address() != 0xffffffffu);
         }
         if (!offer->fileName.isEmpty()) {
             if (const auto name = irc::SafeFileName(offer->fileName))
@@ -58,7 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     FUZZ_CHECK(!base.contains('/') && !base.contains('\\'));
 
     for (const auto resumeKind : {irc::DccResumeKind::Resume, irc::DccResumeKind::Accept}) {
-        if (const auto resume = irc::parseDccResume(resumeKind, line)) {
+        if (const auto resume = irc::parseDccResume(resumeKind, "bob", line)) {
             // A position is digits only: what a sign, a blank or an overflow would make of it
             // never reaches a seek.
             if (resume->position)

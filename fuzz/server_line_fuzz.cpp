@@ -24,8 +24,14 @@ public:
         return true;
     }
     void setTitleNick(const QByteArray&) override {}
-    void noticeText(QByteArrayView, QByteArrayView) override {}
-    bool ctcpQuery(QByteArrayView, QByteArrayView text) override { return text.startsWith('\x01'); }
+    void ctcpReply(QByteArrayView, const irc::Ctcp& reply) override
+    {
+        FUZZ_CHECK(reply.code != irc::CtcpCode::None);
+    }
+    void ctcpQuery(QByteArrayView, const irc::Ctcp& query) override
+    {
+        FUZZ_CHECK(query.code != irc::CtcpCode::None && query.text.startsWith('\x01'));
+    }
     void dccOffer(const irc::DccOffer& offer) override { FUZZ_CHECK(!offer.sender.isEmpty()); }
     void privateText(QByteArrayView, std::optional<QByteArrayView>,
                      const std::optional<QByteArray>& awayEcho) override
@@ -33,7 +39,7 @@ public:
         if (awayEcho)
             FUZZ_CHECK(fuzz::isSafeWireLine(*awayEcho));
     }
-    void presenceReply(const QList<QByteArray>&) override {}
+    void presenceReply(const Names&) override {}
     void showWhois(QByteArrayView) override {}
     void resolveOwnHost(QByteArrayView) override {}
     void logStatus(const QString&) override {}
@@ -61,7 +67,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     while (input.remaining_bytes() > 0) {
         actions.now += input.ConsumeIntegralInRange<qint64>(0, 120'000);
         const std::string line = input.ConsumeRandomLengthString(1024);
-        dispatcher.HandleServerLine(QByteArray(line.data(), qsizetype(line.size())));
+        const QByteArray bytes(line.data(), qsizetype(line.size()));
+        if (const std::optional<irc::Message> message = irc::parseMessage(bytes))
+            dispatcher.HandleServerLine(*message);
     }
     return 0;
 }

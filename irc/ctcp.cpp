@@ -141,6 +141,26 @@ int ClassifyCtcp(std::optional<QByteArrayView> text)
     return 0;
 }
 
+std::optional<Ctcp> splitCtcpFrame(QByteArrayView text)
+{
+    Ctcp ctcp;
+    ctcp.code = ctcpCode(text);
+    qsizetype keywordSize = keyword(ctcp.code).size();
+    if (ctcp.code == CtcpCode::None) {
+        if (!text.startsWith("\x01"
+                             "DCC"))
+            return std::nullopt;
+        ctcp.dcc = true;
+        keywordSize = 3;
+    }
+    ctcp.text = text;
+    // The byte after the keyword is skipped whatever it is: the blank of a well-formed message.
+    ctcp.arguments = text.sliced(std::min(text.size(), 1 + keywordSize + 1));
+    if (ctcp.arguments.endsWith('\x01'))
+        ctcp.arguments.chop(1);
+    return ctcp;
+}
+
 bool isLineWord(QByteArrayView word)
 {
     return !word.isEmpty() && !word.startsWith(':') && !word.contains(' ') && !holdsLineBreak(word);

@@ -42,6 +42,27 @@ inline CtcpCode ctcpCode(std::optional<QByteArrayView> text)
     return static_cast<CtcpCode>(ClassifyCtcp(text));
 }
 
+// A CTCP message split once from a trailing parameter: 0x01, a keyword of the table (or DCC, whose
+// offers are read in dcc_parse), then the arguments. Views the text.
+struct Ctcp
+{
+    CtcpCode code = CtcpCode::None; // None for DCC
+    bool dcc = false;
+    QByteArrayView text;      // the whole trailing text, its 0x01 bytes included
+    QByteArrayView arguments; // from one byte past the keyword on, a closing 0x01 left off
+};
+
+// The CTCP message in `text` by ClassifyCtcp's prefix rule, "\x01DCC" included; nothing for any
+// other text, which is shown as it is (ACTION among it).
+std::optional<Ctcp> splitCtcpFrame(QByteArrayView text);
+// Nearly every text is no CTCP message at all, which its first byte tells.
+inline std::optional<Ctcp> splitCtcp(std::optional<QByteArrayView> text)
+{
+    if (!text || !text->startsWith('\x01'))
+        return std::nullopt;
+    return splitCtcpFrame(*text);
+}
+
 // A nick or target that can stand as one word of an IRC line: not empty, no CR, LF, NUL or
 // blank, and no leading ':' (which would turn it into the trailing text).
 bool isLineWord(QByteArrayView word);

@@ -25,12 +25,12 @@ struct DccOffer
     DccKind kind = DccKind::Chat;
     QByteArray sender;
     QByteArray fileName; // SEND only, as offered
-    quint32 address = 0; // IPv4, host order
+    // Where to connect: IPv4 when the field was a number, IPv6 when it was a literal.
+    QHostAddress address = QHostAddress(quint32(0));
     quint16 port = 0;
     quint64 size = 0;    // SEND only
     QByteArray token;    // passive offers and the answers to them
     bool secure = false; // SCHAT / SSEND
-    QHostAddress ipv6;   // the address field was an IPv6 literal; null otherwise
 
     // An active offer over IPv4, as most offers are.
     static DccOffer active(DccKind kind, const QByteArray& sender, const QByteArray& fileName,
@@ -40,14 +40,12 @@ struct DccOffer
         offer.kind = kind;
         offer.sender = sender;
         offer.fileName = fileName;
-        offer.address = address;
+        offer.address = QHostAddress(address);
         offer.port = port;
         offer.size = size;
         return offer;
     }
 
-    // Where to connect.
-    QHostAddress host() const { return ipv6.isNull() ? QHostAddress(address) : ipv6; }
     // The offering side waits for us to listen and answer.
     bool passive() const { return port == 0 && !token.isEmpty(); }
 
@@ -55,24 +53,35 @@ struct DccOffer
     {
         return kind == o.kind && sender == o.sender && fileName == o.fileName
                && address == o.address && port == o.port && size == o.size && token == o.token
-               && secure == o.secure && ipv6 == o.ipv6;
+               && secure == o.secure;
     }
 };
 
-// Reads the offer of `kind` in `line`, whose closing 0x01 is already gone. The offer is looked
-// for in the line's trailing text only, never in the sender's prefix. Fields are separated
-// by single blanks; numbers are read as C reads them (optional sign, digits up to the first
-// non-digit, none giving 0) and wrap modulo 2^32 (the size modulo 2^64); the port keeps its low
-// 16 bits. An address field with a ':' is an IPv6 literal and must be a valid one. An offer
-// that lacks a field, or names an unreadable IPv6 address, gives nothing. `secure` reads the
-// SCHAT / SSEND forms.
-std::optional<DccOffer> parseDccOffer(DccKind kind, QByteArrayView line, bool secure = false);
+// The type word that opens the arguments of a "\x01DCC" message (see irc::Ctcp), by how it
+// starts: an offer of some kind, or a RESUME / ACCEPT. Nothing for any other type, which is
+// shown as text.
+enum class DccResumeKind { Resume, Accept };
+struct DccType
+{
+    std::optional<DccKind> offer;
+    bool secure = false; // SCHAT / SSEND
+    std::optional<DccResumeKind> resume;
+};
+std::optional<DccType> readDccType(QByteArrayView arguments);
+
+// Reads the offer of `kind` from the DCC message's `arguments` ("SEND <file> <address> ...",
+// the closing 0x01 already gone). Fields are separated by single blanks; numbers are read as C
+// reads them (optional sign, digits up to the first non-digit, none giving 0) and wrap modulo
+// 2^32 (the size modulo 2^64); the port keeps its low 16 bits. An address field with a ':' is
+// an IPv6 literal and must be a valid one. An offer that lacks a field, names an unreadable
+// IPv6 address or is not of `kind` gives nothing. `secure` reads the SCHAT / SSEND forms.
+std::optional<DccOffer> parseDccOffer(DccKind kind, QByteArrayView sender, QByteArrayView arguments,
+                                      bool secure = false);
 
 // DCC RESUME asks the sender of a file to start at `position`; DCC ACCEPT is its yes:
 //   \x01DCC RESUME <file> <port> <position> [<token>]\x01
 // The file name is echoed but means nothing: the offer is found by its port, or, for a passive
 // one (port 0), by its token.
-enum class DccResumeKind { Resume, Accept };
 struct DccResume
 {
     DccResumeKind kind = DccResumeKind::Resume;
@@ -90,7 +99,9 @@ struct DccResume
                && position == o.position && token == o.token;
     }
 };
-std::optional<DccResume> parseDccResume(DccResumeKind kind, QByteArrayView line);
+// Read from the arguments as parseDccOffer() reads an offer: "RESUME <file> <port> <position>".
+std::optional<DccResume> parseDccResume(DccResumeKind kind, QByteArrayView sender,
+                                        QByteArrayView arguments);
 // Nothing when the nick or token could break the line or there is no file name; the name goes
 // as formatOffer() sends it, quoted when it holds a blank.
 std::optional<QByteArray> formatDccResume(DccResumeKind kind, QByteArrayView nick,

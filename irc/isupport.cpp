@@ -1,5 +1,7 @@
 #include "irc/isupport.h"
 
+#include "irc/message.h"
+
 #include <optional>
 
 namespace irc {
@@ -42,31 +44,15 @@ char foldByte(char c, CaseMapping mapping)
 
 } // namespace
 
-QList<QByteArray> isupportTokens(QByteArrayView line)
+QList<QByteArray> isupportTokens(const Message& message)
 {
     // ":server 005 nick TOKEN TOKEN=value :are supported by this server"
-    QList<QByteArray> words;
-    qsizetype at = 0;
-    if (line.startsWith(':')) {
-        at = line.indexOf(' ');
-        if (at < 0)
-            return {};
-    }
-    while (at < line.size()) {
-        while (at < line.size() && line[at] == ' ')
-            ++at;
-        if (at >= line.size() || line[at] == ':')
-            break;
-        qsizetype end = line.indexOf(' ', at);
-        if (end < 0)
-            end = line.size();
-        words.append(line.sliced(at, end - at).toByteArray());
-        at = end;
-    }
-    // The command word, then our own nick, then the tokens.
-    if (words.size() < 2 || words[0] != "005")
-        return {};
-    return words.mid(2);
+    QList<QByteArray> tokens;
+    if (message.command != "005")
+        return tokens;
+    for (qsizetype i = 1; i < message.middleCount(); ++i)
+        tokens.append(message.params[i].toByteArray());
+    return tokens;
 }
 
 void applyIsupportTokens(ServerSupport& support, const QList<QByteArray>& tokens)

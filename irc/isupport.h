@@ -35,9 +35,11 @@ struct ServerSupport
     bool operator!=(const ServerSupport& other) const { return !(*this == other); }
 };
 
+struct Message;
+
 // The tokens of a 005 line: the words after the target nick, up to the trailing text
 // (":are supported by this server"). Nothing when the line is not a 005.
-QList<QByteArray> isupportTokens(QByteArrayView line);
+QList<QByteArray> isupportTokens(const Message& message);
 
 // Folds tokens into `support`: MONITOR[=limit], NICKLEN=n, CASEMAPPING=name, and their
 // "-TOKEN" withdrawals. Tokens we have no use for, and values we cannot read, change nothing.

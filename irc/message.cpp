@@ -2,6 +2,8 @@
 
 #include <QHash>
 
+#include <algorithm>
+#include <cstring>
 #include <utility>
 
 namespace irc {
@@ -17,10 +19,26 @@ qsizetype skipBlanks(QByteArrayView line, qsizetype pos)
     return pos;
 }
 
-qsizetype wordEnd(QByteArrayView line, qsizetype pos)
+// The first blank at or after `pos`, or the line's end. Eight bytes at a time: words are mostly
+// a few bytes to a few dozen, where a call to memchr costs more than the search.
+inline qsizetype wordEnd(QByteArrayView line, qsizetype pos)
 {
-    const qsizetype blank = line.indexOf(kBlank, pos);
-    return blank < 0 ? line.size() : blank;
+    constexpr quint64 kOnes = 0x0101010101010101ull;
+    constexpr quint64 kHighs = 0x8080808080808080ull;
+    constexpr quint64 kBlanks = kOnes * quint64(kBlank);
+    const char* const data = line.data();
+    for (; pos + 8 <= line.size(); pos += 8) {
+        quint64 word;
+        std::memcpy(&word, data + pos, sizeof word);
+        const quint64 x = word ^ kBlanks; // a zero byte where a blank was
+        if (((x - kOnes) & ~x & kHighs) != 0)
+            break; // the blank is among these eight; the loop below finds which
+    }
+    for (; pos < line.size(); ++pos) {
+        if (data[pos] == kBlank)
+            return pos;
+    }
+    return pos;
 }
 
 // IRCv3 escapes: \: ; \s space, \\ \, \r CR, \n LF. Any other escaped character stands for
@@ -62,8 +80,7 @@ QByteArray unescapeTagValue(QByteArrayView raw)
 
 // Finds an earlier tag of the same key so that a repeat can overwrite it. A linear scan suits
 // the usual handful of tags; past that a hash keeps a hostile line of many tags from costing
-// quadratic time. The hashed keys view bytes that outlive the index: the line, or the keys
-// already copied into `tags`, which are never modified.
+// quadratic time. Keys view the line, which outlives the index.
 class TagIndex
 {
 public:
@@ -83,7 +100,7 @@ public:
                 indexExisting();
             m_byKey.insert(key, m_tags.size());
         }
-        m_tags.append(Tag{key.toByteArray(), std::move(value)});
+        m_tags.append(Tag{key, std::move(value)});
     }
 
 private:
@@ -134,7 +151,11 @@ void parseTags(QByteArrayView section, QList<Tag>& tags)
 
 std::optional<Message> parseMessage(QByteArrayView line)
 {
-    Message message;
+    // Built in place and returned by name: a message is a few hundred bytes, and moving it out
+    // of a local would cost a copy of its parameters on every line.
+    std::optional<Message> result(std::in_place);
+    Message& message = *result;
+    message.line = line;
     qsizetype pos = skipBlanks(line, 0);
     if (pos < line.size() && line[pos] == '@') {
         const qsizetype end = wordEnd(line, pos);
@@ -143,22 +164,25 @@ std::optional<Message> parseMessage(QByteArrayView line)
     }
     if (pos < line.size() && line[pos] == ':') {
         const qsizetype end = wordEnd(line, pos);
-        message.source = line.sliced(pos + 1, end - pos - 1).toByteArray();
+        message.source = line.sliced(pos + 1, end - pos - 1);
         pos = skipBlanks(line, end);
     }
-    if (pos == line.size())
-        return std::nullopt;
+    if (pos == line.size()) {
+        result.reset();
+        return result;
+    }
     qsizetype end = wordEnd(line, pos);
-    message.command = line.sliced(pos, end - pos).toByteArray();
+    message.command = line.sliced(pos, end - pos);
     for (pos = skipBlanks(line, end); pos < line.size(); pos = skipBlanks(line, end)) {
         if (line[pos] == ':') {
-            message.params.append(line.sliced(pos + 1).toByteArray());
+            message.params.append(line.sliced(pos + 1));
+            message.hasTrailing = true;
             break;
         }
         end = wordEnd(line, pos);
-        message.params.append(line.sliced(pos, end - pos).toByteArray());
+        message.params.append(line.sliced(pos, end - pos));
     }
-    return message;
+    return result;
 }
 
 UserHost splitUserHost(QByteArrayView source)
@@ -167,11 +191,11 @@ UserHost splitUserHost(QByteArrayView source)
     const qsizetype at = source.indexOf('@');
     const QByteArrayView nickUser = at < 0 ? source : source.first(at);
     if (at >= 0)
-        parts.host = source.sliced(at + 1).toByteArray();
+        parts.host = source.sliced(at + 1);
     const qsizetype bang = nickUser.indexOf('!');
-    parts.nick = (bang < 0 ? nickUser : nickUser.first(bang)).toByteArray();
+    parts.nick = bang < 0 ? nickUser : nickUser.first(bang);
     if (bang >= 0)
-        parts.user = nickUser.sliced(bang + 1).toByteArray();
+        parts.user = nickUser.sliced(bang + 1);
     return parts;
 }
 

@@ -1,12 +1,15 @@
 #pragma once
 
 #include "config/settings.h"
+#include "irc/ctcp.h"
 #include "irc/dcc_offer.h"
+#include "irc/message.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QHash>
 #include <QList>
+#include <QVarLengthArray>
 
 #include <deque>
 #include <optional>
@@ -32,10 +35,10 @@ public:
     // are read and forgotten, and copying them out cost more than the rest of the dispatch.
     // What is kept or sent on must be copied by the implementation.
 
-    // The trailing text of a NOTICE (CTCP replies are recognised there).
-    virtual void noticeText(QByteArrayView sender, QByteArrayView text) = 0;
-    // A CTCP query in a PRIVMSG; true when it was one and has been answered.
-    virtual bool ctcpQuery(QByteArrayView sender, QByteArrayView text) = 0;
+    // A CTCP reply of the keyword table in a NOTICE.
+    virtual void ctcpReply(QByteArrayView sender, const Ctcp& reply) = 0;
+    // A CTCP query of the keyword table in a PRIVMSG: answered, or dropped as the limits say.
+    virtual void ctcpQuery(QByteArrayView sender, const Ctcp& query) = 0;
     // A DCC offer that could be read; what to do with it is the caller's question.
     virtual void dccOffer(const DccOffer& offer) = 0;
     // A DCC RESUME or ACCEPT that could be read.
@@ -44,7 +47,9 @@ public:
     // the away reply that just went out, shown as the user's own line.
     virtual void privateText(QByteArrayView sender, std::optional<QByteArrayView> text,
                              const std::optional<QByteArray>& awayEcho) = 0;
-    virtual void presenceReply(const QList<QByteArray>& onlineNames) = 0;
+    // The names of an ISON reply (303), in its order.
+    using Names = QVarLengthArray<QByteArrayView, 32>;
+    virtual void presenceReply(const Names& onlineNames) = 0;
     // The tokens of an RPL_ISUPPORT (005) line.
     virtual void serverSupport(const QList<QByteArray>& /*tokens*/) {}
     // MONITOR replies, as nicks: 730 online, 731 offline, 734 not taken (the list is full).
@@ -59,11 +64,9 @@ public:
     virtual void logStatus(const QString& text) = 0;
 };
 
-// The sender of a line: after a ':' prefix, up to '!' or the first blank; without a prefix, the
-// text after the command word up to the blank before the trailing text.
-QByteArray GetSenderNick(QByteArrayView line);
-// The text after the first ':' past the line's first character.
-std::optional<QByteArray> trailingText(QByteArrayView line);
+// The sender of a line: the nick of its source; without a source, the word after the command
+// (as in "PRIVMSG nick :text"). Views the message's line.
+QByteArrayView GetSenderNick(const Message& message);
 
 // Acts on each server line: keep-alive, CTCP, DCC offers, private text, presence (ISON, MONITOR,
 // what the server supports, the commands it refuses), whois, our own address and nick
@@ -81,21 +84,46 @@ public:
         , m_actions(actions)
     {}
 
-    void HandleServerLine(QByteArrayView line);
+    // Acts on one parsed line, found by its command word in a table of handlers.
+    void HandleServerLine(const Message& message);
     // The settings changed: the next away reply and nick collision use these.
     void setSettings(const config::Settings& settings) { m_settings = settings; }
 
 private:
-    void ping(QByteArrayView line);
-    void privmsg(QByteArrayView line);
-    void whois(QByteArrayView line);
-    void whoReply(QByteArrayView line);
-    void monitorFull(QByteArrayView line);
-    void unknownCommand(QByteArrayView line);
-    void nickInUse();
+    using Handler = void (MessageDispatcher::*)(const Message&);
+    // A command of up to seven bytes as one number, its length in the top byte: the table is
+    // searched for every line, and a compare of numbers is all a row then costs.
+    static constexpr quint64 commandKey(QByteArrayView command)
+    {
+        if (command.size() > 7)
+            return 0;
+        quint64 key = quint64(command.size()) << 56;
+        for (qsizetype i = 0; i < command.size(); ++i)
+            key |= quint64(static_cast<unsigned char>(command[i])) << (8 * i);
+        return key;
+    }
+    struct Route
+    {
+        quint64 command;
+        Handler handle;
+    };
+    static const Route kRoutes[];
+
+    void ping(const Message& message);
+    void notice(const Message& message);
+    void privmsg(const Message& message);
+    void isonReply(const Message& message);
+    void whois(const Message& message);
+    void whoReply(const Message& message);
+    void nickInUse(const Message& message);
+    void serverSupport(const Message& message);
+    void monitorOnline(const Message& message);
+    void monitorOffline(const Message& message);
+    void monitorFull(const Message& message);
+    void unknownCommand(const Message& message);
     bool awayReplyDue(QByteArrayView sender);
     std::optional<QByteArray> sendAwayReply(QByteArrayView sender);
-    bool dccOffer(QByteArrayView line, QByteArrayView text);
+    bool dcc(QByteArrayView sender, const Ctcp& ctcp);
 
     config::Settings m_settings;
     ServerLineActions& m_actions;

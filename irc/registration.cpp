@@ -19,14 +19,14 @@ void append(QList<QByteArray>& lines, const std::optional<QByteArray>& line)
         lines << *line;
 }
 
-bool sameWord(const QByteArray& a, const char* b)
+bool sameWord(QByteArrayView a, const char* b)
 {
     return a.compare(b, Qt::CaseInsensitive) == 0;
 }
 
-QList<QByteArray> words(const QByteArray& text)
+QList<QByteArray> words(QByteArrayView text)
 {
-    QList<QByteArray> list = text.split(' ');
+    QList<QByteArray> list = text.toByteArray().split(' ');
     list.removeAll(QByteArray());
     return list;
 }
@@ -160,13 +160,12 @@ std::optional<qint64> Registration::nextDeadline() const
     return m_phase == Phase::Listing ? std::min(m_capDeadline, m_deadline) : m_deadline;
 }
 
-Registration::Reply Registration::take(QByteArrayView line)
+Registration::Reply Registration::take(const Message& message)
 {
-    const std::optional<Message> message = parseMessage(line);
-    if (!message || m_timedOut)
+    if (m_timedOut)
         return {};
-    const QByteArray& command = message->command;
-    const QList<QByteArray>& params = message->params;
+    const QByteArrayView command = message.command;
+    const Message::Params& params = message.params;
 
     if (command == "001") {
         // Let on once: a server that welcomes again does not start the link's polls again.
@@ -210,11 +209,10 @@ Registration::Reply Registration::take(QByteArrayView line)
     return takeLogin(command, params);
 }
 
-Registration::Reply Registration::takeLogin(const QByteArray& command,
-                                            const QList<QByteArray>& params)
+Registration::Reply Registration::takeLogin(QByteArrayView command, const Message::Params& params)
 {
     if (m_phase == Phase::Authenticating && sameWord(command, "AUTHENTICATE")) {
-        if (!m_loginSent && !params.isEmpty() && params.constFirst() == "+") {
+        if (!m_loginSent && !params.isEmpty() && params.front() == "+") {
             m_loginSent = true;
             return {plainLoginLines(*m_account), Outcome::None};
         }
@@ -237,10 +235,10 @@ Registration::Reply Registration::takeLogin(const QByteArray& command,
     return {};
 }
 
-Registration::Reply Registration::takeCapList(const QList<QByteArray>& params)
+Registration::Reply Registration::takeCapList(const Message::Params& params)
 {
     bool more = params.size() >= 4 && params.at(2) == "*";
-    const QByteArray& list = params.at(more ? 3 : 2);
+    const QByteArrayView list = params.at(more ? 3 : 2);
     ++m_listLines;
     m_listBytes += list.size();
     if (m_listBytes <= kMaxCapLsBytes)
@@ -268,12 +266,12 @@ Registration::Reply Registration::takeCapList(const QList<QByteArray>& params)
     return {send, Outcome::None};
 }
 
-Registration::Reply Registration::takeCap(const QList<QByteArray>& params)
+Registration::Reply Registration::takeCap(const Message::Params& params)
 {
     // params: target, subcommand, ["*" when more lines follow,] capabilities
     if (params.size() < 3)
         return {};
-    const QByteArray& sub = params.at(1);
+    const QByteArrayView sub = params.at(1);
     if (sameWord(sub, "LS") && m_phase == Phase::Listing)
         return takeCapList(params);
     if (m_phase != Phase::Requesting)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "irc/link_status.h"
+#include "irc/message.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -87,8 +88,8 @@ public:
 
     // The lines that open the registration at `nowMs`, in order.
     QList<QByteArray> start(qint64 nowMs = 0);
-    // One line from the server, as received (without CR LF).
-    Reply take(QByteArrayView line);
+    // One line from the server, parsed.
+    Reply take(const Message& message);
     // The time is `nowMs`: the wait for the CAP answer or the registration may have run out.
     Reply poll(qint64 nowMs);
     // When poll() has something to do next; nothing once the server let us on.
@@ -104,9 +105,9 @@ private:
     QList<QByteArray> registrationLines(bool withPass) const;
     Reply finish(Outcome outcome, bool sendEnd);
     Reply notNegotiating();
-    Reply takeCap(const QList<QByteArray>& params);
-    Reply takeCapList(const QList<QByteArray>& params);
-    Reply takeLogin(const QByteArray& command, const QList<QByteArray>& params);
+    Reply takeCap(const Message::Params& params);
+    Reply takeCapList(const Message::Params& params);
+    Reply takeLogin(QByteArrayView command, const Message::Params& params);
 
     QByteArray m_nick;
     QByteArray m_realname;

@@ -162,7 +162,7 @@ void ServerLink::readAvailable()
         const QByteArray bytes = m_socket->readAll();
         if (bytes.isEmpty())
             break;
-        QList<QByteArray> lines = m_framer.feed(bytes);
+        const QList<QByteArrayView> lines = m_pending.push(bytes, m_framer);
         if (const int dropped = m_framer.takeDroppedLines(); dropped > 0) {
             diag::DebugLog(QStringLiteral("Dropped %1 server line(s) longer than %2 bytes")
                                .arg(dropped)
@@ -171,8 +171,6 @@ void ServerLink::readAvailable()
         if (lines.isEmpty())
             continue;
         emit batchReceived(lines);
-        for (QByteArray& line : lines)
-            m_pending.push_back(std::move(line));
     }
 }
 
@@ -196,19 +194,21 @@ void ServerLink::deliverPending()
     // out from that loop, so the queue keeps arrival order whichever loop delivers a line.
     QPointer<ServerLink> self(this);
     while (!m_pending.empty()) {
-        QByteArray line = std::move(m_pending.front());
-        m_pending.pop_front();
+        const LineQueue::Line line = m_pending.pop();
         scheduleDelivery();
-        takeRegistrationLine(line);
-        emit lineReceived(line);
+        // Parsed once, here: the registration and every listener read the same parts, which
+        // view the line for as long as its delivery lasts.
+        const std::optional<Message> message = parseMessage(line.view);
+        takeRegistrationReply(message ? m_registration.take(*message) : Registration::Reply{});
+        if (message) {
+            emit messageReceived(*message);
+            if (!self)
+                return;
+        }
+        emit lineReceived(line.view);
         if (!self)
             return;
     }
-}
-
-void ServerLink::takeRegistrationLine(const QByteArray& line)
-{
-    takeRegistrationReply(m_registration.take(line));
 }
 
 void ServerLink::takeRegistrationReply(const Registration::Reply& reply)

@@ -2,6 +2,7 @@
 
 #include "config/settings.h"
 #include "irc/line_framer.h"
+#include "irc/line_queue.h"
 #include "irc/link_status.h"
 #include "irc/registration.h"
 #include "irc/retry_timer.h"
@@ -102,9 +103,14 @@ public slots:
 
 signals:
     void statusChanged(const irc::LinkStatus& status);
-    // The complete lines of one read, before any is delivered (the received-data dump).
-    void batchReceived(const QList<QByteArray>& lines);
-    void lineReceived(const QByteArray& line);
+    // The complete lines of one read, before any is delivered (the received-data dump). The
+    // lines, here and below, view the link's read buffer and are valid only during the call:
+    // copying every line out for its listeners cost more than all the rest of its handling.
+    void batchReceived(const QList<QByteArrayView>& lines);
+    // Each line as it is delivered: first parsed (the message views the line and lives only
+    // during the call), then as received, for the windows that show it.
+    void messageReceived(const irc::Message& message);
+    void lineReceived(QByteArrayView line);
     // The server let us on (its welcome, 001) under `nick`.
     void registered(const QByteArray& nick);
     // A connection attempt failed; the next server is tried.
@@ -120,7 +126,6 @@ private:
     void continuePass();
     void passEnded();
     void cancelRetry();
-    void takeRegistrationLine(const QByteArray& line);
     void takeRegistrationReply(const Registration::Reply& reply);
     void reportOutcome(Registration::Outcome outcome);
     void armRegistrationTimer();
@@ -150,7 +155,7 @@ private:
     config::Settings m_settings;
     QPointer<QTcpSocket> m_socket;
     LineFramer m_framer;
-    std::deque<QByteArray> m_pending;
+    LineQueue m_pending;
     bool m_deliveryPosted = false;
     State m_state = State::Idle;
     bool m_attempted = false;

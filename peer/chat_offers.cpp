@@ -51,7 +51,7 @@ void ChatSessions::acceptOffer(const irc::DccOffer& offer)
         addRecord(offer.sender, false, offer.secure ? ChatMode::Private : ChatMode::Direct);
     DirectChatLink* link = makeLink(*chat);
     if (!offer.passive()) {
-        link->connectTo(offer.host(), offer.port);
+        link->connectTo(offer.address, offer.port);
         openWindow(*chat)->showLine(text::kEstablished);
         return;
     }
@@ -88,7 +88,7 @@ void ChatSessions::takeAnswer(const irc::DccOffer& offer)
     if (!chat)
         return;
     chat->link->endpoint().answered();
-    chat->link->connectTo(offer.host(), offer.port);
+    chat->link->connectTo(offer.address, offer.port);
     if (ChatWindow* window = windowOf(*chat))
         window->connectionEstablished();
 }

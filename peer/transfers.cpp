@@ -146,7 +146,7 @@ void Transfers::startReceiving(Entry& entry)
 {
     const irc::DccOffer& offer = entry.offer;
     if (!offer.passive()) {
-        entry.receiver->connectTo(offer.host(), offer.port);
+        entry.receiver->connectTo(offer.address, offer.port);
         return;
     }
     // The sender cannot be reached: we listen, and our answer tells it where.
@@ -174,7 +174,7 @@ bool Transfers::answersOurOffer(const irc::DccOffer& offer) const
 void Transfers::takeAnswer(const irc::DccOffer& offer)
 {
     if (FileSender* sender = waitingForAnswer(offer))
-        sender->connectTo(offer.host(), offer.port);
+        sender->connectTo(offer.address, offer.port);
 }
 
 void Transfers::takeResume(const irc::DccResume& resume)

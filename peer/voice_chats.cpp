@@ -83,7 +83,7 @@ void VoiceChats::accept(const irc::DccOffer& offer)
     // The sender's nick is kept, so that the return link knows where to go.
     VoiceLink* link =
         call->add(std::make_unique<VoiceLink>(VoiceLink::Role::Playback, offer.sender, isReturn));
-    link->connectTo(offer.host(), offer.port);
+    link->connectTo(offer.address, offer.port);
 }
 
 bool VoiceChats::offerLink(VoiceCall& call, const QByteArray& nick, bool isReturn)

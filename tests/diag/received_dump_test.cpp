@@ -81,7 +81,7 @@ TEST_P(ReceivedDumpKeeps, StartingWithoutDebugKeepsAnEarlierRunsDump)
     }
     ReceivedDump dump(path(), c.enabled);
     for (const QList<QByteArray>& batch : c.batches)
-        dump.DumpReceivedLines(batch);
+        dump.DumpReceivedLines(QList<QByteArrayView>(batch.begin(), batch.end()));
     EXPECT_EQ(test::readFile(path()), c.after);
 }
 

@@ -32,7 +32,7 @@ TEST(AccountEndToEnd, NgircdWithoutSaslRegistersAfterTheNegotiation)
     irc::ServerLink link(temp.store(), settings);
     QList<QByteArray> lines;
     QObject::connect(&link, &irc::ServerLink::lineReceived, &link,
-                     [&](const QByteArray& line) { lines << line; });
+                     [&](QByteArrayView line) { lines << line.toByteArray(); });
     link.connectToCurrentServer();
 
     const auto has = [&](const QByteArray& command) {

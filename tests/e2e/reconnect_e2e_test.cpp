@@ -34,7 +34,7 @@ TEST_F(ReconnectEndToEnd, ComesBackAfterTheServerRestarts)
                      [&](const irc::LinkStatus& status) { statuses << irc::statusText(status); });
     QSignalSpy registered(&link, &irc::ServerLink::registered);
     int welcomes = 0;
-    QObject::connect(&link, &irc::ServerLink::lineReceived, &link, [&](const QByteArray& line) {
+    QObject::connect(&link, &irc::ServerLink::lineReceived, &link, [&](QByteArrayView line) {
         if (line.contains(" 001 "))
             ++welcomes;
     });

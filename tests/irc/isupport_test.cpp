@@ -6,15 +6,31 @@
 
 using irc::CaseMapping;
 
+namespace {
+
+QList<QByteArray> isupportTokens(QByteArrayView line)
+{
+    const std::optional<irc::Message> message = irc::parseMessage(line);
+    return message ? irc::isupportTokens(*message) : QList<QByteArray>{};
+}
+
+void handle(irc::MessageDispatcher& dispatcher, QByteArrayView line)
+{
+    if (const std::optional<irc::Message> message = irc::parseMessage(line))
+        dispatcher.HandleServerLine(*message);
+}
+
+} // namespace
+
 TEST(IsupportTokens, AreTheWordsBetweenTheNickAndTheTrailingText)
 {
-    EXPECT_EQ(irc::isupportTokens(":irc.example 005 alice MONITOR=100 NICKLEN=30 CASEMAPPING=ascii "
-                                  ":are supported by this server"),
+    EXPECT_EQ(isupportTokens(":irc.example 005 alice MONITOR=100 NICKLEN=30 CASEMAPPING=ascii "
+                             ":are supported by this server"),
               (QList<QByteArray>{"MONITOR=100", "NICKLEN=30", "CASEMAPPING=ascii"}));
-    EXPECT_EQ(irc::isupportTokens("005 alice MONITOR"), QList<QByteArray>{"MONITOR"});
-    EXPECT_TRUE(irc::isupportTokens(":irc 303 alice :bob").isEmpty());
-    EXPECT_TRUE(irc::isupportTokens(":irc 005").isEmpty());
-    EXPECT_TRUE(irc::isupportTokens("").isEmpty());
+    EXPECT_EQ(isupportTokens("005 alice MONITOR"), QList<QByteArray>{"MONITOR"});
+    EXPECT_TRUE(isupportTokens(":irc 303 alice :bob").isEmpty());
+    EXPECT_TRUE(isupportTokens(":irc 005").isEmpty());
+    EXPECT_TRUE(isupportTokens("").isEmpty());
 }
 
 TEST(IsupportTokens, FillTheServerSupport)
@@ -174,13 +190,19 @@ public:
     QByteArray localHostName() const override { return "host"; }
     bool sendLine(const QByteArray&) override { return true; }
     void setTitleNick(const QByteArray&) override {}
-    void noticeText(QByteArrayView, QByteArrayView) override {}
-    bool ctcpQuery(QByteArrayView, QByteArrayView) override { return false; }
+    void ctcpReply(QByteArrayView, const irc::Ctcp&) override {}
+    void ctcpQuery(QByteArrayView, const irc::Ctcp&) override {}
     void dccOffer(const irc::DccOffer&) override {}
     void privateText(QByteArrayView, std::optional<QByteArrayView>,
                      const std::optional<QByteArray>&) override
     {}
-    void presenceReply(const QList<QByteArray>& names) override { log << "303 " + names.join(','); }
+    void presenceReply(const Names& names) override
+    {
+        QList<QByteArray> joined;
+        for (const QByteArrayView name : names)
+            joined << name.toByteArray();
+        log << "303 " + joined.join(',');
+    }
     void showWhois(QByteArrayView) override {}
     void resolveOwnHost(QByteArrayView) override {}
     void logStatus(const QString&) override {}
@@ -209,16 +231,16 @@ TEST(PresenceDispatch, HandsOnTheServersPresenceReplies)
 {
     PresenceActions actions;
     irc::MessageDispatcher dispatcher(config::Settings{}, actions);
-    dispatcher.HandleServerLine(":irc 005 alice MONITOR=100 CASEMAPPING=ascii :are supported");
-    dispatcher.HandleServerLine(":irc 730 alice :bob!b@h.example,Carol!c@h");
-    dispatcher.HandleServerLine(":irc 731 alice :dave");
-    dispatcher.HandleServerLine(":irc 734 alice 100 erin,frank :Monitor list is full.");
-    dispatcher.HandleServerLine(":irc 421 alice ISON :Unknown command");
-    dispatcher.HandleServerLine(":irc 303 alice :bob");
+    handle(dispatcher, ":irc 005 alice MONITOR=100 CASEMAPPING=ascii :are supported");
+    handle(dispatcher, ":irc 730 alice :bob!b@h.example,Carol!c@h");
+    handle(dispatcher, ":irc 731 alice :dave");
+    handle(dispatcher, ":irc 734 alice 100 erin,frank :Monitor list is full.");
+    handle(dispatcher, ":irc 421 alice ISON :Unknown command");
+    handle(dispatcher, ":irc 303 alice :bob");
     // Short or broken lines are passed over.
-    dispatcher.HandleServerLine(":irc 734 alice");
-    dispatcher.HandleServerLine(":irc 421 alice");
-    dispatcher.HandleServerLine(":irc 730 alice");
+    handle(dispatcher, ":irc 734 alice");
+    handle(dispatcher, ":irc 421 alice");
+    handle(dispatcher, ":irc 730 alice");
     EXPECT_EQ(actions.log,
               (QList<QByteArray>{"005 MONITOR=100 CASEMAPPING=ascii", "730 bob,Carol", "731 dave",
                                  "734 erin,frank", "421 ISON", "303 bob"}));

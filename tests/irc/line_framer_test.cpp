@@ -1,4 +1,5 @@
 #include "irc/line_framer.h"
+#include "irc/line_queue.h"
 
 #include <gtest/gtest.h>
 
@@ -112,4 +113,28 @@ TEST(LineFramer, HandsOutTheSameLinesAsViews)
         EXPECT_EQ(copying.takeDroppedLines(), 2) << "read " << read;
         EXPECT_FALSE(viewing.hasPartialLine());
     }
+}
+
+// Lines that lie whole in a read are views of it, not copies; a line cut between two reads comes
+// whole, and a line taken off the queue stays readable while later reads are queued.
+TEST(LineQueue, ViewsTheReadAndKeepsTakenLinesAlive)
+{
+    irc::LineFramer framer;
+    irc::LineQueue queue;
+    const QByteArray first = "PING :a\r\nPRIVMSG bob :h";
+    const QList<QByteArrayView> batch = queue.push(first, framer);
+    ASSERT_EQ(batch, QList<QByteArrayView>{"PING :a"});
+    EXPECT_EQ(batch.front().data(), first.constData());
+
+    const irc::LineQueue::Line ping = queue.pop();
+    EXPECT_TRUE(queue.empty());
+    const QByteArray second = "i\r\nNOTICE x :y\r\n";
+    EXPECT_EQ(queue.push(second, framer),
+              (QList<QByteArrayView>{"PRIVMSG bob :hi", "NOTICE x :y"}));
+    EXPECT_EQ(ping.view, "PING :a");
+    EXPECT_EQ(queue.pop().view, "PRIVMSG bob :hi");
+    const irc::LineQueue::Line notice = queue.pop();
+    EXPECT_EQ(notice.view, "NOTICE x :y");
+    EXPECT_EQ(notice.view.data(), second.constData() + 3);
+    EXPECT_TRUE(queue.empty());
 }

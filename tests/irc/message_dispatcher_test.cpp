@@ -21,24 +21,22 @@ public:
         return sendWorks;
     }
     void setTitleNick(const QByteArray& value) override { log << "title " + value; }
-    void noticeText(QByteArrayView sender, QByteArrayView text) override
+    void ctcpReply(QByteArrayView sender, const irc::Ctcp& reply) override
     {
-        log << "notice " + sender.toByteArray() + " " + text.toByteArray();
+        log << "notice " + sender.toByteArray() + " " + reply.text.toByteArray();
     }
-    bool ctcpQuery(QByteArrayView sender, QByteArrayView text) override
+    void ctcpQuery(QByteArrayView sender, const irc::Ctcp& query) override
     {
-        const bool isQuery = text.startsWith("\001VERSION");
-        if (isQuery)
-            log << "ctcp " + sender.toByteArray() + " " + text.toByteArray();
-        return isQuery;
+        log << "ctcp " + sender.toByteArray() + " " + query.text.toByteArray();
     }
     void dccOffer(const irc::DccOffer& offer) override
     {
         const char* names[] = {"SEND", "CHAT", "VOICE"};
         log << QByteArray("dcc ") + names[int(offer.kind)] + " " + offer.sender + " ["
                    + offer.fileName + "] "
-                   + (offer.ipv6.isNull() ? QByteArray::number(offer.address)
-                                          : offer.ipv6.toString().toLatin1())
+                   + (offer.address.protocol() == QAbstractSocket::IPv6Protocol
+                          ? offer.address.toString().toLatin1()
+                          : QByteArray::number(offer.address.toIPv4Address()))
                    + " " + QByteArray::number(offer.port) + " " + QByteArray::number(offer.size)
                    + (offer.secure ? " secure" : "")
                    + (offer.token.isEmpty() ? QByteArray() : " token " + offer.token);
@@ -58,9 +56,12 @@ public:
                    + (text ? " [" + text->toByteArray() + "]" : QByteArray(" none"))
                    + (awayEcho ? " away[" + *awayEcho + "]" : QByteArray());
     }
-    void presenceReply(const QList<QByteArray>& names) override
+    void presenceReply(const Names& names) override
     {
-        log << "online " + names.join(',');
+        QList<QByteArray> joined;
+        for (const QByteArrayView name : names)
+            joined << name.toByteArray();
+        log << "online " + joined.join(',');
     }
     void showWhois(QByteArrayView text) override { log << "whois " + text.toByteArray(); }
     void resolveOwnHost(QByteArrayView host) override { log << "host " + host.toByteArray(); }
@@ -82,7 +83,8 @@ protected:
     {
         actions.log.clear();
         dispatcher.setSettings(settings); // as the program announces a change
-        dispatcher.HandleServerLine(line);
+        if (const std::optional<irc::Message> message = irc::parseMessage(line))
+            dispatcher.HandleServerLine(*message);
         return actions.log;
     }
 
@@ -173,6 +175,24 @@ TEST_F(MessageDispatcherTest, ActsOnRealServerLines)
         {"", {}},
         {":irc.x NOTICE", {}},
         {"ERROR :Closing link", {}},
+        // The command word is the first word, or the second right after the source; tags, a
+        // leading blank or a doubled one before it leave the line without one.
+        {"@time=2024-01-01T00:00:00Z :bob!b@h PRIVMSG alice :hi", {}},
+        {" PING :x", {}},
+        {":irc.x  PING :x", {}},
+        {":irc.x PING :x", {"send PONG :x"}},
+        {"privmsg alice :hi", {}},
+        {":bob!b@h PRIVMSG  alice :two blanks", {"text bob [two blanks]"}},
+        {":bob!b@h PRIVMSG alice hi there", {"text bob none"}},
+        // Without a source the sender is the word right after the command.
+        {"PRIVMSG bob :no source", {"text bob [no source]"}},
+        {"PRIVMSG  bob :doubled", {}},
+        {":irc.x NOTICE alice :plain notice", {}},
+        {":bob!b@h PRIVMSG alice :\001PING 42\001", {"ctcp bob \001PING 42\001"}},
+        {":bob!b@h PRIVMSG alice :\001DCC RESUMEX f 1 2\001", {"text bob [\001DCC RESUMEX f 1 2]"}},
+        {":bob!b@h PRIVMSG alice :\001DCC FOO bar\001", {"text bob [\001DCC FOO bar]"}},
+        {":irc.x 303 alice :bob", {"online bob"}},
+        {":irc.x 303 alice bob", {}},
     };
     for (const auto& c : cases)
         EXPECT_EQ(handle(c.line), c.actions) << c.line;

@@ -21,9 +21,9 @@ std::string show(QByteArrayView bytes)
     return bytes.toByteArray().toPercentEncoding(" :@!;=\\").toStdString();
 }
 
-std::string toStd(const QByteArray& bytes)
+std::string toStd(QByteArrayView bytes)
 {
-    return bytes.toStdString();
+    return std::string(bytes.data(), std::size_t(bytes.size()));
 }
 
 Tags tagsOf(const irc::Message& message)
@@ -37,7 +37,7 @@ Tags tagsOf(const irc::Message& message)
 Params paramsOf(const irc::Message& message)
 {
     Params params;
-    for (const QByteArray& param : message.params)
+    for (const QByteArrayView param : message.params)
         params.push_back(toStd(param));
     return params;
 }
@@ -78,7 +78,8 @@ TEST(ParseMessage, PassesEveryIrcdocsSplitVector)
         for (const YAML::Node& param : atoms["params"])
             params.push_back(param.as<std::string>());
 
-        const std::optional<irc::Message> message = irc::parseMessage(bytes(input));
+        const QByteArray line = bytes(input); // the message views it
+        const std::optional<irc::Message> message = irc::parseMessage(line);
         ASSERT_TRUE(message.has_value());
         EXPECT_EQ(tagsOf(*message), tags);
         EXPECT_EQ(toStd(message->source), text(atoms["source"]));
@@ -95,7 +96,8 @@ TEST(SplitUserHost, PassesEveryIrcdocsUserHostVector)
         const YAML::Node atoms = test["atoms"];
         SCOPED_TRACE("source " + show(bytes(source)));
 
-        const irc::UserHost parts = irc::splitUserHost(bytes(source));
+        const QByteArray viewed = bytes(source);
+        const irc::UserHost parts = irc::splitUserHost(viewed);
         EXPECT_EQ(toStd(parts.nick), text(atoms["nick"]));
         EXPECT_EQ(toStd(parts.user), text(atoms["user"]));
         EXPECT_EQ(toStd(parts.host), text(atoms["host"]));
@@ -104,12 +106,21 @@ TEST(SplitUserHost, PassesEveryIrcdocsUserHostVector)
 
 TEST(ParseMessage, SurvivesHostileLines)
 {
-    struct Case
+    // The parts as owned bytes: a message only views the line it came from.
+    struct Parts
+    {
+        Tags tags;
+        std::string source;
+        std::string command;
+        Params params;
+        bool trailing = false;
+    };
+    using S = std::string;
+    const struct
     {
         QByteArray line;
-        std::optional<irc::Message> expected;
-    };
-    const Case cases[] = {
+        std::optional<Parts> expected;
+    } cases[] = {
         {"", std::nullopt},
         {"      ", std::nullopt},
         {":", std::nullopt},
@@ -117,31 +128,53 @@ TEST(ParseMessage, SurvivesHostileLines)
         {"@a=b", std::nullopt},
         {":src   ", std::nullopt},
         {"@a=b :src", std::nullopt},
-        {": PING", irc::Message{{}, "", "PING", {}}},
-        {"  PING x", irc::Message{{}, "", "PING", {"x"}}},
-        {QByteArray("\0", 1), irc::Message{{}, "", QByteArray("\0", 1), {}}},
-        {QByteArray("PI\0NG :a\0b", 10),
-         irc::Message{{}, "", QByteArray("PI\0NG", 5), {QByteArray("a\0b", 3)}}},
-        {QByteArray(":n\0!u@h X", 9), irc::Message{{}, QByteArray("n\0!u@h", 6), "X", {}}},
-        {"CMD \t :", irc::Message{{}, "", "CMD", {"\t", ""}}},
-        {"CMD :::", irc::Message{{}, "", "CMD", {"::"}}},
-        {"@;;=x;=;a FOO", irc::Message{{{"a", ""}}, "", "FOO", {}}},
-        {"@a=\\ FOO", irc::Message{{{"a", ""}}, "", "FOO", {}}},
-        {"@a=x=y\\\\\\ FOO", irc::Message{{{"a", "x=y\\"}}, "", "FOO", {}}},
-        {"@a=1;b=2;a FOO", irc::Message{{{"a", ""}, {"b", "2"}}, "", "FOO", {}}},
+        {": PING", Parts{{}, "", "PING", {}}},
+        {"  PING x", Parts{{}, "", "PING", {"x"}}},
+        {QByteArray("\0", 1), Parts{{}, "", S("\0", 1), {}}},
+        {QByteArray("PI\0NG :a\0b", 10), Parts{{}, "", S("PI\0NG", 5), {S("a\0b", 3)}, true}},
+        {QByteArray(":n\0!u@h X", 9), Parts{{}, S("n\0!u@h", 6), "X", {}}},
+        {"CMD \t :", Parts{{}, "", "CMD", {"\t", ""}, true}},
+        {"CMD :::", Parts{{}, "", "CMD", {"::"}, true}},
+        {"CMD a b", Parts{{}, "", "CMD", {"a", "b"}, false}},
+        {"CMD a  :b  c ", Parts{{}, "", "CMD", {"a", "b  c "}, true}},
+        {"@;;=x;=;a FOO", Parts{{{"a", ""}}, "", "FOO", {}}},
+        {"@a=\\ FOO", Parts{{{"a", ""}}, "", "FOO", {}}},
+        {"@a=x=y\\\\\\ FOO", Parts{{{"a", "x=y\\"}}, "", "FOO", {}}},
+        {"@a=1;b=2;a FOO", Parts{{{"a", ""}, {"b", "2"}}, "", "FOO", {}}},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE("line " + show(c.line));
         const std::optional<irc::Message> message = irc::parseMessage(c.line);
         ASSERT_EQ(message.has_value(), c.expected.has_value());
         if (!message)
             continue;
-        EXPECT_EQ(tagsOf(*message), tagsOf(*c.expected));
-        EXPECT_EQ(toStd(message->source), toStd(c.expected->source));
-        EXPECT_EQ(toStd(message->command), toStd(c.expected->command));
-        EXPECT_EQ(paramsOf(*message), paramsOf(*c.expected));
-        EXPECT_TRUE(*message == *c.expected);
+        EXPECT_EQ(tagsOf(*message), c.expected->tags);
+        EXPECT_EQ(toStd(message->source), c.expected->source);
+        EXPECT_EQ(toStd(message->command), c.expected->command);
+        EXPECT_EQ(paramsOf(*message), c.expected->params);
+        EXPECT_EQ(message->hasTrailing, c.expected->trailing);
+        EXPECT_EQ(message->middleCount(),
+                  qsizetype(c.expected->params.size()) - (c.expected->trailing ? 1 : 0));
+        EXPECT_EQ(message->line, c.line);
     }
+}
+
+// The common lines are parsed without a copy: every part lies inside the line.
+TEST(ParseMessage, PartsViewTheLine)
+{
+    const QByteArray line = ":bob!b@h PRIVMSG alice :hello there";
+    const std::optional<irc::Message> message = irc::parseMessage(line);
+    ASSERT_TRUE(message);
+    const auto inside = [&](QByteArrayView part) {
+        return part.data() >= line.constData()
+               && part.data() + part.size() <= line.constData() + line.size();
+    };
+    EXPECT_TRUE(inside(message->source));
+    EXPECT_TRUE(inside(message->command));
+    for (const QByteArrayView param : message->params)
+        EXPECT_TRUE(inside(param));
+    EXPECT_EQ(message->trailing(), QByteArrayView("hello there"));
+    EXPECT_EQ(message->commandEnd(), 16);
 }
 
 // A megabyte of distinct tags must parse in linear time, and a repeat that arrives after the
@@ -163,7 +196,7 @@ TEST(ParseMessage, MegabyteOfTagsKeepsOrderAndLastValue)
     EXPECT_EQ(message->tags.at(20), (irc::Tag{"k20", "twentieth"}));
     EXPECT_EQ(message->tags.last(), (irc::Tag{"k" + QByteArray::number(count - 1), "last"}));
     EXPECT_EQ(message->source, "src");
-    EXPECT_EQ(message->params, (QList<QByteArray>{"#c", "hi"}));
+    EXPECT_EQ(paramsOf(*message), (Params{"#c", "hi"}));
 }
 
 TEST(ParseMessage, MegabyteOfOneRepeatedTagKeepsOneTag)

@@ -30,7 +30,7 @@ protected:
             link.get(), &irc::ServerLink::statusChanged, link.get(),
             [this](const irc::LinkStatus& status) { statuses << irc::statusText(status); });
         QObject::connect(link.get(), &irc::ServerLink::lineReceived, link.get(),
-                         [this](const QByteArray& line) { lines << line; });
+                         [this](QByteArrayView line) { lines << line.toByteArray(); });
     }
 
     void addServer(const QByteArray& address, int port)
@@ -240,7 +240,7 @@ TEST_F(ServerLinkTest, KeepsReadingInOrderWhileAHandlerRunsANestedLoop)
     ASSERT_TRUE(connectedTo(server));
     bool nested = false;
     QObject::connect(link.get(), &irc::ServerLink::lineReceived, link.get(),
-                     [&](const QByteArray& line) {
+                     [&](QByteArrayView line) {
                          if (line == "one" && !nested) {
                              nested = true;
                              server.send("three\r\n");

@@ -186,7 +186,7 @@ protected:
             made.get(), &irc::ServerLink::statusChanged, made.get(),
             [this](const irc::LinkStatus& status) { statuses << irc::statusText(status); });
         QObject::connect(made.get(), &irc::ServerLink::lineReceived, made.get(),
-                         [this](const QByteArray& line) { lines << line; });
+                         [this](QByteArrayView line) { lines << line.toByteArray(); });
         made->setTrustQuestion([this](const QByteArray& address, const QString& problems,
                                       const QByteArray& fingerprint) {
             questions.push_back({address, problems, fingerprint});

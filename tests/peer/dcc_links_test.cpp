@@ -169,7 +169,7 @@ TEST_F(DccLinksTest, PassiveOfferIsAnsweredWithOurPortAndItsTokenAndTheFileTakes
     ASSERT_TRUE(answer);
     EXPECT_EQ(answer->token, "77");
     EXPECT_EQ(answer->size, 3000u);
-    EXPECT_EQ(answer->address, 0x7F000001u);
+    EXPECT_EQ(answer->address, QHostAddress(0x7F000001u));
     ASSERT_NE(answer->port, 0);
     EXPECT_TRUE(QFile::exists(path + ".part"));
 

@@ -328,8 +328,8 @@ TEST_F(FileTransferTest, TwoSidesTransferFilesByteExactlyInBothModes)
             const QString source = write("source.bin", data);
             ASSERT_TRUE(sending.offerFile("bob", source));
             ASSERT_EQ(host.sent.size(), 1);
-            const QByteArray line = ":alice!a@h " + host.sent.front();
-            const auto offer = irc::parseDccOffer(irc::DccKind::Send, line.chopped(1));
+            const auto offer =
+                test::OfferHost::readOffer(irc::DccKind::Send, "alice", host.sent.front());
             ASSERT_TRUE(offer);
             EXPECT_EQ(offer->fileName, "source.bin");
             EXPECT_EQ(offer->size, quint64(size));

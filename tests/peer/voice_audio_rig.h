@@ -13,6 +13,7 @@
 #include "peer/voice_call.h"
 #include "peer/voice_chats.h"
 #include "peer/voice_link.h"
+#include "tests/support/offer_host.h"
 
 #include <QAudioDevice>
 #include <QAudioSink>
@@ -381,8 +382,7 @@ public:
         lines << line;
         if (!m_peer || !line.startsWith("PRIVMSG " + m_peerNick + " :"))
             return true;
-        const QByteArray received = ":" + m_nick + "!user@localhost " + line;
-        const auto offer = irc::parseDccOffer(irc::DccKind::Voice, received.chopped(1));
+        const auto offer = test::OfferHost::readOffer(irc::DccKind::Voice, m_nick, line);
         if (!offer) {
             ++unreadable;
             return true;

@@ -94,7 +94,7 @@ protected:
         alice.voice.start("bob");
         const auto offer = alice.host.lastOffer(irc::DccKind::Voice);
         ASSERT_TRUE(offer);
-        ASSERT_EQ(offer->address, 0x7F000001u);
+        ASSERT_EQ(offer->address, QHostAddress(0x7F000001u));
         player.connectToHost(QHostAddress::LocalHost, offer->port);
         ASSERT_TRUE(waitFor([&] { return alice.connectedLinks() == 1; }));
     }

@@ -1,6 +1,8 @@
 #pragma once
 
+#include "irc/ctcp.h"
 #include "irc/dcc_offer.h"
+#include "irc/message.h"
 #include "peer/chat_host.h"
 #include "peer/dcc_tls.h"
 
@@ -45,20 +47,32 @@ public:
     // The newest offer of `kind` as its target receives it from us.
     std::optional<irc::DccOffer> lastOffer(irc::DccKind kind, bool secure = false) const
     {
-        if (sent.isEmpty())
-            return std::nullopt;
-        QByteArray line = ":" + m_nick + "!u@h " + sent.last();
-        line.chop(1); // the closing 0x01 goes before the parser sees it
-        return irc::parseDccOffer(kind, line, secure);
+        return sent.isEmpty() ? std::nullopt : readOffer(kind, m_nick, sent.last(), secure);
     }
     // The newest RESUME or ACCEPT as its target receives it from us.
     std::optional<irc::DccResume> lastResume(irc::DccResumeKind kind) const
     {
-        if (sent.isEmpty())
+        const std::optional<QByteArray> arguments =
+            sent.isEmpty() ? std::nullopt : dccArguments(sent.last());
+        return arguments ? irc::parseDccResume(kind, m_nick, *arguments) : std::nullopt;
+    }
+
+    // The arguments of the DCC message in `line`, as the dispatcher splits them.
+    static std::optional<QByteArray> dccArguments(const QByteArray& line)
+    {
+        const std::optional<irc::Message> message = irc::parseMessage(line);
+        const std::optional<irc::Ctcp> ctcp =
+            irc::splitCtcp(message ? message->trailing() : std::nullopt);
+        if (!ctcp || !ctcp->dcc)
             return std::nullopt;
-        QByteArray line = ":" + m_nick + "!u@h " + sent.last();
-        line.chop(1);
-        return irc::parseDccResume(kind, line);
+        return ctcp->arguments.toByteArray();
+    }
+    // The offer of `kind` in a line we sent, as `sender`'s target reads it.
+    static std::optional<irc::DccOffer> readOffer(irc::DccKind kind, QByteArrayView sender,
+                                                  const QByteArray& line, bool secure = false)
+    {
+        const std::optional<QByteArray> arguments = dccArguments(line);
+        return arguments ? irc::parseDccOffer(kind, sender, *arguments, secure) : std::nullopt;
     }
 
     QList<QByteArray> sent;
