@@ -77,18 +77,6 @@ void showWindow(QWidget* window)
 constexpr QRect kContactsArea(50, 10, 150, 265);
 constexpr int kHeldEntryHeight = 20;
 
-// Shows text from the network as it is: never as markup, whose links and pictures the
-// network would choose.
-QMessageBox* plainBox(QMessageBox::Icon icon, const QString& title, const QString& text,
-                      QWidget* owner)
-{
-    auto* box = new QMessageBox(icon, title, QString(), QMessageBox::Ok, owner);
-    box->setTextFormat(Qt::PlainText);
-    box->setText(text);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    return box;
-}
-
 constexpr QRgb kBorder = qRgb(0x3a, 0x46, 0x52);
 constexpr QPoint kSidePosition(15, 75);
 constexpr QSize kSideSize(40, 170);
@@ -389,46 +377,6 @@ void MainWindow::changeEvent(QEvent* event)
         QMetaObject::invokeMethod(this, &QWidget::hide, Qt::QueuedConnection);
     else
         m_titleBar->hide();
-}
-
-void MainWindow::showWhois(const QString& text)
-{
-    // Not modal: a box left open must not hold up the lines behind it.
-    plainBox(QMessageBox::NoIcon, tr("Whois Reply"), text, this)->open();
-}
-
-void MainWindow::showCtcpReply(irc::CtcpCode code, const QString& title, const QString& text)
-{
-    // One box per kind: a flood of replies must not bury the screen in boxes.
-    if (!m_replyBoxes.canShow(code)) {
-        // On one line: the box's line break would show as an escape there.
-        diag::DebugLog(
-            QStringLiteral("%1 (another is still open): %2")
-                .arg(title, QString(text).replace(QLatin1Char('\n'), QLatin1String(": "))));
-        return;
-    }
-    m_replyBoxes.markOpen(code);
-    QMessageBox* box = plainBox(QMessageBox::Information, title, text, this);
-    connect(box, &QDialog::finished, this, [this, code] { m_replyBoxes.markClosed(code); });
-    box->open();
-}
-
-void MainWindow::showAbout()
-{
-    // Owned by the caption, as it always was; a new box each time.
-    QWidget* owner =
-        m_titleBar->mode() == TitleBar::Mode::Separate ? static_cast<QWidget*>(m_titleBar) : this;
-    auto* box =
-        new QMessageBox(QMessageBox::NoIcon, tr("About"), irc::idleTitle(), QMessageBox::Ok, owner);
-    box->setIconPixmap(res::icon(QStringLiteral("KIVVOICON")).pixmap(32, 32));
-    // The picture is the program's mark; a screen reader should say so.
-    if (auto* icon = box->findChild<QLabel*>(QStringLiteral("qt_msgboxex_icon_label"))) {
-        icon->setAccessibleName(tr("Kivvo"));
-        icon->setToolTip(tr("Kivvo"));
-    }
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->setModal(false);
-    box->show();
 }
 
 } // namespace app

@@ -42,7 +42,6 @@ constexpr char kConnectingWait[] = "Connecting...please wait";
 // How long the automatic connection waits for the secret service's passwords; past it the
 // store's copies count, and an answer that comes later still counts for the next attempt.
 constexpr int kPasswordReadWaitMs = 3000;
-constexpr int kHelpProblemShownMs = 15000;
 
 // A Wayland client cannot place its own windows, so there the caption is part of the window.
 TitleBar::Mode titleBarMode(const Program::Options& options)
@@ -60,19 +59,6 @@ SkinSet skinsOf(const config::Store& store)
     res::initResources();
     return SkinSet::load(store.GetInstallDir());
 }
-
-struct QueryCommand
-{
-    Command id;
-    irc::ContactQuery query;
-};
-
-// The chat window's CTCP menu, in its order.
-constexpr QueryCommand kQueries[] = {
-    {Command::Whois, irc::ContactQuery::Whois},     {Command::Ping, irc::ContactQuery::Ping},
-    {Command::Finger, irc::ContactQuery::Finger},   {Command::Time, irc::ContactQuery::Time},
-    {Command::Version, irc::ContactQuery::Version}, {Command::Source, irc::ContactQuery::Source},
-};
 
 } // namespace
 
@@ -170,7 +156,13 @@ void Program::wireLink()
             return m_prompter->askWarning(m_window.get(), irc::trustTitle(),
                                           irc::trustQuestion(address, problems, fingerprint));
         });
+    wirePresence();
+    wireArrivals();
+}
 
+void Program::wirePresence()
+{
+    MainWindow* window = m_window.get();
     connect(&m_link, &irc::ServerLink::registered, &m_presence, &irc::PresencePoller::start);
     connect(&m_link, &irc::ServerLink::attemptFailed, &m_presence, &irc::PresencePoller::stop);
     connect(&m_link, &irc::ServerLink::lost, &m_presence, &irc::PresencePoller::stop);
@@ -214,7 +206,12 @@ void Program::wireLink()
             &irc::PresencePoller::takeMonitorFull);
     connect(&m_actions, &ServerActions::commandRefusedArrived, &m_presence,
             &irc::PresencePoller::takeRefusal);
+}
 
+// What the server brings for the windows and the features, and what they report back.
+void Program::wireArrivals()
+{
+    MainWindow* window = m_window.get();
     connect(&m_actions, &ServerActions::nickChanged, window, &MainWindow::showNick);
     connect(&m_actions, &ServerActions::whoisArrived, window, &MainWindow::showWhois);
     connect(&m_actions, &ServerActions::ctcpReplyArrived, window, &MainWindow::showCtcpReply);
@@ -252,146 +249,10 @@ void Program::wireLink()
     });
 }
 
-void Program::registerCommands()
-{
-    m_commands.setHandler(Command::ConnectCurrent,
-                          [this](auto&) { m_link.connectToCurrentServer(); });
-    m_commands.setHandler(Command::Disconnect, [this](auto&) { m_link.disconnectFromServer(); });
-    m_commands.setHandler(Command::Exit, [this](auto&) { closeStep(); });
-    m_commands.setHandler(Command::EditContacts, [this](auto&) {
-        config::ContactEditor editor(m_store, *m_prompter, m_window.get());
-        editor.exec();
-        m_presence.contactsChanged();
-    });
-    m_commands.setHandler(Command::RemoveSelectedContact, [this](const auto& nick) {
-        if (!nick)
-            return;
-        if (!m_store.RemoveContact(*nick)) {
-            m_prompter->showError(
-                m_window.get(), config::errorTitle(),
-                config::errorText(config::Error::SaveFailed, m_store.registry().path()));
-        }
-        m_presence.poll();
-    });
-    for (const QueryCommand& entry : kQueries) {
-        const irc::ContactQuery query = entry.query;
-        m_commands.setHandler(entry.id, [this, query](const auto& nick) {
-            // Without a target nothing goes out: a query to nobody only draws a server error.
-            if (!nick)
-                return;
-            const auto line = irc::buildCtcpQuery(query, *nick, QDateTime::currentSecsSinceEpoch());
-            if (line && m_link.sendLine(*line))
-                m_actions.queryAsked(*nick, query);
-        });
-    }
-}
-
-void Program::registerChatCommands()
-{
-    m_commands.setHandler(Command::Chat, [this](const auto& nick) {
-        if (nick)
-            m_chats.openChat(*nick);
-    });
-    m_commands.setHandler(Command::DccChat, [this](const auto& nick) {
-        if (!nick) {
-            m_prompter->showError(m_window.get(), tr("Select Contact"),
-                                  tr("You have to select a contact from the list before you "
-                                     "can DCC chat with them"));
-            return;
-        }
-        startChatWith(nick, peer::ChatMode::Direct);
-    });
-    m_commands.setHandler(Command::EncryptedChat, [this](const auto& nick) {
-        startChatWith(nick, peer::ChatMode::Encrypted);
-    });
-    m_commands.setHandler(Command::RelayedChat, [this](const auto& nick) {
-        startChatWith(nick, peer::ChatMode::Relayed);
-    });
-}
-
-void Program::registerTransferCommands()
-{
-    // From the contact list the selection, from a chat window its peer; without one, nothing.
-    const auto sendFile = [this](const CommandTable::Target& nick) {
-        if (!nick)
-            return;
-        // Taken before the dialog, which has the keyboard while it is open.
-        const QPointer<const QWidget> from = chatWindowInUse(*nick);
-        const auto choice = m_prompter->askFileToSend(m_window.get(), QString::fromUtf8(*nick));
-        if (choice)
-            m_transfers.offerFile(choice->nick.toUtf8(), choice->path, from.data());
-    };
-    m_commands.setHandler(Command::SendFile, sendFile);
-    m_commands.setHandler(Command::SendFileTo, sendFile);
-    m_commands.setHandler(Command::VoiceChat, [this](const CommandTable::Target& nick) {
-        if (nick)
-            m_voice.start(*nick, chatWindowInUse(*nick));
-    });
-}
-
-void Program::registerSettingsCommands()
-{
-    m_commands.setHandler(Command::ProgramSettings, [this](auto&) {
-        const std::vector<config::ServerEntry> before = m_store.EnumServers();
-        config::SettingsDialog dialog(m_store, *m_prompter, m_link.serverIndex(), nullptr,
-                                      &m_secrets);
-        const int result = dialog.exec();
-        // Its Edit Servers button may have removed entries.
-        m_secrets.forgetRemoved(before);
-        if (result != QDialog::Accepted)
-            return;
-        applySettings(m_store.LoadSettings());
-        // The server learns the new nick; whether it takes it, its reply says (a collision is
-        // handled as at registration).
-        if (const auto nick = irc::Command::nick(m_settings.nick))
-            m_link.sendLine(*nick);
-    });
-    m_commands.setHandler(Command::EditServers, [this](auto&) {
-        const std::vector<config::ServerEntry> before = m_store.EnumServers();
-        config::ServerEditor editor(m_store, *m_prompter, m_window.get());
-        editor.exec();
-        m_secrets.forgetRemoved(before);
-    });
-    m_commands.setHandler(Command::Connect, [this](auto&) {
-        config::ConnectDialog dialog(m_store, m_window.get());
-        connect(&dialog, &config::ConnectDialog::disconnectRequested, &m_link,
-                &irc::ServerLink::disconnectFromServer);
-        connect(&dialog, &config::ConnectDialog::connectRequested, this, [this](int index) {
-            m_link.setServerIndex(index);
-            m_link.connectToCurrentServer();
-        });
-        dialog.exec();
-    });
-}
-
-void Program::registerHelpCommands()
-{
-    // A help item that cannot open says so in the status bar for a while; the connection's
-    // status comes back after it.
-    const auto tell = [this](const QString& problem) {
-        if (!problem.isEmpty())
-            m_window->statusBar()->showMessage(problem, kHelpProblemShownMs);
-    };
-    m_commands.setHandler(Command::Help,
-                          [this, tell](auto&) { tell(OpenLocalHelp(m_store.GetInstallDir())); });
-    m_commands.setHandler(Command::HelpOnline, [this, tell](auto&) {
-        tell(OpenOnlineOrLocalHelp(helpOnlineAddress(), m_store.GetInstallDir()));
-    });
-    m_commands.setHandler(Command::SupportOnline, [this, tell](auto&) {
-        tell(OpenOnlineOrLocalHelp(supportOnlineAddress(), m_store.GetInstallDir()));
-    });
-}
-
 void Program::applySettings(const config::Settings& settings)
 {
     m_settings = settings;
     emit settingsChanged(m_settings);
-}
-
-void Program::startChatWith(const CommandTable::Target& nick, peer::ChatMode mode)
-{
-    if (nick)
-        m_chats.startChat(*nick, mode);
 }
 
 void Program::start()
@@ -452,74 +313,6 @@ void Program::closeStep()
     QCoreApplication::quit();
 }
 
-QByteArray Program::nickInUse() const
-{
-    return m_link.nickInUse();
-}
-
-bool Program::sendServerLine(const QByteArray& line)
-{
-    return m_link.sendLine(line);
-}
-
-bool Program::loggingOn() const
-{
-    return m_settings.logging;
-}
-
-std::optional<QString> Program::installDir() const
-{
-    return m_store.GetInstallDir();
-}
-
-quint32 Program::offerAddress() const
-{
-    const QHostAddress local = m_link.localAddress();
-    bool ok = false;
-    const quint32 ipv4 = local.toIPv4Address(&ok);
-    return irc::GetLocalAddress(m_settings.queryip, m_serverSeenAddress,
-                                ok ? std::optional<quint32>(ipv4) : std::nullopt);
-}
-
-QByteArray Program::offerAddressField() const
-{
-    // Over IPv6 the peer reaches us at the address our server link uses; the address a WHO
-    // reply resolves to is IPv4 only.
-    const QHostAddress local = m_link.localAddress();
-    bool isV4 = false;
-    local.toIPv4Address(&isV4);
-    if (!m_settings.queryip && !isV4 && local.protocol() == QAbstractSocket::IPv6Protocol)
-        return irc::offerAddressField(local);
-    return QByteArray::number(offerAddress());
-}
-
-const peer::TlsIdentity* Program::tlsIdentity()
-{
-    if (!m_tlsIdentityTried) {
-        m_tlsIdentityTried = true;
-        QString note;
-        m_tlsIdentity = peer::loadOrMakeTlsIdentity(
-            QDir(config::configDir()).filePath(QStringLiteral("dcc-identity.pem")), &note);
-        if (!note.isEmpty())
-            diag::DebugLog(note);
-        if (m_tlsIdentity)
-            diag::DebugLog(QStringLiteral("Certificate for private links: %1")
-                               .arg(peer::displayFingerprint(
-                                   peer::certificateFingerprint(m_tlsIdentity->certificate))));
-    }
-    return m_tlsIdentity ? &*m_tlsIdentity : nullptr;
-}
-
-std::optional<QByteArray> Program::peerPin(const QByteArray& nick)
-{
-    return m_pins.find(nick);
-}
-
-bool Program::pinPeer(const QByteArray& nick, const QByteArray& fingerprint)
-{
-    return m_pins.pin(nick, fingerprint);
-}
-
 void Program::wirePins()
 {
     // Pins follow the server's folding of nicks, RFC 1459 until it has said.
@@ -545,29 +338,6 @@ void Program::wirePins()
                                       "link with them starts afresh.")
                            .arg(diag::decodeServerText(nick)));
     });
-}
-
-const QWidget* Program::chatWindowInUse(const QByteArray& nick) const
-{
-    // A chat's menu bar names its peer, and the click on it made that chat the active window.
-    const auto* chat = qobject_cast<const peer::ChatWindow*>(QApplication::activeWindow());
-    return chat && m_nicks.same(chat->session().nick, nick) ? chat : nullptr;
-}
-
-QWidget* Program::makeMenuBar(QWidget* parent, const QByteArray& peer)
-{
-    auto* ctcp = new QMenu(tr("CTCPPopup"), parent);
-    for (const QueryCommand& entry : kQueries)
-        m_commands.addTargeted(ctcp, entry.id, peer);
-    MenuBar::Targets targets;
-    targets.chat = m_commands.targeted(parent, Command::RelayedChat, peer);
-    targets.sendFile = m_commands.targeted(parent, Command::SendFileTo, peer);
-    targets.voiceChat = m_commands.targeted(parent, Command::VoiceChat, peer);
-    targets.encryptedChat = m_commands.targeted(parent, Command::EncryptedChat, peer);
-    targets.ctcp = ctcp;
-    // Each bar reads the picture again, so a skin replaced on disk shows in the next chat.
-    return new MenuBar(QStringLiteral("ChatMenuBar"), SkinSet::loadUserMenu(installDir()), targets,
-                       MenuBar::Edge::Sunken, parent);
 }
 
 } // namespace app

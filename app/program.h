@@ -95,6 +95,8 @@ signals:
 
 private:
     void wireLink();
+    void wirePresence();
+    void wireArrivals();
     void registerCommands();
     void registerChatCommands();
     void registerTransferCommands();
@@ -129,6 +131,9 @@ private:
     config::SecretStore m_secrets{m_store};
     ContactPins m_pins{m_store};
     config::Settings m_settings;
+    // How chats, transfers and voice chats compare nicks: the server's CASEMAPPING once said.
+    // Made before them and gone after them, since they ask it until their last record goes.
+    peer::NickRule m_nicks;
     std::unique_ptr<config::Prompter> m_prompter;
     diag::ReceivedDump m_dump;
     irc::ServerLink m_link;
@@ -146,8 +151,6 @@ private:
     Notifier m_notifier;
     std::unique_ptr<MainWindow> m_window;
     quint32 m_serverSeenAddress = 0;
-    // How chats, transfers and voice chats compare nicks: the server's CASEMAPPING once said.
-    peer::NickRule m_nicks;
     // Made or read at the first private link, not at every start.
     std::optional<peer::TlsIdentity> m_tlsIdentity;
     bool m_tlsIdentityTried = false;

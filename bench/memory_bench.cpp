@@ -20,6 +20,7 @@
 #include "app/program.h"
 #include "bench/figures.h"
 #include "bench/program_args.h"
+#include "bench/sent_offer.h"
 #include "config/installation.h"
 #include "config/registry.h"
 #include "irc/dcc_offer.h"
@@ -349,8 +350,7 @@ std::pair<long, long> transferGrowth(qint64 size, bool fastSend)
     sending.setFastSend(fastSend);
     if (!sending.offerFile("bob", source))
         return {0, 0};
-    const auto offer =
-        irc::parseDccOffer(irc::DccKind::Send, (":alice!a@h " + sender.offer).chopped(1));
+    const auto offer = bench::readSentOffer(irc::DccKind::Send, sender.offer);
     if (!offer || !receiving.receive(*offer, target))
         return {0, 0};
     peer::Transfer* out = sending.at(0);

@@ -4,6 +4,7 @@
 // own ceiling) and a plain loopback copy.
 //   transfer_bench [MIB] [REPETITIONS]        defaults 64 and 5
 #include "bench/figures.h"
+#include "bench/sent_offer.h"
 #include "irc/dcc_offer.h"
 #include "peer/chat_host.h"
 #include "peer/dcc_tls.h"
@@ -185,8 +186,7 @@ double ourTransfer(const QString& source, const QString& target, bool fast,
     peer::Transfer* sender = sending.at(0);
     QObject::connect(sender, &peer::Transfer::peerKeyToAccept, sender,
                      [sender] { sender->acceptPeerKey(); });
-    const auto offer =
-        irc::parseDccOffer(irc::DccKind::Send, (":alice!a@h " + host.offer).chopped(1), secure);
+    const auto offer = bench::readSentOffer(irc::DccKind::Send, host.offer, secure);
     if (!offer)
         return 0;
     std::atomic<bool> received{false};

@@ -43,17 +43,6 @@ protected:
     }
 };
 
-// Every label of the box, the informative one included (which would otherwise read markup and
-// follow links), shows its text as it is.
-void showAsPlainText(QMessageBox& box)
-{
-    box.setTextFormat(Qt::PlainText);
-    for (QLabel* label : box.findChildren<QLabel*>()) {
-        label->setTextFormat(Qt::PlainText);
-        label->setOpenExternalLinks(false);
-    }
-}
-
 // A Yes/No box that a stray keystroke cannot answer Yes: it shows without taking the keyboard
 // from the window the user types in, Enter and Escape mean No, and Yes has no mnemonic (a
 // plain "y" typed into the box would otherwise press it).
@@ -69,6 +58,17 @@ bool askCarefully(QMessageBox& box)
 }
 
 } // namespace
+
+// Every label of the box, the informative one included (which would otherwise read markup and
+// follow links), shows its text as it is.
+void showAsPlainText(QMessageBox& box)
+{
+    box.setTextFormat(Qt::PlainText);
+    for (QLabel* label : box.findChildren<QLabel*>()) {
+        label->setTextFormat(Qt::PlainText);
+        label->setOpenExternalLinks(false);
+    }
+}
 
 std::optional<QString> WidgetPrompter::getInput(QWidget* owner, const InputRequest& request)
 {

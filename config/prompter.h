@@ -8,7 +8,13 @@
 
 class QWidget;
 
+class QMessageBox;
+
 namespace config {
+
+// Every label of `box`, the informative one included (which would otherwise read markup and
+// follow links), shows its text as it is; for every box whose text may come from the network.
+void showAsPlainText(QMessageBox& box);
 
 // What the "Send a File" dialog was closed with.
 struct FileToSend

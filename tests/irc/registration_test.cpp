@@ -392,6 +392,6 @@ TEST(Registration, LetsOnOnceHoweverOftenTheServerWelcomes)
 {
     Registration r("alice", "Alice Smith", "");
     r.start();
-    EXPECT_TRUE(r.take(":irc 001 alice :Welcome").welcomed);
-    EXPECT_FALSE(r.take(":irc 001 alice :Welcome again").welcomed);
+    EXPECT_TRUE(take(r, ":irc 001 alice :Welcome").welcomed);
+    EXPECT_FALSE(take(r, ":irc 001 alice :Welcome again").welcomed);
 }
