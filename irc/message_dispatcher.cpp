@@ -211,7 +211,7 @@ void MessageDispatcher::ping(const Message& message)
             return;
         token = host;
     }
-    token.truncate(Command::roomForText("PONG"));
+    token = token.first(std::min(token.size(), Command::roomForText("PONG")));
     const auto pong = Command::pong(token);
     if (!pong || !m_actions.sendLine(*pong))
         m_actions.logStatus(QStringLiteral("send() error - SOCKET_ERROR (PONG response)"));

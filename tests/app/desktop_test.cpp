@@ -117,6 +117,7 @@ protected:
     // The demo's other program: its own store and server, placed as tools/run places it.
     void startBob()
     {
+        bobServer.setWelcoming(true);
         test::CoreOptions options;
         options.nick = "bob";
         options.contacts = {"alice"};
