@@ -61,6 +61,13 @@ protected:
         alice.timeouts.handshake = 200ms;
         bob.timeouts.handshake = 200ms;
     }
+    // For the cases about what a finished handshake may carry: the short waits above would
+    // otherwise end a handshake that a loaded (or sanitised) build takes longer over.
+    void letHandshakesFinish()
+    {
+        alice.timeouts.listen = 1min;
+        alice.timeouts.handshake = bob.timeouts.handshake = 30s;
+    }
     void makePrivate()
     {
         alice.identity = peer::makeTlsIdentity();
@@ -280,6 +287,7 @@ TEST_F(OfferWaits, AStrangerWithAnotherCertificateDoesNotTakeOverTheOffer)
 TEST_F(OfferWaits, ANewCertificateOnOurListenerCarriesNothingUntilAccepted)
 {
     makePrivate();
+    letHandshakesFinish();
     bob.passive = true;
     peer::Transfers fromBob(bob);
     peer::Transfers toAlice(alice);
@@ -317,6 +325,7 @@ TEST_F(OfferWaits, ANewCertificateOnOurListenerCarriesNothingUntilAccepted)
 TEST_F(OfferWaits, ARefusedCertificateGetsNothingAndIsNotPinned)
 {
     makePrivate();
+    letHandshakesFinish();
     peer::Transfers fromAlice(alice);
     peer::Transfers toBob(bob);
     ASSERT_TRUE(fromAlice.offerFile("bob", write("private.bin", "for bob only")));
@@ -340,6 +349,7 @@ TEST_F(OfferWaits, ARefusedCertificateGetsNothingAndIsNotPinned)
 TEST_F(OfferWaits, AChatWeListenedForShowsNothingOfTheNewPeerUntilAccepted)
 {
     makePrivate();
+    letHandshakesFinish();
     peer::ChatSessions aliceChats(alice);
     peer::ChatSessions bobChats(bob);
     aliceChats.startChat("bob", peer::ChatMode::Direct);
@@ -373,6 +383,7 @@ TEST_F(OfferWaits, AChatWeListenedForShowsNothingOfTheNewPeerUntilAccepted)
 TEST_F(OfferWaits, APeerThatLeftWhileAskedAboutIsNotPinned)
 {
     makePrivate();
+    letHandshakesFinish();
     peer::ChatSessions aliceChats(alice);
     peer::ChatSessions bobChats(bob);
     aliceChats.startChat("bob", peer::ChatMode::Direct);
