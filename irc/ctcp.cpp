@@ -93,24 +93,6 @@ qint64 leadingNumber(QByteArrayView text)
 
 } // namespace
 
-QString ctcpReplyTitle(CtcpCode code)
-{
-    switch (code) {
-    case CtcpCode::Finger:
-        return QStringLiteral("Finger Reply");
-    case CtcpCode::Version:
-        return QStringLiteral("Version Reply");
-    case CtcpCode::Ping:
-        return QStringLiteral("Ping Reply");
-    case CtcpCode::Time:
-        return QStringLiteral("Time Reply");
-    case CtcpCode::Source:
-        return QStringLiteral("Source Reply");
-    default:
-        return {};
-    }
-}
-
 QString ctcpQueryName(CtcpCode code)
 {
     switch (code) {
@@ -127,6 +109,13 @@ QString ctcpQueryName(CtcpCode code)
     default:
         return {};
     }
+}
+
+// "Finger Reply" and so on: the box of each query kind is titled after it.
+QString ctcpReplyTitle(CtcpCode code)
+{
+    const QString name = ctcpQueryName(code);
+    return name.isEmpty() ? name : name + QStringLiteral(" Reply");
 }
 
 int ClassifyCtcp(std::optional<QByteArrayView> text)

@@ -8,6 +8,7 @@
 #include "config/registry.h"
 #include "diag/debug_log.h"
 #include "tests/support/no_shared_artwork.h"
+#include "tests/support/pixels.h"
 #include "tests/support/program_core.h"
 #include "tests/support/wait_for.h"
 
@@ -112,16 +113,7 @@ protected:
     QStringList ran;
 };
 
-// How many pixels of `area` in `image` are drawn on, i.e. not the plain background.
-int inkIn(const QImage& image, const QRect& area)
-{
-    int ink = 0;
-    for (int y = area.top(); y <= area.bottom(); ++y) {
-        for (int x = area.left(); x <= area.right(); ++x)
-            ink += image.pixel(x, y) != app::kSkinBackground ? 1 : 0;
-    }
-    return ink;
-}
+using test::inkIn;
 
 TEST_F(BarsTest, TheTitleBarSitsOnTheWindowAndSplitsItsClicksByArea)
 {

@@ -15,6 +15,7 @@
 #include "tests/support/connected_program.h"
 #include "tests/support/files.h"
 #include "tests/support/no_shared_artwork.h"
+#include "tests/support/pixels.h"
 #include "tests/support/scripted_sound.h"
 
 #include <QAbstractButton>
@@ -41,16 +42,7 @@ constexpr QPoint kBobAt(285, 50);
 constexpr QPoint kChatAt(540, 100);
 constexpr QPoint kPlainAt(560, 390);
 
-// How many pixels of `area` in `image` are drawn on, i.e. not the plain background.
-int inkIn(const QImage& image, const QRect& area)
-{
-    int ink = 0;
-    for (int y = area.top(); y <= area.bottom(); ++y) {
-        for (int x = area.left(); x <= area.right(); ++x)
-            ink += image.pixel(x, y) != app::kSkinBackground ? 1 : 0;
-    }
-    return ink;
-}
+using test::inkIn;
 
 QImage grabScreen()
 {

@@ -2,6 +2,7 @@
 #include "irc/dcc_offer.h"
 #include "irc/message.h"
 #include "irc/message_dispatcher.h"
+#include "tests/support/offer_lines.h"
 
 #include <gtest/gtest.h>
 
@@ -9,21 +10,6 @@ using irc::DccKind;
 using irc::DccOffer;
 
 namespace {
-
-// An offer line as a server hands it on, read the way the dispatcher reads it.
-std::optional<DccOffer> readBack(const QByteArray& line)
-{
-    const std::optional<irc::Message> message = irc::parseMessage(line);
-    const std::optional<irc::Ctcp> ctcp =
-        irc::splitCtcp(message ? message->trailing() : std::nullopt);
-    if (!ctcp || !ctcp->dcc)
-        return std::nullopt;
-    const std::optional<irc::DccType> type = irc::readDccType(ctcp->arguments);
-    if (!type || !type->offer)
-        return std::nullopt;
-    return irc::parseDccOffer(*type->offer, irc::GetSenderNick(*message), ctcp->arguments,
-                              type->secure);
-}
 
 DccOffer offer(DccKind kind, const QByteArray& sender, const QByteArray& fileName, quint32 address,
                quint16 port, quint64 size, const QByteArray& token = {})
@@ -139,7 +125,7 @@ TEST(DccOffer, NamesThatWouldBreakAnOfferGoWithTheirBreakersReplaced)
         EXPECT_EQ(*made, "PRIVMSG bob :\001DCC SEND \"" + sent + "\" 16843009 4000 5000\001");
         // One CTCP message, read back by our own parser with every number in place.
         EXPECT_EQ(made->count('\001'), 2);
-        const auto read = readBack(":alice!a@h " + *made);
+        const auto read = test::readOfferLine(":alice!a@h " + *made);
         ASSERT_TRUE(read) << made->toStdString();
         EXPECT_EQ(read->fileName, sent);
         EXPECT_EQ(read->address, QHostAddress(16843009u));

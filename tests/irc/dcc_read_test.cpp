@@ -3,6 +3,7 @@
 #include "irc/dcc_offer.h"
 #include "irc/message.h"
 #include "irc/message_dispatcher.h"
+#include "tests/support/offer_lines.h"
 
 #include <gtest/gtest.h>
 
@@ -38,21 +39,6 @@ DccOffer overIPv6(DccOffer o, const char* literal)
 {
     o.address = QHostAddress(QString::fromLatin1(literal));
     return o;
-}
-
-// An offer line as a server hands it on, read the way the dispatcher reads it.
-std::optional<DccOffer> readBack(const QByteArray& line)
-{
-    const std::optional<irc::Message> message = irc::parseMessage(line);
-    const std::optional<irc::Ctcp> ctcp =
-        irc::splitCtcp(message ? message->trailing() : std::nullopt);
-    if (!ctcp || !ctcp->dcc)
-        return std::nullopt;
-    const std::optional<irc::DccType> type = irc::readDccType(ctcp->arguments);
-    if (!type || !type->offer)
-        return std::nullopt;
-    return irc::parseDccOffer(*type->offer, irc::GetSenderNick(*message), ctcp->arguments,
-                              type->secure);
 }
 
 } // namespace
@@ -106,14 +92,14 @@ TEST(DccOffer, ReadsOffersAsTheyAreSent)
 TEST(DccOffer, SurvivesHostileLines)
 {
     // No prefix, twenty fields, a sender without user@host: read or dropped, never a crash.
-    const auto bare = readBack("PRIVMSG alice :\001DCC CHAT chat 1 2\001");
+    const auto bare = test::readOfferLine("PRIVMSG alice :\001DCC CHAT chat 1 2\001");
     ASSERT_TRUE(bare);
     EXPECT_EQ(bare->port, 2);
     QByteArray many = "DCC SEND f";
     for (int i = 0; i < 20; ++i)
         many += ' ' + QByteArray::number(i + 1);
     EXPECT_TRUE(irc::parseDccOffer(DccKind::Send, "bob", arguments(many)));
-    const auto noHost = readBack(":bob PRIVMSG a :\001DCC CHAT chat 1 2\001");
+    const auto noHost = test::readOfferLine(":bob PRIVMSG a :\001DCC CHAT chat 1 2\001");
     ASSERT_TRUE(noHost);
     EXPECT_EQ(noHost->sender, "bob");
 }

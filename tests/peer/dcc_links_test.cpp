@@ -5,6 +5,7 @@
 #include "peer/file_receiver.h"
 #include "peer/transfer.h"
 #include "peer/transfers.h"
+#include "tests/peer/links_fixture.h"
 #include "tests/support/files.h"
 #include "tests/support/offer_host.h"
 #include "tests/support/transfer_acks.h"
@@ -80,22 +81,8 @@ DccResume resumeOf(DccResumeKind kind, const QByteArray& sender, quint16 port,
     return resume;
 }
 
-class DccLinksTest : public ::testing::Test
-{
-protected:
-    QString write(const QString& name, const QByteArray& data)
-    {
-        return test::writeFile(dir, name, data);
-    }
-    static QByteArray read(const QString& path) { return test::readFile(path); }
-    static bool finished(const peer::Transfers& transfers, int index)
-    {
-        return transfers.count() > index && transfers.at(index)->isFinished();
-    }
-
-    QTemporaryDir dir;
-    OfferHost alice{"alice"};
-};
+class DccLinksTest : public test::LinksTest
+{};
 
 TEST_F(DccLinksTest, PassiveSendConnectsOutToTheAnswerCarryingOurToken)
 {

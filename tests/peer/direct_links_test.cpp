@@ -7,6 +7,7 @@
 #include "peer/transfer.h"
 #include "peer/transfer_window.h"
 #include "peer/transfers.h"
+#include "tests/peer/links_fixture.h"
 #include "tests/support/files.h"
 #include "tests/support/offer_host.h"
 #include "tests/support/wait_for.h"
@@ -28,22 +29,8 @@ using test::waitFor;
 
 namespace {
 
-class DirectLinksTest : public ::testing::Test
-{
-protected:
-    QString write(const QString& name, const QByteArray& data)
-    {
-        return test::writeFile(dir, name, data);
-    }
-    static QByteArray read(const QString& path) { return test::readFile(path); }
-    static bool finished(const peer::Transfers& transfers, int index)
-    {
-        return transfers.count() > index && transfers.at(index)->isFinished();
-    }
-
-    QTemporaryDir dir;
-    OfferHost alice{"alice"};
-};
+class DirectLinksTest : public test::LinksTest
+{};
 
 // Two sides of private links, each with its own certificate and pins.
 class PrivateLinks : public DirectLinksTest
