@@ -16,25 +16,22 @@
 // before fork() to the arrival of that Expose on a top-level whose title is the program's. Xlib
 // rather than xdotool: xdotool polls (search --sync sleeps between tries), which would quantise a
 // 20-50 ms figure, and its own start-up would be inside the measurement.
+#include "bench/child_process.h"
 #include "bench/figures.h"
+#include "bench/own_xvfb.h"
 #include "bench/program_args.h"
-#include "config/installation.h"
-#include "config/registry.h"
+#include "bench/program_home.h"
 #include "irc/texts.h"
 
 #include <QByteArray>
-#include <QDir>
 #include <QString>
-#include <QTemporaryDir>
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <algorithm>
 #include <arpa/inet.h>
-#include <cctype>
 #include <cerrno>
-#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -46,103 +43,18 @@
 #include <poll.h>
 #include <string>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 #include <vector>
 
-extern char** environ;
-
 namespace {
 
-double nowMs()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return double(ts.tv_sec) * 1e3 + double(ts.tv_nsec) / 1e6;
-}
-
-// Waits for a child to end, at most `timeoutMs`; true when it did.
-bool reap(pid_t pid, int timeoutMs)
-{
-    const double deadline = nowMs() + timeoutMs;
-    while (nowMs() < deadline) {
-        int status = 0;
-        const pid_t got = waitpid(pid, &status, WNOHANG);
-        if (got == pid || (got < 0 && errno == ECHILD))
-            return true;
-        usleep(2000);
-    }
-    return false;
-}
-
-void stop(pid_t pid)
-{
-    if (pid <= 0)
-        return;
-    kill(pid, SIGTERM);
-    if (!reap(pid, 5000)) {
-        kill(pid, SIGKILL);
-        reap(pid, 5000);
-    }
-}
-
-// An Xvfb of our own on whatever display it finds free.
-class OwnXvfb
-{
-public:
-    bool start()
-    {
-        int fds[2];
-        if (pipe(fds) != 0)
-            return false;
-        m_pid = fork();
-        if (m_pid == 0) {
-            const int null = open("/dev/null", O_RDWR);
-            dup2(null, 0);
-            dup2(null, 1);
-            dup2(null, 2);
-            close(fds[0]);
-            const std::string fd = std::to_string(fds[1]);
-            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-nolisten", "tcp", "-screen", "0",
-                   "1280x1024x24", "-noreset", static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        close(fds[1]);
-        if (m_pid < 0) {
-            close(fds[0]);
-            return false;
-        }
-        // Xvfb writes the display number once it accepts clients.
-        std::string number;
-        const double deadline = nowMs() + 10000;
-        pollfd reader{fds[0], POLLIN, 0};
-        while (number.find('\n') == std::string::npos && nowMs() < deadline) {
-            if (poll(&reader, 1, 200) <= 0)
-                continue;
-            char buffer[32];
-            const ssize_t n = read(fds[0], buffer, sizeof buffer);
-            if (n <= 0)
-                break;
-            number.append(buffer, size_t(n));
-        }
-        close(fds[0]);
-        if (number.find('\n') == std::string::npos) {
-            stop(m_pid);
-            m_pid = -1;
-            return false;
-        }
-        m_display = ":" + number.substr(0, number.find('\n'));
-        return true;
-    }
-    ~OwnXvfb() { stop(m_pid); }
-    const std::string& display() const { return m_display; }
-
-private:
-    pid_t m_pid = -1;
-    std::string m_display;
-};
+using bench::Home;
+using bench::Launch;
+using bench::nowMs;
+using bench::OwnXvfb;
+using bench::stop;
 
 int ignoreXErrors(Display*, XErrorEvent*)
 {
@@ -266,108 +178,6 @@ private:
     int m_late = 0;
 };
 
-quint16 freeLoopbackPort()
-{
-    const int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    const bool bound = bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0
-                       && getsockname(s, reinterpret_cast<sockaddr*>(&address), &length) == 0;
-    close(s);
-    // Without one, the default port: the responder then notes that it cannot listen.
-    return bound ? ntohs(address.sin_port) : 0;
-}
-
-// A fresh configuration and data folder holding an existing configuration, as on any run after
-// the first.
-struct Home
-{
-    explicit Home(std::optional<quint16> serverPort)
-    {
-        const QString config = dir.filePath(QStringLiteral("config"));
-        const QString data = dir.filePath(QStringLiteral("data"));
-        runtime = dir.filePath(QStringLiteral("runtime"));
-        QDir().mkpath(config + QStringLiteral("/kivvo"));
-        QDir().mkpath(data);
-        QDir().mkpath(runtime);
-        chmod(runtime.toLocal8Bit().constData(), 0700);
-        configHome = config;
-        dataHome = data;
-        config::Registry registry(config + QStringLiteral("/kivvo/registry.db"));
-        config::FirstRunDefaults defaults;
-        defaults.installDir = data + QStringLiteral("/kivvo");
-        defaults.nick = "alice";
-        defaults.autoconnect = serverPort.has_value();
-        if (serverPort)
-            defaults.serverPort = *serverPort;
-        config::installIfMissing(registry, defaults);
-    }
-    QTemporaryDir dir;
-    QString configHome;
-    QString dataHome;
-    QString runtime;
-};
-
-struct Launch
-{
-    pid_t pid = -1;
-    double startedMs = 0;
-};
-
-Launch launch(const std::string& program, const std::vector<std::string>& arguments,
-              const std::string& display, const Home& home, const std::string& log)
-{
-    // Built before the fork: the child only execs.
-    const char* dropped[] = {
-        "DISPLAY=",         "XDG_CONFIG_HOME=",  "XDG_DATA_HOME=",  "XDG_RUNTIME_DIR=",
-        "QT_QPA_PLATFORM=", "KIVVO_IDENT_PORT=", "WAYLAND_DISPLAY="};
-    std::vector<std::string> env;
-    for (char** e = environ; *e; ++e) {
-        const bool drop = std::any_of(std::begin(dropped), std::end(dropped), [&](const char* d) {
-            return std::strncmp(*e, d, std::strlen(d)) == 0;
-        });
-        if (!drop)
-            env.emplace_back(*e);
-    }
-    env.push_back("DISPLAY=" + display);
-    env.push_back("QT_QPA_PLATFORM=xcb");
-    env.push_back("XDG_CONFIG_HOME=" + home.configHome.toStdString());
-    env.push_back("XDG_DATA_HOME=" + home.dataHome.toStdString());
-    env.push_back("XDG_RUNTIME_DIR=" + home.runtime.toStdString());
-    env.push_back("KIVVO_IDENT_PORT=" + std::to_string(freeLoopbackPort()));
-    std::vector<char*> envp;
-    envp.reserve(env.size() + 1);
-    for (std::string& e : env)
-        envp.push_back(e.data());
-    envp.push_back(nullptr);
-    std::vector<std::string> args{program};
-    args.insert(args.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    argv.reserve(args.size() + 1);
-    for (std::string& a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    const std::string cwd = home.dir.path().toStdString();
-
-    Launch result;
-    result.startedMs = nowMs();
-    result.pid = fork();
-    if (result.pid == 0) {
-        const int null = open("/dev/null", O_RDONLY);
-        const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        dup2(null, 0);
-        dup2(out, 1);
-        dup2(out, 2);
-        if (chdir(cwd.c_str()) != 0)
-            _exit(126);
-        execve(argv[0], argv.data(), envp.data());
-        _exit(127);
-    }
-    return result;
-}
-
 void showLog(const std::string& log)
 {
     if (FILE* f = std::fopen(log.c_str(), "r")) {
@@ -383,10 +193,10 @@ std::optional<double> timeStart(Watcher& watcher, const std::string& display,
                                 const std::string& program, const std::vector<std::string>& args,
                                 const std::string& title)
 {
-    Home home(std::nullopt);
+    Home home;
     const std::string log = home.dir.filePath(QStringLiteral("output.txt")).toStdString();
     watcher.drain({}); // whatever a previous run left
-    const Launch child = launch(program, args, display, home, log);
+    const Launch child = bench::launch(program, args, home, "xcb", display, log);
     std::optional<double> exposed;
     const double deadline = child.startedMs + 10000;
     while (!exposed && nowMs() < deadline) {
@@ -430,7 +240,7 @@ std::optional<Registration> timeRegistration(Watcher& watcher, const std::string
 
     Home home(ntohs(address.sin_port));
     const std::string log = home.dir.filePath(QStringLiteral("output.txt")).toStdString();
-    const Launch child = launch(program, {}, display, home, log);
+    const Launch child = bench::launch(program, {}, home, "xcb", display, log);
     const double deadline = child.startedMs + 10000;
     int connection = -1;
     double acceptedAt = 0;
@@ -480,11 +290,7 @@ std::optional<Registration> timeRegistration(Watcher& watcher, const std::string
 
 void report(const char* name, const std::vector<double>& values, const char* note)
 {
-    std::vector<double> sorted = values;
-    std::sort(sorted.begin(), sorted.end());
-    std::printf("%-32s %8.1f %8.1f %8.1f  %s\n", name, sorted.front(), sorted[sorted.size() / 2],
-                sorted.back(), note);
-    bench::printFigure(name, values);
+    bench::report(name, values, note, 32, 1);
 }
 
 } // namespace

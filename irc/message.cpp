@@ -1,6 +1,8 @@
 #include "irc/message.h"
 
 #include <QHash>
+#include <QtAlgorithms>
+#include <QtEndian>
 
 #include <algorithm>
 #include <cstring>
@@ -12,33 +14,31 @@ namespace {
 // Only the space separates parts; a tab belongs to the word it is in.
 constexpr char kBlank = ' ';
 
-qsizetype skipBlanks(QByteArrayView line, qsizetype pos)
+const char* skipBlanks(const char* at, const char* end)
 {
-    while (pos < line.size() && line[pos] == kBlank)
-        ++pos;
-    return pos;
+    while (at < end && *at == kBlank)
+        ++at;
+    return at;
 }
 
-// The first blank at or after `pos`, or the line's end. Eight bytes at a time: words are mostly
-// a few bytes to a few dozen, where a call to memchr costs more than the search.
-inline qsizetype wordEnd(QByteArrayView line, qsizetype pos)
+// The first blank at or after `at`, or `end`. Eight bytes at a time: words are mostly a few
+// bytes to a few dozen, where a call to memchr costs more than the search.
+inline const char* wordEnd(const char* at, const char* end)
 {
     constexpr quint64 kOnes = 0x0101010101010101ull;
     constexpr quint64 kHighs = 0x8080808080808080ull;
     constexpr quint64 kBlanks = kOnes * quint64(kBlank);
-    const char* const data = line.data();
-    for (; pos + 8 <= line.size(); pos += 8) {
+    for (; end - at >= 8; at += 8) {
         quint64 word;
-        std::memcpy(&word, data + pos, sizeof word);
-        const quint64 x = word ^ kBlanks; // a zero byte where a blank was
-        if (((x - kOnes) & ~x & kHighs) != 0)
-            break; // the blank is among these eight; the loop below finds which
+        std::memcpy(&word, at, sizeof word);
+        const quint64 x = qFromLittleEndian(word) ^ kBlanks; // a zero byte where a blank was
+        // The lowest marked byte is always a blank; a borrow can only mark bytes above it.
+        if (const quint64 marks = (x - kOnes) & ~x & kHighs)
+            return at + qCountTrailingZeroBits(marks) / 8;
     }
-    for (; pos < line.size(); ++pos) {
-        if (data[pos] == kBlank)
-            return pos;
-    }
-    return pos;
+    while (at < end && *at != kBlank)
+        ++at;
+    return at;
 }
 
 // IRCv3 escapes: \: ; \s space, \\ \, \r CR, \n LF. Any other escaped character stands for
@@ -156,31 +156,32 @@ std::optional<Message> parseMessage(QByteArrayView line)
     std::optional<Message> result(std::in_place);
     Message& message = *result;
     message.line = line;
-    qsizetype pos = skipBlanks(line, 0);
-    if (pos < line.size() && line[pos] == '@') {
-        const qsizetype end = wordEnd(line, pos);
-        parseTags(line.sliced(pos + 1, end - pos - 1), message.tags);
-        pos = skipBlanks(line, end);
+    const char* const end = line.data() + line.size();
+    const char* at = skipBlanks(line.data(), end);
+    if (at < end && *at == '@') {
+        const char* const wordStop = wordEnd(at, end);
+        parseTags(QByteArrayView(at + 1, wordStop), message.tags);
+        at = skipBlanks(wordStop, end);
     }
-    if (pos < line.size() && line[pos] == ':') {
-        const qsizetype end = wordEnd(line, pos);
-        message.source = line.sliced(pos + 1, end - pos - 1);
-        pos = skipBlanks(line, end);
+    if (at < end && *at == ':') {
+        const char* const wordStop = wordEnd(at, end);
+        message.source = QByteArrayView(at + 1, wordStop);
+        at = skipBlanks(wordStop, end);
     }
-    if (pos == line.size()) {
+    if (at == end) {
         result.reset();
         return result;
     }
-    qsizetype end = wordEnd(line, pos);
-    message.command = line.sliced(pos, end - pos);
-    for (pos = skipBlanks(line, end); pos < line.size(); pos = skipBlanks(line, end)) {
-        if (line[pos] == ':') {
-            message.params.append(line.sliced(pos + 1));
+    const char* wordStop = wordEnd(at, end);
+    message.command = QByteArrayView(at, wordStop);
+    for (at = skipBlanks(wordStop, end); at < end; at = skipBlanks(wordStop, end)) {
+        if (*at == ':') {
+            message.params.append(QByteArrayView(at + 1, end));
             message.hasTrailing = true;
             break;
         }
-        end = wordEnd(line, pos);
-        message.params.append(line.sliced(pos, end - pos));
+        wordStop = wordEnd(at, end);
+        message.params.append(QByteArrayView(at, wordStop));
     }
     return result;
 }
