@@ -11,6 +11,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QTcpSocket>
 
 #include <functional>
 #include <memory>
@@ -18,7 +19,6 @@
 
 class QSslError;
 class QSslSocket;
-class QTcpSocket;
 
 namespace config {
 class Store;

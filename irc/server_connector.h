@@ -7,12 +7,11 @@
 
 #include <QObject>
 #include <QString>
+#include <QTcpSocket>
 
 #include <functional>
 #include <memory>
 #include <optional>
-
-class QTcpSocket;
 
 namespace config {
 class Store;
