@@ -68,9 +68,9 @@ void ServerLink::startRegistration()
     const config::ServerEntry& server = m_connector.server();
     const QByteArray& nick = m_settings.nick;
     // The password of this entry only: another server of the list never sees it.
-    m_registration = Registration(nick, m_settings.realname,
-                                  m_passwordSource ? m_passwordSource(server)
-                                                   : m_store.serverPassword(server));
+    m_registration =
+        Registration(nick, m_settings.realname,
+                     m_passwordSource ? m_passwordSource(server) : m_store.serverPassword(server));
     for (const QByteArray& line : m_registration.start(0))
         sendLine(line);
     m_connector.armRegistrationDeadline(m_registration.nextDeadline());

@@ -251,4 +251,3 @@ TEST_F(AccountLinkTest, AFailedLoginIsSaidAndRegistrationGoesOn)
                     .text(diag::Pane::Status)
                     .contains("Login to the account failed (SASL)."));
 }
-
