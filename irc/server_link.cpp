@@ -6,11 +6,8 @@
 #include "irc/texts.h"
 
 #include <QMetaObject>
-#include <QRandomGenerator>
 #include <QSslSocket>
 #include <QTcpSocket>
-
-#include <algorithm>
 
 namespace irc {
 
@@ -18,11 +15,18 @@ ServerLink::ServerLink(config::Store& store, config::Settings settings, QObject*
     : QObject(parent)
     , m_store(store)
     , m_settings(std::move(settings))
-    , m_registrationTimer(makeRetryTimer())
-    , m_retryTimer(makeRetryTimer())
-    , m_jitter([] { return QRandomGenerator::global()->bounded(2.0) - 1.0; })
-    , m_trust(store)
-{}
+    , m_connector(store, m_settings.reconnect, this)
+{
+    // Forwarded as they come, so that every listener hears the steps of the pass in order.
+    connect(&m_connector, &ServerConnector::statusChanged, this, &ServerLink::statusChanged);
+    connect(&m_connector, &ServerConnector::attemptFailed, this, &ServerLink::attemptFailed);
+    connect(&m_connector, &ServerConnector::lost, this, &ServerLink::lost);
+    connect(&m_connector, &ServerConnector::attemptStarting, this, &ServerLink::dropSocket);
+    connect(&m_connector, &ServerConnector::attemptEnded, this, &ServerLink::retireSocket);
+    connect(&m_connector, &ServerConnector::connected, this, &ServerLink::takeSocket);
+    connect(&m_connector, &ServerConnector::registrationTimeReached, this,
+            [this](qint64 elapsedMs) { takeRegistrationReply(m_registration.poll(elapsedMs)); });
+}
 
 ServerLink::~ServerLink()
 {
@@ -42,30 +46,37 @@ bool ServerLink::isConnected() const
     return !secure || secure->isEncrypted();
 }
 
-void ServerLink::setRegistrationTimer(std::unique_ptr<RetryTimer> timer)
+void ServerLink::setSettings(const config::Settings& settings)
 {
-    m_registrationTimer->stop();
-    m_registrationTimer = std::move(timer);
+    m_settings = settings;
+    m_connector.setReconnect(m_settings.reconnect);
 }
 
-void ServerLink::onConnected()
+void ServerLink::takeSocket(QTcpSocket* socket)
 {
-    m_state = State::Registered;
+    m_socket = socket;
+    connect(socket, &QTcpSocket::errorOccurred, this, &ServerLink::onSocketError);
+    connect(socket, &QTcpSocket::disconnected, this, &ServerLink::onDisconnected);
+    connect(socket, &QTcpSocket::readyRead, this, &ServerLink::onReadyRead);
     diag::DebugLog(text::kLogConnectionEstablished);
     emit statusChanged({LinkStatus::Step::SendingUserInfo});
+    startRegistration();
+}
 
+void ServerLink::startRegistration()
+{
+    const config::ServerEntry& server = m_connector.server();
     const QByteArray& nick = m_settings.nick;
     // The password of this entry only: another server of the list never sees it.
-    m_registration = Registration(nick, m_settings.realname,
-                                  m_passwordSource ? m_passwordSource(m_server)
-                                                   : m_store.serverPassword(m_server));
-    m_registrationStart = m_registrationTimer->now();
+    m_registration =
+        Registration(nick, m_settings.realname,
+                     m_passwordSource ? m_passwordSource(server) : m_store.serverPassword(server));
     for (const QByteArray& line : m_registration.start(0))
         sendLine(line);
-    armRegistrationTimer();
+    m_connector.armRegistrationDeadline(m_registration.nextDeadline());
 
     emit statusChanged(
-        {LinkStatus::Step::Connected, m_rotation.index(), m_server.address, m_server.tls});
+        {LinkStatus::Step::Connected, m_connector.serverIndex(), server.address, server.tls});
     // Servers today take nicks longer than nine characters; cutting it here would make our own
     // nick look foreign to the nick-collision handling.
     m_nickInUse = nick;
@@ -74,58 +85,21 @@ void ServerLink::onConnected()
         sendWho(nick);
 }
 
-void ServerLink::armRegistrationTimer()
-{
-    const std::optional<qint64> deadline = m_registration.nextDeadline();
-    if (!deadline || m_state != State::Registered) {
-        m_registrationTimer->stop();
-        return;
-    }
-    const qint64 wait = std::max<qint64>(0, *deadline - registrationElapsed());
-    const int attempt = m_attemptSerial;
-    m_registrationTimer->start(wait, [this, attempt] {
-        if (attempt == m_attemptSerial)
-            registrationTimeReached();
-    });
-}
-
-qint64 ServerLink::registrationElapsed() const
-{
-    return m_registrationStart.msecsTo(m_registrationTimer->now());
-}
-
-void ServerLink::registrationTimeReached()
-{
-    if (m_state != State::Registered)
-        return;
-    takeRegistrationReply(m_registration.poll(registrationElapsed()));
-}
-
 void ServerLink::onSocketError()
 {
-    if (!m_socket)
+    if (!m_socket || state() != State::Registered
+        || m_socket->error() == QAbstractSocket::RemoteHostClosedError)
         return;
-    if (m_state == State::Connecting && m_refusal) {
-        certificateNotAccepted();
-        return;
-    }
-    if (m_state == State::Connecting) {
-        connectFailed(m_socket->errorString());
-        return;
-    }
-    if (m_state == State::Registered
-        && m_socket->error() != QAbstractSocket::RemoteHostClosedError) {
-        diag::DebugLog(text::kLogRecvError);
-        diag::DebugLog(m_socket->errorString(), 2);
-        // A reset link may report only the error; treat it as lost unless the close follows.
-        if (m_socket->state() == QAbstractSocket::UnconnectedState)
-            linkLost();
-    }
+    diag::DebugLog(text::kLogRecvError);
+    diag::DebugLog(m_socket->errorString(), 2);
+    // A reset link may report only the error; treat it as lost unless the close follows.
+    if (m_socket->state() == QAbstractSocket::UnconnectedState)
+        linkLost();
 }
 
 void ServerLink::onDisconnected()
 {
-    if (m_state == State::Registered)
+    if (state() == State::Registered)
         linkLost();
 }
 
@@ -137,14 +111,9 @@ void ServerLink::linkLost()
     deliverPending();
     if (!self)
         return;
-    if (m_state != State::Registered)
+    if (state() != State::Registered)
         return; // a handler of those lines already ended the link
-    m_rotation.linkLost();
-    emit lost();
-    retireSocket();
-    m_state = State::Idle;
-    emit statusChanged({LinkStatus::Step::Reconnecting, m_rotation.index()});
-    postConnectToCurrentServer();
+    m_connector.linkLost();
 }
 
 void ServerLink::onReadyRead()
@@ -220,14 +189,13 @@ void ServerLink::takeRegistrationReply(const Registration::Reply& reply)
         sendWho(m_nickInUse);
     }
     if (reply.welcomed)
-        m_rotation.welcomed();
+        m_connector.welcomed();
     if (reply.outcome == Registration::Outcome::TimedOut) {
-        m_registrationTimer->stop();
         // Never let on: the attempt failed like a refused connection, and the pass goes on.
-        connectFailed(QString::fromLatin1(text::kLogRegistrationTimedOut));
+        m_connector.failAttempt(QString::fromLatin1(text::kLogRegistrationTimedOut));
         return;
     }
-    armRegistrationTimer();
+    m_connector.armRegistrationDeadline(m_registration.nextDeadline());
     reportOutcome(reply.outcome);
     // Last: what its handlers start (presence polls) is only taken once the server let us on,
     // under the nick it knows, which a collision during registration may have changed.
@@ -249,14 +217,12 @@ void ServerLink::reportOutcome(Registration::Outcome outcome)
 
 void ServerLink::disconnectFromServer()
 {
-    ++m_generation;
-    cancelRetry();
-    m_rotation.userTakesOver();
+    m_connector.stop();
     if (m_socket) {
         writeBytes(Command::quit() + "\r\n");
         retireSocket();
     }
-    m_state = State::Idle;
+    m_connector.dropAttempt();
     m_pending.clear();
     emit statusChanged({LinkStatus::Step::Disconnected});
     emit closedByUser();
@@ -264,36 +230,28 @@ void ServerLink::disconnectFromServer()
 
 void ServerLink::quitForClose()
 {
-    ++m_generation;
-    cancelRetry();
-    m_rotation.userTakesOver();
-    if (!m_attempted)
+    m_connector.stop();
+    if (!hasSocket())
         return;
     const auto quit = Command::quit(text::kQuitReasonAtClose);
     if (!quit || !writeBytes(*quit + "\r\n"))
         diag::DebugLog(text::kLogSendError);
     retireSocket();
-    m_state = State::Idle;
+    m_connector.dropAttempt();
+}
+
+void ServerLink::dropSocket()
+{
+    retireSocket();
+    m_framer.reset();
+    m_pending.clear();
 }
 
 void ServerLink::retireSocket()
 {
-    m_registrationTimer->stop();
-    if (!m_socket)
-        return;
     QTcpSocket* socket = m_socket;
     m_socket = nullptr;
-    // Closing the link ourselves is not a lost link: no reconnection may follow.
-    socket->disconnect(this);
-    socket->flush();
-    if (socket->state() == QAbstractSocket::UnconnectedState) {
-        socket->deleteLater();
-        return;
-    }
-    connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-    socket->disconnectFromHost();
-    if (socket->state() == QAbstractSocket::UnconnectedState)
-        socket->deleteLater();
+    closeSocket(socket, this);
 }
 
 bool ServerLink::writeBytes(const QByteArray& bytes)

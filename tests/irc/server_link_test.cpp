@@ -1,5 +1,4 @@
 #include "config/settings.h"
-#include "diag/debug_log.h"
 #include "irc/server_link.h"
 #include "tests/support/fake_irc_server.h"
 #include "tests/support/fake_retry_timer.h"
@@ -85,24 +84,6 @@ TEST_F(ServerLinkTest, IsRegisteredAtTheWelcomeUnderTheNickTheServerKnows)
     EXPECT_EQ(registered.at(0).at(0).toByteArray(), "alice_");
 }
 
-TEST_F(ServerLinkTest, NamesEachServerItTriesInTheDebugWindow)
-{
-    FakeIrcServer good;
-    const quint16 refusing = FakeIrcServer::closedPort();
-    addServer("127.0.0.1", refusing);
-    temp.store().AddServer({"localhost", "", good.port()});
-    diag::DebugPanes::instance().clear();
-    link->connectToCurrentServer();
-    ASSERT_TRUE(registeredWith(good));
-    const QString info = diag::DebugPanes::instance().text(diag::Pane::Info);
-    EXPECT_TRUE(info.contains(
-        QStringLiteral("Trying to connect to server #0: 127.0.0.1:%1 (Net)\r\n").arg(refusing)))
-        << info.toStdString();
-    EXPECT_TRUE(info.contains(
-        QStringLiteral("Trying to connect to server #1: localhost:%1\r\n").arg(good.port())))
-        << info.toStdString();
-}
-
 TEST(ServerLabel, NamesAddressPortAndNetwork)
 {
     const struct
@@ -135,45 +116,6 @@ TEST_F(ServerLinkTest, SendsPassFirstOnlyWhenAServerPasswordIsSet)
                                  "USER twelvecharsx 0 * :Alice Smith\r\nWHO twelvecharsx\r\n");
     // The nick in use is the whole nick, not its first nine characters.
     EXPECT_EQ(link->nickInUse(), "twelvecharsx");
-}
-
-TEST_F(ServerLinkTest, FailsOverPastARefusedAndAnUnresolvableServer)
-{
-    FakeIrcServer good;
-    addServer("127.0.0.1", FakeIrcServer::closedPort());
-    addServer("nothere..invalid", 6667); // refused by the resolver without any DNS query
-    addServer(good);
-    link->connectToCurrentServer();
-    ASSERT_TRUE(registeredWith(good));
-    EXPECT_EQ(statuses, (QStringList{"Could not resolve server! Trying again...",
-                                     "Sending user info...", "Connected to server 127.0.0.1."}));
-    EXPECT_EQ(link->serverIndex(), 2);
-}
-
-TEST_F(ServerLinkTest, EndsThePassWhenNoServerAnswers)
-{
-    addServer("127.0.0.1", FakeIrcServer::closedPort());
-    addServer("127.0.0.1", FakeIrcServer::closedPort());
-    addServer("127.0.0.1", 0); // a port that can never connect
-    QSignalSpy failed(link.get(), &irc::ServerLink::attemptFailed);
-    QSignalSpy lost(link.get(), &irc::ServerLink::lost);
-    link->connectToCurrentServer();
-    ASSERT_TRUE(waitFor([&] { return statuses.contains("Can't connect to any servers!"); }));
-    EXPECT_EQ(statuses, QStringList{"Can't connect to any servers!"});
-    EXPECT_EQ(link->serverIndex(), 0);
-    EXPECT_EQ(failed.count(), 3);
-    EXPECT_EQ(lost.count(), 0);
-    // No further attempt follows by itself.
-    QTest::qWait(200);
-    EXPECT_EQ(statuses.size(), 1);
-    EXPECT_EQ(link->state(), irc::ServerLink::State::Idle);
-}
-
-TEST_F(ServerLinkTest, ReportsAnEmptyServerList)
-{
-    link->connectToCurrentServer();
-    EXPECT_EQ(statuses, QStringList{"There are no servers defined!"});
-    EXPECT_FALSE(link->hasSocket());
 }
 
 TEST_F(ServerLinkTest, ReconnectsToTheNextServerWhenTheLinkDrops)
