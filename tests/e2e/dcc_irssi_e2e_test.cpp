@@ -99,6 +99,21 @@ protected:
     {
         return waitFor([&] { return irssi.logContains(text); }, timeoutMs);
     }
+    // Sets an irssi option and waits until irssi has taken it.
+    void irssiSet(const QByteArray& option)
+    {
+        ASSERT_TRUE(irssi.run("/set " + option));
+        ASSERT_TRUE(irssiSays("command /set " + option, kLinkMs)) << irssiLog();
+    }
+    // The program is asked about one file and takes it into `destination`.
+    QString takeOneFile(const QString& name)
+    {
+        const QString destination = files.filePath("received/" + name);
+        QDir().mkpath(files.filePath("received"));
+        kivvo->prompter->answers = {true};
+        kivvo->prompter->inputs = {destination};
+        return destination;
+    }
     // irssi's copy of `name` in its download folder, once it holds `size` bytes.
     QString irssiCopy(const QByteArray& name, qsizetype size)
     {
@@ -131,10 +146,7 @@ TEST_F(DccWithIrssi, ReceivesAFileIrssiOffersPassively)
     ASSERT_FALSE(HasFatalFailure());
     const QByteArray data = randomBytes(300 * 1024 + 17, 11);
     const QString source = writeFile("from-ivy.bin", data);
-    const QString destination = files.filePath("received/from-ivy.bin");
-    QDir().mkpath(files.filePath("received"));
-    kivvo->prompter->answers = {true};
-    kivvo->prompter->inputs = {destination};
+    const QString destination = takeOneFile("from-ivy.bin");
 
     ASSERT_TRUE(irssi.run("/dcc send -passive kivvo " + QFile::encodeName(source)));
     ASSERT_TRUE(endsComplete(*kivvo, 0)) << irssiLog();
@@ -154,8 +166,7 @@ TEST_F(DccWithIrssi, SendsAFilePassivelyToIrssi)
 {
     startBoth(true);
     ASSERT_FALSE(HasFatalFailure());
-    ASSERT_TRUE(irssi.run("/set dcc_autoget on"));
-    ASSERT_TRUE(irssiSays("command /set dcc_autoget on", kLinkMs)) << irssiLog();
+    ASSERT_NO_FATAL_FAILURE(irssiSet("dcc_autoget on"));
     const QByteArray data = randomBytes(256 * 1024 + 3, 12);
     ASSERT_TRUE(kivvo->sendFile("ivy", writeFile("to-ivy.bin", data)));
     ASSERT_TRUE(endsComplete(*kivvo, 0)) << irssiLog();
@@ -173,8 +184,7 @@ TEST_F(DccWithIrssi, AcceptsAChatIrssiOffersPassively)
 {
     startBoth(false);
     ASSERT_FALSE(HasFatalFailure());
-    ASSERT_TRUE(irssi.run("/set dcc_autochat_masks kivvo"));
-    ASSERT_TRUE(irssiSays("command /set dcc_autochat_masks kivvo", kLinkMs)) << irssiLog();
+    ASSERT_NO_FATAL_FAILURE(irssiSet("dcc_autochat_masks kivvo"));
     kivvo->prompter->answers = {true};
     ASSERT_TRUE(irssi.run("/dcc chat -passive kivvo"));
 
@@ -206,8 +216,7 @@ TEST_F(DccWithIrssi, OffersAChatPassivelyToIrssi)
 {
     startBoth(true);
     ASSERT_FALSE(HasFatalFailure());
-    ASSERT_TRUE(irssi.run("/set dcc_autochat_masks kivvo"));
-    ASSERT_TRUE(irssiSays("command /set dcc_autochat_masks kivvo", kLinkMs)) << irssiLog();
+    ASSERT_NO_FATAL_FAILURE(irssiSet("dcc_autochat_masks kivvo"));
     ASSERT_TRUE(kivvo->program->commands().run(app::Command::DccChat, QByteArray("ivy")));
     peer::ChatWindow* window = kivvo->chatWith("ivy", true);
     ASSERT_NE(window, nullptr);
@@ -314,10 +323,7 @@ TEST_F(DccWithIrssiOverIpv6, ReceivesAFileOfferedAtAnIpv6Address)
     startBoth(false, "127.0.0.1", "::1");
     ASSERT_FALSE(HasFatalFailure());
     const QByteArray data = randomBytes(120 * 1024 + 5, 15);
-    const QString destination = files.filePath("received/six-from-ivy.bin");
-    QDir().mkpath(files.filePath("received"));
-    kivvo->prompter->answers = {true};
-    kivvo->prompter->inputs = {destination};
+    const QString destination = takeOneFile("six-from-ivy.bin");
     ASSERT_TRUE(
         irssi.run("/dcc send kivvo " + QFile::encodeName(writeFile("six-from-ivy.bin", data))));
     // A sender whose host is an IPv6 literal ("~root@[0::1]") puts colons before the message
@@ -331,8 +337,9 @@ TEST_F(DccWithIrssiOverIpv6, ReceivesAFileOfferedAtAnIpv6Address)
     EXPECT_TRUE(irssiSays("DCC sent file six-from-ivy.bin")) << irssiLog();
 }
 
-// Both on ::1: each offer names ::1, and each side takes the other's.
-TEST_F(DccWithIrssiOverIpv6, FilesCrossBothWaysWithIpv6Offers)
+// Both on ::1: our offer names ::1, the address of our own server link, and irssi takes it.
+// (irssi's offers at ::1 are taken in the test above.)
+TEST_F(DccWithIrssiOverIpv6, OurOfferNamesTheIpv6AddressOfOurLink)
 {
     startProgram(false, "::1");
     ASSERT_FALSE(HasFatalFailure());
@@ -345,23 +352,10 @@ TEST_F(DccWithIrssiOverIpv6, FilesCrossBothWaysWithIpv6Offers)
     ASSERT_TRUE(waitFor([&] { return watcher.isOnline("ivy"); }, 15000)) << irssiLog();
     ASSERT_EQ(kivvo->program->link().localAddress().protocol(), QAbstractSocket::IPv6Protocol);
 
-    const QByteArray fromIvy = randomBytes(120 * 1024 + 5, 15);
-    const QString destination = files.filePath("received/six-from-ivy.bin");
-    QDir().mkpath(files.filePath("received"));
-    kivvo->prompter->answers = {true};
-    kivvo->prompter->inputs = {destination};
-    ASSERT_TRUE(
-        irssi.run("/dcc send kivvo " + QFile::encodeName(writeFile("six-from-ivy.bin", fromIvy))));
-    ASSERT_TRUE(endsComplete(*kivvo, 0)) << irssiLog();
-    EXPECT_TRUE(irssi.logContains("DCC SEND six-from-ivy.bin ::1 ")) << irssiLog();
-    EXPECT_TRUE(sameBytes(fromIvy, destination));
-
-    // Ours names ::1 too, the address of our own server link.
-    ASSERT_TRUE(irssi.run("/set dcc_autoget on"));
-    ASSERT_TRUE(irssiSays("command /set dcc_autoget on", kLinkMs)) << irssiLog();
+    ASSERT_NO_FATAL_FAILURE(irssiSet("dcc_autoget on"));
     const QByteArray toIvy = randomBytes(110 * 1024 + 6, 16);
     ASSERT_TRUE(kivvo->sendFile("ivy", writeFile("six-to-ivy.bin", toIvy)));
-    ASSERT_TRUE(endsComplete(*kivvo, 1)) << irssiLog();
+    ASSERT_TRUE(endsComplete(*kivvo, 0)) << irssiLog();
     EXPECT_TRUE(logMatches(irssi, "DCC SEND \"?six-to-ivy.bin\"? ::1 \\d+ ")) << irssiLog();
     EXPECT_TRUE(irssiSays("DCC received file six-to-ivy.bin")) << irssiLog();
     EXPECT_TRUE(sameBytes(toIvy, irssiCopy("six-to-ivy.bin", toIvy.size()))) << irssiLog();

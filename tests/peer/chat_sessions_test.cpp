@@ -1,38 +1,21 @@
 // What the user types in a chat window goes out through its chat sessions, relayed or over the
 // direct link, and what the window shows goes to the chat's log.
 #include "diag/debug_log.h"
-#include "peer/chat_host.h"
 #include "peer/chat_log.h"
 #include "peer/chat_text.h"
-#include "peer/chat_window.h"
 #include "peer/direct_chat_link.h"
-#include "peer/session_record.h"
 #include "tests/peer/chat_window_rig.h"
-#include "tests/support/typing_elsewhere.h"
+#include "tests/support/files.h"
 #include "tests/support/wait_for.h"
 
-#include <QAction>
 #include <QDir>
-#include <QFile>
-#include <QLabel>
-#include <QLineEdit>
-#include <QMenu>
-#include <QPointer>
-#include <QPushButton>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QTemporaryDir>
 #include <QTest>
-#include <QTextBlock>
-#include <QTextCursor>
-#include <QTextDocument>
-#include <QTextEdit>
 #include <gtest/gtest.h>
 
-using test::waitFor;
-
 using test::ChatWindowTest;
-using test::ScriptedHost;
+using test::waitFor;
 
 TEST_F(ChatWindowTest, ShowsPeerLinesOwnLinesAndTheAwayEcho)
 {
@@ -96,23 +79,6 @@ TEST_F(ChatWindowTest, ClearEmptiesTheViewButNotTheLog)
                          "[7/12/2026 5:3:9] <bob> second\r\n");
 }
 
-TEST_F(ChatWindowTest, LogsInUtcWithFormattingCodesKept)
-{
-    host.logging = true;
-    host.now = QDateTime(QDate(2027, 1, 2), QTime(23, 59, 58), Qt::OffsetFromUTC, 3600);
-    open();
-    window->lineArrived("\002bold\002 \0034red");
-    EXPECT_EQ(logFile(), "\r\n*Started chat with bob*\r\n"
-                         "[2/1/2027 22:59:58] <bob> \002bold\002 \0034red\r\n");
-}
-
-TEST_F(ChatWindowTest, WritesNoLogWithLoggingOff)
-{
-    open();
-    window->lineArrived("quiet");
-    EXPECT_FALSE(QDir(installDir.filePath("logs")).exists());
-}
-
 TEST(ChatLog, KeepsEveryLogInsideTheLogsFolder)
 {
     struct Case
@@ -140,15 +106,6 @@ TEST(ChatText, SplitsOnCharacterBoundaries)
     // "aé€" is a, C3 A9, E2 82 AC: a 4-byte cut must not split the euro sign.
     EXPECT_EQ(peer::splitUtf8("a\xc3\xa9\xe2\x82\xac", 4),
               (QList<QByteArray>{"a\xc3\xa9", "\xe2\x82\xac"}));
-}
-
-TEST_F(ChatWindowTest, CreatesTheLogsFolderWhenMissing)
-{
-    host.logging = true;
-    host.dir = installDir.filePath("fresh/install");
-    open();
-    window->lineArrived("x");
-    EXPECT_TRUE(QFile::exists(installDir.filePath("fresh/install/logs/bob.txt")));
 }
 
 TEST_F(ChatWindowTest, DirectLinesEndInLfAlone)
@@ -197,15 +154,53 @@ TEST_F(ChatWindowTest, AnUnwritableLogIsNotedOnceAndTheChatGoesOn)
         1);
 }
 
-TEST_F(ChatWindowTest, InvalidUtf8IsShownAsLatin1AndLoggedAsReceived)
+// The log keeps the bytes as received, codes and all, so nothing the peer sent is lost or
+// re-encoded; the view shows what is not UTF-8 as Latin-1.
+TEST(ChatLog, KeepsInUtcWhatWasReceivedAndOnlyWithLoggingOn)
 {
-    host.logging = true;
-    open();
-    window->lineArrived("caf\xe9 \xff", false);
-    window->lineArrived("caf\xc3\xa9", false);
-    EXPECT_EQ(window->viewText(), QString::fromUtf8("<bob> caf\u00e9 \u00ff\n<bob> caf\u00e9\n"));
-    // The log keeps the bytes, so nothing the peer sent is lost or re-encoded.
-    EXPECT_EQ(logFile(), "\r\n*Started chat with bob*\r\n"
-                         "[7/12/2026 5:3:9] <bob> caf\xe9 \xff\r\n"
-                         "[7/12/2026 5:3:9] <bob> caf\xc3\xa9\r\n");
+    QTemporaryDir installDir;
+    const QByteArray started = "\r\n*Started chat with bob*\r\n";
+    const struct
+    {
+        const char* why;
+        bool logging;
+        QString dir; // under the install folder
+        QList<QByteArray> lines;
+        QString shown;
+        QByteArray logged; // "<missing>": no log at all
+    } cases[] = {
+        {"codes kept, in UTC",
+         true,
+         "utc",
+         {"\002bold\002 \0034red"},
+         "<bob> bold red\n",
+         started + "[2/1/2027 22:59:58] <bob> \002bold\002 \0034red\r\n"},
+        {"not UTF-8",
+         true,
+         "latin1",
+         {"caf\xe9 \xff", "caf\xc3\xa9"},
+         QString::fromUtf8("<bob> caf\u00e9 \u00ff\n<bob> caf\u00e9\n"),
+         started
+             + "[2/1/2027 22:59:58] <bob> caf\xe9 \xff\r\n"
+               "[2/1/2027 22:59:58] <bob> caf\xc3\xa9\r\n"},
+        {"logging off", false, "off", {"quiet"}, "<bob> quiet\n", "<missing>"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        test::ScriptedHost host;
+        host.now = QDateTime(QDate(2027, 1, 2), QTime(23, 59, 58), Qt::OffsetFromUTC, 3600);
+        host.logging = c.logging;
+        host.dir = installDir.filePath(c.dir + "/fresh"); // the folders are made when missing
+        peer::ChatSessions chats(host);
+        peer::ChatSession session;
+        session.nick = "bob";
+        session.serverRouted = true;
+        QPointer<peer::ChatWindow> window = chats.openWindow(session);
+        for (const QByteArray& line : c.lines)
+            window->lineArrived(line, false);
+        EXPECT_EQ(window->viewText(), c.shown);
+        EXPECT_EQ(test::readFile(installDir.filePath(c.dir + "/fresh/logs/bob.txt")), c.logged);
+        delete window.data();
+    }
+    EXPECT_FALSE(QDir(installDir.filePath("off/fresh/logs")).exists());
 }

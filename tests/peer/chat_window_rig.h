@@ -7,8 +7,8 @@
 #include "peer/chat_sessions.h"
 #include "peer/chat_window.h"
 #include "peer/session_record.h"
+#include "tests/support/files.h"
 
-#include <QFile>
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
@@ -65,11 +65,7 @@ protected:
         window->input()->setText(text);
         window->sendButton()->click();
     }
-    QByteArray logFile() const
-    {
-        QFile file(installDir.filePath("logs/bob.txt"));
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-    }
+    QByteArray logFile() const { return readFile(installDir.filePath("logs/bob.txt")); }
 
     QTemporaryDir installDir;
     ScriptedHost host;

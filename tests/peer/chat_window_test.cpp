@@ -1,28 +1,15 @@
 // The chat window on real widgets, opened by the chat sessions that send what is typed in it and
 // log what it shows, with a scripted host standing in for the server link, the settings and the
-// clock, and a real loopback socket for the direct path.
-#include "diag/debug_log.h"
-#include "peer/chat_host.h"
-#include "peer/chat_log.h"
-#include "peer/chat_text.h"
+// clock.
 #include "peer/chat_window.h"
-#include "peer/direct_chat_link.h"
-#include "peer/session_record.h"
 #include "tests/peer/chat_window_rig.h"
 #include "tests/support/typing_elsewhere.h"
 #include "tests/support/wait_for.h"
 
 #include <QAction>
 #include <QDir>
-#include <QFile>
 #include <QLabel>
-#include <QLineEdit>
 #include <QMenu>
-#include <QPointer>
-#include <QPushButton>
-#include <QTcpServer>
-#include <QTcpSocket>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -30,25 +17,29 @@
 #include <QTextEdit>
 #include <gtest/gtest.h>
 
-using test::waitFor;
-
 using test::ChatWindowTest;
 using test::ScriptedHost;
+using test::waitFor;
 
-TEST_F(ChatWindowTest, OpensWithThePeersNickAndItsSize)
+TEST_F(ChatWindowTest, OpensForThePeerWithItsCommandBarAndPlainLabels)
 {
     open();
     EXPECT_EQ(window->windowTitle(), "bob");
-    EXPECT_EQ(window->size(), QSize(peer::ChatWindow::kWidth, peer::ChatWindow::kHeight));
     EXPECT_EQ(session.window, window.data());
     EXPECT_FALSE(window->cipherField()->isVisible());
     EXPECT_EQ(window->input()->maxLength(), 511);
+    EXPECT_EQ(host.barsFor, (QList<QByteArray>{"bob"}));
+    auto* bar = window->findChild<QWidget*>("ChatMenuBar");
+    ASSERT_NE(bar, nullptr);
+    EXPECT_EQ(bar->geometry(), QRect(10, 5, 150, 20));
+    for (QLabel* label : window->findChildren<QLabel*>())
+        EXPECT_EQ(label->textFormat(), Qt::PlainText) << label->text().toStdString();
+    window->lineArrived(QByteArray(5000, 'x')); // a long line is shown whole
+    EXPECT_EQ(window->viewText(), "<bob> " + QString(5000, 'x') + "\n");
 }
 
 // The window shows and hands on; its sessions send and log. On its own it reaches neither the
-
 // server nor the disk.
-
 TEST(ChatWindowAlone, HandsOnWhatIsTypedAndWhatItShowsAndWritesNothingItself)
 {
     QTemporaryDir installDir;
@@ -75,14 +66,6 @@ TEST(ChatWindowAlone, HandsOnWhatIsTypedAndWhatItShowsAndWritesNothingItself)
     EXPECT_FALSE(QDir(installDir.filePath("logs")).exists());
 }
 
-TEST_F(ChatWindowTest, LongReceivedTextIsShownWhole)
-{
-    open();
-    const QByteArray text(5000, 'x');
-    window->lineArrived(text);
-    EXPECT_EQ(window->viewText(), "<bob> " + QString(text) + "\n");
-}
-
 TEST_F(ChatWindowTest, CloseKeepsTheRecordButStopsServerText)
 {
     open();
@@ -96,9 +79,7 @@ TEST_F(ChatWindowTest, CloseKeepsTheRecordButStopsServerText)
 }
 
 // A direct link outlives its window, and what arrives over it brings the window up again: it
-
 // came back empty, the conversation so far gone from sight.
-
 TEST_F(ChatWindowTest, AReopenedDirectChatShowsItsEarlierLinesOnce)
 {
     host.logging = true;
@@ -154,15 +135,6 @@ TEST_F(ChatWindowTest, FormatMenusInsertCodesAtTheCaret)
     EXPECT_EQ(window->input()->text(), "\0034\002hello");
 }
 
-TEST_F(ChatWindowTest, TheHostMakesTheCommandBarForThisPeer)
-{
-    open();
-    EXPECT_EQ(host.barsFor, (QList<QByteArray>{"bob"}));
-    auto* bar = window->findChild<QWidget*>("ChatMenuBar");
-    ASSERT_NE(bar, nullptr);
-    EXPECT_EQ(bar->geometry(), QRect(10, 5, 150, 20));
-}
-
 TEST_F(ChatWindowTest, AnArrivingLineLeavesTheKeyboardWhereTheUserTypes)
 {
     open();
@@ -203,11 +175,4 @@ TEST_F(ChatWindowTest, TheViewAndTranscriptKeepTheNewestLinesAndTheLogAll)
     const QByteArray log = logFile();
     EXPECT_TRUE(log.contains("] <bob> line 0\r\n")) << "the log keeps everything";
     EXPECT_EQ(log.count("<bob> line "), total);
-}
-
-TEST_F(ChatWindowTest, ItsLabelsShowTextAsItIs)
-{
-    open();
-    for (QLabel* label : window->findChildren<QLabel*>())
-        EXPECT_EQ(label->textFormat(), Qt::PlainText) << label->text().toStdString();
 }

@@ -3,6 +3,7 @@
 #include "config/registry.h"
 #include "config/store.h"
 #include "peer/dcc_tls.h"
+#include "tests/support/files.h"
 #include "tests/support/temp_store.h"
 #include "tests/support/wait_for.h"
 
@@ -28,19 +29,10 @@ namespace {
 
 constexpr int kHandshakeWaitMs = 20000;
 
-QByteArray readAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
+using test::readFile;
+using test::writeTo;
 
-bool writeAll(const QString& path, const QByteArray& data)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(data) == data.size();
-}
-
-TEST(TlsIdentity, FreshIdentityIsSelfSignedP256ForTwentyYears)
+TEST(TlsIdentity, EachFreshIdentityIsNewSelfSignedP256ForTwentyYears)
 {
     const std::optional<TlsIdentity> identity = peer::makeTlsIdentity();
     ASSERT_TRUE(identity);
@@ -61,17 +53,13 @@ TEST(TlsIdentity, FreshIdentityIsSelfSignedP256ForTwentyYears)
     EXPECT_LT(certificate.expiryDate(), now.addYears(20).addDays(2));
     // 128 random bits, top bit clear: sixteen bytes shown as "xx:xx:...".
     EXPECT_EQ(certificate.serialNumber().count(':'), 15);
-}
 
-TEST(TlsIdentity, EachIdentityIsNew)
-{
-    const std::optional<TlsIdentity> a = peer::makeTlsIdentity();
-    const std::optional<TlsIdentity> b = peer::makeTlsIdentity();
-    ASSERT_TRUE(a && b);
-    EXPECT_NE(a->certificate.serialNumber(), b->certificate.serialNumber());
-    EXPECT_NE(peer::certificateFingerprint(a->certificate),
-              peer::certificateFingerprint(b->certificate));
-    EXPECT_NE(a->key.toPem(), b->key.toPem());
+    const std::optional<TlsIdentity> other = peer::makeTlsIdentity(); // each identity is new
+    ASSERT_TRUE(other);
+    EXPECT_NE(other->certificate.serialNumber(), certificate.serialNumber());
+    EXPECT_NE(peer::certificateFingerprint(other->certificate),
+              peer::certificateFingerprint(certificate));
+    EXPECT_NE(other->key.toPem(), identity->key.toPem());
 }
 
 TEST(Fingerprint, IsLowerHexSha256OfTheDer)
@@ -128,7 +116,7 @@ TEST(PeerTrust, JudgedAgainstThePin)
     }
 }
 
-TEST(IdentityFile, MadeOwnerOnlyAndReadBack)
+TEST(IdentityFile, MadeOwnerOnlyReadBackAndKeptSo)
 {
     QTemporaryDir dir;
     const QString path = dir.filePath("keys/direct-link.pem"); // the folder is made too
@@ -138,7 +126,7 @@ TEST(IdentityFile, MadeOwnerOnlyAndReadBack)
     EXPECT_TRUE(note.isEmpty()) << note.toStdString();
     EXPECT_EQ(QFileInfo(path).permissions(), QFileDevice::ReadOwner | QFileDevice::WriteOwner
                                                  | QFileDevice::ReadUser | QFileDevice::WriteUser);
-    const QByteArray pem = readAll(path);
+    const QByteArray pem = readFile(path);
     EXPECT_TRUE(pem.startsWith("-----BEGIN CERTIFICATE-----"));
     EXPECT_TRUE(pem.contains("PRIVATE KEY-----"));
 
@@ -148,18 +136,16 @@ TEST(IdentityFile, MadeOwnerOnlyAndReadBack)
     EXPECT_EQ(peer::certificateFingerprint(reread->certificate),
               peer::certificateFingerprint(made->certificate));
     EXPECT_EQ(reread->key.toPem(), made->key.toPem());
-    EXPECT_EQ(readAll(path), pem);
-}
+    EXPECT_EQ(readFile(path), pem);
 
-TEST(IdentityFile, LooseModeIsTightenedOnRead)
-{
-    QTemporaryDir dir;
-    const QString path = dir.filePath("direct-link.pem");
-    ASSERT_TRUE(peer::loadOrMakeTlsIdentity(path));
+    // A loose mode is tightened on read.
     ASSERT_TRUE(QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner
                                                 | QFileDevice::ReadGroup | QFileDevice::ReadOther));
     ASSERT_TRUE(peer::loadOrMakeTlsIdentity(path));
     EXPECT_FALSE(QFileInfo(path).permissions() & (QFileDevice::ReadGroup | QFileDevice::ReadOther));
+    // Nothing when it cannot be saved: a regular file where the folder should be.
+    ASSERT_TRUE(writeTo(dir.filePath("blocked"), "x"));
+    EXPECT_FALSE(peer::loadOrMakeTlsIdentity(dir.filePath("blocked/direct-link.pem")));
 }
 
 TEST(IdentityFile, DamagedFileIsReplaced)
@@ -185,7 +171,7 @@ TEST(IdentityFile, DamagedFileIsReplaced)
         SCOPED_TRACE(c.name);
         QTemporaryDir dir;
         const QString path = dir.filePath("direct-link.pem");
-        ASSERT_TRUE(writeAll(path, c.contents));
+        ASSERT_TRUE(writeTo(path, c.contents));
         QString note;
         const std::optional<TlsIdentity> identity = peer::loadOrMakeTlsIdentity(path, &note);
         ASSERT_TRUE(identity);
@@ -195,7 +181,7 @@ TEST(IdentityFile, DamagedFileIsReplaced)
         const QStringList aside =
             QDir(dir.path()).entryList({"direct-link.pem.damaged-*"}, QDir::Files);
         ASSERT_EQ(aside.size(), 1);
-        EXPECT_EQ(readAll(dir.filePath(aside.first())), c.contents);
+        EXPECT_EQ(readFile(dir.filePath(aside.first())), c.contents);
         EXPECT_TRUE(note.contains(aside.first())) << note.toStdString();
         // The replacement is what the next start reads, quietly.
         QString again;
@@ -214,7 +200,7 @@ TEST(IdentityFile, EachDamagedFileIsKeptAsideUnderItsOwnName)
     QTemporaryDir dir;
     const QString path = dir.filePath("direct-link.pem");
     for (const QByteArray& contents : {QByteArray("first"), QByteArray("second")}) {
-        ASSERT_TRUE(writeAll(path, contents));
+        ASSERT_TRUE(writeTo(path, contents));
         ASSERT_TRUE(peer::loadOrMakeTlsIdentity(path));
     }
     const QStringList aside =
@@ -222,17 +208,9 @@ TEST(IdentityFile, EachDamagedFileIsKeptAsideUnderItsOwnName)
     ASSERT_EQ(aside.size(), 2);
     QByteArrayList kept;
     for (const QString& name : aside)
-        kept << readAll(dir.filePath(name));
+        kept << readFile(dir.filePath(name));
     std::sort(kept.begin(), kept.end());
     EXPECT_EQ(kept, (QByteArrayList{"first", "second"}));
-}
-
-TEST(IdentityFile, NothingWhenItCannotBeSaved)
-{
-    QTemporaryDir dir;
-    // A regular file where the folder should be: neither made nor written.
-    ASSERT_TRUE(writeAll(dir.filePath("blocked"), "x"));
-    EXPECT_FALSE(peer::loadOrMakeTlsIdentity(dir.filePath("blocked/direct-link.pem")));
 }
 
 TEST(DirectLinkTls, ConfigurationQueriesButDoesNotVerify)
@@ -313,9 +291,6 @@ TEST(DirectLinkTls, HandshakeShowsEachSideTheOthersCertificate)
     const QByteArray connectorSeen = peer::certificateFingerprint(link.accepted->peerCertificate());
     EXPECT_EQ(listenerSeen, peer::certificateFingerprint(listener->certificate));
     EXPECT_EQ(connectorSeen, peer::certificateFingerprint(connector->certificate));
-    EXPECT_EQ(peer::judgePeer(std::nullopt, listenerSeen), PeerTrust::FirstUse);
-    EXPECT_EQ(peer::judgePeer(listenerSeen, listenerSeen), PeerTrust::Pinned);
-    EXPECT_EQ(peer::judgePeer(connectorSeen, listenerSeen), PeerTrust::Changed);
 
     // And the link carries data both ways.
     link.client.write("hello\n");
@@ -379,9 +354,10 @@ TEST(PeerPins, AForgottenPinIsGoneAndTheOthersStay)
     EXPECT_EQ(store.peerPin("bob"), QByteArray(64, 'b'));
 }
 
-TEST(PeerPins, OnlyFingerprintsArePinned)
+// Only fingerprints are pinned (the stored form is lower-case), never without the root key, and
+// a damaged stored value is no pin.
+TEST(PeerPins, OnlyFingerprintsArePinnedAndOnlyFingerprintsRead)
 {
-    test::TempStore temp;
     const QByteArray good(64, 'c');
     const struct
     {
@@ -392,31 +368,25 @@ TEST(PeerPins, OnlyFingerprintsArePinned)
         {"carol", ""},
         {"carol", QByteArray(63, 'c')},
         {"carol", QByteArray(65, 'c')},
-        {"carol", QByteArray(64, 'C')}, // the stored form is lower-case
+        {"carol", QByteArray(64, 'C')},
         {"carol", QByteArray(64, 'g')},
     };
+    test::TempStore temp;
     for (const auto& c : refused) {
         EXPECT_FALSE(temp.store().pinPeer(c.nick, c.fingerprint)) << c.fingerprint.constData();
         EXPECT_EQ(temp.store().peerPin("carol"), std::nullopt);
     }
-}
+    test::TempStore rootless(false);
+    EXPECT_FALSE(rootless.store().pinPeer("dave", QByteArray(64, 'd')));
+    EXPECT_FALSE(rootless.registry().hasKey(config::kKeyPeerPins));
 
-TEST(PeerPins, NotPinnedWithoutTheRootKey)
-{
-    test::TempStore temp(false);
-    EXPECT_FALSE(temp.store().pinPeer("dave", QByteArray(64, 'd')));
-    EXPECT_FALSE(temp.registry().hasKey(config::kKeyPeerPins));
-}
-
-TEST(PeerPins, DamagedValueIsNoPin)
-{
     const QByteArray damaged[] = {"", "abc", QByteArray(64, 'A'), QByteArray(64, 'a') + "\n",
                                   QByteArray(64, 'x')};
     for (const QByteArray& value : damaged) {
-        test::TempStore temp;
-        ASSERT_TRUE(temp.registry().createKey(config::kKeyPeerPins));
-        ASSERT_TRUE(temp.registry().writeValue(config::kKeyPeerPins, "erin", value));
-        EXPECT_EQ(temp.store().peerPin("erin"), std::nullopt) << value.constData();
+        test::TempStore stored;
+        ASSERT_TRUE(stored.registry().createKey(config::kKeyPeerPins));
+        ASSERT_TRUE(stored.registry().writeValue(config::kKeyPeerPins, "erin", value));
+        EXPECT_EQ(stored.store().peerPin("erin"), std::nullopt) << value.constData();
     }
 }
 

@@ -1,52 +1,34 @@
 // Private (TLS) links pinned per contact, and direct chats, on real loopback sockets: offers
 // both ways, passive ones answered, and windows that come back for their link.
-#include "peer/chat_sessions.h"
 #include "peer/chat_window.h"
-#include "peer/dcc_tls.h"
 #include "peer/peer_key_question.h"
-#include "peer/transfer.h"
 #include "peer/transfer_window.h"
-#include "peer/transfers.h"
 #include "tests/peer/links_fixture.h"
-#include "tests/support/files.h"
-#include "tests/support/offer_host.h"
 #include "tests/support/wait_for.h"
 
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 using irc::DccKind;
 using irc::DccOffer;
 using peer::Transfer;
-using test::OfferHost;
 using test::randomBytes;
 using test::waitFor;
 
 namespace {
 
-class DirectLinksTest : public test::LinksTest
-{};
+using DirectLinksTest = test::LinksTest;
 
 // Two sides of private links, each with its own certificate and pins.
 class PrivateLinks : public DirectLinksTest
 {
 protected:
-    void SetUp() override
-    {
-        alice.identity = peer::makeTlsIdentity();
-        bob.identity = peer::makeTlsIdentity();
-        ASSERT_TRUE(alice.identity && bob.identity);
-        alice.privateOffers = true;
-    }
-    QByteArray fingerprint(const OfferHost& host)
-    {
-        return peer::certificateFingerprint(host.identity->certificate);
-    }
+    void SetUp() override { makePrivate(); }
     // Alice offers a file privately to bob, who takes it; alice accepts the certificate bob
     // connected with when her window asks (`asked` says whether it did). Bob's transfer once it
     // ended.
@@ -54,11 +36,7 @@ protected:
                                   const QByteArray& data, bool* asked = nullptr)
     {
         const int index = to.count();
-        EXPECT_TRUE(from.offerFile("bob", write("private.bin", data)));
-        const auto offer = alice.lastOffer(DccKind::Send, true);
-        EXPECT_TRUE(offer && offer->secure);
-        EXPECT_TRUE(alice.sent.last().contains("DCC SSEND"));
-        EXPECT_TRUE(to.receive(*offer, dir.filePath(QStringLiteral("got%1.bin").arg(index))));
+        offerPrivately(from, to, data);
         peer::TransferWindow* window = from.windowOf(from.at(from.count() - 1));
         EXPECT_TRUE(waitFor([&] { return finished(to, index) || window->peerKeyQuestion(); }));
         if (asked)
@@ -68,8 +46,6 @@ protected:
         EXPECT_TRUE(waitFor([&] { return finished(to, index); }));
         return to.count() > index ? to.at(index) : nullptr;
     }
-
-    OfferHost bob{"bob"};
 };
 
 TEST_F(PrivateLinks, FilesArePinnedOnFirstUseAndRefusedWhenTheCertificateChanges)
@@ -117,21 +93,10 @@ TEST_F(PrivateLinks, ChatWindowsSayWhichProtectionTheirLinkHas)
     peer::ChatSessions aliceChats(alice);
     peer::ChatSessions bobChats(bob);
 
-    aliceChats.startChat("bob", peer::ChatMode::Direct);
-    const auto offer = alice.lastOffer(DccKind::Chat, true);
-    ASSERT_TRUE(offer);
-    EXPECT_TRUE(alice.sent.last().contains("DCC SCHAT chat "));
-    bobChats.acceptOffer(*offer);
+    chatPrivately(aliceChats, bobChats);
     // Alice listened: she accepts the certificate bob connected with.
-    ASSERT_TRUE(waitFor([&] {
-        return aliceChats.records().CountRecords() == 1
-               && aliceChats.windowOf(*aliceChats.records().at(0))
-                      ->findChild<peer::PeerKeyQuestion*>();
-    }));
-    aliceChats.windowOf(*aliceChats.records().at(0))
-        ->findChild<peer::PeerKeyQuestion*>()
-        ->acceptButton()
-        ->click();
+    ASSERT_TRUE(waitFor([&] { return questionIn(aliceChats) != nullptr; }));
+    questionIn(aliceChats)->acceptButton()->click();
     const auto tlsUp = [](const peer::ChatSessions& chats) {
         return chats.records().CountRecords() > 0
                && chats.records().at(0)->tls != peer::LinkProtection::None;

@@ -215,27 +215,25 @@ peer::RandomSource scripted(QList<quint32> values)
     };
 }
 
-TEST(MakeChatKey, RejectsZeroAndTwoFiftyFiveInsteadOfFolding)
+// Draws of 0 and 255 are drawn again instead of folded into range, and so is a key that would
+// begin with "END".
+TEST(MakeChatKey, RedrawsZeroTwoFiftyFiveAndAKeyThatBeginsWithEnd)
 {
-    QList<quint32> draws = {0, 255, 0x100, 0xABCDEFFF};
-    for (quint32 i = 1; i <= 16; ++i)
-        draws.append(0x12345600 | i);
-    const QByteArray key = peer::MakeChatKey(scripted(draws));
+    QList<quint32> inRange = {0, 255, 0x100, 0xABCDEFFF};
     QByteArray expected;
-    for (char i = 1; i <= 16; ++i)
-        expected.append(i);
-    EXPECT_EQ(key, expected);
-}
+    for (quint32 i = 1; i <= 16; ++i) {
+        inRange.append(0x12345600 | i);
+        expected.append(char(i));
+    }
+    EXPECT_EQ(peer::MakeChatKey(scripted(inRange)), expected);
 
-TEST(MakeChatKey, RedrawsAKeyThatBeginsWithEnd)
-{
-    QList<quint32> draws = {'E', 'N', 'D'};
+    QList<quint32> end = {'E', 'N', 'D'};
     for (int i = 0; i < 13; ++i)
-        draws.append('x');
-    draws.append({'E', 'N', 'x'});
+        end.append('x');
+    end.append({'E', 'N', 'x'});
     for (int i = 0; i < 13; ++i)
-        draws.append('y');
-    EXPECT_EQ(peer::MakeChatKey(scripted(draws)), "ENx" + QByteArray(13, 'y'));
+        end.append('y');
+    EXPECT_EQ(peer::MakeChatKey(scripted(end)), "ENx" + QByteArray(13, 'y'));
 }
 
 TEST(MakeChatKey, SystemKeysHaveSixteenBytesInRange)
@@ -308,6 +306,10 @@ TEST(DirectChatFramer, SplitsPlainLinesAndStripsOneCarriageReturn)
     EXPECT_EQ(framer.feed(QByteArray(stream, sizeof(stream) - 1)), expected);
     EXPECT_TRUE(framer.hasPartialFrame());
     EXPECT_EQ(framer.feed("\n"), QList<DirectChatEvent>{event(Kind::Text, "tail")});
+    // Our own key sent: what follows is packets.
+    framer.setEncrypted(true);
+    const QByteArray packet = *peer::SealChatText(stateFor(kKey), "");
+    EXPECT_EQ(framer.feed(packet), QList<DirectChatEvent>{event(Kind::Packet, packet)});
 }
 
 struct Conversation
@@ -347,14 +349,8 @@ TEST(DirectChatFramer, FramesTheSameWhereverTheReadsSplit)
     QList<DirectChatEvent> events;
     for (char byte : c.stream)
         events += byteByByte.feed(QByteArrayView(&byte, 1));
-    EXPECT_EQ(events, c.events);
-}
-
-TEST(DirectChatFramer, PacketsTheKeyedPeerDecryptOpenWithItsKey)
-{
-    peer::DirectChatFramer framer;
-    const QList<DirectChatEvent> events = framer.feed(conversation().stream);
-    ASSERT_EQ(events.size(), 7);
+    ASSERT_EQ(events, c.events);
+    // What the keyed peer decrypts opens with the key it framed.
     peer::BlowfishState state;
     ASSERT_TRUE(peer::installChatKey(state, events[2].data));
     const auto opened = peer::OpenChatPacket(state, events[3].data);
@@ -495,16 +491,6 @@ TEST(DirectChatFramer, WaitsOnWhatMayBecomeAKeyMessage)
         EXPECT_TRUE(partial.feed(message.left(length)).isEmpty()) << length;
         EXPECT_TRUE(partial.hasPartialFrame());
     }
-}
-
-TEST(DirectChatFramer, OurOwnKeySwitchesToPackets)
-{
-    peer::DirectChatFramer framer;
-    EXPECT_EQ(framer.feed("par"), QList<DirectChatEvent>{});
-    EXPECT_EQ(framer.feed("tial\n"), QList<DirectChatEvent>{event(Kind::Text, "partial")});
-    framer.setEncrypted(true);
-    const QByteArray packet = *peer::SealChatText(stateFor(kKey), "");
-    EXPECT_EQ(framer.feed(packet), QList<DirectChatEvent>{event(Kind::Packet, packet)});
 }
 
 } // namespace

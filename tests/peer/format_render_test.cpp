@@ -48,14 +48,6 @@ QTextCharFormat colourFormat(const QColor& colour)
 
 } // namespace
 
-TEST(RenderFormattedLine, PrefixAndColouredWord)
-{
-    const RenderedLine line = renderFormattedLine("<bob> \0034red\r\n");
-    EXPECT_EQ(line.text, "<bob> red\n");
-    ASSERT_EQ(line.spans.size(), 1u);
-    EXPECT_EQ(line.spans[0], (FormatSpan{6, 3, colourFormat(QColor(255, 0, 0))}));
-}
-
 TEST(RenderFormattedLine, MapsBytePositionsToUtf16Spans)
 {
     struct Case

@@ -2,22 +2,14 @@
 // window, a TLS handshake that stalls is dropped on either side, and on a private link we
 // listened for neither a stranger nor a certificate new to us gets anything before the user
 // has accepted it. Real loopback sockets and short waits injected through the host.
-#include "irc/dcc_offer.h"
-#include "peer/chat_sessions.h"
-#include "peer/chat_window.h"
-#include "peer/dcc_tls.h"
 #include "peer/direct_chat_link.h"
-#include "peer/peer_key_question.h"
-#include "peer/transfer.h"
 #include "peer/transfer_window.h"
-#include "peer/transfers.h"
 #include "peer/voice_chats.h"
 #include "peer/voice_window.h"
-#include "tests/support/offer_host.h"
+#include "tests/peer/links_fixture.h"
 #include "tests/support/scripted_sound.h"
 #include "tests/support/wait_for.h"
 
-#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
@@ -25,7 +17,6 @@
 #include <QSslSocket>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -33,7 +24,6 @@
 
 using irc::DccKind;
 using peer::Transfer;
-using test::OfferHost;
 using test::waitFor;
 using namespace std::chrono_literals;
 
@@ -52,7 +42,7 @@ bool refusesConnections(quint16 port)
     return probe.error() == QAbstractSocket::ConnectionRefusedError;
 }
 
-class OfferWaits : public ::testing::Test
+class OfferWaits : public test::LinksTest
 {
 protected:
     void SetUp() override
@@ -68,44 +58,19 @@ protected:
         alice.timeouts.listen = 1min;
         alice.timeouts.handshake = bob.timeouts.handshake = 30s;
     }
-    void makePrivate()
-    {
-        alice.identity = peer::makeTlsIdentity();
-        bob.identity = peer::makeTlsIdentity();
-        ASSERT_TRUE(alice.identity && bob.identity);
-        alice.privateOffers = bob.privateOffers = true;
-    }
-    QString write(const QString& name, const QByteArray& data)
-    {
-        QFile file(dir.filePath(name));
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(data);
-        return file.fileName();
-    }
-    static QByteArray fingerprint(const OfferHost& host)
-    {
-        return peer::certificateFingerprint(host.identity->certificate);
-    }
-
-    QTemporaryDir dir;
-    OfferHost alice{"alice"};
-    OfferHost bob{"bob"};
 };
 
-// One kind of offer of alice's, listening: the port, what its window shows, and what it should
-// show once expired.
+// One kind of offer of alice's, listening: the port, and what its window shows.
 struct Listening
 {
     std::shared_ptr<QObject> owner;
     quint16 port = 0;
     std::function<QString()> shown;
-    QString expected = QString::fromLatin1(kExpired);
 };
 
 TEST_F(OfferWaits, EveryListeningSocketExpiresAndItsWindowSaysSo)
 {
     test::ScriptedSound sound;
-    const QString path = write("offered.bin", "data");
     const struct
     {
         const char* name;
@@ -119,16 +84,6 @@ TEST_F(OfferWaits, EveryListeningSocketExpiresAndItsWindowSaysSo)
              peer::ChatWindow* window = chats->windowOf(*chats->records().at(0));
              return Listening{chats, offer ? offer->port : quint16(0),
                               [window] { return QString::fromUtf8(window->transcript()); }};
-         }},
-        {"file offer",
-         [&] {
-             auto transfers = std::make_shared<peer::Transfers>(alice);
-             EXPECT_TRUE(transfers->offerFile("bob", path));
-             const auto offer = alice.lastOffer(DccKind::Send);
-             peer::TransferWindow* window = transfers->windowOf(transfers->at(0));
-             return Listening{transfers, offer ? offer->port : quint16(0),
-                              [window] { return window->statusLabel()->text(); },
-                              "No answer from bob within 1 second; the offer has expired."};
          }},
         {"answer to a passive file offer",
          [&] {
@@ -157,7 +112,7 @@ TEST_F(OfferWaits, EveryListeningSocketExpiresAndItsWindowSaysSo)
         SCOPED_TRACE(c.name);
         const Listening listening = c.start();
         ASSERT_NE(listening.port, 0);
-        ASSERT_TRUE(waitFor([&] { return listening.shown().contains(listening.expected); }))
+        ASSERT_TRUE(waitFor([&] { return listening.shown().contains(kExpired); }))
             << listening.shown().toStdString();
         EXPECT_TRUE(refusesConnections(listening.port));
     }
@@ -182,6 +137,7 @@ TEST_F(OfferWaits, AnUnansweredFileOfferSaysSoAndItsWindowCloses)
                   "No answer from bob within 1 second; the offer has expired.");
         EXPECT_EQ(window->windowTitle(), "File Transfer - unanswered.bin (Offer Expired)");
         EXPECT_EQ(window->button()->text(), "Close");
+        EXPECT_TRUE(passive || refusesConnections(offer->port));
         // An answer that comes too late finds nothing waiting for it.
         irc::DccOffer late = *offer;
         late.sender = "bob";
@@ -208,7 +164,9 @@ TEST(OfferTexts, NameTheWaitInWords)
               "The private link with bob did not complete its handshake within 30 seconds.");
 }
 
-TEST_F(OfferWaits, AStalledHandshakeIsDroppedAndTheOfferWaitsOnForItsPeer)
+// Neither someone who never handshakes nor a stranger with another certificate takes over a
+// private offer: each is dropped, and the offer waits on for its peer.
+TEST_F(OfferWaits, StallersAndStrangersAreDroppedAndTheOfferWaitsOnForItsPeer)
 {
     makePrivate();
     alice.timeouts.listen = 1min;
@@ -226,6 +184,18 @@ TEST_F(OfferWaits, AStalledHandshakeIsDroppedAndTheOfferWaitsOnForItsPeer)
     ASSERT_TRUE(waitFor([&] { return staller.state() == QAbstractSocket::UnconnectedState; }));
     EXPECT_EQ(fromAlice.at(0)->status(), Transfer::Status::Awaiting);
 
+    // A stranger with another certificate gets nothing.
+    const std::optional<peer::TlsIdentity> mallory = peer::makeTlsIdentity();
+    ASSERT_TRUE(mallory);
+    QSslSocket stranger;
+    stranger.setSslConfiguration(peer::directLinkTls(*mallory));
+    QObject::connect(&stranger, &QSslSocket::sslErrors, &stranger,
+                     [&](const QList<QSslError>&) { stranger.ignoreSslErrors(); });
+    stranger.connectToHostEncrypted(QStringLiteral("127.0.0.1"), offer->port);
+    ASSERT_TRUE(waitFor([&] { return stranger.state() == QAbstractSocket::UnconnectedState; }));
+    EXPECT_EQ(stranger.bytesAvailable(), 0);
+    EXPECT_EQ(fromAlice.at(0)->status(), Transfer::Status::Awaiting);
+
     // Another stalls while bob comes: bob is not kept waiting behind it.
     QTcpSocket second;
     second.connectToHost(QHostAddress::LocalHost, offer->port);
@@ -234,6 +204,7 @@ TEST_F(OfferWaits, AStalledHandshakeIsDroppedAndTheOfferWaitsOnForItsPeer)
     ASSERT_TRUE(waitFor([&] { return toBob.at(0)->isFinished(); }));
     EXPECT_EQ(toBob.at(0)->status(), Transfer::Status::Complete);
     EXPECT_TRUE(waitFor([&] { return second.state() == QAbstractSocket::UnconnectedState; }));
+    EXPECT_EQ(alice.pins.value("bob"), fingerprint(bob));
 }
 
 TEST_F(OfferWaits, APeerThatNeverHandshakesIsGivenUpOnTheConnectingSide)
@@ -252,35 +223,6 @@ TEST_F(OfferWaits, APeerThatNeverHandshakesIsGivenUpOnTheConnectingSide)
     EXPECT_EQ(*toBob.at(0)->error(), peer::TransferError::PeerRefused);
     EXPECT_EQ(toBob.at(0)->errorDetail(),
               "The private link with alice did not complete its handshake within 1 second.");
-}
-
-TEST_F(OfferWaits, AStrangerWithAnotherCertificateDoesNotTakeOverTheOffer)
-{
-    makePrivate();
-    alice.timeouts.listen = 1min;
-    alice.pins.insert("bob", fingerprint(bob));
-    peer::Transfers fromAlice(alice);
-    peer::Transfers toBob(bob);
-    const QByteArray data = "for bob only";
-    ASSERT_TRUE(fromAlice.offerFile("bob", write("private.bin", data)));
-    const auto offer = alice.lastOffer(DccKind::Send, true);
-    ASSERT_TRUE(offer);
-
-    const std::optional<peer::TlsIdentity> mallory = peer::makeTlsIdentity();
-    ASSERT_TRUE(mallory);
-    QSslSocket stranger;
-    stranger.setSslConfiguration(peer::directLinkTls(*mallory));
-    QObject::connect(&stranger, &QSslSocket::sslErrors, &stranger,
-                     [&](const QList<QSslError>&) { stranger.ignoreSslErrors(); });
-    stranger.connectToHostEncrypted(QStringLiteral("127.0.0.1"), offer->port);
-    ASSERT_TRUE(waitFor([&] { return stranger.state() == QAbstractSocket::UnconnectedState; }));
-    EXPECT_EQ(stranger.bytesAvailable(), 0);
-    EXPECT_EQ(fromAlice.at(0)->status(), Transfer::Status::Awaiting);
-
-    ASSERT_TRUE(toBob.receive(*offer, dir.filePath("got.bin")));
-    ASSERT_TRUE(waitFor([&] { return toBob.at(0)->isFinished(); }));
-    EXPECT_EQ(toBob.at(0)->status(), Transfer::Status::Complete);
-    EXPECT_EQ(alice.pins.value("bob"), fingerprint(bob));
 }
 
 // Bob offers a file passively: alice listens for him, and he connects and sends at once.
@@ -328,10 +270,7 @@ TEST_F(OfferWaits, ARefusedCertificateGetsNothingAndIsNotPinned)
     letHandshakesFinish();
     peer::Transfers fromAlice(alice);
     peer::Transfers toBob(bob);
-    ASSERT_TRUE(fromAlice.offerFile("bob", write("private.bin", "for bob only")));
-    const auto offer = alice.lastOffer(DccKind::Send, true);
-    ASSERT_TRUE(offer);
-    ASSERT_TRUE(toBob.receive(*offer, dir.filePath("got.bin")));
+    ASSERT_TRUE(offerPrivately(fromAlice, toBob, "for bob only"));
     peer::TransferWindow* window = fromAlice.windowOf(fromAlice.at(0));
     ASSERT_TRUE(waitFor([&] { return window->peerKeyQuestion() != nullptr; }));
     window->peerKeyQuestion()->refuseButton()->click();
@@ -352,10 +291,7 @@ TEST_F(OfferWaits, AChatWeListenedForShowsNothingOfTheNewPeerUntilAccepted)
     letHandshakesFinish();
     peer::ChatSessions aliceChats(alice);
     peer::ChatSessions bobChats(bob);
-    aliceChats.startChat("bob", peer::ChatMode::Direct);
-    const auto offer = alice.lastOffer(DccKind::Chat, true);
-    ASSERT_TRUE(offer);
-    bobChats.acceptOffer(*offer);
+    chatPrivately(aliceChats, bobChats);
     ASSERT_TRUE(waitFor([&] {
         return bobChats.records().CountRecords() == 1
                && bobChats.records().at(0)->tls == peer::LinkProtection::TlsNotYetVerified;
@@ -364,17 +300,17 @@ TEST_F(OfferWaits, AChatWeListenedForShowsNothingOfTheNewPeerUntilAccepted)
     bobWindow->input()->setText("too early");
     bobWindow->send();
 
+    ASSERT_TRUE(waitFor([&] { return questionIn(aliceChats) != nullptr; }));
     peer::ChatSession& chat = *aliceChats.records().at(0);
-    peer::ChatWindow* aliceWindow = aliceChats.windowOf(chat);
-    ASSERT_TRUE(waitFor([&] { return aliceWindow->findChild<peer::PeerKeyQuestion*>(); }));
     auto* socket = chat.link->findChild<QSslSocket*>();
     ASSERT_TRUE(socket);
     ASSERT_TRUE(waitFor([&] { return socket->bytesAvailable() > 0; }));
+    peer::ChatWindow* aliceWindow = aliceChats.windowOf(chat);
     EXPECT_FALSE(aliceWindow->transcript().contains("too early"));
     EXPECT_EQ(chat.tls, peer::LinkProtection::None);
     EXPECT_FALSE(alice.pins.contains("bob"));
 
-    aliceWindow->findChild<peer::PeerKeyQuestion*>()->acceptButton()->click();
+    questionIn(aliceChats)->acceptButton()->click();
     ASSERT_TRUE(waitFor([&] { return aliceWindow->transcript().contains("too early"); }));
     EXPECT_EQ(alice.pins.value("bob"), fingerprint(bob));
     EXPECT_EQ(chat.tls, peer::LinkProtection::TlsNotYetVerified);
@@ -386,19 +322,15 @@ TEST_F(OfferWaits, APeerThatLeftWhileAskedAboutIsNotPinned)
     letHandshakesFinish();
     peer::ChatSessions aliceChats(alice);
     peer::ChatSessions bobChats(bob);
-    aliceChats.startChat("bob", peer::ChatMode::Direct);
-    const auto offer = alice.lastOffer(DccKind::Chat, true);
-    ASSERT_TRUE(offer);
-    bobChats.acceptOffer(*offer);
+    chatPrivately(aliceChats, bobChats);
+    ASSERT_TRUE(waitFor([&] { return questionIn(aliceChats) != nullptr; }));
     peer::ChatSession& chat = *aliceChats.records().at(0);
-    peer::ChatWindow* aliceWindow = aliceChats.windowOf(chat);
-    ASSERT_TRUE(waitFor([&] { return aliceWindow->findChild<peer::PeerKeyQuestion*>(); }));
 
     bobChats.records().at(0)->link->close();
     auto* socket = chat.link->findChild<QSslSocket*>();
     ASSERT_TRUE(socket);
     ASSERT_TRUE(waitFor([&] { return socket->state() == QAbstractSocket::UnconnectedState; }));
-    aliceWindow->findChild<peer::PeerKeyQuestion*>()->acceptButton()->click();
+    questionIn(aliceChats)->acceptButton()->click();
     EXPECT_FALSE(alice.pins.contains("bob"));
     EXPECT_EQ(chat.tls, peer::LinkProtection::None);
 }

@@ -1,18 +1,9 @@
 // The part file a received transfer is written to, on real files: who may read it, what it
 // refuses to write through, and how it takes the destination's name.
-#include "peer/file_receiver.h"
-#include "peer/transfers.h"
-#include "tests/support/files.h"
-#include "tests/support/offer_host.h"
+#include "tests/peer/links_fixture.h"
 #include "tests/support/transfer_acks.h"
 #include "tests/support/wait_for.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QTcpServer>
-#include <QTcpSocket>
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -22,7 +13,6 @@
 using peer::Transfer;
 using test::ack;
 using test::modeOf;
-using test::OfferHost;
 using test::waitFor;
 
 namespace {
@@ -34,35 +24,19 @@ mode_t currentUmask()
     return mask;
 }
 
-class PartFileTest : public ::testing::Test
-{
-protected:
-    QString write(const QString& name, const QByteArray& data)
-    {
-        return test::writeFile(dir, name, data);
-    }
-    static QByteArray read(const QString& path) { return test::readFile(path); }
-    QByteArray readFrom(QTcpSocket& socket, qsizetype size)
-    {
-        waitFor([&] { return socket.bytesAvailable() >= size; });
-        return socket.read(size);
-    }
-
-    QTemporaryDir dir;
-};
+using PartFileTest = test::LinksTest;
 
 } // namespace
 
 TEST_F(PartFileTest, ATransferThatNeverGotDataLeavesNoPart)
 {
-    QTcpServer alice;
-    ASSERT_TRUE(alice.listen(QHostAddress::LocalHost, 0));
     const QString path = dir.filePath("never.bin");
     peer::FileReceiver receiver("alice", path, 3000);
     ASSERT_TRUE(receiver.open());
-    receiver.connectTo(QHostAddress::LocalHost, alice.serverPort());
-    ASSERT_TRUE(waitFor([&] { return alice.hasPendingConnections(); }));
-    alice.nextPendingConnection()->disconnectFromHost();
+    QTcpServer alice;
+    QTcpSocket* peerSide = connectReceiver(alice, receiver);
+    ASSERT_TRUE(peerSide);
+    peerSide->disconnectFromHost();
     ASSERT_TRUE(waitFor([&] { return receiver.status() == Transfer::Status::Stopped; }));
     EXPECT_FALSE(QFile::exists(peer::FileReceiver::partPath(path)));
     EXPECT_TRUE(receiver.keptPart().isEmpty());
@@ -70,14 +44,12 @@ TEST_F(PartFileTest, ATransferThatNeverGotDataLeavesNoPart)
 
 TEST_F(PartFileTest, APartIsTheUsersAloneUntilWholeThenAnOrdinaryFile)
 {
-    QTcpServer alice;
-    ASSERT_TRUE(alice.listen(QHostAddress::LocalHost, 0));
     const QString path = dir.filePath("private.bin");
     peer::FileReceiver receiver("alice", path, 6);
     ASSERT_TRUE(receiver.open());
-    receiver.connectTo(QHostAddress::LocalHost, alice.serverPort());
-    ASSERT_TRUE(waitFor([&] { return alice.hasPendingConnections(); }));
-    QTcpSocket* peerSide = alice.nextPendingConnection();
+    QTcpServer alice;
+    QTcpSocket* peerSide = connectReceiver(alice, receiver);
+    ASSERT_TRUE(peerSide);
     peerSide->write("abc");
     EXPECT_EQ(readFrom(*peerSide, 4), ack(3));
     EXPECT_EQ(modeOf(peer::FileReceiver::partPath(path)), 0600);
@@ -122,8 +94,7 @@ TEST_F(PartFileTest, ADestinationThatIsNoRegularFileIsRefusedWithItsName)
     const QString link = dir.filePath("link.txt");
     ASSERT_TRUE(QFile::link(target, link));
     const QString destinations[] = {fifo, "/dev/null", dir.filePath("folder"), link};
-    OfferHost host;
-    peer::Transfers transfers(host);
+    peer::Transfers transfers(alice);
     std::vector<std::pair<peer::TransferError, QString>> failures;
     QObject::connect(&transfers, &peer::Transfers::failed,
                      [&](peer::TransferError error, const QString& detail) {
@@ -140,7 +111,7 @@ TEST_F(PartFileTest, ADestinationThatIsNoRegularFileIsRefusedWithItsName)
         EXPECT_FALSE(QFile::exists(peer::FileReceiver::partPath(destination)));
     }
     EXPECT_EQ(transfers.count(), 0);
-    EXPECT_TRUE(host.sent.isEmpty());
+    EXPECT_TRUE(alice.sent.isEmpty());
     EXPECT_EQ(read(target), "t");
     ::close(reader);
     EXPECT_TRUE(peer::errorText(peer::TransferError::DestinationNotAFile, fifo)
@@ -159,14 +130,12 @@ TEST_F(PartFileTest, TheLongestNameOfferedStillHasRoomForItsPart)
 // The old file was removed before the part was renamed: a rename that failed then lost both.
 TEST_F(PartFileTest, TheOldFileStaysUntilTheNewOneTakesItsNameInOneStep)
 {
-    QTcpServer alice;
-    ASSERT_TRUE(alice.listen(QHostAddress::LocalHost, 0));
     const QString path = write("kept.txt", "the old file");
     peer::FileReceiver receiver("alice", path, 6);
     ASSERT_TRUE(receiver.open());
-    receiver.connectTo(QHostAddress::LocalHost, alice.serverPort());
-    ASSERT_TRUE(waitFor([&] { return alice.hasPendingConnections(); }));
-    QTcpSocket* peerSide = alice.nextPendingConnection();
+    QTcpServer alice;
+    QTcpSocket* peerSide = connectReceiver(alice, receiver);
+    ASSERT_TRUE(peerSide);
     peerSide->write("abc");
     EXPECT_EQ(readFrom(*peerSide, 4), ack(3));
     EXPECT_EQ(read(path), "the old file");

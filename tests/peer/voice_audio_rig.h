@@ -1,7 +1,8 @@
 #pragma once
 
 // Two voice chat sides in one process on the test sound server's devices, with the test's own
-// mouths and ears beside them: shared by the audio test and the voice benchmark.
+// mouths and ears beside them: shared by the voice test between two programs and the voice
+// benchmark.
 //
 // Each party X has a sink kivvo_X_mouth the harness plays into, a source kivvo_X_mic over its
 // monitor that the program captures, a sink kivvo_X_speaker the program plays into and a source

@@ -1,15 +1,13 @@
 // Voice chats on real loopback sockets, with scripted sound devices that capture and play on
 // command: what goes over the wire, what the devices get, the status lines, the two links of a
 // chat and the release of everything on every way a chat ends.
-#include "irc/dcc_offer.h"
-#include "peer/chat_host.h"
-#include "peer/sound.h"
 #include "peer/voice_call.h"
 #include "peer/voice_chats.h"
 #include "peer/voice_link.h"
 #include "peer/voice_window.h"
 #include "tests/support/offer_host.h"
 #include "tests/support/scripted_sound.h"
+#include "tests/support/transfer_acks.h"
 #include "tests/support/wait_for.h"
 
 #include <QLabel>
@@ -23,7 +21,7 @@
 #include <gtest/gtest.h>
 
 using peer::VoiceStatus;
-using test::ScriptedInput;
+using test::ack;
 using test::ScriptedOutput;
 using test::ScriptedSound;
 using test::waitFor;
@@ -32,12 +30,6 @@ namespace {
 
 constexpr char kPeerClosed[] =
     "Connection terminated.  The other user may have closed the connection.";
-
-QByteArray ack(quint32 count)
-{
-    const auto bytes = peer::encodeAck(count);
-    return QByteArray(bytes.data(), 4);
-}
 
 QByteArray samples(qsizetype size, char first = 0)
 {
@@ -76,6 +68,12 @@ struct Side
         }
         return connected;
     }
+    // Alice's offer taken by a scripted player, as bob's program would.
+    void connectPlayer(QTcpSocket& player)
+    {
+        player.connectToHost(QHostAddress::LocalHost, host.lastOffer(irc::DccKind::Voice)->port);
+        ASSERT_TRUE(waitFor([&] { return connectedLinks() == 1; }));
+    }
     // Takes an offer as the offer inbox does, saying yes when asked.
     void receive(const irc::DccOffer& offer, int* asked = nullptr)
     {
@@ -84,6 +82,16 @@ struct Side
         voice.accept(offer);
     }
 };
+
+// Alice offers bob a voice chat, bob takes it and offers the return link, alice takes that.
+void connectBothWays(Side& alice, Side& bob, const QByteArray& as = "bob", int* asked = nullptr)
+{
+    alice.voice.start(as);
+    bob.receive(*alice.host.lastOffer(irc::DccKind::Voice), asked);
+    ASSERT_TRUE(waitFor([&] { return bob.host.sent.size() == 1; }));
+    alice.receive(*bob.host.lastOffer(irc::DccKind::Voice), asked);
+    ASSERT_TRUE(waitFor([&] { return alice.connectedLinks() == 2 && bob.connectedLinks() == 2; }));
+}
 
 // The capturing side with a scripted player at the other end of the link.
 class CapturingSide : public ::testing::Test
@@ -95,55 +103,12 @@ protected:
         const auto offer = alice.host.lastOffer(irc::DccKind::Voice);
         ASSERT_TRUE(offer);
         ASSERT_EQ(offer->address, QHostAddress(0x7F000001u));
-        player.connectToHost(QHostAddress::LocalHost, offer->port);
-        ASSERT_TRUE(waitFor([&] { return alice.connectedLinks() == 1; }));
-    }
-    // What reaches the player: at least `atLeast` bytes, or nothing within a short while.
-    QByteArray heard(qsizetype atLeast = 0)
-    {
-        if (atLeast == 0)
-            QTest::qWait(100);
-        else
-            waitFor([&] { return player.bytesAvailable() >= atLeast; }, 2000);
-        return player.readAll();
+        ASSERT_NO_FATAL_FAILURE(alice.connectPlayer(player));
     }
 
     Side alice{"alice"};
     QTcpSocket player;
 };
-
-TEST_F(CapturingSide, SendsWholeBlocksOneAtATimeAndDropsWhatIsCapturedMeanwhile)
-{
-    EXPECT_EQ(alice.status(), "Connecting...\nConnection established.");
-    ASSERT_TRUE(alice.sound.lastInput);
-    ScriptedInput& mic = *alice.sound.lastInput;
-    const QByteArray first = samples(1024, 1);
-    // The device delivers in pieces that do not line up with blocks.
-    mic.speak(first.first(300));
-    mic.speak(first.sliced(300, 700));
-    EXPECT_EQ(heard(), QByteArray()) << "nothing before a block is complete";
-    mic.speak(first.sliced(1000) + samples(100, 9));
-    EXPECT_EQ(heard(1024), first) << "raw samples, no header";
-
-    // Unacknowledged: the next block is captured and dropped.
-    mic.speak(samples(1024 - 100, 9));
-    EXPECT_EQ(heard(), QByteArray());
-
-    // An acknowledgement split across two reads releases the block in flight.
-    player.write(ack(0).first(2));
-    player.flush();
-    QTest::qWait(30);
-    mic.speak(samples(1024, 3));
-    EXPECT_EQ(heard(), QByteArray()) << "half an acknowledgement acknowledges nothing";
-    player.write(ack(0).sliced(2));
-    player.flush();
-    QTest::qWait(30);
-    const QByteArray third = samples(1024, 5);
-    mic.speak(third);
-    EXPECT_EQ(heard(1024), third);
-    EXPECT_EQ(alice.call()->link(0)->sentBlocks(), 2u);
-    EXPECT_EQ(alice.call()->link(0)->droppedBlocks(), 2u);
-}
 
 TEST_F(CapturingSide, PeerCloseEndsTheChatAndReleasesEverythingButTheWindow)
 {
@@ -179,9 +144,7 @@ TEST(VoiceCapture, DeviceFailuresAreStatusLinesAndStopCaptureOnly)
         alice.sound.devices.inputFails = failure;
         alice.voice.start("bob");
         QTcpSocket player;
-        player.connectToHost(QHostAddress::LocalHost,
-                             alice.host.lastOffer(irc::DccKind::Voice)->port);
-        ASSERT_TRUE(waitFor([&] { return alice.connectedLinks() == 1; }));
+        ASSERT_NO_FATAL_FAILURE(alice.connectPlayer(player));
         EXPECT_EQ(alice.status(),
                   QStringLiteral("Connecting...\nConnection established.\n") + text);
         EXPECT_FALSE(alice.call()->isCapturing());
@@ -191,8 +154,7 @@ TEST(VoiceCapture, DeviceFailuresAreStatusLinesAndStopCaptureOnly)
     Side alice("alice");
     alice.voice.start("bob");
     QTcpSocket player;
-    player.connectToHost(QHostAddress::LocalHost, alice.host.lastOffer(irc::DccKind::Voice)->port);
-    ASSERT_TRUE(waitFor([&] { return alice.connectedLinks() == 1; }));
+    ASSERT_NO_FATAL_FAILURE(alice.connectPlayer(player));
     alice.sound.lastInput->breakDown(VoiceStatus::CaptureQueueFailed);
     EXPECT_EQ(alice.sound.devices.openInputs, 0);
     EXPECT_FALSE(alice.call()->isCapturing());
@@ -241,7 +203,7 @@ protected:
     QByteArray pending;
 };
 
-TEST_F(PlayingSide, OffersTheReturnLinkAndCountsAcknowledgementsAsItsPeerExpects)
+TEST_F(PlayingSide, OffersTheReturnLinkAndPlaysWhatArrives)
 {
     EXPECT_EQ(bob.status(), "Connection established.");
     // The return link goes to the nick that offered, once the link is up.
@@ -251,27 +213,11 @@ TEST_F(PlayingSide, OffersTheReturnLinkAndCountsAcknowledgementsAsItsPeerExpects
                                                 "DCC VOICE 2130706433 "));
     EXPECT_EQ(bob.host.sent.size(), 1);
 
-    // 600 bytes: no block yet, the count is 600. 600 more: 1200 drops back to 0 and a block
-    // is queued; the device has no room, so one block waits and that is acknowledged.
+    // The link counts and acknowledges as the queue does, and the device gets the samples whole.
     EXPECT_EQ(send(samples(600), 1), QList<quint32>{600});
-    EXPECT_EQ(send(samples(600, 3), 1), QList<quint32>{0});
-    // A second waiting block fills the queue: no acknowledgement.
-    EXPECT_EQ(send(samples(1024, 5), 0), QList<quint32>{});
-    // A third is dropped, and draws no acknowledgement either.
-    EXPECT_EQ(send(samples(1024, 7), 0), QList<quint32>{});
-    EXPECT_EQ(bob.call()->link(0)->droppedBlocks(), 1u);
-
-    // The device takes the first block in two pieces; finishing it leaves one queued: ack.
-    output->drain(500);
-    EXPECT_EQ(acks(0), QList<quint32>{});
-    output->drain(524);
-    EXPECT_EQ(acks(1), QList<quint32>{0});
-    // Nothing is lost at the device: it got the first block whole, in order.
-    const QByteArray sent = samples(600) + samples(600, 3);
-    EXPECT_EQ(bob.sound.devices.played, sent.first(1024));
-    output->drain(4096);
-    EXPECT_EQ(bob.sound.devices.played,
-              sent.first(1024) + sent.sliced(1024) + samples(1024, 5).first(848));
+    EXPECT_EQ(send(samples(424, 3), 1), QList<quint32>{0});
+    output->drain(1024);
+    EXPECT_EQ(bob.sound.devices.played, samples(600) + samples(424, 3));
 }
 
 TEST_F(PlayingSide, PeerCloseEndsBothLinksAndReleasesTheDevice)
@@ -333,11 +279,8 @@ TEST(VoiceChat, IsTwoLinksOneEachWayAndTheOffersStop)
     Side alice("alice");
     Side bob("bob");
     int asked = 0;
-    alice.voice.start("Bob"); // the contact list's spelling
-    bob.receive(*alice.host.lastOffer(irc::DccKind::Voice), &asked);
-    ASSERT_TRUE(waitFor([&] { return bob.host.sent.size() == 1; }));
-    alice.receive(*bob.host.lastOffer(irc::DccKind::Voice), &asked);
-    ASSERT_TRUE(waitFor([&] { return alice.connectedLinks() == 2 && bob.connectedLinks() == 2; }));
+    // The contact list's spelling.
+    ASSERT_NO_FATAL_FAILURE(connectBothWays(alice, bob, "Bob", &asked));
     QTest::qWait(100);
     EXPECT_EQ(asked, 1) << "only the first offer is a question";
     EXPECT_EQ(alice.host.sent.size(), 1);
@@ -396,11 +339,7 @@ TEST(VoiceChat, ClosingAllReleasesDevicesAndSockets)
 {
     Side alice("alice");
     Side bob("bob");
-    alice.voice.start("bob");
-    bob.receive(*alice.host.lastOffer(irc::DccKind::Voice));
-    ASSERT_TRUE(waitFor([&] { return bob.host.sent.size() == 1; }));
-    alice.receive(*bob.host.lastOffer(irc::DccKind::Voice));
-    ASSERT_TRUE(waitFor([&] { return alice.connectedLinks() == 2 && bob.connectedLinks() == 2; }));
+    ASSERT_NO_FATAL_FAILURE(connectBothWays(alice, bob));
     const quint16 port = alice.host.lastOffer(irc::DccKind::Voice)->port;
     alice.voice.closeAll();
     EXPECT_EQ(alice.sound.devices.openInputs + alice.sound.devices.openOutputs, 0);

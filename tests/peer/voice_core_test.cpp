@@ -1,4 +1,5 @@
 #include "peer/voice_core.h"
+#include "tests/support/transfer_acks.h"
 
 #include <QList>
 #include <gtest/gtest.h>
@@ -10,14 +11,9 @@ using peer::CaptureGate;
 using peer::IncomingVoice;
 using peer::PlaybackQueue;
 using peer::VoiceLeg;
+using test::ack;
 
 namespace {
-
-QByteArray ack(quint32 count)
-{
-    const char bytes[] = {char(count >> 24), char(count >> 16), char(count >> 8), char(count)};
-    return QByteArray(bytes, 4);
-}
 
 // Samples that differ from block to block and byte to byte, so a lost or repeated byte shows.
 QByteArray samples(qsizetype size, int seed = 0)
@@ -254,43 +250,6 @@ TEST(VoiceLegs, OfferAReturnOnlyForAFirstLegWeAccepted)
     };
     for (const auto& c : cases)
         EXPECT_EQ(peer::offersReturnLeg(c.legs, c.connected), c.offers) << c.why;
-}
-
-// Two programs that both follow the rules: the offers stop after one leg each way.
-TEST(VoiceLegs, AChatIsExactlyTwoLegsAndTheOffersStop)
-{
-    struct Side
-    {
-        QByteArray nick;
-        QList<VoiceLeg> legs;
-    };
-    Side alice{"alice", {}};
-    Side bob{"bob", {}};
-    alice.legs << VoiceLeg{"bob", true, false};
-
-    struct Offer
-    {
-        Side* from;
-        Side* to;
-        bool isReturn;
-    };
-    QList<Offer> offers{{&alice, &bob, false}};
-    int asked = 0;
-    for (int round = 0; !offers.isEmpty(); ++round) {
-        ASSERT_LT(round, 10) << "the two sides go on offering";
-        const Offer offer = offers.takeFirst();
-        const auto decision = peer::incomingVoiceOffer(offer.to->legs, offer.from->nick);
-        asked += decision == IncomingVoice::Ask;
-        const VoiceLeg accepted{offer.from->nick, false, decision == IncomingVoice::AcceptAsReturn};
-        offer.to->legs << accepted;
-        if (peer::offersReturnLeg(offer.to->legs, accepted)) {
-            offer.to->legs << VoiceLeg{offer.from->nick, true, true};
-            offers << Offer{offer.to, offer.from, true};
-        }
-    }
-    EXPECT_EQ(asked, 1); // only the first offer asks
-    EXPECT_EQ(alice.legs.size(), 2);
-    EXPECT_EQ(bob.legs.size(), 2);
 }
 
 TEST(VoiceTexts, AreThoseTheProgramHasAlwaysShown)
