@@ -2,6 +2,8 @@
 // decoder is held to reading nothing outside the file however its headers lie.
 #include "app/bar_areas.h"
 #include "app/skin.h"
+#include "tests/support/env_guard.h"
+#include "tests/support/files.h"
 
 #include <QDir>
 #include <QFile>
@@ -166,10 +168,7 @@ TEST(SkinFiles, AreReadWholeOrNotAtAll)
     const QString path = dir.filePath("skin.bmp");
     EXPECT_FALSE(app::ReadWholeFile(path).has_value());
     EXPECT_FALSE(app::ReadWholeFile(dir.path()).has_value()) << "a folder";
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(makeBmp({}));
-    file.close();
+    ASSERT_TRUE(test::writeTo(path, makeBmp({})));
     const auto bytes = app::ReadWholeFile(path);
     ASSERT_TRUE(bytes.has_value());
     EXPECT_EQ(*bytes, makeBmp({}));
@@ -230,46 +229,17 @@ TEST(ArtworkLookUp, TheInstallationsFolderDecidesAloneOnlyWhenItIsThere)
     }
 }
 
-// XDG_DATA_HOME and XDG_DATA_DIRS pointed elsewhere for as long as it lives.
-class DataDirs
-{
-public:
-    DataDirs(const QString& home, const QString& dirs)
-        : m_home(qgetenv("XDG_DATA_HOME"))
-        , m_dirs(qgetenv("XDG_DATA_DIRS"))
-    {
-        qputenv("XDG_DATA_HOME", home.toLocal8Bit());
-        qputenv("XDG_DATA_DIRS", dirs.toLocal8Bit());
-    }
-    ~DataDirs()
-    {
-        qputenv("XDG_DATA_HOME", m_home);
-        qputenv("XDG_DATA_DIRS", m_dirs);
-    }
-
-private:
-    QByteArray m_home;
-    QByteArray m_dirs;
-};
-
-void writeFile(const QString& path, const QByteArray& bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
-}
-
 TEST(ArtworkLookUp, AStoreWithoutArtworkTakesThePackagesAndAnEmptiedFolderNone)
 {
     QTemporaryDir dir;
     const QString install = dir.filePath("install");
     const QString share = dir.filePath("usr/share");
-    DataDirs dirs(dir.filePath("home"), share);
+    test::EnvGuard home("XDG_DATA_HOME", dir.filePath("home").toLocal8Bit());
+    test::EnvGuard dirs("XDG_DATA_DIRS", share.toLocal8Bit());
     QDir().mkpath(install);
-    writeFile(share + "/kivvo/skin/kivvo_skin_side.bmp", makeBmp({}));
-    writeFile(share + "/kivvo/skin/kivvo_skin_title.bmp", "damaged");
-    writeFile(share + "/kivvo/help/kivvo_help.html", "<html></html>");
+    ASSERT_TRUE(test::writeTo(share + "/kivvo/skin/kivvo_skin_side.bmp", makeBmp({})));
+    ASSERT_TRUE(test::writeTo(share + "/kivvo/skin/kivvo_skin_title.bmp", "damaged"));
+    ASSERT_TRUE(test::writeTo(share + "/kivvo/help/kivvo_help.html", "<html></html>"));
 
     const app::SkinSet shared = app::SkinSet::load(install);
     EXPECT_EQ(shared.side.image(), app::decodeSkin(makeBmp({})));
@@ -285,7 +255,7 @@ TEST(ArtworkLookUp, AStoreWithoutArtworkTakesThePackagesAndAnEmptiedFolderNone)
     EXPECT_EQ(app::findArtwork("help/kivvo_help.html", install), std::nullopt);
     BmpSpec wide;
     wide.width = 5;
-    writeFile(install + "/skin/kivvo_skin_side.bmp", makeBmp(wide));
+    ASSERT_TRUE(test::writeTo(install + "/skin/kivvo_skin_side.bmp", makeBmp(wide)));
     EXPECT_EQ(app::SkinSet::load(install).side.image().width(), 5);
 }
 
