@@ -53,16 +53,6 @@ TEST(Registry, NamesAreTextAndDataIsBlobEvenWhenEmpty)
     EXPECT_EQ(temp.registry().readValue(kKey, "absent"), std::nullopt);
 }
 
-TEST(Registry, CreatesMissingParentFolders)
-{
-    QTemporaryDir dir;
-    const QString path = dir.filePath("a/b/registry.db");
-    Registry registry(path);
-    EXPECT_TRUE(registry.isOpen());
-    EXPECT_TRUE(registry.createKey(kKey));
-    EXPECT_TRUE(QFileInfo::exists(path));
-}
-
 // The fuzz target's store: making the store's folder private first read ":memory:" as a path
 // (one of Qt's resources, at that) and left it unopened.
 TEST(Registry, OpensSqlitesInMemoryDatabaseWithoutMakingAFile)
