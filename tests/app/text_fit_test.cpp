@@ -15,12 +15,12 @@
 #include "diag/debug_window.h"
 #include "diag/raw_data_window.h"
 #include "diag/server_log_window.h"
-#include "peer/chat_host.h"
 #include "peer/chat_window.h"
 #include "peer/file_sender.h"
 #include "peer/session_record.h"
 #include "peer/transfer_window.h"
 #include "peer/voice_window.h"
+#include "tests/support/offer_host.h"
 #include "tests/support/program_core.h"
 #include "tests/support/scripted_prompter.h"
 #include "tests/support/scripted_sound.h"
@@ -36,7 +36,6 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPointer>
-#include <QStyle>
 #include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -48,22 +47,13 @@
 
 namespace {
 
-class QuietHost : public peer::ChatHost
-{
-public:
-    QByteArray nickInUse() const override { return "alice"; }
-    bool sendServerLine(const QByteArray&) override { return true; }
-    bool loggingOn() const override { return false; }
-    std::optional<QString> installDir() const override { return std::nullopt; }
-};
-
 // What the windows need to exist: a store, a prompter, a chat host, a file being sent, and
 // for the About box a whole program. Each maker takes what it needs from here.
 struct Parts
 {
     test::TempStore store;
     test::ScriptedPrompter prompter;
-    QuietHost host;
+    test::OfferHost host;
     peer::ChatSession chat;
     QTemporaryDir files;
     std::unique_ptr<peer::FileSender> sender;

@@ -11,7 +11,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QPushButton>
-#include <QRegularExpression>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>

@@ -6,7 +6,6 @@
 #include "tests/support/connected_program.h"
 #include "tests/support/scripted_sound.h"
 
-#include <QRegularExpression>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
