@@ -183,48 +183,28 @@ TEST(SkinFiles, AreReadWholeOrNotAtAll)
 
 TEST(ArtworkLookUp, TheInstallationsFolderDecidesAloneOnlyWhenItIsThere)
 {
+    const auto candidates = [](const QString& file, std::optional<QString> installDir,
+                               bool hasFolder, QStringList dataDirs) {
+        app::ArtworkPlaces places;
+        places.installDir = std::move(installDir);
+        places.installDirHasFolder = hasFolder;
+        places.dataDirs = std::move(dataDirs);
+        return app::artworkCandidates(file, places);
+    };
     const QStringList data = {"/home/u/.local/share", "/usr/local/share", "/usr/share"};
     const QString title = "skin/kivvo_skin_title.bmp";
-    struct Case
-    {
-        const char* name;
-        std::optional<QString> installDir;
-        bool hasFolder;
-        QStringList dataDirs;
-        QString file;
-        QStringList expected;
-    };
-    const Case cases[] = {
-        {"its own folder", "/i", true, data, title, {"/i/skin/kivvo_skin_title.bmp"}},
-        {"no folder: shared, then built in",
-         "/i",
-         false,
-         data,
-         title,
-         {"/home/u/.local/share/kivvo/skin/kivvo_skin_title.bmp",
-          "/usr/local/share/kivvo/skin/kivvo_skin_title.bmp",
-          "/usr/share/kivvo/skin/kivvo_skin_title.bmp", ":/skin/kivvo_skin_title.bmp"}},
-        {"no installation folder",
-         std::nullopt,
-         true,
-         {"/usr/share"},
-         "help/kivvo_help.html",
-         {"/usr/share/kivvo/help/kivvo_help.html", ":/help/kivvo_help.html"}},
-        {"no data folders", "/i", false, {}, title, {":/skin/kivvo_skin_title.bmp"}},
-        {"repeated and empty data folders",
-         "/i",
-         false,
-         {"/usr/share", "", "/usr/share"},
-         title,
-         {"/usr/share/kivvo/skin/kivvo_skin_title.bmp", ":/skin/kivvo_skin_title.bmp"}},
-    };
-    for (const Case& c : cases) {
-        app::ArtworkPlaces places;
-        places.installDir = c.installDir;
-        places.installDirHasFolder = c.hasFolder;
-        places.dataDirs = c.dataDirs;
-        EXPECT_EQ(app::artworkCandidates(c.file, places), c.expected) << c.name;
-    }
+    const QString builtIn = ":/" + title;
+    EXPECT_EQ(candidates(title, "/i", true, data), QStringList{"/i/" + title});
+    // Without its folder: the shared folders, then the program's own.
+    EXPECT_EQ(candidates(title, "/i", false, data),
+              (QStringList{"/home/u/.local/share/kivvo/" + title, "/usr/local/share/kivvo/" + title,
+                           "/usr/share/kivvo/" + title, builtIn}));
+    EXPECT_EQ(candidates("help/kivvo_help.html", std::nullopt, true, {"/usr/share"}),
+              (QStringList{"/usr/share/kivvo/help/kivvo_help.html", ":/help/kivvo_help.html"}));
+    EXPECT_EQ(candidates(title, "/i", false, {}), QStringList{builtIn});
+    // A data folder named twice counts once, an empty name not at all.
+    EXPECT_EQ(candidates(title, "/i", false, {"/usr/share", "", "/usr/share"}),
+              (QStringList{"/usr/share/kivvo/" + title, builtIn}));
 }
 
 TEST(ArtworkLookUp, AStoreWithoutArtworkTakesThePackagesAndAnEmptiedFolderNone)
