@@ -199,7 +199,7 @@ TEST_F(TransferTest, ADestinationThatIsNoFileIsRefusedAndAskedForAgain)
     EXPECT_EQ(read(target), "data");
 }
 
-TEST_F(TransferTest, SendFileOffersToTheSelectionOrTheChatsPeer)
+TEST_F(TransferTest, SendFileOffersAFileItCanReadToTheSelectionOrTheChatsPeer)
 {
     const QByteArray data(3000, 'd');
     const QString path = write("report.pdf", data);
@@ -207,9 +207,15 @@ TEST_F(TransferTest, SendFileOffersToTheSelectionOrTheChatsPeer)
     core->run(Command::SendFile);
     EXPECT_TRUE(prompter->sendFileNicks.empty());
     core->contacts()->selectContact("carol");
+    // A file that cannot be read is said, and nothing offered.
+    prompter->filesToSend = {config::FileToSend{"carol", dir.filePath("missing.bin")}};
+    core->run(Command::SendFile);
+    EXPECT_EQ(prompter->errors,
+              (std::vector<test::Box>{{"Error", "Cannot open the file you specified"}}));
+    EXPECT_FALSE(server.received().contains("DCC SEND"));
     prompter->filesToSend = {config::FileToSend{"bob", path}}; // the user typed another nick
     core->run(Command::SendFile);
-    EXPECT_EQ(prompter->sendFileNicks, std::vector<QString>{"carol"});
+    EXPECT_EQ(prompter->sendFileNicks, (std::vector<QString>{"carol", "carol"}));
     const quint16 port = offeredPort("bob", "SEND \"report\\.pdf\" 2130706433");
     ASSERT_NE(port, 0) << server.received().toStdString();
     EXPECT_TRUE(server.received().contains("PRIVMSG bob :\x01"
@@ -226,16 +232,6 @@ TEST_F(TransferTest, SendFileOffersToTheSelectionOrTheChatsPeer)
     core->contacts()->selectContact("bob");
     prompter->filesToSend = {std::nullopt}; // cancelled
     EXPECT_TRUE(core->program->commands().run(Command::SendFileTo, QByteArray("carol")));
-    EXPECT_EQ(prompter->sendFileNicks, (std::vector<QString>{"carol", "carol"}));
+    EXPECT_EQ(prompter->sendFileNicks, (std::vector<QString>{"carol", "carol", "carol"}));
     EXPECT_EQ(core->program->transfers().count(), 1);
-}
-
-TEST_F(TransferTest, AFileThatCannotBeReadIsSaidAndNothingOffered)
-{
-    core->contacts()->selectContact("bob");
-    prompter->filesToSend = {config::FileToSend{"bob", dir.filePath("missing.bin")}};
-    core->run(Command::SendFile);
-    ASSERT_EQ(prompter->errors.size(), 1u);
-    EXPECT_EQ(prompter->errors[0], (test::Box{"Error", "Cannot open the file you specified"}));
-    EXPECT_FALSE(server.received().contains("DCC SEND"));
 }
