@@ -1,5 +1,5 @@
-// "Add New Server" and "Edit Servers" on real widgets against a temporary
-// store, with a scripted prompter answering their boxes.
+// "Add New Server" and "Edit Servers" on real widgets against a temporary store, with a scripted
+// prompter answering their boxes.
 #include "config/errors.h"
 #include "config/registry.h"
 #include "config/server_editor.h"
@@ -176,7 +176,7 @@ TEST_F(ServerEditorTest, ShowsThreeColumnsAndARowPerStoredServer)
     EXPECT_EQ(rows(editor), (QStringList{"irc.example.org|Example|6697", "10.0.0.2||6667"}));
 }
 
-TEST_F(ServerEditorTest, AddsWhatTheAddServerDialogAccepts)
+TEST_F(ServerEditorTest, AddsWhatTheAddServerDialogAcceptsAndMarksTls)
 {
     ServerEditor editor(temp.store(), prompter);
     editor.show();
