@@ -7,62 +7,47 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-#include <ostream>
-
 namespace {
 
 using app::parseCommandLine;
 using app::StartMode;
 
-struct LineCase
+TEST(CommandLine, DecidesOnTheWholeLine)
 {
-    const char* name;
-    QStringList arguments;
-    StartMode mode;
-};
-
-void PrintTo(const LineCase& lineCase, std::ostream* out)
-{
-    *out << lineCase.name;
-}
-
-class CommandLineTest : public ::testing::TestWithParam<LineCase>
-{};
-
-TEST_P(CommandLineTest, DecidesOnTheWholeLine)
-{
-    EXPECT_EQ(parseCommandLine(GetParam().arguments), GetParam().mode);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    CommandLines, CommandLineTest,
-    ::testing::Values(
-        LineCase{"Empty", {}, StartMode::Normal}, LineCase{"Hide", {"HIDE"}, StartMode::Hidden},
-        LineCase{"Debug", {"DEBUG"}, StartMode::DebugDump},
-        LineCase{"LongHelp", {"--help"}, StartMode::Help},
-        LineCase{"ShortHelp", {"-h"}, StartMode::Help},
-        LineCase{"Version", {"--version"}, StartMode::Version},
+    const std::pair<QStringList, StartMode> cases[] = {
+        {{}, StartMode::Normal},
+        {{"HIDE"}, StartMode::Hidden},
+        {{"DEBUG"}, StartMode::DebugDump},
+        {{"--help"}, StartMode::Help},
+        {{"-h"}, StartMode::Help},
+        {{"--version"}, StartMode::Version},
         // Case matters, and the words are not options: nothing but the exact word counts.
-        LineCase{"LowerHide", {"hide"}, StartMode::Normal},
-        LineCase{"MixedDebug", {"Debug"}, StartMode::Normal},
-        LineCase{"UpperHelp", {"--HELP"}, StartMode::Normal},
-        LineCase{"ShortVersion", {"-v"}, StartMode::Normal},
-        LineCase{"DashHide", {"--hide"}, StartMode::Normal},
+        {{"hide"}, StartMode::Normal},
+        {{"Debug"}, StartMode::Normal},
+        {{"--HELP"}, StartMode::Normal},
+        {{"-v"}, StartMode::Normal},
+        {{"--hide"}, StartMode::Normal},
         // They cannot be combined, in either order or with anything else.
-        LineCase{"HideDebug", {"HIDE", "DEBUG"}, StartMode::Normal},
-        LineCase{"DebugHide", {"DEBUG", "HIDE"}, StartMode::Normal},
-        LineCase{"HideTwice", {"HIDE", "HIDE"}, StartMode::Normal},
-        LineCase{"HelpAndVersion", {"--help", "--version"}, StartMode::Normal},
-        LineCase{"HideAndHelp", {"HIDE", "--help"}, StartMode::Normal},
-        LineCase{"HelpWithMore", {"--help", "me"}, StartMode::Normal},
+        {{"HIDE", "DEBUG"}, StartMode::Normal},
+        {{"DEBUG", "HIDE"}, StartMode::Normal},
+        {{"HIDE", "HIDE"}, StartMode::Normal},
+        {{"--help", "--version"}, StartMode::Normal},
+        {{"HIDE", "--help"}, StartMode::Normal},
+        {{"--help", "me"}, StartMode::Normal},
         // The joined line is what is compared: an argument holding the blanks matches the same.
-        LineCase{"OneArgumentWithBlank", {"HIDE DEBUG"}, StartMode::Normal},
-        LineCase{"SplitWord", {"HI", "DE"}, StartMode::Normal},
-        LineCase{"TrailingBlank", {"HIDE "}, StartMode::Normal},
-        LineCase{"EmptyArgumentAfter", {"DEBUG", ""}, StartMode::Normal},
-        LineCase{"EmptyArgument", {""}, StartMode::Normal},
-        LineCase{"Other", {"--foo"}, StartMode::Normal}),
-    [](const ::testing::TestParamInfo<LineCase>& info) { return std::string(info.param.name); });
+        {{"HIDE DEBUG"}, StartMode::Normal},
+        {{"HI", "DE"}, StartMode::Normal},
+        {{"HIDE "}, StartMode::Normal},
+        {{"DEBUG", ""}, StartMode::Normal},
+        {{""}, StartMode::Normal},
+        {{"--foo"}, StartMode::Normal},
+    };
+    for (const auto& [arguments, mode] : cases)
+        EXPECT_EQ(parseCommandLine(arguments), mode) << arguments.join('|').toStdString();
+    // Only help and version are printed instead of starting.
+    for (StartMode mode : {StartMode::Normal, StartMode::Hidden, StartMode::DebugDump})
+        EXPECT_FALSE(app::printInformation(mode)) << int(mode);
+}
 
 TEST(CommandLine, UsageNamesTheWordsOptionsAndEnvironment)
 {
@@ -89,13 +74,6 @@ TEST(CommandLine, TheWindowPositionIsTwoNumbersWithRoomForTheTitleBar)
     };
     for (const auto& c : cases)
         EXPECT_EQ(app::windowPositionFrom(QString::fromLatin1(c.text)), c.expected) << c.text;
-}
-
-TEST(CommandLine, OnlyHelpAndVersionArePrintedInsteadOfStarting)
-{
-    EXPECT_FALSE(app::printInformation(StartMode::Normal));
-    EXPECT_FALSE(app::printInformation(StartMode::Hidden));
-    EXPECT_FALSE(app::printInformation(StartMode::DebugDump));
 }
 
 // The built program, with no display of any kind: it must answer and exit before Qt looks for

@@ -54,23 +54,13 @@ TEST_F(ContactsTest, KeepsTheSelectionAcrossRebuilds)
     EXPECT_TRUE(core->contacts()->selectedItems().isEmpty());
 }
 
-TEST_F(ContactsTest, ShowsTheHintWithoutContactsAndSendsNoIson)
+// The hint is longer than the list is wide: it wraps inside the list instead of running out of
+// it, and it is no contact, so it has no contact's icon and "Chat" on it opens nothing.
+TEST_F(ContactsTest, ShowsTheHintWholeWithoutContactsAndSendsNoIson)
 {
     connectWith({});
     ASSERT_TRUE(waitFor([&] { return items() == QStringList{"Click \"Contacts\" (above)"}; }));
     EXPECT_FALSE(server.received().contains("ISON"));
-    // The hint is not a contact: "Chat" on it opens nothing.
-    core->contacts()->item(0)->setSelected(true);
-    core->run(Command::Chat);
-    EXPECT_EQ(records().CountRecords(), 0);
-}
-
-// The hint is longer than the list is wide: it wraps inside the list instead of running out of
-// it, and it is no contact, so it has no contact's icon.
-TEST_F(ContactsTest, TheHintShowsWholeInsideTheList)
-{
-    connectWith({});
-    ASSERT_TRUE(waitFor([&] { return items() == QStringList{"Click \"Contacts\" (above)"}; }));
     app::ContactListView* list = core->contacts();
     core->window().grab(); // laid out and painted, as on the screen
     QListWidgetItem* hint = list->item(0);
@@ -82,6 +72,9 @@ TEST_F(ContactsTest, TheHintShowsWholeInsideTheList)
     const QRect text = row.adjusted(3, 0, -3, 0);
     EXPECT_LE(metrics.boundingRect(text, Qt::TextWordWrap, hint->text()).height(), row.height());
     EXPECT_TRUE(list->wordWrap());
+    hint->setSelected(true);
+    core->run(Command::Chat);
+    EXPECT_EQ(records().CountRecords(), 0);
 }
 
 TEST_F(ContactsTest, RemovingTheSelectedContactPollsAtOnce)
@@ -148,33 +141,25 @@ TEST_F(ContactsTest, DoubleClickAndChatCommandMakeARecord)
     EXPECT_FALSE(server.received().contains("PRIVMSG"));
 }
 
-TEST_F(ContactsTest, RightClickShowsTheMenuOnlyOverAContact)
+TEST_F(ContactsTest, RightClickShowsTheMenuOnlyOverAContactAndItsCommandsReachTheirHandlers)
 {
     connectWith({"bob"});
     ASSERT_TRUE(showOnline({"bob"}));
     app::ContactListView* list = core->contacts();
     emit list->customContextMenuRequested(QPoint(5, list->height() - 10));
-    EXPECT_FALSE(core->contacts()->popupMenu()->isVisible());
+    EXPECT_FALSE(list->popupMenu()->isVisible());
     emit list->customContextMenuRequested(list->visualItemRect(item("bob")).center());
-    EXPECT_TRUE(core->contacts()->popupMenu()->isVisible());
-    core->contacts()->popupMenu()->hide();
-}
-
-TEST_F(ContactsTest, CommandsReachTheirHandlers)
-{
-    connectWith({"bob"});
-    ASSERT_TRUE(showOnline({"bob"}));
-    // Every command of the pop-up has its handler. Forgetting a key is no command: it goes
-    // with the contact under the pointer, and only when a key is pinned.
-    const QAction* forget = core->contacts()->forgetKeyAction();
-    for (QAction* action : core->contacts()->popupMenu()->actions())
-        EXPECT_TRUE(action->isSeparator() || action->isEnabled() || action == forget)
-            << action->text().toStdString();
-    // Every pop-up item carries its command id.
+    EXPECT_TRUE(list->popupMenu()->isVisible());
+    list->popupMenu()->hide();
+    // Every item carries its command id and has its handler. Forgetting a key is no command: it
+    // goes with the contact under the pointer, and only when a key is pinned.
+    const QAction* forget = list->forgetKeyAction();
     QList<int> ids;
-    for (QAction* action : core->contacts()->popupMenu()->actions()) {
-        if (!action->isSeparator() && action != forget)
-            ids << action->data().toInt();
+    for (QAction* action : list->popupMenu()->actions()) {
+        if (action->isSeparator() || action == forget)
+            continue;
+        EXPECT_TRUE(action->isEnabled()) << action->text().toStdString();
+        ids << action->data().toInt();
     }
     EXPECT_EQ(ids, (QList<int>{40013, 40034, 40062, 40063, 40014, 40018, 40017, 40020, 40021, 40019,
                                40032}));

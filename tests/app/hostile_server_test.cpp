@@ -45,26 +45,17 @@ protected:
 TEST_F(HostileServerTest, MalformedLinesLeaveTheProgramConnected)
 {
     const QByteArray lines[] = {
-        "",
-        ":",
-        ":irc.x",
-        ":bob!b@h PRIVMSG",
-        ":bob!b@h PRIVMSG alice",
-        ":bob!b@h PRIVMSG alice :",
-        QByteArray(":bob!b@h PRIVMSG alice :a\0b", 27),
-        QByteArray("PING :tok\0QUIT", 14),
-        ":bob!b@h PRIVMSG alice :\x01",
+        "", ":", ":irc.x", ":bob!b@h PRIVMSG", ":bob!b@h PRIVMSG alice",
+        ":bob!b@h PRIVMSG alice :", QByteArray(":bob!b@h PRIVMSG alice :a\0b", 27),
+        QByteArray("PING :tok\0QUIT", 14), ":bob!b@h PRIVMSG alice :\x01",
         ":bob!b@h PRIVMSG alice :\x01"
         "DCC SEND \" 1 2 3",
         ":bob!b@h PRIVMSG alice :\x01"
         "DCC",
-        ":irc 303 alice :",
-        ":irc 311",
-        ":irc 352 alice",
-        ":irc 433",
+        ":irc 303 alice :", ":irc 311", ":irc 352 alice", ":irc 433",
         "PING :" + QByteArray(600, 'x'),
-        QByteArray(64 * 1024 + 100, 'y'), // no CR LF for longer than the framer keeps
-    };
+        // No CR LF for longer than the framer keeps.
+        QByteArray(64 * 1024 + 100, 'y')};
     int n = 0;
     for (const QByteArray& line : lines) {
         server.send(line + "\r\n");

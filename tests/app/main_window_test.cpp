@@ -9,7 +9,6 @@
 #include "tests/support/when_shown.h"
 
 #include <QAction>
-#include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -20,7 +19,6 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
-#include <QTimer>
 #include <QToolButton>
 
 using app::Command;
@@ -59,6 +57,12 @@ TEST_F(MainWindowTest, StartsWithItsTitleSizeStatusAndMenus)
     // Every command has its handler.
     for (Command id : app::CommandTable::all())
         EXPECT_TRUE(core->program->commands().action(id)->isEnabled()) << int(id);
+    // The View commands show the diagnostic windows.
+    EXPECT_FALSE(window().serverLogWindow()->isVisible());
+    core->run(Command::ShowServerLog);
+    EXPECT_TRUE(window().serverLogWindow()->isVisible());
+    core->run(Command::ShowDebugWindow);
+    EXPECT_TRUE(window().debugWindow()->isVisible());
 }
 
 TEST_F(MainWindowTest, AutoconnectWithNoServersSaysSo)
@@ -123,16 +127,6 @@ TEST_F(MainWindowTest, ClosingBeforeAnyAttemptSendsNothing)
     EXPECT_FALSE(core->program->link().hasSocket());
 }
 
-TEST_F(MainWindowTest, ViewCommandsShowTheDiagnosticWindows)
-{
-    makeProgram(false);
-    EXPECT_FALSE(window().serverLogWindow()->isVisible());
-    core->run(Command::ShowServerLog);
-    EXPECT_TRUE(window().serverLogWindow()->isVisible());
-    core->run(Command::ShowDebugWindow);
-    EXPECT_TRUE(window().debugWindow()->isVisible());
-}
-
 TEST_F(MainWindowTest, OptionsSavedTellTheServerTheNickAndReachTheLinkAtOnce)
 {
     connect();
@@ -193,7 +187,7 @@ TEST_F(MainWindowTest, BoxesShowNetworkTextAsItIs)
     }
 }
 
-TEST_F(MainWindowTest, AnOfferLeavesTheKeyboardWhereTheUserTypes)
+TEST_F(MainWindowTest, OffersAndChatsFromTheNetworkLeaveTheKeyboardWhereTheUserTypes)
 {
     connect();
     test::TypingElsewhere user;
@@ -202,13 +196,7 @@ TEST_F(MainWindowTest, AnOfferLeavesTheKeyboardWhereTheUserTypes)
                 "DCC CHAT chat 2130706433 5000\x01\r\n");
     ASSERT_TRUE(waitFor([&] { return core->prompter->questions.size() == 1; }));
     EXPECT_TRUE(user.keptKeyboard());
-}
 
-TEST_F(MainWindowTest, ChatsFromTheNetworkLeaveTheKeyboardWhereTheUserTypes)
-{
-    connect();
-    test::TypingElsewhere user;
-    ASSERT_TRUE(user.hasKeyboard());
     server.send(":bob!b@h PRIVMSG alice :hi\r\n");
     ASSERT_TRUE(waitFor([&] { return core->chat(0) != nullptr; }));
     // The offscreen platform makes every window it shows the active one, whatever the window

@@ -8,7 +8,6 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
-#include <QTest>
 #include <gtest/gtest.h>
 
 using test::waitFor;
@@ -42,6 +41,7 @@ void record(app::Notifier& notifier, bool active = false)
     notifier.setActiveCheck([active] { return active; });
 }
 
+// A transfer that stopped short said so only in its window, which the user may have closed.
 TEST(Notifier, SaysWhatHappenedOnlyWhileTheUserLooksElsewhere)
 {
     app::Notifier notifier(nullptr);
@@ -49,11 +49,17 @@ TEST(Notifier, SaysWhatHappenedOnlyWhileTheUserLooksElsewhere)
     notifier.newChat("bob");
     notifier.offerWaiting();
     notifier.transferCompleted("carol", "notes.txt");
-    ASSERT_EQ(notices.size(), 3u);
+    notifier.transferStoppedShort("carol", "notes.txt", "/home/u/Downloads/notes.txt.part");
+    notifier.transferStoppedShort("carol", "report.pdf", {});
+    ASSERT_EQ(notices.size(), 5u);
     EXPECT_EQ(notices[0].title, "New chat");
     EXPECT_EQ(notices[0].text, "bob wrote to you.");
     EXPECT_EQ(notices[1].text, "An offer is waiting for your answer.");
     EXPECT_EQ(notices[2].text, "notes.txt (with carol) is done.");
+    EXPECT_EQ(notices[3].title, "Transfer stopped");
+    EXPECT_EQ(notices[3].text, "notes.txt (with carol) stopped before the end; what arrived is "
+                               "kept in \"/home/u/Downloads/notes.txt.part\".");
+    EXPECT_EQ(notices[4].text, "report.pdf (with carol) stopped before the end.");
 
     record(notifier, true);
     notifier.newChat("bob");
@@ -63,20 +69,6 @@ TEST(Notifier, SaysWhatHappenedOnlyWhileTheUserLooksElsewhere)
     notifier.setEnabled(false);
     notifier.newChat("bob");
     EXPECT_TRUE(notices.empty()) << "the setting is off";
-}
-
-// A transfer that stopped short said so only in its window, which the user may have closed.
-TEST(Notifier, ATransferThatStoppedShortSaysWhereWhatArrivedIsKept)
-{
-    app::Notifier notifier(nullptr);
-    record(notifier);
-    notifier.transferStoppedShort("carol", "notes.txt", "/home/u/Downloads/notes.txt.part");
-    notifier.transferStoppedShort("carol", "report.pdf", {});
-    ASSERT_EQ(notices.size(), 2u);
-    EXPECT_EQ(notices[0].title, "Transfer stopped");
-    EXPECT_EQ(notices[0].text, "notes.txt (with carol) stopped before the end; what arrived is "
-                               "kept in \"/home/u/Downloads/notes.txt.part\".");
-    EXPECT_EQ(notices[1].text, "report.pdf (with carol) stopped before the end.");
 }
 
 TEST(Notifier, ReachesTheDesktopsServiceOnTheSessionBus)

@@ -7,7 +7,6 @@
 
 #include <QAction>
 #include <QMenu>
-#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>

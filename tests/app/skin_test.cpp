@@ -2,10 +2,10 @@
 // decoder is held to reading nothing outside the file however its headers lie.
 #include "app/bar_areas.h"
 #include "app/skin.h"
+#include "tests/support/env_guard.h"
+#include "tests/support/files.h"
 
 #include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QtEndian>
 #include <gtest/gtest.h>
@@ -166,10 +166,7 @@ TEST(SkinFiles, AreReadWholeOrNotAtAll)
     const QString path = dir.filePath("skin.bmp");
     EXPECT_FALSE(app::ReadWholeFile(path).has_value());
     EXPECT_FALSE(app::ReadWholeFile(dir.path()).has_value()) << "a folder";
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(makeBmp({}));
-    file.close();
+    ASSERT_TRUE(test::writeTo(path, makeBmp({})));
     const auto bytes = app::ReadWholeFile(path);
     ASSERT_TRUE(bytes.has_value());
     EXPECT_EQ(*bytes, makeBmp({}));
@@ -186,78 +183,28 @@ TEST(SkinFiles, AreReadWholeOrNotAtAll)
 
 TEST(ArtworkLookUp, TheInstallationsFolderDecidesAloneOnlyWhenItIsThere)
 {
+    const auto candidates = [](const QString& file, std::optional<QString> installDir,
+                               bool hasFolder, QStringList dataDirs) {
+        app::ArtworkPlaces places;
+        places.installDir = std::move(installDir);
+        places.installDirHasFolder = hasFolder;
+        places.dataDirs = std::move(dataDirs);
+        return app::artworkCandidates(file, places);
+    };
     const QStringList data = {"/home/u/.local/share", "/usr/local/share", "/usr/share"};
     const QString title = "skin/kivvo_skin_title.bmp";
-    struct Case
-    {
-        const char* name;
-        std::optional<QString> installDir;
-        bool hasFolder;
-        QStringList dataDirs;
-        QString file;
-        QStringList expected;
-    };
-    const Case cases[] = {
-        {"its own folder", "/i", true, data, title, {"/i/skin/kivvo_skin_title.bmp"}},
-        {"no folder: shared, then built in",
-         "/i",
-         false,
-         data,
-         title,
-         {"/home/u/.local/share/kivvo/skin/kivvo_skin_title.bmp",
-          "/usr/local/share/kivvo/skin/kivvo_skin_title.bmp",
-          "/usr/share/kivvo/skin/kivvo_skin_title.bmp", ":/skin/kivvo_skin_title.bmp"}},
-        {"no installation folder",
-         std::nullopt,
-         true,
-         {"/usr/share"},
-         "help/kivvo_help.html",
-         {"/usr/share/kivvo/help/kivvo_help.html", ":/help/kivvo_help.html"}},
-        {"no data folders", "/i", false, {}, title, {":/skin/kivvo_skin_title.bmp"}},
-        {"repeated and empty data folders",
-         "/i",
-         false,
-         {"/usr/share", "", "/usr/share"},
-         title,
-         {"/usr/share/kivvo/skin/kivvo_skin_title.bmp", ":/skin/kivvo_skin_title.bmp"}},
-    };
-    for (const Case& c : cases) {
-        app::ArtworkPlaces places;
-        places.installDir = c.installDir;
-        places.installDirHasFolder = c.hasFolder;
-        places.dataDirs = c.dataDirs;
-        EXPECT_EQ(app::artworkCandidates(c.file, places), c.expected) << c.name;
-    }
-}
-
-// XDG_DATA_HOME and XDG_DATA_DIRS pointed elsewhere for as long as it lives.
-class DataDirs
-{
-public:
-    DataDirs(const QString& home, const QString& dirs)
-        : m_home(qgetenv("XDG_DATA_HOME"))
-        , m_dirs(qgetenv("XDG_DATA_DIRS"))
-    {
-        qputenv("XDG_DATA_HOME", home.toLocal8Bit());
-        qputenv("XDG_DATA_DIRS", dirs.toLocal8Bit());
-    }
-    ~DataDirs()
-    {
-        qputenv("XDG_DATA_HOME", m_home);
-        qputenv("XDG_DATA_DIRS", m_dirs);
-    }
-
-private:
-    QByteArray m_home;
-    QByteArray m_dirs;
-};
-
-void writeFile(const QString& path, const QByteArray& bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
+    const QString builtIn = ":/" + title;
+    EXPECT_EQ(candidates(title, "/i", true, data), QStringList{"/i/" + title});
+    // Without its folder: the shared folders, then the program's own.
+    EXPECT_EQ(candidates(title, "/i", false, data),
+              (QStringList{"/home/u/.local/share/kivvo/" + title, "/usr/local/share/kivvo/" + title,
+                           "/usr/share/kivvo/" + title, builtIn}));
+    EXPECT_EQ(candidates("help/kivvo_help.html", std::nullopt, true, {"/usr/share"}),
+              (QStringList{"/usr/share/kivvo/help/kivvo_help.html", ":/help/kivvo_help.html"}));
+    EXPECT_EQ(candidates(title, "/i", false, {}), QStringList{builtIn});
+    // A data folder named twice counts once, an empty name not at all.
+    EXPECT_EQ(candidates(title, "/i", false, {"/usr/share", "", "/usr/share"}),
+              (QStringList{"/usr/share/kivvo/" + title, builtIn}));
 }
 
 TEST(ArtworkLookUp, AStoreWithoutArtworkTakesThePackagesAndAnEmptiedFolderNone)
@@ -265,11 +212,12 @@ TEST(ArtworkLookUp, AStoreWithoutArtworkTakesThePackagesAndAnEmptiedFolderNone)
     QTemporaryDir dir;
     const QString install = dir.filePath("install");
     const QString share = dir.filePath("usr/share");
-    DataDirs dirs(dir.filePath("home"), share);
+    test::EnvGuard home("XDG_DATA_HOME", dir.filePath("home").toLocal8Bit());
+    test::EnvGuard dirs("XDG_DATA_DIRS", share.toLocal8Bit());
     QDir().mkpath(install);
-    writeFile(share + "/kivvo/skin/kivvo_skin_side.bmp", makeBmp({}));
-    writeFile(share + "/kivvo/skin/kivvo_skin_title.bmp", "damaged");
-    writeFile(share + "/kivvo/help/kivvo_help.html", "<html></html>");
+    ASSERT_TRUE(test::writeTo(share + "/kivvo/skin/kivvo_skin_side.bmp", makeBmp({})));
+    ASSERT_TRUE(test::writeTo(share + "/kivvo/skin/kivvo_skin_title.bmp", "damaged"));
+    ASSERT_TRUE(test::writeTo(share + "/kivvo/help/kivvo_help.html", "<html></html>"));
 
     const app::SkinSet shared = app::SkinSet::load(install);
     EXPECT_EQ(shared.side.image(), app::decodeSkin(makeBmp({})));
@@ -285,7 +233,7 @@ TEST(ArtworkLookUp, AStoreWithoutArtworkTakesThePackagesAndAnEmptiedFolderNone)
     EXPECT_EQ(app::findArtwork("help/kivvo_help.html", install), std::nullopt);
     BmpSpec wide;
     wide.width = 5;
-    writeFile(install + "/skin/kivvo_skin_side.bmp", makeBmp(wide));
+    ASSERT_TRUE(test::writeTo(install + "/skin/kivvo_skin_side.bmp", makeBmp(wide)));
     EXPECT_EQ(app::SkinSet::load(install).side.image().width(), 5);
 }
 

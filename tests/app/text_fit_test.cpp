@@ -15,12 +15,12 @@
 #include "diag/debug_window.h"
 #include "diag/raw_data_window.h"
 #include "diag/server_log_window.h"
-#include "peer/chat_host.h"
 #include "peer/chat_window.h"
 #include "peer/file_sender.h"
 #include "peer/session_record.h"
 #include "peer/transfer_window.h"
 #include "peer/voice_window.h"
+#include "tests/support/offer_host.h"
 #include "tests/support/program_core.h"
 #include "tests/support/scripted_prompter.h"
 #include "tests/support/scripted_sound.h"
@@ -36,7 +36,6 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPointer>
-#include <QStyle>
 #include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -48,22 +47,13 @@
 
 namespace {
 
-class QuietHost : public peer::ChatHost
-{
-public:
-    QByteArray nickInUse() const override { return "alice"; }
-    bool sendServerLine(const QByteArray&) override { return true; }
-    bool loggingOn() const override { return false; }
-    std::optional<QString> installDir() const override { return std::nullopt; }
-};
-
 // What the windows need to exist: a store, a prompter, a chat host, a file being sent, and
 // for the About box a whole program. Each maker takes what it needs from here.
 struct Parts
 {
     test::TempStore store;
     test::ScriptedPrompter prompter;
-    QuietHost host;
+    test::OfferHost host;
     peer::ChatSession chat;
     QTemporaryDir files;
     std::unique_ptr<peer::FileSender> sender;
@@ -74,7 +64,11 @@ struct Parts
 // does not fit must not get its room by stretching the window either.
 struct Made
 {
-    QWidget* window = nullptr;
+    Made(QWidget* made = nullptr, std::optional<QSize> openSize = std::nullopt)
+        : window(made)
+        , size(openSize)
+    {}
+    QWidget* window;
     std::optional<QSize> size;
 };
 
@@ -142,7 +136,7 @@ Made aboutBox(Parts& parts)
     program(parts);
     parts.program->run(app::Command::About);
     const auto boxes = parts.program->window().findChildren<QMessageBox*>();
-    return {boxes.isEmpty() ? nullptr : boxes.front(), std::nullopt};
+    return {boxes.isEmpty() ? nullptr : boxes.front()};
 }
 
 const WindowMaker kWindows[] = {
@@ -152,57 +146,41 @@ const WindowMaker kWindows[] = {
     {"TransferWindow", transferWindow},
     {"VoiceWindow", voiceWindow},
     {"SettingsDialog",
-     [](Parts& p) {
-         return Made{new config::SettingsDialog(p.store.store(), p.prompter), std::nullopt};
-     }},
+     [](Parts& p) { return Made{new config::SettingsDialog(p.store.store(), p.prompter)}; }},
     {"ServerEditor",
      [](Parts& p) {
          p.store.store().AddServer({"irc.example.org", "ExampleNet", 6667});
-         return Made{new config::ServerEditor(p.store.store(), p.prompter), std::nullopt};
+         return Made{new config::ServerEditor(p.store.store(), p.prompter)};
      }},
-    {"AddServerDialog",
-     [](Parts& p) {
-         return Made{new config::AddServerDialog(p.prompter), std::nullopt};
-     }},
+    {"AddServerDialog", [](Parts& p) { return Made{new config::AddServerDialog(p.prompter)}; }},
     {"ConnectDialog",
      [](Parts& p) {
          p.store.store().AddServer({"irc.example.org", "ExampleNet", 6667});
-         return Made{new config::ConnectDialog(p.store.store()), std::nullopt};
+         return Made{new config::ConnectDialog(p.store.store())};
      }},
     {"ContactEditor",
      [](Parts& p) {
          p.store.store().AddContact("bob");
-         return Made{new config::ContactEditor(p.store.store(), p.prompter), std::nullopt};
+         return Made{new config::ContactEditor(p.store.store(), p.prompter)};
      }},
     {"SendFileDialog",
-     [](Parts& p) {
-         return Made{new config::SendFileDialog("bob", p.prompter), std::nullopt};
-     }},
+     [](Parts& p) { return Made{new config::SendFileDialog("bob", p.prompter)}; }},
     {"InputDialog",
      [](Parts& p) {
          const config::InputRequest request{
              QStringLiteral("Please type the name of the contact you wish to add below:"),
              QStringLiteral("Add New Contact"), QString(), false};
-         return Made{new config::InputDialog(request, p.prompter), std::nullopt};
+         return Made{new config::InputDialog(request, p.prompter)};
      }},
     {"InputDialogWithBrowse",
      [](Parts& p) {
          const config::InputRequest request{QStringLiteral("File to send:"),
                                             QStringLiteral("Send a File"), QString(), true};
-         return Made{new config::InputDialog(request, p.prompter), std::nullopt};
+         return Made{new config::InputDialog(request, p.prompter)};
      }},
-    {"DebugWindow",
-     [](Parts&) {
-         return Made{new diag::DebugWindow, QSize(520, 460)};
-     }},
-    {"ServerLogWindow",
-     [](Parts&) {
-         return Made{new diag::ServerLogWindow, QSize(500, 350)};
-     }},
-    {"RawDataWindow",
-     [](Parts&) {
-         return Made{new diag::RawDataWindow, QSize(460, 300)};
-     }},
+    {"DebugWindow", [](Parts&) { return Made(new diag::DebugWindow, QSize(520, 460)); }},
+    {"ServerLogWindow", [](Parts&) { return Made(new diag::ServerLogWindow, QSize(500, 350)); }},
+    {"RawDataWindow", [](Parts&) { return Made(new diag::RawDataWindow, QSize(460, 300)); }},
     {"AboutBox", aboutBox},
 };
 

@@ -4,13 +4,13 @@
 #include "peer/file_sender.h"
 #include "peer/transfer_window.h"
 #include "tests/support/connected_program.h"
+#include "tests/support/env_guard.h"
 #include "tests/support/files.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QPushButton>
-#include <QRegularExpression>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -105,10 +105,8 @@ TEST_F(TransferTest, AnExistingFileIsReplacedOnlyWhenTheUserSaysSoAndThenWritten
 // The download folder was made as soon as an offer proposed it, even one the user declined.
 TEST_F(TransferTest, TheDownloadFolderIsMadeOnlyForAFileTheUserKeepsInIt)
 {
-    const QByteArray home = qgetenv("HOME");
-    const QByteArray configHome = qgetenv("XDG_CONFIG_HOME");
-    qputenv("HOME", dir.path().toUtf8());
-    qputenv("XDG_CONFIG_HOME", dir.filePath("config").toUtf8());
+    test::EnvGuard home("HOME", dir.path().toUtf8());
+    test::EnvGuard configHome("XDG_CONFIG_HOME", dir.filePath("config").toUtf8());
     const QString folder = dir.filePath("Downloads");
     // Cancelled at the prompt, then the proposed name confirmed.
     prompter->answers = {true, true};
@@ -119,42 +117,31 @@ TEST_F(TransferTest, TheDownloadFolderIsMadeOnlyForAFileTheUserKeepsInIt)
     const bool madeEarly = QDir(folder).exists();
     QTcpServer again;
     offerFromBob(again, "photo.jpg", 10);
-    const bool received = waitFor([&] { return core->program->transfers().count() == 1; });
-    qputenv("HOME", home);
-    qputenv("XDG_CONFIG_HOME", configHome);
     ASSERT_TRUE(asked);
     EXPECT_EQ(prompter->requests[0].text, folder + "/photo.jpg");
     EXPECT_FALSE(madeEarly);
-    ASSERT_TRUE(received);
+    ASSERT_TRUE(waitFor([&] { return core->program->transfers().count() == 1; }));
     EXPECT_TRUE(QDir(folder).exists());
     EXPECT_TRUE(QFile::exists(folder + "/photo.jpg.part"));
 }
 
-// The edit box held 255 characters, so a longer destination was saved under a cut name.
-// The question named the file but not how big it was.
-TEST_F(TransferTest, TheFileQuestionGivesTheSizeBesideItsText)
+// The question named the file but not how big it was. The edit box held 255 characters, so a
+// longer destination was saved under a cut name.
+TEST_F(TransferTest, TheFileQuestionGivesTheSizeAndTheDestinationPromptTakesAWholePath)
 {
     const QLocale saved;
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
-    prompter->answers = {false};
+    prompter->answers = {true};
     QTcpServer bob;
-    offerFromBob(bob, "big.iso", 12345678);
-    ASSERT_TRUE(waitFor([&] { return prompter->questions.size() == 1; }));
+    offerFromBob(bob, QByteArray(250, 'n'), 12345678);
+    ASSERT_TRUE(waitFor([&] { return prompter->requests.size() == 1; }));
     QLocale::setDefault(saved);
     EXPECT_EQ(prompter->questions[0].title, "Accept File?");
-    EXPECT_EQ(prompter->questions[0].text, "User \"bob\" wants to send you a file named "
-                                           "\"big.iso\".  Do you want to accept?");
+    EXPECT_EQ(prompter->questions[0].text, "User \"bob\" wants to send you a file named \""
+                                               + QString(250, 'n') + "\".  Do you want to accept?");
     EXPECT_TRUE(prompter->questions[0].informative.startsWith("12.3 MB (12,345,678 bytes)\n"))
         << prompter->questions[0].informative.toStdString();
     EXPECT_TRUE(prompter->questions[0].informative.contains("Address: 127.0.0.1, port "));
-}
-
-TEST_F(TransferTest, TheDestinationPromptTakesAWholePath)
-{
-    prompter->answers = {true};
-    QTcpServer bob;
-    offerFromBob(bob, QByteArray(250, 'n'), 10);
-    ASSERT_TRUE(waitFor([&] { return prompter->requests.size() == 1; }));
     const config::InputRequest& request = prompter->requests[0];
     EXPECT_EQ(request.title, "Save Incoming File");
     EXPECT_EQ(request.prompt, "Please enter a destination filename for the incoming file:");
@@ -212,7 +199,7 @@ TEST_F(TransferTest, ADestinationThatIsNoFileIsRefusedAndAskedForAgain)
     EXPECT_EQ(read(target), "data");
 }
 
-TEST_F(TransferTest, SendFileOffersToTheSelectionOrTheChatsPeer)
+TEST_F(TransferTest, SendFileOffersAFileItCanReadToTheSelectionOrTheChatsPeer)
 {
     const QByteArray data(3000, 'd');
     const QString path = write("report.pdf", data);
@@ -220,9 +207,15 @@ TEST_F(TransferTest, SendFileOffersToTheSelectionOrTheChatsPeer)
     core->run(Command::SendFile);
     EXPECT_TRUE(prompter->sendFileNicks.empty());
     core->contacts()->selectContact("carol");
+    // A file that cannot be read is said, and nothing offered.
+    prompter->filesToSend = {config::FileToSend{"carol", dir.filePath("missing.bin")}};
+    core->run(Command::SendFile);
+    EXPECT_EQ(prompter->errors,
+              (std::vector<test::Box>{{"Error", "Cannot open the file you specified"}}));
+    EXPECT_FALSE(server.received().contains("DCC SEND"));
     prompter->filesToSend = {config::FileToSend{"bob", path}}; // the user typed another nick
     core->run(Command::SendFile);
-    EXPECT_EQ(prompter->sendFileNicks, std::vector<QString>{"carol"});
+    EXPECT_EQ(prompter->sendFileNicks, (std::vector<QString>{"carol", "carol"}));
     const quint16 port = offeredPort("bob", "SEND \"report\\.pdf\" 2130706433");
     ASSERT_NE(port, 0) << server.received().toStdString();
     EXPECT_TRUE(server.received().contains("PRIVMSG bob :\x01"
@@ -239,16 +232,6 @@ TEST_F(TransferTest, SendFileOffersToTheSelectionOrTheChatsPeer)
     core->contacts()->selectContact("bob");
     prompter->filesToSend = {std::nullopt}; // cancelled
     EXPECT_TRUE(core->program->commands().run(Command::SendFileTo, QByteArray("carol")));
-    EXPECT_EQ(prompter->sendFileNicks, (std::vector<QString>{"carol", "carol"}));
+    EXPECT_EQ(prompter->sendFileNicks, (std::vector<QString>{"carol", "carol", "carol"}));
     EXPECT_EQ(core->program->transfers().count(), 1);
-}
-
-TEST_F(TransferTest, AFileThatCannotBeReadIsSaidAndNothingOffered)
-{
-    core->contacts()->selectContact("bob");
-    prompter->filesToSend = {config::FileToSend{"bob", dir.filePath("missing.bin")}};
-    core->run(Command::SendFile);
-    ASSERT_EQ(prompter->errors.size(), 1u);
-    EXPECT_EQ(prompter->errors[0], (test::Box{"Error", "Cannot open the file you specified"}));
-    EXPECT_FALSE(server.received().contains("DCC SEND"));
 }

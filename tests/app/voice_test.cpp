@@ -6,7 +6,6 @@
 #include "tests/support/connected_program.h"
 #include "tests/support/scripted_sound.h"
 
-#include <QRegularExpression>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
@@ -75,7 +74,7 @@ TEST_F(VoiceTest, TheMenuOffersToTheSelectedContactAndOneChatAtATime)
     EXPECT_EQ(voice().count(), 1);
 }
 
-TEST_F(VoiceTest, AnOfferIsAskedAboutAndAnsweredWithTheReturnLink)
+TEST_F(VoiceTest, AnOfferIsAskedAboutAnsweredWithTheReturnLinkAndReleasedAtTheCloseStep)
 {
     QTcpServer listener;
     prompter->answers = {true};
@@ -95,6 +94,18 @@ TEST_F(VoiceTest, AnOfferIsAskedAboutAndAnsweredWithTheReturnLink)
     // The return link is the same conversation: said once.
     EXPECT_EQ(status(), "Connection established.");
     EXPECT_TRUE(voice().at(0)->isPlaying());
+
+    // The close step releases every device and link.
+    QTcpSocket* bobCaptures = listener.nextPendingConnection();
+    ASSERT_TRUE(
+        waitFor([&] { return sound->devices.openInputs == 1 && sound->devices.openOutputs == 1; }));
+    core->program->closeStep();
+    EXPECT_EQ(sound->devices.openInputs + sound->devices.openOutputs, 0);
+    EXPECT_EQ(voice().count(), 0);
+    EXPECT_TRUE(waitFor([&] {
+        return bobCaptures->state() == QAbstractSocket::UnconnectedState
+               && bobPlays.state() == QAbstractSocket::UnconnectedState;
+    }));
 }
 
 TEST_F(VoiceTest, ADeclinedChatOrVoiceOfferLeavesNothingBehind)
@@ -132,24 +143,4 @@ TEST_F(VoiceTest, TheReturnLinkOfOurChatIsTakenWithoutAskingAndOnlyOnce)
     offerFromBob(again, "VOICE");
     ASSERT_TRUE(waitFor([&] { return prompter->questions.size() == 1; }));
     EXPECT_EQ(voice().count(), 1);
-}
-
-TEST_F(VoiceTest, TheCloseStepReleasesEveryDeviceAndLink)
-{
-    QTcpServer listener;
-    prompter->answers = {true};
-    offerFromBob(listener, "VOICE");
-    ASSERT_TRUE(waitFor([&] { return listener.hasPendingConnections(); }));
-    QTcpSocket* bobCaptures = listener.nextPendingConnection();
-    QTcpSocket bobPlays;
-    bobPlays.connectToHost(QHostAddress::LocalHost, offeredPort("bob"));
-    ASSERT_TRUE(
-        waitFor([&] { return sound->devices.openInputs == 1 && sound->devices.openOutputs == 1; }));
-    core->program->closeStep();
-    EXPECT_EQ(sound->devices.openInputs + sound->devices.openOutputs, 0);
-    EXPECT_EQ(voice().count(), 0);
-    EXPECT_TRUE(waitFor([&] {
-        return bobCaptures->state() == QAbstractSocket::UnconnectedState
-               && bobPlays.state() == QAbstractSocket::UnconnectedState;
-    }));
 }

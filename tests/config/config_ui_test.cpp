@@ -53,7 +53,7 @@ protected:
     ScriptedPrompter prompter;
 };
 
-TEST_F(ContactEditorTest, ShowsTheStoredContactsInOrder)
+TEST_F(ContactEditorTest, ShowsTheStoredContactsInOrderAndAddsWhatTheUserEnters)
 {
     {
         config::ContactEditor empty(temp.store(), prompter);
@@ -64,11 +64,6 @@ TEST_F(ContactEditorTest, ShowsTheStoredContactsInOrder)
     temp.store().AddContact("amy");
     config::ContactEditor editor(temp.store(), prompter);
     EXPECT_EQ(shown(editor), (QStringList{"zed", "amy"}));
-}
-
-TEST_F(ContactEditorTest, AddsWhatTheUserEnters)
-{
-    config::ContactEditor editor(temp.store(), prompter);
     prompter.inputs = {QString("bob")};
     editor.addButton()->click();
     ASSERT_EQ(prompter.requests.size(), 1u);
@@ -77,13 +72,13 @@ TEST_F(ContactEditorTest, AddsWhatTheUserEnters)
               "Please type the name of the contact you wish to add below:");
     EXPECT_TRUE(prompter.requests[0].text.isEmpty());
     EXPECT_FALSE(prompter.requests[0].showBrowse);
-    EXPECT_EQ(shown(editor), QStringList{"bob"});
+    EXPECT_EQ(shown(editor), (QStringList{"zed", "amy", "bob"}));
 
     editor.addButton()->click(); // cancelled
-    EXPECT_EQ(temp.store().EnumContacts(), QList<QByteArray>{"bob"});
+    EXPECT_EQ(temp.store().EnumContacts(), (QList<QByteArray>{"zed", "amy", "bob"}));
 }
 
-TEST_F(ContactEditorTest, RenameLeavesExactlyOneContactUnderTheNewName)
+TEST_F(ContactEditorTest, RenameLeavesExactlyOneContactUnderTheNewNameAndRemoveAsksNothing)
 {
     temp.store().AddContact("old");
     temp.store().AddContact("keep");
@@ -101,16 +96,11 @@ TEST_F(ContactEditorTest, RenameLeavesExactlyOneContactUnderTheNewName)
     select(editor, "new");
     editor.renameButton()->click(); // cancelled: the name stays
     EXPECT_EQ(shown(editor), (QStringList{"keep", "new"}));
-}
 
-TEST_F(ContactEditorTest, RemovesWithoutAQuestion)
-{
-    temp.store().AddContact("gone");
-    config::ContactEditor editor(temp.store(), prompter);
-    select(editor, "gone");
+    select(editor, "keep");
     editor.removeButton()->click();
-    EXPECT_TRUE(shown(editor).isEmpty());
-    EXPECT_TRUE(prompter.requests.empty());
+    EXPECT_EQ(shown(editor), QStringList{"new"});
+    EXPECT_EQ(prompter.requests.size(), 2u);
     EXPECT_TRUE(prompter.errors.empty());
 }
 
@@ -273,7 +263,7 @@ TEST_F(ContactEditorTest, ClosesOnlyThroughOk)
     EXPECT_EQ(editor.result(), QDialog::Accepted);
 }
 
-TEST(InputDialog, TakesTitlePromptAndTextFromTheRequest)
+TEST(InputDialog, TakesTitlePromptAndTextFromTheRequestAndCancelGivesNothing)
 {
     ScriptedPrompter prompter;
     config::InputDialog dialog({"Prompt here:", "Some Title", "initial", false}, prompter);
@@ -283,6 +273,9 @@ TEST(InputDialog, TakesTitlePromptAndTextFromTheRequest)
     EXPECT_EQ(dialog.edit()->text(), "initial");
     EXPECT_EQ(dialog.edit()->maxLength(), 255);
     EXPECT_FALSE(dialog.browseButton()->isVisible());
+    dialog.cancelButton()->click();
+    EXPECT_EQ(dialog.result(), QDialog::Rejected);
+    EXPECT_TRUE(prompter.errors.empty());
 }
 
 // The box held 255 characters, so a longer destination proposed for a file was cut, and the
@@ -338,16 +331,6 @@ TEST(InputDialog, RefusesAnEmptyBoxAndStaysOpen)
     EXPECT_FALSE(dialog.isVisible());
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
     EXPECT_EQ(dialog.text(), "carol");
-}
-
-TEST(InputDialog, CancelGivesNothing)
-{
-    ScriptedPrompter prompter;
-    config::InputDialog dialog({"p", "t", "text", false}, prompter);
-    dialog.show();
-    dialog.cancelButton()->click();
-    EXPECT_EQ(dialog.result(), QDialog::Rejected);
-    EXPECT_TRUE(prompter.errors.empty());
 }
 
 TEST(InputDialog, BrowsePutsTheChosenPathIntoTheBox)

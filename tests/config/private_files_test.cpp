@@ -91,17 +91,8 @@ TEST_F(PrivateFilesTest, ChatLogsAndTheirFolder)
     EXPECT_EQ(file.readAll(), "hello\r\nagain\r\n");
 }
 
-TEST_F(PrivateFilesTest, ReceivedDumpIsPrivateWithAndWithoutDebug)
-{
-    for (bool enabled : {false, true}) {
-        SCOPED_TRACE(enabled ? "DEBUG" : "without DEBUG");
-        const QString path = under(enabled ? QStringLiteral("on.txt") : QStringLiteral("off.txt"));
-        diag::ReceivedDump(path, enabled).DumpReceivedLines({"PING :x"});
-        EXPECT_EQ(modeOf(path), 0600);
-    }
-}
-
-TEST_F(PrivateFilesTest, ReceivedDumpDoesNotFollowASymlink)
+// The dump is private with and without DEBUG, and never written through a link.
+TEST_F(PrivateFilesTest, ReceivedDumpIsPrivateAndDoesNotFollowASymlink)
 {
     const QString target = under(QStringLiteral("victim"));
     {
@@ -114,6 +105,10 @@ TEST_F(PrivateFilesTest, ReceivedDumpDoesNotFollowASymlink)
     const QString dangling = under(QStringLiteral("dangling.txt"));
     ASSERT_TRUE(QFile::link(under(QStringLiteral("made-through-link")), dangling));
     for (bool enabled : {false, true}) {
+        SCOPED_TRACE(enabled ? "DEBUG" : "without DEBUG");
+        const QString fresh = under(enabled ? QStringLiteral("on.txt") : QStringLiteral("off.txt"));
+        diag::ReceivedDump(fresh, enabled).DumpReceivedLines({"PING :x"});
+        EXPECT_EQ(modeOf(fresh), 0600);
         diag::ReceivedDump(path, enabled).DumpReceivedLines({":irc NOTICE * :hi"});
         diag::ReceivedDump(dangling, enabled).DumpReceivedLines({":irc NOTICE * :hi"});
     }

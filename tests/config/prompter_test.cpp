@@ -102,4 +102,16 @@ TEST(WidgetPrompter, EveryBoxShowsItsTextsAsTheyAre)
         box.button(QMessageBox::Ok)->click();
     });
     prompter.showError(nullptr, "Error", kHostile);
+
+    // A notice is a plain box with one button.
+    test::whenShown<QMessageBox>([](QMessageBox& box) {
+        EXPECT_EQ(box.windowTitle(), "Voice Chat Already Open");
+        EXPECT_EQ(box.text(), kHostile);
+        EXPECT_EQ(box.textFormat(), Qt::PlainText);
+        EXPECT_EQ(box.icon(), QMessageBox::NoIcon);
+        EXPECT_EQ(box.buttons().size(), 1);
+        expectPlainText(box);
+        box.done(QMessageBox::Ok);
+    });
+    prompter.showNotice(nullptr, "Voice Chat Already Open", kHostile);
 }

@@ -1,7 +1,9 @@
+#include "config/installation.h"
 #include "config/paths.h"
 #include "config/registry.h"
 #include "config/store.h"
 #include "tests/config/raw_store.h"
+#include "tests/support/env_guard.h"
 #include "tests/support/temp_store.h"
 
 #include <QDir>
@@ -16,32 +18,12 @@
 namespace {
 
 using config::Registry;
+using test::EnvGuard;
 using test::names;
 using test::rawQuery;
 using test::Rows;
 
 const QByteArray kKey = config::kKeyRoot;
-
-// Sets or clears an environment variable for one test and puts the old state back afterwards.
-class EnvGuard
-{
-public:
-    explicit EnvGuard(const char* name)
-        : m_name(name)
-    {
-        if (qEnvironmentVariableIsSet(name))
-            m_old = qgetenv(name);
-    }
-    ~EnvGuard() { set(m_old ? m_old->constData() : nullptr); }
-    EnvGuard(const EnvGuard&) = delete;
-    EnvGuard& operator=(const EnvGuard&) = delete;
-
-    void set(const char* value) { value ? qputenv(m_name, value) : qunsetenv(m_name); }
-
-private:
-    const char* m_name;
-    std::optional<QByteArray> m_old;
-};
 
 TEST(Registry, SchemaIsExactlyTheStoredLayout)
 {
@@ -69,16 +51,6 @@ TEST(Registry, NamesAreTextAndDataIsBlobEvenWhenEmpty)
     EXPECT_EQ(temp.registry().readValue(kKey, "empty"), QByteArray());
     EXPECT_EQ(temp.registry().readValue(kKey, "bytes"), QByteArray::fromHex("00ff0a"));
     EXPECT_EQ(temp.registry().readValue(kKey, "absent"), std::nullopt);
-}
-
-TEST(Registry, CreatesMissingParentFolders)
-{
-    QTemporaryDir dir;
-    const QString path = dir.filePath("a/b/registry.db");
-    Registry registry(path);
-    EXPECT_TRUE(registry.isOpen());
-    EXPECT_TRUE(registry.createKey(kKey));
-    EXPECT_TRUE(QFileInfo::exists(path));
 }
 
 // The fuzz target's store: making the store's folder private first read ":memory:" as a path
@@ -203,6 +175,28 @@ TEST(Paths, IdentPortFromEnvironment)
         port.set(c.value);
         EXPECT_EQ(config::identPort(), c.expected);
     }
+}
+
+TEST(Installation, NickFromLoginName)
+{
+    const struct
+    {
+        QString login;
+        QByteArray nick;
+    } cases[] = {
+        {"alice", "alice"},
+        {"john.doe", "johndoe"},
+        {"1st-user", "st-user"},
+        {"--9x", "x"},
+        {"averyverylongname", "averyvery"},
+        {"a[]\\`_^{|}-", "a[]\\`_^{|"},
+        {QString::fromUtf8("j\xc3\xb6rg"), "jrg"},
+        {QString::fromUtf8("\xc3\xa9\xc3\xa9"), "kivvo"},
+        {"123-", "kivvo"},
+        {"", "kivvo"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(config::nickFromLoginName(c.login), c.nick) << c.login.toStdString();
 }
 
 constexpr int kEachWriter = 100; // two writers stay below the 256 contacts a list holds

@@ -4,6 +4,7 @@
 #include "config/secret_store.h"
 #include "config/settings_dialog.h"
 #include "config/store.h"
+#include "tests/support/env_guard.h"
 #include "tests/support/private_keyring.h"
 #include "tests/support/scripted_prompter.h"
 #include "tests/support/temp_store.h"
@@ -22,34 +23,6 @@ using config::SecretStore;
 using config::ServerEntry;
 
 constexpr int kServiceWaitMs = test::kKeyringWaitMs;
-
-// Sets or unsets a variable for the life of the guard.
-class EnvGuard
-{
-public:
-    EnvGuard(const char* name, const char* value)
-        : m_name(name)
-        , m_had(qEnvironmentVariableIsSet(name))
-        , m_old(qgetenv(name))
-    {
-        if (value)
-            qputenv(name, value);
-        else
-            qunsetenv(name);
-    }
-    ~EnvGuard()
-    {
-        if (m_had)
-            qputenv(m_name, m_old);
-        else
-            qunsetenv(m_name);
-    }
-
-private:
-    const char* m_name;
-    bool m_had;
-    QByteArray m_old;
-};
 
 // The store's own copy, as the file holds it.
 std::optional<QByteArray> storedValue(test::TempStore& temp, const ServerEntry& server)
@@ -185,8 +158,9 @@ TEST(SecretStoreWithoutService, TheStoreKeepsThePasswordAndNothingWaits)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        EnvGuard bus("DBUS_SESSION_BUS_ADDRESS", c.bus);
-        EnvGuard optOut("KIVVO_NO_KEYCHAIN", c.optOut);
+        test::EnvGuard bus("DBUS_SESSION_BUS_ADDRESS"), optOut("KIVVO_NO_KEYCHAIN");
+        bus.set(c.bus);
+        optOut.set(c.optOut);
         test::TempStore temp;
         const ServerEntry server{"plain.example.net", "Example", 6667};
         ASSERT_TRUE(temp.store().AddServer(server));

@@ -1,10 +1,7 @@
 // The "Send a File" dialog on real widgets, with a scripted prompter answering its error box and
-// file picker, and the fastsend flag in the store.
-#include "config/prompter.h"
+// file picker.
 #include "config/send_file_dialog.h"
-#include "config/store.h"
 #include "tests/support/scripted_prompter.h"
-#include "tests/support/temp_store.h"
 #include "tests/support/when_shown.h"
 
 #include <QLabel>
@@ -69,18 +66,21 @@ TEST(SendFileDialog, OkWithAnEmptyFieldShowsTheBoxAndStaysOpen)
     }
 }
 
-TEST(SendFileDialog, OkWithBothFieldsClosesWithThem)
+// Servers take nicks far longer than nine characters; a nick cut short would send the file to
+// somebody else.
+TEST(SendFileDialog, OkWithBothFieldsClosesWithThemAndTheNickWhole)
 {
     ScriptedPrompter prompter;
     SendFileDialog dialog("", prompter);
     dialog.show();
-    QTest::keyClicks(dialog.nickEdit(), "dave");
+    QTest::keyClicks(dialog.nickEdit(), "abcdefghijklmnop");
     QTest::keyClicks(dialog.pathEdit(), "/tmp/a file.bin");
     dialog.okButton()->click();
     EXPECT_FALSE(dialog.isVisible());
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
-    EXPECT_EQ(dialog.fileToSend(), (FileToSend{"dave", "/tmp/a file.bin"}));
+    EXPECT_EQ(dialog.fileToSend(), (FileToSend{"abcdefghijklmnop", "/tmp/a file.bin"}));
     EXPECT_TRUE(prompter.errors.empty());
+    EXPECT_EQ(SendFileDialog("abcdefghijkl", prompter).nickEdit()->text(), "abcdefghijkl");
 }
 
 TEST(SendFileDialog, RefusedOkCanBeFixedAndAccepted)
@@ -124,19 +124,6 @@ TEST(SendFileDialog, BrowsePutsTheChosenPathIntoTheFileField)
     }
 }
 
-// Servers take nicks far longer than nine characters; a nick cut short would send the file to
-// somebody else.
-TEST(SendFileDialog, KeepsALongNickWhole)
-{
-    ScriptedPrompter prompter;
-    SendFileDialog given("abcdefghijkl", prompter);
-    EXPECT_EQ(given.nickEdit()->text(), "abcdefghijkl");
-    SendFileDialog typed("", prompter);
-    typed.show();
-    QTest::keyClicks(typed.nickEdit(), "abcdefghijklmnop");
-    EXPECT_EQ(typed.nickEdit()->text(), "abcdefghijklmnop");
-}
-
 TEST(SendFileDialog, CancelAndEscapeGiveNothing)
 {
     for (const bool escape : {false, true}) {
@@ -152,58 +139,6 @@ TEST(SendFileDialog, CancelAndEscapeGiveNothing)
         EXPECT_FALSE(dialog.isVisible());
         EXPECT_EQ(dialog.result(), QDialog::Rejected);
         EXPECT_TRUE(prompter.errors.empty());
-    }
-}
-
-TEST(ScriptedPrompter, AnswersSendFileInOrderAndRecordsTheNick)
-{
-    ScriptedPrompter prompter;
-    config::Prompter& asked = prompter;
-    prompter.filesToSend = {FileToSend{"dave", "/tmp/a"}, std::nullopt};
-    EXPECT_EQ(asked.askFileToSend(nullptr, "dave"), (FileToSend{"dave", "/tmp/a"}));
-    EXPECT_EQ(asked.askFileToSend(nullptr, "erin"), std::nullopt);
-    EXPECT_EQ(asked.askFileToSend(nullptr, ""), std::nullopt);
-    EXPECT_EQ(prompter.sendFileNicks, (std::vector<QString>{"dave", "erin", ""}));
-}
-
-TEST(FastSend, IsOffUnlessStoredOn)
-{
-    const struct
-    {
-        std::optional<QByteArray> stored;
-        bool on;
-    } cases[] = {
-        {std::nullopt, false}, // a store from before the flag existed
-        {QByteArray::fromHex("00"), false},
-        {QByteArray::fromHex("01"), true},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.stored ? c.stored->toHex().constData() : "<missing>");
-        test::TempStore temp;
-        temp.registry().writeValue(config::kKeyRoot, "logging", QByteArray::fromHex("01"));
-        if (c.stored)
-            temp.registry().writeValue(config::kKeyRoot, "fastsend", *c.stored);
-        const config::Settings s = temp.store().LoadSettings();
-        EXPECT_EQ(s.fastsend, c.on);
-        EXPECT_TRUE(s.logging);
-    }
-}
-
-TEST(FastSend, RoundTripsThroughTheStoreAsOneByte)
-{
-    for (const bool on : {true, false}) {
-        SCOPED_TRACE(on);
-        test::TempStore temp;
-        config::Settings saved;
-        saved.nick = "carol";
-        saved.fastsend = on;
-        ASSERT_TRUE(temp.store().SaveSettings(saved));
-        EXPECT_EQ(temp.registry().readValue(config::kKeyRoot, "fastsend"),
-                  QByteArray(1, on ? '\x01' : '\x00'));
-        EXPECT_EQ(temp.store().LoadSettings(), saved);
-        config::Settings other = saved;
-        other.fastsend = !on;
-        EXPECT_NE(temp.store().LoadSettings(), other);
     }
 }
 

@@ -1,6 +1,5 @@
-// "Add New Server", "Edit Servers" and "Connect to Server" on real widgets against a temporary
-// store, with a scripted prompter answering their boxes.
-#include "config/connect_dialog.h"
+// "Add New Server" and "Edit Servers" on real widgets against a temporary store, with a scripted
+// prompter answering their boxes.
 #include "config/errors.h"
 #include "config/registry.h"
 #include "config/server_editor.h"
@@ -10,25 +9,19 @@
 #include "tests/support/temp_store.h"
 #include "tests/support/when_shown.h"
 
-#include <QApplication>
-#include <QHeaderView>
-#include <QLabel>
+#include <QCheckBox>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QPushButton>
 #include <QTest>
-#include <QTimer>
 #include <QTreeWidget>
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <optional>
 #include <vector>
 
 namespace {
 
 using config::AddServerDialog;
-using config::ConnectDialog;
 using config::ServerEditor;
 using config::ServerEntry;
 using test::Box;
@@ -41,6 +34,14 @@ const Box kNoPort{"Blank Field", "You must fill in the server port field."};
 const Box kZeroPort{"Blank Field", "The port field cannot be zero.  Enter an interger greater "
                                    "than 0.  The default value is 6667."};
 const Box kNoSelection{"Error", "You didn't select a server from the list"};
+
+QStringList storedNames(test::TempStore& temp)
+{
+    QStringList names;
+    for (const config::Registry::Value& value : temp.registry().values(config::kKeyServers))
+        names << QString::fromUtf8(value.name);
+    return names;
+}
 
 // Each row as "address|network|port", after the posted refreshes arrived.
 QStringList rows(ServerEditor& editor)
@@ -69,6 +70,24 @@ TEST(AddServerDialog, ShowsItsFieldsWithTheDefaultPort)
 
     dialog.portEdit()->clear();
     QTest::keyClicks(dialog.portEdit(), "7-0a0 0");
+    EXPECT_EQ(dialog.portEdit()->text(), "7000");
+}
+
+TEST(AddServerDialog, UseTlsIsOffByDefaultAndMovesOnlyTheUsualPort)
+{
+    ScriptedPrompter prompter;
+    AddServerDialog dialog(prompter);
+    dialog.show();
+    ASSERT_NE(dialog.tlsBox(), nullptr);
+    EXPECT_EQ(dialog.tlsBox()->text(), "Use TLS");
+    EXPECT_FALSE(dialog.tlsBox()->isChecked());
+    dialog.tlsBox()->setChecked(true);
+    EXPECT_EQ(dialog.portEdit()->text(), "6697");
+    dialog.tlsBox()->setChecked(false);
+    EXPECT_EQ(dialog.portEdit()->text(), "6667");
+    // A port the user chose is not the box's to change.
+    dialog.portEdit()->setText("7000");
+    dialog.tlsBox()->setChecked(true);
     EXPECT_EQ(dialog.portEdit()->text(), "7000");
 }
 
@@ -134,11 +153,6 @@ TEST(AddServerDialog, CancelAndTheCloseBoxCheckNothing)
 class ServerEditorTest : public ::testing::Test
 {
 protected:
-    void select(ServerEditor& editor, int row)
-    {
-        editor.list()->topLevelItem(row)->setSelected(true);
-    }
-
     test::TempStore temp;
     ScriptedPrompter prompter;
 };
@@ -162,7 +176,7 @@ TEST_F(ServerEditorTest, ShowsThreeColumnsAndARowPerStoredServer)
     EXPECT_EQ(rows(editor), (QStringList{"irc.example.org|Example|6697", "10.0.0.2||6667"}));
 }
 
-TEST_F(ServerEditorTest, AddsWhatTheAddServerDialogAccepts)
+TEST_F(ServerEditorTest, AddsWhatTheAddServerDialogAcceptsAndMarksTls)
 {
     ServerEditor editor(temp.store(), prompter);
     editor.show();
@@ -183,16 +197,21 @@ TEST_F(ServerEditorTest, AddsWhatTheAddServerDialogAccepts)
     EXPECT_EQ(rows(editor), QStringList{"irc.example.org|Example|70000"});
     EXPECT_EQ(temp.store().EnumServers(),
               (std::vector<ServerEntry>{{"irc.example.org", "Example", 70000}}));
-    EXPECT_TRUE(prompter.errors.empty());
-}
 
-TEST_F(ServerEditorTest, RemoveNeedsASelection)
-{
-    ASSERT_TRUE(temp.store().AddServer({"irc.example.org", "", 6667}));
-    ServerEditor editor(temp.store(), prompter);
+    // "Use TLS" is the '+' before the port in the store, and "(TLS)" after it in the list.
+    whenShown<AddServerDialog>([](AddServerDialog& dialog) {
+        dialog.addressEdit()->setText("irc.example.net");
+        dialog.tlsBox()->setChecked(true);
+        dialog.okButton()->click();
+    });
+    editor.addButton()->click();
+    EXPECT_EQ(rows(editor),
+              (QStringList{"irc.example.org|Example|70000", "irc.example.net||6697 (TLS)"}));
+    EXPECT_EQ(storedNames(temp), (QStringList{"irc.example.org:70000", "irc.example.net:+6697"}));
+    editor.list()->topLevelItem(1)->setSelected(true);
     editor.removeButton()->click();
-    EXPECT_EQ(prompter.errors, std::vector<Box>{kNoSelection});
-    EXPECT_EQ(temp.store().EnumServers().size(), 1u);
+    EXPECT_EQ(storedNames(temp), QStringList{"irc.example.org:70000"});
+    EXPECT_TRUE(prompter.errors.empty());
 }
 
 TEST_F(ServerEditorTest, RemovesExactlyTheSelectedEntry)
@@ -208,6 +227,9 @@ TEST_F(ServerEditorTest, RemovesExactlyTheSelectedEntry)
     for (size_t i = 1; i < servers.size(); ++i)
         ASSERT_TRUE(temp.store().AddServer(servers[i]));
     ASSERT_EQ(temp.store().EnumServers(), servers);
+    ServerEditor(temp.store(), prompter).removeButton()->click();
+    EXPECT_EQ(prompter.errors, std::vector<Box>{kNoSelection});
+    EXPECT_EQ(temp.store().EnumServers(), servers);
 
     for (int row : {3, 2, 0}) {
         SCOPED_TRACE(row);
@@ -215,7 +237,7 @@ TEST_F(ServerEditorTest, RemovesExactlyTheSelectedEntry)
         std::vector<ServerEntry> expected = temp.store().EnumServers();
         const ServerEntry gone = expected[size_t(row)];
         expected.erase(expected.begin() + row);
-        select(editor, row);
+        editor.list()->topLevelItem(row)->setSelected(true);
         editor.removeButton()->click();
         EXPECT_EQ(temp.store().EnumServers(), expected);
         EXPECT_EQ(rows(editor).size(), int(expected.size()));
@@ -224,7 +246,7 @@ TEST_F(ServerEditorTest, RemovesExactlyTheSelectedEntry)
                                            + QString::number(gone.port)));
     }
     EXPECT_EQ(temp.store().EnumServers(), (std::vector<ServerEntry>{servers[1]}));
-    EXPECT_TRUE(prompter.errors.empty());
+    EXPECT_EQ(prompter.errors.size(), 1u);
 }
 
 TEST_F(ServerEditorTest, ClosesOnlyThroughOk)
@@ -269,127 +291,6 @@ TEST(ServerEditor, AStoreThatCannotBeWrittenShowsWhyAndLosesNothing)
             (std::vector<Box>{{"Error", config::errorText(config::Error::SaveFailed, path)}}));
         EXPECT_EQ(rows(editor).size(), int(test::seed().servers.size()));
         test::expectSeed(store);
-    }
-}
-
-class ConnectDialogTest : public ::testing::Test
-{
-protected:
-    // Records the requests in the order they come, as "disconnect" and "connect <index>".
-    void record(ConnectDialog& dialog)
-    {
-        QObject::connect(&dialog, &ConnectDialog::disconnectRequested, &dialog,
-                         [this] { requests << "disconnect"; });
-        QObject::connect(&dialog, &ConnectDialog::connectRequested, &dialog,
-                         [this](int index) { requests << QString("connect %1").arg(index); });
-    }
-    void add(const std::vector<ServerEntry>& servers)
-    {
-        for (const ServerEntry& server : servers)
-            ASSERT_TRUE(temp.store().AddServer(server));
-    }
-
-    test::TempStore temp;
-    QStringList requests;
-};
-
-TEST_F(ConnectDialogTest, ShowsEachServerWithItsNetworkWhenItHasOne)
-{
-    add({{"irc.example.org", "Example", 6697}, {"10.0.0.2", "", 6667}});
-    ConnectDialog dialog(temp.store());
-    dialog.show();
-    EXPECT_EQ(dialog.windowTitle(), "Connect to Server");
-    QStringList texts;
-    for (int i = 0; i < dialog.list()->count(); ++i)
-        texts << dialog.list()->item(i)->text();
-    EXPECT_EQ(texts, (QStringList{"irc.example.org:6697 on Example", "10.0.0.2:6667"}));
-    const auto buttons = dialog.findChildren<QPushButton*>();
-    ASSERT_EQ(buttons.size(), 1); // no Cancel
-    EXPECT_EQ(buttons.front()->text(), "Connect");
-}
-
-TEST_F(ConnectDialogTest, ConnectsToTheSelectedEntryAmongThoseSharingItsAddress)
-{
-    add({{"irc.example.org", "Example", 6667},
-         {"irc.other.org", "", 6667},
-         {"irc.example.org", "Example", 7000}});
-    for (int row : {0, 2, 1}) {
-        SCOPED_TRACE(row);
-        requests.clear();
-        ConnectDialog dialog(temp.store());
-        record(dialog);
-        dialog.show();
-        dialog.list()->item(row)->setSelected(true);
-        dialog.connectButton()->click();
-        EXPECT_EQ(requests, (QStringList{"disconnect", QString("connect %1").arg(row)}));
-        EXPECT_FALSE(dialog.isVisible());
-    }
-}
-
-TEST_F(ConnectDialogTest, ADoubleClickConnects)
-{
-    add({{"irc.example.org", "", 6667}, {"irc.example.org", "", 6697}});
-    ConnectDialog dialog(temp.store());
-    record(dialog);
-    dialog.show();
-    const QRect row = dialog.list()->visualItemRect(dialog.list()->item(1));
-    // As a user's: the first click of the two, then the double click.
-    QTest::mouseClick(dialog.list()->viewport(), Qt::LeftButton, {}, row.center());
-    QTest::mouseDClick(dialog.list()->viewport(), Qt::LeftButton, {}, row.center());
-    EXPECT_EQ(requests, (QStringList{"disconnect", "connect 1"}));
-    EXPECT_FALSE(dialog.isVisible());
-}
-
-TEST_F(ConnectDialogTest, WithNothingSelectedOnlyDisconnectsAndStaysOpen)
-{
-    add({{"irc.example.org", "", 6667}});
-    ConnectDialog dialog(temp.store());
-    record(dialog);
-    dialog.show();
-    dialog.connectButton()->click();
-    EXPECT_EQ(requests, QStringList{"disconnect"});
-    EXPECT_TRUE(dialog.isVisible());
-}
-
-TEST_F(ConnectDialogTest, WithNoServersStoredRequestsNothing)
-{
-    ConnectDialog dialog(temp.store());
-    record(dialog);
-    dialog.show();
-    dialog.connectButton()->click();
-    EXPECT_TRUE(requests.isEmpty());
-    EXPECT_TRUE(dialog.isVisible());
-}
-
-TEST_F(ConnectDialogTest, RequestsThePlaceTheEntryHasInTheStoreWhenConnecting)
-{
-    add({{"irc.first.org", "", 6667}, {"irc.second.org", "", 6667}});
-    ConnectDialog dialog(temp.store());
-    record(dialog);
-    dialog.show();
-    dialog.list()->item(1)->setSelected(true);
-    ASSERT_TRUE(temp.store().RemoveServer({"irc.first.org", "", 6667}));
-    dialog.connectButton()->click();
-    EXPECT_EQ(requests, (QStringList{"disconnect", "connect 0"}));
-}
-
-// Without a Cancel button, a dialog that Escape cannot close holds the keyboard user captive.
-TEST_F(ConnectDialogTest, EscapeAndTheCloseBoxCloseItRequestingNothing)
-{
-    add({{"irc.example.org", "", 6667}});
-    for (const bool escape : {true, false}) {
-        SCOPED_TRACE(escape ? "Escape" : "close box");
-        ConnectDialog dialog(temp.store());
-        record(dialog);
-        dialog.show();
-        dialog.list()->item(0)->setSelected(true);
-        if (escape)
-            QTest::keyClick(dialog.list(), Qt::Key_Escape);
-        else
-            dialog.close();
-        EXPECT_FALSE(dialog.isVisible());
-        EXPECT_EQ(dialog.result(), QDialog::Rejected);
-        EXPECT_TRUE(requests.isEmpty());
     }
 }
 

@@ -16,7 +16,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTimer>
 #include <QTreeWidget>
 #include <gtest/gtest.h>
 
@@ -52,6 +51,7 @@ Settings stored()
     s.away = "out";
     s.awayset = true;
     s.queryip = true;
+    s.notify = false; // of the two flags that are on when missing
     return s;
 }
 
@@ -73,6 +73,8 @@ void fill(SettingsDialog& dialog, const Settings& s)
     dialog.queryipBox()->setChecked(s.queryip);
     dialog.loggingBox()->setChecked(s.logging);
     dialog.fastsendBox()->setChecked(s.fastsend);
+    dialog.reconnectBox()->setChecked(s.reconnect);
+    dialog.notifyBox()->setChecked(s.notify);
 }
 
 Settings shown(const SettingsDialog& dialog)
@@ -88,6 +90,8 @@ Settings shown(const SettingsDialog& dialog)
     s.queryip = dialog.queryipBox()->isChecked();
     s.logging = dialog.loggingBox()->isChecked();
     s.fastsend = dialog.fastsendBox()->isChecked();
+    s.reconnect = dialog.reconnectBox()->isChecked();
+    s.notify = dialog.notifyBox()->isChecked();
     return s;
 }
 
@@ -138,6 +142,8 @@ TEST_F(SettingsDialogTest, ShowsItsFieldsInTheirGroupsWithTheStoredSettings)
         {dialog.queryipBox(), "Query IRC server for IP (usually for networks)", "General Settings"},
         {dialog.loggingBox(), "Enable logging", "General Settings"},
         {dialog.fastsendBox(), "Fast file sending", "General Settings"},
+        {dialog.reconnectBox(), "Reconnect automatically", "General Settings"},
+        {dialog.notifyBox(), "Show desktop notifications", "General Settings"},
         {dialog.okButton(), "OK", ""},
         {dialog.cancelButton(), "Cancel", ""},
     };
@@ -202,6 +208,7 @@ TEST_F(SettingsDialogTest, OkSavesEveryFieldWithFlagsAsOneByte)
     Settings off = on;
     off.away.clear();
     off.awayset = off.autoconnect = off.queryip = off.logging = off.fastsend = false;
+    off.reconnect = off.notify = false;
 
     for (const Settings& entered : {on, off}) {
         SCOPED_TRACE(entered.awayset ? "flags on" : "flags off");

@@ -35,17 +35,13 @@ Settings fullSettings()
     return s;
 }
 
-TEST(Settings, MissingOrEmptyKeyLoadsAllEmpty)
+TEST(Settings, MissingOrEmptyKeyLoadsAllEmptyAndAMissingOneTakesNothing)
 {
     for (bool createKeys : {false, true}) {
         test::TempStore temp(createKeys);
         EXPECT_EQ(temp.store().LoadSettings(), Settings{});
         EXPECT_EQ(temp.store().GetInstallDir(), std::nullopt);
     }
-}
-
-TEST(Settings, SaveWithoutKeyWritesNothing)
-{
     test::TempStore temp(false);
     EXPECT_FALSE(temp.store().SaveSettings(fullSettings()));
     EXPECT_FALSE(temp.registry().hasKey(kKeyRoot));
@@ -129,13 +125,11 @@ TEST(Settings, FlagIsOnWhenFirstByteIsNonZero)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.stored.toHex().constData());
         test::TempStore temp;
-        for (const char* flag : {"awayset", "autoconnect", "queryip", "logging"})
+        for (const char* flag : {"awayset", "autoconnect", "queryip", "logging", "fastsend"})
             temp.registry().writeValue(kKeyRoot, flag, c.stored);
         const Settings s = temp.store().LoadSettings();
-        EXPECT_EQ(s.awayset, c.on);
-        EXPECT_EQ(s.autoconnect, c.on);
-        EXPECT_EQ(s.queryip, c.on);
-        EXPECT_EQ(s.logging, c.on);
+        for (bool flag : {s.awayset, s.autoconnect, s.queryip, s.logging, s.fastsend})
+            EXPECT_EQ(flag, c.on);
     }
 }
 
@@ -180,37 +174,48 @@ TEST(Settings, InstallDirDecodesUtf8AndFitsAt4095Bytes)
     }
 }
 
-// Off is no value at all: a store saved with both DCC flags off holds what it held before
-// they existed, so an older build reads it unchanged.
-TEST(Settings, PassiveAndPrivateDccAreStoredOnlyWhenOn)
+// Flags that came later are stored only away from what a store without them means, so that an
+// older build reads a store saved with the defaults unchanged: the DCC flags are off when
+// missing, reconnect and notify on.
+TEST(Settings, LaterFlagsAreStoredOnlyAwayFromTheirDefault)
 {
+    const struct
+    {
+        const char* name;
+        bool Settings::*field;
+        bool byDefault;
+    } flags[] = {{"passivedcc", &Settings::passivedcc, false},
+                 {"privatedcc", &Settings::privatedcc, false},
+                 {"reconnect", &Settings::reconnect, true},
+                 {"notify", &Settings::notify, true}};
     test::TempStore temp;
-    EXPECT_FALSE(temp.store().LoadSettings().passivedcc);
-    EXPECT_FALSE(temp.store().LoadSettings().privatedcc);
     ASSERT_TRUE(temp.store().SaveSettings(fullSettings()));
     const auto withoutFlags = names(temp.registry(), kKeyRoot);
-
-    for (const auto& [passive, secure] : {std::pair{true, false}, std::pair{false, true},
-                                          std::pair{true, true}, std::pair{false, false}}) {
-        SCOPED_TRACE(testing::Message() << "passive " << passive << " private " << secure);
-        Settings s = fullSettings();
-        s.passivedcc = passive;
-        s.privatedcc = secure;
-        ASSERT_TRUE(temp.store().SaveSettings(s));
-        EXPECT_EQ(temp.store().LoadSettings(), s);
-        const auto stored = [&](const char* name) {
-            return temp.registry().readValue(kKeyRoot, name);
-        };
-        EXPECT_EQ(stored("passivedcc"), passive ? std::optional(QByteArray("\x01")) : std::nullopt);
-        EXPECT_EQ(stored("privatedcc"), secure ? std::optional(QByteArray("\x01")) : std::nullopt);
+    for (const auto& f : flags) {
+        SCOPED_TRACE(f.name);
+        EXPECT_EQ(Settings{}.*f.field, f.byDefault);
+        EXPECT_EQ(temp.store().LoadSettings().*f.field, f.byDefault);
+        for (const bool on : {!f.byDefault, f.byDefault}) {
+            Settings s = fullSettings();
+            s.*f.field = on;
+            ASSERT_TRUE(temp.store().SaveSettings(s));
+            EXPECT_EQ(temp.store().LoadSettings(), s);
+            EXPECT_EQ(temp.registry().readValue(kKeyRoot, f.name),
+                      on == f.byDefault ? std::nullopt
+                                        : std::optional(QByteArray(1, on ? '\x01' : '\0')));
+        }
+        // Written by hand: the first byte decides, and a value too long to fit is as if missing.
+        const std::pair<QByteArray, bool> stored[] = {{QByteArray(1, '\0'), false},
+                                                      {"\x01", true},
+                                                      {"", false},
+                                                      {QByteArray(300, 'x'), f.byDefault}};
+        for (const auto& [bytes, on] : stored) {
+            temp.registry().writeValue(kKeyRoot, f.name, bytes);
+            EXPECT_EQ(temp.store().LoadSettings().*f.field, on) << bytes.toHex().constData();
+        }
+        ASSERT_TRUE(temp.registry().deleteValue(kKeyRoot, f.name));
     }
     EXPECT_EQ(names(temp.registry(), kKeyRoot), withoutFlags);
-
-    // Written by hand: a zero byte is off as for every other flag.
-    temp.registry().writeValue(kKeyRoot, "passivedcc", QByteArray(1, '\0'));
-    temp.registry().writeValue(kKeyRoot, "privatedcc", "\x01");
-    EXPECT_FALSE(temp.store().LoadSettings().passivedcc);
-    EXPECT_TRUE(temp.store().LoadSettings().privatedcc);
 }
 
 TEST(Servers, SameNameInAnyCaseIsOneValueInItsPlace)
@@ -352,19 +357,6 @@ TEST(Contacts, LongNameSkippedAndListCapped)
     EXPECT_EQ(contacts.back(), "c254");
 }
 
-TEST(Store, SecondHandleSeesWrites)
-{
-    test::TempStore temp;
-    config::Registry otherRegistry(temp.path());
-    config::Store other(otherRegistry);
-    temp.store().SaveSettings(fullSettings());
-    temp.store().AddServer({"irc.example.org", "Net", 6667});
-    other.AddContact("friend");
-    EXPECT_EQ(other.LoadSettings(), fullSettings());
-    EXPECT_EQ(other.EnumServers(), temp.store().EnumServers());
-    EXPECT_EQ(temp.store().EnumContacts(), (QList<QByteArray>{"friend"}));
-}
-
 TEST(Installation, FirstRunInstallsOnceOnly)
 {
     test::TempStore temp(false);
@@ -396,28 +388,6 @@ TEST(Installation, FirstRunInstallsOnceOnly)
     EXPECT_FALSE(config::installIfMissing(temp.registry(), defaults));
     EXPECT_EQ(temp.store().LoadSettings(), expected);
     EXPECT_TRUE(temp.store().EnumServers().empty());
-}
-
-TEST(Installation, NickFromLoginName)
-{
-    const struct
-    {
-        QString login;
-        QByteArray nick;
-    } cases[] = {
-        {"alice", "alice"},
-        {"john.doe", "johndoe"},
-        {"1st-user", "st-user"},
-        {"--9x", "x"},
-        {"averyverylongname", "averyvery"},
-        {"a[]\\`_^{|}-", "a[]\\`_^{|"},
-        {QString::fromUtf8("j\xc3\xb6rg"), "jrg"},
-        {QString::fromUtf8("\xc3\xa9\xc3\xa9"), "kivvo"},
-        {"123-", "kivvo"},
-        {"", "kivvo"},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(config::nickFromLoginName(c.login), c.nick) << c.login.toStdString();
 }
 
 } // namespace

@@ -7,7 +7,6 @@
 #include "tests/config/unwritable_store.h"
 #include "tests/support/temp_store.h"
 
-#include <QDir>
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>

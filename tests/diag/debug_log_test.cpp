@@ -25,78 +25,54 @@ QString newestThatFit(const QStringList& lines)
     return kept;
 }
 
-struct GrowthCase
+TEST(BoundedPane, KeepsTheNewestWholeLinesWithinTheLimit)
 {
-    const char* name;
-    int minLength;
-    int spread; // line i is minLength + i % spread characters of text
-};
-
-class BoundedPaneGrowth : public ::testing::TestWithParam<GrowthCase>
-{};
-
-TEST_P(BoundedPaneGrowth, KeepsTheNewestWholeLinesWithinTheLimit)
-{
-    const GrowthCase& c = GetParam();
-    BoundedPane pane;
-    QStringList all;
-    for (int i = 0; i < 10000; ++i) {
-        QString line = QStringLiteral("#%1 ").arg(i);
-        line += QString(c.minLength + i % c.spread, QLatin1Char('x'));
-        all.push_back(line);
-        pane.append(line);
-        ASSERT_LE(pane.text().size(), kLimit) << "after line " << i;
-        ASSERT_TRUE(pane.text().endsWith(line + QStringLiteral("\r\n"))) << "after line " << i;
+    const struct
+    {
+        const char* name;
+        int minLength;
+        int spread; // line i is minLength + i % spread characters of text
+    } cases[] = {
+        {"short", 0, 7}, {"medium", 200, 333}, {"near half", 2000, 100}, {"near limit", 4000, 88}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        BoundedPane pane;
+        QStringList all;
+        for (int i = 0; i < 10000; ++i) {
+            QString line = QStringLiteral("#%1 ").arg(i);
+            line += QString(c.minLength + i % c.spread, QLatin1Char('x'));
+            all.push_back(line);
+            pane.append(line);
+            ASSERT_LE(pane.text().size(), kLimit) << "after line " << i;
+            ASSERT_TRUE(pane.text().endsWith(line + QStringLiteral("\r\n"))) << "after line " << i;
+        }
+        EXPECT_EQ(pane.text(), newestThatFit(all));
     }
-    EXPECT_EQ(pane.text(), newestThatFit(all));
 }
 
-INSTANTIATE_TEST_SUITE_P(Lines, BoundedPaneGrowth,
-                         ::testing::Values(GrowthCase{"Short", 0, 7},
-                                           GrowthCase{"Medium", 200, 333},
-                                           GrowthCase{"NearHalf", 2000, 100},
-                                           GrowthCase{"NearLimit", 4000, 88}),
-                         [](const auto& info) { return std::string(info.param.name); });
-
-struct LongLineCase
+TEST(BoundedPane, HoldsTheTailOfALineTooLongToShareThePane)
 {
-    int length;
-    bool keepsEarlier;
-};
-
-class BoundedPaneLongLine : public ::testing::TestWithParam<LongLineCase>
-{};
-
-TEST_P(BoundedPaneLongLine, HoldsTheTailOfALineTooLongToShareThePane)
-{
-    const LongLineCase& c = GetParam();
-    BoundedPane pane;
-    pane.append(QStringLiteral("earlier"));
-    QString line;
-    for (int i = 0; i < c.length; ++i)
-        line += QChar(u'a' + i % 26);
-    pane.append(line);
-
-    const QString whole = line + QStringLiteral("\r\n");
-    EXPECT_LE(pane.text().size(), kLimit);
-    EXPECT_EQ(pane.text().contains(QStringLiteral("earlier")), c.keepsEarlier);
-    EXPECT_EQ(pane.text(),
-              whole.right(std::min<qsizetype>(whole.size(), kLimit))
-                  .prepend(c.keepsEarlier ? QStringLiteral("earlier\r\n") : QString()));
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Lengths, BoundedPaneLongLine,
-    ::testing::Values(LongLineCase{kLimit - 11, true}, LongLineCase{kLimit - 10, false},
-                      LongLineCase{kLimit - 2, false}, LongLineCase{kLimit - 1, false},
-                      LongLineCase{kLimit, false}, LongLineCase{3 * kLimit, false}));
-
-TEST(BoundedPane, TakesALineAfterAnOverlongOne)
-{
+    const std::pair<int, bool> cases[] = {{kLimit - 11, true}, {kLimit - 10, false},
+                                          {kLimit - 2, false}, {kLimit - 1, false},
+                                          {kLimit, false},     {3 * kLimit, false}};
+    for (const auto& [length, keepsEarlier] : cases) {
+        SCOPED_TRACE(length);
+        BoundedPane pane;
+        pane.append(QStringLiteral("earlier"));
+        QString line;
+        for (int i = 0; i < length; ++i)
+            line += QChar(u'a' + i % 26);
+        pane.append(line);
+        const QString whole = line + QStringLiteral("\r\n");
+        EXPECT_LE(pane.text().size(), kLimit);
+        EXPECT_EQ(pane.text(),
+                  whole.right(std::min<qsizetype>(whole.size(), kLimit))
+                      .prepend(keepsEarlier ? QStringLiteral("earlier\r\n") : QString()));
+    }
+    // A line that filled the pane on its own goes whole to make room for the next.
     BoundedPane pane;
     pane.append(QString(2 * kLimit, QLatin1Char('z')));
     pane.append(QStringLiteral("after"));
-    // The overlong line filled the pane on its own, so it goes whole to make room.
     EXPECT_EQ(pane.text(), QStringLiteral("after\r\n"));
 }
 
@@ -113,6 +89,8 @@ TEST_F(DebugLogTest, WritesToTheNamedPaneAndAnnouncesIt)
     diag::DebugLog(QStringLiteral("to status"));
     diag::DebugLog(QStringLiteral("to info"), 2);
     diag::DebugLog(QStringLiteral("status again"), 1);
+    for (const int pane : {3, 0, -1, 100})
+        diag::DebugLog(QStringLiteral("lost"), pane); // no such pane: changes nothing
 
     EXPECT_EQ(DebugPanes::instance().text(Pane::Status),
               QStringLiteral("to status\r\nstatus again\r\n"));
@@ -121,19 +99,6 @@ TEST_F(DebugLogTest, WritesToTheNamedPaneAndAnnouncesIt)
     EXPECT_EQ(spy.at(1).at(0).value<Pane>(), Pane::Info);
     EXPECT_EQ(spy.at(1).at(1).toString(), QStringLiteral("to info"));
     EXPECT_EQ(spy.at(2).at(0).value<Pane>(), Pane::Status);
-}
-
-TEST_F(DebugLogTest, OtherPaneNumbersChangeNothing)
-{
-    diag::DebugLog(QStringLiteral("kept"), 1);
-    diag::DebugLog(QStringLiteral("kept"), 2);
-    QSignalSpy spy(&DebugPanes::instance(), &DebugPanes::appended);
-    for (const int pane : {3, 0, -1, 100})
-        diag::DebugLog(QStringLiteral("lost"), pane);
-
-    EXPECT_EQ(spy.count(), 0);
-    EXPECT_EQ(DebugPanes::instance().text(Pane::Status), QStringLiteral("kept\r\n"));
-    EXPECT_EQ(DebugPanes::instance().text(Pane::Info), QStringLiteral("kept\r\n"));
 }
 
 // The old window stopped taking lines for good once a pane passed 3840 characters.

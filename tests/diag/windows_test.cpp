@@ -79,16 +79,12 @@ TEST_F(DebugWindowTest, StartsHiddenWithThePanesAndControls)
     ASSERT_TRUE(button(&window, QStringLiteral("Send")));
     EXPECT_TRUE(button(&window, QStringLiteral("Send"))->isDefault());
     EXPECT_TRUE(button(&window, QStringLiteral("OK")));
-}
 
-TEST_F(DebugWindowTest, FollowsTheLogWhileHidden)
-{
-    diag::DebugWindow window;
+    // It follows the log while hidden.
     diag::DebugLog(QStringLiteral("one"));
-    diag::DebugLog(QStringLiteral("two"));
     diag::DebugLog(QStringLiteral("info"), 2);
-    EXPECT_EQ(window.statusPane()->toPlainText(), QStringLiteral("one\ntwo\n"));
-    EXPECT_EQ(window.infoPane()->toPlainText(), QStringLiteral("info\n"));
+    EXPECT_EQ(window.statusPane()->toPlainText(), QStringLiteral("before the window\none\n"));
+    EXPECT_EQ(window.infoPane()->toPlainText(), QStringLiteral("info before\ninfo\n"));
 }
 
 TEST_F(DebugWindowTest, ReportsASendThatHasNoConnection)
@@ -109,51 +105,43 @@ TEST_F(DebugWindowTest, ReportsASendThatHasNoConnection)
     EXPECT_EQ(refusing.sent, QList<QByteArray>{"JOIN #a\r\n"});
 }
 
-struct SendCase
+TEST_F(DebugWindowTest, SendsOneLineCutToFitAndLogsIt)
 {
-    const char* name;
-    QString text;
-    QByteArray expected;
-};
-
-class DebugWindowSend : public DebugWindowTest, public ::testing::WithParamInterface<SendCase>
-{};
-
-TEST_P(DebugWindowSend, SendsOneLineCutToFitAndLogsIt)
-{
-    const SendCase& c = GetParam();
-    RecordingSender recorder;
-    diag::DebugWindow window;
-    window.setSender(recorder.sender());
-    window.sendBox()->setText(c.text);
-    window.sendLine();
-
-    ASSERT_EQ(recorder.sent.size(), 1);
-    EXPECT_EQ(recorder.sent.at(0), c.expected);
-    EXPECT_LE(recorder.sent.at(0).size(), 511);
-    EXPECT_EQ(DebugPanes::instance().text(Pane::Status),
-              QString::fromUtf8(c.expected) + QStringLiteral("\r\n"));
-    EXPECT_EQ(window.sendBox()->text(), c.text);
+    const struct
+    {
+        const char* name;
+        QString text;
+        QByteArray expected;
+    } cases[] = {
+        {"plain", QStringLiteral("text"), "text\r\n"},
+        {"empty", QString(), "\r\n"},
+        {"UTF-8", QString::fromUtf8("PRIVMSG #a :caf\xc3\xa9"), "PRIVMSG #a :caf\xc3\xa9\r\n"},
+        {"at the limit", QString(509, QLatin1Char('a')), QByteArray(509, 'a') + "\r\n"},
+        {"long", QString(600, QLatin1Char('a')), QByteArray(509, 'a') + "\r\n"},
+        // 2-byte characters: 254 of them fill 508 bytes, the 255th would split.
+        {"long, two-byte", QString(300, QChar(0xe9)), QString(254, QChar(0xe9)).toUtf8() + "\r\n"},
+        // 'a' then 3-byte characters: 1 + 3 * 169 = 508 bytes.
+        {"long, three-byte", QStringLiteral("a") + QString(300, QChar(0x20ac)),
+         (QStringLiteral("a") + QString(169, QChar(0x20ac))).toUtf8() + "\r\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        DebugPanes::instance().clear();
+        RecordingSender recorder;
+        diag::DebugWindow window;
+        window.setSender(recorder.sender());
+        window.sendBox()->setText(c.text);
+        window.sendLine();
+        ASSERT_EQ(recorder.sent.size(), 1);
+        EXPECT_EQ(recorder.sent.at(0), c.expected);
+        EXPECT_LE(recorder.sent.at(0).size(), 511);
+        EXPECT_EQ(DebugPanes::instance().text(Pane::Status),
+                  QString::fromUtf8(c.expected) + QStringLiteral("\r\n"));
+        EXPECT_EQ(window.sendBox()->text(), c.text);
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Texts, DebugWindowSend,
-    ::testing::Values(
-        SendCase{"Plain", QStringLiteral("text"), "text\r\n"}, SendCase{"Empty", QString(), "\r\n"},
-        SendCase{"Utf8", QString::fromUtf8("PRIVMSG #a :caf\xc3\xa9"),
-                 "PRIVMSG #a :caf\xc3\xa9\r\n"},
-        SendCase{"ExactlyAtTheLimit", QString(509, QLatin1Char('a')),
-                 QByteArray(509, 'a') + "\r\n"},
-        SendCase{"Long", QString(600, QLatin1Char('a')), QByteArray(509, 'a') + "\r\n"},
-        // 2-byte characters: 254 of them fill 508 bytes, the 255th would split.
-        SendCase{"LongTwoByte", QString(300, QChar(0xe9)),
-                 QString(254, QChar(0xe9)).toUtf8() + "\r\n"},
-        // 'a' then 3-byte characters: 1 + 3 * 169 = 508 bytes.
-        SendCase{"LongThreeByte", QStringLiteral("a") + QString(300, QChar(0x20ac)),
-                 (QStringLiteral("a") + QString(169, QChar(0x20ac))).toUtf8() + "\r\n"}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-TEST_F(DebugWindowTest, EnterInTheSendBoxSends)
+TEST_F(DebugWindowTest, EnterSendsEscapeKeepsItOpenAndOkHidesIt)
 {
     RecordingSender recorder;
     diag::DebugWindow window;
@@ -162,17 +150,9 @@ TEST_F(DebugWindowTest, EnterInTheSendBoxSends)
     window.sendBox()->setText(QStringLiteral("PING x"));
     QTest::keyClick(window.sendBox(), Qt::Key_Return);
     EXPECT_EQ(recorder.sent, QList<QByteArray>{"PING x\r\n"});
-    EXPECT_TRUE(window.isVisible());
-}
-
-TEST_F(DebugWindowTest, EscapeKeepsItOpenAndOkHidesIt)
-{
-    diag::DebugWindow window;
-    window.show();
     QTest::keyClick(window.sendBox(), Qt::Key_Escape);
     window.reject();
     EXPECT_TRUE(window.isVisible());
-
     button(&window, QStringLiteral("OK"))->click();
     EXPECT_FALSE(window.isVisible());
 }
@@ -265,44 +245,33 @@ TEST(ServerLogWindow, LaysOutTheControlsForTheWindowSize)
     }
 }
 
-struct RawCase
+TEST(RawDataWindow, SendsTheTextWithCrLfLineBreaks)
 {
-    const char* name;
-    QString text;
-    bool appendNewline;
-    QByteArray expected;
-};
-
-class RawDataSend : public ::testing::TestWithParam<RawCase>
-{};
-
-TEST_P(RawDataSend, SendsTheTextWithCrLfLineBreaks)
-{
-    const RawCase& c = GetParam();
-    RecordingSender recorder;
-    diag::RawDataWindow window;
-    window.setSender(recorder.sender());
-    window.dataEdit()->setPlainText(c.text);
-    window.appendNewline()->setChecked(c.appendNewline);
-    button(&window, QStringLiteral("Send"))->click();
-
-    EXPECT_EQ(recorder.sent, QList<QByteArray>{c.expected});
-    EXPECT_EQ(window.dataEdit()->toPlainText(), c.text);
+    const struct
+    {
+        QString text;
+        bool appendNewline;
+        QByteArray expected;
+    } cases[] = {
+        {QStringLiteral("JOIN #a"), false, "JOIN #a"},
+        {QStringLiteral("JOIN #a"), true, "JOIN #a\r\n"},
+        {QStringLiteral("NICK bob\nUSER b 0 * :B"), false, "NICK bob\r\nUSER b 0 * :B"},
+        {QStringLiteral("NICK bob\nUSER b 0 * :B\n"), true, "NICK bob\r\nUSER b 0 * :B\r\n\r\n"},
+        {QString::fromUtf8("PRIVMSG #a :\xe2\x82\xac"), false, "PRIVMSG #a :\xe2\x82\xac"},
+        {QString(), true, "\r\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.expected.toStdString());
+        RecordingSender recorder;
+        diag::RawDataWindow window;
+        window.setSender(recorder.sender());
+        window.dataEdit()->setPlainText(c.text);
+        window.appendNewline()->setChecked(c.appendNewline);
+        button(&window, QStringLiteral("Send"))->click();
+        EXPECT_EQ(recorder.sent, QList<QByteArray>{c.expected});
+        EXPECT_EQ(window.dataEdit()->toPlainText(), c.text);
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Texts, RawDataSend,
-    ::testing::Values(RawCase{"AsTyped", QStringLiteral("JOIN #a"), false, "JOIN #a"},
-                      RawCase{"WithNewline", QStringLiteral("JOIN #a"), true, "JOIN #a\r\n"},
-                      RawCase{"SeveralLines", QStringLiteral("NICK bob\nUSER b 0 * :B"), false,
-                              "NICK bob\r\nUSER b 0 * :B"},
-                      RawCase{"SeveralLinesWithNewline",
-                              QStringLiteral("NICK bob\nUSER b 0 * :B\n"), true,
-                              "NICK bob\r\nUSER b 0 * :B\r\n\r\n"},
-                      RawCase{"Utf8", QString::fromUtf8("PRIVMSG #a :\xe2\x82\xac"), false,
-                              "PRIVMSG #a :\xe2\x82\xac"},
-                      RawCase{"Empty", QString(), true, "\r\n"}),
-    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(RawDataWindow, StartsHiddenWithItsControls)
 {
@@ -313,6 +282,10 @@ TEST(RawDataWindow, StartsHiddenWithItsControls)
     EXPECT_FALSE(window.appendNewline()->isChecked());
     ASSERT_TRUE(button(&window, QStringLiteral("Close")));
     EXPECT_TRUE(button(&window, QStringLiteral("Close"))->isDefault());
+    // Without a sender, Send does nothing.
+    window.dataEdit()->setPlainText(QStringLiteral("JOIN #a"));
+    window.sendData();
+    EXPECT_EQ(window.dataEdit()->toPlainText(), QStringLiteral("JOIN #a"));
 
     window.show();
     button(&window, QStringLiteral("Close"))->click();
@@ -320,14 +293,6 @@ TEST(RawDataWindow, StartsHiddenWithItsControls)
     window.show();
     EXPECT_TRUE(window.close());
     EXPECT_FALSE(window.isVisible());
-}
-
-TEST(RawDataWindow, WithoutASenderSendDoesNothing)
-{
-    diag::RawDataWindow window;
-    window.dataEdit()->setPlainText(QStringLiteral("JOIN #a"));
-    window.sendData();
-    EXPECT_EQ(window.dataEdit()->toPlainText(), QStringLiteral("JOIN #a"));
 }
 
 TEST(RawDataWindow, HoldsAtMostTheLimit)
