@@ -1,4 +1,5 @@
 #include "irc/commands.h"
+#include "irc/presence.h"
 
 #include <gtest/gtest.h>
 
@@ -104,4 +105,27 @@ TEST(Command, PacksNamesIntoListLinesWithinTheLimit)
               (QList<QByteArray>{"ISON " + k400, "ISON " + k400}));
     const QByteArray exact(505, 'z'); // "ISON " + 505 bytes = 510
     EXPECT_EQ(Command::ison({exact}), QList<QByteArray>{"ISON " + exact});
+
+    // Many names: several lines, each within the limit, every name once and in order.
+    QList<QByteArray> names;
+    for (int i = 0; i < 256; ++i)
+        names << "contact" + QByteArray::number(i).rightJustified(23, '0');
+    const struct
+    {
+        QList<QByteArray> lines;
+        QByteArray head;
+        char separator;
+    } packed[] = {{irc::BuildIsonLines(names), "ISON ", ' '},
+                  {irc::BuildMonitorLines('+', names), "MONITOR + ", ','}};
+    for (const auto& p : packed) {
+        SCOPED_TRACE(p.head.toStdString());
+        ASSERT_GT(p.lines.size(), 1);
+        QList<QByteArray> named;
+        for (const QByteArray& line : p.lines) {
+            EXPECT_LE(line.size() + 2, irc::kMaxLineBytes);
+            ASSERT_TRUE(line.startsWith(p.head));
+            named += line.mid(p.head.size()).split(p.separator);
+        }
+        EXPECT_EQ(named, names);
+    }
 }

@@ -91,47 +91,35 @@ TEST(CtcpQueries, KeepsABoundedNumberWaiting)
 
 TEST(CtcpReplyBoxText, NamesWhoRepliedAndMeasuresThePingRoundTrip)
 {
-    using Query = irc::CtcpQueries::Query;
     struct Case
     {
-        CtcpReplyBox read;
+        QString title;
+        QString read;
         QByteArray sender;
-        Query query;
+        QByteArray asked; // the nick as we asked it
+        CtcpCode code;
+        qint64 askedMs;
         qint64 nowMs;
-        CtcpReplyBox shown;
+        QString shown;
     };
     const std::vector<Case> cases = {
-        {{"Version Reply", "Kivvo Version 2.0"},
-         "Bob",
-         {"bob", CtcpCode::Version, 100},
-         900,
-         {"Version Reply", "From Bob\nKivvo Version 2.0"}},
-        {{"Time Reply", "noon"},
-         "carol",
-         {"carol", CtcpCode::Time, 0},
-         1,
-         {"Time Reply", "From carol\nnoon"}},
+        {"Version Reply", "Kivvo Version 2.0", "Bob", "bob", CtcpCode::Version, 100, 900,
+         "From Bob\nKivvo Version 2.0"},
+        {"Time Reply", "noon", "carol", "carol", CtcpCode::Time, 0, 1, "From carol\nnoon"},
         // The peer's number says nothing about the round trip; our own clock does.
-        {{"Ping Reply", "Ping Reply - 3600 seconds"},
-         "bob",
-         {"bob", CtcpCode::Ping, 5000},
-         5123,
-         {"Ping Reply", "From bob\nPing Reply - 123 ms"}},
-        {{"Ping Reply", "Ping Reply - 0 seconds"},
-         "bob",
-         {"bob", CtcpCode::Ping, 5000},
-         5000,
-         {"Ping Reply", "From bob\nPing Reply - 0 ms"}},
+        {"Ping Reply", "Ping Reply - 3600 seconds", "bob", "bob", CtcpCode::Ping, 5000, 5123,
+         "From bob\nPing Reply - 123 ms"},
+        {"Ping Reply", "Ping Reply - 0 seconds", "bob", "bob", CtcpCode::Ping, 5000, 5000,
+         "From bob\nPing Reply - 0 ms"},
         // Peer text is never a format, nor markup.
-        {{"Finger Reply", "%1 <b>%2</b>"},
-         "x%1",
-         {"X%1", CtcpCode::Finger, 0},
-         1,
-         {"Finger Reply", "From x%1\n%1 <b>%2</b>"}},
+        {"Finger Reply", "%1 <b>%2</b>", "x%1", "X%1", CtcpCode::Finger, 0, 1,
+         "From x%1\n%1 <b>%2</b>"},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(irc::answeredReplyBox(c.read, c.sender, c.query, c.nowMs), c.shown)
-            << c.shown.text.toStdString();
+        const irc::CtcpQueries::Query query{c.asked, c.code, c.askedMs};
+        EXPECT_EQ(irc::answeredReplyBox({c.title, c.read}, c.sender, query, c.nowMs),
+                  (CtcpReplyBox{c.title, c.shown}))
+            << c.shown.toStdString();
     }
 }
 

@@ -22,12 +22,17 @@ const irc::CtcpLocalTime kLocal{1700000000, "11/14/2023", "10:13:20 PM"};
 
 } // namespace
 
-TEST(ClassifyCtcp, MatchesTheKeywordTableAsAPrefix)
+// The keyword table matched as a prefix, and a trailing text split once: the keyword's code (or
+// DCC) and the arguments after it, which the DCC offers are read from. Text that is neither is
+// not a CTCP message of ours.
+TEST(ClassifyCtcp, MatchesTheKeywordTableAsAPrefixAndSplitsOnce)
 {
     struct Case
     {
         std::optional<QByteArray> text;
         int code;
+        bool dcc = false;
+        QByteArray arguments = {};
     };
     const Case cases[] = {
         {"\001FINGER\001", 1},
@@ -36,33 +41,53 @@ TEST(ClassifyCtcp, MatchesTheKeywordTableAsAPrefix)
         {"\001USERINFO\001", 4},
         {"\001CLIENTINFO\001", 5},
         {"\001ERRMSG\001", 6},
-        {"\001PING 12345\001", 7},
+        {"\001PING 12345\001", 7, false, "12345"},
         {"\001TIME\001", 8},
-        {"\001ENCRYPT key", 9},
+        {"\001TIME", 8},
+        {"\001ENCRYPT key", 9, false, "key"},
         {"\001PING", 7},
         {"\001PINGS", 7},
+        // The byte after the keyword is skipped, whatever it is; one closing 0x01 goes.
+        {"\001PINGS x\001", 7, false, " x"},
+        {"\001TIME x\001\001", 8, false, "x\001"},
         {"\001ping", 0},
+        {"\001version\001", 0},
         {"PING", 0},
         {" \001PING", 0},
         {"\001PIN", 0},
         {"\001", 0},
         {"", 0},
+        {"hello", 0},
         {QByteArray(), 0},
         {std::nullopt, 0},
         {"\001ACTION waves\001", 0},
-        {"\001DCC CHAT chat 1 2\001", 0},
+        {"\001DCC CHAT chat 1 2\001", 0, true, "CHAT chat 1 2"},
+        {"\001DCC SEND f 1 2 3\001", 0, true, "SEND f 1 2 3"},
+        {"\001DCC CHAT chat 1 2", 0, true, "CHAT chat 1 2"},
+        {"\001DCC", 0, true},
+        {"\001DCCX\001", 0, true},
         {QByteArray("\001PI\0NG", 6), 0},
         {QByteArray("\001PING\0", 6), 7},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(irc::ClassifyCtcp(c.text), c.code) << show(c.text);
-        EXPECT_EQ(irc::ctcpCode(c.text), static_cast<CtcpCode>(c.code)) << show(c.text);
+        SCOPED_TRACE(show(c.text));
+        EXPECT_EQ(irc::ClassifyCtcp(c.text), c.code);
+        EXPECT_EQ(irc::ctcpCode(c.text), static_cast<CtcpCode>(c.code));
+        const std::optional<irc::Ctcp> ctcp =
+            irc::splitCtcp(c.text ? std::optional<QByteArrayView>(*c.text) : std::nullopt);
+        ASSERT_EQ(ctcp.has_value(), c.code != 0 || c.dcc);
+        if (!ctcp)
+            continue;
+        EXPECT_EQ(ctcp->code, static_cast<CtcpCode>(c.code));
+        EXPECT_EQ(ctcp->dcc, c.dcc);
+        EXPECT_EQ(ctcp->arguments, c.arguments);
+        EXPECT_EQ(ctcp->text, *c.text);
     }
-    EXPECT_EQ(irc::ClassifyCtcp("\001TIME"), 8);
 }
 
 TEST(AnswerCtcpQuery, AnswersByteForByte)
 {
+    const QByteArray overLong(505, 'n');
     struct Case
     {
         QByteArray sender;
@@ -97,44 +122,29 @@ TEST(AnswerCtcpQuery, AnswersByteForByte)
         {"bob", "\001ERRMSG x\001", CtcpCode::ErrMsg, std::nullopt},
         {"bob", "\001ENCRYPT k\001", CtcpCode::Encrypt, std::nullopt},
         {"bob", "hello", CtcpCode::None, std::nullopt},
+        // Peers' bytes must never break the line, and an answer that cannot fit one line is not
+        // sent.
+        {"", "\001VERSION\001", CtcpCode::Version, std::nullopt},
+        {"bo b", "\001VERSION\001", CtcpCode::Version, std::nullopt},
+        {":bob", "\001VERSION\001", CtcpCode::Version, std::nullopt},
+        {"bob\r\nQUIT", "\001VERSION\001", CtcpCode::Version, std::nullopt},
+        {"bob\n", "\001SOURCE\001", CtcpCode::Source, std::nullopt},
+        {"bob\r", "\001TIME\001", CtcpCode::Time, std::nullopt},
+        {QByteArray("bo\0b", 4), "\001PING\001", CtcpCode::Ping, std::nullopt},
+        {"bob", "\001PING 1\r\nQUIT :bye\001", CtcpCode::Ping, std::nullopt},
+        {"bob", "\001PING 1\nJOIN #x\001", CtcpCode::Ping, std::nullopt},
+        {"bob", "\001PING 1\r\001", CtcpCode::Ping, std::nullopt},
+        {"bob", QByteArray("\001PING 1\0 2\001", 11), CtcpCode::Ping, std::nullopt},
+        {overLong, "\001PING 1\001", CtcpCode::Version, std::nullopt},
+        {overLong, "\001PING 1\001", CtcpCode::Source, std::nullopt},
+        {overLong, "\001PING 1\001", CtcpCode::Time, std::nullopt},
+        {overLong, "\001PING 1\001", CtcpCode::Ping, std::nullopt},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(irc::answerCtcpQuery(c.sender, c.text, c.code, kLocal), c.answer)
-            << show(c.text) << " -> "
-            << show(irc::answerCtcpQuery(c.sender, c.text, c.code, kLocal));
-    }
-}
-
-// Peers' bytes must never break the line, and an answer that cannot fit one line is not sent.
-TEST(AnswerCtcpQuery, SendsNothingThatWouldNotBeOneWholeLine)
-{
-    const QByteArray overLong(505, 'n');
-    struct Case
-    {
-        QByteArray sender;
-        QByteArray text;
-        CtcpCode code;
-    };
-    const std::vector<Case> cases = {
-        {"", "\001VERSION\001", CtcpCode::Version},
-        {"bo b", "\001VERSION\001", CtcpCode::Version},
-        {":bob", "\001VERSION\001", CtcpCode::Version},
-        {"bob\r\nQUIT", "\001VERSION\001", CtcpCode::Version},
-        {"bob\n", "\001SOURCE\001", CtcpCode::Source},
-        {"bob\r", "\001TIME\001", CtcpCode::Time},
-        {QByteArray("bo\0b", 4), "\001PING\001", CtcpCode::Ping},
-        {"bob", "\001PING 1\r\nQUIT :bye\001", CtcpCode::Ping},
-        {"bob", "\001PING 1\nJOIN #x\001", CtcpCode::Ping},
-        {"bob", "\001PING 1\r\001", CtcpCode::Ping},
-        {"bob", QByteArray("\001PING 1\0 2\001", 11), CtcpCode::Ping},
-        {overLong, "\001PING 1\001", CtcpCode::Version},
-        {overLong, "\001PING 1\001", CtcpCode::Source},
-        {overLong, "\001PING 1\001", CtcpCode::Time},
-        {overLong, "\001PING 1\001", CtcpCode::Ping},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(irc::answerCtcpQuery(c.sender, c.text, c.code, kLocal), std::nullopt)
-            << show(c.sender) << " " << show(c.text) << " " << int(c.code);
+        const std::optional<QByteArray> answer =
+            irc::answerCtcpQuery(c.sender, c.text, c.code, kLocal);
+        EXPECT_EQ(answer, c.answer) << show(c.sender) << " " << show(c.text) << " " << int(c.code)
+                                    << " -> " << show(answer);
     }
     // A broken locale text is caught by the same last guard.
     const irc::CtcpLocalTime broken{1, "1/1\r\n", "1:00"};
@@ -156,18 +166,6 @@ TEST(AnswerCtcpQuery, CutsALongPingEchoToOneLineKeepingTheFrame)
         const qsizetype echoed = answer->size() - prefix - 1;
         EXPECT_EQ(echoed, std::min<qsizetype>(length, 510 - prefix - 1)) << length;
     }
-}
-
-TEST(CtcpAnswerLimit, AnswersThreeOfABurstAndNotesTheFirstDrop)
-{
-    CtcpAnswerLimit limit;
-    std::vector<CtcpAnswerVerdict> verdicts;
-    for (int i = 0; i < 50; ++i)
-        verdicts.push_back(limit.admit(1'000'000));
-    std::vector<CtcpAnswerVerdict> expected(50, CtcpAnswerVerdict::Dropped);
-    expected[0] = expected[1] = expected[2] = CtcpAnswerVerdict::Answered;
-    expected[3] = CtcpAnswerVerdict::DroppedFirst;
-    EXPECT_EQ(verdicts, expected);
 }
 
 TEST(CtcpAnswerLimit, TwentyPerSecondForThreeSecondsThenRecovers)

@@ -2,6 +2,7 @@
 #include "irc/dcc_offer.h"
 #include "irc/message.h"
 #include "irc/message_dispatcher.h"
+#include "tests/support/dcc_offers.h"
 #include "tests/support/offer_lines.h"
 
 #include <gtest/gtest.h>
@@ -9,55 +10,7 @@
 using irc::DccKind;
 using irc::DccOffer;
 
-namespace {
-
-DccOffer offer(DccKind kind, const QByteArray& sender, const QByteArray& fileName, quint32 address,
-               quint16 port, quint64 size, const QByteArray& token = {})
-{
-    DccOffer o = DccOffer::active(kind, sender, fileName, address, port, size);
-    o.token = token;
-    return o;
-}
-
-} // namespace
-
-TEST(DccOffer, RefusesPortsAndAddressesNoPeerHas)
-{
-    struct Case
-    {
-        quint32 address;
-        quint16 port;
-        bool serverOnLoopback;
-        bool refused;
-    };
-    const Case cases[] = {
-        {0xC0A80101, 4000, false, false},
-        {0xC0A80101, 1024, false, false},
-        {0xC0A80101, 1023, false, true},
-        {0xC0A80101, 0, false, true},
-        {0xC0A80101, 22, false, true},
-        {0, 4000, false, true},
-        {0x7F000001, 4000, false, true},
-        {0x7F000001, 4000, true, false},
-        {0xE0000001, 4000, false, true},
-        {0xEFFFFFFF, 4000, true, true},
-        {0xFFFFFFFF, 4000, true, true},
-        {0xF0000001, 4000, false, true},
-        {0x00000005, 4000, false, true},
-        // Link-local (169.254.0.0/16) is nobody's address on the far side of a server.
-        {0xA9FE0001, 4000, false, true},
-        {0xA9FE0001, 4000, true, true},
-        {0xA9FF0001, 4000, false, false},
-        {0xA9FDFFFF, 4000, false, false},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(irc::offerRefusal(offer(DccKind::Chat, "bob", "", c.address, c.port, 0),
-                                    c.serverOnLoopback)
-                      .has_value(),
-                  c.refused)
-            << std::hex << c.address << " port " << std::dec << c.port;
-    }
-}
+using test::offer;
 
 TEST(DccOffer, ProposesOnlySafeBaseNames)
 {
@@ -89,21 +42,6 @@ TEST(DccOffer, ProposesOnlySafeBaseNames)
     // 249 ASCII bytes then a two-byte character: the cut keeps whole characters.
     const QByteArray accented = QByteArray(249, 'a') + "\xc3\xa9" + "tail";
     EXPECT_EQ(*irc::SafeFileName(accented), QByteArray(249, 'a'));
-}
-
-TEST(DccOffer, FormatsOffersByteForByte)
-{
-    EXPECT_EQ(irc::formatChatOffer("bob", 3232235777u, 4000),
-              QByteArray("PRIVMSG bob :\001DCC CHAT chat 3232235777 4000\001"));
-    EXPECT_EQ(irc::formatFileOffer("bob", "a b.txt", 1, 1024, 4294967295u),
-              QByteArray("PRIVMSG bob :\001DCC SEND \"a b.txt\" 1 1024 4294967295\001"));
-    EXPECT_EQ(irc::formatFileOffer("bob", "big.iso", 1, 1024, 5368709120ull),
-              QByteArray("PRIVMSG bob :\001DCC SEND \"big.iso\" 1 1024 5368709120\001"));
-    EXPECT_EQ(irc::formatVoiceOffer("bob", 0, 4999),
-              QByteArray("PRIVMSG bob :\001DCC VOICE 0 4999\001"));
-    for (const QByteArray& nick : {QByteArray(""), QByteArray("a b"), QByteArray("a\r\nQUIT"),
-                                   QByteArray(":x"), QByteArray("n\0", 2)})
-        EXPECT_FALSE(irc::formatChatOffer(nick, 1, 2000)) << nick.toStdString();
 }
 
 // A base name of ours with a double quote ended the quoted name early, and one with 0x01 ended
@@ -195,17 +133,7 @@ TEST(DccOffer, BoundsTheQuestionsWaitingForAnAnswer)
     EXPECT_EQ(pending.tryBegin(), A::Admitted);
 }
 
-namespace {
-
-DccOffer overIPv6(DccOffer o, const char* literal)
-{
-    o.address = QHostAddress(QString::fromLatin1(literal));
-    return o;
-}
-
-} // namespace
-
-TEST(DccOffer, RefusesPassiveAndIPv6OffersOnlyWhenNoPeerCouldMeanThem)
+TEST(DccOffer, RefusesOffersOnlyWhenNoPeerCouldMeanThem)
 {
     struct Case
     {
@@ -213,10 +141,31 @@ TEST(DccOffer, RefusesPassiveAndIPv6OffersOnlyWhenNoPeerCouldMeanThem)
         bool serverOnLoopback;
         bool refused;
     };
+    const auto v4 = [](quint32 address, quint16 port) {
+        return offer(DccKind::Chat, "bob", "", address, port, 0);
+    };
     const auto at = [](const char* literal, quint16 port = 4000) {
-        return overIPv6(offer(DccKind::Chat, "bob", "", 0, port, 0), literal);
+        return test::overIPv6(offer(DccKind::Chat, "bob", "", 0, port, 0), literal);
     };
     const Case cases[] = {
+        {v4(0xC0A80101, 4000), false, false},
+        {v4(0xC0A80101, 1024), false, false},
+        {v4(0xC0A80101, 1023), false, true},
+        {v4(0xC0A80101, 0), false, true},
+        {v4(0xC0A80101, 22), false, true},
+        {v4(0, 4000), false, true},
+        {v4(0x7F000001, 4000), false, true},
+        {v4(0x7F000001, 4000), true, false},
+        {v4(0xE0000001, 4000), false, true},
+        {v4(0xEFFFFFFF, 4000), true, true},
+        {v4(0xFFFFFFFF, 4000), true, true},
+        {v4(0xF0000001, 4000), false, true},
+        {v4(0x00000005, 4000), false, true},
+        // Link-local (169.254.0.0/16) is nobody's address on the far side of a server.
+        {v4(0xA9FE0001, 4000), false, true},
+        {v4(0xA9FE0001, 4000), true, true},
+        {v4(0xA9FF0001, 4000), false, false},
+        {v4(0xA9FDFFFF, 4000), false, false},
         // A passive offer is not connected to: its address does not matter.
         {offer(DccKind::Send, "bob", "f", 0, 0, 10, "18"), false, false},
         {offer(DccKind::Chat, "bob", "", 0x7F000001, 0, 0, "12"), false, false},
@@ -258,7 +207,7 @@ TEST(DccOffer, RefusesPassiveAndIPv6OffersOnlyWhenNoPeerCouldMeanThem)
     }
 }
 
-TEST(DccOffer, FormatsPassiveSecureAndIPv6OffersByteForByte)
+TEST(DccOffer, FormatsOffersByteForByte)
 {
     const auto out = [](DccKind kind, const QByteArray& address, quint16 port,
                         const QByteArray& token, bool secure = false) {
@@ -278,6 +227,13 @@ TEST(DccOffer, FormatsPassiveSecureAndIPv6OffersByteForByte)
         std::optional<QByteArray> made;
         std::optional<QByteArray> expected;
     } cases[] = {
+        {irc::formatChatOffer("bob", 3232235777u, 4000),
+         "PRIVMSG bob :\001DCC CHAT chat 3232235777 4000\001"},
+        {irc::formatFileOffer("bob", "a b.txt", 1, 1024, 4294967295u),
+         "PRIVMSG bob :\001DCC SEND \"a b.txt\" 1 1024 4294967295\001"},
+        {irc::formatFileOffer("bob", "big.iso", 1, 1024, 5368709120ull),
+         "PRIVMSG bob :\001DCC SEND \"big.iso\" 1 1024 5368709120\001"},
+        {irc::formatVoiceOffer("bob", 0, 4999), "PRIVMSG bob :\001DCC VOICE 0 4999\001"},
         {out(DccKind::Send, "16843009", 0, "18"),
          "PRIVMSG bob :\001DCC SEND \"a b.txt\" 16843009 0 5000 18\001"},
         {out(DccKind::Chat, "16843009", 0, "12"),
@@ -297,6 +253,9 @@ TEST(DccOffer, FormatsPassiveSecureAndIPv6OffersByteForByte)
     };
     for (const auto& c : cases)
         EXPECT_EQ(c.made, c.expected) << (c.expected ? c.expected->toStdString() : "<refused>");
+    for (const QByteArray& nick : {QByteArray(""), QByteArray("a b"), QByteArray("a\r\nQUIT"),
+                                   QByteArray(":x"), QByteArray("n\0", 2)})
+        EXPECT_FALSE(irc::formatChatOffer(nick, 1, 2000)) << nick.toStdString();
 
     const std::pair<QHostAddress, QByteArray> fields[] = {
         {QHostAddress("192.168.1.1"), "3232235777"},

@@ -3,42 +3,41 @@
 #include "irc/dcc_offer.h"
 #include "irc/message.h"
 #include "irc/message_dispatcher.h"
+#include "tests/support/dcc_offers.h"
 #include "tests/support/offer_lines.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
+using irc::DccKind;
+using irc::DccOffer;
+using test::dccArguments;
+using test::offer;
+using test::overIPv6;
+using test::secured;
 
 namespace {
 
-// What a request is read from: the arguments of its CTCP message, after "\x01DCC " and without
-// the closing 0x01.
-QByteArrayView arguments(const QByteArray& body)
+// The offers of the table, all from bob.
+DccOffer send(const QByteArray& name, quint32 address, quint16 port, quint64 size,
+              const QByteArray& token = {})
 {
-    return QByteArrayView(body).sliced(std::min<qsizetype>(4, body.size()));
+    return offer(DccKind::Send, "bob", name, address, port, size, token);
+}
+DccOffer chat(quint32 address, quint16 port, const QByteArray& token = {})
+{
+    return offer(DccKind::Chat, "bob", "", address, port, 0, token);
+}
+DccOffer voice(quint32 address, quint16 port)
+{
+    return offer(DccKind::Voice, "bob", "", address, port, 0);
 }
 
-using irc::DccKind;
-using irc::DccOffer;
-
-DccOffer offer(DccKind kind, const QByteArray& sender, const QByteArray& fileName, quint32 address,
-               quint16 port, quint64 size, const QByteArray& token = {})
+// The kind the request's type word names; whether it is the secure form is the table's.
+DccKind kindOf(const QByteArray& body)
 {
-    DccOffer o = DccOffer::active(kind, sender, fileName, address, port, size);
-    o.token = token;
-    return o;
-}
-
-DccOffer secured(DccOffer o, bool secure)
-{
-    o.secure = secure;
-    return o;
-}
-
-DccOffer overIPv6(DccOffer o, const char* literal)
-{
-    o.address = QHostAddress(QString::fromLatin1(literal));
-    return o;
+    const QByteArray word = body.split(' ').value(1);
+    return word.endsWith("SEND") ? DccKind::Send
+                                 : (word.endsWith("CHAT") ? DccKind::Chat : DccKind::Voice);
 }
 
 } // namespace
@@ -47,46 +46,80 @@ TEST(DccOffer, ReadsOffersAsTheyAreSent)
 {
     struct Case
     {
-        DccKind kind;
         QByteArray body;
         std::optional<DccOffer> offer;
+        bool secure = false;
     };
     const Case cases[] = {
-        {DccKind::Send, "DCC SEND \"my file.txt\" 3232235777 4000 1234",
-         offer(DccKind::Send, "bob", "my file.txt", 0xC0A80101, 4000, 1234)},
-        {DccKind::Send, "DCC SEND plain.txt 3232235777 4000 1234 extra",
-         offer(DccKind::Send, "bob", "plain.txt", 0xC0A80101, 4000, 1234, "extra")},
-        {DccKind::Chat, "DCC CHAT chat 3232235777 70000",
-         offer(DccKind::Chat, "bob", "", 0xC0A80101, 4464, 0)},
+        {"DCC SEND \"my file.txt\" 3232235777 4000 1234",
+         send("my file.txt", 0xC0A80101, 4000, 1234)},
+        {"DCC SEND plain.txt 3232235777 4000 1234 extra",
+         send("plain.txt", 0xC0A80101, 4000, 1234, "extra")},
+        {"DCC CHAT chat 3232235777 70000", chat(0xC0A80101, 4464)},
         // The word after CHAT is skipped unread.
-        {DccKind::Chat, "DCC CHAT xxxx 16909060 2000",
-         offer(DccKind::Chat, "bob", "", 0x01020304, 2000, 0)},
-        {DccKind::Voice, "DCC VOICE 16909060 3000",
-         offer(DccKind::Voice, "bob", "", 0x01020304, 3000, 0)},
+        {"DCC CHAT xxxx 16909060 2000", chat(0x01020304, 2000)},
+        {"DCC VOICE 16909060 3000", voice(0x01020304, 3000)},
         // Numbers wrap modulo 2^32 and read as C reads them.
-        {DccKind::Send, "DCC SEND f 4294967297 -1 -1",
-         offer(DccKind::Send, "bob", "f", 1, 65535, ~0ull)},
+        {"DCC SEND f 4294967297 -1 -1", send("f", 1, 65535, ~0ull)},
         // Files of 4 GiB and more are offered with their whole size.
-        {DccKind::Send, "DCC SEND big.iso 16909060 2000 5368709120",
-         offer(DccKind::Send, "bob", "big.iso", 0x01020304, 2000, 5368709120ull)},
-        {DccKind::Send, "DCC SEND f 1 2 18446744073709551616",
-         offer(DccKind::Send, "bob", "f", 1, 2, 0)},
-        {DccKind::Send, "DCC SEND f x y big", offer(DccKind::Send, "bob", "f", 0, 0, 0)},
-        {DccKind::Send, "DCC SEND \" 1 2 3", offer(DccKind::Send, "bob", "\"", 1, 2, 3)},
+        {"DCC SEND big.iso 16909060 2000 5368709120",
+         send("big.iso", 0x01020304, 2000, 5368709120ull)},
+        {"DCC SEND f 1 2 18446744073709551616", send("f", 1, 2, 0)},
+        {"DCC SEND f x y big", send("f", 0, 0, 0)},
+        {"DCC SEND \" 1 2 3", send("\"", 1, 2, 3)},
         // Missing fields drop the offer.
-        {DccKind::Send, "DCC SEND", std::nullopt},
-        {DccKind::Send, "DCC SEND f", std::nullopt},
-        {DccKind::Send, "DCC SEND f 1", std::nullopt},
-        {DccKind::Send, "DCC SEND f 1 2", std::nullopt},
-        {DccKind::Send, "DCC SEND \"unclosed 1 2", std::nullopt},
-        {DccKind::Send, "DCC SEND \"name\"", std::nullopt},
-        {DccKind::Chat, "DCC CHAT chat 1", std::nullopt},
-        {DccKind::Chat, "DCC CHAT", std::nullopt},
-        {DccKind::Voice, "DCC VOICE 5", std::nullopt},
+        {"DCC SEND", std::nullopt},
+        {"DCC SEND f", std::nullopt},
+        {"DCC SEND f 1", std::nullopt},
+        {"DCC SEND f 1 2", std::nullopt},
+        {"DCC SEND \"unclosed 1 2", std::nullopt},
+        {"DCC SEND \"name\"", std::nullopt},
+        {"DCC CHAT chat 1", std::nullopt},
+        {"DCC CHAT", std::nullopt},
+        {"DCC VOICE 5", std::nullopt},
+        // Passive, secure and IPv6 offers.
+        {"DCC SEND f 16843009 0 5000 18", send("f", 0x01010101, 0, 5000, "18")},
+        // The answer to a passive offer: our peer's address and port, and our token back.
+        {"DCC SEND f 3232235777 4000 5000 18", send("f", 0xC0A80101, 4000, 5000, "18")},
+        {"DCC CHAT chat 16843009 0 12", chat(0x01010101, 0, "12")},
+        {"DCC CHAT CHAT 16843009 0 12", chat(0x01010101, 0, "12")},
+        {"DCC SSEND \"my file.txt\" 16843009 4000 10",
+         secured(send("my file.txt", 0x01010101, 4000, 10)), true},
+        {"DCC SSEND f 16843009 0 10 7", secured(send("f", 0x01010101, 0, 10, "7")), true},
+        {"DCC SCHAT chat 16843009 4000", secured(chat(0x01010101, 4000)), true},
+        // Neither form is read as the other.
+        {"DCC SSEND f 16843009 4000 10", std::nullopt},
+        {"DCC SEND f 16843009 4000 10", std::nullopt, true},
+        // A voice chat has no passive form and no secure one.
+        {"DCC VOICE 16843009 3000 99", voice(0x01010101, 3000)},
+        {"DCC VOICE 16843009 3000 99", voice(0x01010101, 3000), true},
+        {"DCC CHAT chat ::1 4000", overIPv6(chat(0, 4000), "::1")},
+        {"DCC SEND \"a b\" 2001:db8::7 4000 10 5",
+         overIPv6(send("a b", 0, 4000, 10, "5"), "2001:db8::7")},
+        {"DCC CHAT chat ::ffff:192.0.2.1 4000", overIPv6(chat(0, 4000), "::ffff:192.0.2.1")},
+        // A half-read IPv6 address would send us somewhere else.
+        {"DCC CHAT chat ::1::2 4000", std::nullopt},
+        {"DCC CHAT chat 2001:db8:::1 4000", std::nullopt},
+        {"DCC CHAT chat fe80::1%eth0 4000", std::nullopt},
+        {"DCC CHAT chat 1:2:3:4:5:6:7:8:9 4000", std::nullopt},
+        {"DCC CHAT chat : 4000", std::nullopt},
+        {"DCC SEND f 1.2.3.4:80 4000 10", std::nullopt},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(irc::parseDccOffer(c.kind, "bob", arguments(c.body)), c.offer)
+        EXPECT_EQ(irc::parseDccOffer(kindOf(c.body), "bob", dccArguments(c.body), c.secure),
+                  c.offer)
             << c.body.toStdString();
+
+    const auto passive =
+        irc::parseDccOffer(DccKind::Send, "bob", dccArguments("DCC SEND f 16843009 0 5000 18"));
+    ASSERT_TRUE(passive);
+    EXPECT_TRUE(passive->passive());
+    EXPECT_EQ(passive->address, QHostAddress("1.1.1.1"));
+    const auto v6 =
+        irc::parseDccOffer(DccKind::Chat, "bob", dccArguments("DCC CHAT chat 2001:db8::7 4000"));
+    ASSERT_TRUE(v6);
+    EXPECT_FALSE(v6->passive());
+    EXPECT_EQ(v6->address, QHostAddress("2001:db8::7"));
 }
 
 TEST(DccOffer, SurvivesHostileLines)
@@ -98,73 +131,10 @@ TEST(DccOffer, SurvivesHostileLines)
     QByteArray many = "DCC SEND f";
     for (int i = 0; i < 20; ++i)
         many += ' ' + QByteArray::number(i + 1);
-    EXPECT_TRUE(irc::parseDccOffer(DccKind::Send, "bob", arguments(many)));
+    EXPECT_TRUE(irc::parseDccOffer(DccKind::Send, "bob", dccArguments(many)));
     const auto noHost = test::readOfferLine(":bob PRIVMSG a :\001DCC CHAT chat 1 2\001");
     ASSERT_TRUE(noHost);
     EXPECT_EQ(noHost->sender, "bob");
-}
-
-TEST(DccOffer, ReadsPassiveSecureAndIPv6Offers)
-{
-    struct Case
-    {
-        DccKind kind;
-        bool secure;
-        QByteArray body;
-        std::optional<DccOffer> offer;
-    };
-    const Case cases[] = {
-        {DccKind::Send, false, "DCC SEND f 16843009 0 5000 18",
-         offer(DccKind::Send, "bob", "f", 0x01010101, 0, 5000, "18")},
-        // The answer to a passive offer: our peer's address and port, and our token back.
-        {DccKind::Send, false, "DCC SEND f 3232235777 4000 5000 18",
-         offer(DccKind::Send, "bob", "f", 0xC0A80101, 4000, 5000, "18")},
-        {DccKind::Chat, false, "DCC CHAT chat 16843009 0 12",
-         offer(DccKind::Chat, "bob", "", 0x01010101, 0, 0, "12")},
-        {DccKind::Chat, false, "DCC CHAT CHAT 16843009 0 12",
-         offer(DccKind::Chat, "bob", "", 0x01010101, 0, 0, "12")},
-        {DccKind::Send, true, "DCC SSEND \"my file.txt\" 16843009 4000 10",
-         secured(offer(DccKind::Send, "bob", "my file.txt", 0x01010101, 4000, 10), true)},
-        {DccKind::Send, true, "DCC SSEND f 16843009 0 10 7",
-         secured(offer(DccKind::Send, "bob", "f", 0x01010101, 0, 10, "7"), true)},
-        {DccKind::Chat, true, "DCC SCHAT chat 16843009 4000",
-         secured(offer(DccKind::Chat, "bob", "", 0x01010101, 4000, 0), true)},
-        // Neither form is read as the other.
-        {DccKind::Send, false, "DCC SSEND f 16843009 4000 10", std::nullopt},
-        {DccKind::Send, true, "DCC SEND f 16843009 4000 10", std::nullopt},
-        // A voice chat has no passive form and no secure one.
-        {DccKind::Voice, false, "DCC VOICE 16843009 3000 99",
-         offer(DccKind::Voice, "bob", "", 0x01010101, 3000, 0)},
-        {DccKind::Voice, true, "DCC VOICE 16843009 3000 99",
-         offer(DccKind::Voice, "bob", "", 0x01010101, 3000, 0)},
-        {DccKind::Chat, false, "DCC CHAT chat ::1 4000",
-         overIPv6(offer(DccKind::Chat, "bob", "", 0, 4000, 0), "::1")},
-        {DccKind::Send, false, "DCC SEND \"a b\" 2001:db8::7 4000 10 5",
-         overIPv6(offer(DccKind::Send, "bob", "a b", 0, 4000, 10, "5"), "2001:db8::7")},
-        {DccKind::Chat, false, "DCC CHAT chat ::ffff:192.0.2.1 4000",
-         overIPv6(offer(DccKind::Chat, "bob", "", 0, 4000, 0), "::ffff:192.0.2.1")},
-        // A half-read IPv6 address would send us somewhere else.
-        {DccKind::Chat, false, "DCC CHAT chat ::1::2 4000", std::nullopt},
-        {DccKind::Chat, false, "DCC CHAT chat 2001:db8:::1 4000", std::nullopt},
-        {DccKind::Chat, false, "DCC CHAT chat fe80::1%eth0 4000", std::nullopt},
-        {DccKind::Chat, false, "DCC CHAT chat 1:2:3:4:5:6:7:8:9 4000", std::nullopt},
-        {DccKind::Chat, false, "DCC CHAT chat : 4000", std::nullopt},
-        {DccKind::Send, false, "DCC SEND f 1.2.3.4:80 4000 10", std::nullopt},
-    };
-    for (const Case& c : cases)
-        EXPECT_EQ(irc::parseDccOffer(c.kind, "bob", arguments(c.body), c.secure), c.offer)
-            << c.body.toStdString();
-
-    const auto passive =
-        irc::parseDccOffer(DccKind::Send, "bob", arguments("DCC SEND f 16843009 0 5000 18"));
-    ASSERT_TRUE(passive);
-    EXPECT_TRUE(passive->passive());
-    EXPECT_EQ(passive->address, QHostAddress("1.1.1.1"));
-    const auto v6 =
-        irc::parseDccOffer(DccKind::Chat, "bob", arguments("DCC CHAT chat 2001:db8::7 4000"));
-    ASSERT_TRUE(v6);
-    EXPECT_FALSE(v6->passive());
-    EXPECT_EQ(v6->address, QHostAddress("2001:db8::7"));
 }
 
 TEST(DccResume, ReadsResumeAndAcceptWithOrWithoutToken)
@@ -196,7 +166,7 @@ TEST(DccResume, ReadsResumeAndAcceptWithOrWithoutToken)
         {DccResumeKind::Resume, "DCC RESUME \"my file\"", std::nullopt},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(irc::parseDccResume(c.kind, "bob", arguments(c.body)), c.read)
+        EXPECT_EQ(irc::parseDccResume(c.kind, "bob", dccArguments(c.body)), c.read)
             << c.body.toStdString();
 
     // A position we would seek to must be exactly what the peer wrote.
@@ -214,7 +184,7 @@ TEST(DccResume, ReadsResumeAndAcceptWithOrWithoutToken)
     };
     for (const auto& [text, position] : positions) {
         const auto read = irc::parseDccResume(DccResumeKind::Resume, "bob",
-                                              arguments("DCC RESUME f 4000 " + text));
+                                              dccArguments("DCC RESUME f 4000 " + text));
         ASSERT_TRUE(read) << text.toStdString();
         EXPECT_EQ(read->position, position) << text.toStdString();
     }

@@ -1,5 +1,5 @@
 #include "irc/isupport.h"
-#include "irc/message_dispatcher.h"
+#include "irc/message.h"
 #include "irc/presence.h"
 
 #include <gtest/gtest.h>
@@ -12,12 +12,6 @@ QList<QByteArray> isupportTokens(QByteArrayView line)
 {
     const std::optional<irc::Message> message = irc::parseMessage(line);
     return message ? irc::isupportTokens(*message) : QList<QByteArray>{};
-}
-
-void handle(irc::MessageDispatcher& dispatcher, QByteArrayView line)
-{
-    if (const std::optional<irc::Message> message = irc::parseMessage(line))
-        dispatcher.HandleServerLine(*message);
 }
 
 } // namespace
@@ -94,25 +88,6 @@ TEST(NickFits, HoldsToNicklenAndTheListSeparators)
     EXPECT_FALSE(irc::nickFits(":ab", support));
 }
 
-TEST(MonitorLines, SplitAtTheLineLimit)
-{
-    EXPECT_EQ(irc::BuildMonitorLines('+', {"alice", "bob"}),
-              QList<QByteArray>{"MONITOR + alice,bob"});
-    EXPECT_TRUE(irc::BuildMonitorLines('-', {}).isEmpty());
-    QList<QByteArray> nicks;
-    for (int i = 0; i < 100; ++i)
-        nicks << QByteArray("contact") + QByteArray::number(i).rightJustified(23, '0');
-    const QList<QByteArray> lines = irc::BuildMonitorLines('+', nicks);
-    ASSERT_GT(lines.size(), 1);
-    QList<QByteArray> named;
-    for (const QByteArray& line : lines) {
-        EXPECT_LE(line.size() + 2, irc::kMaxLineBytes);
-        ASSERT_TRUE(line.startsWith("MONITOR + "));
-        named += line.mid(10).split(',');
-    }
-    EXPECT_EQ(named, nicks);
-}
-
 TEST(MonitorTargets, DropTheUserAndHost)
 {
     EXPECT_EQ(irc::monitorTargets("bob!b@host.example,Carol,dave!d@h"),
@@ -176,72 +151,4 @@ TEST(MonitorWatch, ComparesNicksAsTheServerFoldsThem)
     EXPECT_EQ(watch.onlineNames(), QList<QByteArray>{"{A}"});
     // The same contact spelt another way is no change.
     EXPECT_TRUE(watch.sync({"{a}"}).isEmpty());
-}
-
-namespace {
-
-// Records the presence calls the dispatcher makes; the rest of the interface does nothing.
-class PresenceActions : public irc::ServerLineActions
-{
-public:
-    QByteArray nickInUse() const override { return "alice"; }
-    void setNickInUse(const QByteArray&) override {}
-    qint64 nowMs() const override { return 0; }
-    QByteArray localHostName() const override { return "host"; }
-    bool sendLine(const QByteArray&) override { return true; }
-    void setTitleNick(const QByteArray&) override {}
-    void ctcpReply(QByteArrayView, const irc::Ctcp&) override {}
-    void ctcpQuery(QByteArrayView, const irc::Ctcp&) override {}
-    void dccOffer(const irc::DccOffer&) override {}
-    void privateText(QByteArrayView, std::optional<QByteArrayView>,
-                     const std::optional<QByteArray>&) override
-    {}
-    void presenceReply(const Names& names) override
-    {
-        QList<QByteArray> joined;
-        for (const QByteArrayView name : names)
-            joined << name.toByteArray();
-        log << "303 " + joined.join(',');
-    }
-    void showWhois(QByteArrayView) override {}
-    void resolveOwnHost(QByteArrayView) override {}
-    void logStatus(const QString&) override {}
-
-    void serverSupport(const QList<QByteArray>& tokens) override
-    {
-        log << "005 " + tokens.join(' ');
-    }
-    void monitorOnline(const QList<QByteArray>& nicks) override { log << "730 " + nicks.join(','); }
-    void monitorOffline(const QList<QByteArray>& nicks) override
-    {
-        log << "731 " + nicks.join(',');
-    }
-    void monitorListFull(const QList<QByteArray>& nicks) override
-    {
-        log << "734 " + nicks.join(',');
-    }
-    void commandRefused(const QByteArray& command) override { log << "421 " + command; }
-
-    QList<QByteArray> log;
-};
-
-} // namespace
-
-TEST(PresenceDispatch, HandsOnTheServersPresenceReplies)
-{
-    PresenceActions actions;
-    irc::MessageDispatcher dispatcher(config::Settings{}, actions);
-    handle(dispatcher, ":irc 005 alice MONITOR=100 CASEMAPPING=ascii :are supported");
-    handle(dispatcher, ":irc 730 alice :bob!b@h.example,Carol!c@h");
-    handle(dispatcher, ":irc 731 alice :dave");
-    handle(dispatcher, ":irc 734 alice 100 erin,frank :Monitor list is full.");
-    handle(dispatcher, ":irc 421 alice ISON :Unknown command");
-    handle(dispatcher, ":irc 303 alice :bob");
-    // Short or broken lines are passed over.
-    handle(dispatcher, ":irc 734 alice");
-    handle(dispatcher, ":irc 421 alice");
-    handle(dispatcher, ":irc 730 alice");
-    EXPECT_EQ(actions.log,
-              (QList<QByteArray>{"005 MONITOR=100 CASEMAPPING=ascii", "730 bob,Carol", "731 dave",
-                                 "734 erin,frank", "421 ISON", "303 bob"}));
 }

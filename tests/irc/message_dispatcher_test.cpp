@@ -63,6 +63,20 @@ public:
             joined << name.toByteArray();
         log << "online " + joined.join(',');
     }
+    void serverSupport(const QList<QByteArray>& tokens) override
+    {
+        log << "005 " + tokens.join(' ');
+    }
+    void monitorOnline(const QList<QByteArray>& nicks) override { log << "730 " + nicks.join(','); }
+    void monitorOffline(const QList<QByteArray>& nicks) override
+    {
+        log << "731 " + nicks.join(',');
+    }
+    void monitorListFull(const QList<QByteArray>& nicks) override
+    {
+        log << "734 " + nicks.join(',');
+    }
+    void commandRefused(const QByteArray& command) override { log << "421 " + command; }
     void showWhois(QByteArrayView text) override { log << "whois " + text.toByteArray(); }
     void resolveOwnHost(QByteArrayView host) override { log << "host " + host.toByteArray(); }
     void logStatus(const QString& text) override { log << "log " + text.toUtf8(); }
@@ -94,37 +108,6 @@ protected:
 };
 
 } // namespace
-
-TEST_F(MessageDispatcherTest, LaysOutAWhoisAnswerWithALabelForEachField)
-{
-    const struct
-    {
-        const char* line;
-        QList<QByteArray> log;
-    } cases[] = {
-        {":irc.x 311 alice bob ~b host.example * :Bob Builder",
-         {"whois Nick: bob\nUser: ~b\nHost: host.example\nReal name: Bob Builder"}},
-        // The real name as sent, blanks and all; markup is only text.
-        {":irc.x 311 alice bob ~b h * :  two  <b>blanks</b> ",
-         {"whois Nick: bob\nUser: ~b\nHost: h\nReal name:   two  <b>blanks</b> "}},
-        {":irc.x 311 alice bob ~b h * :", {"whois Nick: bob\nUser: ~b\nHost: h\nReal name: "}},
-        // A server that leaves out the colon or splits the real name.
-        {":irc.x 311 alice bob ~b h * Bob", {"whois Nick: bob\nUser: ~b\nHost: h\nReal name: Bob"}},
-        {":irc.x 311 alice bob ~b h * Bob :Builder",
-         {"whois Nick: bob\nUser: ~b\nHost: h\nReal name: Bob Builder"}},
-        // Fields that are missing are left out.
-        {":irc.x 311 alice bob ~b", {"whois Nick: bob\nUser: ~b"}},
-        {":irc.x 311 alice bob", {"whois Nick: bob"}},
-        {":irc.x 311 alice", {}},
-        // Only an answer to us: not one that merely mentions our nick.
-        {":irc.x 311 bob alice ~a h * :alice", {}},
-        {"311 alice bob ~b h * :B", {"whois Nick: bob\nUser: ~b\nHost: h\nReal name: B"}},
-    };
-    settings.nick = "alice";
-    actions.nick = "alice";
-    for (const auto& c : cases)
-        EXPECT_EQ(handle(c.line), c.log) << c.line;
-}
 
 TEST_F(MessageDispatcherTest, ActsOnRealServerLines)
 {
@@ -163,9 +146,6 @@ TEST_F(MessageDispatcherTest, ActsOnRealServerLines)
         {":irc.x 303 alice :bob  carol ", {"online bob,carol"}},
         {":irc.x 303 alice :", {"online "}},
         {":irc.x 303 alice", {}},
-        {":irc.x 311 alice bob ~b host.example * :Bob Builder",
-         {"whois Nick: bob\nUser: ~b\nHost: host.example\nReal name: Bob Builder"}},
-        {":irc.x 311 bob carol ~c h * :C", {}},
         {":irc.x 352 alice * ~alice 127.0.0.1 irc.x alice H :0 Alice", {"host 127.0.0.1"}},
         {":irc.x 352 alice #c ~alice 10.0.0.1 irc.x alice H :0 Alice", {}},
         {":irc.x 352 bob * ~bob 10.0.0.1 irc.x bob H :0 Bob", {}},
@@ -193,6 +173,60 @@ TEST_F(MessageDispatcherTest, ActsOnRealServerLines)
         {":bob!b@h PRIVMSG alice :\001DCC FOO bar\001", {"text bob [\001DCC FOO bar]"}},
         {":irc.x 303 alice :bob", {"online bob"}},
         {":irc.x 303 alice bob", {}},
+        // A whois answer, a label for each field.
+        {":irc.x 311 alice bob ~b host.example * :Bob Builder",
+         {"whois Nick: bob\nUser: ~b\nHost: host.example\nReal name: Bob Builder"}},
+        // The real name as sent, blanks and all; markup is only text.
+        {":irc.x 311 alice bob ~b h * :  two  <b>blanks</b> ",
+         {"whois Nick: bob\nUser: ~b\nHost: h\nReal name:   two  <b>blanks</b> "}},
+        {":irc.x 311 alice bob ~b h * :", {"whois Nick: bob\nUser: ~b\nHost: h\nReal name: "}},
+        // A server that leaves out the colon or splits the real name.
+        {":irc.x 311 alice bob ~b h * Bob", {"whois Nick: bob\nUser: ~b\nHost: h\nReal name: Bob"}},
+        {":irc.x 311 alice bob ~b h * Bob :Builder",
+         {"whois Nick: bob\nUser: ~b\nHost: h\nReal name: Bob Builder"}},
+        // Fields that are missing are left out.
+        {":irc.x 311 alice bob ~b", {"whois Nick: bob\nUser: ~b"}},
+        {":irc.x 311 alice bob", {"whois Nick: bob"}},
+        {":irc.x 311 alice", {}},
+        // Only an answer to us: not one that merely mentions our nick.
+        {":irc.x 311 bob alice ~a h * :alice", {}},
+        {"311 alice bob ~b h * :B", {"whois Nick: bob\nUser: ~b\nHost: h\nReal name: B"}},
+        // Secure offers and resume requests.
+        {":bob!b@h PRIVMSG alice :\001DCC SSEND \"a b\" 16843009 4000 10\001",
+         {"dcc SEND bob [a b] 16843009 4000 10 secure"}},
+        {":bob!b@h PRIVMSG alice :\001DCC SCHAT chat 16843009 4001\001",
+         {"dcc CHAT bob [] 16843009 4001 0 secure"}},
+        {":bob!b@h PRIVMSG alice :\001DCC SEND f 16843009 0 5000 18\001",
+         {"dcc SEND bob [f] 16843009 0 5000 token 18"}},
+        {":bob!b@h PRIVMSG alice :\001DCC SSEND f 16843009\001",
+         {"log DCC offer dropped: a field is missing"}},
+        {":bob!b@h PRIVMSG alice :\001DCC RESUME f 4000 100\001",
+         {"resume RESUME bob [f] 4000 100"}},
+        {":bob!b@h PRIVMSG alice :\001DCC ACCEPT f 0 100 18\001",
+         {"resume ACCEPT bob [f] 0 100 token 18"}},
+        // An unreadable position still reaches the transfer, which refuses to seek.
+        {":bob!b@h PRIVMSG alice :\001DCC RESUME f 4000 -1\001",
+         {"resume RESUME bob [f] 4000 none"}},
+        {":bob!b@h PRIVMSG alice :\001DCC RESUME f 4000\001",
+         {"log DCC resume dropped: a field is missing"}},
+        {":bob!b@h PRIVMSG alice :\001DCC ACCEPT f\001",
+         {"log DCC resume dropped: a field is missing"}},
+        {":RESUMEr!b@h PRIVMSG alice :\001DCC RESUME f 1 2\001", {"resume RESUME RESUMEr [f] 1 2"}},
+        // A sender whose host is an IPv6 address: its colons are not the trailing text's.
+        {":ivy!~root@[0::1] PRIVMSG alice :\001DCC SEND f ::1 4000 10\001",
+         {"dcc SEND ivy [f] ::1 4000 10"}},
+        {":ivy!~i@2001:db8::1 PRIVMSG alice :hello", {"text ivy [hello]"}},
+        // Presence: what the server supports, MONITOR's replies, a refused command; short or
+        // broken lines are passed over.
+        {":irc 005 alice MONITOR=100 CASEMAPPING=ascii :are supported",
+         {"005 MONITOR=100 CASEMAPPING=ascii"}},
+        {":irc 730 alice :bob!b@h.example,Carol!c@h", {"730 bob,Carol"}},
+        {":irc 731 alice :dave", {"731 dave"}},
+        {":irc 734 alice 100 erin,frank :Monitor list is full.", {"734 erin,frank"}},
+        {":irc 421 alice ISON :Unknown command", {"421 ISON"}},
+        {":irc 734 alice", {}},
+        {":irc 421 alice", {}},
+        {":irc 730 alice", {}},
     };
     for (const auto& c : cases)
         EXPECT_EQ(handle(c.line), c.actions) << c.line;
@@ -310,40 +344,4 @@ TEST_F(MessageDispatcherTest, AwayReplyFitsALineWhateverTheSendersNick)
             }
         }
     }
-}
-
-TEST_F(MessageDispatcherTest, RoutesSecureOffersAndResumeRequests)
-{
-    const struct
-    {
-        const char* line;
-        QList<QByteArray> actions;
-    } cases[] = {
-        {":bob!b@h PRIVMSG alice :\001DCC SSEND \"a b\" 16843009 4000 10\001",
-         {"dcc SEND bob [a b] 16843009 4000 10 secure"}},
-        {":bob!b@h PRIVMSG alice :\001DCC SCHAT chat 16843009 4001\001",
-         {"dcc CHAT bob [] 16843009 4001 0 secure"}},
-        {":bob!b@h PRIVMSG alice :\001DCC SEND f 16843009 0 5000 18\001",
-         {"dcc SEND bob [f] 16843009 0 5000 token 18"}},
-        {":bob!b@h PRIVMSG alice :\001DCC SSEND f 16843009\001",
-         {"log DCC offer dropped: a field is missing"}},
-        {":bob!b@h PRIVMSG alice :\001DCC RESUME f 4000 100\001",
-         {"resume RESUME bob [f] 4000 100"}},
-        {":bob!b@h PRIVMSG alice :\001DCC ACCEPT f 0 100 18\001",
-         {"resume ACCEPT bob [f] 0 100 token 18"}},
-        // An unreadable position still reaches the transfer, which refuses to seek.
-        {":bob!b@h PRIVMSG alice :\001DCC RESUME f 4000 -1\001",
-         {"resume RESUME bob [f] 4000 none"}},
-        {":bob!b@h PRIVMSG alice :\001DCC RESUME f 4000\001",
-         {"log DCC resume dropped: a field is missing"}},
-        {":bob!b@h PRIVMSG alice :\001DCC ACCEPT f\001",
-         {"log DCC resume dropped: a field is missing"}},
-        {":RESUMEr!b@h PRIVMSG alice :\001DCC RESUME f 1 2\001", {"resume RESUME RESUMEr [f] 1 2"}},
-        // A sender whose host is an IPv6 address: its colons are not the trailing text's.
-        {":ivy!~root@[0::1] PRIVMSG alice :\001DCC SEND f ::1 4000 10\001",
-         {"dcc SEND ivy [f] ::1 4000 10"}},
-        {":ivy!~i@2001:db8::1 PRIVMSG alice :hello", {"text ivy [hello]"}},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(handle(c.line), c.actions) << c.line;
 }

@@ -54,6 +54,8 @@ TEST(ServerRotation, TheSpreadMovesEachWaitByUpToATenth)
     EXPECT_EQ(early.at.time(), QTime(10, 42, 30, 500));
     ASSERT_TRUE(failWholePass(rotation, 1));
     EXPECT_EQ(rotation.nextRetry(kNow, 1.0).waitMs, 33'000);
+    ASSERT_TRUE(failWholePass(rotation, 1));
+    EXPECT_EQ(rotation.nextRetry(kNow, 5.0).waitMs, 66'000); // clamped to the spread
 }
 
 TEST(ServerRotation, OnlyAPassAfterALostLinkWithReconnectionOnStartsAgain)
