@@ -1,5 +1,9 @@
 #include "irc/ident.h"
 
+#include "irc/line_tools.h"
+
+#include <utility>
+
 namespace irc {
 
 namespace {
@@ -99,12 +103,16 @@ IdentRequestFramer::Result IdentRequestFramer::feed(QByteArrayView bytes)
 
     qsizetype start = 0;
     for (qsizetype lf = m_pending.indexOf('\n'); lf >= 0; lf = m_pending.indexOf('\n', start)) {
-        const qsizetype end = lf > start && m_pending.at(lf - 1) == '\r' ? lf - 1 : lf;
-        if (end - start > kMaxIdentRequestBytes) {
+        // The request is its line cut at the CR LF; a querier that ends it with a bare LF, or
+        // sends an empty line, is answered all the same.
+        QByteArray request = m_pending.mid(start, lf + 1 - start);
+        if (CutAtLastCrLf(request) == 0)
+            request.chop(request.endsWith("\r\n") ? 2 : 1);
+        if (request.size() > kMaxIdentRequestBytes) {
             m_overLong = true;
             break;
         }
-        result.requests.append(m_pending.mid(start, end - start));
+        result.requests.append(std::move(request));
         start = lf + 1;
     }
     m_pending.remove(0, start);

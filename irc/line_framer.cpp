@@ -1,29 +1,6 @@
 #include "irc/line_framer.h"
 
-#include <cstring>
-
 namespace irc {
-
-qsizetype LineFramer::findCrLf(QByteArrayView bytes, qsizetype from)
-{
-    // Searching for the LF lets memchr do the work: a lone LF is rare, a CR LF ends nearly
-    // every line.
-    if (bytes.size() - from < 2)
-        return -1;
-    const char* const begin = bytes.data();
-    const char* const end = begin + bytes.size();
-    // The LF of a pair that starts at `from` or later comes one byte after it at the earliest.
-    const char* next = begin + from + 1;
-    while (next < end) {
-        const auto* lf = static_cast<const char*>(std::memchr(next, '\n', size_t(end - next)));
-        if (!lf)
-            return -1;
-        if (lf[-1] == '\r')
-            return lf - 1 - begin;
-        next = lf + 1;
-    }
-    return -1;
-}
 
 QList<QByteArray> LineFramer::feed(QByteArrayView bytes)
 {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "irc/line_tools.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QList>
@@ -53,20 +55,16 @@ private:
             }
         }
         if (start >= 0) {
-            for (qsizetype cr = findCrLf(bytes, start); cr >= 0; cr = findCrLf(bytes, start)) {
-                const QByteArrayView line = bytes.sliced(start, cr - start);
-                start = cr + 2;
+            start += SplitLines(bytes.sliced(start), [&](QByteArrayView line) {
                 if (keeps(line.size()))
                     onLine(line);
-            }
+            });
             if (start < bytes.size())
                 m_pending = bytes.sliced(start).toByteArray();
         }
         limitPendingLine();
     }
 
-    // Where the first CR LF at or after `from` starts, or -1.
-    static qsizetype findCrLf(QByteArrayView bytes, qsizetype from);
     // Moves `bytes` past the end of the over-long line being skipped; false when the whole
     // read still belongs to it.
     bool skipDroppedLine(QByteArrayView& bytes);

@@ -1,20 +1,28 @@
 #include "irc/line_tools.h"
 
+#include <cstring>
+
 namespace irc {
 
-SplitResult SplitLines(QByteArrayView data)
+qsizetype findCrLf(QByteArrayView data, qsizetype from)
 {
-    SplitResult result;
-    qsizetype start = 0;
-    while (start < data.size()) {
-        const qsizetype cr = data.indexOf("\r\n", start);
-        if (cr < 0)
-            break;
-        result.lines.append(data.sliced(start, cr - start).toByteArray());
-        start = cr + 2;
+    // Searching for the LF lets memchr do the work: a lone LF is rare, a CR LF ends nearly
+    // every line.
+    if (data.size() - from < 2)
+        return -1;
+    const char* const begin = data.data();
+    const char* const end = begin + data.size();
+    // The LF of a pair that starts at `from` or later comes one byte after it at the earliest.
+    const char* next = begin + from + 1;
+    while (next < end) {
+        const auto* lf = static_cast<const char*>(std::memchr(next, '\n', size_t(end - next)));
+        if (!lf)
+            return -1;
+        if (lf[-1] == '\r')
+            return lf - 1 - begin;
+        next = lf + 1;
     }
-    result.consumed = start;
-    return result;
+    return -1;
 }
 
 qsizetype CutAtLastCrLf(QByteArray& text)

@@ -18,7 +18,6 @@ public:
     qint64 next(double unit);
     // After a registration the next outage starts again from the shortest wait.
     void reset() { m_baseMs = kFirstMs; }
-    qint64 baseMs() const { return m_baseMs; }
 
 private:
     qint64 m_baseMs = kFirstMs;
