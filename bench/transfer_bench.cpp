@@ -4,6 +4,7 @@
 // own ceiling) and a plain loopback copy.
 //   transfer_bench [MIB] [REPETITIONS]        defaults 64 and 5
 #include "bench/figures.h"
+#include "bench/run_until.h"
 #include "bench/sent_offer.h"
 #include "irc/dcc_offer.h"
 #include "peer/chat_host.h"
@@ -55,14 +56,7 @@ public:
 
 bool runUntil(const std::function<bool()>& done, int timeoutMs = 600000)
 {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
-    }
-    return true;
+    return bench::runUntil(done, timeoutMs);
 }
 
 // A blocking socket listening on a free loopback port, and its address.
