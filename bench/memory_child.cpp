@@ -4,6 +4,7 @@
 
 #include "app/main_window.h"
 #include "app/program.h"
+#include "bench/offer_host.h"
 #include "bench/run_until.h"
 #include "bench/sent_offer.h"
 #include "config/installation.h"
@@ -104,27 +105,6 @@ std::pair<long, long> chatWindows(int count)
     settle(1000);
     return {before, rssKb()};
 }
-
-class OfferHost : public peer::ChatHost
-{
-public:
-    explicit OfferHost(QByteArray nick)
-        : m_nick(std::move(nick))
-    {}
-    QByteArray nickInUse() const override { return m_nick; }
-    bool sendServerLine(const QByteArray& line) override
-    {
-        offer = line;
-        return true;
-    }
-    bool loggingOn() const override { return false; }
-    std::optional<QString> installDir() const override { return std::nullopt; }
-    quint32 offerAddress() const override { return 0x7F000001; }
-    QByteArray offer;
-
-private:
-    QByteArray m_nick;
-};
 
 bool makeFile(const QString& path, qint64 size)
 {

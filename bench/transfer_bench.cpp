@@ -4,6 +4,7 @@
 // own ceiling) and a plain loopback copy.
 //   transfer_bench [MIB] [REPETITIONS]        defaults 64 and 5
 #include "bench/figures.h"
+#include "bench/offer_host.h"
 #include "bench/run_until.h"
 #include "bench/sent_offer.h"
 #include "irc/dcc_offer.h"
@@ -35,24 +36,7 @@
 
 namespace {
 
-class OfferHost : public peer::ChatHost
-{
-public:
-    QByteArray nickInUse() const override { return "alice"; }
-    bool sendServerLine(const QByteArray& line) override
-    {
-        offer = line;
-        return true;
-    }
-    bool loggingOn() const override { return false; }
-    std::optional<QString> installDir() const override { return std::nullopt; }
-    quint32 offerAddress() const override { return 0x7F000001; }
-    bool privateLinks() const override { return identity.has_value(); }
-    const peer::TlsIdentity* tlsIdentity() override { return identity ? &*identity : nullptr; }
-    bool pinPeer(const QByteArray&, const QByteArray&) override { return true; }
-    QByteArray offer;
-    std::optional<peer::TlsIdentity> identity;
-};
+using bench::OfferHost;
 
 bool runUntil(const std::function<bool()>& done, int timeoutMs = 600000)
 {
