@@ -1,8 +1,10 @@
 // File transfer speed: our default mode and fast send between a sender and a receiver on two
-// threads over loopback, our receiver fed by a sender that never waits, and two references measured
-// in the same run: a stop-and-wait loop of 1024-byte blocks over blocking sockets (the protocol's
-// own ceiling) and a plain loopback copy.
-//   transfer_bench [MIB] [REPETITIONS]        defaults 64 and 5
+// threads over loopback, our receiver fed by a sender that never waits and by a plain
+// stop-and-wait sender, several transfers at once, how late a 10 ms timer on the window's thread
+// runs during a large fast send, and two references measured in the same run: a stop-and-wait
+// loop of 1024-byte blocks over blocking sockets (the protocol's own ceiling) and a plain
+// loopback copy.
+//   transfer_bench [MIB] [REPETITIONS] [TIMER_MIB]        defaults 64, 5 and 1024
 #include "bench/figures.h"
 #include "bench/offer_host.h"
 #include "bench/run_until.h"
@@ -11,6 +13,7 @@
 #include "peer/chat_host.h"
 #include "peer/dcc_tls.h"
 #include "peer/file_receiver.h"
+#include "peer/transfer_thread.h"
 #include "peer/transfers.h"
 
 #include <QApplication>
@@ -27,6 +30,7 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <map>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
@@ -147,8 +151,11 @@ double plainCopy(qint64 size)
 
 // Our sender with its window in this thread, our receiver in a thread of its own, as two
 // programs would run on two cores; over TLS when `identities` are given (sender's, receiver's).
+// With `timerLateness`, a 10 ms timer runs on this thread meanwhile, and each interval it took
+// goes there.
 double ourTransfer(const QString& source, const QString& target, bool fast,
-                   const std::vector<peer::TlsIdentity>& identities = {})
+                   const std::vector<peer::TlsIdentity>& identities = {},
+                   std::vector<double>* timerIntervals = nullptr)
 {
     const bool secure = identities.size() == 2;
     OfferHost host;
@@ -188,32 +195,148 @@ double ourTransfer(const QString& source, const QString& target, bool fast,
         }
         received = true;
     });
+    QTimer tick;
+    tick.setTimerType(Qt::PreciseTimer);
+    tick.setInterval(10);
+    QElapsedTimer sinceTick;
+    if (timerIntervals) {
+        QObject::connect(&tick, &QTimer::timeout, [&] {
+            timerIntervals->push_back(double(sinceTick.nsecsElapsed()) / 1e6);
+            sinceTick.start();
+        });
+        sinceTick.start();
+        tick.start();
+    }
     const bool done = runUntil([&] { return sending.at(0)->isFinished() && received; });
+    tick.stop();
     const double seconds = double(clock.nsecsElapsed()) / 1e9;
     receiving.join();
     return done && complete ? double(offer->size) / seconds / 1e6 : 0;
 }
 
-// Our receiver, fed by a sender that writes the whole file without waiting for anything.
-double fromEagerSender(const QString& target, qint64 size)
+// `count` fast sends at once from one program's transfers to another's receivers (their data
+// on the receiving thread's own transfer thread): the aggregate rate, and the rate of the slowest
+// against the mean (how far one transfer may starve while the others run).
+std::pair<double, double> concurrentTransfers(const QString& source, const QString& targetBase,
+                                              int count)
+{
+    OfferHost host;
+    peer::Transfers sending(host);
+    sending.setFastSend(true);
+    QElapsedTimer clock;
+    clock.start();
+    std::vector<irc::DccOffer> offers;
+    for (int i = 0; i < count; ++i) {
+        if (!sending.offerFile("bob", source))
+            return {0, 0};
+        const auto offer = bench::readSentOffer(irc::DccKind::Send, host.offer, false);
+        if (!offer)
+            return {0, 0};
+        offers.push_back(*offer);
+    }
+    std::vector<double> seconds(size_t(count), 0);
+    std::atomic<int> complete{0};
+    std::atomic<bool> received{false};
+    std::thread receiving([&] {
+        peer::TransferThread dataThread;
+        std::vector<std::unique_ptr<peer::FileReceiver>> receivers;
+        QEventLoop loop;
+        int finished = 0;
+        for (int i = 0; i < count; ++i) {
+            auto receiver = std::make_unique<peer::FileReceiver>(
+                "alice", targetBase + QString::number(i), offers[size_t(i)].size);
+            receiver->setDataThread(&dataThread);
+            if (!receiver->open())
+                continue;
+            peer::FileReceiver* raw = receiver.get();
+            QObject::connect(raw, &peer::Transfer::statusChanged, &loop, [&, raw, i] {
+                if (!raw->isFinished())
+                    return;
+                seconds[size_t(i)] = double(clock.nsecsElapsed()) / 1e9;
+                if (raw->status() == peer::Transfer::Status::Complete)
+                    ++complete;
+                if (++finished == count)
+                    loop.quit();
+            });
+            raw->connectTo(QHostAddress(offers[size_t(i)].address), offers[size_t(i)].port);
+            receivers.push_back(std::move(receiver));
+        }
+        if (int(receivers.size()) == count)
+            loop.exec();
+        received = true;
+    });
+    const bool done = runUntil([&] {
+        if (!received)
+            return false;
+        for (int i = 0; i < count; ++i) {
+            if (!sending.at(i)->isFinished())
+                return false;
+        }
+        return true;
+    });
+    const double total = double(clock.nsecsElapsed()) / 1e9;
+    receiving.join();
+    if (!done || complete != count)
+        return {0, 0};
+    const double size = double(offers.front().size);
+    double mean = 0;
+    double slowest = 1e300;
+    for (const double s : seconds) {
+        mean += size / s / count;
+        slowest = std::min(slowest, size / s);
+    }
+    return {size * count / total / 1e6, slowest / mean};
+}
+
+double percentile(std::vector<double> values, double share)
+{
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    return values[std::min(values.size() - 1, size_t(share * double(values.size())))];
+}
+
+void makeFile(const QString& path, qint64 mib)
+{
+    QFile file(path);
+    file.open(QIODevice::WriteOnly);
+    QByteArray chunk(1024 * 1024, Qt::Uninitialized);
+    QRandomGenerator generator(1);
+    for (qint64 i = 0; i < mib; ++i) {
+        generator.fillRange(reinterpret_cast<quint32*>(chunk.data()), chunk.size() / 4);
+        file.write(chunk);
+    }
+}
+
+// Our receiver, its data on a transfer thread as in the program, fed by a plain sender on a
+// thread of its own: one that writes the whole file without waiting for anything (`eager`), or
+// one that sends each 1024-byte block after the acknowledgement of the one before.
+double fromPlainSender(const QString& target, qint64 size, bool eager)
 {
     const auto bound = loopbackListener();
     const int listener = bound.first;
     const sockaddr_in address = bound.second;
+    peer::TransferThread dataThread;
     peer::FileReceiver receiver("alice", target, quint64(size));
+    receiver.setDataThread(&dataThread);
     if (!receiver.open())
         return 0;
     QElapsedTimer clock;
     clock.start();
-    std::thread sending([listener, size] {
+    std::thread sending([listener, size, eager] {
         const int peer = accept(listener, nullptr, nullptr);
-        std::vector<char> buffer(64 * 1024, 'y');
+        const int one = 1;
+        setsockopt(peer, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        std::vector<char> buffer(eager ? 64 * 1024 : 1024, 'y');
         for (qint64 sent = 0; sent < size;) {
             const ssize_t n = write(peer, buffer.data(),
                                     size_t(std::min<qint64>(qint64(buffer.size()), size - sent)));
             if (n <= 0)
                 break;
             sent += n;
+            quint32 ack = 0;
+            if (!eager && !readFull(peer, reinterpret_cast<char*>(&ack), 4))
+                break;
         }
         // Drain the acknowledgements until the receiver closes, then go.
         char sink[4096];
@@ -256,19 +379,11 @@ int main(int argc, char** argv)
     QApplication application(argc, argv);
     const qint64 mib = argc > 1 ? std::max(1, std::atoi(argv[1])) : 64;
     const int repetitions = argc > 2 ? std::max(1, std::atoi(argv[2])) : 5;
+    const qint64 timerMib = argc > 3 ? std::max(1, std::atoi(argv[3])) : 1024;
     const qint64 size = mib * 1024 * 1024;
     QTemporaryDir dir;
     const QString source = dir.filePath(QStringLiteral("source.bin"));
-    {
-        QFile file(source);
-        file.open(QIODevice::WriteOnly);
-        QByteArray chunk(1024 * 1024, Qt::Uninitialized);
-        QRandomGenerator generator(1);
-        for (qint64 i = 0; i < mib; ++i) {
-            generator.fillRange(reinterpret_cast<quint32*>(chunk.data()), chunk.size() / 4);
-            file.write(chunk);
-        }
-    }
+    makeFile(source, mib);
     const QString target = dir.filePath(QStringLiteral("target.bin"));
     const long rssBefore = peakRssKb();
     std::vector<peer::TlsIdentity> identities;
@@ -276,24 +391,68 @@ int main(int argc, char** argv)
         if (auto identity = peer::makeTlsIdentity())
             identities.push_back(*identity);
     }
-    std::vector<double> stopWait, copy, normal, fast, eager, privateFast;
+    std::vector<double> stopWait, copy, normal, fast, eager, receiveDefault, privateFast;
+    std::map<int, std::pair<std::vector<double>, std::vector<double>>> concurrent;
     for (int i = 0; i < repetitions; ++i) {
         stopWait.push_back(stopAndWait(size));
         copy.push_back(plainCopy(size));
         normal.push_back(ourTransfer(source, target, false));
+        receiveDefault.push_back(fromPlainSender(target, size, false));
         fast.push_back(ourTransfer(source, target, true));
-        eager.push_back(fromEagerSender(target, size));
+        eager.push_back(fromPlainSender(target, size, true));
         privateFast.push_back(ourTransfer(source, target, true, identities));
+        for (const int count : {2, 4, 8}) {
+            const auto [aggregate, fairness] =
+                concurrentTransfers(source, dir.filePath(QStringLiteral("many")), count);
+            concurrent[count].first.push_back(aggregate);
+            concurrent[count].second.push_back(fairness);
+        }
     }
+    const long growthKb = peakRssKb() - rssBefore;
+    // The window's thread during one large fast send, and the same timer with nothing running.
+    std::vector<double> idleIntervals;
+    {
+        QTimer tick;
+        tick.setTimerType(Qt::PreciseTimer);
+        tick.setInterval(10);
+        QElapsedTimer sinceTick;
+        QObject::connect(&tick, &QTimer::timeout, [&] {
+            idleIntervals.push_back(double(sinceTick.nsecsElapsed()) / 1e6);
+            sinceTick.start();
+        });
+        sinceTick.start();
+        tick.start();
+        runUntil([&] { return idleIntervals.size() >= 200; });
+    }
+    const QString large = dir.filePath(QStringLiteral("large.bin"));
+    makeFile(large, timerMib);
+    std::vector<double> busyIntervals;
+    const double largeRate = ourTransfer(large, target, true, {}, &busyIntervals);
+    QFile::remove(large);
+
     std::printf("%lld MiB, %d repetitions%34s %10s %10s\n", static_cast<long long>(mib),
                 repetitions, "min", "median", "max");
     report("stop-and-wait reference MB/s", stopWait, "");
-    report("transfer default MB/s", normal, "target >= 80% of stop-and-wait");
-    report("receive from eager sender MB/s", eager, "target >= 2x stop-and-wait");
-    report("fast send MB/s", fast, "target >= 800");
-    report("private (TLS) fast send MB/s", privateFast, "");
+    report("transfer default MB/s", normal, "target >= 1.0x stop-and-wait in every run");
+    report("receive default MB/s", receiveDefault, "target >= 1.0x stop-and-wait in every run");
+    report("receive from eager sender MB/s", eager, "target >= 0.5x raw copy");
+    report("fast send MB/s", fast, "target >= 0.5x raw copy");
+    report("private (TLS) fast send MB/s", privateFast, "target >= 600");
     report("raw loopback copy MB/s", copy, "");
-    const long growthKb = peakRssKb() - rssBefore;
+    for (auto& [count, figures] : concurrent) {
+        const std::string name = "concurrent " + std::to_string(count) + " fast sends MB/s";
+        report(name.c_str(), figures.first, "aggregate");
+        const std::string fairness = "concurrent " + std::to_string(count) + " slowest/mean";
+        report(fairness.c_str(), figures.second, "target >= 0.5");
+    }
+    std::printf("%-34s %10.1f MB/s (%lld MiB, once)\n", "large fast send", largeRate,
+                static_cast<long long>(timerMib));
+    bench::printFigure("window timer p99 during large fast send ms",
+                       {percentile(busyIntervals, 0.99)});
+    bench::printFigure("window timer p99 idle ms", {percentile(idleIntervals, 0.99)});
+    std::printf("%-34s %10.2f ms (idle %.2f ms; %zu ticks)\n", "10 ms timer p99 during send",
+                percentile(busyIntervals, 0.99), percentile(idleIntervals, 0.99),
+                busyIntervals.size());
     std::printf("%-34s %10ld kB (peak RSS growth over the runs)\n", "memory", growthKb);
     bench::printFigure("transfer memory growth MB", {double(growthKb) / 1024});
     return 0;

@@ -2,18 +2,13 @@
 
 #include "irc/dcc_offer.h"
 #include "peer/chat_host.h"
+#include "peer/data_link.h"
+#include "peer/transfer_pump.h"
 
 #include <QSslSocket>
 #include <QTcpSocket>
 
 namespace peer {
-
-namespace {
-
-// Large reads keep up with senders that do not wait for acknowledgements.
-constexpr qint64 kReadBytes = 256 * 1024;
-
-} // namespace
 
 FileReceiver::FileReceiver(const QByteArray& peerNick, const QString& path, quint64 size,
                            QObject* parent)
@@ -45,7 +40,6 @@ bool FileReceiver::open(quint64 start)
         return false;
     m_count = ReceiveCount(m_record.size, start);
     m_record.count = m_count.count();
-    m_buffer.resize(kReadBytes);
     return true;
 }
 
@@ -121,58 +115,28 @@ void FileReceiver::begin()
         return;
     // Each acknowledgement is awaited by the sender: none may wait in Nagle's queue.
     m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    connect(m_socket, &QTcpSocket::readyRead, this, &FileReceiver::readData);
-    connect(m_socket, &QTcpSocket::disconnected, this, &FileReceiver::peerClosed);
     setStatus(Status::Running);
-    // A TLS handshake may have carried the first data in with it.
-    if (m_socket->bytesAvailable() > 0)
-        readData();
-}
-
-void FileReceiver::readData()
-{
-    if (status() != Status::Running)
+    if (isFinished())
         return;
-    bool got = false;
-    bool ended = false;
-    // Until the socket has nothing more: an unbuffered read then gives 0.
-    while (m_socket && !isFinished()) {
-        const qint64 read = m_socket->read(m_buffer.data(), m_buffer.size());
-        // An unbuffered socket reports the peer's close here, not by disconnected().
-        ended = read < 0;
-        if (read <= 0)
-            break;
-        // A sender that goes on past the offered size gets nothing more stored.
-        const qint64 keep = m_count.take(read);
-        if (keep > 0 && !m_file.write(m_buffer.constData(), keep)) {
-            // Acknowledging what was not stored would tell the sender a lie.
-            stop(TransferError::WriteFailed, m_file.errorString());
+    takeLink(m_socket, [this](std::unique_ptr<DataLink> link, QByteArray early) {
+        m_socket = nullptr;
+        if (!link) {
+            // Gone before a byte was read: whole only when nothing was offered (or left).
+            if (m_count.complete())
+                finishFile();
+            else
+                stop(TransferError::PeerClosed);
             return;
         }
-        got = true;
-    }
-    if (got && !isFinished()) {
-        const auto ack = encodeAck(m_count.count());
-        m_socket->write(ack.data(), qint64(ack.size()));
-        setCount(m_count.count());
-        if (m_count.complete())
-            finishFile();
-    }
-    if (ended && !isFinished())
-        peerClosed();
+        run(std::make_unique<ReceivePump>(std::move(link), std::move(early), m_file, m_count));
+    });
 }
 
 void FileReceiver::peerClosed()
 {
-    if (m_socket && m_socket->state() == QAbstractSocket::ConnectedState)
-        readData();
     if (isFinished())
         return;
-    if (status() == Status::Running && m_count.complete())
-        finishFile();
-    else
-        stop(status() == Status::Connecting ? TransferError::ConnectFailed
-                                            : TransferError::PeerClosed);
+    stop(status() == Status::Connecting ? TransferError::ConnectFailed : TransferError::PeerClosed);
 }
 
 void FileReceiver::finishFile()
@@ -192,6 +156,7 @@ QString FileReceiver::keptPart() const
 
 void FileReceiver::release()
 {
+    haltData();
     m_resumeWait.stop();
     endpoint().close();
     if (m_socket) {

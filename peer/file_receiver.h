@@ -53,15 +53,14 @@ private:
     void accept(QTcpSocket* socket);
     void attach(QTcpSocket* socket);
     void begin();
-    void readData();
     void peerClosed();
     void finishFile();
+    void dataComplete() override { finishFile(); }
     void release() override;
 
     PartFile m_file;
     std::optional<PartFile::Failure> m_openFailure;
-    ReceiveCount m_count;
-    QByteArray m_buffer; // one read at a time, reused
+    ReceiveCount m_count; // where the data starts; the pump keeps its own from there
     QTimer m_resumeWait;
     QPointer<QTcpSocket> m_socket;
 };

@@ -2,18 +2,24 @@
 
 #include "irc/dcc_offer.h"
 #include "peer/chat_host.h"
+#include "peer/data_link.h"
+#include "peer/transfer_pump.h"
 
 #include <QSslSocket>
 #include <QTcpSocket>
+
+#include <limits>
 
 namespace peer {
 
 namespace {
 
-// With fast send, what the socket may hold unsent before we wait for it to drain, and the
-// largest piece read from the file at once.
-constexpr qint64 kFastQueueBytes = 256 * 1024;
-constexpr qint64 kFastPieceBytes = 256 * 1024;
+// With fast send only the kernel's send buffer bounds what is unacknowledged, as with other
+// clients that stream: the window itself never closes.
+qint64 windowBytes(bool fast)
+{
+    return fast ? std::numeric_limits<qint64>::max() : kTransferBlockBytes;
+}
 
 } // namespace
 
@@ -40,8 +46,7 @@ bool FileSender::open()
     if (!m_file.open(QIODevice::ReadOnly) || m_file.isSequential())
         return false;
     m_record.size = quint64(m_file.size());
-    m_window = SendWindow(m_record.size, m_fast ? kFastSendWindowBytes : kTransferBlockBytes);
-    m_buffer.resize(m_fast ? kFastPieceBytes : kTransferBlockBytes);
+    m_window = SendWindow(m_record.size, windowBytes(m_fast));
     return true;
 }
 
@@ -86,9 +91,7 @@ bool FileSender::resumeAt(quint64 position)
 {
     if (status() != Status::Awaiting || m_socket || position > m_record.size)
         return false;
-    m_window =
-        SendWindow(m_record.size, m_fast ? kFastSendWindowBytes : kTransferBlockBytes, position);
-    m_acks = AckReader();
+    m_window = SendWindow(m_record.size, windowBytes(m_fast), position);
     setCount(position);
     return true;
 }
@@ -140,88 +143,30 @@ void FileSender::begin()
         return;
     // One small block, then a wait for its acknowledgement: nothing may sit in Nagle's queue.
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    connect(socket, &QTcpSocket::readyRead, this, &FileSender::readAcks);
-    connect(socket, &QTcpSocket::bytesWritten, this, &FileSender::fill);
-    connect(socket, &QTcpSocket::disconnected, this, [this] { stop(TransferError::PeerClosed); });
     startClock();
     setStatus(Status::Running);
+    if (isFinished())
+        return;
     if (m_window.complete()) {
         // Nothing to send: an empty file, or a resume at its end, is complete at once.
         setCount(m_window.acked());
         setStatus(Status::Complete);
         return;
     }
-    fill();
-}
-
-void FileSender::fill()
-{
-    if (!m_socket || status() != Status::Running)
-        return;
-    // Default mode: one block, then wait. Fast send: keep the socket's queue topped up.
-    while (m_socket && (!m_fast || m_socket->bytesToWrite() < kFastQueueBytes)) {
-        const auto chunk = m_window.next(m_buffer.size());
-        if (!chunk)
-            return;
-        if (m_file.pos() != qint64(chunk->offset) && !m_file.seek(qint64(chunk->offset))) {
-            stop(TransferError::ReadFailed, m_file.errorString());
-            return;
-        }
-        const qint64 read = m_file.read(m_buffer.data(), chunk->length);
-        if (read <= 0) {
-            // The file shrank or failed under us: what the offer promised cannot be sent.
-            stop(TransferError::ReadFailed,
-                 read < 0 ? m_file.errorString() : tr("the file is shorter than offered"));
-            return;
-        }
-        if (m_socket->write(m_buffer.constData(), read) != read) {
+    takeLink(socket, [this](std::unique_ptr<DataLink> link, QByteArray early) {
+        m_socket = nullptr;
+        if (!link) {
             stop(TransferError::PeerClosed);
             return;
         }
-        m_window.sent(read);
-        if (!m_fast)
-            return;
-    }
-}
-
-void FileSender::readAcks()
-{
-    // Read until the socket has nothing more (an unbuffered read then gives 0): asking for the
-    // count first would cost a system call per block.
-    while (m_socket && status() == Status::Running) {
-        char bytes[4096];
-        const qint64 got = m_socket->read(bytes, sizeof bytes);
-        if (got < 0) {
-            // An unbuffered socket reports the peer's close here, not by disconnected().
-            stop(TransferError::PeerClosed);
-            return;
-        }
-        if (got == 0)
-            return;
-        const auto ack = m_acks.feed(QByteArrayView(bytes, got), m_window);
-        if (!ack)
-            continue;
-        switch (ack->wide ? m_window.acknowledgeWide(ack->value)
-                          : m_window.acknowledge(quint32(ack->value))) {
-        case SendWindow::Ack::Stale:
-            break;
-        case SendWindow::Ack::BeyondSent:
-            stop(TransferError::BeyondSent);
-            return;
-        case SendWindow::Ack::Complete:
-            setCount(m_window.acked());
-            setStatus(Status::Complete);
-            return;
-        case SendWindow::Ack::Progress:
-            setCount(m_window.acked());
-            fill();
-            break;
-        }
-    }
+        run(std::make_unique<SendPump>(std::move(link), std::move(early), int(m_file.handle()),
+                                       m_window));
+    });
 }
 
 void FileSender::release()
 {
+    haltData();
     endpoint().close();
     if (m_socket) {
         m_socket->disconnect(this);

@@ -18,8 +18,8 @@ class ChatHost;
 
 // The sending side of a DCC SEND: listens for the peer (or, passive, waits for the peer's answer
 // and connects to it), then sends the file in blocks of 1024 bytes, each after the whole
-// previous one is acknowledged, or with fast send streams up to a window ahead of the
-// acknowledgements. Ends when the acknowledgement reaches the size.
+// previous one is acknowledged, or with fast send streams as far ahead of the acknowledgements
+// as the kernel's send buffer holds. Ends when the acknowledgement reaches the size.
 class FileSender : public Transfer
 {
     Q_OBJECT
@@ -53,15 +53,11 @@ private:
     void accept(QTcpSocket* socket);
     void attach(QTcpSocket* socket);
     void begin();
-    void readAcks();
-    void fill();
     void release() override;
     QString expiredText(std::chrono::milliseconds waited) const override;
 
     QFile m_file;
-    SendWindow m_window;
-    AckReader m_acks;
-    QByteArray m_buffer; // one piece of the file at a time, reused
+    SendWindow m_window; // where the data starts; the pump keeps its own from there
     bool m_fast;
     QPointer<QTcpSocket> m_socket;
 };

@@ -1,7 +1,10 @@
 #include "peer/transfer.h"
 
 #include "diag/debug_log.h"
+#include "peer/data_link.h"
 #include "peer/private_link.h"
+#include "peer/transfer_pump.h"
+#include "peer/transfer_thread.h"
 
 #include <QSslSocket>
 
@@ -17,7 +20,10 @@ Transfer::Transfer(QObject* parent)
     });
 }
 
-Transfer::~Transfer() = default;
+Transfer::~Transfer()
+{
+    haltData();
+}
 
 qint64 Transfer::elapsedSeconds() const
 {
@@ -122,6 +128,69 @@ PeerListen Transfer::listening() const
     how.nick = m_record.peerNick;
     how.expiry = m_timeouts.listen;
     return how;
+}
+
+void Transfer::setDataThread(TransferThread* thread)
+{
+    m_dataThread = thread;
+}
+
+void Transfer::takeLink(QTcpSocket* socket,
+                        std::function<void(std::unique_ptr<DataLink>, QByteArray)> take)
+{
+    // A private link hands its socket over from inside its own handshake signal, with its last
+    // handshake bytes perhaps still to flush: the socket moves to the data thread only once
+    // that code has returned.
+    QPointer<QTcpSocket> guarded = socket;
+    QMetaObject::invokeMethod(
+        this,
+        [this, guarded, take = std::move(take)] {
+            if (isFinished())
+                return;
+            QByteArray early;
+            std::unique_ptr<DataLink> link = takeDataLink(guarded, early);
+            take(std::move(link), std::move(early));
+        },
+        Qt::QueuedConnection);
+}
+
+void Transfer::run(std::unique_ptr<TransferPump> pump)
+{
+    m_pump = std::move(pump);
+    // Queued even on one thread: the pump's end deletes it, which it must not see from inside.
+    connect(
+        m_pump.get(), &TransferPump::progressed, this,
+        [this](quint64 count) {
+            if (!isFinished())
+                setCount(count);
+        },
+        Qt::QueuedConnection);
+    connect(m_pump.get(), &TransferPump::ended, this, &Transfer::pumpEnded, Qt::QueuedConnection);
+    if (m_dataThread)
+        m_pump->moveToThread(m_dataThread->running());
+    m_pump->launch();
+}
+
+void Transfer::pumpEnded()
+{
+    if (!m_pump || isFinished())
+        return;
+    const TransferPump::Outcome outcome = m_pump->outcome();
+    if (outcome.count != m_record.count)
+        setCount(outcome.count);
+    if (outcome.complete)
+        dataComplete();
+    else
+        stop(outcome.error, outcome.detail);
+}
+
+void Transfer::haltData()
+{
+    if (!m_pump)
+        return;
+    const std::unique_ptr<TransferPump> pump = std::move(m_pump);
+    pump->disconnect(this);
+    pump->halt();
 }
 
 void Transfer::setCount(quint64 count)

@@ -10,14 +10,21 @@
 #include <QPointer>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 class QTcpSocket;
 
 namespace peer {
 
+class DataLink;
+class TransferPump;
+class TransferThread;
+
 // One file transfer in either direction. It owns its socket and its file and closes both the
-// moment it ends, however it ends; its window only shows what it reports.
+// moment it ends, however it ends; its window only shows what it reports. While the data flows,
+// a pump moves it, on the data thread when the transfer has one, and reports back by queued
+// signals; the transfer, its file and its window stay on the thread that made them.
 class Transfer : public QObject
 {
     Q_OBJECT
@@ -58,6 +65,8 @@ public:
     bool isPrivate() const { return m_host != nullptr; }
     // How long the transfer waits for its peer; the host's defaults otherwise.
     void setLinkTimeouts(const LinkTimeouts& timeouts) { m_timeouts = timeouts; }
+    // Where the data flows once the link is up; without one, on the transfer's own thread.
+    void setDataThread(TransferThread* thread);
 
     // Whether a private link we listened for is held, its certificate (peerFingerprint()) new to
     // us, until the user accepts or refuses it.
@@ -102,6 +111,18 @@ protected:
     // Runs `begin` once the link on `socket` may carry data: at once for a plain link, after
     // the handshake and the pin for a private one (which otherwise stops the transfer).
     void whenTrusted(QTcpSocket* socket, const std::function<void()>& begin);
+    // Takes the link on `socket` out of Qt's socket once the handler that called this has
+    // returned, and gives it to `take` with whatever the socket had read (nothing when the
+    // socket has gone or the transfer ended meanwhile, in which case `take` is not called).
+    void takeLink(QTcpSocket* socket,
+                  std::function<void(std::unique_ptr<DataLink> link, QByteArray early)> take);
+    // Hands the data to `pump`, which from now on owns the link; its end ends the transfer.
+    void run(std::unique_ptr<TransferPump> pump);
+    // Ends the pump, if one runs, and waits until it has let go of link and file. First in
+    // every release().
+    void haltData();
+    // The pump moved every byte: complete, or whatever the kind still has to do first.
+    virtual void dataComplete() { setStatus(Status::Complete); }
     TransferSession m_record;
     ChatHost* m_host = nullptr; // set for a private link
     LinkProtection m_protection = LinkProtection::None;
@@ -110,6 +131,7 @@ protected:
 private:
     // Ends the wait for the user's word on a held link, and the transfer with it.
     void dropHeld(TransferError error, const QString& detail);
+    void pumpEnded();
 
     LinkTimeouts m_timeouts;
     DccEndpoint* m_endpoint;
@@ -121,6 +143,8 @@ private:
     QElapsedTimer m_clock;
     std::optional<TransferError> m_error;
     QString m_errorDetail;
+    std::unique_ptr<TransferPump> m_pump;
+    QPointer<TransferThread> m_dataThread;
 };
 
 } // namespace peer

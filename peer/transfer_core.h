@@ -13,8 +13,6 @@ namespace peer {
 
 // The file data of a DCC SEND goes in blocks of at most this many bytes, one block in flight.
 inline constexpr qint64 kTransferBlockBytes = 1024;
-// With fast send the sender keeps up to this much unacknowledged, as other clients do.
-inline constexpr qint64 kFastSendWindowBytes = 1024 * 1024;
 
 // An acknowledgement: the receiver's total count, modulo 2^32, in network byte order.
 std::array<char, 4> encodeAck(quint64 count);

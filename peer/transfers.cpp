@@ -62,6 +62,7 @@ Transfers::Entry& Transfers::add(std::unique_ptr<Transfer> transfer, const QWidg
             emit transferStoppedShort(key->record().peerNick, key->record().baseName,
                                       key->keptPart());
     });
+    transfer->setDataThread(&m_dataThread);
     Entry entry;
     entry.transfer = std::move(transfer);
     entry.window = window;

@@ -2,6 +2,7 @@
 
 #include "irc/dcc_offer.h"
 #include "peer/texts.h"
+#include "peer/transfer_thread.h"
 #include "peer/window_placer.h"
 
 #include <QByteArray>
@@ -95,6 +96,8 @@ private:
     QPointer<QWidget> m_owner;
     std::shared_ptr<WindowPlacer> m_placer = std::make_shared<WindowPlacer>();
     bool m_fastSend = false;
+    // Declared before the transfers, so that it ends after every one of them has.
+    TransferThread m_dataThread;
     std::vector<Entry> m_entries;
 };
 

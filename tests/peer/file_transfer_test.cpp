@@ -3,19 +3,19 @@
 #include "peer/file_sender.h"
 #include "peer/transfer_window.h"
 #include "tests/peer/links_fixture.h"
+#include "tests/support/files.h"
 #include "tests/support/transfer_acks.h"
 #include "tests/support/wait_for.h"
 
 #include <QLabel>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <gtest/gtest.h>
 
-#include <csignal>
-#include <sys/resource.h>
-
 using peer::Transfer;
 using test::ack;
+using test::FileSizeLimit;
 using test::waitFor;
 
 namespace {
@@ -24,31 +24,6 @@ QByteArray randomBytes(qsizetype size)
 {
     return test::randomBytes(size, quint32(size));
 }
-
-// Files may grow to `bytes` and no further while it lasts, as on a full disk: a write past it
-// fails (EFBIG) instead of ending the process.
-class FileSizeLimit
-{
-public:
-    explicit FileSizeLimit(qsizetype bytes)
-    {
-        ::getrlimit(RLIMIT_FSIZE, &m_saved);
-        m_handler = std::signal(SIGXFSZ, SIG_IGN);
-        const rlimit limit{rlim_t(bytes), m_saved.rlim_max};
-        EXPECT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
-    }
-    ~FileSizeLimit()
-    {
-        ::setrlimit(RLIMIT_FSIZE, &m_saved);
-        std::signal(SIGXFSZ, m_handler);
-    }
-    FileSizeLimit(const FileSizeLimit&) = delete;
-    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
-
-private:
-    rlimit m_saved{};
-    void (*m_handler)(int) = nullptr;
-};
 
 class FileTransferTest : public test::LinksTest
 {
@@ -311,4 +286,134 @@ TEST_F(FileTransferTest, CancelStopsTheTransferAndDismissingRemovesIt)
     EXPECT_EQ(transfer->status(), Transfer::Status::Stopped);
     ASSERT_TRUE(waitFor([&] { return transfers.count() == 0; }));
     EXPECT_TRUE(transfer.isNull());
+}
+
+// The data flows on the transfers' own thread; however a transfer ends there, both sides say so,
+// the receiver keeps exactly what it acknowledged, and nothing is left running.
+TEST_F(FileTransferTest, TransfersOnTheDataThreadEndCleanlyHoweverTheyEnd)
+{
+    enum class End { CancelSending, CancelReceiving, CloseSendingSide, FullDisk };
+    const struct
+    {
+        const char* why;
+        End end;
+        bool fast;
+        peer::TransferError sendingError;
+        peer::TransferError receivingError;
+    } cases[] = {
+        {"the sender cancels from its window", End::CancelSending, false,
+         peer::TransferError::Cancelled, peer::TransferError::PeerClosed},
+        {"the receiver cancels from its window", End::CancelReceiving, false,
+         peer::TransferError::PeerClosed, peer::TransferError::Cancelled},
+        {"the sending program closes",
+         End::CloseSendingSide,
+         false,
+         {},
+         peer::TransferError::PeerClosed},
+        {"the receiver's disk is full", End::FullDisk, true, peer::TransferError::PeerClosed,
+         peer::TransferError::WriteFailed},
+    };
+    const QByteArray data = randomBytes(16 * 1024 * 1024 + 3);
+    const QString source = write("big.bin", data);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        test::OfferHost host;
+        auto sending = std::make_unique<peer::Transfers>(host);
+        peer::Transfers receiving(host);
+        sending->setFastSend(c.fast);
+        ASSERT_TRUE(sending->offerFile("bob", source));
+        const auto offer =
+            test::OfferHost::readOffer(irc::DccKind::Send, "alice", host.sent.front());
+        ASSERT_TRUE(offer);
+        const QString target = dir.filePath("big-in.bin");
+        std::optional<FileSizeLimit> full;
+        if (c.end == End::FullDisk)
+            full.emplace(1024 * 1024);
+        ASSERT_TRUE(receiving.receive(*offer, target));
+        QPointer<Transfer> receiver = receiving.at(0);
+        QPointer<Transfer> sender = sending->at(0);
+        if (c.end != End::FullDisk) {
+            ASSERT_TRUE(waitFor([&] { return receiver->count() > 0; }, 20000));
+            ASSERT_EQ(receiver->status(), Transfer::Status::Running);
+        }
+        // The window's button cancels, then the window goes and takes its transfer with it.
+        const auto click = [](peer::Transfers& side, Transfer* transfer) {
+            side.windowOf(transfer)->button()->click();
+            EXPECT_EQ(transfer->status(), Transfer::Status::Stopped);
+            EXPECT_EQ(transfer->error(), peer::TransferError::Cancelled);
+        };
+        switch (c.end) {
+        case End::CancelSending:
+            click(*sending, sender);
+            break;
+        case End::CancelReceiving:
+            click(receiving, receiver);
+            break;
+        case End::CloseSendingSide:
+            sending.reset();
+            EXPECT_TRUE(sender.isNull());
+            break;
+        case End::FullDisk:
+            break;
+        }
+        const auto over = [](const QPointer<Transfer>& transfer) {
+            return transfer.isNull() || transfer->isFinished();
+        };
+        ASSERT_TRUE(waitFor([&] { return over(receiver) && over(sender); }, 20000));
+        full.reset();
+        for (const auto& [transfer, error] :
+             {std::pair{sender, c.sendingError}, std::pair{receiver, c.receivingError}}) {
+            if (transfer && error != peer::TransferError::Cancelled) {
+                EXPECT_EQ(transfer->status(), Transfer::Status::Stopped);
+                EXPECT_EQ(transfer->error(), error);
+            }
+        }
+        // Nothing lost, nothing made up: the part holds the first bytes of the file, at least
+        // as many as the window last said.
+        const QByteArray kept = read(peer::FileReceiver::partPath(target));
+        if (receiver) {
+            EXPECT_GE(quint64(kept.size()), receiver->count());
+        }
+        EXPECT_LT(kept.size(), data.size());
+        EXPECT_TRUE(kept == data.left(kept.size()));
+        EXPECT_FALSE(QFile::exists(target));
+        QFile::remove(peer::FileReceiver::partPath(target));
+    }
+}
+
+TEST_F(FileTransferTest, SeveralTransfersAtOnceShareTheDataThreadByteExactly)
+{
+    test::OfferHost host;
+    peer::Transfers sending(host);
+    peer::Transfers receiving(host);
+    std::vector<QByteArray> files;
+    for (int i = 0; i < 6; ++i) {
+        files.push_back(test::randomBytes(2 * 1024 * 1024 + i * 333, quint32(100 + i)));
+        sending.setFastSend(i % 2 == 1);
+        ASSERT_TRUE(
+            sending.offerFile("bob", write(QStringLiteral("many%1.bin").arg(i), files.back())));
+    }
+    ASSERT_EQ(host.sent.size(), 6);
+    for (int i = 0; i < 6; ++i) {
+        const auto offer = test::OfferHost::readOffer(irc::DccKind::Send, "alice", host.sent[i]);
+        ASSERT_TRUE(offer);
+        ASSERT_TRUE(
+            receiving.receive(*offer, dir.filePath(QStringLiteral("many%1-in.bin").arg(i))));
+    }
+    ASSERT_TRUE(waitFor(
+        [&] {
+            for (int i = 0; i < 6; ++i) {
+                if (!finished(sending, i) || !finished(receiving, i))
+                    return false;
+            }
+            return true;
+        },
+        60000));
+    for (int i = 0; i < 6; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(sending.at(i)->status(), Transfer::Status::Complete);
+        EXPECT_EQ(receiving.at(i)->status(), Transfer::Status::Complete);
+        EXPECT_TRUE(test::sameBytes(files[size_t(i)],
+                                    dir.filePath(QStringLiteral("many%1-in.bin").arg(i))));
+    }
 }

@@ -4,10 +4,15 @@
 #include <QList>
 #include <gtest/gtest.h>
 
+#include <limits>
+
 using peer::SendWindow;
 using Ack = peer::SendWindow::Ack;
 using test::ack;
 using test::wideAck;
+
+// A streaming window such as other clients keep, a mebibyte ahead of the acknowledgements.
+constexpr qint64 kWindowBytes = 1024 * 1024;
 
 TEST(SendWindow, SendsOneBlockAtATimeEachAfterItsAcknowledgement)
 {
@@ -96,15 +101,36 @@ TEST(SendWindow, JudgesAcknowledgements)
 
 TEST(SendWindow, FastSendStreamsUpToItsWindow)
 {
-    SendWindow window(10 << 20, peer::kFastSendWindowBytes);
+    SendWindow window(10 << 20, kWindowBytes);
     qint64 sent = 0;
     while (auto chunk = window.next(64 * 1024)) {
         window.sent(chunk->length);
         sent += chunk->length;
     }
-    EXPECT_EQ(sent, peer::kFastSendWindowBytes);
+    EXPECT_EQ(sent, kWindowBytes);
     EXPECT_EQ(window.acknowledge(4096), Ack::Progress);
     EXPECT_EQ(window.next(1 << 20)->length, 4096);
+}
+
+// Fast send leaves the bound to the kernel's send buffer: the window never closes, and the
+// acknowledgements still unwrap and refuse counts beyond what was sent.
+TEST(SendWindow, AnOpenWindowLetsEverythingOutAndStillChecksTheAcknowledgements)
+{
+    const quint64 size = (quint64(1) << 32) + 4096;
+    SendWindow window(size, std::numeric_limits<qint64>::max());
+    quint64 sent = 0;
+    while (auto chunk = window.next(qint64(1) << 30)) {
+        window.sent(chunk->length);
+        sent += quint64(chunk->length);
+    }
+    EXPECT_EQ(sent, size);
+    // A count is read as the nearest at or below what was sent.
+    EXPECT_EQ(window.acknowledge(quint32(100)), Ack::Progress);
+    EXPECT_EQ(window.acked(), (quint64(1) << 32) + 100);
+    EXPECT_EQ(window.acknowledge(quint32(4096)), Ack::Complete);
+    SendWindow early(1 << 20, std::numeric_limits<qint64>::max());
+    early.sent(1000);
+    EXPECT_EQ(early.acknowledge(1001), Ack::BeyondSent);
 }
 
 TEST(AckReader, TakesTheNewestWholeAcknowledgementWhereverTheReadsSplit)
@@ -245,7 +271,7 @@ namespace {
 // A window that has sent everything from `start` to `size`, nothing of it acknowledged.
 SendWindow allSent(quint64 size, quint64 start)
 {
-    SendWindow window(size, peer::kFastSendWindowBytes, start);
+    SendWindow window(size, kWindowBytes, start);
     while (const auto chunk = window.next(1 << 20))
         window.sent(chunk->length);
     return window;
