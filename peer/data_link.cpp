@@ -26,6 +26,8 @@ namespace {
 constexpr int kLingerMs = 30'000;
 // What a TLS socket may hold unsent before sendFile() says Full.
 constexpr qint64 kQueueBytes = 256 * 1024;
+// What a TLS socket may hold decrypted before it stops reading from the kernel.
+constexpr qint64 kReadBufferBytes = 1024 * 1024;
 
 thread_local QObject* t_lingerHome = nullptr;
 
@@ -179,6 +181,9 @@ public:
         , m_buffer(kQueueBytes, Qt::Uninitialized)
     {
         socket->setParent(this);
+        // Qt would otherwise take in all a streaming sender sends, however far we fall behind:
+        // bounded, the kernel's window holds the sender back.
+        socket->setReadBufferSize(kReadBufferBytes);
         connect(socket, &QIODevice::readyRead, this, &DataLink::readable);
         connect(socket, &QAbstractSocket::disconnected, this, &DataLink::readable);
         connect(socket, &QIODevice::bytesWritten, this, [this] {
@@ -228,6 +233,7 @@ public:
 
     qint64 pending() const override { return m_socket ? m_socket->bytesToWrite() : 0; }
     bool holdsUnread() const override { return m_socket && m_socket->bytesAvailable() > 0; }
+    bool canMove() const override { return false; }
     QString errorString() const override
     {
         return m_error.isEmpty() && m_socket ? m_socket->errorString() : m_error;

@@ -45,6 +45,9 @@ public:
     virtual qint64 pending() const = 0;
     // Whether bytes already read from the kernel wait here: they bring no new readable().
     virtual bool holdsUnread() const { return false; }
+    // Whether the link may move to another thread. A TLS socket may not once its handshake
+    // has run: its inner socket keeps timers and queued flushes on the thread it began on.
+    virtual bool canMove() const { return true; }
     virtual QString errorString() const = 0;
     // Ends the link; what was written still goes to the peer.
     virtual void close() = 0;

@@ -166,7 +166,7 @@ void Transfer::run(std::unique_ptr<TransferPump> pump)
         },
         Qt::QueuedConnection);
     connect(m_pump.get(), &TransferPump::ended, this, &Transfer::pumpEnded, Qt::QueuedConnection);
-    if (m_dataThread)
+    if (m_dataThread && m_pump->canMove())
         m_pump->moveToThread(m_dataThread->running());
     m_pump->launch();
 }

@@ -167,6 +167,8 @@ void SendPump::readAcks()
             return;
         if (!take(QByteArrayView(bytes, got)))
             return;
+        if (got < qint64(sizeof bytes) && !m_link->holdsUnread())
+            return;
     }
 }
 
@@ -210,23 +212,37 @@ void ReceivePump::begin(const QByteArray& early)
     connect(m_link, &DataLink::readable, this, &ReceivePump::readData);
     report(m_count.count());
     // A TLS handshake may have carried the first data in with it.
-    if (!early.isEmpty() && !store(early.constData(), early.size()))
+    if (!early.isEmpty() && (!store(early.constData(), early.size()) || !acknowledge()))
         return;
     readData();
 }
 
 void ReceivePump::readData()
 {
+    // One acknowledgement for all a wake brought in, as a receiver that reads until nothing
+    // is left sends it.
+    bool stored = false;
+    bool closed = false;
     for (int reads = 0; reads < kReadsPerWake && isRunning(); ++reads) {
         const qint64 got = m_link->read(m_buffer.data(), m_buffer.size());
         if (got == 0)
-            return;
+            break;
         if (got < 0) {
-            peerClosed();
-            return;
+            closed = true;
+            break;
         }
         if (!store(m_buffer.constData(), got))
             return;
+        stored = true;
+        // A short read emptied the kernel's queue: asking again would only say so.
+        if (m_count.complete() || (got < m_buffer.size() && !m_link->holdsUnread()))
+            break;
+    }
+    if (stored && !acknowledge())
+        return;
+    if (closed) {
+        peerClosed();
+        return;
     }
     // A link that holds what it read itself says so by no new wake: come back for the rest.
     if (isRunning() && m_link->holdsUnread())
@@ -242,6 +258,11 @@ bool ReceivePump::store(const char* data, qint64 size)
         fail(TransferError::WriteFailed, m_file.errorString());
         return false;
     }
+    return true;
+}
+
+bool ReceivePump::acknowledge()
+{
     const auto ack = encodeAck(m_count.count());
     if (!m_link->write(ack.data(), qint64(ack.size()))) {
         peerClosed();

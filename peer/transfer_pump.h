@@ -42,6 +42,8 @@ public:
     // Ends the flow from the owner's thread, waiting until it has: afterwards the pump touches
     // neither link nor file. Nothing follows; outcome() stays as it was.
     void halt();
+    // Whether the pump may go to the data thread (see DataLink::canMove()).
+    bool canMove() const { return m_link->canMove(); }
     // Once ended() came, or after halt().
     const Outcome& outcome() const { return m_outcome; }
 
@@ -99,8 +101,8 @@ private:
     AckReader m_acks;
 };
 
-// The receiving side: stores what arrives, never past the offered size, and acknowledges once
-// per read with the total kept.
+// The receiving side: stores what arrives, never past the offered size, and acknowledges each
+// time it has read what was there with the total kept.
 class ReceivePump final : public TransferPump
 {
     Q_OBJECT
@@ -113,8 +115,10 @@ public:
 private:
     void begin(const QByteArray& early) override;
     void readData();
-    // Stores and acknowledges `data`; false once the pump has finished.
+    // Stores `data`; false (the pump has finished) when it could not be stored.
     bool store(const char* data, qint64 size);
+    // Tells the sender the count kept so far; false once the pump has finished.
+    bool acknowledge();
     void peerClosed();
 
     PartFile& m_file;
