@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tests/support/file_bytes.h"
+
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
@@ -14,14 +16,6 @@
 #include <sys/stat.h>
 
 namespace test {
-
-// Writes `data` as the whole file at `path`, making its folder first.
-inline bool writeTo(const QString& path, const QByteArray& data)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(data) == data.size();
-}
 
 // Writes `data` as the file `name` in `dir`; its path.
 inline QString writeFile(const QTemporaryDir& dir, const QString& name, const QByteArray& data)
@@ -39,13 +33,6 @@ inline QByteArray randomBytes(qsizetype size, quint32 seed = 7)
     for (char& byte : data)
         byte = char(generator.generate());
     return data;
-}
-
-// The whole file at `path`, or "<missing>" when there is none to read.
-inline QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
 }
 
 // Equal bytes, or where they part; never the megabytes themselves.

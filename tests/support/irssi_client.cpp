@@ -1,6 +1,6 @@
 #include "tests/support/irssi_client.h"
 
-#include "tests/support/files.h"
+#include "tests/support/file_bytes.h"
 #include "tests/support/wait_for.h"
 
 #include <QDir>
@@ -41,10 +41,11 @@ bool havePerlModule()
 
 // irssi has no FIFO of its own. This reads one command a line from home/commands (opened for
 // reading and writing, so that a writer going away is no end of file) and runs it on the
-// server; it notes every DCC event and every printed line in home/events.log, flushed at once
-// since tests wait on it.
+// server; it notes every DCC event (with the wall-clock time it came, for the peer benchmark)
+// and every printed line in home/events.log, flushed at once since tests wait on it.
 constexpr char kScript[] = R"PERL(use strict;
 use Irssi;
+use Time::HiRes ();
 our $VERSION = '1';
 our %IRSSI = (name => 'kivvo_driver');
 my $home = Irssi::get_irssi_dir();
@@ -59,7 +60,7 @@ sub describe {
         'addr=' . ($d->{addr} // ''), 'port=' . ($d->{port} // ''),
         'size=' . ($d->{size} // ''), 'transferred=' . ($d->{transfd} // ''),
         'skipped=' . ($d->{skipped} // ''), 'file=' . ($d->{file} // ''),
-        'id=' . ($d->{id} // ''));
+        'id=' . ($d->{id} // ''), sprintf('at=%.6f', Time::HiRes::time()));
 }
 Irssi::input_add(fileno($fifo), Irssi::INPUT_READ, sub {
     my $count = sysread($fifo, my $chunk, 4096);
@@ -253,6 +254,11 @@ bool IrssiClient::logContains(const QByteArray& text) const
 {
     return readFile(QDir(homePath()).filePath("events.log")).contains(text)
            || readFile(QDir(homePath()).filePath("raw.log")).contains(text);
+}
+
+QByteArray IrssiClient::events() const
+{
+    return readFile(QDir(homePath()).filePath("events.log"));
 }
 
 QByteArray IrssiClient::log() const

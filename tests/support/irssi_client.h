@@ -44,6 +44,9 @@ public:
     // Whether its event log or its raw log holds `text` (say, "DCC sent file f.bin", or the
     // CTCP "DCC SEND f.bin 16843009 0 5000 ").
     bool logContains(const QByteArray& text) const;
+    // Its event log alone: one line per event, a DCC event's fields as key=value ("size=5000",
+    // "transferred=5000", "at=<seconds since the epoch>").
+    QByteArray events() const;
     // Its event log, raw log and the tail of its screen, for failure messages.
     QByteArray log() const;
 

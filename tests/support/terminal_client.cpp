@@ -1,6 +1,6 @@
 #include "tests/support/terminal_client.h"
 
-#include "tests/support/files.h"
+#include "tests/support/file_bytes.h"
 #include "tests/support/wait_for.h"
 
 #include <QDir>
@@ -63,7 +63,8 @@ QString TerminalClient::fifoPath() const
     return QDir(m_folder).filePath("home/fifo");
 }
 
-bool TerminalClient::start(const QString& folder, quint16 port, const QByteArray& nick)
+bool TerminalClient::start(const QString& folder, quint16 port, const QByteArray& nick,
+                           const QList<QByteArray>& settings)
 {
     const QString binary = clientBinary();
     if (binary.isEmpty())
@@ -76,6 +77,9 @@ bool TerminalClient::start(const QString& folder, quint16 port, const QByteArray
     // address goes into its offers: whatever it guessed might not be loopback. The logs are
     // flushed at once, since tests wait on them.
     const QByteArray server = kServerName;
+    QByteArray extra;
+    for (const QByteArray& setting : settings)
+        extra += ";/set " + setting;
     const QByteArray commands = "/set fifo.file.path \"" + fifoPath().toUtf8()
                                 + "\";/fifo enable"
                                   ";/set logger.file.flush_delay 0"
@@ -85,9 +89,9 @@ bool TerminalClient::start(const QString& folder, quint16 port, const QByteArray
                                 + "\""
                                   ";/set xfer.file.use_nick_in_filename off"
                                   ";/set xfer.network.own_ip \"127.0.0.1\""
-                                  ";/server add "
-                                + server + " 127.0.0.1/" + QByteArray::number(port)
-                                + ";/set irc.server." + server + ".nicks \"" + nick
+                                + extra + ";/server add " + server + " 127.0.0.1/"
+                                + QByteArray::number(port) + ";/set irc.server." + server
+                                + ".nicks \"" + nick
                                 + "\""
                                   ";/connect "
                                 + server;

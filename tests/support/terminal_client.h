@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QProcess>
 #include <QString>
 
@@ -22,8 +23,10 @@ public:
     ~TerminalClient();
 
     // Starts with `folder` as its home and connects to 127.0.0.1:`port` as `nick`; true once its
-    // fifo is open. Registration with the server is the caller's to wait for.
-    bool start(const QString& folder, quint16 port, const QByteArray& nick);
+    // fifo is open. Registration with the server is the caller's to wait for. Each of `settings`
+    // ("xfer.network.fast_send on") is set before it connects.
+    bool start(const QString& folder, quint16 port, const QByteArray& nick,
+               const QList<QByteArray>& settings = {});
     // Runs `command` ("/dcc send bob /tmp/f") in the server's buffer.
     bool run(const QByteArray& command);
 
