@@ -13,6 +13,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <mutex>
+#include <poll.h>
 #include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -116,6 +117,15 @@ public:
 
     qint64 pending() const override { return m_pending.size(); }
     QString errorString() const override { return m_error; }
+
+    bool waitReadable(int micros) override
+    {
+        if (m_fd < 0)
+            return false;
+        pollfd want{m_fd, POLLIN, 0};
+        const timespec timeout{0, long(micros) * 1000};
+        return ::ppoll(&want, 1, &timeout, nullptr) > 0;
+    }
 
     void close() override
     {

@@ -45,6 +45,10 @@ public:
     virtual qint64 pending() const = 0;
     // Whether bytes already read from the kernel wait here: they bring no new readable().
     virtual bool holdsUnread() const { return false; }
+    // Waits at most `micros` for something to read, blocking the thread; false when nothing
+    // came (or the link cannot wait). For a stop-and-wait peer whose answer is microseconds
+    // away, cheaper than a trip through the event loop.
+    virtual bool waitReadable(int micros) { return (void)micros, false; }
     // Whether the link may move to another thread. A TLS socket may not once its handshake
     // has run: its inner socket keeps timers and queued flushes on the thread it began on.
     virtual bool canMove() const { return true; }

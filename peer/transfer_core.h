@@ -56,6 +56,8 @@ public:
     quint64 sentBytes() const { return m_sent; }
     quint64 acked() const { return m_acked; }
     bool complete() const { return m_acked == m_size; }
+    // Whether more than one block may be in flight.
+    bool streams() const { return m_window > kTransferBlockBytes; }
 
 private:
     quint64 m_size;

@@ -15,6 +15,11 @@ constexpr qint64 kPieceBytes = 1024 * 1024;
 // Reads of a receiving transfer before it lets the thread's other transfers have their turn.
 constexpr int kReadsPerWake = 4;
 constexpr qint64 kReadBytes = 256 * 1024;
+// A stop-and-wait peer answers a block within tens of microseconds on a quiet link; a wait that
+// long beats the event loop's dispatch, and one wake keeps the thread no longer than a turn, so
+// that the thread's other transfers and a halt are served.
+constexpr int kAnswerWaitMicros = 300;
+constexpr qint64 kTurnNanos = 2'000'000;
 
 } // namespace
 
@@ -62,6 +67,15 @@ void TransferPump::halt()
             moveToThread(owner);
         },
         Qt::BlockingQueuedConnection);
+}
+
+bool TransferPump::awaitAnswer()
+{
+    if (!isRunning() || QThread::currentThread() == QCoreApplication::instance()->thread())
+        return false;
+    if (!m_turn.isValid() || m_turn.nsecsElapsed() > kTurnNanos)
+        return false;
+    return m_link->waitReadable(kAnswerWaitMicros);
 }
 
 void TransferPump::stop()
@@ -155,7 +169,9 @@ void SendPump::fill()
 
 void SendPump::readAcks()
 {
-    // Until the link has nothing more: only the newest acknowledgement counts.
+    beginTurn();
+    // Until the link has nothing more: only the newest acknowledgement counts. One block at a
+    // time, the next acknowledgement is awaited here for a moment.
     char bytes[4096];
     while (isRunning()) {
         const qint64 got = m_link->read(bytes, sizeof bytes);
@@ -163,11 +179,10 @@ void SendPump::readAcks()
             fail(TransferError::PeerClosed);
             return;
         }
-        if (got == 0)
+        if (got > 0 && !take(QByteArrayView(bytes, got)))
             return;
-        if (!take(QByteArrayView(bytes, got)))
-            return;
-        if (got < qint64(sizeof bytes) && !m_link->holdsUnread())
+        const bool drained = got == 0 || (got < qint64(sizeof bytes) && !m_link->holdsUnread());
+        if (drained && (m_window.streams() || !awaitAnswer()))
             return;
     }
 }
@@ -219,10 +234,20 @@ void ReceivePump::begin(const QByteArray& early)
 
 void ReceivePump::readData()
 {
+    beginTurn();
+    // A sender that waits for each acknowledgement sends its next block at once: it is
+    // awaited here for a moment before the thread goes back to its event loop.
+    while (readWhatIsThere() && awaitAnswer()) {
+    }
+}
+
+bool ReceivePump::readWhatIsThere()
+{
     // One acknowledgement for all a wake brought in, as a receiver that reads until nothing
     // is left sends it.
     bool stored = false;
     bool closed = false;
+    qint64 lastRead = 0;
     for (int reads = 0; reads < kReadsPerWake && isRunning(); ++reads) {
         const qint64 got = m_link->read(m_buffer.data(), m_buffer.size());
         if (got == 0)
@@ -232,21 +257,25 @@ void ReceivePump::readData()
             break;
         }
         if (!store(m_buffer.constData(), got))
-            return;
+            return false;
         stored = true;
+        lastRead = got;
         // A short read emptied the kernel's queue: asking again would only say so.
         if (m_count.complete() || (got < m_buffer.size() && !m_link->holdsUnread()))
             break;
     }
     if (stored && !acknowledge())
-        return;
+        return false;
     if (closed) {
         peerClosed();
-        return;
+        return false;
     }
     // A link that holds what it read itself says so by no new wake: come back for the rest.
-    if (isRunning() && m_link->holdsUnread())
+    if (isRunning() && m_link->holdsUnread()) {
         QMetaObject::invokeMethod(this, &ReceivePump::readData, Qt::QueuedConnection);
+        return false;
+    }
+    return stored && lastRead <= kTransferBlockBytes;
 }
 
 bool ReceivePump::store(const char* data, qint64 size)

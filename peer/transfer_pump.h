@@ -62,6 +62,12 @@ protected:
     // The count so far: kept for the outcome, told to the owner when a report is due.
     void report(quint64 count);
     bool isRunning() const { return m_running; }
+    // Waits briefly for the peer's next word when it answers each block, off the GUI thread and
+    // within this wake's share of the thread; false when it did not come (the event loop then
+    // says when it does).
+    bool awaitAnswer();
+    // A wake begins: its share of the thread counts from here.
+    void beginTurn() { m_turn.start(); }
 
     DataLink* m_link;
 
@@ -71,6 +77,7 @@ private:
 
     QByteArray m_early;
     QElapsedTimer m_sinceReport;
+    QElapsedTimer m_turn; // since this wake began
     QTimer* m_lateReport; // a count held back by the rate limit still goes out
     Outcome m_outcome;
     bool m_running = false;
@@ -115,6 +122,9 @@ public:
 private:
     void begin(const QByteArray& early) override;
     void readData();
+    // Reads, stores and acknowledges what the link has; true when it was one block of a
+    // sender that waits for the acknowledgement, so that its next is worth a wait.
+    bool readWhatIsThere();
     // Stores `data`; false (the pump has finished) when it could not be stored.
     bool store(const char* data, qint64 size);
     // Tells the sender the count kept so far; false once the pump has finished.
