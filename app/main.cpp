@@ -6,6 +6,7 @@
 #include "config/installation.h"
 #include "config/paths.h"
 #include "config/registry.h"
+#include "config/session_bus.h"
 #include "diag/debug_log.h"
 #include "irc/ident_responder.h"
 #include "res/resources.h"
@@ -50,6 +51,9 @@ int main(int argc, char** argv)
     // --help and --version are answered before QApplication, which needs a display.
     if (app::printInformation(app::parseCommandLine(app::argumentsOf(argc, argv))))
         return 0;
+    // First, while no other thread reads the environment: Qt's start-up asks for a session bus,
+    // and where none can be had libdbus would fork this process to look for one.
+    const bool noSessionBus = config::ruleOutSessionBus();
     std::thread fontConfiguration = readFontConfiguration();
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("kivvo"));
@@ -66,6 +70,10 @@ int main(int argc, char** argv)
 
     std::thread imagePlugins = loadImagePlugins();
 
+    if (noSessionBus)
+        diag::DebugLog(QStringLiteral("No D-Bus session bus can be reached here: libdbus was "
+                                      "told so, rather than made to look for one"),
+                       2);
     config::Registry registry(config::registryPath());
     if (!registry.isOpen())
         diag::DebugLog(config::errorText(config::Error::StoreUnreadable, registry.path()));

@@ -221,6 +221,8 @@ QString OfferInbox::downloadFolder()
 
 void OfferInbox::askVoice(const irc::DccOffer& offer)
 {
+    // The sound module loads while the user reads the question.
+    m_voice.prepareSound();
     if (m_prompter.ask(m_owner,
                        {tr("Accept voice chat?"),
                         tr("User \"%1\" wants to voice chat with you.  Do you want to accept?")

@@ -19,7 +19,7 @@
 #include "irc/dcc_offer.h"
 #include "irc/isupport.h"
 #include "peer/chat_window.h"
-#include "peer/sound.h"
+#include "peer/sound_module.h"
 #include "peer/window_placer.h"
 #include "res/resources.h"
 
@@ -76,7 +76,8 @@ Program::Program(config::Registry& registry, Options options,
     , m_ident([this] { return m_link.nickInUse(); })
     , m_chats(*this)
     , m_transfers(*this)
-    , m_sound(options.sound ? std::move(options.sound) : std::make_shared<peer::QtSoundSystem>())
+    , m_sound(options.sound ? std::move(options.sound)
+                            : std::make_shared<peer::ModuleSoundSystem>())
     , m_voice(*this, *m_sound)
     , m_offers(*m_prompter, m_chats, m_transfers, m_voice,
                [this] { return m_link.peerAddress().isLoopback(); })

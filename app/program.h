@@ -47,7 +47,8 @@ public:
         bool debugDump = false; // the "DEBUG" word: received lines go to out.txt
         // Where the ident responder listens; none without a port (tests that run many).
         std::optional<quint16> identPort;
-        // Where voice chats get their sound devices; the system's default devices when null.
+        // Where voice chats get their sound devices; when null, the system's default devices
+        // through the sound module, which the first voice chat loads (peer::ModuleSoundSystem).
         std::shared_ptr<peer::SoundSystem> sound;
         Tray::Availability tray = Tray::Availability::Detect;
         // The title bar's kind; by the windowing system when not given.

@@ -2,6 +2,7 @@
 
 #include "config/errors.h"
 #include "config/registry.h"
+#include "config/session_bus.h"
 #include "diag/debug_log.h"
 
 #include <QSet>
@@ -42,8 +43,7 @@ SecretStore::SecretStore(Store& store, QObject* parent)
 
 bool SecretStore::serviceExpected()
 {
-    return !qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS")
-           && qgetenv("KIVVO_NO_KEYCHAIN") != "1";
+    return hasSessionBusAddress() && qgetenv("KIVVO_NO_KEYCHAIN") != "1";
 }
 
 void SecretStore::load()

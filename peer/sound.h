@@ -1,11 +1,12 @@
 #pragma once
 
+#include "peer/sound_backend.h"
 #include "peer/voice_core.h"
 
-#include <QAudioDevice>
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QObject>
+#include <QString>
 
 #include <memory>
 #include <optional>
@@ -44,11 +45,7 @@ public:
     virtual std::optional<VoiceStatus> start() = 0;
     // Gives the device what it has room for now of `samples`: the number of bytes it took, or
     // the status line of the failure.
-    struct Written
-    {
-        qint64 taken = 0;
-        std::optional<VoiceStatus> failure;
-    };
+    using Written = DeviceWrite;
     virtual Written write(QByteArrayView samples) = 0;
     virtual void stop() = 0;
 
@@ -57,32 +54,18 @@ signals:
     void ready();
 };
 
-// Where voice chats get their devices: the sound server in the program, scripted ones in tests.
+// Where voice chats get their devices: the sound module in the program (ModuleSoundSystem),
+// scripted ones in tests.
 class SoundSystem
 {
 public:
     virtual ~SoundSystem() = default;
+    // Gets the devices ready to be made, loading what they need the first time: nothing when
+    // they can be made, else why not, in words for the voice window. A voice chat asks before
+    // it starts.
+    virtual std::optional<QString> prepare() { return std::nullopt; }
     virtual std::unique_ptr<SoundInput> makeInput() = 0;
     virtual std::unique_ptr<SoundOutput> makeOutput() = 0;
 };
-
-// The system's sound server through Qt Multimedia: the default devices, or the ones given.
-class QtSoundSystem : public SoundSystem
-{
-public:
-    QtSoundSystem() = default;
-    // Device ids as QAudioDevice::id() gives them; an empty id means the default device.
-    QtSoundSystem(QByteArray inputId, QByteArray outputId);
-
-    std::unique_ptr<SoundInput> makeInput() override;
-    std::unique_ptr<SoundOutput> makeOutput() override;
-
-private:
-    QByteArray m_inputId;
-    QByteArray m_outputId;
-};
-
-// 8000 samples a second, one channel, unsigned 8-bit.
-class QAudioFormat voiceFormat();
 
 } // namespace peer

@@ -100,6 +100,14 @@ QString errorText(VoiceError error)
     return {};
 }
 
+QString soundModuleFailedText(const QString& path, const QString& detail)
+{
+    return QCoreApplication::translate("peer",
+                                       "Voice chat is not available: the sound module %1 could "
+                                       "not be loaded (%2).")
+        .arg(path, detail);
+}
+
 namespace {
 
 // "3 minutes", "30 seconds", "1 second": whole minutes where the time is some, else seconds,

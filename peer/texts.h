@@ -52,6 +52,9 @@ enum class VoiceError { NoPort, OfferNotSent };
 
 QString errorTitle(VoiceError error);
 QString errorText(VoiceError error);
+// The voice window's line when the sound module at `path` could not be loaded; `detail` is
+// the loader's own words.
+QString soundModuleFailedText(const QString& path, const QString& detail);
 
 // What the window of an offer says when nobody connected to it within `waited`: "No one
 // connected within 3 minutes; the offer has expired."

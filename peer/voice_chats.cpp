@@ -1,6 +1,7 @@
 #include "peer/voice_chats.h"
 
 #include "peer/chat_host.h"
+#include "peer/sound.h"
 #include "peer/voice_call.h"
 #include "peer/voice_link.h"
 #include "peer/voice_window.h"
@@ -48,6 +49,11 @@ void VoiceChats::start(const QByteArray& nick, const QWidget* near)
         emit alreadyOpen();
         return;
     }
+    // Nothing is offered that could not be heard: the window says why instead.
+    if (const auto unavailable = m_sound.prepare()) {
+        showUnavailable(nick, *unavailable, near);
+        return;
+    }
     auto call = std::make_unique<VoiceCall>(m_sound, nick);
     if (!offerLink(*call, nick, false))
         return;
@@ -76,14 +82,34 @@ void VoiceChats::accept(const irc::DccOffer& offer)
 {
     VoiceCall* call = answersOurOffer(offer) ? awaitingReturn(offer.sender) : nullptr;
     const bool isReturn = call != nullptr;
-    // A new chat here is an offer the user said Yes to.
-    if (!call)
+    // A new chat here is an offer the user said Yes to. The return link of ours has its sound
+    // already.
+    if (!call) {
+        if (const auto unavailable = m_sound.prepare()) {
+            showUnavailable(offer.sender, *unavailable);
+            return;
+        }
         call = &add(std::make_unique<VoiceCall>(m_sound, offer.sender), VoiceStatus::Established,
                     WindowPlacer::Opener::User);
+    }
     // The sender's nick is kept, so that the return link knows where to go.
     VoiceLink* link =
         call->add(std::make_unique<VoiceLink>(VoiceLink::Role::Playback, offer.sender, isReturn));
     link->connectTo(offer.address, offer.port);
+}
+
+void VoiceChats::prepareSound()
+{
+    // What failed is said when the chat would start.
+    m_sound.prepare();
+}
+
+void VoiceChats::showUnavailable(const QByteArray& nick, const QString& why, const QWidget* near)
+{
+    VoiceCall& call = add(std::make_unique<VoiceCall>(m_sound, nick), std::nullopt,
+                          WindowPlacer::Opener::User, near);
+    showLine(&call, why);
+    call.end();
 }
 
 bool VoiceChats::offerLink(VoiceCall& call, const QByteArray& nick, bool isReturn)
@@ -103,7 +129,7 @@ bool VoiceChats::offerLink(VoiceCall& call, const QByteArray& nick, bool isRetur
     return true;
 }
 
-VoiceCall& VoiceChats::add(std::unique_ptr<VoiceCall> call, VoiceStatus first,
+VoiceCall& VoiceChats::add(std::unique_ptr<VoiceCall> call, std::optional<VoiceStatus> first,
                            WindowPlacer::Opener opener, const QWidget* near)
 {
     auto* window = new VoiceWindow(call->peerNick(), m_owner);
@@ -119,7 +145,8 @@ VoiceCall& VoiceChats::add(std::unique_ptr<VoiceCall> call, VoiceStatus first,
     connect(added, &VoiceCall::linkConnected, this,
             [this, added](VoiceLink* link) { linkConnected(*added, *link); });
     m_entries.push_back({std::move(call), window});
-    showStatus(added, first);
+    if (first)
+        showStatus(added, *first);
     m_placer->show(window, opener, near);
     return *added;
 }

@@ -12,6 +12,7 @@
 #include <QWidget>
 
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace peer {
@@ -40,12 +41,17 @@ public:
 
     // The user starts a voice chat with `nick`: an offer and a window near `near` (the chat it
     // was started from; the owner when null), unless a voice window is open already
-    // (alreadyOpen()).
+    // (alreadyOpen()). Without sound devices the window says why, and nothing is offered.
     void start(const QByteArray& nick, const QWidget* near = nullptr);
     // Whether `offer` is the return link of a chat we started, taken up without asking.
     bool answersOurOffer(const irc::DccOffer& offer) const;
     // Takes up an offer: the return link joins its chat; any other opens a chat of its own.
+    // Without sound devices (the sound module could not be loaded) a chat that would start, by
+    // either, opens its window with the reason and ends there.
     void accept(const irc::DccOffer& offer);
+    // Readies the sound devices ahead of a chat that may come (an offer the user is asked
+    // about), so that Qt Multimedia is loaded by the first voice chat, never at start.
+    void prepareSound();
 
     int count() const { return int(m_entries.size()); }
     VoiceCall* at(int index) const;
@@ -70,8 +76,9 @@ private:
     QList<VoiceLeg> allLegs() const;
     VoiceCall* awaitingReturn(const QByteArray& nick) const;
     bool offerLink(VoiceCall& call, const QByteArray& nick, bool isReturn);
-    VoiceCall& add(std::unique_ptr<VoiceCall> call, VoiceStatus first, WindowPlacer::Opener opener,
-                   const QWidget* near = nullptr);
+    VoiceCall& add(std::unique_ptr<VoiceCall> call, std::optional<VoiceStatus> first,
+                   WindowPlacer::Opener opener, const QWidget* near = nullptr);
+    void showUnavailable(const QByteArray& nick, const QString& why, const QWidget* near = nullptr);
     void linkConnected(VoiceCall& call, const class VoiceLink& link);
     void showStatus(const VoiceCall* call, VoiceStatus status);
     void showLine(const VoiceCall* call, const QString& line);

@@ -1,7 +1,8 @@
 // Two whole programs on a real ngircd hold a voice chat through the test sound server: the offer
 // goes over the server from the Voice Chat command, the peer is asked once, the return link
-// comes back unasked, and a tone spoken on each side is heard on the other.
-#include "peer/sound.h"
+// comes back unasked, and a tone spoken on each side is heard on the other. Their devices come
+// from the sound module, as in the program: loaded by the chat, not before.
+#include "peer/sound_module.h"
 #include "peer/voice_call.h"
 #include "peer/voice_chats.h"
 #include "peer/voice_link.h"
@@ -10,6 +11,7 @@
 #include "tests/support/program_core.h"
 #include "tests/support/wait_for.h"
 
+#include <QFile>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -28,13 +30,24 @@ int connectedLinks(peer::VoiceChats& voice)
     return connected;
 }
 
-std::unique_ptr<test::ProgramCore> startProgram(quint16 port, const QByteArray& nick, char party)
+// Whether the sound module is mapped into this process. The harness links Qt Multimedia itself,
+// so the module's own file is what tells.
+bool moduleMapped()
+{
+    QFile maps(QStringLiteral("/proc/self/maps"));
+    return maps.open(QIODevice::ReadOnly) && maps.readAll().contains(KIVVO_SOUND_MODULE_PATH);
+}
+
+std::unique_ptr<test::ProgramCore> startProgram(quint16 port, const QByteArray& nick, char party,
+                                                std::shared_ptr<peer::ModuleSoundSystem>& sound)
 {
     test::CoreOptions options;
     options.nick = nick;
     options.serverPort = port;
     const QByteArray prefix = QByteArray("kivvo_") + party;
-    options.sound = std::make_shared<peer::QtSoundSystem>(prefix + "_mic", prefix + "_speaker");
+    sound = std::make_shared<peer::ModuleSoundSystem>(QStringLiteral(KIVVO_SOUND_MODULE_PATH),
+                                                      prefix + "_mic", prefix + "_speaker");
+    options.sound = sound;
     return std::make_unique<test::ProgramCore>(options);
 }
 
@@ -59,9 +72,13 @@ TEST_F(VoiceEndToEnd, TwoProgramsTalkBothWaysThroughTheServer)
     ASSERT_GT(direct.loud, 0.99) << direct;
 
     watchdog.stage("starting");
-    auto alice = startProgram(server.port(), "alice", 'a');
-    auto bob = startProgram(server.port(), "bob", 'b');
+    std::shared_ptr<peer::ModuleSoundSystem> aliceSound;
+    std::shared_ptr<peer::ModuleSoundSystem> bobSound;
+    auto alice = startProgram(server.port(), "alice", 'a', aliceSound);
+    auto bob = startProgram(server.port(), "bob", 'b', bobSound);
     ASSERT_TRUE(online({"alice", "bob"}));
+    EXPECT_FALSE(aliceSound->isLoaded() || bobSound->isLoaded());
+    EXPECT_FALSE(moduleMapped()) << "two programs started and the sound module is loaded";
 
     watchdog.stage("connecting");
     bob->prompter->answers = {true};
@@ -70,6 +87,8 @@ TEST_F(VoiceEndToEnd, TwoProgramsTalkBothWaysThroughTheServer)
     peer::VoiceChats& bobVoice = bob->program->voiceChats();
     ASSERT_TRUE(waitFor(
         [&] { return connectedLinks(aliceVoice) == 2 && connectedLinks(bobVoice) == 2; }, 10000));
+    EXPECT_TRUE(aliceSound->isLoaded() && bobSound->isLoaded());
+    EXPECT_TRUE(moduleMapped());
     EXPECT_EQ(bob->prompter->questions.size(), 1u);
     EXPECT_TRUE(alice->prompter->questions.empty()) << "the return link is taken unasked";
     ASSERT_EQ(aliceVoice.count(), 1);

@@ -36,6 +36,20 @@ expect share/man/man1/kivvo.1.gz
 expect share/doc/kivvo/copyright
 expect share/kivvo/help/kivvo_help.html
 
+# The sound module, in the library folder the program looks in (../lib/... from bin/, as
+# peer/CMakeLists.txt has it), a shared object and not executable.
+modules=()
+while IFS= read -r -d '' found; do
+    modules+=("$found")
+done < <(find "$root/lib" -name kivvo-sound.so -print0 2>/dev/null)
+if [ "${#modules[@]}" -ne 1 ]; then
+    echo "expected one kivvo-sound.so under /usr/lib, found ${#modules[@]}" >&2
+    missing=1
+elif command -v file >/dev/null && ! file -b "${modules[0]}" | grep -q "ELF .* shared object"; then
+    echo "not a shared object: ${modules[0]#"$stage"}: $(file -b "${modules[0]}")" >&2
+    missing=1
+fi
+
 # Every skin of the tree, under its own name, and at least one.
 skins=0
 for skin in "$source"/res/skin/*.bmp; do

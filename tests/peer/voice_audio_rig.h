@@ -9,8 +9,9 @@
 // kivvo_X_ear over that one's monitor that the harness listens with (tools/common.sh).
 
 #include "irc/dcc_offer.h"
+#include "peer/backend_sound.h"
 #include "peer/chat_host.h"
-#include "peer/sound.h"
+#include "peer/qt_sound.h"
 #include "peer/voice_call.h"
 #include "peer/voice_chats.h"
 #include "peer/voice_link.h"
@@ -416,8 +417,8 @@ private:
 struct Pair
 {
     Pair()
-        : aliceSound("kivvo_a_mic", "kivvo_a_speaker")
-        , bobSound("kivvo_b_mic", "kivvo_b_speaker")
+        : aliceSound(devices, "kivvo_a_mic", "kivvo_a_speaker")
+        , bobSound(devices, "kivvo_b_mic", "kivvo_b_speaker")
         , alice(aliceHost, aliceSound)
         , bob(bobHost, bobSound)
     {
@@ -454,8 +455,9 @@ struct Pair
 
     RelayHost aliceHost{"alice"};
     RelayHost bobHost{"bob"};
-    peer::QtSoundSystem aliceSound;
-    peer::QtSoundSystem bobSound;
+    peer::QtSoundBackend devices; // linked in, not the module: what is tested is the chat
+    peer::BackendSoundSystem aliceSound;
+    peer::BackendSoundSystem bobSound;
     peer::VoiceChats alice;
     peer::VoiceChats bob;
 };

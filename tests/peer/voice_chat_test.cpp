@@ -349,4 +349,50 @@ TEST(VoiceChat, ClosingAllReleasesDevicesAndSockets)
     EXPECT_FALSE(late.waitForConnected(500) && late.waitForReadyRead(200));
 }
 
+TEST(VoiceWithoutSound, AChatThatWouldStartSaysWhyInItsWindowAndNothingGoesOut)
+{
+    Side alice("alice");
+    alice.sound.unavailable = QStringLiteral("No sound module here.");
+    alice.voice.start("bob");
+    ASSERT_EQ(alice.voice.count(), 1);
+    EXPECT_TRUE(alice.host.sent.isEmpty()) << "an offer nobody could hear";
+    EXPECT_EQ(alice.status(), "No sound module here.");
+    EXPECT_TRUE(alice.call()->hasEnded());
+    EXPECT_EQ(alice.voice.windowOf(alice.call())->button()->text(), "Close");
+    EXPECT_EQ(alice.voice.windowOf(alice.call())->peerLabel()->text(), "Voice chat with bob");
+    // Its window counts as the one chat the user may have open.
+    QSignalSpy alreadyOpen(&alice.voice, &peer::VoiceChats::alreadyOpen);
+    alice.voice.start("carol");
+    EXPECT_EQ(alreadyOpen.size(), 1);
+
+    // An offer taken up gets its window with the reason, and connects nowhere.
+    QTcpServer carol;
+    ASSERT_TRUE(carol.listen(QHostAddress::LocalHost));
+    alice.voice.accept(
+        irc::DccOffer::active(irc::DccKind::Voice, "carol", {}, 0x7F000001, carol.serverPort()));
+    ASSERT_EQ(alice.voice.count(), 2);
+    EXPECT_EQ(alice.status(1), "No sound module here.\nNo sound module here.");
+    EXPECT_TRUE(alice.call(1)->hasEnded());
+    EXPECT_EQ(alice.call(1)->linkCount(), 0);
+    EXPECT_FALSE(carol.waitForNewConnection(200));
+    EXPECT_EQ(alice.sound.devices.inputsMade + alice.sound.devices.outputsMade, 0);
+
+    // Each chat asks again: sound that came back serves the next one.
+    alice.voice.closeAll();
+    alice.sound.unavailable.reset();
+    alice.voice.start("bob");
+    EXPECT_TRUE(alice.host.lastOffer(irc::DccKind::Voice));
+    EXPECT_EQ(alice.status(), "No sound module here.\nNo sound module here.\nConnecting...");
+}
+
+TEST(VoiceWithoutSound, TheReturnLinkOfAChatWithSoundAsksNothingMore)
+{
+    Side alice("alice");
+    Side bob("bob");
+    ASSERT_NO_FATAL_FAILURE(connectBothWays(alice, bob));
+    // Each side asked once, for the chat it started or took up.
+    EXPECT_EQ(alice.sound.prepared, 1);
+    EXPECT_EQ(bob.sound.prepared, 1);
+}
+
 } // namespace

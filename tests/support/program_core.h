@@ -9,6 +9,7 @@
 #include "peer/session_record.h"
 #include "res/resources.h"
 #include "tests/support/scripted_prompter.h"
+#include "tests/support/scripted_sound.h"
 #include "tests/support/temp_store.h"
 
 #include <QDir>
@@ -34,7 +35,8 @@ struct CoreOptions
     bool passiveDcc = false;
     bool start = true;                // shown and started, as main() does
     std::optional<quint16> identPort; // no ident responder without one
-    // The voice chats' devices; the system's own when null.
+    // The voice chats' devices; scripted ones when null, so that no suite reaches for the sound
+    // module (which lies beside the program, not the suites) or the desk's real devices unasked.
     std::shared_ptr<peer::SoundSystem> sound;
     app::Tray::Availability tray = app::Tray::Availability::Absent;
     // What the store's folder holds of the skins and the help page: what a new installation
@@ -79,7 +81,7 @@ struct ProgramCore
         prompter = scripted.get();
         app::Program::Options programOptions;
         programOptions.identPort = options.identPort;
-        programOptions.sound = options.sound;
+        programOptions.sound = options.sound ? options.sound : std::make_shared<ScriptedSound>();
         programOptions.tray = options.tray;
         programOptions.titleBar = options.titleBar;
         programOptions.windowPosition = options.windowPosition;

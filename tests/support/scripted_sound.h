@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QPointer>
+#include <QString>
 
 #include <algorithm>
 #include <optional>
@@ -104,6 +105,13 @@ private:
 class ScriptedSound : public peer::SoundSystem
 {
 public:
+    // What prepare() answers: a reason makes the devices unavailable, as a sound module that
+    // could not be loaded does.
+    std::optional<QString> prepare() override
+    {
+        ++prepared;
+        return unavailable;
+    }
     std::unique_ptr<peer::SoundInput> makeInput() override
     {
         ++devices.inputsMade;
@@ -119,6 +127,8 @@ public:
         return output;
     }
     ScriptedDevices devices;
+    std::optional<QString> unavailable;
+    int prepared = 0;
     QPointer<ScriptedInput> lastInput;
     QPointer<ScriptedOutput> lastOutput;
 };

@@ -1,5 +1,6 @@
-#include "peer/sound.h"
+#include "peer/qt_sound.h"
 
+#include <QAudioDevice>
 #include <QAudioFormat>
 #include <QAudioSink>
 #include <QAudioSource>
@@ -33,25 +34,26 @@ QAudioDevice pick(const QList<QAudioDevice>& devices, const QByteArray& id,
     return it != devices.end() ? *it : QAudioDevice();
 }
 
-// A device is released from inside its own signals at times, so it goes later, with its owner
-// at the latest.
-template <typename Device> void dispose(Device*& device, QObject* owner)
+// A device is released from inside its own signals at times, so it goes later, with its
+// owner's context at the latest.
+template <typename Device> void dispose(Device*& device, QObject* context)
 {
     if (!device)
         return;
-    device->disconnect(owner);
+    device->disconnect(context);
     device->stop();
     device->deleteLater();
     device = nullptr;
 }
 
-class QtInput : public SoundInput
+class QtCapture : public CaptureDevice
 {
 public:
-    explicit QtInput(QAudioDevice device)
+    QtCapture(QAudioDevice device, Events events)
         : m_device(std::move(device))
+        , m_events(std::move(events))
     {}
-    ~QtInput() override { stop(); }
+    ~QtCapture() override { stop(); }
 
     std::optional<VoiceStatus> start() override
     {
@@ -59,7 +61,7 @@ public:
             return std::nullopt;
         if (m_device.isNull() || !m_device.isFormatSupported(voiceFormat()))
             return VoiceStatus::CaptureOpenFailed;
-        m_source = new QAudioSource(m_device, voiceFormat(), this);
+        m_source = new QAudioSource(m_device, voiceFormat(), &m_context);
         m_source->setBufferSize(kCaptureBufferBytes);
         QIODevice* io = m_source->start();
         if (!io) {
@@ -70,36 +72,52 @@ public:
             stop();
             return VoiceStatus::CaptureStartFailed;
         }
-        connect(io, &QIODevice::readyRead, this, [this, io] {
+        m_io = io;
+        QObject::connect(io, &QIODevice::readyRead, &m_context, [this, io] {
             const QByteArray samples = io->readAll();
-            if (!samples.isEmpty())
-                emit captured(samples);
+            if (!samples.isEmpty() && m_events.captured)
+                m_events.captured(samples);
         });
-        connect(m_source, &QAudioSource::stateChanged, this, [this](QAudio::State state) {
-            if (state == QAudio::StoppedState && m_source->error() != QAudio::NoError) {
-                stop();
-                emit failed(VoiceStatus::CaptureQueueFailed);
-            }
-        });
+        QObject::connect(
+            m_source, &QAudioSource::stateChanged, &m_context, [this](QAudio::State state) {
+                if (state == QAudio::StoppedState && m_source->error() != QAudio::NoError) {
+                    stop();
+                    if (m_events.failed)
+                        m_events.failed(VoiceStatus::CaptureQueueFailed);
+                }
+            });
         return std::nullopt;
     }
 
-    void stop() override { dispose(m_source, this); }
+    void stop() override
+    {
+        if (m_io)
+            m_io->disconnect(&m_context);
+        m_io = nullptr;
+        dispose(m_source, &m_context);
+    }
 
 private:
     QAudioDevice m_device;
+    Events m_events;
+    QObject m_context; // parent of the device and context of its connections
     QAudioSource* m_source = nullptr;
+    QPointer<QIODevice> m_io;
 };
 
-class QtOutput : public SoundOutput
+class QtPlayback : public PlaybackDevice
 {
 public:
-    explicit QtOutput(QAudioDevice device)
+    QtPlayback(QAudioDevice device, std::function<void()> ready)
         : m_device(std::move(device))
+        , m_onReady(std::move(ready))
     {
-        connect(&m_ready, &QTimer::timeout, this, &SoundOutput::ready);
+        QObject::connect(&m_ready, &QTimer::timeout, &m_context, [this] {
+            if (m_onReady)
+                m_onReady();
+        });
     }
-    ~QtOutput() override { stop(); }
+    ~QtPlayback() override { stop(); }
 
     std::optional<VoiceStatus> start() override
     {
@@ -107,7 +125,7 @@ public:
             return std::nullopt;
         if (m_device.isNull() || !m_device.isFormatSupported(voiceFormat()))
             return VoiceStatus::PlaybackOpenFailed;
-        m_sink = new QAudioSink(m_device, voiceFormat(), this);
+        m_sink = new QAudioSink(m_device, voiceFormat(), &m_context);
         m_sink->setBufferSize(kPlaybackBufferBytes);
         m_io = m_sink->start();
         if (!m_io || m_sink->error() != QAudio::NoError) {
@@ -118,7 +136,7 @@ public:
         return std::nullopt;
     }
 
-    Written write(QByteArrayView samples) override
+    DeviceWrite write(QByteArrayView samples) override
     {
         // A device that went away cannot take a block any more.
         if (!m_sink || !m_io || m_sink->error() == QAudio::OpenError
@@ -137,11 +155,13 @@ public:
     {
         m_ready.stop();
         m_io = nullptr;
-        dispose(m_sink, this);
+        dispose(m_sink, &m_context);
     }
 
 private:
     QAudioDevice m_device;
+    std::function<void()> m_onReady;
+    QObject m_context;
     QAudioSink* m_sink = nullptr;
     QPointer<QIODevice> m_io;
     QTimer m_ready;
@@ -158,21 +178,20 @@ QAudioFormat voiceFormat()
     return format;
 }
 
-QtSoundSystem::QtSoundSystem(QByteArray inputId, QByteArray outputId)
-    : m_inputId(std::move(inputId))
-    , m_outputId(std::move(outputId))
-{}
-
-std::unique_ptr<SoundInput> QtSoundSystem::makeInput()
+std::unique_ptr<CaptureDevice> QtSoundBackend::makeCapture(const QByteArray& id,
+                                                           CaptureDevice::Events events)
 {
-    return std::make_unique<QtInput>(
-        pick(QMediaDevices::audioInputs(), m_inputId, QMediaDevices::defaultAudioInput()));
+    return std::make_unique<QtCapture>(
+        pick(QMediaDevices::audioInputs(), id, QMediaDevices::defaultAudioInput()),
+        std::move(events));
 }
 
-std::unique_ptr<SoundOutput> QtSoundSystem::makeOutput()
+std::unique_ptr<PlaybackDevice> QtSoundBackend::makePlayback(const QByteArray& id,
+                                                             std::function<void()> ready)
 {
-    return std::make_unique<QtOutput>(
-        pick(QMediaDevices::audioOutputs(), m_outputId, QMediaDevices::defaultAudioOutput()));
+    return std::make_unique<QtPlayback>(
+        pick(QMediaDevices::audioOutputs(), id, QMediaDevices::defaultAudioOutput()),
+        std::move(ready));
 }
 
 } // namespace peer
