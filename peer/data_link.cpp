@@ -115,7 +115,6 @@ public:
         return {linkError ? Sent::Result::LinkFailed : Sent::Result::FileFailed, 0};
     }
 
-    qint64 pending() const override { return m_pending.size(); }
     QString errorString() const override { return m_error; }
 
     bool waitReadable(int micros) override
@@ -241,7 +240,6 @@ public:
         return {Sent::Result::Sent, got};
     }
 
-    qint64 pending() const override { return m_socket ? m_socket->bytesToWrite() : 0; }
     bool holdsUnread() const override { return m_socket && m_socket->bytesAvailable() > 0; }
     bool canMove() const override { return false; }
     QString errorString() const override
@@ -291,7 +289,6 @@ public:
     qint64 read(char*, qint64) override { return -1; }
     bool write(const char*, qint64) override { return false; }
     Sent sendFile(int, quint64, qint64) override { return {Sent::Result::LinkFailed, 0}; }
-    qint64 pending() const override { return 0; }
     QString errorString() const override { return {}; }
     void close() override {}
 };

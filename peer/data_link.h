@@ -41,8 +41,6 @@ public:
     virtual bool write(const char* data, qint64 size) = 0;
     // Up to `length` bytes of the open file `fd` from `offset`, without waiting.
     virtual Sent sendFile(int fd, quint64 offset, qint64 length) = 0;
-    // Written but still held by us rather than by the kernel.
-    virtual qint64 pending() const = 0;
     // Whether bytes already read from the kernel wait here: they bring no new readable().
     virtual bool holdsUnread() const { return false; }
     // Waits at most `micros` for something to read, blocking the thread; false when nothing

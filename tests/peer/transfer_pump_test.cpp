@@ -72,7 +72,6 @@ public:
         m_used += got;
         return {Sent::Result::Sent, got};
     }
-    qint64 pending() const override { return 0; }
     QString errorString() const override { return QStringLiteral("scripted failure"); }
     void close() override { m_closed = true; }
 
