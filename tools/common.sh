@@ -13,7 +13,8 @@ KIVVO_PACKAGES=(
     qtkeychain-qt6-dev libsecret-1-0 gnome-keyring
     clang libclang-rt-14-dev clang-tidy clang-format
     xvfb xauth x11-utils libx11-dev xdotool imagemagick trayer pulseaudio pulseaudio-utils
-    ngircd inspircd weechat-headless weechat-plugins irssi python3 sqlite3
+    ngircd inspircd weechat-headless weechat-plugins weechat-python weechat-scripts
+    python3-pycryptodome znc irssi python3 sqlite3
     desktop-file-utils appstream dpkg-dev fonts-dejavu-core file dbus-daemon openssl
 )
 

@@ -45,6 +45,11 @@ bool haveTerminalClient()
 
 TerminalClient::~TerminalClient()
 {
+    stop();
+}
+
+void TerminalClient::stop()
+{
     if (m_process.state() == QProcess::NotRunning)
         return;
     m_process.terminate();
@@ -80,6 +85,14 @@ bool TerminalClient::start(const QString& folder, quint16 port, const QByteArray
     QByteArray extra;
     for (const QByteArray& setting : settings)
         extra += ";/set " + setting;
+    for (const QByteArray& command : m_extras.commands)
+        extra += ";" + command;
+    QStringList plugins{"irc", "xfer", "fifo", "logger"};
+    for (const QByteArray& plugin : m_extras.plugins)
+        plugins << QString::fromUtf8(plugin);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(m_extras.environment);
+    m_process.setProcessEnvironment(environment);
     const QByteArray commands = "/set fifo.file.path \"" + fifoPath().toUtf8()
                                 + "\";/fifo enable"
                                   ";/set logger.file.flush_delay 0"
@@ -98,7 +111,7 @@ bool TerminalClient::start(const QString& folder, quint16 port, const QByteArray
     m_process.setStandardInputFile(QProcess::nullDevice());
     m_process.setProcessChannelMode(QProcess::MergedChannels);
     m_process.setStandardOutputFile(QDir(folder).filePath("client.out"));
-    m_process.start(binary, {"--dir", home, "--stdout", "--no-script", "-P", "irc,xfer,fifo,logger",
+    m_process.start(binary, {"--dir", home, "--stdout", "--no-script", "-P", plugins.join(','),
                              "-r", QString::fromUtf8(commands)});
     if (!m_process.waitForStarted(5000))
         return false;
@@ -128,6 +141,17 @@ bool TerminalClient::logContains(const QByteArray& text) const
             return true;
     }
     return false;
+}
+
+QByteArray TerminalClient::bufferLog(const QByteArray& buffer) const
+{
+    return readFile(
+        QDir(m_folder).filePath("home/logs/" + QString::fromUtf8(buffer) + ".weechatlog"));
+}
+
+QByteArray TerminalClient::serverName()
+{
+    return kServerName;
 }
 
 QByteArray TerminalClient::log() const

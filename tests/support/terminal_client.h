@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QString>
 
 namespace test {
@@ -22,6 +23,17 @@ public:
     TerminalClient& operator=(const TerminalClient&) = delete;
     ~TerminalClient();
 
+    // What a peer built on this one adds before start(): plugins beyond irc, xfer, fifo and
+    // logger ("python"), commands run before it connects ("/python load fish.py") and variables
+    // for its environment (PYTHONPATH).
+    struct Extras
+    {
+        QList<QByteArray> plugins;
+        QList<QByteArray> commands;
+        QProcessEnvironment environment;
+    };
+    void setExtras(const Extras& extras) { m_extras = extras; }
+
     // Starts with `folder` as its home and connects to 127.0.0.1:`port` as `nick`; true once its
     // fifo is open. Registration with the server is the caller's to wait for. Each of `settings`
     // ("xfer.network.fast_send on") is set before it connects.
@@ -29,12 +41,19 @@ public:
                const QList<QByteArray>& settings = {});
     // Runs `command` ("/dcc send bob /tmp/f") in the server's buffer.
     bool run(const QByteArray& command);
+    // Ends it by its PID (SIGTERM, then SIGKILL) and waits until it is gone.
+    void stop();
 
     QString downloadFolder() const;
     qint64 pid() const { return m_process.processId(); }
     bool isRunning() const { return m_process.state() != QProcess::NotRunning; }
     // Whether its buffers' logs hold `text` (say, "xfer: file f received from bob").
     bool logContains(const QByteArray& text) const;
+    // The log of one buffer ("irc.server.kivvo", "irc.kivvo.alice"; names in lower case), or
+    // "<missing>" before it has one.
+    QByteArray bufferLog(const QByteArray& buffer) const;
+    // The name of its one server, as its commands and buffers know it.
+    static QByteArray serverName();
     // What it printed and logged, for failure messages.
     QByteArray log() const;
 
@@ -43,6 +62,7 @@ private:
 
     QProcess m_process;
     QString m_folder;
+    Extras m_extras;
 };
 
 } // namespace test
