@@ -62,6 +62,12 @@ ContactListView::ContactListView(QWidget* parent)
         if (const auto nick = selectedContact())
             emit chatRequested(*nick);
     });
+    m_encrypt = new QAction(tr("Encrypt Chat"), this);
+    m_encrypt->setObjectName(QStringLiteral("EncryptChat"));
+    connect(m_encrypt, &QAction::triggered, this, [this] {
+        if (!m_menuNick.isEmpty())
+            emit encryptRequested(m_menuNick);
+    });
     m_forgetKey = new QAction(tr("Forget Private Link Key"), this);
     m_forgetKey->setObjectName(QStringLiteral("ForgetPrivateLinkKey"));
     m_forgetKey->setEnabled(false);
@@ -77,6 +83,7 @@ void ContactListView::setPopupMenu(QMenu* menu)
     if (!menu)
         return;
     menu->addSeparator();
+    menu->addAction(m_encrypt);
     menu->addAction(m_forgetKey);
 }
 

@@ -28,7 +28,7 @@ public:
 
     explicit ContactListView(QWidget* parent = nullptr);
 
-    // The contact's menu; "Forget Private Link Key" is added at its end.
+    // The contact's menu; "Encrypt Chat" and "Forget Private Link Key" are added at its end.
     void setPopupMenu(QMenu* menu);
     QMenu* popupMenu() const { return m_popup; }
     // Whether a contact has a pinned private link key: the menu item that forgets it is enabled
@@ -38,6 +38,7 @@ public:
         m_hasPin = std::move(hasPin);
     }
     QAction* forgetKeyAction() const { return m_forgetKey; }
+    QAction* encryptAction() const { return m_encrypt; }
 
     // The selected contact; nothing when none is selected or the selection is a hint row.
     std::optional<QByteArray> selectedContact() const;
@@ -60,6 +61,8 @@ signals:
     void chatRequested(const QByteArray& nick);
     // The user asked to forget the pinned private link key of `nick`.
     void forgetKeyRequested(const QByteArray& nick);
+    // The user asked to encrypt the relayed chats with `nick` (a key exchange).
+    void encryptRequested(const QByteArray& nick);
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -73,6 +76,7 @@ private:
 
     QMenu* m_popup = nullptr;
     QAction* m_forgetKey = nullptr;
+    QAction* m_encrypt = nullptr;
     std::function<bool(const QByteArray&)> m_hasPin;
     // The contact the menu was opened over: a poll may rebuild the rows while it is open.
     QByteArray m_menuNick;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/chat_keys.h"
 #include "app/command_table.h"
 #include "app/contact_pins.h"
 #include "app/notifier.h"
@@ -19,6 +20,7 @@
 #include "peer/chat_host.h"
 #include "peer/chat_sessions.h"
 #include "peer/dcc_tls.h"
+#include "peer/fish_chats.h"
 #include "peer/transfers.h"
 #include "peer/voice_chats.h"
 
@@ -72,6 +74,7 @@ public:
     MainWindow& window() const { return *m_window; }
     CommandTable& commands() { return m_commands; }
     peer::ChatSessions& chats() { return m_chats; }
+    peer::FishChats& fish() { return m_fish; }
     peer::Transfers& transfers() { return m_transfers; }
     peer::VoiceChats& voiceChats() { return m_voice; }
     Tray& tray() { return m_tray; }
@@ -106,6 +109,8 @@ private:
     void onServerLine(QByteArrayView line);
     void startChatWith(const CommandTable::Target& nick, peer::ChatMode mode);
     void wirePins();
+    void wireFish();
+    void askAboutExchange(const QByteArray& nick);
     void connectWhenPasswordsRead();
     // The chat window with `nick` that a command for `nick` came from, if it did.
     const QWidget* chatWindowInUse(const QByteArray& nick) const;
@@ -143,6 +148,9 @@ private:
     irc::PresencePoller m_presence;
     irc::IdentResponder m_ident;
     CommandTable m_commands;
+    ChatKeys m_chatKeys{m_store};
+    // Before the chats, which ask it until their last record goes.
+    peer::FishChats m_fish;
     peer::ChatSessions m_chats;
     peer::Transfers m_transfers;
     std::shared_ptr<peer::SoundSystem> m_sound;

@@ -160,6 +160,19 @@ void ServerActions::privateText(QByteArrayView sender, std::optional<QByteArrayV
     emit privateTextArrived(sender.toByteArray(), ownText, awayEcho);
 }
 
+void ServerActions::privateNotice(QByteArrayView sender, QByteArrayView text)
+{
+    emit privateNoticeArrived(sender.toByteArray(), text.toByteArray());
+}
+
+std::optional<irc::ServerLineActions::SealedText>
+ServerActions::sealedAwayText(QByteArrayView nick, QByteArrayView text, qsizetype room)
+{
+    if (!m_awaySealer)
+        return std::nullopt;
+    return m_awaySealer(nick.toByteArray(), text, room);
+}
+
 void ServerActions::presenceReply(const Names& onlineNames)
 {
     QList<QByteArray> names;

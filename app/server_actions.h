@@ -50,6 +50,13 @@ public:
     void dccResume(const irc::DccResume& resume) override;
     void privateText(QByteArrayView sender, std::optional<QByteArrayView> text,
                      const std::optional<QByteArray>& awayEcho) override;
+    void privateNotice(QByteArrayView sender, QByteArrayView text) override;
+    std::optional<SealedText> sealedAwayText(QByteArrayView nick, QByteArrayView text,
+                                             qsizetype room) override;
+    // Seals the away reply to a contact whose chats are encrypted; nothing is sealed without.
+    using AwaySealer = std::function<std::optional<SealedText>(
+        const QByteArray& nick, QByteArrayView text, qsizetype room)>;
+    void setAwaySealer(AwaySealer sealer) { m_awaySealer = std::move(sealer); }
     void presenceReply(const Names& onlineNames) override;
     void serverSupport(const QList<QByteArray>& tokens) override;
     void monitorOnline(const QList<QByteArray>& nicks) override;
@@ -65,6 +72,7 @@ signals:
     void nickChanged(const QByteArray& nick);
     void privateTextArrived(const QByteArray& sender, const std::optional<QByteArray>& text,
                             const std::optional<QByteArray>& awayEcho);
+    void privateNoticeArrived(const QByteArray& sender, const QByteArray& text);
     void onlineNamesArrived(const QList<QByteArray>& names);
     void serverSupportArrived(const QList<QByteArray>& tokens);
     void monitorOnlineArrived(const QList<QByteArray>& nicks);
@@ -90,6 +98,7 @@ private:
     QElapsedTimer m_clock;
     std::function<qint64()> m_clockMs;
     std::unique_ptr<irc::RetryTimer> m_replyTimer;
+    AwaySealer m_awaySealer;
 };
 
 } // namespace app

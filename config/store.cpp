@@ -321,6 +321,31 @@ QList<QByteArray> Store::pinnedNicks() const
     return nicks;
 }
 
+std::optional<QByteArray> Store::chatKey(const QByteArray& nick) const
+{
+    if (nick.isEmpty())
+        return std::nullopt;
+    return m_registry.readValue(kKeyChatKeys, nick);
+}
+
+bool Store::setChatKey(const QByteArray& nick, const QByteArray& value)
+{
+    if (nick.isEmpty() || value.isEmpty() || !m_registry.hasKey(kKeyRoot))
+        return false;
+    if (!m_registry.hasKey(kKeyChatKeys) && !m_registry.createKey(kKeyChatKeys))
+        return false;
+    return m_registry.writeValue(kKeyChatKeys, nick, value);
+}
+
+bool Store::forgetChatKey(const QByteArray& nick)
+{
+    if (nick.isEmpty())
+        return false;
+    if (!m_registry.hasKey(kKeyChatKeys) || !m_registry.readValue(kKeyChatKeys, nick))
+        return true;
+    return m_registry.deleteValue(kKeyChatKeys, nick);
+}
+
 QList<QByteArray> Store::EnumContacts() const
 {
     QList<QByteArray> contacts;

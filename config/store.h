@@ -23,6 +23,11 @@ inline constexpr char kKeyPins[] = "SOFTWARE\\Kivvo\\Pins";
 // Certificates of contacts' private direct links: one value per nick (as the server folds it),
 // holding the SHA-256 fingerprint in lower-case hex. Made on the first pin.
 inline constexpr char kKeyPeerPins[] = "SOFTWARE\\Kivvo\\PeerPins";
+// The keys of contacts' encrypted relayed chats: one value per nick (as the server folds it),
+// in the form the chats write it (mode, verification and the key text). Kept here as a secret:
+// where the desktop's secret service runs, the key text lives there instead. Made on the first
+// key.
+inline constexpr char kKeyChatKeys[] = "SOFTWARE\\Kivvo\\ChatKeys";
 // The server password of each server entry that has one: the value is named as the entry is in
 // kKeyServers and holds the password as typed (an account as "account:password"). Made on the
 // first password, so stores written before it existed stay as they are.
@@ -86,6 +91,12 @@ public:
     bool forgetPin(const QByteArray& nick);
     // Every name a pin is kept under, in the order they were first pinned.
     QList<QByteArray> pinnedNicks() const;
+
+    // The stored key of the relayed chats with `nick`, as the chats wrote it.
+    std::optional<QByteArray> chatKey(const QByteArray& nick) const;
+    bool setChatKey(const QByteArray& nick, const QByteArray& value);
+    // True also when there was none.
+    bool forgetChatKey(const QByteArray& nick);
 
     QList<QByteArray> EnumContacts() const;
     bool AddContact(const QByteArray& nick);

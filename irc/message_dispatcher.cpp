@@ -143,12 +143,27 @@ void MessageDispatcher::HandleServerLine(const Message& message)
     }
 }
 
+namespace {
+
+bool isChannel(QByteArrayView target)
+{
+    return !target.isEmpty() && QByteArrayView("#&+!").contains(target.front());
+}
+
+} // namespace
+
 void MessageDispatcher::notice(const Message& message)
 {
     // Only CTCP replies are acted on; any other notice is for the server window alone.
-    const std::optional<Ctcp> reply = splitCtcp(message.trailing());
-    if (reply && reply->code != CtcpCode::None)
+    const std::optional<QByteArrayView> text = message.trailing();
+    const std::optional<Ctcp> reply = splitCtcp(text);
+    if (reply && reply->code != CtcpCode::None) {
         m_actions.ctcpReply(GetSenderNick(message), *reply);
+        return;
+    }
+    // A notice to us alone may carry a key exchange; one to a channel never does.
+    if (text && !reply && message.middleCount() >= 1 && !isChannel(message.params[0]))
+        m_actions.privateNotice(GetSenderNick(message), *text);
 }
 
 void MessageDispatcher::isonReply(const Message& message)
@@ -254,8 +269,12 @@ std::optional<QByteArray> MessageDispatcher::sendAwayReply(QByteArrayView sender
         return std::nullopt;
     if (room < 0 || !awayReplyDue(sender))
         return std::nullopt;
-    const QByteArray away = diag::cutUtf8(m_settings.away, room).toByteArray();
-    const auto line = Command::privmsg(sender, away);
+    // To a contact whose chats are encrypted, the away reply is encrypted too.
+    const std::optional<ServerLineActions::SealedText> sealed =
+        m_actions.sealedAwayText(sender, m_settings.away, room);
+    const QByteArray away =
+        sealed ? sealed->plain : diag::cutUtf8(m_settings.away, room).toByteArray();
+    const auto line = Command::privmsg(sender, sealed ? sealed->wire : away);
     if (!line || !m_actions.sendLine(*line))
         return std::nullopt;
     return away;

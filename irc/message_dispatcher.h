@@ -37,6 +37,20 @@ public:
 
     // A CTCP reply of the keyword table in a NOTICE.
     virtual void ctcpReply(QByteArrayView sender, const Ctcp& reply) = 0;
+    // A NOTICE to us that is no CTCP reply (a key exchange may come so).
+    virtual void privateNotice(QByteArrayView /*sender*/, QByteArrayView /*text*/) {}
+    // The away reply to `nick` as it goes on the wire when the chats with `nick` are encrypted:
+    // as much of `text` as fits `room` bytes, sealed; nothing when they are not.
+    struct SealedText
+    {
+        QByteArray wire;  // what goes in the PRIVMSG
+        QByteArray plain; // what it says, as the user's own line shows it
+    };
+    virtual std::optional<SealedText> sealedAwayText(QByteArrayView /*nick*/,
+                                                     QByteArrayView /*text*/, qsizetype /*room*/)
+    {
+        return std::nullopt;
+    }
     // A CTCP query of the keyword table in a PRIVMSG: answered, or dropped as the limits say.
     virtual void ctcpQuery(QByteArrayView sender, const Ctcp& query) = 0;
     // A DCC offer that could be read; what to do with it is the caller's question.

@@ -81,6 +81,8 @@ ChatWindow* ChatSessions::openWindow(ChatSession& chat, Activation activation)
         if (record->link)
             record->link->endEncryption();
     });
+    if (!chat.isDirect())
+        wireFishActions(window, chat);
     m_placer->show(window, activation == Activation::Leave ? WindowPlacer::Opener::Network
                                                            : WindowPlacer::Opener::User);
     return window;
@@ -99,6 +101,95 @@ ChatWindow* ChatSessions::openChat(const QByteArray& nick)
     return openWindow(*addRecord(nick, true, ChatMode::Relayed));
 }
 
+void ChatSessions::setFish(FishChats* fish)
+{
+    m_fish = fish;
+    if (!fish)
+        return;
+    connect(fish, &FishChats::statusChanged, this, &ChatSessions::fishStatusChanged);
+    connect(fish, &FishChats::noteShown, this, &ChatSessions::showFishNote);
+    connect(fish, &FishChats::keyChanged, this, &ChatSessions::sendFishChecks);
+}
+
+void ChatSessions::wireFishActions(ChatWindow* window, ChatSession& chat)
+{
+    if (m_fish)
+        chat.fish = m_fish->status(chat.nick);
+    window->protectionChanged();
+    const QByteArray nick = chat.nick;
+    connect(window, &ChatWindow::encryptAsked, this, [this, nick] {
+        if (m_fish)
+            m_fish->startExchange(nick);
+    });
+    connect(window, &ChatWindow::stopEncryptingAsked, this, [this, nick] {
+        if (m_fish)
+            m_fish->stopEncrypting(nick);
+    });
+    connect(window, &ChatWindow::keyEntryAsked, this,
+            [this, nick, window] { emit keyEntryRequested(nick, window); });
+    connect(window, &ChatWindow::comparisonAsked, this,
+            [this, nick, window] { emit comparisonRequested(nick, window); });
+}
+
+void ChatSessions::fishStatusChanged(const QByteArray& nick)
+{
+    if (!m_fish)
+        return;
+    const FishStatus status = m_fish->status(nick);
+    for (const auto& chat : m_records) {
+        if (chat->isDirect()
+            || !m_host.nicks().same(chat->nick, nick, NickRule::Unsaid::IgnoreAsciiCase))
+            continue;
+        chat->fish = status;
+        if (ChatWindow* window = windowOf(*chat))
+            window->protectionChanged();
+    }
+}
+
+void ChatSessions::showFishNote(const QByteArray& nick, const QByteArray& line)
+{
+    ChatSession* chat = FindRoutedChat(m_records, nick, m_host.nicks());
+    ChatWindow* window = chat ? windowOf(*chat) : nullptr;
+    // Said where the user looks for it: the chat with them, opened if need be.
+    if (!window) {
+        chat = addRecord(nick, true, ChatMode::Relayed);
+        window = openWindow(*chat, Activation::Leave);
+    }
+    window->showLine(line);
+}
+
+void ChatSessions::sendFishCheck(ChatSession& chat)
+{
+    // Only a link whose certificate is the one pinned before can vouch for the exchange: a
+    // first-seen one could belong to whoever stood between us in it.
+    if (!m_fish || !chat.isPrivate() || chat.tls != LinkProtection::TlsPinned || !chat.link)
+        return;
+    if (const auto check = m_fish->checkMessage(chat.nick))
+        chat.link->send(*check);
+}
+
+void ChatSessions::sendFishChecks(const QByteArray& nick)
+{
+    for (const auto& chat : m_records) {
+        if (m_host.nicks().same(chat->nick, nick, NickRule::Unsaid::IgnoreAsciiCase))
+            sendFishCheck(*chat);
+    }
+}
+
+bool ChatSessions::fishCheckArrived(ChatSession& chat, const QByteArray& text)
+{
+    if (!FishChats::isCheckMessage(text))
+        return false;
+    if (!m_fish || !chat.isPrivate() || chat.tls != LinkProtection::TlsPinned)
+        return true;
+    const bool before = m_fish->status(chat.nick).verified;
+    m_fish->takeCheck(chat.nick, text);
+    // Ours may have gone out before our key existed: the answer lets the other side verify too.
+    if (!before && m_fish->status(chat.nick).verified)
+        sendFishCheck(chat);
+    return true;
+}
+
 void ChatSessions::send(ChatSession& chat, const QByteArray& text)
 {
     const bool sent =
@@ -114,7 +205,9 @@ bool ChatSessions::sendRelayed(const ChatSession& chat, const QByteArray& text)
     // Longer text goes out in several messages rather than being cut by the server.
     const qsizetype room = irc::Command::roomForText("PRIVMSG", chat.nick);
     bool sent = true;
-    for (const QByteArray& piece : splitUtf8(text, int(room))) {
+    const QList<QByteArray> pieces =
+        m_fish ? m_fish->outgoing(chat.nick, text, room) : splitUtf8(text, int(room));
+    for (const QByteArray& piece : pieces) {
         const auto line = irc::Command::privmsg(chat.nick, piece);
         sent = line && m_host.sendServerLine(*line) && sent;
     }
@@ -145,6 +238,7 @@ DirectChatLink* ChatSessions::makeLink(ChatSession& chat)
     connect(link, &DirectChatLink::protectionChanged, this, [this, record] {
         if (ChatWindow* window = windowOf(*record))
             window->protectionChanged();
+        sendFishCheck(*record);
     });
     connect(link, &DirectChatLink::connected, this,
             [this, record] { windowFor(*record)->connectionEstablished(); });
@@ -160,8 +254,10 @@ DirectChatLink* ChatSessions::makeLink(ChatSession& chat)
                 link->close();
         });
     });
-    connect(link, &DirectChatLink::textReceived, this,
-            [this, record](const QByteArray& text) { windowFor(*record)->lineArrived(text); });
+    connect(link, &DirectChatLink::textReceived, this, [this, record](const QByteArray& text) {
+        if (!fishCheckArrived(*record, text))
+            windowFor(*record)->lineArrived(text);
+    });
     connect(link, &DirectChatLink::ciphertextReceived, this,
             [this, record](const QByteArray& ciphertext) {
                 windowFor(*record)->showCiphertext(ciphertext);
@@ -237,9 +333,19 @@ void ChatSessions::openHeld(const QByteArray& nick)
 }
 
 void ChatSessions::deliverPrivateText(const QByteArray& sender,
-                                      const std::optional<QByteArray>& text,
+                                      const std::optional<QByteArray>& received,
                                       const std::optional<QByteArray>& awayEcho)
 {
+    // Decrypted before anything else sees it: held lines and the log keep the plain text, and
+    // what cannot be read is said, never shown as the garbage it would decrypt to.
+    std::optional<QByteArray> text = received;
+    if (text && m_fish) {
+        const FishChats::Incoming opened = m_fish->incoming(sender, *text);
+        const QByteArray mark = fishText::lineMark(opened.protection);
+        text = mark.isEmpty()          ? opened.text
+               : opened.text.isEmpty() ? mark
+                                       : mark + ' ' + opened.text;
+    }
     ChatSession* chat = FindRoutedChat(m_records, sender, m_host.nicks());
     if (chat && !chat->window) {
         // Its window is gone without closing; nothing may be lost, so a new chat takes over.

@@ -2,6 +2,7 @@
 
 #include "irc/dcc_offer.h"
 #include "peer/dcc_endpoint.h"
+#include "peer/fish_chats.h"
 #include "peer/new_chat_gate.h"
 #include "peer/session_record.h"
 #include "peer/texts.h"
@@ -10,6 +11,7 @@
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QObject>
+#include <QPointer>
 
 #include <memory>
 #include <optional>
@@ -65,6 +67,9 @@ public:
     void deliverPrivateText(const QByteArray& sender, const std::optional<QByteArray>& text,
                             const std::optional<QByteArray>& awayEcho);
 
+    // Relayed chats are encrypted with the contacts' keys held here (none: never).
+    void setFish(FishChats* fish);
+
     // Windows first, then links, then records; afterwards there are no chats.
     void closeAll();
 
@@ -74,6 +79,10 @@ signals:
     void chatStartedByPeer(const QByteArray& nick);
     // Someone was held or let out: heldSenders() changed.
     void heldChanged();
+    // The user asked, in the chat window `over`, for something about the encryption of the
+    // relayed chats with `nick` that needs a question: a key to type, or the keys to compare.
+    void keyEntryRequested(const QByteArray& nick, QWidget* over);
+    void comparisonRequested(const QByteArray& nick, QWidget* over);
 
 private:
     ChatSession* addRecord(const QByteArray& nick, bool routed, ChatMode mode);
@@ -93,8 +102,17 @@ private:
     ChatWindow* windowFor(ChatSession& chat);
     DirectChatLink* makeLink(ChatSession& chat);
     ChatSession* waitingForAnswer(const irc::DccOffer& offer) const;
+    // FiSH: the status pushed into the relayed records of `nick`, a note shown in their
+    // window, and the comparison over a pinned private link to them.
+    void fishStatusChanged(const QByteArray& nick);
+    void showFishNote(const QByteArray& nick, const QByteArray& line);
+    void sendFishCheck(ChatSession& chat);
+    void sendFishChecks(const QByteArray& nick);
+    bool fishCheckArrived(ChatSession& chat, const QByteArray& text);
+    void wireFishActions(ChatWindow* window, ChatSession& chat);
 
     ChatHost& m_host;
+    QPointer<FishChats> m_fish;
     ChatList m_records;
     NewChatGate m_gate;
     QElapsedTimer m_clock;

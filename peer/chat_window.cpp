@@ -65,7 +65,8 @@ ChatWindow::ChatWindow(ChatSession& session, ChatHost& host, QWidget* parent)
     m_protection->setTextFormat(Qt::PlainText);
     m_protection->setObjectName(QStringLiteral("LinkProtection"));
     m_protection->setAlignment(Qt::AlignCenter);
-    m_protection->setVisible(session.isDirect());
+    if (!session.isDirect())
+        buildLockMenu();
     m_cipherText = new QLineEdit(this);
     m_cipherText->setReadOnly(true);
     m_cipherLabel->hide();
@@ -93,6 +94,24 @@ ChatWindow::ChatWindow(ChatSession& session, ChatHost& host, QWidget* parent)
         move(area.center() - QPoint(kWidth / 2, kHeight / 2));
     }
     layOut();
+}
+
+void ChatWindow::buildLockMenu()
+{
+    m_lockButton = formatButton(QStringLiteral("SMALLCRYPTO"), tr("Encryption"));
+    m_lockButton->setPopupMode(QToolButton::InstantPopup);
+    m_lockMenu = new QMenu(tr("Encryption"), this);
+    m_lockMenu->addAction(tr("Encrypt this chat"), this, &ChatWindow::encryptAsked);
+    m_lockMenu->addAction(tr("Set key..."), this, &ChatWindow::keyEntryAsked);
+    m_lockMenu->addAction(tr("Compare keys..."), this, &ChatWindow::comparisonAsked);
+    m_lockMenu->addAction(tr("Stop encrypting"), this, &ChatWindow::stopEncryptingAsked);
+    m_lockButton->setMenu(m_lockMenu);
+    connect(m_lockMenu, &QMenu::aboutToShow, this, [this] {
+        const QList<QAction*> actions = m_lockMenu->actions();
+        const FishStatus& fish = m_session.fish;
+        actions[2]->setEnabled(fish.keyed && !fish.typed);
+        actions[3]->setEnabled(fish.keyed || fish.exchanging);
+    });
 }
 
 QToolButton* ChatWindow::formatButton(const QString& icon, const QString& name)
@@ -176,6 +195,8 @@ void ChatWindow::layOut()
         m_view->setGeometry(10, 30, w - 25, h - 125);
         m_input->setGeometry(10, h - 80, w - 25, 20);
     }
+    if (m_lockButton)
+        m_lockButton->setGeometry(w - 95, 5, 20, 20);
     m_styleButton->setGeometry(w - 65, 5, 20, 20);
     m_colourButton->setGeometry(w - 35, 5, 20, 20);
     m_clear->setGeometry(10, h - 50, 100, 20);
@@ -304,17 +325,35 @@ void ChatWindow::showCiphertext(const QByteArray& ciphertext)
 
 void ChatWindow::encryptionChanged()
 {
-    setWindowIcon(res::icon(m_session.keyInstalled || m_session.tls != LinkProtection::None
-                                ? QStringLiteral("SMALLCRYPTO")
-                                : QStringLiteral("CHATWNDICON")));
-    showProtection();
+    const bool protectedChat =
+        m_session.keyInstalled || m_session.tls != LinkProtection::None || m_session.fish.keyed;
+    setWindowIcon(
+        res::icon(protectedChat ? QStringLiteral("SMALLCRYPTO") : QStringLiteral("CHATWNDICON")));
+    if (m_session.isDirect())
+        showProtection();
+    else
+        showRelayedProtection();
     layOut();
 }
 
 void ChatWindow::protectionChanged()
 {
     encryptionChanged();
-    showLine("*" + m_protection->toolTip().toUtf8() + "*\r\n");
+    // A relayed chat says what changed in its own lines.
+    if (m_session.isDirect())
+        showLine("*" + m_protection->toolTip().toUtf8() + "*\r\n");
+}
+
+void ChatWindow::showRelayedProtection()
+{
+    const FishStatus& fish = m_session.fish;
+    const QString text = fishText::status(fish);
+    m_protection->setText(text);
+    const QString whole =
+        fish.comparison.isEmpty() ? text : tr("%1. Comparison: %2").arg(text, fish.comparison);
+    m_protection->setToolTip(whole);
+    m_protection->setAccessibleName(whole);
+    res::fitText(m_protection);
 }
 
 void ChatWindow::showProtection()

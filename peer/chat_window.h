@@ -69,6 +69,9 @@ public:
     QLabel* cipherLabel() const { return m_cipherLabel; }
     // What protects a direct link, in short; the whole of it, fingerprint included, in its tip.
     QLabel* protectionLabel() const { return m_protection; }
+    // A relayed chat's encryption menu; none in a direct chat.
+    QToolButton* lockButton() const { return m_lockButton; }
+    QMenu* lockMenu() const { return m_lockMenu; }
     // The pop-ups of the format buttons, made at their first use.
     QMenu* styleMenu();
     QMenu* colourMenu();
@@ -81,6 +84,12 @@ signals:
     void lineShown(const QByteArray& line);
     // The user asked to end the encryption of this conversation.
     void endEncryptionAsked();
+    // A relayed chat's encryption: a key exchange, a key to type, the comparison of the
+    // exchange, back to clear text.
+    void encryptAsked();
+    void keyEntryAsked();
+    void comparisonAsked();
+    void stopEncryptingAsked();
 
 public slots:
     // Escape does nothing: the window closes through its close box.
@@ -101,6 +110,8 @@ private:
     void trimView();
     void showTranscript();
     void showProtection();
+    void showRelayedProtection();
+    void buildLockMenu();
 
     ChatSession& m_session;
     ChatHost& m_host;
@@ -116,6 +127,8 @@ private:
     QLabel* m_cipherLabel = nullptr;
     QLineEdit* m_cipherText = nullptr;
     QLabel* m_protection = nullptr;
+    QToolButton* m_lockButton = nullptr;
+    QMenu* m_lockMenu = nullptr;
 };
 
 } // namespace peer

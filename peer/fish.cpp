@@ -140,15 +140,50 @@ std::optional<QByteArray> cbcCiphertext(QByteArrayView body)
     return bytes;
 }
 
-// Zeros end the text (the sender's padding); a line break could never have been sent in a line,
-// so a text holding one came from another key.
+// Whether `byte` may stand in a chat line: a tab, the formatting codes, CTCP's 0x01, or no
+// control at all.
+bool isTextByte(unsigned char byte)
+{
+    if (byte >= 0x20 && byte != 0x7f)
+        return true;
+    switch (byte) {
+    case 0x01:
+    case 0x02:
+    case 0x03:
+    case 0x04:
+    case 0x09:
+    case 0x0f:
+    case 0x11:
+    case 0x16:
+    case 0x1d:
+    case 0x1e:
+    case 0x1f:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Zeros end the text, and only zeros may follow (the sender's padding). Blowfish under another
+// key gives bytes that look random, which almost never pass: a non-zero byte in the padding, a
+// line break or other control, or a broken UTF-8 sequence gives them away, so another key's
+// garbage is not shown. The price is that a peer writing Latin-1 is not read.
 std::optional<QByteArray> plausibleText(QByteArray plain)
 {
     const qsizetype end = plain.indexOf('\0');
-    if (end >= 0)
+    if (end >= 0) {
+        for (qsizetype i = end; i < plain.size(); ++i) {
+            if (plain[i] != '\0')
+                return std::nullopt;
+        }
         plain.truncate(end);
-    if (plain.isEmpty() || plain.contains('\r') || plain.contains('\n'))
+    }
+    if (plain.isEmpty() || !QByteArrayView(plain).isValidUtf8())
         return std::nullopt;
+    for (const char byte : plain) {
+        if (!isTextByte(static_cast<unsigned char>(byte)))
+            return std::nullopt;
+    }
     return plain;
 }
 

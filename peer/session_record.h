@@ -1,6 +1,7 @@
 #pragma once
 
 #include "peer/blowfish.h"
+#include "peer/fish_keys.h"
 #include "peer/nick_rule.h"
 
 #include <QByteArray>
@@ -54,6 +55,8 @@ struct ChatSession
     BlowfishState cipher; // all zero unless a key is installed
     LinkProtection tls = LinkProtection::None;
     QByteArray peerFingerprint; // lower-case hex SHA-256
+    // A relayed chat's encryption with its contact, as the window shows it.
+    FishStatus fish;
     // The lines shown, with formatting codes: a direct chat's window that closed and opens
     // again for its link shows them again. The window bounds them.
     QByteArray transcript;

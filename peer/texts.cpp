@@ -2,6 +2,7 @@
 
 #include "diag/server_text.h"
 #include "peer/dcc_tls.h"
+#include "peer/fish_chats.h"
 
 #include <QCoreApplication>
 
@@ -168,3 +169,158 @@ QString peerKeyRefusedText(const QByteArray& nick)
 }
 
 } // namespace peer
+
+namespace peer::fishText {
+
+namespace {
+
+QString tr(const char* text)
+{
+    return QCoreApplication::translate("peer", text);
+}
+
+QString modeName(FishMode mode)
+{
+    return mode == FishMode::Cbc ? QStringLiteral("FiSH CBC") : QStringLiteral("FiSH ECB");
+}
+
+QString nickText(const QByteArray& nick)
+{
+    return diag::decodeServerText(nick);
+}
+
+} // namespace
+
+QString status(const FishStatus& status)
+{
+    if (!status.keyed)
+        return status.exchanging ? tr("Not encrypted, key exchange waiting") : tr("Not encrypted");
+    const QString how = tr("Encrypted (%1)").arg(modeName(status.mode));
+    if (status.typed)
+        return tr("%1, key entered by hand").arg(how);
+    return status.verified ? tr("%1, verified").arg(how) : tr("%1, key not verified").arg(how);
+}
+
+QByteArray lineMark(LineProtection protection)
+{
+    switch (protection) {
+    case LineProtection::None:
+    case LineProtection::Encrypted:
+        return {};
+    case LineProtection::Clear:
+        return tr("[not encrypted]").toUtf8();
+    case LineProtection::Undecryptable:
+        return tr("[an encrypted message that could not be decrypted]").toUtf8();
+    }
+    return {};
+}
+
+QString exchangeStarted(const QByteArray& nick)
+{
+    return tr("Key exchange sent to %1; waiting for their answer").arg(nickText(nick));
+}
+
+QString exchangeUnanswered(const QByteArray& nick)
+{
+    return tr("%1 did not answer the key exchange; nothing changed").arg(nickText(nick));
+}
+
+QString exchangeNotSent()
+{
+    return tr("The key exchange could not be sent to the server");
+}
+
+QString keyNotStored()
+{
+    return tr("The key could not be stored; it holds until the program ends");
+}
+
+QString keyChangedUnverified()
+{
+    return tr("The key changed in a new exchange; it is no longer verified");
+}
+
+QString encryptedWith(FishMode mode, const QString& comparison)
+{
+    return tr("This chat is now encrypted (%1). To verify the key, compare %2 with your contact "
+              "by voice or another channel")
+        .arg(modeName(mode), comparison);
+}
+
+QString keyTyped(FishMode mode)
+{
+    return tr("This chat is now encrypted (%1) with the key you entered").arg(modeName(mode));
+}
+
+QString stopped()
+{
+    return tr("This chat is no longer encrypted");
+}
+
+QString verifiedByUser()
+{
+    return tr("You confirmed that the comparison matched: the key is verified");
+}
+
+QString verifiedOverLink()
+{
+    return tr("The key was compared over your private link and matches: the key is verified");
+}
+
+QString checkMismatch(const QByteArray& nick)
+{
+    return tr("%1's program holds another key for this chat: someone may have tampered with the "
+              "exchange. Exchange keys again")
+        .arg(nickText(nick));
+}
+
+QString offerTitle()
+{
+    return tr("Encrypted Chat");
+}
+
+QString offerQuestion(const QByteArray& nick)
+{
+    return tr("%1 wants to encrypt your chat").arg(nickText(nick));
+}
+
+QString offerDetails()
+{
+    return tr("Yes answers their key exchange (DH1080); every line between you is encrypted from "
+              "then on. Compare the verification code with them afterwards.");
+}
+
+QString keyEntryTitle()
+{
+    return tr("Set Key");
+}
+
+QString keyEntryPrompt(const QByteArray& nick)
+{
+    return tr("The key you share with %1 (\"cbc:\" before it for CBC):").arg(nickText(nick));
+}
+
+QString keyInvalid()
+{
+    return tr("A key has 1 to 56 characters.");
+}
+
+QString compareTitle()
+{
+    return tr("Compare Keys");
+}
+
+QString compareQuestion(const QByteArray& nick, const QString& comparison)
+{
+    return tr("Read this to %1 by voice or another channel, and have them read theirs:\n\n%2\n\n"
+              "Do both show the same?")
+        .arg(nickText(nick), comparison);
+}
+
+QString nothingToCompare()
+{
+    return tr("This chat's key was entered by hand or is not set, so there is no exchange to "
+              "compare.");
+}
+
+} // namespace peer::fishText

@@ -73,3 +73,41 @@ QString peerKeyQuestionText(const QByteArray& nick, const QByteArray& theirFinge
 QString peerKeyRefusedText(const QByteArray& nick);
 
 } // namespace peer
+
+namespace peer {
+
+enum class FishMode;
+struct FishStatus;
+enum class LineProtection;
+
+// What relayed chats say about their encryption.
+namespace fishText {
+
+QString status(const FishStatus& status);
+// The mark of a received line that was not decrypted with the contact's key, or nothing.
+QByteArray lineMark(LineProtection protection);
+QString exchangeStarted(const QByteArray& nick);
+QString exchangeUnanswered(const QByteArray& nick);
+QString exchangeNotSent();
+QString keyNotStored();
+QString keyChangedUnverified();
+QString encryptedWith(FishMode mode, const QString& comparison);
+QString keyTyped(FishMode mode);
+QString stopped();
+QString verifiedByUser();
+QString verifiedOverLink();
+QString checkMismatch(const QByteArray& nick);
+// The question put when a contact starts a key exchange.
+QString offerTitle();
+QString offerQuestion(const QByteArray& nick);
+QString offerDetails();
+// The user's own actions.
+QString keyEntryTitle();
+QString keyEntryPrompt(const QByteArray& nick);
+QString keyInvalid();
+QString compareTitle();
+QString compareQuestion(const QByteArray& nick, const QString& comparison);
+QString nothingToCompare();
+
+} // namespace fishText
+} // namespace peer

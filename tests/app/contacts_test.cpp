@@ -151,18 +151,26 @@ TEST_F(ContactsTest, RightClickShowsTheMenuOnlyOverAContactAndItsCommandsReachTh
     emit list->customContextMenuRequested(list->visualItemRect(item("bob")).center());
     EXPECT_TRUE(list->popupMenu()->isVisible());
     list->popupMenu()->hide();
-    // Every item carries its command id and has its handler. Forgetting a key is no command: it
-    // goes with the contact under the pointer, and only when a key is pinned.
+    // Every item carries its command id and has its handler. Forgetting a key and encrypting
+    // the chat are no commands: they go with the contact under the pointer.
     const QAction* forget = list->forgetKeyAction();
     QList<int> ids;
     for (QAction* action : list->popupMenu()->actions()) {
-        if (action->isSeparator() || action == forget)
+        if (action->isSeparator() || action == forget || action == list->encryptAction())
             continue;
         EXPECT_TRUE(action->isEnabled()) << action->text().toStdString();
         ids << action->data().toInt();
     }
     EXPECT_EQ(ids, (QList<int>{40013, 40034, 40062, 40063, 40014, 40018, 40017, 40020, 40021, 40019,
                                40032}));
+    // Encrypting starts a key exchange with the contact, said in the chat with them.
+    list->encryptAction()->trigger();
+    EXPECT_TRUE(
+        test::waitFor([&] { return server.received().contains("NOTICE bob :DH1080_INIT "); }));
+    ASSERT_NE(core->chatWith("bob", false), nullptr);
+    EXPECT_TRUE(core->chatWith("bob", false)
+                    ->viewText()
+                    .contains(QStringLiteral("Key exchange sent to bob")));
 }
 
 TEST_F(ContactsTest, ForgetsAPinnedPrivateLinkKeyFromTheContactsMenu)

@@ -312,13 +312,15 @@ TEST(FishOpen, TellsPlainFromUndecryptable)
     }
 }
 
-TEST(FishOpen, TextEndsAtItsFirstZeroByteAndAnUnsetKeyOpensNothing)
+TEST(FishOpen, OnlyPaddingMayFollowTheTextAndAnUnsetKeyOpensNothing)
 {
+    // Nobody sends a NUL inside a line; bytes after one are what another key decrypts to.
     const peer::FishKey key = keyFor("fishkey");
     const QByteArray message =
         peer::sealFishText(key, FishMode::Ecb, QByteArray("left\0right", 10));
-    EXPECT_EQ(peer::openFishText(key, message),
-              (peer::OpenedFishText{Status::Opened, "left", FishMode::Ecb}));
+    EXPECT_EQ(peer::openFishText(key, message).status, Status::Undecryptable);
+    EXPECT_EQ(peer::openFishText(key, peer::sealFishText(key, FishMode::Cbc, "left")),
+              (peer::OpenedFishText{Status::Opened, "left", FishMode::Cbc}));
 
     const peer::FishKey unset;
     EXPECT_EQ(peer::openFishText(unset, "+OK O7tsL0iStsR0moZNg0rHQJE1").status,
@@ -484,3 +486,21 @@ TEST(FishSplit, CutsInvalidBytesWithoutLosingAny)
 } // namespace
 
 #pragma GCC diagnostic pop
+
+TEST(FishOpen, AnotherKeysMessagesAreAlmostNeverTakenForText)
+{
+    // Blowfish under the wrong key gives bytes that look random; what passes for text is what a
+    // user would see as garbage. Deterministic: the keys and texts are fixed.
+    const peer::FishKey ours = keyFor("fishkey");
+    int shown = 0;
+    for (int i = 0; i < 500; ++i) {
+        const peer::FishKey theirs = keyFor("other key " + QByteArray::number(i));
+        const QByteArray text = "hello number " + QByteArray::number(i);
+        for (const FishMode mode : {FishMode::Ecb, FishMode::Cbc}) {
+            if (peer::openFishText(ours, peer::sealFishText(theirs, mode, text)).status
+                == Status::Opened)
+                ++shown;
+        }
+    }
+    EXPECT_LE(shown, 1);
+}

@@ -1,0 +1,71 @@
+#pragma once
+
+#include "peer/fish.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <optional>
+
+namespace peer {
+
+// What protects the relayed chats with one contact, as their windows say it.
+struct FishStatus
+{
+    bool keyed = false;
+    FishMode mode = FishMode::Ecb;
+    bool verified = false;
+    bool typed = false;      // the user typed the key: there is no exchange to compare
+    bool exchanging = false; // our key exchange waits for the contact's answer
+    QString comparison;      // the short authentication string of the exchange, when there was one
+
+    bool operator==(const FishStatus& o) const
+    {
+        return keyed == o.keyed && mode == o.mode && verified == o.verified && typed == o.typed
+               && exchanging == o.exchanging && comparison == o.comparison;
+    }
+    bool operator!=(const FishStatus& o) const { return !(*this == o); }
+};
+
+// How a received relayed line reached us, for the mark its window gives it.
+enum class LineProtection {
+    None,          // no key with this contact: shown as it came
+    Encrypted,     // decrypted with the contact's key
+    Clear,         // sent in clear although the chat is encrypted
+    Undecryptable, // encrypted, but not with a key we hold
+};
+
+// A contact's FiSH key as kept between runs.
+struct StoredFishKey
+{
+    QByteArray key; // the Blowfish key text, as FiSH peers hold it
+    FishMode mode = FishMode::Ecb;
+    // The verification digest of the exchange that made the key; empty for a key the user typed,
+    // which has nothing to compare.
+    QByteArray digest;
+    bool verified = false;
+
+    bool operator==(const StoredFishKey& other) const
+    {
+        return key == other.key && mode == other.mode && digest == other.digest
+               && verified == other.verified;
+    }
+};
+
+// Where the keys of relayed chats are kept, one per contact; the program keeps them as secrets.
+class FishKeyStore
+{
+public:
+    virtual ~FishKeyStore() = default;
+    virtual std::optional<StoredFishKey> find(const QByteArray& nick) = 0;
+    virtual bool save(const QByteArray& nick, const StoredFishKey& key) = 0;
+    // True also when there was none.
+    virtual bool forget(const QByteArray& nick) = 0;
+};
+
+// A stored key as one text ("cbc 1 <digest hex> <key>"), and back; nothing for a text that is
+// not one.
+QByteArray encodeStoredFishKey(const StoredFishKey& key);
+std::optional<StoredFishKey> decodeStoredFishKey(QByteArrayView text);
+
+} // namespace peer

@@ -1,0 +1,207 @@
+// Encrypted relayed chats through the whole program against a scripted server: the contact's
+// side is played with the same pure cores a FiSH peer would use.
+#include "config/store.h"
+#include "peer/chat_window.h"
+#include "peer/dh1080.h"
+#include "peer/fish.h"
+#include "tests/support/connected_program.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QRegularExpression>
+#include <QToolButton>
+
+using test::waitFor;
+
+namespace {
+
+class FishTest : public test::ConnectedProgramTest
+{
+protected:
+    void SetUp() override
+    {
+        test::CoreOptions options;
+        options.contacts = {"bob"};
+        connect(options);
+        prompter = core->prompter;
+    }
+    // The newest line sent to bob whose text starts with `start`, without CR LF; waits for it.
+    QByteArray sentToBob(const QByteArray& command, const QByteArray& start)
+    {
+        const QRegularExpression pattern(
+            QRegularExpression::escape(QString::fromLatin1(command + " bob :" + start)) + "[^\r]*");
+        QByteArray found;
+        waitFor([&] {
+            for (auto it = pattern.globalMatch(QString::fromLatin1(server.received()));
+                 it.hasNext();)
+                found = it.next().captured(0).toLatin1();
+            return !found.isEmpty();
+        });
+        return found.mid(command.size() + 6);
+    }
+    peer::ChatWindow* bobsWindow() const { return core->chatWith("bob", false); }
+    bool shows(const QString& text)
+    {
+        return waitFor([&] { return bobsWindow() && bobsWindow()->viewText().contains(text); });
+    }
+    void type(const QString& text)
+    {
+        bobsWindow()->input()->setText(text);
+        bobsWindow()->send();
+    }
+    // bob's side of an exchange that alice answered: the key both now hold.
+    QByteArray bobsKeyAfterInit(const peer::dh1080::KeyPair& bob, bool cbc)
+    {
+        server.send(":bob!b@h NOTICE alice :"
+                    + peer::dh1080::keyExchangeText(peer::dh1080::Step::Init, bob.publicKey, cbc)
+                    + "\r\n");
+        const auto finish = peer::dh1080::parseKeyExchange(sentToBob("NOTICE", "DH1080_FINISH"));
+        if (!finish || finish->cbc != cbc)
+            return {};
+        return peer::dh1080::sharedKey(bob, finish->publicKey).value_or(QByteArray());
+    }
+
+    test::ScriptedPrompter* prompter = nullptr;
+};
+
+TEST_F(FishTest, AContactsExchangeIsAskedAboutThenEveryLineBothWaysIsEncrypted)
+{
+    prompter->answers = {true};
+    const auto bob = peer::dh1080::makeKeyPair();
+    ASSERT_TRUE(bob);
+    const QByteArray key = bobsKeyAfterInit(*bob, true);
+    ASSERT_EQ(key.size(), 43);
+    ASSERT_EQ(prompter->questions.size(), 1u);
+    EXPECT_EQ(prompter->questions[0].text, "bob wants to encrypt your chat");
+    peer::FishKey bobKey;
+    ASSERT_TRUE(bobKey.set(key));
+
+    server.send(":bob!b@h PRIVMSG alice :"
+                + peer::sealFishText(bobKey, peer::FishMode::Cbc, "meet at <b>noon</b>") + "\r\n");
+    ASSERT_TRUE(shows("<bob> meet at <b>noon</b>"));
+    EXPECT_EQ(bobsWindow()->protectionLabel()->text(), "Encrypted (FiSH CBC), key not verified");
+    EXPECT_TRUE(bobsWindow()->viewText().contains(core->program->fish().status("bob").comparison));
+
+    type(QStringLiteral("see you there"));
+    const QByteArray sent = sentToBob("PRIVMSG", "+OK *");
+    const peer::OpenedFishText opened = peer::openFishText(bobKey, sent);
+    EXPECT_EQ(opened.status, peer::OpenedFishText::Status::Opened);
+    EXPECT_EQ(opened.text, "see you there");
+    EXPECT_FALSE(server.received().contains("see you there"));
+
+    // A long text goes out in several encrypted lines, each within the line limit.
+    const QString longText = QString(300, QChar(0x00e9));
+    type(longText);
+    QByteArray joined;
+    ASSERT_TRUE(waitFor([&] {
+        joined.clear();
+        for (const QByteArray& line : server.received().split('\n')) {
+            if (!line.startsWith("PRIVMSG bob :+OK *"))
+                continue;
+            EXPECT_LE(line.size() + 1, 512);
+            joined += peer::openFishText(bobKey, line.mid(13).chopped(1)).text;
+        }
+        return joined.endsWith(longText.toUtf8());
+    }));
+
+    // In clear or with another key, it is marked, never shown as garbage.
+    server.send(":bob!b@h PRIVMSG alice :sent in clear\r\n");
+    ASSERT_TRUE(shows("<bob> [not encrypted] sent in clear"));
+    peer::FishKey other;
+    other.set("another key");
+    server.send(":bob!b@h PRIVMSG alice :"
+                + peer::sealFishText(other, peer::FishMode::Cbc, "secret words") + "\r\n");
+    ASSERT_TRUE(shows("<bob> [an encrypted message that could not be decrypted]"));
+}
+
+TEST_F(FishTest, TheAwayReplyToAKeyedContactIsEncrypted)
+{
+    prompter->answers = {true};
+    const auto bob = peer::dh1080::makeKeyPair();
+    const QByteArray key = bobsKeyAfterInit(*bob, false);
+    ASSERT_FALSE(key.isEmpty());
+    config::Settings settings = core->program->settings();
+    settings.away = "back at five";
+    settings.awayset = true;
+    core->program->applySettings(settings);
+    peer::FishKey bobKey;
+    bobKey.set(key);
+    server.send(":bob!b@h PRIVMSG alice :" + peer::sealFishText(bobKey, peer::FishMode::Ecb, "hi")
+                + "\r\n");
+    const QByteArray away = sentToBob("PRIVMSG", "+OK ");
+    EXPECT_EQ(peer::openFishText(bobKey, away).text, "back at five");
+    EXPECT_FALSE(server.received().contains("back at five"));
+    ASSERT_TRUE(shows("<alice> back at five"));
+}
+
+TEST_F(FishTest, ADeclinedExchangeLeavesTheChatInClear)
+{
+    prompter->answers = {false};
+    const auto bob = peer::dh1080::makeKeyPair();
+    server.send(":bob!b@h NOTICE alice :"
+                + peer::dh1080::keyExchangeText(peer::dh1080::Step::Init, bob->publicKey, true)
+                + "\r\n");
+    ASSERT_TRUE(waitFor([&] { return prompter->questions.size() == 1; }));
+    ASSERT_TRUE(linesRead("after"));
+    EXPECT_FALSE(server.received().contains("DH1080_FINISH"));
+    core->program->chats().openChat("bob");
+    type(QStringLiteral("plain as ever"));
+    ASSERT_TRUE(
+        waitFor([&] { return server.received().contains("PRIVMSG bob :plain as ever\r\n"); }));
+    EXPECT_EQ(bobsWindow()->protectionLabel()->text(), "Not encrypted");
+}
+
+TEST_F(FishTest, TheWindowsMenuExchangesTypesComparesAndStops)
+{
+    core->program->chats().openChat("bob");
+    peer::ChatWindow* window = bobsWindow();
+    ASSERT_TRUE(window && window->lockMenu());
+    const auto action = [&](const QString& text) {
+        for (QAction* each : window->lockMenu()->actions()) {
+            if (each->text() == text)
+                return each;
+        }
+        ADD_FAILURE() << text.toStdString();
+        return window->lockMenu()->actions().first();
+    };
+
+    // A key typed by hand, as FiSH users share one: the published vector goes out.
+    prompter->inputs = {QStringLiteral("fishkey")};
+    action(QStringLiteral("Set key..."))->trigger();
+    type(QStringLiteral("Hello world"));
+    ASSERT_TRUE(waitFor([&] {
+        return server.received().contains("PRIVMSG bob :+OK O7tsL0iStsR0moZNg0rHQJE1\r\n");
+    }));
+    EXPECT_EQ(window->protectionLabel()->text(), "Encrypted (FiSH ECB), key entered by hand");
+    // Kept for the next run, in the store.
+    EXPECT_TRUE(core->program->store().chatKey("bob").value_or("").endsWith(" fishkey"));
+
+    // Our exchange: bob answers with CBC, and the comparison is confirmed.
+    action(QStringLiteral("Encrypt this chat"))->trigger();
+    const auto init = peer::dh1080::parseKeyExchange(sentToBob("NOTICE", "DH1080_INIT"));
+    ASSERT_TRUE(init && init->cbc);
+    const auto bob = peer::dh1080::makeKeyPair();
+    server.send(":bob!b@h NOTICE alice :"
+                + peer::dh1080::keyExchangeText(peer::dh1080::Step::Finish, bob->publicKey, true)
+                + "\r\n");
+    ASSERT_TRUE(waitFor([&] {
+        return window->protectionLabel()->text() == "Encrypted (FiSH CBC), key not verified";
+    }));
+    const QString comparison = peer::dh1080::shortAuthenticationString(
+        peer::dh1080::verificationDigest(bob->publicKey, init->publicKey));
+    prompter->answers = {true};
+    action(QStringLiteral("Compare keys..."))->trigger();
+    ASSERT_FALSE(prompter->questions.empty());
+    EXPECT_TRUE(prompter->questions.back().text.contains(comparison));
+    EXPECT_EQ(window->protectionLabel()->text(), "Encrypted (FiSH CBC), verified");
+
+    action(QStringLiteral("Stop encrypting"))->trigger();
+    EXPECT_EQ(window->protectionLabel()->text(), "Not encrypted");
+    EXPECT_FALSE(core->program->store().chatKey("bob"));
+    type(QStringLiteral("clear again"));
+    ASSERT_TRUE(
+        waitFor([&] { return server.received().contains("PRIVMSG bob :clear again\r\n"); }));
+}
+
+} // namespace

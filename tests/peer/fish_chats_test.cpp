@@ -1,0 +1,301 @@
+#include "peer/chat_host.h"
+#include "peer/fish_chats.h"
+
+#include <QHash>
+#include <gtest/gtest.h>
+
+#include <deque>
+
+namespace {
+
+using peer::FishChats;
+using peer::FishMode;
+using peer::LineProtection;
+
+// One side of a conversation: its lines go to the other side's queue, as the server would
+// relay them, and its keys live in memory.
+class Side : public peer::ChatHost, public peer::FishKeyStore
+{
+public:
+    explicit Side(QByteArray nick)
+        : me(std::move(nick))
+    {}
+    QByteArray nickInUse() const override { return me; }
+    bool sendServerLine(const QByteArray& line) override
+    {
+        sent.push_back(line);
+        return true;
+    }
+    bool loggingOn() const override { return false; }
+    std::optional<QString> installDir() const override { return std::nullopt; }
+
+    std::optional<peer::StoredFishKey> find(const QByteArray& nick) override
+    {
+        const auto found = keys.constFind(nick);
+        return found == keys.constEnd() ? std::nullopt : std::optional(*found);
+    }
+    bool save(const QByteArray& nick, const peer::StoredFishKey& key) override
+    {
+        keys.insert(nick, key);
+        return true;
+    }
+    bool forget(const QByteArray& nick) override
+    {
+        keys.remove(nick);
+        return true;
+    }
+
+    QByteArray me;
+    std::deque<QByteArray> sent;
+    QHash<QByteArray, peer::StoredFishKey> keys;
+    FishChats fish{*this, *this};
+    std::vector<QByteArray> notes;
+    std::vector<QByteArray> offers;
+
+    void watch()
+    {
+        QObject::connect(
+            &fish, &FishChats::noteShown, &fish,
+            [this](const QByteArray&, const QByteArray& line) { notes.push_back(line); });
+        QObject::connect(&fish, &FishChats::exchangeOffered, &fish,
+                         [this](const QByteArray& nick) { offers.push_back(nick); });
+    }
+};
+
+// "NOTICE bob :text" or "PRIVMSG bob :text" as `to` receives it from `from`.
+void relay(Side& from, Side& to)
+{
+    while (!from.sent.empty()) {
+        const QByteArray line = from.sent.front();
+        from.sent.pop_front();
+        const qsizetype colon = line.indexOf(" :");
+        ASSERT_GT(colon, 0) << line.constData();
+        const QByteArray text = line.mid(colon + 2);
+        if (line.startsWith("NOTICE "))
+            to.fish.takeNotice(from.me, text);
+    }
+}
+
+class FishPair : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        alice.watch();
+        bob.watch();
+    }
+    // What `to` shows for `text` typed by `from`, through the wire.
+    FishChats::Incoming say(Side& from, Side& to, const QByteArray& text)
+    {
+        const QList<QByteArray> pieces = from.fish.outgoing(to.me, text, 400);
+        EXPECT_EQ(pieces.size(), 1);
+        return to.fish.incoming(from.me, pieces.value(0));
+    }
+    Side alice{"alice"};
+    Side bob{"bob"};
+};
+
+TEST_F(FishPair, AnAcceptedExchangeGivesBothOneCbcKeyAndTheSameComparison)
+{
+    alice.fish.startExchange("bob");
+    ASSERT_EQ(alice.sent.size(), 1u);
+    EXPECT_TRUE(alice.sent.front().startsWith("NOTICE bob :DH1080_INIT "));
+    EXPECT_TRUE(alice.sent.front().endsWith(" CBC"));
+    EXPECT_TRUE(alice.fish.status("bob").exchanging);
+    relay(alice, bob);
+    ASSERT_EQ(bob.offers, std::vector<QByteArray>{"alice"});
+    EXPECT_FALSE(bob.fish.status("alice").keyed); // nothing before the user says yes
+    bob.fish.acceptOffer("alice");
+    relay(bob, alice);
+
+    const peer::FishStatus a = alice.fish.status("bob");
+    const peer::FishStatus b = bob.fish.status("alice");
+    EXPECT_TRUE(a.keyed && b.keyed);
+    EXPECT_EQ(a.mode, FishMode::Cbc);
+    EXPECT_EQ(b.mode, FishMode::Cbc);
+    EXPECT_FALSE(a.verified || a.exchanging || a.typed);
+    EXPECT_EQ(a.comparison, b.comparison);
+    EXPECT_EQ(a.comparison.size(), 24);
+    EXPECT_EQ(alice.keys.value("bob").key, bob.keys.value("alice").key);
+
+    const auto heard = say(alice, bob, "caf\xc3\xa9 at noon?");
+    EXPECT_EQ(heard.protection, LineProtection::Encrypted);
+    EXPECT_EQ(heard.text, "caf\xc3\xa9 at noon?");
+    EXPECT_EQ(say(bob, alice, "yes").text, "yes");
+}
+
+TEST_F(FishPair, AnExchangeRacedFromBothSidesEndsWithOneKey)
+{
+    alice.fish.startExchange("bob");
+    bob.fish.startExchange("alice");
+    relay(alice, bob); // each INIT reaches a side that waits for its own answer
+    relay(bob, alice);
+    relay(alice, bob); // the answers that follow find nothing waiting
+    relay(bob, alice);
+    EXPECT_TRUE(alice.offers.empty());
+    EXPECT_TRUE(bob.offers.empty());
+    ASSERT_TRUE(alice.keys.contains("bob"));
+    EXPECT_EQ(alice.keys.value("bob").key, bob.keys.value("alice").key);
+    EXPECT_EQ(alice.fish.status("bob").comparison, bob.fish.status("alice").comparison);
+    EXPECT_EQ(say(alice, bob, "one key").text, "one key");
+}
+
+TEST_F(FishPair, APeerWithoutCbcGetsEcbUntilItWritesCbc)
+{
+    // bob's side is played by hand: an ECB-only peer answers without " CBC".
+    alice.fish.startExchange("bob");
+    const auto init = peer::dh1080::parseKeyExchange(alice.sent.front().mid(12));
+    ASSERT_TRUE(init);
+    const auto pair = peer::dh1080::makeKeyPair();
+    ASSERT_TRUE(pair);
+    alice.fish.takeNotice(
+        "bob", peer::dh1080::keyExchangeText(peer::dh1080::Step::Finish, pair->publicKey, false));
+    EXPECT_EQ(alice.fish.status("bob").mode, FishMode::Ecb);
+    const QByteArray key = *peer::dh1080::sharedKey(*pair, init->publicKey);
+    const QByteArray sent = alice.fish.outgoing("bob", "hi", 400).value(0);
+    EXPECT_TRUE(sent.startsWith("+OK ") && !sent.startsWith("+OK *")) << sent.constData();
+
+    peer::FishKey bobKey;
+    ASSERT_TRUE(bobKey.set(key));
+    EXPECT_EQ(peer::openFishText(bobKey, sent).text, "hi");
+    const auto heard =
+        alice.fish.incoming("bob", peer::sealFishText(bobKey, FishMode::Cbc, "now in cbc"));
+    EXPECT_EQ(heard.text, "now in cbc");
+    EXPECT_EQ(alice.fish.status("bob").mode, FishMode::Cbc);
+    EXPECT_TRUE(alice.fish.outgoing("bob", "hi", 400).value(0).startsWith("+OK *"));
+}
+
+TEST_F(FishPair, WhatArrivesIsMarkedByHowItCame)
+{
+    EXPECT_EQ(alice.fish.setTypedKey("bob", QStringLiteral("fishkey")), FishChats::KeyEntry::Set);
+    EXPECT_EQ(alice.fish.outgoing("bob", "Hello world", 400),
+              QList<QByteArray>{"+OK O7tsL0iStsR0moZNg0rHQJE1"});
+    struct Case
+    {
+        QByteArray from;
+        QByteArray text;
+        LineProtection protection;
+        QByteArray shown;
+    };
+    const Case cases[] = {
+        {"bob", "+OK O7tsL0iStsR0moZNg0rHQJE1", LineProtection::Encrypted, "Hello world"},
+        {"BOB", "+OK O7tsL0iStsR0moZNg0rHQJE1", LineProtection::Encrypted, "Hello world"},
+        {"bob", "plain words", LineProtection::Clear, "plain words"},
+        {"bob", "+OK kLVrN0Tg9Xf/X2sHm0lVZB/.", LineProtection::Undecryptable, ""},
+        {"bob", "+OK short", LineProtection::Undecryptable, ""},
+        {"carol", "+OK O7tsL0iStsR0moZNg0rHQJE1", LineProtection::Undecryptable, ""},
+        {"carol", "hello", LineProtection::None, "hello"},
+    };
+    for (const Case& c : cases) {
+        const auto heard = alice.fish.incoming(c.from, c.text);
+        EXPECT_EQ(heard.protection, c.protection)
+            << c.from.constData() << ' ' << c.text.constData();
+        EXPECT_EQ(heard.text, c.shown) << c.text.constData();
+    }
+}
+
+TEST_F(FishPair, ANewExchangeDropsVerifiedAndSaysSo)
+{
+    alice.fish.startExchange("bob");
+    relay(alice, bob);
+    bob.fish.acceptOffer("alice");
+    relay(bob, alice);
+    alice.fish.markVerified("bob");
+    EXPECT_TRUE(alice.fish.status("bob").verified);
+    EXPECT_TRUE(alice.keys.value("bob").verified);
+
+    bob.fish.startExchange("alice");
+    relay(bob, alice);
+    alice.fish.acceptOffer("bob");
+    relay(alice, bob);
+    EXPECT_FALSE(alice.fish.status("bob").verified);
+    EXPECT_EQ(std::count(alice.notes.begin(), alice.notes.end(),
+                         "*The key changed in a new exchange; it is no longer verified*\r\n"),
+              1);
+}
+
+TEST_F(FishPair, TheProgramsCompareTheExchangeOverAPinnedLink)
+{
+    alice.fish.startExchange("bob");
+    relay(alice, bob);
+    bob.fish.acceptOffer("alice");
+    relay(bob, alice);
+    const auto fromBob = bob.fish.checkMessage("alice");
+    ASSERT_TRUE(fromBob);
+    EXPECT_TRUE(FishChats::isCheckMessage(*fromBob));
+    alice.fish.takeCheck("bob", *fromBob);
+    EXPECT_TRUE(alice.fish.status("bob").verified);
+
+    // Someone in the middle: carol's exchange with alice gives another digest than bob holds.
+    Side carol{"bob"};
+    carol.watch();
+    carol.fish.startExchange("alice");
+    relay(carol, alice);
+    alice.fish.acceptOffer("bob");
+    alice.fish.takeCheck("bob", *fromBob);
+    EXPECT_FALSE(alice.fish.status("bob").verified);
+    EXPECT_TRUE(alice.notes.back().contains("someone may have tampered"));
+    // Typed keys have nothing to compare.
+    alice.fish.setTypedKey("dave", QStringLiteral("cbc:secret"));
+    EXPECT_FALSE(alice.fish.checkMessage("dave"));
+    EXPECT_EQ(alice.fish.status("dave").mode, FishMode::Cbc);
+}
+
+TEST_F(FishPair, HostileNoticesChangeNothing)
+{
+    const QByteArray notices[] = {
+        "DH1080_INIT",
+        "DH1080_INIT A",
+        "DH1080_INIT AAAA CBC",
+        "DH1080_FINISH " + QByteArray(181, 'A'),
+        "DH1080_INIT " + QByteArray(5000, 'Q'),
+        "DH1080_BOGUS xyz",
+    };
+    for (const QByteArray& text : notices)
+        alice.fish.takeNotice("mallory", text);
+    EXPECT_TRUE(alice.offers.empty());
+    EXPECT_TRUE(alice.sent.empty());
+    EXPECT_TRUE(alice.keys.isEmpty());
+
+    // A flood of real offers from many nicks waits only up to the bound.
+    Side other{"x"};
+    for (int i = 0; i < 10; ++i) {
+        other.fish.startExchange("alice");
+        alice.fish.takeNotice("m" + QByteArray::number(i), other.sent.back().mid(14));
+    }
+    EXPECT_EQ(int(alice.offers.size()), FishChats::kMaxOffers);
+    // A FINISH nobody asked for keys nothing.
+    alice.fish.takeNotice("m1", "DH1080_FINISH " + other.sent.back().mid(26));
+    EXPECT_FALSE(alice.fish.status("m1").keyed);
+}
+
+TEST_F(FishPair, TheAwayReplyIsSealedToAKeyedContactOnly)
+{
+    EXPECT_FALSE(alice.fish.sealedAway("bob", "gone fishing", 400));
+    alice.fish.setTypedKey("bob", QStringLiteral("cbc:fishkey"));
+    const auto sealed = alice.fish.sealedAway("bob", "gone fishing", 400);
+    ASSERT_TRUE(sealed);
+    EXPECT_EQ(sealed->plain, "gone fishing");
+    peer::FishKey key;
+    key.set("fishkey");
+    EXPECT_EQ(peer::openFishText(key, sealed->wire).text, "gone fishing");
+    // Cut to fit, never past the room.
+    const auto cut = alice.fish.sealedAway("bob", QByteArray(600, 'z'), 100);
+    ASSERT_TRUE(cut);
+    EXPECT_LE(cut->wire.size(), 100);
+    EXPECT_EQ(peer::openFishText(key, cut->wire).text, cut->plain);
+}
+
+TEST(StoredFishKey, ReadsBackWhatItWroteAndRefusesAnythingElse)
+{
+    peer::StoredFishKey exchanged{"k3y with blanks", FishMode::Cbc, QByteArray(32, '\x7f'), true};
+    peer::StoredFishKey typed{"fishkey", FishMode::Ecb, {}, false};
+    for (const auto& key : {exchanged, typed})
+        EXPECT_EQ(peer::decodeStoredFishKey(peer::encodeStoredFishKey(key)), key);
+    for (const QByteArray& text :
+         {QByteArray(""), QByteArray("cbc 1 -"), QByteArray("xyz 0 - k"), QByteArray("cbc 2 - k"),
+          QByteArray("cbc 0 abcd k"), QByteArray("cbc 0 - ") + QByteArray(57, 'k')})
+        EXPECT_FALSE(peer::decodeStoredFishKey(text)) << text.constData();
+}
+
+} // namespace
