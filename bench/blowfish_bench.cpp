@@ -2,7 +2,9 @@
 // schedule. Figures as in core_bench.cpp.
 #include "bench/core_common.h"
 #include "peer/blowfish.h"
+#include "peer/dh1080.h"
 #include "peer/encrypted_chat.h"
+#include "peer/fish.h"
 
 #include <QByteArray>
 #include <benchmark/benchmark.h>
@@ -177,5 +179,44 @@ void KeySchedule(benchmark::State& state)
 }
 
 BENCHMARK(KeySchedule)->Unit(benchmark::kMicrosecond);
+
+} // namespace
+
+namespace {
+
+// A FiSH line of the length a long chat line comes to, sealed and opened again.
+void FishRoundTrip(benchmark::State& state)
+{
+    const auto mode = state.range(0) == 0 ? peer::FishMode::Ecb : peer::FishMode::Cbc;
+    peer::FishKey key;
+    key.set("BxZ2uqXr1hJ3o8eFf0PjUvGm9TcL4wKdYs7aNn5RkQi");
+    const QByteArray text(400, 'x');
+    quint32 counter = 0;
+    const peer::RandomSource random = [&counter] { return ++counter; };
+    for (auto _ : state) {
+        const peer::OpenedFishText opened =
+            peer::openFishText(key, peer::sealFishText(key, mode, text, random));
+        benchmark::DoNotOptimize(opened.text.data());
+    }
+    state.SetLabel(mode == peer::FishMode::Ecb ? "fish ecb 400 B seal+open/s"
+                                               : "fish cbc 400 B seal+open/s");
+    state.counters["value"] =
+        benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
+}
+BENCHMARK(FishRoundTrip)->Arg(0)->Arg(1);
+
+// One side's whole DH1080 work: a key pair and the shared key from the other's public key.
+void Dh1080Side(benchmark::State& state)
+{
+    const auto theirs = peer::dh1080::makeKeyPair();
+    for (auto _ : state) {
+        const auto ours = peer::dh1080::makeKeyPair();
+        benchmark::DoNotOptimize(peer::dh1080::sharedKey(*ours, theirs->publicKey));
+    }
+    state.SetLabel("dh1080 key pair + shared key ms");
+    state.counters["value"] =
+        benchmark::Counter(double(state.iterations()) * 1e-3, kMicrosecondsEach);
+}
+BENCHMARK(Dh1080Side);
 
 } // namespace

@@ -1,11 +1,9 @@
 #include "peer/fish_chats.h"
 
-#include "diag/debug_log.h"
-#include "diag/server_text.h"
-#include "irc/commands.h"
 #include "irc/isupport.h"
 #include "peer/chat_host.h"
 #include "peer/chat_text.h"
+#include "peer/fish_exchange.h"
 #include "peer/texts.h"
 
 #include <QTimer>
@@ -17,27 +15,23 @@ namespace {
 constexpr char kCheckPrefix[] = "\x01"
                                 "FISHCHECK ";
 
+// The server puts ":<nick>!<user>@<host> " before the line it relays, and a line it cuts at
+// 512 bytes no longer decrypts: a sealed line leaves room for our nick and the longest user
+// (10) and host (63) names servers allow.
+qsizetype roomAfterRelay(qsizetype room, const QByteArray& ownNick)
+{
+    return room - (ownNick.size() + 77);
+}
+
 } // namespace
-
-struct FishChats::Exchange
-{
-    QByteArray nick;
-    dh1080::KeyPair pair;
-    std::unique_ptr<QTimer> timer;
-};
-
-struct FishChats::Offer
-{
-    QByteArray nick;
-    dh1080::KeyExchange init;
-    std::unique_ptr<QTimer> timer;
-};
 
 FishChats::FishChats(ChatHost& host, FishKeyStore& keys, QObject* parent)
     : QObject(parent)
     , m_host(host)
     , m_keys(keys)
-{}
+{
+    m_clock.start();
+}
 
 FishChats::~FishChats()
 {
@@ -96,7 +90,8 @@ QList<QByteArray> FishChats::outgoing(const QByteArray& nick, const QByteArray& 
     if (!entry)
         return splitUtf8(text, int(room));
     QList<QByteArray> sealed;
-    for (const QByteArray& piece : splitForFish(text, entry->stored.mode, room))
+    const qsizetype relayed = roomAfterRelay(room, m_host.nickInUse());
+    for (const QByteArray& piece : splitForFish(text, entry->stored.mode, relayed))
         sealed.push_back(sealFishText(entry->key, entry->stored.mode, piece));
     return sealed;
 }
@@ -107,7 +102,8 @@ std::optional<FishChats::SealedAway> FishChats::sealedAway(const QByteArray& nic
     const Keyed* entry = keyed(nick);
     if (!entry)
         return std::nullopt;
-    const QList<QByteArray> pieces = splitForFish(text, entry->stored.mode, room);
+    const QList<QByteArray> pieces =
+        splitForFish(text, entry->stored.mode, roomAfterRelay(room, m_host.nickInUse()));
     // An empty away text still goes out as an encrypted line: nothing goes in clear.
     const QByteArray plain = pieces.isEmpty() ? QByteArray() : pieces[0];
     return SealedAway{sealFishText(entry->key, entry->stored.mode, plain), plain};
@@ -140,145 +136,6 @@ FishChats::Incoming FishChats::incoming(const QByteArray& nick, QByteArrayView t
         emit statusChanged(nick);
     }
     return {opened.text, LineProtection::Encrypted};
-}
-
-bool FishChats::sendNotice(const QByteArray& nick, const QByteArray& text)
-{
-    const auto line = irc::Command::notice(nick, text);
-    return line && m_host.sendServerLine(*line);
-}
-
-void FishChats::note(const QByteArray& nick, const QString& text)
-{
-    emit noteShown(nick, "*" + text.toUtf8() + "*\r\n");
-}
-
-QTimer* FishChats::expiry(const QByteArray& folded, bool offer)
-{
-    auto* timer = new QTimer;
-    timer->setSingleShot(true);
-    timer->setInterval(kExchangeTimeout);
-    connect(timer, &QTimer::timeout, this, [this, folded, offer] {
-        if (offer) {
-            m_offers.remove(folded);
-            return;
-        }
-        const auto exchange = m_exchanges.take(folded);
-        if (!exchange)
-            return;
-        note(exchange->nick, fishText::exchangeUnanswered(exchange->nick));
-        emit statusChanged(exchange->nick);
-    });
-    timer->start();
-    return timer;
-}
-
-void FishChats::startExchange(const QByteArray& nick)
-{
-    const std::optional<dh1080::KeyPair> pair = dh1080::makeKeyPair();
-    if (!pair)
-        return;
-    const QByteArray folded = fold(nick);
-    if (!sendNotice(nick, dh1080::keyExchangeText(dh1080::Step::Init, pair->publicKey, true))) {
-        note(nick, fishText::exchangeNotSent());
-        return;
-    }
-    auto exchange = std::make_shared<Exchange>();
-    exchange->nick = nick;
-    exchange->pair = *pair;
-    exchange->timer.reset(expiry(folded, false));
-    m_exchanges.insert(folded, exchange);
-    note(nick, fishText::exchangeStarted(nick));
-    emit statusChanged(nick);
-}
-
-void FishChats::takeNotice(const QByteArray& sender, QByteArrayView text)
-{
-    if (!text.startsWith("DH1080_"))
-        return;
-    const std::optional<dh1080::KeyExchange> message = dh1080::parseKeyExchange(text);
-    const QString who = diag::decodeServerText(sender);
-    if (!message) {
-        diag::DebugLog(QStringLiteral("A malformed key exchange from %1 was ignored").arg(who));
-        return;
-    }
-    const QByteArray folded = fold(sender);
-    const auto exchange = m_exchanges.constFind(folded);
-    if (message->step == dh1080::Step::Finish) {
-        if (exchange == m_exchanges.constEnd()) {
-            diag::DebugLog(
-                QStringLiteral("A key exchange answer from %1 that nothing asked for was ignored")
-                    .arg(who));
-            return;
-        }
-        const std::shared_ptr<Exchange> ours = *exchange;
-        m_exchanges.remove(folded);
-        const auto key = dh1080::sharedKey(ours->pair, message->publicKey);
-        if (key)
-            finish(sender, ours->pair.publicKey, message->publicKey, *key,
-                   message->cbc ? FishMode::Cbc : FishMode::Ecb);
-        return;
-    }
-    if (exchange != m_exchanges.constEnd()) {
-        // Both asked at once. Each side answers the other's with the key pair it already sent,
-        // so both arrive at one key from the same two public keys, and the answers that follow
-        // find no exchange waiting.
-        const std::shared_ptr<Exchange> ours = *exchange;
-        m_exchanges.remove(folded);
-        const auto key = dh1080::sharedKey(ours->pair, message->publicKey);
-        if (!key)
-            return;
-        sendNotice(sender, dh1080::keyExchangeText(dh1080::Step::Finish, ours->pair.publicKey,
-                                                   message->cbc));
-        finish(sender, ours->pair.publicKey, message->publicKey, *key,
-               message->cbc ? FishMode::Cbc : FishMode::Ecb);
-        return;
-    }
-    if (!m_offers.contains(folded) && m_offers.size() >= kMaxOffers) {
-        diag::DebugLog(
-            QStringLiteral("A key exchange from %1 was dropped: too many wait for an answer")
-                .arg(who));
-        return;
-    }
-    auto offer = std::make_shared<Offer>();
-    offer->nick = sender;
-    offer->init = *message;
-    offer->timer.reset(expiry(folded, true));
-    const bool asked = m_offers.contains(folded);
-    m_offers.insert(folded, offer);
-    // A second offer while the first is still being asked about only replaces its key.
-    if (!asked)
-        emit exchangeOffered(sender);
-}
-
-bool FishChats::hasOffer(const QByteArray& nick) const
-{
-    return m_offers.contains(fold(nick));
-}
-
-void FishChats::acceptOffer(const QByteArray& nick)
-{
-    const std::shared_ptr<Offer> offer = m_offers.take(fold(nick));
-    if (!offer)
-        return;
-    const std::optional<dh1080::KeyPair> pair = dh1080::makeKeyPair();
-    if (!pair)
-        return;
-    const auto key = dh1080::sharedKey(*pair, offer->init.publicKey);
-    if (!key)
-        return;
-    if (!sendNotice(offer->nick, dh1080::keyExchangeText(dh1080::Step::Finish, pair->publicKey,
-                                                         offer->init.cbc))) {
-        note(offer->nick, fishText::exchangeNotSent());
-        return;
-    }
-    finish(offer->nick, pair->publicKey, offer->init.publicKey, *key,
-           offer->init.cbc ? FishMode::Cbc : FishMode::Ecb);
-}
-
-void FishChats::declineOffer(const QByteArray& nick)
-{
-    m_offers.remove(fold(nick));
 }
 
 void FishChats::finish(const QByteArray& nick, const QByteArray& ourPublic,

@@ -5,6 +5,7 @@
 #include "peer/fish_keys.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QHash>
 #include <QObject>
 
@@ -40,7 +41,8 @@ public:
     FishStatus status(const QByteArray& nick);
 
     // The PRIVMSG texts for what the user typed to `nick`, each fitting `room` bytes: sealed
-    // when the contact has a key, else the text as it is, cut as before.
+    // when the contact has a key (short enough that the line the server relays, with our
+    // prefix before it, still fits), else the text as it is, cut as before.
     QList<QByteArray> outgoing(const QByteArray& nick, const QByteArray& text, qsizetype room);
     // The away reply to `nick` sealed (as much of `text` as fits `room`), or nothing when the
     // contact has no key.
@@ -122,6 +124,9 @@ private:
     QHash<QByteArray, bool> m_looked; // nicks whose stored key was read (found or not)
     QHash<QByteArray, std::shared_ptr<Exchange>> m_exchanges;
     QHash<QByteArray, std::shared_ptr<Offer>> m_offers;
+    // When the user last declined each nick's exchange: asking again at once is not asked.
+    QHash<QByteArray, qint64> m_declined;
+    QElapsedTimer m_clock;
 };
 
 } // namespace peer

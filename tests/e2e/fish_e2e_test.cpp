@@ -115,6 +115,39 @@ TEST_F(FishEndToEnd, TwoProgramsExchangeKeysTalkEncryptedAndVerifyOverAPinnedLin
     EXPECT_FALSE(bob.chatWith("alice", true)->viewText().contains(QStringLiteral("FISHCHECK")));
 }
 
+TEST_F(FishEndToEnd, AnExchangeRacedFromBothSidesEndsWithOneKey)
+{
+    test::ProgramCore alice(server.port(), "alice", {"bob"});
+    test::ProgramCore bob(server.port(), "bob", {"alice"});
+    ASSERT_TRUE(online({"alice", "bob"}));
+    alice.program->chats().openChat("bob");
+    bob.program->chats().openChat("alice");
+    // Both ask before either has read the other's request: nobody is asked anything.
+    trigger(relayedWith(alice, "bob"), QStringLiteral("Encrypt this chat"));
+    trigger(relayedWith(bob, "alice"), QStringLiteral("Encrypt this chat"));
+    ASSERT_TRUE(waitFor(
+        [&] {
+            return alice.program->fish().status("bob").keyed
+                   && bob.program->fish().status("alice").keyed;
+        },
+        10000));
+    EXPECT_TRUE(alice.prompter->questions.empty());
+    EXPECT_TRUE(bob.prompter->questions.empty());
+    // Let the answers that cross arrive too; they change nothing.
+    ASSERT_TRUE(say(alice, "bob", QStringLiteral("one key")));
+    ASSERT_TRUE(waitFor(
+        [&] {
+            return relayedWith(bob, "alice")
+                ->viewText()
+                .contains(QStringLiteral("<alice> one key"));
+        },
+        10000));
+    EXPECT_EQ(alice.program->store().chatKey("bob").value_or("a").split(' ').last(),
+              bob.program->store().chatKey("alice").value_or("b").split(' ').last());
+    EXPECT_EQ(alice.program->fish().status("bob").comparison,
+              bob.program->fish().status("alice").comparison);
+}
+
 // The program against the FiSH peers people run: WeeChat's fish.py (ECB only) and ZNC's crypt
 // (CBC only), each as "bob" on the same server.
 namespace {

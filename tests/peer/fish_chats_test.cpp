@@ -264,6 +264,11 @@ TEST_F(FishPair, HostileNoticesChangeNothing)
         alice.fish.takeNotice("m" + QByteArray::number(i), other.sent.back().mid(14));
     }
     EXPECT_EQ(int(alice.offers.size()), FishChats::kMaxOffers);
+    // Declined, the same nick cannot ask again at once.
+    alice.fish.declineOffer("m0");
+    other.fish.startExchange("alice");
+    alice.fish.takeNotice("m0", other.sent.back().mid(14));
+    EXPECT_FALSE(alice.fish.hasOffer("m0"));
     // A FINISH nobody asked for keys nothing.
     alice.fish.takeNotice("m1", "DH1080_FINISH " + other.sent.back().mid(26));
     EXPECT_FALSE(alice.fish.status("m1").keyed);
