@@ -3,19 +3,20 @@
 #include "peer/fish_keys.h"
 
 namespace config {
+class SecretStore;
 class Store;
-}
+} // namespace config
 
 namespace app {
 
-// The keys of encrypted relayed chats, kept in the store (a file only its owner reads) under
-// the nick as the chats fold it.
+// The keys of encrypted relayed chats, under the nick as the chats fold it: the key text in the
+// desktop's secret service where one runs, the rest (and the key text wherever the service does
+// not hold it) in the store, a file only its owner reads.
 class ChatKeys : public peer::FishKeyStore
 {
 public:
-    explicit ChatKeys(config::Store& store)
-        : m_store(store)
-    {}
+    // Registers the keys for the load() of `secrets`, which must not have run yet.
+    ChatKeys(config::Store& store, config::SecretStore& secrets);
 
     std::optional<peer::StoredFishKey> find(const QByteArray& nick) override;
     bool save(const QByteArray& nick, const peer::StoredFishKey& key) override;
@@ -23,6 +24,7 @@ public:
 
 private:
     config::Store& m_store;
+    config::SecretStore& m_secrets;
 };
 
 } // namespace app

@@ -148,7 +148,7 @@ private:
     irc::PresencePoller m_presence;
     irc::IdentResponder m_ident;
     CommandTable m_commands;
-    ChatKeys m_chatKeys{m_store};
+    ChatKeys m_chatKeys{m_store, m_secrets};
     // Before the chats, which ask it until their last record goes.
     peer::FishChats m_fish;
     peer::ChatSessions m_chats;

@@ -8,6 +8,8 @@
 #include <QSet>
 #include <qt6keychain/keychain.h>
 
+#include <utility>
+
 namespace config {
 
 namespace {
@@ -46,28 +48,40 @@ bool SecretStore::serviceExpected()
     return hasSessionBusAddress() && qgetenv("KIVVO_NO_KEYCHAIN") != "1";
 }
 
+void SecretStore::addKind(std::function<std::vector<Secret>()> listed)
+{
+    m_kinds.push_back(std::move(listed));
+}
+
 void SecretStore::load()
 {
     m_loadStarted = true;
-    const std::vector<ServerEntry> servers =
-        m_active ? m_store.EnumServers() : std::vector<ServerEntry>();
-    m_loading = int(servers.size());
+    std::vector<Secret> secrets;
+    if (m_active) {
+        for (const ServerEntry& server : m_store.EnumServers())
+            secrets.push_back(passwordOf(server));
+        for (const auto& listed : m_kinds) {
+            for (Secret& secret : listed())
+                secrets.push_back(std::move(secret));
+        }
+    }
+    m_loading = int(secrets.size());
     if (m_loading == 0) {
         emit loaded();
         return;
     }
-    for (const ServerEntry& server : servers) {
-        const QByteArray inStore = m_store.serverPassword(server);
+    for (const Secret& secret : secrets) {
+        const QByteArray inStore = secret.stored();
         if (inStore.isEmpty())
-            readIn(server);
+            readIn(secret);
         else
-            moveIn(server, inStore);
+            moveIn(secret, inStore);
     }
 }
 
-void SecretStore::readIn(const ServerEntry& server)
+void SecretStore::readIn(const Secret& secret)
 {
-    const QByteArray name = keyOf(server);
+    const QByteArray name = secret.name;
     const quint64 generation = m_generation.value(name);
     auto* job = makeJob<QKeychain::ReadPasswordJob>(name);
     startJob(job, [this, name, generation](QKeychain::Job& done) {
@@ -81,34 +95,81 @@ void SecretStore::readIn(const ServerEntry& server)
     });
 }
 
-void SecretStore::moveIn(const ServerEntry& server, const QByteArray& password)
+void SecretStore::moveIn(const Secret& secret, const QByteArray& value)
 {
-    const QByteArray name = keyOf(server);
-    const quint64 generation = m_generation.value(name);
-    auto* job = makeJob<QKeychain::WritePasswordJob>(name);
-    job->setBinaryData(password);
-    startJob(job, [this, server, name, password, generation](QKeychain::Job& done) {
-        if (m_generation.value(name) == generation) {
+    const quint64 generation = m_generation.value(secret.name);
+    auto* job = makeJob<QKeychain::WritePasswordJob>(secret.name);
+    job->setBinaryData(value);
+    startJob(job, [this, secret, value, generation](QKeychain::Job& done) {
+        if (m_generation.value(secret.name) == generation) {
             if (done.error() == QKeychain::NoError) {
-                m_cache.insert(name, password);
+                m_cache.insert(secret.name, value);
                 // A read-only store keeps its copy; the service's counts all the same.
-                m_store.setServerPassword(server, {});
+                secret.store({});
             } else {
-                noteFailure(name, done.errorString());
+                noteFailure(secret.name, done.errorString());
             }
         }
         loadAnswered();
     });
 }
 
-QByteArray SecretStore::serverPassword(const ServerEntry& server) const
+QByteArray SecretStore::secret(const Secret& secret) const
 {
     if (m_active) {
-        const auto cached = m_cache.constFind(keyOf(server));
+        const auto cached = m_cache.constFind(secret.name);
         if (cached != m_cache.constEnd())
             return *cached;
     }
-    return m_store.serverPassword(server);
+    return secret.stored();
+}
+
+bool SecretStore::setSecret(const Secret& secret, const QByteArray& value)
+{
+    if (!m_active)
+        return secret.store(value);
+    const QByteArray name = secret.name;
+    const quint64 generation = ++m_generation[name];
+    m_cache.insert(name, value);
+    if (value.isEmpty()) {
+        auto* job = makeJob<QKeychain::DeletePasswordJob>(name);
+        startJob(job, [this, name](QKeychain::Job& done) {
+            if (done.error() != QKeychain::NoError && done.error() != QKeychain::EntryNotFound)
+                noteFailure(name, done.errorString());
+        });
+        return secret.store({});
+    }
+    auto* job = makeJob<QKeychain::WritePasswordJob>(name);
+    job->setBinaryData(value);
+    startJob(job, [this, secret, value, generation](QKeychain::Job& done) {
+        if (m_generation.value(secret.name) != generation)
+            return;
+        if (done.error() == QKeychain::NoError) {
+            // An older copy the service refused once goes now that it holds the new one.
+            if (!secret.stored().isEmpty())
+                secret.store({});
+            return;
+        }
+        noteFailure(secret.name, done.errorString());
+        m_cache.remove(secret.name);
+        if (!secret.store(value))
+            diag::DebugLog(errorText(Error::SaveFailed, m_store.registry().path()));
+    });
+    return true;
+}
+
+SecretStore::Secret SecretStore::passwordOf(const ServerEntry& server) const
+{
+    Store& store = m_store;
+    return {keyOf(server), [&store, server] { return store.serverPassword(server); },
+            [&store, server](const QByteArray& password) {
+                return store.setServerPassword(server, password);
+            }};
+}
+
+QByteArray SecretStore::serverPassword(const ServerEntry& server) const
+{
+    return secret(passwordOf(server));
 }
 
 bool SecretStore::setServerPassword(const ServerEntry& server, const QByteArray& password)
@@ -117,34 +178,7 @@ bool SecretStore::setServerPassword(const ServerEntry& server, const QByteArray&
         return m_store.setServerPassword(server, password);
     if (server.address.isEmpty() || password.size() >= kSettingsFieldSize)
         return false;
-    const QByteArray name = keyOf(server);
-    const quint64 generation = ++m_generation[name];
-    m_cache.insert(name, password);
-    if (password.isEmpty()) {
-        auto* job = makeJob<QKeychain::DeletePasswordJob>(name);
-        startJob(job, [this, name](QKeychain::Job& done) {
-            if (done.error() != QKeychain::NoError && done.error() != QKeychain::EntryNotFound)
-                noteFailure(name, done.errorString());
-        });
-        return m_store.setServerPassword(server, {});
-    }
-    auto* job = makeJob<QKeychain::WritePasswordJob>(name);
-    job->setBinaryData(password);
-    startJob(job, [this, server, name, password, generation](QKeychain::Job& done) {
-        if (m_generation.value(name) != generation)
-            return;
-        if (done.error() == QKeychain::NoError) {
-            // An older copy the service refused once goes now that it holds the new one.
-            if (!m_store.serverPassword(server).isEmpty())
-                m_store.setServerPassword(server, {});
-            return;
-        }
-        noteFailure(name, done.errorString());
-        m_cache.remove(name);
-        if (!m_store.setServerPassword(server, password))
-            diag::DebugLog(errorText(Error::SaveFailed, m_store.registry().path()));
-    });
-    return true;
+    return setSecret(passwordOf(server), password);
 }
 
 void SecretStore::forgetRemoved(const std::vector<ServerEntry>& before)
@@ -183,8 +217,8 @@ void SecretStore::noteFailure(const QByteArray& name, const QString& error)
     if (m_failureNoted)
         return;
     m_failureNoted = true;
-    diag::DebugLog(QStringLiteral("The desktop's secret service failed for the server password "
-                                  "of %1 (%2); Kivvo's own store keeps the passwords it holds.")
+    diag::DebugLog(QStringLiteral("The desktop's secret service failed for %1 (%2); Kivvo's own "
+                                  "store keeps the passwords and chat keys it holds.")
                        .arg(QString::fromUtf8(name), error));
 }
 

@@ -346,6 +346,16 @@ bool Store::forgetChatKey(const QByteArray& nick)
     return m_registry.deleteValue(kKeyChatKeys, nick);
 }
 
+QList<QByteArray> Store::chatKeyNicks() const
+{
+    QList<QByteArray> nicks;
+    for (const Registry::Value& value : m_registry.values(kKeyChatKeys)) {
+        if (!value.name.isEmpty())
+            nicks.append(value.name);
+    }
+    return nicks;
+}
+
 QList<QByteArray> Store::EnumContacts() const
 {
     QList<QByteArray> contacts;

@@ -97,6 +97,8 @@ public:
     bool setChatKey(const QByteArray& nick, const QByteArray& value);
     // True also when there was none.
     bool forgetChatKey(const QByteArray& nick);
+    // Every name a chat key is kept under.
+    QList<QByteArray> chatKeyNicks() const;
 
     QList<QByteArray> EnumContacts() const;
     bool AddContact(const QByteArray& nick);

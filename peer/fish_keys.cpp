@@ -12,7 +12,9 @@ QByteArray encodeStoredFishKey(const StoredFishKey& key)
            + ' ' + (key.digest.isEmpty() ? QByteArray("-") : key.digest.toHex()) + ' ' + key.key;
 }
 
-std::optional<StoredFishKey> decodeStoredFishKey(QByteArrayView text)
+namespace {
+
+std::optional<StoredFishKey> decode(QByteArrayView text, bool keyRequired)
 {
     QList<QByteArrayView> fields;
     qsizetype from = 0;
@@ -37,12 +39,31 @@ std::optional<StoredFishKey> decodeStoredFishKey(QByteArrayView text)
             return std::nullopt;
     }
     key.key = text.sliced(from).toByteArray();
-    if (key.key.isEmpty() || key.key.size() > kMaxFishKeyBytes)
+    if ((keyRequired && key.key.isEmpty()) || key.key.size() > kMaxFishKeyBytes)
         return std::nullopt;
     // Only an exchange's key can have been verified.
     if (key.digest.isEmpty())
         key.verified = false;
     return key;
+}
+
+} // namespace
+
+std::optional<StoredFishKey> decodeStoredFishKey(QByteArrayView text)
+{
+    return decode(text, true);
+}
+
+QByteArray encodeFishKeyRecord(const StoredFishKey& key)
+{
+    StoredFishKey record = key;
+    record.key.clear();
+    return encodeStoredFishKey(record);
+}
+
+std::optional<StoredFishKey> decodeFishKeyRecord(QByteArrayView text)
+{
+    return decode(text, false);
 }
 
 } // namespace peer

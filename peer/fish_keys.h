@@ -67,5 +67,9 @@ public:
 // not one.
 QByteArray encodeStoredFishKey(const StoredFishKey& key);
 std::optional<StoredFishKey> decodeStoredFishKey(QByteArrayView text);
+// The same text with an empty key ("cbc 1 <digest hex> "), for a store whose key text is kept
+// elsewhere; reading takes either form and leaves the key empty when the text holds none.
+QByteArray encodeFishKeyRecord(const StoredFishKey& key);
+std::optional<StoredFishKey> decodeFishKeyRecord(QByteArrayView text);
 
 } // namespace peer

@@ -1,5 +1,6 @@
 // A session bus with no secret service on it (private_keyring.h): every call to the service
-// fails, and the store keeps the passwords as it did before there was a keychain.
+// fails, and the store keeps the passwords and chat keys as it did before there was a keychain.
+#include "app/chat_keys.h"
 #include "config/registry.h"
 #include "config/secret_store.h"
 #include "config/store.h"
@@ -26,23 +27,39 @@ TEST(SecretStoreFallback, WhatTheServiceRefusesStaysInTheStoreAndIsNotedOnce)
     ASSERT_TRUE(temp.store().AddServer(old));
     ASSERT_TRUE(temp.store().AddServer(fresh));
     ASSERT_TRUE(temp.store().setServerPassword(old, "old pw"));
+    const peer::StoredFishKey oldKey{"old fishkey", peer::FishMode::Ecb, {}, false};
+    const peer::StoredFishKey newKey{"new fishkey", peer::FishMode::Cbc, QByteArray(32, 'Z'), true};
+    ASSERT_TRUE(temp.store().setChatKey("olive", peer::encodeStoredFishKey(oldKey)));
 
     SecretStore secrets(temp.store());
+    app::ChatKeys keys(temp.store(), secrets);
     ASSERT_TRUE(secrets.isActive());
     secrets.load();
     ASSERT_TRUE(test::waitFor([&] { return secrets.isLoaded(); }, test::kKeyringWaitMs));
     EXPECT_EQ(secrets.serverPassword(old), "old pw");
     EXPECT_EQ(temp.store().serverPassword(old), "old pw"); // not moved anywhere
+    EXPECT_EQ(keys.find("olive"), oldKey);
+    EXPECT_EQ(temp.store().chatKey("olive"), peer::encodeStoredFishKey(oldKey));
 
     EXPECT_TRUE(secrets.setServerPassword(fresh, "new pw"));
     ASSERT_TRUE(test::waitFor([&] { return secrets.pendingJobs() == 0; }, test::kKeyringWaitMs));
     EXPECT_EQ(temp.store().serverPassword(fresh), "new pw");
     EXPECT_EQ(secrets.serverPassword(fresh), "new pw");
 
+    EXPECT_TRUE(keys.save("fred", newKey));
+    ASSERT_TRUE(test::waitFor([&] { return secrets.pendingJobs() == 0; }, test::kKeyringWaitMs));
+    EXPECT_EQ(temp.store().chatKey("fred"), peer::encodeStoredFishKey(newKey));
+    EXPECT_EQ(keys.find("fred"), newKey);
+    EXPECT_TRUE(keys.forget("olive"));
+    ASSERT_TRUE(test::waitFor([&] { return secrets.pendingJobs() == 0; }, test::kKeyringWaitMs));
+    EXPECT_EQ(temp.store().chatKey("olive"), std::nullopt);
+    EXPECT_EQ(keys.find("olive"), std::nullopt);
+
     const QString status = diag::DebugPanes::instance().text(diag::Pane::Status);
     EXPECT_EQ(status.count("secret service failed"), 1) << status.toStdString();
     EXPECT_FALSE(status.contains("old pw"));
     EXPECT_FALSE(status.contains("new pw"));
+    EXPECT_FALSE(status.contains("fishkey"));
 }
 
 } // namespace

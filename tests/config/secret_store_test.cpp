@@ -1,10 +1,12 @@
-// The server passwords against a real secret service of the test's own (private_keyring.h).
-// Without a session bus the store keeps everything, at once.
+// The server passwords and the keys of relayed chats against a real secret service of the test's
+// own (private_keyring.h). Without a session bus the store keeps everything, at once.
+#include "app/chat_keys.h"
 #include "config/registry.h"
 #include "config/secret_store.h"
 #include "config/settings_dialog.h"
 #include "config/store.h"
 #include "tests/support/env_guard.h"
+#include "tests/support/file_bytes.h"
 #include "tests/support/private_keyring.h"
 #include "tests/support/scripted_prompter.h"
 #include "tests/support/temp_store.h"
@@ -16,6 +18,17 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <ostream>
+
+namespace peer {
+
+// Found by gtest through the type's namespace: a failed comparison then shows the keys.
+void PrintTo(const StoredFishKey& key, std::ostream* out)
+{
+    *out << encodeStoredFishKey(key).constData();
+}
+
+} // namespace peer
 
 namespace {
 
@@ -37,6 +50,24 @@ QByteArray readByNextRun(config::Store& store, const ServerEntry& server)
     next.load();
     EXPECT_TRUE(test::waitFor([&] { return next.isLoaded(); }, kServiceWaitMs));
     return next.serverPassword(server);
+}
+
+const peer::StoredFishKey kExchanged{"k3y with blanks", peer::FishMode::Cbc, QByteArray(32, 'Z'),
+                                     true};
+const peer::StoredFishKey kTyped{"typedfishkey", peer::FishMode::Ecb, {}, false};
+
+std::optional<QByteArray> storedChatValue(test::TempStore& temp, const QByteArray& nick)
+{
+    return temp.registry().readValue(config::kKeyChatKeys, nick);
+}
+
+std::optional<peer::StoredFishKey> findByNextRun(config::Store& store, const QByteArray& nick)
+{
+    SecretStore next(store);
+    app::ChatKeys keys(store, next);
+    next.load();
+    EXPECT_TRUE(test::waitFor([&] { return next.isLoaded(); }, kServiceWaitMs));
+    return keys.find(nick);
 }
 
 class SecretServiceTest : public ::testing::Test
@@ -144,6 +175,96 @@ TEST_F(SecretServiceTest, ARemovedEntrysPasswordLeavesTheServiceToo)
     EXPECT_EQ(readByNextRun(temp.store(), server), "");
 }
 
+// The keyring lives as long as the test binary: each test keeps its keys under nicks of its own.
+TEST_F(SecretServiceTest, AChatKeySavedWithTheServiceStaysOutOfTheStoreFile)
+{
+    SecretStore secrets(temp.store());
+    app::ChatKeys keys(temp.store(), secrets);
+    secrets.load();
+    ASSERT_TRUE(test::waitFor([&] { return secrets.isLoaded(); }, kServiceWaitMs));
+    ASSERT_TRUE(keys.save("bob", kExchanged));
+    EXPECT_EQ(keys.find("bob"), kExchanged); // at once, before the service answered
+    ASSERT_TRUE(test::waitFor([&] { return secrets.pendingJobs() == 0; }, kServiceWaitMs));
+
+    EXPECT_EQ(storedChatValue(temp, "bob"), peer::encodeFishKeyRecord(kExchanged));
+    EXPECT_FALSE(test::readFile(temp.path()).contains(kExchanged.key));
+    EXPECT_EQ(findByNextRun(temp.store(), "bob"), kExchanged);
+
+    ASSERT_TRUE(keys.forget("bob"));
+    EXPECT_EQ(keys.find("bob"), std::nullopt);
+    ASSERT_TRUE(test::waitFor([&] { return secrets.pendingJobs() == 0; }, kServiceWaitMs));
+    EXPECT_EQ(storedChatValue(temp, "bob"), std::nullopt);
+    // The record back without its key text: only a copy left in the service could fill it.
+    ASSERT_TRUE(temp.store().setChatKey("bob", peer::encodeFishKeyRecord(kExchanged)));
+    EXPECT_EQ(findByNextRun(temp.store(), "bob"), std::nullopt);
+}
+
+TEST_F(SecretServiceTest, AnOlderStoresChatKeyMovesIntoTheServiceAtLoad)
+{
+    struct Case
+    {
+        const char* name;
+        QByteArray nick;
+        peer::StoredFishKey key;
+    };
+    const Case cases[] = {
+        {"exchanged", "carol", kExchanged},
+        {"typed", "dave", kTyped},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::TempStore store;
+        // As the store kept it before the service did.
+        ASSERT_TRUE(store.store().setChatKey(c.nick, peer::encodeStoredFishKey(c.key)));
+
+        SecretStore secrets(store.store());
+        app::ChatKeys keys(store.store(), secrets);
+        secrets.load();
+        ASSERT_TRUE(test::waitFor([&] { return secrets.isLoaded(); }, kServiceWaitMs));
+        EXPECT_EQ(keys.find(c.nick), c.key);
+        EXPECT_EQ(storedChatValue(store, c.nick), peer::encodeFishKeyRecord(c.key));
+        EXPECT_EQ(findByNextRun(store.store(), c.nick), c.key);
+    }
+}
+
+TEST_F(SecretServiceTest, AChatKeySavedBeforeTheStartUpReadAnsweredIsKept)
+{
+    struct Case
+    {
+        const char* name;
+        QByteArray nick;
+        bool inService; // the older key: read from the service, or moved there from the store
+    };
+    const Case cases[] = {
+        {"read", "erin", true},
+        {"moved", "frank", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::TempStore store;
+        if (c.inService) {
+            SecretStore first(store.store());
+            app::ChatKeys keys(store.store(), first);
+            first.load();
+            ASSERT_TRUE(test::waitFor([&] { return first.isLoaded(); }, kServiceWaitMs));
+            ASSERT_TRUE(keys.save(c.nick, kExchanged));
+            ASSERT_TRUE(test::waitFor([&] { return first.pendingJobs() == 0; }, kServiceWaitMs));
+        } else {
+            ASSERT_TRUE(store.store().setChatKey(c.nick, peer::encodeStoredFishKey(kExchanged)));
+        }
+
+        SecretStore secrets(store.store());
+        app::ChatKeys keys(store.store(), secrets);
+        secrets.load();
+        ASSERT_TRUE(keys.save(c.nick, kTyped));
+        ASSERT_TRUE(test::waitFor([&] { return secrets.isLoaded() && secrets.pendingJobs() == 0; },
+                                  kServiceWaitMs));
+        EXPECT_EQ(keys.find(c.nick), kTyped);
+        EXPECT_EQ(storedChatValue(store, c.nick), peer::encodeFishKeyRecord(kTyped));
+        EXPECT_EQ(findByNextRun(store.store(), c.nick), kTyped);
+    }
+}
+
 TEST(SecretStoreWithoutService, TheStoreKeepsThePasswordAndNothingWaits)
 {
     struct Case
@@ -165,7 +286,10 @@ TEST(SecretStoreWithoutService, TheStoreKeepsThePasswordAndNothingWaits)
         const ServerEntry server{"plain.example.net", "Example", 6667};
         ASSERT_TRUE(temp.store().AddServer(server));
 
+        ASSERT_TRUE(temp.store().setChatKey("older", peer::encodeStoredFishKey(kTyped)));
+
         SecretStore secrets(temp.store());
+        app::ChatKeys keys(temp.store(), secrets);
         EXPECT_FALSE(secrets.isActive());
         QSignalSpy loaded(&secrets, &SecretStore::loaded);
         secrets.load();
@@ -174,6 +298,17 @@ TEST(SecretStoreWithoutService, TheStoreKeepsThePasswordAndNothingWaits)
         EXPECT_EQ(secrets.pendingJobs(), 0);
         EXPECT_EQ(storedValue(temp, server), QByteArray("kept here"));
         EXPECT_EQ(secrets.serverPassword(server), "kept here");
+
+        // The chat keys as the store has always kept them, to the byte.
+        EXPECT_EQ(keys.find("older"), kTyped);
+        EXPECT_EQ(storedChatValue(temp, "older"), peer::encodeStoredFishKey(kTyped));
+        EXPECT_TRUE(keys.save("bob", kExchanged));
+        EXPECT_EQ(secrets.pendingJobs(), 0);
+        EXPECT_EQ(storedChatValue(temp, "bob"), peer::encodeStoredFishKey(kExchanged));
+        EXPECT_EQ(keys.find("bob"), kExchanged);
+        EXPECT_TRUE(keys.forget("bob"));
+        EXPECT_EQ(storedChatValue(temp, "bob"), std::nullopt);
+        EXPECT_EQ(keys.find("bob"), std::nullopt);
     }
 }
 

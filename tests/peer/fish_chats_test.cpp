@@ -303,4 +303,20 @@ TEST(StoredFishKey, ReadsBackWhatItWroteAndRefusesAnythingElse)
         EXPECT_FALSE(peer::decodeStoredFishKey(text)) << text.constData();
 }
 
+TEST(StoredFishKey, TheRecordWithoutItsKeyReadsBackAndStillReadsWholeTexts)
+{
+    const peer::StoredFishKey exchanged{"k3y", FishMode::Cbc, QByteArray(32, '\x7f'), true};
+    peer::StoredFishKey keyless = exchanged;
+    keyless.key.clear();
+    const QByteArray record = peer::encodeFishKeyRecord(exchanged);
+    EXPECT_FALSE(record.contains("k3y"));
+    EXPECT_EQ(peer::decodeFishKeyRecord(record), keyless);
+    // Refused by the strict reading: a keyless record is no key.
+    EXPECT_FALSE(peer::decodeStoredFishKey(record));
+    EXPECT_EQ(peer::decodeFishKeyRecord(peer::encodeStoredFishKey(exchanged)), exchanged);
+    for (const QByteArray& text : {QByteArray("cbc 1 -"), QByteArray("cbc 2 - "),
+                                   QByteArray("cbc 0 - ") + QByteArray(57, 'k')})
+        EXPECT_FALSE(peer::decodeFishKeyRecord(text)) << text.constData();
+}
+
 } // namespace
