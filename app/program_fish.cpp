@@ -13,6 +13,7 @@ namespace app {
 void Program::wireFish()
 {
     m_chats.setFish(&m_fish);
+    connect(&m_secrets, &config::SecretStore::loaded, &m_fish, &peer::FishChats::rereadKeys);
     connect(&m_actions, &ServerActions::privateNoticeArrived, &m_fish,
             [this](const QByteArray& sender, const QByteArray& text) {
                 m_fish.takeNotice(sender, text);

@@ -68,6 +68,15 @@ FishChats::Keyed* FishChats::keyed(const QByteArray& nick)
     return entry.get();
 }
 
+void FishChats::rereadKeys()
+{
+    const QList<QByteArray> nicks = m_keyed.keys() + m_looked.keys();
+    m_keyed.clear();
+    m_looked.clear();
+    for (const QByteArray& folded : nicks)
+        emit statusChanged(folded);
+}
+
 FishStatus FishChats::status(const QByteArray& nick)
 {
     FishStatus status;

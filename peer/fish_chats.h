@@ -86,6 +86,10 @@ public:
     // The contact's program said its digest over a pinned private link.
     void takeCheck(const QByteArray& nick, QByteArrayView message);
 
+    // The keys are read from their store again at their next use: the secret service answers
+    // after start, and a contact looked up before it did must not stay without a key.
+    void rereadKeys();
+
     // Every exchange and offer ends; the keys stay stored.
     void closeAll();
 
