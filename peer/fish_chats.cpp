@@ -120,6 +120,18 @@ std::optional<FishChats::SealedAway> FishChats::sealedAway(const QByteArray& nic
 
 FishChats::Incoming FishChats::incoming(const QByteArray& nick, QByteArrayView text)
 {
+    // FiSH peers encrypt an action inside its CTCP frame: "\x01ACTION +OK ...\x01".
+    constexpr QByteArrayView kAction("\x01"
+                                     "ACTION ");
+    if (text.startsWith(kAction) && text.endsWith('\x01') && text.size() > kAction.size()) {
+        const QByteArrayView inner = text.sliced(kAction.size(), text.size() - kAction.size() - 1);
+        if (isFishMessage(inner)) {
+            Incoming opened = incoming(nick, inner);
+            if (opened.protection == LineProtection::Encrypted)
+                opened.text = kAction.toByteArray() + opened.text + '\x01';
+            return opened;
+        }
+    }
     Keyed* entry = keyed(nick);
     if (!entry) {
         // Without a key it cannot be read; its base64 is no message to show.

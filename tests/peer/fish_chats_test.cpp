@@ -185,6 +185,18 @@ TEST_F(FishPair, WhatArrivesIsMarkedByHowItCame)
         {"bob", "+OK short", LineProtection::Undecryptable, ""},
         {"carol", "+OK O7tsL0iStsR0moZNg0rHQJE1", LineProtection::Undecryptable, ""},
         {"carol", "hello", LineProtection::None, "hello"},
+        {"bob",
+         "\x01"
+         "ACTION +OK O7tsL0iStsR0moZNg0rHQJE1\x01",
+         LineProtection::Encrypted,
+         "\x01"
+         "ACTION Hello world\x01"},
+        {"bob",
+         "\x01"
+         "ACTION waves\x01",
+         LineProtection::Clear,
+         "\x01"
+         "ACTION waves\x01"},
     };
     for (const Case& c : cases) {
         const auto heard = alice.fish.incoming(c.from, c.text);
