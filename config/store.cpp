@@ -295,30 +295,47 @@ std::optional<QByteArray> Store::peerPin(const QByteArray& nick) const
 
 bool Store::pinPeer(const QByteArray& nick, const QByteArray& fingerprint)
 {
-    if (nick.isEmpty() || !isFingerprint(fingerprint) || !m_registry.hasKey(kKeyRoot))
+    if (!isFingerprint(fingerprint))
         return false;
-    if (!m_registry.hasKey(kKeyPeerPins) && !m_registry.createKey(kKeyPeerPins))
-        return false;
-    return m_registry.writeValue(kKeyPeerPins, nick, fingerprint);
+    return writeNamed(kKeyPeerPins, nick, fingerprint);
 }
 
 bool Store::forgetPin(const QByteArray& nick)
 {
-    if (nick.isEmpty())
-        return false;
-    if (!m_registry.hasKey(kKeyPeerPins) || !m_registry.readValue(kKeyPeerPins, nick))
-        return true;
-    return m_registry.deleteValue(kKeyPeerPins, nick);
+    return forgetNamed(kKeyPeerPins, nick);
 }
 
 QList<QByteArray> Store::pinnedNicks() const
 {
-    QList<QByteArray> nicks;
-    for (const Registry::Value& value : m_registry.values(kKeyPeerPins)) {
+    return namesIn(kKeyPeerPins);
+}
+
+bool Store::writeNamed(const char* key, const QByteArray& name, const QByteArray& value)
+{
+    if (name.isEmpty() || value.isEmpty() || !m_registry.hasKey(kKeyRoot))
+        return false;
+    if (!m_registry.hasKey(key) && !m_registry.createKey(key))
+        return false;
+    return m_registry.writeValue(key, name, value);
+}
+
+bool Store::forgetNamed(const char* key, const QByteArray& name)
+{
+    if (name.isEmpty())
+        return false;
+    if (!m_registry.hasKey(key) || !m_registry.readValue(key, name))
+        return true;
+    return m_registry.deleteValue(key, name);
+}
+
+QList<QByteArray> Store::namesIn(const char* key) const
+{
+    QList<QByteArray> names;
+    for (const Registry::Value& value : m_registry.values(key)) {
         if (!value.name.isEmpty())
-            nicks.append(value.name);
+            names.append(value.name);
     }
-    return nicks;
+    return names;
 }
 
 std::optional<QByteArray> Store::chatKey(const QByteArray& nick) const
@@ -330,30 +347,17 @@ std::optional<QByteArray> Store::chatKey(const QByteArray& nick) const
 
 bool Store::setChatKey(const QByteArray& nick, const QByteArray& value)
 {
-    if (nick.isEmpty() || value.isEmpty() || !m_registry.hasKey(kKeyRoot))
-        return false;
-    if (!m_registry.hasKey(kKeyChatKeys) && !m_registry.createKey(kKeyChatKeys))
-        return false;
-    return m_registry.writeValue(kKeyChatKeys, nick, value);
+    return writeNamed(kKeyChatKeys, nick, value);
 }
 
 bool Store::forgetChatKey(const QByteArray& nick)
 {
-    if (nick.isEmpty())
-        return false;
-    if (!m_registry.hasKey(kKeyChatKeys) || !m_registry.readValue(kKeyChatKeys, nick))
-        return true;
-    return m_registry.deleteValue(kKeyChatKeys, nick);
+    return forgetNamed(kKeyChatKeys, nick);
 }
 
 QList<QByteArray> Store::chatKeyNicks() const
 {
-    QList<QByteArray> nicks;
-    for (const Registry::Value& value : m_registry.values(kKeyChatKeys)) {
-        if (!value.name.isEmpty())
-            nicks.append(value.name);
-    }
-    return nicks;
+    return namesIn(kKeyChatKeys);
 }
 
 QList<QByteArray> Store::EnumContacts() const

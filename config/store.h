@@ -111,6 +111,11 @@ public:
     Registry& registry() { return m_registry; }
 
 private:
+    // One value per name under `key` (made on the first write), as pins and chat keys are kept.
+    bool writeNamed(const char* key, const QByteArray& name, const QByteArray& value);
+    bool forgetNamed(const char* key, const QByteArray& name);
+    QList<QByteArray> namesIn(const char* key) const;
+
     Registry& m_registry;
 };
 

@@ -53,26 +53,27 @@ QByteArray zeroPadded(QByteArrayView text)
     return padded;
 }
 
-void encryptEcb(const BlowfishState& state, QByteArray& data)
+// Each block alone, its halves big-endian: ECB as every FiSH peer writes it.
+template <void (*cipher)(const BlowfishState&, quint32&, quint32&)>
+void eachBlock(const BlowfishState& state, QByteArray& data)
 {
     for (qsizetype at = 0; at + kBlock <= data.size(); at += kBlock) {
         quint32 left = readBigEndian(data.constData() + at);
         quint32 right = readBigEndian(data.constData() + at + 4);
-        BlowfishEncrypt(state, left, right);
+        cipher(state, left, right);
         writeBigEndian(data.data() + at, left);
         writeBigEndian(data.data() + at + 4, right);
     }
 }
 
+void encryptEcb(const BlowfishState& state, QByteArray& data)
+{
+    eachBlock<BlowfishEncrypt>(state, data);
+}
+
 void decryptEcb(const BlowfishState& state, QByteArray& data)
 {
-    for (qsizetype at = 0; at + kBlock <= data.size(); at += kBlock) {
-        quint32 left = readBigEndian(data.constData() + at);
-        quint32 right = readBigEndian(data.constData() + at + 4);
-        BlowfishDecrypt(state, left, right);
-        writeBigEndian(data.data() + at, left);
-        writeBigEndian(data.data() + at + 4, right);
-    }
+    eachBlock<BlowfishDecrypt>(state, data);
 }
 
 // `data` starts with the IV, which stays as it is: the wire carries it in the clear.
