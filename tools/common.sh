@@ -14,7 +14,7 @@ KIVVO_PACKAGES=(
     clang libclang-rt-14-dev clang-tidy clang-format
     xvfb xauth x11-utils libx11-dev xdotool imagemagick trayer pulseaudio pulseaudio-utils
     ngircd inspircd weechat-headless weechat-plugins weechat-python weechat-scripts
-    python3-pycryptodome znc irssi python3 sqlite3
+    python3-pycryptodome znc irssi python3 sqlite3 hexchat hexchat-plugins hexchat-python3
     desktop-file-utils appstream dpkg-dev fonts-dejavu-core file dbus-daemon openssl
 )
 

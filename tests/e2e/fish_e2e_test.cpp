@@ -4,6 +4,7 @@
 #include "config/paths.h"
 #include "peer/chat_window.h"
 #include "peer/dcc_tls.h"
+#include "tests/support/fish_hexchat.h"
 #include "tests/support/fish_weechat.h"
 #include "tests/support/ngircd.h"
 #include "tests/support/program_core.h"
@@ -148,8 +149,8 @@ TEST_F(FishEndToEnd, AnExchangeRacedFromBothSidesEndsWithOneKey)
               bob.program->fish().status("alice").comparison);
 }
 
-// The program against the FiSH peers people run: WeeChat's fish.py (ECB only) and ZNC's crypt
-// (CBC only), each as "bob" on the same server.
+// The program against the FiSH peers people run: WeeChat's fish.py (ECB only), ZNC's crypt
+// (CBC only) and HexChat's fishlim (either), each as "bob" on the same server.
 namespace {
 
 class FishPeerEndToEnd : public FishEndToEnd
@@ -249,4 +250,41 @@ TEST_F(FishPeerEndToEnd, ZncCryptTalksCbcAfterAnExchangeFromEitherSide)
     ASSERT_TRUE(say(*alice, "bob", QStringLiteral("read me")));
     EXPECT_TRUE(bob.waitForMessage(test::ZncCrypt::kDecryptedMark + QByteArray("alice"), "read me"))
         << bob.log().constData();
+}
+
+TEST_F(FishPeerEndToEnd, HexchatFishlimTalksCbcAfterAnExchangeFromEitherSide)
+{
+    if (!test::haveFishHexchat())
+        GTEST_SKIP() << "HexChat with fishlim and its python plugin is not installed (tools/test "
+                        "installs it)";
+    std::cout << test::FishHexchat::versions().constData() << std::endl;
+    test::FishHexchat bob;
+    ASSERT_TRUE(bob.start(server.port(), "bob")) << bob.log().constData();
+    startAlice();
+
+    // Ours: fishlim repeats " CBC" in its answer and marks what it shows with the mode it read.
+    trigger(window(), QStringLiteral("Encrypt this chat"));
+    ASSERT_TRUE(keyed(peer::FishMode::Cbc)) << bob.log().constData();
+    EXPECT_TRUE(waitFor([&] { return aliceKey().endsWith(' ' + bob.key("alice")); }, 5000))
+        << aliceKey().constData() << " / " << bob.key("alice").constData();
+    ASSERT_TRUE(say(*alice, "bob", QStringLiteral("hello fishlim, caf\u00e9")));
+    EXPECT_TRUE(bob.waitForText("alice", "[CBC] hello fishlim, caf\xc3\xa9"))
+        << bob.log().constData();
+    ASSERT_TRUE(bob.say("alice", "hello Kivvo"));
+    ASSERT_TRUE(aliceShows(QStringLiteral("<bob> hello Kivvo"))) << bob.log().constData();
+
+    // Theirs: /keyx asks for CBC and our answer repeats it, so fishlim keeps the new key in CBC.
+    const QByteArray before = aliceKey();
+    alice->prompter->answers = {true};
+    ASSERT_TRUE(bob.startKeyExchange("alice"));
+    ASSERT_TRUE(waitFor([&] { return aliceKey() != before; }, 10000)) << bob.log().constData();
+    EXPECT_EQ(alice->prompter->questions.back().text, "bob wants to encrypt your chat");
+    EXPECT_TRUE(waitFor([&] { return aliceKey().endsWith(' ' + bob.key("alice")); }, 5000))
+        << aliceKey().constData() << " / " << bob.key("alice").constData();
+    EXPECT_TRUE(keyed(peer::FishMode::Cbc));
+    ASSERT_TRUE(bob.say("alice", "after keyx"));
+    ASSERT_TRUE(aliceShows(QStringLiteral("<bob> after keyx"))) << bob.log().constData();
+    ASSERT_TRUE(say(*alice, "bob", QStringLiteral("read me")));
+    EXPECT_TRUE(bob.waitForText("alice", "[CBC] read me")) << bob.log().constData();
+    EXPECT_FALSE(window()->viewText().contains(QStringLiteral("[not encrypted]")));
 }

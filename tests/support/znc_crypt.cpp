@@ -2,15 +2,12 @@
 
 #include "tests/support/file_bytes.h"
 #include "tests/support/ngircd_server.h"
+#include "tests/support/unprivileged_user.h"
 #include "tests/support/wait_for.h"
 
 #include <QDir>
-#include <QDirIterator>
 #include <QFileInfo>
 #include <QStandardPaths>
-
-#include <pwd.h>
-#include <unistd.h>
 
 namespace test {
 
@@ -22,26 +19,6 @@ constexpr char kPassword[] = "kivvo-secret";
 QString zncBinary()
 {
     return QStandardPaths::findExecutable("znc");
-}
-
-// ZNC run as root waits 30 seconds before it starts, so as root it runs as nobody, which must
-// then own its data folder.
-const passwd* unprivilegedUser()
-{
-    return ::geteuid() == 0 ? ::getpwnam("nobody") : nullptr;
-}
-
-bool handOver(const QString& folder, const passwd* user)
-{
-    if (::chown(QFile::encodeName(folder).constData(), user->pw_uid, user->pw_gid) != 0)
-        return false;
-    QDirIterator entries(folder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden,
-                         QDirIterator::Subdirectories);
-    while (entries.hasNext()) {
-        if (::chown(QFile::encodeName(entries.next()).constData(), user->pw_uid, user->pw_gid) != 0)
-            return false;
-    }
-    return true;
 }
 
 } // namespace
@@ -109,17 +86,13 @@ bool ZncCrypt::start(quint16 port, const QByteArray& nick)
     if (!writeConfig(port, listenPort))
         return false;
     const QString data = m_folder.filePath("data");
-    QString program = binary;
-    QStringList arguments{"--datadir", data, "--foreground"};
+    QStringList command{binary, "--datadir", data, "--foreground"};
+    // ZNC run as root waits 30 seconds before it starts.
     if (const passwd* user = unprivilegedUser()) {
         if (!handOver(m_folder.path(), user))
             return false;
-        arguments =
-            QStringList{"--reuid=" + QString::number(user->pw_uid),
-                        "--regid=" + QString::number(user->pw_gid), "--clear-groups", binary}
-            + arguments;
-        program = QStandardPaths::findExecutable("setpriv");
-        if (program.isEmpty())
+        command = runAs(user, binary, command.mid(1));
+        if (command.isEmpty())
             return false;
     }
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -128,7 +101,7 @@ bool ZncCrypt::start(quint16 port, const QByteArray& nick)
     m_process.setStandardInputFile(QProcess::nullDevice());
     m_process.setProcessChannelMode(QProcess::MergedChannels);
     m_process.setStandardOutputFile(m_folder.filePath("znc.out"));
-    m_process.start(program, arguments);
+    m_process.start(command.first(), command.mid(1));
     return m_process.waitForStarted(5000) && connectClient(listenPort);
 }
 
