@@ -6,7 +6,6 @@
 #include "peer/voice_frames.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
-
 #include <memory>
 
 namespace {
