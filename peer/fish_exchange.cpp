@@ -79,8 +79,7 @@ void FishChats::takeNotice(const QByteArray& sender, QByteArrayView text)
                     .arg(who));
             return;
         }
-        const std::shared_ptr<Exchange> ours = *exchange;
-        m_exchanges.remove(folded);
+        const std::shared_ptr<Exchange> ours = m_exchanges.take(folded);
         const auto key = dh1080::sharedKey(ours->pair, message->publicKey);
         if (key)
             finish(sender, ours->pair.publicKey, message->publicKey, *key,
@@ -91,8 +90,7 @@ void FishChats::takeNotice(const QByteArray& sender, QByteArrayView text)
         // Both asked at once. Each side answers the other's with the key pair it already sent,
         // so both arrive at one key from the same two public keys, and the answers that follow
         // find no exchange waiting.
-        const std::shared_ptr<Exchange> ours = *exchange;
-        m_exchanges.remove(folded);
+        const std::shared_ptr<Exchange> ours = m_exchanges.take(folded);
         const auto key = dh1080::sharedKey(ours->pair, message->publicKey);
         if (!key)
             return;
