@@ -300,6 +300,17 @@ OpenedFishText openFishText(const FishKey& key, QByteArrayView message)
     return opened;
 }
 
+QByteArray readableFishText(QByteArrayView text)
+{
+    QByteArray readable =
+        text.isValidUtf8() ? text.toByteArray() : QString::fromUtf8(text).toUtf8();
+    for (char& byte : readable) {
+        if (!isTextByte(static_cast<unsigned char>(byte)))
+            byte = ' ';
+    }
+    return readable;
+}
+
 bool isFishMessage(QByteArrayView message)
 {
     const auto body = fishBody(message);

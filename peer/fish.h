@@ -83,6 +83,11 @@ struct OpenedFishText
 // nothing at all counts as undecryptable: another key's garbage is never shown.
 OpenedFishText openFishText(const FishKey& key, QByteArrayView message);
 
+// `text` as openFishText() takes it for text: controls other than the formatting codes, tab and
+// CTCP's 0x01 become blanks, and bytes that are no UTF-8 become U+FFFD. What we seal goes
+// through it, so that our own lines never look like another key's garbage to the receiver.
+QByteArray readableFishText(QByteArrayView text);
+
 // Whether `message` has the form of a FiSH message, whatever key would open it.
 bool isFishMessage(QByteArrayView message);
 

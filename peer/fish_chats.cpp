@@ -100,7 +100,8 @@ QList<QByteArray> FishChats::outgoing(const QByteArray& nick, const QByteArray& 
         return splitUtf8(text, int(room));
     QList<QByteArray> sealed;
     const qsizetype relayed = roomAfterRelay(room, m_host.nickInUse());
-    for (const QByteArray& piece : splitForFish(text, entry->stored.mode, relayed))
+    for (const QByteArray& piece :
+         splitForFish(readableFishText(text), entry->stored.mode, relayed))
         sealed.push_back(sealFishText(entry->key, entry->stored.mode, piece));
     return sealed;
 }
@@ -111,8 +112,8 @@ std::optional<FishChats::SealedAway> FishChats::sealedAway(const QByteArray& nic
     const Keyed* entry = keyed(nick);
     if (!entry)
         return std::nullopt;
-    const QList<QByteArray> pieces =
-        splitForFish(text, entry->stored.mode, roomAfterRelay(room, m_host.nickInUse()));
+    const QList<QByteArray> pieces = splitForFish(readableFishText(text), entry->stored.mode,
+                                                  roomAfterRelay(room, m_host.nickInUse()));
     // An empty away text still goes out as an encrypted line: nothing goes in clear.
     const QByteArray plain = pieces.isEmpty() ? QByteArray() : pieces[0];
     return SealedAway{sealFishText(entry->key, entry->stored.mode, plain), plain};

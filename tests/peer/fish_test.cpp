@@ -504,3 +504,34 @@ TEST(FishOpen, AnotherKeysMessagesAreAlmostNeverTakenForText)
     }
     EXPECT_LE(shown, 1);
 }
+
+TEST(FishReadable, WhatWeSealIsAlwaysReadAsText)
+{
+    // A pasted bell or a broken sequence must not make our own line look like another key's.
+    const struct
+    {
+        QByteArray typed;
+        QByteArray sealed;
+    } cases[] = {
+        {"plain", "plain"},
+        {"bell\x07here", "bell here"},
+        {"\x02"
+         "bold\x02 \x03"
+         "4red\x0f",
+         "\x02"
+         "bold\x02 \x03"
+         "4red\x0f"},
+        {"caf\xc3\xa9", "caf\xc3\xa9"},
+        {"cut \xe6\x9c", "cut \xef\xbf\xbd\xef\xbf\xbd"},
+        {"tab\tdel\x7f", "tab\tdel "},
+    };
+    const peer::FishKey key = keyFor("fishkey");
+    for (const auto& c : cases) {
+        const QByteArray readable = peer::readableFishText(c.typed);
+        EXPECT_EQ(readable, c.sealed) << c.typed.toHex().constData();
+        for (const FishMode mode : {FishMode::Ecb, FishMode::Cbc}) {
+            EXPECT_EQ(peer::openFishText(key, peer::sealFishText(key, mode, readable)).text,
+                      readable);
+        }
+    }
+}
