@@ -11,12 +11,12 @@ namespace {
 class BackendInput : public SoundInput
 {
 public:
-    BackendInput(SoundBackend& backend, const QByteArray& id)
+    BackendInput(SoundBackend& backend, const QByteArray& id, SoundFormat format)
     {
         CaptureDevice::Events events;
         events.captured = [this](const QByteArray& samples) { emit captured(samples); };
         events.failed = [this](VoiceStatus status) { emit failed(status); };
-        m_device = backend.makeCapture(id, std::move(events));
+        m_device = backend.makeCapture(id, format, std::move(events));
     }
 
     std::optional<VoiceStatus> start() override { return m_device->start(); }
@@ -29,8 +29,8 @@ private:
 class BackendOutput : public SoundOutput
 {
 public:
-    BackendOutput(SoundBackend& backend, const QByteArray& id)
-        : m_device(backend.makePlayback(id, [this] { emit ready(); }))
+    BackendOutput(SoundBackend& backend, const QByteArray& id, SoundFormat format)
+        : m_device(backend.makePlayback(id, format, [this] { emit ready(); }))
     {}
 
     std::optional<VoiceStatus> start() override { return m_device->start(); }
@@ -50,14 +50,14 @@ BackendSoundSystem::BackendSoundSystem(SoundBackend& backend, QByteArray inputId
     , m_outputId(std::move(outputId))
 {}
 
-std::unique_ptr<SoundInput> BackendSoundSystem::makeInput()
+std::unique_ptr<SoundInput> BackendSoundSystem::makeInput(SoundFormat format)
 {
-    return std::make_unique<BackendInput>(m_backend, m_inputId);
+    return std::make_unique<BackendInput>(m_backend, m_inputId, format);
 }
 
-std::unique_ptr<SoundOutput> BackendSoundSystem::makeOutput()
+std::unique_ptr<SoundOutput> BackendSoundSystem::makeOutput(SoundFormat format)
 {
-    return std::make_unique<BackendOutput>(m_backend, m_outputId);
+    return std::make_unique<BackendOutput>(m_backend, m_outputId, format);
 }
 
 } // namespace peer

@@ -18,8 +18,8 @@ public:
     explicit BackendSoundSystem(SoundBackend& backend, QByteArray inputId = {},
                                 QByteArray outputId = {});
 
-    std::unique_ptr<SoundInput> makeInput() override;
-    std::unique_ptr<SoundOutput> makeOutput() override;
+    std::unique_ptr<SoundInput> makeInput(SoundFormat format = SoundFormat::voice()) override;
+    std::unique_ptr<SoundOutput> makeOutput(SoundFormat format = SoundFormat::voice()) override;
 
 private:
     SoundBackend& m_backend;

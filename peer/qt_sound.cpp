@@ -1,5 +1,7 @@
 #include "peer/qt_sound.h"
 
+#include "peer/jitter_buffer.h"
+
 #include <QAudioDevice>
 #include <QAudioFormat>
 #include <QAudioSink>
@@ -14,15 +16,26 @@ namespace peer {
 
 namespace {
 
-// Capture arrives in pieces of a quarter block, so a block is complete soon after its last
-// sample was spoken.
-constexpr qsizetype kCaptureBufferBytes = kVoiceBlockBytes / 4;
-// The playback device holds a block and a half: a block arrives whole every 128 ms, and the
-// half is the margin that keeps it from running dry in between. Two whole blocks added 120 ms of
-// delay; one alone let the sound break up now and then.
-constexpr qsizetype kPlaybackBufferBytes = kVoiceBlockBytes + kVoiceBlockBytes / 2;
-// How often a playing device is offered more.
-constexpr int kReadyPeriodMs = 16;
+// Buffers are chosen in milliseconds, which is what the listener hears as delay, and turned into
+// bytes for the format the device runs at.
+struct DeviceTimes
+{
+    int captureMs;
+    int playbackMs;
+    int readyPeriodMs;
+};
+// The plain voice chat's devices. Capture arrives in pieces of a quarter block (32 ms), so a
+// block is complete soon after its last sample was spoken. The playback device holds a block and
+// a half (192 ms): a block arrives whole every 128 ms, and the half is the margin that keeps it
+// from running dry in between. Two whole blocks added 120 ms of delay; one alone let the sound
+// break up now and then.
+constexpr int kBlockMs = int(kVoiceBlockBytes * 1000 / kVoiceSampleRate);
+constexpr DeviceTimes kBlockTimes{kBlockMs / 4, kBlockMs + kBlockMs / 2, 16};
+// The Opus chat's devices, in milliseconds: sound comes and goes in 20 ms frames and the jitter
+// buffer ahead of the player holds the margin against the network, so the device itself needs
+// only one frame in capture and two in playback (one playing, one waiting), and to be offered
+// the next one twice a frame.
+constexpr DeviceTimes kFrameTimes{kVoiceFrameMs, 2 * kVoiceFrameMs, kVoiceFrameMs / 2};
 
 QAudioDevice pick(const QList<QAudioDevice>& devices, const QByteArray& id,
                   const QAudioDevice& fallback)
@@ -49,8 +62,10 @@ template <typename Device> void dispose(Device*& device, QObject* context)
 class QtCapture : public CaptureDevice
 {
 public:
-    QtCapture(QAudioDevice device, Events events)
+    QtCapture(QAudioDevice device, SoundFormat format, Events events)
         : m_device(std::move(device))
+        , m_format(audioFormat(format))
+        , m_bufferBytes(deviceBuffers(format).captureBytes)
         , m_events(std::move(events))
     {}
     ~QtCapture() override { stop(); }
@@ -59,10 +74,10 @@ public:
     {
         if (m_source)
             return std::nullopt;
-        if (m_device.isNull() || !m_device.isFormatSupported(voiceFormat()))
+        if (m_device.isNull() || !m_device.isFormatSupported(m_format))
             return VoiceStatus::CaptureOpenFailed;
-        m_source = new QAudioSource(m_device, voiceFormat(), &m_context);
-        m_source->setBufferSize(kCaptureBufferBytes);
+        m_source = new QAudioSource(m_device, m_format, &m_context);
+        m_source->setBufferSize(m_bufferBytes);
         QIODevice* io = m_source->start();
         if (!io) {
             stop();
@@ -99,6 +114,8 @@ public:
 
 private:
     QAudioDevice m_device;
+    QAudioFormat m_format;
+    qsizetype m_bufferBytes;
     Events m_events;
     QObject m_context; // parent of the device and context of its connections
     QAudioSource* m_source = nullptr;
@@ -108,8 +125,10 @@ private:
 class QtPlayback : public PlaybackDevice
 {
 public:
-    QtPlayback(QAudioDevice device, std::function<void()> ready)
+    QtPlayback(QAudioDevice device, SoundFormat format, std::function<void()> ready)
         : m_device(std::move(device))
+        , m_format(audioFormat(format))
+        , m_buffers(deviceBuffers(format))
         , m_onReady(std::move(ready))
     {
         QObject::connect(&m_ready, &QTimer::timeout, &m_context, [this] {
@@ -123,16 +142,16 @@ public:
     {
         if (m_sink)
             return std::nullopt;
-        if (m_device.isNull() || !m_device.isFormatSupported(voiceFormat()))
+        if (m_device.isNull() || !m_device.isFormatSupported(m_format))
             return VoiceStatus::PlaybackOpenFailed;
-        m_sink = new QAudioSink(m_device, voiceFormat(), &m_context);
-        m_sink->setBufferSize(kPlaybackBufferBytes);
+        m_sink = new QAudioSink(m_device, m_format, &m_context);
+        m_sink->setBufferSize(m_buffers.playbackBytes);
         m_io = m_sink->start();
         if (!m_io || m_sink->error() != QAudio::NoError) {
             stop();
             return VoiceStatus::PlaybackOpenFailed;
         }
-        m_ready.start(kReadyPeriodMs);
+        m_ready.start(m_buffers.readyPeriodMs);
         return std::nullopt;
     }
 
@@ -160,6 +179,8 @@ public:
 
 private:
     QAudioDevice m_device;
+    QAudioFormat m_format;
+    DeviceBuffers m_buffers;
     std::function<void()> m_onReady;
     QObject m_context;
     QAudioSink* m_sink = nullptr;
@@ -169,28 +190,36 @@ private:
 
 } // namespace
 
-QAudioFormat voiceFormat()
+QAudioFormat audioFormat(SoundFormat format)
 {
-    QAudioFormat format;
-    format.setSampleRate(kVoiceSampleRate);
-    format.setChannelCount(1);
-    format.setSampleFormat(QAudioFormat::UInt8);
-    return format;
+    QAudioFormat qt;
+    qt.setSampleRate(format.sampleRate);
+    qt.setChannelCount(1);
+    qt.setSampleFormat(format.sample == SoundFormat::Int16 ? QAudioFormat::Int16
+                                                           : QAudioFormat::UInt8);
+    return qt;
 }
 
-std::unique_ptr<CaptureDevice> QtSoundBackend::makeCapture(const QByteArray& id,
+DeviceBuffers deviceBuffers(SoundFormat format)
+{
+    const DeviceTimes& times = format == SoundFormat::voice() ? kBlockTimes : kFrameTimes;
+    return {format.bytesForMs(times.captureMs), format.bytesForMs(times.playbackMs),
+            times.readyPeriodMs};
+}
+
+std::unique_ptr<CaptureDevice> QtSoundBackend::makeCapture(const QByteArray& id, SoundFormat format,
                                                            CaptureDevice::Events events)
 {
     return std::make_unique<QtCapture>(
-        pick(QMediaDevices::audioInputs(), id, QMediaDevices::defaultAudioInput()),
+        pick(QMediaDevices::audioInputs(), id, QMediaDevices::defaultAudioInput()), format,
         std::move(events));
 }
 
-std::unique_ptr<PlaybackDevice> QtSoundBackend::makePlayback(const QByteArray& id,
-                                                             std::function<void()> ready)
+std::unique_ptr<PlaybackDevice>
+QtSoundBackend::makePlayback(const QByteArray& id, SoundFormat format, std::function<void()> ready)
 {
     return std::make_unique<QtPlayback>(
-        pick(QMediaDevices::audioOutputs(), id, QMediaDevices::defaultAudioOutput()),
+        pick(QMediaDevices::audioOutputs(), id, QMediaDevices::defaultAudioOutput()), format,
         std::move(ready));
 }
 

@@ -13,7 +13,7 @@
 
 namespace peer {
 
-// A capture device delivering the voice format (8000 Hz, 1 channel, unsigned 8-bit samples).
+// A capture device delivering the format it was made with (SoundSystem::makeInput).
 class SoundInput : public QObject
 {
     Q_OBJECT
@@ -33,7 +33,7 @@ signals:
     void failed(peer::VoiceStatus status);
 };
 
-// A playback device taking the voice format by the amount it has room for.
+// A playback device taking the format it was made with, by the amount it has room for.
 class SoundOutput : public QObject
 {
     Q_OBJECT
@@ -64,8 +64,9 @@ public:
     // they can be made, else why not, in words for the voice window. A voice chat asks before
     // it starts.
     virtual std::optional<QString> prepare() { return std::nullopt; }
-    virtual std::unique_ptr<SoundInput> makeInput() = 0;
-    virtual std::unique_ptr<SoundOutput> makeOutput() = 0;
+    // The plain voice chat's format unless another is asked for.
+    virtual std::unique_ptr<SoundInput> makeInput(SoundFormat format = SoundFormat::voice()) = 0;
+    virtual std::unique_ptr<SoundOutput> makeOutput(SoundFormat format = SoundFormat::voice()) = 0;
 };
 
 } // namespace peer

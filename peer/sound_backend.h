@@ -16,6 +16,34 @@
 // only, no signals of ours, so that the module needs none of the program's compiled code.
 namespace peer {
 
+// What a device carries: always one channel; the sample rate and the kind of sample vary.
+// voice() is the plain voice chat's (8000 Hz, unsigned 8-bit), opus() what the Opus codec
+// encodes from and decodes to (48000 Hz, signed 16-bit in native byte order).
+struct SoundFormat
+{
+    enum Sample { UInt8, Int16 };
+
+    int sampleRate = kVoiceSampleRate;
+    Sample sample = UInt8;
+
+    static constexpr SoundFormat voice() { return {kVoiceSampleRate, UInt8}; }
+    static constexpr SoundFormat opus() { return {kOpusSampleRate, Int16}; }
+
+    constexpr int bytesPerSample() const { return sample == Int16 ? 2 : 1; }
+    constexpr int bytesPerSecond() const { return sampleRate * bytesPerSample(); }
+    // Whole samples only, so that a buffer of this size never splits one.
+    constexpr qsizetype bytesForMs(int ms) const
+    {
+        return qsizetype(qint64(sampleRate) * ms / 1000) * bytesPerSample();
+    }
+
+    constexpr bool operator==(const SoundFormat& o) const
+    {
+        return sampleRate == o.sampleRate && sample == o.sample;
+    }
+    constexpr bool operator!=(const SoundFormat& o) const { return !(*this == o); }
+};
+
 // What a playback device took of the samples it was offered.
 struct DeviceWrite
 {
@@ -23,7 +51,7 @@ struct DeviceWrite
     std::optional<VoiceStatus> failure;
 };
 
-// A capture device delivering the voice format (8000 Hz, 1 channel, unsigned 8-bit samples).
+// A capture device delivering the format it was made with.
 class CaptureDevice
 {
 public:
@@ -42,7 +70,7 @@ public:
     virtual void stop() = 0;
 };
 
-// A playback device taking the voice format by the amount it has room for.
+// A playback device taking the format it was made with, by the amount it has room for.
 class PlaybackDevice
 {
 public:
@@ -59,11 +87,12 @@ public:
     virtual ~SoundBackend() = default;
     // `id` as QAudioDevice::id() gives it, empty for the default device. A device that is not
     // there is made all the same; its start() fails. The events may come until the device is
-    // stopped or destroyed, never from inside start() or stop().
-    virtual std::unique_ptr<CaptureDevice> makeCapture(const QByteArray& id,
+    // stopped or destroyed, never from inside start() or stop(). A format the device cannot
+    // take is found out by start(), which then fails as for a missing device.
+    virtual std::unique_ptr<CaptureDevice> makeCapture(const QByteArray& id, SoundFormat format,
                                                        CaptureDevice::Events events) = 0;
     // `ready`: the device may have room for more.
-    virtual std::unique_ptr<PlaybackDevice> makePlayback(const QByteArray& id,
+    virtual std::unique_ptr<PlaybackDevice> makePlayback(const QByteArray& id, SoundFormat format,
                                                          std::function<void()> ready) = 0;
 };
 
@@ -71,5 +100,5 @@ public:
 
 // Changed with every change to the classes above, so that a module of another build is refused
 // rather than called through a different layout.
-#define KIVVO_SOUND_BACKEND_IID "org.kivvo.Kivvo.SoundBackend/1"
+#define KIVVO_SOUND_BACKEND_IID "org.kivvo.Kivvo.SoundBackend/2"
 Q_DECLARE_INTERFACE(peer::SoundBackend, KIVVO_SOUND_BACKEND_IID)

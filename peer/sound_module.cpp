@@ -90,18 +90,18 @@ std::optional<QString> ModuleSoundSystem::prepare()
     return std::nullopt;
 }
 
-std::unique_ptr<SoundInput> ModuleSoundSystem::makeInput()
+std::unique_ptr<SoundInput> ModuleSoundSystem::makeInput(SoundFormat format)
 {
     if (prepare())
         return std::make_unique<AbsentInput>();
-    return m_devices->makeInput();
+    return m_devices->makeInput(format);
 }
 
-std::unique_ptr<SoundOutput> ModuleSoundSystem::makeOutput()
+std::unique_ptr<SoundOutput> ModuleSoundSystem::makeOutput(SoundFormat format)
 {
     if (prepare())
         return std::make_unique<AbsentOutput>();
-    return m_devices->makeOutput();
+    return m_devices->makeOutput(format);
 }
 
 } // namespace peer

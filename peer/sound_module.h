@@ -31,8 +31,8 @@ public:
 
     std::optional<QString> prepare() override;
     // Without the module, devices whose start() fails.
-    std::unique_ptr<SoundInput> makeInput() override;
-    std::unique_ptr<SoundOutput> makeOutput() override;
+    std::unique_ptr<SoundInput> makeInput(SoundFormat format = SoundFormat::voice()) override;
+    std::unique_ptr<SoundOutput> makeOutput(SoundFormat format = SoundFormat::voice()) override;
 
     bool isLoaded() const { return m_devices != nullptr; }
     // The file loaded, or to be loaded.

@@ -15,15 +15,15 @@ class SoundPlugin : public QObject, public SoundBackend
     Q_INTERFACES(peer::SoundBackend)
 
 public:
-    std::unique_ptr<CaptureDevice> makeCapture(const QByteArray& id,
+    std::unique_ptr<CaptureDevice> makeCapture(const QByteArray& id, SoundFormat format,
                                                CaptureDevice::Events events) override
     {
-        return m_devices.makeCapture(id, std::move(events));
+        return m_devices.makeCapture(id, format, std::move(events));
     }
-    std::unique_ptr<PlaybackDevice> makePlayback(const QByteArray& id,
+    std::unique_ptr<PlaybackDevice> makePlayback(const QByteArray& id, SoundFormat format,
                                                  std::function<void()> ready) override
     {
-        return m_devices.makePlayback(id, std::move(ready));
+        return m_devices.makePlayback(id, format, std::move(ready));
     }
 
 private:

@@ -20,6 +20,8 @@ namespace peer {
 // Sound goes as 8000 unsigned 8-bit mono samples a second, in blocks of 1024 bytes (128 ms).
 inline constexpr int kVoiceSampleRate = 8000;
 inline constexpr qsizetype kVoiceBlockBytes = 1024;
+// The Opus voice chat's devices run at the codec's full rate, 16-bit mono.
+inline constexpr int kOpusSampleRate = 48000;
 // Blocks waiting for the playback device; one more arriving is dropped.
 inline constexpr int kMaxQueuedVoiceBlocks = 2;
 // The status text all voice windows share stops growing here.

@@ -32,6 +32,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -44,6 +45,37 @@ namespace voicerig {
 
 inline constexpr int kRate = peer::kVoiceSampleRate;
 inline constexpr double kPi = 3.14159265358979323846;
+
+// Samples as their distance from silence, in steps of an 8-bit sample whatever the format, so
+// that one threshold serves both.
+inline std::vector<double> centred(QByteArrayView bytes, peer::SoundFormat format)
+{
+    std::vector<double> values;
+    if (format.sample == peer::SoundFormat::Int16) {
+        values.reserve(size_t(bytes.size() / 2));
+        for (qsizetype at = 0; at + 1 < bytes.size(); at += 2) {
+            qint16 sample = 0;
+            std::memcpy(&sample, bytes.data() + at, sizeof sample);
+            values.push_back(sample / 256.0);
+        }
+    } else {
+        values.reserve(size_t(bytes.size()));
+        for (const char c : bytes)
+            values.push_back(quint8(c) - 128.0);
+    }
+    return values;
+}
+
+// One sample, `value` 8-bit steps from silence, in the bytes of `format`.
+inline void appendSample(QByteArray& out, peer::SoundFormat format, double value)
+{
+    if (format.sample == peer::SoundFormat::Int16) {
+        const auto sample = qint16(std::lround(value * 256));
+        out.append(reinterpret_cast<const char*>(&sample), sizeof sample);
+    } else {
+        out.append(char(quint8(std::lround(128.0 + value))));
+    }
+}
 
 // Audio calls have been seen to hang inside the sound library; a stuck run must still end, and
 // say where it was.
@@ -139,14 +171,16 @@ inline std::optional<QByteArray> missingDevice()
     return std::nullopt;
 }
 
-// Unsigned 8-bit samples: a continuous tone, or silence with tone bursts that start exactly at
-// the beginning of the next piece the sink pulls, so that the moment a burst left the harness
-// is known to the sample.
+// Samples of a format (the voice format's unsigned 8-bit ones unless another is given): a
+// continuous tone, or silence with tone bursts that start exactly at the beginning of the next
+// piece the sink pulls, so that the moment a burst left the harness is known to the sample.
 class ToneSource : public QIODevice
 {
 public:
-    explicit ToneSource(QObject* parent = nullptr)
+    explicit ToneSource(QObject* parent = nullptr,
+                        peer::SoundFormat format = peer::SoundFormat::voice())
         : QIODevice(parent)
+        , m_format(format)
     {
         open(QIODevice::ReadOnly | QIODevice::Unbuffered);
         m_clock.start();
@@ -176,27 +210,33 @@ protected:
             m_burstStartNs = m_clock.nsecsElapsed();
             m_phase = 0;
         }
-        for (qint64 i = 0; i < maxSize; ++i) {
+        // Whole samples only; the sink asks again for the rest.
+        const qint64 samples = maxSize / m_format.bytesPerSample();
+        QByteArray out;
+        out.reserve(samples * m_format.bytesPerSample());
+        for (qint64 i = 0; i < samples; ++i) {
             double hz = m_hz;
             if (m_burstLeft > 0) {
                 hz = m_burstHz;
                 --m_burstLeft;
             }
-            double value = 128.0;
+            double value = 0;
             if (hz > 0) {
-                value += 90.0 * std::sin(m_phase);
-                m_phase += 2 * kPi * hz / kRate;
+                value = 90.0 * std::sin(m_phase);
+                m_phase += 2 * kPi * hz / m_format.sampleRate;
                 if (m_phase > 2 * kPi)
                     m_phase -= 2 * kPi;
             }
-            data[i] = char(quint8(std::lround(value)));
+            appendSample(out, m_format, value);
         }
-        m_position += maxSize;
-        return maxSize;
+        std::memcpy(data, out.constData(), size_t(out.size()));
+        m_position += out.size();
+        return out.size();
     }
     qint64 writeData(const char*, qint64) override { return -1; }
 
 private:
+    peer::SoundFormat m_format;
     QElapsedTimer m_clock;
     double m_hz = 0;
     double m_phase = 0;
@@ -211,13 +251,15 @@ private:
 class Mouth
 {
 public:
-    Mouth(const QAudioDevice& device, const QElapsedTimer& clock)
-        : m_sink(device, peer::voiceFormat())
+    Mouth(const QAudioDevice& device, const QElapsedTimer& clock,
+          peer::SoundFormat format = peer::SoundFormat::voice())
+        : m_tone(nullptr, format)
+        , m_sink(device, peer::audioFormat(format))
     {
         m_tone.setClock(clock);
         // 100 ms: what the harness itself adds to a measured delay stays small. Pulled sinks of
         // 50 ms or less were seen never to start playing.
-        m_sink.setBufferSize(kRate / 10);
+        m_sink.setBufferSize(format.bytesForMs(100));
         m_sink.start(&m_tone);
     }
     ~Mouth() { m_sink.stop(); }
@@ -233,11 +275,13 @@ private:
 class Ear
 {
 public:
-    Ear(const QAudioDevice& device, const QElapsedTimer& clock)
-        : m_source(device, peer::voiceFormat())
+    Ear(const QAudioDevice& device, const QElapsedTimer& clock,
+        peer::SoundFormat format = peer::SoundFormat::voice())
+        : m_source(device, peer::audioFormat(format))
         , m_clock(clock)
+        , m_format(format)
     {
-        m_source.setBufferSize(kRate / 25);
+        m_source.setBufferSize(format.bytesForMs(40));
         QIODevice* io = m_source.start();
         if (!io)
             return;
@@ -254,12 +298,14 @@ public:
     const QByteArray& samples() const { return m_samples; }
     qsizetype size() const { return m_samples.size(); }
     QAudio::Error error() const { return m_source.error(); }
-    // When sample `index` was captured: its piece's arrival less the samples after it in there.
+    // When the sample at byte `index` was captured: its piece's arrival less the samples after
+    // it in there.
     std::optional<qint64> capturedNs(qsizetype index) const
     {
         for (const Arrival& arrival : m_arrivals) {
             if (index < arrival.end)
-                return arrival.ns - (arrival.end - index) * 1'000'000'000LL / kRate;
+                return arrival.ns
+                       - (arrival.end - index) * 1'000'000'000LL / m_format.bytesPerSecond();
         }
         return std::nullopt;
     }
@@ -286,27 +332,28 @@ private:
     };
     QAudioSource m_source;
     const QElapsedTimer& m_clock;
+    peer::SoundFormat m_format;
     QByteArray m_samples;
     std::vector<Arrival> m_arrivals;
 };
 
 // How much of the signal's power lies at `hz`: about 1 for a pure tone of that frequency,
 // near 0 for another one or for noise (Goertzel over the whole window, mean removed).
-inline double toneShare(QByteArrayView samples, double hz)
+inline double toneShare(const std::vector<double>& samples, double hz, int rate)
 {
-    const qsizetype n = samples.size();
+    const auto n = qsizetype(samples.size());
     if (n == 0)
         return 0;
     double mean = 0;
-    for (const char c : samples)
-        mean += quint8(c);
+    for (const double value : samples)
+        mean += value;
     mean /= double(n);
-    const double coeff = 2 * std::cos(2 * kPi * hz / kRate);
+    const double coeff = 2 * std::cos(2 * kPi * hz / rate);
     double s1 = 0;
     double s2 = 0;
     double energy = 0;
-    for (const char c : samples) {
-        const double x = quint8(c) - mean;
+    for (const double value : samples) {
+        const double x = value - mean;
         energy += x * x;
         const double s0 = x + coeff * s1 - s2;
         s2 = s1;
@@ -316,6 +363,11 @@ inline double toneShare(QByteArrayView samples, double hz)
         return 0;
     const double power = s1 * s1 + s2 * s2 - coeff * s1 * s2;
     return 2 * power / (double(n) * energy);
+}
+
+inline double toneShare(QByteArrayView samples, double hz)
+{
+    return toneShare(centred(samples, peer::SoundFormat::voice()), hz, kRate);
 }
 
 // The tone's share measured in short windows (200 samples: a whole number of periods of both
@@ -329,20 +381,24 @@ struct WindowedShare
     int windows = 0;
 };
 
-inline double level(QByteArrayView samples);
+inline double level(const std::vector<double>& samples);
 
-inline WindowedShare windowedShare(QByteArrayView samples, double hz, double quiet = 10)
+// Windows of 25 ms whatever the rate: 200 samples of the voice format.
+inline WindowedShare windowedShare(QByteArrayView bytes, double hz, double quiet = 10,
+                                   peer::SoundFormat format = peer::SoundFormat::voice())
 {
-    constexpr qsizetype kWindow = 200;
+    const std::vector<double> samples = centred(bytes, format);
+    const size_t window = size_t(format.sampleRate / 40);
     WindowedShare result;
     int loud = 0;
-    for (qsizetype at = 0; at + kWindow <= samples.size(); at += kWindow) {
-        const QByteArrayView window = samples.sliced(at, kWindow);
+    for (size_t at = 0; at + window <= samples.size(); at += window) {
+        const std::vector<double> part(samples.begin() + qsizetype(at),
+                                       samples.begin() + qsizetype(at + window));
         ++result.windows;
-        if (level(window) < quiet)
+        if (level(part) < quiet)
             continue;
         ++loud;
-        result.share += toneShare(window, hz);
+        result.share += toneShare(part, hz, format.sampleRate);
     }
     if (loud > 0)
         result.share /= loud;
@@ -351,17 +407,20 @@ inline WindowedShare windowedShare(QByteArrayView samples, double hz, double qui
     return result;
 }
 
-// Root mean square distance from silence.
-inline double level(QByteArrayView samples)
+// Root mean square distance from silence, in steps of an 8-bit sample.
+inline double level(const std::vector<double>& samples)
 {
-    if (samples.isEmpty())
+    if (samples.empty())
         return 0;
     double sum = 0;
-    for (const char c : samples) {
-        const double x = quint8(c) - 128.0;
+    for (const double x : samples)
         sum += x * x;
-    }
     return std::sqrt(sum / double(samples.size()));
+}
+
+inline double level(QByteArrayView bytes, peer::SoundFormat format = peer::SoundFormat::voice())
+{
+    return level(centred(bytes, format));
 }
 
 // One side's server line, as the program's offer inbox would see it arrive at the other side:

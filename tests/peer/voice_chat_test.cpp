@@ -307,6 +307,14 @@ TEST(VoiceChat, IsTwoLinksOneEachWayAndTheOffersStop)
     }));
     EXPECT_EQ(bob.sound.devices.played, samples(1024, 1));
     EXPECT_EQ(alice.sound.devices.played, samples(1024, 2));
+    // The plain chat's devices run at the plain format, one each way on each side.
+    const QList<peer::SoundFormat> plain{peer::SoundFormat::voice()};
+    EXPECT_EQ(alice.sound.devices.inputFormats, plain);
+    EXPECT_EQ(alice.sound.devices.outputFormats, plain);
+    EXPECT_EQ(bob.sound.devices.inputFormats, plain);
+    EXPECT_EQ(bob.sound.devices.outputFormats, plain);
+    EXPECT_EQ(alice.sound.lastInput->format(), peer::SoundFormat::voice());
+    EXPECT_EQ(bob.sound.lastOutput->format(), peer::SoundFormat::voice());
 
     // The second link of a running chat is not taken unasked a second time.
     EXPECT_FALSE(alice.voice.answersOurOffer(*bob.host.lastOffer(irc::DccKind::Voice)));

@@ -3,6 +3,7 @@
 #include "peer/sound.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QPointer>
 #include <QString>
 
@@ -27,14 +28,20 @@ struct ScriptedDevices
     int openOutputs = 0;
     int inputsMade = 0;
     int outputsMade = 0;
+    // The format each device was made with, in the order they were made.
+    QList<peer::SoundFormat> inputFormats;
+    QList<peer::SoundFormat> outputFormats;
 };
 
 class ScriptedInput : public peer::SoundInput
 {
 public:
-    explicit ScriptedInput(ScriptedDevices& devices)
+    explicit ScriptedInput(ScriptedDevices& devices,
+                           peer::SoundFormat format = peer::SoundFormat::voice())
         : m_devices(devices)
+        , m_format(format)
     {}
+    peer::SoundFormat format() const { return m_format; }
     ~ScriptedInput() override { stop(); }
     std::optional<VoiceStatus> start() override
     {
@@ -58,15 +65,19 @@ public:
 
 private:
     ScriptedDevices& m_devices;
+    peer::SoundFormat m_format;
     bool m_open = false;
 };
 
 class ScriptedOutput : public peer::SoundOutput
 {
 public:
-    explicit ScriptedOutput(ScriptedDevices& devices)
+    explicit ScriptedOutput(ScriptedDevices& devices,
+                            peer::SoundFormat format = peer::SoundFormat::voice())
         : m_devices(devices)
+        , m_format(format)
     {}
+    peer::SoundFormat format() const { return m_format; }
     ~ScriptedOutput() override { stop(); }
     std::optional<VoiceStatus> start() override
     {
@@ -99,6 +110,7 @@ public:
 
 private:
     ScriptedDevices& m_devices;
+    peer::SoundFormat m_format;
     bool m_open = false;
 };
 
@@ -112,17 +124,21 @@ public:
         ++prepared;
         return unavailable;
     }
-    std::unique_ptr<peer::SoundInput> makeInput() override
+    std::unique_ptr<peer::SoundInput>
+    makeInput(peer::SoundFormat format = peer::SoundFormat::voice()) override
     {
         ++devices.inputsMade;
-        auto input = std::make_unique<ScriptedInput>(devices);
+        devices.inputFormats << format;
+        auto input = std::make_unique<ScriptedInput>(devices, format);
         lastInput = input.get();
         return input;
     }
-    std::unique_ptr<peer::SoundOutput> makeOutput() override
+    std::unique_ptr<peer::SoundOutput>
+    makeOutput(peer::SoundFormat format = peer::SoundFormat::voice()) override
     {
         ++devices.outputsMade;
-        auto output = std::make_unique<ScriptedOutput>(devices);
+        devices.outputFormats << format;
+        auto output = std::make_unique<ScriptedOutput>(devices, format);
         lastOutput = output.get();
         return output;
     }
