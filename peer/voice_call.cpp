@@ -3,6 +3,8 @@
 #include "peer/sound.h"
 #include "peer/voice_link.h"
 
+#include <QCoreApplication>
+
 namespace peer {
 
 namespace {
@@ -37,6 +39,8 @@ VoiceLink* VoiceCall::add(std::unique_ptr<VoiceLink> owned)
     link->setParent(this);
     m_links.push_back(link);
     connect(link, &VoiceLink::connected, this, [this, link] { connected(link); });
+    connect(link, &VoiceLink::codecChosen, this,
+            [this, link](VoiceCodec codec) { codecChosen(link, codec); });
     connect(link, &VoiceLink::samplesArrived, this, &VoiceCall::play);
     connect(link, &VoiceLink::closedByPeer, this, [this] {
         emit status(VoiceStatus::PeerClosed);
@@ -55,21 +59,29 @@ QList<VoiceLeg> VoiceCall::legs() const
 
 void VoiceCall::connected(VoiceLink* link)
 {
-    if (link->role() == VoiceLink::Role::Capture) {
+    if (link->role() == VoiceLink::Role::Capture)
         emit status(VoiceStatus::Established);
-        startCapture();
-    } else {
-        // Without a playback device the chat still goes on: the return link is offered anyway.
-        startPlayback();
-    }
     emit linkConnected(link);
 }
 
-void VoiceCall::startCapture()
+void VoiceCall::codecChosen(VoiceLink* link, VoiceCodec codec)
+{
+    // The devices open once the link knows what it carries, in its format. Without a playback
+    // device the chat still goes on: the return link is offered anyway.
+    const SoundFormat format =
+        codec == VoiceCodec::Opus ? SoundFormat::opus() : SoundFormat::voice();
+    if (link->role() == VoiceLink::Role::Capture)
+        startCapture(format);
+    else
+        startPlayback(format);
+    emit codecKnown(link);
+}
+
+void VoiceCall::startCapture(const SoundFormat& format)
 {
     if (m_input || m_ended)
         return;
-    m_input = m_sound.makeInput().release();
+    m_input = m_sound.makeInput(format).release();
     m_input->setParent(this);
     connect(m_input, &SoundInput::captured, this, [this](const QByteArray& samples) {
         for (VoiceLink* link : m_links) {
@@ -87,11 +99,11 @@ void VoiceCall::startCapture()
     }
 }
 
-void VoiceCall::startPlayback()
+void VoiceCall::startPlayback(const SoundFormat& format)
 {
     if (m_output || m_ended)
         return;
-    m_output = m_sound.makeOutput().release();
+    m_output = m_sound.makeOutput(format).release();
     m_output->setParent(this);
     connect(m_output, &SoundOutput::ready, this, &VoiceCall::play);
     if (const auto failure = m_output->start()) {
@@ -136,6 +148,32 @@ void VoiceCall::end()
         return;
     release();
     emit ended();
+}
+
+QString voiceCodecText(const VoiceCall& call)
+{
+    bool opus = false;
+    bool plain = false;
+    QString sending;
+    QString delay;
+    for (int i = 0; i < call.linkCount(); ++i) {
+        const VoiceLink* link = call.link(i);
+        if (link->codec() == VoiceCodec::Plain)
+            plain = true;
+        if (link->codec() != VoiceCodec::Opus)
+            continue;
+        opus = true;
+        if (link->role() == VoiceLink::Role::Capture)
+            sending = QCoreApplication::translate("peer", ", sending %1 kbit/s")
+                          .arg((link->bitrate() + 500) / 1000);
+        else
+            delay = QCoreApplication::translate("peer", ", delay %1 ms").arg(link->delayMs());
+    }
+    if (opus)
+        return QCoreApplication::translate("peer", "Opus 48 kHz") + sending + delay;
+    if (plain)
+        return QCoreApplication::translate("peer", "8 kHz samples, 64 kbit/s");
+    return {};
 }
 
 void VoiceCall::release()

@@ -1,6 +1,8 @@
 #pragma once
 
+#include "peer/sound_backend.h"
 #include "peer/voice_core.h"
+#include "peer/voice_negotiation.h"
 
 #include <QByteArray>
 #include <QList>
@@ -46,12 +48,15 @@ public:
 signals:
     void status(peer::VoiceStatus status);
     void linkConnected(peer::VoiceLink* link);
+    // The link agreed with its peer on what it carries (VoiceLink::codec()).
+    void codecKnown(peer::VoiceLink* link);
     void ended();
 
 private:
     void connected(VoiceLink* link);
-    void startCapture();
-    void startPlayback();
+    void codecChosen(VoiceLink* link, VoiceCodec codec);
+    void startCapture(const SoundFormat& format);
+    void startPlayback(const SoundFormat& format);
     void play();
     void stopCapture();
     void stopPlayback();
@@ -64,5 +69,9 @@ private:
     SoundOutput* m_output = nullptr;
     bool m_ended = false;
 };
+
+// What the call's links carry, for its window: "Opus 48 kHz, sending 19 kbit/s, delay 62 ms",
+// or the plain samples' "8 kHz samples, 64 kbit/s"; empty until a link knows.
+QString voiceCodecText(const VoiceCall& call);
 
 } // namespace peer

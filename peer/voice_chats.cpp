@@ -12,7 +12,11 @@ VoiceChats::VoiceChats(ChatHost& host, SoundSystem& sound, QObject* parent)
     : QObject(parent)
     , m_host(host)
     , m_sound(sound)
-{}
+    , m_codecs(new QTimer(this))
+{
+    m_codecs->setInterval(1000);
+    connect(m_codecs, &QTimer::timeout, this, &VoiceChats::showCodecs);
+}
 
 VoiceChats::~VoiceChats()
 {
@@ -93,8 +97,8 @@ void VoiceChats::accept(const irc::DccOffer& offer)
                     WindowPlacer::Opener::User);
     }
     // The sender's nick is kept, so that the return link knows where to go.
-    VoiceLink* link =
-        call->add(std::make_unique<VoiceLink>(VoiceLink::Role::Playback, offer.sender, isReturn));
+    VoiceLink* link = call->add(std::make_unique<VoiceLink>(VoiceLink::Role::Playback, offer.sender,
+                                                            isReturn, nullptr, m_opus));
     link->connectTo(offer.address, offer.port);
 }
 
@@ -114,7 +118,8 @@ void VoiceChats::showUnavailable(const QByteArray& nick, const QString& why, con
 
 bool VoiceChats::offerLink(VoiceCall& call, const QByteArray& nick, bool isReturn)
 {
-    auto link = std::make_unique<VoiceLink>(VoiceLink::Role::Capture, nick, isReturn);
+    auto link =
+        std::make_unique<VoiceLink>(VoiceLink::Role::Capture, nick, isReturn, nullptr, m_opus);
     if (const auto failure = link->offer(m_host)) {
         emit failed(*failure == DccEndpoint::Failure::NoPort ? VoiceError::NoPort
                                                              : VoiceError::OfferNotSent);
@@ -144,6 +149,10 @@ VoiceCall& VoiceChats::add(std::unique_ptr<VoiceCall> call, std::optional<VoiceS
     connect(added, &VoiceCall::ended, window, &VoiceWindow::callEnded);
     connect(added, &VoiceCall::linkConnected, this,
             [this, added](VoiceLink* link) { linkConnected(*added, *link); });
+    connect(added, &VoiceCall::codecKnown, this, [this] {
+        showCodecs();
+        m_codecs->start();
+    });
     m_entries.push_back({std::move(call), window});
     if (first)
         showStatus(added, *first);
@@ -179,6 +188,20 @@ void VoiceChats::showLine(const VoiceCall* call, const QString& line)
     m_log.append(line);
     if (VoiceWindow* window = windowOf(call))
         window->showStatus(m_log.text());
+}
+
+void VoiceChats::showCodecs()
+{
+    bool running = false;
+    for (const Entry& entry : m_entries) {
+        const VoiceCall& call = *entry.call;
+        if (!entry.window || call.hasEnded())
+            continue;
+        running = true;
+        entry.window->showCodec(voiceCodecText(call));
+    }
+    if (!running)
+        m_codecs->stop();
 }
 
 void VoiceChats::remove(const VoiceCall* call)

@@ -9,6 +9,7 @@
 #include <QList>
 #include <QObject>
 #include <QPointer>
+#include <QTimer>
 #include <QWidget>
 
 #include <memory>
@@ -58,6 +59,10 @@ public:
     VoiceWindow* windowOf(const VoiceCall* call) const;
     const VoiceStatusLog& statusLog() const { return m_log; }
 
+    // Whether our links offer and take up Opus (on by default); off, they speak only the plain
+    // voice chat, byte for byte as before Opus existed.
+    void setOpus(bool opus) { m_opus = opus; }
+
     // Windows first, then the chats.
     void closeAll();
 
@@ -83,6 +88,8 @@ private:
     void showStatus(const VoiceCall* call, VoiceStatus status);
     void showLine(const VoiceCall* call, const QString& line);
     void remove(const VoiceCall* call);
+    // Each window's line on what its links carry, once a second while a chat runs.
+    void showCodecs();
 
     ChatHost& m_host;
     SoundSystem& m_sound;
@@ -90,6 +97,8 @@ private:
     std::shared_ptr<WindowPlacer> m_placer = std::make_shared<WindowPlacer>();
     std::vector<Entry> m_entries;
     VoiceStatusLog m_log;
+    QTimer* m_codecs;
+    bool m_opus = true;
 };
 
 } // namespace peer

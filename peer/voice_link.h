@@ -4,19 +4,25 @@
 #include "peer/dcc_endpoint.h"
 #include "peer/session_record.h"
 #include "peer/voice_core.h"
+#include "peer/voice_negotiation.h"
+#include "peer/voice_send_queue.h"
 
+#include <QElapsedTimer>
 #include <QHostAddress>
 #include <QList>
 #include <QObject>
 #include <QPointer>
 
 #include <chrono>
+#include <memory>
 #include <optional>
 
 class QTcpSocket;
+class QTimer;
 
 namespace peer {
 
+class OpusLeg;
 class SoundOutput;
 
 // One link of a voice chat, carrying sound one way. The side that offered it listens, then
@@ -29,7 +35,10 @@ class VoiceLink : public QObject
 public:
     enum class Role { Capture, Playback };
 
-    VoiceLink(Role role, const QByteArray& peerNick, bool isReturn, QObject* parent = nullptr);
+    // `opus`: the link offers (or takes up) Opus on the link before any sound; false makes it
+    // speak only the plain voice chat, as a program without Opus does.
+    VoiceLink(Role role, const QByteArray& peerNick, bool isReturn, QObject* parent = nullptr,
+              bool opus = true);
     ~VoiceLink() override;
 
     Role role() const { return m_role; }
@@ -49,6 +58,12 @@ public:
     // finished block as the queue rules say. The failure's status line, if it failed.
     std::optional<VoiceStatus> playInto(SoundOutput& output);
 
+    // What the link carries once both sides agreed on it; Undecided until then.
+    VoiceCodec codec() const { return m_negotiation.codec(); }
+    // The Opus link's bit rate over the last second, and the delay its playing side holds.
+    int bitrate() const;
+    int delayMs() const;
+
     quint64 sentBlocks() const { return m_gate.sentBlocks(); }
     quint64 droppedBlocks() const;
     // Closes the socket; no signal follows.
@@ -61,6 +76,8 @@ signals:
     void samplesArrived();
     // The peer closed the link, or it could not be made.
     void closedByPeer();
+    // Both sides agreed on what the link carries: the devices may open in its format.
+    void codecChosen(peer::VoiceCodec codec);
     // Capture: nobody connected within `waited`; the link is closed.
     void expired(std::chrono::milliseconds waited);
 
@@ -69,6 +86,11 @@ private:
     void readSocket();
     void send(const QByteArray& bytes);
     void lost();
+    void negotiate(const VoiceNegotiation::Step& step);
+    void decided();
+    void takeBytes(const QByteArray& bytes);
+    void flush();
+    qint64 now() const { return m_clock.elapsed(); }
 
     const Role m_role;
     TransferSession m_record;
@@ -78,6 +100,13 @@ private:
     DccEndpoint* m_endpoint;
     QPointer<QTcpSocket> m_socket;
     bool m_connected = false;
+    VoiceNegotiation m_negotiation;
+    QElapsedTimer m_clock;
+    QTimer* m_wait = nullptr; // the negotiation's deadline
+    bool m_codecTold = false;
+    QTimer* m_tick = nullptr; // an Opus player's 20 ms turn
+    std::unique_ptr<OpusLeg> m_opus;
+    VoiceSendQueue m_sendQueue;
 };
 
 } // namespace peer

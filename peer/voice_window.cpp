@@ -35,6 +35,9 @@ VoiceWindow::VoiceWindow(const QByteArray& peer, QWidget* parent)
     // The nick came from the network.
     m_peer = new QLabel(tr("Voice chat with %1").arg(diag::decodeServerText(peer)), this);
     m_peer->setTextFormat(Qt::PlainText);
+    m_codec = new QLabel(this);
+    m_codec->setTextFormat(Qt::PlainText);
+    m_codec->setObjectName(QStringLiteral("VoiceCodec"));
     auto* label = new QLabel(tr("Status:"), this);
     m_status = new QPlainTextEdit(this);
     m_status->setReadOnly(true);
@@ -48,7 +51,8 @@ VoiceWindow::VoiceWindow(const QByteArray& peer, QWidget* parent)
     layout->addWidget(m_peer, 0, 1, 1, 2);
     layout->addWidget(label, 1, 1, Qt::AlignBottom);
     layout->addWidget(m_status, 2, 0, 1, 3);
-    layout->addWidget(m_button, 3, 0, 1, 3, Qt::AlignHCenter);
+    layout->addWidget(m_codec, 3, 0, 1, 3);
+    layout->addWidget(m_button, 4, 0, 1, 3, Qt::AlignHCenter);
     layout->setColumnStretch(2, 1);
     resize(kWidth, kHeight);
 }
@@ -62,6 +66,11 @@ void VoiceWindow::showStatus(const QString& text)
         shown.chop(1);
     m_status->setPlainText(shown);
     m_status->verticalScrollBar()->setValue(m_status->verticalScrollBar()->maximum());
+}
+
+void VoiceWindow::showCodec(const QString& text)
+{
+    m_codec->setText(text);
 }
 
 void VoiceWindow::callEnded()

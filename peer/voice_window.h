@@ -23,6 +23,9 @@ public:
     QString statusText() const;
     // The chat is over: the button only closes the window.
     void callEnded();
+    // What the chat's links carry: the codec, its bit rate and the delay on the playing side.
+    void showCodec(const QString& text);
+    QLabel* codecLabel() const { return m_codec; }
     QLabel* peerLabel() const { return m_peer; }
     QPushButton* button() const { return m_button; }
 
@@ -36,6 +39,7 @@ protected:
 
 private:
     QLabel* m_peer;
+    QLabel* m_codec;
     QPlainTextEdit* m_status;
     QPushButton* m_button;
 };

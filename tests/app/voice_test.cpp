@@ -93,10 +93,12 @@ TEST_F(VoiceTest, AnOfferIsAskedAboutAnsweredWithTheReturnLinkAndReleasedAtTheCl
     ASSERT_TRUE(waitFor([&] { return voice().at(0)->isCapturing(); }));
     // The return link is the same conversation: said once.
     EXPECT_EQ(status(), "Connection established.");
-    EXPECT_TRUE(voice().at(0)->isPlaying());
+    // Bob speaks the plain chat: its first samples tell our player so.
+    QTcpSocket* bobCaptures = listener.nextPendingConnection();
+    bobCaptures->write(QByteArray(1024, '\x80'));
+    ASSERT_TRUE(waitFor([&] { return voice().at(0)->isPlaying(); }));
 
     // The close step releases every device and link.
-    QTcpSocket* bobCaptures = listener.nextPendingConnection();
     ASSERT_TRUE(
         waitFor([&] { return sound->devices.openInputs == 1 && sound->devices.openOutputs == 1; }));
     core->program->closeStep();
@@ -136,6 +138,8 @@ TEST_F(VoiceTest, TheReturnLinkOfOurChatIsTakenWithoutAskingAndOnlyOnce)
     ASSERT_TRUE(waitFor([&] { return bobCaptures.hasPendingConnections(); }));
     EXPECT_TRUE(prompter->questions.empty());
     EXPECT_EQ(voice().count(), 1);
+    // Bob speaks the plain chat: its first samples tell our player so, and it plays them.
+    bobCaptures.nextPendingConnection()->write(QByteArray(1024, '\x80'));
     ASSERT_TRUE(waitFor([&] { return voice().at(0)->isPlaying(); }));
     EXPECT_EQ(offerCount(), 1) << "a return link is never answered by another";
     // A further offer from bob is a new chat, and asked about.

@@ -4,12 +4,14 @@
 #include "peer/voice_call.h"
 #include "peer/voice_chats.h"
 #include "peer/voice_link.h"
+#include "peer/voice_negotiation.h"
 #include "peer/voice_window.h"
 #include "tests/support/offer_host.h"
 #include "tests/support/scripted_sound.h"
 #include "tests/support/transfer_acks.h"
 #include "tests/support/wait_for.h"
 
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QPointer>
 #include <QPushButton>
@@ -20,6 +22,9 @@
 #include <QtEndian>
 #include <gtest/gtest.h>
 
+#include <cmath>
+
+using peer::VoiceCodec;
 using peer::VoiceStatus;
 using test::ack;
 using test::ScriptedOutput;
@@ -40,12 +45,16 @@ QByteArray samples(qsizetype size, char first = 0)
 }
 
 // One side of a voice chat: its voice chats with scripted devices.
+// A side speaks only the plain voice chat unless `opus` says otherwise, as programs did before
+// Opus: most of the suite pins that chat byte for byte.
 struct Side
 {
-    explicit Side(const QByteArray& nick)
+    explicit Side(const QByteArray& nick, bool opus = false)
         : host(nick)
         , voice(host, sound)
-    {}
+    {
+        voice.setOpus(opus);
+    }
     test::OfferHost host;
     ScriptedSound sound;
     peer::VoiceChats voice;
@@ -404,3 +413,114 @@ TEST(VoiceWithoutSound, TheReturnLinkOfAChatWithSoundAsksNothingMore)
 }
 
 } // namespace
+
+namespace {
+
+// `ms` of a sine at `hz` in the Opus link's device format (48 kHz, 16-bit).
+QByteArray tone(int hz, int ms)
+{
+    const int count = 48 * ms;
+    QByteArray pcm(count * 2, '\0');
+    auto* out = reinterpret_cast<qint16*>(pcm.data());
+    for (int i = 0; i < count; ++i)
+        out[i] = qint16(8000 * std::sin(2 * M_PI * hz * i / 48000.0));
+    return pcm;
+}
+
+// The share of the energy of 16-bit `pcm` at `hz` (Goertzel), 0 for silence.
+double toneShare(const QByteArray& pcm, int hz)
+{
+    const auto* in = reinterpret_cast<const qint16*>(pcm.constData());
+    const qsizetype count = pcm.size() / 2;
+    const double w = 2 * M_PI * hz / 48000.0;
+    double s1 = 0, s2 = 0, energy = 0;
+    for (qsizetype i = 0; i < count; ++i) {
+        const double s = in[i] + 2 * std::cos(w) * s1 - s2;
+        s2 = s1;
+        s1 = s;
+        energy += double(in[i]) * in[i];
+    }
+    const double power = s1 * s1 + s2 * s2 - 2 * std::cos(w) * s1 * s2;
+    return energy > 0 ? 2 * power / (double(count) * energy) : 0;
+}
+
+bool allLinks(const Side& side, peer::VoiceCodec codec)
+{
+    const peer::VoiceCall* call = side.call();
+    if (!call || call->linkCount() != 2)
+        return false;
+    for (int i = 0; i < call->linkCount(); ++i) {
+        if (call->link(i)->codec() != codec)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+TEST(OpusVoiceChat, TwoSidesWithOpusTalkOpusAtFortyEightKilohertz)
+{
+    Side alice("alice", true);
+    Side bob("bob", true);
+    ASSERT_NO_FATAL_FAILURE(connectBothWays(alice, bob));
+    ASSERT_TRUE(waitFor([&] { return allLinks(alice, VoiceCodec::Opus); }));
+    ASSERT_TRUE(waitFor([&] { return allLinks(bob, VoiceCodec::Opus); }));
+    const QList<peer::SoundFormat> opus{peer::SoundFormat::opus()};
+    EXPECT_EQ(alice.sound.devices.inputFormats, opus);
+    EXPECT_EQ(bob.sound.devices.outputFormats, opus);
+
+    // Half a second of a 1 kHz tone, in the device's 20 ms pieces, as a microphone gives it.
+    bob.sound.devices.room = 1 << 24;
+    const QByteArray sound = tone(1000, 500);
+    for (qsizetype at = 0; at < sound.size(); at += 1920) {
+        alice.sound.lastInput->speak(sound.mid(at, 1920));
+        QTest::qWait(20);
+    }
+    ASSERT_TRUE(waitFor([&] { return bob.sound.devices.played.size() >= 48000 * 2 * 3 / 10; }));
+    EXPECT_GT(toneShare(bob.sound.devices.played.right(48000 * 2 / 5), 1000), 0.8);
+    // What the window says of it: the codec, what goes out and the delay held here.
+    ASSERT_TRUE(waitFor(
+        [&] {
+            return bob.voice.windowOf(bob.call())->codecLabel()->text().startsWith("Opus 48 kHz");
+        },
+        2000));
+    EXPECT_LE(alice.call()->link(0)->bitrate(), 32000);
+}
+
+TEST(OpusVoiceChat, APeerThatSpeaksOnlyThePlainChatGetsItEitherWay)
+{
+    for (const bool aliceHasOpus : {true, false}) {
+        Side alice("alice", aliceHasOpus);
+        Side bob("bob", !aliceHasOpus);
+        QElapsedTimer clock;
+        clock.start();
+        ASSERT_NO_FATAL_FAILURE(connectBothWays(alice, bob));
+        // The Opus side's capture goes plain on the plain player's answer; both microphones
+        // then run in the plain format.
+        ASSERT_TRUE(waitFor([&] { return alice.sound.lastInput && bob.sound.lastInput; }, 5000));
+        EXPECT_LT(clock.elapsed(), 5000);
+        EXPECT_EQ(alice.sound.devices.inputFormats,
+                  QList<peer::SoundFormat>{peer::SoundFormat::voice()});
+        EXPECT_EQ(bob.sound.devices.inputFormats,
+                  QList<peer::SoundFormat>{peer::SoundFormat::voice()});
+        // Then the plain chat as ever: a block each way, played whole. A plain capturer says
+        // nothing before its first samples, so the Opus player goes plain on them.
+        alice.sound.devices.room = bob.sound.devices.room = 1 << 20;
+        alice.sound.lastInput->speak(samples(1024, 1));
+        bob.sound.lastInput->speak(samples(1024, 2));
+        // The Opus side's offer reached the plain player as 8 samples of near-silence before
+        // the sound, which moves its blocks on by 8 bytes; the Opus side heard the plain samples
+        // exactly.
+        const QByteArray& plainHeard =
+            aliceHasOpus ? bob.sound.devices.played : alice.sound.devices.played;
+        const QByteArray& opusHeard =
+            aliceHasOpus ? alice.sound.devices.played : bob.sound.devices.played;
+        const QByteArray expected =
+            QByteArray(peer::kVoiceOpusOffer) + samples(1024, aliceHasOpus ? 1 : 2).left(1016);
+        ASSERT_TRUE(waitFor([&] {
+            return plainHeard == expected && opusHeard == samples(1024, aliceHasOpus ? 2 : 1);
+        }));
+        EXPECT_TRUE(allLinks(alice, VoiceCodec::Plain) && allLinks(bob, VoiceCodec::Plain));
+        EXPECT_EQ(bob.voice.windowOf(bob.call())->codecLabel()->text(), "8 kHz samples, 64 kbit/s");
+    }
+}
