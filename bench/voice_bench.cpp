@@ -1,8 +1,11 @@
 // Mouth-to-ear delay and dropped blocks of a voice chat between two programs' voice chats in one
 // process, through the test sound server (tools/bench voice starts it):
-//   voice_bench [SECONDS] [BURSTS]
+//   voice_bench [SECONDS] [BURSTS] [opus|plain] [DELAY_MS]
 // SECONDS (default 60) of continuous tone both ways for the drop count, BURSTS (default 8)
-// tone bursts per direction for the delay.
+// tone bursts per direction for the delay; the chat between two programs with Opus (default) or
+// the plain 8 kHz chat; DELAY_MS (default 0) is added to each link each way by a relay in the
+// middle, as a long line would (this machine's kernel has no netem). Figures are named with the
+// codec and the delay ("voice opus delay alice to bob ms", "voice opus +50ms ...").
 //
 // A delay is measured from the moment the harness handed the burst's first sample to its own
 // playback stream to the moment the ear captured the first sample of it, both on one monotonic
@@ -18,6 +21,8 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include <cstring>
+#include <string>
 #include <cstdio>
 #include <cstdlib>
 
@@ -166,6 +171,11 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     const int seconds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 60;
     const int bursts = argc > 2 ? std::max(1, std::atoi(argv[2])) : 8;
+    const bool opus = argc <= 3 || std::strcmp(argv[3], "plain") != 0;
+    const int linkDelayMs = argc > 4 ? std::max(0, std::atoi(argv[4])) : 0;
+    const std::string codec = std::string(opus ? "opus" : "plain")
+                              + (linkDelayMs ? " +" + std::to_string(linkDelayMs) + "ms" : "");
+    const auto figure = [&codec](const char* what) { return "voice " + codec + " " + what; };
     voicerig::Watchdog watchdog("voice_bench", std::chrono::seconds(seconds + 20 * bursts + 60));
 
     if (const auto missing = voicerig::missingDevice()) {
@@ -189,7 +199,7 @@ int main(int argc, char** argv)
     }
 
     watchdog.stage("connecting");
-    Pair pair;
+    Pair pair(opus, linkDelayMs);
     pair.alice.start("bob");
     if (!voicerig::spinUntil([&] { return pair.connected(); }, 5000)) {
         std::fprintf(stderr, "voice_bench: the voice chat did not connect within 5 s\n");
@@ -202,10 +212,12 @@ int main(int argc, char** argv)
 
     watchdog.stage("alice to bob bursts");
     const auto ab = burstDelays(mouthA, earB, 440, bursts, "alice -> bob");
-    printDelays("alice -> bob (mouth a -> ear b)", ab, bursts, "voice delay alice to bob ms");
+    printDelays("alice -> bob (mouth a -> ear b)", ab, bursts,
+                figure("delay alice to bob ms").c_str());
     watchdog.stage("bob to alice bursts");
     const auto ba = burstDelays(mouthB, earA, 1000, bursts, "bob -> alice");
-    printDelays("bob -> alice (mouth b -> ear a)", ba, bursts, "voice delay bob to alice ms");
+    printDelays("bob -> alice (mouth b -> ear a)", ba, bursts,
+                figure("delay bob to alice ms").c_str());
 
     watchdog.stage("continuous tone");
     std::printf("\nContinuous tone both ways for %d s\n", seconds);
@@ -235,7 +247,31 @@ int main(int argc, char** argv)
     const double baDropped =
         printDrops("bob -> alice", baBefore, baAfter, earA, earAFrom, 1000, ran + 1);
     // One value per direction.
-    bench::printFigure("voice dropped blocks %", {abDropped, baDropped});
+    bench::printFigure(figure("dropped blocks %"), {abDropped, baDropped});
+    if (opus) {
+        // What went over the wire each way, and the frames the players had to make up.
+        std::vector<double> rates;
+        std::vector<double> concealed;
+        for (const peer::VoiceChats* side : {&pair.alice, &pair.bob}) {
+            const peer::VoiceCall* call = side->at(0);
+            for (int i = 0; i < call->linkCount(); ++i) {
+                const peer::VoiceLink* link = call->link(i);
+                if (link->role() == peer::VoiceLink::Role::Capture)
+                    rates.push_back(link->bitrate() / 1000.0);
+                else if (const auto stats = link->jitterStats())
+                    concealed.push_back(stats->played + stats->concealed
+                                            ? 100.0 * double(stats->concealed + stats->droppedLate)
+                                                  / double(stats->played + stats->concealed)
+                                            : 0.0);
+            }
+        }
+        std::printf("Opus: sending %.1f / %.1f kbit/s, concealed or late %.2f / %.2f %% of frames\n",
+                    rates.size() > 0 ? rates[0] : 0.0, rates.size() > 1 ? rates[1] : 0.0,
+                    concealed.size() > 0 ? concealed[0] : 0.0,
+                    concealed.size() > 1 ? concealed[1] : 0.0);
+        bench::printFigure(figure("bitrate kbit/s"), rates);
+        bench::printFigure(figure("concealed frames %"), concealed);
+    }
     mouthA.tone().setTone(0);
     mouthB.tone().setTone(0);
     watchdog.stage("closing");

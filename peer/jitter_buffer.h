@@ -18,7 +18,8 @@ namespace peer {
 inline constexpr int kVoiceFrameMs = 20;
 inline constexpr int kMinJitterDelayMs = 40;
 inline constexpr int kMaxJitterDelayMs = 80;
-inline constexpr int kStartJitterDelayMs = 60;
+// A link starts at the least delay, which a steady one keeps; jitter raises it at once.
+inline constexpr int kStartJitterDelayMs = 40;
 // About a second of frames; a frame beyond it pushes the oldest out.
 inline constexpr int kMaxHeldFrames = 50;
 

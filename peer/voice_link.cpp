@@ -224,6 +224,13 @@ int VoiceLink::bitrate() const
     return m_opus ? m_opus->bitrate(m_clock.elapsed()) : 0;
 }
 
+std::optional<JitterStats> VoiceLink::jitterStats() const
+{
+    if (!m_opus || m_role != Role::Playback)
+        return std::nullopt;
+    return m_opus->stats();
+}
+
 int VoiceLink::delayMs() const
 {
     return m_opus ? m_opus->delayMs() : 0;

@@ -4,6 +4,7 @@
 #include "peer/dcc_endpoint.h"
 #include "peer/session_record.h"
 #include "peer/voice_core.h"
+#include "peer/jitter_buffer.h"
 #include "peer/voice_negotiation.h"
 #include "peer/voice_send_queue.h"
 
@@ -63,6 +64,8 @@ public:
     // The Opus link's bit rate over the last second, and the delay its playing side holds.
     int bitrate() const;
     int delayMs() const;
+    // An Opus player's counts: frames played, concealed, dropped as late.
+    std::optional<JitterStats> jitterStats() const;
 
     quint64 sentBlocks() const { return m_gate.sentBlocks(); }
     quint64 droppedBlocks() const;

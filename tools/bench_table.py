@@ -69,9 +69,17 @@ ROWS = [
     ("RSS after 300 chat windows MB", "idle RSS MB", None, None, ""),
     ("RSS per chat window MB", None, None, None, "reported"),
     ("RSS growth over 1 GiB transfer MB", None, "<=", 1.0, "no growth"),
-    ("voice delay alice to bob ms", "voice harness delay ms", "<=", 300.0, "under 300 ms"),
-    ("voice delay bob to alice ms", "voice harness delay ms", "<=", 300.0, "under 300 ms"),
-    ("voice dropped blocks %", None, "<=", 2.0, "under 2%"),
+    ("voice opus delay alice to bob ms", "voice harness delay ms", "<=", 150.0, "under 150 ms"),
+    ("voice opus delay bob to alice ms", "voice harness delay ms", "<=", 150.0, "under 150 ms"),
+    ("voice opus bitrate kbit/s", None, "<=", 32.0, "at most 32 kbit/s"),
+    ("voice opus concealed frames %", None, "<=", 2.0, "under 2%"),
+    ("voice plain delay alice to bob ms", "voice harness delay ms", "<=", 300.0, "under 300 ms"),
+    ("voice plain delay bob to alice ms", "voice harness delay ms", "<=", 300.0, "under 300 ms"),
+    ("voice plain dropped blocks %", None, "<=", 2.0, "under 2%"),
+    ("voice opus +50ms delay alice to bob ms", None, None, None, "100 ms round trip"),
+    ("voice opus +50ms concealed frames %", None, "<=", 2.0, "under 2% at 100 ms round trip"),
+    ("voice plain +50ms delay alice to bob ms", None, None, None, "100 ms round trip"),
+    ("voice plain +50ms dropped blocks %", None, None, None, "100 ms round trip"),
 ]
 
 

@@ -25,6 +25,8 @@
 #include <QElapsedTimer>
 #include <QIODevice>
 #include <QMediaDevices>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTimer>
 
 #include <chrono>
@@ -423,6 +425,47 @@ inline double level(QByteArrayView bytes, peer::SoundFormat format = peer::Sound
     return level(centred(bytes, format));
 }
 
+// Carries the TCP links made to `target` on with `delayMs` added each way, as a long line would:
+// what one side writes reaches the other that much later, in order.
+class DelayLink : public QObject
+{
+public:
+    DelayLink(quint16 target, int delayMs, QObject* parent)
+        : QObject(parent)
+        , m_target(target)
+        , m_delayMs(delayMs)
+    {
+        m_server.listen(QHostAddress::LocalHost);
+        QObject::connect(&m_server, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket* in = m_server.nextPendingConnection()) {
+                auto* out = new QTcpSocket(this);
+                out->connectToHost(QHostAddress::LocalHost, m_target);
+                pipe(in, out);
+                pipe(out, in);
+            }
+        });
+    }
+    quint16 port() const { return m_server.serverPort(); }
+
+private:
+    void pipe(QTcpSocket* from, QTcpSocket* to)
+    {
+        from->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        const int delay = m_delayMs;
+        QObject::connect(from, &QTcpSocket::readyRead, to, [from, to, delay] {
+            const QByteArray data = from->readAll();
+            QTimer::singleShot(delay, Qt::PreciseTimer, to, [to, data] { to->write(data); });
+        });
+        QObject::connect(from, &QTcpSocket::disconnected, to, [to, delay] {
+            QTimer::singleShot(delay, Qt::PreciseTimer, to, [to] { to->disconnectFromHost(); });
+        });
+    }
+
+    QTcpServer m_server;
+    quint16 m_target;
+    int m_delayMs;
+};
+
 // One side's server line, as the program's offer inbox would see it arrive at the other side:
 // the answer to our own offer is taken at once, any other offer after the user said yes.
 class RelayHost : public peer::ChatHost
@@ -436,6 +479,8 @@ public:
         m_peer = peer;
         m_peerNick = std::move(peerNick);
     }
+    // Each link of our offers reaches the peer through a DelayLink of `delayMs` each way.
+    void setLinkDelay(int delayMs) { m_delayMs = delayMs; }
 
     QByteArray nickInUse() const override { return m_nick; }
     bool sendServerLine(const QByteArray& line) override
@@ -443,10 +488,14 @@ public:
         lines << line;
         if (!m_peer || !line.startsWith("PRIVMSG " + m_peerNick + " :"))
             return true;
-        const auto offer = test::OfferHost::readOffer(irc::DccKind::Voice, m_nick, line);
+        auto offer = test::OfferHost::readOffer(irc::DccKind::Voice, m_nick, line);
         if (!offer) {
             ++unreadable;
             return true;
+        }
+        if (m_delayMs > 0) {
+            auto* relay = new DelayLink(offer->port, m_delayMs, m_peer);
+            offer->port = relay->port();
         }
         // As from the server: later, not inside the sender's own call.
         peer::VoiceChats* peer = m_peer;
@@ -470,12 +519,14 @@ private:
     QByteArray m_nick;
     QByteArray m_peerNick;
     peer::VoiceChats* m_peer = nullptr;
+    int m_delayMs = 0;
 };
 
 // Alice and Bob, each with the voice chats of a program on their own microphone and speaker.
 struct Pair
 {
-    Pair()
+    // `opus` false: both sides speak only the plain chat, as programs before Opus did.
+    explicit Pair(bool opus = true, int linkDelayMs = 0)
         : aliceSound(devices, "kivvo_a_mic", "kivvo_a_speaker")
         , bobSound(devices, "kivvo_b_mic", "kivvo_b_speaker")
         , alice(aliceHost, aliceSound)
@@ -483,6 +534,10 @@ struct Pair
     {
         aliceHost.setPeer(&bob, "bob");
         bobHost.setPeer(&alice, "alice");
+        alice.setOpus(opus);
+        bob.setOpus(opus);
+        aliceHost.setLinkDelay(linkDelayMs);
+        bobHost.setLinkDelay(linkDelayMs);
     }
 
     static bool fullyConnected(const peer::VoiceChats& side)

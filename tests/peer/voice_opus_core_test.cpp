@@ -78,7 +78,7 @@ TEST(JitterBuffer, SteadyArrivalsPlayInOrderAfterTheStartDelayWithoutConcealment
     const auto first = std::find_if(played.begin(), played.end(),
                                     [](const Played& p) { return p.pop.kind != Pop::Silence; });
     ASSERT_NE(first, played.end());
-    EXPECT_EQ(first->atMs, 70); // frame 0 came at 0 and waited the 60 ms start delay
+    EXPECT_EQ(first->atMs, 50); // frame 0 came at 0 and waited the 40 ms start delay
     EXPECT_EQ(first->pop.kind, Pop::Frame);
     EXPECT_EQ(first->pop.seq, 0);
     int expected = 0;
@@ -91,9 +91,9 @@ TEST(JitterBuffer, SteadyArrivalsPlayInOrderAfterTheStartDelayWithoutConcealment
     }
     EXPECT_EQ(count(played, Pop::Conceal), 0);
     EXPECT_EQ(stats.concealed + stats.stretched + stats.droppedLate, 0u);
-    // The steady stream lets the delay settle at the minimum, one skipped frame later.
+    // A steady stream keeps the delay it started with, the least: nothing to skip.
     EXPECT_EQ(stats.targetDelayMs, peer::kMinJitterDelayMs);
-    EXPECT_EQ(stats.trimmed, 1u);
+    EXPECT_EQ(stats.trimmed, 0u);
     EXPECT_EQ(stats.played + stats.trimmed + quint64(stats.bufferedMs / 20), 400u);
 }
 
