@@ -21,10 +21,10 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
-#include <cstring>
-#include <string>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <string>
 
 using voicerig::Ear;
 using voicerig::Mouth;
@@ -265,10 +265,10 @@ int main(int argc, char** argv)
                                             : 0.0);
             }
         }
-        std::printf("Opus: sending %.1f / %.1f kbit/s, concealed or late %.2f / %.2f %% of frames\n",
-                    rates.size() > 0 ? rates[0] : 0.0, rates.size() > 1 ? rates[1] : 0.0,
-                    concealed.size() > 0 ? concealed[0] : 0.0,
-                    concealed.size() > 1 ? concealed[1] : 0.0);
+        std::printf(
+            "Opus: sending %.1f / %.1f kbit/s, concealed or late %.2f / %.2f %% of frames\n",
+            rates.size() > 0 ? rates[0] : 0.0, rates.size() > 1 ? rates[1] : 0.0,
+            concealed.size() > 0 ? concealed[0] : 0.0, concealed.size() > 1 ? concealed[1] : 0.0);
         bench::printFigure(figure("bitrate kbit/s"), rates);
         bench::printFigure(figure("concealed frames %"), concealed);
     }

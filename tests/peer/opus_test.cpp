@@ -1,5 +1,6 @@
 #include "peer/opus_codec.h"
 #include "peer/voice_frames.h"
+#include "tests/support/speech_sample.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -119,80 +120,6 @@ double dominantHertz(const QVector<qint16>& samples, qsizetype from, qsizetype c
         }
     }
     return best;
-}
-
-struct Recording
-{
-    int sampleRate = 0;
-    QVector<qint16> samples;
-};
-
-// The 16-bit mono PCM of a RIFF WAVE file, as espeak-ng writes it.
-std::optional<Recording> readWav(const QString& path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    const QByteArray bytes = file.readAll();
-    if (bytes.size() < 12 || !bytes.startsWith("RIFF") || bytes.mid(8, 4) != "WAVE")
-        return std::nullopt;
-    Recording recording;
-    bool pcm16 = false;
-    for (qsizetype at = 12; at + 8 <= bytes.size();) {
-        const QByteArray id = bytes.mid(at, 4);
-        const qsizetype size = qMin<qsizetype>(
-            qFromLittleEndian<quint32>(bytes.constData() + at + 4), bytes.size() - at - 8);
-        const char* body = bytes.constData() + at + 8;
-        if (id == "fmt " && size >= 16) {
-            pcm16 = qFromLittleEndian<quint16>(body) == 1
-                    && qFromLittleEndian<quint16>(body + 2) == 1
-                    && qFromLittleEndian<quint16>(body + 14) == 16;
-            recording.sampleRate = int(qFromLittleEndian<quint32>(body + 4));
-        } else if (id == "data" && pcm16) {
-            recording.samples.resize(size / 2);
-            for (qsizetype i = 0; i < recording.samples.size(); ++i)
-                recording.samples[i] = qFromLittleEndian<qint16>(body + 2 * i);
-            return recording;
-        }
-        at += 8 + size + (size & 1);
-    }
-    return std::nullopt;
-}
-
-// Windowed-sinc interpolation (Hann, 16 taps each side), for raising the sample rate only.
-QVector<qint16> upsample(const QVector<qint16>& input, int fromRate, int toRate)
-{
-    constexpr int kTaps = 16;
-    QVector<qint16> output(input.size() * toRate / fromRate);
-    for (qsizetype n = 0; n < output.size(); ++n) {
-        const double t = double(n) * fromRate / toRate;
-        const qsizetype centre = qsizetype(std::floor(t));
-        double sum = 0;
-        for (qsizetype k = centre - kTaps + 1; k <= centre + kTaps; ++k) {
-            if (k < 0 || k >= input.size())
-                continue;
-            const double d = t - double(k);
-            const double sinc = d == 0 ? 1 : std::sin(kPi * d) / (kPi * d);
-            const double window = 0.5 * (1 + std::cos(kPi * d / kTaps));
-            sum += input[k] * sinc * window;
-        }
-        output[n] = qint16(qBound(-32768.0, std::round(sum), 32767.0));
-    }
-    return output;
-}
-
-// The normalised correlation of `a` with `b` delayed by `lag` samples, over their overlap.
-double correlation(const QVector<qint16>& a, const QVector<qint16>& b, qsizetype lag)
-{
-    double ab = 0;
-    double aa = 0;
-    double bb = 0;
-    for (qsizetype i = 0; i < a.size() && i + lag < b.size(); ++i) {
-        ab += double(a[i]) * b[i + lag];
-        aa += double(a[i]) * a[i];
-        bb += double(b[i + lag]) * b[i + lag];
-    }
-    return aa > 0 && bb > 0 ? ab / std::sqrt(aa * bb) : 0;
 }
 
 } // namespace
@@ -333,36 +260,21 @@ TEST(OpusCodec, HostilePacketsGiveBoundedOutputAndLeaveTheDecoderWorking)
 
 TEST(OpusCodec, SpokenSentenceSurvivesTheCodec)
 {
-    const QString espeak = QStandardPaths::findExecutable("espeak-ng");
-    if (espeak.isEmpty())
+    if (QStandardPaths::findExecutable("espeak-ng").isEmpty())
         GTEST_SKIP() << "espeak-ng is not installed (tools/test installs it)";
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    const QString path = dir.filePath("fox.wav");
-    QProcess speaker;
-    speaker.start(espeak, {"-w", path, "the quick brown fox jumps over the lazy dog"});
-    ASSERT_TRUE(speaker.waitForFinished(30000)) << "espeak-ng did not finish";
-    ASSERT_EQ(speaker.exitCode(), 0) << speaker.readAllStandardError().toStdString();
-    const std::optional<Recording> spoken = readWav(path);
-    ASSERT_TRUE(spoken && spoken->sampleRate > 0 && spoken->samples.size() > spoken->sampleRate)
-        << "espeak-ng wrote no 16-bit mono sentence";
+    const std::optional<QVector<qint16>> sentence = test::spokenSentence();
+    ASSERT_TRUE(sentence) << "espeak-ng wrote no 16-bit mono sentence";
 
     OpusSettings settings; // 48 kHz, 24 kbit/s
-    const QVector<qint16> input = upsample(spoken->samples, spoken->sampleRate, 48000);
+    const QVector<qint16>& input = *sentence;
     const CodedSignal coded = throughCodec(input, settings);
     const qsizetype frame = settings.sampleRate / 1000 * settings.frameMs;
     ASSERT_EQ(coded.decoded.size(), input.size() / frame * frame);
 
     // The delay is the codec's own; search well around it rather than trusting it.
-    qsizetype lag = 0;
-    double best = -1;
-    for (qsizetype candidate = 0; candidate <= 2400; ++candidate) {
-        const double c = correlation(input, coded.decoded, candidate);
-        if (c > best) {
-            best = c;
-            lag = candidate;
-        }
-    }
+    const test::Match match = test::bestMatch(input, coded.decoded, 2400);
+    const qsizetype lag = match.lag;
+    const double best = match.correlation;
     const double seconds = double(input.size()) / 48000;
     std::cout << "[ measured ] spoken sentence: " << seconds << " s, "
               << qRound(coded.packetBytes * 8 / seconds) << " bit/s, delay " << lag

@@ -199,6 +199,12 @@ public:
     // When the first sample of the last burst was handed to the sink (QElapsedTimer of the rig).
     std::optional<qint64> burstStartNs() const { return m_burstStartNs; }
     qint64 handedOut() const { return m_position; }
+    // Plays `samples` (in the source's format) once, before the tone goes on.
+    void play(const QByteArray& samples)
+    {
+        m_clip = samples;
+        m_clipAt = 0;
+    }
     void setClock(const QElapsedTimer& clock) { m_clock = clock; }
 
     bool isSequential() const override { return true; }
@@ -207,6 +213,15 @@ public:
 protected:
     qint64 readData(char* data, qint64 maxSize) override
     {
+        // A clip goes first, whole samples of it, then whatever the tone says.
+        if (m_clipAt < m_clip.size()) {
+            const qsizetype bytes = qsizetype(qMin<qint64>(maxSize, m_clip.size() - m_clipAt))
+                                    / m_format.bytesPerSample() * m_format.bytesPerSample();
+            std::memcpy(data, m_clip.constData() + m_clipAt, size_t(bytes));
+            m_clipAt += bytes;
+            m_position += bytes;
+            return bytes;
+        }
         if (m_burstPending && maxSize > 0) {
             m_burstPending = false;
             m_burstStartNs = m_clock.nsecsElapsed();
@@ -247,6 +262,8 @@ private:
     bool m_burstPending = false;
     std::optional<qint64> m_burstStartNs;
     qint64 m_position = 0;
+    QByteArray m_clip;
+    qsizetype m_clipAt = 0;
 };
 
 // The harness's mouth: plays a ToneSource into a sink, pulled by the sink.
