@@ -69,6 +69,92 @@ QList<QByteArray> packed(const QByteArray& head, char separator, const QList<QBy
     return lines;
 }
 
+bool isKeyNameChar(char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-';
+}
+
+// [+][vendor/]name: anything else would be read back as a different tag, or end the tags early.
+bool isTagKey(QByteArrayView key)
+{
+    if (key.startsWith('+'))
+        key = key.sliced(1);
+    const qsizetype slash = key.lastIndexOf('/');
+    const QByteArrayView vendor = slash < 0 ? QByteArrayView() : key.first(slash);
+    const QByteArrayView name = key.sliced(slash + 1);
+    if (name.isEmpty() || (slash >= 0 && vendor.isEmpty()))
+        return false;
+    for (const char c : name) {
+        if (!isKeyNameChar(c))
+            return false;
+    }
+    for (const char c : vendor) {
+        if (!isKeyNameChar(c) && c != '.')
+            return false;
+    }
+    return true;
+}
+
+QByteArray escapedTagValue(QByteArrayView value)
+{
+    QByteArray out;
+    out.reserve(value.size());
+    for (const char c : value) {
+        switch (c) {
+        case ';':
+            out.append("\\:");
+            break;
+        case ' ':
+            out.append("\\s");
+            break;
+        case '\\':
+            out.append("\\\\");
+            break;
+        case '\r':
+            out.append("\\r");
+            break;
+        case '\n':
+            out.append("\\n");
+            break;
+        default:
+            out.append(c);
+            break;
+        }
+    }
+    return out;
+}
+
+// The tags between '@' and the blank, or nothing when they cannot be sent.
+std::optional<QByteArray> tagData(const QList<Tag>& tags)
+{
+    if (tags.isEmpty())
+        return std::nullopt;
+    QByteArray data;
+    for (const Tag& tag : tags) {
+        // CR and LF in a value travel escaped; a NUL has no escape and would end the line in C.
+        if (!isTagKey(tag.key) || tag.value.contains('\0'))
+            return std::nullopt;
+        if (!data.isEmpty())
+            data.append(';');
+        data.append(tag.key);
+        if (!tag.value.isEmpty())
+            data.append('=').append(escapedTagValue(tag.value));
+        // Checked as it grows: a hostile value of megabytes is refused without being copied.
+        if (data.size() > kMaxTagData)
+            return std::nullopt;
+    }
+    return data;
+}
+
+std::optional<QByteArray> chatHistory(QByteArrayView subcommand, QByteArrayView target,
+                                      QByteArrayView reference, int limit)
+{
+    if (!isWord(target) || !isWord(reference) || limit <= 0)
+        return std::nullopt;
+    return fitting("CHATHISTORY " + subcommand.toByteArray() + ' ' + target.toByteArray() + ' '
+                   + reference.toByteArray() + ' ' + QByteArray::number(limit));
+}
+
 } // namespace
 
 qsizetype Command::roomForText(QByteArrayView command, QByteArrayView target)
@@ -191,6 +277,39 @@ QList<QByteArray> Command::monitor(char op, const QList<QByteArray>& names)
 QByteArray Command::monitorClear()
 {
     return "MONITOR C";
+}
+
+std::optional<QByteArray> Command::tagged(const QList<Tag>& tags, QByteArrayView line)
+{
+    if (line.isEmpty() || line.startsWith('@') || line.startsWith(' ') || !isLineSafe(line)
+        || line.size() > kMaxLineContent)
+        return std::nullopt;
+    const std::optional<QByteArray> data = tagData(tags);
+    if (!data)
+        return std::nullopt;
+    return '@' + *data + ' ' + line.toByteArray();
+}
+
+std::optional<QByteArray> Command::tagMsg(QByteArrayView target, const QList<Tag>& tags)
+{
+    const std::optional<QByteArray> line = withWord("TAGMSG", target);
+    if (!line)
+        return std::nullopt;
+    return tagged(tags, *line);
+}
+
+std::optional<QByteArray> Command::chatHistoryLatest(QByteArrayView target,
+                                                     QByteArrayView reference, int limit)
+{
+    return chatHistory("LATEST", target, reference, limit);
+}
+
+std::optional<QByteArray> Command::chatHistoryAfter(QByteArrayView target, QByteArrayView reference,
+                                                    int limit)
+{
+    if (reference == "*")
+        return std::nullopt;
+    return chatHistory("AFTER", target, reference, limit);
 }
 
 } // namespace irc

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "irc/line_limits.h"
+#include "irc/message.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -63,6 +64,22 @@ public:
     static QList<QByteArray> monitor(char op, const QList<QByteArray>& names);
     // MONITOR C: empties our list on the server.
     static QByteArray monitorClear();
+
+    // "@k1=v1;k2 <line>": `line` (one of the lines above) with message tags before it, values
+    // escaped, a tag with an empty value sent bare. Nothing when there are no tags, a key is not
+    // [+][vendor/]name (name of letters, digits and '-'), the tags pass kMaxTagData or the line
+    // is not one this class would build.
+    static std::optional<QByteArray> tagged(const QList<Tag>& tags, QByteArrayView line);
+    // @<tags> TAGMSG <target>   a line of tags alone, such as "@+typing=active"
+    static std::optional<QByteArray> tagMsg(QByteArrayView target, const QList<Tag>& tags);
+
+    // CHATHISTORY LATEST <target> <reference> <limit>, the reference being "msgid=<id>",
+    // "timestamp=<time>" or "*" (the newest lines, wherever they start).
+    static std::optional<QByteArray> chatHistoryLatest(QByteArrayView target,
+                                                       QByteArrayView reference, int limit);
+    // CHATHISTORY AFTER <target> <reference> <limit>; "*" is refused, as AFTER needs a point.
+    static std::optional<QByteArray> chatHistoryAfter(QByteArrayView target,
+                                                      QByteArrayView reference, int limit);
 };
 
 } // namespace irc

@@ -9,5 +9,8 @@ namespace irc {
 // something else.
 inline constexpr qsizetype kMaxLineBytes = 512;
 inline constexpr qsizetype kMaxLineContent = kMaxLineBytes - 2;
+// What a client may send of message tags, between the '@' and the blank after them; that
+// prefix does not count against kMaxLineContent.
+inline constexpr qsizetype kMaxTagData = 4094;
 
 } // namespace irc
