@@ -1,5 +1,6 @@
 #include "tests/support/ngircd_server.h"
 
+#include "tests/support/stop_process.h"
 #include "tests/support/wait_for.h"
 
 #include <QDir>
@@ -63,12 +64,7 @@ bool Ngircd::start(quint16 port, const ConfigEdits& edits)
 
 void Ngircd::stop()
 {
-    if (m_process.state() == QProcess::NotRunning)
-        return;
-    m_process.terminate();
-    if (!m_process.waitForFinished(3000))
-        m_process.kill();
-    m_process.waitForFinished(1000);
+    stopProcess(m_process);
 }
 
 Ngircd::~Ngircd()

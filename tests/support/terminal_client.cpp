@@ -1,6 +1,7 @@
 #include "tests/support/terminal_client.h"
 
 #include "tests/support/file_bytes.h"
+#include "tests/support/stop_process.h"
 #include "tests/support/wait_for.h"
 
 #include <QDir>
@@ -50,12 +51,7 @@ TerminalClient::~TerminalClient()
 
 void TerminalClient::stop()
 {
-    if (m_process.state() == QProcess::NotRunning)
-        return;
-    m_process.terminate();
-    if (!m_process.waitForFinished(3000))
-        m_process.kill();
-    m_process.waitForFinished(1000);
+    stopProcess(m_process);
 }
 
 QString TerminalClient::downloadFolder() const

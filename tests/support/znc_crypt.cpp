@@ -2,6 +2,7 @@
 
 #include "tests/support/file_bytes.h"
 #include "tests/support/ngircd_server.h"
+#include "tests/support/stop_process.h"
 #include "tests/support/unprivileged_user.h"
 #include "tests/support/wait_for.h"
 
@@ -138,12 +139,7 @@ bool ZncCrypt::connectClient(quint16 listenPort)
 void ZncCrypt::stop()
 {
     m_socket.abort();
-    if (m_process.state() == QProcess::NotRunning)
-        return;
-    m_process.terminate();
-    if (!m_process.waitForFinished(3000))
-        m_process.kill();
-    m_process.waitForFinished(1000);
+    stopProcess(m_process);
 }
 
 bool ZncCrypt::waitForLine(qsizetype from, const QByteArray& marker, int timeoutMs)
