@@ -1,18 +1,14 @@
 // Presence against a real InspIRCd that offers MONITOR: a contact goes online and offline
 // through the server's notices, and contacts past its MONITOR limit are still found by ISON.
 // A recording relay between the program and the server shows what the program asked.
+#include "tests/support/inspircd_server.h"
 #include "tests/support/ngircd.h"
 #include "tests/support/program_core.h"
 #include "tests/support/wait_for.h"
 
-#include <QDir>
-#include <QFile>
 #include <QPointer>
-#include <QProcess>
-#include <QStandardPaths>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -21,51 +17,6 @@
 using test::waitFor;
 
 namespace {
-
-QString inspircdBinary()
-{
-    return QStandardPaths::findExecutable("inspircd", {"/usr/sbin", "/usr/bin", "/sbin"});
-}
-
-// Debian's InspIRCd on a free loopback port with tools/inspircd/test.conf.in.
-class Inspircd
-{
-public:
-    bool start(const QString& folder, int monitorLimit)
-    {
-        m_port = test::freePort();
-        QFile source(KIVVO_SOURCE_DIR "/tools/inspircd/test.conf.in");
-        QFile config(QDir(folder).filePath("inspircd.conf"));
-        if (!source.open(QIODevice::ReadOnly) || !config.open(QIODevice::WriteOnly))
-            return false;
-        config.write(source.readAll()
-                         .replace("@PORT@", QByteArray::number(m_port))
-                         .replace("@MONITOR@", QByteArray::number(monitorLimit)));
-        config.close();
-        m_process.setProcessChannelMode(QProcess::MergedChannels);
-        m_process.start(inspircdBinary(),
-                        {"--nofork", "--nopid", "--config", config.fileName(), "--runasroot"});
-        return waitFor(
-            [this] {
-                QTcpSocket probe;
-                probe.connectToHost(QHostAddress::LocalHost, m_port);
-                return probe.waitForConnected(100);
-            },
-            10000);
-    }
-    ~Inspircd()
-    {
-        m_process.terminate();
-        if (!m_process.waitForFinished(3000))
-            m_process.kill();
-        m_process.waitForFinished(1000);
-    }
-    quint16 port() const { return m_port; }
-
-private:
-    QProcess m_process;
-    quint16 m_port = 0;
-};
 
 // Passes one client's bytes to the server and back, keeping what the client sent.
 class RecordingRelay : public QObject
@@ -142,9 +93,9 @@ class MonitorEndToEnd : public ::testing::Test
 protected:
     void start(int monitorLimit, const QList<QByteArray>& contacts)
     {
-        if (inspircdBinary().isEmpty())
+        if (!test::haveInspircd())
             GTEST_SKIP() << "inspircd is not installed (tools/test installs it)";
-        ASSERT_TRUE(server.start(dir.path(), monitorLimit));
+        ASSERT_TRUE(server.start(monitorLimit)) << server.log().toStdString();
         ASSERT_TRUE(relay.listen(server.port()));
         test::CoreOptions options =
             test::ProgramCore::optionsFor(relay.port(), "alice", contacts, false);
@@ -153,8 +104,7 @@ protected:
     }
     QStringList shown() const { return core->shownContacts(); }
 
-    QTemporaryDir dir;
-    Inspircd server;
+    test::Inspircd server;
     RecordingRelay relay;
     std::unique_ptr<test::ProgramCore> core;
 };

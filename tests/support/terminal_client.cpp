@@ -23,25 +23,26 @@ QString clientBinary()
     return QStandardPaths::findExecutable("weechat-headless");
 }
 
-// Debian puts the plugins under the multiarch folder; fifo and xfer come in separate packages.
-bool havePlugins()
+} // namespace
+
+// Debian puts the plugins under the multiarch folder.
+bool haveTerminalPlugin(const QString& name)
 {
     QStringList roots{"/usr/lib"};
     for (const QString& arch : QDir("/usr/lib").entryList(QDir::Dirs | QDir::NoDotAndDotDot))
         roots << "/usr/lib/" + arch;
     for (const QString& root : roots) {
-        const QDir plugins(root + "/weechat/plugins");
-        if (plugins.exists("fifo.so") && plugins.exists("xfer.so") && plugins.exists("irc.so"))
+        if (QFileInfo::exists(root + "/weechat/plugins/" + name))
             return true;
     }
     return false;
 }
 
-} // namespace
-
+// fifo and xfer come in packages of their own.
 bool haveTerminalClient()
 {
-    return !clientBinary().isEmpty() && havePlugins();
+    return !clientBinary().isEmpty() && haveTerminalPlugin("fifo.so")
+           && haveTerminalPlugin("xfer.so") && haveTerminalPlugin("irc.so");
 }
 
 TerminalClient::~TerminalClient()
@@ -117,13 +118,18 @@ bool TerminalClient::start(const QString& folder, quint16 port, const QByteArray
 
 bool TerminalClient::run(const QByteArray& command)
 {
+    return runIn("irc.server." + QByteArray(kServerName), command);
+}
+
+bool TerminalClient::runIn(const QByteArray& buffer, const QByteArray& command)
+{
     // Non-blocking: with no reader on the other end the open fails instead of hanging.
     const int fd =
         ::open(QFile::encodeName(fifoPath()).constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return false;
     // One line under PIPE_BUF goes in whole.
-    const QByteArray line = "irc.server." + QByteArray(kServerName) + " *" + command + "\n";
+    const QByteArray line = buffer + " *" + command + "\n";
     const ssize_t written = ::write(fd, line.constData(), size_t(line.size()));
     ::close(fd);
     return written == line.size();

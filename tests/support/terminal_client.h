@@ -11,6 +11,8 @@ namespace test {
 // Whether Debian's weechat-headless is installed with the plugins a peer needs (irc, xfer, fifo,
 // logger; tools/test installs them).
 bool haveTerminalClient();
+// Whether Debian's multiarch plugin folder of WeeChat holds `name` ("typing.so").
+bool haveTerminalPlugin(const QString& name);
 
 // WeeChat without a terminal as the program's peer: one server on loopback, its own nick, every
 // DCC file accepted into its own folder, driven through its fifo. Stopped by its PID when this
@@ -41,6 +43,10 @@ public:
                const QList<QByteArray>& settings = {});
     // Runs `command` ("/dcc send bob /tmp/f") in the server's buffer.
     bool run(const QByteArray& command);
+    // Runs `command` in the buffer named `buffer` ("irc.kivvo.alice"), where a command such as
+    // "/input insert" acts on that buffer's own input line; a line without "/" is sent there.
+    // WeeChat drops it, with an error in its core buffer, when there is no such buffer.
+    bool runIn(const QByteArray& buffer, const QByteArray& command);
     // Ends it by its PID (SIGTERM, then SIGKILL) and waits until it is gone.
     void stop();
 
