@@ -179,6 +179,7 @@ void ContactListView::showOnline(const QList<QByteArray>& names)
     for (const QByteArray& name : names) {
         auto* row = new ContactItem(contactIcon(), diag::decodeServerText(name));
         addItem(row);
+        showAwayOf(row, name);
         if (selected && irc::sameNick(name, *selected, m_caseMapping))
             row->setSelected(true);
     }
@@ -209,6 +210,52 @@ void ContactListView::showUnknown(const QList<QByteArray>& contacts)
         if (selected && irc::sameNick(name, *selected, m_caseMapping))
             row->setSelected(true);
     }
+}
+
+void ContactListView::setAway(const QByteArray& nick, const std::optional<QByteArray>& text)
+{
+    const QByteArray key = irc::foldNick(nick, m_caseMapping);
+    if (text && text->isEmpty() && m_away.contains(key))
+        return; // a USERHOST reply knows only the fact; the text from AWAY stays
+    if (text)
+        m_away.insert(key, *text);
+    else if (m_away.remove(key) == 0)
+        return;
+    if (QListWidgetItem* row = contactRow(nick))
+        showAwayOf(row, nick);
+}
+
+void ContactListView::clearAway()
+{
+    m_away.clear();
+    for (int i = 0; i < count(); ++i) {
+        QListWidgetItem* row = item(i);
+        if (!row->data(kNotAContactRole).toBool() && !row->data(kHintRole).toBool())
+            showAwayOf(row, row->text().toUtf8());
+    }
+}
+
+void ContactListView::showAwayOf(QListWidgetItem* row, const QByteArray& nick)
+{
+    const auto away = m_away.constFind(irc::foldNick(nick, m_caseMapping));
+    QFont font = row->font();
+    if (away == m_away.cend()) {
+        row->setIcon(contactIcon());
+        row->setToolTip({});
+        row->setData(Qt::AccessibleTextRole, {});
+        row->setData(Qt::ForegroundRole, {});
+        font.setItalic(false);
+        row->setFont(font);
+        return;
+    }
+    // Greyed and slanted: there, but not at the keyboard.
+    row->setIcon(QIcon(contactIcon().pixmap(iconSize(), QIcon::Disabled)));
+    row->setForeground(palette().brush(QPalette::Disabled, QPalette::Text));
+    font.setItalic(true);
+    row->setFont(font);
+    const QString text = diag::decodeServerText(*away);
+    row->setToolTip(text.isEmpty() ? tr("Away") : tr("Away: %1").arg(text));
+    row->setData(Qt::AccessibleTextRole, tr("%1, away").arg(row->text()));
 }
 
 } // namespace app

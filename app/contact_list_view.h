@@ -3,6 +3,7 @@
 #include "irc/isupport.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QList>
 #include <QListWidget>
 
@@ -56,6 +57,11 @@ public slots:
     // row, so that they can still be chosen.
     void showUnknown(const QList<QByteArray>& contacts);
     void setCaseMapping(irc::CaseMapping mapping) { m_caseMapping = mapping; }
+    // The contact went away with `text`, or came back (none): its row and icon say so, with the
+    // away text as its tooltip.
+    void setAway(const QByteArray& nick, const std::optional<QByteArray>& text);
+    // Nothing is known of anyone's absence (a new connection, or the server stopped saying).
+    void clearAway();
 
 signals:
     void chatRequested(const QByteArray& nick);
@@ -73,6 +79,7 @@ private:
     void fitHintRow();
     void showPopup(const QPoint& position);
     QListWidgetItem* contactRow(const QByteArray& nick) const;
+    void showAwayOf(QListWidgetItem* row, const QByteArray& nick);
 
     QMenu* m_popup = nullptr;
     QAction* m_forgetKey = nullptr;
@@ -81,6 +88,8 @@ private:
     // The contact the menu was opened over: a poll may rebuild the rows while it is open.
     QByteArray m_menuNick;
     irc::CaseMapping m_caseMapping = irc::CaseMapping::Rfc1459;
+    // Away contacts by folded nick, with their away text.
+    QHash<QByteArray, QByteArray> m_away;
 };
 
 } // namespace app

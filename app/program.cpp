@@ -18,6 +18,7 @@
 #include "irc/ctcp.h"
 #include "irc/dcc_offer.h"
 #include "irc/isupport.h"
+#include "peer/chat_log.h"
 #include "peer/chat_window.h"
 #include "peer/sound_module.h"
 #include "peer/window_placer.h"
@@ -75,6 +76,16 @@ Program::Program(config::Registry& registry, Options options,
                  [this](const QByteArray& line) { return m_link.sendLine(line); })
     , m_ident([this] { return m_link.nickInUse(); })
     , m_fish(*this, m_chatKeys)
+    , m_history(
+          m_store, [this](const QByteArray& line) { return m_link.sendLine(line); },
+          [this](const QByteArray& nick) -> std::optional<QString> {
+              const std::optional<QString> dir = installDir();
+              return loggingOn() && dir ? peer::ChatLog::logFilePath(*dir, nick) : std::nullopt;
+          },
+          [this](const QByteArray& nick) {
+              return irc::foldNick(
+                  nick, m_nicks.caseMapping().value_or(irc::CaseMapping::Rfc1459));
+          })
     , m_chats(*this)
     , m_transfers(*this)
     , m_sound(options.sound ? std::move(options.sound)
@@ -112,6 +123,7 @@ Program::Program(config::Registry& registry, Options options,
     wireLink();
     wirePins();
     wireFish();
+    wireExtras();
     registerCommands();
     registerChatCommands();
     registerTransferCommands();
@@ -128,6 +140,7 @@ Program::Program(config::Registry& registry, Options options,
     m_notifier.setEnabled(m_settings.notify);
     connect(this, &Program::settingsChanged, this, [this](const config::Settings& settings) {
         m_dispatcher.setSettings(settings);
+        m_typing.setSending(settings.typing);
         m_notifier.setEnabled(settings.notify);
         m_transfers.setFastSend(settings.fastsend);
     });
@@ -151,8 +164,7 @@ void Program::wireLink()
     connect(&m_link, &irc::ServerLink::closedByUser, window, &MainWindow::showDisconnected);
     connect(&m_link, &irc::ServerLink::batchReceived, this,
             [this](const QList<QByteArrayView>& lines) { m_dump.DumpReceivedLines(lines); });
-    connect(&m_link, &irc::ServerLink::messageReceived, this,
-            [this](const irc::Message& message) { m_dispatcher.HandleServerLine(message); });
+    connect(&m_link, &irc::ServerLink::messageReceived, this, &Program::takeServerMessage);
     connect(&m_link, &irc::ServerLink::lineReceived, this, &Program::onServerLine);
     m_link.setTrustQuestion(
         [this](const QByteArray& address, const QString& problems, const QByteArray& fingerprint) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/chat_history.h"
 #include "app/chat_keys.h"
 #include "app/command_table.h"
 #include "app/contact_pins.h"
@@ -13,15 +14,18 @@
 #include "config/settings.h"
 #include "config/store.h"
 #include "diag/received_dump.h"
+#include "irc/history_batches.h"
 #include "irc/ident_responder.h"
 #include "irc/message_dispatcher.h"
 #include "irc/presence_poller.h"
 #include "irc/server_link.h"
+#include "peer/chat_deliveries.h"
 #include "peer/chat_host.h"
 #include "peer/chat_sessions.h"
 #include "peer/dcc_tls.h"
 #include "peer/fish_chats.h"
 #include "peer/transfers.h"
+#include "peer/typing_notices.h"
 #include "peer/voice_chats.h"
 
 #include <QObject>
@@ -75,6 +79,8 @@ public:
     CommandTable& commands() { return m_commands; }
     peer::ChatSessions& chats() { return m_chats; }
     peer::FishChats& fish() { return m_fish; }
+    peer::ChatDeliveries& deliveries() { return m_deliveries; }
+    peer::TypingNotices& typing() { return m_typing; }
     peer::Transfers& transfers() { return m_transfers; }
     peer::VoiceChats& voiceChats() { return m_voice; }
     Tray& tray() { return m_tray; }
@@ -110,6 +116,9 @@ private:
     void startChatWith(const CommandTable::Target& nick, peer::ChatMode mode);
     void wirePins();
     void wireFish();
+    // The IRCv3 features: away, typing, delivery marks, history.
+    void wireExtras();
+    void takeServerMessage(const irc::Message& message);
     void askAboutExchange(const QByteArray& nick);
     void connectWhenPasswordsRead();
     // The chat window with `nick` that a command for `nick` came from, if it did.
@@ -151,6 +160,10 @@ private:
     ChatKeys m_chatKeys{m_store, m_secrets};
     // Before the chats, which ask it until their last record goes.
     peer::FishChats m_fish;
+    peer::ChatDeliveries m_deliveries;
+    peer::TypingNotices m_typing;
+    ChatHistory m_history;
+    irc::HistoryBatches m_historyBatches;
     peer::ChatSessions m_chats;
     peer::Transfers m_transfers;
     std::shared_ptr<peer::SoundSystem> m_sound;

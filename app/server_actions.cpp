@@ -4,6 +4,7 @@
 #include "diag/server_text.h"
 #include "irc/ctcp.h"
 #include "irc/server_link.h"
+#include "irc/server_time.h"
 
 #include <QDateTime>
 #include <QHostInfo>
@@ -151,13 +152,60 @@ void ServerActions::dccResume(const irc::DccResume& resume)
     emit dccResumeArrived(resume);
 }
 
+void ServerActions::beginLine(const irc::Message& message)
+{
+    m_lineTime = {};
+    m_lineMsgId.clear();
+    if (!m_capabilities.has(irc::Capability::ServerTime))
+        return;
+    if (const std::optional<QDateTime> at = irc::serverTime(message))
+        m_lineTime = *at;
+    for (const irc::Tag& tag : message.tags) {
+        if (tag.key == "msgid")
+            m_lineMsgId = tag.value;
+    }
+}
+
 void ServerActions::privateText(QByteArrayView sender, std::optional<QByteArrayView> text,
                                 const std::optional<QByteArray>& awayEcho)
 {
     std::optional<QByteArray> ownText;
     if (text)
         ownText = text->toByteArray();
-    emit privateTextArrived(sender.toByteArray(), ownText, awayEcho);
+    const QByteArray nick = sender.toByteArray();
+    if (m_lineTime.isValid() && text)
+        emit privateLineStamped(nick, m_lineMsgId, m_lineTime);
+    emit privateTextArrived(nick, ownText, awayEcho, m_lineTime);
+}
+
+void ServerActions::awayChanged(QByteArrayView nick, std::optional<QByteArrayView> text)
+{
+    emit awayArrived(nick.toByteArray(),
+                     text ? std::optional<QByteArray>(text->toByteArray()) : std::nullopt);
+}
+
+void ServerActions::awayStates(const QList<std::pair<QByteArray, bool>>& nicks)
+{
+    for (const auto& [nick, away] : nicks)
+        emit awayArrived(nick, away ? std::optional<QByteArray>(QByteArray()) : std::nullopt);
+}
+
+void ServerActions::typingNotice(QByteArrayView nick, irc::TypingState state)
+{
+    emit typingArrived(nick.toByteArray(), state);
+}
+
+void ServerActions::ownLineEchoed(const irc::Message& message)
+{
+    // Our own line to a contact is history too: fetched again later, it is known.
+    if (m_lineTime.isValid() && message.command == "PRIVMSG" && message.params.size() >= 2)
+        emit privateLineStamped(message.params.front().toByteArray(), m_lineMsgId, m_lineTime);
+    emit ownLineEchoedArrived(message);
+}
+
+void ServerActions::lineRefused(const irc::Message& message)
+{
+    emit lineRefusedArrived(message);
 }
 
 void ServerActions::privateNotice(QByteArrayView sender, QByteArrayView text)

@@ -4,6 +4,7 @@
 #include "irc/ctcp_queries.h"
 #include "irc/message_dispatcher.h"
 
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QObject>
 
@@ -37,6 +38,10 @@ public:
     // A new connection: nothing asked before is still waited on, and nicks compare as RFC 1459
     // until the server says otherwise.
     void forgetQueries();
+    // What the server granted: with server-time, lines carry the time they were sent.
+    void setCapabilities(irc::Capabilities capabilities) { m_capabilities = capabilities; }
+    // The line about to be dispatched: its time and msgid tags, for what it brings.
+    void beginLine(const irc::Message& message);
 
     QByteArray nickInUse() const override;
     void setNickInUse(const QByteArray& nick) override;
@@ -63,6 +68,11 @@ public:
     void monitorOffline(const QList<QByteArray>& nicks) override;
     void monitorListFull(const QList<QByteArray>& nicks) override;
     void commandRefused(const QByteArray& command) override;
+    void awayChanged(QByteArrayView nick, std::optional<QByteArrayView> text) override;
+    void typingNotice(QByteArrayView nick, irc::TypingState state) override;
+    void awayStates(const QList<std::pair<QByteArray, bool>>& nicks) override;
+    void ownLineEchoed(const irc::Message& message) override;
+    void lineRefused(const irc::Message& message) override;
     void showWhois(QByteArrayView text) override;
     void resolveOwnHost(QByteArrayView host) override;
     void logStatus(const QString& text) override;
@@ -70,8 +80,17 @@ public:
 signals:
     // We now go by `nick` (after a nick collision).
     void nickChanged(const QByteArray& nick);
+    // `at`: the server's time of the line (server-time); invalid without one.
     void privateTextArrived(const QByteArray& sender, const std::optional<QByteArray>& text,
-                            const std::optional<QByteArray>& awayEcho);
+                            const std::optional<QByteArray>& awayEcho, const QDateTime& at);
+    // A private line with `nick` (from them, or ours echoed) carried the server's time.
+    void privateLineStamped(const QByteArray& nick, const QByteArray& msgId, const QDateTime& at);
+    // `nick` went away with `text` (empty when only the fact is known), or came back.
+    void awayArrived(const QByteArray& nick, const std::optional<QByteArray>& text);
+    void typingArrived(const QByteArray& nick, irc::TypingState state);
+    // These two view the line: connected directly, and copied if kept.
+    void ownLineEchoedArrived(const irc::Message& message);
+    void lineRefusedArrived(const irc::Message& message);
     void privateNoticeArrived(const QByteArray& sender, const QByteArray& text);
     void onlineNamesArrived(const QList<QByteArray>& names);
     void serverSupportArrived(const QList<QByteArray>& tokens);
@@ -99,6 +118,9 @@ private:
     std::function<qint64()> m_clockMs;
     std::unique_ptr<irc::RetryTimer> m_replyTimer;
     AwaySealer m_awaySealer;
+    irc::Capabilities m_capabilities;
+    QDateTime m_lineTime;
+    QByteArray m_lineMsgId;
 };
 
 } // namespace app

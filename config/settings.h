@@ -31,6 +31,12 @@ struct Settings
     bool passivedcc = false;
     // privatedcc: our chat and file offers run TLS (SCHAT / SSEND), pinned per contact.
     bool privatedcc = false;
+    // On in stores written before they existed, and stored only when off.
+    // ircv3: ask the server for the IRCv3 extensions (away, server time, delivery, typing,
+    // history); off, registration sends exactly the lines it always did.
+    bool ircv3 = true;
+    // typing: tell the people we chat with that we are typing (theirs is shown either way).
+    bool typing = true;
 
     bool operator==(const Settings& o) const
     {
@@ -38,7 +44,7 @@ struct Settings
                && email == o.email && autoconnect == o.autoconnect && queryip == o.queryip
                && logging == o.logging && fastsend == o.fastsend && altnick == o.altnick
                && reconnect == o.reconnect && notify == o.notify && passivedcc == o.passivedcc
-               && privatedcc == o.privatedcc;
+               && privatedcc == o.privatedcc && ircv3 == o.ircv3 && typing == o.typing;
     }
     bool operator!=(const Settings& o) const { return !(*this == o); }
 };

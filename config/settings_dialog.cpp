@@ -133,9 +133,13 @@ QGroupBox* SettingsDialog::makeGeneralGroup()
     m_privatedcc = new QCheckBox(tr("Private direct connections (TLS)"), general);
     m_privatedcc->setToolTip(tr("Your chat and file offers run encrypted (SCHAT / SSEND); each "
                                 "contact's certificate is pinned the first time."));
+    m_ircv3 = new QCheckBox(tr("Use the server's IRCv3 extensions"), general);
+    m_ircv3->setToolTip(tr("Away contacts, the server's own times, delivery marks, typing "
+                           "and missed messages, where the server offers them."));
+    m_typing = new QCheckBox(tr("Let others see when I am typing"), general);
     auto* layout = new QVBoxLayout(general);
     for (QCheckBox* box : {m_autoconnect, m_queryip, m_logging, m_fastsend, m_reconnect, m_notify,
-                           m_passivedcc, m_privatedcc})
+                           m_passivedcc, m_privatedcc, m_ircv3, m_typing})
         layout->addWidget(box);
     return general;
 }
@@ -163,6 +167,8 @@ void SettingsDialog::load()
     m_notify->setChecked(settings.notify);
     m_passivedcc->setChecked(settings.passivedcc);
     m_privatedcc->setChecked(settings.privatedcc);
+    m_ircv3->setChecked(settings.ircv3);
+    m_typing->setChecked(settings.typing);
 }
 
 Settings SettingsDialog::fromFields() const
@@ -182,6 +188,8 @@ Settings SettingsDialog::fromFields() const
     settings.notify = m_notify->isChecked();
     settings.passivedcc = m_passivedcc->isChecked();
     settings.privatedcc = m_privatedcc->isChecked();
+    settings.ircv3 = m_ircv3->isChecked();
+    settings.typing = m_typing->isChecked();
     return settings;
 }
 

@@ -46,6 +46,8 @@ public:
     QCheckBox* notifyBox() const { return m_notify; }
     QCheckBox* passiveDccBox() const { return m_passivedcc; }
     QCheckBox* privateDccBox() const { return m_privatedcc; }
+    QCheckBox* ircv3Box() const { return m_ircv3; }
+    QCheckBox* typingBox() const { return m_typing; }
     QPushButton* editServersButton() const { return m_editServers; }
     QPushButton* okButton() const { return m_ok; }
     QPushButton* cancelButton() const { return m_cancel; }
@@ -83,6 +85,8 @@ private:
     QCheckBox* m_notify = nullptr;
     QCheckBox* m_passivedcc = nullptr;
     QCheckBox* m_privatedcc = nullptr;
+    QCheckBox* m_ircv3 = nullptr;
+    QCheckBox* m_typing = nullptr;
     QPushButton* m_editServers = nullptr;
     QPushButton* m_ok = nullptr;
     QPushButton* m_cancel = nullptr;

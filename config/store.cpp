@@ -131,6 +131,8 @@ Settings Store::LoadSettings() const
     s.notify = readFlagMissingOn(m_registry, "notify");
     s.passivedcc = readFlag(m_registry, "passivedcc");
     s.privatedcc = readFlag(m_registry, "privatedcc");
+    s.ircv3 = readFlagMissingOn(m_registry, "ircv3");
+    s.typing = readFlagMissingOn(m_registry, "typing");
     return s;
 }
 
@@ -153,7 +155,9 @@ bool Store::SaveSettings(const Settings& s)
                && writeFlagMissingOn(m_registry, "reconnect", s.reconnect)
                && writeFlagMissingOn(m_registry, "notify", s.notify)
                && writeFlagMissingOff(m_registry, "passivedcc", s.passivedcc)
-               && writeFlagMissingOff(m_registry, "privatedcc", s.privatedcc);
+               && writeFlagMissingOff(m_registry, "privatedcc", s.privatedcc)
+               && writeFlagMissingOn(m_registry, "ircv3", s.ircv3)
+               && writeFlagMissingOn(m_registry, "typing", s.typing);
     });
 }
 
@@ -358,6 +362,18 @@ bool Store::forgetChatKey(const QByteArray& nick)
 QList<QByteArray> Store::chatKeyNicks() const
 {
     return namesIn(kKeyChatKeys);
+}
+
+std::optional<QByteArray> Store::historyMark(const QByteArray& nick) const
+{
+    if (nick.isEmpty())
+        return std::nullopt;
+    return m_registry.readValue(kKeyChatHistory, nick);
+}
+
+bool Store::setHistoryMark(const QByteArray& nick, const QByteArray& value)
+{
+    return writeNamed(kKeyChatHistory, nick, value);
 }
 
 QList<QByteArray> Store::EnumContacts() const

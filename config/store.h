@@ -28,6 +28,7 @@ inline constexpr char kKeyPeerPins[] = "SOFTWARE\\Kivvo\\PeerPins";
 // where the desktop's secret service runs, the key text lives there instead. Made on the first
 // key.
 inline constexpr char kKeyChatKeys[] = "SOFTWARE\\Kivvo\\ChatKeys";
+inline constexpr char kKeyChatHistory[] = "SOFTWARE\\Kivvo\\ChatHistory";
 // The server password of each server entry that has one: the value is named as the entry is in
 // kKeyServers and holds the password as typed (an account as "account:password"). Made on the
 // first password, so stores written before it existed stay as they are.
@@ -99,6 +100,11 @@ public:
     bool forgetChatKey(const QByteArray& nick);
     // Every name a chat key is kept under.
     QList<QByteArray> chatKeyNicks() const;
+
+    // Where the history of the relayed chats with `nick` stands (the server's chathistory), as
+    // the chats wrote it; under the nick as the server folds it.
+    std::optional<QByteArray> historyMark(const QByteArray& nick) const;
+    bool setHistoryMark(const QByteArray& nick, const QByteArray& value);
 
     QList<QByteArray> EnumContacts() const;
     bool AddContact(const QByteArray& nick);

@@ -267,6 +267,24 @@ QList<QByteArray> Command::ison(const QList<QByteArray>& names)
     return packed("ISON ", ' ', names);
 }
 
+QList<QByteArray> Command::userhost(const QList<QByteArray>& names)
+{
+    QList<QByteArray> lines;
+    QList<QByteArray> five;
+    for (const QByteArray& name : names) {
+        if (name.isEmpty() || name.contains(' ') || !isLineSafe(name) || name.startsWith(':'))
+            continue;
+        five << name;
+        if (five.size() == 5) {
+            lines << "USERHOST " + five.join(' ');
+            five.clear();
+        }
+    }
+    if (!five.isEmpty())
+        lines << "USERHOST " + five.join(' ');
+    return lines;
+}
+
 QList<QByteArray> Command::monitor(char op, const QList<QByteArray>& names)
 {
     if (op != '+' && op != '-')

@@ -60,6 +60,9 @@ public:
     // "ISON a b c" lines holding every usable name, each within kMaxLineContent; a name that
     // would not fit even alone, or could not stand as a word, is left out.
     static QList<QByteArray> ison(const QList<QByteArray>& names);
+    // USERHOST lines of at most five nicks each (the command's own bound); a nick that could not
+    // be a word is left out.
+    static QList<QByteArray> userhost(const QList<QByteArray>& names);
     // "MONITOR <op> a,b,c" lines in the same way; op is '+' or '-'.
     static QList<QByteArray> monitor(char op, const QList<QByteArray>& names);
     // MONITOR C: empties our list on the server.

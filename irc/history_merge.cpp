@@ -53,6 +53,59 @@ QList<HistoryLine> mergeHistory(const QList<HistoryLine>& batch, const LoggedHis
     return fresh;
 }
 
+void HistoryMark::note(const QByteArray& msgId, const QDateTime& time)
+{
+    if (!time.isValid())
+        return;
+    if (!msgId.isEmpty() && !recentIds.contains(msgId)) {
+        recentIds.append(msgId);
+        if (recentIds.size() > kMaxIds)
+            recentIds.removeFirst();
+    }
+    if (lastTime && time < *lastTime)
+        return;
+    lastTime = time;
+    lastMsgId = msgId;
+}
+
+LoggedHistory HistoryMark::logged() const
+{
+    LoggedHistory history;
+    history.msgIds = QSet<QByteArray>(recentIds.begin(), recentIds.end());
+    history.lastTime = lastTime;
+    return history;
+}
+
+QByteArray HistoryMark::encode() const
+{
+    // msgids are tag values: they hold no blank once unescaped by a sane server, and one that
+    // does is simply not kept.
+    QByteArray out = lastTime ? formatServerTime(*lastTime) : QByteArray("-");
+    out += ' ';
+    out += lastMsgId.isEmpty() || lastMsgId.contains(' ') ? QByteArray("-") : lastMsgId;
+    for (const QByteArray& id : recentIds) {
+        if (!id.contains(' ') && !id.isEmpty())
+            out += ' ' + id;
+    }
+    return out;
+}
+
+HistoryMark HistoryMark::decode(const QByteArray& stored)
+{
+    HistoryMark mark;
+    const QList<QByteArray> words = stored.split(' ');
+    if (words.size() < 2)
+        return mark;
+    mark.lastTime = parseServerTime(words.at(0));
+    if (words.at(1) != "-")
+        mark.lastMsgId = words.at(1);
+    for (qsizetype i = 2; i < words.size() && mark.recentIds.size() < kMaxIds; ++i) {
+        if (!words.at(i).isEmpty())
+            mark.recentIds.append(words.at(i));
+    }
+    return mark;
+}
+
 QByteArray historyReference(const QByteArray& lastMsgId, const std::optional<QDateTime>& lastTime)
 {
     if (!lastMsgId.isEmpty())

@@ -42,6 +42,25 @@ struct LoggedHistory
 // told apart from one already shown. Lines without a valid time are dropped.
 QList<HistoryLine> mergeHistory(const QList<HistoryLine>& batch, const LoggedHistory& logged);
 
+// Where a conversation's history stands, kept between runs: the newest line shown and the msgids
+// of the last lines, so that a line fetched again is not shown twice.
+struct HistoryMark
+{
+    static constexpr qsizetype kMaxIds = 100;
+
+    QByteArray lastMsgId;
+    std::optional<QDateTime> lastTime;
+    QList<QByteArray> recentIds; // oldest first
+
+    // A line was shown: it is the newest unless an older time says otherwise.
+    void note(const QByteArray& msgId, const QDateTime& time);
+    LoggedHistory logged() const;
+
+    // One line of text for the store: the time, the last msgid, then the recent ones.
+    QByteArray encode() const;
+    static HistoryMark decode(const QByteArray& stored);
+};
+
 // The reference CHATHISTORY asks from: "msgid=<id>" when the newest logged line has one,
 // else "timestamp=<time>", else "*" (for LATEST: nothing logged yet).
 QByteArray historyReference(const QByteArray& lastMsgId, const std::optional<QDateTime>& lastTime);

@@ -127,6 +127,18 @@ const MessageDispatcher::Route MessageDispatcher::kRoutes[] = {
     {commandKey("731"), &MessageDispatcher::monitorOffline},
     {commandKey("734"), &MessageDispatcher::monitorFull},
     {commandKey("421"), &MessageDispatcher::unknownCommand},
+    {commandKey("AWAY"), &MessageDispatcher::away},
+    {commandKey("302"), &MessageDispatcher::userhostReply},
+    {commandKey("TAGMSG"), &MessageDispatcher::tagMsg},
+    {commandKey("ACK"), &MessageDispatcher::ack},
+    {commandKey("401"), &MessageDispatcher::refusal},
+    {commandKey("403"), &MessageDispatcher::refusal},
+    {commandKey("404"), &MessageDispatcher::refusal},
+    {commandKey("407"), &MessageDispatcher::refusal},
+    {commandKey("413"), &MessageDispatcher::refusal},
+    {commandKey("414"), &MessageDispatcher::refusal},
+    {commandKey("492"), &MessageDispatcher::refusal},
+    {commandKey("FAIL"), &MessageDispatcher::refusal},
 };
 
 void MessageDispatcher::HandleServerLine(const Message& message)
@@ -152,8 +164,72 @@ bool isChannel(QByteArrayView target)
 
 } // namespace
 
+bool MessageDispatcher::isOwnEcho(const Message& message) const
+{
+    if (!m_capabilities.has(Capability::EchoMessage) || !message.hasSource())
+        return false;
+    const QByteArrayView sender = GetSenderNick(message);
+    return !sender.isEmpty()
+           && sender.compare(m_actions.nickInUse(), Qt::CaseInsensitive) == 0;
+}
+
+void MessageDispatcher::away(const Message& message)
+{
+    const QByteArrayView sender = GetSenderNick(message);
+    if (!sender.isEmpty() && message.hasSource())
+        m_actions.awayChanged(sender, message.params.isEmpty()
+                                          ? std::nullopt
+                                          : std::optional<QByteArrayView>(message.params.back()));
+}
+
+void MessageDispatcher::userhostReply(const Message& message)
+{
+    // ":server 302 me :bob=-user@host carol*=+user@host": '-' is away, '*' an operator.
+    const std::optional<QByteArrayView> list = message.trailing();
+    if (!list)
+        return;
+    QList<std::pair<QByteArray, bool>> states;
+    for (const QByteArray& entry : list->toByteArray().split(' ')) {
+        const qsizetype equals = entry.indexOf('=');
+        if (equals <= 0 || equals + 1 >= entry.size())
+            continue;
+        QByteArray nick = entry.left(equals);
+        if (nick.endsWith('*'))
+            nick.chop(1);
+        const char mark = entry.at(equals + 1);
+        if (!nick.isEmpty() && (mark == '-' || mark == '+'))
+            states.append({nick, mark == '-'});
+    }
+    if (!states.isEmpty())
+        m_actions.awayStates(states);
+}
+
+void MessageDispatcher::tagMsg(const Message& message)
+{
+    // Typing in a channel is not ours to show; only what is sent to us alone.
+    if (!message.hasSource() || message.params.isEmpty() || isChannel(message.params[0])
+        || isOwnEcho(message))
+        return;
+    if (const std::optional<TypingState> state = typingState(message))
+        m_actions.typingNotice(GetSenderNick(message), *state);
+}
+
+void MessageDispatcher::ack(const Message& message)
+{
+    m_actions.ownLineEchoed(message);
+}
+
+void MessageDispatcher::refusal(const Message& message)
+{
+    m_actions.lineRefused(message);
+}
+
 void MessageDispatcher::notice(const Message& message)
 {
+    if (isOwnEcho(message)) {
+        m_actions.ownLineEchoed(message);
+        return;
+    }
     // Only CTCP replies are acted on; any other notice is for the server window alone.
     const std::optional<QByteArrayView> text = message.trailing();
     const std::optional<Ctcp> reply = splitCtcp(text);
@@ -305,6 +381,11 @@ void MessageDispatcher::privmsg(const Message& message)
     const QByteArrayView sender = GetSenderNick(message);
     if (sender.isEmpty())
         return;
+    // Our own offers and queries come back too: never taken as someone else's.
+    if (isOwnEcho(message)) {
+        m_actions.ownLineEchoed(message);
+        return;
+    }
 
     const std::optional<QByteArray> awayEcho =
         m_settings.awayset ? sendAwayReply(sender) : std::nullopt;

@@ -1,9 +1,11 @@
 #pragma once
 
 #include "config/settings.h"
+#include "irc/capabilities.h"
 #include "irc/ctcp.h"
 #include "irc/dcc_offer.h"
 #include "irc/message.h"
+#include "irc/typing.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -72,6 +74,16 @@ public:
     virtual void monitorListFull(const QList<QByteArray>& /*nicks*/) {}
     // 421: the server does not know `command`.
     virtual void commandRefused(const QByteArray& /*command*/) {}
+    // away-notify: `nick` went away with `text`, or came back (no text).
+    virtual void awayChanged(QByteArrayView /*nick*/, std::optional<QByteArrayView> /*text*/) {}
+    // A USERHOST reply (302): whether each nick is away.
+    virtual void awayStates(const QList<std::pair<QByteArray, bool>>& /*nicks*/) {}
+    // A "+typing" tag from `nick` to us alone (TAGMSG).
+    virtual void typingNotice(QByteArrayView /*nick*/, TypingState /*state*/) {}
+    // echo-message: a PRIVMSG or NOTICE of ours as the server relayed it (or its ACK).
+    virtual void ownLineEchoed(const Message& /*message*/) {}
+    // An error reply that may refuse a line we sent (no such nick, cannot send, ...).
+    virtual void lineRefused(const Message& /*message*/) {}
     virtual void showWhois(QByteArrayView text) = 0;
     // Our host as the server sees it, to be resolved without blocking.
     virtual void resolveOwnHost(QByteArrayView host) = 0;
@@ -102,6 +114,9 @@ public:
     void HandleServerLine(const Message& message);
     // The settings changed: the next away reply and nick collision use these.
     void setSettings(const config::Settings& settings) { m_settings = settings; }
+    // What the server granted: with echo-message our own lines come back and are not private
+    // text from someone.
+    void setCapabilities(Capabilities capabilities) { m_capabilities = capabilities; }
 
 private:
     using Handler = void (MessageDispatcher::*)(const Message&);
@@ -135,11 +150,19 @@ private:
     void monitorOffline(const Message& message);
     void monitorFull(const Message& message);
     void unknownCommand(const Message& message);
+    void away(const Message& message);
+    void userhostReply(const Message& message);
+    void tagMsg(const Message& message);
+    void ack(const Message& message);
+    void refusal(const Message& message);
+    // With echo-message, a line from our own nick is the echo of one we sent.
+    bool isOwnEcho(const Message& message) const;
     bool awayReplyDue(QByteArrayView sender);
     std::optional<QByteArray> sendAwayReply(QByteArrayView sender);
     bool dcc(QByteArrayView sender, const Ctcp& ctcp);
 
     config::Settings m_settings;
+    Capabilities m_capabilities;
     ServerLineActions& m_actions;
     QHash<QByteArray, qint64> m_lastAwayReply;
     std::deque<qint64> m_recentAwayReplies; // at most kAwayRepliesPerMinute, oldest first

@@ -81,11 +81,13 @@ QList<QByteArray> plainLoginLines(const Account& account)
     return lines;
 }
 
-Registration::Registration(QByteArray nick, QByteArray realname, QByteArray serverpass)
+Registration::Registration(QByteArray nick, QByteArray realname, QByteArray serverpass,
+                           bool extensions)
     : m_nick(std::move(nick))
     , m_realname(std::move(realname))
     , m_serverpass(std::move(serverpass))
     , m_account(accountIn(m_serverpass))
+    , m_extensions(extensions)
 {}
 
 QList<QByteArray> Registration::registrationLines(bool withPass) const
@@ -99,6 +101,14 @@ QList<QByteArray> Registration::registrationLines(bool withPass) const
     return lines;
 }
 
+QList<QByteArray> Registration::sendRegistration(bool withPass)
+{
+    if (m_registrationSent)
+        return {};
+    m_registrationSent = true;
+    return registrationLines(withPass);
+}
+
 QList<QByteArray> Registration::start(qint64 nowMs)
 {
     m_offered.clear();
@@ -109,14 +119,25 @@ QList<QByteArray> Registration::start(qint64 nowMs)
     m_welcomed = false;
     m_timedOut = false;
     m_started = true;
+    m_registrationSent = false;
+    m_extrasOpen = false;
+    m_saslOpen = false;
+    m_authenticating = false;
+    m_outcome = Outcome::None;
+    m_granted = {};
+    m_sts.reset();
     m_deadline = nowMs + kRegistrationTimeoutMs;
-    if (!m_account) {
+    if (!m_account && !m_extensions) {
         m_phase = Phase::Off;
-        return registrationLines(true);
+        return sendRegistration(true);
     }
     m_phase = Phase::Listing;
     m_capDeadline = nowMs + kCapWaitMs;
-    return {Command::capList()};
+    QList<QByteArray> lines{Command::capList()};
+    // Without an account nothing waits for the answer: PASS needs no choice made first.
+    if (!m_account)
+        lines += sendRegistration(true);
+    return lines;
 }
 
 Registration::Reply Registration::finish(Outcome outcome, bool sendEnd)
@@ -132,8 +153,8 @@ Registration::Reply Registration::finish(Outcome outcome, bool sendEnd)
 
 Registration::Reply Registration::notNegotiating()
 {
-    Reply reply = finish(Outcome::NoCapabilities, false);
-    reply.send = registrationLines(true);
+    Reply reply = finish(forAccount(Outcome::NoCapabilities), false);
+    reply.send = sendRegistration(true);
     return reply;
 }
 
@@ -175,7 +196,7 @@ Registration::Reply Registration::take(const Message& message)
         Reply reply;
         // Welcomed while still waiting for an answer: the server went on without negotiating.
         if (m_phase == Phase::Listing)
-            reply = finish(Outcome::NoCapabilities, false);
+            reply = finish(forAccount(Outcome::NoCapabilities), false);
         else if (negotiating())
             m_phase = Phase::Done;
         m_lateAnswerNeedsEnd = false;
@@ -187,6 +208,8 @@ Registration::Reply Registration::take(const Message& message)
         m_lateAnswerNeedsEnd = false;
         return {{Command::capEnd()}, Outcome::None};
     }
+    if (m_extensions && m_welcomed && sameWord(command, "CAP") && params.size() >= 3)
+        return takeChange(params);
     if (!negotiating())
         return {};
 
@@ -196,12 +219,10 @@ Registration::Reply Registration::take(const Message& message)
         || (command == "451" && m_phase == Phase::Listing);
     if (refusedCap)
         return m_phase == Phase::Listing ? notNegotiating()
-                                         : finish(Outcome::NoCapabilities, false);
+                                         : finish(forAccount(Outcome::NoCapabilities), false);
     if (command == "410") { // our CAP subcommand is not understood: nothing to negotiate
-        const bool listing = m_phase == Phase::Listing;
-        Reply reply = finish(Outcome::NoSasl, true);
-        if (listing)
-            reply.send = registrationLines(true) + reply.send;
+        Reply reply = finish(forAccount(Outcome::NoSasl), true);
+        reply.send = sendRegistration(true) + reply.send;
         return reply;
     }
     if (sameWord(command, "CAP"))
@@ -220,18 +241,20 @@ Registration::Reply Registration::takeLogin(QByteArrayView command, const Messag
     }
     if (m_phase != Phase::Requesting && m_phase != Phase::Authenticating)
         return {};
-    if (command == "903")
-        return finish(Outcome::LoggedIn, true);
-    if (command == "904" || command == "905")
-        return finish(Outcome::LoginFailed, true);
-    if (command == "902")
-        return finish(Outcome::NickLocked, true);
-    if (command == "906")
-        return finish(Outcome::Aborted, true);
-    if (command == "907")
-        return finish(Outcome::AlreadyLoggedIn, true);
-    if (command == "908")
-        return finish(Outcome::NoPlainLogin, true);
+    static constexpr std::pair<const char*, Outcome> kLoginEnds[] = {
+        {"903", Outcome::LoggedIn},     {"904", Outcome::LoginFailed},
+        {"905", Outcome::LoginFailed},  {"902", Outcome::NickLocked},
+        {"906", Outcome::Aborted},      {"907", Outcome::AlreadyLoggedIn},
+        {"908", Outcome::NoPlainLogin},
+    };
+    for (const auto& [numeric, outcome] : kLoginEnds) {
+        if (command == numeric) {
+            m_saslOpen = false;
+            m_authenticating = false;
+            m_outcome = outcome;
+            return endWhenAnswered({});
+        }
+    }
     return {};
 }
 
@@ -247,23 +270,100 @@ Registration::Reply Registration::takeCapList(const Message::Params& params)
         more = false; // judged on what came so far
     if (more)
         return {};
-    const std::optional<QByteArray> sasl = offeredValue(m_offered, "sasl");
-    if (!sasl) {
-        Reply reply = finish(Outcome::NoSasl, true);
-        reply.send = registrationLines(true) + reply.send;
-        return reply;
+    const QList<QByteArray> wanted =
+        m_extensions ? wantedCapabilities(m_offered) : QList<QByteArray>();
+    if (m_extensions)
+        m_sts = offeredValue(m_offered, "sts");
+    Reply reply;
+    bool login = false;
+    if (m_account) {
+        const std::optional<QByteArray> sasl = offeredValue(m_offered, "sasl");
+        // A server that offers SASL gets the password in the login, never in PASS.
+        reply.send = sendRegistration(!sasl);
+        if (!sasl)
+            m_outcome = Outcome::NoSasl;
+        else if (!takesPlain(*sasl))
+            m_outcome = Outcome::NoPlainLogin;
+        else
+            login = true;
     }
-    // The server offers SASL: the password goes in the login, never in PASS.
-    if (!takesPlain(*sasl)) {
-        Reply reply = finish(Outcome::NoPlainLogin, true);
-        reply.send = registrationLines(false) + reply.send;
-        return reply;
-    }
-    m_phase = Phase::Requesting;
     m_offered.clear();
-    QList<QByteArray> send = registrationLines(false);
-    append(send, Command::capRequest("sasl"));
-    return {send, Outcome::None};
+    m_phase = Phase::Requesting;
+    if (!wanted.isEmpty()) {
+        append(reply.send, Command::capRequest(wanted.join(' ')));
+        m_extrasOpen = true;
+    }
+    if (login) {
+        append(reply.send, Command::capRequest("sasl"));
+        m_saslOpen = true;
+        m_outcome = Outcome::NoSasl; // unless the server grants it
+    }
+    return endWhenAnswered(reply);
+}
+
+Registration::Reply Registration::endWhenAnswered(Reply reply)
+{
+    if (m_extrasOpen || m_saslOpen || m_authenticating)
+        return reply;
+    Reply end = finish(m_outcome, true);
+    end.send = reply.send + end.send;
+    end.capabilitiesChanged = reply.capabilitiesChanged;
+    return end;
+}
+
+Registration::Reply Registration::takeAnswer(bool granted, const QList<QByteArray>& names)
+{
+    Reply reply;
+    if (names.contains("sasl")) {
+        m_saslOpen = false;
+        if (granted) {
+            m_authenticating = true;
+            m_phase = Phase::Authenticating;
+            append(reply.send, Command::authenticate("PLAIN"));
+        }
+    } else if (m_extrasOpen) {
+        m_extrasOpen = false;
+    } else {
+        m_saslOpen = false; // an answer to something we never asked: no SASL today
+    }
+    if (granted) {
+        for (const QByteArray& name : names) {
+            if (const std::optional<Capability> capability = capabilityNamed(name)) {
+                m_granted.add(*capability);
+                reply.capabilitiesChanged = true;
+            }
+        }
+    }
+    return endWhenAnswered(reply);
+}
+
+Registration::Reply Registration::takeChange(const Message::Params& params)
+{
+    // Once registered, a server with cap-notify (implied by 302) may offer or withdraw more.
+    const QByteArrayView sub = params.at(1);
+    const QList<QByteArray> names = words(params.back());
+    Reply reply;
+    if (sameWord(sub, "NEW")) {
+        QList<QByteArray> wanted;
+        for (const QByteArray& name : wantedCapabilities(names)) {
+            if (!m_granted.has(*capabilityNamed(name)))
+                wanted << name;
+        }
+        if (const std::optional<QByteArray> sts = offeredValue(names, "sts"))
+            m_sts = sts;
+        if (!wanted.isEmpty())
+            append(reply.send, Command::capRequest(wanted.join(' ')));
+    } else if (sameWord(sub, "ACK") || sameWord(sub, "DEL")) {
+        const bool granted = sameWord(sub, "ACK");
+        for (const QByteArray& name : names) {
+            const std::optional<Capability> capability = capabilityNamed(name);
+            if (!capability)
+                continue;
+            granted ? m_granted.add(*capability) : m_granted.remove(*capability);
+            reply.capabilitiesChanged = true;
+        }
+    }
+    return reply;
 }
 
 Registration::Reply Registration::takeCap(const Message::Params& params)
@@ -274,18 +374,10 @@ Registration::Reply Registration::takeCap(const Message::Params& params)
     const QByteArrayView sub = params.at(1);
     if (sameWord(sub, "LS") && m_phase == Phase::Listing)
         return takeCapList(params);
-    if (m_phase != Phase::Requesting)
+    if (m_phase != Phase::Requesting && m_phase != Phase::Authenticating)
         return {};
-    if (sameWord(sub, "ACK")) {
-        if (!words(params.at(2)).contains("sasl"))
-            return finish(Outcome::NoSasl, true);
-        m_phase = Phase::Authenticating;
-        QList<QByteArray> send;
-        append(send, Command::authenticate("PLAIN"));
-        return {send, Outcome::None};
-    }
-    if (sameWord(sub, "NAK"))
-        return finish(Outcome::NoSasl, true);
+    if (sameWord(sub, "ACK") || sameWord(sub, "NAK"))
+        return takeAnswer(sameWord(sub, "ACK"), words(params.back()));
     return {};
 }
 

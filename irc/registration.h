@@ -1,5 +1,6 @@
 #pragma once
 
+#include "irc/capabilities.h"
 #include "irc/link_status.h"
 #include "irc/message.h"
 
@@ -39,8 +40,11 @@ QList<QByteArray> plainLoginLines(const Account& account);
 // always did. The server holds the registration open until "CAP END" while it negotiates, so CAP
 // END follows every ending of the negotiation, except when the server never took part in it.
 //
-// Without an account the lines are exactly [PASS <serverpass>] NICK USER, as before accounts
-// existed. Either way a registration that has not been welcomed (001) within
+// Without an account and without extensions the lines are exactly [PASS <serverpass>] NICK USER,
+// as before accounts existed. With extensions (the user's option) "CAP LS 302" goes first and the
+// registration lines follow at once, so that a server that does not negotiate lets us on as fast
+// as ever; one that does gets "CAP REQ" for the extensions we use among those it offers (beside
+// SASL with an account) and "CAP END" once it answered. Either way a registration that has not been welcomed (001) within
 // kRegistrationTimeoutMs ends as TimedOut, and the link gives up the attempt.
 class Registration
 {
@@ -70,6 +74,8 @@ public:
         QList<QByteArray> send;
         Outcome outcome = Outcome::None;
         bool welcomed = false; // 001: the server let us on
+        // The extensions granted changed (ACK, or a DEL once registered): capabilities() says.
+        bool capabilitiesChanged = false;
     };
 
     // What the user and the debug window learn of an outcome: a failed login is a status of its
@@ -84,7 +90,9 @@ public:
     static Report report(Outcome outcome);
 
     Registration() = default;
-    Registration(QByteArray nick, QByteArray realname, QByteArray serverpass);
+    // `extensions`: negotiate the IRCv3 extensions we use, with or without an account.
+    Registration(QByteArray nick, QByteArray realname, QByteArray serverpass,
+                 bool extensions = false);
 
     // The lines that open the registration at `nowMs`, in order.
     QList<QByteArray> start(qint64 nowMs = 0);
@@ -96,6 +104,10 @@ public:
     std::optional<qint64> nextDeadline() const;
 
     bool hasAccount() const { return m_account.has_value(); }
+    // The extensions the server granted on this connection.
+    Capabilities capabilities() const { return m_granted; }
+    // The server's "sts" policy as offered ("port=6697,duration=86400"), on any connection.
+    const std::optional<QByteArray>& stsPolicy() const { return m_sts; }
     // Whether the server is still negotiating with us.
     bool negotiating() const { return m_phase != Phase::Off && m_phase != Phase::Done; }
 
@@ -103,11 +115,19 @@ private:
     enum class Phase { Off, Listing, Requesting, Authenticating, Done };
 
     QList<QByteArray> registrationLines(bool withPass) const;
+    // The registration lines unless they went out already (with extensions they go at once).
+    QList<QByteArray> sendRegistration(bool withPass);
+    // A note about the account login means nothing to a registration without an account.
+    Outcome forAccount(Outcome outcome) const { return m_account ? outcome : Outcome::None; }
     Reply finish(Outcome outcome, bool sendEnd);
     Reply notNegotiating();
     Reply takeCap(const Message::Params& params);
     Reply takeCapList(const Message::Params& params);
     Reply takeLogin(QByteArrayView command, const Message::Params& params);
+    Reply takeAnswer(bool granted, const QList<QByteArray>& names);
+    // Ends the negotiation once nothing is left to wait for.
+    Reply endWhenAnswered(Reply reply);
+    Reply takeChange(const Message::Params& params);
 
     QByteArray m_nick;
     QByteArray m_realname;
@@ -118,6 +138,15 @@ private:
     int m_listLines = 0;
     qsizetype m_listBytes = 0;
     bool m_loginSent = false;
+    bool m_extensions = false;
+    bool m_registrationSent = false;
+    // What the server has yet to answer: our extensions' CAP REQ, the one for SASL, the login.
+    bool m_extrasOpen = false;
+    bool m_saslOpen = false;
+    bool m_authenticating = false;
+    Outcome m_outcome = Outcome::None; // what the negotiation ends with, once answered
+    Capabilities m_granted;
+    std::optional<QByteArray> m_sts;
     // Given up waiting for the CAP answer: a server that answers after all is still waiting for
     // our CAP END before it lets us on.
     bool m_lateAnswerNeedsEnd = false;

@@ -70,7 +70,12 @@ void ServerLink::startRegistration()
     // The password of this entry only: another server of the list never sees it.
     m_registration =
         Registration(nick, m_settings.realname,
-                     m_passwordSource ? m_passwordSource(server) : m_store.serverPassword(server));
+                     m_passwordSource ? m_passwordSource(server) : m_store.serverPassword(server),
+                     m_settings.ircv3);
+    if (!m_capabilities.isEmpty()) {
+        m_capabilities = {};
+        emit capabilitiesChanged(m_capabilities);
+    }
     for (const QByteArray& line : m_registration.start(0))
         sendLine(line);
     m_connector.armRegistrationDeadline(m_registration.nextDeadline());
@@ -190,6 +195,10 @@ void ServerLink::takeRegistrationReply(const Registration::Reply& reply)
     }
     if (reply.welcomed)
         m_connector.welcomed();
+    if (reply.capabilitiesChanged && m_registration.capabilities() != m_capabilities) {
+        m_capabilities = m_registration.capabilities();
+        emit capabilitiesChanged(m_capabilities);
+    }
     if (reply.outcome == Registration::Outcome::TimedOut) {
         // Never let on: the attempt failed like a refused connection, and the pass goes on.
         m_connector.failAttempt(QString::fromLatin1(text::kLogRegistrationTimedOut));

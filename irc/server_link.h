@@ -56,6 +56,9 @@ public:
     const QByteArray& nickInUse() const { return m_nickInUse; }
     void setNickInUse(const QByteArray& nick) { m_nickInUse = nick; }
 
+    // The IRCv3 extensions the server granted on this link; none before it negotiated.
+    Capabilities capabilities() const { return m_capabilities; }
+
     // Our end and the server's end of the connection; null addresses when not connected.
     QHostAddress localAddress() const;
     QHostAddress peerAddress() const;
@@ -117,6 +120,9 @@ signals:
     // during the call), then as received, for the windows that show it.
     void messageReceived(const irc::Message& message);
     void lineReceived(QByteArrayView line);
+    // The extensions granted changed: at the end of a negotiation, when the server withdraws or
+    // grants one later, and back to none with a new connection.
+    void capabilitiesChanged(irc::Capabilities capabilities);
     // The server let us on (its welcome, 001) under `nick`.
     void registered(const QByteArray& nick);
     // A connection attempt failed; the next server is tried.
@@ -159,6 +165,7 @@ private:
     // The WHO of registration waits while the server negotiates: it would be refused as coming
     // from a client that has not registered yet.
     bool m_whoDeferred = false;
+    Capabilities m_capabilities;
 };
 
 } // namespace irc

@@ -5,6 +5,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include <unistd.h>
 
@@ -49,6 +50,38 @@ bool ChatLog::append(const QString& path, const QByteArray& text)
         return false;
     }
     return file.write(text) == text.size();
+}
+
+} // namespace peer
+
+namespace peer {
+
+std::optional<QDateTime> ChatLog::lastStamp(const QByteArray& tail)
+{
+    static const QRegularExpression stamp(
+        QStringLiteral("(?:^|\\n)\\[(\\d{1,2})/(\\d{1,2})/(\\d{1,4}) (\\d{1,2}):(\\d{1,2}):(\\d{1,2})\\] "));
+    std::optional<QDateTime> last;
+    QRegularExpressionMatchIterator it = stamp.globalMatch(QString::fromLatin1(tail));
+    while (it.hasNext()) {
+        const QRegularExpressionMatch m = it.next();
+        const QDate date(m.captured(3).toInt(), m.captured(2).toInt(), m.captured(1).toInt());
+        const QTime time(m.captured(4).toInt(), m.captured(5).toInt(), m.captured(6).toInt());
+        const QDateTime at(date, time, Qt::UTC);
+        if (at.isValid())
+            last = at;
+    }
+    return last;
+}
+
+std::optional<QDateTime> ChatLog::lastStampOf(const QString& path)
+{
+    constexpr qint64 kTail = 8192;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    if (file.size() > kTail)
+        file.seek(file.size() - kTail);
+    return lastStamp(file.read(kTail));
 }
 
 } // namespace peer

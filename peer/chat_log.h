@@ -26,6 +26,11 @@ public:
     // are missing. False when the file could not be written, or is a symlink; a chat never
     // stops for its log.
     static bool append(const QString& path, const QByteArray& text);
+
+    // The time of the newest stamped line in `tail` (the end of a log); nothing without one.
+    static std::optional<QDateTime> lastStamp(const QByteArray& tail);
+    // The same, read from the last few KiB of the file at `path`.
+    static std::optional<QDateTime> lastStampOf(const QString& path);
 };
 
 } // namespace peer

@@ -2,12 +2,14 @@
 
 #include "diag/debug_log.h"
 #include "irc/commands.h"
+#include "peer/chat_deliveries.h"
 #include "peer/chat_host.h"
 #include "peer/chat_log.h"
 #include "peer/chat_text.h"
 #include "peer/chat_window.h"
 #include "peer/direct_chat_link.h"
 #include "peer/peer_key_question.h"
+#include "peer/typing_notices.h"
 
 #include <algorithm>
 
@@ -72,17 +74,21 @@ ChatWindow* ChatSessions::openWindow(ChatSession& chat, Activation activation)
     ChatSession* record = &chat;
     auto noted = std::make_shared<bool>(false);
     log(chat, ChatLog::startedText(chat.nick), *noted);
-    connect(window, &ChatWindow::lineShown, this, [this, record, noted](const QByteArray& line) {
-        log(*record, ChatLog::stampedLine(m_host.nowUtc(), line), *noted);
-    });
+    connect(window, &ChatWindow::lineShown, this,
+            [this, record, noted](const QByteArray& line, const QDateTime& at) {
+                log(*record, ChatLog::stampedLine(at.isValid() ? at : m_host.nowUtc(), line),
+                    *noted);
+            });
     connect(window, &ChatWindow::textTyped, this,
             [this, record](const QByteArray& text) { send(*record, text); });
     connect(window, &ChatWindow::endEncryptionAsked, this, [record] {
         if (record->link)
             record->link->endEncryption();
     });
-    if (!chat.isDirect())
+    if (!chat.isDirect()) {
         wireFishActions(window, chat);
+        wireExtras(window, chat);
+    }
     m_placer->show(window, activation == Activation::Leave ? WindowPlacer::Opener::Network
                                                            : WindowPlacer::Opener::User);
     return window;
@@ -103,15 +109,35 @@ ChatWindow* ChatSessions::openChat(const QByteArray& nick)
 
 void ChatSessions::send(ChatSession& chat, const QByteArray& text)
 {
-    const bool sent =
-        chat.isDirect() ? chat.link && chat.link->send(text) : sendRelayed(chat, text);
+    if (chat.isDirect()) {
+        if (!chat.link || !chat.link->send(text))
+            diag::DebugLog(QString::fromLatin1(kSendError));
+        if (ChatWindow* window = windowOf(chat))
+            window->showLine("<" + m_host.nickInUse() + "> " + text + "\r\n");
+        return;
+    }
+    const std::optional<quint64> id = m_deliveries ? m_deliveries->newLine() : std::nullopt;
+    const bool sent = sendRelayed(chat, text, id);
     if (!sent)
         diag::DebugLog(QString::fromLatin1(kSendError));
-    if (ChatWindow* window = windowOf(chat))
-        window->showLine("<" + m_host.nickInUse() + "> " + text + "\r\n");
+    if (m_typing)
+        m_typing->sent(chat.nick);
+    ChatWindow* window = windowOf(chat);
+    if (!window)
+        return;
+    const QByteArray line = "<" + m_host.nickInUse() + "> " + text + "\r\n";
+    if (!id) {
+        window->showLine(line);
+        return;
+    }
+    m_pendingLines.insert(*id, {window, text});
+    window->showPendingLine(line, *id);
+    if (!sent)
+        lineDelivered(*id, false);
 }
 
-bool ChatSessions::sendRelayed(const ChatSession& chat, const QByteArray& text)
+bool ChatSessions::sendRelayed(const ChatSession& chat, const QByteArray& text,
+                               std::optional<quint64> id)
 {
     // Longer text goes out in several messages rather than being cut by the server.
     const qsizetype room = irc::Command::roomForText("PRIVMSG", chat.nick);
@@ -119,7 +145,12 @@ bool ChatSessions::sendRelayed(const ChatSession& chat, const QByteArray& text)
     const QList<QByteArray> pieces =
         m_fish ? m_fish->outgoing(chat.nick, text, room) : splitUtf8(text, int(room));
     for (const QByteArray& piece : pieces) {
-        const auto line = irc::Command::privmsg(chat.nick, piece);
+        std::optional<QByteArray> line = irc::Command::privmsg(chat.nick, piece);
+        if (line && id && m_deliveries) {
+            if (const std::optional<QByteArray> label =
+                    m_deliveries->sending(*id, chat.nick, piece))
+                line = irc::Command::tagged({{"label", *label}}, *line);
+        }
         sent = line && m_host.sendServerLine(*line) && sent;
     }
     return sent;
@@ -245,8 +276,11 @@ void ChatSessions::openHeld(const QByteArray& nick)
 
 void ChatSessions::deliverPrivateText(const QByteArray& sender,
                                       const std::optional<QByteArray>& received,
-                                      const std::optional<QByteArray>& awayEcho)
+                                      const std::optional<QByteArray>& awayEcho,
+                                      const QDateTime& at)
 {
+    if (m_typing && received)
+        m_typing->messageFrom(sender);
     // Decrypted before anything else sees it: held lines and the log keep the plain text, and
     // what cannot be read is said, never shown as the garbage it would decrypt to.
     std::optional<QByteArray> text = received;
@@ -272,7 +306,7 @@ void ChatSessions::deliverPrivateText(const QByteArray& sender,
         showReleased(window, sender);
     }
     if (text)
-        window->lineArrived(*text);
+        window->lineArrived(*text, false, at);
     if (awayEcho)
         window->lineArrived(*awayEcho, true);
     if (!chat)

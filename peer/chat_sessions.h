@@ -1,6 +1,7 @@
 #pragma once
 
 #include "irc/dcc_offer.h"
+#include "irc/history_merge.h"
 #include "peer/dcc_endpoint.h"
 #include "peer/fish_chats.h"
 #include "peer/new_chat_gate.h"
@@ -9,7 +10,9 @@
 #include "peer/window_placer.h"
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QElapsedTimer>
+#include <QHash>
 #include <QObject>
 #include <QPointer>
 
@@ -18,7 +21,9 @@
 
 namespace peer {
 
+class ChatDeliveries;
 class ChatHost;
+class TypingNotices;
 class ChatWindow;
 class DirectChatLink;
 
@@ -64,11 +69,21 @@ public:
     // Connects to the peer that answered our passive offer.
     void takeAnswer(const irc::DccOffer& offer);
     // Server text from `sender`, to the chat routed to that nick or to a new one.
+    // `at`: when the server says it was sent (server-time); invalid for now.
     void deliverPrivateText(const QByteArray& sender, const std::optional<QByteArray>& text,
-                            const std::optional<QByteArray>& awayEcho);
+                            const std::optional<QByteArray>& awayEcho, const QDateTime& at = {});
+    // Lines of the conversation with `nick` that were missed (chathistory), new to the log and in
+    // order: shown in its chat, opened if need be without the keyboard, and logged at their time.
+    void showHistory(const QByteArray& nick, const QList<irc::HistoryLine>& lines);
+    // Whether `nick` is away (away-notify); the chat's title says so.
+    void setAway(const QByteArray& nick, const std::optional<QByteArray>& text);
+    void clearAway();
 
     // Relayed chats are encrypted with the contacts' keys held here (none: never).
     void setFish(FishChats* fish);
+    // The relayed lines' delivery marks and the typing notices; none: neither is shown.
+    void setDeliveries(ChatDeliveries* deliveries);
+    void setTyping(TypingNotices* typing);
 
     // Windows first, then links, then records; afterwards there are no chats.
     void closeAll();
@@ -89,7 +104,9 @@ private:
     void removeRecord(ChatSession* chat);
     // The user's line goes to the peer, through the server or over the link, and is shown.
     void send(ChatSession& chat, const QByteArray& text);
-    bool sendRelayed(const ChatSession& chat, const QByteArray& text);
+    // `id`: the line's id while the server echoes what we send.
+    bool sendRelayed(const ChatSession& chat, const QByteArray& text,
+                     std::optional<quint64> id = std::nullopt);
     // A line shown in a window goes to the chat's log when logging is on; a log that cannot be
     // written is said once per window (`noted`).
     void log(const ChatSession& chat, const QByteArray& text, bool& noted);
@@ -110,9 +127,25 @@ private:
     void sendFishChecks(const QByteArray& nick);
     bool fishCheckArrived(ChatSession& chat, const QByteArray& text);
     void wireFishActions(ChatWindow* window, ChatSession& chat);
+    // The IRCv3 parts of a relayed chat's window: typing, delivery, away.
+    void wireExtras(ChatWindow* window, ChatSession& chat);
+    void lineDelivered(quint64 id, bool delivered);
+    void showTypingOf(const QByteArray& nick);
+    QString windowTitle(const QByteArray& nick) const;
 
     ChatHost& m_host;
     QPointer<FishChats> m_fish;
+    QPointer<ChatDeliveries> m_deliveries;
+    QPointer<TypingNotices> m_typing;
+    // The user's lines waiting for the server's echo: their window and text.
+    struct PendingLine
+    {
+        QPointer<ChatWindow> window;
+        QByteArray text;
+    };
+    QHash<quint64, PendingLine> m_pendingLines;
+    // Contacts away, by folded nick, with their away text.
+    QHash<QByteArray, QByteArray> m_away;
     ChatList m_records;
     NewChatGate m_gate;
     QElapsedTimer m_clock;

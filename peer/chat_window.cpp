@@ -22,6 +22,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
+#include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTextEdit>
@@ -67,6 +68,13 @@ ChatWindow::ChatWindow(ChatSession& session, ChatHost& host, QWidget* parent)
     m_protection->setAlignment(Qt::AlignCenter);
     if (!session.isDirect())
         buildLockMenu();
+    m_typing = new QLabel(this);
+    m_typing->setTextFormat(Qt::PlainText);
+    m_typing->setObjectName(QStringLiteral("Typing"));
+    QFont small = m_typing->font();
+    small.setPointSizeF(small.pointSizeF() * 0.85);
+    m_typing->setFont(small);
+    m_typing->hide();
     m_cipherText = new QLineEdit(this);
     m_cipherText->setReadOnly(true);
     m_cipherLabel->hide();
@@ -74,6 +82,7 @@ ChatWindow::ChatWindow(ChatSession& session, ChatHost& host, QWidget* parent)
     buildMenus();
 
     connect(m_send, &QPushButton::clicked, this, &ChatWindow::send);
+    connect(m_input, &QLineEdit::textEdited, this, &ChatWindow::inputEdited);
     connect(m_clear, &QPushButton::clicked, this, &ChatWindow::clear);
     connect(m_styleButton, &QToolButton::clicked, this,
             [this] { styleMenu()->popup(QCursor::pos()); });
@@ -195,6 +204,9 @@ void ChatWindow::layOut()
         m_view->setGeometry(10, 30, w - 25, h - 125);
         m_input->setGeometry(10, h - 80, w - 25, 20);
     }
+    // In the gap between the conversation and the input line.
+    m_typing->setGeometry(12, m_view->geometry().bottom() + 1, w - 29,
+                          std::max(0, m_input->y() - m_view->geometry().bottom() - 1));
     if (m_lockButton)
         m_lockButton->setGeometry(w - 95, 5, 20, 20);
     m_styleButton->setGeometry(w - 65, 5, 20, 20);
@@ -241,17 +253,17 @@ void ChatWindow::send()
         emit textTyped(text);
 }
 
-void ChatWindow::lineArrived(const QByteArray& text, bool awayEcho)
+void ChatWindow::lineArrived(const QByteArray& text, bool awayEcho, const QDateTime& at)
 {
     // Flashed, never brought up: the keyboard stays where the user is typing, which may be a
     // password field, and the peer chooses when lines arrive.
     if (!isActiveWindow())
         QApplication::alert(this);
     const QByteArray& who = awayEcho ? m_host.nickInUse() : m_session.nick;
-    showLine("<" + who + "> " + text + "\r\n");
+    showLine("<" + who + "> " + text + "\r\n", at);
 }
 
-void ChatWindow::showLine(const QByteArray& line)
+void ChatWindow::showLine(const QByteArray& line, const QDateTime& at)
 {
     if (line.isEmpty())
         return;
@@ -263,7 +275,79 @@ void ChatWindow::showLine(const QByteArray& line)
     // Follow the conversation unless the user has scrolled back to read.
     if (atEnd)
         bar->setValue(bar->maximum());
-    emit lineShown(line);
+    emit lineShown(line, at);
+}
+
+namespace {
+
+// A block's user state holds the id of a line sent through the server (ids count from 1, kept
+// to 28 bits) above two bits of how it went; -1, Qt's default, on every other line.
+constexpr int kIdMask = 0x0fffffff;
+
+int deliveryState(quint64 id, ChatWindow::Delivery delivery)
+{
+    return int(id & kIdMask) << 2 | int(delivery);
+}
+
+QTextBlock blockOfLine(const QTextDocument* document, quint64 id)
+{
+    // Lines waiting are among the newest: the search starts at the end and goes no further back
+    // than the view keeps.
+    int steps = ChatWindow::kMaxLines + ChatWindow::kTrimLines;
+    for (QTextBlock block = document->lastBlock(); block.isValid() && steps-- > 0;
+         block = block.previous()) {
+        if (block.userState() >= 0 && (block.userState() >> 2) == int(id & kIdMask))
+            return block;
+    }
+    return {};
+}
+
+const QColor kPendingBackground(0xf0, 0xf0, 0xf0);
+const QColor kNotDeliveredBackground(0xff, 0xdd, 0xdd);
+
+} // namespace
+
+void ChatWindow::showPendingLine(const QByteArray& line, quint64 id)
+{
+    showLine(line);
+    // Each line ends in a break, so the line just shown is the block before the last.
+    QTextBlock block = m_view->document()->lastBlock().previous();
+    if (!block.isValid())
+        return;
+    block.setUserState(deliveryState(id, Delivery::Pending));
+    QTextCursor cursor(block);
+    QTextBlockFormat format = block.blockFormat();
+    format.setBackground(kPendingBackground);
+    cursor.setBlockFormat(format);
+}
+
+void ChatWindow::markDelivered(quint64 id, bool delivered)
+{
+    QTextBlock block = blockOfLine(m_view->document(), id);
+    if (!block.isValid())
+        return;
+    QTextCursor cursor(block);
+    QTextBlockFormat format = block.blockFormat();
+    if (delivered)
+        format.clearBackground();
+    else
+        format.setBackground(kNotDeliveredBackground);
+    block.setUserState(deliveryState(id, delivered ? Delivery::Sent : Delivery::NotDelivered));
+    cursor.setBlockFormat(format);
+}
+
+std::optional<ChatWindow::Delivery> ChatWindow::deliveryOf(quint64 id) const
+{
+    const QTextBlock block = blockOfLine(m_view->document(), id);
+    if (!block.isValid())
+        return std::nullopt;
+    return Delivery(block.userState() & 3);
+}
+
+void ChatWindow::showTyping(const QString& text)
+{
+    m_typing->setText(text);
+    m_typing->setVisible(!text.isEmpty());
 }
 
 void ChatWindow::trimView()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QDialog>
 #include <QString>
 
@@ -42,9 +43,21 @@ public:
 
     // A line from the peer (`awayEcho` false) or the away reply that just went to the peer,
     // shown as the user's own line.
-    void lineArrived(const QByteArray& text, bool awayEcho = false);
+    // `at`: when the server says it was sent (server-time, history); now when invalid.
+    void lineArrived(const QByteArray& text, bool awayEcho = false, const QDateTime& at = {});
     // Shows one formatted line, which ends in CR LF (lineShown() follows, for the log).
-    void showLine(const QByteArray& line);
+    void showLine(const QByteArray& line, const QDateTime& at = {});
+    // The user's own line, sent through the server but not yet echoed by it: shown as waiting
+    // until markDelivered() says how it went.
+    void showPendingLine(const QByteArray& line, quint64 id);
+    // The server echoed (true) or refused the line `id`: it looks sent, or not delivered.
+    void markDelivered(quint64 id, bool delivered);
+    // Who is typing, under the conversation; empty hides it.
+    void showTyping(const QString& text);
+    QLabel* typingLabel() const { return m_typing; }
+    // How the line of `id` looks now, while it is still in the view.
+    enum class Delivery { Sent, Pending, NotDelivered };
+    std::optional<Delivery> deliveryOf(quint64 id) const;
     // The peer connected to our offer: says so once the current event is done.
     void connectionEstablished();
     // The ciphertext of the packet just received, for the "Encrypted text:" field.
@@ -80,8 +93,11 @@ public:
 signals:
     // The user sent a line: what goes to the peer, without line breaks; never empty.
     void textTyped(const QByteArray& text);
-    // A line was shown for the first time, as showLine() took it: the log keeps it.
-    void lineShown(const QByteArray& line);
+    // A line was shown for the first time, as showLine() took it: the log keeps it, stamped
+    // with `at` (invalid: now).
+    void lineShown(const QByteArray& line, const QDateTime& at);
+    // The user changed the input line (not the program: sending clears it without this).
+    void inputEdited(const QString& text);
     // The user asked to end the encryption of this conversation.
     void endEncryptionAsked();
     // A relayed chat's encryption: a key exchange, a key to type, the comparison of the
@@ -127,6 +143,7 @@ private:
     QLabel* m_cipherLabel = nullptr;
     QLineEdit* m_cipherText = nullptr;
     QLabel* m_protection = nullptr;
+    QLabel* m_typing = nullptr;
     QToolButton* m_lockButton = nullptr;
     QMenu* m_lockMenu = nullptr;
 };

@@ -12,6 +12,8 @@ namespace peer::text {
 inline constexpr char kWaiting[] = "Waiting for user to accept chat connection...\r\n";
 inline constexpr char kEstablished[] = "Connection established.\r\n";
 inline constexpr char kLinkClosed[] = "*The direct connection was closed*\r\n";
+// A line of ours the server refused or never echoed.
+inline constexpr char kNotDeliveredNote[] = "*Not delivered: %1*\r\n";
 
 } // namespace peer::text
 

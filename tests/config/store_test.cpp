@@ -176,7 +176,7 @@ TEST(Settings, InstallDirDecodesUtf8AndFitsAt4095Bytes)
 
 // Flags that came later are stored only away from what a store without them means, so that an
 // older build reads a store saved with the defaults unchanged: the DCC flags are off when
-// missing, reconnect and notify on.
+// missing, reconnect, notify, the IRCv3 extensions and typing notices on.
 TEST(Settings, LaterFlagsAreStoredOnlyAwayFromTheirDefault)
 {
     const struct
@@ -187,7 +187,9 @@ TEST(Settings, LaterFlagsAreStoredOnlyAwayFromTheirDefault)
     } flags[] = {{"passivedcc", &Settings::passivedcc, false},
                  {"privatedcc", &Settings::privatedcc, false},
                  {"reconnect", &Settings::reconnect, true},
-                 {"notify", &Settings::notify, true}};
+                 {"notify", &Settings::notify, true},
+                 {"ircv3", &Settings::ircv3, true},
+                 {"typing", &Settings::typing, true}};
     test::TempStore temp;
     ASSERT_TRUE(temp.store().SaveSettings(fullSettings()));
     const auto withoutFlags = names(temp.registry(), kKeyRoot);

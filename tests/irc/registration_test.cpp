@@ -289,3 +289,96 @@ TEST(Registration, AFailedLoginIsAStatusAndTheRestOnlyNotes)
     for (const auto& c : cases)
         EXPECT_TRUE(Registration::report(c.outcome) == c.report) << int(c.outcome);
 }
+
+// With the extensions on, "CAP LS 302" leads and the registration lines follow at once, so a
+// server that does not negotiate lets us on without a wait; one that does is asked for the
+// extensions we use among those it offers, and CAP END follows its answer.
+TEST(Registration, NegotiatesTheExtensionsWeUse)
+{
+    const QByteArray end = "CAP END";
+    const QByteArray ls = "CAP LS 302";
+    using C = irc::Capability;
+    const struct
+    {
+        const char* name;
+        QByteArray pass;
+        QList<QByteArray> server;
+        QList<QByteArray> sent; // after the lines of start()
+        QList<C> granted;
+        Outcome outcome = Outcome::None;
+    } cases[] = {
+        {"nothing wanted offered", "",
+         {":irc CAP * LS :multi-prefix", ":irc 001 alice :Welcome"}, {end}, {}},
+        {"no negotiation", "", {":irc 421 * CAP :Unknown command", ":irc 001 alice :Hi"}, {}, {}},
+        {"welcomed without an answer", "", {":irc 001 alice :Welcome"}, {}, {}},
+        {"granted",
+         "",
+         {":irc CAP * LS * :multi-prefix message-tags server-time sts=port=6697,duration=60",
+          ":irc CAP * LS :echo-message away-notify draft/chathistory chathistory batch",
+          ":irc CAP alice ACK :message-tags server-time echo-message away-notify "
+          "chathistory batch"},
+         {"CAP REQ :message-tags server-time echo-message away-notify chathistory batch", end},
+         {C::MessageTags, C::ServerTime, C::EchoMessage, C::AwayNotify, C::ChatHistory,
+          C::Batch}},
+        {"refused",
+         "",
+         {":irc CAP * LS :echo-message labeled-response", ":irc CAP alice NAK :echo-message "
+                                                           "labeled-response"},
+         {"CAP REQ :echo-message labeled-response", end},
+         {}},
+        // With an account the extensions are asked for before SASL, and CAP END waits for the
+        // login.
+        {"beside the login",
+         kPass,
+         {":irc CAP * LS :sasl=PLAIN extended-monitor away-notify",
+          ":irc CAP alice ACK :extended-monitor away-notify", ":irc CAP alice ACK :sasl",
+          "AUTHENTICATE +", ":irc 903 alice :SASL authentication successful"},
+         {kNick, kUser, "CAP REQ :extended-monitor away-notify", kReq, kPlain, kLogin, end},
+         {C::ExtendedMonitor, C::AwayNotify},
+         Outcome::LoggedIn},
+        {"an account on a server without SASL",
+         kPass,
+         {":irc CAP * LS :server-time", ":irc CAP alice ACK :server-time"},
+         {"PASS " + kPass, kNick, kUser, "CAP REQ :server-time", end},
+         {C::ServerTime},
+         Outcome::NoSasl},
+    };
+    for (const auto& c : cases) {
+        Registration registration("alice", "Alice Smith", c.pass, true);
+        const QList<QByteArray> first = registration.start();
+        QList<QByteArray> expectedFirst{ls};
+        if (c.pass.isEmpty())
+            expectedFirst << kNick << kUser;
+        EXPECT_EQ(first, expectedFirst) << c.name;
+        const Heard heard = answers(registration, c.server);
+        EXPECT_EQ(heard.sent, c.sent) << c.name;
+        irc::Capabilities expected;
+        for (C capability : c.granted)
+            expected.add(capability);
+        EXPECT_EQ(registration.capabilities(), expected) << c.name;
+        EXPECT_EQ(heard.outcomes.value(0, Outcome::None), c.outcome) << c.name;
+        EXPECT_LE(heard.outcomes.size(), 1) << c.name;
+    }
+}
+
+TEST(Registration, FollowsCapabilitiesOfferedAndWithdrawnLater)
+{
+    Registration registration("alice", "Alice Smith", "", true);
+    registration.start();
+    answers(registration, {":irc CAP * LS :sts=port=6697,duration=300 away-notify",
+                           ":irc CAP alice ACK :away-notify", ":irc 001 alice :Welcome"});
+    EXPECT_EQ(registration.stsPolicy(), QByteArray("port=6697,duration=300"));
+    EXPECT_TRUE(registration.capabilities().has(irc::Capability::AwayNotify));
+
+    Heard heard = answers(registration, {":irc CAP alice NEW :server-time away-notify foo"});
+    EXPECT_EQ(heard.sent, (QList<QByteArray>{"CAP REQ :server-time"}));
+    answers(registration, {":irc CAP alice ACK :server-time", ":irc CAP alice DEL :away-notify"});
+    EXPECT_TRUE(registration.capabilities().has(irc::Capability::ServerTime));
+    EXPECT_FALSE(registration.capabilities().has(irc::Capability::AwayNotify));
+
+    // Without the extensions a server's later offers are not taken up.
+    Registration plain("alice", "Alice Smith", "");
+    plain.start();
+    heard = answers(plain, {":irc 001 alice :Welcome", ":irc CAP alice NEW :server-time"});
+    EXPECT_TRUE(heard.sent.isEmpty());
+}

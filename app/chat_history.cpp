@@ -1,0 +1,81 @@
+#include "app/chat_history.h"
+
+#include "config/store.h"
+#include "irc/commands.h"
+#include "peer/chat_log.h"
+
+namespace app {
+
+ChatHistory::ChatHistory(config::Store& store, LineSender send, LogPath logPath, Fold fold,
+                         QObject* parent)
+    : QObject(parent)
+    , m_store(store)
+    , m_send(std::move(send))
+    , m_logPath(std::move(logPath))
+    , m_fold(std::move(fold))
+{}
+
+void ChatHistory::setCapabilities(irc::Capabilities capabilities)
+{
+    m_capabilities = capabilities;
+}
+
+bool ChatHistory::isOn() const
+{
+    // Without batch the server's replay could not be told from new messages.
+    return m_capabilities.has(irc::Capability::ChatHistory)
+           && m_capabilities.has(irc::Capability::Batch)
+           && m_capabilities.has(irc::Capability::ServerTime);
+}
+
+irc::HistoryMark ChatHistory::markOf(const QByteArray& nick) const
+{
+    const std::optional<QByteArray> stored = m_store.historyMark(m_fold(nick));
+    irc::HistoryMark mark = stored ? irc::HistoryMark::decode(*stored) : irc::HistoryMark{};
+    if (!mark.lastTime) {
+        // Never fetched before: from what the log holds, so that it is not shown again.
+        if (const std::optional<QString> path = m_logPath(nick))
+            mark.lastTime = peer::ChatLog::lastStampOf(*path);
+    }
+    return mark;
+}
+
+void ChatHistory::fetch(const QList<QByteArray>& contacts)
+{
+    if (!isOn())
+        return;
+    for (const QByteArray& nick : contacts) {
+        const irc::HistoryMark mark = markOf(nick);
+        const QByteArray reference = irc::historyReference(mark.lastMsgId, mark.lastTime);
+        const std::optional<QByteArray> line =
+            reference == "*" ? irc::Command::chatHistoryLatest(nick, "*", kLimit)
+                             : irc::Command::chatHistoryAfter(nick, reference, kLimit);
+        if (line)
+            m_send(*line);
+    }
+}
+
+void ChatHistory::batchFinished(const irc::HistoryBatches::Finished& batch)
+{
+    if (!isOn() || batch.target.isEmpty())
+        return;
+    irc::HistoryMark mark = markOf(batch.target);
+    const QList<irc::HistoryLine> fresh = irc::mergeHistory(batch.lines, mark.logged());
+    if (fresh.isEmpty())
+        return;
+    for (const irc::HistoryLine& line : fresh)
+        mark.note(line.msgId, line.time);
+    m_store.setHistoryMark(m_fold(batch.target), mark.encode());
+    emit linesMissed(batch.target, fresh);
+}
+
+void ChatHistory::noteLine(const QByteArray& nick, const QByteArray& msgId, const QDateTime& time)
+{
+    if (!isOn() || !time.isValid())
+        return;
+    irc::HistoryMark mark = markOf(nick);
+    mark.note(msgId, time);
+    m_store.setHistoryMark(m_fold(nick), mark.encode());
+}
+
+} // namespace app
