@@ -33,6 +33,8 @@ struct CoreOptions
     bool logging = false;
     bool fastSend = false;
     bool passiveDcc = false;
+    bool ircv3 = true;  // the IRCv3 extensions asked for
+    bool typing = true; // our typing told
     bool start = true;                // shown and started, as main() does
     std::optional<quint16> identPort; // no ident responder without one
     // The voice chats' devices; scripted ones when null, so that no suite reaches for the sound
@@ -66,6 +68,8 @@ struct ProgramCore
         settings.passivedcc = options.passiveDcc;
         settings.autoconnect = options.autoconnect;
         settings.logging = options.logging;
+        settings.ircv3 = options.ircv3;
+        settings.typing = options.typing;
         temp.store().SaveSettings(settings);
         temp.registry().writeValue(config::kKeyRoot, "installdir", temp.dirPath().toUtf8());
         if (options.artwork == CoreOptions::Artwork::Emptied) {
