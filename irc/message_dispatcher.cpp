@@ -25,13 +25,21 @@ qsizetype lineSafeLength(QByteArrayView bytes)
 // GetCommandWord's rule, read off the parse: the command is the line's first word, or the
 // second after a source and one blank, and a blank follows it. Tags, a leading blank or a
 // doubled one after the source thus leave a line without a command word, as does a bare
-// "PING"; such lines are not acted on.
-bool hasCommandWord(const Message& message)
+// "PING"; such lines are not acted on. A server that granted us an IRCv3 extension tags its
+// lines: then the rule holds for what follows the tags.
+bool hasCommandWord(const Message& message, bool tagsGranted, bool mayStandAlone)
 {
-    const QByteArrayView line = message.line;
+    QByteArrayView line = message.line;
+    if (tagsGranted && line.startsWith('@')) {
+        const qsizetype blank = line.indexOf(' ');
+        if (blank < 0)
+            return false;
+        line = line.sliced(blank + 1);
+    }
     const qsizetype start = message.command.data() - line.data();
     const qsizetype end = start + message.command.size();
-    if (end >= line.size() || line[end] != ' ')
+    if (end > line.size() || (end == line.size() && !mayStandAlone)
+        || (end < line.size() && line[end] != ' '))
         return false;
     return line.startsWith(':') ? start == message.source.size() + 2 : start == 0;
 }
@@ -148,7 +156,9 @@ void MessageDispatcher::HandleServerLine(const Message& message)
     const quint64 command = commandKey(message.command);
     for (const Route& route : kRoutes) {
         if (route.command == command) {
-            if (hasCommandWord(message))
+            // "AWAY" alone is someone coming back.
+            if (hasCommandWord(message, !m_capabilities.isEmpty(),
+                               route.handle == &MessageDispatcher::away))
                 (this->*route.handle)(message);
             return;
         }
@@ -166,7 +176,7 @@ bool isChannel(QByteArrayView target)
 
 bool MessageDispatcher::isOwnEcho(const Message& message) const
 {
-    if (!m_capabilities.has(Capability::EchoMessage) || !message.hasSource())
+    if (!m_capabilities.has(Capability::EchoMessage) || message.source.isEmpty())
         return false;
     const QByteArrayView sender = GetSenderNick(message);
     return !sender.isEmpty()
@@ -176,7 +186,7 @@ bool MessageDispatcher::isOwnEcho(const Message& message) const
 void MessageDispatcher::away(const Message& message)
 {
     const QByteArrayView sender = GetSenderNick(message);
-    if (!sender.isEmpty() && message.hasSource())
+    if (!sender.isEmpty() && !message.source.isEmpty())
         m_actions.awayChanged(sender, message.params.isEmpty()
                                           ? std::nullopt
                                           : std::optional<QByteArrayView>(message.params.back()));
@@ -207,7 +217,7 @@ void MessageDispatcher::userhostReply(const Message& message)
 void MessageDispatcher::tagMsg(const Message& message)
 {
     // Typing in a channel is not ours to show; only what is sent to us alone.
-    if (!message.hasSource() || message.params.isEmpty() || isChannel(message.params[0])
+    if (message.source.isEmpty() || message.params.isEmpty() || isChannel(message.params[0])
         || isOwnEcho(message))
         return;
     if (const std::optional<TypingState> state = typingState(message))

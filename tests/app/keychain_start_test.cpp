@@ -48,7 +48,7 @@ TEST_F(KeychainStartTest, AnOlderStoresPasswordMovesAndStillReachesTheServer)
     ASSERT_TRUE(core->program->secrets().isActive());
     ASSERT_TRUE(
         waitFor([&] { return server.received(0).contains("USER "); }, test::kKeyringWaitMs));
-    EXPECT_TRUE(server.received(0).startsWith("PASS old pw\r\nNICK alice\r\n"));
+    EXPECT_TRUE(server.received(0).startsWith("CAP LS 302\r\nPASS old pw\r\nNICK alice\r\n"));
     ASSERT_TRUE(
         waitFor([&] { return core->program->secrets().pendingJobs() == 0; }, test::kKeyringWaitMs));
     const config::ServerEntry entry = core->temp.store().EnumServers().front();
@@ -66,7 +66,7 @@ TEST_F(KeychainStartTest, AnOlderStoresPasswordMovesAndStillReachesTheServer)
     ASSERT_TRUE(waitFor(
         [&] { return server.connectionCount() == 2 && server.received(1).contains("USER "); },
         test::kKeyringWaitMs));
-    EXPECT_TRUE(server.received(1).startsWith("PASS old pw\r\n"));
+    EXPECT_TRUE(server.received(1).startsWith("CAP LS 302\r\nPASS old pw\r\n"));
 }
 
 } // namespace

@@ -148,6 +148,7 @@ TEST_F(MainWindowTest, OptionsSavedTellTheServerTheNickAndReachTheLinkAtOnce)
 TEST_F(MainWindowTest, ConnectToServerConnectsToTheChosenEntry)
 {
     test::FakeIrcServer second;
+    second.setWelcoming(true);
     connect();
     core->temp.store().AddServer({"127.0.0.1", "Other", second.port()});
     whenShown<config::ConnectDialog>([](config::ConnectDialog& dialog) {

@@ -161,5 +161,5 @@ TEST_F(ProgramTest, ChangedSettingsReachEveryPartAtOnce)
     core->run(Command::Disconnect);
     core->run(Command::ConnectCurrent);
     ASSERT_TRUE(waitFor([&] { return server.received(1).contains("WHO alice"); }));
-    EXPECT_TRUE(server.received(1).startsWith("PASS pw\r\nNICK alice\r\n"));
+    EXPECT_TRUE(server.received(1).startsWith("CAP LS 302\r\nPASS pw\r\nNICK alice\r\n"));
 }

@@ -27,6 +27,9 @@ protected:
     {
         settings.nick = "alice";
         settings.realname = "Alice Smith";
+        // The lines of a registration without the IRCv3 extensions, which the link's own cases
+        // pin; the extensions have cases of their own.
+        settings.ircv3 = false;
         makeLink();
     }
 

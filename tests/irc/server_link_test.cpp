@@ -24,6 +24,9 @@ protected:
     {
         settings.nick = "alice";
         settings.realname = "Alice Smith";
+        // The lines of a registration without the IRCv3 extensions, which the link's own cases
+        // pin; the extensions have cases of their own.
+        settings.ircv3 = false;
         link = std::make_unique<irc::ServerLink>(temp.store(), settings);
         QObject::connect(
             link.get(), &irc::ServerLink::statusChanged, link.get(),
@@ -283,4 +286,39 @@ TEST_F(RegistrationTimeTest, ARegistrationNeverLetOnFailsTheAttemptAndThePassGoe
     ASSERT_TRUE(waitFor([&] { return !lines.isEmpty(); }));
     EXPECT_FALSE(clock->pending());
     EXPECT_EQ(failed.count(), 1);
+}
+
+// With the extensions the registration lines go with CAP LS at once; WHO waits for the end of the
+// negotiation, which a server that holds registration open would refuse before it; what the
+// server granted reaches the link's listeners before its welcome.
+TEST_F(ServerLinkTest, NegotiatesExtensionsBeforeTheWelcome)
+{
+    settings.ircv3 = true;
+    link->setSettings(settings);
+    QList<irc::Capabilities> granted;
+    QObject::connect(link.get(), &irc::ServerLink::capabilitiesChanged,
+                     [&](irc::Capabilities capabilities) { granted << capabilities; });
+    QSignalSpy registered(link.get(), &irc::ServerLink::registered);
+    FakeIrcServer server;
+    addServer(server);
+    link->connectToCurrentServer();
+    ASSERT_TRUE(waitFor([&] {
+        return server.received() == "CAP LS 302\r\nNICK alice\r\nUSER alice 0 * :Alice Smith\r\n";
+    }));
+    server.send(":irc CAP * LS :multi-prefix away-notify server-time\r\n");
+    ASSERT_TRUE(waitFor([&] { return server.received().endsWith("CAP REQ :away-notify server-time\r\n"); }));
+    server.send(":irc CAP alice ACK :away-notify server-time\r\n");
+    ASSERT_TRUE(waitFor([&] { return server.received().endsWith("CAP END\r\nWHO alice\r\n"); }));
+    ASSERT_EQ(granted.size(), 1);
+    EXPECT_TRUE(granted[0].has(irc::Capability::AwayNotify));
+    EXPECT_TRUE(granted[0].has(irc::Capability::ServerTime));
+    EXPECT_EQ(link->capabilities(), granted[0]);
+    EXPECT_TRUE(registered.isEmpty());
+    server.send(":irc 001 alice :Welcome\r\n");
+    ASSERT_TRUE(waitFor([&] { return !registered.isEmpty(); }));
+
+    // A new connection starts with nothing granted.
+    server.dropClient();
+    ASSERT_TRUE(waitFor([&] { return granted.size() == 2; }, 15000));
+    EXPECT_TRUE(granted[1].isEmpty());
 }
