@@ -83,8 +83,7 @@ Program::Program(config::Registry& registry, Options options,
               return loggingOn() && dir ? peer::ChatLog::logFilePath(*dir, nick) : std::nullopt;
           },
           [this](const QByteArray& nick) {
-              return irc::foldNick(
-                  nick, m_nicks.caseMapping().value_or(irc::CaseMapping::Rfc1459));
+              return irc::foldNick(nick, m_nicks.caseMapping().value_or(irc::CaseMapping::Rfc1459));
           })
     , m_chats(*this)
     , m_transfers(*this)

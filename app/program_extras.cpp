@@ -85,10 +85,9 @@ void Program::wireExtras()
                 if (const auto line = irc::Command::tagMsg(nick, {irc::typingTag(state)}))
                     m_link.sendLine(*line);
             });
-    connect(&m_actions, &ServerActions::ownLineEchoedArrived, this,
-            [this](const irc::Message& message) {
-                m_deliveries.echoed(message, m_link.nickInUse());
-            });
+    connect(
+        &m_actions, &ServerActions::ownLineEchoedArrived, this,
+        [this](const irc::Message& message) { m_deliveries.echoed(message, m_link.nickInUse()); });
     connect(&m_actions, &ServerActions::lineRefusedArrived, &m_deliveries,
             &peer::ChatDeliveries::refused);
     connect(&m_actions, &ServerActions::privateLineStamped, &m_history, &ChatHistory::noteLine);

@@ -179,8 +179,7 @@ bool MessageDispatcher::isOwnEcho(const Message& message) const
     if (!m_capabilities.has(Capability::EchoMessage) || message.source.isEmpty())
         return false;
     const QByteArrayView sender = GetSenderNick(message);
-    return !sender.isEmpty()
-           && sender.compare(m_actions.nickInUse(), Qt::CaseInsensitive) == 0;
+    return !sender.isEmpty() && sender.compare(m_actions.nickInUse(), Qt::CaseInsensitive) == 0;
 }
 
 void MessageDispatcher::away(const Message& message)

@@ -44,8 +44,8 @@ QList<QByteArray> plainLoginLines(const Account& account);
 // as before accounts existed. With extensions (the user's option) "CAP LS 302" goes first and the
 // registration lines follow at once, so that a server that does not negotiate lets us on as fast
 // as ever; one that does gets "CAP REQ" for the extensions we use among those it offers (beside
-// SASL with an account) and "CAP END" once it answered. Either way a registration that has not been welcomed (001) within
-// kRegistrationTimeoutMs ends as TimedOut, and the link gives up the attempt.
+// SASL with an account) and "CAP END" once it answered. Either way a registration that has not been
+// welcomed (001) within kRegistrationTimeoutMs ends as TimedOut, and the link gives up the attempt.
 class Registration
 {
 public:

@@ -115,8 +115,8 @@ void ChatSessions::showHistory(const QByteArray& nick, const QList<irc::HistoryL
     if (!window)
         window = openWindow(*addRecord(nick, true, ChatMode::Relayed), Activation::Leave);
     for (const irc::HistoryLine& line : lines) {
-        const bool ours = m_host.nicks().same(line.sender, m_host.nickInUse(),
-                                              NickRule::Unsaid::IgnoreAsciiCase);
+        const bool ours =
+            m_host.nicks().same(line.sender, m_host.nickInUse(), NickRule::Unsaid::IgnoreAsciiCase);
         QByteArray text = line.text;
         if (m_fish && !ours) {
             const FishChats::Incoming opened = m_fish->incoming(nick, text);

@@ -58,8 +58,8 @@ namespace peer {
 
 std::optional<QDateTime> ChatLog::lastStamp(const QByteArray& tail)
 {
-    static const QRegularExpression stamp(
-        QStringLiteral("(?:^|\\n)\\[(\\d{1,2})/(\\d{1,2})/(\\d{1,4}) (\\d{1,2}):(\\d{1,2}):(\\d{1,2})\\] "));
+    static const QRegularExpression stamp(QStringLiteral(
+        "(?:^|\\n)\\[(\\d{1,2})/(\\d{1,2})/(\\d{1,4}) (\\d{1,2}):(\\d{1,2}):(\\d{1,2})\\] "));
     std::optional<QDateTime> last;
     QRegularExpressionMatchIterator it = stamp.globalMatch(QString::fromLatin1(tail));
     while (it.hasNext()) {

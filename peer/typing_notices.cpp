@@ -63,7 +63,8 @@ void TypingNotices::edited(const QByteArray& nick, const QString& text)
 {
     if (!mayTell())
         return;
-    Outgoing& outgoing = m_outgoing.try_emplace(key(nick), Outgoing{nick, irc::TypingSender(true)}).first->second;
+    Outgoing& outgoing =
+        m_outgoing.try_emplace(key(nick), Outgoing{nick, irc::TypingSender(true)}).first->second;
     outgoing.nick = nick;
     tell(nick, outgoing.sender.edited(text, m_clockMs()));
 }

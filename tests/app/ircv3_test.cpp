@@ -48,10 +48,7 @@ protected:
         server.send(":irc 001 alice :Welcome\r\n", connection);
         ASSERT_TRUE(waitFor([&] { return !welcomed.isEmpty(); }));
     }
-    peer::ChatWindow* chatWithBob()
-    {
-        return core->program->chats().openChat("bob");
-    }
+    peer::ChatWindow* chatWithBob() { return core->program->chats().openChat("bob"); }
     void typeAndSend(peer::ChatWindow* window, const QString& text)
     {
         QTest::keyClicks(window->input(), text);
@@ -73,7 +70,8 @@ TEST_F(Ircv3ProgramTest, NothingChangesWhereNothingIsGranted)
     test::CoreOptions off;
     off.ircv3 = false;
     connect(off);
-    EXPECT_TRUE(server.received().startsWith("NICK alice\r\nUSER alice 0 * :alice\r\nWHO alice\r\n"));
+    EXPECT_TRUE(
+        server.received().startsWith("NICK alice\r\nUSER alice 0 * :alice\r\nWHO alice\r\n"));
     core.reset();
 
     test::FakeIrcServer plain;
@@ -124,7 +122,8 @@ TEST_F(Ircv3ProgramTest, MarksLinesDeliveredByTheServersEcho)
     ASSERT_TRUE(waitFor([&] { return window->deliveryOf(3) == Delivery::NotDelivered; }, 5000));
 
     // Our own offer and notice coming back are ours, not bob's or someone new's.
-    server.send(":alice!a@h PRIVMSG bob :\x01" "DCC CHAT chat 2130706433 5000\x01\r\n"
+    server.send(":alice!a@h PRIVMSG bob :\x01"
+                "DCC CHAT chat 2130706433 5000\x01\r\n"
                 ":alice!a@h NOTICE bob :DH1080_INIT abc\r\n"
                 ":alice!a@h PRIVMSG alice :note to self\r\n");
     ASSERT_TRUE(linesRead("echoes"));
@@ -235,7 +234,8 @@ TEST_F(Ircv3ProgramTest, FetchesMissedLinesOnce)
         "@batch=h1;time=2026-12-01T10:00:02.000Z;msgid=m2 :alice!a@h PRIVMSG bob :second\r\n"
         "@batch=h1;time=2026-12-01T10:00:01.000Z;msgid=m1 :bob!b@h PRIVMSG alice :first\r\n"
         "@batch=h1;time=2026-12-01T10:00:03.000Z;msgid=m3 :bob!b@h PRIVMSG alice "
-        ":\x01" "DCC SEND old.txt 2130706433 5000 10\x01\r\n"
+        ":\x01"
+        "DCC SEND old.txt 2130706433 5000 10\x01\r\n"
         "@batch=h1;time=2026-12-01T10:00:01.000Z;msgid=m1 :bob!b@h PRIVMSG alice :first\r\n"
         ":irc BATCH -h1\r\n";
     server.send(batch);

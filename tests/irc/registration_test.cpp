@@ -307,8 +307,11 @@ TEST(Registration, NegotiatesTheExtensionsWeUse)
         QList<C> granted;
         Outcome outcome = Outcome::None;
     } cases[] = {
-        {"nothing wanted offered", "",
-         {":irc CAP * LS :multi-prefix", ":irc 001 alice :Welcome"}, {end}, {}},
+        {"nothing wanted offered",
+         "",
+         {":irc CAP * LS :multi-prefix", ":irc 001 alice :Welcome"},
+         {end},
+         {}},
         {"no negotiation", "", {":irc 421 * CAP :Unknown command", ":irc 001 alice :Hi"}, {}, {}},
         {"welcomed without an answer", "", {":irc 001 alice :Welcome"}, {}, {}},
         {"granted",
@@ -318,12 +321,11 @@ TEST(Registration, NegotiatesTheExtensionsWeUse)
           ":irc CAP alice ACK :message-tags server-time echo-message away-notify "
           "chathistory batch"},
          {"CAP REQ :message-tags server-time echo-message away-notify chathistory batch", end},
-         {C::MessageTags, C::ServerTime, C::EchoMessage, C::AwayNotify, C::ChatHistory,
-          C::Batch}},
+         {C::MessageTags, C::ServerTime, C::EchoMessage, C::AwayNotify, C::ChatHistory, C::Batch}},
         {"refused",
          "",
          {":irc CAP * LS :echo-message labeled-response", ":irc CAP alice NAK :echo-message "
-                                                           "labeled-response"},
+                                                          "labeled-response"},
          {"CAP REQ :echo-message labeled-response", end},
          {}},
         // With an account the extensions are asked for before SASL, and CAP END waits for the

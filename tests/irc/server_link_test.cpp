@@ -306,7 +306,8 @@ TEST_F(ServerLinkTest, NegotiatesExtensionsBeforeTheWelcome)
         return server.received() == "CAP LS 302\r\nNICK alice\r\nUSER alice 0 * :Alice Smith\r\n";
     }));
     server.send(":irc CAP * LS :multi-prefix away-notify server-time\r\n");
-    ASSERT_TRUE(waitFor([&] { return server.received().endsWith("CAP REQ :away-notify server-time\r\n"); }));
+    ASSERT_TRUE(waitFor(
+        [&] { return server.received().endsWith("CAP REQ :away-notify server-time\r\n"); }));
     server.send(":irc CAP alice ACK :away-notify server-time\r\n");
     ASSERT_TRUE(waitFor([&] { return server.received().endsWith("CAP END\r\nWHO alice\r\n"); }));
     ASSERT_EQ(granted.size(), 1);

@@ -33,8 +33,8 @@ struct CoreOptions
     bool logging = false;
     bool fastSend = false;
     bool passiveDcc = false;
-    bool ircv3 = true;  // the IRCv3 extensions asked for
-    bool typing = true; // our typing told
+    bool ircv3 = true;                // the IRCv3 extensions asked for
+    bool typing = true;               // our typing told
     bool start = true;                // shown and started, as main() does
     std::optional<quint16> identPort; // no ident responder without one
     // The voice chats' devices; scripted ones when null, so that no suite reaches for the sound
