@@ -22,13 +22,27 @@ qsizetype lineSafeLength(QByteArrayView bytes)
     return bytes.size();
 }
 
-// GetCommandWord's rule, read off the parse: the command is the line's first word, or the
-// second after a source and one blank, and a blank follows it. Tags, a leading blank or a
-// doubled one after the source thus leave a line without a command word, as does a bare
-// "PING"; such lines are not acted on.
-bool hasCommandWord(const Message& message)
+// The line as the rules below read it. Once the server has granted an extension it may tag any
+// line, so the rules start after the tags and their blank; before that a tagged line is read
+// whole, as it always was.
+QByteArrayView ruleLine(const Message& message, Capabilities granted)
 {
     const QByteArrayView line = message.line;
+    if (granted.isEmpty() || !line.startsWith('@'))
+        return line;
+    const qsizetype blank = line.indexOf(' ');
+    return blank < 0 ? QByteArrayView() : line.sliced(blank + 1);
+}
+
+// GetCommandWord's rule, read off the parse: the command is the line's first word, or the
+// second after a source and one blank, and a blank follows it. Tags (unless granted), a leading
+// blank or a doubled one after the source thus leave a line without a command word, as does a
+// bare "PING"; such lines are not acted on.
+bool hasCommandWord(const Message& message, Capabilities granted)
+{
+    const QByteArrayView line = ruleLine(message, granted);
+    if (line.isEmpty())
+        return false;
     const qsizetype start = message.command.data() - line.data();
     const qsizetype end = start + message.command.size();
     if (end >= line.size() || line[end] != ' ')
@@ -148,7 +162,7 @@ void MessageDispatcher::HandleServerLine(const Message& message)
     const quint64 command = commandKey(message.command);
     for (const Route& route : kRoutes) {
         if (route.command == command) {
-            if (hasCommandWord(message))
+            if (hasCommandWord(message, m_capabilities))
                 (this->*route.handle)(message);
             return;
         }
@@ -169,8 +183,7 @@ bool MessageDispatcher::isOwnEcho(const Message& message) const
     if (!m_capabilities.has(Capability::EchoMessage) || !message.hasSource())
         return false;
     const QByteArrayView sender = GetSenderNick(message);
-    return !sender.isEmpty()
-           && sender.compare(m_actions.nickInUse(), Qt::CaseInsensitive) == 0;
+    return !sender.isEmpty() && sender.compare(m_actions.nickInUse(), Qt::CaseInsensitive) == 0;
 }
 
 void MessageDispatcher::away(const Message& message)
@@ -287,7 +300,7 @@ void MessageDispatcher::ping(const Message& message)
     if (const auto text = message.trailing()) {
         token = *text;
     } else {
-        const QByteArrayView line = message.line;
+        const QByteArrayView line = ruleLine(message, m_capabilities);
         const qsizetype blank = line.indexOf(' ', line.indexOf("PING"));
         if (blank >= 0)
             token = line.sliced(blank + 1).trimmed();
@@ -418,9 +431,10 @@ void MessageDispatcher::whoReply(const Message& message)
 {
     // ":server 352 me * user host server nick flags :hops real name"
     const QByteArray me = m_actions.nickInUse();
-    if (me.isEmpty() || !message.line.contains(me))
+    const QByteArrayView line = ruleLine(message, m_capabilities);
+    if (me.isEmpty() || !line.contains(me))
         return;
-    if (const auto host = whoReplyHost(message.line); host && !host->isEmpty())
+    if (const auto host = whoReplyHost(line); host && !host->isEmpty())
         m_actions.resolveOwnHost(*host);
 }
 

@@ -232,6 +232,32 @@ TEST_F(MessageDispatcherTest, ActsOnRealServerLines)
         EXPECT_EQ(handle(c.line), c.actions) << c.line;
 }
 
+// Once server-time was granted every line came tagged, and the rule that a tagged line has no
+// command word dropped them all: no presence, no private text, no PONG.
+TEST_F(MessageDispatcherTest, TaggedLinesAreReadOnceAnExtensionIsGranted)
+{
+    irc::Capabilities granted;
+    granted.add(irc::Capability::ServerTime);
+    dispatcher.setCapabilities(granted);
+    const struct
+    {
+        const char* line;
+        QList<QByteArray> actions;
+    } cases[] = {
+        {"@time=2024-01-01T00:00:00.000Z :bob!b@h PRIVMSG alice :hi", {"text bob [hi]"}},
+        {"@time=2024-01-01T00:00:00.000Z :irc.x 303 alice :bob", {"online bob"}},
+        {"@time=2024-01-01T00:00:00.000Z PING :x", {"send PONG :x"}},
+        {"@time=2024-01-01T00:00:00.000Z :irc.x 352 alice * ~alice 127.0.0.1 irc.x alice H :0 A",
+         {"host 127.0.0.1"}},
+        // After the tags, the rules of an untagged line.
+        {"@time=2024-01-01T00:00:00.000Z  :bob!b@h PRIVMSG alice :hi", {}},
+        {"@time=2024-01-01T00:00:00.000Z :bob!b@h  PRIVMSG alice :hi", {}},
+        {"@time=2024-01-01T00:00:00.000Z", {}},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(handle(c.line), c.actions) << c.line;
+}
+
 TEST_F(MessageDispatcherTest, NickCollisionSwitchesBetweenNickAndAlternate)
 {
     settings.altnick = "alice_2";
