@@ -37,15 +37,17 @@ QByteArrayView ruleLine(const Message& message, Capabilities granted)
 // GetCommandWord's rule, read off the parse: the command is the line's first word, or the
 // second after a source and one blank, and a blank follows it. Tags (unless granted), a leading
 // blank or a doubled one after the source thus leave a line without a command word, as does a
-// bare "PING"; such lines are not acted on.
-bool hasCommandWord(const Message& message, Capabilities granted)
+// bare "PING"; such lines are not acted on. A command that says everything alone (`endsLine`)
+// may end the line.
+bool hasCommandWord(const Message& message, Capabilities granted, bool endsLine)
 {
     const QByteArrayView line = ruleLine(message, granted);
     if (line.isEmpty())
         return false;
     const qsizetype start = message.command.data() - line.data();
     const qsizetype end = start + message.command.size();
-    if (end >= line.size() || line[end] != ' ')
+    const bool alone = endsLine && end == line.size();
+    if (!alone && (end >= line.size() || line[end] != ' '))
         return false;
     return line.startsWith(':') ? start == message.source.size() + 2 : start == 0;
 }
@@ -141,10 +143,11 @@ const MessageDispatcher::Route MessageDispatcher::kRoutes[] = {
     {commandKey("731"), &MessageDispatcher::monitorOffline},
     {commandKey("734"), &MessageDispatcher::monitorFull},
     {commandKey("421"), &MessageDispatcher::unknownCommand},
-    {commandKey("AWAY"), &MessageDispatcher::away},
+    // ":bob!u@h AWAY" is bob back; ":irc.x ACK" a delivery (labeled-response).
+    {commandKey("AWAY"), &MessageDispatcher::away, true},
     {commandKey("302"), &MessageDispatcher::userhostReply},
     {commandKey("TAGMSG"), &MessageDispatcher::tagMsg},
-    {commandKey("ACK"), &MessageDispatcher::ack},
+    {commandKey("ACK"), &MessageDispatcher::ack, true},
     {commandKey("401"), &MessageDispatcher::refusal},
     {commandKey("403"), &MessageDispatcher::refusal},
     {commandKey("404"), &MessageDispatcher::refusal},
@@ -162,7 +165,7 @@ void MessageDispatcher::HandleServerLine(const Message& message)
     const quint64 command = commandKey(message.command);
     for (const Route& route : kRoutes) {
         if (route.command == command) {
-            if (hasCommandWord(message, m_capabilities))
+            if (hasCommandWord(message, m_capabilities, route.endsLine))
                 (this->*route.handle)(message);
             return;
         }
