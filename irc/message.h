@@ -52,7 +52,7 @@ struct Message
     }
     // The parameters before the trailing one.
     qsizetype middleCount() const { return params.size() - (hasTrailing ? 1 : 0); }
-    bool hasSource() const { return line.startsWith(':'); }
+    bool hasSource() const { return !source.isNull(); }
     // Where the command word ends in the line.
     qsizetype commandEnd() const { return command.data() - line.data() + command.size(); }
 

@@ -22,24 +22,32 @@ qsizetype lineSafeLength(QByteArrayView bytes)
     return bytes.size();
 }
 
-// GetCommandWord's rule, read off the parse: the command is the line's first word, or the
-// second after a source and one blank, and a blank follows it. Tags, a leading blank or a
-// doubled one after the source thus leave a line without a command word, as does a bare
-// "PING"; such lines are not acted on. A server that granted us an IRCv3 extension tags its
-// lines: then the rule holds for what follows the tags.
-bool hasCommandWord(const Message& message, bool tagsGranted, bool mayStandAlone)
+// The line as the rules below read it. Once the server has granted an extension it may tag any
+// line, so the rules start after the tags and their blank; before that a tagged line is read
+// whole, as it always was.
+QByteArrayView ruleLine(const Message& message, Capabilities granted)
 {
-    QByteArrayView line = message.line;
-    if (tagsGranted && line.startsWith('@')) {
-        const qsizetype blank = line.indexOf(' ');
-        if (blank < 0)
-            return false;
-        line = line.sliced(blank + 1);
-    }
+    const QByteArrayView line = message.line;
+    if (granted.isEmpty() || !line.startsWith('@'))
+        return line;
+    const qsizetype blank = line.indexOf(' ');
+    return blank < 0 ? QByteArrayView() : line.sliced(blank + 1);
+}
+
+// GetCommandWord's rule, read off the parse: the command is the line's first word, or the
+// second after a source and one blank, and a blank follows it. Tags (unless granted), a leading
+// blank or a doubled one after the source thus leave a line without a command word, as does a
+// bare "PING"; such lines are not acted on. A command that says everything alone (`endsLine`)
+// may end the line.
+bool hasCommandWord(const Message& message, Capabilities granted, bool endsLine)
+{
+    const QByteArrayView line = ruleLine(message, granted);
+    if (line.isEmpty())
+        return false;
     const qsizetype start = message.command.data() - line.data();
     const qsizetype end = start + message.command.size();
-    if (end > line.size() || (end == line.size() && !mayStandAlone)
-        || (end < line.size() && line[end] != ' '))
+    const bool alone = endsLine && end == line.size();
+    if (!alone && (end >= line.size() || line[end] != ' '))
         return false;
     return line.startsWith(':') ? start == message.source.size() + 2 : start == 0;
 }
@@ -135,10 +143,11 @@ const MessageDispatcher::Route MessageDispatcher::kRoutes[] = {
     {commandKey("731"), &MessageDispatcher::monitorOffline},
     {commandKey("734"), &MessageDispatcher::monitorFull},
     {commandKey("421"), &MessageDispatcher::unknownCommand},
-    {commandKey("AWAY"), &MessageDispatcher::away},
+    // ":bob!u@h AWAY" is bob back; ":irc.x ACK" a delivery (labeled-response).
+    {commandKey("AWAY"), &MessageDispatcher::away, true},
     {commandKey("302"), &MessageDispatcher::userhostReply},
     {commandKey("TAGMSG"), &MessageDispatcher::tagMsg},
-    {commandKey("ACK"), &MessageDispatcher::ack},
+    {commandKey("ACK"), &MessageDispatcher::ack, true},
     {commandKey("401"), &MessageDispatcher::refusal},
     {commandKey("403"), &MessageDispatcher::refusal},
     {commandKey("404"), &MessageDispatcher::refusal},
@@ -156,9 +165,7 @@ void MessageDispatcher::HandleServerLine(const Message& message)
     const quint64 command = commandKey(message.command);
     for (const Route& route : kRoutes) {
         if (route.command == command) {
-            // "AWAY" alone is someone coming back.
-            if (hasCommandWord(message, !m_capabilities.isEmpty(),
-                               route.handle == &MessageDispatcher::away))
+            if (hasCommandWord(message, m_capabilities, route.endsLine))
                 (this->*route.handle)(message);
             return;
         }
@@ -176,7 +183,7 @@ bool isChannel(QByteArrayView target)
 
 bool MessageDispatcher::isOwnEcho(const Message& message) const
 {
-    if (!m_capabilities.has(Capability::EchoMessage) || message.source.isEmpty())
+    if (!m_capabilities.has(Capability::EchoMessage) || !message.hasSource())
         return false;
     const QByteArrayView sender = GetSenderNick(message);
     return !sender.isEmpty() && sender.compare(m_actions.nickInUse(), Qt::CaseInsensitive) == 0;
@@ -185,7 +192,7 @@ bool MessageDispatcher::isOwnEcho(const Message& message) const
 void MessageDispatcher::away(const Message& message)
 {
     const QByteArrayView sender = GetSenderNick(message);
-    if (!sender.isEmpty() && !message.source.isEmpty())
+    if (!sender.isEmpty() && message.hasSource())
         m_actions.awayChanged(sender, message.params.isEmpty()
                                           ? std::nullopt
                                           : std::optional<QByteArrayView>(message.params.back()));
@@ -216,7 +223,7 @@ void MessageDispatcher::userhostReply(const Message& message)
 void MessageDispatcher::tagMsg(const Message& message)
 {
     // Typing in a channel is not ours to show; only what is sent to us alone.
-    if (message.source.isEmpty() || message.params.isEmpty() || isChannel(message.params[0])
+    if (!message.hasSource() || message.params.isEmpty() || isChannel(message.params[0])
         || isOwnEcho(message))
         return;
     if (const std::optional<TypingState> state = typingState(message))
@@ -296,7 +303,7 @@ void MessageDispatcher::ping(const Message& message)
     if (const auto text = message.trailing()) {
         token = *text;
     } else {
-        const QByteArrayView line = message.line;
+        const QByteArrayView line = ruleLine(message, m_capabilities);
         const qsizetype blank = line.indexOf(' ', line.indexOf("PING"));
         if (blank >= 0)
             token = line.sliced(blank + 1).trimmed();
@@ -427,9 +434,10 @@ void MessageDispatcher::whoReply(const Message& message)
 {
     // ":server 352 me * user host server nick flags :hops real name"
     const QByteArray me = m_actions.nickInUse();
-    if (me.isEmpty() || !message.line.contains(me))
+    const QByteArrayView line = ruleLine(message, m_capabilities);
+    if (me.isEmpty() || !line.contains(me))
         return;
-    if (const auto host = whoReplyHost(message.line); host && !host->isEmpty())
+    if (const auto host = whoReplyHost(line); host && !host->isEmpty())
         m_actions.resolveOwnHost(*host);
 }
 

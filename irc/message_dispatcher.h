@@ -135,6 +135,7 @@ private:
     {
         quint64 command;
         Handler handle;
+        bool endsLine = false; // the command word alone is a whole line
     };
     static const Route kRoutes[];
 

@@ -4,11 +4,9 @@
 #include "tests/support/inspircd_server.h"
 #include "tests/support/ngircd.h"
 #include "tests/support/program_core.h"
+#include "tests/support/recording_relay.h"
 #include "tests/support/wait_for.h"
 
-#include <QPointer>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -17,76 +15,6 @@
 using test::waitFor;
 
 namespace {
-
-// Passes one client's bytes to the server and back, keeping what the client sent.
-class RecordingRelay : public QObject
-{
-public:
-    bool listen(quint16 serverPort)
-    {
-        m_serverPort = serverPort;
-        connect(&m_listener, &QTcpServer::newConnection, this, &RecordingRelay::accept);
-        return m_listener.listen(QHostAddress::LocalHost, 0);
-    }
-    // The sockets go with this object, and each one's end would reach the other through the
-    // handlers below while it is half destroyed: cut them first.
-    ~RecordingRelay() override
-    {
-        if (m_client)
-            m_client->disconnect(this);
-        if (m_server)
-            m_server->disconnect(this);
-    }
-    quint16 port() const { return m_listener.serverPort(); }
-    const QByteArray& sent() const { return m_sent; }
-    // What the client sent after `marker`, or nothing while the marker has not been sent.
-    QByteArray sentAfter(const QByteArray& marker) const
-    {
-        const qsizetype at = m_sent.indexOf(marker);
-        return at < 0 ? QByteArray() : m_sent.mid(at + marker.size());
-    }
-
-private:
-    void accept()
-    {
-        m_client = m_listener.nextPendingConnection();
-        m_server = new QTcpSocket(this);
-        m_server->connectToHost(QHostAddress::LocalHost, m_serverPort);
-        connect(m_client, &QTcpSocket::readyRead, this, [this] {
-            const QByteArray bytes = m_client->readAll();
-            m_sent += bytes;
-            m_pending += bytes;
-            flush();
-        });
-        connect(m_server, &QTcpSocket::connected, this, &RecordingRelay::flush);
-        connect(m_server, &QTcpSocket::readyRead, this, [this] {
-            if (m_client)
-                m_client->write(m_server->readAll());
-        });
-        connect(m_server, &QTcpSocket::disconnected, this, [this] {
-            if (m_client)
-                m_client->disconnectFromHost();
-        });
-        connect(m_client, &QTcpSocket::disconnected, this, [this] {
-            if (m_server)
-                m_server->disconnectFromHost();
-        });
-    }
-    void flush()
-    {
-        if (m_server && m_server->state() == QAbstractSocket::ConnectedState) {
-            m_server->write(m_pending);
-            m_pending.clear();
-        }
-    }
-
-    QTcpServer m_listener;
-    quint16 m_serverPort = 0;
-    QPointer<QTcpSocket> m_client;
-    QPointer<QTcpSocket> m_server;
-    QByteArray m_sent;
-    QByteArray m_pending;
-};
 
 class MonitorEndToEnd : public ::testing::Test
 {
@@ -105,7 +33,7 @@ protected:
     QStringList shown() const { return core->shownContacts(); }
 
     test::Inspircd server;
-    RecordingRelay relay;
+    test::RecordingRelay relay;
     std::unique_ptr<test::ProgramCore> core;
 };
 

@@ -80,6 +80,14 @@ public:
     void showWhois(QByteArrayView text) override { log << "whois " + text.toByteArray(); }
     void resolveOwnHost(QByteArrayView host) override { log << "host " + host.toByteArray(); }
     void logStatus(const QString& text) override { log << "log " + text.toUtf8(); }
+    void awayChanged(QByteArrayView nick, std::optional<QByteArrayView> text) override
+    {
+        log << "away " + nick.toByteArray() + (text ? " [" + text->toByteArray() + "]" : "");
+    }
+    void ownLineEchoed(const irc::Message& message) override
+    {
+        log << "echo " + message.command.toByteArray();
+    }
 
     QByteArray nick = "alice";
     qint64 now = 1000;
@@ -230,6 +238,51 @@ TEST_F(MessageDispatcherTest, ActsOnRealServerLines)
     };
     for (const auto& c : cases)
         EXPECT_EQ(handle(c.line), c.actions) << c.line;
+}
+
+// Once server-time was granted every line came tagged, and the rule that a tagged line has no
+// command word dropped them all: no presence, no private text, no PONG.
+TEST_F(MessageDispatcherTest, TaggedLinesAreReadOnceAnExtensionIsGranted)
+{
+    irc::Capabilities granted;
+    granted.add(irc::Capability::ServerTime);
+    dispatcher.setCapabilities(granted);
+    const struct
+    {
+        const char* line;
+        QList<QByteArray> actions;
+    } cases[] = {
+        {"@time=2024-01-01T00:00:00.000Z :bob!b@h PRIVMSG alice :hi", {"text bob [hi]"}},
+        {"@time=2024-01-01T00:00:00.000Z :irc.x 303 alice :bob", {"online bob"}},
+        {"@time=2024-01-01T00:00:00.000Z PING :x", {"send PONG :x"}},
+        {"@time=2024-01-01T00:00:00.000Z :irc.x 352 alice * ~alice 127.0.0.1 irc.x alice H :0 A",
+         {"host 127.0.0.1"}},
+        // After the tags, the rules of an untagged line.
+        {"@time=2024-01-01T00:00:00.000Z  :bob!b@h PRIVMSG alice :hi", {}},
+        {"@time=2024-01-01T00:00:00.000Z :bob!b@h  PRIVMSG alice :hi", {}},
+        {"@time=2024-01-01T00:00:00.000Z", {}},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(handle(c.line), c.actions) << c.line;
+}
+
+// A contact coming back is ":bob!u@h AWAY", and a delivery without echo ":irc.x ACK": the rule
+// that a command word is followed by a blank left both unread.
+TEST_F(MessageDispatcherTest, AwayAndAckWithoutParametersAreRead)
+{
+    irc::Capabilities granted;
+    granted.add(irc::Capability::ServerTime);
+    granted.add(irc::Capability::AwayNotify);
+    granted.add(irc::Capability::LabeledResponse);
+    dispatcher.setCapabilities(granted);
+    EXPECT_EQ(handle("@time=2024-01-01T00:00:00.000Z :bob!b@h AWAY"),
+              QList<QByteArray>{"away bob"});
+    EXPECT_EQ(handle("@time=2024-01-01T00:00:00.000Z :bob!b@h AWAY :lunch"),
+              QList<QByteArray>{"away bob [lunch]"});
+    EXPECT_EQ(handle("@label=L1 :irc.x ACK"), QList<QByteArray>{"echo ACK"});
+    EXPECT_EQ(handle(":bob!b@h AWAY"), QList<QByteArray>{"away bob"});
+    // Still nothing for other commands alone.
+    EXPECT_EQ(handle("@time=2024-01-01T00:00:00.000Z PING"), QList<QByteArray>{});
 }
 
 TEST_F(MessageDispatcherTest, NickCollisionSwitchesBetweenNickAndAlternate)
