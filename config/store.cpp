@@ -376,6 +376,23 @@ bool Store::setHistoryMark(const QByteArray& nick, const QByteArray& value)
     return writeNamed(kKeyChatHistory, nick, value);
 }
 
+std::optional<QByteArray> Store::stsPolicy(const QByteArray& host) const
+{
+    if (host.isEmpty())
+        return std::nullopt;
+    return m_registry.readValue(kKeyStsPolicies, host.toLower());
+}
+
+bool Store::setStsPolicy(const QByteArray& host, const QByteArray& value)
+{
+    return writeNamed(kKeyStsPolicies, host.toLower(), value);
+}
+
+bool Store::forgetStsPolicy(const QByteArray& host)
+{
+    return forgetNamed(kKeyStsPolicies, host.toLower());
+}
+
 QList<QByteArray> Store::EnumContacts() const
 {
     QList<QByteArray> contacts;

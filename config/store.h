@@ -29,6 +29,7 @@ inline constexpr char kKeyPeerPins[] = "SOFTWARE\\Kivvo\\PeerPins";
 // key.
 inline constexpr char kKeyChatKeys[] = "SOFTWARE\\Kivvo\\ChatKeys";
 inline constexpr char kKeyChatHistory[] = "SOFTWARE\\Kivvo\\ChatHistory";
+inline constexpr char kKeyStsPolicies[] = "SOFTWARE\\Kivvo\\StsPolicies";
 // The server password of each server entry that has one: the value is named as the entry is in
 // kKeyServers and holds the password as typed (an account as "account:password"). Made on the
 // first password, so stores written before it existed stay as they are.
@@ -105,6 +106,12 @@ public:
     // the chats wrote it; under the nick as the server folds it.
     std::optional<QByteArray> historyMark(const QByteArray& nick) const;
     bool setHistoryMark(const QByteArray& nick, const QByteArray& value);
+
+    // A server's policy of being reached over TLS only (its "sts"), under its host name as the
+    // user wrote it in lower case; true also when forgetting what was not there.
+    std::optional<QByteArray> stsPolicy(const QByteArray& host) const;
+    bool setStsPolicy(const QByteArray& host, const QByteArray& value);
+    bool forgetStsPolicy(const QByteArray& host);
 
     QList<QByteArray> EnumContacts() const;
     bool AddContact(const QByteArray& nick);

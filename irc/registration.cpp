@@ -2,6 +2,7 @@
 
 #include "irc/commands.h"
 #include "irc/message.h"
+#include "irc/sts.h"
 #include "irc/texts.h"
 
 #include <algorithm>
@@ -274,7 +275,19 @@ Registration::Reply Registration::takeCapList(const Message::Params& params)
         m_extensions ? wantedCapabilities(m_offered) : QList<QByteArray>();
     if (m_extensions)
         m_sts = offeredValue(m_offered, "sts");
+    if (m_sts && !m_secure) {
+        const std::optional<StsValue> sts = parseSts(*m_sts);
+        if (sts && sts->port) {
+            // The same server over TLS is next: no password, no request goes out in clear.
+            m_offered.clear();
+            m_phase = Phase::Done;
+            Reply reply;
+            reply.stsOffered = true;
+            return reply;
+        }
+    }
     Reply reply;
+    reply.stsOffered = m_sts.has_value();
     bool login = false;
     if (m_account) {
         const std::optional<QByteArray> sasl = offeredValue(m_offered, "sasl");
@@ -308,6 +321,7 @@ Registration::Reply Registration::endWhenAnswered(Reply reply)
     Reply end = finish(m_outcome, true);
     end.send = reply.send + end.send;
     end.capabilitiesChanged = reply.capabilitiesChanged;
+    end.stsOffered = reply.stsOffered;
     return end;
 }
 
@@ -349,8 +363,10 @@ Registration::Reply Registration::takeChange(const Message::Params& params)
             if (!m_granted.has(*capabilityNamed(name)))
                 wanted << name;
         }
-        if (const std::optional<QByteArray> sts = offeredValue(names, "sts"))
+        if (const std::optional<QByteArray> sts = offeredValue(names, "sts")) {
             m_sts = sts;
+            reply.stsOffered = true;
+        }
         if (!wanted.isEmpty())
             append(reply.send, Command::capRequest(wanted.join(' ')));
     } else if (sameWord(sub, "ACK") || sameWord(sub, "DEL")) {

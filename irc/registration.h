@@ -76,6 +76,9 @@ public:
         bool welcomed = false; // 001: the server let us on
         // The extensions granted changed (ACK, or a DEL once registered): capabilities() says.
         bool capabilitiesChanged = false;
+        // The server offered its "sts" policy (stsPolicy()); over a plain link offering a TLS
+        // port the registration stops there, so that nothing more goes out in clear.
+        bool stsOffered = false;
     };
 
     // What the user and the debug window learn of an outcome: a failed login is a status of its
@@ -93,6 +96,9 @@ public:
     // `extensions`: negotiate the IRCv3 extensions we use, with or without an account.
     Registration(QByteArray nick, QByteArray realname, QByteArray serverpass,
                  bool extensions = false);
+
+    // Whether the link is encrypted (TLS); it is taken to be until said otherwise.
+    void setSecure(bool secure) { m_secure = secure; }
 
     // The lines that open the registration at `nowMs`, in order.
     QList<QByteArray> start(qint64 nowMs = 0);
@@ -147,6 +153,7 @@ private:
     Outcome m_outcome = Outcome::None; // what the negotiation ends with, once answered
     Capabilities m_granted;
     std::optional<QByteArray> m_sts;
+    bool m_secure = true;
     // Given up waiting for the CAP answer: a server that answers after all is still waiting for
     // our CAP END before it lets us on.
     bool m_lateAnswerNeedsEnd = false;

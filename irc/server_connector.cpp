@@ -2,10 +2,14 @@
 
 #include "config/store.h"
 #include "diag/debug_log.h"
+#include "irc/sts.h"
 #include "irc/texts.h"
 
+#include <QDateTime>
 #include <QMetaObject>
 #include <QRandomGenerator>
+
+#include <limits>
 
 namespace irc {
 
@@ -16,6 +20,7 @@ ServerConnector::ServerConnector(config::Store& store, bool reconnect, QObject* 
     , m_attempt(store, this)
     , m_retryTimer(makeRetryTimer())
     , m_jitter([] { return QRandomGenerator::global()->bounded(2.0) - 1.0; })
+    , m_nowS([] { return QDateTime::currentSecsSinceEpoch(); })
 {
     connect(&m_attempt, &ServerAttempt::starting, this, &ServerConnector::attemptStarting);
     connect(&m_attempt, &ServerAttempt::connected, this, &ServerConnector::connected);
@@ -84,7 +89,7 @@ void ServerConnector::continuePass()
     diag::DebugLog(QString::fromLatin1(text::kTryingServer).arg(*index) + QLatin1Char(' ')
                        + serverLabel(server),
                    2);
-    m_attempt.start(server);
+    startAt(server);
 }
 
 void ServerConnector::passEnded()
@@ -133,7 +138,31 @@ void ServerConnector::resolveAndConnect()
     const std::optional<int> index = m_rotation.current(static_cast<int>(servers.size()));
     if (!index)
         return;
-    m_attempt.start(servers[static_cast<size_t>(*index)]);
+    startAt(servers[static_cast<size_t>(*index)]);
+}
+
+void ServerConnector::startAt(const config::ServerEntry& entry)
+{
+    std::optional<StsPolicy> policy;
+    if (const std::optional<QByteArray> stored = m_store.stsPolicy(entry.address))
+        policy = StsPolicy::decode(*stored);
+    if (m_upgrade && m_upgrade->first == entry.address.toLower())
+        policy = StsPolicy{m_upgrade->second, std::numeric_limits<qint64>::max()};
+    m_upgrade.reset();
+    const config::ServerEntry target = underPolicy(entry, policy, m_nowS());
+    if (target.tls != entry.tls)
+        diag::DebugLog(QString::fromLatin1(text::kLogStsUpgrade).arg(target.port));
+    m_attempt.start(target);
+}
+
+void ServerConnector::upgradeToTls(quint16 port)
+{
+    m_upgrade.emplace(server().address.toLower(), port);
+    // Nothing of the plain attempt goes on by itself; the pass goes on at the same entry.
+    ++m_generation;
+    m_attempt.cancel();
+    m_attempt.drop();
+    continuePass();
 }
 
 void ServerConnector::certificateChanged(const QString& problems)

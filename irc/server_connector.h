@@ -69,6 +69,12 @@ public:
         m_attempt.armRegistrationDeadline(deadline);
     }
     void welcomed() { m_rotation.welcomed(); }
+    // The server offered TLS on `port` over the plain link (its "sts"): the same server is tried
+    // again at once that way, this time only.
+    void upgradeToTls(quint16 port);
+    // The clock of the remembered policies, seconds since the epoch.
+    void setPolicyClock(std::function<qint64()> nowS) { m_nowS = std::move(nowS); }
+    qint64 policyNow() const { return m_nowS(); }
     void failAttempt(const QString& detail);
     void linkLost();
 
@@ -89,6 +95,8 @@ private:
     // One step of the pass over the list: the server at the current index, or the pass's end.
     void continuePass();
     void passEnded();
+    // An attempt at `entry`, over TLS where the server asked to be reached only so.
+    void startAt(const config::ServerEntry& entry);
     void cancelRetry();
     void resolveFailed();
     void certificateChanged(const QString& problems);
@@ -104,6 +112,9 @@ private:
     bool m_retryPending = false;
     std::unique_ptr<RetryTimer> m_retryTimer;
     std::function<double()> m_jitter;
+    // A plain entry's host and the TLS port it offered, for the next attempt at it.
+    std::optional<std::pair<QByteArray, quint16>> m_upgrade;
+    std::function<qint64()> m_nowS;
 };
 
 } // namespace irc

@@ -3,6 +3,7 @@
 #include "config/store.h"
 #include "diag/debug_log.h"
 #include "irc/commands.h"
+#include "irc/sts.h"
 #include "irc/texts.h"
 
 #include <QMetaObject>
@@ -72,6 +73,8 @@ void ServerLink::startRegistration()
         Registration(nick, m_settings.realname,
                      m_passwordSource ? m_passwordSource(server) : m_store.serverPassword(server),
                      m_settings.ircv3);
+    const auto* secure = qobject_cast<const QSslSocket*>(m_socket.data());
+    m_registration.setSecure(secure && secure->isEncrypted());
     if (!m_capabilities.isEmpty()) {
         m_capabilities = {};
         emit capabilitiesChanged(m_capabilities);
@@ -195,6 +198,8 @@ void ServerLink::takeRegistrationReply(const Registration::Reply& reply)
     }
     if (reply.welcomed)
         m_connector.welcomed();
+    if (reply.stsOffered)
+        takeStsPolicy();
     if (reply.capabilitiesChanged && m_registration.capabilities() != m_capabilities) {
         m_capabilities = m_registration.capabilities();
         emit capabilitiesChanged(m_capabilities);
@@ -210,6 +215,36 @@ void ServerLink::takeRegistrationReply(const Registration::Reply& reply)
     // under the nick it knows, which a collision during registration may have changed.
     if (reply.welcomed)
         emit registered(m_nickInUse);
+}
+
+void ServerLink::takeStsPolicy()
+{
+    const std::optional<QByteArray>& offered = m_registration.stsPolicy();
+    const std::optional<StsValue> sts = offered ? parseSts(*offered) : std::nullopt;
+    if (!sts)
+        return;
+    const auto* secure = qobject_cast<const QSslSocket*>(m_socket.data());
+    const config::ServerEntry& server = m_connector.server();
+    if (secure && secure->isEncrypted()) {
+        // Only what a server says over TLS is kept: over a plain link anyone could say it.
+        if (!sts->durationS)
+            return;
+        if (*sts->durationS == 0)
+            m_store.forgetStsPolicy(server.address);
+        else
+            m_store.setStsPolicy(
+                server.address,
+                StsPolicy{quint16(server.port), m_connector.policyNow() + *sts->durationS}
+                    .encode());
+        return;
+    }
+    if (!sts->port)
+        return;
+    // Not from inside the delivery of the line that said it: the link's buffers go with the
+    // plain socket, and the line views them.
+    const quint16 port = *sts->port;
+    QMetaObject::invokeMethod(
+        this, [this, port] { m_connector.upgradeToTls(port); }, Qt::QueuedConnection);
 }
 
 void ServerLink::reportOutcome(Registration::Outcome outcome)

@@ -88,6 +88,11 @@ public:
     {
         m_connector.setRegistrationTimer(std::move(timer));
     }
+    // The clock of the servers' TLS policies, seconds since the epoch.
+    void setPolicyClock(std::function<qint64()> nowS)
+    {
+        m_connector.setPolicyClock(std::move(nowS));
+    }
     // Whether a new pass is waiting for its time.
     bool retryPending() const { return m_connector.retryPending(); }
 
@@ -137,6 +142,8 @@ private:
     void startRegistration();
     void takeRegistrationReply(const Registration::Reply& reply);
     void reportOutcome(Registration::Outcome outcome);
+    // The server's "sts": kept when said over TLS, followed at once when said in clear.
+    void takeStsPolicy();
     void onSocketError();
     void onDisconnected();
     void linkLost();

@@ -27,6 +27,8 @@ inline constexpr char kLogAccountNoSasl[] =
     "The server offers no account login (SASL); the account went as the server password.";
 inline constexpr char kLogAccountNoCapabilities[] =
     "The server does not negotiate capabilities; the account went as the server password.";
+// The server asked (its "sts") to be reached over TLS only.
+inline constexpr char kLogStsUpgrade[] = "The server asks to be reached over TLS only: port %1";
 inline constexpr char kLogRegistrationTimedOut[] = "The server did not let us on in time";
 inline constexpr char kLogRetryAt[] = "No server answered; next pass at %1 (in %2 s)";
 

@@ -7,6 +7,7 @@
 #include "diag/debug_log.h"
 #include "irc/link_status.h"
 #include "irc/server_link.h"
+#include "irc/sts.h"
 #include "tests/support/fake_irc_server.h"
 #include "tests/support/program_core.h"
 #include "tests/support/temp_store.h"
@@ -343,4 +344,49 @@ TEST(ServerTlsProgram, AsksThroughThePrompterAndShowsTheSecureLink)
         core.prompter->warnings[0].text.contains(irc::fingerprintText(fingerprintOf(kServerA))));
     ASSERT_TRUE(waitFor(
         [&] { return core.window().statusText() == "Connected to server 127.0.0.1 (TLS)."; }));
+}
+
+// A plain entry whose server offers TLS (its "sts") is left at once for the TLS port; what the
+// server says of the policy over TLS is kept, so the next connection goes there directly, until
+// the server says it is over.
+TEST_F(ServerTlsTest, FollowsTheServersTlsOnlyPolicy)
+{
+    settings.ircv3 = true;
+    link->setSettings(settings);
+    qint64 nowS = 1'000'000;
+    link->setPolicyClock([&] { return nowS; });
+    const TrustedRoot root(certificateOf(kServerA));
+    TlsIrcServer secure(kServerA);
+    FakeIrcServer plain;
+    const config::ServerEntry plainEntry{"127.0.0.1", "Net", plain.port()};
+    temp.store().AddServer(plainEntry);
+
+    link->connectToCurrentServer();
+    ASSERT_TRUE(waitFor([&] { return plain.received().contains("USER alice"); }));
+    plain.send(":irc CAP * LS :sasl sts=port=" + QByteArray::number(secure.port()) + "\r\n");
+    ASSERT_TRUE(waitFor([&] { return registrationSent(secure.received()); }));
+    EXPECT_FALSE(plain.received().contains("CAP REQ"));
+    ASSERT_TRUE(waitFor([&] { return !plain.isClientConnected(); }));
+    EXPECT_TRUE(statuses.contains("Connected to server 127.0.0.1 (TLS)."));
+    // Said in clear, nothing was kept.
+    EXPECT_EQ(temp.store().stsPolicy("127.0.0.1"), std::nullopt);
+
+    secure.send(":irc CAP * LS :sts=duration=300\r\n");
+    ASSERT_TRUE(waitFor([&] { return secure.received().contains("CAP END"); }));
+    EXPECT_EQ(temp.store().stsPolicy("127.0.0.1"),
+              irc::StsPolicy({secure.port(), nowS + 300}).encode());
+
+    link->disconnectFromServer();
+    link->connectToCurrentServer();
+    ASSERT_TRUE(waitFor([&] { return secure.established() == 2; }));
+    EXPECT_EQ(plain.connectionCount(), 1);
+    secure.send(":irc CAP * LS :sts=duration=0\r\n");
+    ASSERT_TRUE(waitFor([&] { return !temp.store().stsPolicy("127.0.0.1"); }));
+
+    // Run out: the plain entry is plain again.
+    temp.store().setStsPolicy("127.0.0.1", irc::StsPolicy{secure.port(), nowS + 10}.encode());
+    nowS += 11;
+    link->disconnectFromServer();
+    link->connectToCurrentServer();
+    ASSERT_TRUE(waitFor([&] { return plain.connectionCount() == 2; }));
 }
