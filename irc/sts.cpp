@@ -59,7 +59,8 @@ std::optional<StsPolicy> StsPolicy::decode(const QByteArray& stored)
     if (words.size() != 2)
         return std::nullopt;
     const std::optional<qint64> port = number(words.at(0), 65535);
-    const std::optional<qint64> expires = number(words.at(1), std::numeric_limits<qint64>::max() / 10);
+    const std::optional<qint64> expires =
+        number(words.at(1), std::numeric_limits<qint64>::max() / 10);
     if (!port || *port == 0 || !expires)
         return std::nullopt;
     return StsPolicy{quint16(*port), *expires};

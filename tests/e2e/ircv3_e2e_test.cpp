@@ -2,11 +2,14 @@
 // server's notices and from USERHOST, typing both ways, delivery marks from the server's echo,
 // and chat log stamps from the server's time. Against ngircd, which offers none of what we ask
 // for, the negotiation must leave the rest of the conversation byte for byte as without it.
+#include "irc/link_status.h"
+#include "irc/server_link.h"
 #include "tests/support/inspircd_server.h"
 #include "tests/support/ircv3_weechat.h"
 #include "tests/support/ngircd_server.h"
 #include "tests/support/program_core.h"
 #include "tests/support/recording_relay.h"
+#include "tests/support/tls_irc_server.h"
 #include "tests/support/wait_for.h"
 
 #include <QFile>
@@ -14,6 +17,7 @@
 #include <QLineEdit>
 #include <QListWidgetItem>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextDocument>
@@ -341,4 +345,34 @@ TEST(Ircv3AgainstNgircd, OnlyTheNegotiationIsAddedToWhatTheProgramWrites)
     EXPECT_EQ(with.count("CAP END\r\n"), 1) << with.constData();
     with.replace("CAP LS 302\r\n", "").replace("CAP END\r\n", "");
     EXPECT_EQ(with, without);
+}
+
+// InspIRCd with its sts module offers its TLS port on the plain one: the program leaves the plain
+// link before anything more goes out and registers over TLS.
+TEST(Ircv3StsEndToEnd, APlainEntryMovesToTheTlsPortTheServerNames)
+{
+    if (!test::haveInspircd())
+        GTEST_SKIP() << "inspircd is not installed (tools/test installs it)";
+    test::Inspircd server;
+    ASSERT_TRUE(server.start(100, test::Ircv3::WithSts)) << server.log().toStdString();
+    const test::TrustedRoot root(test::certificateOf(test::kServerA));
+    test::RecordingRelay relay;
+    ASSERT_TRUE(relay.listen(server.port()));
+    test::CoreOptions options = test::ProgramCore::optionsFor(relay.port(), "alice", {}, false);
+    options.realname = "Alice";
+    options.start = false;
+    test::ProgramCore alice(options);
+    QStringList statuses;
+    QObject::connect(&alice.program->link(), &irc::ServerLink::statusChanged,
+                     [&](const irc::LinkStatus& status) { statuses << irc::statusText(status); });
+    QSignalSpy welcomed(&alice.program->link(), &irc::ServerLink::registered);
+    alice.window().show();
+    alice.program->start();
+    ASSERT_TRUE(waitFor([&] { return !welcomed.isEmpty(); }, 15000)) << relay.sent().constData();
+    EXPECT_TRUE(statuses.contains("Connected to server 127.0.0.1 (TLS)."))
+        << statuses.join('\n').toStdString();
+    EXPECT_TRUE(relay.sent().startsWith("CAP LS 302\r\nNICK alice\r\nUSER alice"));
+    EXPECT_FALSE(relay.sent().contains("CAP REQ")) << relay.sent().constData();
+    EXPECT_FALSE(relay.sent().contains("CAP END")) << relay.sent().constData();
+    EXPECT_TRUE(alice.program->link().capabilities().has(irc::Capability::EchoMessage));
 }

@@ -62,8 +62,8 @@ TEST(Sts, APlainLinkStopsAtTheOffer)
         irc::Registration registration("alice", "Alice", "alice:pw", true);
         registration.setSecure(secure);
         registration.start();
-        const auto message = irc::parseMessage(
-            ":irc CAP * LS :sasl server-time sts=port=6697,duration=300");
+        const auto message =
+            irc::parseMessage(":irc CAP * LS :sasl server-time sts=port=6697,duration=300");
         ASSERT_TRUE(message);
         const irc::Registration::Reply reply = registration.take(*message);
         EXPECT_TRUE(reply.stsOffered);
