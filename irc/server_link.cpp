@@ -89,6 +89,9 @@ void ServerLink::startRegistration()
     // nick look foreign to the nick-collision handling.
     m_nickInUse = nick;
     m_whoDeferred = m_registration.negotiating();
+    // With the extensions asked for, WHO waits for the welcome: a server that finishes
+    // registering after CAP END (InspIRCd) refuses it before, and our address is never learnt.
+    m_whoAtWelcome = m_settings.ircv3;
     if (!m_whoDeferred)
         sendWho(nick);
 }
@@ -192,7 +195,7 @@ void ServerLink::takeRegistrationReply(const Registration::Reply& reply)
 {
     for (const QByteArray& out : reply.send)
         sendLine(out);
-    if (m_whoDeferred && !m_registration.negotiating()) {
+    if (m_whoDeferred && !m_registration.negotiating() && (!m_whoAtWelcome || reply.welcomed)) {
         m_whoDeferred = false;
         sendWho(m_nickInUse);
     }

@@ -172,6 +172,7 @@ private:
     // The WHO of registration waits while the server negotiates: it would be refused as coming
     // from a client that has not registered yet.
     bool m_whoDeferred = false;
+    bool m_whoAtWelcome = false;
     Capabilities m_capabilities;
 };
 

@@ -80,10 +80,11 @@ TEST_F(Ircv3ProgramTest, NothingChangesWhereNothingIsGranted)
     core = std::make_unique<test::ProgramCore>(on);
     ASSERT_TRUE(waitFor([&] { return plain.received().contains("USER "); }));
     plain.send(":irc CAP * LS :multi-prefix\r\n");
+    ASSERT_TRUE(waitFor([&] { return plain.received().endsWith("CAP END\r\n"); }));
+    plain.send(":irc 001 alice :Welcome\r\n:bob!b@h TAGMSG alice\r\n");
     ASSERT_TRUE(waitFor([&] { return plain.received().endsWith("CAP END\r\nWHO alice\r\n"); }));
     EXPECT_EQ(plain.received(),
               "CAP LS 302\r\nNICK alice\r\nUSER alice 0 * :alice\r\nCAP END\r\nWHO alice\r\n");
-    plain.send(":irc 001 alice :Welcome\r\n:bob!b@h TAGMSG alice\r\n");
     peer::ChatWindow* window = core->program->chats().openChat("bob");
     QTest::keyClicks(window->input(), "hello");
     window->sendButton()->click();
