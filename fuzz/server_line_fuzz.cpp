@@ -1,7 +1,11 @@
 // Whatever a server (or a peer through it) sends: every line we send back must be one safe IRC
 // line, whatever bytes the input held.
 #include "fuzz_check.h"
+#include "irc/echo_match.h"
+#include "irc/history_batches.h"
 #include "irc/message_dispatcher.h"
+#include "irc/registration.h"
+#include "irc/sts.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -62,14 +66,44 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     settings.away = "gone for lunch";
     CheckingActions actions;
     irc::MessageDispatcher dispatcher(settings, actions);
+    // With the extensions granted, tagged lines, echoes and history batches are read too; the
+    // negotiation itself sees every line as the link would show it.
+    const bool extensions = input.ConsumeBool();
+    irc::Registration registration("alice", "Alice", input.ConsumeBool() ? "alice:pw" : "",
+                                   extensions);
+    registration.setSecure(input.ConsumeBool());
+    for (const QByteArray& line : registration.start(0))
+        FUZZ_CHECK(fuzz::isSafeWireLine(line));
+    if (extensions) {
+        irc::Capabilities all;
+        for (int bit = 0; bit < 9; ++bit)
+            all.add(irc::Capability(1 << bit));
+        dispatcher.setCapabilities(all);
+    }
+    irc::HistoryBatches batches;
+    irc::PendingEchoes echoes;
+    echoes.sent(1, "bob", "hello", QByteArray("kv1.1"), 0);
     // Several lines per input, so that state kept between lines (away reply rates, nick
     // collisions) is exercised too.
     while (input.remaining_bytes() > 0) {
         actions.now += input.ConsumeIntegralInRange<qint64>(0, 120'000);
         const std::string line = input.ConsumeRandomLengthString(1024);
         const QByteArray bytes(line.data(), qsizetype(line.size()));
-        if (const std::optional<irc::Message> message = irc::parseMessage(bytes))
-            dispatcher.HandleServerLine(*message);
+        const std::optional<irc::Message> message = irc::parseMessage(bytes);
+        if (!message)
+            continue;
+        for (const QByteArray& out : registration.take(*message).send)
+            FUZZ_CHECK(fuzz::isSafeWireLine(out));
+        if (const std::optional<QByteArray>& sts = registration.stsPolicy()) {
+            if (const std::optional<irc::StsValue> value = irc::parseSts(*sts))
+                FUZZ_CHECK(!value->port || *value->port > 0);
+        }
+        const irc::HistoryBatches::Taken taken = batches.take(*message);
+        if (taken.finished)
+            FUZZ_CHECK(taken.finished->lines.size() <= irc::HistoryBatches::kMaxLines);
+        echoes.echoed(*message, "alice");
+        echoes.refused(*message);
+        dispatcher.HandleServerLine(*message);
     }
     return 0;
 }
