@@ -50,17 +50,26 @@ void ChatHistory::fetch(const QList<QByteArray>& contacts)
         const std::optional<QByteArray> line =
             reference == "*" ? irc::Command::chatHistoryLatest(nick, "*", kLimit)
                              : irc::Command::chatHistoryAfter(nick, reference, kLimit);
-        if (line)
-            m_send(*line);
+        if (line && m_send(*line))
+            m_asked.insert(m_fold(nick));
     }
 }
 
-void ChatHistory::batchFinished(const irc::HistoryBatches::Finished& batch)
+void ChatHistory::batchFinished(const irc::HistoryBatches::Finished& batch,
+                                const QByteArray& ownNick)
 {
-    if (!isOn() || batch.target.isEmpty())
+    const QByteArray contact = m_fold(batch.target);
+    if (!isOn() || batch.target.isEmpty() || !m_asked.remove(contact))
         return;
+    // A line of a third party in this conversation would be shown as the contact's.
+    QList<irc::HistoryLine> between;
+    for (const irc::HistoryLine& line : batch.lines) {
+        const QByteArray sender = m_fold(line.sender);
+        if (sender == contact || sender == m_fold(ownNick))
+            between.append(line);
+    }
     irc::HistoryMark mark = markOf(batch.target);
-    const QList<irc::HistoryLine> fresh = irc::mergeHistory(batch.lines, mark.logged());
+    const QList<irc::HistoryLine> fresh = irc::mergeHistory(between, mark.logged());
     if (fresh.isEmpty())
         return;
     for (const irc::HistoryLine& line : fresh)

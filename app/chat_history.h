@@ -8,6 +8,7 @@
 #include <QDateTime>
 #include <QList>
 #include <QObject>
+#include <QSet>
 #include <QString>
 
 #include <functional>
@@ -43,8 +44,8 @@ public:
 
     // Registered: the history of each of `contacts` is asked for.
     void fetch(const QList<QByteArray>& contacts);
-    // A batch of history ended.
-    void batchFinished(const irc::HistoryBatches::Finished& batch);
+    // A batch of history ended. Only lines between us (`ownNick`) and the batch's contact count.
+    void batchFinished(const irc::HistoryBatches::Finished& batch, const QByteArray& ownNick);
     // A private line with `nick` was shown as it happened: the history stands there now.
     void noteLine(const QByteArray& nick, const QByteArray& msgId, const QDateTime& time);
 
@@ -60,6 +61,9 @@ private:
     LogPath m_logPath;
     Fold m_fold;
     irc::Capabilities m_capabilities;
+    // The conversations asked for and not yet answered, by folded nick: a batch nobody asked
+    // for, or one for someone else, opens no window.
+    QSet<QByteArray> m_asked;
 };
 
 } // namespace app

@@ -13,7 +13,7 @@ void Program::takeServerMessage(const irc::Message& message)
     if (m_history.isOn()) {
         const irc::HistoryBatches::Taken taken = m_historyBatches.take(message);
         if (taken.finished)
-            m_history.batchFinished(*taken.finished);
+            m_history.batchFinished(*taken.finished, m_link.nickInUse());
         if (taken.kept)
             return;
     }

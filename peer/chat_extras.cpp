@@ -118,7 +118,8 @@ void ChatSessions::showHistory(const QByteArray& nick, const QList<irc::HistoryL
         const bool ours =
             m_host.nicks().same(line.sender, m_host.nickInUse(), NickRule::Unsaid::IgnoreAsciiCase);
         QByteArray text = line.text;
-        if (m_fish && !ours) {
+        // Our own lines of an encrypted chat went out sealed with the same key.
+        if (m_fish) {
             const FishChats::Incoming opened = m_fish->incoming(nick, text);
             const QByteArray mark = fishText::lineMark(opened.protection);
             text = mark.isEmpty()          ? opened.text

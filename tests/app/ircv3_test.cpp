@@ -238,7 +238,12 @@ TEST_F(Ircv3ProgramTest, FetchesMissedLinesOnce)
         ":\x01"
         "DCC SEND old.txt 2130706433 5000 10\x01\r\n"
         "@batch=h1;time=2026-12-01T10:00:01.000Z;msgid=m1 :bob!b@h PRIVMSG alice :first\r\n"
-        ":irc BATCH -h1\r\n";
+        "@batch=h1;time=2026-12-01T10:00:04.000Z;msgid=mx :carol!c@h PRIVMSG alice :not bob\r\n"
+        ":irc BATCH -h1\r\n"
+        // Nobody asked for carol's.
+        ":irc BATCH +h9 chathistory carol\r\n"
+        "@batch=h9;time=2026-12-01T10:00:01.000Z;msgid=c1 :carol!c@h PRIVMSG alice :spam\r\n"
+        ":irc BATCH -h9\r\n";
     server.send(batch);
     ASSERT_TRUE(waitFor([&] { return records().CountRecords() == 1 && core->chat(0); }));
     peer::ChatWindow* window = core->chat(0);
@@ -247,6 +252,9 @@ TEST_F(Ircv3ProgramTest, FetchesMissedLinesOnce)
     EXPECT_EQ(text.count("first"), 1);
     EXPECT_LT(text.indexOf("<bob> first"), text.indexOf("<alice> second"));
     EXPECT_TRUE(core->prompter->questions.empty()); // the old offer is only text
+    ASSERT_TRUE(linesRead("history"));
+    EXPECT_FALSE(text.contains("not bob"));
+    EXPECT_EQ(records().CountRecords(), 1);
     EXPECT_TRUE(logOf("bob").contains("[1/12/2026 10:0:1] <bob> first\r\n"));
     EXPECT_TRUE(logOf("bob").contains("[1/12/2026 10:0:2] <alice> second\r\n"));
 
