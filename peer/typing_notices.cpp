@@ -74,11 +74,11 @@ void TypingNotices::sent(const QByteArray& nick)
     const auto it = m_outgoing.find(key(nick));
     if (it == m_outgoing.end())
         return;
-    const std::optional<irc::TypingState> state = it->second.sender.sent();
+    // The message itself ends the typing for the receiver: a "done" after it would only be one
+    // more line for the server to relay.
+    it->second.sender.sent();
     m_outgoing.erase(it);
-    // The message itself ends the typing for the receiver; "done" says it to those that wait.
-    if (mayTell())
-        tell(nick, state);
+    updateTimer();
 }
 
 void TypingNotices::received(const QByteArray& nick, irc::TypingState state)

@@ -143,9 +143,10 @@ TEST_F(Ircv3ProgramTest, TellsAndShowsTyping)
     // Repeated at most every 3 s, however fast the user types.
     QTest::keyClicks(window->input(), "lo");
     window->sendButton()->click();
-    ASSERT_TRUE(waitFor([&] {
-        return server.received().endsWith("PRIVMSG bob :hello\r\n@+typing=done TAGMSG bob\r\n");
-    }));
+    // The message ends the typing by itself: no "done" after it.
+    ASSERT_TRUE(waitFor([&] { return server.received().endsWith("PRIVMSG bob :hello\r\n"); }));
+    ASSERT_TRUE(linesRead("sent"));
+    EXPECT_FALSE(server.received().contains("+typing=done"));
     EXPECT_EQ(server.received().count("+typing=active"), 1);
     // A command is not a message being typed.
     QTest::keyClicks(window->input(), "/me");
