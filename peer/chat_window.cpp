@@ -302,8 +302,18 @@ QTextBlock blockOfLine(const QTextDocument* document, quint64 id)
     return {};
 }
 
-const QColor kPendingBackground(0xf0, 0xf0, 0xf0);
-const QColor kNotDeliveredBackground(0xff, 0xdd, 0xdd);
+// From the view's own palette, so that a dark theme keeps its text readable: waiting is the
+// alternate row colour, not delivered the base tinted towards red.
+QColor pendingBackground(const QWidget* view)
+{
+    return view->palette().color(QPalette::AlternateBase);
+}
+
+QColor notDeliveredBackground(const QWidget* view)
+{
+    const QColor base = view->palette().color(QPalette::Base);
+    return QColor((base.red() * 3 + 255) / 4, base.green() * 3 / 4, base.blue() * 3 / 4);
+}
 
 } // namespace
 
@@ -317,7 +327,7 @@ void ChatWindow::showPendingLine(const QByteArray& line, quint64 id)
     block.setUserState(deliveryState(id, Delivery::Pending));
     QTextCursor cursor(block);
     QTextBlockFormat format = block.blockFormat();
-    format.setBackground(kPendingBackground);
+    format.setBackground(pendingBackground(m_view));
     cursor.setBlockFormat(format);
 }
 
@@ -331,7 +341,7 @@ void ChatWindow::markDelivered(quint64 id, bool delivered)
     if (delivered)
         format.clearBackground();
     else
-        format.setBackground(kNotDeliveredBackground);
+        format.setBackground(notDeliveredBackground(m_view));
     block.setUserState(deliveryState(id, delivered ? Delivery::Sent : Delivery::NotDelivered));
     cursor.setBlockFormat(format);
 }
