@@ -102,7 +102,9 @@ TEST_F(FishEndToEnd, TwoProgramsExchangeKeysTalkEncryptedAndVerifyOverAPinnedLin
     config::Settings settings = alice.program->settings();
     settings.privatedcc = true;
     alice.program->applySettings(settings);
-    ASSERT_TRUE(alice.contacts()->selectContact("bob"));
+    // The server seeing both is not alice's list showing bob: that waits for her next poll when
+    // her first one went before bob had registered.
+    ASSERT_TRUE(waitFor([&] { return alice.contacts()->selectContact("bob"); }, 15000));
     alice.run(app::Command::DccChat);
     ASSERT_TRUE(waitFor(
         [&] {
