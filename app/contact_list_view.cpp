@@ -4,10 +4,12 @@
 #include "res/resources.h"
 
 #include <QAction>
+#include <QHelpEvent>
 #include <QIcon>
 #include <QMenu>
 #include <QPixmap>
 #include <QStyle>
+#include <QToolTip>
 
 #include <algorithm>
 
@@ -160,6 +162,26 @@ void ContactListView::fitHintRow()
     const QRect text = fontMetrics().boundingRect(QRect(0, 0, width - 2 * margin, 1000),
                                                   Qt::TextWordWrap, item(0)->text());
     item(0)->setSizeHint(QSize(width, text.height() + 4));
+}
+
+bool ContactListView::viewportEvent(QEvent* event)
+{
+    if (event->type() != QEvent::ToolTip)
+        return QListWidget::viewportEvent(event);
+    const auto* help = static_cast<QHelpEvent*>(event);
+    const QListWidgetItem* row = itemAt(help->pos());
+    const QString tip = row ? row->toolTip() : QString();
+    if (tip.isEmpty())
+        QToolTip::hideText();
+    else
+        QToolTip::showText(help->globalPos(), plainTip(tip), viewport(), visualItemRect(row));
+    return true;
+}
+
+QString ContactListView::plainTip(const QString& text)
+{
+    // Escaped inside an explicit rich-text frame: what it says is shown exactly, tags included.
+    return QStringLiteral("<qt>") + text.toHtmlEscaped() + QStringLiteral("</qt>");
 }
 
 void ContactListView::resizeEvent(QResizeEvent* event)

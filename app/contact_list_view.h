@@ -60,6 +60,8 @@ public slots:
     // The contact went away with `text`, or came back (none): its row and icon say so, with the
     // away text as its tooltip.
     void setAway(const QByteArray& nick, const std::optional<QByteArray>& text);
+    // How a row's tooltip text is handed to QToolTip: escaped, in a rich-text frame.
+    static QString plainTip(const QString& text);
     // Nothing is known of anyone's absence (a new connection, or the server stopped saying).
     void clearAway();
 
@@ -72,6 +74,9 @@ signals:
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    // A row's tooltip may hold what the network sent (an away text): shown as plain text, never
+    // as the markup Qt would otherwise guess it to be.
+    bool viewportEvent(QEvent* event) override;
 
 private:
     void showSingleItem(const QString& text, const QIcon& icon);
