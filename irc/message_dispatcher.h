@@ -93,6 +93,8 @@ public:
 // The sender of a line: the nick of its source; without a source, the word after the command
 // (as in "PRIVMSG nick :text"). Views the message's line.
 QByteArrayView GetSenderNick(const Message& message);
+// Whether a PRIVMSG or NOTICE target names a channel rather than us.
+bool isChannel(QByteArrayView target);
 
 // Acts on each server line: keep-alive, CTCP, DCC offers, private text, presence (ISON, MONITOR,
 // what the server supports, the commands it refuses), whois, our own address and nick

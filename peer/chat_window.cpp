@@ -3,6 +3,7 @@
 #include "diag/server_text.h"
 #include "peer/chat_host.h"
 #include "peer/chat_text.h"
+#include "peer/delivery_marks.h"
 #include "peer/format_render.h"
 #include "peer/format_runs.h"
 #include "peer/private_link.h"
@@ -22,7 +23,6 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
-#include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTextEdit>
@@ -278,80 +278,21 @@ void ChatWindow::showLine(const QByteArray& line, const QDateTime& at)
     emit lineShown(line, at);
 }
 
-namespace {
-
-// A block's user state holds the id of a line sent through the server (ids count from 1, kept
-// to 28 bits) above two bits of how it went; -1, Qt's default, on every other line.
-constexpr int kIdMask = 0x0fffffff;
-
-int deliveryState(quint64 id, ChatWindow::Delivery delivery)
-{
-    return int(id & kIdMask) << 2 | int(delivery);
-}
-
-QTextBlock blockOfLine(const QTextDocument* document, quint64 id)
-{
-    // Lines waiting are among the newest: the search starts at the end and goes no further back
-    // than the view keeps.
-    int steps = ChatWindow::kMaxLines + ChatWindow::kTrimLines;
-    for (QTextBlock block = document->lastBlock(); block.isValid() && steps-- > 0;
-         block = block.previous()) {
-        if (block.userState() >= 0 && (block.userState() >> 2) == int(id & kIdMask))
-            return block;
-    }
-    return {};
-}
-
-// From the view's own palette, so that a dark theme keeps its text readable: waiting is the
-// alternate row colour, not delivered the base tinted towards red.
-QColor pendingBackground(const QWidget* view)
-{
-    return view->palette().color(QPalette::AlternateBase);
-}
-
-QColor notDeliveredBackground(const QWidget* view)
-{
-    const QColor base = view->palette().color(QPalette::Base);
-    return QColor((base.red() * 3 + 255) / 4, base.green() * 3 / 4, base.blue() * 3 / 4);
-}
-
-} // namespace
-
 void ChatWindow::showPendingLine(const QByteArray& line, quint64 id)
 {
     showLine(line);
-    // Each line ends in a break, so the line just shown is the block before the last.
-    QTextBlock block = m_view->document()->lastBlock().previous();
-    if (!block.isValid())
-        return;
-    block.setUserState(deliveryState(id, Delivery::Pending));
-    QTextCursor cursor(block);
-    QTextBlockFormat format = block.blockFormat();
-    format.setBackground(pendingBackground(m_view));
-    cursor.setBlockFormat(format);
+    markNewestLine(m_view->document(), id, Delivery::Pending, m_view->palette());
 }
 
 void ChatWindow::markDelivered(quint64 id, bool delivered)
 {
-    QTextBlock block = blockOfLine(m_view->document(), id);
-    if (!block.isValid())
-        return;
-    QTextCursor cursor(block);
-    QTextBlockFormat format = block.blockFormat();
-    if (delivered)
-        format.clearBackground();
-    else
-        format.setBackground(notDeliveredBackground(m_view));
-    block.setUserState(deliveryState(id, delivered ? Delivery::Sent : Delivery::NotDelivered));
-    cursor.setBlockFormat(format);
+    remarkLine(m_view->document(), id, delivered ? Delivery::Sent : Delivery::NotDelivered,
+               kMaxLines + kTrimLines, m_view->palette());
 }
 
 std::optional<ChatWindow::Delivery> ChatWindow::deliveryOf(quint64 id) const
 {
-    const QTextBlock block = blockOfLine(m_view->document(), id);
-    if (!block.isValid())
-        return std::nullopt;
-    return Delivery(block.userState() & 3);
+    return lineDelivery(m_view->document(), id, kMaxLines + kTrimLines);
 }
 
 void ChatWindow::showTyping(const QString& text)

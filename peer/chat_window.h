@@ -1,5 +1,7 @@
 #pragma once
 
+#include "peer/delivery_marks.h"
+
 #include <QByteArray>
 #include <QDateTime>
 #include <QDialog>
@@ -56,7 +58,7 @@ public:
     void showTyping(const QString& text);
     QLabel* typingLabel() const { return m_typing; }
     // How the line of `id` looks now, while it is still in the view.
-    enum class Delivery { Sent, Pending, NotDelivered };
+    using Delivery = LineDelivery;
     std::optional<Delivery> deliveryOf(quint64 id) const;
     // The peer connected to our offer: says so once the current event is done.
     void connectionEstablished();
