@@ -226,7 +226,7 @@ void Program::wirePresence()
 void Program::wireArrivals()
 {
     MainWindow* window = m_window.get();
-    connect(&m_actions, &ServerActions::nickChanged, window, &MainWindow::showNick);
+    connect(&m_link, &irc::ServerLink::nickChanged, window, &MainWindow::showNick);
     connect(&m_actions, &ServerActions::whoisArrived, window, &MainWindow::showWhois);
     connect(&m_actions, &ServerActions::ctcpReplyArrived, window, &MainWindow::showCtcpReply);
     connect(&m_actions, &ServerActions::ownAddressResolved, this,

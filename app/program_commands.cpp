@@ -130,8 +130,7 @@ void Program::registerSettingsCommands()
         applySettings(m_store.LoadSettings());
         // The server learns the new nick; whether it takes it, its reply says (a collision is
         // handled as at registration).
-        if (const auto nick = irc::Command::nick(m_settings.nick))
-            m_link.sendLine(*nick);
+        m_link.askForNick(m_settings.nick);
     });
     m_commands.setHandler(Command::EditServers, [this](auto&) {
         const std::vector<config::ServerEntry> before = m_store.EnumServers();

@@ -73,11 +73,6 @@ QByteArray ServerActions::nickInUse() const
     return m_link.nickInUse();
 }
 
-void ServerActions::setNickInUse(const QByteArray& nick)
-{
-    m_link.setNickInUse(nick);
-}
-
 qint64 ServerActions::nowMs() const
 {
     return QDateTime::currentMSecsSinceEpoch();
@@ -91,11 +86,6 @@ QByteArray ServerActions::localHostName() const
 bool ServerActions::sendLine(const QByteArray& line)
 {
     return m_link.sendLine(line);
-}
-
-void ServerActions::setTitleNick(const QByteArray& nick)
-{
-    emit nickChanged(nick);
 }
 
 void ServerActions::ctcpReply(QByteArrayView sender, const irc::Ctcp& reply)

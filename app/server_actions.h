@@ -44,11 +44,9 @@ public:
     void beginLine(const irc::Message& message);
 
     QByteArray nickInUse() const override;
-    void setNickInUse(const QByteArray& nick) override;
     qint64 nowMs() const override;
     QByteArray localHostName() const override;
     bool sendLine(const QByteArray& line) override;
-    void setTitleNick(const QByteArray& nick) override;
     void ctcpReply(QByteArrayView sender, const irc::Ctcp& reply) override;
     void ctcpQuery(QByteArrayView sender, const irc::Ctcp& query) override;
     void dccOffer(const irc::DccOffer& offer) override;
@@ -78,8 +76,6 @@ public:
     void logStatus(const QString& text) override;
 
 signals:
-    // We now go by `nick` (after a nick collision).
-    void nickChanged(const QByteArray& nick);
     // `at`: the server's time of the line (server-time); invalid without one.
     void privateTextArrived(const QByteArray& sender, const std::optional<QByteArray>& text,
                             const std::optional<QByteArray>& awayEcho, const QDateTime& at);

@@ -39,11 +39,9 @@ class QuietActions : public irc::ServerLineActions
 {
 public:
     QByteArray nickInUse() const override { return m_nick; }
-    void setNickInUse(const QByteArray& nick) override { m_nick = nick; }
     qint64 nowMs() const override { return 0; }
     QByteArray localHostName() const override { return "localhost"; }
     bool sendLine(const QByteArray&) override { return true; }
-    void setTitleNick(const QByteArray&) override {}
     void ctcpReply(QByteArrayView, const irc::Ctcp&) override {}
     void ctcpQuery(QByteArrayView, const irc::Ctcp&) override {}
     void dccOffer(const irc::DccOffer&) override {}

@@ -15,11 +15,6 @@ class CheckingActions : public irc::ServerLineActions
 {
 public:
     QByteArray nickInUse() const override { return m_nick; }
-    void setNickInUse(const QByteArray& value) override
-    {
-        FUZZ_CHECK(fuzz::isSafeWireLine(value));
-        m_nick = value;
-    }
     qint64 nowMs() const override { return now; }
     QByteArray localHostName() const override { return "myhost"; }
     bool sendLine(const QByteArray& line) override
@@ -27,7 +22,6 @@ public:
         FUZZ_CHECK(fuzz::isSafeWireLine(line));
         return true;
     }
-    void setTitleNick(const QByteArray&) override {}
     void ctcpReply(QByteArrayView, const irc::Ctcp& reply) override
     {
         FUZZ_CHECK(reply.code != irc::CtcpCode::None);

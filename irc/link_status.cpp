@@ -55,6 +55,8 @@ QString statusText(const LinkStatus& status)
         return QString::fromLatin1(text::kAccountAlreadyLoggedIn);
     case Step::AccountNoPlainLogin:
         return QString::fromLatin1(text::kAccountNoPlainLogin);
+    case Step::NicksTaken:
+        return QString::fromLatin1(text::kNicksTaken);
     }
     return {};
 }

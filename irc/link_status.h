@@ -32,6 +32,9 @@ struct LinkStatus
         AccountLoginAborted,
         AccountAlreadyLoggedIn,
         AccountNoPlainLogin,
+        // The server refused both the nick and the alternate, round after round: nothing more
+        // is asked for.
+        NicksTaken,
     };
 
     LinkStatus() = default;

@@ -137,7 +137,6 @@ const MessageDispatcher::Route MessageDispatcher::kRoutes[] = {
     {commandKey("303"), &MessageDispatcher::isonReply},
     {commandKey("311"), &MessageDispatcher::whois},
     {commandKey("352"), &MessageDispatcher::whoReply},
-    {commandKey("433"), &MessageDispatcher::nickInUse},
     {commandKey("005"), &MessageDispatcher::serverSupport},
     {commandKey("730"), &MessageDispatcher::monitorOnline},
     {commandKey("731"), &MessageDispatcher::monitorOffline},
@@ -376,21 +375,6 @@ void MessageDispatcher::whoReply(const Message& message)
         return;
     if (const auto host = whoReplyHost(line); host && !host->isEmpty())
         m_actions.resolveOwnHost(*host);
-}
-
-void MessageDispatcher::nickInUse(const Message& /*message*/)
-{
-    QByteArray next =
-        m_actions.nickInUse() == m_settings.nick ? m_settings.altnick : m_settings.nick;
-    // Without an alternate nick, "NICK " alone would only draw an error from the server.
-    if (next.isEmpty())
-        next = m_settings.nick + '_';
-    m_actions.setTitleNick(next);
-    if (const auto line = Command::nick(next))
-        m_actions.sendLine(*line);
-    m_actions.setNickInUse(next);
-    if (const auto line = Command::who(next))
-        m_actions.sendLine(*line);
 }
 
 } // namespace irc

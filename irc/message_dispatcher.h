@@ -24,14 +24,13 @@ class ServerLineActions
 public:
     virtual ~ServerLineActions() = default;
 
+    // The nick the server knows us by.
     virtual QByteArray nickInUse() const = 0;
-    virtual void setNickInUse(const QByteArray& nick) = 0;
     virtual qint64 nowMs() const = 0;
     virtual QByteArray localHostName() const = 0;
 
     // One line to the server, without CR LF; false when it could not go out.
     virtual bool sendLine(const QByteArray& line) = 0;
-    virtual void setTitleNick(const QByteArray& nick) = 0;
 
     // Parts of a server line arrive as views into it, valid only during the call: most lines
     // are read and forgotten, and copying them out cost more than the rest of the dispatch.
@@ -97,8 +96,8 @@ QByteArrayView GetSenderNick(const Message& message);
 bool isChannel(QByteArrayView target);
 
 // Acts on each server line: keep-alive, CTCP, DCC offers, private text, presence (ISON, MONITOR,
-// what the server supports, the commands it refuses), whois, our own address and nick
-// collisions. Keeps only the away reply's rates, per sender and overall.
+// what the server supports, the commands it refuses), whois and our own address (our nick and its
+// collisions are the link's). Keeps only the away reply's rates, per sender and overall.
 class MessageDispatcher
 {
 public:
@@ -114,7 +113,7 @@ public:
 
     // Acts on one parsed line, found by its command word in a table of handlers.
     void HandleServerLine(const Message& message);
-    // The settings changed: the next away reply and nick collision use these.
+    // The settings changed: the next away reply uses these.
     void setSettings(const config::Settings& settings) { m_settings = settings; }
     // What the server granted: with echo-message our own lines come back and are not private
     // text from someone.
@@ -147,7 +146,6 @@ private:
     void isonReply(const Message& message);
     void whois(const Message& message);
     void whoReply(const Message& message);
-    void nickInUse(const Message& message);
     void serverSupport(const Message& message);
     void monitorOnline(const Message& message);
     void monitorOffline(const Message& message);

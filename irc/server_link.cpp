@@ -51,6 +51,7 @@ void ServerLink::setSettings(const config::Settings& settings)
 {
     m_settings = settings;
     m_connector.setReconnect(m_settings.reconnect);
+    m_ownNick.setChoices(m_settings.nick, m_settings.altnick);
 }
 
 void ServerLink::takeSocket(QTcpSocket* socket)
@@ -85,9 +86,9 @@ void ServerLink::startRegistration()
 
     emit statusChanged(
         {LinkStatus::Step::Connected, m_connector.serverIndex(), server.address, server.tls});
-    // Servers today take nicks longer than nine characters; cutting it here would make our own
-    // nick look foreign to the nick-collision handling.
-    m_nickInUse = nick;
+    // Servers today take nicks longer than nine characters: it goes whole, and the server's
+    // welcome says what it made of it.
+    m_ownNick.start(nick, m_settings.altnick);
     m_whoDeferred = m_registration.negotiating();
     // With the extensions asked for, WHO waits for the welcome: a server that finishes
     // registering after CAP END (InspIRCd) refuses it before, and our address is never learnt.
@@ -181,6 +182,11 @@ void ServerLink::deliverPending()
         const std::optional<Message> message = parseMessage(line.view);
         takeRegistrationReply(message ? m_registration.take(*message) : Registration::Reply{});
         if (message) {
+        // Learnt first: the welcome announces us under the nick it names.
+        if (message)
+            takeOwnNick(*message);
+        if (!self)
+            return;
             emit messageReceived(*message);
             if (!self)
                 return;
@@ -197,7 +203,7 @@ void ServerLink::takeRegistrationReply(const Registration::Reply& reply)
         sendLine(out);
     if (m_whoDeferred && !m_registration.negotiating() && (!m_whoAtWelcome || reply.welcomed)) {
         m_whoDeferred = false;
-        sendWho(m_nickInUse);
+        sendWho(m_ownNick.nick());
     }
     if (reply.welcomed)
         m_connector.welcomed();
@@ -217,7 +223,30 @@ void ServerLink::takeRegistrationReply(const Registration::Reply& reply)
     // Last: what its handlers start (presence polls) is only taken once the server let us on,
     // under the nick it knows, which a collision during registration may have changed.
     if (reply.welcomed)
-        emit registered(m_nickInUse);
+        emit registered(m_ownNick.nick());
+}
+
+void ServerLink::takeOwnNick(const Message& message)
+{
+    const OwnNick::Reply reply = m_ownNick.take(message);
+    if (reply.askFor) {
+        if (const auto line = Command::nick(*reply.askFor))
+            sendLine(*line);
+        sendWho(*reply.askFor);
+    }
+    if (reply.gaveUp) {
+        const LinkStatus status(LinkStatus::Step::NicksTaken);
+        diag::DebugLog(statusText(status));
+        emit statusChanged(status);
+    }
+    if (reply.renamed)
+        emit nickChanged(m_ownNick.nick());
+}
+
+void ServerLink::askForNick(const QByteArray& nick)
+{
+    if (const auto line = Command::nick(nick); line && sendLine(*line))
+        m_ownNick.asked(nick);
 }
 
 void ServerLink::takeStsPolicy()

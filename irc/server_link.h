@@ -4,6 +4,7 @@
 #include "irc/line_framer.h"
 #include "irc/line_queue.h"
 #include "irc/link_status.h"
+#include "irc/own_nick.h"
 #include "irc/registration.h"
 #include "irc/retry_timer.h"
 #include "irc/server_connector.h"
@@ -52,9 +53,11 @@ public:
     int serverIndex() const { return m_connector.serverIndex(); }
     void setServerIndex(int index) { m_connector.setServerIndex(index); }
 
-    // The nick the server knows us by; set at registration and on a nick collision.
-    const QByteArray& nickInUse() const { return m_nickInUse; }
-    void setNickInUse(const QByteArray& nick) { m_nickInUse = nick; }
+    // The nick the server knows us by (its welcome, and each NICK of ours it relays); before the
+    // welcome, the nick the registration asked for.
+    const QByteArray& nickInUse() const { return m_ownNick.nick(); }
+    // Asks the server for `nick`; it becomes ours once the server relays the change.
+    void askForNick(const QByteArray& nick);
 
     // The IRCv3 extensions the server granted on this link; none before it negotiated.
     Capabilities capabilities() const { return m_capabilities; }
@@ -130,6 +133,8 @@ signals:
     void capabilitiesChanged(irc::Capabilities capabilities);
     // The server let us on (its welcome, 001) under `nick`.
     void registered(const QByteArray& nick);
+    // The server renamed us once registered (our own change, services, an operator).
+    void nickChanged(const QByteArray& nick);
     // A connection attempt failed; the next server is tried.
     void attemptFailed();
     // An established link dropped; the next server is tried.
@@ -141,6 +146,7 @@ private:
     void takeSocket(QTcpSocket* socket);
     void startRegistration();
     void takeRegistrationReply(const Registration::Reply& reply);
+    void takeOwnNick(const Message& message);
     void reportOutcome(Registration::Outcome outcome);
     // The server's "sts": kept when said over TLS, followed at once when said in clear.
     void takeStsPolicy();
@@ -165,7 +171,7 @@ private:
     LineFramer m_framer;
     LineQueue m_pending;
     bool m_deliveryPosted = false;
-    QByteArray m_nickInUse;
+    OwnNick m_ownNick;
 
     // The registration of the current link, and the account login it may negotiate.
     Registration m_registration;

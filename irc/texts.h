@@ -22,6 +22,8 @@ inline constexpr char kAccountLoginAborted[] = "Login to the account was aborted
 inline constexpr char kAccountAlreadyLoggedIn[] = "Already logged in to an account (SASL).";
 inline constexpr char kAccountNoPlainLogin[] =
     "Login to the account failed: the server does not take passwords (SASL).";
+inline constexpr char kNicksTaken[] =
+    "The nick and the alternate nick are both in use. Choose another in the settings.";
 inline constexpr char kLogAccountLoggedIn[] = "Logged in to the account (SASL).";
 inline constexpr char kLogAccountNoSasl[] =
     "The server offers no account login (SASL); the account went as the server password.";

@@ -209,7 +209,10 @@ TEST_F(ContactsTest, NickCollisionSwitchesToTheAlternateNick)
     server.send(":irc 433 * alice :Nickname already in use\r\n");
     ASSERT_TRUE(waitFor([&] { return server.received().contains("WHO alice2\r\n"); }));
     EXPECT_TRUE(server.received().contains("NICK alice2\r\nWHO alice2\r\n"));
-    EXPECT_EQ(window().windowTitle(), "Kivvo - v2.0 - alice2");
+    // Ours once the server relays the change.
+    EXPECT_EQ(core->program->link().nickInUse(), "alice");
+    server.send(":alice!a@h NICK :alice2\r\n");
+    ASSERT_TRUE(waitFor([&] { return window().windowTitle() == "Kivvo - v2.0 - alice2"; }));
     EXPECT_EQ(core->program->link().nickInUse(), "alice2");
 }
 

@@ -222,6 +222,30 @@ TEST_F(Ircv3ProgramTest, ShowsContactsAway)
     EXPECT_TRUE(item("bob")->toolTip().isEmpty());
 }
 
+// Renamed by the server (services, an operator), we are the new nick: whoever takes the old one
+// is someone else, whose lines open a chat, while our echoed offers, notices and queries under
+// the new nick stay ours.
+TEST_F(Ircv3ProgramTest, GoesByTheNickTheServerGaveUs)
+{
+    connectGranting("echo-message");
+    server.send(":alice!a@h NICK :Guest4711\r\n");
+    ASSERT_TRUE(waitFor([&] { return core->program->link().nickInUse() == "Guest4711"; }));
+    EXPECT_EQ(window().windowTitle(), "Kivvo - v2.0 - Guest4711");
+
+    server.send(":Guest4711!a@h PRIVMSG bob :\x01"
+                "DCC CHAT chat 2130706433 5000\x01\r\n"
+                ":Guest4711!a@h NOTICE bob :DH1080_INIT abc\r\n"
+                ":Guest4711!a@h PRIVMSG bob :\x01VERSION\x01\r\n"
+                ":alice!m@h PRIVMSG Guest4711 :I am alice now\r\n");
+    ASSERT_TRUE(waitFor([&] { return records().CountRecords() == 1 && core->chat(0); }));
+    ASSERT_TRUE(linesRead("renamed"));
+    EXPECT_EQ(records().CountRecords(), 1);
+    EXPECT_TRUE(
+        waitFor([&] { return core->chat(0)->viewText().contains("<alice> I am alice now"); }));
+    EXPECT_TRUE(core->prompter->questions.empty());
+    EXPECT_FALSE(server.received().contains("NOTICE Guest4711"));
+}
+
 // Missed lines come from a history batch once, in order, into the log at their times; nothing in
 // the batch is acted on as new, and the next connection asks from where the last one ended.
 TEST_F(Ircv3ProgramTest, FetchesMissedLinesOnce)

@@ -12,7 +12,6 @@ class RecordingActions : public irc::ServerLineActions
 {
 public:
     QByteArray nickInUse() const override { return nick; }
-    void setNickInUse(const QByteArray& value) override { nick = value; }
     qint64 nowMs() const override { return now; }
     QByteArray localHostName() const override { return "myhost"; }
     bool sendLine(const QByteArray& line) override
@@ -20,7 +19,6 @@ public:
         log << "send " + line;
         return sendWorks;
     }
-    void setTitleNick(const QByteArray& value) override { log << "title " + value; }
     void ctcpReply(QByteArrayView sender, const irc::Ctcp& reply) override
     {
         log << "notice " + sender.toByteArray() + " " + reply.text.toByteArray();
@@ -283,16 +281,6 @@ TEST_F(MessageDispatcherTest, AwayAndAckWithoutParametersAreRead)
     EXPECT_EQ(handle(":bob!b@h AWAY"), QList<QByteArray>{"away bob"});
     // Still nothing for other commands alone.
     EXPECT_EQ(handle("@time=2024-01-01T00:00:00.000Z PING"), QList<QByteArray>{});
-}
-
-TEST_F(MessageDispatcherTest, NickCollisionSwitchesBetweenNickAndAlternate)
-{
-    settings.altnick = "alice_2";
-    EXPECT_EQ(handle(":irc.x 433 * alice :Nickname already in use"),
-              (QList<QByteArray>{"title alice_2", "send NICK alice_2", "send WHO alice_2"}));
-    EXPECT_EQ(actions.nick, "alice_2");
-    EXPECT_EQ(handle(":irc.x 433 * alice_2 :Nickname already in use"),
-              (QList<QByteArray>{"title alice", "send NICK alice", "send WHO alice"}));
 }
 
 TEST_F(MessageDispatcherTest, AwayReplyGoesOutOncePerSenderPerMinute)

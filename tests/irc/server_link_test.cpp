@@ -81,10 +81,43 @@ TEST_F(ServerLinkTest, IsRegisteredAtTheWelcomeUnderTheNickTheServerKnows)
     // Connected is not let on: polls started now would be refused before the welcome.
     EXPECT_EQ(registered.count(), 0);
     // A collision during registration moved us to another nick; the welcome names that one.
-    link->setNickInUse("alice_");
-    server.send(":irc 433 * alice :Nickname is already in use\r\n:irc 001 alice_ :Welcome\r\n");
+    server.send(":irc 433 * alice :Nickname is already in use\r\n");
+    ASSERT_TRUE(
+        waitFor([&] { return server.received().endsWith("NICK alice_\r\nWHO alice_\r\n"); }));
+    // Asked for, not ours: the server has not said it took it.
+    EXPECT_EQ(link->nickInUse(), "alice");
+    server.send(":irc 001 alice_ :Welcome\r\n");
     ASSERT_TRUE(waitFor([&] { return registered.count() == 1; }));
     EXPECT_EQ(registered.at(0).at(0).toByteArray(), "alice_");
+    EXPECT_EQ(link->nickInUse(), "alice_");
+
+    // Services rename us: from then on we are the new nick; a rename of someone else is not ours.
+    QSignalSpy renamed(link.get(), &irc::ServerLink::nickChanged);
+    server.send(":alice_!a@h NICK :Guest4711\r\n:bob!b@h NICK :carol\r\n");
+    ASSERT_TRUE(waitFor([&] { return lines.size() >= 4; }));
+    EXPECT_EQ(link->nickInUse(), "Guest4711");
+    ASSERT_EQ(renamed.count(), 1);
+    EXPECT_EQ(renamed.at(0).at(0).toByteArray(), "Guest4711");
+}
+
+// A server that takes neither nick sees three rounds of tries, then a status, not a flood.
+TEST_F(ServerLinkTest, StopsAskingForNicksWhenBothStayTaken)
+{
+    settings.altnick = "alice_2";
+    link->setSettings(settings);
+    FakeIrcServer server;
+    ASSERT_TRUE(connectedTo(server));
+    for (int i = 0; i < 10; ++i)
+        server.send(":irc 433 * alice :Nickname is already in use\r\n");
+    server.send(":irc NOTICE * :end\r\n");
+    ASSERT_TRUE(waitFor([&] { return !lines.isEmpty() && lines.back().endsWith(":end"); }));
+    // Whatever the link wrote before this line has reached the server once it has.
+    link->sendLine("PING :written");
+    ASSERT_TRUE(waitFor([&] { return server.received().endsWith("PING :written\r\n"); }));
+    EXPECT_EQ(server.received().count("NICK "), 1 + irc::OwnNick::kMaxTries);
+    EXPECT_EQ(statuses.count(irc::statusText({irc::LinkStatus::Step::NicksTaken})), 1);
+    EXPECT_EQ(statuses.back(),
+              "The nick and the alternate nick are both in use. Choose another in the settings.");
 }
 
 TEST(ServerLabel, NamesAddressPortAndNetwork)

@@ -1,0 +1,79 @@
+#include "irc/own_nick.h"
+
+namespace irc {
+
+void OwnNick::start(const QByteArray& nick, const QByteArray& altnick)
+{
+    setChoices(nick, altnick);
+    m_nick = nick;
+    m_asked = nick;
+    m_tries = 0;
+}
+
+void OwnNick::setChoices(const QByteArray& nick, const QByteArray& altnick)
+{
+    m_configured = nick;
+    m_altnick = altnick;
+}
+
+void OwnNick::asked(const QByteArray& nick)
+{
+    m_asked = nick;
+    m_tries = 0;
+}
+
+void OwnNick::confirmed(QByteArrayView nick)
+{
+    m_nick = nick.toByteArray();
+    m_asked = m_nick;
+    m_tries = 0;
+}
+
+OwnNick::Reply OwnNick::take(const Message& message)
+{
+    const QByteArrayView command = message.command;
+    if (command == "001") {
+        // ":server 001 <our nick> :Welcome": what the server let us on as, cut or not.
+        if (!message.params.isEmpty() && !message.params.front().isEmpty())
+            confirmed(message.params.front());
+        return {};
+    }
+    if (command == "NICK") {
+        // ":old!user@host NICK <new>": ours only when the old nick is the one we hold.
+        if (!message.hasSource() || message.params.isEmpty() || message.params.front().isEmpty())
+            return {};
+        const QByteArrayView from = splitUserHost(message.source).nick;
+        if (from.compare(m_nick, Qt::CaseInsensitive) != 0)
+            return {};
+        confirmed(message.params.front());
+        Reply reply;
+        reply.renamed = true;
+        return reply;
+    }
+    if (command == "433")
+        return refused();
+    return {};
+}
+
+OwnNick::Reply OwnNick::refused()
+{
+    Reply reply;
+    // Said once; later refusals (a server answering the last tries) say nothing more.
+    if (m_tries > kMaxTries)
+        return reply;
+    if (m_tries == kMaxTries) {
+        ++m_tries;
+        reply.gaveUp = true;
+        return reply;
+    }
+    ++m_tries;
+    QByteArray next = m_asked == m_configured ? m_altnick : m_configured;
+    // Without an alternate nick, "NICK " alone would only draw an error from the server.
+    if (next.isEmpty())
+        next = m_configured + '_';
+    m_asked = next;
+    reply.askFor = next;
+    return reply;
+}
+
+} // namespace irc
