@@ -143,6 +143,7 @@ void ServerConnector::resolveAndConnect()
 
 void ServerConnector::startAt(const config::ServerEntry& entry)
 {
+    m_listed = entry;
     std::optional<StsPolicy> policy;
     if (const std::optional<QByteArray> stored = m_store.stsPolicy(entry.address))
         policy = StsPolicy::decode(*stored);

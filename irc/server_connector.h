@@ -37,7 +37,11 @@ public:
     bool attempted() const { return m_attempt.made(); }
     int serverIndex() const { return m_rotation.index(); }
     void setServerIndex(int index) { m_rotation.setIndex(index); }
+    // The server of the attempt, as connected to (over TLS where its policy says so).
     const config::ServerEntry& server() const { return m_attempt.server(); }
+    // The entry of the list the attempt is for: what the user configured for it (its password
+    // and account) belongs to this one, whatever port a policy took the attempt to.
+    const config::ServerEntry& listedServer() const { return m_listed; }
 
     // Turned off while a pass waits for its time, the pass ends as it does without reconnection.
     void setReconnect(bool reconnect);
@@ -114,6 +118,7 @@ private:
     std::function<double()> m_jitter;
     // A plain entry's host and the TLS port it offered, for the next attempt at it.
     std::optional<std::pair<QByteArray, quint16>> m_upgrade;
+    config::ServerEntry m_listed;
     std::function<qint64()> m_nowS;
 };
 

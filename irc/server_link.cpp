@@ -69,10 +69,12 @@ void ServerLink::startRegistration()
 {
     const config::ServerEntry& server = m_connector.server();
     const QByteArray& nick = m_settings.nick;
-    // The password of this entry only: another server of the list never sees it.
+    // The password of this entry only: another server of the list never sees it. It is the
+    // entry's as listed, also when a TLS-only policy took the attempt to another port.
+    const config::ServerEntry& listed = m_connector.listedServer();
     m_registration =
         Registration(nick, m_settings.realname,
-                     m_passwordSource ? m_passwordSource(server) : m_store.serverPassword(server),
+                     m_passwordSource ? m_passwordSource(listed) : m_store.serverPassword(listed),
                      m_settings.ircv3);
     const auto* secure = qobject_cast<const QSslSocket*>(m_socket.data());
     m_registration.setSecure(secure && secure->isEncrypted());
@@ -180,13 +182,13 @@ void ServerLink::deliverPending()
         // Parsed once, here: the registration and every listener read the same parts, which
         // view the line for as long as its delivery lasts.
         const std::optional<Message> message = parseMessage(line.view);
-        takeRegistrationReply(message ? m_registration.take(*message) : Registration::Reply{});
-        if (message) {
         // Learnt first: the welcome announces us under the nick it names.
         if (message)
             takeOwnNick(*message);
         if (!self)
             return;
+        takeRegistrationReply(message ? m_registration.take(*message) : Registration::Reply{});
+        if (message) {
             emit messageReceived(*message);
             if (!self)
                 return;

@@ -390,3 +390,42 @@ TEST_F(ServerTlsTest, FollowsTheServersTlsOnlyPolicy)
     link->connectToCurrentServer();
     ASSERT_TRUE(waitFor([&] { return plain.connectionCount() == 2; }));
 }
+
+// The password and account belong to the entry as the user listed it: a connection that a
+// TLS-only policy took to another port logs in with them, whether the policy was kept from
+// before or offered just now.
+TEST_F(ServerTlsTest, LogsInWithTheListedEntrysAccountUnderTheTlsOnlyPolicy)
+{
+    settings.ircv3 = true;
+    link->setSettings(settings);
+    const qint64 nowS = 1'000'000;
+    link->setPolicyClock([&] { return nowS; });
+    const TrustedRoot root(certificateOf(kServerA));
+    TlsIrcServer secure(kServerA);
+    FakeIrcServer plain;
+    const config::ServerEntry plainEntry{"127.0.0.1", "Net", plain.port()};
+    temp.store().AddServer(plainEntry);
+    ASSERT_TRUE(temp.store().setServerPassword(plainEntry, "alice:s3cret"));
+    const auto asksForLogin = [&] {
+        if (!waitFor([&] { return secure.received().contains("CAP LS 302\r\n"); }))
+            return false;
+        secure.send(":irc CAP * LS :sasl\r\n");
+        return waitFor([&] { return secure.received().contains("CAP REQ :sasl\r\n"); });
+    };
+
+    // Offered over the plain link: nothing of the account went there.
+    link->connectToCurrentServer();
+    ASSERT_TRUE(waitFor([&] { return plain.received().contains("CAP LS 302\r\n"); }));
+    plain.send(":irc CAP * LS :sasl sts=port=" + QByteArray::number(secure.port()) + "\r\n");
+    EXPECT_TRUE(asksForLogin());
+    EXPECT_FALSE(plain.received().contains("s3cret"));
+    EXPECT_FALSE(plain.received().contains("PASS"));
+
+    // In force from before: straight to the TLS port, with the account.
+    link->disconnectFromServer();
+    temp.store().setStsPolicy("127.0.0.1", irc::StsPolicy{secure.port(), nowS + 300}.encode());
+    link->connectToCurrentServer();
+    ASSERT_TRUE(waitFor([&] { return secure.established() == 2; }));
+    EXPECT_TRUE(asksForLogin());
+    EXPECT_EQ(plain.connectionCount(), 1);
+}
