@@ -7,13 +7,43 @@
 namespace app {
 
 ChatHistory::ChatHistory(config::Store& store, LineSender send, LogPath logPath, Fold fold,
-                         QObject* parent)
+                         IsContact isContact, QObject* parent)
     : QObject(parent)
     , m_store(store)
     , m_send(std::move(send))
     , m_logPath(std::move(logPath))
     , m_fold(std::move(fold))
-{}
+    , m_isContact(std::move(isContact))
+{
+    m_writeTimer.setSingleShot(true);
+    m_writeTimer.setInterval(kWriteDelayMs);
+    connect(&m_writeTimer, &QTimer::timeout, this, &ChatHistory::writeMarks);
+}
+
+ChatHistory::~ChatHistory()
+{
+    writeMarks();
+}
+
+void ChatHistory::writeMarks()
+{
+    m_writeTimer.stop();
+    if (m_moved.isEmpty())
+        return;
+    QList<std::pair<QByteArray, QByteArray>> marks;
+    for (const QByteArray& key : std::as_const(m_moved))
+        marks.append({key, m_marks.value(key).encode()});
+    m_moved.clear();
+    m_store.setHistoryMarks(marks);
+}
+
+void ChatHistory::moved(const QByteArray& key, const irc::HistoryMark& mark)
+{
+    m_marks.insert(key, mark);
+    m_moved.insert(key);
+    if (!m_writeTimer.isActive())
+        m_writeTimer.start();
+}
 
 void ChatHistory::setCapabilities(irc::Capabilities capabilities)
 {
@@ -28,15 +58,19 @@ bool ChatHistory::isOn() const
            && m_capabilities.has(irc::Capability::ServerTime);
 }
 
-irc::HistoryMark ChatHistory::markOf(const QByteArray& nick) const
+irc::HistoryMark ChatHistory::markOf(const QByteArray& nick)
 {
-    const std::optional<QByteArray> stored = m_store.historyMark(m_fold(nick));
+    const QByteArray key = m_fold(nick);
+    if (const auto known = m_marks.constFind(key); known != m_marks.constEnd())
+        return *known;
+    const std::optional<QByteArray> stored = m_store.historyMark(key);
     irc::HistoryMark mark = stored ? irc::HistoryMark::decode(*stored) : irc::HistoryMark{};
     if (!mark.lastTime) {
         // Never fetched before: from what the log holds, so that it is not shown again.
         if (const std::optional<QString> path = m_logPath(nick))
             mark.lastTime = peer::ChatLog::lastStampOf(*path);
     }
+    m_marks.insert(key, mark);
     return mark;
 }
 
@@ -50,8 +84,10 @@ void ChatHistory::fetch(const QList<QByteArray>& contacts)
         const std::optional<QByteArray> line =
             reference == "*" ? irc::Command::chatHistoryLatest(nick, "*", kLimit)
                              : irc::Command::chatHistoryAfter(nick, reference, kLimit);
-        if (line && m_send(*line))
+        if (line && m_send(*line)) {
             m_asked.insert(m_fold(nick));
+            m_fetched.insert(m_fold(nick));
+        }
     }
 }
 
@@ -74,7 +110,8 @@ void ChatHistory::batchFinished(const irc::HistoryBatches::Finished& batch,
         return;
     for (const irc::HistoryLine& line : fresh)
         mark.note(line.msgId, line.time);
-    m_store.setHistoryMark(m_fold(batch.target), mark.encode());
+    moved(contact, mark);
+    writeMarks();
     emit linesMissed(batch.target, fresh);
 }
 
@@ -82,9 +119,12 @@ void ChatHistory::noteLine(const QByteArray& nick, const QByteArray& msgId, cons
 {
     if (!isOn() || !time.isValid())
         return;
+    const QByteArray key = m_fold(nick);
+    if (!m_fetched.contains(key) && !m_marks.contains(key) && !(m_isContact && m_isContact(nick)))
+        return;
     irc::HistoryMark mark = markOf(nick);
     mark.note(msgId, time);
-    m_store.setHistoryMark(m_fold(nick), mark.encode());
+    moved(key, mark);
 }
 
 } // namespace app

@@ -35,6 +35,8 @@
 #include <QStatusBar>
 #include <QTimer>
 
+#include <algorithm>
+
 namespace app {
 
 namespace {
@@ -84,6 +86,12 @@ Program::Program(config::Registry& registry, Options options,
           },
           [this](const QByteArray& nick) {
               return irc::foldNick(nick, m_nicks.caseMapping().value_or(irc::CaseMapping::Rfc1459));
+          },
+          [this](const QByteArray& nick) {
+              const QList<QByteArray> contacts = m_store.EnumContacts();
+              return std::any_of(contacts.begin(), contacts.end(), [&](const QByteArray& contact) {
+                  return m_nicks.same(contact, nick);
+              });
           })
     , m_chats(*this)
     , m_transfers(*this)

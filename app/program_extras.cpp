@@ -30,6 +30,9 @@ void Program::wireExtras()
     });
     m_chats.setDeliveries(&m_deliveries);
     m_chats.setTyping(&m_typing);
+    // A batch for a conversation nobody asked for is dropped as it comes, never held.
+    m_historyBatches.setWanted(
+        [this](const QByteArray& target) { return m_history.isAsked(target); });
 
     connect(&m_link, &irc::ServerLink::capabilitiesChanged, this,
             [this, contacts](irc::Capabilities capabilities) {

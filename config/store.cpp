@@ -376,6 +376,17 @@ bool Store::setHistoryMark(const QByteArray& nick, const QByteArray& value)
     return writeNamed(kKeyChatHistory, nick, value);
 }
 
+bool Store::setHistoryMarks(const QList<std::pair<QByteArray, QByteArray>>& marks)
+{
+    return m_registry.transact([&] {
+        for (const auto& [nick, value] : marks) {
+            if (!writeNamed(kKeyChatHistory, nick, value))
+                return false;
+        }
+        return true;
+    });
+}
+
 std::optional<QByteArray> Store::stsPolicy(const QByteArray& host) const
 {
     if (host.isEmpty())

@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace config {
@@ -106,6 +107,8 @@ public:
     // the chats wrote it; under the nick as the server folds it.
     std::optional<QByteArray> historyMark(const QByteArray& nick) const;
     bool setHistoryMark(const QByteArray& nick, const QByteArray& value);
+    // Several marks, as (nick, value), in one transaction: all or none.
+    bool setHistoryMarks(const QList<std::pair<QByteArray, QByteArray>>& marks);
 
     // A server's policy of being reached over TLS only (its "sts"), under its host name as the
     // user wrote it in lower case; true also when forgetting what was not there.

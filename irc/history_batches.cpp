@@ -32,13 +32,19 @@ HistoryBatches::Taken HistoryBatches::take(const Message& message)
                 return {};
             if (m_open.size() >= kMaxOpen)
                 m_open.removeFirst();
-            m_open.append({name.toByteArray(), message.params.at(2).toByteArray(), {}});
+            Open open;
+            open.reference = name.toByteArray();
+            open.target = message.params.at(2).toByteArray();
+            open.wanted = !m_wanted || m_wanted(open.target);
+            m_open.append(std::move(open));
             return {true, std::nullopt};
         }
         if (reference.front() == '-') {
             for (qsizetype i = 0; i < m_open.size(); ++i) {
                 if (m_open.at(i).reference == name) {
                     Open done = m_open.takeAt(i);
+                    if (!done.wanted)
+                        return {true, std::nullopt};
                     return {true, Finished{std::move(done.target), std::move(done.lines)}};
                 }
             }
@@ -51,13 +57,33 @@ HistoryBatches::Taken HistoryBatches::take(const Message& message)
     for (Open& open : m_open) {
         if (open.reference != *reference)
             continue;
-        if (open.lines.size() < kMaxLines) {
+        if (open.wanted && open.lines.size() < kMaxLines) {
             if (std::optional<HistoryLine> line = historyLine(message))
-                open.lines.append(std::move(*line));
+                keep(open, std::move(*line));
         }
         return {true, std::nullopt};
     }
     return {};
+}
+
+void HistoryBatches::keep(Open& open, HistoryLine line)
+{
+    const qsizetype bytes = line.sender.size() + line.text.size() + line.msgId.size();
+    // Past the bound the rest is left to the next fetch, which starts after the last line kept.
+    if (open.full || open.bytes + bytes > kMaxBytes) {
+        open.full = true;
+        return;
+    }
+    open.bytes += bytes;
+    open.lines.append(std::move(line));
+}
+
+qsizetype HistoryBatches::heldBytes() const
+{
+    qsizetype bytes = 0;
+    for (const Open& open : m_open)
+        bytes += open.bytes;
+    return bytes;
 }
 
 } // namespace irc

@@ -4,21 +4,31 @@
 #include "irc/message.h"
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QList>
 
+#include <functional>
 #include <optional>
 
 namespace irc {
 
 // The chathistory batches among the server's lines: what they hold is history to merge, never
 // new messages to act on (no window, no away reply, no DCC offer from last week). Lines of any
-// other batch are left to the dispatcher.
+// other batch are left to the dispatcher. Only a batch for a conversation we asked for is kept,
+// and only up to a bound in lines and in bytes; the lines of any other are taken out and
+// dropped as they come, so that a server cannot make us hold what we never asked for.
 class HistoryBatches
 {
 public:
     // A server that opens batches without end cannot grow them without bound.
     static constexpr qsizetype kMaxOpen = 16;
     static constexpr qsizetype kMaxLines = 1000;
+    // Per batch, the sender, text and msgid of its lines together: a hundred long lines fit.
+    static constexpr qsizetype kMaxBytes = 256 * 1024;
+
+    // Whether the conversation with `target` was asked for; every batch is, without one.
+    using Wanted = std::function<bool(const QByteArray& target)>;
+    void setWanted(Wanted wanted) { m_wanted = std::move(wanted); }
 
     struct Finished
     {
@@ -33,15 +43,23 @@ public:
     Taken take(const Message& message);
     // A new connection: batches of the old one never end.
     void clear() { m_open.clear(); }
+    // What the open batches hold, in bytes as they count against kMaxBytes.
+    qsizetype heldBytes() const;
 
 private:
     struct Open
     {
         QByteArray reference;
         QByteArray target;
+        bool wanted = true;
+        qsizetype bytes = 0;
+        bool full = false; // a line was left out: none after it may be kept
         QList<HistoryLine> lines;
     };
+    static void keep(Open& open, HistoryLine line);
+
     QList<Open> m_open;
+    Wanted m_wanted;
 };
 
 } // namespace irc

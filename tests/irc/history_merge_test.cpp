@@ -1,4 +1,5 @@
 #include "irc/commands.h"
+#include "irc/history_batches.h"
 #include "irc/history_merge.h"
 #include "irc/message.h"
 
@@ -110,3 +111,60 @@ TEST(HistoryReference, PrefersTheMsgidThenTheTime)
 }
 
 } // namespace
+
+namespace {
+
+// Feeds `lines` to `batches`; the batches that ended, in order.
+QList<irc::HistoryBatches::Finished> feed(irc::HistoryBatches& batches,
+                                          const QList<QByteArray>& lines)
+{
+    QList<irc::HistoryBatches::Finished> finished;
+    for (const QByteArray& raw : lines) {
+        const std::optional<irc::Message> message = irc::parseMessage(raw);
+        EXPECT_TRUE(message) << raw.constData();
+        const irc::HistoryBatches::Taken taken = batches.take(*message);
+        EXPECT_TRUE(taken.kept) << raw.constData();
+        if (taken.finished)
+            finished.append(*taken.finished);
+    }
+    return finished;
+}
+
+QByteArray historyOf(const char* batch, const QByteArray& text)
+{
+    return QByteArray("@batch=") + batch
+           + ";time=2024-05-01T12:00:03.000Z :bob!b@h PRIVMSG alice :" + text;
+}
+
+} // namespace
+
+// A server answers as it likes: a batch for a conversation we did not ask for is dropped line
+// by line as it comes, and one we asked for holds no more than its bound in bytes.
+TEST(HistoryBatches, HoldOnlyWhatWasAskedForWithinBounds)
+{
+    irc::HistoryBatches batches;
+    batches.setWanted([](const QByteArray& target) { return target == "bob"; });
+
+    const QByteArray big(8000, 'x');
+    QList<QByteArray> unasked{":irc BATCH +m chathistory mallory"};
+    for (int i = 0; i < 500; ++i)
+        unasked.append(historyOf("m", big));
+    EXPECT_TRUE(feed(batches, unasked).isEmpty());
+    EXPECT_EQ(batches.heldBytes(), 0);
+    EXPECT_TRUE(feed(batches, {":irc BATCH -m"}).isEmpty());
+
+    QList<QByteArray> asked{":irc BATCH +b chathistory bob", historyOf("b", "first")};
+    for (int i = 0; i < 200; ++i)
+        asked.append(historyOf("b", big));
+    asked.append(historyOf("b", "after the bound"));
+    EXPECT_TRUE(feed(batches, asked).isEmpty());
+    EXPECT_LE(batches.heldBytes(), irc::HistoryBatches::kMaxBytes);
+    const QList<irc::HistoryBatches::Finished> done = feed(batches, {":irc BATCH -b"});
+    ASSERT_EQ(done.size(), 1);
+    EXPECT_EQ(done.front().target, "bob");
+    EXPECT_EQ(done.front().lines.front().text, "first");
+    EXPECT_LT(done.front().lines.size(), 200);
+    // Cut at the bound, not thinned: nothing after the first line left out.
+    EXPECT_NE(done.front().lines.back().text, "after the bound");
+    EXPECT_EQ(batches.heldBytes(), 0);
+}
