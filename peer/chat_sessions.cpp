@@ -76,6 +76,8 @@ ChatWindow* ChatSessions::openWindow(ChatSession& chat, Activation activation)
     log(chat, ChatLog::startedText(chat.nick), *noted);
     connect(window, &ChatWindow::lineShown, this,
             [this, record, noted](const QByteArray& line, const QDateTime& at) {
+                if (m_showingLogged)
+                    return;
                 log(*record, ChatLog::stampedLine(at.isValid() ? at : m_host.nowUtc(), line),
                     *noted);
             });
@@ -158,12 +160,30 @@ bool ChatSessions::sendRelayed(const ChatSession& chat, const QByteArray& text,
 
 void ChatSessions::log(const ChatSession& chat, const QByteArray& text, bool& noted)
 {
+    logTo(chat.nick, text, noted);
+}
+
+void ChatSessions::logUnshown(const QByteArray& nick,
+                              const std::vector<NewChatGate::HeldLine>& lines, const QDateTime& at)
+{
+    const QDateTime stamp = at.isValid() ? at : m_host.nowUtc();
+    QByteArray text;
+    for (const NewChatGate::HeldLine& line : lines) {
+        const QByteArray& who = line.awayEcho ? m_host.nickInUse() : nick;
+        text += ChatLog::stampedLine(stamp, "<" + who + "> " + line.text + "\r\n");
+    }
+    if (!text.isEmpty())
+        logTo(nick, text, m_unshownLogNoted);
+}
+
+void ChatSessions::logTo(const QByteArray& nick, const QByteArray& text, bool& noted)
+{
     if (!m_host.loggingOn())
         return;
     const auto dir = m_host.installDir();
     if (!dir)
         return;
-    const auto path = ChatLog::logFilePath(*dir, chat.nick);
+    const auto path = ChatLog::logFilePath(*dir, nick);
     // The chat goes on without its log, but the user learns once that lines are not kept.
     if (path && !ChatLog::append(*path, text) && !noted) {
         noted = true;
@@ -229,7 +249,7 @@ bool ChatSessions::isContact(const QByteArray& nick) const
 }
 
 bool ChatSessions::mayOpenWindow(const QByteArray& sender, const std::optional<QByteArray>& text,
-                                 const std::optional<QByteArray>& awayEcho)
+                                 const std::optional<QByteArray>& awayEcho, const QDateTime& at)
 {
     if (isContact(sender))
         return true;
@@ -239,7 +259,10 @@ bool ChatSessions::mayOpenWindow(const QByteArray& sender, const std::optional<Q
     if (awayEcho)
         lines.push_back({*awayEcho, true});
     const int heldBefore = m_gate.heldCount();
-    switch (m_gate.arrive(sender, lines, m_clock.elapsed())) {
+    const NewChatGate::Verdict verdict = m_gate.arrive(sender, lines, m_clock.elapsed());
+    if (verdict != NewChatGate::Verdict::Open)
+        logUnshown(sender, lines, at);
+    switch (verdict) {
     case NewChatGate::Verdict::Open:
         return true;
     case NewChatGate::Verdict::Held:
@@ -260,8 +283,10 @@ bool ChatSessions::mayOpenWindow(const QByteArray& sender, const std::optional<Q
 void ChatSessions::showReleased(ChatWindow* window, const QByteArray& nick)
 {
     const std::vector<NewChatGate::HeldLine> lines = m_gate.release(nick);
+    m_showingLogged = true;
     for (const NewChatGate::HeldLine& line : lines)
         window->lineArrived(line.text, line.awayEcho);
+    m_showingLogged = false;
     if (!lines.empty())
         emit heldChanged();
 }
@@ -299,7 +324,7 @@ void ChatSessions::deliverPrivateText(const QByteArray& sender,
     }
     ChatWindow* window = chat ? windowOf(*chat) : nullptr;
     if (!window) {
-        if (!mayOpenWindow(sender, text, awayEcho))
+        if (!mayOpenWindow(sender, text, awayEcho, at))
             return;
         window = openWindow(*addRecord(sender, true, ChatMode::Relayed), Activation::Leave);
         // Held before and a contact since: what they wrote then comes first.

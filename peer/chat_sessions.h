@@ -110,10 +110,15 @@ private:
     // A line shown in a window goes to the chat's log when logging is on; a log that cannot be
     // written is said once per window (`noted`).
     void log(const ChatSession& chat, const QByteArray& text, bool& noted);
+    void logTo(const QByteArray& nick, const QByteArray& text, bool& noted);
+    // The lines of someone whose window was held or refused: the log is their record, so they
+    // are logged as they arrive, and not again when the window shows them.
+    void logUnshown(const QByteArray& nick, const std::vector<NewChatGate::HeldLine>& lines,
+                    const QDateTime& at);
     // An offer or answer of ours that did not go out: the chat goes, and the user learns why.
     void offerFailed(ChatSession* chat, DccEndpoint::Failure failure);
     bool mayOpenWindow(const QByteArray& sender, const std::optional<QByteArray>& text,
-                       const std::optional<QByteArray>& awayEcho);
+                       const std::optional<QByteArray>& awayEcho, const QDateTime& at);
     bool isContact(const QByteArray& nick) const;
     void showReleased(ChatWindow* window, const QByteArray& nick);
     ChatWindow* windowFor(ChatSession& chat);
@@ -148,6 +153,9 @@ private:
     QHash<QByteArray, QByteArray> m_away;
     ChatList m_records;
     NewChatGate m_gate;
+    // Held lines being shown, logged already when they arrived.
+    bool m_showingLogged = false;
+    bool m_unshownLogNoted = false;
     QElapsedTimer m_clock;
     std::shared_ptr<WindowPlacer> m_placer = std::make_shared<WindowPlacer>();
 };

@@ -204,3 +204,35 @@ TEST(ChatLog, KeepsInUtcWhatWasReceivedAndOnlyWithLoggingOn)
     }
     EXPECT_FALSE(QDir(installDir.filePath("off/fresh/logs")).exists());
 }
+
+// Of a crowd of strangers only the windows are bounded: with logging on, each line is in its
+// writer's log as it arrives, whether their window came up, was held or was refused, and held
+// lines shown later are not logged a second time.
+TEST_F(ChatWindowTest, LogsEveryStrangersLineThoughTheirWindowIsHeld)
+{
+    host.logging = true;
+    const auto nickOf = [](int i) { return "p" + QByteArray::number(i); };
+    const auto lineOf = [&](int i) {
+        return "<" + nickOf(i) + "> hello " + QByteArray::number(i) + "\r\n";
+    };
+    const auto logOf = [&](int i) {
+        return test::readFile(
+            installDir.filePath("logs/" + QString::fromLatin1(nickOf(i)) + ".txt"));
+    };
+    constexpr int kStrangers = 300;
+    for (int i = 0; i < kStrangers; ++i)
+        chats.deliverPrivateText(nickOf(i), "hello " + QByteArray::number(i), std::nullopt);
+    ASSERT_FALSE(chats.heldSenders().isEmpty());
+    for (int i = 0; i < kStrangers; ++i)
+        EXPECT_EQ(logOf(i).count(lineOf(i)), 1) << nickOf(i).constData();
+
+    const int held = chats.heldSenders().front().mid(1).toInt();
+    chats.openHeld(nickOf(held));
+    const peer::ChatSession* chat = peer::FindRoutedChat(chats.records(), nickOf(held));
+    ASSERT_TRUE(chat && chat->window);
+    EXPECT_TRUE(chat->window->transcript().contains(lineOf(held)));
+    EXPECT_EQ(logOf(held).count(lineOf(held)), 1);
+    // What they write now is logged once, by their window.
+    chats.deliverPrivateText(nickOf(held), "again", std::nullopt);
+    EXPECT_EQ(logOf(held).count("> again\r\n"), 1);
+}
