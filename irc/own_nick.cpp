@@ -2,6 +2,24 @@
 
 namespace irc {
 
+namespace {
+
+// What the server names us must stand as one word of a line (a WHO, an ident answer): a nick
+// with a blank, a control or a leading ':' is not taken.
+bool isNickWord(QByteArrayView nick)
+{
+    if (nick.isEmpty() || nick.front() == ':')
+        return false;
+    for (const char c : nick) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u <= ' ' || u == 0x7f)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
 void OwnNick::start(const QByteArray& nick, const QByteArray& altnick)
 {
     setChoices(nick, altnick);
@@ -34,13 +52,13 @@ OwnNick::Reply OwnNick::take(const Message& message)
     const QByteArrayView command = message.command;
     if (command == "001") {
         // ":server 001 <our nick> :Welcome": what the server let us on as, cut or not.
-        if (!message.params.isEmpty() && !message.params.front().isEmpty())
+        if (!message.params.isEmpty() && isNickWord(message.params.front()))
             confirmed(message.params.front());
         return {};
     }
     if (command == "NICK") {
         // ":old!user@host NICK <new>": ours only when the old nick is the one we hold.
-        if (!message.hasSource() || message.params.isEmpty() || message.params.front().isEmpty())
+        if (!message.hasSource() || message.params.isEmpty() || !isNickWord(message.params.front()))
             return {};
         const QByteArrayView from = splitUserHost(message.source).nick;
         if (from.compare(m_nick, Qt::CaseInsensitive) != 0)

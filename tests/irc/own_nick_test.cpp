@@ -49,6 +49,11 @@ TEST(OwnNick, IsTheNickTheServerSays)
                                                  {":bob!b@h NICK :alice_", "alice"},
                                                  {":alice_!b@h NICK :carol", "alice"},
                                                  {"NICK :mallory", "alice"}});
+    follow("a nick that cannot stand as a word is not taken",
+           {{":irc 001 alice :Welcome", "alice"},
+            {":alice!a@h NICK :two words", "alice"},
+            {":alice!a@h NICK ::colon", "alice"},
+            {":alice!a@h NICK :bell\x07", "alice"}});
     follow("a refused nick is not ours before the welcome names it",
            {{kTaken, "alice", "alice_2"}, {":irc 001 alice_2 :Welcome", "alice_2"}});
 }
