@@ -50,12 +50,18 @@ ChatKeys::ChatKeys(config::Store& store, config::SecretStore& secrets)
 
 std::optional<peer::StoredFishKey> ChatKeys::find(const QByteArray& nick)
 {
+    if (!m_store.chatKey(nick))
+        return std::nullopt;
+    // A damaged record still says that the chats were encrypted: it comes back without a key.
     std::optional<peer::StoredFishKey> record = recordIn(m_store, nick);
     if (!record)
-        return std::nullopt;
+        return peer::StoredFishKey{};
     record->key = m_secrets.secret(secretOf(m_store, nick));
     // Held to the checks of a whole stored text, wherever its key came from.
-    return peer::decodeStoredFishKey(peer::encodeStoredFishKey(*record));
+    if (const auto whole = peer::decodeStoredFishKey(peer::encodeStoredFishKey(*record)))
+        return whole;
+    record->key.clear();
+    return record;
 }
 
 bool ChatKeys::save(const QByteArray& nick, const peer::StoredFishKey& key)

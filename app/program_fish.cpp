@@ -18,14 +18,13 @@ void Program::wireFish()
             [this](const QByteArray& sender, const QByteArray& text) {
                 m_fish.takeNotice(sender, text);
             });
-    m_actions.setAwaySealer(
-        [this](const QByteArray& nick, QByteArrayView text,
-               qsizetype room) -> std::optional<irc::ServerLineActions::SealedText> {
-            const auto sealed = m_fish.sealedAway(nick, text, room);
-            if (!sealed)
-                return std::nullopt;
-            return irc::ServerLineActions::SealedText{sealed->wire, sealed->plain};
-        });
+    m_actions.setAwaySealer([this](const QByteArray& nick, QByteArrayView text, qsizetype room)
+                                -> std::optional<irc::ServerLineActions::SealedText> {
+        const auto sealed = m_fish.sealedAway(nick, text, room);
+        if (!sealed)
+            return std::nullopt;
+        return irc::ServerLineActions::SealedText{sealed->wire, sealed->plain, sealed->withheld};
+    });
     // Asked once the line that brought it is handled: the question runs a loop of its own.
     connect(
         &m_fish, &peer::FishChats::exchangeOffered, this,
@@ -80,9 +79,10 @@ void Program::askAboutExchange(const QByteArray& nick)
 {
     if (!m_fish.hasOffer(nick))
         return;
-    const config::Question question{peer::fishText::offerTitle(),
-                                    peer::fishText::offerQuestion(nick),
-                                    peer::fishText::offerDetails()};
+    const config::Question question{
+        peer::fishText::offerTitle(),
+        peer::fishText::offerQuestion(nick, m_fish.status(nick).verified),
+        peer::fishText::offerDetails()};
     if (m_prompter->ask(m_window.get(), question))
         m_fish.acceptOffer(nick);
     else

@@ -300,6 +300,8 @@ std::optional<QByteArray> MessageDispatcher::sendAwayReply(QByteArrayView sender
     // To a contact whose chats are encrypted, the away reply is encrypted too.
     const std::optional<ServerLineActions::SealedText> sealed =
         m_actions.sealedAwayText(sender, m_settings.away, room);
+    if (sealed && sealed->withheld)
+        return std::nullopt;
     const QByteArray away =
         sealed ? sealed->plain : diag::cutUtf8(m_settings.away, room).toByteArray();
     const auto line = Command::privmsg(sender, sealed ? sealed->wire : away);

@@ -46,6 +46,8 @@ public:
     {
         QByteArray wire;  // what goes in the PRIVMSG
         QByteArray plain; // what it says, as the user's own line shows it
+        // Encrypted chats that cannot be sealed for now: no reply goes, neither sealed nor clear.
+        bool withheld = false;
     };
     virtual std::optional<SealedText> sealedAwayText(QByteArrayView /*nick*/,
                                                      QByteArrayView /*text*/, qsizetype /*room*/)

@@ -118,8 +118,15 @@ void ChatSessions::send(ChatSession& chat, const QByteArray& text)
             window->showLine("<" + m_host.nickInUse() + "> " + text + "\r\n");
         return;
     }
+    // Longer text goes out in several messages rather than being cut by the server.
+    const qsizetype room = irc::Command::roomForText("PRIVMSG", chat.nick);
+    const QList<QByteArray> pieces =
+        m_fish ? m_fish->outgoing(chat.nick, text, room) : splitUtf8(text, int(room));
+    // None for a chat whose key cannot be read: the chat says why, and no line shows as sent.
+    if (pieces.isEmpty())
+        return;
     const std::optional<quint64> id = m_deliveries ? m_deliveries->newLine() : std::nullopt;
-    const bool sent = sendRelayed(chat, text, id);
+    const bool sent = sendRelayed(chat, pieces, id);
     if (!sent)
         diag::DebugLog(QString::fromLatin1(kSendError));
     if (m_typing)
@@ -138,14 +145,10 @@ void ChatSessions::send(ChatSession& chat, const QByteArray& text)
         lineDelivered(*id, false);
 }
 
-bool ChatSessions::sendRelayed(const ChatSession& chat, const QByteArray& text,
+bool ChatSessions::sendRelayed(const ChatSession& chat, const QList<QByteArray>& pieces,
                                std::optional<quint64> id)
 {
-    // Longer text goes out in several messages rather than being cut by the server.
-    const qsizetype room = irc::Command::roomForText("PRIVMSG", chat.nick);
     bool sent = true;
-    const QList<QByteArray> pieces =
-        m_fish ? m_fish->outgoing(chat.nick, text, room) : splitUtf8(text, int(room));
     for (const QByteArray& piece : pieces) {
         std::optional<QByteArray> line = irc::Command::privmsg(chat.nick, piece);
         if (line && id && m_deliveries) {

@@ -104,8 +104,9 @@ private:
     void removeRecord(ChatSession* chat);
     // The user's line goes to the peer, through the server or over the link, and is shown.
     void send(ChatSession& chat, const QByteArray& text);
-    // `id`: the line's id while the server echoes what we send.
-    bool sendRelayed(const ChatSession& chat, const QByteArray& text,
+    // The PRIVMSG texts of one typed line; `id`: the line's id while the server echoes what we
+    // send.
+    bool sendRelayed(const ChatSession& chat, const QList<QByteArray>& pieces,
                      std::optional<quint64> id = std::nullopt);
     // A line shown in a window goes to the chat's log when logging is on; a log that cannot be
     // written is said once per window (`noted`).

@@ -119,7 +119,7 @@ void ChatWindow::buildLockMenu()
         const QList<QAction*> actions = m_lockMenu->actions();
         const FishStatus& fish = m_session.fish;
         actions[2]->setEnabled(fish.keyed && !fish.typed);
-        actions[3]->setEnabled(fish.keyed || fish.exchanging);
+        actions[3]->setEnabled(fish.keyed || fish.exchanging || fish.unreadable);
     });
 }
 

@@ -62,10 +62,19 @@ FishChats::Keyed* FishChats::keyed(const QByteArray& nick)
         return nullptr;
     auto entry = std::make_shared<Keyed>();
     entry->stored = *stored;
-    if (!entry->key.set(stored->key))
+    if (!entry->key.set(stored->key)) {
+        // The chats are encrypted, only not now: they must not fall back to clear text.
+        entry->stored.key.clear();
+        m_unreadable.insert(key, entry->stored);
         return nullptr;
+    }
     m_keyed.insert(key, entry);
     return entry.get();
+}
+
+bool FishChats::unreadable(const QByteArray& nick)
+{
+    return !keyed(nick) && m_unreadable.contains(fold(nick));
 }
 
 void FishChats::rereadKeys()
@@ -73,6 +82,7 @@ void FishChats::rereadKeys()
     const QList<QByteArray> nicks = m_keyed.keys() + m_looked.keys();
     m_keyed.clear();
     m_looked.clear();
+    m_unreadable.clear();
     for (const QByteArray& folded : nicks)
         emit statusChanged(folded);
 }
@@ -88,6 +98,8 @@ FishStatus FishChats::status(const QByteArray& nick)
         status.typed = entry->stored.digest.isEmpty();
         if (!status.typed)
             status.comparison = dh1080::shortAuthenticationString(entry->stored.digest);
+    } else {
+        status.unreadable = unreadable(nick);
     }
     return status;
 }
@@ -96,6 +108,10 @@ QList<QByteArray> FishChats::outgoing(const QByteArray& nick, const QByteArray& 
                                       qsizetype room)
 {
     const Keyed* entry = keyed(nick);
+    if (!entry && unreadable(nick)) {
+        note(nick, fishText::notSentKeyUnreadable());
+        return {};
+    }
     if (!entry)
         return splitUtf8(text, int(room));
     QList<QByteArray> sealed;
@@ -110,6 +126,8 @@ std::optional<FishChats::SealedAway> FishChats::sealedAway(const QByteArray& nic
                                                            QByteArrayView text, qsizetype room)
 {
     const Keyed* entry = keyed(nick);
+    if (!entry && unreadable(nick))
+        return SealedAway{{}, {}, true};
     if (!entry)
         return std::nullopt;
     const QList<QByteArray> pieces = splitForFish(readableFishText(text), entry->stored.mode,
@@ -138,7 +156,8 @@ FishChats::Incoming FishChats::incoming(const QByteArray& nick, QByteArrayView t
         // Without a key it cannot be read; its base64 is no message to show.
         if (isFishMessage(text))
             return {{}, LineProtection::Undecryptable};
-        return {text.toByteArray(), LineProtection::None};
+        return {text.toByteArray(),
+                unreadable(nick) ? LineProtection::Clear : LineProtection::None};
     }
     const OpenedFishText opened = openFishText(entry->key, text);
     switch (opened.status) {
@@ -164,7 +183,8 @@ void FishChats::finish(const QByteArray& nick, const QByteArray& ourPublic,
                        const QByteArray& theirPublic, const QByteArray& key, FishMode mode)
 {
     const Keyed* before = keyed(nick);
-    const bool wasVerified = before && before->stored.verified;
+    const bool wasVerified =
+        before ? before->stored.verified : m_unreadable.value(fold(nick)).verified;
     StoredFishKey stored;
     stored.key = key;
     stored.mode = mode;
@@ -189,6 +209,7 @@ bool FishChats::keep(const QByteArray& nick, const StoredFishKey& stored)
         return false;
     m_keyed.insert(folded, entry);
     m_looked.insert(folded, true);
+    m_unreadable.remove(folded);
     return m_keys.save(folded, stored);
 }
 
@@ -212,7 +233,7 @@ bool FishChats::stopEncrypting(const QByteArray& nick)
 {
     const QByteArray folded = fold(nick);
     m_exchanges.remove(folded);
-    const bool had = m_keyed.remove(folded) > 0;
+    const bool had = m_keyed.remove(folded) + m_unreadable.remove(folded) > 0;
     m_looked.insert(folded, true);
     const bool forgotten = m_keys.forget(folded);
     if (had)

@@ -30,7 +30,8 @@ class FishChats : public QObject
 public:
     // Neither an exchange of ours nor a contact's offer waits longer for its answer.
     static constexpr std::chrono::seconds kExchangeTimeout{60};
-    // Offers of strangers waiting for the user's answer at once; more are dropped.
+    // Offers of strangers waiting for the user's answer at once; more are dropped. A contact's
+    // offer always waits: strangers cannot crowd it out. Each nick has one offer at most.
     static constexpr int kMaxOffers = 4;
 
     FishChats(ChatHost& host, FishKeyStore& keys, QObject* parent = nullptr);
@@ -42,14 +43,16 @@ public:
 
     // The PRIVMSG texts for what the user typed to `nick`, each fitting `room` bytes: sealed
     // when the contact has a key (short enough that the line the server relays, with our
-    // prefix before it, still fits), else the text as it is, cut as before.
+    // prefix before it, still fits), else the text as it is, cut as before. None at all when
+    // the contact's key is stored but cannot be read: the chat says why instead.
     QList<QByteArray> outgoing(const QByteArray& nick, const QByteArray& text, qsizetype room);
     // The away reply to `nick` sealed (as much of `text` as fits `room`), or nothing when the
-    // contact has no key.
+    // contact has no key; withheld when the key is stored but cannot be read.
     struct SealedAway
     {
         QByteArray wire;
         QByteArray plain;
+        bool withheld = false;
     };
     std::optional<SealedAway> sealedAway(const QByteArray& nick, QByteArrayView text,
                                          qsizetype room);
@@ -112,6 +115,8 @@ private:
     };
 
     QByteArray fold(const QByteArray& nick) const;
+    bool isContact(const QByteArray& nick) const;
+    bool unreadable(const QByteArray& nick);
     // The contact's key, read from the store at its first use.
     Keyed* keyed(const QByteArray& nick);
     void finish(const QByteArray& nick, const QByteArray& ourPublic, const QByteArray& theirPublic,
@@ -126,6 +131,8 @@ private:
     // By the nick as the server folds it.
     QHash<QByteArray, std::shared_ptr<Keyed>> m_keyed;
     QHash<QByteArray, bool> m_looked; // nicks whose stored key was read (found or not)
+    // Stored records whose key could not be read, without it: nothing goes to these nicks.
+    QHash<QByteArray, StoredFishKey> m_unreadable;
     QHash<QByteArray, std::shared_ptr<Exchange>> m_exchanges;
     QHash<QByteArray, std::shared_ptr<Offer>> m_offers;
     // When the user last declined each nick's exchange: asking again at once is not asked.

@@ -8,6 +8,8 @@
 #include "peer/chat_host.h"
 #include "peer/texts.h"
 
+#include <algorithm>
+
 namespace peer {
 
 bool FishChats::sendNotice(const QByteArray& nick, const QByteArray& text)
@@ -108,7 +110,16 @@ void FishChats::takeNotice(const QByteArray& sender, QByteArrayView text)
                 .arg(who));
         return;
     }
-    if (!m_offers.contains(folded) && m_offers.size() >= kMaxOffers) {
+    // A second offer while the first is still being asked about only replaces its key: it
+    // neither takes another place nor waits longer.
+    if (const auto waiting = m_offers.constFind(folded); waiting != m_offers.constEnd()) {
+        (*waiting)->init = *message;
+        return;
+    }
+    const bool contact = isContact(sender);
+    const auto strangers = std::count_if(m_offers.cbegin(), m_offers.cend(),
+                                         [](const auto& offer) { return !offer->contact; });
+    if (!contact && strangers >= kMaxOffers) {
         diag::DebugLog(
             QStringLiteral("A key exchange from %1 was dropped: too many wait for an answer")
                 .arg(who));
@@ -117,12 +128,18 @@ void FishChats::takeNotice(const QByteArray& sender, QByteArrayView text)
     auto offer = std::make_shared<Offer>();
     offer->nick = sender;
     offer->init = *message;
+    offer->contact = contact;
     offer->timer.reset(expiry(folded, true));
-    const bool asked = m_offers.contains(folded);
     m_offers.insert(folded, offer);
-    // A second offer while the first is still being asked about only replaces its key.
-    if (!asked)
-        emit exchangeOffered(sender);
+    emit exchangeOffered(sender);
+}
+
+bool FishChats::isContact(const QByteArray& nick) const
+{
+    const QList<QByteArray> contacts = m_host.contactNicks();
+    return std::any_of(contacts.cbegin(), contacts.cend(), [&](const QByteArray& contact) {
+        return m_host.nicks().same(contact, nick, NickRule::Unsaid::IgnoreAsciiCase);
+    });
 }
 
 bool FishChats::hasOffer(const QByteArray& nick) const

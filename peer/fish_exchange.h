@@ -21,6 +21,7 @@ struct FishChats::Offer
 {
     QByteArray nick;
     dh1080::KeyExchange init;
+    bool contact = false; // not held to the bound on strangers' offers
     std::unique_ptr<QTimer> timer;
 };
 

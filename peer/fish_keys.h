@@ -17,12 +17,15 @@ struct FishStatus
     bool verified = false;
     bool typed = false;      // the user typed the key: there is no exchange to compare
     bool exchanging = false; // our key exchange waits for the contact's answer
-    QString comparison;      // the short authentication string of the exchange, when there was one
+    // A key is stored but cannot be read now: nothing goes to the contact, in clear or sealed.
+    bool unreadable = false;
+    QString comparison; // the short authentication string of the exchange, when there was one
 
     bool operator==(const FishStatus& o) const
     {
         return keyed == o.keyed && mode == o.mode && verified == o.verified && typed == o.typed
-               && exchanging == o.exchanging && comparison == o.comparison;
+               && exchanging == o.exchanging && unreadable == o.unreadable
+               && comparison == o.comparison;
     }
     bool operator!=(const FishStatus& o) const { return !(*this == o); }
 };
@@ -57,6 +60,9 @@ class FishKeyStore
 {
 public:
     virtual ~FishKeyStore() = default;
+    // Nothing only when nothing is stored for `nick`. A record whose key text cannot be read now
+    // (the secret service is locked, failing or holds no copy, or the record is damaged) comes
+    // back with an empty key: the chats with `nick` are encrypted all the same.
     virtual std::optional<StoredFishKey> find(const QByteArray& nick) = 0;
     virtual bool save(const QByteArray& nick, const StoredFishKey& key) = 0;
     // True also when there was none.

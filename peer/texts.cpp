@@ -193,6 +193,8 @@ QString nickText(const QByteArray& nick)
 
 QString status(const FishStatus& status)
 {
+    if (status.unreadable && !status.keyed)
+        return tr("Encryption key unreadable, nothing is sent");
     if (!status.keyed)
         return status.exchanging ? tr("Not encrypted, key exchange waiting") : tr("Not encrypted");
     const QString how = tr("Encrypted (%1)").arg(modeName(status.mode));
@@ -233,6 +235,15 @@ QString exchangeNotSent()
 QString keyNotStored()
 {
     return tr("The key could not be stored; it holds until the program ends");
+}
+
+QString notSentKeyUnreadable()
+{
+    return tr("Not sent: this chat is encrypted, but its key cannot be read (the desktop's secret "
+              "service is locked or failing, or the stored key is damaged), and nothing goes to "
+              "this contact in clear. Unlock the secret service and start Kivvo again, or give "
+              "the chat a new key with \"Encrypt this chat\" or \"Set key...\"; \"Stop "
+              "encrypting\" writes in clear from then on");
 }
 
 QString keyChangedUnverified()
@@ -279,8 +290,12 @@ QString offerTitle()
     return tr("Encrypted Chat");
 }
 
-QString offerQuestion(const QByteArray& nick)
+QString offerQuestion(const QByteArray& nick, bool replacesVerified)
 {
+    if (replacesVerified)
+        return tr("%1 wants to encrypt your chat with a new key. Accepting replaces your "
+                  "verified key; the new one is not verified until you compare keys again")
+            .arg(nickText(nick));
     return tr("%1 wants to encrypt your chat").arg(nickText(nick));
 }
 
@@ -313,7 +328,9 @@ QString compareTitle()
 QString compareQuestion(const QByteArray& nick, const QString& comparison)
 {
     return tr("Read this to %1 by voice or another channel, and have them read theirs:\n\n%2\n\n"
-              "Do both show the same?")
+              "A matching key keeps others from reading the chat, but FiSH cannot tell whether a "
+              "line arrived whole: one that lost its first 8 bytes, or was cut after any 8, still "
+              "reads as an encrypted line.\n\nDo both show the same?")
         .arg(nickText(nick), comparison);
 }
 

@@ -92,6 +92,8 @@ QString exchangeStarted(const QByteArray& nick);
 QString exchangeUnanswered(const QByteArray& nick);
 QString exchangeNotSent();
 QString keyNotStored();
+// A line the user typed to a contact whose stored key cannot be read: refused, and what to do.
+QString notSentKeyUnreadable();
 QString keyChangedUnverified();
 QString encryptedWith(FishMode mode, const QString& comparison);
 QString keyTyped(FishMode mode);
@@ -101,7 +103,8 @@ QString verifiedOverLink();
 QString checkMismatch(const QByteArray& nick);
 // The question put when a contact starts a key exchange.
 QString offerTitle();
-QString offerQuestion(const QByteArray& nick);
+// `replacesVerified`: the chat has a verified key, which a Yes replaces.
+QString offerQuestion(const QByteArray& nick, bool replacesVerified = false);
 QString offerDetails();
 // The user's own actions.
 QString keyEntryTitle();

@@ -137,6 +137,67 @@ TEST_F(FishTest, TheAwayReplyToAKeyedContactIsEncrypted)
     ASSERT_TRUE(shows("<alice> back at five"));
 }
 
+TEST_F(FishTest, AContactWhoseKeyCannotBeReadIsNeverWrittenToInClear)
+{
+    config::Settings settings = core->program->settings();
+    settings.away = "back at five";
+    settings.awayset = true;
+    core->program->applySettings(settings);
+    // The store's records as this run finds them: the key text kept in a secret service that
+    // has none for it (or is out of reach), a mode alone, and a damaged record.
+    const std::pair<QByteArray, QByteArray> records[] = {
+        {"bob", "cbc 1 " + QByteArray(32, '\x11').toHex() + " "},
+        {"carol", "ecb 0 - "},
+        {"dave", "cbc 1 damaged"},
+    };
+    for (const auto& [nick, record] : records) {
+        ASSERT_TRUE(core->program->store().setChatKey(nick, record));
+        core->program->fish().rereadKeys();
+        core->program->chats().openChat(nick);
+        peer::ChatWindow* window = core->chatWith(nick, false);
+        ASSERT_TRUE(window);
+        EXPECT_EQ(window->protectionLabel()->text(), "Encryption key unreadable, nothing is sent");
+        window->input()->setText(QStringLiteral("pay 500 EUR"));
+        window->send();
+        ASSERT_TRUE(waitFor([&] { return window->viewText().contains("Not sent: this chat is"); }))
+            << nick.constData();
+        EXPECT_FALSE(window->viewText().contains("pay 500 EUR"));
+        // Nor does the away reply go to them.
+        server.send(":" + nick + "!u@h PRIVMSG alice :are you there?\r\n");
+        ASSERT_TRUE(linesRead(nick));
+        EXPECT_FALSE(server.received().contains("PRIVMSG " + nick + " :")) << nick.constData();
+    }
+    EXPECT_FALSE(server.received().contains("pay 500 EUR"));
+    EXPECT_FALSE(server.received().contains("back at five"));
+}
+
+TEST_F(FishTest, AnOfferOverAVerifiedKeySaysThatAcceptingReplacesIt)
+{
+    ASSERT_TRUE(core->program->store().setChatKey("bob", "cbc 1 " + QByteArray(32, '\x11').toHex()
+                                                             + " verified key"));
+    core->program->fish().rereadKeys();
+    ASSERT_TRUE(core->program->fish().status("bob").verified);
+    prompter->answers = {false};
+    const auto bob = peer::dh1080::makeKeyPair();
+    server.send(":bob!b@h NOTICE alice :"
+                + peer::dh1080::keyExchangeText(peer::dh1080::Step::Init, bob->publicKey, true)
+                + "\r\n");
+    ASSERT_TRUE(waitFor([&] { return prompter->questions.size() == 1; }));
+    EXPECT_EQ(prompter->questions[0].text,
+              "bob wants to encrypt your chat with a new key. Accepting replaces your verified "
+              "key; the new one is not verified until you compare keys again");
+    EXPECT_TRUE(core->program->fish().status("bob").verified);
+
+    // Where the user decides to trust the key, the limits of FiSH are said.
+    core->program->chats().openChat("bob");
+    emit core->program->chats().comparisonRequested("bob", bobsWindow());
+    ASSERT_EQ(prompter->questions.size(), 2u);
+    EXPECT_TRUE(prompter->questions[1].text.contains(
+        "FiSH cannot tell whether a line arrived whole: one that lost its first 8 bytes, or was "
+        "cut after any 8, still reads as an encrypted line."))
+        << prompter->questions[1].text.toStdString();
+}
+
 TEST_F(FishTest, ADeclinedExchangeLeavesTheChatInClear)
 {
     prompter->answers = {false};

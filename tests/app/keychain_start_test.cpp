@@ -9,6 +9,7 @@
 #include "tests/support/program_core.h"
 #include "tests/support/wait_for.h"
 
+#include <QLineEdit>
 #include <gtest/gtest.h>
 
 namespace {
@@ -67,6 +68,32 @@ TEST_F(KeychainStartTest, AnOlderStoresPasswordMovesAndStillReachesTheServer)
         [&] { return server.connectionCount() == 2 && server.received(1).contains("USER "); },
         test::kKeyringWaitMs));
     EXPECT_TRUE(server.received(1).startsWith("CAP LS 302\r\nPASS old pw\r\n"));
+}
+
+TEST_F(KeychainStartTest, AChatKeyTheServiceDoesNotHoldIsNeverReplacedByClearText)
+{
+    // An earlier run moved bob's key text into the service, which holds none now.
+    server.setWelcoming(true);
+    test::CoreOptions options;
+    options.serverPort = server.port();
+    options.contacts = {"bob"};
+    options.start = false;
+    test::ProgramCore core(options);
+    ASSERT_TRUE(
+        core.temp.store().setChatKey("bob", "cbc 1 " + QByteArray(32, '\x11').toHex() + " "));
+    core.window().show();
+    core.program->start();
+    ASSERT_TRUE(waitFor([&] { return core.program->secrets().isLoaded(); }, test::kKeyringWaitMs));
+    ASSERT_TRUE(waitFor([&] { return server.received(0).contains("USER "); }));
+    core.program->chats().openChat("bob");
+    peer::ChatWindow* window = core.chatWith("bob", false);
+    ASSERT_TRUE(window);
+    window->input()->setText(QStringLiteral("pay 500 EUR"));
+    window->send();
+    ASSERT_TRUE(waitFor([&] { return window->viewText().contains("Not sent: this chat is"); }));
+    server.send("PING :after\r\n");
+    ASSERT_TRUE(waitFor([&] { return server.received(0).contains("PONG :after\r\n"); }));
+    EXPECT_FALSE(server.received(0).contains("PRIVMSG bob"));
 }
 
 } // namespace

@@ -328,6 +328,34 @@ TEST(FishOpen, OnlyPaddingMayFollowTheTextAndAnUnsetKeyOpensNothing)
     EXPECT_TRUE(peer::sealFishText(unset, FishMode::Ecb, "text").isEmpty());
 }
 
+// FiSH carries no integrity check, as the texts tell the user: a line whose first block was
+// dropped, or that was cut after a block, still opens as an encrypted line.
+TEST(FishOpen, ALineShortenedByWholeBlocksStillOpens)
+{
+    const peer::FishKey key = keyFor("fishkey");
+    const QByteArray text = "pay alice 500 EUR, not 5000"; // 27 bytes: four blocks
+    const QByteArray ecb = peer::sealFishText(key, FishMode::Ecb, text).mid(4);
+    ASSERT_EQ(ecb.size(), 4 * 12);
+    const QByteArray cbc =
+        QByteArray::fromBase64(peer::sealFishText(key, FishMode::Cbc, text).mid(5));
+    ASSERT_EQ(cbc.size(), 5 * 8);
+    const struct
+    {
+        QByteArray message;
+        QByteArray opens;
+    } cases[] = {
+        {"+OK " + ecb.mid(12), text.mid(8)},
+        {"+OK " + ecb.first(36), text.first(24)},
+        {"+OK *" + cbc.mid(8).toBase64(), text.mid(8)}, // the first block stands as the IV
+        {"+OK *" + cbc.first(32).toBase64(), text.first(24)},
+    };
+    for (const auto& c : cases) {
+        const peer::OpenedFishText opened = peer::openFishText(key, c.message);
+        EXPECT_EQ(opened.status, Status::Opened) << c.message.constData();
+        EXPECT_EQ(opened.text, c.opens);
+    }
+}
+
 TEST(FishMessage, RecognisesTheFormWhateverTheKey)
 {
     const struct
