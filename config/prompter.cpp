@@ -5,12 +5,15 @@
 
 #include <QAbstractButton>
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QFileDialog>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPointer>
 #include <QScreen>
 
 #include <algorithm>
+#include <memory>
 
 namespace config {
 
@@ -43,18 +46,31 @@ protected:
     }
 };
 
-// A Yes/No box that a stray keystroke cannot answer Yes: it shows without taking the keyboard
-// from the window the user types in, Enter and Escape mean No, and Yes has no mnemonic (a
-// plain "y" typed into the box would otherwise press it).
-bool askCarefully(QMessageBox& box)
+// A Yes/No box that a stray keystroke cannot answer Yes: Enter and Escape mean No, and Yes has
+// no mnemonic (a plain "y" typed into the box would otherwise press it). It never takes the
+// keyboard from the window the user types in: it is not modal (a window manager hands the
+// keyboard to a modal box, and Qt asks it to), it shows without activating (Qt then maps it with
+// _NET_WM_USER_TIME 0, which tells the window manager not to focus it), and it waits for its
+// answer in a loop of its own, so that every other window takes input meanwhile. The answer
+// counts once the user turns to the box; a box whose owner went away is answered No.
+bool askCarefully(std::unique_ptr<QMessageBox> made)
 {
-    box.setAttribute(Qt::WA_ShowWithoutActivating);
-    box.button(QMessageBox::Yes)->setText(QCoreApplication::translate("config", "Yes"));
-    box.setDefaultButton(QMessageBox::No);
-    box.setEscapeButton(QMessageBox::No);
-    box.button(QMessageBox::No)->setFocus();
-    showAsPlainText(box);
-    return box.exec() == QMessageBox::Yes;
+    const QPointer<QMessageBox> box = made.release();
+    box->setWindowModality(Qt::NonModal);
+    box->setAttribute(Qt::WA_ShowWithoutActivating);
+    box->button(QMessageBox::Yes)->setText(QCoreApplication::translate("config", "Yes"));
+    box->setDefaultButton(QMessageBox::No);
+    box->setEscapeButton(QMessageBox::No);
+    box->button(QMessageBox::No)->setFocus();
+    showAsPlainText(*box);
+    QEventLoop answered;
+    QObject::connect(box, &QDialog::finished, &answered, &QEventLoop::quit);
+    QObject::connect(box, &QObject::destroyed, &answered, &QEventLoop::quit);
+    box->show();
+    answered.exec();
+    const bool yes = box && box->result() == QMessageBox::Yes;
+    delete box.data();
+    return yes;
 }
 
 } // namespace
@@ -94,17 +110,18 @@ void WidgetPrompter::showNotice(QWidget* owner, const QString& title, const QStr
 
 bool WidgetPrompter::ask(QWidget* owner, const Question& question)
 {
-    CentredBox box(QMessageBox::Question, question.title, question.text,
-                   QMessageBox::Yes | QMessageBox::No, owner);
-    box.setInformativeText(question.informative);
-    return askCarefully(box);
+    auto box = std::make_unique<CentredBox>(QMessageBox::Question, question.title, question.text,
+                                            QMessageBox::Yes | QMessageBox::No, owner);
+    box->setInformativeText(question.informative);
+    return askCarefully(std::move(box));
 }
 
 bool WidgetPrompter::askWarning(QWidget* owner, const QString& title, const QString& text)
 {
-    CentredBox box(QMessageBox::Warning, title, text, QMessageBox::Yes | QMessageBox::No, owner);
-    box.setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-    return askCarefully(box);
+    auto box = std::make_unique<CentredBox>(QMessageBox::Warning, title, text,
+                                            QMessageBox::Yes | QMessageBox::No, owner);
+    box->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    return askCarefully(std::move(box));
 }
 
 std::optional<QString> WidgetPrompter::browseForFile(QWidget* owner)
