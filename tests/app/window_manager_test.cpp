@@ -44,9 +44,9 @@ protected:
         ASSERT_TRUE(wm.isRunning()) << "openbox did not start";
         test::CoreOptions options;
         options.nick = "bob";
-        options.contacts = {"alice"};
+        options.contacts = {"alice", "carol"};
         connect(options);
-        ASSERT_TRUE(showOnline({"alice"}));
+        ASSERT_TRUE(showOnline({"alice", "carol"}));
         server.send(":alice!a@example.org PRIVMSG bob :are you bringing the slides?\r\n");
         ASSERT_TRUE(waitFor([&] { return core->chat(0) != nullptr; }));
         chat = core->chat(0);
@@ -74,6 +74,24 @@ protected:
     test::WindowManager wm;
     peer::ChatWindow* chat = nullptr;
 };
+
+// A window manager gives the keyboard to every new window that does not ask it not to.
+TEST_F(UnderAWindowManager, ChatsThatOthersOpenLeaveTheKeyboardWhereTheUserTypes)
+{
+    ASSERT_TRUE(typeInChat());
+    ASSERT_TRUE(typed("see you ", "see you "));
+    for (const QByteArray nick : {"carol", "zed"})
+        server.send(":" + nick + "!u@example.org PRIVMSG bob :hello, are you there?\r\n");
+    ASSERT_TRUE(waitFor([&] { return core->chat(2) != nullptr; }));
+    for (QWidget* opened : {core->chat(1), core->chat(2)}) {
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(opened));
+        EXPECT_EQ(test::userTime(opened->winId()), std::optional<quint64>(0));
+    }
+    EXPECT_TRUE(typed("at eight", "see you at eight"))
+        << "the chat reads \"" << chat->input()->text().toStdString() << "\"";
+    EXPECT_TRUE(typingInChat());
+    EXPECT_EQ(test::activeXWindow(), chat->winId());
+}
 
 // With the box modal and handed the keyboard, "no thanks" answered it: the "n" pressed No (its
 // mnemonic) and the sentence bob was typing was lost.
