@@ -48,16 +48,12 @@ protected:
 
 // A Yes/No box that a stray keystroke cannot answer Yes: Enter and Escape mean No, and Yes has
 // no mnemonic (a plain "y" typed into the box would otherwise press it). It never takes the
-// keyboard from the window the user types in: it is not modal (a window manager hands the
-// keyboard to a modal box, and Qt asks it to), it shows without activating (Qt then maps it with
-// _NET_WM_USER_TIME 0, which tells the window manager not to focus it), and it waits for its
-// answer in a loop of its own, so that every other window takes input meanwhile. The answer
-// counts once the user turns to the box; a box whose owner went away is answered No.
+// keyboard from the window the user types in, and it waits for its answer in a loop of its own,
+// so that every other window takes input meanwhile. The answer counts once the user turns to
+// the box; a box whose owner went away is answered No.
 bool askCarefully(std::unique_ptr<QMessageBox> made)
 {
     const QPointer<QMessageBox> box = made.release();
-    box->setWindowModality(Qt::NonModal);
-    box->setAttribute(Qt::WA_ShowWithoutActivating);
     box->button(QMessageBox::Yes)->setText(QCoreApplication::translate("config", "Yes"));
     box->setDefaultButton(QMessageBox::No);
     box->setEscapeButton(QMessageBox::No);
@@ -66,7 +62,7 @@ bool askCarefully(std::unique_ptr<QMessageBox> made)
     QEventLoop answered;
     QObject::connect(box, &QDialog::finished, &answered, &QEventLoop::quit);
     QObject::connect(box, &QObject::destroyed, &answered, &QEventLoop::quit);
-    box->show();
+    showWithoutTakingKeyboard(*box);
     answered.exec();
     const bool yes = box && box->result() == QMessageBox::Yes;
     delete box.data();
@@ -84,6 +80,14 @@ void showAsPlainText(QMessageBox& box)
         label->setTextFormat(Qt::PlainText);
         label->setOpenExternalLinks(false);
     }
+}
+
+void showWithoutTakingKeyboard(QDialog& box)
+{
+    box.setWindowModality(Qt::NonModal);
+    // Qt reads it when it makes the native window, and then maps that with a user time of 0.
+    box.setAttribute(Qt::WA_ShowWithoutActivating);
+    box.show();
 }
 
 std::optional<QString> WidgetPrompter::getInput(QWidget* owner, const InputRequest& request)

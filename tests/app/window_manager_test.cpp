@@ -2,6 +2,7 @@
 // types, whatever the network brings. Without a window manager nobody hands the keyboard to a
 // new window, so the other desktop tests cannot tell a box that would take it from one that
 // does not.
+#include "app/command_table.h"
 #include "config/prompter.h"
 #include "tests/support/connected_program.h"
 #include "tests/support/window_manager.h"
@@ -91,6 +92,28 @@ TEST_F(UnderAWindowManager, ChatsThatOthersOpenLeaveTheKeyboardWhereTheUserTypes
         << "the chat reads \"" << chat->input()->text().toStdString() << "\"";
     EXPECT_TRUE(typingInChat());
     EXPECT_EQ(test::activeXWindow(), chat->winId());
+}
+
+// The answer to a query comes when the peer chooses, often while the user types elsewhere: a
+// box shown with open() is modal to the main window, and the window manager gave it the keyboard.
+TEST_F(UnderAWindowManager, AReplyBoxLeavesTheKeyboardWhereTheUserTypes)
+{
+    core->program->commands().run(app::Command::Version, QByteArray("alice"));
+    ASSERT_TRUE(
+        waitFor([&] { return server.received().contains("PRIVMSG alice :\x01VERSION\x01\r\n"); }));
+    ASSERT_TRUE(typeInChat());
+    ASSERT_TRUE(typed("see you ", "see you "));
+    server.send(":alice!a@example.org NOTICE bob :\x01VERSION irssi 1.4\x01\r\n");
+    ASSERT_TRUE(waitFor([&] { return shownBox() != nullptr; }));
+    QMessageBox* box = shownBox();
+    EXPECT_EQ(box->windowTitle(), "Version Reply");
+    EXPECT_EQ(test::userTime(box->winId()), std::optional<quint64>(0));
+    EXPECT_TRUE(typed("at eight", "see you at eight"))
+        << "the chat reads \"" << chat->input()->text().toStdString() << "\"";
+    EXPECT_TRUE(typingInChat());
+    EXPECT_EQ(test::activeXWindow(), chat->winId());
+    // Typing in the main window's list is not blocked either.
+    EXPECT_EQ(box->windowModality(), Qt::NonModal);
 }
 
 // With the box modal and handed the keyboard, "no thanks" answered it: the "n" pressed No (its
