@@ -120,8 +120,7 @@ TEST_F(UnderAWindowManager, AReplyBoxLeavesTheKeyboardWhereTheUserTypes)
 // mnemonic) and the sentence bob was typing was lost.
 TEST_F(UnderAWindowManager, AnOfferArrivingWhileTheUserTypesTakesNothingFromHim)
 {
-    config::WidgetPrompter boxes;
-    core->prompter->boxes = &boxes;
+    core->prompter->boxes = std::make_unique<config::WidgetPrompter>();
     ASSERT_TRUE(typeInChat());
     const QString before = "I was saying ";
     ASSERT_TRUE(typed(before, before));
@@ -156,14 +155,14 @@ TEST_F(UnderAWindowManager, AnOfferArrivingWhileTheUserTypesTakesNothingFromHim)
     });
     poll.start();
     // A box left open when the test fails is closed, so that the test ends.
-    QTimer::singleShot(30000, &poll, [] {
+    QTimer::singleShot(20000, &poll, [] {
         if (QMessageBox* box = shownBox())
             box->done(QMessageBox::No);
     });
     server.send(":alice!a@example.org PRIVMSG bob :\x01"
                 "DCC SEND slides.pdf 2130706433 5000 1024\x01\r\n");
     // Yes goes on to ask where the file should go.
-    ASSERT_TRUE(waitFor([&] { return asked && !shownBox(); }, 20000));
+    ASSERT_TRUE(waitFor([&] { return asked && !shownBox(); }, 25000));
     EXPECT_TRUE(waitFor([&] { return !core->prompter->requests.empty(); }));
     EXPECT_EQ(core->prompter->questionTitles(), std::vector<QString>{"Accept File?"});
 }

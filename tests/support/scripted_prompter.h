@@ -4,6 +4,7 @@
 
 #include <deque>
 #include <functional>
+#include <memory>
 #include <vector>
 
 namespace test {
@@ -63,7 +64,7 @@ public:
     // nested event loop, and so may this.
     std::function<void()> onAsk;
     // When set, the questions are put to it (the real boxes, on a desktop) instead of the script.
-    config::Prompter* boxes = nullptr;
+    std::unique_ptr<config::Prompter> boxes;
     using config::Prompter::ask;
     bool ask(QWidget* owner, const config::Question& question) override
     {
