@@ -29,8 +29,9 @@ QMessageBox* plainBox(QMessageBox::Icon icon, const QString& title, const QStrin
 
 void MainWindow::showWhois(const QString& text)
 {
-    // Not modal: a box left open must not hold up the lines behind it.
-    plainBox(QMessageBox::NoIcon, tr("Whois Reply"), text, this)->open();
+    // Not modal: a box left open must not hold up the lines behind it, nor take the keyboard.
+    config::showWithoutTakingKeyboard(
+        *plainBox(QMessageBox::NoIcon, tr("Whois Reply"), text, this));
 }
 
 void MainWindow::showCtcpReply(irc::CtcpCode code, const QString& title, const QString& text)
@@ -46,7 +47,7 @@ void MainWindow::showCtcpReply(irc::CtcpCode code, const QString& title, const Q
     m_replyBoxes.markOpen(code);
     QMessageBox* box = plainBox(QMessageBox::Information, title, text, this);
     connect(box, &QDialog::finished, this, [this, code] { m_replyBoxes.markClosed(code); });
-    box->open();
+    config::showWithoutTakingKeyboard(*box);
 }
 
 void MainWindow::showAbout()

@@ -5,12 +5,15 @@
 
 #include <QAbstractButton>
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QFileDialog>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPointer>
 #include <QScreen>
 
 #include <algorithm>
+#include <memory>
 
 namespace config {
 
@@ -43,18 +46,27 @@ protected:
     }
 };
 
-// A Yes/No box that a stray keystroke cannot answer Yes: it shows without taking the keyboard
-// from the window the user types in, Enter and Escape mean No, and Yes has no mnemonic (a
-// plain "y" typed into the box would otherwise press it).
-bool askCarefully(QMessageBox& box)
+// A Yes/No box that a stray keystroke cannot answer Yes: Enter and Escape mean No, and Yes has
+// no mnemonic (a plain "y" typed into the box would otherwise press it). It never takes the
+// keyboard from the window the user types in, and it waits for its answer in a loop of its own,
+// so that every other window takes input meanwhile. The answer counts once the user turns to
+// the box; a box whose owner went away is answered No.
+bool askCarefully(std::unique_ptr<QMessageBox> made)
 {
-    box.setAttribute(Qt::WA_ShowWithoutActivating);
-    box.button(QMessageBox::Yes)->setText(QCoreApplication::translate("config", "Yes"));
-    box.setDefaultButton(QMessageBox::No);
-    box.setEscapeButton(QMessageBox::No);
-    box.button(QMessageBox::No)->setFocus();
-    showAsPlainText(box);
-    return box.exec() == QMessageBox::Yes;
+    const QPointer<QMessageBox> box = made.release();
+    box->button(QMessageBox::Yes)->setText(QCoreApplication::translate("config", "Yes"));
+    box->setDefaultButton(QMessageBox::No);
+    box->setEscapeButton(QMessageBox::No);
+    box->button(QMessageBox::No)->setFocus();
+    showAsPlainText(*box);
+    QEventLoop answered;
+    QObject::connect(box, &QDialog::finished, &answered, &QEventLoop::quit);
+    QObject::connect(box, &QObject::destroyed, &answered, &QEventLoop::quit);
+    showWithoutTakingKeyboard(*box);
+    answered.exec();
+    const bool yes = box && box->result() == QMessageBox::Yes;
+    delete box.data();
+    return yes;
 }
 
 } // namespace
@@ -68,6 +80,14 @@ void showAsPlainText(QMessageBox& box)
         label->setTextFormat(Qt::PlainText);
         label->setOpenExternalLinks(false);
     }
+}
+
+void showWithoutTakingKeyboard(QDialog& box)
+{
+    box.setWindowModality(Qt::NonModal);
+    // Qt reads it when it makes the native window, and then maps that with a user time of 0.
+    box.setAttribute(Qt::WA_ShowWithoutActivating);
+    box.show();
 }
 
 std::optional<QString> WidgetPrompter::getInput(QWidget* owner, const InputRequest& request)
@@ -94,17 +114,18 @@ void WidgetPrompter::showNotice(QWidget* owner, const QString& title, const QStr
 
 bool WidgetPrompter::ask(QWidget* owner, const Question& question)
 {
-    CentredBox box(QMessageBox::Question, question.title, question.text,
-                   QMessageBox::Yes | QMessageBox::No, owner);
-    box.setInformativeText(question.informative);
-    return askCarefully(box);
+    auto box = std::make_unique<CentredBox>(QMessageBox::Question, question.title, question.text,
+                                            QMessageBox::Yes | QMessageBox::No, owner);
+    box->setInformativeText(question.informative);
+    return askCarefully(std::move(box));
 }
 
 bool WidgetPrompter::askWarning(QWidget* owner, const QString& title, const QString& text)
 {
-    CentredBox box(QMessageBox::Warning, title, text, QMessageBox::Yes | QMessageBox::No, owner);
-    box.setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-    return askCarefully(box);
+    auto box = std::make_unique<CentredBox>(QMessageBox::Warning, title, text,
+                                            QMessageBox::Yes | QMessageBox::No, owner);
+    box->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    return askCarefully(std::move(box));
 }
 
 std::optional<QString> WidgetPrompter::browseForFile(QWidget* owner)

@@ -8,6 +8,7 @@
 
 class QWidget;
 
+class QDialog;
 class QMessageBox;
 
 namespace config {
@@ -15,6 +16,12 @@ namespace config {
 // Every label of `box`, the informative one included (which would otherwise read markup and
 // follow links), shows its text as it is; for every box whose text may come from the network.
 void showAsPlainText(QMessageBox& box);
+
+// Shows `box` beside the window the user types in, never taking the keyboard from it: not modal
+// (a window manager hands the keyboard to a modal box, and Qt asks it to), and mapped with
+// _NET_WM_USER_TIME 0, which tells every EWMH window manager not to focus it. For every box
+// that the network brings up.
+void showWithoutTakingKeyboard(QDialog& box);
 
 // What the "Send a File" dialog was closed with.
 struct FileToSend

@@ -12,7 +12,7 @@ KIVVO_PACKAGES=(
     qt6-base-dev qt6-multimedia-dev libopus-dev libgtest-dev libyaml-cpp-dev libgmock-dev libsqlite3-dev libbenchmark-dev libssl-dev
     qtkeychain-qt6-dev libsecret-1-0 gnome-keyring
     clang libclang-rt-14-dev clang-tidy clang-format
-    xvfb xauth x11-utils libx11-dev xdotool imagemagick trayer pulseaudio pulseaudio-utils
+    xvfb xauth x11-utils libx11-dev xdotool openbox imagemagick trayer pulseaudio pulseaudio-utils
     ngircd inspircd weechat-headless weechat-plugins weechat-python weechat-scripts
     python3-pycryptodome znc irssi python3 sqlite3 hexchat hexchat-plugins hexchat-python3
     desktop-file-utils appstream dpkg-dev fonts-dejavu-core file dbus-daemon openssl espeak-ng

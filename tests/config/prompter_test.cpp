@@ -5,10 +5,15 @@
 
 #include <QAbstractButton>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 #include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
 
 namespace {
 
@@ -22,6 +27,24 @@ void expectPlainText(QMessageBox& box)
             continue; // the icon
         EXPECT_EQ(label->textFormat(), Qt::PlainText) << label->text().toStdString();
     }
+}
+
+// Answers the next question once its box shows. A question is not modal, so it is found among
+// the windows; whatever else shows up fails the test instead of hanging it.
+void whenAsked(std::function<void(QMessageBox&)> answer)
+{
+    QTimer::singleShot(0, qApp, [answer] {
+        for (QWidget* top : QApplication::topLevelWidgets()) {
+            auto* box = qobject_cast<QMessageBox*>(top);
+            if (box && box->isVisible()) {
+                answer(*box);
+                return;
+            }
+        }
+        ADD_FAILURE() << "no question shown";
+        if (auto* other = qobject_cast<QDialog*>(QApplication::activeModalWidget()))
+            other->done(QDialog::Rejected);
+    });
 }
 
 // Whether the box is still waiting for an answer a moment after `key`.
@@ -53,7 +76,7 @@ TEST(WidgetPrompter, NoKeystrokeAnswersAQuestionYes)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         bool shown = false;
-        test::whenShown<QMessageBox>([&](QMessageBox& box) {
+        whenAsked([&](QMessageBox& box) {
             shown = true;
             EXPECT_EQ(static_cast<QAbstractButton*>(box.defaultButton()),
                       box.button(QMessageBox::No));
@@ -69,10 +92,48 @@ TEST(WidgetPrompter, NoKeystrokeAnswersAQuestionYes)
     }
 }
 
+// A modal box blocked typing in every other window, and a window manager handed it the keyboard:
+// the user's next letters answered it. The question waits beside the other windows instead, and
+// counts once the user turns to it.
+TEST(WidgetPrompter, AQuestionLeavesTheOtherWindowsTakingInput)
+{
+    config::WidgetPrompter prompter;
+    QLineEdit elsewhere;
+    elsewhere.show();
+    bool shown = false;
+    whenAsked([&](QMessageBox& box) {
+        shown = true;
+        EXPECT_EQ(box.windowModality(), Qt::NonModal);
+        EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+        EXPECT_TRUE(box.testAttribute(Qt::WA_ShowWithoutActivating));
+        ASSERT_NE(box.windowHandle(), nullptr);
+        // What Qt reads to map the box with _NET_WM_USER_TIME 0 on X11.
+        EXPECT_TRUE(box.windowHandle()->property("_q_showWithoutActivating").toBool());
+        QTest::keyClicks(&elsewhere, "no thanks");
+        EXPECT_EQ(elsewhere.text(), "no thanks");
+        EXPECT_TRUE(box.isVisible());
+        box.button(QMessageBox::Yes)->click();
+    });
+    EXPECT_TRUE(prompter.ask(&elsewhere, {"Accept File?", "a file", {}}));
+    EXPECT_TRUE(shown);
+}
+
+// Now that the user can close other windows while a question waits, the window it was asked over
+// may go first: the question is then answered No, and nothing is freed twice.
+TEST(WidgetPrompter, AQuestionWhoseWindowClosesIsAnsweredNo)
+{
+    config::WidgetPrompter prompter;
+    auto owner = std::make_unique<QWidget>();
+    owner->show();
+    whenAsked([&](QMessageBox&) { owner.reset(); });
+    EXPECT_FALSE(prompter.ask(owner.get(), {"Accept File?", "a file", {}}));
+    EXPECT_EQ(owner, nullptr);
+}
+
 TEST(WidgetPrompter, YesIsAnsweredOnlyByTheButton)
 {
     config::WidgetPrompter prompter;
-    test::whenShown<QMessageBox>([](QMessageBox& box) { box.button(QMessageBox::Yes)->click(); });
+    whenAsked([](QMessageBox& box) { box.button(QMessageBox::Yes)->click(); });
     EXPECT_TRUE(prompter.ask(nullptr, {"Accept File?", "a file", {}}));
 }
 
@@ -80,7 +141,7 @@ TEST(WidgetPrompter, YesIsAnsweredOnlyByTheButton)
 TEST(WidgetPrompter, EveryBoxShowsItsTextsAsTheyAre)
 {
     config::WidgetPrompter prompter;
-    test::whenShown<QMessageBox>([](QMessageBox& box) {
+    whenAsked([](QMessageBox& box) {
         EXPECT_EQ(box.text(), kHostile);
         EXPECT_EQ(box.informativeText(), "Address of " + kHostile);
         expectPlainText(box);
@@ -88,7 +149,7 @@ TEST(WidgetPrompter, EveryBoxShowsItsTextsAsTheyAre)
     });
     prompter.ask(nullptr, {"Accept File?", kHostile, "Address of " + kHostile});
 
-    test::whenShown<QMessageBox>([](QMessageBox& box) {
+    whenAsked([](QMessageBox& box) {
         EXPECT_EQ(box.text(), kHostile);
         EXPECT_EQ(static_cast<QAbstractButton*>(box.defaultButton()), box.button(QMessageBox::No));
         expectPlainText(box);

@@ -4,6 +4,7 @@
 
 #include <deque>
 #include <functional>
+#include <memory>
 #include <vector>
 
 namespace test {
@@ -62,10 +63,14 @@ public:
     // Runs while a question is open, as a user would take time to answer: a real box runs a
     // nested event loop, and so may this.
     std::function<void()> onAsk;
+    // When set, the questions are put to it (the real boxes, on a desktop) instead of the script.
+    std::unique_ptr<config::Prompter> boxes;
     using config::Prompter::ask;
-    bool ask(QWidget*, const config::Question& question) override
+    bool ask(QWidget* owner, const config::Question& question) override
     {
         questions.push_back({question.title, question.text, question.informative});
+        if (boxes)
+            return boxes->ask(owner, question);
         if (onAsk)
             onAsk();
         if (answers.empty())
