@@ -130,10 +130,12 @@ void OfferInbox::receive(const irc::DccOffer& offer)
 
 void OfferInbox::askChat(const irc::DccOffer& offer)
 {
-    if (m_prompter.ask(m_owner, {tr("Accept DCC Chat?"),
-                                 tr("User \"%1\" wants to DCC chat (secure chat) with you.  Do "
-                                    "you want to accept?")
-                                     .arg(nickText(offer.sender)),
+    // "Secure" only for a private offer: a plain one carries its lines in clear.
+    const QString question =
+        offer.secure ? tr("User \"%1\" wants to DCC chat (secure chat) with you.  Do you want to "
+                          "accept?")
+                     : tr("User \"%1\" wants to DCC chat with you.  Do you want to accept?");
+    if (m_prompter.ask(m_owner, {tr("Accept DCC Chat?"), question.arg(nickText(offer.sender)),
                                  whereText(offer)}))
         m_chats.acceptOffer(offer);
 }

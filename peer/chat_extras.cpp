@@ -118,15 +118,14 @@ void ChatSessions::showHistory(const QByteArray& nick, const QList<irc::HistoryL
         const bool ours =
             m_host.nicks().same(line.sender, m_host.nickInUse(), NickRule::Unsaid::IgnoreAsciiCase);
         QByteArray text = line.text;
+        bool unprotected = false;
         // Our own lines of an encrypted chat went out sealed with the same key.
         if (m_fish) {
             const FishChats::Incoming opened = m_fish->incoming(nick, text);
-            const QByteArray mark = fishText::lineMark(opened.protection);
-            text = mark.isEmpty()          ? opened.text
-                   : opened.text.isEmpty() ? mark
-                                           : mark + ' ' + opened.text;
+            text = fishText::markedText(opened.protection, opened.text);
+            unprotected = fishText::isUnprotected(opened.protection);
         }
-        window->lineArrived(text, ours, line.time);
+        window->lineArrived(text, ours, line.time, unprotected);
     }
     if (opened)
         emit chatStartedByPeer(nick);

@@ -215,6 +215,17 @@ QByteArray lineMark(LineProtection protection)
     return {};
 }
 
+QByteArray markedText(LineProtection protection, const QByteArray& text)
+{
+    const QByteArray mark = lineMark(protection);
+    return mark.isEmpty() ? text : text.isEmpty() ? mark : mark + ' ' + text;
+}
+
+bool isUnprotected(LineProtection protection)
+{
+    return protection == LineProtection::Clear || protection == LineProtection::Undecryptable;
+}
+
 QString exchangeStarted(const QByteArray& nick)
 {
     return tr("Key exchange sent to %1; waiting for their answer").arg(nickText(nick));

@@ -132,8 +132,8 @@ TEST_F(DccTest, AcceptsAChatOfferAndConnectsToIt)
     ASSERT_TRUE(waitFor([&] { return listener.hasPendingConnections(); }));
     ASSERT_EQ(prompter->questions.size(), 1u);
     EXPECT_EQ(prompter->questions[0].title, "Accept DCC Chat?");
-    EXPECT_EQ(prompter->questions[0].text, "User \"bob\" wants to DCC chat (secure chat) with "
-                                           "you.  Do you want to accept?");
+    EXPECT_EQ(prompter->questions[0].text,
+              "User \"bob\" wants to DCC chat with you.  Do you want to accept?");
     QTcpSocket* bob = listener.nextPendingConnection();
     ASSERT_EQ(records().CountRecords(), 1);
     peer::ChatSession* record = records().at(0);
@@ -144,6 +144,30 @@ TEST_F(DccTest, AcceptsAChatOfferAndConnectsToIt)
     EXPECT_EQ(chat->transcript(), "Connection established.\r\n");
     bob->write("over the link\n");
     EXPECT_TRUE(waitFor([&] { return chat->transcript().contains("<bob> over the link\r\n"); }));
+}
+
+// Only a private offer is called secure; a plain one carries its lines in clear.
+TEST_F(DccTest, TheChatQuestionSaysSecureOnlyForAPrivateOffer)
+{
+    const struct
+    {
+        QByteArray kind;
+        QString question;
+    } cases[] = {
+        {"CHAT chat", "User \"bob\" wants to DCC chat with you.  Do you want to accept?"},
+        {"SCHAT chat",
+         "User \"bob\" wants to DCC chat (secure chat) with you.  Do you want to accept?"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.kind.toStdString());
+        prompter->questions.clear();
+        prompter->answers = {false};
+        QTcpServer listener;
+        offerFromBob(listener, c.kind);
+        ASSERT_TRUE(waitFor([&] { return !prompter->questions.empty(); }));
+        EXPECT_EQ(prompter->questions[0].title, "Accept DCC Chat?");
+        EXPECT_EQ(prompter->questions[0].text, c.question);
+    }
 }
 
 TEST_F(DccTest, RefusesHostileOffersWithoutAsking)
