@@ -1,5 +1,6 @@
 // The IRCv3 parts of relayed chats in ChatSessions: delivery marks, typing, the contact's away
 // state in the title, and missed lines fetched from the server's history.
+#include "diag/control_escape.h"
 #include "diag/server_text.h"
 #include "peer/chat_deliveries.h"
 #include "peer/chat_host.h"
@@ -51,7 +52,7 @@ void ChatSessions::wireExtras(ChatWindow* window, ChatSession& chat)
 
 QString ChatSessions::windowTitle(const QByteArray& nick) const
 {
-    const QString name = diag::decodeServerText(nick);
+    const QString name = diag::escapeLineBreaks(diag::decodeServerText(nick));
     return m_away.contains(folded(m_host, nick)) ? tr("%1 (away)").arg(name) : name;
 }
 

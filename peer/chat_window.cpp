@@ -1,5 +1,6 @@
 #include "peer/chat_window.h"
 
+#include "diag/control_escape.h"
 #include "diag/server_text.h"
 #include "peer/chat_host.h"
 #include "peer/chat_text.h"
@@ -40,7 +41,7 @@ ChatWindow::ChatWindow(ChatSession& session, ChatHost& host, QWidget* parent)
     setAttribute(Qt::WA_DeleteOnClose);
     setSizeGripEnabled(true);
     setWindowFlags(windowFlags() | Qt::WindowMinMaxButtonsHint);
-    setWindowTitle(diag::decodeServerText(session.nick));
+    setWindowTitle(diag::escapeLineBreaks(diag::decodeServerText(session.nick)));
 
     m_menuBar = m_host.makeMenuBar(this, session.nick);
     m_view = new QTextEdit(this);

@@ -144,6 +144,12 @@ TEST_F(DccTest, AcceptsAChatOfferAndConnectsToIt)
     EXPECT_EQ(chat->transcript(), "Connection established.\r\n");
     bob->write("over the link\n");
     EXPECT_TRUE(waitFor([&] { return chat->transcript().contains("<bob> over the link\r\n"); }));
+    // A lone CR inside a line from the peer is shown as its escape, on the line it came in.
+    bob->write("ok\r<alice> yes, I will pay 500 EUR\n");
+    EXPECT_TRUE(waitFor([&] {
+        return chat->transcript().endsWith("<bob> ok\\x0d<alice> yes, I will pay 500 EUR\r\n");
+    })) << chat->transcript().toStdString();
+    EXPECT_EQ(chat->viewText().count('\n'), 3);
 }
 
 // Only a private offer is called secure; a plain one carries its lines in clear.

@@ -204,6 +204,13 @@ TEST_F(ChatWindowTest, ALineBreakFromThePeerStaysInsideOneShownAndLoggedLine)
         forged += line.contains("<alice> yes, I will pay 500 EUR") ? 1 : 0;
     }
     EXPECT_EQ(forged, 2 * int(test::kLineBreaks.size()));
+    // A nick that holds one is one line in the title too.
+    for (const test::LineBreak& brk : test::kLineBreaks) {
+        peer::ChatSession other;
+        other.nick = "mal" + brk.bytes + "lory";
+        peer::ChatWindow titled(other, host);
+        EXPECT_EQ(titled.windowTitle(), "mal" + QString::fromUtf8(brk.escaped) + "lory");
+    }
     for (const test::LineBreak& brk : test::kLineBreaks)
         EXPECT_TRUE(logFile().contains("] <bob> " + test::shownLine(brk) + "\r\n")) << brk.name;
 }
