@@ -176,6 +176,22 @@ TEST_F(DccTest, TheChatQuestionSaysSecureOnlyForAPrivateOffer)
     }
 }
 
+// A nick or a file name with a line or paragraph separator adds no line to the question.
+TEST_F(DccTest, AnOfferQuestionIsOneLineWhateverTheNickOrNameHolds)
+{
+    prompter->answers = {false, false};
+    server.send(":mal\xE2\x80\xA8lory!m@h PRIVMSG alice :\x01"
+                "DCC CHAT chat 2130706433 4000\x01\r\n"
+                ":bob!b@h PRIVMSG alice :\x01"
+                "DCC SEND a\xE2\x80\xA9"
+                "b.txt 2130706433 4001 10\x01\r\n");
+    ASSERT_TRUE(waitFor([&] { return prompter->questions.size() == 2; }));
+    EXPECT_EQ(prompter->questions[0].text,
+              "User \"mal\\u2028lory\" wants to DCC chat with you.  Do you want to accept?");
+    EXPECT_EQ(prompter->questions[1].text,
+              "User \"bob\" wants to send you a file named \"a_b.txt\".  Do you want to accept?");
+}
+
 TEST_F(DccTest, RefusesHostileOffersWithoutAsking)
 {
     const QByteArray offers[] = {
