@@ -3,6 +3,7 @@
 // clock.
 #include "peer/chat_window.h"
 #include "peer/format_render.h"
+#include "peer/texts.h"
 #include "tests/peer/chat_window_rig.h"
 #include "tests/support/hostile_texts.h"
 #include "tests/support/typing_elsewhere.h"
@@ -264,4 +265,23 @@ TEST_F(ChatWindowTest, AChatWithNickServKeepsNoPasswordInItsViewOrLog)
     EXPECT_TRUE(log.contains("] <alice_> REGISTER ****\r\n")) << log.constData();
     for (const char* secret : {"s3cret", "n3w", "old", "pw"})
         EXPECT_FALSE(log.contains(secret)) << secret;
+}
+
+// The questions and notes that name a peer are as many lines with any nick: a nick cannot make
+// up the fingerprint lines of the certificate question, nor a line of a key exchange's question.
+TEST(PeerTexts, ANickIsOneLineOfTheQuestionsThatNameIt)
+{
+    const QString plainQuestion = peer::peerKeyQuestionText("bob", "aa", "bb");
+    const QString plainOffer = peer::fishText::offerQuestion("bob");
+    for (const test::LineBreak& brk : test::kLineBreaks) {
+        SCOPED_TRACE(brk.name);
+        const QByteArray nick = "bob" + brk.bytes + "Theirs: AA";
+        const QString shown = "bob" + QString::fromUtf8(brk.escaped) + "Theirs: AA";
+        const QString question = peer::peerKeyQuestionText(nick, "aa", "bb");
+        EXPECT_TRUE(question.contains("connected as " + shown + " with")) << question.toStdString();
+        EXPECT_EQ(question.count('\n'), plainQuestion.count('\n'));
+        const QString offer = peer::fishText::offerQuestion(nick);
+        EXPECT_TRUE(offer.contains(shown)) << offer.toStdString();
+        EXPECT_EQ(offer.count('\n'), plainOffer.count('\n'));
+    }
 }
