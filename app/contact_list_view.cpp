@@ -1,5 +1,6 @@
 #include "app/contact_list_view.h"
 
+#include "diag/control_escape.h"
 #include "diag/server_text.h"
 #include "res/resources.h"
 
@@ -275,7 +276,7 @@ void ContactListView::showAwayOf(QListWidgetItem* row, const QByteArray& nick)
     row->setForeground(palette().brush(QPalette::Disabled, QPalette::Text));
     font.setItalic(true);
     row->setFont(font);
-    const QString text = diag::decodeServerText(*away);
+    const QString text = diag::escapeControls(diag::decodeServerText(*away));
     row->setToolTip(text.isEmpty() ? tr("Away") : tr("Away: %1").arg(text));
     row->setData(Qt::AccessibleTextRole, tr("%1, away").arg(row->text()));
 }

@@ -1,5 +1,6 @@
 #include "app/notifier.h"
 
+#include "diag/control_escape.h"
 #include "diag/server_text.h"
 
 #include <QApplication>
@@ -69,7 +70,8 @@ void Notifier::post(const QString& title, const QString& text)
 {
     if (!m_enabled || m_active())
         return;
-    m_sink({title, text});
+    // A nick or a file name from the network is one line of the notice, whatever it holds.
+    m_sink({title, diag::escapeControls(text)});
 }
 
 void Notifier::sendToDesktop(const Notice& notice)

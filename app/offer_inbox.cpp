@@ -1,6 +1,7 @@
 #include "app/offer_inbox.h"
 
 #include "config/prompter.h"
+#include "diag/control_escape.h"
 #include "diag/debug_log.h"
 #include "diag/server_text.h"
 #include "peer/chat_sessions.h"
@@ -20,18 +21,22 @@ namespace app {
 
 namespace {
 
+// A nick in a question is one line of it, whatever the server put in the nick.
 QString nickText(const QByteArray& nick)
 {
-    return diag::decodeServerText(nick);
+    return diag::escapeControls(diag::decodeServerText(nick));
 }
 
 // The offered name as text, without what no file name should show: controls such as U+0085,
-// and format characters such as U+202E, which would show "exe.txt" for "txt.exe".
+// format characters such as U+202E, which would show "exe.txt" for "txt.exe", and the line and
+// paragraph separators, which would add a line of the sender's choosing to the question.
 QString fileNameText(const QByteArray& safeName)
 {
     QString name = diag::decodeServerText(safeName);
     for (QChar& c : name) {
-        if (c.category() == QChar::Other_Control || c.category() == QChar::Other_Format)
+        const QChar::Category category = c.category();
+        if (category == QChar::Other_Control || category == QChar::Other_Format
+            || category == QChar::Separator_Line || category == QChar::Separator_Paragraph)
             c = u'_';
     }
     return name;
@@ -130,10 +135,12 @@ void OfferInbox::receive(const irc::DccOffer& offer)
 
 void OfferInbox::askChat(const irc::DccOffer& offer)
 {
-    if (m_prompter.ask(m_owner, {tr("Accept DCC Chat?"),
-                                 tr("User \"%1\" wants to DCC chat (secure chat) with you.  Do "
-                                    "you want to accept?")
-                                     .arg(nickText(offer.sender)),
+    // "Secure" only for a private offer: a plain one carries its lines in clear.
+    const QString question =
+        offer.secure ? tr("User \"%1\" wants to DCC chat (secure chat) with you.  Do you want to "
+                          "accept?")
+                     : tr("User \"%1\" wants to DCC chat with you.  Do you want to accept?");
+    if (m_prompter.ask(m_owner, {tr("Accept DCC Chat?"), question.arg(nickText(offer.sender)),
                                  whereText(offer)}))
         m_chats.acceptOffer(offer);
 }

@@ -20,6 +20,8 @@ InputDialog::InputDialog(const InputRequest& request, Prompter& prompter, QWidge
 {
     setWindowTitle(request.title);
     m_prompt = new QLabel(request.prompt, this);
+    // The prompt may name a nick from the network ("Set key..."): never markup Qt guessed at.
+    m_prompt->setTextFormat(Qt::PlainText);
     m_prompt->setWordWrap(true);
     m_edit = new QLineEdit(this);
     // A limit shorter than the text given would cut it without a word.

@@ -107,4 +107,15 @@ bool createPrivateFile(const QString& path)
     return true;
 }
 
+void keepPrivate(const QString& path)
+{
+    const QByteArray name = QFile::encodeName(path);
+    struct stat info = {};
+    if (::lstat(name.constData(), &info) != 0 || !S_ISREG(info.st_mode))
+        return;
+    const mode_t mode = info.st_mode & 07777;
+    if ((mode & 077) != 0)
+        ::chmod(name.constData(), mode & 0700);
+}
+
 } // namespace config

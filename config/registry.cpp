@@ -185,6 +185,12 @@ Registry::Registry(const QString& path)
     // so they hold the passwords no more openly than the store does.
     if (!existed && !inMemory)
         createPrivateFile(path);
+    // What exists already is made private before SQLite reads it, and its journal and index
+    // with it, since SQLite gives new ones the store's mode.
+    if (!inMemory) {
+        for (const char* suffix : {"", "-wal", "-shm"})
+            keepPrivate(path + QLatin1String(suffix));
+    }
     Connection db = openReadWrite(path);
     // Running on an empty configuration would connect to the wrong server and lose the contacts,
     // so a file that cannot be written is still read.

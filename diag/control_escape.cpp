@@ -14,14 +14,18 @@ bool isBidiControl(char32_t c)
     return (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
 }
 
-// Whether the code point `c`, followed by `next` (0 at the end), is stored escaped.
-bool isEscaped(char32_t c, char32_t next)
+// What a text view, an editor or a terminal takes as the end of a line.
+bool isLineBreak(char32_t c)
 {
-    if (c == '\r')
-        return next != '\n';
-    if (c == '\t' || c == '\n' || isFormatCode(c))
+    return c == '\r' || c == '\n' || c == 0x0B || c == 0x0C || c == 0x85 || c == 0x2028
+           || c == 0x2029;
+}
+
+bool isControl(char32_t c)
+{
+    if (c == '\t' || isFormatCode(c))
         return false;
-    return c < 0x20 || (c >= 0x7F && c <= 0x9F) || isBidiControl(c);
+    return c < 0x20 || (c >= 0x7F && c <= 0x9F) || isBidiControl(c) || isLineBreak(c);
 }
 
 QByteArray escapeOf(char32_t c)
@@ -54,17 +58,14 @@ std::pair<char32_t, qsizetype> codePointAt(QByteArrayView text, qsizetype pos)
     return {c, length};
 }
 
-} // namespace
-
-QByteArray escapeControlBytes(QByteArrayView text)
+QByteArray escapedBytes(QByteArrayView text, bool (*escaped)(char32_t))
 {
     QByteArray out;
     out.reserve(text.size());
     qsizetype pos = 0;
     while (pos < text.size()) {
         const auto [c, length] = codePointAt(text, pos);
-        const char32_t next = pos + length < text.size() ? char32_t(text[pos + length]) : 0;
-        if (isEscaped(c, next))
+        if (escaped(c))
             out += escapeOf(c);
         else
             out += text.sliced(pos, length);
@@ -73,19 +74,39 @@ QByteArray escapeControlBytes(QByteArrayView text)
     return out;
 }
 
-QString escapeControls(const QString& text)
+QString escapedText(const QString& text, bool (*escaped)(char32_t))
 {
     QString out;
     out.reserve(text.size());
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const char32_t c = text[i].unicode();
-        const char32_t next = i + 1 < text.size() ? text[i + 1].unicode() : 0;
-        if (isEscaped(c, next))
-            out += QString::fromLatin1(escapeOf(c));
+    for (const QChar ch : text) {
+        if (escaped(ch.unicode()))
+            out += QString::fromLatin1(escapeOf(ch.unicode()));
         else
-            out += text[i];
+            out += ch;
     }
     return out;
+}
+
+} // namespace
+
+QByteArray escapeControlBytes(QByteArrayView text)
+{
+    return escapedBytes(text, isControl);
+}
+
+QString escapeControls(const QString& text)
+{
+    return escapedText(text, isControl);
+}
+
+QByteArray escapeLineBreakBytes(QByteArrayView text)
+{
+    return escapedBytes(text, isLineBreak);
+}
+
+QString escapeLineBreaks(const QString& text)
+{
+    return escapedText(text, isLineBreak);
 }
 
 } // namespace diag

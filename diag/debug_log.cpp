@@ -51,8 +51,11 @@ DebugPanes& DebugPanes::instance()
 void DebugPanes::append(Pane pane, const QString& text)
 {
     // The panes hold what servers and peers sent; copied out of the window into a terminal, it
-    // must not act there.
-    const QString stored = escapeControls(text);
+    // must not act there, and a line break inside it must not start a line someone made up. A
+    // line end of the text's own, at its end, stays: a command sent by hand is logged with it.
+    const bool ownEnd = text.endsWith(kLineEnd);
+    const QString stored = escapeControls(ownEnd ? text.chopped(kLineEnd.size()) : text)
+                           + (ownEnd ? kLineEnd : QString());
     (pane == Pane::Info ? m_info : m_status).append(stored);
     emit appended(pane, stored);
 }

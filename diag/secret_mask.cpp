@@ -67,6 +67,24 @@ bool isErrorNumeric(QByteArrayView command)
            && std::isdigit(static_cast<unsigned char>(command.at(2)));
 }
 
+// From where on the text of a message to the nick services (at `cursor`) is secret: all after
+// IDENTIFY, REGISTER and SET PASSWORD, and after the nick of GHOST and RECOVER; -1 when nothing is.
+qsizetype secretToServices(Cursor cursor)
+{
+    const auto rest = [&]() -> qsizetype {
+        cursor.skipBlanks();
+        return cursor.atEnd() ? -1 : cursor.at();
+    };
+    const QByteArrayView word = cursor.nextWord();
+    if (isWord(word, "IDENTIFY") || isWord(word, "REGISTER"))
+        return rest();
+    if (isWord(word, "SET"))
+        return isWord(cursor.nextWord(), "PASSWORD") ? rest() : -1;
+    if (isWord(word, "GHOST") || isWord(word, "RECOVER"))
+        return cursor.nextWord().isEmpty() ? -1 : rest();
+    return -1;
+}
+
 // From where on the line after its command word is secret, or -1 when nothing is.
 qsizetype secretFrom(QByteArrayView line, QByteArrayView command, Cursor cursor);
 
@@ -115,21 +133,21 @@ qsizetype secretFrom(QByteArrayView line, QByteArrayView command, Cursor cursor)
             return -1;
         return rest();
     }
-    bool identifies = false;
     if (isWord(command, "NS") || isWord(command, "NICKSERV")) {
         cursor.skipBlanks();
         cursor.skip(':');
-        identifies = isWord(cursor.word(), "IDENTIFY");
-    } else if (isWord(command, "PRIVMSG") || isWord(command, "NOTICE")) {
+        return secretToServices(cursor);
+    }
+    if (isWord(command, "PRIVMSG") || isWord(command, "NOTICE")) {
         if (!isNickServ(cursor.nextWord()))
             return -1;
         cursor.skipBlanks();
         cursor.skip(':');
-        identifies = isWord(cursor.nextWord(), "IDENTIFY");
-    } else if (isErrorNumeric(command)) {
-        return secretInNumeric(line, cursor);
+        return secretToServices(cursor);
     }
-    return identifies ? rest() : -1;
+    if (isErrorNumeric(command))
+        return secretInNumeric(line, cursor);
+    return -1;
 }
 
 } // namespace
@@ -155,6 +173,13 @@ QByteArray maskSecrets(QByteArrayView line)
     if (end == from)
         return line.toByteArray();
     return line.first(from).toByteArray() + kMask + line.sliced(end).toByteArray();
+}
+
+QByteArray maskSentText(QByteArrayView target, QByteArrayView text)
+{
+    const QByteArray prefix = "PRIVMSG " + target.toByteArray() + " :";
+    const QByteArray masked = maskSecrets(prefix + text.toByteArray());
+    return masked.startsWith(prefix) ? masked.sliced(prefix.size()) : text.toByteArray();
 }
 
 } // namespace diag

@@ -1,5 +1,6 @@
 #include "diag/server_log_window.h"
 
+#include "diag/control_escape.h"
 #include "diag/secret_mask.h"
 #include "diag/server_text.h"
 #include "res/text_fit.h"
@@ -54,7 +55,10 @@ ServerLogWindow::ServerLogWindow(QWidget* parent)
 
 void ServerLogWindow::appendLine(QByteArrayView line)
 {
-    m_view->appendPlainText(decodeServerText(maskSecrets(line)));
+    // One line from the server is one line here: a bare LF inside it is shown, not obeyed.
+    if (line.endsWith("\r\n"))
+        line.chop(2);
+    m_view->appendPlainText(escapeControls(decodeServerText(maskSecrets(line))));
     m_view->verticalScrollBar()->setValue(m_view->verticalScrollBar()->maximum());
 }
 

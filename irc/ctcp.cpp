@@ -1,5 +1,6 @@
 #include "irc/ctcp.h"
 
+#include "diag/control_escape.h"
 #include "diag/server_text.h"
 #include "irc/commands.h"
 
@@ -231,7 +232,8 @@ std::optional<CtcpReplyBox> readCtcpReply(QByteArrayView text, CtcpCode code, qi
         const qint64 delay = nowSeconds - leadingNumber(reply);
         return CtcpReplyBox{title, QStringLiteral("Ping Reply - %1 seconds").arg(delay)};
     }
-    return CtcpReplyBox{title, diag::decodeServerText(reply)};
+    // Shown in a box under a line of our own: it may not add lines that look like ours.
+    return CtcpReplyBox{title, diag::escapeControls(diag::decodeServerText(reply))};
 }
 
 std::optional<QByteArray> buildCtcpQuery(ContactQuery query, QByteArrayView nick, qint64 nowSeconds)

@@ -1,5 +1,6 @@
 #include "irc/ctcp_queries.h"
 
+#include "diag/control_escape.h"
 #include "diag/server_text.h"
 
 #include <algorithm>
@@ -74,7 +75,9 @@ CtcpReplyBox answeredReplyBox(const CtcpReplyBox& reply, QByteArrayView sender,
     const QString text = query.code == CtcpCode::Ping
                              ? QStringLiteral("Ping Reply - %1 ms").arg(nowMs - query.askedAtMs)
                              : reply.text;
-    return {reply.title, QStringLiteral("From %1\n%2").arg(diag::decodeServerText(sender), text)};
+    // The nick is one line: it may not make up the reply's line below it.
+    return {reply.title, QStringLiteral("From %1\n%2")
+                             .arg(diag::escapeControls(diag::decodeServerText(sender)), text)};
 }
 
 CtcpReplyBox noReplyBox(const CtcpQueries::Query& query)

@@ -203,9 +203,11 @@ std::optional<DccResume> parseDccResume(DccResumeKind kind, QByteArrayView sende
 namespace {
 
 // The IPv4 address an IPv6 literal stands for, where it stands for one: v4-mapped
-// (::ffff:a.b.c.d), the old v4-compatible form (::a.b.c.d) and NAT64's well-known prefix
-// (64:ff9b::a.b.c.d). Judged as IPv6, "::7f00:1" or "64:ff9b::7f00:1" would pass as an
-// ordinary global address and yet reach this machine or a local network through a translator.
+// (::ffff:a.b.c.d), the old v4-compatible form (::a.b.c.d), NAT64's well-known prefix
+// (64:ff9b::a.b.c.d) and its local-use prefix (64:ff9b:1::/48, read as the /96 inside it that
+// translators use: 64:ff9b:1:x:x:x:a.b.c.d). Judged as IPv6, "::7f00:1" or "64:ff9b::7f00:1"
+// would pass as an ordinary global address and yet reach this machine or a local network
+// through a translator.
 std::optional<quint32> embeddedIPv4(const QHostAddress& v6)
 {
     const Q_IPV6ADDR bytes = v6.toIPv6Address();
@@ -219,9 +221,11 @@ std::optional<quint32> embeddedIPv4(const QHostAddress& v6)
     const bool mapped = allZero(0, 10) && bytes[10] == 0xFF && bytes[11] == 0xFF;
     // "::" and "::1" are IPv6's own unspecified and loopback addresses, judged as such.
     const bool compatible = allZero(0, 15) ? bytes[15] > 1 : allZero(0, 12);
-    const bool nat64 = bytes[0] == 0x00 && bytes[1] == 0x64 && bytes[2] == 0xFF && bytes[3] == 0x9B
-                       && allZero(4, 12);
-    if (!mapped && !compatible && !nat64)
+    const bool nat64Prefix =
+        bytes[0] == 0x00 && bytes[1] == 0x64 && bytes[2] == 0xFF && bytes[3] == 0x9B;
+    const bool nat64 = nat64Prefix && allZero(4, 12);
+    const bool nat64LocalUse = nat64Prefix && bytes[4] == 0x00 && bytes[5] == 0x01;
+    if (!mapped && !compatible && !nat64 && !nat64LocalUse)
         return std::nullopt;
     return quint32(bytes[12]) << 24 | quint32(bytes[13]) << 16 | quint32(bytes[14]) << 8
            | quint32(bytes[15]);

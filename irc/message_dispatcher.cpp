@@ -1,5 +1,6 @@
 #include "irc/message_dispatcher.h"
 
+#include "diag/control_escape.h"
 #include "diag/server_text.h"
 #include "irc/commands.h"
 #include "irc/isupport.h"
@@ -70,21 +71,23 @@ ServerLineActions::Names isonNames(QByteArrayView text)
 
 // A 311 answer's fields, one labelled line each. A server that sends the real name without its
 // colon, or in several words, still has it shown whole.
+// A line break inside a field is shown as its escape, so that no field can make up another.
 QByteArray whoisText(const Message::Params& params)
 {
     constexpr qsizetype kRealName = 5;
-    QByteArray text = "Nick: " + params[1].toByteArray();
+    const auto field = [&](qsizetype i) { return diag::escapeLineBreakBytes(params[i]); };
+    QByteArray text = "Nick: " + field(1);
     if (params.size() > 2)
-        text += "\nUser: " + params[2].toByteArray();
+        text += "\nUser: " + field(2);
     if (params.size() > 3)
-        text += "\nHost: " + params[3].toByteArray();
+        text += "\nHost: " + field(3);
     // params[4] is the '*' that once held the server's name for the user.
     if (params.size() > kRealName) {
         text += "\nReal name: ";
         for (qsizetype i = kRealName; i < params.size(); ++i) {
             if (i > kRealName)
                 text += ' ';
-            text += params[i];
+            text += field(i);
         }
     }
     return text;

@@ -1,5 +1,6 @@
 // The IRCv3 parts of relayed chats in ChatSessions: delivery marks, typing, the contact's away
 // state in the title, and missed lines fetched from the server's history.
+#include "diag/control_escape.h"
 #include "diag/server_text.h"
 #include "peer/chat_deliveries.h"
 #include "peer/chat_host.h"
@@ -51,7 +52,7 @@ void ChatSessions::wireExtras(ChatWindow* window, ChatSession& chat)
 
 QString ChatSessions::windowTitle(const QByteArray& nick) const
 {
-    const QString name = diag::decodeServerText(nick);
+    const QString name = diag::escapeLineBreaks(diag::decodeServerText(nick));
     return m_away.contains(folded(m_host, nick)) ? tr("%1 (away)").arg(name) : name;
 }
 
@@ -118,15 +119,14 @@ void ChatSessions::showHistory(const QByteArray& nick, const QList<irc::HistoryL
         const bool ours =
             m_host.nicks().same(line.sender, m_host.nickInUse(), NickRule::Unsaid::IgnoreAsciiCase);
         QByteArray text = line.text;
+        bool unprotected = false;
         // Our own lines of an encrypted chat went out sealed with the same key.
         if (m_fish) {
             const FishChats::Incoming opened = m_fish->incoming(nick, text);
-            const QByteArray mark = fishText::lineMark(opened.protection);
-            text = mark.isEmpty()          ? opened.text
-                   : opened.text.isEmpty() ? mark
-                                           : mark + ' ' + opened.text;
+            text = fishText::markedText(opened.protection, opened.text);
+            unprotected = fishText::isUnprotected(opened.protection);
         }
-        window->lineArrived(text, ours, line.time);
+        window->lineArrived(text, ours, line.time, unprotected);
     }
     if (opened)
         emit chatStartedByPeer(nick);

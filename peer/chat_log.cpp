@@ -30,10 +30,12 @@ QByteArray ChatLog::stampedLine(const QDateTime& utc, const QByteArray& line)
     const QDateTime t = utc.toUTC();
     const QDate d = t.date();
     const QTime h = t.time();
+    // One shown line, one logged line: only its own line end stays a line end.
+    const QByteArrayView body = line.endsWith("\r\n") ? QByteArrayView(line).chopped(2) : line;
     return '[' + QByteArray::number(d.day()) + '/' + QByteArray::number(d.month()) + '/'
            + QByteArray::number(d.year()) + ' ' + QByteArray::number(h.hour()) + ':'
            + QByteArray::number(h.minute()) + ':' + QByteArray::number(h.second()) + "] "
-           + diag::escapeControlBytes(line);
+           + diag::escapeControlBytes(body) + "\r\n";
 }
 
 bool ChatLog::append(const QString& path, const QByteArray& text)

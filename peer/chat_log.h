@@ -9,8 +9,9 @@
 namespace peer {
 
 // The per-contact chat log: installdir/logs/<nick>.txt, one appended text per shown line.
-// Lines keep their formatting codes and CR LF, with every other control escaped so that a log
-// shown in a terminal shows what was said; times are UTC without leading zeros.
+// Lines keep their formatting codes and end in CR LF, with every other control escaped (a line
+// break inside a line too) so that a log shown in a terminal or an editor shows what was said,
+// one line for each shown line; times are UTC without leading zeros.
 class ChatLog
 {
 public:

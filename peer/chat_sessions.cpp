@@ -1,6 +1,7 @@
 #include "peer/chat_sessions.h"
 
 #include "diag/debug_log.h"
+#include "diag/secret_mask.h"
 #include "irc/commands.h"
 #include "peer/chat_deliveries.h"
 #include "peer/chat_host.h"
@@ -111,11 +112,13 @@ ChatWindow* ChatSessions::openChat(const QByteArray& nick)
 
 void ChatSessions::send(ChatSession& chat, const QByteArray& text)
 {
+    // What the view, and so the log, keep of it: never a password sent to the nick services.
+    const QByteArray shown = diag::maskSentText(chat.nick, text);
     if (chat.isDirect()) {
         if (!chat.link || !chat.link->send(text))
             diag::DebugLog(QString::fromLatin1(kSendError));
         if (ChatWindow* window = windowOf(chat))
-            window->showLine("<" + m_host.nickInUse() + "> " + text + "\r\n");
+            window->showLine("<" + m_host.nickInUse() + "> " + shown + "\r\n");
         return;
     }
     // Longer text goes out in several messages rather than being cut by the server.
@@ -134,12 +137,12 @@ void ChatSessions::send(ChatSession& chat, const QByteArray& text)
     ChatWindow* window = windowOf(chat);
     if (!window)
         return;
-    const QByteArray line = "<" + m_host.nickInUse() + "> " + text + "\r\n";
+    const QByteArray line = "<" + m_host.nickInUse() + "> " + shown + "\r\n";
     if (!id) {
         window->showLine(line);
         return;
     }
-    m_pendingLines.insert(*id, {window, text});
+    m_pendingLines.insert(*id, {window, shown});
     window->showPendingLine(line, *id);
     if (!sent)
         lineDelivered(*id, false);
@@ -252,13 +255,14 @@ bool ChatSessions::isContact(const QByteArray& nick) const
 }
 
 bool ChatSessions::mayOpenWindow(const QByteArray& sender, const std::optional<QByteArray>& text,
-                                 const std::optional<QByteArray>& awayEcho, const QDateTime& at)
+                                 const std::optional<QByteArray>& awayEcho, const QDateTime& at,
+                                 bool unprotected)
 {
     if (isContact(sender))
         return true;
     std::vector<NewChatGate::HeldLine> lines;
     if (text)
-        lines.push_back({*text, false});
+        lines.push_back({*text, false, unprotected});
     if (awayEcho)
         lines.push_back({*awayEcho, true});
     const int heldBefore = m_gate.heldCount();
@@ -288,7 +292,7 @@ void ChatSessions::showReleased(ChatWindow* window, const QByteArray& nick)
     const std::vector<NewChatGate::HeldLine> lines = m_gate.release(nick);
     m_showingLogged = true;
     for (const NewChatGate::HeldLine& line : lines)
-        window->lineArrived(line.text, line.awayEcho);
+        window->lineArrived(line.text, line.awayEcho, {}, line.unprotected);
     m_showingLogged = false;
     if (!lines.empty())
         emit heldChanged();
@@ -312,12 +316,11 @@ void ChatSessions::deliverPrivateText(const QByteArray& sender,
     // Decrypted before anything else sees it: held lines and the log keep the plain text, and
     // what cannot be read is said, never shown as the garbage it would decrypt to.
     std::optional<QByteArray> text = received;
+    bool unprotected = false;
     if (text && m_fish) {
         const FishChats::Incoming opened = m_fish->incoming(sender, *text);
-        const QByteArray mark = fishText::lineMark(opened.protection);
-        text = mark.isEmpty()          ? opened.text
-               : opened.text.isEmpty() ? mark
-                                       : mark + ' ' + opened.text;
+        text = fishText::markedText(opened.protection, opened.text);
+        unprotected = fishText::isUnprotected(opened.protection);
     }
     ChatSession* chat = FindRoutedChat(m_records, sender, m_host.nicks());
     if (chat && !chat->window) {
@@ -327,14 +330,14 @@ void ChatSessions::deliverPrivateText(const QByteArray& sender,
     }
     ChatWindow* window = chat ? windowOf(*chat) : nullptr;
     if (!window) {
-        if (!mayOpenWindow(sender, text, awayEcho, at))
+        if (!mayOpenWindow(sender, text, awayEcho, at, unprotected))
             return;
         window = openWindow(*addRecord(sender, true, ChatMode::Relayed), Activation::Leave);
         // Held before and a contact since: what they wrote then comes first.
         showReleased(window, sender);
     }
     if (text)
-        window->lineArrived(*text, false, at);
+        window->lineArrived(*text, false, at, unprotected);
     if (awayEcho)
         window->lineArrived(*awayEcho, true);
     if (!chat)

@@ -119,7 +119,7 @@ private:
     // An offer or answer of ours that did not go out: the chat goes, and the user learns why.
     void offerFailed(ChatSession* chat, DccEndpoint::Failure failure);
     bool mayOpenWindow(const QByteArray& sender, const std::optional<QByteArray>& text,
-                       const std::optional<QByteArray>& awayEcho, const QDateTime& at);
+                       const std::optional<QByteArray>& awayEcho, const QDateTime& at, bool unprotected);
     bool isContact(const QByteArray& nick) const;
     void showReleased(ChatWindow* window, const QByteArray& nick);
     ChatWindow* windowFor(ChatSession& chat);

@@ -1,5 +1,7 @@
 #include "peer/chat_text.h"
 
+#include "diag/control_escape.h"
+
 namespace peer {
 
 QByteArray wireText(const QString& typed)
@@ -10,6 +12,12 @@ QByteArray wireText(const QString& typed)
             c = ' ';
     }
     return bytes;
+}
+
+QByteArray oneShownLine(QByteArrayView line)
+{
+    const QByteArrayView body = line.endsWith("\r\n") ? line.chopped(2) : line;
+    return diag::escapeLineBreakBytes(body) + "\r\n";
 }
 
 QList<QByteArray> splitUtf8(const QByteArray& text, int maxBytes)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QList>
 #include <QString>
 
@@ -9,6 +10,10 @@ namespace peer {
 // The bytes of a line the user typed: UTF-8, with CR, LF and NUL turned into blanks, since any
 // of them would end or cut the line it travels in.
 QByteArray wireText(const QString& typed);
+
+// `line` as one line of the chat view and the log: every line break before its closing CR LF
+// shown as its escape ("\x0a", "\u2029"), and a CR LF at its end.
+QByteArray oneShownLine(QByteArrayView line);
 
 // `text` cut into pieces of at most `maxBytes` bytes, never inside a UTF-8 sequence; one empty
 // piece for an empty text.

@@ -1,5 +1,6 @@
 #include "peer/chat_window.h"
 
+#include "diag/control_escape.h"
 #include "diag/server_text.h"
 #include "peer/chat_host.h"
 #include "peer/chat_text.h"
@@ -40,7 +41,7 @@ ChatWindow::ChatWindow(ChatSession& session, ChatHost& host, QWidget* parent)
     setAttribute(Qt::WA_DeleteOnClose);
     setSizeGripEnabled(true);
     setWindowFlags(windowFlags() | Qt::WindowMinMaxButtonsHint);
-    setWindowTitle(diag::decodeServerText(session.nick));
+    setWindowTitle(diag::escapeLineBreaks(diag::decodeServerText(session.nick)));
 
     m_menuBar = m_host.makeMenuBar(this, session.nick);
     m_view = new QTextEdit(this);
@@ -253,24 +254,35 @@ void ChatWindow::send()
         emit textTyped(text);
 }
 
-void ChatWindow::lineArrived(const QByteArray& text, bool awayEcho, const QDateTime& at)
+void ChatWindow::lineArrived(const QByteArray& text, bool awayEcho, const QDateTime& at,
+                             bool unprotected)
 {
     // Flashed, never brought up: the keyboard stays where the user is typing, which may be a
     // password field, and the peer chooses when lines arrive.
     if (!isActiveWindow())
         QApplication::alert(this);
     const QByteArray& who = awayEcho ? m_host.nickInUse() : m_session.nick;
-    showLine("<" + who + "> " + text + "\r\n", at);
+    present("<" + who + "> " + text + "\r\n", at, unprotected);
 }
 
 void ChatWindow::showLine(const QByteArray& line, const QDateTime& at)
 {
-    if (line.isEmpty())
+    present(line, at, false);
+}
+
+void ChatWindow::present(const QByteArray& shown, const QDateTime& at, bool unprotected)
+{
+    if (shown.isEmpty())
         return;
+    // The view, the transcript and the log all take a line break as the end of a line; a nick or
+    // a peer that could put one inside would write lines in the user's name.
+    const QByteArray line = oneShownLine(shown);
     keepInTranscript(line);
     QScrollBar* bar = m_view->verticalScrollBar();
     const bool atEnd = bar->value() == bar->maximum();
     appendFormattedLine(m_view, line);
+    if (unprotected)
+        formatNewestLine(m_view->document(), unprotectedLineFormat(m_view->palette()));
     trimView();
     // Follow the conversation unless the user has scrolled back to read.
     if (atEnd)

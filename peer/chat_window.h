@@ -46,8 +46,12 @@ public:
     // A line from the peer (`awayEcho` false) or the away reply that just went to the peer,
     // shown as the user's own line.
     // `at`: when the server says it was sent (server-time, history); now when invalid.
-    void lineArrived(const QByteArray& text, bool awayEcho = false, const QDateTime& at = {});
-    // Shows one formatted line, which ends in CR LF (lineShown() follows, for the log).
+    // `unprotected`: it came in clear, or unreadable, during an encrypted chat; the whole line
+    // is marked so, on every row it wraps to.
+    void lineArrived(const QByteArray& text, bool awayEcho = false, const QDateTime& at = {},
+                     bool unprotected = false);
+    // Shows one formatted line, which ends in CR LF (lineShown() follows, for the log). It stays
+    // one line: a line break inside it, from whoever wrote it, is shown as its escape ("\x0a").
     void showLine(const QByteArray& line, const QDateTime& at = {});
     // The user's own line, sent through the server but not yet echoed by it: shown as waiting
     // until markDelivered() says how it went.
@@ -124,6 +128,7 @@ private:
     QMenu* formatMenu(QMenu*& menu, const char* title, const FormatMenuItem* items, size_t count);
     void layOut();
     void insertFormatCode(int id);
+    void present(const QByteArray& line, const QDateTime& at, bool unprotected);
     void keepInTranscript(const QByteArray& line);
     void trimView();
     void showTranscript();

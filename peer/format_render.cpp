@@ -4,6 +4,8 @@
 
 #include <QColor>
 #include <QFont>
+#include <QPalette>
+#include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTextEdit>
@@ -124,6 +126,34 @@ void appendFormattedLine(QTextEdit* view, QByteArrayView line)
 {
     if (view != nullptr)
         appendFormattedLine(view->document(), line);
+}
+
+QTextCharFormat unprotectedLineFormat(const QPalette& palette)
+{
+    const QColor base = palette.color(QPalette::Base);
+    const QColor text = palette.color(QPalette::Text);
+    // Between the text and red, so that it reads as a warning on light and dark themes alike.
+    const QColor warning((text.red() + 255) / 2, text.green() / 2, text.blue() / 2);
+    QTextCharFormat format;
+    format.setFontItalic(true);
+    format.setUnderlineStyle(QTextCharFormat::WaveUnderline);
+    format.setUnderlineColor(warning);
+    format.setBackground(
+        QColor((base.red() * 7 + 255) / 8, (base.green() * 7 + 160) / 8, base.blue() * 7 / 8));
+    format.setProperty(kUnprotectedLine, true);
+    return format;
+}
+
+void formatNewestLine(QTextDocument* document, const QTextCharFormat& format)
+{
+    if (document == nullptr)
+        return;
+    const QTextBlock block = document->lastBlock().previous();
+    if (!block.isValid())
+        return;
+    QTextCursor cursor(block);
+    cursor.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
+    cursor.mergeCharFormat(format);
 }
 
 } // namespace peer

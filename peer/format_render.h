@@ -8,6 +8,7 @@
 
 #include <vector>
 
+class QPalette;
 class QTextCursor;
 class QTextDocument;
 class QTextEdit;
@@ -59,5 +60,14 @@ void ApplyFormatRuns(QTextCursor& cursor, int offset, const std::vector<FormatSp
 // only, not on how much the document already holds.
 void appendFormattedLine(QTextDocument* document, QByteArrayView line);
 void appendFormattedLine(QTextEdit* view, QByteArrayView line);
+
+// The property that tells a line not protected by its chat's encryption, on every character.
+inline constexpr int kUnprotectedLine = QTextFormat::UserProperty + 1;
+// How such a line looks: slanted, on a tinted background, with a wavy underline in a warning
+// colour, all made from `palette` so that a dark theme keeps it readable.
+QTextCharFormat unprotectedLineFormat(const QPalette& palette);
+// Merges `format` over the whole of the newest line of `document` (the block before the empty
+// last one), after the line's own formats: nothing the line holds can take it off a part of it.
+void formatNewestLine(QTextDocument* document, const QTextCharFormat& format);
 
 } // namespace peer

@@ -26,11 +26,13 @@ public:
     struct HeldLine
     {
         QByteArray text;
-        bool awayEcho = false; // our away reply to them, shown as our own line
+        bool awayEcho = false;    // our away reply to them, shown as our own line
+        bool unprotected = false; // came in clear during an encrypted chat
 
         bool operator==(const HeldLine& other) const
         {
-            return text == other.text && awayEcho == other.awayEcho;
+            return text == other.text && awayEcho == other.awayEcho
+                   && unprotected == other.unprotected;
         }
     };
 

@@ -1,5 +1,6 @@
 #include "peer/texts.h"
 
+#include "diag/control_escape.h"
 #include "diag/server_text.h"
 #include "peer/dcc_tls.h"
 #include "peer/fish_chats.h"
@@ -152,7 +153,8 @@ QString handshakeTimedOutText(const QString& who, std::chrono::milliseconds wait
 QString peerKeyQuestionText(const QByteArray& nick, const QByteArray& theirFingerprint,
                             const QByteArray& ourFingerprint)
 {
-    const QString who = diag::decodeServerText(nick);
+    // One line: a nick may not make up the fingerprint lines below it.
+    const QString who = diag::escapeControls(diag::decodeServerText(nick));
     return QCoreApplication::translate(
                "peer", "Someone connected as %1 with a certificate not seen before.\n"
                        "Theirs: %2\nOurs: %3\n"
@@ -186,7 +188,7 @@ QString modeName(FishMode mode)
 
 QString nickText(const QByteArray& nick)
 {
-    return diag::decodeServerText(nick);
+    return diag::escapeControls(diag::decodeServerText(nick));
 }
 
 } // namespace
@@ -215,6 +217,17 @@ QByteArray lineMark(LineProtection protection)
         return tr("[an encrypted message that could not be decrypted]").toUtf8();
     }
     return {};
+}
+
+QByteArray markedText(LineProtection protection, const QByteArray& text)
+{
+    const QByteArray mark = lineMark(protection);
+    return mark.isEmpty() ? text : text.isEmpty() ? mark : mark + ' ' + text;
+}
+
+bool isUnprotected(LineProtection protection)
+{
+    return protection == LineProtection::Clear || protection == LineProtection::Undecryptable;
 }
 
 QString exchangeStarted(const QByteArray& nick)

@@ -88,6 +88,10 @@ namespace fishText {
 QString status(const FishStatus& status);
 // The mark of a received line that was not decrypted with the contact's key, or nothing.
 QByteArray lineMark(LineProtection protection);
+// A received line's text as shown: its mark, if any, before what it says.
+QByteArray markedText(LineProtection protection, const QByteArray& text);
+// Whether the line came in clear, or unreadable, in a chat that is encrypted.
+bool isUnprotected(LineProtection protection);
 QString exchangeStarted(const QByteArray& nick);
 QString exchangeUnanswered(const QByteArray& nick);
 QString exchangeNotSent();

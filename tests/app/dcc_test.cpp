@@ -132,8 +132,8 @@ TEST_F(DccTest, AcceptsAChatOfferAndConnectsToIt)
     ASSERT_TRUE(waitFor([&] { return listener.hasPendingConnections(); }));
     ASSERT_EQ(prompter->questions.size(), 1u);
     EXPECT_EQ(prompter->questions[0].title, "Accept DCC Chat?");
-    EXPECT_EQ(prompter->questions[0].text, "User \"bob\" wants to DCC chat (secure chat) with "
-                                           "you.  Do you want to accept?");
+    EXPECT_EQ(prompter->questions[0].text,
+              "User \"bob\" wants to DCC chat with you.  Do you want to accept?");
     QTcpSocket* bob = listener.nextPendingConnection();
     ASSERT_EQ(records().CountRecords(), 1);
     peer::ChatSession* record = records().at(0);
@@ -144,6 +144,52 @@ TEST_F(DccTest, AcceptsAChatOfferAndConnectsToIt)
     EXPECT_EQ(chat->transcript(), "Connection established.\r\n");
     bob->write("over the link\n");
     EXPECT_TRUE(waitFor([&] { return chat->transcript().contains("<bob> over the link\r\n"); }));
+    // A lone CR inside a line from the peer is shown as its escape, on the line it came in.
+    bob->write("ok\r<alice> yes, I will pay 500 EUR\n");
+    EXPECT_TRUE(waitFor([&] {
+        return chat->transcript().endsWith("<bob> ok\\x0d<alice> yes, I will pay 500 EUR\r\n");
+    })) << chat->transcript().toStdString();
+    EXPECT_EQ(chat->viewText().count('\n'), 3);
+}
+
+// Only a private offer is called secure; a plain one carries its lines in clear.
+TEST_F(DccTest, TheChatQuestionSaysSecureOnlyForAPrivateOffer)
+{
+    const struct
+    {
+        QByteArray kind;
+        QString question;
+    } cases[] = {
+        {"CHAT chat", "User \"bob\" wants to DCC chat with you.  Do you want to accept?"},
+        {"SCHAT chat",
+         "User \"bob\" wants to DCC chat (secure chat) with you.  Do you want to accept?"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.kind.toStdString());
+        prompter->questions.clear();
+        prompter->answers = {false};
+        QTcpServer listener;
+        offerFromBob(listener, c.kind);
+        ASSERT_TRUE(waitFor([&] { return !prompter->questions.empty(); }));
+        EXPECT_EQ(prompter->questions[0].title, "Accept DCC Chat?");
+        EXPECT_EQ(prompter->questions[0].text, c.question);
+    }
+}
+
+// A nick or a file name with a line or paragraph separator adds no line to the question.
+TEST_F(DccTest, AnOfferQuestionIsOneLineWhateverTheNickOrNameHolds)
+{
+    prompter->answers = {false, false};
+    server.send(":mal\xE2\x80\xA8lory!m@h PRIVMSG alice :\x01"
+                "DCC CHAT chat 2130706433 4000\x01\r\n"
+                ":bob!b@h PRIVMSG alice :\x01"
+                "DCC SEND a\xE2\x80\xA9"
+                "b.txt 2130706433 4001 10\x01\r\n");
+    ASSERT_TRUE(waitFor([&] { return prompter->questions.size() == 2; }));
+    EXPECT_EQ(prompter->questions[0].text,
+              "User \"mal\\u2028lory\" wants to DCC chat with you.  Do you want to accept?");
+    EXPECT_EQ(prompter->questions[1].text,
+              "User \"bob\" wants to send you a file named \"a_b.txt\".  Do you want to accept?");
 }
 
 TEST_F(DccTest, RefusesHostileOffersWithoutAsking)

@@ -10,6 +10,10 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QRegularExpression>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QTextEdit>
 #include <QToolButton>
 
 using test::waitFor;
@@ -108,8 +112,18 @@ TEST_F(FishTest, AContactsExchangeIsAskedAboutThenEveryLineBothWaysIsEncrypted)
     }));
 
     // In clear or with another key, it is marked, never shown as garbage.
-    server.send(":bob!b@h PRIVMSG alice :sent in clear\r\n");
+    server.send(":bob!b@h PRIVMSG alice :sent in clear, \x0f\x03"
+                "0,0all of it\r\n");
     ASSERT_TRUE(shows("<bob> [not encrypted] sent in clear"));
+    // The mark is on the whole line, not only on its first words: every character is slanted,
+    // whatever codes the line holds.
+    const QTextBlock clear = bobsWindow()->view()->document()->lastBlock().previous();
+    ASSERT_TRUE(clear.text().endsWith("all of it")) << clear.text().toStdString();
+    for (int i = 1; i < clear.length(); ++i) {
+        QTextCursor at(clear);
+        at.setPosition(clear.position() + i);
+        EXPECT_TRUE(at.charFormat().fontItalic()) << i;
+    }
     peer::FishKey other;
     other.set("another key");
     server.send(":bob!b@h PRIVMSG alice :"

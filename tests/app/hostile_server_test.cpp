@@ -3,7 +3,10 @@
 #include "diag/debug_window.h"
 #include "tests/support/connected_program.h"
 
+#include <QFile>
 #include <QTcpSocket>
+#include <QTextDocument>
+#include <QTextEdit>
 
 #include <arpa/inet.h>
 #include <memory>
@@ -40,7 +43,54 @@ protected:
     }
 };
 
+// The same, with chat logging on.
+class LoggingHostileServerTest : public test::ConnectedProgramTest
+{
+protected:
+    void SetUp() override
+    {
+        test::CoreOptions options;
+        options.logging = true;
+        connect(options);
+    }
+    QByteArray logOf(const QByteArray& nick) const
+    {
+        QFile log(core->temp.dirPath() + "/logs/" + nick + ".txt");
+        return log.open(QIODevice::ReadOnly) ? log.readAll() : QByteArray();
+    }
+};
+
 } // namespace
+
+// A nick that hides a paragraph separator, a bare LF or a lone CR in its line would otherwise
+// show, and log, a line of its choosing under the user's name.
+TEST_F(LoggingHostileServerTest, ALineBreakInsideALineShowsAndLogsAsOneLine)
+{
+    server.send(":mallory!m@h PRIVMSG alice :ok\xE2\x80\xA9<alice> yes, I will pay 500 EUR\r\n"
+                ":trudy!t@h PRIVMSG alice :ok\n<alice> yes, I will pay 600 EUR\r\n"
+                ":eve!e@h PRIVMSG alice :ok\r<alice> yes, I will pay 700 EUR\r\n");
+    ASSERT_TRUE(linesRead("forged"));
+    const struct
+    {
+        QByteArray nick;
+        QString shown;
+    } cases[] = {
+        {"mallory", "<mallory> ok\\u2029<alice> yes, I will pay 500 EUR"},
+        {"trudy", "<trudy> ok\\x0a<alice> yes, I will pay 600 EUR"},
+        {"eve", "<eve> ok\\x0d<alice> yes, I will pay 700 EUR"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.nick.toStdString());
+        ASSERT_TRUE(waitFor([&] { return logOf(c.nick).contains("I will pay"); }));
+        const peer::ChatWindow* window = core->chatWith(c.nick, false);
+        ASSERT_NE(window, nullptr);
+        EXPECT_EQ(window->view()->document()->blockCount(), 2) << "one line and the empty last";
+        EXPECT_EQ(window->viewText(), c.shown + "\n");
+        const QByteArray log = logOf(c.nick);
+        EXPECT_EQ(log.count('\n'), 3) << log.constData(); // the start note, the line
+        EXPECT_TRUE(log.endsWith("] " + c.shown.toUtf8() + "\r\n")) << log.constData();
+    }
+}
 
 TEST_F(HostileServerTest, MalformedLinesLeaveTheProgramConnected)
 {

@@ -2,6 +2,7 @@
 // notification service of the test's own, and from the whole program.
 #include "app/notifier.h"
 #include "tests/support/connected_program.h"
+#include "tests/support/hostile_texts.h"
 
 #include <QDBusConnection>
 #include <QProcess>
@@ -69,6 +70,21 @@ TEST(Notifier, SaysWhatHappenedOnlyWhileTheUserLooksElsewhere)
     notifier.setEnabled(false);
     notifier.newChat("bob");
     EXPECT_TRUE(notices.empty()) << "the setting is off";
+}
+
+// A nick or a file name from the network is one line of the notice body, its break shown.
+TEST(Notifier, ALineBreakInANickOrAFileNameStaysInsideOneLine)
+{
+    app::Notifier notifier(nullptr);
+    for (const test::LineBreak& brk : test::kLineBreaks) {
+        SCOPED_TRACE(brk.name);
+        record(notifier);
+        notifier.newChat("mal" + brk.bytes + "lory");
+        notifier.transferCompleted("carol", QString::fromUtf8(test::forgedLine(brk)));
+        ASSERT_EQ(notices.size(), 2u);
+        EXPECT_EQ(notices[0].text, "mal" + QString::fromUtf8(brk.escaped) + "lory wrote to you.");
+        EXPECT_EQ(notices[1].text, test::shownText(brk) + " (with carol) is done.");
+    }
 }
 
 TEST(Notifier, ReachesTheDesktopsServiceOnTheSessionBus)

@@ -7,6 +7,8 @@
 #include "diag/debug_log.h"
 #include "diag/debug_window.h"
 #include "diag/server_log_window.h"
+#include "peer/chat_window.h"
+#include "tests/support/connected_program.h"
 #include "tests/support/fake_irc_server.h"
 #include "tests/support/files.h"
 #include "tests/support/scripted_prompter.h"
@@ -137,4 +139,71 @@ TEST(AccountPassword, NeverReachesALogOrTheProgramsOutput)
             EXPECT_FALSE(text.contains(secret)) << path.toStdString();
     }
     EXPECT_GT(files, 0);
+}
+
+namespace {
+
+class ServicesPasswordTest : public test::ConnectedProgramTest
+{};
+
+} // namespace
+
+// What the user sends the nick services to register, change, ghost or recover a nick carries a
+// password: it goes to the server, and every echo of it, and the chat with NickServ and its log,
+// keep it masked.
+TEST_F(ServicesPasswordTest, NeverReachesALogOrAnEcho)
+{
+    test::CoreOptions options;
+    options.logging = true;
+    connect(options);
+    diag::DebugPanes::instance().clear();
+    peer::ChatWindow* chat = core->program->chats().openChat("NickServ");
+    ASSERT_NE(chat, nullptr);
+    const struct
+    {
+        QByteArray typed;
+        QByteArray masked;
+        QByteArray secret;
+    } cases[] = {
+        {"REGISTER Reg1stered alice@example.org", "REGISTER ****", "Reg1stered"},
+        {"SET PASSWORD N3wPass", "SET PASSWORD ****", "N3wPass"},
+        {"GHOST alice Gh0stPass", "GHOST alice ****", "Gh0stPass"},
+        {"RECOVER alice Rec0verPass", "RECOVER alice ****", "Rec0verPass"},
+    };
+    for (const auto& c : cases) {
+        chat->input()->setText(QString::fromUtf8(c.typed));
+        chat->send();
+        const QByteArray sent = "PRIVMSG NickServ :" + c.typed + "\r\n";
+        ASSERT_TRUE(waitFor([&] { return server.received().contains(sent); })) << c.typed.data();
+        // The server repeats it, as an echo and in a refusal.
+        server.send(":alice!a@h PRIVMSG NickServ :" + c.typed
+                    + "\r\n:irc 417 alice :Line too long: " + sent);
+    }
+    // The user types one by hand in the debug window, in the short form.
+    diag::DebugWindow* debug = window().debugWindow();
+    debug->sendBox()->setText(QStringLiteral("NS REGISTER ByHandPass a@b.c"));
+    debug->sendLine();
+    ASSERT_TRUE(
+        waitFor([&] { return server.received().contains("NS REGISTER ByHandPass a@b.c"); }));
+    ASSERT_TRUE(linesRead("echoed"));
+
+    const QString serverLog = window().serverLogWindow()->view()->toPlainText();
+    const QString panes = diag::DebugPanes::instance().text(diag::Pane::Status)
+                          + diag::DebugPanes::instance().text(diag::Pane::Info)
+                          + debug->statusPane()->toPlainText() + debug->infoPane()->toPlainText();
+    QFile logFile(core->temp.dirPath() + "/logs/NickServ.txt");
+    ASSERT_TRUE(logFile.open(QIODevice::ReadOnly));
+    const QByteArray log = logFile.readAll();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.typed.toStdString());
+        EXPECT_TRUE(serverLog.contains("PRIVMSG NickServ :" + c.masked));
+        EXPECT_TRUE(log.contains("<alice> " + c.masked + "\r\n")) << log.constData();
+        EXPECT_TRUE(chat->transcript().contains("<alice> " + c.masked + "\r\n"));
+        EXPECT_FALSE(serverLog.contains(c.secret));
+        EXPECT_FALSE(panes.contains(c.secret));
+        EXPECT_FALSE(log.contains(c.secret));
+        EXPECT_FALSE(chat->viewText().contains(c.secret));
+    }
+    EXPECT_TRUE(panes.contains("NS REGISTER ****"));
+    EXPECT_FALSE(panes.contains("ByHandPass"));
 }

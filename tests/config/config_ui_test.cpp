@@ -278,6 +278,19 @@ TEST(InputDialog, TakesTitlePromptAndTextFromTheRequestAndCancelGivesNothing)
     EXPECT_TRUE(prompter.errors.empty());
 }
 
+// The prompt of "Set key..." names the nick, which comes from the network: it is shown as written.
+TEST(InputDialog, ShowsAMarkupPromptAsPlainText)
+{
+    ScriptedPrompter prompter;
+    const QString prompt = "The key you share with <b>bob</b><img src=x> (\"cbc:\" before it):";
+    config::InputDialog dialog({prompt, "Set key", "", false}, prompter);
+    dialog.show();
+    auto* label = dialog.findChild<QLabel*>();
+    ASSERT_NE(label, nullptr);
+    EXPECT_EQ(label->textFormat(), Qt::PlainText);
+    EXPECT_EQ(label->text(), prompt);
+}
+
 // The box held 255 characters, so a longer destination proposed for a file was cut, and the
 // file saved under the cut name.
 TEST(InputDialog, NeverCutsTheTextItIsGivenAndTakesAWholePath)

@@ -57,6 +57,30 @@ TEST_F(PrivateFilesTest, StoreItsJournalAndTheFoldersMadeForIt)
     EXPECT_EQ(modeOf(under(QStringLiteral("config"))), 0700);
 }
 
+// A store restored from a backup, or left by an older version, readable by all: private again
+// from its first open, with its journal and index.
+TEST_F(PrivateFilesTest, AStoreReadableByAllIsPrivateAgainOnOpen)
+{
+    const QString path = under(QStringLiteral("registry.db"));
+    {
+        config::Registry registry(path);
+        ASSERT_TRUE(registry.createKey(config::kKeyRoot));
+        ASSERT_TRUE(registry.writeValue(config::kKeyRoot, "serverpass", "s3cret"));
+    }
+    const QStringList files = {path, path + QStringLiteral("-wal"), path + QStringLiteral("-shm")};
+    for (const QString& file : files) {
+        QFile touched(file);
+        ASSERT_TRUE(touched.open(QIODevice::Append)) << file.toStdString();
+        touched.close();
+        ASSERT_EQ(::chmod(QFile::encodeName(file).constData(), 0644), 0);
+    }
+    config::Registry registry(path);
+    ASSERT_TRUE(registry.isOpen());
+    EXPECT_EQ(registry.readValue(config::kKeyRoot, "serverpass"), QByteArray("s3cret"));
+    for (const QString& file : files)
+        EXPECT_EQ(modeOf(file), 0600) << file.toStdString();
+}
+
 TEST_F(PrivateFilesTest, FoldersThatExistKeepTheirMode)
 {
     const QString shared = under(QStringLiteral("shared"));

@@ -1,6 +1,7 @@
 #include "diag/control_escape.h"
 #include "diag/debug_log.h"
 #include "peer/chat_log.h"
+#include "tests/support/hostile_texts.h"
 
 #include <QDateTime>
 #include <gtest/gtest.h>
@@ -19,9 +20,10 @@ const Case kCases[] = {
     {"plain text", "plain text"},
     {"\x1b]0;owned\x07title", "\\x1b]0;owned\\x07title"},
     {"\x1b[2J\x1b[Hclean", "\\x1b[2J\\x1b[Hclean"},
-    // A lone CR returns the cursor and overwrites what went before; CR LF ends a line.
+    // A lone CR returns the cursor and overwrites what went before; CR LF would start a line
+    // that the writer of the text made up. The caller ends the line.
     {"I owe you\rI owe you nothing", "I owe you\\x0dI owe you nothing"},
-    {"line\r\n", "line\r\n"},
+    {"line\r\n", "line\\x0d\\x0a"},
     {"a\r", "a\\x0d"},
     {"\x02"
      "bold\x02 \x03"
@@ -80,6 +82,33 @@ TEST(ControlEscape, ChatLogLinesAndDebugPanesAreStoredEscaped)
     diag::DebugLog(QStringLiteral("from bob: \x1b[31m\u202Etxt.exe"), 2);
     EXPECT_EQ(diag::DebugPanes::instance().text(diag::Pane::Info),
               QStringLiteral("from bob: \\x1b[31m\\u202etxt.exe\r\n"));
+}
+
+// Whatever a peer puts inside a line, it stays one line in the log and the debug panes, with the
+// break shown the way the other controls are.
+TEST(ControlEscape, ALineBreakFromOthersIsStoredAsItsEscape)
+{
+    const QDateTime when(QDate(2026, 1, 2), QTime(3, 4, 5), Qt::UTC);
+    for (const test::LineBreak& brk : test::kLineBreaks) {
+        SCOPED_TRACE(brk.name);
+        const QByteArray forged = test::forgedLine(brk);
+        EXPECT_EQ(diag::escapeControlBytes(forged), test::shownLine(brk));
+        EXPECT_EQ(diag::escapeControls(QString::fromUtf8(forged)), test::shownText(brk));
+        EXPECT_EQ(diag::escapeLineBreakBytes(forged), test::shownLine(brk));
+        EXPECT_EQ(diag::escapeLineBreaks(QString::fromUtf8(forged)), test::shownText(brk));
+
+        EXPECT_EQ(peer::ChatLog::stampedLine(when, "<mallory> " + forged + "\r\n"),
+                  "[2/1/2026 3:4:5] <mallory> " + test::shownLine(brk) + "\r\n");
+        EXPECT_EQ(peer::ChatLog::startedText("mal" + brk.bytes + "lory"),
+                  "\r\n*Started chat with mal" + brk.escaped + "lory*\r\n");
+
+        diag::DebugPanes::instance().clear();
+        diag::DebugLog("from mallory: " + QString::fromUtf8(forged), 2);
+        EXPECT_EQ(diag::DebugPanes::instance().text(diag::Pane::Info),
+                  "from mallory: " + test::shownText(brk) + "\r\n");
+    }
+    // The other marks a view shows as they are stay so where only the breaks are escaped.
+    EXPECT_EQ(diag::escapeLineBreakBytes("\x1b\x02\t\xe2\x80\xae"), "\x1b\x02\t\xe2\x80\xae");
 }
 
 } // namespace

@@ -44,6 +44,24 @@ TEST(SecretMask, HidesPasswordsAndLoginPayloads)
         {":irc 417 alice :Line too long: PRIVMSG NickServ :IDENTIFY secret",
          ":irc 417 alice :Line too long: PRIVMSG NickServ :IDENTIFY ****"},
         {":irc 501 alice AUTHENTICATE QUJD :Unknown", ":irc 501 alice AUTHENTICATE ****"},
+        // The other commands to the nick services that carry a password, in every form.
+        {"PRIVMSG NickServ :REGISTER s3cret alice@example.org", "PRIVMSG NickServ :REGISTER ****"},
+        {"PRIVMSG NickServ :SET PASSWORD n3w", "PRIVMSG NickServ :SET PASSWORD ****"},
+        {"PRIVMSG NickServ :set password n3w\r\n", "PRIVMSG NickServ :set password ****\r\n"},
+        {"PRIVMSG NickServ :GHOST alice s3cret", "PRIVMSG NickServ :GHOST alice ****"},
+        {"PRIVMSG NickServ :RECOVER alice s3cret", "PRIVMSG NickServ :RECOVER alice ****"},
+        {"PRIVMSG NickServ@services.example.net :REGISTER s3cret",
+         "PRIVMSG NickServ@services.example.net :REGISTER ****"},
+        {":alice!a@h PRIVMSG NickServ :REGISTER s3cret a@b.c",
+         ":alice!a@h PRIVMSG NickServ :REGISTER ****"},
+        {"NS REGISTER s3cret alice@example.org", "NS REGISTER ****"},
+        {"NICKSERV SET PASSWORD n3w", "NICKSERV SET PASSWORD ****"},
+        {"ns ghost alice s3cret", "ns ghost alice ****"},
+        {"NS :RECOVER alice s3cret", "NS :RECOVER alice ****"},
+        {":irc 417 alice :Line too long: PRIVMSG NickServ :SET PASSWORD n3w",
+         ":irc 417 alice :Line too long: PRIVMSG NickServ :SET PASSWORD ****"},
+        {":irc 421 alice NS GHOST alice s3cret :Unknown command",
+         ":irc 421 alice NS GHOST alice ****"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(maskSecrets(c.line), c.shown) << c.line.constData();
@@ -66,7 +84,33 @@ TEST(SecretMask, LeavesEverythingElse)
           QByteArray(":irc 464 alice :Password incorrect"),
           QByteArray(":irc 491 alice :No O-lines for your host"),
           QByteArray(":irc 372 alice :- PASS the salt"),
-          QByteArray(":NickServ!s@services NOTICE alice :IDENTIFY with your password")}) {
+          QByteArray(":NickServ!s@services NOTICE alice :IDENTIFY with your password"),
+          // Without a password, or not to the services, nothing is hidden.
+          QByteArray("PRIVMSG NickServ :GHOST alice"), QByteArray("PRIVMSG NickServ :RECOVER"),
+          QByteArray("PRIVMSG NickServ :SET EMAIL a@b.c"), QByteArray("NS SET PASSWORD"),
+          QByteArray("PRIVMSG bob :REGISTER s3cret"), QByteArray("NS REGISTER"),
+          QByteArray("PRIVMSG bob :SET PASSWORD n3w")}) {
         EXPECT_EQ(maskSecrets(line), line) << line.constData();
     }
+}
+
+// What the user typed in a chat with NickServ, as the chat's view and log keep it.
+TEST(SecretMask, HidesThePasswordsTypedInAChatWithTheServices)
+{
+    const struct
+    {
+        QByteArray target;
+        QByteArray text;
+        QByteArray kept;
+    } cases[] = {
+        {"NickServ", "IDENTIFY s3cret", "IDENTIFY ****"},
+        {"nickserv", "REGISTER s3cret a@b.c", "REGISTER ****"},
+        {"NickServ", "SET PASSWORD n3w", "SET PASSWORD ****"},
+        {"NickServ", "GHOST alice s3cret", "GHOST alice ****"},
+        {"NickServ", "RECOVER alice s3cret", "RECOVER alice ****"},
+        {"NickServ", "HELP REGISTER", "HELP REGISTER"},
+        {"bob", "REGISTER s3cret", "REGISTER s3cret"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(diag::maskSentText(c.target, c.text), c.kept) << c.text.constData();
 }

@@ -114,6 +114,9 @@ TEST(CtcpReplyBoxText, NamesWhoRepliedAndMeasuresThePingRoundTrip)
         // Peer text is never a format, nor markup.
         {"Finger Reply", "%1 <b>%2</b>", "x%1", "X%1", CtcpCode::Finger, 0, 1,
          "From x%1\n%1 <b>%2</b>"},
+        // Nor a second line.
+        {"Version Reply", "v1", "bob\xE2\x80\xA8Kivvo", "bob\xE2\x80\xA8Kivvo", CtcpCode::Version,
+         0, 1, "From bob\\u2028Kivvo\nv1"},
     };
     for (const Case& c : cases) {
         const irc::CtcpQueries::Query query{c.asked, c.code, c.askedMs};

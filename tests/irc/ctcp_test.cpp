@@ -1,5 +1,6 @@
 #include "irc/ctcp.h"
 #include "irc/ctcp_queries.h"
+#include "tests/support/hostile_texts.h"
 
 #include <gtest/gtest.h>
 
@@ -294,6 +295,18 @@ TEST(ReadCtcpReply, CutsLongRepliesWithoutSplittingACharacter)
         irc::readCtcpReply("\001VERSION " + latin1 + '\x01', CtcpCode::Version, 0);
     ASSERT_TRUE(cutLatin1);
     EXPECT_EQ(cutLatin1->text.size(), 252);
+}
+
+// The box says "From bob" on a line of its own above the reply: a reply may not add lines.
+TEST(ReadCtcpReply, ShowsALineBreakInTheReplyAsItsEscape)
+{
+    for (const test::LineBreak& brk : test::kLineBreaks) {
+        SCOPED_TRACE(brk.name);
+        const auto shown = irc::readCtcpReply("\001VERSION " + test::forgedLine(brk) + '\x01',
+                                              CtcpCode::Version, 0);
+        ASSERT_TRUE(shown);
+        EXPECT_EQ(shown->text, test::shownText(brk));
+    }
 }
 
 TEST(CtcpReplyBoxes, AllowsOneOpenBoxPerKind)

@@ -198,6 +198,18 @@ TEST(DccOffer, RefusesOffersOnlyWhenNoPeerCouldMeanThem)
         {at("64:ff9b::a9fe:101"), false, true},
         {at("64:ff9b::0.0.0.0"), false, true},
         {at("64:ff9b::192.0.2.1"), false, false},
+        // The local-use prefix of RFC 8215, as any translator inside it embeds the address.
+        {at("64:ff9b:1::127.0.0.1"), false, true},
+        {at("64:ff9b:1::127.0.0.1"), true, false},
+        {at("64:ff9b:1::7f00:1"), false, true},
+        {at("64:ff9b:1:ab:cd:ef::7f00:1"), false, true},
+        {at("64:ff9b:1::a9fe:101"), false, true},
+        {at("64:ff9b:1::0.0.0.0"), false, true},
+        {at("64:ff9b:1::224.0.0.1"), false, true},
+        {at("64:ff9b:1::192.0.2.1"), false, false},
+        {at("64:ff9b:1:ab::192.0.2.1"), false, false},
+        // Outside both prefixes it is an IPv6 address like any other.
+        {at("64:ff9b:2::7f00:1"), false, false},
         {at("::2"), true, true},
     };
     for (const Case& c : cases) {

@@ -186,6 +186,11 @@ TEST_F(MessageDispatcherTest, ActsOnRealServerLines)
         {":irc.x 311 alice bob ~b h * :  two  <b>blanks</b> ",
          {"whois Nick: bob\nUser: ~b\nHost: h\nReal name:   two  <b>blanks</b> "}},
         {":irc.x 311 alice bob ~b h * :", {"whois Nick: bob\nUser: ~b\nHost: h\nReal name: "}},
+        // A line break in a field makes up no field of its own.
+        {":irc.x 311 alice bob ~b h * :Bob\nHost: trusted.example",
+         {"whois Nick: bob\nUser: ~b\nHost: h\nReal name: Bob\\x0aHost: trusted.example"}},
+        {":irc.x 311 alice bob ~b h\xE2\x80\xA8x * :B",
+         {"whois Nick: bob\nUser: ~b\nHost: h\\u2028x\nReal name: B"}},
         // A server that leaves out the colon or splits the real name.
         {":irc.x 311 alice bob ~b h * Bob", {"whois Nick: bob\nUser: ~b\nHost: h\nReal name: Bob"}},
         {":irc.x 311 alice bob ~b h * Bob :Builder",

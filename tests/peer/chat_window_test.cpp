@@ -2,7 +2,10 @@
 // log what it shows, with a scripted host standing in for the server link, the settings and the
 // clock.
 #include "peer/chat_window.h"
+#include "peer/format_render.h"
+#include "peer/texts.h"
 #include "tests/peer/chat_window_rig.h"
+#include "tests/support/hostile_texts.h"
 #include "tests/support/typing_elsewhere.h"
 #include "tests/support/wait_for.h"
 
@@ -15,6 +18,7 @@
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTextEdit>
+#include <QTextLayout>
 #include <gtest/gtest.h>
 
 using test::ChatWindowTest;
@@ -175,4 +179,109 @@ TEST_F(ChatWindowTest, TheViewAndTranscriptKeepTheNewestLinesAndTheLogAll)
     const QByteArray log = logFile();
     EXPECT_TRUE(log.contains("] <bob> line 0\r\n")) << "the log keeps everything";
     EXPECT_EQ(log.count("<bob> line "), total);
+}
+
+// Whatever the peer puts inside a line, the view shows one line with the break as its escape,
+// and the log keeps one line for it; a note that names the peer is one line as well.
+TEST_F(ChatWindowTest, ALineBreakFromThePeerStaysInsideOneShownAndLoggedLine)
+{
+    host.logging = true;
+    open();
+    QTextDocument* document = window->view()->document();
+    for (const test::LineBreak& brk : test::kLineBreaks) {
+        SCOPED_TRACE(brk.name);
+        const int blocks = document->blockCount();
+        window->lineArrived(test::forgedLine(brk));
+        EXPECT_EQ(document->blockCount(), blocks + 1);
+        EXPECT_EQ(document->lastBlock().previous().text(), "<bob> " + test::shownText(brk));
+        EXPECT_TRUE(window->transcript().endsWith("<bob> " + test::shownLine(brk) + "\r\n"));
+        window->showLine("*Not delivered: " + test::forgedLine(brk) + "*\r\n");
+        EXPECT_EQ(document->blockCount(), blocks + 2);
+    }
+    const QList<QByteArray> logged = logFile().split('\n');
+    int forged = 0;
+    for (const QByteArray& line : logged) {
+        EXPECT_FALSE(line.startsWith("<alice> yes")) << line.toStdString();
+        forged += line.contains("<alice> yes, I will pay 500 EUR") ? 1 : 0;
+    }
+    EXPECT_EQ(forged, 2 * int(test::kLineBreaks.size()));
+    // A nick that holds one is one line in the title too.
+    for (const test::LineBreak& brk : test::kLineBreaks) {
+        peer::ChatSession other;
+        other.nick = "mal" + brk.bytes + "lory";
+        peer::ChatWindow titled(other, host);
+        EXPECT_EQ(titled.windowTitle(), "mal" + QString::fromUtf8(brk.escaped) + "lory");
+    }
+    for (const test::LineBreak& brk : test::kLineBreaks)
+        EXPECT_TRUE(logFile().contains("] <bob> " + test::shownLine(brk) + "\r\n")) << brk.name;
+}
+
+// A line that came in clear during an encrypted chat is marked from its first character to its
+// last, on every row it wraps to, whatever codes it holds; the line after it is not.
+TEST_F(ChatWindowTest, ALineInClearIsMarkedAsAWhole)
+{
+    open();
+    window->resize(300, 400);
+    window->show();
+    const QByteArray codes = "\x0f\x1f\x03"
+                             "0,0white \x02bold\x0f reset ";
+    window->lineArrived("[not encrypted] " + codes + QByteArray("word ").repeated(80) + "end",
+                        false, {}, true);
+    window->lineArrived("encrypted words");
+    const QTextBlock marked = window->view()->document()->lastBlock().previous().previous();
+    ASSERT_TRUE(marked.text().startsWith("<bob> [not encrypted]"));
+    ASSERT_TRUE(marked.text().endsWith(" end"));
+    ASSERT_TRUE(marked.layout() != nullptr);
+    EXPECT_TRUE(waitFor([&] { return marked.layout()->lineCount() > 1; })) << "the line wraps";
+    for (int i = 0; i < marked.length() - 1; ++i) {
+        QTextCursor at(marked);
+        at.setPosition(marked.position() + i + 1);
+        EXPECT_TRUE(at.charFormat().boolProperty(peer::kUnprotectedLine)) << i;
+        EXPECT_TRUE(at.charFormat().fontItalic()) << i;
+        EXPECT_EQ(at.charFormat().underlineStyle(), QTextCharFormat::WaveUnderline) << i;
+    }
+    const QTextBlock plain = marked.next();
+    QTextCursor inPlain(plain);
+    inPlain.setPosition(plain.position() + 3);
+    EXPECT_FALSE(inPlain.charFormat().boolProperty(peer::kUnprotectedLine));
+    EXPECT_FALSE(inPlain.charFormat().fontItalic());
+}
+
+// In a chat with NickServ the password goes to the server as typed; the view and the log keep
+// it masked, as every echo of the line does.
+TEST_F(ChatWindowTest, AChatWithNickServKeepsNoPasswordInItsViewOrLog)
+{
+    host.logging = true;
+    session.nick = "NickServ";
+    open();
+    type("REGISTER s3cret alice@example.org");
+    type("SET PASSWORD n3w");
+    type("GHOST alice_ old");
+    type("IDENTIFY acct pw");
+    EXPECT_TRUE(host.sent.contains("PRIVMSG NickServ :REGISTER s3cret alice@example.org"));
+    EXPECT_EQ(window->transcript(), "<alice_> REGISTER ****\r\n<alice_> SET PASSWORD ****\r\n"
+                                    "<alice_> GHOST alice_ ****\r\n<alice_> IDENTIFY ****\r\n");
+    const QByteArray log = test::readFile(installDir.filePath("logs/NickServ.txt"));
+    EXPECT_TRUE(log.contains("] <alice_> REGISTER ****\r\n")) << log.constData();
+    for (const char* secret : {"s3cret", "n3w", "old", "pw"})
+        EXPECT_FALSE(log.contains(secret)) << secret;
+}
+
+// The questions and notes that name a peer are as many lines with any nick: a nick cannot make
+// up the fingerprint lines of the certificate question, nor a line of a key exchange's question.
+TEST(PeerTexts, ANickIsOneLineOfTheQuestionsThatNameIt)
+{
+    const QString plainQuestion = peer::peerKeyQuestionText("bob", "aa", "bb");
+    const QString plainOffer = peer::fishText::offerQuestion("bob");
+    for (const test::LineBreak& brk : test::kLineBreaks) {
+        SCOPED_TRACE(brk.name);
+        const QByteArray nick = "bob" + brk.bytes + "Theirs: AA";
+        const QString shown = "bob" + QString::fromUtf8(brk.escaped) + "Theirs: AA";
+        const QString question = peer::peerKeyQuestionText(nick, "aa", "bb");
+        EXPECT_TRUE(question.contains("connected as " + shown + " with")) << question.toStdString();
+        EXPECT_EQ(question.count('\n'), plainQuestion.count('\n'));
+        const QString offer = peer::fishText::offerQuestion(nick);
+        EXPECT_TRUE(offer.contains(shown)) << offer.toStdString();
+        EXPECT_EQ(offer.count('\n'), plainOffer.count('\n'));
+    }
 }
