@@ -1,7 +1,10 @@
 // Pins of contacts' private links kept under the nick as RFC 1459 folds it, on a real store.
+#include "app/chat_keys.h"
 #include "app/contact_pins.h"
 #include "config/registry.h"
+#include "config/secret_store.h"
 #include "config/store.h"
+#include "tests/support/env_guard.h"
 #include "tests/support/temp_store.h"
 
 #include <gtest/gtest.h>
@@ -109,6 +112,46 @@ TEST(ContactPins, ForgettingTakesTheFoldedAndTheSpelledPin)
     EXPECT_TRUE(pins.forget("{A}"));
     EXPECT_FALSE(pins.find("[a]"));
     EXPECT_EQ(temp.store().peerPin("{a}"), std::nullopt);
+}
+
+// The chats' keys, likewise: one folding now, and a key kept under the folding a server
+// announced before is found where it is, replaced there and forgotten with the rest.
+TEST(ChatKeys, KeysKeptUnderAnyServersFoldingAreFound)
+{
+    const test::EnvGuard noKeychain("KIVVO_NO_KEYCHAIN", "1");
+    const peer::StoredFishKey key{"fishkey", peer::FishMode::Cbc, QByteArray(32, 'D'), true};
+    const struct
+    {
+        QByteArray stored; // as that day's folding left it
+        QByteArray asked;
+    } cases[] = {
+        {"[bob]", "{BOB}"},   // ascii
+        {"{bob~}", "[Bob~]"}, // strict RFC 1459
+        {"{bob^}", "[bob~]"}, // RFC 1459
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.stored.constData());
+        test::TempStore temp;
+        ASSERT_TRUE(temp.store().setChatKey(c.stored, peer::encodeStoredFishKey(key)));
+        config::SecretStore secrets(temp.store());
+        ASSERT_FALSE(secrets.isActive());
+        app::ChatKeys keys(temp.store(), secrets);
+        EXPECT_EQ(keys.find(c.asked), key);
+        peer::StoredFishKey changed = key;
+        changed.verified = false;
+        ASSERT_TRUE(keys.save(c.asked, changed));
+        EXPECT_EQ(keys.find(c.stored), changed);
+        EXPECT_EQ(temp.store().chatKeyNicks(), QList<QByteArray>{c.stored});
+        EXPECT_TRUE(keys.forget(c.asked));
+        EXPECT_EQ(keys.find(c.stored), std::nullopt);
+        EXPECT_TRUE(temp.store().chatKeyNicks().isEmpty());
+    }
+    // A new key goes under the one folding.
+    test::TempStore temp;
+    config::SecretStore secrets(temp.store());
+    app::ChatKeys keys(temp.store(), secrets);
+    ASSERT_TRUE(keys.save("[Bob]", key));
+    EXPECT_EQ(temp.store().chatKeyNicks(), QList<QByteArray>{"{bob}"});
 }
 
 } // namespace

@@ -108,13 +108,14 @@ TEST_F(VerifiedMarkTest, AFirstSeenPinVouchesForNothingAndAnEchoedCheckFails)
     ASSERT_TRUE(second);
     EXPECT_EQ(second->tls, peer::LinkProtection::TlsPinned);
     ASSERT_TRUE(peerSaid(mallory, *second, "hi"));
-    // Every check that came from us goes back; so does the one a check of old was.
+    // The check a program on this link would send: mallory holds the digest and both
+    // certificates too. Then every check that came from us goes back, and the one a check of
+    // old was.
+    mallory.send(kCheck + peer::linkCheckExpected(second->link->ends(), digest) + "\x01\n");
     const QByteArray sent = mallory.receivedByAll();
     for (qsizetype at = sent.indexOf(kCheck); at >= 0; at = sent.indexOf(kCheck, at + 1))
         mallory.send(sent.mid(at, sent.indexOf('\n', at) - at + 1));
     mallory.send(kCheck + digest.toHex() + "\x01\n");
-    const auto ends = second->link->ends();
-    mallory.send(kCheck + peer::linkCheckExpected(ends, digest) + "\x01\n");
     ASSERT_TRUE(peerSaid(mallory, *second, "done"));
 
     EXPECT_FALSE(core->program->fish().status("bob").verified);
