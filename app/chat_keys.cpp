@@ -2,6 +2,7 @@
 
 #include "config/secret_store.h"
 #include "config/store.h"
+#include "irc/isupport.h"
 
 namespace app {
 
@@ -48,15 +49,28 @@ ChatKeys::ChatKeys(config::Store& store, config::SecretStore& secrets)
     });
 }
 
+QByteArray ChatKeys::nameOf(const QByteArray& nick) const
+{
+    const QByteArray folded = irc::foldNick(nick, irc::CaseMapping::Rfc1459);
+    if (m_store.chatKey(folded))
+        return folded;
+    for (const QByteArray& name : m_store.chatKeyNicks()) {
+        if (irc::foldNick(name, irc::CaseMapping::Rfc1459) == folded)
+            return name;
+    }
+    return folded;
+}
+
 std::optional<peer::StoredFishKey> ChatKeys::find(const QByteArray& nick)
 {
-    if (!m_store.chatKey(nick))
+    const QByteArray name = nameOf(nick);
+    if (!m_store.chatKey(name))
         return std::nullopt;
     // A damaged record still says that the chats were encrypted: it comes back without a key.
-    std::optional<peer::StoredFishKey> record = recordIn(m_store, nick);
+    std::optional<peer::StoredFishKey> record = recordIn(m_store, name);
     if (!record)
         return peer::StoredFishKey{};
-    record->key = m_secrets.secret(secretOf(m_store, nick));
+    record->key = m_secrets.secret(secretOf(m_store, name));
     // Held to the checks of a whole stored text, wherever its key came from.
     if (const auto whole = peer::decodeStoredFishKey(peer::encodeStoredFishKey(*record)))
         return whole;
@@ -66,19 +80,29 @@ std::optional<peer::StoredFishKey> ChatKeys::find(const QByteArray& nick)
 
 bool ChatKeys::save(const QByteArray& nick, const peer::StoredFishKey& key)
 {
+    const QByteArray name = nameOf(nick);
     if (!m_secrets.isActive())
-        return m_store.setChatKey(nick, peer::encodeStoredFishKey(key));
+        return m_store.setChatKey(name, peer::encodeStoredFishKey(key));
     // The record first: the service's refusal puts the key text back into it.
-    return m_store.setChatKey(nick, peer::encodeFishKeyRecord(key))
-           && m_secrets.setSecret(secretOf(m_store, nick), key.key);
+    return m_store.setChatKey(name, peer::encodeFishKeyRecord(key))
+           && m_secrets.setSecret(secretOf(m_store, name), key.key);
 }
 
 bool ChatKeys::forget(const QByteArray& nick)
 {
-    const bool forgotten = m_store.forgetChatKey(nick);
-    if (!m_secrets.isActive())
-        return forgotten;
-    return m_secrets.setSecret(secretOf(m_store, nick), {}) && forgotten;
+    // Every name the contact's key was ever kept under: none may come back.
+    const QByteArray folded = irc::foldNick(nick, irc::CaseMapping::Rfc1459);
+    QList<QByteArray> names = m_store.chatKeyNicks();
+    names.append(folded);
+    bool forgotten = true;
+    for (const QByteArray& name : names) {
+        if (irc::foldNick(name, irc::CaseMapping::Rfc1459) != folded)
+            continue;
+        forgotten = m_store.forgetChatKey(name) && forgotten;
+        if (m_secrets.isActive())
+            forgotten = m_secrets.setSecret(secretOf(m_store, name), {}) && forgotten;
+    }
+    return forgotten;
 }
 
 } // namespace app

@@ -9,9 +9,10 @@ class Store;
 
 namespace app {
 
-// The keys of encrypted relayed chats, under the nick as the chats fold it: the key text in the
+// The keys of encrypted relayed chats, under the nick as RFC 1459 folds it: the key text in the
 // desktop's secret service where one runs, the rest (and the key text wherever the service does
-// not hold it) in the store, a file only its owner reads.
+// not hold it) in the store, a file only its owner reads. A key kept before, under the folding
+// the server announced that day (ascii, strict RFC 1459), is found and kept where it is.
 class ChatKeys : public peer::FishKeyStore
 {
 public:
@@ -23,6 +24,10 @@ public:
     bool forget(const QByteArray& nick) override;
 
 private:
+    // The name the key of `nick` is kept under: the folded nick, or an older name that folds as
+    // it does.
+    QByteArray nameOf(const QByteArray& nick) const;
+
     config::Store& m_store;
     config::SecretStore& m_secrets;
 };

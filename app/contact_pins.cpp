@@ -1,8 +1,13 @@
 #include "app/contact_pins.h"
 
-#include "config/store.h"
+#include "irc/isupport.h"
 
 namespace app {
+
+QByteArray ContactPins::key(const QByteArray& nick)
+{
+    return irc::foldNick(nick, irc::CaseMapping::Rfc1459);
+}
 
 QList<QByteArray> ContactPins::otherSpellings(const QByteArray& nick) const
 {
@@ -17,29 +22,38 @@ QList<QByteArray> ContactPins::otherSpellings(const QByteArray& nick) const
     return others;
 }
 
-std::optional<QByteArray> ContactPins::find(const QByteArray& nick)
+std::optional<config::PeerPin> ContactPins::find(const QByteArray& nick)
 {
-    if (std::optional<QByteArray> pin = m_store.peerPin(key(nick)))
+    if (std::optional<config::PeerPin> pin = m_store.peerPinRecord(key(nick)))
         return pin;
     for (const QByteArray& name : otherSpellings(nick)) {
-        std::optional<QByteArray> old = m_store.peerPin(name);
+        std::optional<config::PeerPin> old = m_store.peerPinRecord(name);
         if (!old)
             continue;
-        if (m_store.pinPeer(key(nick), *old))
+        if (m_store.pinPeer(key(nick), old->fingerprint, old->kind))
             m_store.forgetPin(name);
         return old;
     }
     return std::nullopt;
 }
 
-bool ContactPins::pin(const QByteArray& nick, const QByteArray& fingerprint)
+bool ContactPins::pin(const QByteArray& nick, const QByteArray& fingerprint,
+                      config::PeerPinKind kind)
 {
-    if (!m_store.pinPeer(key(nick), fingerprint))
+    if (!m_store.pinPeer(key(nick), fingerprint, kind))
         return false;
     // An older pin under another spelling would come back once this one is forgotten.
     for (const QByteArray& name : otherSpellings(nick))
         m_store.forgetPin(name);
     return true;
+}
+
+bool ContactPins::markCompared(const QByteArray& nick, const QByteArray& fingerprint)
+{
+    const std::optional<config::PeerPin> pinned = find(nick);
+    if (pinned && pinned->fingerprint != fingerprint)
+        return false;
+    return pin(nick, fingerprint, config::PeerPinKind::Compared);
 }
 
 bool ContactPins::forget(const QByteArray& nick)

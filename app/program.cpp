@@ -20,6 +20,7 @@
 #include "irc/isupport.h"
 #include "peer/chat_log.h"
 #include "peer/chat_window.h"
+#include "peer/private_link.h"
 #include "peer/sound_module.h"
 #include "peer/window_placer.h"
 #include "res/resources.h"
@@ -338,16 +339,6 @@ void Program::closeStep()
 
 void Program::wirePins()
 {
-    // Pins follow the server's folding of nicks, RFC 1459 until it has said.
-    connect(&m_link, &irc::ServerLink::registered, this,
-            [this] { m_pins.setCaseMapping(irc::ServerSupport().caseMapping); });
-    connect(&m_actions, &ServerActions::serverSupportArrived, this,
-            [this](const QList<QByteArray>& tokens) {
-                irc::ServerSupport support;
-                support.caseMapping = m_pins.caseMapping();
-                irc::applyIsupportTokens(support, tokens);
-                m_pins.setCaseMapping(support.caseMapping);
-            });
     ContactListView* contacts = m_window->contactList();
     contacts->setPinCheck([this](const QByteArray& nick) { return m_pins.find(nick).has_value(); });
     connect(contacts, &ContactListView::forgetKeyRequested, this, [this](const QByteArray& nick) {
@@ -361,6 +352,13 @@ void Program::wirePins()
                                       "link with them starts afresh.")
                            .arg(diag::decodeServerText(nick)));
     });
+    connect(&m_chats, &peer::ChatSessions::linkComparisonRequested, this,
+            [this](const QByteArray& nick, const QString& comparison, const QByteArray& fingerprint,
+                   QWidget* over) {
+                if (m_prompter->ask(over, peer::linkCompareTitle(),
+                                    peer::linkCompareQuestion(nick, comparison)))
+                    m_chats.linkCompared(nick, fingerprint);
+            });
 }
 
 } // namespace app

@@ -137,7 +137,8 @@ private:
     bool privateLinks() const override { return m_settings.privatedcc; }
     const peer::TlsIdentity* tlsIdentity() override;
     std::optional<QByteArray> peerPin(const QByteArray& nick) override;
-    bool pinPeer(const QByteArray& nick, const QByteArray& fingerprint) override;
+    bool peerPinCompared(const QByteArray& nick) override;
+    bool pinPeer(const QByteArray& nick, const QByteArray& fingerprint, peer::PinKind how) override;
     QWidget* makeMenuBar(QWidget* parent, const QByteArray& peer) override;
 
     // Declared in the order of construction; destroyed the other way round, the main window

@@ -73,12 +73,27 @@ const peer::TlsIdentity* Program::tlsIdentity()
 
 std::optional<QByteArray> Program::peerPin(const QByteArray& nick)
 {
-    return m_pins.find(nick);
+    const std::optional<config::PeerPin> pin = m_pins.find(nick);
+    return pin ? std::optional(pin->fingerprint) : std::nullopt;
 }
 
-bool Program::pinPeer(const QByteArray& nick, const QByteArray& fingerprint)
+bool Program::peerPinCompared(const QByteArray& nick)
 {
-    return m_pins.pin(nick, fingerprint);
+    const std::optional<config::PeerPin> pin = m_pins.find(nick);
+    return pin && pin->kind == config::PeerPinKind::Compared;
+}
+
+bool Program::pinPeer(const QByteArray& nick, const QByteArray& fingerprint, peer::PinKind how)
+{
+    switch (how) {
+    case peer::PinKind::FirstSeen:
+        return m_pins.pin(nick, fingerprint, config::PeerPinKind::FirstSeen);
+    case peer::PinKind::Accepted:
+        return m_pins.pin(nick, fingerprint, config::PeerPinKind::Accepted);
+    case peer::PinKind::Compared:
+        return m_pins.markCompared(nick, fingerprint);
+    }
+    return false;
 }
 
 const QWidget* Program::chatWindowInUse(const QByteArray& nick) const

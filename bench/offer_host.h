@@ -30,7 +30,7 @@ public:
     quint32 offerAddress() const override { return 0x7F000001; }
     bool privateLinks() const override { return identity.has_value(); }
     const peer::TlsIdentity* tlsIdentity() override { return identity ? &*identity : nullptr; }
-    bool pinPeer(const QByteArray&, const QByteArray&) override { return true; }
+    bool pinPeer(const QByteArray&, const QByteArray&, peer::PinKind) override { return true; }
 
     QByteArray offer;
     std::optional<peer::TlsIdentity> identity;

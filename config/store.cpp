@@ -93,6 +93,9 @@ QByteArray pinValueName(const ServerEntry& server)
     return server.address.toLower() + ':' + QByteArray::number(server.port);
 }
 
+constexpr char kPinAccepted[] = "accepted";
+constexpr char kPinCompared[] = "compared";
+
 // A pin is exactly a SHA-256 digest in hex; anything else stored there pins nothing.
 bool isFingerprint(const QByteArray& text)
 {
@@ -291,17 +294,41 @@ bool Store::pinCertificate(const ServerEntry& server, const QByteArray& fingerpr
 
 std::optional<QByteArray> Store::peerPin(const QByteArray& nick) const
 {
-    std::optional<QByteArray> value = m_registry.readValue(kKeyPeerPins, nick);
-    if (!value || !isFingerprint(*value))
-        return std::nullopt;
-    return value;
+    const std::optional<PeerPin> pin = peerPinRecord(nick);
+    return pin ? std::optional(pin->fingerprint) : std::nullopt;
 }
 
-bool Store::pinPeer(const QByteArray& nick, const QByteArray& fingerprint)
+std::optional<PeerPin> Store::peerPinRecord(const QByteArray& nick) const
+{
+    const std::optional<QByteArray> value = m_registry.readValue(kKeyPeerPins, nick);
+    if (!value)
+        return std::nullopt;
+    const qsizetype space = value->indexOf(' ');
+    PeerPin pin{value->left(space < 0 ? value->size() : space)};
+    if (!isFingerprint(pin.fingerprint))
+        return std::nullopt;
+    if (space >= 0) {
+        const QByteArray kind = value->mid(space + 1);
+        if (kind == kPinAccepted)
+            pin.kind = PeerPinKind::Accepted;
+        else if (kind == kPinCompared)
+            pin.kind = PeerPinKind::Compared;
+        else
+            return std::nullopt; // damaged: no pin, rather than one trusted more than it was
+    }
+    return pin;
+}
+
+bool Store::pinPeer(const QByteArray& nick, const QByteArray& fingerprint, PeerPinKind kind)
 {
     if (!isFingerprint(fingerprint))
         return false;
-    return writeNamed(kKeyPeerPins, nick, fingerprint);
+    QByteArray value = fingerprint;
+    if (kind == PeerPinKind::Accepted)
+        value += QByteArray(" ") + kPinAccepted;
+    else if (kind == PeerPinKind::Compared)
+        value += QByteArray(" ") + kPinCompared;
+    return writeNamed(kKeyPeerPins, nick, value);
 }
 
 bool Store::forgetPin(const QByteArray& nick)

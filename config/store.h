@@ -14,6 +14,18 @@ namespace config {
 
 class Registry;
 
+// How a contact's pin came to be.
+enum class PeerPinKind {
+    FirstSeen, // we connected to the address the server relayed; nobody compared
+    Accepted,  // the user accepted the certificate of a link we listened for
+    Compared,  // the two users compared the link's fingerprints and said they matched
+};
+struct PeerPin
+{
+    QByteArray fingerprint; // lower-case hex SHA-256
+    PeerPinKind kind = PeerPinKind::FirstSeen;
+};
+
 inline constexpr char kKeyRoot[] = "SOFTWARE\\Kivvo";
 inline constexpr char kKeyServers[] = "SOFTWARE\\Kivvo\\Servers";
 inline constexpr char kKeyContacts[] = "SOFTWARE\\Kivvo\\Contacts";
@@ -21,8 +33,9 @@ inline constexpr char kKeyContacts[] = "SOFTWARE\\Kivvo\\Contacts";
 // certificate's SHA-256 fingerprint in lower-case hex. Made on the first pin, so stores written
 // before it existed stay as they are.
 inline constexpr char kKeyPins[] = "SOFTWARE\\Kivvo\\Pins";
-// Certificates of contacts' private direct links: one value per nick (as the server folds it),
-// holding the SHA-256 fingerprint in lower-case hex. Made on the first pin.
+// Certificates of contacts' private direct links: one value per nick (as the program folds it),
+// holding the SHA-256 fingerprint in lower-case hex, then " accepted" or " compared" for how the
+// pin came to be (nothing: first seen, as every pin was before the two). Made on the first pin.
 inline constexpr char kKeyPeerPins[] = "SOFTWARE\\Kivvo\\PeerPins";
 // The keys of contacts' encrypted relayed chats: one value per nick (as the server folds it),
 // in the form the chats write it (mode, verification and the key text). Kept here as a secret:
@@ -88,7 +101,10 @@ public:
     // one was ever seen. `nick` is the name the pin is kept under, the program's to choose (the
     // nick as the server folds it); the names compare without regard to ASCII case.
     std::optional<QByteArray> peerPin(const QByteArray& nick) const;
-    bool pinPeer(const QByteArray& nick, const QByteArray& fingerprint);
+    // The pin with how it came to be.
+    std::optional<PeerPin> peerPinRecord(const QByteArray& nick) const;
+    bool pinPeer(const QByteArray& nick, const QByteArray& fingerprint,
+                 PeerPinKind kind = PeerPinKind::FirstSeen);
     // The pin goes, so that the next private link with the contact starts afresh; true also
     // when there was none.
     bool forgetPin(const QByteArray& nick);

@@ -1,9 +1,12 @@
 // The relayed chats' encryption in ChatSessions: the status each window shows, the notes about
-// it, the window's requests, and the comparison over a pinned private link.
+// it, the window's requests, and the comparison over a private link whose certificate the two
+// users compared.
 #include "peer/chat_host.h"
 #include "peer/chat_sessions.h"
 #include "peer/chat_window.h"
 #include "peer/direct_chat_link.h"
+#include "peer/link_check.h"
+#include "peer/private_link.h"
 
 namespace peer {
 
@@ -64,13 +67,57 @@ void ChatSessions::showFishNote(const QByteArray& nick, const QByteArray& line)
     window->showLine(line);
 }
 
+void ChatSessions::wireLinkComparison(ChatWindow* window, ChatSession& chat)
+{
+    ChatSession* record = &chat;
+    connect(window, &ChatWindow::linkComparisonAsked, this, [this, record, window] {
+        if (!record->isPrivate() || record->tls == LinkProtection::None || !record->link)
+            return;
+        const LinkEnds ends = record->link->ends();
+        emit linkComparisonRequested(record->nick,
+                                     linkComparison(ends.ownFingerprint, ends.peerFingerprint),
+                                     ends.peerFingerprint, window);
+    });
+}
+
+void ChatSessions::linkCompared(const QByteArray& nick, const QByteArray& fingerprint)
+{
+    // The certificate pinned by now, if another: the comparison was of a link that has gone.
+    const std::optional<QByteArray> pinned = m_host.peerPin(nick);
+    if (fingerprint.isEmpty() || (pinned && *pinned != fingerprint))
+        return;
+    const bool kept = m_host.pinPeer(nick, fingerprint, PinKind::Compared);
+    for (const auto& chat : m_records) {
+        if (!chat->isPrivate() || chat->tls == LinkProtection::None
+            || chat->tls == LinkProtection::TlsCompared || chat->peerFingerprint != fingerprint
+            || !m_host.nicks().same(chat->nick, nick, NickRule::Unsaid::IgnoreAsciiCase))
+            continue;
+        ChatWindow* window = windowOf(*chat);
+        if (!kept) {
+            if (window)
+                window->showLine("*" + comparisonNotKeptText().toUtf8() + "*\r\n");
+            continue;
+        }
+        chat->tls = LinkProtection::TlsCompared;
+        if (window)
+            window->protectionChanged();
+        sendFishCheck(*chat);
+    }
+}
+
+bool ChatSessions::mayVouch(const ChatSession& chat)
+{
+    // Only a link whose certificate the two users compared can vouch for a key: a first-seen or
+    // merely accepted one may belong to whoever stood between us when it was pinned (the server
+    // that relayed the offer, say).
+    return chat.isPrivate() && chat.tls == LinkProtection::TlsCompared && chat.link;
+}
+
 void ChatSessions::sendFishCheck(ChatSession& chat)
 {
-    // Only a link whose certificate is the one pinned before can vouch for the exchange: a
-    // first-seen one could belong to whoever stood between us in it.
-    if (!m_fish || !chat.isPrivate() || chat.tls != LinkProtection::TlsPinned || !chat.link)
+    if (!m_fish || !mayVouch(chat))
         return;
-    if (const auto check = m_fish->checkMessage(chat.nick))
+    if (const auto check = m_fish->checkMessage(chat.nick, chat.link->ends()))
         chat.link->send(*check);
 }
 
@@ -86,10 +133,12 @@ bool ChatSessions::fishCheckArrived(ChatSession& chat, const QByteArray& text)
 {
     if (!FishChats::isCheckMessage(text))
         return false;
-    if (!m_fish || !chat.isPrivate() || chat.tls != LinkProtection::TlsPinned)
+    // From a link that cannot vouch, it changes nothing: it neither verifies a key nor ends
+    // the verification of one.
+    if (!m_fish || !mayVouch(chat))
         return true;
     const bool before = m_fish->status(chat.nick).verified;
-    m_fish->takeCheck(chat.nick, text);
+    m_fish->takeCheck(chat.nick, text, chat.link->ends());
     // Ours may have gone out before our key existed: the answer lets the other side verify too.
     if (!before && m_fish->status(chat.nick).verified)
         sendFishCheck(chat);

@@ -16,6 +16,13 @@ namespace peer {
 
 struct TlsIdentity;
 
+// How a contact's pin came to be.
+enum class PinKind {
+    FirstSeen, // we connected to the address the server relayed; nobody compared
+    Accepted,  // the user accepted the certificate of a link we listened for
+    Compared,  // the two users compared the link's fingerprints and said they matched
+};
+
 // How long a direct link waits on the network before it gives up.
 struct LinkTimeouts
 {
@@ -61,7 +68,11 @@ public:
     // The certificate fingerprint pinned for a contact's private links. Not const: a pin found
     // under an older spelling of the nick may be moved to the one it is kept under now.
     virtual std::optional<QByteArray> peerPin(const QByteArray& /*nick*/) { return std::nullopt; }
-    virtual bool pinPeer(const QByteArray& /*nick*/, const QByteArray& /*fingerprint*/)
+    // Whether the contact's pin is one the two users compared: only such a link may vouch for a
+    // key.
+    virtual bool peerPinCompared(const QByteArray& /*nick*/) { return false; }
+    virtual bool pinPeer(const QByteArray& /*nick*/, const QByteArray& /*fingerprint*/,
+                         PinKind /*how*/)
     {
         return false;
     }

@@ -91,6 +91,8 @@ ChatWindow* ChatSessions::openWindow(ChatSession& chat, Activation activation)
     if (!chat.isDirect()) {
         wireFishActions(window, chat);
         wireExtras(window, chat);
+    } else {
+        wireLinkComparison(window, chat);
     }
     m_placer->show(window, activation == Activation::Leave ? WindowPlacer::Opener::Network
                                                            : WindowPlacer::Opener::User);

@@ -85,6 +85,10 @@ public:
     void setDeliveries(ChatDeliveries* deliveries);
     void setTyping(TypingNotices* typing);
 
+    // The two users compared the private link with `nick` whose certificate is `fingerprint`:
+    // the pin says so, and the open links with that certificate may vouch from now on.
+    void linkCompared(const QByteArray& nick, const QByteArray& fingerprint);
+
     // Windows first, then links, then records; afterwards there are no chats.
     void closeAll();
 
@@ -98,6 +102,10 @@ signals:
     // relayed chats with `nick` that needs a question: a key to type, or the keys to compare.
     void keyEntryRequested(const QByteArray& nick, QWidget* over);
     void comparisonRequested(const QByteArray& nick, QWidget* over);
+    // The user asked, in the private direct chat window `over`, to compare its link: both read
+    // `comparison`; a Yes is told to linkCompared() with `fingerprint`, the peer's certificate.
+    void linkComparisonRequested(const QByteArray& nick, const QString& comparison,
+                                 const QByteArray& fingerprint, QWidget* over);
 
 private:
     ChatSession* addRecord(const QByteArray& nick, bool routed, ChatMode mode);
@@ -126,13 +134,15 @@ private:
     DirectChatLink* makeLink(ChatSession& chat);
     ChatSession* waitingForAnswer(const irc::DccOffer& offer) const;
     // FiSH: the status pushed into the relayed records of `nick`, a note shown in their
-    // window, and the comparison over a pinned private link to them.
+    // window, and the comparison over a compared private link to them.
     void fishStatusChanged(const QByteArray& nick);
     void showFishNote(const QByteArray& nick, const QByteArray& line);
+    static bool mayVouch(const ChatSession& chat);
     void sendFishCheck(ChatSession& chat);
     void sendFishChecks(const QByteArray& nick);
     bool fishCheckArrived(ChatSession& chat, const QByteArray& text);
     void wireFishActions(ChatWindow* window, ChatSession& chat);
+    void wireLinkComparison(ChatWindow* window, ChatSession& chat);
     // The IRCv3 parts of a relayed chat's window: typing, delivery, away.
     void wireExtras(ChatWindow* window, ChatSession& chat);
     void lineDelivered(quint64 id, bool delivered);

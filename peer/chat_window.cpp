@@ -138,12 +138,18 @@ void ChatWindow::buildMenus()
     // The bar's buttons act on this window's peer, never on whoever is selected in the contact
     // list. Ending encryption is a matter of this conversation alone: its view's menu has it.
     m_view->setContextMenuPolicy(Qt::CustomContextMenu);
+    if (m_session.isDirect()) {
+        m_compareAction = new QAction(tr("Compare..."), this);
+        connect(m_compareAction, &QAction::triggered, this, &ChatWindow::linkComparisonAsked);
+    }
     connect(m_view, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
         QMenu* menu = m_view->createStandardContextMenu(at);
         menu->setAttribute(Qt::WA_DeleteOnClose);
         menu->addSeparator();
         QAction* end = menu->addAction(tr("End encryption"), this, &ChatWindow::endEncryptionAsked);
         end->setEnabled(m_session.isEncrypted());
+        if (m_compareAction)
+            menu->addAction(m_compareAction);
         menu->popup(m_view->viewport()->mapToGlobal(at));
     });
 }
@@ -376,6 +382,8 @@ void ChatWindow::encryptionChanged()
         m_session.keyInstalled || m_session.tls != LinkProtection::None || m_session.fish.keyed;
     setWindowIcon(
         res::icon(protectedChat ? QStringLiteral("SMALLCRYPTO") : QStringLiteral("CHATWNDICON")));
+    if (m_compareAction)
+        m_compareAction->setEnabled(m_session.isPrivate() && m_session.tls != LinkProtection::None);
     if (m_session.isDirect())
         showProtection();
     else
@@ -411,8 +419,9 @@ void ChatWindow::showProtection()
     static const char* const shortTexts[] = {
         QT_TR_NOOP("Not private"),
         QT_TR_NOOP("Blowfish, key sent over link"),
-        QT_TR_NOOP("TLS, certificate pinned"),
-        QT_TR_NOOP("TLS, not yet verified"),
+        QT_TR_NOOP("TLS, certificate pinned, not compared"),
+        QT_TR_NOOP("TLS, certificate pinned, not compared"),
+        QT_TR_NOOP("TLS, certificate compared"),
     };
     m_protection->setText(tr(shortTexts[int(protection)]));
     const QString whole = protectionText(protection, m_session.peerFingerprint);

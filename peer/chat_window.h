@@ -12,6 +12,7 @@
 
 class QLabel;
 class QLineEdit;
+class QAction;
 class QMenu;
 class QPushButton;
 class QTextEdit;
@@ -91,6 +92,8 @@ public:
     // A relayed chat's encryption menu; none in a direct chat.
     QToolButton* lockButton() const { return m_lockButton; }
     QMenu* lockMenu() const { return m_lockMenu; }
+    // A direct chat's "Compare..." (in its view's menu), enabled on a private link.
+    QAction* compareAction() const { return m_compareAction; }
     // The pop-ups of the format buttons, made at their first use.
     QMenu* styleMenu();
     QMenu* colourMenu();
@@ -112,6 +115,8 @@ signals:
     void keyEntryAsked();
     void comparisonAsked();
     void stopEncryptingAsked();
+    // A private direct chat's "Compare...": the users compare the link's certificates.
+    void linkComparisonAsked();
 
 public slots:
     // Escape does nothing: the window closes through its close box.
@@ -153,6 +158,7 @@ private:
     QLabel* m_typing = nullptr;
     QToolButton* m_lockButton = nullptr;
     QMenu* m_lockMenu = nullptr;
+    QAction* m_compareAction = nullptr;
 };
 
 } // namespace peer

@@ -17,7 +17,7 @@ constexpr char kPrimeHex[] =
     "FBE1022E23D213E8ACFA9AE8B9DFADA3EA6B7AC7A7B7E95AB5EB2DF858921FEADE95E6AC7BE7DE6ADBAB8A783E7A"
     "F7A7FA6A2B7BEB1E72EAE2B72F9FA2BFB2A2EFBEFAC868BADB3E828FA8BADFADA3E4CC1BE7E8AFE85E9698A783EB"
     "68FA07A77AB6AD7BEB618ACF9CA2897EB28A6189EFA07AB99A8A7FA9AE299EFA7BA66DEAFEFBEFBF0B7D8B";
-constexpr char kVerificationLabel[] = "Kivvo DH1080 verification v1";
+constexpr char kVerificationLabel[] = "Kivvo DH1080 exchange v2";
 // A key exchange text is two tokens, a 181-character key and " CBC"; far below this.
 constexpr qsizetype kMaxExchangeText = 400;
 // Rejected draws cost one more try; with p just under 2^1080 nearly every draw is kept.
@@ -276,10 +276,14 @@ QByteArray keyExchangeText(Step step, QByteArrayView publicKey, bool cbc)
     return text;
 }
 
-QByteArray verificationDigest(QByteArrayView publicA, QByteArrayView publicB)
+QByteArray exchangeDigest(const KeyExchange& ours, const KeyExchange& theirs)
 {
-    QByteArray a = leftPadded(publicA);
-    QByteArray b = leftPadded(publicB);
+    const auto record = [](const KeyExchange& message) {
+        return leftPadded(message.publicKey) + (message.step == Step::Init ? 'I' : 'F')
+               + (message.cbc ? 'C' : 'E');
+    };
+    QByteArray a = record(ours);
+    QByteArray b = record(theirs);
     if (b < a)
         std::swap(a, b);
     QCryptographicHash hash(QCryptographicHash::Sha256);

@@ -69,9 +69,11 @@ std::optional<KeyExchange> parseKeyExchange(QByteArrayView text);
 QByteArray keyExchangeText(Step step, QByteArrayView publicKey, bool cbc);
 
 // What both users compare to know that nobody stood between them in the exchange: SHA-256 over
-// a fixed label and the two public keys (135 bytes each), the smaller first, so that both sides
-// get the same whatever their role.
-QByteArray verificationDigest(QByteArrayView publicA, QByteArrayView publicB);
+// a fixed label and the whole exchange as one side saw it, each message that carried a public key
+// (its step, whether " CBC" followed, the key left-padded to 135 bytes), the smaller key first,
+// so that both sides get the same whatever their role. A message changed on its way (a key
+// replaced, " CBC" taken off) makes the two sides' digests differ.
+QByteArray exchangeDigest(const KeyExchange& ours, const KeyExchange& theirs);
 // The digest as five groups of four digits ("0123 4567 8901 2345 6789") to read aloud.
 QString shortAuthenticationString(QByteArrayView digest);
 

@@ -82,9 +82,10 @@ void DirectChatLink::secure(QTcpSocket* socket)
             emit noteShown("*" + result.refusal.toUtf8() + "*\r\n");
             return;
         }
+        m_ownFingerprint = result.ownFingerprint;
+        m_role = result.role;
         if (result.verdict == PrivateLinkResult::Verdict::AskUser) {
             m_heldFingerprint = result.fingerprint;
-            m_ownFingerprint = result.ownFingerprint;
             m_session.peerFingerprint = result.fingerprint;
             emit peerKeyToAccept();
             return;
@@ -96,6 +97,11 @@ void DirectChatLink::secure(QTcpSocket* socket)
         // What arrived with the handshake.
         readAll();
     });
+}
+
+LinkEnds DirectChatLink::ends() const
+{
+    return {m_role, m_ownFingerprint, m_session.peerFingerprint};
 }
 
 void DirectChatLink::acceptPeerKey()

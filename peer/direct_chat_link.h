@@ -2,6 +2,7 @@
 
 #include "peer/dcc_endpoint.h"
 #include "peer/direct_chat_framer.h"
+#include "peer/link_check.h"
 
 #include <QByteArray>
 #include <QHostAddress>
@@ -51,6 +52,8 @@ public:
     bool awaitsPeerKey() const { return !m_heldFingerprint.isEmpty(); }
     // Our own certificate's fingerprint on a private link, for the users to compare.
     const QByteArray& ownFingerprint() const { return m_ownFingerprint; }
+    // The private link as this side sees it, for the checks our programs send over it.
+    LinkEnds ends() const;
     // The user compared the fingerprint and accepted it: it is pinned and the link carries on.
     void acceptPeerKey();
     // The user refused the certificate: the link is closed, nothing having gone over it.
@@ -89,6 +92,7 @@ private:
     DirectChatFramer m_framer;
     QByteArray m_heldFingerprint;
     QByteArray m_ownFingerprint;
+    LinkRole m_role = LinkRole::Connector;
 };
 
 } // namespace peer

@@ -46,7 +46,9 @@ void FishChats::closeAll()
 
 QByteArray FishChats::fold(const QByteArray& nick) const
 {
-    return irc::foldNick(nick, m_host.nicks().caseMapping().value_or(irc::CaseMapping::Rfc1459));
+    // The widest folding, whatever the server announces: a CASEMAPPING of the day must not
+    // make a contact's key vanish and the chat fall back to clear text.
+    return irc::foldNick(nick, irc::CaseMapping::Rfc1459);
 }
 
 FishChats::Keyed* FishChats::keyed(const QByteArray& nick)
@@ -179,8 +181,8 @@ FishChats::Incoming FishChats::incoming(const QByteArray& nick, QByteArrayView t
     return {opened.text, LineProtection::Encrypted};
 }
 
-void FishChats::finish(const QByteArray& nick, const QByteArray& ourPublic,
-                       const QByteArray& theirPublic, const QByteArray& key, FishMode mode)
+void FishChats::finish(const QByteArray& nick, const dh1080::KeyExchange& ours,
+                       const dh1080::KeyExchange& theirs, const QByteArray& key, FishMode mode)
 {
     const Keyed* before = keyed(nick);
     const bool wasVerified =
@@ -188,7 +190,7 @@ void FishChats::finish(const QByteArray& nick, const QByteArray& ourPublic,
     StoredFishKey stored;
     stored.key = key;
     stored.mode = mode;
-    stored.digest = dh1080::verificationDigest(ourPublic, theirPublic);
+    stored.digest = dh1080::exchangeDigest(ours, theirs);
     if (before && before->stored.key == key && before->stored.digest == stored.digest)
         stored.verified = wasVerified;
     if (!keep(nick, stored))
@@ -254,12 +256,12 @@ void FishChats::markVerified(const QByteArray& nick)
     emit statusChanged(nick);
 }
 
-std::optional<QByteArray> FishChats::checkMessage(const QByteArray& nick)
+std::optional<QByteArray> FishChats::checkMessage(const QByteArray& nick, const LinkEnds& link)
 {
     const Keyed* entry = keyed(nick);
     if (!entry || entry->stored.digest.isEmpty())
         return std::nullopt;
-    return kCheckPrefix + entry->stored.digest.toHex() + '\x01';
+    return kCheckPrefix + linkCheckToSend(link, entry->stored.digest) + '\x01';
 }
 
 bool FishChats::isCheckMessage(QByteArrayView text)
@@ -267,7 +269,7 @@ bool FishChats::isCheckMessage(QByteArrayView text)
     return text.startsWith(kCheckPrefix);
 }
 
-void FishChats::takeCheck(const QByteArray& nick, QByteArrayView message)
+void FishChats::takeCheck(const QByteArray& nick, QByteArrayView message, const LinkEnds& link)
 {
     if (!isCheckMessage(message))
         return;
@@ -277,7 +279,7 @@ void FishChats::takeCheck(const QByteArray& nick, QByteArrayView message)
     const Keyed* entry = keyed(nick);
     if (!entry || entry->stored.digest.isEmpty())
         return;
-    if (QByteArray::fromHex(hex.toByteArray()) != entry->stored.digest) {
+    if (hex != linkCheckExpected(link, entry->stored.digest)) {
         if (entry->stored.verified) {
             StoredFishKey stored = entry->stored;
             stored.verified = false;

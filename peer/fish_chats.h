@@ -3,6 +3,7 @@
 #include "peer/dh1080.h"
 #include "peer/fish.h"
 #include "peer/fish_keys.h"
+#include "peer/link_check.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -22,7 +23,8 @@ class ChatHost;
 // The encryption of relayed chats as FiSH peers speak it: the DH1080 key exchange over NOTICE
 // (with the user's consent to a contact's), the contacts' keys, sealing what we send and
 // opening what arrives, and the verification of an exchange: by the user comparing the short
-// authentication string, or by our program on the other end over a pinned private link.
+// authentication string, or by our program on the other end over a private link whose
+// certificate the two users compared.
 class FishChats : public QObject
 {
     Q_OBJECT
@@ -81,13 +83,16 @@ public:
     // The user compared the short authentication string with the contact and it matched.
     void markVerified(const QByteArray& nick);
 
-    // What our program says over a pinned private link to the contact's, so that both compare
-    // the exchange's digest; nothing when the key came from no exchange.
-    std::optional<QByteArray> checkMessage(const QByteArray& nick);
+    // What our program says over a compared private link (`link`, as this side sees it) to the
+    // contact's, so that both compare the exchange's digest; nothing when the key came from no
+    // exchange. Bound to the link and to its direction: sent back to us, it does not match.
+    std::optional<QByteArray> checkMessage(const QByteArray& nick, const LinkEnds& link);
     // Whether a line from a direct link is such a message.
     static bool isCheckMessage(QByteArrayView text);
-    // The contact's program said its digest over a pinned private link.
-    void takeCheck(const QByteArray& nick, QByteArrayView message);
+    // The contact's program said its digest over a compared private link. The caller makes sure
+    // that the link may vouch: a check taken here verifies the key, or, when it does not match,
+    // ends its verification.
+    void takeCheck(const QByteArray& nick, QByteArrayView message, const LinkEnds& link);
 
     // The keys are read from their store again at their next use: the secret service answers
     // after start, and a contact looked up before it did must not stay without a key.
@@ -119,8 +124,10 @@ private:
     bool unreadable(const QByteArray& nick);
     // The contact's key, read from the store at its first use.
     Keyed* keyed(const QByteArray& nick);
-    void finish(const QByteArray& nick, const QByteArray& ourPublic, const QByteArray& theirPublic,
-                const QByteArray& key, FishMode mode);
+    // `ours` and `theirs`: the messages that carried the two public keys, as this side sent and
+    // received them; the digest covers both.
+    void finish(const QByteArray& nick, const dh1080::KeyExchange& ours,
+                const dh1080::KeyExchange& theirs, const QByteArray& key, FishMode mode);
     bool keep(const QByteArray& nick, const StoredFishKey& stored);
     bool sendNotice(const QByteArray& nick, const QByteArray& text);
     void note(const QByteArray& nick, const QString& text);
@@ -128,7 +135,7 @@ private:
 
     ChatHost& m_host;
     FishKeyStore& m_keys;
-    // By the nick as the server folds it.
+    // By the nick as RFC 1459 folds it.
     QHash<QByteArray, std::shared_ptr<Keyed>> m_keyed;
     QHash<QByteArray, bool> m_looked; // nicks whose stored key was read (found or not)
     // Stored records whose key could not be read, without it: nothing goes to these nicks.

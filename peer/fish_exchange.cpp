@@ -12,6 +12,13 @@
 
 namespace peer {
 
+namespace {
+
+// Our offers ask for CBC; the digest covers that they did.
+constexpr bool kOurInitCbc = true;
+
+} // namespace
+
 bool FishChats::sendNotice(const QByteArray& nick, const QByteArray& text)
 {
     const auto line = irc::Command::notice(nick, text);
@@ -49,7 +56,8 @@ void FishChats::startExchange(const QByteArray& nick)
     if (!pair)
         return;
     const QByteArray folded = fold(nick);
-    if (!sendNotice(nick, dh1080::keyExchangeText(dh1080::Step::Init, pair->publicKey, true))) {
+    if (!sendNotice(nick,
+                    dh1080::keyExchangeText(dh1080::Step::Init, pair->publicKey, kOurInitCbc))) {
         note(nick, fishText::exchangeNotSent());
         return;
     }
@@ -84,7 +92,7 @@ void FishChats::takeNotice(const QByteArray& sender, QByteArrayView text)
         const std::shared_ptr<Exchange> ours = m_exchanges.take(folded);
         const auto key = dh1080::sharedKey(ours->pair, message->publicKey);
         if (key)
-            finish(sender, ours->pair.publicKey, message->publicKey, *key,
+            finish(sender, {dh1080::Step::Init, ours->pair.publicKey, kOurInitCbc}, *message, *key,
                    message->cbc ? FishMode::Cbc : FishMode::Ecb);
         return;
     }
@@ -98,7 +106,7 @@ void FishChats::takeNotice(const QByteArray& sender, QByteArrayView text)
             return;
         sendNotice(sender, dh1080::keyExchangeText(dh1080::Step::Finish, ours->pair.publicKey,
                                                    message->cbc));
-        finish(sender, ours->pair.publicKey, message->publicKey, *key,
+        finish(sender, {dh1080::Step::Init, ours->pair.publicKey, kOurInitCbc}, *message, *key,
                message->cbc ? FishMode::Cbc : FishMode::Ecb);
         return;
     }
@@ -163,7 +171,7 @@ void FishChats::acceptOffer(const QByteArray& nick)
         note(offer->nick, fishText::exchangeNotSent());
         return;
     }
-    finish(offer->nick, pair->publicKey, offer->init.publicKey, *key,
+    finish(offer->nick, {dh1080::Step::Finish, pair->publicKey, offer->init.cbc}, offer->init, *key,
            offer->init.cbc ? FishMode::Cbc : FishMode::Ecb);
 }
 

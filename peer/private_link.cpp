@@ -42,23 +42,27 @@ PrivateLinkResult judge(QSslSocket& socket, ChatHost& host, const QByteArray& ni
     PrivateLinkResult result;
     result.fingerprint = certificateFingerprint(socket.peerCertificate());
     result.ownFingerprint = certificateFingerprint(socket.localCertificate());
+    result.role =
+        socket.mode() == QSslSocket::SslServerMode ? LinkRole::Listener : LinkRole::Connector;
     switch (judgePeer(host.peerPin(nick), result.fingerprint)) {
     case PeerTrust::Pinned:
         result.verdict = PrivateLinkResult::Verdict::Trusted;
-        result.protection = LinkProtection::TlsPinned;
+        result.protection =
+            host.peerPinCompared(nick) ? LinkProtection::TlsCompared : LinkProtection::TlsPinned;
         break;
     case PeerTrust::FirstUse:
         result.protection = LinkProtection::TlsNotYetVerified;
         // The side that listens serves. Whoever found our port may be on the other end, so
         // only the user can say it is the contact.
-        if (socket.mode() == QSslSocket::SslServerMode) {
+        if (result.role == LinkRole::Listener) {
             result.verdict = PrivateLinkResult::Verdict::AskUser;
             break;
         }
-        // We reached the address the contact offered through the server: pinned now, so that
-        // a different certificate next time is caught; verified only once the two users have
-        // compared the fingerprint.
-        host.pinPeer(nick, result.fingerprint);
+        // We reached the address the server said the contact offered: pinned now, so that a
+        // different certificate next time is caught. Whoever relayed the offer may have put
+        // their own address in it, so the pin vouches for nothing until the two users have
+        // compared it.
+        host.pinPeer(nick, result.fingerprint, PinKind::FirstSeen);
         result.verdict = PrivateLinkResult::Verdict::Trusted;
         break;
     case PeerTrust::Changed:
@@ -130,7 +134,7 @@ void watchPrivateLink(QSslSocket& socket, ChatHost& host, const QByteArray& nick
 void acceptPeerKey(QSslSocket& socket, ChatHost& host, const QByteArray& nick,
                    const QByteArray& fingerprint)
 {
-    host.pinPeer(nick, fingerprint);
+    host.pinPeer(nick, fingerprint, PinKind::Accepted);
     socket.setReadBufferSize(0);
 }
 
@@ -142,13 +146,33 @@ QString protectionText(LinkProtection protection, const QByteArray& fingerprint)
     case LinkProtection::BlowfishKeyOverLink:
         return tr("Blowfish encrypted, but the key was sent over this link.");
     case LinkProtection::TlsPinned:
-        return tr("Private (TLS), the certificate pinned before: %1")
+        return tr("Private (TLS), certificate pinned, not compared: %1")
             .arg(displayFingerprint(fingerprint));
     case LinkProtection::TlsNotYetVerified:
-        return tr("Private (TLS), certificate not yet verified: %1")
+        return tr("Private (TLS), first seen now: certificate pinned, not compared: %1")
             .arg(displayFingerprint(fingerprint));
+    case LinkProtection::TlsCompared:
+        return tr("Private (TLS), certificate compared: %1").arg(displayFingerprint(fingerprint));
     }
     return {};
+}
+
+QString linkCompareTitle()
+{
+    return tr("Compare");
+}
+
+QString linkCompareQuestion(const QByteArray& nick, const QString& comparison)
+{
+    return tr("Read this code to %1 by voice, or another way you trust, and let %1 read you the "
+              "code their chat window shows:\n\n%2\n\nDoes %1 see the same code? Say Yes only if "
+              "it matches: the link then vouches for the keys you exchange with %1.")
+        .arg(diag::decodeServerText(nick), comparison);
+}
+
+QString comparisonNotKeptText()
+{
+    return tr("The comparison could not be saved; this link still vouches for nothing.");
 }
 
 } // namespace peer

@@ -27,8 +27,9 @@ enum class ChatMode { Relayed, Direct, Encrypted, Private };
 enum class LinkProtection {
     None,
     BlowfishKeyOverLink, // encrypted, but the key crossed the link it protects
-    TlsPinned,           // TLS with the certificate this contact had before
+    TlsPinned,           // TLS with the certificate this contact had before, never compared
     TlsNotYetVerified,   // TLS with a certificate first seen now, pinned but not compared
+    TlsCompared,         // TLS with the certificate the two users compared: it may vouch
 };
 
 // A chat window's conversation, relayed by the server or over a direct link. Its link and its

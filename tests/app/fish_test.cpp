@@ -265,8 +265,9 @@ TEST_F(FishTest, TheWindowsMenuExchangesTypesComparesAndStops)
     ASSERT_TRUE(waitFor([&] {
         return window->protectionLabel()->text() == "Encrypted (FiSH CBC), key not verified";
     }));
+    // bob's side: the INIT as it reached him, and his FINISH.
     const QString comparison = peer::dh1080::shortAuthenticationString(
-        peer::dh1080::verificationDigest(bob->publicKey, init->publicKey));
+        peer::dh1080::exchangeDigest({peer::dh1080::Step::Finish, bob->publicKey, true}, *init));
     prompter->answers = {true};
     action(QStringLiteral("Compare keys..."))->trigger();
     ASSERT_FALSE(prompter->questions.empty());

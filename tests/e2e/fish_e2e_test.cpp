@@ -1,6 +1,6 @@
 // Encrypted relayed chats between two programs through a real ngircd: the key exchange both
-// ways, the comparison string on both sides, and the automatic comparison over a pinned private
-// link.
+// ways, the comparison string on both sides, and the automatic comparison over a private link
+// whose certificate the users compared.
 #include "config/paths.h"
 #include "peer/chat_window.h"
 #include "peer/dcc_tls.h"
@@ -50,7 +50,7 @@ protected:
 
 } // namespace
 
-TEST_F(FishEndToEnd, TwoProgramsExchangeKeysTalkEncryptedAndVerifyOverAPinnedLink)
+TEST_F(FishEndToEnd, TwoProgramsExchangeKeysTalkEncryptedAndVerifyOverAComparedLink)
 {
     test::ProgramCore alice(server.port(), "alice", {"bob"});
     test::ProgramCore bob(server.port(), "bob", {"alice"});
@@ -92,13 +92,13 @@ TEST_F(FishEndToEnd, TwoProgramsExchangeKeysTalkEncryptedAndVerifyOverAPinnedLin
     EXPECT_FALSE(relayedWith(bob, "alice")->viewText().contains(QStringLiteral("[not encrypted]")));
 
     // Both programs present the one certificate of this test's configuration folder; each has
-    // pinned it for the other, as after an earlier private link.
+    // pinned it for the other, and the two users compared it, as after an earlier private link.
     const auto identity = peer::loadOrMakeTlsIdentity(
         QDir(config::configDir()).filePath(QStringLiteral("dcc-identity.pem")));
     ASSERT_TRUE(identity);
     const QByteArray pin = peer::certificateFingerprint(identity->certificate);
-    ASSERT_TRUE(alice.program->store().pinPeer("bob", pin));
-    ASSERT_TRUE(bob.program->store().pinPeer("alice", pin));
+    ASSERT_TRUE(alice.program->store().pinPeer("bob", pin, config::PeerPinKind::Compared));
+    ASSERT_TRUE(bob.program->store().pinPeer("alice", pin, config::PeerPinKind::Compared));
     config::Settings settings = alice.program->settings();
     settings.privatedcc = true;
     alice.program->applySettings(settings);

@@ -294,16 +294,38 @@ TEST(Dh1080, DrawsThePrivateExponentFromLowBytesAndRejectsOutOfRange)
     EXPECT_EQ(dh::makeKeyPair([] { return 0x123456FFu; }), std::nullopt);
 }
 
-TEST(Dh1080, VerificationIsTheSameOnBothSides)
+// Each side hashes what it sent and what it received; both see the same exchange unless a
+// message was changed on its way, and then the two strings differ.
+TEST(Dh1080, TheDigestCoversBothKeysAndTheModeEachSideSent)
 {
     const auto a = dh::keyPairFromPrivate(kPrivateA);
     const auto b = dh::keyPairFromPrivate(privateB());
     ASSERT_TRUE(a && b);
-    const QByteArray digest = dh::verificationDigest(a->publicKey, b->publicKey);
-    EXPECT_EQ(digest, dh::verificationDigest(b->publicKey, a->publicKey));
-    EXPECT_EQ(digest.toHex(), "ee41fada0af27b2a1d9fec36427940f9c5b8f95dbebcc70ef3333b8d9c44d03a");
-    EXPECT_EQ(dh::shortAuthenticationString(digest), "1466 3402 9958 2745 4013");
-    EXPECT_NE(digest, dh::verificationDigest(a->publicKey, a->publicKey));
+    using Message = dh::KeyExchange;
+    const Message init{dh::Step::Init, a->publicKey, true};
+    const Message finish{dh::Step::Finish, b->publicKey, true};
+    const QByteArray digest = dh::exchangeDigest(init, finish);
+    EXPECT_EQ(digest, dh::exchangeDigest(finish, init));
+    EXPECT_EQ(digest.toHex(), "1eed2d94aad787ec7085cd5be3bb1d9465ad32652183945ee9a8a0281dd9d086");
+    EXPECT_EQ(dh::shortAuthenticationString(digest), "0180 1756 7051 0836 9445");
+
+    const Message initStripped{dh::Step::Init, a->publicKey, false};
+    const Message finishStripped{dh::Step::Finish, b->publicKey, false};
+    // " CBC" taken off the INIT: the answering side saw none and answered without; the offering
+    // side sent it and got an answer without.
+    const QByteArray answering = dh::exchangeDigest(finishStripped, initStripped);
+    const QByteArray offering = dh::exchangeDigest(init, finishStripped);
+    EXPECT_EQ(answering.toHex(),
+              "87d1ba0c18276703e69a534da8985c7e3b013402b57d9e2631f2b1bed35d8f60");
+    EXPECT_EQ(offering.toHex(), "864910773b27a1203ed6f480c1fffead6fe203eaf659593c1542a31a6e8567f2");
+    EXPECT_NE(dh::shortAuthenticationString(answering), dh::shortAuthenticationString(offering));
+    // " CBC" taken off the FINISH only: the answering side still holds the honest digest.
+    EXPECT_NE(dh::shortAuthenticationString(offering), dh::shortAuthenticationString(digest));
+    EXPECT_NE(digest, dh::exchangeDigest(init, Message{dh::Step::Finish, a->publicKey, true}));
+    // Two offers that crossed: each side answered the other's INIT with its own.
+    const Message otherInit{dh::Step::Init, b->publicKey, true};
+    EXPECT_EQ(dh::exchangeDigest(init, otherInit), dh::exchangeDigest(otherInit, init));
+    EXPECT_NE(dh::exchangeDigest(init, otherInit), digest);
 }
 
 TEST(Dh1080, ShortAuthenticationStringReadsFiveBigEndianWords)

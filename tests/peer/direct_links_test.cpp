@@ -6,6 +6,7 @@
 #include "tests/peer/links_fixture.h"
 #include "tests/support/wait_for.h"
 
+#include <QAction>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
@@ -66,7 +67,10 @@ TEST_F(PrivateLinks, FilesArePinnedOnFirstUseAndRefusedWhenTheCertificateChanges
     EXPECT_EQ(first->peerFingerprint(), fingerprint(alice));
     EXPECT_EQ(bob.pins.value("alice"), fingerprint(alice));
     EXPECT_EQ(alice.pins.value("bob"), fingerprint(bob));
-    EXPECT_TRUE(toBob.windowOf(first)->statusLabel()->text().contains("not yet verified"));
+    EXPECT_EQ(bob.pinKinds.value("alice"), peer::PinKind::FirstSeen);
+    EXPECT_EQ(alice.pinKinds.value("bob"), peer::PinKind::Accepted);
+    EXPECT_TRUE(
+        toBob.windowOf(first)->statusLabel()->text().contains("certificate pinned, not compared"));
 
     const Transfer* second = sendPrivately(fromAlice, toBob, data, &asked);
     EXPECT_FALSE(asked);
@@ -106,10 +110,38 @@ TEST_F(PrivateLinks, ChatWindowsSayWhichProtectionTheirLinkHas)
     peer::ChatWindow* bobWindow = bobChats.windowOf(*bobChats.records().at(0));
     peer::ChatWindow* aliceWindow = aliceChats.windowOf(*aliceChats.records().at(0));
     ASSERT_TRUE(bobWindow && aliceWindow);
-    EXPECT_EQ(bobWindow->protectionLabel()->text(), "TLS, not yet verified");
+    EXPECT_EQ(bobWindow->protectionLabel()->text(), "TLS, certificate pinned, not compared");
+    EXPECT_EQ(aliceWindow->protectionLabel()->text(), "TLS, certificate pinned, not compared");
     EXPECT_TRUE(bobWindow->protectionLabel()->toolTip().contains(
         peer::displayFingerprint(fingerprint(alice))));
-    EXPECT_TRUE(bobWindow->transcript().contains("certificate not yet verified"));
+    EXPECT_TRUE(bobWindow->transcript().contains("certificate pinned, not compared"));
+
+    // "Compare...": both windows show one string; a Yes on bob's side marks his pin compared.
+    QString shown[2];
+    QByteArray compared;
+    QObject::connect(&aliceChats, &peer::ChatSessions::linkComparisonRequested,
+                     [&](const QByteArray&, const QString& comparison, const QByteArray&,
+                         QWidget*) { shown[0] = comparison; });
+    QObject::connect(
+        &bobChats, &peer::ChatSessions::linkComparisonRequested,
+        [&](const QByteArray&, const QString& comparison, const QByteArray& fingerprint, QWidget*) {
+            shown[1] = comparison;
+            compared = fingerprint;
+        });
+    ASSERT_TRUE(aliceWindow->compareAction() && bobWindow->compareAction());
+    EXPECT_TRUE(bobWindow->compareAction()->isEnabled());
+    aliceWindow->compareAction()->trigger();
+    bobWindow->compareAction()->trigger();
+    EXPECT_FALSE(shown[0].isEmpty());
+    EXPECT_EQ(shown[0], shown[1]);
+    EXPECT_EQ(compared, fingerprint(alice));
+    bobChats.linkCompared("alice", compared);
+    EXPECT_EQ(bob.pinKinds.value("alice"), peer::PinKind::Compared);
+    EXPECT_EQ(bobWindow->protectionLabel()->text(), "TLS, certificate compared");
+    EXPECT_EQ(aliceWindow->protectionLabel()->text(), "TLS, certificate pinned, not compared");
+    // Another certificate than the one pinned is not marked compared.
+    bobChats.linkCompared("alice", QByteArray(64, 'e'));
+    EXPECT_EQ(bob.pins.value("alice"), fingerprint(alice));
 
     bobWindow->input()->setText("over tls");
     bobWindow->send();

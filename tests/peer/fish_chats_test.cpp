@@ -11,6 +11,8 @@ namespace {
 using peer::FishChats;
 using peer::FishMode;
 using peer::LineProtection;
+using peer::LinkEnds;
+using peer::LinkRole;
 
 // One side of a conversation: its lines go to the other side's queue, as the server would
 // relay them, and its keys live in memory.
@@ -226,17 +228,29 @@ TEST_F(FishPair, ANewExchangeDropsVerifiedAndSaysSo)
               1);
 }
 
-TEST_F(FishPair, TheProgramsCompareTheExchangeOverAPinnedLink)
+TEST_F(FishPair, TheProgramsCompareTheExchangeOverAComparedLink)
 {
+    const LinkEnds aliceEnds{LinkRole::Connector, QByteArray(64, 'a'), QByteArray(64, 'b')};
+    const LinkEnds bobEnds{LinkRole::Listener, QByteArray(64, 'b'), QByteArray(64, 'a')};
     alice.fish.startExchange("bob");
     relay(alice, bob);
     bob.fish.acceptOffer("alice");
     relay(bob, alice);
-    const auto fromBob = bob.fish.checkMessage("alice");
+    const auto fromAlice = alice.fish.checkMessage("bob", aliceEnds);
+    ASSERT_TRUE(fromAlice);
+    // Sent back to her, her own check does not match.
+    alice.fish.takeCheck("bob", *fromAlice, aliceEnds);
+    EXPECT_FALSE(alice.fish.status("bob").verified);
+    const auto fromBob = bob.fish.checkMessage("alice", bobEnds);
     ASSERT_TRUE(fromBob);
     EXPECT_TRUE(FishChats::isCheckMessage(*fromBob));
-    alice.fish.takeCheck("bob", *fromBob);
+    EXPECT_TRUE(fromBob->startsWith("\x01"
+                                    "FISHCHECK ")
+                && fromBob->endsWith('\x01'));
+    alice.fish.takeCheck("bob", *fromBob, aliceEnds);
     EXPECT_TRUE(alice.fish.status("bob").verified);
+    bob.fish.takeCheck("alice", *fromAlice, bobEnds);
+    EXPECT_TRUE(bob.fish.status("alice").verified);
 
     // Someone in the middle: carol's exchange with alice gives another digest than bob holds.
     Side carol{"bob"};
@@ -244,12 +258,12 @@ TEST_F(FishPair, TheProgramsCompareTheExchangeOverAPinnedLink)
     carol.fish.startExchange("alice");
     relay(carol, alice);
     alice.fish.acceptOffer("bob");
-    alice.fish.takeCheck("bob", *fromBob);
+    alice.fish.takeCheck("bob", *fromBob, aliceEnds);
     EXPECT_FALSE(alice.fish.status("bob").verified);
     EXPECT_TRUE(alice.notes.back().contains("someone may have tampered"));
     // Typed keys have nothing to compare.
     alice.fish.setTypedKey("dave", QStringLiteral("cbc:secret"));
-    EXPECT_FALSE(alice.fish.checkMessage("dave"));
+    EXPECT_FALSE(alice.fish.checkMessage("dave", aliceEnds));
     EXPECT_EQ(alice.fish.status("dave").mode, FishMode::Cbc);
 }
 

@@ -37,9 +37,14 @@ public:
     {
         return pins.contains(nick) ? std::optional(pins.value(nick)) : std::nullopt;
     }
-    bool pinPeer(const QByteArray& nick, const QByteArray& fingerprint) override
+    bool peerPinCompared(const QByteArray& nick) override
+    {
+        return pinKinds.value(nick) == peer::PinKind::Compared;
+    }
+    bool pinPeer(const QByteArray& nick, const QByteArray& fingerprint, peer::PinKind how) override
     {
         pins.insert(nick, fingerprint);
+        pinKinds.insert(nick, how);
         return true;
     }
     peer::LinkTimeouts linkTimeouts() const override { return timeouts; }
@@ -80,6 +85,7 @@ public:
     bool privateOffers = false;
     std::optional<peer::TlsIdentity> identity;
     QHash<QByteArray, QByteArray> pins;
+    QHash<QByteArray, peer::PinKind> pinKinds;
     peer::LinkTimeouts timeouts;
     peer::NickRule nickRule;
 
