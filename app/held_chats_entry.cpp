@@ -1,5 +1,6 @@
 #include "app/held_chats_entry.h"
 
+#include "diag/control_escape.h"
 #include "diag/server_text.h"
 #include "res/text_fit.h"
 
@@ -22,8 +23,8 @@ void HeldChatsEntry::showNicks(const QList<QByteArray>& nicks)
 {
     menu()->clear();
     for (const QByteArray& nick : nicks) {
-        // Menu texts take '&' as a shortcut mark.
-        QString text = diag::decodeServerText(nick);
+        // Menu texts take '&' as a shortcut mark, and a line break would make one entry two.
+        QString text = diag::escapeControls(diag::decodeServerText(nick));
         text.replace(QLatin1Char('&'), QLatin1String("&&"));
         connect(menu()->addAction(text), &QAction::triggered, this,
                 [this, nick] { emit chosen(nick); });

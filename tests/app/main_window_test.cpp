@@ -219,9 +219,11 @@ TEST_F(MainWindowTest, StrangersBeyondTenOpenOneEntryThatListsThem)
     options.contacts = {"carol"};
     connect(options);
     QByteArray lines;
-    for (int i = 0; i < 15; ++i)
+    for (int i = 0; i < 14; ++i)
         lines += ":p" + QByteArray::number(i) + "!u@h PRIVMSG alice :hello " + QByteArray::number(i)
                  + "\r\n";
+    // A nick with a line separator in it stays one entry of the list.
+    lines += ":p14\xE2\x80\xA8x!u@h PRIVMSG alice :hello 14\r\n";
     server.send(lines + ":p12!u@h PRIVMSG alice :again\r\n:carol!c@h PRIVMSG alice :hi\r\n");
     // A contact is never held.
     ASSERT_TRUE(waitFor([&] { return core->chatWith("carol", false) != nullptr; }));
@@ -232,7 +234,7 @@ TEST_F(MainWindowTest, StrangersBeyondTenOpenOneEntryThatListsThem)
     QStringList listed;
     for (QAction* action : entry->menu()->actions())
         listed << action->text();
-    EXPECT_EQ(listed, (QStringList{"p10", "p11", "p12", "p13", "p14"}));
+    EXPECT_EQ(listed, (QStringList{"p10", "p11", "p12", "p13", "p14\\u2028x"}));
 
     // Chosen, p12's chat opens with what they wrote, and the entry lists one less.
     entry->menu()->actions().at(2)->trigger();
