@@ -5,6 +5,7 @@
 #include "app/held_chats_entry.h"
 #include "app/main_menu_bar.h"
 #include "app/menu_bar.h"
+#include "diag/control_escape.h"
 #include "diag/debug_log.h"
 #include "diag/debug_window.h"
 #include "diag/raw_data_window.h"
@@ -293,7 +294,7 @@ void MainWindow::showLinkStatus(const irc::LinkStatus& status)
 void MainWindow::showNick(const QByteArray& nick)
 {
     setWindowTitle(irc::connectedTitle(nick));
-    m_titleBar->setNick(diag::decodeServerText(nick));
+    m_titleBar->setNick(diag::escapeControls(diag::decodeServerText(nick)));
 }
 
 void MainWindow::showDisconnected()

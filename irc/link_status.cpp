@@ -1,5 +1,6 @@
 #include "irc/link_status.h"
 
+#include "diag/control_escape.h"
 #include "diag/server_text.h"
 #include "irc/texts.h"
 
@@ -63,7 +64,9 @@ QString statusText(const LinkStatus& status)
 
 QString connectedTitle(const QByteArray& nick)
 {
-    return QString::fromLatin1(text::kTitleConnected).arg(diag::decodeServerText(nick));
+    // The server names us: whatever it put in the nick stays on the title's one line.
+    return QString::fromLatin1(text::kTitleConnected)
+        .arg(diag::escapeControls(diag::decodeServerText(nick)));
 }
 
 QString idleTitle()

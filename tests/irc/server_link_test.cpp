@@ -70,6 +70,8 @@ TEST_F(ServerLinkTest, RegistersWithExactlyNickUserAndWho)
     EXPECT_EQ(server.received(), "NICK alice\r\nUSER alice 0 * :Alice Smith\r\nWHO alice\r\n");
     EXPECT_EQ(statuses, (QStringList{"Sending user info...", "Connected to server 127.0.0.1."}));
     EXPECT_EQ(irc::connectedTitle("alice"), "Kivvo - v2.0 - alice");
+    // A nick the server gives us holds no line break the title would show.
+    EXPECT_EQ(irc::connectedTitle("al\xE2\x80\xA8ice"), "Kivvo - v2.0 - al\\u2028ice");
     EXPECT_EQ(link->nickInUse(), "alice");
 }
 
