@@ -127,9 +127,13 @@ void ChatSessions::send(ChatSession& chat, const QByteArray& text)
     const qsizetype room = irc::Command::roomForText("PRIVMSG", chat.nick);
     const QList<QByteArray> pieces =
         m_fish ? m_fish->outgoing(chat.nick, text, room) : splitUtf8(text, int(room));
-    // None for a chat whose key cannot be read: the chat says why, and no line shows as sent.
-    if (pieces.isEmpty())
+    // None for a chat whose key cannot be read: the chat says why, no line shows as sent, and
+    // what the user wrote waits in the input for a key.
+    if (pieces.isEmpty()) {
+        if (ChatWindow* window = windowOf(chat))
+            window->giveBackInput(text);
         return;
+    }
     const std::optional<quint64> id = m_deliveries ? m_deliveries->newLine() : std::nullopt;
     const bool sent = sendRelayed(chat, pieces, id);
     if (!sent)

@@ -260,6 +260,12 @@ void ChatWindow::send()
         emit textTyped(text);
 }
 
+void ChatWindow::giveBackInput(const QByteArray& text)
+{
+    if (m_input->text().isEmpty())
+        m_input->setText(QString::fromUtf8(text));
+}
+
 void ChatWindow::lineArrived(const QByteArray& text, bool awayEcho, const QDateTime& at,
                              bool unprotected)
 {

@@ -76,6 +76,8 @@ public:
 
     void send();
     void clear();
+    // A typed line that could not go out comes back to an input the user has not refilled.
+    void giveBackInput(const QByteArray& text);
 
     // The lines shown since the chat began (a relayed one: since its window opened) or was last
     // cleared, with formatting codes; at most the newest kMaxLines + kTrimLines.

@@ -176,6 +176,9 @@ TEST_F(FishTest, AContactWhoseKeyCannotBeReadIsNeverWrittenToInClear)
         ASSERT_TRUE(waitFor([&] { return window->viewText().contains("Not sent: this chat is"); }))
             << nick.constData();
         EXPECT_FALSE(window->viewText().contains("pay 500 EUR"));
+        // Nothing the user wrote is lost: it waits in the input.
+        EXPECT_EQ(window->input()->text(), "pay 500 EUR");
+        window->input()->clear();
         // Nor does the away reply go to them.
         server.send(":" + nick + "!u@h PRIVMSG alice :are you there?\r\n");
         ASSERT_TRUE(linesRead(nick));
