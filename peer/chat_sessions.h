@@ -127,7 +127,8 @@ private:
     // An offer or answer of ours that did not go out: the chat goes, and the user learns why.
     void offerFailed(ChatSession* chat, DccEndpoint::Failure failure);
     bool mayOpenWindow(const QByteArray& sender, const std::optional<QByteArray>& text,
-                       const std::optional<QByteArray>& awayEcho, const QDateTime& at, bool unprotected);
+                       const std::optional<QByteArray>& awayEcho, const QDateTime& at,
+                       bool unprotected);
     bool isContact(const QByteArray& nick) const;
     void showReleased(ChatWindow* window, const QByteArray& nick);
     ChatWindow* windowFor(ChatSession& chat);
