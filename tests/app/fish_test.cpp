@@ -54,12 +54,16 @@ protected:
         bobsWindow()->input()->setText(text);
         bobsWindow()->send();
     }
-    // bob's side of an exchange that alice answered: the key both now hold.
-    QByteArray bobsKeyAfterInit(const peer::dh1080::KeyPair& bob, bool cbc)
+    void sendBobsInit(const peer::dh1080::KeyPair& bob, bool cbc)
     {
         server.send(":bob!b@h NOTICE alice :"
                     + peer::dh1080::keyExchangeText(peer::dh1080::Step::Init, bob.publicKey, cbc)
                     + "\r\n");
+    }
+    // bob's side of an exchange that alice answered: the key both now hold.
+    QByteArray bobsKeyAfterInit(const peer::dh1080::KeyPair& bob, bool cbc)
+    {
+        sendBobsInit(bob, cbc);
         const auto finish = peer::dh1080::parseKeyExchange(sentToBob("NOTICE", "DH1080_FINISH"));
         if (!finish || finish->cbc != cbc)
             return {};
@@ -196,9 +200,7 @@ TEST_F(FishTest, AnOfferOverAVerifiedKeySaysThatAcceptingReplacesIt)
     ASSERT_TRUE(core->program->fish().status("bob").verified);
     prompter->answers = {false};
     const auto bob = peer::dh1080::makeKeyPair();
-    server.send(":bob!b@h NOTICE alice :"
-                + peer::dh1080::keyExchangeText(peer::dh1080::Step::Init, bob->publicKey, true)
-                + "\r\n");
+    sendBobsInit(*bob, true);
     ASSERT_TRUE(waitFor([&] { return prompter->questions.size() == 1; }));
     EXPECT_EQ(prompter->questions[0].text,
               "bob wants to encrypt your chat with a new key. Accepting replaces your verified "
@@ -219,9 +221,7 @@ TEST_F(FishTest, ADeclinedExchangeLeavesTheChatInClear)
 {
     prompter->answers = {false};
     const auto bob = peer::dh1080::makeKeyPair();
-    server.send(":bob!b@h NOTICE alice :"
-                + peer::dh1080::keyExchangeText(peer::dh1080::Step::Init, bob->publicKey, true)
-                + "\r\n");
+    sendBobsInit(*bob, true);
     ASSERT_TRUE(waitFor([&] { return prompter->questions.size() == 1; }));
     ASSERT_TRUE(linesRead("after"));
     EXPECT_FALSE(server.received().contains("DH1080_FINISH"));
