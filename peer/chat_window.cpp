@@ -5,6 +5,7 @@
 #include "peer/chat_host.h"
 #include "peer/chat_text.h"
 #include "peer/delivery_marks.h"
+#include "peer/format_menus.h"
 #include "peer/format_render.h"
 #include "peer/format_runs.h"
 #include "peer/private_link.h"
@@ -85,6 +86,8 @@ ChatWindow::ChatWindow(ChatSession& session, ChatHost& host, QWidget* parent)
     connect(m_send, &QPushButton::clicked, this, &ChatWindow::send);
     connect(m_input, &QLineEdit::textEdited, this, &ChatWindow::inputEdited);
     connect(m_clear, &QPushButton::clicked, this, &ChatWindow::clear);
+    m_formatMenus = new FormatMenus(this);
+    connect(m_formatMenus, &FormatMenus::codeChosen, this, &ChatWindow::insertFormatCode);
     connect(m_styleButton, &QToolButton::clicked, this,
             [this] { styleMenu()->popup(QCursor::pos()); });
     connect(m_colourButton, &QToolButton::clicked, this,
@@ -154,29 +157,14 @@ void ChatWindow::buildMenus()
     });
 }
 
-QMenu* ChatWindow::formatMenu(QMenu*& menu, const char* title, const FormatMenuItem* items,
-                              size_t count)
-{
-    // Built at the first click: with their actions they were a good part of what an idle
-    // window cost, and most windows never show them.
-    if (!menu) {
-        menu = new QMenu(tr(title), this);
-        for (size_t i = 0; i < count; ++i) {
-            const int id = items[i].id;
-            menu->addAction(tr(items[i].text), this, [this, id] { insertFormatCode(id); });
-        }
-    }
-    return menu;
-}
-
 QMenu* ChatWindow::styleMenu()
 {
-    return formatMenu(m_styleMenu, "Style Menu", kStyleMenuItems.data(), kStyleMenuItems.size());
+    return m_formatMenus->style();
 }
 
 QMenu* ChatWindow::colourMenu()
 {
-    return formatMenu(m_colourMenu, "Color Menu", kColourMenuItems.data(), kColourMenuItems.size());
+    return m_formatMenus->colour();
 }
 
 void ChatWindow::insertFormatCode(int id)

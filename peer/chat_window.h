@@ -22,7 +22,7 @@ namespace peer {
 
 class ChatHost;
 struct ChatSession;
-struct FormatMenuItem;
+class FormatMenus;
 
 // "CHATWINDOW": one conversation with one peer, relayed by the server or over a direct link.
 // Shows both sides' lines with their formatting and hands on what the user types; its chat
@@ -132,7 +132,6 @@ protected:
 private:
     QToolButton* formatButton(const QString& icon, const QString& name);
     void buildMenus();
-    QMenu* formatMenu(QMenu*& menu, const char* title, const FormatMenuItem* items, size_t count);
     void layOut();
     void insertFormatCode(int id);
     void present(const QByteArray& line, const QDateTime& at, bool unprotected);
@@ -152,8 +151,7 @@ private:
     QPushButton* m_clear = nullptr;
     QToolButton* m_styleButton = nullptr;
     QToolButton* m_colourButton = nullptr;
-    QMenu* m_styleMenu = nullptr;
-    QMenu* m_colourMenu = nullptr;
+    FormatMenus* m_formatMenus = nullptr;
     QLabel* m_cipherLabel = nullptr;
     QLineEdit* m_cipherText = nullptr;
     QLabel* m_protection = nullptr;
