@@ -93,22 +93,6 @@ QByteArray pinValueName(const ServerEntry& server)
     return server.address.toLower() + ':' + QByteArray::number(server.port);
 }
 
-constexpr char kPinAccepted[] = "accepted";
-constexpr char kPinCompared[] = "compared";
-
-// A pin is exactly a SHA-256 digest in hex; anything else stored there pins nothing.
-bool isFingerprint(const QByteArray& text)
-{
-    constexpr int kHexDigits = 64;
-    if (text.size() != kHexDigits)
-        return false;
-    for (char c : text) {
-        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f')))
-            return false;
-    }
-    return true;
-}
-
 } // namespace
 
 QByteArray serverValueName(const ServerEntry& server)
@@ -301,34 +285,13 @@ std::optional<QByteArray> Store::peerPin(const QByteArray& nick) const
 std::optional<PeerPin> Store::peerPinRecord(const QByteArray& nick) const
 {
     const std::optional<QByteArray> value = m_registry.readValue(kKeyPeerPins, nick);
-    if (!value)
-        return std::nullopt;
-    const qsizetype space = value->indexOf(' ');
-    PeerPin pin{value->left(space < 0 ? value->size() : space)};
-    if (!isFingerprint(pin.fingerprint))
-        return std::nullopt;
-    if (space >= 0) {
-        const QByteArray kind = value->mid(space + 1);
-        if (kind == kPinAccepted)
-            pin.kind = PeerPinKind::Accepted;
-        else if (kind == kPinCompared)
-            pin.kind = PeerPinKind::Compared;
-        else
-            return std::nullopt; // damaged: no pin, rather than one trusted more than it was
-    }
-    return pin;
+    return value ? decodePeerPin(*value) : std::nullopt;
 }
 
 bool Store::pinPeer(const QByteArray& nick, const QByteArray& fingerprint, PeerPinKind kind)
 {
-    if (!isFingerprint(fingerprint))
-        return false;
-    QByteArray value = fingerprint;
-    if (kind == PeerPinKind::Accepted)
-        value += QByteArray(" ") + kPinAccepted;
-    else if (kind == PeerPinKind::Compared)
-        value += QByteArray(" ") + kPinCompared;
-    return writeNamed(kKeyPeerPins, nick, value);
+    const std::optional<QByteArray> value = encodePeerPin({fingerprint, kind});
+    return value && writeNamed(kKeyPeerPins, nick, *value);
 }
 
 bool Store::forgetPin(const QByteArray& nick)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "config/peer_pin.h"
 #include "config/settings.h"
 
 #include <QByteArray>
@@ -13,18 +14,6 @@
 namespace config {
 
 class Registry;
-
-// How a contact's pin came to be.
-enum class PeerPinKind {
-    FirstSeen, // we connected to the address the server relayed; nobody compared
-    Accepted,  // the user accepted the certificate of a link we listened for
-    Compared,  // the two users compared the link's fingerprints and said they matched
-};
-struct PeerPin
-{
-    QByteArray fingerprint; // lower-case hex SHA-256
-    PeerPinKind kind = PeerPinKind::FirstSeen;
-};
 
 inline constexpr char kKeyRoot[] = "SOFTWARE\\Kivvo";
 inline constexpr char kKeyServers[] = "SOFTWARE\\Kivvo\\Servers";
