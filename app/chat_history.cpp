@@ -2,7 +2,7 @@
 
 #include "config/store.h"
 #include "irc/commands.h"
-#include "peer/chat_log.h"
+#include "peer/chat/chat_log.h"
 
 namespace app {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "peer/fish_keys.h"
+#include "peer/crypto/fish_keys.h"
 
 namespace config {
 class SecretStore;

@@ -4,12 +4,12 @@
 #include "diag/control_escape.h"
 #include "diag/debug_log.h"
 #include "diag/server_text.h"
-#include "peer/chat_sessions.h"
-#include "peer/file_receiver.h"
-#include "peer/texts.h"
-#include "peer/transfer_core.h"
-#include "peer/transfers.h"
-#include "peer/voice_chats.h"
+#include "peer/chat/chat_sessions.h"
+#include "peer/common/texts.h"
+#include "peer/transfer/file_receiver.h"
+#include "peer/transfer/transfer_core.h"
+#include "peer/transfer/transfers.h"
+#include "peer/voice/voice_chats.h"
 
 #include <QDateTime>
 #include <QDir>

@@ -18,11 +18,11 @@
 #include "irc/ctcp.h"
 #include "irc/dcc_offer.h"
 #include "irc/isupport.h"
-#include "peer/chat_log.h"
-#include "peer/chat_window.h"
-#include "peer/private_link.h"
-#include "peer/sound_module.h"
-#include "peer/window_placer.h"
+#include "peer/chat/chat_log.h"
+#include "peer/chat/chat_window.h"
+#include "peer/common/window_placer.h"
+#include "peer/link/private_link.h"
+#include "peer/voice/sound_module.h"
 #include "res/resources.h"
 
 #include <QApplication>

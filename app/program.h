@@ -19,14 +19,14 @@
 #include "irc/message_dispatcher.h"
 #include "irc/presence_poller.h"
 #include "irc/server_link.h"
-#include "peer/chat_deliveries.h"
-#include "peer/chat_host.h"
-#include "peer/chat_sessions.h"
-#include "peer/dcc_tls.h"
-#include "peer/fish_chats.h"
-#include "peer/transfers.h"
-#include "peer/typing_notices.h"
-#include "peer/voice_chats.h"
+#include "peer/chat/chat_deliveries.h"
+#include "peer/chat/chat_sessions.h"
+#include "peer/chat/typing_notices.h"
+#include "peer/common/chat_host.h"
+#include "peer/crypto/fish_chats.h"
+#include "peer/link/dcc_tls.h"
+#include "peer/transfer/transfers.h"
+#include "peer/voice/voice_chats.h"
 
 #include <QObject>
 

@@ -6,7 +6,7 @@
 #include "app/program.h"
 #include "config/errors.h"
 #include "config/registry.h"
-#include "peer/texts.h"
+#include "peer/common/texts.h"
 
 namespace app {
 

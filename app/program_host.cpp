@@ -4,8 +4,8 @@
 #include "config/paths.h"
 #include "diag/debug_log.h"
 #include "irc/dcc_offer.h"
-#include "peer/chat_window.h"
-#include "peer/dcc_tls.h"
+#include "peer/chat/chat_window.h"
+#include "peer/link/dcc_tls.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,10 +1,10 @@
 // Our Blowfish against OpenSSL's in the same binary, the chat packet round trip and the key
 // schedule. Figures as in core_bench.cpp.
 #include "bench/core_common.h"
-#include "peer/blowfish.h"
-#include "peer/dh1080.h"
-#include "peer/encrypted_chat.h"
-#include "peer/fish.h"
+#include "peer/crypto/blowfish.h"
+#include "peer/crypto/dh1080.h"
+#include "peer/crypto/encrypted_chat.h"
+#include "peer/crypto/fish.h"
 
 #include <QByteArray>
 #include <benchmark/benchmark.h>

@@ -1,8 +1,8 @@
 // The cost of showing one more chat line, with a short and with a long conversation already in
 // the window: it must not grow with the conversation.
-#include "peer/chat_host.h"
-#include "peer/chat_window.h"
-#include "peer/session_record.h"
+#include "peer/chat/chat_window.h"
+#include "peer/common/chat_host.h"
+#include "peer/common/session_record.h"
 
 #include <QApplication>
 #include <QLocale>

@@ -10,10 +10,10 @@
 #include "config/installation.h"
 #include "config/registry.h"
 #include "irc/dcc_offer.h"
-#include "peer/chat_host.h"
-#include "peer/chat_sessions.h"
-#include "peer/transfer.h"
-#include "peer/transfers.h"
+#include "peer/chat/chat_sessions.h"
+#include "peer/common/chat_host.h"
+#include "peer/transfer/transfer.h"
+#include "peer/transfer/transfers.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "peer/chat_host.h"
-#include "peer/dcc_tls.h"
+#include "peer/common/chat_host.h"
+#include "peer/link/dcc_tls.h"
 
 #include <QByteArray>
 #include <QString>

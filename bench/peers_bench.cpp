@@ -14,8 +14,8 @@
 #include "config/prompter.h"
 #include "config/registry.h"
 #include "config/store.h"
-#include "peer/transfer.h"
-#include "peer/transfers.h"
+#include "peer/transfer/transfer.h"
+#include "peer/transfer/transfers.h"
 #include "tests/support/irssi_client.h"
 #include "tests/support/ngircd_server.h"
 

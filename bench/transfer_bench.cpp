@@ -11,11 +11,11 @@
 #include "bench/run_until.h"
 #include "bench/sent_offer.h"
 #include "irc/dcc_offer.h"
-#include "peer/chat_host.h"
-#include "peer/dcc_tls.h"
-#include "peer/file_receiver.h"
-#include "peer/transfer_thread.h"
-#include "peer/transfers.h"
+#include "peer/common/chat_host.h"
+#include "peer/link/dcc_tls.h"
+#include "peer/transfer/file_receiver.h"
+#include "peer/transfer/transfer_thread.h"
+#include "peer/transfer/transfers.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

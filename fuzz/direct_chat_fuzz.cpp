@@ -2,8 +2,8 @@
 // boundaries, every packet the framer passes on must open or be refused cleanly, and whatever we
 // seal must come back as it went.
 #include "fuzz_check.h"
-#include "peer/direct_chat_framer.h"
-#include "peer/encrypted_chat.h"
+#include "peer/chat/direct_chat_framer.h"
+#include "peer/crypto/encrypted_chat.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 

@@ -2,8 +2,8 @@
 // would cut a line, every decoder's result survives being written and read again, and our own
 // lines, cut to a room, come back whole within it.
 #include "fuzz_check.h"
-#include "peer/dh1080.h"
-#include "peer/fish.h"
+#include "peer/crypto/dh1080.h"
+#include "peer/crypto/fish.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 

@@ -1,7 +1,7 @@
 // Formatting codes from anyone: runs lie inside the stripped text, every colour a run names is
 // either in a table or none, and inserting a code keeps the selection on the same characters.
 #include "fuzz_check.h"
-#include "peer/format_runs.h"
+#include "peer/chat/format_runs.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 

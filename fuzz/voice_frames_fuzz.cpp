@@ -2,8 +2,8 @@
 // read boundaries, nothing past the bound is ever buffered, and every frame the reader passes on
 // decodes to a bounded number of samples or to none.
 #include "fuzz_check.h"
-#include "peer/opus_codec.h"
-#include "peer/voice_frames.h"
+#include "peer/voice/opus_codec.h"
+#include "peer/voice/voice_frames.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 #include <memory>

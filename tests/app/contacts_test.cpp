@@ -1,7 +1,7 @@
 // The contact list, presence, private text, queries and their replies, through the whole
 // program against a scripted server.
 #include "diag/debug_log.h"
-#include "peer/chat_window.h"
+#include "peer/chat/chat_window.h"
 #include "tests/support/connected_program.h"
 
 #include <QAction>

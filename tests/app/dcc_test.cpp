@@ -1,7 +1,7 @@
 // Direct chats through the main window: offers made here and taken up by a peer socket of the
 // test's own, offers received from a scripted server, and the encrypted exchange on real sockets.
 #include "diag/debug_log.h"
-#include "peer/encrypted_chat.h"
+#include "peer/crypto/encrypted_chat.h"
 #include "tests/support/connected_program.h"
 
 #include <QApplication>

@@ -1,9 +1,9 @@
 // Encrypted relayed chats through the whole program against a scripted server: the contact's
 // side is played with the same pure cores a FiSH peer would use.
 #include "config/store.h"
-#include "peer/chat_window.h"
-#include "peer/dh1080.h"
-#include "peer/fish.h"
+#include "peer/chat/chat_window.h"
+#include "peer/crypto/dh1080.h"
+#include "peer/crypto/fish.h"
 #include "tests/support/connected_program.h"
 
 #include <QLabel>

@@ -3,8 +3,8 @@
 // nothing changes where the server grants nothing.
 #include "app/contact_list_view.h"
 #include "app/main_window.h"
-#include "peer/chat_deliveries.h"
-#include "peer/chat_window.h"
+#include "peer/chat/chat_deliveries.h"
+#include "peer/chat/chat_window.h"
 #include "tests/support/connected_program.h"
 
 #include <QFile>

@@ -2,7 +2,7 @@
 // every kind of chat open (run under the sanitizers in CI, where a freed record written to
 // fails the test).
 #include "app/menu_bar.h"
-#include "peer/encrypted_chat.h"
+#include "peer/crypto/encrypted_chat.h"
 #include "tests/support/connected_program.h"
 
 #include <QAction>

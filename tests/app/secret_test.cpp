@@ -7,7 +7,7 @@
 #include "diag/debug_log.h"
 #include "diag/debug_window.h"
 #include "diag/server_log_window.h"
-#include "peer/chat_window.h"
+#include "peer/chat/chat_window.h"
 #include "tests/support/connected_program.h"
 #include "tests/support/fake_irc_server.h"
 #include "tests/support/files.h"

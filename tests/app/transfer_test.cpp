@@ -1,8 +1,8 @@
 // File transfers through the whole program: the Send File commands, and offers from a peer
 // taken up into the file the user chose.
 #include "app/offer_inbox.h"
-#include "peer/file_sender.h"
-#include "peer/transfer_window.h"
+#include "peer/transfer/file_sender.h"
+#include "peer/transfer/transfer_window.h"
 #include "tests/support/connected_program.h"
 #include "tests/support/env_guard.h"
 #include "tests/support/files.h"

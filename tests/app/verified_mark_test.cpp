@@ -3,10 +3,10 @@
 // private chat offers. Only a link whose certificate the two users compared vouches for a key.
 #include "app/program.h"
 #include "config/store.h"
-#include "peer/chat_window.h"
-#include "peer/dh1080.h"
-#include "peer/direct_chat_link.h"
-#include "peer/link_check.h"
+#include "peer/chat/chat_window.h"
+#include "peer/chat/direct_chat_link.h"
+#include "peer/crypto/dh1080.h"
+#include "peer/crypto/link_check.h"
 #include "tests/support/connected_program.h"
 #include "tests/support/tls_irc_server.h"
 

@@ -1,10 +1,10 @@
 // The sound module: the program starts without it and without Qt Multimedia, the first voice
 // chat loads it, and a program that cannot load it says so in the voice window and goes on.
 // This suite links neither, so what is mapped into it is what the program loaded.
-#include "peer/sound_module.h"
-#include "peer/voice_call.h"
-#include "peer/voice_chats.h"
-#include "peer/voice_window.h"
+#include "peer/voice/sound_module.h"
+#include "peer/voice/voice_call.h"
+#include "peer/voice/voice_chats.h"
+#include "peer/voice/voice_window.h"
 #include "tests/support/connected_program.h"
 #include "tests/support/env_guard.h"
 #include "tests/support/ngircd.h"

@@ -1,8 +1,8 @@
 // Voice chats through the whole program: the menus that start one, the offers on the server
 // link, the questions, the return link taken without asking, and the close step.
-#include "peer/voice_call.h"
-#include "peer/voice_chats.h"
-#include "peer/voice_window.h"
+#include "peer/voice/voice_call.h"
+#include "peer/voice/voice_chats.h"
+#include "peer/voice/voice_window.h"
 #include "tests/support/connected_program.h"
 #include "tests/support/scripted_sound.h"
 

@@ -6,7 +6,7 @@
 #include "config/registry.h"
 #include "config/store.h"
 #include "diag/received_dump.h"
-#include "peer/chat_log.h"
+#include "peer/chat/chat_log.h"
 #include "tests/support/files.h"
 
 #include <QDir>

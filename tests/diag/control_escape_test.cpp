@@ -1,6 +1,6 @@
 #include "diag/control_escape.h"
 #include "diag/debug_log.h"
-#include "peer/chat_log.h"
+#include "peer/chat/chat_log.h"
 #include "tests/support/hostile_texts.h"
 
 #include <QDateTime>

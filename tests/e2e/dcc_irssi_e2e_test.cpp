@@ -1,9 +1,9 @@
 // The program against irssi over a real ngircd, for what the other test peers do not speak:
 // passive offers (port 0 and a token) both ways for files and chats, RESUME/ACCEPT both ways,
 // and offers naming an IPv6 address. irssi's own quirks are in docs/irssi-peer-notes.md.
-#include "peer/chat_window.h"
-#include "peer/file_receiver.h"
-#include "peer/texts.h"
+#include "peer/chat/chat_window.h"
+#include "peer/common/texts.h"
+#include "peer/transfer/file_receiver.h"
 #include "tests/support/irssi_client.h"
 #include "tests/support/ngircd.h"
 #include "tests/support/transfer_checks.h"

@@ -2,8 +2,8 @@
 // ways, the comparison string on both sides, and the automatic comparison over a private link
 // whose certificate the users compared.
 #include "config/paths.h"
-#include "peer/chat_window.h"
-#include "peer/dcc_tls.h"
+#include "peer/chat/chat_window.h"
+#include "peer/link/dcc_tls.h"
 #include "tests/support/fish_hexchat.h"
 #include "tests/support/fish_weechat.h"
 #include "tests/support/ngircd.h"

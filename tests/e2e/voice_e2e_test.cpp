@@ -2,10 +2,10 @@
 // goes over the server from the Voice Chat command, the peer is asked once, the return link
 // comes back unasked, and a tone spoken on each side is heard on the other. Their devices come
 // from the sound module, as in the program: loaded by the chat, not before.
-#include "peer/sound_module.h"
-#include "peer/voice_call.h"
-#include "peer/voice_chats.h"
-#include "peer/voice_link.h"
+#include "peer/voice/sound_module.h"
+#include "peer/voice/voice_call.h"
+#include "peer/voice/voice_chats.h"
+#include "peer/voice/voice_link.h"
 #include "tests/peer/voice_audio_rig.h"
 #include "tests/support/ngircd.h"
 #include "tests/support/program_core.h"

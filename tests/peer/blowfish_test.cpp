@@ -1,4 +1,4 @@
-#include "peer/blowfish.h"
+#include "peer/crypto/blowfish.h"
 
 #include <QByteArray>
 #include <gtest/gtest.h>

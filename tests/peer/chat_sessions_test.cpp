@@ -1,9 +1,9 @@
 // What the user types in a chat window goes out through its chat sessions, relayed or over the
 // direct link, and what the window shows goes to the chat's log.
 #include "diag/debug_log.h"
-#include "peer/chat_log.h"
-#include "peer/chat_text.h"
-#include "peer/direct_chat_link.h"
+#include "peer/chat/chat_log.h"
+#include "peer/chat/direct_chat_link.h"
+#include "peer/common/chat_text.h"
 #include "tests/peer/chat_window_rig.h"
 #include "tests/support/files.h"
 #include "tests/support/wait_for.h"

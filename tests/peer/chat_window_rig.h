@@ -3,10 +3,10 @@
 // shows.
 #pragma once
 
-#include "peer/chat_host.h"
-#include "peer/chat_sessions.h"
-#include "peer/chat_window.h"
-#include "peer/session_record.h"
+#include "peer/chat/chat_sessions.h"
+#include "peer/chat/chat_window.h"
+#include "peer/common/chat_host.h"
+#include "peer/common/session_record.h"
 #include "tests/support/files.h"
 
 #include <QLineEdit>

@@ -1,9 +1,9 @@
 // The chat window on real widgets, opened by the chat sessions that send what is typed in it and
 // log what it shows, with a scripted host standing in for the server link, the settings and the
 // clock.
-#include "peer/chat_window.h"
-#include "peer/format_render.h"
-#include "peer/texts.h"
+#include "peer/chat/chat_window.h"
+#include "peer/chat/format_render.h"
+#include "peer/common/texts.h"
 #include "tests/peer/chat_window_rig.h"
 #include "tests/support/hostile_texts.h"
 #include "tests/support/typing_elsewhere.h"

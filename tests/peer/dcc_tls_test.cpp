@@ -2,7 +2,7 @@
 // between two identities on loopback, and the per-contact pins that trust rests on.
 #include "config/registry.h"
 #include "config/store.h"
-#include "peer/dcc_tls.h"
+#include "peer/link/dcc_tls.h"
 #include "tests/support/files.h"
 #include "tests/support/temp_store.h"
 #include "tests/support/wait_for.h"

@@ -1,4 +1,4 @@
-#include "peer/dh1080.h"
+#include "peer/crypto/dh1080.h"
 
 #include <QByteArray>
 #include <QList>

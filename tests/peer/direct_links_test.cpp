@@ -1,8 +1,8 @@
 // Private (TLS) links pinned per contact, and direct chats, on real loopback sockets: offers
 // both ways, passive ones answered, and windows that come back for their link.
-#include "peer/chat_window.h"
-#include "peer/peer_key_question.h"
-#include "peer/transfer_window.h"
+#include "peer/chat/chat_window.h"
+#include "peer/link/peer_key_question.h"
+#include "peer/transfer/transfer_window.h"
 #include "tests/peer/links_fixture.h"
 #include "tests/support/wait_for.h"
 

@@ -1,5 +1,5 @@
-#include "peer/direct_chat_framer.h"
-#include "peer/encrypted_chat.h"
+#include "peer/chat/direct_chat_framer.h"
+#include "peer/crypto/encrypted_chat.h"
 
 #include <QByteArray>
 #include <QList>

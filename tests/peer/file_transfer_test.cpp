@@ -1,7 +1,7 @@
 // File transfers on real loopback sockets and real files: our sender and receiver against
 // scripted peers that hold the other end, and against each other in both modes.
-#include "peer/file_sender.h"
-#include "peer/transfer_window.h"
+#include "peer/transfer/file_sender.h"
+#include "peer/transfer/transfer_window.h"
 #include "tests/peer/links_fixture.h"
 #include "tests/support/files.h"
 #include "tests/support/transfer_acks.h"

@@ -1,5 +1,5 @@
-#include "peer/chat_host.h"
-#include "peer/fish_chats.h"
+#include "peer/common/chat_host.h"
+#include "peer/crypto/fish_chats.h"
 
 #include <QHash>
 #include <gtest/gtest.h>

@@ -1,9 +1,9 @@
 // What FishChats refuses: clear text to a contact whose stored key cannot be read, and a flood of
 // strangers' key exchanges that would keep a contact's from being asked.
-#include "peer/chat_host.h"
-#include "peer/dh1080.h"
-#include "peer/fish_chats.h"
-#include "peer/texts.h"
+#include "peer/common/chat_host.h"
+#include "peer/common/texts.h"
+#include "peer/crypto/dh1080.h"
+#include "peer/crypto/fish_chats.h"
 
 #include <QHash>
 #include <gtest/gtest.h>

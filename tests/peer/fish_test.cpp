@@ -1,4 +1,4 @@
-#include "peer/fish.h"
+#include "peer/crypto/fish.h"
 
 #include <QByteArray>
 #include <QList>

@@ -1,4 +1,4 @@
-#include "peer/format_render.h"
+#include "peer/chat/format_render.h"
 
 #include <QFont>
 #include <QTextCursor>

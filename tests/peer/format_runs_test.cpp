@@ -1,4 +1,4 @@
-#include "peer/format_runs.h"
+#include "peer/chat/format_runs.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // The comparison string of a private link and the check our programs send over it, as pure code.
-#include "peer/link_check.h"
+#include "peer/crypto/link_check.h"
 
 #include <gtest/gtest.h>
 

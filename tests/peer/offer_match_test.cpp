@@ -1,8 +1,8 @@
 // What comes back for an offer of ours (an answer to a passive offer, a resume, the accept of
 // our resume) is matched to it by these rules alone, and nicks by the one nick rule.
 #include "irc/isupport.h"
-#include "peer/nick_rule.h"
-#include "peer/offer_match.h"
+#include "peer/common/nick_rule.h"
+#include "peer/link/offer_match.h"
 
 #include <gtest/gtest.h>
 

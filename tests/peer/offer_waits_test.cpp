@@ -2,10 +2,10 @@
 // window, a TLS handshake that stalls is dropped on either side, and on a private link we
 // listened for neither a stranger nor a certificate new to us gets anything before the user
 // has accepted it. Real loopback sockets and short waits injected through the host.
-#include "peer/direct_chat_link.h"
-#include "peer/transfer_window.h"
-#include "peer/voice_chats.h"
-#include "peer/voice_window.h"
+#include "peer/chat/direct_chat_link.h"
+#include "peer/transfer/transfer_window.h"
+#include "peer/voice/voice_chats.h"
+#include "peer/voice/voice_window.h"
 #include "tests/peer/links_fixture.h"
 #include "tests/support/scripted_sound.h"
 #include "tests/support/wait_for.h"

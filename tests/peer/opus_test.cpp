@@ -1,5 +1,5 @@
-#include "peer/opus_codec.h"
-#include "peer/voice_frames.h"
+#include "peer/voice/opus_codec.h"
+#include "peer/voice/voice_frames.h"
 #include "tests/support/speech_sample.h"
 
 #include <QByteArray>

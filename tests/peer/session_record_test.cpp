@@ -1,5 +1,5 @@
-#include "peer/new_chat_gate.h"
-#include "peer/session_record.h"
+#include "peer/chat/new_chat_gate.h"
+#include "peer/common/session_record.h"
 
 #include <QObject>
 #include <gtest/gtest.h>

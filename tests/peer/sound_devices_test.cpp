@@ -2,8 +2,8 @@
 // program, on the test sound server's devices: at the Opus chat's 48000 Hz, 16-bit, a tone spoken
 // into a party's mouth is captured by its microphone, and a tone the program plays into its
 // speaker is heard on its ear, each at the frequency it was made at.
-#include "peer/qt_sound.h"
-#include "peer/sound_module.h"
+#include "peer/voice/qt_sound.h"
+#include "peer/voice/sound_module.h"
 #include "tests/peer/voice_audio_rig.h"
 
 #include <QAudioFormat>

@@ -1,4 +1,4 @@
-#include "peer/transfer_core.h"
+#include "peer/transfer/transfer_core.h"
 #include "tests/support/transfer_acks.h"
 
 #include <QList>

@@ -1,7 +1,7 @@
 // The data path of a transfer against a scripted link: what goes out, what is stored, what is
 // acknowledged and how each flow ends, with the link's readiness in the test's hands.
-#include "peer/part_file.h"
-#include "peer/transfer_pump.h"
+#include "peer/transfer/part_file.h"
+#include "peer/transfer/transfer_pump.h"
 #include "tests/support/files.h"
 #include "tests/support/transfer_acks.h"
 #include "tests/support/wait_for.h"

@@ -9,12 +9,12 @@
 // kivvo_X_ear over that one's monitor that the harness listens with (tools/common.sh).
 
 #include "irc/dcc_offer.h"
-#include "peer/backend_sound.h"
-#include "peer/chat_host.h"
-#include "peer/qt_sound.h"
-#include "peer/voice_call.h"
-#include "peer/voice_chats.h"
-#include "peer/voice_link.h"
+#include "peer/common/chat_host.h"
+#include "peer/voice/backend_sound.h"
+#include "peer/voice/qt_sound.h"
+#include "peer/voice/voice_call.h"
+#include "peer/voice/voice_chats.h"
+#include "peer/voice/voice_link.h"
 #include "tests/support/offer_host.h"
 
 #include <QAudioDevice>

@@ -1,11 +1,11 @@
 // Voice chats on real loopback sockets, with scripted sound devices that capture and play on
 // command: what goes over the wire, what the devices get, the status lines, the two links of a
 // chat and the release of everything on every way a chat ends.
-#include "peer/voice_call.h"
-#include "peer/voice_chats.h"
-#include "peer/voice_link.h"
-#include "peer/voice_negotiation.h"
-#include "peer/voice_window.h"
+#include "peer/voice/voice_call.h"
+#include "peer/voice/voice_chats.h"
+#include "peer/voice/voice_link.h"
+#include "peer/voice/voice_negotiation.h"
+#include "peer/voice/voice_window.h"
 #include "tests/support/offer_host.h"
 #include "tests/support/scripted_sound.h"
 #include "tests/support/transfer_acks.h"

@@ -1,4 +1,4 @@
-#include "peer/voice_core.h"
+#include "peer/voice/voice_core.h"
 #include "tests/support/transfer_acks.h"
 
 #include <QList>

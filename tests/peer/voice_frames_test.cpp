@@ -1,4 +1,4 @@
-#include "peer/voice_frames.h"
+#include "peer/voice/voice_frames.h"
 
 #include <QList>
 #include <gtest/gtest.h>

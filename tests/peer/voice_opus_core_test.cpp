@@ -1,7 +1,7 @@
-#include "peer/jitter_buffer.h"
-#include "peer/voice_core.h"
-#include "peer/voice_negotiation.h"
-#include "peer/voice_send_queue.h"
+#include "peer/voice/jitter_buffer.h"
+#include "peer/voice/voice_core.h"
+#include "peer/voice/voice_negotiation.h"
+#include "peer/voice/voice_send_queue.h"
 
 #include <QByteArray>
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "peer/window_place.h"
+#include "peer/common/window_place.h"
 
 #include <QPoint>
 #include <QRect>

@@ -1,5 +1,5 @@
-#include "peer/window_place.h"
-#include "peer/window_placer.h"
+#include "peer/common/window_place.h"
+#include "peer/common/window_placer.h"
 
 #include <QDialog>
 #include <QGuiApplication>

@@ -1,6 +1,6 @@
 #include "tests/support/fish_hexchat.h"
 
-#include "peer/fish.h"
+#include "peer/crypto/fish.h"
 #include "tests/support/file_bytes.h"
 #include "tests/support/unprivileged_user.h"
 #include "tests/support/wait_for.h"

@@ -3,8 +3,8 @@
 #include "irc/ctcp.h"
 #include "irc/dcc_offer.h"
 #include "irc/message.h"
-#include "peer/chat_host.h"
-#include "peer/dcc_tls.h"
+#include "peer/common/chat_host.h"
+#include "peer/link/dcc_tls.h"
 
 #include <QByteArray>
 #include <QHash>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "peer/sound.h"
+#include "peer/voice/sound.h"
 
 #include <QByteArray>
 #include <QList>

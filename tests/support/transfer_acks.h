@@ -1,6 +1,6 @@
 #pragma once
 
-#include "peer/transfer_core.h"
+#include "peer/transfer/transfer_core.h"
 
 #include <QByteArray>
 

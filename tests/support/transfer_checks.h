@@ -1,7 +1,7 @@
 #pragma once
 
-#include "peer/transfer.h"
-#include "peer/transfer_window.h"
+#include "peer/transfer/transfer.h"
+#include "peer/transfer/transfer_window.h"
 #include "tests/support/files.h"
 #include "tests/support/program_core.h"
 #include "tests/support/wait_for.h"
