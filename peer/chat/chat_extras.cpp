@@ -1,5 +1,5 @@
-// The IRCv3 parts of relayed chats in ChatSessions: delivery marks, typing, the contact's away
-// state in the title, and missed lines fetched from the server's history.
+#include "peer/chat/chat_extras.h"
+
 #include "diag/control_escape.h"
 #include "diag/server_text.h"
 #include "peer/chat/chat_deliveries.h"
@@ -20,7 +20,12 @@ QByteArray folded(const ChatHost& host, const QByteArray& nick)
 
 } // namespace
 
-void ChatSessions::setDeliveries(ChatDeliveries* deliveries)
+ChatExtras::ChatExtras(ChatSessions& sessions, ChatHost& host)
+    : m_sessions(sessions)
+    , m_host(host)
+{}
+
+void ChatExtras::setDeliveries(ChatDeliveries* deliveries)
 {
     m_deliveries = deliveries;
     if (!deliveries)
@@ -31,14 +36,14 @@ void ChatSessions::setDeliveries(ChatDeliveries* deliveries)
             [this](quint64 id) { lineDelivered(id, false); });
 }
 
-void ChatSessions::setTyping(TypingNotices* typing)
+void ChatExtras::setTyping(TypingNotices* typing)
 {
     m_typing = typing;
     if (typing)
-        connect(typing, &TypingNotices::shownChanged, this, &ChatSessions::showTypingOf);
+        connect(typing, &TypingNotices::shownChanged, this, &ChatExtras::showTypingOf);
 }
 
-void ChatSessions::wireExtras(ChatWindow* window, ChatSession& chat)
+void ChatExtras::wireWindow(ChatWindow* window, ChatSession& chat)
 {
     const QByteArray nick = chat.nick;
     connect(window, &ChatWindow::inputEdited, this, [this, nick](const QString& text) {
@@ -50,13 +55,41 @@ void ChatSessions::wireExtras(ChatWindow* window, ChatSession& chat)
     window->setWindowTitle(windowTitle(nick));
 }
 
-QString ChatSessions::windowTitle(const QByteArray& nick) const
+std::optional<quint64> ChatExtras::newLine()
+{
+    return m_deliveries ? m_deliveries->newLine() : std::nullopt;
+}
+
+std::optional<QByteArray> ChatExtras::label(quint64 id, const QByteArray& nick,
+                                            const QByteArray& text)
+{
+    return m_deliveries ? m_deliveries->sending(id, nick, text) : std::nullopt;
+}
+
+void ChatExtras::waitForEcho(quint64 id, ChatWindow* window, const QByteArray& shown)
+{
+    m_pendingLines.insert(id, {window, shown});
+}
+
+void ChatExtras::sent(const QByteArray& nick)
+{
+    if (m_typing)
+        m_typing->sent(nick);
+}
+
+void ChatExtras::messageFrom(const QByteArray& nick)
+{
+    if (m_typing)
+        m_typing->messageFrom(nick);
+}
+
+QString ChatExtras::windowTitle(const QByteArray& nick) const
 {
     const QString name = diag::escapeLineBreaks(diag::decodeServerText(nick));
     return m_away.contains(folded(m_host, nick)) ? tr("%1 (away)").arg(name) : name;
 }
 
-void ChatSessions::lineDelivered(quint64 id, bool delivered)
+void ChatExtras::lineDelivered(quint64 id, bool delivered)
 {
     const auto it = m_pendingLines.constFind(id);
     if (it == m_pendingLines.cend())
@@ -67,20 +100,21 @@ void ChatSessions::lineDelivered(quint64 id, bool delivered)
         return;
     line.window->markDelivered(id, delivered);
     if (!delivered)
-        line.window->showLine(QByteArray(text::kNotDeliveredNote).replace("%1", line.text));
+        m_sessions.showLine(line.window->session(),
+                            QByteArray(text::kNotDeliveredNote).replace("%1", line.text));
 }
 
-void ChatSessions::showTypingOf(const QByteArray& nick)
+void ChatExtras::showTypingOf(const QByteArray& nick)
 {
     if (!m_typing)
         return;
-    if (ChatSession* chat = FindRoutedChat(m_records, nick, m_host.nicks())) {
-        if (ChatWindow* window = windowOf(*chat))
+    if (ChatSession* chat = FindRoutedChat(m_sessions.records(), nick, m_host.nicks())) {
+        if (ChatWindow* window = m_sessions.windowOf(*chat))
             window->showTyping(m_typing->shownFor(nick));
     }
 }
 
-void ChatSessions::setAway(const QByteArray& nick, const std::optional<QByteArray>& text)
+void ChatExtras::setAway(const QByteArray& nick, const std::optional<QByteArray>& text)
 {
     const QByteArray key = folded(m_host, nick);
     if (text && text->isEmpty() && m_away.contains(key))
@@ -89,47 +123,21 @@ void ChatSessions::setAway(const QByteArray& nick, const std::optional<QByteArra
         m_away.insert(key, *text);
     else if (m_away.remove(key) == 0)
         return;
-    for (const auto& chat : m_records) {
+    for (const auto& chat : m_sessions.records()) {
         if (!chat->isDirect() && chat->window && m_host.nicks().same(chat->nick, nick))
             chat->window->setWindowTitle(windowTitle(chat->nick));
     }
 }
 
-void ChatSessions::clearAway()
+void ChatExtras::clearAway()
 {
     if (m_away.isEmpty())
         return;
     m_away.clear();
-    for (const auto& chat : m_records) {
+    for (const auto& chat : m_sessions.records()) {
         if (!chat->isDirect() && chat->window)
             chat->window->setWindowTitle(windowTitle(chat->nick));
     }
-}
-
-void ChatSessions::showHistory(const QByteArray& nick, const QList<irc::HistoryLine>& lines)
-{
-    if (lines.isEmpty())
-        return;
-    ChatSession* chat = FindRoutedChat(m_records, nick, m_host.nicks());
-    ChatWindow* window = chat ? windowOf(*chat) : nullptr;
-    const bool opened = !window;
-    if (!window)
-        window = openWindow(*addRecord(nick, true, ChatMode::Relayed), Activation::Leave);
-    for (const irc::HistoryLine& line : lines) {
-        const bool ours =
-            m_host.nicks().same(line.sender, m_host.nickInUse(), NickRule::Unsaid::IgnoreAsciiCase);
-        QByteArray text = line.text;
-        bool unprotected = false;
-        // Our own lines of an encrypted chat went out sealed with the same key.
-        if (m_fish) {
-            const FishChats::Incoming opened = m_fish->incoming(nick, text);
-            text = fishText::markedText(opened.protection, opened.text);
-            unprotected = fishText::isUnprotected(opened.protection);
-        }
-        window->lineArrived(text, ours, line.time, unprotected);
-    }
-    if (opened)
-        emit chatStartedByPeer(nick);
 }
 
 } // namespace peer

@@ -1,30 +1,53 @@
-// The relayed chats' encryption in ChatSessions: the status each window shows, the notes about
-// it, the window's requests, and the comparison over a private link whose certificate the two
-// users compared.
+#include "peer/chat/chat_fish.h"
+
 #include "peer/chat/chat_sessions.h"
 #include "peer/chat/chat_window.h"
 #include "peer/chat/direct_chat_link.h"
 #include "peer/common/chat_host.h"
+#include "peer/common/chat_text.h"
+#include "peer/common/texts.h"
+#include "peer/crypto/fish_chats.h"
 #include "peer/crypto/link_check.h"
 #include "peer/link/private_link.h"
 
 namespace peer {
 
-void ChatSessions::setFish(FishChats* fish)
+ChatFish::ChatFish(ChatSessions& sessions, ChatHost& host)
+    : m_sessions(sessions)
+    , m_host(host)
+{}
+
+void ChatFish::setFish(FishChats* fish)
 {
     m_fish = fish;
     if (!fish)
         return;
-    connect(fish, &FishChats::statusChanged, this, &ChatSessions::fishStatusChanged);
-    connect(fish, &FishChats::noteShown, this, &ChatSessions::showFishNote);
-    connect(fish, &FishChats::keyChanged, this, &ChatSessions::sendFishChecks);
+    connect(fish, &FishChats::statusChanged, this, &ChatFish::statusChanged);
+    connect(fish, &FishChats::noteShown, this, &ChatFish::showNote);
+    connect(fish, &FishChats::keyChanged, this, &ChatFish::sendChecks);
 }
 
-void ChatSessions::wireFishActions(ChatWindow* window, ChatSession& chat)
+QList<QByteArray> ChatFish::outgoing(const QByteArray& nick, const QByteArray& text, qsizetype room)
+{
+    return m_fish ? m_fish->outgoing(nick, text, room) : splitUtf8(text, int(room));
+}
+
+ChatFish::Opened ChatFish::incoming(const QByteArray& nick, const QByteArray& text)
+{
+    // Decrypted before anything else sees it: held lines and the log keep the plain text, and
+    // what cannot be read is said, never shown as the garbage it would decrypt to.
+    if (!m_fish)
+        return {text, false};
+    const FishChats::Incoming opened = m_fish->incoming(nick, text);
+    return {fishText::markedText(opened.protection, opened.text),
+            fishText::isUnprotected(opened.protection)};
+}
+
+void ChatFish::wireWindow(ChatWindow* window, ChatSession& chat)
 {
     if (m_fish)
         chat.fish = m_fish->status(chat.nick);
-    window->protectionChanged();
+    m_sessions.protectionChanged(chat);
     const QByteArray nick = chat.nick;
     connect(window, &ChatWindow::encryptAsked, this, [this, nick] {
         if (m_fish)
@@ -40,34 +63,27 @@ void ChatSessions::wireFishActions(ChatWindow* window, ChatSession& chat)
             [this, nick, window] { emit comparisonRequested(nick, window); });
 }
 
-void ChatSessions::fishStatusChanged(const QByteArray& nick)
+void ChatFish::statusChanged(const QByteArray& nick)
 {
     if (!m_fish)
         return;
     const FishStatus status = m_fish->status(nick);
-    for (const auto& chat : m_records) {
+    for (const auto& chat : m_sessions.records()) {
         if (chat->isDirect()
             || !m_host.nicks().same(chat->nick, nick, NickRule::Unsaid::IgnoreAsciiCase))
             continue;
         chat->fish = status;
-        if (ChatWindow* window = windowOf(*chat))
-            window->protectionChanged();
+        m_sessions.protectionChanged(*chat);
     }
 }
 
-void ChatSessions::showFishNote(const QByteArray& nick, const QByteArray& line)
+void ChatFish::showNote(const QByteArray& nick, const QByteArray& line)
 {
-    ChatSession* chat = FindRoutedChat(m_records, nick, m_host.nicks());
-    ChatWindow* window = chat ? windowOf(*chat) : nullptr;
     // Said where the user looks for it: the chat with them, opened if need be.
-    if (!window) {
-        chat = addRecord(nick, true, ChatMode::Relayed);
-        window = openWindow(*chat, Activation::Leave);
-    }
-    window->showLine(line);
+    m_sessions.showLine(m_sessions.routedChat(nick), line);
 }
 
-void ChatSessions::wireLinkComparison(ChatWindow* window, ChatSession& chat)
+void ChatFish::wireLinkComparison(ChatWindow* window, ChatSession& chat)
 {
     ChatSession* record = &chat;
     connect(window, &ChatWindow::linkComparisonAsked, this, [this, record, window] {
@@ -80,32 +96,29 @@ void ChatSessions::wireLinkComparison(ChatWindow* window, ChatSession& chat)
     });
 }
 
-void ChatSessions::linkCompared(const QByteArray& nick, const QByteArray& fingerprint)
+void ChatFish::linkCompared(const QByteArray& nick, const QByteArray& fingerprint)
 {
     // The certificate pinned by now, if another: the comparison was of a link that has gone.
     const std::optional<QByteArray> pinned = m_host.peerPin(nick);
     if (fingerprint.isEmpty() || (pinned && *pinned != fingerprint))
         return;
     const bool kept = m_host.pinPeer(nick, fingerprint, PinKind::Compared);
-    for (const auto& chat : m_records) {
+    for (const auto& chat : m_sessions.records()) {
         if (!chat->isPrivate() || chat->tls == LinkProtection::None
             || chat->tls == LinkProtection::TlsCompared || chat->peerFingerprint != fingerprint
             || !m_host.nicks().same(chat->nick, nick, NickRule::Unsaid::IgnoreAsciiCase))
             continue;
-        ChatWindow* window = windowOf(*chat);
         if (!kept) {
-            if (window)
-                window->showLine("*" + comparisonNotKeptText().toUtf8() + "*\r\n");
+            m_sessions.showLine(*chat, noteLine(comparisonNotKeptText().toUtf8()));
             continue;
         }
         chat->tls = LinkProtection::TlsCompared;
-        if (window)
-            window->protectionChanged();
-        sendFishCheck(*chat);
+        m_sessions.protectionChanged(*chat);
+        sendCheck(*chat);
     }
 }
 
-bool ChatSessions::mayVouch(const ChatSession& chat)
+bool ChatFish::mayVouch(const ChatSession& chat)
 {
     // Only a link whose certificate the two users compared can vouch for a key: a first-seen or
     // merely accepted one may belong to whoever stood between us when it was pinned (the server
@@ -113,7 +126,7 @@ bool ChatSessions::mayVouch(const ChatSession& chat)
     return chat.isPrivate() && chat.tls == LinkProtection::TlsCompared && chat.link;
 }
 
-void ChatSessions::sendFishCheck(ChatSession& chat)
+void ChatFish::sendCheck(ChatSession& chat)
 {
     if (!m_fish || !mayVouch(chat))
         return;
@@ -121,15 +134,15 @@ void ChatSessions::sendFishCheck(ChatSession& chat)
         chat.link->send(*check);
 }
 
-void ChatSessions::sendFishChecks(const QByteArray& nick)
+void ChatFish::sendChecks(const QByteArray& nick)
 {
-    for (const auto& chat : m_records) {
+    for (const auto& chat : m_sessions.records()) {
         if (m_host.nicks().same(chat->nick, nick, NickRule::Unsaid::IgnoreAsciiCase))
-            sendFishCheck(*chat);
+            sendCheck(*chat);
     }
 }
 
-bool ChatSessions::fishCheckArrived(ChatSession& chat, const QByteArray& text)
+bool ChatFish::checkArrived(ChatSession& chat, const QByteArray& text)
 {
     if (!FishChats::isCheckMessage(text))
         return false;
@@ -141,7 +154,7 @@ bool ChatSessions::fishCheckArrived(ChatSession& chat, const QByteArray& text)
     m_fish->takeCheck(chat.nick, text, chat.link->ends());
     // Ours may have gone out before our key existed: the answer lets the other side verify too.
     if (!before && m_fish->status(chat.nick).verified)
-        sendFishCheck(chat);
+        sendCheck(chat);
     return true;
 }
 

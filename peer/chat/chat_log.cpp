@@ -2,6 +2,7 @@
 
 #include "config/paths.h"
 #include "diag/control_escape.h"
+#include "peer/common/chat_text.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -22,7 +23,7 @@ std::optional<QString> ChatLog::logFilePath(const QString& installDir, const QBy
 
 QByteArray ChatLog::startedText(const QByteArray& nick)
 {
-    return "\r\n*Started chat with " + diag::escapeControlBytes(nick) + "*\r\n";
+    return "\r\n" + noteLine("Started chat with " + diag::escapeControlBytes(nick));
 }
 
 QByteArray ChatLog::stampedLine(const QDateTime& utc, const QByteArray& line)

@@ -1,33 +1,41 @@
-// The direct chats of ChatSessions: our offers, the peer's offers we take up, and the answers to
-// our passive ones.
+#include "peer/chat/chat_offers.h"
+
+#include "peer/chat/chat_fish.h"
 #include "peer/chat/chat_sessions.h"
 #include "peer/chat/chat_window.h"
 #include "peer/chat/direct_chat_link.h"
 #include "peer/common/chat_host.h"
+#include "peer/link/peer_key_question.h"
 
 namespace peer {
 
-void ChatSessions::offerFailed(ChatSession* chat, DccEndpoint::Failure failure)
+ChatOffers::ChatOffers(ChatSessions& sessions, ChatFish& fish, ChatHost& host)
+    : m_sessions(sessions)
+    , m_fish(fish)
+    , m_host(host)
+{}
+
+void ChatOffers::offerFailed(ChatSession* chat, DccEndpoint::Failure failure)
 {
     // An offer nobody can take up is worse than none: say so instead.
-    removeRecord(chat);
+    m_sessions.removeRecord(chat);
     emit failed(failure == DccEndpoint::Failure::NoPort ? ChatError::NoPortForOffer
                                                         : ChatError::OfferNotSent);
 }
 
-void ChatSessions::startChat(const QByteArray& nick, ChatMode mode)
+void ChatOffers::startChat(const QByteArray& nick, ChatMode mode)
 {
     // The Blowfish chat stays as it always was, for peers that speak nothing else.
     if (mode == ChatMode::Direct && m_host.privateLinks())
         mode = ChatMode::Private;
-    ChatSession* chat = addRecord(nick, true, mode);
+    ChatSession* chat = m_sessions.addRecord(nick, true, mode);
     if (mode == ChatMode::Relayed) {
         // Through the server: there is no offer, so nobody to wait for.
-        openWindow(*chat);
+        m_sessions.openWindow(*chat);
         return;
     }
     if (chat->isPrivate() && !m_host.tlsIdentity()) {
-        removeRecord(chat);
+        m_sessions.removeRecord(chat);
         emit failed(ChatError::NoIdentity);
         return;
     }
@@ -41,18 +49,20 @@ void ChatSessions::startChat(const QByteArray& nick, ChatMode mode)
         offerFailed(chat, *failure);
         return;
     }
-    openWindow(*chat)->showLine(text::kWaiting);
+    m_sessions.openWindow(*chat);
+    m_sessions.showLine(*chat, text::kWaiting);
 }
 
-void ChatSessions::acceptOffer(const irc::DccOffer& offer)
+void ChatOffers::acceptOffer(const irc::DccOffer& offer)
 {
     // Not routed: relayed text from the same nick opens a chat of its own.
-    ChatSession* chat =
-        addRecord(offer.sender, false, offer.secure ? ChatMode::Private : ChatMode::Direct);
+    ChatSession* chat = m_sessions.addRecord(offer.sender, false,
+                                             offer.secure ? ChatMode::Private : ChatMode::Direct);
     DirectChatLink* link = makeLink(*chat);
     if (!offer.passive()) {
         link->connectTo(offer.address, offer.port);
-        openWindow(*chat)->showLine(text::kEstablished);
+        m_sessions.openWindow(*chat);
+        m_sessions.showLine(*chat, text::kEstablished);
         return;
     }
     // The peer cannot be reached: we listen, and our answer tells it where.
@@ -61,12 +71,12 @@ void ChatSessions::acceptOffer(const irc::DccOffer& offer)
         return;
     }
     // "Connection established." follows when the peer has connected.
-    openWindow(*chat);
+    m_sessions.openWindow(*chat);
 }
 
-ChatSession* ChatSessions::waitingForAnswer(const irc::DccOffer& offer) const
+ChatSession* ChatOffers::waitingForAnswer(const irc::DccOffer& offer) const
 {
-    for (const auto& chat : m_records) {
+    for (const auto& chat : m_sessions.records()) {
         if (!chat->link)
             continue;
         OurOffer ours = chat->link->endpoint().ours();
@@ -77,20 +87,69 @@ ChatSession* ChatSessions::waitingForAnswer(const irc::DccOffer& offer) const
     return nullptr;
 }
 
-bool ChatSessions::answersOurOffer(const irc::DccOffer& offer) const
+bool ChatOffers::answersOurOffer(const irc::DccOffer& offer) const
 {
     return waitingForAnswer(offer) != nullptr;
 }
 
-void ChatSessions::takeAnswer(const irc::DccOffer& offer)
+void ChatOffers::takeAnswer(const irc::DccOffer& offer)
 {
     ChatSession* chat = waitingForAnswer(offer);
     if (!chat)
         return;
     chat->link->endpoint().answered();
     chat->link->connectTo(offer.address, offer.port);
-    if (ChatWindow* window = windowOf(*chat))
-        window->connectionEstablished();
+    if (m_sessions.windowOf(*chat))
+        m_sessions.connectionEstablished(*chat);
+}
+
+DirectChatLink* ChatOffers::makeLink(ChatSession& chat)
+{
+    auto* link = new DirectChatLink(chat, m_host, &m_sessions);
+    ChatSession* record = &chat;
+    connect(link, &DirectChatLink::protectionChanged, this, [this, record] {
+        m_sessions.protectionChanged(*record);
+        m_fish.sendCheck(*record);
+    });
+    connect(link, &DirectChatLink::connected, this,
+            [this, record] { m_sessions.connectionEstablished(*record); });
+    connect(link, &DirectChatLink::peerKeyToAccept, this,
+            [this, record, link] { askPeerKey(*record, link); });
+    connect(link, &DirectChatLink::textReceived, this, [this, record](const QByteArray& text) {
+        if (!m_fish.checkArrived(*record, text))
+            m_sessions.lineArrived(*record, text);
+    });
+    connect(link, &DirectChatLink::ciphertextReceived, this,
+            [this, record](const QByteArray& ciphertext) {
+                m_sessions.windowFor(*record)->showCiphertext(ciphertext);
+            });
+    connect(link, &DirectChatLink::keyChanged, this, [this, record] {
+        if (ChatWindow* window = m_sessions.windowOf(*record))
+            window->encryptionChanged();
+    });
+    connect(link, &DirectChatLink::noteShown, this, [this, record](const QByteArray& note) {
+        m_sessions.windowFor(*record);
+        m_sessions.showLine(*record, note);
+    });
+    connect(
+        link, &DirectChatLink::closed, this,
+        [this, record] { m_sessions.showLine(*record, text::kLinkClosed); },
+        Qt::SingleShotConnection);
+    return link;
+}
+
+void ChatOffers::askPeerKey(ChatSession& chat, DirectChatLink* link)
+{
+    auto* question =
+        new PeerKeyQuestion(chat.nick, chat.peerFingerprint, link->ownFingerprint(), nullptr);
+    question->overlay(m_sessions.windowFor(chat));
+    connect(question, &PeerKeyQuestion::accepted, link, &DirectChatLink::acceptPeerKey);
+    connect(question, &PeerKeyQuestion::refused, link, &DirectChatLink::refusePeerKey);
+    // A window closed unanswered leaves nobody to accept the link: it goes unused.
+    connect(question, &QObject::destroyed, link, [link] {
+        if (link->awaitsPeerKey())
+            link->close();
+    });
 }
 
 } // namespace peer

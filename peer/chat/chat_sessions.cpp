@@ -3,14 +3,13 @@
 #include "diag/debug_log.h"
 #include "diag/secret_mask.h"
 #include "irc/commands.h"
-#include "peer/chat/chat_deliveries.h"
-#include "peer/chat/chat_log.h"
 #include "peer/chat/chat_window.h"
 #include "peer/chat/direct_chat_link.h"
-#include "peer/chat/typing_notices.h"
 #include "peer/common/chat_host.h"
 #include "peer/common/chat_text.h"
-#include "peer/link/peer_key_question.h"
+#include "peer/link/private_link.h"
+
+#include <QTimer>
 
 #include <algorithm>
 
@@ -25,10 +24,19 @@ const char kSendError[] = "send() error (CHATWINDOW send) - SOCKET_ERROR";
 ChatSessions::ChatSessions(ChatHost& host, QObject* parent)
     : QObject(parent)
     , m_host(host)
+    , m_logger(host)
+    , m_fish(*this, host)
+    , m_offers(*this, m_fish, host)
+    , m_extras(*this, host)
 {
     m_gate.setNickComparison(
         [this](QByteArrayView a, QByteArrayView b) { return m_host.nicks().same(a, b); });
     m_clock.start();
+    connect(&m_offers, &ChatOffers::failed, this, &ChatSessions::failed);
+    connect(&m_fish, &ChatFish::keyEntryRequested, this, &ChatSessions::keyEntryRequested);
+    connect(&m_fish, &ChatFish::comparisonRequested, this, &ChatSessions::comparisonRequested);
+    connect(&m_fish, &ChatFish::linkComparisonRequested, this,
+            &ChatSessions::linkComparisonRequested);
 }
 
 ChatSessions::~ChatSessions()
@@ -73,15 +81,7 @@ ChatWindow* ChatSessions::openWindow(ChatSession& chat, Activation activation)
     // Without an owner, as every chat window: it lives beside the main window, not inside it.
     auto* window = new ChatWindow(chat, m_host);
     ChatSession* record = &chat;
-    auto noted = std::make_shared<bool>(false);
-    log(chat, ChatLog::startedText(chat.nick), *noted);
-    connect(window, &ChatWindow::lineShown, this,
-            [this, record, noted](const QByteArray& line, const QDateTime& at) {
-                if (m_showingLogged)
-                    return;
-                log(*record, ChatLog::stampedLine(at.isValid() ? at : m_host.nowUtc(), line),
-                    *noted);
-            });
+    m_logger.started(chat);
     connect(window, &ChatWindow::textTyped, this,
             [this, record](const QByteArray& text) { send(*record, text); });
     connect(window, &ChatWindow::endEncryptionAsked, this, [record] {
@@ -89,10 +89,10 @@ ChatWindow* ChatSessions::openWindow(ChatSession& chat, Activation activation)
             record->link->endEncryption();
     });
     if (!chat.isDirect()) {
-        wireFishActions(window, chat);
-        wireExtras(window, chat);
+        m_fish.wireWindow(window, chat);
+        m_extras.wireWindow(window, chat);
     } else {
-        wireLinkComparison(window, chat);
+        m_fish.wireLinkComparison(window, chat);
     }
     m_placer->show(window, activation == Activation::Leave ? WindowPlacer::Opener::Network
                                                            : WindowPlacer::Opener::User);
@@ -101,7 +101,6 @@ ChatWindow* ChatSessions::openWindow(ChatSession& chat, Activation activation)
 
 ChatWindow* ChatSessions::windowFor(ChatSession& chat)
 {
-    // A direct link outlives its window; what still arrives opens the window again.
     if (ChatWindow* window = windowOf(chat))
         return window;
     return openWindow(chat, Activation::Leave);
@@ -112,6 +111,88 @@ ChatWindow* ChatSessions::openChat(const QByteArray& nick)
     return openWindow(*addRecord(nick, true, ChatMode::Relayed));
 }
 
+ChatSession& ChatSessions::routedChat(const QByteArray& nick, bool* opened)
+{
+    ChatSession* chat = FindRoutedChat(m_records, nick, m_host.nicks());
+    const bool open = chat && windowOf(*chat);
+    if (opened)
+        *opened = !open;
+    if (open)
+        return *chat;
+    chat = addRecord(nick, true, ChatMode::Relayed);
+    openWindow(*chat, Activation::Leave);
+    return *chat;
+}
+
+void ChatSessions::present(ChatSession& chat, const QByteArray& shown, const Shown& how)
+{
+    ChatWindow* window = windowOf(chat);
+    if (!window || shown.isEmpty())
+        return;
+    // The view, the transcript and the log all take a line break as the end of a line; a nick or
+    // a peer that could put one inside would write lines in the user's name.
+    const QByteArray line = oneShownLine(shown);
+    if (how.pending)
+        window->showPendingLine(line, *how.pending);
+    else
+        window->showLine(line, how.unprotected);
+    // Held lines were logged as they arrived.
+    if (!how.logged)
+        m_logger.line(chat, line, how.at);
+}
+
+void ChatSessions::arrived(ChatSession& chat, const QByteArray& text, bool awayEcho,
+                           const Shown& how)
+{
+    // Flashed, never brought up: the keyboard stays where the user is typing, which may be a
+    // password field, and the peer chooses when lines arrive.
+    windowFor(chat)->flash();
+    present(chat, saidLine(awayEcho ? m_host.nickInUse() : chat.nick, text), how);
+}
+
+void ChatSessions::lineArrived(ChatSession& chat, const QByteArray& text, bool awayEcho,
+                               const QDateTime& at, bool unprotected)
+{
+    arrived(chat, text, awayEcho, {at, unprotected, false, std::nullopt});
+}
+
+void ChatSessions::showLine(ChatSession& chat, const QByteArray& line)
+{
+    present(chat, line, {});
+}
+
+void ChatSessions::showOwnLine(ChatSession& chat, const QByteArray& text, std::optional<quint64> id)
+{
+    ChatWindow* window = windowOf(chat);
+    if (!window)
+        return;
+    Shown how;
+    if (id) {
+        m_extras.waitForEcho(*id, window, text);
+        how.pending = id;
+    }
+    present(chat, saidLine(m_host.nickInUse(), text), how);
+}
+
+void ChatSessions::connectionEstablished(ChatSession& chat)
+{
+    ChatSession* record = &chat;
+    QTimer::singleShot(0, windowFor(chat),
+                       [this, record] { showLine(*record, text::kEstablished); });
+}
+
+void ChatSessions::protectionChanged(ChatSession& chat)
+{
+    ChatWindow* window = windowOf(chat);
+    if (!window)
+        return;
+    window->encryptionChanged();
+    // A relayed chat says what changed in its own lines.
+    if (chat.isDirect())
+        showLine(chat,
+                 noteLine(protectionText(chat.linkProtection(), chat.peerFingerprint).toUtf8()));
+}
+
 void ChatSessions::send(ChatSession& chat, const QByteArray& text)
 {
     // What the view, and so the log, keep of it: never a password sent to the nick services.
@@ -119,14 +200,12 @@ void ChatSessions::send(ChatSession& chat, const QByteArray& text)
     if (chat.isDirect()) {
         if (!chat.link || !chat.link->send(text))
             diag::DebugLog(QString::fromLatin1(kSendError));
-        if (ChatWindow* window = windowOf(chat))
-            window->showLine("<" + m_host.nickInUse() + "> " + shown + "\r\n");
+        showOwnLine(chat, shown);
         return;
     }
     // Longer text goes out in several messages rather than being cut by the server.
     const qsizetype room = irc::Command::roomForText("PRIVMSG", chat.nick);
-    const QList<QByteArray> pieces =
-        m_fish ? m_fish->outgoing(chat.nick, text, room) : splitUtf8(text, int(room));
+    const QList<QByteArray> pieces = m_fish.outgoing(chat.nick, text, room);
     // None for a chat whose key cannot be read: the chat says why, no line shows as sent, and
     // what the user wrote waits in the input for a key.
     if (pieces.isEmpty()) {
@@ -134,24 +213,14 @@ void ChatSessions::send(ChatSession& chat, const QByteArray& text)
             window->giveBackInput(text);
         return;
     }
-    const std::optional<quint64> id = m_deliveries ? m_deliveries->newLine() : std::nullopt;
+    const std::optional<quint64> id = m_extras.newLine();
     const bool sent = sendRelayed(chat, pieces, id);
     if (!sent)
         diag::DebugLog(QString::fromLatin1(kSendError));
-    if (m_typing)
-        m_typing->sent(chat.nick);
-    ChatWindow* window = windowOf(chat);
-    if (!window)
-        return;
-    const QByteArray line = "<" + m_host.nickInUse() + "> " + shown + "\r\n";
-    if (!id) {
-        window->showLine(line);
-        return;
-    }
-    m_pendingLines.insert(*id, {window, shown});
-    window->showPendingLine(line, *id);
-    if (!sent)
-        lineDelivered(*id, false);
+    m_extras.sent(chat.nick);
+    showOwnLine(chat, shown, id);
+    if (id && !sent)
+        m_extras.lineDelivered(*id, false);
 }
 
 bool ChatSessions::sendRelayed(const ChatSession& chat, const QList<QByteArray>& pieces,
@@ -160,96 +229,13 @@ bool ChatSessions::sendRelayed(const ChatSession& chat, const QList<QByteArray>&
     bool sent = true;
     for (const QByteArray& piece : pieces) {
         std::optional<QByteArray> line = irc::Command::privmsg(chat.nick, piece);
-        if (line && id && m_deliveries) {
-            if (const std::optional<QByteArray> label =
-                    m_deliveries->sending(*id, chat.nick, piece))
+        if (line && id) {
+            if (const std::optional<QByteArray> label = m_extras.label(*id, chat.nick, piece))
                 line = irc::Command::tagged({{"label", *label}}, *line);
         }
         sent = line && m_host.sendServerLine(*line) && sent;
     }
     return sent;
-}
-
-void ChatSessions::log(const ChatSession& chat, const QByteArray& text, bool& noted)
-{
-    logTo(chat.nick, text, noted);
-}
-
-void ChatSessions::logUnshown(const QByteArray& nick,
-                              const std::vector<NewChatGate::HeldLine>& lines, const QDateTime& at)
-{
-    const QDateTime stamp = at.isValid() ? at : m_host.nowUtc();
-    QByteArray text;
-    for (const NewChatGate::HeldLine& line : lines) {
-        const QByteArray& who = line.awayEcho ? m_host.nickInUse() : nick;
-        text += ChatLog::stampedLine(stamp, "<" + who + "> " + line.text + "\r\n");
-    }
-    if (!text.isEmpty())
-        logTo(nick, text, m_unshownLogNoted);
-}
-
-void ChatSessions::logTo(const QByteArray& nick, const QByteArray& text, bool& noted)
-{
-    if (!m_host.loggingOn())
-        return;
-    const auto dir = m_host.installDir();
-    if (!dir)
-        return;
-    const auto path = ChatLog::logFilePath(*dir, nick);
-    // The chat goes on without its log, but the user learns once that lines are not kept.
-    if (path && !ChatLog::append(*path, text) && !noted) {
-        noted = true;
-        diag::DebugLog(QStringLiteral("Could not write the chat log %1; this chat is not "
-                                      "being logged")
-                           .arg(*path));
-    }
-}
-
-DirectChatLink* ChatSessions::makeLink(ChatSession& chat)
-{
-    auto* link = new DirectChatLink(chat, m_host, this);
-    ChatSession* record = &chat;
-    connect(link, &DirectChatLink::protectionChanged, this, [this, record] {
-        if (ChatWindow* window = windowOf(*record))
-            window->protectionChanged();
-        sendFishCheck(*record);
-    });
-    connect(link, &DirectChatLink::connected, this,
-            [this, record] { windowFor(*record)->connectionEstablished(); });
-    connect(link, &DirectChatLink::peerKeyToAccept, this, [this, record, link] {
-        auto* question = new PeerKeyQuestion(record->nick, record->peerFingerprint,
-                                             link->ownFingerprint(), nullptr);
-        question->overlay(windowFor(*record));
-        connect(question, &PeerKeyQuestion::accepted, link, &DirectChatLink::acceptPeerKey);
-        connect(question, &PeerKeyQuestion::refused, link, &DirectChatLink::refusePeerKey);
-        // A window closed unanswered leaves nobody to accept the link: it goes unused.
-        connect(question, &QObject::destroyed, link, [link] {
-            if (link->awaitsPeerKey())
-                link->close();
-        });
-    });
-    connect(link, &DirectChatLink::textReceived, this, [this, record](const QByteArray& text) {
-        if (!fishCheckArrived(*record, text))
-            windowFor(*record)->lineArrived(text);
-    });
-    connect(link, &DirectChatLink::ciphertextReceived, this,
-            [this, record](const QByteArray& ciphertext) {
-                windowFor(*record)->showCiphertext(ciphertext);
-            });
-    connect(link, &DirectChatLink::keyChanged, this, [this, record] {
-        if (ChatWindow* window = windowOf(*record))
-            window->encryptionChanged();
-    });
-    connect(link, &DirectChatLink::noteShown, this,
-            [this, record](const QByteArray& note) { windowFor(*record)->showLine(note); });
-    connect(
-        link, &DirectChatLink::closed, this,
-        [this, record] {
-            if (ChatWindow* window = windowOf(*record))
-                window->showLine(text::kLinkClosed);
-        },
-        Qt::SingleShotConnection);
-    return link;
 }
 
 bool ChatSessions::isContact(const QByteArray& nick) const
@@ -274,7 +260,7 @@ bool ChatSessions::mayOpenWindow(const QByteArray& sender, const std::optional<Q
     const int heldBefore = m_gate.heldCount();
     const NewChatGate::Verdict verdict = m_gate.arrive(sender, lines, m_clock.elapsed());
     if (verdict != NewChatGate::Verdict::Open)
-        logUnshown(sender, lines, at);
+        m_logger.unshown(sender, lines, at);
     switch (verdict) {
     case NewChatGate::Verdict::Open:
         return true;
@@ -293,13 +279,11 @@ bool ChatSessions::mayOpenWindow(const QByteArray& sender, const std::optional<Q
     return false;
 }
 
-void ChatSessions::showReleased(ChatWindow* window, const QByteArray& nick)
+void ChatSessions::showReleased(ChatSession& chat, const QByteArray& nick)
 {
     const std::vector<NewChatGate::HeldLine> lines = m_gate.release(nick);
-    m_showingLogged = true;
     for (const NewChatGate::HeldLine& line : lines)
-        window->lineArrived(line.text, line.awayEcho, {}, line.unprotected);
-    m_showingLogged = false;
+        arrived(chat, line.text, line.awayEcho, {{}, line.unprotected, true, std::nullopt});
     if (!lines.empty())
         emit heldChanged();
 }
@@ -309,7 +293,7 @@ void ChatSessions::openHeld(const QByteArray& nick)
     // Asked for by the user, so it may come up in front; the lines were never shown before.
     ChatSession* chat = FindRoutedChat(m_records, nick, m_host.nicks());
     ChatWindow* window = chat ? windowOf(*chat) : nullptr;
-    showReleased(window ? window : openChat(nick), nick);
+    showReleased((window ? window : openChat(nick))->session(), nick);
 }
 
 void ChatSessions::deliverPrivateText(const QByteArray& sender,
@@ -317,37 +301,50 @@ void ChatSessions::deliverPrivateText(const QByteArray& sender,
                                       const std::optional<QByteArray>& awayEcho,
                                       const QDateTime& at)
 {
-    if (m_typing && received)
-        m_typing->messageFrom(sender);
-    // Decrypted before anything else sees it: held lines and the log keep the plain text, and
-    // what cannot be read is said, never shown as the garbage it would decrypt to.
-    std::optional<QByteArray> text = received;
-    bool unprotected = false;
-    if (text && m_fish) {
-        const FishChats::Incoming opened = m_fish->incoming(sender, *text);
-        text = fishText::markedText(opened.protection, opened.text);
-        unprotected = fishText::isUnprotected(opened.protection);
-    }
+    if (received)
+        m_extras.messageFrom(sender);
+    const ChatFish::Opened opened =
+        received ? m_fish.incoming(sender, *received) : ChatFish::Opened{};
+    const std::optional<QByteArray> text =
+        received ? std::optional<QByteArray>(opened.text) : std::nullopt;
     ChatSession* chat = FindRoutedChat(m_records, sender, m_host.nicks());
     if (chat && !chat->window) {
         // Its window is gone without closing; nothing may be lost, so a new chat takes over.
         chat->serverRouted = false;
         chat = nullptr;
     }
-    ChatWindow* window = chat ? windowOf(*chat) : nullptr;
-    if (!window) {
-        if (!mayOpenWindow(sender, text, awayEcho, at, unprotected))
+    const bool started = !chat;
+    if (!chat) {
+        if (!mayOpenWindow(sender, text, awayEcho, at, opened.unprotected))
             return;
-        window = openWindow(*addRecord(sender, true, ChatMode::Relayed), Activation::Leave);
+        chat = addRecord(sender, true, ChatMode::Relayed);
+        openWindow(*chat, Activation::Leave);
         // Held before and a contact since: what they wrote then comes first.
-        showReleased(window, sender);
+        showReleased(*chat, sender);
     }
     if (text)
-        window->lineArrived(*text, false, at, unprotected);
+        arrived(*chat, *text, false, {at, opened.unprotected, false, std::nullopt});
     if (awayEcho)
-        window->lineArrived(*awayEcho, true);
-    if (!chat)
+        arrived(*chat, *awayEcho, true, {});
+    if (started)
         emit chatStartedByPeer(sender);
+}
+
+void ChatSessions::showHistory(const QByteArray& nick, const QList<irc::HistoryLine>& lines)
+{
+    if (lines.isEmpty())
+        return;
+    bool opened = false;
+    ChatSession& chat = routedChat(nick, &opened);
+    for (const irc::HistoryLine& line : lines) {
+        const bool ours =
+            m_host.nicks().same(line.sender, m_host.nickInUse(), NickRule::Unsaid::IgnoreAsciiCase);
+        // Our own lines of an encrypted chat went out sealed with the same key.
+        const ChatFish::Opened text = m_fish.incoming(nick, line.text);
+        arrived(chat, text.text, ours, {line.time, text.unprotected, false, std::nullopt});
+    }
+    if (opened)
+        emit chatStartedByPeer(nick);
 }
 
 } // namespace peer

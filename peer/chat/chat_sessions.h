@@ -2,19 +2,19 @@
 
 #include "irc/dcc_offer.h"
 #include "irc/history_merge.h"
+#include "peer/chat/chat_extras.h"
+#include "peer/chat/chat_fish.h"
+#include "peer/chat/chat_logger.h"
+#include "peer/chat/chat_offers.h"
 #include "peer/chat/new_chat_gate.h"
 #include "peer/common/session_record.h"
 #include "peer/common/texts.h"
 #include "peer/common/window_placer.h"
-#include "peer/crypto/fish_chats.h"
-#include "peer/link/dcc_endpoint.h"
 
 #include <QByteArray>
 #include <QDateTime>
 #include <QElapsedTimer>
-#include <QHash>
 #include <QObject>
-#include <QPointer>
 
 #include <memory>
 #include <optional>
@@ -23,13 +23,16 @@ namespace peer {
 
 class ChatDeliveries;
 class ChatHost;
+class FishChats;
 class TypingNotices;
 class ChatWindow;
-class DirectChatLink;
 
 // Every chat of the run: the records, the direct links that belong to them, and their windows.
 // A record stays until the program ends (a closed window only stops server text from reaching
-// it); a link lives and dies with its record, and windows go before both.
+// it); a link lives and dies with its record, and windows go before both. It decides what each
+// line of a chat is, shows it in the chat's window and logs it; the windows only show and hand
+// on what the user does. Its helpers: ChatOffers (direct chats), ChatFish (the relayed chats'
+// encryption), ChatExtras (delivery marks, typing, away), ChatLogger (the log).
 class ChatSessions : public QObject
 {
     Q_OBJECT
@@ -51,6 +54,9 @@ public:
     // never lands in it.
     enum class Activation { Activate, Leave };
     ChatWindow* openWindow(ChatSession& chat, Activation activation = Activation::Activate);
+    // The window of `chat`, opened without the keyboard if it is not: a direct link outlives its
+    // window, and what still arrives opens it again.
+    ChatWindow* windowFor(ChatSession& chat);
 
     // A relayed chat with `nick` and its window, with nothing shown yet (a double click).
     ChatWindow* openChat(const QByteArray& nick);
@@ -60,14 +66,17 @@ public:
     void openHeld(const QByteArray& nick);
     // A chat started by the user: relayed, or a direct one whose offer goes to `nick` (private
     // when the host says so).
-    void startChat(const QByteArray& nick, ChatMode mode);
+    void startChat(const QByteArray& nick, ChatMode mode) { m_offers.startChat(nick, mode); }
     // An incoming chat offer the user accepted: connects to the offering peer, or, for a
     // passive offer, listens and answers it.
-    void acceptOffer(const irc::DccOffer& offer);
+    void acceptOffer(const irc::DccOffer& offer) { m_offers.acceptOffer(offer); }
     // Whether `offer` answers a passive chat offer of ours: the same nick and our token.
-    bool answersOurOffer(const irc::DccOffer& offer) const;
+    bool answersOurOffer(const irc::DccOffer& offer) const
+    {
+        return m_offers.answersOurOffer(offer);
+    }
     // Connects to the peer that answered our passive offer.
-    void takeAnswer(const irc::DccOffer& offer);
+    void takeAnswer(const irc::DccOffer& offer) { m_offers.takeAnswer(offer); }
     // Server text from `sender`, to the chat routed to that nick or to a new one.
     // `at`: when the server says it was sent (server-time); invalid for now.
     void deliverPrivateText(const QByteArray& sender, const std::optional<QByteArray>& text,
@@ -76,18 +85,47 @@ public:
     // order: shown in its chat, opened if need be without the keyboard, and logged at their time.
     void showHistory(const QByteArray& nick, const QList<irc::HistoryLine>& lines);
     // Whether `nick` is away (away-notify); the chat's title says so.
-    void setAway(const QByteArray& nick, const std::optional<QByteArray>& text);
-    void clearAway();
+    void setAway(const QByteArray& nick, const std::optional<QByteArray>& text)
+    {
+        m_extras.setAway(nick, text);
+    }
+    void clearAway() { m_extras.clearAway(); }
 
     // Relayed chats are encrypted with the contacts' keys held here (none: never).
-    void setFish(FishChats* fish);
+    void setFish(FishChats* fish) { m_fish.setFish(fish); }
     // The relayed lines' delivery marks and the typing notices; none: neither is shown.
-    void setDeliveries(ChatDeliveries* deliveries);
-    void setTyping(TypingNotices* typing);
+    void setDeliveries(ChatDeliveries* deliveries) { m_extras.setDeliveries(deliveries); }
+    void setTyping(TypingNotices* typing) { m_extras.setTyping(typing); }
 
     // The two users compared the private link with `nick` whose certificate is `fingerprint`:
     // the pin says so, and the open links with that certificate may vouch from now on.
-    void linkCompared(const QByteArray& nick, const QByteArray& fingerprint);
+    void linkCompared(const QByteArray& nick, const QByteArray& fingerprint)
+    {
+        m_fish.linkCompared(nick, fingerprint);
+    }
+
+    // A line from the peer of `chat` (`awayEcho` false) or the away reply that just went to the
+    // peer, shown as the user's own line, in its window (opened if need be, without the
+    // keyboard, and flashed) and its log. `at`: when it was said (server-time, history); now
+    // when invalid. `unprotected`: it came in clear, or unreadable, during an encrypted chat.
+    void lineArrived(ChatSession& chat, const QByteArray& text, bool awayEcho = false,
+                     const QDateTime& at = {}, bool unprotected = false);
+    // One formatted line (a note, "*...*\r\n", say) in the open window of `chat`, and its log.
+    void showLine(ChatSession& chat, const QByteArray& line);
+    // The user's line, shown as the user's and logged; `id`: waiting for the server's echo.
+    void showOwnLine(ChatSession& chat, const QByteArray& text,
+                     std::optional<quint64> id = std::nullopt);
+    // The peer connected to our offer: its window says so once the current event is done.
+    void connectionEstablished(ChatSession& chat);
+    // What protects the direct link of `chat` changed: its window shows it and says so.
+    void protectionChanged(ChatSession& chat);
+    // The chat routed to `nick`, a new relayed one with its window (without the keyboard) when
+    // it has no open window; `opened` says which.
+    ChatSession& routedChat(const QByteArray& nick, bool* opened = nullptr);
+
+    // Records of our own chats; a removed one goes with its window and link.
+    ChatSession* addRecord(const QByteArray& nick, bool routed, ChatMode mode);
+    void removeRecord(ChatSession* chat);
 
     // Windows first, then links, then records; afterwards there are no chats.
     void closeAll();
@@ -108,68 +146,40 @@ signals:
                                  const QByteArray& fingerprint, QWidget* over);
 
 private:
-    ChatSession* addRecord(const QByteArray& nick, bool routed, ChatMode mode);
-    void removeRecord(ChatSession* chat);
+    // How a line is shown: when it was said (invalid: now), whether it came in clear during an
+    // encrypted chat, whether the log has it already (held lines), and the id of the user's line
+    // waiting for the server's echo.
+    struct Shown
+    {
+        QDateTime at;
+        bool unprotected = false;
+        bool logged = false;
+        std::optional<quint64> pending;
+    };
+    // `line` shown in the open window of `chat` and logged: the one way a line reaches both.
+    void present(ChatSession& chat, const QByteArray& line, const Shown& how);
+    void arrived(ChatSession& chat, const QByteArray& text, bool awayEcho, const Shown& how);
     // The user's line goes to the peer, through the server or over the link, and is shown.
     void send(ChatSession& chat, const QByteArray& text);
     // The PRIVMSG texts of one typed line; `id`: the line's id while the server echoes what we
     // send.
     bool sendRelayed(const ChatSession& chat, const QList<QByteArray>& pieces,
                      std::optional<quint64> id = std::nullopt);
-    // A line shown in a window goes to the chat's log when logging is on; a log that cannot be
-    // written is said once per window (`noted`).
-    void log(const ChatSession& chat, const QByteArray& text, bool& noted);
-    void logTo(const QByteArray& nick, const QByteArray& text, bool& noted);
-    // The lines of someone whose window was held or refused: the log is their record, so they
-    // are logged as they arrive, and not again when the window shows them.
-    void logUnshown(const QByteArray& nick, const std::vector<NewChatGate::HeldLine>& lines,
-                    const QDateTime& at);
-    // An offer or answer of ours that did not go out: the chat goes, and the user learns why.
-    void offerFailed(ChatSession* chat, DccEndpoint::Failure failure);
     bool mayOpenWindow(const QByteArray& sender, const std::optional<QByteArray>& text,
                        const std::optional<QByteArray>& awayEcho, const QDateTime& at,
                        bool unprotected);
     bool isContact(const QByteArray& nick) const;
-    void showReleased(ChatWindow* window, const QByteArray& nick);
-    ChatWindow* windowFor(ChatSession& chat);
-    DirectChatLink* makeLink(ChatSession& chat);
-    ChatSession* waitingForAnswer(const irc::DccOffer& offer) const;
-    // FiSH: the status pushed into the relayed records of `nick`, a note shown in their
-    // window, and the comparison over a compared private link to them.
-    void fishStatusChanged(const QByteArray& nick);
-    void showFishNote(const QByteArray& nick, const QByteArray& line);
-    static bool mayVouch(const ChatSession& chat);
-    void sendFishCheck(ChatSession& chat);
-    void sendFishChecks(const QByteArray& nick);
-    bool fishCheckArrived(ChatSession& chat, const QByteArray& text);
-    void wireFishActions(ChatWindow* window, ChatSession& chat);
-    void wireLinkComparison(ChatWindow* window, ChatSession& chat);
-    // The IRCv3 parts of a relayed chat's window: typing, delivery, away.
-    void wireExtras(ChatWindow* window, ChatSession& chat);
-    void lineDelivered(quint64 id, bool delivered);
-    void showTypingOf(const QByteArray& nick);
-    QString windowTitle(const QByteArray& nick) const;
+    void showReleased(ChatSession& chat, const QByteArray& nick);
 
     ChatHost& m_host;
-    QPointer<FishChats> m_fish;
-    QPointer<ChatDeliveries> m_deliveries;
-    QPointer<TypingNotices> m_typing;
-    // The user's lines waiting for the server's echo: their window and text.
-    struct PendingLine
-    {
-        QPointer<ChatWindow> window;
-        QByteArray text;
-    };
-    QHash<quint64, PendingLine> m_pendingLines;
-    // Contacts away, by folded nick, with their away text.
-    QHash<QByteArray, QByteArray> m_away;
     ChatList m_records;
     NewChatGate m_gate;
-    // Held lines being shown, logged already when they arrived.
-    bool m_showingLogged = false;
-    bool m_unshownLogNoted = false;
     QElapsedTimer m_clock;
     std::shared_ptr<WindowPlacer> m_placer = std::make_shared<WindowPlacer>();
+    ChatLogger m_logger;
+    ChatFish m_fish;
+    ChatOffers m_offers;
+    ChatExtras m_extras;
 };
 
 } // namespace peer

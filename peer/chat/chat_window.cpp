@@ -21,14 +21,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
-#include <QPixmap>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTextEdit>
-#include <QTimer>
 #include <QToolButton>
 
 namespace peer {
@@ -43,44 +41,7 @@ ChatWindow::ChatWindow(ChatSession& session, ChatHost& host, QWidget* parent)
     setSizeGripEnabled(true);
     setWindowFlags(windowFlags() | Qt::WindowMinMaxButtonsHint);
     setWindowTitle(diag::escapeLineBreaks(diag::decodeServerText(session.nick)));
-
-    m_menuBar = m_host.makeMenuBar(this, session.nick);
-    m_view = new QTextEdit(this);
-    m_view->setReadOnly(true);
-    m_view->setAcceptRichText(false);
-    m_view->setUndoRedoEnabled(false); // an undo stack would grow with every line
-    m_view->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    m_input = new QLineEdit(this);
-    m_input->setMaxLength(kInputLimit);
-    m_send = new QPushButton(tr("Send"), this);
-    m_send->setDefault(true);
-    m_clear = new QPushButton(tr("Clear Chat Window"), this);
-    m_clear->setAutoDefault(false);
-    m_styleButton = formatButton(QStringLiteral("FONTSTYLE"), tr("Text style"));
-    m_colourButton = formatButton(QStringLiteral("FONTCOLOR"), tr("Text colour"));
-    m_cipherLabel = new QLabel(tr("Encrypted text:"), this);
-    m_cipherLabel->setTextFormat(Qt::PlainText);
-    // These sit at fixed sizes that the desktop's font may not fit.
-    res::fitText(m_send);
-    res::fitText(m_clear);
-    res::fitText(m_cipherLabel);
-    m_protection = new QLabel(this);
-    m_protection->setTextFormat(Qt::PlainText);
-    m_protection->setObjectName(QStringLiteral("LinkProtection"));
-    m_protection->setAlignment(Qt::AlignCenter);
-    if (!session.isDirect())
-        buildLockMenu();
-    m_typing = new QLabel(this);
-    m_typing->setTextFormat(Qt::PlainText);
-    m_typing->setObjectName(QStringLiteral("Typing"));
-    QFont small = m_typing->font();
-    small.setPointSizeF(small.pointSizeF() * 0.85);
-    m_typing->setFont(small);
-    m_typing->hide();
-    m_cipherText = new QLineEdit(this);
-    m_cipherText->setReadOnly(true);
-    m_cipherLabel->hide();
-    m_cipherText->hide();
+    makeParts();
     buildMenus();
 
     connect(m_send, &QPushButton::clicked, this, &ChatWindow::send);
@@ -107,6 +68,47 @@ ChatWindow::ChatWindow(ChatSession& session, ChatHost& host, QWidget* parent)
         move(area.center() - QPoint(kWidth / 2, kHeight / 2));
     }
     layOut();
+}
+
+void ChatWindow::makeParts()
+{
+    m_menuBar = m_host.makeMenuBar(this, m_session.nick);
+    m_view = new QTextEdit(this);
+    m_view->setReadOnly(true);
+    m_view->setAcceptRichText(false);
+    m_view->setUndoRedoEnabled(false); // an undo stack would grow with every line
+    m_view->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    m_input = new QLineEdit(this);
+    m_input->setMaxLength(kInputLimit);
+    m_send = new QPushButton(tr("Send"), this);
+    m_send->setDefault(true);
+    m_clear = new QPushButton(tr("Clear Chat Window"), this);
+    m_clear->setAutoDefault(false);
+    m_styleButton = formatButton(QStringLiteral("FONTSTYLE"), tr("Text style"));
+    m_colourButton = formatButton(QStringLiteral("FONTCOLOR"), tr("Text colour"));
+    m_cipherLabel = new QLabel(tr("Encrypted text:"), this);
+    m_cipherLabel->setTextFormat(Qt::PlainText);
+    // These sit at fixed sizes that the desktop's font may not fit.
+    res::fitText(m_send);
+    res::fitText(m_clear);
+    res::fitText(m_cipherLabel);
+    m_protection = new QLabel(this);
+    m_protection->setTextFormat(Qt::PlainText);
+    m_protection->setObjectName(QStringLiteral("LinkProtection"));
+    m_protection->setAlignment(Qt::AlignCenter);
+    if (!m_session.isDirect())
+        buildLockMenu();
+    m_typing = new QLabel(this);
+    m_typing->setTextFormat(Qt::PlainText);
+    m_typing->setObjectName(QStringLiteral("Typing"));
+    QFont small = m_typing->font();
+    small.setPointSizeF(small.pointSizeF() * 0.85);
+    m_typing->setFont(small);
+    m_typing->hide();
+    m_cipherText = new QLineEdit(this);
+    m_cipherText->setReadOnly(true);
+    m_cipherLabel->hide();
+    m_cipherText->hide();
 }
 
 void ChatWindow::buildLockMenu()
@@ -254,30 +256,22 @@ void ChatWindow::giveBackInput(const QByteArray& text)
         m_input->setText(QString::fromUtf8(text));
 }
 
-void ChatWindow::lineArrived(const QByteArray& text, bool awayEcho, const QDateTime& at,
-                             bool unprotected)
+void ChatWindow::flash()
 {
     // Flashed, never brought up: the keyboard stays where the user is typing, which may be a
     // password field, and the peer chooses when lines arrive.
     if (!isActiveWindow())
         QApplication::alert(this);
-    const QByteArray& who = awayEcho ? m_host.nickInUse() : m_session.nick;
-    present("<" + who + "> " + text + "\r\n", at, unprotected);
 }
 
-void ChatWindow::showLine(const QByteArray& line, const QDateTime& at)
-{
-    present(line, at, false);
-}
-
-void ChatWindow::present(const QByteArray& shown, const QDateTime& at, bool unprotected)
+void ChatWindow::showLine(const QByteArray& shown, bool unprotected)
 {
     if (shown.isEmpty())
         return;
-    // The view, the transcript and the log all take a line break as the end of a line; a nick or
-    // a peer that could put one inside would write lines in the user's name.
+    // The view and the transcript take a line break as the end of a line; a nick or a peer that
+    // could put one inside would write lines in the user's name.
     const QByteArray line = oneShownLine(shown);
-    keepInTranscript(line);
+    m_session.keepShown(line, kMaxLines, kTrimLines);
     QScrollBar* bar = m_view->verticalScrollBar();
     const bool atEnd = bar->value() == bar->maximum();
     appendFormattedLine(m_view, line);
@@ -287,7 +281,6 @@ void ChatWindow::present(const QByteArray& shown, const QDateTime& at, bool unpr
     // Follow the conversation unless the user has scrolled back to read.
     if (atEnd)
         bar->setValue(bar->maximum());
-    emit lineShown(line, at);
 }
 
 void ChatWindow::showPendingLine(const QByteArray& line, quint64 id)
@@ -331,22 +324,6 @@ const QByteArray& ChatWindow::transcript() const
     return m_session.transcript;
 }
 
-void ChatWindow::keepInTranscript(const QByteArray& line)
-{
-    QByteArray& transcript = m_session.transcript;
-    int& lines = m_session.transcriptLines;
-    transcript += line;
-    lines += int(std::max<qsizetype>(1, line.count("\r\n")));
-    if (lines <= kMaxLines + kTrimLines)
-        return;
-    qsizetype cut = 0;
-    for (; lines > kMaxLines; --lines) {
-        const qsizetype end = transcript.indexOf("\r\n", cut);
-        cut = end < 0 ? transcript.size() : end + 2;
-    }
-    transcript.remove(0, cut);
-}
-
 void ChatWindow::showTranscript()
 {
     // Shown, not logged: the log has had these lines once already.
@@ -358,11 +335,6 @@ void ChatWindow::showTranscript()
         from = next;
     }
     m_view->verticalScrollBar()->setValue(m_view->verticalScrollBar()->maximum());
-}
-
-void ChatWindow::connectionEstablished()
-{
-    QTimer::singleShot(0, this, [this] { showLine(text::kEstablished); });
 }
 
 void ChatWindow::showCiphertext(const QByteArray& ciphertext)
@@ -385,14 +357,6 @@ void ChatWindow::encryptionChanged()
     layOut();
 }
 
-void ChatWindow::protectionChanged()
-{
-    encryptionChanged();
-    // A relayed chat says what changed in its own lines.
-    if (m_session.isDirect())
-        showLine("*" + m_protection->toolTip().toUtf8() + "*\r\n");
-}
-
 void ChatWindow::showRelayedProtection()
 {
     const FishStatus& fish = m_session.fish;
@@ -407,17 +371,8 @@ void ChatWindow::showRelayedProtection()
 
 void ChatWindow::showProtection()
 {
-    const LinkProtection protection = m_session.tls != LinkProtection::None ? m_session.tls
-                                      : m_session.keyInstalled ? LinkProtection::BlowfishKeyOverLink
-                                                               : LinkProtection::None;
-    static const char* const shortTexts[] = {
-        QT_TR_NOOP("Not private"),
-        QT_TR_NOOP("Blowfish, key sent over link"),
-        QT_TR_NOOP("TLS, certificate pinned, not compared"),
-        QT_TR_NOOP("TLS, certificate pinned, not compared"),
-        QT_TR_NOOP("TLS, certificate compared"),
-    };
-    m_protection->setText(tr(shortTexts[int(protection)]));
+    const LinkProtection protection = m_session.linkProtection();
+    m_protection->setText(protectionShortText(protection));
     const QString whole = protectionText(protection, m_session.peerFingerprint);
     m_protection->setToolTip(whole);
     m_protection->setAccessibleName(whole);

@@ -25,9 +25,9 @@ struct ChatSession;
 class FormatMenus;
 
 // "CHATWINDOW": one conversation with one peer, relayed by the server or over a direct link.
-// Shows both sides' lines with their formatting and hands on what the user types; its chat
-// sessions send it and keep the log. Its record outlives it: closing only stops server text from
-// arriving here.
+// Shows the lines its chat sessions give it, with their formatting, and hands on what the user
+// types and asks; the sessions decide what a line is, send and keep the log. Its record outlives
+// it: closing only stops server text from arriving here.
 class ChatWindow : public QDialog
 {
     Q_OBJECT
@@ -44,16 +44,13 @@ public:
 
     ChatWindow(ChatSession& session, ChatHost& host, QWidget* parent = nullptr);
 
-    // A line from the peer (`awayEcho` false) or the away reply that just went to the peer,
-    // shown as the user's own line.
-    // `at`: when the server says it was sent (server-time, history); now when invalid.
-    // `unprotected`: it came in clear, or unreadable, during an encrypted chat; the whole line
-    // is marked so, on every row it wraps to.
-    void lineArrived(const QByteArray& text, bool awayEcho = false, const QDateTime& at = {},
-                     bool unprotected = false);
-    // Shows one formatted line, which ends in CR LF (lineShown() follows, for the log). It stays
-    // one line: a line break inside it, from whoever wrote it, is shown as its escape ("\x0a").
-    void showLine(const QByteArray& line, const QDateTime& at = {});
+    // Shows one formatted line, which ends in CR LF. It stays one line: a line break inside it,
+    // from whoever wrote it, is shown as its escape ("\x0a"). `unprotected`: it came in clear,
+    // or unreadable, during an encrypted chat; the whole line is marked so, on every row it
+    // wraps to.
+    void showLine(const QByteArray& line, bool unprotected = false);
+    // A line from the peer is about to be shown: an inactive window flashes, never comes up.
+    void flash();
     // The user's own line, sent through the server but not yet echoed by it: shown as waiting
     // until markDelivered() says how it went.
     void showPendingLine(const QByteArray& line, quint64 id);
@@ -65,14 +62,11 @@ public:
     // How the line of `id` looks now, while it is still in the view.
     using Delivery = LineDelivery;
     std::optional<Delivery> deliveryOf(quint64 id) const;
-    // The peer connected to our offer: says so once the current event is done.
-    void connectionEstablished();
     // The ciphertext of the packet just received, for the "Encrypted text:" field.
     void showCiphertext(const QByteArray& ciphertext);
-    // The record's key changed: the icon and the field follow it.
+    // The record's key or link protection changed: the icon, the field and the protection
+    // shown follow it.
     void encryptionChanged();
-    // A private link's handshake ended: the protection shown follows it, and a line says so.
-    void protectionChanged();
 
     void send();
     void clear();
@@ -104,9 +98,6 @@ public:
 signals:
     // The user sent a line: what goes to the peer, without line breaks; never empty.
     void textTyped(const QByteArray& text);
-    // A line was shown for the first time, as showLine() took it: the log keeps it, stamped
-    // with `at` (invalid: now).
-    void lineShown(const QByteArray& line, const QDateTime& at);
     // The user changed the input line (not the program: sending clears it without this).
     void inputEdited(const QString& text);
     // The user asked to end the encryption of this conversation.
@@ -130,12 +121,12 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    // The view, the input, the buttons and labels, as the constructor lays them out.
+    void makeParts();
     QToolButton* formatButton(const QString& icon, const QString& name);
     void buildMenus();
     void layOut();
     void insertFormatCode(int id);
-    void present(const QByteArray& line, const QDateTime& at, bool unprotected);
-    void keepInTranscript(const QByteArray& line);
     void trimView();
     void showTranscript();
     void showProtection();

@@ -2,6 +2,7 @@
 
 #include "diag/debug_log.h"
 #include "peer/common/chat_host.h"
+#include "peer/common/chat_text.h"
 #include "peer/common/session_record.h"
 #include "peer/common/texts.h"
 #include "peer/crypto/encrypted_chat.h"
@@ -33,7 +34,7 @@ DirectChatLink::DirectChatLink(ChatSession& session, ChatHost& host, QObject* pa
     m_session.link = this;
     connect(m_endpoint, &DccEndpoint::peerConnected, this, &DirectChatLink::accept);
     connect(m_endpoint, &DccEndpoint::expired, this, [this](std::chrono::milliseconds waited) {
-        emit noteShown("*" + offerExpiredText(waited).toUtf8() + "*\r\n");
+        emit noteShown(noteLine(offerExpiredText(waited).toUtf8()));
     });
 }
 
@@ -57,7 +58,7 @@ void DirectChatLink::connectTo(const QHostAddress& address, quint16 port)
     if (m_session.isPrivate()) {
         QTcpSocket* socket = DccEndpoint::newSocket(&m_host, this);
         if (!socket) {
-            emit noteShown("*No certificate of our own for a private link; not connected*\r\n");
+            emit noteShown(noteLine("No certificate of our own for a private link; not connected"));
             emit closed();
             return;
         }
@@ -79,7 +80,7 @@ void DirectChatLink::secure(QTcpSocket* socket)
 {
     DccEndpoint::watch(socket, m_host, m_session.nick, [this](const PrivateLinkResult& result) {
         if (result.verdict == PrivateLinkResult::Verdict::Refused) {
-            emit noteShown("*" + result.refusal.toUtf8() + "*\r\n");
+            emit noteShown(noteLine(result.refusal.toUtf8()));
             return;
         }
         m_ownFingerprint = result.ownFingerprint;
@@ -130,7 +131,7 @@ void DirectChatLink::refusePeerKey()
     const QString refusal = peerKeyRefusedText(m_session.nick);
     diag::DebugLog(refusal);
     m_heldFingerprint.clear();
-    emit noteShown("*" + refusal.toUtf8() + "*\r\n");
+    emit noteShown(noteLine(refusal.toUtf8()));
     close();
 }
 

@@ -14,6 +14,16 @@ QByteArray wireText(const QString& typed)
     return bytes;
 }
 
+QByteArray saidLine(const QByteArray& who, const QByteArray& text)
+{
+    return "<" + who + "> " + text + "\r\n";
+}
+
+QByteArray noteLine(QByteArrayView note)
+{
+    return "*" + note.toByteArray() + "*\r\n";
+}
+
 QByteArray oneShownLine(QByteArrayView line)
 {
     const QByteArrayView body = line.endsWith("\r\n") ? line.chopped(2) : line;

@@ -15,6 +15,12 @@ QByteArray wireText(const QString& typed);
 // shown as its escape ("\x0a", "\u2029"), and a CR LF at its end.
 QByteArray oneShownLine(QByteArrayView line);
 
+// The two forms of a chat's lines, built here alone: what someone said ("<nick> text") and a
+// note of the program ("*note*"), each ending in CR LF. Neither escapes anything:
+// oneShownLine() makes a shown line of them.
+QByteArray saidLine(const QByteArray& who, const QByteArray& text);
+QByteArray noteLine(QByteArrayView note);
+
 // `text` cut into pieces of at most `maxBytes` bytes, never inside a UTF-8 sequence; one empty
 // piece for an empty text.
 QList<QByteArray> splitUtf8(const QByteArray& text, int maxBytes);

@@ -1,5 +1,7 @@
 #include "peer/common/session_record.h"
 
+#include <algorithm>
+
 namespace peer {
 
 ChatSession* FindRoutedChat(const ChatList& list, const QByteArray& nick, const NickRule& nicks)
@@ -9,6 +11,20 @@ ChatSession* FindRoutedChat(const ChatList& list, const QByteArray& nick, const 
             return chat.get();
     }
     return nullptr;
+}
+
+void ChatSession::keepShown(const QByteArray& line, int keep, int slack)
+{
+    transcript += line;
+    transcriptLines += int(std::max<qsizetype>(1, line.count("\r\n")));
+    if (transcriptLines <= keep + slack)
+        return;
+    qsizetype cut = 0;
+    for (; transcriptLines > keep; --transcriptLines) {
+        const qsizetype end = transcript.indexOf("\r\n", cut);
+        cut = end < 0 ? transcript.size() : end + 2;
+    }
+    transcript.remove(0, cut);
 }
 
 } // namespace peer

@@ -44,6 +44,13 @@ struct ChatSession
     bool isPrivate() const { return mode == ChatMode::Private; }
     // Our Blowfish encryption was asked for, or a key has come over the link since.
     bool isEncrypted() const { return mode == ChatMode::Encrypted; }
+    // What protects a direct chat's link: its TLS, else a Blowfish key sent over it.
+    LinkProtection linkProtection() const
+    {
+        return tls != LinkProtection::None ? tls
+               : keyInstalled              ? LinkProtection::BlowfishKeyOverLink
+                                           : LinkProtection::None;
+    }
 
     // Kept whole: servers allow nicks far longer than nine characters, and a cut nick would
     // route two people to one window.
@@ -62,6 +69,9 @@ struct ChatSession
     // again for its link shows them again. The window bounds them.
     QByteArray transcript;
     int transcriptLines = 0;
+    // The transcript takes a shown line (ending in CR LF); past `keep` + `slack` lines it is cut
+    // back to the newest `keep` in one step.
+    void keepShown(const QByteArray& line, int keep, int slack);
 };
 
 // A file transfer in either direction, or one leg of a voice chat.

@@ -4,9 +4,6 @@
 #include "peer/common/chat_host.h"
 #include "peer/common/chat_text.h"
 #include "peer/common/texts.h"
-#include "peer/crypto/fish_exchange.h"
-
-#include <QTimer>
 
 namespace peer {
 
@@ -29,8 +26,12 @@ FishChats::FishChats(ChatHost& host, FishKeyStore& keys, QObject* parent)
     : QObject(parent)
     , m_host(host)
     , m_keys(keys)
+    , m_exchanges(host)
 {
-    m_clock.start();
+    connect(&m_exchanges, &FishExchanges::agreed, this, &FishChats::finish);
+    connect(&m_exchanges, &FishExchanges::noted, this, &FishChats::note);
+    connect(&m_exchanges, &FishExchanges::statusChanged, this, &FishChats::statusChanged);
+    connect(&m_exchanges, &FishExchanges::offered, this, &FishChats::exchangeOffered);
 }
 
 FishChats::~FishChats()
@@ -40,14 +41,16 @@ FishChats::~FishChats()
 
 void FishChats::closeAll()
 {
-    m_exchanges.clear();
-    m_offers.clear();
+    m_exchanges.closeAll();
 }
 
-QByteArray FishChats::fold(const QByteArray& nick) const
+void FishChats::note(const QByteArray& nick, const QString& text)
 {
-    // The widest folding, whatever the server announces: a CASEMAPPING of the day must not
-    // make a contact's key vanish and the chat fall back to clear text.
+    emit noteShown(nick, noteLine(text.toUtf8()));
+}
+
+QByteArray FishChats::fold(const QByteArray& nick)
+{
     return irc::foldNick(nick, irc::CaseMapping::Rfc1459);
 }
 
@@ -92,7 +95,7 @@ void FishChats::rereadKeys()
 FishStatus FishChats::status(const QByteArray& nick)
 {
     FishStatus status;
-    status.exchanging = m_exchanges.contains(fold(nick));
+    status.exchanging = m_exchanges.isExchanging(nick);
     if (const Keyed* entry = keyed(nick)) {
         status.keyed = true;
         status.mode = entry->stored.mode;
@@ -223,7 +226,7 @@ FishChats::KeyEntry FishChats::setTypedKey(const QByteArray& nick, const QString
     StoredFishKey stored;
     stored.key = parsed->key;
     stored.mode = parsed->mode.value_or(FishMode::Ecb);
-    m_exchanges.remove(fold(nick));
+    m_exchanges.cancel(nick);
     const bool kept = keep(nick, stored);
     note(nick, fishText::keyTyped(stored.mode));
     emit statusChanged(nick);
@@ -234,7 +237,7 @@ FishChats::KeyEntry FishChats::setTypedKey(const QByteArray& nick, const QString
 bool FishChats::stopEncrypting(const QByteArray& nick)
 {
     const QByteArray folded = fold(nick);
-    m_exchanges.remove(folded);
+    m_exchanges.cancel(nick);
     const bool had = m_keyed.remove(folded) + m_unreadable.remove(folded) > 0;
     m_looked.insert(folded, true);
     const bool forgotten = m_keys.forget(folded);

@@ -2,19 +2,17 @@
 
 #include "peer/crypto/dh1080.h"
 #include "peer/crypto/fish.h"
+#include "peer/crypto/fish_exchange.h"
 #include "peer/crypto/fish_keys.h"
 #include "peer/crypto/link_check.h"
 
 #include <QByteArray>
-#include <QElapsedTimer>
 #include <QHash>
 #include <QObject>
 
 #include <chrono>
 #include <memory>
 #include <optional>
-
-class QTimer;
 
 namespace peer {
 
@@ -24,7 +22,7 @@ class ChatHost;
 // (with the user's consent to a contact's), the contacts' keys, sealing what we send and
 // opening what arrives, and the verification of an exchange: by the user comparing the short
 // authentication string, or by our program on the other end over a private link whose
-// certificate the two users compared.
+// certificate the two users compared. The exchanges themselves are FishExchanges'.
 class FishChats : public QObject
 {
     Q_OBJECT
@@ -42,6 +40,9 @@ public:
     FishChats& operator=(const FishChats&) = delete;
 
     FishStatus status(const QByteArray& nick);
+    // The widest folding, whatever the server announces: a CASEMAPPING of the day must not
+    // make a contact's key vanish and the chat fall back to clear text.
+    static QByteArray fold(const QByteArray& nick);
 
     // The PRIVMSG texts for what the user typed to `nick`, each fitting `room` bytes: sealed
     // when the contact has a key (short enough that the line the server relays, with our
@@ -67,13 +68,16 @@ public:
     Incoming incoming(const QByteArray& nick, QByteArrayView text);
 
     // The user asked to encrypt the chat with `nick`.
-    void startExchange(const QByteArray& nick);
+    void startExchange(const QByteArray& nick) { m_exchanges.start(nick); }
     // A NOTICE from `sender`: acted on when it is a key exchange.
-    void takeNotice(const QByteArray& sender, QByteArrayView text);
+    void takeNotice(const QByteArray& sender, QByteArrayView text)
+    {
+        m_exchanges.takeNotice(sender, text);
+    }
     // The user's answer to exchangeOffered().
-    void acceptOffer(const QByteArray& nick);
-    void declineOffer(const QByteArray& nick);
-    bool hasOffer(const QByteArray& nick) const;
+    void acceptOffer(const QByteArray& nick) { m_exchanges.accept(nick); }
+    void declineOffer(const QByteArray& nick) { m_exchanges.decline(nick); }
+    bool hasOffer(const QByteArray& nick) const { return m_exchanges.hasOffer(nick); }
 
     enum class KeyEntry { Set, Invalid, NotKept };
     // A key the user typed or pasted ("cbc:" or "ecb:" may say the mode; ECB otherwise).
@@ -111,16 +115,12 @@ signals:
     void exchangeOffered(const QByteArray& nick);
 
 private:
-    struct Exchange;
-    struct Offer;
     struct Keyed
     {
         StoredFishKey stored;
         FishKey key;
     };
 
-    QByteArray fold(const QByteArray& nick) const;
-    bool isContact(const QByteArray& nick) const;
     bool unreadable(const QByteArray& nick);
     // The contact's key, read from the store at its first use.
     Keyed* keyed(const QByteArray& nick);
@@ -129,9 +129,7 @@ private:
     void finish(const QByteArray& nick, const dh1080::KeyExchange& ours,
                 const dh1080::KeyExchange& theirs, const QByteArray& key, FishMode mode);
     bool keep(const QByteArray& nick, const StoredFishKey& stored);
-    bool sendNotice(const QByteArray& nick, const QByteArray& text);
     void note(const QByteArray& nick, const QString& text);
-    QTimer* expiry(const QByteArray& folded, bool offer);
 
     ChatHost& m_host;
     FishKeyStore& m_keys;
@@ -140,11 +138,7 @@ private:
     QHash<QByteArray, bool> m_looked; // nicks whose stored key was read (found or not)
     // Stored records whose key could not be read, without it: nothing goes to these nicks.
     QHash<QByteArray, StoredFishKey> m_unreadable;
-    QHash<QByteArray, std::shared_ptr<Exchange>> m_exchanges;
-    QHash<QByteArray, std::shared_ptr<Offer>> m_offers;
-    // When the user last declined each nick's exchange: asking again at once is not asked.
-    QHash<QByteArray, qint64> m_declined;
-    QElapsedTimer m_clock;
+    FishExchanges m_exchanges;
 };
 
 } // namespace peer

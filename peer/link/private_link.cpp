@@ -138,6 +138,18 @@ void acceptPeerKey(QSslSocket& socket, ChatHost& host, const QByteArray& nick,
     socket.setReadBufferSize(0);
 }
 
+QString protectionShortText(LinkProtection protection)
+{
+    static const char* const shortTexts[] = {
+        QT_TR_NOOP("Not private"),
+        QT_TR_NOOP("Blowfish, key sent over link"),
+        QT_TR_NOOP("TLS, certificate pinned, not compared"),
+        QT_TR_NOOP("TLS, certificate pinned, not compared"),
+        QT_TR_NOOP("TLS, certificate compared"),
+    };
+    return tr(shortTexts[int(protection)]);
+}
+
 QString protectionText(LinkProtection protection, const QByteArray& fingerprint)
 {
     switch (protection) {

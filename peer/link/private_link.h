@@ -60,7 +60,8 @@ void acceptPeerKey(QSslSocket& socket, ChatHost& host, const QByteArray& nick,
 // socket, not in our memory.
 inline constexpr qint64 kHeldLinkBufferBytes = 64 * 1024;
 
-// What a chat window says about the protection of its link.
+// What a chat window says about the protection of its link: in short, and whole.
+QString protectionShortText(LinkProtection protection);
 QString protectionText(LinkProtection protection, const QByteArray& fingerprint);
 
 // The question of a direct chat's "Compare...": the string both users read (linkComparison),

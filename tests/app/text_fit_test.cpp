@@ -90,7 +90,7 @@ Made chatWindow(Parts& parts, bool encrypted)
     parts.chat.mode = encrypted ? peer::ChatMode::Encrypted : peer::ChatMode::Relayed;
     parts.chat.keyInstalled = encrypted;
     auto* window = new peer::ChatWindow(parts.chat, parts.host);
-    window->lineArrived("hello there");
+    window->showLine("<bob> hello there\r\n");
     if (encrypted)
         window->showCiphertext("+OK 1eLQw/2CS1k0");
     return {window, QSize(peer::ChatWindow::kWidth, peer::ChatWindow::kHeight)};

@@ -20,9 +20,9 @@ using test::waitFor;
 TEST_F(ChatWindowTest, ShowsPeerLinesOwnLinesAndTheAwayEcho)
 {
     open();
-    window->lineArrived("hi there");
+    chats.lineArrived(session, "hi there");
     type("hello");
-    window->lineArrived("I am away", true);
+    chats.lineArrived(session, "I am away", true);
     EXPECT_EQ(host.sent, QList<QByteArray>{"PRIVMSG bob :hello"});
     // Own lines carry the nick in use, which need not be the configured one.
     EXPECT_EQ(window->transcript(), "<bob> hi there\r\n<alice_> hello\r\n<alice_> I am away\r\n");
@@ -69,10 +69,10 @@ TEST_F(ChatWindowTest, ClearEmptiesTheViewButNotTheLog)
 {
     host.logging = true;
     open();
-    window->lineArrived("first");
+    chats.lineArrived(session, "first");
     window->clearButton()->click();
     EXPECT_TRUE(window->viewText().isEmpty());
-    window->lineArrived("second");
+    chats.lineArrived(session, "second");
     EXPECT_EQ(window->viewText(), "<bob> second\n");
     EXPECT_EQ(logFile(), "\r\n*Started chat with bob*\r\n"
                          "[7/12/2026 5:3:9] <bob> first\r\n"
@@ -106,6 +106,16 @@ TEST(ChatText, SplitsOnCharacterBoundaries)
     // "aé€" is a, C3 A9, E2 82 AC: a 4-byte cut must not split the euro sign.
     EXPECT_EQ(peer::splitUtf8("a\xc3\xa9\xe2\x82\xac", 4),
               (QList<QByteArray>{"a\xc3\xa9", "\xe2\x82\xac"}));
+}
+
+// What someone said and what the program notes, as the view and the log take them; neither
+// escapes anything, oneShownLine() does.
+TEST(ChatText, BuildsTheTwoFormsOfALine)
+{
+    EXPECT_EQ(peer::saidLine("bob", "hi there"), "<bob> hi there\r\n");
+    EXPECT_EQ(peer::saidLine("bob", ""), "<bob> \r\n");
+    EXPECT_EQ(peer::noteLine("Encryption ended"), "*Encryption ended*\r\n");
+    EXPECT_EQ(peer::oneShownLine(peer::saidLine("bob", "a\nb")), "<bob> a\\x0ab\r\n");
 }
 
 TEST_F(ChatWindowTest, DirectLinesEndInLfAlone)
@@ -146,8 +156,8 @@ TEST_F(ChatWindowTest, AnUnwritableLogIsNotedOnceAndTheChatGoesOn)
     ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
     blocker.close();
     open();
-    window->lineArrived("one", false);
-    window->lineArrived("two", false);
+    chats.lineArrived(session, "one", false);
+    chats.lineArrived(session, "two", false);
     EXPECT_EQ(window->transcript(), "<bob> one\r\n<bob> two\r\n");
     EXPECT_EQ(
         diag::DebugPanes::instance().text(diag::Pane::Status).count("Could not write the chat log"),
@@ -197,7 +207,7 @@ TEST(ChatLog, KeepsInUtcWhatWasReceivedAndOnlyWithLoggingOn)
         session.serverRouted = true;
         QPointer<peer::ChatWindow> window = chats.openWindow(session);
         for (const QByteArray& line : c.lines)
-            window->lineArrived(line, false);
+            chats.lineArrived(session, line, false);
         EXPECT_EQ(window->viewText(), c.shown);
         EXPECT_EQ(test::readFile(installDir.filePath(c.dir + "/fresh/logs/bob.txt")), c.logged);
         delete window.data();

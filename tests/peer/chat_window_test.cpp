@@ -38,13 +38,13 @@ TEST_F(ChatWindowTest, OpensForThePeerWithItsCommandBarAndPlainLabels)
     EXPECT_EQ(bar->geometry(), QRect(10, 5, 150, 20));
     for (QLabel* label : window->findChildren<QLabel*>())
         EXPECT_EQ(label->textFormat(), Qt::PlainText) << label->text().toStdString();
-    window->lineArrived(QByteArray(5000, 'x')); // a long line is shown whole
+    chats.lineArrived(session, QByteArray(5000, 'x')); // a long line is shown whole
     EXPECT_EQ(window->viewText(), "<bob> " + QString(5000, 'x') + "\n");
 }
 
-// The window shows and hands on; its sessions send and log. On its own it reaches neither the
-// server nor the disk.
-TEST(ChatWindowAlone, HandsOnWhatIsTypedAndWhatItShowsAndWritesNothingItself)
+// The window shows and hands on; its sessions decide, send and log. On its own it reaches
+// neither the server nor the disk.
+TEST(ChatWindowAlone, HandsOnWhatIsTypedShowsWhatItIsGivenAndWritesNothingItself)
 {
     QTemporaryDir installDir;
     ScriptedHost host;
@@ -55,17 +55,14 @@ TEST(ChatWindowAlone, HandsOnWhatIsTypedAndWhatItShowsAndWritesNothingItself)
     session.serverRouted = true;
     peer::ChatWindow window(session, host);
     QList<QByteArray> typed;
-    QList<QByteArray> shown;
     QObject::connect(&window, &peer::ChatWindow::textTyped,
                      [&](const QByteArray& text) { typed << text; });
-    QObject::connect(&window, &peer::ChatWindow::lineShown,
-                     [&](const QByteArray& line) { shown << line; });
     window.show();
     window.input()->setText("hello");
     window.sendButton()->click();
-    window.lineArrived("hi");
+    window.showLine("<bob> hi\r\n");
     EXPECT_EQ(typed, QList<QByteArray>{"hello"});
-    EXPECT_EQ(shown, QList<QByteArray>{"<bob> hi\r\n"});
+    EXPECT_EQ(window.transcript(), "<bob> hi\r\n");
     EXPECT_TRUE(host.sent.isEmpty());
     EXPECT_FALSE(QDir(installDir.filePath("logs")).exists());
 }
@@ -73,7 +70,7 @@ TEST(ChatWindowAlone, HandsOnWhatIsTypedAndWhatItShowsAndWritesNothingItself)
 TEST_F(ChatWindowTest, CloseKeepsTheRecordButStopsServerText)
 {
     open();
-    window->lineArrived("bye");
+    chats.lineArrived(session, "bye");
     QTest::keyClick(window.data(), Qt::Key_Escape);
     EXPECT_TRUE(window->isVisible()); // Escape does not close a chat
     window->close();
@@ -89,8 +86,8 @@ TEST_F(ChatWindowTest, AReopenedDirectChatShowsItsEarlierLinesOnce)
     host.logging = true;
     session.mode = peer::ChatMode::Direct;
     open();
-    window->showLine("Connection established.\r\n");
-    window->lineArrived("plain \002bold");
+    chats.showLine(session, "Connection established.\r\n");
+    chats.lineArrived(session, "plain \002bold");
     type("mine");
     const QByteArray before = window->transcript();
     window->close();
@@ -99,7 +96,7 @@ TEST_F(ChatWindowTest, AReopenedDirectChatShowsItsEarlierLinesOnce)
     open();
     EXPECT_EQ(window->transcript(), before);
     EXPECT_EQ(window->viewText(), "Connection established.\n<bob> plain bold\n<alice_> mine\n");
-    window->lineArrived("again");
+    chats.lineArrived(session, "again");
     EXPECT_TRUE(window->transcript().endsWith("<alice_> mine\r\n<bob> again\r\n"));
     // Shown again, not said again.
     EXPECT_EQ(logFile().count("<bob> plain"), 1);
@@ -108,7 +105,7 @@ TEST_F(ChatWindowTest, AReopenedDirectChatShowsItsEarlierLinesOnce)
 TEST_F(ChatWindowTest, ConnectionEstablishedArrivesAfterTheCurrentEvent)
 {
     open();
-    window->connectionEstablished();
+    chats.connectionEstablished(session);
     EXPECT_TRUE(window->transcript().isEmpty());
     EXPECT_TRUE(waitFor([&] { return window->transcript() == "Connection established.\r\n"; }));
 }
@@ -144,8 +141,8 @@ TEST_F(ChatWindowTest, AnArrivingLineLeavesTheKeyboardWhereTheUserTypes)
     open();
     test::TypingElsewhere user;
     ASSERT_TRUE(user.hasKeyboard());
-    window->lineArrived("type your password here");
-    window->lineArrived("and press Enter", true);
+    chats.lineArrived(session, "type your password here");
+    chats.lineArrived(session, "and press Enter", true);
     EXPECT_TRUE(user.keptKeyboard());
     EXPECT_TRUE(window->viewText().contains("press Enter"));
 }
@@ -157,10 +154,10 @@ TEST_F(ChatWindowTest, TheViewAndTranscriptKeepTheNewestLinesAndTheLogAll)
     // The last of these lines is the one that makes both cut back to the newest kMaxLines.
     const int total = peer::ChatWindow::kMaxLines + peer::ChatWindow::kTrimLines;
     for (int i = 0; i < total; ++i)
-        window->lineArrived("line " + QByteArray::number(i));
+        chats.lineArrived(session, "line " + QByteArray::number(i));
     const QByteArray firstKept = "<bob> line " + QByteArray::number(total + 1 - window->kMaxLines);
     ASSERT_EQ(window->viewText().count('\n'), total);
-    window->lineArrived("plain \002bold");
+    chats.lineArrived(session, "plain \002bold");
     const QStringList shown = window->viewText().split('\n', Qt::SkipEmptyParts);
     ASSERT_EQ(shown.size(), peer::ChatWindow::kMaxLines);
     EXPECT_EQ(shown.front(), firstKept);
@@ -191,11 +188,11 @@ TEST_F(ChatWindowTest, ALineBreakFromThePeerStaysInsideOneShownAndLoggedLine)
     for (const test::LineBreak& brk : test::kLineBreaks) {
         SCOPED_TRACE(brk.name);
         const int blocks = document->blockCount();
-        window->lineArrived(test::forgedLine(brk));
+        chats.lineArrived(session, test::forgedLine(brk));
         EXPECT_EQ(document->blockCount(), blocks + 1);
         EXPECT_EQ(document->lastBlock().previous().text(), "<bob> " + test::shownText(brk));
         EXPECT_TRUE(window->transcript().endsWith("<bob> " + test::shownLine(brk) + "\r\n"));
-        window->showLine("*Not delivered: " + test::forgedLine(brk) + "*\r\n");
+        chats.showLine(session, "*Not delivered: " + test::forgedLine(brk) + "*\r\n");
         EXPECT_EQ(document->blockCount(), blocks + 2);
     }
     const QList<QByteArray> logged = logFile().split('\n');
@@ -225,9 +222,10 @@ TEST_F(ChatWindowTest, ALineInClearIsMarkedAsAWhole)
     window->show();
     const QByteArray codes = "\x0f\x1f\x03"
                              "0,0white \x02bold\x0f reset ";
-    window->lineArrived("[not encrypted] " + codes + QByteArray("word ").repeated(80) + "end",
-                        false, {}, true);
-    window->lineArrived("encrypted words");
+    chats.lineArrived(session,
+                      "[not encrypted] " + codes + QByteArray("word ").repeated(80) + "end", false,
+                      {}, true);
+    chats.lineArrived(session, "encrypted words");
     const QTextBlock marked = window->view()->document()->lastBlock().previous().previous();
     ASSERT_TRUE(marked.text().startsWith("<bob> [not encrypted]"));
     ASSERT_TRUE(marked.text().endsWith(" end"));
