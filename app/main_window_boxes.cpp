@@ -6,6 +6,7 @@
 #include "diag/debug_log.h"
 #include "irc/ctcp_service.h"
 #include "irc/link_status.h"
+#include "irc/message_parts.h"
 #include "irc/presence_poller.h"
 #include "irc/server_events.h"
 #include "irc/server_link.h"
@@ -81,7 +82,9 @@ void MainWindow::follow(irc::ServerLink& link, irc::ServerEvents& events, irc::C
     connect(&link, &irc::ServerLink::nickChanged, this, &MainWindow::showNick);
     connect(&link, &irc::ServerLink::closedByUser, this, &MainWindow::showDisconnected);
     connect(&link, &irc::ServerLink::lineReceived, this, &MainWindow::logServerLine);
-    connect(&events, &irc::ServerEvents::whois, this, &MainWindow::showWhois);
+    connect(&events, &irc::ServerEvents::whois, this, [this](const irc::Message& message) {
+        showWhois(diag::decodeServerText(irc::whoisText(message.params)));
+    });
     connect(&ctcp, &irc::CtcpService::replyArrived, this, &MainWindow::showCtcpReply);
     ContactListView* contacts = contactList();
     connect(&presence, &irc::PresencePoller::onlineChanged, contacts, &ContactListView::showOnline);

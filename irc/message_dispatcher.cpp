@@ -236,7 +236,7 @@ void MessageDispatcher::whois(const Message& message)
     const QByteArray me = m_services.nickInUse();
     if (me.isEmpty() || message.params.size() < 2 || message.params[0] != me)
         return;
-    emit m_events.whois(diag::decodeServerText(whoisText(message.params)));
+    emit m_events.whois(message);
 }
 
 void MessageDispatcher::whoReply(const Message& message)

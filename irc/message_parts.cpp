@@ -49,16 +49,16 @@ QByteArrayView lineAfterTags(const Message& message, Capabilities granted)
 }
 
 // The names of an ISON reply's trailing text; runs of blanks count as one.
-QList<QByteArray> isonNames(QByteArrayView text)
+QVarLengthArray<QByteArrayView, 32> isonNames(QByteArrayView text)
 {
-    QList<QByteArray> names;
+    QVarLengthArray<QByteArrayView, 32> names;
     qsizetype start = 0;
     while (start < text.size()) {
         qsizetype end = text.indexOf(' ', start);
         if (end < 0)
             end = text.size();
         if (end > start)
-            names.append(text.sliced(start, end - start).toByteArray());
+            names.append(text.sliced(start, end - start));
         start = end + 1;
     }
     return names;

@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QList>
+#include <QVarLengthArray>
 
 #include <optional>
 
@@ -33,7 +34,7 @@ bool isChannel(QByteArrayView target);
 qsizetype lineSafeLength(QByteArrayView bytes);
 
 // The names of an ISON reply's trailing text; runs of blanks count as one.
-QList<QByteArray> isonNames(QByteArrayView text);
+QVarLengthArray<QByteArrayView, 32> isonNames(QByteArrayView text);
 // A 311 answer's fields, one labelled line each, line breaks inside a field escaped.
 QByteArray whoisText(const Message::Params& params);
 // The host field of a WHO reply to our own WHO, read from the line as sent.

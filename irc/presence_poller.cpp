@@ -231,7 +231,13 @@ void PresencePoller::follow(ServerLink& link, ServerEvents& events)
     connect(&link, &ServerLink::registered, this, &PresencePoller::start);
     for (auto ended : {&ServerLink::attemptFailed, &ServerLink::lost, &ServerLink::closedByUser})
         connect(&link, ended, this, &PresencePoller::stop);
-    connect(&events, &ServerEvents::onlineNames, this, &PresencePoller::takeReply);
+    connect(&events, &ServerEvents::onlineNames, this, [this](const NameViews& views) {
+        QList<QByteArray> names;
+        names.reserve(views.size());
+        for (const QByteArrayView name : views)
+            names.append(name.toByteArray());
+        takeReply(names);
+    });
     connect(&events, &ServerEvents::serverSupport, this, &PresencePoller::takeSupport);
     connect(&events, &ServerEvents::monitorOnline, this, &PresencePoller::takeMonitorOnline);
     connect(&events, &ServerEvents::monitorOffline, this, &PresencePoller::takeMonitorOffline);

@@ -12,6 +12,7 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QVarLengthArray>
 
 #include <optional>
 
@@ -38,6 +39,9 @@ struct PrivateText
     LineStamp stamp;
 };
 
+// Names that view the line they came in.
+using NameViews = QVarLengthArray<QByteArrayView, 32>;
+
 // What the server's lines say, as typed events. The line router emits them once each line has
 // passed its filters; every feature connects itself to the ones it handles. Views are valid only
 // during the call (they view the line being delivered): a receiver that keeps one copies it.
@@ -58,7 +62,7 @@ signals:
     void dccOffer(const irc::DccOffer& offer);
     void dccResume(const irc::DccResume& resume);
     // The names of an ISON reply (303), in its order.
-    void onlineNames(const QList<QByteArray>& names);
+    void onlineNames(const irc::NameViews& names);
     // The tokens of an RPL_ISUPPORT (005) line.
     void serverSupport(const QList<QByteArray>& tokens);
     // MONITOR replies: 730 online, 731 offline, 734 not taken (the list is full).
@@ -75,8 +79,8 @@ signals:
     void ownLineEchoed(const irc::Message& message, const irc::LineStamp& stamp);
     // An error reply that may refuse a line we sent (no such nick, cannot send, ...).
     void lineRefused(const irc::Message& message);
-    // A whois answer about someone, one labelled line per field, as text to show.
-    void whois(const QString& text);
+    // A whois answer (311) about someone; whoisText() words it.
+    void whois(const irc::Message& message);
     // Our host as the server sees it (the WHO reply about us), to be resolved without blocking.
     void ownHost(QByteArrayView host);
 };

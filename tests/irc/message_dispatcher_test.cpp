@@ -44,8 +44,11 @@ public:
                        + (t.text ? " [" + t.text->toByteArray() + "]" : QByteArray(" none"))
                        + (t.awayEcho ? " away[" + *t.awayEcho + "]" : QByteArray());
         });
-        QObject::connect(&events, &E::onlineNames, [this](const QList<QByteArray>& names) {
-            log << "online " + names.join(',');
+        QObject::connect(&events, &E::onlineNames, [this](const irc::NameViews& names) {
+            QByteArray joined;
+            for (const QByteArrayView name : names)
+                joined += (joined.isEmpty() ? "" : ",") + name.toByteArray();
+            log << "online " + joined;
         });
         QObject::connect(&events, &E::serverSupport, [this](const QList<QByteArray>& tokens) {
             log << "005 " + tokens.join(' ');
@@ -61,8 +64,9 @@ public:
         });
         QObject::connect(&events, &E::commandRefused,
                          [this](const QByteArray& command) { log << "421 " + command; });
-        QObject::connect(&events, &E::whois,
-                         [this](const QString& text) { log << "whois " + text.toUtf8(); });
+        QObject::connect(&events, &E::whois, [this](const irc::Message& message) {
+            log << "whois " + irc::whoisText(message.params);
+        });
         QObject::connect(&events, &E::ownHost,
                          [this](QByteArrayView host) { log << "host " + host.toByteArray(); });
         QObject::connect(&events, &E::awayChanged,
