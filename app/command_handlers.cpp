@@ -19,6 +19,7 @@
 #include "irc/server_link.h"
 #include "peer/chat_sessions.h"
 #include "peer/chat_window.h"
+#include "peer/texts.h"
 #include "peer/transfers.h"
 #include "peer/voice_chats.h"
 
@@ -62,6 +63,7 @@ CommandHandlers::CommandHandlers(Parts parts, std::function<void()> exit,
     registerTransferCommands();
     registerSettingsCommands();
     registerHelpCommands();
+    showFailures();
 }
 
 void CommandHandlers::registerLinkCommands()
@@ -195,6 +197,28 @@ void CommandHandlers::registerHelpCommands()
     });
     m_parts.commands.setHandler(Command::SupportOnline, [this, tell](auto&) {
         tell(OpenOnlineOrLocalHelp(supportOnlineAddress(), m_parts.store.GetInstallDir()));
+    });
+}
+
+// A feature that could not do what the user asked says so in a box over the main window.
+void CommandHandlers::showFailures()
+{
+    connect(&m_parts.chats, &peer::ChatSessions::failed, this, [this](peer::ChatError error) {
+        m_parts.prompter.showError(&m_parts.window, peer::errorTitle(error),
+                                   peer::errorText(error));
+    });
+    connect(&m_parts.transfers, &peer::Transfers::failed, this,
+            [this](peer::TransferError error, const QString& detail) {
+                m_parts.prompter.showError(&m_parts.window, peer::errorTitle(error),
+                                           peer::errorText(error, detail));
+            });
+    connect(&m_parts.voice, &peer::VoiceChats::failed, this, [this](peer::VoiceError error) {
+        m_parts.prompter.showError(&m_parts.window, peer::errorTitle(error),
+                                   peer::errorText(error));
+    });
+    connect(&m_parts.voice, &peer::VoiceChats::alreadyOpen, this, [this] {
+        m_parts.prompter.showNotice(&m_parts.window, QString::fromLatin1(peer::kVoiceChatOpenTitle),
+                                    QString::fromLatin1(peer::kVoiceChatOpenText));
     });
 }
 

@@ -68,6 +68,8 @@ private:
     void registerTransferCommands();
     void registerSettingsCommands();
     void registerHelpCommands();
+    // A feature that could not do what the user asked says so in a box over the main window.
+    void showFailures();
     // The chat window with `nick` that a command for `nick` came from, if it did.
     const QWidget* chatWindowInUse(const QByteArray& nick) const;
 

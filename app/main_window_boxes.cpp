@@ -4,6 +4,7 @@
 #include "app/title_bar.h"
 #include "config/prompter.h"
 #include "diag/debug_log.h"
+#include "diag/server_text.h"
 #include "irc/ctcp_service.h"
 #include "irc/link_status.h"
 #include "irc/message_parts.h"

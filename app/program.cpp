@@ -213,27 +213,6 @@ void Program::wireWindow()
     m_keyQuestions = std::make_unique<KeyQuestions>(KeyQuestions::Parts{
         *m_prompter, m_store, m_secrets, m_pins, m_fish, m_chats, m_nicks, *contacts, window});
     m_away = std::make_unique<AwayWatch>(m_link, m_events, *contacts, m_chats);
-    wireFailures();
-}
-
-// A feature that could not do what the user asked says so in a box over the main window.
-void Program::wireFailures()
-{
-    connect(&m_chats, &peer::ChatSessions::failed, this, [this](peer::ChatError error) {
-        m_prompter->showError(m_window.get(), peer::errorTitle(error), peer::errorText(error));
-    });
-    connect(&m_transfers, &peer::Transfers::failed, this,
-            [this](peer::TransferError error, const QString& detail) {
-                m_prompter->showError(m_window.get(), peer::errorTitle(error),
-                                      peer::errorText(error, detail));
-            });
-    connect(&m_voice, &peer::VoiceChats::failed, this, [this](peer::VoiceError error) {
-        m_prompter->showError(m_window.get(), peer::errorTitle(error), peer::errorText(error));
-    });
-    connect(&m_voice, &peer::VoiceChats::alreadyOpen, this, [this] {
-        m_prompter->showNotice(m_window.get(), QString::fromLatin1(peer::kVoiceChatOpenTitle),
-                               QString::fromLatin1(peer::kVoiceChatOpenText));
-    });
 }
 
 void Program::applySettings(const config::Settings& settings)

@@ -111,7 +111,6 @@ private:
     QByteArray foldNick(const QByteArray& nick) const;
     void followCaseMapping();
     void wireWindow();
-    void wireFailures();
     void connectWhenPasswordsRead();
 
     // Declared in the order of construction; destroyed the other way round, the main window
