@@ -1,9 +1,16 @@
 // The boxes the main window shows for what the network answered, and its About box.
+#include "app/contact_list_view.h"
 #include "app/main_window.h"
 #include "app/title_bar.h"
 #include "config/prompter.h"
 #include "diag/debug_log.h"
+#include "diag/server_text.h"
+#include "irc/ctcp_service.h"
 #include "irc/link_status.h"
+#include "irc/message_parts.h"
+#include "irc/presence_poller.h"
+#include "irc/server_events.h"
+#include "irc/server_link.h"
 #include "res/resources.h"
 
 #include <QLabel>
@@ -66,6 +73,27 @@ void MainWindow::showAbout()
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setModal(false);
     box->show();
+}
+
+void MainWindow::follow(irc::ServerLink& link, irc::ServerEvents& events, irc::CtcpService& ctcp,
+                        irc::PresencePoller& presence)
+{
+    connect(&link, &irc::ServerLink::statusChanged, this, &MainWindow::showLinkStatus);
+    connect(&link, &irc::ServerLink::registered, this, &MainWindow::showNick);
+    connect(&link, &irc::ServerLink::nickChanged, this, &MainWindow::showNick);
+    connect(&link, &irc::ServerLink::closedByUser, this, &MainWindow::showDisconnected);
+    connect(&link, &irc::ServerLink::lineReceived, this, &MainWindow::logServerLine);
+    connect(&events, &irc::ServerEvents::whois, this, [this](const irc::Message& message) {
+        showWhois(diag::decodeServerText(irc::whoisText(message.params)));
+    });
+    connect(&ctcp, &irc::CtcpService::replyArrived, this, &MainWindow::showCtcpReply);
+    ContactListView* contacts = contactList();
+    connect(&presence, &irc::PresencePoller::onlineChanged, contacts, &ContactListView::showOnline);
+    connect(&presence, &irc::PresencePoller::noContacts, contacts, &ContactListView::showHint);
+    connect(&presence, &irc::PresencePoller::presenceUnknown, contacts,
+            &ContactListView::showUnknown);
+    connect(&presence, &irc::PresencePoller::caseMappingChanged, contacts,
+            &ContactListView::setCaseMapping);
 }
 
 } // namespace app

@@ -3,6 +3,7 @@
 #include "diag/debug_log.h"
 #include "diag/secret_mask.h"
 #include "irc/commands.h"
+#include "irc/server_events.h"
 #include "peer/chat/chat_window.h"
 #include "peer/chat/direct_chat_link.h"
 #include "peer/common/chat_host.h"
@@ -345,6 +346,15 @@ void ChatSessions::showHistory(const QByteArray& nick, const QList<irc::HistoryL
     }
     if (opened)
         emit chatStartedByPeer(nick);
+}
+
+void ChatSessions::follow(irc::ServerEvents& events)
+{
+    connect(&events, &irc::ServerEvents::privateText, this, [this](const irc::PrivateText& line) {
+        deliverPrivateText(line.sender.toByteArray(),
+                           line.text ? std::optional(line.text->toByteArray()) : std::nullopt,
+                           line.awayEcho, line.stamp.at);
+    });
 }
 
 } // namespace peer
