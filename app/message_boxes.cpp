@@ -1,11 +1,11 @@
-// The boxes the main window shows for what the network answered, and its About box.
-#include "app/main_window.h"
-#include "app/title_bar.h"
+#include "app/message_boxes.h"
+
 #include "config/prompter.h"
 #include "diag/debug_log.h"
 #include "irc/link_status.h"
 #include "res/resources.h"
 
+#include <QCoreApplication>
 #include <QLabel>
 #include <QMessageBox>
 
@@ -25,16 +25,22 @@ QMessageBox* plainBox(QMessageBox::Icon icon, const QString& title, const QStrin
     return box;
 }
 
+// The texts keep the translation context they had as the main window's own.
+QString tr(const char* text)
+{
+    return QCoreApplication::translate("app::MainWindow", text);
+}
+
 } // namespace
 
-void MainWindow::showWhois(const QString& text)
+void MessageBoxes::showWhois(const QString& text)
 {
     // Not modal: a box left open must not hold up the lines behind it, nor take the keyboard.
     config::showWithoutTakingKeyboard(
-        *plainBox(QMessageBox::NoIcon, tr("Whois Reply"), text, this));
+        *plainBox(QMessageBox::NoIcon, tr("Whois Reply"), text, &m_owner));
 }
 
-void MainWindow::showCtcpReply(irc::CtcpCode code, const QString& title, const QString& text)
+void MessageBoxes::showCtcpReply(irc::CtcpCode code, const QString& title, const QString& text)
 {
     // One box per kind: a flood of replies must not bury the screen in boxes.
     if (!m_replyBoxes.canShow(code)) {
@@ -45,16 +51,14 @@ void MainWindow::showCtcpReply(irc::CtcpCode code, const QString& title, const Q
         return;
     }
     m_replyBoxes.markOpen(code);
-    QMessageBox* box = plainBox(QMessageBox::Information, title, text, this);
-    connect(box, &QDialog::finished, this, [this, code] { m_replyBoxes.markClosed(code); });
+    QMessageBox* box = plainBox(QMessageBox::Information, title, text, &m_owner);
+    QObject::connect(box, &QDialog::finished, &m_owner,
+                     [this, code] { m_replyBoxes.markClosed(code); });
     config::showWithoutTakingKeyboard(*box);
 }
 
-void MainWindow::showAbout()
+void showAboutBox(QWidget* owner)
 {
-    // Owned by the caption, as it always was; a new box each time.
-    QWidget* owner =
-        m_titleBar->mode() == TitleBar::Mode::Separate ? static_cast<QWidget*>(m_titleBar) : this;
     auto* box =
         new QMessageBox(QMessageBox::NoIcon, tr("About"), irc::idleTitle(), QMessageBox::Ok, owner);
     box->setIconPixmap(res::icon(QStringLiteral("KIVVOICON")).pixmap(32, 32));
