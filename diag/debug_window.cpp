@@ -2,7 +2,6 @@
 
 #include "diag/secret_mask.h"
 #include "diag/server_text.h"
-#include "irc/line_limits.h"
 
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -18,7 +17,7 @@ namespace diag {
 namespace {
 
 // One byte short of a line's content, as typed lines have always been cut here.
-constexpr qsizetype kMaxTextBytes = irc::kMaxLineContent - 1;
+constexpr qsizetype kMaxTextBytes = kMaxLineContent - 1;
 
 constexpr char kSendError[] = "send() error (custom cmd) - SOCKET_ERROR";
 

@@ -1,6 +1,6 @@
 #include "diag/received_dump.h"
 
-#include "config/paths.h"
+#include "diag/private_files.h"
 #include "diag/secret_mask.h"
 
 #include <QFile>
@@ -37,7 +37,7 @@ void ReceivedDump::DumpReceivedLines(const QList<QByteArrayView>& lines)
     // Opened for appending even without "DEBUG", so that the file exists after a run either
     // way: a dump that an earlier run wrote with "DEBUG" must survive a run without it. The
     // current folder may be anyone's: a symlink planted at the name is not followed.
-    const int fd = config::openPrivateForAppend(m_path);
+    const int fd = openPrivateForAppend(m_path);
     if (fd < 0)
         return;
     QFile file;
