@@ -2,6 +2,7 @@
 
 #include "diag/private_files.h"
 #include "diag/secret_mask.h"
+#include "diag/texts.h"
 
 #include <QFile>
 
@@ -49,14 +50,14 @@ void ReceivedDump::DumpReceivedLines(const QList<QByteArrayView>& lines)
         return;
 
     // Built by concatenation: a server line must never reach a format string.
-    QByteArray out = "Messages Received:" + QByteArray::number(lines.size()) + '\n';
+    QByteArray out = text::kDumpBatch + QByteArray::number(lines.size()) + '\n';
     for (qsizetype i = 0; i < lines.size(); ++i) {
         const QByteArray line = maskSecrets(lines.at(i));
-        out += "Message " + QByteArray::number(i) + ": ";
+        out += text::kDumpLine + QByteArray::number(i) + ": ";
         out += line;
-        out += "\r\n EOL\n";
+        out += text::kDumpLineEnd;
         if (QByteArray word; commandWord(line, &word))
-            out += "Command: " + word;
+            out += text::kDumpCommand + word;
         out += '\n';
     }
     file.write(out);

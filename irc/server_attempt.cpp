@@ -179,7 +179,7 @@ void ServerAttempt::failInvalidPort(int port)
         this,
         [this, generation, port] {
             if (generation == m_generation && m_state == State::Connecting)
-                emit failed(QStringLiteral("invalid port %1").arg(port));
+                emit failed(QString::fromLatin1(text::kInvalidPort).arg(port));
         },
         Qt::QueuedConnection);
 }
@@ -193,7 +193,7 @@ void ServerAttempt::limitHandshake(QSslSocket* secure)
         QTimer::singleShot(kHandshakeTimeoutMs, this, [this, guard] {
             if (guard && m_socket.data() == guard.data() && m_state == State::Connecting
                 && !guard->isEncrypted())
-                emit failed(QStringLiteral("TLS handshake timed out"));
+                emit failed(QString::fromLatin1(text::kHandshakeTimedOut));
         });
     });
 }
