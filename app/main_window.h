@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/message_boxes.h"
 #include "app/skin.h"
 #include "app/title_bar.h"
 #include "diag/line_sender.h"
@@ -20,6 +21,7 @@ class ServerLogWindow;
 
 namespace irc {
 class CtcpService;
+struct Message;
 class PresencePoller;
 class ServerEvents;
 class ServerLink;
@@ -71,7 +73,7 @@ public:
 
     // Echoes a server line to the server log, except the presence replies that come every ten
     // seconds and would drown it.
-    void logServerLine(QByteArrayView line);
+    void logServerLine(QByteArrayView line, const irc::Message* message);
     // Shows what the link, its events, the CTCP replies and the presence report from now on.
     void follow(irc::ServerLink& link, irc::ServerEvents& events, irc::CtcpService& ctcp,
                 irc::PresencePoller& presence);
@@ -83,8 +85,11 @@ public slots:
     void showNick(const QByteArray& nick);
     // The user ended the link: the idle title and no contacts.
     void showDisconnected();
-    void showWhois(const QString& text);
-    void showCtcpReply(irc::CtcpCode code, const QString& title, const QString& text);
+    void showWhois(const QString& text) { m_boxes.showWhois(text); }
+    void showCtcpReply(irc::CtcpCode code, const QString& title, const QString& text)
+    {
+        m_boxes.showCtcpReply(code, title, text);
+    }
     // The tray's click: the window and its title bar come back in front with the focus.
     void bringToFront();
     // Something from the network waits for the user (an offer): the window is marked in the
@@ -110,7 +115,13 @@ protected:
 private:
     void buildMenus();
     void buildBars(const SkinSet& skins, TitleBar::Mode titleMode);
-    void showAbout();
+    // Owned by the caption, as it always was.
+    void showAbout()
+    {
+        showAboutBox(m_titleBar->mode() == TitleBar::Mode::Separate
+                         ? static_cast<QWidget*>(m_titleBar)
+                         : this);
+    }
     void centreOnScreen();
     void placeTitleBar();
     void followDrag(QPoint position);
@@ -126,7 +137,7 @@ private:
     TitleBar* m_titleBar = nullptr;
     bool m_skinPainting = true;
     bool m_hideWhenMinimised = true;
-    irc::CtcpReplyBoxes m_replyBoxes;
+    MessageBoxes m_boxes{*this};
     mutable std::unique_ptr<diag::DebugWindow> m_debugWindow;
     mutable std::unique_ptr<diag::ServerLogWindow> m_serverLog;
     mutable std::unique_ptr<diag::RawDataWindow> m_rawData;

@@ -2,6 +2,7 @@
 
 #include "config/settings.h"
 #include "config/store.h"
+#include "config/texts.h"
 
 #include <QListWidget>
 #include <QPushButton>
@@ -21,12 +22,12 @@ QString rowText(const ServerEntry& server)
     const QString address = QString::fromUtf8(server.address);
     const QString entry = server.network.isEmpty()
                               ? QStringLiteral("%1:%2").arg(address).arg(server.port)
-                              : QStringLiteral("%1:%2 on %3")
+                              : QString::fromLatin1(text::kServerOnNetwork)
                                     .arg(address)
                                     .arg(server.port)
                                     .arg(QString::fromUtf8(server.network));
     // Secure servers are told apart at a glance; a plain row reads as it always did.
-    return server.tls ? entry + QStringLiteral(" (TLS)") : entry;
+    return server.tls ? entry + QString::fromLatin1(text::kTlsMark) : entry;
 }
 
 } // namespace
@@ -35,12 +36,12 @@ ConnectDialog::ConnectDialog(Store& store, QWidget* parent)
     : QDialog(parent)
     , m_store(store)
 {
-    setWindowTitle(tr("Connect to Server"));
+    setWindowTitle(tr(text::kConnectToServer));
     setModal(true);
     m_list = new QListWidget(this);
     m_list->setViewMode(QListView::ListMode);
     m_list->setSelectionMode(QAbstractItemView::SingleSelection);
-    m_connect = new QPushButton(tr("Connect"), this);
+    m_connect = new QPushButton(tr(text::kConnect), this);
     m_connect->setDefault(true);
 
     auto* layout = new QVBoxLayout(this);
@@ -61,7 +62,7 @@ void ConnectDialog::refresh()
         row->setData(kPortRole, server.port);
         row->setData(kTlsRole, server.tls);
         if (server.tls)
-            row->setToolTip(tr("Connects over an encrypted (TLS) link"));
+            row->setToolTip(tr(text::kConnectTlsTip));
     }
 }
 

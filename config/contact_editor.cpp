@@ -6,6 +6,7 @@
 #include "config/registry.h"
 #include "config/selected_text.h"
 #include "config/store.h"
+#include "config/texts.h"
 
 #include <QCloseEvent>
 #include <QHBoxLayout>
@@ -21,14 +22,14 @@ ContactEditor::ContactEditor(Store& store, Prompter& prompter, QWidget* parent)
     , m_store(store)
     , m_prompter(prompter)
 {
-    setWindowTitle(tr("Edit Contacts"));
+    setWindowTitle(tr(text::kEditContacts));
     m_list = new QListWidget(this);
     m_list->setViewMode(QListView::ListMode);
     m_list->setSelectionMode(QAbstractItemView::SingleSelection);
-    m_add = new QPushButton(tr("Add..."), this);
-    m_rename = new QPushButton(tr("Rename..."), this);
-    m_remove = new QPushButton(tr("Remove..."), this);
-    m_ok = new QPushButton(tr("OK"), this);
+    m_add = new QPushButton(tr(text::kAddEllipsis), this);
+    m_rename = new QPushButton(tr(text::kRenameEllipsis), this);
+    m_remove = new QPushButton(tr(text::kRemoveEllipsis), this);
+    m_ok = new QPushButton(tr(text::kOk), this);
     m_ok->setDefault(true);
 
     auto* buttons = new QVBoxLayout;
@@ -79,7 +80,7 @@ std::optional<QString> ContactEditor::askName(const QString& prompt, const QStri
         const auto error = contactNameError(*name);
         if (!error)
             return name;
-        m_prompter.showError(this, tr("Error"), *error);
+        m_prompter.showError(this, tr(text::kError), *error);
         // Offer the refused name again, so a typo costs one key, not the whole name.
         request.text = *name;
     }
@@ -90,7 +91,7 @@ std::optional<QString> ContactEditor::selectedName()
 {
     auto name = GetSelectedListText(*m_list, kContactNameSize);
     if (!name)
-        m_prompter.showError(this, tr("Error"), tr("You didn't select a contact from the list"));
+        m_prompter.showError(this, tr(text::kError), tr(text::kNoContactSelected));
     return name;
 }
 
@@ -111,7 +112,7 @@ bool ContactEditor::hasRoomFor(const QByteArray& nick) const
 
 void ContactEditor::reportFull()
 {
-    m_prompter.showError(this, tr("Error"), contactListFullText());
+    m_prompter.showError(this, tr(text::kError), contactListFullText());
 }
 
 void ContactEditor::add()
@@ -121,8 +122,8 @@ void ContactEditor::add()
         reportFull();
         return;
     }
-    if (const auto name = askName(tr("Please type the name of the contact you wish to add below:"),
-                                  tr("Add New Contact"), QString())) {
+    if (const auto name =
+            askName(tr(text::kAddContactPrompt), tr(text::kAddNewContact), QString())) {
         // Asked again: another copy of the program may have filled the list meanwhile.
         if (hasRoomFor(name->toUtf8()))
             reportUnsaved(m_store.AddContact(name->toUtf8()));
@@ -137,9 +138,7 @@ void ContactEditor::rename()
     const auto old = selectedName();
     if (!old)
         return;
-    if (const auto name =
-            askName(tr("Please type the new name of the contact you wish to edit below:"),
-                    tr("Edit Contact"), *old)) {
+    if (const auto name = askName(tr(text::kRenameContactPrompt), tr(text::kEditContact), *old)) {
         // One transaction: an addition that fails must not leave the old name removed.
         reportUnsaved(m_store.registry().transact([&] {
             return m_store.RemoveContact(old->toUtf8()) && m_store.AddContact(name->toUtf8());

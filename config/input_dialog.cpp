@@ -1,6 +1,7 @@
 #include "config/input_dialog.h"
 
 #include "config/prompter.h"
+#include "config/texts.h"
 
 #include <QFontMetrics>
 #include <QHBoxLayout>
@@ -27,10 +28,10 @@ InputDialog::InputDialog(const InputRequest& request, Prompter& prompter, QWidge
     // A limit shorter than the text given would cut it without a word.
     m_edit->setMaxLength(qMax(request.maxLength, int(request.text.size())));
     m_edit->setText(request.text);
-    m_ok = new QPushButton(tr("OK"), this);
+    m_ok = new QPushButton(tr(text::kOk), this);
     m_ok->setDefault(true);
-    m_cancel = new QPushButton(tr("Cancel"), this);
-    m_browse = new QPushButton(tr("Browse..."), this);
+    m_cancel = new QPushButton(tr(text::kCancel), this);
+    m_browse = new QPushButton(tr(text::kBrowseEllipsis), this);
     m_browse->setVisible(request.showBrowse);
 
     auto* buttons = new QHBoxLayout;
@@ -71,7 +72,7 @@ QString InputDialog::text() const
 void InputDialog::accept()
 {
     if (m_edit->text().isEmpty()) {
-        m_prompter.showError(this, tr("Error"), tr("You didn't enter anything"));
+        m_prompter.showError(this, tr(text::kError), tr(text::kNothingEntered));
         return;
     }
     QDialog::accept();

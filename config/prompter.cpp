@@ -2,6 +2,7 @@
 
 #include "config/input_dialog.h"
 #include "config/send_file_dialog.h"
+#include "config/texts.h"
 
 #include <QAbstractButton>
 #include <QCoreApplication>
@@ -54,7 +55,7 @@ protected:
 bool askCarefully(std::unique_ptr<QMessageBox> made)
 {
     const QPointer<QMessageBox> box = made.release();
-    box->button(QMessageBox::Yes)->setText(QCoreApplication::translate("config", "Yes"));
+    box->button(QMessageBox::Yes)->setText(QCoreApplication::translate("config", text::kYes));
     box->setDefaultButton(QMessageBox::No);
     box->setEscapeButton(QMessageBox::No);
     box->button(QMessageBox::No)->setFocus();
@@ -133,7 +134,7 @@ std::optional<QString> WidgetPrompter::browseForFile(QWidget* owner)
     // The pattern "*.*" would hide every file without a dot in its name here, so the filter
     // matches "*" and hides that detail, leaving the familiar name on show.
     const QString path = QFileDialog::getOpenFileName(
-        owner, QString(), QString(), QStringLiteral("All Files (*.*) (*)"), nullptr,
+        owner, QString(), QString(), QString::fromLatin1(text::kAllFilesFilter), nullptr,
         QFileDialog::ReadOnly | QFileDialog::HideNameFilterDetails);
     if (path.isEmpty())
         return std::nullopt;

@@ -3,6 +3,7 @@
 #include "config/errors.h"
 #include "config/registry.h"
 #include "config/session_bus.h"
+#include "config/texts.h"
 #include "diag/debug_log.h"
 
 #include <QSet>
@@ -217,9 +218,8 @@ void SecretStore::noteFailure(const QByteArray& name, const QString& error)
     if (m_failureNoted)
         return;
     m_failureNoted = true;
-    diag::DebugLog(QStringLiteral("The desktop's secret service failed for %1 (%2); Kivvo's own "
-                                  "store keeps the passwords and chat keys it holds.")
-                       .arg(QString::fromUtf8(name), error));
+    diag::DebugLog(
+        QString::fromLatin1(text::kSecretServiceFailed).arg(QString::fromUtf8(name), error));
 }
 
 } // namespace config

@@ -1,5 +1,7 @@
 #include "config/send_file_dialog.h"
 
+#include "config/texts.h"
+
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -13,21 +15,21 @@ SendFileDialog::SendFileDialog(const QString& nick, Prompter& prompter, QWidget*
     : QDialog(parent)
     , m_prompter(prompter)
 {
-    setWindowTitle(tr("Send a File"));
+    setWindowTitle(tr(text::kSendAFile));
     setModal(true);
     // Neither field is cut: a nick cut short names somebody else, a path cut short another
     // file.
     m_nick = new QLineEdit(this);
     m_nick->setText(nick);
     m_path = new QLineEdit(this);
-    auto* nickLabel = new QLabel(tr("Nickname to send to:"), this);
+    auto* nickLabel = new QLabel(tr(text::kNicknameToSendTo), this);
     nickLabel->setBuddy(m_nick);
-    auto* pathLabel = new QLabel(tr("File to send:"), this);
+    auto* pathLabel = new QLabel(tr(text::kFileToSend), this);
     pathLabel->setBuddy(m_path);
-    m_browse = new QPushButton(tr("Browse..."), this);
-    m_ok = new QPushButton(tr("OK"), this);
+    m_browse = new QPushButton(tr(text::kBrowseEllipsis), this);
+    m_ok = new QPushButton(tr(text::kOk), this);
     m_ok->setDefault(true);
-    m_cancel = new QPushButton(tr("Cancel"), this);
+    m_cancel = new QPushButton(tr(text::kCancel), this);
 
     auto* fields = new QGridLayout;
     fields->addWidget(nickLabel, 0, 0);
@@ -62,7 +64,7 @@ FileToSend SendFileDialog::fileToSend() const
 void SendFileDialog::accept()
 {
     if (m_nick->text().isEmpty() || m_path->text().isEmpty()) {
-        m_prompter.showError(this, tr("Error"), tr("You must fill in each field."));
+        m_prompter.showError(this, tr(text::kError), tr(text::kFillEachField));
         return;
     }
     QDialog::accept();

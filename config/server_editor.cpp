@@ -4,6 +4,7 @@
 #include "config/prompter.h"
 #include "config/registry.h"
 #include "config/store.h"
+#include "config/texts.h"
 
 #include <QCheckBox>
 #include <QFormLayout>
@@ -36,7 +37,7 @@ const QString kTlsPort = QStringLiteral("6697");
 QString portText(const ServerEntry& server)
 {
     const QString port = QString::number(server.port);
-    return server.tls ? QStringLiteral("%1 (TLS)").arg(port) : port;
+    return server.tls ? QString::fromLatin1(text::kPortTls).arg(port) : port;
 }
 
 } // namespace
@@ -57,7 +58,7 @@ AddServerDialog::AddServerDialog(Prompter& prompter, QWidget* parent)
     : QDialog(parent)
     , m_prompter(prompter)
 {
-    setWindowTitle(tr("Add New Server"));
+    setWindowTitle(tr(text::kAddNewServer));
     setModal(true);
     m_address = new QLineEdit(this);
     m_address->setMaxLength(kAddressSize - 1);
@@ -66,16 +67,16 @@ AddServerDialog::AddServerDialog(Prompter& prompter, QWidget* parent)
     m_port = new QLineEdit(kPlainPort, this);
     m_port->setValidator(
         new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), m_port));
-    m_tls = new QCheckBox(tr("Use TLS"), this);
-    m_tls->setToolTip(tr("Connect to this server over an encrypted (TLS) link"));
-    m_ok = new QPushButton(tr("OK"), this);
+    m_tls = new QCheckBox(tr(text::kUseTls), this);
+    m_tls->setToolTip(tr(text::kUseTlsTip));
+    m_ok = new QPushButton(tr(text::kOk), this);
     m_ok->setDefault(true);
-    m_cancel = new QPushButton(tr("Cancel"), this);
+    m_cancel = new QPushButton(tr(text::kCancel), this);
 
     auto* fields = new QFormLayout;
-    fields->addRow(tr("Server Address:"), m_address);
-    fields->addRow(tr("Network (optional):"), m_network);
-    fields->addRow(tr("Port:"), m_port);
+    fields->addRow(tr(text::kServerAddress), m_address);
+    fields->addRow(tr(text::kNetworkOptional), m_network);
+    fields->addRow(tr(text::kPort), m_port);
     fields->addRow(QString(), m_tls);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
@@ -97,23 +98,21 @@ AddServerDialog::AddServerDialog(Prompter& prompter, QWidget* parent)
 
 void AddServerDialog::accept()
 {
-    const QString blankField = tr("Blank Field");
+    const QString blankField = tr(text::kBlankField);
     const QByteArray address = utf8Prefix(m_address->text(), kAddressSize - 1);
     if (address.isEmpty()) {
-        m_prompter.showError(this, blankField, tr("You must fill in the server address field."));
+        m_prompter.showError(this, blankField, tr(text::kAddressBlank));
         return;
     }
     bool isNumber = false;
     const uint port = m_port->text().toUInt(&isNumber);
     // No upper bound for the port, but one the entry cannot hold is not a number it can keep.
     if (!isNumber || port > uint(std::numeric_limits<qint32>::max())) {
-        m_prompter.showError(this, blankField, tr("You must fill in the server port field."));
+        m_prompter.showError(this, blankField, tr(text::kPortBlank));
         return;
     }
     if (port == 0) {
-        m_prompter.showError(this, blankField,
-                             tr("The port field cannot be zero.  Enter an interger greater than "
-                                "0.  The default value is 6667."));
+        m_prompter.showError(this, blankField, tr(text::kPortZero));
         return;
     }
     m_server.address = address;
@@ -128,18 +127,19 @@ ServerEditor::ServerEditor(Store& store, Prompter& prompter, QWidget* parent)
     , m_store(store)
     , m_prompter(prompter)
 {
-    setWindowTitle(tr("Edit Servers"));
+    setWindowTitle(tr(text::kEditServers));
     setModal(true);
     m_list = new QTreeWidget(this);
     m_list->setRootIsDecorated(false);
     m_list->setSelectionMode(QAbstractItemView::SingleSelection);
-    m_list->setHeaderLabels({tr("Server Name"), tr("Network"), tr("Port")});
+    m_list->setHeaderLabels(
+        {tr(text::kServerName), tr(text::kNetworkColumn), tr(text::kPortColumn)});
     for (int column = 0; column < 3; ++column)
         m_list->setColumnWidth(column, kColumnWidth);
     m_list->setMinimumWidth(3 * kColumnWidth + 2 * m_list->frameWidth());
-    m_add = new QPushButton(tr("Add..."), this);
-    m_remove = new QPushButton(tr("Remove..."), this);
-    m_ok = new QPushButton(tr("OK"), this);
+    m_add = new QPushButton(tr(text::kAddEllipsis), this);
+    m_remove = new QPushButton(tr(text::kRemoveEllipsis), this);
+    m_ok = new QPushButton(tr(text::kOk), this);
     m_ok->setDefault(true);
 
     auto* buttons = new QVBoxLayout;
@@ -199,7 +199,7 @@ void ServerEditor::remove()
 {
     const QList<QTreeWidgetItem*> selected = m_list->selectedItems();
     if (selected.isEmpty()) {
-        m_prompter.showError(this, tr("Error"), tr("You didn't select a server from the list"));
+        m_prompter.showError(this, tr(text::kError), tr(text::kNoServerSelected));
         return;
     }
     ServerEntry server;

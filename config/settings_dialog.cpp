@@ -6,6 +6,7 @@
 #include "config/registry.h"
 #include "config/server_editor.h"
 #include "config/store.h"
+#include "config/texts.h"
 
 #include <QCheckBox>
 #include <QFormLayout>
@@ -52,16 +53,16 @@ SettingsDialog::SettingsDialog(Store& store, Prompter& prompter, int serverIndex
     , m_prompter(prompter)
     , m_serverIndex(serverIndex)
 {
-    setWindowTitle(tr("Options"));
+    setWindowTitle(tr(text::kOptions));
     setModal(true);
     // Made in tab order: the groups first, then the buttons.
     QGroupBox* personal = makePersonalGroup();
     QGroupBox* away = makeAwayGroup();
     QGroupBox* servers = makeServersGroup();
     QGroupBox* general = makeGeneralGroup();
-    m_ok = new QPushButton(tr("OK"), this);
+    m_ok = new QPushButton(tr(text::kOk), this);
     m_ok->setDefault(true);
-    m_cancel = new QPushButton(tr("Cancel"), this);
+    m_cancel = new QPushButton(tr(text::kCancel), this);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
     buttons->addWidget(m_ok);
@@ -82,61 +83,58 @@ SettingsDialog::SettingsDialog(Store& store, Prompter& prompter, int serverIndex
 
 QGroupBox* SettingsDialog::makeServersGroup()
 {
-    auto* servers = new QGroupBox(tr("Servers"), this);
-    m_editServers = new QPushButton(tr("Edit Servers"), servers);
+    auto* servers = new QGroupBox(tr(text::kServers), this);
+    m_editServers = new QPushButton(tr(text::kEditServers), servers);
     m_serverpass = newTextEdit(servers);
     m_serverpass->setEchoMode(QLineEdit::Password);
     auto* layout = new QFormLayout(servers);
     layout->addRow(m_editServers);
-    layout->addRow(tr("Server Password:"), m_serverpass);
+    layout->addRow(tr(text::kServerPassword), m_serverpass);
     return servers;
 }
 
 QGroupBox* SettingsDialog::makeAwayGroup()
 {
-    auto* away = new QGroupBox(tr("Away Message"), this);
+    auto* away = new QGroupBox(tr(text::kAwayMessage), this);
     m_away = newTextEdit(away);
-    m_awayset = new QCheckBox(tr("Set Away Status"), away);
+    m_awayset = new QCheckBox(tr(text::kSetAwayStatus), away);
     auto* layout = new QFormLayout(away);
-    layout->addRow(tr("Message:"), m_away);
+    layout->addRow(tr(text::kAwayMessageLabel), m_away);
     layout->addRow(m_awayset);
     return away;
 }
 
 QGroupBox* SettingsDialog::makePersonalGroup()
 {
-    auto* personal = new QGroupBox(tr("Personal Settings"), this);
+    auto* personal = new QGroupBox(tr(text::kPersonalSettings), this);
     m_nick = newTextEdit(personal);
     m_altnick = newTextEdit(personal);
     m_realname = newTextEdit(personal);
     m_email = newTextEdit(personal);
     auto* layout = new QFormLayout(personal);
-    layout->addRow(tr("Your Nick:"), m_nick);
-    layout->addRow(tr("Alternate Nick:"), m_altnick);
-    layout->addRow(tr("Real Name:"), m_realname);
-    layout->addRow(tr("E-Mail Address:"), m_email);
+    layout->addRow(tr(text::kYourNick), m_nick);
+    layout->addRow(tr(text::kAlternateNick), m_altnick);
+    layout->addRow(tr(text::kRealName), m_realname);
+    layout->addRow(tr(text::kEmailAddress), m_email);
     return personal;
 }
 
 QGroupBox* SettingsDialog::makeGeneralGroup()
 {
-    auto* general = new QGroupBox(tr("General Settings"), this);
-    m_autoconnect = new QCheckBox(tr("Connect on startup"), general);
-    m_queryip = new QCheckBox(tr("Query IRC server for IP (usually for networks)"), general);
-    m_logging = new QCheckBox(tr("Enable logging"), general);
-    m_fastsend = new QCheckBox(tr("Fast file sending"), general);
-    m_reconnect = new QCheckBox(tr("Reconnect automatically"), general);
-    m_notify = new QCheckBox(tr("Show desktop notifications"), general);
-    m_passivedcc = new QCheckBox(tr("Passive direct connections (behind NAT)"), general);
-    m_passivedcc->setToolTip(tr("Your chat and file offers ask the other side to listen, so "
-                                "that they work when nobody can connect to you."));
-    m_privatedcc = new QCheckBox(tr("Private direct connections (TLS)"), general);
-    m_privatedcc->setToolTip(tr("Your chat and file offers run encrypted (SCHAT / SSEND); each "
-                                "contact's certificate is pinned the first time."));
-    m_ircv3 = new QCheckBox(tr("Use the server's IRCv3 extensions"), general);
-    m_ircv3->setToolTip(tr("Away contacts, the server's own times, delivery marks, typing "
-                           "and missed messages, where the server offers them."));
-    m_typing = new QCheckBox(tr("Let others see when I am typing"), general);
+    auto* general = new QGroupBox(tr(text::kGeneralSettings), this);
+    m_autoconnect = new QCheckBox(tr(text::kConnectOnStartup), general);
+    m_queryip = new QCheckBox(tr(text::kQueryIp), general);
+    m_logging = new QCheckBox(tr(text::kEnableLogging), general);
+    m_fastsend = new QCheckBox(tr(text::kFastFileSending), general);
+    m_reconnect = new QCheckBox(tr(text::kReconnectAutomatically), general);
+    m_notify = new QCheckBox(tr(text::kShowDesktopNotifications), general);
+    m_passivedcc = new QCheckBox(tr(text::kPassiveDcc), general);
+    m_passivedcc->setToolTip(tr(text::kPassiveDccTip));
+    m_privatedcc = new QCheckBox(tr(text::kPrivateDcc), general);
+    m_privatedcc->setToolTip(tr(text::kPrivateDccTip));
+    m_ircv3 = new QCheckBox(tr(text::kUseIrcv3), general);
+    m_ircv3->setToolTip(tr(text::kUseIrcv3Tip));
+    m_typing = new QCheckBox(tr(text::kShareTyping), general);
     auto* layout = new QVBoxLayout(general);
     for (QCheckBox* box : {m_autoconnect, m_queryip, m_logging, m_fastsend, m_reconnect, m_notify,
                            m_passivedcc, m_privatedcc, m_ircv3, m_typing})
@@ -196,27 +194,21 @@ Settings SettingsDialog::fromFields() const
 void SettingsDialog::accept()
 {
     const Settings settings = fromFields();
-    const QString nickBlank =
-        tr("You left your nickname blank.  Please fill it in and press OK again.");
+    const QString nickBlank = tr(text::kNickBlank);
     // Every blank field gets its box, in the order of the fields, before anything is refused.
     std::vector<Box> boxes;
     if (settings.nick.isEmpty())
-        boxes.push_back({tr("Nick Field"), nickBlank});
+        boxes.push_back({tr(text::kNickField), nickBlank});
     if (settings.altnick.isEmpty())
-        boxes.push_back({tr("Nick Field"), nickBlank});
+        boxes.push_back({tr(text::kNickField), nickBlank});
     if (settings.realname.isEmpty()) {
-        boxes.push_back({tr("Real Name Field"),
-                         tr("You left your real name blank.  Please fill it in and press OK "
-                            "again.")});
+        boxes.push_back({tr(text::kRealNameField), tr(text::kRealNameBlank)});
     }
     if (settings.email.isEmpty()) {
-        boxes.push_back({tr("E-Mail Field"),
-                         tr("You left your e-mail blank.  Please fill it in and press OK again.")});
+        boxes.push_back({tr(text::kEmailField), tr(text::kEmailBlank)});
     }
     if (settings.awayset && settings.away.isEmpty()) {
-        boxes.push_back({tr("No Away Message"),
-                         tr("You cannot set the away message option without actually entering "
-                            "an away message.  Please type a message and press OK again.")});
+        boxes.push_back({tr(text::kNoAwayMessage), tr(text::kAwayMessageBlank)});
     }
     for (const Box& box : boxes)
         m_prompter.showError(this, box.title, box.text);

@@ -1,9 +1,7 @@
 #include "config/store.h"
 
 #include "config/registry.h"
-
-#include <cstdint>
-#include <limits>
+#include "config/server_value.h"
 
 namespace config {
 
@@ -53,53 +51,12 @@ bool writeFlagMissingOff(Registry& registry, const char* name, bool on)
     return on ? registry.writeValue(kKeyRoot, name, kFlagOn) : registry.deleteValue(kKeyRoot, name);
 }
 
-bool isCSpace(char c)
-{
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-// Reads the port the way atoi would, including its leniency ("12x" is 12, "x" is 0), but clamps
-// instead of overflowing, since the name comes from a file anyone can edit.
-qint32 parsePort(const QByteArray& text)
-{
-    int i = 0;
-    while (i < text.size() && isCSpace(text.at(i)))
-        ++i;
-    bool negative = false;
-    if (i < text.size() && (text.at(i) == '+' || text.at(i) == '-')) {
-        negative = text.at(i) == '-';
-        ++i;
-    }
-    constexpr std::int64_t kMax = std::numeric_limits<qint32>::max();
-    constexpr std::int64_t kMin = std::numeric_limits<qint32>::min();
-    std::int64_t magnitude = 0;
-    for (; i < text.size() && text.at(i) >= '0' && text.at(i) <= '9'; ++i) {
-        magnitude = magnitude * 10 + (text.at(i) - '0');
-        if (magnitude > kMax + 1)
-            magnitude = kMax + 1; // stays above both limits without ever overflowing
-    }
-    const std::int64_t value = negative ? -magnitude : magnitude;
-    return qint32(value > kMax ? kMax : value < kMin ? kMin : value);
-}
-
-// An IPv6 literal goes in brackets, so that its colons are not read as the one before the port.
-QByteArray bracketed(const QByteArray& address)
-{
-    return address.contains(':') ? '[' + address + ']' : address;
-}
-
 QByteArray pinValueName(const ServerEntry& server)
 {
     return server.address.toLower() + ':' + QByteArray::number(server.port);
 }
 
 } // namespace
-
-QByteArray serverValueName(const ServerEntry& server)
-{
-    return bracketed(server.address) + ':' + (server.tls ? "+" : "")
-           + QByteArray::number(server.port);
-}
 
 Settings Store::LoadSettings() const
 {
@@ -161,30 +118,8 @@ std::vector<ServerEntry> Store::EnumServers() const
 {
     std::vector<ServerEntry> servers;
     for (const Registry::Value& value : m_registry.values(kKeyServers)) {
-        if (value.name.size() >= kAddressSize || value.data.size() >= kNetworkSize)
-            continue;
-        ServerEntry server;
-        server.address = value.name.toLower();
-        server.network = value.data;
-        const int close = server.address.startsWith('[') ? server.address.indexOf(']') : -1;
-        if (close > 0) {
-            const QByteArray rest = server.address.mid(close + 1);
-            server.address = server.address.mid(1, close - 1);
-            if (rest.startsWith(':')) {
-                server.tls = rest.size() > 1 && rest.at(1) == '+';
-                server.port = parsePort(rest.mid(1));
-            }
-            servers.push_back(server);
-            continue;
-        }
-        const int colon = server.address.indexOf(':');
-        if (colon >= 0) {
-            // Only a '+' right after the colon asks for TLS; "a: +7" stays the plain port 7.
-            server.tls = colon + 1 < server.address.size() && server.address.at(colon + 1) == '+';
-            server.port = parsePort(server.address.mid(colon + 1));
-            server.address.truncate(colon);
-        }
-        servers.push_back(std::move(server));
+        if (std::optional<ServerEntry> server = parseServerValue(value.name, value.data))
+            servers.push_back(std::move(*server));
     }
     return servers;
 }
@@ -203,8 +138,9 @@ bool Store::RemoveServer(const ServerEntry& server)
     // A value stored without a port enumerates as port 0, so port 0 names the bare address.
     // The address may come back lower-cased from EnumServers; NOCASE names still match.
     return m_registry.transact([&] {
-        return m_registry.deleteValue(kKeyServers, server.port != 0 ? serverValueName(server)
-                                                                    : bracketed(server.address))
+        return m_registry.deleteValue(kKeyServers, server.port != 0
+                                                       ? serverValueName(server)
+                                                       : bracketedAddress(server.address))
                && m_registry.deleteValue(kKeyServerPasswords, serverValueName(server));
     });
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "config/peer_pin.h"
+#include "config/server_value.h"
 #include "config/settings.h"
 
 #include <QByteArray>
@@ -40,10 +41,6 @@ inline constexpr char kKeyServerPasswords[] = "SOFTWARE\\Kivvo\\ServerPasswords"
 // Where stores written before passwords belonged to entries keep their one password; it belongs
 // to the entry every start connects to first, the first of the list.
 inline constexpr char kLegacyServerPass[] = "serverpass";
-
-// The name the entry's values go by in kKeyServers and kKeyServerPasswords ("address:port", a
-// TLS port with a plus).
-QByteArray serverValueName(const ServerEntry& server);
 
 // Buffer sizes of the stored layout. A value that does not fit counts as missing (settings) or
 // is skipped by an enumeration, so that one bad value never hides the ones stored after it.

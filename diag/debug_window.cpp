@@ -2,7 +2,7 @@
 
 #include "diag/secret_mask.h"
 #include "diag/server_text.h"
-#include "irc/line_limits.h"
+#include "diag/texts.h"
 
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -18,9 +18,7 @@ namespace diag {
 namespace {
 
 // One byte short of a line's content, as typed lines have always been cut here.
-constexpr qsizetype kMaxTextBytes = irc::kMaxLineContent - 1;
-
-constexpr char kSendError[] = "send() error (custom cmd) - SOCKET_ERROR";
+constexpr qsizetype kMaxTextBytes = kMaxLineContent - 1;
 
 QPlainTextEdit* makePane(QWidget* parent)
 {
@@ -43,17 +41,17 @@ QGroupBox* boxed(const QString& title, QWidget* content, QWidget* parent)
 DebugWindow::DebugWindow(QWidget* parent)
     : QDialog(parent)
 {
-    setWindowTitle(QStringLiteral("Debug Window"));
+    setWindowTitle(QString::fromLatin1(text::kDebugTitle));
     setModal(false);
 
     m_info = makePane(this);
     m_status = makePane(this);
     m_sendBox = new QLineEdit(this);
-    auto* sendLabel = new QLabel(QStringLiteral("Send data to server:"), this);
+    auto* sendLabel = new QLabel(QString::fromLatin1(text::kDebugSendLabel), this);
     sendLabel->setBuddy(m_sendBox);
-    auto* send = new QPushButton(QStringLiteral("Send"), this);
+    auto* send = new QPushButton(QString::fromLatin1(text::kSend), this);
     send->setDefault(true);
-    auto* ok = new QPushButton(QStringLiteral("OK"), this);
+    auto* ok = new QPushButton(QString::fromLatin1(text::kOk), this);
     ok->setAutoDefault(false);
 
     auto* sendRow = new QHBoxLayout;
@@ -66,8 +64,8 @@ DebugWindow::DebugWindow(QWidget* parent)
     buttonRow->addWidget(ok);
 
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(boxed(QStringLiteral("Info"), m_info, this), 1);
-    layout->addWidget(boxed(QStringLiteral("Status"), m_status, this), 1);
+    layout->addWidget(boxed(QString::fromLatin1(text::kDebugInfo), m_info, this), 1);
+    layout->addWidget(boxed(QString::fromLatin1(text::kDebugStatus), m_status, this), 1);
     layout->addLayout(sendRow);
     layout->addLayout(buttonRow);
     resize(520, 460);
@@ -87,7 +85,7 @@ void DebugWindow::sendLine()
     const QByteArray line =
         diag::cutUtf8(m_sendBox->text().toUtf8(), kMaxTextBytes).toByteArray() + "\r\n";
     if (!m_sender || !m_sender(line)) {
-        DebugLog(QString::fromLatin1(kSendError));
+        DebugLog(QString::fromLatin1(text::kSendError));
         return;
     }
     // Logged with its CR LF, as the old program did, so an empty line sets each command apart.

@@ -1,5 +1,7 @@
 #include "diag/raw_data_window.h"
 
+#include "diag/texts.h"
+
 #include <QCheckBox>
 #include <QHBoxLayout>
 #include <QPlainTextEdit>
@@ -23,16 +25,16 @@ int plainLength(const QPlainTextEdit* edit)
 RawDataWindow::RawDataWindow(QWidget* parent)
     : QDialog(parent)
 {
-    setWindowTitle(QStringLiteral("Send Raw Data To Server"));
+    setWindowTitle(QString::fromLatin1(text::kRawTitle));
     setModal(false);
 
     m_data = new QPlainTextEdit(this);
     m_data->setTabChangesFocus(true);
-    auto* send = new QPushButton(QStringLiteral("Send"), this);
+    auto* send = new QPushButton(QString::fromLatin1(text::kSend), this);
     send->setAutoDefault(false);
-    m_appendNewline = new QCheckBox(QStringLiteral("Append newline to end of data"), this);
+    m_appendNewline = new QCheckBox(QString::fromLatin1(text::kRawAppendNewline), this);
     m_appendNewline->setChecked(false);
-    auto* close = new QPushButton(QStringLiteral("Close"), this);
+    auto* close = new QPushButton(QString::fromLatin1(text::kClose), this);
     close->setDefault(true);
 
     auto* buttons = new QHBoxLayout;

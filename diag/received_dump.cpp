@@ -1,7 +1,8 @@
 #include "diag/received_dump.h"
 
-#include "config/paths.h"
+#include "diag/private_files.h"
 #include "diag/secret_mask.h"
+#include "diag/texts.h"
 
 #include <QFile>
 
@@ -37,7 +38,7 @@ void ReceivedDump::DumpReceivedLines(const QList<QByteArrayView>& lines)
     // Opened for appending even without "DEBUG", so that the file exists after a run either
     // way: a dump that an earlier run wrote with "DEBUG" must survive a run without it. The
     // current folder may be anyone's: a symlink planted at the name is not followed.
-    const int fd = config::openPrivateForAppend(m_path);
+    const int fd = openPrivateForAppend(m_path);
     if (fd < 0)
         return;
     QFile file;
@@ -49,14 +50,14 @@ void ReceivedDump::DumpReceivedLines(const QList<QByteArrayView>& lines)
         return;
 
     // Built by concatenation: a server line must never reach a format string.
-    QByteArray out = "Messages Received:" + QByteArray::number(lines.size()) + '\n';
+    QByteArray out = text::kDumpBatch + QByteArray::number(lines.size()) + '\n';
     for (qsizetype i = 0; i < lines.size(); ++i) {
         const QByteArray line = maskSecrets(lines.at(i));
-        out += "Message " + QByteArray::number(i) + ": ";
+        out += text::kDumpLine + QByteArray::number(i) + ": ";
         out += line;
-        out += "\r\n EOL\n";
+        out += text::kDumpLineEnd;
         if (QByteArray word; commandWord(line, &word))
-            out += "Command: " + word;
+            out += text::kDumpCommand + word;
         out += '\n';
     }
     file.write(out);

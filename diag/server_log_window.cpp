@@ -3,6 +3,7 @@
 #include "diag/control_escape.h"
 #include "diag/secret_mask.h"
 #include "diag/server_text.h"
+#include "diag/texts.h"
 #include "res/text_fit.h"
 
 #include <QCloseEvent>
@@ -27,7 +28,7 @@ constexpr int kInitialHeight = 350;
 ServerLogWindow::ServerLogWindow(QWidget* parent)
     : QDialog(parent)
 {
-    setWindowTitle(QStringLiteral("Server"));
+    setWindowTitle(QString::fromLatin1(text::kServerLogTitle));
     setModal(false);
 
     m_view = new QPlainTextEdit(this);
@@ -35,14 +36,14 @@ ServerLogWindow::ServerLogWindow(QWidget* parent)
     m_view->setMaximumBlockCount(kMaxLines);
     m_view->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
 
-    m_clear = new QPushButton(QStringLiteral("Clear Window"), this);
+    m_clear = new QPushButton(QString::fromLatin1(text::kClearWindow), this);
     // Enter must not wipe the log by accident; Escape clearing it is the intended shortcut.
     m_clear->setAutoDefault(false);
     connect(m_clear, &QPushButton::clicked, this, &ServerLogWindow::clearWindow);
     // Placed by hand at a fixed height that the desktop's font may not fit.
     res::fitText(m_clear);
     // Escape is taken by "Clear Window"; without these only the window manager could hide it.
-    m_close = new QPushButton(QStringLiteral("Close"), this);
+    m_close = new QPushButton(QString::fromLatin1(text::kClose), this);
     m_close->setAutoDefault(false);
     connect(m_close, &QPushButton::clicked, this, &QWidget::hide);
     res::fitText(m_close);

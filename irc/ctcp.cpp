@@ -3,6 +3,7 @@
 #include "diag/control_escape.h"
 #include "diag/server_text.h"
 #include "irc/commands.h"
+#include "irc/texts.h"
 
 #include <algorithm>
 #include <array>
@@ -98,15 +99,15 @@ QString ctcpQueryName(CtcpCode code)
 {
     switch (code) {
     case CtcpCode::Finger:
-        return QStringLiteral("Finger");
+        return QString::fromLatin1(text::kCtcpFinger);
     case CtcpCode::Version:
-        return QStringLiteral("Version");
+        return QString::fromLatin1(text::kCtcpVersion);
     case CtcpCode::Ping:
-        return QStringLiteral("Ping");
+        return QString::fromLatin1(text::kCtcpPing);
     case CtcpCode::Time:
-        return QStringLiteral("Time");
+        return QString::fromLatin1(text::kCtcpTime);
     case CtcpCode::Source:
-        return QStringLiteral("Source");
+        return QString::fromLatin1(text::kCtcpSource);
     default:
         return {};
     }
@@ -116,7 +117,7 @@ QString ctcpQueryName(CtcpCode code)
 QString ctcpReplyTitle(CtcpCode code)
 {
     const QString name = ctcpQueryName(code);
-    return name.isEmpty() ? name : name + QStringLiteral(" Reply");
+    return name.isEmpty() ? name : name + QString::fromLatin1(text::kCtcpReplySuffix);
 }
 
 int ClassifyCtcp(std::optional<QByteArrayView> text)
@@ -230,7 +231,7 @@ std::optional<CtcpReplyBox> readCtcpReply(QByteArrayView text, CtcpCode code, qi
 
     if (code == CtcpCode::Ping) {
         const qint64 delay = nowSeconds - leadingNumber(reply);
-        return CtcpReplyBox{title, QStringLiteral("Ping Reply - %1 seconds").arg(delay)};
+        return CtcpReplyBox{title, QString::fromLatin1(text::kPingReplySeconds).arg(delay)};
     }
     // Shown in a box under a line of our own: it may not add lines that look like ours.
     return CtcpReplyBox{title, diag::escapeControls(diag::decodeServerText(reply))};

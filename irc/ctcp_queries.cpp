@@ -2,6 +2,7 @@
 
 #include "diag/control_escape.h"
 #include "diag/server_text.h"
+#include "irc/texts.h"
 
 #include <algorithm>
 
@@ -73,17 +74,17 @@ CtcpReplyBox answeredReplyBox(const CtcpReplyBox& reply, QByteArrayView sender,
                               const CtcpQueries::Query& query, qint64 nowMs)
 {
     const QString text = query.code == CtcpCode::Ping
-                             ? QStringLiteral("Ping Reply - %1 ms").arg(nowMs - query.askedAtMs)
+                             ? QString::fromLatin1(text::kPingReplyMs).arg(nowMs - query.askedAtMs)
                              : reply.text;
     // The nick is one line: it may not make up the reply's line below it.
-    return {reply.title, QStringLiteral("From %1\n%2")
+    return {reply.title, QString::fromLatin1(text::kReplyFrom)
                              .arg(diag::escapeControls(diag::decodeServerText(sender)), text)};
 }
 
 CtcpReplyBox noReplyBox(const CtcpQueries::Query& query)
 {
     return {ctcpReplyTitle(query.code),
-            QStringLiteral("No reply from %1 to %2.")
+            QString::fromLatin1(text::kNoReply)
                 .arg(diag::decodeServerText(query.nick), ctcpQueryName(query.code))};
 }
 

@@ -1,4 +1,5 @@
 #include "irc/dcc_offer.h"
+#include "irc/texts.h"
 
 namespace irc {
 
@@ -235,17 +236,17 @@ std::optional<quint32> embeddedIPv4(const QHostAddress& v6)
 
 std::optional<QString> offerRefusal(const DccOffer& offer, bool serverOnLoopback)
 {
-    const auto text = [&](const char* why) {
-        return QStringLiteral("DCC offer from %1 refused: %2")
+    const auto refused = [&](const char* why) {
+        return QString::fromLatin1(text::kOfferRefused)
             .arg(QString::fromUtf8(offer.sender), QLatin1String(why));
     };
     if (offer.passive())
-        return offer.kind == DccKind::Voice ? std::optional(text("voice chats are never passive"))
+        return offer.kind == DccKind::Voice ? std::optional(refused(text::kRefusedPassiveVoice))
                                             : std::nullopt;
     if (offer.port == 0)
-        return text("it names no port and no token");
+        return refused(text::kRefusedNoPort);
     if (offer.port < 1024)
-        return text("its port is below 1024");
+        return refused(text::kRefusedLowPort);
     quint32 a = offer.address.toIPv4Address();
     if (offer.address.protocol() == QAbstractSocket::IPv6Protocol) {
         if (const auto v4 = embeddedIPv4(offer.address)) {
@@ -253,28 +254,28 @@ std::optional<QString> offerRefusal(const DccOffer& offer, bool serverOnLoopback
         } else {
             const QHostAddress& v6 = offer.address;
             if (v6.isEqual(QHostAddress::AnyIPv6))
-                return text("it names no address");
+                return refused(text::kRefusedNoAddress);
             if (v6.isMulticast())
-                return text("its address is a multicast address");
+                return refused(text::kRefusedMulticast);
             if (v6.isLinkLocal())
-                return text("its address is a link-local address");
+                return refused(text::kRefusedLinkLocal);
             if (v6.isLoopback() && !serverOnLoopback)
-                return text("its address is this machine");
+                return refused(text::kRefusedThisMachine);
             return std::nullopt;
         }
     }
     if (a == 0)
-        return text("it names no address");
+        return refused(text::kRefusedNoAddress);
     if ((a >> 28) == 0xE)
-        return text("its address is a multicast address");
+        return refused(text::kRefusedMulticast);
     if ((a >> 28) == 0xF)
-        return text("its address is a broadcast or reserved address");
+        return refused(text::kRefusedReserved);
     if ((a >> 24) == 127 && !serverOnLoopback)
-        return text("its address is this machine");
+        return refused(text::kRefusedThisMachine);
     if ((a >> 24) == 0)
-        return text("its address is not a host address");
+        return refused(text::kRefusedNotHost);
     if ((a >> 16) == 0xA9FE)
-        return text("its address is a link-local address");
+        return refused(text::kRefusedLinkLocal);
     return std::nullopt;
 }
 

@@ -1,14 +1,15 @@
 #pragma once
 
+#include "diag/line_sender.h"
+
 #include <QtGlobal>
 
 namespace irc {
 
-// An IRC line holds at most 512 bytes with its CR LF; every line we build without the CR LF
-// must fit in the rest. Servers cut longer lines, and what is cut is lost or, worse, read as
-// something else.
-inline constexpr qsizetype kMaxLineBytes = 512;
-inline constexpr qsizetype kMaxLineContent = kMaxLineBytes - 2;
+// The 512 bytes of an IRC line with its CR LF, and the 510 every line we build without the CR LF
+// must fit in; defined with the diagnostic windows, whose typed lines obey them too.
+inline constexpr qsizetype kMaxLineBytes = diag::kMaxLineBytes;
+inline constexpr qsizetype kMaxLineContent = diag::kMaxLineContent;
 // What a client may send of message tags, between the '@' and the blank after them; that
 // prefix does not count against kMaxLineContent.
 inline constexpr qsizetype kMaxTagData = 4094;

@@ -35,14 +35,6 @@ private:
 // nowhere (the server refuses ISON and offers no MONITOR).
 enum class PresenceSource { Ison, Monitor, Unknown };
 
-// Debug-window notes, each said once per connection.
-inline constexpr char kNotePresenceUnknown[] =
-    "The server refuses ISON and offers no MONITOR: contacts' presence is unknown here.";
-inline constexpr char kNoteMonitorRefused[] =
-    "The server refused MONITOR: asking with ISON every 10 seconds instead.";
-inline constexpr char kNoteNotWatched[] =
-    "The server's MONITOR list is full and it refuses ISON; not watched: %1";
-
 // "MONITOR <op> a,b,c" lines for `names`, each within kMaxLineBytes with its CR LF; a name that
 // could not fit a line on its own is left out.
 QList<QByteArray> BuildMonitorLines(char op, const QList<QByteArray>& names);

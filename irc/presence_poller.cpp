@@ -3,6 +3,7 @@
 #include "diag/debug_log.h"
 #include "irc/server_events.h"
 #include "irc/server_link.h"
+#include "irc/texts.h"
 
 #include <QMetaObject>
 
@@ -204,13 +205,13 @@ void PresencePoller::takeRefusal(const QByteArray& command)
         return;
     const QByteArray word = command.toUpper();
     if (word == "MONITOR" && m_source == PresenceSource::Monitor) {
-        diag::DebugLog(QString::fromLatin1(kNoteMonitorRefused));
+        diag::DebugLog(QString::fromLatin1(text::kNoteMonitorRefused));
         m_support.monitor = false;
         m_source = PresenceSource::Ison;
         poll();
     } else if (word == "ISON" && m_source == PresenceSource::Ison) {
         // Said once: the poll stops, so the server is not asked again on this connection.
-        diag::DebugLog(QString::fromLatin1(kNotePresenceUnknown));
+        diag::DebugLog(QString::fromLatin1(text::kNotePresenceUnknown));
         m_source = PresenceSource::Unknown;
         m_timer.stop();
         m_merge.startPoll(0);
@@ -219,7 +220,7 @@ void PresencePoller::takeRefusal(const QByteArray& command)
         m_overflowRefused = true;
         m_overflowOnline.clear();
         if (!m_watch.overflow().isEmpty()) {
-            diag::DebugLog(QString::fromLatin1(kNoteNotWatched)
+            diag::DebugLog(QString::fromLatin1(text::kNoteNotWatched)
                                .arg(QString::fromUtf8(m_watch.overflow().join(' '))));
         }
         showMonitored();

@@ -1,5 +1,6 @@
 #include "irc/server_attempt.h"
 
+#include "config/store.h"
 #include "diag/debug_log.h"
 #include "irc/texts.h"
 
@@ -36,6 +37,15 @@ QHostAddress firstUsableAddress(const QHostInfo& info)
 
 constexpr int kHandshakeTimeoutMs = 30000;
 
+// The pins of servers' certificates are kept in the store, by address and port.
+PinKeeper pinKeeperOf(config::Store& store)
+{
+    return {[&store](const config::ServerEntry& server) { return store.certificatePin(server); },
+            [&store](const config::ServerEntry& server, const QByteArray& fingerprint) {
+                return store.pinCertificate(server, fingerprint);
+            }};
+}
+
 } // namespace
 
 void closeSocket(QTcpSocket* socket, const QObject* listener)
@@ -57,7 +67,7 @@ void closeSocket(QTcpSocket* socket, const QObject* listener)
 ServerAttempt::ServerAttempt(config::Store& store, QObject* parent)
     : QObject(parent)
     , m_registrationTimer(makeRetryTimer())
-    , m_trust(store)
+    , m_trust(pinKeeperOf(store))
 {}
 
 ServerAttempt::~ServerAttempt()
@@ -169,7 +179,7 @@ void ServerAttempt::failInvalidPort(int port)
         this,
         [this, generation, port] {
             if (generation == m_generation && m_state == State::Connecting)
-                emit failed(QStringLiteral("invalid port %1").arg(port));
+                emit failed(QString::fromLatin1(text::kInvalidPort).arg(port));
         },
         Qt::QueuedConnection);
 }
@@ -183,7 +193,7 @@ void ServerAttempt::limitHandshake(QSslSocket* secure)
         QTimer::singleShot(kHandshakeTimeoutMs, this, [this, guard] {
             if (guard && m_socket.data() == guard.data() && m_state == State::Connecting
                 && !guard->isEncrypted())
-                emit failed(QStringLiteral("TLS handshake timed out"));
+                emit failed(QString::fromLatin1(text::kHandshakeTimedOut));
         });
     });
 }
@@ -272,7 +282,10 @@ void ServerAttempt::askTrust(const QByteArray& fingerprint, const QString& probl
     if (trusted) {
         diag::DebugLog(QString::fromLatin1(text::kLogCertificatePinned)
                            .arg(fromStore(server.address), fromStore(fingerprint)));
-        m_trust.trust(server, fingerprint);
+        if (!m_trust.trust(server, fingerprint)) {
+            diag::DebugLog(
+                QString::fromLatin1(text::kLogPinNotSaved).arg(fromStore(server.address)));
+        }
     } else {
         diag::DebugLog(QString::fromLatin1(text::kLogCertificateRefused)
                            .arg(fromStore(server.address), fromStore(fingerprint)));

@@ -1,9 +1,5 @@
 #include "irc/server_trust.h"
 
-#include "config/store.h"
-#include "diag/debug_log.h"
-#include "irc/texts.h"
-
 namespace irc {
 
 namespace {
@@ -25,19 +21,18 @@ ServerTrust::Verdict ServerTrust::judge(const std::optional<QByteArray>& pin,
 
 std::optional<QByteArray> ServerTrust::pin(const config::ServerEntry& server) const
 {
-    std::optional<QByteArray> pin = m_store.certificatePin(server);
+    std::optional<QByteArray> pin = m_keeper.read ? m_keeper.read(server) : std::nullopt;
     if (!pin && m_unsavedPins.contains(pinName(server)))
         pin = m_unsavedPins.value(pinName(server));
     return pin;
 }
 
-void ServerTrust::trust(const config::ServerEntry& server, const QByteArray& fingerprint)
+bool ServerTrust::trust(const config::ServerEntry& server, const QByteArray& fingerprint)
 {
-    if (m_store.pinCertificate(server, fingerprint))
-        return;
-    diag::DebugLog(
-        QString::fromLatin1(text::kLogPinNotSaved).arg(QString::fromUtf8(server.address)));
+    if (m_keeper.write && m_keeper.write(server, fingerprint))
+        return true;
     m_unsavedPins.insert(pinName(server), fingerprint);
+    return false;
 }
 
 } // namespace irc

@@ -6,16 +6,22 @@
 #include <QHash>
 #include <QString>
 
+#include <functional>
 #include <optional>
-
-namespace config {
-class Store;
-}
 
 namespace irc {
 
+// Where the pins of servers' certificates are kept, as the one who builds the trust provides it
+// (the program's store): `read` gives a server's pin, if any; `write` keeps one and says whether
+// it was kept.
+struct PinKeeper
+{
+    std::function<std::optional<QByteArray>(const config::ServerEntry& server)> read;
+    std::function<bool(const config::ServerEntry& server, const QByteArray& fingerprint)> write;
+};
+
 // Whether a TLS server's certificate that did not verify may be used: the one the user pinned
-// for that server is, any other is refused or put to the user. Holds the pins the store could
+// for that server is, any other is refused or put to the user. Holds the pins the keeper could
 // not keep, so that a read-only store still lets the user's Yes count until the program ends.
 class ServerTrust
 {
@@ -28,21 +34,22 @@ public:
     // Pure: the verdict on `presented` (a SHA-256 in hex) given the server's pin.
     static Verdict judge(const std::optional<QByteArray>& pin, const QByteArray& presented);
 
-    explicit ServerTrust(config::Store& store)
-        : m_store(store)
+    explicit ServerTrust(PinKeeper keeper)
+        : m_keeper(std::move(keeper))
     {}
 
-    // The pin of `server`: the store's, else one trusted while the store could not keep it.
+    // The pin of `server`: the keeper's, else one trusted while the keeper could not keep it.
     std::optional<QByteArray> pin(const config::ServerEntry& server) const;
     Verdict judge(const config::ServerEntry& server, const QByteArray& presented) const
     {
         return judge(pin(server), presented);
     }
-    // The user trusts `fingerprint` for `server` from now on.
-    void trust(const config::ServerEntry& server, const QByteArray& fingerprint);
+    // The user trusts `fingerprint` for `server` from now on; false when the keeper could not
+    // keep it, and it counts only until the program ends.
+    bool trust(const config::ServerEntry& server, const QByteArray& fingerprint);
 
 private:
-    config::Store& m_store;
+    PinKeeper m_keeper;
     // By "address:port".
     QHash<QByteArray, QByteArray> m_unsavedPins;
 };

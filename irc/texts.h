@@ -1,6 +1,6 @@
 #pragma once
 
-// The server link's user-visible texts, in one place. They are the program's own wording and
+// The irc module's user-visible texts, in one place. They are the program's own wording and
 // are kept exactly, blanks included.
 namespace irc::text {
 
@@ -69,5 +69,41 @@ inline constexpr char kTitleConnected[] = "Kivvo - v2.0 - %1";
 inline constexpr char kTitleIdle[] = "Kivvo v2.0";
 
 inline constexpr char kQuitReasonAtClose[] = "Kivvo is closing...";
+
+// Why an attempt failed, after kLogConnectError in the debug window's info pane.
+inline constexpr char kInvalidPort[] = "invalid port %1";
+inline constexpr char kHandshakeTimedOut[] = "TLS handshake timed out";
+
+// Presence: debug-window notes, each said once per connection.
+inline constexpr char kNotePresenceUnknown[] =
+    "The server refuses ISON and offers no MONITOR: contacts' presence is unknown here.";
+inline constexpr char kNoteMonitorRefused[] =
+    "The server refused MONITOR: asking with ISON every 10 seconds instead.";
+inline constexpr char kNoteNotWatched[] =
+    "The server's MONITOR list is full and it refuses ISON; not watched: %1";
+
+// CTCP: the names of our queries, their reply boxes' titles (name and suffix) and texts.
+inline constexpr char kCtcpFinger[] = "Finger";
+inline constexpr char kCtcpVersion[] = "Version";
+inline constexpr char kCtcpPing[] = "Ping";
+inline constexpr char kCtcpTime[] = "Time";
+inline constexpr char kCtcpSource[] = "Source";
+inline constexpr char kCtcpReplySuffix[] = " Reply";
+inline constexpr char kPingReplySeconds[] = "Ping Reply - %1 seconds";
+inline constexpr char kPingReplyMs[] = "Ping Reply - %1 ms";
+inline constexpr char kReplyFrom[] = "From %1\n%2";
+inline constexpr char kNoReply[] = "No reply from %1 to %2.";
+
+// DCC: an offer refused before anything connects, and why.
+inline constexpr char kOfferRefused[] = "DCC offer from %1 refused: %2";
+inline constexpr char kRefusedPassiveVoice[] = "voice chats are never passive";
+inline constexpr char kRefusedNoPort[] = "it names no port and no token";
+inline constexpr char kRefusedLowPort[] = "its port is below 1024";
+inline constexpr char kRefusedNoAddress[] = "it names no address";
+inline constexpr char kRefusedMulticast[] = "its address is a multicast address";
+inline constexpr char kRefusedLinkLocal[] = "its address is a link-local address";
+inline constexpr char kRefusedThisMachine[] = "its address is this machine";
+inline constexpr char kRefusedReserved[] = "its address is a broadcast or reserved address";
+inline constexpr char kRefusedNotHost[] = "its address is not a host address";
 
 } // namespace irc::text

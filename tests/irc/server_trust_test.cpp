@@ -7,6 +7,19 @@
 
 using irc::ServerTrust;
 
+namespace {
+
+// The keeper the server attempt gives the trust: the store's certificate pins.
+irc::PinKeeper keeperOf(config::Store& store)
+{
+    return {[&store](const config::ServerEntry& server) { return store.certificatePin(server); },
+            [&store](const config::ServerEntry& server, const QByteArray& fingerprint) {
+                return store.pinCertificate(server, fingerprint);
+            }};
+}
+
+} // namespace
+
 TEST(ServerTrust, OnlyThePinnedCertificatePassesAndAnotherIsAChange)
 {
     const struct
@@ -27,11 +40,11 @@ TEST(ServerTrust, OnlyThePinnedCertificatePassesAndAnotherIsAChange)
 TEST(ServerTrust, AYesIsPinnedPerAddressAndPort)
 {
     test::TempStore temp;
-    ServerTrust trust(temp.store());
+    ServerTrust trust(keeperOf(temp.store()));
     const config::ServerEntry server{"irc.example.net", "Net", 6697, true};
     const QByteArray fingerprint(64, 'a');
     EXPECT_EQ(trust.judge(server, fingerprint), ServerTrust::Verdict::Unknown);
-    trust.trust(server, fingerprint);
+    EXPECT_TRUE(trust.trust(server, fingerprint));
     EXPECT_EQ(temp.store().certificatePin(server), fingerprint);
     EXPECT_EQ(trust.judge(server, fingerprint), ServerTrust::Verdict::Pinned);
     const config::ServerEntry otherPort{"irc.example.net", "Net", 7000, true};
@@ -41,13 +54,13 @@ TEST(ServerTrust, AYesIsPinnedPerAddressAndPort)
 TEST(ServerTrust, AYesTheStoreCannotKeepStillCountsUntilTheProgramEnds)
 {
     test::TempStore temp(false); // no keys: every write of a pin fails
-    ServerTrust trust(temp.store());
+    ServerTrust trust(keeperOf(temp.store()));
     const config::ServerEntry server{"irc.example.net", "Net", 6697, true};
     const QByteArray fingerprint(64, 'b');
-    trust.trust(server, fingerprint);
+    EXPECT_FALSE(trust.trust(server, fingerprint));
     ASSERT_EQ(temp.store().certificatePin(server), std::nullopt);
     EXPECT_EQ(trust.judge(server, fingerprint), ServerTrust::Verdict::Pinned);
     EXPECT_EQ(trust.judge(server, QByteArray(64, 'c')), ServerTrust::Verdict::Changed);
-    ServerTrust nextRun(temp.store());
+    ServerTrust nextRun(keeperOf(temp.store()));
     EXPECT_EQ(nextRun.judge(server, fingerprint), ServerTrust::Verdict::Unknown);
 }
