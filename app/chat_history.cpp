@@ -2,6 +2,8 @@
 
 #include "config/store.h"
 #include "irc/commands.h"
+#include "irc/server_events.h"
+#include "irc/server_link.h"
 #include "peer/chat_log.h"
 
 namespace app {
@@ -18,6 +20,39 @@ ChatHistory::ChatHistory(config::Store& store, LineSender send, LogPath logPath,
     m_writeTimer.setSingleShot(true);
     m_writeTimer.setInterval(kWriteDelayMs);
     connect(&m_writeTimer, &QTimer::timeout, this, &ChatHistory::writeMarks);
+}
+
+void ChatHistory::follow(irc::ServerLink& link, irc::ServerEvents& events, irc::LineRouter& router)
+{
+    m_link = &link;
+    // A batch for a conversation nobody asked for is dropped as it comes, never held.
+    m_batches.setWanted([this](const QByteArray& target) { return isAsked(target); });
+    router.addFilter(*this);
+    connect(&link, &irc::ServerLink::capabilitiesChanged, this, &ChatHistory::setCapabilities);
+    connect(&link, &irc::ServerLink::registered, this, [this] {
+        m_batches.clear();
+        fetch(m_store.EnumContacts());
+    });
+    connect(&events, &irc::ServerEvents::privateText, this, [this](const irc::PrivateText& line) {
+        if (line.stamp.isValid() && line.text)
+            noteLine(line.sender.toByteArray(), line.stamp.msgId, line.stamp.at);
+    });
+    // Our own line to a contact is history too: fetched again later, it is known.
+    connect(&events, &irc::ServerEvents::ownLineEchoed, this,
+            [this](const irc::Message& message, const irc::LineStamp& stamp) {
+                if (stamp.isValid() && message.command == "PRIVMSG" && message.params.size() >= 2)
+                    noteLine(message.params.front().toByteArray(), stamp.msgId, stamp.at);
+            });
+}
+
+bool ChatHistory::take(const irc::Message& message)
+{
+    if (!isOn())
+        return false;
+    const irc::HistoryBatches::Taken taken = m_batches.take(message);
+    if (taken.finished)
+        batchFinished(*taken.finished, m_link ? m_link->nickInUse() : QByteArray());
+    return taken.kept;
 }
 
 ChatHistory::~ChatHistory()

@@ -3,6 +3,7 @@
 #include "irc/capabilities.h"
 #include "irc/history_batches.h"
 #include "irc/history_merge.h"
+#include "irc/line_router.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -20,6 +21,11 @@ namespace config {
 class Store;
 }
 
+namespace irc {
+class ServerEvents;
+class ServerLink;
+} // namespace irc
+
 namespace app {
 
 // The contacts' private conversations missed while we were away, where the server keeps
@@ -28,7 +34,7 @@ namespace app {
 // history stands is kept in the store under the nick as the server folds it, for the contacts and
 // the conversations fetched only (a stranger's line writes nothing), and written together: at a
 // batch's end, or kWriteDelayMs after a line, not once per line on the GUI thread.
-class ChatHistory : public QObject
+class ChatHistory : public QObject, public irc::LineFilter
 {
     Q_OBJECT
 
@@ -47,8 +53,14 @@ public:
     // The marks not yet written are written.
     ~ChatHistory() override;
 
+    // Follows the link: what it granted, each welcome, the stamped lines of private chats; and
+    // takes the history batches out of the received lines before anything acts on them.
+    void follow(irc::ServerLink& link, irc::ServerEvents& events, irc::LineRouter& router);
     void setCapabilities(irc::Capabilities capabilities);
     bool isOn() const;
+    // A line of a history batch is taken: nothing in it is acted on (no window, no away reply,
+    // no DCC offer from last week).
+    bool take(const irc::Message& message) override;
 
     // Registered: the history of each of `contacts` is asked for.
     void fetch(const QList<QByteArray>& contacts);
@@ -84,6 +96,8 @@ private:
     QHash<QByteArray, irc::HistoryMark> m_marks;
     QSet<QByteArray> m_moved;
     QTimer m_writeTimer;
+    irc::HistoryBatches m_batches;
+    irc::ServerLink* m_link = nullptr;
 };
 
 } // namespace app

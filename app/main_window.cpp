@@ -1,5 +1,6 @@
 #include "app/main_window.h"
 
+#include "app/client_area.h"
 #include "app/command_table.h"
 #include "app/contact_list_view.h"
 #include "app/held_chats_entry.h"
@@ -11,7 +12,12 @@
 #include "diag/raw_data_window.h"
 #include "diag/server_log_window.h"
 #include "diag/server_text.h"
+#include "irc/ctcp_service.h"
 #include "irc/line_tools.h"
+#include "irc/message_parts.h"
+#include "irc/presence_poller.h"
+#include "irc/server_events.h"
+#include "irc/server_link.h"
 #include "res/resources.h"
 
 #include <QAction>
@@ -79,8 +85,6 @@ constexpr QRect kContactsArea(50, 10, 150, 265);
 constexpr int kHeldEntryHeight = 20;
 
 constexpr QRgb kBorder = qRgb(0x3a, 0x46, 0x52);
-constexpr QPoint kSidePosition(15, 75);
-constexpr QSize kSideSize(40, 170);
 
 QIcon programIcon()
 {
@@ -91,31 +95,6 @@ QIcon programIcon()
 }
 
 } // namespace
-
-// The area between the menu bar and the status bar, with the side picture.
-class ClientArea : public QWidget
-{
-public:
-    ClientArea(const Skin& side, const MainWindow& window)
-        : m_window(window)
-    {
-        if (!side.isNull())
-            m_side = composeSkin(side.image(), kSideSize);
-    }
-
-protected:
-    void paintEvent(QPaintEvent*) override
-    {
-        if (!m_window.skinPainting() || m_side.isNull())
-            return;
-        QPainter painter(this);
-        painter.drawImage(kSidePosition, m_side);
-    }
-
-private:
-    const MainWindow& m_window;
-    QImage m_side;
-};
 
 MainWindow::MainWindow(CommandTable& commands, const diag::LineSender& sender, const SkinSet& skins,
                        TitleBar::Mode titleMode, QWidget* parent)
@@ -274,6 +253,27 @@ void MainWindow::logServerLine(QByteArrayView line)
     const std::optional<QByteArray> word = irc::GetCommandWord(line);
     if (!word || !word->startsWith("303"))
         serverLogWindow()->appendLine(line);
+}
+
+void MainWindow::follow(irc::ServerLink& link, irc::ServerEvents& events, irc::CtcpService& ctcp,
+                        irc::PresencePoller& presence)
+{
+    connect(&link, &irc::ServerLink::statusChanged, this, &MainWindow::showLinkStatus);
+    connect(&link, &irc::ServerLink::registered, this, &MainWindow::showNick);
+    connect(&link, &irc::ServerLink::nickChanged, this, &MainWindow::showNick);
+    connect(&link, &irc::ServerLink::closedByUser, this, &MainWindow::showDisconnected);
+    connect(&link, &irc::ServerLink::lineReceived, this, &MainWindow::logServerLine);
+    connect(&events, &irc::ServerEvents::whois, this, [this](const irc::Message& message) {
+        showWhois(diag::decodeServerText(irc::whoisText(message.params)));
+    });
+    connect(&ctcp, &irc::CtcpService::replyArrived, this, &MainWindow::showCtcpReply);
+    ContactListView* contacts = contactList();
+    connect(&presence, &irc::PresencePoller::onlineChanged, contacts, &ContactListView::showOnline);
+    connect(&presence, &irc::PresencePoller::noContacts, contacts, &ContactListView::showHint);
+    connect(&presence, &irc::PresencePoller::presenceUnknown, contacts,
+            &ContactListView::showUnknown);
+    connect(&presence, &irc::PresencePoller::caseMappingChanged, contacts,
+            &ContactListView::setCaseMapping);
 }
 
 QString MainWindow::statusText() const

@@ -19,6 +19,13 @@ class RawDataWindow;
 class ServerLogWindow;
 } // namespace diag
 
+namespace irc {
+class CtcpService;
+class PresencePoller;
+class ServerEvents;
+class ServerLink;
+} // namespace irc
+
 namespace app {
 
 class ClientArea;
@@ -66,6 +73,9 @@ public:
     // Echoes a server line to the server log, except the presence replies that come every ten
     // seconds and would drown it.
     void logServerLine(QByteArrayView line);
+    // Shows what the link, its events, the CTCP replies and the presence report from now on.
+    void follow(irc::ServerLink& link, irc::ServerEvents& events, irc::CtcpService& ctcp,
+                irc::PresencePoller& presence);
 
 public slots:
     void setStatusText(const QString& text);

@@ -1,7 +1,10 @@
 #include "app/notifier.h"
 
+#include "app/offer_inbox.h"
 #include "diag/control_escape.h"
 #include "diag/server_text.h"
+#include "peer/chat_sessions.h"
+#include "peer/transfers.h"
 
 #include <QApplication>
 #include <QDBusConnection>
@@ -104,6 +107,15 @@ void Notifier::showInTray(const Notice& notice)
     if (m_tray && m_tray->isVisible())
         m_tray->showMessage(notice.title, notice.text, QSystemTrayIcon::Information,
                             kTrayTimeoutMs);
+}
+
+void Notifier::follow(peer::ChatSessions& chats, peer::Transfers& transfers, OfferInbox& offers)
+{
+    connect(&chats, &peer::ChatSessions::chatStartedByPeer, this, &Notifier::newChat);
+    connect(&transfers, &peer::Transfers::transferCompleted, this, &Notifier::transferCompleted);
+    connect(&transfers, &peer::Transfers::transferStoppedShort, this,
+            &Notifier::transferStoppedShort);
+    connect(&offers, &OfferInbox::attentionNeeded, this, &Notifier::offerWaiting);
 }
 
 } // namespace app

@@ -7,7 +7,14 @@
 
 class QSystemTrayIcon;
 
+namespace peer {
+class ChatSessions;
+class Transfers;
+} // namespace peer
+
 namespace app {
+
+class OfferInbox;
 
 // Tells the user about what happened while they were looking elsewhere: a new chat, an offer
 // that waits for an answer, a finished transfer. Through the desktop's notification service
@@ -18,6 +25,8 @@ class Notifier : public QObject
     Q_OBJECT
 
 public:
+    // Tells of what the chats, transfers and offers report from now on.
+    void follow(peer::ChatSessions& chats, peer::Transfers& transfers, OfferInbox& offers);
     struct Notice
     {
         QString title;

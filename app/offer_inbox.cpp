@@ -4,6 +4,7 @@
 #include "diag/control_escape.h"
 #include "diag/debug_log.h"
 #include "diag/server_text.h"
+#include "irc/server_events.h"
 #include "peer/chat_sessions.h"
 #include "peer/file_receiver.h"
 #include "peer/texts.h"
@@ -236,6 +237,11 @@ void OfferInbox::askVoice(const irc::DccOffer& offer)
                             .arg(nickText(offer.sender)),
                         whereText(offer)}))
         m_voice.accept(offer);
+}
+
+void OfferInbox::follow(irc::ServerEvents& events)
+{
+    connect(&events, &irc::ServerEvents::dccOffer, this, &OfferInbox::receive);
 }
 
 } // namespace app

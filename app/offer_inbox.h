@@ -18,6 +18,10 @@ class Transfers;
 class VoiceChats;
 } // namespace peer
 
+namespace irc {
+class ServerEvents;
+}
+
 namespace app {
 
 // Every DCC offer that arrives: refuses the hostile ones with a note in the debug window, keeps
@@ -46,6 +50,8 @@ public:
 
 public slots:
     void receive(const irc::DccOffer& offer);
+    // Takes the offers the server brings from now on.
+    void follow(irc::ServerEvents& events);
 
 signals:
     // A question is about to be asked: the main window comes to the front.

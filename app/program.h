@@ -1,12 +1,15 @@
 #pragma once
 
+#include "app/away_watch.h"
 #include "app/chat_history.h"
 #include "app/chat_keys.h"
+#include "app/command_handlers.h"
 #include "app/command_table.h"
 #include "app/contact_pins.h"
+#include "app/key_questions.h"
 #include "app/notifier.h"
 #include "app/offer_inbox.h"
-#include "app/server_actions.h"
+#include "app/peer_services.h"
 #include "app/title_bar.h"
 #include "app/tray.h"
 #include "config/prompter.h"
@@ -14,15 +17,14 @@
 #include "config/settings.h"
 #include "config/store.h"
 #include "diag/received_dump.h"
-#include "irc/history_batches.h"
+#include "irc/ctcp_service.h"
 #include "irc/ident_responder.h"
-#include "irc/message_dispatcher.h"
+#include "irc/line_router.h"
 #include "irc/presence_poller.h"
+#include "irc/server_events.h"
 #include "irc/server_link.h"
 #include "peer/chat_deliveries.h"
-#include "peer/chat_host.h"
 #include "peer/chat_sessions.h"
-#include "peer/dcc_tls.h"
 #include "peer/fish_chats.h"
 #include "peer/transfers.h"
 #include "peer/typing_notices.h"
@@ -40,10 +42,11 @@ namespace app {
 
 class MainWindow;
 
-// The composition root: owns every part of the running program, wires them together, and
-// takes them down in one fixed order (windows, then links and sockets, then records), so that
-// nothing outlives what it points to.
-class Program : public QObject, private peer::ChatHost
+// The composition root: builds every part of the running program in one order, each part wiring
+// itself to the link, the line events and the services it is given, and takes them down in one
+// fixed order (windows, then links and sockets, then records), so that nothing outlives what it
+// points to.
+class Program : public QObject
 {
     Q_OBJECT
 
@@ -86,12 +89,13 @@ public:
     Tray& tray() { return m_tray; }
     Notifier& notifier() { return m_notifier; }
     irc::ServerLink& link() { return m_link; }
-    ServerActions& serverActions() { return m_actions; }
+    irc::ServerEvents& events() { return m_events; }
+    irc::CtcpService& ctcp() { return m_ctcp; }
     config::Store& store() { return m_store; }
     config::SecretStore& secrets() { return m_secrets; }
     const config::Settings& settings() const { return m_settings; }
     // Our IPv4 address as the server sees it, host byte order; 0 until the WHO reply resolves.
-    quint32 serverSeenAddress() const { return m_serverSeenAddress; }
+    quint32 serverSeenAddress() const { return m_services.serverSeenAddress(); }
 
 public slots:
     // The close step of Exit, the close box, SIGTERM and SIGINT; runs once.
@@ -104,42 +108,10 @@ signals:
     void settingsChanged(const config::Settings& settings);
 
 private:
-    void wireLink();
-    void wirePresence();
-    void wireArrivals();
-    void registerCommands();
-    void registerChatCommands();
-    void registerTransferCommands();
-    void registerSettingsCommands();
-    void registerHelpCommands();
-    void onServerLine(QByteArrayView line);
-    void startChatWith(const CommandTable::Target& nick, peer::ChatMode mode);
-    void wirePins();
-    void wireFish();
-    // The IRCv3 features: away, typing, delivery marks, history.
-    void wireExtras();
-    void takeServerMessage(const irc::Message& message);
-    void askAboutExchange(const QByteArray& nick);
+    QByteArray foldNick(const QByteArray& nick) const;
+    void followCaseMapping();
+    void wireWindow();
     void connectWhenPasswordsRead();
-    // The chat window with `nick` that a command for `nick` came from, if it did.
-    const QWidget* chatWindowInUse(const QByteArray& nick) const;
-
-    // What chats use of the program.
-    QByteArray nickInUse() const override;
-    bool sendServerLine(const QByteArray& line) override;
-    bool loggingOn() const override;
-    QList<QByteArray> contactNicks() const override { return m_store.EnumContacts(); }
-    const peer::NickRule& nicks() const override { return m_nicks; }
-    std::optional<QString> installDir() const override;
-    quint32 offerAddress() const override;
-    QByteArray offerAddressField() const override;
-    bool passiveOffers() const override { return m_settings.passivedcc; }
-    bool privateLinks() const override { return m_settings.privatedcc; }
-    const peer::TlsIdentity* tlsIdentity() override;
-    std::optional<QByteArray> peerPin(const QByteArray& nick) override;
-    bool peerPinCompared(const QByteArray& nick) override;
-    bool pinPeer(const QByteArray& nick, const QByteArray& fingerprint, peer::PinKind how) override;
-    QWidget* makeMenuBar(QWidget* parent, const QByteArray& peer) override;
 
     // Declared in the order of construction; destroyed the other way round, the main window
     // first and the store last.
@@ -153,18 +125,19 @@ private:
     std::unique_ptr<config::Prompter> m_prompter;
     diag::ReceivedDump m_dump;
     irc::ServerLink m_link;
-    ServerActions m_actions;
-    irc::MessageDispatcher m_dispatcher;
+    irc::ServerEvents m_events;
+    irc::LineRouter m_router;
+    irc::CtcpService m_ctcp;
     irc::PresencePoller m_presence;
     irc::IdentResponder m_ident;
     CommandTable m_commands;
+    PeerServices m_services;
     ChatKeys m_chatKeys{m_store, m_secrets};
     // Before the chats, which ask it until their last record goes.
     peer::FishChats m_fish;
     peer::ChatDeliveries m_deliveries;
     peer::TypingNotices m_typing;
     ChatHistory m_history;
-    irc::HistoryBatches m_historyBatches;
     peer::ChatSessions m_chats;
     peer::Transfers m_transfers;
     std::shared_ptr<peer::SoundSystem> m_sound;
@@ -172,14 +145,15 @@ private:
     OfferInbox m_offers;
     Tray m_tray;
     Notifier m_notifier;
+    // Made once the main window is, whose parts they act on or ask over.
+    std::unique_ptr<KeyQuestions> m_keyQuestions;
+    std::unique_ptr<AwayWatch> m_away;
+    std::unique_ptr<CommandHandlers> m_handlers;
     std::unique_ptr<MainWindow> m_window;
-    quint32 m_serverSeenAddress = 0;
-    // Made or read at the first private link, not at every start.
-    std::optional<peer::TlsIdentity> m_tlsIdentity;
-    bool m_tlsIdentityTried = false;
     bool m_closed = false;
     bool m_autoconnectPosted = false;
     std::optional<quint16> m_identPort;
+    std::optional<QPoint> m_windowPosition;
 };
 
 } // namespace app

@@ -13,9 +13,10 @@
 #include "config/settings.h"
 #include "irc/line_framer.h"
 #include "irc/line_queue.h"
-#include "irc/message_dispatcher.h"
+#include "irc/line_router.h"
 #include "irc/presence.h"
 #include "irc/registration.h"
+#include "irc/server_events.h"
 
 #include <QByteArray>
 #include <QList>
@@ -34,44 +35,30 @@ using bench::randomNick;
 using bench::serverStream;
 using bench::ServerStream;
 
-// Takes every request and does nothing with it; a CTCP query is left as plain text.
-class QuietActions : public irc::ServerLineActions
+// What the dispatcher asks of the link, answered at no cost.
+irc::LineServices quietServices()
 {
-public:
-    QByteArray nickInUse() const override { return m_nick; }
-    qint64 nowMs() const override { return 0; }
-    QByteArray localHostName() const override { return "localhost"; }
-    bool sendLine(const QByteArray&) override { return true; }
-    void ctcpReply(QByteArrayView, const irc::Ctcp&) override {}
-    void ctcpQuery(QByteArrayView, const irc::Ctcp&) override {}
-    void dccOffer(const irc::DccOffer&) override {}
-    void privateText(QByteArrayView, std::optional<QByteArrayView>,
-                     const std::optional<QByteArray>&) override
-    {}
-    void presenceReply(const Names&) override {}
-    void showWhois(QByteArrayView) override {}
-    void resolveOwnHost(QByteArrayView) override {}
-    void logStatus(const QString&) override {}
-
-private:
-    QByteArray m_nick = kOurNick;
-};
+    return {[] { return QByteArray(kOurNick); }, [](const QByteArray&) { return true; },
+            [] { return qint64(0); }, [] { return QByteArray("localhost"); },
+            [](const QString&) {}};
+}
 
 // The way the program takes server lines, as ServerLink does: each read is framed into a queue
 // of lines that view the read's buffer, and each line is parsed once at its delivery; the
-// registration and the dispatcher read the parsed parts in place.
+// registration and the router (its filters, then the dispatcher) read the parsed parts in
+// place.
 void DispatchLines(benchmark::State& state)
 {
     const ServerStream& stream = serverStream();
     config::Settings settings;
     settings.nick = kOurNick;
     settings.altnick = "kivvo_";
-    QuietActions actions;
+    irc::ServerEvents events;
     std::size_t lines = 0;
     for (auto _ : state) {
         irc::LineFramer framer;
         irc::LineQueue queue;
-        irc::MessageDispatcher dispatcher(settings, actions);
+        irc::LineRouter router(events, settings, quietServices());
         irc::Registration registration(kOurNick, "Kivvo", {});
         registration.start();
         const char* at = stream.bytes.data();
@@ -84,7 +71,7 @@ void DispatchLines(benchmark::State& state)
                 const irc::LineQueue::Line line = queue.pop();
                 if (const std::optional<irc::Message> message = irc::parseMessage(line.view)) {
                     registration.take(*message);
-                    dispatcher.HandleServerLine(*message);
+                    router.route(*message);
                 }
                 ++lines;
             }

@@ -11,41 +11,36 @@
 
 namespace {
 
-class CheckingActions : public irc::ServerLineActions
+// Checks every event the dispatcher emits and every line it would send.
+struct Checks
 {
-public:
-    QByteArray nickInUse() const override { return m_nick; }
-    qint64 nowMs() const override { return now; }
-    QByteArray localHostName() const override { return "myhost"; }
-    bool sendLine(const QByteArray& line) override
+    explicit Checks(irc::ServerEvents& events)
     {
-        FUZZ_CHECK(fuzz::isSafeWireLine(line));
-        return true;
+        using E = irc::ServerEvents;
+        QObject::connect(&events, &E::ctcpReply, [](QByteArrayView, const irc::Ctcp& reply) {
+            FUZZ_CHECK(reply.code != irc::CtcpCode::None);
+        });
+        QObject::connect(&events, &E::ctcpQuery, [](QByteArrayView, const irc::Ctcp& query) {
+            FUZZ_CHECK(query.code != irc::CtcpCode::None && query.text.startsWith('\x01'));
+        });
+        QObject::connect(&events, &E::dccOffer,
+                         [](const irc::DccOffer& offer) { FUZZ_CHECK(!offer.sender.isEmpty()); });
+        QObject::connect(&events, &E::privateText, [](const irc::PrivateText& text) {
+            if (text.awayEcho)
+                FUZZ_CHECK(fuzz::isSafeWireLine(*text.awayEcho));
+        });
     }
-    void ctcpReply(QByteArrayView, const irc::Ctcp& reply) override
+    irc::LineServices services()
     {
-        FUZZ_CHECK(reply.code != irc::CtcpCode::None);
+        return {[] { return QByteArray("alice"); },
+                [](const QByteArray& line) {
+                    FUZZ_CHECK(fuzz::isSafeWireLine(line));
+                    return true;
+                },
+                [this] { return now; }, [] { return QByteArray("myhost"); }, [](const QString&) {}};
     }
-    void ctcpQuery(QByteArrayView, const irc::Ctcp& query) override
-    {
-        FUZZ_CHECK(query.code != irc::CtcpCode::None && query.text.startsWith('\x01'));
-    }
-    void dccOffer(const irc::DccOffer& offer) override { FUZZ_CHECK(!offer.sender.isEmpty()); }
-    void privateText(QByteArrayView, std::optional<QByteArrayView>,
-                     const std::optional<QByteArray>& awayEcho) override
-    {
-        if (awayEcho)
-            FUZZ_CHECK(fuzz::isSafeWireLine(*awayEcho));
-    }
-    void presenceReply(const Names&) override {}
-    void showWhois(QByteArrayView) override {}
-    void resolveOwnHost(QByteArrayView) override {}
-    void logStatus(const QString&) override {}
 
     qint64 now = 1000;
-
-private:
-    QByteArray m_nick = "alice";
 };
 
 } // namespace
@@ -58,8 +53,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     settings.altnick = "alice_";
     settings.awayset = input.ConsumeBool();
     settings.away = "gone for lunch";
-    CheckingActions actions;
-    irc::MessageDispatcher dispatcher(settings, actions);
+    irc::ServerEvents events;
+    Checks actions(events);
+    irc::MessageDispatcher dispatcher(settings, events, actions.services());
     // With the extensions granted, tagged lines, echoes and history batches are read too; the
     // negotiation itself sees every line as the link would show it.
     const bool extensions = input.ConsumeBool();

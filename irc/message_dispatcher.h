@@ -5,6 +5,8 @@
 #include "irc/ctcp.h"
 #include "irc/dcc_offer.h"
 #include "irc/message.h"
+#include "irc/message_parts.h"
+#include "irc/server_events.h"
 #include "irc/typing.h"
 
 #include <QByteArray>
@@ -14,92 +16,36 @@
 #include <QVarLengthArray>
 
 #include <deque>
+#include <functional>
 #include <optional>
 
 namespace irc {
 
-// What the dispatcher asks of the rest of the program. It decides; these carry it out.
-class ServerLineActions
+// The away reply as it goes on the wire when the chats with its nick are encrypted.
+struct SealedText
 {
-public:
-    virtual ~ServerLineActions() = default;
-
-    // The nick the server knows us by.
-    virtual QByteArray nickInUse() const = 0;
-    virtual qint64 nowMs() const = 0;
-    virtual QByteArray localHostName() const = 0;
-
-    // One line to the server, without CR LF; false when it could not go out.
-    virtual bool sendLine(const QByteArray& line) = 0;
-
-    // Parts of a server line arrive as views into it, valid only during the call: most lines
-    // are read and forgotten, and copying them out cost more than the rest of the dispatch.
-    // What is kept or sent on must be copied by the implementation.
-
-    // A CTCP reply of the keyword table in a NOTICE.
-    virtual void ctcpReply(QByteArrayView sender, const Ctcp& reply) = 0;
-    // A NOTICE to us that is no CTCP reply (a key exchange may come so).
-    virtual void privateNotice(QByteArrayView /*sender*/, QByteArrayView /*text*/) {}
-    // The away reply to `nick` as it goes on the wire when the chats with `nick` are encrypted:
-    // as much of `text` as fits `room` bytes, sealed; nothing when they are not.
-    struct SealedText
-    {
-        QByteArray wire;  // what goes in the PRIVMSG
-        QByteArray plain; // what it says, as the user's own line shows it
-        // Encrypted chats that cannot be sealed for now: no reply goes, neither sealed nor clear.
-        bool withheld = false;
-    };
-    virtual std::optional<SealedText> sealedAwayText(QByteArrayView /*nick*/,
-                                                     QByteArrayView /*text*/, qsizetype /*room*/)
-    {
-        return std::nullopt;
-    }
-    // A CTCP query of the keyword table in a PRIVMSG: answered, or dropped as the limits say.
-    virtual void ctcpQuery(QByteArrayView sender, const Ctcp& query) = 0;
-    // A DCC offer that could be read; what to do with it is the caller's question.
-    virtual void dccOffer(const DccOffer& offer) = 0;
-    // A DCC RESUME or ACCEPT that could be read.
-    virtual void dccResume(const DccResume& /*resume*/) {}
-    // Private text for the sender's chat; `text` absent when the line carried none, `awayEcho`
-    // the away reply that just went out, shown as the user's own line.
-    virtual void privateText(QByteArrayView sender, std::optional<QByteArrayView> text,
-                             const std::optional<QByteArray>& awayEcho) = 0;
-    // The names of an ISON reply (303), in its order.
-    using Names = QVarLengthArray<QByteArrayView, 32>;
-    virtual void presenceReply(const Names& onlineNames) = 0;
-    // The tokens of an RPL_ISUPPORT (005) line.
-    virtual void serverSupport(const QList<QByteArray>& /*tokens*/) {}
-    // MONITOR replies, as nicks: 730 online, 731 offline, 734 not taken (the list is full).
-    virtual void monitorOnline(const QList<QByteArray>& /*nicks*/) {}
-    virtual void monitorOffline(const QList<QByteArray>& /*nicks*/) {}
-    virtual void monitorListFull(const QList<QByteArray>& /*nicks*/) {}
-    // 421: the server does not know `command`.
-    virtual void commandRefused(const QByteArray& /*command*/) {}
-    // away-notify: `nick` went away with `text`, or came back (no text).
-    virtual void awayChanged(QByteArrayView /*nick*/, std::optional<QByteArrayView> /*text*/) {}
-    // A USERHOST reply (302): whether each nick is away.
-    virtual void awayStates(const QList<std::pair<QByteArray, bool>>& /*nicks*/) {}
-    // A "+typing" tag from `nick` to us alone (TAGMSG).
-    virtual void typingNotice(QByteArrayView /*nick*/, TypingState /*state*/) {}
-    // echo-message: a PRIVMSG or NOTICE of ours as the server relayed it (or its ACK).
-    virtual void ownLineEchoed(const Message& /*message*/) {}
-    // An error reply that may refuse a line we sent (no such nick, cannot send, ...).
-    virtual void lineRefused(const Message& /*message*/) {}
-    virtual void showWhois(QByteArrayView text) = 0;
-    // Our host as the server sees it, to be resolved without blocking.
-    virtual void resolveOwnHost(QByteArrayView host) = 0;
-    virtual void logStatus(const QString& text) = 0;
+    QByteArray wire;  // what goes in the PRIVMSG
+    QByteArray plain; // what it says, as the user's own line shows it
+    // Encrypted chats that cannot be sealed for now: no reply goes, neither sealed nor clear.
+    bool withheld = false;
 };
 
-// The sender of a line: the nick of its source; without a source, the word after the command
-// (as in "PRIVMSG nick :text"). Views the message's line.
-QByteArrayView GetSenderNick(const Message& message);
-// Whether a PRIVMSG or NOTICE target names a channel rather than us.
-bool isChannel(QByteArrayView target);
+// What the dispatcher needs of the link it reads: the few things it does itself (PONG, the away
+// reply) and the nick it answers to.
+struct LineServices
+{
+    std::function<QByteArray()> nickInUse;
+    // One line to the server, without CR LF; false when it could not go out.
+    std::function<bool(const QByteArray& line)> sendLine;
+    std::function<qint64()> nowMs;
+    std::function<QByteArray()> localHostName;
+    // A line for the debug window.
+    std::function<void(const QString& text)> log;
+};
 
-// Acts on each server line: keep-alive, CTCP, DCC offers, private text, presence (ISON, MONITOR,
-// what the server supports, the commands it refuses), whois and our own address (our nick and its
-// collisions are the link's). Keeps only the away reply's rates, per sender and overall.
+// Turns each server line into typed events (ServerEvents) and does the little that is its own:
+// keep-alive and the away reply (our nick and its collisions are the link's). Keeps only the away
+// reply's rates, per sender and overall.
 class MessageDispatcher
 {
 public:
@@ -108,18 +54,24 @@ public:
     // from many nicks would otherwise have the server cut us off for flooding in its turn.
     static constexpr std::size_t kAwayRepliesPerMinute = 10;
 
-    MessageDispatcher(config::Settings settings, ServerLineActions& actions)
+    MessageDispatcher(config::Settings settings, ServerEvents& events, LineServices services)
         : m_settings(std::move(settings))
-        , m_actions(actions)
+        , m_events(events)
+        , m_services(std::move(services))
     {}
 
     // Acts on one parsed line, found by its command word in a table of handlers.
     void HandleServerLine(const Message& message);
     // The settings changed: the next away reply uses these.
     void setSettings(const config::Settings& settings) { m_settings = settings; }
-    // What the server granted: with echo-message our own lines come back and are not private
-    // text from someone.
+    // What the server granted: tagged lines are read past their tags, stamps are read, and with
+    // echo-message our own lines come back and are not private text from someone.
     void setCapabilities(Capabilities capabilities) { m_capabilities = capabilities; }
+    // Seals the away reply to `nick` within `room` bytes when the chats with `nick` are
+    // encrypted; nothing when they are not.
+    using AwaySealer = std::function<std::optional<SealedText>(
+        QByteArrayView nick, QByteArrayView text, qsizetype room)>;
+    void setAwaySealer(AwaySealer sealer) { m_awaySealer = std::move(sealer); }
 
 private:
     using Handler = void (MessageDispatcher::*)(const Message&);
@@ -166,7 +118,9 @@ private:
 
     config::Settings m_settings;
     Capabilities m_capabilities;
-    ServerLineActions& m_actions;
+    ServerEvents& m_events;
+    LineServices m_services;
+    AwaySealer m_awaySealer;
     QHash<QByteArray, qint64> m_lastAwayReply;
     std::deque<qint64> m_recentAwayReplies; // at most kAwayRepliesPerMinute, oldest first
 };

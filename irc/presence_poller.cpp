@@ -1,6 +1,8 @@
 #include "irc/presence_poller.h"
 
 #include "diag/debug_log.h"
+#include "irc/server_events.h"
+#include "irc/server_link.h"
 #include "irc/texts.h"
 
 #include <QMetaObject>
@@ -223,6 +225,25 @@ void PresencePoller::takeRefusal(const QByteArray& command)
         }
         showMonitored();
     }
+}
+
+void PresencePoller::follow(ServerLink& link, ServerEvents& events)
+{
+    connect(&link, &ServerLink::registered, this, &PresencePoller::start);
+    for (auto ended : {&ServerLink::attemptFailed, &ServerLink::lost, &ServerLink::closedByUser})
+        connect(&link, ended, this, &PresencePoller::stop);
+    connect(&events, &ServerEvents::onlineNames, this, [this](const NameViews& views) {
+        QList<QByteArray> names;
+        names.reserve(views.size());
+        for (const QByteArrayView name : views)
+            names.append(name.toByteArray());
+        takeReply(names);
+    });
+    connect(&events, &ServerEvents::serverSupport, this, &PresencePoller::takeSupport);
+    connect(&events, &ServerEvents::monitorOnline, this, &PresencePoller::takeMonitorOnline);
+    connect(&events, &ServerEvents::monitorOffline, this, &PresencePoller::takeMonitorOffline);
+    connect(&events, &ServerEvents::monitorListFull, this, &PresencePoller::takeMonitorFull);
+    connect(&events, &ServerEvents::commandRefused, this, &PresencePoller::takeRefusal);
 }
 
 } // namespace irc

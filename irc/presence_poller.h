@@ -12,6 +12,9 @@
 
 namespace irc {
 
+class ServerEvents;
+class ServerLink;
+
 // Keeps the contacts' presence while registered. By default it asks the server every ten
 // seconds with ISON and merges the replies of one poll into one list. A server that offers
 // MONITOR (RPL_ISUPPORT) is given the contacts once and tells us of every change; contacts past
@@ -30,6 +33,9 @@ public:
     using LineSender = std::function<bool(const QByteArray&)>;
 
     PresencePoller(ContactSource contacts, LineSender send, QObject* parent = nullptr);
+
+    // Polls while the link is registered, and takes the server's answers from its events.
+    void follow(ServerLink& link, ServerEvents& events);
 
     bool isRunning() const { return m_timer.isActive(); }
     PresenceSource source() const { return m_source; }

@@ -1,5 +1,8 @@
 #include "peer/chat_deliveries.h"
 
+#include "irc/server_events.h"
+#include "irc/server_link.h"
+
 #include <QElapsedTimer>
 
 #include <limits>
@@ -68,6 +71,14 @@ void ChatDeliveries::expire()
         emit notDelivered(id);
     if (m_pending.size() == 0)
         m_timer.stop();
+}
+
+void ChatDeliveries::follow(irc::ServerLink& link, irc::ServerEvents& events)
+{
+    connect(&link, &irc::ServerLink::capabilitiesChanged, this, &ChatDeliveries::setCapabilities);
+    connect(&events, &irc::ServerEvents::ownLineEchoed, this,
+            [this, &link](const irc::Message& message) { echoed(message, link.nickInUse()); });
+    connect(&events, &irc::ServerEvents::lineRefused, this, &ChatDeliveries::refused);
 }
 
 } // namespace peer

@@ -10,6 +10,12 @@
 #include <functional>
 #include <optional>
 
+namespace irc {
+class LineRouter;
+class ServerEvents;
+class ServerLink;
+} // namespace irc
+
 namespace peer {
 
 // The user's relayed lines between sending and the server's echo (echo-message): each is
@@ -20,6 +26,8 @@ class ChatDeliveries : public QObject
     Q_OBJECT
 
 public:
+    // Follows what the link granted, our echoed lines and the server's refusals.
+    void follow(irc::ServerLink& link, irc::ServerEvents& events);
     explicit ChatDeliveries(QObject* parent = nullptr);
 
     void setCapabilities(irc::Capabilities capabilities);

@@ -3,6 +3,7 @@
 #include "diag/debug_log.h"
 #include "diag/secret_mask.h"
 #include "irc/commands.h"
+#include "irc/server_events.h"
 #include "peer/chat_deliveries.h"
 #include "peer/chat_host.h"
 #include "peer/chat_log.h"
@@ -348,6 +349,15 @@ void ChatSessions::deliverPrivateText(const QByteArray& sender,
         window->lineArrived(*awayEcho, true);
     if (!chat)
         emit chatStartedByPeer(sender);
+}
+
+void ChatSessions::follow(irc::ServerEvents& events)
+{
+    connect(&events, &irc::ServerEvents::privateText, this, [this](const irc::PrivateText& line) {
+        deliverPrivateText(line.sender.toByteArray(),
+                           line.text ? std::optional(line.text->toByteArray()) : std::nullopt,
+                           line.awayEcho, line.stamp.at);
+    });
 }
 
 } // namespace peer

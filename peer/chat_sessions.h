@@ -19,6 +19,12 @@
 #include <memory>
 #include <optional>
 
+namespace irc {
+class LineRouter;
+class ServerEvents;
+class ServerLink;
+} // namespace irc
+
 namespace peer {
 
 class ChatDeliveries;
@@ -35,6 +41,8 @@ class ChatSessions : public QObject
     Q_OBJECT
 
 public:
+    // Takes the private text the server brings from now on.
+    void follow(irc::ServerEvents& events);
     explicit ChatSessions(ChatHost& host, QObject* parent = nullptr);
     ~ChatSessions() override;
     ChatSessions(const ChatSessions&) = delete;

@@ -1,6 +1,8 @@
 #include "peer/fish_chats.h"
 
 #include "irc/isupport.h"
+#include "irc/line_router.h"
+#include "irc/server_events.h"
 #include "peer/chat_host.h"
 #include "peer/chat_text.h"
 #include "peer/fish_exchange.h"
@@ -296,6 +298,21 @@ void FishChats::takeCheck(const QByteArray& nick, QByteArrayView message, const 
     keep(nick, stored);
     note(nick, fishText::verifiedOverLink());
     emit statusChanged(nick);
+}
+
+void FishChats::follow(irc::ServerEvents& events, irc::LineRouter& router)
+{
+    connect(&events, &irc::ServerEvents::privateNotice, this,
+            [this](QByteArrayView sender, QByteArrayView text) {
+                takeNotice(sender.toByteArray(), text);
+            });
+    router.setAwaySealer([this](QByteArrayView nick, QByteArrayView text,
+                                qsizetype room) -> std::optional<irc::SealedText> {
+        const auto sealed = sealedAway(nick.toByteArray(), text, room);
+        if (!sealed)
+            return std::nullopt;
+        return irc::SealedText{sealed->wire, sealed->plain, sealed->withheld};
+    });
 }
 
 } // namespace peer

@@ -16,6 +16,12 @@
 
 class QTimer;
 
+namespace irc {
+class LineRouter;
+class ServerEvents;
+class ServerLink;
+} // namespace irc
+
 namespace peer {
 
 class ChatHost;
@@ -30,6 +36,9 @@ class FishChats : public QObject
     Q_OBJECT
 
 public:
+    // Takes the notices that carry key exchanges, and seals the away reply to a contact whose
+    // chats are encrypted (withheld where the key cannot be read).
+    void follow(irc::ServerEvents& events, irc::LineRouter& router);
     // Neither an exchange of ours nor a contact's offer waits longer for its answer.
     static constexpr std::chrono::seconds kExchangeTimeout{60};
     // Offers of strangers waiting for the user's answer at once; more are dropped. A contact's

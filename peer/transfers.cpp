@@ -2,6 +2,7 @@
 
 #include "diag/debug_log.h"
 #include "diag/server_text.h"
+#include "irc/server_events.h"
 #include "peer/chat_host.h"
 #include "peer/file_receiver.h"
 #include "peer/file_sender.h"
@@ -234,6 +235,11 @@ void Transfers::closeAll()
     for (Entry& entry : m_entries)
         delete entry.window.data();
     m_entries.clear();
+}
+
+void Transfers::follow(irc::ServerEvents& events)
+{
+    connect(&events, &irc::ServerEvents::dccResume, this, &Transfers::takeResume);
 }
 
 } // namespace peer

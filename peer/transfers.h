@@ -15,6 +15,12 @@
 #include <optional>
 #include <vector>
 
+namespace irc {
+class LineRouter;
+class ServerEvents;
+class ServerLink;
+} // namespace irc
+
 namespace peer {
 
 class ChatHost;
@@ -30,6 +36,8 @@ class Transfers : public QObject
     Q_OBJECT
 
 public:
+    // Takes the RESUME and ACCEPT answers the server brings.
+    void follow(irc::ServerEvents& events);
     explicit Transfers(ChatHost& host, QObject* parent = nullptr);
     ~Transfers() override;
     Transfers(const Transfers&) = delete;

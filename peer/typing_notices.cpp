@@ -1,5 +1,9 @@
 #include "peer/typing_notices.h"
 
+#include "irc/commands.h"
+#include "irc/server_events.h"
+#include "irc/server_link.h"
+
 #include <QElapsedTimer>
 
 #include <memory>
@@ -141,6 +145,17 @@ void TypingNotices::updateTimer()
         m_timer.start();
     else if (!busy)
         m_timer.stop();
+}
+
+void TypingNotices::follow(irc::ServerLink& link, irc::ServerEvents& events)
+{
+    connect(&link, &irc::ServerLink::capabilitiesChanged, this, &TypingNotices::setCapabilities);
+    connect(&events, &irc::ServerEvents::typing, this, &TypingNotices::received);
+    connect(this, &TypingNotices::tagToSend, &link,
+            [&link](const QByteArray& nick, irc::TypingState state) {
+                if (const auto line = irc::Command::tagMsg(nick, {irc::typingTag(state)}))
+                    link.sendLine(*line);
+            });
 }
 
 } // namespace peer

@@ -12,6 +12,12 @@
 #include <functional>
 #include <map>
 
+namespace irc {
+class LineRouter;
+class ServerEvents;
+class ServerLink;
+} // namespace irc
+
 namespace peer {
 
 // Typing in relayed chats (the "+typing" client tag): ours, told to the person we chat with as
@@ -22,6 +28,8 @@ class TypingNotices : public QObject
     Q_OBJECT
 
 public:
+    // Follows what the link granted and the typing of others, and sends ours through it.
+    void follow(irc::ServerLink& link, irc::ServerEvents& events);
     explicit TypingNotices(QObject* parent = nullptr);
 
     void setCapabilities(irc::Capabilities capabilities);

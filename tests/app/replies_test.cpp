@@ -20,7 +20,7 @@ protected:
         connect();
         auto fake = std::make_unique<test::FakeRetryTimer>();
         timer = fake.get();
-        core->program->serverActions().setReplyClock([this] { return nowMs; }, std::move(fake));
+        core->program->ctcp().setReplyClock([this] { return nowMs; }, std::move(fake));
     }
     QStringList boxTexts() const
     {

@@ -7,84 +7,86 @@ using irc::MessageDispatcher;
 
 namespace {
 
-// Records every action as one readable line.
-class RecordingActions : public irc::ServerLineActions
+// Records every event and every request of the dispatcher as one readable line.
+class Recorder
 {
 public:
-    QByteArray nickInUse() const override { return nick; }
-    qint64 nowMs() const override { return now; }
-    QByteArray localHostName() const override { return "myhost"; }
-    bool sendLine(const QByteArray& line) override
+    explicit Recorder(irc::ServerEvents& events)
     {
-        log << "send " + line;
-        return sendWorks;
+        using E = irc::ServerEvents;
+        QObject::connect(&events, &E::ctcpReply, [this](QByteArrayView sender, const irc::Ctcp& c) {
+            log << "notice " + sender.toByteArray() + " " + c.text.toByteArray();
+        });
+        QObject::connect(&events, &E::ctcpQuery, [this](QByteArrayView sender, const irc::Ctcp& c) {
+            log << "ctcp " + sender.toByteArray() + " " + c.text.toByteArray();
+        });
+        QObject::connect(&events, &E::dccOffer, [this](const irc::DccOffer& offer) {
+            const char* names[] = {"SEND", "CHAT", "VOICE"};
+            log << QByteArray("dcc ") + names[int(offer.kind)] + " " + offer.sender + " ["
+                       + offer.fileName + "] "
+                       + (offer.address.protocol() == QAbstractSocket::IPv6Protocol
+                              ? offer.address.toString().toLatin1()
+                              : QByteArray::number(offer.address.toIPv4Address()))
+                       + " " + QByteArray::number(offer.port) + " " + QByteArray::number(offer.size)
+                       + (offer.secure ? " secure" : "")
+                       + (offer.token.isEmpty() ? QByteArray() : " token " + offer.token);
+        });
+        QObject::connect(&events, &E::dccResume, [this](const irc::DccResume& resume) {
+            log << QByteArray("resume ")
+                       + (resume.kind == irc::DccResumeKind::Resume ? "RESUME " : "ACCEPT ")
+                       + resume.sender + " [" + resume.fileName + "] "
+                       + QByteArray::number(resume.port) + " "
+                       + (resume.position ? QByteArray::number(*resume.position) : "none")
+                       + (resume.token.isEmpty() ? QByteArray() : " token " + resume.token);
+        });
+        QObject::connect(&events, &E::privateText, [this](const irc::PrivateText& t) {
+            log << "text " + t.sender.toByteArray()
+                       + (t.text ? " [" + t.text->toByteArray() + "]" : QByteArray(" none"))
+                       + (t.awayEcho ? " away[" + *t.awayEcho + "]" : QByteArray());
+        });
+        QObject::connect(&events, &E::onlineNames, [this](const irc::NameViews& names) {
+            QByteArray joined;
+            for (const QByteArrayView name : names)
+                joined += (joined.isEmpty() ? "" : ",") + name.toByteArray();
+            log << "online " + joined;
+        });
+        QObject::connect(&events, &E::serverSupport, [this](const QList<QByteArray>& tokens) {
+            log << "005 " + tokens.join(' ');
+        });
+        QObject::connect(&events, &E::monitorOnline, [this](const QList<QByteArray>& nicks) {
+            log << "730 " + nicks.join(',');
+        });
+        QObject::connect(&events, &E::monitorOffline, [this](const QList<QByteArray>& nicks) {
+            log << "731 " + nicks.join(',');
+        });
+        QObject::connect(&events, &E::monitorListFull, [this](const QList<QByteArray>& nicks) {
+            log << "734 " + nicks.join(',');
+        });
+        QObject::connect(&events, &E::commandRefused,
+                         [this](const QByteArray& command) { log << "421 " + command; });
+        QObject::connect(&events, &E::whois, [this](const irc::Message& message) {
+            log << "whois " + irc::whoisText(message.params);
+        });
+        QObject::connect(&events, &E::ownHost,
+                         [this](QByteArrayView host) { log << "host " + host.toByteArray(); });
+        QObject::connect(&events, &E::awayChanged,
+                         [this](const QByteArray& nick, const std::optional<QByteArray>& text) {
+                             log << "away " + nick + (text ? " [" + *text + "]" : "");
+                         });
+        QObject::connect(&events, &E::ownLineEchoed, [this](const irc::Message& message) {
+            log << "echo " + message.command.toByteArray();
+        });
     }
-    void ctcpReply(QByteArrayView sender, const irc::Ctcp& reply) override
+
+    irc::LineServices services()
     {
-        log << "notice " + sender.toByteArray() + " " + reply.text.toByteArray();
-    }
-    void ctcpQuery(QByteArrayView sender, const irc::Ctcp& query) override
-    {
-        log << "ctcp " + sender.toByteArray() + " " + query.text.toByteArray();
-    }
-    void dccOffer(const irc::DccOffer& offer) override
-    {
-        const char* names[] = {"SEND", "CHAT", "VOICE"};
-        log << QByteArray("dcc ") + names[int(offer.kind)] + " " + offer.sender + " ["
-                   + offer.fileName + "] "
-                   + (offer.address.protocol() == QAbstractSocket::IPv6Protocol
-                          ? offer.address.toString().toLatin1()
-                          : QByteArray::number(offer.address.toIPv4Address()))
-                   + " " + QByteArray::number(offer.port) + " " + QByteArray::number(offer.size)
-                   + (offer.secure ? " secure" : "")
-                   + (offer.token.isEmpty() ? QByteArray() : " token " + offer.token);
-    }
-    void dccResume(const irc::DccResume& resume) override
-    {
-        log << QByteArray("resume ")
-                   + (resume.kind == irc::DccResumeKind::Resume ? "RESUME " : "ACCEPT ")
-                   + resume.sender + " [" + resume.fileName + "] " + QByteArray::number(resume.port)
-                   + " " + (resume.position ? QByteArray::number(*resume.position) : "none")
-                   + (resume.token.isEmpty() ? QByteArray() : " token " + resume.token);
-    }
-    void privateText(QByteArrayView sender, std::optional<QByteArrayView> text,
-                     const std::optional<QByteArray>& awayEcho) override
-    {
-        log << "text " + sender.toByteArray()
-                   + (text ? " [" + text->toByteArray() + "]" : QByteArray(" none"))
-                   + (awayEcho ? " away[" + *awayEcho + "]" : QByteArray());
-    }
-    void presenceReply(const Names& names) override
-    {
-        QList<QByteArray> joined;
-        for (const QByteArrayView name : names)
-            joined << name.toByteArray();
-        log << "online " + joined.join(',');
-    }
-    void serverSupport(const QList<QByteArray>& tokens) override
-    {
-        log << "005 " + tokens.join(' ');
-    }
-    void monitorOnline(const QList<QByteArray>& nicks) override { log << "730 " + nicks.join(','); }
-    void monitorOffline(const QList<QByteArray>& nicks) override
-    {
-        log << "731 " + nicks.join(',');
-    }
-    void monitorListFull(const QList<QByteArray>& nicks) override
-    {
-        log << "734 " + nicks.join(',');
-    }
-    void commandRefused(const QByteArray& command) override { log << "421 " + command; }
-    void showWhois(QByteArrayView text) override { log << "whois " + text.toByteArray(); }
-    void resolveOwnHost(QByteArrayView host) override { log << "host " + host.toByteArray(); }
-    void logStatus(const QString& text) override { log << "log " + text.toUtf8(); }
-    void awayChanged(QByteArrayView nick, std::optional<QByteArrayView> text) override
-    {
-        log << "away " + nick.toByteArray() + (text ? " [" + text->toByteArray() + "]" : "");
-    }
-    void ownLineEchoed(const irc::Message& message) override
-    {
-        log << "echo " + message.command.toByteArray();
+        return {[this] { return nick; },
+                [this](const QByteArray& line) {
+                    log << "send " + line;
+                    return sendWorks;
+                },
+                [this] { return now; }, [] { return QByteArray("myhost"); },
+                [this](const QString& text) { log << "log " + text.toUtf8(); }};
     }
 
     QByteArray nick = "alice";
@@ -108,9 +110,10 @@ protected:
         return actions.log;
     }
 
-    RecordingActions actions;
+    irc::ServerEvents events;
+    Recorder actions{events};
     config::Settings settings;
-    MessageDispatcher dispatcher{settings, actions};
+    MessageDispatcher dispatcher{settings, events, actions.services()};
 };
 
 } // namespace

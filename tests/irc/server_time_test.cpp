@@ -91,8 +91,7 @@ TEST(ServerTime, RefusesAHugeTimeTagWithoutReadingIt)
 
 TEST(ServerTime, FormatsInUtcAndReadsBackTheSame)
 {
-    const QDateTime local(QDate(2011, 10, 19), QTime(18, 40, 51, 620),
-                          QTimeZone(2 * 3600));
+    const QDateTime local(QDate(2011, 10, 19), QTime(18, 40, 51, 620), QTimeZone(2 * 3600));
     EXPECT_EQ(irc::formatServerTime(local), "2011-10-19T16:40:51.620Z");
     for (const QDateTime& time :
          {utc(2011, 10, 19, 16, 40, 51, 620), utc(1, 1, 1, 0, 0, 0, 0),

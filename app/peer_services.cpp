@@ -1,39 +1,84 @@
-// What the chats, transfers and voice chats ask of the program (peer::ChatHost).
+#include "app/peer_services.h"
+
 #include "app/contact_pins.h"
-#include "app/program.h"
 #include "config/paths.h"
+#include "config/settings.h"
+#include "config/store.h"
 #include "diag/debug_log.h"
 #include "irc/dcc_offer.h"
-#include "peer/chat_window.h"
-#include "peer/dcc_tls.h"
+#include "irc/server_events.h"
+#include "irc/server_link.h"
 
-#include <QApplication>
 #include <QDir>
 #include <QHostAddress>
+#include <QHostInfo>
 
 namespace app {
 
-QByteArray Program::nickInUse() const
+PeerServices::PeerServices(irc::ServerLink& link, irc::ServerEvents& events,
+                           const config::Store& store, const config::Settings& settings,
+                           ContactPins& pins, const peer::NickRule& nicks, MenuBarMaker menuBars,
+                           QObject* parent)
+    : QObject(parent)
+    , m_link(link)
+    , m_store(store)
+    , m_settings(settings)
+    , m_pins(pins)
+    , m_nicks(nicks)
+    , m_menuBars(std::move(menuBars))
+{
+    connect(&events, &irc::ServerEvents::ownHost, this, &PeerServices::resolveOwnHost);
+}
+
+void PeerServices::resolveOwnHost(QByteArrayView host)
+{
+    // Resolved in the background: the GUI never waits for a name server.
+    QHostInfo::lookupHost(QString::fromUtf8(host), this, [this](const QHostInfo& info) {
+        for (const QHostAddress& address : info.addresses()) {
+            if (address.protocol() == QAbstractSocket::IPv4Protocol) {
+                m_serverSeenAddress = address.toIPv4Address();
+                return;
+            }
+        }
+    });
+}
+
+QByteArray PeerServices::nickInUse() const
 {
     return m_link.nickInUse();
 }
 
-bool Program::sendServerLine(const QByteArray& line)
+bool PeerServices::sendServerLine(const QByteArray& line)
 {
     return m_link.sendLine(line);
 }
 
-bool Program::loggingOn() const
+bool PeerServices::loggingOn() const
 {
     return m_settings.logging;
 }
 
-std::optional<QString> Program::installDir() const
+QList<QByteArray> PeerServices::contactNicks() const
+{
+    return m_store.EnumContacts();
+}
+
+std::optional<QString> PeerServices::installDir() const
 {
     return m_store.GetInstallDir();
 }
 
-quint32 Program::offerAddress() const
+bool PeerServices::passiveOffers() const
+{
+    return m_settings.passivedcc;
+}
+
+bool PeerServices::privateLinks() const
+{
+    return m_settings.privatedcc;
+}
+
+quint32 PeerServices::offerAddress() const
 {
     const QHostAddress local = m_link.localAddress();
     bool ok = false;
@@ -42,7 +87,7 @@ quint32 Program::offerAddress() const
                                 ok ? std::optional<quint32>(ipv4) : std::nullopt);
 }
 
-QByteArray Program::offerAddressField() const
+QByteArray PeerServices::offerAddressField() const
 {
     // Over IPv6 the peer reaches us at the address our server link uses; the address a WHO
     // reply resolves to is IPv4 only.
@@ -54,7 +99,7 @@ QByteArray Program::offerAddressField() const
     return QByteArray::number(offerAddress());
 }
 
-const peer::TlsIdentity* Program::tlsIdentity()
+const peer::TlsIdentity* PeerServices::tlsIdentity()
 {
     if (!m_tlsIdentityTried) {
         m_tlsIdentityTried = true;
@@ -71,19 +116,19 @@ const peer::TlsIdentity* Program::tlsIdentity()
     return m_tlsIdentity ? &*m_tlsIdentity : nullptr;
 }
 
-std::optional<QByteArray> Program::peerPin(const QByteArray& nick)
+std::optional<QByteArray> PeerServices::peerPin(const QByteArray& nick)
 {
     const std::optional<config::PeerPin> pin = m_pins.find(nick);
     return pin ? std::optional(pin->fingerprint) : std::nullopt;
 }
 
-bool Program::peerPinCompared(const QByteArray& nick)
+bool PeerServices::peerPinCompared(const QByteArray& nick)
 {
     const std::optional<config::PeerPin> pin = m_pins.find(nick);
     return pin && pin->kind == config::PeerPinKind::Compared;
 }
 
-bool Program::pinPeer(const QByteArray& nick, const QByteArray& fingerprint, peer::PinKind how)
+bool PeerServices::pinPeer(const QByteArray& nick, const QByteArray& fingerprint, peer::PinKind how)
 {
     switch (how) {
     case peer::PinKind::FirstSeen:
@@ -96,11 +141,9 @@ bool Program::pinPeer(const QByteArray& nick, const QByteArray& fingerprint, pee
     return false;
 }
 
-const QWidget* Program::chatWindowInUse(const QByteArray& nick) const
+QWidget* PeerServices::makeMenuBar(QWidget* parent, const QByteArray& peer)
 {
-    // A chat's menu bar names its peer, and the click on it made that chat the active window.
-    const auto* chat = qobject_cast<const peer::ChatWindow*>(QApplication::activeWindow());
-    return chat && m_nicks.same(chat->session().nick, nick) ? chat : nullptr;
+    return m_menuBars ? m_menuBars(parent, peer) : nullptr;
 }
 
 } // namespace app
