@@ -2,6 +2,7 @@
 
 #include "diag/control_escape.h"
 #include "diag/server_text.h"
+#include "irc/presence_poller.h"
 #include "res/resources.h"
 
 #include <QAction>
@@ -279,6 +280,15 @@ void ContactListView::showAwayOf(QListWidgetItem* row, const QByteArray& nick)
     const QString text = diag::escapeControls(diag::decodeServerText(*away));
     row->setToolTip(text.isEmpty() ? tr("Away") : tr("Away: %1").arg(text));
     row->setData(Qt::AccessibleTextRole, tr("%1, away").arg(row->text()));
+}
+
+void ContactListView::follow(irc::PresencePoller& presence)
+{
+    connect(&presence, &irc::PresencePoller::onlineChanged, this, &ContactListView::showOnline);
+    connect(&presence, &irc::PresencePoller::noContacts, this, &ContactListView::showHint);
+    connect(&presence, &irc::PresencePoller::presenceUnknown, this, &ContactListView::showUnknown);
+    connect(&presence, &irc::PresencePoller::caseMappingChanged, this,
+            &ContactListView::setCaseMapping);
 }
 
 } // namespace app

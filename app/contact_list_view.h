@@ -13,6 +13,10 @@
 class QAction;
 class QMenu;
 
+namespace irc {
+class PresencePoller;
+}
+
 namespace app {
 
 // The contact list: who of the contacts is online, sorted as people read names, or one hint
@@ -23,6 +27,8 @@ class ContactListView : public QListWidget
     Q_OBJECT
 
 public:
+    // Shows who is online, or why nobody can be, as the presence reports it from now on.
+    void follow(irc::PresencePoller& presence);
     static constexpr char kHintText[] = "Click \"Contacts\" (above)";
     static constexpr char kNoneOnline[] = "No Contacts Online";
     static constexpr char kPresenceUnknown[] = "Presence unknown on this server";

@@ -7,13 +7,11 @@
 #include "app/main_menu_bar.h"
 #include "app/menu_bar.h"
 #include "diag/control_escape.h"
-#include "diag/debug_log.h"
 #include "diag/debug_window.h"
 #include "diag/raw_data_window.h"
 #include "diag/server_log_window.h"
 #include "diag/server_text.h"
 #include "irc/ctcp_service.h"
-#include "irc/line_tools.h"
 #include "irc/message_parts.h"
 #include "irc/presence_poller.h"
 #include "irc/server_events.h"
@@ -25,10 +23,8 @@
 #include <QCloseEvent>
 #include <QLabel>
 #include <QMenuBar>
-#include <QMessageBox>
 #include <QMetaObject>
 #include <QPainter>
-#include <QPixmap>
 #include <QScreen>
 #include <QStatusBar>
 #include <QVBoxLayout>
@@ -248,32 +244,12 @@ void MainWindow::centreOnScreen()
     }
 }
 
-void MainWindow::logServerLine(QByteArrayView line)
+void MainWindow::logServerLine(QByteArrayView line, const irc::Message* message)
 {
-    const std::optional<QByteArray> word = irc::GetCommandWord(line);
-    if (!word || !word->startsWith("303"))
+    // The presence poll's answers would bury everything else. Read as the line was always read
+    // here: a tagged line is never one of them.
+    if (!message || !message->command.startsWith("303") || !irc::isActedOn(*message, {}))
         serverLogWindow()->appendLine(line);
-}
-
-void MainWindow::follow(irc::ServerLink& link, irc::ServerEvents& events, irc::CtcpService& ctcp,
-                        irc::PresencePoller& presence)
-{
-    connect(&link, &irc::ServerLink::statusChanged, this, &MainWindow::showLinkStatus);
-    connect(&link, &irc::ServerLink::registered, this, &MainWindow::showNick);
-    connect(&link, &irc::ServerLink::nickChanged, this, &MainWindow::showNick);
-    connect(&link, &irc::ServerLink::closedByUser, this, &MainWindow::showDisconnected);
-    connect(&link, &irc::ServerLink::lineReceived, this, &MainWindow::logServerLine);
-    connect(&events, &irc::ServerEvents::whois, this, [this](const irc::Message& message) {
-        showWhois(diag::decodeServerText(irc::whoisText(message.params)));
-    });
-    connect(&ctcp, &irc::CtcpService::replyArrived, this, &MainWindow::showCtcpReply);
-    ContactListView* contacts = contactList();
-    connect(&presence, &irc::PresencePoller::onlineChanged, contacts, &ContactListView::showOnline);
-    connect(&presence, &irc::PresencePoller::noContacts, contacts, &ContactListView::showHint);
-    connect(&presence, &irc::PresencePoller::presenceUnknown, contacts,
-            &ContactListView::showUnknown);
-    connect(&presence, &irc::PresencePoller::caseMappingChanged, contacts,
-            &ContactListView::setCaseMapping);
 }
 
 QString MainWindow::statusText() const
@@ -378,6 +354,21 @@ void MainWindow::changeEvent(QEvent* event)
         QMetaObject::invokeMethod(this, &QWidget::hide, Qt::QueuedConnection);
     else
         m_titleBar->hide();
+}
+
+void MainWindow::follow(irc::ServerLink& link, irc::ServerEvents& events, irc::CtcpService& ctcp,
+                        irc::PresencePoller& presence)
+{
+    connect(&link, &irc::ServerLink::statusChanged, this, &MainWindow::showLinkStatus);
+    connect(&link, &irc::ServerLink::registered, this, &MainWindow::showNick);
+    connect(&link, &irc::ServerLink::nickChanged, this, &MainWindow::showNick);
+    connect(&link, &irc::ServerLink::closedByUser, this, &MainWindow::showDisconnected);
+    connect(&link, &irc::ServerLink::lineReceived, this, &MainWindow::logServerLine);
+    connect(&events, &irc::ServerEvents::whois, this, [this](const irc::Message& message) {
+        showWhois(diag::decodeServerText(irc::whoisText(message.params)));
+    });
+    connect(&ctcp, &irc::CtcpService::replyArrived, this, &MainWindow::showCtcpReply);
+    m_contacts->follow(presence);
 }
 
 } // namespace app

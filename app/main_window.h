@@ -21,6 +21,7 @@ class ServerLogWindow;
 
 namespace irc {
 class CtcpService;
+struct Message;
 class PresencePoller;
 class ServerEvents;
 class ServerLink;
@@ -72,7 +73,7 @@ public:
 
     // Echoes a server line to the server log, except the presence replies that come every ten
     // seconds and would drown it.
-    void logServerLine(QByteArrayView line);
+    void logServerLine(QByteArrayView line, const irc::Message* message);
     // Shows what the link, its events, the CTCP replies and the presence report from now on.
     void follow(irc::ServerLink& link, irc::ServerEvents& events, irc::CtcpService& ctcp,
                 irc::PresencePoller& presence);

@@ -193,7 +193,7 @@ void ServerLink::deliverPending()
             if (!self)
                 return;
         }
-        emit lineReceived(line.view);
+        emit lineReceived(line.view, message ? &*message : nullptr);
         if (!self)
             return;
     }

@@ -127,7 +127,7 @@ signals:
     // Each line as it is delivered: first parsed (the message views the line and lives only
     // during the call), then as received, for the windows that show it.
     void messageReceived(const irc::Message& message);
-    void lineReceived(QByteArrayView line);
+    void lineReceived(QByteArrayView line, const irc::Message* message);
     // The extensions granted changed: at the end of a negotiation, when the server withdraws or
     // grants one later, and back to none with a new connection.
     void capabilitiesChanged(irc::Capabilities capabilities);
