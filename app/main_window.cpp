@@ -1,5 +1,6 @@
 #include "app/main_window.h"
 
+#include "app/client_area.h"
 #include "app/command_table.h"
 #include "app/contact_list_view.h"
 #include "app/held_chats_entry.h"
@@ -80,8 +81,6 @@ constexpr QRect kContactsArea(50, 10, 150, 265);
 constexpr int kHeldEntryHeight = 20;
 
 constexpr QRgb kBorder = qRgb(0x3a, 0x46, 0x52);
-constexpr QPoint kSidePosition(15, 75);
-constexpr QSize kSideSize(40, 170);
 
 QIcon programIcon()
 {
@@ -92,31 +91,6 @@ QIcon programIcon()
 }
 
 } // namespace
-
-// The area between the menu bar and the status bar, with the side picture.
-class ClientArea : public QWidget
-{
-public:
-    ClientArea(const Skin& side, const MainWindow& window)
-        : m_window(window)
-    {
-        if (!side.isNull())
-            m_side = composeSkin(side.image(), kSideSize);
-    }
-
-protected:
-    void paintEvent(QPaintEvent*) override
-    {
-        if (!m_window.skinPainting() || m_side.isNull())
-            return;
-        QPainter painter(this);
-        painter.drawImage(kSidePosition, m_side);
-    }
-
-private:
-    const MainWindow& m_window;
-    QImage m_side;
-};
 
 MainWindow::MainWindow(CommandTable& commands, const diag::LineSender& sender, const SkinSet& skins,
                        TitleBar::Mode titleMode, QWidget* parent)
