@@ -6,6 +6,7 @@
 #include "app/held_chats_entry.h"
 #include "app/main_menu_bar.h"
 #include "app/menu_bar.h"
+#include "app/texts.h"
 #include "diag/control_escape.h"
 #include "diag/debug_window.h"
 #include "diag/raw_data_window.h"
@@ -33,8 +34,6 @@ namespace app {
 
 namespace {
 
-constexpr char kNotConnected[] = "Not Connected.";
-
 // The menus in order, built from the command table.
 constexpr std::optional<Command> kSeparator;
 
@@ -45,17 +44,17 @@ struct MenuSpec
 };
 
 const MenuSpec kMenus[] = {
-    {"IRC",
+    {text::kMenuIrc,
      {Command::Connect, Command::Disconnect, kSeparator, Command::ProgramSettings, kSeparator,
       Command::Exit}},
-    {"Server", {Command::EditServers, kSeparator, Command::SendRawData}},
-    {"View", {Command::ShowServerLog, Command::ShowDebugWindow}},
-    {"Contacts", {Command::EditContacts, Command::RemoveSelectedContact}},
-    {"Help",
+    {text::kMenuServer, {Command::EditServers, kSeparator, Command::SendRawData}},
+    {text::kMenuView, {Command::ShowServerLog, Command::ShowDebugWindow}},
+    {text::kMenuContacts, {Command::EditContacts, Command::RemoveSelectedContact}},
+    {text::kMenuHelp,
      {Command::Help, Command::HelpOnline, Command::SupportOnline, kSeparator, Command::About}},
 };
 
-const MenuSpec kContactPopup = {"User Popup",
+const MenuSpec kContactPopup = {text::kUserPopup,
                                 {Command::Chat, Command::DccChat, Command::EncryptedChat,
                                  Command::VoiceChat, kSeparator, Command::SendFile, kSeparator,
                                  Command::Whois, Command::Ping, Command::Finger, Command::Time,
@@ -118,7 +117,7 @@ MainWindow::MainWindow(CommandTable& commands, const diag::LineSender& sender, c
     connect(m_held, &HeldChatsEntry::chosen, this, &MainWindow::heldChatRequested);
     setCentralWidget(m_client);
 
-    m_status = new QLabel(QString::fromLatin1(kNotConnected), this);
+    m_status = new QLabel(QString::fromLatin1(text::kNotConnected), this);
     // Link texts carry server names and error texts from the network.
     m_status->setTextFormat(Qt::PlainText);
     statusBar()->addWidget(m_status, 1);
@@ -191,7 +190,7 @@ void MainWindow::buildBars(const SkinSet& skins, TitleBar::Mode titleMode)
     connect(m_titleBar, &TitleBar::minimiseRequested, this, &QWidget::showMinimized);
     connect(m_titleBar, &TitleBar::closeRequested, this, &QWidget::close);
 
-    auto* ctcp = new QMenu(tr("CTCPPopup"), this);
+    auto* ctcp = new QMenu(tr(text::kCtcpPopup), this);
     for (Command id : {Command::Whois, Command::Ping, Command::Finger, Command::Time,
                        Command::Version, Command::Source})
         ctcp->addAction(m_commands.action(id));

@@ -2,6 +2,7 @@
 
 #include "app/contact_list_view.h"
 #include "app/main_window.h"
+#include "app/texts.h"
 #include "config/errors.h"
 #include "config/prompter.h"
 #include "config/registry.h"
@@ -25,7 +26,6 @@ namespace app {
 
 namespace {
 
-constexpr char kConnectingWait[] = "Connecting...please wait";
 // How long the automatic connection waits for the secret service's passwords; past it the
 // store's copies count, and an answer that comes later still counts for the next attempt.
 constexpr int kPasswordReadWaitMs = 3000;
@@ -237,7 +237,7 @@ void Program::start()
         m_ident.start(*m_identPort);
     const bool autoconnect = m_store.autoconnectRequested();
     if (autoconnect)
-        m_window->setStatusText(QString::fromLatin1(kConnectingWait));
+        m_window->setStatusText(QString::fromLatin1(text::kConnectingWait));
     if (!m_secrets.isActive()) {
         if (autoconnect)
             connectWhenPasswordsRead();
