@@ -16,6 +16,9 @@ ChatHistory::ChatHistory(config::Store& store, LineSender send, LogPath logPath,
     , m_logPath(std::move(logPath))
     , m_fold(std::move(fold))
     , m_isContact(std::move(isContact))
+    , m_filter([this](const irc::HistoryBatches::Finished& batch) {
+        batchFinished(batch, m_link ? m_link->nickInUse() : QByteArray());
+    })
 {
     m_writeTimer.setSingleShot(true);
     m_writeTimer.setInterval(kWriteDelayMs);
@@ -26,11 +29,11 @@ void ChatHistory::follow(irc::ServerLink& link, irc::ServerEvents& events, irc::
 {
     m_link = &link;
     // A batch for a conversation nobody asked for is dropped as it comes, never held.
-    m_batches.setWanted([this](const QByteArray& target) { return isAsked(target); });
-    router.addFilter(*this);
+    m_filter.batches().setWanted([this](const QByteArray& target) { return isAsked(target); });
+    router.addFilter(m_filter);
     connect(&link, &irc::ServerLink::capabilitiesChanged, this, &ChatHistory::setCapabilities);
     connect(&link, &irc::ServerLink::registered, this, [this] {
-        m_batches.clear();
+        m_filter.batches().clear();
         fetch(m_store.EnumContacts());
     });
     connect(&events, &irc::ServerEvents::privateText, this, [this](const irc::PrivateText& line) {
@@ -43,16 +46,6 @@ void ChatHistory::follow(irc::ServerLink& link, irc::ServerEvents& events, irc::
                 if (stamp.isValid() && message.command == "PRIVMSG" && message.params.size() >= 2)
                     noteLine(message.params.front().toByteArray(), stamp.msgId, stamp.at);
             });
-}
-
-bool ChatHistory::take(const irc::Message& message)
-{
-    if (!isOn())
-        return false;
-    const irc::HistoryBatches::Taken taken = m_batches.take(message);
-    if (taken.finished)
-        batchFinished(*taken.finished, m_link ? m_link->nickInUse() : QByteArray());
-    return taken.kept;
 }
 
 ChatHistory::~ChatHistory()

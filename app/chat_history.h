@@ -34,7 +34,7 @@ namespace app {
 // history stands is kept in the store under the nick as the server folds it, for the contacts and
 // the conversations fetched only (a stranger's line writes nothing), and written together: at a
 // batch's end, or kWriteDelayMs after a line, not once per line on the GUI thread.
-class ChatHistory : public QObject, public irc::LineFilter
+class ChatHistory : public QObject
 {
     Q_OBJECT
 
@@ -58,9 +58,6 @@ public:
     void follow(irc::ServerLink& link, irc::ServerEvents& events, irc::LineRouter& router);
     void setCapabilities(irc::Capabilities capabilities);
     bool isOn() const;
-    // A line of a history batch is taken: nothing in it is acted on (no window, no away reply,
-    // no DCC offer from last week).
-    bool take(const irc::Message& message) override;
 
     // Registered: the history of each of `contacts` is asked for.
     void fetch(const QList<QByteArray>& contacts);
@@ -96,8 +93,10 @@ private:
     QHash<QByteArray, irc::HistoryMark> m_marks;
     QSet<QByteArray> m_moved;
     QTimer m_writeTimer;
-    irc::HistoryBatches m_batches;
     irc::ServerLink* m_link = nullptr;
+    // Takes the lines of history batches out before anything acts on them (no window, no away
+    // reply, no DCC offer from last week), and hands each finished batch here.
+    irc::HistoryFilter m_filter;
 };
 
 } // namespace app

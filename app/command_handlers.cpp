@@ -2,6 +2,7 @@
 
 #include "app/main_window.h"
 #include "app/menu_bar.h"
+#include "app/texts.h"
 #include "app/web_links.h"
 #include "config/connect_dialog.h"
 #include "config/contact_editor.h"
@@ -109,9 +110,8 @@ void CommandHandlers::registerChatCommands()
     });
     m_parts.commands.setHandler(Command::DccChat, [this](const auto& nick) {
         if (!nick) {
-            m_parts.prompter.showError(&m_parts.window, tr("Select Contact"),
-                                       tr("You have to select a contact from the list before you "
-                                          "can DCC chat with them"));
+            m_parts.prompter.showError(&m_parts.window, tr(text::kSelectContact),
+                                       tr(text::kSelectBeforeDccChat));
             return;
         }
         m_parts.chats.startChat(*nick, peer::ChatMode::Direct);
@@ -232,7 +232,7 @@ const QWidget* CommandHandlers::chatWindowInUse(const QByteArray& nick) const
 QWidget* makeChatMenuBar(CommandTable& commands, QWidget* parent, const QByteArray& peer,
                          const std::optional<QString>& installDir)
 {
-    auto* ctcp = new QMenu(QObject::tr("CTCPPopup"), parent);
+    auto* ctcp = new QMenu(QObject::tr(text::kCtcpPopup), parent);
     for (const QueryCommand& entry : kQueries)
         commands.addTargeted(ctcp, entry.id, peer);
     MenuBar::Targets targets;

@@ -1,5 +1,7 @@
 #include "app/command_line.h"
 
+#include "app/texts.h"
+
 #include <cstdio>
 
 namespace app {
@@ -45,38 +47,12 @@ std::optional<QPoint> windowPositionFrom(const QString& text)
 QString usageText()
 {
     // Kept in step with config/paths.cpp, which reads these variables.
-    return QStringLiteral(
-        "Usage: kivvo [HIDE | DEBUG]\n"
-        "       kivvo --help | -h\n"
-        "       kivvo --version\n"
-        "\n"
-        "Kivvo is a desktop IRC messenger: a list of contacts (IRC nicks), who of them is\n"
-        "online, chats, encrypted direct chats, file transfers and voice chats.\n"
-        "\n"
-        "The command line is compared whole and case-sensitively; anything else is ignored\n"
-        "and the program starts normally.\n"
-        "  HIDE              start with the main window hidden\n"
-        "  DEBUG             append every batch of received lines to out.txt in the\n"
-        "                    current folder\n"
-        "  -h, --help        print this help and exit\n"
-        "  --version         print the version and exit\n"
-        "\n"
-        "Environment:\n"
-        "  XDG_CONFIG_HOME   the configuration is $XDG_CONFIG_HOME/kivvo/registry.db\n"
-        "                    (default ~/.config/kivvo/registry.db)\n"
-        "  XDG_DATA_HOME     the install folder made on the first run, which holds the\n"
-        "                    chat logs, is $XDG_DATA_HOME/kivvo (default ~/.local/share/kivvo)\n"
-        "  KIVVO_IDENT_PORT  the port the ident responder listens on (1 to 65535,\n"
-        "                    default 113)\n"
-        "  KIVVO_NO_KEYCHAIN 1 keeps the server passwords in the configuration instead\n"
-        "                    of the desktop's secret service\n"
-        "  KIVVO_WINDOW_POSITION  X,Y puts the main window's top-left corner there instead\n"
-        "                    of the middle of the screen\n");
+    return QString::fromLatin1(text::kUsage);
 }
 
 QString versionText()
 {
-    return QStringLiteral("Kivvo v2.0\n");
+    return QString::fromLatin1(text::kVersionLine);
 }
 
 bool printInformation(StartMode mode)

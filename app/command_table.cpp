@@ -1,5 +1,7 @@
 #include "app/command_table.h"
 
+#include "app/texts.h"
+
 #include <QAction>
 #include <QCoreApplication>
 #include <QMenu>
@@ -17,33 +19,33 @@ struct CommandText
 // Menu texts as the menus have always shown them, mnemonics included.
 constexpr CommandText kTexts[] = {
     {Command::ConnectCurrent, ""},
-    {Command::Exit, "&Exit"},
-    {Command::EditContacts, "&Edit Contacts (Add/Rename/Remove)"},
-    {Command::RemoveSelectedContact, "&Remove Selected Contact"},
-    {Command::ShowDebugWindow, "Show &Debug Window"},
-    {Command::EditServers, "&Edit Servers"},
-    {Command::About, "&About Kivvo"},
-    {Command::Help, "&Kivvo Help"},
-    {Command::SendFileTo, "Send File"},
-    {Command::Chat, "Chat"},
-    {Command::SendFile, "Send File"},
-    {Command::Ping, "Ping"},
-    {Command::Whois, "Whois"},
-    {Command::Version, "Version"},
-    {Command::Finger, "Finger"},
-    {Command::Time, "Time"},
-    {Command::Connect, "&Connect"},
-    {Command::SendRawData, "&Send Raw Data to Server"},
-    {Command::ShowServerLog, "&Show Server Commands/Replies"},
-    {Command::Source, "Source"},
-    {Command::Disconnect, "&Disconnect"},
-    {Command::DccChat, "DCC Chat"},
-    {Command::ProgramSettings, "&Program Settings"},
-    {Command::EncryptedChat, "Encrypted Chat"},
-    {Command::VoiceChat, "Voice Chat"},
-    {Command::HelpOnline, "&View Help Online"},
-    {Command::SupportOnline, "&Visit Customer Support Online"},
-    {Command::RelayedChat, "Relayed Chat"},
+    {Command::Exit, text::kExit},
+    {Command::EditContacts, text::kEditContacts},
+    {Command::RemoveSelectedContact, text::kRemoveSelectedContact},
+    {Command::ShowDebugWindow, text::kShowDebugWindow},
+    {Command::EditServers, text::kEditServers},
+    {Command::About, text::kAboutKivvo},
+    {Command::Help, text::kKivvoHelp},
+    {Command::SendFileTo, text::kSendFile},
+    {Command::Chat, text::kChat},
+    {Command::SendFile, text::kSendFile},
+    {Command::Ping, text::kPing},
+    {Command::Whois, text::kWhois},
+    {Command::Version, text::kVersion},
+    {Command::Finger, text::kFinger},
+    {Command::Time, text::kTime},
+    {Command::Connect, text::kConnect},
+    {Command::SendRawData, text::kSendRawData},
+    {Command::ShowServerLog, text::kShowServerLog},
+    {Command::Source, text::kSource},
+    {Command::Disconnect, text::kDisconnect},
+    {Command::DccChat, text::kDccChat},
+    {Command::ProgramSettings, text::kProgramSettings},
+    {Command::EncryptedChat, text::kEncryptedChat},
+    {Command::VoiceChat, text::kVoiceChat},
+    {Command::HelpOnline, text::kHelpOnline},
+    {Command::SupportOnline, text::kSupportOnline},
+    {Command::RelayedChat, text::kRelayedChat},
 };
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "app/contact_list_view.h"
 
+#include "app/texts.h"
 #include "diag/control_escape.h"
 #include "diag/server_text.h"
 #include "irc/presence_poller.h"
@@ -66,13 +67,13 @@ ContactListView::ContactListView(QWidget* parent)
         if (const auto nick = selectedContact())
             emit chatRequested(*nick);
     });
-    m_encrypt = new QAction(tr("Encrypt Chat"), this);
+    m_encrypt = new QAction(tr(text::kEncryptChat), this);
     m_encrypt->setObjectName(QStringLiteral("EncryptChat"));
     connect(m_encrypt, &QAction::triggered, this, [this] {
         if (!m_menuNick.isEmpty())
             emit encryptRequested(m_menuNick);
     });
-    m_forgetKey = new QAction(tr("Forget Private Link Key"), this);
+    m_forgetKey = new QAction(tr(text::kForgetPrivateLinkKey), this);
     m_forgetKey->setObjectName(QStringLiteral("ForgetPrivateLinkKey"));
     m_forgetKey->setEnabled(false);
     connect(m_forgetKey, &QAction::triggered, this, [this] {
@@ -149,7 +150,7 @@ void ContactListView::showSingleItem(const QString& text, const QIcon& icon)
 void ContactListView::showHint()
 {
     // No icon: it is not a contact, and without one the text has the whole width.
-    showSingleItem(QString::fromLatin1(kHintText), QIcon());
+    showSingleItem(QString::fromLatin1(text::kHintText), QIcon());
     item(0)->setData(kHintRole, true);
     fitHintRow();
 }
@@ -196,7 +197,8 @@ void ContactListView::showOnline(const QList<QByteArray>& names)
 {
     const std::optional<QByteArray> selected = selectedContact();
     if (names.isEmpty()) {
-        showSingleItem(QString::fromLatin1(kNoneOnline), res::icon(QStringLiteral("NOCONTACTS")));
+        showSingleItem(QString::fromLatin1(text::kNoneOnline),
+                       res::icon(QStringLiteral("NOCONTACTS")));
         return;
     }
     clear();
@@ -217,7 +219,7 @@ void ContactListView::showUnknown(const QList<QByteArray>& contacts)
     }
     const std::optional<QByteArray> selected = selectedContact();
     clear();
-    const QString unknown = QString::fromLatin1(kPresenceUnknown);
+    const QString unknown = QString::fromLatin1(text::kPresenceUnknown);
     auto* hint = new ContactItem(res::icon(QStringLiteral("NOCONTACTS")), unknown);
     hint->setData(kNotAContactRole, true);
     hint->setData(kRankRole, 0);
@@ -278,8 +280,8 @@ void ContactListView::showAwayOf(QListWidgetItem* row, const QByteArray& nick)
     font.setItalic(true);
     row->setFont(font);
     const QString text = diag::escapeControls(diag::decodeServerText(*away));
-    row->setToolTip(text.isEmpty() ? tr("Away") : tr("Away: %1").arg(text));
-    row->setData(Qt::AccessibleTextRole, tr("%1, away").arg(row->text()));
+    row->setToolTip(text.isEmpty() ? tr(text::kAway) : tr(text::kAwayWith).arg(text));
+    row->setData(Qt::AccessibleTextRole, tr(text::kAwayName).arg(row->text()));
 }
 
 void ContactListView::follow(irc::PresencePoller& presence)

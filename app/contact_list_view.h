@@ -29,9 +29,6 @@ class ContactListView : public QListWidget
 public:
     // Shows who is online, or why nobody can be, as the presence reports it from now on.
     void follow(irc::PresencePoller& presence);
-    static constexpr char kHintText[] = "Click \"Contacts\" (above)";
-    static constexpr char kNoneOnline[] = "No Contacts Online";
-    static constexpr char kPresenceUnknown[] = "Presence unknown on this server";
 
     explicit ContactListView(QWidget* parent = nullptr);
 

@@ -1,5 +1,6 @@
 #include "app/held_chats_entry.h"
 
+#include "app/texts.h"
 #include "diag/control_escape.h"
 #include "diag/server_text.h"
 #include "res/text_fit.h"
@@ -30,8 +31,8 @@ void HeldChatsEntry::showNicks(const QList<QByteArray>& nicks)
                 [this, nick] { emit chosen(nick); });
     }
     if (!nicks.isEmpty()) {
-        setText(nicks.size() == 1 ? tr("1 more person wrote to you")
-                                  : tr("%1 more people wrote to you").arg(nicks.size()));
+        setText(nicks.size() == 1 ? tr(text::kOneMoreWrote)
+                                  : tr(text::kMoreWrote).arg(nicks.size()));
         setToolTip(text());
         res::fitText(this);
     }

@@ -2,6 +2,7 @@
 
 #include "app/contact_list_view.h"
 #include "app/contact_pins.h"
+#include "app/texts.h"
 #include "config/errors.h"
 #include "config/prompter.h"
 #include "config/registry.h"
@@ -119,9 +120,8 @@ void KeyQuestions::forgetPin(const QByteArray& nick)
         showSaveFailed(m_parts.window);
         return;
     }
-    diag::DebugLog(QStringLiteral("The private link key of %1 was forgotten; the next private "
-                                  "link with them starts afresh.")
-                       .arg(diag::decodeServerText(nick)));
+    diag::DebugLog(
+        QString::fromLatin1(text::kLogLinkKeyForgotten).arg(diag::decodeServerText(nick)));
 }
 
 } // namespace app

@@ -1,6 +1,7 @@
 #include "app/command_line.h"
 #include "app/main_window.h"
 #include "app/program.h"
+#include "app/texts.h"
 #include "app/unix_signals.h"
 #include "config/errors.h"
 #include "config/installation.h"
@@ -71,9 +72,7 @@ int main(int argc, char** argv)
     std::thread imagePlugins = loadImagePlugins();
 
     if (noSessionBus)
-        diag::DebugLog(QStringLiteral("No D-Bus session bus can be reached here: libdbus was "
-                                      "told so, rather than made to look for one"),
-                       2);
+        diag::DebugLog(QString::fromLatin1(app::text::kLogNoSessionBus), 2);
     config::Registry registry(config::registryPath());
     if (!registry.isOpen())
         diag::DebugLog(config::errorText(config::Error::StoreUnreadable, registry.path()));
@@ -81,7 +80,8 @@ int main(int argc, char** argv)
     defaults.installDir = config::defaultInstallDir();
     defaults.files = res::installedFiles();
     if (config::installIfMissing(registry, defaults))
-        diag::DebugLog(QStringLiteral("Created a new configuration in %1").arg(registry.path()), 2);
+        diag::DebugLog(QString::fromLatin1(app::text::kLogNewConfiguration).arg(registry.path()),
+                       2);
 
     // Joined before the first widget: were Qt to ask while the thread still reads, fontconfig
     // would read everything a second time.

@@ -1,10 +1,12 @@
 #include "app/main_window.h"
 
+#include "app/client_area.h"
 #include "app/command_table.h"
 #include "app/contact_list_view.h"
 #include "app/held_chats_entry.h"
 #include "app/main_menu_bar.h"
 #include "app/menu_bar.h"
+#include "app/texts.h"
 #include "diag/control_escape.h"
 #include "diag/debug_window.h"
 #include "diag/raw_data_window.h"
@@ -32,8 +34,6 @@ namespace app {
 
 namespace {
 
-constexpr char kNotConnected[] = "Not Connected.";
-
 // The menus in order, built from the command table.
 constexpr std::optional<Command> kSeparator;
 
@@ -44,17 +44,17 @@ struct MenuSpec
 };
 
 const MenuSpec kMenus[] = {
-    {"IRC",
+    {text::kMenuIrc,
      {Command::Connect, Command::Disconnect, kSeparator, Command::ProgramSettings, kSeparator,
       Command::Exit}},
-    {"Server", {Command::EditServers, kSeparator, Command::SendRawData}},
-    {"View", {Command::ShowServerLog, Command::ShowDebugWindow}},
-    {"Contacts", {Command::EditContacts, Command::RemoveSelectedContact}},
-    {"Help",
+    {text::kMenuServer, {Command::EditServers, kSeparator, Command::SendRawData}},
+    {text::kMenuView, {Command::ShowServerLog, Command::ShowDebugWindow}},
+    {text::kMenuContacts, {Command::EditContacts, Command::RemoveSelectedContact}},
+    {text::kMenuHelp,
      {Command::Help, Command::HelpOnline, Command::SupportOnline, kSeparator, Command::About}},
 };
 
-const MenuSpec kContactPopup = {"User Popup",
+const MenuSpec kContactPopup = {text::kUserPopup,
                                 {Command::Chat, Command::DccChat, Command::EncryptedChat,
                                  Command::VoiceChat, kSeparator, Command::SendFile, kSeparator,
                                  Command::Whois, Command::Ping, Command::Finger, Command::Time,
@@ -80,8 +80,6 @@ constexpr QRect kContactsArea(50, 10, 150, 265);
 constexpr int kHeldEntryHeight = 20;
 
 constexpr QRgb kBorder = qRgb(0x3a, 0x46, 0x52);
-constexpr QPoint kSidePosition(15, 75);
-constexpr QSize kSideSize(40, 170);
 
 QIcon programIcon()
 {
@@ -92,31 +90,6 @@ QIcon programIcon()
 }
 
 } // namespace
-
-// The area between the menu bar and the status bar, with the side picture.
-class ClientArea : public QWidget
-{
-public:
-    ClientArea(const Skin& side, const MainWindow& window)
-        : m_window(window)
-    {
-        if (!side.isNull())
-            m_side = composeSkin(side.image(), kSideSize);
-    }
-
-protected:
-    void paintEvent(QPaintEvent*) override
-    {
-        if (!m_window.skinPainting() || m_side.isNull())
-            return;
-        QPainter painter(this);
-        painter.drawImage(kSidePosition, m_side);
-    }
-
-private:
-    const MainWindow& m_window;
-    QImage m_side;
-};
 
 MainWindow::MainWindow(CommandTable& commands, const diag::LineSender& sender, const SkinSet& skins,
                        TitleBar::Mode titleMode, QWidget* parent)
@@ -144,7 +117,7 @@ MainWindow::MainWindow(CommandTable& commands, const diag::LineSender& sender, c
     connect(m_held, &HeldChatsEntry::chosen, this, &MainWindow::heldChatRequested);
     setCentralWidget(m_client);
 
-    m_status = new QLabel(QString::fromLatin1(kNotConnected), this);
+    m_status = new QLabel(QString::fromLatin1(text::kNotConnected), this);
     // Link texts carry server names and error texts from the network.
     m_status->setTextFormat(Qt::PlainText);
     statusBar()->addWidget(m_status, 1);
@@ -217,7 +190,7 @@ void MainWindow::buildBars(const SkinSet& skins, TitleBar::Mode titleMode)
     connect(m_titleBar, &TitleBar::minimiseRequested, this, &QWidget::showMinimized);
     connect(m_titleBar, &TitleBar::closeRequested, this, &QWidget::close);
 
-    auto* ctcp = new QMenu(tr("CTCPPopup"), this);
+    auto* ctcp = new QMenu(tr(text::kCtcpPopup), this);
     for (Command id : {Command::Whois, Command::Ping, Command::Finger, Command::Time,
                        Command::Version, Command::Source})
         ctcp->addAction(m_commands.action(id));

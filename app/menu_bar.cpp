@@ -1,5 +1,6 @@
 #include "app/menu_bar.h"
 
+#include "app/texts.h"
 #include "app/zone_button.h"
 #include "res/resources.h"
 
@@ -21,15 +22,15 @@ QString zoneName(MenuBarZone zone)
 {
     switch (zone) {
     case MenuBarZone::Chat:
-        return MenuBar::tr("Chat");
+        return MenuBar::tr(text::kChat);
     case MenuBarZone::SendFile:
-        return MenuBar::tr("Send File");
+        return MenuBar::tr(text::kSendFile);
     case MenuBarZone::VoiceChat:
-        return MenuBar::tr("Voice Chat");
+        return MenuBar::tr(text::kVoiceChat);
     case MenuBarZone::EncryptedChat:
-        return MenuBar::tr("Encrypted Chat");
+        return MenuBar::tr(text::kEncryptedChat);
     case MenuBarZone::CtcpMenu:
-        return MenuBar::tr("CTCP Queries");
+        return MenuBar::tr(text::kCtcpQueries);
     case MenuBarZone::None:
         break;
     }

@@ -1,5 +1,6 @@
 #include "app/message_boxes.h"
 
+#include "app/texts.h"
 #include "config/prompter.h"
 #include "diag/debug_log.h"
 #include "irc/link_status.h"
@@ -37,7 +38,7 @@ void MessageBoxes::showWhois(const QString& text)
 {
     // Not modal: a box left open must not hold up the lines behind it, nor take the keyboard.
     config::showWithoutTakingKeyboard(
-        *plainBox(QMessageBox::NoIcon, tr("Whois Reply"), text, &m_owner));
+        *plainBox(QMessageBox::NoIcon, tr(text::kWhoisReply), text, &m_owner));
 }
 
 void MessageBoxes::showCtcpReply(irc::CtcpCode code, const QString& title, const QString& text)
@@ -46,7 +47,7 @@ void MessageBoxes::showCtcpReply(irc::CtcpCode code, const QString& title, const
     if (!m_replyBoxes.canShow(code)) {
         // On one line: the box's line break would show as an escape there.
         diag::DebugLog(
-            QStringLiteral("%1 (another is still open): %2")
+            QString::fromLatin1(text::kLogReplyBoxOpen)
                 .arg(title, QString(text).replace(QLatin1Char('\n'), QLatin1String(": "))));
         return;
     }
@@ -59,13 +60,13 @@ void MessageBoxes::showCtcpReply(irc::CtcpCode code, const QString& title, const
 
 void showAboutBox(QWidget* owner)
 {
-    auto* box =
-        new QMessageBox(QMessageBox::NoIcon, tr("About"), irc::idleTitle(), QMessageBox::Ok, owner);
+    auto* box = new QMessageBox(QMessageBox::NoIcon, tr(text::kAbout), irc::idleTitle(),
+                                QMessageBox::Ok, owner);
     box->setIconPixmap(res::icon(QStringLiteral("KIVVOICON")).pixmap(32, 32));
     // The picture is the program's mark; a screen reader should say so.
     if (auto* icon = box->findChild<QLabel*>(QStringLiteral("qt_msgboxex_icon_label"))) {
-        icon->setAccessibleName(tr("Kivvo"));
-        icon->setToolTip(tr("Kivvo"));
+        icon->setAccessibleName(tr(text::kKivvo));
+        icon->setToolTip(tr(text::kKivvo));
     }
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setModal(false);

@@ -1,6 +1,7 @@
 #include "app/notifier.h"
 
 #include "app/offer_inbox.h"
+#include "app/texts.h"
 #include "diag/control_escape.h"
 #include "diag/server_text.h"
 #include "peer/chat/chat_sessions.h"
@@ -44,29 +45,27 @@ Notifier::Notifier(QSystemTrayIcon* tray, QObject* parent)
 
 void Notifier::newChat(const QByteArray& nick)
 {
-    post(tr("New chat"), tr("%1 wrote to you.").arg(diag::decodeServerText(nick)));
+    post(tr(text::kNewChat), tr(text::kWroteToYou).arg(diag::decodeServerText(nick)));
 }
 
 void Notifier::offerWaiting()
 {
-    post(tr("Kivvo is asking"), tr("An offer is waiting for your answer."));
+    post(tr(text::kKivvoIsAsking), tr(text::kOfferWaiting));
 }
 
 void Notifier::transferCompleted(const QByteArray& peer, const QString& fileName)
 {
-    post(tr("Transfer complete"),
-         tr("%1 (with %2) is done.").arg(fileName, diag::decodeServerText(peer)));
+    post(tr(text::kTransferComplete),
+         tr(text::kTransferDone).arg(fileName, diag::decodeServerText(peer)));
 }
 
 void Notifier::transferStoppedShort(const QByteArray& peer, const QString& fileName,
                                     const QString& keptPart)
 {
     const QString nick = diag::decodeServerText(peer);
-    post(tr("Transfer stopped"),
-         keptPart.isEmpty()
-             ? tr("%1 (with %2) stopped before the end.").arg(fileName, nick)
-             : tr("%1 (with %2) stopped before the end; what arrived is kept in \"%3\".")
-                   .arg(fileName, nick, keptPart));
+    post(tr(text::kTransferStopped),
+         keptPart.isEmpty() ? tr(text::kStoppedBeforeEnd).arg(fileName, nick)
+                            : tr(text::kStoppedBeforeEndKept).arg(fileName, nick, keptPart));
 }
 
 void Notifier::post(const QString& title, const QString& text)
@@ -89,8 +88,9 @@ void Notifier::sendToDesktop(const Notice& notice)
                                        QString::fromLatin1(kService), QStringLiteral("Notify"));
     // The service reads the body as markup (its summary is plain text): a nick or a file name
     // must not turn into a link or a picture there.
-    call << QStringLiteral("Kivvo") << uint(0) << QStringLiteral("org.kivvo.Kivvo") << notice.title
-         << markupEscaped(notice.text) << QStringList() << QVariantMap() << kDesktopTimeout;
+    call << QString::fromLatin1(text::kKivvo) << uint(0) << QStringLiteral("org.kivvo.Kivvo")
+         << notice.title << markupEscaped(notice.text) << QStringList() << QVariantMap()
+         << kDesktopTimeout;
     // Never waited for: the event loop does not stop for the desktop. A bus without the
     // service answers with an error, and the tray says it instead.
     auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call), this);

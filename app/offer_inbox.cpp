@@ -1,5 +1,6 @@
 #include "app/offer_inbox.h"
 
+#include "app/texts.h"
 #include "config/prompter.h"
 #include "diag/control_escape.h"
 #include "diag/debug_log.h"
@@ -55,19 +56,16 @@ bool isNoFile(const QFileInfo& info)
 QString OfferInbox::whereText(const irc::DccOffer& offer)
 {
     if (offer.passive())
-        return tr("No address to connect to: Kivvo would listen on a port of its own and tell "
-                  "the sender where.");
+        return tr(text::kNoAddressPassive);
     QHostAddress host = offer.address;
     bool v4 = false;
     if (const quint32 address = host.toIPv4Address(&v4); v4)
         host = QHostAddress(address);
-    QString where = tr("Address: %1, port %2").arg(host.toString()).arg(offer.port);
+    QString where = tr(text::kAddressPort).arg(host.toString()).arg(offer.port);
     // Allowed only while the server itself is here, as behind a local bouncer or tunnel, where a
     // stranger's offer may point at any program on this machine.
     if (host.isLoopback())
-        return where
-               + tr(" (this machine: the connection would go to a program on your own "
-                    "computer, not to the sender's)");
+        return where + tr(text::kThisMachine);
     return where;
 }
 
@@ -104,17 +102,14 @@ void OfferInbox::receive(const irc::DccOffer& offer)
     }
     if (!offer.token.isEmpty() && offer.port != 0) {
         // An answer to an offer we never made, or no longer wait on.
-        diag::DebugLog(QStringLiteral("DCC offer from %1 refused: its token matches no offer of "
-                                      "ours")
-                           .arg(nickText(offer.sender)));
+        diag::DebugLog(QString::fromLatin1(text::kLogUnknownToken).arg(nickText(offer.sender)));
         return;
     }
     switch (m_pending.tryBegin()) {
     case irc::PendingOffers::Admission::Admitted:
         break;
     case irc::PendingOffers::Admission::RefusedFirst:
-        diag::DebugLog(QStringLiteral("Too many DCC offers waiting for an answer; more are "
-                                      "refused until they are answered"));
+        diag::DebugLog(QString::fromLatin1(text::kLogTooManyOffers));
         return;
     case irc::PendingOffers::Admission::Refused:
         return;
@@ -137,11 +132,8 @@ void OfferInbox::receive(const irc::DccOffer& offer)
 void OfferInbox::askChat(const irc::DccOffer& offer)
 {
     // "Secure" only for a private offer: a plain one carries its lines in clear.
-    const QString question =
-        offer.secure ? tr("User \"%1\" wants to DCC chat (secure chat) with you.  Do you want to "
-                          "accept?")
-                     : tr("User \"%1\" wants to DCC chat with you.  Do you want to accept?");
-    if (m_prompter.ask(m_owner, {tr("Accept DCC Chat?"), question.arg(nickText(offer.sender)),
+    const QString question = offer.secure ? tr(text::kAskSecureChat) : tr(text::kAskChat);
+    if (m_prompter.ask(m_owner, {tr(text::kAcceptDccChat), question.arg(nickText(offer.sender)),
                                  whereText(offer)}))
         m_chats.acceptOffer(offer);
 }
@@ -150,16 +142,13 @@ void OfferInbox::askFile(const irc::DccOffer& offer)
 {
     const auto name = irc::SafeFileName(offer.fileName);
     if (!name) {
-        diag::DebugLog(QStringLiteral("DCC file offer from %1 refused: no usable file name")
-                           .arg(nickText(offer.sender)));
+        diag::DebugLog(QString::fromLatin1(text::kLogNoFileName).arg(nickText(offer.sender)));
         return;
     }
     const QString fileName = fileNameText(*name);
     if (!m_prompter.ask(m_owner,
-                        {tr("Accept File?"),
-                         tr("User \"%1\" wants to send you a file named \"%2\".  Do you "
-                            "want to accept?")
-                             .arg(nickText(offer.sender), fileName),
+                        {tr(text::kAcceptFile),
+                         tr(text::kAskFile).arg(nickText(offer.sender), fileName),
                          peer::sizeText(offer.size) + QLatin1Char('\n') + whereText(offer)}))
         return;
     // A bare name would land in whatever folder the program was started from.
@@ -180,25 +169,21 @@ quint64 OfferInbox::askResume(const irc::DccOffer& offer, const QString& path)
     const QFileInfo part(peer::FileReceiver::partPath(path));
     if (isNoFile(part) || !part.exists() || part.size() <= 0 || quint64(part.size()) >= offer.size)
         return 0;
-    const QString what = tr("The part file \"%1\" holds %2 bytes and was last written %3.")
+    const QString what = tr(text::kPartFileState)
                              .arg(part.filePath())
                              .arg(part.size())
                              .arg(QLocale().toString(part.lastModified(), QLocale::LongFormat));
-    if (!m_prompter.ask(m_owner, {tr("Resume File?"),
-                                  tr("Part of \"%1\" was received before (%2 of %3 bytes).  Do you "
-                                     "want to resume it?")
-                                      .arg(path)
-                                      .arg(part.size())
-                                      .arg(offer.size),
-                                  what}))
+    if (!m_prompter.ask(m_owner,
+                        {tr(text::kResumeFile),
+                         tr(text::kAskResume).arg(path).arg(part.size()).arg(offer.size), what}))
         return 0;
     return quint64(part.size());
 }
 
 std::optional<QString> OfferInbox::askDestination(const QString& proposed)
 {
-    config::InputRequest request{tr("Please enter a destination filename for the incoming file:"),
-                                 tr("Save Incoming File"), proposed, true, config::kPathTextLimit};
+    config::InputRequest request{tr(text::kDestinationPrompt), tr(text::kSaveIncomingFile),
+                                 proposed, true, config::kPathTextLimit};
     while (true) {
         auto path = m_prompter.getInput(m_owner, request);
         if (!path || path->isEmpty())
@@ -212,9 +197,7 @@ std::optional<QString> OfferInbox::askDestination(const QString& proposed)
         }
         // The file is written fresh, so replacing one is the user's decision.
         if (!info.exists()
-            || m_prompter.ask(
-                m_owner, tr("Replace File?"),
-                tr("The file \"%1\" already exists.  Do you want to replace it?").arg(*path)))
+            || m_prompter.ask(m_owner, tr(text::kReplaceFile), tr(text::kAskReplace).arg(*path)))
             return path;
     }
 }
@@ -232,10 +215,8 @@ void OfferInbox::askVoice(const irc::DccOffer& offer)
     // The sound module loads while the user reads the question.
     m_voice.prepareSound();
     if (m_prompter.ask(m_owner,
-                       {tr("Accept voice chat?"),
-                        tr("User \"%1\" wants to voice chat with you.  Do you want to accept?")
-                            .arg(nickText(offer.sender)),
-                        whereText(offer)}))
+                       {tr(text::kAcceptVoiceChat),
+                        tr(text::kAskVoiceChat).arg(nickText(offer.sender)), whereText(offer)}))
         m_voice.accept(offer);
 }
 

@@ -1,6 +1,7 @@
 #include "app/peer_services.h"
 
 #include "app/contact_pins.h"
+#include "app/texts.h"
 #include "config/paths.h"
 #include "config/settings.h"
 #include "config/store.h"
@@ -109,7 +110,7 @@ const peer::TlsIdentity* PeerServices::tlsIdentity()
         if (!note.isEmpty())
             diag::DebugLog(note);
         if (m_tlsIdentity)
-            diag::DebugLog(QStringLiteral("Certificate for private links: %1")
+            diag::DebugLog(QString::fromLatin1(text::kLogPrivateLinkCertificate)
                                .arg(peer::displayFingerprint(
                                    peer::certificateFingerprint(m_tlsIdentity->certificate))));
     }

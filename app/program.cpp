@@ -2,6 +2,7 @@
 
 #include "app/contact_list_view.h"
 #include "app/main_window.h"
+#include "app/texts.h"
 #include "config/errors.h"
 #include "config/prompter.h"
 #include "config/registry.h"
@@ -25,7 +26,6 @@ namespace app {
 
 namespace {
 
-constexpr char kConnectingWait[] = "Connecting...please wait";
 // How long the automatic connection waits for the secret service's passwords; past it the
 // store's copies count, and an answer that comes later still counts for the next attempt.
 constexpr int kPasswordReadWaitMs = 3000;
@@ -68,18 +68,9 @@ Program::Program(config::Registry& registry, Options options,
     , m_fish(m_services, m_chatKeys)
     , m_history(
           m_store, [this](const QByteArray& line) { return m_link.sendLine(line); },
-          [this](const QByteArray& nick) -> std::optional<QString> {
-              const std::optional<QString> dir = m_services.installDir();
-              return m_settings.logging && dir ? peer::ChatLog::logFilePath(*dir, nick)
-                                               : std::nullopt;
-          },
+          [this](const QByteArray& nick) { return logPathOf(nick); },
           [this](const QByteArray& nick) { return foldNick(nick); },
-          [this](const QByteArray& nick) {
-              const QList<QByteArray> contacts = m_store.EnumContacts();
-              return std::any_of(contacts.begin(), contacts.end(), [&](const QByteArray& contact) {
-                  return m_nicks.same(contact, nick);
-              });
-          })
+          [this](const QByteArray& nick) { return isContact(nick); })
     , m_chats(m_services)
     , m_transfers(m_services)
     , m_sound(options.sound ? std::move(options.sound)
@@ -107,7 +98,17 @@ Program::Program(config::Registry& registry, Options options,
             return m_prompter->askWarning(m_window.get(), irc::trustTitle(),
                                           irc::trustQuestion(address, problems, fingerprint));
         });
-    // Each part follows what it handles, in this order: a line's listeners run as they follow.
+    followTheLink();
+    wireWindow();
+    m_handlers = std::make_unique<CommandHandlers>(
+        CommandHandlers::Parts{m_commands, m_store, m_secrets, *m_prompter, m_link, m_presence,
+                               m_ctcp, m_chats, m_transfers, m_voice, m_nicks, *m_window},
+        [this] { closeStep(); }, [this](const config::Settings& s) { applySettings(s); });
+}
+
+// Each part follows what it handles, in this order: a line's listeners run as they follow.
+void Program::followTheLink()
+{
     m_router.follow(m_link);
     followCaseMapping();
     m_presence.follow(m_link, m_events);
@@ -125,11 +126,6 @@ Program::Program(config::Registry& registry, Options options,
     m_chats.setTyping(&m_typing);
     m_transfers.setFastSend(m_settings.fastsend);
     m_notifier.setEnabled(m_settings.notify);
-    wireWindow();
-    m_handlers = std::make_unique<CommandHandlers>(
-        CommandHandlers::Parts{m_commands, m_store, m_secrets, *m_prompter, m_link, m_presence,
-                               m_ctcp, m_chats, m_transfers, m_voice, m_nicks, *m_window},
-        [this] { closeStep(); }, [this](const config::Settings& s) { applySettings(s); });
     connect(this, &Program::settingsChanged, this, [this](const config::Settings& settings) {
         m_link.setSettings(settings);
         m_router.setSettings(settings);
@@ -150,6 +146,19 @@ Program::~Program()
     m_voice.closeAll();
     m_transfers.closeAll();
     m_chats.closeAll();
+}
+
+std::optional<QString> Program::logPathOf(const QByteArray& nick) const
+{
+    const std::optional<QString> dir = m_store.GetInstallDir();
+    return m_settings.logging && dir ? peer::ChatLog::logFilePath(*dir, nick) : std::nullopt;
+}
+
+bool Program::isContact(const QByteArray& nick) const
+{
+    const QList<QByteArray> contacts = m_store.EnumContacts();
+    return std::any_of(contacts.begin(), contacts.end(),
+                       [&](const QByteArray& contact) { return m_nicks.same(contact, nick); });
 }
 
 QByteArray Program::foldNick(const QByteArray& nick) const
@@ -228,7 +237,7 @@ void Program::start()
         m_ident.start(*m_identPort);
     const bool autoconnect = m_store.autoconnectRequested();
     if (autoconnect)
-        m_window->setStatusText(QString::fromLatin1(kConnectingWait));
+        m_window->setStatusText(QString::fromLatin1(text::kConnectingWait));
     if (!m_secrets.isActive()) {
         if (autoconnect)
             connectWhenPasswordsRead();

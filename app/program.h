@@ -109,6 +109,10 @@ signals:
 
 private:
     QByteArray foldNick(const QByteArray& nick) const;
+    // Where the chat log with `nick` is, when logging is on.
+    std::optional<QString> logPathOf(const QByteArray& nick) const;
+    bool isContact(const QByteArray& nick) const;
+    void followTheLink();
     void followCaseMapping();
     void wireWindow();
     void connectWhenPasswordsRead();

@@ -1,5 +1,6 @@
 #include "app/title_bar.h"
 
+#include "app/texts.h"
 #include "app/zone_button.h"
 
 #include <QCloseEvent>
@@ -52,12 +53,12 @@ TitleBar::TitleBar(const Skin& skin, Mode mode, QWidget* mainWindow)
     setFixedSize(kTitleBarWidth, kTitleBarHeight);
     setAttribute(Qt::WA_OpaquePaintEvent);
 
-    auto* minimise = new ZoneButton(tr("Minimise"), this);
+    auto* minimise = new ZoneButton(tr(text::kMinimise), this);
     minimise->setGeometry(kMinimiseArea.translated(clientOrigin()));
     connect(minimise, &QAbstractButton::pressed, this, &TitleBar::minimiseRequested);
     if (m_skin.isNull())
         minimise->setGlyph(minimiseGlyph);
-    auto* close = new ZoneButton(tr("Close"), this);
+    auto* close = new ZoneButton(tr(text::kClose), this);
     close->setGeometry(kCloseArea.translated(clientOrigin()));
     connect(close, &QAbstractButton::pressed, this, &TitleBar::closeRequested);
     if (m_skin.isNull())
@@ -93,8 +94,9 @@ void TitleBar::paintEvent(QPaintEvent*)
                          metrics.elidedText(m_nick, Qt::ElideRight, area.width()));
     } else {
         painter.setPen(QColor(kBorder));
-        const QString text =
-            m_nick.isEmpty() ? QStringLiteral("Kivvo") : QStringLiteral("Kivvo - %1").arg(m_nick);
+        const QString text = m_nick.isEmpty()
+                                 ? QString::fromLatin1(text::kKivvo)
+                                 : QString::fromLatin1(text::kKivvoWithNick).arg(m_nick);
         const QRect area = kPlainNameArea.translated(clientOrigin());
         painter.drawText(area, Qt::AlignLeft | Qt::AlignVCenter,
                          metrics.elidedText(text, Qt::ElideRight, area.width()));

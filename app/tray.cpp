@@ -1,5 +1,6 @@
 #include "app/tray.h"
 
+#include "app/texts.h"
 #include "diag/debug_log.h"
 #include "irc/link_status.h"
 #include "res/resources.h"
@@ -16,8 +17,7 @@ Tray::Tray(Availability availability, QObject* parent)
                              ? QSystemTrayIcon::isSystemTrayAvailable()
                              : availability == Availability::Present;
     if (!present) {
-        diag::DebugLog(tr("No system tray on this desktop: the window stays on the screen, and "
-                          "minimising it only minimises it"));
+        diag::DebugLog(tr(text::kLogNoTray));
         return;
     }
     res::initResources();

@@ -1,6 +1,7 @@
 #include "app/web_links.h"
 
 #include "app/skin.h"
+#include "app/texts.h"
 
 #include <QCoreApplication>
 #include <QDesktopServices>
@@ -69,11 +70,10 @@ QString OpenLocalHelp(const std::optional<QString>& installDir)
 {
     const std::optional<QString> page = localHelpPath(installDir);
     if (!page)
-        return QCoreApplication::translate("app", "Kivvo Help is not installed (%1).")
+        return QCoreApplication::translate("app", text::kHelpNotInstalled)
             .arg(QString::fromLatin1(kHelpPage));
     if (!QDesktopServices::openUrl(QUrl::fromLocalFile(*page)))
-        return QCoreApplication::translate("app", "No program could open the help page %1.")
-            .arg(*page);
+        return QCoreApplication::translate("app", text::kNoProgramForHelp).arg(*page);
     return {};
 }
 
@@ -82,7 +82,7 @@ QString OpenOnlineOrLocalHelp(const QString& address, const std::optional<QStrin
     if (address.isEmpty())
         return OpenLocalHelp(installDir);
     if (!OpenInBrowser(address))
-        return QCoreApplication::translate("app", "No web browser could open %1.").arg(address);
+        return QCoreApplication::translate("app", text::kNoBrowser).arg(address);
     return {};
 }
 

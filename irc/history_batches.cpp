@@ -86,4 +86,21 @@ qsizetype HistoryBatches::heldBytes() const
     return bytes;
 }
 
+bool HistoryFilter::take(const Message& message)
+{
+    if (!m_on)
+        return false;
+    HistoryBatches::Taken taken = m_batches.take(message);
+    if (taken.finished && m_finished)
+        m_finished(*taken.finished);
+    return taken.kept;
+}
+
+void HistoryFilter::setCapabilities(Capabilities granted)
+{
+    // Without batch the server's replay could not be told from new messages.
+    m_on = granted.has(Capability::ChatHistory) && granted.has(Capability::Batch)
+           && granted.has(Capability::ServerTime);
+}
+
 } // namespace irc

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "irc/history_merge.h"
+#include "irc/line_filter.h"
 #include "irc/message.h"
 
 #include <QByteArray>
@@ -60,6 +61,29 @@ private:
 
     QList<Open> m_open;
     Wanted m_wanted;
+};
+
+// The history batches taken out of the received lines while the server keeps history
+// (chathistory, with batch and server-time to tell its replay from new messages); any other line
+// passes untouched, without a call beyond this filter.
+class HistoryFilter : public LineFilter
+{
+public:
+    using Finished = std::function<void(const HistoryBatches::Finished& batch)>;
+    explicit HistoryFilter(Finished finished)
+        : m_finished(std::move(finished))
+    {}
+
+    HistoryBatches& batches() { return m_batches; }
+    bool isOn() const { return m_on; }
+
+    bool take(const Message& message) override;
+    void setCapabilities(Capabilities granted) override;
+
+private:
+    HistoryBatches m_batches;
+    Finished m_finished;
+    bool m_on = false;
 };
 
 } // namespace irc

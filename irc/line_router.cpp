@@ -36,6 +36,8 @@ void LineRouter::follow(ServerLink& link)
 void LineRouter::setCapabilities(Capabilities capabilities)
 {
     m_capabilities = capabilities;
+    for (LineFilter* filter : std::as_const(m_filters))
+        filter->setCapabilities(capabilities);
     m_dispatcher.setCapabilities(capabilities);
 }
 

@@ -2,6 +2,7 @@
 
 #include "config/settings.h"
 #include "irc/capabilities.h"
+#include "irc/line_filter.h"
 #include "irc/message.h"
 #include "irc/message_dispatcher.h"
 
@@ -12,16 +13,6 @@ namespace irc {
 
 class ServerEvents;
 class ServerLink;
-
-// A step a received line passes before it is acted on. It may take the line out, so that
-// nothing after it sees the line.
-class LineFilter
-{
-public:
-    virtual ~LineFilter() = default;
-    // True when the line was taken: it is no one else's.
-    virtual bool take(const Message& message) = 0;
-};
 
 // The one way a received line travels. The link parses it once and passes its registration;
 // here it goes through the filters in the order they were added (history batches), then our own

@@ -11,8 +11,6 @@ namespace irc {
 
 namespace {
 
-constexpr qsizetype kLoginPiece = 400;
-
 // A line the factories refused (a nick with a blank, say) stays off the wire.
 void append(QList<QByteArray>& lines, const std::optional<QByteArray>& line)
 {
@@ -45,42 +43,7 @@ std::optional<QByteArray> offeredValue(const QList<QByteArray>& offered, const Q
     return std::nullopt;
 }
 
-bool takesPlain(const QByteArray& mechanisms)
-{
-    if (mechanisms.isEmpty())
-        return true; // a bare "sasl" (CAP LS without 302) names no mechanisms: try PLAIN
-    for (const QByteArray& mechanism : mechanisms.split(',')) {
-        if (sameWord(mechanism, "PLAIN"))
-            return true;
-    }
-    return false;
-}
-
 } // namespace
-
-std::optional<Account> accountIn(const QByteArray& serverpass)
-{
-    const qsizetype colon = serverpass.indexOf(':');
-    if (colon <= 0)
-        return std::nullopt;
-    return Account{serverpass.left(colon), serverpass.mid(colon + 1)};
-}
-
-QList<QByteArray> plainLoginLines(const Account& account)
-{
-    QByteArray payload = account.name;
-    payload += '\0';
-    payload += account.name;
-    payload += '\0';
-    payload += account.password;
-    const QByteArray encoded = payload.toBase64();
-    QList<QByteArray> lines;
-    for (qsizetype at = 0; at < encoded.size(); at += kLoginPiece)
-        append(lines, Command::authenticate(encoded.mid(at, kLoginPiece)));
-    if (encoded.size() % kLoginPiece == 0)
-        append(lines, Command::authenticate("+"));
-    return lines;
-}
 
 Registration::Registration(QByteArray nick, QByteArray realname, QByteArray serverpass,
                            bool extensions)

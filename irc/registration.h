@@ -3,6 +3,7 @@
 #include "irc/capabilities.h"
 #include "irc/link_status.h"
 #include "irc/message.h"
+#include "irc/sasl_plain.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -11,21 +12,6 @@
 #include <optional>
 
 namespace irc {
-
-// An account held in the server password as "account:password": the text before the first ':'
-// names the account and must not be empty; everything after it is the password.
-struct Account
-{
-    QByteArray name;
-    QByteArray password;
-};
-
-std::optional<Account> accountIn(const QByteArray& serverpass);
-
-// The AUTHENTICATE lines that carry a PLAIN login of `account`: the base64 of
-// "account NUL account NUL password" in 400-byte pieces, and a lone '+' after a last piece of
-// exactly 400 bytes, so the server knows the login ended there.
-QList<QByteArray> plainLoginLines(const Account& account);
 
 // The registration lines and, with an account, the capability negotiation that logs in to it
 // before the server lets us on. Pure: it takes the server's lines and the time (milliseconds on

@@ -1,5 +1,6 @@
 // The one way a received line travels: the filters in the order added, our own echoes taken out,
 // then the typed events with the line's stamp inside them.
+#include "irc/history_batches.h"
 #include "irc/line_router.h"
 #include "irc/server_events.h"
 #include "irc/server_time.h"
@@ -131,4 +132,36 @@ TEST_F(LineRouterTest, EveryLinePassesTheFiltersInOrderThenOurEchoesThenTheEvent
         grant(c.granted);
         EXPECT_EQ(route(c.line), c.seen) << c.line.constData();
     }
+}
+
+// The history filter takes a batch's lines out only while history can be told from new lines;
+// the lines of a batch nobody asked for go too, and ordinary lines pass untouched.
+TEST(HistoryFilterTest, TakesTheBatchesOnlyWhileTheServerKeepsHistory)
+{
+    QList<QByteArray> finished;
+    irc::HistoryFilter filter(
+        [&](const irc::HistoryBatches::Finished& batch) { finished << batch.target; });
+    filter.batches().setWanted([](const QByteArray& target) { return target == "bob"; });
+    const auto take = [&](const char* line) { return filter.take(*irc::parseMessage(line)); };
+    const QByteArray open = ":irc BATCH +h chathistory bob";
+    const QByteArray inside = "@batch=h;time=2024-01-01T00:00:00.000Z :bob!b@h PRIVMSG alice :old";
+
+    EXPECT_FALSE(take(open)) << "nothing is taken before the server keeps history";
+    irc::Capabilities granted;
+    for (const irc::Capability c :
+         {irc::Capability::ChatHistory, irc::Capability::Batch, irc::Capability::ServerTime}) {
+        filter.setCapabilities(granted);
+        EXPECT_FALSE(take(open)) << "not with only some of what it needs";
+        granted.add(c);
+    }
+    filter.setCapabilities(granted);
+    EXPECT_TRUE(take(open));
+    EXPECT_TRUE(take(inside));
+    EXPECT_FALSE(take(":bob!b@h PRIVMSG alice :new"));
+    EXPECT_TRUE(take(":irc BATCH -h"));
+    EXPECT_EQ(finished, QList<QByteArray>{"bob"});
+    EXPECT_TRUE(take(":irc BATCH +x chathistory carol"));
+    EXPECT_TRUE(take("@batch=x :carol!c@h PRIVMSG alice :unasked"));
+    EXPECT_TRUE(take(":irc BATCH -x"));
+    EXPECT_EQ(finished, QList<QByteArray>{"bob"}) << "a batch nobody asked for is dropped";
 }
