@@ -280,7 +280,8 @@ void ContactListView::showAwayOf(QListWidgetItem* row, const QByteArray& nick)
     font.setItalic(true);
     row->setFont(font);
     const QString text = diag::escapeControls(diag::decodeServerText(*away));
-    row->setToolTip(text.isEmpty() ? tr(text::kAway) : tr(text::kAwayWith).arg(text));
+    // The away text is the network's: shown exactly, never as markup a tooltip would render.
+    row->setToolTip(text.isEmpty() ? tr(text::kAway) : plainTip(tr(text::kAwayWith).arg(text)));
     row->setData(Qt::AccessibleTextRole, tr(text::kAwayName).arg(row->text()));
 }
 

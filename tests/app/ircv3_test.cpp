@@ -209,12 +209,14 @@ TEST_F(Ircv3ProgramTest, ShowsContactsAway)
     EXPECT_EQ(window->windowTitle(), "bob (away)");
 
     server.send(":bob!b@h AWAY :out to <b>lunch</b>\r\n");
-    ASSERT_TRUE(waitFor([&] { return item("bob")->toolTip() == "Away: out to <b>lunch</b>"; }));
+    ASSERT_TRUE(waitFor([&] {
+        return item("bob")->toolTip() == "<qt>Away: out to &lt;b&gt;lunch&lt;/b&gt;</qt>";
+    }));
     // One line, whatever the text holds.
     server.send(":bob!b@h AWAY :out\xE2\x80\xA8\x0b"
                 "back at five\r\n");
     ASSERT_TRUE(waitFor([&] {
-        return item("bob")->toolTip() == "Away: out\\u2028\\x0bback at five";
+        return item("bob")->toolTip() == "<qt>Away: out\\u2028\\x0bback at five</qt>";
     })) << item("bob")->toolTip().toStdString();
     EXPECT_EQ(item("bob")->data(Qt::AccessibleTextRole).toString(), "bob, away");
     server.send(":bob!b@h AWAY\r\n");
