@@ -12,6 +12,7 @@
 #include <QMenu>
 #include <QPixmap>
 #include <QStyle>
+#include <QTextDocument>
 #include <QToolTip>
 
 #include <algorithm>
@@ -281,7 +282,8 @@ void ContactListView::showAwayOf(QListWidgetItem* row, const QByteArray& nick)
     row->setFont(font);
     const QString text = diag::escapeControls(diag::decodeServerText(*away));
     // The away text is the network's: shown exactly, never as markup a tooltip would render.
-    row->setToolTip(text.isEmpty() ? tr(text::kAway) : plainTip(tr(text::kAwayWith).arg(text)));
+    const QString tip = text.isEmpty() ? tr(text::kAway) : tr(text::kAwayWith).arg(text);
+    row->setToolTip(Qt::mightBeRichText(tip) ? plainTip(tip) : tip);
     row->setData(Qt::AccessibleTextRole, tr(text::kAwayName).arg(row->text()));
 }
 

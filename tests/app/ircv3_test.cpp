@@ -216,7 +216,7 @@ TEST_F(Ircv3ProgramTest, ShowsContactsAway)
     server.send(":bob!b@h AWAY :out\xE2\x80\xA8\x0b"
                 "back at five\r\n");
     ASSERT_TRUE(waitFor([&] {
-        return item("bob")->toolTip() == "<qt>Away: out\\u2028\\x0bback at five</qt>";
+        return item("bob")->toolTip() == "Away: out\\u2028\\x0bback at five";
     })) << item("bob")->toolTip().toStdString();
     EXPECT_EQ(item("bob")->data(Qt::AccessibleTextRole).toString(), "bob, away");
     server.send(":bob!b@h AWAY\r\n");
