@@ -14,6 +14,15 @@ inline constexpr char kEstablished[] = "Connection established.\r\n";
 inline constexpr char kLinkClosed[] = "*The direct connection was closed*\r\n";
 // A line of ours the server refused or never echoed.
 inline constexpr char kNotDeliveredNote[] = "*Not delivered: %1*\r\n";
+// The input refused more of what was typed or pasted.
+inline constexpr char kInputFull[] =
+    "The input holds %1 characters; the rest was not taken. Send this, then the rest";
+// A line of ours that never left: why, and that it waits in the input.
+inline constexpr char kNotSentNote[] = "*Not sent: %1. It waits in the input.*\r\n";
+inline constexpr char kServerLinkDown[] = "not connected to the server";
+inline constexpr char kServerRefused[] = "the connection to the server did not take it";
+inline constexpr char kDirectLinkClosed[] = "the direct connection is closed";
+inline constexpr char kDirectRefused[] = "the direct connection did not take it";
 
 } // namespace peer::text
 
