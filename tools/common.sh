@@ -9,7 +9,7 @@ KIVVO_BUILD="$KIVVO_ROOT/build"
 # a development machine may happen to have some of them, a clean one has none.
 KIVVO_PACKAGES=(
     build-essential cmake ninja-build pkg-config
-    qt6-base-dev qt6-multimedia-dev libopus-dev libgtest-dev libyaml-cpp-dev libgmock-dev libsqlite3-dev libbenchmark-dev libssl-dev
+    qt6-base-dev qt6-multimedia-dev libopus-dev libgtest-dev libyaml-cpp-dev libgmock-dev libsqlite3-dev libbenchmark-dev libssl-dev librapidcheck-dev
     qtkeychain-qt6-dev libsecret-1-0 gnome-keyring
     clang libclang-rt-14-dev clang-tidy clang-format
     xvfb xauth x11-utils libx11-dev xdotool openbox imagemagick trayer pulseaudio pulseaudio-utils
