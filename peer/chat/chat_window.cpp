@@ -3,9 +3,11 @@
 #include "diag/control_escape.h"
 #include "diag/server_text.h"
 #include "peer/chat/delivery_marks.h"
+#include "peer/chat/format_keys.h"
 #include "peer/chat/format_menus.h"
 #include "peer/chat/format_render.h"
 #include "peer/chat/format_runs.h"
+#include "peer/chat/view_follower.h"
 #include "peer/common/chat_host.h"
 #include "peer/common/chat_text.h"
 #include "peer/common/session_record.h"
@@ -53,6 +55,12 @@ ChatWindow::ChatWindow(ChatSession& session, ChatHost& host, QWidget* parent)
             [this] { styleMenu()->popup(QCursor::pos()); });
     connect(m_colourButton, &QToolButton::clicked, this,
             [this] { colourMenu()->popup(QCursor::pos()); });
+    auto* keys = new FormatKeys(m_input);
+    connect(keys, &FormatKeys::codeAsked, this, &ChatWindow::insertFormatCode);
+    connect(keys, &FormatKeys::colourMenuAsked, this, [this] {
+        const QRect caret = m_input->inputMethodQuery(Qt::ImCursorRectangle).toRect();
+        colourMenu()->popup(m_input->mapToGlobal(caret.bottomLeft()));
+    });
 
     m_session.window = this;
     showTranscript();
@@ -78,6 +86,7 @@ void ChatWindow::makeParts()
     m_view->setAcceptRichText(false);
     m_view->setUndoRedoEnabled(false); // an undo stack would grow with every line
     m_view->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    new ViewFollower(m_view->verticalScrollBar());
     m_input = new QLineEdit(this);
     m_input->setMaxLength(kInputLimit);
     m_send = new QPushButton(tr("Send"), this);
@@ -272,15 +281,11 @@ void ChatWindow::showLine(const QByteArray& shown, bool unprotected)
     // could put one inside would write lines in the user's name.
     const QByteArray line = oneShownLine(shown);
     m_session.keepShown(line, kMaxLines, kTrimLines);
-    QScrollBar* bar = m_view->verticalScrollBar();
-    const bool atEnd = bar->value() == bar->maximum();
+    // The view's follower keeps the newest line in view unless the user scrolled back to read.
     appendFormattedLine(m_view, line);
     if (unprotected)
         formatNewestLine(m_view->document(), unprotectedLineFormat(m_view->palette()));
     trimView();
-    // Follow the conversation unless the user has scrolled back to read.
-    if (atEnd)
-        bar->setValue(bar->maximum());
 }
 
 void ChatWindow::showPendingLine(const QByteArray& line, quint64 id)
