@@ -44,6 +44,8 @@ public:
     // What a question about `offer` shows beside its text: the address and port we would
     // connect to, and whether that is this machine.
     static QString whereText(const irc::DccOffer& offer);
+    // Whether the link would be encrypted, and how: plain, TLS, or Blowfish started on the link.
+    static QString protectionText(const irc::DccOffer& offer);
 
     // The window that owns the questions.
     void setOwner(QWidget* owner) { m_owner = owner; }
