@@ -132,6 +132,7 @@ void Program::followTheLink()
         m_typing.setSending(settings.typing);
         m_notifier.setEnabled(settings.notify);
         m_transfers.setFastSend(settings.fastsend);
+        m_ownAway.setSettings(settings);
     });
 }
 

@@ -148,7 +148,8 @@ void ChatSessions::arrived(ChatSession& chat, const QByteArray& text, bool awayE
     // Flashed, never brought up: the keyboard stays where the user is typing, which may be a
     // password field, and the peer chooses when lines arrive.
     windowFor(chat)->flash();
-    present(chat, saidLine(awayEcho ? m_host.nickInUse() : chat.nick, text), how);
+    present(chat, awayEcho ? autoReplyLine(m_host.nickInUse(), text) : saidLine(chat.nick, text),
+            how);
 }
 
 void ChatSessions::lineArrived(ChatSession& chat, const QByteArray& text, bool awayEcho,

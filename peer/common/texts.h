@@ -14,6 +14,8 @@ inline constexpr char kEstablished[] = "Connection established.\r\n";
 inline constexpr char kLinkClosed[] = "*The direct connection was closed*\r\n";
 // A line of ours the server refused or never echoed.
 inline constexpr char kNotDeliveredNote[] = "*Not delivered: %1*\r\n";
+// In front of our away reply, so that it does not read as typed.
+inline constexpr char kAutoReply[] = "(auto-reply) ";
 
 } // namespace peer::text
 
