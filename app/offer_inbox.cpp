@@ -151,6 +151,8 @@ void OfferInbox::askChat(const irc::DccOffer& offer)
     if (m_prompter.ask(m_owner, {tr(text::kAcceptDccChat), question.arg(nickText(offer.sender)),
                                  whereText(offer)}))
         m_chats.acceptOffer(offer);
+    else
+        emit declined(offer);
 }
 
 void OfferInbox::askFile(const irc::DccOffer& offer)
@@ -164,13 +166,17 @@ void OfferInbox::askFile(const irc::DccOffer& offer)
     if (!m_prompter.ask(m_owner,
                         {tr(text::kAcceptFile),
                          tr(text::kAskFile).arg(nickText(offer.sender), fileName),
-                         peer::sizeText(offer.size) + QLatin1Char('\n') + whereText(offer)}))
+                         peer::sizeText(offer.size) + QLatin1Char('\n') + whereText(offer)})) {
+        emit declined(offer);
         return;
+    }
     // A bare name would land in whatever folder the program was started from.
     const QString folder = downloadFolder();
     const auto path = askDestination(QDir(folder).filePath(fileName));
-    if (!path)
+    if (!path) {
+        emit declined(offer);
         return;
+    }
     // Made for a file the user chose to keep in it, not for every offer that proposed it.
     if (QFileInfo(*path).absolutePath() == QDir(folder).absolutePath())
         QDir().mkpath(folder);

@@ -58,6 +58,9 @@ public slots:
 signals:
     // A question is about to be asked: the main window comes to the front.
     void attentionNeeded();
+    // The user said no to a chat or file offer (or gave no place for the file): the sender is
+    // told, so that it does not wait on.
+    void declined(const irc::DccOffer& offer);
 
 private:
     void askChat(const irc::DccOffer& offer);

@@ -63,6 +63,11 @@ void MessageDispatcher::notice(const Message& message)
         emit m_events.ctcpReply(GetSenderNick(message), *reply);
         return;
     }
+    if (reply && reply->dcc) {
+        if (const auto reject = parseDccReject(GetSenderNick(message), reply->arguments))
+            emit m_events.dccReject(*reject);
+        return;
+    }
     // A notice to us alone may carry a key exchange; one to a channel never does.
     if (text && !reply && message.middleCount() >= 1 && !isChannel(message.params[0]))
         emit m_events.privateNotice(GetSenderNick(message), *text);

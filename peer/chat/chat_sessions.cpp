@@ -351,6 +351,7 @@ void ChatSessions::showHistory(const QByteArray& nick, const QList<irc::HistoryL
 
 void ChatSessions::follow(irc::ServerEvents& events)
 {
+    connect(&events, &irc::ServerEvents::dccReject, &m_offers, &ChatOffers::takeReject);
     connect(&events, &irc::ServerEvents::privateText, this, [this](const irc::PrivateText& line) {
         deliverPrivateText(line.sender.toByteArray(),
                            line.text ? std::optional(line.text->toByteArray()) : std::nullopt,
