@@ -57,6 +57,7 @@ inline constexpr char kKivvoWithNick[] = "Kivvo - %1";
 inline constexpr char kHintText[] = "Click \"Contacts\" (above)";
 inline constexpr char kNoneOnline[] = "No Contacts Online";
 inline constexpr char kPresenceUnknown[] = "Presence unknown on this server";
+inline constexpr char kPresenceLinkDown[] = "Not connected: presence unknown";
 inline constexpr char kEncryptChat[] = "Encrypt Relayed Chat (FiSH)...";
 inline constexpr char kForgetPrivateLinkKey[] = "Forget Private Link Key";
 inline constexpr char kAway[] = "Away";

@@ -176,9 +176,12 @@ std::optional<QByteArray> MessageDispatcher::sendAwayReply(QByteArrayView sender
         return std::nullopt;
     if (room < 0 || !awayReplyDue(sender))
         return std::nullopt;
-    // To a contact whose chats are encrypted, the away reply is encrypted too.
+    // To a contact whose chats are encrypted, the away reply is encrypted too; a sealed line
+    // the server cuts no longer opens, so it leaves room for what the server puts before it.
+    const qsizetype sealedRoom =
+        Command::roomForRelayedText("PRIVMSG", sender, m_services.nickInUse());
     const std::optional<SealedText> sealed =
-        m_awaySealer ? m_awaySealer(sender, m_settings.away, room) : std::nullopt;
+        m_awaySealer ? m_awaySealer(sender, m_settings.away, sealedRoom) : std::nullopt;
     if (sealed && sealed->withheld)
         return std::nullopt;
     const QByteArray away =

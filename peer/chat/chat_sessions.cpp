@@ -202,13 +202,19 @@ void ChatSessions::send(ChatSession& chat, const QByteArray& text)
     // What the view, and so the log, keep of it: never a password sent to the nick services.
     const QByteArray shown = diag::maskSentText(chat.nick, text);
     if (chat.isDirect()) {
-        if (!chat.link || !chat.link->send(text))
-            diag::DebugLog(QString::fromLatin1(kSendError));
+        // In lines no peer finds too long, as the server's are.
+        bool sent = chat.link;
+        for (const QByteArray& piece : splitAtWords(text, int(irc::kMaxLineContent)))
+            sent = sent && chat.link->send(piece);
+        if (!sent)
+            return notSent(chat, shown, text,
+                           chat.link ? text::kDirectRefused : text::kDirectLinkClosed);
         showOwnLine(chat, shown);
         return;
     }
     // Longer text goes out in several messages rather than being cut by the server.
-    const qsizetype room = irc::Command::roomForText("PRIVMSG", chat.nick);
+    const qsizetype room =
+        irc::Command::roomForRelayedText("PRIVMSG", chat.nick, m_host.nickInUse());
     const QList<QByteArray> pieces = m_fish.outgoing(chat.nick, text, room);
     // None for a chat whose key cannot be read: the chat says why, no line shows as sent, and
     // what the user wrote waits in the input for a key.
@@ -218,13 +224,26 @@ void ChatSessions::send(ChatSession& chat, const QByteArray& text)
         return;
     }
     const std::optional<quint64> id = m_extras.newLine();
-    const bool sent = sendRelayed(chat, pieces, id);
-    if (!sent)
-        diag::DebugLog(QString::fromLatin1(kSendError));
+    if (!sendRelayed(chat, pieces, id))
+        return notSent(chat, shown, text,
+                       m_host.serverLinkUp() ? text::kServerRefused : text::kServerLinkDown);
     m_extras.sent(chat.nick);
     showOwnLine(chat, shown, id);
-    if (id && !sent)
-        m_extras.lineDelivered(*id, false);
+}
+
+void ChatSessions::notSent(ChatSession& chat, const QByteArray& shown, const QByteArray& text,
+                           const char* reason)
+{
+    diag::DebugLog(QString::fromLatin1(kSendError));
+    ChatWindow* window = windowOf(chat);
+    if (!window)
+        return;
+    // Never as a line that went: marked as not delivered, with why, and back in the input.
+    const QByteArray line = oneShownLine(saidLine(m_host.nickInUse(), shown));
+    window->showUnsentLine(line);
+    m_logger.line(chat, line, {});
+    showLine(chat, QByteArray(text::kNotSentNote).replace("%1", reason));
+    window->giveBackInput(text);
 }
 
 bool ChatSessions::sendRelayed(const ChatSession& chat, const QList<QByteArray>& pieces,

@@ -172,6 +172,8 @@ private:
     void arrived(ChatSession& chat, const QByteArray& text, Said said, const Shown& how);
     // The user's line goes to the peer, through the server or over the link, and is shown.
     void send(ChatSession& chat, const QByteArray& text);
+    void notSent(ChatSession& chat, const QByteArray& shown, const QByteArray& text,
+                 const char* reason);
     // The PRIVMSG texts of one typed line; `id`: the line's id while the server echoes what we
     // send.
     bool sendRelayed(const ChatSession& chat, const QList<QByteArray>& pieces,

@@ -31,6 +31,8 @@
 #include <QTextEdit>
 #include <QToolButton>
 
+#include <utility>
+
 namespace peer {
 
 ChatWindow::ChatWindow(ChatSession& session, ChatHost& host, QWidget* parent)
@@ -48,6 +50,13 @@ ChatWindow::ChatWindow(ChatSession& session, ChatHost& host, QWidget* parent)
 
     connect(m_send, &QPushButton::clicked, this, &ChatWindow::send);
     connect(m_input, &QLineEdit::textEdited, this, &ChatWindow::inputEdited);
+    connect(m_input, &QLineEdit::inputRejected, this, [this] {
+        // A paste cut at the bound is never cut in silence.
+        if (std::exchange(m_inputLimitSaid, true))
+            return;
+        showLine(
+            noteLine(QByteArray(text::kInputFull).replace("%1", QByteArray::number(kInputLimit))));
+    });
     connect(m_clear, &QPushButton::clicked, this, &ChatWindow::clear);
     m_formatMenus = new FormatMenus(this);
     connect(m_formatMenus, &FormatMenus::codeChosen, this, &ChatWindow::insertFormatCode);
@@ -255,6 +264,7 @@ void ChatWindow::send()
 {
     const QByteArray text = wireText(m_input->text());
     m_input->clear();
+    m_inputLimitSaid = false;
     if (!text.isEmpty())
         emit textTyped(text);
 }
@@ -292,6 +302,12 @@ void ChatWindow::showPendingLine(const QByteArray& line, quint64 id)
 {
     showLine(line);
     markNewestLine(m_view->document(), id, Delivery::Pending, m_view->palette());
+}
+
+void ChatWindow::showUnsentLine(const QByteArray& line)
+{
+    showLine(line);
+    markNewestLine(m_view->document(), kUnsentLine, Delivery::NotDelivered, m_view->palette());
 }
 
 void ChatWindow::markDelivered(quint64 id, bool delivered)

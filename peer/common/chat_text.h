@@ -23,8 +23,9 @@ QByteArray saidLine(const QByteArray& who, const QByteArray& text);
 QByteArray autoReplyLine(const QByteArray& who, const QByteArray& text);
 QByteArray noteLine(QByteArrayView note);
 
-// `text` cut into pieces of at most `maxBytes` bytes, never inside a UTF-8 sequence; one empty
-// piece for an empty text.
-QList<QByteArray> splitUtf8(const QByteArray& text, int maxBytes);
+// `text` cut into pieces of at most `maxBytes` bytes: after the last blank that fits, or where
+// no blank does, at the last UTF-8 character boundary. Nothing is dropped: the pieces joined are
+// `text`, a blank at a cut ending the piece before it. One empty piece for an empty text.
+QList<QByteArray> splitAtWords(const QByteArray& text, int maxBytes);
 
 } // namespace peer

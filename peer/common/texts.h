@@ -19,6 +19,15 @@ inline constexpr char kAutoReply[] = "(auto-reply) ";
 // The peer said no to our offer (DCC REJECT); the nick is the one it went to.
 inline constexpr char kDeclinedFile[] = "%1 declined the file";
 inline constexpr char kDeclinedChat[] = "%1 declined the chat";
+// The input refused more of what was typed or pasted.
+inline constexpr char kInputFull[] =
+    "The input holds %1 characters; the rest was not taken. Send this, then the rest";
+// A line of ours that never left: why, and that it waits in the input.
+inline constexpr char kNotSentNote[] = "*Not sent: %1. It waits in the input.*\r\n";
+inline constexpr char kServerLinkDown[] = "not connected to the server";
+inline constexpr char kServerRefused[] = "the connection to the server did not take it";
+inline constexpr char kDirectLinkClosed[] = "the direct connection is closed";
+inline constexpr char kDirectRefused[] = "the direct connection did not take it";
 
 } // namespace peer::text
 

@@ -14,14 +14,6 @@ namespace {
 constexpr char kCheckPrefix[] = "\x01"
                                 "FISHCHECK ";
 
-// The server puts ":<nick>!<user>@<host> " before the line it relays, and a line it cuts at
-// 512 bytes no longer decrypts: a sealed line leaves room for our nick and the longest user
-// (10) and host (63) names servers allow.
-qsizetype roomAfterRelay(qsizetype room, const QByteArray& ownNick)
-{
-    return room - (ownNick.size() + 77);
-}
-
 } // namespace
 
 FishChats::FishChats(ChatHost& host, FishKeyStore& keys, QObject* parent)
@@ -120,11 +112,9 @@ QList<QByteArray> FishChats::outgoing(const QByteArray& nick, const QByteArray& 
         return {};
     }
     if (!entry)
-        return splitUtf8(text, int(room));
+        return splitAtWords(text, int(room));
     QList<QByteArray> sealed;
-    const qsizetype relayed = roomAfterRelay(room, m_host.nickInUse());
-    for (const QByteArray& piece :
-         splitForFish(readableFishText(text), entry->stored.mode, relayed))
+    for (const QByteArray& piece : splitForFish(readableFishText(text), entry->stored.mode, room))
         sealed.push_back(sealFishText(entry->key, entry->stored.mode, piece));
     return sealed;
 }
@@ -137,8 +127,7 @@ std::optional<FishChats::SealedAway> FishChats::sealedAway(const QByteArray& nic
         return SealedAway{{}, {}, true};
     if (!entry)
         return std::nullopt;
-    const QList<QByteArray> pieces = splitForFish(readableFishText(text), entry->stored.mode,
-                                                  roomAfterRelay(room, m_host.nickInUse()));
+    const QList<QByteArray> pieces = splitForFish(readableFishText(text), entry->stored.mode, room);
     // An empty away text still goes out as an encrypted line: nothing goes in clear.
     const QByteArray plain = pieces.isEmpty() ? QByteArray() : pieces[0];
     return SealedAway{sealFishText(entry->key, entry->stored.mode, plain), plain};

@@ -53,7 +53,8 @@ public:
     // make a contact's key vanish and the chat fall back to clear text.
     static QByteArray fold(const QByteArray& nick);
 
-    // The PRIVMSG texts for what the user typed to `nick`, each fitting `room` bytes: sealed
+    // The PRIVMSG texts for what the user typed to `nick`, each fitting `room` bytes (room left
+    // for the server's prefix: Command::roomForRelayedText): sealed
     // when the contact has a key (short enough that the line the server relays, with our
     // prefix before it, still fits), else the text as it is, cut as before. None at all when
     // the contact's key is stored but cannot be read: the chat says why instead.

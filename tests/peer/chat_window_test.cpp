@@ -32,7 +32,7 @@ TEST_F(ChatWindowTest, OpensForThePeerWithItsCommandBarAndPlainLabels)
     EXPECT_EQ(window->windowTitle(), "bob");
     EXPECT_EQ(session.window, window.data());
     EXPECT_FALSE(window->cipherField()->isVisible());
-    EXPECT_EQ(window->input()->maxLength(), 511);
+    EXPECT_EQ(window->input()->maxLength(), 4096);
     EXPECT_EQ(host.barsFor, (QList<QByteArray>{"bob"}));
     auto* bar = window->findChild<QWidget*>("ChatMenuBar");
     ASSERT_NE(bar, nullptr);
@@ -89,7 +89,7 @@ TEST_F(ChatWindowTest, AReopenedDirectChatShowsItsEarlierLinesOnce)
     open();
     chats.showLine(session, "Connection established.\r\n");
     chats.lineArrived(session, "plain \002bold");
-    type("mine");
+    chats.showLine(session, "<alice_> mine\r\n");
     const QByteArray before = window->transcript();
     window->close();
     ASSERT_TRUE(waitFor([&] { return window.isNull(); }));
