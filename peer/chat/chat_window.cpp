@@ -3,7 +3,6 @@
 #include "diag/control_escape.h"
 #include "diag/server_text.h"
 #include "peer/chat/delivery_marks.h"
-#include "peer/chat/format_keys.h"
 #include "peer/chat/format_menus.h"
 #include "peer/chat/format_render.h"
 #include "peer/chat/format_runs.h"
@@ -58,18 +57,11 @@ ChatWindow::ChatWindow(ChatSession& session, ChatHost& host, QWidget* parent)
             noteLine(QByteArray(text::kInputFull).replace("%1", QByteArray::number(kInputLimit))));
     });
     connect(m_clear, &QPushButton::clicked, this, &ChatWindow::clear);
-    m_formatMenus = new FormatMenus(this);
-    connect(m_formatMenus, &FormatMenus::codeChosen, this, &ChatWindow::insertFormatCode);
+    m_formatMenus = new FormatMenus(this, m_input);
     connect(m_styleButton, &QToolButton::clicked, this,
             [this] { styleMenu()->popup(QCursor::pos()); });
     connect(m_colourButton, &QToolButton::clicked, this,
             [this] { colourMenu()->popup(QCursor::pos()); });
-    auto* keys = new FormatKeys(m_input);
-    connect(keys, &FormatKeys::codeAsked, this, &ChatWindow::insertFormatCode);
-    connect(keys, &FormatKeys::colourMenuAsked, this, [this] {
-        const QRect caret = m_input->inputMethodQuery(Qt::ImCursorRectangle).toRect();
-        colourMenu()->popup(m_input->mapToGlobal(caret.bottomLeft()));
-    });
 
     m_session.window = this;
     showTranscript();
@@ -185,17 +177,6 @@ QMenu* ChatWindow::styleMenu()
 QMenu* ChatWindow::colourMenu()
 {
     return m_formatMenus->colour();
-}
-
-void ChatWindow::insertFormatCode(int id)
-{
-    m_input->setFocus();
-    const int start =
-        m_input->hasSelectedText() ? m_input->selectionStart() : m_input->cursorPosition();
-    const int end = m_input->hasSelectedText() ? m_input->selectionEnd() : start;
-    const FormatInsertion result = InsertFormatCode(m_input->text(), start, end, id);
-    m_input->setText(result.text);
-    m_input->setSelection(result.selectionStart, result.selectionEnd - result.selectionStart);
 }
 
 void ChatWindow::layOut()
