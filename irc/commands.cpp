@@ -248,6 +248,18 @@ std::optional<QByteArray> Command::quit(QByteArrayView reason)
     return fitting("QUIT :" + reason.toByteArray());
 }
 
+std::optional<QByteArray> Command::away(QByteArrayView text)
+{
+    if (text.isEmpty() || !isLineSafe(text))
+        return std::nullopt;
+    return fitting("AWAY :" + text.toByteArray());
+}
+
+QByteArray Command::back()
+{
+    return "AWAY";
+}
+
 QByteArray Command::capList()
 {
     return "CAP LS 302";

@@ -54,6 +54,9 @@ public:
     // QUIT, or QUIT :<reason>
     static QByteArray quit();
     static std::optional<QByteArray> quit(QByteArrayView reason);
+    // AWAY :<text> (away; an empty text would say back), or AWAY alone (back)
+    static std::optional<QByteArray> away(QByteArrayView text);
+    static QByteArray back();
 
     // CAP LS 302, CAP END, CAP REQ :<capabilities>
     static QByteArray capList();

@@ -63,6 +63,11 @@ void MessageDispatcher::notice(const Message& message)
         emit m_events.ctcpReply(GetSenderNick(message), *reply);
         return;
     }
+    if (reply && reply->dcc) {
+        if (const auto reject = parseDccReject(GetSenderNick(message), reply->arguments))
+            emit m_events.dccReject(*reject);
+        return;
+    }
     // A notice to us alone may carry a key exchange; one to a channel never does.
     if (text && !reply && message.middleCount() >= 1 && !isChannel(message.params[0]))
         emit m_events.privateNotice(GetSenderNick(message), *text);
@@ -212,10 +217,15 @@ void MessageDispatcher::privmsg(const Message& message)
     const QByteArrayView sender = GetSenderNick(message);
     if (sender.isEmpty())
         return;
-    const std::optional<QByteArray> awayEcho =
-        m_settings.awayset ? sendAwayReply(sender) : std::nullopt;
-
     std::optional<QByteArrayView> text = message.trailing();
+    // A CTCP query or a DCC offer is no one's writing: an answer to it would be an automatic
+    // reply to an automatic message, which two away programs would trade. An ACTION is typed.
+    const bool automatic = text && text->startsWith('\x01')
+                           && !text->startsWith("\x01"
+                                                "ACTION");
+    const std::optional<QByteArray> awayEcho =
+        m_settings.awayset && !automatic ? sendAwayReply(sender) : std::nullopt;
+
     const std::optional<Ctcp> ctcp = splitCtcp(text);
     if (ctcp && ctcp->code != CtcpCode::None) {
         emit m_events.ctcpQuery(sender, *ctcp);

@@ -142,19 +142,22 @@ void ChatSessions::present(ChatSession& chat, const QByteArray& shown, const Sho
         m_logger.line(chat, line, how.at);
 }
 
-void ChatSessions::arrived(ChatSession& chat, const QByteArray& text, bool awayEcho,
-                           const Shown& how)
+void ChatSessions::arrived(ChatSession& chat, const QByteArray& text, Said said, const Shown& how)
 {
     // Flashed, never brought up: the keyboard stays where the user is typing, which may be a
     // password field, and the peer chooses when lines arrive.
     windowFor(chat)->flash();
-    present(chat, saidLine(awayEcho ? m_host.nickInUse() : chat.nick, text), how);
+    const QByteArray line = said == Said::ByAwayReply ? autoReplyLine(m_host.nickInUse(), text)
+                            : said == Said::ByUs      ? saidLine(m_host.nickInUse(), text)
+                                                      : saidLine(chat.nick, text);
+    present(chat, line, how);
 }
 
 void ChatSessions::lineArrived(ChatSession& chat, const QByteArray& text, bool awayEcho,
                                const QDateTime& at, bool unprotected)
 {
-    arrived(chat, text, awayEcho, {at, unprotected, false, std::nullopt});
+    arrived(chat, text, awayEcho ? Said::ByAwayReply : Said::ByPeer,
+            {at, unprotected, false, std::nullopt});
 }
 
 void ChatSessions::showLine(ChatSession& chat, const QByteArray& line)
@@ -303,7 +306,8 @@ void ChatSessions::showReleased(ChatSession& chat, const QByteArray& nick)
 {
     const std::vector<NewChatGate::HeldLine> lines = m_gate.release(nick);
     for (const NewChatGate::HeldLine& line : lines)
-        arrived(chat, line.text, line.awayEcho, {{}, line.unprotected, true, std::nullopt});
+        arrived(chat, line.text, line.awayEcho ? Said::ByAwayReply : Said::ByPeer,
+                {{}, line.unprotected, true, std::nullopt});
     if (!lines.empty())
         emit heldChanged();
 }
@@ -343,9 +347,9 @@ void ChatSessions::deliverPrivateText(const QByteArray& sender,
         showReleased(*chat, sender);
     }
     if (text)
-        arrived(*chat, *text, false, {at, opened.unprotected, false, std::nullopt});
+        arrived(*chat, *text, Said::ByPeer, {at, opened.unprotected, false, std::nullopt});
     if (awayEcho)
-        arrived(*chat, *awayEcho, true, {});
+        arrived(*chat, *awayEcho, Said::ByAwayReply, {});
     if (started)
         emit chatStartedByPeer(sender);
 }
@@ -361,7 +365,8 @@ void ChatSessions::showHistory(const QByteArray& nick, const QList<irc::HistoryL
             m_host.nicks().same(line.sender, m_host.nickInUse(), NickRule::Unsaid::IgnoreAsciiCase);
         // Our own lines of an encrypted chat went out sealed with the same key.
         const ChatFish::Opened text = m_fish.incoming(nick, line.text);
-        arrived(chat, text.text, ours, {line.time, text.unprotected, false, std::nullopt});
+        arrived(chat, text.text, ours ? Said::ByUs : Said::ByPeer,
+                {line.time, text.unprotected, false, std::nullopt});
     }
     if (opened)
         emit chatStartedByPeer(nick);
@@ -369,6 +374,7 @@ void ChatSessions::showHistory(const QByteArray& nick, const QList<irc::HistoryL
 
 void ChatSessions::follow(irc::ServerEvents& events)
 {
+    connect(&events, &irc::ServerEvents::dccReject, &m_offers, &ChatOffers::takeReject);
     connect(&events, &irc::ServerEvents::privateText, this, [this](const irc::PrivateText& line) {
         deliverPrivateText(line.sender.toByteArray(),
                            line.text ? std::optional(line.text->toByteArray()) : std::nullopt,

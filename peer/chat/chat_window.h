@@ -132,7 +132,6 @@ private:
     QToolButton* formatButton(const QString& icon, const QString& name);
     void buildMenus();
     void layOut();
-    void insertFormatCode(int id);
     void trimView();
     void showTranscript();
     void showProtection();

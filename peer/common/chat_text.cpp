@@ -1,6 +1,7 @@
 #include "peer/common/chat_text.h"
 
 #include "diag/control_escape.h"
+#include "peer/common/texts.h"
 
 namespace peer {
 
@@ -17,6 +18,11 @@ QByteArray wireText(const QString& typed)
 QByteArray saidLine(const QByteArray& who, const QByteArray& text)
 {
     return "<" + who + "> " + text + "\r\n";
+}
+
+QByteArray autoReplyLine(const QByteArray& who, const QByteArray& text)
+{
+    return saidLine(who, text::kAutoReply + text);
 }
 
 QByteArray noteLine(QByteArrayView note)

@@ -19,6 +19,8 @@ QByteArray oneShownLine(QByteArrayView line);
 // note of the program ("*note*"), each ending in CR LF. Neither escapes anything:
 // oneShownLine() makes a shown line of them.
 QByteArray saidLine(const QByteArray& who, const QByteArray& text);
+// Our away reply as we show and log it: said by us, but marked as sent by itself.
+QByteArray autoReplyLine(const QByteArray& who, const QByteArray& text);
 QByteArray noteLine(QByteArrayView note);
 
 // `text` cut into pieces of at most `maxBytes` bytes: after the last blank that fits, or where

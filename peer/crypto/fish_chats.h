@@ -92,7 +92,8 @@ public:
     enum class KeyEntry { Set, Invalid, NotKept };
     // A key the user typed or pasted ("cbc:" or "ecb:" may say the mode; ECB otherwise).
     KeyEntry setTypedKey(const QByteArray& nick, const QString& text);
-    // Back to clear text with `nick`; false when the store would not let the key go.
+    // Back to clear text with `nick`; false when the store would not let the key go. What
+    // the contact still encrypts is read with the key we had, until a new one is set.
     bool stopEncrypting(const QByteArray& nick);
     // The user compared the short authentication string with the contact and it matched.
     void markVerified(const QByteArray& nick);
@@ -148,6 +149,15 @@ private:
     QHash<QByteArray, bool> m_looked; // nicks whose stored key was read (found or not)
     // Stored records whose key could not be read, without it: nothing goes to these nicks.
     QHash<QByteArray, StoredFishKey> m_unreadable;
+    // The keys of chats we stopped encrypting, for this run only: what the contact still
+    // encrypts is read with them, never sealed. `noted`: the contact was told to be so once.
+    struct Retired
+    {
+        std::shared_ptr<Keyed> keyed;
+        bool noted = false;
+    };
+    QHash<QByteArray, Retired> m_retired;
+    std::optional<Incoming> openWithRetired(const QByteArray& nick, QByteArrayView text);
     FishExchanges m_exchanges;
 };
 

@@ -27,8 +27,11 @@ TEST_F(ChatWindowTest, ShowsPeerLinesOwnLinesAndTheAwayEcho)
     chats.lineArrived(session, "I am away", true);
     EXPECT_EQ(host.sent, QList<QByteArray>{"PRIVMSG bob :hello"});
     // Own lines carry the nick in use, which need not be the configured one.
-    EXPECT_EQ(window->transcript(), "<bob> hi there\r\n<alice_> hello\r\n<alice_> I am away\r\n");
-    EXPECT_EQ(window->viewText(), "<bob> hi there\n<alice_> hello\n<alice_> I am away\n");
+    // The away echo is ours, but not typed: it says it went by itself.
+    EXPECT_EQ(window->transcript(),
+              "<bob> hi there\r\n<alice_> hello\r\n<alice_> (auto-reply) I am away\r\n");
+    EXPECT_EQ(window->viewText(),
+              "<bob> hi there\n<alice_> hello\n<alice_> (auto-reply) I am away\n");
     EXPECT_TRUE(window->input()->text().isEmpty());
 }
 
