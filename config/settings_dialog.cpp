@@ -98,6 +98,7 @@ QGroupBox* SettingsDialog::makeAwayGroup()
     auto* away = new QGroupBox(tr(text::kAwayMessage), this);
     m_away = newTextEdit(away);
     m_awayset = new QCheckBox(tr(text::kSetAwayStatus), away);
+    m_away->setToolTip(tr(text::kAwayPublicTip));
     auto* layout = new QFormLayout(away);
     layout->addRow(tr(text::kAwayMessageLabel), m_away);
     layout->addRow(m_awayset);

@@ -88,7 +88,11 @@ inline constexpr char kPrivateDccTip[] =
 inline constexpr char kUseIrcv3[] = "Use the server's IRCv3 extensions";
 inline constexpr char kUseIrcv3Tip[] =
     "Away contacts, the server's own times, delivery marks, typing and missed messages, where the "
-    "server offers them.";
+    "server offers them. Your away message is then given to the server too, where anyone can "
+    "read it, also those whose replies are encrypted.";
+inline constexpr char kAwayPublicTip[] =
+    "With the IRCv3 extensions on, this text is given to the server when you set away, where "
+    "anyone can read it; the automatic reply to an encrypted chat stays encrypted.";
 inline constexpr char kShareTyping[] = "Let others see when I am typing";
 inline constexpr char kNickBlank[] =
     "You left your nickname blank.  Please fill it in and press OK again.";
