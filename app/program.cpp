@@ -215,6 +215,10 @@ void Program::wireWindow()
     connect(&m_chats, &peer::ChatSessions::heldChanged, window,
             [this] { m_window->showHeldChats(m_chats.heldSenders()); });
     connect(window, &MainWindow::heldChatRequested, &m_chats, &peer::ChatSessions::openHeld);
+    // Held on one link, they are not known on the next.
+    for (const auto changed : {&irc::ServerLink::lost, &irc::ServerLink::closedByUser})
+        connect(&m_link, changed, &m_chats, &peer::ChatSessions::forgetHeld);
+    connect(&m_link, &irc::ServerLink::registered, &m_chats, &peer::ChatSessions::forgetHeld);
     connect(window, &MainWindow::closeRequested, this, &Program::closeStep);
     connect(contacts, &ContactListView::chatRequested, this,
             [this](const QByteArray& nick) { m_commands.run(Command::Chat, nick); });
