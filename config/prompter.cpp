@@ -130,6 +130,17 @@ bool WidgetPrompter::askWarning(QWidget* owner, const QString& title, const QStr
     return askCarefully(std::move(box));
 }
 
+bool WidgetPrompter::confirm(QWidget* owner, const Question& question)
+{
+    CentredBox box(QMessageBox::Question, question.title, question.text,
+                   QMessageBox::Yes | QMessageBox::No, owner);
+    box.setInformativeText(question.informative);
+    box.setDefaultButton(QMessageBox::No);
+    box.setEscapeButton(QMessageBox::No);
+    showAsPlainText(box);
+    return box.exec() == QMessageBox::Yes;
+}
+
 std::optional<QString> WidgetPrompter::browseForFile(QWidget* owner)
 {
     // The pattern "*.*" would hide every file without a dot in its name here, so the filter
