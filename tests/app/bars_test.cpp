@@ -480,7 +480,8 @@ TEST_F(BarsTest, TheTrayBringsTheWindowBackOnALeftClickOnly)
     make(false, app::Tray::Availability::Present);
     QSystemTrayIcon* icon = core->program->tray().icon();
     ASSERT_NE(icon, nullptr);
-    EXPECT_EQ(icon->toolTip(), "Kivvo v2.0");
+    // Not connected here: the tip names the nick we would ask for.
+    EXPECT_EQ(icon->toolTip(), "Kivvo v2.0 - alice (not connected)");
     clickTitleBar({200, 10}); // minimise
     ASSERT_TRUE(waitFor([&] { return !window().isVisible(); }));
     EXPECT_FALSE(titleBar()->isVisible());
