@@ -174,7 +174,7 @@ void CommandHandlers::registerSettingsCommands()
         m_parts.secrets.forgetRemoved(before);
     });
     m_parts.commands.setHandler(Command::Connect, [this](auto&) {
-        config::ConnectDialog dialog(m_parts.store, &m_parts.window);
+        config::ConnectDialog dialog(m_parts.store, m_parts.link.serverIndex(), &m_parts.window);
         connect(&dialog, &config::ConnectDialog::disconnectRequested, &m_parts.link,
                 &irc::ServerLink::disconnectFromServer);
         connect(&dialog, &config::ConnectDialog::connectRequested, this, [this](int index) {

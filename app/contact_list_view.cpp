@@ -214,13 +214,22 @@ void ContactListView::showOnline(const QList<QByteArray>& names)
 
 void ContactListView::showUnknown(const QList<QByteArray>& contacts)
 {
+    showGreyed(contacts, QString::fromLatin1(text::kPresenceUnknown));
+}
+
+void ContactListView::showLinkDown(const QList<QByteArray>& contacts)
+{
+    showGreyed(contacts, QString::fromLatin1(text::kPresenceLinkDown));
+}
+
+void ContactListView::showGreyed(const QList<QByteArray>& contacts, const QString& unknown)
+{
     if (contacts.isEmpty()) {
         showHint();
         return;
     }
     const std::optional<QByteArray> selected = selectedContact();
     clear();
-    const QString unknown = QString::fromLatin1(text::kPresenceUnknown);
     auto* hint = new ContactItem(res::icon(QStringLiteral("NOCONTACTS")), unknown);
     hint->setData(kNotAContactRole, true);
     hint->setData(kRankRole, 0);
@@ -292,6 +301,7 @@ void ContactListView::follow(irc::PresencePoller& presence)
     connect(&presence, &irc::PresencePoller::onlineChanged, this, &ContactListView::showOnline);
     connect(&presence, &irc::PresencePoller::noContacts, this, &ContactListView::showHint);
     connect(&presence, &irc::PresencePoller::presenceUnknown, this, &ContactListView::showUnknown);
+    connect(&presence, &irc::PresencePoller::linkDown, this, &ContactListView::showLinkDown);
     connect(&presence, &irc::PresencePoller::caseMappingChanged, this,
             &ContactListView::setCaseMapping);
 }

@@ -59,6 +59,8 @@ public slots:
     // The server cannot say who is online: every contact, marked as unknown, under one hint
     // row, so that they can still be chosen.
     void showUnknown(const QList<QByteArray>& contacts);
+    // The link dropped: every contact, marked as unknown, under a hint that says why.
+    void showLinkDown(const QList<QByteArray>& contacts);
     void setCaseMapping(irc::CaseMapping mapping) { m_caseMapping = mapping; }
     // The contact went away with `text`, or came back (none): its row and icon say so, with the
     // away text as its tooltip.
@@ -83,6 +85,8 @@ protected:
 
 private:
     void showSingleItem(const QString& text, const QIcon& icon);
+    // Every contact greyed, under a hint row saying why their presence is unknown.
+    void showGreyed(const QList<QByteArray>& contacts, const QString& why);
     // The hint row as wide as the list and as high as its wrapped text.
     void fitHintRow();
     void showPopup(const QPoint& position);

@@ -6,6 +6,7 @@
 #include "app/held_chats_entry.h"
 #include "app/main_menu_bar.h"
 #include "app/menu_bar.h"
+#include "app/status_label.h"
 #include "app/texts.h"
 #include "diag/control_escape.h"
 #include "diag/debug_window.h"
@@ -117,9 +118,7 @@ MainWindow::MainWindow(CommandTable& commands, const diag::LineSender& sender, c
     connect(m_held, &HeldChatsEntry::chosen, this, &MainWindow::heldChatRequested);
     setCentralWidget(m_client);
 
-    m_status = new QLabel(QString::fromLatin1(text::kNotConnected), this);
-    // Link texts carry server names and error texts from the network.
-    m_status->setTextFormat(Qt::PlainText);
+    m_status = new StatusLabel(QString::fromLatin1(text::kNotConnected), this);
     statusBar()->addWidget(m_status, 1);
     statusBar()->setSizeGripEnabled(false);
 
@@ -253,12 +252,12 @@ void MainWindow::logServerLine(QByteArrayView line, const irc::Message* message)
 
 QString MainWindow::statusText() const
 {
-    return m_status->text();
+    return m_status->fullText();
 }
 
 void MainWindow::setStatusText(const QString& text)
 {
-    m_status->setText(text);
+    m_status->setFullText(text);
 }
 
 void MainWindow::showLinkStatus(const irc::LinkStatus& status)

@@ -33,6 +33,7 @@ namespace app {
 class ClientArea;
 class CommandTable;
 class ContactListView;
+class StatusLabel;
 class HeldChatsEntry;
 class MainMenuBar;
 class MenuBar;
@@ -131,7 +132,7 @@ private:
 
     CommandTable& m_commands;
     diag::LineSender m_sender;
-    QLabel* m_status = nullptr;
+    StatusLabel* m_status = nullptr;
     ContactListView* m_contacts = nullptr;
     HeldChatsEntry* m_held = nullptr;
     ClientArea* m_client = nullptr;

@@ -56,7 +56,7 @@ bool isNoFile(const QFileInfo& info)
 QString OfferInbox::whereText(const irc::DccOffer& offer)
 {
     if (offer.passive())
-        return tr(text::kNoAddressPassive);
+        return tr(text::kNoAddressPassive) + QLatin1Char('\n') + protectionText(offer);
     QHostAddress host = offer.address;
     bool v4 = false;
     if (const quint32 address = host.toIPv4Address(&v4); v4)
@@ -65,8 +65,23 @@ QString OfferInbox::whereText(const irc::DccOffer& offer)
     // Allowed only while the server itself is here, as behind a local bouncer or tunnel, where a
     // stranger's offer may point at any program on this machine.
     if (host.isLoopback())
-        return where + tr(text::kThisMachine);
-    return where;
+        where += tr(text::kThisMachine);
+    return where + QLatin1Char('\n') + protectionText(offer);
+}
+
+QString OfferInbox::protectionText(const irc::DccOffer& offer)
+{
+    // A Blowfish chat is offered as a plain one: its key comes over the link once connected,
+    // so the question can only say that it may follow.
+    switch (offer.kind) {
+    case irc::DccKind::Chat:
+        return tr(offer.secure ? text::kOfferTlsChat : text::kOfferPlainChat);
+    case irc::DccKind::Send:
+        return tr(offer.secure ? text::kOfferTlsFile : text::kOfferPlainFile);
+    case irc::DccKind::Voice:
+        break;
+    }
+    return tr(text::kOfferPlainVoice);
 }
 
 OfferInbox::OfferInbox(config::Prompter& prompter, peer::ChatSessions& chats,
@@ -136,6 +151,8 @@ void OfferInbox::askChat(const irc::DccOffer& offer)
     if (m_prompter.ask(m_owner, {tr(text::kAcceptDccChat), question.arg(nickText(offer.sender)),
                                  whereText(offer)}))
         m_chats.acceptOffer(offer);
+    else
+        emit declined(offer);
 }
 
 void OfferInbox::askFile(const irc::DccOffer& offer)
@@ -149,13 +166,17 @@ void OfferInbox::askFile(const irc::DccOffer& offer)
     if (!m_prompter.ask(m_owner,
                         {tr(text::kAcceptFile),
                          tr(text::kAskFile).arg(nickText(offer.sender), fileName),
-                         peer::sizeText(offer.size) + QLatin1Char('\n') + whereText(offer)}))
+                         peer::sizeText(offer.size) + QLatin1Char('\n') + whereText(offer)})) {
+        emit declined(offer);
         return;
+    }
     // A bare name would land in whatever folder the program was started from.
     const QString folder = downloadFolder();
     const auto path = askDestination(QDir(folder).filePath(fileName));
-    if (!path)
+    if (!path) {
+        emit declined(offer);
         return;
+    }
     // Made for a file the user chose to keep in it, not for every offer that proposed it.
     if (QFileInfo(*path).absolutePath() == QDir(folder).absolutePath())
         QDir().mkpath(folder);

@@ -44,6 +44,8 @@ public:
     // What a question about `offer` shows beside its text: the address and port we would
     // connect to, and whether that is this machine.
     static QString whereText(const irc::DccOffer& offer);
+    // Whether the link would be encrypted, and how: plain, TLS, or Blowfish started on the link.
+    static QString protectionText(const irc::DccOffer& offer);
 
     // The window that owns the questions.
     void setOwner(QWidget* owner) { m_owner = owner; }
@@ -56,6 +58,9 @@ public slots:
 signals:
     // A question is about to be asked: the main window comes to the front.
     void attentionNeeded();
+    // The user said no to a chat or file offer (or gave no place for the file): the sender is
+    // told, so that it does not wait on.
+    void declined(const irc::DccOffer& offer);
 
 private:
     void askChat(const irc::DccOffer& offer);

@@ -49,6 +49,11 @@ QByteArray PeerServices::nickInUse() const
     return m_link.nickInUse();
 }
 
+bool PeerServices::serverLinkUp() const
+{
+    return m_link.isConnected();
+}
+
 bool PeerServices::sendServerLine(const QByteArray& line)
 {
     return m_link.sendLine(line);

@@ -42,6 +42,7 @@ public:
 
     QByteArray nickInUse() const override;
     bool sendServerLine(const QByteArray& line) override;
+    bool serverLinkUp() const override;
     bool loggingOn() const override;
     QList<QByteArray> contactNicks() const override;
     const peer::NickRule& nicks() const override { return m_nicks; }

@@ -134,6 +134,12 @@ void Program::followTheLink()
         m_typing.setSending(settings.typing);
         m_notifier.setEnabled(settings.notify);
         m_transfers.setFastSend(settings.fastsend);
+        m_ownAway.setSettings(settings);
+    });
+    // A declined offer is answered, so that its sender does not wait on.
+    connect(&m_offers, &OfferInbox::declined, this, [this](const irc::DccOffer& offer) {
+        if (const auto line = irc::formatDccReject(offer))
+            m_link.sendLine(*line);
     });
 }
 

@@ -9,6 +9,7 @@
 #include "app/key_questions.h"
 #include "app/notifier.h"
 #include "app/offer_inbox.h"
+#include "app/own_away.h"
 #include "app/peer_services.h"
 #include "app/title_bar.h"
 #include "app/tray.h"
@@ -155,6 +156,7 @@ private:
     OfferInbox m_offers;
     Tray m_tray;
     Notifier m_notifier;
+    OwnAway m_ownAway{m_link, m_settings};
     // Made once the main window is, whose parts they act on or ask over.
     std::unique_ptr<KeyQuestions> m_keyQuestions;
     std::unique_ptr<AwayWatch> m_away;

@@ -57,7 +57,8 @@ inline constexpr char kKivvoWithNick[] = "Kivvo - %1";
 inline constexpr char kHintText[] = "Click \"Contacts\" (above)";
 inline constexpr char kNoneOnline[] = "No Contacts Online";
 inline constexpr char kPresenceUnknown[] = "Presence unknown on this server";
-inline constexpr char kEncryptChat[] = "Encrypt Chat";
+inline constexpr char kPresenceLinkDown[] = "Not connected: presence unknown";
+inline constexpr char kEncryptChat[] = "Encrypt Relayed Chat (FiSH)...";
 inline constexpr char kForgetPrivateLinkKey[] = "Forget Private Link Key";
 inline constexpr char kAway[] = "Away";
 inline constexpr char kAwayWith[] = "Away: %1";
@@ -97,6 +98,18 @@ inline constexpr char kAskSecureChat[] =
     "User \"%1\" wants to DCC chat (secure chat) with you.  Do you want to accept?";
 inline constexpr char kAskChat[] =
     "User \"%1\" wants to DCC chat with you.  Do you want to accept?";
+inline constexpr char kOfferPlainChat[] =
+    "Plain or Blowfish chat: the link itself is not encrypted. The sender may turn on Blowfish "
+    "once connected (an Encrypted Chat), and its key then crosses the same link unprotected.";
+inline constexpr char kOfferTlsChat[] =
+    "TLS chat: the link is encrypted with TLS, and the sender's certificate is checked before a "
+    "line is read.";
+inline constexpr char kOfferPlainFile[] =
+    "Plain transfer: the file crosses the network unencrypted.";
+inline constexpr char kOfferTlsFile[] =
+    "TLS transfer: the file crosses the network encrypted with TLS.";
+inline constexpr char kOfferPlainVoice[] =
+    "Plain voice chat: the sound crosses the network unencrypted.";
 inline constexpr char kAcceptDccChat[] = "Accept DCC Chat?";
 inline constexpr char kAcceptFile[] = "Accept File?";
 inline constexpr char kAskFile[] =

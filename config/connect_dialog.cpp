@@ -32,7 +32,7 @@ QString rowText(const ServerEntry& server)
 
 } // namespace
 
-ConnectDialog::ConnectDialog(Store& store, QWidget* parent)
+ConnectDialog::ConnectDialog(Store& store, int current, QWidget* parent)
     : QDialog(parent)
     , m_store(store)
 {
@@ -51,6 +51,10 @@ ConnectDialog::ConnectDialog(Store& store, QWidget* parent)
     connect(m_connect, &QPushButton::clicked, this, &ConnectDialog::connectToSelected);
     connect(m_list, &QListWidget::itemDoubleClicked, this, &ConnectDialog::connectToSelected);
     refresh();
+    // Selected, not only current: a row that merely looks chosen would make Connect end the
+    // link and start none.
+    if (current >= 0 && current < m_list->count())
+        m_list->setCurrentRow(current, QItemSelectionModel::ClearAndSelect);
 }
 
 void ConnectDialog::refresh()

@@ -17,7 +17,9 @@ class ConnectDialog : public QDialog
     Q_OBJECT
 
 public:
-    explicit ConnectDialog(Store& store, QWidget* parent = nullptr);
+    // Opens with the row of `current` (the server in use, a position in Store::EnumServers())
+    // selected, so that Connect or Enter reconnect to it.
+    explicit ConnectDialog(Store& store, int current = -1, QWidget* parent = nullptr);
 
     QListWidget* list() const { return m_list; }
     QPushButton* connectButton() const { return m_connect; }

@@ -18,11 +18,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const QByteArray stripped = peer::StripFormatCodes(text);
     FUZZ_CHECK(stripped.size() <= text.size());
     for (char c : stripped)
-        FUZZ_CHECK(!peer::IsFormatCode(c));
+        FUZZ_CHECK(!peer::isAnyFormatCode(c));
 
     for (const peer::FormatRun& run : peer::BuildFormatRuns(text)) {
-        FUZZ_CHECK(run.code == peer::kBoldCode || run.code == peer::kColourCode
-                   || run.code == peer::kUnderlineCode);
+        FUZZ_CHECK(peer::isAnyFormatCode(run.code) && run.code != peer::kPlainCode
+                   && run.code != peer::kHexColourCode);
         // Two codes of a kind in a row make an empty run: harmless, and shown as nothing.
         FUZZ_CHECK(0 <= run.start && run.start <= run.end && run.end <= stripped.size());
         if (run.code == peer::kColourCode) {

@@ -163,6 +163,14 @@ qsizetype Command::roomForText(QByteArrayView command, QByteArrayView target)
     return kMaxLineContent - head;
 }
 
+qsizetype Command::roomForRelayedText(QByteArrayView command, QByteArrayView target,
+                                      QByteArrayView ownNick)
+{
+    constexpr qsizetype kUserAndHost = 10 + 63;
+    // ':' nick '!' user '@' host ' '
+    return roomForText(command, target) - (ownNick.size() + kUserAndHost + 4);
+}
+
 qsizetype Command::roomForCtcp(QByteArrayView command, QByteArrayView target)
 {
     return roomForText(command, target) - 2;
@@ -238,6 +246,18 @@ std::optional<QByteArray> Command::quit(QByteArrayView reason)
     if (!isLineSafe(reason))
         return std::nullopt;
     return fitting("QUIT :" + reason.toByteArray());
+}
+
+std::optional<QByteArray> Command::away(QByteArrayView text)
+{
+    if (text.isEmpty() || !isLineSafe(text))
+        return std::nullopt;
+    return fitting("AWAY :" + text.toByteArray());
+}
+
+QByteArray Command::back()
+{
+    return "AWAY";
 }
 
 QByteArray Command::capList()

@@ -21,6 +21,11 @@ public:
     // The bytes of trailing text that fit after "<command> <target> :" (after "<command> :"
     // without a target); negative when not even that head fits.
     static qsizetype roomForText(QByteArrayView command, QByteArrayView target = {});
+    // The same for text the server relays to others: it puts ":<nick>!<user>@<host> " before
+    // the line, and cuts what then passes 512 bytes. Room is left for `ownNick` and the longest
+    // user (10) and host (63) names servers allow.
+    static qsizetype roomForRelayedText(QByteArrayView command, QByteArrayView target,
+                                        QByteArrayView ownNick);
     // The same inside a CTCP frame: the two 0x01 bytes taken off.
     static qsizetype roomForCtcp(QByteArrayView command, QByteArrayView target);
 
@@ -49,6 +54,9 @@ public:
     // QUIT, or QUIT :<reason>
     static QByteArray quit();
     static std::optional<QByteArray> quit(QByteArrayView reason);
+    // AWAY :<text> (away; an empty text would say back), or AWAY alone (back)
+    static std::optional<QByteArray> away(QByteArrayView text);
+    static QByteArray back();
 
     // CAP LS 302, CAP END, CAP REQ :<capabilities>
     static QByteArray capList();

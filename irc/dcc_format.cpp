@@ -175,4 +175,26 @@ void PendingOffers::end()
         m_noted = false;
 }
 
+std::optional<QByteArray> formatDccReject(const DccOffer& offer)
+{
+    if (!isNickSafe(offer.sender) || offer.kind == DccKind::Voice)
+        return std::nullopt;
+    const bool file = offer.kind == DccKind::Send;
+    QByteArray body = "DCC REJECT ";
+    body += offer.secure ? (file ? "SSEND " : "SCHAT ") : (file ? "SEND " : "CHAT ");
+    if (!file)
+        return Command::ctcpReply(offer.sender, body + "chat");
+    // Unquoted, as the offer's name was read: the peer compares the whole rest of the line.
+    const QByteArray name = fileNameField(offer.fileName);
+    if (name.isEmpty())
+        return std::nullopt;
+    return Command::ctcpReply(offer.sender, body + name);
+}
+
+bool rejectNamesFile(const DccReject& reject, QByteArrayView baseName)
+{
+    return reject.kind == DccKind::Send && !baseName.isEmpty()
+           && reject.argument == fileNameField(baseName);
+}
+
 } // namespace irc

@@ -108,6 +108,31 @@ std::optional<QByteArray> formatDccResume(DccResumeKind kind, QByteArrayView nic
                                           QByteArrayView fileName, quint16 port, quint64 position,
                                           QByteArrayView token = {});
 
+// DCC REJECT is the answer of a peer that declined an offer, sent as a CTCP reply (a NOTICE),
+// as mIRC and irssi send and read it:
+//   \x01DCC REJECT SEND <file>\x01   \x01DCC REJECT CHAT chat\x01
+// (SSEND and SCHAT for the private forms). The file name is the one the offer gave.
+struct DccReject
+{
+    QByteArray sender;
+    DccKind kind = DccKind::Chat;
+    bool secure = false;
+    QByteArray argument; // the file name of a SEND (its quotes gone), "chat" for a CHAT
+
+    bool operator==(const DccReject& o) const
+    {
+        return sender == o.sender && kind == o.kind && secure == o.secure && argument == o.argument;
+    }
+};
+// Read from the arguments of a DCC message ("REJECT <type> <argument>"); nothing for any other
+// message, a type other than SEND, SSEND, CHAT or SCHAT, or a SEND without a name.
+std::optional<DccReject> parseDccReject(QByteArrayView sender, QByteArrayView arguments);
+// Our answer to `offer`, declined: the NOTICE line without CR LF, naming what the offer named.
+// Nothing when the sender's nick or the name could break the line.
+std::optional<QByteArray> formatDccReject(const DccOffer& offer);
+// Whether `reject` names the file we offered as `baseName`, as formatOffer() sent it.
+bool rejectNamesFile(const DccReject& reject, QByteArrayView baseName);
+
 // Why an offer must not be taken up, or nothing when it may be asked about. Ports below 1024
 // and addresses that cannot be a peer (0, multicast, reserved, broadcast, link-local) are
 // refused so that nobody can make us connect to a privileged or local service; loopback only

@@ -175,6 +175,31 @@ std::optional<DccOffer> parseDccOffer(DccKind kind, QByteArrayView sender, QByte
     return offer;
 }
 
+std::optional<DccReject> parseDccReject(QByteArrayView sender, QByteArrayView arguments)
+{
+    if (!arguments.startsWith("REJECT "))
+        return std::nullopt;
+    QByteArrayView rest = arguments.sliced(7);
+    const qsizetype blank = rest.indexOf(' ');
+    const QByteArrayView type = blank < 0 ? rest : rest.first(blank);
+    DccReject reject;
+    reject.sender = sender.toByteArray();
+    if (type == "SEND" || type == "SSEND")
+        reject.kind = DccKind::Send;
+    else if (type == "CHAT" || type == "SCHAT")
+        reject.kind = DccKind::Chat;
+    else
+        return std::nullopt;
+    reject.secure = type == "SSEND" || type == "SCHAT";
+    QByteArrayView argument = blank < 0 ? QByteArrayView() : rest.sliced(blank + 1);
+    if (argument.size() >= 2 && argument.startsWith('"') && argument.endsWith('"'))
+        argument = argument.sliced(1, argument.size() - 2);
+    if (reject.kind == DccKind::Send && argument.isEmpty())
+        return std::nullopt;
+    reject.argument = argument.toByteArray();
+    return reject;
+}
+
 std::optional<DccResume> parseDccResume(DccResumeKind kind, QByteArrayView sender,
                                         QByteArrayView arguments)
 {

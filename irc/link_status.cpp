@@ -58,6 +58,11 @@ QString statusText(const LinkStatus& status)
         return QString::fromLatin1(text::kAccountNoPlainLogin);
     case Step::NicksTaken:
         return QString::fromLatin1(text::kNicksTaken);
+    case Step::NickRefused:
+        // The server's words: shown on one line, never as markup (the status bar is plain).
+        return QString::fromLatin1(text::kNickRefused)
+            .arg(diag::escapeControls(diag::decodeServerText(status.address)),
+                 diag::escapeControls(diag::decodeServerText(status.reason)));
     }
     return {};
 }

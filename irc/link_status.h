@@ -35,6 +35,8 @@ struct LinkStatus
         // The server refused both the nick and the alternate, round after round: nothing more
         // is asked for.
         NicksTaken,
+        // The server refused a nick: `address` holds the nick, `reason` the server's words.
+        NickRefused,
     };
 
     LinkStatus() = default;
@@ -50,11 +52,12 @@ struct LinkStatus
     QByteArray address;  // Connected and the certificate steps: the server's address as stored
     bool secure = false; // Connected: over TLS
     QTime retryAt;       // WaitingToRetry: the local time of the next pass
+    QByteArray reason;   // NickRefused: the server's reason
 
     bool operator==(const LinkStatus& o) const
     {
         return step == o.step && serverIndex == o.serverIndex && address == o.address
-               && secure == o.secure && retryAt == o.retryAt;
+               && secure == o.secure && retryAt == o.retryAt && reason == o.reason;
     }
 };
 

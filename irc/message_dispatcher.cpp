@@ -64,6 +64,11 @@ void MessageDispatcher::notice(const Message& message)
         emit m_events.ctcpReply(GetSenderNick(message), *reply);
         return;
     }
+    if (reply && reply->dcc) {
+        if (const auto reject = parseDccReject(GetSenderNick(message), reply->arguments))
+            emit m_events.dccReject(*reject);
+        return;
+    }
     // A notice to us alone may carry a key exchange; one to a channel never does.
     if (text && !reply && message.middleCount() >= 1 && !isChannel(message.params[0]))
         emit m_events.privateNotice(GetSenderNick(message), *text);
@@ -172,9 +177,12 @@ std::optional<QByteArray> MessageDispatcher::sendAwayReply(QByteArrayView sender
         return std::nullopt;
     if (room < 0 || !awayReplyDue(sender))
         return std::nullopt;
-    // To a contact whose chats are encrypted, the away reply is encrypted too.
+    // To a contact whose chats are encrypted, the away reply is encrypted too; a sealed line
+    // the server cuts no longer opens, so it leaves room for what the server puts before it.
+    const qsizetype sealedRoom =
+        Command::roomForRelayedText("PRIVMSG", sender, m_services.nickInUse());
     const std::optional<SealedText> sealed =
-        m_awaySealer ? m_awaySealer(sender, m_settings.away, room) : std::nullopt;
+        m_awaySealer ? m_awaySealer(sender, m_settings.away, sealedRoom) : std::nullopt;
     if (sealed && sealed->withheld)
         return std::nullopt;
     const QByteArray away =
@@ -210,10 +218,15 @@ void MessageDispatcher::privmsg(const Message& message)
     const QByteArrayView sender = GetSenderNick(message);
     if (sender.isEmpty())
         return;
-    const std::optional<QByteArray> awayEcho =
-        m_settings.awayset ? sendAwayReply(sender) : std::nullopt;
-
     std::optional<QByteArrayView> text = message.trailing();
+    // A CTCP query or a DCC offer is no one's writing: an answer to it would be an automatic
+    // reply to an automatic message, which two away programs would trade. An ACTION is typed.
+    const bool automatic = text && text->startsWith('\x01')
+                           && !text->startsWith("\x01"
+                                                "ACTION");
+    const std::optional<QByteArray> awayEcho =
+        m_settings.awayset && !automatic ? sendAwayReply(sender) : std::nullopt;
+
     const std::optional<Ctcp> ctcp = splitCtcp(text);
     if (ctcp && ctcp->code != CtcpCode::None) {
         emit m_events.ctcpQuery(sender, *ctcp);

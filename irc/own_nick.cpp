@@ -26,6 +26,7 @@ void OwnNick::start(const QByteArray& nick, const QByteArray& altnick)
     m_nick = nick;
     m_asked = nick;
     m_tries = 0;
+    m_welcomed = false;
 }
 
 void OwnNick::setChoices(const QByteArray& nick, const QByteArray& altnick)
@@ -54,6 +55,7 @@ OwnNick::Reply OwnNick::take(const Message& message)
         // ":server 001 <our nick> :Welcome": what the server let us on as, cut or not.
         if (!message.params.isEmpty() && isNickWord(message.params.front()))
             confirmed(message.params.front());
+        m_welcomed = true;
         return {};
     }
     if (command == "NICK") {
@@ -68,9 +70,30 @@ OwnNick::Reply OwnNick::take(const Message& message)
         reply.renamed = true;
         return reply;
     }
-    if (command == "433")
-        return refused();
-    return {};
+    if (command != "433" && command != "432")
+        return {};
+    if (m_welcomed) {
+        // A change we asked for: the nick we hold stays ours.
+        m_asked = m_nick;
+        Reply reply;
+        reply.refusal = refusalOf(message);
+        return reply;
+    }
+    Reply reply = refused();
+    if (command == "432")
+        reply.refusal = refusalOf(message);
+    return reply;
+}
+
+OwnNick::Reply::Refusal OwnNick::refusalOf(const Message& message)
+{
+    // ":server 433 <us> <nick> :Nickname is already in use"
+    Reply::Refusal refusal;
+    if (message.params.size() >= 2)
+        refusal.nick = message.params[1].toByteArray();
+    if (message.params.size() >= 3)
+        refusal.reason = message.params.back().toByteArray();
+    return refusal;
 }
 
 OwnNick::Reply OwnNick::refused()

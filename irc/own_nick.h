@@ -12,9 +12,10 @@ namespace irc {
 // welcome (001), and every NICK whose source is us (services renaming us to Guest…, an
 // operator's forced change, a nick the server cut). A nick we ask for is not ours until the
 // server confirms it, so that echoes, away replies and offers never go by a nick someone else
-// may hold. A refused nick (433) is answered with the configured nick and the alternate in turn,
-// a few rounds at most: a server that takes neither would otherwise see us alternate until it
-// kills us for flooding.
+// may hold. While registering, a refused nick (433 taken, 432 not allowed) is answered with the
+// configured nick and the alternate in turn, a few rounds at most: a server that takes neither
+// would otherwise see us alternate until it kills us for flooding. Once registered, a refused
+// change is only reported: we keep the nick we have.
 class OwnNick
 {
 public:
@@ -26,6 +27,14 @@ public:
         bool renamed = false;             // a NICK of ours: nick() is the new one
         std::optional<QByteArray> askFor; // a refused nick: the one to ask for next
         bool gaveUp = false;              // refused once too often: nothing more is asked
+        // The nick the server refused and its reason, to tell the user (432, or any refusal
+        // once registered).
+        struct Refusal
+        {
+            QByteArray nick;
+            QByteArray reason;
+        };
+        std::optional<Refusal> refusal;
     };
 
     // A new registration asks for `nick`; `altnick` is tried when it is taken (the nick with a
@@ -44,6 +53,7 @@ public:
 
 private:
     Reply refused();
+    static Reply::Refusal refusalOf(const Message& message);
     void confirmed(QByteArrayView nick);
 
     QByteArray m_nick;
@@ -51,6 +61,7 @@ private:
     QByteArray m_altnick;
     QByteArray m_asked;
     int m_tries = 0;
+    bool m_welcomed = false;
 };
 
 } // namespace irc

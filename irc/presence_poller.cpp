@@ -232,6 +232,10 @@ void PresencePoller::follow(ServerLink& link, ServerEvents& events)
     connect(&link, &ServerLink::registered, this, &PresencePoller::start);
     for (auto ended : {&ServerLink::attemptFailed, &ServerLink::lost, &ServerLink::closedByUser})
         connect(&link, ended, this, &PresencePoller::stop);
+    connect(&link, &ServerLink::lost, this, [this] {
+        if (const QList<QByteArray> contacts = m_contacts(); !contacts.isEmpty())
+            emit linkDown(contacts);
+    });
     connect(&events, &ServerEvents::onlineNames, this, [this](const NameViews& views) {
         QList<QByteArray> names;
         names.reserve(views.size());

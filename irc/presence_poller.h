@@ -72,6 +72,8 @@ signals:
     void noContacts();
     // The server can tell us nothing of these contacts' presence.
     void presenceUnknown(const QList<QByteArray>& contacts);
+    // The link to the server dropped: what it last told us no longer holds.
+    void linkDown(const QList<QByteArray>& contacts);
     void caseMappingChanged(irc::CaseMapping mapping);
 
 private:

@@ -185,7 +185,7 @@ void ServerConnector::resolveFailed()
 {
     emit statusChanged({LinkStatus::Step::ResolveFailed});
     postContinuePass();
-    m_rotation.attemptFailed();
+    m_rotation.attemptFailed(serverCount());
 }
 
 void ServerConnector::certificateRefused(const QString& problems)
@@ -199,15 +199,20 @@ void ServerConnector::failAttempt(const QString& detail)
 {
     emit attemptFailed();
     m_attempt.end();
-    m_rotation.attemptFailed();
+    m_rotation.attemptFailed(serverCount());
     postContinuePass();
     diag::DebugLog(text::kLogConnectError);
     diag::DebugLog(detail, 2);
 }
 
+int ServerConnector::serverCount() const
+{
+    return static_cast<int>(m_store.EnumServers().size());
+}
+
 void ServerConnector::linkLost()
 {
-    m_rotation.linkLost();
+    m_rotation.linkLost(serverCount());
     emit lost();
     m_attempt.end();
     emit statusChanged({LinkStatus::Step::Reconnecting, m_rotation.index()});

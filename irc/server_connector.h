@@ -96,6 +96,7 @@ signals:
 
 private:
     void postContinuePass();
+    int serverCount() const;
     // One step of the pass over the list: the server at the current index, or the pass's end.
     void continuePass();
     void passEnded();

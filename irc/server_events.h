@@ -61,6 +61,8 @@ signals:
     void ctcpReply(QByteArrayView sender, const irc::Ctcp& reply);
     void dccOffer(const irc::DccOffer& offer);
     void dccResume(const irc::DccResume& resume);
+    // A peer declined an offer of ours (or says so of one we never made).
+    void dccReject(const irc::DccReject& reject);
     // The names of an ISON reply (303), in its order.
     void onlineNames(const irc::NameViews& names);
     // The tokens of an RPL_ISUPPORT (005) line.

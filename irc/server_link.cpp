@@ -236,6 +236,12 @@ void ServerLink::takeOwnNick(const Message& message)
             sendLine(*line);
         sendWho(*reply.askFor);
     }
+    if (reply.refusal) {
+        LinkStatus status(LinkStatus::Step::NickRefused, 0, reply.refusal->nick);
+        status.reason = reply.refusal->reason;
+        diag::DebugLog(statusText(status));
+        emit statusChanged(status);
+    }
     if (reply.gaveUp) {
         const LinkStatus status(LinkStatus::Step::NicksTaken);
         diag::DebugLog(statusText(status));

@@ -9,8 +9,10 @@
 namespace irc {
 
 // The pass over the stored server list: which entry is tried next, and what happens when the
-// pass has tried them all. A pass that follows a lost link starts again after a back-off wait
-// until a server lets us on; one the user started simply ends. Pure: the clock comes in.
+// pass has tried them all. A pass that follows a lost link goes on from the next entry at once,
+// around the end of the list, until every entry has failed once (the one that dropped us
+// counts); then it starts again from the top after a back-off wait, until a server lets us on. One the user started runs to the list's end and
+// simply ends. Pure: the clock comes in, and so does the length of the list.
 class ServerRotation
 {
 public:
@@ -24,11 +26,12 @@ public:
     // The user takes over (starts a pass, ends the link, turns reconnection off): no pass
     // starts again by itself.
     void userTakesOver() { m_recovering = false; }
-    // The entry failed (look-up, connection, handshake, registration): the next one is tried.
-    void attemptFailed() { ++m_index; }
-    // An established link dropped: the next entry is tried, and the pass starts again if it ends
-    // without a server letting us on.
-    void linkLost();
+    // The entry failed (look-up, connection, handshake, registration): the next one of a list of
+    // `count` is tried.
+    void attemptFailed(int count);
+    // An established link dropped: the next entry of a list of `count` is tried, and the pass
+    // starts again if it ends without a server letting us on.
+    void linkLost(int count);
     // A server let us on: the next outage starts again from the shortest wait.
     void welcomed();
     // The user or a changed certificate ends the pass for good, back at the top of the list.
@@ -49,6 +52,8 @@ public:
 private:
     int m_index = 0;
     bool m_recovering = false;
+    // The entries a pass after a lost link has tried; it ends when all have failed.
+    int m_tried = 0;
     ReconnectBackoff m_backoff;
 };
 

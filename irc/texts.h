@@ -22,6 +22,7 @@ inline constexpr char kAccountLoginAborted[] = "Login to the account was aborted
 inline constexpr char kAccountAlreadyLoggedIn[] = "Already logged in to an account (SASL).";
 inline constexpr char kAccountNoPlainLogin[] =
     "Login to the account failed: the server does not take passwords (SASL).";
+inline constexpr char kNickRefused[] = "The server refused the nick %1: %2";
 inline constexpr char kNicksTaken[] =
     "The nick and the alternate nick are both in use. Choose another in the settings.";
 inline constexpr char kLogAccountLoggedIn[] = "Logged in to the account (SASL).";

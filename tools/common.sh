@@ -9,7 +9,7 @@ KIVVO_BUILD="$KIVVO_ROOT/build"
 # a development machine may happen to have some of them, a clean one has none.
 KIVVO_PACKAGES=(
     build-essential cmake ninja-build pkg-config
-    qt6-base-dev qt6-multimedia-dev libopus-dev libgtest-dev libyaml-cpp-dev libgmock-dev libsqlite3-dev libbenchmark-dev libssl-dev
+    qt6-base-dev qt6-multimedia-dev libopus-dev libgtest-dev libyaml-cpp-dev libgmock-dev librapidcheck-dev libsqlite3-dev libbenchmark-dev libssl-dev
     qtkeychain-qt6-dev libsecret-1-0 gnome-keyring
     clang libclang-rt-14-dev clang-tidy clang-format
     xvfb xauth x11-utils libx11-dev xdotool openbox imagemagick trayer pulseaudio pulseaudio-utils
@@ -48,9 +48,30 @@ kivvo_install_packages() {
         apt-get -o DPkg::Lock::Timeout=600 install -y -q --no-install-recommends "${missing[@]}"
 }
 
-# kivvo_build [-DNAME=VALUE...]: configures and builds into build/; the arguments go to cmake.
+# The one configuration of build/, shared by every script that builds there, so that tools/run,
+# tools/test, tools/lint and the rest never reconfigure it under each other's feet: a changed
+# flag would rebuild nearly every object. The sanitized, fuzzing, bench and package builds have
+# folders of their own.
+KIVVO_CONFIGURATION=(-G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKIVVO_WERROR=ON
+    -DKIVVO_BUILD_TESTS=ON -DKIVVO_BUILD_BENCH=ON)
+
+# kivvo_configure [-DNAME=VALUE...]: configures $KIVVO_BUILD; the arguments come after the shared
+# configuration, so a build folder of its own can change it. Configuring an unchanged folder
+# again costs a second and rebuilds nothing.
+# shellcheck disable=SC2120 # as kivvo_build
+kivvo_configure() {
+    cmake -S "$KIVVO_ROOT" -B "$KIVVO_BUILD" "${KIVVO_CONFIGURATION[@]}" "$@" >/dev/null
+}
+
+# kivvo_build_targets TARGET...: builds only those targets of the configured $KIVVO_BUILD.
+kivvo_build_targets() {
+    cmake --build "$KIVVO_BUILD" -j "$(nproc)" --target "$@"
+}
+
+# kivvo_build [-DNAME=VALUE...]: configures and builds everything in $KIVVO_BUILD.
+# shellcheck disable=SC2120 # the callers of build/ pass nothing: the shared configuration holds
 kivvo_build() {
-    cmake -S "$KIVVO_ROOT" -B "$KIVVO_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
+    kivvo_configure "$@"
     cmake --build "$KIVVO_BUILD" -j "$(nproc)"
 }
 

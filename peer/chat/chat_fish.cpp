@@ -29,7 +29,7 @@ void ChatFish::setFish(FishChats* fish)
 
 QList<QByteArray> ChatFish::outgoing(const QByteArray& nick, const QByteArray& text, qsizetype room)
 {
-    return m_fish ? m_fish->outgoing(nick, text, room) : splitUtf8(text, int(room));
+    return m_fish ? m_fish->outgoing(nick, text, room) : splitAtWords(text, int(room));
 }
 
 ChatFish::Opened ChatFish::incoming(const QByteArray& nick, const QByteArray& text)

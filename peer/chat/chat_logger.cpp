@@ -35,8 +35,9 @@ void ChatLogger::unshown(const QByteArray& nick, const std::vector<NewChatGate::
     const QDateTime stamp = at.isValid() ? at : m_host.nowUtc();
     QByteArray text;
     for (const NewChatGate::HeldLine& line : lines)
-        text += ChatLog::stampedLine(
-            stamp, saidLine(line.awayEcho ? m_host.nickInUse() : nick, line.text));
+        text +=
+            ChatLog::stampedLine(stamp, line.awayEcho ? autoReplyLine(m_host.nickInUse(), line.text)
+                                                      : saidLine(nick, line.text));
     if (!text.isEmpty())
         append(nick, text, m_unshownNoted);
 }

@@ -5,6 +5,9 @@
 #include "peer/chat/chat_window.h"
 #include "peer/chat/direct_chat_link.h"
 #include "peer/common/chat_host.h"
+#include "peer/common/chat_text.h"
+#include "peer/common/texts.h"
+#include "peer/link/offer_match.h"
 #include "peer/link/peer_key_question.h"
 
 namespace peer {
@@ -101,6 +104,22 @@ void ChatOffers::takeAnswer(const irc::DccOffer& offer)
     chat->link->connectTo(offer.address, offer.port);
     if (m_sessions.windowOf(*chat))
         m_sessions.connectionEstablished(*chat);
+}
+
+void ChatOffers::takeReject(const irc::DccReject& reject)
+{
+    for (const auto& chat : m_sessions.records()) {
+        if (!chat->link)
+            continue;
+        OurOffer ours = chat->link->endpoint().ours();
+        ours.open = ours.open && !chat->link->hasPeer();
+        if (!rejectDeclinesOffer(ours, reject, m_host.nicks()))
+            continue;
+        const QByteArray declined = QByteArray(text::kDeclinedChat).replace("%1", chat->nick);
+        m_sessions.showLine(*chat, noteLine(declined));
+        chat->link->close();
+        return;
+    }
 }
 
 DirectChatLink* ChatOffers::makeLink(ChatSession& chat)

@@ -30,6 +30,9 @@ public:
     void acceptOffer(const irc::DccOffer& offer);
     bool answersOurOffer(const irc::DccOffer& offer) const;
     void takeAnswer(const irc::DccOffer& offer);
+    // The peer declined a chat we offered: its window says so and the wait ends. A REJECT
+    // that declines no open offer of ours changes nothing.
+    void takeReject(const irc::DccReject& reject);
 
 signals:
     void failed(peer::ChatError error);

@@ -142,19 +142,22 @@ void ChatSessions::present(ChatSession& chat, const QByteArray& shown, const Sho
         m_logger.line(chat, line, how.at);
 }
 
-void ChatSessions::arrived(ChatSession& chat, const QByteArray& text, bool awayEcho,
-                           const Shown& how)
+void ChatSessions::arrived(ChatSession& chat, const QByteArray& text, Said said, const Shown& how)
 {
     // Flashed, never brought up: the keyboard stays where the user is typing, which may be a
     // password field, and the peer chooses when lines arrive.
     windowFor(chat)->flash();
-    present(chat, saidLine(awayEcho ? m_host.nickInUse() : chat.nick, text), how);
+    const QByteArray line = said == Said::ByAwayReply ? autoReplyLine(m_host.nickInUse(), text)
+                            : said == Said::ByUs      ? saidLine(m_host.nickInUse(), text)
+                                                      : saidLine(chat.nick, text);
+    present(chat, line, how);
 }
 
 void ChatSessions::lineArrived(ChatSession& chat, const QByteArray& text, bool awayEcho,
                                const QDateTime& at, bool unprotected)
 {
-    arrived(chat, text, awayEcho, {at, unprotected, false, std::nullopt});
+    arrived(chat, text, awayEcho ? Said::ByAwayReply : Said::ByPeer,
+            {at, unprotected, false, std::nullopt});
 }
 
 void ChatSessions::showLine(ChatSession& chat, const QByteArray& line)
@@ -199,13 +202,19 @@ void ChatSessions::send(ChatSession& chat, const QByteArray& text)
     // What the view, and so the log, keep of it: never a password sent to the nick services.
     const QByteArray shown = diag::maskSentText(chat.nick, text);
     if (chat.isDirect()) {
-        if (!chat.link || !chat.link->send(text))
-            diag::DebugLog(QString::fromLatin1(kSendError));
+        // In lines no peer finds too long, as the server's are.
+        bool sent = chat.link;
+        for (const QByteArray& piece : splitAtWords(text, int(irc::kMaxLineContent)))
+            sent = sent && chat.link->send(piece);
+        if (!sent)
+            return notSent(chat, shown, text,
+                           chat.link ? text::kDirectRefused : text::kDirectLinkClosed);
         showOwnLine(chat, shown);
         return;
     }
     // Longer text goes out in several messages rather than being cut by the server.
-    const qsizetype room = irc::Command::roomForText("PRIVMSG", chat.nick);
+    const qsizetype room =
+        irc::Command::roomForRelayedText("PRIVMSG", chat.nick, m_host.nickInUse());
     const QList<QByteArray> pieces = m_fish.outgoing(chat.nick, text, room);
     // None for a chat whose key cannot be read: the chat says why, no line shows as sent, and
     // what the user wrote waits in the input for a key.
@@ -215,13 +224,26 @@ void ChatSessions::send(ChatSession& chat, const QByteArray& text)
         return;
     }
     const std::optional<quint64> id = m_extras.newLine();
-    const bool sent = sendRelayed(chat, pieces, id);
-    if (!sent)
-        diag::DebugLog(QString::fromLatin1(kSendError));
+    if (!sendRelayed(chat, pieces, id))
+        return notSent(chat, shown, text,
+                       m_host.serverLinkUp() ? text::kServerRefused : text::kServerLinkDown);
     m_extras.sent(chat.nick);
     showOwnLine(chat, shown, id);
-    if (id && !sent)
-        m_extras.lineDelivered(*id, false);
+}
+
+void ChatSessions::notSent(ChatSession& chat, const QByteArray& shown, const QByteArray& text,
+                           const char* reason)
+{
+    diag::DebugLog(QString::fromLatin1(kSendError));
+    ChatWindow* window = windowOf(chat);
+    if (!window)
+        return;
+    // Never as a line that went: marked as not delivered, with why, and back in the input.
+    const QByteArray line = oneShownLine(saidLine(m_host.nickInUse(), shown));
+    window->showUnsentLine(line);
+    m_logger.line(chat, line, {});
+    showLine(chat, QByteArray(text::kNotSentNote).replace("%1", reason));
+    window->giveBackInput(text);
 }
 
 bool ChatSessions::sendRelayed(const ChatSession& chat, const QList<QByteArray>& pieces,
@@ -284,7 +306,8 @@ void ChatSessions::showReleased(ChatSession& chat, const QByteArray& nick)
 {
     const std::vector<NewChatGate::HeldLine> lines = m_gate.release(nick);
     for (const NewChatGate::HeldLine& line : lines)
-        arrived(chat, line.text, line.awayEcho, {{}, line.unprotected, true, std::nullopt});
+        arrived(chat, line.text, line.awayEcho ? Said::ByAwayReply : Said::ByPeer,
+                {{}, line.unprotected, true, std::nullopt});
     if (!lines.empty())
         emit heldChanged();
 }
@@ -324,9 +347,9 @@ void ChatSessions::deliverPrivateText(const QByteArray& sender,
         showReleased(*chat, sender);
     }
     if (text)
-        arrived(*chat, *text, false, {at, opened.unprotected, false, std::nullopt});
+        arrived(*chat, *text, Said::ByPeer, {at, opened.unprotected, false, std::nullopt});
     if (awayEcho)
-        arrived(*chat, *awayEcho, true, {});
+        arrived(*chat, *awayEcho, Said::ByAwayReply, {});
     if (started)
         emit chatStartedByPeer(sender);
 }
@@ -342,7 +365,8 @@ void ChatSessions::showHistory(const QByteArray& nick, const QList<irc::HistoryL
             m_host.nicks().same(line.sender, m_host.nickInUse(), NickRule::Unsaid::IgnoreAsciiCase);
         // Our own lines of an encrypted chat went out sealed with the same key.
         const ChatFish::Opened text = m_fish.incoming(nick, line.text);
-        arrived(chat, text.text, ours, {line.time, text.unprotected, false, std::nullopt});
+        arrived(chat, text.text, ours ? Said::ByUs : Said::ByPeer,
+                {line.time, text.unprotected, false, std::nullopt});
     }
     if (opened)
         emit chatStartedByPeer(nick);
@@ -358,6 +382,7 @@ void ChatSessions::forgetHeld()
 
 void ChatSessions::follow(irc::ServerEvents& events)
 {
+    connect(&events, &irc::ServerEvents::dccReject, &m_offers, &ChatOffers::takeReject);
     // Someone held who has quit is no one to open a chat with.
     connect(&events, &irc::ServerEvents::userQuit, this, [this](const QByteArray& nick) {
         const int before = m_gate.heldCount();

@@ -168,9 +168,14 @@ private:
     };
     // `line` shown in the open window of `chat` and logged: the one way a line reaches both.
     void present(ChatSession& chat, const QByteArray& line, const Shown& how);
-    void arrived(ChatSession& chat, const QByteArray& text, bool awayEcho, const Shown& how);
+    // Who said a line that arrived: the peer, we (a line of ours from the server's history), or
+    // our away reply, which says it went by itself.
+    enum class Said { ByPeer, ByUs, ByAwayReply };
+    void arrived(ChatSession& chat, const QByteArray& text, Said said, const Shown& how);
     // The user's line goes to the peer, through the server or over the link, and is shown.
     void send(ChatSession& chat, const QByteArray& text);
+    void notSent(ChatSession& chat, const QByteArray& shown, const QByteArray& text,
+                 const char* reason);
     // The PRIVMSG texts of one typed line; `id`: the line's id while the server echoes what we
     // send.
     bool sendRelayed(const ChatSession& chat, const QList<QByteArray>& pieces,

@@ -6,6 +6,7 @@
 #include "peer/chat/format_menus.h"
 #include "peer/chat/format_render.h"
 #include "peer/chat/format_runs.h"
+#include "peer/chat/view_follower.h"
 #include "peer/common/chat_host.h"
 #include "peer/common/chat_text.h"
 #include "peer/common/session_record.h"
@@ -29,6 +30,8 @@
 #include <QTextEdit>
 #include <QToolButton>
 
+#include <utility>
+
 namespace peer {
 
 ChatWindow::ChatWindow(ChatSession& session, ChatHost& host, QWidget* parent)
@@ -46,9 +49,15 @@ ChatWindow::ChatWindow(ChatSession& session, ChatHost& host, QWidget* parent)
 
     connect(m_send, &QPushButton::clicked, this, &ChatWindow::send);
     connect(m_input, &QLineEdit::textEdited, this, &ChatWindow::inputEdited);
+    connect(m_input, &QLineEdit::inputRejected, this, [this] {
+        // A paste cut at the bound is never cut in silence.
+        if (std::exchange(m_inputLimitSaid, true))
+            return;
+        showLine(
+            noteLine(QByteArray(text::kInputFull).replace("%1", QByteArray::number(kInputLimit))));
+    });
     connect(m_clear, &QPushButton::clicked, this, &ChatWindow::clear);
-    m_formatMenus = new FormatMenus(this);
-    connect(m_formatMenus, &FormatMenus::codeChosen, this, &ChatWindow::insertFormatCode);
+    m_formatMenus = new FormatMenus(this, m_input);
     connect(m_styleButton, &QToolButton::clicked, this,
             [this] { styleMenu()->popup(QCursor::pos()); });
     connect(m_colourButton, &QToolButton::clicked, this,
@@ -78,6 +87,7 @@ void ChatWindow::makeParts()
     m_view->setAcceptRichText(false);
     m_view->setUndoRedoEnabled(false); // an undo stack would grow with every line
     m_view->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    new ViewFollower(m_view->verticalScrollBar());
     m_input = new QLineEdit(this);
     m_input->setMaxLength(kInputLimit);
     m_send = new QPushButton(tr("Send"), this);
@@ -169,17 +179,6 @@ QMenu* ChatWindow::colourMenu()
     return m_formatMenus->colour();
 }
 
-void ChatWindow::insertFormatCode(int id)
-{
-    m_input->setFocus();
-    const int start =
-        m_input->hasSelectedText() ? m_input->selectionStart() : m_input->cursorPosition();
-    const int end = m_input->hasSelectedText() ? m_input->selectionEnd() : start;
-    const FormatInsertion result = InsertFormatCode(m_input->text(), start, end, id);
-    m_input->setText(result.text);
-    m_input->setSelection(result.selectionStart, result.selectionEnd - result.selectionStart);
-}
-
 void ChatWindow::layOut()
 {
     const QSize outer = frameGeometry().size();
@@ -246,6 +245,7 @@ void ChatWindow::send()
 {
     const QByteArray text = wireText(m_input->text());
     m_input->clear();
+    m_inputLimitSaid = false;
     if (!text.isEmpty())
         emit textTyped(text);
 }
@@ -272,21 +272,23 @@ void ChatWindow::showLine(const QByteArray& shown, bool unprotected)
     // could put one inside would write lines in the user's name.
     const QByteArray line = oneShownLine(shown);
     m_session.keepShown(line, kMaxLines, kTrimLines);
-    QScrollBar* bar = m_view->verticalScrollBar();
-    const bool atEnd = bar->value() == bar->maximum();
+    // The view's follower keeps the newest line in view unless the user scrolled back to read.
     appendFormattedLine(m_view, line);
     if (unprotected)
         formatNewestLine(m_view->document(), unprotectedLineFormat(m_view->palette()));
     trimView();
-    // Follow the conversation unless the user has scrolled back to read.
-    if (atEnd)
-        bar->setValue(bar->maximum());
 }
 
 void ChatWindow::showPendingLine(const QByteArray& line, quint64 id)
 {
     showLine(line);
     markNewestLine(m_view->document(), id, Delivery::Pending, m_view->palette());
+}
+
+void ChatWindow::showUnsentLine(const QByteArray& line)
+{
+    showLine(line);
+    markNewestLine(m_view->document(), kUnsentLine, Delivery::NotDelivered, m_view->palette());
 }
 
 void ChatWindow::markDelivered(quint64 id, bool delivered)

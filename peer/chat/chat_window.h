@@ -8,6 +8,7 @@
 #include <QString>
 
 #include <cstddef>
+#include <limits>
 #include <optional>
 
 class QLabel;
@@ -35,7 +36,8 @@ class ChatWindow : public QDialog
 public:
     static constexpr int kWidth = 390; // 260 x 190 dialog units
     static constexpr int kHeight = 309;
-    static constexpr int kInputLimit = 511;
+    // Characters the input takes; a longer text goes out as several messages.
+    static constexpr int kInputLimit = 4096;
     // The view and the transcript keep the newest lines; the log keeps them all. Past
     // kMaxLines + kTrimLines they are cut back to kMaxLines in one step: a view that dropped its
     // oldest line with each new one would lay itself out again for every line.
@@ -54,6 +56,10 @@ public:
     // The user's own line, sent through the server but not yet echoed by it: shown as waiting
     // until markDelivered() says how it went.
     void showPendingLine(const QByteArray& line, quint64 id);
+    // The user's own line that never went out: shown as not delivered from the start, under
+    // an id no delivery ever asks about (the ids of sent lines count up from the start).
+    static constexpr quint64 kUnsentLine = std::numeric_limits<quint64>::max();
+    void showUnsentLine(const QByteArray& line);
     // The server echoed (true) or refused the line `id`: it looks sent, or not delivered.
     void markDelivered(quint64 id, bool delivered);
     // Who is typing, under the conversation; empty hides it.
@@ -126,7 +132,6 @@ private:
     QToolButton* formatButton(const QString& icon, const QString& name);
     void buildMenus();
     void layOut();
-    void insertFormatCode(int id);
     void trimView();
     void showTranscript();
     void showProtection();
@@ -150,6 +155,8 @@ private:
     QToolButton* m_lockButton = nullptr;
     QMenu* m_lockMenu = nullptr;
     QAction* m_compareAction = nullptr;
+    // The input was full and refused more: said once until it is sent.
+    bool m_inputLimitSaid = false;
 };
 
 } // namespace peer

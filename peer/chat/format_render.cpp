@@ -4,6 +4,7 @@
 
 #include <QColor>
 #include <QFont>
+#include <QGuiApplication>
 #include <QPalette>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -66,6 +67,18 @@ QTextCharFormat formatForRun(const FormatRun& run)
         format.setFontWeight(QFont::Bold);
     } else if (run.code == kUnderlineCode) {
         format.setFontUnderline(true);
+    } else if (run.code == kItalicCode) {
+        format.setFontItalic(true);
+    } else if (run.code == kStrikeCode) {
+        format.setFontStrikeOut(true);
+    } else if (run.code == kMonospaceCode) {
+        format.setFontFamilies(QStringList{QStringLiteral("monospace")});
+        format.setFontFixedPitch(true);
+    } else if (run.code == kReverseCode) {
+        // The view's own colours swapped; a colour code in the range still wins over them.
+        const QPalette palette = QGuiApplication::palette();
+        format.setForeground(palette.color(QPalette::Base));
+        format.setBackground(palette.color(QPalette::Text));
     } else if (run.code == kColourCode) {
         if (const auto colour = formatColour(run.colour))
             format.setForeground(toColor(*colour));

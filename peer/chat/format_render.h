@@ -45,8 +45,9 @@ struct RenderedLine
     friend bool operator!=(const RenderedLine& a, const RenderedLine& b) { return !(a == b); }
 };
 
-// The attribute a run sets: bold weight, underline, or foreground (and background) colour;
-// an empty format for a colour number without a colour.
+// The attribute a run sets: bold weight, underline, italic, strikethrough, a fixed-pitch face,
+// the application's text colours swapped (reverse), or foreground (and background) colour; an
+// empty format for a colour number without a colour.
 QTextCharFormat formatForRun(const FormatRun& run);
 
 // The display text of the raw bytes `line` (UTF-8, else Latin-1) and its formats, placed on

@@ -51,6 +51,31 @@ int readNumber(QByteArrayView text, qsizetype pos, int& number)
     return digits;
 }
 
+bool isHexDigit(char byte)
+{
+    return isDigit(byte) || (byte >= 'a' && byte <= 'f') || (byte >= 'A' && byte <= 'F');
+}
+
+// The hex digits of an RRGGBB colour at `pos`, at most six.
+qsizetype hexDigits(QByteArrayView text, qsizetype pos)
+{
+    qsizetype digits = 0;
+    while (digits < 6 && pos + digits < text.size() && isHexDigit(text[pos + digits]))
+        ++digits;
+    return digits;
+}
+
+// 0x04 [RRGGBB] [, RRGGBB]   (the comma part only after a first colour, as for 0x03)
+qsizetype hexColourLength(QByteArrayView text, qsizetype pos)
+{
+    qsizetype next = pos + 1;
+    const qsizetype digits = hexDigits(text, next);
+    next += digits;
+    if (digits > 0 && next + 1 < text.size() && text[next] == ',' && isHexDigit(text[next + 1]))
+        next += 1 + hexDigits(text, next + 1);
+    return next - pos;
+}
+
 // The one code at `pos`, which must be a code byte. The builder and the stripper both read
 // codes only through here, so they always agree on which bytes a code takes and the runs
 // never shift against the displayed text.
@@ -60,6 +85,8 @@ CodeToken readCode(QByteArrayView text, qsizetype pos)
 {
     CodeToken token;
     token.code = text[pos];
+    if (token.code == kHexColourCode)
+        token.length = hexColourLength(text, pos);
     if (token.code != kColourCode)
         return token;
     qsizetype next = pos + 1;
@@ -79,9 +106,16 @@ CodeToken readCode(QByteArrayView text, qsizetype pos)
     return token;
 }
 
+// The codes that make runs, each its own kind: the first three as the menus write them, the
+// others as switches.
+constexpr std::array<char, 7> kRunCodes{kBoldCode,    kColourCode, kUnderlineCode, kItalicCode,
+                                        kReverseCode, kStrikeCode, kMonospaceCode};
+constexpr int kFirstSwitchKind = 3;
+
 int kindIndex(char code)
 {
-    return code == kBoldCode ? 0 : code == kColourCode ? 1 : 2;
+    const auto* found = std::find(kRunCodes.begin(), kRunCodes.end(), code);
+    return found == kRunCodes.end() ? -1 : int(found - kRunCodes.begin());
 }
 
 } // namespace
@@ -101,6 +135,11 @@ std::optional<Rgb> formatColour(int number)
 bool IsFormatCode(char byte)
 {
     return byte == kBoldCode || byte == kColourCode || byte == kUnderlineCode;
+}
+
+bool isAnyFormatCode(char byte)
+{
+    return kindIndex(byte) >= 0 || byte == kPlainCode || byte == kHexColourCode;
 }
 
 FormatCommandKind ClassifyFormatCommand(int id)
@@ -158,33 +197,45 @@ FormatRunList BuildFormatRuns(QByteArrayView text)
     FormatRunList runs;
     // Runs are made in text order when their code is met; the one still open of each kind
     // waits for its end here. Unfinished runs keep end -1 and are dropped at the close.
-    std::array<std::optional<std::size_t>, 3> open;
+    std::array<std::optional<std::size_t>, kRunCodes.size()> open;
     const auto closeOpen = [&runs, &open](int kind, qsizetype end) {
         if (open[std::size_t(kind)])
             runs[*open[std::size_t(kind)]].end = end;
         open[std::size_t(kind)].reset();
     };
+    const auto closeAll = [&closeOpen, &open](qsizetype end) {
+        for (int kind = 0; kind < int(open.size()); ++kind)
+            closeOpen(kind, end);
+    };
     qsizetype removed = 0; // bytes of the codes met so far, absent from the stripped text
     qsizetype pos = 0;
     while (pos < text.size()) {
         const char byte = text[pos];
-        if (IsFormatCode(byte)) {
+        if (isAnyFormatCode(byte)) {
             const CodeToken token = readCode(text, pos);
             const qsizetype shown = pos - removed;
             const int kind = kindIndex(byte);
-            closeOpen(kind, shown);
-            runs.push_back({token.code, token.colour, shown, -1, token.background});
-            open[std::size_t(kind)] = runs.size() - 1;
+            if (byte == kPlainCode) {
+                closeAll(shown);
+            } else if (kind >= kFirstSwitchKind && open[std::size_t(kind)]) {
+                closeOpen(kind, shown);
+            } else if (kind >= 0) {
+                closeOpen(kind, shown);
+                runs.push_back({token.code, token.colour, shown, -1, token.background});
+                open[std::size_t(kind)] = runs.size() - 1;
+            }
             removed += token.length;
             pos += token.length;
         } else if (byte == '\r' && pos + 1 < text.size() && text[pos + 1] == '\n') {
-            for (int kind = 0; kind < int(open.size()); ++kind)
-                closeOpen(kind, pos - removed);
+            closeAll(pos - removed);
             pos += 2;
         } else {
             ++pos;
         }
     }
+    // Switched styles last to the end, as other clients draw them.
+    for (int kind = kFirstSwitchKind; kind < int(open.size()); ++kind)
+        closeOpen(kind, text.size() - removed);
     runs.erase(
         std::remove_if(runs.begin(), runs.end(), [](const FormatRun& run) { return run.end < 0; }),
         runs.end());
@@ -213,7 +264,7 @@ qsizetype FormatCodeLength(QByteArrayView text, qsizetype position)
     if (position < 0)
         return 0;
     qsizetype pos = position;
-    while (pos < text.size() && IsFormatCode(text[pos]))
+    while (pos < text.size() && isAnyFormatCode(text[pos]))
         pos += readCode(text, pos).length;
     return pos - position;
 }

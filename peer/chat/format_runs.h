@@ -19,6 +19,16 @@ constexpr char kBoldCode = '\x02';
 constexpr char kColourCode = '\x03';
 constexpr char kUnderlineCode = '\x1F';
 
+// The codes other clients write beyond those three. The four styles switch on and off at each
+// code; plain ends every range open at that point; a hex colour is read and removed with its
+// digits but not drawn.
+constexpr char kItalicCode = '\x1D';
+constexpr char kReverseCode = '\x16';
+constexpr char kStrikeCode = '\x1E';
+constexpr char kMonospaceCode = '\x11';
+constexpr char kPlainCode = '\x0F';
+constexpr char kHexColourCode = '\x04';
+
 // Command ids of the "Style Menu" and "Color Menu" items.
 constexpr int kBoldCommand = 40035;
 constexpr int kUnderlineCommand = 40037;
@@ -106,6 +116,8 @@ enum class FormatCommandKind { None = 0, Colour = 1, Style = 2 };
 
 // Nonzero for the three code bytes.
 bool IsFormatCode(char byte);
+// Those three and the codes of other clients: every byte the stripper takes out.
+bool isAnyFormatCode(char byte);
 
 // Colour for 40038-40053, Style for 40035-40037 (40036 included, though it inserts nothing).
 FormatCommandKind ClassifyFormatCommand(int id);
@@ -139,7 +151,7 @@ FormatInsertion InsertFormatCode(const QString& text, int start, int end, int id
 // One formatting range of the displayed (stripped) text, in byte positions of that text.
 struct FormatRun
 {
-    char code = 0;              // kBoldCode, kColourCode or kUnderlineCode
+    char code = 0;              // kBoldCode, kColourCode, kUnderlineCode or a style code
     int colour = 0;             // colour number, 0 for bold and underline (see kNoColour)
     qsizetype start = 0;        // first formatted byte
     qsizetype end = 0;          // just past the range
@@ -155,14 +167,18 @@ struct FormatRun
 
 using FormatRunList = std::vector<FormatRun>;
 
-// The runs of `text`, in the order of their codes. Each code opens a range that lasts to the
-// next code of the same kind or to the next CR LF, whichever comes first; a code followed by
-// neither opens no range. Positions are those of StripFormatCodes(text).
+// The runs of `text`, in the order of their codes. Each bold, colour or underline code opens a
+// range that lasts to the next code of the same kind or to the next CR LF, whichever comes
+// first; a code followed by neither opens no range. An italic, reverse, strikethrough or
+// monospace code opens a range when none of its kind is open and ends it otherwise; such a
+// range ends at the latest at the next CR LF or the end of the text. A plain code ends every
+// open range. Positions are those of StripFormatCodes(text).
 FormatRunList BuildFormatRuns(QByteArrayView text);
 
 // `text` without its codes: a colour code takes up to two digits and an optional ",N" or
 // ",NN" after them; bold and underline take nothing, so digits after them stay text, and so
-// does a comma after a colour code without digits.
+// does a comma after a colour code without digits. A hex colour code takes up to six hex
+// digits and, after at least one, an optional comma with up to six more.
 QByteArray StripFormatCodes(QByteArrayView text);
 
 // The number of bytes of the consecutive codes (with their digits) starting at `position`, 0

@@ -41,6 +41,8 @@ public:
     virtual ~ChatHost() = default;
 
     virtual QByteArray nickInUse() const = 0;
+    // Whether the server link is up, to say why a line did not go out.
+    virtual bool serverLinkUp() const { return true; }
     // One line to the server without CR LF; false when it could not go out.
     virtual bool sendServerLine(const QByteArray& line) = 0;
     virtual bool loggingOn() const = 0;

@@ -1,6 +1,7 @@
 #include "peer/common/chat_text.h"
 
 #include "diag/control_escape.h"
+#include "peer/common/texts.h"
 
 namespace peer {
 
@@ -19,6 +20,11 @@ QByteArray saidLine(const QByteArray& who, const QByteArray& text)
     return "<" + who + "> " + text + "\r\n";
 }
 
+QByteArray autoReplyLine(const QByteArray& who, const QByteArray& text)
+{
+    return saidLine(who, text::kAutoReply + text);
+}
+
 QByteArray noteLine(QByteArrayView note)
 {
     return "*" + note.toByteArray() + "*\r\n";
@@ -30,7 +36,7 @@ QByteArray oneShownLine(QByteArrayView line)
     return diag::escapeLineBreakBytes(body) + "\r\n";
 }
 
-QList<QByteArray> splitUtf8(const QByteArray& text, int maxBytes)
+QList<QByteArray> splitAtWords(const QByteArray& text, int maxBytes)
 {
     QList<QByteArray> pieces;
     if (maxBytes < 4)
@@ -39,12 +45,19 @@ QList<QByteArray> splitUtf8(const QByteArray& text, int maxBytes)
     do {
         qsizetype end = qMin(text.size(), start + maxBytes);
         if (end < text.size()) {
-            // Back off continuation bytes so the piece ends on a character boundary.
-            qsizetype cut = end;
-            while (cut > start && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80)
-                --cut;
-            if (cut > start)
-                end = cut;
+            const qsizetype blank = text.lastIndexOf(' ', end - 1);
+            if (text[end] == ' ') {
+                // The word ends exactly there; the blank starts the next piece.
+            } else if (blank >= start) {
+                end = blank + 1;
+            } else {
+                // Back off continuation bytes so the piece ends on a character boundary.
+                qsizetype cut = end;
+                while (cut > start && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80)
+                    --cut;
+                if (cut > start)
+                    end = cut;
+            }
         }
         pieces << text.mid(start, end - start);
         start = end;

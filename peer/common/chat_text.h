@@ -19,10 +19,13 @@ QByteArray oneShownLine(QByteArrayView line);
 // note of the program ("*note*"), each ending in CR LF. Neither escapes anything:
 // oneShownLine() makes a shown line of them.
 QByteArray saidLine(const QByteArray& who, const QByteArray& text);
+// Our away reply as we show and log it: said by us, but marked as sent by itself.
+QByteArray autoReplyLine(const QByteArray& who, const QByteArray& text);
 QByteArray noteLine(QByteArrayView note);
 
-// `text` cut into pieces of at most `maxBytes` bytes, never inside a UTF-8 sequence; one empty
-// piece for an empty text.
-QList<QByteArray> splitUtf8(const QByteArray& text, int maxBytes);
+// `text` cut into pieces of at most `maxBytes` bytes: after the last blank that fits, or where
+// no blank does, at the last UTF-8 character boundary. Nothing is dropped: the pieces joined are
+// `text`, a blank at a cut ending the piece before it. One empty piece for an empty text.
+QList<QByteArray> splitAtWords(const QByteArray& text, int maxBytes);
 
 } // namespace peer

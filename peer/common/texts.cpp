@@ -74,6 +74,8 @@ QString errorText(TransferError error, const QString& detail)
         return tr("No certificate for private links could be made, so no offer was sent.");
     case TransferError::OfferExpired:
         return detail.isEmpty() ? tr("No one connected; the offer has expired.") : detail;
+    case TransferError::Declined:
+        return detail.isEmpty() ? tr("The offer was declined.") : detail;
     case TransferError::DestinationNotAFile:
         return withDetail(tr("The destination is not a regular file (it is a folder, a link, a "
                              "device or a pipe), so the file is not saved there."));
@@ -215,6 +217,8 @@ QByteArray lineMark(LineProtection protection)
         return tr("[not encrypted]").toUtf8();
     case LineProtection::Undecryptable:
         return tr("[an encrypted message that could not be decrypted]").toUtf8();
+    case LineProtection::StillEncrypted:
+        return tr("[encrypted]").toUtf8();
     }
     return {};
 }
@@ -279,6 +283,11 @@ QString keyTyped(FishMode mode)
 QString stopped()
 {
     return tr("This chat is no longer encrypted");
+}
+
+QString stillEncrypts(const QByteArray& nick)
+{
+    return tr("%1 still encrypts this chat; Encrypt again?").arg(nickText(nick));
 }
 
 QString verifiedByUser()

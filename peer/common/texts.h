@@ -14,6 +14,20 @@ inline constexpr char kEstablished[] = "Connection established.\r\n";
 inline constexpr char kLinkClosed[] = "*The direct connection was closed*\r\n";
 // A line of ours the server refused or never echoed.
 inline constexpr char kNotDeliveredNote[] = "*Not delivered: %1*\r\n";
+// In front of our away reply, so that it does not read as typed.
+inline constexpr char kAutoReply[] = "(auto-reply) ";
+// The peer said no to our offer (DCC REJECT); the nick is the one it went to.
+inline constexpr char kDeclinedFile[] = "%1 declined the file";
+inline constexpr char kDeclinedChat[] = "%1 declined the chat";
+// The input refused more of what was typed or pasted.
+inline constexpr char kInputFull[] =
+    "The input holds %1 characters; the rest was not taken. Send this, then the rest";
+// A line of ours that never left: why, and that it waits in the input.
+inline constexpr char kNotSentNote[] = "*Not sent: %1. It waits in the input.*\r\n";
+inline constexpr char kServerLinkDown[] = "not connected to the server";
+inline constexpr char kServerRefused[] = "the connection to the server did not take it";
+inline constexpr char kDirectLinkClosed[] = "the direct connection is closed";
+inline constexpr char kDirectRefused[] = "the direct connection did not take it";
 
 } // namespace peer::text
 
@@ -43,6 +57,7 @@ enum class TransferError {
     NoIdentity,          // a private offer, but we have no certificate to offer it with
     DestinationNotAFile, // the destination or its part is a folder, a link, a device or a pipe
     OfferExpired,        // nobody connected to our listening socket in time
+    Declined,            // the peer said no to our offer (DCC REJECT)
 };
 
 QString errorTitle(TransferError error);
@@ -102,6 +117,8 @@ QString keyChangedUnverified();
 QString encryptedWith(FishMode mode, const QString& comparison);
 QString keyTyped(FishMode mode);
 QString stopped();
+// A line the contact encrypted came after we stopped: read with the key we had.
+QString stillEncrypts(const QByteArray& nick);
 QString verifiedByUser();
 QString verifiedOverLink();
 QString checkMismatch(const QByteArray& nick);

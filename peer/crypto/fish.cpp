@@ -342,7 +342,7 @@ QList<QByteArray> splitForFish(QByteArrayView text, FishMode mode, qsizetype roo
     if (text.isEmpty() || plainRoom == 0)
         return {};
     const auto maxBytes = int(std::min<qsizetype>(plainRoom, std::numeric_limits<int>::max()));
-    return splitUtf8(text.toByteArray(), maxBytes);
+    return splitAtWords(text.toByteArray(), maxBytes);
 }
 
 } // namespace peer

@@ -14,14 +14,6 @@ namespace {
 constexpr char kCheckPrefix[] = "\x01"
                                 "FISHCHECK ";
 
-// The server puts ":<nick>!<user>@<host> " before the line it relays, and a line it cuts at
-// 512 bytes no longer decrypts: a sealed line leaves room for our nick and the longest user
-// (10) and host (63) names servers allow.
-qsizetype roomAfterRelay(qsizetype room, const QByteArray& ownNick)
-{
-    return room - (ownNick.size() + 77);
-}
-
 } // namespace
 
 FishChats::FishChats(ChatHost& host, FishKeyStore& keys, QObject* parent)
@@ -120,11 +112,9 @@ QList<QByteArray> FishChats::outgoing(const QByteArray& nick, const QByteArray& 
         return {};
     }
     if (!entry)
-        return splitUtf8(text, int(room));
+        return splitAtWords(text, int(room));
     QList<QByteArray> sealed;
-    const qsizetype relayed = roomAfterRelay(room, m_host.nickInUse());
-    for (const QByteArray& piece :
-         splitForFish(readableFishText(text), entry->stored.mode, relayed))
+    for (const QByteArray& piece : splitForFish(readableFishText(text), entry->stored.mode, room))
         sealed.push_back(sealFishText(entry->key, entry->stored.mode, piece));
     return sealed;
 }
@@ -137,8 +127,7 @@ std::optional<FishChats::SealedAway> FishChats::sealedAway(const QByteArray& nic
         return SealedAway{{}, {}, true};
     if (!entry)
         return std::nullopt;
-    const QList<QByteArray> pieces = splitForFish(readableFishText(text), entry->stored.mode,
-                                                  roomAfterRelay(room, m_host.nickInUse()));
+    const QList<QByteArray> pieces = splitForFish(readableFishText(text), entry->stored.mode, room);
     // An empty away text still goes out as an encrypted line: nothing goes in clear.
     const QByteArray plain = pieces.isEmpty() ? QByteArray() : pieces[0];
     return SealedAway{sealFishText(entry->key, entry->stored.mode, plain), plain};
@@ -153,13 +142,16 @@ FishChats::Incoming FishChats::incoming(const QByteArray& nick, QByteArrayView t
         const QByteArrayView inner = text.sliced(kAction.size(), text.size() - kAction.size() - 1);
         if (isFishMessage(inner)) {
             Incoming opened = incoming(nick, inner);
-            if (opened.protection == LineProtection::Encrypted)
+            if (opened.protection == LineProtection::Encrypted
+                || opened.protection == LineProtection::StillEncrypted)
                 opened.text = kAction.toByteArray() + opened.text + '\x01';
             return opened;
         }
     }
     Keyed* entry = keyed(nick);
     if (!entry) {
+        if (const auto opened = openWithRetired(nick, text))
+            return *opened;
         // Without a key it cannot be read; its base64 is no message to show.
         if (isFishMessage(text))
             return {{}, LineProtection::Undecryptable};
@@ -184,6 +176,24 @@ FishChats::Incoming FishChats::incoming(const QByteArray& nick, QByteArrayView t
         emit statusChanged(nick);
     }
     return {opened.text, LineProtection::Encrypted};
+}
+
+std::optional<FishChats::Incoming> FishChats::openWithRetired(const QByteArray& nick,
+                                                              QByteArrayView text)
+{
+    const auto found = m_retired.find(fold(nick));
+    if (found == m_retired.end() || !isFishMessage(text))
+        return std::nullopt;
+    const OpenedFishText opened = openFishText(found->keyed->key, text);
+    if (opened.status != OpenedFishText::Status::Opened)
+        return std::nullopt;
+    // Said once, when the first such line comes: what we send stays in clear until the user
+    // chooses to encrypt again.
+    if (!found->noted) {
+        found->noted = true;
+        note(nick, fishText::stillEncrypts(nick));
+    }
+    return Incoming{opened.text, LineProtection::StillEncrypted};
 }
 
 void FishChats::finish(const QByteArray& nick, const dh1080::KeyExchange& ours,
@@ -217,6 +227,7 @@ bool FishChats::keep(const QByteArray& nick, const StoredFishKey& stored)
     m_keyed.insert(folded, entry);
     m_looked.insert(folded, true);
     m_unreadable.remove(folded);
+    m_retired.remove(folded);
     return m_keys.save(folded, stored);
 }
 
@@ -240,6 +251,8 @@ bool FishChats::stopEncrypting(const QByteArray& nick)
 {
     const QByteArray folded = fold(nick);
     m_exchanges.cancel(nick);
+    if (const auto active = m_keyed.constFind(folded); active != m_keyed.constEnd())
+        m_retired.insert(folded, Retired{*active, false});
     const bool had = m_keyed.remove(folded) + m_unreadable.remove(folded) > 0;
     m_looked.insert(folded, true);
     const bool forgotten = m_keys.forget(folded);

@@ -53,7 +53,8 @@ public:
     // make a contact's key vanish and the chat fall back to clear text.
     static QByteArray fold(const QByteArray& nick);
 
-    // The PRIVMSG texts for what the user typed to `nick`, each fitting `room` bytes: sealed
+    // The PRIVMSG texts for what the user typed to `nick`, each fitting `room` bytes (room left
+    // for the server's prefix: Command::roomForRelayedText): sealed
     // when the contact has a key (short enough that the line the server relays, with our
     // prefix before it, still fits), else the text as it is, cut as before. None at all when
     // the contact's key is stored but cannot be read: the chat says why instead.
@@ -91,7 +92,8 @@ public:
     enum class KeyEntry { Set, Invalid, NotKept };
     // A key the user typed or pasted ("cbc:" or "ecb:" may say the mode; ECB otherwise).
     KeyEntry setTypedKey(const QByteArray& nick, const QString& text);
-    // Back to clear text with `nick`; false when the store would not let the key go.
+    // Back to clear text with `nick`; false when the store would not let the key go. What
+    // the contact still encrypts is read with the key we had, until a new one is set.
     bool stopEncrypting(const QByteArray& nick);
     // The user compared the short authentication string with the contact and it matched.
     void markVerified(const QByteArray& nick);
@@ -147,6 +149,15 @@ private:
     QHash<QByteArray, bool> m_looked; // nicks whose stored key was read (found or not)
     // Stored records whose key could not be read, without it: nothing goes to these nicks.
     QHash<QByteArray, StoredFishKey> m_unreadable;
+    // The keys of chats we stopped encrypting, for this run only: what the contact still
+    // encrypts is read with them, never sealed. `noted`: the contact was told to be so once.
+    struct Retired
+    {
+        std::shared_ptr<Keyed> keyed;
+        bool noted = false;
+    };
+    QHash<QByteArray, Retired> m_retired;
+    std::optional<Incoming> openWithRetired(const QByteArray& nick, QByteArrayView text);
     FishExchanges m_exchanges;
 };
 

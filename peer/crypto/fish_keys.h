@@ -36,6 +36,9 @@ enum class LineProtection {
     Encrypted,     // decrypted with the contact's key
     Clear,         // sent in clear although the chat is encrypted
     Undecryptable, // encrypted, but not with a key we hold
+    // Decrypted with the key we had before we stopped encrypting: the contact still encrypts,
+    // though we no longer do.
+    StillEncrypted,
 };
 
 // A contact's FiSH key as kept between runs.

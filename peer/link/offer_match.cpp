@@ -18,6 +18,11 @@ bool answersOffer(const OurOffer& ours, const irc::DccOffer& answer, const NickR
            && answer.token == ours.token && samePeer(nicks, ours.nick, answer.sender);
 }
 
+bool rejectDeclinesOffer(const OurOffer& ours, const irc::DccReject& reject, const NickRule& nicks)
+{
+    return ours.open && reject.kind == ours.kind && samePeer(nicks, ours.nick, reject.sender);
+}
+
 bool resumeNamesOffer(const OurOffer& ours, const irc::DccResume& resume, const NickRule& nicks)
 {
     if (!ours.open || ours.kind != irc::DccKind::Send || !samePeer(nicks, ours.nick, resume.sender))

@@ -22,6 +22,10 @@ struct OurOffer
 // the nick it went to.
 bool answersOffer(const OurOffer& ours, const irc::DccOffer& answer, const NickRule& nicks);
 
+// Whether a DCC REJECT from the peer declines our offer: one still open, of its kind, to that
+// nick. A REJECT carries no port or token, so a file offer is told by its name as well.
+bool rejectDeclinesOffer(const OurOffer& ours, const irc::DccReject& reject, const NickRule& nicks);
+
 // Whether a DCC RESUME from the peer names our file offer: an active one by its port, a passive
 // one (port 0) by its token.
 bool resumeNamesOffer(const OurOffer& ours, const irc::DccResume& resume, const NickRule& nicks);

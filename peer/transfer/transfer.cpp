@@ -1,11 +1,14 @@
 #include "peer/transfer/transfer.h"
 
+#include "diag/control_escape.h"
 #include "diag/debug_log.h"
+#include "diag/server_text.h"
 #include "peer/link/private_link.h"
 #include "peer/transfer/data_link.h"
 #include "peer/transfer/transfer_pump.h"
 #include "peer/transfer/transfer_thread.h"
 
+#include <QCoreApplication>
 #include <QSslSocket>
 
 namespace peer {
@@ -52,6 +55,13 @@ void Transfer::stop(TransferError error, const QString& detail)
 void Transfer::cancel()
 {
     stop(TransferError::Cancelled);
+}
+
+void Transfer::decline()
+{
+    const QString nick = diag::escapeLineBreaks(diag::decodeServerText(m_record.peerNick));
+    stop(TransferError::Declined,
+         QCoreApplication::translate("peer", text::kDeclinedFile).arg(nick));
 }
 
 void Transfer::whenTrusted(QTcpSocket* socket, const std::function<void()>& begin)

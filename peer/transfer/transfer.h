@@ -55,6 +55,8 @@ public:
 
     // The user ends it: socket and file are closed; what was received stays.
     void cancel();
+    // The peer declined our offer: the wait ends, and the window says who said no.
+    void decline();
     // The part file that holds what a stopped transfer received, to be resumed; empty when
     // there is none.
     virtual QString keptPart() const { return {}; }

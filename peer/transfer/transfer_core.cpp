@@ -196,6 +196,12 @@ QString expiredTitle(const QString& baseName)
         .arg(baseName);
 }
 
+QString declinedTitle(const QString& baseName)
+{
+    return QCoreApplication::translate("peer::TransferWindow", "File Transfer - %1 (Declined)")
+        .arg(baseName);
+}
+
 QString completeTitle(const QString& baseName)
 {
     return QCoreApplication::translate("peer::TransferWindow", "File Transfer - %1 (Complete)")

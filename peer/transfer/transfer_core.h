@@ -138,6 +138,8 @@ TransferView describeTransfer(quint64 count, quint64 size, qint64 elapsedSeconds
 QString awaitingTitle(const QString& baseName);
 // The title of an offer that nobody took up in time.
 QString expiredTitle(const QString& baseName);
+// The title of an offer the peer declined.
+QString declinedTitle(const QString& baseName);
 // The title of a transfer that completed before any refresh reached the title.
 QString completeTitle(const QString& baseName);
 

@@ -160,9 +160,11 @@ void TransferWindow::showStatus(Transfer::Status status)
             text += QLatin1Char('\n') + tr("What arrived is kept in \"%1\".").arg(part);
         m_status->setText(text);
         m_status->show();
-        if (*error == TransferError::OfferExpired) {
+        if (*error == TransferError::OfferExpired || *error == TransferError::Declined) {
             // Nothing is awaited any more: the window only waits to be closed.
-            setWindowTitle(expiredTitle(m_transfer->record().baseName));
+            const QString& name = m_transfer->record().baseName;
+            setWindowTitle(*error == TransferError::Declined ? declinedTitle(name)
+                                                             : expiredTitle(name));
             m_button->setText(tr("Close"));
         }
         fitTexts();

@@ -59,7 +59,8 @@ Transfers::Entry& Transfers::add(std::unique_ptr<Transfer> transfer, const QWidg
         if (status == Transfer::Status::Complete)
             emit transferCompleted(key->record().peerNick, key->record().baseName);
         // Said where the user sees it after the window has gone; a cancel is the user's own.
-        if (status == Transfer::Status::Stopped && key->error() != TransferError::Cancelled)
+        if (status == Transfer::Status::Stopped && key->error() != TransferError::Cancelled
+            && key->error() != TransferError::Declined)
             emit transferStoppedShort(key->record().peerNick, key->record().baseName,
                                       key->keptPart());
     });
@@ -237,9 +238,22 @@ void Transfers::closeAll()
     m_entries.clear();
 }
 
+void Transfers::takeReject(const irc::DccReject& reject)
+{
+    for (Entry& entry : m_entries) {
+        FileSender* sender = entry.sender;
+        if (sender && rejectDeclinesOffer(sender->ours(), reject, m_host.nicks())
+            && irc::rejectNamesFile(reject, sender->record().baseName.toUtf8())) {
+            sender->decline();
+            return;
+        }
+    }
+}
+
 void Transfers::follow(irc::ServerEvents& events)
 {
     connect(&events, &irc::ServerEvents::dccResume, this, &Transfers::takeResume);
+    connect(&events, &irc::ServerEvents::dccReject, this, &Transfers::takeReject);
 }
 
 } // namespace peer

@@ -63,6 +63,8 @@ public:
     // A DCC RESUME for one of our offers, or a DCC ACCEPT of a resume we asked for; what does not
     // fit is refused with a note in the debug window.
     void takeResume(const irc::DccResume& resume);
+    // The peer declined a file offer of ours; a REJECT that names none changes nothing.
+    void takeReject(const irc::DccReject& reject);
 
     int count() const { return int(m_entries.size()); }
     Transfer* at(int index) const;

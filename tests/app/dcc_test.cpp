@@ -4,6 +4,7 @@
 #include "peer/crypto/encrypted_chat.h"
 #include "tests/support/connected_program.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QDateTime>
 #include <QFile>
@@ -275,9 +276,46 @@ TEST_F(DccTest, EachOfferQuestionSaysWhereItWouldConnect)
         prompter->questions.clear();
         server.send(":bob!b@h PRIVMSG alice :\x01" + c.offer + "\x01\r\n");
         ASSERT_TRUE(waitFor([&] { return prompter->questions.size() == 1; }));
-        EXPECT_EQ(prompter->questions[0].informative, c.informative);
+        EXPECT_TRUE(prompter->questions[0].informative.startsWith(c.informative + "\n"))
+            << prompter->questions[0].informative.toStdString();
     }
     EXPECT_EQ(records().CountRecords(), 0); // every one declined
+}
+
+// A plain chat, one that may turn to Blowfish on the link and one over TLS read the same but for
+// the question's title; the informative text says which protection each would have.
+TEST_F(DccTest, OfferQuestionsTellPlainBlowfishAndTlsApart)
+{
+    const struct
+    {
+        QByteArray offer;
+        QString protection;
+    } cases[] = {
+        {"DCC CHAT chat 16909060 4000",
+         "Plain or Blowfish chat: the link itself is not encrypted. The sender may turn on "
+         "Blowfish once connected (an Encrypted Chat), and its key then crosses the same link "
+         "unprotected."},
+        {"DCC SCHAT chat 16909060 4000",
+         "TLS chat: the link is encrypted with TLS, and the sender's certificate is checked "
+         "before a line is read."},
+        {"DCC SEND f.txt 16909060 5000 10",
+         "Plain transfer: the file crosses the network unencrypted."},
+        {"DCC SSEND f.txt 16909060 5000 10",
+         "TLS transfer: the file crosses the network encrypted with TLS."},
+        {"DCC VOICE 16909060 4001", "Plain voice chat: the sound crosses the network unencrypted."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.offer.toStdString());
+        prompter->questions.clear();
+        server.send(":bob!b@h PRIVMSG alice :\x01" + c.offer + "\x01\r\n");
+        ASSERT_TRUE(waitFor([&] { return prompter->questions.size() == 1; }));
+        EXPECT_TRUE(prompter->questions[0].informative.endsWith("\n" + c.protection))
+            << prompter->questions[0].informative.toStdString();
+    }
+    // The contacts' FiSH entry is not taken for the direct "Encrypted Chat".
+    auto* encrypt = core->contacts()->findChild<QAction*>("EncryptChat");
+    ASSERT_NE(encrypt, nullptr);
+    EXPECT_EQ(encrypt->text(), "Encrypt Relayed Chat (FiSH)...");
 }
 
 // The main window came forward with the keyboard focus, out of the chat the user typed in.

@@ -1,6 +1,7 @@
 // Where presence comes from, through the whole program against a scripted server: MONITOR when
 // the server offers it (within its limit, ISON for the rest), ISON otherwise, and nothing at all
 // when the server refuses ISON; nicks compared as the server folds them.
+#include "app/status_label.h"
 #include "diag/debug_log.h"
 #include "tests/support/connected_program.h"
 
@@ -112,6 +113,27 @@ TEST_F(PresenceSourcesTest, RefusedIsonLeavesPresenceUnknownAndStopsPolling)
     QTest::qWait(10500);
     EXPECT_EQ(server.received().count("ISON"), 1);
     EXPECT_EQ(debugText().count("refuses ISON"), 1);
+}
+
+// A dropped link leaves no one shown online on the word of a server we no longer hear; the
+// status bar says when the next attempt comes, whole in its tooltip when the bar is too narrow.
+TEST_F(PresenceSourcesTest, ALostLinkShowsContactsAsUnknownAndWhenTheNextAttemptComes)
+{
+    connectWith({"bob", "carol"});
+    ASSERT_TRUE(waitFor([&] { return server.received().contains("ISON bob carol\r\n"); }));
+    server.send(":irc 303 alice :bob\r\n");
+    ASSERT_TRUE(waitFor([&] { return items() == QStringList{"bob"}; }));
+    server.dropClient();
+    ASSERT_TRUE(waitFor([&] { return items().size() == 3; }));
+    EXPECT_EQ(items(), (QStringList{"Not connected: presence unknown", "bob", "carol"}));
+    ASSERT_TRUE(waitFor([&] { return core->window().statusText().contains("Trying"); }));
+    core->window().setStatusText(
+        "Can't connect to any servers! Trying again at 10:42:32. And a long tail after it.");
+    auto* bar = core->window().findChild<app::StatusLabel*>();
+    ASSERT_NE(bar, nullptr);
+    EXPECT_LT(bar->fontMetrics().horizontalAdvance(bar->text()), bar->contentsRect().width() + 1);
+    EXPECT_TRUE(bar->text().endsWith(QChar(0x2026)));
+    EXPECT_EQ(bar->toolTip(), core->window().statusText());
 }
 
 TEST_F(PresenceSourcesTest, RefusedMonitorFallsBackToIson)

@@ -3,6 +3,7 @@
 #include "config/connect_dialog.h"
 #include "tests/support/temp_store.h"
 
+#include <QApplication>
 #include <QListWidget>
 #include <QPushButton>
 #include <QTest>
@@ -93,6 +94,20 @@ TEST_F(ConnectDialogTest, ADoubleClickConnects)
     // As a user's: the first click of the two, then the double click.
     QTest::mouseClick(dialog.list()->viewport(), Qt::LeftButton, {}, row.center());
     QTest::mouseDClick(dialog.list()->viewport(), Qt::LeftButton, {}, row.center());
+    EXPECT_EQ(requests, (QStringList{"disconnect", "connect 1"}));
+    EXPECT_FALSE(dialog.isVisible());
+}
+
+// It opens on the server in use, selected and not only drawn so: Enter reconnects to it.
+TEST_F(ConnectDialogTest, OpensWithTheServerInUseSelectedSoEnterReconnects)
+{
+    add({{"irc.first.org", "", 6667}, {"irc.second.org", "", 6667}});
+    ConnectDialog dialog(temp.store(), 1);
+    record(dialog);
+    dialog.show();
+    dialog.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
     EXPECT_EQ(requests, (QStringList{"disconnect", "connect 1"}));
     EXPECT_FALSE(dialog.isVisible());
 }

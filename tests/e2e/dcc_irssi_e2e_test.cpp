@@ -360,3 +360,28 @@ TEST_F(DccWithIrssiOverIpv6, OurOfferNamesTheIpv6AddressOfOurLink)
     EXPECT_TRUE(irssiSays("DCC received file six-to-ivy.bin")) << irssiLog();
     EXPECT_TRUE(sameBytes(toIvy, irssiCopy("six-to-ivy.bin", toIvy.size()))) << irssiLog();
 }
+
+// A declined offer, both ways with irssi, which sends DCC REJECT when its user closes an offer
+// not yet taken up, and closes its own offer when the REJECT comes.
+TEST_F(DccWithIrssi, AnOfferDeclinedEitherWayEndsAtOnceOnBothSides)
+{
+    startBoth(false);
+    ASSERT_FALSE(HasFatalFailure());
+    // Our No reaches irssi, which stops waiting for us.
+    kivvo->prompter->answers = {false};
+    ASSERT_TRUE(irssi.run("/dcc send kivvo " + QFile::encodeName(writeFile("no-thanks.bin", "x"))));
+    ASSERT_TRUE(irssiSays("DCC REJECT SEND no-thanks.bin", kLinkMs)) << irssiLog();
+    EXPECT_TRUE(irssiSays("dcc-closed SEND", kLinkMs)) << irssiLog();
+
+    // irssi's user closes our offer: our window reads the decline.
+    ASSERT_TRUE(kivvo->sendFile("ivy", writeFile("to-decline.bin", randomBytes(1000, 3))));
+    ASSERT_TRUE(irssiSays("dcc-request GET", kLinkMs)) << irssiLog();
+    ASSERT_TRUE(irssi.run("/dcc close get kivvo"));
+    const peer::Transfers& transfers = kivvo->program->transfers();
+    ASSERT_TRUE(
+        waitFor([&] { return transfers.count() == 1 && transfers.at(0)->isFinished(); }, kLinkMs))
+        << irssiLog();
+    EXPECT_EQ(transfers.at(0)->error(), peer::TransferError::Declined);
+    EXPECT_EQ(peer::errorText(*transfers.at(0)->error(), transfers.at(0)->errorDetail()),
+              "ivy declined the file");
+}

@@ -146,6 +146,37 @@ TEST_F(Ircv3EndToEnd, AContactGoingAwayAndBackShowsInTheListAndTheChatTitle)
 
 // The server's word that bob is online carries no absence: only the program's own question
 // can find that he left before alice came.
+// Two users of this program never saw each other away: only the automatic reply told. Our own
+// away status now goes to the server, which tells whoever watches us.
+TEST_F(Ircv3EndToEnd, TwoOfUsSeeEachOtherGoAwayAndComeBack)
+{
+    test::CoreOptions options =
+        test::ProgramCore::optionsFor(server.port(), "bob", {"alice"}, false);
+    options.realname = "Bob";
+    test::ProgramCore kivvoBob(options);
+    ASSERT_TRUE(startAlice()) << wire();
+    config::Settings settings = kivvoBob.program->settings();
+    settings.awayset = true;
+    settings.away = "gone home";
+    kivvoBob.program->applySettings(settings);
+    EXPECT_TRUE(waitFor(
+        [&] {
+            const QListWidgetItem* row = rowOf(*alice, "bob");
+            return row && row->toolTip() == "Away: gone home";
+        },
+        kWait))
+        << wire();
+    settings.awayset = false;
+    kivvoBob.program->applySettings(settings);
+    EXPECT_TRUE(waitFor(
+        [&] {
+            const QListWidgetItem* row = rowOf(*alice, "bob");
+            return row && !row->toolTip().startsWith("Away");
+        },
+        kWait))
+        << wire();
+}
+
 TEST_F(Ircv3EndToEnd, AContactAwayBeforeWeConnectShowsAwayFromTheServersAnswer)
 {
     ASSERT_TRUE(startBob()) << bob.log().constData();

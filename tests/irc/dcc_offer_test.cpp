@@ -278,3 +278,44 @@ TEST(DccOffer, FormatsOffersByteForByte)
     for (const auto& [address, field] : fields)
         EXPECT_EQ(irc::offerAddressField(address), field) << address.toString().toStdString();
 }
+
+// DCC REJECT as mIRC and irssi write and read it: a CTCP reply naming what the offer named.
+TEST(DccReject, ReadsAndWritesTheConvention)
+{
+    using irc::DccKind;
+    using irc::DccReject;
+    const struct
+    {
+        QByteArray arguments;
+        std::optional<DccReject> reject;
+    } reads[] = {
+        {"REJECT SEND f.txt", DccReject{"bob", DccKind::Send, false, "f.txt"}},
+        {"REJECT SEND my file.txt", DccReject{"bob", DccKind::Send, false, "my file.txt"}},
+        {"REJECT SEND \"my file.txt\"", DccReject{"bob", DccKind::Send, false, "my file.txt"}},
+        {"REJECT SSEND f", DccReject{"bob", DccKind::Send, true, "f"}},
+        {"REJECT CHAT chat", DccReject{"bob", DccKind::Chat, false, "chat"}},
+        {"REJECT SCHAT chat", DccReject{"bob", DccKind::Chat, true, "chat"}},
+        {"REJECT CHAT", DccReject{"bob", DccKind::Chat, false, ""}},
+        {"REJECT SEND", std::nullopt},
+        {"REJECT SEND ", std::nullopt},
+        {"REJECT VOICE", std::nullopt},
+        {"REJECT", std::nullopt},
+        {"RESUME f 4000 10", std::nullopt},
+    };
+    for (const auto& r : reads)
+        EXPECT_EQ(irc::parseDccReject("bob", r.arguments), r.reject) << r.arguments.constData();
+
+    irc::DccOffer file = irc::DccOffer::active(DccKind::Send, "bob", "my \"file\x01.txt", {}, 5000);
+    EXPECT_EQ(irc::formatDccReject(file), "NOTICE bob :\x01"
+                                          "DCC REJECT SEND my _file_.txt\x01");
+    file.secure = true;
+    EXPECT_EQ(irc::formatDccReject(file), "NOTICE bob :\x01"
+                                          "DCC REJECT SSEND my _file_.txt\x01");
+    const irc::DccOffer chat = irc::DccOffer::active(DccKind::Chat, "bob", {}, {}, 4000);
+    EXPECT_EQ(irc::formatDccReject(chat), "NOTICE bob :\x01"
+                                          "DCC REJECT CHAT chat\x01");
+    EXPECT_EQ(irc::formatDccReject(irc::DccOffer::active(DccKind::Chat, "b b", {}, {}, 4000)),
+              std::nullopt);
+    EXPECT_TRUE(irc::rejectNamesFile({"bob", DccKind::Send, false, "a_b.txt"}, "a\"b.txt"));
+    EXPECT_FALSE(irc::rejectNamesFile({"bob", DccKind::Chat, false, "a.txt"}, "a.txt"));
+}

@@ -295,9 +295,9 @@ TEST_F(MessageDispatcherTest, AwayReplyGoesOutOncePerSenderPerMinute)
 {
     settings.awayset = true;
     settings.away = "out for lunch %s%n";
-    EXPECT_EQ(
-        handle(":bob!b@h PRIVMSG alice :\001VERSION\001"),
-        (QList<QByteArray>{"send PRIVMSG bob :out for lunch %s%n", "ctcp bob \001VERSION\001"}));
+    EXPECT_EQ(handle(":bob!b@h PRIVMSG alice :lunch?"),
+              (QList<QByteArray>{"send PRIVMSG bob :out for lunch %s%n",
+                                 "text bob [lunch?] away[out for lunch %s%n]"}));
     actions.now += 59'999;
     EXPECT_EQ(handle(":bob!b@h PRIVMSG alice :hi"), QList<QByteArray>{"text bob [hi]"});
     EXPECT_EQ(handle(":carol!c@h PRIVMSG alice :hi"),
@@ -306,6 +306,22 @@ TEST_F(MessageDispatcherTest, AwayReplyGoesOutOncePerSenderPerMinute)
     actions.now += 1;
     EXPECT_EQ(handle(":bob!b@h PRIVMSG alice :again").first(),
               "send PRIVMSG bob :out for lunch %s%n");
+}
+
+// An automatic message drew an automatic answer: two away programs traded them. A person's
+// action is typed, and answered.
+TEST_F(MessageDispatcherTest, ACtcpQueryOrOfferDrawsNoAwayReply)
+{
+    settings.awayset = true;
+    settings.away = "out";
+    for (const QByteArray& text :
+         {QByteArray("\001VERSION\001"), QByteArray("\001PING 1\001"), QByteArray("\001FOO\001"),
+          QByteArray("\001DCC CHAT chat 16909060 4000\001"), QByteArray("\001")}) {
+        for (const QByteArray& logged : handle(":bob!b@h PRIVMSG alice :" + text))
+            EXPECT_FALSE(logged.startsWith("send ")) << text.toStdString();
+    }
+    EXPECT_EQ(handle(":bob!b@h PRIVMSG alice :\001ACTION waves\001").first(),
+              "send PRIVMSG bob :out");
 }
 
 // Per sender, a flood from many nicks would still have drawn one reply from each of them.

@@ -14,6 +14,8 @@ struct Step
     std::optional<QByteArray> askFor = std::nullopt;
     bool renamed = false;
     bool gaveUp = false;
+    // What is reported: "<nick>: <reason>".
+    std::optional<QByteArray> refusal = std::nullopt;
 };
 
 // Feeds `steps` in order to a registration that asked for "alice" (alternate "alice_2").
@@ -29,6 +31,10 @@ void follow(const char* name, const std::vector<Step>& steps, irc::OwnNick own =
         EXPECT_EQ(reply.askFor, step.askFor) << name << ": " << step.line;
         EXPECT_EQ(reply.renamed, step.renamed) << name << ": " << step.line;
         EXPECT_EQ(reply.gaveUp, step.gaveUp) << name << ": " << step.line;
+        const std::optional<QByteArray> refusal =
+            reply.refusal ? std::optional(reply.refusal->nick + ": " + reply.refusal->reason)
+                          : std::nullopt;
+        EXPECT_EQ(refusal, step.refusal) << name << ": " << step.line;
     }
 }
 
@@ -70,13 +76,24 @@ TEST(OwnNick, StopsAskingWhenBothNicksStayTaken)
                           {kTaken, "alice", std::nullopt, false, true},
                           {kAltTaken, "alice"},
                           {kTaken, "alice"}});
-    // Without an alternate, the nick with a '_'; a welcome starts the count again.
+    // Without an alternate, the nick with a '_'.
     irc::OwnNick noAlternate;
     noAlternate.start("alice", "");
-    follow("no alternate",
-           {{kTaken, "alice", "alice_"},
-            {":irc 001 alice_ :Welcome", "alice_"},
-            {kTaken, "alice_", "alice"},
-            {kTaken, "alice_", "alice_"}},
+    follow("no alternate", {{kTaken, "alice", "alice_"}, {":irc 001 alice_ :Welcome", "alice_"}},
            noAlternate);
+}
+
+// A nick the server does not allow is tried no more than a taken one while registering, and is
+// reported; once registered, a refused change is reported and the nick we hold stays ours.
+TEST(OwnNick, ReportsARefusedNickWithTheServersReason)
+{
+    follow("not allowed while registering", {{":irc 432 * alice :Erroneous Nickname", "alice",
+                                              "alice_2", false, false, "alice: Erroneous Nickname"},
+                                             {":irc 001 alice_2 :Welcome", "alice_2"}});
+    follow("a change refused once registered",
+           {{":irc 001 alice :Welcome", "alice"},
+            {":irc 433 alice bob :Nickname is already in use", "alice", std::nullopt, false, false,
+             "bob: Nickname is already in use"},
+            {":irc 432 alice b@d :Erroneous Nickname", "alice", std::nullopt, false, false,
+             "b@d: Erroneous Nickname"}});
 }

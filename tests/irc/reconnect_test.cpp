@@ -89,7 +89,8 @@ TEST_F(ReconnectTest, ALostLinkWaits15SecondsThenLongerAfterEachFailedPass)
     ASSERT_EQ(timer->delays, QList<qint64>{15'000});
     EXPECT_TRUE(link->retryPending());
     EXPECT_EQ(statuses.last(), "Can't connect to any servers! Trying again at 10:42:32.");
-    EXPECT_TRUE(statuses.contains("Disconnected!  Trying to reconnect... (server #1)"));
+    // The next entry is the only one, the top of the list.
+    EXPECT_TRUE(statuses.contains("Disconnected!  Trying to reconnect... (server #0)"));
     EXPECT_EQ(link->state(), irc::ServerLink::State::Idle);
 
     // The server is gone for good: every pass fails, and each wait is twice the last.
@@ -102,6 +103,25 @@ TEST_F(ReconnectTest, ALostLinkWaits15SecondsThenLongerAfterEachFailedPass)
     EXPECT_EQ(timer->delays, (QList<qint64>{15'000, 30'000, 60'000}));
     // 10:42:17 plus the two waits elapsed (45 s) plus the pending minute.
     EXPECT_EQ(statuses.last(), "Can't connect to any servers! Trying again at 10:44:02.");
+}
+
+// Dropped by the last server of the list, the link goes on at once to the first, which is up:
+// no wait while an entry is left untried.
+TEST_F(ReconnectTest, ALostLinkMovesToTheNextEntryAtOnceAroundTheList)
+{
+    FakeIrcServer first;
+    FakeIrcServer last;
+    addServer(first.port());
+    addServer(last.port());
+    link->setServerIndex(1);
+    link->connectToCurrentServer();
+    ASSERT_TRUE(registered(last, 0));
+    last.send(":irc 001 alice :Welcome\r\n");
+    QTest::qWait(50);
+    last.dropClient();
+    ASSERT_TRUE(registered(first, 0));
+    EXPECT_TRUE(timer->delays.isEmpty());
+    EXPECT_TRUE(statuses.contains("Disconnected!  Trying to reconnect... (server #0)"));
 }
 
 TEST_F(ReconnectTest, ARegistrationResetsTheWait)

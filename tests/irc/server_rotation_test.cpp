@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <rapidcheck/gtest.h>
+
 using irc::ServerRotation;
 
 namespace {
@@ -13,17 +15,39 @@ const QDateTime kNow(QDate(2026, 1, 5), QTime(10, 42, 17));
 bool failWholePass(ServerRotation& rotation, int count, bool reconnect = true)
 {
     while (rotation.current(count))
-        rotation.attemptFailed();
+        rotation.attemptFailed(count);
     return rotation.passEnded(reconnect);
 }
 
 } // namespace
 
+// Whichever entry dropped us, the pass tries every other entry at once, around the end of the
+// list, and waits only after all have failed; the one that dropped us comes after the wait.
+RC_GTEST_PROP(ServerRotation, APassAfterALostLinkTriesEveryEntryOnceBeforeItWaits, ())
+{
+    const int count = *rc::gen::inRange(1, 8);
+    const int lost = *rc::gen::inRange(0, count);
+    ServerRotation rotation;
+    rotation.setIndex(lost);
+    rotation.linkLost(count);
+    QList<int> tried;
+    while (const std::optional<int> index = rotation.current(count)) {
+        RC_ASSERT(tried.size() < count);
+        tried << *index;
+        rotation.attemptFailed(count);
+    }
+    QList<int> expected;
+    for (int step = 1; step < count; ++step)
+        expected << (lost + step) % count;
+    RC_ASSERT(tried == expected);
+    RC_ASSERT(rotation.passEnded(true));
+}
+
 TEST(ServerRotation, APassAfterALostLinkStartsAgainLongerEachTimeUntilLetOn)
 {
     ServerRotation rotation;
     EXPECT_EQ(rotation.current(3), 0);
-    rotation.linkLost(); // dropped by server 0: server 1 next
+    rotation.linkLost(3); // dropped by server 0: server 1 next
     EXPECT_EQ(rotation.current(3), 1);
     ASSERT_TRUE(failWholePass(rotation, 3));
     EXPECT_EQ(rotation.index(), 0);
@@ -39,7 +63,7 @@ TEST(ServerRotation, APassAfterALostLinkStartsAgainLongerEachTimeUntilLetOn)
 
     // Let on: the next outage waits the shortest time again.
     rotation.welcomed();
-    rotation.linkLost();
+    rotation.linkLost(3);
     ASSERT_TRUE(failWholePass(rotation, 3));
     EXPECT_EQ(rotation.nextRetry(kNow, 0.0).waitMs, 15'000);
 }
@@ -47,7 +71,7 @@ TEST(ServerRotation, APassAfterALostLinkStartsAgainLongerEachTimeUntilLetOn)
 TEST(ServerRotation, TheSpreadMovesEachWaitByUpToATenth)
 {
     ServerRotation rotation;
-    rotation.linkLost();
+    rotation.linkLost(1);
     ASSERT_TRUE(failWholePass(rotation, 1));
     const ServerRotation::Retry early = rotation.nextRetry(kNow, -1.0);
     EXPECT_EQ(early.waitMs, 13'500);
@@ -65,17 +89,17 @@ TEST(ServerRotation, OnlyAPassAfterALostLinkWithReconnectionOnStartsAgain)
     EXPECT_EQ(byUser.index(), 0);
 
     ServerRotation flagOff;
-    flagOff.linkLost();
+    flagOff.linkLost(2);
     EXPECT_FALSE(failWholePass(flagOff, 2, false));
 
     ServerRotation takenOver;
-    takenOver.linkLost();
+    takenOver.linkLost(2);
     takenOver.userTakesOver();
     EXPECT_FALSE(failWholePass(takenOver, 2));
 
     // A changed certificate ends the pass for good, back at the top of the list.
     ServerRotation stopped;
-    stopped.linkLost();
+    stopped.linkLost(2);
     stopped.stop();
     EXPECT_EQ(stopped.index(), 0);
     EXPECT_FALSE(stopped.recovering());

@@ -14,6 +14,8 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <rapidcheck/gtest.h>
+
 using test::ChatWindowTest;
 using test::waitFor;
 
@@ -25,8 +27,11 @@ TEST_F(ChatWindowTest, ShowsPeerLinesOwnLinesAndTheAwayEcho)
     chats.lineArrived(session, "I am away", true);
     EXPECT_EQ(host.sent, QList<QByteArray>{"PRIVMSG bob :hello"});
     // Own lines carry the nick in use, which need not be the configured one.
-    EXPECT_EQ(window->transcript(), "<bob> hi there\r\n<alice_> hello\r\n<alice_> I am away\r\n");
-    EXPECT_EQ(window->viewText(), "<bob> hi there\n<alice_> hello\n<alice_> I am away\n");
+    // The away echo is ours, but not typed: it says it went by itself.
+    EXPECT_EQ(window->transcript(),
+              "<bob> hi there\r\n<alice_> hello\r\n<alice_> (auto-reply) I am away\r\n");
+    EXPECT_EQ(window->viewText(),
+              "<bob> hi there\n<alice_> hello\n<alice_> (auto-reply) I am away\n");
     EXPECT_TRUE(window->input()->text().isEmpty());
 }
 
@@ -42,20 +47,32 @@ TEST_F(ChatWindowTest, EnterSendsOnceAndAnEmptyLineNothing)
     EXPECT_EQ(window->transcript(), "<alice_> by enter\r\n");
 }
 
-TEST_F(ChatWindowTest, LongTextGoesOutInPiecesThatFitALine)
+// A long paste goes out whole, in messages cut at words that still fit once the server has put
+// ":alice_!<10-byte user>@<63-byte host> " before them; what the input cannot take it says.
+TEST_F(ChatWindowTest, LongTextGoesOutInPiecesThatFitTheRelayedLine)
 {
     open();
-    const QString text(511, QChar(0x00E9)); // 1022 bytes of UTF-8
-    type(text);
-    ASSERT_GT(host.sent.size(), 1);
+    QString text;
+    for (int word = 0; text.size() < peer::ChatWindow::kInputLimit - 8; ++word)
+        text += QStringLiteral("w\u00e9rd%1 ").arg(word, 3, 10, QChar('0'));
+    window->input()->insert(text);
+    window->sendButton()->click();
+    ASSERT_GT(host.sent.size(), 8);
+    const qsizetype serverPrefix = 1 + host.nick.size() + 1 + 10 + 1 + 63 + 1;
     QByteArray joined;
     for (const QByteArray& line : host.sent) {
-        EXPECT_LE(line.size() + 2, 512);
+        EXPECT_LE(serverPrefix + line.size() + 2, 512) << line.toStdString();
         ASSERT_TRUE(line.startsWith("PRIVMSG bob :"));
+        EXPECT_TRUE(line.endsWith(' ') || line == host.sent.last()) << line.toStdString();
         joined += line.mid(13);
     }
-    EXPECT_EQ(joined, text.toUtf8()); // no character cut in two
+    EXPECT_EQ(joined, text.toUtf8());
     EXPECT_EQ(window->transcript(), "<alice_> " + text.toUtf8() + "\r\n");
+
+    window->input()->insert(QString(peer::ChatWindow::kInputLimit + 10, QChar('x')));
+    EXPECT_EQ(window->input()->text().size(), peer::ChatWindow::kInputLimit);
+    EXPECT_TRUE(window->transcript().endsWith(
+        "*The input holds 4096 characters; the rest was not taken. Send this, then the rest*\r\n"));
 }
 
 TEST_F(ChatWindowTest, TypedLineBreaksNeverReachTheWire)
@@ -99,13 +116,28 @@ TEST(ChatLog, KeepsEveryLogInsideTheLogsFolder)
         EXPECT_EQ(peer::ChatLog::logFilePath("/i", c.nick), c.file) << c.nick.toStdString();
 }
 
-TEST(ChatText, SplitsOnCharacterBoundaries)
+// Whatever the text and the room, nothing is lost, no piece is too long or cuts a character, and
+// a piece ends at a blank whenever one fits.
+RC_GTEST_PROP(ChatText, SplitsAtWordsWithoutLosingAByte, ())
 {
-    EXPECT_EQ(peer::splitUtf8("", 10), QList<QByteArray>{""});
-    EXPECT_EQ(peer::splitUtf8("abcdef", 4), (QList<QByteArray>{"abcd", "ef"}));
-    // "aé€" is a, C3 A9, E2 82 AC: a 4-byte cut must not split the euro sign.
-    EXPECT_EQ(peer::splitUtf8("a\xc3\xa9\xe2\x82\xac", 4),
-              (QList<QByteArray>{"a\xc3\xa9", "\xe2\x82\xac"}));
+    // Blanks, and characters of every UTF-8 length.
+    const auto picked = *rc::gen::container<std::vector<std::string>>(rc::gen::element<std::string>(
+        "a", "b", " ", "\xc3\xa9", "\xe2\x82\xac", "\xf0\x9f\x98\x80"));
+    QByteArray text;
+    for (const std::string& character : picked)
+        text += QByteArray::fromStdString(character);
+    const int room = *rc::gen::inRange(4, 40);
+    const QList<QByteArray> pieces = peer::splitAtWords(text, room);
+    RC_ASSERT(pieces.join() == text);
+    for (qsizetype i = 0; i < pieces.size(); ++i) {
+        const QByteArray& piece = pieces[i];
+        RC_ASSERT(piece.size() <= room);
+        RC_ASSERT(QString::fromUtf8(piece).toUtf8() == piece);
+        RC_ASSERT(!piece.isEmpty() || text.isEmpty());
+        const bool last = i + 1 == pieces.size();
+        const bool wordCut = piece.endsWith(' ') || (!last && pieces[i + 1].startsWith(' '));
+        RC_ASSERT(last || wordCut || !piece.contains(' '));
+    }
 }
 
 // What someone said and what the program notes, as the view and the log take them; neither
@@ -135,16 +167,41 @@ TEST_F(ChatWindowTest, DirectLinesEndInLfAlone)
     EXPECT_TRUE(host.sent.isEmpty());
 }
 
-TEST_F(ChatWindowTest, AFailedSendIsLoggedAndTheLineStillShown)
+// A line that could not go out never looks sent: it is marked as not delivered, the chat says
+// why, and the text waits in the input.
+TEST_F(ChatWindowTest, ALineThatCouldNotGoOutIsMarkedNotSentAndWaitsInTheInput)
 {
-    diag::DebugPanes::instance().clear();
-    session.mode = peer::ChatMode::Direct; // an offer nobody accepted yet: no link
-    open();
-    type("too early");
-    EXPECT_TRUE(diag::DebugPanes::instance()
-                    .text(diag::Pane::Status)
-                    .contains("send() error (CHATWINDOW send) - SOCKET_ERROR"));
-    EXPECT_EQ(window->transcript(), "<alice_> too early\r\n");
+    struct Case
+    {
+        peer::ChatMode mode;
+        bool linkUp;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {peer::ChatMode::Direct, true, "the direct connection is closed"}, // offer not accepted
+        {peer::ChatMode::Relayed, false, "not connected to the server"},
+        {peer::ChatMode::Relayed, true, "the connection to the server did not take it"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.reason);
+        diag::DebugPanes::instance().clear();
+        session.mode = c.mode;
+        host.sendWorks = false;
+        host.linkUp = c.linkUp;
+        open();
+        type("too early");
+        EXPECT_TRUE(diag::DebugPanes::instance()
+                        .text(diag::Pane::Status)
+                        .contains("send() error (CHATWINDOW send) - SOCKET_ERROR"));
+        EXPECT_EQ(window->transcript(), "<alice_> too early\r\n*Not sent: " + QByteArray(c.reason)
+                                            + ". It waits in the input.*\r\n");
+        EXPECT_EQ(window->deliveryOf(peer::ChatWindow::kUnsentLine),
+                  peer::LineDelivery::NotDelivered);
+        EXPECT_EQ(window->input()->text(), "too early");
+        window->close();
+        delete window.data();
+        session.transcript.clear();
+    }
 }
 
 TEST_F(ChatWindowTest, AnUnwritableLogIsNotedOnceAndTheChatGoesOn)

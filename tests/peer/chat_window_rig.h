@@ -23,6 +23,7 @@ public:
     QByteArray nick = "alice_";
     bool logging = false;
     bool sendWorks = true;
+    bool linkUp = true;
     std::optional<QString> dir;
     QDateTime now = QDateTime(QDate(2026, 12, 7), QTime(5, 3, 9), Qt::UTC);
     QList<QByteArray> sent;
@@ -33,6 +34,7 @@ public:
         sent << line;
         return sendWorks;
     }
+    bool serverLinkUp() const override { return linkUp; }
     bool loggingOn() const override { return logging; }
     std::optional<QString> installDir() const override { return dir; }
     QDateTime nowUtc() const override { return now; }

@@ -13,6 +13,7 @@
 #include <QDir>
 #include <QLabel>
 #include <QMenu>
+#include <QScrollBar>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -31,7 +32,7 @@ TEST_F(ChatWindowTest, OpensForThePeerWithItsCommandBarAndPlainLabels)
     EXPECT_EQ(window->windowTitle(), "bob");
     EXPECT_EQ(session.window, window.data());
     EXPECT_FALSE(window->cipherField()->isVisible());
-    EXPECT_EQ(window->input()->maxLength(), 511);
+    EXPECT_EQ(window->input()->maxLength(), 4096);
     EXPECT_EQ(host.barsFor, (QList<QByteArray>{"bob"}));
     auto* bar = window->findChild<QWidget*>("ChatMenuBar");
     ASSERT_NE(bar, nullptr);
@@ -88,7 +89,7 @@ TEST_F(ChatWindowTest, AReopenedDirectChatShowsItsEarlierLinesOnce)
     open();
     chats.showLine(session, "Connection established.\r\n");
     chats.lineArrived(session, "plain \002bold");
-    type("mine");
+    chats.showLine(session, "<alice_> mine\r\n");
     const QByteArray before = window->transcript();
     window->close();
     ASSERT_TRUE(waitFor([&] { return window.isNull(); }));
@@ -134,6 +135,56 @@ TEST_F(ChatWindowTest, FormatMenusInsertCodesAtTheCaret)
     EXPECT_EQ(window->input()->cursorPosition(), 2);
     window->styleMenu()->actions().front()->trigger(); // Bold
     EXPECT_EQ(window->input()->text(), "\0034\002hello");
+}
+
+// Ctrl+K and Ctrl+U were the line edit's own: they deleted what had been typed.
+TEST_F(ChatWindowTest, FormattingKeysInsertCodesAndKeepWhatWasTyped)
+{
+    open();
+    window->show();
+    QLineEdit* input = window->input();
+    input->setFocus();
+    input->setText("hello world");
+    input->setCursorPosition(5);
+    QTest::keyClick(input, Qt::Key_K, Qt::ControlModifier);
+    EXPECT_EQ(input->text(), "hello world");
+    EXPECT_TRUE(window->colourMenu()->isVisible());
+    window->colourMenu()->close();
+    QTest::keyClick(input, Qt::Key_B, Qt::ControlModifier);
+    EXPECT_EQ(input->text(), "hello\002 world");
+    input->setCursorPosition(0);
+    QTest::keyClick(input, Qt::Key_U, Qt::ControlModifier);
+    EXPECT_EQ(input->text(), "\037hello\002 world");
+    EXPECT_EQ(input->cursorPosition(), 1);
+}
+
+// An enlarged window that showed every line left the view at the top once it was made small
+// again, and each new line then stayed out of sight.
+TEST_F(ChatWindowTest, TheViewFollowsNewLinesAfterAResize)
+{
+    open();
+    window->show();
+    QScrollBar* bar = window->view()->verticalScrollBar();
+    for (int i = 0; i < 40; ++i)
+        chats.lineArrived(session, "line " + QByteArray::number(i));
+    ASSERT_TRUE(waitFor([&] { return bar->maximum() > 0 && bar->value() == bar->maximum(); }));
+    const QSize small = window->size();
+    window->resize(1200, 2400);
+    ASSERT_TRUE(waitFor([&] { return bar->maximum() == 0; }));
+    window->resize(small);
+    ASSERT_TRUE(waitFor([&] { return bar->maximum() > 0; }));
+    chats.lineArrived(session, "the newest");
+    EXPECT_TRUE(waitFor([&] { return bar->value() == bar->maximum(); }, 1000));
+    EXPECT_GT(bar->value(), 0);
+
+    // Scrolled back to read, the view stays where the user put it.
+    bar->setValue(0);
+    chats.lineArrived(session, "while reading");
+    QCoreApplication::processEvents();
+    EXPECT_EQ(bar->value(), 0);
+    bar->setValue(bar->maximum());
+    chats.lineArrived(session, "back at the end");
+    EXPECT_TRUE(waitFor([&] { return bar->value() == bar->maximum(); }, 1000));
 }
 
 TEST_F(ChatWindowTest, AnArrivingLineLeavesTheKeyboardWhereTheUserTypes)

@@ -1,4 +1,5 @@
 #include "peer/common/chat_host.h"
+#include "peer/common/texts.h"
 #include "peer/crypto/fish_chats.h"
 
 #include <QHash>
@@ -206,6 +207,46 @@ TEST_F(FishPair, WhatArrivesIsMarkedByHowItCame)
             << c.from.constData() << ' ' << c.text.constData();
         EXPECT_EQ(heard.text, c.shown) << c.text.constData();
     }
+}
+
+// After "Stop encrypting" the contact's next lines read "could not be decrypted", and neither
+// side was told what to do.
+TEST_F(FishPair, AfterStoppingWhatTheContactStillEncryptsIsReadWithTheKeyWeHad)
+{
+    ASSERT_EQ(alice.fish.setTypedKey("bob", QStringLiteral("fishkey")), FishChats::KeyEntry::Set);
+    ASSERT_EQ(bob.fish.setTypedKey("alice", QStringLiteral("fishkey")), FishChats::KeyEntry::Set);
+    alice.notes.clear();
+    alice.fish.stopEncrypting("bob");
+    alice.notes.clear();
+
+    // Ours go in clear and are not called encrypted.
+    EXPECT_EQ(alice.fish.outgoing("bob", "in clear now", 400), QList<QByteArray>{"in clear now"});
+    EXPECT_FALSE(alice.fish.status("bob").keyed);
+
+    // His are read, and marked as what they were: encrypted.
+    const FishChats::Incoming first = say(bob, alice, "still sealed");
+    EXPECT_EQ(first.protection, LineProtection::StillEncrypted);
+    EXPECT_EQ(peer::fishText::markedText(first.protection, first.text), "[encrypted] still sealed");
+    EXPECT_FALSE(peer::fishText::isUnprotected(first.protection));
+    EXPECT_EQ(alice.notes,
+              std::vector<QByteArray>{"*bob still encrypts this chat; Encrypt again?*\r\n"});
+    const FishChats::Incoming action =
+        alice.fish.incoming("BOB", "\x01"
+                                   "ACTION +OK O7tsL0iStsR0moZNg0rHQJE1\x01");
+    EXPECT_EQ(action.protection, LineProtection::StillEncrypted);
+    EXPECT_EQ(action.text, "\x01"
+                           "ACTION Hello world\x01");
+    EXPECT_EQ(alice.notes.size(), 1u); // said once
+    EXPECT_EQ(alice.fish.incoming("bob", "plain again").protection, LineProtection::None);
+    EXPECT_EQ(alice.fish.incoming("bob", "+OK kLVrN0Tg9Xf/X2sHm0lVZB/.").protection,
+              LineProtection::Undecryptable);
+    EXPECT_EQ(alice.fish.incoming("carol", "+OK O7tsL0iStsR0moZNg0rHQJE1").protection,
+              LineProtection::Undecryptable);
+
+    // A new key takes over; the old one reads nothing any more.
+    ASSERT_EQ(alice.fish.setTypedKey("bob", QStringLiteral("another")), FishChats::KeyEntry::Set);
+    EXPECT_EQ(alice.fish.incoming("bob", "+OK O7tsL0iStsR0moZNg0rHQJE1").protection,
+              LineProtection::Undecryptable);
 }
 
 TEST_F(FishPair, ANewExchangeDropsVerifiedAndSaysSo)

@@ -1,6 +1,8 @@
 #include "peer/chat/format_render.h"
 
 #include <QFont>
+#include <QGuiApplication>
+#include <QPalette>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTextEdit>
@@ -213,4 +215,36 @@ TEST(AppendFormattedLine, TenThousandCodesInOneLine)
     appendFormattedLine(&document, line + "\r\n");
     EXPECT_EQ(document.characterCount(), 10000 + 2); // text, the break and the final block end
     EXPECT_TRUE(isBold(formatAt(document, 9999)));
+}
+
+// Other clients' styles are drawn, their plain code ends every style, and none shows as a box.
+TEST(AppendFormattedLine, DrawsTheStylesOtherClientsWrite)
+{
+    QTextDocument document;
+    appendFormattedLine(&document,
+                        "\035i\035\036s\036\021m\021\026r\026\002\0034\035b\017n\004ff00ffh\r\n");
+    ASSERT_EQ(document.toPlainText(), "ismrbnh\n");
+
+    EXPECT_TRUE(formatAt(document, 0).fontItalic());
+    EXPECT_FALSE(formatAt(document, 1).fontItalic());
+    EXPECT_TRUE(formatAt(document, 1).fontStrikeOut());
+    EXPECT_FALSE(formatAt(document, 2).fontStrikeOut());
+    EXPECT_TRUE(formatAt(document, 2).fontFixedPitch());
+    EXPECT_FALSE(formatAt(document, 3).fontFixedPitch());
+    const QPalette palette = QGuiApplication::palette();
+    const QTextCharFormat reverse = formatAt(document, 3);
+    EXPECT_EQ(reverse.foreground().color(), palette.color(QPalette::Base));
+    EXPECT_EQ(reverse.background().color(), palette.color(QPalette::Text));
+    EXPECT_FALSE(formatAt(document, 4).hasProperty(QTextFormat::BackgroundBrush));
+
+    const QTextCharFormat all = formatAt(document, 4); // b: bold, red, italic
+    EXPECT_TRUE(isBold(all));
+    EXPECT_EQ(foreground(all), QColor(255, 0, 0));
+    EXPECT_TRUE(all.fontItalic());
+    for (int at : {5, 6}) { // after the plain code: nothing, and the hex colour is not drawn
+        const QTextCharFormat plain = formatAt(document, at);
+        EXPECT_FALSE(isBold(plain)) << at;
+        EXPECT_FALSE(plain.fontItalic()) << at;
+        EXPECT_EQ(foreground(plain), std::nullopt) << at;
+    }
 }

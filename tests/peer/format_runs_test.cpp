@@ -318,3 +318,32 @@ TEST(BuildFormatRuns, RandomInputKeepsRunsInsideTheStrippedText)
         EXPECT_TRUE(BuildFormatRuns(stripped).empty());
     }
 }
+
+// What other clients write: plain (^O) ends every range; italic (^]), reverse (^V),
+// strikethrough (^^) and monospace (^Q) switch on and off; a hex colour (^D) goes with its
+// digits. None of them is left in the text to show as a box.
+TEST(BuildFormatRuns, OtherClientsCodesAreReadNotShown)
+{
+    const auto style = [](char code, qsizetype start, qsizetype end) {
+        return FormatRun{code, 0, start, end, kNoColour};
+    };
+    expectStrippedAndRuns({
+        {"a\017b\r\n", "ab\r\n", {}},
+        {"\002a\017b\002c\r\n", "abc\r\n", {bold(0, 1), bold(2, 3)}},
+        {"\0034red\017 plain\r\n", "red plain\r\n", {colour(4, 0, 3)}},
+        {"\037\002\0033u\017x\r\n", "ux\r\n", {underline(0, 1), bold(0, 1), colour(3, 0, 1)}},
+        {"\035it\035 no\r\n", "it no\r\n", {style('\035', 0, 2)}},
+        {"\035it\r\nnext", "it\r\nnext", {style('\035', 0, 2)}},
+        {"\035it", "it", {style('\035', 0, 2)}},
+        {"\026rev\026", "rev", {style('\026', 0, 3)}},
+        {"\036s\021m\017x\r\n", "smx\r\n", {style('\036', 0, 2), style('\021', 1, 2)}},
+        {"\002b\035i\002\r\n", "bi\r\n", {bold(0, 2), style('\035', 1, 2), bold(2, 2)}},
+        {"\004ff0000red\r\n", "red\r\n", {}},
+        {"\004FF00aa,00ff00x\r\n", "x\r\n", {}},
+        {"\004abc xyz", " xyz", {}},
+        {"\004,12", ",12", {}},
+        {"\0041234567", "7", {}},
+        {"\004ff0000,x", ",x", {}},
+        {"\004\0034red\r\n", "red\r\n", {colour(4, 0, 3)}},
+    });
+}
