@@ -262,7 +262,9 @@ TEST_F(TrayUnderAWindowManager, ExitAsksFirstWithTheKeyboardAndEnterKeepsTheTran
             return;
         poll.stop();
         asked = box->text();
-        hadKeyboard = test::activeXWindow() == box->winId();
+        // The window manager says so a moment after Qt does.
+        const quint64 id = box->winId();
+        hadKeyboard = waitFor([&] { return test::activeXWindow() == id; });
         // Enter, as a user pressing it from habit: the default is No.
         EXPECT_TRUE(xdotool({"key", "Return"}).has_value());
     });
