@@ -75,7 +75,10 @@ void CommandHandlers::registerLinkCommands()
                                 [this](auto&) { m_parts.link.disconnectFromServer(); });
     m_parts.commands.setHandler(Command::Exit, [this](auto&) { m_exit(); });
     m_parts.commands.setHandler(Command::EditContacts, [this](auto&) {
-        config::ContactEditor editor(m_parts.store, m_parts.prompter, &m_parts.window);
+        const int nickLen = m_parts.presence.support().nickLen;
+        config::ContactEditor editor(
+            m_parts.store, m_parts.prompter, &m_parts.window,
+            nickLen == irc::ServerSupport::kNoNickLimit ? config::kUnannouncedNickLength : nickLen);
         editor.exec();
         m_parts.presence.contactsChanged();
     });

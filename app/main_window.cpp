@@ -331,6 +331,13 @@ void MainWindow::hideEvent(QHideEvent* event)
 
 void MainWindow::closeEvent(QCloseEvent* event)
 {
+    if (m_closeCheck && !m_closeCheck()) {
+        event->ignore();
+        // The caption may have been closed on its own (the window manager's close on it).
+        if (m_titleBar->mode() == TitleBar::Mode::Separate && isVisible())
+            m_titleBar->show();
+        return;
+    }
     emit closeRequested();
     event->accept();
 }

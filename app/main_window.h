@@ -9,6 +9,7 @@
 
 #include <QMainWindow>
 
+#include <functional>
 #include <memory>
 
 class QLabel;
@@ -61,6 +62,8 @@ public:
     bool skinPainting() const { return m_skinPainting; }
     // Where there is no tray to come back from, minimising only minimises.
     void setHideWhenMinimised(bool hide) { m_hideWhenMinimised = hide; }
+    // Asked before the close box ends the program; a false answer keeps it running.
+    void setCloseCheck(std::function<bool()> check) { m_closeCheck = std::move(check); }
 
     QString statusText() const;
     ContactListView* contactList() const { return m_contacts; }
@@ -138,6 +141,7 @@ private:
     TitleBar* m_titleBar = nullptr;
     bool m_skinPainting = true;
     bool m_hideWhenMinimised = true;
+    std::function<bool()> m_closeCheck;
     MessageBoxes m_boxes{*this};
     mutable std::unique_ptr<diag::DebugWindow> m_debugWindow;
     mutable std::unique_ptr<diag::ServerLogWindow> m_serverLog;

@@ -2,6 +2,7 @@
 
 #include "app/contact_list_view.h"
 #include "app/main_window.h"
+#include "app/quit_question.h"
 #include "app/texts.h"
 #include "config/errors.h"
 #include "config/prompter.h"
@@ -103,7 +104,8 @@ Program::Program(config::Registry& registry, Options options,
     m_handlers = std::make_unique<CommandHandlers>(
         CommandHandlers::Parts{m_commands, m_store, m_secrets, *m_prompter, m_link, m_presence,
                                m_ctcp, m_chats, m_transfers, m_voice, m_nicks, *m_window},
-        [this] { closeStep(); }, [this](const config::Settings& s) { applySettings(s); });
+        [this] { exitAsked(); }, [this](const config::Settings& s) { applySettings(s); });
+    wireTray();
 }
 
 // Each part follows what it handles, in this order: a line's listeners run as they follow.
@@ -214,20 +216,62 @@ void Program::wireWindow()
     window->showHeldChats(m_chats.heldSenders());
     connect(&m_link, &irc::ServerLink::batchReceived, this,
             [this](const QList<QByteArrayView>& lines) { m_dump.DumpReceivedLines(lines); });
-    connect(&m_tray, &Tray::restoreRequested, window, &MainWindow::bringToFront);
     m_notifier.follow(m_chats, m_transfers, m_offers);
     // Marked, never brought to the front: the keyboard stays where the user types.
     connect(&m_offers, &OfferInbox::attentionNeeded, window, &MainWindow::flash);
     connect(&m_chats, &peer::ChatSessions::heldChanged, window,
             [this] { m_window->showHeldChats(m_chats.heldSenders()); });
     connect(window, &MainWindow::heldChatRequested, &m_chats, &peer::ChatSessions::openHeld);
+    // Held on one link, they are not known on the next.
+    for (const auto changed : {&irc::ServerLink::lost, &irc::ServerLink::closedByUser})
+        connect(&m_link, changed, &m_chats, &peer::ChatSessions::forgetHeld);
+    connect(&m_link, &irc::ServerLink::registered, &m_chats, &peer::ChatSessions::forgetHeld);
     connect(window, &MainWindow::closeRequested, this, &Program::closeStep);
+    window->setCloseCheck([this] { return mayExit(); });
     connect(contacts, &ContactListView::chatRequested, this,
             [this](const QByteArray& nick) { m_commands.run(Command::Chat, nick); });
     connect(&m_history, &ChatHistory::linesMissed, &m_chats, &peer::ChatSessions::showHistory);
     m_keyQuestions = std::make_unique<KeyQuestions>(KeyQuestions::Parts{
         *m_prompter, m_store, m_secrets, m_pins, m_fish, m_chats, m_nicks, *contacts, window});
     m_away = std::make_unique<AwayWatch>(m_link, m_events, *contacts, m_chats);
+}
+
+void Program::wireTray()
+{
+    m_tray.setNick(m_settings.nick);
+    m_tray.setAway(m_settings.awayset);
+    m_tray.follow(m_link);
+    connect(&m_tray, &Tray::restoreRequested, m_window.get(), &MainWindow::bringToFront);
+    connect(&m_tray, &Tray::exitRequested, this, [this] { m_commands.run(Command::Exit); });
+    connect(&m_tray, &Tray::awayRequested, this, [this](bool away) {
+        // The away text is set in the options, where it is checked.
+        if (away && m_settings.away.isEmpty()) {
+            m_commands.run(Command::ProgramSettings);
+            return;
+        }
+        config::Settings settings = m_settings;
+        settings.awayset = away;
+        if (m_store.SaveSettings(settings))
+            applySettings(settings);
+    });
+    connect(this, &Program::settingsChanged, &m_tray, [this](const config::Settings& settings) {
+        m_tray.setNick(settings.nick);
+        m_tray.setAway(settings.awayset);
+    });
+}
+
+bool Program::mayExit()
+{
+    if (m_closed)
+        return true;
+    const auto question = quitQuestion(runningWork(m_transfers, m_voice, m_chats));
+    return !question || m_prompter->confirm(m_window.get(), *question);
+}
+
+void Program::exitAsked()
+{
+    if (mayExit())
+        closeStep();
 }
 
 void Program::applySettings(const config::Settings& settings)

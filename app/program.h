@@ -101,6 +101,9 @@ public:
 public slots:
     // The close step of Exit, the close box, SIGTERM and SIGINT; runs once.
     void closeStep();
+    // Exit from a menu or the close box: asks first when it would end a transfer, a voice chat
+    // or a direct chat, then the close step.
+    void exitAsked();
     // New settings (from the options dialog): every part that reads them gets them at once.
     void applySettings(const config::Settings& settings);
 
@@ -117,6 +120,9 @@ private:
     void followCaseMapping();
     void wireWindow();
     void connectWhenPasswordsRead();
+    void wireTray();
+    // Whether nothing would end, or the user said to end it.
+    bool mayExit();
 
     // Declared in the order of construction; destroyed the other way round, the main window
     // first and the store last.

@@ -163,6 +163,22 @@ inline constexpr char kUsage[] =
     "                    of the middle of the screen\n";
 inline constexpr char kVersionLine[] = "Kivvo v2.0\n";
 
+// The tray icon: its menu, and its tip naming the nick and the link's state.
+inline constexpr char kTrayShow[] = "&Show";
+inline constexpr char kTraySetAway[] = "Set &Away";
+inline constexpr char kTrayTip[] = "%1 - %2 (%3)";
+inline constexpr char kTrayConnected[] = "connected";
+inline constexpr char kTrayAway[] = "away";
+inline constexpr char kTrayConnecting[] = "connecting";
+inline constexpr char kTrayNotConnected[] = "not connected";
+
+// Asked before Exit ends what is running.
+inline constexpr char kQuitTitle[] = "Exit Kivvo?";
+inline constexpr char kQuitQuestion[] = "Exiting now ends:\n%1\n\nExit anyway?";
+inline constexpr char kQuitTransfer[] = "- the transfer of \"%1\" with %2 (%3%)";
+inline constexpr char kQuitVoice[] = "- the voice chat with %1";
+inline constexpr char kQuitDirectChat[] = "- the direct chat with %1";
+
 // The debug log.
 inline constexpr char kLogNoTray[] =
     "No system tray on this desktop: the window stays on the screen, and minimising it only "

@@ -17,10 +17,11 @@
 
 namespace config {
 
-ContactEditor::ContactEditor(Store& store, Prompter& prompter, QWidget* parent)
+ContactEditor::ContactEditor(Store& store, Prompter& prompter, QWidget* parent, int longestName)
     : QDialog(parent)
     , m_store(store)
     , m_prompter(prompter)
+    , m_longestName(longestName)
 {
     setWindowTitle(tr(text::kEditContacts));
     m_list = new QListWidget(this);
@@ -77,7 +78,7 @@ std::optional<QString> ContactEditor::askName(const QString& prompt, const QStri
 {
     InputRequest request{prompt, title, initial, false};
     while (auto name = m_prompter.getInput(this, request)) {
-        const auto error = contactNameError(*name);
+        const auto error = contactNameError(*name, m_longestName);
         if (!error)
             return name;
         m_prompter.showError(this, tr(text::kError), *error);

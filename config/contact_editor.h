@@ -1,5 +1,7 @@
 #pragma once
 
+#include "config/contact_name.h"
+
 #include <QByteArray>
 #include <QDialog>
 
@@ -21,7 +23,9 @@ class ContactEditor : public QDialog
     Q_OBJECT
 
 public:
-    ContactEditor(Store& store, Prompter& prompter, QWidget* parent = nullptr);
+    // Names may be as long as `longestName` bytes: the server's NICKLEN once it said.
+    ContactEditor(Store& store, Prompter& prompter, QWidget* parent = nullptr,
+                  int longestName = kUnannouncedNickLength);
 
     QListWidget* list() const { return m_list; }
     QPushButton* addButton() const { return m_add; }
@@ -54,6 +58,7 @@ private:
     QPushButton* m_rename = nullptr;
     QPushButton* m_remove = nullptr;
     QPushButton* m_ok = nullptr;
+    int m_longestName;
 };
 
 } // namespace config

@@ -6,6 +6,7 @@
 
 #include <QAbstractButton>
 #include <QCoreApplication>
+#include <QDir>
 #include <QEventLoop>
 #include <QFileDialog>
 #include <QLabel>
@@ -129,12 +130,24 @@ bool WidgetPrompter::askWarning(QWidget* owner, const QString& title, const QStr
     return askCarefully(std::move(box));
 }
 
+bool WidgetPrompter::confirm(QWidget* owner, const Question& question)
+{
+    CentredBox box(QMessageBox::Question, question.title, question.text,
+                   QMessageBox::Yes | QMessageBox::No, owner);
+    box.setInformativeText(question.informative);
+    box.setDefaultButton(QMessageBox::No);
+    box.setEscapeButton(QMessageBox::No);
+    showAsPlainText(box);
+    return box.exec() == QMessageBox::Yes;
+}
+
 std::optional<QString> WidgetPrompter::browseForFile(QWidget* owner)
 {
     // The pattern "*.*" would hide every file without a dot in its name here, so the filter
-    // matches "*" and hides that detail, leaving the familiar name on show.
+    // matches "*" and hides that detail, leaving the familiar name on show. It opens in the
+    // home folder: the folder the program was started from is seldom where a user keeps files.
     const QString path = QFileDialog::getOpenFileName(
-        owner, QString(), QString(), QString::fromLatin1(text::kAllFilesFilter), nullptr,
+        owner, QString(), QDir::homePath(), QString::fromLatin1(text::kAllFilesFilter), nullptr,
         QFileDialog::ReadOnly | QFileDialog::HideNameFilterDetails);
     if (path.isEmpty())
         return std::nullopt;

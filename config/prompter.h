@@ -68,6 +68,10 @@ public:
     {
         return ask(owner, Question{title, text, {}});
     }
+    // A Yes/No question about what the user just asked for (Exit while a transfer runs): it
+    // answers the user's own command, so the box comes up with the keyboard; No is the default,
+    // so that Enter keeps what runs. True for Yes.
+    virtual bool confirm(QWidget* owner, const Question& question) { return ask(owner, question); }
     // The file-open dialog: the chosen file's full path, or nothing when cancelled.
     virtual std::optional<QString> browseForFile(QWidget* owner) = 0;
     // The "Send a File" dialog, its nick field filled with `nick`: both fields, or nothing when
@@ -87,6 +91,7 @@ public:
     void showNotice(QWidget* owner, const QString& title, const QString& text) override;
     bool ask(QWidget* owner, const Question& question) override;
     bool askWarning(QWidget* owner, const QString& title, const QString& text) override;
+    bool confirm(QWidget* owner, const Question& question) override;
     std::optional<QString> browseForFile(QWidget* owner) override;
     std::optional<FileToSend> askFileToSend(QWidget* owner, const QString& nick) override;
 };

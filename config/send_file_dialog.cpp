@@ -2,6 +2,8 @@
 
 #include "config/texts.h"
 
+#include <QFile>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -65,6 +67,14 @@ void SendFileDialog::accept()
 {
     if (m_nick->text().isEmpty() || m_path->text().isEmpty()) {
         m_prompter.showError(this, tr(text::kError), tr(text::kFillEachField));
+        return;
+    }
+    // Refused here, while the path can still be mended, rather than after the dialog is gone.
+    const QString path = m_path->text();
+    QFile file(path);
+    if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly)) {
+        m_prompter.showError(this, tr(text::kError), tr(text::kCannotOpenPath).arg(path));
+        m_path->setFocus();
         return;
     }
     QDialog::accept();

@@ -9,8 +9,9 @@ class QPushButton;
 
 namespace config {
 
-// "SENDFILE": whom to send to and which file. OK with either field empty is refused with a
-// message and the dialog stays open; the error box and the file picker go through the prompter.
+// "SENDFILE": whom to send to and which file. OK with either field empty, or with a path that
+// names no file we can read, is refused with a message and the dialog stays open; the error box
+// and the file picker go through the prompter.
 class SendFileDialog : public QDialog
 {
     Q_OBJECT

@@ -47,7 +47,9 @@ inline constexpr char kLegacyServerPass[] = "serverpass";
 inline constexpr int kSettingsFieldSize = 256; // texts of at most 255 bytes
 inline constexpr int kAddressSize = 64;        // value name "address:port", at most 63 bytes
 inline constexpr int kNetworkSize = 32;        // at most 31 bytes
-inline constexpr int kContactNameSize = 10;    // at most 9 bytes
+// A contact is a nick, and servers announce (NICKLEN) nicks of up to 30 bytes and more; past
+// this a name is no nick any server takes.
+inline constexpr int kContactNameSize = 65; // at most 64 bytes
 inline constexpr int kMaxContacts = 256;
 
 // The nine store operations over the three keys of the configuration. Every write returns

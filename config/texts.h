@@ -42,6 +42,8 @@ inline constexpr char kSendAFile[] = "Send a File";
 inline constexpr char kNicknameToSendTo[] = "Nickname to send to:";
 inline constexpr char kFileToSend[] = "File to send:";
 inline constexpr char kFillEachField[] = "You must fill in each field.";
+// The path is given on a line of its own, so that a typo in it shows.
+inline constexpr char kCannotOpenPath[] = "Cannot open the file you specified:\n%1";
 inline constexpr char kAddNewServer[] = "Add New Server";
 inline constexpr char kUseTls[] = "Use TLS";
 inline constexpr char kUseTlsTip[] = "Connect to this server over an encrypted (TLS) link";

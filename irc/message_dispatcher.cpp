@@ -28,6 +28,7 @@ const MessageDispatcher::Route MessageDispatcher::kRoutes[] = {
     // ":bob!u@h AWAY" is bob back; ":irc.x ACK" a delivery (labeled-response).
     {commandKey("AWAY"), &MessageDispatcher::away, true},
     {commandKey("302"), &MessageDispatcher::userhostReply},
+    {commandKey("QUIT"), &MessageDispatcher::quit},
     {commandKey("TAGMSG"), &MessageDispatcher::tagMsg},
     {commandKey("ACK"), &MessageDispatcher::ack, true},
     {commandKey("401"), &MessageDispatcher::refusal},
@@ -280,6 +281,14 @@ void MessageDispatcher::away(const Message& message)
                                   message.params.isEmpty()
                                       ? std::nullopt
                                       : std::optional(message.params.back().toByteArray()));
+}
+
+void MessageDispatcher::quit(const Message& message)
+{
+    // ":bob!u@h QUIT :reason"
+    const QByteArrayView sender = GetSenderNick(message);
+    if (!sender.isEmpty() && message.hasSource())
+        emit m_events.userQuit(sender.toByteArray());
 }
 
 void MessageDispatcher::userhostReply(const Message& message)

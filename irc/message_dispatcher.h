@@ -106,6 +106,7 @@ private:
     void monitorFull(const Message& message);
     void unknownCommand(const Message& message);
     void away(const Message& message);
+    void quit(const Message& message);
     void userhostReply(const Message& message);
     void tagMsg(const Message& message);
     void ack(const Message& message);

@@ -75,6 +75,8 @@ signals:
     void commandRefused(const QByteArray& command);
     // `nick` went away with `text` (empty when only the fact is known), or came back.
     void awayChanged(const QByteArray& nick, const std::optional<QByteArray>& text);
+    // `nick` left the network (QUIT), as far as the server tells us.
+    void userQuit(const QByteArray& nick);
     // A "+typing" tag from `nick` to us alone.
     void typing(const QByteArray& nick, irc::TypingState state);
     // echo-message: a PRIVMSG or NOTICE of ours as the server relayed it, or its ACK.

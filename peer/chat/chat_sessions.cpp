@@ -372,9 +372,24 @@ void ChatSessions::showHistory(const QByteArray& nick, const QList<irc::HistoryL
         emit chatStartedByPeer(nick);
 }
 
+void ChatSessions::forgetHeld()
+{
+    if (m_gate.heldCount() == 0)
+        return;
+    m_gate.clear();
+    emit heldChanged();
+}
+
 void ChatSessions::follow(irc::ServerEvents& events)
 {
     connect(&events, &irc::ServerEvents::dccReject, &m_offers, &ChatOffers::takeReject);
+    // Someone held who has quit is no one to open a chat with.
+    connect(&events, &irc::ServerEvents::userQuit, this, [this](const QByteArray& nick) {
+        const int before = m_gate.heldCount();
+        m_gate.release(nick);
+        if (m_gate.heldCount() != before)
+            emit heldChanged();
+    });
     connect(&events, &irc::ServerEvents::privateText, this, [this](const irc::PrivateText& line) {
         deliverPrivateText(line.sender.toByteArray(),
                            line.text ? std::optional(line.text->toByteArray()) : std::nullopt,

@@ -72,6 +72,8 @@ public:
     QList<QByteArray> heldSenders() const { return m_gate.heldNicks(); }
     // The user asked for the chat of a held sender: it opens with what they wrote.
     void openHeld(const QByteArray& nick);
+    // What was held was written on a link that is gone: nobody is held any longer.
+    void forgetHeld();
     // A chat started by the user: relayed, or a direct one whose offer goes to `nick` (private
     // when the host says so).
     void startChat(const QByteArray& nick, ChatMode mode) { m_offers.startChat(nick, mode); }

@@ -8,12 +8,15 @@
 #include <QProgressBar>
 #include <QPushButton>
 
+#include <algorithm>
+
 namespace peer {
 
 namespace {
 
 constexpr int kQuestionRow = 8;
 constexpr int kButtonRow = 9;
+constexpr int kWidth = 360;
 
 } // namespace
 
@@ -35,13 +38,14 @@ TransferWindow::TransferWindow(Transfer& transfer, QWidget* parent)
     m_file = new QLabel(tr("File: %1").arg(transfer.record().baseName), this);
     m_size = new QLabel(tr("Size: %1").arg(sizeText(transfer.size())), this);
     m_status = new QLabel(this);
-    // It names files and paths, which came from the network.
-    m_status->setTextFormat(Qt::PlainText);
-    m_status->setWordWrap(true);
     m_status->hide();
-    // They show file names, paths and the peer's texts.
-    for (QLabel* label : {m_file, m_size, m_transferred, m_elapsed, m_rate, m_remaining, m_status})
+    // They show file names, paths and the peer's texts, whole: a long name or reason takes more
+    // lines, never more width than the window has.
+    for (QLabel* label :
+         {m_file, m_size, m_transferred, m_elapsed, m_rate, m_remaining, m_status}) {
         label->setTextFormat(Qt::PlainText);
+        label->setWordWrap(true);
+    }
     m_button = new QPushButton(tr("Cancel"), this);
     connect(m_button, &QPushButton::clicked, this, &TransferWindow::reject);
 
@@ -51,7 +55,8 @@ TransferWindow::TransferWindow(Transfer& transfer, QWidget* parent)
                                                           m_elapsed, m_rate, m_remaining, m_status})
         layout->addWidget(field, row++, 0, 1, 2);
     layout->addWidget(m_button, kButtonRow, 1, Qt::AlignRight);
-    resize(360, sizeHint().height());
+    resize(kWidth, 0);
+    fitTexts();
 
     m_clock.start();
     connect(&transfer, &Transfer::progressed, this, [this] { refresh(false); });
@@ -75,6 +80,20 @@ void TransferWindow::askAboutPeerKey()
     });
     static_cast<QGridLayout*>(layout())->addWidget(m_question, kQuestionRow, 0, 1, 2);
     m_question->show();
+    fitTexts();
+}
+
+void TransferWindow::fitTexts()
+{
+    // A window does not take its wrapped labels' height for its width by itself: without this a
+    // reason shown later kept the height of the window that had none, and lost its lines.
+    layout()->activate();
+    const int width = std::max(this->width(), layout()->minimumSize().width());
+    const int height = layout()->hasHeightForWidth() ? layout()->totalHeightForWidth(width)
+                                                     : layout()->totalSizeHint().height();
+    setMinimumHeight(height);
+    if (this->height() < height || this->width() < width)
+        resize(width, std::max(height, this->height()));
 }
 
 void TransferWindow::refresh(bool force)
@@ -99,8 +118,9 @@ void TransferWindow::refresh(bool force)
     set(m_elapsed, view.elapsed);
     set(m_rate, view.rate);
     set(m_remaining, view.remaining);
-    if (view.title)
+    if (view.title && m_transfer->status() != Transfer::Status::Complete)
         setWindowTitle(*view.title);
+    fitTexts();
 }
 
 void TransferWindow::showStatus(Transfer::Status status)
@@ -111,18 +131,20 @@ void TransferWindow::showStatus(Transfer::Status status)
         // A private link says how private, with the fingerprint the two users can compare.
         m_status->setText(protectionText(m_transfer->protection(), m_transfer->peerFingerprint()));
         m_status->show();
+        fitTexts();
         return;
     }
     if (status == Transfer::Status::Complete) {
         refresh(true);
-        // A transfer faster than a second never reached the title's percent.
-        if (windowTitle() == awaitingTitle(m_transfer->record().baseName))
-            setWindowTitle(completeTitle(m_transfer->record().baseName));
+        // By the file's name, however far the title had gone: "(100%)" after the path said
+        // nothing the user could not see, and hid which file it was.
+        setWindowTitle(completeTitle(m_transfer->record().baseName));
         // Below what the link's protection was, when it was private.
         const QString before = m_status->isVisibleTo(this) ? m_status->text() : QString();
         m_status->setText(before.isEmpty() ? tr("Transfer complete.")
                                            : before + QLatin1Char('\n') + tr("Transfer complete."));
         m_status->show();
+        fitTexts();
         return;
     }
     if (status != Transfer::Status::Stopped)
@@ -145,6 +167,7 @@ void TransferWindow::showStatus(Transfer::Status status)
                                                              : expiredTitle(name));
             m_button->setText(tr("Close"));
         }
+        fitTexts();
     }
 }
 

@@ -47,6 +47,8 @@ private:
     void refresh(bool force);
     void showStatus(Transfer::Status status);
     void askAboutPeerKey();
+    // Grows the window to show every text whole at its width.
+    void fitTexts();
 
     QPointer<Transfer> m_transfer;
     RefreshGate m_gate;

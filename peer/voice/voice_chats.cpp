@@ -153,7 +153,7 @@ VoiceCall& VoiceChats::add(std::unique_ptr<VoiceCall> call, std::optional<VoiceS
         showCodecs();
         m_codecs->start();
     });
-    m_entries.push_back({std::move(call), window});
+    m_entries.push_back({std::move(call), window, false, {}});
     if (first)
         showStatus(added, *first);
     m_placer->show(window, opener, near);
@@ -185,9 +185,23 @@ void VoiceChats::showStatus(const VoiceCall* call, VoiceStatus status)
 
 void VoiceChats::showLine(const VoiceCall* call, const QString& line)
 {
-    m_log.append(line);
-    if (VoiceWindow* window = windowOf(call))
-        window->showStatus(m_log.text());
+    for (Entry& entry : m_entries) {
+        if (entry.call.get() != call)
+            continue;
+        entry.log.append(line);
+        if (entry.window)
+            entry.window->showStatus(entry.log.text());
+    }
+}
+
+const VoiceStatusLog& VoiceChats::statusLogOf(const VoiceCall* call) const
+{
+    static const VoiceStatusLog kNone;
+    for (const Entry& entry : m_entries) {
+        if (entry.call.get() == call)
+            return entry.log;
+    }
+    return kNone;
 }
 
 void VoiceChats::showCodecs()

@@ -23,7 +23,7 @@ class SoundSystem;
 class VoiceCall;
 class VoiceWindow;
 
-// Every voice chat of the run, each with its window, and the status text they all share.
+// Every voice chat of the run, each with its window and the status text of its own.
 // A chat goes when its window closes; at the end windows go first, then the chats with their
 // links and devices.
 class VoiceChats : public QObject
@@ -57,7 +57,8 @@ public:
     int count() const { return int(m_entries.size()); }
     VoiceCall* at(int index) const;
     VoiceWindow* windowOf(const VoiceCall* call) const;
-    const VoiceStatusLog& statusLog() const { return m_log; }
+    // The status lines `call`'s window shows: each chat starts a text of its own.
+    const VoiceStatusLog& statusLogOf(const VoiceCall* call) const;
 
     // Whether our links offer and take up Opus (on by default); off, they speak only the plain
     // voice chat, byte for byte as before Opus existed.
@@ -76,6 +77,7 @@ private:
         std::unique_ptr<VoiceCall> call;
         QPointer<VoiceWindow> window;
         bool established = false; // "Connection established." was shown for it
+        VoiceStatusLog log;
     };
 
     QList<VoiceLeg> allLegs() const;
@@ -96,7 +98,6 @@ private:
     QPointer<QWidget> m_owner;
     std::shared_ptr<WindowPlacer> m_placer = std::make_shared<WindowPlacer>();
     std::vector<Entry> m_entries;
-    VoiceStatusLog m_log;
     QTimer* m_codecs;
     bool m_opus = true;
 };

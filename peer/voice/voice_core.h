@@ -14,7 +14,7 @@
 
 // The voice chat's logic apart from sockets and sound devices: the capturing side's one block in
 // flight, the playing side's queue and acknowledgements, when a second leg is offered or taken
-// without asking, and the status text all voice windows share.
+// without asking, and the status text of a voice window.
 namespace peer {
 
 // Sound goes as 8000 unsigned 8-bit mono samples a second, in blocks of 1024 bytes (128 ms).
@@ -24,7 +24,7 @@ inline constexpr qsizetype kVoiceBlockBytes = 1024;
 inline constexpr int kOpusSampleRate = 48000;
 // Blocks waiting for the playback device; one more arriving is dropped.
 inline constexpr int kMaxQueuedVoiceBlocks = 2;
-// The status text all voice windows share stops growing here.
+// A voice window's status text stops growing here.
 inline constexpr qsizetype kMaxVoiceStatusBytes = 64 * 1024;
 
 // The capturing side of a link: frames captured samples into blocks and sends one at a time.
@@ -146,9 +146,9 @@ enum class VoiceStatus {
 };
 QString voiceStatusText(VoiceStatus status);
 
-// The status text that every voice window shows, a later window the lines of earlier ones too.
-// Each line ends in CR LF; past 64 KiB (UTF-8) the oldest lines go. The newest line always
-// stays, even one longer than that.
+// The status text of one voice window; a new chat starts a text of its own. Each line ends in CR
+// LF; past 64 KiB (UTF-8) the oldest lines go. The newest line always stays, even one longer than
+// that.
 class VoiceStatusLog
 {
 public:

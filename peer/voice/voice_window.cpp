@@ -76,6 +76,8 @@ void VoiceWindow::showCodec(const QString& text)
 void VoiceWindow::callEnded()
 {
     m_button->setText(tr("Close"));
+    // Its last rates were what the links did, not what they do: nothing goes either way now.
+    m_codec->setText(tr("The voice chat has ended."));
 }
 
 QString VoiceWindow::statusText() const

@@ -9,7 +9,7 @@ class QPushButton;
 
 namespace peer {
 
-// The "VOICECHAT" window: the status text every voice window shares, and the button that ends
+// The "VOICECHAT" window: the status text of its chat, and the button that ends
 // the chat. It only shows and forwards; the chat belongs to the voice chats.
 class VoiceWindow : public QDialog
 {

@@ -6,13 +6,17 @@
 #include "app/zone_button.h"
 #include "config/installation.h"
 #include "config/registry.h"
+#include "config/settings_dialog.h"
 #include "diag/debug_log.h"
+#include "irc/texts.h"
+#include "res/resources.h"
 #include "tests/support/env_guard.h"
 #include "tests/support/no_shared_artwork.h"
 #include "tests/support/pixels.h"
 #include "tests/support/program_core.h"
 #include "tests/support/wait_for.h"
 
+#include <QCheckBox>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFile>
@@ -476,7 +480,8 @@ TEST_F(BarsTest, TheTrayBringsTheWindowBackOnALeftClickOnly)
     make(false, app::Tray::Availability::Present);
     QSystemTrayIcon* icon = core->program->tray().icon();
     ASSERT_NE(icon, nullptr);
-    EXPECT_EQ(icon->toolTip(), "Kivvo v2.0");
+    // Not connected here: the tip names the nick we would ask for.
+    EXPECT_EQ(icon->toolTip(), "Kivvo v2.0 - alice (not connected)");
     clickTitleBar({200, 10}); // minimise
     ASSERT_TRUE(waitFor([&] { return !window().isVisible(); }));
     EXPECT_FALSE(titleBar()->isVisible());
@@ -572,3 +577,34 @@ TEST_F(BarsTest, OnWaylandTheCaptionIsTheWindowsTopRow)
 } // namespace
 
 #include "bars_test.moc"
+
+// The help page described an 8 kHz voice chat, Ping in seconds and the options of long ago; it
+// knew nothing of the lock button, typing, delivery marks or Opus.
+TEST(HelpPage, NamesWhatTheProgramHas)
+{
+    res::initResources();
+    QFile file(QStringLiteral(":/help/kivvo_help.html"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QString page = QString::fromUtf8(file.readAll());
+    QStringList missing;
+    const auto expect = [&](const QString& text) {
+        if (!page.contains(text))
+            missing << text;
+    };
+    // Every option the Options window offers, by its own words.
+    test::ScriptedPrompter prompter;
+    test::TempStore store;
+    config::SettingsDialog options(store.store(), prompter);
+    for (const QCheckBox* box : options.findChildren<QCheckBox*>()) {
+        QString text = box->text();
+        expect(text.remove(QLatin1Char('&')).toHtmlEscaped().replace("&#39;", "'"));
+    }
+    // Ping as it is shown, measured in milliseconds.
+    expect(QString::fromLatin1(irc::text::kPingReplyMs).arg(120));
+    EXPECT_FALSE(page.contains("Ping Reply - 1 seconds"));
+    for (const char* text : {"Opus 48 kHz", "The voice chat has ended.", "Encrypt this chat",
+                             "Set key...", "Compare keys...", "Stop encrypting", "is typing",
+                             "Not delivered", "DCC REJECT", "Exit Kivvo?", "Set Away"})
+        expect(QString::fromUtf8(text));
+    EXPECT_EQ(missing, QStringList());
+}

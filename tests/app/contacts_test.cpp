@@ -1,14 +1,18 @@
 // The contact list, presence, private text, queries and their replies, through the whole
 // program against a scripted server.
+#include "config/contact_editor.h"
 #include "diag/debug_log.h"
 #include "peer/chat/chat_window.h"
 #include "tests/support/connected_program.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QScrollBar>
 #include <QTest>
+#include <QTimer>
 
 using app::Command;
 using test::waitFor;
@@ -310,4 +314,51 @@ TEST_F(ContactsTest, AReplyNobodyAskedForOpensNoBox)
     EXPECT_TRUE(diag::DebugPanes::instance()
                     .text(diag::Pane::Status)
                     .contains("Version Reply from mallory, not asked for: <a href=https://x>"));
+}
+
+namespace {
+
+// Runs Edit Contacts and adds `name` through its Add... button, as the user would; what the
+// store holds afterwards.
+QList<QByteArray> addThroughTheEditor(test::ProgramCore& core, const QString& name)
+{
+    core.prompter->inputs = {name};
+    QTimer::singleShot(0, [] {
+        for (QWidget* top : QApplication::topLevelWidgets()) {
+            if (auto* editor = qobject_cast<config::ContactEditor*>(top)) {
+                editor->addButton()->click();
+                editor->okButton()->click();
+            }
+        }
+    });
+    core.run(Command::EditContacts);
+    return core.temp.store().EnumContacts();
+}
+
+} // namespace
+
+// Today's networks take nicks of 16 to 30 characters; a contact list that stopped at nine could
+// not watch most of them.
+TEST_F(ContactsTest, AContactNameMayBeAsLongAsTheServersNickLength)
+{
+    connectWith({});
+    const QString sixteen = "averyverylongnic";
+    // Until the server says, nine characters, refused in the words the program always used.
+    EXPECT_TRUE(addThroughTheEditor(*core, sixteen).isEmpty());
+    EXPECT_EQ(core->prompter->errors,
+              (std::vector<test::Box>{{"Error", "A contact name can have at most 9 characters."}}));
+    core->prompter->errors.clear();
+
+    server.send(":irc 005 alice NICKLEN=30 :are supported by this server\r\nPING :read\r\n");
+    ASSERT_TRUE(waitFor([&] { return server.received().contains("PONG :read\r\n"); }));
+    const QString thirty = sixteen + "abcdefghijklmn";
+    EXPECT_EQ(addThroughTheEditor(*core, sixteen), QList<QByteArray>{sixteen.toUtf8()});
+    EXPECT_EQ(addThroughTheEditor(*core, thirty),
+              (QList<QByteArray>{sixteen.toUtf8(), thirty.toUtf8()}));
+    EXPECT_TRUE(core->prompter->errors.empty());
+    // Past the server's length, refused in the same words with its number.
+    EXPECT_EQ(addThroughTheEditor(*core, thirty + "x").size(), 2);
+    EXPECT_EQ(
+        core->prompter->errors,
+        (std::vector<test::Box>{{"Error", "A contact name can have at most 30 characters."}}));
 }

@@ -11,6 +11,7 @@
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QLocale>
+#include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -447,4 +448,25 @@ TEST_F(DccTest, AnOfferFloodWhileAQuestionIsOpenAsksOnlyAFewAndKeepsTheLinkAlive
     prompter->onAsk = nullptr;
     server.send(chatOfferFrom("carol", 4998));
     EXPECT_TRUE(waitFor([&] { return prompter->questions.size() == 4; }));
+}
+
+// Exit names the direct chat and the voice chat it would end; a chat still waiting for its peer
+// has nothing to lose.
+TEST_F(DccTest, ExitNamesTheDirectAndVoiceChatsItWouldEnd)
+{
+    QSignalSpy closed(core->program.get(), &app::Program::closeStepDone);
+    core->run(Command::VoiceChat);
+    ASSERT_EQ(core->program->voiceChats().count(), 1);
+    QTcpSocket bob;
+    peer::ChatWindow* chat = offerAndConnect(Command::DccChat, bob);
+    ASSERT_NE(chat, nullptr);
+    ASSERT_TRUE(
+        waitFor([&] { return chat->transcript().contains("Connection established.\r\n"); }));
+    core->run(Command::Exit);
+    EXPECT_EQ(prompter->questions,
+              (std::vector<test::Box>{{"Exit Kivvo?", "Exiting now ends:\n"
+                                                      "- the voice chat with bob\n"
+                                                      "- the direct chat with bob\n\n"
+                                                      "Exit anyway?"}}));
+    EXPECT_EQ(closed.count(), 0);
 }

@@ -304,7 +304,7 @@ TEST_F(DesktopTest, TheTrayIconIsInTheNotificationArea)
     QSystemTrayIcon* icon = core->program->tray().icon();
     ASSERT_NE(icon, nullptr);
     EXPECT_TRUE(waitFor([&] { return icon->geometry().isValid(); }));
-    EXPECT_EQ(icon->toolTip(), "Kivvo v2.0");
+    EXPECT_EQ(icon->toolTip(), "Kivvo v2.0 - alice (connected)");
 }
 
 TEST_F(DesktopTest, NewWindowsComeUpApartWithoutTakingTheKeyboard)

@@ -248,3 +248,31 @@ TEST_F(MainWindowTest, StrangersBeyondTenOpenOneEntryThatListsThem)
     EXPECT_EQ(records().CountRecords(), 12);
     EXPECT_EQ(entry->menu()->actions().size(), 4);
 }
+
+// "3 more people wrote to you" stayed through a reconnection and named people long gone: one
+// chosen opened an empty window with no one on the other end.
+TEST_F(MainWindowTest, TheHeldEntryDropsWhoQuitAndIsClearedWhenTheLinkChanges)
+{
+    connect();
+    QByteArray lines;
+    for (int i = 0; i < 13; ++i)
+        lines += ":p" + QByteArray::number(i) + "!u@h PRIVMSG alice :hello\r\n";
+    server.send(lines);
+    QToolButton* entry = window().heldChats();
+    ASSERT_TRUE(waitFor([&] { return entry->text() == "3 more people wrote to you"; }));
+    server.send(":p11!u@h QUIT :Quit: gone\r\n");
+    ASSERT_TRUE(waitFor([&] { return entry->text() == "2 more people wrote to you"; }));
+    QStringList listed;
+    for (QAction* action : entry->menu()->actions())
+        listed << action->text();
+    EXPECT_EQ(listed, (QStringList{"p10", "p12"}));
+    // Someone else's quit, or a chat's own peer's, changes nothing here.
+    server.send(":p3!u@h QUIT :bye\r\n:zed!u@h QUIT :bye\r\n");
+    server.send("PING :read\r\n");
+    ASSERT_TRUE(waitFor([&] { return server.received().contains("PONG :read\r\n"); }));
+    EXPECT_EQ(entry->menu()->actions().size(), 2);
+
+    server.dropClient();
+    ASSERT_TRUE(waitFor([&] { return !entry->isVisibleTo(&window()); }));
+    EXPECT_TRUE(core->program->chats().heldSenders().isEmpty());
+}

@@ -105,7 +105,8 @@ Made transferWindow(Parts& parts)
     parts.sender = std::make_unique<peer::FileSender>("bob", file.fileName(), false);
     parts.sender->open();
     auto* window = new peer::TransferWindow(*parts.sender);
-    return {window, QSize(360, window->sizeHint().height())};
+    // As tall as its texts take at its width.
+    return {window, QSize(360, window->height())};
 }
 
 Made voiceWindow(Parts&)

@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -234,4 +235,46 @@ TEST_F(TransferTest, SendFileOffersAFileItCanReadToTheSelectionOrTheChatsPeer)
     EXPECT_TRUE(core->program->commands().run(Command::SendFileTo, QByteArray("carol")));
     EXPECT_EQ(prompter->sendFileNicks, (std::vector<QString>{"carol", "carol", "carol"}));
     EXPECT_EQ(core->program->transfers().count(), 1);
+}
+
+// A 300 MB transfer broke at Exit without a word.
+TEST_F(TransferTest, ExitWhileATransferRunsAsksFirstNamingItAndNoKeepsItRunning)
+{
+    QSignalSpy closed(core->program.get(), &app::Program::closeStepDone);
+    const QByteArray data(3000, 'd');
+    core->contacts()->selectContact("bob");
+    prompter->filesToSend = {config::FileToSend{"bob", write("report.pdf", data)}};
+    core->run(Command::SendFile);
+    const quint16 port = offeredPort("bob", "SEND \"report\\.pdf\" 2130706433");
+    ASSERT_NE(port, 0);
+    QTcpSocket bob;
+    bob.connectToHost(QHostAddress::LocalHost, port);
+    ASSERT_TRUE(waitFor([&] { return bob.bytesAvailable() >= 1024; }));
+    bob.write(QByteArray::fromHex("00000400"));
+    ASSERT_TRUE(waitFor([&] { return bob.bytesAvailable() >= 2048; }));
+    const peer::Transfer* transfer = core->program->transfers().at(0);
+    ASSERT_TRUE(waitFor([&] { return transfer->count() == 1024; }));
+
+    const test::Box asked{"Exit Kivvo?",
+                          "Exiting now ends:\n- the transfer of \"report.pdf\" with bob (34%)\n\n"
+                          "Exit anyway?"};
+    // From the menu, and from the close box: No (the default) keeps everything running.
+    core->run(Command::Exit);
+    window().close();
+    EXPECT_EQ(prompter->questions, (std::vector<test::Box>{asked, asked}));
+    EXPECT_EQ(closed.count(), 0);
+    EXPECT_FALSE(transfer->isFinished());
+    EXPECT_TRUE(window().isVisible());
+    // Yes ends it, and the program with it.
+    prompter->answers = {true};
+    core->run(Command::Exit);
+    EXPECT_EQ(closed.count(), 1);
+}
+
+TEST_F(TransferTest, ExitWithNothingRunningAsksNothing)
+{
+    QSignalSpy closed(core->program.get(), &app::Program::closeStepDone);
+    core->run(Command::Exit);
+    EXPECT_TRUE(prompter->questions.empty());
+    EXPECT_EQ(closed.count(), 1);
 }

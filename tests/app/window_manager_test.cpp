@@ -4,13 +4,19 @@
 // does not.
 #include "app/command_table.h"
 #include "config/prompter.h"
+#include "peer/transfer/transfer.h"
 #include "tests/support/connected_program.h"
+#include "tests/support/files.h"
 #include "tests/support/window_manager.h"
 
 #include <QAbstractButton>
 #include <QGuiApplication>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
+#include <QSignalSpy>
+#include <QSystemTrayIcon>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -165,6 +171,114 @@ TEST_F(UnderAWindowManager, AnOfferArrivingWhileTheUserTypesTakesNothingFromHim)
     ASSERT_TRUE(waitFor([&] { return asked && !shownBox(); }, 25000));
     EXPECT_TRUE(waitFor([&] { return !core->prompter->requests.empty(); }));
     EXPECT_EQ(core->prompter->questionTitles(), std::vector<QString>{"Accept File?"});
+}
+
+// The tray's icon and menu on a desktop with a notification area (tools/test starts trayer).
+class TrayUnderAWindowManager : public test::ConnectedProgramTest
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_EQ(QGuiApplication::platformName(), "xcb")
+            << "runs on the X server that tools/test starts (DISPLAY)";
+        ASSERT_TRUE(wm.isRunning()) << "openbox did not start";
+        ASSERT_TRUE(QSystemTrayIcon::isSystemTrayAvailable()) << "tools/test starts trayer";
+        test::CoreOptions options;
+        options.nick = "bob";
+        options.contacts = {"alice"};
+        options.tray = app::Tray::Availability::Detect;
+        connect(options);
+        ASSERT_TRUE(showOnline({"alice"}));
+        icon = core->program->tray().icon();
+        ASSERT_NE(icon, nullptr);
+        ASSERT_TRUE(waitFor([&] { return icon->geometry().isValid(); }));
+    }
+    // The menu that shows, if one does.
+    static QMenu* shownMenu()
+    {
+        for (QWidget* top : QApplication::topLevelWidgets()) {
+            auto* menu = qobject_cast<QMenu*>(top);
+            if (menu && menu->isVisible())
+                return menu;
+        }
+        return nullptr;
+    }
+
+    test::WindowManager wm;
+    QSystemTrayIcon* icon = nullptr;
+    QTemporaryDir files;
+};
+
+// The tip said only "Kivvo v2.0", and the right button did nothing: to leave, the user had to
+// bring the window back first.
+TEST_F(TrayUnderAWindowManager, TheIconNamesTheNickAndStateAndItsRightButtonOpensTheMenu)
+{
+    EXPECT_EQ(icon->toolTip(), "Kivvo v2.0 - bob (connected)");
+    const QPoint at = icon->geometry().center();
+    ASSERT_TRUE(
+        xdotool({"mousemove", QString::number(at.x()), QString::number(at.y()), "click", "3"})
+            .has_value());
+    ASSERT_TRUE(waitFor([&] { return shownMenu() != nullptr; }));
+    QStringList items;
+    for (const QAction* action : shownMenu()->actions())
+        items << action->text();
+    EXPECT_EQ(items, (QStringList{"&Show", "Set &Away", "", "&Exit"}));
+    shownMenu()->close();
+
+    // Set Away takes the away text of the options, and the tip says so.
+    config::Settings settings = core->program->settings();
+    settings.away = "at lunch";
+    core->program->applySettings(settings);
+    core->program->tray().menu()->actions().at(1)->trigger();
+    EXPECT_TRUE(core->program->settings().awayset);
+    EXPECT_TRUE(core->temp.store().LoadSettings().awayset);
+    EXPECT_EQ(icon->toolTip(), "Kivvo v2.0 - bob (away)");
+    core->program->tray().menu()->actions().at(1)->trigger();
+    EXPECT_FALSE(core->program->settings().awayset);
+
+    server.dropClient();
+    EXPECT_TRUE(waitFor([&] { return !icon->toolTip().endsWith("(connected)"); }));
+    EXPECT_TRUE(icon->toolTip().startsWith("Kivvo v2.0 - bob ("));
+}
+
+// Exit from the tray ended a transfer that was running, without a word.
+TEST_F(TrayUnderAWindowManager, ExitAsksFirstWithTheKeyboardAndEnterKeepsTheTransfer)
+{
+    core->prompter->boxes = std::make_unique<config::WidgetPrompter>();
+    QSignalSpy closed(core->program.get(), &app::Program::closeStepDone);
+    core->contacts()->selectContact("alice");
+    core->prompter->filesToSend = {
+        config::FileToSend{"alice", test::writeFile(files, "notes.txt", QByteArray(3000, 'n'))}};
+    core->run(app::Command::SendFile);
+    ASSERT_EQ(core->program->transfers().count(), 1);
+
+    QString asked;
+    bool hadKeyboard = false;
+    QTimer poll;
+    poll.setInterval(10);
+    QObject::connect(&poll, &QTimer::timeout, &poll, [&] {
+        QMessageBox* box = shownBox();
+        if (!box || !box->isActiveWindow())
+            return;
+        poll.stop();
+        asked = box->text();
+        // The window manager says so a moment after Qt does.
+        const quint64 id = box->winId();
+        hadKeyboard = waitFor([&] { return test::activeXWindow() == id; });
+        // Enter, as a user pressing it from habit: the default is No.
+        EXPECT_TRUE(xdotool({"key", "Return"}).has_value());
+    });
+    poll.start();
+    QTimer::singleShot(20000, &poll, [] {
+        if (QMessageBox* box = shownBox())
+            box->done(QMessageBox::Yes);
+    });
+    core->program->tray().menu()->actions().last()->trigger();
+    EXPECT_EQ(asked, "Exiting now ends:\n- the transfer of \"notes.txt\" with alice (0%)\n\n"
+                     "Exit anyway?");
+    EXPECT_TRUE(hadKeyboard);
+    EXPECT_EQ(closed.count(), 0);
+    EXPECT_FALSE(core->program->transfers().at(0)->isFinished());
 }
 
 } // namespace

@@ -4,10 +4,16 @@
 #include "tests/support/scripted_prompter.h"
 #include "tests/support/when_shown.h"
 
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 #include <optional>
@@ -22,6 +28,15 @@ using test::labelFor;
 using test::ScriptedPrompter;
 
 const Box kFillEachField{"Error", "You must fill in each field."};
+
+// A file the dialog can open, in a folder of its own.
+QString writtenFile(const QTemporaryDir& dir, const QString& name)
+{
+    QFile file(dir.filePath(name));
+    if (!file.open(QIODevice::WriteOnly) || file.write("data") != 4)
+        return {};
+    return file.fileName();
+}
 
 TEST(SendFileDialog, ShowsItsTitleLabelsAndTheGivenNick)
 {
@@ -70,31 +85,36 @@ TEST(SendFileDialog, OkWithAnEmptyFieldShowsTheBoxAndStaysOpen)
 // somebody else.
 TEST(SendFileDialog, OkWithBothFieldsClosesWithThemAndTheNickWhole)
 {
+    QTemporaryDir dir;
+    const QString path = writtenFile(dir, "a file.bin");
+    ASSERT_FALSE(path.isEmpty());
     ScriptedPrompter prompter;
     SendFileDialog dialog("", prompter);
     dialog.show();
     QTest::keyClicks(dialog.nickEdit(), "abcdefghijklmnop");
-    QTest::keyClicks(dialog.pathEdit(), "/tmp/a file.bin");
+    QTest::keyClicks(dialog.pathEdit(), path);
     dialog.okButton()->click();
     EXPECT_FALSE(dialog.isVisible());
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
-    EXPECT_EQ(dialog.fileToSend(), (FileToSend{"abcdefghijklmnop", "/tmp/a file.bin"}));
+    EXPECT_EQ(dialog.fileToSend(), (FileToSend{"abcdefghijklmnop", path}));
     EXPECT_TRUE(prompter.errors.empty());
     EXPECT_EQ(SendFileDialog("abcdefghijkl", prompter).nickEdit()->text(), "abcdefghijkl");
 }
 
 TEST(SendFileDialog, RefusedOkCanBeFixedAndAccepted)
 {
+    QTemporaryDir dir;
+    const QString photo = writtenFile(dir, "photo.jpg");
     ScriptedPrompter prompter;
     SendFileDialog dialog("carol", prompter);
     dialog.show();
     dialog.okButton()->click();
     ASSERT_TRUE(dialog.isVisible());
-    prompter.browseResult = "/home/u/photo.jpg";
+    prompter.browseResult = photo;
     dialog.browseButton()->click();
     dialog.okButton()->click();
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
-    EXPECT_EQ(dialog.fileToSend(), (FileToSend{"carol", "/home/u/photo.jpg"}));
+    EXPECT_EQ(dialog.fileToSend(), (FileToSend{"carol", photo}));
     EXPECT_EQ(prompter.errors, std::vector<Box>{kFillEachField});
 }
 
@@ -122,6 +142,71 @@ TEST(SendFileDialog, BrowsePutsTheChosenPathIntoTheFileField)
         EXPECT_EQ(dialog.nickEdit()->text(), "carol");
         EXPECT_TRUE(dialog.isVisible());
     }
+}
+
+// A mistyped path closed the dialog, and the box that followed named no path: the user had to
+// start over without seeing the typo.
+TEST(SendFileDialog, APathThatNamesNoReadableFileKeepsTheDialogOpenAndIsNamed)
+{
+    QTemporaryDir dir;
+    const QString good = writtenFile(dir, "notes.txt");
+    QFile locked(writtenFile(dir, "locked.txt"));
+    ASSERT_TRUE(locked.setPermissions(QFileDevice::WriteOwner));
+    const QString cases[] = {
+        dir.filePath("notse.txt"), // a typo
+        dir.path(),                // a folder
+        locked.fileName(),         // there, but not ours to read (root reads it anyway)
+    };
+    for (const QString& wrong : cases) {
+        if (wrong == locked.fileName() && QFile(wrong).open(QIODevice::ReadOnly))
+            continue;
+        SCOPED_TRACE(wrong.toStdString());
+        ScriptedPrompter prompter;
+        SendFileDialog dialog("carol", prompter);
+        dialog.show();
+        dialog.pathEdit()->setText(wrong);
+        dialog.okButton()->click();
+        EXPECT_TRUE(dialog.isVisible());
+        EXPECT_EQ(dialog.result(), QDialog::Rejected);
+        EXPECT_EQ(prompter.errors,
+                  (std::vector<Box>{{"Error", "Cannot open the file you specified:\n" + wrong}}));
+        // Mended, it goes.
+        dialog.pathEdit()->setText(good);
+        dialog.okButton()->click();
+        EXPECT_EQ(dialog.result(), QDialog::Accepted);
+        EXPECT_EQ(dialog.fileToSend(), (FileToSend{"carol", good}));
+    }
+}
+
+// The picker opened in the folder the program was started from (the build folder, in the demo).
+TEST(SendFileDialog, BrowseStartsInTheHomeFolder)
+{
+    QTemporaryDir home;
+    QTemporaryDir elsewhere;
+    const QByteArray oldHome = qgetenv("HOME");
+    const QString oldDir = QDir::currentPath();
+    qputenv("HOME", home.path().toUtf8());
+    QDir::setCurrent(elsewhere.path());
+    QString openedIn;
+    QTimer poll;
+    poll.setInterval(10);
+    QObject::connect(&poll, &QTimer::timeout, &poll, [&] {
+        for (QWidget* top : QApplication::topLevelWidgets()) {
+            auto* picker = qobject_cast<QFileDialog*>(top);
+            if (picker && picker->isVisible()) {
+                poll.stop();
+                openedIn = picker->directory().absolutePath();
+                picker->reject();
+            }
+        }
+    });
+    poll.start();
+    config::WidgetPrompter prompter;
+    const std::optional<QString> chosen = prompter.browseForFile(nullptr);
+    qputenv("HOME", oldHome);
+    QDir::setCurrent(oldDir);
+    EXPECT_FALSE(chosen);
+    EXPECT_EQ(openedIn, QDir(home.path()).absolutePath());
 }
 
 TEST(SendFileDialog, CancelAndEscapeGiveNothing)

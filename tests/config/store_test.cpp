@@ -347,16 +347,19 @@ TEST(Contacts, LongNameSkippedAndListCapped)
 {
     test::TempStore temp;
     config::Store& store = temp.store();
+    // Servers allow nicks of 30 bytes and more; past 64 a name is no nick at all.
     store.AddContact("ninechars");
-    store.AddContact("tenchars10");
+    store.AddContact("thirtycharsthirtycharsthirty30");
+    store.AddContact(QByteArray(65, 'x'));
     for (int i = 0; i < 300; ++i)
         store.AddContact("c" + QByteArray::number(i));
 
     const QList<QByteArray> contacts = store.EnumContacts();
     ASSERT_EQ(contacts.size(), config::kMaxContacts);
     EXPECT_EQ(contacts.front(), "ninechars");
-    EXPECT_EQ(contacts.at(1), "c0");
-    EXPECT_EQ(contacts.back(), "c254");
+    EXPECT_EQ(contacts.at(1), "thirtycharsthirtycharsthirty30");
+    EXPECT_EQ(contacts.at(2), "c0");
+    EXPECT_EQ(contacts.back(), "c253");
 }
 
 TEST(Installation, FirstRunInstallsOnceOnly)

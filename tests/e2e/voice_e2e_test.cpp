@@ -165,8 +165,11 @@ TEST_F(VoiceEndToEnd, TwoProgramsTalkBothWaysThroughTheServer)
     bob->program->closeStep();
     ASSERT_TRUE(waitFor([&] { return aliceVoice.at(0)->hasEnded(); }, 5000));
     EXPECT_FALSE(aliceVoice.at(0)->isCapturing() || aliceVoice.at(0)->isPlaying());
-    EXPECT_TRUE(aliceVoice.statusLog().text().endsWith(
-        "Connection terminated.  The other user may have closed the connection.\r\n"));
+    EXPECT_TRUE(
+        aliceVoice.statusLogOf(aliceVoice.at(0))
+            .text()
+            .endsWith(
+                "Connection terminated.  The other user may have closed the connection.\r\n"));
 }
 
 } // namespace

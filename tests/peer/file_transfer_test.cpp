@@ -7,10 +7,12 @@
 #include "tests/support/transfer_acks.h"
 #include "tests/support/wait_for.h"
 
+#include <QApplication>
 #include <QLabel>
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTest>
 #include <gtest/gtest.h>
 
 using peer::Transfer;
@@ -416,4 +418,74 @@ TEST_F(FileTransferTest, SeveralTransfersAtOnceShareTheDataThreadByteExactly)
         EXPECT_TRUE(test::sameBytes(files[size_t(i)],
                                     dir.filePath(QStringLiteral("many%1-in.bin").arg(i))));
     }
+}
+
+namespace {
+
+// The labels of `window` that show a text it cannot show whole at its size: a text that does not
+// wrap where it is wider than its label, a wrapped one whose lines need more height than its
+// label has, or a label that reaches past the window's edge.
+QStringList cutTexts(QWidget& window)
+{
+    QApplication::processEvents();
+    QStringList cut;
+    for (const QLabel* label : window.findChildren<QLabel*>()) {
+        if (!label->isVisibleTo(&window) || label->text().isEmpty())
+            continue;
+        const QRect in(label->mapTo(&window, QPoint(0, 0)), label->size());
+        const bool whole = label->wordWrap()
+                               ? label->height() >= label->heightForWidth(label->width())
+                               : label->width() >= label->sizeHint().width();
+        if (!whole || !window.rect().contains(in))
+            cut << label->text();
+    }
+    return cut;
+}
+
+} // namespace
+
+// The reason a transfer failed, and where its part was kept, took two and three lines in a
+// window sized for none: the user saw the first line, or nothing.
+TEST_F(FileTransferTest, TheWindowShowsEveryTextWholeHoweverLongAndTheTitleSaysComplete)
+{
+    {
+        const QString path = dir.filePath("a rather long name for the holiday photographs.zip");
+        peer::FileReceiver receiver("alice", path, 3000);
+        ASSERT_TRUE(receiver.open());
+        peer::TransferWindow window(receiver);
+        window.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+        QTcpServer alice;
+        QTcpSocket* peerSide = connectReceiver(alice, receiver);
+        ASSERT_TRUE(peerSide);
+        peerSide->write("first part");
+        readFrom(*peerSide, 4);
+        peerSide->disconnectFromHost();
+        ASSERT_TRUE(waitFor([&] { return receiver.status() == Transfer::Status::Stopped; }));
+        ASSERT_TRUE(window.statusLabel()->text().contains("kept in"));
+        EXPECT_EQ(cutTexts(window), QStringList());
+    }
+    // A transfer long enough to reach the title's percent still ends "(Complete)", by its name.
+    const QByteArray data = randomBytes(6000);
+    QTcpSocket bob;
+    auto sender = sendTo(bob, data);
+    peer::TransferWindow window(*sender);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    for (int at = 0; at < 5120; at += 1024) {
+        ASSERT_EQ(readFrom(bob, 1024), data.mid(at, 1024));
+        // The window counts whole seconds, and shows counts divisible by 5.
+        if (at + 1024 == 5120) {
+            ASSERT_TRUE(waitFor([&] { return sender->elapsedSeconds() >= 1; }, 3000));
+        }
+        bob.write(ack(quint32(at + 1024)));
+    }
+    ASSERT_TRUE(waitFor([&] { return window.windowTitle().endsWith("(85%)"); }))
+        << window.windowTitle().toStdString();
+    EXPECT_EQ(readFrom(bob, 880), data.mid(5120));
+    bob.write(ack(6000));
+    ASSERT_TRUE(waitFor([&] { return sender->status() == Transfer::Status::Complete; }));
+    EXPECT_EQ(window.windowTitle(), "File Transfer - out.bin (Complete)");
+    EXPECT_EQ(window.statusLabel()->text(), "Transfer complete.");
+    EXPECT_EQ(cutTexts(window), QStringList());
 }

@@ -346,8 +346,9 @@ TEST(VoiceChat, AnOfferFromSomeoneElseIsAskedAboutAndGetsAWindowOfItsOwn)
     EXPECT_FALSE(alice.voice.answersOurOffer(fromCarol));
     alice.voice.accept(fromCarol);
     EXPECT_EQ(alice.voice.count(), 2);
-    // The shared status text: the second window shows the first one's lines above its own.
-    EXPECT_EQ(alice.status(1), "Connecting...\nConnection established.");
+    // Each window has its own status text.
+    EXPECT_EQ(alice.status(0), "Connecting...");
+    EXPECT_EQ(alice.status(1), "Connection established.");
     alice.voice.closeAll();
     EXPECT_EQ(alice.voice.count(), 0);
 }
@@ -388,7 +389,7 @@ TEST(VoiceWithoutSound, AChatThatWouldStartSaysWhyInItsWindowAndNothingGoesOut)
     alice.voice.accept(
         irc::DccOffer::active(irc::DccKind::Voice, "carol", {}, 0x7F000001, carol.serverPort()));
     ASSERT_EQ(alice.voice.count(), 2);
-    EXPECT_EQ(alice.status(1), "No sound module here.\nNo sound module here.");
+    EXPECT_EQ(alice.status(1), "No sound module here.");
     EXPECT_TRUE(alice.call(1)->hasEnded());
     EXPECT_EQ(alice.call(1)->linkCount(), 0);
     EXPECT_FALSE(carol.waitForNewConnection(200));
@@ -399,7 +400,7 @@ TEST(VoiceWithoutSound, AChatThatWouldStartSaysWhyInItsWindowAndNothingGoesOut)
     alice.sound.unavailable.reset();
     alice.voice.start("bob");
     EXPECT_TRUE(alice.host.lastOffer(irc::DccKind::Voice));
-    EXPECT_EQ(alice.status(), "No sound module here.\nNo sound module here.\nConnecting...");
+    EXPECT_EQ(alice.status(), "Connecting...");
 }
 
 TEST(VoiceWithoutSound, TheReturnLinkOfAChatWithSoundAsksNothingMore)
@@ -523,4 +524,33 @@ TEST(OpusVoiceChat, APeerThatSpeaksOnlyThePlainChatGetsItEitherWay)
         EXPECT_TRUE(allLinks(alice, VoiceCodec::Plain) && allLinks(bob, VoiceCodec::Plain));
         EXPECT_EQ(bob.voice.windowOf(bob.call())->codecLabel()->text(), "8 kHz samples, 64 kbit/s");
     }
+}
+
+// Ended, the window still said "sending 23 kbit/s"; and the next chat's window opened on the
+// last one's lines, so its own first words were lost among them.
+TEST(VoiceChat, AnEndedChatSaysItEndedAndTheNextOneStartsAFreshText)
+{
+    Side alice("alice", true);
+    {
+        Side bob("bob", true);
+        ASSERT_NO_FATAL_FAILURE(connectBothWays(alice, bob));
+        ASSERT_TRUE(waitFor(
+            [&] {
+                return alice.voice.windowOf(alice.call())->codecLabel()->text().contains("sending");
+            },
+            3000));
+        bob.voice.closeAll();
+        ASSERT_TRUE(waitFor([&] { return alice.call()->hasEnded(); }));
+    }
+    peer::VoiceWindow* window = alice.voice.windowOf(alice.call());
+    ASSERT_TRUE(window);
+    EXPECT_EQ(window->codecLabel()->text(), "The voice chat has ended.");
+    EXPECT_EQ(alice.status(), "Connecting...\nConnection established.\n" + QString(kPeerClosed));
+    window->close();
+    ASSERT_TRUE(waitFor([&] { return alice.voice.count() == 0; }));
+
+    alice.voice.start("carol");
+    ASSERT_EQ(alice.voice.count(), 1);
+    EXPECT_EQ(alice.status(), "Connecting...");
+    EXPECT_EQ(alice.voice.windowOf(alice.call())->codecLabel()->text(), "");
 }

@@ -66,6 +66,13 @@ public:
     // When set, the questions are put to it (the real boxes, on a desktop) instead of the script.
     std::unique_ptr<config::Prompter> boxes;
     using config::Prompter::ask;
+    bool confirm(QWidget* owner, const config::Question& question) override
+    {
+        if (!boxes)
+            return ask(owner, question);
+        questions.push_back({question.title, question.text, question.informative});
+        return boxes->confirm(owner, question);
+    }
     bool ask(QWidget* owner, const config::Question& question) override
     {
         questions.push_back({question.title, question.text, question.informative});
