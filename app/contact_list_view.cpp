@@ -184,7 +184,6 @@ bool ContactListView::viewportEvent(QEvent* event)
 
 QString ContactListView::plainTip(const QString& text)
 {
-    // Escaped inside an explicit rich-text frame: what it says is shown exactly, tags included.
     return QStringLiteral("<qt>") + text.toHtmlEscaped() + QStringLiteral("</qt>");
 }
 

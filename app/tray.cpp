@@ -116,7 +116,7 @@ void Tray::showTip()
                                                          : text::kTrayConnected;
     // The nick may come from the server: one line, as it is.
     const QString nick = diag::escapeControls(diag::decodeServerText(m_nick));
-    m_icon->setToolTip(tr(text::kTrayTip).arg(irc::idleTitle(), nick, tr(state)));
+    m_icon->setToolTip(diag::plainTip(tr(text::kTrayTip).arg(irc::idleTitle(), nick, tr(state))));
 }
 
 } // namespace app

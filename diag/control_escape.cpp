@@ -109,4 +109,12 @@ QString escapeLineBreaks(const QString& text)
     return escapedText(text, isLineBreak);
 }
 
+QString plainTip(const QString& text)
+{
+    // Without a '<' nothing reads as a tag (Qt::mightBeRichText looks for one).
+    if (!text.contains(QLatin1Char('<')))
+        return text;
+    return QStringLiteral("<qt>") + text.toHtmlEscaped() + QStringLiteral("</qt>");
+}
+
 } // namespace diag

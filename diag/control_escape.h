@@ -22,4 +22,9 @@ QString escapeControls(const QString& text);
 QByteArray escapeLineBreakBytes(QByteArrayView text);
 QString escapeLineBreaks(const QString& text);
 
+// `text` for a place that renders what looks like markup (tooltips, a tray's tip): unchanged
+// when it holds no '<' and so reads as plain text anyway, else escaped inside an explicit rich-text
+// frame, so that what it says is shown exactly, tags included.
+QString plainTip(const QString& text);
+
 } // namespace diag

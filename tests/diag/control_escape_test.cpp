@@ -4,7 +4,10 @@
 #include "tests/support/hostile_texts.h"
 
 #include <QDateTime>
+#include <QTextDocument>
 #include <gtest/gtest.h>
+
+#include <rapidcheck/gtest.h>
 
 namespace {
 
@@ -109,6 +112,25 @@ TEST(ControlEscape, ALineBreakFromOthersIsStoredAsItsEscape)
     }
     // The other marks a view shows as they are stay so where only the breaks are escaped.
     EXPECT_EQ(diag::escapeLineBreakBytes("\x1b\x02\t\xe2\x80\xae"), "\x1b\x02\t\xe2\x80\xae");
+}
+
+// Whatever a nick or an away text holds, a tip shows exactly it: never a tag, an image or a link.
+RC_GTEST_PROP(PlainTip, ShowsTheTextExactlyWhereMarkupWouldBeRendered, ())
+{
+    const auto pieces = *rc::gen::container<std::vector<std::string>>(rc::gen::element<std::string>(
+        "a", " ", "<b>", "</b>", "<img src=x>", "&amp;", "&", "<", ">", "<qt>", "\xc3\xa9"));
+    QString text;
+    for (const std::string& piece : pieces)
+        text += QString::fromStdString(piece);
+    const QString tip = diag::plainTip(text);
+    QTextDocument shown;
+    if (Qt::mightBeRichText(tip))
+        shown.setHtml(tip);
+    else
+        shown.setPlainText(tip);
+    // Markup rendering folds runs of blanks; every other character stays as it was.
+    RC_ASSERT(shown.toPlainText().remove(QLatin1Char(' '))
+              == QString(text).remove(QLatin1Char(' ')));
 }
 
 } // namespace
