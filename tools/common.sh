@@ -15,7 +15,7 @@ KIVVO_PACKAGES=(
     xvfb xauth x11-utils libx11-dev xdotool openbox imagemagick trayer pulseaudio pulseaudio-utils
     ngircd inspircd weechat-headless weechat-plugins weechat-python weechat-scripts
     python3-pycryptodome znc irssi python3 sqlite3 hexchat hexchat-plugins hexchat-python3
-    desktop-file-utils appstream dpkg-dev fonts-dejavu-core file dbus-daemon openssl espeak-ng
+    gcovr desktop-file-utils appstream dpkg-dev fonts-dejavu-core file dbus-daemon openssl espeak-ng
 )
 
 kivvo_as_root() {
