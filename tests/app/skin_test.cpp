@@ -73,10 +73,12 @@ QByteArray makeBmp(const BmpSpec& spec)
             if (spec.bitCount == 16) {
                 put16(bytes, at,
                       quint16(((qRed(c) >> 3) << 10) | ((qGreen(c) >> 3) << 5) | (qBlue(c) >> 3)));
-            } else {
+            } else if (bytesPerPixel >= 3) {
                 bytes[at] = char(qBlue(c));
                 bytes[at + 1] = char(qGreen(c));
                 bytes[at + 2] = char(qRed(c));
+            } else {
+                bytes[at] = char(qBlue(c)); // a palette index: one byte a pixel
             }
         }
     }
