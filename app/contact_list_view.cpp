@@ -178,13 +178,8 @@ bool ContactListView::viewportEvent(QEvent* event)
     if (tip.isEmpty())
         QToolTip::hideText();
     else
-        QToolTip::showText(help->globalPos(), plainTip(tip), viewport(), visualItemRect(row));
+        QToolTip::showText(help->globalPos(), diag::plainTip(tip), viewport(), visualItemRect(row));
     return true;
-}
-
-QString ContactListView::plainTip(const QString& text)
-{
-    return QStringLiteral("<qt>") + text.toHtmlEscaped() + QStringLiteral("</qt>");
 }
 
 void ContactListView::resizeEvent(QResizeEvent* event)
@@ -291,7 +286,7 @@ void ContactListView::showAwayOf(QListWidgetItem* row, const QByteArray& nick)
     const QString text = diag::escapeControls(diag::decodeServerText(*away));
     // The away text is the network's: shown exactly, never as markup a tooltip would render.
     const QString tip = text.isEmpty() ? tr(text::kAway) : tr(text::kAwayWith).arg(text);
-    row->setToolTip(Qt::mightBeRichText(tip) ? plainTip(tip) : tip);
+    row->setToolTip(diag::plainTip(tip));
     row->setData(Qt::AccessibleTextRole, tr(text::kAwayName).arg(row->text()));
 }
 

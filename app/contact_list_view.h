@@ -65,8 +65,6 @@ public slots:
     // The contact went away with `text`, or came back (none): its row and icon say so, with the
     // away text as its tooltip.
     void setAway(const QByteArray& nick, const std::optional<QByteArray>& text);
-    // How a row's tooltip text is handed to QToolTip: escaped, in a rich-text frame.
-    static QString plainTip(const QString& text);
     // Nothing is known of anyone's absence (a new connection, or the server stopped saying).
     void clearAway();
 

@@ -1,5 +1,7 @@
 #include "app/status_label.h"
 
+#include "diag/control_escape.h"
+
 #include <QFontMetrics>
 #include <QResizeEvent>
 
@@ -31,7 +33,8 @@ void StatusLabel::elide()
     const int room = contentsRect().width();
     const QString shown = fontMetrics().elidedText(m_full, Qt::ElideRight, room);
     setText(shown);
-    setToolTip(shown == m_full ? QString() : m_full);
+    // A nick's refusal carries the server's own words: shown exactly, never as markup.
+    setToolTip(shown == m_full ? QString() : diag::plainTip(m_full));
 }
 
 } // namespace app

@@ -12,7 +12,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
-#include <QTextDocument>
 
 using test::waitFor;
 using Delivery = peer::ChatWindow::Delivery;
@@ -308,12 +307,4 @@ TEST_F(Ircv3ProgramTest, FetchesMissedLinesOnce)
                 ":irc BATCH -h2\r\n");
     ASSERT_TRUE(waitFor([&] { return window->viewText().contains("new"); }));
     EXPECT_EQ(window->viewText().count("live"), 1);
-}
-
-// An away text is the sender's words: what the tooltip shows is exactly them, never markup.
-TEST(ContactTooltip, ShowsMarkupAsText)
-{
-    QTextDocument shown;
-    shown.setHtml(app::ContactListView::plainTip("Away: out to <b>lunch</b> & <img src=x>"));
-    EXPECT_EQ(shown.toPlainText(), "Away: out to <b>lunch</b> & <img src=x>");
 }
