@@ -46,6 +46,7 @@ constexpr CommandText kTexts[] = {
     {Command::HelpOnline, text::kHelpOnline},
     {Command::SupportOnline, text::kSupportOnline},
     {Command::RelayedChat, text::kRelayedChat},
+    {Command::Find, text::kFind},
 };
 
 } // namespace
@@ -61,6 +62,7 @@ CommandTable::CommandTable(QObject* parent)
         connect(action, &QAction::triggered, this, [this, id] { run(id); });
         m_actions.insert(id, action);
     }
+    m_actions.value(Command::Find)->setShortcut(QKeySequence::Find);
 }
 
 CommandTable::~CommandTable() = default;

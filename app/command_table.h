@@ -45,6 +45,7 @@ enum class Command : int {
     HelpOnline = 40064,
     SupportOnline = 40065,
     RelayedChat = 50034,
+    Find = 50035,
 };
 
 // Every command, one QAction each, and the handler that the owner of each feature registers.

@@ -17,6 +17,8 @@
 #include "res/resources.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QMetaObject>
 #include <QTimer>
@@ -73,6 +75,8 @@ Program::Program(config::Registry& registry, Options options,
           [this](const QByteArray& nick) { return foldNick(nick); },
           [this](const QByteArray& nick) { return isContact(nick); })
     , m_chats(m_services)
+    , m_logSearch(QFileInfo(registry.path()).absoluteDir().filePath(QStringLiteral("log-index.db")))
+    , m_chatSearch(m_logSearch, m_chats)
     , m_transfers(m_services)
     , m_sound(options.sound ? std::move(options.sound)
                             : std::make_shared<peer::ModuleSoundSystem>())
@@ -119,6 +123,7 @@ void Program::followTheLink()
     m_deliveries.follow(m_link, m_events);
     m_typing.follow(m_link, m_events);
     m_chats.follow(m_events);
+    m_chatSearch.follow();
     m_transfers.follow(m_events);
     m_offers.follow(m_events);
     m_typing.setSending(m_settings.typing);
@@ -135,7 +140,9 @@ void Program::followTheLink()
         m_notifier.setEnabled(settings.notify);
         m_transfers.setFastSend(settings.fastsend);
         m_ownAway.setSettings(settings);
+        m_logSearch.setLogsFolder(logsFolder());
     });
+    m_commands.setHandler(Command::Find, [this](auto&) { m_chatSearch.open(); });
     // A declined offer is answered, so that its sender does not wait on.
     connect(&m_offers, &OfferInbox::declined, this, [this](const irc::DccOffer& offer) {
         if (const auto line = irc::formatDccReject(offer))
@@ -154,6 +161,12 @@ Program::~Program()
     m_voice.closeAll();
     m_transfers.closeAll();
     m_chats.closeAll();
+}
+
+std::optional<QString> Program::logsFolder() const
+{
+    const std::optional<QString> dir = m_store.GetInstallDir();
+    return m_settings.logging && dir ? std::optional(*dir + QStringLiteral("/logs")) : std::nullopt;
 }
 
 std::optional<QString> Program::logPathOf(const QByteArray& nick) const
@@ -285,6 +298,8 @@ void Program::start()
     // Servers may ask who we are before registration completes: answer from the start.
     if (m_identPort)
         m_ident.start(*m_identPort);
+    // On its own thread: the first run indexes every log while the user goes on.
+    m_logSearch.setLogsFolder(logsFolder());
     const bool autoconnect = m_store.autoconnectRequested();
     if (autoconnect)
         m_window->setStatusText(QString::fromLatin1(text::kConnectingWait));

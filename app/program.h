@@ -28,6 +28,8 @@
 #include "peer/chat/chat_sessions.h"
 #include "peer/chat/typing_notices.h"
 #include "peer/crypto/fish_chats.h"
+#include "peer/search/chat_search.h"
+#include "peer/search/log_search.h"
 #include "peer/transfer/transfers.h"
 #include "peer/voice/voice_chats.h"
 
@@ -82,6 +84,8 @@ public:
     MainWindow& window() const { return *m_window; }
     CommandTable& commands() { return m_commands; }
     peer::ChatSessions& chats() { return m_chats; }
+    peer::ChatSearch& chatSearch() { return m_chatSearch; }
+    peer::LogSearch& logSearch() { return m_logSearch; }
     peer::FishChats& fish() { return m_fish; }
     peer::ChatDeliveries& deliveries() { return m_deliveries; }
     peer::TypingNotices& typing() { return m_typing; }
@@ -113,6 +117,8 @@ signals:
 
 private:
     QByteArray foldNick(const QByteArray& nick) const;
+    // Where the chat logs are, when logging is on.
+    std::optional<QString> logsFolder() const;
     // Where the chat log with `nick` is, when logging is on.
     std::optional<QString> logPathOf(const QByteArray& nick) const;
     bool isContact(const QByteArray& nick) const;
@@ -150,6 +156,8 @@ private:
     peer::TypingNotices m_typing;
     ChatHistory m_history;
     peer::ChatSessions m_chats;
+    peer::LogSearch m_logSearch;
+    peer::ChatSearch m_chatSearch;
     peer::Transfers m_transfers;
     std::shared_ptr<peer::SoundSystem> m_sound;
     peer::VoiceChats m_voice;

@@ -43,6 +43,7 @@ inline constexpr char kVoiceChat[] = "Voice Chat";
 inline constexpr char kHelpOnline[] = "&View Help Online";
 inline constexpr char kSupportOnline[] = "&Visit Customer Support Online";
 inline constexpr char kRelayedChat[] = "Relayed Chat";
+inline constexpr char kFind[] = "&Find...";
 
 // A chat window's menu bar: its buttons' names beside the commands' own.
 inline constexpr char kCtcpQueries[] = "CTCP Queries";

@@ -5,7 +5,10 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <QSet>
+#include <QString>
 
+#include <functional>
+#include <optional>
 #include <vector>
 
 namespace peer {
@@ -23,15 +26,24 @@ public:
 
     // A window of `chat` came up: its log says the chat started.
     void started(const ChatSession& chat);
-    // One shown line of `chat` (one line, ending in CR LF), said at `at` (invalid: now).
-    void line(const ChatSession& chat, const QByteArray& line, const QDateTime& at);
+    // One shown line of `chat` (one line, ending in CR LF), said at `at` (invalid: now); where
+    // in the log it went, when it was logged.
+    std::optional<qint64> line(const ChatSession& chat, const QByteArray& line,
+                               const QDateTime& at);
     // The lines of someone whose window was held or refused: the log is their record, so they
-    // are logged as they arrive, and not again when a window shows them.
-    void unshown(const QByteArray& nick, const std::vector<NewChatGate::HeldLine>& lines,
-                 const QDateTime& at);
+    // are logged as they arrive, and not again when a window shows them. Where they went in the
+    // log, when they were logged.
+    std::optional<qint64> unshown(const QByteArray& nick,
+                                  const std::vector<NewChatGate::HeldLine>& lines,
+                                  const QDateTime& at);
+    // The log of `nick`, when logging is on and it has one.
+    std::optional<QString> pathOf(const QByteArray& nick) const;
+
+    // Told the path of every log that was written to.
+    std::function<void(const QString& path)> written;
 
 private:
-    void append(const QByteArray& nick, const QByteArray& text, bool& noted);
+    std::optional<qint64> append(const QByteArray& nick, const QByteArray& text, bool& noted);
 
     ChatHost& m_host;
     // The chats whose window said its log cannot be written.

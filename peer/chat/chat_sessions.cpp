@@ -26,13 +26,13 @@ ChatSessions::ChatSessions(ChatHost& host, QObject* parent)
     : QObject(parent)
     , m_host(host)
     , m_logger(host)
+    , m_earlier(m_logger)
+    , m_held(host, m_logger)
     , m_fish(*this, host)
     , m_offers(*this, m_fish, host)
     , m_extras(*this, host)
 {
-    m_gate.setNickComparison(
-        [this](QByteArrayView a, QByteArrayView b) { return m_host.nicks().same(a, b); });
-    m_clock.start();
+    m_logger.written = [this](const QString& path) { emit logWritten(path); };
     connect(&m_offers, &ChatOffers::failed, this, &ChatSessions::failed);
     connect(&m_fish, &ChatFish::keyEntryRequested, this, &ChatSessions::keyEntryRequested);
     connect(&m_fish, &ChatFish::comparisonRequested, this, &ChatSessions::comparisonRequested);
@@ -69,7 +69,7 @@ void ChatSessions::closeAll()
     for (const auto& chat : m_records)
         delete chat->link.data();
     m_records.FreeAllRecords();
-    m_gate.clear();
+    m_held.gate().clear();
 }
 
 ChatWindow* ChatSessions::windowOf(const ChatSession& chat) const
@@ -82,7 +82,7 @@ ChatWindow* ChatSessions::openWindow(ChatSession& chat, Activation activation)
     // Without an owner, as every chat window: it lives beside the main window, not inside it.
     auto* window = new ChatWindow(chat, m_host);
     ChatSession* record = &chat;
-    m_logger.started(chat);
+    m_earlier.opened(*window, chat, m_held.gate().logStart(chat.nick));
     connect(window, &ChatWindow::textTyped, this,
             [this, record](const QByteArray& text) { send(*record, text); });
     connect(window, &ChatWindow::endEncryptionAsked, this, [record] {
@@ -95,6 +95,7 @@ ChatWindow* ChatSessions::openWindow(ChatSession& chat, Activation activation)
     } else {
         m_fish.wireLinkComparison(window, chat);
     }
+    emit windowOpened(window);
     m_placer->show(window, activation == Activation::Leave ? WindowPlacer::Opener::Network
                                                            : WindowPlacer::Opener::User);
     return window;
@@ -139,7 +140,7 @@ void ChatSessions::present(ChatSession& chat, const QByteArray& shown, const Sho
         window->showLine(line, how.unprotected);
     // Held lines were logged as they arrived.
     if (!how.logged)
-        m_logger.line(chat, line, how.at);
+        m_earlier.log(chat, line, how.at);
 }
 
 void ChatSessions::arrived(ChatSession& chat, const QByteArray& text, Said said, const Shown& how)
@@ -241,7 +242,7 @@ void ChatSessions::notSent(ChatSession& chat, const QByteArray& shown, const QBy
     // Never as a line that went: marked as not delivered, with why, and back in the input.
     const QByteArray line = oneShownLine(saidLine(m_host.nickInUse(), shown));
     window->showUnsentLine(line);
-    m_logger.line(chat, line, {});
+    m_earlier.log(chat, line, {});
     showLine(chat, QByteArray(text::kNotSentNote).replace("%1", reason));
     window->giveBackInput(text);
 }
@@ -261,55 +262,24 @@ bool ChatSessions::sendRelayed(const ChatSession& chat, const QList<QByteArray>&
     return sent;
 }
 
-bool ChatSessions::isContact(const QByteArray& nick) const
-{
-    const QList<QByteArray> contacts = m_host.contactNicks();
-    return std::any_of(contacts.begin(), contacts.end(), [&](const QByteArray& contact) {
-        return m_host.nicks().same(contact, nick);
-    });
-}
-
-bool ChatSessions::mayOpenWindow(const QByteArray& sender, const std::optional<QByteArray>& text,
-                                 const std::optional<QByteArray>& awayEcho, const QDateTime& at,
-                                 bool unprotected)
-{
-    if (isContact(sender))
-        return true;
-    std::vector<NewChatGate::HeldLine> lines;
-    if (text)
-        lines.push_back({*text, false, unprotected});
-    if (awayEcho)
-        lines.push_back({*awayEcho, true});
-    const int heldBefore = m_gate.heldCount();
-    const NewChatGate::Verdict verdict = m_gate.arrive(sender, lines, m_clock.elapsed());
-    if (verdict != NewChatGate::Verdict::Open)
-        m_logger.unshown(sender, lines, at);
-    switch (verdict) {
-    case NewChatGate::Verdict::Open:
-        return true;
-    case NewChatGate::Verdict::Held:
-        // The entry lists people: more lines from one already listed change nothing there.
-        if (m_gate.heldCount() != heldBefore)
-            emit heldChanged();
-        return false;
-    case NewChatGate::Verdict::DroppedFirst:
-        diag::DebugLog(QStringLiteral("Too many people outside the contact list wrote to you; "
-                                      "what more of them write is dropped until you open theirs"));
-        return false;
-    case NewChatGate::Verdict::Dropped:
-        return false;
-    }
-    return false;
-}
-
 void ChatSessions::showReleased(ChatSession& chat, const QByteArray& nick)
 {
-    const std::vector<NewChatGate::HeldLine> lines = m_gate.release(nick);
+    const std::vector<NewChatGate::HeldLine> lines = m_held.gate().release(nick);
     for (const NewChatGate::HeldLine& line : lines)
         arrived(chat, line.text, line.awayEcho ? Said::ByAwayReply : Said::ByPeer,
                 {{}, line.unprotected, true, std::nullopt});
     if (!lines.empty())
         emit heldChanged();
+}
+
+void ChatSessions::showLogged(const QByteArray& nick, qint64 offset)
+{
+    // Asked for by the user: the chat comes up in front.
+    const ChatSession* chat = FindRoutedChat(m_records, nick, m_host.nicks());
+    ChatWindow* window = chat ? windowOf(*chat) : nullptr;
+    if (window)
+        window->activateWindow();
+    m_earlier.showAt(window ? *window : *openChat(nick), offset);
 }
 
 void ChatSessions::openHeld(const QByteArray& nick)
@@ -339,7 +309,11 @@ void ChatSessions::deliverPrivateText(const QByteArray& sender,
     }
     const bool started = !chat;
     if (!chat) {
-        if (!mayOpenWindow(sender, text, awayEcho, at, opened.unprotected))
+        const HeldChats::Admission admission =
+            m_held.admit(sender, text, awayEcho, at, opened.unprotected);
+        if (admission == HeldChats::Admission::KeptNewly)
+            emit heldChanged();
+        if (admission != HeldChats::Admission::Open)
             return;
         chat = addRecord(sender, true, ChatMode::Relayed);
         openWindow(*chat, Activation::Leave);
@@ -374,9 +348,9 @@ void ChatSessions::showHistory(const QByteArray& nick, const QList<irc::HistoryL
 
 void ChatSessions::forgetHeld()
 {
-    if (m_gate.heldCount() == 0)
+    if (m_held.gate().heldCount() == 0)
         return;
-    m_gate.clear();
+    m_held.gate().clear();
     emit heldChanged();
 }
 
@@ -385,9 +359,9 @@ void ChatSessions::follow(irc::ServerEvents& events)
     connect(&events, &irc::ServerEvents::dccReject, &m_offers, &ChatOffers::takeReject);
     // Someone held who has quit is no one to open a chat with.
     connect(&events, &irc::ServerEvents::userQuit, this, [this](const QByteArray& nick) {
-        const int before = m_gate.heldCount();
-        m_gate.release(nick);
-        if (m_gate.heldCount() != before)
+        const int before = m_held.gate().heldCount();
+        m_held.gate().release(nick);
+        if (m_held.gate().heldCount() != before)
             emit heldChanged();
     });
     connect(&events, &irc::ServerEvents::privateText, this, [this](const irc::PrivateText& line) {

@@ -2,10 +2,12 @@
 
 #include "irc/dcc_offer.h"
 #include "irc/history_merge.h"
+#include "peer/chat/chat_earlier.h"
 #include "peer/chat/chat_extras.h"
 #include "peer/chat/chat_fish.h"
 #include "peer/chat/chat_logger.h"
 #include "peer/chat/chat_offers.h"
+#include "peer/chat/held_chats.h"
 #include "peer/chat/new_chat_gate.h"
 #include "peer/common/session_record.h"
 #include "peer/common/texts.h"
@@ -38,7 +40,8 @@ class ChatWindow;
 // it); a link lives and dies with its record, and windows go before both. It decides what each
 // line of a chat is, shows it in the chat's window and logs it; the windows only show and hand
 // on what the user does. Its helpers: ChatOffers (direct chats), ChatFish (the relayed chats'
-// encryption), ChatExtras (delivery marks, typing, away), ChatLogger (the log).
+// encryption), ChatExtras (delivery marks, typing, away), ChatLogger (the log) and ChatEarlier
+// (what the windows show of it).
 class ChatSessions : public QObject
 {
     Q_OBJECT
@@ -69,9 +72,12 @@ public:
     // A relayed chat with `nick` and its window, with nothing shown yet (a double click).
     ChatWindow* openChat(const QByteArray& nick);
     // People outside the contact list who wrote while the bound on new windows was reached.
-    QList<QByteArray> heldSenders() const { return m_gate.heldNicks(); }
+    QList<QByteArray> heldSenders() const { return m_held.gate().heldNicks(); }
     // The user asked for the chat of a held sender: it opens with what they wrote.
     void openHeld(const QByteArray& nick);
+    // The user chose the line of the log with `nick` at `offset` (a search's result): their chat
+    // shows it with the lines around it, opened if need be.
+    void showLogged(const QByteArray& nick, qint64 offset);
     // What was held was written on a link that is gone: nobody is held any longer.
     void forgetHeld();
     // A chat started by the user: relayed, or a direct one whose offer goes to `nick` (private
@@ -142,6 +148,9 @@ public:
 
 signals:
     void failed(peer::ChatError error);
+    // A chat window came up (its features may add to it), and a chat log was written to.
+    void windowOpened(peer::ChatWindow* window);
+    void logWritten(const QString& path);
     // Someone we had no open chat with wrote to us: a new window came up.
     void chatStartedByPeer(const QByteArray& nick);
     // Someone was held or let out: heldSenders() changed.
@@ -180,18 +189,14 @@ private:
     // send.
     bool sendRelayed(const ChatSession& chat, const QList<QByteArray>& pieces,
                      std::optional<quint64> id = std::nullopt);
-    bool mayOpenWindow(const QByteArray& sender, const std::optional<QByteArray>& text,
-                       const std::optional<QByteArray>& awayEcho, const QDateTime& at,
-                       bool unprotected);
-    bool isContact(const QByteArray& nick) const;
     void showReleased(ChatSession& chat, const QByteArray& nick);
 
     ChatHost& m_host;
     ChatList m_records;
-    NewChatGate m_gate;
-    QElapsedTimer m_clock;
     std::shared_ptr<WindowPlacer> m_placer = std::make_shared<WindowPlacer>();
     ChatLogger m_logger;
+    ChatEarlier m_earlier;
+    HeldChats m_held;
     ChatFish m_fish;
     ChatOffers m_offers;
     ChatExtras m_extras;

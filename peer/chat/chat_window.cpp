@@ -3,6 +3,7 @@
 #include "diag/control_escape.h"
 #include "diag/server_text.h"
 #include "peer/chat/delivery_marks.h"
+#include "peer/chat/earlier_lines.h"
 #include "peer/chat/format_menus.h"
 #include "peer/chat/format_render.h"
 #include "peer/chat/format_runs.h"
@@ -88,6 +89,7 @@ void ChatWindow::makeParts()
     m_view->setUndoRedoEnabled(false); // an undo stack would grow with every line
     m_view->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     new ViewFollower(m_view->verticalScrollBar());
+    m_earlier = new EarlierLines(m_view, kMaxLines);
     m_input = new QLineEdit(this);
     m_input->setMaxLength(kInputLimit);
     m_send = new QPushButton(tr("Send"), this);
@@ -321,11 +323,6 @@ void ChatWindow::trimView()
     cut.removeSelectedText();
 }
 
-const QByteArray& ChatWindow::transcript() const
-{
-    return m_session.transcript;
-}
-
 void ChatWindow::showTranscript()
 {
     // Shown, not logged: the log has had these lines once already.
@@ -386,6 +383,7 @@ void ChatWindow::clear()
     m_session.transcript.clear();
     m_session.transcriptLines = 0;
     m_view->clear();
+    m_earlier->cleared();
 }
 
 QString ChatWindow::viewText() const

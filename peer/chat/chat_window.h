@@ -1,6 +1,7 @@
 #pragma once
 
 #include "peer/chat/delivery_marks.h"
+#include "peer/common/session_record.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -23,6 +24,7 @@ namespace peer {
 
 class ChatHost;
 struct ChatSession;
+class EarlierLines;
 class FormatMenus;
 
 // "CHATWINDOW": one conversation with one peer, relayed by the server or over a direct link.
@@ -81,9 +83,11 @@ public:
 
     // The lines shown since the chat began (a relayed one: since its window opened) or was last
     // cleared, with formatting codes; at most the newest kMaxLines + kTrimLines.
-    const QByteArray& transcript() const;
+    const QByteArray& transcript() const { return m_session.transcript; }
     QString viewText() const;
     QTextEdit* view() const { return m_view; }
+    // What the view shows of the log from before the window opened.
+    EarlierLines* earlier() const { return m_earlier; }
     QLineEdit* input() const { return m_input; }
     QPushButton* sendButton() const { return m_send; }
     QPushButton* clearButton() const { return m_clear; }
@@ -142,6 +146,7 @@ private:
     ChatHost& m_host;
     QWidget* m_menuBar = nullptr;
     QTextEdit* m_view = nullptr;
+    EarlierLines* m_earlier = nullptr;
     QLineEdit* m_input = nullptr;
     QPushButton* m_send = nullptr;
     QPushButton* m_clear = nullptr;

@@ -28,7 +28,7 @@ NewChatGate::Verdict NewChatGate::arrive(const QByteArray& nick, const std::vect
             m_dropNoted = true;
             return Verdict::DroppedFirst;
         }
-        m_held.push_back({nick, {}});
+        m_held.push_back({nick, {}, std::nullopt});
         held = m_held.end() - 1;
     }
     for (const HeldLine& line : lines) {
@@ -56,6 +56,19 @@ std::vector<NewChatGate::HeldLine> NewChatGate::release(const QByteArray& nick)
     m_held.erase(held);
     m_dropNoted = false;
     return lines;
+}
+
+std::optional<qint64> NewChatGate::logStart(const QByteArray& nick)
+{
+    const auto held = find(nick);
+    return held == m_held.end() ? std::nullopt : held->logStart;
+}
+
+void NewChatGate::setLogStart(const QByteArray& nick, qint64 offset)
+{
+    const auto held = find(nick);
+    if (held != m_held.end() && !held->logStart)
+        held->logStart = offset;
 }
 
 void NewChatGate::clear()

@@ -6,6 +6,7 @@
 #include <QList>
 
 #include <deque>
+#include <optional>
 #include <vector>
 
 namespace peer {
@@ -53,6 +54,9 @@ public:
     int heldCount() const { return int(m_held.size()); }
     // Takes out what was kept for `nick` (nothing when they are not held).
     std::vector<HeldLine> release(const QByteArray& nick);
+    // Where the first held line of `nick` went in their log, and that place once known.
+    std::optional<qint64> logStart(const QByteArray& nick);
+    void setLogStart(const QByteArray& nick, qint64 offset);
     void clear();
 
 private:
@@ -60,6 +64,7 @@ private:
     {
         QByteArray nick;
         std::deque<HeldLine> lines;
+        std::optional<qint64> logStart;
     };
 
     std::vector<Held>::iterator find(const QByteArray& nick);

@@ -299,6 +299,8 @@ TEST_F(ChatWindowTest, LogsEveryStrangersLineThoughTheirWindowIsHeld)
     ASSERT_TRUE(chat && chat->window);
     EXPECT_TRUE(chat->window->transcript().contains(lineOf(held)));
     EXPECT_EQ(logOf(held).count(lineOf(held)), 1);
+    // The log's earlier lines end where the held ones start: they show once, as new.
+    EXPECT_EQ(chat->window->viewText().count("hello " + QString::number(held)), 1);
     // What they write now is logged once, by their window.
     chats.deliverPrivateText(nickOf(held), "again", std::nullopt);
     EXPECT_EQ(logOf(held).count("> again\r\n"), 1);

@@ -1,0 +1,156 @@
+#include "peer/search/log_search.h"
+
+#include "diag/debug_log.h"
+#include "peer/chat/chat_log.h"
+
+#include <QFileInfo>
+
+namespace peer {
+
+// Lives on the index's thread and holds the index there; everything reaches it as a posted call.
+class LogIndexWorker : public QObject
+{
+public:
+    // Bytes of logs read in one transaction: small enough that a search waits little behind it.
+    static constexpr qint64 kStep = 1 << 20;
+
+    LogIndexWorker(const QString& path, LogSearch* front,
+                   std::shared_ptr<std::atomic<quint64>> latest)
+        : m_index(path)
+        , m_front(front)
+        , m_latest(std::move(latest))
+    {}
+
+    void setFolder(const std::optional<QString>& folder)
+    {
+        m_queue.clear();
+        m_folder = folder;
+        if (!folder)
+            return;
+        if (!m_index.open(*folder)) {
+            emit m_front->unavailable(m_index.error());
+            return;
+        }
+        for (const QString& name : m_index.logNames())
+            m_queue.append(name);
+        const auto [total, indexed] = m_index.extent();
+        m_total = total;
+        m_done = std::min(indexed, total);
+        emit m_front->progressed(m_done, m_total);
+        schedule();
+    }
+
+    void touched(const QString& name)
+    {
+        if (!m_index.isOpen() || m_queue.contains(name))
+            return;
+        m_queue.append(name);
+        schedule();
+    }
+
+    void find(quint64 ticket, const SearchText& search, const std::optional<QString>& log)
+    {
+        // Only the newest search is answered: the user has typed on since the others.
+        if (ticket != m_latest->load())
+            return;
+        const std::vector<LogHit> hits = m_index.find(search, log, LogSearch::kMaxHits);
+        emit m_front->found(ticket, QList<LogHit>(hits.begin(), hits.end()));
+    }
+
+private:
+    void schedule()
+    {
+        if (std::exchange(m_scheduled, true))
+            return;
+        QMetaObject::invokeMethod(
+            this, [this] { step(); }, Qt::QueuedConnection);
+    }
+
+    void step()
+    {
+        m_scheduled = false;
+        if (m_queue.isEmpty())
+            return;
+        const QString name = m_queue.first();
+        const std::optional<qint64> left = m_index.catchUp(name, kStep);
+        if (!left || *left == 0)
+            m_queue.removeFirst();
+        if (!left)
+            diag::DebugLog(QStringLiteral("The search index could not take the log %1: %2")
+                               .arg(name, m_index.error()));
+        if (m_done < m_total) {
+            const auto [total, indexed] = m_index.extent();
+            m_done = std::min(indexed, total);
+            m_total = m_queue.isEmpty() ? m_done : total;
+            emit m_front->progressed(m_done, m_total);
+        }
+        if (!m_queue.isEmpty())
+            schedule();
+    }
+
+    LogIndex m_index;
+    LogSearch* m_front;
+    std::shared_ptr<std::atomic<quint64>> m_latest;
+    std::optional<QString> m_folder;
+    QStringList m_queue;
+    bool m_scheduled = false;
+    qint64 m_done = 0;
+    qint64 m_total = 0;
+};
+
+LogSearch::LogSearch(const QString& indexPath, QObject* parent)
+    : QObject(parent)
+{
+    qRegisterMetaType<QList<peer::LogHit>>();
+    m_thread.setObjectName(QStringLiteral("log index"));
+    m_worker = new LogIndexWorker(indexPath, this, m_latest);
+    m_worker->moveToThread(&m_thread);
+    connect(this, &LogSearch::progressed, this,
+            [this](qint64 done, qint64 total) { m_catchingUp = done < total; });
+    m_thread.start(QThread::LowPriority);
+}
+
+LogSearch::~LogSearch()
+{
+    m_thread.quit();
+    m_thread.wait();
+    delete m_worker;
+}
+
+void LogSearch::setLogsFolder(const std::optional<QString>& folder)
+{
+    if (folder == m_folder)
+        return;
+    m_folder = folder;
+    m_catchingUp = folder.has_value();
+    QMetaObject::invokeMethod(m_worker, [worker = m_worker, folder] { worker->setFolder(folder); });
+}
+
+void LogSearch::logWritten(const QString& path)
+{
+    const QFileInfo file(path);
+    if (!m_folder || file.absolutePath() != QFileInfo(*m_folder).absoluteFilePath())
+        return;
+    QMetaObject::invokeMethod(
+        m_worker, [worker = m_worker, name = file.fileName()] { worker->touched(name); });
+}
+
+quint64 LogSearch::find(const QString& typed, const std::optional<QByteArray>& nick)
+{
+    const quint64 ticket = ++*m_latest;
+    std::optional<QString> log;
+    if (nick) {
+        // The log's own name, as the chats name it.
+        const std::optional<QString> path = ChatLog::logFilePath(QStringLiteral("."), *nick);
+        if (!path)
+            return ticket;
+        log = QFileInfo(*path).fileName();
+    }
+    QMetaObject::invokeMethod(m_worker,
+                              [worker = m_worker, ticket, search = SearchText::from(typed), log] {
+                                  worker->find(ticket, search, log);
+                              });
+    return ticket;
+}
+
+} // namespace peer
