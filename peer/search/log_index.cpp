@@ -9,6 +9,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <map>
+#include <memory>
 #include <sqlite3.h>
 
 namespace peer {
@@ -17,9 +19,9 @@ namespace {
 
 constexpr int kVersion = 1;
 // A line's rowid is its time in seconds above this many bits, so the newest come first by rowid
-// alone; the bits below tell apart the lines of one second.
-constexpr int kSecondShift = 20;
-constexpr qint64 kInSecond = (qint64(1) << kSecondShift) - 1;
+// alone; the bits below tell apart the lines of one second (a busier second takes the next one's).
+// Few bits keep the steps between rowids, and so the index, small.
+constexpr int kSecondShift = 10;
 // A search stops after looking at this many lines that the index offered, found or not.
 constexpr int kMaxLooked = 200000;
 
@@ -60,6 +62,52 @@ public:
 
 private:
     sqlite3_stmt* m_stmt = nullptr;
+};
+
+// A line as a search sees it and shows it: its formatting codes removed.
+QString shownText(const QByteArray& line)
+{
+    return diag::decodeServerText(StripFormatCodes(line));
+}
+
+// Reads single lines of the logs at known places, each log opened once.
+class LogReader
+{
+public:
+    explicit LogReader(QString folder)
+        : m_folder(std::move(folder))
+    {}
+
+    std::optional<LoggedLine> lineAt(const QString& name, qint64 offset)
+    {
+        std::unique_ptr<QFile>& file = m_files[name];
+        if (!file) {
+            file = std::make_unique<QFile>(m_folder + QLatin1Char('/') + name);
+            file->open(QIODevice::ReadOnly);
+        }
+        if (!file->isOpen() || !file->seek(offset))
+            return std::nullopt;
+        // Most lines are short; a long one is read on to its end, as far as a line may go.
+        QByteArray bytes = file->read(4096);
+        qsizetype end = bytes.indexOf('\n');
+        while (end < 0 && bytes.size() < (1 << 16)) {
+            const QByteArray more = file->read(16384);
+            if (more.isEmpty())
+                return std::nullopt;
+            bytes += more;
+            end = bytes.indexOf('\n');
+        }
+        if (end < 0)
+            return std::nullopt;
+        QByteArrayView line = QByteArrayView(bytes).first(end);
+        if (line.endsWith('\r'))
+            line.chop(1);
+        return ChatLog::parseLine(line, offset);
+    }
+
+private:
+    QString m_folder;
+    std::map<QString, std::unique_ptr<QFile>> m_files;
 };
 
 QString sqliteError(sqlite3* db)
@@ -147,8 +195,11 @@ bool LogIndex::makeSchema()
             exec("CREATE TABLE IF NOT EXISTS meta(key TEXT PRIMARY KEY, value TEXT)")
             && exec("CREATE TABLE IF NOT EXISTS logs(id INTEGER PRIMARY KEY, name TEXT UNIQUE "
                     "NOT NULL, indexed INTEGER NOT NULL, digest INTEGER NOT NULL)")
-            && exec("CREATE VIRTUAL TABLE IF NOT EXISTS lines USING fts5(text, log UNINDEXED, "
-                    "offset UNINDEXED, detail=none, tokenize='unicode61')")
+            // The words only: the lines themselves are in the logs, and the index points there.
+            && exec("CREATE TABLE IF NOT EXISTS place(rowid INTEGER PRIMARY KEY, log INTEGER "
+                    "NOT NULL, offset INTEGER NOT NULL)")
+            && exec("CREATE VIRTUAL TABLE IF NOT EXISTS lines USING fts5(text, content='', "
+                    "detail=none, columnsize=0, prefix='3', tokenize='unicode61')")
             && Query(m_db, "INSERT OR IGNORE INTO meta VALUES('folder', ?1)")
                    .bind(1, m_folder.toUtf8())
                    .run()
@@ -226,28 +277,27 @@ std::optional<qint64> LogIndex::logId(const QString& name, qint64& indexed, quin
 bool LogIndex::forget(qint64 id)
 {
     m_names.remove(id);
-    return Query(m_db, "DELETE FROM lines WHERE log=?1").bind(1, id).run()
+    // The words of its lines stay in the index, pointing nowhere, and are passed over.
+    return Query(m_db, "DELETE FROM place WHERE log=?1").bind(1, id).run()
            && Query(m_db, "DELETE FROM logs WHERE id=?1").bind(1, id).run();
 }
 
 bool LogIndex::insertLines(qint64 id, QByteArrayView bytes, qint64 base, qint64& end)
 {
-    Query insert(m_db, "INSERT INTO lines(rowid, text, log, offset) VALUES(?1, ?2, ?3, ?4)");
+    Query place(m_db, "INSERT INTO place(rowid, log, offset) VALUES(?1, ?2, ?3)");
+    Query words(m_db, "INSERT INTO lines(rowid, text) VALUES(?1, ?2)");
     qint64 last = -1;
-    bool ok = insert.ok();
+    bool ok = place.ok() && words.ok();
     end = ChatLog::forEachLine(bytes, base, [&](LoggedLine&& line) {
         if (!ok)
             return;
-        const QByteArray text = diag::decodeServerText(StripFormatCodes(line.text)).toUtf8();
         const qint64 second = std::max<qint64>(0, line.at.toSecsSinceEpoch()) << kSecondShift;
-        qint64 rowid = (last & ~kInSecond) == second ? last + 1 : second;
+        qint64 rowid = std::max(last + 1, second);
         // Lines of one second in several logs share the second's rowids: the next free one.
         for (;; ++rowid) {
-            if ((rowid & ~kInSecond) != second)
-                return;
-            insert.bind(1, rowid).bind(2, text).bind(3, id).bind(4, line.offset);
-            const int rc = insert.step();
-            insert.reset();
+            place.bind(1, rowid).bind(2, id).bind(3, line.offset);
+            const int rc = place.step();
+            place.reset();
             if (rc == SQLITE_DONE)
                 break;
             if (rc != SQLITE_CONSTRAINT) {
@@ -256,6 +306,7 @@ bool LogIndex::insertLines(qint64 id, QByteArrayView bytes, qint64 base, qint64&
             }
         }
         last = rowid;
+        ok = words.bind(1, rowid).bind(2, shownText(line.text).toUtf8()).run();
     });
     return ok;
 }
@@ -279,7 +330,7 @@ std::optional<qint64> LogIndex::catchUp(const QString& name, qint64 budget)
         const bool checked = m_checked.value(name) == std::pair(indexed, state);
         if (!checked && (indexed > 0 || state != kDigestStart)
             && !digestMatches(path, indexed, state)) {
-            ok = Query(m_db, "DELETE FROM lines WHERE log=?1").bind(1, *id).run();
+            ok = Query(m_db, "DELETE FROM place WHERE log=?1").bind(1, *id).run();
             indexed = 0;
             state = kDigestStart;
         }
@@ -339,23 +390,30 @@ std::vector<LogHit> LogIndex::find(const SearchText& search, const std::optional
     // Without a word to look up (only signs), or where the index cannot take the words, every
     // line is looked at, newest first, as far as the bound.
     const bool words = !search.match.isEmpty();
-    const QByteArray sql = QByteArray("SELECT rowid, log, offset, text FROM lines WHERE ")
-                           + (words ? "lines MATCH ?1" : "1") + (only ? " AND log=?2" : "")
-                           + " ORDER BY rowid DESC";
-    Query lines(m_db, sql.constData());
+    Query rows(m_db, words ? "SELECT rowid FROM lines WHERE lines MATCH ?1 ORDER BY rowid DESC"
+                           : "SELECT rowid FROM place ORDER BY rowid DESC");
     if (words)
-        lines.bind(1, search.match);
-    if (only)
-        lines.bind(2, *only);
+        rows.bind(1, search.match);
+    Query place(m_db, "SELECT log, offset FROM place WHERE rowid=?1");
+    LogReader reader(m_folder);
     int looked = 0;
     int rc = SQLITE_ROW;
-    while (int(hits.size()) < limit && looked++ < kMaxLooked && (rc = lines.step()) == SQLITE_ROW) {
-        const QString text = lines.text(3);
-        if (!search.foundIn(text))
+    while (int(hits.size()) < limit && looked++ < kMaxLooked && (rc = rows.step()) == SQLITE_ROW) {
+        const qint64 rowid = rows.integer(0);
+        place.bind(1, rowid);
+        const bool placed = place.step() == SQLITE_ROW;
+        const qint64 id = placed ? place.integer(0) : 0;
+        const qint64 offset = placed ? place.integer(1) : 0;
+        place.reset();
+        if (!placed || (only && id != *only))
             continue;
-        const qint64 rowid = lines.integer(0);
-        hits.push_back({nameOf(lines.integer(1)), lines.integer(2),
-                        QDateTime::fromSecsSinceEpoch(rowid >> kSecondShift, Qt::UTC), text});
+        const QString name = nameOf(id);
+        const std::optional<LoggedLine> line = reader.lineAt(name, offset);
+        if (!line)
+            continue;
+        QString text = shownText(line->text);
+        if (search.foundIn(text))
+            hits.push_back({name, offset, line->at, std::move(text)});
     }
     if (rc != SQLITE_ROW && rc != SQLITE_DONE && words && hits.empty()) {
         SearchText signsOnly = search;

@@ -16,20 +16,26 @@ SearchText SearchText::from(const QString& typed)
 {
     SearchText search;
     search.needle = typed.left(kMaxLength).trimmed();
-    QStringList terms;
+    QStringList words;
     QString word;
-    const auto endWord = [&] {
-        if (!word.isEmpty() && terms.size() < kMaxWords)
-            terms << QLatin1Char('"') + word + QStringLiteral("\"*");
-        word.clear();
-    };
     for (const QChar ch : std::as_const(search.needle)) {
-        if (isWordChar(ch))
+        if (isWordChar(ch)) {
             word += ch;
-        else
-            endWord();
+        } else if (!word.isEmpty()) {
+            words << std::exchange(word, QString());
+        }
     }
-    endWord();
+    const bool typing = !word.isEmpty();
+    if (typing)
+        words << word;
+    words = words.mid(0, kMaxWords);
+    QStringList terms;
+    for (const QString& each : std::as_const(words))
+        terms << QLatin1Char('"') + each + QLatin1Char('"');
+    // Only a word the text ends in may be unfinished.
+    if (typing && words.size() <= kMaxWords && !terms.isEmpty() && words.last() == word
+        && word.size() >= kPrefixFrom)
+        terms.last() += QLatin1Char('*');
     search.match = terms.join(QStringLiteral(" AND ")).toUtf8();
     return search;
 }

@@ -89,9 +89,9 @@ TEST(ChatLogLines, NotesAndDamageAreNoLines)
     EXPECT_EQ(line->text, "<bob> \x02hi\x02 \\x0a");
 }
 
-// Whatever the user types, the index is asked for quoted words only, and the line must hold the
-// text as typed: the index's syntax is only text.
-RC_GTEST_PROP(SearchTextProperty, TheExpressionIsOnlyQuotedPrefixWords, (const std::string& raw))
+// Whatever the user types, the index is asked for quoted words only, the last a beginning when it
+// ends the text, and the line must hold the text as typed: the index's syntax is only text.
+RC_GTEST_PROP(SearchTextProperty, TheExpressionIsOnlyQuotedWords, (const std::string& raw))
 {
     const SearchText search = SearchText::from(QString::fromUtf8(raw.data(), int(raw.size())));
     const QString match = QString::fromUtf8(search.match);
@@ -101,8 +101,11 @@ RC_GTEST_PROP(SearchTextProperty, TheExpressionIsOnlyQuotedPrefixWords, (const s
     const QStringList terms = match.split(QStringLiteral(" AND "));
     RC_ASSERT(terms.size() <= SearchText::kMaxWords);
     for (const QString& term : terms) {
-        RC_ASSERT(term.startsWith(QLatin1Char('"')) && term.endsWith(QStringLiteral("\"*")));
-        const QString word = term.mid(1, term.size() - 3);
+        const bool prefix = term.endsWith(QLatin1Char('*'));
+        RC_ASSERT(!prefix || &term == &terms.last());
+        RC_ASSERT(term.startsWith(QLatin1Char('"')) && term.endsWith(prefix ? "\"*" : "\""));
+        const QString word = term.mid(1, term.size() - (prefix ? 3 : 2));
+        RC_ASSERT(!prefix || word.size() >= SearchText::kPrefixFrom);
         RC_ASSERT(!word.isEmpty());
         for (const QChar ch : word)
             RC_ASSERT(ch.isLetterOrNumber() || ch.category() == QChar::Other_PrivateUse);
