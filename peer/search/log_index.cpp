@@ -1,16 +1,13 @@
 #include "peer/search/log_index.h"
 
 #include "diag/private_files.h"
-#include "diag/server_text.h"
 #include "peer/chat/chat_log.h"
-#include "peer/chat/format_runs.h"
+#include "peer/search/log_reader.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
-#include <map>
-#include <memory>
 #include <sqlite3.h>
 
 namespace peer {
@@ -62,52 +59,6 @@ public:
 
 private:
     sqlite3_stmt* m_stmt = nullptr;
-};
-
-// A line as a search sees it and shows it: its formatting codes removed.
-QString shownText(const QByteArray& line)
-{
-    return diag::decodeServerText(StripFormatCodes(line));
-}
-
-// Reads single lines of the logs at known places, each log opened once.
-class LogReader
-{
-public:
-    explicit LogReader(QString folder)
-        : m_folder(std::move(folder))
-    {}
-
-    std::optional<LoggedLine> lineAt(const QString& name, qint64 offset)
-    {
-        std::unique_ptr<QFile>& file = m_files[name];
-        if (!file) {
-            file = std::make_unique<QFile>(m_folder + QLatin1Char('/') + name);
-            file->open(QIODevice::ReadOnly);
-        }
-        if (!file->isOpen() || !file->seek(offset))
-            return std::nullopt;
-        // Most lines are short; a long one is read on to its end, as far as a line may go.
-        QByteArray bytes = file->read(4096);
-        qsizetype end = bytes.indexOf('\n');
-        while (end < 0 && bytes.size() < (1 << 16)) {
-            const QByteArray more = file->read(16384);
-            if (more.isEmpty())
-                return std::nullopt;
-            bytes += more;
-            end = bytes.indexOf('\n');
-        }
-        if (end < 0)
-            return std::nullopt;
-        QByteArrayView line = QByteArrayView(bytes).first(end);
-        if (line.endsWith('\r'))
-            line.chop(1);
-        return ChatLog::parseLine(line, offset);
-    }
-
-private:
-    QString m_folder;
-    std::map<QString, std::unique_ptr<QFile>> m_files;
 };
 
 QString sqliteError(sqlite3* db)
@@ -306,7 +257,7 @@ bool LogIndex::insertLines(qint64 id, QByteArrayView bytes, qint64 base, qint64&
             }
         }
         last = rowid;
-        ok = words.bind(1, rowid).bind(2, shownText(line.text).toUtf8()).run();
+        ok = words.bind(1, rowid).bind(2, LogReader::shownText(line.text).toUtf8()).run();
     });
     return ok;
 }
@@ -411,7 +362,7 @@ std::vector<LogHit> LogIndex::find(const SearchText& search, const std::optional
         const std::optional<LoggedLine> line = reader.lineAt(name, offset);
         if (!line)
             continue;
-        QString text = shownText(line->text);
+        QString text = LogReader::shownText(line->text);
         if (search.foundIn(text))
             hits.push_back({name, offset, line->at, std::move(text)});
     }

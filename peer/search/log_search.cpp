@@ -3,6 +3,7 @@
 #include "diag/debug_log.h"
 #include "peer/chat/chat_log.h"
 
+#include <QElapsedTimer>
 #include <QFileInfo>
 
 namespace peer {
@@ -24,6 +25,7 @@ public:
     void setFolder(const std::optional<QString>& folder)
     {
         m_queue.clear();
+        m_fresh.clear();
         m_folder = folder;
         if (!folder)
             return;
@@ -36,15 +38,22 @@ public:
         const auto [total, indexed] = m_index.extent();
         m_total = total;
         m_done = std::min(indexed, total);
+        m_started = m_done;
+        m_clock.start();
+        if (m_done < m_total)
+            diag::DebugLog(QStringLiteral("Indexing the chat logs for searching: %1 of %2 KiB "
+                                          "to read, in the background")
+                               .arg((m_total - m_done) / 1024)
+                               .arg(m_total / 1024));
         emit m_front->progressed(m_done, m_total);
         schedule();
     }
 
     void touched(const QString& name)
     {
-        if (!m_index.isOpen() || m_queue.contains(name))
+        if (!m_index.isOpen() || m_fresh.contains(name))
             return;
-        m_queue.append(name);
+        m_fresh.append(name);
         schedule();
     }
 
@@ -53,6 +62,9 @@ public:
         // Only the newest search is answered: the user has typed on since the others.
         if (ticket != m_latest->load())
             return;
+        // What was said before the search was asked is found by it.
+        while (!m_fresh.isEmpty())
+            catchUp(m_fresh);
         const std::vector<LogHit> hits = m_index.find(search, log, LogSearch::kMaxHits);
         emit m_front->found(ticket, QList<LogHit>(hits.begin(), hits.end()));
     }
@@ -66,25 +78,37 @@ private:
             this, [this] { step(); }, Qt::QueuedConnection);
     }
 
-    void step()
+    // One step of the first log in `queue`, which leaves it once caught up with.
+    void catchUp(QStringList& queue)
     {
-        m_scheduled = false;
-        if (m_queue.isEmpty())
-            return;
-        const QString name = m_queue.first();
+        const QString name = queue.first();
         const std::optional<qint64> left = m_index.catchUp(name, kStep);
         if (!left || *left == 0)
-            m_queue.removeFirst();
+            queue.removeFirst();
         if (!left)
             diag::DebugLog(QStringLiteral("The search index could not take the log %1: %2")
                                .arg(name, m_index.error()));
+    }
+
+    void step()
+    {
+        m_scheduled = false;
+        // What is being said goes before what was said long ago.
+        if (!m_fresh.isEmpty())
+            catchUp(m_fresh);
+        else if (!m_queue.isEmpty())
+            catchUp(m_queue);
         if (m_done < m_total) {
             const auto [total, indexed] = m_index.extent();
             m_done = std::min(indexed, total);
             m_total = m_queue.isEmpty() ? m_done : total;
             emit m_front->progressed(m_done, m_total);
+            if (m_done == m_total)
+                diag::DebugLog(QStringLiteral("The chat logs are indexed: %1 KiB in %2 s")
+                                   .arg((m_done - m_started) / 1024)
+                                   .arg(double(m_clock.elapsed()) / 1000, 0, 'f', 1));
         }
-        if (!m_queue.isEmpty())
+        if (!m_queue.isEmpty() || !m_fresh.isEmpty())
             schedule();
     }
 
@@ -92,10 +116,14 @@ private:
     LogSearch* m_front;
     std::shared_ptr<std::atomic<quint64>> m_latest;
     std::optional<QString> m_folder;
+    // The logs to catch up with from the start, and those written to since.
     QStringList m_queue;
+    QStringList m_fresh;
     bool m_scheduled = false;
     qint64 m_done = 0;
     qint64 m_total = 0;
+    qint64 m_started = 0;
+    QElapsedTimer m_clock;
 };
 
 LogSearch::LogSearch(const QString& indexPath, QObject* parent)

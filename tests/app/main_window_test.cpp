@@ -4,6 +4,7 @@
 #include "config/settings_dialog.h"
 #include "diag/debug_window.h"
 #include "diag/server_log_window.h"
+#include "peer/search/find_window.h"
 #include "tests/support/connected_program.h"
 #include "tests/support/typing_elsewhere.h"
 #include "tests/support/when_shown.h"
@@ -63,6 +64,10 @@ TEST_F(MainWindowTest, StartsWithItsTitleSizeStatusAndMenus)
     EXPECT_TRUE(window().serverLogWindow()->isVisible());
     core->run(Command::ShowDebugWindow);
     EXPECT_TRUE(window().debugWindow()->isVisible());
+    core->run(Command::Find);
+    ASSERT_TRUE(core->program->chatSearch().window());
+    EXPECT_TRUE(core->program->chatSearch().window()->isVisible());
+    EXPECT_EQ(core->program->chatSearch().window()->windowTitle(), "Find in all chats");
 }
 
 TEST_F(MainWindowTest, AutoconnectWithNoServersSaysSo)

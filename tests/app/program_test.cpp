@@ -3,14 +3,17 @@
 // fails the test).
 #include "app/menu_bar.h"
 #include "peer/crypto/encrypted_chat.h"
+#include "peer/search/find_window.h"
 #include "tests/support/connected_program.h"
 
 #include <QAction>
+#include <QLineEdit>
 #include <QMenu>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
+#include <QTreeWidget>
 
 using app::Command;
 using test::waitFor;
@@ -162,4 +165,25 @@ TEST_F(ProgramTest, ChangedSettingsReachEveryPartAtOnce)
     core->run(Command::ConnectCurrent);
     ASSERT_TRUE(waitFor([&] { return server.received(1).contains("WHO alice"); }));
     EXPECT_TRUE(server.received(1).startsWith("CAP LS 302\r\nPASS pw\r\nNICK alice\r\n"));
+}
+
+// The index beside the store follows the chat logs as the program writes them.
+TEST(ProgramSearch, FindsWhatWasSaidOnceLogged)
+{
+    test::FakeIrcServer server;
+    test::CoreOptions options;
+    options.serverPort = server.port();
+    options.logging = true;
+    server.setWelcoming(true);
+    test::ProgramCore core(options);
+    ASSERT_TRUE(waitFor([&] { return server.received().contains("WHO "); }));
+    server.send(":bob!b@h PRIVMSG " + core.program->link().nickInUse()
+                + " :the harbour opens at nine\r\n");
+    ASSERT_TRUE(waitFor([&] { return core.program->chats().records().CountRecords() == 1; }));
+    peer::FindWindow* find = core.program->chatSearch().open();
+    find->input()->setText("harbour");
+    ASSERT_TRUE(waitFor([&] { return find->results()->topLevelItemCount() == 1; }));
+    EXPECT_EQ(find->results()->topLevelItem(0)->text(2), "<bob> the harbour opens at nine");
+    EXPECT_TRUE(
+        QFileInfo::exists(QFileInfo(core.temp.registry().path()).dir().filePath("log-index.db")));
 }
