@@ -106,10 +106,12 @@ void FindWindow::showHits(const QList<LogHit>& hits)
     m_results->addTopLevelItems(items);
     m_results->resizeColumnToContents(kContact);
     m_results->resizeColumnToContents(kTime);
-    m_status->setText(hits.isEmpty() ? tr("No line holds \"%1\".").arg(m_asked)
-                      : hits.size() >= LogSearch::kMaxHits
-                          ? tr("The newest %n lines.", nullptr, int(hits.size()))
-                          : tr("%n line(s).", nullptr, int(hits.size())));
+    if (hits.isEmpty())
+        m_status->setText(tr("No line holds \"%1\".").arg(m_asked));
+    else if (hits.size() >= LogSearch::kMaxHits)
+        m_status->setText(tr("The newest %1 lines.").arg(hits.size()));
+    else
+        m_status->setText(hits.size() == 1 ? tr("1 line.") : tr("%1 lines.").arg(hits.size()));
 }
 
 void FindWindow::showProgress(qint64 done, qint64 total)

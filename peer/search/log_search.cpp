@@ -14,6 +14,8 @@ class LogIndexWorker : public QObject
 public:
     // Bytes of logs read in one transaction: small enough that a search waits little behind it.
     static constexpr qint64 kStep = 1 << 20;
+    // A first catching up this long is worth saying in the debug window, start and end.
+    static constexpr qint64 kAnnounced = 1 << 20;
 
     LogIndexWorker(const QString& path, LogSearch* front,
                    std::shared_ptr<std::atomic<quint64>> latest)
@@ -40,7 +42,8 @@ public:
         m_done = std::min(indexed, total);
         m_started = m_done;
         m_clock.start();
-        if (m_done < m_total)
+        m_announced = m_total - m_done >= kAnnounced;
+        if (m_announced)
             diag::DebugLog(QStringLiteral("Indexing the chat logs for searching: %1 of %2 KiB "
                                           "to read, in the background")
                                .arg((m_total - m_done) / 1024)
@@ -103,7 +106,7 @@ private:
             m_done = std::min(indexed, total);
             m_total = m_queue.isEmpty() ? m_done : total;
             emit m_front->progressed(m_done, m_total);
-            if (m_done == m_total)
+            if (m_done == m_total && std::exchange(m_announced, false))
                 diag::DebugLog(QStringLiteral("The chat logs are indexed: %1 KiB in %2 s")
                                    .arg((m_done - m_started) / 1024)
                                    .arg(double(m_clock.elapsed()) / 1000, 0, 'f', 1));
@@ -124,6 +127,7 @@ private:
     qint64 m_total = 0;
     qint64 m_started = 0;
     QElapsedTimer m_clock;
+    bool m_announced = false;
 };
 
 LogSearch::LogSearch(const QString& indexPath, QObject* parent)

@@ -7,7 +7,10 @@
 #include "app/menu_bar.h"
 #include "app/zone_button.h"
 #include "config/prompter.h"
+#include "peer/chat/chat_log.h"
+#include "peer/chat/earlier_lines.h"
 #include "peer/common/window_place.h"
+#include "peer/search/find_window.h"
 #include "peer/transfer/transfer_window.h"
 #include "peer/transfer/transfers.h"
 #include "peer/voice/voice_chats.h"
@@ -29,7 +32,10 @@
 #include <QSystemTrayIcon>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextCursor>
+#include <QTextEdit>
 #include <QTimer>
+#include <QTreeWidget>
 
 #include <cstdlib>
 
@@ -219,6 +225,61 @@ TEST_F(DesktopTest, TheSkinsShowOnTheScreenWhereTheyBelong)
               QRect(bobBar->mapToGlobal(QPoint(0, 0)), bobBar->size()),
               bob->window().frameGeometry(), chat->frameGeometry()})
             painter.drawImage(frame.topLeft() - shown.topLeft(), screen, frame);
+        ASSERT_TRUE(picture.save(QString::fromLocal8Bit(file)));
+    }
+}
+
+// Finding what was said, as the README shows it: the find window over alice's logs, the found
+// text marked, and a chosen line opening bob's chat there. With KIVVO_SEARCH_SCREENSHOT set to
+// a file name it saves the picture (tools/screenshot).
+TEST_F(DesktopTest, FindMarksWhatWasSaidAndOpensTheChatThere)
+{
+    QDir().mkpath(core->temp.dirPath() + "/logs");
+    const QDateTime monday(QDate(2026, 11, 30), QTime(18, 2, 0), Qt::UTC);
+    const QList<std::pair<QByteArray, QByteArray>> said = {
+        {"bob", "<bob> did you get the slides for friday?"},
+        {"bob", "<alice> not yet, the printer is out of toner"},
+        {"bob", "<bob> I can print the slides at the library"},
+        {"bob", "<alice> great, thanks!"},
+        {"carol", "<carol> the slides look good, one typo on page 4"},
+        {"carol", "<alice> fixed it, thanks"},
+    };
+    for (int i = 0; i < said.size(); ++i) {
+        QFile log(core->temp.dirPath() + "/logs/" + said[i].first + ".txt");
+        ASSERT_TRUE(log.open(QIODevice::Append));
+        log.write(peer::ChatLog::stampedLine(monday.addSecs(i * 3600 * 7), said[i].second));
+    }
+    config::Settings settings = core->program->settings();
+    settings.logging = true;
+    core->program->applySettings(settings);
+    ASSERT_TRUE(waitFor([&] { return !core->program->logSearch().catchingUp(); }));
+
+    core->run(app::Command::Find);
+    peer::FindWindow* find = core->program->chatSearch().window();
+    ASSERT_TRUE(find);
+    find->setGeometry(40, 470, 600, 240);
+    QTest::keyClicks(find->input(), "slides");
+    ASSERT_TRUE(waitFor([&] { return find->results()->topLevelItemCount() == 3; }));
+    EXPECT_EQ(find->results()->topLevelItem(0)->text(0), "carol");
+    EXPECT_EQ(find->results()->topLevelItem(2)->text(2),
+              "<bob> did you get the slides for friday?");
+    find->results()->setCurrentItem(find->results()->topLevelItem(1));
+    emit find->results()->itemActivated(find->results()->currentItem(), 0);
+    EXPECT_EQ(chat->view()->textCursor().selectedText(),
+              peer::EarlierLines::stampText(monday.addSecs(2 * 3600 * 7))
+                  + "<bob> I can print the slides at the library");
+    EXPECT_TRUE(clippedTexts(find).isEmpty()) << clippedTexts(find).join('\n').toStdString();
+    QTest::qWait(400);
+
+    if (const QByteArray file = qgetenv("KIVVO_SEARCH_SCREENSHOT"); !file.isEmpty()) {
+        const QImage shown = grabScreen();
+        const QRect area =
+            find->frameGeometry().united(chat->frameGeometry()).adjusted(-12, -12, 12, 12);
+        QImage picture(area.size(), QImage::Format_RGB32);
+        picture.fill(QColor(0x5b, 0x6e, 0x82));
+        QPainter painter(&picture);
+        for (const QRect& frame : {chat->frameGeometry(), find->frameGeometry()})
+            painter.drawImage(frame.topLeft() - area.topLeft(), shown, frame);
         ASSERT_TRUE(picture.save(QString::fromLocal8Bit(file)));
     }
 }
