@@ -54,6 +54,8 @@ FindWindow* ChatSearch::open(const std::optional<QByteArray>& nick)
         connect(m_window, &FindWindow::lineChosen, &m_chats, &ChatSessions::showLogged);
         if (m_search.catchingUp())
             m_window->showProgress(0, 1);
+        if (!m_search.unavailability().isEmpty())
+            m_window->showUnavailable(m_search.unavailability());
     }
     m_window->setScope(nick);
     m_window->show();

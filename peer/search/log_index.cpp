@@ -116,7 +116,8 @@ bool LogIndex::open(const QString& folder)
             m_error = QStringLiteral("cannot make %1").arg(m_path);
             return false;
         }
-        diag::keepPrivate(m_path);
+        for (const char* suffix : {"", "-wal", "-shm"})
+            diag::keepPrivate(m_path + QLatin1String(suffix));
         if (sqlite3_open_v2(QFile::encodeName(m_path).constData(), &m_db,
                             SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr)
                 == SQLITE_OK

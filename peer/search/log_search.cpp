@@ -139,6 +139,11 @@ LogSearch::LogSearch(const QString& indexPath, QObject* parent)
     m_worker->moveToThread(&m_thread);
     connect(this, &LogSearch::progressed, this,
             [this](qint64 done, qint64 total) { m_catchingUp = done < total; });
+    connect(this, &LogSearch::unavailable, this, [this](const QString& why) {
+        m_unavailable = why;
+        m_catchingUp = false;
+        diag::DebugLog(QStringLiteral("The chat logs cannot be searched: %1").arg(why));
+    });
     m_thread.start(QThread::LowPriority);
 }
 

@@ -39,6 +39,8 @@ public:
     quint64 find(const QString& typed, const std::optional<QByteArray>& nick = std::nullopt);
     // Whether the first catching up is still going on, and how far it got, in bytes.
     bool catchingUp() const { return m_catchingUp; }
+    // Why the index cannot be had, once it was found so.
+    const QString& unavailability() const { return m_unavailable; }
 
 signals:
     void found(quint64 ticket, const QList<peer::LogHit>& hits);
@@ -53,6 +55,7 @@ private:
     std::shared_ptr<std::atomic<quint64>> m_latest = std::make_shared<std::atomic<quint64>>(0);
     std::optional<QString> m_folder;
     bool m_catchingUp = false;
+    QString m_unavailable;
 };
 
 } // namespace peer

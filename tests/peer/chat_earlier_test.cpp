@@ -105,6 +105,25 @@ TEST_F(EarlierTest, OpensWhereItLeftOffAndLoadsOlderAsTheUserScrollsUp)
     EXPECT_FALSE(window->earlier()->oldest());
 }
 
+// What a log holds is shown as the plain text it is, one line each, whoever wrote it: a line of
+// the log never becomes markup, and a hand-edited log's stray line break stays inside its line.
+TEST_F(EarlierTest, LogLinesStayPlainTextOnTheirOwnLine)
+{
+    QDir().mkpath(installDir.filePath("logs"));
+    QByteArray log = ChatLog::stampedLine(kStart, "<bob> <b>not bold</b> &amp; <img src=x>");
+    log += "[1/3/2026 9:1:0] <bob> cr\rinside\r\n";
+    log += "[1/3/2026 9:2:0] <bob> escaped \\x0a stays\r\n";
+    log += "not a line of the log\r\n";
+    ASSERT_TRUE(test::writeTo(logPath(), log));
+    open();
+    const QStringList lines = viewLines();
+    ASSERT_EQ(lines.size(), 5);
+    EXPECT_TRUE(lines[1].endsWith("<bob> <b>not bold</b> &amp; <img src=x>"));
+    EXPECT_TRUE(lines[2].endsWith(QStringLiteral("<bob> cr\uFFFDinside")));
+    EXPECT_TRUE(lines[3].endsWith("<bob> escaped \\x0a stays"));
+    EXPECT_EQ(window->view()->document()->blockCount(), 5);
+}
+
 TEST_F(EarlierTest, StaysWithinTheViewsBound)
 {
     writeLog(peer::ChatWindow::kMaxLines * 2);
@@ -179,13 +198,14 @@ TEST_F(EarlierTest, FindWindowFindsAsTheUserTypesAndOpensTheChat)
     ASSERT_TRUE(test::waitFor([&] { return !search.catchingUp(); }, 20000));
 
     peer::FindWindow* find = finding.open();
-    QTest::keyClicks(find->input(), "line 1");
-    ASSERT_TRUE(test::waitFor([&] { return find->results()->topLevelItemCount() == 12; }));
+    // A beginning is enough from three characters on.
+    QTest::keyClicks(find->input(), "LIN");
+    ASSERT_TRUE(test::waitFor([&] { return find->results()->topLevelItemCount() == 35; }));
     const QTreeWidgetItem* newest = find->results()->topLevelItem(0);
     EXPECT_EQ(newest->text(0), "bob");
-    EXPECT_EQ(newest->text(2), said(19));
+    EXPECT_EQ(newest->text(2), said(29));
     using Ranges = QList<std::pair<int, int>>;
-    EXPECT_EQ(newest->data(2, peer::kMatchRangesRole).value<Ranges>(), (Ranges{{6, 6}}));
+    EXPECT_EQ(newest->data(2, peer::kMatchRangesRole).value<Ranges>(), (Ranges{{6, 3}}));
 
     // What the chat logs now is found.
     window = chats.openChat("bob");

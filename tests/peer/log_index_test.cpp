@@ -303,6 +303,16 @@ TEST_F(LogIndexTest, MadeAnewWhenLostDamagedOrStale)
     EXPECT_TRUE(find(elsewhere, "first").empty());
 }
 
+TEST_F(LogIndexTest, SaysWhyWhenNoIndexCanBeHad)
+{
+    writeLog("bob", logOf({"hello"}));
+    LogIndex index(test::writeFile(dir, "a-file", "x") + "/log-index.db");
+    EXPECT_FALSE(index.open(logs()));
+    EXPECT_FALSE(index.error().isEmpty());
+    EXPECT_FALSE(index.catchUp("bob.txt", 4096));
+    EXPECT_TRUE(find(index, "hello").empty());
+}
+
 // Two programs on one store share the index file: each catches up with what the other wrote,
 // and no line is indexed twice.
 TEST_F(LogIndexTest, TwoProgramsShareOneIndex)
