@@ -21,7 +21,7 @@ void ChatEarlier::opened(ChatWindow& window, ChatSession& chat, std::optional<qi
     const std::optional<QString> path = m_logger.pathOf(chat.nick);
     if (path && chat.transcript.isEmpty()) {
         const qint64 end = heldFrom ? *heldFrom : QFileInfo(*path).size();
-        window.earlier()->showTail(ChatLog::linesBefore(*path, end, kOnOpen), end);
+        window.earlier()->showTail(ChatLog::linesBefore(*path, end, kOnOpen));
         EarlierLines* earlier = window.earlier();
         const QString log = *path;
         QObject::connect(earlier, &EarlierLines::olderWanted, earlier, [earlier, log] {

@@ -134,17 +134,23 @@ QTextBlock EarlierLines::insertAfter(const QTextBlock& after, const LoggedLine& 
     return block;
 }
 
-void EarlierLines::showTail(const std::vector<LoggedLine>& lines, qint64 end)
+QTextBlock EarlierLines::insertUnderDivider(const std::vector<LoggedLine>& lines)
 {
-    if (lines.empty() || end <= 0)
-        return;
-    QTextCursor edit(m_view->document());
-    edit.beginEditBlock();
     QTextBlock after = divider();
     for (const LoggedLine& line : lines)
         after = insertAfter(after, line);
+    m_oldest = lines.empty() ? -1 : lines.front().offset;
+    return after;
+}
+
+void EarlierLines::showTail(const std::vector<LoggedLine>& lines)
+{
+    if (lines.empty())
+        return;
+    QTextCursor edit(m_view->document());
+    edit.beginEditBlock();
+    insertUnderDivider(lines);
     edit.endEditBlock();
-    m_oldest = lines.front().offset;
 }
 
 void EarlierLines::showOlder(const std::vector<LoggedLine>& lines)
@@ -158,11 +164,8 @@ void EarlierLines::showOlder(const std::vector<LoggedLine>& lines)
     const int fromBottom = bar->maximum() - bar->value();
     QTextCursor edit(m_view->document());
     edit.beginEditBlock();
-    QTextBlock after = divider();
-    for (const LoggedLine& line : lines)
-        after = insertAfter(after, line);
+    insertUnderDivider(lines);
     edit.endEditBlock();
-    m_oldest = lines.front().offset;
     // The line the user was reading stays where it was.
     m_asking = true;
     bar->setValue(bar->maximum() - fromBottom);
@@ -192,15 +195,13 @@ void EarlierLines::showAround(const std::vector<LoggedLine>& lines, bool laterNo
     QTextCursor edit(m_view->document());
     edit.beginEditBlock();
     removeSection();
+    m_oldest = -1;
     if (!lines.empty()) {
-        QTextBlock after = divider();
-        for (const LoggedLine& line : lines)
-            after = insertAfter(after, line);
+        const QTextBlock last = insertUnderDivider(lines);
         if (laterNotShown)
-            insertDivider(after, gapText());
+            insertDivider(last, gapText());
     }
     edit.endEditBlock();
-    m_oldest = lines.empty() ? -1 : lines.front().offset;
 }
 
 void EarlierLines::tagNewest(qint64 offset)

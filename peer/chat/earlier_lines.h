@@ -26,8 +26,8 @@ public:
     // `maxLines`: the view's bound, which the earlier lines share with the new ones.
     EarlierLines(QTextEdit* view, int maxLines);
 
-    // The lines that end the log at `end` (the oldest first): the section starts with them.
-    void showTail(const std::vector<LoggedLine>& lines, qint64 end);
+    // The lines that end the log (the oldest first): the section starts with them.
+    void showTail(const std::vector<LoggedLine>& lines);
     // Lines said before the oldest one shown, the oldest first.
     void showOlder(const std::vector<LoggedLine>& lines);
     // The lines around one place of the log, in place of the section, when the place is not in
@@ -60,6 +60,8 @@ private:
     // Inserts `line` as a new block after `after`, stamped, and returns the new block.
     QTextBlock insertAfter(const QTextBlock& after, const LoggedLine& line);
     QTextBlock insertDivider(const QTextBlock& after, const QString& text);
+    // `lines` at the top of the section, in order; the last block they took.
+    QTextBlock insertUnderDivider(const std::vector<LoggedLine>& lines);
     // The first block of the view, made the divider if it is not one yet.
     QTextBlock divider();
     void removeSection();
