@@ -3,6 +3,7 @@
 #include "peer/chat/chat_window.h"
 #include "peer/common/chat_host.h"
 #include "peer/common/session_record.h"
+#include "tests/support/scripted_host.h"
 
 #include <QApplication>
 #include <QLocale>
@@ -10,22 +11,13 @@
 
 namespace {
 
-class QuietHost : public peer::ChatHost
-{
-public:
-    QByteArray nickInUse() const override { return "alice"; }
-    bool sendServerLine(const QByteArray&) override { return true; }
-    bool loggingOn() const override { return false; }
-    std::optional<QString> installDir() const override { return std::nullopt; }
-};
-
 const QByteArray kLine = "<bob> some \x02"
                          "bold\x02 and \x03"
                          "4red\x03 text, a typical line\r\n";
 
 void ShowLineAfter(benchmark::State& state)
 {
-    QuietHost host;
+    test::ScriptedHost host;
     peer::ChatSession session;
     session.nick = "bob";
     auto* window = new peer::ChatWindow(session, host);

@@ -4,9 +4,7 @@
 
 #include "app/main_window.h"
 #include "app/program.h"
-#include "bench/offer_host.h"
 #include "bench/run_until.h"
-#include "bench/sent_offer.h"
 #include "config/installation.h"
 #include "config/registry.h"
 #include "irc/dcc_offer.h"
@@ -14,6 +12,7 @@
 #include "peer/common/chat_host.h"
 #include "peer/transfer/transfer.h"
 #include "peer/transfer/transfers.h"
+#include "tests/support/scripted_host.h"
 
 #include <QApplication>
 #include <QDir>
@@ -124,14 +123,15 @@ std::pair<long, long> transferGrowth(qint64 size, bool fastSend)
     const QString target = dir.filePath(QStringLiteral("target.bin"));
     if (!makeFile(source, size))
         return {0, 0};
-    OfferHost sender("alice");
-    OfferHost receiver("bob");
+    test::ScriptedHost sender("alice");
+    test::ScriptedHost receiver("bob");
     peer::Transfers sending(sender);
     peer::Transfers receiving(receiver);
     sending.setFastSend(fastSend);
     if (!sending.offerFile("bob", source))
         return {0, 0};
-    const auto offer = bench::readSentOffer(irc::DccKind::Send, sender.offer);
+    const auto offer =
+        test::ScriptedHost::readOffer(irc::DccKind::Send, "alice", sender.sent.last());
     if (!offer || !receiving.receive(*offer, target))
         return {0, 0};
     peer::Transfer* out = sending.at(0);

@@ -10,6 +10,7 @@
 #include "peer/common/chat_host.h"
 #include "peer/search/log_index.h"
 #include "peer/search/log_search.h"
+#include "tests/support/scripted_host.h"
 
 #include <QApplication>
 #include <QDir>
@@ -29,21 +30,6 @@ namespace {
 
 constexpr int kLogs = 100;
 constexpr int kBigLog = 100000;
-
-class LoggingHost : public peer::ChatHost
-{
-public:
-    explicit LoggingHost(QString dir)
-        : m_dir(std::move(dir))
-    {}
-    QByteArray nickInUse() const override { return "alice"; }
-    bool sendServerLine(const QByteArray&) override { return true; }
-    bool loggingOn() const override { return true; }
-    std::optional<QString> installDir() const override { return m_dir; }
-
-private:
-    QString m_dir;
-};
 
 // Words of a made-up language, a few common and most rare, as people write.
 class Words
@@ -201,7 +187,9 @@ int main(int argc, char** argv)
         grepMs.push_back(percentile(greps, 0.5));
 
         // A chat whose log holds 100,000 lines opens with its last lines.
-        LoggingHost host(dir.path());
+        test::ScriptedHost host;
+        host.logging = true;
+        host.dir = dir.path();
         QFile::rename(dir.filePath("logs/big.txt"), dir.filePath("logs/bigone.txt"));
         std::vector<double> opens;
         for (int i = 0; i < 10; ++i) {

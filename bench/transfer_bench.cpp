@@ -6,16 +6,15 @@
 // loopback copy.
 //   transfer_bench [MIB] [REPETITIONS] [TIMER_MIB]        defaults 64, 5 and 1024
 #include "bench/figures.h"
-#include "bench/offer_host.h"
 #include "bench/plain_loops.h"
 #include "bench/run_until.h"
-#include "bench/sent_offer.h"
 #include "irc/dcc_offer.h"
 #include "peer/common/chat_host.h"
 #include "peer/link/dcc_tls.h"
 #include "peer/transfer/file_receiver.h"
 #include "peer/transfer/transfer_thread.h"
 #include "peer/transfer/transfers.h"
+#include "tests/support/scripted_host.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -42,10 +41,10 @@
 namespace {
 
 using bench::loopbackListener;
-using bench::OfferHost;
 using bench::plainCopy;
 using bench::readFull;
 using bench::stopAndWait;
+using test::ScriptedHost;
 
 bool runUntil(const std::function<bool()>& done, int timeoutMs = 600000)
 {
@@ -61,7 +60,8 @@ double ourTransfer(const QString& source, const QString& target, bool fast,
                    std::vector<double>* timerIntervals = nullptr)
 {
     const bool secure = identities.size() == 2;
-    OfferHost host;
+    ScriptedHost host;
+    host.privateOffers = secure;
     if (secure)
         host.identity = identities[0];
     peer::Transfers sending(host);
@@ -74,13 +74,15 @@ double ourTransfer(const QString& source, const QString& target, bool fast,
     peer::Transfer* sender = sending.at(0);
     QObject::connect(sender, &peer::Transfer::peerKeyToAccept, sender,
                      [sender] { sender->acceptPeerKey(); });
-    const auto offer = bench::readSentOffer(irc::DccKind::Send, host.offer, secure);
+    const auto offer =
+        ScriptedHost::readOffer(irc::DccKind::Send, "alice", host.sent.last(), secure);
     if (!offer)
         return 0;
     std::atomic<bool> received{false};
     std::atomic<bool> complete{false};
     std::thread receiving([&] {
-        OfferHost receiverHost;
+        ScriptedHost receiverHost;
+        receiverHost.privateOffers = secure;
         if (secure)
             receiverHost.identity = identities[1];
         peer::FileReceiver receiver("alice", target, offer->size);
@@ -122,11 +124,12 @@ double ourTransfer(const QString& source, const QString& target, bool fast,
 // reference loop does.
 double toPlainReceiver(const QString& source)
 {
-    OfferHost host;
+    ScriptedHost host;
     peer::Transfers sending(host);
     if (!sending.offerFile("bob", source))
         return 0;
-    const auto offer = bench::readSentOffer(irc::DccKind::Send, host.offer, false);
+    const auto offer =
+        ScriptedHost::readOffer(irc::DccKind::Send, "alice", host.sent.last(), false);
     if (!offer)
         return 0;
     QElapsedTimer clock;
@@ -167,7 +170,7 @@ double toPlainReceiver(const QString& source)
 std::pair<double, double> concurrentTransfers(const QString& source, const QString& targetBase,
                                               int count)
 {
-    OfferHost host;
+    ScriptedHost host;
     peer::Transfers sending(host);
     sending.setFastSend(true);
     QElapsedTimer clock;
@@ -176,7 +179,8 @@ std::pair<double, double> concurrentTransfers(const QString& source, const QStri
     for (int i = 0; i < count; ++i) {
         if (!sending.offerFile("bob", source))
             return {0, 0};
-        const auto offer = bench::readSentOffer(irc::DccKind::Send, host.offer, false);
+        const auto offer =
+            ScriptedHost::readOffer(irc::DccKind::Send, "alice", host.sent.last(), false);
         if (!offer)
             return {0, 0};
         offers.push_back(*offer);

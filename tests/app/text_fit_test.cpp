@@ -20,8 +20,8 @@
 #include "peer/transfer/file_sender.h"
 #include "peer/transfer/transfer_window.h"
 #include "peer/voice/voice_window.h"
-#include "tests/support/offer_host.h"
 #include "tests/support/program_core.h"
+#include "tests/support/scripted_host.h"
 #include "tests/support/scripted_prompter.h"
 #include "tests/support/scripted_sound.h"
 #include "tests/support/temp_store.h"
@@ -53,7 +53,7 @@ struct Parts
 {
     test::TempStore store;
     test::ScriptedPrompter prompter;
-    test::OfferHost host;
+    test::ScriptedHost host;
     peer::ChatSession chat;
     QTemporaryDir files;
     std::unique_ptr<peer::FileSender> sender;

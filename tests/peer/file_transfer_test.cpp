@@ -227,7 +227,7 @@ TEST_F(FileTransferTest, TwoSidesTransferFilesByteExactlyInBothModes)
         for (const qsizetype size : {0, 1, 1024, 1025, 3 * 1024 * 1024 + 7}) {
             SCOPED_TRACE((fast ? "fast " : "default ") + std::to_string(size));
             const QByteArray data = randomBytes(size);
-            test::OfferHost host;
+            test::ScriptedHost host;
             peer::Transfers sending(host);
             peer::Transfers receiving(host);
             sending.setFastSend(fast);
@@ -235,7 +235,7 @@ TEST_F(FileTransferTest, TwoSidesTransferFilesByteExactlyInBothModes)
             ASSERT_TRUE(sending.offerFile("bob", source));
             ASSERT_EQ(host.sent.size(), 1);
             const auto offer =
-                test::OfferHost::readOffer(irc::DccKind::Send, "alice", host.sent.front());
+                test::ScriptedHost::readOffer(irc::DccKind::Send, "alice", host.sent.front());
             ASSERT_TRUE(offer);
             EXPECT_EQ(offer->fileName, "source.bin");
             EXPECT_EQ(offer->size, quint64(size));
@@ -319,13 +319,13 @@ TEST_F(FileTransferTest, TransfersOnTheDataThreadEndCleanlyHoweverTheyEnd)
     const QString source = write("big.bin", data);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.why);
-        test::OfferHost host;
+        test::ScriptedHost host;
         auto sending = std::make_unique<peer::Transfers>(host);
         peer::Transfers receiving(host);
         sending->setFastSend(c.fast);
         ASSERT_TRUE(sending->offerFile("bob", source));
         const auto offer =
-            test::OfferHost::readOffer(irc::DccKind::Send, "alice", host.sent.front());
+            test::ScriptedHost::readOffer(irc::DccKind::Send, "alice", host.sent.front());
         ASSERT_TRUE(offer);
         const QString target = dir.filePath("big-in.bin");
         std::optional<FileSizeLimit> full;
@@ -385,7 +385,7 @@ TEST_F(FileTransferTest, TransfersOnTheDataThreadEndCleanlyHoweverTheyEnd)
 
 TEST_F(FileTransferTest, SeveralTransfersAtOnceShareTheDataThreadByteExactly)
 {
-    test::OfferHost host;
+    test::ScriptedHost host;
     peer::Transfers sending(host);
     peer::Transfers receiving(host);
     std::vector<QByteArray> files;
@@ -397,7 +397,7 @@ TEST_F(FileTransferTest, SeveralTransfersAtOnceShareTheDataThreadByteExactly)
     }
     ASSERT_EQ(host.sent.size(), 6);
     for (int i = 0; i < 6; ++i) {
-        const auto offer = test::OfferHost::readOffer(irc::DccKind::Send, "alice", host.sent[i]);
+        const auto offer = test::ScriptedHost::readOffer(irc::DccKind::Send, "alice", host.sent[i]);
         ASSERT_TRUE(offer);
         ASSERT_TRUE(
             receiving.receive(*offer, dir.filePath(QStringLiteral("many%1-in.bin").arg(i))));

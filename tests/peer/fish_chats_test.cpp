@@ -1,6 +1,6 @@
-#include "peer/common/chat_host.h"
 #include "peer/common/texts.h"
 #include "peer/crypto/fish_chats.h"
+#include "tests/support/scripted_host.h"
 
 #include <QHash>
 #include <gtest/gtest.h>
@@ -17,40 +17,13 @@ using peer::LinkRole;
 
 // One side of a conversation: its lines go to the other side's queue, as the server would
 // relay them, and its keys live in memory.
-class Side : public peer::ChatHost, public peer::FishKeyStore
+class Side : public test::ScriptedHost, public test::MemoryKeys
 {
 public:
-    explicit Side(QByteArray nick)
-        : me(std::move(nick))
+    explicit Side(const QByteArray& nick)
+        : ScriptedHost(nick)
     {}
-    QByteArray nickInUse() const override { return me; }
-    bool sendServerLine(const QByteArray& line) override
-    {
-        sent.push_back(line);
-        return true;
-    }
-    bool loggingOn() const override { return false; }
-    std::optional<QString> installDir() const override { return std::nullopt; }
 
-    std::optional<peer::StoredFishKey> find(const QByteArray& nick) override
-    {
-        const auto found = keys.constFind(nick);
-        return found == keys.constEnd() ? std::nullopt : std::optional(*found);
-    }
-    bool save(const QByteArray& nick, const peer::StoredFishKey& key) override
-    {
-        keys.insert(nick, key);
-        return true;
-    }
-    bool forget(const QByteArray& nick) override
-    {
-        keys.remove(nick);
-        return true;
-    }
-
-    QByteArray me;
-    std::deque<QByteArray> sent;
-    QHash<QByteArray, peer::StoredFishKey> keys;
     FishChats fish{*this, *this};
     std::vector<QByteArray> notes;
     std::vector<QByteArray> offers;
@@ -75,7 +48,7 @@ void relay(Side& from, Side& to)
         ASSERT_GT(colon, 0) << line.constData();
         const QByteArray text = line.mid(colon + 2);
         if (line.startsWith("NOTICE "))
-            to.fish.takeNotice(from.me, text);
+            to.fish.takeNotice(from.nick, text);
     }
 }
 
@@ -90,9 +63,9 @@ protected:
     // What `to` shows for `text` typed by `from`, through the wire.
     FishChats::Incoming say(Side& from, Side& to, const QByteArray& text)
     {
-        const QList<QByteArray> pieces = from.fish.outgoing(to.me, text, 400);
+        const QList<QByteArray> pieces = from.fish.outgoing(to.nick, text, 400);
         EXPECT_EQ(pieces.size(), 1);
-        return to.fish.incoming(from.me, pieces.value(0));
+        return to.fish.incoming(from.nick, pieces.value(0));
     }
     Side alice{"alice"};
     Side bob{"bob"};
@@ -101,7 +74,7 @@ protected:
 TEST_F(FishPair, AnAcceptedExchangeGivesBothOneCbcKeyAndTheSameComparison)
 {
     alice.fish.startExchange("bob");
-    ASSERT_EQ(alice.sent.size(), 1u);
+    ASSERT_EQ(alice.sent.size(), 1);
     EXPECT_TRUE(alice.sent.front().startsWith("NOTICE bob :DH1080_INIT "));
     EXPECT_TRUE(alice.sent.front().endsWith(" CBC"));
     EXPECT_TRUE(alice.fish.status("bob").exchanging);

@@ -1,9 +1,9 @@
 // What FishChats refuses: clear text to a contact whose stored key cannot be read, and a flood of
 // strangers' key exchanges that would keep a contact's from being asked.
-#include "peer/common/chat_host.h"
 #include "peer/common/texts.h"
 #include "peer/crypto/dh1080.h"
 #include "peer/crypto/fish_chats.h"
+#include "tests/support/scripted_host.h"
 
 #include <QHash>
 #include <gtest/gtest.h>
@@ -19,7 +19,7 @@ using peer::StoredFishKey;
 
 // alice's side: the server gets her lines, her keys are records in memory exactly as the store
 // hands them out, and `contacts` is her contact list.
-class Alice : public peer::ChatHost, public peer::FishKeyStore
+class Alice : public test::ScriptedHost, public test::MemoryKeys
 {
 public:
     Alice()
@@ -30,35 +30,7 @@ public:
         QObject::connect(&fish, &FishChats::exchangeOffered, &fish,
                          [this](const QByteArray& nick) { offers.push_back(nick); });
     }
-    QByteArray nickInUse() const override { return "alice"; }
-    bool sendServerLine(const QByteArray& line) override
-    {
-        sent.push_back(line);
-        return true;
-    }
-    bool loggingOn() const override { return false; }
-    std::optional<QString> installDir() const override { return std::nullopt; }
-    QList<QByteArray> contactNicks() const override { return contacts; }
 
-    std::optional<StoredFishKey> find(const QByteArray& nick) override
-    {
-        const auto found = keys.constFind(nick);
-        return found == keys.constEnd() ? std::nullopt : std::optional(*found);
-    }
-    bool save(const QByteArray& nick, const StoredFishKey& key) override
-    {
-        keys.insert(nick, key);
-        return true;
-    }
-    bool forget(const QByteArray& nick) override
-    {
-        keys.remove(nick);
-        return true;
-    }
-
-    QList<QByteArray> contacts;
-    std::vector<QByteArray> sent;
-    QHash<QByteArray, StoredFishKey> keys;
     std::vector<QByteArray> notes;
     std::vector<QByteArray> offers;
     FishChats fish{*this, *this};
@@ -170,7 +142,7 @@ TEST(FishOffers, AReSentOfferReplacesTheKeyItWaitsWith)
     alice.fish.takeNotice("mallory", initFrom(*second));
     EXPECT_EQ(alice.offers, std::vector<QByteArray>{"mallory"});
     alice.fish.acceptOffer("mallory");
-    ASSERT_EQ(alice.sent.size(), 1u);
+    ASSERT_EQ(alice.sent.size(), 1);
     const auto finish = peer::dh1080::parseKeyExchange(alice.sent[0].mid(16));
     ASSERT_TRUE(finish);
     EXPECT_EQ(peer::dh1080::sharedKey(*second, finish->publicKey), alice.keys.value("mallory").key);

@@ -8,7 +8,7 @@
 #include "peer/transfer/transfer.h"
 #include "peer/transfer/transfers.h"
 #include "tests/support/files.h"
-#include "tests/support/offer_host.h"
+#include "tests/support/scripted_host.h"
 #include "tests/support/wait_for.h"
 
 #include <QTcpServer>
@@ -54,7 +54,7 @@ protected:
         ASSERT_TRUE(alice.identity && bob.identity);
         alice.privateOffers = bob.privateOffers = true;
     }
-    static QByteArray fingerprint(const OfferHost& host)
+    static QByteArray fingerprint(const ScriptedHost& host)
     {
         return peer::certificateFingerprint(host.identity->certificate);
     }
@@ -90,8 +90,8 @@ protected:
     }
 
     QTemporaryDir dir;
-    OfferHost alice{"alice"};
-    OfferHost bob{"bob"};
+    ScriptedHost alice{"alice"};
+    ScriptedHost bob{"bob"};
 };
 
 } // namespace test

@@ -15,7 +15,7 @@
 #include "peer/voice/voice_call.h"
 #include "peer/voice/voice_chats.h"
 #include "peer/voice/voice_link.h"
-#include "tests/support/offer_host.h"
+#include "tests/support/scripted_host.h"
 
 #include <QAudioDevice>
 #include <QAudioSink>
@@ -485,11 +485,11 @@ private:
 
 // One side's server line, as the program's offer inbox would see it arrive at the other side:
 // the answer to our own offer is taken at once, any other offer after the user said yes.
-class RelayHost : public peer::ChatHost
+class RelayHost : public test::ScriptedHost
 {
 public:
-    explicit RelayHost(QByteArray nick)
-        : m_nick(std::move(nick))
+    explicit RelayHost(const QByteArray& nick)
+        : ScriptedHost(nick)
     {}
     void setPeer(peer::VoiceChats* peer, QByteArray peerNick)
     {
@@ -499,13 +499,12 @@ public:
     // Each link of our offers reaches the peer through a DelayLink of `delayMs` each way.
     void setLinkDelay(int delayMs) { m_delayMs = delayMs; }
 
-    QByteArray nickInUse() const override { return m_nick; }
     bool sendServerLine(const QByteArray& line) override
     {
-        lines << line;
+        sent << line;
         if (!m_peer || !line.startsWith("PRIVMSG " + m_peerNick + " :"))
             return true;
-        auto offer = test::OfferHost::readOffer(irc::DccKind::Voice, m_nick, line);
+        auto offer = readOffer(irc::DccKind::Voice, nick, line);
         if (!offer) {
             ++unreadable;
             return true;
@@ -524,16 +523,10 @@ public:
         });
         return true;
     }
-    bool loggingOn() const override { return false; }
-    std::optional<QString> installDir() const override { return std::nullopt; }
-    quint32 offerAddress() const override { return 0x7F000001; }
-
-    QList<QByteArray> lines;
     int unreadable = 0;
     int peerAsked = 0; // offers of ours the peer's user was asked about
 
 private:
-    QByteArray m_nick;
     QByteArray m_peerNick;
     peer::VoiceChats* m_peer = nullptr;
     int m_delayMs = 0;

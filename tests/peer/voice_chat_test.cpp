@@ -6,7 +6,7 @@
 #include "peer/voice/voice_link.h"
 #include "peer/voice/voice_negotiation.h"
 #include "peer/voice/voice_window.h"
-#include "tests/support/offer_host.h"
+#include "tests/support/scripted_host.h"
 #include "tests/support/scripted_sound.h"
 #include "tests/support/transfer_acks.h"
 #include "tests/support/wait_for.h"
@@ -55,7 +55,7 @@ struct Side
     {
         voice.setOpus(opus);
     }
-    test::OfferHost host;
+    test::ScriptedHost host;
     ScriptedSound sound;
     peer::VoiceChats voice;
 
