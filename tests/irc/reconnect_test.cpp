@@ -1,12 +1,8 @@
 // The server link's account login over a loopback connection, and its reconnection back-off on
 // a fake clock.
-#include "config/settings.h"
 #include "diag/debug_log.h"
-#include "irc/server_link.h"
-#include "tests/support/fake_irc_server.h"
 #include "tests/support/fake_retry_timer.h"
-#include "tests/support/temp_store.h"
-#include "tests/support/wait_for.h"
+#include "tests/support/link_fixture.h"
 
 #include <QSignalSpy>
 #include <QTest>
@@ -20,40 +16,19 @@ using test::waitFor;
 
 namespace {
 
-class ReconnectTest : public ::testing::Test
+class ReconnectTest : public test::LinkFixture
 {
 protected:
-    ReconnectTest()
-    {
-        settings.nick = "alice";
-        settings.realname = "Alice Smith";
-        // The lines of a registration without the IRCv3 extensions, which the link's own cases
-        // pin; the extensions have cases of their own.
-        settings.ircv3 = false;
-        makeLink();
-    }
+    ReconnectTest() { makeLink(); }
 
+    // A fresh link whose retries wait on the test's clock, without jitter.
     void makeLink()
     {
-        link = std::make_unique<irc::ServerLink>(temp.store(), settings);
+        LinkFixture::makeLink();
         auto fake = std::make_unique<FakeRetryTimer>();
         timer = fake.get();
         link->setRetryTimer(std::move(fake));
         link->setJitterSource([] { return 0.0; });
-        statuses.clear();
-        QObject::connect(
-            link.get(), &irc::ServerLink::statusChanged, link.get(),
-            [this](const irc::LinkStatus& status) { statuses << irc::statusText(status); });
-    }
-
-    void addServer(quint16 port) { temp.store().AddServer({"127.0.0.1", "Net", port}); }
-
-    // Waits for connection `index` of `server` to have sent its WHO.
-    static bool registered(const FakeIrcServer& server, int index)
-    {
-        return waitFor([&] {
-            return server.connectionCount() > index && server.received(index).contains("WHO ");
-        });
     }
 
     // Drops the latest connection and waits for the pass after it to end.
@@ -68,11 +43,7 @@ protected:
         });
     }
 
-    test::TempStore temp;
-    config::Settings settings;
-    std::unique_ptr<irc::ServerLink> link;
     FakeRetryTimer* timer = nullptr;
-    QStringList statuses;
 };
 
 } // namespace
@@ -82,7 +53,7 @@ protected:
 TEST_F(ReconnectTest, ALostLinkWaits15SecondsThenLongerAfterEachFailedPass)
 {
     auto server = std::make_unique<FakeIrcServer>();
-    addServer(server->port());
+    addServer(*server);
     link->connectToCurrentServer();
     ASSERT_TRUE(registered(*server, 0));
     ASSERT_TRUE(dropAndWaitForThePassToEnd(*server));
@@ -111,8 +82,8 @@ TEST_F(ReconnectTest, ALostLinkMovesToTheNextEntryAtOnceAroundTheList)
 {
     FakeIrcServer first;
     FakeIrcServer last;
-    addServer(first.port());
-    addServer(last.port());
+    addServer(first);
+    addServer(last);
     link->setServerIndex(1);
     link->connectToCurrentServer();
     ASSERT_TRUE(registered(last, 0));
@@ -127,7 +98,7 @@ TEST_F(ReconnectTest, ALostLinkMovesToTheNextEntryAtOnceAroundTheList)
 TEST_F(ReconnectTest, ARegistrationResetsTheWait)
 {
     FakeIrcServer server;
-    addServer(server.port());
+    addServer(server);
     link->connectToCurrentServer();
     ASSERT_TRUE(registered(server, 0));
     server.send(":irc 001 alice :Welcome\r\n");
@@ -148,7 +119,7 @@ TEST_F(ReconnectTest, ARegistrationResetsTheWait)
 TEST_F(ReconnectTest, NoReconnectionAfterTheUsersDisconnect)
 {
     FakeIrcServer server;
-    addServer(server.port());
+    addServer(server);
     QSignalSpy closed(link.get(), &irc::ServerLink::closedByUser);
     link->connectToCurrentServer();
     ASSERT_TRUE(registered(server, 0));
@@ -174,7 +145,7 @@ TEST_F(ReconnectTest, NoReconnectionAfterTheUsersDisconnect)
 TEST_F(ReconnectTest, TheUsersConnectEndsTheWait)
 {
     FakeIrcServer server;
-    addServer(server.port());
+    addServer(server);
     link->connectToCurrentServer();
     ASSERT_TRUE(registered(server, 0));
     ASSERT_TRUE(dropAndWaitForThePassToEnd(server));
@@ -189,7 +160,7 @@ TEST_F(ReconnectTest, WithTheFlagOffALostLinkEndsThePassAsBefore)
     settings.reconnect = false;
     makeLink();
     FakeIrcServer server;
-    addServer(server.port());
+    addServer(server);
     link->connectToCurrentServer();
     ASSERT_TRUE(registered(server, 0));
     ASSERT_TRUE(dropAndWaitForThePassToEnd(server));
@@ -204,7 +175,7 @@ TEST_F(ReconnectTest, WithTheFlagOffALostLinkEndsThePassAsBefore)
 TEST_F(ReconnectTest, TurningTheFlagOffWhileWaitingEndsTheWait)
 {
     FakeIrcServer server;
-    addServer(server.port());
+    addServer(server);
     link->connectToCurrentServer();
     ASSERT_TRUE(registered(server, 0));
     ASSERT_TRUE(dropAndWaitForThePassToEnd(server));
@@ -224,7 +195,7 @@ protected:
     AccountLinkTest()
     {
         diag::DebugPanes::instance().clear();
-        addServer(server.port());
+        addServer(server);
         temp.store().setServerPassword({"127.0.0.1", "Net", server.port()}, "alice:hunter2 pw");
     }
     bool received(const QByteArray& tail)

@@ -1,7 +1,7 @@
 #include "config/settings.h"
 #include "irc/server_link.h"
-#include "tests/support/fake_irc_server.h"
 #include "tests/support/fake_retry_timer.h"
+#include "tests/support/link_fixture.h"
 #include "tests/support/temp_store.h"
 #include "tests/support/wait_for.h"
 
@@ -16,49 +16,8 @@ using test::waitFor;
 
 namespace {
 
-// A server link over a temporary store, recording what it reports.
-class ServerLinkTest : public ::testing::Test
-{
-protected:
-    ServerLinkTest()
-    {
-        settings.nick = "alice";
-        settings.realname = "Alice Smith";
-        // The lines of a registration without the IRCv3 extensions, which the link's own cases
-        // pin; the extensions have cases of their own.
-        settings.ircv3 = false;
-        link = std::make_unique<irc::ServerLink>(temp.store(), settings);
-        QObject::connect(
-            link.get(), &irc::ServerLink::statusChanged, link.get(),
-            [this](const irc::LinkStatus& status) { statuses << irc::statusText(status); });
-        QObject::connect(link.get(), &irc::ServerLink::lineReceived, link.get(),
-                         [this](QByteArrayView line) { lines << line.toByteArray(); });
-    }
-
-    void addServer(const QByteArray& address, int port)
-    {
-        temp.store().AddServer({address, "Net", port});
-    }
-    void addServer(const FakeIrcServer& server) { addServer("127.0.0.1", server.port()); }
-
-    bool registeredWith(const FakeIrcServer& server)
-    {
-        return waitFor([&] { return server.received().contains("WHO "); });
-    }
-    // The only server in the list, connected to and registered with.
-    bool connectedTo(const FakeIrcServer& server)
-    {
-        addServer(server);
-        link->connectToCurrentServer();
-        return registeredWith(server);
-    }
-
-    test::TempStore temp;
-    config::Settings settings;
-    std::unique_ptr<irc::ServerLink> link;
-    QStringList statuses;
-    QList<QByteArray> lines;
-};
+class ServerLinkTest : public test::LinkFixture
+{};
 
 } // namespace
 
@@ -149,7 +108,7 @@ TEST_F(ServerLinkTest, SendsPassFirstOnlyWhenAServerPasswordIsSet)
     addServer(server);
     ASSERT_TRUE(temp.store().setServerPassword({"127.0.0.1", "Net", server.port()}, "s3cret"));
     link->connectToCurrentServer();
-    ASSERT_TRUE(registeredWith(server));
+    ASSERT_TRUE(registered(server));
     EXPECT_EQ(server.received(), "PASS s3cret\r\nNICK twelvecharsx\r\n"
                                  "USER twelvecharsx 0 * :Alice Smith\r\nWHO twelvecharsx\r\n");
     // The nick in use is the whole nick, not its first nine characters.
@@ -165,11 +124,11 @@ TEST_F(ServerLinkTest, ReconnectsToTheNextServerWhenTheLinkDrops)
     QSignalSpy failed(link.get(), &irc::ServerLink::attemptFailed);
     QSignalSpy lost(link.get(), &irc::ServerLink::lost);
     link->connectToCurrentServer();
-    ASSERT_TRUE(registeredWith(first));
+    ASSERT_TRUE(registered(first));
     first.send(":irc 001 alice :Welcome\r\nPING :last");
     first.send(" words\r\n");
     first.dropClient();
-    ASSERT_TRUE(registeredWith(second));
+    ASSERT_TRUE(registered(second));
     EXPECT_TRUE(statuses.contains("Disconnected!  Trying to reconnect... (server #1)"));
     EXPECT_EQ(lost.count(), 1);
     EXPECT_EQ(failed.count(), 0);
@@ -255,11 +214,11 @@ TEST_F(ServerLinkTest, SendsAServerPasswordOnlyToItsOwnEntry)
     ASSERT_TRUE(temp.registry().writeValue(config::kKeyRoot, "serverpass", "s3cret"));
     ASSERT_TRUE(temp.store().migrateServerPass());
     link->connectToCurrentServer();
-    ASSERT_TRUE(registeredWith(first));
+    ASSERT_TRUE(registered(first));
     EXPECT_EQ(first.received(), "PASS s3cret\r\nNICK alice\r\nUSER alice 0 * :Alice Smith\r\n"
                                 "WHO alice\r\n");
     first.dropClient();
-    ASSERT_TRUE(registeredWith(second));
+    ASSERT_TRUE(registered(second));
     EXPECT_EQ(second.received(), "NICK alice\r\nUSER alice 0 * :Alice Smith\r\nWHO alice\r\n");
 }
 
@@ -290,7 +249,7 @@ TEST_F(RegistrationTimeTest, AccountOnAServerThatNeverAnswersCapGoesAsPassAfterT
     ASSERT_TRUE(clock->pending());
     EXPECT_EQ(clock->delays.last(), irc::Registration::kCapWaitMs);
     clock->elapse();
-    ASSERT_TRUE(registeredWith(server));
+    ASSERT_TRUE(registered(server));
     EXPECT_EQ(server.received(), "CAP LS 302\r\nPASS alice:pw\r\nNICK alice\r\n"
                                  "USER alice 0 * :Alice Smith\r\nWHO alice\r\n");
     // The time-out of the registration is what waits now.
@@ -307,11 +266,11 @@ TEST_F(RegistrationTimeTest, ARegistrationNeverLetOnFailsTheAttemptAndThePassGoe
     addServer(next);
     QSignalSpy failed(link.get(), &irc::ServerLink::attemptFailed);
     link->connectToCurrentServer();
-    ASSERT_TRUE(registeredWith(silent));
+    ASSERT_TRUE(registered(silent));
     ASSERT_TRUE(clock->pending());
     EXPECT_EQ(clock->delays.last(), irc::Registration::kRegistrationTimeoutMs);
     clock->elapse();
-    ASSERT_TRUE(registeredWith(next));
+    ASSERT_TRUE(registered(next));
     EXPECT_EQ(failed.count(), 1);
     EXPECT_EQ(link->serverIndex(), 1);
     EXPECT_TRUE(waitFor([&] { return !silent.isClientConnected(); }));

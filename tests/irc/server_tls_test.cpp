@@ -2,17 +2,12 @@
 // (tests/support/tls_irc_server.h), the trust-on-first-use question, pins kept in the store,
 // refusals, and the plain link left exactly as it was.
 #include "app/main_window.h"
-#include "config/settings.h"
 #include "config/store.h"
 #include "diag/debug_log.h"
-#include "irc/link_status.h"
-#include "irc/server_link.h"
 #include "irc/sts.h"
-#include "tests/support/fake_irc_server.h"
+#include "tests/support/link_fixture.h"
 #include "tests/support/program_core.h"
-#include "tests/support/temp_store.h"
 #include "tests/support/tls_irc_server.h"
-#include "tests/support/wait_for.h"
 
 #include <QSignalSpy>
 #include <QTest>
@@ -40,29 +35,13 @@ struct Question
     QByteArray fingerprint;
 };
 
-class ServerTlsTest : public ::testing::Test
+class ServerTlsTest : public test::LinkFixture
 {
 protected:
     ServerTlsTest()
     {
         diag::DebugPanes::instance().clear();
-        settings.nick = "alice";
-        settings.realname = "Alice Smith";
-        // The lines of a registration without the IRCv3 extensions, which the link's own cases
-        // pin; the extensions have cases of their own.
-        settings.ircv3 = false;
-        link = makeLink();
-    }
-
-    std::unique_ptr<irc::ServerLink> makeLink()
-    {
-        auto made = std::make_unique<irc::ServerLink>(temp.store(), settings);
-        QObject::connect(
-            made.get(), &irc::ServerLink::statusChanged, made.get(),
-            [this](const irc::LinkStatus& status) { statuses << irc::statusText(status); });
-        QObject::connect(made.get(), &irc::ServerLink::lineReceived, made.get(),
-                         [this](QByteArrayView line) { lines << line.toByteArray(); });
-        made->setTrustQuestion([this](const QByteArray& address, const QString& problems,
+        link->setTrustQuestion([this](const QByteArray& address, const QString& problems,
                                       const QByteArray& fingerprint) {
             questions.push_back({address, problems, fingerprint});
             if (onQuestion)
@@ -73,7 +52,6 @@ protected:
             answers.erase(answers.begin());
             return answer;
         });
-        return made;
     }
 
     config::ServerEntry tlsEntry(quint16 port, const QByteArray& address = "127.0.0.1")
@@ -110,11 +88,6 @@ protected:
                + diag::DebugPanes::instance().text(diag::Pane::Info);
     }
 
-    test::TempStore temp;
-    config::Settings settings;
-    std::unique_ptr<irc::ServerLink> link;
-    QStringList statuses;
-    QList<QByteArray> lines;
     std::vector<Question> questions;
     std::vector<bool> answers;
     std::function<void()> onQuestion;
