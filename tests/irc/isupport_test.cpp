@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <rapidcheck/gtest.h>
+
 using irc::CaseMapping;
 
 namespace {
@@ -56,23 +59,32 @@ TEST(IsupportTokens, FillTheServerSupport)
     EXPECT_EQ(support, irc::ServerSupport{});
 }
 
-TEST(SameNick, FollowsTheCaseMapping)
+// Only the mapping's own letters fold: A-Z always, []\\ as {}| unless ASCII, ~ as ^ only in
+// RFC 1459; every other byte, those of UTF-8 nicks too, compares as it is.
+RC_GTEST_PROP(SameNick, FoldsOnlyTheLettersOfTheCaseMapping, ())
 {
-    EXPECT_TRUE(irc::sameNick("Bob", "bob", CaseMapping::Ascii));
-    EXPECT_TRUE(irc::sameNick("Bob", "bOB", CaseMapping::Rfc1459));
-    EXPECT_FALSE(irc::sameNick("bob", "bob_", CaseMapping::Rfc1459));
-
-    EXPECT_TRUE(irc::sameNick("[a]", "{A}", CaseMapping::Rfc1459));
-    EXPECT_TRUE(irc::sameNick("a\\b", "A|B", CaseMapping::Rfc1459));
-    EXPECT_TRUE(irc::sameNick("x~", "X^", CaseMapping::Rfc1459));
-    EXPECT_FALSE(irc::sameNick("[a]", "{a}", CaseMapping::Ascii));
-
-    EXPECT_TRUE(irc::sameNick("[a]\\", "{a}|", CaseMapping::StrictRfc1459));
-    EXPECT_FALSE(irc::sameNick("x~", "x^", CaseMapping::StrictRfc1459));
-
-    // Only ASCII letters fold: bytes of UTF-8 nicks compare as they are.
-    EXPECT_FALSE(irc::sameNick("\xc3\x89", "\xc3\xa9", CaseMapping::Rfc1459));
-    EXPECT_EQ(irc::foldNick("Bob[X]~", CaseMapping::Rfc1459), "bob{x}^");
+    const auto mapping =
+        *rc::gen::element(CaseMapping::Ascii, CaseMapping::Rfc1459, CaseMapping::StrictRfc1459);
+    const auto nick = [] {
+        const auto bytes = rc::gen::elementOf(std::string("aAzZ[]{}\\|~^_-`\xc3\x89\xa9"));
+        return QByteArray::fromStdString(*rc::gen::container<std::string>(bytes));
+    };
+    const auto model = [mapping](QByteArray text) {
+        for (char& c : text) {
+            const char* from = mapping == CaseMapping::Ascii ? "" : "[]\\";
+            if (c >= 'A' && c <= 'Z')
+                c = char(c + 32);
+            else if (c != 0 && std::strchr(from, c))
+                c = "{}|"[std::strchr(from, c) - from];
+            else if (c == '~' && mapping == CaseMapping::Rfc1459)
+                c = '^';
+        }
+        return text;
+    };
+    const QByteArray a = nick();
+    const QByteArray b = *rc::gen::element(nick(), model(a), a.toUpper());
+    RC_ASSERT(irc::foldNick(a, mapping) == model(a));
+    RC_ASSERT(irc::sameNick(a, b, mapping) == (model(a) == model(b)));
 }
 
 TEST(NickFits, HoldsToNicklenAndTheListSeparators)
