@@ -5,10 +5,10 @@
 #include "peer/chat/chat_window.h"
 #include "peer/link/dcc_tls.h"
 #include "tests/support/fish_hexchat.h"
-#include "tests/support/fish_weechat.h"
 #include "tests/support/ngircd.h"
 #include "tests/support/program_core.h"
 #include "tests/support/wait_for.h"
+#include "tests/support/weechat_peer.h"
 #include "tests/support/znc_crypt.h"
 
 #include <QDir>
@@ -189,10 +189,10 @@ protected:
 
 TEST_F(FishPeerEndToEnd, WeechatFishPyTakesOurExchangeAndAnswersInEcbBothWays)
 {
-    if (!test::haveFishWeechat())
+    if (!test::WeechatPeer::available(test::WeechatPeer::Part::Fish))
         GTEST_SKIP() << "WeeChat with fish.py is not installed (tools/test installs it)";
-    std::cout << test::FishWeechat::versions().constData() << std::endl;
-    test::FishWeechat bob;
+    std::cout << test::WeechatPeer::fishVersions().constData() << std::endl;
+    test::WeechatPeer bob(test::WeechatPeer::Part::Fish);
     ASSERT_TRUE(bob.start(server.port(), "bob")) << bob.log().constData();
     startAlice();
 
@@ -201,7 +201,8 @@ TEST_F(FishPeerEndToEnd, WeechatFishPyTakesOurExchangeAndAnswersInEcbBothWays)
     ASSERT_TRUE(keyed(peer::FishMode::Ecb)) << bob.log().constData();
     EXPECT_TRUE(aliceKey().endsWith(' ' + bob.key("alice")));
     ASSERT_TRUE(say(*alice, "bob", QStringLiteral("hello fish.py, caf\u00e9")));
-    EXPECT_TRUE(bob.waitForText("alice", "hello fish.py, caf\xc3\xa9")) << bob.log().constData();
+    EXPECT_TRUE(bob.waitForText("alice", "alice", "hello fish.py, caf\xc3\xa9"))
+        << bob.log().constData();
     ASSERT_TRUE(bob.say("alice", "hello Kivvo"));
     ASSERT_TRUE(aliceShows(QStringLiteral("<bob> hello Kivvo"))) << bob.log().constData();
 
@@ -215,7 +216,7 @@ TEST_F(FishPeerEndToEnd, WeechatFishPyTakesOurExchangeAndAnswersInEcbBothWays)
     ASSERT_TRUE(bob.say("alice", "second key"));
     ASSERT_TRUE(aliceShows(QStringLiteral("<bob> second key")));
     ASSERT_TRUE(say(*alice, "bob", QStringLiteral("heard")));
-    EXPECT_TRUE(bob.waitForText("alice", "heard"));
+    EXPECT_TRUE(bob.waitForText("alice", "alice", "heard"));
     EXPECT_FALSE(window()->viewText().contains(QStringLiteral("[not encrypted]")));
 }
 

@@ -5,12 +5,12 @@
 #include "irc/link_status.h"
 #include "irc/server_link.h"
 #include "tests/support/inspircd_server.h"
-#include "tests/support/ircv3_weechat.h"
 #include "tests/support/ngircd_server.h"
 #include "tests/support/program_core.h"
 #include "tests/support/recording_relay.h"
 #include "tests/support/tls_irc_server.h"
 #include "tests/support/wait_for.h"
+#include "tests/support/weechat_peer.h"
 
 #include <QFile>
 #include <QLabel>
@@ -78,7 +78,7 @@ protected:
     {
         if (!test::haveInspircd())
             GTEST_SKIP() << "inspircd is not installed (tools/test installs it)";
-        if (!test::haveIrcv3Weechat())
+        if (!test::WeechatPeer::available(test::WeechatPeer::Part::Ircv3))
             GTEST_SKIP() << "WeeChat with its typing and python plugins is not installed "
                             "(tools/test installs them)";
         ASSERT_TRUE(server.start(100, test::Ircv3::On)) << server.log().toStdString();
@@ -107,7 +107,7 @@ protected:
 
     test::Inspircd server;
     test::RecordingRelay relay;
-    test::Ircv3Weechat bob;
+    test::WeechatPeer bob{test::WeechatPeer::Part::Ircv3};
     std::unique_ptr<test::ProgramCore> alice;
 };
 
