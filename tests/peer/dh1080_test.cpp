@@ -84,14 +84,10 @@ QByteArray small(quint8 value)
     return bytes;
 }
 
-TEST(Dh1080, PrimeIsThePublishedOne)
+TEST(Dh1080, FixedExponentsGiveThePythonVectorsOnBothSides)
 {
     EXPECT_EQ(dh::prime(), QByteArray::fromHex(kPrimeHex));
     EXPECT_EQ(dh::prime().size(), dh::kKeyBytes);
-}
-
-TEST(Dh1080, FixedExponentsGiveThePythonVectorsOnBothSides)
-{
     const auto a = dh::keyPairFromPrivate(kPrivateA);
     const auto b = dh::keyPairFromPrivate(privateB());
     ASSERT_TRUE(a && b);
@@ -240,7 +236,7 @@ TEST(Dh1080, ParsesKeyExchangeNotices)
         EXPECT_EQ(dh::parseKeyExchange(c.text), c.parsed) << c.text.toStdString();
 }
 
-TEST(Dh1080, WritesWhatItReads)
+TEST(Dh1080, WritesWhatItReadsAndFreshPairsAgreeThroughIt)
 {
     const auto b = dh::keyPairFromPrivate(privateB());
     ASSERT_TRUE(b);
@@ -254,10 +250,8 @@ TEST(Dh1080, WritesWhatItReads)
             EXPECT_EQ(parsed, (dh::KeyExchange{step, b->publicKey, cbc}));
         }
     }
-}
 
-TEST(Dh1080, FreshPairsAgreeThroughTheirNotices)
-{
+    // Fresh pairs agree through their notices.
     const auto ours = dh::makeKeyPair();
     const auto theirs = dh::makeKeyPair();
     ASSERT_TRUE(ours && theirs);
