@@ -428,22 +428,11 @@ TEST(FishKey, TakesOneTo56Bytes)
 
 TEST(FishPlainRoom, IsTheLongestTextWhoseMessageFits)
 {
-    const struct
-    {
-        FishMode mode;
-        qsizetype room;
-        qsizetype plain;
-    } cases[] = {
-        {FishMode::Ecb, 0, 0},  {FishMode::Ecb, 15, 0},  {FishMode::Ecb, 16, 8},
-        {FishMode::Ecb, 27, 8}, {FishMode::Ecb, 28, 16}, {FishMode::Ecb, 400, 264},
-        {FishMode::Cbc, 0, 0},  {FishMode::Cbc, 28, 0},  {FishMode::Cbc, 29, 8},
-        {FishMode::Cbc, 36, 8}, {FishMode::Cbc, 37, 16}, {FishMode::Cbc, 400, 280},
-        {FishMode::Ecb, -5, 0}, {FishMode::Cbc, -5, 0},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(peer::fishPlainRoom(c.mode, c.room), c.plain) << int(c.mode) << " " << c.room;
-
-    // Against the real messages, every room up to a long line's.
+    EXPECT_EQ(peer::fishPlainRoom(FishMode::Ecb, -5), 0);
+    EXPECT_EQ(peer::fishPlainRoom(FishMode::Cbc, -5), 0);
+    EXPECT_EQ(peer::fishPlainRoom(FishMode::Ecb, 400), 264);
+    EXPECT_EQ(peer::fishPlainRoom(FishMode::Cbc, 400), 280);
+    // The longest that fits against the real messages, every room up to a long line's.
     const peer::FishKey key = keyFor("room");
     for (FishMode mode : {FishMode::Ecb, FishMode::Cbc}) {
         for (qsizetype room = 0; room <= 520; ++room) {
