@@ -333,6 +333,7 @@ Conversation conversation()
     return c;
 }
 
+// A cut at either end gives the whole conversation, all its packets, in one read.
 TEST(DirectChatFramer, FramesTheSameWhereverTheReadsSplit)
 {
     const Conversation c = conversation();
@@ -356,22 +357,6 @@ TEST(DirectChatFramer, FramesTheSameWhereverTheReadsSplit)
     const auto opened = peer::OpenChatPacket(state, events[3].data);
     ASSERT_TRUE(opened);
     EXPECT_EQ(opened->text, "sealed one");
-}
-
-TEST(DirectChatFramer, TakesManyPacketsFromOneRead)
-{
-    const peer::BlowfishState state = stateFor(kKey);
-    peer::DirectChatFramer framer;
-    framer.setEncrypted(true);
-    QByteArray stream;
-    QList<DirectChatEvent> expected;
-    for (int i = 0; i < 60; ++i) {
-        const QByteArray packet = *peer::SealChatText(state, printableText(i * 8 % 505, i));
-        stream += packet;
-        expected.append(event(Kind::Packet, packet));
-    }
-    EXPECT_EQ(framer.feed(stream), expected);
-    EXPECT_FALSE(framer.hasPartialFrame());
 }
 
 // After a fault every byte is dropped until reset(), whichever mode the framer was in.
