@@ -446,7 +446,7 @@ TEST(FishPlainRoom, IsTheLongestTextWhoseMessageFits)
     }
 }
 
-TEST(FishSplit, KeepsCharactersWholeAndEveryMessageWithinRoom)
+TEST(FishSplit, KeepsCharactersWholeAndEveryMessageWithinRoomAndLosesNoByte)
 {
     const peer::FishKey key = keyFor("split");
     const QString samples[] = {
@@ -478,26 +478,19 @@ TEST(FishSplit, KeepsCharactersWholeAndEveryMessageWithinRoom)
             }
         }
     }
-}
-
-TEST(FishSplit, GivesNothingForNothingOrNoRoom)
-{
     EXPECT_TRUE(peer::splitForFish("", FishMode::Ecb, 400).isEmpty());
     EXPECT_TRUE(peer::splitForFish("text", FishMode::Ecb, 15).isEmpty());
     EXPECT_TRUE(peer::splitForFish("text", FishMode::Cbc, 28).isEmpty());
     EXPECT_EQ(peer::splitForFish("text", FishMode::Ecb, 16), QList<QByteArray>{"text"});
-}
 
-// Bytes that are not UTF-8 may be cut anywhere, but never lost.
-TEST(FishSplit, CutsInvalidBytesWithoutLosingAny)
-{
-    const QByteArray text = QByteArray(30, '\x80') + "\xFF\xFE" + QByteArray(30, '\xBF');
-    QByteArray rejoined;
-    for (const QByteArray& piece : peer::splitForFish(text, FishMode::Ecb, 16)) {
+    // Bytes that are not UTF-8 may be cut anywhere, but never lost.
+    const QByteArray invalid = QByteArray(30, '\x80') + "\xFF\xFE" + QByteArray(30, '\xBF');
+    QByteArray invalidRejoined;
+    for (const QByteArray& piece : peer::splitForFish(invalid, FishMode::Ecb, 16)) {
         EXPECT_LE(piece.size(), 8);
-        rejoined += piece;
+        invalidRejoined += piece;
     }
-    EXPECT_EQ(rejoined, text);
+    EXPECT_EQ(invalidRejoined, invalid);
 }
 
 } // namespace
