@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <vector>
 
 using peer::JitterBuffer;
@@ -45,8 +46,9 @@ std::vector<Arrival> steady(int first, int end, qint64 lateMs = 0)
 
 // Runs the buffer on a fake clock: the device pops every 20 ms at 10 ms past the arrivals'
 // grid, and arrivals due at a time are pushed before a pop at that time.
+// `each` sees the buffer after every pop.
 std::vector<Played> run(JitterBuffer& buffer, std::vector<Arrival> arrivals, qint64 fromMs,
-                        qint64 untilMs)
+                        qint64 untilMs, const std::function<void(qint64)>& each = {})
 {
     std::stable_sort(arrivals.begin(), arrivals.end(),
                      [](const Arrival& a, const Arrival& b) { return a.atMs < b.atMs; });
@@ -58,6 +60,8 @@ std::vector<Played> run(JitterBuffer& buffer, std::vector<Arrival> arrivals, qin
             buffer.push(quint16(seq), packetFor(seq), arrivals[next].atMs);
         }
         played.push_back({now, buffer.pop(now)});
+        if (each)
+            each(now);
     }
     return played;
 }
@@ -170,18 +174,12 @@ TEST(JitterBuffer, DelayGrowsFastOnJitterAndComesBackSlowlyWithinBounds)
         arrivals.push_back({qint64(seq) * 20, seq});
     JitterBuffer buffer;
     std::vector<int> targets;
-    std::vector<Played> played;
-    size_t next = 0;
-    for (qint64 now = 10; now < 16000; now += 20) {
-        for (; next < arrivals.size() && arrivals[next].atMs <= now; ++next)
-            buffer.push(quint16(arrivals[next].seq), packetFor(arrivals[next].seq),
-                        arrivals[next].atMs);
-        played.push_back({now, buffer.pop(now)});
+    const auto played = run(buffer, arrivals, 0, 16000, [&](qint64 now) {
         targets.push_back(buffer.targetDelayMs());
         ASSERT_GE(buffer.targetDelayMs(), peer::kMinJitterDelayMs) << "at " << now;
         ASSERT_LE(buffer.targetDelayMs(), peer::kMaxJitterDelayMs) << "at " << now;
         ASSERT_LE(buffer.stats().bufferedMs, 200) << "at " << now;
-    }
+    });
     const auto targetAt = [&](qint64 ms) { return targets[size_t((ms - 10) / 20)]; };
     EXPECT_EQ(targetAt(110), peer::kMaxJitterDelayMs) << "the first burst raises it";
     EXPECT_EQ(count(played, Pop::Conceal, 300), 0) << "bursts no longer reach the speaker late";
