@@ -1,6 +1,7 @@
 #include "peer/crypto/blowfish.h"
 
 #include <QByteArray>
+#include <QtEndian>
 #include <gtest/gtest.h>
 
 #pragma GCC diagnostic push
@@ -20,13 +21,8 @@ struct Block
 Block blockFromHex(const char* hex)
 {
     const QByteArray bytes = QByteArray::fromHex(hex);
-    const auto word = [&](int at) {
-        quint32 value = 0;
-        for (int i = 0; i < 4; ++i)
-            value = value << 8 | static_cast<quint8>(bytes[at + i]);
-        return value;
-    };
-    return {word(0), word(4)};
+    return {qFromBigEndian<quint32>(bytes.constData()),
+            qFromBigEndian<quint32>(bytes.constData() + 4)};
 }
 
 struct Vector

@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QtEndian>
 #include <gtest/gtest.h>
 
 using irc::DccKind;
@@ -48,11 +49,8 @@ std::optional<quint32> sendAll(QTcpSocket& socket, const QByteArray& data, quint
     QByteArray acks;
     waitFor([&] {
         acks += socket.readAll();
-        if (acks.size() >= 4) {
-            const auto* b =
-                reinterpret_cast<const uchar*>(acks.constData() + acks.size() / 4 * 4 - 4);
-            newest = quint32(b[0]) << 24 | quint32(b[1]) << 16 | quint32(b[2]) << 8 | b[3];
-        }
+        if (acks.size() >= 4)
+            newest = qFromBigEndian<quint32>(acks.constData() + acks.size() / 4 * 4 - 4);
         return newest && *newest == quint32(end % k4GiB);
     });
     return newest;

@@ -103,24 +103,15 @@ void connectBothWays(Side& alice, Side& bob, const QByteArray& as = "bob", int* 
 }
 
 // The capturing side with a scripted player at the other end of the link.
-class CapturingSide : public ::testing::Test
+TEST(VoiceCapture, PeerCloseEndsTheChatAndReleasesEverythingButTheWindow)
 {
-protected:
-    void SetUp() override
-    {
-        alice.voice.start("bob");
-        const auto offer = alice.host.lastOffer(irc::DccKind::Voice);
-        ASSERT_TRUE(offer);
-        ASSERT_EQ(offer->address, QHostAddress(0x7F000001u));
-        ASSERT_NO_FATAL_FAILURE(alice.connectPlayer(player));
-    }
-
     Side alice{"alice"};
     QTcpSocket player;
-};
-
-TEST_F(CapturingSide, PeerCloseEndsTheChatAndReleasesEverythingButTheWindow)
-{
+    alice.voice.start("bob");
+    const auto offer = alice.host.lastOffer(irc::DccKind::Voice);
+    ASSERT_TRUE(offer);
+    ASSERT_EQ(offer->address, QHostAddress(0x7F000001u));
+    ASSERT_NO_FATAL_FAILURE(alice.connectPlayer(player));
     ASSERT_EQ(alice.sound.devices.openInputs, 1);
     player.disconnectFromHost();
     ASSERT_TRUE(waitFor([&] { return alice.call()->hasEnded(); }));
