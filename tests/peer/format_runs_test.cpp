@@ -52,16 +52,13 @@ void expectStrippedAndRuns(const std::vector<StripCase>& cases)
 
 } // namespace
 
-TEST(FormatCodes, OnlyBoldColourAndUnderlineAreCodes)
+TEST(FormatCodes, OnlyBoldColourAndUnderlineAreCodesAndCommandsAreClassified)
 {
     for (int byte = 0; byte < 256; ++byte) {
         const bool expected = byte == 0x02 || byte == 0x03 || byte == 0x1F;
         EXPECT_EQ(IsFormatCode(char(byte)), expected) << byte;
     }
-}
-
-TEST(FormatCodes, ClassifiesCommandIds)
-{
+    // The menu commands: none, a style, or a colour.
     const std::vector<std::pair<int, FormatCommandKind>> cases{
         {0, FormatCommandKind::None},       {-40038, FormatCommandKind::None},
         {40034, FormatCommandKind::None},   {40035, FormatCommandKind::Style},
@@ -73,7 +70,7 @@ TEST(FormatCodes, ClassifiesCommandIds)
         EXPECT_EQ(ClassifyFormatCommand(id), kind) << id;
 }
 
-TEST(FormatCodes, ColourMenuListsDarkGreyBeforeGreyAndEveryItemIsAColour)
+TEST(FormatCodes, ColourMenuListsDarkGreyBeforeGreyAndNumbersNeverReachPastATable)
 {
     EXPECT_EQ(kColourMenuItems[14].id, 40053);
     EXPECT_STREQ(kColourMenuItems[14].text, "Dark Grey");
@@ -83,10 +80,7 @@ TEST(FormatCodes, ColourMenuListsDarkGreyBeforeGreyAndEveryItemIsAColour)
         EXPECT_EQ(ClassifyFormatCommand(item.id), FormatCommandKind::Colour) << item.text;
     for (const FormatMenuItem& item : kStyleMenuItems)
         EXPECT_FALSE(formatCodeForCommand(item.id).isEmpty()) << item.text;
-}
-
-TEST(FormatCodes, ColourNumbersNeverReachPastATable)
-{
+    // Colour numbers never reach past a table.
     EXPECT_EQ(formatColour(4), (Rgb{255, 0, 0}));
     EXPECT_EQ(formatColour(15), (Rgb{210, 210, 210}));
     EXPECT_EQ(formatColour(16), (Rgb{0x47, 0, 0}));

@@ -64,7 +64,7 @@ TEST(CaptureGate, KeepsOneBlockInFlightAndDropsThoseCapturedMeanwhile)
     EXPECT_TRUE(gate.inFlight());
 }
 
-TEST(CaptureGate, SendsTheCapturedSamplesWholeAndInOrder)
+TEST(CaptureGate, SendsTheCapturedSamplesWholeAndInOrderAndOnlyStoresTheAcknowledgedCount)
 {
     const QByteArray stream = samples(1024 * 3);
     CaptureGate gate;
@@ -77,13 +77,10 @@ TEST(CaptureGate, SendsTheCapturedSamplesWholeAndInOrder)
         }
     }
     EXPECT_EQ(sent, stream);
-}
 
-// The acknowledged value is only stored; it goes back to 0 when a block completes while it is
-// 1024 or more.
-TEST(CaptureGate, StoresTheAcknowledgedCount)
-{
-    CaptureGate gate;
+    // The acknowledged value is only stored; it goes back to 0 when a block completes while it
+    // is 1024 or more.
+    gate = CaptureGate();
     gate.received(ack(5000));
     EXPECT_EQ(gate.ackCount(), 5000u);
     EXPECT_FALSE(gate.captured(samples(1000)));
