@@ -243,6 +243,21 @@ TEST_F(FileTransferTest, AReceivingTransferThatStopsShortSaysWhereItsPartIs)
     EXPECT_EQ(stopped.size(), 1u);
 }
 
+// A part as long as the offer is no place to resume from: the transfer starts afresh, without
+// asking the sender to resume at the very end.
+TEST_F(FileTransferTest, APartAsLongAsTheOfferIsNotResumedFrom)
+{
+    QTcpServer bob;
+    ASSERT_TRUE(bob.listen(QHostAddress::LocalHost));
+    write("whole.bin.part", randomBytes(3000));
+    const auto offer = irc::DccOffer::active(irc::DccKind::Send, "bob", "whole.bin", 0x7F000001,
+                                             bob.serverPort(), 3000);
+    peer::Transfers transfers(alice);
+    ASSERT_TRUE(transfers.receive(offer, dir.filePath("whole.bin"), 3000));
+    EXPECT_FALSE(alice.lastResume(irc::DccResumeKind::Resume));
+    EXPECT_TRUE(waitFor([&] { return bob.hasPendingConnections(); }));
+}
+
 TEST_F(FileTransferTest, TwoSidesTransferFilesByteExactlyInBothModes)
 {
     for (const bool fast : {false, true}) {

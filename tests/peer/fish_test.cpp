@@ -247,6 +247,10 @@ TEST(FishOpen, TellsPlainFromUndecryptable)
         const QByteArray iv = "\x01\x02\x03\x04\x05\x06\x07\x08";
         return "+OK *" + (iv + opensslCbc("fishkey", iv, plain, BF_ENCRYPT)).toBase64();
     };
+    // A real message of ours with four bytes more: no longer whole blocks.
+    const QByteArray cbcRagged =
+        (QByteArray::fromBase64(peer::sealFishText(key, FishMode::Cbc, "hello").mid(5)) + "abcd")
+            .toBase64();
     const QByteArray cbcIvOnly = QByteArray(8, 'x').toBase64();
     const QByteArray cbcTwelve = QByteArray(12, 'x').toBase64();
     const struct
@@ -275,6 +279,7 @@ TEST(FishOpen, TellsPlainFromUndecryptable)
         {cbcGarbage("abcdefgh\nbcdefgh"), Status::Undecryptable, FishMode::Cbc},
         {cbcGarbage(QByteArray(8, '\0')), Status::Undecryptable, FishMode::Cbc},
         {"+OK *" + cbcIvOnly, Status::Undecryptable, FishMode::Cbc},
+        {"+OK *" + cbcRagged, Status::Undecryptable, FishMode::Cbc},
         {"+OK *" + cbcTwelve, Status::Undecryptable, FishMode::Cbc},
         {"+OK *" + QByteArray(20, 'x').toBase64(), Status::Undecryptable, FishMode::Cbc},
         {"+OK *AQIDBAUGBwicznaO+WUpt59Bavi3tMYo!", Status::Undecryptable, FishMode::Cbc},
