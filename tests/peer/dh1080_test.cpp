@@ -286,7 +286,7 @@ TEST(Dh1080, DrawsThePrivateExponentFromLowBytesAndRejectsOutOfRange)
 
 // Each side hashes what it sent and what it received; both see the same exchange unless a
 // message was changed on its way, and then the two strings differ.
-TEST(Dh1080, TheDigestCoversBothKeysAndTheModeEachSideSent)
+TEST(Dh1080, TheDigestCoversBothKeysAndTheModeEachSideSentAndReadsAsFiveWords)
 {
     const auto a = dh::keyPairFromPrivate(kPrivateA);
     const auto b = dh::keyPairFromPrivate(privateB());
@@ -316,10 +316,8 @@ TEST(Dh1080, TheDigestCoversBothKeysAndTheModeEachSideSent)
     const Message otherInit{dh::Step::Init, b->publicKey, true};
     EXPECT_EQ(dh::exchangeDigest(init, otherInit), dh::exchangeDigest(otherInit, init));
     EXPECT_NE(dh::exchangeDigest(init, otherInit), digest);
-}
 
-TEST(Dh1080, ShortAuthenticationStringReadsFiveBigEndianWords)
-{
+    // The short authentication string reads five big-endian words.
     const struct
     {
         QByteArray digest;

@@ -323,7 +323,7 @@ TEST(VoiceNegotiation, APlainPlayerIsTalkedToPlainlyAtOnce)
     EXPECT_TRUE(gate.captured(QByteArray(peer::kVoiceBlockBytes, '\x80')).has_value());
 }
 
-TEST(VoiceNegotiation, ASilentPeerGetsThePlainChatWithinFiveSeconds)
+TEST(VoiceNegotiation, ASilentPeerGetsThePlainChatWithinFiveSecondsAndNoOpusNoWait)
 {
     VoiceNegotiation capture(VoiceNegotiation::Side::Capture);
     capture.connected(10'000);
@@ -334,6 +334,13 @@ TEST(VoiceNegotiation, ASilentPeerGetsThePlainChatWithinFiveSeconds)
     capture.elapsed(*capture.deadline());
     EXPECT_EQ(capture.codec(), VoiceCodec::Plain);
     EXPECT_TRUE(capture.timedOut());
+
+    // A side without Opus speaks plainly at once and sends nothing.
+    VoiceNegotiation plain(VoiceNegotiation::Side::Capture, false);
+    EXPECT_EQ(plain.connected(0), VoiceNegotiation::Step{});
+    EXPECT_EQ(plain.codec(), VoiceCodec::Plain);
+    EXPECT_EQ(plain.deadline(), std::nullopt);
+    EXPECT_EQ(plain.received(word(peer::kVoiceOpusAccept), 5).passOn, word(peer::kVoiceOpusAccept));
 }
 
 TEST(VoiceNegotiation, AnAcceptAfterTheWaitIsDroppedAndBothSidesGoPlain)
@@ -413,14 +420,4 @@ TEST(VoiceNegotiation, HostileAndRepeatedAnswersDecideOnceAndSafely)
         EXPECT_EQ(side.codec(), c.codec) << c.name;
         EXPECT_EQ(passed, c.passOn) << c.name;
     }
-}
-
-TEST(VoiceNegotiation, ASideWithoutOpusSpeaksPlainlyAndSendsNothing)
-{
-    VoiceNegotiation capture(VoiceNegotiation::Side::Capture, false);
-    EXPECT_EQ(capture.connected(0), VoiceNegotiation::Step{});
-    EXPECT_EQ(capture.codec(), VoiceCodec::Plain);
-    EXPECT_EQ(capture.deadline(), std::nullopt);
-    EXPECT_EQ(capture.received(word(peer::kVoiceOpusAccept), 5).passOn,
-              word(peer::kVoiceOpusAccept));
 }
