@@ -41,6 +41,17 @@ TEST_F(ChatWindowTest, OpensForThePeerWithItsCommandBarAndPlainLabels)
         EXPECT_EQ(label->textFormat(), Qt::PlainText) << label->text().toStdString();
     chats.lineArrived(session, QByteArray(5000, 'x')); // a long line is shown whole
     EXPECT_EQ(window->viewText(), "<bob> " + QString(5000, 'x') + "\n");
+    // "Connection established." arrives after the current event.
+    chats.connectionEstablished(session);
+    EXPECT_FALSE(window->transcript().endsWith("Connection established.\r\n"));
+    EXPECT_TRUE(
+        waitFor([&] { return window->transcript().endsWith("Connection established.\r\n"); }));
+    // Once encrypted, the layout makes room for the cipher field.
+    const int viewHeight = window->view()->height();
+    session.mode = peer::ChatMode::Encrypted;
+    window->resize(window->width() + 10, window->height() + 10);
+    EXPECT_EQ(window->view()->height(), viewHeight + 10 - 20);
+    EXPECT_FALSE(window->cipherField()->isVisible());
 }
 
 // The window shows and hands on; its sessions decide, send and log. On its own it reaches
@@ -103,25 +114,7 @@ TEST_F(ChatWindowTest, AReopenedDirectChatShowsItsEarlierLinesOnce)
     EXPECT_EQ(logFile().count("<bob> plain"), 1);
 }
 
-TEST_F(ChatWindowTest, ConnectionEstablishedArrivesAfterTheCurrentEvent)
-{
-    open();
-    chats.connectionEstablished(session);
-    EXPECT_TRUE(window->transcript().isEmpty());
-    EXPECT_TRUE(waitFor([&] { return window->transcript() == "Connection established.\r\n"; }));
-}
-
-TEST_F(ChatWindowTest, LaysOutRoomForTheCipherFieldOnceEncrypted)
-{
-    open();
-    const int viewHeight = window->view()->height();
-    session.mode = peer::ChatMode::Encrypted;
-    window->resize(window->width() + 10, window->height() + 10);
-    EXPECT_EQ(window->view()->height(), viewHeight + 10 - 20);
-    EXPECT_FALSE(window->cipherField()->isVisible());
-}
-
-TEST_F(ChatWindowTest, FormatMenusInsertCodesAtTheCaret)
+TEST_F(ChatWindowTest, FormatMenusAndKeysInsertCodesAtTheCaretAndKeepWhatWasTyped)
 {
     open();
     window->input()->setText("hello");
@@ -135,12 +128,8 @@ TEST_F(ChatWindowTest, FormatMenusInsertCodesAtTheCaret)
     EXPECT_EQ(window->input()->cursorPosition(), 2);
     window->styleMenu()->actions().front()->trigger(); // Bold
     EXPECT_EQ(window->input()->text(), "\0034\002hello");
-}
 
-// Ctrl+K and Ctrl+U were the line edit's own: they deleted what had been typed.
-TEST_F(ChatWindowTest, FormattingKeysInsertCodesAndKeepWhatWasTyped)
-{
-    open();
+    // Ctrl+K and Ctrl+U were the line edit's own: they deleted what had been typed.
     window->show();
     QLineEdit* input = window->input();
     input->setFocus();

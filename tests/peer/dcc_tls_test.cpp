@@ -60,17 +60,20 @@ TEST(TlsIdentity, EachFreshIdentityIsNewSelfSignedP256ForTwentyYears)
     EXPECT_NE(peer::certificateFingerprint(other->certificate),
               peer::certificateFingerprint(certificate));
     EXPECT_NE(other->key.toPem(), identity->key.toPem());
-}
 
-TEST(Fingerprint, IsLowerHexSha256OfTheDer)
-{
-    const std::optional<TlsIdentity> identity = peer::makeTlsIdentity();
-    ASSERT_TRUE(identity);
-    const QByteArray fingerprint = peer::certificateFingerprint(identity->certificate);
-    EXPECT_EQ(fingerprint, identity->certificate.digest(QCryptographicHash::Sha256).toHex());
+    // The fingerprint is the lower-case hex SHA-256 of the DER.
+    const QByteArray fingerprint = peer::certificateFingerprint(certificate);
+    EXPECT_EQ(fingerprint, certificate.digest(QCryptographicHash::Sha256).toHex());
     EXPECT_EQ(fingerprint.size(), 64);
     EXPECT_EQ(fingerprint, fingerprint.toLower());
     EXPECT_TRUE(peer::certificateFingerprint(QSslCertificate()).isEmpty());
+
+    // A direct link queries the peer's certificate but does not verify it.
+    const QSslConfiguration configuration = peer::directLinkTls(*identity);
+    EXPECT_EQ(configuration.localCertificate(), certificate);
+    EXPECT_EQ(configuration.privateKey(), identity->key);
+    EXPECT_EQ(configuration.protocol(), QSsl::TlsV1_2OrLater);
+    EXPECT_EQ(configuration.peerVerifyMode(), QSslSocket::QueryPeer);
 }
 
 TEST(Fingerprint, DisplayForm)
@@ -193,35 +196,18 @@ TEST(IdentityFile, DamagedFileIsReplaced)
         EXPECT_FALSE(QFileInfo(path).permissions()
                      & (QFileDevice::ReadGroup | QFileDevice::ReadOther));
     }
-}
-
-TEST(IdentityFile, EachDamagedFileIsKeptAsideUnderItsOwnName)
-{
+    // A second damaged file is kept aside beside the first, under its own name.
     QTemporaryDir dir;
     const QString path = dir.filePath("direct-link.pem");
     for (const QByteArray& contents : {QByteArray("first"), QByteArray("second")}) {
         ASSERT_TRUE(writeTo(path, contents));
         ASSERT_TRUE(peer::loadOrMakeTlsIdentity(path));
     }
-    const QStringList aside =
-        QDir(dir.path()).entryList({"direct-link.pem.damaged-*"}, QDir::Files, QDir::Name);
-    ASSERT_EQ(aside.size(), 2);
     QByteArrayList kept;
-    for (const QString& name : aside)
+    for (const QString& name : QDir(dir.path()).entryList({"direct-link.pem.damaged-*"}))
         kept << readFile(dir.filePath(name));
     std::sort(kept.begin(), kept.end());
     EXPECT_EQ(kept, (QByteArrayList{"first", "second"}));
-}
-
-TEST(DirectLinkTls, ConfigurationQueriesButDoesNotVerify)
-{
-    const std::optional<TlsIdentity> identity = peer::makeTlsIdentity();
-    ASSERT_TRUE(identity);
-    const QSslConfiguration configuration = peer::directLinkTls(*identity);
-    EXPECT_EQ(configuration.localCertificate(), identity->certificate);
-    EXPECT_EQ(configuration.privateKey(), identity->key);
-    EXPECT_EQ(configuration.protocol(), QSsl::TlsV1_2OrLater);
-    EXPECT_EQ(configuration.peerVerifyMode(), QSslSocket::QueryPeer);
 }
 
 // A TLS server and a client on loopback, handshaking with whatever configurations they are given.
@@ -299,22 +285,14 @@ TEST(DirectLinkTls, HandshakeShowsEachSideTheOthersCertificate)
                         kHandshakeWaitMs));
     EXPECT_EQ(link.accepted->readLine(), "hello\n");
     EXPECT_EQ(link.client.readLine(), "welcome\n");
-}
 
-// A client that presents nothing still completes the handshake; the listening side must then
-// see no certificate at all, which is what makes it refuse the link.
-TEST(DirectLinkTls, ClientWithoutCertificateIsSeenAsMissing)
-{
-    if (!QSslSocket::supportsSsl())
-        GTEST_SKIP() << "no TLS backend";
-    const std::optional<TlsIdentity> listener = peer::makeTlsIdentity();
-    ASSERT_TRUE(listener);
+    // A client that presents nothing still completes the handshake; the listening side then sees
+    // no certificate at all, which is what makes it refuse the link.
     QSslConfiguration anonymous = QSslConfiguration::defaultConfiguration();
     anonymous.setPeerVerifyMode(QSslSocket::QueryPeer);
-
-    TlsLoopback link;
-    ASSERT_TRUE(link.handshake(peer::directLinkTls(*listener), anonymous)) << link.why();
-    const QByteArray seen = peer::certificateFingerprint(link.accepted->peerCertificate());
+    TlsLoopback bare;
+    ASSERT_TRUE(bare.handshake(peer::directLinkTls(*listener), anonymous)) << bare.why();
+    const QByteArray seen = peer::certificateFingerprint(bare.accepted->peerCertificate());
     EXPECT_TRUE(seen.isEmpty());
     EXPECT_EQ(peer::judgePeer(std::nullopt, seen), PeerTrust::Missing);
 }
@@ -339,19 +317,14 @@ TEST(PeerPins, RoundTripPerNick)
     EXPECT_EQ(store.peerPin("bob"), b);
     // Server pins are a separate set.
     EXPECT_FALSE(temp.registry().hasKey(config::kKeyPins));
-}
 
-TEST(PeerPins, AForgottenPinIsGoneAndTheOthersStay)
-{
-    test::TempStore temp;
-    config::Store& store = temp.store();
-    EXPECT_TRUE(store.forgetPin("alice")); // nothing to forget, not even the key
-    EXPECT_FALSE(store.forgetPin(""));
-    ASSERT_TRUE(store.pinPeer("alice", QByteArray(64, 'a')));
-    ASSERT_TRUE(store.pinPeer("bob", QByteArray(64, 'b')));
-    EXPECT_TRUE(store.forgetPin("ALICE")); // store names compare without ASCII case
+    // A forgotten pin is gone and the others stay; store names compare without ASCII case.
+    EXPECT_TRUE(store.forgetPin("ALICE"));
     EXPECT_EQ(store.peerPin("alice"), std::nullopt);
-    EXPECT_EQ(store.peerPin("bob"), QByteArray(64, 'b'));
+    EXPECT_EQ(store.peerPin("bob"), b);
+    EXPECT_FALSE(store.forgetPin(""));
+    test::TempStore empty;
+    EXPECT_TRUE(empty.store().forgetPin("alice")); // nothing to forget, not even the key
 }
 
 // Only fingerprints are pinned (the stored form is lower-case), never without the root key, and

@@ -31,6 +31,9 @@ RC_GTEST_PROP(FormatCodes, NoCodeIsEverLeftInTheShownText, ())
     const QByteArray stripped = peer::StripFormatCodes(bytes);
     for (char byte : stripped)
         RC_ASSERT(kCodes.find(byte) == std::string::npos);
+    // Stripping never makes a new code, so a second pass changes nothing.
+    RC_ASSERT(peer::StripFormatCodes(stripped) == stripped);
+    RC_ASSERT(peer::BuildFormatRuns(stripped).empty());
     const peer::RenderedLine shown = peer::renderFormattedLine(bytes);
     for (QChar ch : shown.text)
         RC_ASSERT(ch.unicode() >= 0x80 || kCodes.find(char(ch.unicode())) == std::string::npos);

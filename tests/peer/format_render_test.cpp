@@ -171,7 +171,7 @@ TEST(AppendFormattedLine, TextAfterABareColourCodeIsNotWhiteOnWhite)
     }
 }
 
-TEST(AppendFormattedLine, NewTextNeverInheritsTheFormatAtTheEnd)
+TEST(AppendFormattedLine, NewTextNeverInheritsTheFormatAtTheEndOfADocumentOrView)
 {
     QTextDocument document;
     QTextCursor cursor(&document);
@@ -180,10 +180,8 @@ TEST(AppendFormattedLine, NewTextNeverInheritsTheFormatAtTheEnd)
     EXPECT_TRUE(isBold(formatAt(document, 2)));
     EXPECT_FALSE(isBold(formatAt(document, 3)));
     EXPECT_EQ(document.toPlainText(), "oldnew\n");
-}
 
-TEST(AppendFormattedLine, WorksOnAViewAndIgnoresNull)
-{
+    // It works on a view, and ignores null.
     QTextEdit view;
     appendFormattedLine(&view, "\037hi\r\n");
     EXPECT_EQ(view.toPlainText(), "hi\n");

@@ -255,7 +255,7 @@ TEST_F(LogIndexTest, HostileSearchTextsAndLogLines)
 
 // The logs are the record: the index follows them when it is lost, damaged, or a log is edited,
 // cut or removed behind its back.
-TEST_F(LogIndexTest, MadeAnewWhenLostDamagedOrStale)
+TEST_F(LogIndexTest, MadeAnewWhenLostDamagedOrStaleAndSaysWhyWhenNoneCanBeHad)
 {
     writeLog("bob", logOf({"first secret", "second line"}));
     writeLog("carol", logOf({"carol says"}));
@@ -301,16 +301,13 @@ TEST_F(LogIndexTest, MadeAnewWhenLostDamagedOrStale)
     LogIndex elsewhere(indexPath());
     ASSERT_TRUE(elsewhere.open(dir.filePath("other")));
     EXPECT_TRUE(find(elsewhere, "first").empty());
-}
 
-TEST_F(LogIndexTest, SaysWhyWhenNoIndexCanBeHad)
-{
-    writeLog("bob", logOf({"hello"}));
-    LogIndex index(test::writeFile(dir, "a-file", "x") + "/log-index.db");
-    EXPECT_FALSE(index.open(logs()));
-    EXPECT_FALSE(index.error().isEmpty());
-    EXPECT_FALSE(index.catchUp("bob.txt", 4096));
-    EXPECT_TRUE(find(index, "hello").empty());
+    // None can be had: it says why, and finds nothing.
+    LogIndex none(test::writeFile(dir, "a-file", "x") + "/log-index.db");
+    EXPECT_FALSE(none.open(logs()));
+    EXPECT_FALSE(none.error().isEmpty());
+    EXPECT_FALSE(none.catchUp("bob.txt", 4096));
+    EXPECT_TRUE(find(none, "first").empty());
 }
 
 // Two programs on one store share the index file: each catches up with what the other wrote,

@@ -285,54 +285,50 @@ TEST_F(OfferWaits, ARefusedCertificateGetsNothingAndIsNotPinned)
     EXPECT_EQ(toBob.at(0)->count(), 0u);
 }
 
+// A peer that left while the user was asked about it is not pinned either.
 TEST_F(OfferWaits, AChatWeListenedForShowsNothingOfTheNewPeerUntilAccepted)
 {
     makePrivate();
     letHandshakesFinish();
-    peer::ChatSessions aliceChats(alice);
-    peer::ChatSessions bobChats(bob);
-    chatPrivately(aliceChats, bobChats);
-    ASSERT_TRUE(waitFor([&] {
-        return bobChats.records().CountRecords() == 1
-               && bobChats.records().at(0)->tls == peer::LinkProtection::TlsNotYetVerified;
-    }));
-    peer::ChatWindow* bobWindow = bobChats.windowOf(*bobChats.records().at(0));
-    bobWindow->input()->setText("too early");
-    bobWindow->send();
+    for (const bool left : {false, true}) {
+        SCOPED_TRACE(left ? "bob left" : "bob stays");
+        alice.pins.clear();
+        bob.pins.clear();
+        peer::ChatSessions aliceChats(alice);
+        peer::ChatSessions bobChats(bob);
+        chatPrivately(aliceChats, bobChats);
+        ASSERT_TRUE(waitFor([&] {
+            return bobChats.records().CountRecords() == 1
+                   && bobChats.records().at(0)->tls == peer::LinkProtection::TlsNotYetVerified;
+        }));
+        peer::ChatWindow* bobWindow = bobChats.windowOf(*bobChats.records().at(0));
+        bobWindow->input()->setText("too early");
+        bobWindow->send();
 
-    ASSERT_TRUE(waitFor([&] { return questionIn(aliceChats) != nullptr; }));
-    peer::ChatSession& chat = *aliceChats.records().at(0);
-    auto* socket = chat.link->findChild<QSslSocket*>();
-    ASSERT_TRUE(socket);
-    ASSERT_TRUE(waitFor([&] { return socket->bytesAvailable() > 0; }));
-    peer::ChatWindow* aliceWindow = aliceChats.windowOf(chat);
-    EXPECT_FALSE(aliceWindow->transcript().contains("too early"));
-    EXPECT_EQ(chat.tls, peer::LinkProtection::None);
-    EXPECT_FALSE(alice.pins.contains("bob"));
+        ASSERT_TRUE(waitFor([&] { return questionIn(aliceChats) != nullptr; }));
+        peer::ChatSession& chat = *aliceChats.records().at(0);
+        auto* socket = chat.link->findChild<QSslSocket*>();
+        ASSERT_TRUE(socket);
+        if (left) {
+            bobChats.records().at(0)->link->close();
+            ASSERT_TRUE(
+                waitFor([&] { return socket->state() == QAbstractSocket::UnconnectedState; }));
+            questionIn(aliceChats)->acceptButton()->click();
+            EXPECT_FALSE(alice.pins.contains("bob"));
+            EXPECT_EQ(chat.tls, peer::LinkProtection::None);
+            continue;
+        }
+        ASSERT_TRUE(waitFor([&] { return socket->bytesAvailable() > 0; }));
+        peer::ChatWindow* aliceWindow = aliceChats.windowOf(chat);
+        EXPECT_FALSE(aliceWindow->transcript().contains("too early"));
+        EXPECT_EQ(chat.tls, peer::LinkProtection::None);
+        EXPECT_FALSE(alice.pins.contains("bob"));
 
-    questionIn(aliceChats)->acceptButton()->click();
-    ASSERT_TRUE(waitFor([&] { return aliceWindow->transcript().contains("too early"); }));
-    EXPECT_EQ(alice.pins.value("bob"), fingerprint(bob));
-    EXPECT_EQ(chat.tls, peer::LinkProtection::TlsNotYetVerified);
-}
-
-TEST_F(OfferWaits, APeerThatLeftWhileAskedAboutIsNotPinned)
-{
-    makePrivate();
-    letHandshakesFinish();
-    peer::ChatSessions aliceChats(alice);
-    peer::ChatSessions bobChats(bob);
-    chatPrivately(aliceChats, bobChats);
-    ASSERT_TRUE(waitFor([&] { return questionIn(aliceChats) != nullptr; }));
-    peer::ChatSession& chat = *aliceChats.records().at(0);
-
-    bobChats.records().at(0)->link->close();
-    auto* socket = chat.link->findChild<QSslSocket*>();
-    ASSERT_TRUE(socket);
-    ASSERT_TRUE(waitFor([&] { return socket->state() == QAbstractSocket::UnconnectedState; }));
-    questionIn(aliceChats)->acceptButton()->click();
-    EXPECT_FALSE(alice.pins.contains("bob"));
-    EXPECT_EQ(chat.tls, peer::LinkProtection::None);
+        questionIn(aliceChats)->acceptButton()->click();
+        ASSERT_TRUE(waitFor([&] { return aliceWindow->transcript().contains("too early"); }));
+        EXPECT_EQ(alice.pins.value("bob"), fingerprint(bob));
+        EXPECT_EQ(chat.tls, peer::LinkProtection::TlsNotYetVerified);
+    }
 }
 
 } // namespace

@@ -6,7 +6,7 @@
 
 using namespace peer;
 
-TEST(SessionRecords, KeepsOrderThroughRemovals)
+TEST(SessionRecords, KeepsOrderThroughRemovalsAndRouteServerTextByTheExactNick)
 {
     ChatList list;
     ChatSession* first = list.AppendRecord(std::make_unique<ChatSession>());
@@ -23,11 +23,8 @@ TEST(SessionRecords, KeepsOrderThroughRemovals)
     list.FreeAllRecords();
     EXPECT_EQ(list.CountRecords(), 0);
     list.FreeAllRecords();
-}
 
-TEST(SessionRecords, RoutesServerTextOnlyToRoutedChatsWithTheExactNick)
-{
-    ChatList list;
+    // Server text goes only to routed chats with the exact nick.
     ChatSession* closed = list.AppendRecord(std::make_unique<ChatSession>());
     closed->nick = "bob";
     ChatSession* open = list.AppendRecord(std::make_unique<ChatSession>());

@@ -16,12 +16,12 @@
 #include "peer/voice/voice_chats.h"
 #include "peer/voice/voice_link.h"
 #include "tests/support/scripted_host.h"
+#include "tests/support/wait_for.h"
 
 #include <QAudioDevice>
 #include <QAudioSink>
 #include <QAudioSource>
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QIODevice>
 #include <QMediaDevices>
@@ -29,6 +29,7 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
@@ -121,39 +122,31 @@ private:
     std::thread m_thread;
 };
 
-// Runs the event loop until `done` holds or `timeoutMs` passes.
 inline bool spinUntil(const std::function<bool()>& done, int timeoutMs)
 {
-    QDeadlineTimer deadline(timeoutMs);
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 10);
-    }
-    return true;
+    return test::waitFor(done, timeoutMs);
 }
 
 inline void spinFor(int ms)
 {
-    spinUntil([] { return false; }, ms);
+    test::waitFor([] { return false; }, ms);
+}
+
+inline QAudioDevice findDevice(const QList<QAudioDevice>& devices, const QByteArray& id)
+{
+    const auto found = std::find_if(devices.begin(), devices.end(),
+                                    [&](const QAudioDevice& device) { return device.id() == id; });
+    return found == devices.end() ? QAudioDevice() : *found;
 }
 
 inline QAudioDevice findInput(const QByteArray& id)
 {
-    for (const QAudioDevice& device : QMediaDevices::audioInputs()) {
-        if (device.id() == id)
-            return device;
-    }
-    return {};
+    return findDevice(QMediaDevices::audioInputs(), id);
 }
 
 inline QAudioDevice findOutput(const QByteArray& id)
 {
-    for (const QAudioDevice& device : QMediaDevices::audioOutputs()) {
-        if (device.id() == id)
-            return device;
-    }
-    return {};
+    return findDevice(QMediaDevices::audioOutputs(), id);
 }
 
 // Every device the rig needs, or the first one missing.
@@ -198,7 +191,6 @@ public:
     }
     // When the first sample of the last burst was handed to the sink (QElapsedTimer of the rig).
     std::optional<qint64> burstStartNs() const { return m_burstStartNs; }
-    qint64 handedOut() const { return m_position; }
     // Plays `samples` (in the source's format) once, before the tone goes on.
     void play(const QByteArray& samples)
     {
@@ -219,7 +211,6 @@ protected:
                                     / m_format.bytesPerSample() * m_format.bytesPerSample();
             std::memcpy(data, m_clip.constData() + m_clipAt, size_t(bytes));
             m_clipAt += bytes;
-            m_position += bytes;
             return bytes;
         }
         if (m_burstPending && maxSize > 0) {
@@ -247,7 +238,6 @@ protected:
             appendSample(out, m_format, value);
         }
         std::memcpy(data, out.constData(), size_t(out.size()));
-        m_position += out.size();
         return out.size();
     }
     qint64 writeData(const char*, qint64) override { return -1; }
@@ -261,7 +251,6 @@ private:
     qint64 m_burstLeft = 0;
     bool m_burstPending = false;
     std::optional<qint64> m_burstStartNs;
-    qint64 m_position = 0;
     QByteArray m_clip;
     qsizetype m_clipAt = 0;
 };
@@ -283,7 +272,6 @@ public:
     }
     ~Mouth() { m_sink.stop(); }
     ToneSource& tone() { return m_tone; }
-    QAudio::Error error() const { return m_sink.error(); }
 
 private:
     ToneSource m_tone;
@@ -316,7 +304,6 @@ public:
 
     const QByteArray& samples() const { return m_samples; }
     qsizetype size() const { return m_samples.size(); }
-    QAudio::Error error() const { return m_source.error(); }
     // When the sample at byte `index` was captured: its piece's arrival less the samples after
     // it in there.
     std::optional<qint64> capturedNs(qsizetype index) const
@@ -382,11 +369,6 @@ inline double toneShare(const std::vector<double>& samples, double hz, int rate)
         return 0;
     const double power = s1 * s1 + s2 * s2 - coeff * s1 * s2;
     return 2 * power / (double(n) * energy);
-}
-
-inline double toneShare(QByteArrayView samples, double hz)
-{
-    return toneShare(centred(samples, peer::SoundFormat::voice()), hz, kRate);
 }
 
 // The tone's share measured in short windows (200 samples: a whole number of periods of both
@@ -505,26 +487,17 @@ public:
         if (!m_peer || !line.startsWith("PRIVMSG " + m_peerNick + " :"))
             return true;
         auto offer = readOffer(irc::DccKind::Voice, nick, line);
-        if (!offer) {
-            ++unreadable;
+        if (!offer)
             return true;
-        }
         if (m_delayMs > 0) {
             auto* relay = new DelayLink(offer->port, m_delayMs, m_peer);
             offer->port = relay->port();
         }
         // As from the server: later, not inside the sender's own call.
         peer::VoiceChats* peer = m_peer;
-        int* asked = &peerAsked;
-        QTimer::singleShot(0, peer, [peer, asked, offer = *offer] {
-            if (!peer->answersOurOffer(offer))
-                ++*asked;
-            peer->accept(offer);
-        });
+        QTimer::singleShot(0, peer, [peer, offer = *offer] { peer->accept(offer); });
         return true;
     }
-    int unreadable = 0;
-    int peerAsked = 0; // offers of ours the peer's user was asked about
 
 private:
     QByteArray m_peerNick;

@@ -103,24 +103,15 @@ void connectBothWays(Side& alice, Side& bob, const QByteArray& as = "bob", int* 
 }
 
 // The capturing side with a scripted player at the other end of the link.
-class CapturingSide : public ::testing::Test
+TEST(VoiceCapture, PeerCloseEndsTheChatAndReleasesEverythingButTheWindow)
 {
-protected:
-    void SetUp() override
-    {
-        alice.voice.start("bob");
-        const auto offer = alice.host.lastOffer(irc::DccKind::Voice);
-        ASSERT_TRUE(offer);
-        ASSERT_EQ(offer->address, QHostAddress(0x7F000001u));
-        ASSERT_NO_FATAL_FAILURE(alice.connectPlayer(player));
-    }
-
     Side alice{"alice"};
     QTcpSocket player;
-};
-
-TEST_F(CapturingSide, PeerCloseEndsTheChatAndReleasesEverythingButTheWindow)
-{
+    alice.voice.start("bob");
+    const auto offer = alice.host.lastOffer(irc::DccKind::Voice);
+    ASSERT_TRUE(offer);
+    ASSERT_EQ(offer->address, QHostAddress(0x7F000001u));
+    ASSERT_NO_FATAL_FAILURE(alice.connectPlayer(player));
     ASSERT_EQ(alice.sound.devices.openInputs, 1);
     player.disconnectFromHost();
     ASSERT_TRUE(waitFor([&] { return alice.call()->hasEnded(); }));
@@ -256,30 +247,27 @@ TEST_F(PlayingSide, AFailingDeviceSaysSoOnceAndTheLinkGoesOn)
     EXPECT_FALSE(bob.call()->hasEnded());
 }
 
-TEST(VoicePlayback, WithoutAPlaybackDeviceTheReturnLinkIsStillOffered)
+TEST(VoicePlayback, WithoutAPlaybackDeviceTheReturnLinkIsStillOfferedAndAnUnreachableOfferEnds)
 {
     Side bob("bob");
     bob.sound.devices.outputFails = VoiceStatus::PlaybackOpenFailed;
     QTcpServer capturer;
     ASSERT_TRUE(capturer.listen(QHostAddress::LocalHost));
-    bob.voice.accept(irc::DccOffer::active(irc::DccKind::Voice, "alice", {}, 0x7F000001,
-                                           capturer.serverPort(), 0));
+    const quint16 port = capturer.serverPort();
+    const auto offer = [port] {
+        return irc::DccOffer::active(irc::DccKind::Voice, "alice", {}, 0x7F000001, port, 0);
+    };
+    bob.voice.accept(offer());
     ASSERT_TRUE(waitFor([&] { return bob.connectedLinks() == 1; }));
     EXPECT_EQ(bob.status(), "Connection established.\nwaveoutopen error");
     EXPECT_EQ(bob.host.sent.size(), 1);
-}
 
-TEST(VoicePlayback, AnOfferThatCannotBeReachedEndsTheChat)
-{
-    Side bob("bob");
-    QTcpServer closed;
-    ASSERT_TRUE(closed.listen(QHostAddress::LocalHost));
-    const quint16 port = closed.serverPort();
-    closed.close();
-    bob.voice.accept(irc::DccOffer::active(irc::DccKind::Voice, "alice", {}, 0x7F000001, port, 0));
-    ASSERT_TRUE(waitFor([&] { return bob.call()->hasEnded(); }));
-    EXPECT_EQ(bob.status(), "Connection established.\n" + QString(kPeerClosed));
-    EXPECT_TRUE(bob.host.sent.isEmpty()) << "no return link for a link that never came up";
+    Side carol("carol");
+    capturer.close();
+    carol.voice.accept(offer());
+    ASSERT_TRUE(waitFor([&] { return carol.call()->hasEnded(); }));
+    EXPECT_EQ(carol.status(), "Connection established.\n" + QString(kPeerClosed));
+    EXPECT_TRUE(carol.host.sent.isEmpty()) << "no return link for a link that never came up";
 }
 
 // Two sides that each follow the rules, with offers passed between them as the server would.
@@ -358,6 +346,10 @@ TEST(VoiceChat, ClosingAllReleasesDevicesAndSockets)
     Side alice("alice");
     Side bob("bob");
     ASSERT_NO_FATAL_FAILURE(connectBothWays(alice, bob));
+    // Each side asked for sound once, for the chat it started or took up: the return link asks
+    // nothing more.
+    EXPECT_EQ(alice.sound.prepared, 1);
+    EXPECT_EQ(bob.sound.prepared, 1);
     const quint16 port = alice.host.lastOffer(irc::DccKind::Voice)->port;
     alice.voice.closeAll();
     EXPECT_EQ(alice.sound.devices.openInputs + alice.sound.devices.openOutputs, 0);
@@ -401,16 +393,6 @@ TEST(VoiceWithoutSound, AChatThatWouldStartSaysWhyInItsWindowAndNothingGoesOut)
     alice.voice.start("bob");
     EXPECT_TRUE(alice.host.lastOffer(irc::DccKind::Voice));
     EXPECT_EQ(alice.status(), "Connecting...");
-}
-
-TEST(VoiceWithoutSound, TheReturnLinkOfAChatWithSoundAsksNothingMore)
-{
-    Side alice("alice");
-    Side bob("bob");
-    ASSERT_NO_FATAL_FAILURE(connectBothWays(alice, bob));
-    // Each side asked once, for the chat it started or took up.
-    EXPECT_EQ(alice.sound.prepared, 1);
-    EXPECT_EQ(bob.sound.prepared, 1);
 }
 
 } // namespace

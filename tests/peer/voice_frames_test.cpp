@@ -3,7 +3,7 @@
 #include <QList>
 #include <gtest/gtest.h>
 
-#include <random>
+#include <rapidcheck/gtest.h>
 
 using peer::frameVoicePacket;
 using peer::kMaxVoiceFrameBytes;
@@ -18,16 +18,6 @@ QByteArray packet(qsizetype size, int seed)
     for (qsizetype i = 0; i < size; ++i)
         bytes[i] = char((i * 31 + seed * 7 + 1) & 0xff);
     return bytes;
-}
-
-// The sizes around both bytes of the length field and its bound.
-QList<QByteArray> somePackets()
-{
-    QList<QByteArray> packets;
-    int seed = 0;
-    for (qsizetype size : {1, 2, 80, 255, 256, 257, 399, 400, 3})
-        packets.append(packet(size, ++seed));
-    return packets;
 }
 
 QByteArray stream(const QList<QByteArray>& packets)
@@ -58,43 +48,28 @@ TEST(VoiceFrames, FramesOnlyPacketsTheLinkCanCarry)
         EXPECT_EQ(frameVoicePacket(c.packet), c.frame) << c.packet.size() << " bytes";
 }
 
-TEST(VoiceFrameReader, ReadsTheSamePacketsAtEveryCutOfTheStream)
+// Whatever the packets and however the stream is cut into reads, the same packets come out, and
+// no more than one frame is ever held.
+RC_GTEST_PROP(VoiceFrameReader, ReadsTheSamePacketsWhateverTheReadsAndHoldsAtMostOneFrame, ())
 {
-    const QList<QByteArray> packets = somePackets();
-    const QByteArray bytes = stream(packets);
-    for (qsizetype cut = 0; cut <= bytes.size(); ++cut) {
-        VoiceFrameReader reader;
-        QList<QByteArray> read = reader.feed(QByteArrayView(bytes).first(cut));
-        read += reader.feed(QByteArrayView(bytes).sliced(cut));
-        ASSERT_EQ(read, packets) << "cut at " << cut;
-        EXPECT_FALSE(reader.hasPartialFrame());
-    }
-
-    VoiceFrameReader byteByByte;
-    QList<QByteArray> read;
-    for (char byte : bytes)
-        read += byteByByte.feed(QByteArrayView(&byte, 1));
-    EXPECT_EQ(read, packets);
-}
-
-TEST(VoiceFrameReader, ReadsTheSamePacketsInRandomPiecesAndHoldsAtMostOneFrame)
-{
+    const auto sizes =
+        *rc::gen::container<std::vector<int>>(rc::gen::inRange(1, int(kMaxVoiceFrameBytes) + 1));
     QList<QByteArray> packets;
-    for (int round = 0; round < 20; ++round)
-        packets += somePackets();
+    for (int size : sizes)
+        packets.append(packet(size, int(packets.size())));
     const QByteArray bytes = stream(packets);
-    std::mt19937 random(20240611);
-    for (int pass = 0; pass < 50; ++pass) {
-        VoiceFrameReader reader;
-        QList<QByteArray> read;
-        for (qsizetype at = 0; at < bytes.size();) {
-            const qsizetype piece = qMin<qsizetype>(random() % 1500, bytes.size() - at);
-            read += reader.feed(QByteArrayView(bytes).sliced(at, piece));
-            at += piece;
-            ASSERT_LE(reader.bufferedBytes(), VoiceFrameReader::kMaxBufferedBytes);
-        }
-        ASSERT_EQ(read, packets) << "pass " << pass;
+    const auto pieces = *rc::gen::container<std::vector<int>>(rc::gen::inRange(0, 1500));
+    VoiceFrameReader reader;
+    QList<QByteArray> read;
+    for (qsizetype at = 0, i = 0; at < bytes.size(); ++i) {
+        const qsizetype rest = bytes.size() - at;
+        const qsizetype piece = i < qsizetype(pieces.size()) ? qMin<qsizetype>(pieces[i], rest) : 1;
+        read += reader.feed(QByteArrayView(bytes).sliced(at, piece));
+        at += piece;
+        RC_ASSERT(reader.bufferedBytes() <= VoiceFrameReader::kMaxBufferedBytes);
     }
+    RC_ASSERT(read == packets);
+    RC_ASSERT(!reader.hasPartialFrame());
 }
 
 TEST(VoiceFrameReader, FailsOnALengthNoPacketHasAndReadsNothingAfter)

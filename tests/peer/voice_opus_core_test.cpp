@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <vector>
 
 using peer::JitterBuffer;
@@ -45,8 +46,9 @@ std::vector<Arrival> steady(int first, int end, qint64 lateMs = 0)
 
 // Runs the buffer on a fake clock: the device pops every 20 ms at 10 ms past the arrivals'
 // grid, and arrivals due at a time are pushed before a pop at that time.
+// `each` sees the buffer after every pop.
 std::vector<Played> run(JitterBuffer& buffer, std::vector<Arrival> arrivals, qint64 fromMs,
-                        qint64 untilMs)
+                        qint64 untilMs, const std::function<void(qint64)>& each = {})
 {
     std::stable_sort(arrivals.begin(), arrivals.end(),
                      [](const Arrival& a, const Arrival& b) { return a.atMs < b.atMs; });
@@ -58,6 +60,8 @@ std::vector<Played> run(JitterBuffer& buffer, std::vector<Arrival> arrivals, qin
             buffer.push(quint16(seq), packetFor(seq), arrivals[next].atMs);
         }
         played.push_back({now, buffer.pop(now)});
+        if (each)
+            each(now);
     }
     return played;
 }
@@ -170,18 +174,12 @@ TEST(JitterBuffer, DelayGrowsFastOnJitterAndComesBackSlowlyWithinBounds)
         arrivals.push_back({qint64(seq) * 20, seq});
     JitterBuffer buffer;
     std::vector<int> targets;
-    std::vector<Played> played;
-    size_t next = 0;
-    for (qint64 now = 10; now < 16000; now += 20) {
-        for (; next < arrivals.size() && arrivals[next].atMs <= now; ++next)
-            buffer.push(quint16(arrivals[next].seq), packetFor(arrivals[next].seq),
-                        arrivals[next].atMs);
-        played.push_back({now, buffer.pop(now)});
+    const auto played = run(buffer, arrivals, 0, 16000, [&](qint64 now) {
         targets.push_back(buffer.targetDelayMs());
         ASSERT_GE(buffer.targetDelayMs(), peer::kMinJitterDelayMs) << "at " << now;
         ASSERT_LE(buffer.targetDelayMs(), peer::kMaxJitterDelayMs) << "at " << now;
         ASSERT_LE(buffer.stats().bufferedMs, 200) << "at " << now;
-    }
+    });
     const auto targetAt = [&](qint64 ms) { return targets[size_t((ms - 10) / 20)]; };
     EXPECT_EQ(targetAt(110), peer::kMaxJitterDelayMs) << "the first burst raises it";
     EXPECT_EQ(count(played, Pop::Conceal, 300), 0) << "bursts no longer reach the speaker late";
@@ -325,7 +323,7 @@ TEST(VoiceNegotiation, APlainPlayerIsTalkedToPlainlyAtOnce)
     EXPECT_TRUE(gate.captured(QByteArray(peer::kVoiceBlockBytes, '\x80')).has_value());
 }
 
-TEST(VoiceNegotiation, ASilentPeerGetsThePlainChatWithinFiveSeconds)
+TEST(VoiceNegotiation, ASilentPeerGetsThePlainChatWithinFiveSecondsAndNoOpusNoWait)
 {
     VoiceNegotiation capture(VoiceNegotiation::Side::Capture);
     capture.connected(10'000);
@@ -336,6 +334,13 @@ TEST(VoiceNegotiation, ASilentPeerGetsThePlainChatWithinFiveSeconds)
     capture.elapsed(*capture.deadline());
     EXPECT_EQ(capture.codec(), VoiceCodec::Plain);
     EXPECT_TRUE(capture.timedOut());
+
+    // A side without Opus speaks plainly at once and sends nothing.
+    VoiceNegotiation plain(VoiceNegotiation::Side::Capture, false);
+    EXPECT_EQ(plain.connected(0), VoiceNegotiation::Step{});
+    EXPECT_EQ(plain.codec(), VoiceCodec::Plain);
+    EXPECT_EQ(plain.deadline(), std::nullopt);
+    EXPECT_EQ(plain.received(word(peer::kVoiceOpusAccept), 5).passOn, word(peer::kVoiceOpusAccept));
 }
 
 TEST(VoiceNegotiation, AnAcceptAfterTheWaitIsDroppedAndBothSidesGoPlain)
@@ -415,14 +420,4 @@ TEST(VoiceNegotiation, HostileAndRepeatedAnswersDecideOnceAndSafely)
         EXPECT_EQ(side.codec(), c.codec) << c.name;
         EXPECT_EQ(passed, c.passOn) << c.name;
     }
-}
-
-TEST(VoiceNegotiation, ASideWithoutOpusSpeaksPlainlyAndSendsNothing)
-{
-    VoiceNegotiation capture(VoiceNegotiation::Side::Capture, false);
-    EXPECT_EQ(capture.connected(0), VoiceNegotiation::Step{});
-    EXPECT_EQ(capture.codec(), VoiceCodec::Plain);
-    EXPECT_EQ(capture.deadline(), std::nullopt);
-    EXPECT_EQ(capture.received(word(peer::kVoiceOpusAccept), 5).passOn,
-              word(peer::kVoiceOpusAccept));
 }

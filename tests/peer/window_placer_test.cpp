@@ -43,7 +43,7 @@ protected:
     std::vector<std::unique_ptr<QDialog>> windows;
 };
 
-TEST_F(WindowPlacerTest, EveryNewWindowStepsClearOfTheOpenOnes)
+TEST_F(WindowPlacerTest, EveryNewWindowStepsClearOfTheOpenOnesOrComesUpOverItsOwn)
 {
     QDialog* first = open(WindowPlacer::Opener::Network);
     QDialog* second = open(WindowPlacer::Opener::User);
@@ -58,10 +58,8 @@ TEST_F(WindowPlacerTest, EveryNewWindowStepsClearOfTheOpenOnes)
     const QPoint freed = second->pos();
     second->close();
     EXPECT_EQ(open(WindowPlacer::Opener::User)->pos(), freed);
-}
 
-TEST_F(WindowPlacerTest, AWindowForAnotherComesUpOverThatOne)
-{
+    // A window for another comes up over that one.
     QDialog* chat = open(WindowPlacer::Opener::User);
     chat->move(500, 300);
     QDialog* transfer = open(WindowPlacer::Opener::User, chat);
