@@ -15,6 +15,7 @@
 #include "peer/transfer/transfers.h"
 #include "peer/voice/voice_chats.h"
 #include "peer/voice/voice_window.h"
+#include "tests/app/text_fit.h"
 #include "tests/support/connected_program.h"
 #include "tests/support/files.h"
 #include "tests/support/no_shared_artwork.h"
@@ -23,7 +24,6 @@
 
 #include <QAbstractButton>
 #include <QGuiApplication>
-#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPainter>
@@ -53,33 +53,6 @@ using test::inkIn;
 QImage grabScreen()
 {
     return QGuiApplication::primaryScreen()->grabWindow(0).toImage();
-}
-
-// Every visible text of `window` that its widget cannot show whole.
-QStringList clippedTexts(QWidget* window)
-{
-    QStringList clipped;
-    for (QWidget* widget : window->findChildren<QWidget*>()) {
-        if (!widget->isVisible())
-            continue;
-        QString text;
-        if (auto* label = qobject_cast<QLabel*>(widget); label && !label->wordWrap())
-            text = label->text();
-        else if (auto* button = qobject_cast<QAbstractButton*>(widget))
-            text = button->text();
-        if (text.isEmpty())
-            continue;
-        const QSize hint = widget->sizeHint();
-        if (hint.width() > widget->width() || hint.height() > widget->height()) {
-            clipped << QStringLiteral("%1 \"%2\": %3x%4 shown, %5x%6 needed")
-                           .arg(QString::fromLatin1(widget->metaObject()->className()), text)
-                           .arg(widget->width())
-                           .arg(widget->height())
-                           .arg(hint.width())
-                           .arg(hint.height());
-        }
-    }
-    return clipped;
 }
 
 class DesktopTest : public test::ConnectedProgramTest
@@ -268,7 +241,7 @@ TEST_F(DesktopTest, FindMarksWhatWasSaidAndOpensTheChatThere)
     EXPECT_EQ(chat->view()->textCursor().selectedText(),
               peer::EarlierLines::stampText(monday.addSecs(2 * 3600 * 7))
                   + "<bob> I can print the slides at the library");
-    EXPECT_TRUE(clippedTexts(find).isEmpty()) << clippedTexts(find).join('\n').toStdString();
+    EXPECT_EQ(test::cutTexts(find), QStringList());
     QTest::qWait(400);
 
     if (const QByteArray file = qgetenv("KIVVO_SEARCH_SCREENSHOT"); !file.isEmpty()) {
@@ -319,9 +292,9 @@ TEST_F(DesktopTest, TheDemosSecondProgramShowsTheBuiltInSkinsBesideTheFirst)
 
 TEST_F(DesktopTest, EveryTextShowsWhole)
 {
-    EXPECT_EQ(clippedTexts(&window()), QStringList());
-    EXPECT_EQ(clippedTexts(&bob->window()), QStringList());
-    EXPECT_EQ(clippedTexts(chat), QStringList());
+    EXPECT_EQ(test::cutTexts(&window()), QStringList());
+    EXPECT_EQ(test::cutTexts(&bob->window()), QStringList());
+    EXPECT_EQ(test::cutTexts(chat), QStringList());
     for (auto* button : window().mainMenuBar()->findChildren<QAbstractButton*>())
         EXPECT_FALSE(button->isVisible()) << "the menu bar overflows";
 }
@@ -353,7 +326,7 @@ TEST(DesktopWithoutSkins, TheButtonsAndTheTitleBarsAreasShow)
         const QRect zone(strip + QPoint(span.first + 1, 1), QSize(span.last - span.first - 1, 18));
         EXPECT_GT(inkIn(screen, zone), 60) << int(span.zone);
     }
-    EXPECT_EQ(clippedTexts(&core.window()), QStringList());
+    EXPECT_EQ(test::cutTexts(&core.window()), QStringList());
     const app::ContactListView* list = core.contacts();
     EXPECT_FALSE(list->horizontalScrollBar()->isVisible());
     EXPECT_TRUE(list->viewport()->rect().contains(list->visualItemRect(list->item(0))));
