@@ -154,7 +154,7 @@ bool near(const QWidget* a, const QWidget* b)
         .contains(a->frameGeometry().center());
 }
 
-TEST_F(DesktopTest, TheSkinsShowOnTheScreenWhereTheyBelong)
+TEST_F(DesktopTest, TheSkinsShowOnTheScreenWhereTheyBelongAndTheTrayIconAndEveryTextToo)
 {
     const QString skins = core->temp.dirPath() + "/skin/";
     const QImage title = app::Skin::load(skins + "kivvo_skin_title.bmp").image();
@@ -200,6 +200,20 @@ TEST_F(DesktopTest, TheSkinsShowOnTheScreenWhereTheyBelong)
             painter.drawImage(frame.topLeft() - shown.topLeft(), screen, frame);
         ASSERT_TRUE(picture.save(QString::fromLocal8Bit(file)));
     }
+
+    // The tray icon is in the notification area.
+    ASSERT_TRUE(QSystemTrayIcon::isSystemTrayAvailable()) << "tools/test starts trayer";
+    QSystemTrayIcon* icon = core->program->tray().icon();
+    ASSERT_NE(icon, nullptr);
+    EXPECT_TRUE(waitFor([&] { return icon->geometry().isValid(); }));
+    EXPECT_EQ(icon->toolTip(), "Kivvo v2.0 - alice (connected)");
+
+    // Every text shows whole.
+    EXPECT_EQ(test::cutTexts(&window()), QStringList());
+    EXPECT_EQ(test::cutTexts(&bob->window()), QStringList());
+    EXPECT_EQ(test::cutTexts(chat), QStringList());
+    for (auto* button : window().mainMenuBar()->findChildren<QAbstractButton*>())
+        EXPECT_FALSE(button->isVisible()) << "the menu bar overflows";
 }
 
 // Finding what was said, as the README shows it: the find window over alice's logs, the found
@@ -290,15 +304,6 @@ TEST_F(DesktopTest, TheDemosSecondProgramShowsTheBuiltInSkinsBesideTheFirst)
     EXPECT_GT(differs, 20);
 }
 
-TEST_F(DesktopTest, EveryTextShowsWhole)
-{
-    EXPECT_EQ(test::cutTexts(&window()), QStringList());
-    EXPECT_EQ(test::cutTexts(&bob->window()), QStringList());
-    EXPECT_EQ(test::cutTexts(chat), QStringList());
-    for (auto* button : window().mainMenuBar()->findChildren<QAbstractButton*>())
-        EXPECT_FALSE(button->isVisible()) << "the menu bar overflows";
-}
-
 // A user who emptied the skin folder: the five buttons and the two areas of the title bar still
 // show on the screen, and the first-run hint shows whole.
 TEST(DesktopWithoutSkins, TheButtonsAndTheTitleBarsAreasShow)
@@ -330,15 +335,6 @@ TEST(DesktopWithoutSkins, TheButtonsAndTheTitleBarsAreasShow)
     const app::ContactListView* list = core.contacts();
     EXPECT_FALSE(list->horizontalScrollBar()->isVisible());
     EXPECT_TRUE(list->viewport()->rect().contains(list->visualItemRect(list->item(0))));
-}
-
-TEST_F(DesktopTest, TheTrayIconIsInTheNotificationArea)
-{
-    ASSERT_TRUE(QSystemTrayIcon::isSystemTrayAvailable()) << "tools/test starts trayer";
-    QSystemTrayIcon* icon = core->program->tray().icon();
-    ASSERT_NE(icon, nullptr);
-    EXPECT_TRUE(waitFor([&] { return icon->geometry().isValid(); }));
-    EXPECT_EQ(icon->toolTip(), "Kivvo v2.0 - alice (connected)");
 }
 
 TEST_F(DesktopTest, NewWindowsComeUpApartWithoutTakingTheKeyboard)
