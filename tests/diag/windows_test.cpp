@@ -99,25 +99,7 @@ TEST_F(DebugWindowTest, StartsHiddenWithThePanesAndControlsAndEnterSendsWhileOkH
     EXPECT_FALSE(window.isVisible());
 }
 
-TEST_F(DebugWindowTest, ReportsASendThatHasNoConnection)
-{
-    RecordingSender refusing{{}, false};
-    for (const bool hasSender : {false, true}) {
-        DebugPanes::instance().clear();
-        diag::DebugWindow window;
-        if (hasSender)
-            window.setSender(refusing.sender());
-        window.sendBox()->setText(QStringLiteral("JOIN #a"));
-        window.sendLine();
-        EXPECT_EQ(DebugPanes::instance().text(Pane::Status),
-                  QStringLiteral("send() error (custom cmd) - SOCKET_ERROR\r\n"))
-            << "with sender: " << hasSender;
-        EXPECT_EQ(window.sendBox()->text(), QStringLiteral("JOIN #a"));
-    }
-    EXPECT_EQ(refusing.sent, QList<QByteArray>{"JOIN #a\r\n"});
-}
-
-TEST_F(DebugWindowTest, SendsOneLineCutToFitAndLogsIt)
+TEST_F(DebugWindowTest, SendsOneLineCutToFitAndLogsItOrReportsThatThereIsNoConnection)
 {
     const struct
     {
@@ -151,6 +133,22 @@ TEST_F(DebugWindowTest, SendsOneLineCutToFitAndLogsIt)
                   QString::fromUtf8(c.expected) + QStringLiteral("\r\n"));
         EXPECT_EQ(window.sendBox()->text(), c.text);
     }
+
+    // A send that has no connection is reported.
+    RecordingSender refusing{{}, false};
+    for (const bool hasSender : {false, true}) {
+        DebugPanes::instance().clear();
+        diag::DebugWindow window;
+        if (hasSender)
+            window.setSender(refusing.sender());
+        window.sendBox()->setText(QStringLiteral("JOIN #a"));
+        window.sendLine();
+        EXPECT_EQ(DebugPanes::instance().text(Pane::Status),
+                  QStringLiteral("send() error (custom cmd) - SOCKET_ERROR\r\n"))
+            << "with sender: " << hasSender;
+        EXPECT_EQ(window.sendBox()->text(), QStringLiteral("JOIN #a"));
+    }
+    EXPECT_EQ(refusing.sent, QList<QByteArray>{"JOIN #a\r\n"});
 }
 
 TEST(ServerLogWindow, AppendsEachLineDecodedDropsTheOldestAndClearButtonAndEscapeEmptyIt)
