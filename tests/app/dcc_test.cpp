@@ -5,7 +5,6 @@
 #include "tests/support/connected_program.h"
 
 #include <QAction>
-#include <QApplication>
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
@@ -314,27 +313,6 @@ TEST_F(DccTest, EachOfferQuestionSaysWhereItWouldConnectAndHowItIsProtected)
     ASSERT_EQ(prompter->errors.size(), 1u);
     EXPECT_EQ(prompter->errors[0].title, "Select Contact");
     EXPECT_EQ(records().CountRecords(), 0);
-}
-
-// The main window came forward with the keyboard focus, out of the chat the user typed in.
-TEST_F(DccTest, AnOfferLeavesTheKeyboardWithTheWindowTheUserTypesIn)
-{
-    server.send(":bob!b@h PRIVMSG alice :hello\r\n");
-    ASSERT_TRUE(waitFor([&] { return core->chat(0) != nullptr; }));
-    peer::ChatWindow* chat = core->chat(0);
-    chat->show();
-    chat->activateWindow();
-    ASSERT_TRUE(waitFor([&] { return QApplication::activeWindow() == chat; }));
-    QWidget* activeDuringQuestion = nullptr;
-    prompter->onAsk = [&] {
-        QCoreApplication::processEvents();
-        activeDuringQuestion = QApplication::activeWindow();
-    };
-    server.send(":carol!c@h PRIVMSG alice :\x01"
-                "DCC CHAT chat 16909060 4000\x01\r\n");
-    ASSERT_TRUE(waitFor([&] { return prompter->questions.size() == 1; }));
-    EXPECT_EQ(activeDuringQuestion, chat);
-    EXPECT_TRUE(window().isVisible());
 }
 
 class BrokenFrameTest : public DccTest, public ::testing::WithParamInterface<QByteArray>
