@@ -5,7 +5,6 @@
 #include "tests/support/files.h"
 
 #include <QLabel>
-#include <QTcpServer>
 #include <QTemporaryDir>
 
 using app::Command;

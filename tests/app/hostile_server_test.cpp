@@ -5,7 +5,6 @@
 
 #include <QFile>
 #include <QTcpSocket>
-#include <QTextDocument>
 #include <QTextEdit>
 
 #include <arpa/inet.h>

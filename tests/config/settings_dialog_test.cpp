@@ -8,10 +8,8 @@
 #include "tests/support/temp_store.h"
 #include "tests/support/when_shown.h"
 
-#include <QApplication>
 #include <QCheckBox>
 #include <QGroupBox>
-#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTreeWidget>
