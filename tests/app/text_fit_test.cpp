@@ -62,12 +62,8 @@ struct Parts
 // does not fit must not get its room by stretching the window either.
 struct Made
 {
-    Made(QWidget* made = nullptr, std::optional<QSize> openSize = std::nullopt)
-        : window(made)
-        , size(openSize)
-    {}
-    QWidget* window;
-    std::optional<QSize> size;
+    QWidget* window = nullptr;
+    std::optional<QSize> size = std::nullopt;
 };
 
 struct WindowMaker
@@ -177,9 +173,18 @@ const WindowMaker kWindows[] = {
                                             QStringLiteral("Send a File"), QString(), true};
          return Made{new config::InputDialog(request, p.prompter)};
      }},
-    {"DebugWindow", [](Parts&) { return Made(new diag::DebugWindow, QSize(520, 460)); }},
-    {"ServerLogWindow", [](Parts&) { return Made(new diag::ServerLogWindow, QSize(500, 350)); }},
-    {"RawDataWindow", [](Parts&) { return Made(new diag::RawDataWindow, QSize(460, 300)); }},
+    {"DebugWindow",
+     [](Parts&) {
+         return Made{new diag::DebugWindow, QSize(520, 460)};
+     }},
+    {"ServerLogWindow",
+     [](Parts&) {
+         return Made{new diag::ServerLogWindow, QSize(500, 350)};
+     }},
+    {"RawDataWindow",
+     [](Parts&) {
+         return Made{new diag::RawDataWindow, QSize(460, 300)};
+     }},
     {"AboutBox", aboutBox},
 };
 
