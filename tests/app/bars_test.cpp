@@ -417,7 +417,7 @@ TEST_F(BarsTest, TheTitleBarSaysWhoseWindowItIsAndTheFiveMenuTitlesStandApart)
     }
 }
 
-TEST_F(BarsTest, TheTrayBringsTheWindowBackOnALeftClickOnly)
+TEST_F(BarsTest, TheTrayBringsTheWindowBackOnALeftClickOnlyAndWithoutOneItIsNeverLost)
 {
     make(false, app::Tray::Availability::Present);
     QSystemTrayIcon* icon = core->program->tray().icon();
@@ -444,10 +444,8 @@ TEST_F(BarsTest, TheTrayBringsTheWindowBackOnALeftClickOnly)
     window().hide();
     core->program->showAtStart(true);
     EXPECT_FALSE(window().isVisible());
-}
 
-TEST_F(BarsTest, WithoutATrayTheWindowCanNeverBeLost)
-{
+    // Without a tray the window can never be lost.
     diag::DebugPanes::instance().clear();
     make(false, app::Tray::Availability::Absent);
     EXPECT_EQ(core->program->tray().icon(), nullptr);
