@@ -143,6 +143,7 @@ TEST_F(MainWindowTest, EchoesServerLinesToTheLogAndOptionsSavedTellTheServerTheN
     window().close(); // the close box afterwards runs nothing twice
     ASSERT_TRUE(waitFor([&] { return !server.isClientConnected(); }));
     EXPECT_EQ(done.count(), 1);
+    EXPECT_TRUE(core->prompter->questions.empty()); // nothing running: nothing to ask
     EXPECT_EQ(server.received().count("QUIT"), 1);
     EXPECT_TRUE(server.received().endsWith("QUIT :Kivvo is closing...\r\n"));
 }
