@@ -186,7 +186,7 @@ TEST(ServerLogWindow, AppendsEachLineDecodedDropsTheOldestAndClearButtonAndEscap
 }
 
 // Escape clears the log, so a keyboard user had no way to put the window away.
-TEST(ServerLogWindow, TheCloseButtonAndCtrlWHideItKeepingTheLog)
+TEST(ServerLogWindow, TheCloseButtonAndCtrlWHideItKeepingTheLogAndItsControlsFitItsSize)
 {
     for (const bool button : {true, false}) {
         SCOPED_TRACE(button ? "Close" : "Ctrl+W");
@@ -205,10 +205,8 @@ TEST(ServerLogWindow, TheCloseButtonAndCtrlWHideItKeepingTheLog)
         EXPECT_FALSE(window.isVisible());
         EXPECT_EQ(window.view()->toPlainText(), QStringLiteral("kept"));
     }
-}
 
-TEST(ServerLogWindow, LaysOutTheControlsForTheWindowSize)
-{
+    // The controls are laid out for the window size.
     diag::ServerLogWindow window;
     window.show();
     // At a width of 30 or a height of 60 the controls would have no room, so they stay put.
