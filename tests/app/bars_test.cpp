@@ -134,13 +134,16 @@ protected:
 
 using test::inkIn;
 
-TEST_F(BarsTest, TheTitleBarSitsOnTheWindowAndSplitsItsClicksByArea)
+TEST_F(BarsTest, TheTitleBarSitsOnTheWindowAndSplitsItsClicksByAreaAndItsCloseRunsTheCloseStep)
 {
     make(false);
     ASSERT_TRUE(titleBar()->isVisible());
     EXPECT_EQ(titleBar()->size(), QSize(225, 20));
     EXPECT_EQ(titleBar()->pos(), window().pos() - QPoint(0, 19));
     EXPECT_EQ(titleBar()->windowTitle(), "titlebar");
+    QSignalSpy done(core->program.get(), &app::Program::closeStepDone);
+    clickTitleBar({215, 10});
+    EXPECT_TRUE(waitFor([&] { return done.count() == 1; }));
 
     QSignalSpy minimise(titleBar(), &app::TitleBar::minimiseRequested);
     QSignalSpy close(titleBar(), &app::TitleBar::closeRequested);
@@ -170,19 +173,21 @@ TEST_F(BarsTest, TheTitleBarSitsOnTheWindowAndSplitsItsClicksByArea)
     EXPECT_FALSE(titleBar()->isDragging());
 }
 
-TEST_F(BarsTest, TheCloseButtonRunsTheCloseStep)
-{
-    make(false);
-    QSignalSpy done(core->program.get(), &app::Program::closeStepDone);
-    clickTitleBar({215, 10});
-    EXPECT_TRUE(waitFor([&] { return done.count() == 1; }));
-}
-
 TEST_F(BarsTest, ADragMovesTheWindowUnderTheCursorAndPaintsTheSideWhenPutDown)
 {
     make(true);
     QPoint cursor(400, 200);
     titleBar()->setCursorSource([&] { return cursor; });
+    {
+        // A press and release without moving redraws nothing.
+        PaintCounter paints(window().centralWidget());
+        QTest::qWait(50);
+        paints.count = 0;
+        clickTitleBar({100, 10});
+        QTest::qWait(60);
+        EXPECT_EQ(paints.count, 0);
+        EXPECT_TRUE(window().skinPainting());
+    }
     const QPoint grab(50, 10);
     const QPoint side = window().centralWidget()->mapTo(&window(), QPoint(15 + 20, 75 + 85));
     const QRgb painted = window().grab().toImage().pixel(side);
@@ -207,20 +212,7 @@ TEST_F(BarsTest, ADragMovesTheWindowUnderTheCursorAndPaintsTheSideWhenPutDown)
     EXPECT_EQ(window().grab().toImage().pixel(side), painted);
 }
 
-TEST_F(BarsTest, APressAndReleaseWithoutMovingRedrawsNothing)
-{
-    make(true);
-    titleBar()->setCursorSource([] { return QPoint(300, 300); });
-    PaintCounter paints(window().centralWidget());
-    QTest::qWait(50);
-    paints.count = 0;
-    clickTitleBar({100, 10});
-    QTest::qWait(60);
-    EXPECT_EQ(paints.count, 0);
-    EXPECT_TRUE(window().skinPainting());
-}
-
-TEST_F(BarsTest, TheUserMenuBarActsByColumnAnywhereInItsHeight)
+TEST_F(BarsTest, TheUserMenuBarActsByColumnAndAChatWindowsOnItsPeer)
 {
     make(false);
     recordCommands();
@@ -255,32 +247,28 @@ TEST_F(BarsTest, TheUserMenuBarActsByColumnAnywhereInItsHeight)
         EXPECT_EQ(items, (QStringList{"Whois", "Ping", "Finger", "Time", "Version", "Source"}));
         menu->hide();
     }
-}
 
-TEST_F(BarsTest, AChatWindowsBarActsOnItsPeerInsideItsSunkenEdge)
-{
-    make(false);
-    recordCommands();
-    peer::ChatWindow* chat = core->program->chats().openChat("bob");
-    ASSERT_NE(chat, nullptr);
-    auto* bar = chat->findChild<app::MenuBar*>("ChatMenuBar");
-    ASSERT_NE(bar, nullptr);
+    // A chat window's bar acts on its peer inside its sunken edge.
+    peer::ChatWindow* chatWindow = core->program->chats().openChat("bob");
+    ASSERT_NE(chatWindow, nullptr);
+    auto* chatBar = chatWindow->findChild<app::MenuBar*>("ChatMenuBar");
+    ASSERT_NE(chatBar, nullptr);
     // The picture's place and size inside the two-pixel edge: the whole picture shows.
-    EXPECT_EQ(bar->contentsRect().size(), app::MenuBar::kSkinSize);
-    EXPECT_EQ(bar->mapTo(chat, bar->contentsRect().topLeft()), QPoint(10, 5));
+    EXPECT_EQ(chatBar->contentsRect().size(), app::MenuBar::kSkinSize);
+    EXPECT_EQ(chatBar->mapTo(chatWindow, chatBar->contentsRect().topLeft()), QPoint(10, 5));
     // Inside the edge, x counts from the inner corner.
-    const std::pair<int, Command> cases[] = {{6, Command::RelayedChat},
-                                             {36, Command::SendFileTo},
-                                             {63, Command::VoiceChat},
-                                             {115, Command::EncryptedChat}};
-    for (const auto& [x, id] : cases) {
+    const std::pair<int, Command> chatCases[] = {{6, Command::RelayedChat},
+                                                 {36, Command::SendFileTo},
+                                                 {63, Command::VoiceChat},
+                                                 {115, Command::EncryptedChat}};
+    for (const auto& [x, id] : chatCases) {
         ran.clear();
-        clickBar(bar, {2 + x, 8});
+        clickBar(chatBar, {2 + x, 8});
         EXPECT_EQ(ran, QStringList{QString::number(int(id)) + ":bob"}) << x;
     }
     ran.clear();
-    clickBar(bar, {2 + 5, 8});
-    clickBar(bar, {1, 8});      // the edge itself
+    clickBar(chatBar, {2 + 5, 8});
+    clickBar(chatBar, {1, 8});  // the edge itself
     EXPECT_TRUE(ran.isEmpty()); // text_fit_test names its buttons
 }
 
@@ -393,40 +381,24 @@ TEST_F(BarsTest, AStoreWithoutArtworkShowsTheProgramsOwnSkinsAndHelpPage)
     EXPECT_TRUE(window().statusBar()->currentMessage().isEmpty());
 }
 
-TEST_F(BarsTest, AHelpItemThatCannotOpenSaysSoInTheStatusBar)
-{
-    make(false); // the user took the help page out
-    const QString idle = window().statusText();
-    core->run(Command::Help);
-    EXPECT_EQ(window().statusBar()->currentMessage(),
-              "Kivvo Help is not installed (help/kivvo_help.html).");
-    if (app::helpOnlineAddress().isEmpty()) {
-        window().statusBar()->clearMessage();
-        core->run(Command::HelpOnline);
-        EXPECT_TRUE(window().statusBar()->currentMessage().contains("not installed"));
-    }
-    // A page that is there, but nothing on this desktop opens it (no browser on the path).
-    QTemporaryDir help;
-    core->temp.registry().writeValue(config::kKeyRoot, "installdir", help.path().toUtf8());
-    QDir(help.path()).mkpath("help");
-    QFile page(help.filePath("help/kivvo_help.html"));
-    ASSERT_TRUE(page.open(QIODevice::WriteOnly));
-    page.close();
-    {
-        test::EnvGuard path("PATH", help.path().toLocal8Bit());
-        core->run(Command::Help);
-    }
-    EXPECT_EQ(window().statusBar()->currentMessage(),
-              "No program could open the help page " + page.fileName() + ".");
-    // Only for a while: the connection's status is still there underneath.
-    window().statusBar()->clearMessage();
-    EXPECT_EQ(window().statusText(), idle);
-}
-
-TEST_F(BarsTest, TheTitleBarSaysWhoseWindowItIs)
+// The menu titles are set close together; each stands on a key of its own with plain columns
+// between the keys, with the skin and without it.
+TEST_F(BarsTest, TheTitleBarSaysWhoseWindowItIsAndTheFiveMenuTitlesStandApart)
 {
     for (bool artwork : {false, true}) {
         make(artwork);
+        app::MainMenuBar* bar = window().mainMenuBar();
+        ASSERT_EQ(bar->hasSkin(), artwork);
+        const QImage shot = bar->grab().toImage();
+        const QList<QAction*> items = bar->actions();
+        ASSERT_EQ(items.size(), 5);
+        for (int i = 1; i < 5; ++i) {
+            const int boundary = bar->actionGeometry(items[i]).left();
+            EXPECT_EQ(inkIn(shot, QRect(boundary - 1, 0, 2, 21)), 0) << artwork << " " << i;
+            for (int x : {boundary - 3, boundary + 2})
+                EXPECT_NE(shot.pixel(x, 4), app::kSkinBackground) << artwork << " " << x;
+        }
+
         const QImage before = titleBar()->grab().toImage();
         window().showNick("alice");
         EXPECT_EQ(titleBar()->nick(), "alice");
@@ -445,37 +417,7 @@ TEST_F(BarsTest, TheTitleBarSaysWhoseWindowItIs)
     }
 }
 
-TEST_F(BarsTest, TheWindowGoesWhereItWasToldAndTheTitleBarAboveIt)
-{
-    test::CoreOptions options;
-    options.autoconnect = false;
-    options.windowPosition = QPoint(300, 60);
-    core = std::make_unique<test::ProgramCore>(options);
-    EXPECT_EQ(window().pos(), QPoint(300, 60));
-    EXPECT_EQ(titleBar()->pos(), QPoint(300, 41));
-}
-
-// The titles are set close together; each stands on a key of its own with plain columns between
-// the keys, with the skin and without it.
-TEST_F(BarsTest, TheFiveMenuTitlesStandApart)
-{
-    for (bool artwork : {true, false}) {
-        make(artwork);
-        app::MainMenuBar* bar = window().mainMenuBar();
-        ASSERT_EQ(bar->hasSkin(), artwork);
-        const QImage shot = bar->grab().toImage();
-        const QList<QAction*> items = bar->actions();
-        ASSERT_EQ(items.size(), 5);
-        for (int i = 1; i < 5; ++i) {
-            const int boundary = bar->actionGeometry(items[i]).left();
-            EXPECT_EQ(inkIn(shot, QRect(boundary - 1, 0, 2, 21)), 0) << artwork << " " << i;
-            for (int x : {boundary - 3, boundary + 2})
-                EXPECT_NE(shot.pixel(x, 4), app::kSkinBackground) << artwork << " " << x;
-        }
-    }
-}
-
-TEST_F(BarsTest, TheTrayBringsTheWindowBackOnALeftClickOnly)
+TEST_F(BarsTest, TheTrayBringsTheWindowBackOnALeftClickOnlyAndWithoutOneItIsNeverLost)
 {
     make(false, app::Tray::Availability::Present);
     QSystemTrayIcon* icon = core->program->tray().icon();
@@ -502,10 +444,8 @@ TEST_F(BarsTest, TheTrayBringsTheWindowBackOnALeftClickOnly)
     window().hide();
     core->program->showAtStart(true);
     EXPECT_FALSE(window().isVisible());
-}
 
-TEST_F(BarsTest, WithoutATrayTheWindowCanNeverBeLost)
-{
+    // Without a tray the window can never be lost.
     diag::DebugPanes::instance().clear();
     make(false, app::Tray::Availability::Absent);
     EXPECT_EQ(core->program->tray().icon(), nullptr);
@@ -521,22 +461,52 @@ TEST_F(BarsTest, WithoutATrayTheWindowCanNeverBeLost)
 }
 
 // A build that names no online pages must not send the user to an address that leads nowhere.
-TEST_F(BarsTest, TheHelpItemsOpenTheLocalPageAndTheConfiguredAddressesOrElseThePage)
+TEST_F(BarsTest, TheHelpItemsOpenTheLocalPageAndTheConfiguredAddressesOrSaySoInTheStatusBar)
 {
     make(true);
-    UrlCatcher catcher({"https", "file"});
-    core->run(Command::Help);
-    core->run(Command::HelpOnline);
-    core->run(Command::SupportOnline);
-    ASSERT_EQ(catcher.urls.size(), 3);
     const QString page = core->temp.dirPath() + "/help/kivvo_help.html";
-    EXPECT_EQ(catcher.urls[0], QUrl::fromLocalFile(page));
-    EXPECT_TRUE(QFile::exists(page));
-    const auto expected = [&](const QString& address) {
-        return address.isEmpty() ? QUrl::fromLocalFile(page) : QUrl(address);
-    };
-    EXPECT_EQ(catcher.urls[1], expected(app::helpOnlineAddress()));
-    EXPECT_EQ(catcher.urls[2], expected(app::supportOnlineAddress()));
+    {
+        UrlCatcher catcher({"https", "file"});
+        core->run(Command::Help);
+        core->run(Command::HelpOnline);
+        core->run(Command::SupportOnline);
+        ASSERT_EQ(catcher.urls.size(), 3);
+        EXPECT_EQ(catcher.urls[0], QUrl::fromLocalFile(page));
+        EXPECT_TRUE(QFile::exists(page));
+        const auto expected = [&](const QString& address) {
+            return address.isEmpty() ? QUrl::fromLocalFile(page) : QUrl(address);
+        };
+        EXPECT_EQ(catcher.urls[1], expected(app::helpOnlineAddress()));
+        EXPECT_EQ(catcher.urls[2], expected(app::supportOnlineAddress()));
+    }
+
+    // The user took the help page out.
+    ASSERT_TRUE(QFile::remove(page));
+    const QString idle = window().statusText();
+    core->run(Command::Help);
+    EXPECT_EQ(window().statusBar()->currentMessage(),
+              "Kivvo Help is not installed (help/kivvo_help.html).");
+    if (app::helpOnlineAddress().isEmpty()) {
+        window().statusBar()->clearMessage();
+        core->run(Command::HelpOnline);
+        EXPECT_TRUE(window().statusBar()->currentMessage().contains("not installed"));
+    }
+    // A page that is there, but nothing on this desktop opens it (no browser on the path).
+    QTemporaryDir help;
+    core->temp.registry().writeValue(config::kKeyRoot, "installdir", help.path().toUtf8());
+    QDir(help.path()).mkpath("help");
+    QFile helpPage(help.filePath("help/kivvo_help.html"));
+    ASSERT_TRUE(helpPage.open(QIODevice::WriteOnly));
+    helpPage.close();
+    {
+        test::EnvGuard path("PATH", help.path().toLocal8Bit());
+        core->run(Command::Help);
+    }
+    EXPECT_EQ(window().statusBar()->currentMessage(),
+              "No program could open the help page " + helpPage.fileName() + ".");
+    // Only for a while: the connection's status is still there underneath.
+    window().statusBar()->clearMessage();
+    EXPECT_EQ(window().statusText(), idle);
 }
 
 TEST(FirstRun, InstallsTheSkinsAndTheHelpPageAsTheUsersOwnFiles)
@@ -560,10 +530,16 @@ TEST(FirstRun, InstallsTheSkinsAndTheHelpPageAsTheUsersOwnFiles)
     EXPECT_FALSE(QFile::exists(defaults.installDir + "/skin/kivvo_skin_side.bmp"));
 }
 
-TEST_F(BarsTest, OnWaylandTheCaptionIsTheWindowsTopRow)
+TEST_F(BarsTest, TheWindowGoesWhereItWasToldAndOnWaylandTheCaptionIsItsTopRow)
 {
     test::CoreOptions options;
     options.autoconnect = false;
+    options.windowPosition = QPoint(300, 60);
+    core = std::make_unique<test::ProgramCore>(options);
+    EXPECT_EQ(window().pos(), QPoint(300, 60));
+    EXPECT_EQ(titleBar()->pos(), QPoint(300, 41));
+
+    options.windowPosition.reset();
     options.titleBar = app::TitleBar::Mode::Embedded;
     core = std::make_unique<test::ProgramCore>(options);
     EXPECT_EQ(titleBar()->window(), &window());

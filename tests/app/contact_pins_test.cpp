@@ -91,7 +91,7 @@ TEST(ContactPins, APinKeepsHowItCameToBe)
     }
 }
 
-TEST(ContactPins, APinKeptUnderItsSpellingIsFoundAndMovedUnderTheFoldedNick)
+TEST(ContactPins, APinKeptUnderItsSpellingIsFoundMovedAndForgottenUnderTheFoldedNick)
 {
     test::TempStore temp;
     // As pins were kept before nicks were folded: under the nick as it was spelled.
@@ -101,12 +101,8 @@ TEST(ContactPins, APinKeptUnderItsSpellingIsFoundAndMovedUnderTheFoldedNick)
     EXPECT_EQ(temp.store().peerPin("{bob}"), kPin);
     EXPECT_EQ(temp.store().peerPin("[bob]"), std::nullopt);
     EXPECT_EQ(pins.find("{BOB}")->fingerprint, kPin);
-}
 
-TEST(ContactPins, ForgettingTakesTheFoldedAndTheSpelledPin)
-{
-    test::TempStore temp;
-    app::ContactPins pins(temp.store());
+    // Forgetting takes the folded and the spelled pin.
     ASSERT_TRUE(pins.pin("[a]", kPin));
     ASSERT_TRUE(temp.store().pinPeer("[a]", QByteArray(64, 'b'))); // an older one, unmoved
     EXPECT_TRUE(pins.forget("{A}"));

@@ -33,7 +33,7 @@ protected:
 
 } // namespace
 
-TEST_F(ContactsTest, PollsRightAfterConnectingAndShowsWhoIsOnlineSorted)
+TEST_F(ContactsTest, PollsRightAfterConnectingShowsWhoIsOnlineSortedAndKeepsTheSelection)
 {
     connectWith({"zed", "bob", "carol"});
     ASSERT_TRUE(waitFor([&] { return server.received().contains("ISON zed bob carol\r\n"); }));
@@ -42,11 +42,8 @@ TEST_F(ContactsTest, PollsRightAfterConnectingAndShowsWhoIsOnlineSorted)
     EXPECT_EQ(items(), (QStringList{"bob", "Zed"})); // as the server spells them, sorted
     server.send(":irc 303 alice :\r\n");
     ASSERT_TRUE(waitFor([&] { return items() == QStringList{"No Contacts Online"}; }));
-}
 
-TEST_F(ContactsTest, KeepsTheSelectionAcrossRebuilds)
-{
-    connectWith({"bob", "carol"});
+    // The selection is kept across rebuilds.
     ASSERT_TRUE(showOnline({"bob", "carol"}));
     item("carol")->setSelected(true);
     server.send(":irc 303 alice :carol bob\r\n");
@@ -60,7 +57,7 @@ TEST_F(ContactsTest, KeepsTheSelectionAcrossRebuilds)
 
 // The hint is longer than the list is wide: it wraps inside the list instead of running out of
 // it, and it is no contact, so it has no contact's icon and "Chat" on it opens nothing.
-TEST_F(ContactsTest, ShowsTheHintWholeWithoutContactsAndSendsNoIson)
+TEST_F(ContactsTest, ShowsTheHintWithoutContactsAndARefusedNickWithTheServersReason)
 {
     connectWith({});
     ASSERT_TRUE(waitFor([&] { return items() == QStringList{"Click \"Contacts\" (above)"}; }));
@@ -79,16 +76,20 @@ TEST_F(ContactsTest, ShowsTheHintWholeWithoutContactsAndSendsNoIson)
     hint->setSelected(true);
     core->run(Command::Chat);
     EXPECT_EQ(records().CountRecords(), 0);
-}
 
-TEST_F(ContactsTest, RemovingTheSelectedContactPollsAtOnce)
-{
-    connectWith({"bob"});
-    ASSERT_TRUE(showOnline({"bob"}));
-    item("bob")->setSelected(true);
-    core->run(Command::RemoveSelectedContact);
-    EXPECT_TRUE(core->temp.store().EnumContacts().isEmpty());
-    EXPECT_EQ(items(), QStringList{"Click \"Contacts\" (above)"});
+    // Once registered, a nick the server refuses is reported with its reason, and ours stays; the
+    // alternates are for a collision while registering (ServerLinkTest).
+    diag::DebugPanes::instance().clear();
+    server.send(":irc 433 alice bob :Nickname is already in use\r\n");
+    const QString said = "The server refused the nick bob: Nickname is already in use";
+    ASSERT_TRUE(waitFor([&] { return window().statusText() == said; }));
+    EXPECT_TRUE(diag::DebugPanes::instance().text(diag::Pane::Status).contains(said));
+    EXPECT_EQ(core->program->link().nickInUse(), "alice");
+    ASSERT_TRUE(linesRead("refused"));
+    EXPECT_EQ(server.received().count("NICK "), 1); // the registration's alone
+
+    server.send(":irc 352 alice * ~alice 127.0.0.9 irc alice H :0 Alice\r\n");
+    ASSERT_TRUE(waitFor([&] { return core->program->serverSeenAddress() == 0x7f000009u; }));
 }
 
 // Once the server says how it compares nicks, "Bob" and "bob" are one user and one chat.
@@ -128,7 +129,7 @@ TEST_F(ContactsTest, PrivateTextOpensOneChatPerSenderAndCaseMatters)
     EXPECT_FALSE(bob->serverRouted);
 }
 
-TEST_F(ContactsTest, DoubleClickAndChatCommandMakeARecord)
+TEST_F(ContactsTest, DoubleClickAndChatCommandMakeARecordAndRemovingTheSelectedContactPollsAtOnce)
 {
     connectWith({"bob"});
     ASSERT_TRUE(showOnline({"bob"}));
@@ -143,6 +144,11 @@ TEST_F(ContactsTest, DoubleClickAndChatCommandMakeARecord)
     EXPECT_TRUE(records().at(1)->serverRouted);
     EXPECT_FALSE(records().at(1)->isDirect());
     EXPECT_FALSE(server.received().contains("PRIVMSG"));
+
+    item("bob")->setSelected(true);
+    core->run(Command::RemoveSelectedContact);
+    EXPECT_TRUE(core->temp.store().EnumContacts().isEmpty());
+    EXPECT_EQ(items(), QStringList{"Click \"Contacts\" (above)"});
 }
 
 TEST_F(ContactsTest, RightClickShowsTheMenuOnlyOverAContactAndItsCommandsReachTheirHandlers)
@@ -210,28 +216,6 @@ TEST_F(ContactsTest, ForgetsAPinnedPrivateLinkKeyFromTheContactsMenu)
     EXPECT_EQ(store.peerPin("{bob}"), std::nullopt);
 }
 
-// Once registered, a nick the server refuses is reported with its reason, and ours stays; the
-// alternates are for a collision while registering (ServerLinkTest).
-TEST_F(ContactsTest, ARefusedNickIsReportedWithTheServersReason)
-{
-    connectWith({});
-    diag::DebugPanes::instance().clear();
-    server.send(":irc 433 alice bob :Nickname is already in use\r\n");
-    const QString said = "The server refused the nick bob: Nickname is already in use";
-    ASSERT_TRUE(waitFor([&] { return window().statusText() == said; }));
-    EXPECT_TRUE(diag::DebugPanes::instance().text(diag::Pane::Status).contains(said));
-    EXPECT_EQ(core->program->link().nickInUse(), "alice");
-    ASSERT_TRUE(linesRead("refused"));
-    EXPECT_EQ(server.received().count("NICK "), 1); // the registration's alone
-}
-
-TEST_F(ContactsTest, LearnsItsOwnAddressFromTheWhoReply)
-{
-    connectWith({});
-    server.send(":irc 352 alice * ~alice 127.0.0.9 irc alice H :0 Alice\r\n");
-    ASSERT_TRUE(waitFor([&] { return core->program->serverSeenAddress() == 0x7f000009u; }));
-}
-
 TEST_F(ContactsTest, SendsTheSixQueriesToTheSelectedContactOnly)
 {
     connectWith({"bob"});
@@ -274,7 +258,7 @@ TEST_F(ContactsTest, AnswersQueriesWithinTheRateLimit)
     EXPECT_EQ(records().CountRecords(), 0);
 }
 
-TEST_F(ContactsTest, ShowsOneReplyBoxPerQuery)
+TEST_F(ContactsTest, ShowsOneReplyBoxPerQueryAndNoneForAReplyNobodyAskedFor)
 {
     connectWith({});
     ASSERT_TRUE(ask(Command::Version, "PRIVMSG bob :\x01VERSION\x01\r\n"));
@@ -301,15 +285,11 @@ TEST_F(ContactsTest, ShowsOneReplyBoxPerQuery)
     ASSERT_TRUE(ask(Command::Time, "PRIVMSG bob :\x01TIME\x01\r\n"));
     server.send(":bob!b@h NOTICE alice :\x01TIME noon\x01\r\n");
     ASSERT_TRUE(waitFor([&] { return boxes().size() == 2; }));
-}
 
-TEST_F(ContactsTest, AReplyNobodyAskedForOpensNoBox)
-{
-    connectWith({});
     diag::DebugPanes::instance().clear();
     server.send(":mallory!m@h NOTICE alice :\x01VERSION <a href=https://x>update</a>\x01\r\n");
     ASSERT_TRUE(linesRead("after.reply"));
-    EXPECT_TRUE(window().findChildren<QMessageBox*>().isEmpty());
+    EXPECT_EQ(window().findChildren<QMessageBox*>().size(), 2); // no box of its own
     // Noted where the user can still read it.
     EXPECT_TRUE(diag::DebugPanes::instance()
                     .text(diag::Pane::Status)

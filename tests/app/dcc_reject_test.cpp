@@ -5,7 +5,6 @@
 #include "tests/support/files.h"
 
 #include <QLabel>
-#include <QTcpServer>
 #include <QTemporaryDir>
 
 using app::Command;
@@ -65,7 +64,7 @@ TEST_F(DccRejectTest, DecliningAnOfferTellsItsSender)
     EXPECT_FALSE(server.received().contains("NOTICE mallory"));
 }
 
-TEST_F(DccRejectTest, OurWaitingFileOfferReadsTheDecline)
+TEST_F(DccRejectTest, OurWaitingFileAndChatOffersReadTheDecline)
 {
     const QString path = test::writeFile(dir, "f.bin", QByteArray(100, 'x'));
     ASSERT_TRUE(core->sendFile("bob", path));
@@ -89,10 +88,8 @@ TEST_F(DccRejectTest, OurWaitingFileOfferReadsTheDecline)
     ASSERT_NE(window, nullptr);
     EXPECT_EQ(window->statusLabel()->text(), "bob declined the file");
     EXPECT_EQ(window->windowTitle(), "File Transfer - f.bin (Declined)");
-}
 
-TEST_F(DccRejectTest, OurWaitingChatOfferReadsTheDecline)
-{
+    // The same for a chat offer.
     core->run(Command::DccChat);
     ASSERT_TRUE(waitFor([&] { return core->chat(0) != nullptr; }));
     peer::ChatWindow* chat = core->chat(0);
@@ -100,7 +97,7 @@ TEST_F(DccRejectTest, OurWaitingChatOfferReadsTheDecline)
                 "DCC REJECT CHAT chat\x01\r\n"
                 ":bob!b@h NOTICE alice :\x01"
                 "DCC REJECT SEND chat\x01\r\n");
-    ASSERT_TRUE(linesRead("others"));
+    ASSERT_TRUE(linesRead("others.chat"));
     EXPECT_FALSE(chat->transcript().contains("declined"));
 
     server.send(":bob!b@h NOTICE alice :\x01"

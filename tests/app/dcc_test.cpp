@@ -5,7 +5,6 @@
 #include "tests/support/connected_program.h"
 
 #include <QAction>
-#include <QApplication>
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
@@ -91,6 +90,30 @@ TEST_F(DccTest, OffersADirectChatAndTalksOverItWhateverThePeerSends)
     ASSERT_TRUE(waitFor([&] { return chat->transcript().contains("<bob> still here\r\n"); }));
     EXPECT_TRUE(chat->transcript().contains("*A line too long to show was dropped*\r\n"));
     EXPECT_FALSE(chat->transcript().contains("zzzz"));
+
+    // A key in the middle of the chat and a second key are both taken.
+    const QByteArray firstKey = "0123456789abcdef";
+    const QByteArray secondKey = "fedcba9876543210";
+    peer::BlowfishState first;
+    peer::BlowfishState second;
+    ASSERT_TRUE(peer::installChatKey(first, firstKey));
+    ASSERT_TRUE(peer::installChatKey(second, secondKey));
+    // All in one write: the framer must switch modes exactly at each message's last byte.
+    bob.write("plain before\n" + *peer::chatKeyMessage(firstKey)
+              + *peer::SealChatText(first, "sealed with the first")
+              + *peer::chatKeyMessage(secondKey)
+              + *peer::SealChatText(second, "sealed with the second"));
+    ASSERT_TRUE(waitFor([&] { return chat->transcript().contains("sealed with the second"); }))
+        << chat->transcript().toStdString();
+    EXPECT_TRUE(chat->transcript().contains("<bob> plain before\r\n<bob> sealed with the first\r\n"
+                                            "<bob> sealed with the second\r\n"));
+    EXPECT_TRUE(records().at(0)->keyInstalled);
+
+    chat->input()->setText("under the new key");
+    chat->send();
+    const auto opened = peer::OpenChatPacket(second, readFrom(bob, 4 + 24 + 1));
+    ASSERT_TRUE(opened);
+    EXPECT_EQ(opened->text, "under the new key");
 }
 
 TEST_F(DccTest, RunsTheKeyExchangeAndEncryptsBothWays)
@@ -152,30 +175,6 @@ TEST_F(DccTest, AcceptsAChatOfferAndConnectsToIt)
         return chat->transcript().endsWith("<bob> ok\\x0d<alice> yes, I will pay 500 EUR\r\n");
     })) << chat->transcript().toStdString();
     EXPECT_EQ(chat->viewText().count('\n'), 3);
-}
-
-// Only a private offer is called secure; a plain one carries its lines in clear.
-TEST_F(DccTest, TheChatQuestionSaysSecureOnlyForAPrivateOffer)
-{
-    const struct
-    {
-        QByteArray kind;
-        QString question;
-    } cases[] = {
-        {"CHAT chat", "User \"bob\" wants to DCC chat with you.  Do you want to accept?"},
-        {"SCHAT chat",
-         "User \"bob\" wants to DCC chat (secure chat) with you.  Do you want to accept?"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.kind.toStdString());
-        prompter->questions.clear();
-        prompter->answers = {false};
-        QTcpServer listener;
-        offerFromBob(listener, c.kind);
-        ASSERT_TRUE(waitFor([&] { return !prompter->questions.empty(); }));
-        EXPECT_EQ(prompter->questions[0].title, "Accept DCC Chat?");
-        EXPECT_EQ(prompter->questions[0].text, c.question);
-    }
 }
 
 // A nick or a file name with a line or paragraph separator adds no line to the question.
@@ -247,100 +246,68 @@ TEST_F(DccTest, OffersToResumeWhatAnEarlierTransferLeft)
                   + QLocale().toString(written, QLocale::LongFormat) + ".");
 }
 
-// The questions named only the nick and the file: nothing said where the program would connect,
-// nor that a stranger's offer pointed at this machine (allowed while the server is here, as
-// behind a local bouncer or tunnel). A file's question gives its size first.
-TEST_F(DccTest, EachOfferQuestionSaysWhereItWouldConnect)
+// Only a private offer is called secure. The questions named only the nick and the file: nothing
+// said where the program would connect, nor that a stranger's offer pointed at this machine
+// (allowed while the server is here, as behind a local bouncer or tunnel), nor which protection
+// each would have. A file's question gives its size first.
+TEST_F(DccTest, EachOfferQuestionSaysWhereItWouldConnectAndHowItIsProtected)
 {
+    const QString here = " (this machine: the connection would go to a program on your own "
+                         "computer, not to the sender's)";
+    const QString plainChat =
+        "Plain or Blowfish chat: the link itself is not encrypted. The sender may turn on "
+        "Blowfish once connected (an Encrypted Chat), and its key then crosses the same link "
+        "unprotected.";
+    const QString plainFile = "Plain transfer: the file crosses the network unencrypted.";
     const struct
     {
         QByteArray offer;
-        QString informative;
+        QString where;
+        QString protection;
+        QString question = {}; // empty: not looked at
     } cases[] = {
-        {"DCC CHAT chat 16909060 4000", "Address: 1.2.3.4, port 4000"},
-        {"DCC SEND f.txt 3232235777 5000 10", "10 bytes\nAddress: 192.168.1.1, port 5000"},
-        {"DCC VOICE 16909060 4001", "Address: 1.2.3.4, port 4001"},
-        {"DCC CHAT chat 2001:db8::7 4002", "Address: 2001:db8::7, port 4002"},
-        {"DCC CHAT chat 2130706433 4003",
-         "Address: 127.0.0.1, port 4003 (this machine: the connection would go to a program on "
-         "your own computer, not to the sender's)"},
-        {"DCC SEND f.txt ::1 4004 10", "10 bytes\nAddress: ::1, port 4004 (this machine: the "
-                                       "connection would go to a program on your "
-                                       "own computer, not to the sender's)"},
-        {"DCC SEND f.txt 16909060 0 10 77", "10 bytes\nNo address to connect to: Kivvo would "
-                                            "listen on a port of its own and tell the sender "
-                                            "where."},
+        {"DCC CHAT chat 16909060 4000", "Address: 1.2.3.4, port 4000", plainChat,
+         "User \"bob\" wants to DCC chat with you.  Do you want to accept?"},
+        {"DCC SCHAT chat 16909060 4000", "Address: 1.2.3.4, port 4000",
+         "TLS chat: the link is encrypted with TLS, and the sender's certificate is checked "
+         "before a line is read.",
+         "User \"bob\" wants to DCC chat (secure chat) with you.  Do you want to accept?"},
+        {"DCC SEND f.txt 3232235777 5000 10", "10 bytes\nAddress: 192.168.1.1, port 5000",
+         plainFile},
+        {"DCC SSEND f.txt 16909060 5000 10", "10 bytes\nAddress: 1.2.3.4, port 5000",
+         "TLS transfer: the file crosses the network encrypted with TLS."},
+        {"DCC VOICE 16909060 4001", "Address: 1.2.3.4, port 4001",
+         "Plain voice chat: the sound crosses the network unencrypted."},
+        {"DCC CHAT chat 2001:db8::7 4002", "Address: 2001:db8::7, port 4002", plainChat},
+        {"DCC CHAT chat 2130706433 4003", "Address: 127.0.0.1, port 4003" + here, plainChat},
+        {"DCC SEND f.txt ::1 4004 10", "10 bytes\nAddress: ::1, port 4004" + here, plainFile},
+        {"DCC SEND f.txt 16909060 0 10 77",
+         "10 bytes\nNo address to connect to: Kivvo would listen on a port of its own and tell "
+         "the sender where.",
+         plainFile},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.offer.toStdString());
         prompter->questions.clear();
         server.send(":bob!b@h PRIVMSG alice :\x01" + c.offer + "\x01\r\n");
         ASSERT_TRUE(waitFor([&] { return prompter->questions.size() == 1; }));
-        EXPECT_TRUE(prompter->questions[0].informative.startsWith(c.informative + "\n"))
-            << prompter->questions[0].informative.toStdString();
+        const test::Box& asked = prompter->questions[0];
+        EXPECT_TRUE(asked.informative.startsWith(c.where + "\n"))
+            << asked.informative.toStdString();
+        EXPECT_TRUE(asked.informative.endsWith("\n" + c.protection))
+            << asked.informative.toStdString();
+        if (!c.question.isEmpty()) {
+            EXPECT_EQ(asked.title, "Accept DCC Chat?");
+            EXPECT_EQ(asked.text, c.question);
+        }
     }
     EXPECT_EQ(records().CountRecords(), 0); // every one declined
-}
-
-// A plain chat, one that may turn to Blowfish on the link and one over TLS read the same but for
-// the question's title; the informative text says which protection each would have.
-TEST_F(DccTest, OfferQuestionsTellPlainBlowfishAndTlsApart)
-{
-    const struct
-    {
-        QByteArray offer;
-        QString protection;
-    } cases[] = {
-        {"DCC CHAT chat 16909060 4000",
-         "Plain or Blowfish chat: the link itself is not encrypted. The sender may turn on "
-         "Blowfish once connected (an Encrypted Chat), and its key then crosses the same link "
-         "unprotected."},
-        {"DCC SCHAT chat 16909060 4000",
-         "TLS chat: the link is encrypted with TLS, and the sender's certificate is checked "
-         "before a line is read."},
-        {"DCC SEND f.txt 16909060 5000 10",
-         "Plain transfer: the file crosses the network unencrypted."},
-        {"DCC SSEND f.txt 16909060 5000 10",
-         "TLS transfer: the file crosses the network encrypted with TLS."},
-        {"DCC VOICE 16909060 4001", "Plain voice chat: the sound crosses the network unencrypted."},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.offer.toStdString());
-        prompter->questions.clear();
-        server.send(":bob!b@h PRIVMSG alice :\x01" + c.offer + "\x01\r\n");
-        ASSERT_TRUE(waitFor([&] { return prompter->questions.size() == 1; }));
-        EXPECT_TRUE(prompter->questions[0].informative.endsWith("\n" + c.protection))
-            << prompter->questions[0].informative.toStdString();
-    }
     // The contacts' FiSH entry is not taken for the direct "Encrypted Chat".
     auto* encrypt = core->contacts()->findChild<QAction*>("EncryptChat");
     ASSERT_NE(encrypt, nullptr);
     EXPECT_EQ(encrypt->text(), "Encrypt Relayed Chat (FiSH)...");
-}
 
-// The main window came forward with the keyboard focus, out of the chat the user typed in.
-TEST_F(DccTest, AnOfferLeavesTheKeyboardWithTheWindowTheUserTypesIn)
-{
-    server.send(":bob!b@h PRIVMSG alice :hello\r\n");
-    ASSERT_TRUE(waitFor([&] { return core->chat(0) != nullptr; }));
-    peer::ChatWindow* chat = core->chat(0);
-    chat->show();
-    chat->activateWindow();
-    ASSERT_TRUE(waitFor([&] { return QApplication::activeWindow() == chat; }));
-    QWidget* activeDuringQuestion = nullptr;
-    prompter->onAsk = [&] {
-        QCoreApplication::processEvents();
-        activeDuringQuestion = QApplication::activeWindow();
-    };
-    server.send(":carol!c@h PRIVMSG alice :\x01"
-                "DCC CHAT chat 16909060 4000\x01\r\n");
-    ASSERT_TRUE(waitFor([&] { return prompter->questions.size() == 1; }));
-    EXPECT_EQ(activeDuringQuestion, chat);
-    EXPECT_TRUE(window().isVisible());
-}
-
-TEST_F(DccTest, DccChatNeedsASelectedContact)
-{
+    // DCC Chat needs a selected contact.
     core->contacts()->clearSelection();
     core->run(Command::DccChat);
     ASSERT_EQ(prompter->errors.size(), 1u);
@@ -375,35 +342,6 @@ INSTANTIATE_TEST_SUITE_P(
                       QByteArray(peer::kKeyMessagePrefix) + "k\x01",
                       QByteArray(peer::kKeyMessagePrefix) + QByteArray(17, 'q') + "\x01",
                       QByteArray(peer::kKeyMessagePrefix) + QByteArray(4096, 'q') + "\x01"));
-
-TEST_F(DccTest, AKeyInTheMiddleOfAChatAndASecondKeyAreBothTaken)
-{
-    QTcpSocket bob;
-    peer::ChatWindow* chat = offerAndConnect(Command::DccChat, bob);
-    ASSERT_NE(chat, nullptr);
-    const QByteArray firstKey = "0123456789abcdef";
-    const QByteArray secondKey = "fedcba9876543210";
-    peer::BlowfishState first;
-    peer::BlowfishState second;
-    ASSERT_TRUE(peer::installChatKey(first, firstKey));
-    ASSERT_TRUE(peer::installChatKey(second, secondKey));
-    // All in one write: the framer must switch modes exactly at each message's last byte.
-    bob.write("plain before\n" + *peer::chatKeyMessage(firstKey)
-              + *peer::SealChatText(first, "sealed with the first")
-              + *peer::chatKeyMessage(secondKey)
-              + *peer::SealChatText(second, "sealed with the second"));
-    ASSERT_TRUE(waitFor([&] { return chat->transcript().contains("sealed with the second"); }))
-        << chat->transcript().toStdString();
-    EXPECT_TRUE(chat->transcript().contains("<bob> plain before\r\n<bob> sealed with the first\r\n"
-                                            "<bob> sealed with the second\r\n"));
-    EXPECT_TRUE(records().at(0)->keyInstalled);
-
-    chat->input()->setText("under the new key");
-    chat->send();
-    const auto opened = peer::OpenChatPacket(second, readFrom(bob, 4 + 24 + 1));
-    ASSERT_TRUE(opened);
-    EXPECT_EQ(opened->text, "under the new key");
-}
 
 namespace {
 

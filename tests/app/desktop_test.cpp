@@ -15,6 +15,7 @@
 #include "peer/transfer/transfers.h"
 #include "peer/voice/voice_chats.h"
 #include "peer/voice/voice_window.h"
+#include "tests/app/text_fit.h"
 #include "tests/support/connected_program.h"
 #include "tests/support/files.h"
 #include "tests/support/no_shared_artwork.h"
@@ -23,16 +24,12 @@
 
 #include <QAbstractButton>
 #include <QGuiApplication>
-#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPainter>
-#include <QScreen>
 #include <QScrollBar>
-#include <QSystemTrayIcon>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTextCursor>
 #include <QTextEdit>
 #include <QTimer>
 #include <QTreeWidget>
@@ -53,33 +50,6 @@ using test::inkIn;
 QImage grabScreen()
 {
     return QGuiApplication::primaryScreen()->grabWindow(0).toImage();
-}
-
-// Every visible text of `window` that its widget cannot show whole.
-QStringList clippedTexts(QWidget* window)
-{
-    QStringList clipped;
-    for (QWidget* widget : window->findChildren<QWidget*>()) {
-        if (!widget->isVisible())
-            continue;
-        QString text;
-        if (auto* label = qobject_cast<QLabel*>(widget); label && !label->wordWrap())
-            text = label->text();
-        else if (auto* button = qobject_cast<QAbstractButton*>(widget))
-            text = button->text();
-        if (text.isEmpty())
-            continue;
-        const QSize hint = widget->sizeHint();
-        if (hint.width() > widget->width() || hint.height() > widget->height()) {
-            clipped << QStringLiteral("%1 \"%2\": %3x%4 shown, %5x%6 needed")
-                           .arg(QString::fromLatin1(widget->metaObject()->className()), text)
-                           .arg(widget->width())
-                           .arg(widget->height())
-                           .arg(hint.width())
-                           .arg(hint.height());
-        }
-    }
-    return clipped;
 }
 
 class DesktopTest : public test::ConnectedProgramTest
@@ -181,7 +151,7 @@ bool near(const QWidget* a, const QWidget* b)
         .contains(a->frameGeometry().center());
 }
 
-TEST_F(DesktopTest, TheSkinsShowOnTheScreenWhereTheyBelong)
+TEST_F(DesktopTest, TheSkinsShowOnTheScreenWhereTheyBelongAndEveryTextWhole)
 {
     const QString skins = core->temp.dirPath() + "/skin/";
     const QImage title = app::Skin::load(skins + "kivvo_skin_title.bmp").image();
@@ -227,6 +197,13 @@ TEST_F(DesktopTest, TheSkinsShowOnTheScreenWhereTheyBelong)
             painter.drawImage(frame.topLeft() - shown.topLeft(), screen, frame);
         ASSERT_TRUE(picture.save(QString::fromLocal8Bit(file)));
     }
+
+    // Every text shows whole.
+    EXPECT_EQ(test::cutTexts(&window()), QStringList());
+    EXPECT_EQ(test::cutTexts(&bob->window()), QStringList());
+    EXPECT_EQ(test::cutTexts(chat), QStringList());
+    for (auto* button : window().mainMenuBar()->findChildren<QAbstractButton*>())
+        EXPECT_FALSE(button->isVisible()) << "the menu bar overflows";
 }
 
 // Finding what was said, as the README shows it: the find window over alice's logs, the found
@@ -268,7 +245,7 @@ TEST_F(DesktopTest, FindMarksWhatWasSaidAndOpensTheChatThere)
     EXPECT_EQ(chat->view()->textCursor().selectedText(),
               peer::EarlierLines::stampText(monday.addSecs(2 * 3600 * 7))
                   + "<bob> I can print the slides at the library");
-    EXPECT_TRUE(clippedTexts(find).isEmpty()) << clippedTexts(find).join('\n').toStdString();
+    EXPECT_EQ(test::cutTexts(find), QStringList());
     QTest::qWait(400);
 
     if (const QByteArray file = qgetenv("KIVVO_SEARCH_SCREENSHOT"); !file.isEmpty()) {
@@ -317,15 +294,6 @@ TEST_F(DesktopTest, TheDemosSecondProgramShowsTheBuiltInSkinsBesideTheFirst)
     EXPECT_GT(differs, 20);
 }
 
-TEST_F(DesktopTest, EveryTextShowsWhole)
-{
-    EXPECT_EQ(clippedTexts(&window()), QStringList());
-    EXPECT_EQ(clippedTexts(&bob->window()), QStringList());
-    EXPECT_EQ(clippedTexts(chat), QStringList());
-    for (auto* button : window().mainMenuBar()->findChildren<QAbstractButton*>())
-        EXPECT_FALSE(button->isVisible()) << "the menu bar overflows";
-}
-
 // A user who emptied the skin folder: the five buttons and the two areas of the title bar still
 // show on the screen, and the first-run hint shows whole.
 TEST(DesktopWithoutSkins, TheButtonsAndTheTitleBarsAreasShow)
@@ -353,19 +321,10 @@ TEST(DesktopWithoutSkins, TheButtonsAndTheTitleBarsAreasShow)
         const QRect zone(strip + QPoint(span.first + 1, 1), QSize(span.last - span.first - 1, 18));
         EXPECT_GT(inkIn(screen, zone), 60) << int(span.zone);
     }
-    EXPECT_EQ(clippedTexts(&core.window()), QStringList());
+    EXPECT_EQ(test::cutTexts(&core.window()), QStringList());
     const app::ContactListView* list = core.contacts();
     EXPECT_FALSE(list->horizontalScrollBar()->isVisible());
     EXPECT_TRUE(list->viewport()->rect().contains(list->visualItemRect(list->item(0))));
-}
-
-TEST_F(DesktopTest, TheTrayIconIsInTheNotificationArea)
-{
-    ASSERT_TRUE(QSystemTrayIcon::isSystemTrayAvailable()) << "tools/test starts trayer";
-    QSystemTrayIcon* icon = core->program->tray().icon();
-    ASSERT_NE(icon, nullptr);
-    EXPECT_TRUE(waitFor([&] { return icon->geometry().isValid(); }));
-    EXPECT_EQ(icon->toolTip(), "Kivvo v2.0 - alice (connected)");
 }
 
 TEST_F(DesktopTest, NewWindowsComeUpApartWithoutTakingTheKeyboard)

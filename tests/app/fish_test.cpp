@@ -12,9 +12,7 @@
 #include <QRegularExpression>
 #include <QTextBlock>
 #include <QTextCursor>
-#include <QTextDocument>
 #include <QTextEdit>
-#include <QToolButton>
 
 using test::waitFor;
 

@@ -176,21 +176,6 @@ TEST_F(Ircv3ProgramTest, TellsAndShowsTyping)
     ASSERT_TRUE(waitFor([&] { return !window->typingLabel()->isHidden(); }));
 }
 
-TEST_F(Ircv3ProgramTest, StampsLinesWithTheServersTime)
-{
-    test::CoreOptions options;
-    options.logging = true;
-    connectGranting("server-time", options);
-    server.send("@time=2026-01-02T03:04:05.678Z :bob!b@h PRIVMSG alice :from a bouncer\r\n"
-                "@time=yesterday :bob!b@h PRIVMSG alice :a broken stamp\r\n");
-    ASSERT_TRUE(waitFor([&] { return logOf("bob").contains("a broken stamp"); }));
-    const QByteArray log = logOf("bob");
-    EXPECT_TRUE(log.contains("[2/1/2026 3:4:5] <bob> from a bouncer\r\n")) << log.constData();
-    // A stamp that cannot be read is the time of receipt.
-    const QByteArray today = QByteArray::number(QDateTime::currentDateTimeUtc().date().year());
-    EXPECT_TRUE(log.contains("/" + today + " ")) << log.constData();
-}
-
 TEST_F(Ircv3ProgramTest, ShowsContactsAway)
 {
     test::CoreOptions options;
@@ -255,7 +240,7 @@ TEST_F(Ircv3ProgramTest, GoesByTheNickTheServerGaveUs)
 
 // Missed lines come from a history batch once, in order, into the log at their times; nothing in
 // the batch is acted on as new, and the next connection asks from where the last one ended.
-TEST_F(Ircv3ProgramTest, FetchesMissedLinesOnce)
+TEST_F(Ircv3ProgramTest, FetchesMissedLinesOnceAndStampsLinesWithTheServersTime)
 {
     test::CoreOptions options;
     options.contacts = {"bob"};
@@ -307,4 +292,16 @@ TEST_F(Ircv3ProgramTest, FetchesMissedLinesOnce)
                 ":irc BATCH -h2\r\n");
     ASSERT_TRUE(waitFor([&] { return window->viewText().contains("new"); }));
     EXPECT_EQ(window->viewText().count("live"), 1);
+
+    // Live lines are stamped with the server's time too.
+    server.send("@time=2026-01-02T03:04:05.678Z :bob!b@h PRIVMSG alice :from a bouncer\r\n"
+                "@time=yesterday :bob!b@h PRIVMSG alice :a broken stamp\r\n");
+    ASSERT_TRUE(waitFor([&] { return logOf("bob").contains("a broken stamp"); }));
+    const QByteArray log = logOf("bob");
+    EXPECT_TRUE(log.contains("[2/1/2026 3:4:5] <bob> from a bouncer\r\n")) << log.constData();
+    // A stamp that cannot be read is the time of receipt.
+    const QByteArray today = QByteArray::number(QDateTime::currentDateTimeUtc().date().year());
+    const QByteArray broken = log.mid(log.lastIndexOf("\r\n[", log.indexOf("a broken stamp")));
+    EXPECT_TRUE(broken.startsWith("\r\n[")) << log.constData();
+    EXPECT_TRUE(broken.left(broken.indexOf("]")).contains("/" + today + " ")) << log.constData();
 }

@@ -11,8 +11,6 @@
 
 #include <QAction>
 #include <QLabel>
-#include <QLineEdit>
-#include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -45,7 +43,7 @@ protected:
 
 } // namespace
 
-TEST_F(MainWindowTest, StartsWithItsTitleSizeStatusAndMenus)
+TEST_F(MainWindowTest, StartsWithItsTitleSizeStatusAndMenusAndBoxesShowNetworkTextAsItIs)
 {
     makeProgram(false);
     EXPECT_EQ(window().windowTitle(), "Kivvo v2.0");
@@ -68,108 +66,8 @@ TEST_F(MainWindowTest, StartsWithItsTitleSizeStatusAndMenus)
     ASSERT_TRUE(core->program->chatSearch().window());
     EXPECT_TRUE(core->program->chatSearch().window()->isVisible());
     EXPECT_EQ(core->program->chatSearch().window()->windowTitle(), "Find in all chats");
-}
 
-TEST_F(MainWindowTest, AutoconnectWithNoServersSaysSo)
-{
-    makeProgram(true);
-    core->program->start();
-    EXPECT_EQ(window().statusText(), "Connecting...please wait");
-    ASSERT_TRUE(waitFor([&] { return window().statusText() == "There are no servers defined!"; }));
-}
-
-TEST_F(MainWindowTest, NoAutoconnectMeansNoAttempt)
-{
-    makeProgram(false, true);
-    core->program->start();
-    QTest::qWait(150);
-    EXPECT_EQ(server.connectionCount(), 0);
-    EXPECT_EQ(window().statusText(), "Not Connected.");
-}
-
-TEST_F(MainWindowTest, EchoesServerLinesToTheLogExceptPresenceReplies)
-{
-    connect();
-    EXPECT_EQ(window().windowTitle(), "Kivvo - v2.0 - alice");
-    EXPECT_EQ(window().statusText(), "Connected to server 127.0.0.1.");
-    // The fixture's server welcomed us already.
-    server.send(":irc 303 alice :bob\r\n\r\n:irc 005 alice :x\r\n");
-    QPlainTextEdit* view = window().serverLogWindow()->view();
-    ASSERT_TRUE(waitFor([&] { return view->toPlainText().contains("005"); }));
-    EXPECT_EQ(view->toPlainText(), ":irc 001 alice :Welcome\n\n:irc 005 alice :x");
-}
-
-TEST_F(MainWindowTest, DisconnectEmptiesTheListAndRestoresTheTitle)
-{
-    test::CoreOptions options;
-    options.contacts = {"bob"};
-    connect(options);
-    ASSERT_TRUE(showOnline({"bob"}));
-    core->run(Command::Disconnect);
-    EXPECT_EQ(window().windowTitle(), "Kivvo v2.0");
-    EXPECT_EQ(window().statusText(), "Disconnected.");
-    EXPECT_EQ(core->contacts()->count(), 0);
-}
-
-TEST_F(MainWindowTest, ExitSendsTheQuitLineOnce)
-{
-    connect();
-    QSignalSpy done(core->program.get(), &app::Program::closeStepDone);
-    core->program->commands().action(Command::Exit)->trigger();
-    window().close(); // the close box afterwards runs nothing twice
-    ASSERT_TRUE(waitFor([&] { return !server.isClientConnected(); }));
-    EXPECT_EQ(done.count(), 1);
-    EXPECT_EQ(server.received().count("QUIT"), 1);
-    EXPECT_TRUE(server.received().endsWith("QUIT :Kivvo is closing...\r\n"));
-}
-
-TEST_F(MainWindowTest, ClosingBeforeAnyAttemptSendsNothing)
-{
-    makeProgram(false, true);
-    QSignalSpy done(core->program.get(), &app::Program::closeStepDone);
-    window().close();
-    EXPECT_EQ(done.count(), 1);
-    EXPECT_FALSE(core->program->link().hasSocket());
-}
-
-TEST_F(MainWindowTest, OptionsSavedTellTheServerTheNickAndReachTheLinkAtOnce)
-{
-    connect();
-    whenShown<config::SettingsDialog>([](config::SettingsDialog& dialog) {
-        dialog.nickEdit()->setText("alicia");
-        dialog.altnickEdit()->setText("alicia_");
-        dialog.realnameEdit()->setText("Alicia");
-        dialog.emailEdit()->setText("a@example.org");
-        dialog.okButton()->click();
-    });
-    core->run(Command::ProgramSettings);
-    ASSERT_TRUE(waitFor([&] { return server.received().endsWith("NICK alicia\r\n"); }));
-    EXPECT_EQ(core->program->settings().nick, "alicia");
-    EXPECT_EQ(core->temp.store().LoadSettings().realname, "Alicia");
-    // The title and the nick in use change only when the server says so.
-    EXPECT_EQ(window().windowTitle(), "Kivvo - v2.0 - alice");
-}
-
-TEST_F(MainWindowTest, ConnectToServerConnectsToTheChosenEntry)
-{
-    test::FakeIrcServer second;
-    second.setWelcoming(true);
-    connect();
-    core->temp.store().AddServer({"127.0.0.1", "Other", second.port()});
-    whenShown<config::ConnectDialog>([](config::ConnectDialog& dialog) {
-        dialog.list()->setCurrentRow(1);
-        dialog.connectButton()->click();
-    });
-    core->run(Command::Connect);
-    ASSERT_TRUE(waitFor([&] { return second.received().contains("WHO alice\r\n"); }));
-    EXPECT_TRUE(server.received().endsWith("QUIT\r\n"));
-    EXPECT_EQ(server.connectionCount(), 1);
-    EXPECT_EQ(core->program->link().serverIndex(), 1);
-}
-
-TEST_F(MainWindowTest, BoxesShowNetworkTextAsItIs)
-{
-    makeProgram(false);
+    // Boxes show network text as it is.
     const QString texts[] = {
         "<img src=/dev/zero>",
         "<a href=https://x>update</a>",
@@ -191,6 +89,92 @@ TEST_F(MainWindowTest, BoxesShowNetworkTextAsItIs)
         }
         ASSERT_TRUE(waitFor([&] { return window().findChildren<QMessageBox*>().isEmpty(); }));
     }
+}
+
+TEST_F(MainWindowTest, AutoconnectWithNoServersSaysSo)
+{
+    makeProgram(true);
+    core->program->start();
+    EXPECT_EQ(window().statusText(), "Connecting...please wait");
+    ASSERT_TRUE(waitFor([&] { return window().statusText() == "There are no servers defined!"; }));
+}
+
+TEST_F(MainWindowTest, NoAutoconnectMeansNoAttemptAndClosingThenSendsNothing)
+{
+    makeProgram(false, true);
+    core->program->start();
+    QTest::qWait(150);
+    EXPECT_EQ(server.connectionCount(), 0);
+    EXPECT_EQ(window().statusText(), "Not Connected.");
+
+    QSignalSpy done(core->program.get(), &app::Program::closeStepDone);
+    window().close();
+    EXPECT_EQ(done.count(), 1);
+    EXPECT_FALSE(core->program->link().hasSocket());
+}
+
+TEST_F(MainWindowTest, EchoesServerLinesToTheLogAndOptionsSavedTellTheServerTheNickAndExitQuitsOnce)
+{
+    connect();
+    EXPECT_EQ(window().windowTitle(), "Kivvo - v2.0 - alice");
+    EXPECT_EQ(window().statusText(), "Connected to server 127.0.0.1.");
+    // The fixture's server welcomed us already.
+    server.send(":irc 303 alice :bob\r\n\r\n:irc 005 alice :x\r\n");
+    QPlainTextEdit* view = window().serverLogWindow()->view();
+    ASSERT_TRUE(waitFor([&] { return view->toPlainText().contains("005"); }));
+    EXPECT_EQ(view->toPlainText(), ":irc 001 alice :Welcome\n\n:irc 005 alice :x");
+
+    whenShown<config::SettingsDialog>([](config::SettingsDialog& dialog) {
+        dialog.nickEdit()->setText("alicia");
+        dialog.altnickEdit()->setText("alicia_");
+        dialog.realnameEdit()->setText("Alicia");
+        dialog.emailEdit()->setText("a@example.org");
+        dialog.okButton()->click();
+    });
+    core->run(Command::ProgramSettings);
+    ASSERT_TRUE(waitFor([&] { return server.received().endsWith("NICK alicia\r\n"); }));
+    EXPECT_EQ(core->program->settings().nick, "alicia");
+    EXPECT_EQ(core->temp.store().LoadSettings().realname, "Alicia");
+    // The title and the nick in use change only when the server says so.
+    EXPECT_EQ(window().windowTitle(), "Kivvo - v2.0 - alice");
+
+    QSignalSpy done(core->program.get(), &app::Program::closeStepDone);
+    core->program->commands().action(Command::Exit)->trigger();
+    window().close(); // the close box afterwards runs nothing twice
+    ASSERT_TRUE(waitFor([&] { return !server.isClientConnected(); }));
+    EXPECT_EQ(done.count(), 1);
+    EXPECT_TRUE(core->prompter->questions.empty()); // nothing running: nothing to ask
+    EXPECT_EQ(server.received().count("QUIT"), 1);
+    EXPECT_TRUE(server.received().endsWith("QUIT :Kivvo is closing...\r\n"));
+}
+
+TEST_F(MainWindowTest, DisconnectEmptiesTheListAndRestoresTheTitle)
+{
+    test::CoreOptions options;
+    options.contacts = {"bob"};
+    connect(options);
+    ASSERT_TRUE(showOnline({"bob"}));
+    core->run(Command::Disconnect);
+    EXPECT_EQ(window().windowTitle(), "Kivvo v2.0");
+    EXPECT_EQ(window().statusText(), "Disconnected.");
+    EXPECT_EQ(core->contacts()->count(), 0);
+}
+
+TEST_F(MainWindowTest, ConnectToServerConnectsToTheChosenEntry)
+{
+    test::FakeIrcServer second;
+    second.setWelcoming(true);
+    connect();
+    core->temp.store().AddServer({"127.0.0.1", "Other", second.port()});
+    whenShown<config::ConnectDialog>([](config::ConnectDialog& dialog) {
+        dialog.list()->setCurrentRow(1);
+        dialog.connectButton()->click();
+    });
+    core->run(Command::Connect);
+    ASSERT_TRUE(waitFor([&] { return second.received().contains("WHO alice\r\n"); }));
+    EXPECT_TRUE(server.received().endsWith("QUIT\r\n"));
+    EXPECT_EQ(server.connectionCount(), 1);
+    EXPECT_EQ(core->program->link().serverIndex(), 1);
 }
 
 TEST_F(MainWindowTest, OffersAndChatsFromTheNetworkLeaveTheKeyboardWhereTheUserTypes)

@@ -70,12 +70,9 @@ TEST(Notifier, SaysWhatHappenedOnlyWhileTheUserLooksElsewhere)
     notifier.setEnabled(false);
     notifier.newChat("bob");
     EXPECT_TRUE(notices.empty()) << "the setting is off";
-}
+    notifier.setEnabled(true);
 
-// A nick or a file name from the network is one line of the notice body, its break shown.
-TEST(Notifier, ALineBreakInANickOrAFileNameStaysInsideOneLine)
-{
-    app::Notifier notifier(nullptr);
+    // A nick or a file name from the network is one line of the notice body, its break shown.
     for (const test::LineBreak& brk : test::kLineBreaks) {
         SCOPED_TRACE(brk.name);
         record(notifier);
@@ -125,27 +122,7 @@ TEST(Notifier, ReachesTheDesktopsServiceOnTheSessionBus)
 class NotifyingProgramTest : public test::ConnectedProgramTest
 {};
 
-TEST_F(NotifyingProgramTest, ANewChatFromSomeoneIsANoticeOnce)
-{
-    connect();
-    record(core->program->notifier());
-    server.send(":bob!b@h PRIVMSG alice :hi\r\n");
-    ASSERT_TRUE(waitFor([&] { return core->chat(0) != nullptr; }));
-    server.send(":bob!b@h PRIVMSG alice :still there?\r\n");
-    ASSERT_TRUE(waitFor([&] { return core->chat(0)->viewText().contains("still there"); }));
-    ASSERT_EQ(notices.size(), 1u);
-    EXPECT_EQ(notices[0].text, "bob wrote to you.");
-
-    // The Options box turns them off at once.
-    config::Settings quiet = core->program->settings();
-    quiet.notify = false;
-    core->program->applySettings(quiet);
-    server.send(":carol!c@h PRIVMSG alice :hello\r\n");
-    ASSERT_TRUE(waitFor([&] { return core->chat(1) != nullptr; }));
-    EXPECT_EQ(notices.size(), 1u);
-}
-
-TEST_F(NotifyingProgramTest, AReceivedFileThatStopsShortIsANoticeNamingItsPart)
+TEST_F(NotifyingProgramTest, AReceivedFileThatStopsShortAndANewChatAreNoticesOnce)
 {
     connect();
     record(core->program->notifier());
@@ -165,6 +142,23 @@ TEST_F(NotifyingProgramTest, AReceivedFileThatStopsShortIsANoticeNamingItsPart)
     EXPECT_EQ(notices.back().text, "short.bin (with bob) stopped before the end; what arrived is "
                                    "kept in \""
                                        + path + ".part\".");
+
+    // A new chat from someone is a notice once.
+    record(core->program->notifier());
+    server.send(":bob!b@h PRIVMSG alice :hi\r\n");
+    ASSERT_TRUE(waitFor([&] { return core->chat(0) != nullptr; }));
+    server.send(":bob!b@h PRIVMSG alice :still there?\r\n");
+    ASSERT_TRUE(waitFor([&] { return core->chat(0)->viewText().contains("still there"); }));
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_EQ(notices[0].text, "bob wrote to you.");
+
+    // The Options box turns them off at once.
+    config::Settings quiet = core->program->settings();
+    quiet.notify = false;
+    core->program->applySettings(quiet);
+    server.send(":carol!c@h PRIVMSG alice :hello\r\n");
+    ASSERT_TRUE(waitFor([&] { return core->chat(1) != nullptr; }));
+    EXPECT_EQ(notices.size(), 1u);
 }
 
 } // namespace

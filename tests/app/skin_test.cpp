@@ -93,7 +93,7 @@ QRgb through16Bits(QRgb c)
     return qRgb(expand(qRed(c)), expand(qGreen(c)), expand(qBlue(c)));
 }
 
-TEST(SkinDecoding, ReadsEveryDepthInEitherRowOrder)
+TEST(SkinDecoding, ReadsEveryDepthInEitherRowOrderWithoutLookingAtTheSignatureOrSize)
 {
     for (quint16 bits : {16, 24, 32}) {
         for (bool topDown : {false, true}) {
@@ -113,6 +113,12 @@ TEST(SkinDecoding, ReadsEveryDepthInEitherRowOrder)
             }
         }
     }
+
+    // The signature and size fields are not looked at.
+    QByteArray bytes = makeBmp({});
+    bytes[0] = 'X';
+    put32(bytes, 2, 7);
+    EXPECT_FALSE(app::decodeSkin(bytes).isNull());
 }
 
 TEST(SkinDecoding, FilesThatCannotBeDrawnCountAsMissing)
@@ -152,14 +158,6 @@ TEST(SkinDecoding, FilesThatCannotBeDrawnCountAsMissing)
     EXPECT_EQ(info->pixelOffset, 54u);
     EXPECT_EQ(info->header.width, 3);
     EXPECT_EQ(info->header.bitCount, 24);
-}
-
-TEST(SkinDecoding, TheSignatureAndSizeFieldsAreNotLookedAt)
-{
-    QByteArray bytes = makeBmp({});
-    bytes[0] = 'X';
-    put32(bytes, 2, 7);
-    EXPECT_FALSE(app::decodeSkin(bytes).isNull());
 }
 
 TEST(SkinFiles, AreReadWholeOrNotAtAll)
@@ -279,7 +277,7 @@ TEST(MenuBarZones, OnlyTheColumnsOfTheFiveButtonsAct)
     EXPECT_EQ(app::ctcpMenuPosition(QRect(100, 200, 150, 25)), QPoint(219, 220));
 }
 
-TEST(TitleBarAreas, TheButtonsAreOneRowAndEverythingElseDrags)
+TEST(TitleBarAreas, TheButtonsAreOneRowAndEverythingElseDragsKeepingThePointUnderTheCursor)
 {
     const std::pair<QPoint, TitleBarArea> cases[] = {
         {{196, 6}, TitleBarArea::Minimise}, {{209, 14}, TitleBarArea::Minimise},
@@ -291,10 +289,8 @@ TEST(TitleBarAreas, TheButtonsAreOneRowAndEverythingElseDrags)
     };
     for (const auto& [point, area] : cases)
         EXPECT_EQ(app::titleBarAreaAt(point), area) << point.x() << "," << point.y();
-}
 
-TEST(TitleBarDrag, KeepsTheGrabbedPointUnderTheCursor)
-{
+    // A drag keeps the grabbed point under the cursor.
     const QPoint grab(50, 10);
     const QPoint cursor(530, 340);
     const QPoint window = app::draggedWindowPosition(cursor, grab);

@@ -20,20 +20,18 @@
 #include "peer/transfer/file_sender.h"
 #include "peer/transfer/transfer_window.h"
 #include "peer/voice/voice_window.h"
+#include "tests/app/text_fit.h"
 #include "tests/support/program_core.h"
 #include "tests/support/scripted_host.h"
 #include "tests/support/scripted_prompter.h"
 #include "tests/support/scripted_sound.h"
 #include "tests/support/temp_store.h"
 
-#include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QFontDatabase>
 #include <QFontInfo>
-#include <QGroupBox>
-#include <QLabel>
 #include <QMessageBox>
 #include <QPointer>
 #include <QTemporaryDir>
@@ -64,12 +62,8 @@ struct Parts
 // does not fit must not get its room by stretching the window either.
 struct Made
 {
-    Made(QWidget* made = nullptr, std::optional<QSize> openSize = std::nullopt)
-        : window(made)
-        , size(openSize)
-    {}
-    QWidget* window;
-    std::optional<QSize> size;
+    QWidget* window = nullptr;
+    std::optional<QSize> size = std::nullopt;
 };
 
 struct WindowMaker
@@ -179,89 +173,20 @@ const WindowMaker kWindows[] = {
                                             QStringLiteral("Send a File"), QString(), true};
          return Made{new config::InputDialog(request, p.prompter)};
      }},
-    {"DebugWindow", [](Parts&) { return Made(new diag::DebugWindow, QSize(520, 460)); }},
-    {"ServerLogWindow", [](Parts&) { return Made(new diag::ServerLogWindow, QSize(500, 350)); }},
-    {"RawDataWindow", [](Parts&) { return Made(new diag::RawDataWindow, QSize(460, 300)); }},
+    {"DebugWindow",
+     [](Parts&) {
+         return Made{new diag::DebugWindow, QSize(520, 460)};
+     }},
+    {"ServerLogWindow",
+     [](Parts&) {
+         return Made{new diag::ServerLogWindow, QSize(500, 350)};
+     }},
+    {"RawDataWindow",
+     [](Parts&) {
+         return Made{new diag::RawDataWindow, QSize(460, 300)};
+     }},
     {"AboutBox", aboutBox},
 };
-
-QString describe(const QWidget* widget, const QString& text)
-{
-    return QStringLiteral("%1 \"%2\" (%3)")
-        .arg(QString::fromLatin1(widget->metaObject()->className()), text, widget->objectName());
-}
-
-QString sizeText(QSize size)
-{
-    return QStringLiteral("%1 x %2").arg(size.width()).arg(size.height());
-}
-
-// What a widget shows as its text, and the room it needs to show it whole; nothing for
-// widgets that show no text.
-struct Need
-{
-    QString text;
-    QSize size;
-};
-
-// The width the text itself takes: a button's or label's mnemonic marker is not drawn.
-int textAdvance(const QWidget* widget, QString text)
-{
-    text.replace(QStringLiteral("&&"), QStringLiteral("\x01"));
-    text.remove(QLatin1Char('&'));
-    text.replace(QLatin1Char('\x01'), QLatin1Char('&'));
-    return widget->fontMetrics().horizontalAdvance(text);
-}
-
-std::optional<Need> needOf(const QWidget* widget)
-{
-    if (const auto* label = qobject_cast<const QLabel*>(widget)) {
-        if (label->text().isEmpty())
-            return std::nullopt;
-        if (label->wordWrap()) {
-            // A wrapped text may take any width; it is whole if its lines fit the height.
-            return Need{label->text(),
-                        QSize(label->width(), label->heightForWidth(label->width()))};
-        }
-        const int margins =
-            2 * label->margin() + 2 * label->frameWidth() + qMax(0, label->indent());
-        QSize need = label->sizeHint();
-        need.setWidth(qMax(need.width(), textAdvance(label, label->text()) + margins));
-        return Need{label->text(), need};
-    }
-    if (const auto* button = qobject_cast<const QAbstractButton*>(widget)) {
-        if (button->text().isEmpty())
-            return std::nullopt;
-        return Need{button->text(), button->sizeHint()};
-    }
-    if (const auto* group = qobject_cast<const QGroupBox*>(widget)) {
-        if (group->title().isEmpty())
-            return std::nullopt;
-        // Its contents may get less than they would like; the title still needs its width.
-        return Need{group->title(), group->minimumSizeHint()};
-    }
-    return std::nullopt;
-}
-
-bool showsOnlyPicture(const QWidget* widget)
-{
-    if (const auto* label = qobject_cast<const QLabel*>(widget))
-        return label->text().isEmpty() && !label->pixmap().isNull();
-    // A button without text shows an icon or draws a picture of its own.
-    if (const auto* button = qobject_cast<const QAbstractButton*>(widget))
-        return button->text().isEmpty();
-    return false;
-}
-
-QList<QWidget*> shownWidgets(QWidget* window)
-{
-    QList<QWidget*> shown;
-    for (QWidget* widget : window->findChildren<QWidget*>()) {
-        if (widget->isVisibleTo(window) && widget->window() == window)
-            shown << widget;
-    }
-    return shown;
-}
 
 class TextFitTest : public ::testing::TestWithParam<WindowMaker>
 {
@@ -300,7 +225,7 @@ TEST(TextFitFont, IsTheSystemsOwnDefault)
         "font", QStringLiteral("%1 %2pt").arg(info.family()).arg(info.pointSizeF()).toStdString());
 }
 
-TEST_P(TextFitTest, ShowsEveryTextWhole)
+TEST_P(TextFitTest, ShowsEveryTextWholeAndNamesEveryPictureOnlyControl)
 {
     if (const QByteArray dir = qgetenv("KIVVO_GRAB_DIR"); !dir.isEmpty()) {
         window->grab().save(
@@ -311,34 +236,9 @@ TEST_P(TextFitTest, ShowsEveryTextWhole)
         EXPECT_EQ(window->size(), *made.size) << "the window was stretched to make room";
     }
     int checked = 0;
-    for (QWidget* widget : shownWidgets(window)) {
-        const auto need = needOf(widget);
-        if (!need)
-            continue;
-        ++checked;
-        const QSize has = widget->size();
-        EXPECT_TRUE(need->size.width() <= has.width() && need->size.height() <= has.height())
-            << GetParam().name << ": " << describe(widget, need->text).toStdString() << " is "
-            << sizeText(has).toStdString() << " but needs " << sizeText(need->size).toStdString()
-            << " (size hint " << sizeText(widget->sizeHint()).toStdString() << ", "
-            << QFontInfo(widget->font()).family().toStdString() << " "
-            << widget->font().pointSizeF() << "pt)";
-    }
+    EXPECT_EQ(test::cutTexts(window, &checked), QStringList());
     EXPECT_GT(checked, 0) << "no text found";
-}
-
-TEST_P(TextFitTest, NamesEveryPictureOnlyControl)
-{
-    for (QWidget* widget : shownWidgets(window)) {
-        if (!showsOnlyPicture(widget))
-            continue;
-        EXPECT_FALSE(widget->accessibleName().isEmpty())
-            << GetParam().name << ": " << describe(widget, QString()).toStdString()
-            << " has no accessible name";
-        EXPECT_FALSE(widget->toolTip().isEmpty())
-            << GetParam().name << ": " << describe(widget, QString()).toStdString()
-            << " has no tool tip";
-    }
+    EXPECT_EQ(test::unnamedPictures(window), QStringList());
 }
 
 INSTANTIATE_TEST_SUITE_P(Windows, TextFitTest, ::testing::ValuesIn(kWindows),

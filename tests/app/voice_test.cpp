@@ -74,8 +74,22 @@ TEST_F(VoiceTest, TheMenuOffersToTheSelectedContactAndOneChatAtATime)
     EXPECT_EQ(voice().count(), 1);
 }
 
-TEST_F(VoiceTest, AnOfferIsAskedAboutAnsweredWithTheReturnLinkAndReleasedAtTheCloseStep)
+TEST_F(VoiceTest, ADeclinedOfferLeavesNothingAndAnAcceptedOneIsAnsweredWithTheReturnLink)
 {
+    for (const char* kind : {"CHAT chat", "VOICE"}) {
+        SCOPED_TRACE(kind);
+        prompter->questions.clear();
+        QTcpServer listener;
+        prompter->answers = {false};
+        offerFromBob(listener, kind);
+        ASSERT_TRUE(waitFor([&] { return prompter->questions.size() == 1; }));
+        EXPECT_EQ(records().CountRecords(), 0);
+        EXPECT_EQ(voice().count(), 0);
+        EXPECT_FALSE(listener.waitForNewConnection(100));
+    }
+
+    // Accepted, the offer is answered with the return link and released at the close step.
+    prompter->questions.clear();
     QTcpServer listener;
     prompter->answers = {true};
     offerFromBob(listener, "VOICE");
@@ -108,21 +122,6 @@ TEST_F(VoiceTest, AnOfferIsAskedAboutAnsweredWithTheReturnLinkAndReleasedAtTheCl
         return bobCaptures->state() == QAbstractSocket::UnconnectedState
                && bobPlays.state() == QAbstractSocket::UnconnectedState;
     }));
-}
-
-TEST_F(VoiceTest, ADeclinedChatOrVoiceOfferLeavesNothingBehind)
-{
-    for (const char* kind : {"CHAT chat", "VOICE"}) {
-        SCOPED_TRACE(kind);
-        prompter->questions.clear();
-        QTcpServer listener;
-        prompter->answers = {false};
-        offerFromBob(listener, kind);
-        ASSERT_TRUE(waitFor([&] { return prompter->questions.size() == 1; }));
-        EXPECT_EQ(records().CountRecords(), 0);
-        EXPECT_EQ(voice().count(), 0);
-        EXPECT_FALSE(listener.waitForNewConnection(100));
-    }
 }
 
 TEST_F(VoiceTest, TheReturnLinkOfOurChatIsTakenWithoutAskingAndOnlyOnce)

@@ -104,7 +104,7 @@ TEST_F(ContactEditorTest, RenameLeavesExactlyOneContactUnderTheNewNameAndRemoveA
     EXPECT_TRUE(prompter.errors.empty());
 }
 
-TEST_F(ContactEditorTest, RenameAndRemoveNeedASelection)
+TEST_F(ContactEditorTest, RenameAndRemoveNeedASelectionAndOnlyOkCloses)
 {
     temp.store().AddContact("amy");
     config::ContactEditor editor(temp.store(), prompter);
@@ -113,6 +113,15 @@ TEST_F(ContactEditorTest, RenameAndRemoveNeedASelection)
     EXPECT_EQ(prompter.errors, (std::vector<Box>{kNoSelection, kNoSelection}));
     EXPECT_TRUE(prompter.requests.empty());
     EXPECT_EQ(temp.store().EnumContacts(), QList<QByteArray>{"amy"});
+
+    // It closes only through OK.
+    editor.show();
+    QTest::keyClick(&editor, Qt::Key_Escape);
+    editor.close();
+    EXPECT_TRUE(editor.isVisible());
+    editor.okButton()->click();
+    EXPECT_FALSE(editor.isVisible());
+    EXPECT_EQ(editor.result(), QDialog::Accepted);
 }
 
 TEST_F(ContactEditorTest, RefusesNamesThatCouldNeverShowAndAsksAgain)
@@ -148,6 +157,8 @@ TEST_F(ContactEditorTest, RefusesNamesThatCouldNeverShowAndAsksAgain)
         EXPECT_EQ(script.requests[1].text, c.refused); // offered again for correction
         EXPECT_EQ(fresh.store().EnumContacts(), QList<QByteArray>{"fixed"});
     }
+    for (const char* nick : {"a", "bob", "[away]", "nine_char", "x-y^z`{}|"})
+        EXPECT_FALSE(config::contactNameError(nick)) << nick;
 }
 
 TEST_F(ContactEditorTest, EditTheStoreRefusesShowsABoxAndLosesNothing)
@@ -245,31 +256,18 @@ TEST_F(ContactEditorTest, RefusesA257thContactThatWouldBeStoredButNeverShown)
     EXPECT_FALSE(shown(raced).contains("extra"));
 }
 
-TEST(ContactName, AcceptsOrdinaryNicks)
-{
-    for (const char* nick : {"a", "bob", "[away]", "nine_char", "x-y^z`{}|"})
-        EXPECT_FALSE(config::contactNameError(nick)) << nick;
-}
-
-TEST_F(ContactEditorTest, ClosesOnlyThroughOk)
-{
-    config::ContactEditor editor(temp.store(), prompter);
-    editor.show();
-    QTest::keyClick(&editor, Qt::Key_Escape);
-    editor.close();
-    EXPECT_TRUE(editor.isVisible());
-    editor.okButton()->click();
-    EXPECT_FALSE(editor.isVisible());
-    EXPECT_EQ(editor.result(), QDialog::Accepted);
-}
-
-TEST(InputDialog, TakesTitlePromptAndTextFromTheRequestAndCancelGivesNothing)
+// The prompt of "Set key..." names the nick, which comes from the network: it is shown as written.
+TEST(InputDialog, TakesTitlePromptAsPlainTextAndTextFromTheRequestAndCancelGivesNothing)
 {
     ScriptedPrompter prompter;
-    config::InputDialog dialog({"Prompt here:", "Some Title", "initial", false}, prompter);
+    const QString prompt = "The key you share with <b>bob</b><img src=x> (\"cbc:\" before it):";
+    config::InputDialog dialog({prompt, "Some Title", "initial", false}, prompter);
     dialog.show();
     EXPECT_EQ(dialog.windowTitle(), "Some Title");
-    EXPECT_EQ(dialog.findChild<QLabel*>()->text(), "Prompt here:");
+    auto* label = dialog.findChild<QLabel*>();
+    ASSERT_NE(label, nullptr);
+    EXPECT_EQ(label->textFormat(), Qt::PlainText);
+    EXPECT_EQ(label->text(), prompt);
     EXPECT_EQ(dialog.edit()->text(), "initial");
     EXPECT_EQ(dialog.edit()->maxLength(), 255);
     EXPECT_FALSE(dialog.browseButton()->isVisible());
@@ -278,22 +276,10 @@ TEST(InputDialog, TakesTitlePromptAndTextFromTheRequestAndCancelGivesNothing)
     EXPECT_TRUE(prompter.errors.empty());
 }
 
-// The prompt of "Set key..." names the nick, which comes from the network: it is shown as written.
-TEST(InputDialog, ShowsAMarkupPromptAsPlainText)
-{
-    ScriptedPrompter prompter;
-    const QString prompt = "The key you share with <b>bob</b><img src=x> (\"cbc:\" before it):";
-    config::InputDialog dialog({prompt, "Set key", "", false}, prompter);
-    dialog.show();
-    auto* label = dialog.findChild<QLabel*>();
-    ASSERT_NE(label, nullptr);
-    EXPECT_EQ(label->textFormat(), Qt::PlainText);
-    EXPECT_EQ(label->text(), prompt);
-}
-
-// The box held 255 characters, so a longer destination proposed for a file was cut, and the
-// file saved under the cut name.
-TEST(InputDialog, NeverCutsTheTextItIsGivenAndTakesAWholePath)
+// "Save Incoming File" was as narrow as its prompt, so the proposed path showed only its start;
+// and the box held 255 characters, so a longer destination was cut, and the file saved under the
+// cut name.
+TEST(InputDialog, APathBoxIsWideEnoughForThePathItProposesAndTakesItWhole)
 {
     ScriptedPrompter prompter;
     const QString path = "/home/u/Downloads/" + QString(300, 'p');
@@ -303,12 +289,7 @@ TEST(InputDialog, NeverCutsTheTextItIsGivenAndTakesAWholePath)
     typed.show();
     QTest::keyClicks(typed.edit(), path);
     EXPECT_EQ(typed.text(), path);
-}
 
-// "Save Incoming File" was as narrow as its prompt, so the proposed path showed only its start.
-TEST(InputDialog, APathBoxIsWideEnoughForThePathItProposes)
-{
-    ScriptedPrompter prompter;
     const struct
     {
         QString text;
@@ -331,22 +312,7 @@ TEST(InputDialog, APathBoxIsWideEnoughForThePathItProposes)
     EXPECT_LT(nick.edit()->width(), config::InputDialog::kPathBoxWidth);
 }
 
-TEST(InputDialog, RefusesAnEmptyBoxAndStaysOpen)
-{
-    ScriptedPrompter prompter;
-    config::InputDialog dialog({"p", "t", "", false}, prompter);
-    dialog.show();
-    dialog.okButton()->click();
-    EXPECT_TRUE(dialog.isVisible());
-    EXPECT_EQ(prompter.errors, (std::vector<Box>{{"Error", "You didn't enter anything"}}));
-    QTest::keyClicks(dialog.edit(), "carol");
-    dialog.okButton()->click();
-    EXPECT_FALSE(dialog.isVisible());
-    EXPECT_EQ(dialog.result(), QDialog::Accepted);
-    EXPECT_EQ(dialog.text(), "carol");
-}
-
-TEST(InputDialog, BrowsePutsTheChosenPathIntoTheBox)
+TEST(InputDialog, BrowsePutsTheChosenPathIntoTheBoxAndAnEmptyBoxIsRefused)
 {
     ScriptedPrompter prompter;
     config::InputDialog dialog({"p", "t", "offered.txt", true}, prompter);
@@ -357,7 +323,16 @@ TEST(InputDialog, BrowsePutsTheChosenPathIntoTheBox)
     prompter.browseResult = "/home/u/Downloads/file.bin";
     dialog.browseButton()->click();
     EXPECT_EQ(dialog.edit()->text(), "/home/u/Downloads/file.bin");
+
+    dialog.edit()->clear();
+    dialog.okButton()->click();
     EXPECT_TRUE(dialog.isVisible());
+    EXPECT_EQ(prompter.errors, (std::vector<Box>{{"Error", "You didn't enter anything"}}));
+    QTest::keyClicks(dialog.edit(), "carol");
+    dialog.okButton()->click();
+    EXPECT_FALSE(dialog.isVisible());
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_EQ(dialog.text(), "carol");
 }
 
 TEST(GetSelectedListText, CutsTheFirstSelectedRowToTheBuffer)

@@ -130,13 +130,6 @@ TEST(WidgetPrompter, AQuestionWhoseWindowClosesIsAnsweredNo)
     EXPECT_EQ(owner, nullptr);
 }
 
-TEST(WidgetPrompter, YesIsAnsweredOnlyByTheButton)
-{
-    config::WidgetPrompter prompter;
-    whenAsked([](QMessageBox& box) { box.button(QMessageBox::Yes)->click(); });
-    EXPECT_TRUE(prompter.ask(nullptr, {"Accept File?", "a file", {}}));
-}
-
 // The boxes read their texts as markup when they looked like it.
 TEST(WidgetPrompter, EveryBoxShowsItsTextsAsTheyAre)
 {

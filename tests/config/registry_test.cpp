@@ -25,7 +25,7 @@ using test::Rows;
 
 const QByteArray kKey = config::kKeyRoot;
 
-TEST(Registry, SchemaIsExactlyTheStoredLayout)
+TEST(Registry, SchemaIsExactlyTheStoredLayoutWithTextNamesAndBlobDataEvenWhenEmpty)
 {
     test::TempStore temp;
     const Rows expected = {
@@ -38,11 +38,7 @@ TEST(Registry, SchemaIsExactlyTheStoredLayout)
                                     "ORDER BY name"),
               expected);
     EXPECT_EQ(rawQuery(temp.path(), "PRAGMA journal_mode"), Rows{{"wal"}});
-}
 
-TEST(Registry, NamesAreTextAndDataIsBlobEvenWhenEmpty)
-{
-    test::TempStore temp;
     ASSERT_TRUE(temp.registry().writeValue(kKey, "empty", QByteArray()));
     ASSERT_TRUE(temp.registry().writeValue(kKey, "bytes", QByteArray::fromHex("00ff0a")));
     EXPECT_EQ(rawQuery(temp.path(), "SELECT typeof(key), typeof(name), typeof(data), "
@@ -80,7 +76,7 @@ TEST(Registry, WritesOnlyIntoExistingKeys)
     EXPECT_EQ(registry.readValue(kKey, "NICK"), QByteArray("x"));
 }
 
-TEST(Registry, RewriteKeepsPlaceAndNamesIgnoreCase)
+TEST(Registry, RewriteKeepsPlaceNamesIgnoreCaseAndASecondHandleSeesWritesBothWays)
 {
     test::TempStore temp;
     Registry& registry = temp.registry();
@@ -96,11 +92,8 @@ TEST(Registry, RewriteKeepsPlaceAndNamesIgnoreCase)
     EXPECT_EQ(values[0].data, "again");
     EXPECT_EQ(values[1].name, "three");
     EXPECT_EQ(values[2].name, "two"); // deleted and rewritten: a new value at the end
-}
 
-TEST(Registry, SecondHandleSeesWritesBothWays)
-{
-    test::TempStore temp;
+    // A second handle sees the writes, both ways.
     Registry other(temp.path());
     ASSERT_TRUE(other.isOpen());
     ASSERT_TRUE(temp.registry().writeValue(kKey, "nick", "first"));
@@ -108,7 +101,8 @@ TEST(Registry, SecondHandleSeesWritesBothWays)
     ASSERT_TRUE(other.writeValue(kKey, "nick", "second"));
     ASSERT_TRUE(other.writeValue(kKey, "away", "gone"));
     EXPECT_EQ(temp.registry().readValue(kKey, "nick"), QByteArray("second"));
-    EXPECT_EQ(names(temp.registry(), kKey), (std::vector<QByteArray>{"nick", "away"}));
+    EXPECT_EQ(names(temp.registry(), kKey),
+              (std::vector<QByteArray>{"one", "three", "two", "nick", "away"}));
 }
 
 TEST(Registry, UnopenableFileReadsEmptyAndIgnoresWrites)

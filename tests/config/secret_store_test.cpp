@@ -83,7 +83,7 @@ protected:
     test::TempStore temp;
 };
 
-TEST_F(SecretServiceTest, APasswordSavedInOptionsEndsInTheServiceAndNotInTheStore)
+TEST_F(SecretServiceTest, APasswordSavedInOptionsEndsInTheServiceAndLeavesWithItsEntry)
 {
     const ServerEntry server{"options.example.net", "Example", 6697, true};
     ASSERT_TRUE(temp.store().AddServer(server));
@@ -119,6 +119,19 @@ TEST_F(SecretServiceTest, APasswordSavedInOptionsEndsInTheServiceAndNotInTheStor
     ASSERT_EQ(again.result(), QDialog::Accepted);
     ASSERT_TRUE(test::waitFor([&] { return secrets.pendingJobs() == 0; }, kServiceWaitMs));
     EXPECT_EQ(readByNextRun(temp.store(), server), "");
+
+    // A removed entry's password leaves the service too.
+    const ServerEntry removed{"removed.example.net", "Example", 6667};
+    ASSERT_TRUE(temp.store().AddServer(removed));
+    ASSERT_TRUE(secrets.setServerPassword(removed, "gone soon"));
+    ASSERT_TRUE(test::waitFor([&] { return secrets.pendingJobs() == 0; }, kServiceWaitMs));
+    const std::vector<ServerEntry> before = temp.store().EnumServers();
+    ASSERT_TRUE(temp.store().RemoveServer(removed));
+    secrets.forgetRemoved(before);
+    ASSERT_TRUE(test::waitFor([&] { return secrets.pendingJobs() == 0; }, kServiceWaitMs));
+    ASSERT_TRUE(temp.store().AddServer(removed));
+    EXPECT_EQ(secrets.serverPassword(removed), "");
+    EXPECT_EQ(readByNextRun(temp.store(), removed), "");
 }
 
 TEST_F(SecretServiceTest, AnOlderStoresPasswordMovesIntoTheServiceAtLoad)
@@ -154,25 +167,6 @@ TEST_F(SecretServiceTest, AnOlderStoresPasswordMovesIntoTheServiceAtLoad)
                   std::nullopt);
         EXPECT_EQ(readByNextRun(store.store(), c.server), "old secret");
     }
-}
-
-TEST_F(SecretServiceTest, ARemovedEntrysPasswordLeavesTheServiceToo)
-{
-    const ServerEntry server{"removed.example.net", "Example", 6667};
-    ASSERT_TRUE(temp.store().AddServer(server));
-    SecretStore secrets(temp.store());
-    secrets.load();
-    ASSERT_TRUE(test::waitFor([&] { return secrets.isLoaded(); }, kServiceWaitMs));
-    ASSERT_TRUE(secrets.setServerPassword(server, "gone soon"));
-    ASSERT_TRUE(test::waitFor([&] { return secrets.pendingJobs() == 0; }, kServiceWaitMs));
-
-    const std::vector<ServerEntry> before = temp.store().EnumServers();
-    ASSERT_TRUE(temp.store().RemoveServer(server));
-    secrets.forgetRemoved(before);
-    ASSERT_TRUE(test::waitFor([&] { return secrets.pendingJobs() == 0; }, kServiceWaitMs));
-    ASSERT_TRUE(temp.store().AddServer(server));
-    EXPECT_EQ(secrets.serverPassword(server), "");
-    EXPECT_EQ(readByNextRun(temp.store(), server), "");
 }
 
 // The keyring lives as long as the test binary: each test keeps its keys under nicks of its own.

@@ -1,6 +1,5 @@
 // "Add New Server" and "Edit Servers" on real widgets against a temporary store, with a scripted
 // prompter answering their boxes.
-#include "config/errors.h"
 #include "config/registry.h"
 #include "config/server_editor.h"
 #include "config/store.h"
@@ -55,7 +54,7 @@ QStringList rows(ServerEditor& editor)
     return rows;
 }
 
-TEST(AddServerDialog, ShowsItsFieldsWithTheDefaultPort)
+TEST(AddServerDialog, ShowsItsFieldsWithTheDefaultPortWhichUseTlsMovesOnlyWhenUsual)
 {
     ScriptedPrompter prompter;
     AddServerDialog dialog(prompter);
@@ -68,16 +67,6 @@ TEST(AddServerDialog, ShowsItsFieldsWithTheDefaultPort)
     EXPECT_EQ(dialog.okButton()->text(), "OK");
     EXPECT_EQ(dialog.cancelButton()->text(), "Cancel");
 
-    dialog.portEdit()->clear();
-    QTest::keyClicks(dialog.portEdit(), "7-0a0 0");
-    EXPECT_EQ(dialog.portEdit()->text(), "7000");
-}
-
-TEST(AddServerDialog, UseTlsIsOffByDefaultAndMovesOnlyTheUsualPort)
-{
-    ScriptedPrompter prompter;
-    AddServerDialog dialog(prompter);
-    dialog.show();
     ASSERT_NE(dialog.tlsBox(), nullptr);
     EXPECT_EQ(dialog.tlsBox()->text(), "Use TLS");
     EXPECT_FALSE(dialog.tlsBox()->isChecked());
@@ -89,6 +78,10 @@ TEST(AddServerDialog, UseTlsIsOffByDefaultAndMovesOnlyTheUsualPort)
     dialog.portEdit()->setText("7000");
     dialog.tlsBox()->setChecked(true);
     EXPECT_EQ(dialog.portEdit()->text(), "7000");
+    // The port takes digits alone.
+    dialog.portEdit()->clear();
+    QTest::keyClicks(dialog.portEdit(), "7-0a0 1");
+    EXPECT_EQ(dialog.portEdit()->text(), "7001");
 }
 
 TEST(AddServerDialog, OkChecksTheFieldsAndTakesAnyPortAboveZero)
@@ -174,6 +167,13 @@ TEST_F(ServerEditorTest, ShowsThreeColumnsAndARowPerStoredServer)
     EXPECT_EQ(editor.removeButton()->text(), "Remove...");
     EXPECT_EQ(editor.okButton()->text(), "OK");
     EXPECT_EQ(rows(editor), (QStringList{"irc.example.org|Example|6697", "10.0.0.2||6667"}));
+
+    // It closes only through OK.
+    QTest::keyClick(&editor, Qt::Key_Escape);
+    editor.close();
+    EXPECT_TRUE(editor.isVisible());
+    editor.okButton()->click();
+    EXPECT_FALSE(editor.isVisible());
 }
 
 TEST_F(ServerEditorTest, AddsWhatTheAddServerDialogAcceptsAndMarksTls)
@@ -249,32 +249,14 @@ TEST_F(ServerEditorTest, RemovesExactlyTheSelectedEntry)
     EXPECT_EQ(prompter.errors.size(), 1u);
 }
 
-TEST_F(ServerEditorTest, ClosesOnlyThroughOk)
-{
-    ServerEditor editor(temp.store(), prompter);
-    editor.show();
-    QTest::keyClick(&editor, Qt::Key_Escape);
-    editor.close();
-    EXPECT_TRUE(editor.isVisible());
-    editor.okButton()->click();
-    EXPECT_FALSE(editor.isVisible());
-}
-
 TEST(ServerEditor, AStoreThatCannotBeWrittenShowsWhyAndLosesNothing)
 {
     for (const bool add : {true, false}) {
         SCOPED_TRACE(add ? "add" : "remove");
-        test::StoreFolder folder;
-        const QString path = folder.path();
-        test::seedStore(path);
-        ASSERT_TRUE(test::makeReadOnly(path));
-        test::PermissionBitsApply permissionBits;
-        config::Registry registry(path);
-        ASSERT_TRUE(registry.isReadOnly());
-        config::Store store(registry);
-
+        test::ReadOnlyStore readOnly;
+        ASSERT_TRUE(readOnly.registry.isReadOnly());
         ScriptedPrompter prompter;
-        ServerEditor editor(store, prompter);
+        ServerEditor editor(readOnly.store, prompter);
         editor.show();
         if (add) {
             whenShown<AddServerDialog>([](AddServerDialog& dialog) {
@@ -286,11 +268,9 @@ TEST(ServerEditor, AStoreThatCannotBeWrittenShowsWhyAndLosesNothing)
             editor.list()->topLevelItem(0)->setSelected(true);
             editor.removeButton()->click();
         }
-        EXPECT_EQ(
-            prompter.errors,
-            (std::vector<Box>{{"Error", config::errorText(config::Error::SaveFailed, path)}}));
+        EXPECT_EQ(prompter.errors, (std::vector<Box>{{"Error", readOnly.saveFailed()}}));
         EXPECT_EQ(rows(editor).size(), int(test::seed().servers.size()));
-        test::expectSeed(store);
+        test::expectSeed(readOnly.store);
     }
 }
 

@@ -11,7 +11,7 @@ namespace {
 
 using config::SessionBusClues;
 
-TEST(SessionBus, IsPossibleByAnyWayLibdbusWouldFindOne)
+TEST(SessionBus, IsPossibleByAnyWayLibdbusWouldFindOneAndAGivenAddressIsLeftAlone)
 {
     EXPECT_TRUE(config::sessionBusPossible({"unix:path=/run/user/1000/bus", false, false}));
     EXPECT_TRUE(config::sessionBusPossible({{}, true, false}));
@@ -19,6 +19,12 @@ TEST(SessionBus, IsPossibleByAnyWayLibdbusWouldFindOne)
     EXPECT_FALSE(config::sessionBusPossible({}));
     // The address of none, once given, is no bus.
     EXPECT_FALSE(config::sessionBusPossible({config::kNoSessionBusAddress, true, true}));
+
+    // A given address is left alone and counts as a bus.
+    test::EnvGuard address("DBUS_SESSION_BUS_ADDRESS", "unix:path=/run/user/1000/bus");
+    EXPECT_FALSE(config::ruleOutSessionBus());
+    EXPECT_EQ(qgetenv("DBUS_SESSION_BUS_ADDRESS"), "unix:path=/run/user/1000/bus");
+    EXPECT_TRUE(config::hasSessionBusAddress());
 }
 
 TEST(SessionBus, ReadsTheAddressAndTheRuntimeFolderSocket)
@@ -36,14 +42,6 @@ TEST(SessionBus, ReadsTheAddressAndTheRuntimeFolderSocket)
     EXPECT_TRUE(config::sessionBusClues().runtimeSocket);
     address.set("unix:path=/elsewhere");
     EXPECT_EQ(config::sessionBusClues().address, "unix:path=/elsewhere");
-}
-
-TEST(SessionBus, AGivenAddressIsLeftAloneAndCountsAsABus)
-{
-    test::EnvGuard address("DBUS_SESSION_BUS_ADDRESS", "unix:path=/run/user/1000/bus");
-    EXPECT_FALSE(config::ruleOutSessionBus());
-    EXPECT_EQ(qgetenv("DBUS_SESSION_BUS_ADDRESS"), "unix:path=/run/user/1000/bus");
-    EXPECT_TRUE(config::hasSessionBusAddress());
 }
 
 TEST(SessionBus, WithoutAnyWayToABusLibdbusIsToldThereIsNone)

@@ -1,7 +1,5 @@
 // "Options" on real widgets against a temporary store, with a scripted prompter answering its
 // boxes and the server editor answered the way a user would answer it.
-#include "config/errors.h"
-#include "config/registry.h"
 #include "config/server_editor.h"
 #include "config/settings_dialog.h"
 #include "config/store.h"
@@ -10,10 +8,8 @@
 #include "tests/support/temp_store.h"
 #include "tests/support/when_shown.h"
 
-#include <QApplication>
 #include <QCheckBox>
 #include <QGroupBox>
-#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTreeWidget>
@@ -240,19 +236,7 @@ TEST_F(SettingsDialogTest, LongTextIsCutToWholeCharactersThatStillFitTheField)
     EXPECT_EQ(temp.store().LoadSettings().realname, QString(127, QChar(0xE9)).toUtf8());
 }
 
-TEST_F(SettingsDialogTest, CancelSavesNothing)
-{
-    SettingsDialog dialog(temp.store(), prompter);
-    dialog.show();
-    fill(dialog, Settings());
-    dialog.cancelButton()->click();
-    EXPECT_FALSE(dialog.isVisible());
-    EXPECT_EQ(dialog.result(), QDialog::Rejected);
-    EXPECT_TRUE(prompter.errors.empty());
-    EXPECT_EQ(temp.store().LoadSettings(), stored());
-}
-
-TEST_F(SettingsDialogTest, EditServersThenShowsTheStoredSettingsAgain)
+TEST_F(SettingsDialogTest, EditServersThenShowsTheStoredSettingsAgainAndCancelSavesNothing)
 {
     ASSERT_TRUE(temp.store().AddServer({"irc.example.org", "Example", 6667}));
     SettingsDialog dialog(temp.store(), prompter);
@@ -272,6 +256,13 @@ TEST_F(SettingsDialogTest, EditServersThenShowsTheStoredSettingsAgain)
     EXPECT_EQ(editorRows, 1);
     EXPECT_EQ(shown(dialog), stored());
     EXPECT_TRUE(dialog.isVisible());
+    EXPECT_EQ(temp.store().LoadSettings(), stored());
+
+    fill(dialog, Settings());
+    dialog.cancelButton()->click();
+    EXPECT_FALSE(dialog.isVisible());
+    EXPECT_EQ(dialog.result(), QDialog::Rejected);
+    EXPECT_TRUE(prompter.errors.empty());
     EXPECT_EQ(temp.store().LoadSettings(), stored());
 }
 
@@ -309,25 +300,17 @@ TEST_F(SettingsDialogTest, ServerPasswordFieldEditsTheCurrentEntrysOnly)
 
 TEST(SettingsDialog, AStoreThatCannotBeWrittenShowsWhyAndStaysOpen)
 {
-    test::StoreFolder folder;
-    const QString path = folder.path();
-    test::seedStore(path);
-    ASSERT_TRUE(test::makeReadOnly(path));
-    test::PermissionBitsApply permissionBits;
-    config::Registry registry(path);
-    ASSERT_TRUE(registry.isReadOnly());
-    config::Store store(registry);
-
+    test::ReadOnlyStore readOnly;
+    ASSERT_TRUE(readOnly.registry.isReadOnly());
     ScriptedPrompter prompter;
-    SettingsDialog dialog(store, prompter);
+    SettingsDialog dialog(readOnly.store, prompter);
     dialog.show();
     dialog.emailEdit()->setText("new@example.org");
     dialog.okButton()->click();
-    EXPECT_EQ(prompter.errors,
-              (std::vector<Box>{{"Error", config::errorText(config::Error::SaveFailed, path)}}));
+    EXPECT_EQ(prompter.errors, (std::vector<Box>{{"Error", readOnly.saveFailed()}}));
     EXPECT_TRUE(dialog.isVisible());
     EXPECT_NE(dialog.result(), QDialog::Accepted);
-    test::expectSeed(store);
+    test::expectSeed(readOnly.store);
 }
 
 } // namespace

@@ -48,7 +48,7 @@ TEST(Settings, MissingOrEmptyKeyLoadsAllEmptyAndAMissingOneTakesNothing)
     EXPECT_TRUE(temp.registry().values(kKeyRoot).empty());
 }
 
-TEST(Settings, StoredAsExactBytesInFixedOrder)
+TEST(Settings, StoredAsExactBytesInFixedOrderAndOverwrittenInPlace)
 {
     test::TempStore temp;
     Settings s = fullSettings();
@@ -69,20 +69,16 @@ TEST(Settings, StoredAsExactBytesInFixedOrder)
         EXPECT_EQ(values[i].data, expected[i].second) << values[i].name.constData();
     }
     EXPECT_EQ(temp.store().LoadSettings(), s);
-}
 
-TEST(Settings, ResaveOverwritesInPlace)
-{
-    test::TempStore temp;
-    temp.store().SaveSettings(fullSettings());
+    // Saved again, each value is overwritten in its place.
     const auto before = names(temp.registry(), kKeyRoot);
 
-    Settings s;
-    s.nick = "ab"; // shorter than before: nothing of "longernick" may survive
-    temp.store().SaveSettings(s);
+    Settings shorter;
+    shorter.nick = "ab"; // shorter than before: nothing of "longernick" may survive
+    temp.store().SaveSettings(shorter);
     EXPECT_EQ(temp.registry().readValue(kKeyRoot, "nick"), QByteArray("ab"));
     EXPECT_EQ(temp.registry().readValue(kKeyRoot, "away"), QByteArray());
-    EXPECT_EQ(temp.store().LoadSettings(), s);
+    EXPECT_EQ(temp.store().LoadSettings(), shorter);
     EXPECT_EQ(names(temp.registry(), kKeyRoot), before);
 }
 
@@ -220,7 +216,7 @@ TEST(Settings, LaterFlagsAreStoredOnlyAwayFromTheirDefault)
     EXPECT_EQ(names(temp.registry(), kKeyRoot), withoutFlags);
 }
 
-TEST(Servers, SameNameInAnyCaseIsOneValueInItsPlace)
+TEST(Servers, SameNameInAnyCaseIsOneValueInItsPlaceAndRemovedByItsEnumeratedEntry)
 {
     test::TempStore temp;
     config::Store& store = temp.store();
@@ -236,6 +232,18 @@ TEST(Servers, SameNameInAnyCaseIsOneValueInItsPlace)
         {"other.net", "Other", 7000},
     };
     EXPECT_EQ(store.EnumServers(), expected);
+
+    temp.registry().writeValue(kKeyServers, "Bare.Host", "NoPort");
+    store.AddServer({"Mixed.Case", "Net", 6667});
+    store.AddServer({"keep.me", "Net", 6697});
+    for (const ServerEntry& server : store.EnumServers()) {
+        if (server.address != "keep.me") {
+            EXPECT_TRUE(store.RemoveServer(server)); // lower-cased, port 0 for the bare one
+        }
+    }
+    EXPECT_EQ(store.EnumServers(), (std::vector<ServerEntry>{{"keep.me", "Net", 6697}}));
+    EXPECT_FALSE(store.RemoveServer({"", "Net", 6697}));
+    EXPECT_TRUE(store.RemoveServer({"absent", "Net", 1}));
 }
 
 TEST(Servers, NameIsLowerCasedAndPortReadLikeAtoiAfterTheFirstColon)
@@ -309,24 +317,7 @@ TEST(Servers, ValueThatDoesNotFitIsSkippedNotTheEnd)
     EXPECT_EQ(temp.store().EnumServers(), expected);
 }
 
-TEST(Servers, RemoveByEnumeratedEntry)
-{
-    test::TempStore temp;
-    config::Store& store = temp.store();
-    temp.registry().writeValue(kKeyServers, "Bare.Host", "NoPort");
-    store.AddServer({"Mixed.Case", "Net", 6667});
-    store.AddServer({"keep.me", "Net", 6697});
-    for (const ServerEntry& server : store.EnumServers()) {
-        if (server.address != "keep.me") {
-            EXPECT_TRUE(store.RemoveServer(server)); // lower-cased, port 0 for the bare one
-        }
-    }
-    EXPECT_EQ(store.EnumServers(), (std::vector<ServerEntry>{{"keep.me", "Net", 6697}}));
-    EXPECT_FALSE(store.RemoveServer({"", "Net", 6697}));
-    EXPECT_TRUE(store.RemoveServer({"absent", "Net", 1}));
-}
-
-TEST(Contacts, OrderKeptAndStoredAsOneSpace)
+TEST(Contacts, OrderKeptAndStoredAsOneSpaceLongNameSkippedAndListCapped)
 {
     test::TempStore temp;
     config::Store& store = temp.store();
@@ -341,12 +332,9 @@ TEST(Contacts, OrderKeptAndStoredAsOneSpace)
 
     store.RemoveContact("Bob");
     EXPECT_EQ(store.EnumContacts(), (QList<QByteArray>{"alice", "carol"}));
-}
+    store.RemoveContact("alice");
+    store.RemoveContact("carol");
 
-TEST(Contacts, LongNameSkippedAndListCapped)
-{
-    test::TempStore temp;
-    config::Store& store = temp.store();
     // Servers allow nicks of 30 bytes and more; past 64 a name is no nick at all.
     store.AddContact("ninechars");
     store.AddContact("thirtycharsthirtycharsthirty30");

@@ -2,6 +2,7 @@
 
 // Stores that can be read but not written, made under real conditions so that the tests mean
 // the same when they run as root.
+#include "config/errors.h"
 #include "config/registry.h"
 #include "config/store.h"
 
@@ -130,6 +131,21 @@ inline void seedStore(const QString& path)
     ASSERT_TRUE(registry.isOpen());
     seedStore(registry);
 }
+
+// A seeded store made read-only and opened as the program opens it, the permission bits applying
+// while it lives.
+struct ReadOnlyStore
+{
+    StoreFolder folder;
+    QString path = folder.path();
+    bool madeReadOnly = (seedStore(path), makeReadOnly(path));
+    PermissionBitsApply permissionBits;
+    config::Registry registry{path};
+    config::Store store{registry};
+
+    // What the box that says why nothing was saved says.
+    QString saveFailed() const { return config::errorText(config::Error::SaveFailed, path); }
+};
 
 // The bytes of every file in a folder, to show that nothing stored was touched.
 inline QMap<QString, QByteArray> folderBytes(const QString& folder)

@@ -94,17 +94,15 @@ TEST_F(ReceivedDumpTest, StartingWithoutDebugKeepsAnEarlierRunsDump)
     }
 }
 
-TEST_F(ReceivedDumpTest, DisabledMakesTheFileAgainWhenItIsRemovedBetweenBatches)
+TEST_F(ReceivedDumpTest, DisabledMakesARemovedFileAgainAndAnUnopenableOneIsSkippedQuietly)
 {
     ReceivedDump dump(path(), false);
     dump.DumpReceivedLines({"PING :irc.x"});
     ASSERT_TRUE(QFile::remove(path()));
     dump.DumpReceivedLines({"PING :irc.x"});
     EXPECT_EQ(test::readFile(path()), QByteArray());
-}
 
-TEST_F(ReceivedDumpTest, AnUnopenableFileIsSkippedQuietly)
-{
+    // An unopenable file is skipped quietly.
     const QString folder = m_dir.filePath(QStringLiteral("a-folder"));
     ASSERT_TRUE(QDir().mkpath(folder));
     for (const bool enabled : {true, false}) {

@@ -52,7 +52,7 @@ protected:
     void TearDown() override { DebugPanes::instance().clear(); }
 };
 
-TEST_F(DebugWindowTest, StartsHiddenWithThePanesAndControls)
+TEST_F(DebugWindowTest, StartsHiddenWithThePanesAndControlsAndEnterSendsWhileOkHides)
 {
     diag::DebugLog(QStringLiteral("before the window"));
     diag::DebugLog(QStringLiteral("info before"), 2);
@@ -85,27 +85,21 @@ TEST_F(DebugWindowTest, StartsHiddenWithThePanesAndControls)
     diag::DebugLog(QStringLiteral("info"), 2);
     EXPECT_EQ(window.statusPane()->toPlainText(), QStringLiteral("before the window\none\n"));
     EXPECT_EQ(window.infoPane()->toPlainText(), QStringLiteral("info before\ninfo\n"));
+
+    RecordingSender recorder;
+    window.setSender(recorder.sender());
+    window.show();
+    window.sendBox()->setText(QStringLiteral("PING x"));
+    QTest::keyClick(window.sendBox(), Qt::Key_Return);
+    EXPECT_EQ(recorder.sent, QList<QByteArray>{"PING x\r\n"});
+    QTest::keyClick(window.sendBox(), Qt::Key_Escape);
+    window.reject();
+    EXPECT_TRUE(window.isVisible());
+    button(&window, QStringLiteral("OK"))->click();
+    EXPECT_FALSE(window.isVisible());
 }
 
-TEST_F(DebugWindowTest, ReportsASendThatHasNoConnection)
-{
-    RecordingSender refusing{{}, false};
-    for (const bool hasSender : {false, true}) {
-        DebugPanes::instance().clear();
-        diag::DebugWindow window;
-        if (hasSender)
-            window.setSender(refusing.sender());
-        window.sendBox()->setText(QStringLiteral("JOIN #a"));
-        window.sendLine();
-        EXPECT_EQ(DebugPanes::instance().text(Pane::Status),
-                  QStringLiteral("send() error (custom cmd) - SOCKET_ERROR\r\n"))
-            << "with sender: " << hasSender;
-        EXPECT_EQ(window.sendBox()->text(), QStringLiteral("JOIN #a"));
-    }
-    EXPECT_EQ(refusing.sent, QList<QByteArray>{"JOIN #a\r\n"});
-}
-
-TEST_F(DebugWindowTest, SendsOneLineCutToFitAndLogsIt)
+TEST_F(DebugWindowTest, SendsOneLineCutToFitAndLogsItOrReportsThatThereIsNoConnection)
 {
     const struct
     {
@@ -139,25 +133,25 @@ TEST_F(DebugWindowTest, SendsOneLineCutToFitAndLogsIt)
                   QString::fromUtf8(c.expected) + QStringLiteral("\r\n"));
         EXPECT_EQ(window.sendBox()->text(), c.text);
     }
+
+    // A send that has no connection is reported.
+    RecordingSender refusing{{}, false};
+    for (const bool hasSender : {false, true}) {
+        DebugPanes::instance().clear();
+        diag::DebugWindow window;
+        if (hasSender)
+            window.setSender(refusing.sender());
+        window.sendBox()->setText(QStringLiteral("JOIN #a"));
+        window.sendLine();
+        EXPECT_EQ(DebugPanes::instance().text(Pane::Status),
+                  QStringLiteral("send() error (custom cmd) - SOCKET_ERROR\r\n"))
+            << "with sender: " << hasSender;
+        EXPECT_EQ(window.sendBox()->text(), QStringLiteral("JOIN #a"));
+    }
+    EXPECT_EQ(refusing.sent, QList<QByteArray>{"JOIN #a\r\n"});
 }
 
-TEST_F(DebugWindowTest, EnterSendsEscapeKeepsItOpenAndOkHidesIt)
-{
-    RecordingSender recorder;
-    diag::DebugWindow window;
-    window.setSender(recorder.sender());
-    window.show();
-    window.sendBox()->setText(QStringLiteral("PING x"));
-    QTest::keyClick(window.sendBox(), Qt::Key_Return);
-    EXPECT_EQ(recorder.sent, QList<QByteArray>{"PING x\r\n"});
-    QTest::keyClick(window.sendBox(), Qt::Key_Escape);
-    window.reject();
-    EXPECT_TRUE(window.isVisible());
-    button(&window, QStringLiteral("OK"))->click();
-    EXPECT_FALSE(window.isVisible());
-}
-
-TEST(ServerLogWindow, StartsHiddenAndAppendsEachLineDecoded)
+TEST(ServerLogWindow, AppendsEachLineDecodedDropsTheOldestAndClearButtonAndEscapeEmptyIt)
 {
     diag::ServerLogWindow window;
     EXPECT_FALSE(window.isVisible());
@@ -169,45 +163,30 @@ TEST(ServerLogWindow, StartsHiddenAndAppendsEachLineDecoded)
     window.appendLine("caf\xe9");
     EXPECT_EQ(window.view()->toPlainText(),
               QString::fromUtf8(":irc.x 001 bob :Welcome\ncaf\xc3\xa9\ncaf\xc3\xa9"));
-    EXPECT_EQ(window.view()->document()->blockCount(), 3);
-}
 
-TEST(ServerLogWindow, DropsTheOldestLinesPastTheBound)
-{
-    diag::ServerLogWindow window;
-    constexpr int kExtra = 5;
-    for (int i = 0; i < diag::ServerLogWindow::kMaxLines + kExtra; ++i)
+    constexpr int kMax = diag::ServerLogWindow::kMaxLines;
+    for (int i = 3; i < kMax + 5; ++i)
         window.appendLine("line " + QByteArray::number(i));
     const QTextDocument* document = window.view()->document();
-    EXPECT_EQ(document->blockCount(), diag::ServerLogWindow::kMaxLines);
-    EXPECT_EQ(document->firstBlock().text(), QStringLiteral("line %1").arg(kExtra));
-    EXPECT_EQ(document->lastBlock().text(),
-              QStringLiteral("line %1").arg(diag::ServerLogWindow::kMaxLines + kExtra - 1));
-}
+    EXPECT_EQ(document->blockCount(), kMax);
+    EXPECT_EQ(document->firstBlock().text(), QStringLiteral("line 5"));
+    EXPECT_EQ(document->lastBlock().text(), QStringLiteral("line %1").arg(kMax + 4));
 
-TEST(ServerLogWindow, ClearButtonAndEscapeEmptyItWhileTheCloseBoxOnlyHides)
-{
-    diag::ServerLogWindow window;
     window.show();
-
-    window.appendLine("one");
     window.clearButton()->click();
     EXPECT_TRUE(window.view()->toPlainText().isEmpty());
-    EXPECT_TRUE(window.isVisible());
-
     window.appendLine("two");
     QTest::keyClick(&window, Qt::Key_Escape);
     EXPECT_TRUE(window.view()->toPlainText().isEmpty());
     EXPECT_TRUE(window.isVisible());
-
     window.appendLine("three");
-    EXPECT_TRUE(window.close());
+    EXPECT_TRUE(window.close()); // the close box only hides
     EXPECT_FALSE(window.isVisible());
     EXPECT_EQ(window.view()->toPlainText(), QStringLiteral("three"));
 }
 
 // Escape clears the log, so a keyboard user had no way to put the window away.
-TEST(ServerLogWindow, TheCloseButtonAndCtrlWHideItKeepingTheLog)
+TEST(ServerLogWindow, TheCloseButtonAndCtrlWHideItKeepingTheLogAndItsControlsFitItsSize)
 {
     for (const bool button : {true, false}) {
         SCOPED_TRACE(button ? "Close" : "Ctrl+W");
@@ -226,10 +205,8 @@ TEST(ServerLogWindow, TheCloseButtonAndCtrlWHideItKeepingTheLog)
         EXPECT_FALSE(window.isVisible());
         EXPECT_EQ(window.view()->toPlainText(), QStringLiteral("kept"));
     }
-}
 
-TEST(ServerLogWindow, LaysOutTheControlsForTheWindowSize)
-{
+    // The controls are laid out for the window size.
     diag::ServerLogWindow window;
     window.show();
     // At a width of 30 or a height of 60 the controls would have no room, so they stay put.
@@ -273,8 +250,9 @@ TEST(RawDataWindow, SendsTheTextWithCrLfLineBreaks)
     }
 }
 
-TEST(RawDataWindow, StartsHiddenWithItsControls)
+TEST(RawDataWindow, StartsHiddenWithItsControlsAndHoldsAtMostTheLimit)
 {
+    constexpr int kMax = diag::RawDataWindow::kMaxChars;
     diag::RawDataWindow window;
     EXPECT_FALSE(window.isVisible());
     EXPECT_EQ(window.windowTitle(), QStringLiteral("Send Raw Data To Server"));
@@ -286,19 +264,13 @@ TEST(RawDataWindow, StartsHiddenWithItsControls)
     window.dataEdit()->setPlainText(QStringLiteral("JOIN #a"));
     window.sendData();
     EXPECT_EQ(window.dataEdit()->toPlainText(), QStringLiteral("JOIN #a"));
-
     window.show();
     button(&window, QStringLiteral("Close"))->click();
     EXPECT_FALSE(window.isVisible());
     window.show();
     EXPECT_TRUE(window.close());
     EXPECT_FALSE(window.isVisible());
-}
 
-TEST(RawDataWindow, HoldsAtMostTheLimit)
-{
-    constexpr int kMax = diag::RawDataWindow::kMaxChars;
-    diag::RawDataWindow window;
     QPlainTextEdit* edit = window.dataEdit();
 
     edit->setPlainText(QString(5000, QLatin1Char('x')));
