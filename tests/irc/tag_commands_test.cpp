@@ -68,7 +68,7 @@ RC_GTEST_PROP(TagMsg, EveryValueReadsBackAsWritten, ())
         QByteArray::fromStdString(*rc::gen::container<std::string>(rc::gen::arbitrary<char>()))
             .replace('\0', "");
     const std::optional<QByteArray> line =
-        Command::tagMsg("bob", {Tag{"+example.com/a-b", value}, Tag{"label", "7"}});
+        Command::tagMsg("bob", {Tag{"+Example9.com/a-B", value}, Tag{"label", "7"}});
     RC_ASSERT(line.has_value());
     RC_ASSERT(!line->contains('\r') && !line->contains('\n'));
     const std::optional<irc::Message> message = irc::parseMessage(*line);
@@ -76,7 +76,7 @@ RC_GTEST_PROP(TagMsg, EveryValueReadsBackAsWritten, ())
     RC_ASSERT(message->command == "TAGMSG");
     RC_ASSERT(message->params.size() == 1 && message->params.front() == "bob");
     RC_ASSERT(tagMap(message->tags)
-              == (std::map<QByteArray, QByteArray>{{"+example.com/a-b", value}, {"label", "7"}}));
+              == (std::map<QByteArray, QByteArray>{{"+Example9.com/a-B", value}, {"label", "7"}}));
 }
 
 TEST(TagMsg, RefusesWhatWouldBreakTheLine)

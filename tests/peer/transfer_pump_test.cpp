@@ -6,7 +6,10 @@
 #include "tests/support/transfer_acks.h"
 #include "tests/support/wait_for.h"
 
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
+#include <QTemporaryFile>
 #include <QThread>
 #include <gtest/gtest.h>
 
@@ -86,6 +89,8 @@ public:
         m_hungUp = true;
         emit readable();
     }
+    // The link fails without a word: only the next send finds out.
+    void breakQuietly() { m_hungUp = true; }
     // The kernel sent what it held: there is room for `room` bytes again.
     void drain()
     {
@@ -276,6 +281,38 @@ TEST_F(TransferPumpTest, SenderStopsOnWhatEndsItsLinkOrItsFile)
             EXPECT_EQ(rig.outcome->detail, "the file is shorter than offered");
         }
     }
+    // A link that broke while fast send waited for room is found out at the next send.
+    Rig broken = sender(test::randomBytes(3072), true, 1024);
+    broken.link->breakQuietly();
+    broken.link->drain();
+    ASSERT_TRUE(broken.outcome);
+    EXPECT_EQ(broken.outcome->error, TransferError::PeerClosed);
+    EXPECT_TRUE(broken.link->isClosed());
+}
+
+// A peer that is gone is the link's failure, not the file's: sending to it ends the transfer as
+// the peer's close, whatever the kernel still held.
+TEST(DataLink, SendingToAPeerThatIsGoneIsALinkFailure)
+{
+    QTcpServer listener;
+    ASSERT_TRUE(listener.listen(QHostAddress::LocalHost, 0));
+    auto* socket = new QTcpSocket;
+    socket->connectToHost(QHostAddress::LocalHost, listener.serverPort());
+    ASSERT_TRUE(socket->waitForConnected(5000));
+    ASSERT_TRUE(listener.waitForNewConnection(5000));
+    QByteArray early;
+    const std::unique_ptr<peer::DataLink> link = peer::takeDataLink(socket, early);
+    ASSERT_TRUE(link);
+    listener.nextPendingConnection()->abort();
+    QTemporaryFile file;
+    ASSERT_TRUE(file.open());
+    ASSERT_EQ(file.write(QByteArray(64 * 1024, 'x')), 64 * 1024);
+    ASSERT_TRUE(file.flush());
+    using Result = peer::DataLink::Sent::Result;
+    Result result = Result::Sent;
+    for (int i = 0; i < 1000 && result == Result::Sent; ++i)
+        result = link->sendFile(file.handle(), 0, 64 * 1024).result;
+    EXPECT_EQ(result, Result::LinkFailed);
 }
 
 TEST_F(TransferPumpTest, ReceiverStoresOnlyTheOfferedSizeAndAcknowledgesEachRead)

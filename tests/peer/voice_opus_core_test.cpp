@@ -141,6 +141,28 @@ TEST(JitterBuffer, MissingLateAndDuplicateFramesAreConcealedOrDropped)
     }
 }
 
+// Frames that come 45 ms later for good leave nothing in hand after each pop: a frame waits one
+// more slot now and then so that the delay grows, and no frame is lost to it.
+TEST(JitterBuffer, FramesThatComeLaterForGoodMakeTheDelayGrowWithoutLosingOne)
+{
+    std::vector<Arrival> arrivals = steady(0, 50);
+    for (const Arrival& later : steady(50, 200, 45))
+        arrivals.push_back({later.atMs + 50 * 20, later.seq});
+    JitterBuffer buffer;
+    const auto played = run(buffer, arrivals, 0, 4200);
+    std::vector<int> frames;
+    for (const Played& p : played) {
+        if (p.pop.kind == Pop::Frame)
+            frames.push_back(p.pop.seq);
+    }
+    const peer::JitterStats stats = buffer.stats();
+    EXPECT_GT(stats.stretched, 0u);
+    EXPECT_EQ(stats.droppedLate, 0u);
+    EXPECT_EQ(quint64(frames.size()) + stats.trimmed, 200u);
+    EXPECT_TRUE(std::is_sorted(frames.begin(), frames.end()));
+    EXPECT_EQ(frames.back(), 199);
+}
+
 TEST(JitterBuffer, AStallOfAHundredMillisecondsIsConcealedThenPlaybackCatchesUp)
 {
     // Frames 50..54 are held up by the network and come with frame 55.
