@@ -460,7 +460,9 @@ TEST(OpusVoiceChat, TwoSidesWithOpusTalkOpusAtFortyEightKilohertz)
         QTest::qWait(20);
     }
     ASSERT_TRUE(waitFor([&] { return bob.sound.devices.played.size() >= 48000 * 2 * 3 / 10; }));
-    EXPECT_GT(toneShare(bob.sound.devices.played.right(48000 * 2 / 5), 1000), 0.8);
+    // Mostly the tone: a wrong rate or codec leaves next to none of it. The pieces come on a real
+    // clock, so on a loaded machine or under a sanitizer a concealed frame or two lands here too.
+    EXPECT_GT(toneShare(bob.sound.devices.played.right(48000 * 2 / 5), 1000), 0.5);
     // What the window says of it: the codec, what goes out and the delay held here.
     ASSERT_TRUE(waitFor(
         [&] {
